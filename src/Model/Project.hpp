@@ -1,0 +1,185 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "Base64.hpp"
+#include "CowVector.hpp"
+#include "EnumText.hpp"
+#include "FrameRate.hpp"
+#include "Hashing.hpp"
+#include "Parameters.hpp"
+#include "TimeRemap.hpp"
+#include "Uuid.hpp"
+
+namespace osterveil {
+
+enum class TrackRole { video, audio };
+enum class MediaKind { video, audio, image };
+
+// An affine transform: (x, y) maps to (a·x + c·y + tx, b·x + d·y + ty). Default: identity.
+struct StoredTransform {
+    double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
+    bool operator==(const StoredTransform&) const = default;
+    std::size_t hashValue() const { return hashing::fields(a, b, c, d, tx, ty); }
+};
+
+// One clip on a track. Default-constructed it carries the values of a newly placed clip
+// (opacity 1, 0 dB, neutral grade, reset transitions, enabled, neutral motion, no speed change).
+struct TimelineClip {
+    Uuid id;
+    std::optional<Uuid> mediaID;
+    std::string name;
+    double start = 0;
+    double inPoint = 0;
+    double duration = 0;
+    std::optional<Uuid> linkGroup;
+    ScalarParam opacity{1};
+    ScalarParam volumeDB{0};
+    ColorGrade grade;
+    ClipTransition incoming;
+    ClipTransition outgoing;
+    std::optional<TitleStyle> title;
+    bool isEnabled = true;
+    ClipMotion motion;
+    TimeRemap timeRemap;
+    std::optional<Uuid> nestID;
+
+    bool operator==(const TimelineClip&) const = default;
+    std::size_t hashValue() const {
+        return hashing::fields(id, mediaID, name, start, inPoint, duration, linkGroup, opacity, volumeDB, grade,
+                               incoming, outgoing, title, isEnabled, motion, timeRemap, nestID);
+    }
+};
+
+struct Track {
+    Uuid id;
+    TrackRole role = TrackRole::video;
+    std::string name;
+    CowVector<TimelineClip> clips; // not kept in time order
+    bool isMuted = false;
+    bool isHidden = false;
+    bool isLocked = false;
+    bool isSolo = false;
+    bool isTargeted = true;
+
+    bool operator==(const Track&) const = default;
+    std::size_t hashValue() const {
+        return hashing::fields(id, role, name, clips, isMuted, isHidden, isLocked, isSolo, isTargeted);
+    }
+};
+
+struct SequenceMarker {
+    Uuid id;
+    double time = 0;
+    std::string name;
+    double duration = 0;
+    bool operator==(const SequenceMarker&) const = default;
+    std::size_t hashValue() const { return hashing::fields(id, time, name, duration); }
+};
+
+struct Sequence {
+    Uuid id;
+    std::string name;
+    std::int64_t width = 1920;
+    std::int64_t height = 1080;
+    FrameRate frameRate{24, 1};
+    CowVector<Track> tracks; // video tracks V1, V2, … first, then audio tracks A1, A2, …
+    std::optional<double> inPoint;
+    std::optional<double> outPoint;
+    double previewScale = 0.5;
+    CowVector<SequenceMarker> markers;
+
+    bool operator==(const Sequence&) const = default;
+    std::size_t hashValue() const {
+        return hashing::fields(id, name, width, height, frameRate, tracks, inPoint, outPoint, previewScale,
+                               markers);
+    }
+};
+
+struct MediaItem {
+    Uuid id;
+    std::string name;
+    MediaKind kind = MediaKind::video;
+    std::string path;
+    std::optional<std::string> relativePath;
+    std::optional<Bytes> bookmark;
+    double duration = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    double nominalFrameRate = 0;
+    std::string codec;
+    bool hasVideo = false;
+    bool hasAudio = false;
+    StoredTransform transform;
+
+    bool operator==(const MediaItem&) const = default;
+    std::size_t hashValue() const {
+        return hashing::fields(id, name, kind, path, relativePath, bookmark, duration, width, height,
+                               nominalFrameRate, codec, hasVideo, hasAudio, transform);
+    }
+};
+
+struct NestedSequence {
+    Uuid id;
+    std::string name;
+    Sequence sequence;
+    bool operator==(const NestedSequence&) const = default;
+    std::size_t hashValue() const { return hashing::fields(id, name, sequence); }
+};
+
+// The document: the bin, the one sequence and the nested sequences that nest clips play.
+struct Project {
+    std::int64_t fileVersion = 1;
+    std::string name = "Untitled";
+    CowVector<MediaItem> media;
+    Sequence sequence;
+    CowVector<NestedSequence> nests;
+
+    bool operator==(const Project&) const = default;
+};
+
+// The errors of reading a project file that the reader reports itself (after a complete decode).
+class ProjectError : public std::exception {
+public:
+    enum class Kind { newerFile, corrupt };
+
+    static ProjectError newerFile(std::int64_t fileVersion) { return ProjectError(Kind::newerFile, fileVersion); }
+    static ProjectError corrupt() { return ProjectError(Kind::corrupt, 0); }
+
+    Kind kind() const { return kind_; }
+    // The file's version, for `newerFile`.
+    std::int64_t fileVersion() const { return fileVersion_; }
+    const std::string& errorDescription() const { return description_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+    bool operator==(const ProjectError& o) const { return kind_ == o.kind_ && fileVersion_ == o.fileVersion_; }
+
+private:
+    ProjectError(Kind kind, std::int64_t version);
+
+    Kind kind_;
+    std::int64_t fileVersion_;
+    std::string description_;
+};
+
+template <> struct EnumText<TrackRole> {
+    static constexpr std::array<std::pair<TrackRole, std::string_view>, 2> cases{
+        {{TrackRole::video, "video"}, {TrackRole::audio, "audio"}}};
+};
+template <> struct EnumText<MediaKind> {
+    static constexpr std::array<std::pair<MediaKind, std::string_view>, 3> cases{
+        {{MediaKind::video, "video"}, {MediaKind::audio, "audio"}, {MediaKind::image, "image"}}};
+};
+
+} // namespace osterveil
+
+OSTERVEIL_STD_HASH(osterveil::StoredTransform)
+OSTERVEIL_STD_HASH(osterveil::TimelineClip)
+OSTERVEIL_STD_HASH(osterveil::Track)
+OSTERVEIL_STD_HASH(osterveil::SequenceMarker)
+OSTERVEIL_STD_HASH(osterveil::Sequence)
+OSTERVEIL_STD_HASH(osterveil::MediaItem)
+OSTERVEIL_STD_HASH(osterveil::NestedSequence)
