@@ -1,5 +1,7 @@
 #include "Project.hpp"
 
+#include <algorithm>
+
 namespace osterveil {
 
 namespace {
@@ -18,5 +20,162 @@ std::string describe(ProjectError::Kind kind, std::int64_t version) {
 
 ProjectError::ProjectError(Kind kind, std::int64_t version)
     : kind_(kind), fileVersion_(version), description_(describe(kind, version)) {}
+
+} // namespace osterveil
+
+namespace osterveil {
+
+namespace {
+
+Track makeTrack(TrackRole role, std::string name) {
+    Track t;
+    t.id = Uuid::make();
+    t.role = role;
+    t.name = std::move(name);
+    return t;
+}
+
+std::size_t countRole(const CowVector<Track>& tracks, TrackRole role) {
+    std::size_t n = 0;
+    for (const auto& t : tracks)
+        if (t.role == role) ++n;
+    return n;
+}
+
+} // namespace
+
+std::vector<TimelineClip> Track::sortedClips() const {
+    auto out = clips.toVector();
+    std::stable_sort(out.begin(), out.end(),
+                     [](const TimelineClip& a, const TimelineClip& b) { return a.start < b.start; });
+    return out;
+}
+
+Sequence Sequence::makeNew() {
+    Sequence s;
+    s.id = Uuid::make();
+    s.name = "Sequence 01";
+    s.width = 1920;
+    s.height = 1080;
+    s.frameRate = FrameRate{24, 1};
+    for (const char* n : {"V1", "V2", "V3"}) s.tracks.push_back(makeTrack(TrackRole::video, n));
+    for (const char* n : {"A1", "A2", "A3"}) s.tracks.push_back(makeTrack(TrackRole::audio, n));
+    s.previewScale = 0.5;
+    return s;
+}
+
+std::optional<TimelineClip> Sequence::clip(const Uuid& id) const {
+    for (const auto& t : tracks)
+        for (const auto& c : t.clips)
+            if (c.id == id) return c;
+    return std::nullopt;
+}
+
+std::optional<Track> Sequence::trackContaining(const Uuid& clipID) const {
+    for (const auto& t : tracks)
+        for (const auto& c : t.clips)
+            if (c.id == clipID) return t;
+    return std::nullopt;
+}
+
+void Sequence::updateClip(const Uuid& id, const std::function<void(TimelineClip&)>& edit) {
+    for (std::size_t ti = 0; ti < tracks.size(); ++ti) {
+        const auto& clips = tracks[ti].clips;
+        for (std::size_t ci = 0; ci < clips.size(); ++ci) {
+            if (clips[ci].id == id) {
+                edit(tracks.mut(ti).clips.mut(ci));
+                return;
+            }
+        }
+    }
+}
+
+double Sequence::duration() const {
+    double end = 0;
+    bool any = false;
+    for (const auto& t : tracks)
+        for (const auto& c : t.clips) {
+            const double e = c.start + c.duration;
+            if (!any || e > end) end = e;
+            any = true;
+        }
+    return any ? end : 0;
+}
+
+std::optional<MarkedRange> Sequence::markedRange() const {
+    const double start = inPoint.value_or(0);
+    const double end = outPoint ? *outPoint : duration();
+    // denominator / numerator, guarded against a rate that would divide by zero.
+    const double halfFrame = frameRate.frameDuration() * 0.5;
+    if (end > start + halfFrame) return MarkedRange{start, end};
+    return std::nullopt;
+}
+
+std::vector<Track> Sequence::displayTracks() const {
+    std::vector<Track> out;
+    out.reserve(tracks.size());
+    for (auto it = tracks.end(); it != tracks.begin();) {
+        --it;
+        if (it->role == TrackRole::video) out.push_back(*it);
+    }
+    for (const auto& t : tracks)
+        if (t.role == TrackRole::audio) out.push_back(t);
+    return out;
+}
+
+void Sequence::addVideoTrack() {
+    const std::size_t n = countRole(tracks, TrackRole::video);
+    Track track = makeTrack(TrackRole::video, "V" + std::to_string(n + 1));
+    std::size_t index = 0;
+    for (std::size_t i = tracks.size(); i > 0; --i) {
+        if (tracks[i - 1].role == TrackRole::video) {
+            index = i;
+            break;
+        }
+    }
+    tracks.insert(index, std::move(track));
+}
+
+void Sequence::addAudioTrack() {
+    const std::size_t n = countRole(tracks, TrackRole::audio);
+    tracks.push_back(makeTrack(TrackRole::audio, "A" + std::to_string(n + 1)));
+}
+
+void Sequence::removeTrack(const Uuid& id) {
+    const Track* found = nullptr;
+    for (const auto& t : tracks)
+        if (t.id == id) {
+            found = &t;
+            break;
+        }
+    if (!found) return;
+    if (countRole(tracks, found->role) < 2) return;
+    if (!found->clips.empty()) return;
+    tracks.removeIf([&](const Track& t) { return t.id == id; });
+}
+
+std::optional<MediaItem> Project::mediaItem(const Uuid& id) const {
+    for (const auto& m : media)
+        if (m.id == id) return m;
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path>
+MediaItem::resolveURL(const std::optional<std::filesystem::path>& projectURL) const {
+    namespace fs = std::filesystem;
+    auto exists = [](const fs::path& p) {
+        std::error_code ec;
+        return !p.empty() && fs::exists(p, ec);
+    };
+    if (relativePath && projectURL) {
+        // Appended as a component even when it starts with a slash, never taken as an absolute path.
+        std::string rel = *relativePath;
+        rel.erase(0, rel.find_first_not_of('/'));
+        fs::path candidate = projectURL->parent_path() / rel;
+        if (!rel.empty() && exists(candidate)) return candidate;
+    }
+    if (exists(path)) return fs::path(path);
+    return std::nullopt;
+}
 
 } // namespace osterveil

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,6 +54,10 @@ struct TimelineClip {
         return hashing::fields(id, mediaID, name, start, inPoint, duration, linkGroup, opacity, volumeDB, grade,
                                incoming, outgoing, title, isEnabled, motion, timeRemap, nestID);
     }
+
+    // A title has a style and no media; a nest clip is any clip naming a nested sequence.
+    bool isTitle() const { return title.has_value() && !mediaID.has_value(); }
+    bool isNest() const { return nestID.has_value(); }
 };
 
 struct Track {
@@ -69,6 +75,9 @@ struct Track {
     std::size_t hashValue() const {
         return hashing::fields(id, role, name, clips, isMuted, isHidden, isLocked, isSolo, isTargeted);
     }
+
+    // The clips by ascending start; clips with equal starts keep their list order.
+    std::vector<TimelineClip> sortedClips() const;
 };
 
 struct SequenceMarker {
@@ -78,6 +87,12 @@ struct SequenceMarker {
     double duration = 0;
     bool operator==(const SequenceMarker&) const = default;
     std::size_t hashValue() const { return hashing::fields(id, time, name, duration); }
+};
+
+struct MarkedRange {
+    double start = 0;
+    double end = 0;
+    bool operator==(const MarkedRange&) const = default;
 };
 
 struct Sequence {
@@ -97,6 +112,27 @@ struct Sequence {
         return hashing::fields(id, name, width, height, frameRate, tracks, inPoint, outPoint, previewScale,
                                markers);
     }
+
+    // "Sequence 01", 1920×1080 at 24 fps, preview at half size, empty targeted tracks V1–V3 and A1–A3.
+    static Sequence makeNew();
+
+    // Lookups search the tracks in order and each track's clips in list order; the first match wins.
+    std::optional<TimelineClip> clip(const Uuid& id) const;
+    std::optional<Track> trackContaining(const Uuid& clipID) const;
+    // Edits the first clip with that id in place; nothing happens when there is none.
+    void updateClip(const Uuid& id, const std::function<void(TimelineClip&)>& edit);
+
+    // The end of the last clip on any track, enabled or not; 0 without clips.
+    double duration() const;
+    // In point (or 0) to out point (or the duration), when the end lies more than half a frame after the start.
+    std::optional<MarkedRange> markedRange() const;
+    // Top row first: video tracks from the last to V1, then audio tracks from A1.
+    std::vector<Track> displayTracks() const;
+
+    void addVideoTrack();
+    void addAudioTrack();
+    // Removes an empty track whose role keeps at least one other track.
+    void removeTrack(const Uuid& id);
 };
 
 struct MediaItem {
@@ -120,6 +156,10 @@ struct MediaItem {
         return hashing::fields(id, name, kind, path, relativePath, bookmark, duration, width, height,
                                nominalFrameRate, codec, hasVideo, hasAudio, transform);
     }
+
+    // Where the file is now: next to the project by `relativePath`, else at `path`; none when neither exists.
+    // Bookmarks are kept for the file's sake but cannot be resolved on this platform.
+    std::optional<std::filesystem::path> resolveURL(const std::optional<std::filesystem::path>& projectURL) const;
 };
 
 struct NestedSequence {
@@ -139,6 +179,26 @@ struct Project {
     CowVector<NestedSequence> nests;
 
     bool operator==(const Project&) const = default;
+
+    std::optional<MediaItem> mediaItem(const Uuid& id) const;
+
+    // Reads a project file. Throws `DecodingError` when the bytes are not a project of this format,
+    // `ProjectError` when they are but of a version this program does not open.
+    static Project decode(std::string_view data);
+    // Writes the project file; throws `EncodingError` when the value cannot be written (a non-finite number).
+    std::string encode() const;
+};
+
+// The file is not JSON of the project's shape. The message names the place for the log; users see
+// `ProjectError::corrupt()` instead.
+class DecodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class EncodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // The errors of reading a project file that the reader reports itself (after a complete decode).
