@@ -114,6 +114,41 @@ public:
         s.erase(it, s.end());
         return n;
     }
+    // Removes every element for which pred(index, element) holds; returns how many went.
+    template <class Pred> size_type removeIfIndexed(Pred pred) {
+        bool any = false;
+        for (size_type i = 0; i < size() && !any; ++i) any = pred(i, (*this)[i]);
+        if (!any) return 0;
+        auto& s = detachedSlots();
+        Slots kept;
+        kept.reserve(s.size());
+        for (size_type i = 0; i < s.size(); ++i)
+            if (!pred(i, static_cast<const T&>(*s[i]))) kept.push_back(std::move(s[i]));
+        const size_type n = s.size() - kept.size();
+        s = std::move(kept);
+        return n;
+    }
+    // Builds a new list from elements of this one (shared, not copied) and new elements.
+    class Builder {
+    public:
+        void keep(size_type i) { out_.push_back(old_[i]); }
+        void add(T v) { out_.push_back(std::make_shared<T>(std::move(v))); }
+        size_type size() const { return out_.size(); }
+
+    private:
+        friend class CowVector;
+        Builder(const Slots& old, Slots& out) : old_(old), out_(out) {}
+        const Slots& old_;
+        Slots& out_;
+    };
+    template <class F> void rebuild(F f) {
+        static const Slots none;
+        auto fresh = std::make_shared<Slots>();
+        fresh->reserve(size());
+        Builder b(slots_ ? *slots_ : none, *fresh);
+        f(b);
+        slots_ = std::move(fresh);
+    }
     void set(size_type i, T v) { detachedSlots()[i] = std::make_shared<T>(std::move(v)); }
     void clear() { slots_.reset(); }
     void reserve(size_type n) { detachedSlots().reserve(n); }

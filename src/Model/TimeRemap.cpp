@@ -59,6 +59,24 @@ double TimeRemap::sourceTime(double t) const {
 
 namespace TimeRemapMath {
 
+PieceTiming piece(const TimelineClip& clip, double offset, double length) {
+    const TimeRemap& r = clip.timeRemap;
+    if (r.isIdentity()) return {clip.inPoint + offset, r};
+    if (r.keyframes.size() >= 2 && r.windowEnd > r.windowStart + kBreakpointTolerance) {
+        // The window is spread evenly over the clip, so a piece keeps the same share of it.
+        TimeRemap window = r;
+        if (clip.duration > 0) {
+            const double w = r.windowEnd - r.windowStart;
+            window.windowStart = r.windowStart + (offset / clip.duration) * w;
+            window.windowEnd = r.windowStart + ((offset + length) / clip.duration) * w;
+        }
+        return {clip.inPoint + offset, window};
+    }
+    const double s = signedSpeed(r);
+    if (s < 0) return {clip.inPoint + std::abs(s) * (clip.duration - (offset + length)), r};
+    return {clip.inPoint + s * offset, r};
+}
+
 std::vector<RemapSlice> slices(const TimelineClip& clip, double frame) {
     const TimeRemap& r = clip.timeRemap;
     if (r.isIdentity())

@@ -53,7 +53,21 @@ struct RemapSlice {
     }
 };
 
+// What a piece cut from a clip must hold to play what the clip played over that stretch.
+struct PieceTiming {
+    double inPoint = 0;
+    TimeRemap timeRemap;
+    bool operator==(const PieceTiming&) const = default;
+};
+
 namespace TimeRemapMath {
+
+// The in point and speed change of the piece that covers [offset, offset + length] of the clip's span
+// on the timeline (offset from the clip's start), so that cutting a clip changes no frame it shows:
+// a constant speed advances the in point by speed × offset, a reversed clip keeps its lowest source
+// time at the piece's end, and a keyframed ramp keeps the piece's share of its window.
+// For a clip without a speed change this is the in point advanced by `offset`.
+PieceTiming piece(const TimelineClip& clip, double offset, double length);
 
 // The clip cut into straight pieces in timeline order; `frame` (one sequence frame in seconds) is
 // the floor of every length.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace osterveil {
 
@@ -40,3 +41,7 @@ private:
 template <> struct std::hash<osterveil::Uuid> {
     std::size_t operator()(const osterveil::Uuid& u) const noexcept { return u.hash(); }
 };
+
+namespace osterveil {
+using UuidSet = std::unordered_set<Uuid>;
+}
