@@ -14,10 +14,11 @@ std::optional<ClipLocation> findClip(const Sequence& sequence, const Uuid& id) {
 std::unordered_map<Uuid, ClipLocation> findClips(const Sequence& sequence, const UuidSet& ids) {
     std::unordered_map<Uuid, ClipLocation> out;
     if (ids.empty()) return out;
+    const IdFilter filter(ids);
     for (std::size_t t = 0; t < sequence.tracks.size(); ++t) {
         const auto& clips = sequence.tracks[t].clips;
         for (std::size_t c = 0; c < clips.size(); ++c)
-            if (ids.count(clips[c].id)) out.try_emplace(clips[c].id, ClipLocation{t, c});
+            if (filter.contains(clips[c].id)) out.try_emplace(clips[c].id, ClipLocation{t, c});
     }
     return out;
 }

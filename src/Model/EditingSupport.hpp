@@ -15,6 +15,26 @@ struct ClipLocation {
     std::size_t clip = 0;
 };
 
+// Membership test for id sets: small sets (the usual selection) are compared directly, which beats
+// hashing when a whole track is scanned against them.
+class IdFilter {
+public:
+    explicit IdFilter(const UuidSet& ids) : set_(ids) {
+        if (ids.size() <= 8) small_.assign(ids.begin(), ids.end());
+    }
+    bool contains(const Uuid& id) const {
+        if (set_.size() > 8) return set_.count(id) > 0;
+        for (const auto& u : small_)
+            if (u == id) return true;
+        return false;
+    }
+    bool empty() const { return set_.empty(); }
+
+private:
+    const UuidSet& set_;
+    std::vector<Uuid> small_;
+};
+
 // Where the first clip with the id sits (tracks in order, then list order).
 std::optional<ClipLocation> findClip(const Sequence& sequence, const Uuid& id);
 // The first location of each of the ids that names a clip, found in one pass.

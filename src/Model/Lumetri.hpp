@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Base64.hpp"
+#include "CowArray.hpp"
 #include "Hashing.hpp"
 
 namespace osterveil {
@@ -18,7 +19,7 @@ struct CurvePoint {
 
 // A tone curve through its points (x = input level, y = output level). The default is the identity.
 struct ChannelCurve {
-    std::vector<CurvePoint> points{{0, 0}, {1, 1}};
+    CowArray<CurvePoint> points{{0, 0}, {1, 1}};
 
     bool operator==(const ChannelCurve&) const = default;
     std::size_t hashValue() const { return hashing::fields(points); }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "CowArray.hpp"
 #include "EnumText.hpp"
 #include "Hashing.hpp"
 #include "Lumetri.hpp"
@@ -22,7 +23,7 @@ struct ScalarKeyframe {
 // An animatable number: `value` when there are no keyframes, else the keyframe curve.
 struct ScalarParam {
     double value = 0;
-    std::vector<ScalarKeyframe> keyframes;
+    CowArray<ScalarKeyframe> keyframes;
 
     bool operator==(const ScalarParam&) const = default;
     std::size_t hashValue() const { return hashing::fields(value, keyframes); }

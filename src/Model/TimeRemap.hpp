@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "CowArray.hpp"
 #include "Hashing.hpp"
 
 namespace osterveil {
@@ -21,7 +22,7 @@ struct TimeRemap {
     double speed = 1;
     bool reversed = false;
     bool frameBlending = false;
-    std::vector<TimeRemapKeyframe> keyframes;
+    CowArray<TimeRemapKeyframe> keyframes;
     double windowStart = 0;
     double windowEnd = 0;
 

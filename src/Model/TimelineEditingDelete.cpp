@@ -17,25 +17,28 @@ UuidSet expandLinks(const Sequence& sequence, const UuidSet& clipIDs) {
         if (group) groups.insert(*group);
     }
     if (groups.empty()) return result;
+    const IdFilter inGroups(groups);
     for (const auto& track : sequence.tracks)
         for (const auto& c : track.clips)
-            if (c.linkGroup && groups.count(*c.linkGroup)) result.insert(c.id);
+            if (c.linkGroup && inGroups.contains(*c.linkGroup)) result.insert(c.id);
     return result;
 }
 
 void liftDelete(Sequence& sequence, const UuidSet& clipIDs) {
     const UuidSet ids = expandLinks(sequence, clipIDs);
+    const IdFilter doomed(ids);
+    const auto isDoomed = [&](const TimelineClip& c) { return doomed.contains(c.id); };
     for (std::size_t t = 0; t < sequence.tracks.size(); ++t) {
         const Track& track = sequence.tracks[t];
-        if (track.isLocked) continue;
-        if (std::none_of(track.clips.begin(), track.clips.end(), [&](const TimelineClip& c) { return ids.count(c.id) > 0; }))
-            continue;
-        sequence.tracks.mut(t).clips.removeIf([&](const TimelineClip& c) { return ids.count(c.id) > 0; });
+        if (track.isLocked || std::none_of(track.clips.begin(), track.clips.end(), isDoomed)) continue;
+        sequence.tracks.mut(t).clips.removeIf(isDoomed);
     }
 }
 
 void rippleDelete(Sequence& sequence, const UuidSet& clipIDs) {
     const UuidSet ids = expandLinks(sequence, clipIDs);
+    const IdFilter doomed(ids);
+    const auto isDoomed = [&](const TimelineClip& c) { return doomed.contains(c.id); };
     for (std::size_t t = 0; t < sequence.tracks.size(); ++t) {
         if (sequence.tracks[t].isLocked) continue;
         const auto& clips = sequence.tracks[t].clips;
@@ -44,13 +47,13 @@ void rippleDelete(Sequence& sequence, const UuidSet& clipIDs) {
         };
         std::vector<Removed> removed;
         for (const auto& c : clips)
-            if (ids.count(c.id)) removed.push_back({c.start, c.duration});
+            if (isDoomed(c)) removed.push_back({c.start, c.duration});
         if (removed.empty()) continue;
         std::stable_sort(removed.begin(), removed.end(),
                          [](const Removed& a, const Removed& b) { return a.start < b.start; });
 
         Track& track = sequence.tracks.mut(t);
-        track.clips.removeIf([&](const TimelineClip& c) { return ids.count(c.id) > 0; });
+        track.clips.removeIf(isDoomed);
 
         // Each remaining clip moves left by every removed clip that began at or before it, never past 0.
         // With no negative durations the running floors collapse into one subtraction of a prefix sum.
