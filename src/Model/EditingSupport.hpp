@@ -49,4 +49,30 @@ PieceTiming pieceTiming(const TimelineClip& clip, double offset, double length, 
 // Makes `piece` (a copy of `whole` whose span is [offset, offset + length] of it) play what `whole` played.
 void retime(TimelineClip& piece, const TimelineClip& whole, double offset, double length, TrackRole role);
 
+// Keeps an id when no track holds it or the first track holding it is unlocked.
+UuidSet withoutLocked(const Sequence& sequence, const UuidSet& ids);
+
+// True when the clip's speed change shapes what it shows: a picture clip with a remap that is not the
+// identity. Sound plays at normal speed, and titles and nest clips ignore their own remap.
+bool speedApplies(const TimelineClip& clip, TrackRole role);
+
+// How far the clip's head may move earlier and its tail later, in timeline seconds, before it would
+// show source outside [0, sourceDuration]; infinity where nothing bounds it (a `sourceDuration` of 0
+// or less is unknown). Without a speed change: `inPoint` before, and the unused source after.
+struct SourceRoom {
+    double before;
+    double after;
+};
+SourceRoom sourceRoom(const TimelineClip& clip, double sourceDuration, TrackRole role);
+
+// The range by which the clip's source may be shifted under it (slip): [-lowest source shown, unused
+// source after the highest]. Without a speed change: [-inPoint, sourceDuration - inPoint - duration].
+struct SlipRoom {
+    double lower;
+    double upper;
+};
+SlipRoom slipRoom(const TimelineClip& clip, double sourceDuration, TrackRole role);
+// Shifts the source the clip shows by d (its in point, and for a speed ramp its curve).
+void shiftSource(TimelineClip& clip, double d, TrackRole role);
+
 } // namespace osterveil::editing

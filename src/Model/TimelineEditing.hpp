@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -22,9 +23,28 @@ struct SourceSpan {
 // only where it extends more than half a frame on both sides; locked tracks never change; a new
 // edge gets the reset transition (`ClipTransition{}`); the piece that stays where a clip began keeps
 // its id, other pieces get fresh ones.
+enum class TrimEdge { head, tail };
+
 namespace TimelineEditing {
 
 constexpr double epsilon = 1e-7;
+
+// The length of the source a clip shows (its media item or nested sequence); 0 or less when unknown.
+using SourceDurationFn = std::function<double(const Uuid& clipID)>;
+
+// A closed range of deltas [lower, upper].
+struct DeltaRange {
+    double lower = 0;
+    double upper = 0;
+    bool operator==(const DeltaRange&) const = default;
+};
+
+struct MoveResult {
+    double appliedDelta = 0;
+    std::optional<double> snappedTo;
+    bool changedTrack = false;
+    bool operator==(const MoveResult&) const = default;
+};
 
 struct InsertResult {
     UuidSet placedIDs;
@@ -81,6 +101,46 @@ void closeOverlaps(Track& track);
 void link(Sequence& sequence, const UuidSet& clipIDs);
 // Takes the clips and all their partners out of their link groups.
 void unlink(Sequence& sequence, const UuidSet& clipIDs);
+
+// ---- Trimming
+
+// Moves one edge of the clip (and of its linked partners unless `unlink`) by the frame-snapped delta,
+// limited so every trimmed clip keeps a frame, stays within its source and meets no neighbour.
+void trim(Sequence& sequence, const Uuid& clipID, TrimEdge edge, double delta, const SourceDurationFn& sourceDuration,
+          bool unlink);
+// The edge moves one clip allows on its track; clips in `ignoring` are not neighbours.
+DeltaRange deltaLimit(const TimelineClip& clip, const Track& track, TrimEdge edge, const UuidSet& ignoring,
+                      double sourceDuration, double frame);
+// The clip under t loses the part after t and the clips after it close up; in a gap, the next clip's
+// head comes back to t.
+void rippleNext(Track& track, double t, double frame, const FrameRate& rate, const SourceDurationFn& sourceDuration);
+// The clip under t loses the part before t and the clips after it close up; in a gap, the previous
+// clip's tail reaches to t and the clips after it follow.
+void ripplePrevious(Track& track, double t, double frame, const FrameRate& rate,
+                    const SourceDurationFn& sourceDuration);
+
+// ---- Moving
+
+// Drags a clip with the selection and linked partners by one snapped delta; the dragged clip may
+// change to another unlocked track of its role.
+MoveResult move(Sequence& sequence, const Uuid& draggedID, const UuidSet& selectedIDs, double delta,
+                const std::optional<Uuid>& destinationTrackID, const std::vector<double>& snapPoints,
+                double snapThreshold, bool unlink);
+// The moves a clip at [start, start + duration] may make on the track without overlapping its clips.
+DeltaRange allowedDelta(double start, double duration, const Track& track, const UuidSet& ignoring);
+
+// ---- Slip, slide and roll
+
+// The (left, right) clips of the cut to roll for a selection.
+std::optional<std::pair<Uuid, Uuid>> rollPair(const Sequence& sequence, const UuidSet& selected);
+// Shifts the source the clip shows without moving it.
+void slip(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration, bool unlink);
+// Moves the clip between its neighbours, which lengthen and shorten to follow; the applied delta or 0.
+double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration,
+             bool unlink);
+// Moves the cut between two touching clips (and their linked partners cut at the same place).
+double roll(Sequence& sequence, const Uuid& leftID, const Uuid& rightID, double delta,
+            const SourceDurationFn& sourceDuration);
 
 } // namespace TimelineEditing
 } // namespace osterveil
