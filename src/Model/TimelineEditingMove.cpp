@@ -15,7 +15,10 @@ constexpr double kLimit = 1'000'000;
 constexpr double kOneDay = 86'400;
 } // namespace
 
-DeltaRange allowedDelta(double s, double d, const Track& track, const UuidSet& ignoring) {
+namespace {
+
+// The allowed range, or none when the clip already overlaps a clip of the track where it is.
+std::optional<DeltaRange> freeRange(double s, double d, const Track& track, const UuidSet& ignoring) {
     // The neighbours' order does not matter: the bounds are a max and a min, and any overlap pins the clip.
     const IdFilter ignored(ignoring);
     double lo = -s, hi = kOneDay;
@@ -23,11 +26,17 @@ DeltaRange allowedDelta(double s, double d, const Track& track, const UuidSet& i
         if (ignored.contains(o.id)) continue;
         const double oEnd = o.start + o.duration;
         if (oEnd <= s + epsilon) lo = std::max(lo, oEnd - s);
-        else if (o.start < s + d - epsilon) return {0, 0};
+        else if (o.start < s + d - epsilon) return std::nullopt;
         else hi = std::min(hi, o.start - (s + d));
     }
-    if (lo > hi) return {0, 0};
-    return {lo, hi};
+    if (lo > hi) return DeltaRange{0, 0};
+    return DeltaRange{lo, hi};
+}
+
+} // namespace
+
+DeltaRange allowedDelta(double s, double d, const Track& track, const UuidSet& ignoring) {
+    return freeRange(s, d, track, ignoring).value_or(DeltaRange{0, 0});
 }
 
 MoveResult move(Sequence& sequence, const Uuid& draggedID, const UuidSet& selectedIDs, double delta,
@@ -74,7 +83,15 @@ MoveResult move(Sequence& sequence, const Uuid& draggedID, const UuidSet& select
         const auto di = findTrack(sequence, *destinationTrackID);
         if (di) {
             const Track& dt = sequence.tracks[*di];
-            if (dt.role == sequence.tracks[at->track].role && !dt.isLocked) destination = di;
+            // A clip that would land on a clip of the other track stays on its own: pinned there it
+            // could not move off again. Clips of that track that move along keep their distance to it,
+            // so it must not overlap them either.
+            const bool landsOnMovingClip = std::any_of(dt.clips.begin(), dt.clips.end(), [&](const TimelineClip& o) {
+                return ids.count(o.id) && o.start < s + d - epsilon && o.start + o.duration > s + epsilon;
+            });
+            if (dt.role == sequence.tracks[at->track].role && !dt.isLocked && !landsOnMovingClip &&
+                freeRange(s, d, dt, ids).has_value())
+                destination = di;
         }
     }
 

@@ -88,7 +88,9 @@ void trim(Sequence& sequence, const Uuid& clipID, TrimEdge edge, double delta, c
     double lo = -kLimit, hi = kLimit;
     for (const auto& [id, loc] : located) {
         const Track& track = sequence.tracks[loc.track];
-        const DeltaRange r = deltaLimit(track.clips[loc.clip], track, edge, ids, sourceDuration(id), f);
+        // Every edge of the set moves the same way, so a partner on the same track is a neighbour like
+        // any other: a head pulled back into the clip before it would overlap that clip's fixed tail.
+        const DeltaRange r = deltaLimit(track.clips[loc.clip], track, edge, UuidSet{id}, sourceDuration(id), f);
         lo = std::max(lo, r.lower);
         hi = std::min(hi, r.upper);
         if (lo > hi) lo = hi = 0;
