@@ -11,14 +11,42 @@
 
 namespace osterveil::edittest {
 
+// Clips sorted by start must not overlap beyond the editing tolerance; every time must be finite.
+inline ::testing::AssertionResult tracksAreSound(const Sequence& seq) {
+    for (const auto& track : seq.tracks) {
+        auto clips = track.sortedClips();
+        for (std::size_t i = 0; i < clips.size(); ++i) {
+            const auto& c = clips[i];
+            if (!std::isfinite(c.start) || !std::isfinite(c.duration) || !std::isfinite(c.inPoint))
+                return ::testing::AssertionFailure() << track.name << ": a clip time is not finite";
+            if (c.duration <= 0) return ::testing::AssertionFailure() << track.name << ": empty clip at " << c.start;
+            if (i > 0 && clips[i - 1].start + clips[i - 1].duration > c.start + TimelineEditing::epsilon)
+                return ::testing::AssertionFailure()
+                       << track.name << ": clip at " << clips[i - 1].start << " overlaps clip at " << c.start;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Builds sequences for the editing tests: the default six tracks (V1–V3, A1–A3) at a chosen rate.
 struct Timeline {
     Sequence seq;
+
+    // Set by tests that build overlapping clips on purpose.
+    bool overlapsExpected = false;
 
     explicit Timeline(FrameRate rate = {24, 1}) {
         seq = Sequence::makeNew();
         seq.frameRate = rate;
     }
+    // Whatever a test did to the sequence, its tracks must still be sound.
+    ~Timeline() {
+        if (!overlapsExpected) {
+            EXPECT_TRUE(tracksAreSound(seq));
+        }
+    }
+    Timeline(const Timeline&) = delete;
+    Timeline& operator=(const Timeline&) = delete;
 
     Uuid add(std::size_t track, double start, double duration, double inPoint = 0,
              std::optional<Uuid> group = std::nullopt) {
@@ -77,22 +105,5 @@ inline std::optional<double> sourceAt(const Track& track, double t, double frame
     return std::nullopt;
 }
 
-
-// Clips sorted by start must not overlap beyond the editing tolerance; every time must be finite.
-inline ::testing::AssertionResult tracksAreSound(const Sequence& seq) {
-    for (const auto& track : seq.tracks) {
-        auto clips = track.sortedClips();
-        for (std::size_t i = 0; i < clips.size(); ++i) {
-            const auto& c = clips[i];
-            if (!std::isfinite(c.start) || !std::isfinite(c.duration) || !std::isfinite(c.inPoint))
-                return ::testing::AssertionFailure() << track.name << ": a clip time is not finite";
-            if (c.duration <= 0) return ::testing::AssertionFailure() << track.name << ": empty clip at " << c.start;
-            if (i > 0 && clips[i - 1].start + clips[i - 1].duration > c.start + TimelineEditing::epsilon)
-                return ::testing::AssertionFailure()
-                       << track.name << ": clip at " << clips[i - 1].start << " overlaps clip at " << c.start;
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
 
 } // namespace osterveil::edittest

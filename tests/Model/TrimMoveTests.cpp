@@ -256,6 +256,7 @@ TEST(Move, LimitsAndOverlaps) {
     EXPECT_EQ(lonely.clip(l).start, 86400);
 
     Timeline overlap;
+    overlap.overlapsExpected = true;
     const Uuid g = Uuid::make();
     const Uuid stuck = overlap.add(0, 0, 3, 0, g);
     overlap.add(0, 2, 3);
