@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "ClosedRange.hpp"
 #include "Project.hpp"
 
 namespace osterveil {
@@ -32,12 +33,8 @@ constexpr double epsilon = 1e-7;
 // The length of the source a clip shows (its media item or nested sequence); 0 or less when unknown.
 using SourceDurationFn = std::function<double(const Uuid& clipID)>;
 
-// A closed range of deltas [lower, upper].
-struct DeltaRange {
-    double lower = 0;
-    double upper = 0;
-    bool operator==(const DeltaRange&) const = default;
-};
+// A closed range of deltas.
+using DeltaRange = ClosedRange;
 
 struct MoveResult {
     double appliedDelta = 0;

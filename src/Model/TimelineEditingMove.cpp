@@ -101,8 +101,8 @@ MoveResult move(Sequence& sequence, const Uuid& draggedID, const UuidSet& select
         const TimelineClip& clip = sequence.tracks[loc.track].clips[loc.clip];
         const Track& track = (id == draggedID && destination) ? sequence.tracks[*destination] : sequence.tracks[loc.track];
         const DeltaRange r = allowedDelta(clip.start, clip.duration, track, ids);
-        lo = std::max(lo, r.lower);
-        hi = std::min(hi, r.upper);
+        lo = std::max(lo, r.lowerBound);
+        hi = std::min(hi, r.upperBound);
         if (lo > hi) lo = hi = 0;
     }
 

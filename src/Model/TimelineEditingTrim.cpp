@@ -91,8 +91,8 @@ void trim(Sequence& sequence, const Uuid& clipID, TrimEdge edge, double delta, c
         // Every edge of the set moves the same way, so a partner on the same track is a neighbour like
         // any other: a head pulled back into the clip before it would overlap that clip's fixed tail.
         const DeltaRange r = deltaLimit(track.clips[loc.clip], track, edge, UuidSet{id}, sourceDuration(id), f);
-        lo = std::max(lo, r.lower);
-        hi = std::min(hi, r.upper);
+        lo = std::max(lo, r.lowerBound);
+        hi = std::min(hi, r.upperBound);
         if (lo > hi) lo = hi = 0;
     }
     d = std::min(hi, std::max(lo, d));
