@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include "Model/Nesting.hpp"
 #include "Model/TimelineEditing.hpp"
 
 using namespace osterveil;
@@ -94,4 +95,31 @@ void BM_ClipCopy(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ClipCopy);
+} // namespace
+
+namespace {
+// Two nests that hold each other three times over, and one that holds itself: flattening must stay
+// linear in the clips that actually play.
+void BM_FlattenCyclicNests(benchmark::State& state) {
+    auto nestClip = [](const Uuid& id, double start) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.nestID = id;
+        c.start = start;
+        c.duration = 3;
+        return c;
+    };
+    const Uuid a = Uuid::make(), b = Uuid::make(), self = Uuid::make();
+    Sequence sa = Sequence::makeNew(), sb = Sequence::makeNew(), ss = Sequence::makeNew(), top = Sequence::makeNew();
+    for (int i = 0; i < 3; ++i) {
+        sa.tracks.mut(0).clips.push_back(nestClip(b, i * 3));
+        sb.tracks.mut(0).clips.push_back(nestClip(a, i * 3));
+        ss.tracks.mut(0).clips.push_back(nestClip(self, i * 3));
+        top.tracks.mut(0).clips.push_back(nestClip(a, i * 3));
+        top.tracks.mut(1).clips.push_back(nestClip(self, i * 3));
+    }
+    const CowVector<NestedSequence> nests{{a, "A", sa}, {b, "B", sb}, {self, "Self", ss}};
+    for (auto _ : state) benchmark::DoNotOptimize(Nesting::flatten(top, nests));
+}
+BENCHMARK(BM_FlattenCyclicNests)->Unit(benchmark::kMicrosecond);
 } // namespace

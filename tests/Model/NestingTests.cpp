@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "EditingTestSupport.hpp"
 #include "Model/Nesting.hpp"
 
@@ -217,11 +215,8 @@ TEST(Flatten, NestsWithinNestsAndCycles) {
     Timeline main;
     main.mutTrack(0).clips.push_back(nestClip(aID, 0, 9));
     main.mutTrack(1).clips.push_back(nestClip(selfID, 0, 9));
-    const auto begin = std::chrono::steady_clock::now();
     const Sequence cyc = Nesting::flatten(main.seq, CowVector<NestedSequence>{loop, na, nb});
-    const auto took = std::chrono::steady_clock::now() - begin;
     std::size_t pieces = 0;
     for (const auto& t : cyc.tracks) pieces += t.clips.size();
-    EXPECT_LT(pieces, 200u);
-    EXPECT_LT(took, std::chrono::seconds(1)); // exponential expansion would take far longer
+    EXPECT_LT(pieces, 200u); // expanded level after level, the loops would give thousands
 }
