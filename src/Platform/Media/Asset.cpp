@@ -1,0 +1,345 @@
+#include "Platform/Media/Asset.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cmath>
+#include <future>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+namespace osterveil::media {
+
+namespace fs = std::filesystem;
+
+AssetError::AssetError(Kind kind, fs::path path) : Error(message(kind)), kind_(kind), path_(std::move(path)) {}
+
+const char* AssetError::message(Kind kind) {
+    switch (kind) {
+    case Kind::cannotOpen: return "The file couldn't be opened.";
+    case Kind::unsupportedFormat: return "The file isn't a movie or sound file in a format that can be read.";
+    case Kind::damaged: return "The file is damaged: its picture and sound streams couldn't be read.";
+    case Kind::timedOut: return "Reading the file took too long.";
+    }
+    return "The file couldn't be opened.";
+}
+
+Size applyToSize(const AffineTransform& t, Size s) {
+    return Size{t.a * s.width + t.c * s.height, t.b * s.width + t.d * s.height};
+}
+
+std::vector<std::shared_ptr<const AssetTrack>> Asset::tracks(MediaType type) const {
+    std::vector<std::shared_ptr<const AssetTrack>> out;
+    for (const auto& t : tracks_)
+        if (t->mediaType == type) out.push_back(t);
+    return out;
+}
+
+std::shared_ptr<const AssetTrack> Asset::track(std::int32_t trackID) const {
+    for (const auto& t : tracks_)
+        if (t->trackID == trackID) return t;
+    return nullptr;
+}
+
+namespace {
+
+// Containers of movies and sound. Anything else FFmpeg can detect (image sequences, text shown as
+// ANSI art, playlists that open further files) is not media for an editor, and playlists would let a
+// file reach beyond itself.
+constexpr const char* allowedDemuxers =
+    "mov,matroska,avi,wav,w64,aiff,caf,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,amr,au,wv,ape,tta,"
+    "mxf,mpegts,mpeg,flv,asf,dv,ivf,h264,hevc,m4v,mpegvideo,obu";
+
+// FFmpeg's own warning threshold for a guess that may be wrong; random bytes land below it.
+constexpr int minimumProbeScore = AVPROBE_SCORE_RETRY;
+
+struct Deadline {
+    std::chrono::steady_clock::time_point at;
+    bool passed() const { return std::chrono::steady_clock::now() >= at; }
+};
+
+int interruptAtDeadline(void* opaque) { return static_cast<const Deadline*>(opaque)->passed() ? 1 : 0; }
+
+void quietLibraryLog() {
+    // Demuxer chatter about damaged files is noise for an editor; failures reach callers as errors.
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+struct InputCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+
+struct DictionaryGuard {
+    AVDictionary* dict = nullptr;
+    ~DictionaryGuard() { av_dict_free(&dict); }
+};
+
+Time ticksToTime(std::int64_t ticks, AVRational base) {
+    if (base.num == 1 && base.den > 0) return Time(ticks, base.den);
+    return Time::fraction(__int128(ticks) * base.num, base.den, Time::modelTimescale);
+}
+
+std::uint32_t fromLibraryTag(std::uint32_t tag) { return __builtin_bswap32(tag); }
+
+std::uint32_t proresSubtype(int profile) {
+    switch (profile) {
+    case FF_PROFILE_PRORES_PROXY: return fourCharCode("apco");
+    case FF_PROFILE_PRORES_LT: return fourCharCode("apcs");
+    case FF_PROFILE_PRORES_HQ: return fourCharCode("apch");
+    case FF_PROFILE_PRORES_4444: return fourCharCode("ap4h");
+    case FF_PROFILE_PRORES_XQ: return fourCharCode("ap4x");
+    default: return fourCharCode("apcn");
+    }
+}
+
+// QuickTime names a sound format by its coding, whatever sample entry the file used ("sowt", "in24"
+// and "lpcm" are all linear PCM); tag-less containers (WAV, Matroska, MP3) get the same names.
+std::uint32_t audioSubtype(const AVCodecParameters& p) {
+    AVCodecID id = p.codec_id;
+    if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT) return fourCharCode("lpcm");
+    switch (id) {
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_AAC_LATM: return fourCharCode("aac ");
+    case AV_CODEC_ID_MP3: return fourCharCode(".mp3");
+    case AV_CODEC_ID_MP2: return fourCharCode(".mp2");
+    case AV_CODEC_ID_MP1: return fourCharCode(".mp1");
+    case AV_CODEC_ID_ALAC: return fourCharCode("alac");
+    case AV_CODEC_ID_AC3: return fourCharCode("ac-3");
+    case AV_CODEC_ID_EAC3: return fourCharCode("ec-3");
+    case AV_CODEC_ID_FLAC: return fourCharCode("flac");
+    case AV_CODEC_ID_OPUS: return fourCharCode("opus");
+    default: break;
+    }
+    if (unsigned tag = av_codec_get_tag(std::array{avformat_get_mov_audio_tags(), (const AVCodecTag*)nullptr}.data(), id))
+        return fromLibraryTag(tag);
+    return 0;
+}
+
+std::uint32_t videoSubtype(const AVCodecParameters& p, bool quickTimeFamily) {
+    // A QuickTime sample entry or a Matroska ProRes private code is already the format's code.
+    if (p.codec_tag != 0 && (quickTimeFamily || p.codec_id == AV_CODEC_ID_PRORES)) return fromLibraryTag(p.codec_tag);
+    switch (p.codec_id) {
+    case AV_CODEC_ID_H264: return fourCharCode("avc1");
+    case AV_CODEC_ID_HEVC: return fourCharCode("hvc1");
+    case AV_CODEC_ID_MJPEG: return fourCharCode("jpeg");
+    case AV_CODEC_ID_PRORES: return proresSubtype(p.profile);
+    default: break;
+    }
+    if (unsigned tag = av_codec_get_tag(std::array{avformat_get_mov_video_tags(), (const AVCodecTag*)nullptr}.data(), p.codec_id))
+        return fromLibraryTag(tag);
+    return p.codec_tag != 0 ? fromLibraryTag(p.codec_tag) : 0;
+}
+
+AffineTransform displayTransform(const AVStream& st) {
+    size_t size = 0;
+    const std::uint8_t* data = av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!data || size < 9 * sizeof(std::int32_t)) return {};
+    std::int32_t m[9];
+    std::memcpy(m, data, sizeof m);
+    // Row-vector layout (a b u; c d v; tx ty w), a–ty in 16.16 fixed point.
+    auto fixed = [](std::int32_t v) { return static_cast<double>(v) / 65536.0; };
+    return AffineTransform{fixed(m[0]), fixed(m[1]), fixed(m[3]), fixed(m[4]), fixed(m[6]), fixed(m[7])};
+}
+
+double frameRate(const AVStream& st) {
+    for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
+        if (r.num > 0 && r.den > 0) return av_q2d(r);
+    return 0;
+}
+
+std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& st, const fs::path& path,
+                                    bool quickTimeFamily) {
+    const AVCodecParameters& p = *st.codecpar;
+    if (st.disposition & AV_DISPOSITION_ATTACHED_PIC) return std::nullopt;
+    if (p.codec_id == AV_CODEC_ID_NONE) return std::nullopt;
+    if (p.codec_type != AVMEDIA_TYPE_VIDEO && p.codec_type != AVMEDIA_TYPE_AUDIO) return std::nullopt;
+    if (st.time_base.num <= 0 || st.time_base.den <= 0) return std::nullopt;
+
+    AssetTrack t;
+    t.trackID = st.index + 1;
+    t.streamIndex = st.index;
+    t.assetPath = path;
+    t.mediaType = p.codec_type == AVMEDIA_TYPE_VIDEO ? MediaType::video : MediaType::audio;
+    t.naturalTimescale = st.time_base.num == 1 ? st.time_base.den : 0;
+    t.codecName = avcodec_get_name(p.codec_id);
+
+    Time start = st.start_time != AV_NOPTS_VALUE ? ticksToTime(st.start_time, st.time_base) : Time::zero();
+    Time duration = Time::indefinite();
+    if (st.duration != AV_NOPTS_VALUE && st.duration >= 0) duration = ticksToTime(st.duration, st.time_base);
+    else if (ctx.duration != AV_NOPTS_VALUE && ctx.duration >= 0) duration = Time(ctx.duration, AV_TIME_BASE);
+    t.timeRange = TimeRange(start, duration);
+
+    if (t.mediaType == MediaType::video) {
+        t.naturalSize = Size{static_cast<double>(std::max(p.width, 0)), static_cast<double>(std::max(p.height, 0))};
+        t.preferredTransform = displayTransform(st);
+        t.nominalFrameRate = frameRate(st);
+        t.mediaSubtype = videoSubtype(p, quickTimeFamily);
+    } else {
+        t.sampleRate = std::max(p.sample_rate, 0);
+        t.channelCount = std::max(p.ch_layout.nb_channels, 0);
+        t.mediaSubtype = audioSubtype(p);
+    }
+    return t;
+}
+
+AssetError::Kind openFailureKind(int code) {
+    if (code == AVERROR_EXIT) return AssetError::Kind::timedOut;
+    if (code == AVERROR(ENOENT) || code == AVERROR(EACCES) || code == AVERROR(EPERM) || code == AVERROR(EISDIR) ||
+        code == AVERROR(EIO) || code == AVERROR(ENOMEM))
+        return AssetError::Kind::cannotOpen;
+    return AssetError::Kind::unsupportedFormat;
+}
+
+} // namespace
+
+std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOptions& options) {
+    // Only regular files: a FIFO or a device would block or never end.
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) throw AssetError(AssetError::Kind::cannotOpen, path);
+    quietLibraryLog();
+
+    Deadline deadline{std::chrono::steady_clock::now() + options.timeLimit};
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) throw AssetError(AssetError::Kind::cannotOpen, path);
+    raw->interrupt_callback = AVIOInterruptCB{interruptAtDeadline, &deadline};
+
+    DictionaryGuard opts;
+    av_dict_set(&opts.dict, "format_whitelist", allowedDemuxers, 0);
+    av_dict_set(&opts.dict, "protocol_whitelist", "file", 0);
+    av_dict_set(&opts.dict, "probesize", "5000000", 0);
+    av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
+    // The "file:" prefix keeps a name such as "http:x.mov" from being taken for another protocol.
+    std::string url = "file:" + path.string();
+    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &opts.dict);
+    if (rc < 0) throw AssetError(deadline.passed() ? AssetError::Kind::timedOut : openFailureKind(rc), path);
+    std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
+
+    if (ctx->probe_score < minimumProbeScore) throw AssetError(AssetError::Kind::unsupportedFormat, path);
+    rc = avformat_find_stream_info(ctx.get(), nullptr);
+    if (deadline.passed()) throw AssetError(AssetError::Kind::timedOut, path);
+    if (rc < 0) throw AssetError(AssetError::Kind::damaged, path);
+
+    std::string formatName = ctx->iformat && ctx->iformat->name ? ctx->iformat->name : "";
+    bool quickTimeFamily = formatName.find("mov") != std::string::npos;
+
+    std::vector<std::shared_ptr<const AssetTrack>> tracks;
+    Time duration = Time::zero();
+    bool anyLength = false;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily);
+        if (!track) continue;
+        if (track->timeRange.duration.isNumeric()) {
+            duration = anyLength ? std::max(duration, track->timeRange.end()) : track->timeRange.end();
+            anyLength = true;
+        }
+        tracks.push_back(std::make_shared<const AssetTrack>(std::move(*track)));
+    }
+    if (!anyLength)
+        duration = ctx->duration != AV_NOPTS_VALUE && ctx->duration >= 0 ? Time(ctx->duration, AV_TIME_BASE)
+                                                                         : Time::indefinite();
+    return std::make_shared<const Asset>(path, std::move(formatName), duration, std::move(tracks));
+}
+
+namespace {
+
+struct CacheKey {
+    std::string path;
+    std::int64_t modified = 0;
+    std::uintmax_t size = 0;
+    bool operator==(const CacheKey&) const = default;
+};
+
+struct CacheKeyHash {
+    std::size_t operator()(const CacheKey& k) const noexcept {
+        std::size_t h = std::hash<std::string>()(k.path);
+        h ^= std::hash<std::int64_t>()(k.modified) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        h ^= std::hash<std::uintmax_t>()(k.size) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        return h;
+    }
+};
+
+using AssetFuture = std::shared_future<std::shared_ptr<const Asset>>;
+
+// Least recently used first out. An entry is a future so that threads opening the same new file
+// wait for one read instead of each reading it.
+class AssetCache {
+public:
+    static constexpr std::size_t capacity = 256;
+
+    static AssetCache& shared() {
+        static AssetCache cache;
+        return cache;
+    }
+
+    std::shared_ptr<const Asset> open(const fs::path& path) {
+        std::error_code ec;
+        fs::path canonical = fs::canonical(path, ec);
+        if (ec || !fs::is_regular_file(canonical, ec)) return Asset::load(path);
+        CacheKey key{canonical.string(), fs::last_write_time(canonical, ec).time_since_epoch().count(),
+                     fs::file_size(canonical, ec)};
+        if (ec) return Asset::load(path);
+
+        std::promise<std::shared_ptr<const Asset>> promise;
+        std::optional<AssetFuture> existing;
+        {
+            std::lock_guard lock(mutex_);
+            if (auto it = entries_.find(key); it != entries_.end()) {
+                order_.splice(order_.begin(), order_, it->second.position);
+                existing = it->second.future;
+            } else {
+                order_.push_front(key);
+                entries_.emplace(key, Entry{promise.get_future().share(), order_.begin()});
+                while (entries_.size() > capacity) {
+                    entries_.erase(order_.back());
+                    order_.pop_back();
+                }
+            }
+        }
+        if (existing) return existing->get();
+        try {
+            auto asset = Asset::load(canonical);
+            promise.set_value(asset);
+            return asset;
+        } catch (...) {
+            promise.set_exception(std::current_exception());
+            // Failures are not remembered: the next open tries the file again.
+            std::lock_guard lock(mutex_);
+            if (auto it = entries_.find(key); it != entries_.end()) {
+                order_.erase(it->second.position);
+                entries_.erase(it);
+            }
+            throw;
+        }
+    }
+
+    void purge() {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+        order_.clear();
+    }
+
+private:
+    struct Entry {
+        AssetFuture future;
+        std::list<CacheKey>::iterator position;
+    };
+    std::mutex mutex_;
+    std::list<CacheKey> order_;
+    std::unordered_map<CacheKey, Entry, CacheKeyHash> entries_;
+};
+
+} // namespace
+
+std::shared_ptr<const Asset> Asset::open(const fs::path& path) { return AssetCache::shared().open(path); }
+
+void Asset::purgeCache() { AssetCache::shared().purge(); }
+
+} // namespace osterveil::media

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace osterveil::media {
+
+// Every error of the media layer; `what()` is a sentence that can be shown to a user.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A time that cannot be formed: a non-finite number of seconds, a timescale that is not positive,
+// or a value beyond the 64-bit range.
+class TimeError : public Error {
+public:
+    using Error::Error;
+};
+
+// A media file that could not be opened or understood.
+class AssetError : public Error {
+public:
+    enum class Kind {
+        cannotOpen,        // missing, unreadable, or not a regular file
+        unsupportedFormat, // not a container this program reads, or bytes of no known format
+        damaged,           // recognised, but its streams could not be read
+        timedOut,          // reading the file took longer than allowed
+    };
+
+    AssetError(Kind kind, std::filesystem::path path);
+
+    Kind kind() const { return kind_; }
+    const std::filesystem::path& path() const { return path_; }
+
+    static const char* message(Kind kind);
+
+private:
+    Kind kind_;
+    std::filesystem::path path_;
+};
+
+// An edit that a composition track cannot make (a range outside its source, a media type mismatch…).
+class CompositionError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace osterveil::media

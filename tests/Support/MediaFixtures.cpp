@@ -1,0 +1,372 @@
+#include "MediaFixtures.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+namespace osterveil::testsupport {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void check(int rc, const char* what) {
+    if (rc >= 0) return;
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(rc, text, sizeof text);
+    throw std::runtime_error(std::string("fixture: ") + what + ": " + text);
+}
+
+template <typename T> T* require(T* p, const char* what) {
+    if (!p) throw std::runtime_error(std::string("fixture: ") + what);
+    return p;
+}
+
+struct CodecContextFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using Frame = std::unique_ptr<AVFrame, FrameFree>;
+using Packet = std::unique_ptr<AVPacket, PacketFree>;
+
+CodecContext openEncoder(const char* name, const std::function<void(AVCodecContext&)>& setUp,
+                         AVDictionary** options = nullptr) {
+    const AVCodec* codec = require(avcodec_find_encoder_by_name(name), "encoder missing");
+    CodecContext ctx(require(avcodec_alloc_context3(codec), "encoder context"));
+    ctx->thread_count = 1;
+    setUp(*ctx);
+    check(avcodec_open2(ctx.get(), codec, options), name);
+    return ctx;
+}
+
+// A diagonal ramp that moves each frame, so frames differ and encoders have something to code.
+void paintVideo(AVFrame& f, int index, bool tenBit) {
+    for (int plane = 0; plane < 3; ++plane) {
+        int w = plane == 0 ? f.width : AV_CEIL_RSHIFT(f.width, 1);
+        int h = plane == 0 || f.format == AV_PIX_FMT_YUV422P10LE ? f.height : AV_CEIL_RSHIFT(f.height, 1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                int v = plane == 0 ? (x + y + index * 4) & 0xFF : 128;
+                if (tenBit)
+                    reinterpret_cast<std::uint16_t*>(f.data[plane] + y * f.linesize[plane])[x] =
+                        static_cast<std::uint16_t>(v << 2);
+                else
+                    f.data[plane][y * f.linesize[plane] + x] = static_cast<std::uint8_t>(v);
+            }
+    }
+}
+
+void paintAudio(AVFrame& f, std::int64_t firstSample) {
+    for (int i = 0; i < f.nb_samples; ++i) {
+        double v = 0.25 * std::sin(2 * M_PI * 440.0 * double(firstSample + i) / f.sample_rate);
+        for (int c = 0; c < f.ch_layout.nb_channels; ++c) {
+            if (f.format == AV_SAMPLE_FMT_FLTP)
+                reinterpret_cast<float*>(f.data[c])[i] = static_cast<float>(v);
+            else
+                reinterpret_cast<std::int16_t*>(f.data[0])[i * f.ch_layout.nb_channels + c] =
+                    static_cast<std::int16_t>(v * 32767);
+        }
+    }
+}
+
+struct Output {
+    AVFormatContext* oc = nullptr;
+    ~Output() {
+        if (!oc) return;
+        if (oc->pb) avio_closep(&oc->pb);
+        avformat_free_context(oc);
+    }
+};
+
+struct Lane {
+    CodecContext codec;
+    AVStream* stream = nullptr;
+    Frame frame;
+    std::int64_t next = 0; // in codec time base units
+    std::int64_t end = 0;
+    bool flushed = false;
+};
+
+void drain(AVFormatContext* oc, Lane& lane, AVPacket* pkt) {
+    while (true) {
+        int rc = avcodec_receive_packet(lane.codec.get(), pkt);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+        check(rc, "receive packet");
+        av_packet_rescale_ts(pkt, lane.codec->time_base, lane.stream->time_base);
+        pkt->stream_index = lane.stream->index;
+        check(av_interleaved_write_frame(oc, pkt), "write packet");
+    }
+}
+
+void setPortraitMatrix(AVStream* st, int storedHeight) {
+    auto* data = require(av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)),
+                         "display matrix");
+    // (x, y) → (h − y, x): a quarter turn clockwise, in QuickTime's row-vector 16.16 layout.
+    std::int32_t m[9] = {0, 1 << 16, 0, -(1 << 16), 0, 0, storedHeight << 16, 0, 1 << 30};
+    std::memcpy(data, m, sizeof m);
+}
+
+std::vector<std::uint8_t> encodeStill(const char* encoder, AVPixelFormat format, int width, int height) {
+    CodecContext ctx = openEncoder(encoder, [&](AVCodecContext& c) {
+        c.width = width;
+        c.height = height;
+        c.pix_fmt = format;
+        c.time_base = AVRational{1, 25};
+        if (format == AV_PIX_FMT_YUVJ420P) c.color_range = AVCOL_RANGE_JPEG;
+    });
+    Frame f(require(av_frame_alloc(), "frame"));
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    check(av_frame_get_buffer(f.get(), 0), "frame buffer");
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            if (format == AV_PIX_FMT_RGB24) {
+                std::uint8_t* p = f->data[0] + y * f->linesize[0] + x * 3;
+                p[0] = static_cast<std::uint8_t>(x * 255 / width);
+                p[1] = static_cast<std::uint8_t>(y * 255 / height);
+                p[2] = 96;
+            } else {
+                f->data[0][y * f->linesize[0] + x] = static_cast<std::uint8_t>((x + y) & 0xFF);
+            }
+        }
+    if (format != AV_PIX_FMT_RGB24)
+        for (int plane = 1; plane < 3; ++plane)
+            for (int y = 0; y < (height + 1) / 2; ++y)
+                std::memset(f->data[plane] + y * f->linesize[plane], 128, static_cast<std::size_t>((width + 1) / 2));
+    check(avcodec_send_frame(ctx.get(), f.get()), "send still");
+    check(avcodec_send_frame(ctx.get(), nullptr), "flush still");
+    Packet pkt(require(av_packet_alloc(), "packet"));
+    check(avcodec_receive_packet(ctx.get(), pkt.get()), "receive still");
+    return std::vector<std::uint8_t>(pkt->data, pkt->data + pkt->size);
+}
+
+void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("fixture: cannot write " + path.string());
+}
+
+} // namespace
+
+void writeMovie(const fs::path& path, const MovieSpec& spec) {
+    Output out;
+    check(avformat_alloc_output_context2(&out.oc, nullptr, spec.container.c_str(), path.c_str()), "muxer");
+    bool globalHeader = out.oc->oformat->flags & AVFMT_GLOBALHEADER;
+
+    Lane video, audio;
+    if (spec.video != VideoCodec::none) {
+        bool prores = spec.video == VideoCodec::proresHQ;
+        AVDictionary* opts = nullptr;
+        av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
+        video.codec = openEncoder(
+            prores ? "prores_ks" : "libx264",
+            [&](AVCodecContext& c) {
+                c.width = spec.width;
+                c.height = spec.height;
+                c.pix_fmt = prores ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV420P;
+                c.time_base = AVRational{1, spec.framesPerSecond};
+                c.framerate = AVRational{spec.framesPerSecond, 1};
+                c.gop_size = 12;
+                if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            },
+            &opts);
+        av_dict_free(&opts);
+        video.stream = require(avformat_new_stream(out.oc, nullptr), "video stream");
+        check(avcodec_parameters_from_context(video.stream->codecpar, video.codec.get()), "video parameters");
+        video.stream->time_base = video.codec->time_base;
+        video.stream->avg_frame_rate = video.codec->framerate;
+        if (spec.portrait) setPortraitMatrix(video.stream, spec.height);
+        video.frame.reset(require(av_frame_alloc(), "frame"));
+        video.frame->format = video.codec->pix_fmt;
+        video.frame->width = spec.width;
+        video.frame->height = spec.height;
+        check(av_frame_get_buffer(video.frame.get(), 0), "video buffer");
+        video.end = spec.frames;
+    }
+    if (spec.audio != AudioCodec::none) {
+        bool aac = spec.audio == AudioCodec::aac;
+        audio.codec = openEncoder(aac ? "aac" : "pcm_s16le", [&](AVCodecContext& c) {
+            c.sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
+            c.sample_rate = spec.sampleRate;
+            av_channel_layout_default(&c.ch_layout, spec.channels);
+            c.time_base = AVRational{1, spec.sampleRate};
+            c.bit_rate = aac ? 128000 : 0;
+            if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        });
+        audio.stream = require(avformat_new_stream(out.oc, nullptr), "audio stream");
+        check(avcodec_parameters_from_context(audio.stream->codecpar, audio.codec.get()), "audio parameters");
+        audio.stream->time_base = audio.codec->time_base;
+        audio.frame.reset(require(av_frame_alloc(), "frame"));
+        audio.frame->format = audio.codec->sample_fmt;
+        audio.frame->sample_rate = spec.sampleRate;
+        check(av_channel_layout_copy(&audio.frame->ch_layout, &audio.codec->ch_layout), "layout");
+        audio.frame->nb_samples = audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024;
+        check(av_frame_get_buffer(audio.frame.get(), 0), "audio buffer");
+        audio.end = std::llround(spec.audioSeconds * spec.sampleRate);
+    }
+
+    if (spec.coverArt) {
+        std::vector<std::uint8_t> png = encodeStill("png", AV_PIX_FMT_RGB24, 64, 64);
+        AVStream* st = require(avformat_new_stream(out.oc, nullptr), "attachment stream");
+        st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+        st->codecpar->codec_id = AV_CODEC_ID_PNG;
+        st->codecpar->extradata =
+            static_cast<std::uint8_t*>(require(av_mallocz(png.size() + AV_INPUT_BUFFER_PADDING_SIZE), "cover"));
+        std::memcpy(st->codecpar->extradata, png.data(), png.size());
+        st->codecpar->extradata_size = static_cast<int>(png.size());
+        av_dict_set(&st->metadata, "filename", "cover.png", 0);
+        av_dict_set(&st->metadata, "mimetype", "image/png", 0);
+    }
+
+    check(avio_open(&out.oc->pb, path.c_str(), AVIO_FLAG_WRITE), "open output");
+    check(avformat_write_header(out.oc, nullptr), "header");
+    Packet pkt(require(av_packet_alloc(), "packet"));
+
+    auto pending = [](const Lane& l) { return l.codec && !l.flushed; };
+    while (pending(video) || pending(audio)) {
+        // Feed whichever stream is behind, so the muxer interleaves without buffering much.
+        bool pickVideo = pending(video) &&
+                         (!pending(audio) || av_compare_ts(video.next, video.codec->time_base, audio.next,
+                                                           audio.codec->time_base) <= 0);
+        Lane& lane = pickVideo ? video : audio;
+        if (lane.next >= lane.end) {
+            check(avcodec_send_frame(lane.codec.get(), nullptr), "flush");
+            lane.flushed = true;
+        } else {
+            check(av_frame_make_writable(lane.frame.get()), "writable frame");
+            lane.frame->pts = lane.next;
+            if (pickVideo) {
+                paintVideo(*lane.frame, static_cast<int>(lane.next), spec.video == VideoCodec::proresHQ);
+                lane.next += 1;
+            } else {
+                lane.frame->nb_samples = static_cast<int>(
+                    std::min<std::int64_t>(lane.end - lane.next, audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024));
+                paintAudio(*lane.frame, lane.next);
+                lane.next += lane.frame->nb_samples;
+            }
+            check(avcodec_send_frame(lane.codec.get(), lane.frame.get()), "send frame");
+        }
+        drain(out.oc, lane, pkt.get());
+    }
+    check(av_write_trailer(out.oc), "trailer");
+}
+
+void writePng(const fs::path& path, int width, int height) {
+    writeBytes(path, encodeStill("png", AV_PIX_FMT_RGB24, width, height));
+}
+
+void writeJpeg(const fs::path& path, int width, int height, std::optional<int> exifOrientation) {
+    std::vector<std::uint8_t> jpeg = encodeStill("mjpeg", AV_PIX_FMT_YUVJ420P, width, height);
+    if (exifOrientation) {
+        auto o = static_cast<std::uint8_t>(*exifOrientation);
+        // APP1 "Exif": a little-endian TIFF header and one IFD with the orientation tag (0x0112, SHORT).
+        std::vector<std::uint8_t> app1 = {0xFF, 0xE1, 0x00, 34,   'E', 'x', 'i', 'f', 0, 0,
+                                          'I',  'I',  0x2A, 0x00, 8,   0,   0,   0,   1, 0,
+                                          0x12, 0x01, 3,    0,    1,   0,   0,   0,   o, 0,
+                                          0,    0,    0,    0,    0,   0};
+        jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    }
+    writeBytes(path, jpeg);
+}
+
+void writeRandomBytes(const fs::path& path, std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    writeBytes(path, bytes);
+}
+
+void writeTruncatedCopy(const fs::path& source, const fs::path& path, double keep) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.resize(static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep));
+    writeBytes(path, bytes);
+}
+
+MediaFixtures& MediaFixtures::shared() {
+    static MediaFixtures fixtures;
+    return fixtures;
+}
+
+MediaFixtures::MediaFixtures() {
+    av_log_set_level(AV_LOG_ERROR);
+    std::string pattern = (fs::temp_directory_path() / "osterveil-media-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("fixture: cannot make a temporary folder");
+    directory_ = pattern;
+}
+
+MediaFixtures::~MediaFixtures() {
+    std::error_code ec;
+    fs::remove_all(directory_, ec);
+}
+
+fs::path MediaFixtures::path(Fixture fixture) {
+    std::lock_guard lock(mutex_);
+    if (auto it = written_.find(fixture); it != written_.end()) return it->second;
+    fs::path p;
+    switch (fixture) {
+    case Fixture::h264Movie:
+        writeMovie(p = directory_ / "h264.mp4", MovieSpec{});
+        break;
+    case Fixture::h264MovieWithSound:
+        writeMovie(p = directory_ / "h264-sound.mp4", MovieSpec{.audio = AudioCodec::aac});
+        break;
+    case Fixture::proresMovie:
+        writeMovie(p = directory_ / "prores.mov", MovieSpec{.container = "mov", .video = VideoCodec::proresHQ});
+        break;
+    case Fixture::proresMovieWithSound:
+        writeMovie(p = directory_ / "prores-sound.mov",
+                   MovieSpec{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
+        break;
+    case Fixture::portraitMovie:
+        writeMovie(p = directory_ / "portrait.mov", MovieSpec{.container = "mov", .portrait = true});
+        break;
+    case Fixture::matroskaMovie:
+        writeMovie(p = directory_ / "h264-pcm.mkv", MovieSpec{.container = "matroska", .audio = AudioCodec::pcm16});
+        break;
+    case Fixture::wavAudio:
+        writeMovie(p = directory_ / "tone.wav",
+                   MovieSpec{.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16});
+        break;
+    case Fixture::audioWithCoverArt:
+        writeMovie(p = directory_ / "cover.mka", MovieSpec{.container = "matroska",
+                                                           .video = VideoCodec::none,
+                                                           .audio = AudioCodec::pcm16,
+                                                           .coverArt = true});
+        break;
+    case Fixture::pngStill:
+        writePng(p = directory_ / "still.png", 320, 180);
+        break;
+    case Fixture::jpegWithOrientation:
+        writeJpeg(p = directory_ / "oriented.jpg", 320, 180, 6);
+        break;
+    }
+    written_.emplace(fixture, p);
+    return p;
+}
+
+} // namespace osterveil::testsupport
