@@ -9,6 +9,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include <sys/stat.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -190,6 +192,26 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
     return t;
 }
 
+// Whether the container's header already says everything a track needs, so that no packet has to be
+// read or decoded (for PCM sound FFmpeg would otherwise decode up to five seconds of it).
+bool headerIsComplete(const AVFormatContext& ctx) {
+    if ((ctx.ctx_flags & AVFMTCTX_NOHEADER) || ctx.nb_streams == 0) return false;
+    for (unsigned i = 0; i < ctx.nb_streams; ++i) {
+        const AVStream& st = *ctx.streams[i];
+        const AVCodecParameters& p = *st.codecpar;
+        if (st.disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
+            if (p.codec_id == AV_CODEC_ID_NONE || p.width <= 0 || p.height <= 0) return false;
+        } else if (p.codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (p.codec_id == AV_CODEC_ID_NONE || p.sample_rate <= 0 || p.ch_layout.nb_channels <= 0) return false;
+        } else {
+            continue;
+        }
+        if (st.duration == AV_NOPTS_VALUE && ctx.duration == AV_NOPTS_VALUE) return false;
+    }
+    return true;
+}
+
 AssetError::Kind openFailureKind(int code) {
     if (code == AVERROR_EXIT) return AssetError::Kind::timedOut;
     if (code == AVERROR(ENOENT) || code == AVERROR(EACCES) || code == AVERROR(EPERM) || code == AVERROR(EISDIR) ||
@@ -223,9 +245,11 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 
     if (ctx->probe_score < minimumProbeScore) throw AssetError(AssetError::Kind::unsupportedFormat, path);
-    rc = avformat_find_stream_info(ctx.get(), nullptr);
-    if (deadline.passed()) throw AssetError(AssetError::Kind::timedOut, path);
-    if (rc < 0) throw AssetError(AssetError::Kind::damaged, path);
+    if (!headerIsComplete(*ctx)) {
+        rc = avformat_find_stream_info(ctx.get(), nullptr);
+        if (deadline.passed()) throw AssetError(AssetError::Kind::timedOut, path);
+        if (rc < 0) throw AssetError(AssetError::Kind::damaged, path);
+    }
 
     std::string formatName = ctx->iformat && ctx->iformat->name ? ctx->iformat->name : "";
     bool quickTimeFamily = formatName.find("mov") != std::string::npos;
@@ -280,12 +304,13 @@ public:
     }
 
     std::shared_ptr<const Asset> open(const fs::path& path) {
+        // One stat per open: this runs for every segment of every composition build.
         std::error_code ec;
-        fs::path canonical = fs::canonical(path, ec);
-        if (ec || !fs::is_regular_file(canonical, ec)) return Asset::load(path);
-        CacheKey key{canonical.string(), fs::last_write_time(canonical, ec).time_since_epoch().count(),
-                     fs::file_size(canonical, ec)};
-        if (ec) return Asset::load(path);
+        fs::path absolute = fs::absolute(path, ec).lexically_normal();
+        struct stat info {};
+        if (ec || ::stat(absolute.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return Asset::load(path);
+        CacheKey key{absolute.string(), std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                     std::uintmax_t(info.st_size)};
 
         std::promise<std::shared_ptr<const Asset>> promise;
         std::optional<AssetFuture> existing;
@@ -305,7 +330,7 @@ public:
         }
         if (existing) return existing->get();
         try {
-            auto asset = Asset::load(canonical);
+            auto asset = Asset::load(absolute);
             promise.set_value(asset);
             return asset;
         } catch (...) {

@@ -1,0 +1,78 @@
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "Media/MediaProbe.hpp"
+#include "MediaFixtures.hpp"
+#include "Platform/Media/Asset.hpp"
+#include "Platform/Media/Composition.hpp"
+
+using namespace osterveil;
+namespace fs = std::filesystem;
+using testsupport::Fixture;
+using testsupport::MediaFixtures;
+
+namespace {
+
+// 100 short files of the kinds an import brings: H.264 and ProRes movies, WAV sound and PNG stills.
+const std::vector<fs::path>& hundredFiles() {
+    static const std::vector<fs::path> files = [] {
+        auto& fx = MediaFixtures::shared();
+        const Fixture kinds[] = {Fixture::h264MovieWithSound, Fixture::proresMovieWithSound, Fixture::wavAudio,
+                                 Fixture::pngStill};
+        std::vector<fs::path> out;
+        for (int i = 0; i < 100; ++i) {
+            fs::path source = fx.path(kinds[i % 4]);
+            fs::path copy = fx.scratch("bench" + std::to_string(i) + source.extension().string());
+            fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
+            out.push_back(copy);
+        }
+        return out;
+    }();
+    return files;
+}
+
+// Every iteration reads all 100 files afresh, as a first import does.
+void BM_ProbeHundredFiles(benchmark::State& state) {
+    const auto& files = hundredFiles();
+    for (auto _ : state) {
+        media::Asset::purgeCache();
+        for (const auto& f : files) benchmark::DoNotOptimize(MediaProbe::makeItem(f, std::nullopt));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(files.size()));
+}
+BENCHMARK(BM_ProbeHundredFiles)->Unit(benchmark::kMillisecond);
+
+void BM_LoadAssetUncached(benchmark::State& state) {
+    fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);
+    for (auto _ : state) benchmark::DoNotOptimize(media::Asset::load(file));
+}
+BENCHMARK(BM_LoadAssetUncached)->Unit(benchmark::kMicrosecond);
+
+// What each segment of a composition build pays for the asset of a file opened before.
+void BM_OpenAssetFromCache(benchmark::State& state) {
+    fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);
+    media::Asset::open(file);
+    for (auto _ : state) benchmark::DoNotOptimize(media::Asset::open(file));
+}
+BENCHMARK(BM_OpenAssetFromCache)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenAssetFromCache)->Threads(4)->Unit(benchmark::kMicrosecond);
+
+// The per-frame question of every reader on a long edit list of mixed timescales.
+void BM_CompositionLookup(benchmark::State& state) {
+    auto source = std::make_shared<media::AssetTrack>();
+    source->timeRange = media::TimeRange(media::Time::zero(), media::Time(3600 * 12288, 12288));
+    media::Composition composition;
+    media::CompositionTrack& track = *composition.addTrack(media::MediaType::video);
+    for (int i = 0; i < state.range(0); ++i)
+        track.insertTimeRange(media::TimeRange(media::Time(i * 12288, 12288), media::Time(12288, 12288)), source,
+                              media::Time::seconds(i * 1.5));
+    double end = track.timeRange().end().toSeconds();
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> at(0, end);
+    for (auto _ : state) benchmark::DoNotOptimize(track.sourcePosition(media::Time::seconds(at(rng))));
+}
+BENCHMARK(BM_CompositionLookup)->Arg(10)->Arg(1000);
+
+} // namespace

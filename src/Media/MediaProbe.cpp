@@ -1,0 +1,167 @@
+#include "Media/MediaProbe.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include <QFile>
+#include <QImageReader>
+#include <QMimeDatabase>
+
+#include "Platform/Media/Asset.hpp"
+
+namespace osterveil {
+
+namespace fs = std::filesystem;
+
+MediaError::MediaError(Kind kind, std::string fileName)
+    : kind_(kind), fileName_(std::move(fileName)),
+      description_(fileName_ + " is not a video, audio, or still Osterveil can import.") {}
+
+namespace {
+
+bool isImageType(const QMimeType& type) {
+    if (type.name().startsWith(QLatin1String("image/"))) return true;
+    for (const QString& ancestor : type.allAncestors())
+        if (ancestor.startsWith(QLatin1String("image/"))) return true;
+    return false;
+}
+
+QString qtPath(const fs::path& path) { return QFile::decodeName(path.c_str()); }
+
+std::int64_t roundedExtent(double v) {
+    v = std::fabs(v);
+    // llround rounds halves away from zero; an impossible size is no size.
+    return std::isfinite(v) && v < 9.0e18 ? std::llround(v) : 0;
+}
+
+StoredTransform stored(const media::AffineTransform& t) { return StoredTransform{t.a, t.b, t.c, t.d, t.tx, t.ty}; }
+
+} // namespace
+
+MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::path>& projectURL) {
+    // Items keep absolute paths; bookmarks and security scopes have no counterpart on this platform.
+    fs::path file = fs::absolute(path).lexically_normal();
+    std::optional<std::string> relative = relativePath(file, projectURL);
+    std::string name = file.stem().string();
+    std::string fileName = file.filename().string();
+
+    // By name and content, so a still with a wrong extension is still a still.
+    QMimeType type = QMimeDatabase().mimeTypeForFile(qtPath(file));
+    if (type.isValid() && isImageType(type)) return imageItem(file, std::move(name), std::move(relative));
+
+    std::shared_ptr<const media::Asset> asset;
+    try {
+        asset = media::Asset::open(file);
+    } catch (const media::AssetError& e) {
+        if (e.kind() == media::AssetError::Kind::unsupportedFormat || e.kind() == media::AssetError::Kind::damaged)
+            throw MediaError::unsupported(fileName);
+        throw;
+    }
+    auto pictures = asset->tracks(media::MediaType::video);
+    auto sounds = asset->tracks(media::MediaType::audio);
+    if (pictures.empty() && sounds.empty()) throw MediaError::unsupported(fileName);
+
+    MediaItem item;
+    item.id = Uuid::make();
+    item.name = std::move(name);
+    item.path = file.string();
+    item.relativePath = std::move(relative);
+    double seconds = asset->duration().toSeconds();
+    item.duration = std::isfinite(seconds) ? seconds : 0;
+    item.hasAudio = !sounds.empty();
+    if (!pictures.empty()) {
+        const media::AssetTrack& picture = *pictures.front();
+        // A portrait recording stored sideways reports its upright size.
+        media::Size shown = media::applyToSize(picture.preferredTransform, picture.naturalSize);
+        item.kind = MediaKind::video;
+        item.width = roundedExtent(shown.width);
+        item.height = roundedExtent(shown.height);
+        item.nominalFrameRate = picture.nominalFrameRate;
+        item.codec = picture.mediaSubtype != 0 ? codecName(picture.mediaSubtype) : "Video";
+        item.hasVideo = true;
+        item.transform = stored(picture.preferredTransform);
+    } else {
+        const media::AssetTrack& sound = *sounds.front();
+        item.kind = MediaKind::audio;
+        item.codec = sound.mediaSubtype != 0 ? codecName(sound.mediaSubtype) : "Audio";
+    }
+    return item;
+}
+
+MediaItem MediaProbe::imageItem(const fs::path& path, std::string name, std::optional<std::string> relative) {
+    // Stills are shown through the same reader, so one it cannot decode is of no use in the project.
+    QImageReader reader(qtPath(path));
+    if (!reader.canRead()) throw MediaError::unsupported(path.filename().string());
+    QSize size = reader.size();
+    std::int64_t width = size.width() > 0 ? size.width() : 0;
+    std::int64_t height = size.height() > 0 ? size.height() : 0;
+
+    MediaItem item;
+    item.id = Uuid::make();
+    item.name = std::move(name);
+    item.kind = MediaKind::image;
+    item.path = path.string();
+    item.relativePath = std::move(relative);
+    item.width = width;
+    item.height = height;
+    item.codec = width > 0 ? "Still " + std::to_string(width) + "\u00D7" + std::to_string(height) : "Still";
+    return item;
+}
+
+std::optional<std::string> MediaProbe::relativePath(const fs::path& path, const std::optional<fs::path>& projectURL) {
+    if (!projectURL) return std::nullopt;
+    std::string folder = fs::absolute(*projectURL).lexically_normal().parent_path().string();
+    std::string file = path.string();
+    // The folder itself followed by a separator: "/work/film" must not claim "/work/film-old/a.mov".
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    if (file.size() <= folder.size() || file.compare(0, folder.size(), folder) != 0) return std::nullopt;
+    return file.substr(folder.size());
+}
+
+std::string MediaProbe::codecName(std::uint32_t code) {
+    static const std::array<std::pair<const char*, const char*>, 14> table{{
+        {"apch", "ProRes 422 HQ"},
+        {"apcn", "ProRes 422"},
+        {"apcs", "ProRes 422 LT"},
+        {"apco", "ProRes 422 Proxy"},
+        {"ap4h", "ProRes 4444"},
+        {"ap4x", "ProRes 4444 XQ"},
+        {"avc1", "H.264"},
+        {"hvc1", "HEVC"},
+        {"hev1", "HEVC"},
+        {"jpeg", "JPEG"},
+        {"lpcm", "Linear PCM"},
+        {"aac ", "AAC"},
+        {"mp4a", "AAC"},
+        {"alac", "ALAC"},
+    }};
+    for (const auto& [text, name] : table)
+        if (fourCC(text) == code) return name;
+    return fourCCString(code);
+}
+
+std::uint32_t MediaProbe::fourCC(std::string_view text) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < text.size() && i < 4; ++i) v = v * 256 + static_cast<std::uint8_t>(text[i]);
+    return v;
+}
+
+std::string MediaProbe::fourCCString(std::uint32_t code) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        auto byte = static_cast<unsigned char>((code >> shift) & 0xFF);
+        if (byte < 0x20 || byte > 0x7E) {
+            char hex[9];
+            std::snprintf(hex, sizeof hex, "%08X", code);
+            return hex;
+        }
+        text += static_cast<char>(byte);
+    }
+    std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+} // namespace osterveil

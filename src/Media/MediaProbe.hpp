@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Model/Project.hpp"
+
+namespace osterveil {
+
+// A file that cannot become a media item. The description names the file (with its extension).
+class MediaError : public std::exception {
+public:
+    enum class Kind { unsupported };
+
+    static MediaError unsupported(std::string fileName) { return MediaError(Kind::unsupported, std::move(fileName)); }
+
+    Kind kind() const { return kind_; }
+    const std::string& fileName() const { return fileName_; }
+    const std::string& errorDescription() const { return description_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+    bool operator==(const MediaError& o) const { return kind_ == o.kind_ && fileName_ == o.fileName_; }
+
+private:
+    MediaError(Kind kind, std::string fileName);
+
+    Kind kind_;
+    std::string fileName_;
+    std::string description_;
+};
+
+// Turns imported files into media items: how to find the file again, what kind it is, and the facts
+// the editor shows and plans with, read without decoding a picture or a sound. Stateless; any number
+// of files may be probed at once from different threads.
+struct MediaProbe {
+    MediaProbe() = delete;
+
+    // Probes `path`. `projectURL` is the project file, absent for an unsaved project; a file inside
+    // the project's folder gets its path below that folder as the item's relative path.
+    // Throws `MediaError` for a file that is neither a still nor media with a picture or sound stream,
+    // and passes on `media::AssetError` when the file cannot be read at all (missing, unreadable, too
+    // slow to read).
+    static MediaItem makeItem(const std::filesystem::path& path, const std::optional<std::filesystem::path>& projectURL);
+
+    // A readable name for a four-character format code (first character in the most significant byte).
+    static std::string codecName(std::uint32_t code);
+    // The code of a text: its first four UTF-8 bytes, each shifted in at the low end; "" gives 0.
+    static std::uint32_t fourCC(std::string_view text);
+
+private:
+    static MediaItem imageItem(const std::filesystem::path& path, std::string name,
+                               std::optional<std::string> relative);
+    static std::optional<std::string> relativePath(const std::filesystem::path& path,
+                                                   const std::optional<std::filesystem::path>& projectURL);
+    static std::string fourCCString(std::uint32_t code);
+};
+
+} // namespace osterveil

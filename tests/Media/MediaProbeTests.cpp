@@ -1,0 +1,247 @@
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "Media/MediaProbe.hpp"
+#include "MediaFixtures.hpp"
+#include "Platform/Media/MediaErrors.hpp"
+
+using namespace osterveil;
+using testsupport::Fixture;
+using testsupport::MediaFixtures;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path fixture(Fixture f) { return MediaFixtures::shared().path(f); }
+
+fs::path scratch(const std::string& name) { return MediaFixtures::shared().scratch(name); }
+
+MediaItem probe(const fs::path& path, const std::optional<fs::path>& project = std::nullopt) {
+    return MediaProbe::makeItem(path, project);
+}
+
+// The error a probe throws, or a failure when it succeeds.
+std::optional<MediaError> probeError(const fs::path& path) {
+    try {
+        probe(path);
+    } catch (const MediaError& e) {
+        return e;
+    }
+    ADD_FAILURE() << path << " was accepted";
+    return std::nullopt;
+}
+
+fs::path copyTo(Fixture f, const fs::path& to) {
+    fs::create_directories(to.parent_path());
+    fs::copy_file(fixture(f), to, fs::copy_options::overwrite_existing);
+    return to;
+}
+
+const StoredTransform identity{};
+
+} // namespace
+
+TEST(MediaProbe, UnsupportedFilesAreNamedWithTheirExtension) {
+    std::ofstream(scratch("Shot List.txt")) << "scene 1, take 3\n";
+    auto e = probeError(scratch("Shot List.txt"));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->kind(), MediaError::Kind::unsupported);
+    EXPECT_EQ(e->fileName(), "Shot List.txt");
+    EXPECT_EQ(e->errorDescription(), "Shot List.txt is not a video, audio, or still Osterveil can import.");
+    EXPECT_STREQ(e->what(), e->errorDescription().c_str());
+
+    // A container that holds neither picture nor sound, only an attachment.
+    testsupport::writeMovie(scratch("attachment.mkv"), testsupport::MovieSpec{.container = "matroska",
+                                                                              .video = testsupport::VideoCodec::none,
+                                                                              .coverArt = true});
+    EXPECT_EQ(probeError(scratch("attachment.mkv"))->fileName(), "attachment.mkv");
+}
+
+TEST(MediaProbe, DamagedAndRandomFilesAreUnsupportedNotFatal) {
+    for (std::uint32_t seed = 0; seed < 6; ++seed) {
+        const char* names[] = {"clip.mov", "clip.mp4", "song.mp3", "take.wav", "frame.png", "noise"};
+        fs::path p = scratch(std::string("r") + std::to_string(seed) + "-" + names[seed]);
+        testsupport::writeRandomBytes(p, 4096 + seed * 777, seed + 100);
+        EXPECT_EQ(probeError(p)->fileName(), p.filename().string());
+    }
+    testsupport::writeTruncatedCopy(fixture(Fixture::h264MovieWithSound), scratch("half.mp4"), 0.5);
+    EXPECT_EQ(probeError(scratch("half.mp4"))->fileName(), "half.mp4");
+}
+
+TEST(MediaProbe, CutStillsGiveWhatTheirHeaderTells) {
+    auto cut = [](std::size_t bytes) {
+        fs::path p = scratch("cut" + std::to_string(bytes) + ".png");
+        std::ifstream in(fixture(Fixture::pngStill), std::ios::binary);
+        std::string data(bytes, '\0');
+        in.read(data.data(), static_cast<std::streamsize>(bytes));
+        std::ofstream(p, std::ios::binary) << data;
+        return p;
+    };
+    // The size is in the header; whether the pixels decode is found out when the still is drawn.
+    EXPECT_EQ(probe(cut(fs::file_size(fixture(Fixture::pngStill)) / 2)).codec, "Still 320\u00D7180");
+    MediaItem signatureOnly = probe(cut(8));
+    EXPECT_EQ(signatureOnly.codec, "Still");
+    EXPECT_EQ(signatureOnly.width, 0);
+    EXPECT_EQ(signatureOnly.height, 0);
+    EXPECT_EQ(probeError(cut(4))->fileName(), "cut4.png");
+}
+
+TEST(MediaProbe, UnreadableFilesPassOnTheAssetError) {
+    try {
+        probe(scratch("gone.mov"));
+        ADD_FAILURE() << "a missing movie was accepted";
+    } catch (const media::AssetError& e) {
+        EXPECT_EQ(e.kind(), media::AssetError::Kind::cannotOpen);
+        EXPECT_STREQ(e.what(), "The file couldn't be opened.");
+    }
+    // A missing still fails as an image the reader cannot open.
+    EXPECT_EQ(probeError(scratch("gone.png"))->fileName(), "gone.png");
+}
+
+TEST(MediaProbe, StillsAreSizedWithoutDuration) {
+    MediaItem png = probe(fixture(Fixture::pngStill));
+    EXPECT_EQ(png.kind, MediaKind::image);
+    EXPECT_EQ(png.name, "still");
+    EXPECT_EQ(png.codec, "Still 320\u00D7180");
+    EXPECT_EQ(png.width, 320);
+    EXPECT_EQ(png.height, 180);
+    EXPECT_EQ(png.duration, 0);
+    EXPECT_EQ(png.nominalFrameRate, 0);
+    EXPECT_FALSE(png.hasVideo);
+    EXPECT_FALSE(png.hasAudio);
+    EXPECT_EQ(png.transform, identity);
+    EXPECT_FALSE(png.bookmark);
+    EXPECT_EQ(png.path, fixture(Fixture::pngStill).string());
+
+    // Found by its content under a name that says nothing.
+    MediaItem renamed = probe(copyTo(Fixture::pngStill, scratch("export.dat")));
+    EXPECT_EQ(renamed.kind, MediaKind::image);
+    EXPECT_EQ(renamed.name, "export");
+
+    // The stored pixel size; the orientation is applied when the still is drawn.
+    MediaItem jpeg = probe(fixture(Fixture::jpegWithOrientation));
+    EXPECT_EQ(jpeg.kind, MediaKind::image);
+    EXPECT_EQ(jpeg.codec, "Still 320\u00D7180");
+    EXPECT_EQ(jpeg.transform, identity);
+}
+
+TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
+    MediaItem item = probe(fixture(Fixture::portraitMovie));
+    EXPECT_EQ(item.kind, MediaKind::video);
+    EXPECT_EQ(item.width, 180);
+    EXPECT_EQ(item.height, 320);
+    EXPECT_EQ(item.transform, (StoredTransform{0, 1, -1, 0, 180, 0}));
+    EXPECT_EQ(item.codec, "H.264");
+}
+
+TEST(MediaProbe, MoviesWithAndWithoutSound) {
+    MediaItem silent = probe(fixture(Fixture::h264Movie));
+    EXPECT_EQ(silent.kind, MediaKind::video);
+    EXPECT_EQ(silent.name, "h264");
+    EXPECT_TRUE(silent.hasVideo);
+    EXPECT_FALSE(silent.hasAudio);
+    EXPECT_EQ(silent.duration, 1.0);
+    EXPECT_EQ(silent.nominalFrameRate, 24.0);
+    EXPECT_EQ(silent.width, 320);
+    EXPECT_EQ(silent.height, 180);
+    EXPECT_EQ(silent.transform, identity);
+
+    MediaItem sound = probe(fixture(Fixture::h264MovieWithSound));
+    EXPECT_TRUE(sound.hasVideo);
+    EXPECT_TRUE(sound.hasAudio);
+    EXPECT_EQ(sound.codec, "H.264");
+    EXPECT_NE(sound.id, silent.id);
+
+    MediaItem prores = probe(fixture(Fixture::proresMovieWithSound));
+    EXPECT_EQ(prores.codec, "ProRes 422 HQ");
+    EXPECT_TRUE(prores.hasAudio);
+
+    MediaItem mkv = probe(fixture(Fixture::matroskaMovie));
+    EXPECT_EQ(mkv.codec, "H.264");
+    EXPECT_TRUE(mkv.hasAudio);
+}
+
+TEST(MediaProbe, SoundOnlyFiles) {
+    MediaItem wav = probe(fixture(Fixture::wavAudio));
+    EXPECT_EQ(wav.kind, MediaKind::audio);
+    EXPECT_EQ(wav.name, "tone");
+    EXPECT_EQ(wav.codec, "Linear PCM");
+    EXPECT_EQ(wav.width, 0);
+    EXPECT_EQ(wav.height, 0);
+    EXPECT_EQ(wav.duration, 1.0);
+    EXPECT_EQ(wav.nominalFrameRate, 0);
+    EXPECT_FALSE(wav.hasVideo);
+    EXPECT_TRUE(wav.hasAudio);
+    EXPECT_EQ(wav.transform, identity);
+
+    // A cover picture does not make a song a video.
+    MediaItem song = probe(fixture(Fixture::audioWithCoverArt));
+    EXPECT_EQ(song.kind, MediaKind::audio);
+    EXPECT_FALSE(song.hasVideo);
+}
+
+TEST(MediaProbe, RelativePathsOnlyInsideTheProjectFolder) {
+    fs::path project = scratch("Film/Film.osterveil");
+    fs::path inFolder = copyTo(Fixture::wavAudio, scratch("Film/a.wav"));
+    fs::path below = copyTo(Fixture::wavAudio, scratch("Film/Audio/Day 2/b.wav"));
+    fs::path sibling = copyTo(Fixture::wavAudio, scratch("Film-old/c.wav"));
+    fs::path outside = copyTo(Fixture::wavAudio, scratch("d.wav"));
+
+    EXPECT_EQ(probe(inFolder, project).relativePath, "a.wav");
+    EXPECT_EQ(probe(below, project).relativePath, "Audio/Day 2/b.wav");
+    EXPECT_EQ(probe(sibling, project).relativePath, std::nullopt);
+    EXPECT_EQ(probe(outside, project).relativePath, std::nullopt);
+    EXPECT_EQ(probe(inFolder, std::nullopt).relativePath, std::nullopt);
+    // Dot segments are resolved before comparing.
+    EXPECT_EQ(probe(scratch("Film/../Film-old/c.wav"), project).relativePath, std::nullopt);
+    EXPECT_EQ(probe(scratch("Film-old/../Film/a.wav"), project).relativePath, "a.wav");
+    EXPECT_EQ(probe(scratch("Film-old/../Film/a.wav"), project).path, inFolder.string());
+
+    // The item finds its file again through the project.
+    MediaItem item = probe(below, project);
+    EXPECT_EQ(item.resolveURL(project), below);
+}
+
+TEST(MediaProbe, CodecNames) {
+    const std::pair<const char*, const char*> known[] = {
+        {"apch", "ProRes 422 HQ"}, {"apcn", "ProRes 422"}, {"apcs", "ProRes 422 LT"}, {"apco", "ProRes 422 Proxy"},
+        {"ap4h", "ProRes 4444"},   {"ap4x", "ProRes 4444 XQ"}, {"avc1", "H.264"},   {"hvc1", "HEVC"},
+        {"hev1", "HEVC"},          {"jpeg", "JPEG"},           {"lpcm", "Linear PCM"}, {"aac ", "AAC"},
+        {"mp4a", "AAC"},           {"alac", "ALAC"}};
+    for (auto [code, name] : known) EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC(code)), name) << code;
+
+    EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC("vp09")), "vp09");
+    EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC(".mp3")), ".mp3");
+    EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC(" ab ")), "ab");
+    EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC("    ")), "");
+    EXPECT_EQ(MediaProbe::codecName(1), "00000001");
+    EXPECT_EQ(MediaProbe::codecName(0x7F616263), "7F616263");
+    EXPECT_EQ(MediaProbe::codecName(0xFFFFFFFF), "FFFFFFFF");
+}
+
+TEST(MediaProbe, FourCharacterCodes) {
+    EXPECT_EQ(MediaProbe::fourCC(""), 0u);
+    EXPECT_EQ(MediaProbe::fourCC("avc1"), 0x61766331u);
+    EXPECT_EQ(MediaProbe::fourCC("ab"), 0x6162u);
+    EXPECT_EQ(MediaProbe::fourCC("apchXYZ"), MediaProbe::fourCC("apch"));
+    EXPECT_EQ(MediaProbe::fourCC("\u00D7\u00D7"), 0xC397C397u); // UTF-8 bytes, not characters
+}
+
+TEST(MediaProbe, ProbesFromSeveralThreadsAtOnce) {
+    const Fixture files[] = {Fixture::h264Movie, Fixture::proresMovieWithSound, Fixture::wavAudio,
+                             Fixture::pngStill,  Fixture::portraitMovie,        Fixture::matroskaMovie};
+    std::vector<MediaItem> expected;
+    for (Fixture f : files) expected.push_back(probe(fixture(f)));
+    std::vector<MediaItem> results(std::size(files) * 4);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = probe(fixture(files[i % std::size(files)])); });
+    for (auto& t : threads) t.join();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        MediaItem r = results[i];
+        r.id = expected[i % std::size(files)].id;
+        EXPECT_EQ(r, expected[i % std::size(files)]);
+    }
+}
