@@ -1,0 +1,264 @@
+#include "Platform/Media/AssetWriter.hpp"
+
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace osterveil::media {
+
+namespace {
+
+std::string averror(int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
+
+struct CodecChoice {
+    const char* encoder;
+    AVPixelFormat format;
+    const char* profile; // encoder option value, or null
+};
+
+CodecChoice choose(const VideoSettings& s) {
+    switch (s.codec) {
+    case VideoCodec::h264:
+        return {"libx264", AV_PIX_FMT_YUV420P,
+                s.profile == H264Profile::baseline ? "baseline" : s.profile == H264Profile::main ? "main" : "high"};
+    case VideoCodec::hevc: return {"libx265", AV_PIX_FMT_YUV420P, nullptr};
+    case VideoCodec::proRes422: return {"prores_ks", AV_PIX_FMT_YUV422P10LE, "standard"};
+    case VideoCodec::proRes422HQ: return {"prores_ks", AV_PIX_FMT_YUV422P10LE, "hq"};
+    case VideoCodec::proRes4444: return {"prores_ks", AV_PIX_FMT_YUVA444P10LE, "4444"};
+    }
+    return {"libx264", AV_PIX_FMT_YUV420P, "high"};
+}
+
+bool isProRes(VideoCodec c) {
+    return c == VideoCodec::proRes422 || c == VideoCodec::proRes422HQ || c == VideoCodec::proRes4444;
+}
+
+// A rational close to `fps` with a denominator that keeps 23.976 and 29.97 exact.
+AVRational rateOf(double fps) {
+    for (int den : {1, 1001}) {
+        const double num = fps * den;
+        if (std::abs(num - std::round(num)) < 1e-3 * den && num >= 1) return {static_cast<int>(std::round(num)), den};
+    }
+    return av_d2q(fps, 1 << 20);
+}
+
+} // namespace
+
+struct AssetWriter::Impl {
+    std::filesystem::path path;
+    FileType type;
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    SwsContext* sws = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    std::optional<VideoSettings> video;
+    bool writing = false;
+    bool finished = false;
+    bool failed = false;
+    Time sessionStart;
+    std::optional<std::int64_t> lastPts; // in the codec's time base
+    std::int64_t frameTicks = 0;         // one frame at the expected rate, in the codec's time base
+
+    ~Impl() {
+        if (format && writing && !finished && format->pb) avio_closep(&format->pb);
+        sws_freeContext(sws);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        if (format && !(format->oformat->flags & AVFMT_NOFILE) && format->pb) avio_closep(&format->pb);
+        avformat_free_context(format);
+    }
+
+    [[noreturn]] void fail(const std::string& what) {
+        failed = true;
+        throw WriterError(what);
+    }
+
+    void drain(bool flushing) {
+        for (;;) {
+            const int r = avcodec_receive_packet(codec, packet);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            if (r < 0) fail("The movie could not be encoded (" + averror(r) + ").");
+            // Encoders leave durations out; without them the last picture would have no length.
+            if (packet->duration <= 0 && frameTicks > 0) packet->duration = frameTicks;
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            const int w = av_interleaved_write_frame(format, packet);
+            av_packet_unref(packet);
+            if (w < 0) fail("The movie file could not be written (" + averror(w) + ").");
+        }
+        (void)flushing;
+    }
+};
+
+AssetWriter::AssetWriter(std::filesystem::path path, FileType type) : impl_(std::make_unique<Impl>()) {
+    impl_->path = std::move(path);
+    impl_->type = type;
+    const char* name = type == FileType::quickTimeMovie ? "mov" : "mp4";
+    const int r = avformat_alloc_output_context2(&impl_->format, nullptr, name, impl_->path.c_str());
+    if (r < 0 || !impl_->format) throw WriterError("The movie file could not be set up (" + averror(r) + ").");
+    impl_->packet = av_packet_alloc();
+    impl_->frame = av_frame_alloc();
+    if (!impl_->packet || !impl_->frame) throw WriterError("Not enough memory to write the movie.");
+}
+
+AssetWriter::~AssetWriter() = default;
+
+bool AssetWriter::canAddVideoInput(const VideoSettings& s) const {
+    if (impl_->writing || impl_->video) return false;
+    if (s.width < 16 || s.height < 16 || s.width > 8192 || s.height > 8192) return false;
+    if (isProRes(s.codec) && impl_->type != FileType::quickTimeMovie) return false;
+    const CodecChoice c = choose(s);
+    const AVCodec* enc = avcodec_find_encoder_by_name(c.encoder);
+    return enc && avformat_query_codec(impl_->format->oformat, enc->id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+void AssetWriter::addVideoInput(const VideoSettings& s) {
+    if (!canAddVideoInput(s)) throw WriterError("The movie cannot hold pictures in this format and size.");
+    const CodecChoice choice = choose(s);
+    const AVCodec* enc = avcodec_find_encoder_by_name(choice.encoder);
+    AVCodecContext* c = avcodec_alloc_context3(enc);
+    if (!c) impl_->fail("Not enough memory to write the movie.");
+    impl_->codec = c;
+
+    c->width = s.width;
+    c->height = s.height;
+    c->pix_fmt = choice.format;
+    // QuickTime players want a track timescale below 100000: a whole number of ticks per frame at the
+    // expected rate (1001 at the NTSC rates, 1000 at whole rates), else 90 kHz.
+    c->time_base = AVRational{1, 90000};
+    if (s.expectedFrameRate > 0) {
+        c->framerate = rateOf(s.expectedFrameRate);
+        const std::int64_t scale = c->framerate.den == 1 ? std::int64_t(c->framerate.num) * 1000 : c->framerate.num;
+        if (scale > 0 && scale <= 100000) c->time_base = AVRational{1, static_cast<int>(scale)};
+        impl_->frameTicks = av_rescale_q(1, av_inv_q(c->framerate), c->time_base);
+    }
+    c->color_primaries = AVCOL_PRI_BT709;
+    c->color_trc = AVCOL_TRC_BT709;
+    c->colorspace = AVCOL_SPC_BT709;
+    c->color_range = AVCOL_RANGE_MPEG;
+    if (impl_->format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->thread_count = 0;
+
+    AVDictionary* opts = nullptr;
+    if (s.codec == VideoCodec::h264 || s.codec == VideoCodec::hevc) {
+        if (s.averageBitRate > 0) c->bit_rate = s.averageBitRate;
+        if (s.maxKeyFrameInterval > 0) c->gop_size = s.maxKeyFrameInterval;
+        if (choice.profile) av_dict_set(&opts, "profile", choice.profile, 0);
+        av_dict_set(&opts, "preset", "medium", 0);
+        if (s.codec == VideoCodec::hevc) {
+            av_dict_set(&opts, "x265-params", "log-level=error", 0);
+            c->codec_tag = MKTAG('h', 'v', 'c', '1'); // the tag QuickTime-family players expect
+        }
+    } else {
+        av_dict_set(&opts, "profile", choice.profile, 0);
+        av_dict_set(&opts, "vendor", "apl0", 0);
+    }
+    const int r = avcodec_open2(c, enc, &opts);
+    av_dict_free(&opts);
+    if (r < 0) impl_->fail("The video encoder could not be started (" + averror(r) + ").");
+
+    impl_->stream = avformat_new_stream(impl_->format, nullptr);
+    if (!impl_->stream) impl_->fail("Not enough memory to write the movie.");
+    impl_->stream->time_base = c->time_base;
+    if (c->framerate.num > 0) impl_->stream->avg_frame_rate = c->framerate;
+    if (avcodec_parameters_from_context(impl_->stream->codecpar, c) < 0)
+        impl_->fail("The video encoder could not be started.");
+
+    impl_->frame->format = c->pix_fmt;
+    impl_->frame->width = c->width;
+    impl_->frame->height = c->height;
+    if (av_frame_get_buffer(impl_->frame, 0) < 0) impl_->fail("Not enough memory to write the movie.");
+
+    impl_->sws = sws_getContext(s.width, s.height, AV_PIX_FMT_BGRA, s.width, s.height, c->pix_fmt,
+                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+    if (!impl_->sws) impl_->fail("The pictures could not be prepared for the encoder.");
+    // Full-range RGB in, limited-range BT.709 YUV out.
+    sws_setColorspaceDetails(impl_->sws, sws_getCoefficients(SWS_CS_ITU709), 1, sws_getCoefficients(SWS_CS_ITU709),
+                             0, 0, 1 << 16, 1 << 16);
+    impl_->video = s;
+}
+
+void AssetWriter::startWriting() {
+    if (impl_->writing) return;
+    if (!impl_->video) impl_->fail("The movie has nothing to write.");
+    if (!(impl_->format->oformat->flags & AVFMT_NOFILE)) {
+        const int r = avio_open(&impl_->format->pb, impl_->path.c_str(), AVIO_FLAG_WRITE);
+        if (r < 0) impl_->fail("The movie file could not be created (" + averror(r) + ").");
+    }
+    const int r = avformat_write_header(impl_->format, nullptr);
+    if (r < 0) impl_->fail("The movie file could not be started (" + averror(r) + ").");
+    impl_->writing = true;
+}
+
+void AssetWriter::startSession(Time start) { impl_->sessionStart = start; }
+
+void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime) {
+    Impl& m = *impl_;
+    if (m.failed) throw WriterError("The movie writer has already failed.");
+    if (!m.writing || m.finished) m.fail("The movie is not open for writing.");
+    if (picture.isNull() || picture.width() != m.codec->width || picture.height() != m.codec->height)
+        m.fail("A picture does not have the movie's size.");
+
+    std::int64_t pts = 0;
+    try {
+        pts = (presentationTime - m.sessionStart).converted(m.codec->time_base.den).value();
+    } catch (const TimeError&) {
+        m.fail("A picture has a time the movie cannot hold.");
+    }
+    if (m.lastPts && pts <= *m.lastPts) m.fail("Pictures must be appended in increasing time order.");
+    m.lastPts = pts;
+
+    if (av_frame_make_writable(m.frame) < 0) m.fail("Not enough memory to write the movie.");
+    const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
+    const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
+    sws_scale(m.sws, src, srcStride, 0, picture.height(), m.frame->data, m.frame->linesize);
+    if (m.codec->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
+        // The alpha plane comes from the picture's alpha, widened to 10 bits.
+        for (int y = 0; y < picture.height(); ++y) {
+            const std::uint8_t* row = picture.row(y);
+            auto* out = reinterpret_cast<std::uint16_t*>(m.frame->data[3] + y * m.frame->linesize[3]);
+            for (int x = 0; x < picture.width(); ++x) out[x] = static_cast<std::uint16_t>(row[4 * x + 3] * 1023 / 255);
+        }
+    }
+    m.frame->pts = pts;
+    m.frame->color_primaries = AVCOL_PRI_BT709;
+    m.frame->color_trc = AVCOL_TRC_BT709;
+    m.frame->colorspace = AVCOL_SPC_BT709;
+    m.frame->color_range = AVCOL_RANGE_MPEG;
+    const int r = avcodec_send_frame(m.codec, m.frame);
+    if (r < 0) m.fail("The movie could not be encoded (" + averror(r) + ").");
+    m.drain(false);
+}
+
+void AssetWriter::finishWriting() {
+    Impl& m = *impl_;
+    if (m.finished) return;
+    if (m.failed) throw WriterError("The movie writer has already failed.");
+    if (!m.writing) m.fail("The movie was never started.");
+    const int r = avcodec_send_frame(m.codec, nullptr);
+    if (r < 0 && r != AVERROR_EOF) m.fail("The movie could not be encoded (" + averror(r) + ").");
+    m.drain(true);
+    const int t = av_write_trailer(m.format);
+    if (t < 0) m.fail("The movie file could not be completed (" + averror(t) + ").");
+    if (!(m.format->oformat->flags & AVFMT_NOFILE)) avio_closep(&m.format->pb);
+    m.finished = true;
+}
+
+bool AssetWriter::failed() const { return impl_->failed; }
+const std::filesystem::path& AssetWriter::path() const { return impl_->path; }
+
+} // namespace osterveil::media

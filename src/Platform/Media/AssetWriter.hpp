@@ -1,0 +1,77 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Platform/Media/MediaErrors.hpp"
+#include "Platform/Media/PixelBuffer.hpp"
+#include "Platform/Media/Time.hpp"
+
+namespace osterveil::media {
+
+// A movie could not be written; `what()` says why in words a user can read.
+class WriterError : public Error {
+public:
+    using Error::Error;
+};
+
+enum class FileType { quickTimeMovie, mpeg4 };
+enum class VideoCodec { h264, hevc, proRes422, proRes422HQ, proRes4444 };
+enum class H264Profile { baseline, main, high };
+
+struct VideoSettings {
+    VideoCodec codec = VideoCodec::h264;
+    int width = 0;
+    int height = 0;
+    // H.264 and HEVC only: bits per second (0: the encoder's quality default), the profile, the
+    // longest distance between key frames in frames (0: the encoder's choice).
+    std::int64_t averageBitRate = 0;
+    H264Profile profile = H264Profile::high;
+    int maxKeyFrameInterval = 0;
+    // Frames per second the source is expected to come at (0: unknown); sets rate control and the
+    // stream's nominal rate.
+    double expectedFrameRate = 0;
+};
+
+// Writes a QuickTime or MPEG-4 movie from pictures handed over one by one with their presentation
+// times. Pictures are 8-bit BGRA; they are converted to the codec's YUV with BT.709 coefficients,
+// and BT.709 primaries, transfer and matrix are written into the stream.
+//
+// Use: construct, addVideoInput, startWriting, startSession, appendVideo…, finishWriting. Not
+// thread-safe: one thread drives a writer. A writer that failed stays failed (`failed()`); the file
+// it leaves is incomplete and is the caller's to remove.
+class AssetWriter {
+public:
+    // Throws `WriterError` when the container cannot be set up for the path.
+    AssetWriter(std::filesystem::path path, FileType type);
+    ~AssetWriter();
+    AssetWriter(const AssetWriter&) = delete;
+    AssetWriter& operator=(const AssetWriter&) = delete;
+
+    // False when the container cannot take the codec or the settings are unusable; nothing changes then.
+    bool canAddVideoInput(const VideoSettings& settings) const;
+    // Throws `WriterError` when the input cannot be added (after writing started, a second video
+    // input, or settings the encoder refuses).
+    void addVideoInput(const VideoSettings& settings);
+
+    // Opens the file and writes the header. Throws `WriterError`.
+    void startWriting();
+    // Times appended are written relative to this one.
+    void startSession(Time start);
+    // Encodes one picture shown from `presentationTime` on; times must increase. The picture must
+    // have the input's size. Throws `WriterError`.
+    void appendVideo(const PixelBuffer& picture, Time presentationTime);
+    // Drains the encoder and completes the file. Throws `WriterError`.
+    void finishWriting();
+
+    bool failed() const;
+    const std::filesystem::path& path() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace osterveil::media

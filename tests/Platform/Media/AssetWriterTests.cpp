@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "Platform/Media/AssetWriter.hpp"
+
+using namespace osterveil::media;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Written {
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    int profile = 0;
+    int width = 0, height = 0;
+    int frames = 0;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+    std::uint32_t tag = 0;
+    double firstLuma = -1; // mean of the first decoded picture's luma plane, 8-bit scale
+};
+
+// Reads a written movie back with FFmpeg and decodes every picture.
+Written inspect(const fs::path& path) {
+    Written w;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return w;
+    avformat_find_stream_info(fmt, nullptr);
+    const int si = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (si >= 0) {
+        const AVCodecParameters* par = fmt->streams[si]->codecpar;
+        w.codec = par->codec_id;
+        w.profile = par->profile;
+        w.width = par->width;
+        w.height = par->height;
+        w.primaries = par->color_primaries;
+        w.transfer = par->color_trc;
+        w.matrix = par->color_space;
+        w.tag = par->codec_tag;
+        const AVCodec* dec = avcodec_find_decoder(par->codec_id);
+        AVCodecContext* ctx = avcodec_alloc_context3(dec);
+        avcodec_parameters_to_context(ctx, par);
+        avcodec_open2(ctx, dec, nullptr);
+        AVPacket* pkt = av_packet_alloc();
+        AVFrame* frame = av_frame_alloc();
+        auto receive = [&] {
+            while (avcodec_receive_frame(ctx, frame) == 0) {
+                if (w.frames++ == 0) {
+                    const int depth = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format))->comp[0].depth;
+                    const double toEightBit = 1 << (depth - 8);
+                    double sum = 0;
+                    for (int y = 0; y < frame->height; ++y)
+                        for (int x = 0; x < frame->width; ++x)
+                            sum += depth > 8
+                                       ? reinterpret_cast<const uint16_t*>(frame->data[0] + y * frame->linesize[0])[x] / toEightBit
+                                       : frame->data[0][y * frame->linesize[0] + x];
+                    w.firstLuma = sum / (frame->width * frame->height);
+                }
+            }
+        };
+        while (av_read_frame(fmt, pkt) >= 0) {
+            if (pkt->stream_index == si) {
+                avcodec_send_packet(ctx, pkt);
+                receive();
+            }
+            av_packet_unref(pkt);
+        }
+        avcodec_send_packet(ctx, nullptr);
+        receive();
+        av_frame_free(&frame);
+        av_packet_free(&pkt);
+        avcodec_free_context(&ctx);
+    }
+    avformat_close_input(&fmt);
+    return w;
+}
+
+fs::path scratch(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("osterveil-writer-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir / name;
+}
+
+// Writes `frames` grey pictures at 24 fps.
+void write(const fs::path& path, FileType type, const VideoSettings& settings, int frames, std::uint8_t grey) {
+    AssetWriter writer(path, type);
+    ASSERT_TRUE(writer.canAddVideoInput(settings));
+    writer.addVideoInput(settings);
+    writer.startWriting();
+    writer.startSession(Time::zero());
+    for (int i = 0; i < frames; ++i) {
+        PixelBuffer p = PixelBuffer::make(settings.width, settings.height);
+        for (int y = 0; y < p.height(); ++y)
+            for (int x = 0; x < p.width(); ++x) {
+                std::uint8_t* px = p.row(y) + 4 * x;
+                px[0] = px[1] = px[2] = grey;
+                px[3] = 255;
+            }
+        writer.appendVideo(p, Time(i, 24));
+    }
+    writer.finishWriting();
+}
+
+} // namespace
+
+TEST(AssetWriter, WritesEachCodecWithItsProfileAndColourTags) {
+    struct Case {
+        VideoCodec codec;
+        FileType type;
+        AVCodecID id;
+        int profile;
+        const char* name;
+    };
+    const Case cases[] = {
+        {VideoCodec::h264, FileType::mpeg4, AV_CODEC_ID_H264, FF_PROFILE_H264_HIGH, "high.mp4"},
+        {VideoCodec::hevc, FileType::mpeg4, AV_CODEC_ID_HEVC, FF_PROFILE_HEVC_MAIN, "hevc.mp4"},
+        {VideoCodec::proRes422HQ, FileType::quickTimeMovie, AV_CODEC_ID_PRORES, FF_PROFILE_PRORES_HQ, "hq.mov"},
+        {VideoCodec::proRes4444, FileType::quickTimeMovie, AV_CODEC_ID_PRORES, FF_PROFILE_PRORES_4444, "4444.mov"},
+    };
+    for (const Case& c : cases) {
+        VideoSettings s;
+        s.codec = c.codec;
+        s.width = 320;
+        s.height = 180;
+        s.expectedFrameRate = 24;
+        s.averageBitRate = 2'000'000;
+        const fs::path path = scratch(c.name);
+        write(path, c.type, s, 12, 128);
+        const Written w = inspect(path);
+        EXPECT_EQ(w.codec, c.id) << c.name;
+        EXPECT_EQ(w.profile, c.profile) << c.name;
+        EXPECT_EQ(w.width, 320) << c.name;
+        EXPECT_EQ(w.height, 180) << c.name;
+        EXPECT_EQ(w.frames, 12) << c.name;
+        EXPECT_EQ(w.primaries, AVCOL_PRI_BT709) << c.name;
+        EXPECT_EQ(w.transfer, AVCOL_TRC_BT709) << c.name;
+        EXPECT_EQ(w.matrix, AVCOL_SPC_BT709) << c.name;
+        // Grey 128 in full-range RGB is luma 16 + 128 × 219/255 in limited range.
+        EXPECT_NEAR(w.firstLuma, 16 + 128 * 219.0 / 255, 2.0) << c.name;
+    }
+    // HEVC carries the sample entry QuickTime players expect.
+    EXPECT_EQ(inspect(scratch("hevc.mp4")).tag, MKTAG('h', 'v', 'c', '1'));
+    fs::remove_all(scratch("x").parent_path());
+}
+
+TEST(AssetWriter, BaselineProfileAndRefusals) {
+    VideoSettings s;
+    s.codec = VideoCodec::h264;
+    s.profile = H264Profile::baseline;
+    s.width = 64;
+    s.height = 64;
+    s.expectedFrameRate = 30;
+    const fs::path path = scratch("baseline.mov");
+    write(path, FileType::quickTimeMovie, s, 3, 0);
+    EXPECT_EQ(inspect(path).profile, FF_PROFILE_H264_CONSTRAINED_BASELINE);
+
+    AssetWriter mp4(scratch("prores.mp4"), FileType::mpeg4);
+    VideoSettings prores = s;
+    prores.codec = VideoCodec::proRes422;
+    EXPECT_FALSE(mp4.canAddVideoInput(prores)); // ProRes lives in QuickTime movies
+    VideoSettings huge = s;
+    huge.width = 100000;
+    EXPECT_FALSE(mp4.canAddVideoInput(huge));
+    EXPECT_THROW(mp4.addVideoInput(huge), WriterError);
+
+    AssetWriter order(scratch("order.mov"), FileType::quickTimeMovie);
+    order.addVideoInput(s);
+    order.startWriting();
+    order.startSession(Time::zero());
+    const PixelBuffer p = PixelBuffer::make(64, 64);
+    order.appendVideo(p, Time(1, 30));
+    EXPECT_THROW(order.appendVideo(p, Time(1, 30)), WriterError);
+    EXPECT_TRUE(order.failed());
+    EXPECT_THROW(order.appendVideo(PixelBuffer::make(32, 32), Time(5, 30)), WriterError);
+    fs::remove_all(scratch("x").parent_path());
+}
