@@ -3,17 +3,72 @@
 #include <cstdint>
 #include <optional>
 
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Engine/RenderLayer.hpp"
 #include "Model/Project.hpp"
+#include "Model/TransitionPlanner.hpp"
+#include "Platform/Imaging/Bitmap.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/Composition.hpp"
 #include "Platform/Media/Time.hpp"
+#include "Platform/Media/VideoComposition.hpp"
 
 namespace osterveil {
 
 class PlateStore;
 
+using ResolvedMedia = std::unordered_map<Uuid, std::filesystem::path>;
+// Still and title pictures by key, held for as long as a build is in use.
+using ImageSet = std::unordered_map<std::string, imaging::Bitmap>;
+
+// A project made playable: the composition, how its picture is drawn (absent when nothing is
+// visible), its length, and the media whose files could not be found.
+struct CompositionBuild {
+    std::shared_ptr<media::Composition> composition;
+    std::optional<media::VideoComposition> videoComposition;
+    double duration = 0;
+    std::vector<Uuid> offline;
+    // Every still and title picture the layers name. The shared picture cache may drop entries at
+    // any time; these stay for the life of the build, and the compositor looks here first.
+    std::shared_ptr<const ImageSet> images;
+};
+
 // Builds a project into a playable composition.
 namespace CompositionBuilder {
+
+// The whole build: flattens nests, lays the plate and every visible video track, and makes the
+// video composition at `renderSize` and the frame duration of `frameRate`. Throws the plate's errors.
+CompositionBuild build(const Project& project, const std::optional<std::filesystem::path>& projectURL,
+                       media::Size renderSize, const FrameRate& frameRate);
+// The same with an explicit plate store (tests keep theirs apart from the user's cache).
+CompositionBuild build(const Project& project, const std::optional<std::filesystem::path>& projectURL,
+                       media::Size renderSize, const FrameRate& frameRate, PlateStore& plates);
+
+// The enabled clips of a track that can be placed: titles on video tracks, clips whose media was found.
+std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& resolved, TrackRole role);
+// The planner over the clips, with handles from the project's media items.
+std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips, const Project& project, double frame);
+
+// Lays one video track's segments on the composition and returns their render layers. Never throws:
+// a segment that fails is logged and left out. `images` receives the pictures of stills and titles.
+std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, const std::vector<TimelineClip>& clips,
+                                     const Uuid& trackID, std::int64_t zOrder, const Project& project,
+                                     const ResolvedMedia& resolved, media::Composition& composition,
+                                     std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
+                                     ImageSet* images = nullptr);
+// Makes sure a still's or title's picture is in the frame-image cache and returns its key.
+std::optional<std::string> cacheImage(RenderKind kind, const TimelineClip& clip,
+                                      const std::optional<std::filesystem::path>& url, media::Size sequenceSize,
+                                      ImageSet* images = nullptr);
+
+// Cuts the timeline into windows at every layer boundary, one instruction per window.
+media::VideoComposition makeVideoComposition(const std::vector<RenderLayer>& layers,
+                                             std::optional<std::int32_t> plateTrackID, media::Size renderSize,
+                                             const FrameRate& frameRate, double duration);
 
 // Seconds as media time at 1/120000 s; a non-finite number counts as 0.
 media::Time mediaTime(double seconds);

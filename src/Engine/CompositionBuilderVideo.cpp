@@ -1,0 +1,328 @@
+// Video placement, render layers, the video composition and the build driver.
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/FrameImages.hpp"
+#include "Engine/Log.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Model/Nesting.hpp"
+#include "Model/Numeric.hpp"
+
+namespace osterveil::CompositionBuilder {
+
+using media::Time;
+using media::TimeRange;
+
+namespace {
+
+void logSkipped(const TimelineClip& clip, const std::string& why) {
+    Log::build().error("Skipped video segment " + clip.name + ": " + why);
+}
+
+const MediaItem* findMedia(const Project& project, const std::optional<Uuid>& id) {
+    if (!id) return nullptr;
+    for (const auto& m : project.media)
+        if (m.id == *id) return &m;
+    return nullptr;
+}
+
+// A lane's composition track, made on first use.
+media::CompositionTrack* laneTrack(std::unordered_map<std::int64_t, std::int32_t>& lanes, std::int64_t key,
+                                   media::Composition& composition) {
+    auto it = lanes.find(key);
+    if (it != lanes.end()) return composition.track(it->second);
+    media::CompositionTrack* track = composition.addTrack(media::MediaType::video, 0);
+    if (track) lanes.emplace(key, track->trackID());
+    return track;
+}
+
+} // namespace
+
+std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& resolved, TrackRole role) {
+    std::vector<TimelineClip> out;
+    for (auto& clip : track.sortedClips()) {
+        if (!clip.isEnabled) continue;
+        if (role == TrackRole::video && clip.isTitle()) {
+            out.push_back(std::move(clip));
+            continue;
+        }
+        if (clip.mediaID && resolved.count(*clip.mediaID)) out.push_back(std::move(clip));
+    }
+    return out;
+}
+
+std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips, const Project& project, double frame) {
+    std::unordered_map<Uuid, const MediaItem*> media;
+    for (const auto& m : project.media) media.try_emplace(m.id, &m);
+    return TransitionPlanner::plan(
+        clips,
+        [&](const TimelineClip& c) {
+            const MediaItem* item = nullptr;
+            if (c.mediaID) {
+                auto it = media.find(*c.mediaID);
+                if (it != media.end()) item = it->second;
+            }
+            return TransitionPlanner::handles(c, item);
+        },
+        frame);
+}
+
+std::optional<std::string> cacheImage(RenderKind kind, const TimelineClip& clip,
+                                      const std::optional<std::filesystem::path>& url, media::Size sequenceSize,
+                                      ImageSet* images) {
+    auto keep = [&](const std::string& key, const std::shared_ptr<const ImageBox>& box) {
+        if (images && box) images->insert_or_assign(key, box->image);
+    };
+    switch (kind) {
+    case RenderKind::video: return std::nullopt;
+    case RenderKind::still: {
+        if (!url) return std::nullopt;
+        const std::string key = "still:" + url->string();
+        if (auto hit = FrameImages::cache().object(key)) {
+            keep(key, *hit);
+            return key;
+        }
+        const int maxPixel = static_cast<int>(std::max(std::trunc(sequenceSize.width), std::trunc(sequenceSize.height)));
+        if (auto picture = StillImageLoader::image(*url, maxPixel)) {
+            auto box = std::make_shared<const ImageBox>(*picture);
+            FrameImages::cache().setObject(key, box);
+            keep(key, box);
+        }
+        return key;
+    }
+    case RenderKind::title: {
+        if (!clip.title) return std::nullopt;
+        const std::string key = TitleRasterizer::cacheKey(*clip.title, sequenceSize.width, sequenceSize.height);
+        if (auto hit = FrameImages::cache().object(key)) {
+            keep(key, *hit);
+            return key;
+        }
+        if (auto picture = TitleRasterizer::imageOnGuiThread(*clip.title, sequenceSize.width, sequenceSize.height)) {
+            auto box = std::make_shared<const ImageBox>(*picture);
+            FrameImages::cache().setObject(key, box);
+            keep(key, box);
+        }
+        return key;
+    }
+    }
+    return std::nullopt;
+}
+
+std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, const std::vector<TimelineClip>& clips,
+                                     const Uuid& trackID, std::int64_t zOrder, const Project& project,
+                                     const ResolvedMedia& resolved, media::Composition& composition,
+                                     std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
+                                     ImageSet* images) {
+    std::vector<RenderLayer> layers;
+    if (timings.empty()) return layers;
+    std::unordered_map<Uuid, const TimelineClip*> index;
+    for (const auto& c : clips) index.try_emplace(c.id, &c);
+    std::unordered_map<std::int64_t, std::int32_t> lanes;
+    const double frame = project.sequence.frameRate.frameDuration();
+
+    for (const SegmentTiming& segment : timings) {
+        auto found = index.find(segment.clipID);
+        if (found == index.end()) continue;
+        const TimelineClip& clip = *found->second;
+        const MediaItem* media = findMedia(project, clip.mediaID);
+        const RenderKind kind = clip.isTitle()                                       ? RenderKind::title
+                                : media && media->kind == MediaKind::image ? RenderKind::still
+                                                                                     : RenderKind::video;
+        std::optional<std::filesystem::path> url;
+        if (clip.mediaID) {
+            auto r = resolved.find(*clip.mediaID);
+            if (r != resolved.end()) url = r->second;
+        }
+
+        RenderLayer layer;
+        layer.timelineTrackID = trackID;
+        layer.zOrder = zOrder;
+        layer.kind = kind;
+        layer.grade = clip.grade;
+        layer.gradeOrigin = clip.start;
+        layer.opacity = clip.opacity;
+        layer.fadeIn = TransitionPlanner::fadeInRange(clip);
+        layer.fadeOut = TransitionPlanner::fadeOutRange(clip);
+        layer.dissolveIn = segment.dissolveIn;
+        layer.dissolveOut = segment.dissolveOut;
+        if (media) layer.transform = media->transform;
+        layer.motion = clip.motion;
+        layer.segmentStart = segment.timelineStart;
+        layer.segmentEnd = segment.timelineStart + segment.timelineDuration;
+
+        std::optional<RenderLayer> blend;
+        if (kind == RenderKind::video && url) {
+            std::shared_ptr<const media::AssetTrack> source;
+            try {
+                const auto asset = media::Asset::open(*url);
+                const auto video = asset->tracks(media::MediaType::video);
+                if (video.empty()) continue; // a file of sound only has no picture to lay
+                source = video.front();
+            } catch (const media::Error& e) {
+                logSkipped(clip, e.what());
+                continue;
+            }
+            media::CompositionTrack* track = laneTrack(lanes, segment.lane, composition);
+            if (!track) continue;
+            try {
+                if (clip.timeRemap.isIdentity()) {
+                    const TimeRange range = clampedRange(segment.sourceStart, segment.sourceDuration, *source);
+                    if (range.duration <= Time::zero()) continue;
+                    const Time at = mediaTime(segment.timelineStart);
+                    const Time end = track->timeRange().end();
+                    if (at > end) track->insertEmptyTimeRange(TimeRange::fromStartEnd(end, at));
+                    track->insertTimeRange(range, source, at);
+                } else {
+                    insertRemapped(clip, source, *track, frame, 0);
+                }
+            } catch (const media::Error& e) {
+                logSkipped(clip, e.what());
+                continue;
+            }
+            layer.sourceTrackID = track->trackID();
+
+            if (clip.timeRemap.frameBlending && !clip.timeRemap.isIdentity()) {
+                if (media::CompositionTrack* blendTrack = laneTrack(lanes, segment.lane + 100, composition)) {
+                    try {
+                        insertRemapped(clip, source, *blendTrack, frame, frame);
+                        blend = layer;
+                        blend->sourceTrackID = blendTrack->trackID();
+                    } catch (const media::Error& e) {
+                        // The clip's own frames are laid: it still plays, only without blending.
+                        logSkipped(clip, e.what());
+                    }
+                }
+            }
+        } else {
+            if (!plateTrackID) continue;
+            layer.sourceTrackID = *plateTrackID;
+        }
+
+        layer.imageKey = cacheImage(kind, clip, url, sequenceSize, images);
+        if (blend) {
+            blend->kind = RenderKind::video;
+            blend->imageKey.reset();
+            layers.push_back(std::move(*blend));
+        }
+        layers.push_back(std::move(layer));
+    }
+    return layers;
+}
+
+media::VideoComposition makeVideoComposition(const std::vector<RenderLayer>& layers,
+                                             std::optional<std::int32_t> plateTrackID, media::Size renderSize,
+                                             const FrameRate& frameRate, double duration) {
+    const double frame = frameRate.frameDuration();
+    const double end = std::max(duration, frame);
+    std::vector<double> bounds{0, end};
+    for (const auto& l : layers) {
+        bounds.push_back(l.segmentStart > 0 ? l.segmentStart : 0);
+        bounds.push_back(std::min(l.segmentEnd, duration));
+    }
+    std::sort(bounds.begin(), bounds.end(), [](double a, double b) { return a < b; });
+
+    std::vector<std::pair<Time, double>> kept;
+    for (double b : bounds) {
+        const Time t = mediaTime(b);
+        if (kept.empty() || t != kept.back().first) kept.emplace_back(t, b);
+    }
+
+    media::VideoComposition vc;
+    vc.renderSize = renderSize;
+    const FrameRate rate = frameRate.isValid() ? frameRate : FrameRate{};
+    vc.frameDuration = Time(rate.denominator, rate.numerator);
+    for (std::size_t i = 0; i + 1 < kept.size(); ++i) {
+        const double a = kept[i].second, b = kept[i + 1].second;
+        if (!(a < b)) continue;
+        std::vector<RenderLayer> active;
+        for (const auto& l : layers)
+            if (l.segmentStart < b - 0.00005 && l.segmentEnd > a + 0.00005) active.push_back(l);
+        vc.instructions.push_back(std::make_shared<CompositeInstruction>(
+            TimeRange::fromStartEnd(kept[i].first, kept[i + 1].first), std::move(active), plateTrackID));
+    }
+    return vc;
+}
+
+CompositionBuild build(const Project& project, const std::optional<std::filesystem::path>& projectURL,
+                       media::Size renderSize, const FrameRate& frameRate) {
+    return build(project, projectURL, renderSize, frameRate, PlateStore::shared());
+}
+
+CompositionBuild build(const Project& original, const std::optional<std::filesystem::path>& projectURL,
+                       media::Size renderSize, const FrameRate& frameRate, PlateStore& plates) {
+    Project project = original;
+    project.sequence = Nesting::flatten(original.sequence, original.nests, 0);
+    const Sequence& sequence = project.sequence;
+
+    auto roundSide = [](double v) {
+        const std::int64_t n = std::isfinite(v) ? roundToInt64(v) : 16;
+        return std::clamp<std::int64_t>(n, 16, 1 << 15);
+    };
+    const std::int64_t w = roundSide(renderSize.width), h = roundSide(renderSize.height);
+
+    CompositionBuild result;
+    ResolvedMedia resolved;
+    for (const auto& item : project.media) {
+        if (auto url = item.resolveURL(projectURL)) resolved.insert_or_assign(item.id, *url);
+        else result.offline.push_back(item.id);
+    }
+    result.composition = std::make_shared<media::Composition>();
+    media::Composition& composition = *result.composition;
+
+    const bool anySolo = std::any_of(sequence.tracks.begin(), sequence.tracks.end(), [](const Track& t) {
+        return t.role == TrackRole::video && t.isSolo;
+    });
+    auto inPicture = [&](const Track& t) {
+        return t.role == TrackRole::video && !t.isHidden && !t.isMuted && (!anySolo || t.isSolo);
+    };
+
+    const double frame = sequence.frameRate.frameDuration();
+    std::optional<std::int32_t> plate;
+    bool needsPlate = false;
+    for (const auto& t : sequence.tracks) {
+        if (!inPicture(t)) continue;
+        for (const auto& c : t.clips)
+            if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
+    }
+    if (needsPlate) plate = installPlate(composition, std::max(sequence.duration(), frame), plates);
+
+    auto images = std::make_shared<ImageSet>();
+    std::vector<RenderLayer> layers;
+    const media::Size sequenceSize{static_cast<double>(sequence.width), static_cast<double>(sequence.height)};
+    for (std::size_t i = 0; i < sequence.tracks.size(); ++i) {
+        const Track& t = sequence.tracks[i];
+        if (!inPicture(t)) continue;
+        const auto clips = usableClips(t, resolved, TrackRole::video);
+        if (clips.empty()) continue;
+        const auto timings = plan(clips, project, frame);
+        auto made = insertVideo(timings, clips, t.id, static_cast<std::int64_t>(i), project, resolved, composition,
+                                plate, sequenceSize, images.get());
+        layers.insert(layers.end(), std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
+    }
+
+    double latest = 0;
+    for (const auto& l : layers) latest = std::max(latest, l.segmentEnd);
+    result.duration = std::max(sequence.duration(), latest);
+
+    if (plate && result.duration > 0) {
+        try {
+            extendPlate(*plate, composition, result.duration, plates);
+        } catch (const std::exception& e) {
+            // The plate as installed still times everything up to the sequence's end.
+            Log::build().error(std::string("Timing plate not extended: ") + e.what());
+        }
+    }
+
+    if (!layers.empty()) {
+        const media::Size size{static_cast<double>(w & ~std::int64_t(1)), static_cast<double>(h & ~std::int64_t(1))};
+        const double length = std::max(result.duration, frameRate.frameDuration());
+        result.videoComposition = makeVideoComposition(layers, plate, size, frameRate, length);
+    }
+    result.images = std::move(images);
+    return result;
+}
+
+} // namespace osterveil::CompositionBuilder

@@ -1,0 +1,203 @@
+#include "Engine/FrameImages.hpp"
+
+#include <QCoreApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QTextLayout>
+#include <QThread>
+#include <charconv>
+#include <cmath>
+#include <mutex>
+
+#include "Model/EnumText.hpp"
+#include "Model/Numeric.hpp"
+
+namespace osterveil {
+
+namespace FrameImages {
+BoundedCache<std::string, std::shared_ptr<const ImageBox>>& cache() {
+    static BoundedCache<std::string, std::shared_ptr<const ImageBox>> shared(64);
+    return shared;
+}
+} // namespace FrameImages
+
+namespace {
+
+imaging::Bitmap toBitmap(const QImage& source) {
+    const QImage img = source.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    return imaging::Bitmap::copy(img.constBits(), img.width(), img.height(), img.bytesPerLine(),
+                                 imaging::ChannelOrder::rgba, imaging::AlphaMode::premultiplied);
+}
+
+} // namespace
+
+std::optional<imaging::Bitmap> StillImageLoader::image(const std::filesystem::path& path, int maxPixel) {
+    const int limit = std::max(maxPixel, 64);
+    const QString file = QString::fromStdString(path.string());
+    {
+        QImageReader reader(file);
+        reader.setAutoTransform(true);
+        if (!reader.canRead()) return std::nullopt;
+        QSize size = reader.size();
+        if (size.isValid()) {
+            // Orientation may swap the sides; the longer one is what is bounded either way.
+            if (std::max(size.width(), size.height()) > limit) {
+                size.scale(limit, limit, Qt::KeepAspectRatio);
+                reader.setScaledSize(size);
+            }
+            QImage img = reader.read();
+            if (!img.isNull()) return toBitmap(img);
+        }
+    }
+    QImageReader plain(file);
+    QImage img = plain.read();
+    if (img.isNull()) return std::nullopt;
+    return toBitmap(img);
+}
+
+QColor fromHex(const std::string& hex) {
+    const QColor white(255, 255, 255);
+    QString text = QString::fromStdString(hex).trimmed();
+    if (text.startsWith('#')) text.remove(0, 1);
+    if (text.size() != 6) return white;
+    const std::string digits = text.toStdString();
+    // Like the standard integer parser: an optional sign, then hexadecimal digits.
+    std::size_t i = 0;
+    bool negative = false;
+    if (digits[0] == '+' || digits[0] == '-') {
+        negative = digits[0] == '-';
+        i = 1;
+    }
+    if (i >= digits.size()) return white;
+    std::int64_t value = 0;
+    auto [ptr, ec] = std::from_chars(digits.data() + i, digits.data() + digits.size(), value, 16);
+    if (ec != std::errc{} || ptr != digits.data() + digits.size()) return white;
+    if (negative) value = -value;
+    const auto bits = static_cast<std::uint64_t>(value);
+    return QColor(static_cast<int>((bits >> 16) & 0xFF), static_cast<int>((bits >> 8) & 0xFF),
+                  static_cast<int>(bits & 0xFF));
+}
+
+std::string TitleRasterizer::cacheKey(const TitleStyle& style, double width, double height) {
+    char size[64];
+    auto res = std::to_chars(size, size + sizeof size, style.fontSize);
+    std::string fontSize(size, res.ptr);
+    if (fontSize.find_first_of(".en") == std::string::npos) fontSize += ".0";
+    auto whole = [](double v) { return std::to_string(static_cast<std::int64_t>(std::trunc(v))); };
+    return "title:" + style.text + "|" + style.fontName + "|" + fontSize + "|" + style.colorHex + "|" +
+           std::string(enumName(style.alignment)) + "|" + std::string(enumName(style.vertical)) + "|" + whole(width) +
+           "x" + whole(height);
+}
+
+void TitleRasterizer::installFontSubstitutes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Metric-compatible or close designs from the URW and DejaVu families.
+        QFont::insertSubstitutions("Helvetica Neue", {"Nimbus Sans", "Helvetica", "DejaVu Sans"});
+        QFont::insertSubstitutions("Avenir Next", {"URW Gothic", "DejaVu Sans"});
+        QFont::insertSubstitutions("Futura", {"URW Gothic", "DejaVu Sans"});
+        QFont::insertSubstitutions("Georgia", {"C059", "Nimbus Roman", "DejaVu Serif"});
+        QFont::insertSubstitutions("Gill Sans", {"Nimbus Sans", "DejaVu Sans"});
+        QFont::insertSubstitutions("Didot", {"P052", "Nimbus Roman", "DejaVu Serif"});
+    });
+}
+
+namespace {
+
+bool fontExists(const QString& family) {
+    const QStringList families = QFontDatabase::families();
+    if (families.contains(family, Qt::CaseInsensitive)) return true;
+    for (const QString& sub : QFont::substitutes(family))
+        if (families.contains(sub, Qt::CaseInsensitive)) return true;
+    return false;
+}
+
+Qt::Alignment horizontal(TitleAlignment a) {
+    switch (a) {
+    case TitleAlignment::left: return Qt::AlignLeft;
+    case TitleAlignment::center: return Qt::AlignHCenter;
+    case TitleAlignment::right: return Qt::AlignRight;
+    }
+    return Qt::AlignHCenter;
+}
+
+} // namespace
+
+std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, double W, double H) {
+    if (!std::isfinite(W) || !std::isfinite(H)) return std::nullopt;
+    // Fonts exist only in a GUI application.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return std::nullopt;
+    const std::int64_t w = roundToInt64(W), h = roundToInt64(H);
+    if (w < 2 || h < 2 || w > 16384 || h > 16384) return std::nullopt;
+    installFontSubstitutes();
+
+    QImage canvas(static_cast<int>(w), static_cast<int>(h), QImage::Format_RGBA8888_Premultiplied);
+    if (canvas.isNull()) return std::nullopt;
+    canvas.fill(Qt::transparent);
+    // 72 dots per inch, so that a point of the title's size is one pixel of the frame.
+    canvas.setDotsPerMeterX(2835);
+    canvas.setDotsPerMeterY(2835);
+
+    const QString family = QString::fromStdString(style.fontName);
+    QFont font = fontExists(family) ? QFont(family) : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    if (style.fontSize > 0 && std::isfinite(style.fontSize)) font.setPointSizeF(style.fontSize);
+    const QColor color = fromHex(style.colorHex);
+
+    QTextOption option(horizontal(style.alignment));
+    option.setWrapMode(QTextOption::WordWrap);
+    const QString text = style.text.empty() ? QStringLiteral(" ") : QString::fromStdString(style.text);
+
+    const double m = 0.08 * W;
+    const double bw = std::max(W - 2 * m, 8.0);
+    QTextLayout layout(text, font, &canvas);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    double suggested = 0;
+    for (;;) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(bw);
+        line.setPosition(QPointF(0, suggested));
+        suggested += line.height();
+    }
+    layout.endLayout();
+
+    const double bh = std::min(H - m, suggested);
+    double y = m; // bottom edge, measured upwards from the bottom of the picture
+    switch (style.vertical) {
+    case TitleVertical::top: y = H - m - bh >= m ? H - m - bh : m; break;
+    case TitleVertical::center: y = (H - bh) * 0.5 >= m ? (H - bh) * 0.5 : m; break;
+    case TitleVertical::bottom: y = m; break;
+    }
+    const double boxHeight = std::max(bh, 1.0);
+    const double top = H - (y + boxHeight); // in the canvas's y-down coordinates
+
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setPen(color);
+    // Only the lines that fit the box are drawn, whole.
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        if (line.y() + line.height() > boxHeight + 1e-6) break;
+        line.draw(&painter, QPointF(m, top));
+    }
+    painter.end();
+    return toBitmap(canvas);
+}
+
+std::optional<imaging::Bitmap> TitleRasterizer::imageOnGuiThread(const TitleStyle& style, double width, double height) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) return image(style, width, height);
+    std::optional<imaging::Bitmap> result;
+    QMetaObject::invokeMethod(
+        app, [&] { result = image(style, width, height); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+} // namespace osterveil

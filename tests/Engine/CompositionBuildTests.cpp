@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/FrameImages.hpp"
+#include "Engine/PlateStore.hpp"
+#include "EngineTestSupport.hpp"
+#include "MediaFixtures.hpp"
+
+using namespace osterveil;
+using media::Time;
+using media::TimeRange;
+using osterveil::testsupport::Fixture;
+using osterveil::testsupport::MediaFixtures;
+namespace CB = osterveil::CompositionBuilder;
+namespace fs = std::filesystem;
+
+namespace {
+
+PlateStore& plates() {
+    static PlateStore store(MediaFixtures::shared().directory() / "plate");
+    return store;
+}
+
+Time sec(double s) { return CB::mediaTime(s); }
+
+// A project builder over the test fixtures.
+struct Doc {
+    Project project;
+    Doc() { project.sequence = Sequence::makeNew(); }
+
+    Uuid media(Fixture f, MediaKind kind = MediaKind::video, double duration = 1) {
+        return media(MediaFixtures::shared().path(f), kind, duration);
+    }
+    Uuid media(const fs::path& path, MediaKind kind, double duration) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.name = path.filename().string();
+        m.kind = kind;
+        m.path = path.string();
+        m.duration = duration;
+        m.hasVideo = kind != MediaKind::audio;
+        project.media.push_back(m);
+        return m.id;
+    }
+    TimelineClip& clip(std::size_t track, double start, double duration, std::optional<Uuid> mediaID, double in = 0) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.name = "clip" + std::to_string(project.sequence.tracks[track].clips.size());
+        c.mediaID = mediaID;
+        c.start = start;
+        c.duration = duration;
+        c.inPoint = in;
+        return project.sequence.tracks.mut(track).clips.emplace_back(c);
+    }
+    TimelineClip& title(std::size_t track, double start, double duration) {
+        TimelineClip& c = clip(track, start, duration, std::nullopt);
+        c.title = TitleStyle{};
+        return c;
+    }
+    CompositionBuild build(media::Size size = {1920, 1080}) {
+        return CB::build(project, std::nullopt, size, project.sequence.frameRate, plates());
+    }
+};
+
+std::vector<const CompositeInstruction*> instructions(const CompositionBuild& b) {
+    std::vector<const CompositeInstruction*> out;
+    for (const auto& i : b.videoComposition->instructions) out.push_back(dynamic_cast<const CompositeInstruction*>(i.get()));
+    return out;
+}
+
+RenderLayer layer(double start, double end, std::int32_t source = 2) {
+    RenderLayer l;
+    l.segmentStart = start;
+    l.segmentEnd = end;
+    l.sourceTrackID = source;
+    return l;
+}
+
+} // namespace
+
+TEST(VideoComposition, WindowsCoverTheTimelineHalfOpen) {
+    auto windows = [](const media::VideoComposition& vc) {
+        std::vector<std::pair<double, std::size_t>> out;
+        for (const auto& i : vc.instructions)
+            out.emplace_back(i->timeRange().start.toSeconds(), dynamic_cast<const CompositeInstruction&>(*i).layers().size());
+        return out;
+    };
+    const FrameRate rate{24, 1};
+    auto one = CB::makeVideoComposition({layer(0, 5)}, std::nullopt, {1920, 1080}, rate, 5);
+    EXPECT_EQ(windows(one), (std::vector<std::pair<double, std::size_t>>{{0, 1}}));
+    EXPECT_EQ(one.frameDuration, Time(1, 24));
+
+    auto gap = CB::makeVideoComposition({layer(0, 2), layer(3, 5)}, std::nullopt, {16, 16}, rate, 5);
+    EXPECT_EQ(windows(gap), (std::vector<std::pair<double, std::size_t>>{{0, 1}, {2, 0}, {3, 1}}));
+
+    auto overlap = CB::makeVideoComposition({layer(4, 6), layer(5, 8)}, std::nullopt, {16, 16}, rate, 8);
+    EXPECT_EQ(windows(overlap), (std::vector<std::pair<double, std::size_t>>{{0, 0}, {4, 1}, {5, 2}, {6, 1}}));
+
+    // A layer reaching 0.00004 s into a window is not in it; 0.00006 s is.
+    for (auto [end, inWindow] : {std::pair{2.00004, false}, {2.00006, true}}) {
+        auto edge = CB::makeVideoComposition({layer(0, end), layer(2, 3)}, std::nullopt, {16, 16}, rate, 3);
+        const auto* w = dynamic_cast<const CompositeInstruction*>(edge.instruction(sec(2)));
+        ASSERT_TRUE(w);
+        EXPECT_EQ(w->layers().size(), inWindow ? 2u : 0u) << end; // a window too short for either layer draws black
+    }
+
+    auto nothing = CB::makeVideoComposition({layer(0, 0)}, std::nullopt, {16, 16}, rate, 0);
+    ASSERT_EQ(nothing.instructions.size(), 1u);
+    EXPECT_EQ(nothing.instructions[0]->timeRange(), TimeRange(Time::zero(), sec(1.0 / 24)));
+    EXPECT_TRUE(dynamic_cast<const CompositeInstruction&>(*nothing.instructions[0]).layers().empty());
+
+    auto stills = CB::makeVideoComposition({layer(0, 1, 1), layer(0, 1, 1)}, 1, {16, 16}, rate, 1);
+    EXPECT_EQ(stills.instructions[0]->requiredSourceTrackIDs(), std::vector<std::int32_t>{1});
+    // The lookup every reader makes: the instruction at a time.
+    EXPECT_EQ(gap.instruction(sec(2.5)), gap.instructions[1].get());
+    EXPECT_EQ(gap.instruction(sec(5)), nullptr);
+}
+
+TEST(CompositionBuild, EmptyAndPlateOnlyProjects) {
+    Doc empty;
+    const auto b = empty.build();
+    EXPECT_FALSE(b.videoComposition);
+    EXPECT_EQ(b.duration, 0);
+    EXPECT_TRUE(b.composition->tracks().empty());
+
+    Doc disabled;
+    const Uuid m = disabled.media(Fixture::h264Movie);
+    disabled.clip(0, 0, 1, m).isEnabled = false;
+    const auto d = disabled.build();
+    EXPECT_EQ(d.composition->tracks().size(), 1u); // the plate, as long as the sequence
+    EXPECT_FALSE(d.videoComposition);
+
+    Doc missing;
+    const Uuid gone = missing.media("/no/such/file.mov", MediaKind::video, 3);
+    const auto o = missing.build();
+    EXPECT_EQ(o.offline, std::vector<Uuid>{gone});
+}
+
+TEST(CompositionBuild, TitleOnAPlateAndRenderSizes) {
+    enginetest::ensureGuiApplication();
+    Doc doc;
+    doc.title(1, 0, 2);
+    const auto b = doc.build({1921, 1081});
+    ASSERT_TRUE(b.videoComposition);
+    EXPECT_EQ(b.videoComposition->renderSize, (media::Size{1920, 1080}));
+    const auto ins = instructions(b);
+    ASSERT_EQ(ins.size(), 1u);
+    const RenderLayer& l = ins[0]->layers().at(0);
+    EXPECT_EQ(l.kind, RenderKind::title);
+    EXPECT_EQ(l.zOrder, 1);
+    EXPECT_EQ(l.imageKey, TitleRasterizer::cacheKey(TitleStyle{}, 1920, 1080));
+    EXPECT_EQ(l.sourceTrackID, b.composition->tracks().front().trackID());
+    EXPECT_TRUE(b.images->count(*l.imageKey));
+    EXPECT_EQ(doc.build({10, 10}).videoComposition->renderSize, (media::Size{16, 16}));
+    EXPECT_EQ(doc.build({16.4, 17.5}).videoComposition->renderSize, (media::Size{16, 18}));
+}
+
+TEST(CompositionBuild, TracksTakePartBySwitchesAndOrder) {
+    enginetest::ensureGuiApplication();
+    Doc doc;
+    doc.project.sequence.tracks.clear();
+    Sequence& s = doc.project.sequence;
+    for (auto [role, name] : {std::pair{TrackRole::audio, "A1"}, {TrackRole::video, "V1"}, {TrackRole::video, "V2"}}) {
+        Track t;
+        t.id = Uuid::make();
+        t.role = role;
+        t.name = name;
+        s.tracks.push_back(t);
+    }
+    doc.title(1, 0, 1);
+    doc.title(2, 0, 1).title->text = "Above";
+    auto b = doc.build();
+    const auto& layers = instructions(b)[0]->layers();
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0].zOrder, 1);
+    EXPECT_EQ(layers[1].zOrder, 2);
+
+    // Solo on a hidden track empties the picture.
+    s.tracks.mut(2).isSolo = true;
+    s.tracks.mut(2).isHidden = true;
+    EXPECT_FALSE(doc.build().videoComposition);
+    // Solo on an audio track changes nothing in the picture.
+    s.tracks.mut(2).isSolo = false;
+    s.tracks.mut(2).isHidden = false;
+    s.tracks.mut(0).isSolo = true;
+    EXPECT_EQ(instructions(doc.build())[0]->layers().size(), 2u);
+}
+
+TEST(CompositionBuild, DissolveOnAlternatingLanes) {
+    Doc doc;
+    const Uuid m = doc.media(Fixture::h264Movie, MediaKind::video, 1);
+    TimelineClip& a = doc.clip(0, 0, 0.5, m, 0);
+    a.outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    doc.clip(0, 0.5, 0.5, m, 0.5);
+    const auto b = doc.build();
+    // The plate and one composition track per lane.
+    ASSERT_EQ(b.composition->tracks().size(), 3u);
+    const auto& laneB = b.composition->tracks()[2];
+    ASSERT_EQ(laneB.segments().size(), 2u);
+    EXPECT_TRUE(laneB.segments()[0].isEmpty());
+    EXPECT_EQ(laneB.segments()[0].target.end(), sec(0.5 - 0.125));
+    const auto ins = instructions(b);
+    ASSERT_EQ(ins.size(), 3u);
+    EXPECT_EQ(ins[1]->layers().size(), 2u); // both clips in the dissolve window
+    EXPECT_EQ(ins[1]->layers()[0].dissolveOut, (ClosedRange{0.375, 0.625}));
+    EXPECT_EQ(ins[1]->requiredSourceTrackIDs().size(), 3u);
+}
+
+TEST(CompositionBuild, StillsAreCachedByPathAndHeldByTheBuild) {
+    Doc doc;
+    const fs::path png = MediaFixtures::shared().scratch("still-" + std::to_string(::getpid()) + ".png");
+    fs::copy_file(MediaFixtures::shared().path(Fixture::pngStill), png, fs::copy_options::overwrite_existing);
+    const Uuid m = doc.media(png, MediaKind::image, 0);
+    doc.clip(0, 0, 2, m);
+    const auto first = doc.build();
+    const RenderLayer& l = instructions(first)[0]->layers().at(0);
+    EXPECT_EQ(l.kind, RenderKind::still);
+    EXPECT_EQ(l.imageKey, "still:" + png.string());
+    // A second build, even at another size, takes the picture from the cache: the file is not read.
+    fs::remove(png);
+    doc.project.media.mut(0).path = png.string();
+    doc.project.sequence.width = 640;
+    Doc again = doc;
+    { std::ofstream(png) << "no longer a picture"; }
+    const auto second = again.build();
+    EXPECT_EQ(second.images->at("still:" + png.string()).width(), 320);
+    fs::remove(png);
+}
+
+// More pictures than the shared cache keeps: the build holds each one it uses.
+TEST(CompositionBuild, HoldsEveryPictureBeyondTheCacheLimit) {
+    enginetest::ensureGuiApplication();
+    Doc doc;
+    for (int i = 0; i < 100; ++i) doc.title(0, i, 1).title->text = "Title " + std::to_string(i);
+    const auto b = doc.build({320, 180});
+    EXPECT_EQ(b.images->size(), 100u);
+    std::size_t named = 0;
+    for (const auto* ins : instructions(b))
+        for (const auto& l : ins->layers()) named += l.imageKey && b.images->count(*l.imageKey);
+    EXPECT_EQ(named, 100u);
+    EXPECT_LE(FrameImages::cache().count(), 64u);
+}
+
+TEST(CompositionBuild, UnreadableAndSoundOnlyFiles) {
+    Doc doc;
+    const fs::path junk = MediaFixtures::shared().scratch("junk-" + std::to_string(::getpid()) + ".mov");
+    testsupport::writeRandomBytes(junk, 4096, 7);
+    doc.clip(0, 0, 1, doc.media(junk, MediaKind::video, 1)).name = "Broken";
+    doc.clip(1, 0, 1, doc.media(Fixture::wavAudio, MediaKind::video, 1)).name = "Sound";
+    enginetest::LogCapture log;
+    const auto b = doc.build();
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("Skipped video segment Broken: ", 0), 0u);
+    EXPECT_FALSE(b.videoComposition);
+    fs::remove(junk);
+}
+
+TEST(CompositionBuild, FrameBlendingLaysABlendLayerFirst) {
+    Doc doc;
+    const Uuid m = doc.media(Fixture::h264Movie, MediaKind::video, 1);
+    doc.clip(0, 0, 0.25, m);
+    TimelineClip& fast = doc.clip(0, 0.25, 0.25, m);
+    fast.timeRemap.speed = 2;
+    fast.timeRemap.frameBlending = true;
+    doc.clip(1, 0, 0.5, m).timeRemap.frameBlending = true; // identity speed: nothing to blend
+    const auto b = doc.build();
+    const auto ins = instructions(b);
+    const auto& second = ins.back()->layers();
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_EQ(second[0].timelineTrackID, second[1].timelineTrackID);
+    EXPECT_NE(second[0].sourceTrackID, second[1].sourceTrackID);
+    // The blend track holds the same clip one frame later in its source.
+    const auto* blendTrack = b.composition->track(second[0].sourceTrackID);
+    const auto* ownTrack = b.composition->track(second[1].sourceTrackID);
+    ASSERT_TRUE(blendTrack && ownTrack);
+    EXPECT_EQ(blendTrack->sourcePosition(sec(0.3))->time - ownTrack->sourcePosition(sec(0.3))->time, sec(1.0 / 24));
+}

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include "Engine/FrameImages.hpp"
+#include "EngineTestSupport.hpp"
+#include "MediaFixtures.hpp"
+
+using namespace osterveil;
+using osterveil::testsupport::Fixture;
+using osterveil::testsupport::MediaFixtures;
+
+namespace {
+
+// The bounding box of the pixels with any alpha, in y-down picture coordinates.
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+    bool empty() const { return right < 0; }
+};
+
+Box inked(const imaging::Bitmap& b) {
+    Box box;
+    for (int y = 0; y < b.height(); ++y)
+        for (int x = 0; x < b.width(); ++x)
+            if (b.pixels()[y * b.bytesPerRow() + 4 * x + 3] > 0) {
+                box.left = std::min(box.left, x);
+                box.right = std::max(box.right, x);
+                box.top = std::min(box.top, y);
+                box.bottom = std::max(box.bottom, y);
+            }
+    return box;
+}
+
+} // namespace
+
+TEST(FromHex, ParsesSixDigitsOrGivesWhite) {
+    const QColor green(0, 255, 0);
+    EXPECT_EQ(fromHex("#00ff00"), green);
+    EXPECT_EQ(fromHex("00FF00"), green);
+    EXPECT_EQ(fromHex("  #00ff00\n"), green);
+    const QColor white(255, 255, 255);
+    EXPECT_EQ(fromHex("#0f0"), white);
+    EXPECT_EQ(fromHex(""), white);
+    EXPECT_EQ(fromHex("#00ff0g"), white);
+    EXPECT_EQ(fromHex("##00ff00"), white);
+    // A sign counts as one of the six characters, like the standard integer parser takes it.
+    EXPECT_EQ(fromHex("-00001"), QColor(255, 255, 255));
+    EXPECT_EQ(fromHex("+0000F"), QColor(0, 0, 15));
+}
+
+TEST(TitleRasterizer, KeysHoldEveryInput) {
+    TitleStyle s;
+    s.vertical = TitleVertical::bottom;
+    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1920, 1080), "title:Title|Helvetica Neue|96.0|#F4F1EA|center|bottom|1920x1080");
+    TitleStyle lower = s;
+    lower.colorHex = "#f4f1ea";
+    EXPECT_NE(TitleRasterizer::cacheKey(lower, 1920, 1080), TitleRasterizer::cacheKey(s, 1920, 1080));
+    s.fontSize = 72.5;
+    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1919.9, 1080.7), "title:Title|Helvetica Neue|72.5|#F4F1EA|center|bottom|1919x1080");
+}
+
+TEST(TitleRasterizer, SizesAndEmptyText) {
+    enginetest::ensureGuiApplication();
+    TitleStyle s;
+    EXPECT_FALSE(TitleRasterizer::image(s, 1, 1));
+    EXPECT_FALSE(TitleRasterizer::image(s, 1.4, 100));
+    auto tiny = TitleRasterizer::image(s, 1.5, 2);
+    ASSERT_TRUE(tiny);
+    EXPECT_EQ(tiny->width(), 2);
+    EXPECT_EQ(tiny->height(), 2);
+    s.text = "";
+    auto blank = TitleRasterizer::image(s, 320, 180);
+    ASSERT_TRUE(blank);
+    EXPECT_TRUE(inked(*blank).empty());
+}
+
+TEST(TitleRasterizer, PlacesTheBoxByMarginAndPlacement) {
+    enginetest::ensureGuiApplication();
+    TitleStyle s;
+    s.text = "Wide title text that wraps onto several lines within the box";
+    s.fontSize = 60;
+    s.vertical = TitleVertical::bottom;
+    const auto bottom = TitleRasterizer::image(s, 1920, 1080);
+    ASSERT_TRUE(bottom);
+    const Box b = inked(*bottom);
+    ASSERT_FALSE(b.empty());
+    // Margin 0.08 × 1920 = 153.6 on every side; the box is 1612.8 wide.
+    EXPECT_GE(b.left, 153);
+    EXPECT_LE(b.right, 1920 - 153);
+    EXPECT_LE(b.bottom, 1080 - 153);
+    EXPECT_GT(b.bottom, 1080 - 153 - 80);
+    s.vertical = TitleVertical::top;
+    const Box t = inked(*TitleRasterizer::image(s, 1920, 1080));
+    EXPECT_GE(t.top, 153);
+    EXPECT_LT(t.top, 153 + 80);
+    s.vertical = TitleVertical::center;
+    const Box c = inked(*TitleRasterizer::image(s, 1920, 1080));
+    EXPECT_NEAR((c.top + c.bottom) / 2.0, 540, 60);
+
+    // Left alignment starts at the margin; the colour is the style's.
+    s.alignment = TitleAlignment::left;
+    s.colorHex = "#FF0000";
+    const auto left = TitleRasterizer::image(s, 1920, 1080);
+    EXPECT_LT(inked(*left).left, 153 + 20);
+    bool red = false;
+    for (int i = 0; i < left->width() * left->height() && !red; ++i) {
+        const std::uint8_t* p = left->pixels() + 4 * i;
+        red = p[3] == 255 && p[0] == 255 && p[1] == 0 && p[2] == 0;
+    }
+    EXPECT_TRUE(red);
+
+    // A font that does not exist still draws, in the system font.
+    s.fontName = "No Such Font 1234";
+    EXPECT_FALSE(inked(*TitleRasterizer::image(s, 1920, 1080)).empty());
+    // The inspector's fonts have installed look-alikes.
+    s.fontName = "Futura";
+    EXPECT_FALSE(inked(*TitleRasterizer::image(s, 1920, 1080)).empty());
+}
+
+TEST(StillImageLoader, ScalesAndTurnsUpright) {
+    auto& fx = MediaFixtures::shared();
+    const auto png = StillImageLoader::image(fx.path(Fixture::pngStill), 10);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(std::max(png->width(), png->height()), 64);
+    const auto full = StillImageLoader::image(fx.path(Fixture::pngStill), 4000);
+    EXPECT_EQ(full->width(), 320);
+    // EXIF orientation 6: stored 320×180, shown 180 wide and 320 high.
+    const auto turned = StillImageLoader::image(fx.path(Fixture::jpegWithOrientation), 1000);
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->width(), 180);
+    EXPECT_EQ(turned->height(), 320);
+    EXPECT_FALSE(StillImageLoader::image(fx.path(Fixture::wavAudio), 100));
+    EXPECT_FALSE(StillImageLoader::image("/no/such/file.png", 100));
+}
