@@ -19,8 +19,8 @@ namespace {
 const std::vector<fs::path>& hundredFiles() {
     static const std::vector<fs::path> files = [] {
         auto& fx = MediaFixtures::shared();
-        const Fixture kinds[] = {Fixture::h264MovieWithSound, Fixture::proresMovieWithSound, Fixture::wavAudio,
-                                 Fixture::pngStill};
+        const Fixture kinds[] = {Fixture::h264MovieWithSound, Fixture::proresMovieWithSound,
+                                 Fixture::wavAudio, Fixture::pngStill};
         std::vector<fs::path> out;
         for (int i = 0; i < 100; ++i) {
             fs::path source = fx.path(kinds[i % 4]);
@@ -38,7 +38,8 @@ void BM_ProbeHundredFiles(benchmark::State& state) {
     const auto& files = hundredFiles();
     for (auto _ : state) {
         media::Asset::purgeCache();
-        for (const auto& f : files) benchmark::DoNotOptimize(MediaProbe::makeItem(f, std::nullopt));
+        for (const auto& f : files)
+            benchmark::DoNotOptimize(MediaProbe::makeItem(f, std::nullopt));
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(files.size()));
 }
@@ -46,7 +47,8 @@ BENCHMARK(BM_ProbeHundredFiles)->Unit(benchmark::kMillisecond);
 
 void BM_LoadAssetUncached(benchmark::State& state) {
     fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);
-    for (auto _ : state) benchmark::DoNotOptimize(media::Asset::load(file));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(media::Asset::load(file));
 }
 BENCHMARK(BM_LoadAssetUncached)->Unit(benchmark::kMicrosecond);
 
@@ -54,7 +56,8 @@ BENCHMARK(BM_LoadAssetUncached)->Unit(benchmark::kMicrosecond);
 void BM_OpenAssetFromCache(benchmark::State& state) {
     fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);
     media::Asset::open(file);
-    for (auto _ : state) benchmark::DoNotOptimize(media::Asset::open(file));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(media::Asset::open(file));
 }
 BENCHMARK(BM_OpenAssetFromCache)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenAssetFromCache)->Threads(4)->Unit(benchmark::kMicrosecond);
@@ -66,12 +69,13 @@ void BM_CompositionLookup(benchmark::State& state) {
     media::Composition composition;
     media::CompositionTrack& track = *composition.addTrack(media::MediaType::video);
     for (int i = 0; i < state.range(0); ++i)
-        track.insertTimeRange(media::TimeRange(media::Time(i * 12288, 12288), media::Time(12288, 12288)), source,
-                              media::Time::seconds(i * 1.5));
+        track.insertTimeRange(media::TimeRange(media::Time(i * 12288, 12288), media::Time(12288, 12288)),
+                              source, media::Time::seconds(i * 1.5));
     double end = track.timeRange().end().toSeconds();
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> at(0, end);
-    for (auto _ : state) benchmark::DoNotOptimize(track.sourcePosition(media::Time::seconds(at(rng))));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(track.sourcePosition(media::Time::seconds(at(rng))));
 }
 BENCHMARK(BM_CompositionLookup)->Arg(10)->Arg(1000);
 

@@ -28,7 +28,9 @@ bool isImageType(const QMimeType& type) {
     return false;
 }
 
-QString qtPath(const fs::path& path) { return QFile::decodeName(path.c_str()); }
+QString qtPath(const fs::path& path) {
+    return QFile::decodeName(path.c_str());
+}
 
 std::int64_t roundedExtent(double v) {
     v = std::fabs(v);
@@ -36,7 +38,9 @@ std::int64_t roundedExtent(double v) {
     return std::isfinite(v) && v < 9.0e18 ? std::llround(v) : 0;
 }
 
-StoredTransform stored(const media::AffineTransform& t) { return StoredTransform{t.a, t.b, t.c, t.d, t.tx, t.ty}; }
+StoredTransform stored(const media::AffineTransform& t) {
+    return StoredTransform{t.a, t.b, t.c, t.d, t.tx, t.ty};
+}
 
 } // namespace
 
@@ -55,7 +59,8 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     try {
         asset = media::Asset::open(file);
     } catch (const media::AssetError& e) {
-        if (e.kind() == media::AssetError::Kind::unsupportedFormat || e.kind() == media::AssetError::Kind::damaged)
+        if (e.kind() == media::AssetError::Kind::unsupportedFormat ||
+            e.kind() == media::AssetError::Kind::damaged)
             throw MediaError::unsupported(fileName);
         throw;
     }
@@ -110,7 +115,8 @@ MediaItem MediaProbe::imageItem(const fs::path& path, std::string name, std::opt
     return item;
 }
 
-std::optional<std::string> MediaProbe::relativePath(const fs::path& path, const std::optional<fs::path>& projectURL) {
+std::optional<std::string> MediaProbe::relativePath(const fs::path& path,
+                                                    const std::optional<fs::path>& projectURL) {
     if (!projectURL) return std::nullopt;
     std::string folder = fs::absolute(*projectURL).lexically_normal().parent_path().string();
     std::string file = path.string();
@@ -144,7 +150,8 @@ std::string MediaProbe::codecName(std::uint32_t code) {
 
 std::uint32_t MediaProbe::fourCC(std::string_view text) {
     std::uint32_t v = 0;
-    for (std::size_t i = 0; i < text.size() && i < 4; ++i) v = v * 256 + static_cast<std::uint8_t>(text[i]);
+    for (std::size_t i = 0; i < text.size() && i < 4; ++i)
+        v = v * 256 + static_cast<std::uint8_t>(text[i]);
     return v;
 }
 

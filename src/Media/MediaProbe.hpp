@@ -13,10 +13,12 @@ namespace osterveil {
 
 // A file that cannot become a media item. The description names the file (with its extension).
 class MediaError : public std::exception {
-public:
+  public:
     enum class Kind { unsupported };
 
-    static MediaError unsupported(std::string fileName) { return MediaError(Kind::unsupported, std::move(fileName)); }
+    static MediaError unsupported(std::string fileName) {
+        return MediaError(Kind::unsupported, std::move(fileName));
+    }
 
     Kind kind() const { return kind_; }
     const std::string& fileName() const { return fileName_; }
@@ -25,7 +27,7 @@ public:
 
     bool operator==(const MediaError& o) const { return kind_ == o.kind_ && fileName_ == o.fileName_; }
 
-private:
+  private:
     MediaError(Kind kind, std::string fileName);
 
     Kind kind_;
@@ -44,14 +46,15 @@ struct MediaProbe {
     // Throws `MediaError` for a file that is neither a still nor media with a picture or sound stream,
     // and passes on `media::AssetError` when the file cannot be read at all (missing, unreadable, too
     // slow to read).
-    static MediaItem makeItem(const std::filesystem::path& path, const std::optional<std::filesystem::path>& projectURL);
+    static MediaItem makeItem(const std::filesystem::path& path,
+                              const std::optional<std::filesystem::path>& projectURL);
 
     // A readable name for a four-character format code (first character in the most significant byte).
     static std::string codecName(std::uint32_t code);
     // The code of a text: its first four UTF-8 bytes, each shifted in at the low end; "" gives 0.
     static std::uint32_t fourCC(std::string_view text);
 
-private:
+  private:
     static MediaItem imageItem(const std::filesystem::path& path, std::string name,
                                std::optional<std::string> relative);
     static std::optional<std::string> relativePath(const std::filesystem::path& path,

@@ -1,6 +1,7 @@
 #include <fstream>
 #include <thread>
 
+#include <QImageReader>
 #include <gtest/gtest.h>
 
 #include "Media/MediaProbe.hpp"
@@ -14,9 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path fixture(Fixture f) { return MediaFixtures::shared().path(f); }
+fs::path fixture(Fixture f) {
+    return MediaFixtures::shared().path(f);
+}
 
-fs::path scratch(const std::string& name) { return MediaFixtures::shared().scratch(name); }
+fs::path scratch(const std::string& name) {
+    return MediaFixtures::shared().scratch(name);
+}
 
 MediaItem probe(const fs::path& path, const std::optional<fs::path>& project = std::nullopt) {
     return MediaProbe::makeItem(path, project);
@@ -53,9 +58,10 @@ TEST(MediaProbe, UnsupportedFilesAreNamedWithTheirExtension) {
     EXPECT_STREQ(e->what(), e->errorDescription().c_str());
 
     // A container that holds neither picture nor sound, only an attachment.
-    testsupport::writeMovie(scratch("attachment.mkv"), testsupport::MovieSpec{.container = "matroska",
-                                                                              .video = testsupport::VideoCodec::none,
-                                                                              .coverArt = true});
+    testsupport::writeMovie(scratch("attachment.mkv"),
+                            testsupport::MovieSpec{.container = "matroska",
+                                                   .video = testsupport::VideoCodec::none,
+                                                   .coverArt = true});
     EXPECT_EQ(probeError(scratch("attachment.mkv"))->fileName(), "attachment.mkv");
 }
 
@@ -125,6 +131,8 @@ TEST(MediaProbe, StillsAreSizedWithoutDuration) {
     EXPECT_EQ(jpeg.kind, MediaKind::image);
     EXPECT_EQ(jpeg.codec, "Still 320\u00D7180");
     EXPECT_EQ(jpeg.transform, identity);
+    EXPECT_EQ(QImageReader(QString::fromStdString(jpeg.path)).transformation(),
+              QImageIOHandler::TransformationRotate90);
 }
 
 TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
@@ -206,11 +214,15 @@ TEST(MediaProbe, RelativePathsOnlyInsideTheProjectFolder) {
 
 TEST(MediaProbe, CodecNames) {
     const std::pair<const char*, const char*> known[] = {
-        {"apch", "ProRes 422 HQ"}, {"apcn", "ProRes 422"}, {"apcs", "ProRes 422 LT"}, {"apco", "ProRes 422 Proxy"},
-        {"ap4h", "ProRes 4444"},   {"ap4x", "ProRes 4444 XQ"}, {"avc1", "H.264"},   {"hvc1", "HEVC"},
-        {"hev1", "HEVC"},          {"jpeg", "JPEG"},           {"lpcm", "Linear PCM"}, {"aac ", "AAC"},
+        {"apch", "ProRes 422 HQ"}, {"apcn", "ProRes 422"},
+        {"apcs", "ProRes 422 LT"}, {"apco", "ProRes 422 Proxy"},
+        {"ap4h", "ProRes 4444"},   {"ap4x", "ProRes 4444 XQ"},
+        {"avc1", "H.264"},         {"hvc1", "HEVC"},
+        {"hev1", "HEVC"},          {"jpeg", "JPEG"},
+        {"lpcm", "Linear PCM"},    {"aac ", "AAC"},
         {"mp4a", "AAC"},           {"alac", "ALAC"}};
-    for (auto [code, name] : known) EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC(code)), name) << code;
+    for (auto [code, name] : known)
+        EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC(code)), name) << code;
 
     EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC("vp09")), "vp09");
     EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC(".mp3")), ".mp3");
@@ -233,12 +245,14 @@ TEST(MediaProbe, ProbesFromSeveralThreadsAtOnce) {
     const Fixture files[] = {Fixture::h264Movie, Fixture::proresMovieWithSound, Fixture::wavAudio,
                              Fixture::pngStill,  Fixture::portraitMovie,        Fixture::matroskaMovie};
     std::vector<MediaItem> expected;
-    for (Fixture f : files) expected.push_back(probe(fixture(f)));
+    for (Fixture f : files)
+        expected.push_back(probe(fixture(f)));
     std::vector<MediaItem> results(std::size(files) * 4);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < results.size(); ++i)
         threads.emplace_back([&, i] { results[i] = probe(fixture(files[i % std::size(files)])); });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     for (std::size_t i = 0; i < results.size(); ++i) {
         MediaItem r = results[i];
         r.id = expected[i % std::size(files)].id;

@@ -156,7 +156,8 @@ std::vector<std::uint8_t> encodeStill(const char* encoder, AVPixelFormat format,
     if (format != AV_PIX_FMT_RGB24)
         for (int plane = 1; plane < 3; ++plane)
             for (int y = 0; y < (height + 1) / 2; ++y)
-                std::memset(f->data[plane] + y * f->linesize[plane], 128, static_cast<std::size_t>((width + 1) / 2));
+                std::memset(f->data[plane] + y * f->linesize[plane], 128,
+                            static_cast<std::size_t>((width + 1) / 2));
     check(avcodec_send_frame(ctx.get(), f.get()), "send still");
     check(avcodec_send_frame(ctx.get(), nullptr), "flush still");
     Packet pkt(require(av_packet_alloc(), "packet"));
@@ -234,8 +235,8 @@ void writeMovie(const fs::path& path, const MovieSpec& spec) {
         AVStream* st = require(avformat_new_stream(out.oc, nullptr), "attachment stream");
         st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
         st->codecpar->codec_id = AV_CODEC_ID_PNG;
-        st->codecpar->extradata =
-            static_cast<std::uint8_t*>(require(av_mallocz(png.size() + AV_INPUT_BUFFER_PADDING_SIZE), "cover"));
+        st->codecpar->extradata = static_cast<std::uint8_t*>(
+            require(av_mallocz(png.size() + AV_INPUT_BUFFER_PADDING_SIZE), "cover"));
         std::memcpy(st->codecpar->extradata, png.data(), png.size());
         st->codecpar->extradata_size = static_cast<int>(png.size());
         av_dict_set(&st->metadata, "filename", "cover.png", 0);
@@ -249,9 +250,9 @@ void writeMovie(const fs::path& path, const MovieSpec& spec) {
     auto pending = [](const Lane& l) { return l.codec && !l.flushed; };
     while (pending(video) || pending(audio)) {
         // Feed whichever stream is behind, so the muxer interleaves without buffering much.
-        bool pickVideo = pending(video) &&
-                         (!pending(audio) || av_compare_ts(video.next, video.codec->time_base, audio.next,
-                                                           audio.codec->time_base) <= 0);
+        bool pickVideo =
+            pending(video) && (!pending(audio) || av_compare_ts(video.next, video.codec->time_base,
+                                                                audio.next, audio.codec->time_base) <= 0);
         Lane& lane = pickVideo ? video : audio;
         if (lane.next >= lane.end) {
             check(avcodec_send_frame(lane.codec.get(), nullptr), "flush");
@@ -263,8 +264,8 @@ void writeMovie(const fs::path& path, const MovieSpec& spec) {
                 paintVideo(*lane.frame, static_cast<int>(lane.next), spec.video == VideoCodec::proresHQ);
                 lane.next += 1;
             } else {
-                lane.frame->nb_samples = static_cast<int>(
-                    std::min<std::int64_t>(lane.end - lane.next, audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024));
+                lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
+                    lane.end - lane.next, audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024));
                 paintAudio(*lane.frame, lane.next);
                 lane.next += lane.frame->nb_samples;
             }
@@ -283,11 +284,15 @@ void writeJpeg(const fs::path& path, int width, int height, std::optional<int> e
     std::vector<std::uint8_t> jpeg = encodeStill("mjpeg", AV_PIX_FMT_YUVJ420P, width, height);
     if (exifOrientation) {
         auto o = static_cast<std::uint8_t>(*exifOrientation);
-        // APP1 "Exif": a little-endian TIFF header and one IFD with the orientation tag (0x0112, SHORT).
-        std::vector<std::uint8_t> app1 = {0xFF, 0xE1, 0x00, 34,   'E', 'x', 'i', 'f', 0, 0,
-                                          'I',  'I',  0x2A, 0x00, 8,   0,   0,   0,   1, 0,
-                                          0x12, 0x01, 3,    0,    1,   0,   0,   0,   o, 0,
-                                          0,    0,    0,    0,    0,   0};
+        // clang-format off
+        std::vector<std::uint8_t> app1 = {
+            0xFF, 0xE1, 0x00, 34,                      // APP1 and its length
+            'E', 'x', 'i', 'f', 0, 0,
+            'I', 'I', 0x2A, 0x00, 8, 0, 0, 0,          // little-endian TIFF, first directory at 8
+            1, 0,                                      // one entry:
+            0x12, 0x01, 3, 0, 1, 0, 0, 0, o, 0, 0, 0,  // orientation, SHORT, one value
+            0, 0, 0, 0};                               // no further directory
+        // clang-format on
         jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
     }
     writeBytes(path, jpeg);
@@ -296,7 +301,8 @@ void writeJpeg(const fs::path& path, int width, int height, std::optional<int> e
 void writeRandomBytes(const fs::path& path, std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<std::uint8_t> bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(rng());
     writeBytes(path, bytes);
 }
 
@@ -336,7 +342,8 @@ fs::path MediaFixtures::path(Fixture fixture) {
         writeMovie(p = directory_ / "h264-sound.mp4", MovieSpec{.audio = AudioCodec::aac});
         break;
     case Fixture::proresMovie:
-        writeMovie(p = directory_ / "prores.mov", MovieSpec{.container = "mov", .video = VideoCodec::proresHQ});
+        writeMovie(p = directory_ / "prores.mov",
+                   MovieSpec{.container = "mov", .video = VideoCodec::proresHQ});
         break;
     case Fixture::proresMovieWithSound:
         writeMovie(p = directory_ / "prores-sound.mov",
@@ -346,7 +353,8 @@ fs::path MediaFixtures::path(Fixture fixture) {
         writeMovie(p = directory_ / "portrait.mov", MovieSpec{.container = "mov", .portrait = true});
         break;
     case Fixture::matroskaMovie:
-        writeMovie(p = directory_ / "h264-pcm.mkv", MovieSpec{.container = "matroska", .audio = AudioCodec::pcm16});
+        writeMovie(p = directory_ / "h264-pcm.mkv",
+                   MovieSpec{.container = "matroska", .audio = AudioCodec::pcm16});
         break;
     case Fixture::wavAudio:
         writeMovie(p = directory_ / "tone.wav",

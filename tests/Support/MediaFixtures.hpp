@@ -57,7 +57,7 @@ enum class Fixture {
 // The fixtures of one test process in a private temporary folder, each written on first use and
 // removed with the folder at exit. Safe from several threads.
 class MediaFixtures {
-public:
+  public:
     static MediaFixtures& shared();
 
     std::filesystem::path path(Fixture fixture);
@@ -69,7 +69,7 @@ public:
     MediaFixtures& operator=(const MediaFixtures&) = delete;
     ~MediaFixtures();
 
-private:
+  private:
     MediaFixtures();
 
     std::filesystem::path directory_;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <list>
 #include <mutex>
@@ -21,14 +21,19 @@ namespace osterveil::media {
 
 namespace fs = std::filesystem;
 
-AssetError::AssetError(Kind kind, fs::path path) : Error(message(kind)), kind_(kind), path_(std::move(path)) {}
+AssetError::AssetError(Kind kind, fs::path path)
+    : Error(message(kind)), kind_(kind), path_(std::move(path)) {}
 
 const char* AssetError::message(Kind kind) {
     switch (kind) {
-    case Kind::cannotOpen: return "The file couldn't be opened.";
-    case Kind::unsupportedFormat: return "The file isn't a movie or sound file in a format that can be read.";
-    case Kind::damaged: return "The file is damaged: its picture and sound streams couldn't be read.";
-    case Kind::timedOut: return "Reading the file took too long.";
+    case Kind::cannotOpen:
+        return "The file couldn't be opened.";
+    case Kind::unsupportedFormat:
+        return "The file isn't a movie or sound file in a format that can be read.";
+    case Kind::damaged:
+        return "The file is damaged: its picture and sound streams couldn't be read.";
+    case Kind::timedOut:
+        return "Reading the file took too long.";
     }
     return "The file couldn't be opened.";
 }
@@ -67,7 +72,9 @@ struct Deadline {
     bool passed() const { return std::chrono::steady_clock::now() >= at; }
 };
 
-int interruptAtDeadline(void* opaque) { return static_cast<const Deadline*>(opaque)->passed() ? 1 : 0; }
+int interruptAtDeadline(void* opaque) {
+    return static_cast<const Deadline*>(opaque)->passed() ? 1 : 0;
+}
 
 void quietLibraryLog() {
     // Demuxer chatter about damaged files is noise for an editor; failures reach callers as errors.
@@ -89,16 +96,24 @@ Time ticksToTime(std::int64_t ticks, AVRational base) {
     return Time::fraction(__int128(ticks) * base.num, base.den, Time::modelTimescale);
 }
 
-std::uint32_t fromLibraryTag(std::uint32_t tag) { return __builtin_bswap32(tag); }
+std::uint32_t fromLibraryTag(std::uint32_t tag) {
+    return __builtin_bswap32(tag);
+}
 
 std::uint32_t proresSubtype(int profile) {
     switch (profile) {
-    case FF_PROFILE_PRORES_PROXY: return fourCharCode("apco");
-    case FF_PROFILE_PRORES_LT: return fourCharCode("apcs");
-    case FF_PROFILE_PRORES_HQ: return fourCharCode("apch");
-    case FF_PROFILE_PRORES_4444: return fourCharCode("ap4h");
-    case FF_PROFILE_PRORES_XQ: return fourCharCode("ap4x");
-    default: return fourCharCode("apcn");
+    case FF_PROFILE_PRORES_PROXY:
+        return fourCharCode("apco");
+    case FF_PROFILE_PRORES_LT:
+        return fourCharCode("apcs");
+    case FF_PROFILE_PRORES_HQ:
+        return fourCharCode("apch");
+    case FF_PROFILE_PRORES_4444:
+        return fourCharCode("ap4h");
+    case FF_PROFILE_PRORES_XQ:
+        return fourCharCode("ap4x");
+    default:
+        return fourCharCode("apcn");
     }
 }
 
@@ -109,33 +124,51 @@ std::uint32_t audioSubtype(const AVCodecParameters& p) {
     if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT) return fourCharCode("lpcm");
     switch (id) {
     case AV_CODEC_ID_AAC:
-    case AV_CODEC_ID_AAC_LATM: return fourCharCode("aac ");
-    case AV_CODEC_ID_MP3: return fourCharCode(".mp3");
-    case AV_CODEC_ID_MP2: return fourCharCode(".mp2");
-    case AV_CODEC_ID_MP1: return fourCharCode(".mp1");
-    case AV_CODEC_ID_ALAC: return fourCharCode("alac");
-    case AV_CODEC_ID_AC3: return fourCharCode("ac-3");
-    case AV_CODEC_ID_EAC3: return fourCharCode("ec-3");
-    case AV_CODEC_ID_FLAC: return fourCharCode("flac");
-    case AV_CODEC_ID_OPUS: return fourCharCode("opus");
-    default: break;
+    case AV_CODEC_ID_AAC_LATM:
+        return fourCharCode("aac ");
+    case AV_CODEC_ID_MP3:
+        return fourCharCode(".mp3");
+    case AV_CODEC_ID_MP2:
+        return fourCharCode(".mp2");
+    case AV_CODEC_ID_MP1:
+        return fourCharCode(".mp1");
+    case AV_CODEC_ID_ALAC:
+        return fourCharCode("alac");
+    case AV_CODEC_ID_AC3:
+        return fourCharCode("ac-3");
+    case AV_CODEC_ID_EAC3:
+        return fourCharCode("ec-3");
+    case AV_CODEC_ID_FLAC:
+        return fourCharCode("flac");
+    case AV_CODEC_ID_OPUS:
+        return fourCharCode("opus");
+    default:
+        break;
     }
-    if (unsigned tag = av_codec_get_tag(std::array{avformat_get_mov_audio_tags(), (const AVCodecTag*)nullptr}.data(), id))
+    if (unsigned tag = av_codec_get_tag(
+            std::array{avformat_get_mov_audio_tags(), (const AVCodecTag*)nullptr}.data(), id))
         return fromLibraryTag(tag);
     return 0;
 }
 
 std::uint32_t videoSubtype(const AVCodecParameters& p, bool quickTimeFamily) {
     // A QuickTime sample entry or a Matroska ProRes private code is already the format's code.
-    if (p.codec_tag != 0 && (quickTimeFamily || p.codec_id == AV_CODEC_ID_PRORES)) return fromLibraryTag(p.codec_tag);
+    if (p.codec_tag != 0 && (quickTimeFamily || p.codec_id == AV_CODEC_ID_PRORES))
+        return fromLibraryTag(p.codec_tag);
     switch (p.codec_id) {
-    case AV_CODEC_ID_H264: return fourCharCode("avc1");
-    case AV_CODEC_ID_HEVC: return fourCharCode("hvc1");
-    case AV_CODEC_ID_MJPEG: return fourCharCode("jpeg");
-    case AV_CODEC_ID_PRORES: return proresSubtype(p.profile);
-    default: break;
+    case AV_CODEC_ID_H264:
+        return fourCharCode("avc1");
+    case AV_CODEC_ID_HEVC:
+        return fourCharCode("hvc1");
+    case AV_CODEC_ID_MJPEG:
+        return fourCharCode("jpeg");
+    case AV_CODEC_ID_PRORES:
+        return proresSubtype(p.profile);
+    default:
+        break;
     }
-    if (unsigned tag = av_codec_get_tag(std::array{avformat_get_mov_video_tags(), (const AVCodecTag*)nullptr}.data(), p.codec_id))
+    if (unsigned tag = av_codec_get_tag(
+            std::array{avformat_get_mov_video_tags(), (const AVCodecTag*)nullptr}.data(), p.codec_id))
         return fromLibraryTag(tag);
     return p.codec_tag != 0 ? fromLibraryTag(p.codec_tag) : 0;
 }
@@ -175,12 +208,15 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
 
     Time start = st.start_time != AV_NOPTS_VALUE ? ticksToTime(st.start_time, st.time_base) : Time::zero();
     Time duration = Time::indefinite();
-    if (st.duration != AV_NOPTS_VALUE && st.duration >= 0) duration = ticksToTime(st.duration, st.time_base);
-    else if (ctx.duration != AV_NOPTS_VALUE && ctx.duration >= 0) duration = Time(ctx.duration, AV_TIME_BASE);
+    if (st.duration != AV_NOPTS_VALUE && st.duration >= 0)
+        duration = ticksToTime(st.duration, st.time_base);
+    else if (ctx.duration != AV_NOPTS_VALUE && ctx.duration >= 0)
+        duration = Time(ctx.duration, AV_TIME_BASE);
     t.timeRange = TimeRange(start, duration);
 
     if (t.mediaType == MediaType::video) {
-        t.naturalSize = Size{static_cast<double>(std::max(p.width, 0)), static_cast<double>(std::max(p.height, 0))};
+        t.naturalSize =
+            Size{static_cast<double>(std::max(p.width, 0)), static_cast<double>(std::max(p.height, 0))};
         t.preferredTransform = displayTransform(st);
         t.nominalFrameRate = frameRate(st);
         t.mediaSubtype = videoSubtype(p, quickTimeFamily);
@@ -203,7 +239,8 @@ bool headerIsComplete(const AVFormatContext& ctx) {
         if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
             if (p.codec_id == AV_CODEC_ID_NONE || p.width <= 0 || p.height <= 0) return false;
         } else if (p.codec_type == AVMEDIA_TYPE_AUDIO) {
-            if (p.codec_id == AV_CODEC_ID_NONE || p.sample_rate <= 0 || p.ch_layout.nb_channels <= 0) return false;
+            if (p.codec_id == AV_CODEC_ID_NONE || p.sample_rate <= 0 || p.ch_layout.nb_channels <= 0)
+                return false;
         } else {
             continue;
         }
@@ -214,8 +251,8 @@ bool headerIsComplete(const AVFormatContext& ctx) {
 
 AssetError::Kind openFailureKind(int code) {
     if (code == AVERROR_EXIT) return AssetError::Kind::timedOut;
-    if (code == AVERROR(ENOENT) || code == AVERROR(EACCES) || code == AVERROR(EPERM) || code == AVERROR(EISDIR) ||
-        code == AVERROR(EIO) || code == AVERROR(ENOMEM))
+    if (code == AVERROR(ENOENT) || code == AVERROR(EACCES) || code == AVERROR(EPERM) ||
+        code == AVERROR(EISDIR) || code == AVERROR(EIO) || code == AVERROR(ENOMEM))
         return AssetError::Kind::cannotOpen;
     return AssetError::Kind::unsupportedFormat;
 }
@@ -295,7 +332,7 @@ using AssetFuture = std::shared_future<std::shared_ptr<const Asset>>;
 // Least recently used first out. An entry is a future so that threads opening the same new file
 // wait for one read instead of each reading it.
 class AssetCache {
-public:
+  public:
     static constexpr std::size_t capacity = 256;
 
     static AssetCache& shared() {
@@ -351,7 +388,7 @@ public:
         order_.clear();
     }
 
-private:
+  private:
     struct Entry {
         AssetFuture future;
         std::list<CacheKey>::iterator position;
@@ -363,8 +400,12 @@ private:
 
 } // namespace
 
-std::shared_ptr<const Asset> Asset::open(const fs::path& path) { return AssetCache::shared().open(path); }
+std::shared_ptr<const Asset> Asset::open(const fs::path& path) {
+    return AssetCache::shared().open(path);
+}
 
-void Asset::purgeCache() { AssetCache::shared().purge(); }
+void Asset::purgeCache() {
+    AssetCache::shared().purge();
+}
 
 } // namespace osterveil::media

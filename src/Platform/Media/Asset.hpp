@@ -76,13 +76,14 @@ struct AssetOptions {
 // A media file's streams and timing, read once without decoding pictures. Immutable and shared:
 // any number of threads may use one asset.
 class Asset {
-public:
+  public:
     // Opens through the process-wide cache, keyed by the file's path, size and modification time,
     // so that a file opened once is not read again until it changes. Safe from several threads;
     // concurrent first opens of one file read it once. Throws `AssetError`.
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
     // Reads the file afresh, bypassing the cache. Throws `AssetError`.
-    static std::shared_ptr<const Asset> load(const std::filesystem::path& path, const AssetOptions& options = {});
+    static std::shared_ptr<const Asset> load(const std::filesystem::path& path,
+                                             const AssetOptions& options = {});
     // Forgets every cached asset (assets in use stay valid).
     static void purgeCache();
 
@@ -102,7 +103,7 @@ public:
         : path_(std::move(path)), formatName_(std::move(formatName)), duration_(duration),
           tracks_(std::move(tracks)) {}
 
-private:
+  private:
     std::filesystem::path path_;
     std::string formatName_;
     Time duration_;

@@ -24,14 +24,19 @@ Time scaled(const Time& x, const Time& num, const Time& den, Rounding rounding) 
 
 void requireNumeric(std::initializer_list<Time> times) {
     for (const Time& t : times)
-        if (!t.isNumeric()) throw CompositionError("A composition edit needs known times, not indefinite ones.");
+        if (!t.isNumeric())
+            throw CompositionError("A composition edit needs known times, not indefinite ones.");
 }
 
 } // namespace
 
-Time CompositionTrack::end() const { return segments_.empty() ? Time::zero() : segments_.back().target.end(); }
+Time CompositionTrack::end() const {
+    return segments_.empty() ? Time::zero() : segments_.back().target.end();
+}
 
-TimeRange CompositionTrack::timeRange() const { return TimeRange(Time::zero(), end()); }
+TimeRange CompositionTrack::timeRange() const {
+    return TimeRange(Time::zero(), end());
+}
 
 void CompositionTrack::appendEmptyUpTo(const Time& time) {
     Time e = end();
@@ -55,12 +60,13 @@ std::size_t CompositionTrack::splitAt(const Time& time) {
     head.target.duration = offset;
     tail.target = TimeRange(time, seg.target.duration - offset);
     if (!seg.isEmpty()) {
-        Time sourceOffset = seg.sourceRange.duration == seg.target.duration
-                                ? offset
-                                : scaled(offset, seg.sourceRange.duration, seg.target.duration,
-                                         Rounding::halfAwayFromZero);
+        Time sourceOffset =
+            seg.sourceRange.duration == seg.target.duration
+                ? offset
+                : scaled(offset, seg.sourceRange.duration, seg.target.duration, Rounding::halfAwayFromZero);
         head.sourceRange.duration = sourceOffset;
-        tail.sourceRange = TimeRange(seg.sourceRange.start + sourceOffset, seg.sourceRange.duration - sourceOffset);
+        tail.sourceRange =
+            TimeRange(seg.sourceRange.start + sourceOffset, seg.sourceRange.duration - sourceOffset);
     }
     segments_[i] = head;
     segments_.insert(segments_.begin() + static_cast<std::ptrdiff_t>(i) + 1, tail);
@@ -68,7 +74,8 @@ std::size_t CompositionTrack::splitAt(const Time& time) {
 }
 
 void CompositionTrack::shiftFrom(std::size_t index, const Time& delta) {
-    for (std::size_t k = index; k < segments_.size(); ++k) segments_[k].target.start += delta;
+    for (std::size_t k = index; k < segments_.size(); ++k)
+        segments_[k].target.start += delta;
 }
 
 void CompositionTrack::mergeEmptyTime() {
@@ -130,18 +137,18 @@ void CompositionTrack::scaleTimeRange(const TimeRange& range, Time duration) {
     // Every boundary moves to its scaled offset, so the pieces add up to `duration` exactly.
     std::vector<Time> starts;
     for (std::size_t k = first; k < last; ++k)
-        starts.push_back(range.start +
-                         scaled(segments_[k].target.start - range.start, duration, range.duration,
-                                Rounding::halfAwayFromZero));
+        starts.push_back(range.start + scaled(segments_[k].target.start - range.start, duration,
+                                              range.duration, Rounding::halfAwayFromZero));
     starts.push_back(range.start + duration);
     for (std::size_t k = first; k < last; ++k)
         segments_[k].target = TimeRange::fromStartEnd(starts[k - first], starts[k - first + 1]);
     shiftFrom(last, duration - range.duration);
     // A piece rounded away to nothing can show nothing.
-    segments_.erase(std::remove_if(segments_.begin() + static_cast<std::ptrdiff_t>(first),
-                                   segments_.begin() + static_cast<std::ptrdiff_t>(last),
-                                   [](const CompositionSegment& s) { return s.target.duration <= Time::zero(); }),
-                    segments_.begin() + static_cast<std::ptrdiff_t>(last));
+    segments_.erase(
+        std::remove_if(segments_.begin() + static_cast<std::ptrdiff_t>(first),
+                       segments_.begin() + static_cast<std::ptrdiff_t>(last),
+                       [](const CompositionSegment& s) { return s.target.duration <= Time::zero(); }),
+        segments_.begin() + static_cast<std::ptrdiff_t>(last));
     mergeEmptyTime();
 }
 
@@ -152,10 +159,10 @@ std::optional<SourcePosition> CompositionTrack::sourcePosition(Time time) const 
     const CompositionSegment& seg = *(it - 1);
     if (seg.isEmpty()) return std::nullopt;
     Time offset = time - seg.target.start;
-    Time sourceOffset = seg.sourceRange.duration == seg.target.duration
-                            ? offset
-                            : scaled(offset, seg.sourceRange.duration, seg.target.duration,
-                                     Rounding::towardNegativeInfinity);
+    Time sourceOffset =
+        seg.sourceRange.duration == seg.target.duration
+            ? offset
+            : scaled(offset, seg.sourceRange.duration, seg.target.duration, Rounding::towardNegativeInfinity);
     return SourcePosition{seg.source, seg.sourceRange.start + sourceOffset, seg.target, seg.sourceRange};
 }
 
@@ -164,9 +171,11 @@ CompositionTrack* Composition::addTrack(MediaType type, std::int32_t preferredTr
     std::int32_t id = preferredTrackID;
     if (id == 0) {
         std::int64_t next = 1;
-        for (const auto& t : tracks_) next = std::max<std::int64_t>(next, std::int64_t(t.trackID()) + 1);
+        for (const auto& t : tracks_)
+            next = std::max<std::int64_t>(next, std::int64_t(t.trackID()) + 1);
         if (next > std::numeric_limits<std::int32_t>::max())
-            for (next = 1; track(static_cast<std::int32_t>(next)); ++next) {}
+            for (next = 1; track(static_cast<std::int32_t>(next)); ++next) {
+            }
         id = static_cast<std::int32_t>(next);
     } else if (track(id)) {
         return nullptr;
@@ -195,7 +204,8 @@ std::vector<const CompositionTrack*> Composition::tracks(MediaType type) const {
 
 Time Composition::duration() const {
     Time d = Time::zero();
-    for (const auto& t : tracks_) d = std::max(d, t.timeRange().end());
+    for (const auto& t : tracks_)
+        d = std::max(d, t.timeRange().end());
     return d;
 }
 

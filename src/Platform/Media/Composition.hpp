@@ -35,7 +35,7 @@ struct SourcePosition {
 // A track of a composition: an edit list laid back to back from time 0. Edits throw
 // `CompositionError` for arguments they cannot honour and leave the track unchanged then.
 class CompositionTrack {
-public:
+  public:
     CompositionTrack(std::int32_t trackID, MediaType mediaType) : trackID_(trackID), mediaType_(mediaType) {}
 
     std::int32_t trackID() const { return trackID_; }
@@ -58,7 +58,7 @@ public:
     // The source and source time shown at `time`; none in empty time, before 0 or at or past the end.
     std::optional<SourcePosition> sourcePosition(Time time) const;
 
-private:
+  private:
     Time end() const;
     std::size_t splitAt(const Time& time);
     void shiftFrom(std::size_t index, const Time& delta);
@@ -73,7 +73,7 @@ private:
 // Tracks of edit lists that together make a programme: what players, readers and exporters play.
 // A value: copying it copies its edit lists (the source tracks are shared).
 class Composition {
-public:
+  public:
     // Adds an empty track. With `preferredTrackID` 0 the composition picks the lowest id above every
     // id in use (ids start at 1); a preferred id already in use, or negative, gives null. The track
     // stays at its address for the composition's lifetime.
@@ -87,7 +87,7 @@ public:
     // The end of the longest track.
     Time duration() const;
 
-private:
+  private:
     std::deque<CompositionTrack> tracks_;
 };
 

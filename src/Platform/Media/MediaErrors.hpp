@@ -8,20 +8,20 @@ namespace osterveil::media {
 
 // Every error of the media layer; `what()` is a sentence that can be shown to a user.
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A time that cannot be formed: a non-finite number of seconds, a timescale that is not positive,
 // or a value beyond the 64-bit range.
 class TimeError : public Error {
-public:
+  public:
     using Error::Error;
 };
 
 // A media file that could not be opened or understood.
 class AssetError : public Error {
-public:
+  public:
     enum class Kind {
         cannotOpen,        // missing, unreadable, or not a regular file
         unsupportedFormat, // not a container this program reads, or bytes of no known format
@@ -36,14 +36,14 @@ public:
 
     static const char* message(Kind kind);
 
-private:
+  private:
     Kind kind_;
     std::filesystem::path path_;
 };
 
 // An edit that a composition track cannot make (a range outside its source, a media type mismatch…).
 class CompositionError : public Error {
-public:
+  public:
     using Error::Error;
 };
 

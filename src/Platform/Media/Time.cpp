@@ -16,9 +16,13 @@ constexpr i128 int64Min = std::numeric_limits<std::int64_t>::min();
 constexpr i128 int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr i128 int32Max = std::numeric_limits<std::int32_t>::max();
 
-[[noreturn]] void outOfRange() { throw TimeError("The time is out of the range media times can hold."); }
+[[noreturn]] void outOfRange() {
+    throw TimeError("The time is out of the range media times can hold.");
+}
 
-i128 abs128(i128 v) { return v < 0 ? -v : v; }
+i128 abs128(i128 v) {
+    return v < 0 ? -v : v;
+}
 
 i128 gcd128(i128 a, i128 b) {
     a = abs128(a);
@@ -38,11 +42,16 @@ i128 divide(i128 n, i128 d, Rounding rounding) {
     if (r == 0) return q;
     i128 away = n < 0 ? -1 : 1;
     switch (rounding) {
-    case Rounding::towardZero: return q;
-    case Rounding::awayFromZero: return q + away;
-    case Rounding::towardNegativeInfinity: return r < 0 ? q - 1 : q;
-    case Rounding::towardPositiveInfinity: return r > 0 ? q + 1 : q;
-    case Rounding::halfAwayFromZero: return 2 * abs128(r) >= d ? q + away : q;
+    case Rounding::towardZero:
+        return q;
+    case Rounding::awayFromZero:
+        return q + away;
+    case Rounding::towardNegativeInfinity:
+        return r < 0 ? q - 1 : q;
+    case Rounding::towardPositiveInfinity:
+        return r > 0 ? q + 1 : q;
+    case Rounding::halfAwayFromZero:
+        return 2 * abs128(r) >= d ? q + away : q;
     }
     return q;
 }
@@ -72,14 +81,16 @@ Time::Time(std::int64_t value, std::int32_t timescale) : value_(value), timescal
 
 Time Time::seconds(double seconds, std::int32_t timescale) {
     if (timescale <= 0) throw TimeError("A media timescale must be a positive number.");
-    if (!std::isfinite(seconds)) throw TimeError("A time that is not a finite number of seconds has no media time.");
+    if (!std::isfinite(seconds))
+        throw TimeError("A time that is not a finite number of seconds has no media time.");
     // std::round rounds halves away from zero; 2^63 is exactly representable as a double.
     double ticks = std::round(seconds * static_cast<double>(timescale));
     if (!(ticks >= -9223372036854775808.0 && ticks < 9223372036854775808.0)) outOfRange();
     return Time(static_cast<std::int64_t>(ticks), timescale);
 }
 
-Time Time::fraction(__int128 numerator, __int128 denominator, std::int32_t fallbackTimescale, Rounding rounding) {
+Time Time::fraction(__int128 numerator, __int128 denominator, std::int32_t fallbackTimescale,
+                    Rounding rounding) {
     if (denominator == 0) throw TimeError("A media time cannot have a zero denominator.");
     if (fallbackTimescale <= 0) throw TimeError("A media timescale must be a positive number.");
     if (denominator < 0) {
@@ -114,15 +125,21 @@ Time Time::operator-() const {
     return Time(checked64(-i128(value_)), timescale_);
 }
 
-Time operator+(const Time& a, const Time& b) { return combine(a, b, false); }
-Time operator-(const Time& a, const Time& b) { return combine(a, b, true); }
+Time operator+(const Time& a, const Time& b) {
+    return combine(a, b, false);
+}
+Time operator-(const Time& a, const Time& b) {
+    return combine(a, b, true);
+}
 
 std::strong_ordering operator<=>(const Time& a, const Time& b) {
     if (a.isIndefinite() || b.isIndefinite()) return a.isIndefinite() <=> b.isIndefinite();
     if (a.timescale_ == b.timescale_) return a.value_ <=> b.value_;
     i128 l = i128(a.value_) * b.timescale_;
     i128 r = i128(b.value_) * a.timescale_;
-    return l < r ? std::strong_ordering::less : l > r ? std::strong_ordering::greater : std::strong_ordering::equal;
+    return l < r   ? std::strong_ordering::less
+           : l > r ? std::strong_ordering::greater
+                   : std::strong_ordering::equal;
 }
 
 std::ostream& operator<<(std::ostream& os, const Time& t) {

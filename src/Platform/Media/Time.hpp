@@ -22,7 +22,7 @@ enum class Rounding {
 // when no 32-bit timescale can hold it. An indefinite time (an unknown duration) orders after every
 // numeric one and absorbs arithmetic.
 class Time {
-public:
+  public:
     // The timescale at which the model's seconds meet the media layer.
     static constexpr std::int32_t modelTimescale = 120000;
 
@@ -64,7 +64,7 @@ public:
 
     friend std::ostream& operator<<(std::ostream& os, const Time& t);
 
-private:
+  private:
     constexpr Time(std::int64_t value, std::int32_t timescale, bool numeric)
         : value_(value), timescale_(timescale), numeric_(numeric) {}
 

@@ -17,7 +17,9 @@ namespace support = osterveil::testsupport;
 
 namespace {
 
-fs::path fixture(Fixture f) { return MediaFixtures::shared().path(f); }
+fs::path fixture(Fixture f) {
+    return MediaFixtures::shared().path(f);
+}
 
 const AssetTrack& onlyTrack(const Asset& asset, MediaType type) {
     auto tracks = asset.tracks(type);
@@ -36,7 +38,9 @@ AssetError::Kind loadFailure(const fs::path& path, const AssetOptions& options =
     return AssetError::Kind::cannotOpen;
 }
 
-void writeText(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
 
 } // namespace
 
@@ -119,7 +123,8 @@ TEST(Asset, FilesThatAreNotReadableMediaFailWithReadableErrors) {
     EXPECT_EQ(loadFailure(fixture(Fixture::pngStill)), AssetError::Kind::unsupportedFormat);
     writeText(fx.scratch("list.m3u8"), "#EXTM3U\n#EXTINF:1,\n" + fixture(Fixture::h264Movie).string() + "\n");
     EXPECT_EQ(loadFailure(fx.scratch("list.m3u8")), AssetError::Kind::unsupportedFormat);
-    writeText(fx.scratch("list.ffconcat"), "ffconcat version 1.0\nfile '" + fixture(Fixture::h264Movie).string() + "'\n");
+    writeText(fx.scratch("list.ffconcat"),
+              "ffconcat version 1.0\nfile '" + fixture(Fixture::h264Movie).string() + "'\n");
     EXPECT_EQ(loadFailure(fx.scratch("list.ffconcat")), AssetError::Kind::unsupportedFormat);
 }
 
@@ -144,7 +149,8 @@ TEST(Asset, RandomAndTruncatedBytesNeverCrashOrHang) {
             support::writeTruncatedCopy(fixture(f), p, keep);
             try {
                 auto asset = Asset::load(p);
-                for (const auto& t : asset->tracks()) EXPECT_GE(t->timeRange.duration, Time::zero());
+                for (const auto& t : asset->tracks())
+                    EXPECT_GE(t->timeRange.duration, Time::zero());
             } catch (const AssetError&) {
             }
         }
@@ -197,9 +203,12 @@ TEST(AssetCache, ManyThreadsOpeningOneFileShareOneAsset) {
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < results.size(); ++i)
         threads.emplace_back([&, i] { results[i] = Asset::open(files[i % files.size()]); });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     std::set<const Asset*> distinct;
-    for (const auto& r : results) distinct.insert(r.get());
+    for (const auto& r : results)
+        distinct.insert(r.get());
     EXPECT_EQ(distinct.size(), files.size());
-    for (std::size_t i = 0; i < results.size(); ++i) EXPECT_EQ(results[i], results[i % files.size()]);
+    for (std::size_t i = 0; i < results.size(); ++i)
+        EXPECT_EQ(results[i], results[i % files.size()]);
 }

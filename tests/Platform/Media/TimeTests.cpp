@@ -56,7 +56,8 @@ TEST(MediaTime, SumsKeepACommonTimescaleAndStayExact) {
     expectTicks(Time(180000, 120000) - Time(1, 2), 120000, 120000);
     // A day of single frames added one by one lands on the exact end.
     Time t;
-    for (int i = 0; i < 86400 * 24; ++i) t += Time(1, 24);
+    for (int i = 0; i < 86400 * 24; ++i)
+        t += Time(1, 24);
     EXPECT_EQ(t, Time::seconds(86400));
     Time mixed = Time::seconds(86400) + Time(12288 * 86400LL, 12288) - Time(48000 * 86400LL, 48000);
     EXPECT_EQ(mixed, Time(86400, 1));

@@ -1,0 +1,15 @@
+#include "ColorCube.hpp"
+
+#include <stdexcept>
+
+namespace osterveil::imaging {
+
+std::shared_ptr<const ColorCube> ColorCube::make(int dimension, std::vector<float> rgba) {
+    if (dimension < 2 || dimension > 256)
+        throw std::invalid_argument("ColorCube::make: dimension out of range");
+    const auto n = static_cast<std::size_t>(dimension);
+    if (rgba.size() != 4 * n * n * n) throw std::invalid_argument("ColorCube::make: data size does not match");
+    return std::shared_ptr<const ColorCube>(new ColorCube(dimension, std::move(rgba)));
+}
+
+} // namespace osterveil::imaging

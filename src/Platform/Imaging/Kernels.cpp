@@ -1,0 +1,295 @@
+#include "Kernels.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "FastMath.hpp"
+
+namespace osterveil::imaging::detail {
+
+namespace {
+
+constexpr float kLumaR = 0.2126f, kLumaG = 0.7152f, kLumaB = 0.0722f;
+
+class MatrixKernel final : public ColorKernel {
+public:
+    explicit MatrixKernel(const ColorMatrix& m) : m_(m) {}
+    void apply(const PixelRow& p) const override {
+        const ColorMatrix& m = m_;
+        for (int i = 0; i < p.count; ++i) {
+            const float r = p.r[i], g = p.g[i], b = p.b[i], a = p.a[i];
+            p.r[i] = m.r[0] * r + m.r[1] * g + m.r[2] * b + m.r[3] * a + m.bias[0] * a;
+            p.g[i] = m.g[0] * r + m.g[1] * g + m.g[2] * b + m.g[3] * a + m.bias[1] * a;
+            p.b[i] = m.b[0] * r + m.b[1] * g + m.b[2] * b + m.b[3] * a + m.bias[2] * a;
+            p.a[i] = m.a[0] * r + m.a[1] * g + m.a[2] * b + m.a[3] * a + m.bias[3] * a;
+        }
+    }
+
+private:
+    ColorMatrix m_;
+};
+
+class ControlsKernel final : public ColorKernel {
+public:
+    ControlsKernel(float s, float br, float c) : sat_(s), bright_(br), contrast_(c) {}
+    void apply(const PixelRow& p) const override {
+        const float s = sat_, br = bright_, k = contrast_;
+        for (int i = 0; i < p.count; ++i) {
+            const float a = p.a[i], u = unpremultiplier(a);
+            float r = p.r[i] * u, g = p.g[i] * u, b = p.b[i] * u;
+            const float l = kLumaR * r + kLumaG * g + kLumaB * b;
+            r = l + (r - l) * s;
+            g = l + (g - l) * s;
+            b = l + (b - l) * s;
+            r = (r + br - 0.5f) * k + 0.5f;
+            g = (g + br - 0.5f) * k + 0.5f;
+            b = (b + br - 0.5f) * k + 0.5f;
+            p.r[i] = r * a;
+            p.g[i] = g * a;
+            p.b[i] = b * a;
+        }
+    }
+
+private:
+    float sat_, bright_, contrast_;
+};
+
+class GainKernel final : public ColorKernel {
+public:
+    explicit GainKernel(std::array<float, 3> g) : g_(g) {}
+    void apply(const PixelRow& p) const override {
+        const float gr = g_[0], gg = g_[1], gb = g_[2];
+        for (int i = 0; i < p.count; ++i) {
+            p.r[i] *= gr;
+            p.g[i] *= gg;
+            p.b[i] *= gb;
+        }
+    }
+
+private:
+    std::array<float, 3> g_;
+};
+
+class GammaKernel final : public ColorKernel {
+public:
+    explicit GammaKernel(float power) : power_(power) {}
+    void apply(const PixelRow& p) const override {
+        const float e = power_;
+        float* ch[3] = {p.r, p.g, p.b};
+        for (float* c : ch)
+            for (int i = 0; i < p.count; ++i) {
+                const float a = p.a[i];
+                const float v = c[i] * unpremultiplier(a);
+                const float m = fastPow(v < 0.0f ? -v : v, e);
+                c[i] = (v < 0.0f ? -m : m) * a;
+            }
+    }
+
+private:
+    float power_;
+};
+
+class VibranceKernel final : public ColorKernel {
+public:
+    explicit VibranceKernel(float amount) : amount_(amount) {}
+    void apply(const PixelRow& p) const override {
+        const float amount = amount_;
+        for (int i = 0; i < p.count; ++i) {
+            const float a = p.a[i], u = unpremultiplier(a);
+            const float r = p.r[i] * u, g = p.g[i] * u, b = p.b[i] * u;
+            const float mx = std::max(r, std::max(g, b)), mn = std::min(r, std::min(g, b));
+            const float s = clamp01(mx - mn);
+            float k = 1.0f + amount * (1.0f - s);
+            k = k > 0.0f ? k : 0.0f;
+            const float l = kLumaR * r + kLumaG * g + kLumaB * b;
+            p.r[i] = (l + (r - l) * k) * a;
+            p.g[i] = (l + (g - l) * k) * a;
+            p.b[i] = (l + (b - l) * k) * a;
+        }
+    }
+
+private:
+    float amount_;
+};
+
+class CubeKernel final : public ColorKernel {
+public:
+    explicit CubeKernel(std::shared_ptr<const ColorCube> c) : cube_(std::move(c)) {}
+    void apply(const PixelRow& p) const override {
+        const int n = cube_->dimension();
+        const float* data = cube_->rgba().data();
+        const float scale = static_cast<float>(n - 1);
+        const std::ptrdiff_t sg = 4 * static_cast<std::ptrdiff_t>(n), sb = sg * n;
+        for (int i = 0; i < p.count; ++i) {
+            const float a = p.a[i], u = unpremultiplier(a);
+            const float x = clamp01(p.r[i] * u) * scale, y = clamp01(p.g[i] * u) * scale, z = clamp01(p.b[i] * u) * scale;
+            const int x0 = std::min(static_cast<int>(x), n - 2), y0 = std::min(static_cast<int>(y), n - 2),
+                      z0 = std::min(static_cast<int>(z), n - 2);
+            const float fx = x - static_cast<float>(x0), fy = y - static_cast<float>(y0), fz = z - static_cast<float>(z0);
+            const float* c000 = data + 4 * x0 + sg * y0 + sb * z0;
+            const float* c010 = c000 + sg;
+            const float* c001 = c000 + sb;
+            const float* c011 = c001 + sg;
+            float out[4];
+            for (int c = 0; c < 4; ++c) {
+                const float e00 = c000[c] + (c000[c + 4] - c000[c]) * fx;
+                const float e10 = c010[c] + (c010[c + 4] - c010[c]) * fx;
+                const float e01 = c001[c] + (c001[c + 4] - c001[c]) * fx;
+                const float e11 = c011[c] + (c011[c + 4] - c011[c]) * fx;
+                const float f0 = e00 + (e10 - e00) * fy;
+                const float f1 = e01 + (e11 - e01) * fy;
+                out[c] = f0 + (f1 - f0) * fz;
+            }
+            const float alpha = a * out[3];
+            p.r[i] = out[0] * alpha;
+            p.g[i] = out[1] * alpha;
+            p.b[i] = out[2] * alpha;
+            p.a[i] = alpha;
+        }
+    }
+
+private:
+    std::shared_ptr<const ColorCube> cube_;
+};
+
+class VignetteEffectKernel final : public ColorKernel {
+public:
+    VignetteEffectKernel(Point c, double r0, double r1, double intensity)
+        : cx_(static_cast<float>(c.x)), cy_(static_cast<float>(c.y)), r0_(static_cast<float>(r0)), r1_(static_cast<float>(r1)),
+          intensity_(static_cast<float>(intensity)) {}
+    void apply(const PixelRow& p) const override {
+        const float dy = static_cast<float>(p.y) + 0.5f - cy_;
+        const float dy2 = dy * dy;
+        const float r0 = r0_, width = r1_ - r0_, k = intensity_;
+        const float invWidth = width > 0 ? 1.0f / width : 0.0f;
+        const float x0 = static_cast<float>(p.x) + 0.5f - cx_;
+        for (int i = 0; i < p.count; ++i) {
+            const float dx = x0 + static_cast<float>(i);
+            const float d = std::sqrt(dx * dx + dy2);
+            float t = width > 0 ? clamp01((d - r0) * invWidth) : (d >= r0 ? 1.0f : 0.0f);
+            t = t * t * (3.0f - 2.0f * t);
+            const float f = clamp01(1.0f - k * t);
+            p.r[i] *= f;
+            p.g[i] *= f;
+            p.b[i] *= f;
+        }
+    }
+
+private:
+    float cx_, cy_, r0_, r1_, intensity_;
+};
+
+class VignetteKernel final : public ColorKernel {
+public:
+    VignetteKernel(const Rect& e, double intensity, double radius)
+        : cx_(static_cast<float>((e.minX() + e.maxX()) * 0.5)), cy_(static_cast<float>((e.minY() + e.maxY()) * 0.5)),
+          // (d / halfDiagonal / radius)² folded into one factor
+          k_(static_cast<float>(0.5 * intensity / std::pow(std::max(radius, 1e-3) * std::hypot(e.width(), e.height()) * 0.5, 2))) {}
+    void apply(const PixelRow& p) const override {
+        const float dy = static_cast<float>(p.y) + 0.5f - cy_;
+        const float dy2 = dy * dy, k = k_;
+        const float x0 = static_cast<float>(p.x) + 0.5f - cx_;
+        for (int i = 0; i < p.count; ++i) {
+            const float dx = x0 + static_cast<float>(i);
+            const float f = clamp01(1.0f - k * (dx * dx + dy2));
+            p.r[i] *= f;
+            p.g[i] *= f;
+            p.b[i] *= f;
+        }
+    }
+
+private:
+    float cx_, cy_, k_;
+};
+
+class GradeKernel final : public ColorKernel {
+public:
+    explicit GradeKernel(const GradeParameters& p) : p_(p) {
+        exposure_ = std::exp2(p.exposure);
+        for (int c = 0; c < 3; ++c) invGamma_[c] = 1.0f / std::max(p.gamma[c], 0.01f);
+    }
+    void apply(const PixelRow& row) const override {
+        const float ex = exposure_, con = p_.contrast, sat = p_.saturation;
+        const float tr = 1.0f + 0.25f * p_.temperature, tb = 1.0f - 0.25f * p_.temperature, tg = 1.0f + 0.15f * p_.tint;
+        const float lr = p_.lift[0], lg = p_.lift[1], lb = p_.lift[2];
+        const float gr = p_.gain[0], gg = p_.gain[1], gb = p_.gain[2];
+        const float er = invGamma_[0], eg = invGamma_[1], eb = invGamma_[2];
+        for (int i = 0; i < row.count; ++i) {
+            const float a = row.a[i], u = unpremultiplier(a);
+            float r = row.r[i] * u * ex, g = row.g[i] * u * ex, b = row.b[i] * u * ex;
+            r = (r - 0.5f) * con + 0.5f;
+            g = (g - 0.5f) * con + 0.5f;
+            b = (b - 0.5f) * con + 0.5f;
+            const float l = kLumaR * r + kLumaG * g + kLumaB * b;
+            r = l * (1.0f - sat) + r * sat;
+            g = l * (1.0f - sat) + g * sat;
+            b = l * (1.0f - sat) + b * sat;
+            r *= tr;
+            b *= tb;
+            g *= tg;
+            float yr = gr * (r + lr * (1.0f - r)), yg = gg * (g + lg * (1.0f - g)), yb = gb * (b + lb * (1.0f - b));
+            yr = clamp01(fastPow(yr, er));
+            yg = clamp01(fastPow(yg, eg));
+            yb = clamp01(fastPow(yb, eb));
+            row.r[i] = yr * a;
+            row.g[i] = yg * a;
+            row.b[i] = yb * a;
+        }
+    }
+
+private:
+    GradeParameters p_;
+    float exposure_;
+    float invGamma_[3];
+};
+
+// CIE 1960 uv of the Planckian locus (Krystek 1985), 1000–15000 K.
+std::array<double, 2> planckianUV(double t) {
+    const double u = (0.860117757 + 1.54118254e-4 * t + 1.28641212e-7 * t * t) / (1 + 8.42420235e-4 * t + 7.08145163e-7 * t * t);
+    const double v = (0.317398726 + 4.22806245e-5 * t + 4.20481691e-8 * t * t) / (1 - 2.89741816e-5 * t + 1.61456053e-7 * t * t);
+    return {u, v};
+}
+
+// Linear BT.709 RGB of a neutral at unit luminance.
+std::array<double, 3> neutralRGB(const Neutral& n) {
+    const double t = std::clamp(std::isfinite(n.temperature) ? n.temperature : 6500.0, 1000.0, 15000.0);
+    const double tint = std::isfinite(n.tint) ? std::clamp(n.tint, -1000.0, 1000.0) : 0.0;
+    auto [u, v] = planckianUV(t);
+    // The locus normal pointing towards green (larger v); positive tint goes the other way, to magenta.
+    const auto ahead = planckianUV(std::min(t + 1, 15001.0));
+    const double du = ahead[0] - u, dv = ahead[1] - v, len = std::hypot(du, dv);
+    const double duv = -tint / 3000.0;
+    u += duv * dv / len;
+    v += duv * -du / len;
+    const double den = 2 * u - 8 * v + 4;
+    const double x = 3 * u / den, y = 2 * v / den;
+    const double X = x / y, Y = 1, Z = (1 - x - y) / y;
+    return {3.2404542 * X - 1.5371385 * Y - 0.4985314 * Z, -0.9692660 * X + 1.8760108 * Y + 0.0415560 * Z,
+            0.0556434 * X - 0.2040259 * Y + 1.0572252 * Z};
+}
+
+} // namespace
+
+std::array<double, 3> whiteBalanceGains(const Neutral& source, const Neutral& target) {
+    const auto s = neutralRGB(source), t = neutralRGB(target);
+    std::array<double, 3> g{};
+    for (int c = 0; c < 3; ++c) g[c] = std::pow(std::max(t[c], 1e-6) / std::max(s[c], 1e-6), 1 / 2.2);
+    return g;
+}
+
+std::shared_ptr<const ColorKernel> matrixKernel(const ColorMatrix& m) { return std::make_shared<MatrixKernel>(m); }
+std::shared_ptr<const ColorKernel> controlsKernel(float s, float b, float c) { return std::make_shared<ControlsKernel>(s, b, c); }
+std::shared_ptr<const ColorKernel> gainKernel(std::array<float, 3> g) { return std::make_shared<GainKernel>(g); }
+std::shared_ptr<const ColorKernel> gammaKernel(float p) { return std::make_shared<GammaKernel>(p); }
+std::shared_ptr<const ColorKernel> vibranceKernel(float a) { return std::make_shared<VibranceKernel>(a); }
+std::shared_ptr<const ColorKernel> cubeKernel(std::shared_ptr<const ColorCube> c) { return std::make_shared<CubeKernel>(std::move(c)); }
+std::shared_ptr<const ColorKernel> vignetteEffectKernel(Point c, double radius, double intensity, double falloff) {
+    const double f = std::clamp(falloff, 0.0, 1.0);
+    return std::make_shared<VignetteEffectKernel>(c, radius * (1 - f), radius * (1 + f), intensity);
+}
+std::shared_ptr<const ColorKernel> vignetteKernel(const Rect& e, double intensity, double radius) {
+    return std::make_shared<VignetteKernel>(e, intensity, radius);
+}
+std::shared_ptr<const ColorKernel> gradeKernel(const GradeParameters& p) { return std::make_shared<GradeKernel>(p); }
+
+} // namespace osterveil::imaging::detail

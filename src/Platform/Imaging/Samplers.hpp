@@ -1,0 +1,123 @@
+#pragma once
+
+// Bilinear samplers over the pixel sources a transform reads in place. Coordinates are in source pixel
+// units with pixel centres on integers; reads beyond the edges repeat the edge pixels (coverage of the
+// edges is the transform's business).
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "Nodes.hpp"
+
+namespace osterveil::imaging::detail {
+
+struct Tap {
+    int i0, i1;
+    float f;
+};
+
+inline Tap tap(double u, int size) {
+    u = std::clamp(u, -1.0, static_cast<double>(size)); // also keeps the int conversion defined
+    const double fl = std::floor(u);
+    const int i = static_cast<int>(fl);
+    return {std::clamp(i, 0, size - 1), std::clamp(i + 1, 0, size - 1), static_cast<float>(u - fl)};
+}
+
+inline float lerp(float a, float b, float t) { return a + (b - a) * t; }
+
+// AoS float RGBA with rows y-up (the stride may be negative for sources stored top-down).
+struct FloatSampler {
+    const float* row0;
+    std::ptrdiff_t rowStride; // floats
+    int width, height;
+
+    void sample(double u, double v, float out[4]) const {
+        const Tap x = tap(u, width), y = tap(v, height);
+        const float* r0 = row0 + y.i0 * rowStride;
+        const float* r1 = row0 + y.i1 * rowStride;
+        for (int c = 0; c < 4; ++c) {
+            const float top = lerp(r0[4 * x.i0 + c], r0[4 * x.i1 + c], x.f);
+            const float bottom = lerp(r1[4 * x.i0 + c], r1[4 * x.i1 + c], x.f);
+            out[c] = lerp(top, bottom, y.f);
+        }
+    }
+};
+
+struct BitmapSampler {
+    const std::uint8_t* row0;
+    std::ptrdiff_t rowStride; // bytes
+    int width, height;
+    bool straight;
+
+    void fetch(const std::uint8_t* p, float out[4]) const {
+        constexpr float k = 1.0f / 255.0f;
+        const float a = p[3] * k;
+        const float m = straight ? a * k : k;
+        out[0] = p[0] * m;
+        out[1] = p[1] * m;
+        out[2] = p[2] * m;
+        out[3] = a;
+    }
+    void sample(double u, double v, float out[4]) const {
+        const Tap x = tap(u, width), y = tap(v, height);
+        float p00[4], p10[4], p01[4], p11[4];
+        fetch(row0 + y.i0 * rowStride + 4 * x.i0, p00);
+        fetch(row0 + y.i0 * rowStride + 4 * x.i1, p10);
+        fetch(row0 + y.i1 * rowStride + 4 * x.i0, p01);
+        fetch(row0 + y.i1 * rowStride + 4 * x.i1, p11);
+        for (int c = 0; c < 4; ++c) out[c] = lerp(lerp(p00[c], p10[c], x.f), lerp(p01[c], p11[c], x.f), y.f);
+    }
+};
+
+// Luma and chroma interpolated on their own grids at the same picture position, then converted.
+template <typename T> struct YUVSampler {
+    const YUVNode* node;
+    const std::uint8_t* luma0; // y-up row 0
+    std::ptrdiff_t lumaStride;
+    const std::uint8_t* cb0;
+    const std::uint8_t* cr0;
+    std::ptrdiff_t chromaStride;
+    int chromaStep; // samples between neighbouring Cb values
+
+    explicit YUVSampler(const YUVNode& n) : node(&n) {
+        const YUVFrame& f = n.frame;
+        lumaStride = -f.bytesPerRow[0];
+        luma0 = static_cast<const std::uint8_t*>(f.planes[0]) + (f.height - 1) * f.bytesPerRow[0];
+        chromaStride = -f.bytesPerRow[1];
+        cb0 = static_cast<const std::uint8_t*>(f.planes[1]) + (n.chromaHeight - 1) * f.bytesPerRow[1];
+        if (f.chromaLayout == ChromaLayout::interleaved) {
+            cr0 = cb0 + sizeof(T);
+            chromaStep = 2;
+        } else {
+            cr0 = static_cast<const std::uint8_t*>(f.planes[2]) + (n.chromaHeight - 1) * f.bytesPerRow[2];
+            chromaStep = 1;
+        }
+    }
+
+    static float at(const std::uint8_t* row, int i) { return static_cast<float>(reinterpret_cast<const T*>(row)[i]); }
+
+    void sample(double u, double v, float out[4]) const {
+        const YUVFrame& f = node->frame;
+        const Tap lx = tap(u, f.width), ly = tap(v, f.height);
+        const std::uint8_t* l0 = luma0 + ly.i0 * lumaStride;
+        const std::uint8_t* l1 = luma0 + ly.i1 * lumaStride;
+        const float y = lerp(lerp(at(l0, lx.i0), at(l0, lx.i1), lx.f), lerp(at(l1, lx.i0), at(l1, lx.i1), lx.f), ly.f);
+
+        // Chroma sample i sits on luma column i·2^shiftX; vertically see YUVNode::chromaOriginY.
+        const double cu = u / static_cast<double>(1 << node->shiftX);
+        const double cv = (v + 0.5 - node->chromaOriginY) / static_cast<double>(1 << node->shiftY);
+        const Tap cx = tap(cu, node->chromaWidth), cy = tap(node->shiftY ? cv : v, node->chromaHeight);
+        const std::ptrdiff_t o0 = cy.i0 * chromaStride, o1 = cy.i1 * chromaStride;
+        const int a = cx.i0 * chromaStep, b = cx.i1 * chromaStep;
+        const float cb = lerp(lerp(at(cb0 + o0, a), at(cb0 + o0, b), cx.f), lerp(at(cb0 + o1, a), at(cb0 + o1, b), cx.f), cy.f);
+        const float cr = lerp(lerp(at(cr0 + o0, a), at(cr0 + o0, b), cx.f), lerp(at(cr0 + o1, a), at(cr0 + o1, b), cx.f), cy.f);
+        const YUVConversion& k = node->conversion;
+        out[0] = k.ky * y + k.krv * cr + k.r0;
+        out[1] = k.ky * y + k.kgu * cb + k.kgv * cr + k.g0;
+        out[2] = k.ky * y + k.kbu * cb + k.b0;
+        out[3] = 1.0f;
+    }
+};
+
+} // namespace osterveil::imaging::detail

@@ -1,0 +1,193 @@
+#include <cstring>
+
+#include "ImagingTestSupport.hpp"
+
+using namespace imaging_test;
+
+namespace {
+
+template <typename T> YUVFrame frameOf(int w, int h, ChromaSubsampling sub, int depth, const std::vector<T>& y,
+                                       const std::vector<T>& u, const std::vector<T>& v) {
+    const int cw = sub == ChromaSubsampling::s444 ? w : (w + 1) / 2;
+    YUVFrame f;
+    f.width = w;
+    f.height = h;
+    f.bitDepth = depth;
+    f.subsampling = sub;
+    f.planes[0] = y.data();
+    f.planes[1] = u.data();
+    f.planes[2] = v.data();
+    f.bytesPerRow[0] = static_cast<std::ptrdiff_t>(w * sizeof(T));
+    f.bytesPerRow[1] = f.bytesPerRow[2] = static_cast<std::ptrdiff_t>(cw * sizeof(T));
+    return f;
+}
+
+// R'G'B' → Y'CbCr codes, the encoder's side of the conversion.
+std::array<double, 3> encode(double r, double g, double b, double kr, double kb, int depth, bool limited) {
+    const double y = kr * r + (1 - kr - kb) * g + kb * b;
+    const double cb = (b - y) / (2 - 2 * kb), cr = (r - y) / (2 - 2 * kr);
+    const double unit = std::ldexp(1.0, depth - 8), max = std::ldexp(1.0, depth) - 1;
+    if (limited) return {16 * unit + 219 * unit * y, 128 * unit + 224 * unit * cb, 128 * unit + 224 * unit * cr};
+    return {max * y, std::ldexp(1.0, depth - 1) + max * cb, std::ldexp(1.0, depth - 1) + max * cr};
+}
+
+template <typename T> Color decodeConstant(std::array<double, 3> code, int depth, YUVMatrix m, YUVRange range,
+                                           ChromaSubsampling sub = ChromaSubsampling::s420) {
+    const int w = 4, h = 4;
+    std::vector<T> y(16, static_cast<T>(std::lround(code[0]))), u(16, static_cast<T>(std::lround(code[1]))),
+        v(16, static_cast<T>(std::lround(code[2])));
+    YUVFrame f = frameOf<T>(w, h, sub, depth, y, u, v);
+    f.matrix = m;
+    f.range = range;
+    return render(Image::fromYUV(f), {0, 0, w, h}).at(1, 2);
+}
+
+} // namespace
+
+TEST(YUVConversion, MatricesRangesAndDepths) {
+    struct Case {
+        YUVMatrix m;
+        double kr, kb;
+    };
+    for (const Case c : {Case{YUVMatrix::bt709, 0.2126, 0.0722}, Case{YUVMatrix::bt601, 0.299, 0.114}})
+        for (const bool limited : {true, false})
+            for (const int depth : {8, 10}) {
+                const auto range = limited ? YUVRange::limited : YUVRange::full;
+                for (const Color want : {Color{1, 1, 1, 1}, Color{0, 0, 0, 1}, Color{0.8f, 0.3f, 0.1f, 1}, Color{0.2f, 0.5f, 0.9f, 1}}) {
+                    const auto code = encode(want.r, want.g, want.b, c.kr, c.kb, depth, limited);
+                    const Color got = depth == 8 ? decodeConstant<std::uint8_t>(code, depth, c.m, range)
+                                                 : decodeConstant<std::uint16_t>(code, depth, c.m, range);
+                    // Codes are rounded to integers: allow a little over one code step of error.
+                    const float tol = depth == 8 ? 0.012f : 0.003f;
+                    expectColor(got, want, tol);
+                }
+            }
+    // The nominal extremes decode exactly.
+    expectColor(decodeConstant<std::uint8_t>({235, 128, 128}, 8, YUVMatrix::bt709, YUVRange::limited), {1, 1, 1, 1}, 1e-6f);
+    expectColor(decodeConstant<std::uint8_t>({16, 128, 128}, 8, YUVMatrix::bt601, YUVRange::limited), {0, 0, 0, 1}, 1e-6f);
+    expectColor(decodeConstant<std::uint16_t>({940, 512, 512}, 10, YUVMatrix::bt709, YUVRange::limited), {1, 1, 1, 1}, 1e-6f);
+    expectColor(decodeConstant<std::uint16_t>({1023, 512, 512}, 10, YUVMatrix::bt709, YUVRange::full), {1, 1, 1, 1}, 1e-6f);
+    // Super-white is kept for grading rather than clipped at conversion.
+    EXPECT_GT(decodeConstant<std::uint8_t>({250, 128, 128}, 8, YUVMatrix::bt709, YUVRange::limited).g, 1.05f);
+    // Known BT.709 red (limited 8-bit 63, 102, 240) against BT.601's (81, 90, 240).
+    expectColor(decodeConstant<std::uint8_t>({63, 102, 240}, 8, YUVMatrix::bt709, YUVRange::limited), {1, 0, 0, 1}, 0.01f);
+    expectColor(decodeConstant<std::uint8_t>({81, 90, 240}, 8, YUVMatrix::bt601, YUVRange::limited), {1, 0, 0, 1}, 0.01f);
+}
+
+TEST(YUVConversion, ChromaSitingAndSubsampling) {
+    // 4:2:0, 4×4: chroma columns 0 and 1 hold Cr 128 and 200 on the top chroma row, 128 and 160 below.
+    const std::vector<std::uint8_t> y(16, 126), cb(4, 128), cr = {128, 200, 128, 160};
+    YUVFrame f = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s420, 8, y, cb, cr);
+    f.range = YUVRange::full;
+    const Rendered r = render(Image::fromYUV(f), {0, 0, 4, 4});
+    const float kr = 2 * (1 - 0.2126f) / 255;
+    auto red = [&](double crCode) { return 126 / 255.0f + kr * static_cast<float>(crCode - 128); };
+    // Top luma row (image row 3): only the top chroma row. Even columns co-sited, odd ones midway.
+    EXPECT_NEAR(r.at(0, 3).r, red(128), 1e-5);
+    EXPECT_NEAR(r.at(1, 3).r, red(164), 1e-5);
+    EXPECT_NEAR(r.at(2, 3).r, red(200), 1e-5);
+    EXPECT_NEAR(r.at(3, 3).r, red(200), 1e-5); // right edge repeats
+    // Second luma row from the top: 3/4 of its own chroma row, 1/4 of the next.
+    EXPECT_NEAR(r.at(2, 2).r, red(0.75 * 200 + 0.25 * 160), 1e-5);
+    EXPECT_NEAR(r.at(2, 1).r, red(0.25 * 200 + 0.75 * 160), 1e-5);
+    EXPECT_NEAR(r.at(2, 0).r, red(160), 1e-5);
+
+    // 4:2:2: chroma on every row.
+    const std::vector<std::uint8_t> cr422 = {128, 200, 128, 160, 128, 160, 128, 160};
+    const std::vector<std::uint8_t> cb422(8, 128);
+    YUVFrame g = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s422, 8, y, cb422, cr422);
+    g.range = YUVRange::full;
+    const Rendered q = render(Image::fromYUV(g), {0, 0, 4, 4});
+    EXPECT_NEAR(q.at(2, 3).r, red(200), 1e-5);
+    EXPECT_NEAR(q.at(2, 2).r, red(160), 1e-5);
+    EXPECT_NEAR(q.at(1, 3).r, red(164), 1e-5);
+}
+
+TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
+    // P010-like: 10-bit values in the high bits, Cb/Cr interleaved; white and a colour.
+    const int w = 4, h = 2;
+    const auto code = encode(0.8, 0.3, 0.1, 0.2126, 0.0722, 10, true);
+    std::vector<std::uint16_t> luma(w * h, static_cast<std::uint16_t>(std::lround(code[0])) << 6);
+    std::vector<std::uint16_t> chroma;
+    for (int i = 0; i < 2; ++i) chroma.insert(chroma.end(), {static_cast<std::uint16_t>(std::lround(code[1]) << 6),
+                                                             static_cast<std::uint16_t>(std::lround(code[2]) << 6)});
+    YUVFrame f;
+    f.width = w;
+    f.height = h;
+    f.bitDepth = 10;
+    f.msbAligned = true;
+    f.chromaLayout = ChromaLayout::interleaved;
+    f.planes[0] = luma.data();
+    f.planes[1] = chroma.data();
+    f.bytesPerRow[0] = w * 2;
+    f.bytesPerRow[1] = w * 2;
+    expectColor(render(Image::fromYUV(f), {0, 0, w, h}).at(3, 1), {0.8f, 0.3f, 0.1f, 1}, 0.003f);
+}
+
+TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
+    // A frame with detail in every plane; a whole-pixel move goes through the sampler, which must place
+    // luma and chroma exactly where the direct conversion does.
+    const int w = 10, h = 8;
+    std::vector<std::uint8_t> y(w * h), u(5 * 4), v(5 * 4);
+    for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<std::uint8_t>(16 + (i * 37) % 200);
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        u[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
+        v[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
+    }
+    for (const auto sub : {ChromaSubsampling::s420, ChromaSubsampling::s444}) {
+        std::vector<std::uint8_t> u2 = u, v2 = v;
+        if (sub == ChromaSubsampling::s444) {
+            u2.resize(w * h);
+            v2.resize(w * h);
+            for (std::size_t i = 0; i < u2.size(); ++i) {
+                u2[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
+                v2[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
+            }
+        }
+        const Image img = Image::fromYUV(frameOf<std::uint8_t>(w, h, sub, 8, y, u2, v2));
+        const Rendered direct = render(img, {0, 0, w, h});
+        const Rendered moved = render(img.translated(3, 2), {3, 2, w, h});
+        for (int yy = 0; yy < h; ++yy)
+            for (int xx = 0; xx < w; ++xx) expectColor(moved.at(xx + 3, yy + 2), direct.at(xx, yy), 1e-5f);
+    }
+}
+
+TEST(YUVConversion, RejectsUnreadableDescriptions) {
+    const std::vector<std::uint8_t> y(16), c(4);
+    YUVFrame good = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s420, 8, y, c, c);
+    EXPECT_NO_THROW(Image::fromYUV(good));
+    YUVFrame f = good;
+    f.planes[2] = nullptr;
+    EXPECT_THROW(Image::fromYUV(f), std::invalid_argument);
+    f = good;
+    f.bytesPerRow[0] = 3;
+    EXPECT_THROW(Image::fromYUV(f), std::invalid_argument);
+    f = good;
+    f.bitDepth = 20;
+    EXPECT_THROW(Image::fromYUV(f), std::invalid_argument);
+    f = good;
+    f.width = 0;
+    EXPECT_THROW(Image::fromYUV(f), std::invalid_argument);
+}
+
+TEST(BitmapConversion, ChannelOrderAndAlpha) {
+    // One straight-alpha pixel and one opaque, as BGRA rows.
+    const std::uint8_t bgra[8] = {255, 0, 0, 128, 0, 0, 255, 255};
+    const Rendered s = render(Image::fromPixels(bgra, 2, 1, 8, ChannelOrder::bgra, AlphaMode::straight), {0, 0, 2, 1});
+    expectColor(s.at(0, 0), {0, 0, 128 / 255.0f, 128 / 255.0f});
+    expectColor(s.at(1, 0), {1, 0, 0, 1});
+    const std::uint8_t rgba[8] = {100, 0, 0, 128, 1, 2, 3, 255};
+    const Rendered p = render(Image::fromPixels(rgba, 2, 1, 8, ChannelOrder::rgba, AlphaMode::premultiplied), {0, 0, 2, 1});
+    expectColor(p.at(0, 0), {100 / 255.0f, 0, 0, 128 / 255.0f});
+
+    // Rows are top-down: the first row is the top of the image.
+    const Bitmap b = Bitmap::make(1, 2, {255, 0, 0, 255, 0, 255, 0, 255}, AlphaMode::premultiplied);
+    const Image img = Image::fromBitmap(b);
+    expectColor(render(img, {0, 1, 1, 1}).at(0, 1), {1, 0, 0, 1});
+    // Sampled in place when transformed, with straight alpha premultiplied before interpolation.
+    const Bitmap edge = Bitmap::make(2, 1, {255, 255, 255, 0, 0, 0, 255, 255}, AlphaMode::straight);
+    const Rendered mid = render(Image::fromBitmap(edge).scaled(2, 1), {0, 0, 4, 1});
+    expectColor(mid.at(1, 0), {0, 0, 0.25f, 0.25f}); // no white fringe from the transparent pixel
+    EXPECT_TRUE(Image::fromBitmap(Bitmap()).isEmpty());
+    EXPECT_THROW(Bitmap::make(2, 2, std::vector<std::uint8_t>(15), AlphaMode::straight), std::invalid_argument);
+}
