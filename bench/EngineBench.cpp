@@ -48,3 +48,72 @@ void BM_BuildLongSequence(benchmark::State& state) {
 BENCHMARK(BM_BuildLongSequence)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+#include <fstream>
+
+#include "Engine/ColorPipeline.hpp"
+#include "Platform/Imaging/Context.hpp"
+
+namespace {
+
+imaging::Image hdPicture() {
+    std::vector<std::uint8_t> rgba(1920 * 1080 * 4);
+    for (int y = 0; y < 1080; ++y)
+        for (int x = 0; x < 1920; ++x) {
+            std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * 1920 + x) * 4];
+            p[0] = static_cast<std::uint8_t>(x * 255 / 1919);
+            p[1] = static_cast<std::uint8_t>(y * 255 / 1079);
+            p[2] = static_cast<std::uint8_t>((x + y) % 256);
+            p[3] = 255;
+        }
+    return imaging::Image::fromBitmap(imaging::Bitmap::make(1920, 1080, std::move(rgba), imaging::AlphaMode::premultiplied));
+}
+
+// Grading one 1080p layer and rendering it into a BGRA frame, as the compositor does per frame.
+void gradeAndRender(benchmark::State& state, const EvaluatedGrade& grade) {
+    ColorPipeline pipeline;
+    const imaging::Image in = hdPicture();
+    std::vector<std::uint8_t> out(1920 * 1080 * 4);
+    imaging::Context context;
+    for (auto _ : state) {
+        context.renderBGRA8(pipeline.apply(in, grade), imaging::PixelRect{0, 0, 1920, 1080}, out.data(), 1920 * 4);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void BM_GradeBasic1080p(benchmark::State& state) {
+    EvaluatedGrade g;
+    g.exposure = 0.3;
+    g.contrast = 1.1;
+    g.saturation = 1.2;
+    g.gainR = 1.05;
+    gradeAndRender(state, g);
+}
+BENCHMARK(BM_GradeBasic1080p)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_GradeFullPanel1080p(benchmark::State& state) {
+    static const std::string lut = [] {
+        const std::string path = (MediaFixtures::shared().directory() / "bench32.cube").string();
+        std::ofstream f(path);
+        f << "LUT_3D_SIZE 32\n";
+        for (int b = 0; b < 32; ++b)
+            for (int g = 0; g < 32; ++g)
+                for (int r = 0; r < 32; ++r) f << r / 31.0 * 0.9 << " " << g / 31.0 << " " << b / 31.0 * 1.1 << "\n";
+        return path;
+    }();
+    EvaluatedGrade g;
+    g.exposure = 0.3;
+    g.contrast = 1.1;
+    g.lumetri.shadows = 0.2;
+    g.lumetri.midtoneWheel = {0.1, -0.05};
+    g.lumetri.vibrance = 0.3;
+    g.lumetri.lutPath = lut;
+    g.lumetri.lutIntensity = 0.7;
+    g.lumetri.fadedFilm = 0.3;
+    g.lumetri.sharpen = 0.5;
+    g.lumetri.vignette = 0.4;
+    gradeAndRender(state, g);
+}
+BENCHMARK(BM_GradeFullPanel1080p)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
