@@ -79,4 +79,22 @@ void BM_CompositionLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_CompositionLookup)->Arg(10)->Arg(1000);
 
+// A timing plate under a long sequence: one-second pieces laid end to end, up to the builder's limit.
+void BM_CompositionTilePlate(benchmark::State& state) {
+    auto plate = std::make_shared<media::AssetTrack>();
+    plate->timeRange = media::TimeRange(media::Time::zero(), media::Time(30, 30));
+    for (auto _ : state) {
+        media::Composition composition;
+        media::CompositionTrack& track = *composition.addTrack(media::MediaType::video);
+        media::Time at;
+        for (int i = 0; i < state.range(0); ++i) {
+            track.insertTimeRange(plate->timeRange, plate, at);
+            at += media::Time(1, 1);
+        }
+        benchmark::DoNotOptimize(track.timeRange());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_CompositionTilePlate)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 } // namespace

@@ -40,7 +40,11 @@ TimeRange CompositionTrack::timeRange() const {
 
 void CompositionTrack::appendEmptyUpTo(const Time& time) {
     Time e = end();
-    if (time > e) segments_.push_back(CompositionSegment{TimeRange(e, time - e), nullptr, {}});
+    if (time <= e) return;
+    if (!segments_.empty() && segments_.back().isEmpty())
+        segments_.back().target.duration += time - e;
+    else
+        segments_.push_back(CompositionSegment{TimeRange(e, time - e), nullptr, {}});
 }
 
 // Splits the segment that `time` falls strictly inside; returns the index of the segment starting at
@@ -78,16 +82,17 @@ void CompositionTrack::shiftFrom(std::size_t index, const Time& delta) {
         segments_[k].target.start += delta;
 }
 
-void CompositionTrack::mergeEmptyTime() {
-    std::vector<CompositionSegment> merged;
-    merged.reserve(segments_.size());
-    for (auto& s : segments_) {
-        if (!merged.empty() && s.isEmpty() && merged.back().isEmpty())
-            merged.back().target.duration += s.target.duration;
-        else
-            merged.push_back(std::move(s));
+// Joins neighbouring stretches of empty time among segments first…last (clamped to the track). Only the
+// edited neighbourhood is looked at, so that laying thousands of pieces one after another stays linear.
+void CompositionTrack::mergeEmptyTime(std::size_t first, std::size_t last) {
+    if (segments_.empty()) return;
+    last = std::min(last, segments_.size() - 1);
+    for (std::size_t k = last; k > first && k < segments_.size(); --k) {
+        if (segments_[k].isEmpty() && segments_[k - 1].isEmpty()) {
+            segments_[k - 1].target.duration += segments_[k].target.duration;
+            segments_.erase(segments_.begin() + static_cast<std::ptrdiff_t>(k));
+        }
     }
-    segments_ = std::move(merged);
 }
 
 void CompositionTrack::insertTimeRange(const TimeRange& sourceRange, std::shared_ptr<const AssetTrack> source,
@@ -109,7 +114,6 @@ void CompositionTrack::insertTimeRange(const TimeRange& sourceRange, std::shared
     shiftFrom(i, sourceRange.duration);
     segments_.insert(segments_.begin() + static_cast<std::ptrdiff_t>(i),
                      CompositionSegment{TimeRange(at, sourceRange.duration), std::move(source), sourceRange});
-    mergeEmptyTime();
 }
 
 void CompositionTrack::insertEmptyTimeRange(const TimeRange& range) {
@@ -122,7 +126,7 @@ void CompositionTrack::insertEmptyTimeRange(const TimeRange& range) {
     shiftFrom(i, range.duration);
     segments_.insert(segments_.begin() + static_cast<std::ptrdiff_t>(i),
                      CompositionSegment{range, nullptr, {}});
-    mergeEmptyTime();
+    mergeEmptyTime(i == 0 ? 0 : i - 1, i + 1);
 }
 
 void CompositionTrack::scaleTimeRange(const TimeRange& range, Time duration) {
@@ -144,12 +148,12 @@ void CompositionTrack::scaleTimeRange(const TimeRange& range, Time duration) {
         segments_[k].target = TimeRange::fromStartEnd(starts[k - first], starts[k - first + 1]);
     shiftFrom(last, duration - range.duration);
     // A piece rounded away to nothing can show nothing.
-    segments_.erase(
-        std::remove_if(segments_.begin() + static_cast<std::ptrdiff_t>(first),
-                       segments_.begin() + static_cast<std::ptrdiff_t>(last),
-                       [](const CompositionSegment& s) { return s.target.duration <= Time::zero(); }),
-        segments_.begin() + static_cast<std::ptrdiff_t>(last));
-    mergeEmptyTime();
+    auto kept = std::remove_if(segments_.begin() + static_cast<std::ptrdiff_t>(first),
+                               segments_.begin() + static_cast<std::ptrdiff_t>(last),
+                               [](const CompositionSegment& s) { return s.target.duration <= Time::zero(); });
+    std::size_t keptEnd = static_cast<std::size_t>(kept - segments_.begin());
+    segments_.erase(kept, segments_.begin() + static_cast<std::ptrdiff_t>(last));
+    mergeEmptyTime(first == 0 ? 0 : first - 1, keptEnd);
 }
 
 std::optional<SourcePosition> CompositionTrack::sourcePosition(Time time) const {

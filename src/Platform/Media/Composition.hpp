@@ -63,7 +63,7 @@ class CompositionTrack {
     std::size_t splitAt(const Time& time);
     void shiftFrom(std::size_t index, const Time& delta);
     void appendEmptyUpTo(const Time& time);
-    void mergeEmptyTime();
+    void mergeEmptyTime(std::size_t first, std::size_t last);
 
     std::int32_t trackID_;
     MediaType mediaType_;

@@ -122,10 +122,23 @@ TEST(Composition, EmptyTimeInsertsMovesLaterContentAndExtendsTheTrack) {
     EXPECT_TRUE(t.segments().back().isEmpty());
     EXPECT_EQ(t.segments().back().target, TimeRange(sec(6), sec(3)));
 
+    // Empty time next to empty time stays one stretch, before or after it.
+    std::size_t count = t.segments().size();
+    t.insertEmptyTimeRange(TimeRange(sec(1), sec(0.5)));
+    t.insertEmptyTimeRange(TimeRange(sec(3.5), sec(0.5)));
+    EXPECT_EQ(t.segments().size(), count);
+    EXPECT_EQ(t.segments()[1].target, TimeRange(sec(1), sec(3)));
+    EXPECT_EQ(shown(t, sec(4)), sec(1));
+    t.insertEmptyTimeRange(TimeRange(Time::zero(), sec(1)));
+    t.insertEmptyTimeRange(TimeRange(sec(1), sec(1)));
+    EXPECT_EQ(t.segments().front().target, TimeRange(Time::zero(), sec(2)));
+    EXPECT_EQ(shown(t, sec(2)), Time::zero());
+    EXPECT_EQ(t.timeRange().end(), sec(12));
+
     // Content inserted after trailing empty time still lands where asked.
-    t.insertTimeRange(TimeRange(Time::zero(), sec(1)), src, sec(10));
-    EXPECT_EQ(t.segments().back().target, TimeRange(sec(10), sec(1)));
-    EXPECT_EQ(t.segments()[t.segments().size() - 2].target, TimeRange(sec(6), sec(4)));
+    t.insertTimeRange(TimeRange(Time::zero(), sec(1)), src, sec(14));
+    EXPECT_EQ(t.segments().back().target, TimeRange(sec(14), sec(1)));
+    EXPECT_EQ(t.segments()[t.segments().size() - 2].target, TimeRange(sec(9), sec(5)));
 }
 
 TEST(Composition, ScalingChangesSpeedAndMovesLaterContent) {
