@@ -29,7 +29,13 @@ template <typename Sink> void renderTiles(const Image& image, const PixelRect& b
     });
 }
 
-std::uint32_t quantise(float v) { return static_cast<std::uint32_t>(clamp01(v) * 255.0f + 0.5f); }
+// Through int32: SSE has no direct float to uint32 conversion.
+std::uint32_t quantise(float v) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(clamp01(v) * 255.0f + 0.5f)); }
+
+OSTERVEIL_WIDE_LOOP void packRow(const float* __restrict r, const float* __restrict g, const float* __restrict b,
+                                 const float* __restrict a, int n, int s0, int s1, int s2, std::uint32_t* __restrict dst) {
+    for (int i = 0; i < n; ++i) dst[i] = quantise(r[i]) << s0 | quantise(g[i]) << s1 | quantise(b[i]) << s2 | quantise(a[i]) << 24;
+}
 
 } // namespace
 
@@ -42,9 +48,7 @@ void Context::renderBGRA8(const Image& image, const PixelRect& bounds, std::uint
         for (int j = 0; j < t.h; ++j) {
             const int outRow = bounds.y + bounds.height - 1 - (t.y + j);
             auto* dst = reinterpret_cast<std::uint32_t*>(pixels + outRow * bytesPerRow) + (t.x - bounds.x);
-            const float *r = t.ch(j, 0), *g = t.ch(j, 1), *b = t.ch(j, 2), *a = t.ch(j, 3);
-            for (int i = 0; i < t.w; ++i)
-                dst[i] = quantise(b[i]) | quantise(g[i]) << 8 | quantise(r[i]) << 16 | quantise(a[i]) << 24;
+            packRow(t.ch(j, 0), t.ch(j, 1), t.ch(j, 2), t.ch(j, 3), t.w, 16, 8, 0, dst);
         }
     });
 }
@@ -57,9 +61,7 @@ Bitmap Context::renderBitmap(const Image& image, const PixelRect& bounds) const 
         for (int j = 0; j < t.h; ++j) {
             const int outRow = bounds.y + bounds.height - 1 - (t.y + j);
             auto* dst = reinterpret_cast<std::uint32_t*>(rgba.data() + 4 * static_cast<std::size_t>(outRow) * static_cast<std::size_t>(bounds.width)) + (t.x - bounds.x);
-            const float *r = t.ch(j, 0), *g = t.ch(j, 1), *b = t.ch(j, 2), *a = t.ch(j, 3);
-            for (int i = 0; i < t.w; ++i)
-                dst[i] = quantise(r[i]) | quantise(g[i]) << 8 | quantise(b[i]) << 16 | quantise(a[i]) << 24;
+            packRow(t.ch(j, 0), t.ch(j, 1), t.ch(j, 2), t.ch(j, 3), t.w, 0, 8, 16, dst);
         }
     });
     return Bitmap::make(bounds.width, bounds.height, std::move(rgba), AlphaMode::premultiplied);

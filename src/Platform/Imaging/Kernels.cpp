@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "FastMath.hpp"
 
@@ -14,7 +16,8 @@ constexpr float kLumaR = 0.2126f, kLumaG = 0.7152f, kLumaB = 0.0722f;
 class MatrixKernel final : public ColorKernel {
 public:
     explicit MatrixKernel(const ColorMatrix& m) : m_(m) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const ColorMatrix& m = m_;
         for (int i = 0; i < p.count; ++i) {
             const float r = p.r[i], g = p.g[i], b = p.b[i], a = p.a[i];
@@ -32,7 +35,8 @@ private:
 class ControlsKernel final : public ColorKernel {
 public:
     ControlsKernel(float s, float br, float c) : sat_(s), bright_(br), contrast_(c) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const float s = sat_, br = bright_, k = contrast_;
         for (int i = 0; i < p.count; ++i) {
             const float a = p.a[i], u = unpremultiplier(a);
@@ -57,7 +61,8 @@ private:
 class GainKernel final : public ColorKernel {
 public:
     explicit GainKernel(std::array<float, 3> g) : g_(g) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const float gr = g_[0], gg = g_[1], gb = g_[2];
         for (int i = 0; i < p.count; ++i) {
             p.r[i] *= gr;
@@ -73,7 +78,8 @@ private:
 class GammaKernel final : public ColorKernel {
 public:
     explicit GammaKernel(float power) : power_(power) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const float e = power_;
         float* ch[3] = {p.r, p.g, p.b};
         for (float* c : ch)
@@ -92,7 +98,8 @@ private:
 class VibranceKernel final : public ColorKernel {
 public:
     explicit VibranceKernel(float amount) : amount_(amount) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const float amount = amount_;
         for (int i = 0; i < p.count; ++i) {
             const float a = p.a[i], u = unpremultiplier(a);
@@ -112,35 +119,75 @@ private:
     float amount_;
 };
 
+using Vec4 = float __attribute__((vector_size(16)));
+
+inline Vec4 load4(const float* p) {
+    Vec4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 class CubeKernel final : public ColorKernel {
 public:
     explicit CubeKernel(std::shared_ptr<const ColorCube> c) : cube_(std::move(c)) {}
     void apply(const PixelRow& p) const override {
+        // Lattice cells and fractions in one vectorised pass over a chunk, then the trilinear blend per
+        // pixel on whole RGBA entries.
+        constexpr int kChunk = 256;
+        for (int start = 0; start < p.count; start += kChunk) {
+            const int n = std::min(kChunk, p.count - start);
+            PixelRow part = p;
+            part.r += start;
+            part.g += start;
+            part.b += start;
+            part.a += start;
+            part.count = n;
+            alignas(32) std::int32_t cell[kChunk];
+            alignas(32) float fr[kChunk], fg[kChunk], fb[kChunk];
+            locate(part, cell, fr, fg, fb);
+            blend(part, cell, fr, fg, fb);
+        }
+    }
+
+private:
+    OSTERVEIL_WIDE_LOOP void locate(const PixelRow& p, std::int32_t* __restrict cell, float* __restrict fr, float* __restrict fg,
+                                    float* __restrict fb) const {
+        const int n = cube_->dimension();
+        const float scale = static_cast<float>(n - 1);
+        const std::int32_t top = n - 2, sg = 4 * n, sb = 4 * n * n;
+        for (int i = 0; i < p.count; ++i) {
+            const float u = unpremultiplier(p.a[i]);
+            const float x = clamp01(p.r[i] * u) * scale, y = clamp01(p.g[i] * u) * scale, z = clamp01(p.b[i] * u) * scale;
+            std::int32_t x0 = static_cast<std::int32_t>(x), y0 = static_cast<std::int32_t>(y), z0 = static_cast<std::int32_t>(z);
+            x0 = x0 < top ? x0 : top;
+            y0 = y0 < top ? y0 : top;
+            z0 = z0 < top ? z0 : top;
+            fr[i] = x - static_cast<float>(x0);
+            fg[i] = y - static_cast<float>(y0);
+            fb[i] = z - static_cast<float>(z0);
+            cell[i] = 4 * x0 + sg * y0 + sb * z0;
+        }
+    }
+
+    void blend(const PixelRow& p, const std::int32_t* cell, const float* fr, const float* fg, const float* fb) const {
         const int n = cube_->dimension();
         const float* data = cube_->rgba().data();
-        const float scale = static_cast<float>(n - 1);
         const std::ptrdiff_t sg = 4 * static_cast<std::ptrdiff_t>(n), sb = sg * n;
         for (int i = 0; i < p.count; ++i) {
-            const float a = p.a[i], u = unpremultiplier(a);
-            const float x = clamp01(p.r[i] * u) * scale, y = clamp01(p.g[i] * u) * scale, z = clamp01(p.b[i] * u) * scale;
-            const int x0 = std::min(static_cast<int>(x), n - 2), y0 = std::min(static_cast<int>(y), n - 2),
-                      z0 = std::min(static_cast<int>(z), n - 2);
-            const float fx = x - static_cast<float>(x0), fy = y - static_cast<float>(y0), fz = z - static_cast<float>(z0);
-            const float* c000 = data + 4 * x0 + sg * y0 + sb * z0;
+            const float* c000 = data + cell[i];
             const float* c010 = c000 + sg;
             const float* c001 = c000 + sb;
             const float* c011 = c001 + sg;
-            float out[4];
-            for (int c = 0; c < 4; ++c) {
-                const float e00 = c000[c] + (c000[c + 4] - c000[c]) * fx;
-                const float e10 = c010[c] + (c010[c + 4] - c010[c]) * fx;
-                const float e01 = c001[c] + (c001[c + 4] - c001[c]) * fx;
-                const float e11 = c011[c] + (c011[c + 4] - c011[c]) * fx;
-                const float f0 = e00 + (e10 - e00) * fy;
-                const float f1 = e01 + (e11 - e01) * fy;
-                out[c] = f0 + (f1 - f0) * fz;
-            }
-            const float alpha = a * out[3];
+            const float x = fr[i], y = fg[i];
+            const Vec4 a00 = load4(c000), a10 = load4(c010), a01 = load4(c001), a11 = load4(c011);
+            const Vec4 e00 = a00 + (load4(c000 + 4) - a00) * x;
+            const Vec4 e10 = a10 + (load4(c010 + 4) - a10) * x;
+            const Vec4 e01 = a01 + (load4(c001 + 4) - a01) * x;
+            const Vec4 e11 = a11 + (load4(c011 + 4) - a11) * x;
+            const Vec4 f0 = e00 + (e10 - e00) * y;
+            const Vec4 f1 = e01 + (e11 - e01) * y;
+            const Vec4 out = f0 + (f1 - f0) * fb[i];
+            const float alpha = p.a[i] * out[3];
             p.r[i] = out[0] * alpha;
             p.g[i] = out[1] * alpha;
             p.b[i] = out[2] * alpha;
@@ -148,7 +195,6 @@ public:
         }
     }
 
-private:
     std::shared_ptr<const ColorCube> cube_;
 };
 
@@ -157,7 +203,8 @@ public:
     VignetteEffectKernel(Point c, double r0, double r1, double intensity)
         : cx_(static_cast<float>(c.x)), cy_(static_cast<float>(c.y)), r0_(static_cast<float>(r0)), r1_(static_cast<float>(r1)),
           intensity_(static_cast<float>(intensity)) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const float dy = static_cast<float>(p.y) + 0.5f - cy_;
         const float dy2 = dy * dy;
         const float r0 = r0_, width = r1_ - r0_, k = intensity_;
@@ -185,7 +232,8 @@ public:
         : cx_(static_cast<float>((e.minX() + e.maxX()) * 0.5)), cy_(static_cast<float>((e.minY() + e.maxY()) * 0.5)),
           // (d / halfDiagonal / radius)² folded into one factor
           k_(static_cast<float>(0.5 * intensity / std::pow(std::max(radius, 1e-3) * std::hypot(e.width(), e.height()) * 0.5, 2))) {}
-    void apply(const PixelRow& p) const override {
+    void apply(const PixelRow& p) const override { run(p); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& p) const {
         const float dy = static_cast<float>(p.y) + 0.5f - cy_;
         const float dy2 = dy * dy, k = k_;
         const float x0 = static_cast<float>(p.x) + 0.5f - cx_;
@@ -208,7 +256,8 @@ public:
         exposure_ = std::exp2(p.exposure);
         for (int c = 0; c < 3; ++c) invGamma_[c] = 1.0f / std::max(p.gamma[c], 0.01f);
     }
-    void apply(const PixelRow& row) const override {
+    void apply(const PixelRow& row) const override { run(row); }
+    OSTERVEIL_WIDE_LOOP void run(const PixelRow& row) const {
         const float ex = exposure_, con = p_.contrast, sat = p_.saturation;
         const float tr = 1.0f + 0.25f * p_.temperature, tb = 1.0f - 0.25f * p_.temperature, tg = 1.0f + 0.15f * p_.tint;
         const float lr = p_.lift[0], lg = p_.lift[1], lb = p_.lift[2];

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "FastMath.hpp"
 #include "Nodes.hpp"
 
 namespace osterveil::imaging::detail {
@@ -60,22 +61,60 @@ template <typename T> const T* rowOf(const void* plane, std::ptrdiff_t bytesPerR
     return reinterpret_cast<const T*>(static_cast<const std::uint8_t*>(plane) + row * bytesPerRow);
 }
 
-template <typename T> void convertRows(const YUVNode& n, const Tile& t, const PixelRect& in) {
-    const YUVFrame& f = n.frame;
-    const YUVConversion& k = n.conversion;
-    const int step = f.chromaLayout == ChromaLayout::interleaved ? 2 : 1;
-    const void* crPlane = f.chromaLayout == ChromaLayout::interleaved ? f.planes[1] : f.planes[2];
-    const std::ptrdiff_t crStride = f.chromaLayout == ChromaLayout::interleaved ? f.bytesPerRow[1] : f.bytesPerRow[2];
-    const int crOffset = f.chromaLayout == ChromaLayout::interleaved ? 1 : 0;
+// One chroma row (at chroma resolution) mixed from two stored rows.
+template <typename T, int Step>
+OSTERVEIL_WIDE_LOOP void mixRows(const T* __restrict a, const T* __restrict b, float fv, int n, float* __restrict out) {
+    for (int i = 0; i < n; ++i) {
+        const float x = static_cast<float>(a[i * Step]), y = static_cast<float>(b[i * Step]);
+        out[i] = x + (y - x) * fv;
+    }
+}
 
-    // Chroma columns needed by the span, one more on the right for the odd columns' interpolation.
+// Horizontal 2:1 upsampling: co-sited on even columns, midway on odd ones. `c` starts at the chroma
+// column of `x0` and holds one repeated value past its end.
+OSTERVEIL_WIDE_LOOP void upsample(const float* __restrict c, int x0, int n, float* __restrict out) {
+    int i = 0;
+    if (x0 & 1) {
+        out[0] = 0.5f * (c[0] + c[1]);
+        c += 1;
+        i = 1;
+    }
+    const int pairs = (n - i) / 2;
+    float* __restrict o = out + i;
+    for (int p = 0; p < pairs; ++p) {
+        o[2 * p] = c[p];
+        o[2 * p + 1] = 0.5f * (c[p] + c[p + 1]);
+    }
+    if ((n - i) & 1) out[n - 1] = c[pairs];
+}
+
+template <typename T>
+OSTERVEIL_WIDE_LOOP void convertRow(const T* __restrict luma, const float* __restrict cb, const float* __restrict cr, const YUVConversion& k,
+                int n, float* __restrict R, float* __restrict G, float* __restrict B, float* __restrict A) {
+    const float ky = k.ky, krv = k.krv, kgu = k.kgu, kgv = k.kgv, kbu = k.kbu, r0 = k.r0, g0 = k.g0, b0 = k.b0;
+    for (int i = 0; i < n; ++i) {
+        const float y = ky * static_cast<float>(luma[i]);
+        R[i] = y + krv * cr[i] + r0;
+        G[i] = y + kgu * cb[i] + kgv * cr[i] + g0;
+        B[i] = y + kbu * cb[i] + b0;
+        A[i] = 1.0f;
+    }
+}
+
+template <typename T, int Step> void convertRows(const YUVNode& n, const Tile& t, const PixelRect& in) {
+    const YUVFrame& f = n.frame;
+    const void* crPlane = Step == 2 ? f.planes[1] : f.planes[2];
+    const std::ptrdiff_t crStride = Step == 2 ? f.bytesPerRow[1] : f.bytesPerRow[2];
+    const int crOffset = Step == 2 ? 1 : 0;
+
+    // Chroma columns under the span, and one more on the right for the odd columns' interpolation.
     const int c0 = in.x >> n.shiftX;
     const int c1 = std::min(((in.x + in.width - 1) >> n.shiftX) + 2, n.chromaWidth);
     const int cn = c1 - c0;
-    Scratch mem(2 * static_cast<std::size_t>(cn) + 2 * static_cast<std::size_t>(in.width));
+    Scratch mem(2 * static_cast<std::size_t>(cn + 1) + 2 * static_cast<std::size_t>(in.width));
     float* cbRow = mem.data();
-    float* crRow = cbRow + cn;
-    float* cb = crRow + cn;
+    float* crRow = cbRow + cn + 1;
+    float* cb = crRow + cn + 1;
     float* cr = cb + in.width;
 
     for (int yy = in.y; yy < in.y + in.height; ++yy) {
@@ -88,42 +127,23 @@ template <typename T> void convertRows(const YUVNode& n, const Tile& t, const Pi
         const int j1 = std::clamp(static_cast<int>(fl) + 1, 0, n.chromaHeight - 1);
         // Planes are stored top-down.
         const int r0 = n.chromaHeight - 1 - j0, r1 = n.chromaHeight - 1 - j1;
-        const T* u0 = rowOf<T>(f.planes[1], f.bytesPerRow[1], r0) + c0 * step;
-        const T* u1 = rowOf<T>(f.planes[1], f.bytesPerRow[1], r1) + c0 * step;
-        const T* v0 = rowOf<T>(crPlane, crStride, r0) + c0 * step + crOffset;
-        const T* v1 = rowOf<T>(crPlane, crStride, r1) + c0 * step + crOffset;
-        for (int i = 0; i < cn; ++i) {
-            const float a = u0[i * step], b = u1[i * step];
-            cbRow[i] = a + (b - a) * fv;
-            const float c = v0[i * step], d = v1[i * step];
-            crRow[i] = c + (d - c) * fv;
-        }
-        // Horizontally: co-sited on even columns, midway on odd ones.
+        mixRows<T, Step>(rowOf<T>(f.planes[1], f.bytesPerRow[1], r0) + c0 * Step,
+                         rowOf<T>(f.planes[1], f.bytesPerRow[1], r1) + c0 * Step, fv, cn, cbRow);
+        mixRows<T, Step>(rowOf<T>(crPlane, crStride, r0) + c0 * Step + crOffset,
+                         rowOf<T>(crPlane, crStride, r1) + c0 * Step + crOffset, fv, cn, crRow);
+        cbRow[cn] = cbRow[cn - 1];
+        crRow[cn] = crRow[cn - 1];
+        const float* cbp = cbRow;
+        const float* crp = crRow;
         if (n.shiftX) {
-            for (int i = 0; i < in.width; ++i) {
-                const int x = in.x + i;
-                const int ci = (x >> 1) - c0;
-                const int cj = std::min(ci + 1, cn - 1);
-                const float w = (x & 1) ? 0.5f : 0.0f;
-                cb[i] = cbRow[ci] + (cbRow[cj] - cbRow[ci]) * w;
-                cr[i] = crRow[ci] + (crRow[cj] - crRow[ci]) * w;
-            }
-        } else {
-            std::copy(cbRow, cbRow + in.width, cb);
-            std::copy(crRow, crRow + in.width, cr);
+            upsample(cbRow, in.x, in.width, cb);
+            upsample(crRow, in.x, in.width, cr);
+            cbp = cb;
+            crp = cr;
         }
-        const T* luma = rowOf<T>(f.planes[0], f.bytesPerRow[0], f.height - 1 - yy) + in.x;
-        float* R = t.ch(row, 0) + (in.x - t.x);
-        float* G = t.ch(row, 1) + (in.x - t.x);
-        float* B = t.ch(row, 2) + (in.x - t.x);
-        float* A = t.ch(row, 3) + (in.x - t.x);
-        for (int i = 0; i < in.width; ++i) {
-            const float y = k.ky * static_cast<float>(luma[i]);
-            R[i] = y + k.krv * cr[i] + k.r0;
-            G[i] = y + k.kgu * cb[i] + k.kgv * cr[i] + k.g0;
-            B[i] = y + k.kbu * cb[i] + k.b0;
-            A[i] = 1.0f;
-        }
+        const int off = in.x - t.x;
+        convertRow<T>(rowOf<T>(f.planes[0], f.bytesPerRow[0], f.height - 1 - yy) + in.x, cbp, crp, n.conversion, in.width,
+                      t.ch(row, 0) + off, t.ch(row, 1) + off, t.ch(row, 2) + off, t.ch(row, 3) + off);
     }
 }
 
@@ -145,10 +165,11 @@ void YUVNode::eval(const Tile& t, const RenderPlan&) const {
     const PixelRect in = intersect(t.rect(), {0, 0, frame.width, frame.height});
     t.clearOutside(in);
     if (in.isEmpty()) return;
+    const bool interleaved = frame.chromaLayout == ChromaLayout::interleaved;
     if (frame.bitDepth > 8)
-        convertRows<std::uint16_t>(*this, t, in);
+        interleaved ? convertRows<std::uint16_t, 2>(*this, t, in) : convertRows<std::uint16_t, 1>(*this, t, in);
     else
-        convertRows<std::uint8_t>(*this, t, in);
+        interleaved ? convertRows<std::uint8_t, 2>(*this, t, in) : convertRows<std::uint8_t, 1>(*this, t, in);
 }
 
 } // namespace osterveil::imaging::detail
