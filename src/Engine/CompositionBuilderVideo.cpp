@@ -8,6 +8,7 @@
 #include "Engine/FrameImages.hpp"
 #include "Engine/Log.hpp"
 #include "Engine/PlateStore.hpp"
+#include "Engine/VideoCompositor.hpp"
 #include "Model/Nesting.hpp"
 #include "Model/Numeric.hpp"
 
@@ -320,6 +321,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         const media::Size size{static_cast<double>(w & ~std::int64_t(1)), static_cast<double>(h & ~std::int64_t(1))};
         const double length = std::max(result.duration, frameRate.frameDuration());
         result.videoComposition = makeVideoComposition(layers, plate, size, frameRate, length);
+        result.videoComposition->makeCompositor = KestwaterCompositor::factory(images, sequenceSize);
     }
     result.images = std::move(images);
     return result;

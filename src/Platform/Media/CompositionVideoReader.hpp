@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "Platform/Media/Composition.hpp"
+#include "Platform/Media/VideoCompositor.hpp"
+
+namespace osterveil::media {
+
+struct ComposedFrame {
+    PixelBuffer picture; // BGRA at the video composition's render size
+    Time time;           // composition time it shows
+};
+
+// Reads a composition's picture as composed frames, in order, one per frame duration from the start
+// of `range` (or 0) to its end (or the end of the instructions). Decoding runs ahead on its own thread,
+// one decoder per source stream reading forward; several frames are composed at once on worker
+// threads; frames come out in time order.
+class CompositionVideoReader {
+public:
+    // `concurrency` frames are composed at once (0: one per hardware thread).
+    CompositionVideoReader(std::shared_ptr<const Composition> composition, VideoComposition videoComposition,
+                           std::optional<TimeRange> range = std::nullopt, int concurrency = 0);
+    ~CompositionVideoReader();
+    CompositionVideoReader(const CompositionVideoReader&) = delete;
+    CompositionVideoReader& operator=(const CompositionVideoReader&) = delete;
+
+    // The next frame, or none after the last. Throws `Error` when decoding or composing failed, and
+    // `Error` ("Reading was cancelled.") after `cancel`.
+    std::optional<ComposedFrame> next();
+    // Stops reading; frames in progress are dropped.
+    void cancel();
+    // The number of frames the range holds.
+    std::int64_t frameCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace osterveil::media

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "Platform/Media/Asset.hpp"
+#include "Platform/Media/MediaErrors.hpp"
+#include "Platform/Media/Time.hpp"
+
+namespace osterveil::media {
+
+// A picture could not be decoded.
+class DecodeError : public Error {
+public:
+    using Error::Error;
+};
+
+// How a decoded picture lies in memory.
+enum class FrameLayout {
+    yuvPlanar,     // Y, Cb, Cr planes
+    yuvSemiPlanar, // Y plane and one interleaved CbCr plane (NV12, P010)
+    bgra,          // one plane of 8-bit B, G, R, A
+};
+
+// One decoded picture, sampled in place: `keepAlive` owns the planes.
+struct VideoFrame {
+    int width = 0;
+    int height = 0;
+    FrameLayout layout = FrameLayout::yuvPlanar;
+    int bitDepth = 8;         // bits per sample; deeper than 8 takes two bytes per sample
+    bool msbAligned = false;  // deep samples in the high bits (P010)
+    int chromaShiftX = 1;     // chroma width = luma width >> shift (4:2:0 and 4:2:2: 1)
+    int chromaShiftY = 1;     // chroma height = luma height >> shift (4:2:0: 1)
+    bool bt601 = false;       // matrix: BT.601, else BT.709
+    bool fullRange = false;
+    const std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
+    std::ptrdiff_t bytesPerRow[3] = {0, 0, 0};
+    std::shared_ptr<const void> keepAlive;
+    Time presentationTime;
+};
+
+// Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
+// decoder open and decodes on while times increase, and seeks (to the key frame before, then decodes
+// forward) only when a request goes back or jumps far ahead. Not thread-safe: one user at a time.
+class VideoDecoder {
+public:
+    // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.
+    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track);
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // The picture on screen at `time` (the stream's own times): the last frame presented at or before
+    // it; the first frame for a time before the stream starts, the last after it ends. None only when
+    // the stream yields no picture at all. Throws `DecodeError` when decoding fails.
+    std::shared_ptr<const VideoFrame> frameAt(const Time& time);
+
+    const AssetTrack& track() const;
+    // How many seeks the decoder made (to tell reading forward from jumping in tests and benchmarks).
+    int seekCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace osterveil::media

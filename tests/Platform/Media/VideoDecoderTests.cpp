@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "MediaFixtures.hpp"
+#include "Platform/Media/Asset.hpp"
+#include "Platform/Media/AssetWriter.hpp"
+#include "Platform/Media/VideoDecoder.hpp"
+
+using namespace osterveil::media;
+using osterveil::testsupport::Fixture;
+using osterveil::testsupport::MediaFixtures;
+
+namespace {
+
+// The fixture paints frame i with luma (x + y + 4i) mod 256, so the mean over the top-left 8×8
+// block is 7 + 4i, which survives compression to well within ±2.
+int frameIndex(const VideoFrame& f) {
+    double sum = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const std::uint8_t* row = f.planes[0] + y * f.bytesPerRow[0];
+            sum += f.bitDepth > 8 ? reinterpret_cast<const std::uint16_t*>(row)[x] / double(1 << (f.bitDepth - 8))
+                                  : row[x];
+        }
+    return static_cast<int>(std::lround((sum / 64 - 7) / 4));
+}
+
+std::shared_ptr<const AssetTrack> videoTrack(Fixture f) {
+    return Asset::open(MediaFixtures::shared().path(f))->tracks(MediaType::video).front();
+}
+
+Time frameTime(int i) { return Time(i, 24); }
+// Half a frame in: still frame i on screen.
+Time midFrame(int i) { return Time(2 * i + 1, 48); }
+
+} // namespace
+
+TEST(VideoDecoder, EveryFrameForwardsAndBackwards) {
+    for (Fixture f : {Fixture::h264Movie, Fixture::proresMovie}) {
+        VideoDecoder decoder(videoTrack(f));
+        for (int i = 0; i < 24; ++i) {
+            auto frame = decoder.frameAt(frameTime(i));
+            ASSERT_TRUE(frame);
+            EXPECT_EQ(frameIndex(*frame), i) << "forwards at frame " << i;
+            EXPECT_EQ(frameIndex(*decoder.frameAt(midFrame(i))), i);
+        }
+        EXPECT_EQ(decoder.seekCount(), 0); // reading forward never seeks
+        for (int i = 23; i >= 0; --i) EXPECT_EQ(frameIndex(*decoder.frameAt(midFrame(i))), i) << "backwards at " << i;
+        // Before the start: the first frame; after the end: the last.
+        EXPECT_EQ(frameIndex(*decoder.frameAt(Time(-1, 1))), 0);
+        EXPECT_EQ(frameIndex(*decoder.frameAt(Time(5, 1))), 23);
+    }
+}
+
+TEST(VideoDecoder, RandomJumpsLandOnTheRightFrame) {
+    VideoDecoder decoder(videoTrack(Fixture::h264Movie));
+    std::mt19937 rng(42);
+    for (int n = 0; n < 60; ++n) {
+        const int i = std::uniform_int_distribution<int>(0, 23)(rng);
+        EXPECT_EQ(frameIndex(*decoder.frameAt(midFrame(i))), i) << "jump " << n;
+    }
+}
+
+TEST(VideoDecoder, DescribesThePicture) {
+    VideoDecoder h264(videoTrack(Fixture::h264Movie));
+    const auto f = h264.frameAt(Time::zero());
+    EXPECT_EQ(f->width, 320);
+    EXPECT_EQ(f->height, 180);
+    EXPECT_EQ(f->layout, FrameLayout::yuvPlanar);
+    EXPECT_EQ(f->bitDepth, 8);
+    EXPECT_TRUE(f->bt601); // untagged below 720 lines
+    VideoDecoder prores(videoTrack(Fixture::proresMovie));
+    const auto p = prores.frameAt(Time::zero());
+    EXPECT_EQ(p->bitDepth, 10);
+    EXPECT_EQ(p->chromaShiftY, 0);
+    EXPECT_THROW(VideoDecoder(nullptr), DecodeError);
+}
+
+// Frames presented out of decoding order (B-frames) are handed out by presentation time.
+TEST(VideoDecoder, ReordersBFrames) {
+    const auto path = MediaFixtures::shared().scratch("bframes.mp4");
+    {
+        AssetWriter writer(path, FileType::mpeg4);
+        VideoSettings s;
+        s.codec = VideoCodec::h264;
+        s.width = 320;
+        s.height = 180;
+        s.expectedFrameRate = 24;
+        writer.addVideoInput(s);
+        writer.startWriting();
+        writer.startSession(Time::zero());
+        for (int i = 0; i < 24; ++i) {
+            PixelBuffer p = PixelBuffer::make(320, 180);
+            for (int y = 0; y < 180; ++y)
+                for (int x = 0; x < 320; ++x) {
+                    std::uint8_t* px = p.row(y) + 4 * x;
+                    px[0] = px[1] = px[2] = static_cast<std::uint8_t>((x + y + 8 * i) & 0xFF);
+                    px[3] = 255;
+                }
+            writer.appendVideo(p, Time(i, 24));
+        }
+        writer.finishWriting();
+    }
+    VideoDecoder decoder(Asset::open(path)->tracks(MediaType::video).front());
+    auto index = [](const VideoFrame& f) {
+        double sum = 0;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) sum += f.planes[0][y * f.bytesPerRow[0] + x];
+        const double grey = (sum / 64 - 16) * 255 / 219; // limited-range luma back to the RGB value
+        return static_cast<int>(std::lround((grey - 7) / 8));
+    };
+    for (int i = 0; i < 24; ++i) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+    for (int i : {20, 3, 17, 9, 0, 23}) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+}
