@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <thread>
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Engine/VideoCompositor.hpp"
+#include "EngineTestSupport.hpp"
+#include "MediaFixtures.hpp"
+#include "Platform/Imaging/Context.hpp"
+#include "Platform/Media/CompositionVideoReader.hpp"
+
+using namespace osterveil;
+using imaging::Image;
+using media::Time;
+using osterveil::testsupport::Fixture;
+using osterveil::testsupport::MediaFixtures;
+namespace CB = osterveil::CompositionBuilder;
+namespace fs = std::filesystem;
+
+namespace {
+
+imaging::Bitmap solid(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    std::vector<std::uint8_t> px;
+    for (int i = 0; i < w * h; ++i) px.insert(px.end(), {r, g, b, 255});
+    return imaging::Bitmap::make(w, h, std::move(px), imaging::AlphaMode::premultiplied);
+}
+
+RenderLayer stillLayer(const std::string& key, std::int64_t z, const Uuid& track = Uuid::make()) {
+    RenderLayer l;
+    l.timelineTrackID = track;
+    l.zOrder = z;
+    l.kind = RenderKind::still;
+    l.imageKey = key;
+    l.sourceTrackID = 1;
+    l.segmentEnd = 10;
+    return l;
+}
+
+struct Frame {
+    std::vector<std::uint8_t> bgra;
+    int width = 0, height = 0;
+    // R, G, B of a pixel counted from the top-left.
+    std::array<int, 3> at(int x, int y) const {
+        const std::uint8_t* p = &bgra[(static_cast<std::size_t>(y) * width + x) * 4];
+        return {p[2], p[1], p[0]};
+    }
+};
+
+// Runs one request through a compositor and returns the frame.
+Frame render(KestwaterCompositor& c, std::vector<RenderLayer> layers, double t, int w = 64, int h = 36,
+             media::CompositionRequest::Status* status = nullptr) {
+    auto instruction = std::make_shared<CompositeInstruction>(
+        media::TimeRange(Time::zero(), Time(10, 1)), std::move(layers), std::nullopt);
+    media::CompositionRequest request(CB::mediaTime(t), instruction, {}, std::make_shared<media::PixelBufferPool>(w, h));
+    c.startRequest(request);
+    if (status) *status = request.status();
+    Frame f{{}, w, h};
+    if (request.status() != media::CompositionRequest::Status::composed) return f;
+    const auto& buf = request.result();
+    for (int y = 0; y < h; ++y) f.bgra.insert(f.bgra.end(), buf.row(y), buf.row(y) + 4 * w);
+    return f;
+}
+
+} // namespace
+
+TEST(Compositor, EmptyInstructionIsBlackAndTracksStackByOrder) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["red"] = solid(64, 36, 255, 0, 0);
+    (*images)["narrow blue"] = solid(16, 36, 0, 0, 255);
+    KestwaterCompositor c(images);
+    const Frame black = render(c, {}, 0);
+    EXPECT_EQ(black.at(10, 10), (std::array<int, 3>{0, 0, 0}));
+
+    // The narrow picture above is fitted into the middle; the track below shows in the bands.
+    const Frame stacked = render(c, {stillLayer("narrow blue", 2), stillLayer("red", 1)}, 0);
+    EXPECT_EQ(stacked.at(32, 18), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_EQ(stacked.at(2, 18), (std::array<int, 3>{255, 0, 0}));
+
+    media::CompositionRequest::Status status;
+    auto wrong = std::make_shared<media::CompositionInstruction>(media::TimeRange(), std::vector<std::int32_t>{});
+    media::CompositionRequest request(Time::zero(), wrong, {}, std::make_shared<media::PixelBufferPool>(8, 8));
+    c.startRequest(request);
+    status = request.status();
+    EXPECT_EQ(status, media::CompositionRequest::Status::failed);
+    EXPECT_EQ(request.error(), "The preview compositor received an unknown instruction.");
+}
+
+TEST(Compositor, LayersOfOneTrackDissolveByWeight) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["red"] = solid(64, 36, 255, 0, 0);
+    (*images)["blue"] = solid(64, 36, 0, 0, 255);
+    KestwaterCompositor c(images);
+    const Uuid track = Uuid::make();
+    auto weighted = [&](double a, double b) {
+        RenderLayer first = stillLayer("red", 1, track), second = stillLayer("blue", 1, track);
+        first.opacity.value = a;
+        second.opacity.value = b;
+        return render(c, {first, second}, 0).at(5, 5);
+    };
+    const auto mix = weighted(0.3, 0.7);
+    EXPECT_NEAR(mix[0], 0.3 * 255, 2);
+    EXPECT_NEAR(mix[2], 0.7 * 255, 2);
+    // 0.2 and 0.3: a dissolve at 0.6 towards blue, at opacity 0.5, over black.
+    const auto faint = weighted(0.2, 0.3);
+    EXPECT_NEAR(faint[0], 0.5 * 0.4 * 255, 2);
+    EXPECT_NEAR(faint[2], 0.5 * 0.6 * 255, 2);
+    // Opacity keyframed beyond 0…1 is clamped.
+    RenderLayer over = stillLayer("red", 1);
+    over.opacity.keyframes = {{0, 3}, {1, 3}};
+    EXPECT_EQ(render(c, {over}, 0.5).at(5, 5)[0], 255);
+}
+
+TEST(Compositor, FadeAndDissolveWindows) {
+    RenderLayer l;
+    l.fadeIn = ClosedRange{10, 11};
+    EXPECT_EQ(KestwaterCompositor::windowWeight(l, 10), 0);
+    EXPECT_EQ(KestwaterCompositor::windowWeight(l, 10.5), 0.5);
+    EXPECT_EQ(KestwaterCompositor::windowWeight(l, 11), 1);
+    RenderLayer d;
+    d.dissolveIn = ClosedRange{10, 11};
+    EXPECT_EQ(KestwaterCompositor::windowWeight(d, 10.5), 0.5);
+    RenderLayer zeroDissolve, zeroFade;
+    zeroDissolve.dissolveIn = ClosedRange{10, 10};
+    zeroFade.fadeIn = ClosedRange{10, 10};
+    EXPECT_EQ(KestwaterCompositor::windowWeight(zeroDissolve, 10), 0);
+    EXPECT_EQ(KestwaterCompositor::windowWeight(zeroDissolve, 10.01), 1);
+    EXPECT_EQ(KestwaterCompositor::windowWeight(zeroFade, 10), 1);
+    RenderLayer out;
+    out.fadeOut = ClosedRange{4, 6};
+    out.dissolveOut = ClosedRange{5, 7};
+    EXPECT_DOUBLE_EQ(KestwaterCompositor::windowWeight(out, 5.5), 0.25 * 0.75);
+}
+
+TEST(Compositor, MotionThresholdsAndScaledPositions) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["red"] = solid(64, 36, 255, 0, 0);
+    // Below the thresholds nothing moves: the picture fills the frame edge to edge.
+    KestwaterCompositor c(images);
+    RenderLayer still = stillLayer("red", 1);
+    still.motion = ClipMotion{1.00005, 0, 0.4, -0.4};
+    EXPECT_EQ(render(c, {still}, 0).at(0, 0)[0], 255);
+    still.motion = ClipMotion{1, 0, 0.5, 0};
+    EXPECT_LT(render(c, {still}, 0).at(0, 0)[0], 255); // half a pixel over: the left edge uncovers
+    // Positions are pixels of the sequence frame: at half the size a move of 20 is 10 pixels.
+    KestwaterCompositor half(images, media::Size{128, 72});
+    still.motion = ClipMotion{1, 0, 20, 0};
+    const Frame moved = render(half, {still}, 0);
+    EXPECT_EQ(moved.at(9, 18)[0], 0);
+    EXPECT_EQ(moved.at(10, 18)[0], 255);
+    // Positive y moves the picture up, positive rotation turns it clockwise.
+    still.motion = ClipMotion{1, 0, 0, 10};
+    EXPECT_EQ(render(half, {still}, 0).at(5, 35)[0], 0);
+}
+
+TEST(Compositor, CancellationDuringARender) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["big"] = solid(64, 36, 200, 100, 50);
+    KestwaterCompositor c(images);
+    RenderLayer heavy = stillLayer("big", 1);
+    heavy.grade.lumetri.sharpen = 1;
+    heavy.grade.lumetri.vignette = 1;
+    bool sawCancel = false;
+    for (int attempt = 0; attempt < 5 && !sawCancel; ++attempt) {
+        media::CompositionRequest::Status status = media::CompositionRequest::Status::pending;
+        std::thread renderThread([&] { render(c, {heavy}, 0, 3840, 2160, &status); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        c.cancelAllPendingRequests();
+        renderThread.join();
+        sawCancel = status == media::CompositionRequest::Status::cancelled;
+    }
+    EXPECT_TRUE(sawCancel);
+    // Requests after the cancellation compose normally.
+    media::CompositionRequest::Status after;
+    render(c, {heavy}, 0, 64, 36, &after);
+    EXPECT_EQ(after, media::CompositionRequest::Status::composed);
+}
+
+// Real files end to end: every frame the reader composes is the right source frame, a phone clip
+// comes out upright, and a graded frame is written out as a picture to look at.
+TEST(CompositionReader, ComposesEveryFrameInOrder) {
+    static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.width = 320;
+    p.sequence.height = 180;
+    MediaItem m;
+    m.id = Uuid::make();
+    m.kind = MediaKind::video;
+    m.path = MediaFixtures::shared().path(Fixture::h264Movie).string();
+    m.duration = 1;
+    p.media.push_back(m);
+    TimelineClip clip;
+    clip.id = Uuid::make();
+    clip.mediaID = m.id;
+    clip.duration = 1;
+    p.sequence.tracks.mut(0).clips.push_back(clip);
+    const auto build = CB::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
+    media::CompositionVideoReader reader(build.composition, *build.videoComposition);
+    EXPECT_EQ(reader.frameCount(), 24);
+    int index = 0;
+    while (auto frame = reader.next()) {
+        double sum = 0;
+        for (int y = 8; y < 16; ++y)
+            for (int x = 8; x < 16; ++x) sum += frame->picture.row(y)[4 * x + 1];
+        // Grey back to the fixture's luma ramp: 23 + 4i over this block (inside the video range, where
+        // the top-left corner's darkest values would clip to black).
+        const double luma = sum / 64 * 219 / 255 + 16;
+        EXPECT_EQ(std::lround((luma - 23) / 4), index) << "frame " << index;
+        EXPECT_EQ(frame->time, Time(index, 24));
+        ++index;
+    }
+    EXPECT_EQ(index, 24);
+
+    // The portrait phone clip: stored 320×180 and turned 90° clockwise, it shows upright, filling
+    // the height, the stored top-left corner (the darkest) at the top right.
+    MediaItem phone = m;
+    phone.id = Uuid::make();
+    phone.path = MediaFixtures::shared().path(Fixture::portraitMovie).string();
+    const auto asset = media::Asset::open(phone.path);
+    const auto& t = asset->tracks(media::MediaType::video).front()->preferredTransform;
+    phone.transform = StoredTransform{t.a, t.b, t.c, t.d, t.tx, t.ty};
+    p.media.push_back(phone);
+    p.sequence.tracks.mut(0).clips.mut(0).mediaID = phone.id;
+    p.sequence.tracks.mut(0).clips.mut(0).grade.exposure.value = 0.5;
+    const auto upright = CB::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
+    media::CompositionVideoReader phoneReader(upright.composition, *upright.videoComposition);
+    const auto first = phoneReader.next();
+    ASSERT_TRUE(first);
+    auto green = [&](int x, int y) { return int(first->picture.row(y)[4 * x + 1]); };
+    // The picture is 180×320 fitted into 320×180: about 101 wide, centred, black bands either side.
+    EXPECT_EQ(green(20, 90), 0);
+    EXPECT_EQ(green(300, 90), 0);
+    EXPECT_LT(green(209, 2), green(111, 177)); // top right darker than bottom left
+    const fs::path out = fs::path(OSTERVEIL_TEST_OUTPUT_DIR) / "graded-portrait-frame.png";
+    fs::create_directories(out.parent_path());
+    QImage(first->picture.data(), 320, 180, static_cast<qsizetype>(first->picture.bytesPerRow()), QImage::Format_ARGB32)
+        .save(QString::fromStdString(out.string()));
+    EXPECT_TRUE(fs::exists(out));
+}
