@@ -117,3 +117,79 @@ void BM_GradeFullPanel1080p(benchmark::State& state) {
 BENCHMARK(BM_GradeFullPanel1080p)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
+
+#include "Platform/Media/AssetWriter.hpp"
+#include "Platform/Media/CompositionVideoReader.hpp"
+
+namespace {
+
+// Two 1080p H.264 clips of 2 s with a one-second dissolve and a basic grade, read forward.
+const Project& dissolveProject() {
+    static const Project project = [] {
+        Project p;
+        p.sequence = Sequence::makeNew();
+        for (int clip = 0; clip < 2; ++clip) {
+            const auto path = MediaFixtures::shared().directory() / ("hd" + std::to_string(clip) + ".mp4");
+            media::AssetWriter writer(path, media::FileType::mpeg4);
+            media::VideoSettings s;
+            s.width = 1920;
+            s.height = 1080;
+            s.expectedFrameRate = 24;
+            s.averageBitRate = 20'000'000;
+            writer.addVideoInput(s);
+            writer.startWriting();
+            writer.startSession(media::Time::zero());
+            media::PixelBuffer frame = media::PixelBuffer::make(1920, 1080);
+            for (int i = 0; i < 48; ++i) {
+                for (int y = 0; y < 1080; ++y)
+                    for (int x = 0; x < 1920; ++x) {
+                        std::uint8_t* px = frame.row(y) + 4 * x;
+                        px[0] = static_cast<std::uint8_t>(x / 8 + i * 3 + clip * 90);
+                        px[1] = static_cast<std::uint8_t>(y / 5 + i);
+                        px[2] = static_cast<std::uint8_t>((x + y) / 16);
+                        px[3] = 255;
+                    }
+                writer.appendVideo(frame, media::Time(i, 24));
+            }
+            writer.finishWriting();
+            MediaItem m;
+            m.id = Uuid::make();
+            m.kind = MediaKind::video;
+            m.path = path.string();
+            m.duration = 2;
+            p.media.push_back(m);
+            TimelineClip c;
+            c.id = Uuid::make();
+            c.mediaID = m.id;
+            c.start = clip * 1.5;
+            c.inPoint = clip * 0.5;
+            c.duration = 1.5;
+            c.grade.exposure.value = 0.2;
+            c.grade.saturation.value = 1.2;
+            if (clip == 0) c.outgoing = {TransitionKind::crossDissolve, 1.0, TransitionCurve::linear};
+            p.sequence.tracks.mut(0).clips.push_back(c);
+        }
+        return p;
+    }();
+    return project;
+}
+
+void readComposed(benchmark::State& state, media::Size size) {
+    static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+    const Project& p = dissolveProject();
+    const auto build = CompositionBuilder::build(p, std::nullopt, size, p.sequence.frameRate, plates);
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        media::CompositionVideoReader reader(build.composition, *build.videoComposition, std::nullopt,
+                                             static_cast<int>(state.range(0)));
+        while (auto f = reader.next()) ++frames;
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+
+void BM_ReadComposed1080p(benchmark::State& state) { readComposed(state, {1920, 1080}); }
+void BM_ReadComposed540p(benchmark::State& state) { readComposed(state, {960, 540}); }
+BENCHMARK(BM_ReadComposed1080p)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadComposed540p)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
