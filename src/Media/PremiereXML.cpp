@@ -151,10 +151,11 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
         if (channel && channel->index > 0 && group && group->count == channel->count && !audioTracks.empty()) {
             // Its notes would repeat those of the first channel.
             const std::size_t notes = state.notes.size();
-            const int unreadable = state.unreadableClips;
+            const int unreadable = state.unreadableClips, generators = state.generatorItems;
             TrackParse parsed = clips(t, TrackRole::audio, sequenceRate, rawSize, files, state);
             state.notes.resize(notes);
             state.unreadableClips = unreadable;
+            state.generatorItems = generators;
             mergeChannel(audioTracks.back(), std::move(parsed), frame);
             ++mergedChannels;
             continue;
@@ -229,6 +230,9 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
     if (state.unreadableClips > 0)
         state.notes.push_back("Skipped " + counted(state.unreadableClips, "clip item", "clip items") +
                               " whose media file or timing could not be read.");
+    if (state.generatorItems > 0)
+        state.notes.push_back("Skipped " + counted(state.generatorItems, "generator item", "generator items") +
+                              " (titles, mattes and other generated media).");
 
     result.skippedEffects.assign(state.skipped.begin(), state.skipped.end());
     result.notes = std::move(state.notes);

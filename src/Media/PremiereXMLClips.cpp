@@ -132,6 +132,8 @@ TrackParse clips(Element track, TrackRole role, const XMLRate& sequenceRate, Fra
             items.push_back({child, transitions.size() - 1});
         } else if (std::strcmp(child.name(), "clipitem") == 0)
             items.push_back({child, std::nullopt});
+        else if (std::strcmp(child.name(), "generatoritem") == 0)
+            ++state.generatorItems;
     }
 
     TrackParse out;

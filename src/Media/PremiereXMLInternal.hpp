@@ -1,6 +1,6 @@
 #pragma once
 
-// Pieces shared by the source files of the Final Cut Pro XML importer. Not part of the media API;
+// Declarations shared by the source files of the Final Cut Pro XML importer. Not part of the media API;
 // tests include it to reach the lookups that are hard to isolate through a whole document.
 
 #include <cstdint>
@@ -151,6 +151,7 @@ struct ImportState {
     UnionFind links;
     std::vector<std::string> notes;
     int unreadableClips = 0; // clip items dropped because their file or timing could not be used
+    int generatorItems = 0;  // titles, mattes and other generated media, which have no file to import
 };
 
 struct FrameSize {

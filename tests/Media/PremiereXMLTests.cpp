@@ -265,7 +265,8 @@ TEST(PremiereXMLClips, TimingFromFramesAndRates) {
     Doc d;
     d.video = track(clip("a", "0", "-1", "10", "70") + clip("b", "100", "", "-5", "25") +
                     clip("dropped", "-1", "120", "0", "10") + clip("nothing", "300", "200", "50", "50") +
-                    clip("nofile", "0", "1", "0", "1", "", "") + clip("noid", "0", "1", "0", "1", "", "<file/>"));
+                    clip("nofile", "0", "1", "0", "1", "", "") + clip("noid", "0", "1", "0", "1", "", "<file/>") +
+                    "<generatoritem><name>Title</name></generatoritem>");
     auto r = PremiereXML::parse(d.str());
     auto v = clipsOn(r, "V1");
     ASSERT_EQ(v.size(), 2u);
@@ -274,7 +275,8 @@ TEST(PremiereXMLClips, TimingFromFramesAndRates) {
     EXPECT_DOUBLE_EQ(v[1].inPoint, 0);
     EXPECT_DOUBLE_EQ(v[1].duration, 1.0);
     EXPECT_EQ(r.notes, (std::vector<std::string>{"nofile was skipped because it has no media file.",
-                                                 "Skipped 3 clip items whose media file or timing could not be read."}));
+                                                 "Skipped 3 clip items whose media file or timing could not be read.",
+                                                 "Skipped 1 generator item (titles, mattes and other generated media)."}));
 
     // Times inside a clip item count in its own rate, or else in the sequence's (not the file's).
     d = Doc{};
