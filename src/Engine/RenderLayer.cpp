@@ -18,4 +18,13 @@ std::vector<std::int32_t> CompositeInstruction::requiredTracks(const std::vector
     return ids;
 }
 
+std::vector<std::int32_t> CompositeInstruction::decodedSourceTrackIDs() const {
+    std::vector<std::int32_t> ids;
+    for (const auto& l : layers_)
+        if (l.kind == RenderKind::video) ids.push_back(l.sourceTrackID);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
 } // namespace osterveil

@@ -40,6 +40,8 @@ public:
     CompositeInstruction(media::TimeRange timeRange, std::vector<RenderLayer> layers,
                          std::optional<std::int32_t> plateTrackID);
     const std::vector<RenderLayer>& layers() const { return layers_; }
+    // Stills and titles come from pictures in memory; only video layers need decoded frames.
+    std::vector<std::int32_t> decodedSourceTrackIDs() const override;
 
 private:
     static std::vector<std::int32_t> requiredTracks(const std::vector<RenderLayer>& layers,

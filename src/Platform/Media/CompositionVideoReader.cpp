@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -73,7 +74,14 @@ struct CompositionVideoReader::Impl {
                 auto instruction = instructionAt(t);
                 std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
                 if (instruction) {
-                    for (std::int32_t id : instruction->requiredSourceTrackIDs()) {
+                    struct Job {
+                        std::int32_t id;
+                        VideoDecoder* decoder;
+                        Time time;
+                        std::shared_ptr<const VideoFrame> frame;
+                    };
+                    std::vector<Job> jobs;
+                    for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
                         const CompositionTrack* track = composition->track(id);
                         if (!track) continue;
                         const auto position = track->sourcePosition(t);
@@ -81,8 +89,30 @@ struct CompositionVideoReader::Impl {
                         const DecoderKey key{position->track->assetPath.string(), position->track->streamIndex};
                         auto& decoder = decoders[key];
                         if (!decoder) decoder = std::make_unique<VideoDecoder>(position->track);
-                        if (auto frame = decoder->frameAt(position->time)) sources.emplace(id, std::move(frame));
+                        // Two tracks showing the same stream share its decoder, so they stay in one job.
+                        auto same = std::find_if(jobs.begin(), jobs.end(), [&](const Job& j) { return j.decoder == decoder.get(); });
+                        if (same != jobs.end()) {
+                            same->frame = nullptr;
+                            jobs.push_back({id, decoder.get(), position->time, nullptr});
+                            continue;
+                        }
+                        jobs.push_back({id, decoder.get(), position->time, nullptr});
                     }
+                    // Each stream decodes on its own thread while a dissolve needs several at once.
+                    auto decode = [](std::vector<Job*> mine) {
+                        for (Job* j : mine) j->frame = j->decoder->frameAt(j->time);
+                    };
+                    std::map<VideoDecoder*, std::vector<Job*>> byDecoder;
+                    for (auto& j : jobs) byDecoder[j.decoder].push_back(&j);
+                    if (byDecoder.size() <= 1) {
+                        for (auto& [d, mine] : byDecoder) decode(mine);
+                    } else {
+                        std::vector<std::future<void>> running;
+                        for (auto& [d, mine] : byDecoder) running.push_back(std::async(std::launch::async, decode, mine));
+                        for (auto& r : running) r.get();
+                    }
+                    for (auto& j : jobs)
+                        if (j.frame) sources.emplace(j.id, std::move(j.frame));
                 }
                 auto request = std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool);
                 std::lock_guard lock(mutex);

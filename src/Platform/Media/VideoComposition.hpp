@@ -23,6 +23,9 @@ public:
     const TimeRange& timeRange() const { return timeRange_; }
     // The composition tracks whose frames the compositor needs at each time of the range.
     const std::vector<std::int32_t>& requiredSourceTrackIDs() const { return requiredSourceTrackIDs_; }
+    // The tracks whose pictures the compositor actually reads; readers decode only these. A track
+    // that is required only to give the composition time (a timing plate) need not be decoded.
+    virtual std::vector<std::int32_t> decodedSourceTrackIDs() const { return requiredSourceTrackIDs_; }
     bool enablePostProcessing() const { return false; }
     bool containsTweening() const { return true; }
     // A track shown unchanged without calling the compositor; 0 for none.
