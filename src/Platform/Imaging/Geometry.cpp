@@ -17,7 +17,7 @@ Rect Rect::united(const Rect& r) const {
 }
 
 namespace {
-constexpr double kPixelLimit = 1 << 30;
+constexpr double kPixelLimit = 1 << 29; // so that a width between the limits still fits an int
 int clampedFloor(double v) { return static_cast<int>(std::floor(std::clamp(v, -kPixelLimit, kPixelLimit))); }
 int clampedCeil(double v) { return static_cast<int>(std::ceil(std::clamp(v, -kPixelLimit, kPixelLimit))); }
 } // namespace

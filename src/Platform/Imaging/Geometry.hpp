@@ -71,7 +71,7 @@ struct PixelRect {
     Rect rect() const { return Rect::make(x, y, width, height); }
 };
 
-// The pixels a rectangle touches, clamped to ±2^30 so that infinite extents stay representable.
+// The pixels a rectangle touches, clamped to ±2^29 so that infinite extents stay representable.
 PixelRect pixelBounds(const Rect& r);
 PixelRect intersect(const PixelRect& a, const PixelRect& b);
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "Nodes.hpp"
 
@@ -27,10 +28,32 @@ inline Tap tap(double u, int size) {
 inline float lerp(float a, float b, float t) { return a + (b - a) * t; }
 
 // AoS float RGBA with rows y-up (the stride may be negative for sources stored top-down).
+// Axis-aligned transforms sample each output row along the same source columns: the column taps are
+// worked out once per tile (`columns`), leaving loads and blends per pixel (`row`, from column `first`).
+struct ColumnTaps {
+    std::vector<Tap> taps;
+    std::vector<Tap> chroma; // second grid of a subsampled source
+};
+
 struct FloatSampler {
     const float* row0;
     std::ptrdiff_t rowStride; // floats
     int width, height;
+
+    void columns(const double* u, int n, ColumnTaps& c) const {
+        c.taps.resize(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) c.taps[static_cast<std::size_t>(i)] = tap(u[i], width);
+    }
+    void row(const ColumnTaps& c, int first, double v, int n, float* const out[4]) const {
+        const Tap y = tap(v, height);
+        const float* r0 = row0 + y.i0 * rowStride;
+        const float* r1 = row0 + y.i1 * rowStride;
+        for (int i = 0; i < n; ++i) {
+            const Tap& x = c.taps[static_cast<std::size_t>(first + i)];
+            for (int ch = 0; ch < 4; ++ch)
+                out[ch][i] = lerp(lerp(r0[4 * x.i0 + ch], r0[4 * x.i1 + ch], x.f), lerp(r1[4 * x.i0 + ch], r1[4 * x.i1 + ch], x.f), y.f);
+        }
+    }
 
     void sample(double u, double v, float out[4]) const {
         const Tap x = tap(u, width), y = tap(v, height);
@@ -58,6 +81,22 @@ struct BitmapSampler {
         out[1] = p[1] * m;
         out[2] = p[2] * m;
         out[3] = a;
+    }
+    void columns(const double* u, int n, ColumnTaps& c) const {
+        c.taps.resize(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) c.taps[static_cast<std::size_t>(i)] = tap(u[i], width);
+    }
+    void row(const ColumnTaps& c, int first, double v, int n, float* const out[4]) const {
+        const Tap y = tap(v, height);
+        for (int i = 0; i < n; ++i) {
+            const Tap& x = c.taps[static_cast<std::size_t>(first + i)];
+            float p00[4], p10[4], p01[4], p11[4];
+            fetch(row0 + y.i0 * rowStride + 4 * x.i0, p00);
+            fetch(row0 + y.i0 * rowStride + 4 * x.i1, p10);
+            fetch(row0 + y.i1 * rowStride + 4 * x.i0, p01);
+            fetch(row0 + y.i1 * rowStride + 4 * x.i1, p11);
+            for (int ch = 0; ch < 4; ++ch) out[ch][i] = lerp(lerp(p00[ch], p10[ch], x.f), lerp(p01[ch], p11[ch], x.f), y.f);
+        }
     }
     void sample(double u, double v, float out[4]) const {
         const Tap x = tap(u, width), y = tap(v, height);
@@ -97,6 +136,42 @@ template <typename T> struct YUVSampler {
 
     static float at(const std::uint8_t* row, int i) { return static_cast<float>(reinterpret_cast<const T*>(row)[i]); }
 
+    double chromaV(double v) const {
+        return node->shiftY ? (v + 0.5 - node->chromaOriginY) / static_cast<double>(1 << node->shiftY) : v;
+    }
+
+    void columns(const double* u, int n, ColumnTaps& c) const {
+        c.taps.resize(static_cast<std::size_t>(n));
+        c.chroma.resize(static_cast<std::size_t>(n));
+        const double k = 1.0 / static_cast<double>(1 << node->shiftX);
+        for (int i = 0; i < n; ++i) {
+            c.taps[static_cast<std::size_t>(i)] = tap(u[i], node->frame.width);
+            Tap t = tap(u[i] * k, node->chromaWidth);
+            t.i0 *= chromaStep;
+            t.i1 *= chromaStep;
+            c.chroma[static_cast<std::size_t>(i)] = t;
+        }
+    }
+    void row(const ColumnTaps& c, int first, double v, int n, float* const out[4]) const {
+        const Tap ly = tap(v, node->frame.height), cy = tap(chromaV(v), node->chromaHeight);
+        const std::uint8_t* l0 = luma0 + ly.i0 * lumaStride;
+        const std::uint8_t* l1 = luma0 + ly.i1 * lumaStride;
+        const std::uint8_t *b0 = cb0 + cy.i0 * chromaStride, *b1 = cb0 + cy.i1 * chromaStride;
+        const std::uint8_t *r0 = cr0 + cy.i0 * chromaStride, *r1 = cr0 + cy.i1 * chromaStride;
+        const YUVConversion k = node->conversion;
+        for (int i = 0; i < n; ++i) {
+            const Tap& x = c.taps[static_cast<std::size_t>(first + i)];
+            const Tap& q = c.chroma[static_cast<std::size_t>(first + i)];
+            const float y = lerp(lerp(at(l0, x.i0), at(l0, x.i1), x.f), lerp(at(l1, x.i0), at(l1, x.i1), x.f), ly.f);
+            const float cb = lerp(lerp(at(b0, q.i0), at(b0, q.i1), q.f), lerp(at(b1, q.i0), at(b1, q.i1), q.f), cy.f);
+            const float cr = lerp(lerp(at(r0, q.i0), at(r0, q.i1), q.f), lerp(at(r1, q.i0), at(r1, q.i1), q.f), cy.f);
+            out[0][i] = k.ky * y + k.krv * cr + k.r0;
+            out[1][i] = k.ky * y + k.kgu * cb + k.kgv * cr + k.g0;
+            out[2][i] = k.ky * y + k.kbu * cb + k.b0;
+            out[3][i] = 1.0f;
+        }
+    }
+
     void sample(double u, double v, float out[4]) const {
         const YUVFrame& f = node->frame;
         const Tap lx = tap(u, f.width), ly = tap(v, f.height);
@@ -106,8 +181,7 @@ template <typename T> struct YUVSampler {
 
         // Chroma sample i sits on luma column i·2^shiftX; vertically see YUVNode::chromaOriginY.
         const double cu = u / static_cast<double>(1 << node->shiftX);
-        const double cv = (v + 0.5 - node->chromaOriginY) / static_cast<double>(1 << node->shiftY);
-        const Tap cx = tap(cu, node->chromaWidth), cy = tap(node->shiftY ? cv : v, node->chromaHeight);
+        const Tap cx = tap(cu, node->chromaWidth), cy = tap(chromaV(v), node->chromaHeight);
         const std::ptrdiff_t o0 = cy.i0 * chromaStride, o1 = cy.i1 * chromaStride;
         const int a = cx.i0 * chromaStep, b = cx.i1 * chromaStep;
         const float cb = lerp(lerp(at(cb0 + o0, a), at(cb0 + o0, b), cx.f), lerp(at(cb0 + o1, a), at(cb0 + o1, b), cx.f), cy.f);

@@ -135,10 +135,30 @@ RowSpans spansFor(const std::vector<HalfPlane>& clips, double py, int x0, int x1
     return s;
 }
 
+// Multiplies the pixels of a row that lie on the clip region's edges by their coverage.
+void applyCoverage(const TransformNode& n, const RowSpans& s, double py, float* const ch[4]) {
+    auto cover = [&](int x) {
+        const double px = x + 0.5;
+        float cov = 1;
+        for (const HalfPlane& h : n.clips) cov *= static_cast<float>(std::clamp(0.5 + h.a * px + h.b * py + h.c, 0.0, 1.0));
+        for (int c = 0; c < 4; ++c) ch[c][x] *= cov;
+    };
+    for (int x = s.anyBegin; x < s.fullBegin; ++x) cover(x);
+    for (int x = std::max(s.fullEnd, s.fullBegin); x < s.anyEnd; ++x) cover(x);
+}
+
 template <typename Sampler>
 void resample(const TransformNode& n, const Tile& t, const Sampler& sampler, const Affine& toSampler) {
     const PixelRect in = intersect(t.rect(), pixelBounds(n.extent()));
     t.clearOutside(in);
+    if (in.isEmpty()) return;
+    const bool separable = toSampler.b == 0 && toSampler.c == 0;
+    ColumnTaps columns;
+    if (separable) {
+        std::vector<double> u(static_cast<std::size_t>(in.width));
+        for (int i = 0; i < in.width; ++i) u[static_cast<std::size_t>(i)] = toSampler.a * (in.x + i + 0.5) + toSampler.tx;
+        sampler.columns(u.data(), in.width, columns);
+    }
     for (int yy = in.y; yy < in.y + in.height; ++yy) {
         const int row = yy - t.y;
         const double py = yy + 0.5;
@@ -148,24 +168,29 @@ void resample(const TransformNode& n, const Tile& t, const Sampler& sampler, con
             std::fill(ch[c] + in.x, ch[c] + s.anyBegin, 0.0f);
             std::fill(ch[c] + s.anyEnd, ch[c] + in.x + in.width, 0.0f);
         }
-        for (int x = s.anyBegin; x < s.anyEnd; ++x) {
-            const double px = x + 0.5;
-            float v[4];
-            sampler.sample(toSampler.a * px + toSampler.c * py + toSampler.tx, toSampler.b * px + toSampler.d * py + toSampler.ty, v);
-            if (x < s.fullBegin || x >= s.fullEnd) {
-                float cov = 1;
-                for (const HalfPlane& h : n.clips)
-                    cov *= static_cast<float>(std::clamp(0.5 + h.a * px + h.b * py + h.c, 0.0, 1.0));
-                for (float& c : v) c *= cov;
+        if (s.anyEnd <= s.anyBegin) continue;
+        if (separable) {
+            float* out[4] = {ch[0] + s.anyBegin, ch[1] + s.anyBegin, ch[2] + s.anyBegin, ch[3] + s.anyBegin};
+            sampler.row(columns, s.anyBegin - in.x, toSampler.d * py + toSampler.ty, s.anyEnd - s.anyBegin, out);
+        } else {
+            for (int x = s.anyBegin; x < s.anyEnd; ++x) {
+                const double px = x + 0.5;
+                float v[4];
+                sampler.sample(toSampler.a * px + toSampler.c * py + toSampler.tx, toSampler.b * px + toSampler.d * py + toSampler.ty, v);
+                for (int c = 0; c < 4; ++c) ch[c][x] = v[c];
             }
-            for (int c = 0; c < 4; ++c) ch[c][x] = v[c];
         }
+        applyCoverage(n, s, py, ch);
     }
 }
 
 struct ConstantSampler {
     float v[4];
     void sample(double, double, float out[4]) const { std::copy(v, v + 4, out); }
+    void columns(const double*, int, ColumnTaps&) const {}
+    void row(const ColumnTaps&, int, double, int n, float* const out[4]) const {
+        for (int c = 0; c < 4; ++c) std::fill_n(out[c], n, v[c]);
+    }
 };
 
 // Output pixel centres → sampler coordinates of a source whose pixel (0, 0) has its lower-left corner at

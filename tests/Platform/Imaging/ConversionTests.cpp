@@ -1,4 +1,5 @@
 #include <cstring>
+#include <numbers>
 
 #include "ImagingTestSupport.hpp"
 
@@ -149,6 +150,13 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         const Rendered moved = render(img.translated(3, 2), {3, 2, w, h});
         for (int yy = 0; yy < h; ++yy)
             for (int xx = 0; xx < w; ++xx) expectColor(moved.at(xx + 3, yy + 2), direct.at(xx, yy), 1e-5f);
+        // A quarter turn takes the per-pixel path; it must match turning the converted picture.
+        const Affine turn = Affine::rotation(std::numbers::pi / 2).then(Affine::translation(h, 0));
+        const Image converted = Image::fromFloatPixels(w, h, Context().renderFloat(img, {0, 0, w, h}));
+        const Rendered a = render(img.transformed(turn), {0, 0, h, w});
+        const Rendered b = render(converted.transformed(turn), {0, 0, h, w});
+        EXPECT_LT(maxDifference(a, b), 1e-5f);
+        expectColor(a.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
     }
 }
 
