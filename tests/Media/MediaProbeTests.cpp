@@ -59,7 +59,7 @@ TEST(MediaProbe, UnsupportedFilesAreNamedWithTheirExtension) {
 
     // A container that holds neither picture nor sound, only an attachment.
     testsupport::writeMovie(scratch("attachment.mkv"),
-                            testsupport::MovieSpec{.container = "matroska",
+                            testsupport::MovieRecipe{.container = "matroska",
                                                    .video = testsupport::VideoCodec::none,
                                                    .coverArt = true});
     EXPECT_EQ(probeError(scratch("attachment.mkv"))->fileName(), "attachment.mkv");

@@ -173,24 +173,24 @@ void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 
 } // namespace
 
-void writeMovie(const fs::path& path, const MovieSpec& spec) {
+void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
     Output out;
-    check(avformat_alloc_output_context2(&out.oc, nullptr, spec.container.c_str(), path.c_str()), "muxer");
+    check(avformat_alloc_output_context2(&out.oc, nullptr, recipe.container.c_str(), path.c_str()), "muxer");
     bool globalHeader = out.oc->oformat->flags & AVFMT_GLOBALHEADER;
 
     Lane video, audio;
-    if (spec.video != VideoCodec::none) {
-        bool prores = spec.video == VideoCodec::proresHQ;
+    if (recipe.video != VideoCodec::none) {
+        bool prores = recipe.video == VideoCodec::proresHQ;
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
             prores ? "prores_ks" : "libx264",
             [&](AVCodecContext& c) {
-                c.width = spec.width;
-                c.height = spec.height;
+                c.width = recipe.width;
+                c.height = recipe.height;
                 c.pix_fmt = prores ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV420P;
-                c.time_base = AVRational{1, spec.framesPerSecond};
-                c.framerate = AVRational{spec.framesPerSecond, 1};
+                c.time_base = AVRational{1, recipe.framesPerSecond};
+                c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = 12;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
@@ -200,21 +200,21 @@ void writeMovie(const fs::path& path, const MovieSpec& spec) {
         check(avcodec_parameters_from_context(video.stream->codecpar, video.codec.get()), "video parameters");
         video.stream->time_base = video.codec->time_base;
         video.stream->avg_frame_rate = video.codec->framerate;
-        if (spec.portrait) setPortraitMatrix(video.stream, spec.height);
+        if (recipe.portrait) setPortraitMatrix(video.stream, recipe.height);
         video.frame.reset(require(av_frame_alloc(), "frame"));
         video.frame->format = video.codec->pix_fmt;
-        video.frame->width = spec.width;
-        video.frame->height = spec.height;
+        video.frame->width = recipe.width;
+        video.frame->height = recipe.height;
         check(av_frame_get_buffer(video.frame.get(), 0), "video buffer");
-        video.end = spec.frames;
+        video.end = recipe.frames;
     }
-    if (spec.audio != AudioCodec::none) {
-        bool aac = spec.audio == AudioCodec::aac;
+    if (recipe.audio != AudioCodec::none) {
+        bool aac = recipe.audio == AudioCodec::aac;
         audio.codec = openEncoder(aac ? "aac" : "pcm_s16le", [&](AVCodecContext& c) {
             c.sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
-            c.sample_rate = spec.sampleRate;
-            av_channel_layout_default(&c.ch_layout, spec.channels);
-            c.time_base = AVRational{1, spec.sampleRate};
+            c.sample_rate = recipe.sampleRate;
+            av_channel_layout_default(&c.ch_layout, recipe.channels);
+            c.time_base = AVRational{1, recipe.sampleRate};
             c.bit_rate = aac ? 128000 : 0;
             if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         });
@@ -223,14 +223,14 @@ void writeMovie(const fs::path& path, const MovieSpec& spec) {
         audio.stream->time_base = audio.codec->time_base;
         audio.frame.reset(require(av_frame_alloc(), "frame"));
         audio.frame->format = audio.codec->sample_fmt;
-        audio.frame->sample_rate = spec.sampleRate;
+        audio.frame->sample_rate = recipe.sampleRate;
         check(av_channel_layout_copy(&audio.frame->ch_layout, &audio.codec->ch_layout), "layout");
         audio.frame->nb_samples = audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024;
         check(av_frame_get_buffer(audio.frame.get(), 0), "audio buffer");
-        audio.end = std::llround(spec.audioSeconds * spec.sampleRate);
+        audio.end = std::llround(recipe.audioSeconds * recipe.sampleRate);
     }
 
-    if (spec.coverArt) {
+    if (recipe.coverArt) {
         std::vector<std::uint8_t> png = encodeStill("png", AV_PIX_FMT_RGB24, 64, 64);
         AVStream* st = require(avformat_new_stream(out.oc, nullptr), "attachment stream");
         st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
@@ -261,7 +261,7 @@ void writeMovie(const fs::path& path, const MovieSpec& spec) {
             check(av_frame_make_writable(lane.frame.get()), "writable frame");
             lane.frame->pts = lane.next;
             if (pickVideo) {
-                paintVideo(*lane.frame, static_cast<int>(lane.next), spec.video == VideoCodec::proresHQ);
+                paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
                 lane.next += 1;
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
@@ -336,32 +336,32 @@ fs::path MediaFixtures::path(Fixture fixture) {
     fs::path p;
     switch (fixture) {
     case Fixture::h264Movie:
-        writeMovie(p = directory_ / "h264.mp4", MovieSpec{});
+        writeMovie(p = directory_ / "h264.mp4", MovieRecipe{});
         break;
     case Fixture::h264MovieWithSound:
-        writeMovie(p = directory_ / "h264-sound.mp4", MovieSpec{.audio = AudioCodec::aac});
+        writeMovie(p = directory_ / "h264-sound.mp4", MovieRecipe{.audio = AudioCodec::aac});
         break;
     case Fixture::proresMovie:
         writeMovie(p = directory_ / "prores.mov",
-                   MovieSpec{.container = "mov", .video = VideoCodec::proresHQ});
+                   MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ});
         break;
     case Fixture::proresMovieWithSound:
         writeMovie(p = directory_ / "prores-sound.mov",
-                   MovieSpec{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
+                   MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
         break;
     case Fixture::portraitMovie:
-        writeMovie(p = directory_ / "portrait.mov", MovieSpec{.container = "mov", .portrait = true});
+        writeMovie(p = directory_ / "portrait.mov", MovieRecipe{.container = "mov", .portrait = true});
         break;
     case Fixture::matroskaMovie:
         writeMovie(p = directory_ / "h264-pcm.mkv",
-                   MovieSpec{.container = "matroska", .audio = AudioCodec::pcm16});
+                   MovieRecipe{.container = "matroska", .audio = AudioCodec::pcm16});
         break;
     case Fixture::wavAudio:
         writeMovie(p = directory_ / "tone.wav",
-                   MovieSpec{.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16});
+                   MovieRecipe{.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16});
         break;
     case Fixture::audioWithCoverArt:
-        writeMovie(p = directory_ / "cover.mka", MovieSpec{.container = "matroska",
+        writeMovie(p = directory_ / "cover.mka", MovieRecipe{.container = "matroska",
                                                            .video = VideoCodec::none,
                                                            .audio = AudioCodec::pcm16,
                                                            .coverArt = true});

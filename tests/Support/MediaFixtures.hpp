@@ -14,7 +14,7 @@ namespace osterveil::testsupport {
 enum class VideoCodec { none, h264, proresHQ };
 enum class AudioCodec { none, aac, pcm16 };
 
-struct MovieSpec {
+struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav".
     std::string container = "mp4";
     VideoCodec video = VideoCodec::h264;
@@ -33,7 +33,7 @@ struct MovieSpec {
 };
 
 // Each writer throws std::runtime_error when the library refuses.
-void writeMovie(const std::filesystem::path& path, const MovieSpec& spec);
+void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);
 void writePng(const std::filesystem::path& path, int width, int height);
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
