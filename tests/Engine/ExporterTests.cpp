@@ -171,3 +171,97 @@ TEST(Exporter, CancellingKeepsTheOldFile) {
     for (const auto& f : fs::directory_iterator(r.outputURL.parent_path()))
         EXPECT_EQ(f.path().filename().string().find(".partial-"), std::string::npos) << f.path();
 }
+
+#include <cmath>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Platform/Media/CompositionVideoReader.hpp"
+
+namespace {
+
+// Frame `index` of a movie, converted to BGRA with the BT.709 coefficients it was written with.
+std::vector<std::uint8_t> decodedFrame(const fs::path& path, int index, int w, int h) {
+    std::vector<std::uint8_t> out;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
+    avformat_find_stream_info(fmt, nullptr);
+    const int si = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodec* dec = avcodec_find_decoder(fmt->streams[si]->codecpar->codec_id);
+    AVCodecContext* ctx = avcodec_alloc_context3(dec);
+    avcodec_parameters_to_context(ctx, fmt->streams[si]->codecpar);
+    avcodec_open2(ctx, dec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* f = av_frame_alloc();
+    int seen = 0;
+    auto take = [&] {
+        while (out.empty() && avcodec_receive_frame(ctx, f) == 0) {
+            if (seen++ != index) continue;
+            SwsContext* sws = sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), w, h,
+                                             AV_PIX_FMT_BGRA, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
+                                             nullptr, nullptr, nullptr);
+            sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), 0, sws_getCoefficients(SWS_CS_ITU709), 1,
+                                     0, 1 << 16, 1 << 16);
+            out.resize(static_cast<std::size_t>(w) * h * 4);
+            std::uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
+            int stride[4] = {w * 4, 0, 0, 0};
+            sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
+            sws_freeContext(sws);
+        }
+    };
+    while (out.empty() && av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == si) {
+            avcodec_send_packet(ctx, pkt);
+            take();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(ctx, nullptr);
+    take();
+    av_frame_free(&f);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    avformat_close_input(&fmt);
+    return out;
+}
+
+double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (i % 4 == 3) continue; // colour only
+        const double d = double(a[i]) - double(b[i]);
+        sum += d * d;
+        ++n;
+    }
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / double(n)));
+}
+
+} // namespace
+
+// A frame from the middle of an export is the frame the compositor made, up to the codec's loss.
+TEST(Exporter, MiddleFrameMatchesTheComposedFrame) {
+    ExportRequest r = requestFor(1, ExportCodec::proRes422HQ, "match.mov");
+    r.project.sequence.tracks.mut(0).clips.mut(0).grade.saturation.value = 1.5;
+    SequenceExporter().exportMovie(r, nullptr);
+
+    const auto build = CompositionBuilder::build(r.project, std::nullopt, {320, 180}, r.frameRate);
+    media::CompositionVideoReader reader(build.composition, *build.videoComposition);
+    std::optional<media::ComposedFrame> composed;
+    for (int i = 0; i <= 12; ++i) composed = reader.next();
+    std::vector<std::uint8_t> expected;
+    for (int y = 0; y < 180; ++y) expected.insert(expected.end(), composed->picture.row(y), composed->picture.row(y) + 320 * 4);
+
+    const double proresPsnr = psnr(decodedFrame(r.outputURL, 12, 320, 180), expected);
+    RecordProperty("prores_psnr", std::to_string(proresPsnr));
+    EXPECT_GE(proresPsnr, 45);
+    ExportRequest h264 = requestFor(1, ExportCodec::h264, "match.mp4");
+    h264.project = r.project;
+    SequenceExporter().exportMovie(h264, nullptr);
+    EXPECT_GE(psnr(decodedFrame(h264.outputURL, 12, 320, 180), expected), 32);
+}
