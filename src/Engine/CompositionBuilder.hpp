@@ -13,6 +13,7 @@
 #include "Model/TransitionPlanner.hpp"
 #include "Platform/Imaging/Bitmap.hpp"
 #include "Platform/Media/Asset.hpp"
+#include "Platform/Media/AudioMix.hpp"
 #include "Platform/Media/Composition.hpp"
 #include "Platform/Media/Time.hpp"
 #include "Platform/Media/VideoComposition.hpp"
@@ -30,6 +31,8 @@ using ImageSet = std::unordered_map<std::string, imaging::Bitmap>;
 struct CompositionBuild {
     std::shared_ptr<media::Composition> composition;
     std::optional<media::VideoComposition> videoComposition;
+    // The volumes of the audio tracks; absent when no audio track was laid.
+    std::optional<media::AudioMix> audioMix;
     double duration = 0;
     std::vector<Uuid> offline;
     // Every still and title picture the layers name. The shared picture cache may drop entries at
@@ -60,6 +63,12 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
                                      ImageSet* images = nullptr);
+// Lays every audio track's sound on the composition, one composition track per lane, and returns one
+// mix input per composition track carrying its volume ramps (silent for muted, hidden and un-soloed
+// tracks), in track order and lane order. Never throws: a segment that fails is logged and left out.
+std::vector<media::AudioMixInputParameters> insertAudio(const Project& project, const ResolvedMedia& resolved,
+                                                        media::Composition& composition);
+
 // Makes sure a still's or title's picture is in the frame-image cache and returns its key.
 std::optional<std::string> cacheImage(RenderKind kind, const TimelineClip& clip,
                                       const std::optional<std::filesystem::path>& url, media::Size sequenceSize,

@@ -317,6 +317,9 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         }
     }
 
+    auto inputs = insertAudio(project, resolved, composition);
+    if (!inputs.empty()) result.audioMix = media::AudioMix{std::move(inputs)};
+
     if (!layers.empty()) {
         const media::Size size{static_cast<double>(w & ~std::int64_t(1)), static_cast<double>(h & ~std::int64_t(1))};
         const double length = std::max(result.duration, frameRate.frameDuration());
