@@ -50,7 +50,7 @@ Affine Affine::then(const Affine& n) const {
 
 bool Affine::isInvertible() const {
     const double det = a * d - b * c;
-    return isFinite() && det != 0 && std::isfinite(1 / det);
+    return isFinite() && det != 0 && std::isfinite(det) && std::isfinite(1 / det);
 }
 
 bool Affine::isFinite() const {

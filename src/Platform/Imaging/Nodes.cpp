@@ -239,11 +239,14 @@ void CropNode::collect(const PixelRect& roi, RenderPlan& plan) const {
 // --- Kernels: a chain of them runs row by row over one evaluation of the input -------------------------
 
 void KernelNode::eval(const Tile& t, const RenderPlan& plan) const {
-    std::vector<const ColorKernel*> chain;
+    // Up to kMaxChain kernels per pass; a longer chain evaluates its lower part as this node's base.
+    constexpr int kMaxChain = 32;
+    const ColorKernel* chain[kMaxChain];
+    int count = 0;
     const Node* base = this;
-    while (base->kind() == NodeKind::kernel) {
+    while (base->kind() == NodeKind::kernel && count < kMaxChain) {
         const auto* k = static_cast<const KernelNode*>(base);
-        chain.push_back(k->kernel.get());
+        chain[count++] = k->kernel.get();
         base = k->input.get();
     }
     base->eval(t, plan);
@@ -252,7 +255,7 @@ void KernelNode::eval(const Tile& t, const RenderPlan& plan) const {
     for (int yy = in.y; yy < in.y + in.height; ++yy) {
         const int row = yy - t.y, off = in.x - t.x;
         const PixelRow pr{t.ch(row, 0) + off, t.ch(row, 1) + off, t.ch(row, 2) + off, t.ch(row, 3) + off, in.width, in.x, yy};
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->apply(pr);
+        for (int i = count - 1; i >= 0; --i) chain[i]->apply(pr);
     }
 }
 

@@ -258,4 +258,10 @@ TEST(ColorOperations, ChainedKernelsRunInOrder) {
     // exposure then gamma differs from gamma then exposure; the chain must keep the written order.
     const Color a = applied(sample, [](const Image& i) { return i.exposureAdjusted(1).gammaAdjusted(2).colorControls(1, 0.1, 1); });
     expectColor(a, {0.16f + 0.1f, 0.64f + 0.1f, 1.44f + 0.1f, 1});
+    // Longer chains than one pass takes still apply every kernel once, in order.
+    Image img = solid(2, 1, {0.001f, 0.002f, 0.5f, 1});
+    for (int i = 0; i < 40; ++i) img = img.exposureAdjusted(0.25).colorControls(1, 0.0001, 1);
+    double r = 0.001;
+    for (int i = 0; i < 40; ++i) r = r * std::exp2(0.25) + 0.0001;
+    EXPECT_NEAR(one(img).r, r, 1e-4 * r); // one kernel missing or repeated would be 19% off
 }

@@ -57,6 +57,7 @@ TEST(ImageGeometry, CropsAndDegenerateTransformsGiveEmptyImages) {
     EXPECT_TRUE(img.cropped(Rect::make(1, 1, 2, 2)).cropped(Rect::make(5, 5, 2, 2)).isEmpty());
     EXPECT_TRUE(img.scaled(0, 1).isEmpty());
     EXPECT_TRUE(img.transformed({std::nan(""), 0, 0, 1, 0, 0}).isEmpty());
+    EXPECT_TRUE(img.scaled(1e300, 1e300).isEmpty()); // no finite inverse
     EXPECT_EQ(img.cropped(Rect::make(2, 1, 3, 10)).extent(), Rect::make(2, 1, 3, 5));
     const Rendered r = render(img.cropped(Rect::make(2, 1, 3, 10)), {0, 0, 8, 6});
     const Rendered whole = render(img, {0, 0, 8, 6});
