@@ -193,3 +193,20 @@ BENCHMARK(BM_ReadComposed1080p)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->
 BENCHMARK(BM_ReadComposed540p)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
+
+#include "Platform/Media/VideoDecoder.hpp"
+
+namespace {
+// Decoding alone, reading forward: the floor under composed-frame reading.
+void BM_DecodeHD(benchmark::State& state) {
+    const Project& p = dissolveProject();
+    const auto track = media::Asset::open(p.media[0].path)->tracks(media::MediaType::video).front();
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        media::VideoDecoder decoder(track);
+        for (int i = 0; i < 48; ++i, ++frames) benchmark::DoNotOptimize(decoder.frameAt(media::Time(i, 24)));
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DecodeHD)->Unit(benchmark::kMillisecond)->UseRealTime();
+} // namespace
