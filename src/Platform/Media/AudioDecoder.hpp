@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "Platform/Media/Asset.hpp"
+#include "Platform/Media/MediaErrors.hpp"
+#include "Platform/Media/Time.hpp"
+
+namespace osterveil::media {
+
+// Sound could not be decoded.
+class AudioDecodeError : public Error {
+  public:
+    using Error::Error;
+};
+
+// Decoded sound as 32-bit float samples, channels interleaved.
+struct AudioBuffer {
+    Time presentationTime; // of the first frame, in the stream's own time
+    int sampleRate = 0;
+    int channels = 0;
+    std::vector<float> samples;
+
+    std::int64_t frameCount() const { return channels > 0 ? std::int64_t(samples.size()) / channels : 0; }
+};
+
+// Decodes one sound stream to interleaved float at a chosen rate and channel count (0: the stream's
+// own). Frames are numbered on that rate's clock from the stream's time 0, so frame n plays at
+// n / rate seconds: encoder priming before 0 and padding after the stream's end never reach a
+// reader that stays within the stream's time range. One mono channel fills every output channel;
+// more channels than asked for are mixed down the way libswresample does by default.
+// Not thread-safe: one user at a time.
+class AudioDecoder {
+  public:
+    // Throws `AssetError` when the file cannot be opened, `AudioDecodeError` when the stream is not
+    // sound or has no decoder.
+    explicit AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRate = 0, int channels = 0);
+    ~AudioDecoder();
+    AudioDecoder(const AudioDecoder&) = delete;
+    AudioDecoder& operator=(const AudioDecoder&) = delete;
+
+    int sampleRate() const;
+    int channels() const;
+    const AssetTrack& track() const;
+
+    // Writes `count` frames from frame `first` into `out` (count × channels floats); frames where
+    // the stream has no sound are zero. Reading forward continues decoding; going back or jumping
+    // far ahead seeks. Throws `AudioDecodeError`.
+    void read(std::int64_t first, std::int64_t count, float* out);
+
+    // The next stretch of decoded sound from the start of the stream, or none at its end. Throws
+    // `AudioDecodeError`.
+    std::optional<AudioBuffer> next();
+
+    // How many seeks reading made (tests tell sequential reading from jumping by it).
+    int seekCount() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace osterveil::media
