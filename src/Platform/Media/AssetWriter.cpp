@@ -1,7 +1,9 @@
 #include "Platform/Media/AssetWriter.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -72,12 +74,23 @@ struct AssetWriter::Impl {
     std::optional<std::int64_t> lastPts; // in the codec's time base
     std::int64_t frameTicks = 0;         // one frame at the expected rate, in the codec's time base
 
+    // Sound: samples wait in `pending` until a whole encoder frame is there.
+    AVCodecContext* audioCodec = nullptr;
+    AVStream* audioStream = nullptr;
+    AVFrame* audioFrame = nullptr;
+    std::optional<AudioSettings> audio;
+    std::vector<float> pending;       // interleaved
+    std::int64_t audioNext = 0;        // sample index the next appended frame plays at
+    std::int64_t audioEncoded = 0;     // sample index of the next frame handed to the encoder
+
     ~Impl() {
         if (format && writing && !finished && format->pb) avio_closep(&format->pb);
         sws_freeContext(sws);
         av_frame_free(&frame);
+        av_frame_free(&audioFrame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
+        avcodec_free_context(&audioCodec);
         if (format && !(format->oformat->flags & AVFMT_NOFILE) && format->pb) avio_closep(&format->pb);
         avformat_free_context(format);
     }
@@ -101,6 +114,49 @@ struct AssetWriter::Impl {
             if (w < 0) fail("The movie file could not be written (" + averror(w) + ").");
         }
         (void)flushing;
+    }
+
+    void drainAudio() {
+        for (;;) {
+            const int r = avcodec_receive_packet(audioCodec, packet);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            if (r < 0) fail("The sound could not be encoded (" + averror(r) + ").");
+            av_packet_rescale_ts(packet, audioCodec->time_base, audioStream->time_base);
+            packet->stream_index = audioStream->index;
+            const int w = av_interleaved_write_frame(format, packet);
+            av_packet_unref(packet);
+            if (w < 0) fail("The movie file could not be written (" + averror(w) + ").");
+        }
+    }
+
+    // Encodes `frames` frames from the front of `pending`.
+    void encodeAudio(int frames) {
+        const int ch = audio->channels;
+        if (av_frame_make_writable(audioFrame) < 0) fail("Not enough memory to write the movie.");
+        audioFrame->nb_samples = frames;
+        const float* src = pending.data();
+        if (audioCodec->sample_fmt == AV_SAMPLE_FMT_FLTP) {
+            for (int c = 0; c < ch; ++c) {
+                auto* dst = reinterpret_cast<float*>(audioFrame->data[c]);
+                for (int i = 0; i < frames; ++i) dst[i] = src[i * ch + c];
+            }
+        } else { // 24-bit PCM travels in the top bits of 32-bit samples
+            auto* dst = reinterpret_cast<std::int32_t*>(audioFrame->data[0]);
+            for (int i = 0; i < frames * ch; ++i) {
+                const double v = std::clamp(double(src[i]), -1.0, 1.0) * 8388607.0;
+                dst[i] = static_cast<std::int32_t>(std::lround(std::isfinite(v) ? v : 0.0)) * 256;
+            }
+        }
+        audioFrame->pts = audioEncoded;
+        audioEncoded += frames;
+        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(frames) * ch);
+        const int r = avcodec_send_frame(audioCodec, audioFrame);
+        if (r < 0) fail("The sound could not be encoded (" + averror(r) + ").");
+        drainAudio();
+    }
+
+    int audioFrameSize() const {
+        return audioCodec->frame_size > 0 ? audioCodec->frame_size : 1024;
     }
 };
 
@@ -192,9 +248,73 @@ void AssetWriter::addVideoInput(const VideoSettings& s) {
     impl_->video = s;
 }
 
+bool AssetWriter::canAddAudioInput(const AudioSettings& s) const {
+    if (impl_->writing || impl_->audio) return false;
+    if (s.sampleRate < 8000 || s.sampleRate > 192000 || s.channels < 1 || s.channels > 8) return false;
+    if (s.codec == AudioCodec::linearPCM24 && impl_->type != FileType::quickTimeMovie) return false;
+    const AVCodec* enc = avcodec_find_encoder_by_name(s.codec == AudioCodec::aac ? "aac" : "pcm_s24le");
+    return enc && avformat_query_codec(impl_->format->oformat, enc->id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+void AssetWriter::addAudioInput(const AudioSettings& s) {
+    if (!canAddAudioInput(s)) throw WriterError("The movie cannot hold sound in this format.");
+    const bool aac = s.codec == AudioCodec::aac;
+    const AVCodec* enc = avcodec_find_encoder_by_name(aac ? "aac" : "pcm_s24le");
+    AVCodecContext* c = avcodec_alloc_context3(enc);
+    if (!c) impl_->fail("Not enough memory to write the movie.");
+    impl_->audioCodec = c;
+    c->sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S32;
+    c->sample_rate = s.sampleRate;
+    av_channel_layout_default(&c->ch_layout, s.channels);
+    c->time_base = AVRational{1, s.sampleRate};
+    if (aac) c->bit_rate = s.bitRate > 0 ? s.bitRate : 320000;
+    if (impl_->format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    const int r = avcodec_open2(c, enc, nullptr);
+    if (r < 0) impl_->fail("The sound encoder could not be started (" + averror(r) + ").");
+    impl_->audioStream = avformat_new_stream(impl_->format, nullptr);
+    if (!impl_->audioStream) impl_->fail("Not enough memory to write the movie.");
+    impl_->audioStream->time_base = c->time_base;
+    if (avcodec_parameters_from_context(impl_->audioStream->codecpar, c) < 0)
+        impl_->fail("The sound encoder could not be started.");
+    impl_->audioFrame = av_frame_alloc();
+    if (!impl_->audioFrame) impl_->fail("Not enough memory to write the movie.");
+    impl_->audioFrame->format = c->sample_fmt;
+    impl_->audioFrame->sample_rate = c->sample_rate;
+    impl_->audioFrame->nb_samples = impl_->audioFrameSize();
+    if (av_channel_layout_copy(&impl_->audioFrame->ch_layout, &c->ch_layout) < 0 ||
+        av_frame_get_buffer(impl_->audioFrame, 0) < 0)
+        impl_->fail("Not enough memory to write the movie.");
+    impl_->audio = s;
+}
+
+void AssetWriter::appendAudio(const float* samples, std::int64_t frames, Time presentationTime) {
+    Impl& m = *impl_;
+    if (m.failed) throw WriterError("The movie writer has already failed.");
+    if (!m.writing || m.finished || !m.audio) m.fail("The movie is not open for writing sound.");
+    if (frames <= 0) return;
+    std::int64_t at = 0;
+    try {
+        at = (presentationTime - m.sessionStart).converted(m.audio->sampleRate).value();
+    } catch (const TimeError&) {
+        m.fail("Sound has a time the movie cannot hold.");
+    }
+    const int ch = m.audio->channels;
+    if (at > m.audioNext) { // a gap: silence up to the new sound
+        const std::int64_t gap = at - m.audioNext;
+        if (gap > std::int64_t(m.audio->sampleRate) * 3600) m.fail("Sound has a time the movie cannot hold.");
+        m.pending.insert(m.pending.end(), std::size_t(gap) * ch, 0.0f);
+        m.audioNext = at;
+    }
+    const std::int64_t skip = std::min(frames, m.audioNext - at);
+    m.pending.insert(m.pending.end(), samples + skip * ch, samples + frames * ch);
+    m.audioNext += frames - skip;
+    const int size = m.audioFrameSize();
+    while (std::int64_t(m.pending.size()) >= std::int64_t(size) * ch) m.encodeAudio(size);
+}
+
 void AssetWriter::startWriting() {
     if (impl_->writing) return;
-    if (!impl_->video) impl_->fail("The movie has nothing to write.");
+    if (!impl_->video && !impl_->audio) impl_->fail("The movie has nothing to write.");
     if (!(impl_->format->oformat->flags & AVFMT_NOFILE)) {
         const int r = avio_open(&impl_->format->pb, impl_->path.c_str(), AVIO_FLAG_WRITE);
         if (r < 0) impl_->fail("The movie file could not be created (" + averror(r) + ").");
@@ -209,7 +329,7 @@ void AssetWriter::startSession(Time start) { impl_->sessionStart = start; }
 void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime) {
     Impl& m = *impl_;
     if (m.failed) throw WriterError("The movie writer has already failed.");
-    if (!m.writing || m.finished) m.fail("The movie is not open for writing.");
+    if (!m.writing || m.finished || !m.video) m.fail("The movie is not open for writing pictures.");
     if (picture.isNull() || picture.width() != m.codec->width || picture.height() != m.codec->height)
         m.fail("A picture does not have the movie's size.");
 
@@ -249,9 +369,20 @@ void AssetWriter::finishWriting() {
     if (m.finished) return;
     if (m.failed) throw WriterError("The movie writer has already failed.");
     if (!m.writing) m.fail("The movie was never started.");
-    const int r = avcodec_send_frame(m.codec, nullptr);
-    if (r < 0 && r != AVERROR_EOF) m.fail("The movie could not be encoded (" + averror(r) + ").");
-    m.drain(true);
+    if (m.video) {
+        const int r = avcodec_send_frame(m.codec, nullptr);
+        if (r < 0 && r != AVERROR_EOF) m.fail("The movie could not be encoded (" + averror(r) + ").");
+        m.drain(true);
+    }
+    if (m.audio) {
+        const int ch = m.audio->channels;
+        // The last frame may be short: the AAC encoder takes it, and its padding is marked in the file.
+        while (!m.pending.empty())
+            m.encodeAudio(static_cast<int>(std::min<std::size_t>(m.pending.size() / ch, m.audioFrameSize())));
+        const int r = avcodec_send_frame(m.audioCodec, nullptr);
+        if (r < 0 && r != AVERROR_EOF) m.fail("The sound could not be encoded (" + averror(r) + ").");
+        m.drainAudio();
+    }
     const int t = av_write_trailer(m.format);
     if (t < 0) m.fail("The movie file could not be completed (" + averror(t) + ").");
     if (!(m.format->oformat->flags & AVFMT_NOFILE)) avio_closep(&m.format->pb);

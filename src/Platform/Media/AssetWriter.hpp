@@ -35,13 +35,24 @@ struct VideoSettings {
     double expectedFrameRate = 0;
 };
 
+enum class AudioCodec { aac, linearPCM24 };
+
+struct AudioSettings {
+    // AAC goes in either container; 24-bit linear PCM only in QuickTime movies.
+    AudioCodec codec = AudioCodec::aac;
+    int sampleRate = 48000;
+    int channels = 2;
+    std::int64_t bitRate = 320000; // AAC only
+};
+
 // Writes a QuickTime or MPEG-4 movie from pictures handed over one by one with their presentation
-// times. Pictures are 8-bit BGRA; they are converted to the codec's YUV with BT.709 coefficients,
-// and BT.709 primaries, transfer and matrix are written into the stream.
+// times, and sound handed over as interleaved float samples. Pictures are 8-bit BGRA; they are
+// converted to the codec's YUV with BT.709 coefficients, and BT.709 primaries, transfer and matrix
+// are written into the stream.
 //
-// Use: construct, addVideoInput, startWriting, startSession, appendVideo…, finishWriting. Not
-// thread-safe: one thread drives a writer. A writer that failed stays failed (`failed()`); the file
-// it leaves is incomplete and is the caller's to remove.
+// Use: construct, addVideoInput and/or addAudioInput, startWriting, startSession, appendVideo… and
+// appendAudio…, finishWriting. Not thread-safe: one thread drives a writer. A writer that failed
+// stays failed (`failed()`); the file it leaves is incomplete and is the caller's to remove.
 class AssetWriter {
 public:
     // Throws `WriterError` when the container cannot be set up for the path.
@@ -56,6 +67,12 @@ public:
     // input, or settings the encoder refuses).
     void addVideoInput(const VideoSettings& settings);
 
+    // False when the container cannot take the codec or the settings are unusable.
+    bool canAddAudioInput(const AudioSettings& settings) const;
+    // Throws `WriterError` when the input cannot be added (after writing started, a second sound
+    // input, or settings the encoder refuses).
+    void addAudioInput(const AudioSettings& settings);
+
     // Opens the file and writes the header. Throws `WriterError`.
     void startWriting();
     // Times appended are written relative to this one.
@@ -63,6 +80,11 @@ public:
     // Encodes one picture shown from `presentationTime` on; times must increase. The picture must
     // have the input's size. Throws `WriterError`.
     void appendVideo(const PixelBuffer& picture, Time presentationTime);
+    // Encodes `frames` frames of interleaved float sound (the input's channel count per frame) played
+    // from `presentationTime` on. A gap after the previous call is filled with silence; frames that
+    // would play before the end of what was already appended are dropped. Samples beyond ±1 are
+    // clipped by the encoder. Throws `WriterError`.
+    void appendAudio(const float* samples, std::int64_t frames, Time presentationTime);
     // Drains the encoder and completes the file. Throws `WriterError`.
     void finishWriting();
 
