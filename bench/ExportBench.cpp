@@ -100,7 +100,7 @@ void BM_ExportFfmpeg(benchmark::State& state) {
     const std::string filter = "[0:v]trim=0:5.5,setpts=PTS-STARTPTS[a];[1:v]trim=0:5.5,setpts=PTS-STARTPTS[b];"
                                "[a][b]xfade=transition=fade:duration=1:offset=4.5," + grade + "[v]";
     const std::string codec = h264 ? "-c:v libx264 -profile:v high -b:v 20000000 -g 48 -pix_fmt yuv420p"
-                                   : "-c:v prores_ks -profile:v 2 -pix_fmt yuv422p10le";
+                                   : "-c:v prores_aw -profile:v 2 -pix_fmt yuv422p10le";
     const std::string out = (folder() / (h264 ? "ffmpeg.mp4" : "ffmpeg.mov")).string();
     const std::string command = "ffmpeg -y -v error -i '" + a + "' -i '" + b + "' -filter_complex '" + filter +
                                 "' -map '[v]' -r 24 " + codec + " '" + out + "'";
