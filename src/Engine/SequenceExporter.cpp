@@ -5,6 +5,7 @@
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Numeric.hpp"
+#include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/CompositionVideoReader.hpp"
 
 namespace osterveil {
@@ -68,6 +69,15 @@ media::VideoSettings SequenceExporter::videoSettings(const ExportRequest& reques
     return s;
 }
 
+media::AudioSettings SequenceExporter::audioSettings(ExportCodec codec) {
+    media::AudioSettings s;
+    s.codec = ExportCodecs::isProRes(codec) ? media::AudioCodec::linearPCM24 : media::AudioCodec::aac;
+    s.sampleRate = 48000;
+    s.channels = 2;
+    s.bitRate = 320000;
+    return s;
+}
+
 void SequenceExporter::cancel() {
     cancelled_ = true;
     std::lock_guard lock(mutex_);
@@ -81,7 +91,9 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         CompositionBuilder::build(request.project, request.projectURL,
                                   media::Size{double(width), double(height)}, request.frameRate);
     if (isCancelled()) throw ExportError::cancelled();
-    if (!build.videoComposition) throw ExportError::nothingToExport();
+    const bool hasPicture = build.videoComposition.has_value();
+    const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
+    if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
 
     std::optional<media::TimeRange> range;
     double origin = 0, span = std::max(0.01, build.duration);
@@ -96,6 +108,7 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     }
 
     // Written beside the target and moved into place only when complete.
+    std::optional<media::Time> audioTime; // the end of the sound appended so far
     std::random_device rd;
     const fs::path partial = request.outputURL.parent_path() /
                              ("." + request.outputURL.filename().string() + ".partial-" + std::to_string(rd()));
@@ -105,14 +118,24 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     };
     try {
         media::AssetWriter writer(partial, ExportCodecs::fileType(request.codec));
-        const media::VideoSettings settings = videoSettings(request, width, height);
-        if (!writer.canAddVideoInput(settings)) throw ExportError::failed("Could not open the video encoder.");
-        writer.addVideoInput(settings);
+        if (hasPicture) {
+            const media::VideoSettings settings = videoSettings(request, width, height);
+            if (!writer.canAddVideoInput(settings)) throw ExportError::failed("Could not open the video encoder.");
+            writer.addVideoInput(settings);
+        }
+        // Both sides are decided before either starts, so a side that cannot be written is never read.
+        const media::AudioSettings sound = audioSettings(request.codec);
+        const bool withSound = hasSound && writer.canAddAudioInput(sound);
+        if (withSound) writer.addAudioInput(sound);
+        if (!hasPicture && !withSound) throw ExportError::nothingToExport();
 
-        media::CompositionVideoReader reader(build.composition, *build.videoComposition, range);
+        std::optional<media::CompositionVideoReader> reader;
+        if (hasPicture) reader.emplace(build.composition, *build.videoComposition, range);
+        std::optional<media::CompositionAudioReader> audio;
+        if (withSound) audio.emplace(build.composition, build.audioMix, range);
         {
             std::lock_guard lock(mutex_);
-            reader_ = &reader;
+            reader_ = reader ? &*reader : nullptr;
         }
         struct Forget {
             SequenceExporter& e;
@@ -125,33 +148,48 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
 
         writer.startWriting();
         writer.startSession(range ? range->start : media::Time::zero());
-        for (;;) {
+
+        // Sound is appended up to each picture's time, so the file's streams stay interleaved.
+        bool soundDone = !audio;
+        auto appendSoundUpTo = [&](std::optional<media::Time> until) {
+            while (!soundDone && (!until || !audioTime || *audioTime < *until)) {
+                if (isCancelled()) throw ExportError::cancelled();
+                std::optional<media::MixedAudio> block;
+                try {
+                    block = audio->next();
+                } catch (const media::Error& e) {
+                    throw ExportError::failed(e.what());
+                }
+                if (!block) {
+                    soundDone = true;
+                    break;
+                }
+                writer.appendAudio(block->samples.data(), block->frameCount(), block->presentationTime);
+                audioTime = block->presentationTime + media::Time(block->frameCount(), media::CompositionAudioReader::sampleRate);
+            }
+        };
+
+        while (reader) {
             if (isCancelled()) throw ExportError::cancelled();
             std::optional<media::ComposedFrame> frame;
             try {
-                frame = reader.next();
+                frame = reader->next();
             } catch (const media::Error& e) {
                 if (isCancelled()) throw ExportError::cancelled();
                 // A reader that fails fails the export: the movie would otherwise end early and look complete.
                 throw ExportError::failed(e.what());
             }
             if (!frame) break;
-            try {
-                writer.appendVideo(frame->picture, frame->time);
-            } catch (const media::WriterError& e) {
-                throw ExportError::failed(e.what());
-            }
+            appendSoundUpTo(frame->time);
+            writer.appendVideo(frame->picture, frame->time);
             if (progress) {
                 const double p = (frame->time.toSeconds() - origin) / span;
                 progress(std::isnan(p) ? 0 : std::clamp(p, 0.0, 1.0));
             }
         }
+        appendSoundUpTo(std::nullopt);
         if (isCancelled()) throw ExportError::cancelled();
-        try {
-            writer.finishWriting();
-        } catch (const media::WriterError& e) {
-            throw ExportError::failed(e.what());
-        }
+        writer.finishWriting();
     } catch (const ExportError&) {
         discard();
         throw;

@@ -81,6 +81,8 @@ public:
     // The export size: each side at least 16, then even; sides above 8192 are refused.
     static std::pair<int, int> exportSize(std::int64_t width, std::int64_t height);
     static media::VideoSettings videoSettings(const ExportRequest& request, int width, int height);
+    // AAC at 320 kbit/s for MPEG-4, 24-bit linear PCM for QuickTime; 48 kHz stereo.
+    static media::AudioSettings audioSettings(ExportCodec codec);
 
 private:
     bool isCancelled() const { return cancelled_.load(); }

@@ -265,3 +265,66 @@ TEST(Exporter, MiddleFrameMatchesTheComposedFrame) {
     SequenceExporter().exportMovie(h264, nullptr);
     EXPECT_GE(psnr(decodedFrame(h264.outputURL, 12, 320, 180), expected), 32);
 }
+
+namespace {
+
+struct Streams {
+    AVCodecID video = AV_CODEC_ID_NONE, audio = AV_CODEC_ID_NONE;
+    int sampleRate = 0, channels = 0;
+    double videoSeconds = 0, audioSeconds = 0;
+};
+
+Streams streamsOf(const fs::path& p) {
+    Streams s;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, p.c_str(), nullptr, nullptr) < 0) return s;
+    avformat_find_stream_info(fmt, nullptr);
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        const double seconds = st->duration > 0 ? st->duration * av_q2d(st->time_base) : 0;
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            s.video = st->codecpar->codec_id;
+            s.videoSeconds = seconds;
+        } else if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            s.audio = st->codecpar->codec_id;
+            s.sampleRate = st->codecpar->sample_rate;
+            s.channels = st->codecpar->ch_layout.nb_channels;
+            s.audioSeconds = seconds;
+        }
+    }
+    avformat_close_input(&fmt);
+    return s;
+}
+
+} // namespace
+
+TEST(Exporter, SoundGoesWithThePicture) {
+    for (auto [codec, audio] : {std::pair{ExportCodec::h264, AV_CODEC_ID_AAC}, {ExportCodec::proRes422, AV_CODEC_ID_PCM_S24LE}}) {
+        ExportRequest r = requestFor(1, codec, codec == ExportCodec::h264 ? "sound.mp4" : "sound.mov");
+        MediaItem& m = r.project.media.mut(0);
+        m.path = MediaFixtures::shared().path(Fixture::h264MovieWithSound).string();
+        m.hasAudio = true;
+        TimelineClip sound = r.project.sequence.tracks[0].clips[0];
+        sound.id = Uuid::make();
+        r.project.sequence.tracks.mut(3).clips.push_back(sound);
+        SequenceExporter().exportMovie(r, nullptr);
+        const Streams s = streamsOf(r.outputURL);
+        EXPECT_EQ(s.audio, audio);
+        EXPECT_EQ(s.sampleRate, 48000);
+        EXPECT_EQ(s.channels, 2);
+        EXPECT_NEAR(s.audioSeconds, s.videoSeconds, 0.05);
+    }
+    // Sound alone makes a movie of sound alone; progress shows only its end.
+    ExportRequest r = requestFor(1, ExportCodec::h264, "onlysound.mp4");
+    TimelineClip sound = r.project.sequence.tracks[0].clips[0];
+    r.project.sequence.tracks.mut(0).clips.clear();
+    r.project.media.mut(0).path = MediaFixtures::shared().path(Fixture::wavAudio).string();
+    r.project.media.mut(0).kind = MediaKind::audio;
+    r.project.sequence.tracks.mut(3).clips.push_back(sound);
+    std::vector<double> progress;
+    SequenceExporter().exportMovie(r, [&](double p) { progress.push_back(p); });
+    const Streams s = streamsOf(r.outputURL);
+    EXPECT_EQ(s.video, AV_CODEC_ID_NONE);
+    EXPECT_EQ(s.audio, AV_CODEC_ID_AAC);
+    EXPECT_EQ(progress, std::vector<double>{1.0});
+}
