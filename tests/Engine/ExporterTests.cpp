@@ -328,3 +328,27 @@ TEST(Exporter, SoundGoesWithThePicture) {
     EXPECT_EQ(s.audio, AV_CODEC_ID_AAC);
     EXPECT_EQ(progress, std::vector<double>{1.0});
 }
+
+// A source that can no longer be read in the middle of an export fails it: no truncated movie is
+// reported as a success, and the file the user chose to replace stays as it was.
+TEST(Exporter, AFailingReaderFailsTheExport) {
+    const fs::path source = MediaFixtures::shared().scratch("vanishing.mp4");
+    fs::copy_file(MediaFixtures::shared().path(Fixture::h264Movie), source, fs::copy_options::overwrite_existing);
+    ExportRequest r = requestFor(1, ExportCodec::h264, "failing.mp4");
+    r.project.media.mut(0).path = source.string();
+    media::Asset::open(source); // the build will find it in the asset cache
+    // Same size and time, other bytes: the cached description stays valid, the pictures cannot be decoded.
+    const auto size = fs::file_size(source);
+    const auto mtime = fs::last_write_time(source);
+    testsupport::writeRandomBytes(source, size, 99);
+    fs::last_write_time(source, mtime);
+    { std::ofstream(r.outputURL) << "the user's old movie"; }
+    try {
+        SequenceExporter().exportMovie(r, nullptr);
+        FAIL() << "the export reported success";
+    } catch (const ExportError& e) {
+        EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+    }
+    std::ifstream in(r.outputURL);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "the user's old movie");
+}
