@@ -4,6 +4,7 @@
 #include <random>
 
 #include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
 #include "Model/Numeric.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/CompositionVideoReader.hpp"
@@ -85,11 +86,16 @@ void SequenceExporter::cancel() {
 }
 
 void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) {
+    exportMovie(request, progress, PlateStore::shared());
+}
+
+void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress,
+                                   PlateStore& plates) {
     cancelled_ = false;
     const auto [width, height] = exportSize(request.width, request.height);
     const CompositionBuild build =
         CompositionBuilder::build(request.project, request.projectURL,
-                                  media::Size{double(width), double(height)}, request.frameRate);
+                                  media::Size{double(width), double(height)}, request.frameRate, plates);
     if (isCancelled()) throw ExportError::cancelled();
     const bool hasPicture = build.videoComposition.has_value();
     const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();

@@ -17,6 +17,7 @@ namespace osterveil {
 namespace media {
 class CompositionVideoReader;
 }
+class PlateStore;
 
 enum class ExportCodec { proRes422, proRes422HQ, proRes4444, h264, hevc };
 
@@ -76,6 +77,8 @@ public:
     // Writes the movie; progress goes from 0 to 1 (called from the export's thread). Throws
     // `ExportError`, or the build's errors unchanged.
     void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress);
+    // The same with an explicit plate store (tests keep theirs apart from the user's cache).
+    void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress, PlateStore& plates);
     void cancel();
 
     // The export size: each side at least 16, then even; sides above 8192 are refused.

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "Engine/PlateStore.hpp"
 #include "Engine/SequenceExporter.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
@@ -351,4 +352,31 @@ TEST(Exporter, AFailingReaderFailsTheExport) {
     }
     std::ifstream in(r.outputURL);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "the user's old movie");
+}
+
+// Cancelling while the composition is still being built writes and removes nothing at the output path.
+TEST(Exporter, CancellingDuringTheBuildTouchesNothing) {
+    ExportRequest r = requestFor(1, ExportCodec::h264, "untouched.mp4");
+    { std::ofstream(r.outputURL) << "the user's old movie"; }
+    // A plate store without its movie yet: the build spends a while writing it.
+    const fs::path plateFolder = MediaFixtures::shared().scratch("fresh-plate");
+    fs::remove_all(plateFolder);
+    PlateStore plates(plateFolder);
+    SequenceExporter exporter;
+    std::optional<ExportError::Kind> outcome;
+    std::thread exporting([&] {
+        try {
+            exporter.exportMovie(r, nullptr, plates);
+        } catch (const ExportError& e) {
+            outcome = e.kind();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    exporter.cancel();
+    exporting.join();
+    EXPECT_EQ(outcome, ExportError::Kind::cancelled);
+    std::ifstream in(r.outputURL);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "the user's old movie");
+    for (const auto& f : fs::directory_iterator(r.outputURL.parent_path()))
+        EXPECT_EQ(f.path().filename().string().find("untouched.mp4.partial-"), std::string::npos);
 }
