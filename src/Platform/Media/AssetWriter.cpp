@@ -243,9 +243,19 @@ void AssetWriter::addVideoInput(const VideoSettings& s) {
     impl_->frame->height = c->height;
     if (av_frame_get_buffer(impl_->frame, 0) < 0) impl_->fail("Not enough memory to write the movie.");
 
-    impl_->sws = sws_getContext(s.width, s.height, AV_PIX_FMT_BGRA, s.width, s.height, c->pix_fmt,
-                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-    if (!impl_->sws) impl_->fail("The pictures could not be prepared for the encoder.");
+    // The colour conversion runs on several threads: on one, it would hold up every frame of an export.
+    impl_->sws = sws_alloc_context();
+    if (!impl_->sws) impl_->fail("Not enough memory to write the movie.");
+    av_opt_set_int(impl_->sws, "srcw", s.width, 0);
+    av_opt_set_int(impl_->sws, "srch", s.height, 0);
+    av_opt_set_int(impl_->sws, "src_format", AV_PIX_FMT_BGRA, 0);
+    av_opt_set_int(impl_->sws, "dstw", s.width, 0);
+    av_opt_set_int(impl_->sws, "dsth", s.height, 0);
+    av_opt_set_int(impl_->sws, "dst_format", c->pix_fmt, 0);
+    av_opt_set_int(impl_->sws, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND, 0);
+    av_opt_set_int(impl_->sws, "threads", 0, 0);
+    if (sws_init_context(impl_->sws, nullptr, nullptr) < 0)
+        impl_->fail("The pictures could not be prepared for the encoder.");
     // Full-range RGB in, limited-range BT.709 YUV out.
     sws_setColorspaceDetails(impl_->sws, sws_getCoefficients(SWS_CS_ITU709), 1, sws_getCoefficients(SWS_CS_ITU709),
                              0, 0, 1 << 16, 1 << 16);
