@@ -83,14 +83,6 @@ std::optional<Channel> explodedChannel(Element track) {
     return Channel{*index, *count};
 }
 
-Track makeTrack(TrackRole role, std::string name) {
-    Track t;
-    t.id = Uuid::make();
-    t.role = role;
-    t.name = std::move(name);
-    return t;
-}
-
 } // namespace
 } // namespace premiere_xml
 
@@ -207,7 +199,7 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
     std::vector<Track> tracks;
     const auto addTracks = [&](const std::vector<TrackParse>& parses, TrackRole role, const char* prefix) {
         for (std::size_t i = 0; i < parses.size(); ++i) {
-            Track t = makeTrack(role, prefix + std::to_string(i + 1));
+            Track t = Track::make(role, prefix + std::to_string(i + 1));
             (role == TrackRole::video ? t.isHidden : t.isMuted) = !parses[i].enabled;
             t.isLocked = parses[i].locked;
             std::vector<TimelineClip> trackClips;
@@ -220,10 +212,10 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
             tracks.push_back(std::move(t));
         }
     };
-    if (videoTracks.empty()) tracks.push_back(makeTrack(TrackRole::video, "V1"));
+    if (videoTracks.empty()) tracks.push_back(Track::make(TrackRole::video, "V1"));
     addTracks(videoTracks, TrackRole::video, "V");
     addTracks(audioTracks, TrackRole::audio, "A");
-    if (audioTracks.empty()) tracks.push_back(makeTrack(TrackRole::audio, "A1"));
+    if (audioTracks.empty()) tracks.push_back(Track::make(TrackRole::audio, "A1"));
     s.tracks = CowVector<Track>(tracks);
     project.sequence = std::move(s);
 

@@ -27,14 +27,6 @@ namespace osterveil {
 
 namespace {
 
-Track makeTrack(TrackRole role, std::string name) {
-    Track t;
-    t.id = Uuid::make();
-    t.role = role;
-    t.name = std::move(name);
-    return t;
-}
-
 std::size_t countRole(const CowVector<Track>& tracks, TrackRole role) {
     std::size_t n = 0;
     for (const auto& t : tracks)
@@ -43,6 +35,14 @@ std::size_t countRole(const CowVector<Track>& tracks, TrackRole role) {
 }
 
 } // namespace
+
+Track Track::make(TrackRole role, std::string name) {
+    Track t;
+    t.id = Uuid::make();
+    t.role = role;
+    t.name = std::move(name);
+    return t;
+}
 
 std::vector<TimelineClip> Track::sortedClips() const {
     auto out = clips.toVector();
@@ -58,8 +58,8 @@ Sequence Sequence::makeNew() {
     s.width = 1920;
     s.height = 1080;
     s.frameRate = FrameRate{24, 1};
-    for (const char* n : {"V1", "V2", "V3"}) s.tracks.push_back(makeTrack(TrackRole::video, n));
-    for (const char* n : {"A1", "A2", "A3"}) s.tracks.push_back(makeTrack(TrackRole::audio, n));
+    for (const char* n : {"V1", "V2", "V3"}) s.tracks.push_back(Track::make(TrackRole::video, n));
+    for (const char* n : {"A1", "A2", "A3"}) s.tracks.push_back(Track::make(TrackRole::audio, n));
     s.previewScale = 0.5;
     return s;
 }
@@ -125,7 +125,7 @@ std::vector<Track> Sequence::displayTracks() const {
 
 void Sequence::addVideoTrack() {
     const std::size_t n = countRole(tracks, TrackRole::video);
-    Track track = makeTrack(TrackRole::video, "V" + std::to_string(n + 1));
+    Track track = Track::make(TrackRole::video, "V" + std::to_string(n + 1));
     std::size_t index = 0;
     for (std::size_t i = tracks.size(); i > 0; --i) {
         if (tracks[i - 1].role == TrackRole::video) {
@@ -138,7 +138,7 @@ void Sequence::addVideoTrack() {
 
 void Sequence::addAudioTrack() {
     const std::size_t n = countRole(tracks, TrackRole::audio);
-    tracks.push_back(makeTrack(TrackRole::audio, "A" + std::to_string(n + 1)));
+    tracks.push_back(Track::make(TrackRole::audio, "A" + std::to_string(n + 1)));
 }
 
 void Sequence::removeTrack(const Uuid& id) {

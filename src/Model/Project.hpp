@@ -76,6 +76,9 @@ struct Track {
         return hashing::fields(id, role, name, clips, isMuted, isHidden, isLocked, isSolo, isTargeted);
     }
 
+    // A new empty track with a fresh id and the default switches (targeted, nothing else set).
+    static Track make(TrackRole role, std::string name);
+
     // The clips by ascending start; clips with equal starts keep their list order.
     std::vector<TimelineClip> sortedClips() const;
 };
