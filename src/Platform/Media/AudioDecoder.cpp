@@ -1,5 +1,7 @@
 #include "Platform/Media/AudioDecoder.hpp"
 
+#include "Platform/Media/PacketFeed.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -144,23 +146,8 @@ struct AudioDecoder::Impl {
                 return false;
             }
             if (r != AVERROR(EAGAIN)) throw AudioDecodeError("The sound could not be decoded.");
-            for (;;) {
-                const int rd = av_read_frame(format, packet);
-                if (rd < 0) {
-                    avcodec_send_packet(codec, nullptr);
-                    break;
-                }
-                if (packet->stream_index != stream->index) {
-                    av_packet_unref(packet);
-                    continue;
-                }
-                const int s = avcodec_send_packet(codec, packet);
-                av_packet_unref(packet);
-                // A damaged packet is skipped; the decoder carries on with the next.
-                if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
-                    throw AudioDecodeError("The sound could not be decoded.");
-                break;
-            }
+            if (!detail::feedNextPacket(format, codec, packet, stream->index))
+                throw AudioDecodeError("The sound could not be decoded.");
         }
     }
 

@@ -1,5 +1,7 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include "Platform/Media/PacketFeed.hpp"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -137,24 +139,8 @@ struct VideoDecoder::Impl {
                 return nullptr;
             }
             if (r != AVERROR(EAGAIN)) throw DecodeError("The picture could not be decoded.");
-            // Feed the decoder the stream's next packet (or the end of the stream).
-            for (;;) {
-                const int rd = av_read_frame(format, packet);
-                if (rd < 0) {
-                    avcodec_send_packet(codec, nullptr);
-                    break;
-                }
-                if (packet->stream_index != stream->index) {
-                    av_packet_unref(packet);
-                    continue;
-                }
-                const int s = avcodec_send_packet(codec, packet);
-                av_packet_unref(packet);
-                // A damaged packet is skipped: the decoder conceals it from the frames around it.
-                if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
-                    throw DecodeError("The picture could not be decoded.");
-                break;
-            }
+            if (!detail::feedNextPacket(format, codec, packet, stream->index))
+                throw DecodeError("The picture could not be decoded.");
         }
     }
 
