@@ -26,7 +26,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	$(BUILD_DIR)/src/App/osterveil
+	$(BUILD_DIR)/src/UI/osterveil
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done

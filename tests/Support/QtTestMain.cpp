@@ -1,0 +1,20 @@
+// GoogleTest entry for tests that need a Qt application object and its event loop. Widget tests get
+// a QApplication, controller tests a QGuiApplication; both run offscreen unless told otherwise.
+#include <gtest/gtest.h>
+
+#include <QtGlobal>
+
+#ifdef OSTERVEIL_TEST_WIDGETS
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#endif
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
