@@ -35,7 +35,8 @@ class FakePlayer : public PlayerControl {
     float rate() const override { return rate_; }
     Status status() const override { return status_; }
     media::Time currentTime() const override { return time_; }
-    void seek(media::Time time, media::Time toleranceBefore, media::Time toleranceAfter) override {
+    void seek(media::Time time, media::Time toleranceBefore = media::Time::zero(),
+              media::Time toleranceAfter = media::Time::zero()) override {
         seeks.push_back({time, toleranceBefore, toleranceAfter});
         time_ = time;
         emit timeChanged(time_);
