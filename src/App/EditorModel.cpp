@@ -9,6 +9,8 @@ EditorModel::EditorModel(std::unique_ptr<PlayerControl> player, std::unique_ptr<
                          QObject* parent)
     : QObject(parent), player_(std::move(player)), sourcePlayer_(std::move(sourcePlayer)) {
     if (!player_ || !sourcePlayer_) throw std::invalid_argument("EditorModel needs both players");
+    setPreviewServices(defaultPreviewServices());
+    connect(&rebuilds_, &RebuildScheduler::due, this, &EditorModel::performRebuild);
 }
 
 EditorModel::~EditorModel() = default;
@@ -24,6 +26,7 @@ void EditorModel::attach(ProjectDocument* document) {
 void EditorModel::projectDidChange() {
     // A gesture's live steps arrive many times a second; waiting longer then costs one build per pause.
     scheduleRebuild(transientBefore_ ? gestureRebuildDelay : editRebuildDelay);
+    loadAuxiliary();
     markChanged(Change::state);
 }
 

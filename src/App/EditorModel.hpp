@@ -108,6 +108,25 @@ class EditorModel : public QObject {
 
     // Supersedes any pending rebuild with one of the project as it is now, after `delay`.
     void scheduleRebuild(std::chrono::milliseconds delay);
+    // Builds the request's project on a worker at its preview scale; the result is applied on the GUI
+    // thread only if no newer rebuild was scheduled meanwhile.
+    void performRebuild(const RebuildRequest& request);
+    // Installs a build in the program player at the same playhead, volume and rate.
+    void apply(std::shared_ptr<const CompositionBuild> build);
+    // "Sequence 01   1920×1080   30 fps   Preview Half", with the offline count when there is one.
+    QString statusLine(const Project& project) const;
+    // Starts, once per item, the thumbnail and waveform of every media item that has neither yet.
+    void loadAuxiliary();
+
+    // What the preview and the pictures of media are made with. Each runs on a worker thread and
+    // must be safe there; tests put stand-ins here.
+    struct PreviewServices {
+        std::function<CompositionBuild(const Project&, const std::optional<std::filesystem::path>&, media::Size)> build;
+        std::function<std::optional<QImage>(const MediaItem&, const std::optional<std::filesystem::path>&)> thumbnail;
+        std::function<std::vector<float>(const MediaItem&, const std::optional<std::filesystem::path>&)> peaks;
+    };
+    static PreviewServices defaultPreviewServices();
+    void setPreviewServices(PreviewServices services);
 
     // ----- Published state ---------------------------------------------------------------------------
 
@@ -262,6 +281,8 @@ class EditorModel : public QObject {
     // The project as it was when the open gesture began; present exactly while one is open.
     std::optional<Project> transientBefore_;
     RebuildScheduler rebuilds_;
+    // Shared with the workers, which may outlive the model.
+    std::shared_ptr<const PreviewServices> previewServices_;
     QMetaObject::Connection timeObserver_;
     QMetaObject::Connection sourceTimeObserver_;
     QMetaObject::Connection statusObserver_;
