@@ -154,6 +154,81 @@ TEST(Compositor, MotionThresholdsAndScaledPositions) {
     EXPECT_EQ(render(half, {still}, 0).at(5, 35)[0], 0);
 }
 
+namespace {
+
+// Bounding box of the pixels where a channel passes half, in y-down picture coordinates.
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+};
+
+Box where(const Frame& f, int channel) {
+    Box b;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x)
+            if (f.at(x, y)[channel] > 128) {
+                b.left = std::min(b.left, x);
+                b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y);
+                b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+void savePNG(const Frame& f, const std::string& name) {
+    const fs::path out = fs::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
+    fs::create_directories(out.parent_path());
+    QImage(f.bgra.data(), f.width, f.height, 4 * f.width, QImage::Format_ARGB32).save(QString::fromStdString(out.string()));
+}
+
+} // namespace
+
+// A vertical sequence rendered wide: the whole frame is placed once, centred between black bands,
+// so a scaled and moved picture-in-picture keeps its size and place on its background.
+TEST(Compositor, AnotherAspectKeepsTheLayout) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["red"] = solid(108, 192, 255, 0, 0);
+    (*images)["blue"] = solid(160, 90, 0, 0, 255);
+    KestwaterCompositor c(images, media::Size{108, 192});
+    RenderLayer background = stillLayer("red", 1), inset = stillLayer("blue", 2);
+    inset.motion = ClipMotion{0.3, 0, 20, -40};
+
+    const Frame tall = render(c, {background, inset}, 0, 108, 192);
+    const Frame wide = render(c, {background, inset}, 0, 192, 108);
+    savePNG(wide, "aspect-vertical-sequence-rendered-wide.png");
+    const Box bgTall = where(tall, 0), bgWide = where(wide, 0);
+    const Box pipTall = where(tall, 2), pipWide = where(wide, 2);
+    // The sequence frame shrinks by 108 / 192 into the middle of the wide frame: bands at the sides.
+    const double k = 108.0 / 192, ox = (192 - 108 * k) / 2;
+    EXPECT_EQ(wide.at(10, 54), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(wide.at(181, 54), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_NEAR(bgWide.left, ox, 1);
+    EXPECT_NEAR(bgWide.right + 1, ox + 108 * k, 1);
+    // The inset sits where the tall render puts it, scaled alike, within a pixel.
+    EXPECT_NEAR(pipWide.left, ox + pipTall.left * k, 1);
+    EXPECT_NEAR(pipWide.right + 1, ox + (pipTall.right + 1) * k, 1);
+    EXPECT_NEAR(pipWide.top, pipTall.top * k, 1);
+    EXPECT_NEAR(pipWide.bottom + 1, (pipTall.bottom + 1) * k, 1);
+    EXPECT_NEAR(pipTall.right + 1 - pipTall.left, 108 * 0.3, 1);
+    EXPECT_EQ(bgTall.left, 0);
+}
+
+// A picture moved half out of the frame keeps the vignette of its whole rectangle.
+TEST(Compositor, VignetteFollowsTheWholeMovedPicture) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["white"] = solid(64, 36, 255, 255, 255);
+    KestwaterCompositor c(images);
+    RenderLayer still = stillLayer("white", 1);
+    still.grade.lumetri.vignette = 1;
+    still.grade.lumetri.vignetteRadius = 0.6;
+    still.grade.lumetri.vignetteFeather = 0.5;
+    const Frame centred = render(c, {still}, 0);
+    still.motion = ClipMotion{1, 0, 32, 0};
+    const Frame moved = render(c, {still}, 0);
+    for (int y = 0; y < 36; y += 5)
+        for (int x = 0; x < 32; ++x)
+            ASSERT_NEAR(moved.at(x + 32, y)[1], centred.at(x, y)[1], 2) << x << ", " << y;
+}
+
 TEST(Compositor, CancellationDuringARender) {
     auto images = std::make_shared<ImageSet>();
     (*images)["big"] = solid(64, 36, 200, 100, 50);
