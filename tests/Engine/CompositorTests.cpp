@@ -314,3 +314,119 @@ TEST(CompositionReader, ComposesEveryFrameInOrder) {
         .save(QString::fromStdString(out.string()));
     EXPECT_TRUE(fs::exists(out));
 }
+
+namespace {
+
+// Two seconds of the fixture ramp in ProRes (near lossless), 160×90 at 24 fps: the green of the block
+// (8…16, 8…16) climbs about 4.7 levels a frame without clipping, so each source frame is recognisable.
+fs::path rampMovie() {
+    static const fs::path path = [] {
+        const fs::path p = MediaFixtures::shared().scratch("ramp-2s.mov");
+        testsupport::writeMovie(p, {"mov", testsupport::VideoCodec::proresHQ, 160, 90, 24, 48});
+        return p;
+    }();
+    return path;
+}
+
+struct RampDoc {
+    Project project;
+    Uuid media;
+    RampDoc() {
+        project.sequence = Sequence::makeNew();
+        project.sequence.width = 160;
+        project.sequence.height = 90;
+        MediaItem m;
+        m.id = media = Uuid::make();
+        m.kind = MediaKind::video;
+        m.path = rampMovie().string();
+        m.duration = 2;
+        project.media.push_back(m);
+    }
+    TimelineClip& clip(double start, double duration, double in, double speed = 1) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = media;
+        c.start = start;
+        c.duration = duration;
+        c.inPoint = in;
+        c.timeRemap.speed = speed;
+        return project.sequence.tracks.mut(0).clips.emplace_back(c);
+    }
+    // The block's green in every composed frame.
+    std::vector<double> blocks() const {
+        static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+        const auto build = CB::build(project, std::nullopt, {160, 90}, project.sequence.frameRate, plates);
+        media::CompositionVideoReader reader(build.composition, *build.videoComposition);
+        std::vector<double> out;
+        while (auto frame = reader.next()) {
+            double sum = 0;
+            for (int y = 8; y < 16; ++y)
+                for (int x = 8; x < 16; ++x) sum += frame->picture.row(y)[4 * x + 1];
+            out.push_back(sum / 64);
+        }
+        return out;
+    }
+};
+
+// The block of each source frame, as the compositor draws it alone.
+const std::vector<double>& sourceBlocks() {
+    static const std::vector<double> blocks = [] {
+        RampDoc doc;
+        doc.clip(0, 2, 0);
+        return doc.blocks();
+    }();
+    return blocks;
+}
+
+// Weight of the incoming side of a dissolve over [lo, hi] at frame k.
+double incoming(int k, double lo, double hi) { return std::clamp((k / 24.0 - lo) / (hi - lo), 0.0, 1.0); }
+
+} // namespace
+
+// A speed-changed clip beside a dissolve plays on into its handle at its own speed, so the dissolve
+// is the weighted mix of both clips all through, never a dip towards black.
+TEST(CompositionReader, DissolvesBesideSpeedChangesMixBothClips) {
+    const auto& src = sourceBlocks();
+    ASSERT_EQ(src.size(), 48u);
+
+    // Outgoing at 2× from 0 (frame 2k at frame k, also in its handle), cut at 0.25 to a clip from
+    // 1.25 s (frame 24 + k); the dissolve runs 0.125 … 0.375.
+    RampDoc out;
+    out.clip(0, 0.25, 0, 2).outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    out.clip(0.25, 0.5, 1.25);
+    const auto outFrames = out.blocks();
+    ASSERT_EQ(outFrames.size(), 18u);
+    for (int k = 3; k <= 9; ++k) {
+        const double b = incoming(k, 0.125, 0.375);
+        EXPECT_NEAR(outFrames[k], (1 - b) * src[2 * k] + b * src[24 + k], 2) << "frame " << k;
+    }
+
+    // Incoming at 2× from 1 s (frame 2k at frame k, also in its handle) after a clip from 0; the
+    // dissolve runs 0.375 … 0.625.
+    RampDoc in;
+    in.clip(0, 0.5, 0).outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    in.clip(0.5, 0.25, 1, 2);
+    const auto inFrames = in.blocks();
+    ASSERT_EQ(inFrames.size(), 18u);
+    for (int k = 9; k <= 15; ++k) {
+        const double b = incoming(k, 0.375, 0.625);
+        EXPECT_NEAR(inFrames[k], (1 - b) * src[k] + b * src[2 * k], 2) << "frame " << k;
+    }
+}
+
+// A frame-blended clip is merged with its blend copy (one frame later) before it dissolves, so
+// both clips keep their linear weights.
+TEST(CompositionReader, FrameBlendedClipDissolvesByItsWeight) {
+    const auto& src = sourceBlocks();
+    RampDoc doc;
+    doc.clip(0, 0.5, 0).outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    doc.clip(0.5, 0.25, 1, 2).timeRemap.frameBlending = true;
+    const auto frames = doc.blocks();
+    ASSERT_EQ(frames.size(), 18u);
+    for (int k : {10, 12, 14}) {
+        const double b = incoming(k, 0.375, 0.625);
+        const double blended = (src[2 * k] + src[2 * k + 1]) / 2;
+        EXPECT_NEAR(frames[k], (1 - b) * src[k] + b * blended, 2) << "frame " << k;
+    }
+    EXPECT_NEAR(frames[16], (src[32] + src[33]) / 2, 2);
+}
