@@ -25,7 +25,8 @@ imaging::GradeParameters kernelParameters(const EvaluatedGrade& g) {
 
 } // namespace
 
-Image ColorPipeline::apply(const Image& image, const EvaluatedGrade& grade, const std::optional<imaging::Rect>& picture) {
+Image ColorPipeline::apply(const Image& image, const EvaluatedGrade& grade,
+                           const std::optional<imaging::Rect>& picture) {
     const LumetriPanel& panel = grade.lumetri;
     if (panel.bypass) return image;
     if (grade.baseIsNeutral() && panel.toneIsNeutral() && std::abs(panel.vibrance) < kNone && panel.lutPath.empty() &&
@@ -166,7 +167,8 @@ Image ColorPipeline::applyVignette(const Image& image, const LumetriPanel& panel
     // Centred on the picture, the radius a fraction of its half-diagonal (1 reaches the corners), so
     // a vignette looks the same at every picture size. A picture moved partly out of the frame keeps
     // its vignette where it was: the centre is that of the whole picture, not of its visible part.
-    const imaging::Rect e = picture && !picture->isEmpty() && !picture->isInfinite() ? *picture : image.extent();
+    const imaging::Rect e =
+        picture && !picture->isEmpty() && !picture->isInfinite() ? *picture : image.extent();
     if (e.isEmpty() || e.isInfinite()) return image;
     const imaging::Point centre{e.x() + e.width() / 2, e.y() + e.height() / 2};
     const double halfDiagonal = 0.5 * std::hypot(e.width(), e.height());

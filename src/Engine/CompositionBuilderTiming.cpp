@@ -73,7 +73,8 @@ void laySlice(const RemapSlice& slice, const std::shared_ptr<const media::AssetT
         if (range.duration <= Time::zero()) return;
         into.insertTimeRange(range, source, at);
         const Time target = mediaTime(slice.timelineDuration);
-        if (range.duration != target && target > Time::zero()) into.scaleTimeRange(TimeRange(at, range.duration), target);
+        if (range.duration != target && target > Time::zero())
+            into.scaleTimeRange(TimeRange(at, range.duration), target);
         return;
     }
 
@@ -137,7 +138,8 @@ void layExtension(const RemapSlice& slice, const std::shared_ptr<const media::As
 
 void insertRemapped(const TimelineClip& clip, const std::shared_ptr<const media::AssetTrack>& source,
                     media::CompositionTrack& into, double frame, double sourceShift) {
-    for (const RemapSlice& slice : TimeRemapMath::slices(clip, frame)) laySlice(slice, source, into, frame, sourceShift);
+    for (const RemapSlice& slice : TimeRemapMath::slices(clip, frame))
+        laySlice(slice, source, into, frame, sourceShift);
 }
 
 void insertRemapped(const TimelineClip& clip, double windowStart, double windowEnd,
@@ -152,10 +154,11 @@ void insertRemapped(const TimelineClip& clip, double windowStart, double windowE
     if (head > kInstant && first.timelineDuration > 0) {
         const double need = first.sourceDuration / first.timelineDuration * head;
         const double edge = first.reverse ? first.sourceStart + first.sourceDuration : first.sourceStart;
-        layExtension(RemapSlice{windowStart, head, first.reverse ? edge : edge - need, need, first.reverse}, source,
-                     into, frame, sourceShift);
+        layExtension(RemapSlice{windowStart, head, first.reverse ? edge : edge - need, need, first.reverse},
+                     source, into, frame, sourceShift);
     }
-    for (const RemapSlice& slice : slices) laySlice(slice, source, into, frame, sourceShift);
+    for (const RemapSlice& slice : slices)
+        laySlice(slice, source, into, frame, sourceShift);
     // After it: what its last piece would have gone on to play.
     const RemapSlice& last = slices.back();
     const double lastEnd = last.timelineStart + last.timelineDuration;
@@ -163,8 +166,8 @@ void insertRemapped(const TimelineClip& clip, double windowStart, double windowE
     if (tail > kInstant && last.timelineDuration > 0) {
         const double need = last.sourceDuration / last.timelineDuration * tail;
         const double edge = last.reverse ? last.sourceStart : last.sourceStart + last.sourceDuration;
-        layExtension(RemapSlice{lastEnd, tail, last.reverse ? edge - need : edge, need, last.reverse}, source, into,
-                     frame, sourceShift);
+        layExtension(RemapSlice{lastEnd, tail, last.reverse ? edge - need : edge, need, last.reverse}, source,
+                     into, frame, sourceShift);
     }
 }
 

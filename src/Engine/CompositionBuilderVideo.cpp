@@ -188,7 +188,8 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
             if (clip.timeRemap.frameBlending && !clip.timeRemap.isIdentity()) {
                 if (media::CompositionTrack* blendTrack = laneTrack(lanes, segment.lane + 100, composition)) {
                     try {
-                        insertRemapped(clip, layer.segmentStart, layer.segmentEnd, source, *blendTrack, frame, frame);
+                        insertRemapped(clip, layer.segmentStart, layer.segmentEnd, source, *blendTrack, frame,
+                                       frame);
                         blend = layer;
                         blend->sourceTrackID = blendTrack->trackID();
                     } catch (const media::Error& e) {

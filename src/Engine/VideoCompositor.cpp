@@ -83,11 +83,13 @@ imaging::Affine KestwaterCompositor::motionTransform(const ClipMotion& motion, m
     return imaging::Affine::translation(-size.width * 0.5, -size.height * 0.5)
         .then(imaging::Affine::scale(motion.scale, motion.scale))
         .then(imaging::Affine::rotation(angle))
-        .then(imaging::Affine::translation(size.width * 0.5 + motion.positionX, size.height * 0.5 + motion.positionY));
+        .then(imaging::Affine::translation(size.width * 0.5 + motion.positionX,
+                                           size.height * 0.5 + motion.positionY));
 }
 
 Image KestwaterCompositor::applyMotion(const Image& image, const ClipMotion& motion, media::Size size) {
-    return image.transformed(motionTransform(motion, size)).cropped(imaging::Rect::make(0, 0, size.width, size.height));
+    return image.transformed(motionTransform(motion, size))
+        .cropped(imaging::Rect::make(0, 0, size.width, size.height));
 }
 
 double KestwaterCompositor::windowWeight(const RenderLayer& l, double t) {
@@ -178,7 +180,8 @@ Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
     const media::Size frame = sequenceSize_.width > 1 && sequenceSize_.height > 1 ? sequenceSize_ : size;
     double kx = size.width / frame.width, ky = size.height / frame.height;
     const double k = std::min(kx, ky);
-    if (std::abs(frame.width * k - size.width) >= 1 || std::abs(frame.height * k - size.height) >= 1) kx = ky = k;
+    if (std::abs(frame.width * k - size.width) >= 1 || std::abs(frame.height * k - size.height) >= 1)
+        kx = ky = k;
     const double ox = (size.width - frame.width * kx) * 0.5, oy = (size.height - frame.height * ky) * 0.5;
     const imaging::Affine place = imaging::Affine::scale(kx, ky).then(imaging::Affine::translation(ox, oy));
     const imaging::Rect placed = imaging::Rect::make(ox, oy, frame.width * kx, frame.height * ky);
@@ -191,8 +194,8 @@ Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
         // The whole picture, also where it leaves the frame.
         imaging::Rect whole = image.extent();
         const ClipMotion& m = layer.motion;
-        if (std::abs(m.scale - 1) >= 0.0001 || std::abs(m.rotation) >= 0.0001 || std::abs(m.positionX * kx) >= 0.5 ||
-            std::abs(m.positionY * ky) >= 0.5) {
+        if (std::abs(m.scale - 1) >= 0.0001 || std::abs(m.rotation) >= 0.0001 ||
+            std::abs(m.positionX * kx) >= 0.5 || std::abs(m.positionY * ky) >= 0.5) {
             image = applyMotion(image, m, frame);
             whole = carried(whole, motionTransform(m, frame), m.scale, m.scale);
         }
@@ -216,8 +219,10 @@ Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
             // the clip once, like any other.
             if (group[i]->blendsWithNext && i + 1 < group.size()) {
                 auto own = draw(*group[++i]);
-                if (item && own) item = std::pair{item->first.dissolved(own->first, 0.5), own->second};
-                else if (own) item = std::move(own);
+                if (item && own)
+                    item = std::pair{item->first.dissolved(own->first, 0.5), own->second};
+                else if (own)
+                    item = std::move(own);
             }
             if (item) items.push_back(std::move(*item));
         }

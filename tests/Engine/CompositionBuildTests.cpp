@@ -307,7 +307,7 @@ TEST(CompositionBuild, SpeedChangedClipsFillTheirDissolveWindows) {
         const auto p = b.composition->track(track)->sourcePosition(sec(t));
         return p ? p->time.toSeconds() : -1.0;
     };
-    EXPECT_NEAR(shown(fast, 0.41), 0, 1e-4);    // the first frame held over 0.40 … 0.45
+    EXPECT_NEAR(shown(fast, 0.41), 0, 1e-4);     // the first frame held over 0.40 … 0.45
     EXPECT_NEAR(shown(fast, 0.475), 0.05, 1e-4); // then the source at 2×
     EXPECT_NEAR(shown(fast, 0.5), 0.1, 1e-4);    // the clip itself
     // The reversed tail, laid frame by frame backwards: 0.35 … 0.4, then 0.3 … 0.35.

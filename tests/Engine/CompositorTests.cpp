@@ -106,6 +106,13 @@ TEST(Compositor, LayersOfOneTrackDissolveByWeight) {
     const auto faint = weighted(0.2, 0.3);
     EXPECT_NEAR(faint[0], 0.5 * 0.4 * 255, 2);
     EXPECT_NEAR(faint[2], 0.5 * 0.6 * 255, 2);
+    // A frame-blending copy merges half and half with its clip, which keeps the clip's opacity.
+    RenderLayer copy = stillLayer("red", 1, track), own = stillLayer("blue", 1, track);
+    copy.blendsWithNext = true;
+    copy.opacity.value = own.opacity.value = 0.6;
+    const auto blended = render(c, {copy, own}, 0).at(5, 5);
+    EXPECT_NEAR(blended[0], 0.6 * 0.5 * 255, 2);
+    EXPECT_NEAR(blended[2], 0.6 * 0.5 * 255, 2);
     // Opacity keyframed beyond 0…1 is clamped.
     RenderLayer over = stillLayer("red", 1);
     over.opacity.keyframes = {{0, 3}, {1, 3}};
@@ -177,7 +184,8 @@ Box where(const Frame& f, int channel) {
 void savePNG(const Frame& f, const std::string& name) {
     const fs::path out = fs::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
     fs::create_directories(out.parent_path());
-    QImage(f.bgra.data(), f.width, f.height, 4 * f.width, QImage::Format_ARGB32).save(QString::fromStdString(out.string()));
+    QImage(f.bgra.data(), f.width, f.height, 4 * f.width, QImage::Format_ARGB32)
+        .save(QString::fromStdString(out.string()));
 }
 
 } // namespace
@@ -361,7 +369,8 @@ struct RampDoc {
         while (auto frame = reader.next()) {
             double sum = 0;
             for (int y = 8; y < 16; ++y)
-                for (int x = 8; x < 16; ++x) sum += frame->picture.row(y)[4 * x + 1];
+                for (int x = 8; x < 16; ++x)
+                    sum += frame->picture.row(y)[4 * x + 1];
             out.push_back(sum / 64);
         }
         return out;
@@ -379,7 +388,9 @@ const std::vector<double>& sourceBlocks() {
 }
 
 // Weight of the incoming side of a dissolve over [lo, hi] at frame k.
-double incoming(int k, double lo, double hi) { return std::clamp((k / 24.0 - lo) / (hi - lo), 0.0, 1.0); }
+double incoming(int k, double lo, double hi) {
+    return std::clamp((k / 24.0 - lo) / (hi - lo), 0.0, 1.0);
+}
 
 } // namespace
 

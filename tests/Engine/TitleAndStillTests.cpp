@@ -39,10 +39,13 @@ std::vector<std::pair<int, int>> inkedRows(const imaging::Bitmap& b) {
     std::vector<std::pair<int, int>> runs;
     for (int y = 0; y < b.height(); ++y) {
         bool ink = false;
-        for (int x = 0; x < b.width() && !ink; ++x) ink = b.pixels()[y * b.bytesPerRow() + 4 * x + 3] > 0;
+        for (int x = 0; x < b.width() && !ink; ++x)
+            ink = b.pixels()[y * b.bytesPerRow() + 4 * x + 3] > 0;
         if (!ink) continue;
-        if (!runs.empty() && runs.back().second == y - 1) runs.back().second = y;
-        else runs.emplace_back(y, y);
+        if (!runs.empty() && runs.back().second == y - 1)
+            runs.back().second = y;
+        else
+            runs.emplace_back(y, y);
     }
     return runs;
 }
@@ -54,8 +57,9 @@ void save(const imaging::Bitmap& b, const std::string& name) {
     QImage picture(b.width(), b.height(), QImage::Format_RGB32);
     picture.fill(QColor(40, 40, 40));
     QPainter painter(&picture);
-    painter.drawImage(0, 0, QImage(b.pixels(), b.width(), b.height(), static_cast<qsizetype>(b.bytesPerRow()),
-                                   QImage::Format_RGBA8888_Premultiplied));
+    painter.drawImage(0, 0,
+                      QImage(b.pixels(), b.width(), b.height(), static_cast<qsizetype>(b.bytesPerRow()),
+                             QImage::Format_RGBA8888_Premultiplied));
     painter.end();
     picture.save(QString::fromStdString(out.string()));
 }
