@@ -12,7 +12,9 @@ namespace osterveil {
 
 namespace {
 
-UuidSet asSet(const std::vector<Uuid>& ids) { return UuidSet(ids.begin(), ids.end()); }
+UuidSet asSet(const std::vector<Uuid>& ids) {
+    return UuidSet(ids.begin(), ids.end());
+}
 
 // The source lengths an operation sees, fixed as the project stood when the edit began.
 TimelineEditing::SourceDurationFn sourceLengths(const Project& frozen) {
@@ -63,7 +65,8 @@ void EditorModel::liftDelete() {
 void EditorModel::rippleDelete() {
     if (selectedClipIDs_.empty()) return;
     const UuidSet ids = asSet(selectedClipIDs_);
-    edit(QStringLiteral("Ripple Delete"), [&](Project& p) { TimelineEditing::rippleDelete(p.sequence, ids); });
+    edit(QStringLiteral("Ripple Delete"),
+         [&](Project& p) { TimelineEditing::rippleDelete(p.sequence, ids); });
     setSelectedClipIDs({});
 }
 
@@ -94,7 +97,8 @@ void EditorModel::splitAtPlayhead() {
 
 void EditorModel::split(const Uuid& clipID, double time) {
     if (!project().sequence.clip(clipID)) return;
-    edit(QStringLiteral("Split"), [&](Project& p) { TimelineEditing::split(p.sequence, time, UuidSet{clipID}); });
+    edit(QStringLiteral("Split"),
+         [&](Project& p) { TimelineEditing::split(p.sequence, time, UuidSet{clipID}); });
 }
 
 void EditorModel::linkSelected() {
@@ -162,8 +166,9 @@ void EditorModel::toggleMarker() {
     const double f = TimelineEditing::frameDuration(rate);
     edit(QStringLiteral("Marker"), [&](Project& p) {
         auto& markers = p.sequence.markers;
-        const auto near = std::find_if(markers.begin(), markers.end(),
-                                       [&](const SequenceMarker& m) { return std::abs(m.time - t) < 0.5 * f; });
+        const auto near = std::find_if(markers.begin(), markers.end(), [&](const SequenceMarker& m) {
+            return std::abs(m.time - t) < 0.5 * f;
+        });
         if (near != markers.end()) {
             markers.erase(static_cast<std::size_t>(near - markers.begin()));
             return;
@@ -188,8 +193,9 @@ void EditorModel::goToMarker(bool forward) {
                                        [&](const SequenceMarker& m) { return m.time > currentTime_ + h; });
         if (next != sorted.end()) target = next->time;
     } else {
-        const auto previous = std::find_if(sorted.rbegin(), sorted.rend(),
-                                           [&](const SequenceMarker& m) { return m.time < currentTime_ - h; });
+        const auto previous = std::find_if(sorted.rbegin(), sorted.rend(), [&](const SequenceMarker& m) {
+            return m.time < currentTime_ - h;
+        });
         if (previous != sorted.rend()) target = previous->time;
     }
     if (!target) return;
@@ -205,7 +211,8 @@ void EditorModel::goToMarker(bool forward) {
     player_->seek(CompositionBuilder::mediaTime(t), media::Time::zero(), media::Time::zero());
 }
 
-// ----- Trims, slip, slide, roll ------------------------------------------------------------------------------
+// ----- Trims, slip, slide, roll
+// ------------------------------------------------------------------------------
 
 void EditorModel::rippleTrimToPlayhead(bool next) {
     UuidSet trackIDs;

@@ -5,8 +5,8 @@
 
 namespace osterveil {
 
-void EditorModel::previewMove(const Uuid& draggedID, double delta, const std::optional<Uuid>& destinationTrackID,
-                              bool unlink) {
+void EditorModel::previewMove(const Uuid& draggedID, double delta,
+                              const std::optional<Uuid>& destinationTrackID, bool unlink) {
     const Project base = transientBefore_ ? *transientBefore_ : project();
     // A clip an undo took away since the press opens no gesture: one left open would later record a
     // step back to this stale snapshot.
@@ -34,7 +34,8 @@ void EditorModel::previewTrim(const Uuid& clipID, TrimEdge edge, double delta, b
 
     Project next = base;
     TimelineEditing::trim(
-        next.sequence, clipID, edge, delta, [&base](const Uuid& id) { return sourceDuration(id, base); }, unlink);
+        next.sequence, clipID, edge, delta, [&base](const Uuid& id) { return sourceDuration(id, base); },
+        unlink);
     writeProject(std::move(next));
 }
 

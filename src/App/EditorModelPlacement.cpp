@@ -25,14 +25,16 @@ void EditorModel::commitPlacement(const Uuid& mediaID, double time, const std::o
         return;
     }
     setSelectedClipIDs(std::vector<Uuid>(result.placedIDs.begin(), result.placedIDs.end()));
-    if (result.audioSkipped) setStatus(QStringLiteral("Placed the picture. No unlocked audio track was available."));
+    if (result.audioSkipped)
+        setStatus(QStringLiteral("Placed the picture. No unlocked audio track was available."));
 }
 
 SourceSpan EditorModel::sourceSpan(const MediaItem& item) const {
     const FrameRate rate = project().sequence.frameRate;
     const double frame = TimelineEditing::frameDuration(rate);
-    const double length = item.kind == MediaKind::image || !(item.duration > 0) ? TimelineEditing::snap(5.0, rate)
-                                                                                 : item.duration;
+    const double length = item.kind == MediaKind::image || !(item.duration > 0)
+                              ? TimelineEditing::snap(5.0, rate)
+                              : item.duration;
     double a = 0, b = length;
     if (sourceMediaID_ == item.id) {
         a = sourceIn_.value_or(0);

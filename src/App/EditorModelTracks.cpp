@@ -48,7 +48,8 @@ void EditorModel::toggleTarget(const Uuid& trackID) {
     edit(QStringLiteral("Track Target"), flip(trackID, &Track::isTargeted));
 }
 
-void EditorModel::updateClip(const Uuid& id, const QString& name, const std::function<void(TimelineClip&)>& body) {
+void EditorModel::updateClip(const Uuid& id, const QString& name,
+                             const std::function<void(TimelineClip&)>& body) {
     // A clip an undo took away since the panel showed it: no edit, so no open gesture is committed either.
     if (!project().sequence.clip(id)) return;
     edit(name, [&](Project& p) { p.sequence.updateClip(id, body); });

@@ -9,7 +9,9 @@
 #include "FakePlayer.hpp"
 
 // Undo names read as text in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace osterveil::testsupport {
 

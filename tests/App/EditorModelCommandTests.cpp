@@ -288,7 +288,8 @@ TEST_F(EditorModelCommands, SourceLengthsComeFromTheNestTheMediaOrTheClip) {
     const Uuid movie = addMedia(MediaKind::video, 12);
     const Uuid unknown = addMedia(MediaKind::video, 0);
     const Uuid still = addMedia(MediaKind::image, 0);
-    const Uuid onMovie = put(V1, 0, 2, movie), onUnknown = put(V1, 2, 2, unknown), onStill = put(V1, 4, 2, still);
+    const Uuid onMovie = put(V1, 0, 2, movie), onUnknown = put(V1, 2, 2, unknown),
+               onStill = put(V1, 4, 2, still);
     const Uuid orphan = put(V1, 6, 2, Uuid::make());
     const Uuid title = put(V2, 0, 2);
     track(V2).clips.mut(0).title = TitleStyle{};

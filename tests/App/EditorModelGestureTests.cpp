@@ -101,7 +101,8 @@ TEST_F(EditorModelGestures, TrackSwitchesAndRemovalAreStepsOnlyWhenTheyChangeSom
     put(V1, 0, 1);
     track(V2).isLocked = true;
     open();
-    const Uuid v1 = start.sequence.tracks[V1].id, v2 = start.sequence.tracks[V2].id, v3 = start.sequence.tracks[V3].id;
+    const Uuid v1 = start.sequence.tracks[V1].id, v2 = start.sequence.tracks[V2].id,
+               v3 = start.sequence.tracks[V3].id;
 
     model.toggleTarget(v2);
     model.toggleTarget(v2);
@@ -127,8 +128,9 @@ TEST_F(EditorModelGestures, TrackSwitchesAndRemovalAreStepsOnlyWhenTheyChangeSom
     EXPECT_EQ(project().sequence.tracks[0].id, v1);
     EXPECT_EQ(project().sequence.tracks[1].id, v2);
     EXPECT_EQ(project().sequence.tracks[2].id, a1);
-    const std::vector<QString> names{"Track Target", "Track Target", "Mute Track",   "Track Visibility", "Solo Track",
-                                     "Lock Track",   "Delete Track", "Delete Track", "Delete Track"};
+    const std::vector<QString> names{"Track Target",     "Track Target", "Mute Track",
+                                     "Track Visibility", "Solo Track",   "Lock Track",
+                                     "Delete Track",     "Delete Track", "Delete Track"};
     EXPECT_EQ(steps(), names);
 
     // A committed clip change is one step under the panel's name; one that changes nothing is none.

@@ -106,7 +106,8 @@ TEST_F(EditorModelPlacement, PlayheadPlacementsPreferTheTargetedUnlockedTrackAnd
     expected.sequence.tracks.mut(A2).clips.push_back(placed(a2[0].id, item, 2, 0, 10, v3[0].linkGroup));
     EXPECT_TRUE(v3[0].linkGroup);
     EXPECT_EQ(project(), expected);
-    EXPECT_EQ(UuidSet(model.selectedClipIDs().begin(), model.selectedClipIDs().end()), (UuidSet{v3[0].id, a2[0].id}));
+    EXPECT_EQ(UuidSet(model.selectedClipIDs().begin(), model.selectedClipIDs().end()),
+              (UuidSet{v3[0].id, a2[0].id}));
     EXPECT_EQ(model.status(), "Ready.");
     EXPECT_EQ(steps(), std::vector<QString>{"Overwrite"});
 
