@@ -92,6 +92,25 @@ void paintAudio(AVFrame& f, std::int64_t firstSample) {
     }
 }
 
+// 8-bit 4:2:0 only: what the recipes that choose their own pictures use.
+void paintLuma(AVFrame& f, int luma) {
+    for (int y = 0; y < f.height; ++y)
+        std::memset(f.data[0] + y * f.linesize[0], luma, static_cast<std::size_t>(f.width));
+}
+
+void paintSound(AVFrame& f, std::int64_t firstSample, const std::function<float(std::int64_t)>& sound) {
+    for (int i = 0; i < f.nb_samples; ++i) {
+        const float v = sound(firstSample + i);
+        for (int c = 0; c < f.ch_layout.nb_channels; ++c) {
+            if (f.format == AV_SAMPLE_FMT_FLTP)
+                reinterpret_cast<float*>(f.data[c])[i] = v;
+            else
+                reinterpret_cast<std::int16_t*>(f.data[0])[i * f.ch_layout.nb_channels + c] =
+                    static_cast<std::int16_t>(std::lround(v * 32767));
+        }
+    }
+}
+
 struct Output {
     AVFormatContext* oc = nullptr;
     ~Output() {
@@ -209,13 +228,14 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.end = recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
-        bool aac = recipe.audio == AudioCodec::aac;
-        audio.codec = openEncoder(aac ? "aac" : "pcm_s16le", [&](AVCodecContext& c) {
-            c.sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
+        bool pcm = recipe.audio == AudioCodec::pcm16;
+        const char* encoder = pcm ? "pcm_s16le" : recipe.audio == AudioCodec::aac ? "aac" : "libmp3lame";
+        audio.codec = openEncoder(encoder, [&](AVCodecContext& c) {
+            c.sample_fmt = pcm ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
             c.sample_rate = recipe.sampleRate;
             av_channel_layout_default(&c.ch_layout, recipe.channels);
             c.time_base = AVRational{1, recipe.sampleRate};
-            c.bit_rate = aac ? 128000 : 0;
+            c.bit_rate = pcm ? 0 : 128000;
             if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         });
         audio.stream = require(avformat_new_stream(out.oc, nullptr), "audio stream");
@@ -262,11 +282,13 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
             lane.frame->pts = lane.next;
             if (pickVideo) {
                 paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(lane.next));
                 lane.next += 1;
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
                     lane.end - lane.next, audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024));
                 paintAudio(*lane.frame, lane.next);
+                if (recipe.sound) paintSound(*lane.frame, lane.next, recipe.sound);
                 lane.next += lane.frame->nb_samples;
             }
             check(avcodec_send_frame(lane.codec.get(), lane.frame.get()), "send frame");

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -12,7 +13,7 @@
 namespace osterveil::testsupport {
 
 enum class VideoCodec { none, h264, proresHQ };
-enum class AudioCodec { none, aac, pcm16 };
+enum class AudioCodec { none, aac, pcm16, mp3 };
 
 struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav".
@@ -30,6 +31,10 @@ struct MovieRecipe {
     bool portrait = false;
     // Matroska only: a PNG attachment, which readers show as a cover-art picture stream.
     bool coverArt = false;
+    // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
+    std::function<int(std::int64_t frame)> luma;
+    // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
+    std::function<float(std::int64_t frame)> sound;
 };
 
 // Each writer throws std::runtime_error when the library refuses.
