@@ -162,6 +162,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 const auto video = asset->tracks(media::MediaType::video);
                 if (video.empty()) continue; // a file of sound only has no picture to lay
                 source = video.front();
+                layer.segmentEnd = std::min(layer.segmentEnd, reachedEnd(clip, asset->duration().toSeconds(), frame));
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
                 continue;
@@ -288,7 +289,8 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         for (const auto& c : t.clips)
             if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
     }
-    if (needsPlate) plate = installPlate(composition, std::max(sequence.duration(), frame), plates);
+    const double sequenceEnd = reachedDuration(project, resolved, frame);
+    if (needsPlate) plate = installPlate(composition, std::max(sequenceEnd, frame), plates);
 
     auto images = std::make_shared<ImageSet>();
     std::vector<RenderLayer> layers;
@@ -306,7 +308,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
 
     double latest = 0;
     for (const auto& l : layers) latest = std::max(latest, l.segmentEnd);
-    result.duration = std::max(sequence.duration(), latest);
+    result.duration = std::max(sequenceEnd, latest);
 
     if (plate && result.duration > 0) {
         try {
