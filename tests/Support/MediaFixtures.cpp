@@ -201,9 +201,10 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
     if (recipe.video != VideoCodec::none) {
         bool prores = recipe.video == VideoCodec::proresHQ;
         AVDictionary* opts = nullptr;
-        av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
+        if (recipe.video != VideoCodec::mpeg4)
+            av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
-            prores ? "prores_ks" : "libx264",
+            prores ? "prores_ks" : recipe.video == VideoCodec::mpeg4 ? "mpeg4" : "libx264",
             [&](AVCodecContext& c) {
                 c.width = recipe.width;
                 c.height = recipe.height;
@@ -263,6 +264,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         av_dict_set(&st->metadata, "mimetype", "image/png", 0);
     }
 
+    // What the ffmpeg tool asks of the transport stream muxer: every time moves 1.4 s later.
+    if (recipe.container == "mpegts") out.oc->max_delay = 700000;
     check(avio_open(&out.oc->pb, path.c_str(), AVIO_FLAG_WRITE), "open output");
     check(avformat_write_header(out.oc, nullptr), "header");
     Packet pkt(require(av_packet_alloc(), "packet"));
@@ -335,6 +338,29 @@ void writeTruncatedCopy(const fs::path& source, const fs::path& path, double kee
     writeBytes(path, bytes);
 }
 
+void writeDamagedCopy(const fs::path& source, const fs::path& path, int streamIndex, int packet,
+                      std::optional<std::uint8_t> fill) {
+    AVFormatContext* in = nullptr;
+    check(avformat_open_input(&in, source.c_str(), nullptr, nullptr), "open source");
+    std::vector<std::pair<std::int64_t, int>> places; // position and size of each packet of the stream
+    Packet pkt(require(av_packet_alloc(), "packet"));
+    while (av_read_frame(in, pkt.get()) >= 0) {
+        if (pkt->stream_index == streamIndex) places.emplace_back(pkt->pos, pkt->size);
+        av_packet_unref(pkt.get());
+    }
+    avformat_close_input(&in);
+    const std::size_t index = packet < 0 ? places.size() - std::size_t(-packet) : std::size_t(packet);
+    if (index >= places.size() || places[index].first < 0) throw std::runtime_error("fixture: no such packet");
+
+    std::ifstream file(source, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::mt19937 rng(static_cast<std::uint32_t>(index));
+    const auto [at, size] = places[index];
+    for (int i = 0; i < size && std::size_t(at + i) < bytes.size(); ++i)
+        bytes[std::size_t(at + i)] = fill ? *fill : static_cast<std::uint8_t>(rng());
+    writeBytes(path, bytes);
+}
+
 MediaFixtures& MediaFixtures::shared() {
     static MediaFixtures fixtures;
     return fixtures;
@@ -393,6 +419,25 @@ fs::path MediaFixtures::path(Fixture fixture) {
         break;
     case Fixture::jpegWithOrientation:
         writeJpeg(p = directory_ / "oriented.jpg", 320, 180, 6);
+        break;
+    case Fixture::clickMp3:
+        writeMovie(p = directory_ / "clicks.mp3",
+                   MovieRecipe{.container = "mp3",
+                               .video = VideoCodec::none,
+                               .audio = AudioCodec::mp3,
+                               .channels = 1,
+                               .audioSeconds = 3.0,
+                               .sound = [](std::int64_t i) { return i > 0 && i % kClickEvery == 0 ? 0.9f : 0.0f; }});
+        break;
+    case Fixture::flashTransportStream:
+        writeMovie(p = directory_ / "flash.ts",
+                   MovieRecipe{.container = "mpegts",
+                               .framesPerSecond = 25,
+                               .frames = 125,
+                               .audio = AudioCodec::aac,
+                               .audioSeconds = 5.0,
+                               .luma = [](std::int64_t f) { return f == kFlashAt * 25 / 48000 ? 235 : 16; },
+                               .sound = [](std::int64_t i) { return i == kFlashAt ? 0.9f : 0.0f; }});
         break;
     }
     written_.emplace(fixture, p);

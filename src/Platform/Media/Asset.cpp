@@ -323,9 +323,9 @@ std::map<int, Time> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTr
     return out;
 }
 
-// Shortens every declared length that the data contradicts by more than a frame (packet times
-// rounded to a coarse time base never shorten a track).
-void boundByData(const AVFormatContext& ctx, std::vector<AssetTrack>& tracks, const std::map<int, Time>& measured) {
+// Shortens every declared length that the data contradicts (by more than packet times rounded to
+// a coarse time base can).
+void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, Time>& measured) {
     if (measured.empty()) return;
     Time dataEnd = measured.begin()->second;
     for (const auto& [index, end] : measured) dataEnd = std::max(dataEnd, end);
@@ -333,9 +333,7 @@ void boundByData(const AVFormatContext& ctx, std::vector<AssetTrack>& tracks, co
         auto it = measured.find(t.streamIndex);
         // A stream with no packet after the seek ended before it, so no later than the data.
         const Time end = std::max(it != measured.end() ? it->second : dataEnd, t.timeRange.start);
-        const AVStream& st = *ctx.streams[t.streamIndex];
-        const Time slack = std::max(ticksToTime(assumedPacketDuration(st), st.time_base), Time(1, 100));
-        if (t.timeRange.duration.isIndefinite() || end + slack < t.timeRange.end())
+        if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end())
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
     }
 }
@@ -398,7 +396,7 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     std::vector<AssetTrack> found;
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily)) found.push_back(std::move(*track));
-    boundByData(*ctx, found, measuredEnds(*ctx, found, deadline));
+    boundByData(found, measuredEnds(*ctx, found, deadline));
     placeOnAssetTimeline(found);
 
     std::vector<std::shared_ptr<const AssetTrack>> tracks;

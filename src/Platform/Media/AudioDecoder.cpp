@@ -126,20 +126,44 @@ struct AudioDecoder::Impl {
             std::int64_t gap = std::int64_t(lost) * lastFrameSamples;
             if (pts != AV_NOPTS_VALUE && expectedPts != AV_NOPTS_VALUE)
                 gap = av_rescale_q(pts - expectedPts, stream->time_base, AVRational{1, f->sample_rate});
-            if (gap > 0 && gap <= std::int64_t(kLongestConcealment) * f->sample_rate)
-                swr_inject_silence(swr, static_cast<int>(gap));
+            if (gap > 0 && gap <= std::int64_t(kLongestConcealment) * f->sample_rate) convertSilence(f, gap);
         }
         lost = 0;
         lastFrameSamples = f->nb_samples;
         expectedPts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                             : pts + av_rescale_q(f->nb_samples, AVRational{1, f->sample_rate}, stream->time_base);
-        const int capacity = swr_get_out_samples(swr, f->nb_samples);
+        convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+    }
+
+    void convert(const std::uint8_t** data, int samples) {
+        const int capacity = swr_get_out_samples(swr, samples);
         if (capacity < 0) throw AudioDecodeError("The sound could not be converted.");
         scratch.resize(std::size_t(capacity) * convChannels + convChannels);
         auto* out = reinterpret_cast<std::uint8_t*>(scratch.data());
-        const int n = swr_convert(swr, &out, capacity, const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+        const int n = swr_convert(swr, &out, capacity, data, samples);
         if (n < 0) throw AudioDecodeError("The sound could not be converted.");
         push(scratch.data(), n);
+    }
+
+    // `count` samples of silence in the format of `f`, through the resampler like decoded sound so
+    // that they land in order with what it still holds.
+    void convertSilence(const AVFrame* f, std::int64_t count) {
+        const auto format = static_cast<AVSampleFormat>(f->format);
+        const int channels = f->ch_layout.nb_channels;
+        const int step = f->sample_rate; // a second at a time
+        std::uint8_t** data = nullptr;
+        if (av_samples_alloc_array_and_samples(&data, nullptr, channels, step, format, 0) < 0)
+            throw AudioDecodeError("Not enough memory to decode the sound.");
+        struct Free {
+            std::uint8_t**& d;
+            ~Free() {
+                av_freep(&d[0]);
+                av_freep(&d);
+            }
+        } freeData{data};
+        av_samples_set_silence(data, 0, step, channels, format);
+        for (std::int64_t done = 0; done < count; done += step)
+            convert(const_cast<const std::uint8_t**>(data), static_cast<int>(std::min<std::int64_t>(step, count - done)));
     }
 
     void drainResampler() {
