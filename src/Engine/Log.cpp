@@ -44,7 +44,7 @@ namespace {
 
 // The media layer reports what it concealed through its own sink, which joins this log.
 const bool mediaNoticesJoinTheLog = [] {
-    media::setLogSink([](const std::string& message) { Log::media().error(message); });
+    media::setLogSink([](const std::string& message) { Log::media().info(message); });
     return true;
 }();
 
