@@ -76,7 +76,8 @@ double reachedEnd(const TimelineClip& clip, double mediaLength, double frame) {
 
 double reachedDuration(const Project& project, const ResolvedMedia& resolved, double frame) {
     std::unordered_map<Uuid, const MediaItem*> items;
-    for (const MediaItem& item : project.media) items.try_emplace(item.id, &item);
+    for (const MediaItem& item : project.media)
+        items.try_emplace(item.id, &item);
     // Seconds of each media file in use that can be read; NaN for anything else.
     std::unordered_map<Uuid, double> lengths;
     auto lengthOf = [&](const Uuid& id) {

@@ -162,7 +162,8 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 const auto video = asset->tracks(media::MediaType::video);
                 if (video.empty()) continue; // a file of sound only has no picture to lay
                 source = video.front();
-                layer.segmentEnd = std::min(layer.segmentEnd, reachedEnd(clip, asset->duration().toSeconds(), frame));
+                layer.segmentEnd =
+                    std::min(layer.segmentEnd, reachedEnd(clip, asset->duration().toSeconds(), frame));
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
                 continue;

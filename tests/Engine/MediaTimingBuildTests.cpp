@@ -52,7 +52,8 @@ struct Doc {
         const CompositionBuild b = CB::build(project, std::nullopt, {320, 180}, project.sequence.frameRate);
         media::CompositionAudioReader reader(b.composition, b.audioMix);
         std::vector<float> all;
-        while (auto chunk = reader.next()) all.insert(all.end(), chunk->samples.begin(), chunk->samples.end());
+        while (auto chunk = reader.next())
+            all.insert(all.end(), chunk->samples.begin(), chunk->samples.end());
         return all;
     }
     void exportTo(const fs::path& out, bool markedRange = false) const {
@@ -108,17 +109,20 @@ TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {
     const auto a = whole.mixed(), b = split.mixed();
     ASSERT_EQ(a.size(), b.size());
     double worst = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, double(std::abs(a[i] - b[i])));
+    for (std::size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, double(std::abs(a[i] - b[i])));
     EXPECT_LT(worst, 1e-4);
 }
 
 TEST(MediaTimingBuild, ClipsEndWhereTheirMediaRunsOut) {
     // A project saved when the file's header claimed ten billion seconds.
     Doc doc;
-    const Uuid movie = doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1e10);
+    const Uuid movie =
+        doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1e10);
     doc.clip(0, movie, 0, 1e10);
     doc.clip(3, movie, 0, 1e10);
-    const CompositionBuild b = CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
+    const CompositionBuild b =
+        CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
     ASSERT_NEAR(b.duration, 1.0, 1.0 / 24);
     EXPECT_NEAR(b.videoComposition->instructions.back()->timeRange().end().toSeconds(), 1.0, 1.0 / 24);
 

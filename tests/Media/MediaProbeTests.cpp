@@ -86,7 +86,8 @@ TEST(MediaProbe, RawPictureStreamsAreRefused) {
     // Without a container no frame carries a time: such a file would import with no length and
     // every frame at 0. The sound of raw MP3 or AAC keeps its times and stays welcome.
     testsupport::writeMovie(scratch("camera.h264"), {.container = "h264"});
-    testsupport::writeMovie(scratch("camera.m4v"), {.container = "m4v", .video = testsupport::VideoCodec::mpeg4});
+    testsupport::writeMovie(scratch("camera.m4v"),
+                            {.container = "m4v", .video = testsupport::VideoCodec::mpeg4});
     for (const char* name : {"camera.h264", "camera.m4v"}) {
         const auto error = probeError(scratch(name));
         ASSERT_TRUE(error) << name;
@@ -101,7 +102,8 @@ TEST(MediaProbe, LengthsComeFromTheContent) {
     EXPECT_NEAR(probe(fixture(Fixture::clickMp3)).duration, 3.0, 0.002);
     EXPECT_NEAR(probe(fixture(Fixture::flashTransportStream)).duration, 5.0, 0.04);
 
-    if (!fs::is_directory(damagedFile(""))) GTEST_SKIP() << "shared test data not found at " << damagedFile("");
+    if (!fs::is_directory(damagedFile("")))
+        GTEST_SKIP() << "shared test data not found at " << damagedFile("");
     // Twelve frames whose AVI headers claim 317 years: the stream's own timing gives 12 × 7/3 s.
     const MediaItem avi = probe(damagedFile("declared-317-years-12-frames.avi"));
     EXPECT_NEAR(avi.duration, 28.0, 0.01);
@@ -110,7 +112,8 @@ TEST(MediaProbe, LengthsComeFromTheContent) {
     EXPECT_NEAR(wav.duration, 4764.5 / 48000, 0.0001);
     media::AudioDecoder decoder(media::Asset::open(wav.path)->tracks(media::MediaType::audio).at(0));
     std::int64_t frames = 0;
-    while (auto b = decoder.next()) frames += b->frameCount();
+    while (auto b = decoder.next())
+        frames += b->frameCount();
     EXPECT_EQ(frames, 4764);
 }
 

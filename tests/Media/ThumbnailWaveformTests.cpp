@@ -100,8 +100,8 @@ TEST(Waveforms, PeaksTakeTheLouderChannelAndCapAtOne) {
 
 TEST(Waveforms, ClicksFallInTheirBucketsWhateverTheEncoderDelay) {
     // 600 buckets over three seconds: 5 ms each, so a click 23 ms late would land four buckets on.
-    const auto peaks = WaveformService::peaks(item(MediaFixtures::shared().path(Fixture::clickMp3), MediaKind::audio, 3),
-                                              std::nullopt, 600);
+    const auto peaks = WaveformService::peaks(
+        item(MediaFixtures::shared().path(Fixture::clickMp3), MediaKind::audio, 3), std::nullopt, 600);
     ASSERT_EQ(peaks.size(), 600u);
     for (int click = 100; click < 600; click += 100) {
         const auto loudest = std::max_element(peaks.begin() + click - 10, peaks.begin() + click + 10);

@@ -204,7 +204,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         if (recipe.video != VideoCodec::mpeg4)
             av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
-            prores ? "prores_ks" : recipe.video == VideoCodec::mpeg4 ? "mpeg4" : "libx264",
+            prores                              ? "prores_ks"
+            : recipe.video == VideoCodec::mpeg4 ? "mpeg4"
+                                                : "libx264",
             [&](AVCodecContext& c) {
                 c.width = recipe.width;
                 c.height = recipe.height;
@@ -350,7 +352,8 @@ void writeDamagedCopy(const fs::path& source, const fs::path& path, int streamIn
     }
     avformat_close_input(&in);
     const std::size_t index = packet < 0 ? places.size() - std::size_t(-packet) : std::size_t(packet);
-    if (index >= places.size() || places[index].first < 0) throw std::runtime_error("fixture: no such packet");
+    if (index >= places.size() || places[index].first < 0)
+        throw std::runtime_error("fixture: no such packet");
 
     std::ifstream file(source, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -421,13 +424,14 @@ fs::path MediaFixtures::path(Fixture fixture) {
         writeJpeg(p = directory_ / "oriented.jpg", 320, 180, 6);
         break;
     case Fixture::clickMp3:
-        writeMovie(p = directory_ / "clicks.mp3",
-                   MovieRecipe{.container = "mp3",
-                               .video = VideoCodec::none,
-                               .audio = AudioCodec::mp3,
-                               .channels = 1,
-                               .audioSeconds = 3.0,
-                               .sound = [](std::int64_t i) { return i > 0 && i % kClickEvery == 0 ? 0.9f : 0.0f; }});
+        writeMovie(
+            p = directory_ / "clicks.mp3",
+            MovieRecipe{.container = "mp3",
+                        .video = VideoCodec::none,
+                        .audio = AudioCodec::mp3,
+                        .channels = 1,
+                        .audioSeconds = 3.0,
+                        .sound = [](std::int64_t i) { return i > 0 && i % kClickEvery == 0 ? 0.9f : 0.0f; }});
         break;
     case Fixture::flashTransportStream:
         writeMovie(p = directory_ / "flash.ts",

@@ -310,7 +310,8 @@ std::map<int, Time> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTr
             std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             if (at == AV_NOPTS_VALUE && previousEnd.count(index)) at = previousEnd[index];
             if (at != AV_NOPTS_VALUE) {
-                const std::int64_t end = at + (packet->duration > 0 ? packet->duration : assumedPacketDuration(st));
+                const std::int64_t end =
+                    at + (packet->duration > 0 ? packet->duration : assumedPacketDuration(st));
                 previousEnd[index] = end;
                 auto [it, fresh] = latestEnd.try_emplace(index, end);
                 if (!fresh) it->second = std::max(it->second, end);
@@ -319,7 +320,8 @@ std::map<int, Time> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTr
         av_packet_unref(packet.get());
     }
     std::map<int, Time> out;
-    for (const auto& [index, end] : latestEnd) out.emplace(index, ticksToTime(end, ctx.streams[index]->time_base));
+    for (const auto& [index, end] : latestEnd)
+        out.emplace(index, ticksToTime(end, ctx.streams[index]->time_base));
     return out;
 }
 
@@ -328,7 +330,8 @@ std::map<int, Time> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTr
 void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, Time>& measured) {
     if (measured.empty()) return;
     Time dataEnd = measured.begin()->second;
-    for (const auto& [index, end] : measured) dataEnd = std::max(dataEnd, end);
+    for (const auto& [index, end] : measured)
+        dataEnd = std::max(dataEnd, end);
     for (AssetTrack& t : tracks) {
         auto it = measured.find(t.streamIndex);
         // A stream with no packet after the seek ended before it, so no later than the data.
@@ -342,7 +345,8 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, Time>& mea
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks) {
     std::optional<Time> origin;
     for (const AssetTrack& t : tracks)
-        if (t.timeRange.start.isNumeric() && (!origin || t.timeRange.start < *origin)) origin = t.timeRange.start;
+        if (t.timeRange.start.isNumeric() && (!origin || t.timeRange.start < *origin))
+            origin = t.timeRange.start;
     for (AssetTrack& t : tracks) {
         t.timeOrigin = origin.value_or(Time::zero());
         const Time end = t.timeRange.end();
@@ -395,7 +399,8 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
 
     std::vector<AssetTrack> found;
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily)) found.push_back(std::move(*track));
+        if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily))
+            found.push_back(std::move(*track));
     boundByData(found, measuredEnds(*ctx, found, deadline));
     placeOnAssetTimeline(found);
 

@@ -114,12 +114,14 @@ struct AudioDecoder::Impl {
         if (!swr || f->sample_rate != swrRate || f->format != swrFormat ||
             f->ch_layout.nb_channels != swrLayout.nb_channels)
             makeResampler(f);
-        const std::int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        const std::int64_t pts =
+            f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         if (!positioned) {
             if (pts != AV_NOPTS_VALUE)
-                fifoStart = av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
-                                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
-                            origin;
+                fifoStart =
+                    av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
+                                     static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
+                    origin;
             positioned = true;
         } else if (lost > 0) {
             // What the damaged packets held plays as silence, so the sound after them keeps its time.
@@ -131,7 +133,8 @@ struct AudioDecoder::Impl {
         lost = 0;
         lastFrameSamples = f->nb_samples;
         expectedPts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
-                                            : pts + av_rescale_q(f->nb_samples, AVRational{1, f->sample_rate}, stream->time_base);
+                                            : pts + av_rescale_q(f->nb_samples, AVRational{1, f->sample_rate},
+                                                                 stream->time_base);
         convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
     }
 
@@ -163,7 +166,8 @@ struct AudioDecoder::Impl {
         } freeData{data};
         av_samples_set_silence(data, 0, step, channels, format);
         for (std::int64_t done = 0; done < count; done += step)
-            convert(const_cast<const std::uint8_t**>(data), static_cast<int>(std::min<std::int64_t>(step, count - done)));
+            convert(const_cast<const std::uint8_t**>(data),
+                    static_cast<int>(std::min<std::int64_t>(step, count - done)));
     }
 
     void drainResampler() {
@@ -180,7 +184,8 @@ struct AudioDecoder::Impl {
 
     void conceal() {
         ++lost;
-        logNotice("Damaged sound data in " + track->assetPath.filename().string() + " was replaced by silence.");
+        logNotice("Damaged sound data in " + track->assetPath.filename().string() +
+                  " was replaced by silence.");
     }
 
     // Decodes one more frame into the fifo; false at the end of the stream.
@@ -196,15 +201,23 @@ struct AudioDecoder::Impl {
                 flushed = true;
                 endOfStream = true;
                 return false;
-            case detail::Received::damaged: conceal(); continue;
-            case detail::Received::failed: throw AudioDecodeError("The sound can no longer be decoded.");
-            case detail::Received::needsPacket: break;
+            case detail::Received::damaged:
+                conceal();
+                continue;
+            case detail::Received::failed:
+                throw AudioDecodeError("The sound can no longer be decoded.");
+            case detail::Received::needsPacket:
+                break;
             }
             errorsInARow = 0;
             switch (detail::feedNextPacket(format, codec, packet, stream->index)) {
-            case detail::Feed::fed: break;
-            case detail::Feed::damaged: conceal(); break;
-            case detail::Feed::failed: throw AudioDecodeError("The sound can no longer be decoded.");
+            case detail::Feed::fed:
+                break;
+            case detail::Feed::damaged:
+                conceal();
+                break;
+            case detail::Feed::failed:
+                throw AudioDecodeError("The sound can no longer be decoded.");
             }
         }
     }
@@ -212,7 +225,8 @@ struct AudioDecoder::Impl {
     void seekTo(std::int64_t first) {
         ++seeks;
         const double t = std::max(0.0, double(first) / outRate - kPreroll) + track->timeOrigin.toSeconds();
-        const std::int64_t ts = av_rescale_q(std::llround(t * 1e6), AVRational{1, 1000000}, stream->time_base);
+        const std::int64_t ts =
+            av_rescale_q(std::llround(t * 1e6), AVRational{1, 1000000}, stream->time_base);
         detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         swr_free(&swr);

@@ -20,7 +20,8 @@ enum class Feed {
 // Hands the decoder the next packet of `streamIndex`, or the end of the stream when the file has no
 // more. A damaged packet is taken all the same: the decoder goes on with the next one, and the
 // caller conceals what it lost.
-inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex) {
+inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet,
+                           int streamIndex) {
     for (;;) {
         if (av_read_frame(format, packet) < 0) {
             avcodec_send_packet(codec, nullptr);

@@ -67,7 +67,8 @@ struct VideoDecoder::Impl {
     // A stream time as a time on the asset's timeline.
     Time timeOf(std::int64_t pts) const {
         const AVRational tb = stream->time_base;
-        return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale) - track->timeOrigin;
+        return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale) -
+               track->timeOrigin;
     }
 
     void conceal() const {
@@ -142,17 +143,28 @@ struct VideoDecoder::Impl {
         // A damaged frame is passed over, so the one before it stays on screen for its time.
         for (;;) {
             switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
-            case detail::Received::frame: return wrap(frame);
-            case detail::Received::endOfStream: endOfStream = true; return nullptr;
-            case detail::Received::damaged: conceal(); continue;
-            case detail::Received::failed: throw DecodeError("The picture can no longer be decoded.");
-            case detail::Received::needsPacket: break;
+            case detail::Received::frame:
+                return wrap(frame);
+            case detail::Received::endOfStream:
+                endOfStream = true;
+                return nullptr;
+            case detail::Received::damaged:
+                conceal();
+                continue;
+            case detail::Received::failed:
+                throw DecodeError("The picture can no longer be decoded.");
+            case detail::Received::needsPacket:
+                break;
             }
             errorsInARow = 0;
             switch (detail::feedNextPacket(format, codec, packet, stream->index)) {
-            case detail::Feed::fed: break;
-            case detail::Feed::damaged: conceal(); break;
-            case detail::Feed::failed: throw DecodeError("The picture can no longer be decoded.");
+            case detail::Feed::fed:
+                break;
+            case detail::Feed::damaged:
+                conceal();
+                break;
+            case detail::Feed::failed:
+                throw DecodeError("The picture can no longer be decoded.");
             }
         }
     }
@@ -161,8 +173,9 @@ struct VideoDecoder::Impl {
         ++seeks;
         const AVRational tb = stream->time_base;
         const Time streamTime = target + track->timeOrigin;
-        const std::int64_t ts = av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
-                                             AVRational{1, Time::modelTimescale}, tb);
+        const std::int64_t ts =
+            av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
+                         AVRational{1, Time::modelTimescale}, tb);
         detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         current.reset();

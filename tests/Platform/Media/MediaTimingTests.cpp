@@ -50,7 +50,8 @@ struct NoticeCapture {
 };
 
 void overwrite32(std::vector<char>& bytes, std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+    for (int k = 0; k < 4; ++k)
+        bytes[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
 }
 
 } // namespace
@@ -133,7 +134,8 @@ TEST(DamagedPackets, PicturesHoldTheLastGoodFrame) {
         const fs::path source = MediaFixtures::shared().path(f);
         // One frame early on, and the last one (reported while the decoder drains, which used to fail).
         for (int packet : {5, -1}) {
-            const fs::path damaged = MediaFixtures::shared().scratch(std::to_string(packet) + source.filename().string());
+            const fs::path damaged =
+                MediaFixtures::shared().scratch(std::to_string(packet) + source.filename().string());
             ts::writeDamagedCopy(source, damaged, 0, packet);
             NoticeCapture notices;
             VideoDecoder decoder(trackOf(damaged, MediaType::video));
@@ -157,7 +159,8 @@ TEST(DamagedPackets, PicturesHoldTheLastGoodFrame) {
 TEST(DamagedPackets, LostSoundBecomesSilenceOfItsLength) {
     // An AAC packet at about 0.2 s, filled so that the decoder answers with its own error code, or
     // with noise that it reports as invalid data. The tone after it keeps its phase.
-    for (std::optional<std::uint8_t> fill : {std::optional<std::uint8_t>(0xFF), std::optional<std::uint8_t>()}) {
+    for (std::optional<std::uint8_t> fill :
+         {std::optional<std::uint8_t>(0xFF), std::optional<std::uint8_t>()}) {
         const fs::path aac = MediaFixtures::shared().scratch(fill ? "damaged-ff.mp4" : "damaged-noise.mp4");
         ts::writeDamagedCopy(MediaFixtures::shared().path(Fixture::h264MovieWithSound), aac, 1, 10, fill);
         NoticeCapture notices;
@@ -165,7 +168,8 @@ TEST(DamagedPackets, LostSoundBecomesSilenceOfItsLength) {
         const auto t = readSound(tone, 0, kRate);
         double error = 0;
         for (std::int64_t i = kRate / 2; i < kRate * 9 / 10; ++i)
-            error = std::max(error, std::abs(t[std::size_t(2 * i)] - 0.25 * std::sin(2 * M_PI * 440.0 * double(i) / kRate)));
+            error = std::max(error, std::abs(t[std::size_t(2 * i)] -
+                                             0.25 * std::sin(2 * M_PI * 440.0 * double(i) / kRate)));
         EXPECT_LT(error, 0.02) << aac;
         ASSERT_FALSE(notices.lines.empty()) << aac;
         EXPECT_NE(notices.lines.front().find("replaced by silence"), std::string::npos);
@@ -181,7 +185,8 @@ TEST(DamagedPackets, TruncatedPcmReadsEveryCompleteSample) {
     ts::writeTruncatedCopy(whole, cut, (44 + 1000 * 8 + 3 + 0.5) / double(fs::file_size(whole)));
     AudioDecoder decoder(trackOf(cut, MediaType::audio));
     std::vector<float> all;
-    while (auto b = decoder.next()) all.insert(all.end(), b->samples.begin(), b->samples.end());
+    while (auto b = decoder.next())
+        all.insert(all.end(), b->samples.begin(), b->samples.end());
     ASSERT_EQ(all.size(), 2000u);
     EXPECT_FLOAT_EQ(all[2 * 999], 0.99f);
 }
