@@ -40,6 +40,20 @@ media::CompositionTrack* laneTrack(std::unordered_map<std::int64_t, std::int32_t
     return track;
 }
 
+// Where a segment's media runs out: its planned end, unless the media ends more than a frame before
+// it. A dissolve's tail, laid from the clip's handle, stays as long as there is media for it.
+double reachedSegmentEnd(const SegmentTiming& segment, const TimelineClip& clip, double mediaLength, double frame) {
+    const double end = segment.timelineStart + segment.timelineDuration;
+    if (!std::isfinite(mediaLength)) return end;
+    double reached = segment.timelineStart + std::max(0.0, mediaLength - segment.sourceStart);
+    if (!clip.timeRemap.isIdentity()) {
+        // A speed change lays the whole clip, slice by slice, whatever the segment.
+        reached = reachedEnd(clip, mediaLength, frame);
+        if (reached >= clip.start + clip.duration) return end;
+    }
+    return reached + frame < end ? reached : end;
+}
+
 } // namespace
 
 std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& resolved, TrackRole role) {
@@ -162,8 +176,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 const auto video = asset->tracks(media::MediaType::video);
                 if (video.empty()) continue; // a file of sound only has no picture to lay
                 source = video.front();
-                layer.segmentEnd =
-                    std::min(layer.segmentEnd, reachedEnd(clip, asset->duration().toSeconds(), frame));
+                layer.segmentEnd = reachedSegmentEnd(segment, clip, asset->duration().toSeconds(), frame);
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
                 continue;
