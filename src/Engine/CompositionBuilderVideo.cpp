@@ -42,7 +42,8 @@ media::CompositionTrack* laneTrack(std::unordered_map<std::int64_t, std::int32_t
 
 // Where a segment's media runs out: its planned end, unless the media ends more than a frame before
 // it. A dissolve's tail, laid from the clip's handle, stays as long as there is media for it.
-double reachedSegmentEnd(const SegmentTiming& segment, const TimelineClip& clip, double mediaLength, double frame) {
+double reachedSegmentEnd(const SegmentTiming& segment, const TimelineClip& clip, double mediaLength,
+                         double frame) {
     const double end = segment.timelineStart + segment.timelineDuration;
     if (!std::isfinite(mediaLength)) return end;
     double reached = segment.timelineStart + std::max(0.0, mediaLength - segment.sourceStart);
