@@ -104,6 +104,11 @@ TEST(MediaTiming, TransportStreamPictureAndSoundShareOneOrigin) {
         if (frame->planes[0][0] > 128) flash = frame->presentationTime;
     }
     ASSERT_TRUE(flash);
+    // Seeking there, after a jump ahead, lands on the same frame.
+    VideoDecoder jumping(picture);
+    jumping.frameAt(Time(4, 1));
+    EXPECT_EQ(jumping.frameAt(*flash)->presentationTime, *flash);
+    EXPECT_GE(jumping.seekCount(), 2);
     AudioDecoder audio(sound, kRate, 2);
     const auto s = readSound(audio, 0, 3 * kRate);
     const double click = double(peakNear(s, 2, ts::kFlashAt, 60 * kMillisecond)) / kRate;
