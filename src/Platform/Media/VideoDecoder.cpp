@@ -1,5 +1,6 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
 extern "C" {
@@ -54,6 +55,7 @@ struct VideoDecoder::Impl {
     std::shared_ptr<const VideoFrame> pending; // decoded, presented after `current`
     bool endOfStream = false;
     int seeks = 0;
+    int errorsInARow = 0;
 
     ~Impl() {
         sws_freeContext(sws);
@@ -62,9 +64,16 @@ struct VideoDecoder::Impl {
         avformat_close_input(&format);
     }
 
+    // A stream time as a time on the asset's timeline.
     Time timeOf(std::int64_t pts) const {
         const AVRational tb = stream->time_base;
-        return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale);
+        return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale) -
+               track->timeOrigin;
+    }
+
+    void conceal() const {
+        logNotice("Damaged picture data in " + track->assetPath.filename().string() +
+                  " was skipped; the last good picture stays on screen in its place.");
     }
 
     std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded) {
@@ -76,7 +85,7 @@ struct VideoDecoder::Impl {
         out->width = f->width;
         out->height = f->height;
         const std::int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-        out->presentationTime = timeOf(pts == AV_NOPTS_VALUE ? 0 : pts);
+        out->presentationTime = pts == AV_NOPTS_VALUE ? Time::zero() : timeOf(pts);
         out->bt601 = isBT601(f);
         out->fullRange = isFullRange(f);
 
@@ -131,25 +140,43 @@ struct VideoDecoder::Impl {
             AVFrame*& f;
             ~Free() { av_frame_free(&f); }
         } freeFrame{frame};
+        // A damaged frame is passed over, so the one before it stays on screen for its time.
         for (;;) {
-            const int r = avcodec_receive_frame(codec, frame);
-            if (r == 0) return wrap(frame);
-            if (r == AVERROR_EOF) {
+            switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
+            case detail::Received::frame:
+                return wrap(frame);
+            case detail::Received::endOfStream:
                 endOfStream = true;
                 return nullptr;
+            case detail::Received::damaged:
+                conceal();
+                continue;
+            case detail::Received::failed:
+                throw DecodeError("The picture can no longer be decoded.");
+            case detail::Received::needsPacket:
+                break;
             }
-            if (r != AVERROR(EAGAIN)) throw DecodeError("The picture could not be decoded.");
-            if (!detail::feedNextPacket(format, codec, packet, stream->index))
-                throw DecodeError("The picture could not be decoded.");
+            errorsInARow = 0;
+            switch (detail::feedNextPacket(format, codec, packet, stream->index)) {
+            case detail::Feed::fed:
+                break;
+            case detail::Feed::damaged:
+                conceal();
+                break;
+            case detail::Feed::failed:
+                throw DecodeError("The picture can no longer be decoded.");
+            }
         }
     }
 
     void seekTo(const Time& target) {
         ++seeks;
         const AVRational tb = stream->time_base;
-        const std::int64_t ts = av_rescale_q(target.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
-                                             AVRational{1, Time::modelTimescale}, tb);
-        av_seek_frame(format, stream->index, ts, AVSEEK_FLAG_BACKWARD);
+        const Time streamTime = target + track->timeOrigin;
+        const std::int64_t ts =
+            av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
+                         AVRational{1, Time::modelTimescale}, tb);
+        detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         current.reset();
         pending.reset();

@@ -36,7 +36,7 @@ struct VideoFrame {
     const std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     std::ptrdiff_t bytesPerRow[3] = {0, 0, 0};
     std::shared_ptr<const void> keepAlive;
-    Time presentationTime;
+    Time presentationTime; // on the asset's timeline
 };
 
 // Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
@@ -50,9 +50,10 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // The picture on screen at `time` (the stream's own times): the last frame presented at or before
+    // The picture on screen at `time` (on the asset's timeline): the last frame presented at or before
     // it; the first frame for a time before the stream starts, the last after it ends. None only when
-    // the stream yields no picture at all. Throws `DecodeError` when decoding fails.
+    // the stream yields no picture at all. A damaged frame is passed over and logged, so the one
+    // before it stays on screen. Throws `DecodeError` when the stream can no longer be decoded.
     std::shared_ptr<const VideoFrame> frameAt(const Time& time);
 
     const AssetTrack& track() const;
