@@ -7,14 +7,21 @@ using namespace imaging_test;
 
 namespace {
 
-template <typename T> YUVFrame frameOf(int w, int h, ChromaSubsampling sub, int depth, const std::vector<T>& y,
+// log2 of the chroma subsampling across and down.
+struct Subsampling {
+    int x, y;
+};
+constexpr Subsampling s420{1, 1}, s422{1, 0}, s444{0, 0};
+
+template <typename T> YUVFrame frameOf(int w, int h, Subsampling sub, int depth, const std::vector<T>& y,
                                        const std::vector<T>& u, const std::vector<T>& v) {
-    const int cw = sub == ChromaSubsampling::s444 ? w : (w + 1) / 2;
+    const int cw = (w + (1 << sub.x) - 1) >> sub.x;
     YUVFrame f;
     f.width = w;
     f.height = h;
     f.bitDepth = depth;
-    f.subsampling = sub;
+    f.chromaShiftX = sub.x;
+    f.chromaShiftY = sub.y;
     f.planes[0] = y.data();
     f.planes[1] = u.data();
     f.planes[2] = v.data();
@@ -33,7 +40,7 @@ std::array<double, 3> encode(double r, double g, double b, double kr, double kb,
 }
 
 template <typename T> Color decodeConstant(std::array<double, 3> code, int depth, YUVMatrix m, YUVRange range,
-                                           ChromaSubsampling sub = ChromaSubsampling::s420) {
+                                           Subsampling sub = s420) {
     const int w = 4, h = 4;
     std::vector<T> y(16, static_cast<T>(std::lround(code[0]))), u(16, static_cast<T>(std::lround(code[1]))),
         v(16, static_cast<T>(std::lround(code[2])));
@@ -78,7 +85,7 @@ TEST(YUVConversion, MatricesRangesAndDepths) {
 TEST(YUVConversion, ChromaSitingAndSubsampling) {
     // 4:2:0, 4×4: chroma columns 0 and 1 hold Cr 128 and 200 on the top chroma row, 128 and 160 below.
     const std::vector<std::uint8_t> y(16, 126), cb(4, 128), cr = {128, 200, 128, 160};
-    YUVFrame f = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s420, 8, y, cb, cr);
+    YUVFrame f = frameOf<std::uint8_t>(4, 4, s420, 8, y, cb, cr);
     f.range = YUVRange::full;
     const Rendered r = render(Image::fromYUV(f), {0, 0, 4, 4});
     const float kr = 2 * (1 - 0.2126f) / 255;
@@ -96,7 +103,7 @@ TEST(YUVConversion, ChromaSitingAndSubsampling) {
     // 4:2:2: chroma on every row.
     const std::vector<std::uint8_t> cr422 = {128, 200, 128, 160, 128, 160, 128, 160};
     const std::vector<std::uint8_t> cb422(8, 128);
-    YUVFrame g = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s422, 8, y, cb422, cr422);
+    YUVFrame g = frameOf<std::uint8_t>(4, 4, s422, 8, y, cb422, cr422);
     g.range = YUVRange::full;
     const Rendered q = render(Image::fromYUV(g), {0, 0, 4, 4});
     EXPECT_NEAR(q.at(2, 3).r, red(200), 1e-5);
@@ -135,9 +142,9 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         u[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
         v[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
     }
-    for (const auto sub : {ChromaSubsampling::s420, ChromaSubsampling::s444}) {
+    for (const auto sub : {s420, s444}) {
         std::vector<std::uint8_t> u2 = u, v2 = v;
-        if (sub == ChromaSubsampling::s444) {
+        if (sub.x == 0) {
             u2.resize(w * h);
             v2.resize(w * h);
             for (std::size_t i = 0; i < u2.size(); ++i) {
@@ -162,7 +169,7 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
 
 TEST(YUVConversion, RejectsUnreadableDescriptions) {
     const std::vector<std::uint8_t> y(16), c(4);
-    YUVFrame good = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s420, 8, y, c, c);
+    YUVFrame good = frameOf<std::uint8_t>(4, 4, s420, 8, y, c, c);
     EXPECT_NO_THROW(Image::fromYUV(good));
     YUVFrame f = good;
     f.planes[2] = nullptr;
