@@ -109,6 +109,23 @@ TEST(YUVConversion, ChromaSitingAndSubsampling) {
     EXPECT_NEAR(q.at(2, 3).r, red(200), 1e-5);
     EXPECT_NEAR(q.at(2, 2).r, red(160), 1e-5);
     EXPECT_NEAR(q.at(1, 3).r, red(164), 1e-5);
+
+    // 4:4:0: full-width chroma sited midway between row pairs, as 4:2:0 is vertically.
+    const std::vector<std::uint8_t> cr440 = {200, 200, 200, 200, 160, 160, 160, 160}, cb440(8, 128);
+    YUVFrame k = frameOf<std::uint8_t>(4, 4, {0, 1}, 8, y, cb440, cr440);
+    k.range = YUVRange::full;
+    const Rendered s = render(Image::fromYUV(k), {0, 0, 4, 4});
+    EXPECT_NEAR(s.at(1, 3).r, red(200), 1e-5);
+    EXPECT_NEAR(s.at(1, 2).r, red(0.75 * 200 + 0.25 * 160), 1e-5);
+    EXPECT_NEAR(s.at(3, 1).r, red(0.25 * 200 + 0.75 * 160), 1e-5);
+    EXPECT_NEAR(s.at(0, 0).r, red(160), 1e-5);
+
+    // 4:1:1: one chroma sample per four columns, on the first, interpolated across.
+    const std::vector<std::uint8_t> y8(16, 126), cr411 = {128, 200, 128, 200}, cb411(4, 128);
+    YUVFrame m = frameOf<std::uint8_t>(8, 2, {2, 0}, 8, y8, cb411, cr411);
+    m.range = YUVRange::full;
+    const Rendered t = render(Image::fromYUV(m), {0, 0, 8, 2});
+    for (int x = 0; x < 8; ++x) EXPECT_NEAR(t.at(x, 1).r, red(128 + 18 * std::min(x, 4)), 1e-5) << x;
 }
 
 TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
@@ -134,25 +151,36 @@ TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
 
 TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
     // A frame with detail in every plane; a whole-pixel move goes through the sampler, which must place
-    // luma and chroma exactly where the direct conversion does.
+    // luma and chroma exactly where the direct conversion does, and convert colour spaces the same way.
+    // Alpha is premultiplied before any resampling.
     const int w = 10, h = 8;
-    std::vector<std::uint8_t> y(w * h), u(5 * 4), v(5 * 4);
-    for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<std::uint8_t>(16 + (i * 37) % 200);
-    for (std::size_t i = 0; i < u.size(); ++i) {
-        u[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
-        v[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
-    }
-    for (const auto sub : {s420, s444}) {
-        std::vector<std::uint8_t> u2 = u, v2 = v;
-        if (sub.x == 0) {
-            u2.resize(w * h);
-            v2.resize(w * h);
-            for (std::size_t i = 0; i < u2.size(); ++i) {
-                u2[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
-                v2[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
-            }
+    struct Case {
+        Subsampling sub;
+        bool hdr = false, alpha = false;
+    };
+    for (const Case c : {Case{s420}, Case{s444}, Case{{0, 1}}, Case{{2, 0}}, Case{{2, 2}}, Case{s420, true}, Case{s422, false, true}}) {
+        SCOPED_TRACE(testing::Message() << c.sub.x << c.sub.y << c.hdr << c.alpha);
+        const std::size_t chroma = static_cast<std::size_t>(((w + (1 << c.sub.x) - 1) >> c.sub.x) * ((h + (1 << c.sub.y) - 1) >> c.sub.y));
+        std::vector<std::uint8_t> y(w * h), u(chroma), v(chroma), a(w * h);
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            y[i] = static_cast<std::uint8_t>(16 + (i * 37) % 200);
+            a[i] = static_cast<std::uint8_t>((i * 71) % 256);
         }
-        const Image img = Image::fromYUV(frameOf<std::uint8_t>(w, h, sub, 8, y, u2, v2));
+        for (std::size_t i = 0; i < u.size(); ++i) {
+            u[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
+            v[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
+        }
+        YUVFrame f = frameOf<std::uint8_t>(w, h, c.sub, 8, y, u, v);
+        if (c.hdr) {
+            f.matrix = YUVMatrix::bt2020;
+            f.primaries = ColorPrimaries::bt2020;
+            f.transfer = TransferFunction::pq;
+        }
+        if (c.alpha) {
+            f.planes[3] = a.data();
+            f.bytesPerRow[3] = w;
+        }
+        const Image img = Image::fromYUV(f);
         const Rendered direct = render(img, {0, 0, w, h});
         const Rendered moved = render(img.translated(3, 2), {3, 2, w, h});
         for (int yy = 0; yy < h; ++yy)
@@ -160,10 +188,16 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         // A quarter turn takes the per-pixel path; it must match turning the converted picture.
         const Affine turn = Affine::rotation(std::numbers::pi / 2).then(Affine::translation(h, 0));
         const Image converted = Image::fromFloatPixels(w, h, Context().renderFloat(img, {0, 0, w, h}));
-        const Rendered a = render(img.transformed(turn), {0, 0, h, w});
-        const Rendered b = render(converted.transformed(turn), {0, 0, h, w});
-        EXPECT_LT(maxDifference(a, b), 1e-5f);
-        expectColor(a.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
+        const Rendered r = render(img.transformed(turn), {0, 0, h, w});
+        const Rendered q = render(converted.transformed(turn), {0, 0, h, w});
+        EXPECT_LT(maxDifference(r, q), 1e-5f);
+        expectColor(r.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
+        // Half a pixel across: the same as blending the converted neighbours, premultiplied, where the
+        // conversion is affine (the tone curve is not: there the codes are interpolated).
+        if (c.hdr) continue;
+        const Rendered half = render(img.translated(0.5, 0), {0, 0, w, h});
+        const Rendered halfConverted = render(converted.translated(0.5, 0), {0, 0, w, h});
+        EXPECT_LT(maxDifference(half, halfConverted), 1e-5f);
     }
 }
 
