@@ -14,8 +14,10 @@
 // gamma 1.2 on the source primaries' luminance). The mapped light, relative to 203 cd/m², then goes
 // through the primaries matrix and the inverse display curve like a standard-range source.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 
 #include "FastMath.hpp"
 #include "Nodes.hpp"
@@ -63,60 +65,90 @@ Matrix3 rgbToXYZ(const Chromaticities& p) {
     return m;
 }
 
-constexpr double kSDRWhite = 203;  // cd/m²
-constexpr double kHDRPeak = 1000;  // cd/m²
+constexpr double kSDRWhite = 203; // cd/m²
+constexpr double kHDRPeak = 1000; // cd/m²
 constexpr float kDisplayGamma = 2.4f;
 
-// SMPTE ST 2084.
+// SMPTE ST 2084, on light in units of 10000 cd/m².
 constexpr double kM1 = 2610.0 / 16384, kM2 = 2523.0 / 4096 * 128;
 constexpr double kC1 = 3424.0 / 4096, kC2 = 2413.0 / 4096 * 32, kC3 = 2392.0 / 4096 * 32;
 
-double pqCode(double nits) {
-    const double y = std::pow(nits / 10000, kM1);
+double pqCode(double light) {
+    const double y = std::pow(light, kM1);
     return std::pow((kC1 + kC2 * y) / (1 + kC3 * y), kM2);
+}
+
+double pqLight(double code) {
+    const double p = std::pow(code, 1 / kM2);
+    return std::pow(std::max(p - kC1, 0.0) / (kC2 - kC3 * p), 1 / kM1);
+}
+
+// The BT.2390 EETF on a PQ code, as display light relative to standard-range white.
+double toneMapped(double e) {
+    const double peak = pqCode(kHDRPeak / 10000), target = pqCode(kSDRWhite / 10000) / peak;
+    const double knee = 1.5 * target - 0.5;
+    const double e1 = std::clamp(e, 0.0, 1.0) / peak;
+    double e2 = e1;
+    if (e1 >= knee) {
+        const double t = std::min((e1 - knee) / (1 - knee), 1.0), t2 = t * t, t3 = t2 * t;
+        e2 = (2 * t3 - 3 * t2 + 1) * knee + (t3 - 2 * t2 + t) * (1 - knee) + (-2 * t3 + 3 * t2) * target;
+    }
+    return pqLight(e2 * peak) * 10000 / kSDRWhite;
+}
+
+// The tone curves are smooth, and sampled finely enough that interpolating them linearly is exact to
+// float precision; each is made once. Entry i is the curve at i / kCurveSteps of its input range.
+constexpr int kCurveSteps = 4096;
+using Curve = std::array<float, kCurveSteps + 2>;
+
+template <typename F> Curve tabulate(F f) {
+    Curve c{};
+    for (int i = 0; i <= kCurveSteps; ++i) c[static_cast<std::size_t>(i)] = static_cast<float>(f(static_cast<double>(i) / kCurveSteps));
+    c[kCurveSteps + 1] = c[kCurveSteps];
+    return c;
+}
+
+// PQ: by code.
+const Curve& pqCurve() {
+    static const Curve c = tabulate(toneMapped);
+    return c;
+}
+
+// HLG: by the square root of display light relative to the peak (fine steps near black, where the light
+// changes fastest); above the peak the curve stays at its end.
+const Curve& hlgCurve() {
+    static const Curve c = tabulate([](double u) { return toneMapped(pqCode(u * u * kHDRPeak / 10000)); });
+    return c;
+}
+
+// The row loops below are vectorised only if every helper is inlined into them.
+#define OSTERVEIL_INLINE [[gnu::always_inline]] inline
+
+// `x` in curve steps; NaN reads as 0.
+OSTERVEIL_INLINE float lookUp(const float* curve, float x) {
+    x = x > 0.0f ? x : 0.0f;
+    x = x < static_cast<float>(kCurveSteps) ? x : static_cast<float>(kCurveSteps);
+    const int i = static_cast<int>(x);
+    const float a = curve[i], b = curve[i + 1];
+    return a + (b - a) * (x - static_cast<float>(i));
 }
 
 // BT.2100 HLG inverse OETF constants.
 constexpr float kHlgA = 0.17883277f, kHlgB = 0.28466892f, kHlgC = 0.55991073f;
 
-inline float signedPow(float v, float p) {
+OSTERVEIL_INLINE float signedPow(float v, float p) {
     const float m = fastPow(v < 0.0f ? -v : v, p);
     return v < 0.0f ? -m : m;
 }
 
-// PQ code → display light in units of 10000 cd/m².
-inline float pqToLight(float e) {
-    const float p = fastPow(e, static_cast<float>(1 / kM2));
-    const float n = p - static_cast<float>(kC1);
-    return fastPow((n > 0.0f ? n : 0.0f) / (static_cast<float>(kC2) - static_cast<float>(kC3) * p), static_cast<float>(1 / kM1));
-}
-
-inline float lightToPQ(float y) {
-    const float p = fastPow(y, static_cast<float>(kM1));
-    return fastPow((static_cast<float>(kC1) + static_cast<float>(kC2) * p) / (1.0f + static_cast<float>(kC3) * p),
-                   static_cast<float>(kM2));
-}
-
-// The BT.2390 EETF on a PQ code, returning the light relative to standard-range white.
-inline float toneMapped(float e, float peak, float knee, float target) {
-    e = clamp01(e);
-    const float e1 = e / peak;
-    float t = (e1 - knee) / (1.0f - knee);
-    t = t < 1.0f ? t : 1.0f;
-    const float t2 = t * t, t3 = t2 * t;
-    const float bent = (2 * t3 - 3 * t2 + 1) * knee + (t3 - 2 * t2 + t) * (1 - knee) + (-2 * t3 + 3 * t2) * target;
-    const float e2 = e1 < knee ? e1 : bent;
-    return pqToLight(e2 * peak) * static_cast<float>(10000 / kSDRWhite);
-}
-
-inline float hlgToScene(float e) {
+OSTERVEIL_INLINE float hlgToScene(float e) {
     e = e > 0.0f ? e : 0.0f;
     const float high = (fastExp2((e - kHlgC) * (1.44269504f / kHlgA)) + kHlgB) * (1.0f / 12);
     return e <= 0.5f ? e * e * (1.0f / 3) : high;
 }
 
 // Linear light in source primaries → working-space R'G'B', in place.
-inline void toWorking(const float* m, float& r, float& g, float& b) {
+OSTERVEIL_INLINE void toWorking(const float* m, float& r, float& g, float& b) {
     const float R = m[0] * r + m[1] * g + m[2] * b;
     const float G = m[3] * r + m[4] * g + m[5] * b;
     const float B = m[6] * r + m[7] * g + m[8] * b;
@@ -138,14 +170,13 @@ OSTERVEIL_WIDE_LOOP void convertGamut(const WorkingSpaceConversion& k, float* __
     }
 }
 
-OSTERVEIL_WIDE_LOOP void convertPQ(const WorkingSpaceConversion& k, float* __restrict r, float* __restrict g,
-                                   float* __restrict b, int n) {
+// Linear light in source primaries → working space, a row at a time.
+OSTERVEIL_WIDE_LOOP void encodeLinear(const WorkingSpaceConversion& k, float* __restrict r, float* __restrict g,
+                                      float* __restrict b, int n) {
     float m[9];
     for (int i = 0; i < 9; ++i) m[i] = k.toBT709[i];
-    const float peak = k.peak, knee = k.knee, target = k.target;
     for (int i = 0; i < n; ++i) {
-        float R = toneMapped(r[i], peak, knee, target), G = toneMapped(g[i], peak, knee, target),
-              B = toneMapped(b[i], peak, knee, target);
+        float R = r[i], G = g[i], B = b[i];
         toWorking(m, R, G, B);
         r[i] = R;
         g[i] = G;
@@ -153,24 +184,44 @@ OSTERVEIL_WIDE_LOOP void convertPQ(const WorkingSpaceConversion& k, float* __res
     }
 }
 
-OSTERVEIL_WIDE_LOOP void convertHLG(const WorkingSpaceConversion& k, float* __restrict r, float* __restrict g,
-                                    float* __restrict b, int n) {
-    float m[9];
-    for (int i = 0; i < 9; ++i) m[i] = k.toBT709[i];
+// Values in curve steps → the curve's values. A loop of its own: with gathers slow or missing on
+// common processors, table reads are cheapest one at a time, and the arithmetic around them stays
+// vectorised.
+void lookUpRow(const float* curve, float* v, int n) {
+    for (int i = 0; i < n; ++i) v[i] = lookUp(curve, v[i]);
+}
+
+OSTERVEIL_WIDE_LOOP void scaleRow(float* __restrict v, float k, int n) {
+    for (int i = 0; i < n; ++i) v[i] *= k;
+}
+
+void convertPQ(const WorkingSpaceConversion& k, float* r, float* g, float* b, int n) {
+    for (float* c : {r, g, b}) {
+        scaleRow(c, kCurveSteps, n);
+        lookUpRow(k.toneCurve, c, n);
+    }
+    encodeLinear(k, r, g, b, n);
+}
+
+// HLG to the tone curve's input: with the OOTF's display light = peak · Ys^(γ − 1) · scene light, the
+// square root of that relative to the peak, √(Ys^0.2 · scene), in curve steps.
+OSTERVEIL_WIDE_LOOP void hlgToCurveInput(const WorkingSpaceConversion& k, float* __restrict r, float* __restrict g,
+                                         float* __restrict b, int n) {
     const float wr = k.luminance[0], wg = k.luminance[1], wb = k.luminance[2];
-    const float peak = k.peak, knee = k.knee, target = k.target;
+    constexpr float steps = kCurveSteps;
     for (int i = 0; i < n; ++i) {
         const float sr = hlgToScene(r[i]), sg = hlgToScene(g[i]), sb = hlgToScene(b[i]);
-        // OOTF: display light = peak · Ys^(γ − 1) · scene light, here in units of 10000 cd/m².
-        const float gain = static_cast<float>(kHDRPeak / 10000) * fastPow(wr * sr + wg * sg + wb * sb, 0.2f);
-        float R = toneMapped(lightToPQ(gain * sr), peak, knee, target);
-        float G = toneMapped(lightToPQ(gain * sg), peak, knee, target);
-        float B = toneMapped(lightToPQ(gain * sb), peak, knee, target);
-        toWorking(m, R, G, B);
-        r[i] = R;
-        g[i] = G;
-        b[i] = B;
+        const float gain = fastPow(wr * sr + wg * sg + wb * sb, 0.2f);
+        r[i] = std::sqrt(gain * sr) * steps;
+        g[i] = std::sqrt(gain * sg) * steps;
+        b[i] = std::sqrt(gain * sb) * steps;
     }
+}
+
+void convertHLG(const WorkingSpaceConversion& k, float* r, float* g, float* b, int n) {
+    hlgToCurveInput(k, r, g, b, n);
+    for (float* c : {r, g, b}) lookUpRow(k.toneCurve, c, n);
+    encodeLinear(k, r, g, b, n);
 }
 
 } // namespace
@@ -185,14 +236,16 @@ WorkingSpaceConversion WorkingSpaceConversion::forFrame(const YUVFrame& f) {
     const Matrix3 m = multiply(inverse(rgbToXYZ(kBT709)), toXYZ);
     for (int i = 0; i < 9; ++i) c.toBT709[i] = static_cast<float>(m[i]);
     for (int i = 0; i < 3; ++i) c.luminance[i] = static_cast<float>(toXYZ[3 + i]);
-    const double peak = pqCode(kHDRPeak);
-    c.peak = static_cast<float>(peak);
-    c.target = static_cast<float>(pqCode(kSDRWhite) / peak);
-    c.knee = 1.5f * c.target - 0.5f;
     switch (f.transfer) {
     case TransferFunction::sdr: c.kind = Kind::gamut; break;
-    case TransferFunction::pq: c.kind = Kind::pq; break;
-    case TransferFunction::hlg: c.kind = Kind::hlg; break;
+    case TransferFunction::pq:
+        c.kind = Kind::pq;
+        c.toneCurve = pqCurve().data();
+        break;
+    case TransferFunction::hlg:
+        c.kind = Kind::hlg;
+        c.toneCurve = hlgCurve().data();
+        break;
     }
     return c;
 }

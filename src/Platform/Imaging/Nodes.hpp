@@ -159,9 +159,7 @@ struct WorkingSpaceConversion {
     Kind kind = Kind::identity;
     float toBT709[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}; // linear source RGB → linear BT.709 RGB, rows
     float luminance[3] = {0, 0, 0};                 // the source primaries' luminance weights
-    // Tone mapping in the PQ domain, relative to the source peak's PQ code `peak`: codes below the knee
-    // `knee` pass, those above bend to `target`.
-    float peak = 1, knee = 2, target = 1;
+    const float* toneCurve = nullptr;               // HDR: display light relative to standard-range white
 
     static WorkingSpaceConversion forFrame(const YUVFrame& f);
     bool isIdentity() const { return kind == Kind::identity; }
