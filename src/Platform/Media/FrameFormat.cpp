@@ -133,8 +133,9 @@ void FrameFormat::describe(const AVFrame* f, VideoFrame& out) {
     }
 
     // Anything else is converted once: Y'CbCr (packed, grey, chroma first in Cr, big-endian) to planar
-    // 4:4:4 of its own range and matrix, RGB and palettes to BGRA.
-    const bool rgb = (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BAYER)) != 0;
+    // 4:4:4 of its own range and matrix, RGB, XYZ and palettes to BGRA.
+    const bool rgb = (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BAYER)) != 0 ||
+                     format == AV_PIX_FMT_XYZ12LE || format == AV_PIX_FMT_XYZ12BE;
     const bool alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
     int depth = 0;
     for (int c = 0; c < desc->nb_components; ++c) depth = std::max(depth, desc->comp[c].depth);
