@@ -85,7 +85,8 @@ std::optional<std::pair<Uuid, Uuid>> rollPair(const Sequence& sequence, const Uu
     return std::make_pair(last.id, best->id);
 }
 
-void slip(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration, bool unlink) {
+void slip(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration,
+          bool unlink) {
     const auto at = findClip(sequence, clipID);
     if (!at) return;
     const double reference = sequence.tracks[at->track].clips[at->clip].inPoint;
@@ -119,7 +120,7 @@ void slip(Sequence& sequence, const Uuid& clipID, double delta, const SourceDura
     for (const auto& s : slipped) shiftSource(sequence.tracks.mut(s.loc.track).clips.mut(s.loc.clip), d, s.role);
 }
 
-double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration,
+double slide(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration,
              bool unlink) {
     const auto at = findClip(sequence, clipID);
     if (!at || sequence.tracks[at->track].isLocked) return 0;
@@ -195,7 +196,7 @@ double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceD
     return d;
 }
 
-double roll(Sequence& sequence, const Uuid& leftID, const Uuid& rightID, double delta,
+double roll(Sequence& sequence, Uuid leftID, Uuid rightID, double delta,
             const SourceDurationFn& sourceDuration) {
     const auto la = findClip(sequence, leftID);
     const auto ra = findClip(sequence, rightID);
