@@ -137,7 +137,8 @@ void slip(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn&
 // Moves the clip between its neighbours, which lengthen and shorten to follow; the applied delta or 0.
 double slide(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration,
              bool unlink);
-// Moves the cut between two touching clips (and their linked partners cut at the same place).
+// Moves the cut between two touching clips, and the linked partners' cuts at the same place that are
+// one edit too; a cut with a clip between its sides (a flash frame) is not rolled.
 double roll(Sequence& sequence, Uuid leftID, Uuid rightID, double delta,
             const SourceDurationFn& sourceDuration);
 

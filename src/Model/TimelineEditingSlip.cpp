@@ -40,6 +40,16 @@ void moveHead(TimelineClip& c, double d, TrackRole role) {
     if (c.inPoint < 0) c.inPoint = 0;
 }
 
+// Whether the tail of l and the head of r meet at one edit of the track: no other clip lies between
+// them. A flash frame dropped onto a cut makes two edits out of it, each a frame or so from the other.
+bool sameEdit(const Track& track, const TimelineClip& l, const TimelineClip& r) {
+    const double lo = std::min(endOf(l), r.start);
+    const double hi = std::max(endOf(l), r.start);
+    return std::none_of(track.clips.begin(), track.clips.end(), [&](const TimelineClip& o) {
+        return o.id != l.id && o.id != r.id && o.start < hi - epsilon && endOf(o) > lo + epsilon;
+    });
+}
+
 // The clips of `ids` that exist, with their locations, in track and list order.
 std::vector<std::pair<Uuid, ClipLocation>> inTimelineOrder(const Sequence& sequence, const UuidSet& ids) {
     std::vector<std::pair<Uuid, ClipLocation>> out;
@@ -184,10 +194,14 @@ double slide(Sequence& sequence, Uuid clipID, double delta, const SourceDuration
     d = std::min(hi, std::max(lo, d));
     if (std::abs(d) <= epsilon) return 0;
 
+    // Linked clips on one track can find the same neighbour (one of them a frame long or less lies
+    // within a frame of it too); the neighbour follows the edit once.
+    UuidSet lengthened, shortened;
     for (const auto& a : adjustments) {
         sequence.updateClip(a.id, [&](TimelineClip& c) { c.start += d; });
-        if (a.previousID) sequence.updateClip(*a.previousID, [&](TimelineClip& c) { lengthen(c, d, a.role); });
-        if (a.nextID)
+        if (a.previousID && lengthened.insert(*a.previousID).second)
+            sequence.updateClip(*a.previousID, [&](TimelineClip& c) { lengthen(c, d, a.role); });
+        if (a.nextID && shortened.insert(*a.nextID).second)
             sequence.updateClip(*a.nextID, [&](TimelineClip& c) {
                 moveHead(c, d, a.role);
                 if (c.duration < frame) c.duration = frame;
@@ -210,12 +224,17 @@ double roll(Sequence& sequence, Uuid leftID, Uuid rightID, double delta,
     if (std::abs(cut - right.start) > tolerance) return 0;
     if (sequence.tracks[la->track].id != sequence.tracks[ra->track].id) return 0;
     if (sequence.tracks[la->track].isLocked) return 0;
+    if (!sameEdit(sequence.tracks[la->track], left, right)) return 0;
 
     struct Pair {
         Uuid left, right;
         TrackRole role;
     };
     std::vector<Pair> pairs{{leftID, rightID, sequence.tracks[la->track].role}};
+    const auto taken = [&](const Uuid& id) {
+        return std::any_of(pairs.begin(), pairs.end(),
+                           [&](const Pair& p) { return p.left == id || p.right == id; });
+    };
     if (left.linkGroup && right.linkGroup) {
         for (const auto& track : sequence.tracks) {
             if (track.isLocked) continue;
@@ -225,7 +244,10 @@ double roll(Sequence& sequence, Uuid leftID, Uuid rightID, double delta,
                 if (!l && c.linkGroup == left.linkGroup && std::abs(endOf(c) - cut) <= tolerance) l = &c;
                 if (!r && c.linkGroup == right.linkGroup && std::abs(c.start - cut) <= tolerance) r = &c;
             }
-            if (l && r && l->id != leftID) pairs.push_back({l->id, r->id, track.role});
+            // A partner cut rolls only when it is the same edit, and no clip rolls twice; otherwise the
+            // track keeps its cut.
+            if (l && r && !taken(l->id) && !taken(r->id) && sameEdit(track, *l, *r))
+                pairs.push_back({l->id, r->id, track.role});
         }
     }
 
