@@ -24,8 +24,8 @@ inline void ensureGuiApplication() {
 class LogCapture {
 public:
     LogCapture() {
-        previous_ = Log::setSink([this](Log::Level, const std::string&, const std::string& message) {
-            lines.push_back(message);
+        previous_ = Log::setSink([this](Log::Level, const std::string& category, const std::string& message) {
+            if (category == "build") lines.push_back(message);
         });
     }
     ~LogCapture() { Log::setSink(previous_); }

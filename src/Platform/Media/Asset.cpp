@@ -14,8 +14,9 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/log.h>
 }
+
+#include "Platform/Media/LibraryLog.hpp"
 
 namespace osterveil::media {
 
@@ -74,12 +75,6 @@ struct Deadline {
 
 int interruptAtDeadline(void* opaque) {
     return static_cast<const Deadline*>(opaque)->passed() ? 1 : 0;
-}
-
-void quietLibraryLog() {
-    // Demuxer chatter about damaged files is noise for an editor; failures reach callers as errors.
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
 }
 
 struct InputCloser {
@@ -263,7 +258,7 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     // Only regular files: a FIFO or a device would block or never end.
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) throw AssetError(AssetError::Kind::cannotOpen, path);
-    quietLibraryLog();
+    routeLibraryLog();
 
     Deadline deadline{std::chrono::steady_clock::now() + options.timeLimit};
     AVFormatContext* raw = avformat_alloc_context();

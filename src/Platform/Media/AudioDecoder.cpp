@@ -1,5 +1,6 @@
 #include "Platform/Media/AudioDecoder.hpp"
 
+#include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
 #include <algorithm>
@@ -167,6 +168,7 @@ struct AudioDecoder::Impl {
 
 AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRate, int channels)
     : impl_(std::make_unique<Impl>()) {
+    routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::audio) throw AudioDecodeError("There is no sound to decode.");

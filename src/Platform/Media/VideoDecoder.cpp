@@ -1,5 +1,6 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
 extern "C" {
@@ -173,6 +174,7 @@ struct VideoDecoder::Impl {
 };
 
 VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std::make_unique<Impl>()) {
+    routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::video) throw DecodeError("There is no picture stream to decode.");
