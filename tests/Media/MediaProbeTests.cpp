@@ -76,22 +76,42 @@ TEST(MediaProbe, DamagedAndRandomFilesAreUnsupportedNotFatal) {
     EXPECT_EQ(probeError(scratch("half.mp4"))->fileName(), "half.mp4");
 }
 
-TEST(MediaProbe, CutStillsGiveWhatTheirHeaderTells) {
-    auto cut = [](std::size_t bytes) {
-        fs::path p = scratch("cut" + std::to_string(bytes) + ".png");
-        std::ifstream in(fixture(Fixture::pngStill), std::ios::binary);
-        std::string data(bytes, '\0');
-        in.read(data.data(), static_cast<std::streamsize>(bytes));
-        std::ofstream(p, std::ios::binary) << data;
-        return p;
+// A still or movie that never decodes is refused at the door instead of entering the project and
+// drawing black: stills cut short (whatever their header says), and movies without a decodable picture.
+TEST(MediaProbe, FilesThatDoNotDecodeAreRefused) {
+    const auto cut = [](Fixture f, const std::string& name, double keep) {
+        testsupport::writeTruncatedCopy(fixture(f), scratch(name), keep);
+        return scratch(name);
     };
-    // The size is in the header; whether the pixels decode is found out when the still is drawn.
-    EXPECT_EQ(probe(cut(fs::file_size(fixture(Fixture::pngStill)) / 2)).codec, "Still 320\u00D7180");
-    MediaItem signatureOnly = probe(cut(8));
-    EXPECT_EQ(signatureOnly.codec, "Still");
-    EXPECT_EQ(signatureOnly.width, 0);
-    EXPECT_EQ(signatureOnly.height, 0);
-    EXPECT_EQ(probeError(cut(4))->fileName(), "cut4.png");
+    EXPECT_EQ(probeError(cut(Fixture::pngStill, "cut-half.png", 0.5))->fileName(), "cut-half.png");
+    EXPECT_EQ(probeError(cut(Fixture::pngStill, "cut-tail.png", 0.97))->fileName(), "cut-tail.png");
+    // Qt's JPEG reader fills a cut file with grey and reports success; the file is still refused.
+    EXPECT_EQ(probeError(cut(Fixture::jpegWithOrientation, "cut.jpg", 0.9))->fileName(), "cut.jpg");
+    EXPECT_EQ(probeError(cut(Fixture::pngStill, "signature.png", 8.0 / double(fs::file_size(fixture(Fixture::pngStill)))))
+                  ->fileName(),
+              "signature.png");
+
+    const fs::path damaged = fs::path(OSTERVEIL_TESTDATA) / "damaged";
+    if (!fs::is_directory(damaged)) GTEST_SKIP() << "shared test data not found at " << damaged;
+    EXPECT_EQ(probeError(damaged / "png-truncated-at-90-percent.png")->errorDescription(),
+              "png-truncated-at-90-percent.png is not a video, audio, or still Osterveil can import.");
+    EXPECT_EQ(probeError(damaged / "hevc-no-decodable-picture.mp4")->fileName(), "hevc-no-decodable-picture.mp4");
+}
+
+// The content decides what a file is when its extension says otherwise.
+TEST(MediaProbe, ContentBeatsAWrongExtension) {
+    MediaItem png = probe(copyTo(Fixture::pngStill, scratch("wrong/picture.mp4")));
+    EXPECT_EQ(png.kind, MediaKind::image);
+    EXPECT_EQ(png.codec, "Still 320\u00D7180");
+    EXPECT_EQ(png.name, "picture");
+    MediaItem movie = probe(copyTo(Fixture::h264Movie, scratch("wrong/movie.jpg")));
+    EXPECT_EQ(movie.kind, MediaKind::video);
+    EXPECT_EQ(movie.codec, "H.264");
+    MediaItem sound = probe(copyTo(Fixture::wavAudio, scratch("wrong/sound.png")));
+    EXPECT_EQ(sound.kind, MediaKind::audio);
+    // Content that is no picture under a picture's name is still nothing to import.
+    std::ofstream(scratch("wrong/notes.png")) << "scene 1, take 3\n";
+    EXPECT_EQ(probeError(scratch("wrong/notes.png"))->fileName(), "notes.png");
 }
 
 TEST(MediaProbe, UnreadableFilesPassOnTheAssetError) {
