@@ -16,6 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
 
 namespace osterveil::media {
@@ -58,13 +59,6 @@ std::shared_ptr<const AssetTrack> Asset::track(std::int32_t trackID) const {
 
 namespace {
 
-// Containers of movies and sound. Anything else FFmpeg can detect (image sequences, text shown as
-// ANSI art, playlists that open further files) is not media for an editor, and playlists would let a
-// file reach beyond itself.
-constexpr const char* allowedDemuxers =
-    "mov,matroska,avi,wav,w64,aiff,caf,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,amr,au,wv,ape,tta,"
-    "mxf,mpegts,mpeg,flv,asf,dv,ivf,h264,hevc,m4v,mpegvideo,obu";
-
 // FFmpeg's own warning threshold for a guess that may be wrong; random bytes land below it.
 constexpr int minimumProbeScore = AVPROBE_SCORE_RETRY;
 
@@ -79,11 +73,6 @@ int interruptAtDeadline(void* opaque) {
 
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-
-struct DictionaryGuard {
-    AVDictionary* dict = nullptr;
-    ~DictionaryGuard() { av_dict_free(&dict); }
 };
 
 Time ticksToTime(std::int64_t ticks, AVRational base) {
@@ -265,14 +254,7 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     if (!raw) throw AssetError(AssetError::Kind::cannotOpen, path);
     raw->interrupt_callback = AVIOInterruptCB{interruptAtDeadline, &deadline};
 
-    DictionaryGuard opts;
-    av_dict_set(&opts.dict, "format_whitelist", allowedDemuxers, 0);
-    av_dict_set(&opts.dict, "protocol_whitelist", "file", 0);
-    av_dict_set(&opts.dict, "probesize", "5000000", 0);
-    av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
-    // The "file:" prefix keeps a name such as "http:x.mov" from being taken for another protocol.
-    std::string url = "file:" + path.string();
-    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &opts.dict);
+    int rc = detail::openInput(raw, path);
     if (rc < 0) throw AssetError(deadline.passed() ? AssetError::Kind::timedOut : openFailureKind(rc), path);
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 

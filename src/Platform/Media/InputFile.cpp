@@ -1,0 +1,38 @@
+#include "Platform/Media/InputFile.hpp"
+
+#include <cerrno>
+#include <string>
+
+#include "Platform/Foundation/RegularFile.hpp"
+
+namespace osterveil::media::detail {
+
+namespace {
+
+constexpr const char* allowedDemuxers =
+    "mov,matroska,avi,wav,w64,aiff,caf,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,amr,au,wv,ape,tta,"
+    "mxf,mpegts,mpeg,flv,asf,dv,ivf,h264,hevc,m4v,mpegvideo,obu";
+
+struct DictionaryGuard {
+    AVDictionary* dict = nullptr;
+    ~DictionaryGuard() { av_dict_free(&dict); }
+};
+
+} // namespace
+
+int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
+    if (!isRegularFile(path)) {
+        avformat_free_context(context);
+        context = nullptr;
+        return AVERROR(EPERM);
+    }
+    DictionaryGuard opts;
+    av_dict_set(&opts.dict, "format_whitelist", allowedDemuxers, 0);
+    av_dict_set(&opts.dict, "protocol_whitelist", "file", 0);
+    av_dict_set(&opts.dict, "probesize", "5000000", 0);
+    av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
+    const std::string url = "file:" + path.string();
+    return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
+}
+
+} // namespace osterveil::media::detail
