@@ -113,7 +113,9 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     } else {
         const media::AssetTrack& sound = *sounds.front();
         item.kind = MediaKind::audio;
-        item.codec = sound.mediaSubtype != 0 ? codecName(sound.mediaSubtype) : "Audio";
+        item.codec = sound.mediaSubtype != 0                 ? codecName(sound.mediaSubtype)
+                     : sound.codecName.starts_with("adpcm_") ? "ADPCM"
+                                                             : "Audio";
     }
     return item;
 }
@@ -151,24 +153,29 @@ std::optional<std::string> MediaProbe::relativePath(const fs::path& path,
 }
 
 std::string MediaProbe::codecName(std::uint32_t code) {
-    static const std::array<std::pair<const char*, const char*>, 14> table{{
-        {"apch", "ProRes 422 HQ"},
-        {"apcn", "ProRes 422"},
-        {"apcs", "ProRes 422 LT"},
-        {"apco", "ProRes 422 Proxy"},
-        {"ap4h", "ProRes 4444"},
-        {"ap4x", "ProRes 4444 XQ"},
-        {"avc1", "H.264"},
-        {"hvc1", "HEVC"},
-        {"hev1", "HEVC"},
-        {"jpeg", "JPEG"},
-        {"lpcm", "Linear PCM"},
-        {"aac ", "AAC"},
-        {"mp4a", "AAC"},
-        {"alac", "ALAC"},
+    static const std::array<std::pair<std::uint32_t, const char*>, 19> table{{
+        {fourCC("apch"), "ProRes 422 HQ"},
+        {fourCC("apcn"), "ProRes 422"},
+        {fourCC("apcs"), "ProRes 422 LT"},
+        {fourCC("apco"), "ProRes 422 Proxy"},
+        {fourCC("ap4h"), "ProRes 4444"},
+        {fourCC("ap4x"), "ProRes 4444 XQ"},
+        {fourCC("avc1"), "H.264"},
+        {fourCC("hvc1"), "HEVC"},
+        {fourCC("hev1"), "HEVC"},
+        {fourCC("jpeg"), "JPEG"},
+        {fourCC("lpcm"), "Linear PCM"},
+        {fourCC("aac "), "AAC"},
+        {fourCC("mp4a"), "AAC"},
+        {fourCC("alac"), "ALAC"},
+        {fourCC("ulaw"), "\u03BC-law"},
+        {fourCC("alaw"), "A-law"},
+        {fourCC("ima4"), "IMA 4:1"},
+        {0x6D730002, "MS ADPCM"}, // "ms" and the WAV format tag 0x0002
+        {0x6D730011, "IMA ADPCM"}, // "ms" and 0x0011
     }};
-    for (const auto& [text, name] : table)
-        if (fourCC(text) == code) return name;
+    for (const auto& [known, name] : table)
+        if (known == code) return name;
     return fourCCString(code);
 }
 

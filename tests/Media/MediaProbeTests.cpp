@@ -1,10 +1,12 @@
 #include <fstream>
 #include <thread>
 
+#include <QImage>
 #include <QImageReader>
 #include <gtest/gtest.h>
 
 #include "Media/MediaProbe.hpp"
+#include "Media/ThumbnailService.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/MediaErrors.hpp"
 
@@ -155,6 +157,27 @@ TEST(MediaProbe, StillsAreSizedWithoutDuration) {
               QImageIOHandler::TransformationRotate90);
 }
 
+// TIFF and WebP come through Qt's image-format plugins; stills in them import and draw like any other.
+TEST(MediaProbe, TiffAndWebPStillsImportAndDraw) {
+    QImage source(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) source.setPixel(x, y, qRgb(x * 4, y * 5, (x ^ y) * 3));
+    for (const char* format : {"tiff", "webp"}) {
+        const fs::path file = scratch(std::string("picture.") + format);
+        // Lossless, so that what is drawn can be compared with what was written.
+        ASSERT_TRUE(source.save(QString::fromStdString(file.string()), format, 100)) << format << " cannot be written";
+        const MediaItem item = probe(file);
+        EXPECT_EQ(item.kind, MediaKind::image) << format;
+        EXPECT_EQ(item.codec, "Still 64\u00D748") << format;
+        const auto drawn = ThumbnailService::image(item, std::nullopt);
+        ASSERT_TRUE(drawn) << format;
+        ASSERT_EQ(drawn->size(), source.size());
+        const QImage rgb = drawn->convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) ASSERT_EQ(rgb.pixel(x, y), source.pixel(x, y)) << format << " at " << x << "," << y;
+    }
+}
+
 TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
     MediaItem item = probe(fixture(Fixture::portraitMovie));
     EXPECT_EQ(item.kind, MediaKind::video);
@@ -208,6 +231,25 @@ TEST(MediaProbe, SoundOnlyFiles) {
     MediaItem song = probe(fixture(Fixture::audioWithCoverArt));
     EXPECT_EQ(song.kind, MediaKind::audio);
     EXPECT_FALSE(song.hasVideo);
+}
+
+// Companded and ADPCM sound is named for what it is, not as linear PCM or plain "Audio".
+TEST(MediaProbe, CompandedAndADPCMSoundHaveTheirOwnNames) {
+    using testsupport::AudioCodec;
+    const std::pair<AudioCodec, const char*> cases[] = {{AudioCodec::muLaw, "\u03BC-law"},
+                                                        {AudioCodec::aLaw, "A-law"},
+                                                        {AudioCodec::adpcmMS, "MS ADPCM"},
+                                                        {AudioCodec::adpcmIMA, "IMA ADPCM"},
+                                                        {AudioCodec::pcm16, "Linear PCM"}};
+    for (const auto& [codec, name] : cases) {
+        const fs::path wav = scratch("coded-" + std::string(name).substr(0, 2) + ".wav");
+        testsupport::writeMovie(wav, {.container = "wav", .video = testsupport::VideoCodec::none, .audio = codec,
+                                      .channels = 1, .audioSeconds = 0.25});
+        const MediaItem item = probe(wav);
+        EXPECT_EQ(item.kind, MediaKind::audio);
+        EXPECT_EQ(item.codec, name);
+    }
+    EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC("ima4")), "IMA 4:1");
 }
 
 TEST(MediaProbe, RelativePathsOnlyInsideTheProjectFolder) {

@@ -12,7 +12,16 @@
 namespace osterveil::testsupport {
 
 enum class VideoCodec { none, h264, proresHQ };
-enum class AudioCodec { none, aac, pcm16 };
+enum class AudioCodec {
+    none,
+    aac,
+    pcm16,
+    // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
+    muLaw,
+    aLaw,
+    adpcmMS,
+    adpcmIMA,
+};
 
 struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav".

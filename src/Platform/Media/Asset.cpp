@@ -105,6 +105,22 @@ std::uint32_t proresSubtype(int profile) {
 // and "lpcm" are all linear PCM); tag-less containers (WAV, Matroska, MP3) get the same names.
 std::uint32_t audioSubtype(const AVCodecParameters& p) {
     AVCodecID id = p.codec_id;
+    // Companded and ADPCM codings share FFmpeg's PCM range or have no QuickTime entry; they take the
+    // codes QuickTime gives them ("ms" and the WAV format tag for the Microsoft and IMA ADPCM of WAV).
+    switch (id) {
+    case AV_CODEC_ID_PCM_MULAW:
+        return fourCharCode("ulaw");
+    case AV_CODEC_ID_PCM_ALAW:
+        return fourCharCode("alaw");
+    case AV_CODEC_ID_ADPCM_IMA_QT:
+        return fourCharCode("ima4");
+    case AV_CODEC_ID_ADPCM_MS:
+        return fourCharCode("ms\0\x02");
+    case AV_CODEC_ID_ADPCM_IMA_WAV:
+        return fourCharCode("ms\0\x11");
+    default:
+        break;
+    }
     if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT) return fourCharCode("lpcm");
     switch (id) {
     case AV_CODEC_ID_AAC:
