@@ -97,9 +97,6 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         CompositionBuilder::build(request.project, request.projectURL,
                                   media::Size{double(width), double(height)}, request.frameRate, plates);
     if (isCancelled()) throw ExportError::cancelled();
-    const bool hasPicture = build.videoComposition.has_value();
-    const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
-    if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
 
     std::optional<media::TimeRange> range;
     double origin = 0, span = std::max(0.01, build.duration);
@@ -115,6 +112,12 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
             span = (end - start).toSeconds();
         }
     }
+    for (const UndecodableStill& still : build.undecodable)
+        if (!range || (still.start < origin + span && still.end > origin))
+            throw ExportError::failed(media::undecodableMessage(still.file));
+    const bool hasPicture = build.videoComposition.has_value();
+    const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
+    if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
 
     // Written beside the target and moved into place only when complete.
     std::optional<media::Time> audioTime; // the end of the sound appended so far

@@ -380,3 +380,62 @@ TEST(Exporter, CancellingDuringTheBuildTouchesNothing) {
     for (const auto& f : fs::directory_iterator(r.outputURL.parent_path()))
         EXPECT_EQ(f.path().filename().string().find("untouched.mp4.partial-"), std::string::npos);
 }
+
+namespace {
+
+// The movie with every byte of its media data zeroed: it opens as before, and no picture decodes.
+fs::path withoutPictures(Fixture f, const std::string& name) {
+    const fs::path out = MediaFixtures::shared().scratch(name);
+    std::ifstream in(MediaFixtures::shared().path(f), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t at = bytes.find("mdat");
+    if (at == std::string::npos || at < 4) throw std::runtime_error("no media data box");
+    const auto b = [&](std::size_t i) { return std::uint32_t(std::uint8_t(bytes[i])); };
+    const std::size_t size = b(at - 4) << 24 | b(at - 3) << 16 | b(at - 2) << 8 | b(at - 1);
+    std::fill(bytes.begin() + std::ptrdiff_t(at + 4), bytes.begin() + std::ptrdiff_t(std::min(bytes.size(), at - 4 + size)), '\0');
+    std::ofstream(out, std::ios::binary) << bytes;
+    return out;
+}
+
+} // namespace
+
+// A source that cannot be decoded fails the export with its file's name, instead of a movie that is
+// black where it should be and is reported as written.
+TEST(Exporter, UndecodableSourcesFailTheExportByName) {
+    const auto expectFailure = [](ExportRequest r, const std::string& message) {
+        { std::ofstream(r.outputURL) << "the user's old movie"; }
+        try {
+            SequenceExporter().exportMovie(r, nullptr);
+            ADD_FAILURE() << "the export reported success";
+        } catch (const ExportError& e) {
+            EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+        std::ifstream in(r.outputURL);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "the user's old movie");
+    };
+
+    ExportRequest movie = requestFor(1, ExportCodec::h264, "undecodable-movie.mp4");
+    movie.project.media.mut(0).path = withoutPictures(Fixture::h264Movie, "zeroed.mp4").string();
+    expectFailure(movie, "zeroed.mp4 could not be decoded.");
+
+    ExportRequest still = requestFor(1, ExportCodec::h264, "undecodable-still.mp4");
+    testsupport::writeTruncatedCopy(MediaFixtures::shared().path(Fixture::pngStill), MediaFixtures::shared().scratch("cut.png"), 0.9);
+    MediaItem& picture = still.project.media.mut(0);
+    picture.kind = MediaKind::image;
+    picture.path = MediaFixtures::shared().scratch("cut.png").string();
+    expectFailure(still, "cut.png could not be decoded.");
+    // A marked range that leaves the still out exports what it covers.
+    TimelineClip fine = still.project.sequence.tracks[0].clips[0];
+    fine.id = Uuid::make();
+    fine.start = 1;
+    fine.mediaID = requestFor(1, ExportCodec::h264, "x").project.media[0].id;
+    still.project.media.push_back(requestFor(1, ExportCodec::h264, "x").project.media[0]);
+    still.project.media.mut(1).id = *fine.mediaID;
+    still.project.sequence.tracks.mut(0).clips.push_back(fine);
+    still.useMarkedRange = true;
+    still.project.sequence.inPoint = 1.25;
+    still.project.sequence.outPoint = 1.75;
+    SequenceExporter().exportMovie(still, nullptr);
+    EXPECT_EQ(inspect(still.outputURL).frames, 12);
+}

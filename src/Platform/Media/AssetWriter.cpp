@@ -13,6 +13,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "Platform/Media/LibraryLog.hpp"
+
 namespace osterveil::media {
 
 namespace {
@@ -161,6 +163,7 @@ struct AssetWriter::Impl {
 };
 
 AssetWriter::AssetWriter(std::filesystem::path path, FileType type) : impl_(std::make_unique<Impl>()) {
+    routeLibraryLog();
     impl_->path = std::move(path);
     impl_->type = type;
     const char* name = type == FileType::quickTimeMovie ? "mov" : "mp4";
