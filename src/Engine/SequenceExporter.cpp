@@ -64,6 +64,12 @@ media::VideoSettings SequenceExporter::videoSettings(const ExportRequest& reques
     s.expectedFrameRate = fps;
     if (!ExportCodecs::isProRes(request.codec)) {
         s.averageBitRate = ExportCodecs::bitrate(request.codec, width, height, fps);
+        // Without a ceiling, footage the encoder cannot keep small (grain, noise) overshoots by half
+        // and more, its first second at several times the rate. With this peak and buffer no second
+        // can carry more than twice the average, and the buffer still holds a key frame of such
+        // footage without starving the frames before it.
+        s.maxBitRate = s.averageBitRate / 4 * 5;
+        s.bufferSize = s.averageBitRate / 4 * 3;
         s.maxKeyFrameInterval = ExportCodecs::keyFrameInterval(fps);
         s.profile = media::H264Profile::high;
     }
