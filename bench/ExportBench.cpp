@@ -125,7 +125,9 @@ namespace {
 void BM_CancelLatency(benchmark::State& state) {
     const auto codec = static_cast<ExportCodec>(state.range(0));
     ExportRequest r = request(codec);
-    r.outputURL = folder() / ("cancelled-" + std::string(enumName(codec)) + (ExportCodecs::isProRes(codec) ? ".mov" : ".mp4"));
+    const fs::path own = folder() / "cancelled";
+    fs::create_directories(own);
+    r.outputURL = own / (std::string(enumName(codec)) + (ExportCodecs::isProRes(codec) ? ".mov" : ".mp4"));
     double callMs = 0, reportMs = 0;
     bool leftovers = false;
     for (auto _ : state) {
@@ -148,8 +150,7 @@ void BM_CancelLatency(benchmark::State& state) {
         canceller.join();
         callMs += std::chrono::duration<double, std::milli>(returned - asked).count();
         reportMs += std::chrono::duration<double, std::milli>(reported - asked).count();
-        for (const auto& f : fs::directory_iterator(folder()))
-            if (f.path().filename().string().starts_with(".")) leftovers = true;
+        leftovers = leftovers || !fs::is_empty(own);
     }
     state.counters["cancel_call_ms"] = benchmark::Counter(callMs, benchmark::Counter::kAvgIterations);
     state.counters["reported_after_ms"] = benchmark::Counter(reportMs, benchmark::Counter::kAvgIterations);

@@ -156,7 +156,8 @@ public:
         for (int attempt = 0; attempt < 2; ++attempt) {
             fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd_ >= 0) {
-                if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+                // A file system without locks still gets the file, only without the guard.
+                if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
                 break;
             }
             if (errno != EEXIST)
@@ -164,7 +165,7 @@ public:
                                           std::strerror(errno) + ".");
             // Something is there: the file of an export still running (locked), or one left behind.
             const int old = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-            const bool held = old >= 0 && ::flock(old, LOCK_EX | LOCK_NB) != 0;
+            const bool held = old >= 0 && ::flock(old, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
             if (!held) ::unlink(path_.c_str());
             if (old >= 0) ::close(old);
             if (held) break;
