@@ -205,12 +205,15 @@ CompositionVideoReader::~CompositionVideoReader() { impl_->stop(); }
 std::int64_t CompositionVideoReader::frameCount() const { return impl_->count; }
 
 void CompositionVideoReader::cancel() {
+    // Only signals: the threads leave at their next look at the flag and are joined by the destructor,
+    // so a caller on another thread is never held up by a frame being decoded or composed.
     {
         std::lock_guard lock(impl_->mutex);
         impl_->cancelled = true;
+        impl_->stopping = true;
+        impl_->changed.notify_all();
     }
     impl_->compositor->cancelAllPendingRequests();
-    impl_->stop();
 }
 
 std::optional<ComposedFrame> CompositionVideoReader::next() {
