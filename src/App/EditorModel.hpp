@@ -128,6 +128,31 @@ class EditorModel : public QObject {
     static PreviewServices defaultPreviewServices();
     void setPreviewServices(PreviewServices services);
 
+    // ----- Playback and transport --------------------------------------------------------------------
+    //
+    // Space, J/K/L and frame steps drive the focused monitor's player; jumps to edits and looping
+    // always drive the program. Every seek made here is exact.
+
+    // Gives the transport to a monitor: the shuttle stops and the monitor losing the focus pauses.
+    void focusMonitor(MonitorFocus focus);
+    void togglePlayback();
+    // J, K and L: reverse at 1, 2, 4, 8 times; stop; forward likewise.
+    void shuttleReverse();
+    void shuttleStop();
+    void shuttleForward();
+    // Moves the focused monitor by whole frames of its rate, stopping the shuttle first.
+    void step(int frames);
+    void stepSource(int frames);
+    // Moves the program playhead to the next or previous clip edge on any track.
+    void jumpToEdit(bool forward);
+    // "2×", "-4×", "Play" or "Stopped".
+    QString shuttleLabel() const;
+    // The bin item loaded in the source monitor, and its playable length (0 for a still).
+    std::optional<MediaItem> sourceItem() const;
+    double sourceDuration() const;
+    // Loads a bin item into the source monitor, selects it and gives the source the transport.
+    void openInSource(const Uuid& id);
+
     // ----- Published state ---------------------------------------------------------------------------
 
     // Program playhead on the sequence, seconds.
@@ -240,6 +265,9 @@ class EditorModel : public QObject {
     void pushUndoStep(Project before, Project after, const QString& name);
 
     void installPlaybackObservers();
+    // Called on every program tick: back to In once playback reaches Out, when looping.
+    void loopIfNeeded(double time);
+    PlayerControl& focusedPlayer() const { return monitorFocus_ == MonitorFocus::source ? *sourcePlayer_ : *player_; }
 
     // Published state, with the values of a new window.
     double currentTime_ = 0;
