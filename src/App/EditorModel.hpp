@@ -19,6 +19,7 @@
 #include "App/ProjectDocument.hpp"
 #include "App/RebuildScheduler.hpp"
 #include "Model/Project.hpp"
+#include "Model/TimelineEditing.hpp"
 
 namespace osterveil {
 
@@ -103,6 +104,78 @@ class EditorModel : public QObject {
     void setPreviewScale(double scale);
     void addVideoTrack();
     void addAudioTrack();
+
+    // ----- Timeline commands -------------------------------------------------------------------------
+    //
+    // What the menus, the single-key map, the timeline and the clip panels call on the selection, the
+    // playhead and the marks. Each change of the project is at most one undo step under a fixed name; a
+    // command that cannot apply leaves the project alone and, where the user should know, says why in
+    // `status`. Defined in EditorModelCommands.cpp (selection and edits), EditorModelPlacement.cpp
+    // (placing media and titles), EditorModelGestures.cpp (live drags) and EditorModelTracks.cpp.
+
+    // Selection. Additive toggles each id (present: removed; absent: appended, so it becomes primary).
+    void select(const UuidSet& ids, bool additive);
+    void selectOnly(const Uuid& id);
+    // Every clip, track by track, locked and hidden tracks included.
+    void selectAll();
+
+    // Edits of the selection and at the playhead.
+    void liftDelete();
+    void rippleDelete();
+    // Cuts at the playhead on the targeted tracks.
+    void splitAtPlayhead();
+    // The razor: cuts one clip (and its linked partners) at `time`.
+    void split(const Uuid& clipID, double time);
+    void linkSelected();
+    void unlinkSelected();
+    void markSequenceIn();
+    void markSequenceOut();
+    // The marks of the focused monitor: the source item's (window state, no undo) or the sequence's.
+    void markIn();
+    void markOut();
+    void clearMarks();
+    // Removes the marker within half a frame of the playhead, else adds one there.
+    void toggleMarker();
+    // Moves the program playhead to the next or previous marker more than half a frame away.
+    void goToMarker(bool forward);
+    void rippleTrimToPlayhead(bool next);
+    // Act on the primary clip, by a count of sequence frames.
+    void slipSelection(int frames);
+    void slideSelection(int frames);
+    void rollSelection(int frames);
+    void nestSelection();
+    // How long the clip's source runs, for the editing operations; 0 means no fixed length (titles,
+    // stills, unknown clips).
+    static double sourceDuration(const Uuid& clipID, const Project& project);
+
+    // Placing media and titles. Each selects what it placed and keeps the playhead where it is.
+    void commitPlacement(const Uuid& mediaID, double time, const std::optional<Uuid>& trackID,
+                         TimelinePlacement mode);
+    // The source monitor's marked span when it shows this item, else the whole item; stills five seconds.
+    SourceSpan sourceSpan(const MediaItem& item) const;
+    void insertMediaAtPlayhead(const Uuid& mediaID);
+    void overwriteMediaAtPlayhead(const Uuid& mediaID);
+    void addTitle();
+
+    // Live gesture steps. `delta` is the whole offset since the gesture began: every step starts again
+    // from the project as it was then. The caller ends the gesture with `commitTransientEdit` ("Move",
+    // "Trim", a control's name) or `cancelTransientEdit`.
+    void previewMove(const Uuid& draggedID, double delta, const std::optional<Uuid>& destinationTrackID,
+                     bool unlink);
+    void previewTrim(const Uuid& clipID, TrimEdge edge, double delta, bool unlink);
+    void liveClip(const Uuid& id, const std::function<void(TimelineClip&)>& body);
+
+    // Track headers and clip panels.
+    void removeTrack(const Uuid& id);
+    void toggleMute(const Uuid& trackID);
+    void toggleHidden(const Uuid& trackID);
+    void toggleLocked(const Uuid& trackID);
+    void toggleSolo(const Uuid& trackID);
+    void toggleTarget(const Uuid& trackID);
+    // The committed counterpart of `liveClip`, one undo step under `name`.
+    void updateClip(const Uuid& id, const QString& name, const std::function<void(TimelineClip&)>& body);
+    // Fits the whole sequence (and two seconds more) into the timeline's visible width.
+    void zoomToFit();
 
     // ----- Preview rebuild ---------------------------------------------------------------------------
 
@@ -268,6 +341,13 @@ class EditorModel : public QObject {
     // Called on every program tick: back to In once playback reaches Out, when looping.
     void loopIfNeeded(double time);
     PlayerControl& focusedPlayer() const { return monitorFocus_ == MonitorFocus::source ? *sourcePlayer_ : *player_; }
+
+    // Timeline commands.
+    // Candidate times for a drag to snap to: 0, the playhead, the sequence marks, markers, and the edges
+    // of every clip not in `excluding`.
+    std::vector<double> snapPoints(const Project& project, const UuidSet& excluding) const;
+    // The track a playhead placement of the item goes to, or none after saying why in `status`.
+    std::optional<Uuid> targetedTrackID(const Uuid& mediaID);
 
     // Published state, with the values of a new window.
     double currentTime_ = 0;

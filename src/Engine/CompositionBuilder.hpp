@@ -91,6 +91,13 @@ media::TimeRange clampedRange(double start, double duration, const media::AssetT
 // backward source order. `sourceShift` is added to every source position. Throws `media::Error`.
 void insertRemapped(const TimelineClip& clip, const std::shared_ptr<const media::AssetTrack>& source,
                     media::CompositionTrack& into, double frame, double sourceShift);
+// The same across a segment window that a dissolve has lengthened into the clip's handles: before
+// the clip the source its first piece would have played earlier, after it what its last piece would
+// have gone on to play, each at that piece's speed and direction; where that source lies beyond the
+// media, its edge frame holds.
+void insertRemapped(const TimelineClip& clip, double windowStart, double windowEnd,
+                    const std::shared_ptr<const media::AssetTrack>& source, media::CompositionTrack& into,
+                    double frame, double sourceShift);
 
 // Adds a video track filled with the timing plate from 0 to `duration`; its id, or none when the
 // plate has no picture or the composition takes no track. Throws the plate store's errors.

@@ -177,7 +177,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                     if (at > end) track->insertEmptyTimeRange(TimeRange::fromStartEnd(end, at));
                     track->insertTimeRange(range, source, at);
                 } else {
-                    insertRemapped(clip, source, *track, frame, 0);
+                    insertRemapped(clip, layer.segmentStart, layer.segmentEnd, source, *track, frame, 0);
                 }
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
@@ -188,7 +188,8 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
             if (clip.timeRemap.frameBlending && !clip.timeRemap.isIdentity()) {
                 if (media::CompositionTrack* blendTrack = laneTrack(lanes, segment.lane + 100, composition)) {
                     try {
-                        insertRemapped(clip, source, *blendTrack, frame, frame);
+                        insertRemapped(clip, layer.segmentStart, layer.segmentEnd, source, *blendTrack, frame,
+                                       frame);
                         blend = layer;
                         blend->sourceTrackID = blendTrack->trackID();
                     } catch (const media::Error& e) {
@@ -206,6 +207,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
         if (blend) {
             blend->kind = RenderKind::video;
             blend->imageKey.reset();
+            blend->blendsWithNext = true;
             layers.push_back(std::move(*blend));
         }
         layers.push_back(std::move(layer));

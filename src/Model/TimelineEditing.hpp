@@ -26,6 +26,10 @@ struct SourceSpan {
 // its id, other pieces get fresh ones.
 enum class TrimEdge { head, tail };
 
+// How a placement makes room: later clips move right (insert), or the new clip covers what lies under
+// it (overwrite).
+enum class TimelinePlacement { insert, overwrite };
+
 namespace TimelineEditing {
 
 constexpr double epsilon = 1e-7;
