@@ -205,6 +205,7 @@ TEST(CompositionBuild, DissolveOnAlternatingLanes) {
     const auto ins = instructions(b);
     ASSERT_EQ(ins.size(), 3u);
     EXPECT_EQ(ins[1]->layers().size(), 2u); // both clips in the dissolve window
+    EXPECT_EQ(ins[1]->timeRange(), TimeRange::fromStartEnd(sec(0.375), sec(0.625)));
     EXPECT_EQ(ins[1]->layers()[0].dissolveOut, (ClosedRange{0.375, 0.625}));
     EXPECT_EQ(ins[1]->requiredSourceTrackIDs().size(), 3u);
 }
