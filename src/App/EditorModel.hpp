@@ -369,7 +369,8 @@ class EditorModel : public QObject {
     // Probes `file` and, when it is media, relinks the item to it in one step "Relink Media".
     void replaceMedia(const Uuid& mediaID, const std::filesystem::path& file);
     // Imports the XML files from `next` on, one after another, then calls `then`.
-    void importXMLFiles(std::vector<std::filesystem::path> files, std::size_t next, std::function<void()> then);
+    void importXMLFiles(std::vector<std::filesystem::path> files, std::size_t next,
+                        std::function<void()> then);
     void addMediaFiles(std::vector<std::filesystem::path> files, std::function<void()> done);
     // Drops the item's thumbnail and waveform, so that the next project change loads them again.
     void forgetPictures(const Uuid& mediaID);

@@ -73,12 +73,14 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
         return out;
     }
     if (input.size() > largestXMLFile) {
-        out.error = QStringLiteral("The file \u201C") + name + QStringLiteral("\u201D is too large to be Premiere XML.");
+        out.error = QStringLiteral("The file \u201C") + name +
+                    QStringLiteral("\u201D is too large to be Premiere XML.");
         return out;
     }
     const QByteArray data = input.readAll();
     try {
-        out.result = PremiereXML::parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+        out.result =
+            PremiereXML::parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     } catch (const PremiereXMLError& parseError) {
         out.error = QString::fromStdString(parseError.errorDescription());
         return out;
@@ -114,7 +116,7 @@ struct FolderMatch {
 
 std::vector<FolderMatch> matchInFolder(const fs::path& folder, const Project& project,
                                        const std::optional<fs::path>& projectURL) {
-    const MediaFiles::Index index = MediaFiles::index(folder);
+    const MediaFiles::Index index = MediaFiles::mediaIndex(folder);
     std::vector<FolderMatch> matches;
     if (index.empty()) return matches;
     for (const MediaItem& item : project.media) {
@@ -141,7 +143,10 @@ void EditorModel::importMedia() {
     if (!desktop_) return;
     OpenPanel panel{QStringLiteral("Import"),
                     QStringLiteral("QuickTime, audio, stills, or a Premiere Final Cut Pro XML file."),
-                    true, false, true, MediaFiles::importTypes()};
+                    true,
+                    false,
+                    true,
+                    MediaFiles::importTypes()};
     panel.filters.push_back(MediaFiles::premiereXMLType());
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self](std::vector<fs::path> files) {
@@ -212,8 +217,12 @@ void EditorModel::addMediaFiles(std::vector<fs::path> files, std::function<void(
 void EditorModel::importPremiereXML() {
     if (!desktop_) return;
     // No type filter: any file may be chosen, and the parser decides.
-    const OpenPanel panel{QStringLiteral("Import"), QStringLiteral("Final Cut Pro XML exported from Premiere Pro."),
-                          true, false, false, {}};
+    const OpenPanel panel{QStringLiteral("Import"),
+                          QStringLiteral("Final Cut Pro XML exported from Premiere Pro."),
+                          true,
+                          false,
+                          false,
+                          {}};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self](std::vector<fs::path> files) {
         if (self && !files.empty()) self->importPremiereXML(files.front());
@@ -259,8 +268,12 @@ void EditorModel::presentPremiereReport(const PremiereReport& report) {
     QPointer<EditorModel> self(this);
     const int answer = desktop->runModal(report.alert());
     if (!self || report.missing.empty() || answer != PremiereReport::locateFolderButton) return;
-    const OpenPanel panel{QStringLiteral("Relink"), QStringLiteral("Offline media is matched by file name."), false,
-                          true, false, {}};
+    const OpenPanel panel{QStringLiteral("Relink"),
+                          QStringLiteral("Offline media is matched by file name."),
+                          false,
+                          true,
+                          false,
+                          {}};
     desktop->open(panel, [self](std::vector<fs::path> folders) {
         if (self && !folders.empty()) self->relinkOffline(folders.front());
     });
@@ -292,7 +305,8 @@ void EditorModel::relink(const Uuid& mediaID) {
 
 void EditorModel::locateFile(const Uuid& mediaID) {
     if (!desktop_) return;
-    const OpenPanel panel{QStringLiteral("Locate File"), QString(), true, false, false, MediaFiles::importTypes()};
+    const OpenPanel panel{QStringLiteral("Locate File"), QString(), true, false, false,
+                          MediaFiles::importTypes()};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self, mediaID](std::vector<fs::path> files) {
         if (self && !files.empty()) self->replaceMedia(mediaID, files.front());
@@ -302,8 +316,11 @@ void EditorModel::locateFile(const Uuid& mediaID) {
 void EditorModel::locateFolder() {
     if (!desktop_) return;
     const OpenPanel panel{QStringLiteral("Locate Folder"),
-                          QStringLiteral("Every offline file is matched by name inside this folder."), false, true,
-                          false, {}};
+                          QStringLiteral("Every offline file is matched by name inside this folder."),
+                          false,
+                          true,
+                          false,
+                          {}};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self](std::vector<fs::path> folders) {
         if (self && !folders.empty()) self->relinkOffline(folders.front());
@@ -312,7 +329,8 @@ void EditorModel::locateFolder() {
 
 void EditorModel::relinkOffline(const fs::path& folder, std::function<void()> done) {
     offload(
-        this, [folder, current = project(), url = projectURL_] { return matchInFolder(folder, current, url); },
+        this,
+        [folder, current = project(), url = projectURL_] { return matchInFolder(folder, current, url); },
         [done = std::move(done)](EditorModel& model, std::vector<FolderMatch> matches) {
             const Project current = model.project();
             std::vector<std::pair<Uuid, MediaItem>> replacements;
@@ -357,8 +375,9 @@ void EditorModel::replaceMedia(const Uuid& mediaID, const fs::path& file) {
             MediaItem item = std::move(*probed.item);
             item.id = mediaID;
             const QString name = QString::fromStdString(item.name);
-            model.edit(QStringLiteral("Relink Media"),
-                       [&](Project& p) { MediaEdits::replaceMedia(p, {{mediaID, item}}); });
+            model.edit(QStringLiteral("Relink Media"), [&](Project& p) {
+                MediaEdits::replaceMedia(p, {{mediaID, item}});
+            });
             model.forgetPictures(mediaID);
             model.setStatus(QStringLiteral("Relinked ") + name + QLatin1Char('.'));
         });
@@ -377,8 +396,9 @@ void EditorModel::revealMedia(const Uuid& id) {
 
 void EditorModel::chooseLUT(const Uuid& clipID) {
     if (!desktop_) return;
-    const OpenPanel panel{QStringLiteral("Load LUT"), QStringLiteral("A .cube look-up table."), true, false, false,
-                          {MediaFiles::lutType()}};
+    const OpenPanel panel{
+        QStringLiteral("Load LUT"), QStringLiteral("A .cube look-up table."), true, false, false,
+        {MediaFiles::lutType()}};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self, clipID](std::vector<fs::path> files) {
         if (!self || files.empty()) return;

@@ -108,7 +108,7 @@ std::optional<fs::path> Index::find(const std::string& key, MediaKind kind) cons
     return found->second.front();
 }
 
-Index index(const fs::path& folder) {
+Index mediaIndex(const fs::path& folder) {
     Index result;
     // Depth first: a folder's contents come where the folder stands among its siblings.
     struct Level {

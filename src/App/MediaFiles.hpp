@@ -45,7 +45,7 @@ struct Index {
 // names. Regular files (and links to them) are entered; names starting with a dot are skipped, files and
 // folders alike; links to folders are never followed; folders that cannot be read are passed over. An
 // unreadable `folder` gives an empty index.
-Index index(const std::filesystem::path& folder);
+Index mediaIndex(const std::filesystem::path& folder);
 
 // Where an offline item's file is in `index`: by the file name of its path, then that name without its
 // extension, then its display name, each compared in lower case. Within the first key that has files, one

@@ -19,7 +19,8 @@ void appendList(QStringList& lines, const QString& heading, const std::vector<T>
     lines << QString() << heading;
     for (std::size_t i = 0; i < std::min(items.size(), listedItems); ++i)
         lines << bullet + text(items[i]);
-    if (items.size() > listedItems) lines << bullet + QString::number(items.size() - listedItems) + QStringLiteral(" more");
+    if (items.size() > listedItems)
+        lines << bullet + QString::number(items.size() - listedItems) + QStringLiteral(" more");
 }
 
 // Removes the clips that play `id` from each track holding one; tracks without stay shared.
@@ -57,9 +58,10 @@ QString PremiereReport::text() const {
     appendList(lines, QStringLiteral("Skipped effects:"), skipped,
                [](const std::string& effect) { return QString::fromStdString(effect); });
     if (disabled > 0)
-        lines << QString() << QString::number(disabled) + QStringLiteral(" disabled clip") +
-                                  (disabled == 1 ? QString() : QStringLiteral("s")) +
-                                  QStringLiteral(" stay on the timeline and do not play.");
+        lines << QString()
+              << QString::number(disabled) + QStringLiteral(" disabled clip") +
+                     (disabled == 1 ? QString() : QStringLiteral("s")) +
+                     QStringLiteral(" stay on the timeline and do not play.");
     for (std::size_t i = 0; i < std::min(notes.size(), listedNotes); ++i)
         lines << QString::fromStdString(notes[i]);
     return lines.join(QLatin1Char('\n'));

@@ -1,12 +1,12 @@
 #include <QTemporaryDir>
-#include <QThreadPool>
 #include <QTest>
+#include <QThreadPool>
 #include <fstream>
 
 #include "App/MediaFiles.hpp"
 #include "EditorCommandSupport.hpp"
-#include "Media/PremiereXML.hpp"
 #include "FakeDesktop.hpp"
+#include "Media/PremiereXML.hpp"
 #include "MediaFixtures.hpp"
 
 using namespace osterveil;
@@ -42,8 +42,10 @@ struct MediaCommands : testsupport::CommandFixture {
         command([&done] { done = true; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
     }
-    MediaItem offlineItem(const std::string& name, const std::string& path, MediaKind kind = MediaKind::video) {
-        MediaItem item{.id = Uuid::make(), .name = name, .kind = kind, .path = path, .duration = 7, .width = 99};
+    MediaItem offlineItem(const std::string& name, const std::string& path,
+                          MediaKind kind = MediaKind::video) {
+        MediaItem item{
+            .id = Uuid::make(), .name = name, .kind = kind, .path = path, .duration = 7, .width = 99};
         start.media.push_back(item);
         return item;
     }
@@ -60,11 +62,14 @@ std::string premiereXML(const fs::path& present) {
                "</pathurl><duration>50</duration><media><video/></media></file>";
     };
     const auto clip = [](const char* id, const char* start, const std::string& extra) {
-        return std::string("<clipitem id=\"") + id + "\"><name>" + id + "</name><start>" + start + "</start><end>" +
-               std::to_string(std::stoi(start) + 10) + "</end><in>0</in><out>10</out>" + extra + "</clipitem>";
+        return std::string("<clipitem id=\"") + id + "\"><name>" + id + "</name><start>" + start +
+               "</start><end>" + std::to_string(std::stoi(start) + 10) + "</end><in>0</in><out>10</out>" +
+               extra + "</clipitem>";
     };
-    return "<xmeml version=\"4\"><sequence id=\"s\"><name>Cut</name><rate><timebase>25</timebase></rate><media>"
-           "<video><format><samplecharacteristics><width>1280</width><height>720</height></samplecharacteristics>"
+    return "<xmeml version=\"4\"><sequence "
+           "id=\"s\"><name>Cut</name><rate><timebase>25</timebase></rate><media>"
+           "<video><format><samplecharacteristics><width>1280</width><height>720</height></"
+           "samplecharacteristics>"
            "</format><track>" +
            clip("c1", "0", file("f1", present.string())) + "</track><track>" +
            clip("c2", "10", "<enabled>FALSE</enabled>" + file("f2", "/nowhere/gone.mov")) +
@@ -197,7 +202,8 @@ TEST(PremiereReport, ListsTwelveOfEachCountsTheRestAndIsShownOnlyWithSomethingTo
     report.sequence = Sequence::makeNew();
     EXPECT_TRUE(report.isEmpty());
     for (int i = 1; i <= 13; ++i)
-        report.missing.push_back({.name = "n" + std::to_string(i), .path = i == 1 ? "" : "/x/f" + std::to_string(i)});
+        report.missing.push_back(
+            {.name = "n" + std::to_string(i), .path = i == 1 ? "" : "/x/f" + std::to_string(i)});
     const QStringList lines = report.text().split('\n');
     ASSERT_EQ(lines.size(), 2 + 2 + 13);
     EXPECT_EQ(lines[4], "• n1"); // no path: the name
@@ -217,7 +223,7 @@ TEST(PremiereReport, ListsTwelveOfEachCountsTheRestAndIsShownOnlyWithSomethingTo
 TEST_F(MediaCommands, FolderRelinkMatchesOfflineItemsByNameAcrossTheTree) {
     copy(Fixture::h264Movie, "a/.hidden/Clip.mov"); // hidden: never indexed
     const fs::path clip = copy(Fixture::h264Movie, "a/b/clip.mov");
-    copy(Fixture::h264Movie, "z/clip.mov");               // the same name met later
+    copy(Fixture::h264Movie, "z/clip.mov");                       // the same name met later
     const fs::path base = copy(Fixture::h264Movie, "a/Take.mp4"); // only the base name matches
     const fs::path voice = copy(Fixture::wavAudio, "a/interview.wav");
     const fs::path picture = copy(Fixture::h264Movie, "b/interview.mov");

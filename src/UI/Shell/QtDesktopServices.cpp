@@ -77,7 +77,9 @@ int QtDesktopServices::runModal(const ModalAlert& alert) {
     for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
         // The first is the default; with more than one, the last is what Escape presses.
         const bool last = i > 0 && i == alert.buttons.size() - 1;
-        const auto role = i == 0 ? QMessageBox::AcceptRole : last ? QMessageBox::RejectRole : QMessageBox::ActionRole;
+        const auto role = i == 0 ? QMessageBox::AcceptRole
+                          : last ? QMessageBox::RejectRole
+                                 : QMessageBox::ActionRole;
         QPushButton* button = box.addButton(alert.buttons[i], role);
         if (i == 0) box.setDefaultButton(button);
         buttons.push_back(button);
@@ -99,10 +101,11 @@ void QtDesktopServices::reveal(const std::filesystem::path& file) {
     call << QStringList{QUrl::fromLocalFile(QFile::decodeName(file.c_str())).toString()} << QString();
     // Asked without waiting: a file manager that is slow to start must not hold up the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [file](QDBusPendingCallWatcher* w) {
-        if (QDBusPendingReply<>(*w).isError()) openFolder(file);
-        w->deleteLater();
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [file](QDBusPendingCallWatcher* w) {
+                         if (QDBusPendingReply<>(*w).isError()) openFolder(file);
+                         w->deleteLater();
+                     });
 }
 
 } // namespace osterveil
