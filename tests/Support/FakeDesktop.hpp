@@ -9,7 +9,8 @@
 namespace osterveil::testsupport {
 
 // A desktop that answers as the test tells it: it keeps every panel and alert shown and every file
-// revealed; the test confirms or cancels the open panel and queues the buttons the alerts get.
+// revealed; the test confirms the last panel (or leaves it, as a cancel would) and queues the alerts'
+// answers.
 class FakeDesktop : public DesktopServices {
   public:
     void open(const OpenPanel& panel, Chosen chosen) override {
@@ -29,8 +30,6 @@ class FakeDesktop : public DesktopServices {
     void choose(std::vector<std::filesystem::path> paths) {
         if (auto chosen = std::exchange(pending_, {})) chosen(std::move(paths));
     }
-    void cancel() { pending_ = {}; }
-    bool panelIsOpen() const { return static_cast<bool>(pending_); }
 
     std::vector<OpenPanel> panels;
     std::vector<ModalAlert> alerts;

@@ -2,10 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <fstream>
 
 #include "App/MediaFiles.hpp"
@@ -41,16 +38,4 @@ TEST(QtDesktopServices, APanelShowsThePromptAndMessageAndHandsBackTheChosenFiles
     dialog->selectFile(QString::fromStdString(file.string()));
     static_cast<QDialog*>(dialog)->accept();
     EXPECT_EQ(chosen, std::vector<fs::path>{file});
-}
-
-TEST(QtDesktopServices, AModalAlertAnswersWithTheIndexOfThePressedButton) {
-    QtDesktopServices desktop;
-    QTimer::singleShot(0, [] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(box);
-        EXPECT_EQ(box->informativeText(), "Choose.");
-        for (QPushButton* button : box->findChildren<QPushButton*>())
-            if (button->text() == "Locate Folder…") button->click();
-    });
-    EXPECT_EQ(desktop.runModal({"Relink media", "Choose.", {"Locate File…", "Locate Folder…", "Cancel"}}), 1);
 }
