@@ -141,12 +141,11 @@ std::vector<FolderMatch> matchInFolder(const fs::path& folder, const Project& pr
 
 void EditorModel::importMedia() {
     if (!desktop_) return;
-    OpenPanel panel{QStringLiteral("Import"),
-                    QStringLiteral("QuickTime, audio, stills, or a Premiere Final Cut Pro XML file."),
-                    true,
-                    false,
-                    true,
-                    MediaFiles::importTypes()};
+    OpenPanel panel{.prompt = QStringLiteral("Import"),
+                    .message =
+                        QStringLiteral("QuickTime, audio, stills, or a Premiere Final Cut Pro XML file."),
+                    .multipleSelection = true,
+                    .filters = MediaFiles::importTypes()};
     panel.filters.push_back(MediaFiles::premiereXMLType());
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self](std::vector<fs::path> files) {
@@ -217,12 +216,8 @@ void EditorModel::addMediaFiles(std::vector<fs::path> files, std::function<void(
 void EditorModel::importPremiereXML() {
     if (!desktop_) return;
     // No type filter: any file may be chosen, and the parser decides.
-    const OpenPanel panel{QStringLiteral("Import"),
-                          QStringLiteral("Final Cut Pro XML exported from Premiere Pro."),
-                          true,
-                          false,
-                          false,
-                          {}};
+    const OpenPanel panel{.prompt = QStringLiteral("Import"),
+                          .message = QStringLiteral("Final Cut Pro XML exported from Premiere Pro.")};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self](std::vector<fs::path> files) {
         if (self && !files.empty()) self->importPremiereXML(files.front());
@@ -268,12 +263,10 @@ void EditorModel::presentPremiereReport(const PremiereReport& report) {
     QPointer<EditorModel> self(this);
     const int answer = desktop->runModal(report.alert());
     if (!self || report.missing.empty() || answer != PremiereReport::locateFolderButton) return;
-    const OpenPanel panel{QStringLiteral("Relink"),
-                          QStringLiteral("Offline media is matched by file name."),
-                          false,
-                          true,
-                          false,
-                          {}};
+    const OpenPanel panel{.prompt = QStringLiteral("Relink"),
+                          .message = QStringLiteral("Offline media is matched by file name."),
+                          .chooseFiles = false,
+                          .chooseFolders = true};
     desktop->open(panel, [self](std::vector<fs::path> folders) {
         if (self && !folders.empty()) self->relinkOffline(folders.front());
     });
@@ -305,8 +298,7 @@ void EditorModel::relink(const Uuid& mediaID) {
 
 void EditorModel::locateFile(const Uuid& mediaID) {
     if (!desktop_) return;
-    const OpenPanel panel{QStringLiteral("Locate File"), QString(), true, false, false,
-                          MediaFiles::importTypes()};
+    const OpenPanel panel{.prompt = QStringLiteral("Locate File"), .filters = MediaFiles::importTypes()};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self, mediaID](std::vector<fs::path> files) {
         if (self && !files.empty()) self->replaceMedia(mediaID, files.front());
@@ -315,12 +307,11 @@ void EditorModel::locateFile(const Uuid& mediaID) {
 
 void EditorModel::locateFolder() {
     if (!desktop_) return;
-    const OpenPanel panel{QStringLiteral("Locate Folder"),
-                          QStringLiteral("Every offline file is matched by name inside this folder."),
-                          false,
-                          true,
-                          false,
-                          {}};
+    const OpenPanel panel{.prompt = QStringLiteral("Locate Folder"),
+                          .message =
+                              QStringLiteral("Every offline file is matched by name inside this folder."),
+                          .chooseFiles = false,
+                          .chooseFolders = true};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self](std::vector<fs::path> folders) {
         if (self && !folders.empty()) self->relinkOffline(folders.front());
@@ -396,9 +387,9 @@ void EditorModel::revealMedia(const Uuid& id) {
 
 void EditorModel::chooseLUT(const Uuid& clipID) {
     if (!desktop_) return;
-    const OpenPanel panel{
-        QStringLiteral("Load LUT"), QStringLiteral("A .cube look-up table."), true, false, false,
-        {MediaFiles::lutType()}};
+    const OpenPanel panel{.prompt = QStringLiteral("Load LUT"),
+                          .message = QStringLiteral("A .cube look-up table."),
+                          .filters = {MediaFiles::lutType()}};
     QPointer<EditorModel> self(this);
     desktop_->open(panel, [self, clipID](std::vector<fs::path> files) {
         if (!self || files.empty()) return;

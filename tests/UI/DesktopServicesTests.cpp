@@ -19,7 +19,10 @@ TEST(QtDesktopServices, APanelShowsThePromptAndMessageAndHandsBackTheChosenFiles
 
     QtDesktopServices desktop;
     std::vector<fs::path> chosen;
-    desktop.open({"Import", "QuickTime or audio.", true, false, true, MediaFiles::importTypes()},
+    desktop.open({.prompt = "Import",
+                  .message = "QuickTime or audio.",
+                  .multipleSelection = true,
+                  .filters = MediaFiles::importTypes()},
                  [&](std::vector<fs::path> files) { chosen = std::move(files); });
     QFileDialog* dialog = nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets())
