@@ -28,18 +28,50 @@ QPointF baselineAt(const QFontMetricsF& metrics, double left, double top) {
     return {left, top + metrics.ascent()};
 }
 
-// The top band of a rounded body, as the body's own corners cut it.
-QPainterPath topStripe(const QRectF& body, double height) {
-    const double r = std::min({2.0, body.width() / 2, body.height() / 2});
-    QPainterPath path;
-    path.moveTo(body.left(), body.top() + height);
-    path.lineTo(body.left(), body.top() + r);
-    path.arcTo(QRectF(body.left(), body.top(), 2 * r, 2 * r), 180, -90);
-    path.lineTo(body.right() - r, body.top());
-    path.arcTo(QRectF(body.right() - 2 * r, body.top(), 2 * r, 2 * r), 90, -90);
-    path.lineTo(body.right(), body.top() + height);
-    path.closeSubpath();
-    return path;
+// Canvas x on the pixel grid. Rectangles drawn aligned keep crisp edges and reach the raster engine
+// as plain spans: a shape with antialiased edges makes enough spans per row that Qt hands each fill to
+// its thread pool, which costs more than the fill itself. Only small shapes (triangles, the dissolve
+// dot, the hatch) are antialiased.
+double snap(double x) {
+    return std::round(x);
+}
+
+// A rounded body as the canvas draws it at this size: its corners cut by a pixel, which is what a
+// 2-point radius leaves, in three rectangles that do not overlap so a translucent fill stays even.
+void fillRounded(QPainter& p, const QRectF& r, const QColor& color) {
+    if (r.width() <= 2 || r.height() <= 2) {
+        p.fillRect(r, color);
+        return;
+    }
+    p.fillRect(QRectF(r.left() + 1, r.top(), r.width() - 2, 1), color);
+    p.fillRect(QRectF(r.left(), r.top() + 1, r.width(), r.height() - 2), color);
+    p.fillRect(QRectF(r.left() + 1, r.bottom() - 1, r.width() - 2, 1), color);
+}
+
+// The top band of a rounded body, as the body's corners cut it.
+void fillTopStripe(QPainter& p, const QRectF& r, double height, const QColor& color) {
+    if (r.width() <= 2 || height <= 1) {
+        p.fillRect(QRectF(r.left(), r.top(), r.width(), height), color);
+        return;
+    }
+    p.fillRect(QRectF(r.left() + 1, r.top(), r.width() - 2, 1), color);
+    p.fillRect(QRectF(r.left(), r.top() + 1, r.width(), height - 1), color);
+}
+
+// A 1.5-point line centred on the body's outline covers three quarters of the pixel on either side
+// of it: two one-pixel rings at that strength.
+void strokeOutline(QPainter& p, const QRectF& r, const QColor& color) {
+    const QColor ring = withAlpha(color, 0.75);
+    const double l = r.left(), t = r.top(), w = r.width(), h = r.height();
+    p.fillRect(QRectF(l, t - 1, w, 1), ring);
+    p.fillRect(QRectF(l, t + h, w, 1), ring);
+    p.fillRect(QRectF(l - 1, t, 1, h), ring);
+    p.fillRect(QRectF(l + w, t, 1, h), ring);
+    if (w <= 2 || h <= 2) return;
+    p.fillRect(QRectF(l + 1, t, w - 2, 1), ring);
+    p.fillRect(QRectF(l + 1, t + h - 1, w - 2, 1), ring);
+    p.fillRect(QRectF(l, t + 1, 1, h - 2), ring);
+    p.fillRect(QRectF(l + w - 1, t + 1, 1, h - 2), ring);
 }
 
 // Sorting key of a clip's start; a start that is not a number sorts first, where it is drawn.
@@ -142,20 +174,22 @@ void TimelineDocumentView::paintCanvas(QPainter& p, const QRectF& area) {
     if (exposed.isEmpty()) return;
     p.save();
     p.setClipRect(exposed);
-    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::Antialiasing, false);
     drawLanes(p, exposed);
     drawWorkArea(p, exposed);
     drawClips(p, exposed);
     if (marquee_) {
-        p.setPen(QPen(Theme::nsSelection, 1));
-        p.setBrush(withAlpha(Theme::nsSelection, 0.15));
-        p.drawRect(*marquee_);
+        const QRectF band(QPointF(snap(marquee_->left()), snap(marquee_->top())),
+                          QPointF(snap(marquee_->right()), snap(marquee_->bottom())));
+        p.fillRect(band, withAlpha(Theme::nsSelection, 0.15));
+        p.setPen(QPen(Theme::nsSelection, 0));
         p.setBrush(Qt::NoBrush);
+        p.drawRect(band);
     }
     drawRuler(p, exposed);
     drawMarkers(p, exposed);
     if (state_.snapGuide) {
-        const double x = G::xOf(*state_.snapGuide, state_.pixelsPerSecond);
+        const double x = snap(G::xOf(*state_.snapGuide, state_.pixelsPerSecond));
         p.fillRect(QRectF(x, 0, 1, canvasSize_.height()), withAlpha(Theme::nsAccent, 0.8));
     }
     drawPlayhead(p);
@@ -177,8 +211,8 @@ void TimelineDocumentView::drawWorkArea(QPainter& p, const QRectF& exposed) {
     const double width = canvasSize_.width();
     const double height = canvasSize_.height() - G::rulerHeight;
     const QColor shade = withAlpha(Theme::nsBackground, 0.55);
-    const double in = G::xOf(*state_.inPoint, pps);
-    const double out = G::xOf(*state_.outPoint, pps);
+    const double in = snap(G::xOf(*state_.inPoint, pps));
+    const double out = snap(G::xOf(*state_.outPoint, pps));
     p.fillRect(QRectF(0, G::rulerHeight, std::max(0.0, in), height) & exposed, shade);
     p.fillRect(QRectF(out, G::rulerHeight, std::max(0.0, width - out), height) & exposed, shade);
 }
@@ -215,25 +249,25 @@ void TimelineDocumentView::drawClips(QPainter& p, const QRectF& exposed) {
 
 void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const Track& track, int lane,
                                     const QRectF& exposed) {
-    const QRectF body = G::clipBody(G::clipFrame(clip, lane, state_.pixelsPerSecond));
+    const QRectF frame = G::clipFrame(clip, lane, state_.pixelsPerSecond);
     // A clip 3 points wide or less is not drawn, though it can still be hit.
-    if (body.width() <= 1) return;
+    if (G::clipBody(frame).width() <= 1) return;
+    const QRectF body = G::clipBody(
+        QRectF(QPointF(snap(frame.left()), frame.top()), QPointF(snap(frame.right()), frame.bottom())));
     const bool offline = clip.mediaID && state_.offline.contains(*clip.mediaID);
     const bool audio = track.role == TrackRole::audio;
 
     // Only the body's part in view, so a clip hours long never hands the painter coordinates it cannot
     // hold; the ends cut off lie outside the clip rectangle.
-    const double left = std::max(body.left(), exposed.left() - overhang);
-    const double right = std::min(body.right(), exposed.right() + overhang);
+    const double left = std::max(body.left(), snap(exposed.left()) - overhang);
+    const double right = std::min(body.right(), snap(exposed.right()) + overhang);
     if (left < right) {
         const QRectF shown(left, body.top(), right - left, body.height());
         QColor fill = fillColor(clip, track, offline);
         if (!clip.isEnabled) fill.setAlphaF(0.35f);
-        QPainterPath shape;
-        shape.addRoundedRect(shown, 2, 2);
-        p.fillPath(shape, fill);
-        p.fillPath(topStripe(shown, std::min(shown.height(), 3.0)), edgeColor(track, offline));
-        if (state_.selected.contains(clip.id)) p.strokePath(shape, QPen(Theme::nsSelection, 1.5));
+        fillRounded(p, shown, fill);
+        fillTopStripe(p, shown, std::min(shown.height(), 3.0), edgeColor(track, offline));
+        if (state_.selected.contains(clip.id)) strokeOutline(p, shown, Theme::nsSelection);
 
         if (offline) {
             // Segments every 8 points from the body's left edge, not clipped to the body.
@@ -243,7 +277,9 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
                 hatch.moveTo(x, body.top());
                 hatch.lineTo(x + 10, body.bottom());
             }
+            p.setRenderHint(QPainter::Antialiasing, true);
             p.strokePath(hatch, QPen(Theme::nsDanger, 1));
+            p.setRenderHint(QPainter::Antialiasing, false);
         }
 
         if (clip.mediaID) {
@@ -252,6 +288,7 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
                 drawWaveform(p, clip, peaks->second, body, exposed);
             } else if (const auto image = state_.thumbnails.find(*clip.mediaID);
                        image != state_.thumbnails.end()) {
+                // A body 4 points wide or less has no room for one.
                 const QRectF target(body.left() + 2, body.top() + 2,
                                     std::min(thumbnailWidth, body.width() - 4), body.height() - 4);
                 if (target.width() > 0 && target.intersects(exposed))
@@ -275,7 +312,9 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
         body.left() - 3 <= exposed.right()) {
         QPainterPath dot;
         dot.addEllipse(QRectF(body.left() - 3, body.center().y() - 3, 6, 6));
+        p.setRenderHint(QPainter::Antialiasing, true);
         p.fillPath(dot, Theme::nsPlayhead);
+        p.setRenderHint(QPainter::Antialiasing, false);
     }
 }
 
@@ -321,7 +360,7 @@ void TimelineDocumentView::drawWaveform(QPainter& p, const TimelineClip& clip,
     const int first = static_cast<int>(std::clamp(inViewFirst, double(range->first), double(range->end)));
     const int end = static_cast<int>(std::clamp(inViewEnd, double(range->first), double(range->end)));
 
-    std::vector<QLineF> lines;
+    std::vector<QRectF> lines;
     const double mid = body.center().y();
     const double scale = body.height() * 0.7;
     double column = NAN;
@@ -330,7 +369,8 @@ void TimelineDocumentView::drawWaveform(QPainter& p, const TimelineClip& clip,
         const double h = loudest * scale;
         // Silence draws nothing, not a row of dots.
         if (std::isnan(column) || h < 0.5) return;
-        lines.emplace_back(column + 0.5, mid - h / 2, column + 0.5, mid + h / 2);
+        lines.emplace_back(column, snap(mid - h / 2), 1,
+                           std::max(1.0, snap(mid + h / 2) - snap(mid - h / 2)));
     };
     for (int i = first; i < end; ++i) {
         const double x = xAt0 + (i + 0.5) * secondsPerPeak * pointsPerSecond;
@@ -347,11 +387,11 @@ void TimelineDocumentView::drawWaveform(QPainter& p, const TimelineClip& clip,
     }
     flush();
     if (lines.empty()) return;
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(withAlpha(Theme::nsText, 0.55), 1));
-    p.drawLines(lines.data(), static_cast<int>(lines.size()));
-    p.restore();
+    // Each line a one-pixel rectangle: filled as plain spans.
+    p.setPen(Qt::NoPen);
+    p.setBrush(withAlpha(Theme::nsText, 0.55));
+    p.drawRects(lines.data(), static_cast<int>(lines.size()));
+    p.setBrush(Qt::NoBrush);
 }
 
 void TimelineDocumentView::drawRuler(QPainter& p, const QRectF& exposed) {
@@ -370,7 +410,7 @@ void TimelineDocumentView::drawRuler(QPainter& p, const QRectF& exposed) {
     p.setPen(Theme::nsTextDim);
     for (std::int64_t k = ticks.first; k <= ticks.last; ++k) {
         const double t = static_cast<double>(k) * ticks.step;
-        const double x = G::xOf(t, pps);
+        const double x = snap(G::xOf(t, pps));
         p.fillRect(QRectF(x, 24, 1, 8), tick);
         p.drawText(baselineAt(metrics, x + 4, 6),
                    QString::fromStdString(Timecode::string(t, state_.frameRate)));
@@ -381,9 +421,9 @@ void TimelineDocumentView::drawMarkers(QPainter& p, const QRectF& exposed) {
     if (exposed.top() >= G::rulerHeight) return;
     const double pps = state_.pixelsPerSecond;
     for (const SequenceMarker& marker : state_.markers) {
-        const double x = G::xOf(marker.time, pps);
+        const double x = snap(G::xOf(marker.time, pps));
         if (marker.duration > 0) {
-            const QRectF bar(x, 4, std::max(2.0, marker.duration * pps), 4);
+            const QRectF bar(x, 4, std::max(2.0, snap(marker.duration * pps)), 4);
             if (bar.intersects(exposed)) p.fillRect(bar & exposed, withAlpha(Theme::nsAccent, 0.35));
         }
         if (x + 4 < exposed.left() || x - 4 > exposed.right()) continue;
@@ -392,19 +432,23 @@ void TimelineDocumentView::drawMarkers(QPainter& p, const QRectF& exposed) {
         triangle.lineTo(x - 4, 14);
         triangle.lineTo(x + 4, 14);
         triangle.closeSubpath();
+        p.setRenderHint(QPainter::Antialiasing, true);
         p.fillPath(triangle, Theme::nsAccent);
+        p.setRenderHint(QPainter::Antialiasing, false);
     }
 }
 
 void TimelineDocumentView::drawPlayhead(QPainter& p) {
-    const double x = G::xOf(state_.time, state_.pixelsPerSecond);
+    const double x = snap(G::xOf(state_.time, state_.pixelsPerSecond));
     p.fillRect(QRectF(x, 0, 1, canvasSize_.height()), Theme::nsPlayhead);
     QPainterPath head;
     head.moveTo(x - 5, 2);
     head.lineTo(x + 6, 2);
     head.lineTo(x + 0.5, 12);
     head.closeSubpath();
+    p.setRenderHint(QPainter::Antialiasing, true);
     p.fillPath(head, Theme::nsPlayhead);
+    p.setRenderHint(QPainter::Antialiasing, false);
 }
 
 QColor TimelineDocumentView::fillColor(const TimelineClip& clip, const Track& track, bool offline) const {
