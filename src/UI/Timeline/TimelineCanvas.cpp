@@ -23,9 +23,17 @@ QColor withAlpha(QColor color, double alpha) {
     return color;
 }
 
-// Text is placed by the top of its line; the painter writes from the baseline.
-QPointF baselineAt(const QFontMetricsF& metrics, double left, double top) {
-    return {left, top + metrics.ascent()};
+QFont labelFont(QFont font) {
+    font.setPixelSize(11);
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+QFont rulerFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(9);
+    font.setWeight(QFont::Normal);
+    return font;
 }
 
 // Canvas x on the pixel grid. Rectangles drawn aligned keep crisp edges and reach the raster engine
@@ -88,19 +96,29 @@ constexpr double thumbnailHeight = 44;
 
 } // namespace
 
-TimelineDocumentView::TimelineDocumentView(QWidget* parent) : QWidget(parent) {
+TimelineTextCache::TimelineTextCache(QFont font) : font_(std::move(font)) {}
+
+void TimelineTextCache::draw(QPainter& painter, QPointF topLeft, const QString& text) {
+    // Timecodes change as the view scrolls: start afresh now and then rather than keep them all.
+    if (texts_.size() > 4096) texts_.clear();
+    auto [at, added] = texts_.try_emplace(text, text);
+    if (added) {
+        at->second.setTextFormat(Qt::PlainText);
+        at->second.setPerformanceHint(QStaticText::AggressiveCaching);
+        at->second.prepare(QTransform(), font_);
+    }
+    painter.setFont(font_);
+    // Like the texts of the layout, placed by the top of the line (the painter adds the ascent).
+    painter.drawStaticText(topLeft, at->second);
+}
+
+TimelineDocumentView::TimelineDocumentView(QWidget* parent)
+    : QWidget(parent), labels_(labelFont(font())), timecodes_(rulerFont()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::ClickFocus);
     // Pointer moves without a button set the cursor; bin items and files are dropped here.
     setMouseTracking(true);
     setAcceptDrops(true);
-
-    labelFont_ = font();
-    labelFont_.setPixelSize(11);
-    labelFont_.setWeight(QFont::Medium);
-    rulerFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    rulerFont_.setPixelSize(9);
-    rulerFont_.setWeight(QFont::Normal);
     indexTracks();
 }
 
@@ -136,7 +154,7 @@ void TimelineDocumentView::setOrigin(QPointF origin) {
 }
 
 void TimelineDocumentView::indexTracks() {
-    const double widestCharacter = QFontMetricsF(labelFont_).maxWidth();
+    const double widestCharacter = QFontMetricsF(labels_.font()).maxWidth();
     index_.assign(state_.tracks.size(), {});
     for (std::size_t lane = 0; lane < state_.tracks.size(); ++lane) {
         const auto& clips = state_.tracks[lane].clips;
@@ -303,9 +321,8 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
     if (labelLeft < exposed.right() && labelLeft + labelReach > exposed.left()) {
         QString label = QString::fromStdString(clip.name);
         if (offline) label += QStringLiteral("  offline");
-        p.setFont(labelFont_);
         p.setPen(Theme::nsText);
-        p.drawText(baselineAt(QFontMetricsF(labelFont_), labelLeft, body.center().y() - 7), label);
+        labels_.draw(p, QPointF(labelLeft, body.center().y() - 7), label);
     }
 
     if (clip.incoming.kind == TransitionKind::crossDissolve && body.left() + 3 >= exposed.left() &&
@@ -399,21 +416,19 @@ void TimelineDocumentView::drawRuler(QPainter& p, const QRectF& exposed) {
     p.fillRect(QRectF(exposed.left(), 0, exposed.width(), G::rulerHeight), Theme::nsRuler);
     p.fillRect(QRectF(exposed.left(), G::rulerHeight - 1, exposed.width(), 1), Theme::nsLine);
 
-    const QFontMetricsF metrics(rulerFont_);
+    const QFontMetricsF metrics(timecodes_.font());
     // A label starts 4 points right of its tick, so ticks a label's width left of the range still show.
     const double labelWidth = 4 + metrics.horizontalAdvance(QStringLiteral("0000:00:00:00"));
     const double pps = state_.pixelsPerSecond;
     const G::RulerTicks ticks = G::rulerTicks(pps, state_.frameRate, state_.canvasDuration,
                                               exposed.left() - labelWidth, exposed.right());
     const QColor tick = withAlpha(Theme::nsTextDim, 0.7);
-    p.setFont(rulerFont_);
     p.setPen(Theme::nsTextDim);
     for (std::int64_t k = ticks.first; k <= ticks.last; ++k) {
         const double t = static_cast<double>(k) * ticks.step;
         const double x = snap(G::xOf(t, pps));
         p.fillRect(QRectF(x, 24, 1, 8), tick);
-        p.drawText(baselineAt(metrics, x + 4, 6),
-                   QString::fromStdString(Timecode::string(t, state_.frameRate)));
+        timecodes_.draw(p, QPointF(x + 4, 6), QString::fromStdString(Timecode::string(t, state_.frameRate)));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPointer>
+#include <QStaticText>
 #include <QWidget>
 #include <optional>
 #include <unordered_map>
@@ -16,6 +17,19 @@ class QPainter;
 namespace osterveil {
 
 class TimelineScrollView;
+
+// Laid-out texts by string, drawn with the top of their line at a point. Shaping a label costs more
+// than drawing it, and the same names and timecodes come back on every repaint.
+class TimelineTextCache {
+  public:
+    explicit TimelineTextCache(QFont font = {});
+    const QFont& font() const { return font_; }
+    void draw(QPainter& painter, QPointF topLeft, const QString& text);
+
+  private:
+    QFont font_;
+    std::unordered_map<QString, QStaticText> texts_;
+};
 
 // The timeline canvas: the ruler, one lane per track, the shade outside In and Out, every clip (body,
 // edge stripe, thumbnail or waveform, label, selection, offline and disabled marks, dissolve dot), the
@@ -94,8 +108,8 @@ class TimelineDocumentView : public QWidget {
     QPointer<TimelineScrollView> host_;
     std::vector<TrackIndex> index_;
 
-    QFont labelFont_;
-    QFont rulerFont_;
+    TimelineTextCache labels_;
+    TimelineTextCache timecodes_;
     // Thumbnails scaled once to the size clips show them at, by media id; an entry stays while the
     // image it was made from is the one in the state.
     struct ScaledThumbnail {
