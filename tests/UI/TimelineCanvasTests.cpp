@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QLinearGradient>
+#include <QNativeGestureEvent>
 #include <QPainter>
+#include <QPointingDevice>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QWheelEvent>
@@ -250,8 +252,17 @@ TEST(TimelineScrollView, SizesTheCanvasZoomsAboutThePointerAndFollowsThePlayhead
     EXPECT_FALSE(view.pendingOrigin());
     EXPECT_EQ(view.origin(), before);
 
-    // While playing, a playhead near the right edge brings the view round to 80 points before it.
+    // A touchpad pinch zooms by one plus its magnification.
     state.pixelsPerSecond = 100;
+    view.present(state, TimelineBridge::inert());
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2,
+                              QPointF(300, 100), QPointF(300, 100),
+                              view.viewport()->mapToGlobal(QPointF(300, 100)), 0.25, {});
+    QApplication::sendEvent(view.viewport(), &pinch);
+    ASSERT_EQ(zooms.count(), 2);
+    EXPECT_DOUBLE_EQ(zooms[1][0].toDouble(), 125);
+
+    // While playing, a playhead near the right edge brings the view round to 80 points before it.
     state.isPlaying = true;
     view.setOrigin({0, 0});
     state.time = (visible - 50) / 100.0;
