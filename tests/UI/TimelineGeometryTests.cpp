@@ -28,7 +28,6 @@ TEST(TimelineGeometry, LanesAndClipFramesFollowTheRulerAndLaneHeights) {
     clip.duration = -4;
     EXPECT_EQ(G::clipFrame(clip, 0, 50).width(), 2);
 
-    EXPECT_EQ(G::xOf(-3, 50), 0);
     EXPECT_EQ(G::xOf(NAN, 50), 0);
     EXPECT_EQ(G::timeAt(-10, 50), 0);
     EXPECT_EQ(G::timeAt(240, 48), 5);
@@ -106,12 +105,6 @@ TEST(TimelineGeometry, ZoomAboutThePointerKeepsItsTimeInPlaceAndStopsAtTheLimits
     EXPECT_FALSE(G::zoomAbout(4, 0.92, 900, 0));
     EXPECT_FALSE(G::zoomAbout(499.995, 1.08, 900, 0));
     EXPECT_FALSE(G::zoomAbout(52, NAN, 900, 0));
-
-    // Following the playhead: jump to 80 points from the left once within 30 / 60 points of an edge.
-    EXPECT_EQ(G::followPlayhead(5, 100, 0, 1000), std::nullopt);
-    EXPECT_EQ(G::followPlayhead(9.5, 100, 0, 1000), 870);
-    EXPECT_EQ(G::followPlayhead(2, 100, 180, 1000), 120);
-    EXPECT_EQ(G::followPlayhead(0, 100, 0, 1000), 0);
 }
 
 TEST(TimelineGeometry, AClipCoversTheWaveformSlicesOfItsSourceSpan) {
