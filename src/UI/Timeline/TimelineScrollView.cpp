@@ -38,8 +38,9 @@ QPointF TimelineScrollView::origin() const {
 }
 
 void TimelineScrollView::setOrigin(QPointF origin) {
+    // The scroll bars clamp to the canvas; anything before 0, or not a number, is 0.
     const auto toValue = [](double v) {
-        return static_cast<int>(std::clamp(std::round(v), 0.0, double(INT_MAX)));
+        return v > 0 ? static_cast<int>(std::min(std::round(v), double(INT_MAX))) : 0;
     };
     horizontalScrollBar()->setValue(toValue(origin.x()));
     verticalScrollBar()->setValue(toValue(origin.y()));
