@@ -102,7 +102,7 @@ TEST_F(ColorPanelTest, DraggingExposureIsOneStepThatClearsItsKeyframesAndKeepsTh
     EXPECT_EQ(exposure->valueText(), "0.0");
 }
 
-TEST_F(ColorPanelTest, APressWithoutMovementRecordsNothingAndAGroovePressJumpsThere) {
+TEST_F(ColorPanelTest, APressWithoutMovementRecordsNothingAGroovePressJumpsThereAndHidingEndsADrag) {
     DoubleSlider* contrast = row("Basic", "Contrast")->slider();
     const QPoint thumb = contrast->thumbRect().center();
     QTest::mousePress(contrast, Qt::LeftButton, {}, thumb + QPoint(3, 0));
@@ -120,6 +120,15 @@ TEST_F(ColorPanelTest, APressWithoutMovementRecordsNothingAndAGroovePressJumpsTh
     EXPECT_EQ(steps(), std::vector<QString>{"Saturation"});
     EXPECT_EQ(grade().saturation.value, 0);
     EXPECT_EQ(saturation->valueText(), "-100.0");
+
+    // A drag whose slider goes away before the release still ends as its one step.
+    DoubleSlider* whites = row("Basic", "Whites")->slider();
+    QTest::mousePress(whites, Qt::LeftButton, {}, whites->thumbRect().center());
+    QTest::mouseMove(whites, whites->thumbRect().center() + QPoint(30, 0));
+    panel.group("Basic")->setOpen(false);
+    settle();
+    EXPECT_FALSE(model.isTransientEditOpen());
+    EXPECT_EQ(steps(), (std::vector<QString>{"Saturation", "Whites"}));
 }
 
 TEST_F(ColorPanelTest, EveryKeyPressAndWheelStepIsOneUndoStep) {

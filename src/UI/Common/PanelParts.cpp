@@ -36,6 +36,22 @@ void setTextColor(QWidget* widget, const QColor& color) {
 
 } // namespace PanelText
 
+namespace {
+
+// Where the keyboard is, on the controls that draw themselves.
+void drawFocusRing(QPainter& p, const QRectF& around, qreal radius) {
+    QColor ring = Theme::accent;
+    ring.setAlphaF(0.6);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(ring, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(around, radius, radius);
+    p.restore();
+}
+
+} // namespace
+
 QLabel* makeCaption(const QString& text, QWidget* parent, const QColor& color) {
     auto* caption = new QLabel(text, parent);
     caption->setFont(PanelText::captionFont(caption->font()));
@@ -104,12 +120,7 @@ void TextButton::paintEvent(QPaintEvent*) {
     if (isDown()) c.setAlphaF(0.55);
     p.setPen(c);
     p.drawText(rect(), Qt::AlignCenter, text());
-    if (hasFocus()) {
-        QColor ring = Theme::accent;
-        ring.setAlphaF(0.6);
-        p.setPen(QPen(ring, 1));
-        p.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
+    if (hasFocus()) drawFocusRing(p, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 2);
 }
 
 // ----- ToggleSwitch --------------------------------------------------------------------------------------
@@ -130,12 +141,14 @@ ToggleSwitch::ToggleSwitch(const QString& text, const QString& help, QWidget* pa
 
 QSize ToggleSwitch::sizeHint() const {
     const QFontMetrics m(font());
-    return {m.horizontalAdvance(text()) + switchGap + switchTrack.width(),
-            std::max(m.height(), switchTrack.height())};
+    // Room around the track for the focus ring.
+    return {m.horizontalAdvance(text()) + switchGap + switchTrack.width() + 2,
+            std::max(m.height(), switchTrack.height() + 4)};
 }
 
 QRect ToggleSwitch::trackRect() const {
-    return QRect(QPoint(width() - switchTrack.width(), (height() - switchTrack.height()) / 2), switchTrack);
+    return QRect(QPoint(width() - 2 - switchTrack.width(), (height() - switchTrack.height()) / 2),
+                 switchTrack);
 }
 
 void ToggleSwitch::paintEvent(QPaintEvent*) {
@@ -158,6 +171,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
     p.setPen(Qt::NoPen);
     p.setBrush(knobColor);
     p.drawEllipse(QRectF(x, t.top() + 1.5, knob, knob));
+    if (hasFocus()) drawFocusRing(p, t.adjusted(-1.5, -1.5, 1.5, 1.5), radius + 1.5);
 }
 
 // ----- CollapsibleSection --------------------------------------------------------------------------------
@@ -204,8 +218,12 @@ class SectionHeader : public QAbstractButton {
         p.drawPath(chevron);
         p.setPen(c);
         p.setFont(font());
-        p.drawText(QRect(chevronColumn + gap, 0, width() - chevronColumn - gap, height()),
-                   Qt::AlignLeading | Qt::AlignVCenter, text());
+        const QRect title(chevronColumn + gap, 0, width() - chevronColumn - gap, height());
+        p.drawText(title, Qt::AlignLeading | Qt::AlignVCenter, text());
+        if (hasFocus()) {
+            const int w = QFontMetrics(font()).horizontalAdvance(text()) + chevronColumn + gap;
+            drawFocusRing(p, QRectF(0, 0, w + 2, height()).adjusted(0.5, 0.5, -0.5, -0.5), 2);
+        }
     }
 
   private:
