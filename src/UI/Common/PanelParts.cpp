@@ -94,7 +94,7 @@ QSize ElidedLabel::minimumSizeHint() const {
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setPen(color_);
-    const QString shown = QFontMetrics(font()).elidedText(text_, Qt::ElideMiddle, width());
+    const QString shown = QFontMetrics(font()).elidedText(text_, Qt::ElideRight, width());
     p.drawText(rect(), Qt::AlignLeading | Qt::AlignVCenter, shown);
 }
 
