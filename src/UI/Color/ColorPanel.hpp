@@ -43,7 +43,8 @@ class ColorPanel : public QWidget {
     // Shows the clip's values and the open groups as they are now.
     void refresh();
 
-    // A group by its stored title ("Basic", …, "Vignette").
+    // A group by its stored title ("Basic", …, "Vignette"). The curve editor and the wheels go into the
+    // `content()` of "Curves" and "Wheels", which are otherwise empty.
     CollapsibleSection* group(const QString& title) const;
 
   private:
