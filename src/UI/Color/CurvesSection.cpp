@@ -5,11 +5,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "App/EditorModel.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 
 namespace osterveil {
@@ -165,17 +165,9 @@ CurvesSection::CurvesSection(EditorModel& model, QWidget* parent) : QWidget(pare
     for (const QString& title : titles)
         stack->addWidget(curveRow(title, tintOf(title)));
 
-    auto* hint = new QLabel(tr("Drag a point. Drag an empty part of the line to add one, up to six."), this);
+    auto* hint = makeCaption(tr("Drag a point. Drag an empty part of the line to add one, up to six."), this,
+                             Theme::textDim);
     hint->setObjectName(QStringLiteral("curvesHint"));
-    QFont small = hint->font();
-    small.setPixelSize(11);
-    hint->setFont(small);
-    hint->setTextFormat(Qt::PlainText);
-    hint->setWordWrap(true);
-    hint->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    QPalette dim = hint->palette();
-    dim.setColor(QPalette::WindowText, Theme::textDim);
-    hint->setPalette(dim);
     stack->addWidget(hint);
 
     connect(&model_, &EditorModel::changed, this, &CurvesSection::refresh);
@@ -195,22 +187,15 @@ QWidget* CurvesSection::curveRow(const QString& title, const QColor& tint) {
     titleFont.setPixelSize(11);
     titleFont.setWeight(QFont::DemiBold);
     name->setFont(titleFont);
-    QPalette tinted = name->palette();
-    tinted.setColor(QPalette::WindowText, tint);
-    name->setPalette(tinted);
+    PanelText::setTextColor(name, tint);
     header->addWidget(name, 0, Qt::AlignVCenter);
     header->addStretch(1);
 
-    auto* reset = new QPushButton(tr("Reset"), row);
+    auto* reset = new TextButton(tr("Reset"), Theme::textDim, tr("Reset the %1 curve").arg(title), row);
     reset->setObjectName(QStringLiteral("reset") + title);
-    reset->setToolTip(tr("Reset the %1 curve").arg(title));
-    reset->setFlat(true);
-    reset->setCursor(Qt::ArrowCursor);
     QFont buttonFont = reset->font();
     buttonFont.setPixelSize(10);
     reset->setFont(buttonFont);
-    reset->setStyleSheet(
-        QStringLiteral("QPushButton { border: none; padding: 0; color: %1; }").arg(Theme::textDim.name()));
     connect(reset, &QAbstractButton::clicked, this, [this, title] {
         if (!clipID_) return;
         model_.updateClip(*clipID_, QStringLiteral("Reset Curve"), [&title](TimelineClip& c) {

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "App/EditorModel.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 
 namespace osterveil {
@@ -161,17 +162,9 @@ WheelsSection::WheelsSection(EditorModel& model, QWidget* parent) : QWidget(pare
     row->addStretch(1);
     stack->addLayout(row);
 
-    auto* hint = new QLabel(tr("The puck is the color cast for that luminance range."), this);
+    auto* hint =
+        makeCaption(tr("The puck is the color cast for that luminance range."), this, Theme::textDim);
     hint->setObjectName(QStringLiteral("wheelsHint"));
-    QFont small = hint->font();
-    small.setPixelSize(11);
-    hint->setFont(small);
-    hint->setTextFormat(Qt::PlainText);
-    hint->setWordWrap(true);
-    hint->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    QPalette dim = hint->palette();
-    dim.setColor(QPalette::WindowText, Theme::textDim);
-    hint->setPalette(dim);
     stack->addWidget(hint);
 
     connect(&model_, &EditorModel::changed, this, &WheelsSection::refresh);
@@ -189,9 +182,7 @@ QWidget* WheelsSection::wheelColumn(const QString& title, ColorWheel LumetriPane
     titleFont.setPixelSize(10);
     titleFont.setWeight(QFont::DemiBold);
     name->setFont(titleFont);
-    QPalette dim = name->palette();
-    dim.setColor(QPalette::WindowText, Theme::textDim);
-    name->setPalette(dim);
+    PanelText::setTextColor(name, Theme::textDim);
     stack->addWidget(name, 0, Qt::AlignHCenter);
 
     auto* wheel = new GradeWheel(
