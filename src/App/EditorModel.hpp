@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "App/EditorTypes.hpp"
+#include "App/KeyPress.hpp"
 #include "App/PlayerControl.hpp"
 #include "App/ProjectDocument.hpp"
 #include "App/RebuildScheduler.hpp"
@@ -226,6 +227,12 @@ class EditorModel : public QObject {
     // Loads a bin item into the source monitor, selects it and gives the source the transport.
     void openInSource(const Uuid& id);
 
+    // ----- Single-key shortcuts -----------------------------------------------------------------------
+
+    // Runs the command of a single-key shortcut; true when the key is one (also when its command then
+    // had nothing to do). Keys held with Ctrl or Meta are left to the menus.
+    bool handleKey(const KeyPress& press);
+
     // ----- Published state ---------------------------------------------------------------------------
 
     // Program playhead on the sequence, seconds.
@@ -340,6 +347,8 @@ class EditorModel : public QObject {
     void installPlaybackObservers();
     // Called on every program tick: back to In once playback reaches Out, when looping.
     void loopIfNeeded(double time);
+    // Sets the focused monitor's playhead and seeks its player there exactly.
+    void seekFocused(double seconds);
     PlayerControl& focusedPlayer() const { return monitorFocus_ == MonitorFocus::source ? *sourcePlayer_ : *player_; }
 
     // Timeline commands.

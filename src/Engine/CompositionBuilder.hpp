@@ -26,6 +26,13 @@ using ResolvedMedia = std::unordered_map<Uuid, std::filesystem::path>;
 // Still and title pictures by key, held for as long as a build is in use.
 using ImageSet = std::unordered_map<std::string, imaging::Bitmap>;
 
+// A still that could not be decoded, and the stretch of the timeline it was to cover (seconds).
+struct UndecodableStill {
+    std::filesystem::path file;
+    double start = 0;
+    double end = 0;
+};
+
 // A project made playable: the composition, how its picture is drawn (absent when nothing is
 // visible), its length, and the media whose files could not be found.
 struct CompositionBuild {
@@ -35,6 +42,9 @@ struct CompositionBuild {
     std::optional<media::AudioMix> audioMix;
     double duration = 0;
     std::vector<Uuid> offline;
+    // Stills of the picture whose files were found but could not be decoded: left out and logged; an
+    // export that covers one fails rather than show black in its place.
+    std::vector<UndecodableStill> undecodable;
     // Every still and title picture the layers name. The shared picture cache may drop entries at
     // any time; these stay for the life of the build, and the compositor looks here first.
     std::shared_ptr<const ImageSet> images;
@@ -57,12 +67,14 @@ std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& r
 std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips, const Project& project, double frame);
 
 // Lays one video track's segments on the composition and returns their render layers. Never throws:
-// a segment that fails is logged and left out. `images` receives the pictures of stills and titles.
+// a segment that fails is logged and left out. `images` receives the pictures of stills and titles,
+// `undecodable` the stills that could not be decoded.
 std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, const std::vector<TimelineClip>& clips,
                                      const Uuid& trackID, std::int64_t zOrder, const Project& project,
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
-                                     ImageSet* images = nullptr);
+                                     ImageSet* images = nullptr,
+                                     std::vector<UndecodableStill>* undecodable = nullptr);
 // Lays every audio track's sound on the composition, one composition track per lane, and returns one
 // mix input per composition track carrying its volume ramps (silent for muted, hidden and un-soloed
 // tracks), in track order and lane order. Never throws: a segment that fails is logged and left out.
@@ -85,6 +97,15 @@ media::Time mediaTime(double seconds);
 // The part of the wanted source stretch [start, start + duration] that lies in the track: a start
 // before the track begins moves up to it without shortening the stretch, the track's end cuts it.
 media::TimeRange clampedRange(double start, double duration, const media::AssetTrack& track);
+
+// Where a clip's media runs out on the timeline: a clip laid past the real length of its media (a
+// project saved while the file's header claimed more than its data holds) ends with its last slice of
+// media. A clip whose media reaches its end, or falls short of it by less than a frame, keeps its end.
+double reachedEnd(const TimelineClip& clip, double mediaLength, double frame);
+// The sequence's length with every clip of found video or sound media ended where its media runs
+// out (`reachedEnd`); stills, titles and offline clips keep their own ends. No build lays, plays or
+// exports beyond it.
+double reachedDuration(const Project& project, const ResolvedMedia& resolved, double frame);
 
 // Lays a speed-changed clip on `into`, slice by slice: empty time up to each slice, its source
 // inserted and scaled to its length on the sequence; a reversed slice as one-frame pieces in

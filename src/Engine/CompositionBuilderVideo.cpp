@@ -40,6 +40,21 @@ media::CompositionTrack* laneTrack(std::unordered_map<std::int64_t, std::int32_t
     return track;
 }
 
+// Where a segment's media runs out: its planned end, unless the media ends more than a frame before
+// it. A dissolve's tail, laid from the clip's handle, stays as long as there is media for it.
+double reachedSegmentEnd(const SegmentTiming& segment, const TimelineClip& clip, double mediaLength,
+                         double frame) {
+    const double end = segment.timelineStart + segment.timelineDuration;
+    if (!std::isfinite(mediaLength)) return end;
+    double reached = segment.timelineStart + std::max(0.0, mediaLength - segment.sourceStart);
+    if (!clip.timeRemap.isIdentity()) {
+        // A speed change lays the whole clip, slice by slice, whatever the segment.
+        reached = reachedEnd(clip, mediaLength, frame);
+        if (reached >= clip.start + clip.duration) return end;
+    }
+    return reached + frame < end ? reached : end;
+}
+
 } // namespace
 
 std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& resolved, TrackRole role) {
@@ -116,7 +131,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                                      const Uuid& trackID, std::int64_t zOrder, const Project& project,
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
-                                     ImageSet* images) {
+                                     ImageSet* images, std::vector<UndecodableStill>* undecodable) {
     std::vector<RenderLayer> layers;
     if (timings.empty()) return layers;
     std::unordered_map<Uuid, const TimelineClip*> index;
@@ -162,6 +177,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 const auto video = asset->tracks(media::MediaType::video);
                 if (video.empty()) continue; // a file of sound only has no picture to lay
                 source = video.front();
+                layer.segmentEnd = reachedSegmentEnd(segment, clip, asset->duration().toSeconds(), frame);
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
                 continue;
@@ -204,6 +220,12 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
         }
 
         layer.imageKey = cacheImage(kind, clip, url, sequenceSize, images);
+        if (kind == RenderKind::still && url && layer.imageKey &&
+            !(images ? images->count(*layer.imageKey) > 0 : FrameImages::cache().object(*layer.imageKey).has_value())) {
+            logSkipped(clip, media::undecodableMessage(*url));
+            if (undecodable) undecodable->push_back({*url, layer.segmentStart, layer.segmentEnd});
+            continue;
+        }
         if (blend) {
             blend->kind = RenderKind::video;
             blend->imageKey.reset();
@@ -290,7 +312,8 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         for (const auto& c : t.clips)
             if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
     }
-    if (needsPlate) plate = installPlate(composition, std::max(sequence.duration(), frame), plates);
+    const double sequenceEnd = reachedDuration(project, resolved, frame);
+    if (needsPlate) plate = installPlate(composition, std::max(sequenceEnd, frame), plates);
 
     auto images = std::make_shared<ImageSet>();
     std::vector<RenderLayer> layers;
@@ -302,13 +325,13 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         if (clips.empty()) continue;
         const auto timings = plan(clips, project, frame);
         auto made = insertVideo(timings, clips, t.id, static_cast<std::int64_t>(i), project, resolved, composition,
-                                plate, sequenceSize, images.get());
+                                plate, sequenceSize, images.get(), &result.undecodable);
         layers.insert(layers.end(), std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
     }
 
     double latest = 0;
     for (const auto& l : layers) latest = std::max(latest, l.segmentEnd);
-    result.duration = std::max(sequence.duration(), latest);
+    result.duration = std::max(sequenceEnd, latest);
 
     if (plate && result.duration > 0) {
         try {

@@ -5,42 +5,11 @@
 #include <numbers>
 
 #include "Engine/FrameImages.hpp"
+#include "Platform/Media/FrameImage.hpp"
 
 namespace osterveil {
 
 using imaging::Image;
-
-namespace {
-
-imaging::YUVFrame yuvOf(const media::VideoFrame& f) {
-    imaging::YUVFrame y;
-    y.width = f.width;
-    y.height = f.height;
-    y.bitDepth = f.bitDepth;
-    y.msbAligned = f.msbAligned;
-    y.subsampling = f.chromaShiftX == 0 ? imaging::ChromaSubsampling::s444
-                    : f.chromaShiftY == 0 ? imaging::ChromaSubsampling::s422
-                                          : imaging::ChromaSubsampling::s420;
-    y.chromaLayout = f.layout == media::FrameLayout::yuvSemiPlanar ? imaging::ChromaLayout::interleaved
-                                                                  : imaging::ChromaLayout::planar;
-    y.matrix = f.bt601 ? imaging::YUVMatrix::bt601 : imaging::YUVMatrix::bt709;
-    y.range = f.fullRange ? imaging::YUVRange::full : imaging::YUVRange::limited;
-    for (int i = 0; i < 3; ++i) {
-        y.planes[i] = f.planes[i];
-        y.bytesPerRow[i] = f.bytesPerRow[i];
-    }
-    y.keepAlive = f.keepAlive;
-    return y;
-}
-
-Image imageOf(const media::VideoFrame& f) {
-    if (f.layout == media::FrameLayout::bgra)
-        return Image::fromPixels(f.planes[0], f.width, f.height, f.bytesPerRow[0], imaging::ChannelOrder::bgra,
-                                 imaging::AlphaMode::premultiplied);
-    return Image::fromYUV(yuvOf(f));
-}
-
-} // namespace
 
 KestwaterCompositor::KestwaterCompositor(std::shared_ptr<const ImageSet> images, media::Size sequenceSize)
     : images_(std::move(images)), sequenceSize_(sequenceSize) {}
@@ -133,7 +102,7 @@ std::optional<Image> KestwaterCompositor::picture(const RenderLayer& layer,
     if (layer.kind == RenderKind::video) {
         const auto frame = request.sourceFrame(layer.sourceTrackID);
         if (!frame) return std::nullopt;
-        return oriented(imageOf(*frame), layer.transform);
+        return oriented(media::imageOf(*frame), layer.transform);
     }
     if (!layer.imageKey) return std::nullopt;
     if (images_) {

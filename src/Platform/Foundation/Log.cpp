@@ -1,4 +1,4 @@
-#include "Engine/Log.hpp"
+#include "Platform/Foundation/Log.hpp"
 
 #include <cstdio>
 #include <mutex>
@@ -30,6 +30,11 @@ const char* levelName(Log::Level level) {
 
 Log& Log::build() {
     static Log log("build");
+    return log;
+}
+
+Log& Log::media() {
+    static Log log("media");
     return log;
 }
 
