@@ -192,6 +192,31 @@ TEST_F(Shell, BackspaceInAFocusedLineEditEditsTheTextAndDeletesNoClip) {
     EXPECT_EQ(w.document().undoStack()->undoText(), "Delete");
 }
 
+TEST_F(Shell, SingleKeysReachOnlyTheActiveWindowAndStandAsideForASlider) {
+    EditorWindow& a = window(controller.newDocument());
+    EditorWindow& b = window(controller.newDocument());
+    activate(a);
+    a.centralWidget()->setFocus();
+    QTest::keyClick(a.windowHandle(), Qt::Key_C);
+    EXPECT_EQ(a.model().tool(), EditTool::razor);
+    EXPECT_EQ(b.model().tool(), EditTool::select);
+
+    // A focused slider keeps the arrows; elsewhere they step the playhead.
+    auto* slider = new QSlider(Qt::Horizontal, a.centralWidget());
+    slider->setRange(0, 10);
+    slider->show();
+    slider->setFocus();
+    QTest::keyClick(a.windowHandle(), Qt::Key_Right);
+    settle();
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(a.model().currentTime(), 0);
+    a.centralWidget()->setFocus();
+    QTest::keyClick(a.windowHandle(), Qt::Key_Right);
+    settle();
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_DOUBLE_EQ(a.model().currentTime(), 1.0 / 24);
+}
+
 TEST_F(Shell, OpenEditSaveCloseAndReopenRoundTripsTheProject) {
     ProjectDocument& d = controller.newDocument();
     EditorWindow& w = window(d);

@@ -87,7 +87,9 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     buildLayout();
     buildMenus();
 
-    keyCatcher_ = new KeyCatcher(this, [](QKeyEvent*) { return false; });
+    keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {
+        return model_->handleKey({event->key(), event->modifiers(), event->text()});
+    });
 
     setDisplayName(controller ? controller->displayName(document) : QStringLiteral("Untitled"));
     setWindowModified(document.isModified());

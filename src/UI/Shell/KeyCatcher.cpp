@@ -11,15 +11,11 @@
 
 namespace osterveil {
 
-bool keyCatcherShouldHandle(bool windowIsActive, KeyFocus focus) {
-    return windowIsActive && focus == KeyFocus::other;
-}
-
 KeyFocus keyFocusOf(const QWidget* widget) {
     if (!widget) return KeyFocus::other;
-    if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
-        qobject_cast<const QPlainTextEdit*>(widget))
-        return KeyFocus::textField;
+    if (qobject_cast<const QLineEdit*>(widget)) return KeyFocus::textField;
+    if (qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget))
+        return KeyFocus::textView;
     if (const auto* combo = qobject_cast<const QComboBox*>(widget); combo && combo->isEditable())
         return KeyFocus::textField;
     if (qobject_cast<const QAbstractSpinBox*>(widget)) return KeyFocus::spinBox;
@@ -42,7 +38,7 @@ bool KeyCatcher::eventFilter(QObject* watched, QEvent* event) {
     // the first delivery is a new key.
     QWidget* focus = window_->focusWidget();
     if (watched != (focus ? static_cast<QObject*>(focus) : window_.data())) return false;
-    if (!keyCatcherShouldHandle(window_->isActiveWindow(), keyFocusOf(focus))) return false;
+    if (!keyCatcherOffers(window_->isActiveWindow(), keyFocusOf(focus))) return false;
     auto* key = static_cast<QKeyEvent*>(event);
     if (!handle_(key)) return false;
     key->accept();

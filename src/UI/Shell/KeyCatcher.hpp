@@ -5,18 +5,13 @@
 #include <QWidget>
 #include <functional>
 
+#include "App/KeyPress.hpp"
+
 class QKeyEvent;
 
 namespace osterveil {
 
-// What holds the keyboard focus, as far as the single keys care: a text field keeps its typing, a spin
-// box its digits and arrows, a slider its arrows.
-enum class KeyFocus { other, textField, spinBox, slider };
-
-// Whether a key pressed in an editor window goes to the window's single-key map.
-bool keyCatcherShouldHandle(bool windowIsActive, KeyFocus focus);
-
-// The focus kind of a widget (none counts as `other`).
+// What kind of focus a widget is to the single keys (none counts as `other`).
 KeyFocus keyFocusOf(const QWidget* widget);
 
 // Offers the editor window's single keys to its model wherever the focus is in the window, except in a
