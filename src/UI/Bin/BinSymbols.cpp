@@ -28,9 +28,9 @@ void draw(QPainter& painter, Symbol symbol, const QRectF& box, const QColor& col
         break;
     }
     case Symbol::waveform: {
-        static constexpr double heights[] = {0.25, 0.6, 0.9, 0.45, 0.75, 0.35, 0.2};
-        for (int i = 0; i < 7; ++i) {
-            const double x = s.left() + (i + 2.5) * side / 12 * 1.0 + i * u * 0.2;
+        static constexpr double heights[] = {0.35, 0.75, 1.0, 0.6, 0.3};
+        for (int i = 0; i < 5; ++i) {
+            const double x = s.left() + side * (0.14 + i * 0.18);
             const double h = heights[i] * side * 0.8;
             painter.drawLine(QPointF(x, s.center().y() - h / 2), QPointF(x, s.center().y() + h / 2));
         }
