@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QMimeData>
 #include <QPoint>
+#include <QScrollBar>
 #include <memory>
 #include <vector>
 
