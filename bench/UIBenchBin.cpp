@@ -17,7 +17,8 @@ struct BigBin {
     BigBin() {
         Project p = ProjectDocument::newProject();
         for (int i = 0; i < 1000; ++i) {
-            MediaItem m{.id = Uuid::make(), .name = "Shot " + std::to_string(i) + ".mov", .duration = 4.0 + i % 30};
+            MediaItem m{
+                .id = Uuid::make(), .name = "Shot " + std::to_string(i) + ".mov", .duration = 4.0 + i % 30};
             m.codec = "H.264";
             m.path = "/nowhere/shot" + std::to_string(i) + ".mov";
             p.media.push_back(m);
@@ -30,7 +31,8 @@ struct BigBin {
         QCoreApplication::processEvents();
     }
     ProjectDocument document;
-    EditorModel model{std::make_unique<testsupport::FakePlayer>(), std::make_unique<testsupport::FakePlayer>()};
+    EditorModel model{std::make_unique<testsupport::FakePlayer>(),
+                      std::make_unique<testsupport::FakePlayer>()};
     ProjectPanel panel{model};
 };
 

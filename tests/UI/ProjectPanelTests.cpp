@@ -56,7 +56,8 @@ struct ProjectPanelTest : testsupport::CommandFixture {
             for (int x = rect.left(); x <= rect.right(); ++x) {
                 const QColor c = image.pixelColor(x, y);
                 if (std::abs(c.red() - color.red()) + std::abs(c.green() - color.green()) +
-                        std::abs(c.blue() - color.blue()) < 40)
+                        std::abs(c.blue() - color.blue()) <
+                    40)
                     ++count;
             }
         return count;
@@ -160,7 +161,8 @@ TEST_F(ProjectPanelTest, ClicksSelectDoubleClicksOpenAndTheSelectionSurvivesTheV
     EXPECT_EQ(view().look(), MediaBinView::Look::icons);
     EXPECT_EQ(model.selectedMediaID(), std::optional<Uuid>(still));
     const QRect cell = view().itemRect(1);
-    EXPECT_GT(pixelsNear(shot(), QRect(cell.left(), cell.top(), cell.width(), 1), Theme::accent), cell.width() / 2)
+    EXPECT_GT(pixelsNear(shot(), QRect(cell.left(), cell.top(), cell.width(), 1), Theme::accent),
+              cell.width() / 2)
         << "the selected cell has the accent outline";
 
     QTest::mouseDClick(view().viewport(), Qt::LeftButton, {}, centreOf(2));
@@ -193,7 +195,8 @@ TEST_F(ProjectPanelTest, OfflineItemsShowTheirMarkInBothViews) {
 TEST_F(ProjectPanelTest, TheMenuActsOnTheClickedItemNotTheSelectedOne) {
     model.setSelectedMediaID(movie);
     settle();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, centreOf(2), view().viewport()->mapToGlobal(centreOf(2)));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, centreOf(2),
+                            view().viewport()->mapToGlobal(centreOf(2)));
     QApplication::sendEvent(view().viewport(), &click);
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);

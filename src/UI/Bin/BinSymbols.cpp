@@ -21,10 +21,14 @@ void draw(QPainter& painter, Symbol symbol, const QRectF& box, const QColor& col
     case Symbol::film: {
         const QRectF frame = s.adjusted(u, 2 * u, -u, -2 * u);
         painter.drawRoundedRect(frame, u, u);
-        painter.drawLine(QPointF(frame.left() + 2.5 * u, frame.top()), QPointF(frame.left() + 2.5 * u, frame.bottom()));
-        painter.drawLine(QPointF(frame.right() - 2.5 * u, frame.top()), QPointF(frame.right() - 2.5 * u, frame.bottom()));
-        painter.drawLine(QPointF(frame.left(), frame.center().y()), QPointF(frame.left() + 2.5 * u, frame.center().y()));
-        painter.drawLine(QPointF(frame.right() - 2.5 * u, frame.center().y()), QPointF(frame.right(), frame.center().y()));
+        painter.drawLine(QPointF(frame.left() + 2.5 * u, frame.top()),
+                         QPointF(frame.left() + 2.5 * u, frame.bottom()));
+        painter.drawLine(QPointF(frame.right() - 2.5 * u, frame.top()),
+                         QPointF(frame.right() - 2.5 * u, frame.bottom()));
+        painter.drawLine(QPointF(frame.left(), frame.center().y()),
+                         QPointF(frame.left() + 2.5 * u, frame.center().y()));
+        painter.drawLine(QPointF(frame.right() - 2.5 * u, frame.center().y()),
+                         QPointF(frame.right(), frame.center().y()));
         break;
     }
     case Symbol::waveform: {
@@ -60,13 +64,16 @@ void draw(QPainter& painter, Symbol symbol, const QRectF& box, const QColor& col
         // A dark mark on the filled triangle, so that it reads on any thumbnail.
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(0, 0, 0, 200));
-        painter.drawRoundedRect(QRectF(s.center().x() - 0.6 * u, s.top() + 4.5 * u, 1.2 * u, 3.5 * u), 0.5 * u, 0.5 * u);
+        painter.drawRoundedRect(QRectF(s.center().x() - 0.6 * u, s.top() + 4.5 * u, 1.2 * u, 3.5 * u),
+                                0.5 * u, 0.5 * u);
         painter.drawEllipse(QPointF(s.center().x(), s.bottom() - 2.6 * u), 0.7 * u, 0.7 * u);
         break;
     }
     case Symbol::plus:
-        painter.drawLine(QPointF(s.center().x(), s.top() + 2 * u), QPointF(s.center().x(), s.bottom() - 2 * u));
-        painter.drawLine(QPointF(s.left() + 2 * u, s.center().y()), QPointF(s.right() - 2 * u, s.center().y()));
+        painter.drawLine(QPointF(s.center().x(), s.top() + 2 * u),
+                         QPointF(s.center().x(), s.bottom() - 2 * u));
+        painter.drawLine(QPointF(s.left() + 2 * u, s.center().y()),
+                         QPointF(s.right() - 2 * u, s.center().y()));
         break;
     case Symbol::listBullet:
         for (int i = 0; i < 3; ++i) {
@@ -78,8 +85,9 @@ void draw(QPainter& painter, Symbol symbol, const QRectF& box, const QColor& col
     case Symbol::grid:
         for (int row = 0; row < 2; ++row)
             for (int col = 0; col < 2; ++col)
-                painter.drawRoundedRect(QRectF(s.left() + (1.5 + 5 * col) * u, s.top() + (1.5 + 5 * row) * u, 4 * u, 4 * u),
-                                        u * 0.6, u * 0.6);
+                painter.drawRoundedRect(
+                    QRectF(s.left() + (1.5 + 5 * col) * u, s.top() + (1.5 + 5 * row) * u, 4 * u, 4 * u),
+                    u * 0.6, u * 0.6);
         break;
     }
     painter.restore();

@@ -57,9 +57,12 @@ QFont headerFont(const QFont& base) {
 
 BinSymbols::Symbol listSymbol(MediaKind kind) {
     switch (kind) {
-    case MediaKind::audio: return BinSymbols::Symbol::waveform;
-    case MediaKind::image: return BinSymbols::Symbol::photo;
-    case MediaKind::video: break;
+    case MediaKind::audio:
+        return BinSymbols::Symbol::waveform;
+    case MediaKind::image:
+        return BinSymbols::Symbol::photo;
+    case MediaKind::video:
+        break;
     }
     return BinSymbols::Symbol::film;
 }
@@ -71,9 +74,12 @@ BinSymbols::Symbol iconSymbol(MediaKind kind) {
 
 QString typeText(MediaKind kind) {
     switch (kind) {
-    case MediaKind::audio: return QStringLiteral("Audio");
-    case MediaKind::image: return QStringLiteral("Still");
-    case MediaKind::video: break;
+    case MediaKind::audio:
+        return QStringLiteral("Audio");
+    case MediaKind::image:
+        return QStringLiteral("Still");
+    case MediaKind::video:
+        break;
     }
     return QStringLiteral("Video");
 }
@@ -141,7 +147,8 @@ QRect MediaBinView::itemRect(int index) const {
     const int scroll = verticalScrollBar()->value();
     const int width = viewport()->width();
     if (look_ == Look::icons)
-        return {iconMargin, iconMargin + index * (cellHeight + cellSpacing) - scroll, width - 2 * iconMargin, cellHeight};
+        return {iconMargin, iconMargin + index * (cellHeight + cellSpacing) - scroll, width - 2 * iconMargin,
+                cellHeight};
     return {0, headerHeight() + index * rowHeight() - scroll, width, rowHeight()};
 }
 
@@ -225,8 +232,8 @@ void MediaBinView::paintCell(QPainter& painter, const QRect& rect, const MediaIt
                          Theme::textDim);
     }
     if (offline)
-        BinSymbols::draw(painter, BinSymbols::Symbol::warning, QRectF(box.center() - QPointF(9, 9), QSizeF(18, 18)),
-                         Theme::danger);
+        BinSymbols::draw(painter, BinSymbols::Symbol::warning,
+                         QRectF(box.center() - QPointF(9, 9), QSizeF(18, 18)), Theme::danger);
     painter.restore();
 
     // Drawn clear when unselected, so that selecting never moves anything.
@@ -239,7 +246,8 @@ void MediaBinView::paintCell(QPainter& painter, const QRect& rect, const MediaIt
     }
 
     const int textLeft = int(box.right()) + 8;
-    const QRect textArea(textLeft, rect.top() + cellPadding, rect.right() - cellPadding - textLeft, thumbHeight);
+    const QRect textArea(textLeft, rect.top() + cellPadding, rect.right() - cellPadding - textLeft,
+                         thumbHeight);
     const QFont nameFont = pixelFont(font(), 11, QFont::Medium);
     QFont codecFont = pixelFont(font(), 10);
     codecFont.setStyleHint(QFont::Monospace);
@@ -248,8 +256,8 @@ void MediaBinView::paintCell(QPainter& painter, const QRect& rect, const MediaIt
     const int codecHeight = QFontMetrics(codecFont).height();
     const int y = textArea.top() + (textArea.height() - nameHeight - 2 - codecHeight) / 2;
     painter.setFont(nameFont);
-    drawText(painter, QRect(textArea.left(), y, textArea.width(), nameHeight), QString::fromStdString(item.name),
-             Theme::text);
+    drawText(painter, QRect(textArea.left(), y, textArea.width(), nameHeight),
+             QString::fromStdString(item.name), Theme::text);
     painter.setFont(codecFont);
     drawText(painter, QRect(textArea.left(), y + nameHeight + 2, textArea.width(), codecHeight),
              QString::fromStdString(item.codec), Theme::textDim);
@@ -260,9 +268,10 @@ void MediaBinView::paintHeader(QPainter& painter, const QRect& rect) const {
     painter.fillRect(rect, Theme::panelHeader);
     painter.setFont(headerFont(font()));
     const int typeLeft = rect.right() + 1 - typeWidth - durationWidth;
-    drawText(painter, QRect(nameInset, rect.top(), typeLeft - nameInset, rect.height()), QStringLiteral("NAME"),
+    drawText(painter, QRect(nameInset, rect.top(), typeLeft - nameInset, rect.height()),
+             QStringLiteral("NAME"), Theme::textDim);
+    drawText(painter, QRect(typeLeft, rect.top(), typeWidth, rect.height()), QStringLiteral("TYPE"),
              Theme::textDim);
-    drawText(painter, QRect(typeLeft, rect.top(), typeWidth, rect.height()), QStringLiteral("TYPE"), Theme::textDim);
     drawText(painter, QRect(typeLeft + typeWidth, rect.top(), durationWidth, rect.height()),
              QStringLiteral("DURATION"), Theme::textDim);
 }
@@ -281,7 +290,8 @@ void MediaBinView::paintRow(QPainter& painter, const QRect& rect, const MediaIte
     const int nameLeft = nameInset + symbolWidth + 6;
     drawText(painter, QRect(nameLeft, body.top(), typeLeft - nameLeft - 4, body.height()),
              QString::fromStdString(item.name), Theme::text);
-    drawText(painter, QRect(typeLeft, body.top(), typeWidth, body.height()), typeText(item.kind), Theme::textDim);
+    drawText(painter, QRect(typeLeft, body.top(), typeWidth, body.height()), typeText(item.kind),
+             Theme::textDim);
     drawText(painter, QRect(typeLeft + typeWidth, body.top(), durationWidth, body.height()),
              durationLabel(item, rate_), Theme::timecode);
 }
@@ -295,7 +305,8 @@ void MediaBinView::mousePressEvent(QMouseEvent* event) {
 
 void MediaBinView::mouseMoveEvent(QMouseEvent* event) {
     if (pressed_ < 0 || !(event->buttons() & Qt::LeftButton)) return;
-    if ((event->position().toPoint() - pressPoint_).manhattanLength() < QApplication::startDragDistance()) return;
+    if ((event->position().toPoint() - pressPoint_).manhattanLength() < QApplication::startDragDistance())
+        return;
     const MediaItem item = items_[std::size_t(pressed_)];
     pressed_ = -1;
     auto* drag = new QDrag(this);

@@ -50,7 +50,8 @@ class DropOutline : public QWidget {
 
 // ----- SymbolButton -------------------------------------------------------------------------------------
 
-SymbolButton::SymbolButton(BinSymbols::Symbol symbol, const QColor& color, const QString& help, QWidget* parent)
+SymbolButton::SymbolButton(BinSymbols::Symbol symbol, const QColor& color, const QString& help,
+                           QWidget* parent)
     : QAbstractButton(parent), symbol_(symbol), color_(color) {
     setToolTip(help);
     setCursor(Qt::ArrowCursor);
@@ -114,7 +115,8 @@ QWidget* ProjectPanel::makeHeader() {
     tabs_ = new PanelTabBar({QStringLiteral("Project")}, 0, header);
     // The bin has one tab; choosing it changes nothing.
     row->addWidget(tabs_, 1);
-    importButton_ = new SymbolButton(BinSymbols::Symbol::plus, Theme::text, QStringLiteral("Import media"), header);
+    importButton_ =
+        new SymbolButton(BinSymbols::Symbol::plus, Theme::text, QStringLiteral("Import media"), header);
     connect(importButton_, &QAbstractButton::clicked, &model_, &EditorModel::importMedia);
     row->addWidget(importButton_);
     toggle_ = new SymbolButton(BinSymbols::Symbol::grid, Theme::textDim, QStringLiteral("Icon view"), header);
@@ -136,15 +138,16 @@ QWidget* ProjectPanel::makeEmptyState() {
     title->setFont(titleFont);
     PanelText::setTextColor(title, Theme::text);
     column->addWidget(title);
-    column->addWidget(makeCaption(
-        QStringLiteral("Import QuickTime, MP4, audio, or stills. Double-click an item to open it in the Source monitor."),
-        page, Theme::textDim));
+    column->addWidget(makeCaption(QStringLiteral("Import QuickTime, MP4, audio, or stills. Double-click an "
+                                                 "item to open it in the Source monitor."),
+                                  page, Theme::textDim));
     auto* button = new QPushButton(QStringLiteral("Import…"), page);
     button->setObjectName(QStringLiteral("emptyImport"));
     button->setToolTip(QStringLiteral("Import video, audio, or stills"));
-    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
-                                         " padding: 3px 12px; } QPushButton:pressed { background: %2; }")
-                              .arg(Theme::accent.name(), Theme::accent.darker(130).name()));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
+                       " padding: 3px 12px; } QPushButton:pressed { background: %2; }")
+            .arg(Theme::accent.name(), Theme::accent.darker(130).name()));
     connect(button, &QPushButton::clicked, &model_, &EditorModel::importMedia);
     column->addWidget(button, 0, Qt::AlignLeft);
     column->addStretch(1);
@@ -174,12 +177,15 @@ QMenu* ProjectPanel::itemMenu(const MediaItem& item, QWidget* parent) {
         [this, id] { model_.openInSource(id); });
     add(QStringLiteral("Insert at Playhead"), QStringLiteral("Ripple insert at the sequence playhead"),
         [this, id] { model_.insertMediaAtPlayhead(id); });
-    add(QStringLiteral("Overwrite at Playhead"), QStringLiteral("Overwrite the targeted track at the sequence playhead"),
+    add(QStringLiteral("Overwrite at Playhead"),
+        QStringLiteral("Overwrite the targeted track at the sequence playhead"),
         [this, id] { model_.overwriteMediaAtPlayhead(id); });
     add(QStringLiteral("Reveal in File Manager"), QStringLiteral("Show this file in the file manager"),
         [this, id] { model_.revealMedia(id); });
-    add(QStringLiteral("Relink…"), QStringLiteral("Point this item at a new file"), [this, id] { model_.relink(id); });
-    add(QStringLiteral("Locate Folder…"), QStringLiteral("Relink every offline item by matching file names in a folder"),
+    add(QStringLiteral("Relink…"), QStringLiteral("Point this item at a new file"),
+        [this, id] { model_.relink(id); });
+    add(QStringLiteral("Locate Folder…"),
+        QStringLiteral("Relink every offline item by matching file names in a folder"),
         [this] { model_.locateFolder(); });
     menu->addSeparator();
     add(QStringLiteral("Remove from Project"), QStringLiteral("Remove this item from the project"),

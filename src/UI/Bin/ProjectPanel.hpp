@@ -21,7 +21,8 @@ class PanelTabBar;
 class SymbolButton : public QAbstractButton {
     Q_OBJECT
   public:
-    SymbolButton(BinSymbols::Symbol symbol, const QColor& color, const QString& help, QWidget* parent = nullptr);
+    SymbolButton(BinSymbols::Symbol symbol, const QColor& color, const QString& help,
+                 QWidget* parent = nullptr);
     void setSymbol(BinSymbols::Symbol symbol, const QColor& color);
     BinSymbols::Symbol symbol() const { return symbol_; }
     QSize sizeHint() const override { return {28, 26}; }
