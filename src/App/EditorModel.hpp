@@ -79,6 +79,9 @@ class EditorModel : public QObject {
     // The last selected clip, which the inspector and the single-clip commands act on.
     std::optional<Uuid> primaryClipID() const;
 
+    // The document's file, against which media paths resolve; none for a document never saved.
+    const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }
+
     PlayerControl& player() const { return *player_; }
     PlayerControl& sourcePlayer() const { return *sourcePlayer_; }
     const RebuildScheduler& rebuilds() const { return rebuilds_; }

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
 
 namespace osterveil {
@@ -19,8 +20,8 @@ QWidget* makeProgramMonitor(EditorModel&, QWidget* parent) {
     return new PanePlaceholder(QStringLiteral("Program"), parent);
 }
 
-QWidget* makeProjectPanel(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Project"), parent);
+QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {
+    return new ProjectPanel(model, parent);
 }
 
 QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
