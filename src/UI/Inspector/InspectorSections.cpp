@@ -59,6 +59,7 @@ void InspectorView::makeSpeed() {
 
     reverse_ = new QCheckBox(tr("Reverse"), speed_);
     reverse_->setObjectName(QStringLiteral("reverse"));
+    PanelText::setTextColor(reverse_, Theme::text);
     reverse_->setToolTip(tr("Play this clip backward. Turn it off to play forward."));
     connect(reverse_, &QCheckBox::clicked, this, [this](bool on) {
         updateClip(QStringLiteral("Reverse"), [on](TimelineClip& c) {
@@ -71,6 +72,7 @@ void InspectorView::makeSpeed() {
 
     frameBlending_ = new QCheckBox(tr("Frame blending"), speed_);
     frameBlending_->setObjectName(QStringLiteral("frameBlending"));
+    PanelText::setTextColor(frameBlending_, Theme::text);
     frameBlending_->setToolTip(tr("Blend the neighboring frame when the speed is not normal."));
     connect(frameBlending_, &QCheckBox::clicked, this, [this](bool on) {
         updateClip(QStringLiteral("Frame Blending"), [on](TimelineClip& c) { c.timeRemap.frameBlending = on; });
