@@ -269,8 +269,16 @@ TEST_F(InspectorTest, TypedTitleTextBecomesOneStepOnReturnOnLeavingTheFieldAndOn
     EXPECT_EQ(current(titleClip).title->colorHex, "#F4F1EA00FF00");
     EXPECT_FALSE(model.isTransientEditOpen());
 
-    // Escape elsewhere now has nothing to throw away.
+    // Escape elsewhere now has nothing to throw away; Escape in the field keeps the typing as its step.
     model.cancelTransientEdit();
+    select({titleClip});
+    QTest::keyClicks(color, "#");
+    QTest::keyClick(color, Qt::Key_Escape);
+    model.cancelTransientEdit();
+    settle();
+    EXPECT_EQ(current(titleClip).title->colorHex, "#F4F1EA00FF00#");
+    EXPECT_EQ(steps().size(), 4u);
+    undo().undo();
     EXPECT_EQ(current(titleClip).title->text, "Hi");
     undo().undo();
     undo().undo();

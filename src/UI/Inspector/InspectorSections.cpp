@@ -298,6 +298,8 @@ void InspectorView::makeTitle() {
     });
     // Return and leaving the field both finish the edit.
     connect(titleColor_, &QLineEdit::editingFinished, this, &InspectorView::commitTyping);
+    titleText_->installEventFilter(this);
+    titleColor_->installEventFilter(this);
 }
 
 } // namespace osterveil

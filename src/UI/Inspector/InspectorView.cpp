@@ -292,6 +292,21 @@ void InspectorView::showClip(const TimelineClip& clip, const Sequence& sequence)
     refreshing_ = false;
 }
 
+bool InspectorView::eventFilter(QObject* watched, QEvent* event) {
+    // Escape in a title field keeps what was typed as its step, and goes no further: the window's
+    // Escape would cancel the open edit and throw the typing away.
+    if (watched == titleText_ || watched == titleColor_) {
+        const bool escape = (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+                            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (escape) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress) commitTyping();
+            return event->type() == QEvent::KeyPress;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
+}
+
 void InspectorView::commitTyping() {
     if (const std::optional<QString> name = std::exchange(typing_, std::nullopt)) model_.commitTransientEdit(*name);
 }

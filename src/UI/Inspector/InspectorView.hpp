@@ -56,6 +56,8 @@ class InspectorView : public QScrollArea {
     // Shows the primary clip as the model holds it now. Runs on every change of the model.
     void refresh();
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     // The clip shown, none while the empty state is.
     const std::optional<Uuid>& clip() const { return clipID_; }
 
