@@ -145,7 +145,8 @@ TEST_F(InspectorTest, ReverseFlipsTheDirectionTheClipPlaysInOneStepEach) {
 TEST_F(InspectorTest, ASpeedDragOnARampedClipDropsTheRampInOneStepThatUndoRestores) {
     change([&](Project& p) {
         p.sequence.updateClip(clip, [](TimelineClip& c) {
-            c.timeRemap.keyframes = CowArray<TimeRemapKeyframe>(std::vector<TimeRemapKeyframe>{{0, 0}, {1, 1}, {2, 1.5}});
+            c.timeRemap.keyframes =
+                CowArray<TimeRemapKeyframe>(std::vector<TimeRemapKeyframe>{{0, 0}, {1, 1}, {2, 1.5}});
         });
     });
     select({clip});
@@ -177,9 +178,10 @@ TEST_F(InspectorTest, TheDissolveNoteReportsAShortDissolveBeyondTheTolerance) {
     open();
     select({c});
     EXPECT_TRUE(shown("dissolveNote"));
-    EXPECT_EQ(child<QLabel>("dissolveNote")->text(),
-              "Incoming dissolve is 0.60s of the 1.00s you asked for. Trim the clips shorter so unused picture "
-              "remains on both sides of the cut.");
+    EXPECT_EQ(
+        child<QLabel>("dissolveNote")->text(),
+        "Incoming dissolve is 0.60s of the 1.00s you asked for. Trim the clips shorter so unused picture "
+        "remains on both sides of the cut.");
 
     auto note = [&](auto edit) {
         Project changed = project();
@@ -190,10 +192,12 @@ TEST_F(InspectorTest, TheDissolveNoteReportsAShortDissolveBeyondTheTolerance) {
     // 0.99 s of 1.00 s is within the tolerance.
     EXPECT_FALSE(note([](Project& pr) { pr.media.mut(0).duration = 2.495; }));
     // A gap of more than a frame achieves nothing.
-    EXPECT_TRUE(note([&](Project& pr) { pr.sequence.updateClip(c, [](TimelineClip& x) { x.start = 2.5; }); })
-                    ->startsWith("Incoming dissolve is 0.00s of the 1.00s"));
+    EXPECT_TRUE(note([&](Project& pr) {
+                    pr.sequence.updateClip(c, [](TimelineClip& x) { x.start = 2.5; });
+                })->startsWith("Incoming dissolve is 0.00s of the 1.00s"));
     // The first clip of the track and an outgoing dissolve never get one.
-    EXPECT_FALSE(note([&](Project& pr) { pr.sequence.updateClip(c, [](TimelineClip& x) { x.start = -3; }); }));
+    EXPECT_FALSE(
+        note([&](Project& pr) { pr.sequence.updateClip(c, [](TimelineClip& x) { x.start = -3; }); }));
     EXPECT_FALSE(note([&](Project& pr) {
         pr.sequence.updateClip(c, [](TimelineClip& x) { std::swap(x.incoming, x.outgoing); });
     }));

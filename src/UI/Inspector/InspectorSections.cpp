@@ -21,7 +21,8 @@ const QStringList kFontNames{QStringLiteral("Helvetica Neue"), QStringLiteral("A
                              QStringLiteral("Futura"),         QStringLiteral("Georgia"),
                              QStringLiteral("Gill Sans"),      QStringLiteral("Didot")};
 
-QComboBox* addPicker(QVBoxLayout* into, const QString& title, const QStringList& options, const QString& name) {
+QComboBox* addPicker(QVBoxLayout* into, const QString& title, const QStringList& options,
+                     const QString& name) {
     auto* row = new QWidget(into->parentWidget());
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -49,13 +50,14 @@ void InspectorView::makeSpeed() {
     speed_ = s.widget;
     // The slider shows the speed the clip plays at, negative backwards, and stores its direction in the
     // reverse flag alone: a negative speed and the flag would cancel each other out.
-    speedRow_ = slider(s.layout, QStringLiteral("Speed %"), -400, 400, QStringLiteral("Speed"), [this](double v) {
-        liveClip([v](TimelineClip& c) {
-            c.timeRemap.speed = std::abs(v) / 100;
-            c.timeRemap.keyframes = {};
-            c.timeRemap.reversed = v < 0;
+    speedRow_ =
+        slider(s.layout, QStringLiteral("Speed %"), -400, 400, QStringLiteral("Speed"), [this](double v) {
+            liveClip([v](TimelineClip& c) {
+                c.timeRemap.speed = std::abs(v) / 100;
+                c.timeRemap.keyframes = {};
+                c.timeRemap.reversed = v < 0;
+            });
         });
-    });
 
     reverse_ = new QCheckBox(tr("Reverse"), speed_);
     reverse_->setObjectName(QStringLiteral("reverse"));
@@ -75,23 +77,25 @@ void InspectorView::makeSpeed() {
     PanelText::setTextColor(frameBlending_, Theme::text);
     frameBlending_->setToolTip(tr("Blend the neighboring frame when the speed is not normal."));
     connect(frameBlending_, &QCheckBox::clicked, this, [this](bool on) {
-        updateClip(QStringLiteral("Frame Blending"), [on](TimelineClip& c) { c.timeRemap.frameBlending = on; });
+        updateClip(QStringLiteral("Frame Blending"),
+                   [on](TimelineClip& c) { c.timeRemap.frameBlending = on; });
     });
     s.layout->addWidget(frameBlending_);
 
     ramp_ = makeCaption({}, speed_, Theme::textDim);
     ramp_->setObjectName(QStringLiteral("rampSummary"));
     s.layout->addWidget(ramp_);
-    clearRamp_ = new TextButton(tr("Clear ramp"), Theme::accent, tr("Remove the speed ramp and keep the constant speed"),
-                                speed_);
+    clearRamp_ = new TextButton(tr("Clear ramp"), Theme::accent,
+                                tr("Remove the speed ramp and keep the constant speed"), speed_);
     clearRamp_->setObjectName(QStringLiteral("clearRamp"));
     connect(clearRamp_, &QAbstractButton::clicked, this, [this] {
         updateClip(QStringLiteral("Clear Remap"), [](TimelineClip& c) { c.timeRemap.keyframes = {}; });
     });
     s.layout->addWidget(clearRamp_, 0, Qt::AlignLeading);
-    s.layout->addWidget(makeCaption(tr("Frame blending mixes the neighboring frame when the speed is not normal. A "
-                                       "ramp from Premiere plays back as those speed segments."),
-                                    speed_, Theme::textDim));
+    s.layout->addWidget(
+        makeCaption(tr("Frame blending mixes the neighboring frame when the speed is not normal. A "
+                       "ramp from Premiere plays back as those speed segments."),
+                    speed_, Theme::textDim));
 }
 
 QString InspectorView::rampSummary(const TimeRemap& remap) {
@@ -111,17 +115,20 @@ QString InspectorView::rampSummary(const TimeRemap& remap) {
 // ----- Transitions ---------------------------------------------------------------------------------------
 
 const std::vector<TransitionKind>& InspectorView::transitionKinds() {
-    static const std::vector<TransitionKind> kinds{TransitionKind::none,          TransitionKind::crossDissolve,
-                                                   TransitionKind::fade,          TransitionKind::constantPower,
-                                                   TransitionKind::constantGain,  TransitionKind::exponentialFade};
+    static const std::vector<TransitionKind> kinds{
+        TransitionKind::none,          TransitionKind::crossDissolve, TransitionKind::fade,
+        TransitionKind::constantPower, TransitionKind::constantGain,  TransitionKind::exponentialFade};
     return kinds;
 }
 
 TransitionCurve InspectorView::curveFor(TransitionKind kind) {
     switch (kind) {
-    case TransitionKind::constantPower: return TransitionCurve::equalPower;
-    case TransitionKind::exponentialFade: return TransitionCurve::exponential;
-    default: return TransitionCurve::linear;
+    case TransitionKind::constantPower:
+        return TransitionCurve::equalPower;
+    case TransitionKind::exponentialFade:
+        return TransitionCurve::exponential;
+    default:
+        return TransitionCurve::linear;
     }
 }
 
@@ -135,10 +142,11 @@ void InspectorView::makeTransitions() {
     dissolve_ = makeCaption({}, transitions_, Theme::accent);
     dissolve_->setObjectName(QStringLiteral("dissolveNote"));
     s.layout->addWidget(dissolve_);
-    s.layout->addWidget(makeCaption(tr("A cross dissolve is centered on the cut and uses media handles. Constant Power, "
-                                       "Constant Gain, and Exponential Fade are audio crossfades. A fade with no "
-                                       "neighbor ramps to silence."),
-                                    transitions_, Theme::textDim));
+    s.layout->addWidget(
+        makeCaption(tr("A cross dissolve is centered on the cut and uses media handles. Constant Power, "
+                       "Constant Gain, and Exponential Fade are audio crossfades. A fade with no "
+                       "neighbor ramps to silence."),
+                    transitions_, Theme::textDim));
 }
 
 void InspectorView::makeTransitionBlock(QVBoxLayout* into, TransitionBlock& block) {
@@ -154,16 +162,18 @@ void InspectorView::makeTransitionBlock(QVBoxLayout* into, TransitionBlock& bloc
     block.picker = new QComboBox(box);
     block.picker->setObjectName(block.label + QStringLiteral("Kind"));
     block.picker->setAccessibleName(block.label);
-    block.picker->addItems({tr("None"), tr("Cross Dissolve"), tr("Fade"), tr("Constant Power"), tr("Constant Gain"),
-                            tr("Exponential Fade")});
+    block.picker->addItems({tr("None"), tr("Cross Dissolve"), tr("Fade"), tr("Constant Power"),
+                            tr("Constant Gain"), tr("Exponential Fade")});
     stack->addWidget(block.picker);
-    connect(block.picker, &QComboBox::activated, this, [this, &block](int index) { chooseTransition(block, index); });
+    connect(block.picker, &QComboBox::activated, this,
+            [this, &block](int index) { chooseTransition(block, index); });
     const bool incoming = &block == &incoming_;
-    block.duration = slider(stack, QStringLiteral("Duration"), 0.04, 4.0, QStringLiteral("Transition Duration"),
-                            [this, &block, incoming](double v) {
-                                const ClipTransition edge{block.shown.kind, v, block.shown.curve};
-                                liveClip([&](TimelineClip& c) { (incoming ? c.incoming : c.outgoing) = edge; });
-                            });
+    block.duration =
+        slider(stack, QStringLiteral("Duration"), 0.04, 4.0, QStringLiteral("Transition Duration"),
+               [this, &block, incoming](double v) {
+                   const ClipTransition edge{block.shown.kind, v, block.shown.curve};
+                   liveClip([&](TimelineClip& c) { (incoming ? c.incoming : c.outgoing) = edge; });
+               });
     into->addWidget(box);
 }
 
@@ -199,10 +209,12 @@ std::optional<QString> InspectorView::dissolveNote(const Project& project, const
     const std::optional<Track> track = project.sequence.trackContaining(clip.id);
     if (!track) return std::nullopt;
     const std::vector<TimelineClip> clips = track->sortedClips();
-    const auto at = std::find_if(clips.begin(), clips.end(), [&](const TimelineClip& c) { return c.id == clip.id; });
+    const auto at =
+        std::find_if(clips.begin(), clips.end(), [&](const TimelineClip& c) { return c.id == clip.id; });
     if (at == clips.begin() || at == clips.end()) return std::nullopt;
     const FrameRate& rate = project.sequence.frameRate;
-    const double f = rate.numerator != 0 ? double(rate.denominator) / double(rate.numerator) : rate.frameDuration();
+    const double f =
+        rate.numerator != 0 ? double(rate.denominator) / double(rate.numerator) : rate.frameDuration();
     const TimelineClip& p = *(at - 1);
     const TimelineClip& c = clip;
 
@@ -217,14 +229,15 @@ std::optional<QString> InspectorView::dissolveNote(const Project& project, const
                 if (m.id == *x.mediaID) return &m;
             return nullptr;
         };
-        const double half = std::min({requested * 0.5, TransitionPlanner::handles(p, mediaOf(p)).after,
-                                      TransitionPlanner::handles(c, mediaOf(c)).before, p.duration * 0.5,
-                                      c.duration * 0.5});
+        const double half =
+            std::min({requested * 0.5, TransitionPlanner::handles(p, mediaOf(p)).after,
+                      TransitionPlanner::handles(c, mediaOf(c)).before, p.duration * 0.5, c.duration * 0.5});
         achieved = half >= f * 0.25 ? 2 * half : 0;
     }
     if (!(requested > 0 && requested > achieved + 0.02)) return std::nullopt;
-    return QStringLiteral("Incoming dissolve is %1 of the %2 you asked for. Trim the clips shorter so unused picture "
-                          "remains on both sides of the cut.")
+    return QStringLiteral(
+               "Incoming dissolve is %1 of the %2 you asked for. Trim the clips shorter so unused picture "
+               "remains on both sides of the cut.")
         .arg(QString::asprintf("%.2fs", achieved), QString::asprintf("%.2fs", requested));
 }
 
@@ -270,20 +283,22 @@ void InspectorView::makeTitle() {
         updateTitle(QStringLiteral("Title Font"), [&](TitleStyle& t) { t.fontName = name; });
     });
 
-    size_ = slider(s.layout, QStringLiteral("Size"), 18, 240, QStringLiteral("Title Size"), [this](double v) {
-        liveTitle([v](TitleStyle& t) { t.fontSize = v; });
-    });
+    size_ = slider(s.layout, QStringLiteral("Size"), 18, 240, QStringLiteral("Title Size"),
+                   [this](double v) { liveTitle([v](TitleStyle& t) { t.fontSize = v; }); });
 
-    align_ = addPicker(s.layout, tr("Align"), {tr("Left"), tr("Center"), tr("Right")}, QStringLiteral("titleAlign"));
+    align_ = addPicker(s.layout, tr("Align"), {tr("Left"), tr("Center"), tr("Right")},
+                       QStringLiteral("titleAlign"));
     connect(align_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index > 2) return;
-        updateTitle(QStringLiteral("Title Alignment"), [index](TitleStyle& t) { t.alignment = TitleAlignment(index); });
+        updateTitle(QStringLiteral("Title Alignment"),
+                    [index](TitleStyle& t) { t.alignment = TitleAlignment(index); });
     });
-    vertical_ =
-        addPicker(s.layout, tr("Vertical"), {tr("Top"), tr("Center"), tr("Bottom")}, QStringLiteral("titleVertical"));
+    vertical_ = addPicker(s.layout, tr("Vertical"), {tr("Top"), tr("Center"), tr("Bottom")},
+                          QStringLiteral("titleVertical"));
     connect(vertical_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index > 2) return;
-        updateTitle(QStringLiteral("Title Position"), [index](TitleStyle& t) { t.vertical = TitleVertical(index); });
+        updateTitle(QStringLiteral("Title Position"),
+                    [index](TitleStyle& t) { t.vertical = TitleVertical(index); });
     });
 
     titleColor_ = new QLineEdit(title_);

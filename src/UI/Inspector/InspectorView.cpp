@@ -22,15 +22,17 @@ namespace {
 
 constexpr SliderRowMetrics kRowMetrics{.labelWidth = 86, .spacing = 8, .decimals = 2, .valueWidth = 44};
 
-const QStringList kFonts{QStringLiteral("Helvetica Neue"), QStringLiteral("Avenir Next"), QStringLiteral("Futura"),
-                         QStringLiteral("Georgia"),        QStringLiteral("Gill Sans"),   QStringLiteral("Didot")};
+const QStringList kFonts{QStringLiteral("Helvetica Neue"), QStringLiteral("Avenir Next"),
+                         QStringLiteral("Futura"),         QStringLiteral("Georgia"),
+                         QStringLiteral("Gill Sans"),      QStringLiteral("Didot")};
 
 // The direction a remap plays: a negative speed and the reverse flag each flip it.
 double signedSpeed(const TimeRemap& r) {
     return r.reversed ? -r.speed : r.speed;
 }
 
-QLabel* makeText(const QString& text, QWidget* parent, int pixels, QFont::Weight weight, const QColor& color) {
+QLabel* makeText(const QString& text, QWidget* parent, int pixels, QFont::Weight weight,
+                 const QColor& color) {
     auto* label = new QLabel(text, parent);
     QFont f = label->font();
     f.setPixelSize(pixels);
@@ -61,7 +63,8 @@ TitleTextEdit::TitleTextEdit(QWidget* parent) : QPlainTextEdit(parent) {
 QSize TitleTextEdit::sizeHint() const {
     // As tall as the wrapped text, at least one line.
     const int lines = std::max(1, int(document()->documentLayout()->documentSize().height()));
-    const int height = lines * fontMetrics().lineSpacing() + 2 * (frameWidth() + int(document()->documentMargin()));
+    const int height =
+        lines * fontMetrics().lineSpacing() + 2 * (frameWidth() + int(document()->documentMargin()));
     return {QPlainTextEdit::sizeHint().width(), height};
 }
 
@@ -101,8 +104,9 @@ InspectorView::InspectorView(EditorModel& model, QWidget* parent) : QScrollArea(
     emptyStack->setContentsMargins(0, 0, 0, 0);
     emptyStack->setSpacing(8);
     emptyStack->addWidget(makeText(tr("No clip selected"), empty_, 15, QFont::DemiBold, Theme::text));
-    QLabel* hint = makeCaption(tr("Select a clip to set color, opacity, volume, fades, and a cross dissolve."),
-                               empty_, Theme::textDim);
+    QLabel* hint =
+        makeCaption(tr("Select a clip to set color, opacity, volume, fades, and a cross dissolve."), empty_,
+                    Theme::textDim);
     QFont hintFont = hint->font();
     hintFont.setPixelSize(12);
     hint->setFont(hintFont);
@@ -184,19 +188,17 @@ void InspectorView::makeHeader() {
 void InspectorView::makeCompositing() {
     const Section s = makeSection(QStringLiteral("Compositing"));
     compositing_ = s.widget;
-    opacity_ = slider(s.layout, QStringLiteral("Opacity"), 0, 1, QStringLiteral("Opacity"), [this](double v) {
-        liveClip([v](TimelineClip& c) { c.opacity.value = v; });
-    });
+    opacity_ = slider(s.layout, QStringLiteral("Opacity"), 0, 1, QStringLiteral("Opacity"),
+                      [this](double v) { liveClip([v](TimelineClip& c) { c.opacity.value = v; }); });
 }
 
 void InspectorView::makeAudio() {
     const Section s = makeSection(QStringLiteral("Audio"));
     audio_ = s.widget;
-    volume_ = slider(s.layout, QStringLiteral("Volume dB"), -60, 12, QStringLiteral("Volume"), [this](double v) {
-        liveClip([v](TimelineClip& c) { c.volumeDB.value = v; });
-    });
-    s.layout->addWidget(
-        makeCaption(tr("0 dB is unity. Linked picture and sound keep their own levels."), audio_, Theme::textDim));
+    volume_ = slider(s.layout, QStringLiteral("Volume dB"), -60, 12, QStringLiteral("Volume"),
+                     [this](double v) { liveClip([v](TimelineClip& c) { c.volumeDB.value = v; }); });
+    s.layout->addWidget(makeCaption(tr("0 dB is unity. Linked picture and sound keep their own levels."),
+                                    audio_, Theme::textDim));
 }
 
 void InspectorView::liveClip(const ClipChange& change) {
@@ -263,7 +265,8 @@ void InspectorView::showClip(const TimelineClip& clip, const Sequence& sequence)
     clearRamp_->setVisible(ramp);
     if (ramp) ramp_->setText(rampSummary(remap));
 
-    for (auto [block, edge] : {std::pair{&incoming_, &clip.incoming}, std::pair{&outgoing_, &clip.outgoing}}) {
+    for (auto [block, edge] :
+         {std::pair{&incoming_, &clip.incoming}, std::pair{&outgoing_, &clip.outgoing}}) {
         block->shown = *edge;
         const auto& kinds = transitionKinds();
         setPicker(block->picker, int(std::find(kinds.begin(), kinds.end(), edge->kind) - kinds.begin()));
@@ -296,8 +299,9 @@ bool InspectorView::eventFilter(QObject* watched, QEvent* event) {
     // Escape in a title field keeps what was typed as its step, and goes no further: the window's
     // Escape would cancel the open edit and throw the typing away.
     if (watched == titleText_ || watched == titleColor_) {
-        const bool escape = (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
-                            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        const bool escape =
+            (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
         if (escape) {
             event->accept();
             if (event->type() == QEvent::KeyPress) commitTyping();
@@ -308,7 +312,8 @@ bool InspectorView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void InspectorView::commitTyping() {
-    if (const std::optional<QString> name = std::exchange(typing_, std::nullopt)) model_.commitTransientEdit(*name);
+    if (const std::optional<QString> name = std::exchange(typing_, std::nullopt))
+        model_.commitTransientEdit(*name);
 }
 
 } // namespace osterveil
