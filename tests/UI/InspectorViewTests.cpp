@@ -261,7 +261,7 @@ TEST_F(InspectorTest, TypedTitleTextBecomesOneStepOnReturnOnLeavingTheFieldAndOn
 
     // Typing and then clicking elsewhere: its own step, not folded into the next edit.
     QTest::keyClick(text, Qt::Key_Backspace);
-    color->setFocus();
+    QTest::mouseClick(color, Qt::LeftButton);
     settle();
     EXPECT_EQ(steps(), (std::vector<QString>{"Title", "Title"}));
     EXPECT_EQ(current(titleClip).title->text, "Hi");
