@@ -294,6 +294,7 @@ QWidget* TimelinePanel::makeHeader() {
     quality_->setAutoRaise(true);
     quality_->setPopupMode(QToolButton::InstantPopup);
     quality_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    quality_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     quality_->setFixedWidth(72);
     quality_->setFont(smallFont(font(), 10, QFont::Medium));
     PanelText::setTextColor(quality_, Theme::textDim);
