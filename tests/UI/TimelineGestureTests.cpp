@@ -325,7 +325,13 @@ TEST_F(TimelineGestures, PanelPicture) {
     const QImage picture = panel->grab().toImage();
     QDir().mkpath(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR));
     EXPECT_TRUE(picture.save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/timeline-panel.png")));
-    // Each header row sits beside its lane.
-    EXPECT_EQ(row(0).widget->mapTo(panel.get(), QPoint(0, 0)).y(),
-              panel->timeline()->mapTo(panel.get(), QPoint(0, 0)).y() + 32);
+    // Each header row sits beside its lane, also when the lanes scroll.
+    const auto rowTop = [&] { return row(0).widget->mapTo(panel.get(), QPoint(0, 0)).y(); };
+    const int lanesTop = panel->timeline()->mapTo(panel.get(), QPoint(0, 0)).y();
+    EXPECT_EQ(rowTop(), lanesTop + 32);
+    panel->resize(1000, 260);
+    settle();
+    panel->timeline()->verticalScrollBar()->setValue(40);
+    EXPECT_EQ(panel->timeline()->verticalScrollBar()->value(), 40);
+    EXPECT_EQ(rowTop(), lanesTop + 32 - 40);
 }

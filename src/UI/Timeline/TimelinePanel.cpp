@@ -1,6 +1,7 @@
 #include "UI/Timeline/TimelinePanel.hpp"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -8,6 +9,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
 
@@ -320,9 +323,26 @@ QWidget* TimelinePanel::makeHeader() {
 }
 
 QWidget* TimelinePanel::makeTrackColumn() {
+    // The lanes scroll up and down with the wheel; the column follows them so that each row stays
+    // beside its lane.
+    auto* scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setFixedWidth(trackColumnWidth);
+    fillBackground(scroller->viewport(), Theme::panel);
+    // Only the lanes' scrolling moves it: the wheel over the column goes to the lanes.
+    scroller->viewport()->installEventFilter(this);
+    columnScroller_ = scroller;
+    QScrollBar* lanes = timeline_->verticalScrollBar();
+    connect(lanes, &QScrollBar::valueChanged, scroller->verticalScrollBar(), &QScrollBar::setValue);
+    connect(scroller->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            [scroller, lanes] { scroller->verticalScrollBar()->setValue(lanes->value()); });
+
     auto* column = new QWidget;
-    column->setFixedWidth(trackColumnWidth);
     fillBackground(column, Theme::panel);
+    scroller->setWidget(column);
     auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -360,7 +380,7 @@ QWidget* TimelinePanel::makeTrackColumn() {
     rowsLayout_->setSpacing(0);
     stack->addLayout(rowsLayout_);
     stack->addStretch(1);
-    return column;
+    return scroller;
 }
 
 TimelinePanel::TrackRow TimelinePanel::makeRow(const Track& track) {
@@ -460,6 +480,10 @@ void TimelinePanel::refresh() {
 }
 
 bool TimelinePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (columnScroller_ && watched == columnScroller_->viewport() && event->type() == QEvent::Wheel) {
+        QCoreApplication::sendEvent(timeline_->viewport(), event);
+        return true;
+    }
     // The editor fits the sequence into the width the lanes have.
     if (watched == timeline_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         model_.setTimelineViewport(timeline_->width());

@@ -7,6 +7,7 @@
 #include "Model/Uuid.hpp"
 
 class QLabel;
+class QScrollArea;
 class QToolButton;
 class QVBoxLayout;
 
@@ -133,6 +134,7 @@ class TimelinePanel : public QWidget {
     QToolButton* quality_ = nullptr;
     QToolButton* addTrack_ = nullptr;
     QVBoxLayout* rowsLayout_ = nullptr;
+    QScrollArea* columnScroller_ = nullptr;
     std::vector<TrackRow> rows_;
 };
 
