@@ -38,7 +38,8 @@ struct TimelineGestures : testsupport::CommandFixture {
     }
     void TearDown() override {
         QCoreApplication::processEvents();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.rebuilds().isPending() && !model.isBuilding(); }, 10000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !model.rebuilds().isPending() && !model.isBuilding(); }, 10000));
     }
     // The editor's changes reach the canvas at the end of the event-loop turn, as in the window.
     void settle() {
@@ -108,8 +109,8 @@ TEST_F(TimelineGestures, DraggingAClipToAnotherTrackIsOneMoveStep) {
 }
 
 TEST_F(TimelineGestures, EdgeDragsTrimButNotOnFramesOf28PointsOrLess) {
-    const Uuid c = put(V1, 1, 2);          // x 100 … 300
-    const Uuid narrow = put(V1, 5, 0.25);  // x 500 … 525
+    const Uuid c = put(V1, 1, 2);         // x 100 … 300
+    const Uuid narrow = put(V1, 5, 0.25); // x 500 … 525
     show();
     press(103, laneV1);
     drag(153, laneV1);
@@ -293,8 +294,9 @@ TEST_F(TimelineGestures, HeaderControlsGiveTheirUndoNamesAndZoomStaysWithinLimit
     panel->qualityButton()->menu()->actions().at(2)->trigger();
     settle();
     EXPECT_EQ(panel->qualityButton()->text(), "Quarter");
-    EXPECT_EQ(steps(), (std::vector<QString>{"Track Visibility", "Lock Track", "Mute Track", "Solo Track",
-                                             "Track Target", "Mark In", "Add Video Track", "Preview Quality"}));
+    EXPECT_EQ(steps(),
+              (std::vector<QString>{"Track Visibility", "Lock Track", "Mute Track", "Solo Track",
+                                    "Track Target", "Mark In", "Add Video Track", "Preview Quality"}));
 
     model.setPixelsPerSecond(450);
     panel->zoomInButton()->click();

@@ -163,10 +163,17 @@ void TimelineDocumentView::released() {
     if (drag_) {
         const TimelineBridge& editor = bridge();
         switch (drag_->kind) {
-        case Drag::Kind::move: editor.commit(QStringLiteral("Move")); break;
-        case Drag::Kind::trim: editor.commit(QStringLiteral("Trim")); break;
-        case Drag::Kind::scrub: editor.endScrub(); break;
-        case Drag::Kind::marquee: break;
+        case Drag::Kind::move:
+            editor.commit(QStringLiteral("Move"));
+            break;
+        case Drag::Kind::trim:
+            editor.commit(QStringLiteral("Trim"));
+            break;
+        case Drag::Kind::scrub:
+            editor.endScrub();
+            break;
+        case Drag::Kind::marquee:
+            break;
         }
     }
     endGesture();

@@ -118,7 +118,8 @@ void GlyphButton::paintEvent(QPaintEvent*) {
         p.drawEllipse(lens, 4, 4);
         p.drawLine(QPointF(lens.x() + 3, lens.y() + 3), QPointF(lens.x() + 6, lens.y() + 6));
         p.drawLine(QPointF(lens.x() - 2, lens.y()), QPointF(lens.x() + 2, lens.y()));
-        if (glyph_ == Glyph::zoomIn) p.drawLine(QPointF(lens.x(), lens.y() - 2), QPointF(lens.x(), lens.y() + 2));
+        if (glyph_ == Glyph::zoomIn)
+            p.drawLine(QPointF(lens.x(), lens.y() - 2), QPointF(lens.x(), lens.y() + 2));
         break;
     }
     case Glyph::plus:
@@ -135,7 +136,8 @@ void GlyphButton::paintEvent(QPaintEvent*) {
         p.drawPath(eye);
         p.setBrush(ink);
         p.drawEllipse(c, 1.3, 1.3);
-        if (glyph_ == Glyph::eyeSlash) p.drawLine(QPointF(c.x() - 5, c.y() + 5), QPointF(c.x() + 5, c.y() - 5));
+        if (glyph_ == Glyph::eyeSlash)
+            p.drawLine(QPointF(c.x() - 5, c.y() + 5), QPointF(c.x() + 5, c.y() - 5));
         break;
     }
     case Glyph::lockClosed:
@@ -281,14 +283,16 @@ QWidget* TimelinePanel::makeHeader() {
     zoomSlider_->setOrientation(Qt::Horizontal);
     zoomSlider_->setFixedWidth(100);
     zoomSlider_->setToolTip(QStringLiteral("Timeline zoom"));
-    connect(zoomSlider_, &DoubleSlider::valueEdited, this, [this](double pps) { model_.setPixelsPerSecond(pps); });
+    connect(zoomSlider_, &DoubleSlider::valueEdited, this,
+            [this](double pps) { model_.setPixelsPerSecond(pps); });
     row->addWidget(zoomSlider_);
     zoomIn_ = new GlyphButton(GlyphButton::Glyph::zoomIn, {18, 18}, QStringLiteral("Zoom in"));
     connect(zoomIn_, &QAbstractButton::clicked, this,
             [this] { model_.setPixelsPerSecond(zoomed(model_.pixelsPerSecond(), 1.25)); });
     row->addWidget(zoomIn_);
 
-    fit_ = new TextButton(QStringLiteral("Fit"), Theme::text, QStringLiteral("Zoom the timeline to fit (\\)"));
+    fit_ =
+        new TextButton(QStringLiteral("Fit"), Theme::text, QStringLiteral("Zoom the timeline to fit (\\)"));
     fit_->setFont(buttonFont);
     connect(fit_, &QAbstractButton::clicked, this, [this] { model_.zoomToFit(); });
     row->addWidget(fit_);
@@ -402,7 +406,7 @@ TimelinePanel::TrackRow TimelinePanel::makeRow(const Track& track) {
 
     const Uuid id = track.id;
     const QString eyeHelp = track.role == TrackRole::audio ? QStringLiteral("Hide audio track")
-                                                            : QStringLiteral("Toggle track output");
+                                                           : QStringLiteral("Toggle track output");
     row.visibility = new GlyphButton(GlyphButton::Glyph::eye, {16, 16}, eyeHelp);
     connect(row.visibility, &QAbstractButton::clicked, this, [this, id] { model_.toggleHidden(id); });
     row.lock = new GlyphButton(GlyphButton::Glyph::lockOpen, {16, 16}, QStringLiteral("Lock track"));
@@ -411,10 +415,12 @@ TimelinePanel::TrackRow TimelinePanel::makeRow(const Track& track) {
     connect(row.mute, &QAbstractButton::clicked, this, [this, id] { model_.toggleMute(id); });
     row.solo = new LetterButton(QStringLiteral("S"), Theme::accent, QStringLiteral("Solo"));
     connect(row.solo, &QAbstractButton::clicked, this, [this, id] { model_.toggleSolo(id); });
-    row.target = new GlyphButton(GlyphButton::Glyph::target, {12, 12},
-                                 QStringLiteral("Track target. Insert and split at the playhead use targeted tracks."));
+    row.target = new GlyphButton(
+        GlyphButton::Glyph::target, {12, 12},
+        QStringLiteral("Track target. Insert and split at the playhead use targeted tracks."));
     connect(row.target, &QAbstractButton::clicked, this, [this, id] { model_.toggleTarget(id); });
-    for (QWidget* w : std::initializer_list<QWidget*>{row.visibility, row.lock, row.mute, row.solo, row.target})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{row.visibility, row.lock, row.mute, row.solo, row.target})
         layout->addWidget(w);
     layout->addStretch(1);
 

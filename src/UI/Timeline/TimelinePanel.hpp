@@ -51,7 +51,8 @@ class GlyphButton : public QAbstractButton {
 class LetterButton : public QAbstractButton {
     Q_OBJECT
   public:
-    LetterButton(const QString& letter, const QColor& onColor, const QString& help, QWidget* parent = nullptr);
+    LetterButton(const QString& letter, const QColor& onColor, const QString& help,
+                 QWidget* parent = nullptr);
     bool isOn() const { return on_; }
     void setOn(bool on);
     const QColor& color() const;
