@@ -227,6 +227,9 @@ TEST_F(TimelineGestures, ContextMenuOffersRevealOnlyForMediaAndSplitsWhereOpened
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(texts(*menu), (QStringList{"Split Here", "Ripple Delete", "Delete", "", "Reveal Media"}));
     EXPECT_EQ(selection(), std::vector<Uuid>{shot});
+    // The clip's media has no file: revealing it says so.
+    menu->actions()[4]->trigger();
+    EXPECT_EQ(model.status(), "That media is offline. Relink it to show it in the file manager.");
     menu->actions()[0]->trigger();
     menu->close();
     settle();
