@@ -368,6 +368,9 @@ class EditorModel : public QObject {
     void changed();
     // `currentTime` or `sourceTime` moved; once per event-loop turn.
     void timeChanged();
+    // An open gesture was called off (Escape) and the project is back as it began. Emitted at once, so
+    // that whatever drives the gesture stops before its next step re-applies it.
+    void transientEditCancelled();
 
   private:
     enum class Change { state, time };

@@ -7,6 +7,7 @@
 
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Timeline/TimelinePanel.hpp"
 
 namespace osterveil {
 
@@ -30,8 +31,8 @@ QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
     return strip;
 }
 
-QWidget* makeTimelinePanel(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Timeline"), parent);
+QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent) {
+    return new TimelinePanel(model, parent);
 }
 
 QDialog* makeExportSheet(EditorModel&, QWidget* parent) {
