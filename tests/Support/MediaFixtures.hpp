@@ -30,7 +30,15 @@ struct MovieRecipe {
     bool portrait = false;
     // Matroska only: a PNG attachment, which readers show as a cover-art picture stream.
     bool coverArt = false;
+    // Each frame shows its index as ten bars across the picture, the most significant bit at the left:
+    // white for a one, black for a zero (see `countedFrameIndex`).
+    bool countingFrames = false;
+    // Frames from one key frame to the next.
+    int keyFrameInterval = 12;
 };
+
+// The index a counting frame shows, read from 8-bit BGRA pixels (rows top-down) of any size.
+int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow);
 
 // Each writer throws std::runtime_error when the library refuses.
 void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);

@@ -15,6 +15,8 @@ namespace {
 
 // Requests this far beyond the last decoded frame seek instead of decoding every frame between.
 constexpr double kForwardDecodeLimit = 2.0;
+// A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
+constexpr double kTolerantForwardLimit = 0.5;
 
 struct FrameOwner {
     AVFrame* frame = nullptr;
@@ -54,6 +56,8 @@ struct VideoDecoder::Impl {
     std::shared_ptr<const VideoFrame> pending; // decoded, presented after `current`
     bool endOfStream = false;
     int seeks = 0;
+    FrameObserver observer;
+    bool afterSeek = true;
 
     ~Impl() {
         sws_freeContext(sws);
@@ -133,7 +137,12 @@ struct VideoDecoder::Impl {
         } freeFrame{frame};
         for (;;) {
             const int r = avcodec_receive_frame(codec, frame);
-            if (r == 0) return wrap(frame);
+            if (r == 0) {
+                auto out = wrap(frame);
+                if (observer) observer(out, !afterSeek);
+                afterSeek = false;
+                return out;
+            }
             if (r == AVERROR_EOF) {
                 endOfStream = true;
                 return nullptr;
@@ -154,6 +163,7 @@ struct VideoDecoder::Impl {
         current.reset();
         pending.reset();
         endOfStream = false;
+        afterSeek = true;
     }
 
     // Decodes from the current position until `pending` lies after `time`.
@@ -224,6 +234,38 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
         m.seekTo(back);
         m.decodeUpTo(time);
     }
+    return m.current;
+}
+
+} // namespace osterveil::media
+
+namespace osterveil::media {
+
+void VideoDecoder::setFrameObserver(FrameObserver observer) { impl_->observer = std::move(observer); }
+
+std::shared_ptr<const VideoFrame> VideoDecoder::nextFrame() {
+    Impl& m = *impl_;
+    if (!m.pending) {
+        if (m.endOfStream) return nullptr;
+        m.pending = m.next();
+        if (!m.pending) return nullptr;
+    }
+    m.current = std::move(m.pending);
+    return m.current;
+}
+
+std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, const Time& before, const Time& after) {
+    if (before <= Time::zero() && after <= Time::zero()) return frameAt(time);
+    Impl& m = *impl_;
+    const Time lo = time - std::max(before, Time::zero()), hi = time + std::max(after, Time::zero());
+    if (m.current && m.current->presentationTime <= hi && (!m.pending || m.pending->presentationTime > lo))
+        return m.current;
+    const bool ahead = m.current && m.current->presentationTime < lo &&
+                       (lo - m.current->presentationTime).toSeconds() <= kTolerantForwardLimit;
+    if (!ahead) m.seekTo(hi);
+    m.decodeUpTo(lo);
+    if (m.current && m.current->presentationTime > hi && m.current->presentationTime > m.track->timeRange.start)
+        return frameAt(time); // the seek overshot: fall back to the exact search
     return m.current;
 }
 

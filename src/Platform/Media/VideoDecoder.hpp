@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Platform/Media/Asset.hpp"
@@ -54,6 +55,18 @@ public:
     // it; the first frame for a time before the stream starts, the last after it ends. None only when
     // the stream yields no picture at all. Throws `DecodeError` when decoding fails.
     std::shared_ptr<const VideoFrame> frameAt(const Time& time);
+    // The cheapest picture on screen somewhere in [time − before, time + after]: the one on screen
+    // now or soon after when decoding on gets there quickly, else the first in the window decoded
+    // from the key frame before its end (the key frame itself when it lies in the window).
+    // With no tolerance the same as `frameAt`. Throws `DecodeError`.
+    std::shared_ptr<const VideoFrame> frameNear(const Time& time, const Time& before, const Time& after);
+    // The picture after the last one handed out, or none at the end of the stream. Throws `DecodeError`.
+    std::shared_ptr<const VideoFrame> nextFrame();
+
+    // Called with every picture as it is decoded, in presentation order; `followsPrevious` is false for
+    // the first picture after a seek. Caches of a group of pictures fill from it.
+    using FrameObserver = std::function<void(const std::shared_ptr<const VideoFrame>& frame, bool followsPrevious)>;
+    void setFrameObserver(FrameObserver observer);
 
     const AssetTrack& track() const;
     // How many seeks the decoder made (to tell reading forward from jumping in tests and benchmarks).
