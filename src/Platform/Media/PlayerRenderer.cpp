@@ -59,6 +59,8 @@ public:
     void setCaching(bool on, bool reverse) {
         caching_ = on;
         reverse_ = reverse;
+        // Reverse play needs every picture of a group, decoded in a row.
+        decoder_.setSkipsUnneededPictures(!reverse);
         if (!on) last_.reset();
     }
     void setFocus(const Time& t) { focus_ = t; }
@@ -381,9 +383,16 @@ struct PlayerRenderer::Impl {
         wake();
     }
 
-    void push(QueuedFrame f) {
+    void push(QueuedFrame f, const PlayerRequest& from) {
         std::lock_guard lock(mutex);
-        if (f.generation != current.generation) return;
+        if (f.generation != current.generation) {
+            // Seeks coming faster than pictures: the picture of a superseded one still goes up, so
+            // scrubbing shows the nearest picture there is rather than none until the pointer rests.
+            if (from.mode != PlayerRequest::Mode::still || current.mode != PlayerRequest::Mode::still ||
+                from.item != current.item)
+                return;
+            f.generation = current.generation;
+        }
         queue.push_back(std::move(f));
         wakeUp();
     }
@@ -509,7 +518,7 @@ void PlayerRenderer::Impl::render() {
                 refine = false;
                 f.picture = readNow(Time::seconds(r.time), Time::zero(), Time::zero(), exact);
             }
-            push(std::move(f));
+            push(std::move(f), r);
             continue;
         }
 
@@ -577,7 +586,7 @@ void PlayerRenderer::Impl::render() {
             inflight.pop_front();
             QueuedFrame f{handled, job.due, job.time, {}, job.end};
             if (job.picture.valid()) f.picture = job.picture.get();
-            push(std::move(f));
+            push(std::move(f), r);
         } else if (prefetching && source) {
             try {
                 prefetching = source->prefetch();

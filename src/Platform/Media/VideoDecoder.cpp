@@ -15,6 +15,8 @@ namespace {
 
 // Requests this far beyond the last decoded frame seek instead of decoding every frame between.
 constexpr double kForwardDecodeLimit = 2.0;
+// After a seek, every picture this close before the target is decoded; earlier ones only as references.
+constexpr double kSkipMargin = 0.5;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
 
@@ -58,6 +60,10 @@ struct VideoDecoder::Impl {
     int seeks = 0;
     FrameObserver observer;
     bool afterSeek = true;
+    bool skipping = true;
+    bool intraOnly = false; // every picture stands alone: nothing to skip
+    std::int64_t skipBefore = AV_NOPTS_VALUE; // stream ticks
+    bool lastInSkip = false;
 
     ~Impl() {
         sws_freeContext(sws);
@@ -139,8 +145,11 @@ struct VideoDecoder::Impl {
             const int r = avcodec_receive_frame(codec, frame);
             if (r == 0) {
                 auto out = wrap(frame);
-                if (observer) observer(out, !afterSeek);
+                const std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                const bool inSkip = skipBefore != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts < skipBefore);
+                if (observer) observer(out, !afterSeek && !inSkip && !lastInSkip);
                 afterSeek = false;
+                lastInSkip = inSkip;
                 return out;
             }
             if (r == AVERROR_EOF) {
@@ -148,7 +157,7 @@ struct VideoDecoder::Impl {
                 return nullptr;
             }
             if (r != AVERROR(EAGAIN)) throw DecodeError("The picture could not be decoded.");
-            if (!detail::feedNextPacket(format, codec, packet, stream->index))
+            if (!detail::feedNextPacket(format, codec, packet, stream->index, skipBefore))
                 throw DecodeError("The picture could not be decoded.");
         }
     }
@@ -160,6 +169,9 @@ struct VideoDecoder::Impl {
                                              AVRational{1, Time::modelTimescale}, tb);
         av_seek_frame(format, stream->index, ts, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(codec);
+        codec->skip_frame = AVDISCARD_DEFAULT;
+        skipBefore = AV_NOPTS_VALUE;
+        lastInSkip = false;
         current.reset();
         pending.reset();
         endOfStream = false;
@@ -168,6 +180,12 @@ struct VideoDecoder::Impl {
 
     // Decodes from the current position until `pending` lies after `time`.
     void decodeUpTo(const Time& time) {
+        if (skipping && !intraOnly) {
+            const std::int64_t ts = av_rescale_q(
+                (time - Time::seconds(kSkipMargin)).converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
+                AVRational{1, Time::modelTimescale}, stream->time_base);
+            skipBefore = skipBefore == AV_NOPTS_VALUE ? ts : std::max(skipBefore, ts);
+        }
         for (;;) {
             if (!pending) {
                 if (endOfStream) return;
@@ -201,6 +219,8 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
     if (!m.codec || !m.packet) throw DecodeError("Not enough memory to decode the picture.");
     avcodec_parameters_to_context(m.codec, m.stream->codecpar);
     m.codec->pkt_timebase = m.stream->time_base;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(m.stream->codecpar->codec_id);
+    m.intraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     m.codec->thread_count = 0;
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
@@ -242,6 +262,8 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
 namespace osterveil::media {
 
 void VideoDecoder::setFrameObserver(FrameObserver observer) { impl_->observer = std::move(observer); }
+
+void VideoDecoder::setSkipsUnneededPictures(bool on) { impl_->skipping = on; }
 
 std::shared_ptr<const VideoFrame> VideoDecoder::nextFrame() {
     Impl& m = *impl_;

@@ -67,6 +67,10 @@ public:
     // the first picture after a seek. Caches of a group of pictures fill from it.
     using FrameObserver = std::function<void(const std::shared_ptr<const VideoFrame>& frame, bool followsPrevious)>;
     void setFrameObserver(FrameObserver observer);
+    // On (the default): after a seek, pictures more than half a second before the target that no other
+    // picture depends on are not decoded, which roughly halves the cost of a seek into a long group of
+    // pictures. Pictures decoded around such gaps do not count as following one another.
+    void setSkipsUnneededPictures(bool on);
 
     const AssetTrack& track() const;
     // How many seeks the decoder made (to tell reading forward from jumping in tests and benchmarks).
