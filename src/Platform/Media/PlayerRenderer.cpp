@@ -35,6 +35,9 @@ constexpr double kPrefetchReach = 2.5;
 // Sound is read in pieces of this many frames.
 constexpr std::int64_t kSoundChunk = 1024;
 
+// The end of an item counts as reached this close to it.
+constexpr double kEndSlack = 0.002;
+
 const Time kTick(1, Time::modelTimescale);
 const Time kForever(86400, 1);
 
@@ -735,7 +738,9 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
                 q.pop_front();
                 continue;
             }
-            if (now && (direction >= 0 ? f.due > *now : f.due < *now)) break;
+            // The end is due a little early: a sound clock can fall short of it by a few samples.
+            const double slack = f.end ? kEndSlack : 0;
+            if (now && (direction >= 0 ? f.due > *now + slack : f.due < *now - slack)) break;
             if (f.end && newest) break; // the last picture goes on screen first
             if (newest) ++passed;
             newest = std::move(f);
