@@ -223,6 +223,23 @@ void BM_Scrub(benchmark::State& state) {
 }
 BENCHMARK(BM_Scrub)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
+// Reverse play of the same clip from 9 s for 4 s: each group of pictures decoded ahead and shown backwards.
+void BM_Reverse(benchmark::State& state) {
+    const auto item = media::PlayerItem::file(clip("seek-24", 24, 10, 40));
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        player.seek(9);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+        const std::int64_t shownBefore = player.presentedFrames(), droppedBefore = player.droppedFrames();
+        player.setRate(-1);
+        runUntil([&] { return player.currentTime() < 5; }, 20);
+        state.counters["shown"] = double(player.presentedFrames() - shownBefore);
+        state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
+    }
+}
+BENCHMARK(BM_Reverse)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
 } // namespace
 
 int main(int argc, char** argv) {

