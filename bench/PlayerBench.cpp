@@ -100,7 +100,8 @@ std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale) {
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
     const media::Size size{1920 * scale, 1080 * scale};
-    const CompositionBuild build = CompositionBuilder::build(p, std::nullopt, size, p.sequence.frameRate, plates);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, size, p.sequence.frameRate, plates);
     return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
 }
 
@@ -109,7 +110,8 @@ template <class Done> void runUntil(Done done, double seconds) {
     QElapsedTimer timer;
     timer.start();
     QEventLoop loop;
-    while (!done() && timer.elapsed() < seconds * 1000) loop.processEvents(QEventLoop::WaitForMoreEvents, 5);
+    while (!done() && timer.elapsed() < seconds * 1000)
+        loop.processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
 double percentile(std::vector<double> v, double q) {
@@ -127,7 +129,9 @@ double peakMegabytes() {
     return 0;
 }
 
-void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 // Plays the whole sequence from the start at rate 1.
 void BM_Play(benchmark::State& state) {
@@ -205,7 +209,8 @@ void BM_Scrub(benchmark::State& state) {
         std::vector<double> times;
         QObject::connect(&player, &media::Player::frameChanged, [&] {
             ++shown;
-            if (times.empty() || times.back() != player.currentFrame().time) times.push_back(player.currentFrame().time);
+            if (times.empty() || times.back() != player.currentFrame().time)
+                times.push_back(player.currentFrame().time);
         });
         QElapsedTimer wall;
         wall.start();

@@ -27,7 +27,8 @@ TEST(VideoView, PaintsThePlayersFrameFittedOnTheWellAndLetsClicksThrough) {
     view.setPlayer(&player);
     QElapsedTimer timer;
     timer.start();
-    while (player.currentFrame().picture.isNull() && timer.elapsed() < 10000) QTest::qWait(2);
+    while (player.currentFrame().picture.isNull() && timer.elapsed() < 10000)
+        QTest::qWait(2);
     ASSERT_FALSE(player.currentFrame().picture.isNull());
 
     const QImage shot = view.grab().toImage();

@@ -62,7 +62,8 @@ struct Output::Impl {
         const std::size_t n = std::min(frames, count);
         for (std::size_t i = 0; i < n; ++i) {
             const float* s = &ring[((readAt + i) % kRingFrames) * channels];
-            for (int c = 0; c < channels; ++c) out[i * channels + c] = s[c] * volume;
+            for (int c = 0; c < channels; ++c)
+                out[i * channels + c] = s[c] * volume;
         }
         drop(n);
         return n;
@@ -89,14 +90,15 @@ struct Output::Impl {
 
 // The device pulls from the ring through this; silence whenever the output is stopped or dry.
 class DeviceFeed : public QIODevice {
-public:
+  public:
     explicit DeviceFeed(Output::Impl& impl) : impl_(impl) {}
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return (1 << 20) + QIODevice::bytesAvailable(); }
 
-protected:
+  protected:
     qint64 readData(char* data, qint64 maxlen) override {
-        const std::size_t frameBytes = Output::channels * (impl_.int16 ? sizeof(std::int16_t) : sizeof(float));
+        const std::size_t frameBytes =
+            Output::channels * (impl_.int16 ? sizeof(std::int16_t) : sizeof(float));
         const std::size_t frames = std::size_t(maxlen) / frameBytes;
         scratch_.assign(frames * Output::channels, 0.0f);
         {
@@ -106,7 +108,8 @@ protected:
         if (impl_.int16) {
             auto* out = reinterpret_cast<std::int16_t*>(data);
             for (std::size_t i = 0; i < scratch_.size(); ++i)
-                out[i] = static_cast<std::int16_t>(std::lround(std::clamp(scratch_[i], -1.0f, 1.0f) * 32767.0f));
+                out[i] =
+                    static_cast<std::int16_t>(std::lround(std::clamp(scratch_[i], -1.0f, 1.0f) * 32767.0f));
         } else {
             std::memcpy(data, scratch_.data(), scratch_.size() * sizeof(float));
         }
@@ -114,7 +117,7 @@ protected:
     }
     qint64 writeData(const char*, qint64) override { return -1; }
 
-private:
+  private:
     Output::Impl& impl_;
     std::vector<float> scratch_;
 };
@@ -141,7 +144,9 @@ Output::~Output() {
     delete m.thread;
 }
 
-std::unique_ptr<Output> Output::createNull() { return std::unique_ptr<Output>(new Output(Kind::null)); }
+std::unique_ptr<Output> Output::createNull() {
+    return std::unique_ptr<Output>(new Output(Kind::null));
+}
 
 std::unique_ptr<Output> Output::create() {
     if (!QCoreApplication::instance()) return createNull();
@@ -190,7 +195,9 @@ std::unique_ptr<Output> Output::create() {
     return out;
 }
 
-Output::Kind Output::kind() const { return impl_->clockDriven() ? Kind::null : Kind::device; }
+Output::Kind Output::kind() const {
+    return impl_->clockDriven() ? Kind::null : Kind::device;
+}
 
 std::size_t Output::write(const float* samples, std::size_t frames) {
     Impl& m = *impl_;

@@ -14,7 +14,7 @@ namespace osterveil::audio {
 // Feeding (write, space, clear) may come from one other thread; control (start, stop, volume,
 // position) comes from the thread that made the output.
 class Output {
-public:
+  public:
     static constexpr int sampleRate = 48000;
     static constexpr int channels = 2;
 
@@ -50,10 +50,10 @@ public:
     // Never goes back.
     std::int64_t position() const;
 
-protected:
+  protected:
     explicit Output(Kind kind);
 
-private:
+  private:
     friend class DeviceFeed;
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -25,8 +25,10 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &Player::tick);
-    renderer_ = std::make_unique<detail::PlayerRenderer>(
-        *output_, [this] { QMetaObject::invokeMethod(this, [this] { wake(); }, Qt::QueuedConnection); });
+    renderer_ = std::make_unique<detail::PlayerRenderer>(*output_, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { wake(); }, Qt::QueuedConnection);
+    });
 }
 
 Player::~Player() {
@@ -47,9 +49,13 @@ double Player::clockTime() const {
     return clamped(time_ + elapsed);
 }
 
-double Player::currentTime() const { return clockTime(); }
+double Player::currentTime() const {
+    return clockTime();
+}
 
-std::int64_t Player::droppedFrames() const { return dropped_ + renderer_->skippedFrames(); }
+std::int64_t Player::droppedFrames() const {
+    return dropped_ + renderer_->skippedFrames();
+}
 
 void Player::restart(Reading reading, double toleranceBefore, double toleranceAfter) {
     output_->stop();
@@ -67,8 +73,10 @@ void Player::restart(Reading reading, double toleranceBefore, double toleranceAf
         r.toleranceAfter = std::isfinite(toleranceAfter) ? std::max(0.0, toleranceAfter) : 0;
     }
     renderer_->request(std::move(r));
-    if (item_ && reading == Reading::playback) timer_.start();
-    else timer_.stop();
+    if (item_ && reading == Reading::playback)
+        timer_.start();
+    else
+        timer_.stop();
 }
 
 void Player::setItem(std::shared_ptr<const PlayerItem> item) {
@@ -77,13 +85,17 @@ void Player::setItem(std::shared_ptr<const PlayerItem> item) {
     restart(rate_ != 0 ? Reading::playback : Reading::picture);
     frame_ = PlayerFrame{};
     emit frameChanged();
-    if (rate_ != 0 && status_ != Status::playing) setStatus(Status::waitingToPlay);
+    if (rate_ != 0 && (!item_ || status_ != Status::playing)) setStatus(Status::waitingToPlay);
     emit timeChanged(time_);
 }
 
-void Player::play() { setRate(1); }
+void Player::play() {
+    setRate(1);
+}
 
-void Player::pause() { setRate(0); }
+void Player::pause() {
+    setRate(0);
+}
 
 void Player::setRate(double rate) {
     rate = std::isfinite(rate) ? std::clamp(rate, -maximumRate, maximumRate) : 0.0;
@@ -100,12 +112,16 @@ void Player::setRate(double rate) {
     emit timeChanged(time_);
 }
 
-void Player::seek(double seconds) { seek(seconds, 0, 0); }
+void Player::seek(double seconds) {
+    seek(seconds, 0, 0);
+}
 
 void Player::seek(double seconds, double toleranceBefore, double toleranceAfter) {
     time_ = clamped(seconds);
-    if (rate_ != 0) restart(Reading::playback);
-    else restart(Reading::picture, toleranceBefore, toleranceAfter);
+    if (rate_ != 0)
+        restart(Reading::playback);
+    else
+        restart(Reading::picture, toleranceBefore, toleranceAfter);
     emit timeChanged(time_);
 }
 

@@ -35,7 +35,7 @@ struct PlayerFrame {
 // A picture that is late is dropped unless it is the first after a seek.
 class Player : public QObject {
     Q_OBJECT
-public:
+  public:
     enum class Status { paused, waitingToPlay, playing };
     Q_ENUM(Status)
 
@@ -77,14 +77,14 @@ public:
     std::int64_t droppedFrames() const;
     const audio::Output& output() const { return *output_; }
 
-signals:
+  signals:
     // About 30 times a second while playing, and on every seek, start and stop.
     void timeChanged(double seconds);
     void statusChanged(osterveil::media::Player::Status status, double rate);
     // `currentFrame` changed.
     void frameChanged();
 
-private:
+  private:
     enum class Reading { nothing, picture, playback };
     void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0);
     void tick();

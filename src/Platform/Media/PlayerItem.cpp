@@ -60,7 +60,8 @@ std::shared_ptr<const PlayerItem> PlayerItem::file(const std::filesystem::path& 
         if (!sounds.empty() && !sounds.front()->timeRange.isEmpty()) {
             CompositionTrack* track = composition->addTrack(MediaType::audio);
             try {
-                track->insertTimeRange(sounds.front()->timeRange, sounds.front(), sounds.front()->timeRange.start);
+                track->insertTimeRange(sounds.front()->timeRange, sounds.front(),
+                                       sounds.front()->timeRange.start);
             } catch (const CompositionError&) {
                 // A sound stream whose range cannot be placed plays as silence.
             }

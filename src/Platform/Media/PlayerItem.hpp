@@ -13,7 +13,7 @@ namespace osterveil::media {
 // What a player plays: a composition with the way its picture is drawn and its sound mixed (the
 // program), or one media file (a source clip). Immutable; the player reads it from its own threads.
 class PlayerItem {
-public:
+  public:
     // A composition; without a video composition it has no picture, without audio tracks no sound.
     static std::shared_ptr<const PlayerItem> composition(std::shared_ptr<const Composition> composition,
                                                          std::optional<VideoComposition> videoComposition,
@@ -21,7 +21,8 @@ public:
     // A media file's first picture stream and its first sound stream, turned upright and scaled down to
     // fit `maximumSize` (0 in a side: no limit). A still picture gives an item with nothing to play.
     // Throws `AssetError` when the file cannot be read.
-    static std::shared_ptr<const PlayerItem> file(const std::filesystem::path& path, Size maximumSize = {1920, 1080});
+    static std::shared_ptr<const PlayerItem> file(const std::filesystem::path& path,
+                                                  Size maximumSize = {1920, 1080});
 
     // Seconds from 0 to the end of the item.
     double duration() const { return duration_; }
@@ -39,7 +40,7 @@ public:
     const std::shared_ptr<const AssetTrack>& videoTrack() const { return videoTrack_; }
     Size maximumSize() const { return maximumSize_; }
 
-private:
+  private:
     PlayerItem() = default;
 
     std::shared_ptr<const Composition> composition_;

@@ -45,7 +45,8 @@ PixelBuffer blackPicture(int width, int height) {
     PixelBuffer p = PixelBuffer::make(std::max(1, width), std::max(1, height));
     for (int y = 0; y < p.height(); ++y) {
         std::uint8_t* row = p.row(y);
-        for (int x = 0; x < p.width(); ++x) row[4 * x + 3] = 255;
+        for (int x = 0; x < p.width(); ++x)
+            row[4 * x + 3] = 255;
     }
     return p;
 }
@@ -54,9 +55,11 @@ PixelBuffer blackPicture(int width, int height) {
 // remembers where the next decoded picture began, so a cached picture is known to be on screen over
 // [its time, the next one's).
 class SourceDecoder {
-public:
-    explicit SourceDecoder(std::shared_ptr<const AssetTrack> track) : decoder_(track), start_(track->timeRange.start) {
-        decoder_.setFrameObserver([this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
+  public:
+    explicit SourceDecoder(std::shared_ptr<const AssetTrack> track)
+        : decoder_(track), start_(track->timeRange.start) {
+        decoder_.setFrameObserver(
+            [this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
     }
 
     void setCaching(bool on, bool reverse) {
@@ -88,7 +91,8 @@ public:
         // A full cache of pictures still to come: decoding more would only push them out.
         const auto ahead = std::distance(cache_.begin(), cache_.upper_bound(t));
         if (capacity_ > 0 && std::size_t(ahead) + 1 >= capacity_) return false;
-        if (runStart <= start_ || (t - runStart).toSeconds() >= kPrefetchReach || stuckAt_ == runStart) return false;
+        if (runStart <= start_ || (t - runStart).toSeconds() >= kPrefetchReach || stuckAt_ == runStart)
+            return false;
         std::shared_ptr<const VideoFrame> f;
         if (goal_ != runStart) {
             goal_ = runStart;
@@ -106,7 +110,7 @@ public:
         return true;
     }
 
-private:
+  private:
     struct Entry {
         std::shared_ptr<const VideoFrame> frame;
         std::optional<Time> next;
@@ -179,7 +183,7 @@ struct Prepared {
 };
 
 class FrameSource {
-public:
+  public:
     virtual ~FrameSource() = default;
     virtual Prepared prepare(const Time& t, const Time& before, const Time& after) = 0;
     virtual void setCaching(bool on, bool reverse) = 0;
@@ -190,12 +194,14 @@ public:
 
 // A file's picture stream, turned upright and scaled to fit.
 class FileSource : public FrameSource {
-public:
+  public:
     explicit FileSource(const PlayerItem& item)
-        : decoder_(item.videoTrack()), transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
+        : decoder_(item.videoTrack()), transform_(item.videoTrack()->preferredTransform),
+          maximum_(item.maximumSize()) {
         const Size natural = item.videoTrack()->naturalSize;
         size_ = natural;
-        if (maximum_.width > 0 && natural.width > 0) size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
+        if (maximum_.width > 0 && natural.width > 0)
+            size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
     }
 
     Prepared prepare(const Time& t, const Time& before, const Time& after) override {
@@ -213,7 +219,7 @@ public:
     bool prefetch() override { return last_ && decoder_.prefetch(*last_); }
     PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
 
-private:
+  private:
     SourceDecoder decoder_;
     AffineTransform transform_;
     Size maximum_;
@@ -224,9 +230,10 @@ private:
 // A composition's picture: the sources each instruction needs, decoded (several streams at once
 // during a dissolve) and handed to the item's compositor.
 class CompositionSource : public FrameSource {
-public:
+  public:
     explicit CompositionSource(const PlayerItem& item)
-        : composition_(item.audioComposition()), video_(*item.videoComposition()), compositor_(video_.makeCompositor()),
+        : composition_(item.audioComposition()), video_(*item.videoComposition()),
+          compositor_(video_.makeCompositor()),
           pool_(std::make_shared<PixelBufferPool>(std::max(1, int(video_.renderSize.width)),
                                                   std::max(1, int(video_.renderSize.height)),
                                                   PlayerRenderer::queueCapacity + kComposing + 4)) {}
@@ -253,36 +260,44 @@ public:
                 const CompositionTrack* track = composition_->track(id);
                 const auto position = track ? track->sourcePosition(t) : std::nullopt;
                 if (!position) continue;
-                auto& decoder = decoders_[{position->track->assetPath.string(), position->track->streamIndex}];
+                auto& decoder =
+                    decoders_[{position->track->assetPath.string(), position->track->streamIndex}];
                 if (!decoder) {
                     decoder = std::make_unique<SourceDecoder>(position->track);
                     decoder->setCaching(caching_, reverse_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
                 const Time lo = std::max(position->time - before, position->sourceRange.start);
-                const Time hi = std::max(position->time, std::min(position->time + after, position->sourceRange.end() - kTick));
-                jobs.push_back({id, decoder.get(), position->time, std::max(position->time - lo, Time::zero()),
-                                hi - position->time, nullptr});
+                const Time hi = std::max(
+                    position->time, std::min(position->time + after, position->sourceRange.end() - kTick));
+                jobs.push_back({id, decoder.get(), position->time,
+                                std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
                 used_.emplace_back(decoder.get(), position->time);
             }
         }
         // Streams of one file share a decoder and decode in turn; different ones decode at once.
         std::map<SourceDecoder*, std::vector<Job*>> byDecoder;
-        for (auto& j : jobs) byDecoder[j.decoder].push_back(&j);
+        for (auto& j : jobs)
+            byDecoder[j.decoder].push_back(&j);
         auto decode = [](const std::vector<Job*>& mine) {
-            for (Job* j : mine) j->frame = j->decoder->frame(j->time, j->before, j->after);
+            for (Job* j : mine)
+                j->frame = j->decoder->frame(j->time, j->before, j->after);
         };
         if (byDecoder.size() <= 1) {
-            for (auto& [d, mine] : byDecoder) decode(mine);
+            for (auto& [d, mine] : byDecoder)
+                decode(mine);
         } else {
             std::vector<std::future<void>> running;
-            for (auto& [d, mine] : byDecoder) running.push_back(std::async(std::launch::async, decode, mine));
-            for (auto& r : running) r.get();
+            for (auto& [d, mine] : byDecoder)
+                running.push_back(std::async(std::launch::async, decode, mine));
+            for (auto& r : running)
+                r.get();
         }
         std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
         for (auto& j : jobs)
             if (j.frame) sources.emplace(j.trackID, std::move(j.frame));
-        auto request = std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool_);
+        auto request =
+            std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool_);
         Prepared p;
         p.exact = before <= Time::zero() && after <= Time::zero();
         p.finish = [request, compositor = compositor_] {
@@ -298,18 +313,20 @@ public:
     void setCaching(bool on, bool reverse) override {
         caching_ = on;
         reverse_ = reverse;
-        for (auto& [key, d] : decoders_) d->setCaching(on, reverse);
+        for (auto& [key, d] : decoders_)
+            d->setCaching(on, reverse);
     }
 
     bool prefetch() override {
         bool worked = false;
-        for (auto& [decoder, time] : used_) worked = decoder->prefetch(time) || worked;
+        for (auto& [decoder, time] : used_)
+            worked = decoder->prefetch(time) || worked;
         return worked;
     }
 
     PixelBuffer black() const override { return blackPicture(pool_->width(), pool_->height()); }
 
-private:
+  private:
     std::shared_ptr<const Composition> composition_;
     VideoComposition video_;
     std::shared_ptr<VideoCompositor> compositor_;
@@ -328,7 +345,7 @@ std::unique_ptr<FrameSource> makeSource(const PlayerItem& item) {
 
 // Plays sound faster or slower the way tape does: the pitch follows the rate.
 class Varispeed {
-public:
+  public:
     explicit Varispeed(double rate = 1) : rate_(rate) {}
 
     std::vector<float> process(std::vector<float> in) {
@@ -353,7 +370,7 @@ public:
         return out;
     }
 
-private:
+  private:
     double rate_;
     double position_ = 0;
     std::vector<float> tail_;
@@ -438,7 +455,8 @@ void PlayerRenderer::Impl::render() {
         return std::int64_t(num / den);
     };
     // Reads one picture now; a failure shows black rather than stopping playback.
-    const auto readNow = [&](const Time& t, const Time& before, const Time& after, bool& exact) -> PixelBuffer {
+    const auto readNow = [&](const Time& t, const Time& before, const Time& after,
+                             bool& exact) -> PixelBuffer {
         try {
             Prepared p = source->prepare(t, before, after);
             exact = p.exact;
@@ -466,7 +484,9 @@ void PlayerRenderer::Impl::render() {
                     continue;
                 }
             } else if (r.mode == PlayerRequest::Mode::play) {
-                if (!inflight.empty() || (!ended && queue.size() + inflight.size() < queueCapacity) || prefetching) break;
+                if (!inflight.empty() || (!ended && queue.size() + inflight.size() < queueCapacity) ||
+                    prefetching)
+                    break;
             }
             renderChanged.wait(lock);
         }
@@ -500,7 +520,8 @@ void PlayerRenderer::Impl::render() {
                     next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
                 }
             }
-            if (source) source->setCaching(r.mode != PlayerRequest::Mode::play || direction < 0, direction < 0);
+            if (source)
+                source->setCaching(r.mode != PlayerRequest::Mode::play || direction < 0, direction < 0);
             continue;
         }
         lock.unlock();
@@ -545,7 +566,9 @@ void PlayerRenderer::Impl::render() {
                 if ((direction > 0 && job.due >= duration) || (direction < 0 && job.due <= 0)) job.end = true;
             } else {
                 const double fd = item->frameDuration().toSeconds();
-                const auto dueOf = [&](std::int64_t k) { return direction > 0 ? double(k) * fd : double(k + 1) * fd; };
+                const auto dueOf = [&](std::int64_t k) {
+                    return direction > 0 ? double(k) * fd : double(k + 1) * fd;
+                };
                 // Behind the clock: skip what could only be late.
                 const double now = clock.load();
                 if (std::isfinite(now)) {
@@ -569,13 +592,14 @@ void PlayerRenderer::Impl::render() {
                 const Time t = first ? Time::seconds(job.time) : frameTime(next);
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
-                    job.picture = std::async(std::launch::async, [finish = std::move(p.finish), src = source.get()] {
-                        try {
-                            return finish();
-                        } catch (const std::exception&) {
-                            return src->black();
-                        }
-                    });
+                    job.picture =
+                        std::async(std::launch::async, [finish = std::move(p.finish), src = source.get()] {
+                            try {
+                                return finish();
+                            } catch (const std::exception&) {
+                                return src->black();
+                            }
+                        });
                 } catch (const std::exception&) {
                     std::promise<PixelBuffer> black;
                     black.set_value(source->black());
@@ -617,8 +641,10 @@ void PlayerRenderer::Impl::feedSound() {
         {
             std::unique_lock lock(mutex);
             const auto changed = [&] { return stopping || current.generation != handled; };
-            if (active) soundChanged.wait_for(lock, std::chrono::milliseconds(5), changed);
-            else soundChanged.wait(lock, changed);
+            if (active)
+                soundChanged.wait_for(lock, std::chrono::milliseconds(5), changed);
+            else
+                soundChanged.wait(lock, changed);
             if (stopping) return;
             if (current.generation != handled) {
                 fresh = current;
@@ -663,7 +689,8 @@ void PlayerRenderer::Impl::feedSound() {
                             try {
                                 if (auto read = reader->next()) piece = std::move(read->samples);
                             } catch (const std::exception&) {
-                                reader.reset(); // sound that cannot be decoded: silence to the end, and the clock runs on
+                                reader.reset(); // sound that cannot be decoded: silence to the end, and the
+                                                // clock runs on
                             }
                         }
                         if (piece.empty()) piece.assign(std::size_t(std::min(left, kSoundChunk)) * C, 0.0f);
@@ -711,24 +738,28 @@ void PlayerRenderer::request(PlayerRequest request) {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->current = std::move(request);
-        std::erase_if(impl_->queue, [&](const QueuedFrame& f) { return f.generation != impl_->current.generation; });
+        std::erase_if(impl_->queue,
+                      [&](const QueuedFrame& f) { return f.generation != impl_->current.generation; });
     }
     impl_->clock = std::numeric_limits<double>::quiet_NaN();
     impl_->renderChanged.notify_all();
     impl_->soundChanged.notify_all();
 }
 
-void PlayerRenderer::setClock(double now) { impl_->clock = now; }
+void PlayerRenderer::setClock(double now) {
+    impl_->clock = now;
+}
 
 bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
     std::lock_guard lock(impl_->mutex);
     impl_->wakePending = false;
     withSound = impl_->soundPlays;
-    return impl_->soundReady == generation && !impl_->queue.empty() && impl_->queue.front().generation == generation;
+    return impl_->soundReady == generation && !impl_->queue.empty() &&
+           impl_->queue.front().generation == generation;
 }
 
-std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now, int direction,
-                                                   std::int64_t& passed) {
+std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
+                                                   int direction, std::int64_t& passed) {
     std::optional<QueuedFrame> newest;
     passed = 0;
     {
@@ -755,6 +786,8 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
     return newest;
 }
 
-std::int64_t PlayerRenderer::skippedFrames() const { return impl_->skipped.load(); }
+std::int64_t PlayerRenderer::skippedFrames() const {
+    return impl_->skipped.load();
+}
 
 } // namespace osterveil::media::detail

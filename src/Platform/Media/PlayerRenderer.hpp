@@ -45,7 +45,7 @@ struct QueuedFrame {
 // One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that
 // feeds the sound output, both following the latest request.
 class PlayerRenderer {
-public:
+  public:
     static constexpr std::size_t queueCapacity = 8;
 
     // `wake` is called from the reading threads when a picture is queued while no one polls (at most
@@ -69,7 +69,7 @@ public:
     // Pictures the reading thread skipped because they would have been late.
     std::int64_t skippedFrames() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

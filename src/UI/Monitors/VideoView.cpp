@@ -42,8 +42,8 @@ void VideoView::paintEvent(QPaintEvent*) {
     if (picture_.isNull()) return;
     // BGRA bytes in memory are Qt's premultiplied ARGB32 words on a little-endian machine; the image
     // borrows the pixels, which `picture_` keeps alive while it paints.
-    const QImage image(picture_.data(), picture_.width(), picture_.height(), qsizetype(picture_.bytesPerRow()),
-                       QImage::Format_ARGB32_Premultiplied);
+    const QImage image(picture_.data(), picture_.width(), picture_.height(),
+                       qsizetype(picture_.bytesPerRow()), QImage::Format_ARGB32_Premultiplied);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(pictureRect(QSizeF(image.size()), QRectF(rect())), image);
 }

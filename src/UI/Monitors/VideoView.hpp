@@ -13,7 +13,7 @@ namespace osterveil {
 // player already has, so painting never waits on decoding.
 class VideoView : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit VideoView(QWidget* parent = nullptr);
 
     // Follows `player`'s frames from now on; none shows the well alone.
@@ -26,10 +26,10 @@ public:
     // Where a picture of `picture` size lies in `bounds`: as large as fits, centred.
     static QRectF pictureRect(const QSizeF& picture, const QRectF& bounds);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void takeFrame();
 
     QPointer<media::Player> player_;

@@ -26,8 +26,9 @@ constexpr double kFrame = 1.0 / 24;
 const std::filesystem::path& countingMovie() {
     static const std::filesystem::path path = [] {
         auto p = MediaFixtures::shared().scratch("counting.mp4");
-        testsupport::writeMovie(p, {.frames = 96, .audio = testsupport::AudioCodec::aac, .audioSeconds = 4,
-                                    .countingFrames = true});
+        testsupport::writeMovie(
+            p,
+            {.frames = 96, .audio = testsupport::AudioCodec::aac, .audioSeconds = 4, .countingFrames = true});
         return p;
     }();
     return path;
@@ -50,13 +51,16 @@ std::shared_ptr<const PlayerItem> programItem() {
     c.mediaID = m.id;
     c.duration = 3;
     p.sequence.tracks.mut(0).clips.push_back(c);
-    const CompositionBuild build = CompositionBuilder::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
     return PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
 }
 
 int shownIndex(const Player& player) {
     const PixelBuffer& p = player.currentFrame().picture;
-    return p.isNull() ? -1 : testsupport::countedFrameIndex(p.data(), p.width(), p.height(), std::ptrdiff_t(p.bytesPerRow()));
+    return p.isNull() ? -1
+                      : testsupport::countedFrameIndex(p.data(), p.width(), p.height(),
+                                                       std::ptrdiff_t(p.bytesPerRow()));
 }
 
 // Generous: sanitizer builds compose pictures many times slower.
@@ -77,7 +81,8 @@ double playFor(Player& player, double rate, int milliseconds) {
     EXPECT_TRUE(waitUntil([&] { return player.status() == Player::Status::playing; }));
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < milliseconds) QTest::qWait(1);
+    while (timer.elapsed() < milliseconds)
+        QTest::qWait(1);
     const double played = double(timer.nsecsElapsed()) / 1e9;
     player.pause();
     return played;
@@ -98,12 +103,13 @@ struct Shown {
 
 // A null output that keeps a copy of every sample the player hands it.
 class RecordingOutput : public audio::Output {
-public:
+  public:
     struct Record {
         std::mutex mutex;
         std::vector<float> samples;
     };
-    explicit RecordingOutput(std::shared_ptr<Record> record) : Output(Kind::null), record_(std::move(record)) {}
+    explicit RecordingOutput(std::shared_ptr<Record> record)
+        : Output(Kind::null), record_(std::move(record)) {}
     std::size_t write(const float* samples, std::size_t frames) override {
         const std::size_t n = Output::write(samples, frames);
         std::lock_guard lock(record_->mutex);
@@ -111,7 +117,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::shared_ptr<Record> record_;
 };
 
@@ -124,7 +130,8 @@ TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
         for (int i = 0; i < 12; ++i) {
             const double t = anywhere(random);
             player.seek(t);
-            ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == t && !player.currentFrame().picture.isNull(); }));
+            ASSERT_TRUE(waitUntil(
+                [&] { return player.currentFrame().time == t && !player.currentFrame().picture.isNull(); }));
             EXPECT_EQ(shownIndex(player), int(std::floor(t * 24 + 1e-9))) << t;
             EXPECT_DOUBLE_EQ(player.currentTime(), t);
         }
@@ -153,7 +160,8 @@ TEST(Player, PlaysTwoSecondsOnTheSoundClockPresentingEveryFrame) {
     EXPECT_GE(played, 2.0);
     EXPECT_NEAR(advanced, played, kFrame);
     ASSERT_GE(shown.indices.size(), 47u);
-    for (std::size_t i = 0; i < shown.indices.size(); ++i) EXPECT_EQ(shown.indices[i], 12 + int(i)) << i;
+    for (std::size_t i = 0; i < shown.indices.size(); ++i)
+        EXPECT_EQ(shown.indices[i], 12 + int(i)) << i;
     EXPECT_EQ(player.droppedFrames(), 0);
 }
 
@@ -171,8 +179,10 @@ TEST(Player, RatesAdvanceTimeAtTheirSpeedAndShowFramesInOrder) {
         EXPECT_NEAR(player.currentTime() - c.from, c.rate * played, 2 * kFrame) << c.rate;
         ASSERT_GE(shown.indices.size(), 10u) << c.rate;
         for (std::size_t i = 1; i < shown.indices.size(); ++i) {
-            if (c.rate > 0) EXPECT_GT(shown.indices[i], shown.indices[i - 1]) << c.rate << " at " << i;
-            else EXPECT_LT(shown.indices[i], shown.indices[i - 1]) << c.rate << " at " << i;
+            if (c.rate > 0)
+                EXPECT_GT(shown.indices[i], shown.indices[i - 1]) << c.rate << " at " << i;
+            else
+                EXPECT_LT(shown.indices[i], shown.indices[i - 1]) << c.rate << " at " << i;
             EXPECT_EQ(shown.indices[i], int(std::floor(shown.times[i] * 24 + 1e-9)));
         }
         QObject::disconnect(&player, &Player::frameChanged, nullptr, nullptr);
@@ -188,10 +198,12 @@ TEST(Player, SeekWhilePlayingGoesOnFromTheNewTime) {
         Shown shown(player);
         player.seek(1.5);
         EXPECT_EQ(player.status(), Player::Status::playing);
-        ASSERT_TRUE(waitUntil([&] { return shown.indices.size() >= 8 || player.status() == Player::Status::paused; }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return shown.indices.size() >= 8 || player.status() == Player::Status::paused; }));
         ASSERT_FALSE(shown.indices.empty());
         EXPECT_EQ(shown.indices.front(), 36);
-        for (std::size_t i = 1; i < shown.indices.size(); ++i) EXPECT_GT(shown.indices[i], shown.indices[i - 1]);
+        for (std::size_t i = 1; i < shown.indices.size(); ++i)
+            EXPECT_GT(shown.indices[i], shown.indices[i - 1]);
         EXPECT_GE(player.currentTime(), 1.5);
     }
 }
@@ -207,7 +219,8 @@ TEST(Player, SoundHandedToTheOutputIsTheMixedSound) {
     }
     CompositionAudioReader reader(item->audioComposition(), item->audioMix());
     std::vector<float> mixed;
-    while (auto piece = reader.next()) mixed.insert(mixed.end(), piece->samples.begin(), piece->samples.end());
+    while (auto piece = reader.next())
+        mixed.insert(mixed.end(), piece->samples.begin(), piece->samples.end());
     ASSERT_GE(record->samples.size(), std::size_t(48000 * 2 / 2));
     ASSERT_LE(record->samples.size(), mixed.size());
     double worst = 0, loudest = 0;
@@ -223,7 +236,8 @@ TEST(Player, StatusAndTimeSignals) {
     Player player(audio::Output::createNull());
     std::vector<std::pair<Player::Status, double>> statuses;
     std::vector<double> times;
-    QObject::connect(&player, &Player::statusChanged, [&](Player::Status s, double rate) { statuses.emplace_back(s, rate); });
+    QObject::connect(&player, &Player::statusChanged,
+                     [&](Player::Status s, double rate) { statuses.emplace_back(s, rate); });
     QObject::connect(&player, &Player::timeChanged, [&](double t) { times.push_back(t); });
 
     // With nothing to play, playing waits at rate 1.
@@ -234,7 +248,8 @@ TEST(Player, StatusAndTimeSignals) {
     EXPECT_EQ(player.status(), Player::Status::waitingToPlay);
 
     // An item starts it, the time runs about 30 times a second, and the end pauses at rate 0.
-    const auto item = PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound));
+    const auto item =
+        PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound));
     times.clear();
     player.setItem(item);
     ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
@@ -246,7 +261,8 @@ TEST(Player, StatusAndTimeSignals) {
     EXPECT_DOUBLE_EQ(times.back(), item->duration());
     EXPECT_GE(times.size(), 15u);
     EXPECT_LE(times.size(), 60u);
-    for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i], times[i - 1]);
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_GE(times[i], times[i - 1]);
 
     // Seeks report their time once; starting and pausing report status and time.
     times.clear();
@@ -265,7 +281,8 @@ TEST(Player, StatusAndTimeSignals) {
 TEST(Player, ReplacingTheItemOrDestroyingThePlayerWhilePlayingIsClean) {
     const auto program = programItem();
     const auto file = PlayerItem::file(countingMovie());
-    const auto other = PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound));
+    const auto other =
+        PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound));
     auto player = std::make_unique<Player>(audio::Output::createNull());
     player->setItem(file);
     player->setRate(-1); // from 0 in reverse ends at once
