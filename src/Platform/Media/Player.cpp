@@ -69,8 +69,10 @@ void Player::restart(Reading reading, double toleranceBefore, double toleranceAf
         r.rate = rate_;
     } else if (item_ && reading == Reading::picture) {
         r.mode = detail::PlayerRequest::Mode::still;
-        r.toleranceBefore = std::isfinite(toleranceBefore) ? std::max(0.0, toleranceBefore) : 0;
-        r.toleranceAfter = std::isfinite(toleranceAfter) ? std::max(0.0, toleranceAfter) : 0;
+        // No tolerance reaches beyond the item; NaN means none.
+        const auto tolerance = [](double t) { return std::isnan(t) ? 0.0 : std::clamp(t, 0.0, 86400.0); };
+        r.toleranceBefore = tolerance(toleranceBefore);
+        r.toleranceAfter = tolerance(toleranceAfter);
     }
     renderer_->request(std::move(r));
     if (item_ && reading == Reading::playback)

@@ -454,6 +454,10 @@ void PlayerRenderer::Impl::render() {
         const __int128 num = __int128(t.value()) * fd.timescale(), den = __int128(t.timescale()) * fd.value();
         return std::int64_t(num / den);
     };
+    // The picture at the very end of the item is its last one.
+    const auto pictureTime = [&](double seconds) {
+        return frames > 0 ? std::min(Time::seconds(seconds), frameTime(frames - 1)) : Time::seconds(seconds);
+    };
     // Reads one picture now; a failure shows black rather than stopping playback.
     const auto readNow = [&](const Time& t, const Time& before, const Time& after,
                              bool& exact) -> PixelBuffer {
@@ -507,6 +511,10 @@ void PlayerRenderer::Impl::render() {
             }
             r = fresh;
             refine = false;
+            if (item) {
+                const double fd = item->frameDuration().toSeconds();
+                frames = static_cast<std::int64_t>(std::ceil(item->duration() / fd - 1e-9));
+            }
             stillOwed = r.mode == PlayerRequest::Mode::still && source;
             if (r.mode == PlayerRequest::Mode::play) {
                 direction = r.rate < 0 ? -1 : 1;
@@ -514,14 +522,10 @@ void PlayerRenderer::Impl::render() {
                 first = true;
                 ended = false;
                 prefetching = false;
-                if (item) {
-                    const double fd = item->frameDuration().toSeconds();
-                    frames = static_cast<std::int64_t>(std::ceil(item->duration() / fd - 1e-9));
-                    next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
-                }
+                if (item) next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
             }
-            if (source)
-                source->setCaching(r.mode != PlayerRequest::Mode::play || direction < 0, direction < 0);
+            const bool reverse = r.mode == PlayerRequest::Mode::play && direction < 0;
+            if (source) source->setCaching(r.mode != PlayerRequest::Mode::play || reverse, reverse);
             continue;
         }
         lock.unlock();
@@ -535,7 +539,7 @@ void PlayerRenderer::Impl::render() {
             QueuedFrame f{handled, r.time, r.time, {}, false};
             if (stillOwed) {
                 stillOwed = false;
-                f.picture = readNow(Time::seconds(r.time), Time::seconds(std::max(0.0, r.toleranceBefore)),
+                f.picture = readNow(pictureTime(r.time), Time::seconds(std::max(0.0, r.toleranceBefore)),
                                     Time::seconds(std::max(0.0, r.toleranceAfter)), exact);
                 if (!exact) {
                     refine = true;
@@ -543,7 +547,7 @@ void PlayerRenderer::Impl::render() {
                 }
             } else {
                 refine = false;
-                f.picture = readNow(Time::seconds(r.time), Time::zero(), Time::zero(), exact);
+                f.picture = readNow(pictureTime(r.time), Time::zero(), Time::zero(), exact);
             }
             push(std::move(f), r);
             continue;
@@ -589,7 +593,7 @@ void PlayerRenderer::Impl::render() {
             if (job.end) {
                 ended = true;
             } else {
-                const Time t = first ? Time::seconds(job.time) : frameTime(next);
+                const Time t = first ? pictureTime(job.time) : frameTime(next);
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
                     job.picture =

@@ -135,6 +135,10 @@ TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
             EXPECT_EQ(shownIndex(player), int(std::floor(t * 24 + 1e-9))) << t;
             EXPECT_DOUBLE_EQ(player.currentTime(), t);
         }
+        // The very end shows the last frame.
+        player.seek(item->duration());
+        ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == item->duration(); }));
+        EXPECT_EQ(shownIndex(player), int(std::lround(item->duration() * 24)) - 1);
         // A tolerant seek shows something within the window at once, then the very frame.
         player.seek(0.1);
         ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 2; }));
