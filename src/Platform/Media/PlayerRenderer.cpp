@@ -30,6 +30,9 @@ constexpr std::size_t kComposing = 3;
 constexpr auto kRefineAfter = std::chrono::milliseconds(150);
 // Decoded pictures a source keeps for reverse play and stepping back, by memory.
 constexpr std::size_t kCacheBytes = std::size_t(256) << 20;
+// Playing forward keeps this many, so a pause, a rate change or a short seek back starts again without a
+// seek.
+constexpr std::size_t kForwardCache = 24;
 // Reverse play decodes the group of pictures before the cached run once the run reaches back less than this.
 constexpr double kPrefetchReach = 1.5;
 // Sound is read in pieces of this many frames.
@@ -62,14 +65,14 @@ class SourceDecoder {
             [this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
     }
 
-    void setCaching(bool on, bool reverse) {
-        caching_ = on;
-        reverse_ = reverse;
+    // Which way reading goes: 0 for single pictures, 1 playing forward, -1 in reverse. Playing forward
+    // keeps only a second or so, enough to start again where it stopped without a seek.
+    void setDirection(int direction) {
+        direction_ = direction;
         // Reverse play needs every picture of a group, decoded in a row.
-        decoder_.setSkipsUnneededPictures(!reverse);
-        if (!on) last_.reset();
+        decoder_.setSkipsUnneededPictures(direction >= 0);
+        trim();
     }
-    void setFocus(const Time& t) { focus_ = t; }
 
     std::shared_ptr<const VideoFrame> frame(const Time& t, const Time& before, const Time& after) {
         focus_ = t;
@@ -134,7 +137,6 @@ class SourceDecoder {
     }
 
     void keep(const std::shared_ptr<const VideoFrame>& f, bool follows) {
-        if (!caching_) return;
         const Time pts = f->presentationTime;
         if (follows && last_) {
             auto prev = cache_.find(*last_);
@@ -146,13 +148,18 @@ class SourceDecoder {
             const std::size_t bytes = std::size_t(f->width) * f->height * (f->bitDepth > 8 ? 2 : 1) * 2;
             capacity_ = std::clamp<std::size_t>(kCacheBytes / std::max<std::size_t>(bytes, 1), 16, 256);
         }
-        while (cache_.size() > capacity_) {
-            // Drop the picture farthest from where reading is; in reverse, those already passed go first.
+        trim();
+    }
+
+    void trim() {
+        const std::size_t keep = direction_ > 0 ? std::min(capacity_, kForwardCache) : capacity_;
+        while (cache_.size() > keep) {
+            // Drop the picture farthest from where reading is; those already passed go first.
             auto worst = cache_.begin();
             double worstDistance = -1;
             for (auto it = cache_.begin(); it != cache_.end(); ++it) {
-                double d = (it->first - focus_).toSeconds();
-                d = d > 0 ? (reverse_ ? 4 * d : d) : -d;
+                double d = (it->first - focus_).toSeconds() * (direction_ < 0 ? -1 : 1);
+                d = d < 0 ? (direction_ != 0 ? -4 * d : -d) : d;
                 if (d > worstDistance) {
                     worstDistance = d;
                     worst = it;
@@ -168,8 +175,7 @@ class SourceDecoder {
     std::map<Time, Entry> cache_;
     std::optional<Time> last_;
     std::size_t capacity_ = 0;
-    bool caching_ = false;
-    bool reverse_ = false;
+    int direction_ = 0;
     Time focus_;
     std::optional<Time> goal_;
     std::optional<Time> stuckAt_;
@@ -186,7 +192,7 @@ class FrameSource {
   public:
     virtual ~FrameSource() = default;
     virtual Prepared prepare(const Time& t, const Time& before, const Time& after) = 0;
-    virtual void setCaching(bool on, bool reverse) = 0;
+    virtual void setDirection(int direction) = 0;
     // One step of reading ahead backwards from the last prepared picture; false when there is none.
     virtual bool prefetch() = 0;
     virtual PixelBuffer black() const = 0;
@@ -215,7 +221,7 @@ class FileSource : public FrameSource {
         };
         return p;
     }
-    void setCaching(bool on, bool reverse) override { decoder_.setCaching(on, reverse); }
+    void setDirection(int direction) override { decoder_.setDirection(direction); }
     bool prefetch() override { return last_ && decoder_.prefetch(*last_); }
     PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
 
@@ -264,7 +270,7 @@ class CompositionSource : public FrameSource {
                     decoders_[{position->track->assetPath.string(), position->track->streamIndex}];
                 if (!decoder) {
                     decoder = std::make_unique<SourceDecoder>(position->track);
-                    decoder->setCaching(caching_, reverse_);
+                    decoder->setDirection(direction_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
                 const Time lo = std::max(position->time - before, position->sourceRange.start);
@@ -310,11 +316,10 @@ class CompositionSource : public FrameSource {
         return p;
     }
 
-    void setCaching(bool on, bool reverse) override {
-        caching_ = on;
-        reverse_ = reverse;
+    void setDirection(int direction) override {
+        direction_ = direction;
         for (auto& [key, d] : decoders_)
-            d->setCaching(on, reverse);
+            d->setDirection(direction);
     }
 
     bool prefetch() override {
@@ -333,8 +338,7 @@ class CompositionSource : public FrameSource {
     std::shared_ptr<PixelBufferPool> pool_;
     std::map<std::pair<std::string, int>, std::unique_ptr<SourceDecoder>> decoders_;
     std::vector<std::pair<SourceDecoder*, Time>> used_;
-    bool caching_ = false;
-    bool reverse_ = false;
+    int direction_ = 0;
 };
 
 std::unique_ptr<FrameSource> makeSource(const PlayerItem& item) {
@@ -524,8 +528,7 @@ void PlayerRenderer::Impl::render() {
                 prefetching = false;
                 if (item) next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
             }
-            const bool reverse = r.mode == PlayerRequest::Mode::play && direction < 0;
-            if (source) source->setCaching(r.mode != PlayerRequest::Mode::play || reverse, reverse);
+            if (source) source->setDirection(r.mode == PlayerRequest::Mode::play ? direction : 0);
             continue;
         }
         lock.unlock();
