@@ -2,7 +2,8 @@
 //
 // Every case decodes the same 8-bit 4:2:0 BT.709 frame, applies one operation and renders to 8-bit BGRA,
 // the way the compositor does; "YUV420ToBGRA" is that path with no operation, so an operation's own
-// cost is its time minus that one. "FloatSourceToBGRA" starts from a float picture instead.
+// cost is its time minus that one. "FloatSourceToBGRA" starts from a float picture instead; "YUV420PQToBGRA"
+// and "YUV420HLGToBGRA" from the same frame tagged BT.2020 HDR, tone-mapped into the working space.
 //
 //   build/bench/bench_imaging --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
@@ -53,6 +54,14 @@ const Frame& frame() {
 
 Image yuvImage() { return Image::fromYUV(frame().desc); }
 
+Image hdrImage(TransferFunction transfer) {
+    YUVFrame f = frame().desc;
+    f.matrix = YUVMatrix::bt2020;
+    f.primaries = ColorPrimaries::bt2020;
+    f.transfer = transfer;
+    return Image::fromYUV(f);
+}
+
 Image floatImage() {
     static const Image img = [] {
         std::vector<float> rgba(4 * static_cast<std::size_t>(W) * H);
@@ -93,16 +102,20 @@ void run(benchmark::State& state, const std::function<Image()>& source, const st
 
 const Image canvas = Image::constant({0, 0, 0, 1}).cropped(Rect::make(0, 0, W, H));
 
+enum class Source { yuv, floatPixels, pq, hlg };
+
 struct Case {
     const char* name;
     std::function<Image(const Image&)> op;
-    bool floatSource = false;
+    Source source = Source::yuv;
 };
 
 const std::vector<Case>& cases() {
     static const std::vector<Case> list = {
         {"YUV420ToBGRA", [](const Image& i) { return i; }},
-        {"FloatSourceToBGRA", [](const Image& i) { return i; }, true},
+        {"FloatSourceToBGRA", [](const Image& i) { return i; }, Source::floatPixels},
+        {"YUV420PQToBGRA", [](const Image& i) { return i; }, Source::pq},
+        {"YUV420HLGToBGRA", [](const Image& i) { return i; }, Source::hlg},
         {"GradeKernel",
          [](const Image& i) {
              GradeParameters p;
@@ -153,7 +166,11 @@ const std::vector<Case>& cases() {
 const int registered = [] {
     for (const Case& c : cases()) {
         auto* b = benchmark::RegisterBenchmark(c.name, [&c](benchmark::State& s) {
-            run(s, c.floatSource ? std::function<Image()>(floatImage) : std::function<Image()>(yuvImage), c.op);
+            std::function<Image()> source = yuvImage;
+            if (c.source == Source::floatPixels) source = floatImage;
+            if (c.source == Source::pq) source = [] { return hdrImage(TransferFunction::pq); };
+            if (c.source == Source::hlg) source = [] { return hdrImage(TransferFunction::hlg); };
+            run(s, source, c.op);
         });
         b->ArgName("threads")->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseRealTime()->Unit(benchmark::kMillisecond);
         // The machine is shared: with --benchmark_repetitions the fastest run is the least disturbed one.

@@ -25,7 +25,8 @@ imaging::GradeParameters kernelParameters(const EvaluatedGrade& g) {
 
 } // namespace
 
-Image ColorPipeline::apply(const Image& image, const EvaluatedGrade& grade) {
+Image ColorPipeline::apply(const Image& image, const EvaluatedGrade& grade,
+                           const std::optional<imaging::Rect>& picture) {
     const LumetriPanel& panel = grade.lumetri;
     if (panel.bypass) return image;
     if (grade.baseIsNeutral() && panel.toneIsNeutral() && std::abs(panel.vibrance) < kNone && panel.lutPath.empty() &&
@@ -40,7 +41,7 @@ Image ColorPipeline::apply(const Image& image, const EvaluatedGrade& grade) {
     out = applyLUT(out, panel);
     out = applyFadedFilm(out, panel.fadedFilm);
     if (panel.sharpen > kNone) out = out.sharpenedLuminance(2 * panel.sharpen, 1.2);
-    out = applyVignette(out, panel);
+    out = applyVignette(out, panel, picture);
     return out.cropped(extent);
 }
 
@@ -159,12 +160,15 @@ Image ColorPipeline::applyFadedFilm(const Image& image, double amount) const {
     return image.colorMatrix(m).colorControls(1 - 0.4 * a, 0, 1 - 0.35 * a);
 }
 
-Image ColorPipeline::applyVignette(const Image& image, const LumetriPanel& panel) const {
+Image ColorPipeline::applyVignette(const Image& image, const LumetriPanel& panel,
+                                   const std::optional<imaging::Rect>& picture) const {
     if (!(panel.vignette > kNone)) return image;
     const double r = std::max(panel.vignetteRadius, 0.1);
     // Centred on the picture, the radius a fraction of its half-diagonal (1 reaches the corners), so
-    // a vignette looks the same at every picture size.
-    const imaging::Rect e = image.extent();
+    // a vignette looks the same at every picture size. A picture moved partly out of the frame keeps
+    // its vignette where it was: the centre is that of the whole picture, not of its visible part.
+    const imaging::Rect e =
+        picture && !picture->isEmpty() && !picture->isInfinite() ? *picture : image.extent();
     if (e.isEmpty() || e.isInfinite()) return image;
     const imaging::Point centre{e.x() + e.width() / 2, e.y() + e.height() / 2};
     const double halfDiagonal = 0.5 * std::hypot(e.width(), e.height());

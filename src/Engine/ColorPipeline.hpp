@@ -24,7 +24,10 @@ public:
     ColorPipeline() = default;
 
     // The graded picture, with the input's extent; the very input when the grade changes nothing.
-    imaging::Image apply(const imaging::Image& image, const EvaluatedGrade& grade);
+    // `picture` is the whole rectangle of the picture before it was cropped to the frame (its
+    // extent when absent): the vignette centres on it.
+    imaging::Image apply(const imaging::Image& image, const EvaluatedGrade& grade,
+                         const std::optional<imaging::Rect>& picture = std::nullopt);
     // All four channels scaled by the opacity clamped to 0…1: the input from 0.999 up, nothing from 0.001 down.
     imaging::Image applyingOpacity(const imaging::Image& image, double opacity) const;
 
@@ -36,7 +39,8 @@ public:
     imaging::Image applyToneCube(const imaging::Image& image, const LumetriPanel& panel);
     imaging::Image applyLUT(const imaging::Image& image, const LumetriPanel& panel);
     imaging::Image applyFadedFilm(const imaging::Image& image, double amount) const;
-    imaging::Image applyVignette(const imaging::Image& image, const LumetriPanel& panel) const;
+    imaging::Image applyVignette(const imaging::Image& image, const LumetriPanel& panel,
+                                 const std::optional<imaging::Rect>& picture = std::nullopt) const;
 
     // The tone section on the 17³ lattice, red fastest, RGBA floats with alpha 1.
     static std::vector<float> toneCubeData(const LumetriPanel& panel);

@@ -86,11 +86,27 @@ media::Time mediaTime(double seconds);
 // before the track begins moves up to it without shortening the stretch, the track's end cuts it.
 media::TimeRange clampedRange(double start, double duration, const media::AssetTrack& track);
 
+// Where a clip's media runs out on the timeline: a clip laid past the real length of its media (a
+// project saved while the file's header claimed more than its data holds) ends with its last slice of
+// media. A clip whose media reaches its end, or falls short of it by less than a frame, keeps its end.
+double reachedEnd(const TimelineClip& clip, double mediaLength, double frame);
+// The sequence's length with every clip of found video or sound media ended where its media runs
+// out (`reachedEnd`); stills, titles and offline clips keep their own ends. No build lays, plays or
+// exports beyond it.
+double reachedDuration(const Project& project, const ResolvedMedia& resolved, double frame);
+
 // Lays a speed-changed clip on `into`, slice by slice: empty time up to each slice, its source
 // inserted and scaled to its length on the sequence; a reversed slice as one-frame pieces in
 // backward source order. `sourceShift` is added to every source position. Throws `media::Error`.
 void insertRemapped(const TimelineClip& clip, const std::shared_ptr<const media::AssetTrack>& source,
                     media::CompositionTrack& into, double frame, double sourceShift);
+// The same across a segment window that a dissolve has lengthened into the clip's handles: before
+// the clip the source its first piece would have played earlier, after it what its last piece would
+// have gone on to play, each at that piece's speed and direction; where that source lies beyond the
+// media, its edge frame holds.
+void insertRemapped(const TimelineClip& clip, double windowStart, double windowEnd,
+                    const std::shared_ptr<const media::AssetTrack>& source, media::CompositionTrack& into,
+                    double frame, double sourceShift);
 
 // Adds a video track filled with the timing plate from 0 to `duration`; its id, or none when the
 // plate has no picture or the composition takes no track. Throws the plate store's errors.

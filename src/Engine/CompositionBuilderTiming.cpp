@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <unordered_map>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
@@ -57,37 +59,162 @@ TimeRange clampedRange(double start, double duration, const media::AssetTrack& t
     return TimeRange(begin, length);
 }
 
+namespace {
+
+constexpr double kInstant = 0.00005;
+
+// Lays one straight piece of a remapped clip at its own timeline start, after empty time up to it.
+void laySlice(const RemapSlice& slice, const std::shared_ptr<const media::AssetTrack>& source,
+              media::CompositionTrack& into, double frame, double sourceShift) {
+    Time at = mediaTime(slice.timelineStart);
+    const Time trackEnd = into.timeRange().end();
+    if (at > trackEnd) into.insertEmptyTimeRange(TimeRange::fromStartEnd(trackEnd, at));
+
+    if (!slice.reverse) {
+        const TimeRange range = clampedRange(slice.sourceStart + sourceShift, slice.sourceDuration, *source);
+        if (range.duration <= Time::zero()) return;
+        into.insertTimeRange(range, source, at);
+        const Time target = mediaTime(slice.timelineDuration);
+        if (range.duration != target && target > Time::zero())
+            into.scaleTimeRange(TimeRange(at, range.duration), target);
+        return;
+    }
+
+    const double step = std::max(frame, 0.001);
+    const double n = std::max<double>(1.0, static_cast<double>(roundToInt64(slice.sourceDuration / step)));
+    const double pieceSource = slice.sourceDuration / n;
+    const Time pieceTarget = mediaTime(slice.timelineDuration / n);
+    double pieceEnd = slice.sourceStart + sourceShift + slice.sourceDuration;
+    for (double i = 0; i < n; ++i, pieceEnd -= pieceSource) {
+        const TimeRange range = clampedRange(std::max(pieceEnd - pieceSource, 0.0), pieceSource, *source);
+        if (range.duration > Time::zero()) {
+            into.insertTimeRange(range, source, at);
+            if (range.duration != pieceTarget && pieceTarget > Time::zero())
+                into.scaleTimeRange(TimeRange(at, range.duration), pieceTarget);
+        }
+        // A piece beyond the media leaves its time empty, so the rest still plays when it should.
+        at = at + pieceTarget;
+    }
+}
+
+// Shows the source's first or last frame from `from` to `to` on the timeline: one tick of source at
+// that edge, stretched.
+void holdEdge(bool last, double from, double to, const std::shared_ptr<const media::AssetTrack>& source,
+              media::CompositionTrack& into) {
+    const Time a = mediaTime(from), b = mediaTime(to);
+    const TimeRange media = source->timeRange;
+    const Time tick(1, Time::modelTimescale);
+    if (!(b > a) || !(media.duration >= tick)) return;
+    const Time trackEnd = into.timeRange().end();
+    if (a > trackEnd) into.insertEmptyTimeRange(TimeRange::fromStartEnd(trackEnd, a));
+    const TimeRange range(last ? media.end() - tick : media.start, tick);
+    into.insertTimeRange(range, source, a);
+    into.scaleTimeRange(TimeRange(a, tick), b - a);
+}
+
+// Lays a stretch that continues a remapped clip beyond its own time. Where its source reaches past
+// the media, the edge frame holds for as long as that source would have played, so the rest keeps
+// its timing.
+void layExtension(const RemapSlice& slice, const std::shared_ptr<const media::AssetTrack>& source,
+                  media::CompositionTrack& into, double frame, double sourceShift) {
+    const double t0 = slice.timelineStart, t1 = t0 + slice.timelineDuration;
+    if (!(slice.timelineDuration > kInstant) || !(slice.sourceDuration > 0)) return;
+    const double rate = slice.sourceDuration / slice.timelineDuration;
+    const double s0 = slice.sourceStart + sourceShift, s1 = s0 + slice.sourceDuration;
+    const double m0 = source->timeRange.start.toSeconds(), m1 = source->timeRange.end().toSeconds();
+    const double lo = std::max(s0, m0), hi = std::min(s1, m1);
+    if (!(hi - lo > kInstant)) {
+        holdEdge(s0 >= m1 - kInstant, t0, t1, source, into);
+        return;
+    }
+    // Timeline times at which the playable source begins and ends (reversed: ends and begins).
+    const double tLo = slice.reverse ? t0 + (s1 - lo) / rate : t0 + (lo - s0) / rate;
+    const double tHi = slice.reverse ? t0 + (s1 - hi) / rate : t0 + (hi - s0) / rate;
+    const double playFrom = slice.reverse ? tHi : tLo, playTo = slice.reverse ? tLo : tHi;
+    if (playFrom - t0 > kInstant) holdEdge(slice.reverse, t0, playFrom, source, into);
+    laySlice(RemapSlice{playFrom, playTo - playFrom, lo, hi - lo, slice.reverse}, source, into, frame, 0);
+    if (t1 - playTo > kInstant) holdEdge(!slice.reverse, playTo, t1, source, into);
+}
+
+} // namespace
+
+double reachedEnd(const TimelineClip& clip, double mediaLength, double frame) {
+    const double end = clip.start + clip.duration;
+    if (!std::isfinite(mediaLength)) return end;
+    double reached = clip.start;
+    for (const RemapSlice& slice : TimeRemapMath::slices(clip, frame)) {
+        if (!(slice.sourceStart < mediaLength)) continue;
+        // A reversed slice shows its lowest source times last, so it reaches its end when they exist.
+        const double share = slice.reverse || !(slice.sourceDuration > 0)
+                                 ? 1.0
+                                 : std::min(1.0, (mediaLength - slice.sourceStart) / slice.sourceDuration);
+        reached = std::max(reached, slice.timelineStart + share * slice.timelineDuration);
+    }
+    return reached + frame < end ? reached : end;
+}
+
+double reachedDuration(const Project& project, const ResolvedMedia& resolved, double frame) {
+    std::unordered_map<Uuid, const MediaItem*> items;
+    for (const MediaItem& item : project.media)
+        items.try_emplace(item.id, &item);
+    // Seconds of each media file in use that can be read; NaN for anything else.
+    std::unordered_map<Uuid, double> lengths;
+    auto lengthOf = [&](const Uuid& id) {
+        auto [known, fresh] = lengths.try_emplace(id, std::numeric_limits<double>::quiet_NaN());
+        if (!fresh) return known->second;
+        const auto item = items.find(id);
+        const auto url = resolved.find(id);
+        if (item == items.end() || item->second->kind == MediaKind::image || url == resolved.end())
+            return known->second;
+        try {
+            known->second = media::Asset::open(url->second)->duration().toSeconds();
+        } catch (const media::Error&) {
+            // Never laid; the clip keeps its place in the sequence's length, as offline media does.
+        }
+        return known->second;
+    };
+    double end = 0;
+    for (const Track& track : project.sequence.tracks)
+        for (const TimelineClip& clip : track.clips) {
+            const double length = clip.mediaID && !clip.isTitle() ? lengthOf(*clip.mediaID)
+                                                                  : std::numeric_limits<double>::quiet_NaN();
+            end = std::max(end, reachedEnd(clip, length, frame));
+        }
+    return end;
+}
+
 void insertRemapped(const TimelineClip& clip, const std::shared_ptr<const media::AssetTrack>& source,
                     media::CompositionTrack& into, double frame, double sourceShift) {
-    for (const RemapSlice& slice : TimeRemapMath::slices(clip, frame)) {
-        Time at = mediaTime(slice.timelineStart);
-        const Time trackEnd = into.timeRange().end();
-        if (at > trackEnd) into.insertEmptyTimeRange(TimeRange::fromStartEnd(trackEnd, at));
+    for (const RemapSlice& slice : TimeRemapMath::slices(clip, frame))
+        laySlice(slice, source, into, frame, sourceShift);
+}
 
-        if (!slice.reverse) {
-            const TimeRange range = clampedRange(slice.sourceStart + sourceShift, slice.sourceDuration, *source);
-            if (range.duration <= Time::zero()) continue;
-            into.insertTimeRange(range, source, at);
-            const Time target = mediaTime(slice.timelineDuration);
-            if (range.duration != target && target > Time::zero()) into.scaleTimeRange(TimeRange(at, range.duration), target);
-            continue;
-        }
-
-        const double step = std::max(frame, 0.001);
-        const double n = std::max<double>(1.0, static_cast<double>(roundToInt64(slice.sourceDuration / step)));
-        const double pieceSource = slice.sourceDuration / n;
-        const Time pieceTarget = mediaTime(slice.timelineDuration / n);
-        double pieceEnd = slice.sourceStart + sourceShift + slice.sourceDuration;
-        for (double i = 0; i < n; ++i, pieceEnd -= pieceSource) {
-            const TimeRange range = clampedRange(std::max(pieceEnd - pieceSource, 0.0), pieceSource, *source);
-            if (range.duration > Time::zero()) {
-                into.insertTimeRange(range, source, at);
-                if (range.duration != pieceTarget && pieceTarget > Time::zero())
-                    into.scaleTimeRange(TimeRange(at, range.duration), pieceTarget);
-            }
-            // A piece beyond the media leaves its time empty, so the rest still plays when it should.
-            at = at + pieceTarget;
-        }
+void insertRemapped(const TimelineClip& clip, double windowStart, double windowEnd,
+                    const std::shared_ptr<const media::AssetTrack>& source, media::CompositionTrack& into,
+                    double frame, double sourceShift) {
+    const auto slices = TimeRemapMath::slices(clip, frame);
+    if (slices.empty()) return;
+    // Before the clip: the source its first piece would have played earlier, at that piece's speed
+    // and in its direction.
+    const RemapSlice& first = slices.front();
+    const double head = first.timelineStart - windowStart;
+    if (head > kInstant && first.timelineDuration > 0) {
+        const double need = first.sourceDuration / first.timelineDuration * head;
+        const double edge = first.reverse ? first.sourceStart + first.sourceDuration : first.sourceStart;
+        layExtension(RemapSlice{windowStart, head, first.reverse ? edge : edge - need, need, first.reverse},
+                     source, into, frame, sourceShift);
+    }
+    for (const RemapSlice& slice : slices)
+        laySlice(slice, source, into, frame, sourceShift);
+    // After it: what its last piece would have gone on to play.
+    const RemapSlice& last = slices.back();
+    const double lastEnd = last.timelineStart + last.timelineDuration;
+    const double tail = windowEnd - lastEnd;
+    if (tail > kInstant && last.timelineDuration > 0) {
+        const double need = last.sourceDuration / last.timelineDuration * tail;
+        const double edge = last.reverse ? last.sourceStart : last.sourceStart + last.sourceDuration;
+        layExtension(RemapSlice{lastEnd, tail, last.reverse ? edge - need : edge, need, last.reverse}, source,
+                     into, frame, sourceShift);
     }
 }
 

@@ -40,6 +40,21 @@ media::CompositionTrack* laneTrack(std::unordered_map<std::int64_t, std::int32_t
     return track;
 }
 
+// Where a segment's media runs out: its planned end, unless the media ends more than a frame before
+// it. A dissolve's tail, laid from the clip's handle, stays as long as there is media for it.
+double reachedSegmentEnd(const SegmentTiming& segment, const TimelineClip& clip, double mediaLength,
+                         double frame) {
+    const double end = segment.timelineStart + segment.timelineDuration;
+    if (!std::isfinite(mediaLength)) return end;
+    double reached = segment.timelineStart + std::max(0.0, mediaLength - segment.sourceStart);
+    if (!clip.timeRemap.isIdentity()) {
+        // A speed change lays the whole clip, slice by slice, whatever the segment.
+        reached = reachedEnd(clip, mediaLength, frame);
+        if (reached >= clip.start + clip.duration) return end;
+    }
+    return reached + frame < end ? reached : end;
+}
+
 } // namespace
 
 std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& resolved, TrackRole role) {
@@ -162,6 +177,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 const auto video = asset->tracks(media::MediaType::video);
                 if (video.empty()) continue; // a file of sound only has no picture to lay
                 source = video.front();
+                layer.segmentEnd = reachedSegmentEnd(segment, clip, asset->duration().toSeconds(), frame);
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
                 continue;
@@ -177,7 +193,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                     if (at > end) track->insertEmptyTimeRange(TimeRange::fromStartEnd(end, at));
                     track->insertTimeRange(range, source, at);
                 } else {
-                    insertRemapped(clip, source, *track, frame, 0);
+                    insertRemapped(clip, layer.segmentStart, layer.segmentEnd, source, *track, frame, 0);
                 }
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
@@ -188,7 +204,8 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
             if (clip.timeRemap.frameBlending && !clip.timeRemap.isIdentity()) {
                 if (media::CompositionTrack* blendTrack = laneTrack(lanes, segment.lane + 100, composition)) {
                     try {
-                        insertRemapped(clip, source, *blendTrack, frame, frame);
+                        insertRemapped(clip, layer.segmentStart, layer.segmentEnd, source, *blendTrack, frame,
+                                       frame);
                         blend = layer;
                         blend->sourceTrackID = blendTrack->trackID();
                     } catch (const media::Error& e) {
@@ -206,6 +223,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
         if (blend) {
             blend->kind = RenderKind::video;
             blend->imageKey.reset();
+            blend->blendsWithNext = true;
             layers.push_back(std::move(*blend));
         }
         layers.push_back(std::move(layer));
@@ -288,7 +306,8 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         for (const auto& c : t.clips)
             if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
     }
-    if (needsPlate) plate = installPlate(composition, std::max(sequence.duration(), frame), plates);
+    const double sequenceEnd = reachedDuration(project, resolved, frame);
+    if (needsPlate) plate = installPlate(composition, std::max(sequenceEnd, frame), plates);
 
     auto images = std::make_shared<ImageSet>();
     std::vector<RenderLayer> layers;
@@ -306,7 +325,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
 
     double latest = 0;
     for (const auto& l : layers) latest = std::max(latest, l.segmentEnd);
-    result.duration = std::max(sequence.duration(), latest);
+    result.duration = std::max(sequenceEnd, latest);
 
     if (plate && result.duration > 0) {
         try {

@@ -109,11 +109,12 @@ void TitleRasterizer::installFontSubstitutes() {
 
 namespace {
 
+// Asks the database rather than matching its list of names: families installed by more than one
+// foundry are listed as "Name [foundry]".
 bool fontExists(const QString& family) {
-    const QStringList families = QFontDatabase::families();
-    if (families.contains(family, Qt::CaseInsensitive)) return true;
+    if (QFontDatabase::hasFamily(family)) return true;
     for (const QString& sub : QFont::substitutes(family))
-        if (families.contains(sub, Qt::CaseInsensitive)) return true;
+        if (QFontDatabase::hasFamily(sub)) return true;
     return false;
 }
 
@@ -149,8 +150,14 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
     const QColor color = fromHex(style.colorHex);
 
     QTextOption option(horizontal(style.alignment));
-    option.setWrapMode(QTextOption::WordWrap);
-    const QString text = style.text.empty() ? QStringLiteral(" ") : QString::fromStdString(style.text);
+    // Words wrap at the box width; a word wider than the box breaks inside it rather than running
+    // past the margin.
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QString text = style.text.empty() ? QStringLiteral(" ") : QString::fromStdString(style.text);
+    // A text layout breaks lines only at line separators; typed line breaks become those.
+    text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    text.replace(QChar('\r'), QChar::LineSeparator);
+    text.replace(QChar('\n'), QChar::LineSeparator);
 
     const double m = 0.08 * W;
     const double bw = std::max(W - 2 * m, 8.0);
@@ -161,6 +168,8 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
     for (;;) {
         QTextLine line = layout.createLine();
         if (!line.isValid()) break;
+        // Lines stand a full line spacing apart: the font's leading as well as its ascent and descent.
+        line.setLeadingIncluded(true);
         line.setLineWidth(bw);
         line.setPosition(QPointF(0, suggested));
         suggested += line.height();

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "Platform/Media/MediaLog.hpp"
+
 namespace osterveil {
 
 namespace {
@@ -32,6 +34,21 @@ Log& Log::build() {
     static Log log("build");
     return log;
 }
+
+Log& Log::media() {
+    static Log log("media");
+    return log;
+}
+
+namespace {
+
+// The media layer reports what it concealed through its own sink, which joins this log.
+const bool mediaNoticesJoinTheLog = [] {
+    media::setLogSink([](const std::string& message) { Log::media().info(message); });
+    return true;
+}();
+
+} // namespace
 
 Log::Sink Log::setSink(Sink sink) {
     std::lock_guard lock(sinkMutex());

@@ -16,6 +16,8 @@ public:
 
     // Category "build": preview rebuild failures and skipped composition segments.
     static Log& build();
+    // Category "media": damage in source files that decoding concealed.
+    static Log& media();
 
     void error(const std::string& message) const { write(Level::error, message); }
     void info(const std::string& message) const { write(Level::info, message); }

@@ -32,6 +32,9 @@ struct RenderLayer {
     ClipMotion motion;
     double segmentStart = 0;
     double segmentEnd = 0;
+    // The frame-blending copy of the layer that follows it (the same clip one frame later in its
+    // source): the two merge half and half into one picture before the track's dissolve.
+    bool blendsWithNext = false;
 };
 
 // The layers the compositor draws over one window of the timeline.

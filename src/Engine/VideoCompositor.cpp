@@ -5,42 +5,11 @@
 #include <numbers>
 
 #include "Engine/FrameImages.hpp"
+#include "Platform/Media/FrameImage.hpp"
 
 namespace osterveil {
 
 using imaging::Image;
-
-namespace {
-
-imaging::YUVFrame yuvOf(const media::VideoFrame& f) {
-    imaging::YUVFrame y;
-    y.width = f.width;
-    y.height = f.height;
-    y.bitDepth = f.bitDepth;
-    y.msbAligned = f.msbAligned;
-    y.subsampling = f.chromaShiftX == 0 ? imaging::ChromaSubsampling::s444
-                    : f.chromaShiftY == 0 ? imaging::ChromaSubsampling::s422
-                                          : imaging::ChromaSubsampling::s420;
-    y.chromaLayout = f.layout == media::FrameLayout::yuvSemiPlanar ? imaging::ChromaLayout::interleaved
-                                                                  : imaging::ChromaLayout::planar;
-    y.matrix = f.bt601 ? imaging::YUVMatrix::bt601 : imaging::YUVMatrix::bt709;
-    y.range = f.fullRange ? imaging::YUVRange::full : imaging::YUVRange::limited;
-    for (int i = 0; i < 3; ++i) {
-        y.planes[i] = f.planes[i];
-        y.bytesPerRow[i] = f.bytesPerRow[i];
-    }
-    y.keepAlive = f.keepAlive;
-    return y;
-}
-
-Image imageOf(const media::VideoFrame& f) {
-    if (f.layout == media::FrameLayout::bgra)
-        return Image::fromPixels(f.planes[0], f.width, f.height, f.bytesPerRow[0], imaging::ChannelOrder::bgra,
-                                 imaging::AlphaMode::premultiplied);
-    return Image::fromYUV(yuvOf(f));
-}
-
-} // namespace
 
 KestwaterCompositor::KestwaterCompositor(std::shared_ptr<const ImageSet> images, media::Size sequenceSize)
     : images_(std::move(images)), sequenceSize_(sequenceSize) {}
@@ -78,14 +47,18 @@ Image KestwaterCompositor::fit(const Image& image, media::Size size) {
         .cropped(imaging::Rect::make(0, 0, size.width, size.height));
 }
 
-Image KestwaterCompositor::applyMotion(const Image& image, const ClipMotion& motion, media::Size size) {
+imaging::Affine KestwaterCompositor::motionTransform(const ClipMotion& motion, media::Size size) {
     const double angle = -motion.rotation * std::numbers::pi / 180;
-    const imaging::Affine m = imaging::Affine::translation(-size.width * 0.5, -size.height * 0.5)
-                                  .then(imaging::Affine::scale(motion.scale, motion.scale))
-                                  .then(imaging::Affine::rotation(angle))
-                                  .then(imaging::Affine::translation(size.width * 0.5 + motion.positionX,
-                                                                              size.height * 0.5 + motion.positionY));
-    return image.transformed(m).cropped(imaging::Rect::make(0, 0, size.width, size.height));
+    return imaging::Affine::translation(-size.width * 0.5, -size.height * 0.5)
+        .then(imaging::Affine::scale(motion.scale, motion.scale))
+        .then(imaging::Affine::rotation(angle))
+        .then(imaging::Affine::translation(size.width * 0.5 + motion.positionX,
+                                           size.height * 0.5 + motion.positionY));
+}
+
+Image KestwaterCompositor::applyMotion(const Image& image, const ClipMotion& motion, media::Size size) {
+    return image.transformed(motionTransform(motion, size))
+        .cropped(imaging::Rect::make(0, 0, size.width, size.height));
 }
 
 double KestwaterCompositor::windowWeight(const RenderLayer& l, double t) {
@@ -129,7 +102,7 @@ std::optional<Image> KestwaterCompositor::picture(const RenderLayer& layer,
     if (layer.kind == RenderKind::video) {
         const auto frame = request.sourceFrame(layer.sourceTrackID);
         if (!frame) return std::nullopt;
-        return oriented(imageOf(*frame), layer.transform);
+        return oriented(media::imageOf(*frame), layer.transform);
     }
     if (!layer.imageKey) return std::nullopt;
     if (images_) {
@@ -139,6 +112,18 @@ std::optional<Image> KestwaterCompositor::picture(const RenderLayer& layer,
     if (auto box = FrameImages::cache().object(*layer.imageKey)) return Image::fromBitmap((*box)->image);
     return std::nullopt;
 }
+
+namespace {
+
+// The rectangle of `r` moved by an affine transform of uniform scale `scale` (a rotation turns it in
+// place, which keeps its centre and diagonal): its centre carried over, its sides scaled.
+imaging::Rect carried(const imaging::Rect& r, const imaging::Affine& m, double scaleX, double scaleY) {
+    const imaging::Point c = m.apply(imaging::Point{r.x() + r.width() / 2, r.y() + r.height() / 2});
+    const double w = r.width() * std::abs(scaleX), h = r.height() * std::abs(scaleY);
+    return imaging::Rect::make(c.x - w / 2, c.y - h / 2, w, h);
+}
+
+} // namespace
 
 Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
     const auto* instruction = dynamic_cast<const CompositeInstruction*>(request.instruction());
@@ -158,32 +143,57 @@ Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
     std::stable_sort(groups.begin(), groups.end(),
                      [](const auto& a, const auto& b) { return a.front()->zOrder < b.front()->zOrder; });
 
-    // Motion positions are pixels of the sequence frame; at another render size they scale with it,
-    // so a moved picture sits at the same place in the preview and in every export size.
-    const double sx = sequenceSize_.width > 0 ? size.width / sequenceSize_.width : 1;
-    const double sy = sequenceSize_.height > 0 ? size.height / sequenceSize_.height : 1;
+    // Layers are laid out in the sequence's frame (fit, motion in its pixels), and that frame maps
+    // into the render frame with one uniform scale, centred: at another aspect the picture gains bands
+    // and keeps its layout. A band under a pixel (a render size rounded to even) is stretched away.
+    const media::Size frame = sequenceSize_.width > 1 && sequenceSize_.height > 1 ? sequenceSize_ : size;
+    double kx = size.width / frame.width, ky = size.height / frame.height;
+    const double k = std::min(kx, ky);
+    if (std::abs(frame.width * k - size.width) >= 1 || std::abs(frame.height * k - size.height) >= 1)
+        kx = ky = k;
+    const double ox = (size.width - frame.width * kx) * 0.5, oy = (size.height - frame.height * ky) * 0.5;
+    const imaging::Affine place = imaging::Affine::scale(kx, ky).then(imaging::Affine::translation(ox, oy));
+    const imaging::Rect placed = imaging::Rect::make(ox, oy, frame.width * kx, frame.height * ky);
+
+    // One layer fitted, moved, placed, graded and weighted; none when it has no picture now.
+    auto draw = [&](const RenderLayer& layer) -> std::optional<std::pair<Image, double>> {
+        auto source = picture(layer, request);
+        if (!source) return std::nullopt;
+        Image image = fit(*source, frame);
+        // The whole picture, also where it leaves the frame.
+        imaging::Rect whole = image.extent();
+        const ClipMotion& m = layer.motion;
+        if (std::abs(m.scale - 1) >= 0.0001 || std::abs(m.rotation) >= 0.0001 ||
+            std::abs(m.positionX * kx) >= 0.5 || std::abs(m.positionY * ky) >= 0.5) {
+            image = applyMotion(image, m, frame);
+            whole = carried(whole, motionTransform(m, frame), m.scale, m.scale);
+        }
+        if (!place.isIdentity()) {
+            image = image.transformed(place).cropped(placed);
+            whole = carried(whole, place, kx, ky);
+        }
+        const double u = t - layer.gradeOrigin;
+        image = pipeline_.apply(image, layer.grade.evaluated(u), whole);
+        const double o = layer.opacity.evaluated(u);
+        const double opacity = std::isnan(o) ? 0 : std::clamp(o, 0.0, 1.0);
+        const double w = windowWeight(layer, t);
+        return std::pair{std::move(image), w >= 1 ? opacity : opacity * std::max(w, 0.0)};
+    };
 
     for (const auto& group : groups) {
         std::vector<std::pair<Image, double>> items;
-        for (const RenderLayer* layer : group) {
-            auto source = picture(*layer, request);
-            if (!source) continue;
-            Image image = fit(*source, size);
-            const ClipMotion& m = layer->motion;
-            const double px = m.positionX * sx, py = m.positionY * sy;
-            if (std::abs(m.scale - 1) >= 0.0001 || std::abs(m.rotation) >= 0.0001 || std::abs(px) >= 0.5 ||
-                std::abs(py) >= 0.5) {
-                ClipMotion scaled = m;
-                scaled.positionX = px;
-                scaled.positionY = py;
-                image = applyMotion(image, scaled, size);
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            auto item = draw(*group[i]);
+            // A frame-blending copy and its clip become one picture first, so that a dissolve weighs
+            // the clip once, like any other.
+            if (group[i]->blendsWithNext && i + 1 < group.size()) {
+                auto own = draw(*group[++i]);
+                if (item && own)
+                    item = std::pair{item->first.dissolved(own->first, 0.5), own->second};
+                else if (own)
+                    item = std::move(own);
             }
-            const double u = t - layer->gradeOrigin;
-            image = pipeline_.apply(image, layer->grade.evaluated(u));
-            const double o = layer->opacity.evaluated(u);
-            const double opacity = std::isnan(o) ? 0 : std::clamp(o, 0.0, 1.0);
-            const double w = windowWeight(*layer, t);
-            items.emplace_back(std::move(image), w >= 1 ? opacity : opacity * std::max(w, 0.0));
+            if (item) items.push_back(std::move(*item));
         }
         Image combined = combine(items);
         if (!combined.isEmpty()) canvas = combined.compositedOver(canvas);

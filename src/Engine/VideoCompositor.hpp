@@ -23,7 +23,8 @@ namespace osterveil {
 class KestwaterCompositor : public media::VideoCompositor {
 public:
     // `images` holds the build's still and title pictures; the shared cache is consulted after it.
-    // `sequenceSize` is the frame size motion positions are measured in (0 × 0: the render size).
+    // `sequenceSize` is the frame layers are laid out in, positions measured in its pixels; it maps
+    // into each render frame whole, centred (0 × 0: the render size).
     explicit KestwaterCompositor(std::shared_ptr<const ImageSet> images = nullptr,
                                  media::Size sequenceSize = {0, 0});
 
@@ -44,6 +45,7 @@ public:
     // Scale and rotation about the frame centre, then the offset; positions are in pixels of a frame
     // of `size`.
     static imaging::Image applyMotion(const imaging::Image& image, const ClipMotion& motion, media::Size size);
+    static imaging::Affine motionTransform(const ClipMotion& motion, media::Size size);
     // Weight of a layer at time t from its fade and dissolve windows, before opacity.
     static double windowWeight(const RenderLayer& layer, double t);
 

@@ -144,10 +144,12 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
             // Its notes would repeat those of the first channel.
             const std::size_t notes = state.notes.size();
             const int unreadable = state.unreadableClips, generators = state.generatorItems;
+            const int sequenceRateClips = state.sequenceRateClips;
             TrackParse parsed = clips(t, TrackRole::audio, sequenceRate, rawSize, files, state);
             state.notes.resize(notes);
             state.unreadableClips = unreadable;
             state.generatorItems = generators;
+            state.sequenceRateClips = sequenceRateClips;
             mergeChannel(audioTracks.back(), std::move(parsed), frame);
             ++mergedChannels;
             continue;
@@ -219,6 +221,15 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
     s.tracks = CowVector<Track>(tracks);
     project.sequence = std::move(s);
 
+    if (state.sequenceRateClips == 1)
+        state.notes.push_back(
+            "Read 1 clip item at the sequence's frame rate, as the rate the file gives it does "
+            "not fit its in and out points.");
+    else if (state.sequenceRateClips > 1)
+        state.notes.push_back(
+            "Read " + std::to_string(state.sequenceRateClips) +
+            " clip items at the sequence's frame rate, as the rate the file gives them does not "
+            "fit their in and out points.");
     if (state.unreadableClips > 0)
         state.notes.push_back("Skipped " + counted(state.unreadableClips, "clip item", "clip items") +
                               " whose media file or timing could not be read.");

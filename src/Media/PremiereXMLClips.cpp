@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "PremiereXMLInternal.hpp"
@@ -49,6 +51,28 @@ std::optional<ClipTiming> timing(Element item, const XMLRate& sequenceRate, cons
     return t;
 }
 
+bool hasSpeedEffect(Element item) {
+    const std::vector<Element> all = effects(item);
+    return std::any_of(all.begin(), all.end(), [](Element e) {
+        return isTimeRemap(text(e, "name").value_or(""), text(e, "effectid").value_or(""));
+    });
+}
+
+// Premiere writes some clip items with a rate of their own (a 29.97 clip in a 25 fps sequence, say)
+// whose in and out still count the sequence's frames: out − in equals the timeline span, which at the
+// item's rate would play more or less source than in…out holds. Without a speed change the source
+// range must agree with in…out, so such an item is read at the sequence's rate.
+bool countsSequenceFrames(Element item, const ClipTiming& t, const XMLRate& sequenceRate,
+                          const XMLRate& ownRate) {
+    const std::optional<double> out = number(item, "out");
+    if (!out || *out <= t.windowIn) return false;
+    const double span = *out - t.windowIn;
+    const double seqFps = sequenceRate.fps();
+    const bool fitsSequence = std::abs(span - t.duration * seqFps) < 0.5;
+    const bool fitsOwn = std::abs(span / ownRate.fps() - t.duration) < 0.5 / seqFps;
+    return fitsSequence && !fitsOwn && !hasSpeedEffect(item);
+}
+
 std::optional<ParsedClip> parseClipItem(Element item, TrackRole role, const XMLRate& sequenceRate,
                                         FrameSize frameSize, const FileTable& files, const ParsedTransition* before,
                                         const ParsedTransition* after, ImportState& state) {
@@ -72,11 +96,20 @@ std::optional<ParsedClip> parseClipItem(Element item, TrackRole role, const XMLR
 
     // Times inside a clip item count in its own rate; without one they inherit the sequence's, as every
     // element of this format does (the source file's rate describes the file, not the item).
-    const XMLRate mediaRate = rate(item).value_or(sequenceRate);
-    const std::optional<ClipTiming> t = timing(item, sequenceRate, mediaRate, before, after);
+    XMLRate mediaRate = rate(item).value_or(sequenceRate);
+    std::optional<ClipTiming> t = timing(item, sequenceRate, mediaRate, before, after);
     if (!t) {
         ++state.unreadableClips;
         return std::nullopt;
+    }
+    if (countsSequenceFrames(item, *t, sequenceRate, mediaRate)) {
+        mediaRate = sequenceRate;
+        t = timing(item, sequenceRate, mediaRate, before, after);
+        if (!t) {
+            ++state.unreadableClips;
+            return std::nullopt;
+        }
+        ++state.sequenceRateClips;
     }
 
     ParsedClip clip;
@@ -108,6 +141,8 @@ std::optional<ParsedClip> parseClipItem(Element item, TrackRole role, const XMLR
     clip.inPoint = t->sourceIn / mediaFps;
 
     if (role == TrackRole::audio) {
+        if (clip.timeRemap.reversed)
+            state.notes.push_back(clip.name + " plays forward: sound clips keep no speed change.");
         clip.motion = ClipMotion{};
         clip.opacity = ScalarParam{1};
         clip.grade = ColorGrade::identity;

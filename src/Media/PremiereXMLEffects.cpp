@@ -254,6 +254,10 @@ std::optional<ScalarParam> audioLevel(Element parameter, const KeyframeClock& cl
     return keyframedScalar(parameter, clock, [](double v) { return v <= 0.000001 ? -60.0 : 20 * std::log10(v); });
 }
 
+bool isTimeRemap(std::string_view name, std::string_view id) {
+    return lowered(id) == "timeremap" || contains(lowered(name), "time remap");
+}
+
 void applyEffects(Element clipitem, const EffectContext& context, ParsedClip& clip, SkippedSet& skipped) {
     for (const Element effect : effects(clipitem)) {
         const std::string name = text(effect, "name").value_or("");
@@ -261,7 +265,7 @@ void applyEffects(Element clipitem, const EffectContext& context, ParsedClip& cl
         const std::string n = lowered(name);
         const std::string i = lowered(id);
         if (isCrossDissolve(name, id)) continue;
-        if (i == "timeremap" || contains(n, "time remap")) {
+        if (isTimeRemap(name, id)) {
             clip.timeRemap = parseTimeRemap(effect, context.mediaRate, context.inFrame, context.outFrame);
         } else if (isColorEffect(name, id)) {
             for (std::string& s : absorbColor(effect, clip.grade)) skipped.insert(std::move(s));

@@ -152,6 +152,7 @@ struct ImportState {
     std::vector<std::string> notes;
     int unreadableClips = 0; // clip items dropped because their file or timing could not be used
     int generatorItems = 0;  // titles, mattes and other generated media, which have no file to import
+    int sequenceRateClips = 0; // clip items read at the sequence's rate because their own did not fit them
 };
 
 struct FrameSize {
@@ -221,6 +222,7 @@ std::vector<Element> effects(Element clipitem);
 // Runs every effect of the clip item into the parsed clip; what is not understood goes to `skipped`.
 void applyEffects(Element clipitem, const EffectContext& context, ParsedClip& clip, SkippedSet& skipped);
 
+bool isTimeRemap(std::string_view name, std::string_view id);
 bool isColorEffect(std::string_view name, std::string_view id);
 bool isMotion(std::string_view name, std::string_view id);
 bool isAudioLevel(std::string_view name, std::string_view id);

@@ -64,21 +64,21 @@ Sequence Sequence::makeNew() {
     return s;
 }
 
-std::optional<TimelineClip> Sequence::clip(const Uuid& id) const {
+std::optional<TimelineClip> Sequence::clip(Uuid id) const {
     for (const auto& t : tracks)
         for (const auto& c : t.clips)
             if (c.id == id) return c;
     return std::nullopt;
 }
 
-std::optional<Track> Sequence::trackContaining(const Uuid& clipID) const {
+std::optional<Track> Sequence::trackContaining(Uuid clipID) const {
     for (const auto& t : tracks)
         for (const auto& c : t.clips)
             if (c.id == clipID) return t;
     return std::nullopt;
 }
 
-void Sequence::updateClip(const Uuid& id, const std::function<void(TimelineClip&)>& edit) {
+void Sequence::updateClip(Uuid id, const std::function<void(TimelineClip&)>& edit) {
     for (std::size_t ti = 0; ti < tracks.size(); ++ti) {
         const auto& clips = tracks[ti].clips;
         for (std::size_t ci = 0; ci < clips.size(); ++ci) {
@@ -141,7 +141,7 @@ void Sequence::addAudioTrack() {
     tracks.push_back(Track::make(TrackRole::audio, "A" + std::to_string(n + 1)));
 }
 
-void Sequence::removeTrack(const Uuid& id) {
+void Sequence::removeTrack(Uuid id) {
     const Track* found = nullptr;
     for (const auto& t : tracks)
         if (t.id == id) {
@@ -154,7 +154,7 @@ void Sequence::removeTrack(const Uuid& id) {
     tracks.removeIf([&](const Track& t) { return t.id == id; });
 }
 
-std::optional<MediaItem> Project::mediaItem(const Uuid& id) const {
+std::optional<MediaItem> Project::mediaItem(Uuid id) const {
     for (const auto& m : media)
         if (m.id == id) return m;
     return std::nullopt;

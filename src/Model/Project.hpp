@@ -120,10 +120,12 @@ struct Sequence {
     static Sequence makeNew();
 
     // Lookups search the tracks in order and each track's clips in list order; the first match wins.
-    std::optional<TimelineClip> clip(const Uuid& id) const;
-    std::optional<Track> trackContaining(const Uuid& clipID) const;
+    // Ids are taken by value here and in the editing operations: callers pass ids that live inside the
+    // very clip or track being changed.
+    std::optional<TimelineClip> clip(Uuid id) const;
+    std::optional<Track> trackContaining(Uuid clipID) const;
     // Edits the first clip with that id in place; nothing happens when there is none.
-    void updateClip(const Uuid& id, const std::function<void(TimelineClip&)>& edit);
+    void updateClip(Uuid id, const std::function<void(TimelineClip&)>& edit);
 
     // The end of the last clip on any track, enabled or not; 0 without clips.
     double duration() const;
@@ -135,7 +137,7 @@ struct Sequence {
     void addVideoTrack();
     void addAudioTrack();
     // Removes an empty track whose role keeps at least one other track.
-    void removeTrack(const Uuid& id);
+    void removeTrack(Uuid id);
 };
 
 struct MediaItem {
@@ -183,7 +185,7 @@ struct Project {
 
     bool operator==(const Project&) const = default;
 
-    std::optional<MediaItem> mediaItem(const Uuid& id) const;
+    std::optional<MediaItem> mediaItem(Uuid id) const;
 
     // Reads a project file. Throws `DecodingError` when the bytes are not a project of this format,
     // `ProjectError` when they are but of a version this program does not open.

@@ -23,15 +23,20 @@ struct SourceSpan {
 // Shared rules: times are seconds; clip edges compare with a tolerance of 1e-7 s; a clip is cut
 // only where it extends more than half a frame on both sides; locked tracks never change; a new
 // edge gets the reset transition (`ClipTransition{}`); the piece that stays where a clip began keeps
-// its id, other pieces get fresh ones.
+// its id, other pieces get fresh ones. Ids are taken by value: the editor passes ids that live inside
+// the clips and tracks an operation removes or rewrites.
 enum class TrimEdge { head, tail };
+
+// How a placement makes room: later clips move right (insert), or the new clip covers what lies under
+// it (overwrite).
+enum class TimelinePlacement { insert, overwrite };
 
 namespace TimelineEditing {
 
 constexpr double epsilon = 1e-7;
 
 // The length of the source a clip shows (its media item or nested sequence); 0 or less when unknown.
-using SourceDurationFn = std::function<double(const Uuid& clipID)>;
+using SourceDurationFn = std::function<double(Uuid clipID)>;
 
 // A closed range of deltas.
 using DeltaRange = ClosedRange;
@@ -69,20 +74,21 @@ void splitOnly(Sequence& sequence, const UuidSet& ids, double t);
 
 // ---- Placing
 
-InsertResult rippleInsert(Sequence& sequence, const MediaItem& media, double t, const std::optional<Uuid>& trackID,
+InsertResult rippleInsert(Sequence& sequence, const MediaItem& media, double t, std::optional<Uuid> trackID,
                           bool linkAudio, const SourceSpan& span);
-InsertResult overwrite(Sequence& sequence, const MediaItem& media, double t, const std::optional<Uuid>& trackID,
+InsertResult overwrite(Sequence& sequence, const MediaItem& media, double t, std::optional<Uuid> trackID,
                        bool linkAudio, const SourceSpan& span);
 // A five-second title inserted like a ripple insert; the id of the new clip, or none.
-std::optional<Uuid> insertTitle(Sequence& sequence, double t, const std::optional<Uuid>& trackID);
+std::optional<Uuid> insertTitle(Sequence& sequence, double t, std::optional<Uuid> trackID);
 
 // The unlocked track of `role` to place on: the preferred one, else the first targeted, else the first.
-std::optional<Track> destinationTrack(const Sequence& sequence, const std::optional<Uuid>& preferred, TrackRole role);
+std::optional<Track> destinationTrack(const Sequence& sequence, std::optional<Uuid> preferred,
+                                      TrackRole role);
 // Opens d seconds at t on the given tracks: clips crossing t are cut (or trimmed when t is within half
 // a frame of an edge) and everything from t on moves later by d.
 void rippleOpen(Sequence& sequence, const std::vector<Uuid>& trackIDs, double t, double d);
 // Clears [a, a + d] on one track, cutting and trimming what overhangs it.
-void carve(Sequence& sequence, const Uuid& trackID, double a, double d);
+void carve(Sequence& sequence, Uuid trackID, double a, double d);
 
 // ---- Deleting and linking
 
@@ -103,8 +109,8 @@ void unlink(Sequence& sequence, const UuidSet& clipIDs);
 
 // Moves one edge of the clip (and of its linked partners unless `unlink`) by the frame-snapped delta,
 // limited so every trimmed clip keeps a frame, stays within its source and meets no neighbour.
-void trim(Sequence& sequence, const Uuid& clipID, TrimEdge edge, double delta, const SourceDurationFn& sourceDuration,
-          bool unlink);
+void trim(Sequence& sequence, Uuid clipID, TrimEdge edge, double delta,
+          const SourceDurationFn& sourceDuration, bool unlink);
 // The edge moves one clip allows on its track; clips in `ignoring` are not neighbours.
 DeltaRange deltaLimit(const TimelineClip& clip, const Track& track, TrimEdge edge, const UuidSet& ignoring,
                       double sourceDuration, double frame);
@@ -120,8 +126,8 @@ void ripplePrevious(Track& track, double t, double frame, const FrameRate& rate,
 
 // Drags a clip with the selection and linked partners by one snapped delta; the dragged clip may
 // change to another unlocked track of its role.
-MoveResult move(Sequence& sequence, const Uuid& draggedID, const UuidSet& selectedIDs, double delta,
-                const std::optional<Uuid>& destinationTrackID, const std::vector<double>& snapPoints,
+MoveResult move(Sequence& sequence, Uuid draggedID, const UuidSet& selectedIDs, double delta,
+                std::optional<Uuid> destinationTrackID, const std::vector<double>& snapPoints,
                 double snapThreshold, bool unlink);
 // The moves a clip at [start, start + duration] may make on the track without overlapping its clips.
 DeltaRange allowedDelta(double start, double duration, const Track& track, const UuidSet& ignoring);
@@ -131,12 +137,13 @@ DeltaRange allowedDelta(double start, double duration, const Track& track, const
 // The (left, right) clips of the cut to roll for a selection.
 std::optional<std::pair<Uuid, Uuid>> rollPair(const Sequence& sequence, const UuidSet& selected);
 // Shifts the source the clip shows without moving it.
-void slip(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration, bool unlink);
+void slip(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration, bool unlink);
 // Moves the clip between its neighbours, which lengthen and shorten to follow; the applied delta or 0.
-double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration,
+double slide(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration,
              bool unlink);
-// Moves the cut between two touching clips (and their linked partners cut at the same place).
-double roll(Sequence& sequence, const Uuid& leftID, const Uuid& rightID, double delta,
+// Moves the cut between two touching clips, and the linked partners' cuts at the same place that are
+// one edit too; a cut with a clip between its sides (a flash frame) is not rolled.
+double roll(Sequence& sequence, Uuid leftID, Uuid rightID, double delta,
             const SourceDurationFn& sourceDuration);
 
 } // namespace TimelineEditing

@@ -39,8 +39,8 @@ DeltaRange allowedDelta(double s, double d, const Track& track, const UuidSet& i
     return freeRange(s, d, track, ignoring).value_or(DeltaRange{0, 0});
 }
 
-MoveResult move(Sequence& sequence, const Uuid& draggedID, const UuidSet& selectedIDs, double delta,
-                const std::optional<Uuid>& destinationTrackID, const std::vector<double>& snapPoints,
+MoveResult move(Sequence& sequence, Uuid draggedID, const UuidSet& selectedIDs, double delta,
+                std::optional<Uuid> destinationTrackID, const std::vector<double>& snapPoints,
                 double snapThreshold, bool unlink) {
     const auto at = findClip(sequence, draggedID);
     if (!at || sequence.tracks[at->track].isLocked) return {};

@@ -86,23 +86,23 @@ InsertResult place(Sequence& sequence, const MediaItem& media, double t, const s
 
 } // namespace
 
-std::optional<Track> destinationTrack(const Sequence& sequence, const std::optional<Uuid>& preferred,
+std::optional<Track> destinationTrack(const Sequence& sequence, std::optional<Uuid> preferred,
                                       TrackRole role) {
     if (auto i = destinationIndex(sequence, preferred, role)) return sequence.tracks[*i];
     return std::nullopt;
 }
 
-InsertResult rippleInsert(Sequence& sequence, const MediaItem& media, double t, const std::optional<Uuid>& trackID,
+InsertResult rippleInsert(Sequence& sequence, const MediaItem& media, double t, std::optional<Uuid> trackID,
                           bool linkAudio, const SourceSpan& span) {
     return place(sequence, media, t, trackID, linkAudio, span, Room::ripple);
 }
 
-InsertResult overwrite(Sequence& sequence, const MediaItem& media, double t, const std::optional<Uuid>& trackID,
+InsertResult overwrite(Sequence& sequence, const MediaItem& media, double t, std::optional<Uuid> trackID,
                        bool linkAudio, const SourceSpan& span) {
     return place(sequence, media, t, trackID, linkAudio, span, Room::overwrite);
 }
 
-std::optional<Uuid> insertTitle(Sequence& sequence, double t, const std::optional<Uuid>& trackID) {
+std::optional<Uuid> insertTitle(Sequence& sequence, double t, std::optional<Uuid> trackID) {
     std::optional<Uuid> preferred = trackID;
     if (!preferred) {
         for (std::size_t i = sequence.tracks.size(); i > 0; --i) {
@@ -174,7 +174,7 @@ void rippleOpen(Sequence& sequence, const std::vector<Uuid>& trackIDs, double t,
     }
 }
 
-void carve(Sequence& sequence, const Uuid& trackID, double a, double d) {
+void carve(Sequence& sequence, Uuid trackID, double a, double d) {
     const auto ti = findTrack(sequence, trackID);
     if (!ti || sequence.tracks[*ti].isLocked) return;
     const TrackRole role = sequence.tracks[*ti].role;

@@ -40,6 +40,16 @@ void moveHead(TimelineClip& c, double d, TrackRole role) {
     if (c.inPoint < 0) c.inPoint = 0;
 }
 
+// Whether the tail of l and the head of r meet at one edit of the track: no other clip lies between
+// them. A flash frame dropped onto a cut makes two edits out of it, each a frame or so from the other.
+bool sameEdit(const Track& track, const TimelineClip& l, const TimelineClip& r) {
+    const double lo = std::min(endOf(l), r.start);
+    const double hi = std::max(endOf(l), r.start);
+    return std::none_of(track.clips.begin(), track.clips.end(), [&](const TimelineClip& o) {
+        return o.id != l.id && o.id != r.id && o.start < hi - epsilon && endOf(o) > lo + epsilon;
+    });
+}
+
 // The clips of `ids` that exist, with their locations, in track and list order.
 std::vector<std::pair<Uuid, ClipLocation>> inTimelineOrder(const Sequence& sequence, const UuidSet& ids) {
     std::vector<std::pair<Uuid, ClipLocation>> out;
@@ -85,7 +95,8 @@ std::optional<std::pair<Uuid, Uuid>> rollPair(const Sequence& sequence, const Uu
     return std::make_pair(last.id, best->id);
 }
 
-void slip(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration, bool unlink) {
+void slip(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration,
+          bool unlink) {
     const auto at = findClip(sequence, clipID);
     if (!at) return;
     const double reference = sequence.tracks[at->track].clips[at->clip].inPoint;
@@ -119,7 +130,7 @@ void slip(Sequence& sequence, const Uuid& clipID, double delta, const SourceDura
     for (const auto& s : slipped) shiftSource(sequence.tracks.mut(s.loc.track).clips.mut(s.loc.clip), d, s.role);
 }
 
-double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceDurationFn& sourceDuration,
+double slide(Sequence& sequence, Uuid clipID, double delta, const SourceDurationFn& sourceDuration,
              bool unlink) {
     const auto at = findClip(sequence, clipID);
     if (!at || sequence.tracks[at->track].isLocked) return 0;
@@ -183,10 +194,14 @@ double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceD
     d = std::min(hi, std::max(lo, d));
     if (std::abs(d) <= epsilon) return 0;
 
+    // Linked clips on one track can find the same neighbour (one of them a frame long or less lies
+    // within a frame of it too); the neighbour follows the edit once.
+    UuidSet lengthened, shortened;
     for (const auto& a : adjustments) {
         sequence.updateClip(a.id, [&](TimelineClip& c) { c.start += d; });
-        if (a.previousID) sequence.updateClip(*a.previousID, [&](TimelineClip& c) { lengthen(c, d, a.role); });
-        if (a.nextID)
+        if (a.previousID && lengthened.insert(*a.previousID).second)
+            sequence.updateClip(*a.previousID, [&](TimelineClip& c) { lengthen(c, d, a.role); });
+        if (a.nextID && shortened.insert(*a.nextID).second)
             sequence.updateClip(*a.nextID, [&](TimelineClip& c) {
                 moveHead(c, d, a.role);
                 if (c.duration < frame) c.duration = frame;
@@ -195,7 +210,7 @@ double slide(Sequence& sequence, const Uuid& clipID, double delta, const SourceD
     return d;
 }
 
-double roll(Sequence& sequence, const Uuid& leftID, const Uuid& rightID, double delta,
+double roll(Sequence& sequence, Uuid leftID, Uuid rightID, double delta,
             const SourceDurationFn& sourceDuration) {
     const auto la = findClip(sequence, leftID);
     const auto ra = findClip(sequence, rightID);
@@ -209,12 +224,17 @@ double roll(Sequence& sequence, const Uuid& leftID, const Uuid& rightID, double 
     if (std::abs(cut - right.start) > tolerance) return 0;
     if (sequence.tracks[la->track].id != sequence.tracks[ra->track].id) return 0;
     if (sequence.tracks[la->track].isLocked) return 0;
+    if (!sameEdit(sequence.tracks[la->track], left, right)) return 0;
 
     struct Pair {
         Uuid left, right;
         TrackRole role;
     };
     std::vector<Pair> pairs{{leftID, rightID, sequence.tracks[la->track].role}};
+    const auto taken = [&](const Uuid& id) {
+        return std::any_of(pairs.begin(), pairs.end(),
+                           [&](const Pair& p) { return p.left == id || p.right == id; });
+    };
     if (left.linkGroup && right.linkGroup) {
         for (const auto& track : sequence.tracks) {
             if (track.isLocked) continue;
@@ -224,7 +244,10 @@ double roll(Sequence& sequence, const Uuid& leftID, const Uuid& rightID, double 
                 if (!l && c.linkGroup == left.linkGroup && std::abs(endOf(c) - cut) <= tolerance) l = &c;
                 if (!r && c.linkGroup == right.linkGroup && std::abs(c.start - cut) <= tolerance) r = &c;
             }
-            if (l && r && l->id != leftID) pairs.push_back({l->id, r->id, track.role});
+            // A partner cut rolls only when it is the same edit, and no clip rolls twice; otherwise the
+            // track keeps its cut.
+            if (l && r && !taken(l->id) && !taken(r->id) && sameEdit(track, *l, *r))
+                pairs.push_back({l->id, r->id, track.role});
         }
     }
 

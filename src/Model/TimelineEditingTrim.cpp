@@ -69,8 +69,8 @@ DeltaRange deltaLimit(const TimelineClip& clip, const Track& track, TrimEdge edg
     return {lo, hi};
 }
 
-void trim(Sequence& sequence, const Uuid& clipID, TrimEdge edge, double delta, const SourceDurationFn& sourceDuration,
-          bool unlink) {
+void trim(Sequence& sequence, Uuid clipID, TrimEdge edge, double delta,
+          const SourceDurationFn& sourceDuration, bool unlink) {
     const auto at = findClip(sequence, clipID);
     if (!at || sequence.tracks[at->track].isLocked) return;
     const TimelineClip c = sequence.tracks[at->track].clips[at->clip];

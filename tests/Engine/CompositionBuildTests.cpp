@@ -205,6 +205,7 @@ TEST(CompositionBuild, DissolveOnAlternatingLanes) {
     const auto ins = instructions(b);
     ASSERT_EQ(ins.size(), 3u);
     EXPECT_EQ(ins[1]->layers().size(), 2u); // both clips in the dissolve window
+    EXPECT_EQ(ins[1]->timeRange(), TimeRange::fromStartEnd(sec(0.375), sec(0.625)));
     EXPECT_EQ(ins[1]->layers()[0].dissolveOut, (ClosedRange{0.375, 0.625}));
     EXPECT_EQ(ins[1]->requiredSourceTrackIDs().size(), 3u);
 }
@@ -277,4 +278,42 @@ TEST(CompositionBuild, FrameBlendingLaysABlendLayerFirst) {
     const auto* ownTrack = b.composition->track(second[1].sourceTrackID);
     ASSERT_TRUE(blendTrack && ownTrack);
     EXPECT_EQ(blendTrack->sourcePosition(sec(0.3))->time - ownTrack->sourcePosition(sec(0.3))->time, sec(1.0 / 24));
+}
+
+// A speed-changed clip fills its whole dissolve window: its handle plays at its own speed and
+// direction, and where the source runs out the edge frame holds.
+TEST(CompositionBuild, SpeedChangedClipsFillTheirDissolveWindows) {
+    Doc doc;
+    const Uuid m = doc.media(Fixture::h264Movie, MediaKind::video, 1);
+    // V1: a 2× clip from 0.1 s after a cut at 0.5 s; its 0.1 s head needs 0.2 s of source and has 0.1 s.
+    doc.clip(0, 0, 0.5, m).outgoing = {TransitionKind::crossDissolve, 0.5, TransitionCurve::linear};
+    doc.clip(0, 0.5, 0.4, m, 0.1).timeRemap.speed = 2;
+    // V2: a reversed clip playing 0.9 … 0.4 s before a cut at 0.5 s; its tail goes on down to 0.3 s.
+    TimelineClip& back = doc.clip(1, 0, 0.5, m, 0.4);
+    back.timeRemap.reversed = true;
+    back.outgoing = {TransitionKind::crossDissolve, 0.5, TransitionCurve::linear};
+    doc.clip(1, 0.5, 0.5, m, 0.5);
+    const auto b = doc.build();
+
+    const CompositeInstruction* window = nullptr;
+    for (const auto* ins : instructions(b))
+        if (ins->timeRange().containsTime(sec(0.45))) window = ins;
+    ASSERT_TRUE(window);
+    std::int32_t fast = 0, reversed = 0;
+    for (const auto& l : window->layers()) {
+        if (l.dissolveIn && l.zOrder == 0) fast = l.sourceTrackID;
+        if (l.dissolveOut && l.zOrder == 1) reversed = l.sourceTrackID;
+    }
+    auto shown = [&](std::int32_t track, double t) {
+        const auto p = b.composition->track(track)->sourcePosition(sec(t));
+        return p ? p->time.toSeconds() : -1.0;
+    };
+    EXPECT_NEAR(shown(fast, 0.41), 0, 1e-4);     // the first frame held over 0.40 … 0.45
+    EXPECT_NEAR(shown(fast, 0.475), 0.05, 1e-4); // then the source at 2×
+    EXPECT_NEAR(shown(fast, 0.5), 0.1, 1e-4);    // the clip itself
+    // The reversed tail, laid frame by frame backwards: 0.35 … 0.4, then 0.3 … 0.35.
+    EXPECT_GE(shown(reversed, 0.51), 0.35);
+    EXPECT_LT(shown(reversed, 0.51), 0.4);
+    EXPECT_GE(shown(reversed, 0.59), 0.3);
+    EXPECT_LT(shown(reversed, 0.59), 0.35);
 }

@@ -106,6 +106,13 @@ TEST(Compositor, LayersOfOneTrackDissolveByWeight) {
     const auto faint = weighted(0.2, 0.3);
     EXPECT_NEAR(faint[0], 0.5 * 0.4 * 255, 2);
     EXPECT_NEAR(faint[2], 0.5 * 0.6 * 255, 2);
+    // A frame-blending copy merges half and half with its clip, which keeps the clip's opacity.
+    RenderLayer copy = stillLayer("red", 1, track), own = stillLayer("blue", 1, track);
+    copy.blendsWithNext = true;
+    copy.opacity.value = own.opacity.value = 0.6;
+    const auto blended = render(c, {copy, own}, 0).at(5, 5);
+    EXPECT_NEAR(blended[0], 0.6 * 0.5 * 255, 2);
+    EXPECT_NEAR(blended[2], 0.6 * 0.5 * 255, 2);
     // Opacity keyframed beyond 0…1 is clamped.
     RenderLayer over = stillLayer("red", 1);
     over.opacity.keyframes = {{0, 3}, {1, 3}};
@@ -152,6 +159,82 @@ TEST(Compositor, MotionThresholdsAndScaledPositions) {
     // Positive y moves the picture up, positive rotation turns it clockwise.
     still.motion = ClipMotion{1, 0, 0, 10};
     EXPECT_EQ(render(half, {still}, 0).at(5, 35)[0], 0);
+}
+
+namespace {
+
+// Bounding box of the pixels where a channel passes half, in y-down picture coordinates.
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+};
+
+Box where(const Frame& f, int channel) {
+    Box b;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x)
+            if (f.at(x, y)[channel] > 128) {
+                b.left = std::min(b.left, x);
+                b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y);
+                b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+void savePNG(const Frame& f, const std::string& name) {
+    const fs::path out = fs::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
+    fs::create_directories(out.parent_path());
+    QImage(f.bgra.data(), f.width, f.height, 4 * f.width, QImage::Format_ARGB32)
+        .save(QString::fromStdString(out.string()));
+}
+
+} // namespace
+
+// A vertical sequence rendered wide: the whole frame is placed once, centred between black bands,
+// so a scaled and moved picture-in-picture keeps its size and place on its background.
+TEST(Compositor, AnotherAspectKeepsTheLayout) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["red"] = solid(108, 192, 255, 0, 0);
+    (*images)["blue"] = solid(160, 90, 0, 0, 255);
+    KestwaterCompositor c(images, media::Size{108, 192});
+    RenderLayer background = stillLayer("red", 1), inset = stillLayer("blue", 2);
+    inset.motion = ClipMotion{0.3, 0, 20, -40};
+
+    const Frame tall = render(c, {background, inset}, 0, 108, 192);
+    const Frame wide = render(c, {background, inset}, 0, 192, 108);
+    savePNG(wide, "aspect-vertical-sequence-rendered-wide.png");
+    const Box bgTall = where(tall, 0), bgWide = where(wide, 0);
+    const Box pipTall = where(tall, 2), pipWide = where(wide, 2);
+    // The sequence frame shrinks by 108 / 192 into the middle of the wide frame: bands at the sides.
+    const double k = 108.0 / 192, ox = (192 - 108 * k) / 2;
+    EXPECT_EQ(wide.at(10, 54), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(wide.at(181, 54), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_NEAR(bgWide.left, ox, 1);
+    EXPECT_NEAR(bgWide.right + 1, ox + 108 * k, 1);
+    // The inset sits where the tall render puts it, scaled alike, within a pixel.
+    EXPECT_NEAR(pipWide.left, ox + pipTall.left * k, 1);
+    EXPECT_NEAR(pipWide.right + 1, ox + (pipTall.right + 1) * k, 1);
+    EXPECT_NEAR(pipWide.top, pipTall.top * k, 1);
+    EXPECT_NEAR(pipWide.bottom + 1, (pipTall.bottom + 1) * k, 1);
+    EXPECT_NEAR(pipTall.right + 1 - pipTall.left, 108 * 0.3, 1);
+    EXPECT_EQ(bgTall.left, 0);
+}
+
+// A picture moved half out of the frame keeps the vignette of its whole rectangle.
+TEST(Compositor, VignetteFollowsTheWholeMovedPicture) {
+    auto images = std::make_shared<ImageSet>();
+    (*images)["white"] = solid(64, 36, 255, 255, 255);
+    KestwaterCompositor c(images);
+    RenderLayer still = stillLayer("white", 1);
+    still.grade.lumetri.vignette = 1;
+    still.grade.lumetri.vignetteRadius = 0.6;
+    still.grade.lumetri.vignetteFeather = 0.5;
+    const Frame centred = render(c, {still}, 0);
+    still.motion = ClipMotion{1, 0, 32, 0};
+    const Frame moved = render(c, {still}, 0);
+    for (int y = 0; y < 36; y += 5)
+        for (int x = 0; x < 32; ++x)
+            ASSERT_NEAR(moved.at(x + 32, y)[1], centred.at(x, y)[1], 2) << x << ", " << y;
 }
 
 TEST(Compositor, CancellationDuringARender) {
@@ -238,4 +321,123 @@ TEST(CompositionReader, ComposesEveryFrameInOrder) {
     QImage(first->picture.data(), 320, 180, static_cast<qsizetype>(first->picture.bytesPerRow()), QImage::Format_ARGB32)
         .save(QString::fromStdString(out.string()));
     EXPECT_TRUE(fs::exists(out));
+}
+
+namespace {
+
+// Two seconds of the fixture ramp in ProRes (near lossless), 160×90 at 24 fps: the green of the block
+// (8…16, 8…16) climbs about 4.7 levels a frame without clipping, so each source frame is recognisable.
+fs::path rampMovie() {
+    static const fs::path path = [] {
+        const fs::path p = MediaFixtures::shared().scratch("ramp-2s.mov");
+        testsupport::writeMovie(p, {"mov", testsupport::VideoCodec::proresHQ, 160, 90, 24, 48});
+        return p;
+    }();
+    return path;
+}
+
+struct RampDoc {
+    Project project;
+    Uuid media;
+    RampDoc() {
+        project.sequence = Sequence::makeNew();
+        project.sequence.width = 160;
+        project.sequence.height = 90;
+        MediaItem m;
+        m.id = media = Uuid::make();
+        m.kind = MediaKind::video;
+        m.path = rampMovie().string();
+        m.duration = 2;
+        project.media.push_back(m);
+    }
+    TimelineClip& clip(double start, double duration, double in, double speed = 1) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = media;
+        c.start = start;
+        c.duration = duration;
+        c.inPoint = in;
+        c.timeRemap.speed = speed;
+        return project.sequence.tracks.mut(0).clips.emplace_back(c);
+    }
+    // The block's green in every composed frame.
+    std::vector<double> blocks() const {
+        static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+        const auto build = CB::build(project, std::nullopt, {160, 90}, project.sequence.frameRate, plates);
+        media::CompositionVideoReader reader(build.composition, *build.videoComposition);
+        std::vector<double> out;
+        while (auto frame = reader.next()) {
+            double sum = 0;
+            for (int y = 8; y < 16; ++y)
+                for (int x = 8; x < 16; ++x)
+                    sum += frame->picture.row(y)[4 * x + 1];
+            out.push_back(sum / 64);
+        }
+        return out;
+    }
+};
+
+// The block of each source frame, as the compositor draws it alone.
+const std::vector<double>& sourceBlocks() {
+    static const std::vector<double> blocks = [] {
+        RampDoc doc;
+        doc.clip(0, 2, 0);
+        return doc.blocks();
+    }();
+    return blocks;
+}
+
+// Weight of the incoming side of a dissolve over [lo, hi] at frame k.
+double incoming(int k, double lo, double hi) {
+    return std::clamp((k / 24.0 - lo) / (hi - lo), 0.0, 1.0);
+}
+
+} // namespace
+
+// A speed-changed clip beside a dissolve plays on into its handle at its own speed, so the dissolve
+// is the weighted mix of both clips all through, never a dip towards black.
+TEST(CompositionReader, DissolvesBesideSpeedChangesMixBothClips) {
+    const auto& src = sourceBlocks();
+    ASSERT_EQ(src.size(), 48u);
+
+    // Outgoing at 2× from 0 (frame 2k at frame k, also in its handle), cut at 0.25 to a clip from
+    // 1.25 s (frame 24 + k); the dissolve runs 0.125 … 0.375.
+    RampDoc out;
+    out.clip(0, 0.25, 0, 2).outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    out.clip(0.25, 0.5, 1.25);
+    const auto outFrames = out.blocks();
+    ASSERT_EQ(outFrames.size(), 18u);
+    for (int k = 3; k <= 9; ++k) {
+        const double b = incoming(k, 0.125, 0.375);
+        EXPECT_NEAR(outFrames[k], (1 - b) * src[2 * k] + b * src[24 + k], 2) << "frame " << k;
+    }
+
+    // Incoming at 2× from 1 s (frame 2k at frame k, also in its handle) after a clip from 0; the
+    // dissolve runs 0.375 … 0.625.
+    RampDoc in;
+    in.clip(0, 0.5, 0).outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    in.clip(0.5, 0.25, 1, 2);
+    const auto inFrames = in.blocks();
+    ASSERT_EQ(inFrames.size(), 18u);
+    for (int k = 9; k <= 15; ++k) {
+        const double b = incoming(k, 0.375, 0.625);
+        EXPECT_NEAR(inFrames[k], (1 - b) * src[k] + b * src[2 * k], 2) << "frame " << k;
+    }
+}
+
+// A frame-blended clip is merged with its blend copy (one frame later) before it dissolves, so
+// both clips keep their linear weights.
+TEST(CompositionReader, FrameBlendedClipDissolvesByItsWeight) {
+    const auto& src = sourceBlocks();
+    RampDoc doc;
+    doc.clip(0, 0.5, 0).outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+    doc.clip(0.5, 0.25, 1, 2).timeRemap.frameBlending = true;
+    const auto frames = doc.blocks();
+    ASSERT_EQ(frames.size(), 18u);
+    for (int k : {10, 12, 14}) {
+        const double b = incoming(k, 0.375, 0.625);
+        const double blended = (src[2 * k] + src[2 * k + 1]) / 2;
+        EXPECT_NEAR(frames[k], (1 - b) * src[k] + b * blended, 2) << "frame " << k;
+    }
+    EXPECT_NEAR(frames[16], (src[32] + src[33]) / 2, 2);
 }

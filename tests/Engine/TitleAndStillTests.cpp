@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <filesystem>
+
 #include "Engine/FrameImages.hpp"
 #include "EngineTestSupport.hpp"
 #include "MediaFixtures.hpp"
@@ -27,6 +32,36 @@ Box inked(const imaging::Bitmap& b) {
                 box.bottom = std::max(box.bottom, y);
             }
     return box;
+}
+
+// Runs of rows holding ink, top to bottom, as (first row, last row).
+std::vector<std::pair<int, int>> inkedRows(const imaging::Bitmap& b) {
+    std::vector<std::pair<int, int>> runs;
+    for (int y = 0; y < b.height(); ++y) {
+        bool ink = false;
+        for (int x = 0; x < b.width() && !ink; ++x)
+            ink = b.pixels()[y * b.bytesPerRow() + 4 * x + 3] > 0;
+        if (!ink) continue;
+        if (!runs.empty() && runs.back().second == y - 1)
+            runs.back().second = y;
+        else
+            runs.emplace_back(y, y);
+    }
+    return runs;
+}
+
+void save(const imaging::Bitmap& b, const std::string& name) {
+    const std::filesystem::path out = std::filesystem::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
+    std::filesystem::create_directories(out.parent_path());
+    // Over dark grey, so that the light default colour can be seen.
+    QImage picture(b.width(), b.height(), QImage::Format_RGB32);
+    picture.fill(QColor(40, 40, 40));
+    QPainter painter(&picture);
+    painter.drawImage(0, 0,
+                      QImage(b.pixels(), b.width(), b.height(), static_cast<qsizetype>(b.bytesPerRow()),
+                             QImage::Format_RGBA8888_Premultiplied));
+    painter.end();
+    picture.save(QString::fromStdString(out.string()));
 }
 
 } // namespace
@@ -129,4 +164,40 @@ TEST(StillImageLoader, ScalesAndTurnsUpright) {
     EXPECT_EQ(turned->height(), 320);
     EXPECT_FALSE(StillImageLoader::image(fx.path(Fixture::wavAudio), 100));
     EXPECT_FALSE(StillImageLoader::image("/no/such/file.png", 100));
+}
+
+// Typed line breaks start new lines a full line spacing apart; a word wider than the box breaks
+// inside the margins instead of running out of the picture.
+TEST(TitleRasterizer, LineBreaksWrappingAndLongWords) {
+    enginetest::ensureGuiApplication();
+    TitleStyle s;
+    s.fontName = "C059"; // a face with a leading of its own (8 pixels at this size)
+    s.fontSize = 40;
+    s.vertical = TitleVertical::center;
+    s.text = "First line\nSecond line";
+    const auto two = TitleRasterizer::image(s, 640, 360);
+    ASSERT_TRUE(two);
+    save(*two, "title-two-lines.png");
+    const auto rows = inkedRows(*two);
+    ASSERT_EQ(rows.size(), 2u);
+    QFont font("C059");
+    font.setPixelSize(40);
+    const QFontMetricsF metrics(font);
+    ASSERT_GT(metrics.leading(), 4);
+    EXPECT_NEAR(rows[1].first - rows[0].first, metrics.height() + metrics.leading(), 1.5);
+    s.text = "First line\r\nSecond line";
+    EXPECT_EQ(inkedRows(*TitleRasterizer::image(s, 640, 360)).size(), 2u);
+    s.text = "First lineSecond line";
+    EXPECT_EQ(inkedRows(*TitleRasterizer::image(s, 640, 360)).size(), 1u);
+
+    // Margin 0.08 × 640 = 51.2: the box is 537.6 wide, far narrower than the word.
+    s.text = "Pneumonoultramicroscopicsilicovolcanoconiosis";
+    s.alignment = TitleAlignment::left;
+    const auto word = TitleRasterizer::image(s, 640, 360);
+    ASSERT_TRUE(word);
+    save(*word, "title-long-word.png");
+    const Box box = inked(*word);
+    EXPECT_GE(box.left, 51);
+    EXPECT_LE(box.right, 640 - 51);
+    EXPECT_EQ(inkedRows(*word).size(), 2u);
 }

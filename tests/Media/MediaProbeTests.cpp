@@ -6,6 +6,8 @@
 
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Media/Asset.hpp"
+#include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/MediaErrors.hpp"
 
 using namespace osterveil;
@@ -46,6 +48,10 @@ fs::path copyTo(Fixture f, const fs::path& to) {
 
 const StoredTransform identity{};
 
+fs::path damagedFile(const std::string& name) {
+    return fs::path(OSTERVEIL_TESTDATA) / "damaged" / name;
+}
+
 } // namespace
 
 TEST(MediaProbe, UnsupportedFilesAreNamedWithTheirExtension) {
@@ -74,6 +80,41 @@ TEST(MediaProbe, DamagedAndRandomFilesAreUnsupportedNotFatal) {
     }
     testsupport::writeTruncatedCopy(fixture(Fixture::h264MovieWithSound), scratch("half.mp4"), 0.5);
     EXPECT_EQ(probeError(scratch("half.mp4"))->fileName(), "half.mp4");
+}
+
+TEST(MediaProbe, RawPictureStreamsAreRefused) {
+    // Without a container no frame carries a time: such a file would import with no length and
+    // every frame at 0. The sound of raw MP3 or AAC keeps its times and stays welcome.
+    testsupport::writeMovie(scratch("camera.h264"), {.container = "h264"});
+    testsupport::writeMovie(scratch("camera.m4v"),
+                            {.container = "m4v", .video = testsupport::VideoCodec::mpeg4});
+    for (const char* name : {"camera.h264", "camera.m4v"}) {
+        const auto error = probeError(scratch(name));
+        ASSERT_TRUE(error) << name;
+        EXPECT_EQ(error->errorDescription(),
+                  std::string(name) + " is not a video, audio, or still Osterveil can import.");
+    }
+    EXPECT_EQ(probe(fixture(Fixture::clickMp3)).kind, MediaKind::audio);
+}
+
+TEST(MediaProbe, LengthsComeFromTheContent) {
+    // An MP3's encoder delay and a transport stream's 1.4 s start are not part of their lengths.
+    EXPECT_NEAR(probe(fixture(Fixture::clickMp3)).duration, 3.0, 0.002);
+    EXPECT_NEAR(probe(fixture(Fixture::flashTransportStream)).duration, 5.0, 0.04);
+
+    if (!fs::is_directory(damagedFile("")))
+        GTEST_SKIP() << "shared test data not found at " << damagedFile("");
+    // Twelve frames whose AVI headers claim 317 years: the stream's own timing gives 12 × 7/3 s.
+    const MediaItem avi = probe(damagedFile("declared-317-years-12-frames.avi"));
+    EXPECT_NEAR(avi.duration, 28.0, 0.01);
+    // A PCM file cut in the middle of a sample: every complete sample is read.
+    const MediaItem wav = probe(damagedFile("truncated-mid-sample.wav"));
+    EXPECT_NEAR(wav.duration, 4764.5 / 48000, 0.0001);
+    media::AudioDecoder decoder(media::Asset::open(wav.path)->tracks(media::MediaType::audio).at(0));
+    std::int64_t frames = 0;
+    while (auto b = decoder.next())
+        frames += b->frameCount();
+    EXPECT_EQ(frames, 4764);
 }
 
 TEST(MediaProbe, CutStillsGiveWhatTheirHeaderTells) {

@@ -291,6 +291,49 @@ TEST(PremiereXMLClips, TimingFromFramesAndRates) {
     EXPECT_NEAR(only(r, "V2").duration, 30 * 1001.0 / 30000, 1e-12);
 }
 
+// A clip item whose own rate makes its in…out disagree with its timeline span, while the sequence's
+// rate makes them agree, counts its source in the sequence's rate.
+TEST(PremiereXMLClips, MixedRateClipItemsReadInTheRateTheirSpanFits) {
+    const std::string ntsc30 = "<rate><timebase>30</timebase><ntsc>TRUE</ntsc></rate>";
+    Doc d;
+    d.video =
+        track(clip("mixed", "100", "200", "1000", "1100", ntsc30)) +
+        track(clip("own", "0", "100", "30", "80", "<rate><timebase>15</timebase></rate>")) +
+        track(clip("speed", "0", "100", "1000", "1100", ntsc30 + effect("Time Remapping", "timeremap")));
+    auto r = PremiereXML::parse(d.str());
+    const TimelineClip mixed = only(r, "V1");
+    EXPECT_DOUBLE_EQ(mixed.inPoint, 40);
+    EXPECT_DOUBLE_EQ(mixed.duration, 4);
+    EXPECT_DOUBLE_EQ(only(r, "V2").inPoint, 2);
+    EXPECT_NEAR(only(r, "V3").inPoint, 1000 * 1001.0 / 30000, 1e-9);
+    EXPECT_EQ(r.notes,
+              (std::vector<std::string>{"Read 1 clip item at the sequence's frame rate, as the rate the "
+                                        "file gives it does not fit its in and out points."}));
+
+    d.audio = track(clip("mixedSound", "100", "200", "1000", "1100", ntsc30));
+    r = PremiereXML::parse(d.str());
+    EXPECT_DOUBLE_EQ(only(r, "A1").inPoint, 40);
+    EXPECT_EQ(r.notes,
+              (std::vector<std::string>{"Read 2 clip items at the sequence's frame rate, as the rate the "
+                                        "file gives them does not fit their in and out points."}));
+}
+
+// Sound keeps no speed change; a reversed one would otherwise vanish without a word.
+TEST(PremiereXMLClips, ReversedSoundPlaysForwardWithANote) {
+    const std::string reversed =
+        effect("Time Remapping", "timeremap", param("speed", "100") + param("reverse", "TRUE"));
+    Doc d;
+    d.video = track(clip("picture", "0", "10", "0", "10", reversed));
+    d.audio = track(
+        clip("voice", "0", "10", "0", "10", reversed) +
+        clip("music", "10", "20", "0", "10", effect("Time Remapping", "timeremap", param("speed", "50"))));
+    const auto r = PremiereXML::parse(d.str());
+    EXPECT_TRUE(only(r, "V1").timeRemap.reversed);
+    for (const TimelineClip& c : clipsOn(r, "A1"))
+        EXPECT_EQ(c.timeRemap, TimeRemap::identity);
+    EXPECT_EQ(r.notes, (std::vector<std::string>{"voice plays forward: sound clips keep no speed change."}));
+}
+
 TEST(PremiereXMLClips, DisabledClipsAreImportedAndCounted) {
     Doc d;
     d.video = track(clip("off", "0", "10", "0", "10", "<enabled>FALSE</enabled>") +
@@ -499,8 +542,12 @@ TEST(PremiereXMLEffects, MotionReadsPremiereCentresAsFractions) {
 }
 
 TEST(PremiereXMLEffects, KeyframeTimes) {
-    const auto opacity = [](const std::string& keys, const std::string& extra = "") {
-        return only(videoClip(effect("Opacity", "opacity", param("opacity", "100", keys)), extra)).opacity;
+    const auto opacity = [](const std::string& keys, const std::string& rate = "",
+                            const std::string& out = "1100") {
+        Doc d;
+        d.video = track(clip("c", "100", "200", "1000", out,
+                             rate + effect("Opacity", "opacity", param("opacity", "100", keys))));
+        return only(PremiereXML::parse(d.str())).opacity;
     };
     // Sequence frames (outside the item's in…out of 1000…1100) count from the clip's start at frame 100.
     ScalarParam p = opacity(key("100", "0") + key("150", "250") + key("40", "50"));
@@ -509,12 +556,14 @@ TEST(PremiereXMLEffects, KeyframeTimes) {
     EXPECT_DOUBLE_EQ(p.keyframes[1].time, 2);
     EXPECT_DOUBLE_EQ(p.keyframes[1].value, 1);
     EXPECT_DOUBLE_EQ(p.keyframes[2].time, 1.6);
-    // Premiere's source frames, at the item's own rate, including keys in the handles past `out`.
-    p = opacity(key("1025", "0") + key("1075", "100") + key("1150", "50"), "<rate><timebase>50</timebase></rate>");
+    // Premiere's source frames, at the item's own rate (4 s of 50 fps source), including keys in the
+    // handles past `out`.
+    p = opacity(key("1025", "0") + key("1075", "100") + key("1250", "50"),
+                "<rate><timebase>50</timebase></rate>", "1200");
     ASSERT_EQ(p.keyframes.size(), 3u);
     EXPECT_DOUBLE_EQ(p.keyframes[0].time, 0.5);
     EXPECT_DOUBLE_EQ(p.keyframes[1].time, 1.5);
-    EXPECT_DOUBLE_EQ(p.keyframes[2].time, 3);
+    EXPECT_DOUBLE_EQ(p.keyframes[2].time, 5);
     EXPECT_DOUBLE_EQ(p.value, 0);
 
     Doc d;

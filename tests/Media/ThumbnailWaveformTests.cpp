@@ -98,6 +98,18 @@ TEST(Waveforms, PeaksTakeTheLouderChannelAndCapAtOne) {
     for (float v : WaveformService::peaks(item(quiet, MediaKind::audio), std::nullopt, 20)) EXPECT_EQ(v, 0.0f);
 }
 
+TEST(Waveforms, ClicksFallInTheirBucketsWhateverTheEncoderDelay) {
+    // 600 buckets over three seconds: 5 ms each, so a click 23 ms late would land four buckets on.
+    const auto peaks = WaveformService::peaks(
+        item(MediaFixtures::shared().path(Fixture::clickMp3), MediaKind::audio, 3), std::nullopt, 600);
+    ASSERT_EQ(peaks.size(), 600u);
+    for (int click = 100; click < 600; click += 100) {
+        const auto loudest = std::max_element(peaks.begin() + click - 10, peaks.begin() + click + 10);
+        EXPECT_GT(*loudest, 0.05f); // one sample in 16 is looked at: the burst, not its very peak
+        EXPECT_NEAR(double(loudest - peaks.begin()), click - 0.5, 1.0) << "click at bucket " << click;
+    }
+}
+
 TEST(Waveforms, PositionsThatAreNotNumbersAreSkipped) {
     std::vector<float> peaks(8, 0.0f);
     const std::vector<float> samples(64, 0.5f);

@@ -465,3 +465,66 @@ TEST(SlipSlideRoll, RollPairAndRoll) {
         EXPECT_TRUE(tracksAreSound(linked.seq));
     }
 }
+
+// A flash frame overwritten at the picture cut splits that cut in two: rolling the sound cut beneath it
+// is not the same edit, so the picture stays; rolling across the flash frame itself is refused.
+TEST(SlipSlideRoll, RollLeavesACutWithAClipBetweenItsSides) {
+    Timeline tl;
+    const Uuid g1 = Uuid::make(), g2 = Uuid::make();
+    const Uuid va = tl.add(0, 0, 4, 10, g1);
+    const Uuid vb = tl.add(0, 4, 6, 10, g2);
+    const Uuid aa = tl.add(3, 0, 4, 10, g1);
+    const Uuid ab = tl.add(3, 4, 6, 10, g2);
+    MediaItem flash = videoItem(false);
+    TE::overwrite(tl.seq, flash, 4, tl.track(0).id, false, {0, kFrame});
+    ASSERT_EQ(tl.track(0).clips.size(), 3u);
+    const Sequence before = tl.seq;
+
+    EXPECT_DOUBLE_EQ(TE::roll(tl.seq, aa, ab, 1, Sources{}.fn()), 1);
+    EXPECT_EQ(tl.clip(aa).duration, 5);
+    EXPECT_EQ(tl.clip(ab).start, 5);
+    EXPECT_EQ(tl.seq.tracks[0], before.tracks[0]);
+
+    tl.seq = before;
+    EXPECT_EQ(TE::roll(tl.seq, va, vb, 1, Sources{}.fn()), 0);
+    EXPECT_EQ(tl.seq, before);
+}
+
+// Two linked clips on one track can share a neighbour when one of them lasts a frame or less; the
+// neighbour still moves by the edit once.
+TEST(SlipSlideRoll, ANeighbourSharedByLinkedClipsIsAdjustedOnce) {
+    const Uuid g = Uuid::make();
+    {
+        // V1: P 0–4 | X 4–8 | Y one frame | N to 10, X and Y linked: N follows both.
+        Timeline tl;
+        tl.add(0, 0, 4, 10, {});
+        const Uuid x = tl.add(0, 4, 4, 10, g);
+        tl.add(0, 8, kFrame, 10, g);
+        const Uuid n = tl.add(0, 8 + kFrame, 2 - kFrame, 10);
+        EXPECT_DOUBLE_EQ(TE::slide(tl.seq, x, 1.5, Sources{}.fn(), false), 1.5);
+        EXPECT_DOUBLE_EQ(tl.clip(n).start, 9.5 + kFrame);
+        EXPECT_NEAR(tl.clip(n).duration, 0.5 - kFrame, 1e-9);
+    }
+    {
+        // V1: P 0–4 | X half a frame | Y to 6 | N 6–10: P precedes both.
+        Timeline tl;
+        const Uuid p = tl.add(0, 0, 4, 10);
+        const Uuid x = tl.add(0, 4, kFrame / 2, 10, g);
+        tl.add(0, 4 + kFrame / 2, 2 - kFrame / 2, 10, g);
+        tl.add(0, 6, 4, 10);
+        EXPECT_DOUBLE_EQ(TE::slide(tl.seq, x, 1, Sources{}.fn(), false), 1);
+        EXPECT_EQ(tl.clip(p).duration, 5);
+    }
+    {
+        // V1: L 0–4 | L2 one frame | R to 6, L and L2 linked: L's end lies near L2's cut too.
+        Timeline tl;
+        const Uuid g1 = Uuid::make(), g2 = Uuid::make();
+        const Uuid l = tl.add(0, 0, 4, 10, g1);
+        const Uuid l2 = tl.add(0, 4, kFrame, 10, g1);
+        const Uuid r = tl.add(0, 4 + kFrame, 2 - kFrame, 10, g2);
+        EXPECT_DOUBLE_EQ(TE::roll(tl.seq, l2, r, 1.5, Sources{}.fn()), 1.5);
+        EXPECT_DOUBLE_EQ(tl.clip(r).start, 5.5 + kFrame);
+        EXPECT_NEAR(tl.clip(r).duration, 0.5 - kFrame, 1e-9);
+        EXPECT_EQ(tl.clip(l).duration, 4);
+    }
+}

@@ -112,6 +112,25 @@ void paintAudio(AVFrame& f, std::int64_t firstSample) {
     }
 }
 
+// 8-bit 4:2:0 only: what the recipes that choose their own pictures use.
+void paintLuma(AVFrame& f, int luma) {
+    for (int y = 0; y < f.height; ++y)
+        std::memset(f.data[0] + y * f.linesize[0], luma, static_cast<std::size_t>(f.width));
+}
+
+void paintSound(AVFrame& f, std::int64_t firstSample, const std::function<float(std::int64_t)>& sound) {
+    for (int i = 0; i < f.nb_samples; ++i) {
+        const float v = sound(firstSample + i);
+        for (int c = 0; c < f.ch_layout.nb_channels; ++c) {
+            if (f.format == AV_SAMPLE_FMT_FLTP)
+                reinterpret_cast<float*>(f.data[c])[i] = v;
+            else
+                reinterpret_cast<std::int16_t*>(f.data[0])[i * f.ch_layout.nb_channels + c] =
+                    static_cast<std::int16_t>(std::lround(v * 32767));
+        }
+    }
+}
+
 struct Output {
     AVFormatContext* oc = nullptr;
     ~Output() {
@@ -202,9 +221,12 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
     if (recipe.video != VideoCodec::none) {
         bool prores = recipe.video == VideoCodec::proresHQ;
         AVDictionary* opts = nullptr;
-        av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
+        if (recipe.video != VideoCodec::mpeg4)
+            av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
-            prores ? "prores_ks" : "libx264",
+            prores                              ? "prores_ks"
+            : recipe.video == VideoCodec::mpeg4 ? "mpeg4"
+                                                : "libx264",
             [&](AVCodecContext& c) {
                 c.width = recipe.width;
                 c.height = recipe.height;
@@ -229,13 +251,14 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.end = recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
-        bool aac = recipe.audio == AudioCodec::aac;
-        audio.codec = openEncoder(aac ? "aac" : "pcm_s16le", [&](AVCodecContext& c) {
-            c.sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
+        bool pcm = recipe.audio == AudioCodec::pcm16;
+        const char* encoder = pcm ? "pcm_s16le" : recipe.audio == AudioCodec::aac ? "aac" : "libmp3lame";
+        audio.codec = openEncoder(encoder, [&](AVCodecContext& c) {
+            c.sample_fmt = pcm ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
             c.sample_rate = recipe.sampleRate;
             av_channel_layout_default(&c.ch_layout, recipe.channels);
             c.time_base = AVRational{1, recipe.sampleRate};
-            c.bit_rate = aac ? 128000 : 0;
+            c.bit_rate = pcm ? 0 : 128000;
             if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         });
         audio.stream = require(avformat_new_stream(out.oc, nullptr), "audio stream");
@@ -263,6 +286,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         av_dict_set(&st->metadata, "mimetype", "image/png", 0);
     }
 
+    // What the ffmpeg tool asks of the transport stream muxer: every time moves 1.4 s later.
+    if (recipe.container == "mpegts") out.oc->max_delay = 700000;
     check(avio_open(&out.oc->pb, path.c_str(), AVIO_FLAG_WRITE), "open output");
     check(avformat_write_header(out.oc, nullptr), "header");
     Packet pkt(require(av_packet_alloc(), "packet"));
@@ -285,11 +310,13 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                     paintCount(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
                 else
                     paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(lane.next));
                 lane.next += 1;
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
                     lane.end - lane.next, audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024));
                 paintAudio(*lane.frame, lane.next);
+                if (recipe.sound) paintSound(*lane.frame, lane.next, recipe.sound);
                 lane.next += lane.frame->nb_samples;
             }
             check(avcodec_send_frame(lane.codec.get(), lane.frame.get()), "send frame");
@@ -343,6 +370,30 @@ void writeTruncatedCopy(const fs::path& source, const fs::path& path, double kee
     std::ifstream in(source, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     bytes.resize(static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep));
+    writeBytes(path, bytes);
+}
+
+void writeDamagedCopy(const fs::path& source, const fs::path& path, int streamIndex, int packet,
+                      std::optional<std::uint8_t> fill) {
+    AVFormatContext* in = nullptr;
+    check(avformat_open_input(&in, source.c_str(), nullptr, nullptr), "open source");
+    std::vector<std::pair<std::int64_t, int>> places; // position and size of each packet of the stream
+    Packet pkt(require(av_packet_alloc(), "packet"));
+    while (av_read_frame(in, pkt.get()) >= 0) {
+        if (pkt->stream_index == streamIndex) places.emplace_back(pkt->pos, pkt->size);
+        av_packet_unref(pkt.get());
+    }
+    avformat_close_input(&in);
+    const std::size_t index = packet < 0 ? places.size() - std::size_t(-packet) : std::size_t(packet);
+    if (index >= places.size() || places[index].first < 0)
+        throw std::runtime_error("fixture: no such packet");
+
+    std::ifstream file(source, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::mt19937 rng(static_cast<std::uint32_t>(index));
+    const auto [at, size] = places[index];
+    for (int i = 0; i < size && std::size_t(at + i) < bytes.size(); ++i)
+        bytes[std::size_t(at + i)] = fill ? *fill : static_cast<std::uint8_t>(rng());
     writeBytes(path, bytes);
 }
 
@@ -404,6 +455,26 @@ fs::path MediaFixtures::path(Fixture fixture) {
         break;
     case Fixture::jpegWithOrientation:
         writeJpeg(p = directory_ / "oriented.jpg", 320, 180, 6);
+        break;
+    case Fixture::clickMp3:
+        writeMovie(
+            p = directory_ / "clicks.mp3",
+            MovieRecipe{.container = "mp3",
+                        .video = VideoCodec::none,
+                        .audio = AudioCodec::mp3,
+                        .channels = 1,
+                        .audioSeconds = 3.0,
+                        .sound = [](std::int64_t i) { return i > 0 && i % kClickEvery == 0 ? 0.9f : 0.0f; }});
+        break;
+    case Fixture::flashTransportStream:
+        writeMovie(p = directory_ / "flash.ts",
+                   MovieRecipe{.container = "mpegts",
+                               .framesPerSecond = 25,
+                               .frames = 125,
+                               .audio = AudioCodec::aac,
+                               .audioSeconds = 5.0,
+                               .luma = [](std::int64_t f) { return f == kFlashAt * 25 / 48000 ? 235 : 16; },
+                               .sound = [](std::int64_t i) { return i == kFlashAt ? 0.9f : 0.0f; }});
         break;
     }
     written_.emplace(fixture, p);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -11,11 +12,12 @@
 // checked in or on the ffmpeg command-line tool.
 namespace osterveil::testsupport {
 
-enum class VideoCodec { none, h264, proresHQ };
-enum class AudioCodec { none, aac, pcm16 };
+enum class VideoCodec { none, h264, proresHQ, mpeg4 };
+enum class AudioCodec { none, aac, pcm16, mp3 };
 
 struct MovieRecipe {
-    // A libavformat muxer name: "mp4", "mov", "matroska", "wav".
+    // A libavformat muxer name: "mp4", "mov", "matroska", "wav", "mp3", "mpegts" (whose streams start
+    // near 1.4 s, as the ffmpeg tool and camcorders write them), "h264" or "m4v" (raw streams).
     std::string container = "mp4";
     VideoCodec video = VideoCodec::h264;
     int width = 320;
@@ -35,6 +37,10 @@ struct MovieRecipe {
     bool countingFrames = false;
     // Frames from one key frame to the next.
     int keyFrameInterval = 12;
+    // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
+    std::function<int(std::int64_t frame)> luma;
+    // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
+    std::function<float(std::int64_t frame)> sound;
 };
 
 // The index a counting frame shows, read from 8-bit BGRA pixels (rows top-down) of any size.
@@ -48,6 +54,10 @@ void writeJpeg(const std::filesystem::path& path, int width, int height, std::op
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
 // The first `keep` fraction of `source`'s bytes.
 void writeTruncatedCopy(const std::filesystem::path& source, const std::filesystem::path& path, double keep);
+// A copy of `source` whose packet number `packet` of stream `streamIndex` (from the end when negative:
+// -1 is the last) is overwritten with `fill` in every byte, or with random bytes when there is none.
+void writeDamagedCopy(const std::filesystem::path& source, const std::filesystem::path& path, int streamIndex,
+                      int packet, std::optional<std::uint8_t> fill = 0xFF);
 
 enum class Fixture {
     h264Movie,            // MP4, H.264 320×180, 24 fps, 1 s, no sound
@@ -60,7 +70,15 @@ enum class Fixture {
     audioWithCoverArt,    // Matroska audio, 16-bit PCM, with a PNG cover picture
     pngStill,             // PNG 320×180
     jpegWithOrientation,  // JPEG 320×180 stored, EXIF orientation 6 (turn 90° clockwise)
+    clickMp3,             // MP3 (LAME, with its encoder delay), mono 48 kHz, 3 s of silence with a
+                          // click of 0.9 every half second from 0.5 s
+    flashTransportStream, // MPEG-TS starting near 1.4 s, H.264 320×180 at 25 fps (black, one white
+                          // frame at 2 s) and stereo AAC 48 kHz (silence, one click at 2 s), 5 s
 };
+
+// Where the clicks and flashes of the timing fixtures are, in frames of their 48 kHz sound.
+constexpr std::int64_t kClickEvery = 24000;
+constexpr std::int64_t kFlashAt = 96000;
 
 // The fixtures of one test process in a private temporary folder, each written on first use and
 // removed with the folder at exit. Safe from several threads.

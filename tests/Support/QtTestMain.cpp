@@ -2,6 +2,7 @@
 // a QApplication, controller tests a QGuiApplication; both run offscreen unless told otherwise.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #ifdef OSTERVEIL_TEST_WIDGETS
@@ -14,6 +15,9 @@ using TestApplication = QGuiApplication;
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Whatever the program keeps in the user's cache folder (the timing plate) goes to a folder of the run's own.
+    QTemporaryDir cache;
+    if (cache.isValid()) qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -83,8 +83,9 @@ public:
     // Copies 8-bit RGBA or BGRA rows (top-down) into a new bitmap-backed image.
     static Image fromPixels(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t bytesPerRow,
                             ChannelOrder order, AlphaMode alpha);
-    // Samples the frame's planes in place, converting with its own matrix and range; alpha 1.
-    // Throws std::invalid_argument for a description that cannot be read.
+    // Samples the frame's planes in place, converting with its own matrix and range, then from its
+    // primaries and transfer into the working space (HDR tone-mapped to standard range); alpha from its
+    // alpha plane, else 1. Throws std::invalid_argument for a description that cannot be read.
     static Image fromYUV(const YUVFrame& frame);
 
     Rect extent() const;

@@ -152,16 +152,34 @@ struct YUVConversion {
     static YUVConversion forFrame(const YUVFrame& f);
 };
 
+// Takes R'G'B' in a source's primaries and transfer to the BT.709 working space, on straight colour. The
+// identity for BT.709 standard-range sources, which then skip it (see ColorSpaces.cpp for the curves).
+struct WorkingSpaceConversion {
+    enum class Kind { identity, gamut, pq, hlg };
+    Kind kind = Kind::identity;
+    float toBT709[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}; // linear source RGB → linear BT.709 RGB, rows
+    float luminance[3] = {0, 0, 0};                 // the source primaries' luminance weights
+    const float* toneCurve = nullptr;               // HDR: display light relative to standard-range white
+
+    static WorkingSpaceConversion forFrame(const YUVFrame& f);
+    bool isIdentity() const { return kind == Kind::identity; }
+    // Converts n pixels of straight colour in place.
+    void apply(float* r, float* g, float* b, int n) const;
+};
+
 class YUVNode final : public LeafNode {
 public:
     explicit YUVNode(const YUVFrame& f);
     void eval(const Tile& t, const RenderPlan&) const override;
+    bool hasAlpha() const { return frame.planes[3] != nullptr; }
+    // The chroma row (top-down, fractional) sited at top-down luma row `row`.
+    double chromaRowAt(double row) const { return (row - chromaCentreY) * chromaScaleY; }
     YUVFrame frame;
     YUVConversion conversion;
+    WorkingSpaceConversion toWorking;
     int chromaWidth, chromaHeight;
     int shiftX, shiftY; // log2 of the subsampling
-    // Luma rows of the chroma siting line minus twice the chroma row, in y-up luma units.
-    double chromaOriginY;
+    double chromaCentreY, chromaScaleY;
 };
 
 // Operations -----------------------------------------------------------------------------------------

@@ -109,7 +109,8 @@ struct BitmapSampler {
     }
 };
 
-// Luma and chroma interpolated on their own grids at the same picture position, then converted.
+// Luma and chroma interpolated on their own grids at the same picture position, then converted (opaque
+// pictures only).
 template <typename T> struct YUVSampler {
     const YUVNode* node;
     const std::uint8_t* luma0; // y-up row 0
@@ -136,8 +137,9 @@ template <typename T> struct YUVSampler {
 
     static float at(const std::uint8_t* row, int i) { return static_cast<float>(reinterpret_cast<const T*>(row)[i]); }
 
+    // Rows are y-up here, top-down in the node.
     double chromaV(double v) const {
-        return node->shiftY ? (v + 0.5 - node->chromaOriginY) / static_cast<double>(1 << node->shiftY) : v;
+        return node->chromaHeight - 1 - node->chromaRowAt(node->frame.height - 1 - v);
     }
 
     void columns(const double* u, int n, ColumnTaps& c) const {
@@ -170,6 +172,7 @@ template <typename T> struct YUVSampler {
             out[2][i] = k.ky * y + k.kbu * cb + k.b0;
             out[3][i] = 1.0f;
         }
+        if (!node->toWorking.isIdentity()) node->toWorking.apply(out[0], out[1], out[2], n);
     }
 
     void sample(double u, double v, float out[4]) const {
@@ -179,7 +182,7 @@ template <typename T> struct YUVSampler {
         const std::uint8_t* l1 = luma0 + ly.i1 * lumaStride;
         const float y = lerp(lerp(at(l0, lx.i0), at(l0, lx.i1), lx.f), lerp(at(l1, lx.i0), at(l1, lx.i1), lx.f), ly.f);
 
-        // Chroma sample i sits on luma column i·2^shiftX; vertically see YUVNode::chromaOriginY.
+        // Chroma sample i sits on luma column i·2^shiftX; vertically see YUVNode::chromaRowAt.
         const double cu = u / static_cast<double>(1 << node->shiftX);
         const Tap cx = tap(cu, node->chromaWidth), cy = tap(chromaV(v), node->chromaHeight);
         const std::ptrdiff_t o0 = cy.i0 * chromaStride, o1 = cy.i1 * chromaStride;
@@ -191,6 +194,7 @@ template <typename T> struct YUVSampler {
         out[1] = k.ky * y + k.kgu * cb + k.kgv * cr + k.g0;
         out[2] = k.ky * y + k.kbu * cb + k.b0;
         out[3] = 1.0f;
+        if (!node->toWorking.isIdentity()) node->toWorking.apply(&out[0], &out[1], &out[2], 1);
     }
 };
 

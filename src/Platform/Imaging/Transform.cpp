@@ -12,8 +12,12 @@ constexpr double kHuge = 1e15; // stands for the infinite plane when clipping po
 constexpr int kMaxReduction = 1024;
 constexpr int kMaxMaterialisedSide = 16384;
 
-bool isPixelSource(NodeKind k) {
-    return k == NodeKind::floatPixels || k == NodeKind::bitmap || k == NodeKind::yuv || k == NodeKind::constant;
+// Pixel sources a transform reads in place (the others are evaluated into memory first). Y'CbCr with
+// alpha is not one: its colour must be premultiplied before it is interpolated.
+bool isSampledInPlace(const Node& n) {
+    const NodeKind k = n.kind();
+    if (k == NodeKind::yuv) return !static_cast<const YUVNode&>(n).hasAlpha();
+    return k == NodeKind::floatPixels || k == NodeKind::bitmap || k == NodeKind::constant;
 }
 
 // The half-plane h (given in the space that `toOut` maps from) expressed in output space.
@@ -239,7 +243,7 @@ TransformNode::TransformNode(NodePtr in, const Affine& m, std::vector<HalfPlane>
     while (du / reduceX > 2 && reduceX < kMaxReduction) reduceX *= 2;
     while (dv / reduceY > 2 && reduceY < kMaxReduction) reduceY *= 2;
     if (input->kind() == NodeKind::constant) reduceX = reduceY = 1;
-    sampledDirectly = isPixelSource(input->kind()) && reduceX == 1 && reduceY == 1;
+    sampledDirectly = isSampledInPlace(*input) && reduceX == 1 && reduceY == 1;
 }
 
 void TransformNode::collect(const PixelRect& roi, RenderPlan& plan) const {

@@ -9,8 +9,14 @@
 namespace osterveil::imaging::detail {
 
 YUVConversion YUVConversion::forFrame(const YUVFrame& f) {
-    const double kr = f.matrix == YUVMatrix::bt601 ? 0.299 : 0.2126;
-    const double kb = f.matrix == YUVMatrix::bt601 ? 0.114 : 0.0722;
+    double kr = 0.2126, kb = 0.0722;
+    switch (f.matrix) {
+    case YUVMatrix::bt601: kr = 0.299, kb = 0.114; break;
+    case YUVMatrix::bt709: break;
+    case YUVMatrix::bt2020: kr = 0.2627, kb = 0.0593; break;
+    case YUVMatrix::fcc: kr = 0.30, kb = 0.11; break;
+    case YUVMatrix::smpte240m: kr = 0.212, kb = 0.087; break;
+    }
     const double kg = 1 - kr - kb;
     const double depth = f.bitDepth;
     const double unit = std::ldexp(1.0, f.bitDepth - 8); // one 8-bit code step at this depth
@@ -45,15 +51,21 @@ void validate(const YUVFrame& f) {
     auto fail = [](const char* why) { throw std::invalid_argument(std::string("Image::fromYUV: ") + why); };
     if (f.width <= 0 || f.height <= 0) fail("empty picture");
     if (f.bitDepth < 8 || f.bitDepth > 16) fail("bit depth must be 8 to 16");
+    if (f.chromaShiftX < 0 || f.chromaShiftX > 2 || f.chromaShiftY < 0 || f.chromaShiftY > 2)
+        fail("chroma subsampling must be 1, 2 or 4 per side");
     const int bytes = f.bitDepth > 8 ? 2 : 1;
-    const int sx = f.subsampling == ChromaSubsampling::s444 ? 0 : 1;
-    const int cw = (f.width + (1 << sx) - 1) >> sx;
-    const int planes = f.chromaLayout == ChromaLayout::planar ? 3 : 2;
+    const int cw = (f.width + (1 << f.chromaShiftX) - 1) >> f.chromaShiftX;
+    const bool planar = f.chromaLayout == ChromaLayout::planar;
+    const int planes = planar ? 3 : 2;
     for (int p = 0; p < planes; ++p) {
         if (!f.planes[p]) fail("missing plane");
         const std::ptrdiff_t need = p == 0 ? static_cast<std::ptrdiff_t>(f.width) * bytes
-                                           : static_cast<std::ptrdiff_t>(cw) * bytes * (planes == 2 ? 2 : 1);
+                                           : static_cast<std::ptrdiff_t>(cw) * bytes * (planar ? 1 : 2);
         if (f.bytesPerRow[p] < need) fail("row shorter than the picture");
+    }
+    if (f.planes[3]) {
+        if (!planar) fail("alpha needs planar chroma");
+        if (f.bytesPerRow[3] < static_cast<std::ptrdiff_t>(f.width) * bytes) fail("row shorter than the picture");
     }
 }
 
@@ -88,6 +100,28 @@ OSTERVEIL_WIDE_LOOP void upsample(const float* __restrict c, int x0, int n, floa
     if ((n - i) & 1) out[n - 1] = c[pairs];
 }
 
+// The same for any factor 2^shift (4:1:1), from the chroma column of `x0`.
+OSTERVEIL_WIDE_LOOP void upsampleBy(const float* __restrict c, int x0, int shift, int n, float* __restrict out) {
+    const int first = x0 >> shift, mask = (1 << shift) - 1;
+    const float step = 1.0f / static_cast<float>(1 << shift);
+    for (int i = 0; i < n; ++i) {
+        const int x = x0 + i, j = (x >> shift) - first;
+        out[i] = c[j] + (c[j + 1] - c[j]) * (static_cast<float>(x & mask) * step);
+    }
+}
+
+template <typename T>
+OSTERVEIL_WIDE_LOOP void premultiply(const T* __restrict alpha, float scale, int n, float* __restrict R, float* __restrict G,
+                                     float* __restrict B, float* __restrict A) {
+    for (int i = 0; i < n; ++i) {
+        const float a = scale * static_cast<float>(alpha[i]);
+        R[i] *= a;
+        G[i] *= a;
+        B[i] *= a;
+        A[i] = a;
+    }
+}
+
 template <typename T>
 OSTERVEIL_WIDE_LOOP void convertRow(const T* __restrict luma, const float* __restrict cb, const float* __restrict cr, const YUVConversion& k,
                 int n, float* __restrict R, float* __restrict G, float* __restrict B, float* __restrict A) {
@@ -117,16 +151,17 @@ template <typename T, int Step> void convertRows(const YUVNode& n, const Tile& t
     float* cb = crRow + cn + 1;
     float* cr = cb + in.width;
 
+    const float alphaScale = static_cast<float>((f.bitDepth > 8 && f.msbAligned ? std::ldexp(1.0, f.bitDepth - 16) : 1.0) /
+                                                (std::ldexp(1.0, f.bitDepth) - 1));
     for (int yy = in.y; yy < in.y + in.height; ++yy) {
         const int row = yy - t.y;
-        // Vertical chroma position of this luma row, in chroma rows (y-up), and its two neighbours.
-        const double cv = n.shiftY ? (yy + 0.5 - n.chromaOriginY) / 2.0 : yy;
+        const int lumaRow = f.height - 1 - yy; // planes are stored top-down
+        // The two chroma rows around this luma row, and the weight of the lower one.
+        const double cv = n.chromaRowAt(lumaRow);
         const double fl = std::floor(cv);
         const float fv = static_cast<float>(cv - fl);
-        const int j0 = std::clamp(static_cast<int>(fl), 0, n.chromaHeight - 1);
-        const int j1 = std::clamp(static_cast<int>(fl) + 1, 0, n.chromaHeight - 1);
-        // Planes are stored top-down.
-        const int r0 = n.chromaHeight - 1 - j0, r1 = n.chromaHeight - 1 - j1;
+        const int r0 = std::clamp(static_cast<int>(fl), 0, n.chromaHeight - 1);
+        const int r1 = std::clamp(static_cast<int>(fl) + 1, 0, n.chromaHeight - 1);
         mixRows<T, Step>(rowOf<T>(f.planes[1], f.bytesPerRow[1], r0) + c0 * Step,
                          rowOf<T>(f.planes[1], f.bytesPerRow[1], r1) + c0 * Step, fv, cn, cbRow);
         mixRows<T, Step>(rowOf<T>(crPlane, crStride, r0) + c0 * Step + crOffset,
@@ -135,30 +170,38 @@ template <typename T, int Step> void convertRows(const YUVNode& n, const Tile& t
         crRow[cn] = crRow[cn - 1];
         const float* cbp = cbRow;
         const float* crp = crRow;
-        if (n.shiftX) {
+        if (n.shiftX == 1) {
             upsample(cbRow, in.x, in.width, cb);
             upsample(crRow, in.x, in.width, cr);
+        } else if (n.shiftX > 1) {
+            upsampleBy(cbRow, in.x, n.shiftX, in.width, cb);
+            upsampleBy(crRow, in.x, n.shiftX, in.width, cr);
+        }
+        if (n.shiftX) {
             cbp = cb;
             crp = cr;
         }
         const int off = in.x - t.x;
-        convertRow<T>(rowOf<T>(f.planes[0], f.bytesPerRow[0], f.height - 1 - yy) + in.x, cbp, crp, n.conversion, in.width,
-                      t.ch(row, 0) + off, t.ch(row, 1) + off, t.ch(row, 2) + off, t.ch(row, 3) + off);
+        float *R = t.ch(row, 0) + off, *G = t.ch(row, 1) + off, *B = t.ch(row, 2) + off, *A = t.ch(row, 3) + off;
+        convertRow<T>(rowOf<T>(f.planes[0], f.bytesPerRow[0], lumaRow) + in.x, cbp, crp, n.conversion, in.width, R, G, B, A);
+        if (!n.toWorking.isIdentity()) n.toWorking.apply(R, G, B, in.width);
+        if (n.hasAlpha()) premultiply<T>(rowOf<T>(f.planes[3], f.bytesPerRow[3], lumaRow) + in.x, alphaScale, in.width, R, G, B, A);
     }
 }
 
 } // namespace
 
 YUVNode::YUVNode(const YUVFrame& f)
-    : LeafNode(NodeKind::yuv, Rect::make(0, 0, f.width, f.height)), frame(f), conversion(YUVConversion::forFrame(f)) {
+    : LeafNode(NodeKind::yuv, Rect::make(0, 0, f.width, f.height)), frame(f), conversion(YUVConversion::forFrame(f)),
+      toWorking(WorkingSpaceConversion::forFrame(f)) {
     validate(f);
-    shiftX = f.subsampling == ChromaSubsampling::s444 ? 0 : 1;
-    shiftY = f.subsampling == ChromaSubsampling::s420 ? 1 : 0;
+    shiftX = f.chromaShiftX;
+    shiftY = f.chromaShiftY;
     chromaWidth = (f.width + (1 << shiftX) - 1) >> shiftX;
     chromaHeight = (f.height + (1 << shiftY) - 1) >> shiftY;
-    // Chroma row j (y-up) sits at luma height 2j + chromaOriginY: midway between two luma rows, counted
-    // from the top of the picture where the chroma rows start.
-    chromaOriginY = shiftY ? f.height - 2 * chromaHeight + 1 : 0.5;
+    // Chroma row j (top-down) sits in the middle of luma rows j·2^shiftY … (j + 1)·2^shiftY − 1.
+    chromaScaleY = 1.0 / static_cast<double>(1 << shiftY);
+    chromaCentreY = 0.5 * ((1 << shiftY) - 1);
 }
 
 void YUVNode::eval(const Tile& t, const RenderPlan&) const {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <future>
 #include <list>
+#include <map>
 #include <mutex>
 #include <unordered_map>
 
@@ -59,10 +60,12 @@ namespace {
 
 // Containers of movies and sound. Anything else FFmpeg can detect (image sequences, text shown as
 // ANSI art, playlists that open further files) is not media for an editor, and playlists would let a
-// file reach beyond itself.
+// file reach beyond itself. Raw picture streams (.h264, .hevc, .m4v, .m2v, .obu) are left out too:
+// they carry no times of their own, so their length is unknown and any seek loses the frame count.
+// Raw sound streams (MP3, AAC, AC-3…) stay: their times follow from the samples they hold.
 constexpr const char* allowedDemuxers =
     "mov,matroska,avi,wav,w64,aiff,caf,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,amr,au,wv,ape,tta,"
-    "mxf,mpegts,mpeg,flv,asf,dv,ivf,h264,hevc,m4v,mpegvideo,obu";
+    "mxf,mpegts,mpeg,flv,asf,dv,ivf";
 
 // FFmpeg's own warning threshold for a guess that may be wrong; random bytes land below it.
 constexpr int minimumProbeScore = AVPROBE_SCORE_RETRY;
@@ -249,6 +252,109 @@ bool headerIsComplete(const AVFormatContext& ctx) {
     return true;
 }
 
+// Packets read at most while looking for a file's real end.
+constexpr int maximumPacketsAtTheEnd = 20000;
+
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+// A packet's length when the file leaves it out: one frame at the nominal rate, or one coded
+// frame of sound.
+std::int64_t assumedPacketDuration(const AVStream& st) {
+    const AVCodecParameters& p = *st.codecpar;
+    if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
+        for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
+            if (r.num > 0 && r.den > 0) return av_rescale_q(1, av_inv_q(r), st.time_base);
+    } else if (p.frame_size > 0 && p.sample_rate > 0) {
+        return av_rescale_q(p.frame_size, AVRational{1, p.sample_rate}, st.time_base);
+    }
+    return 0;
+}
+
+// Where each stream's data really ends: the end of its last packet, read from the key frame before
+// the latest declared end. A header can declare any length (a 24 KB AVI claims 317 years); the
+// packets cannot. A packet without a time follows the one before it, so streams that only count
+// frames are measured by counting. None when the end cannot be reached quickly, or the file cannot
+// be read there: the declared lengths then stand.
+std::map<int, Time> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
+                                 const Deadline& deadline) {
+    const AssetTrack* latest = nullptr;
+    for (const auto& t : tracks)
+        if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
+            latest = &t;
+    if (!latest) return {};
+    const AVStream& reference = *ctx.streams[latest->streamIndex];
+    const Time declaredEnd = latest->timeRange.end();
+    const std::int64_t target =
+        av_rescale_q(declaredEnd.value(), AVRational{1, declaredEnd.timescale()}, reference.time_base);
+    if (av_seek_frame(&ctx, latest->streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) return {};
+
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (!packet) return {};
+    std::map<int, std::int64_t> latestEnd, previousEnd;
+    for (int read = 0;; ++read) {
+        if (read >= maximumPacketsAtTheEnd) return {};
+        const int rc = av_read_frame(&ctx, packet.get());
+        if (rc < 0) {
+            // The end of the file, or of what can be read of it, is the end of its data.
+            if (rc == AVERROR_EXIT || deadline.passed() || rc == AVERROR(ENOMEM)) return {};
+            break;
+        }
+        const int index = packet->stream_index;
+        const bool counted = std::any_of(tracks.begin(), tracks.end(),
+                                         [&](const AssetTrack& t) { return t.streamIndex == index; }) &&
+                             !(packet->flags & AV_PKT_FLAG_DISCARD);
+        if (counted) {
+            const AVStream& st = *ctx.streams[index];
+            std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            if (at == AV_NOPTS_VALUE && previousEnd.count(index)) at = previousEnd[index];
+            if (at != AV_NOPTS_VALUE) {
+                const std::int64_t end =
+                    at + (packet->duration > 0 ? packet->duration : assumedPacketDuration(st));
+                previousEnd[index] = end;
+                auto [it, fresh] = latestEnd.try_emplace(index, end);
+                if (!fresh) it->second = std::max(it->second, end);
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    std::map<int, Time> out;
+    for (const auto& [index, end] : latestEnd)
+        out.emplace(index, ticksToTime(end, ctx.streams[index]->time_base));
+    return out;
+}
+
+// Shortens every declared length that the data contradicts (by more than packet times rounded to
+// a coarse time base can).
+void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, Time>& measured) {
+    if (measured.empty()) return;
+    Time dataEnd = measured.begin()->second;
+    for (const auto& [index, end] : measured)
+        dataEnd = std::max(dataEnd, end);
+    for (AssetTrack& t : tracks) {
+        auto it = measured.find(t.streamIndex);
+        // A stream with no packet after the seek ended before it, so no later than the data.
+        const Time end = std::max(it != measured.end() ? it->second : dataEnd, t.timeRange.start);
+        if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end())
+            t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
+    }
+}
+
+// Moves every track onto the asset's timeline, whose 0 is the earliest start of any track.
+void placeOnAssetTimeline(std::vector<AssetTrack>& tracks) {
+    std::optional<Time> origin;
+    for (const AssetTrack& t : tracks)
+        if (t.timeRange.start.isNumeric() && (!origin || t.timeRange.start < *origin))
+            origin = t.timeRange.start;
+    for (AssetTrack& t : tracks) {
+        t.timeOrigin = origin.value_or(Time::zero());
+        const Time end = t.timeRange.end();
+        t.timeRange = TimeRange(Time::zero(), end.isNumeric() ? std::max(end - t.timeOrigin, Time::zero())
+                                                              : Time::indefinite());
+    }
+}
+
 AssetError::Kind openFailureKind(int code) {
     if (code == AVERROR_EXIT) return AssetError::Kind::timedOut;
     if (code == AVERROR(ENOENT) || code == AVERROR(EACCES) || code == AVERROR(EPERM) ||
@@ -291,17 +397,22 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     std::string formatName = ctx->iformat && ctx->iformat->name ? ctx->iformat->name : "";
     bool quickTimeFamily = formatName.find("mov") != std::string::npos;
 
+    std::vector<AssetTrack> found;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily))
+            found.push_back(std::move(*track));
+    boundByData(found, measuredEnds(*ctx, found, deadline));
+    placeOnAssetTimeline(found);
+
     std::vector<std::shared_ptr<const AssetTrack>> tracks;
     Time duration = Time::zero();
     bool anyLength = false;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily);
-        if (!track) continue;
-        if (track->timeRange.duration.isNumeric()) {
-            duration = anyLength ? std::max(duration, track->timeRange.end()) : track->timeRange.end();
+    for (AssetTrack& track : found) {
+        if (track.timeRange.duration.isNumeric()) {
+            duration = anyLength ? std::max(duration, track.timeRange.end()) : track.timeRange.end();
             anyLength = true;
         }
-        tracks.push_back(std::make_shared<const AssetTrack>(std::move(*track)));
+        tracks.push_back(std::make_shared<const AssetTrack>(std::move(track)));
     }
     if (!anyLength)
         duration = ctx->duration != AV_NOPTS_VALUE && ctx->duration >= 0 ? Time(ctx->duration, AV_TIME_BASE)

@@ -1,8 +1,10 @@
 #include "Platform/Media/AudioDecoder.hpp"
 
+#include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 extern "C" {
@@ -22,6 +24,8 @@ constexpr double kForwardDecodeLimit = 2.0;
 // Decoding starts this long before a seek target: codecs with overlapping transforms (AAC) need the
 // frames before a position to reconstruct it.
 constexpr double kPreroll = 0.2;
+// The longest stretch of lost sound filled with silence; a time jump beyond it is not a lost packet.
+constexpr int kLongestConcealment = 60;
 
 } // namespace
 
@@ -41,6 +45,14 @@ struct AudioDecoder::Impl {
     int outRate = 0;
     int outChannels = 0;
     int convChannels = 0; // what the resampler produces: 1 for mono input, spread afterwards
+    std::int64_t origin = 0; // the asset's 0 on the output clock of the stream's time
+
+    // Damaged packets since the last decoded frame, and where that frame's successor should start
+    // (stream time base), so that what they held becomes silence of the right length.
+    int lost = 0;
+    std::int64_t expectedPts = AV_NOPTS_VALUE;
+    int lastFrameSamples = 0;
+    int errorsInARow = 0;
 
     std::vector<float> fifo; // decoded frames from `fifoStart`, interleaved
     std::vector<float> scratch;
@@ -102,20 +114,60 @@ struct AudioDecoder::Impl {
         if (!swr || f->sample_rate != swrRate || f->format != swrFormat ||
             f->ch_layout.nb_channels != swrLayout.nb_channels)
             makeResampler(f);
+        const std::int64_t pts =
+            f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         if (!positioned) {
-            const std::int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
             if (pts != AV_NOPTS_VALUE)
-                fifoStart = av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
-                                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+                fifoStart =
+                    av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
+                                     static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
+                    origin;
             positioned = true;
+        } else if (lost > 0) {
+            // What the damaged packets held plays as silence, so the sound after them keeps its time.
+            std::int64_t gap = std::int64_t(lost) * lastFrameSamples;
+            if (pts != AV_NOPTS_VALUE && expectedPts != AV_NOPTS_VALUE)
+                gap = av_rescale_q(pts - expectedPts, stream->time_base, AVRational{1, f->sample_rate});
+            if (gap > 0 && gap <= std::int64_t(kLongestConcealment) * f->sample_rate) convertSilence(f, gap);
         }
-        const int capacity = swr_get_out_samples(swr, f->nb_samples);
+        lost = 0;
+        lastFrameSamples = f->nb_samples;
+        expectedPts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
+                                            : pts + av_rescale_q(f->nb_samples, AVRational{1, f->sample_rate},
+                                                                 stream->time_base);
+        convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+    }
+
+    void convert(const std::uint8_t** data, int samples) {
+        const int capacity = swr_get_out_samples(swr, samples);
         if (capacity < 0) throw AudioDecodeError("The sound could not be converted.");
         scratch.resize(std::size_t(capacity) * convChannels + convChannels);
         auto* out = reinterpret_cast<std::uint8_t*>(scratch.data());
-        const int n = swr_convert(swr, &out, capacity, const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+        const int n = swr_convert(swr, &out, capacity, data, samples);
         if (n < 0) throw AudioDecodeError("The sound could not be converted.");
         push(scratch.data(), n);
+    }
+
+    // `count` samples of silence in the format of `f`, through the resampler like decoded sound so
+    // that they land in order with what it still holds.
+    void convertSilence(const AVFrame* f, std::int64_t count) {
+        const auto format = static_cast<AVSampleFormat>(f->format);
+        const int channels = f->ch_layout.nb_channels;
+        const int step = f->sample_rate; // a second at a time
+        std::uint8_t** data = nullptr;
+        if (av_samples_alloc_array_and_samples(&data, nullptr, channels, step, format, 0) < 0)
+            throw AudioDecodeError("Not enough memory to decode the sound.");
+        struct Free {
+            std::uint8_t**& d;
+            ~Free() {
+                av_freep(&d[0]);
+                av_freep(&d);
+            }
+        } freeData{data};
+        av_samples_set_silence(data, 0, step, channels, format);
+        for (std::int64_t done = 0; done < count; done += step)
+            convert(const_cast<const std::uint8_t**>(data),
+                    static_cast<int>(std::min<std::int64_t>(step, count - done)));
     }
 
     void drainResampler() {
@@ -130,36 +182,58 @@ struct AudioDecoder::Impl {
         }
     }
 
+    void conceal() {
+        ++lost;
+        logNotice("Damaged sound data in " + track->assetPath.filename().string() +
+                  " was replaced by silence.");
+    }
+
     // Decodes one more frame into the fifo; false at the end of the stream.
     bool decodeMore() {
         for (;;) {
-            const int r = avcodec_receive_frame(codec, frame);
-            if (r == 0) {
+            switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
+            case detail::Received::frame:
                 append(frame);
                 av_frame_unref(frame);
                 return true;
-            }
-            if (r == AVERROR_EOF) {
+            case detail::Received::endOfStream:
                 if (!flushed) drainResampler();
                 flushed = true;
                 endOfStream = true;
                 return false;
+            case detail::Received::damaged:
+                conceal();
+                continue;
+            case detail::Received::failed:
+                throw AudioDecodeError("The sound can no longer be decoded.");
+            case detail::Received::needsPacket:
+                break;
             }
-            if (r != AVERROR(EAGAIN)) throw AudioDecodeError("The sound could not be decoded.");
-            if (!detail::feedNextPacket(format, codec, packet, stream->index))
-                throw AudioDecodeError("The sound could not be decoded.");
+            errorsInARow = 0;
+            switch (detail::feedNextPacket(format, codec, packet, stream->index)) {
+            case detail::Feed::fed:
+                break;
+            case detail::Feed::damaged:
+                conceal();
+                break;
+            case detail::Feed::failed:
+                throw AudioDecodeError("The sound can no longer be decoded.");
+            }
         }
     }
 
     void seekTo(std::int64_t first) {
         ++seeks;
-        const double t = std::max(0.0, double(first) / outRate - kPreroll);
-        const std::int64_t ts = av_rescale_q(static_cast<std::int64_t>(t * 1e6), AVRational{1, 1000000}, stream->time_base);
-        av_seek_frame(format, stream->index, ts, AVSEEK_FLAG_BACKWARD);
+        const double t = std::max(0.0, double(first) / outRate - kPreroll) + track->timeOrigin.toSeconds();
+        const std::int64_t ts =
+            av_rescale_q(std::llround(t * 1e6), AVRational{1, 1000000}, stream->time_base);
+        detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         swr_free(&swr);
         fifo.clear();
         positioned = false;
+        lost = 0;
+        expectedPts = AV_NOPTS_VALUE;
         endOfStream = false;
         flushed = false;
     }
@@ -196,6 +270,7 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.outRate = sampleRate > 0 ? sampleRate : m.codec->sample_rate;
     m.outChannels = channels > 0 ? channels : nativeChannels;
     m.convChannels = nativeChannels == 1 ? 1 : m.outChannels;
+    m.origin = m.track->timeOrigin.converted(m.outRate).value();
 }
 
 AudioDecoder::~AudioDecoder() = default;

@@ -19,7 +19,7 @@ class AudioDecodeError : public Error {
 
 // Decoded sound as 32-bit float samples, channels interleaved.
 struct AudioBuffer {
-    Time presentationTime; // of the first frame, in the stream's own time
+    Time presentationTime; // of the first frame, on the asset's timeline
     int sampleRate = 0;
     int channels = 0;
     std::vector<float> samples;
@@ -28,10 +28,11 @@ struct AudioBuffer {
 };
 
 // Decodes one sound stream to interleaved float at a chosen rate and channel count (0: the stream's
-// own). Frames are numbered on that rate's clock from the stream's time 0, so frame n plays at
-// n / rate seconds: encoder priming before 0 and padding after the stream's end never reach a
-// reader that stays within the stream's time range. One mono channel fills every output channel;
-// more channels than asked for are mixed down the way libswresample does by default.
+// own). Frames are numbered on that rate's clock from the asset's 0 (`AssetTrack::timeOrigin`), so
+// frame n plays at n / rate seconds on the asset's timeline: encoder priming before 0 and padding
+// after the stream's end never reach a reader that stays within the track's time range. One mono
+// channel fills every output channel; more channels than asked for are mixed down the way
+// libswresample does by default. A damaged packet becomes silence of its length, and is logged.
 // Not thread-safe: one user at a time.
 class AudioDecoder {
   public:
@@ -48,7 +49,7 @@ class AudioDecoder {
 
     // Writes `count` frames from frame `first` into `out` (count × channels floats); frames where
     // the stream has no sound are zero. Reading forward continues decoding; going back or jumping
-    // far ahead seeks. Throws `AudioDecodeError`.
+    // far ahead seeks. Throws `AudioDecodeError` when the stream can no longer be decoded.
     void read(std::int64_t first, std::int64_t count, float* out);
 
     // The next stretch of decoded sound from the start of the stream, or none at its end. Throws

@@ -3,43 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
+#include "Platform/Imaging/Context.hpp"
+#include "Platform/Media/FrameImage.hpp"
 
 namespace osterveil::media {
 
 namespace {
-
-AVPixelFormat formatOf(const VideoFrame& f) {
-    switch (f.layout) {
-    case FrameLayout::bgra: return AV_PIX_FMT_BGRA;
-    case FrameLayout::yuvSemiPlanar: return f.bitDepth > 8 ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12;
-    case FrameLayout::yuvPlanar: break;
-    }
-    const bool x = f.chromaShiftX == 1, y = f.chromaShiftY == 1;
-    if (f.chromaShiftX == 0 && f.chromaShiftY == 0) {
-        switch (f.bitDepth) {
-        case 8: return AV_PIX_FMT_YUV444P;
-        case 10: return AV_PIX_FMT_YUV444P10LE;
-        case 12: return AV_PIX_FMT_YUV444P12LE;
-        }
-    } else if (x && !y) {
-        switch (f.bitDepth) {
-        case 8: return AV_PIX_FMT_YUV422P;
-        case 10: return AV_PIX_FMT_YUV422P10LE;
-        case 12: return AV_PIX_FMT_YUV422P12LE;
-        }
-    } else if (x && y) {
-        switch (f.bitDepth) {
-        case 8: return AV_PIX_FMT_YUV420P;
-        case 10: return AV_PIX_FMT_YUV420P10LE;
-        case 12: return AV_PIX_FMT_YUV420P12LE;
-        }
-    }
-    return AV_PIX_FMT_NONE;
-}
 
 // Whether the matrix only turns by quarter turns and mirrors, which is all a picture grid can take
 // without resampling.
@@ -62,7 +33,7 @@ PixelBuffer ImageGenerator::image(const Time& time) {
                             maximum_);
 }
 
-PixelBuffer pictureFromFrame(const VideoFrame& f, const AffineTransform& transform, Size maximum, bool smooth) {
+PixelBuffer pictureFromFrame(const VideoFrame& f, const AffineTransform& transform, Size maximum) {
     const VideoFrame* frame = &f;
     if (frame->width <= 0 || frame->height <= 0) throw DecodeError("The movie has no picture to show.");
     AffineTransform t = transform;
@@ -78,23 +49,16 @@ PixelBuffer pictureFromFrame(const VideoFrame& f, const AffineTransform& transfo
     const int outH = std::max(1, static_cast<int>(std::lround(dh * scale)));
     const int sw = turned ? outH : outW, sh = turned ? outW : outH;
 
-    const AVPixelFormat src = formatOf(*frame);
-    if (src == AV_PIX_FMT_NONE) throw DecodeError("The picture's format cannot be converted.");
-    SwsContext* sws = sws_getContext(frame->width, frame->height, src, sw, sh, AV_PIX_FMT_BGRA, smooth ? SWS_AREA : SWS_BILINEAR, nullptr,
-                                     nullptr, nullptr);
-    if (!sws) throw DecodeError("The picture's format cannot be converted.");
-    if (frame->layout != FrameLayout::bgra) {
-        const int* coefficients = sws_getCoefficients(frame->bt601 ? SWS_CS_ITU601 : SWS_CS_ITU709);
-        sws_setColorspaceDetails(sws, coefficients, frame->fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16, 1 << 16);
-    }
+    // Converted and scaled like the compositor does, so thumbnails show the colours the program does.
     PixelBuffer stored = PixelBuffer::make(sw, sh);
-    const int strides[4] = {static_cast<int>(frame->bytesPerRow[0]), static_cast<int>(frame->bytesPerRow[1]),
-                            static_cast<int>(frame->bytesPerRow[2]), 0};
-    const std::uint8_t* planes[4] = {frame->planes[0], frame->planes[1], frame->planes[2], nullptr};
-    std::uint8_t* dst[4] = {stored.data(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {static_cast<int>(stored.bytesPerRow()), 0, 0, 0};
-    sws_scale(sws, planes, strides, 0, frame->height, dst, dstStride);
-    sws_freeContext(sws);
+    try {
+        const imaging::Image picture = imageOf(*frame).scaled(static_cast<double>(sw) / frame->width,
+                                                              static_cast<double>(sh) / frame->height);
+        imaging::Context().renderBGRA8(picture, {0, 0, sw, sh}, stored.data(),
+                                       static_cast<std::ptrdiff_t>(stored.bytesPerRow()));
+    } catch (const std::invalid_argument&) {
+        throw DecodeError("The picture's format cannot be converted.");
+    }
     for (int y = 0; y < sh; ++y) {
         std::uint8_t* row = stored.row(y);
         for (int x = 0; x < sw; ++x) row[4 * x + 3] = 255;

@@ -216,7 +216,7 @@ class FileSource : public FrameSource {
         Prepared p;
         p.exact = before <= Time::zero() && after <= Time::zero();
         p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
-            return frame ? pictureFromFrame(*frame, transform, maximum, false)
+            return frame ? pictureFromFrame(*frame, transform, maximum)
                          : blackPicture(int(size.width), int(size.height));
         };
         return p;

@@ -1,12 +1,12 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include "Platform/Media/FrameFormat.hpp"
+#include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace osterveil::media {
@@ -20,31 +20,6 @@ constexpr double kSkipMargin = 0.5;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
 
-struct FrameOwner {
-    AVFrame* frame = nullptr;
-    ~FrameOwner() { av_frame_free(&frame); }
-};
-
-bool isFullRange(const AVFrame* f) {
-    switch (f->format) {
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_YUVJ422P:
-    case AV_PIX_FMT_YUVJ444P: return true;
-    default: return f->color_range == AVCOL_RANGE_JPEG;
-    }
-}
-
-bool isBT601(const AVFrame* f) {
-    switch (f->colorspace) {
-    case AVCOL_SPC_BT709: return false;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-    case AVCOL_SPC_SMPTE240M:
-    case AVCOL_SPC_FCC: return true;
-    default: return f->height < 720; // untagged: standard definition is BT.601
-    }
-}
-
 } // namespace
 
 struct VideoDecoder::Impl {
@@ -53,7 +28,7 @@ struct VideoDecoder::Impl {
     AVCodecContext* codec = nullptr;
     AVStream* stream = nullptr;
     AVPacket* packet = nullptr;
-    SwsContext* sws = nullptr;
+    detail::FrameFormat pictures;
     std::shared_ptr<const VideoFrame> current; // the latest frame handed out or passed
     std::shared_ptr<const VideoFrame> pending; // decoded, presented after `current`
     bool endOfStream = false;
@@ -64,72 +39,32 @@ struct VideoDecoder::Impl {
     bool intraOnly = false; // every picture stands alone: nothing to skip
     std::int64_t skipBefore = AV_NOPTS_VALUE; // stream ticks
     bool lastInSkip = false;
+    int errorsInARow = 0;
 
     ~Impl() {
-        sws_freeContext(sws);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
     }
 
+    // A stream time as a time on the asset's timeline.
     Time timeOf(std::int64_t pts) const {
         const AVRational tb = stream->time_base;
-        return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale);
+        return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale) -
+               track->timeOrigin;
+    }
+
+    void conceal() const {
+        logNotice("Damaged picture data in " + track->assetPath.filename().string() +
+                  " was skipped; the last good picture stays on screen in its place.");
     }
 
     std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded) {
-        auto owner = std::make_shared<FrameOwner>();
-        owner->frame = av_frame_clone(decoded);
-        if (!owner->frame) throw DecodeError("Not enough memory to decode the picture.");
-        AVFrame* f = owner->frame;
         auto out = std::make_shared<VideoFrame>();
-        out->width = f->width;
-        out->height = f->height;
+        AVFrame* f = decoded;
         const std::int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-        out->presentationTime = timeOf(pts == AV_NOPTS_VALUE ? 0 : pts);
-        out->bt601 = isBT601(f);
-        out->fullRange = isFullRange(f);
-
-        const auto fmt = static_cast<AVPixelFormat>(f->format);
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
-        const bool planarYUV = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE)) &&
-                               desc->nb_components >= 3 && desc->comp[0].depth <= 16 &&
-                               (desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->log2_chroma_w <= 1 &&
-                               desc->log2_chroma_h <= 1;
-        if (planarYUV && (fmt == AV_PIX_FMT_NV12 || fmt == AV_PIX_FMT_P010LE)) {
-            out->layout = FrameLayout::yuvSemiPlanar;
-            out->bitDepth = fmt == AV_PIX_FMT_NV12 ? 8 : 10;
-            out->msbAligned = fmt == AV_PIX_FMT_P010LE;
-        } else if (planarYUV && desc->comp[1].plane != desc->comp[2].plane) {
-            out->layout = FrameLayout::yuvPlanar;
-            out->bitDepth = desc->comp[0].depth;
-        } else {
-            // Anything else (RGB, palettes, big-endian samples, packed 4:2:2) is converted once to BGRA.
-            sws = sws_getCachedContext(sws, f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGRA,
-                                       SWS_BILINEAR, nullptr, nullptr, nullptr);
-            if (!sws) throw DecodeError("The picture's format cannot be converted.");
-            auto bgra = std::make_shared<FrameOwner>();
-            bgra->frame = av_frame_alloc();
-            if (!bgra->frame) throw DecodeError("Not enough memory to decode the picture.");
-            bgra->frame->format = AV_PIX_FMT_BGRA;
-            bgra->frame->width = f->width;
-            bgra->frame->height = f->height;
-            if (av_frame_get_buffer(bgra->frame, 64) < 0) throw DecodeError("Not enough memory to decode the picture.");
-            sws_scale(sws, f->data, f->linesize, 0, f->height, bgra->frame->data, bgra->frame->linesize);
-            out->layout = FrameLayout::bgra;
-            out->bitDepth = 8;
-            out->planes[0] = bgra->frame->data[0];
-            out->bytesPerRow[0] = bgra->frame->linesize[0];
-            out->keepAlive = bgra;
-            return out;
-        }
-        out->chromaShiftX = desc->log2_chroma_w;
-        out->chromaShiftY = desc->log2_chroma_h;
-        for (int i = 0; i < 3; ++i) {
-            out->planes[i] = f->data[i];
-            out->bytesPerRow[i] = f->linesize[i];
-        }
-        out->keepAlive = owner;
+        out->presentationTime = pts == AV_NOPTS_VALUE ? Time::zero() : timeOf(pts);
+        pictures.describe(f, *out);
         return out;
     }
 
@@ -141,33 +76,51 @@ struct VideoDecoder::Impl {
             AVFrame*& f;
             ~Free() { av_frame_free(&f); }
         } freeFrame{frame};
+        // A damaged frame is passed over, so the one before it stays on screen for its time.
         for (;;) {
-            const int r = avcodec_receive_frame(codec, frame);
-            if (r == 0) {
+            switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
+            case detail::Received::frame: {
                 auto out = wrap(frame);
-                const std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                const std::int64_t pts =
+                    frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
                 const bool inSkip = skipBefore != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts < skipBefore);
                 if (observer) observer(out, !afterSeek && !inSkip && !lastInSkip);
                 afterSeek = false;
                 lastInSkip = inSkip;
                 return out;
             }
-            if (r == AVERROR_EOF) {
+            case detail::Received::endOfStream:
                 endOfStream = true;
                 return nullptr;
+            case detail::Received::damaged:
+                conceal();
+                continue;
+            case detail::Received::failed:
+                throw DecodeError("The picture can no longer be decoded.");
+            case detail::Received::needsPacket:
+                break;
             }
-            if (r != AVERROR(EAGAIN)) throw DecodeError("The picture could not be decoded.");
-            if (!detail::feedNextPacket(format, codec, packet, stream->index, skipBefore))
-                throw DecodeError("The picture could not be decoded.");
+            errorsInARow = 0;
+            switch (detail::feedNextPacket(format, codec, packet, stream->index, skipBefore)) {
+            case detail::Feed::fed:
+                break;
+            case detail::Feed::damaged:
+                conceal();
+                break;
+            case detail::Feed::failed:
+                throw DecodeError("The picture can no longer be decoded.");
+            }
         }
     }
 
     void seekTo(const Time& target) {
         ++seeks;
         const AVRational tb = stream->time_base;
-        const std::int64_t ts = av_rescale_q(target.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
-                                             AVRational{1, Time::modelTimescale}, tb);
-        av_seek_frame(format, stream->index, ts, AVSEEK_FLAG_BACKWARD);
+        const Time streamTime = target + track->timeOrigin;
+        const std::int64_t ts =
+            av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
+                         AVRational{1, Time::modelTimescale}, tb);
+        detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
         skipBefore = AV_NOPTS_VALUE;
@@ -182,7 +135,9 @@ struct VideoDecoder::Impl {
     void decodeUpTo(const Time& time) {
         if (skipping && !intraOnly) {
             const std::int64_t ts = av_rescale_q(
-                (time - Time::seconds(kSkipMargin)).converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
+                (time - Time::seconds(kSkipMargin) + track->timeOrigin)
+                    .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
+                    .value(),
                 AVRational{1, Time::modelTimescale}, stream->time_base);
             skipBefore = skipBefore == AV_NOPTS_VALUE ? ts : std::max(skipBefore, ts);
         }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "Platform/Imaging/YUVFrame.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/MediaErrors.hpp"
 #include "Platform/Media/Time.hpp"
@@ -18,26 +19,30 @@ public:
 
 // How a decoded picture lies in memory.
 enum class FrameLayout {
-    yuvPlanar,     // Y, Cb, Cr planes
+    yuvPlanar,     // Y, Cb, Cr planes, and an alpha plane when planes[3] is set
     yuvSemiPlanar, // Y plane and one interleaved CbCr plane (NV12, P010)
-    bgra,          // one plane of 8-bit B, G, R, A
+    bgra,          // one plane of 8-bit B, G, R, A, alpha not premultiplied (pictures coded as RGB)
 };
 
-// One decoded picture, sampled in place: `keepAlive` owns the planes.
+// One decoded picture, sampled in place: `keepAlive` owns the planes. Pixel formats the imaging layer
+// does not read as they are were converted by the decoder to 4:4:4 Y'CbCr of 8 or 16 bits (Y'CbCr
+// sources) or BGRA (RGB and palette sources).
 struct VideoFrame {
     int width = 0;
     int height = 0;
     FrameLayout layout = FrameLayout::yuvPlanar;
     int bitDepth = 8;         // bits per sample; deeper than 8 takes two bytes per sample
     bool msbAligned = false;  // deep samples in the high bits (P010)
-    int chromaShiftX = 1;     // chroma width = luma width >> shift (4:2:0 and 4:2:2: 1)
-    int chromaShiftY = 1;     // chroma height = luma height >> shift (4:2:0: 1)
-    bool bt601 = false;       // matrix: BT.601, else BT.709
-    bool fullRange = false;
-    const std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
-    std::ptrdiff_t bytesPerRow[3] = {0, 0, 0};
+    int chromaShiftX = 1;     // chroma width = luma width >> shift, rounded up (0 to 2)
+    int chromaShiftY = 1;     // chroma height likewise (4:2:0: 1; 4:4:0: 1 with chromaShiftX 0)
+    imaging::YUVMatrix matrix = imaging::YUVMatrix::bt709;
+    imaging::YUVRange range = imaging::YUVRange::limited;
+    imaging::ColorPrimaries primaries = imaging::ColorPrimaries::bt709;
+    imaging::TransferFunction transfer = imaging::TransferFunction::sdr;
+    const std::uint8_t* planes[4] = {nullptr, nullptr, nullptr, nullptr};
+    std::ptrdiff_t bytesPerRow[4] = {0, 0, 0, 0};
     std::shared_ptr<const void> keepAlive;
-    Time presentationTime;
+    Time presentationTime; // on the asset's timeline
 };
 
 // Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
@@ -51,9 +56,10 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // The picture on screen at `time` (the stream's own times): the last frame presented at or before
+    // The picture on screen at `time` (on the asset's timeline): the last frame presented at or before
     // it; the first frame for a time before the stream starts, the last after it ends. None only when
-    // the stream yields no picture at all. Throws `DecodeError` when decoding fails.
+    // the stream yields no picture at all. A damaged frame is passed over and logged, so the one
+    // before it stays on screen. Throws `DecodeError` when the stream can no longer be decoded.
     std::shared_ptr<const VideoFrame> frameAt(const Time& time);
     // The cheapest picture on screen somewhere in [time − before, time + after]: the one on screen
     // now or soon after when decoding on gets there quickly, else the first in the window decoded

@@ -7,14 +7,21 @@ using namespace imaging_test;
 
 namespace {
 
-template <typename T> YUVFrame frameOf(int w, int h, ChromaSubsampling sub, int depth, const std::vector<T>& y,
+// log2 of the chroma subsampling across and down.
+struct Subsampling {
+    int x, y;
+};
+constexpr Subsampling s420{1, 1}, s422{1, 0}, s444{0, 0};
+
+template <typename T> YUVFrame frameOf(int w, int h, Subsampling sub, int depth, const std::vector<T>& y,
                                        const std::vector<T>& u, const std::vector<T>& v) {
-    const int cw = sub == ChromaSubsampling::s444 ? w : (w + 1) / 2;
+    const int cw = (w + (1 << sub.x) - 1) >> sub.x;
     YUVFrame f;
     f.width = w;
     f.height = h;
     f.bitDepth = depth;
-    f.subsampling = sub;
+    f.chromaShiftX = sub.x;
+    f.chromaShiftY = sub.y;
     f.planes[0] = y.data();
     f.planes[1] = u.data();
     f.planes[2] = v.data();
@@ -33,7 +40,7 @@ std::array<double, 3> encode(double r, double g, double b, double kr, double kb,
 }
 
 template <typename T> Color decodeConstant(std::array<double, 3> code, int depth, YUVMatrix m, YUVRange range,
-                                           ChromaSubsampling sub = ChromaSubsampling::s420) {
+                                           Subsampling sub = s420) {
     const int w = 4, h = 4;
     std::vector<T> y(16, static_cast<T>(std::lround(code[0]))), u(16, static_cast<T>(std::lround(code[1]))),
         v(16, static_cast<T>(std::lround(code[2])));
@@ -78,7 +85,7 @@ TEST(YUVConversion, MatricesRangesAndDepths) {
 TEST(YUVConversion, ChromaSitingAndSubsampling) {
     // 4:2:0, 4×4: chroma columns 0 and 1 hold Cr 128 and 200 on the top chroma row, 128 and 160 below.
     const std::vector<std::uint8_t> y(16, 126), cb(4, 128), cr = {128, 200, 128, 160};
-    YUVFrame f = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s420, 8, y, cb, cr);
+    YUVFrame f = frameOf<std::uint8_t>(4, 4, s420, 8, y, cb, cr);
     f.range = YUVRange::full;
     const Rendered r = render(Image::fromYUV(f), {0, 0, 4, 4});
     const float kr = 2 * (1 - 0.2126f) / 255;
@@ -96,12 +103,19 @@ TEST(YUVConversion, ChromaSitingAndSubsampling) {
     // 4:2:2: chroma on every row.
     const std::vector<std::uint8_t> cr422 = {128, 200, 128, 160, 128, 160, 128, 160};
     const std::vector<std::uint8_t> cb422(8, 128);
-    YUVFrame g = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s422, 8, y, cb422, cr422);
+    YUVFrame g = frameOf<std::uint8_t>(4, 4, s422, 8, y, cb422, cr422);
     g.range = YUVRange::full;
     const Rendered q = render(Image::fromYUV(g), {0, 0, 4, 4});
     EXPECT_NEAR(q.at(2, 3).r, red(200), 1e-5);
     EXPECT_NEAR(q.at(2, 2).r, red(160), 1e-5);
     EXPECT_NEAR(q.at(1, 3).r, red(164), 1e-5);
+
+    // 4:1:1: one chroma sample per four columns, on the first, interpolated across.
+    const std::vector<std::uint8_t> y8(16, 126), cr411 = {128, 200, 128, 200}, cb411(4, 128);
+    YUVFrame m = frameOf<std::uint8_t>(8, 2, {2, 0}, 8, y8, cb411, cr411);
+    m.range = YUVRange::full;
+    const Rendered t = render(Image::fromYUV(m), {0, 0, 8, 2});
+    for (int x = 0; x < 8; ++x) EXPECT_NEAR(t.at(x, 1).r, red(128 + 18 * std::min(x, 4)), 1e-5) << x;
 }
 
 TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
@@ -127,25 +141,36 @@ TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
 
 TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
     // A frame with detail in every plane; a whole-pixel move goes through the sampler, which must place
-    // luma and chroma exactly where the direct conversion does.
+    // luma and chroma exactly where the direct conversion does, and convert colour spaces the same way.
+    // Alpha is premultiplied before any resampling.
     const int w = 10, h = 8;
-    std::vector<std::uint8_t> y(w * h), u(5 * 4), v(5 * 4);
-    for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<std::uint8_t>(16 + (i * 37) % 200);
-    for (std::size_t i = 0; i < u.size(); ++i) {
-        u[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
-        v[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
-    }
-    for (const auto sub : {ChromaSubsampling::s420, ChromaSubsampling::s444}) {
-        std::vector<std::uint8_t> u2 = u, v2 = v;
-        if (sub == ChromaSubsampling::s444) {
-            u2.resize(w * h);
-            v2.resize(w * h);
-            for (std::size_t i = 0; i < u2.size(); ++i) {
-                u2[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
-                v2[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
-            }
+    struct Case {
+        Subsampling sub;
+        bool hdr = false, alpha = false;
+    };
+    for (const Case c : {Case{s420}, Case{s444}, Case{{0, 1}}, Case{{2, 0}}, Case{{2, 2}}, Case{s420, true}, Case{s422, false, true}}) {
+        SCOPED_TRACE(testing::Message() << c.sub.x << c.sub.y << c.hdr << c.alpha);
+        const std::size_t chroma = static_cast<std::size_t>(((w + (1 << c.sub.x) - 1) >> c.sub.x) * ((h + (1 << c.sub.y) - 1) >> c.sub.y));
+        std::vector<std::uint8_t> y(w * h), u(chroma), v(chroma), a(w * h);
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            y[i] = static_cast<std::uint8_t>(16 + (i * 37) % 200);
+            a[i] = static_cast<std::uint8_t>((i * 71) % 256);
         }
-        const Image img = Image::fromYUV(frameOf<std::uint8_t>(w, h, sub, 8, y, u2, v2));
+        for (std::size_t i = 0; i < u.size(); ++i) {
+            u[i] = static_cast<std::uint8_t>(60 + (i * 53) % 140);
+            v[i] = static_cast<std::uint8_t>(50 + (i * 29) % 150);
+        }
+        YUVFrame f = frameOf<std::uint8_t>(w, h, c.sub, 8, y, u, v);
+        if (c.hdr) {
+            f.matrix = YUVMatrix::bt2020;
+            f.primaries = ColorPrimaries::bt2020;
+            f.transfer = TransferFunction::pq;
+        }
+        if (c.alpha) {
+            f.planes[3] = a.data();
+            f.bytesPerRow[3] = w;
+        }
+        const Image img = Image::fromYUV(f);
         const Rendered direct = render(img, {0, 0, w, h});
         const Rendered moved = render(img.translated(3, 2), {3, 2, w, h});
         for (int yy = 0; yy < h; ++yy)
@@ -153,16 +178,22 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         // A quarter turn takes the per-pixel path; it must match turning the converted picture.
         const Affine turn = Affine::rotation(std::numbers::pi / 2).then(Affine::translation(h, 0));
         const Image converted = Image::fromFloatPixels(w, h, Context().renderFloat(img, {0, 0, w, h}));
-        const Rendered a = render(img.transformed(turn), {0, 0, h, w});
-        const Rendered b = render(converted.transformed(turn), {0, 0, h, w});
-        EXPECT_LT(maxDifference(a, b), 1e-5f);
-        expectColor(a.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
+        const Rendered r = render(img.transformed(turn), {0, 0, h, w});
+        const Rendered q = render(converted.transformed(turn), {0, 0, h, w});
+        EXPECT_LT(maxDifference(r, q), 1e-5f);
+        expectColor(r.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
+        // Half a pixel across: the same as blending the converted neighbours, premultiplied, where the
+        // conversion is affine (the tone curve is not: there the codes are interpolated).
+        if (c.hdr) continue;
+        const Rendered half = render(img.translated(0.5, 0), {0, 0, w, h});
+        const Rendered halfConverted = render(converted.translated(0.5, 0), {0, 0, w, h});
+        EXPECT_LT(maxDifference(half, halfConverted), 1e-5f);
     }
 }
 
 TEST(YUVConversion, RejectsUnreadableDescriptions) {
     const std::vector<std::uint8_t> y(16), c(4);
-    YUVFrame good = frameOf<std::uint8_t>(4, 4, ChromaSubsampling::s420, 8, y, c, c);
+    YUVFrame good = frameOf<std::uint8_t>(4, 4, s420, 8, y, c, c);
     EXPECT_NO_THROW(Image::fromYUV(good));
     YUVFrame f = good;
     f.planes[2] = nullptr;

@@ -69,7 +69,7 @@ TEST(VideoDecoder, DescribesThePicture) {
     EXPECT_EQ(f->height, 180);
     EXPECT_EQ(f->layout, FrameLayout::yuvPlanar);
     EXPECT_EQ(f->bitDepth, 8);
-    EXPECT_TRUE(f->bt601); // untagged below 720 lines
+    EXPECT_EQ(f->matrix, osterveil::imaging::YUVMatrix::bt601); // untagged below 720 lines
     VideoDecoder prores(videoTrack(Fixture::proresMovie));
     const auto p = prores.frameAt(Time::zero());
     EXPECT_EQ(p->bitDepth, 10);

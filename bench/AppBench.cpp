@@ -1,0 +1,244 @@
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <atomic>
+
+#include "App/EditorModel.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Media/ThumbnailService.hpp"
+#include "FakePlayer.hpp"
+#include "MediaFixtures.hpp"
+
+using namespace osterveil;
+
+namespace {
+
+// 10,000 two-second clips back to back on V1.
+Project longProject() {
+    Project p = ProjectDocument::newProject();
+    auto& clips = p.sequence.tracks.mut(0).clips;
+    for (int i = 0; i < 10000; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = Uuid::make();
+        c.name = "A001_C" + std::to_string(i) + "_0715XY.mov";
+        c.start = i * 2.0;
+        c.duration = 2.0;
+        c.inPoint = 1.0;
+        c.opacity.keyframes = {{0, 0}, {0.5, 1}};
+        clips.push_back(c);
+    }
+    return p;
+}
+
+struct Editor {
+    Editor() : document(longProject()) {
+        document.undoStack()->setUndoLimit(100);
+        model.followDocument(&document);
+        QCoreApplication::processEvents();
+    }
+    // One named edit of a clip in the middle: the copy, the change, the comparison and the undo step.
+    void nudge(double start) {
+        model.edit("Move", [&](Project& p) {
+            p.sequence.updateClip(middle, [&](TimelineClip& c) { c.opacity.value = start; });
+        });
+    }
+    ProjectDocument document;
+    EditorModel model{std::make_unique<testsupport::FakePlayer>(),
+                      std::make_unique<testsupport::FakePlayer>()};
+    Uuid middle = document.project().sequence.tracks[0].clips[5000].id;
+};
+
+void BM_EditWithUndoStep(benchmark::State& state) {
+    Editor e;
+    double v = 0;
+    for (auto _ : state)
+        e.nudge(v += 1e-3);
+    state.counters["undo steps"] = e.document.undoStack()->count();
+}
+BENCHMARK(BM_EditWithUndoStep)->Unit(benchmark::kMicrosecond);
+
+// The same, with the event-loop turn that follows it: the document announces the change (comparing
+// against the last announced value) and the model schedules the preview rebuild.
+void BM_EditWithUndoStepAndChangeHook(benchmark::State& state) {
+    Editor e;
+    double v = 0;
+    for (auto _ : state) {
+        e.nudge(v += 1e-3);
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_EditWithUndoStepAndChangeHook)->Unit(benchmark::kMicrosecond);
+
+// 2,000 half-second clips over six tracks, cut from one real file, every fourth with a dissolve.
+Project busyProject() {
+    using testsupport::Fixture;
+    using testsupport::MediaFixtures;
+    Project p = ProjectDocument::newProject();
+    MediaItem m;
+    m.id = Uuid::make();
+    m.name = "shot.mp4";
+    m.kind = MediaKind::video;
+    m.path = MediaFixtures::shared().path(Fixture::h264Movie).string();
+    m.duration = 1;
+    m.hasVideo = true;
+    p.media.push_back(m);
+    for (int i = 0; i < 2000; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.name = "shot";
+        c.start = (i / 6) * 0.5;
+        c.duration = 0.5;
+        c.inPoint = 0.25;
+        if (i % 4 == 0) c.outgoing = {TransitionKind::crossDissolve, 0.2, TransitionCurve::linear};
+        p.sequence.tracks.mut(static_cast<std::size_t>(i % 6)).clips.push_back(c);
+    }
+    return p;
+}
+
+EditorModel::PreviewServices servicesWithPlate() {
+    static PlateStore plates(testsupport::MediaFixtures::shared().directory() / "plate");
+    auto services = EditorModel::defaultPreviewServices();
+    services.build = [](const Project& project, const std::optional<std::filesystem::path>& url, media::Size size) {
+        return CompositionBuilder::build(project, url, size, project.sequence.frameRate, plates);
+    };
+    return services;
+}
+
+// From a committed edit to its rebuilt composition installed in the program player, leaving out the
+// wait that collapses bursts of edits.
+void BM_EditToAppliedPreview(benchmark::State& state) {
+    ProjectDocument document(busyProject());
+    auto* player = new testsupport::FakePlayer;
+    EditorModel model{std::unique_ptr<PlayerControl>(player), std::make_unique<testsupport::FakePlayer>()};
+    model.setPreviewServices(servicesWithPlate());
+    model.attach(&document);
+    const Uuid clip = document.project().sequence.tracks[0].clips[100].id;
+    double v = 0;
+    const auto rebuild = [&] {
+        model.edit("Opacity", [&](Project& p) { p.sequence.updateClip(clip, [&](TimelineClip& c) { c.opacity.value = v; }); });
+        const int before = player->itemChanges;
+        model.scheduleRebuild(std::chrono::milliseconds(0));
+        while (player->itemChanges == before) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    };
+    rebuild(); // opens the file and the plate
+    for (auto _ : state) {
+        v += 1e-3;
+        rebuild();
+    }
+}
+BENCHMARK(BM_EditToAppliedPreview)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly();
+
+// Thumbnails of 100 media items, all asked for at once: total time and how many ran side by side.
+void BM_HundredThumbnails(benchmark::State& state) {
+    const std::string path = testsupport::MediaFixtures::shared().path(testsupport::Fixture::h264Movie).string();
+    std::atomic<int> running{0}, peak{0};
+    auto services = EditorModel::defaultPreviewServices();
+    services.thumbnail = [&](const MediaItem& item, const std::optional<std::filesystem::path>& url) {
+        const int now = ++running;
+        for (int seen = peak.load(); now > seen && !peak.compare_exchange_weak(seen, now);) {}
+        auto image = ThumbnailService::image(item, url);
+        --running;
+        return image;
+    };
+    for (auto _ : state) {
+        Project p = ProjectDocument::newProject();
+        for (int i = 0; i < 100; ++i) {
+            MediaItem m;
+            m.id = Uuid::make();
+            m.name = "shot" + std::to_string(i) + ".mp4";
+            m.path = path;
+            m.duration = 1;
+            m.hasVideo = true;
+            p.media.push_back(m);
+        }
+        ProjectDocument document(p);
+        EditorModel model{std::make_unique<testsupport::FakePlayer>(), std::make_unique<testsupport::FakePlayer>()};
+        model.setPreviewServices(services);
+        model.attach(&document);
+        model.loadAuxiliary();
+        while (model.thumbnails().size() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    state.counters["peak concurrency"] = peak.load();
+}
+BENCHMARK(BM_HundredThumbnails)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// 2,000 clips: 1,000 two-second pictures on V1 with a gap after each, their linked sound on A1, and
+// one clip alone on V3 to drag across them.
+struct DragEditor {
+    DragEditor() {
+        Project p = ProjectDocument::newProject();
+        for (int i = 0; i < 1000; ++i) {
+            TimelineClip c;
+            c.mediaID = Uuid::make();
+            c.name = "A001_C" + std::to_string(i) + "_0715XY.mov";
+            c.start = i * 3.0;
+            c.duration = 2.0;
+            c.linkGroup = Uuid::make();
+            c.id = Uuid::make();
+            p.sequence.tracks.mut(0).clips.push_back(c);
+            c.id = Uuid::make();
+            p.sequence.tracks.mut(3).clips.push_back(c);
+        }
+        TimelineClip dragged;
+        dragged.id = draggedID;
+        dragged.start = 1.0;
+        dragged.duration = 2.0;
+        p.sequence.tracks.mut(2).clips.push_back(dragged);
+        document.setProject(p);
+        model.followDocument(&document);
+        QCoreApplication::processEvents();
+    }
+    // One gesture: 60 steps that carry the clip 50 s on from where it began, then Escape.
+    template <class AfterStep> void drag(AfterStep afterStep) {
+        for (int step = 1; step <= 60; ++step) {
+            model.previewMove(draggedID, step * (50.0 / 60), std::nullopt, false);
+            afterStep();
+        }
+        reached = document.project().sequence.clip(draggedID)->start;
+        model.cancelTransientEdit();
+    }
+    double reached = 0;
+    Uuid draggedID = Uuid::make();
+    ProjectDocument document;
+    EditorModel model{std::make_unique<testsupport::FakePlayer>(),
+                      std::make_unique<testsupport::FakePlayer>()};
+};
+
+// A live drag step with snapping on: the copy of the snapshot, the snap points of every clip, the move
+// and the write to the document. A drag follows the pointer at display rate while this stays well under
+// a millisecond.
+void BM_LiveDragStep(benchmark::State& state) {
+    DragEditor e;
+    for (auto _ : state)
+        e.drag([] {});
+    state.counters["reached s"] = e.reached;
+    state.counters["per move"] = benchmark::Counter(
+        60.0 * state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LiveDragStep)->Unit(benchmark::kMillisecond);
+
+// The same, with the event-loop turn after each step, where the document announces the change and the
+// model puts off the preview rebuild again.
+void BM_LiveDragStepAndChangeHook(benchmark::State& state) {
+    DragEditor e;
+    for (auto _ : state)
+        e.drag([] { QCoreApplication::processEvents(); });
+    state.counters["reached s"] = e.reached;
+    state.counters["per move"] = benchmark::Counter(
+        60.0 * state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LiveDragStepAndChangeHook)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,381 @@
+#pragma once
+
+#include <QImage>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "App/EditorTypes.hpp"
+#include "App/PlayerControl.hpp"
+#include "App/ProjectDocument.hpp"
+#include "App/RebuildScheduler.hpp"
+#include "Model/Project.hpp"
+#include "Model/TimelineEditing.hpp"
+
+namespace osterveil {
+
+// The controller of one editor window: everything the window shows beyond the project itself
+// (playhead, transport, tool, selection, zoom, thumbnails, status line, alert, sheets, source monitor
+// marks, panel options), and the one way the window changes the project.
+//
+// The model does not own the project; its document does. It reads the project through the document
+// and writes every changed project back whole (`edit`, `live` and the transient-edit bracket); it
+// keeps no copy of its own beyond the snapshot of an open gesture.
+//
+// Published state is plain members behind getters. Writing one that changes its value emits
+// `changed()` once, deferred to the end of the event-loop turn however many were written; the two
+// playheads, which move 30 times a second, emit only `timeChanged()`, likewise coalesced. Everything
+// runs on the GUI thread; work sent elsewhere comes back with a queued call before it touches state.
+//
+// The methods live in one file per area: EditorModel.cpp (state and lifecycle), EditorModelEditing.cpp
+// (the edit and undo protocol and the edits it names), EditorModelRebuild.cpp (the preview),
+// EditorModelPlayback.cpp (the players).
+class EditorModel : public QObject {
+    Q_OBJECT
+  public:
+    // The monitor that Space, J/K/L, frame steps, Home/End and the mark keys drive.
+    enum class MonitorFocus { program, source };
+
+    using Mutation = std::function<void(Project&)>;
+
+    // Rebuild waits after a document change: an ordinary one, and one during a gesture, whose live
+    // steps arrive many times a second.
+    static constexpr std::chrono::milliseconds editRebuildDelay{40};
+    static constexpr std::chrono::milliseconds gestureRebuildDelay{160};
+
+    // The model owns its program and source players; the window hands it real ones, tests stand-ins.
+    EditorModel(std::unique_ptr<PlayerControl> player, std::unique_ptr<PlayerControl> sourcePlayer,
+                QObject* parent = nullptr);
+    ~EditorModel() override;
+
+    // ----- Lifecycle -------------------------------------------------------------------------------
+
+    // Binds the model to its window's document: from now on it reads and writes that document, records
+    // undo steps on its stack and resolves media against its file URL. The first attach installs the
+    // players' observers; every attach sets the program player's volume again. Repeated calls with the
+    // same or another document are fine.
+    void attach(ProjectDocument* document);
+    // The reaction to a changed document: schedules the preview rebuild (a short wait, longer while a
+    // gesture is open).
+    void projectDidChange();
+    // The window's document hook: `attach` and `projectDidChange` now, and again after every change of
+    // the document's project or file URL.
+    void followDocument(ProjectDocument* document);
+
+    // The document's project; with none attached, a new default project, built afresh on every read.
+    Project project() const;
+    // The last selected clip, which the inspector and the single-clip commands act on.
+    std::optional<Uuid> primaryClipID() const;
+
+    PlayerControl& player() const { return *player_; }
+    PlayerControl& sourcePlayer() const { return *sourcePlayer_; }
+    const RebuildScheduler& rebuilds() const { return rebuilds_; }
+
+    // ----- Edit and undo protocol --------------------------------------------------------------------
+    //
+    // Every change of the project goes through these. An edit that changes nothing records nothing;
+    // each that does is one undo step named for the user ("Undo Split"). Undo and redo restore the
+    // project only: selection, playheads and marks stay as they are.
+
+    // A committed, undoable change. Commits an open gesture first, under this edit's name.
+    void edit(const QString& name, const Mutation& mutation);
+    // One step of a continuous gesture (a drag, a slider), written at once and not undoable by itself.
+    // Opens the gesture when none is open.
+    void live(const Mutation& mutation);
+    // Gestures bracket their live steps so they become one undo step, or none when cancelled.
+    void beginTransientEdit();
+    void commitTransientEdit(const QString& name);
+    void cancelTransientEdit();
+    // Records one undo step back to `snapshot` unless the project already equals it. For commands that
+    // build their new project themselves.
+    void registerUndo(const Project& snapshot, const QString& name);
+    bool isTransientEditOpen() const { return transientBefore_.has_value(); }
+
+    // Edits of the timeline panel's menus.
+    void setPreviewScale(double scale);
+    void addVideoTrack();
+    void addAudioTrack();
+
+    // ----- Timeline commands -------------------------------------------------------------------------
+    //
+    // What the menus, the single-key map, the timeline and the clip panels call on the selection, the
+    // playhead and the marks. Each change of the project is at most one undo step under a fixed name; a
+    // command that cannot apply leaves the project alone and, where the user should know, says why in
+    // `status`. Defined in EditorModelCommands.cpp (selection and edits), EditorModelPlacement.cpp
+    // (placing media and titles), EditorModelGestures.cpp (live drags) and EditorModelTracks.cpp.
+
+    // Selection. Additive toggles each id (present: removed; absent: appended, so it becomes primary).
+    void select(const UuidSet& ids, bool additive);
+    void selectOnly(const Uuid& id);
+    // Every clip, track by track, locked and hidden tracks included.
+    void selectAll();
+
+    // Edits of the selection and at the playhead.
+    void liftDelete();
+    void rippleDelete();
+    // Cuts at the playhead on the targeted tracks.
+    void splitAtPlayhead();
+    // The razor: cuts one clip (and its linked partners) at `time`.
+    void split(const Uuid& clipID, double time);
+    void linkSelected();
+    void unlinkSelected();
+    void markSequenceIn();
+    void markSequenceOut();
+    // The marks of the focused monitor: the source item's (window state, no undo) or the sequence's.
+    void markIn();
+    void markOut();
+    void clearMarks();
+    // Removes the marker within half a frame of the playhead, else adds one there.
+    void toggleMarker();
+    // Moves the program playhead to the next or previous marker more than half a frame away.
+    void goToMarker(bool forward);
+    void rippleTrimToPlayhead(bool next);
+    // Act on the primary clip, by a count of sequence frames.
+    void slipSelection(int frames);
+    void slideSelection(int frames);
+    void rollSelection(int frames);
+    void nestSelection();
+    // How long the clip's source runs, for the editing operations; 0 means no fixed length (titles,
+    // stills, unknown clips).
+    static double sourceDuration(const Uuid& clipID, const Project& project);
+
+    // Placing media and titles. Each selects what it placed and keeps the playhead where it is.
+    void commitPlacement(const Uuid& mediaID, double time, const std::optional<Uuid>& trackID,
+                         TimelinePlacement mode);
+    // The source monitor's marked span when it shows this item, else the whole item; stills five seconds.
+    SourceSpan sourceSpan(const MediaItem& item) const;
+    void insertMediaAtPlayhead(const Uuid& mediaID);
+    void overwriteMediaAtPlayhead(const Uuid& mediaID);
+    void addTitle();
+
+    // Live gesture steps. `delta` is the whole offset since the gesture began: every step starts again
+    // from the project as it was then. The caller ends the gesture with `commitTransientEdit` ("Move",
+    // "Trim", a control's name) or `cancelTransientEdit`.
+    void previewMove(const Uuid& draggedID, double delta, const std::optional<Uuid>& destinationTrackID,
+                     bool unlink);
+    void previewTrim(const Uuid& clipID, TrimEdge edge, double delta, bool unlink);
+    void liveClip(const Uuid& id, const std::function<void(TimelineClip&)>& body);
+
+    // Track headers and clip panels.
+    void removeTrack(const Uuid& id);
+    void toggleMute(const Uuid& trackID);
+    void toggleHidden(const Uuid& trackID);
+    void toggleLocked(const Uuid& trackID);
+    void toggleSolo(const Uuid& trackID);
+    void toggleTarget(const Uuid& trackID);
+    // The committed counterpart of `liveClip`, one undo step under `name`.
+    void updateClip(const Uuid& id, const QString& name, const std::function<void(TimelineClip&)>& body);
+    // Fits the whole sequence (and two seconds more) into the timeline's visible width.
+    void zoomToFit();
+
+    // ----- Preview rebuild ---------------------------------------------------------------------------
+
+    // Supersedes any pending rebuild with one of the project as it is now, after `delay`.
+    void scheduleRebuild(std::chrono::milliseconds delay);
+    // Builds the request's project on a worker at its preview scale; the result is applied on the GUI
+    // thread only if no newer rebuild was scheduled meanwhile.
+    void performRebuild(const RebuildRequest& request);
+    // Installs a build in the program player at the same playhead, volume and rate.
+    void apply(std::shared_ptr<const CompositionBuild> build);
+    // "Sequence 01   1920×1080   30 fps   Preview Half", with the offline count when there is one.
+    QString statusLine(const Project& project) const;
+    // Starts, once per item, the thumbnail and waveform of every media item that has neither yet.
+    void loadAuxiliary();
+
+    // What the preview and the pictures of media are made with. Each runs on a worker thread and
+    // must be safe there; tests put stand-ins here.
+    struct PreviewServices {
+        std::function<CompositionBuild(const Project&, const std::optional<std::filesystem::path>&, media::Size)> build;
+        std::function<std::optional<QImage>(const MediaItem&, const std::optional<std::filesystem::path>&)> thumbnail;
+        std::function<std::vector<float>(const MediaItem&, const std::optional<std::filesystem::path>&)> peaks;
+    };
+    static PreviewServices defaultPreviewServices();
+    void setPreviewServices(PreviewServices services);
+
+    // ----- Published state ---------------------------------------------------------------------------
+
+    // Program playhead on the sequence, seconds.
+    double currentTime() const { return currentTime_; }
+    void setCurrentTime(double seconds) { publishTime(currentTime_, seconds); }
+    // The program player is playing.
+    bool isPlaying() const { return isPlaying_; }
+    void setPlaying(bool on) { publish(isPlaying_, on); }
+    // Shuttle speed of the focused monitor: 0, or ±1, ±2, ±4, ±8.
+    int shuttle() const { return shuttle_; }
+    void setShuttle(int speed) { publish(shuttle_, speed); }
+    MonitorFocus monitorFocus() const { return monitorFocus_; }
+    void setMonitorFocus(MonitorFocus focus) { publish(monitorFocus_, focus); }
+    EditTool tool() const { return tool_; }
+    void setTool(EditTool tool) { publish(tool_, tool); }
+    // Clip and edge drags snap to edit points.
+    bool snapping() const { return snapping_; }
+    void setSnapping(bool on) { publish(snapping_, on); }
+    // The program loops between the sequence's In and Out points.
+    bool loopPlayback() const { return loopPlayback_; }
+    void setLoopPlayback(bool on) { publish(loopPlayback_, on); }
+    // In the order selected; the last is the primary clip.
+    const std::vector<Uuid>& selectedClipIDs() const { return selectedClipIDs_; }
+    void setSelectedClipIDs(std::vector<Uuid> ids) { publish(selectedClipIDs_, std::move(ids)); }
+    // Timeline zoom: points per second of sequence time.
+    double pixelsPerSecond() const { return pixelsPerSecond_; }
+    void setPixelsPerSecond(double pps) { publish(pixelsPerSecond_, pps); }
+    // Per media item id. Entries are added, never removed, for the life of the model.
+    const std::unordered_map<Uuid, QImage>& thumbnails() const { return thumbnails_; }
+    void setThumbnail(const Uuid& mediaID, QImage image);
+    const std::unordered_map<Uuid, std::vector<float>>& waveforms() const { return waveforms_; }
+    void setWaveform(const Uuid& mediaID, std::vector<float> peaks);
+    // Media whose files were missing at the last applied rebuild.
+    const UuidSet& offlineIDs() const { return offlineIDs_; }
+    void setOfflineIDs(UuidSet ids) { publish(offlineIDs_, std::move(ids)); }
+    // The status bar's one line.
+    const QString& status() const { return status_; }
+    void setStatus(QString text) { publish(status_, std::move(text)); }
+    // A preview rebuild is running.
+    bool isBuilding() const { return isBuilding_; }
+    void setBuilding(bool on) { publish(isBuilding_, on); }
+    // The one pending alert; the window clears it when dismissed.
+    const std::optional<AppAlert>& alert() const { return alert_; }
+    void setAlert(std::optional<AppAlert> alert) { publish(alert_, std::move(alert)); }
+    // Which sheet is presented.
+    bool showExport() const { return showExport_; }
+    void setShowExport(bool on) { publish(showExport_, on); }
+    bool showSequenceSettings() const { return showSequenceSettings_; }
+    void setShowSequenceSettings(bool on) { publish(showSequenceSettings_, on); }
+    bool showShortcuts() const { return showShortcuts_; }
+    void setShowShortcuts(bool on) { publish(showShortcuts_, on); }
+    // Sequence time of the snap guide drawn during a drag; cleared whenever a gesture ends.
+    const std::optional<double>& snapGuide() const { return snapGuide_; }
+    void setSnapGuide(std::optional<double> time) { publish(snapGuide_, time); }
+    // Program player volume, 0 to 1.
+    double playerVolume() const { return playerVolume_; }
+    void setPlayerVolume(double volume) { publish(playerVolume_, volume); }
+    // The user is dragging the playhead in the ruler; the player's clock does not move it meanwhile.
+    bool isScrubbing() const { return isScrubbing_; }
+    void setScrubbing(bool on) { publish(isScrubbing_, on); }
+    // Visible width of the timeline in points, kept current by the timeline panel.
+    double timelineViewport() const { return timelineViewport_; }
+    void setTimelineViewport(double width) { publish(timelineViewport_, width); }
+    // The highlighted item of the project bin.
+    const std::optional<Uuid>& selectedMediaID() const { return selectedMediaID_; }
+    void setSelectedMediaID(std::optional<Uuid> id) { publish(selectedMediaID_, id); }
+    // The media item loaded in the source monitor, its playhead and its marks.
+    const std::optional<Uuid>& sourceMediaID() const { return sourceMediaID_; }
+    void setSourceMediaID(std::optional<Uuid> id) { publish(sourceMediaID_, id); }
+    double sourceTime() const { return sourceTime_; }
+    void setSourceTime(double seconds) { publishTime(sourceTime_, seconds); }
+    const std::optional<double>& sourceIn() const { return sourceIn_; }
+    void setSourceIn(std::optional<double> time) { publish(sourceIn_, time); }
+    const std::optional<double>& sourceOut() const { return sourceOut_; }
+    void setSourceOut(std::optional<double> time) { publish(sourceOut_, time); }
+    bool sourcePlaying() const { return sourcePlaying_; }
+    void setSourcePlaying(bool on) { publish(sourcePlaying_, on); }
+    // The project bin shows an icon grid instead of a list.
+    bool projectShowsIcons() const { return projectShowsIcons_; }
+    void setProjectShowsIcons(bool on) { publish(projectShowsIcons_, on); }
+    // Titles of the colour panel's expanded groups.
+    const std::set<QString>& openColorSections() const { return openColorSections_; }
+    void setOpenColorSections(std::set<QString> titles) { publish(openColorSections_, std::move(titles)); }
+
+  signals:
+    // Some published value or the project changed; once per event-loop turn.
+    void changed();
+    // `currentTime` or `sourceTime` moved; once per event-loop turn.
+    void timeChanged();
+
+  private:
+    enum class Change { state, time };
+
+    template <class T, class U> void publish(T& field, U&& value) {
+        if (field == value) return;
+        field = std::forward<U>(value);
+        markChanged(Change::state);
+    }
+    void publishTime(double& field, double value) {
+        if (field == value) return;
+        field = value;
+        markChanged(Change::time);
+    }
+    void markChanged(Change change);
+    void deliverChanges();
+
+    // Writes a whole project into the attached document; nothing without one.
+    void writeProject(Project project);
+    // Pushes one step that restores `before` on undo and `after` on redo.
+    void pushUndoStep(Project before, Project after, const QString& name);
+
+    void installPlaybackObservers();
+
+    // Timeline commands.
+    // Candidate times for a drag to snap to: 0, the playhead, the sequence marks, markers, and the edges
+    // of every clip not in `excluding`.
+    std::vector<double> snapPoints(const Project& project, const UuidSet& excluding) const;
+    // The track a playhead placement of the item goes to, or none after saying why in `status`.
+    std::optional<Uuid> targetedTrackID(const Uuid& mediaID);
+
+    // Published state, with the values of a new window.
+    double currentTime_ = 0;
+    bool isPlaying_ = false;
+    int shuttle_ = 0;
+    MonitorFocus monitorFocus_ = MonitorFocus::program;
+    EditTool tool_ = EditTool::select;
+    bool snapping_ = true;
+    bool loopPlayback_ = false;
+    std::vector<Uuid> selectedClipIDs_;
+    double pixelsPerSecond_ = 52;
+    std::unordered_map<Uuid, QImage> thumbnails_;
+    std::unordered_map<Uuid, std::vector<float>> waveforms_;
+    UuidSet offlineIDs_;
+    QString status_ = QStringLiteral("Import a clip to start.");
+    bool isBuilding_ = false;
+    std::optional<AppAlert> alert_;
+    bool showExport_ = false;
+    bool showSequenceSettings_ = false;
+    bool showShortcuts_ = false;
+    std::optional<double> snapGuide_;
+    double playerVolume_ = 1.0;
+    bool isScrubbing_ = false;
+    double timelineViewport_ = 900;
+    std::optional<Uuid> selectedMediaID_;
+    std::optional<Uuid> sourceMediaID_;
+    double sourceTime_ = 0;
+    std::optional<double> sourceIn_;
+    std::optional<double> sourceOut_;
+    bool sourcePlaying_ = false;
+    bool projectShowsIcons_ = false;
+    std::set<QString> openColorSections_{QStringLiteral("Basic")};
+
+    // The model's own.
+    std::unique_ptr<PlayerControl> player_;
+    std::unique_ptr<PlayerControl> sourcePlayer_;
+    QPointer<ProjectDocument> document_;
+    std::optional<std::filesystem::path> projectURL_;
+    // The project as it was when the open gesture began; present exactly while one is open.
+    std::optional<Project> transientBefore_;
+    RebuildScheduler rebuilds_;
+    // Shared with the workers, which may outlive the model.
+    std::shared_ptr<const PreviewServices> previewServices_;
+    QMetaObject::Connection timeObserver_;
+    QMetaObject::Connection sourceTimeObserver_;
+    QMetaObject::Connection statusObserver_;
+    QMetaObject::Connection sourceStatusObserver_;
+    // Media ids whose thumbnail or waveform request is running.
+    UuidSet thumbInFlight_;
+    UuidSet waveInFlight_;
+    // The document `followDocument` listens to.
+    QMetaObject::Connection followProject_;
+    QMetaObject::Connection followFileURL_;
+
+    bool stateChangePending_ = false;
+    bool timeChangePending_ = false;
+};
+
+} // namespace osterveil

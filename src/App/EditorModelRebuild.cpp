@@ -1,0 +1,167 @@
+#include <QCoreApplication>
+#include <QThreadPool>
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <variant>
+
+#include "App/EditorModel.hpp"
+#include "Engine/FrameImages.hpp"
+#include "Engine/Log.hpp"
+#include "Media/ThumbnailService.hpp"
+#include "Media/WaveformService.hpp"
+
+namespace osterveil {
+
+namespace {
+
+// Peak buckets per waveform: enough for a clip drawn across a wide timeline.
+constexpr int waveformBuckets = 1400;
+
+// Runs `work` on a worker and hands its result to `deliver` on the GUI thread, unless the model has
+// gone by then. The worker never touches the model, so a window may close while work is in flight.
+template <class Work, class Deliver> void offload(EditorModel* model, Work work, Deliver deliver) {
+    QPointer<EditorModel> self(model);
+    QThreadPool::globalInstance()->start([self, work = std::move(work), deliver = std::move(deliver)]() mutable {
+        auto result = work();
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return;
+        QMetaObject::invokeMethod(
+            app,
+            [self, deliver = std::move(deliver), result = std::move(result)]() mutable {
+                if (self) deliver(*self, std::move(result));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// Titles are set in type on the GUI thread, which the build would otherwise have to wait for from its
+// worker: draw them here first so the build finds them in the picture cache.
+void rasterizeTitles(const Project& project) {
+    const media::Size size{static_cast<double>(project.sequence.width), static_cast<double>(project.sequence.height)};
+    const auto visit = [&](const Sequence& sequence) {
+        for (const auto& track : sequence.tracks) {
+            if (track.role != TrackRole::video || track.isHidden) continue;
+            for (const auto& clip : track.clips)
+                if (clip.title && clip.isEnabled) CompositionBuilder::cacheImage(RenderKind::title, clip, std::nullopt, size);
+        }
+    };
+    visit(project.sequence);
+    for (const auto& nest : project.nests) visit(nest.sequence);
+}
+
+} // namespace
+
+EditorModel::PreviewServices EditorModel::defaultPreviewServices() {
+    PreviewServices services;
+    services.build = [](const Project& project, const std::optional<std::filesystem::path>& url, media::Size size) {
+        return CompositionBuilder::build(project, url, size, project.sequence.frameRate);
+    };
+    services.thumbnail = [](const MediaItem& item, const std::optional<std::filesystem::path>& url) {
+        return ThumbnailService::image(item, url);
+    };
+    services.peaks = [](const MediaItem& item, const std::optional<std::filesystem::path>& url) {
+        return WaveformService::peaks(item, url, waveformBuckets);
+    };
+    return services;
+}
+
+void EditorModel::setPreviewServices(PreviewServices services) {
+    previewServices_ = std::make_shared<const PreviewServices>(std::move(services));
+}
+
+void EditorModel::scheduleRebuild(std::chrono::milliseconds delay) {
+    RebuildRequest request;
+    request.project = project();
+    request.projectURL = projectURL_;
+    // Any stored scale is accepted; the build itself stays between a quarter and full size.
+    const double scale = request.project.sequence.previewScale;
+    request.scale = scale >= 0.25 ? std::min(scale, 1.0) : 0.25;
+    rebuilds_.schedule(std::move(request), delay);
+}
+
+void EditorModel::performRebuild(const RebuildRequest& request) {
+    setBuilding(true);
+    const Sequence& sequence = request.project.sequence;
+    // Unrounded: an odd sequence size may give a fractional render size, as the compositor expects.
+    const media::Size size{sequence.width * request.scale, sequence.height * request.scale};
+    rasterizeTitles(request.project);
+
+    using Outcome = std::variant<std::shared_ptr<const CompositionBuild>, QString>;
+    offload(
+        this,
+        [services = previewServices_, request, size]() -> Outcome {
+            try {
+                return std::make_shared<const CompositionBuild>(services->build(request.project, request.projectURL, size));
+            } catch (const std::exception& error) {
+                return QString::fromStdString(error.what());
+            }
+        },
+        [token = request.token, project = request.project](EditorModel& model, Outcome outcome) {
+            // A newer rebuild was scheduled meanwhile: it owns the player, the status and the flag.
+            if (model.rebuilds_.token() != token) return;
+            if (auto* build = std::get_if<std::shared_ptr<const CompositionBuild>>(&outcome)) {
+                model.apply(*build);
+                model.setOfflineIDs(UuidSet((*build)->offline.begin(), (*build)->offline.end()));
+                model.setStatus(model.statusLine(project));
+            } else {
+                const QString& message = std::get<QString>(outcome);
+                model.setStatus(message);
+                Log::build().error("Preview rebuild failed: " + message.toStdString());
+            }
+            model.setBuilding(false);
+        });
+}
+
+void EditorModel::apply(std::shared_ptr<const CompositionBuild> build) {
+    const double playhead = currentTime_;
+    const float rate = player_->rate();
+    player_->setItem(PlayerItem::composition(std::move(build)));
+    player_->seek(CompositionBuilder::mediaTime(std::max(0.0, playhead)));
+    player_->setVolume(static_cast<float>(playerVolume_));
+    // Playback or shuttling goes on at the same speed on the new item; a paused player stays paused.
+    if (rate != 0) player_->setRate(rate);
+}
+
+QString EditorModel::statusLine(const Project& project) const {
+    const Sequence& sequence = project.sequence;
+    const double scale = sequence.previewScale;
+    const char* quality = scale >= 0.99 ? "Full" : scale >= 0.49 ? "Half" : "Quarter";
+    QString line = QString::fromStdString(sequence.name) + QStringLiteral("   ") + QString::number(sequence.width) +
+                   QChar(0x00D7) + QString::number(sequence.height) + QStringLiteral("   ") +
+                   QString::fromStdString(sequence.frameRate.label()) + QStringLiteral("   Preview ") +
+                   QLatin1String(quality);
+    if (!offlineIDs_.empty())
+        line += QStringLiteral("  ") + QChar(0x00B7) + QStringLiteral("  ") + QString::number(offlineIDs_.size()) +
+                QStringLiteral(" offline");
+    return line;
+}
+
+void EditorModel::loadAuxiliary() {
+    const Project current = project();
+    const std::optional<std::filesystem::path> url = projectURL_;
+    for (const MediaItem& item : current.media) {
+        const Uuid id = item.id;
+        if (item.kind != MediaKind::audio && !thumbnails_.contains(id) && !thumbInFlight_.contains(id)) {
+            thumbInFlight_.insert(id);
+            offload(
+                this, [services = previewServices_, item, url] { return services->thumbnail(item, url); },
+                [id](EditorModel& model, std::optional<QImage> image) {
+                    if (image) model.setThumbnail(id, std::move(*image));
+                    model.thumbInFlight_.erase(id);
+                });
+        }
+        if (item.hasAudio && !waveforms_.contains(id) && !waveInFlight_.contains(id)) {
+            waveInFlight_.insert(id);
+            offload(
+                this, [services = previewServices_, item, url] { return services->peaks(item, url); },
+                [id](EditorModel& model, std::vector<float> peaks) {
+                    // An empty outline means the sound could not be read: ask again at the next change.
+                    if (!peaks.empty()) model.setWaveform(id, std::move(peaks));
+                    model.waveInFlight_.erase(id);
+                });
+        }
+    }
+}
+
+} // namespace osterveil

@@ -1,0 +1,17 @@
+#include "App/PlayerControl.hpp"
+
+namespace osterveil {
+
+PlayerItem PlayerItem::composition(std::shared_ptr<const CompositionBuild> build) {
+    PlayerItem item;
+    item.build_ = std::move(build);
+    return item;
+}
+
+PlayerItem PlayerItem::mediaFile(std::filesystem::path file) {
+    PlayerItem item;
+    item.file_ = std::move(file);
+    return item;
+}
+
+} // namespace osterveil

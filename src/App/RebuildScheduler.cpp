@@ -1,0 +1,25 @@
+#include "App/RebuildScheduler.hpp"
+
+namespace osterveil {
+
+RebuildScheduler::RebuildScheduler(QObject* parent) : QObject(parent) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (!pending_) return;
+        RebuildRequest request = std::move(*pending_);
+        pending_.reset();
+        emit due(request);
+    });
+}
+
+void RebuildScheduler::schedule(RebuildRequest request, std::chrono::milliseconds delay) {
+    timer_.stop();
+    token_ = Uuid::make();
+    request.token = token_;
+    pending_ = std::move(request);
+    // A zero wait still goes through the event loop, after the caller's own work is done.
+    timer_.start(delay);
+}
+
+} // namespace osterveil

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTest>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "App/EditorModel.hpp"
+#include "FakePlayer.hpp"
+
+using namespace osterveil;
+using testsupport::FakePlayer;
+
+namespace {
+
+// A build that the test can hold on its worker, to finish it after newer rebuilds were scheduled.
+struct BuildGate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = true;
+    void close() { std::lock_guard lock(mutex); open = false; }
+    void release() {
+        { std::lock_guard lock(mutex); open = true; }
+        cv.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return open; });
+    }
+};
+
+struct Recorder {
+    std::mutex mutex;
+    std::vector<Project> built;
+    std::vector<media::Size> sizes;
+    std::atomic<int> thumbnails{0}, waveforms{0};
+};
+
+struct PreviewFixture : ::testing::Test {
+    FakePlayer* player = new FakePlayer;
+    std::unique_ptr<EditorModel> model = std::make_unique<EditorModel>(std::unique_ptr<PlayerControl>(player),
+                                                                       std::make_unique<FakePlayer>());
+    ProjectDocument document;
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<BuildGate> gate = std::make_shared<BuildGate>();
+    std::vector<Uuid> offline;
+
+    void SetUp() override {
+        EditorModel::PreviewServices services;
+        services.build = [recorder = recorder, gate = gate, this](const Project& project,
+                                                                 const std::optional<std::filesystem::path>&,
+                                                                 media::Size size) {
+            gate->pass();
+            if (project.sequence.name == "Broken") throw media::Error("The sequence could not be built.");
+            std::lock_guard lock(recorder->mutex);
+            recorder->built.push_back(project);
+            recorder->sizes.push_back(size);
+            CompositionBuild build;
+            build.composition = std::make_shared<media::Composition>();
+            build.offline = offline;
+            return build;
+        };
+        services.thumbnail = [recorder = recorder](const MediaItem&, const std::optional<std::filesystem::path>&) {
+            ++recorder->thumbnails;
+            return std::optional<QImage>(QImage(4, 4, QImage::Format_RGB32));
+        };
+        services.peaks = [recorder = recorder](const MediaItem& item, const std::optional<std::filesystem::path>&) {
+            ++recorder->waveforms;
+            // An unreadable file gives no outline and is asked for again later.
+            return item.name == "unreadable.wav" ? std::vector<float>{} : std::vector<float>(1400, 0.5f);
+        };
+        model->setPreviewServices(std::move(services));
+        model->followDocument(&document);
+    }
+
+    int builds() {
+        std::lock_guard lock(recorder->mutex);
+        return static_cast<int>(recorder->built.size());
+    }
+    // Waits for the rebuild in flight to land.
+    bool settle(int timeoutMs = 2000) {
+        // The document announces its change one event-loop turn later.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        const bool done =
+            QTest::qWaitFor([&] { return !model->isBuilding() && !model->rebuilds().isPending(); }, timeoutMs);
+        // The player's reports of the applied item arrive a turn later.
+        QCoreApplication::processEvents();
+        return done;
+    }
+    void rename(const std::string& name) {
+        Project p = document.project();
+        p.sequence.name = name;
+        document.setProject(p);
+    }
+};
+
+MediaItem mediaItem(std::string name, MediaKind kind, bool hasAudio) {
+    MediaItem item;
+    item.id = Uuid::make();
+    item.name = std::move(name);
+    item.kind = kind;
+    item.hasVideo = kind != MediaKind::audio;
+    item.hasAudio = hasAudio;
+    return item;
+}
+
+} // namespace
+
+using PreviewRebuild = PreviewFixture;
+
+TEST_F(PreviewRebuild, BurstOfChangesBuildsOnceTheLastProjectAtPreviewScale) {
+    ASSERT_TRUE(settle());
+    const int before = builds();
+    for (const char* name : {"One", "Two", "Three"}) {
+        rename(name);
+        QTest::qWait(10);
+    }
+    ASSERT_TRUE(settle());
+    QTest::qWait(60);
+    ASSERT_EQ(builds(), before + 1);
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_EQ(recorder->built.back().sequence.name, "Three");
+    // Half of 1920×1080 by default.
+    EXPECT_EQ(recorder->sizes.back().width, 960);
+    EXPECT_EQ(recorder->sizes.back().height, 540);
+    EXPECT_EQ(model->status().toStdString(), "Three   1920×1080   24 fps   Preview Half");
+}
+
+TEST_F(PreviewRebuild, StaleResultIsDroppedAndTheNewestApplied) {
+    ASSERT_TRUE(settle());
+    gate->close();
+    rename("Old");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isBuilding(); }, 2000));
+    rename("New"); // scheduled while "Old" is held on its worker
+    QTest::qWait(80);
+    gate->release();
+    ASSERT_TRUE(settle());
+    QTest::qWait(30);
+    EXPECT_TRUE(model->status().startsWith("New"));
+    ASSERT_TRUE(player->item());
+    EXPECT_EQ(builds() >= 2, true);
+}
+
+TEST_F(PreviewRebuild, ApplyKeepsPlayheadAndRate) {
+    ASSERT_TRUE(settle());
+    model->setCurrentTime(3.5);
+    player->setRate(2);
+    rename("Playing");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(player->rate(), 2);
+    ASSERT_FALSE(player->seeks.empty());
+    EXPECT_EQ(player->seeks.back().time, CompositionBuilder::mediaTime(3.5));
+    EXPECT_EQ(player->seeks.back().toleranceBefore, media::Time::zero());
+
+    // Paused stays paused, and a playhead before 0 starts the new item at 0.
+    player->setRate(0);
+    model->setCurrentTime(-1);
+    const auto ratesBefore = player->rates.size();
+    rename("Paused");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(player->rates.size(), ratesBefore);
+    EXPECT_EQ(player->seeks.back().time, media::Time::zero());
+}
+
+TEST_F(PreviewRebuild, StatusLineNamesQualityAndOfflineCount) {
+    Project p = ProjectDocument::newProject();
+    p.sequence.name = "Sequence 01";
+    p.sequence.frameRate = FrameRate{30, 1};
+    const auto line = [&](double scale) {
+        p.sequence.previewScale = scale;
+        return model->statusLine(p);
+    };
+    EXPECT_EQ(line(0.5).toStdString(), "Sequence 01   1920×1080   30 fps   Preview Half");
+    EXPECT_EQ(line(1.5).toStdString(), "Sequence 01   1920×1080   30 fps   Preview Full");
+    EXPECT_EQ(line(0.99).toStdString(), "Sequence 01   1920×1080   30 fps   Preview Full");
+    EXPECT_EQ(line(0.49).toStdString(), "Sequence 01   1920×1080   30 fps   Preview Half");
+    EXPECT_EQ(line(0.48).toStdString(), "Sequence 01   1920×1080   30 fps   Preview Quarter");
+
+    // The offline count comes from the applied build.
+    ASSERT_TRUE(settle());
+    offline = {Uuid::make(), Uuid::make()};
+    Project q = document.project();
+    q.sequence.name = "Sequence 01";
+    q.sequence.frameRate = FrameRate{30, 1};
+    q.sequence.previewScale = 0.1;
+    document.setProject(q);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->offlineIDs().size(), 2u);
+    EXPECT_EQ(model->status().toStdString(), "Sequence 01   1920×1080   30 fps   Preview Quarter  ·  2 offline");
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_EQ(recorder->sizes.back().width, 480);
+}
+
+TEST_F(PreviewRebuild, FailedBuildReportsAndKeepsThePreviousItem) {
+    ASSERT_TRUE(settle());
+    const int itemChanges = player->itemChanges;
+    rename("Broken");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->status().toStdString(), "The sequence could not be built.");
+    EXPECT_FALSE(model->isBuilding());
+    EXPECT_EQ(player->itemChanges, itemChanges);
+}
+
+TEST_F(PreviewRebuild, ModelClosedDuringBuildIsSafe) {
+    ASSERT_TRUE(settle());
+    gate->close();
+    rename("Closing");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isBuilding(); }, 2000));
+    model.reset();
+    gate->release();
+    QTest::qWait(50); // the result arrives for a model that is gone
+    EXPECT_GE(builds(), 1);
+}
+
+TEST_F(PreviewRebuild, ThumbnailsAndWaveformsLoadOncePerItem) {
+    Project p = document.project();
+    for (auto item : {mediaItem("clip.mov", MediaKind::video, true), mediaItem("still.png", MediaKind::image, false),
+                      mediaItem("tone.wav", MediaKind::audio, true), mediaItem("unreadable.wav", MediaKind::audio, true)})
+        p.media.push_back(item);
+    document.setProject(p);
+    // Several changes before any request finishes.
+    model->loadAuxiliary();
+    model->loadAuxiliary();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->waveforms().size() == 2 && model->thumbnails().size() == 2; }, 2000));
+    QTest::qWait(30);
+    EXPECT_EQ(recorder->thumbnails.load(), 2);
+    EXPECT_TRUE(model->thumbnails().contains(p.media[0].id));
+    EXPECT_TRUE(model->thumbnails().contains(p.media[1].id));
+    EXPECT_TRUE(model->waveforms().contains(p.media[2].id));
+    EXPECT_FALSE(model->waveforms().contains(p.media[3].id));
+    EXPECT_EQ(recorder->waveforms.load(), 3);
+
+    // Only the empty outline is asked for again.
+    model->loadAuxiliary();
+    QTest::qWait(50);
+    EXPECT_EQ(recorder->waveforms.load(), 4);
+    EXPECT_EQ(recorder->thumbnails.load(), 2);
+}

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "App/ProjectDocument.hpp"
+
+using namespace osterveil;
+
+namespace {
+
+struct ProjectFiles : ::testing::Test {
+    std::filesystem::path file(const std::string& name, const std::string& contents) {
+        const std::filesystem::path p = path(name);
+        std::ofstream(p, std::ios::binary) << contents;
+        return p;
+    }
+    std::filesystem::path path(const std::string& name) const {
+        return std::filesystem::path(dir.path().toStdString()) / name;
+    }
+    static std::string bytes(const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    QTemporaryDir dir;
+};
+
+template <class F> ProjectError projectError(F&& f) {
+    try {
+        f();
+    } catch (const ProjectError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ProjectError";
+    return ProjectError::corrupt();
+}
+
+} // namespace
+
+TEST_F(ProjectFiles, ReadFailuresMapToTheUsersErrors) {
+    // Not a project at all: empty, not JSON, wrong shape.
+    EXPECT_EQ(projectError([&] { ProjectDocument::read(file("empty.osterveil", "")); }),
+              ProjectError::corrupt());
+    EXPECT_EQ(projectError([&] { ProjectDocument::read(file("text.osterveil", "hello")); }),
+              ProjectError::corrupt());
+    EXPECT_EQ(projectError([&] { ProjectDocument::read(file("shape.osterveil", R"({"fileVersion": 1})")); }),
+              ProjectError::corrupt());
+
+    // A newer program's file says so, with its version.
+    Project p = ProjectDocument::newProject();
+    p.fileVersion = 2;
+    const ProjectError newer = projectError([&] { ProjectDocument::read(file("v2.osterveil", p.encode())); });
+    EXPECT_EQ(newer, ProjectError::newerFile(2));
+    EXPECT_EQ(newer.errorDescription(), "This project was saved by a newer Osterveil (file version 2).");
+
+    // A folder, or a path with nothing there, is no file to read.
+    std::filesystem::create_directory(path("folder.osterveil"));
+    for (const char* name : {"folder.osterveil", "missing.osterveil"}) {
+        try {
+            ProjectDocument::read(path(name));
+            ADD_FAILURE() << name << " was read";
+        } catch (const DocumentError& e) {
+            EXPECT_EQ(e.kind(), DocumentError::Kind::fileReadCorruptFile);
+            EXPECT_EQ(std::string(e.what()),
+                      std::string("The file “") + name +
+                          "” could not be opened because it is not in the right format.");
+        }
+    }
+
+    // The older file type holds the same JSON and opens the same way.
+    p.fileVersion = 1;
+    p.name = "Reel 4";
+    const auto older = ProjectDocument::open(file("reel.kestwater", p.encode()));
+    EXPECT_EQ(older->project(), p);
+    EXPECT_EQ(older->fileURL(), path("reel.kestwater"));
+    EXPECT_FALSE(older->isModified());
+}
+
+TEST_F(ProjectFiles, SavingWritesTheWholeFileTheSameEachTimeAndMarksTheDocumentClean) {
+    ProjectDocument document;
+    QSignalSpy urlChanged(&document, &ProjectDocument::fileURLChanged);
+    QSignalSpy modified(&document, &ProjectDocument::modifiedChanged);
+    document.undoStack()->push(new QUndoCommand("Rename"));
+    EXPECT_TRUE(document.isModified());
+
+    const auto target = path("cut.osterveil");
+    document.save(target);
+    EXPECT_FALSE(document.isModified());
+    EXPECT_EQ(document.fileURL(), target);
+    EXPECT_EQ(urlChanged.count(), 1);
+    ASSERT_EQ(modified.count(), 2);
+    EXPECT_FALSE(modified.last().at(0).toBool());
+
+    const std::string first = bytes(target);
+    document.save(target);
+    EXPECT_EQ(bytes(target), first);
+    EXPECT_EQ(urlChanged.count(), 1);
+    EXPECT_EQ(ProjectDocument::read(target), document.project());
+
+    // A save that cannot reach the disk says so and changes nothing.
+    document.undoStack()->push(new QUndoCommand("Rename"));
+    EXPECT_THROW(document.save(path("no-such-folder") / "cut.osterveil"), DocumentError);
+    EXPECT_TRUE(document.isModified());
+    EXPECT_EQ(document.fileURL(), target);
+}
