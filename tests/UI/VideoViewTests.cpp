@@ -6,6 +6,7 @@
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/Player.hpp"
+#include "UI/Common/Theme.hpp"
 #include "UI/Monitors/VideoView.hpp"
 
 using namespace osterveil;
@@ -33,7 +34,7 @@ TEST(VideoView, PaintsThePlayersFrameFittedOnTheWellAndLetsClicksThrough) {
 
     const QImage shot = view.grab().toImage();
     // 16:9 in a square: bands of well above and below a picture 225 high.
-    const QColor well = view.wellColor();
+    const QColor well = Theme::well;
     EXPECT_EQ(shot.pixel(200, 40), well.rgb());
     EXPECT_EQ(shot.pixel(200, 360), well.rgb());
     EXPECT_EQ(VideoView::pictureRect({320, 180}, {0, 0, 400, 400}), QRectF(0, 87.5, 400, 225));

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "Platform/Media/Player.hpp"
+#include "UI/Common/Theme.hpp"
 
 namespace osterveil {
 
@@ -20,11 +21,6 @@ void VideoView::setPlayer(media::Player* player) {
     takeFrame();
 }
 
-void VideoView::setWellColor(const QColor& color) {
-    well_ = color;
-    update();
-}
-
 void VideoView::takeFrame() {
     picture_ = player_ ? player_->currentFrame().picture : media::PixelBuffer();
     update();
@@ -38,7 +34,7 @@ QRectF VideoView::pictureRect(const QSizeF& picture, const QRectF& bounds) {
 
 void VideoView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), well_);
+    painter.fillRect(rect(), Theme::well);
     if (picture_.isNull()) return;
     // BGRA bytes in memory are Qt's premultiplied ARGB32 words on a little-endian machine; the image
     // borrows the pixels, which `picture_` keeps alive while it paints.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QPointer>
 #include <QWidget>
 
@@ -20,9 +19,6 @@ class VideoView : public QWidget {
     void setPlayer(media::Player* player);
     media::Player* player() const { return player_; }
 
-    void setWellColor(const QColor& color);
-    const QColor& wellColor() const { return well_; }
-
     // Where a picture of `picture` size lies in `bounds`: as large as fits, centred.
     static QRectF pictureRect(const QSizeF& picture, const QRectF& bounds);
 
@@ -35,7 +31,6 @@ class VideoView : public QWidget {
     QPointer<media::Player> player_;
     QMetaObject::Connection connection_;
     media::PixelBuffer picture_;
-    QColor well_ = QColor::fromRgbF(0.11f, 0.11f, 0.11f);
 };
 
 } // namespace osterveil
