@@ -1,6 +1,12 @@
 #include "Platform/Media/PlayerItem.hpp"
 
 #include <algorithm>
+#include <fstream>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace osterveil::media {
 
@@ -9,6 +15,20 @@ namespace {
 bool isStillFormat(const std::string& formatName) {
     // libavformat reads pictures through its image demuxers: "png_pipe", "jpeg_pipe", "image2"…
     return formatName == "image2" || (formatName.size() > 5 && formatName.ends_with("_pipe"));
+}
+
+// Whether the file's first bytes are those of a still picture (which the asset layer does not read).
+bool isStillPicture(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    in.read(reinterpret_cast<char*>(head.data()), 4096);
+    const auto got = in.gcount();
+    if (got <= 0) return false;
+    const std::string name = path.filename().string();
+    AVProbeData probe{name.c_str(), head.data(), int(got), nullptr};
+    int score = 0;
+    const AVInputFormat* format = av_probe_input_format2(&probe, 1, &score);
+    return format && format->name && isStillFormat(format->name);
 }
 
 bool hasSound(const Composition& composition) {
@@ -45,8 +65,17 @@ std::shared_ptr<const PlayerItem> PlayerItem::composition(std::shared_ptr<const 
 }
 
 std::shared_ptr<const PlayerItem> PlayerItem::file(const std::filesystem::path& path, Size maximumSize) {
-    const auto asset = Asset::open(path);
     std::shared_ptr<PlayerItem> item(new PlayerItem);
+    std::shared_ptr<const Asset> asset;
+    try {
+        asset = Asset::open(path);
+    } catch (const AssetError& e) {
+        if (e.kind() == AssetError::Kind::unsupportedFormat && isStillPicture(path)) {
+            item->composition_ = std::make_shared<Composition>();
+            return item; // a still: nothing to play
+        }
+        throw;
+    }
     auto composition = std::make_shared<Composition>();
     item->maximumSize_ = maximumSize;
     if (!isStillFormat(asset->formatName())) {

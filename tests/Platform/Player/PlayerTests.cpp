@@ -282,6 +282,29 @@ TEST(Player, StatusAndTimeSignals) {
     EXPECT_FLOAT_EQ(player.output().volume(), 0.35f);
 }
 
+TEST(Player, SoundOnlyFilesPlayToTheEndAndStillsHaveNothingToPlay) {
+    // The system's output: a device where there is one, else the null output; playing works either way.
+    Player player;
+    const auto sound = PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::wavAudio));
+    EXPECT_FALSE(sound->hasVideo());
+    EXPECT_TRUE(sound->hasAudio());
+    player.setItem(sound);
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::playing; }));
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    EXPECT_DOUBLE_EQ(player.currentTime(), sound->duration());
+    EXPECT_TRUE(player.currentFrame().picture.isNull());
+
+    const auto still = PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::pngStill));
+    EXPECT_FALSE(still->hasVideo());
+    EXPECT_FALSE(still->hasAudio());
+    EXPECT_EQ(still->duration(), 0);
+    player.setItem(still);
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    EXPECT_EQ(player.currentTime(), 0);
+}
+
 TEST(Player, ReplacingTheItemOrDestroyingThePlayerWhilePlayingIsClean) {
     const auto program = programItem();
     const auto file = PlayerItem::file(countingMovie());
