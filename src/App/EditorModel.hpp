@@ -75,6 +75,8 @@ class EditorModel : public QObject {
     Project project() const;
     // The last selected clip, which the inspector and the single-clip commands act on.
     std::optional<Uuid> primaryClipID() const;
+    // The document's file as last attached; none for a document never saved.
+    const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }
 
     PlayerControl& player() const { return *player_; }
     PlayerControl& sourcePlayer() const { return *sourcePlayer_; }
