@@ -105,7 +105,9 @@ QString extension(ExportCodec codec) {
 }
 
 std::optional<QString> sizeProblem(std::int64_t width, std::int64_t height) {
-    const auto fits = [](std::int64_t side) { return side >= 16 && side <= maximumSide && side % 2 == 0; };
+    const auto fits = [](std::int64_t side) {
+        return side >= 16 && side <= sheets::maximumFrameSide && side % 2 == 0;
+    };
     const bool widthFits = fits(width), heightFits = fits(height);
     if (widthFits && heightFits) return std::nullopt;
     if (!widthFits && !heightFits)

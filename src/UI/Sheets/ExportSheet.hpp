@@ -47,8 +47,6 @@ namespace ExportFormats {
 QString label(ExportCodec codec);
 // "mov" for the ProRes codecs, "mp4" for H.264 and HEVC.
 QString extension(ExportCodec codec);
-// The largest side the exporter writes.
-constexpr std::int64_t maximumSide = 8192;
 // Why an export cannot be written at this size (each side even, 16 to 8192), or none.
 std::optional<QString> sizeProblem(std::int64_t width, std::int64_t height);
 // The project's media file the target would replace, by its file name, or none. The export reads the
