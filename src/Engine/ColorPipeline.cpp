@@ -1,11 +1,9 @@
 #include "Engine/ColorPipeline.hpp"
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
-#include "Media/CubeLUT.hpp"
 #include "Model/GradeMath.hpp"
+#include "Platform/Foundation/RegularFile.hpp"
 
 namespace osterveil {
 
@@ -116,6 +114,13 @@ std::optional<std::filesystem::path> ColorPipeline::resolvedLUT(const LumetriPan
     return std::nullopt;
 }
 
+std::shared_ptr<const imaging::ColorCube> ColorPipeline::colorCube(CubeLUTResult table) {
+    const auto domain = [](const CubeLUTDomain& d) { return imaging::CubeDomain{d.scale, d.offset}; };
+    imaging::CubeShaper shaper;
+    if (table.shaperSize > 0) shaper = {table.shaperSize, std::move(table.shaper), domain(table.shaperDomain)};
+    return imaging::ColorCube::make(table.dimension, std::move(table.data), domain(table.domain), std::move(shaper));
+}
+
 std::shared_ptr<const imaging::ColorCube> ColorPipeline::loadLUT(const LumetriPanel& panel) {
     if (panel.lutPath.empty()) return nullptr;
     {
@@ -124,15 +129,12 @@ std::shared_ptr<const imaging::ColorCube> ColorPipeline::loadLUT(const LumetriPa
     }
     const auto url = resolvedLUT(panel);
     if (!url) return nullptr;
-    std::ifstream file(*url, std::ios::binary);
-    if (!file) return nullptr;
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) return nullptr;
+    // Only a regular file of sensible size: a FIFO named by a project would stall every frame.
+    const auto text = readRegularFile(*url, kMaxLUTFileBytes);
+    if (!text) return nullptr;
     std::shared_ptr<const imaging::ColorCube> cube;
     try {
-        CubeLUTResult table = CubeLUT::parse(text.str());
-        cube = imaging::ColorCube::make(table.dimension, std::move(table.data));
+        cube = colorCube(CubeLUT::parse(*text));
     } catch (const CubeLUTError&) {
         // An unusable table is skipped; the picture is graded without it, and the next frame tries again.
         return nullptr;

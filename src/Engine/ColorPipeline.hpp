@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Media/CubeLUT.hpp"
 #include "Model/Parameters.hpp"
 #include "Platform/Imaging/ColorCube.hpp"
 #include "Platform/Imaging/Image.hpp"
@@ -48,6 +50,10 @@ public:
     std::shared_ptr<const imaging::ColorCube> loadLUT(const LumetriPanel& panel);
     // Where the panel's table is now (bookmarks cannot be resolved here, so its path).
     static std::optional<std::filesystem::path> resolvedLUT(const LumetriPanel& panel);
+    // A parsed .cube file as the colour cube applies it, its domains and shaper kept as they are.
+    static std::shared_ptr<const imaging::ColorCube> colorCube(CubeLUTResult table);
+    // .cube files larger than this are not read.
+    static constexpr std::uintmax_t kMaxLUTFileBytes = std::uintmax_t(64) << 20;
 
     std::size_t cachedToneCubes() const;
     std::size_t cachedLUTs() const;

@@ -26,6 +26,13 @@ using ResolvedMedia = std::unordered_map<Uuid, std::filesystem::path>;
 // Still and title pictures by key, held for as long as a build is in use.
 using ImageSet = std::unordered_map<std::string, imaging::Bitmap>;
 
+// A still that could not be decoded, and the stretch of the timeline it was to cover (seconds).
+struct UndecodableStill {
+    std::filesystem::path file;
+    double start = 0;
+    double end = 0;
+};
+
 // A project made playable: the composition, how its picture is drawn (absent when nothing is
 // visible), its length, and the media whose files could not be found.
 struct CompositionBuild {
@@ -35,6 +42,9 @@ struct CompositionBuild {
     std::optional<media::AudioMix> audioMix;
     double duration = 0;
     std::vector<Uuid> offline;
+    // Stills of the picture whose files were found but could not be decoded: left out and logged; an
+    // export that covers one fails rather than show black in its place.
+    std::vector<UndecodableStill> undecodable;
     // Every still and title picture the layers name. The shared picture cache may drop entries at
     // any time; these stay for the life of the build, and the compositor looks here first.
     std::shared_ptr<const ImageSet> images;
@@ -57,12 +67,14 @@ std::vector<TimelineClip> usableClips(const Track& track, const ResolvedMedia& r
 std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips, const Project& project, double frame);
 
 // Lays one video track's segments on the composition and returns their render layers. Never throws:
-// a segment that fails is logged and left out. `images` receives the pictures of stills and titles.
+// a segment that fails is logged and left out. `images` receives the pictures of stills and titles,
+// `undecodable` the stills that could not be decoded.
 std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, const std::vector<TimelineClip>& clips,
                                      const Uuid& trackID, std::int64_t zOrder, const Project& project,
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
-                                     ImageSet* images = nullptr);
+                                     ImageSet* images = nullptr,
+                                     std::vector<UndecodableStill>* undecodable = nullptr);
 // Lays every audio track's sound on the composition, one composition track per lane, and returns one
 // mix input per composition track carrying its volume ramps (silent for muted, hidden and un-soloed
 // tracks), in track order and lane order. Never throws: a segment that fails is logged and left out.

@@ -131,7 +131,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                                      const Uuid& trackID, std::int64_t zOrder, const Project& project,
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
-                                     ImageSet* images) {
+                                     ImageSet* images, std::vector<UndecodableStill>* undecodable) {
     std::vector<RenderLayer> layers;
     if (timings.empty()) return layers;
     std::unordered_map<Uuid, const TimelineClip*> index;
@@ -220,6 +220,12 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
         }
 
         layer.imageKey = cacheImage(kind, clip, url, sequenceSize, images);
+        if (kind == RenderKind::still && url && layer.imageKey &&
+            !(images ? images->count(*layer.imageKey) > 0 : FrameImages::cache().object(*layer.imageKey).has_value())) {
+            logSkipped(clip, media::undecodableMessage(*url));
+            if (undecodable) undecodable->push_back({*url, layer.segmentStart, layer.segmentEnd});
+            continue;
+        }
         if (blend) {
             blend->kind = RenderKind::video;
             blend->imageKey.reset();
@@ -319,7 +325,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         if (clips.empty()) continue;
         const auto timings = plan(clips, project, frame);
         auto made = insertVideo(timings, clips, t.id, static_cast<std::int64_t>(i), project, resolved, composition,
-                                plate, sequenceSize, images.get());
+                                plate, sequenceSize, images.get(), &result.undecodable);
         layers.insert(layers.end(), std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
     }
 

@@ -6,7 +6,6 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QImage>
-#include <QImageReader>
 #include <QPainter>
 #include <QTextLayout>
 #include <QThread>
@@ -16,6 +15,7 @@
 
 #include "Model/EnumText.hpp"
 #include "Model/Numeric.hpp"
+#include "Platform/Stills/StillReader.hpp"
 
 namespace osterveil {
 
@@ -37,27 +37,9 @@ imaging::Bitmap toBitmap(const QImage& source) {
 } // namespace
 
 std::optional<imaging::Bitmap> StillImageLoader::image(const std::filesystem::path& path, int maxPixel) {
-    const int limit = std::max(maxPixel, 64);
-    const QString file = QString::fromStdString(path.string());
-    {
-        QImageReader reader(file);
-        reader.setAutoTransform(true);
-        if (!reader.canRead()) return std::nullopt;
-        QSize size = reader.size();
-        if (size.isValid()) {
-            // Orientation may swap the sides; the longer one is what is bounded either way.
-            if (std::max(size.width(), size.height()) > limit) {
-                size.scale(limit, limit, Qt::KeepAspectRatio);
-                reader.setScaledSize(size);
-            }
-            QImage img = reader.read();
-            if (!img.isNull()) return toBitmap(img);
-        }
-    }
-    QImageReader plain(file);
-    QImage img = plain.read();
-    if (img.isNull()) return std::nullopt;
-    return toBitmap(img);
+    auto still = stills::load(path, std::max(maxPixel, 64));
+    if (!still) return std::nullopt;
+    return toBitmap(still->image);
 }
 
 QColor fromHex(const std::string& hex) {

@@ -1,7 +1,13 @@
 #include "Engine/SequenceExporter.hpp"
 
+#include <cerrno>
 #include <cmath>
-#include <random>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
@@ -64,6 +70,12 @@ media::VideoSettings SequenceExporter::videoSettings(const ExportRequest& reques
     s.expectedFrameRate = fps;
     if (!ExportCodecs::isProRes(request.codec)) {
         s.averageBitRate = ExportCodecs::bitrate(request.codec, width, height, fps);
+        // Without a ceiling, footage the encoder cannot keep small (grain, noise) overshoots by half
+        // and more, its first second at several times the rate. With this peak and buffer no second
+        // can carry more than twice the average, and the buffer still holds a key frame of such
+        // footage without starving the frames before it.
+        s.maxBitRate = s.averageBitRate / 4 * 5;
+        s.bufferSize = s.averageBitRate / 4 * 3;
         s.maxKeyFrameInterval = ExportCodecs::keyFrameInterval(fps);
         s.profile = media::H264Profile::high;
     }
@@ -82,24 +94,128 @@ media::AudioSettings SequenceExporter::audioSettings(ExportCodec codec) {
 void SequenceExporter::cancel() {
     cancelled_ = true;
     std::lock_guard lock(mutex_);
-    if (reader_) reader_->cancel();
+    if (reader_) reader_->cancel(); // only signals
 }
 
 void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) {
     exportMovie(request, progress, PlateStore::shared());
 }
 
+namespace {
+
+// Where a path leads once links are followed; the path as given when it cannot be resolved.
+fs::path resolved(const fs::path& p) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(p, ec);
+    if (ec) return p;
+    fs::path canonical = fs::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal() : canonical;
+}
+
+// Refuses a target that is one of the files the project reads: its media where they resolve, the
+// LUTs its clips name, or the project file itself. The movie would otherwise replace its own footage.
+void refuseSourceTarget(const ExportRequest& request) {
+    const fs::path target = resolved(request.outputURL);
+    auto isTarget = [&](const fs::path& source) {
+        if (source.empty()) return false;
+        if (resolved(source) == target) return true;
+        std::error_code ec;
+        return fs::equivalent(source, request.outputURL, ec); // another hard link to the same file
+    };
+    bool clash = request.projectURL && isTarget(*request.projectURL);
+    for (const MediaItem& item : request.project.media) {
+        if (clash) break;
+        if (auto url = item.resolveURL(request.projectURL)) clash = isTarget(*url);
+    }
+    auto lutsOf = [&](const Sequence& sequence) {
+        for (const Track& track : sequence.tracks)
+            for (const TimelineClip& clip : track.clips)
+                if (!clash && !clip.grade.lumetri.lutPath.empty()) clash = isTarget(clip.grade.lumetri.lutPath);
+    };
+    lutsOf(request.project.sequence);
+    for (const NestedSequence& nest : request.project.nests) lutsOf(nest.sequence);
+    if (clash)
+        throw ExportError::failed("The movie cannot be saved over “" + request.outputURL.filename().string() +
+                                  "”: the project uses that file as a source. Choose another name or folder.");
+}
+
+// The file an export writes before it is moved over its target. It lies in the target's folder, so
+// the move is a rename, and is named by a hash of the target's name: short enough beside a name of
+// 255 bytes, and the same for every export to that target, so that the next one finds and removes
+// what a killed export left behind. An export holds a lock on its file while it runs; a file nobody
+// holds is stale. The file is removed when the object goes, unless it was moved into place.
+class PartialFile {
+public:
+    explicit PartialFile(const fs::path& target) {
+        std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+        for (unsigned char c : target.filename().string()) hash = (hash ^ c) * 1099511628211ull;
+        char name[32];
+        std::snprintf(name, sizeof name, ".%016llx.partial", static_cast<unsigned long long>(hash));
+        path_ = target.parent_path() / name;
+        const std::string shown = target.filename().string();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd_ >= 0) {
+                // A file system without locks still gets the file, only without the guard.
+                if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
+                break;
+            }
+            if (errno != EEXIST)
+                throw ExportError::failed("The movie cannot be written beside “" + shown + "”: " +
+                                          std::strerror(errno) + ".");
+            // Something is there: the file of an export still running (locked), or one left behind.
+            const int old = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            const bool held = old >= 0 && ::flock(old, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            if (!held) ::unlink(path_.c_str());
+            if (old >= 0) ::close(old);
+            if (held) break;
+        }
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        throw ExportError::failed("Another export is writing “" + shown + "” at the moment.");
+    }
+    ~PartialFile() {
+        if (fd_ < 0) return;
+        if (!moved_) ::unlink(path_.c_str()); // while still locked, so it cannot be another export's
+        ::close(fd_);
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    const fs::path& path() const { return path_; }
+    void moveTo(const fs::path& target) {
+        std::error_code ec;
+        fs::rename(path_, target, ec);
+        if (ec) throw ExportError::failed("The movie could not be saved at its place: " + ec.message() + ".");
+        moved_ = true;
+    }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+    bool moved_ = false;
+};
+
+} // namespace
+
 void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress,
                                    PlateStore& plates) {
-    cancelled_ = false;
+    // A cancel is honoured by the export running when it comes or, when none is, by the next one to
+    // start; the export that honoured it, or ran past it, clears it when it ends.
+    struct ClearCancel {
+        std::atomic<bool>& flag;
+        ~ClearCancel() { flag = false; }
+    } clearCancel{cancelled_};
+    if (isCancelled()) throw ExportError::cancelled();
     const auto [width, height] = exportSize(request.width, request.height);
+    refuseSourceTarget(request);
+    // Written beside the target and moved into place only when complete.
+    PartialFile partial(request.outputURL);
+
     const CompositionBuild build =
         CompositionBuilder::build(request.project, request.projectURL,
                                   media::Size{double(width), double(height)}, request.frameRate, plates);
     if (isCancelled()) throw ExportError::cancelled();
-    const bool hasPicture = build.videoComposition.has_value();
-    const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
-    if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
 
     std::optional<media::TimeRange> range;
     double origin = 0, span = std::max(0.01, build.duration);
@@ -115,18 +231,17 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
             span = (end - start).toSeconds();
         }
     }
+    for (const UndecodableStill& still : build.undecodable)
+        if (!range || (still.start < origin + span && still.end > origin))
+            throw ExportError::failed(media::undecodableMessage(still.file));
+    const bool hasPicture = build.videoComposition.has_value();
+    const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
+    if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
 
-    // Written beside the target and moved into place only when complete.
     std::optional<media::Time> audioTime; // the end of the sound appended so far
-    std::random_device rd;
-    const fs::path partial = request.outputURL.parent_path() /
-                             ("." + request.outputURL.filename().string() + ".partial-" + std::to_string(rd()));
-    auto discard = [&] {
-        std::error_code ec;
-        fs::remove(partial, ec);
-    };
     try {
-        media::AssetWriter writer(partial, ExportCodecs::fileType(request.codec));
+        // Destroyed unfinished when the export stops early: the encoder is abandoned, not drained.
+        media::AssetWriter writer(partial.path(), ExportCodecs::fileType(request.codec));
         if (hasPicture) {
             const media::VideoSettings settings = videoSettings(request, width, height);
             if (!writer.canAddVideoInput(settings)) throw ExportError::failed("Could not open the video encoder.");
@@ -199,26 +314,11 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         appendSoundUpTo(std::nullopt);
         if (isCancelled()) throw ExportError::cancelled();
         writer.finishWriting();
-    } catch (const ExportError&) {
-        discard();
-        throw;
     } catch (const media::WriterError& e) {
-        discard();
         throw ExportError::failed(e.what());
-    } catch (...) {
-        discard();
-        throw;
     }
-    if (isCancelled()) {
-        discard();
-        throw ExportError::cancelled();
-    }
-    std::error_code ec;
-    fs::rename(partial, request.outputURL, ec);
-    if (ec) {
-        discard();
-        throw ExportError::failed("The movie could not be saved at its place: " + ec.message() + ".");
-    }
+    if (isCancelled()) throw ExportError::cancelled();
+    partial.moveTo(request.outputURL);
     if (progress) progress(1.0);
 }
 

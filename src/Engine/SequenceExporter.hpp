@@ -75,10 +75,14 @@ public:
     ~SequenceExporter();
 
     // Writes the movie; progress goes from 0 to 1 (called from the export's thread). Throws
-    // `ExportError`, or the build's errors unchanged.
+    // `ExportError`, or the build's errors unchanged. A target that is one of the files the project
+    // reads (followed through links) is refused before anything is written.
     void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress);
     // The same with an explicit plate store (tests keep theirs apart from the user's cache).
     void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress, PlateStore& plates);
+    // Only signals, and returns at once. The export in progress stops at its next frame without
+    // draining its encoder and throws `ExportError::cancelled()`; when none is in progress, the next
+    // one to start does so before writing anything.
     void cancel();
 
     // The export size: each side at least 16, then even; sides above 8192 are refused.

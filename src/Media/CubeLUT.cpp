@@ -17,6 +17,8 @@ namespace {
 
 constexpr long long kMax3DSize = 64;
 constexpr int kMaxExpanded1DSize = 32;
+// A 1D table kept as written (a shaper) holds at most this many entries.
+constexpr long long kMaxShaperSize = 1 << 20;
 
 using Triple = std::array<double, 3>;
 
@@ -201,15 +203,15 @@ std::vector<float> rgbaData(std::span<const float> samples, std::size_t count) {
     return out;
 }
 
-// A 1D table sampled at n evenly spaced unit inputs, per channel, in 32-bit float arithmetic.
-CubeLUTResult expand1D(std::span<const float> samples, long long size, const Domain& domain) {
+// A 1D table over 0...1 sampled at n evenly spaced inputs, per channel, in 32-bit float arithmetic.
+CubeLUTResult expand1D(std::span<const float> samples, long long size) {
     const int n = static_cast<int>(std::min<long long>(size, kMaxExpanded1DSize));
     std::array<std::vector<float>, 3> curves;
     for (int c = 0; c < 3; ++c) {
         curves[c].resize(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
             const double u = static_cast<double>(i) / (n - 1);
-            const Position p = locate(u, domain.min[c], domain.max[c], size);
+            const Position p = locate(u, 0.0, 1.0, size);
             const float lo = samples[static_cast<std::size_t>(3 * p.lo + c)];
             const float hi = samples[static_cast<std::size_t>(3 * p.hi + c)];
             curves[c][static_cast<std::size_t>(i)] = (hi - lo) * static_cast<float>(p.t) + lo;
@@ -225,44 +227,46 @@ CubeLUTResult expand1D(std::span<const float> samples, long long size, const Dom
     return out;
 }
 
-double shaperValue(std::span<const float> shaper, long long size, const Domain& domain, int c, double x) {
-    const Position p = locate(x, domain.min[c], domain.max[c], size);
-    const double lo = shaper[static_cast<std::size_t>(3 * p.lo + c)];
-    const double hi = shaper[static_cast<std::size_t>(3 * p.hi + c)];
-    return lo + (hi - lo) * p.t;
+// The map from a domain onto the lattice coordinate 0...1.
+CubeLUTDomain lattice(const Domain& d) {
+    if (d.isUnit()) return {};
+    CubeLUTDomain out;
+    for (int c = 0; c < 3; ++c) {
+        const double width = d.max[c] - d.min[c];
+        out.scale[c] = static_cast<float>(1 / width);
+        out.offset[c] = static_cast<float>(-d.min[c] / width);
+    }
+    return out;
 }
 
-// The 3D table (optionally behind a 1D shaper) evaluated on the unit lattice of its own dimension.
-CubeLUTResult resample3D(std::span<const float> table, int n, const Domain& tableDomain,
-                         std::span<const float> shaper, long long shaperSize, const Domain& shaperDomain) {
-    const auto at = [&](long long r, long long g, long long b, int c) {
-        return static_cast<double>(table[static_cast<std::size_t>(3 * (r + n * (g + n * b)) + c)]);
-    };
-    CubeLUTResult out{n, {}};
-    out.data.reserve(static_cast<std::size_t>(4 * n * n * n));
-    for (int bi = 0; bi < n; ++bi)
-        for (int gi = 0; gi < n; ++gi)
-            for (int ri = 0; ri < n; ++ri) {
-                const int idx[3] = {ri, gi, bi};
-                Position p[3];
-                for (int c = 0; c < 3; ++c) {
-                    double x = static_cast<double>(idx[c]) / (n - 1);
-                    if (shaperSize > 0) x = shaperValue(shaper, shaperSize, shaperDomain, c, x);
-                    p[c] = locate(x, tableDomain.min[c], tableDomain.max[c], n);
-                }
-                for (int c = 0; c < 3; ++c) {
-                    double v = 0;
-                    for (int corner = 0; corner < 8; ++corner) {
-                        const bool hr = corner & 1, hg = corner & 2, hb = corner & 4;
-                        const double w = (hr ? p[0].t : 1 - p[0].t) * (hg ? p[1].t : 1 - p[1].t) *
-                                         (hb ? p[2].t : 1 - p[2].t);
-                        if (w != 0)
-                            v += w * at(hr ? p[0].hi : p[0].lo, hg ? p[1].hi : p[1].lo, hb ? p[2].hi : p[2].lo, c);
-                    }
-                    out.data.push_back(static_cast<float>(v));
-                }
-                out.data.push_back(1.0f);
-            }
+// A 1D table over another domain: the table as a shaper, then a two-point cube whose corners are the
+// smallest and largest value of each curve, reached through the map of that range onto 0...1, so the
+// cube gives back what the shaper gave it.
+CubeLUTResult shaperOnly(std::span<const float> samples, long long size, const Domain& domain) {
+    CubeLUTResult out;
+    out.shaperSize = static_cast<int>(size);
+    out.shaper.assign(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(3 * size));
+    out.shaperDomain = lattice(domain);
+    std::array<float, 3> lo{0, 0, 0}, hi{0, 0, 0};
+    for (int c = 0; c < 3; ++c) {
+        bool any = false;
+        for (long long k = 0; k < size; ++k) {
+            const float v = samples[static_cast<std::size_t>(3 * k + c)];
+            if (!std::isfinite(v)) continue;
+            lo[c] = any ? std::min(lo[c], v) : v;
+            hi[c] = any ? std::max(hi[c], v) : v;
+            any = true;
+        }
+        const double width = static_cast<double>(hi[c]) - lo[c];
+        const bool spread = width > 0 && std::isfinite(1 / width);
+        out.domain.scale[c] = spread ? static_cast<float>(1 / width) : 0.0f;
+        out.domain.offset[c] = spread ? static_cast<float>(-lo[c] / width) : 0.0f;
+        if (!spread) hi[c] = lo[c];
+    }
+    out.dimension = 2;
+    for (int b = 0; b < 2; ++b)
+        for (int g = 0; g < 2; ++g)
+            for (int r = 0; r < 2; ++r) out.data.insert(out.data.end(), {r ? hi[0] : lo[0], g ? hi[1] : lo[1], b ? hi[2] : lo[2], 1.0f});
     return out;
 }
 
@@ -288,22 +292,33 @@ CubeLUTResult CubeLUT::parse(std::string_view text) {
 
         // A shaper is present only when the data holds both tables; otherwise the leading values are
         // the 3D table itself, as in files that merely carry both size lines.
-        const long long shaperSize = (st.size1D && *st.size1D >= 2 && triples - entries >= *st.size1D) ? *st.size1D : 0;
+        const long long shaperSize = (st.size1D && *st.size1D >= 2 && *st.size1D <= kMaxShaperSize &&
+                                      triples - entries >= *st.size1D)
+                                         ? *st.size1D
+                                         : 0;
         const auto shaper = samples.first(static_cast<std::size_t>(3 * shaperSize));
         const auto table = samples.subspan(static_cast<std::size_t>(3 * shaperSize), static_cast<std::size_t>(3 * entries));
         const Domain tableDomain = st.range3D ? rangeDomain(*st.range3D) : (shaperSize ? Domain{} : fileDomain(st));
         const Domain shaperDomain = st.range1D ? rangeDomain(*st.range1D) : fileDomain(st);
-
-        if (shaperSize == 0 && tableDomain.isUnit()) return {static_cast<int>(n), rgbaData(table, static_cast<std::size_t>(entries))};
         if (!tableDomain.isUsable() || (shaperSize && !shaperDomain.isUsable())) throw CubeLUTError::unreadable();
-        return resample3D(table, static_cast<int>(n), tableDomain, shaper, shaperSize, shaperDomain);
+
+        CubeLUTResult out{static_cast<int>(n), rgbaData(table, static_cast<std::size_t>(entries))};
+        out.domain = lattice(tableDomain);
+        if (shaperSize) {
+            out.shaperSize = static_cast<int>(shaperSize);
+            out.shaper.assign(shaper.begin(), shaper.end());
+            out.shaperDomain = lattice(shaperDomain);
+        }
+        return out;
     }
     if (st.size1D) {
         const long long s = *st.size1D;
         if (s < 2 || triples < s) throw CubeLUTError::unreadable();
         const Domain domain = st.range1D ? rangeDomain(*st.range1D) : fileDomain(st);
         if (!domain.isUsable()) throw CubeLUTError::unreadable();
-        return expand1D(samples, s, domain);
+        if (domain.isUnit()) return expand1D(samples, s);
+        if (s > kMaxShaperSize) throw CubeLUTError::unreadable();
+        return shaperOnly(samples, s, domain);
     }
     throw CubeLUTError::empty();
 }

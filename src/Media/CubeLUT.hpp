@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <exception>
 #include <string_view>
 #include <vector>
@@ -26,23 +27,41 @@ private:
     Kind kind_;
 };
 
+// How an input coordinate reaches a table's lattice: u = x · scale + offset, clamped to 0...1, where 0
+// and 1 are the first and last lattice points. A table over 0...1 has scale 1 and offset 0.
+struct CubeLUTDomain {
+    std::array<float, 3> scale{1, 1, 1};
+    std::array<float, 3> offset{0, 0, 0};
+    bool isUnit() const { return scale == std::array<float, 3>{1, 1, 1} && offset == std::array<float, 3>{0, 0, 0}; }
+    bool operator==(const CubeLUTDomain&) const = default;
+};
+
 struct CubeLUTResult {
     // Grid points per side: 2...64 for a 3D table, 2...32 for an expanded 1D table.
     int dimension = 0;
     // dimension³ entries of R, G, B, A (A always 1), red index fastest, then green, then blue; entry
-    // (r, g, b) covers the input (r, g, b) / (dimension - 1) on the unit cube. Values are not clamped.
+    // (r, g, b) lies at lattice coordinate (r, g, b) / (dimension - 1). Values are not clamped.
     std::vector<float> data;
+    // Where inputs fall on the cube's lattice: the file's domain, kept as it is written.
+    CubeLUTDomain domain;
+    // A 1D stage applied to each channel before the cube (a shaper): `shaperSize` entries of R, G, B
+    // (0: none), interpolated linearly on their own lattice, reached through `shaperDomain`.
+    int shaperSize = 0;
+    std::vector<float> shaper;
+    CubeLUTDomain shaperDomain;
 };
 
-// Reads the text of a .cube file (IRIDAS/Adobe and Resolve dialects) into a table on the unit cube.
+// Reads the text of a .cube file (IRIDAS/Adobe and Resolve dialects) into the stages the colour cube
+// applies, using the file's own lattices as written.
 //
-// A plain 3D table over the unit domain is passed through value for value; a 1D table becomes a cube of
-// min(size, 32) points per side that reproduces its three curves. A table declared over another input
-// domain (DOMAIN_MIN/DOMAIN_MAX, LUT_1D_INPUT_RANGE/LUT_3D_INPUT_RANGE), or a 1D shaper followed by a 3D
-// table, is resampled onto the unit cube at the 3D table's own dimension, with the domain mapped and the
-// shaper composed in (piecewise-linear shaper, trilinear table, inputs beyond a domain clamped to its
-// edge), so that (dimension, data) always means 0...1 in. Malformed lines are skipped; only the final
-// checks throw. Pure function, safe on any thread.
+// A 3D table is passed through value for value; a 1D table over 0...1 becomes a cube of min(size, 32)
+// points per side that reproduces its three curves. An input domain other than 0...1 (DOMAIN_MIN /
+// DOMAIN_MAX, LUT_3D_INPUT_RANGE, LUT_1D_INPUT_RANGE) is kept as a per-channel scale and offset in
+// front of its table, and a 1D shaper before a 3D table as its own stage, so that nothing is resampled:
+// x → shaper (linear, inputs clamped to its domain) → cube (trilinear, inputs clamped to its domain).
+// A 1D table over another domain is such a shaper in front of a two-point cube that passes its
+// output range through. Malformed lines are skipped; only the final checks throw. Pure function,
+// safe on any thread.
 namespace CubeLUT {
 CubeLUTResult parse(std::string_view text);
 }

@@ -6,10 +6,12 @@
 #include <utility>
 
 #include <QFile>
-#include <QImageReader>
 #include <QMimeDatabase>
 
+#include "Platform/Foundation/RegularFile.hpp"
 #include "Platform/Media/Asset.hpp"
+#include "Platform/Media/VideoDecoder.hpp"
+#include "Platform/Stills/StillReader.hpp"
 
 namespace osterveil {
 
@@ -28,8 +30,29 @@ bool isImageType(const QMimeType& type) {
     return false;
 }
 
-QString qtPath(const fs::path& path) {
-    return QFile::decodeName(path.c_str());
+// Stills are decoded at this size to check that they decode; their facts come from the header.
+constexpr int kProbeSide = 480;
+
+// Whether a file is taken for a still: by its content, which a wrong extension (a PNG saved as
+// ".mp4", a movie as ".jpg") does not change; by its name only when the content says nothing known.
+bool isStill(const fs::path& file) {
+    const QMimeDatabase db;
+    const QMimeType byName = db.mimeTypeForFile(QFile::decodeName(file.c_str()), QMimeDatabase::MatchExtension);
+    const auto head = readRegularFileHead(file, 64 * 1024);
+    if (!head) return isImageType(byName);
+    const QMimeType byContent = db.mimeTypeForData(QByteArray(head->data(), static_cast<qsizetype>(head->size())));
+    if (byContent.isValid() && !byContent.isDefault()) return isImageType(byContent);
+    return isImageType(byName);
+}
+
+// Whether the first picture of a stream decodes.
+bool firstPictureDecodes(const std::shared_ptr<const media::AssetTrack>& track) {
+    try {
+        media::VideoDecoder decoder(track);
+        return decoder.frameAt(media::Time::zero()) != nullptr;
+    } catch (const media::Error&) {
+        return false;
+    }
 }
 
 std::int64_t roundedExtent(double v) {
@@ -51,9 +74,7 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     std::string name = file.stem().string();
     std::string fileName = file.filename().string();
 
-    // By name and content, so a still with a wrong extension is still a still.
-    QMimeType type = QMimeDatabase().mimeTypeForFile(qtPath(file));
-    if (type.isValid() && isImageType(type)) return imageItem(file, std::move(name), std::move(relative));
+    if (isStill(file)) return imageItem(file, std::move(name), std::move(relative));
 
     std::shared_ptr<const media::Asset> asset;
     try {
@@ -67,6 +88,8 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     auto pictures = asset->tracks(media::MediaType::video);
     auto sounds = asset->tracks(media::MediaType::audio);
     if (pictures.empty() && sounds.empty()) throw MediaError::unsupported(fileName);
+    // A movie whose picture never decodes would only ever show black.
+    if (!pictures.empty() && !firstPictureDecodes(pictures.front())) throw MediaError::unsupported(fileName);
 
     MediaItem item;
     item.id = Uuid::make();
@@ -90,16 +113,19 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     } else {
         const media::AssetTrack& sound = *sounds.front();
         item.kind = MediaKind::audio;
-        item.codec = sound.mediaSubtype != 0 ? codecName(sound.mediaSubtype) : "Audio";
+        item.codec = sound.mediaSubtype != 0                 ? codecName(sound.mediaSubtype)
+                     : sound.codecName.starts_with("adpcm_") ? "ADPCM"
+                                                             : "Audio";
     }
     return item;
 }
 
 MediaItem MediaProbe::imageItem(const fs::path& path, std::string name, std::optional<std::string> relative) {
-    // Stills are shown through the same reader, so one it cannot decode is of no use in the project.
-    QImageReader reader(qtPath(path));
-    if (!reader.canRead()) throw MediaError::unsupported(path.filename().string());
-    QSize size = reader.size();
+    // Decoded once here: a still that cannot be drawn is of no use in the project, and the build
+    // would otherwise find that out only as a black picture.
+    const auto still = stills::load(path, kProbeSide);
+    if (!still) throw MediaError::unsupported(path.filename().string());
+    const QSize size = still->storedSize.isValid() ? still->storedSize : still->image.size();
     std::int64_t width = size.width() > 0 ? size.width() : 0;
     std::int64_t height = size.height() > 0 ? size.height() : 0;
 
@@ -127,24 +153,29 @@ std::optional<std::string> MediaProbe::relativePath(const fs::path& path,
 }
 
 std::string MediaProbe::codecName(std::uint32_t code) {
-    static const std::array<std::pair<const char*, const char*>, 14> table{{
-        {"apch", "ProRes 422 HQ"},
-        {"apcn", "ProRes 422"},
-        {"apcs", "ProRes 422 LT"},
-        {"apco", "ProRes 422 Proxy"},
-        {"ap4h", "ProRes 4444"},
-        {"ap4x", "ProRes 4444 XQ"},
-        {"avc1", "H.264"},
-        {"hvc1", "HEVC"},
-        {"hev1", "HEVC"},
-        {"jpeg", "JPEG"},
-        {"lpcm", "Linear PCM"},
-        {"aac ", "AAC"},
-        {"mp4a", "AAC"},
-        {"alac", "ALAC"},
+    static const std::array<std::pair<std::uint32_t, const char*>, 19> table{{
+        {fourCC("apch"), "ProRes 422 HQ"},
+        {fourCC("apcn"), "ProRes 422"},
+        {fourCC("apcs"), "ProRes 422 LT"},
+        {fourCC("apco"), "ProRes 422 Proxy"},
+        {fourCC("ap4h"), "ProRes 4444"},
+        {fourCC("ap4x"), "ProRes 4444 XQ"},
+        {fourCC("avc1"), "H.264"},
+        {fourCC("hvc1"), "HEVC"},
+        {fourCC("hev1"), "HEVC"},
+        {fourCC("jpeg"), "JPEG"},
+        {fourCC("lpcm"), "Linear PCM"},
+        {fourCC("aac "), "AAC"},
+        {fourCC("mp4a"), "AAC"},
+        {fourCC("alac"), "ALAC"},
+        {fourCC("ulaw"), "\u03BC-law"},
+        {fourCC("alaw"), "A-law"},
+        {fourCC("ima4"), "IMA 4:1"},
+        {0x6D730002, "MS ADPCM"}, // "ms" and the WAV format tag 0x0002
+        {0x6D730011, "IMA ADPCM"}, // "ms" and 0x0011
     }};
-    for (const auto& [text, name] : table)
-        if (fourCC(text) == code) return name;
+    for (const auto& [known, name] : table)
+        if (known == code) return name;
     return fourCCString(code);
 }
 

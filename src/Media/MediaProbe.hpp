@@ -36,15 +36,17 @@ class MediaError : public std::exception {
 };
 
 // Turns imported files into media items: how to find the file again, what kind it is, and the facts
-// the editor shows and plans with, read without decoding a picture or a sound. Stateless; any number
-// of files may be probed at once from different threads.
+// the editor shows and plans with. The kind follows the file's content, its name only where the
+// content tells nothing known. A still, and the first picture of a movie, are decoded before the
+// file is accepted, so nothing enters a project that could only ever draw black. Stateless; any
+// number of files may be probed at once from different threads.
 struct MediaProbe {
     MediaProbe() = delete;
 
     // Probes `path`. `projectURL` is the project file, absent for an unsaved project; a file inside
     // the project's folder gets its path below that folder as the item's relative path.
     // Throws `MediaError` for a file that is neither a still nor media with a picture or sound stream,
-    // and passes on `media::AssetError` when the file cannot be read at all (missing, unreadable, too
+    // or whose still or first picture does not decode, and passes on `media::AssetError` when the file cannot be read at all (missing, unreadable, too
     // slow to read).
     static MediaItem makeItem(const std::filesystem::path& path,
                               const std::optional<std::filesystem::path>& projectURL);

@@ -1,9 +1,9 @@
 #include "Media/ThumbnailService.hpp"
 
-#include <QImageReader>
 #include <algorithm>
 
 #include "Platform/Media/ImageGenerator.hpp"
+#include "Platform/Stills/StillReader.hpp"
 
 namespace osterveil::ThumbnailService {
 
@@ -13,18 +13,10 @@ constexpr int kStillSide = 480;
 
 // The still turned upright by its orientation tag and scaled down so its longer side fits.
 std::optional<QImage> still(const std::filesystem::path& path) {
-    const QString file = QString::fromStdString(path.string());
-    QImageReader reader(file);
-    reader.setAutoTransform(true);
-    if (!reader.canRead()) return std::nullopt;
-    QSize size = reader.size();
-    if (size.isValid() && std::max(size.width(), size.height()) > kStillSide) {
-        size.scale(kStillSide, kStillSide, Qt::KeepAspectRatio);
-        reader.setScaledSize(size);
-    }
-    QImage img = reader.read();
-    if (img.isNull()) return std::nullopt;
-    // Decoders that cannot scale while reading leave it to us.
+    auto decoded = stills::load(path, kStillSide);
+    if (!decoded) return std::nullopt;
+    QImage img = std::move(decoded->image);
+    // A still that could only be read as stored comes unscaled.
     if (std::max(img.width(), img.height()) > kStillSide)
         img = img.scaled(kStillSide, kStillSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return img;

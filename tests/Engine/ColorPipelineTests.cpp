@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -117,6 +120,17 @@ TEST(ColorPipeline, LookUpTablesMixByIntensityAndAreCached) {
     const Image out = fresh.apply(in, g);
     EXPECT_EQ(out.extent(), in.extent());
     expectNear(pixels(out), pixels(in), 0);
+
+    // A table path that names a FIFO is not read (nor waited on): the picture stays as it was.
+    const fs::path fifo = fs::path(lutFile("pipe.cube", "")).replace_filename("pipe-fifo.cube");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    g.lumetri.lutPath = fifo.string();
+    auto grading = std::async(std::launch::async, [&] { return pixels(fresh.apply(in, g)); });
+    if (grading.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "grading waited on a FIFO";
+    }
+    expectNear(grading.get(), pixels(in), 0);
 
     // The sixth distinct table empties the cache first.
     for (int i = 0; i < 6; ++i) {

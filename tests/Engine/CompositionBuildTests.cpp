@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Engine/CompositionBuilder.hpp"
@@ -316,4 +319,53 @@ TEST(CompositionBuild, SpeedChangedClipsFillTheirDissolveWindows) {
     EXPECT_LT(shown(reversed, 0.51), 0.4);
     EXPECT_GE(shown(reversed, 0.59), 0.3);
     EXPECT_LT(shown(reversed, 0.59), 0.35);
+}
+
+// A still that names a FIFO (a project file can point anywhere) or a file that does not decode is left
+// out and reported, naming the file; the build never waits on it.
+TEST(CompositionBuild, StillsThatCannotBeReadAreReportedNotWaitedFor) {
+    const fs::path fifo = MediaFixtures::shared().scratch("pipe-" + std::to_string(::getpid()) + ".png");
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path cut = MediaFixtures::shared().scratch("cut-" + std::to_string(::getpid()) + ".png");
+    testsupport::writeTruncatedCopy(MediaFixtures::shared().path(Fixture::pngStill), cut, 0.9);
+    // A file too large to be a still is not read at all (sparse: it takes no room on disk).
+    const fs::path huge = MediaFixtures::shared().scratch("huge-" + std::to_string(::getpid()) + ".png");
+    fs::copy_file(MediaFixtures::shared().path(Fixture::pngStill), huge, fs::copy_options::overwrite_existing);
+    fs::resize_file(huge, std::uintmax_t(300) << 20);
+
+    Doc doc;
+    doc.clip(0, 0, 1, doc.media(fifo, MediaKind::image, 0)).name = "Pipe";
+    doc.clip(0, 1, 1, doc.media(cut, MediaKind::image, 0)).name = "Cut";
+    doc.clip(0, 2, 1, doc.media(huge, MediaKind::image, 0)).name = "Huge";
+    doc.clip(0, 3, 1, doc.media(Fixture::pngStill, MediaKind::image, 0)).name = "Fine";
+    enginetest::LogCapture log;
+    auto building = std::async(std::launch::async, [&] { return doc.build({320, 180}); });
+    if (building.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        // Let the reader that waits for a writer go, so the test can end.
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "the build waited on a FIFO";
+    }
+    const CompositionBuild b = building.get();
+    ASSERT_EQ(b.undecodable.size(), 3u);
+    EXPECT_EQ(b.undecodable[0].file, fifo);
+    EXPECT_EQ(b.undecodable[1].file, cut);
+    EXPECT_EQ(b.undecodable[1].start, 1);
+    EXPECT_EQ(b.undecodable[1].end, 2);
+    EXPECT_EQ(b.undecodable[2].file, huge);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "Skipped video segment Pipe: " + fifo.filename().string() + " could not be decoded.",
+                             "Skipped video segment Cut: " + cut.filename().string() + " could not be decoded.",
+                             "Skipped video segment Huge: " + huge.filename().string() + " could not be decoded."}));
+    const auto ins = instructions(b);
+    ASSERT_EQ(ins.back()->layers().size(), 1u);
+    EXPECT_EQ(ins.back()->layers()[0].kind, RenderKind::still);
+    for (const auto* i : ins) {
+        if (i->timeRange().start < sec(3)) {
+            EXPECT_TRUE(i->layers().empty());
+        }
+    }
+    fs::remove(fifo);
+    fs::remove(cut);
+    fs::remove(huge);
 }

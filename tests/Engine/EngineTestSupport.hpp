@@ -23,9 +23,9 @@ inline void ensureGuiApplication() {
 // Collects the build log's lines for the life of the object.
 class LogCapture {
 public:
-    LogCapture() {
-        previous_ = Log::setSink([this](Log::Level, const std::string&, const std::string& message) {
-            lines.push_back(message);
+    explicit LogCapture(std::string category = "build") {
+        previous_ = Log::setSink([this, category](Log::Level, const std::string& c, const std::string& message) {
+            if (c == category) lines.push_back(message);
         });
     }
     ~LogCapture() { Log::setSink(previous_); }

@@ -1,7 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -11,6 +21,7 @@ extern "C" {
 #include "Engine/SequenceExporter.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
+#include "Platform/Media/AssetWriter.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::Fixture;
@@ -19,13 +30,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ExportRequest requestFor(double clipSeconds, ExportCodec codec, const std::string& name) {
+// One clip of `source` (a second of 320×180 at 24 fps) at the start of V1, exported at its size.
+ExportRequest requestOf(const fs::path& source, double clipSeconds, ExportCodec codec, const fs::path& output) {
     ExportRequest r;
     r.project.sequence = Sequence::makeNew();
     MediaItem m;
     m.id = Uuid::make();
     m.kind = MediaKind::video;
-    m.path = MediaFixtures::shared().path(Fixture::h264Movie).string();
+    m.path = source.string();
     m.duration = 1;
     r.project.media.push_back(m);
     TimelineClip c;
@@ -36,8 +48,13 @@ ExportRequest requestFor(double clipSeconds, ExportCodec codec, const std::strin
     r.codec = codec;
     r.width = 320;
     r.height = 180;
-    r.outputURL = MediaFixtures::shared().scratch(name);
+    r.outputURL = output;
     return r;
+}
+
+ExportRequest requestFor(double clipSeconds, ExportCodec codec, const std::string& name) {
+    return requestOf(MediaFixtures::shared().path(Fixture::h264Movie), clipSeconds, codec,
+                     MediaFixtures::shared().scratch(name));
 }
 
 struct Written {
@@ -146,31 +163,199 @@ TEST(Exporter, MarkedRangesAndEmptySequences) {
     }
 }
 
-// A cancelled export leaves the file the user chose to replace as it was.
+namespace {
+
+// An empty folder of its own for one case, so what an export leaves behind can be seen.
+fs::path freshFolder(const std::string& name) {
+    const fs::path folder = MediaFixtures::shared().scratch(name);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& f : fs::directory_iterator(folder)) names.push_back(f.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+} // namespace
+
+// A cancel from another thread stops an export of every codec in the middle of its encoding: the
+// export reports it, the file the user chose to replace stays as it was and nothing else is left.
 TEST(Exporter, CancellingKeepsTheOldFile) {
-    ExportRequest r = requestFor(1, ExportCodec::proRes422HQ, "keep.mov");
-    r.width = 1280;
-    r.height = 720;
+    for (ExportCodec codec : {ExportCodec::proRes422, ExportCodec::proRes422HQ, ExportCodec::proRes4444,
+                              ExportCodec::h264, ExportCodec::hevc}) {
+        const fs::path folder = freshFolder("cancel-" + std::string(enumName(codec)));
+        ExportRequest r = requestFor(1, codec, "keep.mov");
+        r.outputURL = folder / "keep.mov";
+        r.width = 1280;
+        r.height = 720;
+        { std::ofstream(r.outputURL) << "the user's old movie"; }
+        SequenceExporter exporter;
+        // The first frame waits until the cancel has been made, so it always lands mid-export.
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool started = false, cancelled = false;
+        std::thread canceller([&] {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return started; });
+            exporter.cancel();
+            cancelled = true;
+            changed.notify_all();
+        });
+        try {
+            exporter.exportMovie(r, [&](double) {
+                std::unique_lock lock(mutex);
+                started = true;
+                changed.notify_all();
+                changed.wait(lock, [&] { return cancelled; });
+            });
+            ADD_FAILURE() << "export finished despite the cancel: " << enumName(codec);
+        } catch (const ExportError& e) {
+            EXPECT_EQ(e.kind(), ExportError::Kind::cancelled);
+            EXPECT_STREQ(e.what(), "Export was cancelled.");
+        }
+        canceller.join();
+        EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+        EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
+    }
+}
+
+// A cancel that comes before the export starts is honoured by it, before anything is written; the
+// export after it runs normally.
+TEST(Exporter, ACancelBeforeTheStartIsHonoured) {
+    const fs::path folder = freshFolder("cancel-early");
+    ExportRequest r = requestFor(0.5, ExportCodec::h264, "early.mp4");
+    r.outputURL = folder / "early.mp4";
     { std::ofstream(r.outputURL) << "the user's old movie"; }
     SequenceExporter exporter;
-    std::atomic<bool> started{false};
-    std::thread canceller([&] {
-        while (!started) std::this_thread::yield();
-        exporter.cancel();
-    });
+    exporter.cancel();
     try {
-        exporter.exportMovie(r, [&](double) { started = true; });
-        FAIL() << "export finished despite the cancel";
+        exporter.exportMovie(r, nullptr);
+        FAIL() << "the export ran despite the cancel";
     } catch (const ExportError& e) {
         EXPECT_EQ(e.kind(), ExportError::Kind::cancelled);
-        EXPECT_STREQ(e.what(), "Export was cancelled.");
     }
-    canceller.join();
-    std::ifstream in(r.outputURL);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(text, "the user's old movie");
-    for (const auto& f : fs::directory_iterator(r.outputURL.parent_path()))
-        EXPECT_EQ(f.path().filename().string().find(".partial-"), std::string::npos) << f.path();
+    EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{"early.mp4"});
+    exporter.exportMovie(r, nullptr);
+    EXPECT_EQ(inspect(r.outputURL).frames, 12);
+}
+
+// An export whose target is one of the files the project reads is refused before anything is
+// written, however the path reaches the file.
+TEST(Exporter, RefusesToReplaceTheProjectsOwnFiles) {
+    const fs::path folder = freshFolder("own-files");
+    const fs::path footage = folder / "footage.mp4", lut = folder / "look.cube", project = folder / "film.osterveil";
+    fs::copy_file(MediaFixtures::shared().path(Fixture::h264Movie), footage);
+    { std::ofstream(lut) << "LUT_3D_SIZE 2\n"; }
+    { std::ofstream(project) << "{}"; }
+    fs::create_symlink(footage, folder / "link.mp4");
+    fs::create_hard_link(footage, folder / "hard.mp4");
+    const fs::path linkedFolder = MediaFixtures::shared().scratch("own-files-link");
+    fs::remove(linkedFolder);
+    fs::create_directory_symlink(folder, linkedFolder);
+    const std::string original = contents(footage);
+
+    ExportRequest r = requestOf(footage, 1, ExportCodec::h264, {});
+    r.projectURL = project;
+    r.project.sequence.tracks.mut(0).clips.mut(0).grade.lumetri.lutPath = lut.string();
+    for (const fs::path& target : {footage, folder / "link.mp4", folder / "hard.mp4", linkedFolder / "footage.mp4",
+                                   folder / "." / "footage.mp4", lut, project}) {
+        r.outputURL = target;
+        try {
+            SequenceExporter().exportMovie(r, nullptr);
+            ADD_FAILURE() << "exported over " << target;
+        } catch (const ExportError& e) {
+            EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+            EXPECT_EQ(std::string(e.what()), "The movie cannot be saved over “" + target.filename().string() +
+                                                 "”: the project uses that file as a source. Choose another "
+                                                 "name or folder.");
+        }
+    }
+    EXPECT_TRUE(contents(footage) == original) << "the footage was changed";
+    EXPECT_EQ(filesIn(folder),
+              (std::vector<std::string>{"film.osterveil", "footage.mp4", "hard.mp4", "link.mp4", "look.cube"}));
+}
+
+// Names up to the file system's limit of 255 bytes can be exported to.
+TEST(Exporter, ExportsToTheLongestNames) {
+    const fs::path folder = freshFolder("long-names");
+    for (std::size_t length : {236u, 255u}) {
+        ExportRequest r = requestFor(0.5, ExportCodec::h264, "unused");
+        r.outputURL = folder / (std::string(length - 4, 'n') + ".mp4");
+        SequenceExporter().exportMovie(r, nullptr);
+        EXPECT_EQ(inspect(r.outputURL).frames, 12) << length;
+    }
+    EXPECT_EQ(filesIn(folder).size(), 2u);
+}
+
+// The child half of the test below, run in a process of its own: an export that stops at its first
+// frame until it is killed.
+TEST(ExporterChild, DISABLED_ExportUntilKilled) {
+    const char* source = std::getenv("OSTERVEIL_KILLED_EXPORT_SOURCE");
+    const char* target = std::getenv("OSTERVEIL_KILLED_EXPORT_TARGET");
+    const char* ready = std::getenv("OSTERVEIL_KILLED_EXPORT_READY");
+    if (!source || !target || !ready) GTEST_SKIP() << "runs only as the child of KilledExportsLeaveNothingBehind";
+    SequenceExporter().exportMovie(requestOf(source, 1, ExportCodec::h264, target), [&](double) {
+        std::ofstream(ready) << "encoding";
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    });
+}
+
+// What a killed export leaves beside its target goes when the next export to that target starts.
+// While the killed one still runs, its file is its own.
+TEST(Exporter, KilledExportsLeaveNothingBehind) {
+    const fs::path folder = freshFolder("killed"), ready = MediaFixtures::shared().scratch("killed-ready");
+    const fs::path target = folder / "killed.mp4";
+    fs::remove(ready);
+    std::vector<std::string> strings = {
+        fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=ExporterChild.DISABLED_ExportUntilKilled",
+        "--gtest_also_run_disabled_tests",
+        "OSTERVEIL_KILLED_EXPORT_SOURCE=" + MediaFixtures::shared().path(Fixture::h264Movie).string(),
+        "OSTERVEIL_KILLED_EXPORT_TARGET=" + target.string(), "OSTERVEIL_KILLED_EXPORT_READY=" + ready.string()};
+    std::vector<char*> argv = {strings[0].data(), strings[1].data(), strings[2].data(), nullptr}, env;
+    for (char** e = environ; *e; ++e) env.push_back(*e);
+    for (std::size_t i = 3; i < strings.size(); ++i) env.push_back(strings[i].data());
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&quiet, 1, 2);
+    struct Child {
+        pid_t pid = 0;
+        ~Child() {
+            if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+        }
+    };
+    ExportRequest r = requestFor(0.5, ExportCodec::h264, "unused");
+    r.outputURL = target;
+    {
+        Child child;
+        ASSERT_EQ(posix_spawn(&child.pid, argv[0], &quiet, nullptr, argv.data(), env.data()), 0);
+        posix_spawn_file_actions_destroy(&quiet);
+        while (!fs::exists(ready)) {
+            if (waitpid(child.pid, nullptr, WNOHANG) == child.pid) child.pid = 0;
+            ASSERT_NE(child.pid, 0) << "the exporting child ended before its first frame";
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        try {
+            SequenceExporter().exportMovie(r, nullptr);
+            ADD_FAILURE() << "a second export ran into the first one's file";
+        } catch (const ExportError& e) {
+            EXPECT_STREQ(e.what(), "Another export is writing “killed.mp4” at the moment.");
+        }
+    } // killed here
+    ASSERT_EQ(filesIn(folder).size(), 1u) << "the killed export left nothing to clear";
+    SequenceExporter().exportMovie(r, nullptr);
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{"killed.mp4"});
 }
 
 #include <cmath>
@@ -356,7 +541,9 @@ TEST(Exporter, AFailingReaderFailsTheExport) {
 
 // Cancelling while the composition is still being built writes and removes nothing at the output path.
 TEST(Exporter, CancellingDuringTheBuildTouchesNothing) {
+    const fs::path folder = freshFolder("cancel-build");
     ExportRequest r = requestFor(1, ExportCodec::h264, "untouched.mp4");
+    r.outputURL = folder / "untouched.mp4";
     { std::ofstream(r.outputURL) << "the user's old movie"; }
     // A plate store without its movie yet: the build spends a while writing it.
     const fs::path plateFolder = MediaFixtures::shared().scratch("fresh-plate");
@@ -375,8 +562,141 @@ TEST(Exporter, CancellingDuringTheBuildTouchesNothing) {
     exporter.cancel();
     exporting.join();
     EXPECT_EQ(outcome, ExportError::Kind::cancelled);
-    std::ifstream in(r.outputURL);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "the user's old movie");
-    for (const auto& f : fs::directory_iterator(r.outputURL.parent_path()))
-        EXPECT_EQ(f.path().filename().string().find("untouched.mp4.partial-"), std::string::npos);
+    EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{"untouched.mp4"});
+}
+
+namespace {
+
+// 640×360 at 24 fps under heavy grain: every pixel of every frame moved by up to ±64 at random.
+// Written once per run as ProRes, so the grain reaches the encoder of the export.
+fs::path grainyMovie() {
+    static const fs::path path = [] {
+        const fs::path p = MediaFixtures::shared().scratch("grain.mov");
+        media::AssetWriter writer(p, media::FileType::quickTimeMovie);
+        media::VideoSettings s;
+        s.codec = media::VideoCodec::proRes422;
+        s.width = 640;
+        s.height = 360;
+        s.expectedFrameRate = 24;
+        writer.addVideoInput(s);
+        writer.startWriting();
+        writer.startSession(media::Time::zero());
+        media::PixelBuffer frame = media::PixelBuffer::make(640, 360);
+        std::mt19937 random(7);
+        for (int i = 0; i < 72; ++i) {
+            for (int y = 0; y < 360; ++y) {
+                std::uint8_t* row = frame.row(y);
+                for (int x = 0; x < 640 * 4; ++x)
+                    row[x] = x % 4 == 3 ? 255 : static_cast<std::uint8_t>(64 + x / 32 + int(random() % 128));
+            }
+            writer.appendVideo(frame, media::Time(i, 24));
+        }
+        writer.finishWriting();
+        return p;
+    }();
+    return path;
+}
+
+// Bits of the video stream in each whole second of presentation time.
+std::vector<double> bitsPerSecond(const fs::path& path) {
+    std::vector<double> seconds;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return seconds;
+    avformat_find_stream_info(fmt, nullptr);
+    const int si = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AVPacket* pkt = av_packet_alloc();
+    while (si >= 0 && av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == si && pkt->pts != AV_NOPTS_VALUE) {
+            const auto s = static_cast<std::size_t>(std::max(0.0, double(pkt->pts) * av_q2d(fmt->streams[si]->time_base)));
+            if (seconds.size() <= s) seconds.resize(s + 1, 0);
+            seconds[s] += 8.0 * pkt->size;
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return seconds;
+}
+
+} // namespace
+
+// Footage the encoder cannot keep small still comes out at the bit rate asked for: no second at more
+// than twice it, and on average within a tenth of it.
+TEST(Exporter, GrainyFootageKeepsToTheBitRate) {
+    for (ExportCodec codec : {ExportCodec::h264, ExportCodec::hevc}) {
+        ExportRequest r = requestFor(3, codec, "grain.mp4");
+        r.project.media.mut(0).path = grainyMovie().string();
+        r.project.media.mut(0).duration = 3;
+        r.width = 640;
+        r.height = 360;
+        SequenceExporter().exportMovie(r, nullptr);
+        const std::vector<double> bits = bitsPerSecond(r.outputURL);
+        ASSERT_EQ(bits.size(), 3u);
+        const double target = double(ExportCodecs::bitrate(codec, 640, 360, 24));
+        for (double second : bits) EXPECT_LE(second, 2 * target) << enumName(codec);
+        // HEVC's rate control varies from run to run with the timing of its threads; H.264's does not.
+        if (codec == ExportCodec::h264) {
+            EXPECT_NEAR((bits[0] + bits[1] + bits[2]) / 3, target, target / 10);
+        }
+    }
+}
+
+namespace {
+
+// The movie with every byte of its media data zeroed: it opens as before, and no picture decodes.
+fs::path withoutPictures(Fixture f, const std::string& name) {
+    const fs::path out = MediaFixtures::shared().scratch(name);
+    std::ifstream in(MediaFixtures::shared().path(f), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t at = bytes.find("mdat");
+    if (at == std::string::npos || at < 4) throw std::runtime_error("no media data box");
+    const auto b = [&](std::size_t i) { return std::uint32_t(std::uint8_t(bytes[i])); };
+    const std::size_t size = b(at - 4) << 24 | b(at - 3) << 16 | b(at - 2) << 8 | b(at - 1);
+    std::fill(bytes.begin() + std::ptrdiff_t(at + 4), bytes.begin() + std::ptrdiff_t(std::min(bytes.size(), at - 4 + size)), '\0');
+    std::ofstream(out, std::ios::binary) << bytes;
+    return out;
+}
+
+} // namespace
+
+// A source that cannot be decoded fails the export with its file's name, instead of a movie that is
+// black where it should be and is reported as written.
+TEST(Exporter, UndecodableSourcesFailTheExportByName) {
+    const auto expectFailure = [](ExportRequest r, const std::string& message) {
+        { std::ofstream(r.outputURL) << "the user's old movie"; }
+        try {
+            SequenceExporter().exportMovie(r, nullptr);
+            ADD_FAILURE() << "the export reported success";
+        } catch (const ExportError& e) {
+            EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+        std::ifstream in(r.outputURL);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "the user's old movie");
+    };
+
+    ExportRequest movie = requestFor(1, ExportCodec::h264, "undecodable-movie.mp4");
+    movie.project.media.mut(0).path = withoutPictures(Fixture::h264Movie, "zeroed.mp4").string();
+    expectFailure(movie, "zeroed.mp4 could not be decoded.");
+
+    ExportRequest still = requestFor(1, ExportCodec::h264, "undecodable-still.mp4");
+    testsupport::writeTruncatedCopy(MediaFixtures::shared().path(Fixture::pngStill), MediaFixtures::shared().scratch("cut.png"), 0.9);
+    MediaItem& picture = still.project.media.mut(0);
+    picture.kind = MediaKind::image;
+    picture.path = MediaFixtures::shared().scratch("cut.png").string();
+    expectFailure(still, "cut.png could not be decoded.");
+    // A marked range that leaves the still out exports what it covers.
+    TimelineClip fine = still.project.sequence.tracks[0].clips[0];
+    fine.id = Uuid::make();
+    fine.start = 1;
+    fine.mediaID = requestFor(1, ExportCodec::h264, "x").project.media[0].id;
+    still.project.media.push_back(requestFor(1, ExportCodec::h264, "x").project.media[0]);
+    still.project.media.mut(1).id = *fine.mediaID;
+    still.project.sequence.tracks.mut(0).clips.push_back(fine);
+    still.useMarkedRange = true;
+    still.project.sequence.inPoint = 1.25;
+    still.project.sequence.outPoint = 1.75;
+    SequenceExporter().exportMovie(still, nullptr);
+    EXPECT_EQ(inspect(still.outputURL).frames, 12);
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -142,7 +143,7 @@ TEST(MediaTimingBuild, ClipsEndWhereTheirMediaRunsOut) {
 }
 
 TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
-    enginetest::LogCapture log;
+    enginetest::LogCapture log("media");
     // An AAC packet the decoder refuses with its own error code.
     const fs::path damaged = MediaFixtures::shared().scratch("damaged-aac.mp4");
     ts::writeDamagedCopy(MediaFixtures::shared().path(Fixture::h264MovieWithSound), damaged, 1, 10);
@@ -152,8 +153,9 @@ TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
     movie.clip(3, m, 0, 1);
     EXPECT_NO_THROW(movie.exportTo(MediaFixtures::shared().scratch("damaged-aac-out.mp4")));
     EXPECT_EQ(videoPackets(MediaFixtures::shared().scratch("damaged-aac-out.mp4")), 24);
-    ASSERT_FALSE(log.lines.empty());
-    EXPECT_NE(log.lines.front().find("damaged-aac.mp4"), std::string::npos);
+    // The library's own error lines come too; ours names the file.
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(),
+                            [](const std::string& l) { return l.find("damaged-aac.mp4") != std::string::npos; }));
 
     // PCM cut in the middle of a sample frame.
     const fs::path whole = MediaFixtures::shared().scratch("whole-tone.wav");

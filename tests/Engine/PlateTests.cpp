@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 #include "Engine/CompositionBuilder.hpp"
+#include "Engine/Log.hpp"
 #include "Engine/PlateStore.hpp"
 
 using namespace osterveil;
@@ -172,4 +177,26 @@ TEST_F(PlateTest, StopsAtOneHundredThousandPieces) {
     const auto id = *CB::installPlate(comp, 200000, store());
     EXPECT_EQ(comp.track(id)->segments().size(), 100000u);
     EXPECT_EQ(comp.track(id)->timeRange().end(), sec(100000));
+}
+
+// The first plate of a fresh process is written without the encoder's notes on the terminal; what the
+// media libraries report as errors goes to the program's log instead, and nothing below that.
+TEST(PlateLog, WritingThePlateInAFreshProcessPrintsNothing) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::string folder = (fs::temp_directory_path() / "osterveil-plate-log-XXXXXX").string();
+            if (!::mkdtemp(folder.data())) std::_Exit(2);
+            std::vector<std::string> lines;
+            Log::setSink([&](Log::Level level, const std::string& category, const std::string& message) {
+                if (level == Log::Level::error && category == "media") lines.push_back(message);
+            });
+            PlateStore::writePlate(fs::path(folder) / PlateStore::fileName);
+            fs::remove_all(folder);
+            av_log(nullptr, AV_LOG_WARNING, "only a warning\n");
+            av_log(nullptr, AV_LOG_ERROR, "broken packet %d", 7);
+            av_log(nullptr, AV_LOG_ERROR, " of stream %d\n", 1);
+            std::exit(lines == std::vector<std::string>{"broken packet 7 of stream 1"} ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "^$");
 }

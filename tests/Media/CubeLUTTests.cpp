@@ -141,24 +141,45 @@ TEST(CubeLUT, OneDimensionalTables) {
     EXPECT_EQ(entry(r, 2, 1, 1), (std::array<float, 3>{1, 0.5f, 0.25f}));
 }
 
-// Non-unit domains and shapers are resampled onto the unit cube rather than read as if they were 0...1.
-TEST(CubeLUT, DomainsAndShapersAreResampledOntoTheUnitCube) {
-    // An identity table declared over 0...2 halves its input.
+// Domains and shapers are kept as the file writes them, in front of the table as it stands; nothing is
+// resampled.
+TEST(CubeLUT, DomainsAndShapersAreKeptAsWritten) {
+    using D = CubeLUTDomain;
+    const auto plain = CubeLUT::parse("LUT_3D_SIZE 2\n" + identity3D(2));
+    EXPECT_TRUE(plain.domain.isUnit());
+    EXPECT_EQ(plain.shaperSize, 0);
+
+    // An identity table declared over 0...2 is read at half its input.
     const auto halved = CubeLUT::parse("LUT_3D_SIZE 2\nLUT_3D_INPUT_RANGE 0 2\n" + identity3D(2));
     ASSERT_EQ(halved.dimension, 2);
-    EXPECT_EQ(entry(halved, 1, 0, 1), (std::array<float, 3>{0.5f, 0, 0.5f}));
+    EXPECT_EQ(entry(halved, 1, 0, 1), (std::array<float, 3>{1, 0, 1}));
+    EXPECT_EQ(halved.domain, (D{{0.5f, 0.5f, 0.5f}, {0, 0, 0}}));
     const auto perChannel = CubeLUT::parse("DOMAIN_MIN 0 -1 0\nDOMAIN_MAX 2 1 1\nLUT_3D_SIZE 3\n" + identity3D(3));
-    EXPECT_EQ(entry(perChannel, 2, 0, 1), (std::array<float, 3>{0.5f, 0.5f, 0.5f}));
-    EXPECT_EQ(entry(perChannel, 0, 2, 2), (std::array<float, 3>{0, 1, 1}));
+    EXPECT_EQ(entry(perChannel, 2, 0, 1), (std::array<float, 3>{1, 0, 0.5f}));
+    EXPECT_EQ(perChannel.domain, (D{{0.5f, 0.5f, 1}, {0, 0.5f, 0}}));
+    EXPECT_EQ(perChannel.shaperSize, 0);
 
-    // A 1D shaper (x -> x² at three points) in front of an identity 3D table.
+    // A 1D shaper (x -> x² at three points) in front of an identity 3D table: two stages.
     const std::string shaper = "LUT_1D_SIZE 3\nLUT_3D_SIZE 3\n0 0 0\n0.25 0.25 0.25\n1 1 1\n" + identity3D(3);
     const auto shaped = CubeLUT::parse(shaper);
     ASSERT_EQ(shaped.dimension, 3);
-    EXPECT_EQ(entry(shaped, 1, 2, 0), (std::array<float, 3>{0.25f, 1, 0}));
-    // The shaper's own input range.
-    const auto ranged = CubeLUT::parse("LUT_1D_INPUT_RANGE 0 0.5\n" + shaper);
-    EXPECT_EQ(entry(ranged, 1, 0, 0), (std::array<float, 3>{1, 0, 0}));
+    EXPECT_EQ(entry(shaped, 1, 2, 0), (std::array<float, 3>{0.5f, 1, 0}));
+    ASSERT_EQ(shaped.shaperSize, 3);
+    EXPECT_EQ(shaped.shaper, (std::vector<float>{0, 0, 0, 0.25f, 0.25f, 0.25f, 1, 1, 1}));
+    EXPECT_TRUE(shaped.shaperDomain.isUnit());
+    EXPECT_TRUE(shaped.domain.isUnit());
+    // The shaper's own input range; the cube's own.
+    const auto ranged = CubeLUT::parse("LUT_1D_INPUT_RANGE 0 0.5\nLUT_3D_INPUT_RANGE -1 1\n" + shaper);
+    EXPECT_EQ(ranged.shaperDomain, (D{{2, 2, 2}, {0, 0, 0}}));
+    EXPECT_EQ(ranged.domain, (D{{0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f}}));
+    // A 1D table over another domain: the table as a shaper, then a cube passing its output range.
+    const auto oneD = CubeLUT::parse("LUT_1D_SIZE 3\nLUT_1D_INPUT_RANGE 0 2\n0 1 5\n0.5 1 -1\n2 1 3\n");
+    ASSERT_EQ(oneD.shaperSize, 3);
+    EXPECT_EQ(oneD.shaperDomain, (D{{0.5f, 0.5f, 0.5f}, {0, 0, 0}}));
+    ASSERT_EQ(oneD.dimension, 2);
+    EXPECT_EQ(entry(oneD, 0, 0, 0), (std::array<float, 3>{0, 1, -1}));
+    EXPECT_EQ(entry(oneD, 1, 1, 1), (std::array<float, 3>{2, 1, 5}));
+    EXPECT_EQ(oneD.domain, (D{{0.5f, 0, 1.0f / 6}, {0, 0, 1.0f / 6}}));
 
     using K = CubeLUTError::Kind;
     EXPECT_EQ(errorOf("LUT_3D_SIZE 2\nDOMAIN_MIN 1 0 0\nDOMAIN_MAX 1 1 1\n" + identity3D(2)), K::unreadable);
@@ -192,37 +213,25 @@ TEST(CubeLUT, RealFiles) {
     ASSERT_EQ(foundry.dimension, 4);
     EXPECT_EQ(entry(foundry, 3, 0, 0), (std::array<float, 3>{1.196841f, -0.053117f, -0.053117f}));
 
-    // sRGB decoding tabulated over per-channel domains up to 1.5, 2 and 3: read as if 0...1 the top
-    // corner would be about 2.2. Mapped onto the unit cube, every entry is the table's own linear
-    // interpolation at that input, and so close to the curve itself.
+    // sRGB decoding tabulated over per-channel domains: the table as written, and its domain.
     const auto srgb = CubeLUT::parse(readFile(testdataDir() / "colour__eotf_sRGB_3D8_domain.cube"));
     ASSERT_EQ(srgb.dimension, 8);
-    const auto eotf = [](double v) {
-        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
+    EXPECT_EQ(entry(srgb, 0, 0, 0), (std::array<float, 3>{-0.0077399f, -0.0116099f, -0.0154799f}));
+    EXPECT_EQ(entry(srgb, 7, 1, 0), (std::array<float, 3>{2.5371552f, 0.0212864f, -0.0154799f}));
     const double lo[3] = {-0.1, -0.15, -0.2}, hi[3] = {1.5, 2.0, 3.0};
-    const auto tabulated = [&](int c, double u) {
-        const double p = (u - lo[c]) / (hi[c] - lo[c]) * 7;
-        const int k = std::min(int(p), 6);
-        const auto at = [&](int j) { return eotf(lo[c] + j * (hi[c] - lo[c]) / 7); };
-        return at(k) + (at(k + 1) - at(k)) * (p - k);
-    };
-    for (int i = 0; i < 8; ++i) {
-        const auto e = entry(srgb, i, i, i);
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_NEAR(e[c], tabulated(c, i / 7.0), 2e-5) << i << ' ' << c;
-            EXPECT_NEAR(e[c], eotf(i / 7.0), 0.08) << i << ' ' << c;
-        }
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_FLOAT_EQ(srgb.domain.scale[c], float(1 / (hi[c] - lo[c])));
+        EXPECT_FLOAT_EQ(srgb.domain.offset[c], float(-lo[c] / (hi[c] - lo[c])));
     }
 
-    // 1D over a negative domain with leading spaces: red covers -2...2 so 0...1 lands on entries 2...3;
-    // green covers 1...2 so everything below 1 takes its first entry; blue is on 0...1.
+    // 1D over a negative domain with leading spaces: kept as a five-entry shaper over its domains.
     const auto ocio = CubeLUT::parse(readFile(testdataDir() / "ocio__iridas_1d.cube"));
-    ASSERT_EQ(ocio.dimension, 5);
-    EXPECT_EQ(entry(ocio, 0, 0, 0), (std::array<float, 3>{0.4f, -2.0f, -3.0f}));
-    EXPECT_NEAR(entry(ocio, 2, 3, 2)[0], 0.6f, 1e-6);
-    EXPECT_EQ(entry(ocio, 4, 3, 4)[1], -2.0f);
-    EXPECT_EQ(entry(ocio, 4, 4, 4), (std::array<float, 3>{0.8f, -2.0f, 3.2f}));
+    ASSERT_EQ(ocio.shaperSize, 5);
+    EXPECT_EQ(ocio.shaper[3], 0.0f);
+    EXPECT_EQ(ocio.shaper[14], 3.2f);
+    EXPECT_EQ(ocio.shaperDomain, (CubeLUTDomain{{0.25f, 1, 1}, {0.5f, -1, 0}}));
+    EXPECT_EQ(entry(ocio, 0, 0, 0), (std::array<float, 3>{-1.0f, -2.0f, -3.0f}));
+    EXPECT_EQ(entry(ocio, 1, 1, 1), (std::array<float, 3>{1.0f, 2.1f, 3.2f}));
 }
 
 // Untrusted files: truncations and random byte mutations of valid files either parse into a

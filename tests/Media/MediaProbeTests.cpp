@@ -1,10 +1,12 @@
 #include <fstream>
 #include <thread>
 
+#include <QImage>
 #include <QImageReader>
 #include <gtest/gtest.h>
 
 #include "Media/MediaProbe.hpp"
+#include "Media/ThumbnailService.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AudioDecoder.hpp"
@@ -38,6 +40,12 @@ std::optional<MediaError> probeError(const fs::path& path) {
     }
     ADD_FAILURE() << path << " was accepted";
     return std::nullopt;
+}
+
+// The file name a refusal carries, or "" (and a failure) when the file was accepted.
+std::string refused(const fs::path& path) {
+    const auto e = probeError(path);
+    return e ? e->fileName() : "";
 }
 
 fs::path copyTo(Fixture f, const fs::path& to) {
@@ -82,6 +90,8 @@ TEST(MediaProbe, DamagedAndRandomFilesAreUnsupportedNotFatal) {
     EXPECT_EQ(probeError(scratch("half.mp4"))->fileName(), "half.mp4");
 }
 
+// A still or movie that never decodes is refused at the door instead of entering the project and
+// drawing black: stills cut short (whatever their header says), and movies without a decodable picture.
 TEST(MediaProbe, RawPictureStreamsAreRefused) {
     // Without a container no frame carries a time: such a file would import with no length and
     // every frame at 0. The sound of raw MP3 or AAC keeps its times and stays welcome.
@@ -117,22 +127,40 @@ TEST(MediaProbe, LengthsComeFromTheContent) {
     EXPECT_EQ(frames, 4764);
 }
 
-TEST(MediaProbe, CutStillsGiveWhatTheirHeaderTells) {
-    auto cut = [](std::size_t bytes) {
-        fs::path p = scratch("cut" + std::to_string(bytes) + ".png");
-        std::ifstream in(fixture(Fixture::pngStill), std::ios::binary);
-        std::string data(bytes, '\0');
-        in.read(data.data(), static_cast<std::streamsize>(bytes));
-        std::ofstream(p, std::ios::binary) << data;
-        return p;
+TEST(MediaProbe, FilesThatDoNotDecodeAreRefused) {
+    const auto cut = [](Fixture f, const std::string& name, double keep) {
+        testsupport::writeTruncatedCopy(fixture(f), scratch(name), keep);
+        return scratch(name);
     };
-    // The size is in the header; whether the pixels decode is found out when the still is drawn.
-    EXPECT_EQ(probe(cut(fs::file_size(fixture(Fixture::pngStill)) / 2)).codec, "Still 320\u00D7180");
-    MediaItem signatureOnly = probe(cut(8));
-    EXPECT_EQ(signatureOnly.codec, "Still");
-    EXPECT_EQ(signatureOnly.width, 0);
-    EXPECT_EQ(signatureOnly.height, 0);
-    EXPECT_EQ(probeError(cut(4))->fileName(), "cut4.png");
+    EXPECT_EQ(refused(cut(Fixture::pngStill, "cut-half.png", 0.5)), "cut-half.png");
+    EXPECT_EQ(refused(cut(Fixture::pngStill, "cut-tail.png", 0.97)), "cut-tail.png");
+    // Qt's JPEG reader fills a cut file with grey and reports success; the file is still refused.
+    EXPECT_EQ(refused(cut(Fixture::jpegWithOrientation, "cut.jpg", 0.9)), "cut.jpg");
+    EXPECT_EQ(refused(cut(Fixture::pngStill, "signature.png", 8.0 / double(fs::file_size(fixture(Fixture::pngStill))))),
+              "signature.png");
+
+    const fs::path damaged = fs::path(OSTERVEIL_TESTDATA) / "damaged";
+    if (!fs::is_directory(damaged)) GTEST_SKIP() << "shared test data not found at " << damaged;
+    const auto png = probeError(damaged / "png-truncated-at-90-percent.png");
+    EXPECT_EQ(png ? png->errorDescription() : "",
+              "png-truncated-at-90-percent.png is not a video, audio, or still Osterveil can import.");
+    EXPECT_EQ(refused(damaged / "hevc-no-decodable-picture.mp4"), "hevc-no-decodable-picture.mp4");
+}
+
+// The content decides what a file is when its extension says otherwise.
+TEST(MediaProbe, ContentBeatsAWrongExtension) {
+    MediaItem png = probe(copyTo(Fixture::pngStill, scratch("wrong/picture.mp4")));
+    EXPECT_EQ(png.kind, MediaKind::image);
+    EXPECT_EQ(png.codec, "Still 320\u00D7180");
+    EXPECT_EQ(png.name, "picture");
+    MediaItem movie = probe(copyTo(Fixture::h264Movie, scratch("wrong/movie.jpg")));
+    EXPECT_EQ(movie.kind, MediaKind::video);
+    EXPECT_EQ(movie.codec, "H.264");
+    MediaItem sound = probe(copyTo(Fixture::wavAudio, scratch("wrong/sound.png")));
+    EXPECT_EQ(sound.kind, MediaKind::audio);
+    // Content that is no picture under a picture's name is still nothing to import.
+    std::ofstream(scratch("wrong/notes.png")) << "scene 1, take 3\n";
+    EXPECT_EQ(refused(scratch("wrong/notes.png")), "notes.png");
 }
 
 TEST(MediaProbe, UnreadableFilesPassOnTheAssetError) {
@@ -174,6 +202,27 @@ TEST(MediaProbe, StillsAreSizedWithoutDuration) {
     EXPECT_EQ(jpeg.transform, identity);
     EXPECT_EQ(QImageReader(QString::fromStdString(jpeg.path)).transformation(),
               QImageIOHandler::TransformationRotate90);
+}
+
+// TIFF and WebP come through Qt's image-format plugins; stills in them import and draw like any other.
+TEST(MediaProbe, TiffAndWebPStillsImportAndDraw) {
+    QImage source(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) source.setPixel(x, y, qRgb(x * 4, y * 5, (x ^ y) * 3));
+    for (const char* format : {"tiff", "webp"}) {
+        const fs::path file = scratch(std::string("picture.") + format);
+        // Lossless, so that what is drawn can be compared with what was written.
+        ASSERT_TRUE(source.save(QString::fromStdString(file.string()), format, 100)) << format << " cannot be written";
+        const MediaItem item = probe(file);
+        EXPECT_EQ(item.kind, MediaKind::image) << format;
+        EXPECT_EQ(item.codec, "Still 64\u00D748") << format;
+        const auto drawn = ThumbnailService::image(item, std::nullopt);
+        ASSERT_TRUE(drawn) << format;
+        ASSERT_EQ(drawn->size(), source.size());
+        const QImage rgb = drawn->convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) ASSERT_EQ(rgb.pixel(x, y), source.pixel(x, y)) << format << " at " << x << "," << y;
+    }
 }
 
 TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
@@ -229,6 +278,25 @@ TEST(MediaProbe, SoundOnlyFiles) {
     MediaItem song = probe(fixture(Fixture::audioWithCoverArt));
     EXPECT_EQ(song.kind, MediaKind::audio);
     EXPECT_FALSE(song.hasVideo);
+}
+
+// Companded and ADPCM sound is named for what it is, not as linear PCM or plain "Audio".
+TEST(MediaProbe, CompandedAndADPCMSoundHaveTheirOwnNames) {
+    using testsupport::AudioCodec;
+    const std::pair<AudioCodec, const char*> cases[] = {{AudioCodec::muLaw, "\u03BC-law"},
+                                                        {AudioCodec::aLaw, "A-law"},
+                                                        {AudioCodec::adpcmMS, "MS ADPCM"},
+                                                        {AudioCodec::adpcmIMA, "IMA ADPCM"},
+                                                        {AudioCodec::pcm16, "Linear PCM"}};
+    for (const auto& [codec, name] : cases) {
+        const fs::path wav = scratch("coded-" + std::string(name).substr(0, 2) + ".wav");
+        testsupport::writeMovie(wav, {.container = "wav", .video = testsupport::VideoCodec::none, .audio = codec,
+                                      .channels = 1, .audioSeconds = 0.25});
+        const MediaItem item = probe(wav);
+        EXPECT_EQ(item.kind, MediaKind::audio);
+        EXPECT_EQ(item.codec, name);
+    }
+    EXPECT_EQ(MediaProbe::codecName(MediaProbe::fourCC("ima4")), "IMA 4:1");
 }
 
 TEST(MediaProbe, RelativePathsOnlyInsideTheProjectFolder) {

@@ -85,6 +85,8 @@ void paintAudio(AVFrame& f, std::int64_t firstSample) {
         for (int c = 0; c < f.ch_layout.nb_channels; ++c) {
             if (f.format == AV_SAMPLE_FMT_FLTP)
                 reinterpret_cast<float*>(f.data[c])[i] = static_cast<float>(v);
+            else if (f.format == AV_SAMPLE_FMT_S16P)
+                reinterpret_cast<std::int16_t*>(f.data[c])[i] = static_cast<std::int16_t>(v * 32767);
             else
                 reinterpret_cast<std::int16_t*>(f.data[0])[i * f.ch_layout.nb_channels + c] =
                     static_cast<std::int16_t>(v * 32767);
@@ -231,10 +233,17 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.end = recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
-        bool pcm = recipe.audio == AudioCodec::pcm16;
-        const char* encoder = pcm ? "pcm_s16le" : recipe.audio == AudioCodec::aac ? "aac" : "libmp3lame";
+        bool pcm = recipe.audio != AudioCodec::aac && recipe.audio != AudioCodec::mp3;
+        const char* encoder = recipe.audio == AudioCodec::aac ? "aac" : recipe.audio == AudioCodec::mp3 ? "libmp3lame" : "pcm_s16le";
+        switch (recipe.audio) {
+        case AudioCodec::muLaw: encoder = "pcm_mulaw"; break;
+        case AudioCodec::aLaw: encoder = "pcm_alaw"; break;
+        case AudioCodec::adpcmMS: encoder = "adpcm_ms"; break;
+        case AudioCodec::adpcmIMA: encoder = "adpcm_ima_wav"; break;
+        default: break;
+        }
         audio.codec = openEncoder(encoder, [&](AVCodecContext& c) {
-            c.sample_fmt = pcm ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+            c.sample_fmt = !pcm ? AV_SAMPLE_FMT_FLTP : recipe.audio == AudioCodec::adpcmIMA ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_S16;
             c.sample_rate = recipe.sampleRate;
             av_channel_layout_default(&c.ch_layout, recipe.channels);
             c.time_base = AVRational{1, recipe.sampleRate};

@@ -13,7 +13,17 @@
 namespace osterveil::testsupport {
 
 enum class VideoCodec { none, h264, proresHQ, mpeg4 };
-enum class AudioCodec { none, aac, pcm16, mp3 };
+enum class AudioCodec {
+    none,
+    aac,
+    pcm16,
+    mp3,
+    // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
+    muLaw,
+    aLaw,
+    adpcmMS,
+    adpcmIMA,
+};
 
 struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav", "mp3", "mpegts" (whose streams start

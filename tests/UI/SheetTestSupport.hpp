@@ -19,6 +19,11 @@
 #include "FakePlayer.hpp"
 #include "UI/Common/Theme.hpp"
 
+// Texts read as text in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace osterveil::testsupport {
 
 // Runs the event loop until `done` holds; false if it never does within a generous bound.

@@ -129,7 +129,8 @@ inline Vec4 load4(const float* p) {
 
 class CubeKernel final : public ColorKernel {
 public:
-    explicit CubeKernel(std::shared_ptr<const ColorCube> c) : cube_(std::move(c)) {}
+    explicit CubeKernel(std::shared_ptr<const ColorCube> c)
+        : cube_(std::move(c)), plain_(cube_->domain().isUnit() && cube_->shaper().size == 0) {}
     void apply(const PixelRow& p) const override {
         // Lattice cells and fractions in one vectorised pass over a chunk, then the trilinear blend per
         // pixel on whole RGBA entries.
@@ -144,7 +145,8 @@ public:
             part.count = n;
             alignas(32) std::int32_t cell[kChunk];
             alignas(32) float fr[kChunk], fg[kChunk], fb[kChunk];
-            locate(part, cell, fr, fg, fb);
+            if (plain_) locate(part, cell, fr, fg, fb);
+            else locateThroughStages(part, cell, fr, fg, fb);
             blend(part, cell, fr, fg, fb);
         }
     }
@@ -166,6 +168,43 @@ private:
             fg[i] = y - static_cast<float>(y0);
             fb[i] = z - static_cast<float>(z0);
             cell[i] = 4 * x0 + sg * y0 + sb * z0;
+        }
+    }
+
+    // The shaper's value for channel c, interpolated on its own lattice.
+    float shaped(int c, float x) const {
+        const CubeShaper& s = cube_->shaper();
+        const float p = clamp01(x * s.domain.scale[c] + s.domain.offset[c]) * static_cast<float>(s.size - 1);
+        std::int32_t k = static_cast<std::int32_t>(p);
+        k = k < s.size - 2 ? k : s.size - 2;
+        const float t = p - static_cast<float>(k);
+        const float lo = s.rgb[static_cast<std::size_t>(3 * k + c)], hi = s.rgb[static_cast<std::size_t>(3 * k + 3 + c)];
+        return lo + (hi - lo) * t;
+    }
+
+    // As `locate`, with the shaper first (when there is one) and the cube's domain mapped onto its lattice.
+    void locateThroughStages(const PixelRow& p, std::int32_t* cell, float* fr, float* fg, float* fb) const {
+        const int n = cube_->dimension();
+        const float scale = static_cast<float>(n - 1);
+        const std::int32_t top = n - 2, sg = 4 * n, sb = 4 * n * n;
+        const CubeDomain& d = cube_->domain();
+        const bool shaper = cube_->shaper().size > 0;
+        for (int i = 0; i < p.count; ++i) {
+            const float u = unpremultiplier(p.a[i]);
+            float v[3] = {p.r[i] * u, p.g[i] * u, p.b[i] * u};
+            std::int32_t index[3];
+            float fraction[3];
+            for (int c = 0; c < 3; ++c) {
+                if (shaper) v[c] = shaped(c, v[c]);
+                const float x = clamp01(v[c] * d.scale[c] + d.offset[c]) * scale;
+                const std::int32_t x0 = std::min(static_cast<std::int32_t>(x), top);
+                index[c] = x0;
+                fraction[c] = x - static_cast<float>(x0);
+            }
+            fr[i] = fraction[0];
+            fg[i] = fraction[1];
+            fb[i] = fraction[2];
+            cell[i] = 4 * index[0] + sg * index[1] + sb * index[2];
         }
     }
 
@@ -196,6 +235,7 @@ private:
     }
 
     std::shared_ptr<const ColorCube> cube_;
+    bool plain_;
 };
 
 class VignetteEffectKernel final : public ColorKernel {

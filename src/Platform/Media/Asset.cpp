@@ -15,8 +15,10 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/log.h>
 }
+
+#include "Platform/Media/InputFile.hpp"
+#include "Platform/Media/LibraryLog.hpp"
 
 namespace osterveil::media {
 
@@ -58,15 +60,6 @@ std::shared_ptr<const AssetTrack> Asset::track(std::int32_t trackID) const {
 
 namespace {
 
-// Containers of movies and sound. Anything else FFmpeg can detect (image sequences, text shown as
-// ANSI art, playlists that open further files) is not media for an editor, and playlists would let a
-// file reach beyond itself. Raw picture streams (.h264, .hevc, .m4v, .m2v, .obu) are left out too:
-// they carry no times of their own, so their length is unknown and any seek loses the frame count.
-// Raw sound streams (MP3, AAC, AC-3…) stay: their times follow from the samples they hold.
-constexpr const char* allowedDemuxers =
-    "mov,matroska,avi,wav,w64,aiff,caf,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,amr,au,wv,ape,tta,"
-    "mxf,mpegts,mpeg,flv,asf,dv,ivf";
-
 // FFmpeg's own warning threshold for a guess that may be wrong; random bytes land below it.
 constexpr int minimumProbeScore = AVPROBE_SCORE_RETRY;
 
@@ -79,19 +72,8 @@ int interruptAtDeadline(void* opaque) {
     return static_cast<const Deadline*>(opaque)->passed() ? 1 : 0;
 }
 
-void quietLibraryLog() {
-    // Demuxer chatter about damaged files is noise for an editor; failures reach callers as errors.
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
-}
-
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-
-struct DictionaryGuard {
-    AVDictionary* dict = nullptr;
-    ~DictionaryGuard() { av_dict_free(&dict); }
 };
 
 Time ticksToTime(std::int64_t ticks, AVRational base) {
@@ -124,6 +106,22 @@ std::uint32_t proresSubtype(int profile) {
 // and "lpcm" are all linear PCM); tag-less containers (WAV, Matroska, MP3) get the same names.
 std::uint32_t audioSubtype(const AVCodecParameters& p) {
     AVCodecID id = p.codec_id;
+    // Companded and ADPCM codings share FFmpeg's PCM range or have no QuickTime entry; they take the
+    // codes QuickTime gives them ("ms" and the WAV format tag for the Microsoft and IMA ADPCM of WAV).
+    switch (id) {
+    case AV_CODEC_ID_PCM_MULAW:
+        return fourCharCode("ulaw");
+    case AV_CODEC_ID_PCM_ALAW:
+        return fourCharCode("alaw");
+    case AV_CODEC_ID_ADPCM_IMA_QT:
+        return fourCharCode("ima4");
+    case AV_CODEC_ID_ADPCM_MS:
+        return fourCharCode("ms\0\x02");
+    case AV_CODEC_ID_ADPCM_IMA_WAV:
+        return fourCharCode("ms\0\x11");
+    default:
+        break;
+    }
     if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT) return fourCharCode("lpcm");
     switch (id) {
     case AV_CODEC_ID_AAC:
@@ -369,21 +367,14 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     // Only regular files: a FIFO or a device would block or never end.
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) throw AssetError(AssetError::Kind::cannotOpen, path);
-    quietLibraryLog();
+    routeLibraryLog();
 
     Deadline deadline{std::chrono::steady_clock::now() + options.timeLimit};
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) throw AssetError(AssetError::Kind::cannotOpen, path);
     raw->interrupt_callback = AVIOInterruptCB{interruptAtDeadline, &deadline};
 
-    DictionaryGuard opts;
-    av_dict_set(&opts.dict, "format_whitelist", allowedDemuxers, 0);
-    av_dict_set(&opts.dict, "protocol_whitelist", "file", 0);
-    av_dict_set(&opts.dict, "probesize", "5000000", 0);
-    av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
-    // The "file:" prefix keeps a name such as "http:x.mov" from being taken for another protocol.
-    std::string url = "file:" + path.string();
-    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &opts.dict);
+    int rc = detail::openInput(raw, path);
     if (rc < 0) throw AssetError(deadline.passed() ? AssetError::Kind::timedOut : openFailureKind(rc), path);
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 

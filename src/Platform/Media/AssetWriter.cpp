@@ -1,8 +1,14 @@
 #include "Platform/Media/AssetWriter.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -12,6 +18,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include "Platform/Media/LibraryLog.hpp"
 
 namespace osterveil::media {
 
@@ -55,6 +63,56 @@ AVRational rateOf(double fps) {
     return av_d2q(fps, 1 << 20);
 }
 
+// Shuts down the encoders of writers that stopped before finishing. Closing an H.264 or HEVC encoder
+// waits for the frames its threads are still encoding (half a second and more at 1080p), which a
+// cancelled export must not wait for. One thread, started on first use and joined at exit.
+class EncoderCloser {
+public:
+    static EncoderCloser& shared() {
+        static EncoderCloser closer;
+        return closer;
+    }
+
+    void close(AVCodecContext* codec) {
+        if (!codec) return;
+        std::lock_guard lock(mutex_);
+        queue_.push_back(codec);
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        wake_.notify_one();
+    }
+
+    ~EncoderCloser() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            wake_.notify_one();
+        }
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    EncoderCloser() = default;
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            AVCodecContext* codec = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            avcodec_free_context(&codec);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<AVCodecContext*> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 } // namespace
 
 struct AssetWriter::Impl {
@@ -89,6 +147,9 @@ struct AssetWriter::Impl {
         av_frame_free(&frame);
         av_frame_free(&audioFrame);
         av_packet_free(&packet);
+        // A writer left unfinished does not wait for its encoder's threads; a finished one has
+        // drained them already.
+        if (!finished) EncoderCloser::shared().close(std::exchange(codec, nullptr));
         avcodec_free_context(&codec);
         avcodec_free_context(&audioCodec);
         if (format && !(format->oformat->flags & AVFMT_NOFILE) && format->pb) avio_closep(&format->pb);
@@ -161,6 +222,7 @@ struct AssetWriter::Impl {
 };
 
 AssetWriter::AssetWriter(std::filesystem::path path, FileType type) : impl_(std::make_unique<Impl>()) {
+    routeLibraryLog();
     impl_->path = std::move(path);
     impl_->type = type;
     const char* name = type == FileType::quickTimeMovie ? "mov" : "mp4";
@@ -211,7 +273,13 @@ void AssetWriter::addVideoInput(const VideoSettings& s) {
 
     AVDictionary* opts = nullptr;
     if (s.codec == VideoCodec::h264 || s.codec == VideoCodec::hevc) {
-        if (s.averageBitRate > 0) c->bit_rate = s.averageBitRate;
+        if (s.averageBitRate > 0) {
+            c->bit_rate = s.averageBitRate;
+            if (s.maxBitRate > 0 && s.bufferSize > 0) {
+                c->rc_max_rate = std::max(s.maxBitRate, s.averageBitRate);
+                c->rc_buffer_size = static_cast<int>(std::min<std::int64_t>(s.bufferSize, INT_MAX));
+            }
+        }
         if (s.maxKeyFrameInterval > 0) c->gop_size = s.maxKeyFrameInterval;
         if (choice.profile) av_dict_set(&opts, "profile", choice.profile, 0);
         av_dict_set(&opts, "preset", "medium", 0);

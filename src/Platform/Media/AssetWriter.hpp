@@ -28,6 +28,11 @@ struct VideoSettings {
     // H.264 and HEVC only: bits per second (0: the encoder's quality default), the profile, the
     // longest distance between key frames in frames (0: the encoder's choice).
     std::int64_t averageBitRate = 0;
+    // H.264 and HEVC only, with an average rate: the rate the stream may reach at most and the size in
+    // bits of the decoder buffer (VBV) that rate is held to (0: no limit). Any stretch of t seconds
+    // then carries at most maxBitRate × t + bufferSize bits.
+    std::int64_t maxBitRate = 0;
+    std::int64_t bufferSize = 0;
     H264Profile profile = H264Profile::high;
     int maxKeyFrameInterval = 0;
     // Frames per second the source is expected to come at (0: unknown); sets rate control and the
@@ -53,6 +58,8 @@ struct AudioSettings {
 // Use: construct, addVideoInput and/or addAudioInput, startWriting, startSession, appendVideo… and
 // appendAudio…, finishWriting. Not thread-safe: one thread drives a writer. A writer that failed
 // stays failed (`failed()`); the file it leaves is incomplete and is the caller's to remove.
+// Destroying a writer that was not finished abandons it at once: nothing more is encoded or
+// written, the file is closed, and the video encoder's threads wind down in the background.
 class AssetWriter {
 public:
     // Throws `WriterError` when the container cannot be set up for the path.

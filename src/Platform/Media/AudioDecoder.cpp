@@ -1,5 +1,7 @@
 #include "Platform/Media/AudioDecoder.hpp"
 
+#include "Platform/Media/InputFile.hpp"
+#include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
@@ -241,10 +243,11 @@ struct AudioDecoder::Impl {
 
 AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRate, int channels)
     : impl_(std::make_unique<Impl>()) {
+    routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::audio) throw AudioDecodeError("There is no sound to decode.");
-    if (avformat_open_input(&m.format, m.track->assetPath.c_str(), nullptr, nullptr) < 0)
+    if (detail::openInput(m.format, m.track->assetPath) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
     if (avformat_find_stream_info(m.format, nullptr) < 0 || m.track->streamIndex < 0 ||
         m.track->streamIndex >= static_cast<int>(m.format->nb_streams))

@@ -88,7 +88,13 @@ struct CompositionVideoReader::Impl {
                         if (!position) continue;
                         const DecoderKey key{position->track->assetPath.string(), position->track->streamIndex};
                         auto& decoder = decoders[key];
-                        if (!decoder) decoder = std::make_unique<VideoDecoder>(position->track);
+                        if (!decoder) {
+                            try {
+                                decoder = std::make_unique<VideoDecoder>(position->track);
+                            } catch (const Error& e) {
+                                throw Error(position->track->assetPath.filename().string() + ": " + e.what());
+                            }
+                        }
                         // Two tracks showing the same stream share its decoder, so they stay in one job.
                         auto same = std::find_if(jobs.begin(), jobs.end(), [&](const Job& j) { return j.decoder == decoder.get(); });
                         if (same != jobs.end()) {
@@ -98,9 +104,18 @@ struct CompositionVideoReader::Impl {
                         }
                         jobs.push_back({id, decoder.get(), position->time, nullptr});
                     }
-                    // Each stream decodes on its own thread while a dissolve needs several at once.
+                    // Each stream decodes on its own thread while a dissolve needs several at once. A
+                    // source that gives no picture fails the read, naming its file: drawing nothing
+                    // in its place would pass black off as the picture.
                     auto decode = [](std::vector<Job*> mine) {
-                        for (Job* j : mine) j->frame = j->decoder->frameAt(j->time);
+                        for (Job* j : mine) {
+                            try {
+                                j->frame = j->decoder->frameAt(j->time);
+                            } catch (const DecodeError&) {
+                                j->frame = nullptr;
+                            }
+                            if (!j->frame) throw DecodeError(undecodableMessage(j->decoder->track().assetPath));
+                        }
                     };
                     std::map<VideoDecoder*, std::vector<Job*>> byDecoder;
                     for (auto& j : jobs) byDecoder[j.decoder].push_back(&j);
@@ -190,12 +205,15 @@ CompositionVideoReader::~CompositionVideoReader() { impl_->stop(); }
 std::int64_t CompositionVideoReader::frameCount() const { return impl_->count; }
 
 void CompositionVideoReader::cancel() {
+    // Only signals: the threads leave at their next look at the flag and are joined by the destructor,
+    // so a caller on another thread is never held up by a frame being decoded or composed.
     {
         std::lock_guard lock(impl_->mutex);
         impl_->cancelled = true;
+        impl_->stopping = true;
+        impl_->changed.notify_all();
     }
     impl_->compositor->cancelAllPendingRequests();
-    impl_->stop();
 }
 
 std::optional<ComposedFrame> CompositionVideoReader::next() {

@@ -29,7 +29,8 @@ public:
     // The next frame, or none after the last. Throws `Error` when decoding or composing failed, and
     // `Error` ("Reading was cancelled.") after `cancel`.
     std::optional<ComposedFrame> next();
-    // Stops reading; frames in progress are dropped.
+    // Stops reading; frames in progress are dropped. Returns at once, from any thread: the reader's
+    // threads end on their own and are joined when the reader is destroyed.
     void cancel();
     // The number of frames the range holds.
     std::int64_t frameCount() const;

@@ -41,6 +41,11 @@ class AssetError : public Error {
     std::filesystem::path path_;
 };
 
+// The message for a source whose pictures cannot be decoded, naming its file.
+inline std::string undecodableMessage(const std::filesystem::path& file) {
+    return file.filename().string() + " could not be decoded.";
+}
+
 // An edit that a composition track cannot make (a range outside its source, a media type mismatch…).
 class CompositionError : public Error {
   public:

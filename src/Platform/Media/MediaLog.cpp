@@ -1,7 +1,8 @@
 #include "Platform/Media/MediaLog.hpp"
 
-#include <cstdio>
 #include <mutex>
+
+#include "Platform/Foundation/Log.hpp"
 
 namespace osterveil::media {
 
@@ -32,7 +33,7 @@ void logNotice(const std::string& message) {
         currentSink()(message);
         return;
     }
-    std::fprintf(stderr, "osterveil [media] info: %s\n", message.c_str());
+    Log::media().info(message);
 }
 
 } // namespace osterveil::media

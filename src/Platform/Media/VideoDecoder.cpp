@@ -1,6 +1,8 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
 #include "Platform/Media/FrameFormat.hpp"
+#include "Platform/Media/InputFile.hpp"
+#include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
 
@@ -126,10 +128,11 @@ struct VideoDecoder::Impl {
 };
 
 VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std::make_unique<Impl>()) {
+    routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::video) throw DecodeError("There is no picture stream to decode.");
-    if (avformat_open_input(&m.format, m.track->assetPath.c_str(), nullptr, nullptr) < 0)
+    if (detail::openInput(m.format, m.track->assetPath) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
     if (avformat_find_stream_info(m.format, nullptr) < 0 || m.track->streamIndex < 0 ||
         m.track->streamIndex >= static_cast<int>(m.format->nb_streams))

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <future>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AssetWriter.hpp"
+#include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
 
 using namespace osterveil::media;
@@ -112,4 +117,42 @@ TEST(VideoDecoder, ReordersBFrames) {
     };
     for (int i = 0; i < 24; ++i) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
     for (int i : {20, 3, 17, 9, 0, 23}) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+}
+
+// Decoders open a file as the asset did: a file swapped since for a FIFO is refused rather than
+// waited on for good, and one swapped for a container the asset would not read (here a PNG, which
+// FFmpeg's image demuxers would happily show as the movie's picture) is refused too.
+TEST(VideoDecoder, OpensOnlyRegularFilesAmongTheAssetsContainers) {
+    namespace fs = std::filesystem;
+    const fs::path file = MediaFixtures::shared().scratch("swapped.mp4");
+    fs::copy_file(MediaFixtures::shared().path(Fixture::h264MovieWithSound), file, fs::copy_options::overwrite_existing);
+    const auto asset = Asset::load(file);
+    const auto picture = asset->tracks(MediaType::video).front();
+    const auto sound = asset->tracks(MediaType::audio).front();
+
+    fs::copy_file(MediaFixtures::shared().path(Fixture::pngStill), file, fs::copy_options::overwrite_existing);
+    EXPECT_THROW(VideoDecoder{picture}, AssetError);
+
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    auto opening = std::async(std::launch::async, [&] {
+        int refused = 0;
+        try {
+            VideoDecoder decoder(picture);
+        } catch (const AssetError&) {
+            ++refused;
+        }
+        try {
+            AudioDecoder decoder(sound);
+        } catch (const AssetError&) {
+            ++refused;
+        }
+        return refused;
+    });
+    if (opening.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        for (int i = 0; i < 2; ++i) ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "a decoder waited on a FIFO";
+    }
+    EXPECT_EQ(opening.get(), 2);
+    fs::remove(file);
 }

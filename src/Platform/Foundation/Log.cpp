@@ -1,9 +1,7 @@
-#include "Engine/Log.hpp"
+#include "Platform/Foundation/Log.hpp"
 
 #include <cstdio>
 #include <mutex>
-
-#include "Platform/Media/MediaLog.hpp"
 
 namespace osterveil {
 
@@ -39,16 +37,6 @@ Log& Log::media() {
     static Log log("media");
     return log;
 }
-
-namespace {
-
-// The media layer reports what it concealed through its own sink, which joins this log.
-const bool mediaNoticesJoinTheLog = [] {
-    media::setLogSink([](const std::string& message) { Log::media().info(message); });
-    return true;
-}();
-
-} // namespace
 
 Log::Sink Log::setSink(Sink sink) {
     std::lock_guard lock(sinkMutex());

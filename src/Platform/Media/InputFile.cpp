@@ -1,0 +1,41 @@
+#include "Platform/Media/InputFile.hpp"
+
+#include <cerrno>
+#include <string>
+
+#include "Platform/Foundation/RegularFile.hpp"
+
+namespace osterveil::media::detail {
+
+namespace {
+
+// Raw picture streams (.h264, .hevc, .m4v, .m2v, .obu) are left out: they carry no times of their own,
+// so their length is unknown and any seek loses the frame count. Raw sound streams (MP3, AAC, AC-3…)
+// stay: their times follow from the samples they hold.
+constexpr const char* allowedDemuxers =
+    "mov,matroska,avi,wav,w64,aiff,caf,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,amr,au,wv,ape,tta,"
+    "mxf,mpegts,mpeg,flv,asf,dv,ivf";
+
+struct DictionaryGuard {
+    AVDictionary* dict = nullptr;
+    ~DictionaryGuard() { av_dict_free(&dict); }
+};
+
+} // namespace
+
+int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
+    if (!isRegularFile(path)) {
+        avformat_free_context(context);
+        context = nullptr;
+        return AVERROR(EPERM);
+    }
+    DictionaryGuard opts;
+    av_dict_set(&opts.dict, "format_whitelist", allowedDemuxers, 0);
+    av_dict_set(&opts.dict, "protocol_whitelist", "file", 0);
+    av_dict_set(&opts.dict, "probesize", "5000000", 0);
+    av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
+    const std::string url = "file:" + path.string();
+    return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
+}
+
+} // namespace osterveil::media::detail

@@ -1,0 +1,22 @@
+#pragma once
+
+// Shared by the media layer's readers; not part of its interface.
+
+#include <filesystem>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace osterveil::media::detail {
+
+// Opens `path` for demuxing the same way for every reader of the media layer, so that the decoders
+// read a file as the asset did: only a regular file (a FIFO or a device would block or never end),
+// only through the file protocol (a name such as "http:x.mov" stays a file name), and only among the
+// containers of movies and sound (an image sequence, or a playlist that opens further files or URLs,
+// is not media for an editor, and with a free choice a file could read as one of them to a decoder
+// after reading as sound to the asset). `context` may come allocated, carrying an interrupt callback;
+// it is freed on failure, as by `avformat_open_input`, whose result is returned.
+int openInput(AVFormatContext*& context, const std::filesystem::path& path);
+
+} // namespace osterveil::media::detail
