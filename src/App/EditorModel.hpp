@@ -78,8 +78,6 @@ class EditorModel : public QObject {
     Project project() const;
     // The last selected clip, which the inspector and the single-clip commands act on.
     std::optional<Uuid> primaryClipID() const;
-    // The document's file as last attached; none for a document never saved.
-    const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }
 
     // The document's file, against which media paths resolve; none for a document never saved.
     const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }

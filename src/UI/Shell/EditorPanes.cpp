@@ -7,6 +7,7 @@
 
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Sheets/ExportSheet.hpp"
 
 namespace osterveil {
 
@@ -34,8 +35,8 @@ QWidget* makeTimelinePanel(EditorModel&, QWidget* parent) {
     return new PanePlaceholder(QStringLiteral("Timeline"), parent);
 }
 
-QDialog* makeExportSheet(EditorModel&, QWidget* parent) {
-    return new SheetPlaceholder(QStringLiteral("Export"), parent);
+QDialog* makeExportSheet(EditorModel& model, QWidget* parent) {
+    return new ExportSheet(model, parent);
 }
 
 QDialog* makeSequenceSettingsSheet(EditorModel&, QWidget* parent) {
