@@ -14,8 +14,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "App/DesktopServices.hpp"
 #include "App/EditorTypes.hpp"
+#include "App/KeyPress.hpp"
 #include "App/PlayerControl.hpp"
+#include "App/PremiereImport.hpp"
 #include "App/ProjectDocument.hpp"
 #include "App/RebuildScheduler.hpp"
 #include "Model/Project.hpp"
@@ -75,7 +78,8 @@ class EditorModel : public QObject {
     Project project() const;
     // The last selected clip, which the inspector and the single-clip commands act on.
     std::optional<Uuid> primaryClipID() const;
-    // The document's file as last attached; none for a document never saved.
+
+    // The document's file, against which media paths resolve; none for a document never saved.
     const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }
 
     PlayerControl& player() const { return *player_; }
@@ -179,6 +183,47 @@ class EditorModel : public QObject {
     // Fits the whole sequence (and two seconds more) into the timeline's visible width.
     void zoomToFit();
 
+    // ----- Media commands ----------------------------------------------------------------------------
+    //
+    // Bringing files into the bin (media and Premiere XML), removing, relinking and revealing media, and
+    // a clip's LUT. File panels, alerts that need an answer and the file manager are the desktop
+    // services'; without them, the commands that need them do nothing. Probing and XML parsing run on
+    // workers; each command changes the project in at most one undo step, on the GUI thread. The
+    // asynchronous ones call `done` on the GUI thread once finished, and never once the model has gone.
+    // Defined in EditorModelMedia.cpp.
+
+    void setDesktopServices(std::shared_ptr<DesktopServices> services) { desktop_ = std::move(services); }
+
+    // The open panel for media and Premiere XML; the files chosen go to `ingest`.
+    void importMedia();
+    // Premiere XML files (".xml", ".xmeml", any letter case) are imported first, one after another;
+    // every other file is then probed, one after another, and the new items added in one step "Import
+    // Media" with the count in `status`. Files that could not be probed are listed in one alert.
+    void ingest(std::vector<std::filesystem::path> files, std::function<void()> done = {});
+    // The open panel for one Premiere XML file.
+    void importPremiereXML();
+    // Replaces the sequence's tracks with the file's sequence and adds its media (probed afresh where
+    // the files exist) in one step "Import Premiere XML", then shows the report. A file that cannot be
+    // read or parsed leaves everything as it was and raises an alert.
+    void importPremiereXML(const std::filesystem::path& file, std::function<void()> done = {});
+    // Shows the report modally when there is anything to tell; with offline media it offers to match
+    // them in a folder.
+    void presentPremiereReport(const PremiereReport& report);
+    // Removes the item and every clip that plays it (nested sequences included) in one step "Remove
+    // Media"; the selection loses the clips that went.
+    void removeMedia(const Uuid& id);
+    // Asks whether to locate this item's file or a folder in which to match every offline item.
+    void relink(const Uuid& mediaID);
+    // The open panel for the folder of `relinkOffline`.
+    void locateFolder();
+    // Matches every offline item by file name in the folder tree and relinks the matches in one step
+    // "Relink Media", keeping their ids. Never raises an alert; the outcome is in `status`.
+    void relinkOffline(const std::filesystem::path& folder, std::function<void()> done = {});
+    // Shows the item's file in the file manager; for an offline item, says so in `status` instead.
+    void revealMedia(const Uuid& id);
+    // The open panel for a clip's look-up table; the choice is one step "LUT".
+    void chooseLUT(const Uuid& clipID);
+
     // ----- Preview rebuild ---------------------------------------------------------------------------
 
     // Supersedes any pending rebuild with one of the project as it is now, after `delay`.
@@ -202,6 +247,37 @@ class EditorModel : public QObject {
     };
     static PreviewServices defaultPreviewServices();
     void setPreviewServices(PreviewServices services);
+
+    // ----- Playback and transport --------------------------------------------------------------------
+    //
+    // Space, J/K/L and frame steps drive the focused monitor's player; jumps to edits and looping
+    // always drive the program. Every seek made here is exact.
+
+    // Gives the transport to a monitor: the shuttle stops and the monitor losing the focus pauses.
+    void focusMonitor(MonitorFocus focus);
+    void togglePlayback();
+    // J, K and L: reverse at 1, 2, 4, 8 times; stop; forward likewise.
+    void shuttleReverse();
+    void shuttleStop();
+    void shuttleForward();
+    // Moves the focused monitor by whole frames of its rate, stopping the shuttle first.
+    void step(int frames);
+    void stepSource(int frames);
+    // Moves the program playhead to the next or previous clip edge on any track.
+    void jumpToEdit(bool forward);
+    // "2×", "-4×", "Play" or "Stopped".
+    QString shuttleLabel() const;
+    // The bin item loaded in the source monitor, and its playable length (0 for a still).
+    std::optional<MediaItem> sourceItem() const;
+    double sourceDuration() const;
+    // Loads a bin item into the source monitor, selects it and gives the source the transport.
+    void openInSource(const Uuid& id);
+
+    // ----- Single-key shortcuts -----------------------------------------------------------------------
+
+    // Runs the command of a single-key shortcut; true when the key is one (also when its command then
+    // had nothing to do). Keys held with Ctrl or Meta are left to the menus.
+    bool handleKey(const KeyPress& press);
 
     // ----- Published state ---------------------------------------------------------------------------
 
@@ -230,7 +306,7 @@ class EditorModel : public QObject {
     // Timeline zoom: points per second of sequence time.
     double pixelsPerSecond() const { return pixelsPerSecond_; }
     void setPixelsPerSecond(double pps) { publish(pixelsPerSecond_, pps); }
-    // Per media item id. Entries are added, never removed, for the life of the model.
+    // Per media item id. An entry goes only when its item is relinked, so that it loads from the new file.
     const std::unordered_map<Uuid, QImage>& thumbnails() const { return thumbnails_; }
     void setThumbnail(const Uuid& mediaID, QImage image);
     const std::unordered_map<Uuid, std::vector<float>>& waveforms() const { return waveforms_; }
@@ -315,6 +391,11 @@ class EditorModel : public QObject {
     void pushUndoStep(Project before, Project after, const QString& name);
 
     void installPlaybackObservers();
+    // Called on every program tick: back to In once playback reaches Out, when looping.
+    void loopIfNeeded(double time);
+    // Sets the focused monitor's playhead and seeks its player there exactly.
+    void seekFocused(double seconds);
+    PlayerControl& focusedPlayer() const { return monitorFocus_ == MonitorFocus::source ? *sourcePlayer_ : *player_; }
 
     // Timeline commands.
     // Candidate times for a drag to snap to: 0, the playhead, the sequence marks, markers, and the edges
@@ -322,6 +403,17 @@ class EditorModel : public QObject {
     std::vector<double> snapPoints(const Project& project, const UuidSet& excluding) const;
     // The track a playhead placement of the item goes to, or none after saying why in `status`.
     std::optional<Uuid> targetedTrackID(const Uuid& mediaID);
+
+    // Media commands.
+    void locateFile(const Uuid& mediaID);
+    // Probes `file` and, when it is media, relinks the item to it in one step "Relink Media".
+    void replaceMedia(const Uuid& mediaID, const std::filesystem::path& file);
+    // Imports the XML files from `next` on, one after another, then calls `then`.
+    void importXMLFiles(std::vector<std::filesystem::path> files, std::size_t next,
+                        std::function<void()> then);
+    void addMediaFiles(std::vector<std::filesystem::path> files, std::function<void()> done);
+    // Drops the item's thumbnail and waveform, so that the next project change loads them again.
+    void forgetPictures(const Uuid& mediaID);
 
     // Published state, with the values of a new window.
     double currentTime_ = 0;
@@ -372,6 +464,7 @@ class EditorModel : public QObject {
     // Media ids whose thumbnail or waveform request is running.
     UuidSet thumbInFlight_;
     UuidSet waveInFlight_;
+    std::shared_ptr<DesktopServices> desktop_;
     // The document `followDocument` listens to.
     QMetaObject::Connection followProject_;
     QMetaObject::Connection followFileURL_;

@@ -200,12 +200,7 @@ void EditorModel::goToMarker(bool forward) {
     }
     if (!target) return;
 
-    // The program monitor takes the transport; the source player stops with it.
-    if (monitorFocus_ != MonitorFocus::program) {
-        setShuttle(0);
-        sourcePlayer_->pause();
-        setMonitorFocus(MonitorFocus::program);
-    }
+    focusMonitor(MonitorFocus::program);
     const double t = std::max(0.0, *target);
     setCurrentTime(t);
     player_->seek(CompositionBuilder::mediaTime(t), media::Time::zero(), media::Time::zero());

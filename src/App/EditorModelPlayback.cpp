@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "App/EditorModel.hpp"
+#include "Model/Numeric.hpp"
 
 namespace osterveil {
 
@@ -9,6 +12,16 @@ namespace {
 double finiteSeconds(const media::Time& time) {
     const double s = time.toSeconds();
     return std::isfinite(s) ? s : 0;
+}
+
+// The time of the frame `frames` away from the one nearest `time` on the grid of `rate`, never
+// before 0. Times too far out for a frame count stay where they are.
+double steppedTime(double time, int frames, const FrameRate& rate) {
+    const double n = rate.numerator, d = rate.denominator;
+    const double index = roundHalfAway(time * n / d);
+    if (!std::isfinite(index) || std::abs(index) > 9.0e15) return std::isfinite(time) ? std::max(0.0, time) : 0;
+    const double target = std::max(0.0, index + frames) * d / n;
+    return std::isfinite(target) && target > 0 ? target : 0;
 }
 
 } // namespace
@@ -20,6 +33,7 @@ void EditorModel::installPlaybackObservers() {
         player_.get(), &PlayerControl::timeChanged, this,
         [this](const media::Time& time) {
             if (!isScrubbing_) setCurrentTime(finiteSeconds(time));
+            loopIfNeeded(time.toSeconds());
         },
         Qt::QueuedConnection);
     statusObserver_ = connect(
@@ -42,6 +56,135 @@ void EditorModel::installPlaybackObservers() {
             if (monitorFocus_ == MonitorFocus::source && !playing && rate == 0) setShuttle(0);
         },
         Qt::QueuedConnection);
+}
+
+void EditorModel::focusMonitor(MonitorFocus focus) {
+    if (focus == monitorFocus_) return;
+    setShuttle(0);
+    (focus == MonitorFocus::source ? *player_ : *sourcePlayer_).pause();
+    setMonitorFocus(focus);
+}
+
+void EditorModel::togglePlayback() {
+    PlayerControl& focused = focusedPlayer();
+    if (focused.status() != PlayerControl::Status::playing && shuttle_ == 0) {
+        setShuttle(1);
+        focused.play();
+    } else {
+        setShuttle(0);
+        focused.pause();
+    }
+}
+
+void EditorModel::shuttleForward() {
+    setShuttle(shuttle_ >= 1 ? std::min(8, 2 * shuttle_) : 1);
+    focusedPlayer().setRate(static_cast<float>(shuttle_));
+}
+
+void EditorModel::shuttleReverse() {
+    setShuttle(shuttle_ < 0 ? std::max(-8, 2 * shuttle_) : -1);
+    focusedPlayer().setRate(static_cast<float>(shuttle_));
+}
+
+void EditorModel::shuttleStop() {
+    setShuttle(0);
+    focusedPlayer().pause();
+}
+
+void EditorModel::step(int frames) {
+    const MonitorFocus focus = monitorFocus_;
+    shuttleStop();
+    if (focus == MonitorFocus::source) {
+        stepSource(frames);
+        return;
+    }
+    const double target = steppedTime(currentTime_, frames, project().sequence.frameRate);
+    setCurrentTime(target);
+    player_->seek(CompositionBuilder::mediaTime(target));
+}
+
+void EditorModel::stepSource(int frames) {
+    const auto item = sourceItem();
+    const FrameRate rate = item && item->nominalFrameRate > 1.0 ? FrameRate::closest(item->nominalFrameRate)
+                                                                 : project().sequence.frameRate;
+    const double target = steppedTime(sourceTime_, frames, rate);
+    setSourceTime(target);
+    sourcePlayer_->seek(CompositionBuilder::mediaTime(target));
+}
+
+void EditorModel::jumpToEdit(bool forward) {
+    const Sequence sequence = project().sequence;
+    const double half = 0.5 * sequence.frameRate.frameDuration();
+    std::vector<double> edges;
+    for (const auto& track : sequence.tracks)
+        for (const auto& clip : track.clips) {
+            edges.push_back(clip.start);
+            edges.push_back(clip.start + clip.duration);
+        }
+    std::stable_sort(edges.begin(), edges.end());
+    double point = forward ? sequence.duration() : 0;
+    if (forward) {
+        const auto it = std::upper_bound(edges.begin(), edges.end(), currentTime_ + half);
+        if (it != edges.end()) point = *it;
+    } else {
+        const auto it = std::lower_bound(edges.begin(), edges.end(), currentTime_ - half);
+        if (it != edges.begin()) point = *std::prev(it);
+    }
+    const double target = std::max(0.0, point);
+    setCurrentTime(target);
+    player_->seek(CompositionBuilder::mediaTime(target));
+}
+
+void EditorModel::loopIfNeeded(double time) {
+    if (!loopPlayback_) return;
+    const Sequence sequence = project().sequence;
+    if (!sequence.outPoint) return;
+    const double out = *sequence.outPoint;
+    const double in = std::max(0.0, sequence.inPoint.value_or(0));
+    // Marks set the wrong way round or a frame apart leave no room to play: looping would pin the
+    // playhead at In, seeking on every tick. Play on as if the loop were off.
+    if (!(in < out - 0.02)) return;
+    if (time < out - 0.02) return;
+    setCurrentTime(in);
+    player_->seek(CompositionBuilder::mediaTime(in));
+    if (shuttle_ < 0) return;
+    player_->setRate(shuttle_ == 0 ? 1.0f : static_cast<float>(shuttle_));
+}
+
+QString EditorModel::shuttleLabel() const {
+    if (shuttle_ != 0) return QString::number(shuttle_) + QChar(0x00D7);
+    return isPlaying_ ? QStringLiteral("Play") : QStringLiteral("Stopped");
+}
+
+std::optional<MediaItem> EditorModel::sourceItem() const {
+    if (!sourceMediaID_) return std::nullopt;
+    const Project current = project();
+    for (const auto& item : current.media)
+        if (item.id == *sourceMediaID_) return item;
+    return std::nullopt;
+}
+
+double EditorModel::sourceDuration() const {
+    const auto item = sourceItem();
+    if (!item || item->kind == MediaKind::image) return 0;
+    return item->duration;
+}
+
+void EditorModel::openInSource(const Uuid& id) {
+    setSelectedMediaID(id);
+    setSourceMediaID(id);
+    setSourceIn(std::nullopt);
+    setSourceOut(std::nullopt);
+    focusMonitor(MonitorFocus::source);
+    setSourceTime(0);
+    const auto item = sourceItem();
+    const auto url = item && item->kind != MediaKind::image ? item->resolveURL(projectURL_) : std::nullopt;
+    if (!url) {
+        sourcePlayer_->setItem(std::nullopt);
+        return;
+    }
+    sourcePlayer_->setItem(PlayerItem::mediaFile(*url));
+    sourcePlayer_->seek(media::Time::zero());
 }
 
 } // namespace osterveil

@@ -1,11 +1,10 @@
-#include <QCoreApplication>
-#include <QThreadPool>
 #include <algorithm>
 #include <cmath>
 #include <exception>
 #include <variant>
 
 #include "App/EditorModel.hpp"
+#include "App/Offload.hpp"
 #include "Engine/FrameImages.hpp"
 #include "Engine/Log.hpp"
 #include "Media/ThumbnailService.hpp"
@@ -17,23 +16,6 @@ namespace {
 
 // Peak buckets per waveform: enough for a clip drawn across a wide timeline.
 constexpr int waveformBuckets = 1400;
-
-// Runs `work` on a worker and hands its result to `deliver` on the GUI thread, unless the model has
-// gone by then. The worker never touches the model, so a window may close while work is in flight.
-template <class Work, class Deliver> void offload(EditorModel* model, Work work, Deliver deliver) {
-    QPointer<EditorModel> self(model);
-    QThreadPool::globalInstance()->start([self, work = std::move(work), deliver = std::move(deliver)]() mutable {
-        auto result = work();
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return;
-        QMetaObject::invokeMethod(
-            app,
-            [self, deliver = std::move(deliver), result = std::move(result)]() mutable {
-                if (self) deliver(*self, std::move(result));
-            },
-            Qt::QueuedConnection);
-    });
-}
 
 // Titles are set in type on the GUI thread, which the build would otherwise have to wait for from its
 // worker: draw them here first so the build finds them in the picture cache.

@@ -98,7 +98,9 @@ void ProjectDocument::save(const std::filesystem::path& file) {
     const std::string bytes = contents(project_);
     QSaveFile out(QString::fromStdString(file.string()));
     if (!out.open(QIODevice::WriteOnly)) throw DocumentError::fileWriteFailed(file, out.errorString());
-    if (out.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
+    // The bytes are flushed here and checked: a write that fails in the flush at commit (a full disk)
+    // is not reported by the commit, which would put a cut-short file in place of the old one.
+    if (out.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !out.flush()) {
         const QString reason = out.errorString();
         out.cancelWriting();
         throw DocumentError::fileWriteFailed(file, reason);

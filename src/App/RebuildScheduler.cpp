@@ -14,6 +14,12 @@ RebuildScheduler::RebuildScheduler(QObject* parent) : QObject(parent) {
 }
 
 void RebuildScheduler::schedule(RebuildRequest request, std::chrono::milliseconds delay) {
+    // The same project already due sooner keeps its turn: a gesture's commit asks for an immediate
+    // build, and the document's change notice for its last step arrives just after with the usual wait.
+    if (pending_ && timer_.isActive() && timer_.remainingTimeAsDuration() <= delay &&
+        pending_->project == request.project && pending_->projectURL == request.projectURL &&
+        pending_->scale == request.scale)
+        return;
     timer_.stop();
     token_ = Uuid::make();
     request.token = token_;

@@ -163,6 +163,14 @@ TEST_F(EditorModelEditing, TheChangeHookIsDeferredCoalescedAndWaitsLongerDuringA
     EXPECT_EQ(model.rebuilds().pendingDelay(), 0ms);
     EXPECT_NE(model.rebuilds().token(), gestureToken);
 
+    // A last step and its commit in one turn (a key or a wheel notch on a slider) still build at
+    // once: the step's change notice, arriving after the commit, does not put the build off again.
+    drain();
+    moveClip(4);
+    model.commitTransientEdit("Move");
+    drain();
+    EXPECT_TRUE(!model.rebuilds().isPending() || model.rebuilds().pendingDelay() == 0ms);
+
     // Cancelled: the restored project reaches the hook with the gesture already closed.
     moveClip(7);
     drain();

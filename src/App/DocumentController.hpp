@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "App/ProjectDocument.hpp"
+
+namespace osterveil {
+
+// The answer to "Do you want to save the changes…?" when a modified document is about to close.
+enum class SaveChoice { save, dontSave, cancel };
+
+// What the document machinery needs from the windows side: a window per document, and the panels and
+// alerts it shows. The program's windows implement it; tests answer the questions themselves.
+class DocumentHost {
+  public:
+    virtual ~DocumentHost() = default;
+
+    // Shows the document's window, making one the first time.
+    virtual void showDocument(ProjectDocument& document) = 0;
+    // Closes the document's window as the user would, which asks about unsaved changes
+    // (`DocumentController::confirmClose`). False when the window stays open.
+    virtual bool closeDocument(ProjectDocument& document) = 0;
+
+    virtual SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) = 0;
+    // The project files the user picked to open; none when cancelled.
+    virtual std::vector<std::filesystem::path> chooseFilesToOpen() = 0;
+    // Where to save a document first saved under `suggestedName`; none when cancelled.
+    virtual std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
+                                                                    const QString& suggestedName) = 0;
+    virtual void showError(const QString& title, const QString& message) = 0;
+};
+
+// The open documents of the program: New, Open, Save, Save As, Close and Quit, and the files named at
+// launch. It owns every document; each has one window, made and closed through the host. A document
+// is released when its window has closed (`discard`).
+class DocumentController : public QObject {
+    Q_OBJECT
+  public:
+    explicit DocumentController(DocumentHost& host, QObject* parent = nullptr);
+    ~DocumentController() override;
+
+    // A new "Untitled" project in a window of its own.
+    ProjectDocument& newDocument();
+    // Asks for files and opens each.
+    void open();
+    // Opens a project file in a window, or shows the window that has it already. A file that cannot be
+    // read is reported and opens nothing: none is returned.
+    ProjectDocument* openFile(const std::filesystem::path& file);
+    // The files named on the command line; a new document when none of them opened, so the program
+    // always starts with a window.
+    void openAtLaunch(const QStringList& arguments);
+
+    // Writes the document to its file; an untitled one, or one of the older read-only type, asks where
+    // first. False when cancelled or when writing failed (which is reported; the old file stays as it was).
+    bool save(ProjectDocument& document);
+    bool saveAs(ProjectDocument& document);
+
+    // The question before a document's window closes: true when it may close (saved, unchanged, or the
+    // user chose not to save), false when it stays.
+    bool confirmClose(ProjectDocument& document);
+    // Closes the document's window (asking as above).
+    bool close(ProjectDocument& document);
+    // The window has closed: the document goes.
+    void discard(ProjectDocument& document);
+    // Closes every window, asking for each modified one; stops at the first the user keeps.
+    bool quit();
+
+    // The window title's name: the file name, or "Untitled", "Untitled 2", … while never saved.
+    QString displayName(const ProjectDocument& document) const;
+    std::vector<ProjectDocument*> documents() const;
+
+  signals:
+    // A document's display name changed (its first save, a Save As).
+    void displayNameChanged(osterveil::ProjectDocument* document);
+
+  private:
+    struct Entry {
+        std::unique_ptr<ProjectDocument> document;
+        int untitledNumber = 0;
+    };
+    Entry* entry(const ProjectDocument& document);
+    const Entry* entry(const ProjectDocument& document) const;
+    ProjectDocument& adopt(std::unique_ptr<ProjectDocument> document);
+    bool write(ProjectDocument& document, const std::filesystem::path& file);
+
+    DocumentHost& host_;
+    std::vector<Entry> entries_;
+};
+
+} // namespace osterveil

@@ -1,0 +1,412 @@
+// Media in the bin: import of files and Premiere XML, removal, relinking, reveal, and a clip's LUT.
+
+#include <QFile>
+#include <QStringList>
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <utility>
+
+#include "App/EditorModel.hpp"
+#include "App/MediaFiles.hpp"
+#include "App/Offload.hpp"
+#include "Media/MediaProbe.hpp"
+#include "Media/PremiereXML.hpp"
+
+namespace osterveil {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Premiere exports run to tens of megabytes; a file far beyond that is not one, and parsing it would
+// only exhaust memory.
+constexpr qint64 largestXMLFile = qint64(512) << 20;
+
+struct Probe {
+    std::optional<MediaItem> item;
+    QString error;
+};
+
+Probe probe(const fs::path& file, const std::optional<fs::path>& projectURL) {
+    try {
+        return {MediaProbe::makeItem(file, projectURL), {}};
+    } catch (const std::exception& error) {
+        // Whatever stopped the probe, its sentence is what the user is told.
+        return {std::nullopt, QString::fromUtf8(error.what())};
+    }
+}
+
+bool fileExists(const fs::path& file) {
+    std::error_code error;
+    return !file.empty() && fs::exists(file, error);
+}
+
+bool isPremiereXML(const fs::path& file) {
+    const QString extension = QFile::decodeName(file.extension().c_str()).toLower();
+    return extension == QLatin1String(".xml") || extension == QLatin1String(".xmeml");
+}
+
+QString counted(const char* verb, std::size_t n) {
+    return QString::fromLatin1(verb) + QLatin1Char(' ') + QString::number(n) + QStringLiteral(" file") +
+           (n == 1 ? QString() : QStringLiteral("s")) + QLatin1Char('.');
+}
+
+// What a Premiere XML import found on its worker.
+struct XMLImport {
+    // Set when the file could not be read or parsed; nothing else is then.
+    QString error;
+    PremiereXMLResult result;
+    // The file's media, refreshed from the files that exist.
+    std::vector<MediaItem> media;
+    // Those of them whose files were not found.
+    UuidSet offline;
+};
+
+XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& projectURL) {
+    XMLImport out;
+    const QString name = QFile::decodeName(file.filename().c_str());
+    QFile input(QFile::decodeName(file.c_str()));
+    std::error_code error;
+    if (!fs::is_regular_file(file, error) || !input.open(QIODevice::ReadOnly)) {
+        out.error = QStringLiteral("The file \u201C") + name + QStringLiteral("\u201D couldn't be opened.");
+        return out;
+    }
+    if (input.size() > largestXMLFile) {
+        out.error = QStringLiteral("The file \u201C") + name +
+                    QStringLiteral("\u201D is too large to be Premiere XML.");
+        return out;
+    }
+    const QByteArray data = input.readAll();
+    try {
+        out.result =
+            PremiereXML::parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    } catch (const PremiereXMLError& parseError) {
+        out.error = QString::fromStdString(parseError.errorDescription());
+        return out;
+    }
+    out.media = out.result.project.media.toVector();
+    for (MediaItem& item : out.media) {
+        if (item.path.empty() || !fileExists(item.path)) continue;
+        Probe probed = probe(item.path, projectURL);
+        if (probed.item) {
+            // The clips refer to the file's id; everything else is what the file is now.
+            MediaItem fresh = std::move(*probed.item);
+            fresh.id = item.id;
+            if (fresh.path.empty()) fresh.path = item.path;
+            item = std::move(fresh);
+        } else {
+            // A file the probe rejects stays as the XML describes it, unannounced. Bookmarks cannot be
+            // made here, so it has none.
+            item.bookmark.reset();
+        }
+    }
+    for (const MediaItem& item : out.media)
+        if (!item.resolveURL(projectURL)) out.offline.insert(item.id);
+    return out;
+}
+
+// One offline item found in a folder, and what its file turned out to be.
+struct FolderMatch {
+    Uuid id;
+    fs::path file;
+    std::optional<MediaItem> probed;
+    bool fileExists = false;
+};
+
+std::vector<FolderMatch> matchInFolder(const fs::path& folder, const Project& project,
+                                       const std::optional<fs::path>& projectURL) {
+    const MediaFiles::Index index = MediaFiles::mediaIndex(folder);
+    std::vector<FolderMatch> matches;
+    if (index.empty()) return matches;
+    for (const MediaItem& item : project.media) {
+        // Online items stay as they are, even where the folder holds a file of the same name.
+        if (item.resolveURL(projectURL)) continue;
+        if (auto file = MediaFiles::match(item, index)) matches.push_back({item.id, *file});
+    }
+    for (FolderMatch& match : matches) {
+        Probe probed = probe(match.file, projectURL);
+        if (probed.item) {
+            probed.item->id = match.id;
+            if (probed.item->path.empty()) probed.item->path = match.file.string();
+            match.probed = std::move(probed.item);
+        } else {
+            match.fileExists = fileExists(match.file);
+        }
+    }
+    return matches;
+}
+
+} // namespace
+
+void EditorModel::importMedia() {
+    if (!desktop_) return;
+    OpenPanel panel{.prompt = QStringLiteral("Import"),
+                    .message =
+                        QStringLiteral("QuickTime, audio, stills, or a Premiere Final Cut Pro XML file."),
+                    .multipleSelection = true,
+                    .filters = MediaFiles::importTypes()};
+    panel.filters.push_back(MediaFiles::premiereXMLType());
+    QPointer<EditorModel> self(this);
+    desktop_->open(panel, [self](std::vector<fs::path> files) {
+        if (self && !files.empty()) self->ingest(std::move(files));
+    });
+}
+
+void EditorModel::ingest(std::vector<fs::path> files, std::function<void()> done) {
+    std::vector<fs::path> xml;
+    std::vector<fs::path> media;
+    for (fs::path& file : files)
+        (isPremiereXML(file) ? xml : media).push_back(std::move(file));
+    QPointer<EditorModel> self(this);
+    importXMLFiles(std::move(xml), 0, [self, media = std::move(media), done = std::move(done)]() mutable {
+        if (self) self->addMediaFiles(std::move(media), std::move(done));
+    });
+}
+
+void EditorModel::importXMLFiles(std::vector<fs::path> files, std::size_t next, std::function<void()> then) {
+    if (next >= files.size()) {
+        then();
+        return;
+    }
+    const fs::path file = files[next];
+    QPointer<EditorModel> self(this);
+    importPremiereXML(file, [self, files = std::move(files), next, then = std::move(then)]() mutable {
+        if (self) self->importXMLFiles(std::move(files), next + 1, std::move(then));
+    });
+}
+
+void EditorModel::addMediaFiles(std::vector<fs::path> files, std::function<void()> done) {
+    if (files.empty()) {
+        if (done) done();
+        return;
+    }
+    struct Outcome {
+        std::vector<MediaItem> items;
+        QStringList failures;
+    };
+    offload(
+        this,
+        [files = std::move(files), url = projectURL_] {
+            // One file after another, in the order given.
+            Outcome outcome;
+            for (const fs::path& file : files) {
+                Probe probed = probe(file, url);
+                if (probed.item)
+                    outcome.items.push_back(std::move(*probed.item));
+                else
+                    outcome.failures << probed.error;
+            }
+            return outcome;
+        },
+        [done = std::move(done)](EditorModel& model, Outcome outcome) {
+            if (!outcome.items.empty()) {
+                // Applied to the project as it is now: edits made during the probes stay.
+                model.edit(QStringLiteral("Import Media"),
+                           [&](Project& p) { MediaEdits::addImportedMedia(p, outcome.items); });
+                model.setStatus(counted("Imported", outcome.items.size()));
+            }
+            if (!outcome.failures.isEmpty())
+                model.setAlert(AppAlert::make(QStringLiteral("Some files were skipped"),
+                                              outcome.failures.join(QLatin1Char('\n'))));
+            if (done) done();
+        });
+}
+
+void EditorModel::importPremiereXML() {
+    if (!desktop_) return;
+    // No type filter: any file may be chosen, and the parser decides.
+    const OpenPanel panel{.prompt = QStringLiteral("Import"),
+                          .message = QStringLiteral("Final Cut Pro XML exported from Premiere Pro.")};
+    QPointer<EditorModel> self(this);
+    desktop_->open(panel, [self](std::vector<fs::path> files) {
+        if (self && !files.empty()) self->importPremiereXML(files.front());
+    });
+}
+
+void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> done) {
+    offload(
+        this, [file, url = projectURL_] { return readPremiereXML(file, url); },
+        [done = std::move(done)](EditorModel& model, XMLImport import) {
+            if (!import.error.isEmpty()) {
+                model.setAlert(AppAlert::make(QStringLiteral("Could not import Premiere XML"), import.error));
+                if (done) done();
+                return;
+            }
+            const Sequence& imported = import.result.project.sequence;
+            model.edit(QStringLiteral("Import Premiere XML"),
+                       [&](Project& p) { MediaEdits::mergePremiereImport(p, import.media, imported); });
+            model.setSelectedClipIDs({});
+            model.setCurrentTime(0);
+
+            PremiereReport report{.sequence = imported,
+                                  .skipped = import.result.skippedEffects,
+                                  .disabled = import.result.disabledClipCount,
+                                  .notes = import.result.notes};
+            for (const MediaItem& item : model.project().media)
+                if (import.offline.contains(item.id)) report.missing.push_back(item);
+            for (const Track& track : imported.tracks)
+                report.clipCount += static_cast<int>(track.clips.size());
+            model.setStatus(QStringLiteral("Imported ") + QString::fromStdString(imported.name) +
+                            QStringLiteral(" from Premiere XML."));
+
+            QPointer<EditorModel> self(&model);
+            model.presentPremiereReport(report);
+            if (self && done) done();
+        });
+}
+
+void EditorModel::presentPremiereReport(const PremiereReport& report) {
+    if (report.isEmpty() || !desktop_) return;
+    // The alert runs its own event loop; keep what it needs alive through it.
+    const std::shared_ptr<DesktopServices> desktop = desktop_;
+    QPointer<EditorModel> self(this);
+    const int answer = desktop->runModal(report.alert());
+    if (!self || report.missing.empty() || answer != PremiereReport::locateFolderButton) return;
+    const OpenPanel panel{.prompt = QStringLiteral("Relink"),
+                          .message = QStringLiteral("Offline media is matched by file name."),
+                          .chooseFiles = false,
+                          .chooseFolders = true};
+    desktop->open(panel, [self](std::vector<fs::path> folders) {
+        if (self && !folders.empty()) self->relinkOffline(folders.front());
+    });
+}
+
+void EditorModel::removeMedia(const Uuid& id) {
+    edit(QStringLiteral("Remove Media"), [&](Project& p) { MediaEdits::removeMedia(p, id); });
+    const Sequence sequence = project().sequence;
+    std::vector<Uuid> kept;
+    std::copy_if(selectedClipIDs_.begin(), selectedClipIDs_.end(), std::back_inserter(kept),
+                 [&](const Uuid& clipID) { return sequence.clip(clipID).has_value(); });
+    setSelectedClipIDs(std::move(kept));
+}
+
+void EditorModel::relink(const Uuid& mediaID) {
+    if (!desktop_) return;
+    const std::shared_ptr<DesktopServices> desktop = desktop_;
+    QPointer<EditorModel> self(this);
+    const int answer = desktop->runModal(
+        {QStringLiteral("Relink media"),
+         QStringLiteral("Locate this file, or choose a folder and match every offline item by file name."),
+         {QStringLiteral("Locate File…"), QStringLiteral("Locate Folder…"), QStringLiteral("Cancel")}});
+    if (!self) return;
+    if (answer == 0)
+        locateFile(mediaID);
+    else if (answer == 1)
+        locateFolder();
+}
+
+void EditorModel::locateFile(const Uuid& mediaID) {
+    if (!desktop_) return;
+    const OpenPanel panel{.prompt = QStringLiteral("Locate File"), .filters = MediaFiles::importTypes()};
+    QPointer<EditorModel> self(this);
+    desktop_->open(panel, [self, mediaID](std::vector<fs::path> files) {
+        if (self && !files.empty()) self->replaceMedia(mediaID, files.front());
+    });
+}
+
+void EditorModel::locateFolder() {
+    if (!desktop_) return;
+    const OpenPanel panel{.prompt = QStringLiteral("Locate Folder"),
+                          .message =
+                              QStringLiteral("Every offline file is matched by name inside this folder."),
+                          .chooseFiles = false,
+                          .chooseFolders = true};
+    QPointer<EditorModel> self(this);
+    desktop_->open(panel, [self](std::vector<fs::path> folders) {
+        if (self && !folders.empty()) self->relinkOffline(folders.front());
+    });
+}
+
+void EditorModel::relinkOffline(const fs::path& folder, std::function<void()> done) {
+    offload(
+        this,
+        [folder, current = project(), url = projectURL_] { return matchInFolder(folder, current, url); },
+        [done = std::move(done)](EditorModel& model, std::vector<FolderMatch> matches) {
+            const Project current = model.project();
+            std::vector<std::pair<Uuid, MediaItem>> replacements;
+            for (FolderMatch& match : matches) {
+                // An item removed during the probes has nothing left to relink.
+                const std::optional<MediaItem> old = current.mediaItem(match.id);
+                if (!old) continue;
+                if (match.probed) {
+                    replacements.emplace_back(match.id, std::move(*match.probed));
+                } else if (match.fileExists) {
+                    // A file the probe rejects is still where the item's media is: keep what the item
+                    // knew about it and point it there. Bookmarks cannot be made here.
+                    MediaItem moved = *old;
+                    moved.path = match.file.string();
+                    moved.bookmark.reset();
+                    replacements.emplace_back(match.id, std::move(moved));
+                }
+            }
+            if (replacements.empty()) {
+                model.setStatus(QStringLiteral("No file names in that folder matched the offline media."));
+            } else {
+                model.edit(QStringLiteral("Relink Media"),
+                           [&](Project& p) { MediaEdits::replaceMedia(p, replacements); });
+                for (const auto& replacement : replacements)
+                    model.forgetPictures(replacement.first);
+                model.setStatus(counted("Relinked", replacements.size()));
+            }
+            if (done) done();
+        });
+}
+
+void EditorModel::replaceMedia(const Uuid& mediaID, const fs::path& file) {
+    offload(
+        this, [file, url = projectURL_] { return probe(file, url); },
+        [mediaID](EditorModel& model, Probe probed) {
+            if (!probed.item) {
+                model.setAlert(AppAlert::make(QStringLiteral("Could not relink"), probed.error));
+                return;
+            }
+            // Removed while the file was probed: nothing was relinked, so nothing is reported as relinked.
+            if (!model.project().mediaItem(mediaID)) return;
+            MediaItem item = std::move(*probed.item);
+            item.id = mediaID;
+            const QString name = QString::fromStdString(item.name);
+            model.edit(QStringLiteral("Relink Media"), [&](Project& p) {
+                MediaEdits::replaceMedia(p, {{mediaID, item}});
+            });
+            model.forgetPictures(mediaID);
+            model.setStatus(QStringLiteral("Relinked ") + name + QLatin1Char('.'));
+        });
+}
+
+void EditorModel::revealMedia(const Uuid& id) {
+    const std::optional<MediaItem> item = project().mediaItem(id);
+    if (!item) return;
+    const std::optional<fs::path> file = item->resolveURL(projectURL_);
+    if (!file) {
+        setStatus(QStringLiteral("That media is offline. Relink it to show it in the file manager."));
+        return;
+    }
+    if (desktop_) desktop_->reveal(*file);
+}
+
+void EditorModel::chooseLUT(const Uuid& clipID) {
+    if (!desktop_) return;
+    const OpenPanel panel{.prompt = QStringLiteral("Load LUT"),
+                          .message = QStringLiteral("A .cube look-up table."),
+                          .filters = {MediaFiles::lutType()}};
+    QPointer<EditorModel> self(this);
+    desktop_->open(panel, [self, clipID](std::vector<fs::path> files) {
+        if (!self || files.empty()) return;
+        // The table is read where it is drawn; a file that is no table shows nothing now. Bookmarks
+        // cannot be made here, so any earlier one goes with the earlier table.
+        const std::string path = files.front().string();
+        self->updateClip(clipID, QStringLiteral("LUT"), [&path](TimelineClip& clip) {
+            clip.grade.lumetri.lutPath = path;
+            clip.grade.lumetri.lutBookmark.reset();
+        });
+    });
+}
+
+void EditorModel::forgetPictures(const Uuid& mediaID) {
+    const bool thumbnail = thumbnails_.erase(mediaID) > 0;
+    const bool waveform = waveforms_.erase(mediaID) > 0;
+    if (thumbnail || waveform) markChanged(Change::state);
+}
+
+} // namespace osterveil

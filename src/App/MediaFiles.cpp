@@ -1,0 +1,153 @@
+#include "App/MediaFiles.hpp"
+
+#include <QFile>
+#include <algorithm>
+#include <array>
+#include <system_error>
+#include <utility>
+
+namespace osterveil::MediaFiles {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct KindFilter {
+    MediaKind kind;
+    FileFilter filter;
+};
+
+// What the media layer reads: containers libavformat opens and stills the image readers decode.
+const std::array<KindFilter, 3>& kindFilters() {
+    static const std::array<KindFilter, 3> filters{{
+        {MediaKind::video,
+         {QStringLiteral("Movies"),
+          {"mov", "mp4", "m4v", "mkv", "webm", "avi", "mxf", "mts", "m2ts", "mpg", "mpeg", "dv", "3gp", "ogv",
+           "flv", "wmv"}}},
+        {MediaKind::audio,
+         {QStringLiteral("Audio"),
+          {"wav", "mp3", "aif", "aiff", "aifc", "m4a", "aac", "flac", "ogg", "oga", "opus", "caf", "wma"}}},
+        {MediaKind::image,
+         {QStringLiteral("Stills"), {"png", "jpg", "jpeg", "tif", "tiff", "bmp", "gif", "webp"}}},
+    }};
+    return filters;
+}
+
+QString qtName(const fs::path& name) {
+    return QFile::decodeName(name.c_str());
+}
+
+bool isHidden(const fs::path& path) {
+    const std::string name = path.filename().string();
+    return !name.empty() && name.front() == '.';
+}
+
+// One folder's entries in byte order of their names; as many as could be read.
+std::vector<fs::directory_entry> listing(const fs::path& folder) {
+    std::vector<fs::directory_entry> entries;
+    std::error_code error;
+    fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error))
+        entries.push_back(*it);
+    std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
+        return a.path().filename().native() < b.path().filename().native();
+    });
+    return entries;
+}
+
+void enter(std::vector<fs::path>& files, const fs::path& file) {
+    if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
+}
+
+} // namespace
+
+const std::vector<FileFilter>& importTypes() {
+    static const std::vector<FileFilter> types = [] {
+        std::vector<FileFilter> list;
+        for (const KindFilter& entry : kindFilters())
+            list.push_back(entry.filter);
+        return list;
+    }();
+    return types;
+}
+
+const FileFilter& premiereXMLType() {
+    static const FileFilter type{QStringLiteral("Premiere XML"), {"xml", "xmeml"}};
+    return type;
+}
+
+const FileFilter& lutType() {
+    static const FileFilter type{QStringLiteral("Look-Up Tables"), {"cube"}};
+    return type;
+}
+
+std::optional<MediaKind> kindOfFile(const fs::path& file) {
+    QString extension = qtName(file.extension()).toLower();
+    if (extension.isEmpty()) return std::nullopt;
+    extension.remove(0, 1);
+    for (const KindFilter& entry : kindFilters())
+        if (entry.filter.extensions.contains(extension)) return entry.kind;
+    return std::nullopt;
+}
+
+std::string key(const fs::path& name) {
+    return qtName(name).toLower().toStdString();
+}
+
+std::optional<fs::path> Index::first(const std::string& key) const {
+    const auto found = files.find(key);
+    if (found == files.end() || found->second.empty()) return std::nullopt;
+    return found->second.front();
+}
+
+std::optional<fs::path> Index::find(const std::string& key, MediaKind kind) const {
+    const auto found = files.find(key);
+    if (found == files.end() || found->second.empty()) return std::nullopt;
+    for (const fs::path& file : found->second)
+        if (kindOfFile(file) == kind) return file;
+    return found->second.front();
+}
+
+Index mediaIndex(const fs::path& folder) {
+    Index result;
+    // Depth first: a folder's contents come where the folder stands among its siblings.
+    struct Level {
+        std::vector<fs::directory_entry> entries;
+        std::size_t next = 0;
+    };
+    std::vector<Level> stack;
+    stack.push_back({listing(folder)});
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next == level.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const fs::directory_entry entry = level.entries[level.next++];
+        if (isHidden(entry.path())) continue;
+        std::error_code error;
+        const bool link = entry.is_symlink(error);
+        if (!link && entry.is_directory(error)) {
+            stack.push_back({listing(entry.path())});
+            continue;
+        }
+        if (!entry.is_regular_file(error)) continue;
+        const fs::path& file = entry.path();
+        // The full name first: a file met later never takes a key from one met earlier.
+        enter(result.files[key(file.filename())], file);
+        enter(result.files[key(file.stem())], file);
+    }
+    return result;
+}
+
+std::optional<fs::path> match(const MediaItem& item, const Index& index) {
+    const fs::path stored = fs::path(item.path).filename();
+    const std::array<std::string, 3> keys{key(stored), key(stored.stem()), key(fs::path(item.name))};
+    for (const std::string& k : keys) {
+        if (k.empty()) continue;
+        if (auto file = index.find(k, item.kind)) return file;
+    }
+    return std::nullopt;
+}
+
+} // namespace osterveil::MediaFiles

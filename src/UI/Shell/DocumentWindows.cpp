@@ -1,0 +1,116 @@
+#include "UI/Shell/DocumentWindows.hpp"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+
+#include "UI/Shell/EditorWindow.hpp"
+
+namespace osterveil {
+
+namespace {
+
+QString extensionPatterns(const QStringList& extensions) {
+    QStringList patterns;
+    for (const QString& extension : extensions)
+        patterns << QStringLiteral("*.") + extension;
+    return patterns.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+DocumentWindows::DocumentWindows(QObject* parent) : QObject(parent) {}
+
+DocumentWindows::~DocumentWindows() = default;
+
+void DocumentWindows::setController(DocumentController* controller) {
+    controller_ = controller;
+    connect(controller, &DocumentController::displayNameChanged, this, [this](ProjectDocument* document) {
+        if (EditorWindow* w = window(*document)) w->setDisplayName(controller_->displayName(*document));
+    });
+}
+
+EditorWindow* DocumentWindows::window(const ProjectDocument& document) const {
+    const auto it = windows_.find(&document);
+    return it == windows_.end() ? nullptr : it->second.data();
+}
+
+void DocumentWindows::showDocument(ProjectDocument& document) {
+    EditorWindow* w = window(document);
+    if (!w) {
+        w = new EditorWindow(document, controller_);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        windows_[&document] = w;
+        connect(w, &QObject::destroyed, this, [this, key = &document] { windows_.erase(key); });
+        // A new window cascades from the one that has the focus.
+        if (EditorWindow* from = EditorWindow::focused()) w->move(from->pos() + QPoint(24, 24));
+    }
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+bool DocumentWindows::closeDocument(ProjectDocument& document) {
+    if (EditorWindow* w = window(document)) return w->close();
+    if (controller_) controller_->discard(document);
+    return true;
+}
+
+SaveChoice DocumentWindows::askToSave(const ProjectDocument& document, const QString& displayName) {
+    QMessageBox box(window(document));
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(displayName);
+    box.setText(
+        QStringLiteral("Do you want to save the changes made to the document “%1”?").arg(displayName));
+    box.setInformativeText(QStringLiteral("Your changes will be lost if you don’t save them."));
+    QPushButton* save = box.addButton(QStringLiteral("Save…"), QMessageBox::AcceptRole);
+    QPushButton* dontSave = box.addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    if (document.fileURL()) save->setText(QStringLiteral("Save"));
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) return SaveChoice::save;
+    if (box.clickedButton() == dontSave) return SaveChoice::dontSave;
+    return SaveChoice::cancel;
+}
+
+std::vector<std::filesystem::path> DocumentWindows::chooseFilesToOpen() {
+    const QString filter = QStringLiteral("Osterveil projects (%1)")
+                               .arg(extensionPatterns(ProjectDocument::readableExtensions()));
+    const QStringList files = QFileDialog::getOpenFileNames(
+        EditorWindow::focused(), QStringLiteral("Open"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), filter);
+    std::vector<std::filesystem::path> chosen;
+    for (const QString& file : files)
+        chosen.emplace_back(file.toStdString());
+    return chosen;
+}
+
+std::optional<std::filesystem::path> DocumentWindows::chooseSaveLocation(const ProjectDocument& document,
+                                                                         const QString& suggestedName) {
+    const QString folder =
+        document.fileURL() ? QFileInfo(QString::fromStdString(document.fileURL()->string())).absolutePath()
+                           : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString filter = QStringLiteral("Osterveil project (%1)")
+                               .arg(extensionPatterns(ProjectDocument::writableExtensions()));
+    const QString file = QFileDialog::getSaveFileName(window(document), QStringLiteral("Save As"),
+                                                      folder + QLatin1Char('/') + suggestedName, filter);
+    if (file.isEmpty()) return std::nullopt;
+    return std::filesystem::path(file.toStdString());
+}
+
+void DocumentWindows::showError(const QString& title, const QString& message) {
+    QMessageBox box(EditorWindow::focused());
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Osterveil"));
+    box.setText(title);
+    box.setInformativeText(message);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+} // namespace osterveil

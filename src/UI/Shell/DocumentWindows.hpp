@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <map>
+
+#include "App/DocumentController.hpp"
+
+namespace osterveil {
+
+class EditorWindow;
+
+// The program's side of the document machinery: an `EditorWindow` per document at the default size,
+// file panels for Open and Save As, the Save / Don't Save / Cancel question and error alerts.
+class DocumentWindows : public QObject, public DocumentHost {
+    Q_OBJECT
+  public:
+    explicit DocumentWindows(QObject* parent = nullptr);
+    ~DocumentWindows() override;
+
+    // Made after the host, since it needs it.
+    void setController(DocumentController* controller);
+    DocumentController* controller() const { return controller_; }
+
+    EditorWindow* window(const ProjectDocument& document) const;
+
+    void showDocument(ProjectDocument& document) override;
+    bool closeDocument(ProjectDocument& document) override;
+    SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) override;
+    std::vector<std::filesystem::path> chooseFilesToOpen() override;
+    std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
+                                                            const QString& suggestedName) override;
+    void showError(const QString& title, const QString& message) override;
+
+  private:
+    QPointer<DocumentController> controller_;
+    std::map<const ProjectDocument*, QPointer<EditorWindow>> windows_;
+};
+
+} // namespace osterveil

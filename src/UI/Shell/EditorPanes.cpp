@@ -1,0 +1,109 @@
+#include "UI/Shell/EditorPanes.hpp"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "UI/Bin/ProjectPanel.hpp"
+#include "UI/Common/Theme.hpp"
+#include "UI/Sheets/ExportSheet.hpp"
+
+namespace osterveil {
+
+namespace panes {
+
+QWidget* makeSourceGroup(EditorModel&, QWidget* parent) {
+    return new PanePlaceholder(QStringLiteral("Source"), parent);
+}
+
+QWidget* makeProgramMonitor(EditorModel&, QWidget* parent) {
+    return new PanePlaceholder(QStringLiteral("Program"), parent);
+}
+
+QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {
+    return new ProjectPanel(model, parent);
+}
+
+QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
+    auto* strip = new PanePlaceholder(QString(), parent);
+    strip->setFixedWidth(36);
+    return strip;
+}
+
+QWidget* makeTimelinePanel(EditorModel&, QWidget* parent) {
+    return new PanePlaceholder(QStringLiteral("Timeline"), parent);
+}
+
+QDialog* makeExportSheet(EditorModel& model, QWidget* parent) {
+    return new ExportSheet(model, parent);
+}
+
+QDialog* makeSequenceSettingsSheet(EditorModel&, QWidget* parent) {
+    return new SheetPlaceholder(QStringLiteral("Sequence Settings"), parent);
+}
+
+QDialog* makeShortcutsSheet(const std::vector<ShortcutRow>&, QWidget* parent) {
+    return new SheetPlaceholder(QStringLiteral("Keyboard Shortcuts"), parent);
+}
+
+std::unique_ptr<PlayerControl> makeProgramPlayer() {
+    return std::make_unique<IdlePlayer>();
+}
+
+std::unique_ptr<PlayerControl> makeSourcePlayer() {
+    return std::make_unique<IdlePlayer>();
+}
+
+} // namespace panes
+
+PanePlaceholder::PanePlaceholder(const QString& name, QWidget* parent) : QWidget(parent), name_(name) {
+    setObjectName(name);
+}
+
+void PanePlaceholder::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Theme::panel);
+    if (name_.isEmpty()) return;
+    QFont f = font();
+    f.setPixelSize(11);
+    p.setFont(f);
+    p.setPen(Theme::textDim);
+    p.drawText(rect(), Qt::AlignCenter, name_);
+}
+
+SheetPlaceholder::SheetPlaceholder(const QString& title, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(title);
+    setWindowModality(Qt::WindowModal);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(title, this));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    resize(420, 160);
+}
+
+void IdlePlayer::setItem(std::optional<PlayerItem> item) {
+    item_ = std::move(item);
+    time_ = item_ ? media::Time::zero() : media::Time::indefinite();
+    emit timeChanged(time_);
+    emit statusChanged(status(), rate_);
+}
+
+void IdlePlayer::setRate(float rate) {
+    if (rate == rate_) return;
+    rate_ = rate;
+    emit statusChanged(status(), rate_);
+}
+
+PlayerControl::Status IdlePlayer::status() const {
+    // It never gets frames ready, so asking it to play leaves it waiting.
+    return rate_ == 0 ? Status::paused : Status::waiting;
+}
+
+void IdlePlayer::seek(media::Time time, media::Time, media::Time) {
+    time_ = time;
+    emit timeChanged(time_);
+}
+
+} // namespace osterveil

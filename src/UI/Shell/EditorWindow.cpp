@@ -1,0 +1,491 @@
+#include "UI/Shell/EditorWindow.hpp"
+#include "UI/Shell/QtDesktopServices.hpp"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTextEdit>
+#include <QUndoStack>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "App/DocumentController.hpp"
+#include "Model/Timecode.hpp"
+#include "UI/Common/Theme.hpp"
+#include "UI/Shell/KestwaterCommands.hpp"
+#include "UI/Shell/KeyCatcher.hpp"
+
+namespace osterveil {
+
+namespace {
+
+// The pane sizes the split views keep and start from.
+constexpr int sourceMinWidth = 340, sourceIdealWidth = 520;
+constexpr int programMinWidth = 380;
+constexpr int binMinWidth = 220, binIdealWidth = 300;
+constexpr int timelineMinWidth = 360;
+constexpr int topMinHeight = 240, bottomMinHeight = 220;
+
+QKeySequence ctrl(Qt::Key key, Qt::KeyboardModifiers more = {}) {
+    return QKeySequence(QKeyCombination(Qt::ControlModifier | more, key));
+}
+
+// The widget that Cut, Copy and Paste act on: the focused text field, or the field inside a focused
+// spin box or editable combo box.
+QWidget* textTarget(QWidget* focus) {
+    if (!focus) return nullptr;
+    if (qobject_cast<QLineEdit*>(focus) || qobject_cast<QTextEdit*>(focus) ||
+        qobject_cast<QPlainTextEdit*>(focus))
+        return focus;
+    if (qobject_cast<QAbstractSpinBox*>(focus)) return focus->findChild<QLineEdit*>();
+    if (auto* combo = qobject_cast<QComboBox*>(focus)) return combo->lineEdit();
+    return nullptr;
+}
+
+void zoomBy(EditorModel& model, double factor) {
+    model.setPixelsPerSecond(std::min(std::max(model.pixelsPerSecond() * factor, 4.0), 500.0));
+}
+
+} // namespace
+
+void StatusLineLabel::setFullText(const QString& text) {
+    if (text == full_ && !this->text().isEmpty()) return;
+    full_ = text;
+    setToolTip(text);
+    elide();
+}
+
+QSize StatusLineLabel::minimumSizeHint() const {
+    // Any width will do: the text gives way.
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+void StatusLineLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void StatusLineLabel::elide() {
+    QString line = full_;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    setText(fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, width())));
+}
+
+EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent)
+    : QMainWindow(parent), document_(&document), controller_(controller),
+      model_(new EditorModel(panes::makeProgramPlayer(), panes::makeSourcePlayer(), this)) {
+    setObjectName(QStringLiteral("EditorWindow"));
+    resize(defaultSize);
+    model_->setDesktopServices(std::make_shared<QtDesktopServices>(this));
+    buildLayout();
+    buildMenus();
+
+    keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {
+        return model_->handleKey({event->key(), event->modifiers(), event->text()});
+    });
+
+    setDisplayName(controller ? controller->displayName(document) : QStringLiteral("Untitled"));
+    setWindowModified(document.isModified());
+    connect(&document, &ProjectDocument::modifiedChanged, this, &QWidget::setWindowModified);
+
+    connect(model_, &EditorModel::changed, this, &EditorWindow::refreshFromModel);
+    connect(model_, &EditorModel::timeChanged, this, &EditorWindow::refreshTime);
+    // The document hook: attach and projectDidChange now, and after every change of the document's
+    // project or file from here on.
+    model_->followDocument(&document);
+    refreshFromModel();
+}
+
+EditorWindow::~EditorWindow() = default;
+
+void EditorWindow::buildLayout() {
+    auto* central = new QWidget(this);
+    central->setAutoFillBackground(true);
+    QPalette palette = central->palette();
+    palette.setColor(QPalette::Window, Theme::background);
+    central->setPalette(palette);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* rows = new QSplitter(Qt::Vertical, central);
+    rows->setObjectName(QStringLiteral("rows"));
+    rows->setChildrenCollapsible(false);
+
+    auto* top = new QSplitter(Qt::Horizontal, rows);
+    top->setObjectName(QStringLiteral("top"));
+    top->setChildrenCollapsible(false);
+    top->setMinimumHeight(topMinHeight);
+    QWidget* source = panes::makeSourceGroup(*model_, top);
+    source->setMinimumWidth(sourceMinWidth);
+    QWidget* program = panes::makeProgramMonitor(*model_, top);
+    program->setMinimumWidth(programMinWidth);
+    top->addWidget(source);
+    top->addWidget(program);
+    top->setStretchFactor(1, 1);
+    top->setSizes({sourceIdealWidth, defaultSize.width() - sourceIdealWidth});
+
+    auto* bottom = new QSplitter(Qt::Horizontal, rows);
+    bottom->setObjectName(QStringLiteral("bottom"));
+    bottom->setChildrenCollapsible(false);
+    bottom->setMinimumHeight(bottomMinHeight);
+    QWidget* bin = panes::makeProjectPanel(*model_, bottom);
+    bin->setMinimumWidth(binMinWidth);
+    auto* timelineRow = new QWidget(bottom);
+    auto* row = new QHBoxLayout(timelineRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(panes::makeToolsStrip(*model_, timelineRow));
+    auto* rule = new QWidget(timelineRow);
+    rule->setFixedWidth(1);
+    rule->setAutoFillBackground(true);
+    QPalette rulePalette = rule->palette();
+    rulePalette.setColor(QPalette::Window, Theme::line);
+    rule->setPalette(rulePalette);
+    row->addWidget(rule);
+    QWidget* timeline = panes::makeTimelinePanel(*model_, timelineRow);
+    timeline->setMinimumWidth(timelineMinWidth);
+    row->addWidget(timeline, 1);
+    bottom->addWidget(bin);
+    bottom->addWidget(timelineRow);
+    bottom->setStretchFactor(1, 1);
+    bottom->setSizes({binIdealWidth, defaultSize.width() - binIdealWidth});
+
+    rows->addWidget(top);
+    rows->addWidget(bottom);
+    rows->setStretchFactor(0, 1);
+    rows->setStretchFactor(1, 1);
+    rows->setSizes({470, 400});
+
+    column->addWidget(rows, 1);
+    column->addWidget(buildStatusBar());
+    setCentralWidget(central);
+}
+
+QWidget* EditorWindow::buildStatusBar() {
+    auto* bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setAutoFillBackground(true);
+    QPalette palette = bar->palette();
+    palette.setColor(QPalette::Window, Theme::panel);
+    palette.setColor(QPalette::WindowText, Theme::textDim);
+    bar->setPalette(palette);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 5, 12, 5);
+
+    statusLabel_ = new StatusLineLabel(bar);
+    QFont statusFont = statusLabel_->font();
+    statusFont.setPixelSize(11);
+    statusFont.setWeight(QFont::Normal);
+    statusLabel_->setFont(statusFont);
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    row->addWidget(statusLabel_, 1);
+
+    timecodeLabel_ = new QLabel(bar);
+    QFont timecodeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    timecodeFont.setPixelSize(11);
+    timecodeFont.setWeight(QFont::Medium);
+    timecodeLabel_->setFont(timecodeFont);
+    QPalette timecodePalette = timecodeLabel_->palette();
+    timecodePalette.setColor(QPalette::WindowText, Theme::text);
+    timecodeLabel_->setPalette(timecodePalette);
+    row->addWidget(timecodeLabel_, 0, Qt::AlignRight);
+    return bar;
+}
+
+void EditorWindow::buildMenus() {
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    QAction* newItem = file->addAction(QStringLiteral("New"), this, [this] {
+        if (controller_) controller_->newDocument();
+    });
+    newItem->setShortcut(ctrl(Qt::Key_N));
+    QAction* openItem = file->addAction(QStringLiteral("Open…"), this, [this] {
+        if (controller_) controller_->open();
+    });
+    openItem->setShortcut(ctrl(Qt::Key_O));
+    QAction* documentItems = file->addSeparator();
+    file->addAction(QStringLiteral("Close"), this, [this] { close(); })->setShortcut(ctrl(Qt::Key_W));
+    QAction* save = file->addAction(QStringLiteral("Save"), this, [this] {
+        if (controller_) controller_->save(*document_);
+    });
+    save->setShortcut(ctrl(Qt::Key_S));
+    QAction* saveAs = file->addAction(QStringLiteral("Save As…"), this, [this] {
+        if (controller_) controller_->saveAs(*document_);
+    });
+    saveAs->setShortcut(ctrl(Qt::Key_S, Qt::ShiftModifier));
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("Quit"), this, [this] {
+        if (controller_ && controller_->quit()) QApplication::quit();
+    });
+    quit->setShortcut(ctrl(Qt::Key_Q));
+    for (QAction* a : {newItem, openItem, save, saveAs, quit})
+        a->setEnabled(controller_ != nullptr);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
+    QUndoStack* stack = document_->undoStack();
+    QAction* undo = stack->createUndoAction(edit, QStringLiteral("Undo"));
+    undo->setShortcut(ctrl(Qt::Key_Z));
+    QAction* redo = stack->createRedoAction(edit, QStringLiteral("Redo"));
+    redo->setShortcut(ctrl(Qt::Key_Z, Qt::ShiftModifier));
+    edit->addAction(undo);
+    edit->addAction(redo);
+    edit->addSeparator();
+    const auto onText = [this](const char* slot) {
+        return [this, slot] {
+            if (QWidget* target = textTarget(focusWidget())) QMetaObject::invokeMethod(target, slot);
+        };
+    };
+    cutAction_ = edit->addAction(QStringLiteral("Cut"), this, onText("cut"));
+    cutAction_->setShortcut(ctrl(Qt::Key_X));
+    copyAction_ = edit->addAction(QStringLiteral("Copy"), this, onText("copy"));
+    copyAction_->setShortcut(ctrl(Qt::Key_C));
+    pasteAction_ = edit->addAction(QStringLiteral("Paste"), this, onText("paste"));
+    pasteAction_->setShortcut(ctrl(Qt::Key_V));
+    connect(edit, &QMenu::aboutToShow, this, &EditorWindow::refreshEditMenu);
+    connect(qApp, &QApplication::focusChanged, this, &EditorWindow::refreshEditMenu);
+    refreshEditMenu();
+
+    commands_ = new KestwaterCommands(
+        bar, file, documentItems,
+        [this]() -> std::optional<EditorActions> {
+            if (focused() != this) return std::nullopt;
+            return actions();
+        },
+        this);
+}
+
+void EditorWindow::refreshEditMenu() {
+    const bool text = textTarget(focusWidget()) != nullptr;
+    for (QAction* a : {cutAction_, copyAction_, pasteAction_})
+        a->setEnabled(text);
+}
+
+EditorActions EditorWindow::actions() const {
+    const QPointer<EditorModel> m = model_;
+    // Each closure reaches the model as it is when the item runs; a closed window's does nothing.
+    const auto on = [m](auto body) {
+        return [m, body] {
+            if (m) body(*m);
+        };
+    };
+    const auto placeSource = [](EditorModel& model, bool overwrite) {
+        const auto id = model.sourceMediaID();
+        if (!id) return;
+        model.focusMonitor(EditorModel::MonitorFocus::program);
+        if (overwrite)
+            model.overwriteMediaAtPlayhead(*id);
+        else
+            model.insertMediaAtPlayhead(*id);
+    };
+    EditorActions a;
+    a.importMedia = on([](EditorModel& model) { model.importMedia(); });
+    a.importPremiereXML = on([](EditorModel& model) { model.importPremiereXML(); });
+    a.exportMedia = on([](EditorModel& model) { model.setShowExport(true); });
+    a.split = on([](EditorModel& model) { model.splitAtPlayhead(); });
+    a.liftDelete = on([](EditorModel& model) { model.liftDelete(); });
+    a.rippleDelete = on([](EditorModel& model) { model.rippleDelete(); });
+    a.addTitle = on([](EditorModel& model) { model.addTitle(); });
+    a.sequenceSettings = on([](EditorModel& model) { model.setShowSequenceSettings(true); });
+    a.zoomIn = on([](EditorModel& model) { zoomBy(model, 1.25); });
+    a.zoomOut = on([](EditorModel& model) { zoomBy(model, 0.8); });
+    a.zoomFit = on([](EditorModel& model) { model.zoomToFit(); });
+    a.link = on([](EditorModel& model) { model.linkSelected(); });
+    a.unlink = on([](EditorModel& model) { model.unlinkSelected(); });
+    a.shortcuts = on([](EditorModel& model) { model.setShowShortcuts(true); });
+    a.selectAll = on([](EditorModel& model) { model.selectAll(); });
+    a.insert = on([placeSource](EditorModel& model) { placeSource(model, false); });
+    a.overwrite = on([placeSource](EditorModel& model) { placeSource(model, true); });
+    a.ripplePrevious = on([](EditorModel& model) { model.rippleTrimToPlayhead(false); });
+    a.rippleNext = on([](EditorModel& model) { model.rippleTrimToPlayhead(true); });
+    a.addMarker = on([](EditorModel& model) { model.toggleMarker(); });
+    a.nextMarker = on([](EditorModel& model) { model.goToMarker(true); });
+    a.previousMarker = on([](EditorModel& model) { model.goToMarker(false); });
+    a.nest = on([](EditorModel& model) { model.nestSelection(); });
+    a.slipLeft = on([](EditorModel& model) { model.slipSelection(-1); });
+    a.slipRight = on([](EditorModel& model) { model.slipSelection(1); });
+    a.slideLeft = on([](EditorModel& model) { model.slideSelection(-1); });
+    a.slideRight = on([](EditorModel& model) { model.slideSelection(1); });
+    a.rollLeft = on([](EditorModel& model) { model.rollSelection(-1); });
+    a.rollRight = on([](EditorModel& model) { model.rollSelection(1); });
+    return a;
+}
+
+EditorWindow* EditorWindow::focused() {
+    return qobject_cast<EditorWindow*>(QApplication::activeWindow());
+}
+
+std::optional<EditorActions> EditorWindow::focusedActions() {
+    if (EditorWindow* window = focused()) return window->actions();
+    return std::nullopt;
+}
+
+const std::vector<ShortcutRow>& EditorWindow::shortcutRows() {
+    // Ctrl, Alt and Shift spelled out where the keys are chords.
+    static const std::vector<ShortcutRow> rows{
+        {QStringLiteral("Space"), QStringLiteral("Play or pause")},
+        {QStringLiteral("J  K  L"),
+         QStringLiteral("Reverse, stop, forward. Repeat J or L to go 2×, 4×, 8×.")},
+        {QStringLiteral("← →"), QStringLiteral("Step one frame. Shift steps five.")},
+        {QStringLiteral("↑ ↓"), QStringLiteral("Previous or next edit")},
+        {QStringLiteral("Home / End"), QStringLiteral("Start or end of the focused monitor")},
+        {QStringLiteral("I / O"), QStringLiteral("Mark in and out on the focused monitor")},
+        {QStringLiteral("Shift+I / Shift+O"), QStringLiteral("Go to in / out on the focused monitor")},
+        {QStringLiteral(","), QStringLiteral("Insert source in/out at the playhead and ripple")},
+        {QStringLiteral("."), QStringLiteral("Overwrite the targeted track at the playhead")},
+        {QStringLiteral("Q / W"), QStringLiteral("Ripple trim the previous or next edit to the playhead")},
+        {QStringLiteral("Alt+← →"), QStringLiteral("Slip the selection one frame. Shift slips five.")},
+        {QStringLiteral("Alt+↑ ↓"), QStringLiteral("Slide the selection one frame. Shift slides five.")},
+        {QStringLiteral("[ ]"), QStringLiteral("Roll the selected cut one frame. Shift rolls five.")},
+        {QStringLiteral("M"), QStringLiteral("Add or remove a marker. Shift+M next, Alt+M previous.")},
+        {QStringLiteral("Alt+X"), QStringLiteral("Clear in and out on the focused monitor")},
+        {QStringLiteral("V / C"), QStringLiteral("Selection tool, razor")},
+        {QStringLiteral("S"), QStringLiteral("Toggle snapping")},
+        {QStringLiteral("Ctrl+K"), QStringLiteral("Split targeted tracks at the playhead")},
+        {QStringLiteral("Delete"), QStringLiteral("Lift delete, leaving a gap")},
+        {QStringLiteral("Shift+Delete"), QStringLiteral("Ripple delete on the affected tracks")},
+        {QStringLiteral("Ctrl+I"), QStringLiteral("Import")},
+        {QStringLiteral("Ctrl+M"), QStringLiteral("Export")},
+        {QStringLiteral("Ctrl+T"), QStringLiteral("Add a title at the playhead")},
+        {QStringLiteral("+  −  \\"), QStringLiteral("Zoom the timeline, or fit it")},
+        {QStringLiteral("Alt+drag"), QStringLiteral("Move a clip without its linked pair")},
+        {QStringLiteral("Pinch or Alt+scroll"), QStringLiteral("Zoom the timeline under the pointer")},
+    };
+    return rows;
+}
+
+void EditorWindow::setDisplayName(const QString& name) {
+    setWindowTitle(name + QStringLiteral("[*]"));
+}
+
+void EditorWindow::closeWithoutAsking() {
+    closeConfirmed_ = true;
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event) {
+    if (!closeConfirmed_ && controller_ && !controller_->confirmClose(*document_)) {
+        event->ignore();
+        return;
+    }
+    closeConfirmed_ = true;
+    event->accept();
+    // From here on no key reaches the model, and the document goes with the window.
+    delete keyCatcher_;
+    keyCatcher_ = nullptr;
+    if (sheet_) sheet_->reject();
+    if (controller_) controller_->discard(*document_);
+}
+
+void EditorWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && commands_) commands_->refresh();
+}
+
+void EditorWindow::refreshFromModel() {
+    statusLabel_->setFullText(model_->status());
+    refreshTime();
+    presentSheets();
+    presentAlert();
+}
+
+void EditorWindow::refreshTime() {
+    timecodeLabel_->setText(QString::fromStdString(
+        Timecode::string(model_->currentTime(), model_->project().sequence.frameRate)));
+}
+
+void EditorWindow::presentSheets() {
+    const auto flag = [this](Sheet kind) {
+        switch (kind) {
+        case Sheet::exportMedia:
+            return model_->showExport();
+        case Sheet::sequenceSettings:
+            return model_->showSequenceSettings();
+        case Sheet::shortcuts:
+            return model_->showShortcuts();
+        case Sheet::none:
+            break;
+        }
+        return false;
+    };
+    if (sheet_) {
+        // Cleared from elsewhere: the sheet goes.
+        if (!flag(sheetKind_)) sheet_->reject();
+        return;
+    }
+    sheetKind_ = Sheet::none;
+    QDialog* sheet = nullptr;
+    if (model_->showExport()) {
+        sheetKind_ = Sheet::exportMedia;
+        sheet = panes::makeExportSheet(*model_, this);
+    } else if (model_->showSequenceSettings()) {
+        sheetKind_ = Sheet::sequenceSettings;
+        sheet = panes::makeSequenceSettingsSheet(*model_, this);
+    } else if (model_->showShortcuts()) {
+        sheetKind_ = Sheet::shortcuts;
+        sheet = panes::makeShortcutsSheet(shortcutRows(), this);
+    }
+    if (!sheet) return;
+    sheet_ = sheet;
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        const Sheet kind = sheetKind_;
+        if (sheet_ == sheet) {
+            sheet_ = nullptr;
+            sheetKind_ = Sheet::none;
+        }
+        // Closing the sheet writes the flag back; another sheet asked for meanwhile comes up next.
+        if (kind == Sheet::exportMedia) model_->setShowExport(false);
+        if (kind == Sheet::sequenceSettings) model_->setShowSequenceSettings(false);
+        if (kind == Sheet::shortcuts) model_->setShowShortcuts(false);
+        refreshFromModel();
+    });
+    sheet->open();
+}
+
+void EditorWindow::presentAlert() {
+    const auto& alert = model_->alert();
+    if (alertBox_) {
+        if (alert && shownAlert_ == alert->id) return;
+        // Dismissed from elsewhere, or replaced by a newer alert: this box goes.
+        QMessageBox* old = alertBox_;
+        alertBox_ = nullptr;
+        shownAlert_.reset();
+        old->done(QMessageBox::Ok);
+    }
+    if (!alert) return;
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(alert->title);
+    box->setText(alert->title);
+    box->setInformativeText(alert->message);
+    QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    ok->setToolTip(QStringLiteral("Dismiss"));
+    box->setEscapeButton(ok);
+    box->setDefaultButton(ok);
+    const Uuid id = alert->id;
+    shownAlert_ = id;
+    alertBox_ = box;
+    connect(box, &QMessageBox::finished, this, [this, box, id] {
+        if (alertBox_ == box) {
+            alertBox_ = nullptr;
+            shownAlert_.reset();
+        }
+        // However it was dismissed, the model's alert goes, unless a newer one has taken its place.
+        if (model_->alert() && model_->alert()->id == id) model_->setAlert(std::nullopt);
+    });
+    box->open();
+}
+
+} // namespace osterveil

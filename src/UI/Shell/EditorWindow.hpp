@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <optional>
+#include <vector>
+
+#include "App/EditorModel.hpp"
+#include "UI/Shell/EditorActions.hpp"
+#include "UI/Shell/EditorPanes.hpp"
+
+class QSplitter;
+
+namespace osterveil {
+
+class DocumentController;
+class KestwaterCommands;
+class KeyCatcher;
+
+// One line that never wraps: text wider than the label ends in an ellipsis.
+class StatusLineLabel : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+    void setFullText(const QString& text);
+    const QString& fullText() const { return full_; }
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void elide();
+    QString full_;
+};
+
+// The window of one project document: the source group and program monitor over the bin, tools strip
+// and timeline, a status line with the playhead's timecode, the menus, the single-key catcher, the
+// alert and the sheets. It owns the window's `EditorModel` and hands it to every pane; it holds no
+// editing logic of its own.
+//
+// It is also the document's one hook into the model: the model follows the document from the start,
+// learning of every change of its project and file.
+class EditorWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    static constexpr QSize defaultSize{1440, 900};
+
+    // `controller` runs the File menu's document items; without one they are disabled.
+    EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent = nullptr);
+    ~EditorWindow() override;
+
+    EditorModel& model() const { return *model_; }
+    ProjectDocument& document() const { return *document_; }
+
+    // The menu contract over this window's model; a new record every time.
+    EditorActions actions() const;
+    // The editor window that has the focus now, if any.
+    static EditorWindow* focused();
+    // The record of the focused editor window, or none: what the program's menus read.
+    static std::optional<EditorActions> focusedActions();
+
+    // The keyboard shortcuts sheet's rows, in order.
+    static const std::vector<ShortcutRow>& shortcutRows();
+
+    // Sets the name the title shows; the modified marker follows the document.
+    void setDisplayName(const QString& name);
+    // Lets the next close go ahead without asking (the document's question was answered already).
+    void closeWithoutAsking();
+
+    KestwaterCommands* commands() const { return commands_; }
+    StatusLineLabel* statusLabel() const { return statusLabel_; }
+    QLabel* timecodeLabel() const { return timecodeLabel_; }
+    // The sheet presented now, if any, and the alert box.
+    QDialog* presentedSheet() const { return sheet_; }
+    QMessageBox* alertBox() const { return alertBox_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void buildLayout();
+    void buildMenus();
+    QWidget* buildStatusBar();
+    void refreshFromModel();
+    void refreshTime();
+    void presentSheets();
+    void presentAlert();
+    void refreshEditMenu();
+
+    ProjectDocument* document_;
+    QPointer<DocumentController> controller_;
+    EditorModel* model_;
+    KestwaterCommands* commands_ = nullptr;
+    KeyCatcher* keyCatcher_ = nullptr;
+    StatusLineLabel* statusLabel_ = nullptr;
+    QLabel* timecodeLabel_ = nullptr;
+    QAction* cutAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
+    QAction* pasteAction_ = nullptr;
+    QPointer<QDialog> sheet_;
+    // Which flag the presented sheet answers to.
+    enum class Sheet { none, exportMedia, sequenceSettings, shortcuts };
+    Sheet sheetKind_ = Sheet::none;
+    QPointer<QMessageBox> alertBox_;
+    std::optional<Uuid> shownAlert_;
+    bool closeConfirmed_ = false;
+};
+
+} // namespace osterveil

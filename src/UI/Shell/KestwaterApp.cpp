@@ -1,0 +1,92 @@
+#include "UI/Shell/KestwaterApp.hpp"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QPalette>
+#include <QStyleFactory>
+
+#include "App/DocumentController.hpp"
+#include "UI/Common/Theme.hpp"
+#include "UI/Shell/DocumentWindows.hpp"
+#include "UI/Shell/EditorWindow.hpp"
+
+namespace osterveil {
+
+KestwaterApp::KestwaterApp(QApplication& application)
+    : windows_(std::make_unique<DocumentWindows>()),
+      controller_(std::make_unique<DocumentController>(*windows_)) {
+    windows_->setController(controller_.get());
+    QApplication::setApplicationName(QStringLiteral("Osterveil"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Osterveil"));
+    QApplication::setOrganizationName(QStringLiteral("Osterveil"));
+    QApplication::setDesktopFileName(QStringLiteral("osterveil"));
+    applyLook(application);
+}
+
+KestwaterApp::~KestwaterApp() = default;
+
+int KestwaterApp::run(const QStringList& files) {
+    applicationWillFinishLaunching();
+    controller_->openAtLaunch(files);
+    applicationDidFinishLaunching();
+    return QApplication::exec();
+}
+
+void KestwaterApp::applicationWillFinishLaunching() {
+    // An ordinary windowed program: closing its last window ends it.
+    QApplication::setQuitOnLastWindowClosed(true);
+}
+
+void KestwaterApp::applicationDidFinishLaunching() {
+    // To the front, even when another program has the focus.
+    const auto documents = controller_->documents();
+    if (!documents.empty()) {
+        if (EditorWindow* w = windows_->window(*documents.back())) {
+            w->raise();
+            w->activateWindow();
+        }
+    }
+    // The start-up splash comes here; it decides for itself whether it shows.
+}
+
+void KestwaterApp::applyLook(QApplication& application) {
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(fusion);
+
+    QPalette p;
+    p.setColor(QPalette::Window, Theme::background);
+    p.setColor(QPalette::WindowText, Theme::text);
+    p.setColor(QPalette::Base, Theme::well);
+    p.setColor(QPalette::AlternateBase, Theme::panel);
+    p.setColor(QPalette::Text, Theme::text);
+    p.setColor(QPalette::PlaceholderText, Theme::textDim);
+    p.setColor(QPalette::Button, Theme::panelRaised);
+    p.setColor(QPalette::ButtonText, Theme::text);
+    p.setColor(QPalette::BrightText, Theme::danger);
+    p.setColor(QPalette::Highlight, Theme::accent);
+    p.setColor(QPalette::HighlightedText, Theme::text);
+    p.setColor(QPalette::Link, Theme::accent);
+    p.setColor(QPalette::ToolTipBase, Theme::panelRaised);
+    p.setColor(QPalette::ToolTipText, Theme::text);
+    p.setColor(QPalette::Light, Theme::panelRaised);
+    p.setColor(QPalette::Midlight, Theme::panelHeader);
+    p.setColor(QPalette::Mid, Theme::panel);
+    p.setColor(QPalette::Dark, Theme::well);
+    p.setColor(QPalette::Shadow, Theme::line);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, Theme::textDim.darker(140));
+    QApplication::setPalette(p);
+
+    // One installed sans family at the editor's 13-pixel body size.
+    QFont font = QApplication::font();
+    for (const QString& family : {QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")}) {
+        if (QFontDatabase::hasFamily(family)) {
+            font.setFamily(family);
+            break;
+        }
+    }
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+}
+
+} // namespace osterveil

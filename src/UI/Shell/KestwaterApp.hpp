@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+
+class QApplication;
+
+namespace osterveil {
+
+class DocumentController;
+class DocumentWindows;
+
+// The program: one window per open project document, with the editor's look, and the launch steps.
+// Quitting and closing windows go through the documents (each modified one asks first); closing the
+// last window ends the program.
+class KestwaterApp : public QObject {
+    Q_OBJECT
+  public:
+    explicit KestwaterApp(QApplication& application);
+    ~KestwaterApp() override;
+
+    // Opens the files named (one new "Untitled" document when none opened), brings the program to the
+    // front, and runs until the last window closes or Quit. Returns the event loop's exit code.
+    int run(const QStringList& files);
+
+    // The launch steps, apart for tests: before the first window, and once the windows are up.
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+
+    DocumentController& documents() const { return *controller_; }
+    DocumentWindows& windows() const { return *windows_; }
+
+    // Fusion with the dark palette built from `Theme`, and the sans family the views are drawn in.
+    static void applyLook(QApplication& application);
+
+  private:
+    std::unique_ptr<DocumentWindows> windows_;
+    std::unique_ptr<DocumentController> controller_;
+};
+
+} // namespace osterveil

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <QPointer>
+#include <QStaticText>
+#include <QWidget>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "UI/Timeline/TimelineBridge.hpp"
+#include "UI/Timeline/TimelineDrawState.hpp"
+
+class QPainter;
+
+namespace osterveil {
+
+class TimelineScrollView;
+
+// Laid-out texts by string, drawn with the top of their line at a point. Shaping a label costs more
+// than drawing it, and the same names and timecodes come back on every repaint.
+class TimelineTextCache {
+  public:
+    explicit TimelineTextCache(QFont font = {});
+    const QFont& font() const { return font_; }
+    void draw(QPainter& painter, QPointF topLeft, const QString& text);
+
+  private:
+    QFont font_;
+    std::unordered_map<QString, QStaticText> texts_;
+};
+
+// The timeline canvas: the ruler, one lane per track, the shade outside In and Out, every clip (body,
+// edge stripe, thumbnail or waveform, label, selection, offline and disabled marks, dissolve dot), the
+// marquee, the markers, the snap guide and the playhead.
+//
+// The canvas is the visible window onto a virtual surface as wide as the scroll host lays it out
+// (`canvasSize`), which may be far wider than any widget can be; `origin` is the canvas point shown at
+// the widget's top left, and only the part in view is painted. Drawing is a function of `state`,
+// `marquee` and the canvas size alone; the canvas keeps no copy of the project and changes nothing.
+// Pointer gestures read `state` and reach the editor through `bridge()`; canvas points for them come
+// from `canvasPoint` and the geometry of TimelineGeometry.hpp.
+class TimelineDocumentView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TimelineDocumentView(QWidget* parent = nullptr);
+    ~TimelineDocumentView() override;
+
+    const TimelineDrawState& state() const { return state_; }
+    // Replaces the whole snapshot; the scroll host asks for the repaint.
+    void setState(TimelineDrawState state);
+
+    // The rubber band of a marquee selection, in canvas points; none at rest.
+    const std::optional<QRectF>& marquee() const { return marquee_; }
+    void setMarquee(std::optional<QRectF> rect);
+
+    // The size the scroll host lays the canvas out at, and the canvas point at the widget's top left.
+    QSizeF canvasSize() const { return canvasSize_; }
+    void setCanvasSize(QSizeF size);
+    QPointF origin() const { return origin_; }
+    void setOrigin(QPointF origin);
+    // A point of this widget (an event's position) on the canvas, and back.
+    QPointF canvasPoint(QPointF widgetPoint) const { return widgetPoint + origin_; }
+    QPointF widgetPoint(QPointF canvasPoint) const { return canvasPoint - origin_; }
+
+    // The scroll host whose bridge gestures call; while there is none they change nothing.
+    TimelineScrollView* host() const { return host_; }
+    void setHost(TimelineScrollView* host) { host_ = host; }
+    const TimelineBridge& bridge() const;
+
+    // Paints the canvas rectangle `exposed` (canvas points) with `painter` set up in canvas points.
+    void paintCanvas(QPainter& painter, const QRectF& exposed);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    // Each track's clips in drawing order (by start; equal starts in stored order), with what finds
+    // the ones in view without looking at the others.
+    struct TrackIndex {
+        std::vector<int> order;
+        // The latest end, in seconds, of the clips up to each place in `order`.
+        std::vector<double> reach;
+        // How far right of a clip's start its label can reach, in points.
+        double labelReach = 0;
+    };
+    void indexTracks();
+
+    void drawLanes(QPainter& p, const QRectF& exposed);
+    void drawWorkArea(QPainter& p, const QRectF& exposed);
+    void drawClips(QPainter& p, const QRectF& exposed);
+    void drawClip(QPainter& p, const TimelineClip& clip, const Track& track, int lane, const QRectF& exposed);
+    void drawThumbnail(QPainter& p, const Uuid& mediaID, const QImage& image, const QRectF& target);
+    void drawWaveform(QPainter& p, const TimelineClip& clip, const std::vector<float>& peaks,
+                      const QRectF& body, const QRectF& exposed);
+    void drawRuler(QPainter& p, const QRectF& exposed);
+    void drawMarkers(QPainter& p, const QRectF& exposed);
+    void drawPlayhead(QPainter& p);
+
+    QColor fillColor(const TimelineClip& clip, const Track& track, bool offline) const;
+    QColor edgeColor(const Track& track, bool offline) const;
+
+    TimelineDrawState state_;
+    std::optional<QRectF> marquee_;
+    QSizeF canvasSize_{400, 88};
+    QPointF origin_;
+    QPointer<TimelineScrollView> host_;
+    std::vector<TrackIndex> index_;
+
+    TimelineTextCache labels_;
+    TimelineTextCache timecodes_;
+    // Thumbnails scaled once to the size clips show them at, by media id; an entry stays while the
+    // image it was made from is the one in the state.
+    struct ScaledThumbnail {
+        qint64 source = 0;
+        QImage image;
+    };
+    std::unordered_map<Uuid, ScaledThumbnail> scaledThumbnails_;
+};
+
+} // namespace osterveil

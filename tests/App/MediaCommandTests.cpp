@@ -1,0 +1,342 @@
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+#include <fstream>
+
+#include "App/MediaFiles.hpp"
+#include "EditorCommandSupport.hpp"
+#include "FakeDesktop.hpp"
+#include "MediaFixtures.hpp"
+
+using namespace osterveil;
+using testsupport::Fixture;
+using testsupport::MediaFixtures;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct MediaCommands : testsupport::CommandFixture {
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        model.setDesktopServices(desktop);
+    }
+
+    // The preview's status line would replace the commands' own a moment later: these tests stop the
+    // document's change hook once the first preview has landed, and look at the commands alone.
+    void open() {
+        CommandFixture::open();
+        QObject::disconnect(&document, nullptr, &model, nullptr);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !model.rebuilds().isPending() && !model.isBuilding(); }, 10000));
+    }
+
+    fs::path root() const { return folder.path().toStdString(); }
+    // A copy of a generated fixture at `name` below the test's folder.
+    fs::path copy(Fixture fixture, const fs::path& name) {
+        const fs::path target = root() / name;
+        fs::create_directories(target.parent_path());
+        fs::copy_file(MediaFixtures::shared().path(fixture), target);
+        return target;
+    }
+    fs::path write(const fs::path& name, const std::string& text) {
+        const fs::path target = root() / name;
+        fs::create_directories(target.parent_path());
+        std::ofstream(target, std::ios::binary) << text;
+        return target;
+    }
+    // Runs an asynchronous command to its end.
+    template <class F> void run(F command) {
+        bool done = false;
+        command([&done] { done = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+    }
+    MediaItem offlineItem(const std::string& name, const std::string& path) {
+        MediaItem item{.id = Uuid::make(), .name = name, .path = path, .duration = 7, .width = 99};
+        start.media.push_back(item);
+        return item;
+    }
+
+    QTemporaryDir folder;
+    std::shared_ptr<testsupport::FakeDesktop> desktop = std::make_shared<testsupport::FakeDesktop>();
+};
+
+// One sequence "Cut" at 25 fps, 1280×720: on V1 a clip of `present`, on V2 a disabled clip of a file
+// that does not exist.
+std::string premiereXML(const fs::path& present) {
+    return QStringLiteral(R"(<xmeml version="4"><sequence><name>Cut</name><rate><timebase>25</timebase></rate>
+<media><video><format><samplecharacteristics><width>1280</width><height>720</height></samplecharacteristics>
+</format><track><clipitem id="c1"><start>0</start><end>10</end><in>0</in><out>10</out><file id="f1">
+<pathurl>file://%1</pathurl><media><video/></media></file></clipitem></track><track><clipitem id="c2">
+<start>10</start><end>20</end><in>0</in><out>10</out><enabled>FALSE</enabled><file id="f2">
+<pathurl>file:///nowhere/gone.mov</pathurl><media><video/></media></file></clipitem></track></video>
+</media></sequence></xmeml>)")
+        .arg(QString::fromStdString(present.string()))
+        .toStdString();
+}
+
+} // namespace
+
+TEST_F(MediaCommands, IngestImportsXMLFirstThenAddsEveryProbedFileInOneStepAndListsTheSkipped) {
+    const fs::path movie = copy(Fixture::h264Movie, "a.mp4");
+    const fs::path sound = copy(Fixture::wavAudio, "b.wav");
+    const fs::path junk = write("notes.mov", "not a movie");
+    const fs::path xml = write("cut.XML", premiereXML(movie));
+    open();
+
+    model.importMedia();
+    EXPECT_EQ(desktop->panels.at(0).filters.back(), MediaFiles::premiereXMLType());
+    desktop->choose({movie, junk, xml, sound});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.alert().has_value(); }, 10000));
+    EXPECT_EQ(steps(), (std::vector<QString>{"Import Premiere XML", "Import Media"}));
+    const Project& p = project();
+    ASSERT_EQ(p.media.size(), 4u); // the XML's two files, then the two probed
+    EXPECT_EQ(p.media[2].path, movie.string());
+    EXPECT_EQ(p.media[3].kind, MediaKind::audio);
+    EXPECT_EQ(model.status(), "Imported 2 files.");
+    EXPECT_EQ(model.alert()->title, "Some files were skipped");
+    EXPECT_EQ(model.alert()->message, "notes.mov is not a video, audio, or still Osterveil can import.");
+
+    run([&](auto done) { model.ingest({sound}, done); });
+    EXPECT_EQ(model.status(), "Imported 1 file.");
+}
+
+TEST_F(MediaCommands, TheFirstLargeEnoughVideoFormatsAnEmptySequenceOnly) {
+    testsupport::MovieRecipe wide{.width = 640, .height = 360, .framesPerSecond = 25, .frames = 2};
+    testsupport::MovieRecipe tiny{.width = 16, .height = 16, .frames = 2};
+    testsupport::writeMovie(root() / "Wide.mp4", wide);
+    testsupport::writeMovie(root() / "Tiny.mp4", tiny);
+    const fs::path sound = copy(Fixture::wavAudio, "Sound.wav");
+    open();
+    const Sequence before = project().sequence;
+
+    // Audio and a 16-pixel video first: neither sets the format; the 640×360 one does.
+    run([&](auto done) { model.ingest({sound, root() / "Tiny.mp4", root() / "Wide.mp4"}, done); });
+    Sequence expected = before;
+    std::tie(expected.width, expected.height, expected.frameRate, expected.name) =
+        std::tuple(640, 360, FrameRate{25, 1}, "Wide");
+    EXPECT_EQ(project().sequence, expected);
+    EXPECT_EQ(steps().size(), 1u);
+    undo().undo();
+
+    // A sequence holding a clip keeps its format.
+    change([](Project& p) {
+        TimelineClip clip{.id = Uuid::make(), .duration = 1};
+        p.sequence.tracks.mut(V1).clips.push_back(clip);
+    });
+    const Sequence withClip = project().sequence;
+    run([&](auto done) { model.ingest({root() / "Wide.mp4"}, done); });
+    EXPECT_EQ(project().sequence, withClip);
+    EXPECT_EQ(project().media.size(), 1u);
+}
+
+TEST_F(MediaCommands, PremiereXMLReplacesTheTracksKeepsTheBinAndReportsWhatIsOffline) {
+    const fs::path movie = copy(Fixture::h264Movie, "shot.mp4");
+    const fs::path xml = write("cut.xml", premiereXML(movie));
+    const Uuid old = addMedia(MediaKind::video, 4);
+    put(V1, 0, 2);
+    start.sequence.inPoint = 1.0;
+    start.sequence.outPoint = 2.0;
+    start.sequence.markers.push_back({.id = Uuid::make(), .time = 1});
+    open();
+    const Project before = project();
+    model.setCurrentTime(3);
+    model.setSelectedClipIDs({before.sequence.tracks[V1].clips[0].id});
+    desktop->answers = {-1};
+
+    run([&](auto done) { model.importPremiereXML(xml, done); });
+    const Project& p = project();
+    EXPECT_EQ(steps(), std::vector<QString>{"Import Premiere XML"});
+    ASSERT_EQ(p.media.size(), 3u);
+    EXPECT_EQ(p.media[0].id, old);
+    // The file that exists is probed afresh and keeps the id its clip uses.
+    EXPECT_EQ(p.media[1].width, 320);
+    EXPECT_EQ(p.sequence.tracks[0].clips[0].mediaID, p.media[1].id);
+    EXPECT_EQ(p.sequence.width, 1280);
+    EXPECT_EQ(p.sequence.frameRate, (FrameRate{25, 1}));
+    EXPECT_FALSE(p.sequence.inPoint || p.sequence.outPoint);
+    EXPECT_EQ(p.sequence.markers, before.sequence.markers);
+    EXPECT_EQ(model.currentTime(), 0);
+    EXPECT_TRUE(model.selectedClipIDs().empty());
+    EXPECT_EQ(model.status(), "Imported Cut from Premiere XML.");
+
+    // The report lists the missing file and offers the folder relink.
+    ASSERT_EQ(desktop->alerts.size(), 1u);
+    EXPECT_EQ(desktop->alerts[0].informativeText,
+              "Cut  1280×720  25 fps\n2 timeline clips.\n\nOffline, file not found:\n• gone.mov\n\n"
+              "1 disabled clip stay on the timeline and do not play.");
+    EXPECT_EQ(desktop->alerts[0].buttons, (QStringList{"Locate Folder…", "Leave Offline"}));
+
+    undo().undo();
+    EXPECT_EQ(project(), before);
+}
+
+TEST(PremiereReport, ListsTwelveOfEachCountsTheRestAndIsShownOnlyWithSomethingToTell) {
+    PremiereReport report;
+    report.sequence = Sequence::makeNew();
+    EXPECT_TRUE(report.isEmpty());
+    for (int i = 1; i <= 13; ++i)
+        report.missing.push_back(
+            {.name = "n" + std::to_string(i), .path = i == 1 ? "" : "/x/f" + std::to_string(i)});
+    const QStringList lines = report.text().split('\n');
+    ASSERT_EQ(lines.size(), 2 + 2 + 13);
+    EXPECT_EQ(lines[4], "• n1"); // no path: the name
+    EXPECT_EQ(lines[15], "• f12");
+    EXPECT_EQ(lines[16], "• 1 more");
+
+    report.missing.pop_back();
+    EXPECT_EQ(report.text().split('\n').size(), 2 + 2 + 12);
+
+    PremiereReport disabledOnly{.sequence = report.sequence, .clipCount = 3, .disabled = 2};
+    EXPECT_FALSE(disabledOnly.isEmpty());
+    EXPECT_EQ(disabledOnly.text(), "Sequence 01  1920×1080  24 fps\n3 timeline clips.\n\n"
+                                   "2 disabled clips stay on the timeline and do not play.");
+    EXPECT_EQ(disabledOnly.alert().buttons, QStringList{"OK"});
+}
+
+TEST_F(MediaCommands, FolderRelinkMatchesOfflineItemsByNameAcrossTheTree) {
+    copy(Fixture::h264Movie, "a/.hidden/Clip.mov"); // hidden: never indexed
+    const fs::path clip = copy(Fixture::h264Movie, "a/b/clip.mov");
+    copy(Fixture::h264Movie, "z/clip.mov");                       // the same name met later
+    const fs::path base = copy(Fixture::h264Movie, "a/Take.mp4"); // only the base name matches
+    copy(Fixture::wavAudio, "a/interview.wav");
+    const fs::path picture = copy(Fixture::h264Movie, "b/interview.mov");
+    const fs::path online = copy(Fixture::h264Movie, "here.mov");
+    copy(Fixture::h264Movie, "a/here.mov");
+    const fs::path junk = write("a/broken.mov", "not a movie");
+    const MediaItem byName = offlineItem("x", "/gone/CLIP.MOV");
+    const MediaItem byBase = offlineItem("x", "/gone/take.mov");
+    // Two candidates by name: the sound met first, the picture of the item's own kind wins.
+    const MediaItem byKind = offlineItem("x", "/gone/interview.mxf");
+    const MediaItem kept = offlineItem("here", online.string());
+    const MediaItem rejected = offlineItem("broken", "/gone/broken.mov");
+    const MediaItem unmatched = offlineItem("nothing", "/gone/nothing.mov");
+    open();
+
+    desktop->answers = {1};
+    model.relink(byName.id);
+    EXPECT_EQ(desktop->alerts.at(0).buttons, (QStringList{"Locate File…", "Locate Folder…", "Cancel"}));
+    EXPECT_EQ(desktop->panels.at(0).prompt, "Locate Folder");
+    desktop->choose({root()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !steps().empty(); }, 10000));
+
+    const Project& p = project();
+    EXPECT_EQ(p.media[0].path, clip.string());
+    EXPECT_EQ(p.media[0].id, byName.id);
+    EXPECT_EQ(p.media[0].width, 320);
+    EXPECT_EQ(p.media[1].path, base.string());
+    EXPECT_EQ(p.media[2].path, picture.string());
+    EXPECT_EQ(p.media[3], kept);
+    // Rejected by the probe but there: only the path moves.
+    MediaItem moved = rejected;
+    moved.path = junk.string();
+    EXPECT_EQ(p.media[4], moved);
+    EXPECT_EQ(p.media[5], unmatched);
+    EXPECT_EQ(model.status(), "Relinked 4 files.");
+    EXPECT_EQ(steps(), std::vector<QString>{"Relink Media"});
+
+    // Nothing offline matches any more.
+    run([&](auto done) { model.relinkOffline(root() / "a", done); });
+    EXPECT_EQ(model.status(), "No file names in that folder matched the offline media.");
+    EXPECT_EQ(steps().size(), 1u);
+}
+
+TEST_F(MediaCommands, LocatingOneFileRelinksItButNeverAnItemRemovedMeanwhile) {
+    const fs::path movie = copy(Fixture::h264Movie, "found.mp4");
+    const MediaItem item = offlineItem("lost", "/gone/lost.mov");
+    open();
+    const auto locate = [&] {
+        desktop->answers = {0};
+        model.relink(item.id);
+        desktop->choose({movie});
+    };
+
+    locate();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !steps().empty(); }, 10000));
+    EXPECT_EQ(project().media[0].path, movie.string());
+    EXPECT_EQ(model.status(), "Relinked found.");
+
+    // Removed while its file is probed: no step, and no word of a relink.
+    undo().undo();
+    model.setStatus("");
+    locate();
+    model.removeMedia(item.id);
+    const Project removed = project();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(project(), removed);
+    EXPECT_EQ(model.status(), "");
+}
+
+TEST_F(MediaCommands, RemovingMediaTakesItsClipsEverywhereInOneStepAndPrunesTheSelection) {
+    const Uuid gone = addMedia(MediaKind::video, 10);
+    const Uuid other = addMedia(MediaKind::video, 10);
+    const auto clipOf = [&](std::size_t t, double at, const Uuid& media) {
+        const Uuid id = put(t, at, 2);
+        track(t).clips.mut(track(t).clips.size() - 1).mediaID = media;
+        return id;
+    };
+    const Uuid selected = clipOf(V1, 0, gone);
+    clipOf(V2, 4, gone);
+    const Uuid keep = clipOf(V1, 3, other);
+    NestedSequence nest{.id = Uuid::make(), .name = "N", .sequence = Sequence::makeNew()};
+    TimelineClip inner{.id = Uuid::make(), .mediaID = gone, .duration = 1};
+    nest.sequence.tracks.mut(0).clips.push_back(inner);
+    start.nests.push_back(nest);
+    open();
+    model.setSelectedClipIDs({keep, selected});
+
+    model.removeMedia(gone);
+    Project expected = start;
+    expected.media.erase(0);
+    expected.sequence.tracks.mut(V1).clips.erase(0);
+    expected.sequence.tracks.mut(V2).clips.erase(0);
+    expected.nests.mut(0).sequence.tracks.mut(0).clips.erase(0);
+    EXPECT_EQ(project(), expected);
+    EXPECT_EQ(model.selectedClipIDs(), std::vector<Uuid>{keep});
+    EXPECT_EQ(steps(), std::vector<QString>{"Remove Media"});
+    undo().undo();
+    EXPECT_EQ(project(), start);
+
+    model.removeMedia(Uuid::make()); // nothing uses it
+    EXPECT_EQ(undo().count(), 1);
+}
+
+TEST_F(MediaCommands, RevealShowsOnlineFilesAndSaysWhenOffline) {
+    const fs::path movie = copy(Fixture::h264Movie, "shown.mp4");
+    const MediaItem online = offlineItem("shown", movie.string());
+    const MediaItem offline = offlineItem("lost", "/gone/lost.mov");
+    open();
+
+    model.revealMedia(offline.id);
+    EXPECT_TRUE(desktop->revealed.empty());
+    EXPECT_EQ(model.status(), "That media is offline. Relink it to show it in the file manager.");
+    model.revealMedia(online.id);
+    EXPECT_EQ(desktop->revealed, std::vector<fs::path>{movie});
+}
+
+TEST_F(MediaCommands, AChosenLUTReplacesTheTableKeepsItsIntensityAndSkipsADeletedClip) {
+    const Uuid clip = put(V1, 0, 2);
+    track(V1).clips.mut(0).grade.lumetri.lutPath = "/old.cube";
+    track(V1).clips.mut(0).grade.lumetri.lutBookmark = Bytes{1, 2};
+    track(V1).clips.mut(0).grade.lumetri.lutIntensity = 0.4;
+    open();
+
+    model.chooseLUT(clip);
+    EXPECT_EQ(desktop->panels.back().prompt, "Load LUT");
+    EXPECT_EQ(desktop->panels.back().filters, std::vector<FileFilter>{MediaFiles::lutType()});
+    desktop->choose({"/luts/new.cube"});
+    const LumetriPanel& lumetri = project().sequence.tracks[V1].clips[0].grade.lumetri;
+    EXPECT_EQ(lumetri.lutPath, "/luts/new.cube");
+    EXPECT_FALSE(lumetri.lutBookmark);
+    EXPECT_EQ(lumetri.lutIntensity, 0.4);
+    EXPECT_EQ(steps(), std::vector<QString>{"LUT"});
+
+    // Deleted while the panel is open.
+    model.chooseLUT(clip);
+    model.selectOnly(clip);
+    model.liftDelete();
+    const Project deleted = project();
+    desktop->choose({"/luts/other.cube"});
+    EXPECT_EQ(project(), deleted);
+    EXPECT_EQ(steps().back(), "Delete");
+}

@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fstream>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "App/DocumentController.hpp"
+#include "UI/Shell/DocumentWindows.hpp"
+#include "UI/Shell/EditorWindow.hpp"
+#include "UI/Shell/KestwaterApp.hpp"
+#include "UI/Shell/KestwaterCommands.hpp"
+
+using namespace osterveil;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The real windows, with the user's answers to the panels and questions given by the test.
+class ScriptedWindows : public DocumentWindows {
+  public:
+    SaveChoice askToSave(const ProjectDocument&, const QString& name) override {
+        asked.push_back(name);
+        return answer;
+    }
+    std::vector<fs::path> chooseFilesToOpen() override { return {}; }
+    std::optional<fs::path> chooseSaveLocation(const ProjectDocument&, const QString&) override {
+        return saveLocation;
+    }
+    void showError(const QString& title, const QString& message) override {
+        errors.push_back(title + "\n" + message);
+    }
+
+    SaveChoice answer = SaveChoice::cancel;
+    std::optional<fs::path> saveLocation;
+    QStringList asked;
+    QStringList errors;
+};
+
+struct Shell : ::testing::Test {
+    Shell() { windows.setController(&controller); }
+    ~Shell() override {
+        for (ProjectDocument* d : controller.documents()) {
+            if (EditorWindow* w = windows.window(*d)) {
+                w->closeWithoutAsking();
+                w->close();
+            }
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    EditorWindow& window(ProjectDocument& d) {
+        EditorWindow* w = windows.window(d);
+        EXPECT_NE(w, nullptr);
+        return *w;
+    }
+    static void activate(EditorWindow& w) {
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        ASSERT_EQ(EditorWindow::focused(), &w);
+    }
+    static void settle() {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    fs::path path(const std::string& name) const { return fs::path(dir.path().toStdString()) / name; }
+    static std::string bytes(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // A project with one selected clip on V1 of the window's document.
+    static Uuid placeClip(EditorWindow& w) {
+        Project p = w.document().project();
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.name = "A001.mov";
+        c.duration = 4;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+        w.document().setProject(p);
+        w.model().selectOnly(c.id);
+        settle();
+        return c.id;
+    }
+    static std::size_t clipCount(const EditorWindow& w) {
+        return w.document().project().sequence.tracks[0].clips.size();
+    }
+
+    QTemporaryDir dir;
+    ScriptedWindows windows;
+    DocumentController controller{windows};
+};
+
+} // namespace
+
+TEST(Menus, WithNoEditorWindowEveryProgramItemIsDisabled) {
+    QMenuBar bar;
+    QMenu* file = bar.addMenu("File");
+    KestwaterCommands commands(&bar, file, nullptr, &EditorWindow::focusedActions);
+    ASSERT_EQ(EditorWindow::focused(), nullptr);
+    ASSERT_EQ(commands.governedItems().size(), 28u); // Export, 2 + 23 + 1, and the Import submenu
+    for (QAction* a : commands.governedItems())
+        EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+    EXPECT_FALSE(commands.importMenu()->menuAction()->isEnabled());
+    commands.item("Split at Playhead")->trigger(); // does nothing, and does not fail
+
+    // The Timeline menu: 23 items in five runs.
+    QStringList shape;
+    for (QAction* a : commands.timelineMenu()->actions())
+        shape << (a->isSeparator() ? "—" : a->text());
+    EXPECT_EQ(shape.indexOf("—", 0), 3);
+    EXPECT_EQ(shape.count("—"), 4);
+    EXPECT_EQ(shape[shape.indexOf("Slide Right") + 1], "—");
+    EXPECT_EQ(shape[shape.indexOf("Nest") + 1], "—");
+    EXPECT_EQ(shape[shape.indexOf("Select All") + 1], "—");
+    EXPECT_EQ(shape.size(), 27);
+
+    // Linux keys: Ctrl for Command, both delete keys, and Ctrl+= for Zoom In.
+    EXPECT_EQ(commands.item("Media…")->shortcut(), QKeySequence("Ctrl+I"));
+    EXPECT_EQ(commands.item("Lift Delete")->shortcuts(),
+              (QList<QKeySequence>{QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::Key_Delete)}));
+    EXPECT_EQ(commands.item("Ripple Delete")->shortcuts().size(), 2);
+    EXPECT_TRUE(commands.item("Zoom In")->shortcuts().contains(QKeySequence("Ctrl+=")));
+    EXPECT_TRUE(commands.item("Premiere XML…")->shortcut().isEmpty());
+}
+
+TEST_F(Shell, AMenuCommandReachesOnlyTheFocusedWindow) {
+    EditorWindow& a = window(controller.newDocument());
+    EditorWindow& b = window(controller.newDocument());
+    EXPECT_EQ(a.windowTitle(), "Untitled[*]");
+    EXPECT_EQ(b.windowTitle(), "Untitled 2[*]");
+    EXPECT_EQ(a.size(), EditorWindow::defaultSize);
+
+    activate(a);
+    EXPECT_TRUE(a.commands()->item("Zoom In")->isEnabled());
+    EXPECT_FALSE(b.commands()->item("Zoom In")->isEnabled());
+    a.commands()->item("Zoom In")->trigger();
+    b.commands()->item("Zoom In")->trigger(); // not focused: nothing
+    EXPECT_DOUBLE_EQ(a.model().pixelsPerSecond(), 52 * 1.25);
+    EXPECT_DOUBLE_EQ(b.model().pixelsPerSecond(), 52);
+
+    // The key equivalent goes to the focused window's menu; Ctrl+= is Zoom In too.
+    activate(b);
+    EXPECT_FALSE(a.commands()->item("Zoom In")->isEnabled());
+    b.model().setPixelsPerSecond(450);
+    QTest::keyClick(b.windowHandle(), Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(b.model().pixelsPerSecond(), 500);
+    EXPECT_DOUBLE_EQ(a.model().pixelsPerSecond(), 52 * 1.25);
+
+    // A sheet flag presents its sheet in that window only, and closing the sheet clears the flag.
+    b.commands()->item("Keyboard Shortcuts")->trigger();
+    settle();
+    ASSERT_NE(b.presentedSheet(), nullptr);
+    EXPECT_EQ(a.presentedSheet(), nullptr);
+    b.presentedSheet()->reject();
+    settle();
+    EXPECT_FALSE(b.model().showShortcuts());
+    EXPECT_EQ(b.presentedSheet(), nullptr);
+}
+
+TEST_F(Shell, BackspaceInAFocusedLineEditEditsTheTextAndDeletesNoClip) {
+    EditorWindow& w = window(controller.newDocument());
+    activate(w);
+    placeClip(w);
+    auto* field = new QLineEdit(w.centralWidget());
+    field->show();
+    field->setFocus();
+    QTest::keyClick(w.windowHandle(), Qt::Key_C, Qt::NoModifier);
+    QTest::keyClick(w.windowHandle(), Qt::Key_V, Qt::NoModifier);
+    QTest::keyClick(w.windowHandle(), Qt::Key_Backspace);
+    QTest::keyClick(w.windowHandle(), Qt::Key_Delete);
+    settle();
+    EXPECT_EQ(field->text(), "c");
+    EXPECT_EQ(clipCount(w), 1u);
+    EXPECT_EQ(w.model().tool(), EditTool::select); // "c" was typed, not taken as the razor
+    EXPECT_EQ(w.document().undoStack()->count(), 0);
+
+    // Out of the field, Backspace lifts the selected clip.
+    w.centralWidget()->setFocus();
+    QTest::keyClick(w.windowHandle(), Qt::Key_Backspace);
+    settle();
+    EXPECT_EQ(clipCount(w), 0u);
+    EXPECT_EQ(w.document().undoStack()->undoText(), "Delete");
+}
+
+TEST_F(Shell, SingleKeysReachOnlyTheActiveWindowAndStandAsideForASlider) {
+    EditorWindow& a = window(controller.newDocument());
+    EditorWindow& b = window(controller.newDocument());
+    activate(a);
+    a.centralWidget()->setFocus();
+    QTest::keyClick(a.windowHandle(), Qt::Key_C);
+    EXPECT_EQ(a.model().tool(), EditTool::razor);
+    EXPECT_EQ(b.model().tool(), EditTool::select);
+
+    // A focused slider keeps the arrows; elsewhere they step the playhead.
+    auto* slider = new QSlider(Qt::Horizontal, a.centralWidget());
+    slider->setRange(0, 10);
+    slider->show();
+    slider->setFocus();
+    QTest::keyClick(a.windowHandle(), Qt::Key_Right);
+    settle();
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(a.model().currentTime(), 0);
+    a.centralWidget()->setFocus();
+    QTest::keyClick(a.windowHandle(), Qt::Key_Right);
+    settle();
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_DOUBLE_EQ(a.model().currentTime(), 1.0 / 24);
+}
+
+TEST_F(Shell, OpenEditSaveCloseAndReopenRoundTripsTheProject) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    QAction* undo = nullptr;
+    for (QAction* a : w.menuBar()->actions()[1]->menu()->actions())
+        if (a->text().startsWith("Undo")) undo = a;
+    ASSERT_NE(undo, nullptr);
+
+    w.model().addTitle();
+    settle();
+    EXPECT_TRUE(w.isWindowModified());
+    EXPECT_EQ(undo->text(), "Undo Add Title");
+    undo->trigger();
+    settle();
+    EXPECT_FALSE(w.isWindowModified());
+    w.document().undoStack()->redo();
+    settle();
+    EXPECT_TRUE(w.isWindowModified());
+
+    // The first save asks where; the extension is added.
+    windows.saveLocation = path("Cut");
+    ASSERT_TRUE(controller.save(d));
+    const fs::path file = path("Cut.osterveil");
+    EXPECT_FALSE(w.isWindowModified());
+    EXPECT_EQ(w.windowTitle(), "Cut.osterveil[*]");
+    const std::string saved = bytes(file);
+    const Project edited = d.project();
+    EXPECT_TRUE(w.close());
+    settle();
+    EXPECT_TRUE(controller.documents().empty());
+    EXPECT_TRUE(windows.asked.isEmpty());
+
+    ProjectDocument* reopened = controller.openFile(file);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(reopened->project(), edited);
+    EXPECT_EQ(controller.openFile(file), reopened); // the same file is the same window
+    ASSERT_TRUE(controller.save(*reopened));
+    EXPECT_EQ(bytes(file), saved);
+    EXPECT_TRUE(windows.errors.isEmpty());
+}
+
+TEST_F(Shell, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    w.model().addTitle();
+    settle();
+
+    windows.answer = SaveChoice::cancel;
+    EXPECT_FALSE(w.close());
+    EXPECT_FALSE(controller.quit());
+    EXPECT_EQ(windows.asked, (QStringList{"Untitled", "Untitled"}));
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(controller.documents().size(), 1u);
+
+    windows.answer = SaveChoice::dontSave;
+    EXPECT_TRUE(controller.quit());
+    settle();
+    EXPECT_TRUE(controller.documents().empty());
+}
+
+TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
+    const fs::path bad = path("notes.osterveil");
+    std::ofstream(bad) << "not a project";
+    EXPECT_EQ(controller.openFile(bad), nullptr);
+    EXPECT_TRUE(controller.documents().empty());
+    ASSERT_EQ(windows.errors.size(), 1);
+    EXPECT_EQ(
+        windows.errors[0],
+        "The document “notes.osterveil” could not be opened.\nThis file is not a Pellmar Studio project.");
+
+    // At launch, a program whose files all failed still opens with a window.
+    controller.openAtLaunch({QString::fromStdString(bad.string())});
+    ASSERT_EQ(controller.documents().size(), 1u);
+    EXPECT_FALSE(controller.documents()[0]->fileURL());
+}
+
+TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
+    ProjectDocument& d = controller.newDocument();
+    const fs::path folder = path("locked");
+    fs::create_directory(folder);
+    windows.saveLocation = folder / "Cut.osterveil";
+    ASSERT_TRUE(controller.save(d));
+    const std::string before = bytes(*windows.saveLocation);
+    window(d).model().addTitle();
+    settle();
+
+    // A read-only folder; root writes there regardless, so a full disk stands in for it then.
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    rlimit old{};
+    const bool root = geteuid() == 0;
+    if (root) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 64;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    const bool saved = controller.save(d);
+    if (root) setrlimit(RLIMIT_FSIZE, &old);
+    fs::permissions(folder, fs::perms::owner_all);
+
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(bytes(*windows.saveLocation), before);
+    EXPECT_TRUE(d.isModified());
+    EXPECT_TRUE(window(d).isWindowModified());
+    ASSERT_EQ(windows.errors.size(), 1);
+    EXPECT_TRUE(windows.errors[0].startsWith("The document “Cut.osterveil” could not be saved."))
+        << windows.errors[0].toStdString();
+    // Nothing but the project is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.
+TEST_F(Shell, ScreenshotOfTheEditorWindowOnX) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server: run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    KestwaterApp::applyLook(*qApp);
+    EditorWindow& w = window(controller.newDocument());
+    placeClip(w);
+    w.model().setStatus("Sequence 01   1920×1080   24 fps   Preview Half");
+    w.model().setCurrentTime(3723.5);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(300);
+    const QImage shot = w.screen()->grabWindow(w.winId()).toImage();
+    EXPECT_EQ(shot.size(), EditorWindow::defaultSize);
+    QDir().mkpath(OSTERVEIL_TEST_OUTPUT_DIR);
+    EXPECT_TRUE(shot.save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/editor-window.png")));
+}
