@@ -15,6 +15,8 @@ using TestApplication = QGuiApplication;
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The start-up splash stays away; its own tests lift this where they need it.
+    qputenv("OSTERVEIL_NO_SPLASH", "1");
     // Whatever the program keeps in the user's cache folder (the timing plate) goes to a folder of the run's own.
     QTemporaryDir cache;
     if (cache.isValid()) qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());

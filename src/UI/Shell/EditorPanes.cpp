@@ -7,6 +7,9 @@
 
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Sheets/ExportSheet.hpp"
+#include "UI/Sheets/SequenceSettingsSheet.hpp"
+#include "UI/Sheets/ShortcutsSheet.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 
 namespace osterveil {
@@ -35,16 +38,16 @@ QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent) {
     return new TimelinePanel(model, parent);
 }
 
-QDialog* makeExportSheet(EditorModel&, QWidget* parent) {
-    return new SheetPlaceholder(QStringLiteral("Export"), parent);
+QDialog* makeExportSheet(EditorModel& model, QWidget* parent) {
+    return new ExportSheet(model, parent);
 }
 
-QDialog* makeSequenceSettingsSheet(EditorModel&, QWidget* parent) {
-    return new SheetPlaceholder(QStringLiteral("Sequence Settings"), parent);
+QDialog* makeSequenceSettingsSheet(EditorModel& model, QWidget* parent) {
+    return new SequenceSettingsSheet(model, parent);
 }
 
-QDialog* makeShortcutsSheet(const std::vector<ShortcutRow>&, QWidget* parent) {
-    return new SheetPlaceholder(QStringLiteral("Keyboard Shortcuts"), parent);
+QDialog* makeShortcutsSheet(QWidget* parent) {
+    return new ShortcutsSheet(parent);
 }
 
 std::unique_ptr<PlayerControl> makeProgramPlayer() {

@@ -4,19 +4,12 @@
 #include <QString>
 #include <QWidget>
 #include <memory>
-#include <vector>
 
 #include "App/PlayerControl.hpp"
 
 namespace osterveil {
 
 class EditorModel;
-
-// One row of the keyboard shortcuts sheet: the keys, then what they do.
-struct ShortcutRow {
-    QString keys;
-    QString description;
-};
 
 // The parts an editor window is made of, one factory each, so the window names every part once and
 // a part is swapped in one place. Panes still to come show a plain panel with their name.
@@ -32,7 +25,7 @@ QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent);
 // clears the flag when it finishes.
 QDialog* makeExportSheet(EditorModel& model, QWidget* parent);
 QDialog* makeSequenceSettingsSheet(EditorModel& model, QWidget* parent);
-QDialog* makeShortcutsSheet(const std::vector<ShortcutRow>& rows, QWidget* parent);
+QDialog* makeShortcutsSheet(QWidget* parent);
 
 // The program and source monitors' players.
 std::unique_ptr<PlayerControl> makeProgramPlayer();

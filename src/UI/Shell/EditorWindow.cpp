@@ -329,40 +329,6 @@ std::optional<EditorActions> EditorWindow::focusedActions() {
     return std::nullopt;
 }
 
-const std::vector<ShortcutRow>& EditorWindow::shortcutRows() {
-    // Ctrl, Alt and Shift spelled out where the keys are chords.
-    static const std::vector<ShortcutRow> rows{
-        {QStringLiteral("Space"), QStringLiteral("Play or pause")},
-        {QStringLiteral("J  K  L"),
-         QStringLiteral("Reverse, stop, forward. Repeat J or L to go 2×, 4×, 8×.")},
-        {QStringLiteral("← →"), QStringLiteral("Step one frame. Shift steps five.")},
-        {QStringLiteral("↑ ↓"), QStringLiteral("Previous or next edit")},
-        {QStringLiteral("Home / End"), QStringLiteral("Start or end of the focused monitor")},
-        {QStringLiteral("I / O"), QStringLiteral("Mark in and out on the focused monitor")},
-        {QStringLiteral("Shift+I / Shift+O"), QStringLiteral("Go to in / out on the focused monitor")},
-        {QStringLiteral(","), QStringLiteral("Insert source in/out at the playhead and ripple")},
-        {QStringLiteral("."), QStringLiteral("Overwrite the targeted track at the playhead")},
-        {QStringLiteral("Q / W"), QStringLiteral("Ripple trim the previous or next edit to the playhead")},
-        {QStringLiteral("Alt+← →"), QStringLiteral("Slip the selection one frame. Shift slips five.")},
-        {QStringLiteral("Alt+↑ ↓"), QStringLiteral("Slide the selection one frame. Shift slides five.")},
-        {QStringLiteral("[ ]"), QStringLiteral("Roll the selected cut one frame. Shift rolls five.")},
-        {QStringLiteral("M"), QStringLiteral("Add or remove a marker. Shift+M next, Alt+M previous.")},
-        {QStringLiteral("Alt+X"), QStringLiteral("Clear in and out on the focused monitor")},
-        {QStringLiteral("V / C"), QStringLiteral("Selection tool, razor")},
-        {QStringLiteral("S"), QStringLiteral("Toggle snapping")},
-        {QStringLiteral("Ctrl+K"), QStringLiteral("Split targeted tracks at the playhead")},
-        {QStringLiteral("Delete"), QStringLiteral("Lift delete, leaving a gap")},
-        {QStringLiteral("Shift+Delete"), QStringLiteral("Ripple delete on the affected tracks")},
-        {QStringLiteral("Ctrl+I"), QStringLiteral("Import")},
-        {QStringLiteral("Ctrl+M"), QStringLiteral("Export")},
-        {QStringLiteral("Ctrl+T"), QStringLiteral("Add a title at the playhead")},
-        {QStringLiteral("+  −  \\"), QStringLiteral("Zoom the timeline, or fit it")},
-        {QStringLiteral("Alt+drag"), QStringLiteral("Move a clip without its linked pair")},
-        {QStringLiteral("Pinch or Alt+scroll"), QStringLiteral("Zoom the timeline under the pointer")},
-    };
-    return rows;
-}
-
 void EditorWindow::setDisplayName(const QString& name) {
     setWindowTitle(name + QStringLiteral("[*]"));
 }
@@ -431,7 +397,7 @@ void EditorWindow::presentSheets() {
         sheet = panes::makeSequenceSettingsSheet(*model_, this);
     } else if (model_->showShortcuts()) {
         sheetKind_ = Sheet::shortcuts;
-        sheet = panes::makeShortcutsSheet(shortcutRows(), this);
+        sheet = panes::makeShortcutsSheet(this);
     }
     if (!sheet) return;
     sheet_ = sheet;

@@ -63,9 +63,6 @@ class EditorWindow : public QMainWindow {
     // The record of the focused editor window, or none: what the program's menus read.
     static std::optional<EditorActions> focusedActions();
 
-    // The keyboard shortcuts sheet's rows, in order.
-    static const std::vector<ShortcutRow>& shortcutRows();
-
     // Sets the name the title shows; the modified marker follows the document.
     void setDisplayName(const QString& name);
     // Lets the next close go ahead without asking (the document's question was answered already).

@@ -10,6 +10,7 @@
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
+#include "UI/Shell/SplashWindow.hpp"
 
 namespace osterveil {
 
@@ -47,7 +48,8 @@ void KestwaterApp::applicationDidFinishLaunching() {
             w->activateWindow();
         }
     }
-    // The start-up splash comes here; it decides for itself whether it shows.
+    // It decides for itself whether it shows: once per process, and never under OSTERVEIL_NO_SPLASH.
+    SplashPresenter::shared().presentIfNeeded();
 }
 
 void KestwaterApp::applyLook(QApplication& application) {

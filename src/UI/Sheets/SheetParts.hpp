@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QBoxLayout>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdint>
+
+namespace osterveil::sheets {
+
+// The largest frame side the exporter writes, and so the largest a sequence may have.
+constexpr std::int64_t maximumFrameSide = 8192;
+
+// What every sheet shares: a window-modal dialog of a fixed width whose content is one leading-aligned
+// column with 20 pixels of padding, opened by a 16-pixel semibold title and closed by a row of trailing
+// buttons. The height follows the content.
+QVBoxLayout* makeColumn(QDialog& sheet, int width, int spacing, const QString& title);
+// A caption in the sheet's secondary colour, 11 pixels, wrapping as far as it needs.
+QLabel* makeNote(const QString& text, QWidget* parent);
+// The same in the danger colour, for what stops the sheet from going on.
+QLabel* makeWarning(QWidget* parent);
+// A push button with its help text. It answers Return only once made the default (`setDefault`), and
+// then only while it is visible.
+QPushButton* makeButton(const QString& title, const QString& help, QWidget* parent);
+// A flexible space, then the buttons at the trailing edge.
+QHBoxLayout* makeButtonRow(std::initializer_list<QPushButton*> buttons);
+// A text-only button, as the presets are drawn.
+void makeBorderless(QPushButton* button);
+
+// A field holding a whole number, shown and read in the user's locale. It takes any integer, so the
+// sheet can say what is wrong with one; a text that does not read as an integer leaves the value as
+// it was. Setting the value leaves the text alone while it already reads as that value, so a refresh
+// never rewrites what the user is typing.
+class IntegerField : public QLineEdit {
+    Q_OBJECT
+  public:
+    explicit IntegerField(const QString& placeholder, QWidget* parent = nullptr);
+    void setValue(std::int64_t value);
+
+  signals:
+    // The user typed a text that reads as this number.
+    void valueEdited(std::int64_t value);
+};
+
+} // namespace osterveil::sheets
