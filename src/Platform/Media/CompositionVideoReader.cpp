@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/Foundation/Cores.hpp"
+
 namespace osterveil::media {
 
 namespace {
@@ -29,6 +31,7 @@ struct CompositionVideoReader::Impl {
     Time start;
     std::int64_t count = 0;
     std::size_t maxInFlight = 4;
+    int decoderThreads = 0;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -90,7 +93,7 @@ struct CompositionVideoReader::Impl {
                         auto& decoder = decoders[key];
                         if (!decoder) {
                             try {
-                                decoder = std::make_unique<VideoDecoder>(position->track);
+                                decoder = std::make_unique<VideoDecoder>(position->track, decoderThreads);
                             } catch (const Error& e) {
                                 throw Error(position->track->assetPath.filename().string() + ": " + e.what());
                             }
@@ -193,9 +196,13 @@ CompositionVideoReader::CompositionVideoReader(std::shared_ptr<const Composition
         const __int128 den = static_cast<__int128>(span.timescale()) * m.video.frameDuration.value();
         m.count = static_cast<std::int64_t>((num + den - 1) / den);
     }
-    const unsigned threads = concurrency > 0 ? unsigned(concurrency) : std::max(1u, std::thread::hardware_concurrency());
-    m.maxInFlight = 2 * threads + 2;
-    m.pool = std::make_shared<PixelBufferPool>(w, h, m.maxInFlight + 4);
+    const unsigned threads = concurrency > 0 ? unsigned(concurrency) : unsigned(usableCores());
+    // A bounded pipeline: a frame for each worker and two waiting to be handed out, decoded ahead by
+    // as many; every frame in flight holds its decoded sources and a finished picture. A consumer
+    // that keeps pictures a while (an encoder) gets fresh buffers beyond those the pool keeps.
+    m.maxInFlight = threads + 2;
+    m.decoderThreads = std::clamp(int(threads) / 2, 2, 8);
+    m.pool = std::make_shared<PixelBufferPool>(w, h, 2 * m.maxInFlight + 4);
     m.producer = std::thread([&m] { m.produce(); });
     for (unsigned i = 0; i < threads; ++i) m.workers.emplace_back([&m] { m.compose(); });
 }

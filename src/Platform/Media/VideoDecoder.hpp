@@ -50,7 +50,9 @@ struct VideoFrame {
 class VideoDecoder {
 public:
     // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.
-    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track);
+    // `threads` decode frames at once (0: the decoder's choice, one per core and one more); each holds
+    // its own pictures, so fewer keep less memory.
+    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads = 0);
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
