@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <pthread.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -619,7 +621,11 @@ void AssetWriter::startWriting() {
         } catch (const WriterError& e) {
             m.fail(e.what());
         }
-        for (auto& w : m.workers) w->thread = std::thread([&m, worker = w.get()] { m.work(*worker); });
+        for (auto& w : m.workers)
+            w->thread = std::thread([&m, worker = w.get()] {
+                pthread_setname_np(pthread_self(), "ov-encode"); // for profilers and `top`
+                m.work(*worker);
+            });
     }
     impl_->writing = true;
 }

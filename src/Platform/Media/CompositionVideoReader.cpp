@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+
 #include "Platform/Foundation/Cores.hpp"
 
 namespace osterveil::media {
@@ -203,8 +205,16 @@ CompositionVideoReader::CompositionVideoReader(std::shared_ptr<const Composition
     m.maxInFlight = threads + 2;
     m.decoderThreads = std::clamp(int(threads) / 2, 2, 8);
     m.pool = std::make_shared<PixelBufferPool>(w, h, 2 * m.maxInFlight + 4);
-    m.producer = std::thread([&m] { m.produce(); });
-    for (unsigned i = 0; i < threads; ++i) m.workers.emplace_back([&m] { m.compose(); });
+    // Named for profilers and `top`; the decoders' own threads, started from the first, take its name.
+    m.producer = std::thread([&m] {
+        pthread_setname_np(pthread_self(), "ov-decode");
+        m.produce();
+    });
+    for (unsigned i = 0; i < threads; ++i)
+        m.workers.emplace_back([&m] {
+            pthread_setname_np(pthread_self(), "ov-compose");
+            m.compose();
+        });
 }
 
 CompositionVideoReader::~CompositionVideoReader() { impl_->stop(); }
