@@ -33,7 +33,6 @@ struct CompositionVideoReader::Impl {
     Time start;
     std::int64_t count = 0;
     std::size_t maxInFlight = 4;
-    int decoderThreads = 0;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -95,7 +94,7 @@ struct CompositionVideoReader::Impl {
                         auto& decoder = decoders[key];
                         if (!decoder) {
                             try {
-                                decoder = std::make_unique<VideoDecoder>(position->track, decoderThreads);
+                                decoder = std::make_unique<VideoDecoder>(position->track);
                             } catch (const Error& e) {
                                 throw Error(position->track->assetPath.filename().string() + ": " + e.what());
                             }
@@ -203,7 +202,6 @@ CompositionVideoReader::CompositionVideoReader(std::shared_ptr<const Composition
     // as many; every frame in flight holds its decoded sources and a finished picture. A consumer
     // that keeps pictures a while (an encoder) gets fresh buffers beyond those the pool keeps.
     m.maxInFlight = threads + 2;
-    m.decoderThreads = std::clamp(int(threads) / 2, 2, 8);
     m.pool = std::make_shared<PixelBufferPool>(w, h, 2 * m.maxInFlight + 4);
     // Named for profilers and `top`; the decoders' own threads, started from the first, take its name.
     m.producer = std::thread([&m] {

@@ -127,7 +127,7 @@ struct VideoDecoder::Impl {
     }
 };
 
-VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads) : impl_(std::make_unique<Impl>()) {
+VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std::make_unique<Impl>()) {
     routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
@@ -147,7 +147,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     if (!m.codec || !m.packet) throw DecodeError("Not enough memory to decode the picture.");
     avcodec_parameters_to_context(m.codec, m.stream->codecpar);
     m.codec->pkt_timebase = m.stream->time_base;
-    m.codec->thread_count = threads;
+    m.codec->thread_count = 0;
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
 }

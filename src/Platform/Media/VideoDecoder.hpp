@@ -50,9 +50,7 @@ struct VideoFrame {
 class VideoDecoder {
 public:
     // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.
-    // `threads` decode frames at once (0: the decoder's choice, one per core and one more); each holds
-    // its own pictures, so fewer keep less memory.
-    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads = 0);
+    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track);
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
