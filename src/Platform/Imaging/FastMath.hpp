@@ -8,7 +8,7 @@
 
 // Row loops marked with this are compiled twice, for the x86-64 baseline and for AVX2 machines, and
 // picked at load time; the binary stays portable while 8-wide vectors are used where they exist. Both
-// copies compute the same results (the ISO mode this project builds in does not contract into FMA).
+// copies compute the same results (the library is built without floating-point contraction).
 // ThreadSanitizer builds keep one copy: its instrumented load-time resolvers crash before it starts.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define OSTERVEIL_WIDE_LOOP __attribute__((target_clones("arch=x86-64-v3", "default")))

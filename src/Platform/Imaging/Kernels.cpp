@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "FastMath.hpp"
 
@@ -290,46 +291,104 @@ private:
     float cx_, cy_, k_;
 };
 
-class GradeKernel final : public ColorKernel {
-public:
-    explicit GradeKernel(const GradeParameters& p) : p_(p) {
-        exposure_ = std::exp2(p.exposure);
-        for (int c = 0; c < 3; ++c) invGamma_[c] = 1.0f / std::max(p.gamma[c], 0.01f);
-    }
-    void apply(const PixelRow& row) const override { run(row); }
-    OSTERVEIL_WIDE_LOOP void run(const PixelRow& row) const {
-        const float ex = exposure_, con = p_.contrast, sat = p_.saturation;
-        const float tr = 1.0f + 0.25f * p_.temperature, tb = 1.0f - 0.25f * p_.temperature, tg = 1.0f + 0.15f * p_.tint;
-        const float lr = p_.lift[0], lg = p_.lift[1], lb = p_.lift[2];
-        const float gr = p_.gain[0], gg = p_.gain[1], gb = p_.gain[2];
-        const float er = invGamma_[0], eg = invGamma_[1], eb = invGamma_[2];
-        for (int i = 0; i < row.count; ++i) {
-            const float a = row.a[i], u = unpremultiplier(a);
-            float r = row.r[i] * u * ex, g = row.g[i] * u * ex, b = row.b[i] * u * ex;
-            r = (r - 0.5f) * con + 0.5f;
-            g = (g - 0.5f) * con + 0.5f;
-            b = (b - 0.5f) * con + 0.5f;
+// The basic grade. Each stage is written so that at its neutral setting it returns its input exactly
+// (contrast as a scale plus an offset that is 0 at 1; the power as y·y^(e−1), and 2^0 is exactly 1),
+// so a stage that changes nothing can be left out and the result stays bit for bit the same. The
+// stages a grade leaves out are chosen once per kernel; the per-pixel loop has no branches for them.
+enum GradeStage : unsigned {
+    kContrast = 1,
+    kSaturation = 2,
+    kBalance = 4,  // temperature and tint
+    kLiftGain = 8,
+    kGamma = 16,
+    kAllStages = 31,
+};
+
+struct GradeConstants {
+    float exposure, contrast, contrastOffset, saturation;
+    float balance[3];
+    float lift[3], gain[3];
+    float powerLessOne[3]; // 1/gamma − 1
+};
+
+template <unsigned Stages>
+OSTERVEIL_WIDE_LOOP void gradeRow(const PixelRow& row, const GradeConstants& k) {
+    const float ex = k.exposure, con = k.contrast, off = k.contrastOffset, sat = k.saturation;
+    const float tr = k.balance[0], tg = k.balance[1], tb = k.balance[2];
+    const float lr = k.lift[0], lg = k.lift[1], lb = k.lift[2];
+    const float gr = k.gain[0], gg = k.gain[1], gb = k.gain[2];
+    const float er = k.powerLessOne[0], eg = k.powerLessOne[1], eb = k.powerLessOne[2];
+    for (int i = 0; i < row.count; ++i) {
+        const float a = row.a[i], u = unpremultiplier(a) * ex;
+        float r = row.r[i] * u, g = row.g[i] * u, b = row.b[i] * u;
+        if constexpr ((Stages & kContrast) != 0) {
+            r = r * con + off;
+            g = g * con + off;
+            b = b * con + off;
+        }
+        if constexpr ((Stages & kSaturation) != 0) {
             const float l = kLumaR * r + kLumaG * g + kLumaB * b;
             r = l * (1.0f - sat) + r * sat;
             g = l * (1.0f - sat) + g * sat;
             b = l * (1.0f - sat) + b * sat;
+        }
+        if constexpr ((Stages & kBalance) != 0) {
             r *= tr;
             b *= tb;
             g *= tg;
-            float yr = gr * (r + lr * (1.0f - r)), yg = gg * (g + lg * (1.0f - g)), yb = gb * (b + lb * (1.0f - b));
-            yr = clamp01(fastPow(yr, er));
-            yg = clamp01(fastPow(yg, eg));
-            yb = clamp01(fastPow(yb, eb));
-            row.r[i] = yr * a;
-            row.g[i] = yg * a;
-            row.b[i] = yb * a;
         }
+        if constexpr ((Stages & kLiftGain) != 0) {
+            r = gr * (r + lr * (1.0f - r));
+            g = gg * (g + lg * (1.0f - g));
+            b = gb * (b + lb * (1.0f - b));
+        }
+        if constexpr ((Stages & kGamma) != 0) {
+            r *= fastExp2(er * fastLog2(r > 1e-30f ? r : 1e-30f));
+            g *= fastExp2(eg * fastLog2(g > 1e-30f ? g : 1e-30f));
+            b *= fastExp2(eb * fastLog2(b > 1e-30f ? b : 1e-30f));
+        }
+        row.r[i] = clamp01(r) * a;
+        row.g[i] = clamp01(g) * a;
+        row.b[i] = clamp01(b) * a;
     }
+}
+
+using GradeRowFunction = void (*)(const PixelRow&, const GradeConstants&);
+
+template <unsigned... S>
+constexpr std::array<GradeRowFunction, sizeof...(S)> gradeRows(std::integer_sequence<unsigned, S...>) {
+    return {&gradeRow<S>...};
+}
+
+class GradeKernel final : public ColorKernel {
+public:
+    GradeKernel(const GradeParameters& p, bool skipNeutralStages) {
+        k_.exposure = std::exp2(p.exposure);
+        k_.contrast = p.contrast;
+        k_.contrastOffset = 0.5f - 0.5f * p.contrast;
+        k_.saturation = p.saturation;
+        k_.balance[0] = 1.0f + 0.25f * p.temperature;
+        k_.balance[1] = 1.0f + 0.15f * p.tint;
+        k_.balance[2] = 1.0f - 0.25f * p.temperature;
+        unsigned stages = 0;
+        for (int c = 0; c < 3; ++c) {
+            k_.lift[c] = p.lift[c];
+            k_.gain[c] = p.gain[c];
+            k_.powerLessOne[c] = 1.0f / std::max(p.gamma[c], 0.01f) - 1.0f;
+            if (k_.lift[c] != 0.0f || k_.gain[c] != 1.0f) stages |= kLiftGain;
+            if (k_.powerLessOne[c] != 0.0f) stages |= kGamma;
+            if (k_.balance[c] != 1.0f) stages |= kBalance;
+        }
+        if (k_.contrast != 1.0f) stages |= kContrast;
+        if (k_.saturation != 1.0f) stages |= kSaturation;
+        static constexpr auto rows = gradeRows(std::make_integer_sequence<unsigned, kAllStages + 1>());
+        run_ = rows[skipNeutralStages ? stages : kAllStages];
+    }
+    void apply(const PixelRow& row) const override { run_(row, k_); }
 
 private:
-    GradeParameters p_;
-    float exposure_;
-    float invGamma_[3];
+    GradeConstants k_{};
+    GradeRowFunction run_;
 };
 
 // CIE 1960 uv of the Planckian locus (Krystek 1985), 1000–15000 K.
@@ -379,6 +438,8 @@ std::shared_ptr<const ColorKernel> vignetteEffectKernel(Point c, double radius, 
 std::shared_ptr<const ColorKernel> vignetteKernel(const Rect& e, double intensity, double radius) {
     return std::make_shared<VignetteKernel>(e, intensity, radius);
 }
-std::shared_ptr<const ColorKernel> gradeKernel(const GradeParameters& p) { return std::make_shared<GradeKernel>(p); }
+std::shared_ptr<const ColorKernel> gradeKernel(const GradeParameters& p, bool skipNeutralStages) {
+    return std::make_shared<GradeKernel>(p, skipNeutralStages);
+}
 
 } // namespace osterveil::imaging::detail

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <pthread.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -19,6 +21,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/LibraryLog.hpp"
 
 namespace osterveil::media {
@@ -116,13 +119,47 @@ private:
 } // namespace
 
 struct AssetWriter::Impl {
+    // One picture on its way to the file: converted for the encoder on a worker, and for the intra-only
+    // codecs encoded there as well; written by the calling thread in the order pictures came.
+    struct VideoJob {
+        PixelBuffer picture;           // released once converted
+        std::int64_t pts = 0;          // in the codec's time base
+        AVFrame* frame = nullptr;      // converted, for the shared encoder
+        std::vector<AVPacket*> packets; // encoded on the worker
+        std::string error;
+        bool done = false;
+
+        VideoJob() = default;
+        VideoJob(const VideoJob&) = delete;
+        VideoJob& operator=(const VideoJob&) = delete;
+        ~VideoJob() {
+            av_frame_free(&frame);
+            for (AVPacket*& p : packets) av_packet_free(&p);
+        }
+    };
+
+    // What one worker owns: its converter and, for the intra-only codecs, its encoder.
+    struct VideoWorker {
+        SwsContext* sws = nullptr;
+        AVCodecContext* encoder = nullptr;
+        AVPacket* packet = nullptr;
+        std::thread thread;
+
+        VideoWorker() = default;
+        VideoWorker(const VideoWorker&) = delete;
+        VideoWorker& operator=(const VideoWorker&) = delete;
+        ~VideoWorker() {
+            sws_freeContext(sws);
+            avcodec_free_context(&encoder);
+            av_packet_free(&packet);
+        }
+    };
+
     std::filesystem::path path;
     FileType type;
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
     AVStream* stream = nullptr;
-    SwsContext* sws = nullptr;
-    AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
     std::optional<VideoSettings> video;
     bool writing = false;
@@ -131,6 +168,20 @@ struct AssetWriter::Impl {
     Time sessionStart;
     std::optional<std::int64_t> lastPts; // in the codec's time base
     std::int64_t frameTicks = 0;         // one frame at the expected rate, in the codec's time base
+
+    // Pictures in progress. Intra-only codecs (every frame stands alone, none is held back) are
+    // encoded on the workers, each with an encoder of the same settings, so a frame's packet is the
+    // one a single encoder would make; other codecs keep one encoder, fed in order by the caller.
+    bool encodeOnWorkers = false;
+    int parallel = 1;
+    std::size_t maxInFlight = 2;
+    std::vector<std::unique_ptr<VideoWorker>> workers;
+    std::mutex jobsMutex;
+    std::condition_variable jobsChanged;
+    std::deque<std::shared_ptr<VideoJob>> queued;   // not yet taken by a worker
+    std::deque<std::shared_ptr<VideoJob>> inFlight; // every job not yet written, in order
+    std::vector<AVFrame*> spareFrames;              // converted-picture frames to reuse
+    bool stopping = false;
 
     // Sound: samples wait in `pending` until a whole encoder frame is there.
     AVCodecContext* audioCodec = nullptr;
@@ -142,9 +193,11 @@ struct AssetWriter::Impl {
     std::int64_t audioEncoded = 0;     // sample index of the next frame handed to the encoder
 
     ~Impl() {
+        stopWorkers();
+        inFlight.clear();
+        queued.clear();
+        for (AVFrame*& f : spareFrames) av_frame_free(&f);
         if (format && writing && !finished && format->pb) avio_closep(&format->pb);
-        sws_freeContext(sws);
-        av_frame_free(&frame);
         av_frame_free(&audioFrame);
         av_packet_free(&packet);
         // A writer left unfinished does not wait for its encoder's threads; a finished one has
@@ -161,20 +214,156 @@ struct AssetWriter::Impl {
         throw WriterError(what);
     }
 
-    void drain(bool flushing) {
+    // Workers finish the picture in hand (one frame's work at most) and leave.
+    void stopWorkers() {
+        {
+            std::lock_guard lock(jobsMutex);
+            stopping = true;
+        }
+        jobsChanged.notify_all();
+        for (auto& w : workers)
+            if (w->thread.joinable()) w->thread.join();
+        workers.clear();
+    }
+
+    // A video encoder of the input's settings; `threads` 0 lets the encoder choose.
+    AVCodecContext* openEncoder(const VideoSettings& s, int threads) const;
+    SwsContext* openConverter() const;
+
+    AVFrame* takeFrame() {
+        AVFrame* f = nullptr;
+        {
+            std::lock_guard lock(jobsMutex);
+            if (!spareFrames.empty()) {
+                f = spareFrames.back();
+                spareFrames.pop_back();
+            }
+        }
+        if (!f && !(f = av_frame_alloc())) throw WriterError("Not enough memory to write the movie.");
+        if (!f->buf[0]) {
+            f->format = codec->pix_fmt;
+            f->width = codec->width;
+            f->height = codec->height;
+            if (av_frame_get_buffer(f, 0) < 0) {
+                av_frame_free(&f);
+                throw WriterError("Not enough memory to write the movie.");
+            }
+        }
+        return f;
+    }
+
+    // Keeps a frame for the next picture; its pixels are reused only when no encoder still holds them.
+    void giveBack(AVFrame*& f) {
+        if (!f) return;
+        if (!av_frame_is_writable(f)) av_frame_unref(f);
+        std::lock_guard lock(jobsMutex);
+        if (spareFrames.size() < maxInFlight + 1) spareFrames.push_back(std::exchange(f, nullptr));
+        else av_frame_free(&f);
+    }
+
+    // The picture in the encoder's format, with the stream's colour tags.
+    void convert(SwsContext* sws, const PixelBuffer& picture, AVFrame* f) const {
+        const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
+        const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
+        sws_scale(sws, src, srcStride, 0, picture.height(), f->data, f->linesize);
+        if (codec->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
+            // The alpha plane comes from the picture's alpha, widened to 10 bits.
+            for (int y = 0; y < picture.height(); ++y) {
+                const std::uint8_t* row = picture.row(y);
+                auto* out = reinterpret_cast<std::uint16_t*>(f->data[3] + y * f->linesize[3]);
+                for (int x = 0; x < picture.width(); ++x)
+                    out[x] = static_cast<std::uint16_t>(row[4 * x + 3] * 1023 / 255);
+            }
+        }
+        f->color_primaries = AVCOL_PRI_BT709;
+        f->color_trc = AVCOL_TRC_BT709;
+        f->colorspace = AVCOL_SPC_BT709;
+        f->color_range = AVCOL_RANGE_MPEG;
+    }
+
+    void work(VideoWorker& me) {
+        for (;;) {
+            std::shared_ptr<VideoJob> job;
+            {
+                std::unique_lock lock(jobsMutex);
+                jobsChanged.wait(lock, [&] { return stopping || !queued.empty(); });
+                if (stopping) return;
+                job = std::move(queued.front());
+                queued.pop_front();
+            }
+            std::string error;
+            AVFrame* f = nullptr;
+            try {
+                f = takeFrame();
+                convert(me.sws, job->picture, f);
+                f->pts = job->pts;
+                if (me.encoder) {
+                    int r = avcodec_send_frame(me.encoder, f);
+                    while (r >= 0) {
+                        r = avcodec_receive_packet(me.encoder, me.packet);
+                        if (r < 0) break;
+                        AVPacket* out = av_packet_alloc();
+                        if (!out) throw WriterError("Not enough memory to write the movie.");
+                        av_packet_move_ref(out, me.packet);
+                        job->packets.push_back(out);
+                    }
+                    if (r != AVERROR(EAGAIN)) error = "The movie could not be encoded (" + averror(r) + ").";
+                    else if (job->packets.empty()) error = "The encoder held a picture back.";
+                    giveBack(f);
+                }
+            } catch (const WriterError& e) {
+                error = e.what();
+            }
+            std::lock_guard lock(jobsMutex);
+            job->picture = PixelBuffer();
+            job->frame = f; // null when encoded here or when it failed
+            job->error = std::move(error);
+            job->done = true;
+            jobsChanged.notify_all();
+        }
+    }
+
+    void writeVideoPacket(AVPacket* p) {
+        // Encoders leave durations out; without them the last picture would have no length.
+        if (p->duration <= 0 && frameTicks > 0) p->duration = frameTicks;
+        av_packet_rescale_ts(p, codec->time_base, stream->time_base);
+        p->stream_index = stream->index;
+        const int w = av_interleaved_write_frame(format, p);
+        av_packet_unref(p);
+        if (w < 0) fail("The movie file could not be written (" + averror(w) + ").");
+    }
+
+    // Writes the oldest picture in progress, waiting for it when `wait` is set; false when there
+    // is none to write.
+    bool writeOldest(bool wait) {
+        std::shared_ptr<VideoJob> job;
+        {
+            std::unique_lock lock(jobsMutex);
+            if (inFlight.empty()) return false;
+            if (wait) jobsChanged.wait(lock, [&] { return inFlight.front()->done; });
+            if (!inFlight.front()->done) return false;
+            job = std::move(inFlight.front());
+            inFlight.pop_front();
+        }
+        jobsChanged.notify_all();
+        if (!job->error.empty()) fail(job->error);
+        for (AVPacket* p : job->packets) writeVideoPacket(p);
+        if (job->frame) {
+            const int r = avcodec_send_frame(codec, job->frame);
+            giveBack(job->frame);
+            if (r < 0) fail("The movie could not be encoded (" + averror(r) + ").");
+            drain();
+        }
+        return true;
+    }
+
+    void drain() {
         for (;;) {
             const int r = avcodec_receive_packet(codec, packet);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
             if (r < 0) fail("The movie could not be encoded (" + averror(r) + ").");
-            // Encoders leave durations out; without them the last picture would have no length.
-            if (packet->duration <= 0 && frameTicks > 0) packet->duration = frameTicks;
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            const int w = av_interleaved_write_frame(format, packet);
-            av_packet_unref(packet);
-            if (w < 0) fail("The movie file could not be written (" + averror(w) + ").");
+            writeVideoPacket(packet);
         }
-        (void)flushing;
     }
 
     void drainAudio() {
@@ -229,8 +418,7 @@ AssetWriter::AssetWriter(std::filesystem::path path, FileType type) : impl_(std:
     const int r = avformat_alloc_output_context2(&impl_->format, nullptr, name, impl_->path.c_str());
     if (r < 0 || !impl_->format) throw WriterError("The movie file could not be set up (" + averror(r) + ").");
     impl_->packet = av_packet_alloc();
-    impl_->frame = av_frame_alloc();
-    if (!impl_->packet || !impl_->frame) throw WriterError("Not enough memory to write the movie.");
+    if (!impl_->packet) throw WriterError("Not enough memory to write the movie.");
 }
 
 AssetWriter::~AssetWriter() = default;
@@ -244,14 +432,11 @@ bool AssetWriter::canAddVideoInput(const VideoSettings& s) const {
     return enc && avformat_query_codec(impl_->format->oformat, enc->id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
-void AssetWriter::addVideoInput(const VideoSettings& s) {
-    if (!canAddVideoInput(s)) throw WriterError("The movie cannot hold pictures in this format and size.");
+AVCodecContext* AssetWriter::Impl::openEncoder(const VideoSettings& s, int threads) const {
     const CodecChoice choice = choose(s);
     const AVCodec* enc = avcodec_find_encoder_by_name(choice.encoder);
-    AVCodecContext* c = avcodec_alloc_context3(enc);
-    if (!c) impl_->fail("Not enough memory to write the movie.");
-    impl_->codec = c;
-
+    AVCodecContext* c = enc ? avcodec_alloc_context3(enc) : nullptr;
+    if (!c) throw WriterError("Not enough memory to write the movie.");
     c->width = s.width;
     c->height = s.height;
     c->pix_fmt = choice.format;
@@ -262,14 +447,13 @@ void AssetWriter::addVideoInput(const VideoSettings& s) {
         c->framerate = rateOf(s.expectedFrameRate);
         const std::int64_t scale = c->framerate.den == 1 ? std::int64_t(c->framerate.num) * 1000 : c->framerate.num;
         if (scale > 0 && scale <= 100000) c->time_base = AVRational{1, static_cast<int>(scale)};
-        impl_->frameTicks = av_rescale_q(1, av_inv_q(c->framerate), c->time_base);
     }
     c->color_primaries = AVCOL_PRI_BT709;
     c->color_trc = AVCOL_TRC_BT709;
     c->colorspace = AVCOL_SPC_BT709;
     c->color_range = AVCOL_RANGE_MPEG;
-    if (impl_->format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    c->thread_count = 0;
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->thread_count = threads;
 
     AVDictionary* opts = nullptr;
     if (s.codec == VideoCodec::h264 || s.codec == VideoCodec::hevc) {
@@ -297,37 +481,56 @@ void AssetWriter::addVideoInput(const VideoSettings& s) {
     }
     const int r = avcodec_open2(c, enc, &opts);
     av_dict_free(&opts);
-    if (r < 0) impl_->fail("The video encoder could not be started (" + averror(r) + ").");
+    if (r < 0) {
+        avcodec_free_context(&c);
+        throw WriterError("The video encoder could not be started (" + averror(r) + ").");
+    }
+    return c;
+}
 
-    impl_->stream = avformat_new_stream(impl_->format, nullptr);
-    if (!impl_->stream) impl_->fail("Not enough memory to write the movie.");
-    impl_->stream->time_base = c->time_base;
-    if (c->framerate.num > 0) impl_->stream->avg_frame_rate = c->framerate;
-    if (avcodec_parameters_from_context(impl_->stream->codecpar, c) < 0)
-        impl_->fail("The video encoder could not be started.");
-
-    impl_->frame->format = c->pix_fmt;
-    impl_->frame->width = c->width;
-    impl_->frame->height = c->height;
-    if (av_frame_get_buffer(impl_->frame, 0) < 0) impl_->fail("Not enough memory to write the movie.");
-
-    // The colour conversion runs on several threads: on one, it would hold up every frame of an export.
-    impl_->sws = sws_alloc_context();
-    if (!impl_->sws) impl_->fail("Not enough memory to write the movie.");
-    av_opt_set_int(impl_->sws, "srcw", s.width, 0);
-    av_opt_set_int(impl_->sws, "srch", s.height, 0);
-    av_opt_set_int(impl_->sws, "src_format", AV_PIX_FMT_BGRA, 0);
-    av_opt_set_int(impl_->sws, "dstw", s.width, 0);
-    av_opt_set_int(impl_->sws, "dsth", s.height, 0);
-    av_opt_set_int(impl_->sws, "dst_format", c->pix_fmt, 0);
-    av_opt_set_int(impl_->sws, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND, 0);
-    av_opt_set_int(impl_->sws, "threads", 0, 0);
-    if (sws_init_context(impl_->sws, nullptr, nullptr) < 0)
-        impl_->fail("The pictures could not be prepared for the encoder.");
+SwsContext* AssetWriter::Impl::openConverter() const {
+    SwsContext* sws = sws_alloc_context();
+    if (!sws) throw WriterError("Not enough memory to write the movie.");
+    av_opt_set_int(sws, "srcw", codec->width, 0);
+    av_opt_set_int(sws, "srch", codec->height, 0);
+    av_opt_set_int(sws, "src_format", AV_PIX_FMT_BGRA, 0);
+    av_opt_set_int(sws, "dstw", codec->width, 0);
+    av_opt_set_int(sws, "dsth", codec->height, 0);
+    av_opt_set_int(sws, "dst_format", codec->pix_fmt, 0);
+    av_opt_set_int(sws, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND, 0);
+    av_opt_set_int(sws, "threads", 1, 0); // the workers are the parallelism
+    if (sws_init_context(sws, nullptr, nullptr) < 0) {
+        sws_freeContext(sws);
+        throw WriterError("The pictures could not be prepared for the encoder.");
+    }
     // Full-range RGB in, limited-range BT.709 YUV out.
-    sws_setColorspaceDetails(impl_->sws, sws_getCoefficients(SWS_CS_ITU709), 1, sws_getCoefficients(SWS_CS_ITU709),
-                             0, 0, 1 << 16, 1 << 16);
-    impl_->video = s;
+    sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), 1, sws_getCoefficients(SWS_CS_ITU709), 0, 0,
+                             1 << 16, 1 << 16);
+    return sws;
+}
+
+void AssetWriter::addVideoInput(const VideoSettings& s) {
+    if (!canAddVideoInput(s)) throw WriterError("The movie cannot hold pictures in this format and size.");
+    Impl& m = *impl_;
+    m.encodeOnWorkers = isProRes(s.codec);
+    // The intra-only encoders run one per worker; this one only describes the stream.
+    try {
+        m.codec = m.openEncoder(s, m.encodeOnWorkers ? 1 : 0);
+    } catch (const WriterError& e) {
+        m.fail(e.what());
+    }
+    AVCodecContext* c = m.codec;
+    if (c->framerate.num > 0) m.frameTicks = av_rescale_q(1, av_inv_q(c->framerate), c->time_base);
+    m.stream = avformat_new_stream(m.format, nullptr);
+    if (!m.stream) m.fail("Not enough memory to write the movie.");
+    m.stream->time_base = c->time_base;
+    if (c->framerate.num > 0) m.stream->avg_frame_rate = c->framerate;
+    if (avcodec_parameters_from_context(m.stream->codecpar, c) < 0) m.fail("The video encoder could not be started.");
+    m.parallel = std::clamp(s.parallelFrames > 0 ? s.parallelFrames : usableCores(), 1, 64);
+    // Enough pictures in progress that no worker waits while the oldest one is written, and no more:
+    // each holds a picture and a converted frame.
+    m.maxInFlight = static_cast<std::size_t>(m.parallel) + 1;
+    m.video = s;
 }
 
 bool AssetWriter::canAddAudioInput(const AudioSettings& s) const {
@@ -403,6 +606,27 @@ void AssetWriter::startWriting() {
     }
     const int r = avformat_write_header(impl_->format, nullptr);
     if (r < 0) impl_->fail("The movie file could not be started (" + averror(r) + ").");
+    if (impl_->video) {
+        Impl& m = *impl_;
+        try {
+            for (int i = 0; i < m.parallel; ++i) {
+                auto w = std::make_unique<Impl::VideoWorker>();
+                w->sws = m.openConverter();
+                if (m.encodeOnWorkers) {
+                    w->encoder = m.openEncoder(*m.video, 1);
+                    if (!(w->packet = av_packet_alloc())) throw WriterError("Not enough memory to write the movie.");
+                }
+                m.workers.push_back(std::move(w));
+            }
+        } catch (const WriterError& e) {
+            m.fail(e.what());
+        }
+        for (auto& w : m.workers)
+            w->thread = std::thread([&m, worker = w.get()] {
+                pthread_setname_np(pthread_self(), "ov-encode"); // for profilers and `top`
+                m.work(*worker);
+            });
+    }
     impl_->writing = true;
 }
 
@@ -424,26 +648,19 @@ void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime)
     if (m.lastPts && pts <= *m.lastPts) m.fail("Pictures must be appended in increasing time order.");
     m.lastPts = pts;
 
-    if (av_frame_make_writable(m.frame) < 0) m.fail("Not enough memory to write the movie.");
-    const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
-    sws_scale(m.sws, src, srcStride, 0, picture.height(), m.frame->data, m.frame->linesize);
-    if (m.codec->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
-        // The alpha plane comes from the picture's alpha, widened to 10 bits.
-        for (int y = 0; y < picture.height(); ++y) {
-            const std::uint8_t* row = picture.row(y);
-            auto* out = reinterpret_cast<std::uint16_t*>(m.frame->data[3] + y * m.frame->linesize[3]);
-            for (int x = 0; x < picture.width(); ++x) out[x] = static_cast<std::uint16_t>(row[4 * x + 3] * 1023 / 255);
-        }
+    // Whatever is finished goes to the file now; with every slot taken, the oldest is waited for.
+    while (m.writeOldest(false)) {
     }
-    m.frame->pts = pts;
-    m.frame->color_primaries = AVCOL_PRI_BT709;
-    m.frame->color_trc = AVCOL_TRC_BT709;
-    m.frame->colorspace = AVCOL_SPC_BT709;
-    m.frame->color_range = AVCOL_RANGE_MPEG;
-    const int r = avcodec_send_frame(m.codec, m.frame);
-    if (r < 0) m.fail("The movie could not be encoded (" + averror(r) + ").");
-    m.drain(false);
+    while (m.inFlight.size() >= m.maxInFlight) m.writeOldest(true);
+    auto job = std::make_shared<Impl::VideoJob>();
+    job->picture = picture;
+    job->pts = pts;
+    {
+        std::lock_guard lock(m.jobsMutex);
+        m.queued.push_back(job);
+        m.inFlight.push_back(std::move(job));
+    }
+    m.jobsChanged.notify_all();
 }
 
 void AssetWriter::finishWriting() {
@@ -452,9 +669,14 @@ void AssetWriter::finishWriting() {
     if (m.failed) throw WriterError("The movie writer has already failed.");
     if (!m.writing) m.fail("The movie was never started.");
     if (m.video) {
-        const int r = avcodec_send_frame(m.codec, nullptr);
-        if (r < 0 && r != AVERROR_EOF) m.fail("The movie could not be encoded (" + averror(r) + ").");
-        m.drain(true);
+        while (m.writeOldest(true)) {
+        }
+        m.stopWorkers();
+        if (!m.encodeOnWorkers) {
+            const int r = avcodec_send_frame(m.codec, nullptr);
+            if (r < 0 && r != AVERROR_EOF) m.fail("The movie could not be encoded (" + averror(r) + ").");
+            m.drain();
+        }
     }
     if (m.audio) {
         const int ch = m.audio->channels;

@@ -38,6 +38,10 @@ struct VideoSettings {
     // Frames per second the source is expected to come at (0: unknown); sets rate control and the
     // stream's nominal rate.
     double expectedFrameRate = 0;
+    // How many pictures are converted for the encoder at once and, for the intra-only ProRes codecs,
+    // encoded at once, each on an encoder of its own (0: one per usable core). The file written is
+    // the same for every count.
+    int parallelFrames = 0;
 };
 
 enum class AudioCodec { aac, linearPCM24 };
@@ -60,6 +64,12 @@ struct AudioSettings {
 // stays failed (`failed()`); the file it leaves is incomplete and is the caller's to remove.
 // Destroying a writer that was not finished abandons it at once: nothing more is encoded or
 // written, the file is closed, and the video encoder's threads wind down in the background.
+//
+// Pictures are converted (and ProRes pictures encoded) on worker threads, a bounded number at a
+// time, while the calling thread writes finished ones in order: `appendVideo` returns once the
+// picture is queued, holding a reference to it until it has been converted, and waits only when
+// that many pictures are already in progress. An error of a picture in progress is reported by a
+// later `appendVideo` or by `finishWriting`.
 class AssetWriter {
 public:
     // Throws `WriterError` when the container cannot be set up for the path.

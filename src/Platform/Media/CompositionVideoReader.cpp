@@ -9,6 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+
+#include "Platform/Foundation/Cores.hpp"
+
 namespace osterveil::media {
 
 namespace {
@@ -193,11 +197,22 @@ CompositionVideoReader::CompositionVideoReader(std::shared_ptr<const Composition
         const __int128 den = static_cast<__int128>(span.timescale()) * m.video.frameDuration.value();
         m.count = static_cast<std::int64_t>((num + den - 1) / den);
     }
-    const unsigned threads = concurrency > 0 ? unsigned(concurrency) : std::max(1u, std::thread::hardware_concurrency());
-    m.maxInFlight = 2 * threads + 2;
-    m.pool = std::make_shared<PixelBufferPool>(w, h, m.maxInFlight + 4);
-    m.producer = std::thread([&m] { m.produce(); });
-    for (unsigned i = 0; i < threads; ++i) m.workers.emplace_back([&m] { m.compose(); });
+    const unsigned threads = concurrency > 0 ? unsigned(concurrency) : unsigned(usableCores());
+    // A bounded pipeline: a frame for each worker and two waiting to be handed out, decoded ahead by
+    // as many; every frame in flight holds its decoded sources and a finished picture. A consumer
+    // that keeps pictures a while (an encoder) gets fresh buffers beyond those the pool keeps.
+    m.maxInFlight = threads + 2;
+    m.pool = std::make_shared<PixelBufferPool>(w, h, 2 * m.maxInFlight + 4);
+    // Named for profilers and `top`; the decoders' own threads, started from the first, take its name.
+    m.producer = std::thread([&m] {
+        pthread_setname_np(pthread_self(), "ov-decode");
+        m.produce();
+    });
+    for (unsigned i = 0; i < threads; ++i)
+        m.workers.emplace_back([&m] {
+            pthread_setname_np(pthread_self(), "ov-compose");
+            m.compose();
+        });
 }
 
 CompositionVideoReader::~CompositionVideoReader() { impl_->stop(); }

@@ -1,7 +1,9 @@
 #include <cmath>
+#include <cstring>
 
 #include "ImagingTestSupport.hpp"
 #include "Model/GradeMath.hpp"
+#include "Platform/Imaging/Kernels.hpp"
 
 using namespace imaging_test;
 
@@ -252,6 +254,37 @@ TEST(ColorOperations, GradeKernelMatchesItsFormula) {
     // It clamps even at neutral settings.
     expectColor(applied({1.5f, -0.5f, 0.5f, 1}, [](const Image& i) { return i.graded({}); }), {1, 0, 0.5f, 1});
     expectColor(applied({}, [&](const Image& i) { return i.graded(p); }), {});
+}
+
+// The grade leaves out the stages its settings make neutral; what it draws is the same to the bit as
+// when every stage runs, for every mix of neutral and active stages and for pixels of any coverage,
+// including values outside 0…1.
+TEST(ColorOperations, GradeStagesThatChangeNothingAreSkippedExactly) {
+    const Image img = picture(67, 5, [](int x, int y) {
+        const float a = y == 0 ? 0.0f : y == 1 ? 0.5f : 1.0f;
+        const float v = (x - 3) / 60.0f; // −0.05 … 1.05
+        return Color{v * a, (1 - v) * a, (y == 4 ? 0.002f : 0.45f) * a, a};
+    });
+    auto exact = [&](const GradeParameters& p) {
+        const auto skipping = render(img.graded(p), {0, 0, 67, 5});
+        const auto full = render(img.applyingColorKernel(detail::gradeKernel(p, false)), {0, 0, 67, 5});
+        ASSERT_EQ(skipping.rgba.size(), full.rgba.size());
+        EXPECT_EQ(std::memcmp(skipping.rgba.data(), full.rgba.data(), full.rgba.size() * sizeof(float)), 0);
+    };
+    exact({});
+    for (int stage = 0; stage < 6; ++stage) {
+        GradeParameters p;
+        p.exposure = stage == 0 ? 0.2f : 0;
+        if (stage == 1) p.contrast = 1.3f;
+        if (stage == 2) p.saturation = 1.2f;
+        if (stage == 3) p.temperature = -0.4f;
+        if (stage == 4) p.lift = {0, 0.1f, 0};
+        if (stage == 5) p.gamma = {1, 1, 0.8f};
+        exact(p);
+        // and the same stage beside the one grade setting a cut most often carries
+        p.saturation = 1.2f;
+        exact(p);
+    }
 }
 
 TEST(ColorOperations, ChainedKernelsRunInOrder) {

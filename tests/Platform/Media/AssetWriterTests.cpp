@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -179,5 +184,97 @@ TEST(AssetWriter, BaselineProfileAndRefusals) {
     EXPECT_THROW(order.appendVideo(p, Time(1, 30)), WriterError);
     EXPECT_TRUE(order.failed());
     EXPECT_THROW(order.appendVideo(PixelBuffer::make(32, 32), Time(5, 30)), WriterError);
+    fs::remove_all(scratch("x").parent_path());
+}
+
+namespace {
+
+struct Packet {
+    int stream = 0;
+    std::int64_t pts = 0, dts = 0, duration = 0;
+    int flags = 0;
+    std::vector<std::uint8_t> data;
+    bool operator==(const Packet&) const = default;
+};
+
+std::vector<Packet> packetsOf(const fs::path& path) {
+    std::vector<Packet> out;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(fmt, pkt) >= 0) {
+        out.push_back({pkt->stream_index, pkt->pts, pkt->dts, pkt->duration, pkt->flags,
+                       std::vector<std::uint8_t>(pkt->data, pkt->data + pkt->size)});
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return out;
+}
+
+std::string bytesOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+// ProRes pictures encoded on several encoders at once make the very file one encoder makes: every
+// packet the same, in order, with the same times, beside interleaved sound.
+TEST(AssetWriter, SeveralEncodersWriteWhatOneWrites) {
+    for (VideoCodec codec : {VideoCodec::proRes422, VideoCodec::proRes422HQ, VideoCodec::proRes4444}) {
+        auto make = [&](int parallel, const std::string& name) {
+            const fs::path path = scratch(name);
+            VideoSettings s;
+            s.codec = codec;
+            s.width = 320;
+            s.height = 180;
+            s.expectedFrameRate = 24;
+            s.averageBitRate = 2'000'000;
+            s.parallelFrames = parallel;
+            AudioSettings a;
+            a.codec = AudioCodec::linearPCM24;
+            AssetWriter writer(path, FileType::quickTimeMovie);
+            writer.addVideoInput(s);
+            writer.addAudioInput(a);
+            writer.startWriting();
+            writer.startSession(Time::zero());
+            std::vector<float> tone(2 * 2000);
+            for (int i = 0; i < 30; ++i) {
+                // Every picture different, with coverage that varies across it (4444 keeps alpha).
+                PixelBuffer p = PixelBuffer::make(s.width, s.height);
+                for (int y = 0; y < p.height(); ++y)
+                    for (int x = 0; x < p.width(); ++x) {
+                        std::uint8_t* px = p.row(y) + 4 * x;
+                        const std::uint8_t alpha = static_cast<std::uint8_t>(255 - (x * 3 + i) % 128);
+                        px[0] = static_cast<std::uint8_t>(std::min<int>(alpha, (x * 7 + y * 3 + i * 11) % 256));
+                        px[1] = static_cast<std::uint8_t>(std::min<int>(alpha, (x ^ y) + i * 5));
+                        px[2] = static_cast<std::uint8_t>(std::min<int>(alpha, (y * 9 + (x * x) / 7) % 256));
+                        px[3] = alpha;
+                    }
+                for (std::size_t k = 0; k < tone.size(); ++k) tone[k] = 0.3f * std::sin(0.01f * float(i * 2000 + int(k / 2)));
+                writer.appendAudio(tone.data(), 2000, Time(i * 2000, 48000));
+                writer.appendVideo(p, Time(i, 24));
+            }
+            writer.finishWriting();
+            return path;
+        };
+        const fs::path one = make(1, "one.mov"), several = make(4, "several.mov");
+        const std::vector<Packet> a = packetsOf(one), b = packetsOf(several);
+        const auto video = std::count_if(b.begin(), b.end(), [](const Packet& p) { return p.stream == 0; });
+        EXPECT_EQ(video, 30);
+        EXPECT_TRUE(a == b) << "packets differ for codec " << int(codec);
+        EXPECT_TRUE(bytesOf(one) == bytesOf(several)) << "files differ for codec " << int(codec);
+        // One packet per picture, each at its own time and a frame long (1000 ticks of 24000).
+        std::int64_t next = 0;
+        for (const Packet& p : b)
+            if (p.stream == 0) {
+                EXPECT_EQ(p.pts, next);
+                EXPECT_EQ(p.dts, next);
+                EXPECT_EQ(p.duration, 1000);
+                EXPECT_TRUE(p.flags & AV_PKT_FLAG_KEY);
+                next += 1000;
+            }
+    }
     fs::remove_all(scratch("x").parent_path());
 }
