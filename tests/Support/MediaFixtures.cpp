@@ -62,6 +62,26 @@ CodecContext openEncoder(const char* name, const std::function<void(AVCodecConte
     return ctx;
 }
 
+constexpr int kCountingBars = 10;
+
+// Ten black or white bars, the frame's index in binary.
+void paintCount(AVFrame& f, int index, bool tenBit) {
+    for (int plane = 0; plane < 3; ++plane) {
+        int w = plane == 0 ? f.width : AV_CEIL_RSHIFT(f.width, 1);
+        int h = plane == 0 || f.format == AV_PIX_FMT_YUV422P10LE ? f.height : AV_CEIL_RSHIFT(f.height, 1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int bit = kCountingBars - 1 - x * kCountingBars / w;
+                int v = plane == 0 ? ((index >> bit) & 1 ? 235 : 16) : 128;
+                if (tenBit)
+                    reinterpret_cast<std::uint16_t*>(f.data[plane] + y * f.linesize[plane])[x] =
+                        static_cast<std::uint16_t>(v << 2);
+                else
+                    f.data[plane][y * f.linesize[plane] + x] = static_cast<std::uint8_t>(v);
+            }
+    }
+}
+
 // A diagonal ramp that moves each frame, so frames differ and encoders have something to code.
 void paintVideo(AVFrame& f, int index, bool tenBit) {
     for (int plane = 0; plane < 3; ++plane) {
@@ -215,7 +235,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.pix_fmt = prores ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV420P;
                 c.time_base = AVRational{1, recipe.framesPerSecond};
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
-                c.gop_size = 12;
+                c.gop_size = recipe.keyFrameInterval;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);
@@ -295,7 +315,10 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
             check(av_frame_make_writable(lane.frame.get()), "writable frame");
             lane.frame->pts = lane.next;
             if (pickVideo) {
-                paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                if (recipe.countingFrames)
+                    paintCount(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                else
+                    paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
                 if (recipe.luma) paintLuma(*lane.frame, recipe.luma(lane.next));
                 lane.next += 1;
             } else {
@@ -310,6 +333,16 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         drain(out.oc, lane, pkt.get());
     }
     check(av_write_trailer(out.oc), "trailer");
+}
+
+int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow) {
+    int index = 0;
+    for (int b = 0; b < kCountingBars; ++b) {
+        const int x = (2 * b + 1) * width / (2 * kCountingBars);
+        const std::uint8_t* px = bgra + (height / 2) * bytesPerRow + 4 * x;
+        index = index * 2 + (px[1] > 128 ? 1 : 0);
+    }
+    return index;
 }
 
 void writePng(const fs::path& path, int width, int height) {

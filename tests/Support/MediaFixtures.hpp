@@ -42,11 +42,19 @@ struct MovieRecipe {
     bool portrait = false;
     // Matroska only: a PNG attachment, which readers show as a cover-art picture stream.
     bool coverArt = false;
+    // Each frame shows its index as ten bars across the picture, the most significant bit at the left:
+    // white for a one, black for a zero (see `countedFrameIndex`).
+    bool countingFrames = false;
+    // Frames from one key frame to the next.
+    int keyFrameInterval = 12;
     // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
     std::function<float(std::int64_t frame)> sound;
 };
+
+// The index a counting frame shows, read from 8-bit BGRA pixels (rows top-down) of any size.
+int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow);
 
 // Each writer throws std::runtime_error when the library refuses.
 void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);

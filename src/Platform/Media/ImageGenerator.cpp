@@ -28,16 +28,23 @@ ImageGenerator::~ImageGenerator() = default;
 
 PixelBuffer ImageGenerator::image(const Time& time) {
     const auto frame = decoder_->frameAt(time);
-    if (!frame || frame->width <= 0 || frame->height <= 0) throw DecodeError("The movie has no picture to show.");
-    AffineTransform t = applyTransform_ ? decoder_->track().preferredTransform : AffineTransform{};
+    if (!frame) throw DecodeError("The movie has no picture to show.");
+    return pictureFromFrame(*frame, applyTransform_ ? decoder_->track().preferredTransform : AffineTransform{},
+                            maximum_);
+}
+
+PixelBuffer pictureFromFrame(const VideoFrame& f, const AffineTransform& transform, Size maximum) {
+    const VideoFrame* frame = &f;
+    if (frame->width <= 0 || frame->height <= 0) throw DecodeError("The movie has no picture to show.");
+    AffineTransform t = transform;
     if (!isAxisAligned(t)) t = AffineTransform{};
     const bool turned = t.a == 0; // a quarter turn swaps the sides
 
     // Fit the displayed picture, then scale in the stored orientation.
     const double dw = turned ? frame->height : frame->width, dh = turned ? frame->width : frame->height;
     double scale = 1;
-    if (maximum_.width > 0) scale = std::min(scale, maximum_.width / dw);
-    if (maximum_.height > 0) scale = std::min(scale, maximum_.height / dh);
+    if (maximum.width > 0) scale = std::min(scale, maximum.width / dw);
+    if (maximum.height > 0) scale = std::min(scale, maximum.height / dh);
     const int outW = std::max(1, static_cast<int>(std::lround(dw * scale)));
     const int outH = std::max(1, static_cast<int>(std::lround(dh * scale)));
     const int sw = turned ? outH : outW, sh = turned ? outW : outH;

@@ -8,6 +8,11 @@
 
 namespace osterveil::media {
 
+// A decoded picture as BGRA: turned the way `transform` says when it only turns by quarter turns and
+// mirrors (else as stored), scaled down to fit `maximum` (0 in a side: no limit) keeping its shape,
+// never up, with the compositor's conversion. Throws `DecodeError`.
+PixelBuffer pictureFromFrame(const VideoFrame& frame, const AffineTransform& transform, Size maximum);
+
 // Single pictures of a video stream, for thumbnails: the frame on screen near a time, turned the way
 // the display matrix says (portrait recordings come out upright) and scaled down to fit a maximum
 // size, keeping its shape. Not thread-safe: one user at a time.

@@ -17,6 +17,10 @@ namespace {
 
 // Requests this far beyond the last decoded frame seek instead of decoding every frame between.
 constexpr double kForwardDecodeLimit = 2.0;
+// After a seek, every picture this close before the target is decoded; earlier ones only as references.
+constexpr double kSkipMargin = 0.5;
+// A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
+constexpr double kTolerantForwardLimit = 0.5;
 
 } // namespace
 
@@ -31,6 +35,12 @@ struct VideoDecoder::Impl {
     std::shared_ptr<const VideoFrame> pending; // decoded, presented after `current`
     bool endOfStream = false;
     int seeks = 0;
+    FrameObserver observer;
+    bool afterSeek = true;
+    bool skipping = true;
+    bool intraOnly = false; // every picture stands alone: nothing to skip
+    std::int64_t skipBefore = AV_NOPTS_VALUE; // stream ticks
+    bool lastInSkip = false;
     int errorsInARow = 0;
 
     ~Impl() {
@@ -71,8 +81,16 @@ struct VideoDecoder::Impl {
         // A damaged frame is passed over, so the one before it stays on screen for its time.
         for (;;) {
             switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
-            case detail::Received::frame:
-                return wrap(frame);
+            case detail::Received::frame: {
+                auto out = wrap(frame);
+                const std::int64_t pts =
+                    frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                const bool inSkip = skipBefore != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts < skipBefore);
+                if (observer) observer(out, !afterSeek && !inSkip && !lastInSkip);
+                afterSeek = false;
+                lastInSkip = inSkip;
+                return out;
+            }
             case detail::Received::endOfStream:
                 endOfStream = true;
                 return nullptr;
@@ -85,7 +103,7 @@ struct VideoDecoder::Impl {
                 break;
             }
             errorsInARow = 0;
-            switch (detail::feedNextPacket(format, codec, packet, stream->index)) {
+            switch (detail::feedNextPacket(format, codec, packet, stream->index, skipBefore)) {
             case detail::Feed::fed:
                 break;
             case detail::Feed::damaged:
@@ -106,13 +124,25 @@ struct VideoDecoder::Impl {
                          AVRational{1, Time::modelTimescale}, tb);
         detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
+        codec->skip_frame = AVDISCARD_DEFAULT;
+        skipBefore = AV_NOPTS_VALUE;
+        lastInSkip = false;
         current.reset();
         pending.reset();
         endOfStream = false;
+        afterSeek = true;
     }
 
     // Decodes from the current position until `pending` lies after `time`.
     void decodeUpTo(const Time& time) {
+        if (skipping && !intraOnly) {
+            const std::int64_t ts = av_rescale_q(
+                (time - Time::seconds(kSkipMargin) + track->timeOrigin)
+                    .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
+                    .value(),
+                AVRational{1, Time::modelTimescale}, stream->time_base);
+            skipBefore = skipBefore == AV_NOPTS_VALUE ? ts : std::max(skipBefore, ts);
+        }
         for (;;) {
             if (!pending) {
                 if (endOfStream) return;
@@ -147,6 +177,8 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
     if (!m.codec || !m.packet) throw DecodeError("Not enough memory to decode the picture.");
     avcodec_parameters_to_context(m.codec, m.stream->codecpar);
     m.codec->pkt_timebase = m.stream->time_base;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(m.stream->codecpar->codec_id);
+    m.intraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     m.codec->thread_count = 0;
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
@@ -180,6 +212,40 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
         m.seekTo(back);
         m.decodeUpTo(time);
     }
+    return m.current;
+}
+
+} // namespace osterveil::media
+
+namespace osterveil::media {
+
+void VideoDecoder::setFrameObserver(FrameObserver observer) { impl_->observer = std::move(observer); }
+
+void VideoDecoder::setSkipsUnneededPictures(bool on) { impl_->skipping = on; }
+
+std::shared_ptr<const VideoFrame> VideoDecoder::nextFrame() {
+    Impl& m = *impl_;
+    if (!m.pending) {
+        if (m.endOfStream) return nullptr;
+        m.pending = m.next();
+        if (!m.pending) return nullptr;
+    }
+    m.current = std::move(m.pending);
+    return m.current;
+}
+
+std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, const Time& before, const Time& after) {
+    if (before <= Time::zero() && after <= Time::zero()) return frameAt(time);
+    Impl& m = *impl_;
+    const Time lo = time - std::max(before, Time::zero()), hi = time + std::max(after, Time::zero());
+    if (m.current && m.current->presentationTime <= hi && (!m.pending || m.pending->presentationTime > lo))
+        return m.current;
+    const bool ahead = m.current && m.current->presentationTime < lo &&
+                       (lo - m.current->presentationTime).toSeconds() <= kTolerantForwardLimit;
+    if (!ahead) m.seekTo(hi);
+    m.decodeUpTo(lo);
+    if (m.current && m.current->presentationTime > hi && m.current->presentationTime > m.track->timeRange.start)
+        return frameAt(time); // the seek overshot: fall back to the exact search
     return m.current;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Platform/Imaging/YUVFrame.hpp"
@@ -60,6 +61,22 @@ public:
     // the stream yields no picture at all. A damaged frame is passed over and logged, so the one
     // before it stays on screen. Throws `DecodeError` when the stream can no longer be decoded.
     std::shared_ptr<const VideoFrame> frameAt(const Time& time);
+    // The cheapest picture on screen somewhere in [time − before, time + after]: the one on screen
+    // now or soon after when decoding on gets there quickly, else the first in the window decoded
+    // from the key frame before its end (the key frame itself when it lies in the window).
+    // With no tolerance the same as `frameAt`. Throws `DecodeError`.
+    std::shared_ptr<const VideoFrame> frameNear(const Time& time, const Time& before, const Time& after);
+    // The picture after the last one handed out, or none at the end of the stream. Throws `DecodeError`.
+    std::shared_ptr<const VideoFrame> nextFrame();
+
+    // Called with every picture as it is decoded, in presentation order; `followsPrevious` is false for
+    // the first picture after a seek. Caches of a group of pictures fill from it.
+    using FrameObserver = std::function<void(const std::shared_ptr<const VideoFrame>& frame, bool followsPrevious)>;
+    void setFrameObserver(FrameObserver observer);
+    // On (the default): after a seek, pictures more than half a second before the target that no other
+    // picture depends on are not decoded, which roughly halves the cost of a seek into a long group of
+    // pictures. Pictures decoded around such gaps do not count as following one another.
+    void setSkipsUnneededPictures(bool on);
 
     const AssetTrack& track() const;
     // How many seeks the decoder made (to tell reading forward from jumping in tests and benchmarks).

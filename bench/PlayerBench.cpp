@@ -1,0 +1,257 @@
+// The player as the editor uses it: playing a 10 s 1080p two-clip sequence with a one-second dissolve
+// and a basic grade (frames dropped, how late pictures go up, peak memory), exact seeks on 1080p H.264
+// with a key frame every 2 s (request to picture), and scrubbing with tolerant seeks at 30 requests a
+// second (pictures shown a second). Run the half-size playback pinned to two cores:
+//   taskset -c 0,1 bench/bench_player --benchmark_filter=Play/scale:50
+// Sound goes to the null output, so no device is needed.
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Platform/Audio/Output.hpp"
+#include "Platform/Media/AssetWriter.hpp"
+#include "Platform/Media/Player.hpp"
+#include "Platform/Media/VideoDecoder.hpp"
+
+using namespace osterveil;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path& folder() {
+    static const fs::path dir = [] {
+        fs::path d = fs::temp_directory_path() / "osterveil-player-bench";
+        fs::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+// A moving 1080p pattern with a key frame every 2 s, written once.
+fs::path clip(const std::string& name, int fps, double seconds, int shade) {
+    const fs::path path = folder() / (name + ".mp4");
+    if (fs::exists(path)) return path;
+    const fs::path partial = folder() / (name + ".part.mp4");
+    media::AssetWriter writer(partial, media::FileType::mpeg4);
+    media::VideoSettings s;
+    s.width = 1920;
+    s.height = 1080;
+    s.expectedFrameRate = fps;
+    s.averageBitRate = 20'000'000;
+    s.maxKeyFrameInterval = 2 * fps;
+    writer.addVideoInput(s);
+    writer.startWriting();
+    writer.startSession(media::Time::zero());
+    media::PixelBuffer frame = media::PixelBuffer::make(1920, 1080);
+    const int frames = int(seconds * fps);
+    for (int i = 0; i < frames; ++i) {
+        for (int y = 0; y < 1080; ++y) {
+            std::uint8_t* row = frame.row(y);
+            for (int x = 0; x < 1920; ++x) {
+                std::uint8_t* px = row + 4 * x;
+                px[0] = static_cast<std::uint8_t>(x / 8 + i * 3 + shade);
+                px[1] = static_cast<std::uint8_t>(y / 5 + i * 2);
+                px[2] = static_cast<std::uint8_t>((x + y + i * 5) / 16);
+                px[3] = 255;
+            }
+        }
+        writer.appendVideo(frame, media::Time(i, fps));
+    }
+    writer.finishWriting();
+    fs::rename(partial, path);
+    return path;
+}
+
+// Two 5 s clips meeting in a one-second dissolve, both graded, at `fps`.
+std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale) {
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{fps, 1};
+    for (int n = 0; n < 2; ++n) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = clip("clip" + std::to_string(n) + "-" + std::to_string(fps), fps, 5.5, n * 90).string();
+        m.duration = 5.5;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = n * 5.0;
+        c.inPoint = n * 0.5;
+        c.duration = 5.0;
+        c.grade.exposure.value = 0.2;
+        c.grade.saturation.value = 1.2;
+        if (n == 0) c.outgoing = {TransitionKind::crossDissolve, 1.0, TransitionCurve::linear};
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    const media::Size size{1920 * scale, 1080 * scale};
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, size, p.sequence.frameRate, plates);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// Runs the event loop until `done` or `seconds` pass.
+template <class Done> void runUntil(Done done, double seconds) {
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    while (!done() && timer.elapsed() < seconds * 1000)
+        loop.processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
+double percentile(std::vector<double> v, double q) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
+}
+
+// The process's peak resident memory since the last reset, in MB.
+double peakMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+    return 0;
+}
+
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Plays the whole sequence from the start at rate 1.
+void BM_Play(benchmark::State& state) {
+    const double scale = double(state.range(0)) / 100;
+    const int fps = int(state.range(1));
+    const auto item = sequence(fps, scale);
+    for (auto _ : state) {
+        resetPeak();
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        double lateness = 0;
+        std::int64_t shown = 0;
+        QObject::connect(&player, &media::Player::frameChanged, [&] {
+            if (player.rate() == 0 || player.currentFrame().picture.isNull()) return;
+            lateness += std::max(0.0, player.currentTime() - player.currentFrame().time);
+            ++shown;
+        });
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+        const std::int64_t droppedBefore = player.droppedFrames();
+        player.play();
+        runUntil([&] { return player.rate() == 0; }, 30);
+        state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
+        state.counters["shown"] = double(shown);
+        state.counters["late_ms"] = shown ? 1000 * lateness / double(shown) : 0;
+        state.counters["peak_MB"] = peakMegabytes();
+    }
+}
+BENCHMARK(BM_Play)
+    ->Args({50, 24})
+    ->Args({100, 24})
+    ->Args({100, 30})
+    ->ArgNames({"scale", "fps"})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// Exact seeks to random times of a 10 s 1080p clip while paused, request to picture on screen.
+void BM_ExactSeek(benchmark::State& state) {
+    const auto item = media::PlayerItem::file(clip("seek-24", 24, 10, 40));
+    media::Player player(audio::Output::createNull());
+    player.setItem(item);
+    runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> anywhere(0, 9.9);
+    // The floor: a decoder of its own seeking to the same times, without the player around it.
+    media::VideoDecoder decoder(item->videoTrack());
+    std::vector<double> latencies, floor;
+    for (auto _ : state) {
+        const double t = anywhere(random);
+        QElapsedTimer timer;
+        timer.start();
+        player.seek(t);
+        runUntil([&] { return player.currentFrame().time == t; }, 10);
+        latencies.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        benchmark::DoNotOptimize(decoder.frameAt(media::Time::seconds(t)));
+        floor.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    state.counters["median_ms"] = percentile(latencies, 0.5);
+    state.counters["p95_ms"] = percentile(latencies, 0.95);
+    state.counters["decode_median_ms"] = percentile(floor, 0.5);
+    state.counters["decode_p95_ms"] = percentile(floor, 0.95);
+}
+BENCHMARK(BM_ExactSeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(100);
+
+// A scrub drag: 30 tolerant seeks (± 0.08 s, as ruler drags ask) a second, sweeping 3 s of the clip a
+// second forward and then back.
+void BM_Scrub(benchmark::State& state) {
+    const auto item = media::PlayerItem::file(clip("seek-24", 24, 10, 40));
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+        std::int64_t shown = 0;
+        std::vector<double> times;
+        QObject::connect(&player, &media::Player::frameChanged, [&] {
+            ++shown;
+            if (times.empty() || times.back() != player.currentFrame().time)
+                times.push_back(player.currentFrame().time);
+        });
+        QElapsedTimer wall;
+        wall.start();
+        const int requests = 180; // 6 s
+        for (int i = 0; i < requests; ++i) {
+            const double sweep = i < requests / 2 ? i * 0.1 : (requests - i) * 0.1;
+            player.seek(sweep, 0.08, 0.08);
+            const qint64 next = qint64((i + 1) * 1000 / 30);
+            runUntil([&] { return wall.elapsed() >= next; }, 1);
+        }
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        state.counters["shown_per_s"] = double(shown) / seconds;
+        state.counters["distinct_per_s"] = double(times.size()) / seconds;
+    }
+}
+BENCHMARK(BM_Scrub)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// Reverse play of the same clip from 9 s for 4 s: each group of pictures decoded ahead and shown backwards.
+void BM_Reverse(benchmark::State& state) {
+    const auto item = media::PlayerItem::file(clip("seek-24", 24, 10, 40));
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        player.seek(9);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+        const std::int64_t shownBefore = player.presentedFrames(), droppedBefore = player.droppedFrames();
+        player.setRate(-1);
+        runUntil([&] { return player.currentTime() < 5; }, 20);
+        state.counters["shown"] = double(player.presentedFrames() - shownBefore);
+        state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
+    }
+}
+BENCHMARK(BM_Reverse)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include <QObject>
+#include <QTimer>
+
+#include "Platform/Media/PixelBuffer.hpp"
+#include "Platform/Media/PlayerItem.hpp"
+
+namespace osterveil::audio {
+class Output;
+}
+
+namespace osterveil::media {
+
+namespace detail {
+class PlayerRenderer;
+}
+
+// The picture on screen and the item time it shows.
+struct PlayerFrame {
+    PixelBuffer picture; // BGRA, premultiplied; null before the first picture of an item
+    double time = 0;
+};
+
+// Plays one item at a time: pictures read ahead on a thread of its own and shown at their times on the
+// clock, sound through an `audio::Output`, whose consumed sound is the clock while sound plays.
+// Lives on the GUI thread; every call and every signal happens there, and nothing waits on decoding.
+//
+// Rates run from −8 to 8. Forward up to 2 plays sound, its pitch following the rate; faster and
+// backwards are silent, and fast rates show fewer pictures while time still runs at the rate.
+// A picture that is late is dropped unless it is the first after a seek.
+class Player : public QObject {
+    Q_OBJECT
+  public:
+    enum class Status { paused, waitingToPlay, playing };
+    Q_ENUM(Status)
+
+    static constexpr double maximumRate = 8;
+
+    // Plays through the system's sound output, or a null output where there is no device.
+    explicit Player(QObject* parent = nullptr);
+    explicit Player(std::unique_ptr<audio::Output> output, QObject* parent = nullptr);
+    ~Player() override;
+
+    // Replaces the item (none: nothing to play) and goes to its start; nothing of the old item is
+    // shown again. The rate stays.
+    void setItem(std::shared_ptr<const PlayerItem> item);
+    const std::shared_ptr<const PlayerItem>& item() const { return item_; }
+
+    // Rate 1 and 0. Without an item, playing waits at rate 1 until one comes.
+    void play();
+    void pause();
+    // −8 to 8 (beyond is held there); 0 pauses.
+    void setRate(double rate);
+    double rate() const { return rate_; }
+    Status status() const { return status_; }
+
+    // To the picture at `seconds` exactly, decoded from the key frame before it.
+    void seek(double seconds);
+    // To the cheapest picture within [seconds − before, seconds + after], for scrubbing; the exact
+    // picture follows when no newer seek comes soon after. A newer seek always supersedes an older one.
+    void seek(double seconds, double toleranceBefore, double toleranceAfter);
+    // Item seconds, from 0 to the item's duration.
+    double currentTime() const;
+
+    // 0 to 1.
+    void setVolume(double volume);
+    double volume() const { return volume_; }
+
+    const PlayerFrame& currentFrame() const { return frame_; }
+    // Pictures put on screen, and pictures passed over because they were late, since the player was made.
+    std::int64_t presentedFrames() const { return presented_; }
+    std::int64_t droppedFrames() const;
+    const audio::Output& output() const { return *output_; }
+
+  signals:
+    // About 30 times a second while playing, and on every seek, start and stop.
+    void timeChanged(double seconds);
+    void statusChanged(osterveil::media::Player::Status status, double rate);
+    // `currentFrame` changed.
+    void frameChanged();
+
+  private:
+    enum class Reading { nothing, picture, playback };
+    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0);
+    void tick();
+    void wake();
+    void finish(double at);
+    void present(PixelBuffer picture, double time);
+    void setStatus(Status status);
+    double clockTime() const;
+    double clamped(double seconds) const;
+
+    std::unique_ptr<audio::Output> output_;
+    std::unique_ptr<detail::PlayerRenderer> renderer_;
+    QTimer timer_;
+
+    std::shared_ptr<const PlayerItem> item_;
+    double rate_ = 0;
+    Status status_ = Status::paused;
+    double volume_ = 1;
+    std::uint64_t generation_ = 0;
+    // Where the item stands while the clock does not run, and where it started when it does.
+    double time_ = 0;
+    bool running_ = false;
+    bool soundClock_ = false;
+    std::chrono::steady_clock::time_point anchorWall_;
+    std::int64_t anchorSound_ = 0;
+    std::chrono::steady_clock::time_point lastTimeSignal_;
+
+    PlayerFrame frame_;
+    std::int64_t presented_ = 0;
+    std::int64_t dropped_ = 0;
+};
+
+} // namespace osterveil::media

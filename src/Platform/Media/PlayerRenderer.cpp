@@ -1,0 +1,800 @@
+#include "Platform/Media/PlayerRenderer.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "Platform/Audio/Output.hpp"
+#include "Platform/Media/CompositionAudioReader.hpp"
+#include "Platform/Media/ImageGenerator.hpp"
+#include "Platform/Media/VideoCompositor.hpp"
+#include "Platform/Media/VideoDecoder.hpp"
+
+namespace osterveil::media::detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Pictures composed at once while playing: decoding the next overlaps composing the last.
+constexpr std::size_t kComposing = 3;
+// After a tolerant seek, the exact picture follows once no newer seek came for this long.
+constexpr auto kRefineAfter = std::chrono::milliseconds(150);
+// Decoded pictures a source keeps for reverse play and stepping back, by memory.
+constexpr std::size_t kCacheBytes = std::size_t(256) << 20;
+// Playing forward keeps this many, so a pause, a rate change or a short seek back starts again without a
+// seek.
+constexpr std::size_t kForwardCache = 24;
+// Reverse play decodes the group of pictures before the cached run once the run reaches back less than this.
+constexpr double kPrefetchReach = 1.5;
+// Sound is read in pieces of this many frames.
+constexpr std::int64_t kSoundChunk = 1024;
+
+// The end of an item counts as reached this close to it.
+constexpr double kEndSlack = 0.002;
+
+const Time kTick(1, Time::modelTimescale);
+const Time kForever(86400, 1);
+
+PixelBuffer blackPicture(int width, int height) {
+    PixelBuffer p = PixelBuffer::make(std::max(1, width), std::max(1, height));
+    for (int y = 0; y < p.height(); ++y) {
+        std::uint8_t* row = p.row(y);
+        for (int x = 0; x < p.width(); ++x)
+            row[4 * x + 3] = 255;
+    }
+    return p;
+}
+
+// A picture stream's decoder with the pictures it passed through kept for going backwards: each
+// remembers where the next decoded picture began, so a cached picture is known to be on screen over
+// [its time, the next one's).
+class SourceDecoder {
+  public:
+    explicit SourceDecoder(std::shared_ptr<const AssetTrack> track)
+        : decoder_(track), start_(track->timeRange.start) {
+        decoder_.setFrameObserver(
+            [this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
+    }
+
+    // Which way reading goes: 0 for single pictures, 1 playing forward, -1 in reverse. Playing forward
+    // keeps only a second or so, enough to start again where it stopped without a seek.
+    void setDirection(int direction) {
+        direction_ = direction;
+        // Reverse play needs every picture of a group, decoded in a row.
+        decoder_.setSkipsUnneededPictures(direction >= 0);
+        trim();
+    }
+
+    std::shared_ptr<const VideoFrame> frame(const Time& t, const Time& before, const Time& after) {
+        focus_ = t;
+        if (auto hit = cached(t, before, after)) return hit;
+        return decoder_.frameNear(t, before, after);
+    }
+
+    // One step of decoding the group of pictures before the cached run that holds `t`; false when
+    // there is nothing to do.
+    bool prefetch(const Time& t) {
+        auto it = covering(t);
+        if (it == cache_.end()) return false;
+        while (it != cache_.begin()) {
+            auto before = std::prev(it);
+            if (!before->second.next || *before->second.next != it->first) break;
+            it = before;
+        }
+        const Time runStart = it->first;
+        // A full cache of pictures still to come: decoding more would only push them out.
+        const auto ahead = std::distance(cache_.begin(), cache_.upper_bound(t));
+        if (capacity_ > 0 && std::size_t(ahead) + 1 >= capacity_) return false;
+        if (runStart <= start_ || (t - runStart).toSeconds() >= kPrefetchReach || stuckAt_ == runStart)
+            return false;
+        std::shared_ptr<const VideoFrame> f;
+        if (goal_ != runStart) {
+            goal_ = runStart;
+            f = decoder_.frameNear(runStart - kTick, kForever, Time::zero());
+        } else {
+            f = decoder_.nextFrame();
+        }
+        if (!f) {
+            stuckAt_ = runStart;
+        } else if (f->presentationTime >= runStart) {
+            // Reached the run: the observer joined the two, or the stream gives nothing earlier.
+            if (covering(runStart - kTick) == cache_.end()) stuckAt_ = runStart;
+            goal_.reset();
+        }
+        return true;
+    }
+
+  private:
+    struct Entry {
+        std::shared_ptr<const VideoFrame> frame;
+        std::optional<Time> next;
+    };
+
+    std::map<Time, Entry>::iterator covering(const Time& t) {
+        auto it = cache_.upper_bound(t);
+        if (it == cache_.begin()) return cache_.end();
+        --it;
+        return it->second.next && t < *it->second.next ? it : cache_.end();
+    }
+
+    std::shared_ptr<const VideoFrame> cached(const Time& t, const Time& before, const Time& after) {
+        auto it = covering(t);
+        if (it != cache_.end()) return it->second.frame;
+        if (before <= Time::zero() && after <= Time::zero()) return nullptr;
+        auto in = cache_.lower_bound(t - before);
+        if (in != cache_.end() && in->first <= t + after) return in->second.frame;
+        it = covering(t - before);
+        return it != cache_.end() ? it->second.frame : nullptr;
+    }
+
+    void keep(const std::shared_ptr<const VideoFrame>& f, bool follows) {
+        const Time pts = f->presentationTime;
+        if (follows && last_) {
+            auto prev = cache_.find(*last_);
+            if (prev != cache_.end() && *last_ < pts) prev->second.next = pts;
+        }
+        cache_[pts].frame = f;
+        last_ = pts;
+        if (capacity_ == 0) {
+            const std::size_t bytes = std::size_t(f->width) * f->height * (f->bitDepth > 8 ? 2 : 1) * 2;
+            capacity_ = std::clamp<std::size_t>(kCacheBytes / std::max<std::size_t>(bytes, 1), 16, 256);
+        }
+        trim();
+    }
+
+    void trim() {
+        const std::size_t keep = direction_ > 0 ? std::min(capacity_, kForwardCache) : capacity_;
+        while (cache_.size() > keep) {
+            // Drop the picture farthest from where reading is; those already passed go first.
+            auto worst = cache_.begin();
+            double worstDistance = -1;
+            for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+                double d = (it->first - focus_).toSeconds() * (direction_ < 0 ? -1 : 1);
+                d = d < 0 ? (direction_ != 0 ? -4 * d : -d) : d;
+                if (d > worstDistance) {
+                    worstDistance = d;
+                    worst = it;
+                }
+            }
+            if (last_ && worst->first == *last_) last_.reset();
+            cache_.erase(worst);
+        }
+    }
+
+    VideoDecoder decoder_;
+    Time start_;
+    std::map<Time, Entry> cache_;
+    std::optional<Time> last_;
+    std::size_t capacity_ = 0;
+    int direction_ = 0;
+    Time focus_;
+    std::optional<Time> goal_;
+    std::optional<Time> stuckAt_;
+};
+
+// What reading one picture needs: the decoding is done on the reading thread; `finish` (composing or
+// converting) may run elsewhere.
+struct Prepared {
+    std::function<PixelBuffer()> finish;
+    bool exact = true;
+};
+
+class FrameSource {
+  public:
+    virtual ~FrameSource() = default;
+    virtual Prepared prepare(const Time& t, const Time& before, const Time& after) = 0;
+    virtual void setDirection(int direction) = 0;
+    // One step of reading ahead backwards from the last prepared picture; false when there is none.
+    virtual bool prefetch() = 0;
+    virtual PixelBuffer black() const = 0;
+};
+
+// A file's picture stream, turned upright and scaled to fit.
+class FileSource : public FrameSource {
+  public:
+    explicit FileSource(const PlayerItem& item)
+        : decoder_(item.videoTrack()), transform_(item.videoTrack()->preferredTransform),
+          maximum_(item.maximumSize()) {
+        const Size natural = item.videoTrack()->naturalSize;
+        size_ = natural;
+        if (maximum_.width > 0 && natural.width > 0)
+            size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
+    }
+
+    Prepared prepare(const Time& t, const Time& before, const Time& after) override {
+        last_ = t;
+        auto frame = decoder_.frame(t, before, after);
+        Prepared p;
+        p.exact = before <= Time::zero() && after <= Time::zero();
+        p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
+            return frame ? pictureFromFrame(*frame, transform, maximum)
+                         : blackPicture(int(size.width), int(size.height));
+        };
+        return p;
+    }
+    void setDirection(int direction) override { decoder_.setDirection(direction); }
+    bool prefetch() override { return last_ && decoder_.prefetch(*last_); }
+    PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
+
+  private:
+    SourceDecoder decoder_;
+    AffineTransform transform_;
+    Size maximum_;
+    Size size_;
+    std::optional<Time> last_;
+};
+
+// A composition's picture: the sources each instruction needs, decoded (several streams at once
+// during a dissolve) and handed to the item's compositor.
+class CompositionSource : public FrameSource {
+  public:
+    explicit CompositionSource(const PlayerItem& item)
+        : composition_(item.audioComposition()), video_(*item.videoComposition()),
+          compositor_(video_.makeCompositor()),
+          pool_(std::make_shared<PixelBufferPool>(std::max(1, int(video_.renderSize.width)),
+                                                  std::max(1, int(video_.renderSize.height)),
+                                                  PlayerRenderer::queueCapacity + kComposing + 4)) {}
+
+    ~CompositionSource() override {
+        if (compositor_) compositor_->cancelAllPendingRequests();
+    }
+
+    Prepared prepare(const Time& t, const Time& before, const Time& after) override {
+        std::shared_ptr<const CompositionInstruction> instruction;
+        if (const CompositionInstruction* found = video_.instruction(t))
+            for (const auto& i : video_.instructions)
+                if (i.get() == found) instruction = i;
+        struct Job {
+            std::int32_t trackID;
+            SourceDecoder* decoder;
+            Time time, before, after;
+            std::shared_ptr<const VideoFrame> frame;
+        };
+        std::vector<Job> jobs;
+        used_.clear();
+        if (instruction) {
+            for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
+                const CompositionTrack* track = composition_->track(id);
+                const auto position = track ? track->sourcePosition(t) : std::nullopt;
+                if (!position) continue;
+                auto& decoder =
+                    decoders_[{position->track->assetPath.string(), position->track->streamIndex}];
+                if (!decoder) {
+                    decoder = std::make_unique<SourceDecoder>(position->track);
+                    decoder->setDirection(direction_);
+                }
+                // Tolerance stays within the stretch of source the segment plays.
+                const Time lo = std::max(position->time - before, position->sourceRange.start);
+                const Time hi = std::max(
+                    position->time, std::min(position->time + after, position->sourceRange.end() - kTick));
+                jobs.push_back({id, decoder.get(), position->time,
+                                std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
+                used_.emplace_back(decoder.get(), position->time);
+            }
+        }
+        // Streams of one file share a decoder and decode in turn; different ones decode at once.
+        std::map<SourceDecoder*, std::vector<Job*>> byDecoder;
+        for (auto& j : jobs)
+            byDecoder[j.decoder].push_back(&j);
+        auto decode = [](const std::vector<Job*>& mine) {
+            for (Job* j : mine)
+                j->frame = j->decoder->frame(j->time, j->before, j->after);
+        };
+        if (byDecoder.size() <= 1) {
+            for (auto& [d, mine] : byDecoder)
+                decode(mine);
+        } else {
+            std::vector<std::future<void>> running;
+            for (auto& [d, mine] : byDecoder)
+                running.push_back(std::async(std::launch::async, decode, mine));
+            for (auto& r : running)
+                r.get();
+        }
+        std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
+        for (auto& j : jobs)
+            if (j.frame) sources.emplace(j.trackID, std::move(j.frame));
+        auto request =
+            std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool_);
+        Prepared p;
+        p.exact = before <= Time::zero() && after <= Time::zero();
+        p.finish = [request, compositor = compositor_] {
+            if (request->instruction()) compositor->startRequest(*request);
+            if (request->status() == CompositionRequest::Status::composed && !request->result().isNull())
+                return request->result();
+            const Size size = request->renderSize();
+            return blackPicture(int(size.width), int(size.height));
+        };
+        return p;
+    }
+
+    void setDirection(int direction) override {
+        direction_ = direction;
+        for (auto& [key, d] : decoders_)
+            d->setDirection(direction);
+    }
+
+    bool prefetch() override {
+        bool worked = false;
+        for (auto& [decoder, time] : used_)
+            worked = decoder->prefetch(time) || worked;
+        return worked;
+    }
+
+    PixelBuffer black() const override { return blackPicture(pool_->width(), pool_->height()); }
+
+  private:
+    std::shared_ptr<const Composition> composition_;
+    VideoComposition video_;
+    std::shared_ptr<VideoCompositor> compositor_;
+    std::shared_ptr<PixelBufferPool> pool_;
+    std::map<std::pair<std::string, int>, std::unique_ptr<SourceDecoder>> decoders_;
+    std::vector<std::pair<SourceDecoder*, Time>> used_;
+    int direction_ = 0;
+};
+
+std::unique_ptr<FrameSource> makeSource(const PlayerItem& item) {
+    if (item.videoComposition()) return std::make_unique<CompositionSource>(item);
+    if (item.videoTrack()) return std::make_unique<FileSource>(item);
+    return nullptr;
+}
+
+// Plays sound faster or slower the way tape does: the pitch follows the rate.
+class Varispeed {
+  public:
+    explicit Varispeed(double rate = 1) : rate_(rate) {}
+
+    std::vector<float> process(std::vector<float> in) {
+        constexpr int C = CompositionAudioReader::channels;
+        if (rate_ == 1.0) return in;
+        if (tail_.size() == C) in.insert(in.begin(), tail_.begin(), tail_.end());
+        const std::int64_t frames = std::int64_t(in.size()) / C;
+        std::vector<float> out;
+        if (frames < 2) return out;
+        out.reserve(std::size_t(double(frames) / rate_ + 2) * C);
+        while (position_ + 1 < double(frames)) {
+            const auto i = static_cast<std::int64_t>(position_);
+            const float f = static_cast<float>(position_ - double(i));
+            for (int c = 0; c < C; ++c) {
+                const float a = in[std::size_t(i * C + c)], b = in[std::size_t((i + 1) * C + c)];
+                out.push_back(a + (b - a) * f);
+            }
+            position_ += rate_;
+        }
+        position_ -= double(frames - 1);
+        tail_.assign(in.end() - C, in.end());
+        return out;
+    }
+
+  private:
+    double rate_;
+    double position_ = 0;
+    std::vector<float> tail_;
+};
+
+} // namespace
+
+struct PlayerRenderer::Impl {
+    audio::Output& output;
+    std::function<void()> wake;
+
+    std::mutex mutex;
+    std::condition_variable renderChanged;
+    std::condition_variable soundChanged;
+    PlayerRequest current;
+    std::deque<QueuedFrame> queue;
+    std::uint64_t soundReady = 0; // the generation whose sound is queued (or needs none)
+    bool soundPlays = false;      // and whether it has any
+    bool stopping = false;
+    bool wakePending = false;
+    std::atomic<double> clock{std::numeric_limits<double>::quiet_NaN()};
+    std::atomic<std::int64_t> skipped{0};
+
+    std::thread renderThread;
+    std::thread soundThread;
+
+    explicit Impl(audio::Output& o, std::function<void()> w) : output(o), wake(std::move(w)) {}
+
+    // Under the lock.
+    void wakeUp() {
+        if (wakePending || !wake) return;
+        wakePending = true;
+        wake();
+    }
+
+    void push(QueuedFrame f, const PlayerRequest& from) {
+        std::lock_guard lock(mutex);
+        if (f.generation != current.generation) {
+            // Seeks coming faster than pictures: the picture of a superseded one still goes up, so
+            // scrubbing shows the nearest picture there is rather than none until the pointer rests.
+            if (from.mode != PlayerRequest::Mode::still || current.mode != PlayerRequest::Mode::still ||
+                from.item != current.item)
+                return;
+            f.generation = current.generation;
+        }
+        queue.push_back(std::move(f));
+        wakeUp();
+    }
+
+    void render();
+    void feedSound();
+};
+
+void PlayerRenderer::Impl::render() {
+    struct InFlight {
+        double due = 0, time = 0;
+        std::future<PixelBuffer> picture;
+        bool end = false;
+    };
+    std::uint64_t handled = 0;
+    PlayerRequest r;
+    std::shared_ptr<const PlayerItem> item;
+    std::unique_ptr<FrameSource> source;
+    std::deque<InFlight> inflight;
+    // Playing: the next picture on the item's frame grid, stepping by `stride` in `direction`.
+    std::int64_t next = 0, stride = 1, frames = 0;
+    int direction = 1;
+    bool first = true, ended = false, prefetching = false;
+    // Still: the picture is owed; a tolerant one is refined later.
+    bool stillOwed = false;
+    bool refine = false;
+    Clock::time_point refineAt{};
+
+    const auto frameTime = [&](std::int64_t k) {
+        const Time& fd = item->frameDuration();
+        return Time(fd.value() * k, fd.timescale());
+    };
+    const auto frameIndex = [&](double seconds) {
+        const Time t = Time::seconds(seconds);
+        const Time& fd = item->frameDuration();
+        const __int128 num = __int128(t.value()) * fd.timescale(), den = __int128(t.timescale()) * fd.value();
+        return std::int64_t(num / den);
+    };
+    // The picture at the very end of the item is its last one.
+    const auto pictureTime = [&](double seconds) {
+        return frames > 0 ? std::min(Time::seconds(seconds), frameTime(frames - 1)) : Time::seconds(seconds);
+    };
+    // Reads one picture now; a failure shows black rather than stopping playback.
+    const auto readNow = [&](const Time& t, const Time& before, const Time& after,
+                             bool& exact) -> PixelBuffer {
+        try {
+            Prepared p = source->prepare(t, before, after);
+            exact = p.exact;
+            return p.finish();
+        } catch (const std::exception&) {
+            exact = true;
+            return source->black();
+        }
+    };
+
+    for (;;) {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            if (stopping) {
+                lock.unlock();
+                inflight.clear();
+                return;
+            }
+            if (current.generation != handled) break;
+            if (r.mode == PlayerRequest::Mode::still) {
+                if (stillOwed) break;
+                if (refine) {
+                    if (Clock::now() >= refineAt) break;
+                    renderChanged.wait_until(lock, refineAt);
+                    continue;
+                }
+            } else if (r.mode == PlayerRequest::Mode::play) {
+                if (!inflight.empty() || (!ended && queue.size() + inflight.size() < queueCapacity) ||
+                    prefetching)
+                    break;
+            }
+            renderChanged.wait(lock);
+        }
+
+        if (current.generation != handled) {
+            PlayerRequest fresh = current;
+            handled = fresh.generation;
+            lock.unlock();
+            inflight.clear(); // waits for pictures still composing for the old request
+            if (fresh.item != item) {
+                source.reset();
+                item = fresh.item;
+                try {
+                    if (item) source = makeSource(*item);
+                } catch (const std::exception&) {
+                    source.reset(); // an unreadable picture stream: the item plays without picture
+                }
+            }
+            r = fresh;
+            refine = false;
+            if (item) {
+                const double fd = item->frameDuration().toSeconds();
+                frames = static_cast<std::int64_t>(std::ceil(item->duration() / fd - 1e-9));
+            }
+            stillOwed = r.mode == PlayerRequest::Mode::still && source;
+            if (r.mode == PlayerRequest::Mode::play) {
+                direction = r.rate < 0 ? -1 : 1;
+                stride = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::floor(std::abs(r.rate))));
+                first = true;
+                ended = false;
+                prefetching = false;
+                if (item) next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
+            }
+            if (source) source->setDirection(r.mode == PlayerRequest::Mode::play ? direction : 0);
+            continue;
+        }
+        lock.unlock();
+
+        if (r.mode == PlayerRequest::Mode::still) {
+            if (!source) {
+                stillOwed = false;
+                continue;
+            }
+            bool exact = true;
+            QueuedFrame f{handled, r.time, r.time, {}, false};
+            if (stillOwed) {
+                stillOwed = false;
+                f.picture = readNow(pictureTime(r.time), Time::seconds(std::max(0.0, r.toleranceBefore)),
+                                    Time::seconds(std::max(0.0, r.toleranceAfter)), exact);
+                if (!exact) {
+                    refine = true;
+                    refineAt = Clock::now() + kRefineAfter;
+                }
+            } else {
+                refine = false;
+                f.picture = readNow(pictureTime(r.time), Time::zero(), Time::zero(), exact);
+            }
+            push(std::move(f), r);
+            continue;
+        }
+
+        // Playing: start pictures while there is room, then queue the oldest once it is done.
+        while (!ended && inflight.size() < kComposing) {
+            {
+                std::lock_guard guard(mutex);
+                if (queue.size() + inflight.size() >= queueCapacity) break;
+            }
+            InFlight job;
+            const double duration = item ? item->duration() : 0;
+            if (first && !source) {
+                // Nothing to show: only the end, when the clock gets there.
+                job.end = true;
+                job.due = direction > 0 ? duration : 0;
+            } else if (first) {
+                job.due = job.time = std::clamp(r.time, 0.0, duration);
+                if ((direction > 0 && job.due >= duration) || (direction < 0 && job.due <= 0)) job.end = true;
+            } else {
+                const double fd = item->frameDuration().toSeconds();
+                const auto dueOf = [&](std::int64_t k) {
+                    return direction > 0 ? double(k) * fd : double(k + 1) * fd;
+                };
+                // Behind the clock: skip what could only be late.
+                const double now = clock.load();
+                if (std::isfinite(now)) {
+                    while (direction > 0 ? (dueOf(next) < now && next + stride < frames)
+                                         : (dueOf(next) > now && next - stride >= 0)) {
+                        next += direction * stride;
+                        skipped += 1;
+                    }
+                }
+                if (next >= frames || next < 0) {
+                    job.end = true;
+                    job.due = direction > 0 ? duration : 0;
+                } else {
+                    job.due = dueOf(next);
+                    job.time = double(next) * fd;
+                }
+            }
+            if (job.end) {
+                ended = true;
+            } else {
+                const Time t = first ? pictureTime(job.time) : frameTime(next);
+                try {
+                    Prepared p = source->prepare(t, Time::zero(), Time::zero());
+                    job.picture =
+                        std::async(std::launch::async, [finish = std::move(p.finish), src = source.get()] {
+                            try {
+                                return finish();
+                            } catch (const std::exception&) {
+                                return src->black();
+                            }
+                        });
+                } catch (const std::exception&) {
+                    std::promise<PixelBuffer> black;
+                    black.set_value(source->black());
+                    job.picture = black.get_future();
+                }
+                next = (first ? frameIndex(job.time) : next) + direction * stride;
+            }
+            first = false;
+            prefetching = direction < 0;
+            inflight.push_back(std::move(job));
+        }
+        if (!inflight.empty()) {
+            InFlight job = std::move(inflight.front());
+            inflight.pop_front();
+            QueuedFrame f{handled, job.due, job.time, {}, job.end};
+            if (job.picture.valid()) f.picture = job.picture.get();
+            push(std::move(f), r);
+        } else if (prefetching && source) {
+            try {
+                prefetching = source->prefetch();
+            } catch (const std::exception&) {
+                prefetching = false;
+            }
+        }
+    }
+}
+
+void PlayerRenderer::Impl::feedSound() {
+    std::uint64_t handled = 0;
+    std::unique_ptr<CompositionAudioReader> reader;
+    Varispeed varispeed;
+    std::vector<float> pending;
+    std::size_t pendingAt = 0; // frames of `pending` already written
+    bool active = false, plays = false;
+    std::int64_t left = 0; // frames up to the item's end
+    for (;;) {
+        PlayerRequest fresh;
+        bool renewed = false;
+        {
+            std::unique_lock lock(mutex);
+            const auto changed = [&] { return stopping || current.generation != handled; };
+            if (active)
+                soundChanged.wait_for(lock, std::chrono::milliseconds(5), changed);
+            else
+                soundChanged.wait(lock, changed);
+            if (stopping) return;
+            if (current.generation != handled) {
+                fresh = current;
+                handled = fresh.generation;
+                renewed = true;
+            }
+        }
+        if (renewed) {
+            reader.reset();
+            pending.clear();
+            pendingAt = 0;
+            output.clear();
+            const auto& item = fresh.item;
+            // Sound plays forward up to twice as fast; faster and backwards are silent.
+            active = fresh.mode == PlayerRequest::Mode::play && item && item->hasAudio() && fresh.rate > 0 &&
+                     fresh.rate <= 2 && fresh.time < item->duration();
+            if (active) {
+                try {
+                    const Time from = Time::seconds(std::max(0.0, fresh.time));
+                    reader = std::make_unique<CompositionAudioReader>(
+                        item->audioComposition(), item->audioMix(),
+                        TimeRange::fromStartEnd(from, Time::seconds(item->duration())), kSoundChunk);
+                    varispeed = Varispeed(fresh.rate);
+                    left = reader->frameCount();
+                } catch (const std::exception&) {
+                    active = false;
+                }
+            }
+            plays = active;
+        }
+        if (active) {
+            try {
+                for (;;) {
+                    constexpr int C = CompositionAudioReader::channels;
+                    if (pendingAt * C >= pending.size()) {
+                        if (left <= 0) {
+                            active = false;
+                            break;
+                        }
+                        std::vector<float> piece;
+                        if (reader) {
+                            try {
+                                if (auto read = reader->next()) piece = std::move(read->samples);
+                            } catch (const std::exception&) {
+                                reader.reset(); // sound that cannot be decoded: silence to the end, and the
+                                                // clock runs on
+                            }
+                        }
+                        if (piece.empty()) piece.assign(std::size_t(std::min(left, kSoundChunk)) * C, 0.0f);
+                        left -= std::int64_t(piece.size()) / C;
+                        pending = varispeed.process(std::move(piece));
+                        pendingAt = 0;
+                        continue;
+                    }
+                    const std::size_t left = pending.size() / C - pendingAt;
+                    const std::size_t n = output.write(pending.data() + pendingAt * C, left);
+                    pendingAt += n;
+                    if (n < left) break; // the ring is full
+                }
+            } catch (const std::exception&) {
+                active = false;
+            }
+        }
+        std::lock_guard lock(mutex);
+        if (soundReady != handled && current.generation == handled) {
+            soundReady = handled;
+            soundPlays = plays;
+            wakeUp();
+        }
+    }
+}
+
+PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake)
+    : impl_(std::make_unique<Impl>(output, std::move(wake))) {
+    impl_->renderThread = std::thread([this] { impl_->render(); });
+    impl_->soundThread = std::thread([this] { impl_->feedSound(); });
+}
+
+PlayerRenderer::~PlayerRenderer() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->renderChanged.notify_all();
+    impl_->soundChanged.notify_all();
+    impl_->renderThread.join();
+    impl_->soundThread.join();
+}
+
+void PlayerRenderer::request(PlayerRequest request) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->current = std::move(request);
+        std::erase_if(impl_->queue,
+                      [&](const QueuedFrame& f) { return f.generation != impl_->current.generation; });
+    }
+    impl_->clock = std::numeric_limits<double>::quiet_NaN();
+    impl_->renderChanged.notify_all();
+    impl_->soundChanged.notify_all();
+}
+
+void PlayerRenderer::setClock(double now) {
+    impl_->clock = now;
+}
+
+bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->wakePending = false;
+    withSound = impl_->soundPlays;
+    return impl_->soundReady == generation && !impl_->queue.empty() &&
+           impl_->queue.front().generation == generation;
+}
+
+std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
+                                                   int direction, std::int64_t& passed) {
+    std::optional<QueuedFrame> newest;
+    passed = 0;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->wakePending = false;
+        auto& q = impl_->queue;
+        while (!q.empty()) {
+            QueuedFrame& f = q.front();
+            if (f.generation != generation) {
+                q.pop_front();
+                continue;
+            }
+            // The end is due a little early: a sound clock can fall short of it by a few samples.
+            const double slack = f.end ? kEndSlack : 0;
+            if (now && (direction >= 0 ? f.due > *now + slack : f.due < *now - slack)) break;
+            if (f.end && newest) break; // the last picture goes on screen first
+            if (newest) ++passed;
+            newest = std::move(f);
+            q.pop_front();
+            if (newest->end) break;
+        }
+    }
+    impl_->renderChanged.notify_all();
+    return newest;
+}
+
+std::int64_t PlayerRenderer::skippedFrames() const {
+    return impl_->skipped.load();
+}
+
+} // namespace osterveil::media::detail

@@ -1,0 +1,77 @@
+#pragma once
+
+// The reading side of `Player`; not part of the media layer's interface.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "Platform/Media/PixelBuffer.hpp"
+#include "Platform/Media/PlayerItem.hpp"
+
+namespace osterveil::audio {
+class Output;
+}
+
+namespace osterveil::media::detail {
+
+// What the player wants read. Every change carries a new generation; what was read for an older one
+// is dropped.
+struct PlayerRequest {
+    enum class Mode {
+        idle,  // read nothing
+        still, // one picture at `time`, within the tolerances
+        play,  // pictures and sound from `time` on at `rate`
+    };
+    std::uint64_t generation = 0;
+    std::shared_ptr<const PlayerItem> item;
+    Mode mode = Mode::idle;
+    double time = 0;
+    double rate = 0;
+    double toleranceBefore = 0;
+    double toleranceAfter = 0;
+};
+
+// A picture read ahead, or the end of the item.
+struct QueuedFrame {
+    std::uint64_t generation = 0;
+    double due = 0;  // clock time from which it is on screen (until, in reverse)
+    double time = 0; // item time it shows
+    PixelBuffer picture;
+    bool end = false;
+};
+
+// One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that
+// feeds the sound output, both following the latest request.
+class PlayerRenderer {
+  public:
+    static constexpr std::size_t queueCapacity = 8;
+
+    // `wake` is called from the reading threads when a picture is queued while no one polls (at most
+    // once until `takeDue` or `ready` runs).
+    PlayerRenderer(audio::Output& output, std::function<void()> wake);
+    ~PlayerRenderer();
+    PlayerRenderer(const PlayerRenderer&) = delete;
+    PlayerRenderer& operator=(const PlayerRenderer&) = delete;
+
+    void request(PlayerRequest request);
+    // The player's clock in item seconds, so that reading skips what would be late; NaN when stopped.
+    void setClock(double now);
+
+    // Whether the first picture (or the end) of `generation` is queued and its sound is ready;
+    // `withSound` tells whether sound plays (and so is the clock).
+    bool ready(std::uint64_t generation, bool& withSound);
+    // Takes the pictures of `generation` due at `now` (every one queued when none) and returns the
+    // newest; `passed` counts the others. `direction` is the sign of the rate (due times fall in reverse).
+    std::optional<QueuedFrame> takeDue(std::uint64_t generation, std::optional<double> now, int direction,
+                                       std::int64_t& passed);
+    // Pictures the reading thread skipped because they would have been late.
+    std::int64_t skippedFrames() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace osterveil::media::detail

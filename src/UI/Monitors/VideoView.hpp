@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "Platform/Media/Player.hpp"
+
+namespace osterveil {
+
+// A player's picture: the latest frame it put on screen, fitted whole into the view and centred, with
+// the well colour around it. Clicks pass through to whatever lies behind. It only paints what the
+// player already has, so painting never waits on decoding.
+class VideoView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit VideoView(QWidget* parent = nullptr);
+
+    // Follows `player`'s frames from now on; none shows the well alone.
+    void setPlayer(media::Player* player);
+    media::Player* player() const { return player_; }
+
+    // Where a picture of `picture` size lies in `bounds`: as large as fits, centred.
+    static QRectF pictureRect(const QSizeF& picture, const QRectF& bounds);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void takeFrame();
+
+    QPointer<media::Player> player_;
+    QMetaObject::Connection connection_;
+    media::PixelBuffer picture_;
+};
+
+} // namespace osterveil

@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cmath>
+#include <mutex>
+#include <random>
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
+#include "MediaFixtures.hpp"
+#include "Platform/Audio/Output.hpp"
+#include "Platform/Media/CompositionAudioReader.hpp"
+#include "Platform/Media/Player.hpp"
+
+using namespace osterveil;
+using namespace osterveil::media;
+using osterveil::testsupport::MediaFixtures;
+
+namespace {
+
+constexpr double kFrame = 1.0 / 24;
+
+// Under ThreadSanitizer pictures take many times longer than a frame: that run looks for races, and
+// the checks of real-time pace are left to the other builds.
+#ifdef __SANITIZE_THREAD__
+constexpr bool kRealTime = false;
+#else
+constexpr bool kRealTime = true;
+#endif
+
+// 4 s of counting frames at 24 fps with 4 s of sound, written once.
+const std::filesystem::path& countingMovie() {
+    static const std::filesystem::path path = [] {
+        auto p = MediaFixtures::shared().scratch("counting.mp4");
+        testsupport::writeMovie(
+            p,
+            {.frames = 96, .audio = testsupport::AudioCodec::aac, .audioSeconds = 4, .countingFrames = true});
+        return p;
+    }();
+    return path;
+}
+
+// The counting movie laid on V1 from 0 for 3 s, built at 320 × 180.
+std::shared_ptr<const PlayerItem> programItem() {
+    static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    MediaItem m;
+    m.id = Uuid::make();
+    m.kind = MediaKind::video;
+    m.path = countingMovie().string();
+    m.duration = 4;
+    m.hasVideo = true;
+    p.media.push_back(m);
+    TimelineClip c;
+    c.id = Uuid::make();
+    c.mediaID = m.id;
+    c.duration = 3;
+    p.sequence.tracks.mut(0).clips.push_back(c);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
+    return PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+int shownIndex(const Player& player) {
+    const PixelBuffer& p = player.currentFrame().picture;
+    return p.isNull() ? -1
+                      : testsupport::countedFrameIndex(p.data(), p.width(), p.height(),
+                                                       std::ptrdiff_t(p.bytesPerRow()));
+}
+
+// Generous: sanitizer builds compose pictures many times slower.
+template <class Predicate> bool waitUntil(Predicate done, int milliseconds = 180000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) return false;
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+// Plays for `milliseconds` of wall time from the moment the player starts playing; returns how long
+// it played, in seconds.
+double playFor(Player& player, double rate, int milliseconds) {
+    player.setRate(rate);
+    EXPECT_TRUE(waitUntil([&] { return player.status() == Player::Status::playing; }));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QTest::qWait(1);
+    const double played = double(timer.nsecsElapsed()) / 1e9;
+    player.pause();
+    return played;
+}
+
+// Pictures put on screen, with the index each shows.
+struct Shown {
+    explicit Shown(Player& player) {
+        QObject::connect(&player, &Player::frameChanged, &player, [this, &player] {
+            if (player.currentFrame().picture.isNull()) return;
+            times.push_back(player.currentFrame().time);
+            indices.push_back(shownIndex(player));
+        });
+    }
+    std::vector<double> times;
+    std::vector<int> indices;
+};
+
+// A null output that keeps a copy of every sample the player hands it.
+class RecordingOutput : public audio::Output {
+  public:
+    struct Record {
+        std::mutex mutex;
+        std::vector<float> samples;
+    };
+    explicit RecordingOutput(std::shared_ptr<Record> record)
+        : Output(Kind::null), record_(std::move(record)) {}
+    std::size_t write(const float* samples, std::size_t frames) override {
+        const std::size_t n = Output::write(samples, frames);
+        std::lock_guard lock(record_->mutex);
+        record_->samples.insert(record_->samples.end(), samples, samples + n * channels);
+        return n;
+    }
+
+  private:
+    std::shared_ptr<Record> record_;
+};
+
+TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
+    for (const auto& item : {PlayerItem::file(countingMovie()), programItem()}) {
+        Player player(audio::Output::createNull());
+        player.setItem(item);
+        std::mt19937 random(22);
+        std::uniform_real_distribution<double> anywhere(0.0, 2.95);
+        for (int i = 0; i < 12; ++i) {
+            const double t = anywhere(random);
+            player.seek(t);
+            ASSERT_TRUE(waitUntil(
+                [&] { return player.currentFrame().time == t && !player.currentFrame().picture.isNull(); }));
+            EXPECT_EQ(shownIndex(player), int(std::floor(t * 24 + 1e-9))) << t;
+            EXPECT_DOUBLE_EQ(player.currentTime(), t);
+        }
+        // The very end shows the last frame.
+        player.seek(item->duration());
+        ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == item->duration(); }));
+        EXPECT_EQ(shownIndex(player), int(std::lround(item->duration() * 24)) - 1);
+        // A tolerant seek shows something within the window at once, then the very frame.
+        player.seek(0.1);
+        ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 2; }));
+        Shown shown(player);
+        player.seek(2.5, 0.25, 0.25);
+        ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 60; }));
+        ASSERT_FALSE(shown.indices.empty());
+        EXPECT_GE(shown.indices.front(), 54);
+        EXPECT_LE(shown.indices.front(), 66);
+        EXPECT_EQ(player.status(), Player::Status::paused);
+    }
+}
+
+TEST(Player, PlaysTwoSecondsOnTheSoundClockPresentingEveryFrame) {
+    Player player(audio::Output::createNull());
+    ASSERT_EQ(player.output().kind(), audio::Output::Kind::null);
+    player.setItem(PlayerItem::file(countingMovie()));
+    player.seek(0.5);
+    ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 12; }));
+    Shown shown(player);
+    const double played = playFor(player, 1, 2000);
+    const double advanced = player.currentTime() - 0.5;
+    EXPECT_GE(played, 2.0);
+    if (!kRealTime) return;
+    EXPECT_NEAR(advanced, played, kFrame);
+    ASSERT_GE(shown.indices.size(), 47u);
+    for (std::size_t i = 0; i < shown.indices.size(); ++i)
+        EXPECT_EQ(shown.indices[i], 12 + int(i)) << i;
+    EXPECT_EQ(player.droppedFrames(), 0);
+}
+
+TEST(Player, RatesAdvanceTimeAtTheirSpeedAndShowFramesInOrder) {
+    Player player(audio::Output::createNull());
+    player.setItem(PlayerItem::file(countingMovie()));
+    struct Case {
+        double rate, from;
+    };
+    for (const Case c : {Case{2, 0.5}, Case{-1, 3.5}, Case{-2, 3.5}}) {
+        player.seek(c.from);
+        ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == c.from; }));
+        Shown shown(player);
+        const double played = playFor(player, c.rate, 1000);
+        if (kRealTime) {
+            EXPECT_NEAR(player.currentTime() - c.from, c.rate * played, 2 * kFrame) << c.rate;
+        }
+        ASSERT_GE(shown.indices.size(), kRealTime ? 10u : 1u) << c.rate;
+        for (std::size_t i = 1; i < shown.indices.size(); ++i) {
+            if (c.rate > 0)
+                EXPECT_GT(shown.indices[i], shown.indices[i - 1]) << c.rate << " at " << i;
+            else
+                EXPECT_LT(shown.indices[i], shown.indices[i - 1]) << c.rate << " at " << i;
+            EXPECT_EQ(shown.indices[i], int(std::floor(shown.times[i] * 24 + 1e-9)));
+        }
+        QObject::disconnect(&player, &Player::frameChanged, nullptr, nullptr);
+    }
+}
+
+TEST(Player, SeekWhilePlayingGoesOnFromTheNewTime) {
+    for (const auto& item : {PlayerItem::file(countingMovie()), programItem()}) {
+        Player player(audio::Output::createNull());
+        player.setItem(item);
+        player.play();
+        ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.3; }));
+        Shown shown(player);
+        player.seek(1.5);
+        EXPECT_EQ(player.status(), Player::Status::playing);
+        ASSERT_TRUE(waitUntil(
+            [&] { return shown.indices.size() >= 8 || player.status() == Player::Status::paused; }));
+        ASSERT_FALSE(shown.indices.empty());
+        EXPECT_EQ(shown.indices.front(), 36);
+        for (std::size_t i = 1; i < shown.indices.size(); ++i)
+            EXPECT_GT(shown.indices[i], shown.indices[i - 1]);
+        EXPECT_GE(player.currentTime(), 1.5);
+    }
+}
+
+TEST(Player, SoundHandedToTheOutputIsTheMixedSound) {
+    auto record = std::make_shared<RecordingOutput::Record>();
+    const auto item = PlayerItem::file(countingMovie());
+    {
+        Player player(std::make_unique<RecordingOutput>(record));
+        player.setItem(item);
+        player.play();
+        ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.5; }));
+    }
+    CompositionAudioReader reader(item->audioComposition(), item->audioMix());
+    std::vector<float> mixed;
+    while (auto piece = reader.next())
+        mixed.insert(mixed.end(), piece->samples.begin(), piece->samples.end());
+    ASSERT_GE(record->samples.size(), std::size_t(48000 * 2 / 2));
+    ASSERT_LE(record->samples.size(), mixed.size());
+    double worst = 0, loudest = 0;
+    for (std::size_t i = 0; i < record->samples.size(); ++i) {
+        worst = std::max(worst, double(std::abs(record->samples[i] - mixed[i])));
+        loudest = std::max(loudest, double(std::abs(mixed[i])));
+    }
+    EXPECT_GT(loudest, 0.1);
+    EXPECT_LT(worst, 1e-6);
+}
+
+TEST(Player, StatusAndTimeSignals) {
+    Player player(audio::Output::createNull());
+    std::vector<std::pair<Player::Status, double>> statuses;
+    std::vector<double> times;
+    QObject::connect(&player, &Player::statusChanged,
+                     [&](Player::Status s, double rate) { statuses.emplace_back(s, rate); });
+    QObject::connect(&player, &Player::timeChanged, [&](double t) { times.push_back(t); });
+
+    // With nothing to play, playing waits at rate 1.
+    player.play();
+    ASSERT_EQ(statuses.size(), 1u);
+    EXPECT_EQ(statuses.back(), std::make_pair(Player::Status::waitingToPlay, 1.0));
+    QTest::qWait(50);
+    EXPECT_EQ(player.status(), Player::Status::waitingToPlay);
+
+    // An item starts it, the time runs about 30 times a second, and the end pauses at rate 0.
+    const auto item =
+        PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound));
+    times.clear();
+    player.setItem(item);
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses[statuses.size() - 2], std::make_pair(Player::Status::playing, 1.0));
+    EXPECT_EQ(statuses.back(), std::make_pair(Player::Status::paused, 0.0));
+    EXPECT_EQ(player.rate(), 0);
+    EXPECT_DOUBLE_EQ(player.currentTime(), item->duration());
+    EXPECT_DOUBLE_EQ(times.back(), item->duration());
+    if (kRealTime) {
+        EXPECT_GE(times.size(), 15u);
+    }
+    EXPECT_LE(times.size(), 60u);
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_GE(times[i], times[i - 1]);
+
+    // Seeks report their time once; starting and pausing report status and time.
+    times.clear();
+    player.seek(0.25);
+    EXPECT_EQ(times, std::vector<double>{0.25});
+    player.setRate(2);
+    EXPECT_EQ(statuses.back(), std::make_pair(Player::Status::waitingToPlay, 2.0));
+    player.pause();
+    EXPECT_EQ(statuses.back(), std::make_pair(Player::Status::paused, 0.0));
+    EXPECT_EQ(times.size(), 3u);
+    player.setVolume(0.35);
+    EXPECT_DOUBLE_EQ(player.volume(), 0.35);
+    EXPECT_FLOAT_EQ(player.output().volume(), 0.35f);
+}
+
+TEST(Player, SoundOnlyFilesPlayToTheEndAndStillsHaveNothingToPlay) {
+    // The system's output: a device where there is one, else the null output; playing works either way.
+    Player player;
+    const auto sound = PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::wavAudio));
+    EXPECT_FALSE(sound->hasVideo());
+    EXPECT_TRUE(sound->hasAudio());
+    player.setItem(sound);
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::playing; }));
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    EXPECT_DOUBLE_EQ(player.currentTime(), sound->duration());
+    EXPECT_TRUE(player.currentFrame().picture.isNull());
+
+    const auto still = PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::pngStill));
+    EXPECT_FALSE(still->hasVideo());
+    EXPECT_FALSE(still->hasAudio());
+    EXPECT_EQ(still->duration(), 0);
+    player.setItem(still);
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    EXPECT_EQ(player.currentTime(), 0);
+}
+
+TEST(Player, ReplacingTheItemOrDestroyingThePlayerWhilePlayingIsClean) {
+    const auto program = programItem();
+    const auto file = PlayerItem::file(countingMovie());
+    const auto other =
+        PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound));
+    auto player = std::make_unique<Player>(audio::Output::createNull());
+    player->setItem(file);
+    player->setRate(-1); // from 0 in reverse ends at once
+    ASSERT_TRUE(waitUntil([&] { return player->status() == Player::Status::paused; }));
+    player->play();
+    for (const auto& next : {program, other, file, program}) {
+        ASSERT_TRUE(waitUntil([&] { return player->currentTime() > 0.2; }));
+        player->setItem(next);
+        EXPECT_TRUE(player->currentFrame().picture.isNull());
+        EXPECT_EQ(player->currentTime(), 0);
+    }
+    ASSERT_TRUE(waitUntil([&] { return !player->currentFrame().picture.isNull(); }));
+    EXPECT_LE(shownIndex(*player), 24);
+    player->setRate(-4);
+    QTest::qWait(30);
+    player.reset();
+}
+
+} // namespace
