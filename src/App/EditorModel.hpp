@@ -79,6 +79,9 @@ class EditorModel : public QObject {
     // The last selected clip, which the inspector and the single-clip commands act on.
     std::optional<Uuid> primaryClipID() const;
 
+    // The document's file, against which media paths resolve; none for a document never saved.
+    const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }
+
     PlayerControl& player() const { return *player_; }
     PlayerControl& sourcePlayer() const { return *sourcePlayer_; }
     const RebuildScheduler& rebuilds() const { return rebuilds_; }
@@ -365,6 +368,9 @@ class EditorModel : public QObject {
     void changed();
     // `currentTime` or `sourceTime` moved; once per event-loop turn.
     void timeChanged();
+    // An open gesture was called off (Escape) and the project is back as it began. Emitted at once, so
+    // that whatever drives the gesture stops before its next step re-applies it.
+    void transientEditCancelled();
 
   private:
     enum class Change { state, time };

@@ -87,6 +87,7 @@ void EditorModel::cancelTransientEdit() {
     if (!transientBefore_) return;
     writeProject(*std::exchange(transientBefore_, std::nullopt));
     setSnapGuide(std::nullopt);
+    emit transientEditCancelled();
 }
 
 void EditorModel::registerUndo(const Project& snapshot, const QString& name) {

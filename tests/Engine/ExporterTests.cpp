@@ -700,3 +700,25 @@ TEST(Exporter, UndecodableSourcesFailTheExportByName) {
     SequenceExporter().exportMovie(still, nullptr);
     EXPECT_EQ(inspect(still.outputURL).frames, 12);
 }
+
+TEST(Exporter, ClipsAtSpeedZeroHoldAFrameThroughBuildAndExport) {
+    // The inspector's speed slider can write 0, or values next to it, in either direction.
+    for (const TimeRemap& remap : {TimeRemap{.speed = 0}, TimeRemap{.speed = -0.0, .reversed = true},
+                                  TimeRemap{.speed = 1e-12}, TimeRemap{.speed = -1e-300}}) {
+        ExportRequest r = requestFor(1, ExportCodec::h264, "speed-zero.mp4");
+        TimelineClip& clip = r.project.sequence.tracks.mut(0).clips.mut(0);
+        clip.timeRemap = remap;
+        for (const RemapSlice& slice : TimeRemapMath::slices(clip, 1.0 / 24)) {
+            EXPECT_TRUE(std::isfinite(slice.sourceStart) && std::isfinite(slice.sourceDuration));
+            EXPECT_GT(slice.sourceDuration, 0);
+            EXPECT_EQ(slice.timelineDuration, 1);
+        }
+        std::vector<double> progress;
+        SequenceExporter().exportMovie(r, [&](double p) { progress.push_back(p); });
+        EXPECT_EQ(inspect(r.outputURL).frames, 24) << remap.speed;
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back(), 1);
+        for (double p : progress)
+            EXPECT_TRUE(std::isfinite(p));
+    }
+}

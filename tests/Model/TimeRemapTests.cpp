@@ -5,6 +5,7 @@
 
 #include "Model/Project.hpp"
 #include "Model/TimeRemap.hpp"
+#include "Model/TimelineEditing.hpp"
 
 using namespace osterveil;
 
@@ -128,4 +129,36 @@ TEST(TimeRemapSlices, NearbyBreakpointsMerge) {
     // Two keyframes within the tolerance of each other make one breakpoint.
     const TimeRemap pair = withKeys({{0, 0}, {2, 4}, {2.00005, 4.0001}, {4, 5}}, 0, 4);
     expectSlices(TimeRemapMath::slices(clipWith(pair, 10, 0, 8), kFrame), {{10, 4, 0, 4, false}, {14, 4, 4, 1, false}});
+}
+
+TEST(TimeRemapSlices, SpeedZeroHoldsAFrameAndEditsStayFinite) {
+    // A speed of 0 (or next to it) shows one held frame; cutting, trimming and slipping such a clip
+    // never divides by its speed.
+    for (double speed : {0.0, -0.0, 1e-12, -1e-300}) {
+        Sequence seq = Sequence::makeNew();
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = Uuid::make();
+        c.start = 1;
+        c.inPoint = 2;
+        c.duration = 3;
+        c.timeRemap = withSpeed(speed, speed < 0);
+        seq.tracks.mut(0).clips.push_back(c);
+        const auto slices = TimeRemapMath::slices(c, kFrame);
+        ASSERT_EQ(slices.size(), 1u);
+        EXPECT_EQ(slices[0].sourceDuration, kFrame);
+        EXPECT_EQ(slices[0].sourceStart, 2);
+
+        const auto halves = TimelineEditing::splitClip(c, 2.5, kFrame);
+        ASSERT_TRUE(halves);
+        EXPECT_TRUE(std::isfinite(halves->second.inPoint));
+        const auto length = [](Uuid) { return 10.0; };
+        TimelineEditing::trim(seq, c.id, TrimEdge::head, -0.5, length, false);
+        TimelineEditing::trim(seq, c.id, TrimEdge::tail, 100, length, false);
+        TimelineEditing::slip(seq, c.id, 0.25, length, false);
+        const TimelineClip after = *seq.clip(c.id);
+        for (double v : {after.start, after.inPoint, after.duration})
+            EXPECT_TRUE(std::isfinite(v)) << speed;
+        EXPECT_GT(after.duration, 3);
+    }
 }

@@ -7,6 +7,8 @@
 
 #include "../App/EditorCommandSupport.hpp"
 #include "UI/Color/ColorPanel.hpp"
+#include "UI/Color/CurvesSection.hpp"
+#include "UI/Color/WheelsSection.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/SliderRow.hpp"
 #include "UI/Common/Theme.hpp"
@@ -187,9 +189,12 @@ TEST_F(ColorPanelTest, ResetColorIsOneStepOnAGradedClipAndNoneOnANeutralOne) {
             c.grade.lumetri.lutIntensity = 0.5;
             c.grade.lumetri.hsl = {true, 0.5, 0.3, -0.25, 0.1, 0.1};
             c.grade.lumetri.vignetteRadius = 1.6;
+            c.grade.lumetri.curves.red = c.grade.lumetri.curves.red.edited(0.5, 0.7);
+            c.grade.lumetri.highlightWheel = {0.3, -0.4};
         });
     });
     settle();
+    EXPECT_EQ(panel.curves()->editor("Red")->curve().points.size(), 3u);
     EXPECT_EQ(child<ElidedLabel>("lutName")->text(), "Teal Orange.cube");
     EXPECT_FALSE(child<QWidget>("clearLUT")->isHidden());
     EXPECT_EQ(row("Creative", "Intensity")->valueText(), "50.0");
@@ -213,6 +218,10 @@ TEST_F(ColorPanelTest, ResetColorIsOneStepOnAGradedClipAndNoneOnANeutralOne) {
     for (const auto& [where, text] : shown)
         EXPECT_EQ(row(where.first, where.second)->valueText(), text) << where.second.toStdString();
     EXPECT_FALSE(child<QCheckBox>("hslEnabled")->isChecked());
+    for (const QString& title : CurvesSection::titles)
+        EXPECT_EQ(panel.curves()->editor(title)->curve(), ChannelCurve::identity()) << title.toStdString();
+    for (const QString& title : WheelsSection::titles)
+        EXPECT_EQ(panel.wheels()->wheel(title)->wheel(), ColorWheel{}) << title.toStdString();
 
     QTest::mouseClick(child<QAbstractButton>("resetColor"), Qt::LeftButton);
     settle();
@@ -286,6 +295,10 @@ TEST_F(ColorPanelTest, PictureWithEveryGroupOpen) {
             c.grade.lumetri.lutPath = "/Users/grading/LUTs/Kodak 2383 Print Emulation (Rec709).cube";
             c.grade.lumetri.hsl.enabled = true;
             c.grade.lumetri.vignette = 0.35;
+            c.grade.lumetri.curves.master = c.grade.lumetri.curves.master.edited(0.3, 0.2).edited(0.7, 0.85);
+            c.grade.lumetri.curves.blue = c.grade.lumetri.curves.blue.edited(0.5, 0.4);
+            c.grade.lumetri.shadowWheel = {0.4, -0.3};
+            c.grade.lumetri.highlightWheel = {-0.5, 0.5};
         });
     });
     // Inside the inspector: its background and padding, the application's dark look.

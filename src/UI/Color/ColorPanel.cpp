@@ -4,6 +4,8 @@
 #include <QVBoxLayout>
 
 #include "App/EditorModel.hpp"
+#include "UI/Color/CurvesSection.hpp"
+#include "UI/Color/WheelsSection.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/SliderRow.hpp"
 #include "UI/Common/Theme.hpp"
@@ -36,6 +38,12 @@ ColorPanel::ColorPanel(EditorModel& model, QWidget* parent) : QWidget(parent), m
     }
     makeBasic(group(QStringLiteral("Basic")));
     makeCreative(group(QStringLiteral("Creative")));
+    CollapsibleSection* curvesGroup = group(QStringLiteral("Curves"));
+    curves_ = new CurvesSection(model_, curvesGroup->content());
+    curvesGroup->contentLayout()->addWidget(curves_);
+    CollapsibleSection* wheelsGroup = group(QStringLiteral("Wheels"));
+    wheels_ = new WheelsSection(model_, wheelsGroup->content());
+    wheelsGroup->contentLayout()->addWidget(wheels_);
     makeHSL(group(QStringLiteral("HSL")));
     makeVignette(group(QStringLiteral("Vignette")));
 
@@ -73,6 +81,8 @@ QWidget* ColorPanel::makeHeader() {
 void ColorPanel::setClip(const Uuid& clipID) {
     if (clipID_ == clipID) return;
     clipID_ = clipID;
+    curves_->setClip(clipID);
+    wheels_->setClip(clipID);
     refresh();
 }
 
@@ -93,6 +103,8 @@ void ColorPanel::refresh() {
     const std::set<QString>& open = model_.openColorSections();
     for (CollapsibleSection* g : groups_)
         g->setOpen(open.count(g->title()) > 0);
+    curves_->refresh();
+    wheels_->refresh();
 
     if (!clipID_) return;
     const std::optional<TimelineClip> clip = model_.project().sequence.clip(*clipID_);

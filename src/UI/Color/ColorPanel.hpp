@@ -13,11 +13,13 @@
 namespace osterveil {
 
 class CollapsibleSection;
+class CurvesSection;
 class EditorModel;
 class ElidedLabel;
 class SliderRow;
 class TextButton;
 class ToggleSwitch;
+class WheelsSection;
 
 // The colour panel: grades one clip. A header with the Bypass switch, a banner while the grade is
 // bypassed, six collapsible groups of controls and "Reset Color".
@@ -43,9 +45,11 @@ class ColorPanel : public QWidget {
     // Shows the clip's values and the open groups as they are now.
     void refresh();
 
-    // A group by its stored title ("Basic", …, "Vignette"). The curve editor and the wheels go into the
-    // `content()` of "Curves" and "Wheels", which are otherwise empty.
+    // A group by its stored title ("Basic", …, "Vignette").
     CollapsibleSection* group(const QString& title) const;
+    // The contents of "Curves" and "Wheels", which draw their own controls.
+    CurvesSection* curves() const { return curves_; }
+    WheelsSection* wheels() const { return wheels_; }
 
   private:
     using GradeChange = std::function<void(ColorGrade&)>;
@@ -88,6 +92,8 @@ class ColorPanel : public QWidget {
     TextButton* loadLUT_ = nullptr;
     TextButton* clearLUT_ = nullptr;
     QCheckBox* hslEnabled_ = nullptr;
+    CurvesSection* curves_ = nullptr;
+    WheelsSection* wheels_ = nullptr;
 };
 
 } // namespace osterveil

@@ -51,6 +51,11 @@ class TextButton : public QAbstractButton {
   public:
     TextButton(const QString& text, const QColor& color, const QString& help, QWidget* parent = nullptr);
     const QColor& color() const { return color_; }
+    void setColor(const QColor& color) {
+        if (color == color_) return;
+        color_ = color;
+        update();
+    }
     QSize sizeHint() const override;
 
   protected:

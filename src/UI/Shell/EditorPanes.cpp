@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Timeline/TimelinePanel.hpp"
 
 namespace osterveil {
 
@@ -19,8 +21,8 @@ QWidget* makeProgramMonitor(EditorModel&, QWidget* parent) {
     return new PanePlaceholder(QStringLiteral("Program"), parent);
 }
 
-QWidget* makeProjectPanel(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Project"), parent);
+QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {
+    return new ProjectPanel(model, parent);
 }
 
 QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
@@ -29,8 +31,8 @@ QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
     return strip;
 }
 
-QWidget* makeTimelinePanel(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Timeline"), parent);
+QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent) {
+    return new TimelinePanel(model, parent);
 }
 
 QDialog* makeExportSheet(EditorModel&, QWidget* parent) {

@@ -1,6 +1,8 @@
 #include "UI/Timeline/TimelineBridge.hpp"
 
+#include <QFile>
 #include <QPointer>
+#include <filesystem>
 
 #include "App/EditorModel.hpp"
 #include "Engine/CompositionBuilder.hpp"
@@ -88,8 +90,18 @@ TimelineBridge TimelineBridge::to(EditorModel& editor) {
     bridge.dropMedia = [model](const Uuid& mediaID, double time, const Uuid& trackID) {
         if (model) model->commitPlacement(mediaID, time, trackID, TimelinePlacement::overwrite);
     };
-    // Importing dropped files and showing a clip's media in the file manager are the media commands'
-    // work; the timeline panel binds `dropFiles` and `reveal` to them.
+    bridge.dropFiles = [model](const QList<QUrl>& urls) {
+        if (!model) return;
+        std::vector<std::filesystem::path> files;
+        for (const QUrl& url : urls)
+            if (url.isLocalFile()) files.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
+        if (!files.empty()) model->ingest(std::move(files));
+    };
+    bridge.reveal = [model](const Uuid& clipID) {
+        if (!model) return;
+        const std::optional<TimelineClip> clip = model->project().sequence.clip(clipID);
+        if (clip && clip->mediaID) model->revealMedia(*clip->mediaID);
+    };
     bridge.deleteClip = [model](const Uuid& clipID) {
         if (!model) return;
         model->selectOnly(clipID);

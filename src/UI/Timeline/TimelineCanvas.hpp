@@ -12,6 +12,8 @@
 #include "UI/Timeline/TimelineBridge.hpp"
 #include "UI/Timeline/TimelineDrawState.hpp"
 
+class QMenu;
+class QMimeData;
 class QPainter;
 
 namespace osterveil {
@@ -72,10 +74,54 @@ class TimelineDocumentView : public QWidget {
     // Paints the canvas rectangle `exposed` (canvas points) with `painter` set up in canvas points.
     void paintCanvas(QPainter& painter, const QRectF& exposed);
 
+    // A pointer gesture in progress, as the canvas follows it between press and release.
+    struct Drag {
+        enum class Kind { move, trim, marquee, scrub };
+        Kind kind = Kind::move;
+        Uuid id;
+        TrimEdge edge = TrimEdge::head;
+        // Canvas x of the press (move, trim) and the press point (marquee).
+        QPointF origin;
+    };
+    const std::optional<Drag>& drag() const { return drag_; }
+    // Drops the gesture in progress without calling the editor: once the editor has called the gesture
+    // off, further pointer moves and the release must not carry it on.
+    void endGesture();
+
+    // Hit tests, on canvas points.
+    struct ClipHit {
+        TimelineClip clip;
+        Track track;
+        QRectF frame;
+    };
+    std::optional<ClipHit> clipHit(QPointF point) const;
+    std::optional<Track> trackAt(QPointF point) const;
+    // Ends of a frame wider than 28 points are 8-point grips for trimming.
+    static std::optional<TrimEdge> trimEdge(const QRectF& frame, QPointF point);
+
+    // The menu for a right click at a canvas point: none off a clip. Selects the clip first, and
+    // pops the menu up at `globalPos` (owned by the canvas, deleted when closed).
+    QMenu* openContextMenu(QPointF point, QPoint globalPos);
+    // A drop at a canvas point: a media id as text lands on the track there, file URLs are imported.
+    bool performDrop(QPointF point, const QMimeData& data);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
+    void pressed(QPointF point, Qt::KeyboardModifiers modifiers);
+    void dragged(QPointF point, Qt::KeyboardModifiers modifiers);
+    void released();
+    void updateCursor(QPointF point);
+    // Scrolls by 16 points while the pointer is within 28 of a visible side or past it.
+    void followDrag(QPointF point);
+
     // Each track's clips in drawing order (by start; equal starts in stored order), with what finds
     // the ones in view without looking at the others.
     struct TrackIndex {
@@ -103,6 +149,7 @@ class TimelineDocumentView : public QWidget {
 
     TimelineDrawState state_;
     std::optional<QRectF> marquee_;
+    std::optional<Drag> drag_;
     QSizeF canvasSize_{400, 88};
     QPointF origin_;
     QPointer<TimelineScrollView> host_;

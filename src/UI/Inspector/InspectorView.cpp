@@ -1,0 +1,319 @@
+#include "UI/Inspector/InspectorView.hpp"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "App/EditorModel.hpp"
+#include "Model/Numeric.hpp"
+#include "Model/Timecode.hpp"
+#include "Model/TransitionPlanner.hpp"
+#include "UI/Color/ColorPanel.hpp"
+#include "UI/Common/PanelParts.hpp"
+#include "UI/Common/SliderRow.hpp"
+#include "UI/Common/Theme.hpp"
+
+namespace osterveil {
+
+namespace {
+
+constexpr SliderRowMetrics kRowMetrics{.labelWidth = 86, .spacing = 8, .decimals = 2, .valueWidth = 44};
+
+const QStringList kFonts{QStringLiteral("Helvetica Neue"), QStringLiteral("Avenir Next"),
+                         QStringLiteral("Futura"),         QStringLiteral("Georgia"),
+                         QStringLiteral("Gill Sans"),      QStringLiteral("Didot")};
+
+// The direction a remap plays: a negative speed and the reverse flag each flip it.
+double signedSpeed(const TimeRemap& r) {
+    return r.reversed ? -r.speed : r.speed;
+}
+
+QLabel* makeText(const QString& text, QWidget* parent, int pixels, QFont::Weight weight,
+                 const QColor& color) {
+    auto* label = new QLabel(text, parent);
+    QFont f = label->font();
+    f.setPixelSize(pixels);
+    f.setWeight(weight);
+    label->setFont(f);
+    label->setTextFormat(Qt::PlainText);
+    PanelText::setTextColor(label, color);
+    return label;
+}
+
+void setPicker(QComboBox* picker, int index) {
+    if (picker->currentIndex() != index) picker->setCurrentIndex(index);
+}
+
+} // namespace
+
+// ----- TitleTextEdit -------------------------------------------------------------------------------------
+
+TitleTextEdit::TitleTextEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setTabChangesFocus(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this] { updateGeometry(); });
+}
+
+QSize TitleTextEdit::sizeHint() const {
+    // As tall as the wrapped text, at least one line.
+    const int lines = std::max(1, int(document()->documentLayout()->documentSize().height()));
+    const int height =
+        lines * fontMetrics().lineSpacing() + 2 * (frameWidth() + int(document()->documentMargin()));
+    return {QPlainTextEdit::sizeHint().width(), height};
+}
+
+void TitleTextEdit::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & Qt::ShiftModifier)) {
+        emit submitted();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void TitleTextEdit::focusOutEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusOutEvent(event);
+    emit focusLost();
+}
+
+// ----- Frame ---------------------------------------------------------------------------------------------
+
+InspectorView::InspectorView(EditorModel& model, QWidget* parent) : QScrollArea(parent), model_(model) {
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    content->setAutoFillBackground(true);
+    QPalette background = content->palette();
+    background.setColor(QPalette::Window, Theme::panel);
+    content->setPalette(background);
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(14, 14, 14, 14);
+    stack->setSpacing(16);
+    stack->setAlignment(Qt::AlignTop);
+    setWidget(content);
+
+    empty_ = new QWidget(content);
+    auto* emptyStack = new QVBoxLayout(empty_);
+    emptyStack->setContentsMargins(0, 0, 0, 0);
+    emptyStack->setSpacing(8);
+    emptyStack->addWidget(makeText(tr("No clip selected"), empty_, 15, QFont::DemiBold, Theme::text));
+    QLabel* hint =
+        makeCaption(tr("Select a clip to set color, opacity, volume, fades, and a cross dissolve."), empty_,
+                    Theme::textDim);
+    QFont hintFont = hint->font();
+    hintFont.setPixelSize(12);
+    hint->setFont(hintFont);
+    emptyStack->addWidget(hint);
+    empty_->setObjectName(QStringLiteral("emptyState"));
+    stack->addWidget(empty_);
+
+    makeHeader();
+    makeCompositing();
+    color_ = new ColorPanel(model_, content);
+    color_->setObjectName(QStringLiteral("colorPanel"));
+    stack->addWidget(color_);
+    makeAudio();
+    makeSpeed();
+    makeTransitions();
+    makeTitle();
+
+    connect(&model_, &EditorModel::changed, this, &InspectorView::refresh);
+    refresh();
+}
+
+InspectorView::Section InspectorView::makeSection(const QString& title) {
+    auto* section = new QWidget(widget());
+    section->setObjectName(title);
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    auto* heading = new QLabel(title.toUpper(), section);
+    heading->setFont(PanelText::titleFont(heading->font()));
+    heading->setTextFormat(Qt::PlainText);
+    PanelText::setTextColor(heading, Theme::accent);
+    layout->addWidget(heading);
+    widget()->layout()->addWidget(section);
+    return {section, layout};
+}
+
+SliderRow* InspectorView::slider(QVBoxLayout* into, const QString& label, double minimum, double maximum,
+                                 const QString& undoName, std::function<void(double)> change) {
+    auto* row = new SliderRow(label, minimum, maximum, kRowMetrics, into->parentWidget());
+    row->setObjectName(label);
+    into->addWidget(row);
+    connect(row, &SliderRow::editing, this, [this, undoName](bool on) {
+        if (on) {
+            commitTyping();
+            model_.beginTransientEdit();
+        } else {
+            model_.commitTransientEdit(undoName);
+        }
+    });
+    connect(row, &SliderRow::changed, this, std::move(change));
+    return row;
+}
+
+void InspectorView::makeHeader() {
+    header_ = new QWidget(widget());
+    header_->setObjectName(QStringLiteral("clipHeader"));
+    auto* stack = new QVBoxLayout(header_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(6);
+    name_ = makeText({}, header_, 14, QFont::DemiBold, Theme::text);
+    name_->setObjectName(QStringLiteral("clipName"));
+    name_->setWordWrap(true);
+    // Two lines at most; a longer name is cut at the second line.
+    name_->setMaximumHeight(2 * name_->fontMetrics().lineSpacing());
+    name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    timing_ = makeText({}, header_, 11, QFont::Normal, Theme::textDim);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(11);
+    timing_->setFont(mono);
+    timing_->setObjectName(QStringLiteral("clipTiming"));
+    multiple_ = makeText({}, header_, 11, QFont::Normal, Theme::accent);
+    multiple_->setObjectName(QStringLiteral("multipleSelection"));
+    stack->addWidget(name_);
+    stack->addWidget(timing_);
+    stack->addWidget(multiple_);
+    widget()->layout()->addWidget(header_);
+}
+
+void InspectorView::makeCompositing() {
+    const Section s = makeSection(QStringLiteral("Compositing"));
+    compositing_ = s.widget;
+    opacity_ = slider(s.layout, QStringLiteral("Opacity"), 0, 1, QStringLiteral("Opacity"),
+                      [this](double v) { liveClip([v](TimelineClip& c) { c.opacity.value = v; }); });
+}
+
+void InspectorView::makeAudio() {
+    const Section s = makeSection(QStringLiteral("Audio"));
+    audio_ = s.widget;
+    volume_ = slider(s.layout, QStringLiteral("Volume dB"), -60, 12, QStringLiteral("Volume"),
+                     [this](double v) { liveClip([v](TimelineClip& c) { c.volumeDB.value = v; }); });
+    s.layout->addWidget(makeCaption(tr("0 dB is unity. Linked picture and sound keep their own levels."),
+                                    audio_, Theme::textDim));
+}
+
+void InspectorView::liveClip(const ClipChange& change) {
+    if (clipID_) model_.liveClip(*clipID_, change);
+}
+
+void InspectorView::updateClip(const QString& name, const ClipChange& change) {
+    commitTyping();
+    if (clipID_) model_.updateClip(*clipID_, name, change);
+    // The control shows what the model now holds, including when the edit did not apply.
+    refresh();
+}
+
+// ----- Refresh -------------------------------------------------------------------------------------------
+
+void InspectorView::refresh() {
+    const Project project = model_.project();
+    const std::optional<Uuid> primary = model_.primaryClipID();
+    const std::optional<TimelineClip> clip = primary ? project.sequence.clip(*primary) : std::nullopt;
+    const std::optional<Uuid> shown = clip ? std::optional(clip->id) : std::nullopt;
+    if (shown != clipID_) {
+        // Typing belongs to the clip it was typed into: it becomes that clip's step before the view moves on.
+        commitTyping();
+        clipID_ = shown;
+    }
+
+    const bool haveClip = clip.has_value();
+    empty_->setVisible(!haveClip);
+    for (QWidget* w : {header_, compositing_, audio_, transitions_})
+        w->setVisible(haveClip);
+    if (!haveClip) {
+        for (QWidget* w : {static_cast<QWidget*>(color_), speed_, title_})
+            w->setVisible(false);
+        return;
+    }
+    showClip(*clip, project.sequence);
+}
+
+void InspectorView::showClip(const TimelineClip& clip, const Sequence& sequence) {
+    refreshing_ = true;
+    name_->setText(QString::fromStdString(clip.name));
+    timing_->setText(tr("%1  ·  %2")
+                         .arg(QString::fromStdString(Timecode::string(clip.start, sequence.frameRate)),
+                              QString::asprintf("%.2fs", clip.duration)));
+    const auto count = static_cast<long long>(model_.selectedClipIDs().size());
+    multiple_->setVisible(count >= 2);
+    if (count >= 2) multiple_->setText(tr("Editing the last clip of %1 selected.").arg(count));
+
+    opacity_->setValue(clip.opacity.value);
+    volume_->setValue(clip.volumeDB.value);
+
+    const std::optional<Track> track = sequence.trackContaining(clip.id);
+    const bool onVideo = track && track->role == TrackRole::video;
+    color_->setVisible(onVideo);
+    if (onVideo) color_->setClip(clip.id);
+    speed_->setVisible(onVideo);
+
+    const TimeRemap& remap = clip.timeRemap;
+    speedRow_->setValue(signedSpeed(remap) * 100);
+    reverse_->setChecked(signedSpeed(remap) < 0);
+    frameBlending_->setChecked(remap.frameBlending);
+    const bool ramp = remap.keyframes.size() >= 2;
+    ramp_->setVisible(ramp);
+    clearRamp_->setVisible(ramp);
+    if (ramp) ramp_->setText(rampSummary(remap));
+
+    for (auto [block, edge] :
+         {std::pair{&incoming_, &clip.incoming}, std::pair{&outgoing_, &clip.outgoing}}) {
+        block->shown = *edge;
+        const auto& kinds = transitionKinds();
+        setPicker(block->picker, int(std::find(kinds.begin(), kinds.end(), edge->kind) - kinds.begin()));
+        block->duration->setVisible(edge->kind != TransitionKind::none);
+        block->duration->setValue(edge->duration);
+    }
+    const std::optional<QString> note = dissolveNote(model_.project(), clip);
+    dissolve_->setVisible(note.has_value());
+    if (note) dissolve_->setText(*note);
+
+    const bool isTitle = clip.isTitle() && clip.title;
+    title_->setVisible(isTitle);
+    if (isTitle) {
+        const TitleStyle& style = *clip.title;
+        const QString text = QString::fromStdString(style.text);
+        // Only a different text is written, so that the cursor stays where the user types.
+        if (titleText_->toPlainText() != text) titleText_->setPlainText(text);
+        const int fontIndex = int(kFonts.indexOf(QString::fromStdString(style.fontName)));
+        setPicker(font_, fontIndex);
+        size_->setValue(style.fontSize);
+        setPicker(align_, int(style.alignment));
+        setPicker(vertical_, int(style.vertical));
+        const QString hex = QString::fromStdString(style.colorHex);
+        if (titleColor_->text() != hex) titleColor_->setText(hex);
+    }
+    refreshing_ = false;
+}
+
+bool InspectorView::eventFilter(QObject* watched, QEvent* event) {
+    // Escape in a title field keeps what was typed as its step, and goes no further: the window's
+    // Escape would cancel the open edit and throw the typing away.
+    if (watched == titleText_ || watched == titleColor_) {
+        const bool escape =
+            (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (escape) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress) commitTyping();
+            return event->type() == QEvent::KeyPress;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
+}
+
+void InspectorView::commitTyping() {
+    if (const std::optional<QString> name = std::exchange(typing_, std::nullopt))
+        model_.commitTransientEdit(*name);
+}
+
+} // namespace osterveil
