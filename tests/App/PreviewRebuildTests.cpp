@@ -128,7 +128,9 @@ TEST_F(PreviewRebuild, BurstOfChangesBuildsOnceTheLastProjectAtPreviewScale) {
     const bool burst = clock.elapsed() < 35;
     ASSERT_TRUE(settle());
     QTest::qWait(60);
-    if (burst) ASSERT_EQ(builds(), before + 1);
+    if (burst) {
+        ASSERT_EQ(builds(), before + 1);
+    }
     std::lock_guard lock(recorder->mutex);
     EXPECT_EQ(recorder->built.back().sequence.name, "Three");
     // Half of 1920×1080 by default.

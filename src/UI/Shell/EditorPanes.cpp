@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "App/MediaPlayerControl.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
@@ -48,11 +49,11 @@ QDialog* makeShortcutsSheet(const std::vector<ShortcutRow>&, QWidget* parent) {
 }
 
 std::unique_ptr<PlayerControl> makeProgramPlayer() {
-    return std::make_unique<IdlePlayer>();
+    return std::make_unique<MediaPlayerControl>();
 }
 
 std::unique_ptr<PlayerControl> makeSourcePlayer() {
-    return std::make_unique<IdlePlayer>();
+    return std::make_unique<MediaPlayerControl>();
 }
 
 } // namespace panes
