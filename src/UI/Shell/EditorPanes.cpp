@@ -6,8 +6,10 @@
 #include <QVBoxLayout>
 
 #include "App/MediaPlayerControl.hpp"
+#include "App/EditorModel.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Monitors/ProgramMonitor.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 
 namespace osterveil {
@@ -18,8 +20,9 @@ QWidget* makeSourceGroup(EditorModel&, QWidget* parent) {
     return new PanePlaceholder(QStringLiteral("Source"), parent);
 }
 
-QWidget* makeProgramMonitor(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Program"), parent);
+QWidget* makeProgramMonitor(EditorModel& model, QWidget* parent) {
+    auto* control = dynamic_cast<MediaPlayerControl*>(&model.player());
+    return new ProgramMonitor(model, control ? &control->player() : nullptr, parent);
 }
 
 QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {
