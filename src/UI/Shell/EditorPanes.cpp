@@ -10,6 +10,7 @@
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Monitors/ProgramMonitor.hpp"
+#include "UI/Shell/ToolsStrip.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 
 namespace osterveil {
@@ -29,10 +30,8 @@ QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {
     return new ProjectPanel(model, parent);
 }
 
-QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
-    auto* strip = new PanePlaceholder(QString(), parent);
-    strip->setFixedWidth(36);
-    return strip;
+QWidget* makeToolsStrip(EditorModel& model, QWidget* parent) {
+    return new ToolsStrip(model, parent);
 }
 
 QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent) {
