@@ -1,6 +1,7 @@
 #include "UI/Monitors/ProgramMonitor.hpp"
 
 #include <QEvent>
+#include <QIcon>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QStyle>
@@ -94,28 +95,28 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(10, 6, 10, 6);
     row->setSpacing(8);
-    QToolButton* start = transport(QStyle::SP_MediaSkipBackward, tr("Go to the start of the sequence"));
+    QToolButton* start = transport(QStringLiteral("media-skip-backward"), QStyle::SP_MediaSkipBackward, tr("Go to the start of the sequence"));
     connect(start, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.setCurrentTime(0);
         model_.player().seek(media::Time::zero());
     });
-    QToolButton* back = transport(QStyle::SP_MediaSeekBackward, tr("Step back one frame"));
+    QToolButton* back = transport(QStringLiteral("media-seek-backward"), QStyle::SP_MediaSeekBackward, tr("Step back one frame"));
     connect(back, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.step(-1);
     });
-    play_ = transport(QStyle::SP_MediaPlay, tr("Play or pause the sequence (Space)"));
+    play_ = transport(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, tr("Play or pause the sequence (Space)"));
     connect(play_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.togglePlayback();
     });
-    QToolButton* forward = transport(QStyle::SP_MediaSeekForward, tr("Step forward one frame"));
+    QToolButton* forward = transport(QStringLiteral("media-seek-forward"), QStyle::SP_MediaSeekForward, tr("Step forward one frame"));
     connect(forward, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.step(1);
     });
-    QToolButton* end = transport(QStyle::SP_MediaSkipForward, tr("Go to the end of the sequence"));
+    QToolButton* end = transport(QStringLiteral("media-skip-forward"), QStyle::SP_MediaSkipForward, tr("Go to the end of the sequence"));
     connect(end, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         const double d = std::max(model_.project().sequence.duration(), 0.0);
@@ -129,7 +130,7 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     colour(shuttle_, Theme::accent);
     row->addWidget(shuttle_);
     row->addStretch(1);
-    loop_ = transport(QStyle::SP_BrowserReload, tr("Loop between In and Out"));
+    loop_ = transport(QStringLiteral("media-playlist-repeat"), QStyle::SP_BrowserReload, tr("Loop between In and Out"));
     connect(loop_, &QToolButton::clicked, this, [this] { model_.setLoopPlayback(!model_.loopPlayback()); });
     row->addWidget(loop_);
     speaker_ = new QLabel(bar);
@@ -152,14 +153,18 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     refresh();
 }
 
-QToolButton* ProgramMonitor::transport(QStyle::StandardPixmap icon, const QString& help) {
+QToolButton* ProgramMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
     auto* button = new QToolButton(this);
     button->setAutoRaise(true);
-    button->setIcon(style()->standardIcon(icon));
+    button->setIcon(themeIcon(icon, fallback));
     button->setFixedWidth(22);
     button->setToolTip(help);
     colour(button, Theme::text);
     return button;
+}
+
+QIcon ProgramMonitor::themeIcon(const QString& name, QStyle::StandardPixmap fallback) const {
+    return QIcon::fromTheme(name, style()->standardIcon(fallback));
 }
 
 bool ProgramMonitor::eventFilter(QObject* watched, QEvent* event) {
@@ -177,14 +182,15 @@ void ProgramMonitor::refresh() {
     rate_->setText(QString::fromStdString(sequence.frameRate.label()));
     empty_->setVisible(duration <= 0.0001);
     view_->setVisible(duration > 0);
-    play_->setIcon(style()->standardIcon(model_.isPlaying() && programFocused ? QStyle::SP_MediaPause
-                                                                               : QStyle::SP_MediaPlay));
+    const bool playing = model_.isPlaying() && programFocused;
+    play_->setIcon(playing ? themeIcon(QStringLiteral("media-playback-pause"), QStyle::SP_MediaPause)
+                           : themeIcon(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay));
     shuttle_->setText(programFocused ? model_.shuttleLabel() : tr("Stopped"));
     colour(loop_, model_.loopPlayback() ? Theme::accent : Theme::textDim);
     loop_->setDown(model_.loopPlayback());
-    speaker_->setPixmap(style()
-                            ->standardIcon(model_.playerVolume() <= 0.001 ? QStyle::SP_MediaVolumeMuted
-                                                                          : QStyle::SP_MediaVolume)
+    const bool muted = model_.playerVolume() <= 0.001;
+    speaker_->setPixmap((muted ? themeIcon(QStringLiteral("audio-volume-muted"), QStyle::SP_MediaVolumeMuted)
+                               : themeIcon(QStringLiteral("audio-volume-high"), QStyle::SP_MediaVolume))
                             .pixmap(14, 14));
     const int volume = static_cast<int>(model_.playerVolume() * 1000 + 0.5);
     if (volume_->value() != volume) volume_->setValue(volume);

@@ -33,7 +33,9 @@ class ProgramMonitor : public QWidget {
 
   private:
     void refresh();
-    QToolButton* transport(QStyle::StandardPixmap icon, const QString& help);
+    QToolButton* transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help);
+    // The icon theme's glyph, or the style's where the theme has none.
+    QIcon themeIcon(const QString& name, QStyle::StandardPixmap fallback) const;
 
     EditorModel& model_;
     TimecodeWell* timecode_ = nullptr;
