@@ -10,6 +10,7 @@
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Monitors/ProgramMonitor.hpp"
+#include "UI/Monitors/SourceGroup.hpp"
 #include "UI/Shell/ToolsStrip.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 
@@ -17,8 +18,9 @@ namespace osterveil {
 
 namespace panes {
 
-QWidget* makeSourceGroup(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Source"), parent);
+QWidget* makeSourceGroup(EditorModel& model, QWidget* parent) {
+    auto* control = dynamic_cast<MediaPlayerControl*>(&model.sourcePlayer());
+    return new SourceGroup(model, control ? &control->player() : nullptr, parent);
 }
 
 QWidget* makeProgramMonitor(EditorModel& model, QWidget* parent) {
