@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "App/MediaPlayerControl.hpp"
 #include "App/DocumentController.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
@@ -201,7 +202,11 @@ TEST_F(Shell, SingleKeysReachOnlyTheActiveWindowAndStandAsideForASlider) {
     EXPECT_EQ(a.model().tool(), EditTool::razor);
     EXPECT_EQ(b.model().tool(), EditTool::select);
 
-    // A focused slider keeps the arrows; elsewhere they step the playhead.
+    // A focused slider keeps the arrows; elsewhere they step the playhead (which the player holds
+    // within the sequence, so the sequence gets a title to step over).
+    a.model().addTitle();
+    const media::Player& player = dynamic_cast<MediaPlayerControl&>(a.model().player()).player();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.item() && player.item()->duration() > 0; }, 60000));
     auto* slider = new QSlider(Qt::Horizontal, a.centralWidget());
     slider->setRange(0, 10);
     slider->show();

@@ -5,33 +5,38 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "App/MediaPlayerControl.hpp"
+#include "App/EditorModel.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Monitors/ProgramMonitor.hpp"
+#include "UI/Monitors/SourceGroup.hpp"
 #include "UI/Sheets/ExportSheet.hpp"
 #include "UI/Sheets/SequenceSettingsSheet.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
+#include "UI/Shell/ToolsStrip.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 
 namespace osterveil {
 
 namespace panes {
 
-QWidget* makeSourceGroup(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Source"), parent);
+QWidget* makeSourceGroup(EditorModel& model, QWidget* parent) {
+    auto* control = dynamic_cast<MediaPlayerControl*>(&model.sourcePlayer());
+    return new SourceGroup(model, control ? &control->player() : nullptr, parent);
 }
 
-QWidget* makeProgramMonitor(EditorModel&, QWidget* parent) {
-    return new PanePlaceholder(QStringLiteral("Program"), parent);
+QWidget* makeProgramMonitor(EditorModel& model, QWidget* parent) {
+    auto* control = dynamic_cast<MediaPlayerControl*>(&model.player());
+    return new ProgramMonitor(model, control ? &control->player() : nullptr, parent);
 }
 
 QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {
     return new ProjectPanel(model, parent);
 }
 
-QWidget* makeToolsStrip(EditorModel&, QWidget* parent) {
-    auto* strip = new PanePlaceholder(QString(), parent);
-    strip->setFixedWidth(36);
-    return strip;
+QWidget* makeToolsStrip(EditorModel& model, QWidget* parent) {
+    return new ToolsStrip(model, parent);
 }
 
 QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent) {
@@ -51,11 +56,11 @@ QDialog* makeShortcutsSheet(QWidget* parent) {
 }
 
 std::unique_ptr<PlayerControl> makeProgramPlayer() {
-    return std::make_unique<IdlePlayer>();
+    return std::make_unique<MediaPlayerControl>();
 }
 
 std::unique_ptr<PlayerControl> makeSourcePlayer() {
-    return std::make_unique<IdlePlayer>();
+    return std::make_unique<MediaPlayerControl>();
 }
 
 } // namespace panes

@@ -1,0 +1,199 @@
+#include "UI/Monitors/ProgramMonitor.hpp"
+
+#include <QEvent>
+#include <QIcon>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "App/EditorModel.hpp"
+#include "Engine/CompositionBuilder.hpp"
+#include "Model/Timecode.hpp"
+#include "UI/Common/PanelTabBar.hpp"
+#include "UI/Common/Theme.hpp"
+#include "UI/Common/TimecodeWell.hpp"
+#include "UI/Monitors/VideoView.hpp"
+
+namespace osterveil {
+
+namespace {
+
+void fill(QWidget* widget, const QColor& colour) {
+    widget->setAutoFillBackground(true);
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, colour);
+    widget->setPalette(p);
+}
+
+void colour(QWidget* widget, const QColor& colour) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::ButtonText, colour);
+    widget->setPalette(p);
+}
+
+QLabel* smallLabel(int pixels, QFont::Weight weight, bool monospaced, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    QFont f = label->font();
+    f.setPixelSize(pixels);
+    f.setWeight(weight);
+    if (monospaced) f.setStyleHint(QFont::Monospace);
+    label->setFont(f);
+    return label;
+}
+
+} // namespace
+
+ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidget* parent)
+    : QWidget(parent), model_(model) {
+    setObjectName(QStringLiteral("Program"));
+    fill(this, Theme::panel);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(new PanelTabBar({QStringLiteral("Program")}, 0, this));
+
+    auto* header = new QWidget(this);
+    auto* headerRow = new QHBoxLayout(header);
+    headerRow->setContentsMargins(10, 6, 10, 6);
+    timecode_ = new TimecodeWell(QString(), true, header);
+    timecode_->installEventFilter(this);
+    headerRow->addWidget(timecode_);
+    headerRow->addStretch(1);
+    building_ = smallLabel(10, QFont::DemiBold, false, header);
+    building_->setText(tr("BUILDING"));
+    QFont spaced = building_->font();
+    spaced.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
+    building_->setFont(spaced);
+    colour(building_, Theme::accent);
+    headerRow->addWidget(building_);
+    rate_ = smallLabel(10, QFont::Medium, true, header);
+    colour(rate_, Theme::textDim);
+    headerRow->addWidget(rate_);
+    column->addWidget(header);
+
+    picture_ = new QWidget(this);
+    fill(picture_, Theme::well);
+    picture_->installEventFilter(this);
+    auto* layers = new QGridLayout(picture_);
+    layers->setContentsMargins(0, 0, 0, 0);
+    view_ = new VideoView(picture_);
+    view_->setPlayer(player);
+    layers->addWidget(view_, 0, 0);
+    empty_ = smallLabel(12, QFont::Normal, false, picture_);
+    empty_->setText(tr("The program monitor shows the sequence."));
+    empty_->setAlignment(Qt::AlignCenter);
+    empty_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    colour(empty_, Theme::textDim);
+    layers->addWidget(empty_, 0, 0);
+    column->addWidget(picture_, 1);
+
+    auto* bar = new QWidget(this);
+    fill(bar, Theme::panelHeader);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(10, 6, 10, 6);
+    row->setSpacing(8);
+    QToolButton* start = transport(QStringLiteral("media-skip-backward"), QStyle::SP_MediaSkipBackward, tr("Go to the start of the sequence"));
+    connect(start, &QToolButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        model_.setCurrentTime(0);
+        model_.player().seek(media::Time::zero());
+    });
+    QToolButton* back = transport(QStringLiteral("media-seek-backward"), QStyle::SP_MediaSeekBackward, tr("Step back one frame"));
+    connect(back, &QToolButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        model_.step(-1);
+    });
+    play_ = transport(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, tr("Play or pause the sequence (Space)"));
+    connect(play_, &QToolButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        model_.togglePlayback();
+    });
+    QToolButton* forward = transport(QStringLiteral("media-seek-forward"), QStyle::SP_MediaSeekForward, tr("Step forward one frame"));
+    connect(forward, &QToolButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        model_.step(1);
+    });
+    QToolButton* end = transport(QStringLiteral("media-skip-forward"), QStyle::SP_MediaSkipForward, tr("Go to the end of the sequence"));
+    connect(end, &QToolButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        const double d = std::max(model_.project().sequence.duration(), 0.0);
+        model_.setCurrentTime(d);
+        model_.player().seek(CompositionBuilder::mediaTime(d));
+    });
+    for (QToolButton* b : {start, back, play_, forward, end})
+        row->addWidget(b);
+    shuttle_ = smallLabel(10, QFont::DemiBold, true, bar);
+    shuttle_->setFixedWidth(56);
+    colour(shuttle_, Theme::accent);
+    row->addWidget(shuttle_);
+    row->addStretch(1);
+    loop_ = transport(QStringLiteral("media-playlist-repeat"), QStyle::SP_BrowserReload, tr("Loop between In and Out"));
+    connect(loop_, &QToolButton::clicked, this, [this] { model_.setLoopPlayback(!model_.loopPlayback()); });
+    row->addWidget(loop_);
+    speaker_ = new QLabel(bar);
+    row->addWidget(speaker_);
+    volume_ = new QSlider(Qt::Horizontal, bar);
+    volume_->setRange(0, 1000);
+    volume_->setFixedWidth(72);
+    volume_->setToolTip(tr("Program volume. Clip volume is in Effect Controls."));
+    connect(volume_, &QSlider::valueChanged, this, [this](int value) {
+        const double volume = value / 1000.0;
+        if (volume == model_.playerVolume()) return;
+        model_.setPlayerVolume(volume);
+        model_.player().setVolume(static_cast<float>(volume));
+    });
+    row->addWidget(volume_);
+    column->addWidget(bar);
+
+    connect(&model_, &EditorModel::changed, this, &ProgramMonitor::refresh);
+    connect(&model_, &EditorModel::timeChanged, this, &ProgramMonitor::refresh);
+    refresh();
+}
+
+QToolButton* ProgramMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
+    auto* button = new QToolButton(this);
+    button->setAutoRaise(true);
+    button->setIcon(themeIcon(icon, fallback));
+    button->setFixedWidth(22);
+    button->setToolTip(help);
+    colour(button, Theme::text);
+    return button;
+}
+
+QIcon ProgramMonitor::themeIcon(const QString& name, QStyle::StandardPixmap fallback) const {
+    return QIcon::fromTheme(name, style()->standardIcon(fallback));
+}
+
+bool ProgramMonitor::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == picture_ || watched == timecode_) && event->type() == QEvent::MouseButtonPress)
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+    return QWidget::eventFilter(watched, event);
+}
+
+void ProgramMonitor::refresh() {
+    const Sequence sequence = model_.project().sequence;
+    const double duration = sequence.duration();
+    const bool programFocused = model_.monitorFocus() == EditorModel::MonitorFocus::program;
+    timecode_->setText(QString::fromStdString(Timecode::string(model_.currentTime(), sequence.frameRate)));
+    building_->setVisible(model_.isBuilding());
+    rate_->setText(QString::fromStdString(sequence.frameRate.label()));
+    empty_->setVisible(duration <= 0.0001);
+    view_->setVisible(duration > 0);
+    const bool playing = model_.isPlaying() && programFocused;
+    play_->setIcon(playing ? themeIcon(QStringLiteral("media-playback-pause"), QStyle::SP_MediaPause)
+                           : themeIcon(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay));
+    shuttle_->setText(programFocused ? model_.shuttleLabel() : tr("Stopped"));
+    colour(loop_, model_.loopPlayback() ? Theme::accent : Theme::textDim);
+    loop_->setDown(model_.loopPlayback());
+    const bool muted = model_.playerVolume() <= 0.001;
+    speaker_->setPixmap((muted ? themeIcon(QStringLiteral("audio-volume-muted"), QStyle::SP_MediaVolumeMuted)
+                               : themeIcon(QStringLiteral("audio-volume-high"), QStyle::SP_MediaVolume))
+                            .pixmap(14, 14));
+    const int volume = static_cast<int>(model_.playerVolume() * 1000 + 0.5);
+    if (volume_->value() != volume) volume_->setValue(volume);
+}
+
+} // namespace osterveil

@@ -1,0 +1,241 @@
+#include "UI/Monitors/SourceGroup.hpp"
+
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "App/EditorModel.hpp"
+#include "Engine/CompositionBuilder.hpp"
+#include "Model/Timecode.hpp"
+#include "UI/Common/PanelTabBar.hpp"
+#include "UI/Common/Theme.hpp"
+#include "UI/Common/TimecodeWell.hpp"
+#include "UI/Inspector/InspectorView.hpp"
+#include "UI/Monitors/VideoView.hpp"
+
+namespace osterveil {
+
+namespace {
+
+void fill(QWidget* widget, const QColor& colour) {
+    widget->setAutoFillBackground(true);
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, colour);
+    widget->setPalette(p);
+}
+
+void colour(QWidget* widget, const QColor& colour) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::ButtonText, colour);
+    widget->setPalette(p);
+}
+
+} // namespace
+
+SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget* parent)
+    : QWidget(parent), model_(model) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QWidget(this);
+    fill(header, Theme::panel);
+    auto* headerRow = new QHBoxLayout(header);
+    headerRow->setContentsMargins(10, 6, 10, 6);
+    timecode_ = new TimecodeWell(QString(), true, header);
+    headerRow->addWidget(timecode_);
+    headerRow->addStretch(1);
+    name_ = new QLabel(header);
+    QFont nameFont = name_->font();
+    nameFont.setPixelSize(11);
+    name_->setFont(nameFont);
+    colour(name_, Theme::textDim);
+    headerRow->addWidget(name_);
+    column->addWidget(header);
+
+    picture_ = new QWidget(this);
+    fill(picture_, Theme::well);
+    picture_->installEventFilter(this);
+    auto* layers = new QGridLayout(picture_);
+    layers->setContentsMargins(0, 0, 0, 0);
+    view_ = new VideoView(picture_);
+    view_->setPlayer(player);
+    layers->addWidget(view_, 0, 0);
+    still_ = new QLabel(picture_);
+    still_->setAlignment(Qt::AlignCenter);
+    still_->setContentsMargins(8, 8, 8, 8);
+    still_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layers->addWidget(still_, 0, 0);
+    empty_ = new QLabel(tr("Double-click a project item to open it here."), picture_);
+    QFont emptyFont = empty_->font();
+    emptyFont.setPixelSize(12);
+    empty_->setFont(emptyFont);
+    empty_->setAlignment(Qt::AlignCenter);
+    empty_->setWordWrap(true);
+    empty_->setMaximumWidth(280);
+    empty_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    colour(empty_, Theme::textDim);
+    layers->addWidget(empty_, 0, 0, Qt::AlignCenter);
+    column->addWidget(picture_, 1);
+
+    auto* bar = new QWidget(this);
+    fill(bar, Theme::panelHeader);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(10, 6, 10, 6);
+    row->setSpacing(8);
+    QToolButton* start =
+        transport(QStringLiteral("media-skip-backward"), QStyle::SP_MediaSkipBackward, tr("Go to the start of the source"));
+    connect(start, &QToolButton::clicked, this, [this] {
+        model_.setSourceTime(0);
+        model_.sourcePlayer().seek(media::Time::zero());
+    });
+    QToolButton* back =
+        transport(QStringLiteral("media-seek-backward"), QStyle::SP_MediaSeekBackward, tr("Step back one source frame"));
+    connect(back, &QToolButton::clicked, this, [this] { model_.stepSource(-1); });
+    play_ = transport(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, QString());
+    connect(play_, &QToolButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::source);
+        model_.togglePlayback();
+    });
+    QToolButton* forward = transport(QStringLiteral("media-seek-forward"), QStyle::SP_MediaSeekForward,
+                                     tr("Step forward one source frame"));
+    connect(forward, &QToolButton::clicked, this, [this] { model_.stepSource(1); });
+    QToolButton* end =
+        transport(QStringLiteral("media-skip-forward"), QStyle::SP_MediaSkipForward, tr("Go to the end of the source"));
+    connect(end, &QToolButton::clicked, this, [this] {
+        double t = model_.sourceDuration();
+        if (!(t >= 0)) t = 0;
+        model_.setSourceTime(t);
+        model_.sourcePlayer().seek(CompositionBuilder::mediaTime(t));
+    });
+    for (QToolButton* b : {start, back, play_, forward, end})
+        row->addWidget(b);
+    auto* divider = new QFrame(bar);
+    divider->setFixedSize(1, 14);
+    fill(divider, Theme::line);
+    row->addWidget(divider);
+    in_ = textButton(tr("In"), tr("Mark source in (I)"));
+    connect(in_, &QPushButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::source);
+        model_.markIn();
+    });
+    out_ = textButton(tr("Out"), tr("Mark source out (O)"));
+    connect(out_, &QPushButton::clicked, this, [this] {
+        model_.focusMonitor(EditorModel::MonitorFocus::source);
+        model_.markOut();
+    });
+    insert_ = textButton(tr("Insert"), tr("Insert the source in/out at the playhead and ripple (,)"));
+    colour(insert_, Theme::accent);
+    connect(insert_, &QPushButton::clicked, this, [this] {
+        const auto id = model_.sourceMediaID();
+        if (!id) return;
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        model_.insertMediaAtPlayhead(*id);
+    });
+    overwrite_ = textButton(tr("Overwrite"), tr("Overwrite the targeted track at the playhead (.)"));
+    colour(overwrite_, Theme::text);
+    connect(overwrite_, &QPushButton::clicked, this, [this] {
+        const auto id = model_.sourceMediaID();
+        if (!id) return;
+        model_.focusMonitor(EditorModel::MonitorFocus::program);
+        model_.overwriteMediaAtPlayhead(*id);
+    });
+    for (QPushButton* b : {in_, out_, insert_, overwrite_})
+        row->addWidget(b);
+    row->addStretch(1);
+    column->addWidget(bar);
+
+    connect(&model_, &EditorModel::changed, this, &SourceMonitor::refresh);
+    connect(&model_, &EditorModel::timeChanged, this, &SourceMonitor::refresh);
+    refresh();
+}
+
+QIcon SourceMonitor::themeIcon(const QString& name, QStyle::StandardPixmap fallback) const {
+    return QIcon::fromTheme(name, style()->standardIcon(fallback));
+}
+
+QToolButton* SourceMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
+    auto* button = new QToolButton(this);
+    button->setAutoRaise(true);
+    button->setIcon(themeIcon(icon, fallback));
+    button->setFixedWidth(22);
+    button->setToolTip(help);
+    return button;
+}
+
+QPushButton* SourceMonitor::textButton(const QString& title, const QString& help) {
+    auto* button = new QPushButton(title, this);
+    button->setFlat(true);
+    QFont f = button->font();
+    f.setPixelSize(11);
+    f.setWeight(QFont::DemiBold);
+    button->setFont(f);
+    button->setToolTip(help);
+    return button;
+}
+
+bool SourceMonitor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == picture_ && event->type() == QEvent::MouseButtonPress)
+        model_.focusMonitor(EditorModel::MonitorFocus::source);
+    return QWidget::eventFilter(watched, event);
+}
+
+void SourceMonitor::refresh() {
+    const auto item = model_.sourceItem();
+    // Rates of a frame a second or less are not real picture rates; the sequence's stands in.
+    const FrameRate rate = item && item->nominalFrameRate > 1.0 ? FrameRate::closest(item->nominalFrameRate)
+                                                                 : model_.project().sequence.frameRate;
+    timecode_->setText(QString::fromStdString(Timecode::string(model_.sourceTime(), rate)));
+    name_->setVisible(item.has_value());
+    name_->setText(item ? QString::fromStdString(item->name) : QString());
+
+    const QImage* thumbnail = nullptr;
+    if (item && item->kind == MediaKind::image) {
+        const auto found = model_.thumbnails().find(item->id);
+        if (found != model_.thumbnails().end()) thumbnail = &found->second;
+    }
+    still_->setVisible(thumbnail != nullptr);
+    if (thumbnail) {
+        const QSize room = picture_->size() - QSize(16, 16);
+        still_->setPixmap(QPixmap::fromImage(thumbnail->scaled(room.expandedTo({1, 1}), Qt::KeepAspectRatio,
+                                                               Qt::SmoothTransformation)));
+    }
+    empty_->setVisible(!thumbnail && !item);
+    view_->setVisible(!thumbnail && item.has_value());
+
+    const bool playing = model_.sourcePlaying();
+    play_->setIcon(playing ? themeIcon(QStringLiteral("media-playback-pause"), QStyle::SP_MediaPause)
+                           : themeIcon(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay));
+    play_->setToolTip(playing ? tr("Pause the source (Space)") : tr("Play the source (Space)"));
+    colour(in_, model_.sourceIn() ? Theme::accent : Theme::textDim);
+    colour(out_, model_.sourceOut() ? Theme::accent : Theme::textDim);
+    const bool loaded = model_.sourceMediaID().has_value();
+    insert_->setEnabled(loaded);
+    overwrite_->setEnabled(loaded);
+}
+
+SourceGroup::SourceGroup(EditorModel& model, media::Player* player, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Source"));
+    fill(this, Theme::panel);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    tabs_ = new PanelTabBar({tr("Source"), tr("Effect Controls")}, 0, this);
+    column->addWidget(tabs_);
+    pages_ = new QStackedWidget(this);
+    monitor_ = new SourceMonitor(model, player, pages_);
+    pages_->addWidget(monitor_);
+    pages_->addWidget(new InspectorView(model, pages_));
+    column->addWidget(pages_, 1);
+    connect(tabs_, &PanelTabBar::tabSelected, this, [this](int position) {
+        tabs_->setActive(position);
+        pages_->setCurrentIndex(position == 0 ? 0 : 1);
+    });
+}
+
+} // namespace osterveil

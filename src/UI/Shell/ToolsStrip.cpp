@@ -1,0 +1,73 @@
+#include "UI/Shell/ToolsStrip.hpp"
+
+#include <QFrame>
+#include <QIcon>
+#include <QVBoxLayout>
+
+#include "App/EditorModel.hpp"
+#include "UI/Common/Theme.hpp"
+
+namespace osterveil {
+
+ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setObjectName(QStringLiteral("Tools"));
+    setFixedWidth(40);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Theme::panelHeader);
+    setPalette(p);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 6, 0, 0);
+    column->setSpacing(2);
+    select_ = button(QStringLiteral("edit-select"), QStyle::SP_ArrowUp, tr("Selection (V)"));
+    connect(select_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::select); });
+    razor_ = button(QStringLiteral("edit-cut"), QStyle::SP_DialogResetButton, tr("Razor (C)"));
+    connect(razor_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::razor); });
+    auto* divider = new QFrame(this);
+    divider->setFixedSize(28, 1);
+    divider->setAutoFillBackground(true);
+    QPalette line = divider->palette();
+    line.setColor(QPalette::Window, Theme::line);
+    divider->setPalette(line);
+    // The shortcut as this platform writes it.
+    title_ = button(QStringLiteral("insert-text"), QStyle::SP_FileIcon, tr("Add a title at the playhead (Ctrl+T)"));
+    connect(title_, &QToolButton::clicked, this, [this] { model_.addTitle(); });
+
+    column->addWidget(select_, 0, Qt::AlignHCenter);
+    column->addWidget(razor_, 0, Qt::AlignHCenter);
+    column->addSpacing(4);
+    column->addWidget(divider, 0, Qt::AlignHCenter);
+    column->addSpacing(4);
+    column->addWidget(title_, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+
+    connect(&model_, &EditorModel::changed, this, &ToolsStrip::refresh);
+    refresh();
+}
+
+QToolButton* ToolsStrip::button(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
+    auto* b = new QToolButton(this);
+    b->setAutoRaise(true);
+    b->setIcon(QIcon::fromTheme(icon, style()->standardIcon(fallback)));
+    b->setIconSize({16, 16});
+    b->setFixedSize(28, 26);
+    b->setToolTip(help);
+    return b;
+}
+
+bool ToolsStrip::isHighlighted(const QToolButton* button) const {
+    return !button->styleSheet().isEmpty();
+}
+
+void ToolsStrip::refresh() {
+    for (QToolButton* b : {select_, razor_}) {
+        const bool on = b == toolButton(model_.tool());
+        // A raised square behind the chosen tool.
+        b->setStyleSheet(on ? QStringLiteral("QToolButton { background: %1; border: none; border-radius: 3px; }")
+                                  .arg(QColor(Theme::panelRaised).name())
+                            : QString());
+    }
+}
+
+} // namespace osterveil

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include "App/EditorModel.hpp"
+#include "App/ProjectDocument.hpp"
+#include "FakePlayer.hpp"
+#include "UI/Shell/ToolsStrip.hpp"
+
+using namespace osterveil;
+using testsupport::FakePlayer;
+
+// Exactly one tool is highlighted: re-clicking it changes nothing, and a tool chosen elsewhere (the C
+// key sets the model's tool) moves the highlight without a click on the strip.
+TEST(ToolsStrip, TheHighlightFollowsTheModelsTool) {
+    ProjectDocument document;
+    document.setProject(ProjectDocument::newProject());
+    EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
+    model.followDocument(&document);
+    ToolsStrip strip(model);
+    strip.show();
+    QCoreApplication::processEvents();
+    QToolButton* select = strip.toolButton(EditTool::select);
+    QToolButton* razor = strip.toolButton(EditTool::razor);
+    EXPECT_EQ(select->toolTip(), "Selection (V)");
+    EXPECT_EQ(razor->toolTip(), "Razor (C)");
+    EXPECT_TRUE(strip.isHighlighted(select));
+    EXPECT_FALSE(strip.isHighlighted(razor));
+
+    QTest::mouseClick(select, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.tool(), EditTool::select);
+    EXPECT_TRUE(strip.isHighlighted(select));
+    EXPECT_FALSE(strip.isHighlighted(razor));
+
+    ASSERT_TRUE(model.handleKey(KeyPress{.key = Qt::Key_C, .modifiers = {}, .text = "c"}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.tool(), EditTool::razor);
+    EXPECT_FALSE(strip.isHighlighted(select));
+    EXPECT_TRUE(strip.isHighlighted(razor));
+    EXPECT_FALSE(strip.isHighlighted(strip.titleButton()));
+
+    QTest::mouseClick(select, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(strip.isHighlighted(select));
+    EXPECT_FALSE(strip.isHighlighted(razor));
+}
