@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QPushButton>
+#include <QUndoStack>
 
 #include "App/EditorModel.hpp"
 #include "App/ProjectDocument.hpp"
@@ -47,4 +49,42 @@ TEST(SourceMonitor, TimecodeAtTheItemsRateAndPlacementOnlyWithAnItem) {
     model.setSourceMediaID(unknown.id);
     QCoreApplication::processEvents();
     EXPECT_EQ(monitor.timecode()->text().toStdString(), Timecode::string(t, sequenceRate));
+}
+
+// Insert and Overwrite place the marked span of the source at the program playhead, one step each.
+TEST(SourceMonitor, InsertAndOverwritePlaceTheMarkedSpan) {
+    Project p = ProjectDocument::newProject();
+    MediaItem shot{.id = Uuid::make(), .name = "Shot.mov", .kind = MediaKind::video, .duration = 10};
+    shot.nominalFrameRate = 24;
+    shot.hasVideo = true;
+    p.media = {shot};
+    ProjectDocument document;
+    document.setProject(p);
+    EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
+    model.followDocument(&document);
+    SourceGroup group(model, nullptr);
+    group.show();
+    model.setSourceMediaID(shot.id);
+    model.setSourceIn(2.0);
+    model.setSourceOut(5.0);
+    QCoreApplication::processEvents();
+    SourceMonitor& monitor = *group.monitor();
+
+    monitor.insertButton()->click();
+    ASSERT_EQ(document.undoStack()->count(), 1);
+    EXPECT_EQ(document.undoStack()->text(0).toStdString(), "Insert");
+    const auto& v1 = document.project().sequence.tracks[0].clips;
+    ASSERT_EQ(v1.size(), 1u);
+    EXPECT_EQ(v1[0].start, 0);
+    EXPECT_DOUBLE_EQ(v1[0].inPoint, 2.0);
+    EXPECT_DOUBLE_EQ(v1[0].duration, 3.0);
+
+    model.setCurrentTime(1.0);
+    monitor.overwriteButton()->click();
+    ASSERT_EQ(document.undoStack()->count(), 2);
+    EXPECT_EQ(document.undoStack()->text(1).toStdString(), "Overwrite");
+    const auto& after = document.project().sequence.tracks[0].clips;
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_DOUBLE_EQ(after[1].start, 1.0);
+    EXPECT_DOUBLE_EQ(after[1].duration, 3.0);
 }
