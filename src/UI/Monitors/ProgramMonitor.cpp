@@ -14,25 +14,15 @@
 #include "UI/Common/PanelTabBar.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/TimecodeWell.hpp"
+#include "UI/Monitors/MonitorStyle.hpp"
 #include "UI/Monitors/VideoView.hpp"
 
 namespace osterveil {
 
 namespace {
 
-void fill(QWidget* widget, const QColor& colour) {
-    widget->setAutoFillBackground(true);
-    QPalette p = widget->palette();
-    p.setColor(QPalette::Window, colour);
-    widget->setPalette(p);
-}
-
-void colour(QWidget* widget, const QColor& colour) {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::ButtonText, colour);
-    widget->setPalette(p);
-}
+using monitorstyle::colour;
+using monitorstyle::fill;
 
 QLabel* smallLabel(int pixels, QFont::Weight weight, bool monospaced, QWidget* parent) {
     auto* label = new QLabel(parent);

@@ -15,25 +15,15 @@
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/TimecodeWell.hpp"
 #include "UI/Inspector/InspectorView.hpp"
+#include "UI/Monitors/MonitorStyle.hpp"
 #include "UI/Monitors/VideoView.hpp"
 
 namespace osterveil {
 
 namespace {
 
-void fill(QWidget* widget, const QColor& colour) {
-    widget->setAutoFillBackground(true);
-    QPalette p = widget->palette();
-    p.setColor(QPalette::Window, colour);
-    widget->setPalette(p);
-}
-
-void colour(QWidget* widget, const QColor& colour) {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::ButtonText, colour);
-    widget->setPalette(p);
-}
+using monitorstyle::colour;
+using monitorstyle::fill;
 
 } // namespace
 
