@@ -448,18 +448,24 @@ TEST_F(EndToEnd, ImportCutGradeTitleUndoSaveReopenAndExport) {
         key(Qt::Key_Space);
         EXPECT_TRUE(QTest::qWaitFor([&] { return w->model().isPlaying(); }, 10000));
         QTest::qWait(1000);
+        // However slow the machine, some frame has been shown by now or soon after.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return player.presentedFrames() > presented && w->model().currentTime() > 0; }, 10000));
         key(Qt::Key_Space);
-        EXPECT_FALSE(w->model().isPlaying());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w->model().isPlaying(); }, 10000));
         EXPECT_GT(w->model().currentTime(), 0);
-        EXPECT_GT(player.presentedFrames(), presented);
         // On screen, the picture area holds the sequence's frame, not the empty well.
         VideoView* view = program->videoView();
         ASSERT_TRUE(view->isVisible());
         const QRect area(view->mapTo(w, QPoint(0, 0)), view->size());
-        const QImage shot =
-            w->screen()->grabWindow(w->winId(), area.x(), area.y(), area.width(), area.height()).toImage();
-        const QColor middle = shot.pixelColor(shot.rect().center());
-        EXPECT_GT(middle.value(), 60) << "the middle of the picture is dark: nothing was painted";
+        const auto painted = [&] {
+            const QImage shot = w->screen()
+                                    ->grabWindow(w->winId(), area.x(), area.y(), area.width(), area.height())
+                                    .toImage();
+            return shot.pixelColor(shot.rect().center()).value() > 60;
+        };
+        EXPECT_TRUE(QTest::qWaitFor(painted, 5000))
+            << "the middle of the picture stays dark: nothing was painted";
     }
 
     {
