@@ -43,8 +43,8 @@ QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent) {
     return new TimelinePanel(model, parent);
 }
 
-QDialog* makeExportSheet(EditorModel& model, QWidget* parent) {
-    return new ExportSheet(model, parent);
+QDialog* makeExportSheet(EditorModel& model, QWidget* parent, ExportSheet::Services services) {
+    return new ExportSheet(model, parent, std::move(services));
 }
 
 QDialog* makeSequenceSettingsSheet(EditorModel& model, QWidget* parent) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "App/PlayerControl.hpp"
+#include "UI/Sheets/ExportSheet.hpp"
 
 namespace osterveil {
 
@@ -23,7 +24,7 @@ QWidget* makeTimelinePanel(EditorModel& model, QWidget* parent);
 
 // The sheets, window-modal over `parent`; the window presents one while the model's flag is set and
 // clears the flag when it finishes.
-QDialog* makeExportSheet(EditorModel& model, QWidget* parent);
+QDialog* makeExportSheet(EditorModel& model, QWidget* parent, ExportSheet::Services services = {});
 QDialog* makeSequenceSettingsSheet(EditorModel& model, QWidget* parent);
 QDialog* makeShortcutsSheet(QWidget* parent);
 

@@ -391,7 +391,7 @@ void EditorWindow::presentSheets() {
     QDialog* sheet = nullptr;
     if (model_->showExport()) {
         sheetKind_ = Sheet::exportMedia;
-        sheet = panes::makeExportSheet(*model_, this);
+        sheet = panes::makeExportSheet(*model_, this, exportServices_);
     } else if (model_->showSequenceSettings()) {
         sheetKind_ = Sheet::sequenceSettings;
         sheet = panes::makeSequenceSettingsSheet(*model_, this);

@@ -74,6 +74,9 @@ class EditorWindow : public QMainWindow {
     // The sheet presented now, if any, and the alert box.
     QDialog* presentedSheet() const { return sheet_; }
     QMessageBox* alertBox() const { return alertBox_; }
+    // Where the export sheets presented from now on ask for their file, and what writes the movie;
+    // empty members take the real save panel and exporter.
+    void setExportServices(ExportSheet::Services services) { exportServices_ = std::move(services); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -104,6 +107,7 @@ class EditorWindow : public QMainWindow {
     enum class Sheet { none, exportMedia, sequenceSettings, shortcuts };
     Sheet sheetKind_ = Sheet::none;
     QPointer<QMessageBox> alertBox_;
+    ExportSheet::Services exportServices_;
     std::optional<Uuid> shownAlert_;
     bool closeConfirmed_ = false;
 };
