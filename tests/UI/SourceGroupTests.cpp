@@ -8,8 +8,11 @@
 #include "App/ProjectDocument.hpp"
 #include "FakePlayer.hpp"
 #include "Model/Timecode.hpp"
+#include "SheetTestSupport.hpp"
+#include "UI/Common/Icons.hpp"
 #include "UI/Common/TimecodeWell.hpp"
 #include "UI/Monitors/SourceGroup.hpp"
+#include "UI/Monitors/VideoView.hpp"
 
 using namespace osterveil;
 using testsupport::FakePlayer;
@@ -27,13 +30,16 @@ TEST(SourceMonitor, TimecodeAtTheItemsRateAndPlacementOnlyWithAnItem) {
     document.setProject(p);
     EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     model.followDocument(&document);
+    icons::useSystemTheme();
     SourceGroup group(model, nullptr);
+    group.resize(640, 460);
     group.show();
     QCoreApplication::processEvents();
     SourceMonitor& monitor = *group.monitor();
     const FrameRate sequenceRate = p.sequence.frameRate;
 
     EXPECT_FALSE(monitor.emptyLabel()->isHidden());
+    testsupport::writePicture(group, "source-monitor-empty.png");
     EXPECT_FALSE(monitor.insertButton()->isEnabled());
     EXPECT_FALSE(monitor.overwriteButton()->isEnabled());
 
@@ -87,4 +93,43 @@ TEST(SourceMonitor, InsertAndOverwritePlaceTheMarkedSpan) {
     ASSERT_EQ(after.size(), 2u);
     EXPECT_DOUBLE_EQ(after[1].start, 1.0);
     EXPECT_DOUBLE_EQ(after[1].duration, 3.0);
+}
+
+// A still shows its thumbnail, fitted whole inside an 8-point margin, once the thumbnail has come (the
+// bare well until then), and it is fitted again whenever the monitor grows or shrinks.
+TEST(SourceMonitor, AStillShowsItsThumbnailFittedToThePicture) {
+    Project p = ProjectDocument::newProject();
+    MediaItem still{.id = Uuid::make(), .name = "Still.png", .kind = MediaKind::image};
+    p.media = {still};
+    ProjectDocument document;
+    document.setProject(p);
+    EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
+    model.followDocument(&document);
+    SourceGroup group(model, nullptr);
+    group.resize(480, 400);
+    group.show();
+    model.openInSource(still.id);
+    QCoreApplication::processEvents();
+    QWidget& picture = *group.monitor()->findChild<VideoView*>()->parentWidget();
+    const QRgb well = QColor(Theme::well).rgb();
+    EXPECT_EQ(picture.grab().toImage().pixel(picture.rect().center()), well);
+
+    const QColor red(200, 40, 40);
+    QImage thumbnail(320, 180, QImage::Format_RGB32);
+    thumbnail.fill(red);
+    model.setThumbnail(still.id, thumbnail);
+    for (QSize size : {QSize(480, 400), QSize(900, 420), QSize(420, 250)}) {
+        group.resize(size);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(group.size(), size); // the picture never holds the monitor at its own size
+        const QImage shot = picture.grab().toImage();
+        const QRectF room = QRectF(picture.rect()).adjusted(8, 8, -8, -8);
+        const QRectF fitted = VideoView::pictureRect({320, 180}, room);
+        SCOPED_TRACE(testing::Message() << "picture area " << picture.width() << "x" << picture.height());
+        EXPECT_EQ(shot.pixel(fitted.center().toPoint()), red.rgb());
+        EXPECT_EQ(shot.pixel((fitted.topLeft() + QPointF(3, 3)).toPoint()), red.rgb());
+        EXPECT_EQ(shot.pixel((fitted.bottomRight() - QPointF(3, 3)).toPoint()), red.rgb());
+        EXPECT_EQ(shot.pixel((fitted.topLeft() - QPointF(3, 3)).toPoint()), well);
+        EXPECT_EQ(shot.pixel((fitted.bottomRight() + QPointF(3, 3)).toPoint()), well);
+    }
 }

@@ -6,6 +6,8 @@
 #include "App/EditorModel.hpp"
 #include "App/ProjectDocument.hpp"
 #include "FakePlayer.hpp"
+#include "SheetTestSupport.hpp"
+#include "UI/Common/Icons.hpp"
 #include "UI/Shell/ToolsStrip.hpp"
 
 using namespace osterveil;
@@ -18,6 +20,7 @@ TEST(ToolsStrip, TheHighlightFollowsTheModelsTool) {
     document.setProject(ProjectDocument::newProject());
     EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     model.followDocument(&document);
+    icons::useSystemTheme();
     ToolsStrip strip(model);
     strip.show();
     QCoreApplication::processEvents();
@@ -40,6 +43,8 @@ TEST(ToolsStrip, TheHighlightFollowsTheModelsTool) {
     EXPECT_FALSE(strip.isHighlighted(select));
     EXPECT_TRUE(strip.isHighlighted(razor));
     EXPECT_FALSE(strip.isHighlighted(strip.titleButton()));
+    strip.resize(40, 120);
+    testsupport::writePicture(strip, "tools-strip-razor.png");
 
     QTest::mouseClick(select, Qt::LeftButton);
     QCoreApplication::processEvents();

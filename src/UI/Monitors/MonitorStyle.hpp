@@ -14,10 +14,13 @@ inline void fill(QWidget* widget, const QColor& colour) {
     widget->setPalette(p);
 }
 
+// Disabled controls keep the application's dimmed text.
 inline void colour(QWidget* widget, const QColor& colour) {
     QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::ButtonText, colour);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::WindowText, colour);
+        p.setColor(group, QPalette::ButtonText, colour);
+    }
     widget->setPalette(p);
 }
 

@@ -1,7 +1,7 @@
 #include "UI/Monitors/ProgramMonitor.hpp"
 
 #include <QEvent>
-#include <QIcon>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QStyle>
@@ -11,6 +11,7 @@
 #include "App/EditorModel.hpp"
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
+#include "UI/Common/Icons.hpp"
 #include "UI/Common/PanelTabBar.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/TimecodeWell.hpp"
@@ -26,10 +27,9 @@ using monitorstyle::fill;
 
 QLabel* smallLabel(int pixels, QFont::Weight weight, bool monospaced, QWidget* parent) {
     auto* label = new QLabel(parent);
-    QFont f = label->font();
+    QFont f = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : label->font();
     f.setPixelSize(pixels);
     f.setWeight(weight);
-    if (monospaced) f.setStyleHint(QFont::Monospace);
     label->setFont(f);
     return label;
 }
@@ -39,6 +39,19 @@ QLabel* smallLabel(int pixels, QFont::Weight weight, bool monospaced, QWidget* p
 ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidget* parent)
     : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("Program"));
+    playIcon_ = icons::symbol(QStringLiteral("media-playback-start-symbolic"), Theme::text,
+                              QStyle::SP_MediaPlay, style());
+    pauseIcon_ = icons::symbol(QStringLiteral("media-playback-pause-symbolic"), Theme::text,
+                               QStyle::SP_MediaPause, style());
+    const QString repeat = QStringLiteral("media-playlist-repeat-symbolic");
+    loopOnIcon_ = icons::symbol(repeat, Theme::accent, QStyle::SP_BrowserReload, style());
+    loopOffIcon_ = icons::symbol(repeat, Theme::textDim, QStyle::SP_BrowserReload, style());
+    mutedPixmap_ = icons::symbol(QStringLiteral("audio-volume-muted-symbolic"), Theme::textDim,
+                                 QStyle::SP_MediaVolumeMuted, style())
+                       .pixmap(14, 14);
+    soundPixmap_ = icons::symbol(QStringLiteral("audio-volume-high-symbolic"), Theme::textDim,
+                                 QStyle::SP_MediaVolume, style())
+                       .pixmap(14, 14);
     fill(this, Theme::panel);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -85,28 +98,35 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(10, 6, 10, 6);
     row->setSpacing(8);
-    QToolButton* start = transport(QStringLiteral("media-skip-backward"), QStyle::SP_MediaSkipBackward, tr("Go to the start of the sequence"));
+    QToolButton* start = transport(QStringLiteral("media-skip-backward-symbolic"),
+                                   QStyle::SP_MediaSkipBackward, tr("Go to the start of the sequence"));
     connect(start, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.setCurrentTime(0);
         model_.player().seek(media::Time::zero());
     });
-    QToolButton* back = transport(QStringLiteral("media-seek-backward"), QStyle::SP_MediaSeekBackward, tr("Step back one frame"));
+    QToolButton* back = transport(QStringLiteral("media-seek-backward-symbolic"),
+                                  QStyle::SP_MediaSeekBackward, tr("Step back one frame"));
     connect(back, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.step(-1);
     });
-    play_ = transport(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, tr("Play or pause the sequence (Space)"));
+    play_ = transport(QStringLiteral("media-playback-start-symbolic"), QStyle::SP_MediaPlay,
+                      tr("Play or pause the sequence (Space)"));
+    // The default size: this button has no font of its own.
+    play_->setIconSize({16, 16});
     connect(play_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.togglePlayback();
     });
-    QToolButton* forward = transport(QStringLiteral("media-seek-forward"), QStyle::SP_MediaSeekForward, tr("Step forward one frame"));
+    QToolButton* forward = transport(QStringLiteral("media-seek-forward-symbolic"),
+                                     QStyle::SP_MediaSeekForward, tr("Step forward one frame"));
     connect(forward, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.step(1);
     });
-    QToolButton* end = transport(QStringLiteral("media-skip-forward"), QStyle::SP_MediaSkipForward, tr("Go to the end of the sequence"));
+    QToolButton* end = transport(QStringLiteral("media-skip-forward-symbolic"), QStyle::SP_MediaSkipForward,
+                                 tr("Go to the end of the sequence"));
     connect(end, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         const double d = std::max(model_.project().sequence.duration(), 0.0);
@@ -120,7 +140,9 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     colour(shuttle_, Theme::accent);
     row->addWidget(shuttle_);
     row->addStretch(1);
-    loop_ = transport(QStringLiteral("media-playlist-repeat"), QStyle::SP_BrowserReload, tr("Loop between In and Out"));
+    loop_ = transport(QStringLiteral("media-playlist-repeat-symbolic"), QStyle::SP_BrowserReload,
+                      tr("Loop between In and Out"));
+    loop_->setIconSize({16, 16});
     connect(loop_, &QToolButton::clicked, this, [this] { model_.setLoopPlayback(!model_.loopPlayback()); });
     row->addWidget(loop_);
     speaker_ = new QLabel(bar);
@@ -143,18 +165,16 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     refresh();
 }
 
-QToolButton* ProgramMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
+QToolButton* ProgramMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback,
+                                       const QString& help) {
     auto* button = new QToolButton(this);
     button->setAutoRaise(true);
-    button->setIcon(themeIcon(icon, fallback));
+    button->setIcon(icons::symbol(icon, Theme::text, fallback, style()));
+    button->setIconSize({14, 14});
     button->setFixedWidth(22);
     button->setToolTip(help);
     colour(button, Theme::text);
     return button;
-}
-
-QIcon ProgramMonitor::themeIcon(const QString& name, QStyle::StandardPixmap fallback) const {
-    return QIcon::fromTheme(name, style()->standardIcon(fallback));
 }
 
 bool ProgramMonitor::eventFilter(QObject* watched, QEvent* event) {
@@ -173,15 +193,13 @@ void ProgramMonitor::refresh() {
     empty_->setVisible(duration <= 0.0001);
     view_->setVisible(duration > 0);
     const bool playing = model_.isPlaying() && programFocused;
-    play_->setIcon(playing ? themeIcon(QStringLiteral("media-playback-pause"), QStyle::SP_MediaPause)
-                           : themeIcon(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay));
+    const QIcon& playIcon = playing ? pauseIcon_ : playIcon_;
+    if (play_->icon().cacheKey() != playIcon.cacheKey()) play_->setIcon(playIcon);
     shuttle_->setText(programFocused ? model_.shuttleLabel() : tr("Stopped"));
-    colour(loop_, model_.loopPlayback() ? Theme::accent : Theme::textDim);
-    loop_->setDown(model_.loopPlayback());
-    const bool muted = model_.playerVolume() <= 0.001;
-    speaker_->setPixmap((muted ? themeIcon(QStringLiteral("audio-volume-muted"), QStyle::SP_MediaVolumeMuted)
-                               : themeIcon(QStringLiteral("audio-volume-high"), QStyle::SP_MediaVolume))
-                            .pixmap(14, 14));
+    const QIcon& loopIcon = model_.loopPlayback() ? loopOnIcon_ : loopOffIcon_;
+    if (loop_->icon().cacheKey() != loopIcon.cacheKey()) loop_->setIcon(loopIcon);
+    const QPixmap& speaker = model_.playerVolume() <= 0.001 ? mutedPixmap_ : soundPixmap_;
+    if (speaker_->pixmap().cacheKey() != speaker.cacheKey()) speaker_->setPixmap(speaker);
     const int volume = static_cast<int>(model_.playerVolume() * 1000 + 0.5);
     if (volume_->value() != volume) volume_->setValue(volume);
 }

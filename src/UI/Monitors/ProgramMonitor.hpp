@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QLabel>
 #include <QSlider>
 #include <QStyle>
@@ -23,6 +24,7 @@ class ProgramMonitor : public QWidget {
     // `player` is the program player's pictures; none shows the well alone.
     ProgramMonitor(EditorModel& model, media::Player* player, QWidget* parent = nullptr);
 
+    TimecodeWell* timecode() const { return timecode_; }
     QLabel* buildingLabel() const { return building_; }
     QLabel* emptyLabel() const { return empty_; }
     VideoView* videoView() const { return view_; }
@@ -34,8 +36,6 @@ class ProgramMonitor : public QWidget {
   private:
     void refresh();
     QToolButton* transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help);
-    // The icon theme's glyph, or the style's where the theme has none.
-    QIcon themeIcon(const QString& name, QStyle::StandardPixmap fallback) const;
 
     EditorModel& model_;
     TimecodeWell* timecode_ = nullptr;
@@ -49,6 +49,9 @@ class ProgramMonitor : public QWidget {
     QToolButton* loop_ = nullptr;
     QLabel* speaker_ = nullptr;
     QSlider* volume_ = nullptr;
+    // Made once: refresh runs with every tick of the playhead.
+    QIcon playIcon_, pauseIcon_, loopOnIcon_, loopOffIcon_;
+    QPixmap mutedPixmap_, soundPixmap_;
 };
 
 } // namespace osterveil

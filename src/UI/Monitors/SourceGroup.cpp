@@ -4,13 +4,14 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "App/EditorModel.hpp"
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
+#include "UI/Common/Icons.hpp"
 #include "UI/Common/PanelTabBar.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/TimecodeWell.hpp"
@@ -29,6 +30,10 @@ using monitorstyle::fill;
 
 SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget* parent)
     : QWidget(parent), model_(model) {
+    playIcon_ = icons::symbol(QStringLiteral("media-playback-start-symbolic"), Theme::text,
+                              QStyle::SP_MediaPlay, style());
+    pauseIcon_ = icons::symbol(QStringLiteral("media-playback-pause-symbolic"), Theme::text,
+                               QStyle::SP_MediaPause, style());
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -59,6 +64,8 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     still_ = new QLabel(picture_);
     still_->setAlignment(Qt::AlignCenter);
     still_->setContentsMargins(8, 8, 8, 8);
+    // The picture is fitted to the area, never the area to the picture.
+    still_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     still_->setAttribute(Qt::WA_TransparentForMouseEvents);
     layers->addWidget(still_, 0, 0);
     empty_ = new QLabel(tr("Double-click a project item to open it here."), picture_);
@@ -67,7 +74,8 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     empty_->setFont(emptyFont);
     empty_->setAlignment(Qt::AlignCenter);
     empty_->setWordWrap(true);
-    empty_->setMaximumWidth(280);
+    // One line where it fits in 280 points, else wrapped at that width.
+    empty_->setFixedWidth(std::min(280, QFontMetrics(emptyFont).horizontalAdvance(empty_->text()) + 2));
     empty_->setAttribute(Qt::WA_TransparentForMouseEvents);
     colour(empty_, Theme::textDim);
     layers->addWidget(empty_, 0, 0, Qt::AlignCenter);
@@ -78,25 +86,27 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(10, 6, 10, 6);
     row->setSpacing(8);
-    QToolButton* start =
-        transport(QStringLiteral("media-skip-backward"), QStyle::SP_MediaSkipBackward, tr("Go to the start of the source"));
+    QToolButton* start = transport(QStringLiteral("media-skip-backward-symbolic"),
+                                   QStyle::SP_MediaSkipBackward, tr("Go to the start of the source"));
     connect(start, &QToolButton::clicked, this, [this] {
         model_.setSourceTime(0);
         model_.sourcePlayer().seek(media::Time::zero());
     });
-    QToolButton* back =
-        transport(QStringLiteral("media-seek-backward"), QStyle::SP_MediaSeekBackward, tr("Step back one source frame"));
+    QToolButton* back = transport(QStringLiteral("media-seek-backward-symbolic"),
+                                  QStyle::SP_MediaSeekBackward, tr("Step back one source frame"));
     connect(back, &QToolButton::clicked, this, [this] { model_.stepSource(-1); });
-    play_ = transport(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, QString());
+    play_ = transport(QStringLiteral("media-playback-start-symbolic"), QStyle::SP_MediaPlay, QString());
+    // The default size: this button has no font of its own.
+    play_->setIconSize({16, 16});
     connect(play_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::source);
         model_.togglePlayback();
     });
-    QToolButton* forward = transport(QStringLiteral("media-seek-forward"), QStyle::SP_MediaSeekForward,
-                                     tr("Step forward one source frame"));
+    QToolButton* forward = transport(QStringLiteral("media-seek-forward-symbolic"),
+                                     QStyle::SP_MediaSeekForward, tr("Step forward one source frame"));
     connect(forward, &QToolButton::clicked, this, [this] { model_.stepSource(1); });
-    QToolButton* end =
-        transport(QStringLiteral("media-skip-forward"), QStyle::SP_MediaSkipForward, tr("Go to the end of the source"));
+    QToolButton* end = transport(QStringLiteral("media-skip-forward-symbolic"), QStyle::SP_MediaSkipForward,
+                                 tr("Go to the end of the source"));
     connect(end, &QToolButton::clicked, this, [this] {
         double t = model_.sourceDuration();
         if (!(t >= 0)) t = 0;
@@ -110,18 +120,18 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     fill(divider, Theme::line);
     row->addWidget(divider);
     in_ = textButton(tr("In"), tr("Mark source in (I)"));
-    connect(in_, &QPushButton::clicked, this, [this] {
+    connect(in_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::source);
         model_.markIn();
     });
     out_ = textButton(tr("Out"), tr("Mark source out (O)"));
-    connect(out_, &QPushButton::clicked, this, [this] {
+    connect(out_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::source);
         model_.markOut();
     });
     insert_ = textButton(tr("Insert"), tr("Insert the source in/out at the playhead and ripple (,)"));
     colour(insert_, Theme::accent);
-    connect(insert_, &QPushButton::clicked, this, [this] {
+    connect(insert_, &QToolButton::clicked, this, [this] {
         const auto id = model_.sourceMediaID();
         if (!id) return;
         model_.focusMonitor(EditorModel::MonitorFocus::program);
@@ -129,13 +139,13 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     });
     overwrite_ = textButton(tr("Overwrite"), tr("Overwrite the targeted track at the playhead (.)"));
     colour(overwrite_, Theme::text);
-    connect(overwrite_, &QPushButton::clicked, this, [this] {
+    connect(overwrite_, &QToolButton::clicked, this, [this] {
         const auto id = model_.sourceMediaID();
         if (!id) return;
         model_.focusMonitor(EditorModel::MonitorFocus::program);
         model_.overwriteMediaAtPlayhead(*id);
     });
-    for (QPushButton* b : {in_, out_, insert_, overwrite_})
+    for (QToolButton* b : {in_, out_, insert_, overwrite_})
         row->addWidget(b);
     row->addStretch(1);
     column->addWidget(bar);
@@ -145,22 +155,23 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     refresh();
 }
 
-QIcon SourceMonitor::themeIcon(const QString& name, QStyle::StandardPixmap fallback) const {
-    return QIcon::fromTheme(name, style()->standardIcon(fallback));
-}
-
-QToolButton* SourceMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
+QToolButton* SourceMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback,
+                                      const QString& help) {
     auto* button = new QToolButton(this);
     button->setAutoRaise(true);
-    button->setIcon(themeIcon(icon, fallback));
+    button->setIcon(icons::symbol(icon, Theme::text, fallback, style()));
+    button->setIconSize({14, 14});
     button->setFixedWidth(22);
     button->setToolTip(help);
     return button;
 }
 
-QPushButton* SourceMonitor::textButton(const QString& title, const QString& help) {
-    auto* button = new QPushButton(title, this);
-    button->setFlat(true);
+QToolButton* SourceMonitor::textButton(const QString& title, const QString& help) {
+    // A tool button takes the width of its title; a push button would be as wide as a dialog's.
+    auto* button = new QToolButton(this);
+    button->setText(title);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setAutoRaise(true);
     QFont f = button->font();
     f.setPixelSize(11);
     f.setWeight(QFont::DemiBold);
@@ -172,14 +183,30 @@ QPushButton* SourceMonitor::textButton(const QString& title, const QString& help
 bool SourceMonitor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == picture_ && event->type() == QEvent::MouseButtonPress)
         model_.focusMonitor(EditorModel::MonitorFocus::source);
+    if (watched == picture_ && event->type() == QEvent::Resize) refresh();
     return QWidget::eventFilter(watched, event);
+}
+
+void SourceMonitor::showStill(const QImage* thumbnail) {
+    if (!thumbnail) {
+        stillKey_ = 0;
+        still_->clear();
+        return;
+    }
+    // Scaled only when the picture or the room for it changed: refresh also runs with every playhead tick.
+    const QSize room = (picture_->size() - QSize(16, 16)).expandedTo({1, 1});
+    if (thumbnail->cacheKey() == stillKey_ && room == stillRoom_) return;
+    stillKey_ = thumbnail->cacheKey();
+    stillRoom_ = room;
+    still_->setPixmap(
+        QPixmap::fromImage(thumbnail->scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 void SourceMonitor::refresh() {
     const auto item = model_.sourceItem();
     // Rates of a frame a second or less are not real picture rates; the sequence's stands in.
     const FrameRate rate = item && item->nominalFrameRate > 1.0 ? FrameRate::closest(item->nominalFrameRate)
-                                                                 : model_.project().sequence.frameRate;
+                                                                : model_.project().sequence.frameRate;
     timecode_->setText(QString::fromStdString(Timecode::string(model_.sourceTime(), rate)));
     name_->setVisible(item.has_value());
     name_->setText(item ? QString::fromStdString(item->name) : QString());
@@ -190,17 +217,13 @@ void SourceMonitor::refresh() {
         if (found != model_.thumbnails().end()) thumbnail = &found->second;
     }
     still_->setVisible(thumbnail != nullptr);
-    if (thumbnail) {
-        const QSize room = picture_->size() - QSize(16, 16);
-        still_->setPixmap(QPixmap::fromImage(thumbnail->scaled(room.expandedTo({1, 1}), Qt::KeepAspectRatio,
-                                                               Qt::SmoothTransformation)));
-    }
+    showStill(thumbnail);
     empty_->setVisible(!thumbnail && !item);
     view_->setVisible(!thumbnail && item.has_value());
 
     const bool playing = model_.sourcePlaying();
-    play_->setIcon(playing ? themeIcon(QStringLiteral("media-playback-pause"), QStyle::SP_MediaPause)
-                           : themeIcon(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay));
+    const QIcon& playIcon = playing ? pauseIcon_ : playIcon_;
+    if (play_->icon().cacheKey() != playIcon.cacheKey()) play_->setIcon(playIcon);
     play_->setToolTip(playing ? tr("Pause the source (Space)") : tr("Play the source (Space)"));
     colour(in_, model_.sourceIn() ? Theme::accent : Theme::textDim);
     colour(out_, model_.sourceOut() ? Theme::accent : Theme::textDim);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QIcon>
 #include <QLabel>
-#include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QToolButton>
@@ -26,17 +26,18 @@ class SourceMonitor : public QWidget {
 
     TimecodeWell* timecode() const { return timecode_; }
     QLabel* emptyLabel() const { return empty_; }
-    QPushButton* insertButton() const { return insert_; }
-    QPushButton* overwriteButton() const { return overwrite_; }
+    QToolButton* insertButton() const { return insert_; }
+    QToolButton* overwriteButton() const { return overwrite_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void refresh();
+    // The thumbnail fitted inside the picture's margin; none empties the layer.
+    void showStill(const QImage* thumbnail);
     QToolButton* transport(const QString& icon, QStyle::StandardPixmap fallback, const QString& help);
-    QPushButton* textButton(const QString& title, const QString& help);
-    QIcon themeIcon(const QString& name, QStyle::StandardPixmap fallback) const;
+    QToolButton* textButton(const QString& title, const QString& help);
 
     EditorModel& model_;
     TimecodeWell* timecode_ = nullptr;
@@ -46,10 +47,15 @@ class SourceMonitor : public QWidget {
     QLabel* empty_ = nullptr;
     VideoView* view_ = nullptr;
     QToolButton* play_ = nullptr;
-    QPushButton* in_ = nullptr;
-    QPushButton* out_ = nullptr;
-    QPushButton* insert_ = nullptr;
-    QPushButton* overwrite_ = nullptr;
+    QToolButton* in_ = nullptr;
+    QToolButton* out_ = nullptr;
+    QToolButton* insert_ = nullptr;
+    QToolButton* overwrite_ = nullptr;
+    // Made once: refresh runs with every tick of the source time.
+    QIcon playIcon_, pauseIcon_;
+    // What the still layer shows now: the thumbnail's key and the room it was fitted to.
+    qint64 stillKey_ = 0;
+    QSize stillRoom_;
 };
 
 // The top-left pane: the source monitor and the clip inspector, one tab each.

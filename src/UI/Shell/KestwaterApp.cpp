@@ -7,6 +7,7 @@
 #include <QStyleFactory>
 
 #include "App/DocumentController.hpp"
+#include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
@@ -54,6 +55,7 @@ void KestwaterApp::applicationDidFinishLaunching() {
 
 void KestwaterApp::applyLook(QApplication& application) {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(fusion);
+    icons::useSystemTheme();
 
     QPalette p;
     p.setColor(QPalette::Window, Theme::background);

@@ -1,10 +1,11 @@
 #include "UI/Shell/ToolsStrip.hpp"
 
 #include <QFrame>
-#include <QIcon>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "App/EditorModel.hpp"
+#include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
 
 namespace osterveil {
@@ -20,9 +21,15 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 6, 0, 0);
     column->setSpacing(2);
-    select_ = button(QStringLiteral("edit-select"), QStyle::SP_ArrowUp, tr("Selection (V)"));
+    for (int chosen : {0, 1}) {
+        const QColor& c = chosen ? Theme::accent : Theme::text;
+        selectIcons_[chosen] = icons::moveArrows(c);
+        razorIcons_[chosen] =
+            icons::symbol(QStringLiteral("edit-cut-symbolic"), c, QStyle::SP_DialogResetButton, style());
+    }
+    select_ = button(selectIcons_[0], tr("Selection (V)"));
     connect(select_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::select); });
-    razor_ = button(QStringLiteral("edit-cut"), QStyle::SP_DialogResetButton, tr("Razor (C)"));
+    razor_ = button(razorIcons_[0], tr("Razor (C)"));
     connect(razor_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::razor); });
     auto* divider = new QFrame(this);
     divider->setFixedSize(28, 1);
@@ -31,7 +38,9 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     line.setColor(QPalette::Window, Theme::line);
     divider->setPalette(line);
     // The shortcut as this platform writes it.
-    title_ = button(QStringLiteral("insert-text"), QStyle::SP_FileIcon, tr("Add a title at the playhead (Ctrl+T)"));
+    title_ = button(icons::symbol(QStringLiteral("format-text-plaintext-symbolic"), Theme::text,
+                                  QStyle::SP_FileIcon, style()),
+                    tr("Add a title at the playhead (Ctrl+T)"));
     connect(title_, &QToolButton::clicked, this, [this] { model_.addTitle(); });
 
     column->addWidget(select_, 0, Qt::AlignHCenter);
@@ -46,10 +55,10 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     refresh();
 }
 
-QToolButton* ToolsStrip::button(const QString& icon, QStyle::StandardPixmap fallback, const QString& help) {
+QToolButton* ToolsStrip::button(const QIcon& icon, const QString& help) {
     auto* b = new QToolButton(this);
     b->setAutoRaise(true);
-    b->setIcon(QIcon::fromTheme(icon, style()->standardIcon(fallback)));
+    b->setIcon(icon);
     b->setIconSize({16, 16});
     b->setFixedSize(28, 26);
     b->setToolTip(help);
@@ -63,10 +72,12 @@ bool ToolsStrip::isHighlighted(const QToolButton* button) const {
 void ToolsStrip::refresh() {
     for (QToolButton* b : {select_, razor_}) {
         const bool on = b == toolButton(model_.tool());
+        b->setIcon((b == razor_ ? razorIcons_ : selectIcons_)[on ? 1 : 0]);
         // A raised square behind the chosen tool.
-        b->setStyleSheet(on ? QStringLiteral("QToolButton { background: %1; border: none; border-radius: 3px; }")
-                                  .arg(QColor(Theme::panelRaised).name())
-                            : QString());
+        b->setStyleSheet(
+            on ? QStringLiteral("QToolButton { background: %1; border: none; border-radius: 3px; }")
+                     .arg(QColor(Theme::panelRaised).name())
+               : QString());
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStyle>
+#include <QIcon>
 #include <QToolButton>
 #include <QWidget>
 
@@ -23,13 +23,15 @@ class ToolsStrip : public QWidget {
     bool isHighlighted(const QToolButton* button) const;
 
   private:
-    QToolButton* button(const QString& icon, QStyle::StandardPixmap fallback, const QString& help);
+    QToolButton* button(const QIcon& icon, const QString& help);
     void refresh();
 
     EditorModel& model_;
     QToolButton* select_ = nullptr;
     QToolButton* razor_ = nullptr;
     QToolButton* title_ = nullptr;
+    // Each tool's glyph in the plain and in the chosen colour.
+    QIcon selectIcons_[2], razorIcons_[2];
 };
 
 } // namespace osterveil
