@@ -176,8 +176,14 @@ void ProgramMonitor::refresh() {
     play_->setIcon(playing ? themeIcon(QStringLiteral("media-playback-pause"), QStyle::SP_MediaPause)
                            : themeIcon(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay));
     shuttle_->setText(programFocused ? model_.shuttleLabel() : tr("Stopped"));
-    colour(loop_, model_.loopPlayback() ? Theme::accent : Theme::textDim);
-    loop_->setDown(model_.loopPlayback());
+    if (loopShown_ != model_.loopPlayback()) {
+        loopShown_ = model_.loopPlayback();
+        const QColor tint = *loopShown_ ? Theme::accent : Theme::textDim;
+        colour(loop_, tint);
+        loop_->setIcon(monitorstyle::tinted(themeIcon(QStringLiteral("media-playlist-repeat"), QStyle::SP_BrowserReload),
+                                            loop_->iconSize(), tint));
+        loop_->setDown(*loopShown_);
+    }
     const bool muted = model_.playerVolume() <= 0.001;
     speaker_->setPixmap((muted ? themeIcon(QStringLiteral("audio-volume-muted"), QStyle::SP_MediaVolumeMuted)
                                : themeIcon(QStringLiteral("audio-volume-high"), QStyle::SP_MediaVolume))

@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QWidget>
+#include <optional>
 
 #include "Platform/Media/Player.hpp"
 
@@ -47,6 +48,8 @@ class ProgramMonitor : public QWidget {
     QToolButton* play_ = nullptr;
     QLabel* shuttle_ = nullptr;
     QToolButton* loop_ = nullptr;
+    // The loop state the toggle's icon shows.
+    std::optional<bool> loopShown_;
     QLabel* speaker_ = nullptr;
     QSlider* volume_ = nullptr;
 };

@@ -23,7 +23,7 @@ class ToolsStrip : public QWidget {
     bool isHighlighted(const QToolButton* button) const;
 
   private:
-    QToolButton* button(const QString& icon, QStyle::StandardPixmap fallback, const QString& help);
+    QToolButton* button(const QString& help);
     void refresh();
 
     EditorModel& model_;
