@@ -31,7 +31,9 @@ class PresentationWatch : public QObject {
   public:
     PresentationWatch(media::Player& player, VideoView& view) : player_(player), view_(view) {
         connect(&player, &media::Player::frameChanged, this, [this] {
-            if (armed_ && !presented_ && !player_.currentFrame().picture.isNull() && accept_()) {
+            if (!armed_ || presented_ || player_.currentFrame().picture.isNull()) return;
+            if (toAnyFrame_ < 0) toAnyFrame_ = clock_.nsecsElapsed() / 1e6;
+            if (accept_()) {
                 presented_ = true;
                 toFrame_ = clock_.nsecsElapsed() / 1e6;
             }
@@ -42,6 +44,7 @@ class PresentationWatch : public QObject {
     void arm(std::function<bool()> accept = [] { return true; }) {
         accept_ = std::move(accept);
         presented_ = painted_ = false;
+        toAnyFrame_ = -1;
         armed_ = true;
         clock_.start();
     }
@@ -54,6 +57,8 @@ class PresentationWatch : public QObject {
         armed_ = false;
         return painted_;
     }
+    // The first picture of any kind the player presented after the start, and the first one taken.
+    double toAnyFrameMs() const { return toAnyFrame_; }
     double toFrameMs() const { return toFrame_; }
     double toScreenMs() const { return toScreen_; }
 
@@ -72,7 +77,7 @@ class PresentationWatch : public QObject {
     std::function<bool()> accept_;
     QElapsedTimer clock_;
     bool armed_ = false, presented_ = false, painted_ = false;
-    double toFrame_ = 0, toScreen_ = 0;
+    double toAnyFrame_ = -1, toFrame_ = 0, toScreen_ = 0;
 };
 
 // A four-second 1080p H.264 clip on V1 of a 1080p sequence previewed at half size, in a real editor
@@ -140,9 +145,10 @@ struct PlayingWindow {
 };
 
 void report(benchmark::State& state, std::vector<double> screen, std::vector<double> frame,
-            const media::Player& player) {
+            std::vector<double> anyFrame, const media::Player& player) {
     std::sort(screen.begin(), screen.end());
     std::sort(frame.begin(), frame.end());
+    std::sort(anyFrame.begin(), anyFrame.end());
     const auto at = [](const std::vector<double>& v, double q) {
         return v.empty() ? 0.0 : v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
     };
@@ -151,24 +157,27 @@ void report(benchmark::State& state, std::vector<double> screen, std::vector<dou
     state.counters["p90 ms"] = at(screen, 0.9);
     state.counters["max ms"] = screen.empty() ? 0 : screen.back();
     state.counters["frame median ms"] = at(frame, 0.5);
+    state.counters["any frame median ms"] = at(anyFrame, 0.5);
     state.counters["sound device"] = player.output().kind() == audio::Output::Kind::device ? 1 : 0;
 }
 
-// From a Space key press on the active window to the first picture after it painted by the program
+// From a Space key press on the active window to the first new picture after it painted by the program
 // monitor: the key catcher, the model's transport, the player's clock and read-ahead, and the paint.
+// At 24 fps the next picture is due 42 ms after the one at rest.
 void BM_SpaceToFirstPresentedFrame(benchmark::State& state) {
     PlayingWindow w;
     if (!w.ready) {
         state.SkipWithError("the window never showed its first picture");
         return;
     }
-    std::vector<double> screen, frame;
+    std::vector<double> screen, frame, anyFrame;
     for (auto _ : state) {
         if (!w.restAt(1.0)) {
             state.SkipWithError("the player did not come to rest");
             return;
         }
-        w.watch->arm();
+        // The first picture past the one at rest: the player may show that one again as it starts.
+        w.watch->arm([&] { return w.player->currentFrame().time > 1.0 + 1e-3; });
         QWidget* target = w.window->focusWidget() ? w.window->focusWidget() : w.window.get();
         QTest::keyClick(target, Qt::Key_Space);
         if (!w.watch->wait()) {
@@ -178,9 +187,10 @@ void BM_SpaceToFirstPresentedFrame(benchmark::State& state) {
         state.SetIterationTime(w.watch->toScreenMs() / 1e3);
         screen.push_back(w.watch->toScreenMs());
         frame.push_back(w.watch->toFrameMs());
+        anyFrame.push_back(w.watch->toAnyFrameMs());
     }
     w.restAt(0);
-    report(state, screen, frame, *w.player);
+    report(state, screen, frame, anyFrame, *w.player);
 }
 BENCHMARK(BM_SpaceToFirstPresentedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
@@ -206,7 +216,7 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
         state.SkipWithError("no visible Exposure slider");
         return;
     }
-    std::vector<double> screen, frame;
+    std::vector<double> screen, frame, anyFrame;
     int dx = 6;
     for (auto _ : state) {
         if (!w.restAt(1.5)) {
@@ -227,8 +237,9 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
         state.SetIterationTime(w.watch->toScreenMs() / 1e3);
         screen.push_back(w.watch->toScreenMs());
         frame.push_back(w.watch->toFrameMs());
+        anyFrame.push_back(w.watch->toAnyFrameMs());
     }
-    report(state, screen, frame, *w.player);
+    report(state, screen, frame, anyFrame, *w.player);
 }
 BENCHMARK(BM_SliderReleaseToUpdatedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 

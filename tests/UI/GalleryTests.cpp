@@ -48,9 +48,9 @@ void settle() {
     }
 }
 
-void picture(QWidget& widget, const std::string& name) {
+void picture(QWidget& widget, const std::string& name, const QRect& region = QRect()) {
     settle();
-    expectDrawn(writePicture(widget, "gallery/" + name + ".png"), name);
+    expectDrawn(writePicture(widget, "gallery/" + name + ".png", region), name);
 }
 
 fs::path movie(const std::string& name, int luma) {
@@ -190,7 +190,10 @@ TEST(Gallery, TheWindowEachPanelAndEachSheet) {
     ASSERT_NE(colour, nullptr);
     for (const QString& group : ColorPanel::groupTitles) {
         model.setOpenColorSections({group});
-        picture(*colour, "color-panel-" + group.toLower().toStdString());
+        // Within the inspector's margins, which its value column reaches.
+        settle();
+        picture(*inspector->widget(), "color-panel-" + group.toLower().toStdString(),
+                QRect(colour->mapTo(inspector->widget(), QPoint(0, 0)), colour->size()).adjusted(-14, -14, 14, 14));
     }
     model.setOpenColorSections({"Basic"});
     model.selectOnly(model.project().sequence.tracks[2].clips.at(0).id);

@@ -60,15 +60,16 @@ template <class Widget = QAbstractButton> Widget* findByText(const QWidget& root
 }
 
 // A picture for people to look at, in the look the editor's application object gives every window;
-// `name` may lead with a folder. Returns what was drawn.
-inline QImage writePicture(QWidget& widget, const std::string& name) {
+// `name` may lead with a folder; `region` is a part of the widget, the whole of it when empty. Returns
+// what was drawn.
+inline QImage writePicture(QWidget& widget, const std::string& name, const QRect& region = QRect()) {
     const QPalette palette = QApplication::palette();
     const QFont font = QApplication::font();
     KestwaterApp::applyLook(*qApp);
     QCoreApplication::processEvents();
     const std::filesystem::path path = std::filesystem::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
     std::filesystem::create_directories(path.parent_path());
-    const QImage picture = widget.grab().toImage();
+    const QImage picture = widget.grab(region.isEmpty() ? QRect(QPoint(0, 0), QSize(-1, -1)) : region).toImage();
     EXPECT_TRUE(picture.save(QString::fromStdString(path.string()))) << name;
     QApplication::setPalette(palette);
     QApplication::setFont(font);
