@@ -90,7 +90,8 @@ struct PlayingWindow {
             writeMovie(movie, {.width = 1920, .height = 1080, .framesPerSecond = 24, .frames = 96});
         Project p = ProjectDocument::newProject();
         p.sequence.previewScale = 0.5;
-        MediaItem m{.id = Uuid::make(), .name = "hd-4s.mp4", .kind = MediaKind::video, .path = movie.string()};
+        MediaItem m{
+            .id = Uuid::make(), .name = "hd-4s.mp4", .kind = MediaKind::video, .path = movie.string()};
         m.duration = 4;
         m.width = 1920;
         m.height = 1080;
@@ -211,7 +212,8 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
             QTest::mouseClick(tab, Qt::LeftButton);
     QCoreApplication::processEvents();
     auto* panel = source->findChild<ColorPanel*>();
-    DoubleSlider* exposure = panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
+    DoubleSlider* exposure =
+        panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
     if (!exposure || !exposure->isVisible()) {
         state.SkipWithError("no visible Exposure slider");
         return;

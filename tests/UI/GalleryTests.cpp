@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QSet>
-#include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -14,7 +13,6 @@
 #include "SheetTestSupport.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Color/ColorPanel.hpp"
-#include "UI/Common/PanelParts.hpp"
 #include "UI/Common/PanelTabBar.hpp"
 #include "UI/Inspector/InspectorView.hpp"
 #include "UI/Monitors/ProgramMonitor.hpp"
@@ -55,7 +53,8 @@ void picture(QWidget& widget, const std::string& name, const QRect& region = QRe
 
 fs::path movie(const std::string& name, int luma) {
     const fs::path path = MediaFixtures::shared().scratch(name);
-    MovieRecipe recipe{.width = 640, .height = 360, .frames = 96, .audio = AudioCodec::aac, .audioSeconds = 4};
+    MovieRecipe recipe{
+        .width = 640, .height = 360, .frames = 96, .audio = AudioCodec::aac, .audioSeconds = 4};
     if (luma >= 0) {
         recipe.audio = AudioCodec::none;
         recipe.luma = [luma](std::int64_t frame) { return luma + int(frame); };
@@ -69,15 +68,17 @@ fs::path movie(const std::string& name, int luma) {
 struct GalleryProject {
     explicit GalleryProject(EditorWindow& window) : model(window.model()) {
         const fs::path wav = MediaFixtures::shared().scratch("C003.wav");
-        writeMovie(wav, {.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16,
-                         .audioSeconds = 3});
+        writeMovie(
+            wav,
+            {.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16, .audioSeconds = 3});
         const fs::path still = MediaFixtures::shared().scratch("D004.png");
         writePng(still, 640, 360);
         bool imported = false;
         model.ingest({movie("A001.mp4", -1), movie("B002.mp4", 60), wav, still}, [&] { imported = true; });
         EXPECT_TRUE(waitUntil([&] { return imported; }));
         const Project p = model.project();
-        EXPECT_EQ(p.media.size(), 4u);
+        if (p.media.size() != 4) return;
+        // A new sequence's tracks: V1, V2, V3, A1, A2, A3.
         const auto track = [&](std::size_t i) { return p.sequence.tracks[i].id; };
 
         model.setCurrentTime(0.5);
@@ -159,6 +160,7 @@ TEST(Gallery, TheWindowEachPanelAndEachSheet) {
     GalleryProject project(window);
     EditorModel& model = window.model();
     const Project p = model.project();
+    ASSERT_EQ(p.media.size(), 4u) << "the generated media did not import";
 
     // Pictures of media, the preview and both monitors' frames come from workers.
     ASSERT_TRUE(waitUntil([&] {
@@ -193,7 +195,8 @@ TEST(Gallery, TheWindowEachPanelAndEachSheet) {
         // Within the inspector's margins, which its value column reaches.
         settle();
         picture(*inspector->widget(), "color-panel-" + group.toLower().toStdString(),
-                QRect(colour->mapTo(inspector->widget(), QPoint(0, 0)), colour->size()).adjusted(-14, -14, 14, 14));
+                QRect(colour->mapTo(inspector->widget(), QPoint(0, 0)), colour->size())
+                    .adjusted(-14, -14, 14, 14));
     }
     model.setOpenColorSections({"Basic"});
     model.selectOnly(model.project().sequence.tracks[2].clips.at(0).id);
@@ -216,8 +219,9 @@ TEST(Gallery, TheWindowEachPanelAndEachSheet) {
     };
     for (const auto& [show, name] : sheets) {
         show(true);
-        ASSERT_TRUE(waitUntil([&] { return window.presentedSheet() && window.presentedSheet()->isVisible(); }))
-            << name;
+        ASSERT_TRUE(waitUntil([&] {
+            return window.presentedSheet() && window.presentedSheet()->isVisible();
+        })) << name;
         picture(*window.presentedSheet(), name);
         window.presentedSheet()->reject();
         ASSERT_TRUE(waitUntil([&] { return !window.presentedSheet(); })) << name;

@@ -69,7 +69,8 @@ inline QImage writePicture(QWidget& widget, const std::string& name, const QRect
     QCoreApplication::processEvents();
     const std::filesystem::path path = std::filesystem::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
     std::filesystem::create_directories(path.parent_path());
-    const QImage picture = widget.grab(region.isEmpty() ? QRect(QPoint(0, 0), QSize(-1, -1)) : region).toImage();
+    const QImage picture =
+        widget.grab(region.isEmpty() ? QRect(QPoint(0, 0), QSize(-1, -1)) : region).toImage();
     EXPECT_TRUE(picture.save(QString::fromStdString(path.string()))) << name;
     QApplication::setPalette(palette);
     QApplication::setFont(font);

@@ -180,8 +180,8 @@ void ProgramMonitor::refresh() {
         loopShown_ = model_.loopPlayback();
         const QColor tint = *loopShown_ ? Theme::accent : Theme::textDim;
         colour(loop_, tint);
-        loop_->setIcon(monitorstyle::tinted(themeIcon(QStringLiteral("media-playlist-repeat"), QStyle::SP_BrowserReload),
-                                            loop_->iconSize(), tint));
+        const QIcon repeat = themeIcon(QStringLiteral("media-playlist-repeat"), QStyle::SP_BrowserReload);
+        loop_->setIcon(monitorstyle::tinted(repeat, loop_->iconSize(), tint));
         loop_->setDown(*loopShown_);
     }
     const bool muted = model_.playerVolume() <= 0.001;

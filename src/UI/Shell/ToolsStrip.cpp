@@ -121,9 +121,10 @@ void ToolsStrip::refresh() {
         const bool on = b == toolButton(model_.tool());
         b->setIcon(glyphIcon(b == razor_ ? Glyph::scissors : Glyph::move, on ? Theme::accent : Theme::text));
         // A raised square behind the chosen tool.
-        b->setStyleSheet(on ? QStringLiteral("QToolButton { background: %1; border: none; border-radius: 3px; }")
-                                  .arg(QColor(Theme::panelRaised).name())
-                            : QString());
+        b->setStyleSheet(
+            on ? QStringLiteral("QToolButton { background: %1; border: none; border-radius: 3px; }")
+                     .arg(QColor(Theme::panelRaised).name())
+               : QString());
     }
 }
 

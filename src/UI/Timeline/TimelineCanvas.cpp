@@ -434,7 +434,8 @@ void TimelineDocumentView::drawRuler(QPainter& p, const QRectF& exposed) {
         const double x = snap(G::xOf(t, pps));
         p.fillRect(QRectF(x, 24, 1, 8), tick);
         if (k % labelEvery == 0)
-            timecodes_.draw(p, QPointF(x + 4, 6), QString::fromStdString(Timecode::string(t, state_.frameRate)));
+            timecodes_.draw(p, QPointF(x + 4, 6),
+                            QString::fromStdString(Timecode::string(t, state_.frameRate)));
     }
 }
 
