@@ -7,6 +7,7 @@
 #include "App/EditorModel.hpp"
 #include "App/ProjectDocument.hpp"
 #include "FakePlayer.hpp"
+#include "UI/Common/Theme.hpp"
 #include "UI/Monitors/ProgramMonitor.hpp"
 #include "UI/Monitors/VideoView.hpp"
 
@@ -15,6 +16,7 @@ using testsupport::FakePlayer;
 
 // On a new, empty sequence the picture gives way to the message, the building mark follows the model,
 // and with the source focused the shuttle reads "Stopped" until a program button takes the focus back.
+// The loop toggle's glyph is dim while looping is off and in the accent colour while it is on.
 TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     ProjectDocument document;
     document.setProject(ProjectDocument::newProject());
@@ -51,4 +53,22 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     EXPECT_EQ(model.monitorFocus(), EditorModel::MonitorFocus::program);
     ASSERT_EQ(player->seeks.size(), 1u);
+
+    QToolButton* loop = nullptr;
+    for (QToolButton* b : monitor.findChildren<QToolButton*>())
+        if (b->toolTip() == "Loop between In and Out") loop = b;
+    ASSERT_NE(loop, nullptr);
+    const auto ink = [loop] {
+        const QImage image = loop->icon().pixmap(loop->iconSize(), 2.0).toImage();
+        QColor most(Qt::transparent);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).alpha() > most.alpha()) most = image.pixelColor(x, y);
+        return most.rgb();
+    };
+    EXPECT_EQ(ink(), Theme::textDim.rgb());
+    loop->click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(model.loopPlayback());
+    EXPECT_EQ(ink(), Theme::accent.rgb());
 }
