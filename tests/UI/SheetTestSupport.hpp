@@ -66,7 +66,11 @@ inline QImage writePicture(QWidget& widget, const std::string& name, const QRect
     const QPalette palette = QApplication::palette();
     const QFont font = QApplication::font();
     KestwaterApp::applyLook(*qApp);
-    QCoreApplication::processEvents();
+    // The new font lays every widget out again, level by level.
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
     const std::filesystem::path path = std::filesystem::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
     std::filesystem::create_directories(path.parent_path());
     const QImage picture =
