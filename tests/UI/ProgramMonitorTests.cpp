@@ -7,6 +7,7 @@
 #include "App/EditorModel.hpp"
 #include "App/ProjectDocument.hpp"
 #include "FakePlayer.hpp"
+#include "SheetTestSupport.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Monitors/ProgramMonitor.hpp"
 #include "UI/Monitors/VideoView.hpp"
@@ -41,6 +42,10 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(monitor.buildingLabel()->isHidden());
 
+    // The first preview is installed (and the player sought to the playhead) once its build is done: let
+    // it come first.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
     player->seeks.clear();
     model.focusMonitor(EditorModel::MonitorFocus::source);
     QCoreApplication::processEvents();
