@@ -14,6 +14,7 @@
 #include "Platform/Audio/Output.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Common/Icons.hpp"
+#include "UI/Common/Theme.hpp"
 #include "UI/Common/TimecodeWell.hpp"
 #include "UI/Monitors/ProgramMonitor.hpp"
 #include "UI/Monitors/SourceGroup.hpp"
@@ -36,6 +37,7 @@ QToolButton* findByToolTip(const QWidget& root, const QString& help) {
 
 // On a new, empty sequence the picture gives way to the message, the building mark follows the model,
 // and with the source focused the shuttle reads "Stopped" until a program button takes the focus back.
+// The loop toggle's glyph is dim while looping is off and in the accent colour while it is on.
 TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     icons::useSystemTheme();
     ProjectDocument document;
@@ -62,6 +64,10 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(monitor.buildingLabel()->isHidden());
 
+    // The first preview is installed (and the player sought to the playhead) once its build is done: let
+    // it come first.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
     player->seeks.clear();
     model.focusMonitor(EditorModel::MonitorFocus::source);
     QCoreApplication::processEvents();
@@ -72,6 +78,24 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     EXPECT_EQ(model.monitorFocus(), EditorModel::MonitorFocus::program);
     ASSERT_EQ(player->seeks.size(), 1u);
+
+    QToolButton* loop = nullptr;
+    for (QToolButton* b : monitor.findChildren<QToolButton*>())
+        if (b->toolTip() == "Loop between In and Out") loop = b;
+    ASSERT_NE(loop, nullptr);
+    const auto ink = [loop] {
+        const QImage image = loop->icon().pixmap(loop->iconSize(), 2.0).toImage();
+        QColor most(Qt::transparent);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).alpha() > most.alpha()) most = image.pixelColor(x, y);
+        return most.rgb();
+    };
+    EXPECT_EQ(ink(), Theme::textDim.rgb());
+    loop->click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(model.loopPlayback());
+    EXPECT_EQ(ink(), Theme::accent.rgb());
 }
 
 // A counting clip on V1 played by the real player for about a second: the timecode moves on by about

@@ -6,9 +6,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QPalette>
-#include <QStyleFactory>
 #include <QThread>
 #include <QWidget>
 #include <chrono>
@@ -18,6 +18,7 @@
 #include "App/EditorModel.hpp"
 #include "FakePlayer.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Shell/KestwaterApp.hpp"
 
 // Texts read as text in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -58,32 +59,26 @@ template <class Widget = QAbstractButton> Widget* findByText(const QWidget& root
     return nullptr;
 }
 
-// The dark look the editor's application object gives every window, for pictures people look at.
-inline void writePicture(QWidget& widget, const std::string& name) {
-    QPalette p;
-    p.setColor(QPalette::Window, Theme::background);
-    p.setColor(QPalette::WindowText, Theme::text);
-    p.setColor(QPalette::Base, Theme::well);
-    p.setColor(QPalette::Text, Theme::text);
-    p.setColor(QPalette::PlaceholderText, Theme::textDim);
-    p.setColor(QPalette::Button, Theme::panelRaised);
-    p.setColor(QPalette::ButtonText, Theme::text);
-    p.setColor(QPalette::Highlight, Theme::accent);
-    p.setColor(QPalette::Light, Theme::panelRaised);
-    p.setColor(QPalette::Midlight, Theme::panelHeader);
-    p.setColor(QPalette::Mid, Theme::panel);
-    p.setColor(QPalette::Dark, Theme::well);
-    p.setColor(QPalette::Shadow, Theme::line);
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, Theme::textDim.darker(140));
-    const QPalette before = QApplication::palette();
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(p);
-    QCoreApplication::processEvents();
-    const std::filesystem::path dir = OSTERVEIL_TEST_OUTPUT_DIR;
-    std::filesystem::create_directories(dir);
-    EXPECT_TRUE(widget.grab().save(QString::fromStdString((dir / name).string())));
-    QApplication::setPalette(before);
+// A picture for people to look at, in the look the editor's application object gives every window;
+// `name` may lead with a folder; `region` is a part of the widget, the whole of it when empty. Returns
+// what was drawn.
+inline QImage writePicture(QWidget& widget, const std::string& name, const QRect& region = QRect()) {
+    const QPalette palette = QApplication::palette();
+    const QFont font = QApplication::font();
+    KestwaterApp::applyLook(*qApp);
+    // The new font lays every widget out again, level by level.
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
+    const std::filesystem::path path = std::filesystem::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
+    std::filesystem::create_directories(path.parent_path());
+    const QImage picture =
+        widget.grab(region.isEmpty() ? QRect(QPoint(0, 0), QSize(-1, -1)) : region).toImage();
+    EXPECT_TRUE(picture.save(QString::fromStdString(path.string()))) << name;
+    QApplication::setPalette(palette);
+    QApplication::setFont(font);
+    return picture;
 }
 
 } // namespace osterveil::testsupport

@@ -8,13 +8,28 @@
 #include "FakePlayer.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Common/Icons.hpp"
+#include "UI/Common/Theme.hpp"
 #include "UI/Shell/ToolsStrip.hpp"
 
 using namespace osterveil;
 using testsupport::FakePlayer;
 
-// Exactly one tool is highlighted: re-clicking it changes nothing, and a tool chosen elsewhere (the C
-// key sets the model's tool) moves the highlight without a click on the strip.
+namespace {
+
+// The colour a button's glyph is drawn in: that of its most opaque pixel.
+QRgb ink(const QAbstractButton* button) {
+    const QImage image = button->icon().pixmap(button->iconSize(), 2.0).toImage();
+    QColor most(Qt::transparent);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).alpha() > most.alpha()) most = image.pixelColor(x, y);
+    return most.rgb();
+}
+
+} // namespace
+
+// Exactly one tool is highlighted, its glyph in the accent colour: re-clicking it changes nothing, and a
+// tool chosen elsewhere (the C key sets the model's tool) moves the highlight without a click on the strip.
 TEST(ToolsStrip, TheHighlightFollowsTheModelsTool) {
     ProjectDocument document;
     document.setProject(ProjectDocument::newProject());
@@ -30,6 +45,8 @@ TEST(ToolsStrip, TheHighlightFollowsTheModelsTool) {
     EXPECT_EQ(razor->toolTip(), "Razor (C)");
     EXPECT_TRUE(strip.isHighlighted(select));
     EXPECT_FALSE(strip.isHighlighted(razor));
+    EXPECT_EQ(ink(select), Theme::accent.rgb());
+    EXPECT_EQ(ink(razor), Theme::text.rgb());
 
     QTest::mouseClick(select, Qt::LeftButton);
     QCoreApplication::processEvents();
@@ -45,6 +62,9 @@ TEST(ToolsStrip, TheHighlightFollowsTheModelsTool) {
     EXPECT_FALSE(strip.isHighlighted(strip.titleButton()));
     strip.resize(40, 120);
     testsupport::writePicture(strip, "tools-strip-razor.png");
+    EXPECT_EQ(ink(select), Theme::text.rgb());
+    EXPECT_EQ(ink(razor), Theme::accent.rgb());
+    EXPECT_EQ(ink(strip.titleButton()), Theme::text.rgb());
 
     QTest::mouseClick(select, Qt::LeftButton);
     QCoreApplication::processEvents();

@@ -422,13 +422,20 @@ void TimelineDocumentView::drawRuler(QPainter& p, const QRectF& exposed) {
     const double pps = state_.pixelsPerSecond;
     const G::RulerTicks ticks = G::rulerTicks(pps, state_.frameRate, state_.canvasDuration,
                                               exposed.left() - labelWidth, exposed.right());
+    // Where ticks stand closer than a timecode is wide, only every so many carries its label, counted
+    // from zero so that the labelled ticks stay the same whatever part of the ruler is repainted.
+    const double textWidth = 8 + metrics.horizontalAdvance(QStringLiteral("00:00:00:00"));
+    const auto labelEvery =
+        static_cast<std::int64_t>(std::max(1.0, std::ceil(textWidth / std::max(1e-9, ticks.step * pps))));
     const QColor tick = withAlpha(Theme::nsTextDim, 0.7);
     p.setPen(Theme::nsTextDim);
     for (std::int64_t k = ticks.first; k <= ticks.last; ++k) {
         const double t = static_cast<double>(k) * ticks.step;
         const double x = snap(G::xOf(t, pps));
         p.fillRect(QRectF(x, 24, 1, 8), tick);
-        timecodes_.draw(p, QPointF(x + 4, 6), QString::fromStdString(Timecode::string(t, state_.frameRate)));
+        if (k % labelEvery == 0)
+            timecodes_.draw(p, QPointF(x + 4, 6),
+                            QString::fromStdString(Timecode::string(t, state_.frameRate)));
     }
 }
 

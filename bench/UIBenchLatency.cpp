@@ -1,0 +1,248 @@
+// What the user waits for in the real editor window with its real program player: from Space to the
+// first new picture on screen, and from letting go of a colour slider to the regraded picture on screen.
+// Each run reports the median and the spread of its samples.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "App/MediaPlayerControl.hpp"
+#include "MediaFixtures.hpp"
+#include "Platform/Audio/Output.hpp"
+#include "UI/Color/ColorPanel.hpp"
+#include "UI/Common/PanelParts.hpp"
+#include "UI/Common/PanelTabBar.hpp"
+#include "UI/Common/SliderRow.hpp"
+#include "UI/Monitors/ProgramMonitor.hpp"
+#include "UI/Monitors/SourceGroup.hpp"
+#include "UI/Monitors/VideoView.hpp"
+#include "UI/Shell/EditorWindow.hpp"
+
+using namespace osterveil;
+
+namespace {
+
+// Notes when the program player presents a picture and when the program monitor's view paints after it.
+class PresentationWatch : public QObject {
+  public:
+    PresentationWatch(media::Player& player, VideoView& view) : player_(player), view_(view) {
+        connect(&player, &media::Player::frameChanged, this, [this] {
+            if (!armed_ || presented_ || player_.currentFrame().picture.isNull()) return;
+            if (toAnyFrame_ < 0) toAnyFrame_ = clock_.nsecsElapsed() / 1e6;
+            if (accept_()) {
+                presented_ = true;
+                toFrame_ = clock_.nsecsElapsed() / 1e6;
+            }
+        });
+        view.installEventFilter(this);
+    }
+    // Starts the clock; the next picture that `accept` takes, and the view's paint after it, count.
+    void arm(std::function<bool()> accept = [] { return true; }) {
+        accept_ = std::move(accept);
+        presented_ = painted_ = false;
+        toAnyFrame_ = -1;
+        armed_ = true;
+        clock_.start();
+    }
+    // Runs the event loop until the view has painted the picture; false after ten seconds.
+    bool wait() {
+        QElapsedTimer limit;
+        limit.start();
+        while (!painted_ && limit.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        armed_ = false;
+        return painted_;
+    }
+    // The first picture of any kind the player presented after the start, and the first one taken.
+    double toAnyFrameMs() const { return toAnyFrame_; }
+    double toFrameMs() const { return toFrame_; }
+    double toScreenMs() const { return toScreen_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &view_ && event->type() == QEvent::Paint && armed_ && presented_ && !painted_) {
+            painted_ = true;
+            toScreen_ = clock_.nsecsElapsed() / 1e6;
+        }
+        return false;
+    }
+
+  private:
+    media::Player& player_;
+    VideoView& view_;
+    std::function<bool()> accept_;
+    QElapsedTimer clock_;
+    bool armed_ = false, presented_ = false, painted_ = false;
+    double toAnyFrame_ = -1, toFrame_ = 0, toScreen_ = 0;
+};
+
+// A four-second 1080p H.264 clip on V1 of a 1080p sequence previewed at half size, in a real editor
+// window, shown and active, its first preview built and its first picture on screen.
+struct PlayingWindow {
+    PlayingWindow() {
+        using namespace testsupport;
+        const auto movie = MediaFixtures::shared().scratch("hd-4s.mp4");
+        if (!std::filesystem::exists(movie))
+            writeMovie(movie, {.width = 1920, .height = 1080, .framesPerSecond = 24, .frames = 96});
+        Project p = ProjectDocument::newProject();
+        p.sequence.previewScale = 0.5;
+        MediaItem m{
+            .id = Uuid::make(), .name = "hd-4s.mp4", .kind = MediaKind::video, .path = movie.string()};
+        m.duration = 4;
+        m.width = 1920;
+        m.height = 1080;
+        m.nominalFrameRate = 24;
+        m.hasVideo = true;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = clipID;
+        c.mediaID = m.id;
+        c.name = m.name;
+        c.duration = 4;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+        document.setProject(p);
+        window = std::make_unique<EditorWindow>(document, nullptr);
+        window->show();
+        window->activateWindow();
+        const bool active = QTest::qWaitForWindowActive(window.get());
+        player = &static_cast<MediaPlayerControl&>(window->model().player()).player();
+        view = window->findChild<ProgramMonitor*>()->videoView();
+        watch = std::make_unique<PresentationWatch>(*player, *view);
+        ready = active && waitFor([&] { return player->item() && !player->currentFrame().picture.isNull(); });
+    }
+    template <class Predicate> static bool waitFor(Predicate done) {
+        QElapsedTimer limit;
+        limit.start();
+        while (!done()) {
+            if (limit.elapsed() > 10000) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        return true;
+    }
+    // Paused with the picture at `seconds` on screen, nothing else pending.
+    bool restAt(double seconds) {
+        EditorModel& model = window->model();
+        if (player->rate() != 0) model.togglePlayback();
+        if (!waitFor([&] { return player->status() == media::Player::Status::paused; })) return false;
+        model.setCurrentTime(seconds);
+        player->seek(seconds);
+        return waitFor([&] {
+            return std::abs(player->currentFrame().time - seconds) < 0.01 && !model.isBuilding() &&
+                   !model.rebuilds().isPending();
+        });
+    }
+
+    Uuid clipID = Uuid::make();
+    ProjectDocument document;
+    std::unique_ptr<EditorWindow> window;
+    media::Player* player = nullptr;
+    VideoView* view = nullptr;
+    std::unique_ptr<PresentationWatch> watch;
+    bool ready = false;
+};
+
+void report(benchmark::State& state, std::vector<double> screen, std::vector<double> frame,
+            std::vector<double> anyFrame, const media::Player& player) {
+    std::sort(screen.begin(), screen.end());
+    std::sort(frame.begin(), frame.end());
+    std::sort(anyFrame.begin(), anyFrame.end());
+    const auto at = [](const std::vector<double>& v, double q) {
+        return v.empty() ? 0.0 : v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
+    };
+    state.counters["median ms"] = at(screen, 0.5);
+    state.counters["p10 ms"] = at(screen, 0.1);
+    state.counters["p90 ms"] = at(screen, 0.9);
+    state.counters["max ms"] = screen.empty() ? 0 : screen.back();
+    state.counters["frame median ms"] = at(frame, 0.5);
+    state.counters["any frame median ms"] = at(anyFrame, 0.5);
+    state.counters["sound device"] = player.output().kind() == audio::Output::Kind::device ? 1 : 0;
+}
+
+// From a Space key press on the active window to the first new picture after it painted by the program
+// monitor: the key catcher, the model's transport, the player's clock and read-ahead, and the paint.
+// At 24 fps the next picture is due 42 ms after the one at rest.
+void BM_SpaceToFirstPresentedFrame(benchmark::State& state) {
+    PlayingWindow w;
+    if (!w.ready) {
+        state.SkipWithError("the window never showed its first picture");
+        return;
+    }
+    std::vector<double> screen, frame, anyFrame;
+    for (auto _ : state) {
+        if (!w.restAt(1.0)) {
+            state.SkipWithError("the player did not come to rest");
+            return;
+        }
+        // The first picture past the one at rest: the player may show that one again as it starts.
+        w.watch->arm([&] { return w.player->currentFrame().time > 1.0 + 1e-3; });
+        QWidget* target = w.window->focusWidget() ? w.window->focusWidget() : w.window.get();
+        QTest::keyClick(target, Qt::Key_Space);
+        if (!w.watch->wait()) {
+            state.SkipWithError("no picture followed the key");
+            return;
+        }
+        state.SetIterationTime(w.watch->toScreenMs() / 1e3);
+        screen.push_back(w.watch->toScreenMs());
+        frame.push_back(w.watch->toFrameMs());
+        anyFrame.push_back(w.watch->toAnyFrameMs());
+    }
+    w.restAt(0);
+    report(state, screen, frame, anyFrame, *w.player);
+}
+BENCHMARK(BM_SpaceToFirstPresentedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// From the mouse release that ends a drag of the colour panel's Exposure slider to the regraded picture
+// painted by the program monitor at preview scale 0.5: the gesture's commit, the immediate rebuild on a
+// worker, the new item in the program player at the same playhead, its first picture and the paint.
+void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
+    PlayingWindow w;
+    if (!w.ready || !w.restAt(1.5)) {
+        state.SkipWithError("the window never showed its first picture");
+        return;
+    }
+    EditorModel& model = w.window->model();
+    model.selectOnly(w.clipID);
+    auto* source = w.window->findChild<SourceGroup*>();
+    for (auto* tab : source->findChildren<PanelTab*>())
+        if (tab->text().compare("Effect Controls", Qt::CaseInsensitive) == 0)
+            QTest::mouseClick(tab, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    auto* panel = source->findChild<ColorPanel*>();
+    DoubleSlider* exposure =
+        panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
+    if (!exposure || !exposure->isVisible()) {
+        state.SkipWithError("no visible Exposure slider");
+        return;
+    }
+    std::vector<double> screen, frame, anyFrame;
+    int dx = 6;
+    for (auto _ : state) {
+        if (!w.restAt(1.5)) {
+            state.SkipWithError("the player did not come to rest");
+            return;
+        }
+        const QPoint grip = exposure->thumbRect().center();
+        QTest::mousePress(exposure, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(exposure, grip + QPoint(dx, 0));
+        const auto before = w.player->item();
+        w.watch->arm([&] { return w.player->item() != before; });
+        QTest::mouseRelease(exposure, Qt::LeftButton, {}, grip + QPoint(dx, 0));
+        dx = -dx;
+        if (!w.watch->wait()) {
+            state.SkipWithError("no regraded picture followed the release");
+            return;
+        }
+        state.SetIterationTime(w.watch->toScreenMs() / 1e3);
+        screen.push_back(w.watch->toScreenMs());
+        frame.push_back(w.watch->toFrameMs());
+        anyFrame.push_back(w.watch->toAnyFrameMs());
+    }
+    report(state, screen, frame, anyFrame, *w.player);
+}
+BENCHMARK(BM_SliderReleaseToUpdatedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+} // namespace
