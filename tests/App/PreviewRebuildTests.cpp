@@ -234,7 +234,7 @@ TEST_F(PreviewRebuild, ThumbnailsAndWaveformsLoadOncePerItem) {
     // Several changes before any request finishes.
     model->loadAuxiliary();
     model->loadAuxiliary();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->waveforms().size() == 2 && model->thumbnails().size() == 2; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->waveforms().size() == 2 && model->thumbnails().size() == 2; }, 20000));
     QTest::qWait(30);
     EXPECT_EQ(recorder->thumbnails.load(), 2);
     EXPECT_TRUE(model->thumbnails().contains(p.media[0].id));
@@ -248,6 +248,7 @@ TEST_F(PreviewRebuild, ThumbnailsAndWaveformsLoadOncePerItem) {
     const int asked = recorder->unreadable.load();
     EXPECT_GE(asked, 1);
     model->loadAuxiliary();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder->unreadable.load() > asked; }, 20000));
     QTest::qWait(50);
     EXPECT_EQ(recorder->unreadable.load(), asked + 1);
     EXPECT_EQ(recorder->waveforms.load(), 2);
