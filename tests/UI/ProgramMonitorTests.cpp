@@ -83,19 +83,11 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     for (QToolButton* b : monitor.findChildren<QToolButton*>())
         if (b->toolTip() == "Loop between In and Out") loop = b;
     ASSERT_NE(loop, nullptr);
-    const auto ink = [loop] {
-        const QImage image = loop->icon().pixmap(loop->iconSize(), 2.0).toImage();
-        QColor most(Qt::transparent);
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (image.pixelColor(x, y).alpha() > most.alpha()) most = image.pixelColor(x, y);
-        return most.rgb();
-    };
-    EXPECT_EQ(ink(), Theme::textDim.rgb());
+    EXPECT_EQ(testsupport::ink(loop), Theme::textDim.rgb());
     loop->click();
     QCoreApplication::processEvents();
     ASSERT_TRUE(model.loopPlayback());
-    EXPECT_EQ(ink(), Theme::accent.rgb());
+    EXPECT_EQ(testsupport::ink(loop), Theme::accent.rgb());
 }
 
 // A counting clip on V1 played by the real player for about a second: the timecode moves on by about

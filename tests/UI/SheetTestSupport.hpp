@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QIcon>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -79,6 +80,16 @@ inline QImage writePicture(QWidget& widget, const std::string& name, const QRect
     QApplication::setPalette(palette);
     QApplication::setFont(font);
     return picture;
+}
+
+// The colour a button's glyph is drawn in: that of its most opaque pixel.
+inline QRgb ink(const QAbstractButton* button) {
+    const QImage image = button->icon().pixmap(button->iconSize(), 2.0).toImage();
+    QColor most(Qt::transparent);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).alpha() > most.alpha()) most = image.pixelColor(x, y);
+    return most.rgb();
 }
 
 } // namespace osterveil::testsupport

@@ -13,20 +13,7 @@
 
 using namespace osterveil;
 using testsupport::FakePlayer;
-
-namespace {
-
-// The colour a button's glyph is drawn in: that of its most opaque pixel.
-QRgb ink(const QAbstractButton* button) {
-    const QImage image = button->icon().pixmap(button->iconSize(), 2.0).toImage();
-    QColor most(Qt::transparent);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixelColor(x, y).alpha() > most.alpha()) most = image.pixelColor(x, y);
-    return most.rgb();
-}
-
-} // namespace
+using testsupport::ink;
 
 // Exactly one tool is highlighted, its glyph in the accent colour: re-clicking it changes nothing, and a
 // tool chosen elsewhere (the C key sets the model's tool) moves the highlight without a click on the strip.
