@@ -1,5 +1,8 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include <optional>
+#include <set>
+
 #include "Platform/Media/FrameFormat.hpp"
 #include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
@@ -17,8 +20,6 @@ namespace {
 
 // Requests this far beyond the last decoded frame seek instead of decoding every frame between.
 constexpr double kForwardDecodeLimit = 2.0;
-// After a seek, every picture this close before the target is decoded; earlier ones only as references.
-constexpr double kSkipMargin = 0.5;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
 
@@ -39,8 +40,12 @@ struct VideoDecoder::Impl {
     bool afterSeek = true;
     bool skipping = true;
     bool intraOnly = false; // every picture stands alone: nothing to skip
-    std::int64_t skipBefore = AV_NOPTS_VALUE; // stream ticks
-    bool lastInSkip = false;
+    // While decoding towards `target`, a picture no other depends on is left undecoded when a packet
+    // already read is presented after it and still by the target: that one (or a later one) replaces
+    // it on screen before the target.
+    std::optional<Time> target;
+    std::set<std::int64_t> readSince; // presentation ticks of packets read, from the latest picture on
+    std::set<std::int64_t> mayBeGone; // ticks of packets that went in discardable, not yet passed
     int errorsInARow = 0;
 
     ~Impl() {
@@ -85,10 +90,14 @@ struct VideoDecoder::Impl {
                 auto out = wrap(frame);
                 const std::int64_t pts =
                     frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
-                const bool inSkip = skipBefore != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts < skipBefore);
-                if (observer) observer(out, !afterSeek && !inSkip && !lastInSkip);
+                // A picture left undecoded between the last one and this one leaves a gap.
+                bool gap = !mayBeGone.empty() && (pts == AV_NOPTS_VALUE || *mayBeGone.begin() < pts);
+                if (pts != AV_NOPTS_VALUE) {
+                    mayBeGone.erase(mayBeGone.begin(), mayBeGone.upper_bound(pts));
+                    readSince.erase(readSince.begin(), readSince.lower_bound(pts));
+                }
+                if (observer) observer(out, !afterSeek && !gap);
                 afterSeek = false;
-                lastInSkip = inSkip;
                 return out;
             }
             case detail::Received::endOfStream:
@@ -103,7 +112,8 @@ struct VideoDecoder::Impl {
                 break;
             }
             errorsInARow = 0;
-            switch (detail::feedNextPacket(format, codec, packet, stream->index, skipBefore)) {
+            switch (detail::feedNextPacket(format, codec, packet, stream->index,
+                                           [this](const AVPacket& p) { return discardFor(p); })) {
             case detail::Feed::fed:
                 break;
             case detail::Feed::damaged:
@@ -113,6 +123,16 @@ struct VideoDecoder::Impl {
                 throw DecodeError("The picture can no longer be decoded.");
             }
         }
+    }
+
+    AVDiscard discardFor(const AVPacket& p) {
+        if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
+        auto later = readSince.upper_bound(p.pts);
+        const bool replaced = target && later != readSince.end() && timeOf(*later) <= *target;
+        readSince.insert(p.pts);
+        if (!replaced) return AVDISCARD_DEFAULT;
+        mayBeGone.insert(p.pts);
+        return AVDISCARD_NONREF;
     }
 
     void seekTo(const Time& target) {
@@ -125,8 +145,8 @@ struct VideoDecoder::Impl {
         detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
-        skipBefore = AV_NOPTS_VALUE;
-        lastInSkip = false;
+        readSince.clear();
+        mayBeGone.clear();
         current.reset();
         pending.reset();
         endOfStream = false;
@@ -135,14 +155,8 @@ struct VideoDecoder::Impl {
 
     // Decodes from the current position until `pending` lies after `time`.
     void decodeUpTo(const Time& time) {
-        if (skipping && !intraOnly) {
-            const std::int64_t ts = av_rescale_q(
-                (time - Time::seconds(kSkipMargin) + track->timeOrigin)
-                    .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
-                    .value(),
-                AVRational{1, Time::modelTimescale}, stream->time_base);
-            skipBefore = skipBefore == AV_NOPTS_VALUE ? ts : std::max(skipBefore, ts);
-        }
+        target.reset();
+        if (skipping && !intraOnly) target = time;
         for (;;) {
             if (!pending) {
                 if (endOfStream) return;
@@ -221,10 +235,14 @@ namespace osterveil::media {
 
 void VideoDecoder::setFrameObserver(FrameObserver observer) { impl_->observer = std::move(observer); }
 
-void VideoDecoder::setSkipsUnneededPictures(bool on) { impl_->skipping = on; }
+void VideoDecoder::setSkipsUnneededPictures(bool on) {
+    impl_->skipping = on;
+    if (!on) impl_->target.reset();
+}
 
 std::shared_ptr<const VideoFrame> VideoDecoder::nextFrame() {
     Impl& m = *impl_;
+    m.target.reset(); // every picture in turn
     if (!m.pending) {
         if (m.endOfStream) return nullptr;
         m.pending = m.next();

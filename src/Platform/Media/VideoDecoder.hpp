@@ -73,9 +73,10 @@ public:
     // the first picture after a seek. Caches of a group of pictures fill from it.
     using FrameObserver = std::function<void(const std::shared_ptr<const VideoFrame>& frame, bool followsPrevious)>;
     void setFrameObserver(FrameObserver observer);
-    // On (the default): after a seek, pictures more than half a second before the target that no other
-    // picture depends on are not decoded, which roughly halves the cost of a seek into a long group of
-    // pictures. Pictures decoded around such gaps do not count as following one another.
+    // On (the default): on the way to a requested time, pictures that no other picture depends on are
+    // not decoded once a later one, still by that time, is known to replace them on screen; seeks into
+    // a long group of pictures decode far fewer. Pictures decoded around such gaps do not count as
+    // following one another.
     void setSkipsUnneededPictures(bool on);
 
     const AssetTrack& track() const;

@@ -115,8 +115,26 @@ TEST(VideoDecoder, ReordersBFrames) {
         const double grey = (sum / 64 - 16) * 255 / 219; // limited-range luma back to the RGB value
         return static_cast<int>(std::lround((grey - 7) / 8));
     };
+    // Pictures said to follow one another are neighbours, even where seeks left some undecoded.
+    int previous = -1;
+    decoder.setFrameObserver([&](const std::shared_ptr<const VideoFrame>& f, bool follows) {
+        if (follows) {
+            EXPECT_EQ(index(*f), previous + 1);
+        }
+        previous = index(*f);
+    });
     for (int i = 0; i < 24; ++i) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
     for (int i : {20, 3, 17, 9, 0, 23}) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+    // Each seek back decodes from the key frame, leaving out pictures nothing depends on: the frame
+    // asked for comes out all the same, whether the time is its first instant, within it, or the last
+    // instant before the next.
+    for (int i = 23; i >= 0; --i) {
+        EXPECT_EQ(index(*decoder.frameAt(frameTime(i))), i) << i;
+        EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+        decoder.frameAt(Time(5, 1)); // away, so the next request seeks again
+        EXPECT_EQ(index(*decoder.frameAt(frameTime(i + 1) - Time(1, Time::modelTimescale))), i) << i;
+        decoder.frameAt(Time(5, 1));
+    }
 }
 
 // Decoders open a file as the asset did: a file swapped since for a FIFO is refused rather than
