@@ -22,6 +22,9 @@ namespace {
 constexpr double kForwardDecodeLimit = 2.0;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
+// A request nearer than `kForwardDecodeLimit` still seeks when a key frame before it lies this far
+// beyond what has been read: decoding from there skips what lies between.
+constexpr double kKeyFrameJump = 0.5;
 
 } // namespace
 
@@ -46,6 +49,7 @@ struct VideoDecoder::Impl {
     std::optional<Time> target;
     std::set<std::int64_t> readSince; // presentation ticks of packets read, from the latest picture on
     std::set<std::int64_t> mayBeGone; // ticks of packets that went in discardable, not yet passed
+    std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
     int errorsInARow = 0;
 
     ~Impl() {
@@ -126,6 +130,8 @@ struct VideoDecoder::Impl {
     }
 
     AVDiscard discardFor(const AVPacket& p) {
+        if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
+            lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
         auto later = readSince.upper_bound(p.pts);
         const bool replaced = target && later != readSince.end() && timeOf(*later) <= *target;
@@ -147,10 +153,24 @@ struct VideoDecoder::Impl {
         codec->skip_frame = AVDISCARD_DEFAULT;
         readSince.clear();
         mayBeGone.clear();
+        lastRead = AV_NOPTS_VALUE;
         current.reset();
         pending.reset();
         endOfStream = false;
         afterSeek = true;
+    }
+
+    // Whether the file's index has a key frame at or before `time`, not read yet and at least
+    // `kKeyFrameJump` after `from`.
+    bool keyFrameAhead(const Time& time, const Time& from) const {
+        const std::int64_t ts =
+            av_rescale_q_rnd((time + track->timeOrigin)
+                                 .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
+                                 .value(),
+                             AVRational{1, Time::modelTimescale}, stream->time_base, AV_ROUND_DOWN);
+        const AVIndexEntry* key = avformat_index_get_entry_from_timestamp(stream, ts, AVSEEK_FLAG_BACKWARD);
+        return key && (lastRead == AV_NOPTS_VALUE || key->timestamp > lastRead) &&
+               (timeOf(key->timestamp) - from).toSeconds() >= kKeyFrameJump;
     }
 
     // Decodes from the current position until `pending` lies after `time`.
@@ -209,10 +229,14 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     if (m.current && m.current->presentationTime <= time && m.pending && m.pending->presentationTime > time)
         return m.current;
     const bool behind = m.current && time < m.current->presentationTime;
-    const bool farAhead = m.current && (time - m.current->presentationTime).toSeconds() > kForwardDecodeLimit;
+    const bool farAhead =
+        m.current && ((time - m.current->presentationTime).toSeconds() > kForwardDecodeLimit ||
+                      m.keyFrameAhead(time, m.current->presentationTime));
     if (!m.current && !m.pending && !m.endOfStream) {
         // A fresh decoder starts at the beginning; seek only when the target lies well past it.
-        if ((time - m.track->timeRange.start).toSeconds() > kForwardDecodeLimit) m.seekTo(time);
+        if ((time - m.track->timeRange.start).toSeconds() > kForwardDecodeLimit ||
+            m.keyFrameAhead(time, m.track->timeRange.start))
+            m.seekTo(time);
     } else if (behind || farAhead) {
         m.seekTo(time);
     }

@@ -66,6 +66,11 @@ TEST(VideoDecoder, RandomJumpsLandOnTheRightFrame) {
         const int i = std::uniform_int_distribution<int>(0, 23)(rng);
         EXPECT_EQ(frameIndex(*decoder.frameAt(midFrame(i))), i) << "jump " << n;
     }
+    // A short jump forward past a key frame (every 12 frames) starts there rather than decoding on.
+    VideoDecoder fresh(videoTrack(Fixture::h264Movie));
+    EXPECT_EQ(frameIndex(*fresh.frameAt(frameTime(0))), 0);
+    EXPECT_EQ(frameIndex(*fresh.frameAt(midFrame(22))), 22);
+    EXPECT_EQ(fresh.seekCount(), 1);
 }
 
 TEST(VideoDecoder, DescribesThePicture) {
