@@ -25,6 +25,9 @@ constexpr double kTolerantForwardLimit = 0.5;
 // A request nearer than `kForwardDecodeLimit` still seeks when a key frame before it lies this far
 // beyond what has been read: decoding from there skips what lies between.
 constexpr double kKeyFrameJump = 0.5;
+// A request at most this far before the picture on screen is a step back: its seek decodes every
+// picture this far before it, so that the next steps back find them among those observed.
+constexpr double kStepBackReach = 0.5;
 
 } // namespace
 
@@ -47,6 +50,7 @@ struct VideoDecoder::Impl {
     // already read is presented after it and still by the target: that one (or a later one) replaces
     // it on screen before the target.
     std::optional<Time> target;
+    std::optional<Time> keepFrom;     // from here on every picture is decoded, until the next seek
     std::set<std::int64_t> readSince; // presentation ticks of packets read, from the latest picture on
     std::set<std::int64_t> mayBeGone; // ticks of packets that went in discardable, not yet passed
     std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
@@ -134,14 +138,16 @@ struct VideoDecoder::Impl {
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
         auto later = readSince.upper_bound(p.pts);
-        const bool replaced = target && later != readSince.end() && timeOf(*later) <= *target;
+        const bool replaced = target && later != readSince.end() && timeOf(*later) <= *target &&
+                              !(keepFrom && timeOf(p.pts) >= *keepFrom);
         readSince.insert(p.pts);
         if (!replaced) return AVDISCARD_DEFAULT;
         mayBeGone.insert(p.pts);
         return AVDISCARD_NONREF;
     }
 
-    void seekTo(const Time& target) {
+    // `keep`: every picture from then on is decoded.
+    void seekTo(const Time& target, std::optional<Time> keep = std::nullopt) {
         ++seeks;
         const AVRational tb = stream->time_base;
         const Time streamTime = target + track->timeOrigin;
@@ -154,6 +160,7 @@ struct VideoDecoder::Impl {
         readSince.clear();
         mayBeGone.clear();
         lastRead = AV_NOPTS_VALUE;
+        keepFrom = keep;
         current.reset();
         pending.reset();
         endOfStream = false;
@@ -228,7 +235,8 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     // Still on screen: nothing to decode.
     if (m.current && m.current->presentationTime <= time && m.pending && m.pending->presentationTime > time)
         return m.current;
-    const bool behind = m.current && time < m.current->presentationTime;
+    const Time current = m.current ? m.current->presentationTime : Time::zero();
+    const bool behind = m.current && time < current;
     const bool farAhead =
         m.current && ((time - m.current->presentationTime).toSeconds() > kForwardDecodeLimit ||
                       m.keyFrameAhead(time, m.current->presentationTime));
@@ -238,7 +246,8 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
             m.keyFrameAhead(time, m.track->timeRange.start))
             m.seekTo(time);
     } else if (behind || farAhead) {
-        m.seekTo(time);
+        const bool stepBack = behind && (current - time).toSeconds() <= kStepBackReach;
+        m.seekTo(time, stepBack ? std::optional(time - Time::seconds(kStepBackReach)) : std::nullopt);
     }
     m.decodeUpTo(time);
     // A seek can land after the target (key frames that lie): go further back until it does not.
@@ -247,7 +256,7 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     while (m.current && time < m.current->presentationTime && back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
-        m.seekTo(back);
+        m.seekTo(back, m.keepFrom);
         m.decodeUpTo(time);
     }
     return m.current;

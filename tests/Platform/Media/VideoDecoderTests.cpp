@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <functional>
 #include <future>
@@ -142,6 +143,21 @@ TEST(VideoDecoder, ReordersBFrames) {
         decoder.frameAt(Time(5, 1)); // away, so the next request seeks again
         EXPECT_EQ(index(*decoder.frameAt(frameTime(i + 1) - Time(1, Time::modelTimescale))), i) << i;
         decoder.frameAt(Time(5, 1));
+    }
+    // A step back seeks and decodes every picture from half a second before it, in a row, so that a
+    // cache of them serves the next steps back.
+    decoder.frameAt(midFrame(22));
+    std::vector<std::pair<int, bool>> observed;
+    decoder.setFrameObserver([&](const std::shared_ptr<const VideoFrame>& f, bool follows) {
+        observed.emplace_back(index(*f), follows);
+    });
+    const int seeks = decoder.seekCount();
+    EXPECT_EQ(index(*decoder.frameAt(midFrame(21))), 21);
+    EXPECT_EQ(decoder.seekCount(), seeks + 1);
+    auto at = std::find_if(observed.begin(), observed.end(), [](const auto& o) { return o.first == 10; });
+    for (int i = 11; i <= 21; ++i) {
+        ASSERT_TRUE(at != observed.end() && ++at != observed.end()) << i;
+        EXPECT_EQ(*at, std::pair(i, true));
     }
 }
 
