@@ -47,7 +47,8 @@ struct VideoFrame {
 
 // Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
 // decoder open and decodes on while times increase, and seeks (to the key frame before, then decodes
-// forward) only when a request goes back or jumps far ahead. Not thread-safe: one user at a time.
+// forward) only when a request goes back, jumps far ahead, or lies well past a key frame not yet
+// reached. Not thread-safe: one user at a time.
 class VideoDecoder {
 public:
     // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.
