@@ -238,8 +238,7 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     const Time current = m.current ? m.current->presentationTime : Time::zero();
     const bool behind = m.current && time < current;
     const bool farAhead =
-        m.current && ((time - m.current->presentationTime).toSeconds() > kForwardDecodeLimit ||
-                      m.keyFrameAhead(time, m.current->presentationTime));
+        m.current && ((time - current).toSeconds() > kForwardDecodeLimit || m.keyFrameAhead(time, current));
     if (!m.current && !m.pending && !m.endOfStream) {
         // A fresh decoder starts at the beginning; seek only when the target lies well past it.
         if ((time - m.track->timeRange.start).toSeconds() > kForwardDecodeLimit ||

@@ -75,9 +75,10 @@ public:
     using FrameObserver = std::function<void(const std::shared_ptr<const VideoFrame>& frame, bool followsPrevious)>;
     void setFrameObserver(FrameObserver observer);
     // On (the default): on the way to a requested time, pictures that no other picture depends on are
-    // not decoded once a later one, still by that time, is known to replace them on screen; seeks into
-    // a long group of pictures decode far fewer. Pictures decoded around such gaps do not count as
-    // following one another.
+    // not decoded once a later one, still by that time, is known to replace them on screen. A step
+    // back (a request shortly before the picture on screen) decodes every picture of the half second
+    // before it, for caches to serve the next steps. Pictures decoded around gaps left this way do
+    // not count as following one another.
     void setSkipsUnneededPictures(bool on);
 
     const AssetTrack& track() const;
