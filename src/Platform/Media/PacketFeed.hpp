@@ -2,7 +2,9 @@
 
 // Shared by the media layer's decoders; not part of its interface.
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,10 +21,11 @@ enum class Feed {
 
 // Hands the decoder the next packet of `streamIndex`, or the end of the stream when the file has no
 // more. A damaged packet is taken all the same: the decoder goes on with the next one, and the
-// caller conceals what it lost. Pictures of packets presented before `discardNonRefBefore` (stream
-// ticks) are decoded only when others depend on them.
+// caller conceals what it lost. When given, `discardFor` chooses for each packet which of its
+// pictures the decoder may leave undecoded.
+template <class Discard = std::nullptr_t>
 inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex,
-                           std::int64_t discardNonRefBefore = AV_NOPTS_VALUE) {
+                           Discard&& discardFor = nullptr) {
     for (;;) {
         if (av_read_frame(format, packet) < 0) {
             avcodec_send_packet(codec, nullptr);
@@ -32,9 +35,7 @@ inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPac
             av_packet_unref(packet);
             continue;
         }
-        if (discardNonRefBefore != AV_NOPTS_VALUE)
-            codec->skip_frame = packet->pts != AV_NOPTS_VALUE && packet->pts < discardNonRefBefore ? AVDISCARD_NONREF
-                                                                                                   : AVDISCARD_DEFAULT;
+        if constexpr (!std::is_null_pointer_v<std::decay_t<Discard>>) codec->skip_frame = discardFor(*packet);
         const int s = avcodec_send_packet(codec, packet);
         av_packet_unref(packet);
         if (s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_EOF) return Feed::fed;

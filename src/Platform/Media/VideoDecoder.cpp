@@ -1,5 +1,8 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include <optional>
+#include <set>
+
 #include "Platform/Media/FrameFormat.hpp"
 #include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
@@ -17,10 +20,14 @@ namespace {
 
 // Requests this far beyond the last decoded frame seek instead of decoding every frame between.
 constexpr double kForwardDecodeLimit = 2.0;
-// After a seek, every picture this close before the target is decoded; earlier ones only as references.
-constexpr double kSkipMargin = 0.5;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
+// A request nearer than `kForwardDecodeLimit` still seeks when a key frame before it lies this far
+// beyond what has been read: decoding from there skips what lies between.
+constexpr double kKeyFrameJump = 0.5;
+// A request at most this far before the picture on screen is a step back: its seek decodes every
+// picture this far before it, so that the next steps back find them among those observed.
+constexpr double kStepBackReach = 0.5;
 
 } // namespace
 
@@ -39,8 +46,14 @@ struct VideoDecoder::Impl {
     bool afterSeek = true;
     bool skipping = true;
     bool intraOnly = false; // every picture stands alone: nothing to skip
-    std::int64_t skipBefore = AV_NOPTS_VALUE; // stream ticks
-    bool lastInSkip = false;
+    // While decoding towards `target`, a picture no other depends on is left undecoded when a packet
+    // already read is presented after it and still by the target: that one (or a later one) replaces
+    // it on screen before the target.
+    std::optional<Time> target;
+    std::optional<Time> keepFrom;     // from here on every picture is decoded, until the next seek
+    std::set<std::int64_t> readSince; // presentation ticks of packets read, from the latest picture on
+    std::set<std::int64_t> mayBeGone; // ticks of packets that went in discardable, not yet passed
+    std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
     int errorsInARow = 0;
 
     ~Impl() {
@@ -85,10 +98,14 @@ struct VideoDecoder::Impl {
                 auto out = wrap(frame);
                 const std::int64_t pts =
                     frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
-                const bool inSkip = skipBefore != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts < skipBefore);
-                if (observer) observer(out, !afterSeek && !inSkip && !lastInSkip);
+                // A picture left undecoded between the last one and this one leaves a gap.
+                bool gap = !mayBeGone.empty() && (pts == AV_NOPTS_VALUE || *mayBeGone.begin() < pts);
+                if (pts != AV_NOPTS_VALUE) {
+                    mayBeGone.erase(mayBeGone.begin(), mayBeGone.upper_bound(pts));
+                    readSince.erase(readSince.begin(), readSince.lower_bound(pts));
+                }
+                if (observer) observer(out, !afterSeek && !gap);
                 afterSeek = false;
-                lastInSkip = inSkip;
                 return out;
             }
             case detail::Received::endOfStream:
@@ -103,7 +120,8 @@ struct VideoDecoder::Impl {
                 break;
             }
             errorsInARow = 0;
-            switch (detail::feedNextPacket(format, codec, packet, stream->index, skipBefore)) {
+            switch (detail::feedNextPacket(format, codec, packet, stream->index,
+                                           [this](const AVPacket& p) { return discardFor(p); })) {
             case detail::Feed::fed:
                 break;
             case detail::Feed::damaged:
@@ -115,7 +133,21 @@ struct VideoDecoder::Impl {
         }
     }
 
-    void seekTo(const Time& target) {
+    AVDiscard discardFor(const AVPacket& p) {
+        if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
+            lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
+        if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
+        auto later = readSince.upper_bound(p.pts);
+        const bool replaced = target && later != readSince.end() && timeOf(*later) <= *target &&
+                              !(keepFrom && timeOf(p.pts) >= *keepFrom);
+        readSince.insert(p.pts);
+        if (!replaced) return AVDISCARD_DEFAULT;
+        mayBeGone.insert(p.pts);
+        return AVDISCARD_NONREF;
+    }
+
+    // `keep`: every picture from then on is decoded.
+    void seekTo(const Time& target, std::optional<Time> keep = std::nullopt) {
         ++seeks;
         const AVRational tb = stream->time_base;
         const Time streamTime = target + track->timeOrigin;
@@ -125,24 +157,33 @@ struct VideoDecoder::Impl {
         detail::seekNear(format, stream->index, ts);
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
-        skipBefore = AV_NOPTS_VALUE;
-        lastInSkip = false;
+        readSince.clear();
+        mayBeGone.clear();
+        lastRead = AV_NOPTS_VALUE;
+        keepFrom = keep;
         current.reset();
         pending.reset();
         endOfStream = false;
         afterSeek = true;
     }
 
+    // Whether the file's index has a key frame at or before `time`, not read yet and at least
+    // `kKeyFrameJump` after `from`.
+    bool keyFrameAhead(const Time& time, const Time& from) const {
+        const std::int64_t ts =
+            av_rescale_q_rnd((time + track->timeOrigin)
+                                 .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
+                                 .value(),
+                             AVRational{1, Time::modelTimescale}, stream->time_base, AV_ROUND_DOWN);
+        const AVIndexEntry* key = avformat_index_get_entry_from_timestamp(stream, ts, AVSEEK_FLAG_BACKWARD);
+        return key && (lastRead == AV_NOPTS_VALUE || key->timestamp > lastRead) &&
+               (timeOf(key->timestamp) - from).toSeconds() >= kKeyFrameJump;
+    }
+
     // Decodes from the current position until `pending` lies after `time`.
     void decodeUpTo(const Time& time) {
-        if (skipping && !intraOnly) {
-            const std::int64_t ts = av_rescale_q(
-                (time - Time::seconds(kSkipMargin) + track->timeOrigin)
-                    .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
-                    .value(),
-                AVRational{1, Time::modelTimescale}, stream->time_base);
-            skipBefore = skipBefore == AV_NOPTS_VALUE ? ts : std::max(skipBefore, ts);
-        }
+        target.reset();
+        if (skipping && !intraOnly) target = time;
         for (;;) {
             if (!pending) {
                 if (endOfStream) return;
@@ -194,13 +235,18 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     // Still on screen: nothing to decode.
     if (m.current && m.current->presentationTime <= time && m.pending && m.pending->presentationTime > time)
         return m.current;
-    const bool behind = m.current && time < m.current->presentationTime;
-    const bool farAhead = m.current && (time - m.current->presentationTime).toSeconds() > kForwardDecodeLimit;
+    const Time current = m.current ? m.current->presentationTime : Time::zero();
+    const bool behind = m.current && time < current;
+    const bool farAhead =
+        m.current && ((time - current).toSeconds() > kForwardDecodeLimit || m.keyFrameAhead(time, current));
     if (!m.current && !m.pending && !m.endOfStream) {
         // A fresh decoder starts at the beginning; seek only when the target lies well past it.
-        if ((time - m.track->timeRange.start).toSeconds() > kForwardDecodeLimit) m.seekTo(time);
+        if ((time - m.track->timeRange.start).toSeconds() > kForwardDecodeLimit ||
+            m.keyFrameAhead(time, m.track->timeRange.start))
+            m.seekTo(time);
     } else if (behind || farAhead) {
-        m.seekTo(time);
+        const bool stepBack = behind && (current - time).toSeconds() <= kStepBackReach;
+        m.seekTo(time, stepBack ? std::optional(time - Time::seconds(kStepBackReach)) : std::nullopt);
     }
     m.decodeUpTo(time);
     // A seek can land after the target (key frames that lie): go further back until it does not.
@@ -209,7 +255,7 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     while (m.current && time < m.current->presentationTime && back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
-        m.seekTo(back);
+        m.seekTo(back, m.keepFrom);
         m.decodeUpTo(time);
     }
     return m.current;
@@ -221,10 +267,14 @@ namespace osterveil::media {
 
 void VideoDecoder::setFrameObserver(FrameObserver observer) { impl_->observer = std::move(observer); }
 
-void VideoDecoder::setSkipsUnneededPictures(bool on) { impl_->skipping = on; }
+void VideoDecoder::setSkipsUnneededPictures(bool on) {
+    impl_->skipping = on;
+    if (!on) impl_->target.reset();
+}
 
 std::shared_ptr<const VideoFrame> VideoDecoder::nextFrame() {
     Impl& m = *impl_;
+    m.target.reset(); // every picture in turn
     if (!m.pending) {
         if (m.endOfStream) return nullptr;
         m.pending = m.next();

@@ -47,7 +47,8 @@ struct VideoFrame {
 
 // Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
 // decoder open and decodes on while times increase, and seeks (to the key frame before, then decodes
-// forward) only when a request goes back or jumps far ahead. Not thread-safe: one user at a time.
+// forward) only when a request goes back, jumps far ahead, or lies well past a key frame not yet
+// reached. Not thread-safe: one user at a time.
 class VideoDecoder {
 public:
     // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.
@@ -73,9 +74,11 @@ public:
     // the first picture after a seek. Caches of a group of pictures fill from it.
     using FrameObserver = std::function<void(const std::shared_ptr<const VideoFrame>& frame, bool followsPrevious)>;
     void setFrameObserver(FrameObserver observer);
-    // On (the default): after a seek, pictures more than half a second before the target that no other
-    // picture depends on are not decoded, which roughly halves the cost of a seek into a long group of
-    // pictures. Pictures decoded around such gaps do not count as following one another.
+    // On (the default): on the way to a requested time, pictures that no other picture depends on are
+    // not decoded once a later one, still by that time, is known to replace them on screen. A step
+    // back (a request shortly before the picture on screen) decodes every picture of the half second
+    // before it, for caches to serve the next steps. Pictures decoded around gaps left this way do
+    // not count as following one another.
     void setSkipsUnneededPictures(bool on);
 
     const AssetTrack& track() const;

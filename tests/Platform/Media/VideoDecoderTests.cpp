@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <random>
 #include <sys/stat.h>
@@ -65,6 +67,11 @@ TEST(VideoDecoder, RandomJumpsLandOnTheRightFrame) {
         const int i = std::uniform_int_distribution<int>(0, 23)(rng);
         EXPECT_EQ(frameIndex(*decoder.frameAt(midFrame(i))), i) << "jump " << n;
     }
+    // A short jump forward past a key frame (every 12 frames) starts there rather than decoding on.
+    VideoDecoder fresh(videoTrack(Fixture::h264Movie));
+    EXPECT_EQ(frameIndex(*fresh.frameAt(frameTime(0))), 0);
+    EXPECT_EQ(frameIndex(*fresh.frameAt(midFrame(22))), 22);
+    EXPECT_EQ(fresh.seekCount(), 1);
 }
 
 TEST(VideoDecoder, DescribesThePicture) {
@@ -82,41 +89,86 @@ TEST(VideoDecoder, DescribesThePicture) {
     EXPECT_THROW(VideoDecoder(nullptr), DecodeError);
 }
 
+namespace {
+
+// 24 frames of H.264 with B-frames, frame i at `when(i)`, its grey ramp moving 8 steps a frame.
+std::shared_ptr<const AssetTrack> bFrameClip(const std::string& name, const std::function<Time(int)>& when) {
+    const auto path = MediaFixtures::shared().scratch(name);
+    AssetWriter writer(path, FileType::mpeg4);
+    VideoSettings s;
+    s.codec = VideoCodec::h264;
+    s.width = 320;
+    s.height = 180;
+    s.expectedFrameRate = 24;
+    writer.addVideoInput(s);
+    writer.startWriting();
+    writer.startSession(Time::zero());
+    for (int i = 0; i < 24; ++i) {
+        PixelBuffer p = PixelBuffer::make(320, 180);
+        for (int y = 0; y < 180; ++y)
+            for (int x = 0; x < 320; ++x) {
+                std::uint8_t* px = p.row(y) + 4 * x;
+                px[0] = px[1] = px[2] = static_cast<std::uint8_t>((x + y + 8 * i) & 0xFF);
+                px[3] = 255;
+            }
+        writer.appendVideo(p, when(i));
+    }
+    writer.finishWriting();
+    return Asset::open(path)->tracks(MediaType::video).front();
+}
+
+int rampIndex(const VideoFrame& f) {
+    double sum = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            sum += f.planes[0][y * f.bytesPerRow[0] + x];
+    const double grey = (sum / 64 - 16) * 255 / 219; // limited-range luma back to the RGB value
+    return static_cast<int>(std::lround((grey - 7) / 8));
+}
+
+} // namespace
+
 // Frames presented out of decoding order (B-frames) are handed out by presentation time.
 TEST(VideoDecoder, ReordersBFrames) {
-    const auto path = MediaFixtures::shared().scratch("bframes.mp4");
-    {
-        AssetWriter writer(path, FileType::mpeg4);
-        VideoSettings s;
-        s.codec = VideoCodec::h264;
-        s.width = 320;
-        s.height = 180;
-        s.expectedFrameRate = 24;
-        writer.addVideoInput(s);
-        writer.startWriting();
-        writer.startSession(Time::zero());
-        for (int i = 0; i < 24; ++i) {
-            PixelBuffer p = PixelBuffer::make(320, 180);
-            for (int y = 0; y < 180; ++y)
-                for (int x = 0; x < 320; ++x) {
-                    std::uint8_t* px = p.row(y) + 4 * x;
-                    px[0] = px[1] = px[2] = static_cast<std::uint8_t>((x + y + 8 * i) & 0xFF);
-                    px[3] = 255;
-                }
-            writer.appendVideo(p, Time(i, 24));
-        }
-        writer.finishWriting();
-    }
-    VideoDecoder decoder(Asset::open(path)->tracks(MediaType::video).front());
-    auto index = [](const VideoFrame& f) {
-        double sum = 0;
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) sum += f.planes[0][y * f.bytesPerRow[0] + x];
-        const double grey = (sum / 64 - 16) * 255 / 219; // limited-range luma back to the RGB value
-        return static_cast<int>(std::lround((grey - 7) / 8));
-    };
+    VideoDecoder decoder(bFrameClip("bframes.mp4", frameTime));
+    const auto index = rampIndex;
     for (int i = 0; i < 24; ++i) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
     for (int i : {20, 3, 17, 9, 0, 23}) EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+    // Each seek back decodes from the key frame, leaving out pictures nothing depends on: the frame
+    // asked for comes out all the same, whether the time is its first instant, within it, or the last
+    // instant before the next.
+    for (int i = 23; i >= 0; --i) {
+        EXPECT_EQ(index(*decoder.frameAt(frameTime(i))), i) << i;
+        EXPECT_EQ(index(*decoder.frameAt(midFrame(i))), i) << i;
+        decoder.frameAt(Time(5, 1)); // away, so the next request seeks again
+        EXPECT_EQ(index(*decoder.frameAt(frameTime(i + 1) - Time(1, Time::modelTimescale))), i) << i;
+        decoder.frameAt(Time(5, 1));
+    }
+    // A step back seeks and decodes every picture from half a second before it, in a row, so that a
+    // cache of them serves the next steps back.
+    decoder.frameAt(midFrame(22));
+    std::vector<std::pair<int, bool>> observed;
+    decoder.setFrameObserver([&](const std::shared_ptr<const VideoFrame>& f, bool follows) {
+        observed.emplace_back(index(*f), follows);
+    });
+    const int seeks = decoder.seekCount();
+    EXPECT_EQ(index(*decoder.frameAt(midFrame(21))), 21);
+    EXPECT_EQ(decoder.seekCount(), seeks + 1);
+    auto at = std::find_if(observed.begin(), observed.end(), [](const auto& o) { return o.first == 10; });
+    for (int i = 11; i <= 21; ++i) {
+        ASSERT_TRUE(at != observed.end() && ++at != observed.end()) << i;
+        EXPECT_EQ(*at, std::pair(i, true));
+    }
+}
+
+// A picture that stays up for over a second (frame 8, a B-frame nothing refers to, before a gap) is
+// the one shown anywhere in that second, however the decoder got there.
+TEST(VideoDecoder, APictureHeldLongIsShownThroughout) {
+    VideoDecoder decoder(
+        bFrameClip("held.mp4", [](int i) { return i < 9 ? frameTime(i) : frameTime(i) + Time(1, 1); }));
+    for (double t : {1.3, 0.95, 0.4, 1.1})
+        EXPECT_EQ(rampIndex(*decoder.frameAt(Time::seconds(t))), 8) << t;
+    EXPECT_EQ(rampIndex(*decoder.frameAt(Time::seconds(1.4))), 9);
 }
 
 // Decoders open a file as the asset did: a file swapped since for a FIFO is refused rather than
