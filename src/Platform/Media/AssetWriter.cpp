@@ -23,6 +23,7 @@ extern "C" {
 
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/LibraryLog.hpp"
+#include "Platform/Media/PictureConversion.hpp"
 
 namespace osterveil::media {
 
@@ -265,9 +266,17 @@ struct AssetWriter::Impl {
 
     // The picture in the encoder's format, with the stream's colour tags.
     void convert(SwsContext* sws, const PixelBuffer& picture, AVFrame* f) const {
-        const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
-        sws_scale(sws, src, srcStride, 0, picture.height(), f->data, f->linesize);
+        if (!sws) { // the 10-bit formats of ProRes
+            const bool half = codec->pix_fmt == AV_PIX_FMT_YUV422P10LE;
+            for (int y = 0; y < picture.height(); ++y) {
+                auto plane = [&](int p) { return reinterpret_cast<std::uint16_t*>(f->data[p] + y * f->linesize[p]); };
+                detail::bgraToYUV10Row(picture.row(y), picture.width(), half, plane(0), plane(1), plane(2));
+            }
+        } else {
+            const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
+            const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
+            sws_scale(sws, src, srcStride, 0, picture.height(), f->data, f->linesize);
+        }
         if (codec->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
             // The alpha plane comes from the picture's alpha, widened to 10 bits.
             for (int y = 0; y < picture.height(); ++y) {
@@ -633,7 +642,8 @@ void AssetWriter::startWriting() {
         try {
             for (int i = 0; i < m.parallel; ++i) {
                 auto w = std::make_unique<Impl::VideoWorker>();
-                w->sws = m.openConverter();
+                // The 10-bit ProRes formats have a converter of their own; it gives the scaler's codes.
+                if (!m.encodeOnWorkers) w->sws = m.openConverter();
                 if (m.encodeOnWorkers) {
                     w->encoder = m.openEncoder(*m.video, 1);
                     if (!(w->packet = av_packet_alloc())) throw WriterError("Not enough memory to write the movie.");
