@@ -98,7 +98,7 @@ struct CompositionVideoReader::Impl {
         std::string why;
         try {
             decoder = std::make_unique<VideoDecoder>(source.track);
-        } catch (const Error& e) {
+        } catch (const std::exception& e) {
             why = source.track->assetPath.filename().string() + ": " + e.what();
         }
         for (;;) {
@@ -122,7 +122,7 @@ struct CompositionVideoReader::Impl {
                 frame = decoder->frameAt(time);
             } catch (const DecodeError&) {
                 frame = nullptr;
-            } catch (const Error& e) {
+            } catch (const std::exception& e) { // the file gone or unreadable, memory run out
                 why = e.what();
                 continue;
             }
