@@ -642,8 +642,10 @@ void AssetWriter::startWriting() {
         try {
             for (int i = 0; i < m.parallel; ++i) {
                 auto w = std::make_unique<Impl::VideoWorker>();
-                // The 10-bit ProRes formats have a converter of their own; it gives the scaler's codes.
-                if (!m.encodeOnWorkers) w->sws = m.openConverter();
+                // The 10-bit ProRes formats have a converter of their own that gives the scaler's
+                // codes; its 4:2:2 takes pixels in pairs, so an odd width is left to the scaler.
+                const bool own = m.encodeOnWorkers && !(m.codec->pix_fmt == AV_PIX_FMT_YUV422P10LE && (m.codec->width & 1));
+                if (!own) w->sws = m.openConverter();
                 if (m.encodeOnWorkers) {
                     w->encoder = m.openEncoder(*m.video, 1);
                     if (!(w->packet = av_packet_alloc())) throw WriterError("Not enough memory to write the movie.");
