@@ -1,5 +1,7 @@
 #include "Nodes.hpp"
 
+#include "FastMath.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -261,9 +263,41 @@ void KernelNode::eval(const Tile& t, const RenderPlan& plan) const {
 
 // --- Composite and dissolve --------------------------------------------------------------------------------
 
+namespace {
+
+OSTERVEIL_WIDE_LOOP bool allOpaque(const Tile& t) {
+    bool opaque = true;
+    for (int j = 0; j < t.h; ++j) {
+        const float* a = t.ch(j, 3);
+        for (int i = 0; i < t.w; ++i) opaque &= a[i] == 1.0f;
+    }
+    return opaque;
+}
+
+} // namespace
+
 void CompositeNode::eval(const Tile& t, const RenderPlan& plan) const {
-    background->eval(t, plan);
     const PixelRect in = intersect(t.rect(), pixelBounds(foreground->extent()));
+    if (in == t.rect()) {
+        // A foreground covering the tile is drawn first: where it is opaque throughout (a picture over
+        // the black canvas) the background would change nothing and is not drawn at all.
+        foreground->eval(t, plan);
+        if (allOpaque(t)) return;
+        ScratchTile st(in);
+        const Tile& b = st.tile();
+        background->eval(b, plan);
+        for (int j = 0; j < t.h; ++j) {
+            const float* fa = t.ch(j, 3);
+            // Alpha last: the colour channels read the foreground's.
+            for (int c : {0, 1, 2, 3}) {
+                float* o = t.ch(j, c);
+                const float* bc = b.ch(j, c);
+                for (int i = 0; i < t.w; ++i) o[i] = o[i] + bc[i] * (1.0f - fa[i]);
+            }
+        }
+        return;
+    }
+    background->eval(t, plan);
     if (in.isEmpty()) return;
     ScratchTile st(in);
     const Tile& f = st.tile();

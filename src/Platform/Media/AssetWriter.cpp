@@ -23,6 +23,7 @@ extern "C" {
 
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/LibraryLog.hpp"
+#include "Platform/Media/PictureConversion.hpp"
 
 namespace osterveil::media {
 
@@ -174,7 +175,9 @@ struct AssetWriter::Impl {
     // one a single encoder would make; other codecs keep one encoder, fed in order by the caller.
     bool encodeOnWorkers = false;
     int parallel = 1;
-    std::size_t maxInFlight = 2;
+    std::size_t maxInFlight = 2; // pictures not yet written
+    std::size_t maxUnfinished = 2; // of those, pictures not yet converted (and encoded)
+    std::size_t unfinished = 0;
     std::vector<std::unique_ptr<VideoWorker>> workers;
     std::mutex jobsMutex;
     std::condition_variable jobsChanged;
@@ -257,15 +260,23 @@ struct AssetWriter::Impl {
         if (!f) return;
         if (!av_frame_is_writable(f)) av_frame_unref(f);
         std::lock_guard lock(jobsMutex);
-        if (spareFrames.size() < maxInFlight + 1) spareFrames.push_back(std::exchange(f, nullptr));
+        if (spareFrames.size() < maxUnfinished + 1) spareFrames.push_back(std::exchange(f, nullptr));
         else av_frame_free(&f);
     }
 
     // The picture in the encoder's format, with the stream's colour tags.
     void convert(SwsContext* sws, const PixelBuffer& picture, AVFrame* f) const {
-        const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
-        sws_scale(sws, src, srcStride, 0, picture.height(), f->data, f->linesize);
+        if (!sws) { // the 10-bit formats of ProRes
+            const bool half = codec->pix_fmt == AV_PIX_FMT_YUV422P10LE;
+            for (int y = 0; y < picture.height(); ++y) {
+                auto plane = [&](int p) { return reinterpret_cast<std::uint16_t*>(f->data[p] + y * f->linesize[p]); };
+                detail::bgraToYUV10Row(picture.row(y), picture.width(), half, plane(0), plane(1), plane(2));
+            }
+        } else {
+            const std::uint8_t* src[4] = {picture.data(), nullptr, nullptr, nullptr};
+            const int srcStride[4] = {static_cast<int>(picture.bytesPerRow()), 0, 0, 0};
+            sws_scale(sws, src, srcStride, 0, picture.height(), f->data, f->linesize);
+        }
         if (codec->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
             // The alpha plane comes from the picture's alpha, widened to 10 bits.
             for (int y = 0; y < picture.height(); ++y) {
@@ -319,6 +330,7 @@ struct AssetWriter::Impl {
             job->frame = f; // null when encoded here or when it failed
             job->error = std::move(error);
             job->done = true;
+            --unfinished;
             jobsChanged.notify_all();
         }
     }
@@ -355,6 +367,22 @@ struct AssetWriter::Impl {
             drain();
         }
         return true;
+    }
+
+    // Writes finished pictures in order until another may be queued: one more than the workers are
+    // unfinished at most, so that every worker has the next picture at hand, and at most
+    // `maxInFlight` are not yet written. A slow picture at the head thus holds back only the writing
+    // of those after it, not their encoding.
+    void makeRoom() {
+        for (;;) {
+            while (writeOldest(false)) {
+            }
+            std::unique_lock lock(jobsMutex);
+            const auto roomy = [&] { return inFlight.size() < maxInFlight && unfinished < maxUnfinished; };
+            if (roomy()) return;
+            jobsChanged.wait(lock, [&] { return inFlight.front()->done || roomy(); });
+            if (roomy()) return;
+        }
     }
 
     void drain() {
@@ -528,8 +556,11 @@ void AssetWriter::addVideoInput(const VideoSettings& s) {
     if (avcodec_parameters_from_context(m.stream->codecpar, c) < 0) m.fail("The video encoder could not be started.");
     m.parallel = std::clamp(s.parallelFrames > 0 ? s.parallelFrames : usableCores(), 1, 64);
     // Enough pictures in progress that no worker waits while the oldest one is written, and no more:
-    // each holds a picture and a converted frame.
-    m.maxInFlight = static_cast<std::size_t>(m.parallel) + 1;
+    // each unfinished one holds a picture and a converted frame. An intra-only picture, once
+    // encoded, holds only its packet, so twice as many may wait their turn to be written while the
+    // workers go on; a converted picture for the shared encoder holds a whole frame and may not.
+    m.maxUnfinished = static_cast<std::size_t>(m.parallel) + 1;
+    m.maxInFlight = m.encodeOnWorkers ? 3 * m.maxUnfinished : m.maxUnfinished;
     m.video = s;
 }
 
@@ -611,7 +642,10 @@ void AssetWriter::startWriting() {
         try {
             for (int i = 0; i < m.parallel; ++i) {
                 auto w = std::make_unique<Impl::VideoWorker>();
-                w->sws = m.openConverter();
+                // The 10-bit ProRes formats have a converter of their own that gives the scaler's
+                // codes; its 4:2:2 takes pixels in pairs, so an odd width is left to the scaler.
+                const bool own = m.encodeOnWorkers && !(m.codec->pix_fmt == AV_PIX_FMT_YUV422P10LE && (m.codec->width & 1));
+                if (!own) w->sws = m.openConverter();
                 if (m.encodeOnWorkers) {
                     w->encoder = m.openEncoder(*m.video, 1);
                     if (!(w->packet = av_packet_alloc())) throw WriterError("Not enough memory to write the movie.");
@@ -648,10 +682,8 @@ void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime)
     if (m.lastPts && pts <= *m.lastPts) m.fail("Pictures must be appended in increasing time order.");
     m.lastPts = pts;
 
-    // Whatever is finished goes to the file now; with every slot taken, the oldest is waited for.
-    while (m.writeOldest(false)) {
-    }
-    while (m.inFlight.size() >= m.maxInFlight) m.writeOldest(true);
+    // Whatever is finished goes to the file now; with every slot taken, a picture is waited for.
+    m.makeRoom();
     auto job = std::make_shared<Impl::VideoJob>();
     job->picture = picture;
     job->pts = pts;
@@ -659,6 +691,7 @@ void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime)
         std::lock_guard lock(m.jobsMutex);
         m.queued.push_back(job);
         m.inFlight.push_back(std::move(job));
+        ++m.unfinished;
     }
     m.jobsChanged.notify_all();
 }

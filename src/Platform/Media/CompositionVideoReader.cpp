@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <future>
+#include <unordered_map>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -23,9 +23,31 @@ struct DecoderKey {
     bool operator<(const DecoderKey& o) const { return std::tie(path, stream) < std::tie(o.path, o.stream); }
 };
 
+// Frames planned ahead of the one being assembled, so that a source's decoder opens and decodes up to
+// its first picture before a cut or dissolve needs it; a decoder not needed for this long is closed.
+constexpr std::int64_t kPlanAhead = 48;
+
 } // namespace
 
 struct CompositionVideoReader::Impl {
+    // One source stream with its own decoder on its own thread, decoding the pictures planned for it in
+    // order, a bounded number ahead of the frame being assembled. Two tracks showing the same stream
+    // share its decoder, so their pictures come from it in turn.
+    struct Source {
+        std::shared_ptr<const AssetTrack> track;
+        std::deque<Time> planned;                             // times still to decode, in order
+        std::deque<std::shared_ptr<const VideoFrame>> ready;  // decoded, in the same order
+        std::string failure;                                  // why the next picture cannot come
+        std::int64_t lastFrame = 0;                           // the last frame planned to show it
+        bool retired = false;                                 // nothing more will be planned
+        std::thread thread;
+    };
+    struct PlannedFrame {
+        Time time;
+        std::shared_ptr<const CompositionInstruction> instruction;
+        std::vector<std::pair<std::int32_t, std::shared_ptr<Source>>> sources; // track id, its stream
+    };
+
     std::shared_ptr<const Composition> composition;
     VideoComposition video;
     std::shared_ptr<VideoCompositor> compositor;
@@ -33,6 +55,7 @@ struct CompositionVideoReader::Impl {
     Time start;
     std::int64_t count = 0;
     std::size_t maxInFlight = 4;
+    std::size_t decodeAhead = 4; // pictures each source may hold decoded
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -46,6 +69,8 @@ struct CompositionVideoReader::Impl {
 
     std::thread producer;
     std::vector<std::thread> workers;
+    // Every source started, joined when the reader goes (a retired one has ended by then or soon).
+    std::vector<std::shared_ptr<Source>> sources;
 
     Time timeOf(std::int64_t k) const {
         return start + Time(video.frameDuration.value() * k, video.frameDuration.timescale());
@@ -65,83 +90,131 @@ struct CompositionVideoReader::Impl {
         changed.notify_all();
     }
 
-    void produce() {
-        std::map<DecoderKey, std::unique_ptr<VideoDecoder>> decoders;
+    // A source's thread: opens the decoder, then decodes each planned time while there is room. A
+    // source that gives no picture stops with the reason, naming its file: drawing nothing in its
+    // place would pass black off as the picture.
+    void decode(Source& source) {
+        std::unique_ptr<VideoDecoder> decoder;
+        std::string why;
         try {
-            for (std::int64_t k = 0; k < count; ++k) {
-                {
-                    std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return stopping || produced - consumed < std::int64_t(maxInFlight); });
-                    if (stopping) return;
+            decoder = std::make_unique<VideoDecoder>(source.track);
+        } catch (const std::exception& e) {
+            why = source.track->assetPath.filename().string() + ": " + e.what();
+        }
+        for (;;) {
+            Time time;
+            {
+                std::unique_lock lock(mutex);
+                if (!why.empty()) {
+                    source.failure = std::move(why);
+                    changed.notify_all();
+                    return;
                 }
-                const Time t = timeOf(k);
-                auto instruction = instructionAt(t);
-                std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
-                if (instruction) {
-                    struct Job {
-                        std::int32_t id;
-                        VideoDecoder* decoder;
-                        Time time;
-                        std::shared_ptr<const VideoFrame> frame;
-                    };
-                    std::vector<Job> jobs;
-                    for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
-                        const CompositionTrack* track = composition->track(id);
-                        if (!track) continue;
-                        const auto position = track->sourcePosition(t);
-                        if (!position) continue;
-                        const DecoderKey key{position->track->assetPath.string(), position->track->streamIndex};
-                        auto& decoder = decoders[key];
-                        if (!decoder) {
-                            try {
-                                decoder = std::make_unique<VideoDecoder>(position->track);
-                            } catch (const Error& e) {
-                                throw Error(position->track->assetPath.filename().string() + ": " + e.what());
-                            }
-                        }
-                        // Two tracks showing the same stream share its decoder, so they stay in one job.
-                        auto same = std::find_if(jobs.begin(), jobs.end(), [&](const Job& j) { return j.decoder == decoder.get(); });
-                        if (same != jobs.end()) {
-                            same->frame = nullptr;
-                            jobs.push_back({id, decoder.get(), position->time, nullptr});
-                            continue;
-                        }
-                        jobs.push_back({id, decoder.get(), position->time, nullptr});
-                    }
-                    // Each stream decodes on its own thread while a dissolve needs several at once. A
-                    // source that gives no picture fails the read, naming its file: drawing nothing
-                    // in its place would pass black off as the picture.
-                    auto decode = [](std::vector<Job*> mine) {
-                        for (Job* j : mine) {
-                            try {
-                                j->frame = j->decoder->frameAt(j->time);
-                            } catch (const DecodeError&) {
-                                j->frame = nullptr;
-                            }
-                            if (!j->frame) throw DecodeError(undecodableMessage(j->decoder->track().assetPath));
-                        }
-                    };
-                    std::map<VideoDecoder*, std::vector<Job*>> byDecoder;
-                    for (auto& j : jobs) byDecoder[j.decoder].push_back(&j);
-                    if (byDecoder.size() <= 1) {
-                        for (auto& [d, mine] : byDecoder) decode(mine);
-                    } else {
-                        std::vector<std::future<void>> running;
-                        for (auto& [d, mine] : byDecoder) running.push_back(std::async(std::launch::async, decode, mine));
-                        for (auto& r : running) r.get();
-                    }
-                    for (auto& j : jobs)
-                        if (j.frame) sources.emplace(j.id, std::move(j.frame));
-                }
-                auto request = std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool);
-                std::lock_guard lock(mutex);
-                work.emplace_back(k, std::move(request));
-                ++produced;
-                changed.notify_all();
+                changed.wait(lock, [&] {
+                    return stopping || (!source.planned.empty() && source.ready.size() < decodeAhead) ||
+                           (source.retired && source.planned.empty());
+                });
+                if (stopping || source.planned.empty()) return;
+                time = source.planned.front();
             }
-        } catch (const Error& e) {
+            std::shared_ptr<const VideoFrame> frame;
+            try {
+                frame = decoder->frameAt(time);
+            } catch (const DecodeError&) {
+                frame = nullptr;
+            } catch (const std::exception& e) { // the file gone or unreadable, memory run out
+                why = e.what();
+                continue;
+            }
+            if (!frame) {
+                why = undecodableMessage(source.track->assetPath);
+                continue;
+            }
+            std::lock_guard lock(mutex);
+            source.planned.pop_front();
+            source.ready.push_back(std::move(frame));
+            changed.notify_all();
+        }
+    }
+
+    // Plans frame `k`: its instruction and, for each source track it draws, the stream and time; a
+    // stream not being decoded yet gets a source of its own. Called with the lock held.
+    PlannedFrame plan(std::int64_t k, std::map<DecoderKey, std::shared_ptr<Source>>& open) {
+        PlannedFrame p;
+        p.time = timeOf(k);
+        p.instruction = instructionAt(p.time);
+        if (!p.instruction) return p;
+        for (std::int32_t id : p.instruction->decodedSourceTrackIDs()) {
+            const CompositionTrack* track = composition->track(id);
+            if (!track) continue;
+            const auto position = track->sourcePosition(p.time);
+            if (!position) continue;
+            auto& source = open[DecoderKey{position->track->assetPath.string(), position->track->streamIndex}];
+            if (!source) {
+                source = std::make_shared<Source>();
+                source->track = position->track;
+                sources.push_back(source);
+                source->thread = std::thread([this, s = source.get()] {
+                    pthread_setname_np(pthread_self(), "ov-decode");
+                    decode(*s);
+                });
+            }
+            source->planned.push_back(position->time);
+            source->lastFrame = k;
+            p.sources.emplace_back(id, source);
+        }
+        // Streams no frame of the plan shows any more are let go, closing their decoders.
+        for (auto it = open.begin(); it != open.end();)
+            if (it->second->lastFrame + kPlanAhead < k) {
+                it->second->retired = true;
+                it = open.erase(it);
+            } else {
+                ++it;
+            }
+        return p;
+    }
+
+    void produce() {
+        try {
+            assemble();
+        } catch (const std::exception& e) { // a thread that cannot be started, memory that runs out
             fail(e.what());
         }
+    }
+
+    // Assembles the frames in order from the sources' pictures, planning ahead of them.
+    void assemble() {
+        std::map<DecoderKey, std::shared_ptr<Source>> open;
+        std::deque<PlannedFrame> plans;
+        std::int64_t planned = 0;
+        std::unique_lock lock(mutex);
+        for (std::int64_t k = 0; k < count; ++k) {
+            while (planned < count && planned <= k + kPlanAhead) plans.push_back(plan(planned++, open));
+            changed.notify_all();
+            changed.wait(lock, [&] { return stopping || produced - consumed < std::int64_t(maxInFlight); });
+            if (stopping) return;
+            PlannedFrame frame = std::move(plans.front());
+            plans.pop_front();
+            std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> pictures;
+            for (auto& [id, source] : frame.sources) {
+                changed.wait(lock, [&, s = source.get()] { return stopping || !s->ready.empty() || !s->failure.empty(); });
+                if (stopping) return;
+                if (source->ready.empty()) {
+                    if (failure.empty()) failure = source->failure;
+                    stopping = true;
+                    changed.notify_all();
+                    return;
+                }
+                pictures.emplace(id, std::move(source->ready.front()));
+                source->ready.pop_front();
+            }
+            changed.notify_all();
+            work.emplace_back(k, std::make_shared<CompositionRequest>(frame.time, std::move(frame.instruction),
+                                                                       std::move(pictures), pool));
+            ++produced;
+        }
+        for (auto& [key, source] : open) source->retired = true;
+        changed.notify_all();
     }
 
     void compose() {
@@ -173,6 +246,8 @@ struct CompositionVideoReader::Impl {
         if (producer.joinable()) producer.join();
         for (auto& w : workers)
             if (w.joinable()) w.join();
+        for (auto& s : sources)
+            if (s->thread.joinable()) s->thread.join();
     }
 };
 
@@ -202,10 +277,11 @@ CompositionVideoReader::CompositionVideoReader(std::shared_ptr<const Composition
     // as many; every frame in flight holds its decoded sources and a finished picture. A consumer
     // that keeps pictures a while (an encoder) gets fresh buffers beyond those the pool keeps.
     m.maxInFlight = threads + 2;
+    m.decodeAhead = 3;
     m.pool = std::make_shared<PixelBufferPool>(w, h, 2 * m.maxInFlight + 4);
-    // Named for profilers and `top`; the decoders' own threads, started from the first, take its name.
+    // Named for profilers and `top`; the decoders' own threads take the name of the source's thread.
     m.producer = std::thread([&m] {
-        pthread_setname_np(pthread_self(), "ov-decode");
+        pthread_setname_np(pthread_self(), "ov-assemble");
         m.produce();
     });
     for (unsigned i = 0; i < threads; ++i)

@@ -14,9 +14,10 @@ struct ComposedFrame {
 };
 
 // Reads a composition's picture as composed frames, in order, one per frame duration from the start
-// of `range` (or 0) to its end (or the end of the instructions). Decoding runs ahead on its own thread,
-// one decoder per source stream reading forward; several frames are composed at once on worker
-// threads; frames come out in time order.
+// of `range` (or 0) to its end (or the end of the instructions). Each source stream is decoded on a
+// thread of its own, reading forward a few pictures ahead and opened a little before its first use,
+// so a cut or dissolve to it does not wait for its decoder; several frames are composed at once on
+// worker threads; frames come out in time order.
 class CompositionVideoReader {
 public:
     // `concurrency` frames are composed at once (0: one per hardware thread).
