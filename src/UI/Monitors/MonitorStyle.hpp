@@ -2,9 +2,14 @@
 
 #include <QColor>
 #include <QPalette>
+#include <QStyle>
+#include <QToolButton>
 #include <QWidget>
 
-// Palette touches the two monitors share.
+#include "UI/Common/Icons.hpp"
+#include "UI/Common/Theme.hpp"
+
+// Palette touches and controls the two monitors share.
 namespace osterveil::monitorstyle {
 
 inline void fill(QWidget* widget, const QColor& colour) {
@@ -22,6 +27,18 @@ inline void colour(QWidget* widget, const QColor& colour) {
         p.setColor(group, QPalette::ButtonText, colour);
     }
     widget->setPalette(p);
+}
+
+// A transport button: the theme's symbol in the text colour, or the style's stand-in.
+inline QToolButton* transportButton(QWidget* parent, const QString& icon, QStyle::StandardPixmap fallback,
+                                    const QString& help) {
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setIcon(icons::symbol(icon, Theme::text, fallback, parent->style()));
+    button->setIconSize({14, 14});
+    button->setFixedWidth(22);
+    button->setToolTip(help);
+    return button;
 }
 
 } // namespace osterveil::monitorstyle

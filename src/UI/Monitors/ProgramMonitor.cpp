@@ -167,12 +167,7 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
 
 QToolButton* ProgramMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback,
                                        const QString& help) {
-    auto* button = new QToolButton(this);
-    button->setAutoRaise(true);
-    button->setIcon(icons::symbol(icon, Theme::text, fallback, style()));
-    button->setIconSize({14, 14});
-    button->setFixedWidth(22);
-    button->setToolTip(help);
+    auto* button = monitorstyle::transportButton(this, icon, fallback, help);
     colour(button, Theme::text);
     return button;
 }

@@ -157,12 +157,7 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
 
 QToolButton* SourceMonitor::transport(const QString& icon, QStyle::StandardPixmap fallback,
                                       const QString& help) {
-    auto* button = new QToolButton(this);
-    button->setAutoRaise(true);
-    button->setIcon(icons::symbol(icon, Theme::text, fallback, style()));
-    button->setIconSize({14, 14});
-    button->setFixedWidth(22);
-    button->setToolTip(help);
+    auto* button = monitorstyle::transportButton(this, icon, fallback, help);
     return button;
 }
 
