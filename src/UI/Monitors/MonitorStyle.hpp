@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QGridLayout>
 #include <QPalette>
 #include <QStyle>
 #include <QToolButton>
@@ -8,6 +9,7 @@
 
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Monitors/VideoView.hpp"
 
 // Palette touches and controls the two monitors share.
 namespace osterveil::monitorstyle {
@@ -39,6 +41,26 @@ inline QToolButton* transportButton(QWidget* parent, const QString& icon, QStyle
     button->setFixedWidth(22);
     button->setToolTip(help);
     return button;
+}
+
+// The picture area: the well colour, with the player's video and whatever the monitor lays over it
+// stacked in one grid cell. `watcher` sees the area's resizes.
+struct PictureWell {
+    QWidget* area;
+    QGridLayout* layers;
+    VideoView* view;
+};
+
+inline PictureWell pictureWell(QWidget* parent, QObject* watcher, media::Player* player) {
+    auto* area = new QWidget(parent);
+    fill(area, Theme::well);
+    area->installEventFilter(watcher);
+    auto* layers = new QGridLayout(area);
+    layers->setContentsMargins(0, 0, 0, 0);
+    auto* view = new VideoView(area);
+    view->setPlayer(player);
+    layers->addWidget(view, 0, 0);
+    return {area, layers, view};
 }
 
 } // namespace osterveil::monitorstyle

@@ -77,14 +77,10 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     headerRow->addWidget(rate_);
     column->addWidget(header);
 
-    picture_ = new QWidget(this);
-    fill(picture_, Theme::well);
-    picture_->installEventFilter(this);
-    auto* layers = new QGridLayout(picture_);
-    layers->setContentsMargins(0, 0, 0, 0);
-    view_ = new VideoView(picture_);
-    view_->setPlayer(player);
-    layers->addWidget(view_, 0, 0);
+    const monitorstyle::PictureWell well = monitorstyle::pictureWell(this, this, player);
+    picture_ = well.area;
+    view_ = well.view;
+    QGridLayout* layers = well.layers;
     empty_ = smallLabel(12, QFont::Normal, false, picture_);
     empty_->setText(tr("The program monitor shows the sequence."));
     empty_->setAlignment(Qt::AlignCenter);

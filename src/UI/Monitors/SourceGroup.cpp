@@ -53,14 +53,10 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     headerRow->addWidget(name_);
     column->addWidget(header);
 
-    picture_ = new QWidget(this);
-    fill(picture_, Theme::well);
-    picture_->installEventFilter(this);
-    auto* layers = new QGridLayout(picture_);
-    layers->setContentsMargins(0, 0, 0, 0);
-    view_ = new VideoView(picture_);
-    view_->setPlayer(player);
-    layers->addWidget(view_, 0, 0);
+    const monitorstyle::PictureWell well = monitorstyle::pictureWell(this, this, player);
+    picture_ = well.area;
+    view_ = well.view;
+    QGridLayout* layers = well.layers;
     still_ = new QLabel(picture_);
     still_->setAlignment(Qt::AlignCenter);
     still_->setContentsMargins(8, 8, 8, 8);
