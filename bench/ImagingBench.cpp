@@ -163,6 +163,29 @@ const std::vector<Case>& cases() {
     return list;
 }
 
+// The final render of an export, from the float picture: to BGRA for the writer to convert, or
+// straight into the encoders' Y'CbCr (0: 4:2:0 8-bit, 1: 4:2:2 10-bit), on one thread.
+void BM_RenderFloatTo(benchmark::State& state) {
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism, 1);
+    const Image img = floatImage();
+    const bool ten = state.range(0) == 1;
+    std::vector<std::uint8_t> planes[3];
+    YUVPlanes out;
+    out.bitDepth = ten ? 10 : 8;
+    out.halfHeight = !ten;
+    for (int p = 0; p < 3; ++p) {
+        out.bytesPerRow[p] = (ten ? 2 : 1) * (p ? W / 2 : W);
+        planes[p].resize(static_cast<std::size_t>(out.bytesPerRow[p]) * H);
+        out.planes[p] = planes[p].data();
+    }
+    const Context ctx;
+    for (auto _ : state) {
+        ctx.renderYUV(img, {0, 0, W, H}, out);
+        benchmark::DoNotOptimize(planes[0].data());
+    }
+}
+BENCHMARK(BM_RenderFloatTo)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 const int registered = [] {
     for (const Case& c : cases()) {
         auto* b = benchmark::RegisterBenchmark(c.name, [&c](benchmark::State& s) {

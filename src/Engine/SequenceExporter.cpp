@@ -254,7 +254,9 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         if (!hasPicture && !withSound) throw ExportError::nothingToExport();
 
         std::optional<media::CompositionVideoReader> reader;
-        if (hasPicture) reader.emplace(build.composition, *build.videoComposition, range);
+        // Composed straight into the encoder's samples: a detour through 8-bit R'G'B' would cost a
+        // conversion and leave rounding noise that the encoder spends bits and time on.
+        if (hasPicture) reader.emplace(build.composition, *build.videoComposition, range, 0, writer.encoderPixelFormat());
         std::optional<media::CompositionAudioReader> audio;
         if (withSound) audio.emplace(build.composition, build.audioMix, range);
         {

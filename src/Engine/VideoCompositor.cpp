@@ -217,8 +217,19 @@ void KestwaterCompositor::startRequest(media::CompositionRequest& request) {
         return;
     }
     const Image frame = compose(request);
-    context_.renderBGRA8(frame, imaging::PixelRect{0, 0, buffer.width(), buffer.height()}, buffer.data(),
-                         static_cast<std::ptrdiff_t>(buffer.bytesPerRow()));
+    const imaging::PixelRect all{0, 0, buffer.width(), buffer.height()};
+    if (buffer.format() == media::PixelFormat::bgra8) {
+        context_.renderBGRA8(frame, all, buffer.data(), static_cast<std::ptrdiff_t>(buffer.bytesPerRow()));
+    } else {
+        imaging::YUVPlanes planes;
+        planes.bitDepth = buffer.format() == media::PixelFormat::yuv422p10 ? 10 : 8;
+        planes.halfHeight = buffer.format() == media::PixelFormat::yuv420p8;
+        for (int p = 0; p < 3; ++p) {
+            planes.planes[p] = buffer.plane(p);
+            planes.bytesPerRow[p] = static_cast<std::ptrdiff_t>(buffer.planeBytesPerRow(p));
+        }
+        context_.renderYUV(frame, all, planes);
+    }
     std::int64_t g1;
     {
         std::lock_guard lock(gate_);

@@ -30,6 +30,7 @@ public:
 
     void startRequest(media::CompositionRequest& request) override;
     void cancelAllPendingRequests() override;
+    bool rendersInto(media::PixelFormat) const override { return true; }
 
     // The composed picture of one request, before it is rendered (for tests and tools).
     imaging::Image compose(const media::CompositionRequest& request);

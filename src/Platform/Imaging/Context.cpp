@@ -37,7 +37,90 @@ OSTERVEIL_WIDE_LOOP void packRow(const float* __restrict r, const float* __restr
     for (int i = 0; i < n; ++i) dst[i] = quantise(r[i]) << s0 | quantise(g[i]) << s1 | quantise(b[i]) << s2 | quantise(a[i]) << 24;
 }
 
+constexpr float kKr = 0.2126f, kKb = 0.0722f, kKg = 1.0f - kKr - kKb;
+
+// Y', and the colour differences scaled to ±0.5, of clamped R'G'B'.
+OSTERVEIL_WIDE_LOOP void toYCbCr(const float* __restrict r, const float* __restrict g, const float* __restrict b, int n,
+                                 float* __restrict y, float* __restrict cb, float* __restrict cr) {
+    for (int i = 0; i < n; ++i) {
+        const float R = clamp01(r[i]), G = clamp01(g[i]), B = clamp01(b[i]);
+        const float Y = kKr * R + kKg * G + kKb * B;
+        y[i] = Y;
+        cb[i] = (B - Y) * (0.5f / (1.0f - kKb));
+        cr[i] = (R - Y) * (0.5f / (1.0f - kKr));
+    }
+}
+
+OSTERVEIL_WIDE_LOOP void averageRows(float* __restrict a, const float* __restrict b, int n) {
+    for (int i = 0; i < n; ++i) a[i] = 0.5f * (a[i] + b[i]);
+}
+
+template <typename Sample> OSTERVEIL_WIDE_LOOP void packSamples(const float* __restrict v, int n, float scale, float offset,
+                                                                Sample* __restrict dst) {
+    for (int i = 0; i < n; ++i) dst[i] = static_cast<Sample>(static_cast<std::int32_t>(v[i] * scale + offset));
+}
+
+// Chroma samples on even columns, 1-2-1 across the neighbours: sample c from v[2c - 1], v[2c], v[2c + 1].
+OSTERVEIL_WIDE_LOOP void cositedRow(const float* __restrict v, int count, float* __restrict out) {
+    for (int c = 0; c < count; ++c) out[c] = 0.25f * (v[2 * c - 1] + v[2 * c + 1]) + 0.5f * v[2 * c];
+}
+
 } // namespace
+
+void Context::renderYUV(const Image& image, const PixelRect& bounds, const YUVPlanes& out) const {
+    checkBounds(bounds);
+    if (bounds.isEmpty()) return;
+    if ((out.bitDepth != 8 && out.bitDepth != 10) || bounds.width % 2 || (out.halfHeight && bounds.height % 2))
+        throw std::invalid_argument("Context::renderYUV: bad destination");
+    const int bytes = out.bitDepth == 8 ? 1 : 2;
+    for (int p = 0; p < 3; ++p)
+        if (!out.planes[p] || out.bytesPerRow[p] < bytes * (p ? bounds.width / 2 : bounds.width))
+            throw std::invalid_argument("Context::renderYUV: bad destination");
+    const Node& root = *image.node();
+    RenderPlan plan;
+    root.collect(bounds, plan);
+    root.prepare(plan);
+    const float unit = out.bitDepth == 8 ? 1.0f : 4.0f;
+    const float yScale = 219.0f * unit, yOffset = 16.0f * unit + 0.5f, cScale = 224.0f * unit, cOffset = 128.0f * unit + 0.5f;
+    auto pack = [&](int p, int row, int column, const float* v, int n, float scale, float offset) {
+        std::uint8_t* line = out.planes[p] + row * out.bytesPerRow[p];
+        if (bytes == 1) packSamples(v, n, scale, offset, line + column);
+        else packSamples(v, n, scale, offset, reinterpret_cast<std::uint16_t*>(line) + column);
+    };
+    // Tiles start on even columns and rows of `bounds` and span an even number of each (or the rest of
+    // an even-sized rectangle), so chroma pairs never straddle two tiles.
+    forEachTile(bounds, [&](const PixelRect& r) {
+        const int x0 = std::max(bounds.x, r.x - 1), w = r.x + r.width - x0; // a column more on the left
+        ScratchTile st({x0, r.y, w, r.height});
+        const Tile& t = st.tile();
+        root.eval(t, plan);
+        Scratch rows(7 * static_cast<std::size_t>(w));
+        float* y = rows.data();
+        float* cb[2] = {y + w, y + 3 * w};
+        float* cr[2] = {y + 2 * w, y + 4 * w};
+        float* sampled = y + 5 * w;
+        const int c0 = (r.x - bounds.x) / 2, count = r.width / 2, first = x0 - bounds.x;
+        const int top = bounds.y + bounds.height - 1;
+        for (int j = 0; j < t.h; ++j) {
+            const int outRow = top - (t.y + j);
+            const int half = out.halfHeight ? j % 2 : 0;
+            toYCbCr(t.ch(j, 0), t.ch(j, 1), t.ch(j, 2), w, y, cb[half], cr[half]);
+            pack(0, outRow, r.x - bounds.x, y + (r.x - x0), r.width, yScale, yOffset);
+            if (out.halfHeight && half == 0) continue; // its pair comes next
+            if (out.halfHeight) averageRows(cb[0], cb[1], w), averageRows(cr[0], cr[1], w);
+            const int chromaRow = out.halfHeight ? outRow / 2 : outRow;
+            for (int p = 1; p < 3; ++p) {
+                const float* v = (p == 1 ? cb[0] : cr[0]) + (2 * c0 - first);
+                // The picture's left column stands in for the one beyond it; a right neighbour is
+                // always there, the width being even.
+                const int edge = c0 == 0 ? 1 : 0;
+                if (edge) sampled[0] = 0.75f * v[0] + 0.25f * v[1];
+                cositedRow(v + 2 * edge, count - edge, sampled + edge);
+                pack(p, chromaRow, c0, sampled, count, cScale, cOffset);
+            }
+        }
+    });
+}
 
 void Context::renderBGRA8(const Image& image, const PixelRect& bounds, std::uint8_t* pixels, std::ptrdiff_t bytesPerRow) const {
     checkBounds(bounds);

@@ -1,6 +1,7 @@
 #include "Platform/Media/AssetWriter.hpp"
 
 #include <algorithm>
+#include <new>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
@@ -265,6 +266,42 @@ struct AssetWriter::Impl {
     }
 
     // The picture in the encoder's format, with the stream's colour tags.
+    // A picture already in the encoder's format, handed over in place: the frame keeps it alive.
+    AVFrame* wrap(const PixelBuffer& picture) const {
+        AVFrame* f = av_frame_alloc();
+        auto* kept = f ? new (std::nothrow) PixelBuffer(picture) : nullptr;
+        std::size_t size = 0;
+        for (int p = 0; p < picture.planeCount(); ++p)
+            size = std::max(size, static_cast<std::size_t>(picture.plane(p) - picture.plane(0)) +
+                                      picture.planeBytesPerRow(p) * static_cast<std::size_t>(picture.planeHeight(p)));
+        AVBufferRef* buffer = kept ? av_buffer_create(picture.plane(0), size, [](void* opaque, std::uint8_t*) {
+                                                         delete static_cast<PixelBuffer*>(opaque);
+                                                     }, kept, AV_BUFFER_FLAG_READONLY)
+                                   : nullptr;
+        if (!buffer) {
+            delete kept;
+            av_frame_free(&f);
+            throw WriterError("Not enough memory to write the movie.");
+        }
+        f->buf[0] = buffer;
+        f->format = codec->pix_fmt;
+        f->width = codec->width;
+        f->height = codec->height;
+        for (int p = 0; p < picture.planeCount(); ++p) {
+            f->data[p] = picture.plane(p);
+            f->linesize[p] = static_cast<int>(picture.planeBytesPerRow(p));
+        }
+        tag(f);
+        return f;
+    }
+
+    static void tag(AVFrame* f) {
+        f->color_primaries = AVCOL_PRI_BT709;
+        f->color_trc = AVCOL_TRC_BT709;
+        f->colorspace = AVCOL_SPC_BT709;
+        f->color_range = AVCOL_RANGE_MPEG;
+    }
+
     void convert(SwsContext* sws, const PixelBuffer& picture, AVFrame* f) const {
         if (!sws) { // the 10-bit formats of ProRes
             const bool half = codec->pix_fmt == AV_PIX_FMT_YUV422P10LE;
@@ -286,10 +323,7 @@ struct AssetWriter::Impl {
                     out[x] = static_cast<std::uint16_t>(row[4 * x + 3] * 1023 / 255);
             }
         }
-        f->color_primaries = AVCOL_PRI_BT709;
-        f->color_trc = AVCOL_TRC_BT709;
-        f->colorspace = AVCOL_SPC_BT709;
-        f->color_range = AVCOL_RANGE_MPEG;
+        tag(f);
     }
 
     void work(VideoWorker& me) {
@@ -305,8 +339,12 @@ struct AssetWriter::Impl {
             std::string error;
             AVFrame* f = nullptr;
             try {
-                f = takeFrame();
-                convert(me.sws, job->picture, f);
+                if (job->picture.format() != PixelFormat::bgra8) {
+                    f = wrap(job->picture);
+                } else {
+                    f = takeFrame();
+                    convert(me.sws, job->picture, f);
+                }
                 f->pts = job->pts;
                 if (me.encoder) {
                     int r = avcodec_send_frame(me.encoder, f);
@@ -666,12 +704,22 @@ void AssetWriter::startWriting() {
 
 void AssetWriter::startSession(Time start) { impl_->sessionStart = start; }
 
+PixelFormat AssetWriter::encoderPixelFormat() const {
+    const AVCodecContext* c = impl_->codec;
+    if (!c) return PixelFormat::bgra8;
+    if (c->pix_fmt == AV_PIX_FMT_YUV420P && c->width % 2 == 0 && c->height % 2 == 0) return PixelFormat::yuv420p8;
+    if (c->pix_fmt == AV_PIX_FMT_YUV422P10LE && c->width % 2 == 0) return PixelFormat::yuv422p10;
+    return PixelFormat::bgra8;
+}
+
 void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime) {
     Impl& m = *impl_;
     if (m.failed) throw WriterError("The movie writer has already failed.");
     if (!m.writing || m.finished || !m.video) m.fail("The movie is not open for writing pictures.");
     if (picture.isNull() || picture.width() != m.codec->width || picture.height() != m.codec->height)
         m.fail("A picture does not have the movie's size.");
+    if (picture.format() != PixelFormat::bgra8 && picture.format() != encoderPixelFormat())
+        m.fail("A picture is not in a format the movie can take.");
 
     std::int64_t pts = 0;
     try {

@@ -55,9 +55,10 @@ struct AudioSettings {
 };
 
 // Writes a QuickTime or MPEG-4 movie from pictures handed over one by one with their presentation
-// times, and sound handed over as interleaved float samples. Pictures are 8-bit BGRA; they are
-// converted to the codec's YUV with BT.709 coefficients, and BT.709 primaries, transfer and matrix
-// are written into the stream.
+// times, and sound handed over as interleaved float samples. Pictures are 8-bit BGRA, converted to
+// the codec's YUV with BT.709 coefficients, or already in the encoder's own format
+// (`encoderPixelFormat`), taken as they are; BT.709 primaries, transfer and matrix are written into
+// the stream.
 //
 // Use: construct, addVideoInput and/or addAudioInput, startWriting, startSession, appendVideo… and
 // appendAudio…, finishWriting. Not thread-safe: one thread drives a writer. A writer that failed
@@ -90,12 +91,16 @@ public:
     // input, or settings the encoder refuses).
     void addAudioInput(const AudioSettings& settings);
 
+    // The format the video encoder takes without a conversion: limited-range BT.709 Y'CbCr for the
+    // codecs that have one here, else BGRA. Meaningful once the video input is added.
+    PixelFormat encoderPixelFormat() const;
+
     // Opens the file and writes the header. Throws `WriterError`.
     void startWriting();
     // Times appended are written relative to this one.
     void startSession(Time start);
     // Encodes one picture shown from `presentationTime` on; times must increase. The picture must
-    // have the input's size. Throws `WriterError`.
+    // have the input's size, in BGRA or the encoder's format. Throws `WriterError`.
     void appendVideo(const PixelBuffer& picture, Time presentationTime);
     // Encodes `frames` frames of interleaved float sound (the input's channel count per frame) played
     // from `presentationTime` on. A gap after the previous call is filled with silence; frames that

@@ -9,7 +9,7 @@
 namespace osterveil::media {
 
 struct ComposedFrame {
-    PixelBuffer picture; // BGRA at the video composition's render size
+    PixelBuffer picture; // at the video composition's render size, in the reader's format
     Time time;           // composition time it shows
 };
 
@@ -20,9 +20,11 @@ struct ComposedFrame {
 // worker threads; frames come out in time order.
 class CompositionVideoReader {
 public:
-    // `concurrency` frames are composed at once (0: one per hardware thread).
+    // `concurrency` frames are composed at once (0: one per hardware thread). Pictures come in
+    // `format` when the composition's compositor draws it, else in BGRA.
     CompositionVideoReader(std::shared_ptr<const Composition> composition, VideoComposition videoComposition,
-                           std::optional<TimeRange> range = std::nullopt, int concurrency = 0);
+                           std::optional<TimeRange> range = std::nullopt, int concurrency = 0,
+                           PixelFormat format = PixelFormat::bgra8);
     ~CompositionVideoReader();
     CompositionVideoReader(const CompositionVideoReader&) = delete;
     CompositionVideoReader& operator=(const CompositionVideoReader&) = delete;

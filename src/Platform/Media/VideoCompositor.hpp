@@ -31,7 +31,7 @@ public:
         return it == sources_.end() ? nullptr : it->second;
     }
     Size renderSize() const { return Size{double(pool_->width()), double(pool_->height())}; }
-    // A buffer of the render size; a null buffer when none can be had.
+    // A buffer of the render size and the reader's format; a null buffer when none can be had.
     PixelBuffer newPixelBuffer() const {
         try {
             return pool_->get();
@@ -71,6 +71,8 @@ public:
     virtual ~VideoCompositor() = default;
     // Composes synchronously and finishes the request before returning.
     virtual void startRequest(CompositionRequest& request) = 0;
+    // Whether it can draw into buffers of this format; readers fall back to BGRA otherwise.
+    virtual bool rendersInto(PixelFormat format) const { return format == PixelFormat::bgra8; }
     // Makes every request in progress finish as cancelled.
     virtual void cancelAllPendingRequests() = 0;
 };
