@@ -640,6 +640,7 @@ TEST(Exporter, GrainyFootageKeepsToTheBitRate) {
         // follows the core count: about the target on 8 cores, up to the maximum rate on one.
         if (codec == ExportCodec::h264) {
             const double average = (bits[0] + bits[1] + bits[2]) / 3;
+            RecordProperty("h264_average_to_target", std::to_string(average / target));
             EXPECT_LE(average, 1.3 * target);
             EXPECT_GE(average, 0.7 * target);
         }

@@ -230,3 +230,70 @@ TEST(BitmapConversion, ChannelOrderAndAlpha) {
     EXPECT_TRUE(Image::fromBitmap(Bitmap()).isEmpty());
     EXPECT_THROW(Bitmap::make(2, 2, std::vector<std::uint8_t>(15), AlphaMode::straight), std::invalid_argument);
 }
+
+namespace {
+
+// Limited-range BT.709 codes of full-range R'G'B', before rounding.
+struct Codes {
+    double y, cb, cr;
+};
+Codes bt709(Color c, int bits) {
+    const double unit = bits == 8 ? 1 : 4;
+    const double y = 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
+    return {unit * (16 + 219 * y), unit * (128 + 224 * (c.b - y) / 1.8556), unit * (128 + 224 * (c.r - y) / 1.5748)};
+}
+
+} // namespace
+
+TEST(YUVRender, EncoderPlanesComeFromTheFloatPictureWithChromaSitedAsTagged) {
+    // 1040 × 20 crosses tiles both ways. Left of column 512 (a tile's edge) red, right of it blue; the
+    // top row is white; one column holds an out-of-range red and one a half-transparent white.
+    const Color red{1, 0, 0, 1}, blue{0, 0, 1, 1}, white{1, 1, 1, 1};
+    const int w = 1040, h = 20;
+    const Image image = picture(w, h, [&](int x, int y) -> Color {
+        if (y == h - 1) return white;
+        if (x == 100) return {1.5f, -0.2f, 0, 1};
+        if (x == 900) return {0.6f, 0.6f, 0.6f, 0.6f};
+        return x < 512 ? red : blue;
+    });
+    for (const int bits : {8, 10}) {
+        SCOPED_TRACE(bits);
+        const bool halfHeight = bits == 8; // 4:2:0 at 8 bits, 4:2:2 at 10, as the encoders take them
+        const int bytes = bits == 8 ? 1 : 2, chromaRows = halfHeight ? h / 2 : h;
+        std::vector<std::uint8_t> planes[3];
+        YUVPlanes out;
+        out.bitDepth = bits;
+        out.halfHeight = halfHeight;
+        for (int p = 0; p < 3; ++p) {
+            out.bytesPerRow[p] = bytes * (p ? w / 2 : w);
+            planes[p].resize(static_cast<std::size_t>(out.bytesPerRow[p]) * (p ? chromaRows : h));
+            out.planes[p] = planes[p].data();
+        }
+        Context().renderYUV(image, {0, 0, w, h}, out);
+        auto at = [&](int p, int x, int row) -> double { // rows top-down
+            const std::uint8_t* line = planes[p].data() + row * out.bytesPerRow[p];
+            return bytes == 1 ? line[x] : reinterpret_cast<const std::uint16_t*>(line)[x];
+        };
+        const Codes r = bt709(red, bits), b = bt709(blue, bits), wh = bt709(white, bits);
+        EXPECT_EQ(at(0, 0, 0), std::round(wh.y));
+        EXPECT_EQ(at(0, 10, 5), std::round(r.y));
+        EXPECT_EQ(at(0, 1000, 5), std::round(b.y));
+        EXPECT_EQ(at(0, 100, 5), std::round(r.y)); // clamped
+        EXPECT_EQ(at(0, 900, 5), std::round(bt709({0.6f, 0.6f, 0.6f, 1}, bits).y)); // over black
+        // Chroma sits on even columns, 1-2-1 across its neighbours: sample 256 (column 512) takes a
+        // quarter of red, 255 none of blue. The left edge repeats its column.
+        const int row = 4;
+        EXPECT_EQ(at(2, 0, row), std::round(r.cr));
+        EXPECT_EQ(at(2, 255, row), std::round(r.cr));
+        EXPECT_NEAR(at(2, 256, row), 0.25 * r.cr + 0.75 * b.cr, 0.5);
+        EXPECT_NEAR(at(1, 256, row), 0.25 * r.cb + 0.75 * b.cb, 0.5);
+        EXPECT_EQ(at(1, 300, row), std::round(b.cb));
+        // Vertically, 4:2:0 chroma lies between its two rows: the white row is half of the first.
+        if (halfHeight) EXPECT_NEAR(at(2, 10, 0), 0.5 * (wh.cr + r.cr), 0.5);
+        else EXPECT_EQ(at(2, 10, 0), std::round(wh.cr));
+    }
+    YUVPlanes odd;
+    std::uint8_t sink[64];
+    for (int p = 0; p < 3; ++p) odd.planes[p] = sink, odd.bytesPerRow[p] = 8;
+    EXPECT_THROW(Context().renderYUV(image, {0, 0, 5, 4}, odd), std::invalid_argument);
+}

@@ -93,20 +93,31 @@ fs::path scratch(const std::string& name) {
     return dir / name;
 }
 
-// Writes `frames` grey pictures at 24 fps.
-void write(const fs::path& path, FileType type, const VideoSettings& settings, int frames, std::uint8_t grey) {
+// Writes `frames` grey pictures at 24 fps, in BGRA or, when `native`, in the encoder's own format.
+void write(const fs::path& path, FileType type, const VideoSettings& settings, int frames, std::uint8_t grey,
+           bool native = false) {
     AssetWriter writer(path, type);
     ASSERT_TRUE(writer.canAddVideoInput(settings));
     writer.addVideoInput(settings);
     writer.startWriting();
     writer.startSession(Time::zero());
+    const PixelFormat format = native ? writer.encoderPixelFormat() : PixelFormat::bgra8;
+    const int luma = static_cast<int>(std::lround(16 + grey * 219.0 / 255));
     for (int i = 0; i < frames; ++i) {
-        PixelBuffer p = PixelBuffer::make(settings.width, settings.height);
-        for (int y = 0; y < p.height(); ++y)
-            for (int x = 0; x < p.width(); ++x) {
-                std::uint8_t* px = p.row(y) + 4 * x;
-                px[0] = px[1] = px[2] = grey;
-                px[3] = 255;
+        PixelBuffer p = PixelBuffer::make(settings.width, settings.height, format);
+        for (int plane = 0; plane < p.planeCount(); ++plane)
+            for (int y = 0; y < p.planeHeight(plane); ++y) {
+                std::uint8_t* row = p.plane(plane) + y * p.planeBytesPerRow(plane);
+                for (int x = 0; x < (plane ? p.width() / 2 : p.width()); ++x) {
+                    if (format == PixelFormat::bgra8) {
+                        row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = grey;
+                        row[4 * x + 3] = 255;
+                    } else if (format == PixelFormat::yuv420p8) {
+                        row[x] = static_cast<std::uint8_t>(plane ? 128 : luma);
+                    } else {
+                        reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(plane ? 512 : 4 * luma);
+                    }
+                }
             }
         writer.appendVideo(p, Time(i, 24));
     }
@@ -137,18 +148,22 @@ TEST(AssetWriter, WritesEachCodecWithItsProfileAndColourTags) {
         s.expectedFrameRate = 24;
         s.averageBitRate = 2'000'000;
         const fs::path path = scratch(c.name);
-        write(path, c.type, s, 12, 128);
-        const Written w = inspect(path);
-        EXPECT_EQ(w.codec, c.id) << c.name;
-        EXPECT_EQ(w.profile, c.profile) << c.name;
-        EXPECT_EQ(w.width, 320) << c.name;
-        EXPECT_EQ(w.height, 180) << c.name;
-        EXPECT_EQ(w.frames, 12) << c.name;
-        EXPECT_EQ(w.primaries, AVCOL_PRI_BT709) << c.name;
-        EXPECT_EQ(w.transfer, AVCOL_TRC_BT709) << c.name;
-        EXPECT_EQ(w.matrix, AVCOL_SPC_BT709) << c.name;
-        // Grey 128 in full-range RGB is luma 16 + 128 × 219/255 in limited range.
-        EXPECT_NEAR(w.firstLuma, 16 + 128 * 219.0 / 255, 2.0) << c.name;
+        // BGRA converted here, and the encoder's own format taken as it is.
+        for (const bool native : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (native ? " in the encoder's format" : ""));
+            write(path, c.type, s, 12, 128, native);
+            const Written w = inspect(path);
+            EXPECT_EQ(w.codec, c.id);
+            EXPECT_EQ(w.profile, c.profile);
+            EXPECT_EQ(w.width, 320);
+            EXPECT_EQ(w.height, 180);
+            EXPECT_EQ(w.frames, 12);
+            EXPECT_EQ(w.primaries, AVCOL_PRI_BT709);
+            EXPECT_EQ(w.transfer, AVCOL_TRC_BT709);
+            EXPECT_EQ(w.matrix, AVCOL_SPC_BT709);
+            // Grey 128 in full-range RGB is luma 16 + 128 × 219/255 in limited range.
+            EXPECT_NEAR(w.firstLuma, 16 + 128 * 219.0 / 255, 2.0);
+        }
     }
     // HEVC carries the sample entry QuickTime players expect.
     EXPECT_EQ(inspect(scratch("hevc.mp4")).tag, MKTAG('h', 'v', 'c', '1'));
@@ -184,6 +199,19 @@ TEST(AssetWriter, BaselineProfileAndRefusals) {
     EXPECT_THROW(order.appendVideo(p, Time(1, 30)), WriterError);
     EXPECT_TRUE(order.failed());
     EXPECT_THROW(order.appendVideo(PixelBuffer::make(32, 32), Time(5, 30)), WriterError);
+
+    // H.264 takes 8-bit 4:2:0 as it is; another Y'CbCr layout is refused, not misread.
+    AssetWriter layout(scratch("layout.mov"), FileType::quickTimeMovie);
+    layout.addVideoInput(s);
+    EXPECT_EQ(layout.encoderPixelFormat(), PixelFormat::yuv420p8);
+    layout.startWriting();
+    layout.startSession(Time::zero());
+    try {
+        layout.appendVideo(PixelBuffer::make(64, 64, PixelFormat::yuv422p10), Time::zero());
+        ADD_FAILURE() << "a 10-bit 4:2:2 picture was taken for 8-bit 4:2:0";
+    } catch (const WriterError& e) {
+        EXPECT_STREQ(e.what(), "A picture is not in a format the movie can take.");
+    }
     fs::remove_all(scratch("x").parent_path());
 }
 

@@ -99,8 +99,13 @@ TEST(CompositionVideoReader, SourcesDecodeOnTheirOwnThreadsInOrder) {
         for (const auto& [id, time] : expected) EXPECT_NEAR(got.at(id), time, 1e-6) << "frame " << k << " track " << id;
     }
 
-    CompositionVideoReader reader(composition, video, std::nullopt, 3);
-    for (int k = 0; k < 30; ++k) ASSERT_TRUE(reader.next());
+    // A compositor that draws only BGRA gets BGRA buffers, whatever format the reader is asked for.
+    CompositionVideoReader reader(composition, video, std::nullopt, 3, PixelFormat::yuv420p8);
+    for (int k = 0; k < 30; ++k) {
+        const auto frame = reader.next();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->picture.format(), PixelFormat::bgra8);
+    }
     reader.cancel();
     EXPECT_THROW(reader.next(), Error);
 }
