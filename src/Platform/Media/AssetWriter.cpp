@@ -1,13 +1,13 @@
 #include "Platform/Media/AssetWriter.hpp"
 
 #include <algorithm>
-#include <new>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -265,7 +265,6 @@ struct AssetWriter::Impl {
         else av_frame_free(&f);
     }
 
-    // The picture in the encoder's format, with the stream's colour tags.
     // A picture already in the encoder's format, handed over in place: the frame keeps it alive.
     AVFrame* wrap(const PixelBuffer& picture) const {
         AVFrame* f = av_frame_alloc();
@@ -302,6 +301,7 @@ struct AssetWriter::Impl {
         f->color_range = AVCOL_RANGE_MPEG;
     }
 
+    // The picture in the encoder's format, with the stream's colour tags.
     void convert(SwsContext* sws, const PixelBuffer& picture, AVFrame* f) const {
         if (!sws) { // the 10-bit formats of ProRes
             const bool half = codec->pix_fmt == AV_PIX_FMT_YUV422P10LE;
