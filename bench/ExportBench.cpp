@@ -4,7 +4,11 @@
 // tool's as whole processes, in turn, three times each, and reports the medians of their wall times,
 // the ratio, each side's peak memory and how close ffmpeg's picture comes to ours. `Stages/…` times
 // the stages of our export one at a time. The ffmpeg runs are skipped when the tool is not
-// installed (`apt-get install ffmpeg`). Run pinned to two cores with `taskset -c 0,1 bench_export`.
+// installed (`apt-get install ffmpeg`). To run on two cores, use a cpuset, not `taskset`: x265 sets its
+// threads' affinity to every core of the machine, so under `taskset` an HEVC export, ours or ffmpeg's,
+// still uses them all. As root, with the cgroup v1 cpuset hierarchy:
+//   mkdir /sys/fs/cgroup/cpuset/two; echo 0-1 > /sys/fs/cgroup/cpuset/two/cpuset.cpus
+//   echo 0 > /sys/fs/cgroup/cpuset/two/cpuset.mems; echo $$ > /sys/fs/cgroup/cpuset/two/tasks; bench_export
 
 #include <benchmark/benchmark.h>
 
