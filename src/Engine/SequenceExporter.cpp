@@ -313,6 +313,12 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
                 progress(std::isnan(p) ? 0 : std::clamp(p, 0.0, 1.0));
             }
         }
+        // The reader's decoders and pictures are let go while the encoders finish the last frames.
+        {
+            std::lock_guard lock(mutex_);
+            reader_ = nullptr;
+        }
+        reader.reset();
         appendSoundUpTo(std::nullopt);
         if (isCancelled()) throw ExportError::cancelled();
         writer.finishWriting();
