@@ -145,22 +145,34 @@ struct PlayingWindow {
     bool ready = false;
 };
 
-void report(benchmark::State& state, std::vector<double> screen, std::vector<double> frame,
-            std::vector<double> anyFrame, const media::Player& player) {
-    std::sort(screen.begin(), screen.end());
-    std::sort(frame.begin(), frame.end());
-    std::sort(anyFrame.begin(), anyFrame.end());
-    const auto at = [](const std::vector<double>& v, double q) {
-        return v.empty() ? 0.0 : v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
-    };
-    state.counters["median ms"] = at(screen, 0.5);
-    state.counters["p10 ms"] = at(screen, 0.1);
-    state.counters["p90 ms"] = at(screen, 0.9);
-    state.counters["max ms"] = screen.empty() ? 0 : screen.back();
-    state.counters["frame median ms"] = at(frame, 0.5);
-    state.counters["any frame median ms"] = at(anyFrame, 0.5);
-    state.counters["sound device"] = player.output().kind() == audio::Output::Kind::device ? 1 : 0;
-}
+// One case's measurements: to the picture on screen (the iteration's time), to the player's frame,
+// and to any new frame at all.
+struct Latencies {
+    std::vector<double> screen, frame, anyFrame;
+
+    void record(benchmark::State& state, const PresentationWatch& watch) {
+        state.SetIterationTime(watch.toScreenMs() / 1e3);
+        screen.push_back(watch.toScreenMs());
+        frame.push_back(watch.toFrameMs());
+        anyFrame.push_back(watch.toAnyFrameMs());
+    }
+
+    void report(benchmark::State& state, const media::Player& player) {
+        std::sort(screen.begin(), screen.end());
+        std::sort(frame.begin(), frame.end());
+        std::sort(anyFrame.begin(), anyFrame.end());
+        const auto at = [](const std::vector<double>& v, double q) {
+            return v.empty() ? 0.0 : v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
+        };
+        state.counters["median ms"] = at(screen, 0.5);
+        state.counters["p10 ms"] = at(screen, 0.1);
+        state.counters["p90 ms"] = at(screen, 0.9);
+        state.counters["max ms"] = screen.empty() ? 0 : screen.back();
+        state.counters["frame median ms"] = at(frame, 0.5);
+        state.counters["any frame median ms"] = at(anyFrame, 0.5);
+        state.counters["sound device"] = player.output().kind() == audio::Output::Kind::device ? 1 : 0;
+    }
+};
 
 // From a Space key press on the active window to the first new picture after it painted by the program
 // monitor: the key catcher, the model's transport, the player's clock and read-ahead, and the paint.
@@ -171,7 +183,7 @@ void BM_SpaceToFirstPresentedFrame(benchmark::State& state) {
         state.SkipWithError("the window never showed its first picture");
         return;
     }
-    std::vector<double> screen, frame, anyFrame;
+    Latencies latencies;
     for (auto _ : state) {
         if (!w.restAt(1.0)) {
             state.SkipWithError("the player did not come to rest");
@@ -185,13 +197,10 @@ void BM_SpaceToFirstPresentedFrame(benchmark::State& state) {
             state.SkipWithError("no picture followed the key");
             return;
         }
-        state.SetIterationTime(w.watch->toScreenMs() / 1e3);
-        screen.push_back(w.watch->toScreenMs());
-        frame.push_back(w.watch->toFrameMs());
-        anyFrame.push_back(w.watch->toAnyFrameMs());
+        latencies.record(state, *w.watch);
     }
     w.restAt(0);
-    report(state, screen, frame, anyFrame, *w.player);
+    latencies.report(state, *w.player);
 }
 BENCHMARK(BM_SpaceToFirstPresentedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
@@ -218,7 +227,7 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
         state.SkipWithError("no visible Exposure slider");
         return;
     }
-    std::vector<double> screen, frame, anyFrame;
+    Latencies latencies;
     int dx = 6;
     for (auto _ : state) {
         if (!w.restAt(1.5)) {
@@ -236,12 +245,9 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
             state.SkipWithError("no regraded picture followed the release");
             return;
         }
-        state.SetIterationTime(w.watch->toScreenMs() / 1e3);
-        screen.push_back(w.watch->toScreenMs());
-        frame.push_back(w.watch->toFrameMs());
-        anyFrame.push_back(w.watch->toAnyFrameMs());
+        latencies.record(state, *w.watch);
     }
-    report(state, screen, frame, anyFrame, *w.player);
+    latencies.report(state, *w.player);
 }
 BENCHMARK(BM_SliderReleaseToUpdatedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
