@@ -150,8 +150,10 @@ struct AssetWriter::Impl {
         VideoWorker() = default;
         VideoWorker(const VideoWorker&) = delete;
         VideoWorker& operator=(const VideoWorker&) = delete;
-        ~VideoWorker() {
-            sws_freeContext(sws);
+        ~VideoWorker() { release(); }
+
+        void release() {
+            sws_freeContext(std::exchange(sws, nullptr));
             avcodec_free_context(&encoder);
             av_packet_free(&packet);
         }
@@ -332,7 +334,13 @@ struct AssetWriter::Impl {
             {
                 std::unique_lock lock(jobsMutex);
                 jobsChanged.wait(lock, [&] { return stopping || !queued.empty(); });
-                if (stopping) return;
+                if (stopping) {
+                    // An intra-only encoder holds a worst-case packet buffer of tens of megabytes;
+                    // the workers give theirs back side by side rather than one after another.
+                    lock.unlock();
+                    me.release();
+                    return;
+                }
                 job = std::move(queued.front());
                 queued.pop_front();
             }

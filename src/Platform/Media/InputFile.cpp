@@ -38,4 +38,11 @@ int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
     return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
 }
 
+bool probeOnly(AVFormatContext& context, int index) {
+    if (index < 0 || index >= static_cast<int>(context.nb_streams)) return false;
+    for (unsigned i = 0; i < context.nb_streams; ++i)
+        if (static_cast<int>(i) != index) context.streams[i]->discard = AVDISCARD_ALL;
+    return avformat_find_stream_info(&context, nullptr) >= 0;
+}
+
 } // namespace osterveil::media::detail

@@ -19,4 +19,10 @@ namespace osterveil::media::detail {
 // it is freed on failure, as by `avformat_open_input`, whose result is returned.
 int openInput(AVFormatContext*& context, const std::filesystem::path& path);
 
+// Reads what the header leaves out of stream `index` (such as a picture's sample format), passing over
+// every other stream, which the caller's demuxer will not read: a sound decoder's probe would
+// otherwise decode a 1080p picture, tens of milliseconds before an export or playback can start.
+// False when `index` is not a stream of `context` or the file cannot be read.
+bool probeOnly(AVFormatContext& context, int index);
+
 } // namespace osterveil::media::detail

@@ -205,12 +205,8 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
     if (!m.track || m.track->mediaType != MediaType::video) throw DecodeError("There is no picture stream to decode.");
     if (detail::openInput(m.format, m.track->assetPath) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
-    if (avformat_find_stream_info(m.format, nullptr) < 0 || m.track->streamIndex < 0 ||
-        m.track->streamIndex >= static_cast<int>(m.format->nb_streams))
-        throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
+    if (!detail::probeOnly(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
     m.stream = m.format->streams[m.track->streamIndex];
-    for (unsigned i = 0; i < m.format->nb_streams; ++i)
-        if (static_cast<int>(i) != m.track->streamIndex) m.format->streams[i]->discard = AVDISCARD_ALL;
     const AVCodec* dec = avcodec_find_decoder(m.stream->codecpar->codec_id);
     if (!dec) throw DecodeError("There is no decoder for this picture format.");
     m.codec = avcodec_alloc_context3(dec);
