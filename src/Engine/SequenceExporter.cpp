@@ -183,6 +183,14 @@ public:
     PartialFile& operator=(const PartialFile&) = delete;
 
     const fs::path& path() const { return path_; }
+
+    // Starts writing what the writer has put in the file so far to the disk, without waiting for it.
+    // Closing a file the writer opened truncating, or renaming one over an old movie, makes ext4
+    // write all of it out there and then: for a ProRes export, tens of milliseconds at the very end.
+    void startWriteBack() const {
+        if (fd_ >= 0) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+
     void moveTo(const fs::path& target) {
         std::error_code ec;
         fs::rename(path_, target, ec);
@@ -295,6 +303,9 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
             }
         };
 
+        // About 8 MB of ProRes 422 HQ at 1080p.
+        constexpr int kWriteBackFrames = 12;
+        int written = 0;
         while (reader) {
             if (isCancelled()) throw ExportError::cancelled();
             std::optional<media::ComposedFrame> frame;
@@ -308,6 +319,7 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
             if (!frame) break;
             appendSoundUpTo(frame->time);
             writer.appendVideo(frame->picture, frame->time);
+            if (++written % kWriteBackFrames == 0) partial.startWriteBack();
             if (progress) {
                 const double p = (frame->time.toSeconds() - origin) / span;
                 progress(std::isnan(p) ? 0 : std::clamp(p, 0.0, 1.0));
