@@ -58,4 +58,8 @@ inline float clamp01(float v) {
 
 inline float unpremultiplier(float a) { return a > 0.0f ? 1.0f / a : 0.0f; }
 
+// Whether all `n` values are exactly 1 (alpha of an opaque row). Compares bit patterns: an integer
+// reduction vectorises, a float comparison does not.
+bool allOnes(const float* v, int n);
+
 } // namespace osterveil::imaging::detail

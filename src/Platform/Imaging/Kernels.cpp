@@ -1,6 +1,7 @@
 #include "Kernels.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,13 @@
 #include "FastMath.hpp"
 
 namespace osterveil::imaging::detail {
+
+OSTERVEIL_WIDE_LOOP bool allOnes(const float* v, int n) {
+    constexpr std::uint32_t kOne = 0x3F800000u;
+    std::uint32_t differs = 0;
+    for (int i = 0; i < n; ++i) differs |= std::bit_cast<std::uint32_t>(v[i]) ^ kOne;
+    return differs == 0;
+}
 
 namespace {
 
@@ -311,7 +319,9 @@ struct GradeConstants {
     float powerLessOne[3]; // 1/gamma − 1
 };
 
-template <unsigned Stages>
+// `Opaque` rows (alpha 1 throughout, as for any video) skip the division and the multiply by alpha,
+// which change nothing there.
+template <unsigned Stages, bool Opaque>
 OSTERVEIL_WIDE_LOOP void gradeRow(const PixelRow& row, const GradeConstants& k) {
     const float ex = k.exposure, con = k.contrast, off = k.contrastOffset, sat = k.saturation;
     const float tr = k.balance[0], tg = k.balance[1], tb = k.balance[2];
@@ -319,7 +329,7 @@ OSTERVEIL_WIDE_LOOP void gradeRow(const PixelRow& row, const GradeConstants& k) 
     const float gr = k.gain[0], gg = k.gain[1], gb = k.gain[2];
     const float er = k.powerLessOne[0], eg = k.powerLessOne[1], eb = k.powerLessOne[2];
     for (int i = 0; i < row.count; ++i) {
-        const float a = row.a[i], u = unpremultiplier(a) * ex;
+        const float a = Opaque ? 1.0f : row.a[i], u = Opaque ? ex : unpremultiplier(a) * ex;
         float r = row.r[i] * u, g = row.g[i] * u, b = row.b[i] * u;
         if constexpr ((Stages & kContrast) != 0) {
             r = r * con + off;
@@ -347,17 +357,23 @@ OSTERVEIL_WIDE_LOOP void gradeRow(const PixelRow& row, const GradeConstants& k) 
             g *= fastExp2(eg * fastLog2(g > 1e-30f ? g : 1e-30f));
             b *= fastExp2(eb * fastLog2(b > 1e-30f ? b : 1e-30f));
         }
-        row.r[i] = clamp01(r) * a;
-        row.g[i] = clamp01(g) * a;
-        row.b[i] = clamp01(b) * a;
+        if constexpr (Opaque) {
+            row.r[i] = clamp01(r);
+            row.g[i] = clamp01(g);
+            row.b[i] = clamp01(b);
+        } else {
+            row.r[i] = clamp01(r) * a;
+            row.g[i] = clamp01(g) * a;
+            row.b[i] = clamp01(b) * a;
+        }
     }
 }
 
 using GradeRowFunction = void (*)(const PixelRow&, const GradeConstants&);
 
-template <unsigned... S>
+template <bool Opaque, unsigned... S>
 constexpr std::array<GradeRowFunction, sizeof...(S)> gradeRows(std::integer_sequence<unsigned, S...>) {
-    return {&gradeRow<S>...};
+    return {&gradeRow<S, Opaque>...};
 }
 
 class GradeKernel final : public ColorKernel {
@@ -381,14 +397,16 @@ public:
         }
         if (k_.contrast != 1.0f) stages |= kContrast;
         if (k_.saturation != 1.0f) stages |= kSaturation;
-        static constexpr auto rows = gradeRows(std::make_integer_sequence<unsigned, kAllStages + 1>());
+        static constexpr auto rows = gradeRows<false>(std::make_integer_sequence<unsigned, kAllStages + 1>());
+        static constexpr auto opaqueRows = gradeRows<true>(std::make_integer_sequence<unsigned, kAllStages + 1>());
         run_ = rows[skipNeutralStages ? stages : kAllStages];
+        runOpaque_ = opaqueRows[skipNeutralStages ? stages : kAllStages];
     }
-    void apply(const PixelRow& row) const override { run_(row, k_); }
+    void apply(const PixelRow& row) const override { (allOnes(row.a, row.count) ? runOpaque_ : run_)(row, k_); }
 
 private:
     GradeConstants k_{};
-    GradeRowFunction run_;
+    GradeRowFunction run_, runOpaque_;
 };
 
 // CIE 1960 uv of the Planckian locus (Krystek 1985), 1000–15000 K.

@@ -3,7 +3,6 @@
 #include "FastMath.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -267,15 +266,9 @@ void KernelNode::eval(const Tile& t, const RenderPlan& plan) const {
 
 namespace {
 
-// Compares bit patterns (1.0 has one): an integer reduction vectorises, a float comparison does not.
-OSTERVEIL_WIDE_LOOP bool allOpaque(const Tile& t) {
-    constexpr std::uint32_t kOne = 0x3F800000u;
-    for (int j = 0; j < t.h; ++j) {
-        const float* a = t.ch(j, 3);
-        std::uint32_t differs = 0;
-        for (int i = 0; i < t.w; ++i) differs |= std::bit_cast<std::uint32_t>(a[i]) ^ kOne;
-        if (differs) return false;
-    }
+bool allOpaque(const Tile& t) {
+    for (int j = 0; j < t.h; ++j)
+        if (!allOnes(t.ch(j, 3), t.w)) return false;
     return true;
 }
 

@@ -256,20 +256,33 @@ TEST(ColorOperations, GradeKernelMatchesItsFormula) {
     expectColor(applied({}, [&](const Image& i) { return i.graded(p); }), {});
 }
 
-// The grade leaves out the stages its settings make neutral; what it draws is the same to the bit as
-// when every stage runs, for every mix of neutral and active stages and for pixels of any coverage,
-// including values outside 0…1.
+// The grade leaves out the stages its settings make neutral, and opaque rows leave out the alpha
+// arithmetic; what it draws is the same to the bit as when every stage runs on every row, for every
+// mix of neutral and active stages and for pixels of any coverage, including values outside 0…1.
 TEST(ColorOperations, GradeStagesThatChangeNothingAreSkippedExactly) {
-    const Image img = picture(67, 5, [](int x, int y) {
-        const float a = y == 0 ? 0.0f : y == 1 ? 0.5f : 1.0f;
-        const float v = (x - 3) / 60.0f; // −0.05 … 1.05
-        return Color{v * a, (1 - v) * a, (y == 4 ? 0.002f : 0.45f) * a, a};
-    });
+    auto pixels = [](bool translucentEdge) {
+        return picture(67, 5, [=](int x, int y) {
+            const float a = y == 0 ? 0.0f : y == 1 ? 0.5f : x == 66 && translucentEdge ? 0.5f : 1.0f;
+            const float v = (x - 3) / 60.0f; // −0.05 … 1.05
+            return Color{v * a, (1 - v) * a, (y == 4 ? 0.002f : 0.45f) * a, a};
+        });
+    };
+    const Image img = pixels(false), edged = pixels(true);
     auto exact = [&](const GradeParameters& p) {
         const auto skipping = render(img.graded(p), {0, 0, 67, 5});
         const auto full = render(img.applyingColorKernel(detail::gradeKernel(p, false)), {0, 0, 67, 5});
         ASSERT_EQ(skipping.rgba.size(), full.rgba.size());
         EXPECT_EQ(std::memcmp(skipping.rgba.data(), full.rgba.data(), full.rgba.size() * sizeof(float)), 0);
+        // Opaque rows drawn as rows that carry one translucent pixel at their end.
+        const auto general = render(edged.graded(p), {0, 0, 67, 5});
+        int opaqueRows = 0;
+        for (int y = 0; y < 5; ++y) {
+            const std::size_t row = 4 * 67 * static_cast<std::size_t>(y);
+            if (skipping.rgba[row + 3] != 1.0f) continue;
+            ++opaqueRows;
+            EXPECT_EQ(std::memcmp(skipping.rgba.data() + row, general.rgba.data() + row, 4 * 66 * sizeof(float)), 0) << y;
+        }
+        EXPECT_EQ(opaqueRows, 3);
     };
     exact({});
     for (int stage = 0; stage < 6; ++stage) {
