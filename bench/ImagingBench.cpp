@@ -197,6 +197,7 @@ void BM_ExportComposeFrame(benchmark::State& state) {
     std::vector<std::uint8_t> planes[3];
     YUVPlanes out;
     out.bitDepth = 10;
+    out.halfHeight = false;
     for (int q = 0; q < 3; ++q) {
         out.bytesPerRow[q] = 2 * (q ? W / 2 : W);
         planes[q].resize(static_cast<std::size_t>(out.bytesPerRow[q]) * H);

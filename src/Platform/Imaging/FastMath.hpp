@@ -51,10 +51,14 @@ inline float fastPow(float x, float p) {
     return x > 0.0f ? r : 0.0f;
 }
 
-// NaN to 0.
+// NaN to 0. On the bit pattern, as unsigned: negative values (−0 too) and NaNs lie above +∞ and go to
+// +0, and among the rest the order is the values' own. Two integer operations per vector; the float
+// comparisons the same clamp is written with otherwise get merged with the arithmetic around them
+// into chains of masks and blends.
 inline float clamp01(float v) {
-    v = v > 0.0f ? v : 0.0f;
-    return v < 1.0f ? v : 1.0f;
+    std::uint32_t b = std::bit_cast<std::uint32_t>(v);
+    b = b > 0x7F800000u ? 0u : b;
+    return std::bit_cast<float>(b < 0x3F800000u ? b : 0x3F800000u);
 }
 
 inline float unpremultiplier(float a) { return a > 0.0f ? 1.0f / a : 0.0f; }
