@@ -229,27 +229,6 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
     return t;
 }
 
-// Whether the container's header already says everything a track needs, so that no packet has to be
-// read or decoded (for PCM sound FFmpeg would otherwise decode up to five seconds of it).
-bool headerIsComplete(const AVFormatContext& ctx) {
-    if ((ctx.ctx_flags & AVFMTCTX_NOHEADER) || ctx.nb_streams == 0) return false;
-    for (unsigned i = 0; i < ctx.nb_streams; ++i) {
-        const AVStream& st = *ctx.streams[i];
-        const AVCodecParameters& p = *st.codecpar;
-        if (st.disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
-        if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
-            if (p.codec_id == AV_CODEC_ID_NONE || p.width <= 0 || p.height <= 0) return false;
-        } else if (p.codec_type == AVMEDIA_TYPE_AUDIO) {
-            if (p.codec_id == AV_CODEC_ID_NONE || p.sample_rate <= 0 || p.ch_layout.nb_channels <= 0)
-                return false;
-        } else {
-            continue;
-        }
-        if (st.duration == AV_NOPTS_VALUE && ctx.duration == AV_NOPTS_VALUE) return false;
-    }
-    return true;
-}
-
 // Packets read at most while looking for a file's real end.
 constexpr int maximumPacketsAtTheEnd = 20000;
 
@@ -379,7 +358,7 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 
     if (ctx->probe_score < minimumProbeScore) throw AssetError(AssetError::Kind::unsupportedFormat, path);
-    if (!headerIsComplete(*ctx)) {
+    if (!detail::headerIsComplete(*ctx)) {
         rc = avformat_find_stream_info(ctx.get(), nullptr);
         if (deadline.passed()) throw AssetError(AssetError::Kind::timedOut, path);
         if (rc < 0) throw AssetError(AssetError::Kind::damaged, path);

@@ -38,11 +38,31 @@ int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
     return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
 }
 
+bool headerIsComplete(const AVFormatContext& context, int index) {
+    if ((context.ctx_flags & AVFMTCTX_NOHEADER) || context.nb_streams == 0) return false;
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        if (index >= 0 && static_cast<int>(i) != index) continue;
+        const AVStream& st = *context.streams[i];
+        const AVCodecParameters& p = *st.codecpar;
+        if (st.disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
+            if (p.codec_id == AV_CODEC_ID_NONE || p.width <= 0 || p.height <= 0) return false;
+        } else if (p.codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (p.codec_id == AV_CODEC_ID_NONE || p.sample_rate <= 0 || p.ch_layout.nb_channels <= 0)
+                return false;
+        } else {
+            continue;
+        }
+        if (st.duration == AV_NOPTS_VALUE && context.duration == AV_NOPTS_VALUE) return false;
+    }
+    return true;
+}
+
 bool probeOnly(AVFormatContext& context, int index) {
     if (index < 0 || index >= static_cast<int>(context.nb_streams)) return false;
     for (unsigned i = 0; i < context.nb_streams; ++i)
         if (static_cast<int>(i) != index) context.streams[i]->discard = AVDISCARD_ALL;
-    return avformat_find_stream_info(&context, nullptr) >= 0;
+    return headerIsComplete(context, index) || avformat_find_stream_info(&context, nullptr) >= 0;
 }
 
 } // namespace osterveil::media::detail

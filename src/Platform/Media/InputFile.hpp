@@ -19,10 +19,16 @@ namespace osterveil::media::detail {
 // it is freed on failure, as by `avformat_open_input`, whose result is returned.
 int openInput(AVFormatContext*& context, const std::filesystem::path& path);
 
-// Reads what the header leaves out of stream `index` (such as a picture's sample format), passing over
-// every other stream, which the caller's demuxer will not read: a sound decoder's probe would
-// otherwise decode a 1080p picture, tens of milliseconds before an export or playback can start.
-// False when `index` is not a stream of `context` or the file cannot be read.
+// Whether the container's header already says everything a track needs, so that no packet has to be
+// read or decoded (for PCM sound FFmpeg would otherwise decode up to five seconds of it): for every
+// stream, or for stream `index` alone.
+bool headerIsComplete(const AVFormatContext& context, int index = -1);
+
+// Makes stream `index` ready to decode as the asset read it: the header's word is taken where it says
+// enough, as when the asset was opened; otherwise the stream alone is probed, passing over the others,
+// which the caller's demuxer will not read. A probe decodes a first picture (a sound decoder's probe
+// would decode one as well), tens of milliseconds before an export or playback can start. False when
+// `index` is not a stream of `context` or the file cannot be read.
 bool probeOnly(AVFormatContext& context, int index);
 
 } // namespace osterveil::media::detail
