@@ -1,5 +1,6 @@
 #include "Context.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "FastMath.hpp"
@@ -60,6 +61,32 @@ template <typename Sample> OSTERVEIL_WIDE_LOOP void packSamples(const float* __r
     for (int i = 0; i < n; ++i) dst[i] = static_cast<Sample>(static_cast<std::int32_t>(v[i] * scale + offset));
 }
 
+// 8-bit samples are rounded with an ordered dither, as the ffmpeg tool's scaler does: an 8 × 8 Bayer
+// threshold in (0, 1) takes the place of rounding's ½, so gradients a grade has stretched do not
+// band, while the average over a block stays the exact value and exact codes stay exact. 10-bit
+// samples are fine enough to be rounded. Each row of thresholds runs on for a tile's width, so a run
+// of samples reads them in order from its column's place in the pattern.
+constexpr int kDitherRun = 512;
+struct DitherRows {
+    float row[8][kDitherRun + 8];
+};
+constexpr DitherRows makeDitherRows() {
+    constexpr int bayer[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
+                                 {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
+                                 {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+                                 {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
+    DitherRows d{};
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < kDitherRun + 8; ++x) d.row[y][x] = (static_cast<float>(bayer[y][x & 7]) + 0.5f) / 64.0f;
+    return d;
+}
+constexpr DitherRows kDither = makeDitherRows();
+
+OSTERVEIL_WIDE_LOOP void packDithered(const float* __restrict v, int n, float scale, float offset,
+                                      const float* __restrict threshold, std::uint8_t* __restrict dst) {
+    for (int i = 0; i < n; ++i) dst[i] = static_cast<std::uint8_t>(static_cast<std::int32_t>(v[i] * scale + offset + threshold[i]));
+}
+
 // Chroma samples on even columns, 1-2-1 across the neighbours: sample c from v[2c - 1], v[2c], v[2c + 1].
 OSTERVEIL_WIDE_LOOP void cositedRow(const float* __restrict v, int count, float* __restrict out) {
     for (int c = 0; c < count; ++c) out[c] = 0.25f * (v[2 * c - 1] + v[2 * c + 1]) + 0.5f * v[2 * c];
@@ -81,11 +108,14 @@ void Context::renderYUV(const Image& image, const PixelRect& bounds, const YUVPl
     root.collect(bounds, plan);
     root.prepare(plan);
     const float unit = out.bitDepth == 8 ? 1.0f : 4.0f;
-    const float yScale = 219.0f * unit, yOffset = 16.0f * unit + 0.5f, cScale = 224.0f * unit, cOffset = 128.0f * unit + 0.5f;
+    const float yScale = 219.0f * unit, yOffset = 16.0f * unit, cScale = 224.0f * unit, cOffset = 128.0f * unit;
     auto pack = [&](int p, int row, int column, const float* v, int n, float scale, float offset) {
         std::uint8_t* line = out.planes[p] + row * out.bytesPerRow[p];
-        if (bytes == 1) packSamples(v, n, scale, offset, line + column);
-        else packSamples(v, n, scale, offset, reinterpret_cast<std::uint16_t*>(line) + column);
+        if (bytes == 2) return packSamples(v, n, scale, offset + 0.5f, reinterpret_cast<std::uint16_t*>(line) + column);
+        for (int i = 0; i < n; i += kDitherRun) {
+            const int x = column + i;
+            packDithered(v + i, std::min(kDitherRun, n - i), scale, offset, kDither.row[row & 7] + (x & 7), line + x);
+        }
     };
     // Tiles start on even columns and rows of `bounds` and span an even number of each (or the rest of
     // an even-sized rectangle), so chroma pairs never straddle two tiles.

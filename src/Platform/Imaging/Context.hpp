@@ -30,7 +30,8 @@ public:
     // Writes `bounds` as Y'CbCr, top row first, the colour taken over black. Rendered from the float
     // picture directly, so that no 8-bit R'G'B' rounding reaches an encoder. Chroma is sited as the
     // encoders tag it: on each even column, filtered 1-2-1 across its neighbours, and between its two
-    // rows. The width must be even, and the height too when `halfHeight`.
+    // rows. 8-bit samples are rounded with an ordered dither, 10-bit ones plainly. The width must be
+    // even, and the height too when `halfHeight`.
     void renderYUV(const Image& image, const PixelRect& bounds, const YUVPlanes& out) const;
     // The same rectangle as an 8-bit premultiplied RGBA bitmap.
     Bitmap renderBitmap(const Image& image, const PixelRect& bounds) const;

@@ -249,7 +249,7 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     if (!m.track || m.track->mediaType != MediaType::audio) throw AudioDecodeError("There is no sound to decode.");
     if (detail::openInput(m.format, m.track->assetPath) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
-    if (!detail::probeOnly(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
+    if (!detail::prepareToDecode(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
     m.stream = m.format->streams[m.track->streamIndex];
     if (m.stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) throw AudioDecodeError("There is no sound to decode.");
     const AVCodec* dec = avcodec_find_decoder(m.stream->codecpar->codec_id);

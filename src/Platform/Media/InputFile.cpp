@@ -58,7 +58,7 @@ bool headerIsComplete(const AVFormatContext& context, int index) {
     return true;
 }
 
-bool probeOnly(AVFormatContext& context, int index) {
+bool prepareToDecode(AVFormatContext& context, int index) {
     if (index < 0 || index >= static_cast<int>(context.nb_streams)) return false;
     for (unsigned i = 0; i < context.nb_streams; ++i)
         if (static_cast<int>(i) != index) context.streams[i]->discard = AVDISCARD_ALL;

@@ -29,6 +29,6 @@ bool headerIsComplete(const AVFormatContext& context, int index = -1);
 // which the caller's demuxer will not read. A probe decodes a first picture (a sound decoder's probe
 // would decode one as well), tens of milliseconds before an export or playback can start. False when
 // `index` is not a stream of `context` or the file cannot be read.
-bool probeOnly(AVFormatContext& context, int index);
+bool prepareToDecode(AVFormatContext& context, int index);
 
 } // namespace osterveil::media::detail

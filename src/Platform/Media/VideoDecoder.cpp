@@ -205,7 +205,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
     if (!m.track || m.track->mediaType != MediaType::video) throw DecodeError("There is no picture stream to decode.");
     if (detail::openInput(m.format, m.track->assetPath) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
-    if (!detail::probeOnly(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
+    if (!detail::prepareToDecode(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
     m.stream = m.format->streams[m.track->streamIndex];
     const AVCodec* dec = avcodec_find_decoder(m.stream->codecpar->codec_id);
     if (!dec) throw DecodeError("There is no decoder for this picture format.");
