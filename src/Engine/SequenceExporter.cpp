@@ -1,5 +1,6 @@
 #include "Engine/SequenceExporter.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
 #include "Model/Numeric.hpp"
+#include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/CompositionVideoReader.hpp"
 
@@ -263,8 +265,12 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
 
         std::optional<media::CompositionVideoReader> reader;
         // Composed straight into the encoder's samples: a detour through 8-bit R'G'B' would cost a
-        // conversion and leave rounding noise that the encoder spends bits and time on.
-        if (hasPicture) reader.emplace(build.composition, *build.videoComposition, range, 0, writer.encoderPixelFormat());
+        // conversion and leave rounding noise that the encoder spends bits and time on. Each frame
+        // is composed on all cores already, so half as many frames at once as cores keep the encoders
+        // fed; more would only hold more pictures and contend with the encoders for the cores.
+        const int composing = std::max(2, usableCores() / 2);
+        if (hasPicture)
+            reader.emplace(build.composition, *build.videoComposition, range, composing, writer.encoderPixelFormat());
         std::optional<media::CompositionAudioReader> audio;
         if (withSound) audio.emplace(build.composition, build.audioMix, range);
         {
