@@ -715,9 +715,10 @@ void AssetWriter::startSession(Time start) { impl_->sessionStart = start; }
 PixelFormat AssetWriter::encoderPixelFormat() const {
     const AVCodecContext* c = impl_->codec;
     if (!c) return PixelFormat::bgra8;
-    if (c->pix_fmt == AV_PIX_FMT_YUV420P && c->width % 2 == 0 && c->height % 2 == 0) return PixelFormat::yuv420p8;
-    if (c->pix_fmt == AV_PIX_FMT_YUV422P10LE && c->width % 2 == 0) return PixelFormat::yuv422p10;
-    return PixelFormat::bgra8;
+    const PixelFormat own = c->pix_fmt == AV_PIX_FMT_YUV420P      ? PixelFormat::yuv420p8
+                            : c->pix_fmt == AV_PIX_FMT_YUV422P10LE ? PixelFormat::yuv422p10
+                                                                   : PixelFormat::bgra8;
+    return fitsFormat(c->width, c->height, own) ? own : PixelFormat::bgra8;
 }
 
 void AssetWriter::appendVideo(const PixelBuffer& picture, Time presentationTime) {

@@ -278,8 +278,7 @@ CompositionVideoReader::CompositionVideoReader(std::shared_ptr<const Composition
     // that keeps pictures a while (an encoder) gets fresh buffers beyond those the pool keeps.
     m.maxInFlight = threads + 2;
     m.decodeAhead = 3;
-    const bool halves = format != PixelFormat::bgra8 && (w % 2 || (format == PixelFormat::yuv420p8 && h % 2));
-    if (halves || !m.compositor->rendersInto(format)) format = PixelFormat::bgra8;
+    if (!fitsFormat(w, h, format) || !m.compositor->rendersInto(format)) format = PixelFormat::bgra8;
     m.pool = std::make_shared<PixelBufferPool>(w, h, 2 * m.maxInFlight + 4, format);
     // Named for profilers and `top`; the decoders' own threads take the name of the source's thread.
     m.producer = std::thread([&m] {

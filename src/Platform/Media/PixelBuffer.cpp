@@ -14,8 +14,7 @@ std::size_t aligned(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
 PixelBuffer PixelBuffer::make(int width, int height, PixelFormat format) {
     if (width <= 0 || height <= 0 || width > 32768 || height > 32768)
         throw std::invalid_argument("A picture buffer needs a size between 1 and 32768 pixels per side.");
-    const bool halfWidth = format != PixelFormat::bgra8, halfHeight = format == PixelFormat::yuv420p8;
-    if ((halfWidth && width % 2) || (halfHeight && height % 2))
+    if (!fitsFormat(width, height, format))
         throw std::invalid_argument("A picture buffer of this format needs an even size.");
     PixelBuffer b;
     b.width_ = width;

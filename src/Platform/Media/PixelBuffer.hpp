@@ -16,6 +16,12 @@ enum class PixelFormat {
     yuv422p10, // 10-bit samples in the low bits of 16-bit words: Y', then Cb and Cr at half width
 };
 
+// Whether a picture of this size can be laid out in `format`: even along the axes it halves.
+inline bool fitsFormat(int width, int height, PixelFormat format) {
+    const bool halfWidth = format != PixelFormat::bgra8, halfHeight = format == PixelFormat::yuv420p8;
+    return !(halfWidth && width % 2) && !(halfHeight && height % 2);
+}
+
 // A picture in memory, rows top to bottom, each plane's rows `planeBytesPerRow` long (a multiple of
 // 64, so rows start aligned for vector loads). Shared by reference: copies of a buffer are the same
 // pixels. The program's compositor renders into these and the writer encodes from them. `data`,
