@@ -56,6 +56,10 @@ void EditorModel::installPlaybackObservers() {
             if (monitorFocus_ == MonitorFocus::source && !playing && rate == 0) setShuttle(0);
         },
         Qt::QueuedConnection);
+    for (PlayerControl* p : {player_.get(), sourcePlayer_.get()})
+        connect(p, &PlayerControl::soundLost, this, [this] {
+            setStatus(QStringLiteral("The sound device stopped responding. Playing on without sound."));
+        });
 }
 
 void EditorModel::focusMonitor(MonitorFocus focus) {

@@ -37,6 +37,7 @@ void MediaPlayerControl::connectPlayer() {
             [this](media::Player::Status status, double rate) {
                 emit statusChanged(controlStatus(status), static_cast<float>(rate));
             });
+    connect(player_.get(), &media::Player::soundLost, this, &PlayerControl::soundLost);
 }
 
 void MediaPlayerControl::setItem(std::optional<PlayerItem> item) {

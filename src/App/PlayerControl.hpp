@@ -74,6 +74,9 @@ class PlayerControl : public QObject {
     void timeChanged(osterveil::media::Time time);
     // The status or the rate changed; both as they are now.
     void statusChanged(osterveil::PlayerControl::Status status, float rate);
+    // The sound device stopped taking sound; the player goes on without it, on its own clock, and
+    // looks for the device again the next time it starts.
+    void soundLost();
 };
 
 } // namespace osterveil

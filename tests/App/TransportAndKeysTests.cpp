@@ -275,3 +275,12 @@ TEST(KeyCatcher, OffersKeysOnlyWhenNothingTypesThem) {
     for (KeyFocus f : {KeyFocus::textField, KeyFocus::textView, KeyFocus::slider, KeyFocus::spinBox})
         EXPECT_FALSE(keyCatcherOffers(true, f));
 }
+
+TEST_F(Transport, ALostSoundDeviceIsToldInTheStatusLine) {
+    open();
+    for (FakePlayer* p : {player, &source()}) {
+        model.setStatus(QString());
+        emit p->soundLost();
+        EXPECT_EQ(model.status().toStdString(), "The sound device stopped responding. Playing on without sound.");
+    }
+}

@@ -1,20 +1,14 @@
 #include "Platform/Audio/Output.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QCoreApplication>
-#include <QIODevice>
-#include <QMediaDevices>
-#include <QThread>
+#include <pulse/pulseaudio.h>
 
 namespace osterveil::audio {
 
@@ -23,47 +17,98 @@ namespace {
 // About a third of a second: enough to ride over a busy moment of the feeding thread, little enough
 // that nothing stale lingers.
 constexpr std::size_t kRingFrames = 16384;
-// The device's own buffer; its length is the sound's latency, which the position takes off.
-constexpr double kDeviceBufferSeconds = 0.05;
+constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
+// What the server holds for us, and so the sound's latency; it asks for more in pieces of a tenth.
+constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 25) * kFrameBytes;
+constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
+// A server that does not answer for this long while playing has stalled, and is let go; one that answers
+// but takes no sound while some waits is let go after the longer time, which leaves room for a device
+// that wakes slowly (a wireless headset).
+constexpr auto kSilentServerLimit = std::chrono::milliseconds(400);
+constexpr auto kIdleDeviceLimit = std::chrono::seconds(3);
+// A server that is missing is looked for again on the next start or stop, at most this often.
+constexpr auto kRetryInterval = std::chrono::seconds(1);
+// While playing, the server is asked this often how far it has played.
+constexpr pa_usec_t kTimingIntervalMicroseconds = 20000;
 
 using Clock = std::chrono::steady_clock;
 
+// The main loop's lock, where there is a loop.
+class LoopLock {
+  public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+        if (loop_) pa_threaded_mainloop_lock(loop_);
+    }
+    ~LoopLock() {
+        if (loop_) pa_threaded_mainloop_unlock(loop_);
+    }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+  private:
+    pa_threaded_mainloop* loop_;
+};
+
+void release(pa_operation* operation) {
+    if (operation) pa_operation_unref(operation);
+}
+
 } // namespace
 
+// Two locks: the server side (context, stream) is touched only under the main loop's lock, whose
+// callbacks run with it held; the ring and the counts are under `mutex`. The loop's lock is always
+// taken first, so `mutex` is never held while waiting for it.
 struct Output::Impl {
     mutable std::mutex mutex;
-    Kind kind = Kind::null;
     std::vector<float> ring = std::vector<float>(kRingFrames * channels);
     std::size_t readAt = 0; // frame index into the ring
     std::size_t count = 0;  // frames queued
     bool running = false;
     float volume = 1;
-    std::int64_t taken = 0; // frames ever taken from the ring
-
-    // Null output: what the clock has consumed up to `lastTick`.
-    Clock::time_point lastTick;
-    double owed = 0;
-
-    // Device output.
-    std::int64_t takenAtStart = 0;
-    std::int64_t deviceBufferFrames = 0;
+    // Whether the server takes the sound; otherwise the clock does.
+    bool toDevice = false;
+    // A stream that is connected and may be taken into use at the next start.
+    bool deviceReady = false;
+    std::uint64_t losses = 0;
+    // Frames heard: counted by the clock, or while the server takes them, its played time since it was
+    // taken into use on top of what was heard before.
+    std::int64_t heard = 0;
+    std::int64_t heardAtAdoption = 0;
+    std::int64_t streamAtAdoption = 0;
     std::int64_t reported = 0;
-    std::atomic<bool> failed{false};
-    QThread* thread = nullptr;
-    QObject* anchor = nullptr; // lives in `thread`
-    QAudioSink* sink = nullptr;
-    QIODevice* feed = nullptr;
-    bool int16 = false;
+    // The clock: what it has consumed up to `lastTick`.
+    Clock::time_point lastTick = Clock::now();
+    double owed = 0;
+    // When the server last took sound, or last found none waiting.
+    Clock::time_point lastTaken;
+    // Frames handed to the server since it was taken into use; when it is let go, what it had not
+    // played yet is consumed by the clock before the ring, so the position still reaches every frame.
+    std::int64_t given = 0;
+    std::int64_t backlog = 0;
 
-    bool clockDriven() const { return kind == Kind::null || failed.load(); }
+    // Under the main loop's lock.
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    pa_time_event* ticker = nullptr;
+    Clock::time_point lastAttempt;
+    std::vector<float> scratch;
+    // The stream plays (is not corked), since when, and when the server last told how far it had played.
+    bool uncorked = false;
+    Clock::time_point uncorkedAt;
+    std::optional<Clock::time_point> toldAt;
+    bool asking = false;
+    Clock::time_point askedAt;
 
-    // Frames taken into `out` (volume applied), at most `frames`. Under the lock.
+    // Frames taken into `out` (volume applied, kept within full scale), at most `frames`. Under `mutex`.
     std::size_t take(float* out, std::size_t frames) {
         const std::size_t n = std::min(frames, count);
         for (std::size_t i = 0; i < n; ++i) {
             const float* s = &ring[((readAt + i) % kRingFrames) * channels];
-            for (int c = 0; c < channels; ++c)
-                out[i * channels + c] = s[c] * volume;
+            for (int c = 0; c < channels; ++c) {
+                const float v = s[c] * volume;
+                out[i * channels + c] = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
+            }
         }
         drop(n);
         return n;
@@ -72,76 +117,265 @@ struct Output::Impl {
     void drop(std::size_t n) {
         readAt = (readAt + n) % kRingFrames;
         count -= n;
-        taken += std::int64_t(n);
     }
 
-    // The null output consumes in real time; time that finds the ring empty is silence and lost.
+    std::int64_t queued() const { return backlog + std::int64_t(count); }
+
+    // The clock consumes in real time; time that finds the ring empty is silence and lost. Under `mutex`.
     void advance() {
         const auto now = Clock::now();
-        if (running && clockDriven()) {
+        if (running && !toDevice) {
             const double due = std::chrono::duration<double>(now - lastTick).count() * sampleRate + owed;
             const double whole = std::floor(due);
             owed = due - whole;
-            drop(std::min<std::size_t>(count, static_cast<std::size_t>(whole)));
+            const std::int64_t n = std::min(queued(), static_cast<std::int64_t>(whole));
+            const std::int64_t fromBacklog = std::min(n, backlog);
+            backlog -= fromBacklog;
+            drop(std::size_t(n - fromBacklog));
+            heard += n;
         }
         lastTick = now;
     }
-};
 
-// The device pulls from the ring through this; silence whenever the output is stopped or dry.
-class DeviceFeed : public QIODevice {
-  public:
-    explicit DeviceFeed(Output::Impl& impl) : impl_(impl) {}
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return (1 << 20) + QIODevice::bytesAvailable(); }
-
-  protected:
-    qint64 readData(char* data, qint64 maxlen) override {
-        const std::size_t frameBytes =
-            Output::channels * (impl_.int16 ? sizeof(std::int16_t) : sizeof(float));
-        const std::size_t frames = std::size_t(maxlen) / frameBytes;
-        scratch_.assign(frames * Output::channels, 0.0f);
-        {
-            std::lock_guard lock(impl_.mutex);
-            if (impl_.running) impl_.take(scratch_.data(), frames);
+    // The server is gone or stalled: the clock takes over from what was heard. Under `mutex`.
+    void loseDevice() {
+        if (toDevice) {
+            advance();
+            ++losses;
+            toDevice = false;
+            backlog = std::max<std::int64_t>(0, given - (heard - heardAtAdoption));
+            lastTick = Clock::now();
+            owed = 0;
         }
-        if (impl_.int16) {
-            auto* out = reinterpret_cast<std::int16_t*>(data);
-            for (std::size_t i = 0; i < scratch_.size(); ++i)
-                out[i] =
-                    static_cast<std::int16_t>(std::lround(std::clamp(scratch_[i], -1.0f, 1.0f) * 32767.0f));
-        } else {
-            std::memcpy(data, scratch_.data(), scratch_.size() * sizeof(float));
-        }
-        return qint64(frames * frameBytes);
+        deviceReady = false;
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
 
-  private:
-    Output::Impl& impl_;
-    std::vector<float> scratch_;
+    // --- Server side: everything below runs under the main loop's lock. ---
+
+    bool streamReady() const { return stream && pa_stream_get_state(stream) == PA_STREAM_READY; }
+
+    // Frames of the stream played out by now: where the server's reading stood when it last told,
+    // less what its sink still held, and, while playing, the time since, up to what it has been given.
+    // None before it has told.
+    std::optional<std::int64_t> streamFrames() const {
+        if (!streamReady() || !toldAt) return std::nullopt;
+        const pa_timing_info* t = pa_stream_get_timing_info(stream);
+        if (!t || t->read_index_corrupt) return std::nullopt;
+        const double read = double(t->read_index) / kFrameBytes;
+        double played = read - double(t->sink_usec) * sampleRate / 1e6;
+        // What was told before the stream last started says nothing of the time since.
+        if (uncorked && *toldAt >= uncorkedAt) {
+            played += std::chrono::duration<double>(Clock::now() - *toldAt).count() * sampleRate;
+            const double given = t->playing && !t->write_index_corrupt ? double(t->write_index) / kFrameBytes : read;
+            played = std::min(played, given);
+        }
+        return std::int64_t(std::max(0.0, std::floor(played)));
+    }
+
+    void askForTiming() {
+        if (!streamReady() || asking) return;
+        if (pa_operation* o = pa_stream_update_timing_info(stream, &Impl::told, this)) {
+            asking = true;
+            askedAt = Clock::now();
+            pa_operation_unref(o);
+        }
+    }
+
+    static void told(pa_stream*, int success, void* userdata) {
+        auto* m = static_cast<Impl*>(userdata);
+        m->asking = false;
+        if (success) m->toldAt = Clock::now();
+    }
+
+    static void timingTick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* userdata) {
+        auto* m = static_cast<Impl*>(userdata);
+        if (m->uncorked) m->askForTiming();
+        pa_context_rttime_restart(m->context, e, pa_rtclock_now() + kTimingIntervalMicroseconds);
+    }
+
+    // Hands the server as much of the ring as it asks for.
+    void pump() {
+        if (!streamReady()) return;
+        const std::size_t bytes = pa_stream_writable_size(stream);
+        if (bytes == std::size_t(-1) || bytes < kFrameBytes) return;
+        std::size_t n = 0;
+        {
+            std::lock_guard lock(mutex);
+            if (!toDevice) return;
+            scratch.resize(bytes / kFrameBytes * channels);
+            n = take(scratch.data(), bytes / kFrameBytes);
+            given += std::int64_t(n);
+            if (n > 0 || count == 0) lastTaken = Clock::now();
+        }
+        if (n > 0) pa_stream_write(stream, scratch.data(), n * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+
+    void cork(bool corked) {
+        if (!streamReady()) return;
+        release(pa_stream_cork(stream, corked ? 1 : 0, nullptr, nullptr));
+        uncorked = !corked;
+        if (uncorked) {
+            uncorkedAt = Clock::now();
+            askForTiming();
+        }
+    }
+
+    void disconnect() {
+        if (ticker) {
+            pa_threaded_mainloop_get_api(loop)->time_free(ticker);
+            ticker = nullptr;
+        }
+        uncorked = false;
+        toldAt.reset();
+        asking = false;
+        if (stream) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (context) {
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+    }
+
+    // Starts looking for the server; the answer comes to the callbacks.
+    void connect() {
+        disconnect();
+        lastAttempt = Clock::now();
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Osterveil");
+        if (!context) return;
+        pa_context_set_state_callback(context, &Impl::contextChanged, this);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) disconnect();
+    }
+
+    // Looks for the server again when there is none, nor an attempt under way.
+    void retryIfMissing() {
+        if (!loop) return;
+        if (context) {
+            const pa_context_state_t c = pa_context_get_state(context);
+            if (PA_CONTEXT_IS_GOOD(c) && (c != PA_CONTEXT_READY || (stream && PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))))
+                return;
+        }
+        if (Clock::now() - lastAttempt >= kRetryInterval) connect();
+    }
+
+    void openStream() {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(sampleRate), std::uint8_t(channels)};
+        stream = pa_stream_new(context, "Playback", &spec, nullptr);
+        if (!stream) return lost();
+        pa_stream_set_state_callback(stream, &Impl::streamChanged, this);
+        pa_stream_set_write_callback(stream, &Impl::serverAsks, this);
+        pa_buffer_attr attributes{};
+        attributes.maxlength = std::uint32_t(-1);
+        attributes.tlength = kServerBufferBytes;
+        // Plays as soon as there is anything: the ring is full by the time the player starts, and a
+        // stretch shorter than the buffer at the very end of an item must still play.
+        attributes.prebuf = kFrameBytes;
+        attributes.minreq = kRequestBytes;
+        attributes.fragsize = std::uint32_t(-1);
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) lost();
+    }
+
+    void lost() {
+        std::lock_guard lock(mutex);
+        loseDevice();
+    }
+
+    // A server that answers while the clock plays takes over at once: the position holds while its
+    // buffer fills, then runs on from what the clock had heard.
+    void becameReady() {
+        bool takeOver = false;
+        {
+            std::lock_guard lock(mutex);
+            deviceReady = true;
+            if (running && !toDevice) {
+                advance();
+                adopt(0);
+                takeOver = true;
+            }
+        }
+        if (takeOver) {
+            pump();
+            cork(false);
+        }
+    }
+
+    // The server takes the sound from now on; `played` is its stream's played time. Under `mutex`.
+    void adopt(std::int64_t played) {
+        toDevice = true;
+        heardAtAdoption = heard;
+        streamAtAdoption = played;
+        given = backlog;
+        lastTaken = Clock::now();
+    }
+
+    static void contextChanged(pa_context* c, void* userdata) {
+        auto* m = static_cast<Impl*>(userdata);
+        switch (pa_context_get_state(c)) {
+        case PA_CONTEXT_READY:
+            if (!m->stream) m->openStream();
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            m->lost();
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void streamChanged(pa_stream* s, void* userdata) {
+        auto* m = static_cast<Impl*>(userdata);
+        switch (pa_stream_get_state(s)) {
+        case PA_STREAM_READY:
+            m->askForTiming();
+            if (!m->ticker)
+                m->ticker = pa_context_rttime_new(m->context, pa_rtclock_now() + kTimingIntervalMicroseconds,
+                                                  &Impl::timingTick, m);
+            m->becameReady();
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            m->lost();
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void serverAsks(pa_stream*, std::size_t, void* userdata) { static_cast<Impl*>(userdata)->pump(); }
 };
 
 Output::Output(Kind kind) : impl_(std::make_unique<Impl>()) {
-    impl_->kind = kind;
-    impl_->lastTick = Clock::now();
+    if (kind != Kind::device) return;
+    Impl& m = *impl_;
+    m.loop = pa_threaded_mainloop_new();
+    if (!m.loop) return;
+    pa_threaded_mainloop_set_name(m.loop, "sound output");
+    if (pa_threaded_mainloop_start(m.loop) < 0) {
+        pa_threaded_mainloop_free(m.loop);
+        m.loop = nullptr;
+        return;
+    }
+    LoopLock lock(m.loop);
+    m.connect();
 }
 
 Output::~Output() {
     Impl& m = *impl_;
-    if (!m.thread) return;
-    QMetaObject::invokeMethod(
-        m.anchor,
-        [&m] {
-            if (m.sink) m.sink->stop();
-            delete m.sink;
-            delete m.feed;
-        },
-        Qt::BlockingQueuedConnection);
-    m.thread->quit();
-    m.thread->wait();
-    delete m.anchor;
-    delete m.thread;
+    if (!m.loop) return;
+    {
+        LoopLock lock(m.loop);
+        m.disconnect();
+    }
+    pa_threaded_mainloop_stop(m.loop);
+    pa_threaded_mainloop_free(m.loop);
 }
 
 std::unique_ptr<Output> Output::createNull() {
@@ -149,69 +383,40 @@ std::unique_ptr<Output> Output::createNull() {
 }
 
 std::unique_ptr<Output> Output::create() {
-    if (!QCoreApplication::instance()) return createNull();
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) return createNull();
-    QAudioFormat format;
-    format.setSampleRate(sampleRate);
-    format.setChannelCount(channels);
-    format.setSampleFormat(QAudioFormat::Float);
-    bool int16 = false;
-    if (!device.isFormatSupported(format)) {
-        format.setSampleFormat(QAudioFormat::Int16);
-        if (!device.isFormatSupported(format)) return createNull();
-        int16 = true;
-    }
-
-    std::unique_ptr<Output> out(new Output(Kind::device));
-    Impl& m = *out->impl_;
-    m.int16 = int16;
-    m.deviceBufferFrames = std::int64_t(kDeviceBufferSeconds * sampleRate);
-    // The sink runs on a thread of its own, so a busy GUI thread does not starve the device.
-    m.thread = new QThread;
-    m.thread->setObjectName(QStringLiteral("audio output"));
-    m.anchor = new QObject;
-    m.anchor->moveToThread(m.thread);
-    m.thread->start(QThread::TimeCriticalPriority);
-    QMetaObject::invokeMethod(
-        m.anchor,
-        [&m, device, format] {
-            m.feed = new DeviceFeed(m);
-            m.feed->open(QIODevice::ReadOnly);
-            m.sink = new QAudioSink(device, format);
-            m.sink->setBufferSize(qsizetype(m.deviceBufferFrames) * format.bytesPerFrame());
-            QObject::connect(m.sink, &QAudioSink::stateChanged, m.sink, [&m](QAudio::State) {
-                const QAudio::Error e = m.sink->error();
-                if (e == QAudio::OpenError || e == QAudio::IOError || e == QAudio::FatalError) {
-                    std::lock_guard lock(m.mutex);
-                    m.lastTick = Clock::now();
-                    m.failed = true;
-                }
-            });
-            m.sink->start(m.feed);
-            if (m.sink->error() != QAudio::NoError) m.failed = true;
-        },
-        Qt::BlockingQueuedConnection);
-    return out;
+    return std::unique_ptr<Output>(new Output(Kind::device));
 }
 
 Output::Kind Output::kind() const {
-    return impl_->clockDriven() ? Kind::null : Kind::device;
+    std::lock_guard lock(impl_->mutex);
+    return impl_->toDevice || impl_->deviceReady ? Kind::device : Kind::null;
+}
+
+std::uint64_t Output::deviceLosses() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->losses;
 }
 
 std::size_t Output::write(const float* samples, std::size_t frames) {
     Impl& m = *impl_;
-    std::lock_guard lock(m.mutex);
-    m.advance();
-    const std::size_t n = std::min(frames, kRingFrames - m.count);
-    std::size_t at = (m.readAt + m.count) % kRingFrames;
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t run = std::min(n - i, kRingFrames - at);
-        std::memcpy(&m.ring[at * channels], samples + i * channels, run * channels * sizeof(float));
-        i += run;
-        at = (at + run) % kRingFrames;
+    std::size_t n = 0;
+    {
+        std::lock_guard lock(m.mutex);
+        m.advance();
+        if (m.count == 0) m.lastTaken = Clock::now();
+        n = std::min(frames, kRingFrames - m.count);
+        std::size_t at = (m.readAt + m.count) % kRingFrames;
+        for (std::size_t i = 0; i < n;) {
+            const std::size_t run = std::min(n - i, kRingFrames - at);
+            std::memcpy(&m.ring[at * channels], samples + i * channels, run * channels * sizeof(float));
+            i += run;
+            at = (at + run) % kRingFrames;
+        }
+        m.count += n;
     }
-    m.count += n;
+    if (m.loop) {
+        LoopLock lock(m.loop);
+        m.pump();
+    }
     return n;
 }
 
@@ -222,29 +427,57 @@ std::size_t Output::space() const {
 }
 
 void Output::clear() {
-    std::lock_guard lock(impl_->mutex);
-    impl_->advance();
-    impl_->readAt = 0;
-    impl_->count = 0;
+    Impl& m = *impl_;
+    LoopLock loopLock(m.loop);
+    bool toDevice = false;
+    {
+        std::lock_guard lock(m.mutex);
+        m.advance();
+        m.readAt = 0;
+        m.count = 0;
+        m.backlog = 0;
+        // What the server held is dropped with it: it will not be heard.
+        m.given = m.heard - m.heardAtAdoption;
+        toDevice = m.toDevice;
+    }
+    // What the server holds and has not played goes too.
+    if (toDevice && m.streamReady()) release(pa_stream_flush(m.stream, nullptr, nullptr));
 }
 
 void Output::start() {
     Impl& m = *impl_;
-    std::lock_guard lock(m.mutex);
-    if (m.running) return;
-    m.advance();
-    m.running = true;
-    m.owed = 0;
-    m.takenAtStart = m.taken;
+    LoopLock loopLock(m.loop);
+    m.retryIfMissing();
+    const std::optional<std::int64_t> played = m.streamFrames();
+    bool toDevice = false;
+    {
+        std::lock_guard lock(m.mutex);
+        if (m.running) return;
+        m.advance();
+        if (!m.toDevice && m.deviceReady) m.adopt(played.value_or(0));
+        m.running = true;
+        m.owed = 0;
+        m.lastTaken = Clock::now();
+        toDevice = m.toDevice;
+    }
+    if (toDevice) {
+        m.pump();
+        m.cork(false);
+    }
 }
 
 void Output::stop() {
     Impl& m = *impl_;
-    std::lock_guard lock(m.mutex);
-    m.advance();
-    m.running = false;
-    // What the device still holds plays out; count it as heard so a restart does not jump.
-    m.reported = std::max(m.reported, m.taken);
+    LoopLock loopLock(m.loop);
+    bool toDevice = false;
+    {
+        std::lock_guard lock(m.mutex);
+        m.advance();
+        m.running = false;
+        toDevice = m.toDevice;
+    }
+    if (toDevice) m.cork(true);
+    m.retryIfMissing();
 }
 
 bool Output::isRunning() const {
@@ -264,11 +497,27 @@ float Output::volume() const {
 
 std::int64_t Output::position() const {
     Impl& m = *impl_;
-    std::lock_guard lock(m.mutex);
-    m.advance();
-    if (m.clockDriven()) return m.reported = std::max(m.reported, m.taken);
-    const std::int64_t latency = m.running ? std::min(m.deviceBufferFrames, m.taken - m.takenAtStart) : 0;
-    return m.reported = std::max(m.reported, m.taken - latency);
+    LoopLock loopLock(m.loop);
+    const std::optional<std::int64_t> played = m.streamFrames();
+    bool stalled = false;
+    std::int64_t position = 0;
+    {
+        std::lock_guard lock(m.mutex);
+        m.advance();
+        if (m.toDevice && played)
+            m.heard = std::max(m.heard, m.heardAtAdoption + *played - m.streamAtAdoption);
+        const auto now = Clock::now();
+        if (m.toDevice && m.running &&
+            ((m.asking && now - m.askedAt > kSilentServerLimit) ||
+             (m.count > 0 && now - m.lastTaken > kIdleDeviceLimit))) {
+            m.loseDevice();
+            stalled = true;
+        }
+        position = m.reported = std::max(m.reported, m.heard);
+    }
+    // A stalled server that wakes later must not play what it held then.
+    if (stalled) m.disconnect();
+    return position;
 }
 
 } // namespace osterveil::audio

@@ -7,9 +7,14 @@
 namespace osterveil::audio {
 
 // Where a player's sound goes: 48 kHz stereo float, written by the player into a small ring and
-// taken from it by the sound device or, where there is none, by a clock that consumes in real time.
-// The number of frames taken is the player's clock while sound plays: when the ring runs dry the
+// taken from it by the sound server or, where there is none, by a clock that consumes in real time.
+// The number of frames heard is the player's clock while sound plays: when the ring runs dry the
 // clock stands still, as the listener hears nothing.
+//
+// A device output talks to the desktop's sound server (PulseAudio, or PipeWire's PulseAudio service)
+// without ever waiting on it: it connects in the background, and when the server goes away or stops
+// taking sound while playing, the output goes on on the clock in silence, with its position running on
+// from where the sound stopped. The next start looks for the server again.
 //
 // Feeding (write, space, clear) may come from one other thread; control (start, stop, volume,
 // position) comes from the thread that made the output.
@@ -20,7 +25,7 @@ class Output {
 
     enum class Kind { device, null };
 
-    // The system's default sound output; a null output when there is none or it cannot be opened.
+    // The desktop's sound server; until it answers, or without one, the output runs on the clock.
     static std::unique_ptr<Output> create();
     // An output without a device: consumes what is queued in real time (headless machines, tests).
     static std::unique_ptr<Output> createNull();
@@ -29,32 +34,33 @@ class Output {
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // A device output whose device failed turns into a null one.
+    // Device while the sound server takes the sound (or is ready to, once started), else null.
     Kind kind() const;
+    // How many times a device in use stopped taking sound and the clock took over.
+    std::uint64_t deviceLosses() const;
 
     // Copies up to `frames` interleaved frames into the ring and returns how many it took; never waits.
     virtual std::size_t write(const float* samples, std::size_t frames);
     // Frames the ring can take now.
     std::size_t space() const;
-    // Drops what is queued and not yet taken.
+    // Drops what is queued and not yet heard.
     void clear();
 
-    // Taking begins or resumes; nothing is taken while stopped and the position holds.
+    // Taking begins or resumes; nothing is heard while stopped and the position holds.
     void start();
     void stop();
     bool isRunning() const;
     // 0 to 1, applied as the sound leaves the ring.
     void setVolume(float volume);
     float volume() const;
-    // Frames of queued sound heard since the output was made (the device's own buffer is taken off).
-    // Never goes back.
+    // Frames of queued sound heard since the output was made: what the server has played out, less
+    // what its buffers still hold. Never goes back.
     std::int64_t position() const;
 
   protected:
     explicit Output(Kind kind);
 
   private:
-    friend class DeviceFeed;
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

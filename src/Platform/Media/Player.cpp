@@ -21,7 +21,8 @@ constexpr auto kTimeSignalInterval = std::chrono::microseconds(1'000'000 / 30);
 Player::Player(QObject* parent) : Player(audio::Output::create(), parent) {}
 
 Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
-    : QObject(parent), output_(output ? std::move(output) : audio::Output::createNull()) {
+    : QObject(parent), output_(output ? std::move(output) : audio::Output::createNull()),
+      soundLosses_(output_->deviceLosses()) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &Player::tick);
@@ -175,6 +176,10 @@ void Player::tick() {
         if (status_ != Status::playing) setStatus(Status::playing);
     }
     const double now = clockTime();
+    if (const std::uint64_t losses = output_->deviceLosses(); losses != soundLosses_) {
+        soundLosses_ = losses;
+        emit soundLost();
+    }
     renderer_->setClock(now);
     std::int64_t passed = 0;
     if (auto f = renderer_->takeDue(generation_, now, direction, passed)) {

@@ -83,6 +83,8 @@ class Player : public QObject {
     void statusChanged(osterveil::media::Player::Status status, double rate);
     // `currentFrame` changed.
     void frameChanged();
+    // The sound device stopped taking sound; playing goes on, silent, on the clock.
+    void soundLost();
 
   private:
     enum class Reading { nothing, picture, playback };
@@ -115,6 +117,7 @@ class Player : public QObject {
     PlayerFrame frame_;
     std::int64_t presented_ = 0;
     std::int64_t dropped_ = 0;
+    std::uint64_t soundLosses_ = 0;
 };
 
 } // namespace osterveil::media

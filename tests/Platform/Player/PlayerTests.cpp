@@ -10,6 +10,7 @@
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
 #include "MediaFixtures.hpp"
+#include "PulseServer.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/Player.hpp"
@@ -339,6 +340,164 @@ TEST(Player, ReplacingTheItemOrDestroyingThePlayerWhilePlayingIsClean) {
     player->setRate(-4);
     QTest::qWait(30);
     player.reset();
+}
+
+} // namespace
+
+namespace {
+
+using testsupport::PulseServer;
+using testsupport::SinkRecorder;
+using Steady = std::chrono::steady_clock;
+
+// 3 s of counting frames at 24 fps whose sound clicks in the middle of every second, as the sequence's
+// picture on V1 and its sound on A1, built at 320 × 180.
+std::shared_ptr<const PlayerItem> clickingSequence() {
+    static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+    static const std::filesystem::path movie = [] {
+        auto p = MediaFixtures::shared().scratch("clicking.mov");
+        testsupport::writeMovie(p, {.container = "mov",
+                                    .frames = 72,
+                                    .audio = testsupport::AudioCodec::pcm16,
+                                    .audioSeconds = 3,
+                                    .countingFrames = true,
+                                    .sound = [](std::int64_t n) { return n % 48000 / 48 == 500 ? 0.9f : 0.0f; }});
+        return p;
+    }();
+    Project p;
+    p.sequence = Sequence::makeNew();
+    MediaItem m;
+    m.id = Uuid::make();
+    m.kind = MediaKind::video;
+    m.path = movie.string();
+    m.duration = 3;
+    m.hasVideo = m.hasAudio = true;
+    p.media.push_back(m);
+    for (std::size_t track : {0, 3}) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.duration = 3;
+        p.sequence.tracks.mut(track).clips.push_back(c);
+    }
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
+    return PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// When each shown picture went up, by the item time it shows.
+struct Presented {
+    explicit Presented(Player& player) {
+        QObject::connect(&player, &Player::frameChanged, &player, [this, &player] {
+            if (player.currentFrame().picture.isNull()) return;
+            at.emplace_back(player.currentFrame().time, Steady::now());
+            indices.push_back(shownIndex(player));
+        });
+    }
+    std::vector<std::pair<double, Steady::time_point>> at;
+    std::vector<int> indices;
+};
+
+double secondsBetween(Steady::time_point a, Steady::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+TEST(PlayerOnASoundServer, PlaysInRealTimeWithEveryPictureOnTheSoundItGoesWith) {
+    PulseServer server;
+    if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
+    SinkRecorder recorder;
+    ASSERT_TRUE(recorder.started());
+    Player player(audio::Output::create());
+    ASSERT_TRUE(waitUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20000));
+    const auto item = clickingSequence();
+    player.setItem(item);
+    ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 0; }));
+    Presented presented(player);
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::playing; }));
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    const Steady::time_point ended = Steady::now();
+    const std::vector<float> heard = recorder.finish();
+    EXPECT_DOUBLE_EQ(player.currentTime(), 3.0);
+    EXPECT_EQ(player.output().deviceLosses(), 0u);
+    if (!kRealTime) return;
+
+    // Every picture, each once and in order, over the three seconds.
+    ASSERT_EQ(presented.indices.size(), 72u);
+    for (int i = 0; i < 72; ++i)
+        EXPECT_EQ(presented.indices[std::size_t(i)], i);
+    EXPECT_EQ(player.droppedFrames(), 0);
+    EXPECT_NEAR(secondsBetween(presented.at.front().second, ended), 3.0, kFrame);
+
+    // Each click reached the speakers within a frame of its picture going up.
+    std::vector<double> clicks;
+    for (std::size_t i = 1; i < heard.size(); ++i)
+        if (heard[i] > 0.45f && heard[i - 1] <= 0.45f && (clicks.empty() || double(i) / 48000 > clicks.back() + 0.5))
+            clicks.push_back(double(i) / 48000);
+    ASSERT_EQ(clicks.size(), 3u);
+    for (int second = 0; second < 3; ++second) {
+        const Steady::time_point shown = presented.at[std::size_t(24 * second + 12)].second;
+        const double click = secondsBetween(recorder.origin(), shown) - clicks[std::size_t(second)];
+        EXPECT_NEAR(click, 0.0, kFrame) << "second " << second;
+    }
+}
+
+TEST(PlayerOnASoundServer, GoesOnSilentWhenTheServerStallsOrDiesAndFindsItAgainOnTheNextPlay) {
+    auto server = std::make_unique<PulseServer>();
+    if (!server->running()) GTEST_SKIP() << "pulseaudio is not installed";
+    Player player(audio::Output::create());
+    int lost = 0;
+    QObject::connect(&player, &Player::soundLost, [&] { ++lost; });
+    const auto device = [&] { return player.output().kind() == audio::Output::Kind::device; };
+    ASSERT_TRUE(waitUntil(device, 20000));
+    player.setItem(PlayerItem::file(countingMovie()));
+    // Plays from `from` until the device answers, as a user presses play again after a failure.
+    const auto playUntilTheDeviceAnswers = [&](double from) {
+        return waitUntil(
+            [&] {
+                player.seek(from);
+                player.play();
+                const bool found = waitUntil(device, 1500);
+                if (!found) player.pause();
+                return found;
+            },
+            20000);
+    };
+    // Time runs on by half a second.
+    const auto runsOn = [&] {
+        const double from = player.currentTime();
+        return waitUntil([&] { return player.currentTime() > from + 0.5; }, 20000);
+    };
+
+    for (const bool dies : {false, true}) {
+        player.seek(0);
+        player.play();
+        ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.3; }));
+        if (dies)
+            server->kill();
+        else
+            server->pause();
+        ASSERT_TRUE(runsOn()) << dies;
+        EXPECT_EQ(player.status(), Player::Status::playing);
+        EXPECT_FALSE(device());
+        EXPECT_EQ(lost, dies ? 2 : 1);
+        player.pause();
+        EXPECT_EQ(player.status(), Player::Status::paused);
+
+        // The server is back: playing again finds it, and the clock runs on its sound.
+        if (dies) {
+            server.reset();
+            server = std::make_unique<PulseServer>();
+            ASSERT_TRUE(server->running());
+        } else {
+            server->resume();
+        }
+        ASSERT_TRUE(playUntilTheDeviceAnswers(0.5)) << dies;
+        ASSERT_TRUE(runsOn()) << dies;
+        EXPECT_TRUE(device());
+        player.pause();
+    }
+    EXPECT_EQ(lost, 2);
 }
 
 } // namespace

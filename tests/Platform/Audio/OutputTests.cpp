@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <cmath>
+#include <numbers>
+
+#include "Platform/Audio/Output.hpp"
+#include "PulseServer.hpp"
+
+using namespace osterveil;
+using audio::Output;
+using testsupport::PulseServer;
+using testsupport::SinkRecorder;
+
+namespace {
+
+constexpr int kRate = Output::sampleRate;
+
+// A 1 kHz tone at half of full scale, `seconds` long.
+std::vector<float> tone(double seconds) {
+    std::vector<float> samples(std::size_t(seconds * kRate) * Output::channels);
+    for (std::size_t i = 0; i < samples.size() / 2; ++i)
+        samples[2 * i] = samples[2 * i + 1] = 0.5f * float(std::sin(2 * std::numbers::pi * 1000 * double(i) / kRate));
+    return samples;
+}
+
+// Hands `samples` from frame `at` on to the output as it takes them; false when it stops taking them.
+bool feed(Output& out, const std::vector<float>& samples, std::size_t at = 0) {
+    const std::size_t frames = samples.size() / Output::channels;
+    return QTest::qWaitFor(
+        [&] {
+            at += out.write(samples.data() + Output::channels * at, frames - at);
+            return at == frames;
+        },
+        20000);
+}
+
+TEST(SoundOutput, PlaysThroughTheSoundServerAndCountsWhatWasHeard) {
+    PulseServer server;
+    if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
+    SinkRecorder recorder;
+    ASSERT_TRUE(recorder.started());
+    auto out = Output::create();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return out->kind() == Output::Kind::device; }, 20000));
+
+    const auto samples = tone(2);
+    const std::int64_t before = out->position();
+    const std::size_t queued = out->write(samples.data(), samples.size() / 2);
+    out->start();
+    ASSERT_TRUE(feed(*out, samples, queued));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return out->position() - before >= 2 * kRate - 2400; }, 20000));
+    QTest::qWait(200); // the device's buffer empties; the position must not run on past the sound
+    EXPECT_NEAR(double(out->position() - before) / kRate, 2.0, 0.05);
+    EXPECT_EQ(out->deviceLosses(), 0u);
+
+    // The server played the tone as it was written: as long, and as loud.
+    const std::vector<float> heard = recorder.finish();
+    std::size_t first = heard.size(), last = 0;
+    double sum = 0;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        sum += double(heard[i]) * heard[i];
+        if (std::abs(heard[i]) > 0.05f) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    ASSERT_LT(first, last);
+    EXPECT_NEAR(double(last - first) / kRate, 2.0, 0.05);
+    EXPECT_NEAR(std::sqrt(sum / double(last - first)), 0.5 / std::sqrt(2.0), 0.01);
+}
+
+} // namespace
