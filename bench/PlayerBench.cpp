@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -24,6 +25,8 @@
 #include "Platform/Media/AssetWriter.hpp"
 #include "Platform/Media/Player.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
+#include "PulseServer.hpp"
+#include "ToneWav.hpp"
 
 using namespace osterveil;
 namespace fs = std::filesystem;
@@ -74,8 +77,9 @@ fs::path clip(const std::string& name, int fps, double seconds, int shade) {
     return path;
 }
 
-// Two 5 s clips meeting in a one-second dissolve, both graded, at `fps`.
-std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale) {
+// Two 5 s clips meeting in a one-second dissolve, both graded, at `fps`; with `clicks`, a sound on A1
+// that clicks every half second.
+std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale, bool clicks = false) {
     static PlateStore plates(folder() / "plate");
     Project p;
     p.sequence = Sequence::makeNew();
@@ -98,6 +102,22 @@ std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale) {
         c.grade.saturation.value = 1.2;
         if (n == 0) c.outgoing = {TransitionKind::crossDissolve, 1.0, TransitionCurve::linear};
         p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    if (clicks) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::audio;
+        m.hasAudio = true;
+        m.path = (folder() / "clicks.wav").string();
+        m.duration = 10;
+        testsupport::writeFloatWav(m.path, 48000, 2, 480000,
+                                   [](std::int64_t i, int) { return i % 24000 < 48 ? 0.9f : 0.0f; });
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.duration = 10;
+        p.sequence.tracks.mut(3).clips.push_back(c);
     }
     const media::Size size{1920 * scale, 1080 * scale};
     const CompositionBuild build =
@@ -167,6 +187,65 @@ BENCHMARK(BM_Play)
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
+
+// The same sequence with its click track, played through a sound server: pictures dropped, how far each
+// presented picture lies from the sound clock, how far each click as the server played it (recorded from
+// the null sink's monitor) lies from its picture going up, and the time from play to the first sound the
+// server reports played.
+void BM_PlayWithSound(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    testsupport::PulseServer server;
+    if (!server.running()) {
+        state.SkipWithError("pulseaudio is not installed");
+        return;
+    }
+    const auto item = sequence(24, 0.5, true);
+    for (auto _ : state) {
+        testsupport::SinkRecorder recorder;
+        media::Player player(audio::Output::create());
+        runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+        std::vector<double> offsets;
+        std::vector<std::pair<double, Steady::time_point>> presented;
+        QObject::connect(&player, &media::Player::frameChanged, [&] {
+            if (player.rate() == 0 || player.currentFrame().picture.isNull()) return;
+            offsets.push_back(1000 * std::abs(player.currentTime() - player.currentFrame().time));
+            presented.emplace_back(player.currentFrame().time, Steady::now());
+        });
+        const std::int64_t droppedBefore = player.droppedFrames();
+        const std::int64_t heardBefore = player.output().position();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        runUntil([&] { return player.output().position() > heardBefore; }, 10);
+        const double firstSound = std::chrono::duration<double, std::milli>(Steady::now() - pressed).count();
+        runUntil([&] { return player.rate() == 0; }, 30);
+        const std::vector<float> heard = recorder.finish();
+        // Each recorded click against the nearest picture of a half second going up.
+        std::vector<Steady::time_point> halves;
+        for (const auto& [time, at] : presented)
+            if (std::abs(time * 2 - std::round(time * 2)) < 1e-6) halves.push_back(at);
+        std::vector<double> clickOffsets;
+        for (std::size_t i = 1; i < heard.size() && !halves.empty(); ++i) {
+            if (heard[i] <= 0.45f || heard[i - 1] > 0.45f) continue;
+            const auto at = recorder.origin() + std::chrono::duration_cast<Steady::duration>(
+                                                    std::chrono::duration<double>(double(i) / 48000));
+            double nearest = 1e9;
+            for (const auto& shown : halves)
+                nearest = std::min(nearest, std::abs(std::chrono::duration<double, std::milli>(shown - at).count()));
+            clickOffsets.push_back(nearest);
+        }
+        state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
+        state.counters["shown"] = double(presented.size());
+        state.counters["clock_offset_median_ms"] = percentile(offsets, 0.5);
+        state.counters["clock_offset_max_ms"] = percentile(offsets, 1);
+        state.counters["click_offset_median_ms"] = percentile(clickOffsets, 0.5);
+        state.counters["click_offset_max_ms"] = percentile(clickOffsets, 1);
+        state.counters["clicks"] = double(clickOffsets.size());
+        state.counters["play_to_sound_ms"] = firstSound;
+    }
+}
+BENCHMARK(BM_PlayWithSound)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
 // Exact seeks to random times of a 10 s 1080p clip while paused, request to picture on screen.
 void BM_ExactSeek(benchmark::State& state) {
