@@ -160,9 +160,18 @@ class SinkRecorder {
 // A private PulseAudio daemon with one null sink, in a runtime folder of its own, standing in for a
 // desktop's sound server. While it runs, PULSE_SERVER names it, so every client of the process (the
 // program's sound output, `parec`) talks to it and to nothing else on the machine.
+//
+// OSTERVEIL_PULSE_SERVER names another server to use instead, with a sink named "null" (PipeWire's
+// PulseAudio service, say); the tests that stall or kill the server then skip.
 class PulseServer {
   public:
     PulseServer() {
+        if (const QByteArray other = qgetenv("OSTERVEIL_PULSE_SERVER"); !other.isEmpty()) {
+            socket_ = other.toStdString();
+            qputenv("PULSE_SERVER", other);
+            running_ = external_ = true;
+            return;
+        }
         if (!folder_.isValid()) return;
         const std::string folder = folder_.path().toStdString();
         socket_ = folder + "/native";
@@ -201,23 +210,31 @@ class PulseServer {
     ~PulseServer() {
         keeper_.reset();
         daemon_.reset();
-        if (qgetenv("PULSE_SERVER") == QByteArray::fromStdString("unix:" + socket_)) qunsetenv("PULSE_SERVER");
+        if (external_ || qgetenv("PULSE_SERVER") == QByteArray::fromStdString("unix:" + socket_))
+            qunsetenv("PULSE_SERVER");
     }
 
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
     bool running() const { return running_; }
+    // Someone else's server, which the tests may not stall or end.
+    bool external() const { return external_; }
 
     // Ends the daemon at once, as a crash would.
     void kill() {
+        if (external_) return;
         keeper_.reset();
         daemon_->end(SIGKILL);
         running_ = false;
     }
     // Stops it as a debugger would, and lets it go on.
-    void pause() { daemon_->signal(SIGSTOP); }
-    void resume() { daemon_->signal(SIGCONT); }
+    void pause() {
+        if (daemon_) daemon_->signal(SIGSTOP);
+    }
+    void resume() {
+        if (daemon_) daemon_->signal(SIGCONT);
+    }
 
     // Streams playing into the sink.
     static int streams() {
@@ -246,6 +263,7 @@ class PulseServer {
     std::unique_ptr<Spawned> daemon_;
     std::unique_ptr<Spawned> keeper_;
     bool running_ = false;
+    bool external_ = false;
 };
 
 } // namespace osterveil::testsupport

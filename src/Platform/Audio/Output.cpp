@@ -99,6 +99,7 @@ struct Output::Impl {
     std::optional<Clock::time_point> toldAt;
     bool asking = false;
     Clock::time_point askedAt;
+    std::int64_t paddedAt = -1; // the write index after the last padding
 
     // Frames taken into `out` (volume applied, kept within full scale), at most `frames`. Under `mutex`.
     std::size_t take(float* out, std::size_t frames) {
@@ -163,6 +164,10 @@ struct Output::Impl {
         if (!t || t->read_index_corrupt) return std::nullopt;
         const double read = double(t->read_index) / kFrameBytes;
         double played = read - double(t->sink_usec) * sampleRate / 1e6;
+        // Run dry and stopped, the server has played what it will play (some hold back less than a
+        // period until more comes, which the tail's padding carries out): the sound's end is heard.
+        if (uncorked && !t->playing && !t->write_index_corrupt && ringIsEmpty())
+            return std::int64_t(t->write_index / kFrameBytes);
         // What was told before the stream last started says nothing of the time since.
         if (uncorked && *toldAt >= uncorkedAt) {
             played += std::chrono::duration<double>(Clock::now() - *toldAt).count() * sampleRate;
@@ -170,6 +175,23 @@ struct Output::Impl {
             played = std::min(played, given);
         }
         return std::int64_t(std::max(0.0, std::floor(played)));
+    }
+
+    bool ringIsEmpty() const {
+        std::lock_guard lock(mutex);
+        return count == 0;
+    }
+
+    // Some servers (PipeWire's) leave a remainder shorter than their period unplayed once the ring runs
+    // dry, until more comes; silence after it carries it out.
+    void padTail() {
+        const pa_timing_info* t = streamReady() ? pa_stream_get_timing_info(stream) : nullptr;
+        if (!t || t->playing || t->read_index_corrupt || t->write_index_corrupt || t->write_index <= t->read_index ||
+            t->write_index == paddedAt || !ringIsEmpty())
+            return;
+        scratch.assign(kServerBufferBytes / sizeof(float), 0.0f);
+        pa_stream_write(stream, scratch.data(), kServerBufferBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        paddedAt = pa_stream_get_timing_info(stream)->write_index;
     }
 
     void askForTiming() {
@@ -189,7 +211,10 @@ struct Output::Impl {
 
     static void timingTick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* userdata) {
         auto* m = static_cast<Impl*>(userdata);
-        if (m->uncorked) m->askForTiming();
+        if (m->uncorked) {
+            m->askForTiming();
+            m->padTail();
+        }
         pa_context_rttime_restart(m->context, e, pa_rtclock_now() + kTimingIntervalMicroseconds);
     }
 

@@ -433,7 +433,10 @@ TEST(PlayerOnASoundServer, PlaysInRealTimeWithEveryPictureOnTheSoundItGoesWith) 
                 EXPECT_EQ(presented.indices[std::size_t(i)], i);
             EXPECT_EQ(player.droppedFrames(), dropped);
         }
-        EXPECT_NEAR(secondsBetween(presented.at.front().second, ended), 3.0 / rate, kFrame);
+        // From the picture at half a second on: the time the sound takes to start is not counted.
+        const auto half = std::find_if(presented.at.begin(), presented.at.end(), [](const auto& p) { return p.first >= 0.5; });
+        ASSERT_NE(half, presented.at.end());
+        EXPECT_NEAR(secondsBetween(half->second, ended), (3.0 - half->first) / rate, kFrame);
 
         // Each click reached the speakers within a frame of its picture going up.
         std::vector<double> clicks;
@@ -456,6 +459,7 @@ TEST(PlayerOnASoundServer, PlaysInRealTimeWithEveryPictureOnTheSoundItGoesWith) 
 TEST(PlayerOnASoundServer, GoesOnSilentWhenTheServerStallsOrDiesAndFindsItAgainOnTheNextPlay) {
     auto server = std::make_unique<PulseServer>();
     if (!server->running()) GTEST_SKIP() << "pulseaudio is not installed";
+    if (server->external()) GTEST_SKIP() << "the server is not the test's to stop";
     Player player(audio::Output::create());
     int lost = 0;
     QObject::connect(&player, &Player::soundLost, [&] { ++lost; });
