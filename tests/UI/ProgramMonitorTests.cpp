@@ -45,7 +45,10 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     auto* player = new FakePlayer;
     EditorModel model(std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>());
     model.followDocument(&document);
-    QCoreApplication::processEvents();
+    // The first preview is built, installed and the player sought to the playhead on its own: the
+    // building mark is the model's to show until then, so the checks below start once it is done.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
 
     ProgramMonitor monitor(model, nullptr);
     monitor.resize(640, 420);
@@ -64,10 +67,6 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(monitor.buildingLabel()->isHidden());
 
-    // The first preview is installed (and the player sought to the playhead) once its build is done: let
-    // it come first.
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
     player->seeks.clear();
     model.focusMonitor(EditorModel::MonitorFocus::source);
     QCoreApplication::processEvents();

@@ -21,6 +21,7 @@
 #include "App/DocumentController.hpp"
 #include "Model/Timecode.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Common/WheelGuard.hpp"
 #include "UI/Shell/KestwaterCommands.hpp"
 #include "UI/Shell/KeyCatcher.hpp"
 
@@ -84,6 +85,8 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     : QMainWindow(parent), document_(&document), controller_(controller),
       model_(new EditorModel(panes::makeProgramPlayer(), panes::makeSourcePlayer(), this)) {
     setObjectName(QStringLiteral("EditorWindow"));
+    // Before any pane is made, so that every control of the window is polished under it.
+    WheelGuard::install();
     resize(defaultSize);
     model_->setDesktopServices(std::make_shared<QtDesktopServices>(this));
     buildLayout();
