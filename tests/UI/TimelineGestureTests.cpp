@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QNativeGestureEvent>
+#include <QWheelEvent>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -15,6 +18,7 @@
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
+#include "UI/Timeline/TimelineGeometry.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 #include "UI/Timeline/TimelineScrollView.hpp"
 
@@ -71,6 +75,13 @@ struct TimelineGestures : testsupport::CommandFixture {
         QTest::mouseClick(canvas, Qt::RightButton, {}, QPoint(x, y));
         const auto menus = canvas->findChildren<QMenu*>();
         return menus.isEmpty() ? nullptr : menus.last();
+    }
+    // Wheel notches at a point of `target`: up (away from the user) when positive.
+    void wheel(QWidget* target, QPoint at, int notches, Qt::KeyboardModifiers keys = {}) {
+        QWheelEvent event(at, target->mapToGlobal(at), {}, QPoint(0, 120 * notches), Qt::NoButton, keys,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        settle();
     }
     bool drop(int x, int y, QMimeData* data) {
         QDropEvent event(QPointF(x, y), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
@@ -339,4 +350,102 @@ TEST_F(TimelineGestures, PanelPicture) {
     panel->timeline()->verticalScrollBar()->setValue(40);
     EXPECT_EQ(panel->timeline()->verticalScrollBar()->value(), 40);
     EXPECT_EQ(rowTop(), lanesTop + 32 - 40);
+}
+
+// Six tracks in a short panel: the lanes scroll under a ruler that stays at the top, a vertical scroll
+// bar shows, and each header row stays beside its lane to the pixel, down to the last lane.
+TEST_F(TimelineGestures, TracksThatDoNotFitScrollUnderAFixedRulerWithTheirHeadersBesideThem) {
+    put(V1, 1, 2);
+    show();
+    panel->resize(1000, 260);
+    settle();
+    QScrollBar* lanes = panel->timeline()->verticalScrollBar();
+    EXPECT_TRUE(lanes->isVisible());
+    ASSERT_GT(lanes->maximum(), 0);
+
+    wheel(canvas, QPoint(500, 150), -1);
+    EXPECT_GT(lanes->value(), 0);
+    const QImage shown = canvas->grab().toImage();
+    EXPECT_EQ(shown.pixel(2, 20), Theme::nsRuler.rgb());
+    EXPECT_EQ(shown.pixel(2, 31), Theme::nsLine.rgb());
+    // A press on the ruler scrubs, whatever lies scrolled under it.
+    press(300, 10);
+    EXPECT_EQ(canvas->drag()->kind, TimelineDocumentView::Drag::Kind::scrub);
+    release(300, 10);
+
+    const auto rowTop = [&](std::size_t i) { return row(i).widget->mapTo(panel.get(), QPoint(0, 0)).y(); };
+    const auto laneTop = [&](std::size_t i) {
+        const QPointF top = canvas->widgetPoint({0, TimelineGeometry::laneTop(static_cast<int>(i))});
+        return canvas->mapTo(panel.get(), top.toPoint()).y();
+    };
+    for (int value : {lanes->value(), lanes->maximum()}) {
+        lanes->setValue(value);
+        for (std::size_t i = 0; i < panel->rows().size(); ++i)
+            EXPECT_EQ(rowTop(i), laneTop(i)) << "row " << i << " scrolled " << value;
+    }
+    // The last lane ends at the bottom of the visible lanes, its header with it.
+    EXPECT_EQ(laneTop(5) + 56, canvas->mapTo(panel.get(), QPoint(0, canvas->height())).y());
+
+    // The wheel over the headers (which the rows' buttons pass on to the column) scrolls the lanes too.
+    QWidget* column = row(2).widget->parentWidget()->parentWidget();
+    wheel(column, row(2).widget->mapTo(column, QPoint(70, 20)), 10);
+    EXPECT_EQ(lanes->value(), 0);
+    EXPECT_EQ(rowTop(0), laneTop(0));
+}
+
+// The column shows a row for each track and no other, as soon as the tracks change.
+TEST_F(TimelineGestures, TheHeaderRowsAreTheTracksAtOnce) {
+    show();
+    const auto shownRows = [&] {
+        int shown = 0;
+        for (const TimelinePanel::TrackRow& r : panel->rows())
+            shown += r.widget->isVisible();
+        int all = 0;
+        for (QWidget* w : row(0).widget->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            all += w->isVisible();
+        EXPECT_EQ(all, shown);
+        return all;
+    };
+    EXPECT_EQ(shownRows(), 6);
+    panel->addTrackButton()->menu()->actions().at(0)->trigger();
+    settle();
+    EXPECT_EQ(shownRows(), 7);
+    undo().undo();
+    settle();
+    EXPECT_EQ(shownRows(), 6);
+    ASSERT_EQ(panel->rows().size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(row(i).id, project().sequence.displayTracks()[i].id);
+}
+
+// Ctrl+wheel (Linux editors' zoom), Alt+wheel and a pinch zoom about the pointer through the editor;
+// Shift+wheel scrolls sideways; Zoom to Fit shows the sequence from its start.
+TEST_F(TimelineGestures, WheelZoomsAboutThePointerScrollsSidewaysAndFitShowsTheStart) {
+    put(V1, 0, 60);
+    show();
+    panel->timeline()->setOrigin({1000, 0});
+    const QPoint pointer(300, 100);
+    wheel(canvas, pointer, 1, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 108);
+    EXPECT_NEAR((panel->timeline()->origin().x() + 300) / 108, 13, 1.0 / 108);
+    wheel(canvas, pointer, -1, Qt::AltModifier);
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 108 * 0.92);
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, pointer,
+                              pointer, canvas->mapToGlobal(QPointF(pointer)), 0.25, {});
+    QApplication::sendEvent(canvas, &pinch);
+    settle();
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 108 * 0.92 * 1.25);
+
+    const QPointF before = panel->timeline()->origin();
+    const double zoom = model.pixelsPerSecond();
+    wheel(canvas, pointer, -1, Qt::ShiftModifier);
+    EXPECT_GT(panel->timeline()->origin().x(), before.x());
+    EXPECT_EQ(panel->timeline()->origin().y(), before.y());
+    EXPECT_EQ(model.pixelsPerSecond(), zoom);
+
+    panel->timeline()->setOrigin({800, 0});
+    panel->fitButton()->click();
+    settle();
+    EXPECT_EQ(panel->timeline()->origin().x(), 0);
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), model.timelineViewport() / 62.0);
 }
