@@ -59,7 +59,7 @@ bool WheelGuard::eventFilter(QObject* watched, QEvent* event) {
     // only the wheel events that came from the window system.
     const auto* wheel = static_cast<QWheelEvent*>(event);
     for (QWidget* outer = control->parentWidget(); outer; outer = outer->parentWidget()) {
-        QWheelEvent passed(outer->mapFrom(control, wheel->position()), wheel->globalPosition(),
+        QWheelEvent passed(control->mapTo(outer, wheel->position()), wheel->globalPosition(),
                            wheel->pixelDelta(), wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
                            wheel->phase(), wheel->inverted(), wheel->source(), wheel->pointingDevice());
         QCoreApplication::sendEvent(outer, &passed);
