@@ -85,7 +85,7 @@ TEST_F(InspectorTest, ShowsTheEmptyStateTheHeaderAndTheSectionsEachClipHas) {
     select({titleClip});
     for (const char* name : {"Compositing", "colorPanel", "Audio", "Speed", "Transitions", "Title"})
         EXPECT_TRUE(shown(name)) << name;
-    EXPECT_EQ(child<QLabel>("clipName")->text(), "Title");
+    EXPECT_EQ(child<WrappingLabel>("clipName")->text(), "Title");
     EXPECT_EQ(child<QLabel>("clipTiming")->text(), QString("00:00:04:00  \u00b7  3.00s"));
     EXPECT_EQ(view.findChild<ColorPanel*>()->clip(), titleClip);
 

@@ -111,7 +111,16 @@ TEST_F(SequenceSettingsTest, SizesAreEvenFrom16To8192AndApplyIsOneStep) {
         EXPECT_EQ(document.undoStack()->text(i), "Sequence Settings");
     const auto before = document.undoStack()->count();
     auto sheet = makeSheet();
-    EXPECT_EQ(field(*sheet, "Width")->text(), QLocale().toString(8192)) << "reopened with the stored value";
+    // Sizes are plain digits in every locale, never "8,192"; digits grouped the locale's way still read.
+    EXPECT_EQ(field(*sheet, "Width")->text(), "8192") << "reopened with the stored value";
+    {
+        sheets::IntegerField german(QStringLiteral("Width"));
+        german.setLocale(QLocale(QLocale::German, QLocale::Germany));
+        german.setValue(1920);
+        EXPECT_EQ(german.text(), "1920");
+        EXPECT_EQ(german.read(QStringLiteral("1.920")), 1920);
+        EXPECT_EQ(german.read(QStringLiteral("19x")), std::nullopt);
+    }
     retype(field(*sheet, "Width"), "1921");
     findByText(*sheet, "Apply")->click();
     EXPECT_EQ(document.undoStack()->count(), before + 1);

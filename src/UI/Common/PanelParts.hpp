@@ -45,6 +45,32 @@ class ElidedLabel : public QWidget {
     QColor color_;
 };
 
+// Plain text over at most `maxLines` lines: words wrap at spaces, a word wider than the label breaks
+// inside it, and text that still does not fit ends in "…". Its height follows its width.
+class WrappingLabel : public QWidget {
+    Q_OBJECT
+  public:
+    explicit WrappingLabel(int maxLines, QWidget* parent = nullptr);
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+    void setColor(const QColor& color);
+    // The lines as drawn at a width, the last one elided where the text goes on past it.
+    QStringList lines(int width) const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    int maxLines_;
+    QString text_;
+    QColor color_;
+};
+
 // A borderless button: its title in one colour, dimmed while pressed, with no frame or fill.
 class TextButton : public QAbstractButton {
     Q_OBJECT

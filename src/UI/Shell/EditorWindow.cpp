@@ -20,6 +20,7 @@
 
 #include "App/DocumentController.hpp"
 #include "Model/Timecode.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/WheelGuard.hpp"
 #include "UI/Shell/KestwaterCommands.hpp"
@@ -52,34 +53,16 @@ QWidget* textTarget(QWidget* focus) {
     return nullptr;
 }
 
+// A pane never narrower than its rows need, so that no control is drawn squeezed or over another.
+void keepMinimumWidth(QWidget* pane, int width) {
+    pane->setMinimumWidth(std::max(width, pane->minimumSizeHint().width()));
+}
+
 void zoomBy(EditorModel& model, double factor) {
     model.setPixelsPerSecond(std::min(std::max(model.pixelsPerSecond() * factor, 4.0), 500.0));
 }
 
 } // namespace
-
-void StatusLineLabel::setFullText(const QString& text) {
-    if (text == full_ && !this->text().isEmpty()) return;
-    full_ = text;
-    setToolTip(text);
-    elide();
-}
-
-QSize StatusLineLabel::minimumSizeHint() const {
-    // Any width will do: the text gives way.
-    return {0, QLabel::minimumSizeHint().height()};
-}
-
-void StatusLineLabel::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    elide();
-}
-
-void StatusLineLabel::elide() {
-    QString line = full_;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    setText(fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, width())));
-}
 
 EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent)
     : QMainWindow(parent), document_(&document), controller_(controller),
@@ -129,9 +112,9 @@ void EditorWindow::buildLayout() {
     top->setChildrenCollapsible(false);
     top->setMinimumHeight(topMinHeight);
     QWidget* source = panes::makeSourceGroup(*model_, top);
-    source->setMinimumWidth(sourceMinWidth);
+    keepMinimumWidth(source, sourceMinWidth);
     QWidget* program = panes::makeProgramMonitor(*model_, top);
-    program->setMinimumWidth(programMinWidth);
+    keepMinimumWidth(program, programMinWidth);
     top->addWidget(source);
     top->addWidget(program);
     top->setStretchFactor(1, 1);
@@ -142,7 +125,7 @@ void EditorWindow::buildLayout() {
     bottom->setChildrenCollapsible(false);
     bottom->setMinimumHeight(bottomMinHeight);
     QWidget* bin = panes::makeProjectPanel(*model_, bottom);
-    bin->setMinimumWidth(binMinWidth);
+    keepMinimumWidth(bin, binMinWidth);
     auto* timelineRow = new QWidget(bottom);
     auto* row = new QHBoxLayout(timelineRow);
     row->setContentsMargins(0, 0, 0, 0);
@@ -156,7 +139,7 @@ void EditorWindow::buildLayout() {
     rule->setPalette(rulePalette);
     row->addWidget(rule);
     QWidget* timeline = panes::makeTimelinePanel(*model_, timelineRow);
-    timeline->setMinimumWidth(timelineMinWidth);
+    keepMinimumWidth(timeline, timelineMinWidth);
     row->addWidget(timeline, 1);
     bottom->addWidget(bin);
     bottom->addWidget(timelineRow);
@@ -185,12 +168,12 @@ QWidget* EditorWindow::buildStatusBar() {
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(12, 5, 12, 5);
 
-    statusLabel_ = new StatusLineLabel(bar);
+    statusLabel_ = new ElidedLabel(bar);
     QFont statusFont = statusLabel_->font();
     statusFont.setPixelSize(11);
     statusFont.setWeight(QFont::Normal);
     statusLabel_->setFont(statusFont);
-    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusLabel_->setColor(Theme::textDim);
     row->addWidget(statusLabel_, 1);
 
     timecodeLabel_ = new QLabel(bar);
@@ -360,7 +343,9 @@ void EditorWindow::changeEvent(QEvent* event) {
 }
 
 void EditorWindow::refreshFromModel() {
-    statusLabel_->setFullText(model_->status());
+    const QString status = model_->status();
+    statusLabel_->setText(QString(status).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    statusLabel_->setToolTip(status);
     refreshTime();
     presentSheets();
     presentAlert();
