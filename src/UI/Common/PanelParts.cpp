@@ -1,6 +1,7 @@
 #include "UI/Common/PanelParts.hpp"
 
 #include <QPainter>
+#include <QEvent>
 #include <QPainterPath>
 #include <QTextLayout>
 #include <algorithm>
@@ -104,16 +105,31 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
 
 WrappingLabel::WrappingLabel(int maxLines, QWidget* parent)
     : QWidget(parent), maxLines_(std::max(1, maxLines)), color_(Theme::text) {
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    policy.setHeightForWidth(true);
-    setSizePolicy(policy);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    fitHeight();
 }
 
 void WrappingLabel::setText(const QString& text) {
     if (text == text_) return;
     text_ = text;
-    updateGeometry();
+    fitHeight();
     update();
+}
+
+void WrappingLabel::fitHeight() {
+    const int count = std::max<int>(1, static_cast<int>(lines(width()).size()));
+    const int height = count * QFontMetrics(font()).lineSpacing();
+    if (minimumHeight() != height || maximumHeight() != height) setFixedHeight(height);
+}
+
+void WrappingLabel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitHeight();
+}
+
+void WrappingLabel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) fitHeight();
 }
 
 void WrappingLabel::setColor(const QColor& color) {
@@ -144,19 +160,12 @@ QStringList WrappingLabel::lines(int width) const {
     return shown;
 }
 
-int WrappingLabel::heightForWidth(int width) const {
-    const int count = std::max<int>(1, static_cast<int>(lines(width).size()));
-    return count * QFontMetrics(font()).lineSpacing();
-}
-
 QSize WrappingLabel::sizeHint() const {
-    const QFontMetrics m(font());
-    const int width = std::max(1, m.horizontalAdvance(text_));
-    return {width, heightForWidth(width)};
+    return {std::max(1, QFontMetrics(font()).horizontalAdvance(text_)), height()};
 }
 
 QSize WrappingLabel::minimumSizeHint() const {
-    return {0, QFontMetrics(font()).lineSpacing()};
+    return {0, height()};
 }
 
 void WrappingLabel::paintEvent(QPaintEvent*) {

@@ -46,7 +46,8 @@ class ElidedLabel : public QWidget {
 };
 
 // Plain text over at most `maxLines` lines: words wrap at spaces, a word wider than the label breaks
-// inside it, and text that still does not fit ends in "…". Its height follows its width.
+// inside it, and text that still does not fit ends in "…". It takes the width its layout gives it and
+// is as tall as its lines at that width.
 class WrappingLabel : public QWidget {
     Q_OBJECT
   public:
@@ -57,15 +58,17 @@ class WrappingLabel : public QWidget {
     // The lines as drawn at a width, the last one elided where the text goes on past it.
     QStringList lines(int width) const;
 
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void fitHeight();
+
     int maxLines_;
     QString text_;
     QColor color_;

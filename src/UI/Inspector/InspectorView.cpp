@@ -169,9 +169,6 @@ void InspectorView::makeHeader() {
     nameFont.setWeight(QFont::DemiBold);
     name_->setFont(nameFont);
     name_->setObjectName(QStringLiteral("clipName"));
-    QSizePolicy namePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    namePolicy.setHeightForWidth(true);
-    name_->setSizePolicy(namePolicy);
     timing_ = makeText({}, header_, 11, QFont::Normal, Theme::textDim);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(11);
