@@ -53,9 +53,9 @@ struct TimelineGestures : testsupport::CommandFixture {
     void press(int x, int y, Qt::KeyboardModifiers keys = {}) {
         QTest::mousePress(canvas, Qt::LeftButton, keys, QPoint(x, y));
     }
-    void drag(int x, int y) {
+    void drag(int x, int y, Qt::KeyboardModifiers keys = {}) {
         QMouseEvent move(QEvent::MouseMove, QPointF(x, y), canvas->mapToGlobal(QPointF(x, y)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+                         Qt::LeftButton, keys);
         QCoreApplication::sendEvent(canvas, &move);
     }
     void release(int x, int y) {
@@ -448,4 +448,47 @@ TEST_F(TimelineGestures, WheelZoomsAboutThePointerScrollsSidewaysAndFitShowsTheS
     settle();
     EXPECT_EQ(panel->timeline()->origin().x(), 0);
     EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), model.timelineViewport() / 62.0);
+}
+
+// Alt while dragging leaves the linked partner where it is; a trim grip is the 8 points inside each end
+// of a clip; a drag within 28 points of a side scrolls the view 16 points that way.
+TEST_F(TimelineGestures, AltDragUnlinksTrimGripsAreEightPointsAndDragsNearASideScroll) {
+    const Uuid group = Uuid::make();
+    const Uuid picture = put(V1, 1, 2, group), sound = put(A1, 1, 2, group);
+    const Uuid wide = put(V2, 5, 2); // x 500 … 700
+    put(V3, 0, 60);
+    show();
+    press(200, laneV1);
+    drag(250, laneV1, Qt::AltModifier);
+    release(250, laneV1);
+    EXPECT_DOUBLE_EQ(clip(picture)->start, 1.5);
+    EXPECT_DOUBLE_EQ(clip(sound)->start, 1);
+    press(250, laneV1);
+    drag(300, laneV1);
+    release(300, laneV1);
+    EXPECT_DOUBLE_EQ(clip(picture)->start, 2);
+    EXPECT_DOUBLE_EQ(clip(sound)->start, 1.5);
+
+    const int laneV2 = 116;
+    press(507, laneV2);
+    drag(557, laneV2);
+    release(557, laneV2);
+    EXPECT_DOUBLE_EQ(clip(wide)->start, 5.5);
+    EXPECT_DOUBLE_EQ(clip(wide)->duration, 1.5);
+    press(559, laneV2);
+    drag(609, laneV2);
+    release(609, laneV2);
+    EXPECT_DOUBLE_EQ(clip(wide)->start, 6);
+    EXPECT_DOUBLE_EQ(clip(wide)->duration, 1.5);
+    EXPECT_EQ(steps(), (std::vector<QString>{"Move", "Move", "Trim", "Move"}));
+
+    const int right = canvas->width();
+    press(100, laneV3);
+    drag(right - 20, laneV3);
+    EXPECT_EQ(panel->timeline()->origin().x(), 16);
+    drag(right - 40, laneV3);
+    EXPECT_EQ(panel->timeline()->origin().x(), 16);
+    drag(20, laneV3);
+    EXPECT_EQ(panel->timeline()->origin().x(), 0);
+    release(20, laneV3);
 }
