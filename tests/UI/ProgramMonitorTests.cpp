@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <QSlider>
 #include <QToolButton>
 
 #include "App/EditorModel.hpp"
 #include "App/MediaPlayerControl.hpp"
 #include "App/ProjectDocument.hpp"
 #include "FakePlayer.hpp"
+#include "Engine/CompositionBuilder.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
 #include "Model/Timecode.hpp"
@@ -87,6 +89,52 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     ASSERT_TRUE(model.loopPlayback());
     EXPECT_EQ(testsupport::ink(loop), Theme::accent.rgb());
+}
+
+// Go to end puts the playhead and the player exactly at the sequence's end, from the program monitor;
+// the volume slider sets the program volume in the model and in the player, and the speaker follows it.
+TEST(ProgramMonitor, GoToEndAndTheVolumeSliderReachTheModelAndThePlayer) {
+    icons::useSystemTheme();
+    ProjectDocument document;
+    Project project = ProjectDocument::newProject();
+    TimelineClip c;
+    c.id = Uuid::make();
+    c.duration = 7.5;
+    project.sequence.tracks.mut(0).clips.push_back(c);
+    document.setProject(project);
+    auto* player = new FakePlayer;
+    EditorModel model(std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>());
+    model.followDocument(&document);
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
+    ProgramMonitor monitor(model, nullptr);
+    monitor.show();
+    model.focusMonitor(EditorModel::MonitorFocus::source);
+    player->seeks.clear();
+
+    findByToolTip(monitor, "Go to the end of the sequence")->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.monitorFocus(), EditorModel::MonitorFocus::program);
+    EXPECT_EQ(model.currentTime(), 7.5);
+    ASSERT_EQ(player->seeks.size(), 1u);
+    EXPECT_EQ(player->seeks[0].time, CompositionBuilder::mediaTime(7.5));
+    EXPECT_EQ(player->seeks[0].toleranceBefore, media::Time::zero());
+
+    QSlider* volume = nullptr;
+    for (QSlider* s : monitor.findChildren<QSlider*>())
+        if (s->toolTip() == "Program volume. Clip volume is in Effect Controls.") volume = s;
+    ASSERT_NE(volume, nullptr);
+    volume->setValue(250);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(model.playerVolume(), 0.25);
+    EXPECT_FLOAT_EQ(player->volume(), 0.25f);
+    volume->setValue(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.playerVolume(), 0);
+    EXPECT_EQ(player->volume(), 0);
+    model.setPlayerVolume(0.6);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(volume->value(), 600);
 }
 
 // A counting clip on V1 played by the real player for about a second: the timecode moves on by about

@@ -83,7 +83,7 @@ class KeyLabel : public QLabel {
         p.setPen(QPen(ink, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         const QPointF c = box.center();
         const double half = std::min(box.width(), box.height() * 1.6) / 2 - 1;
-        const double head = std::max(2.5, half * 0.55);
+        const double head = std::max(3.0, half * 0.75);
         // Along +x, then turned to the arrow's direction.
         p.translate(c);
         switch (arrow.unicode()) {
@@ -130,7 +130,7 @@ const std::vector<ShortcutsSheet::Row>& ShortcutsSheet::rows() {
         {QStringLiteral("Ctrl+T"), QStringLiteral("Add a title at the playhead")},
         {QStringLiteral("+  −  \\"), QStringLiteral("Zoom the timeline, or fit it")},
         {QStringLiteral("Alt+drag"), QStringLiteral("Move a clip without its linked pair")},
-        {QStringLiteral("Pinch or Alt+scroll"), QStringLiteral("Zoom the timeline under the pointer")},
+        {QStringLiteral("Pinch or Ctrl+scroll"), QStringLiteral("Zoom the timeline under the pointer")},
     };
     return table;
 }
