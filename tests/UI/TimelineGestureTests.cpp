@@ -321,7 +321,7 @@ TEST_F(TimelineGestures, HeaderControlsGiveTheirUndoNamesAndZoomStaysWithinLimit
     EXPECT_EQ(TimelinePanel::qualityName(0.485), "Quarter");
     EXPECT_EQ(TimelinePanel::qualityName(0.995), "Full");
     EXPECT_EQ(TimelinePanel::qualityName(0.5), "Half");
-    EXPECT_EQ(model.timelineViewport(), panel->timeline()->width());
+    EXPECT_EQ(model.timelineViewport(), panel->timeline()->viewport()->width());
 }
 
 TEST_F(TimelineGestures, PanelPicture) {
@@ -385,6 +385,11 @@ TEST_F(TimelineGestures, TracksThatDoNotFitScrollUnderAFixedRulerWithTheirHeader
     }
     // The last lane ends at the bottom of the visible lanes, its header with it.
     EXPECT_EQ(laneTop(5) + 56, canvas->mapTo(panel.get(), QPoint(0, canvas->height())).y());
+
+    QDir().mkpath(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR));
+    EXPECT_TRUE(panel->grab().save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/timeline-panel-scrolled.png")));
+    // Zoom to Fit fits the lanes' width, beside the scroll bar.
+    EXPECT_EQ(model.timelineViewport(), canvas->width());
 
     // The wheel over the headers (which the rows' buttons pass on to the column) scrolls the lanes too.
     QWidget* column = row(2).widget->parentWidget()->parentWidget();

@@ -219,6 +219,7 @@ TimelinePanel::TimelinePanel(EditorModel& model, QWidget* parent)
     outer->addLayout(body, 1);
 
     timeline_->installEventFilter(this);
+    timeline_->viewport()->installEventFilter(this);
     connect(&model_, &EditorModel::changed, this, &TimelinePanel::refresh);
     connect(&model_, &EditorModel::timeChanged, this, &TimelinePanel::refresh);
     // Escape calls a drag off in the editor; the canvas must stop following it too, or its next move
@@ -502,9 +503,11 @@ bool TimelinePanel::eventFilter(QObject* watched, QEvent* event) {
         QCoreApplication::sendEvent(timeline_->viewport(), event);
         return true;
     }
-    // The editor fits the sequence into the width the lanes have.
-    if (watched == timeline_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
-        model_.setTimelineViewport(timeline_->width());
+    // The editor fits the sequence into the width the lanes have, beside the vertical scroll bar when
+    // tracks overflow.
+    if ((watched == timeline_ || watched == timeline_->viewport()) &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        model_.setTimelineViewport(timeline_->viewport()->width());
     return QWidget::eventFilter(watched, event);
 }
 
