@@ -1,7 +1,7 @@
 #include "UI/Common/PanelParts.hpp"
 
-#include <QPainter>
 #include <QEvent>
+#include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
 #include <algorithm>
