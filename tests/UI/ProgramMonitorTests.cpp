@@ -35,22 +35,35 @@ QToolButton* findByToolTip(const QWidget& root, const QString& help) {
     return nullptr;
 }
 
+// The program monitor's model over a document, with a stand-in program player.
+struct ProgramModel {
+    explicit ProgramModel(Project project) {
+        icons::useSystemTheme();
+        document.setProject(std::move(project));
+        model.followDocument(&document);
+    }
+    // The first preview of the document is built and installed, which seeks the player on its own.
+    bool firstPreviewIn() {
+        return testsupport::waitUntil(
+            [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); });
+    }
+
+    ProjectDocument document;
+    FakePlayer* player = new FakePlayer;
+    EditorModel model{std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>()};
+};
+
 } // namespace
 
 // On a new, empty sequence the picture gives way to the message, the building mark follows the model,
 // and with the source focused the shuttle reads "Stopped" until a program button takes the focus back.
 // The loop toggle's glyph is dim while looping is off and in the accent colour while it is on.
 TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
-    icons::useSystemTheme();
-    ProjectDocument document;
-    document.setProject(ProjectDocument::newProject());
-    auto* player = new FakePlayer;
-    EditorModel model(std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>());
-    model.followDocument(&document);
-    // The first preview is built, installed and the player sought to the playhead on its own: the
-    // building mark is the model's to show until then, so the checks below start once it is done.
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
+    ProgramModel program(ProjectDocument::newProject());
+    // The building mark is the model's to show until the first preview is in: the checks start after.
+    ASSERT_TRUE(program.firstPreviewIn());
+    EditorModel& model = program.model;
+    FakePlayer* player = program.player;
 
     ProgramMonitor monitor(model, nullptr);
     monitor.resize(640, 420);
@@ -94,19 +107,15 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
 // Go to end puts the playhead and the player exactly at the sequence's end, from the program monitor;
 // the volume slider sets the program volume in the model and in the player, and the speaker follows it.
 TEST(ProgramMonitor, GoToEndAndTheVolumeSliderReachTheModelAndThePlayer) {
-    icons::useSystemTheme();
-    ProjectDocument document;
     Project project = ProjectDocument::newProject();
     TimelineClip c;
     c.id = Uuid::make();
     c.duration = 7.5;
     project.sequence.tracks.mut(0).clips.push_back(c);
-    document.setProject(project);
-    auto* player = new FakePlayer;
-    EditorModel model(std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>());
-    model.followDocument(&document);
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
+    ProgramModel program(project);
+    ASSERT_TRUE(program.firstPreviewIn());
+    EditorModel& model = program.model;
+    FakePlayer* player = program.player;
     ProgramMonitor monitor(model, nullptr);
     monitor.show();
     model.focusMonitor(EditorModel::MonitorFocus::source);
