@@ -49,6 +49,7 @@ struct WindowFixture : ::testing::Test {
     }
     void TearDown() override {
         window->closeWithoutAsking();
+        window->close();
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -91,7 +91,11 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     refreshFromModel();
 }
 
-EditorWindow::~EditorWindow() = default;
+EditorWindow::~EditorWindow() {
+    // The panes go after this object has stopped being an editor window; the focus leaving them must
+    // not reach its slots.
+    disconnect(qApp, nullptr, this, nullptr);
+}
 
 void EditorWindow::buildLayout() {
     auto* central = new QWidget(this);
