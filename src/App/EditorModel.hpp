@@ -371,6 +371,8 @@ class EditorModel : public QObject {
     // An open gesture was called off (Escape) and the project is back as it began. Emitted at once, so
     // that whatever drives the gesture stops before its next step re-applies it.
     void transientEditCancelled();
+    // Zoom to Fit ran: the timeline shows the sequence from its start.
+    void zoomedToFit();
 
   private:
     enum class Change { state, time };

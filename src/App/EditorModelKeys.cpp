@@ -7,8 +7,11 @@ namespace osterveil {
 namespace {
 
 // The character a key stands for with Alt ignored but Shift kept, as the layout gives it: Qt reports
-// Shift+= as Key_Plus, and Alt+M still as Key_M. Letters fold to lower case.
+// Shift+= as Key_Plus, and Alt+M still as Key_M. Letters fold to lower case. The brackets are the
+// exception: Shift+[ is "{" on common layouts, and the roll keys take Shift for five frames.
 QString characterOf(const KeyPress& press) {
+    if (press.key == Qt::Key_BraceLeft) return QStringLiteral("[");
+    if (press.key == Qt::Key_BraceRight) return QStringLiteral("]");
     if (press.key >= 0x20 && press.key <= 0xff) return QString(QChar(press.key)).toLower();
     return press.text.size() == 1 ? press.text.toLower() : QString();
 }

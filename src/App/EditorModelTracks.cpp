@@ -59,6 +59,7 @@ void EditorModel::zoomToFit() {
     const double length = std::max(8.0, project().sequence.duration() + 2.0);
     const double width = std::max(timelineViewport_, 320.0);
     setPixelsPerSecond(std::clamp(width / length, 4.0, 500.0));
+    emit zoomedToFit();
 }
 
 } // namespace osterveil

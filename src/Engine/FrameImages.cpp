@@ -11,7 +11,6 @@
 #include <QThread>
 #include <charconv>
 #include <cmath>
-#include <mutex>
 
 #include "Model/EnumText.hpp"
 #include "Model/Numeric.hpp"
@@ -76,29 +75,66 @@ std::string TitleRasterizer::cacheKey(const TitleStyle& style, double width, dou
            "x" + whole(height);
 }
 
-void TitleRasterizer::installFontSubstitutes() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Metric-compatible or close designs from the URW and DejaVu families.
-        QFont::insertSubstitutions("Helvetica Neue", {"Nimbus Sans", "Helvetica", "DejaVu Sans"});
-        QFont::insertSubstitutions("Avenir Next", {"URW Gothic", "DejaVu Sans"});
-        QFont::insertSubstitutions("Futura", {"URW Gothic", "DejaVu Sans"});
-        QFont::insertSubstitutions("Georgia", {"C059", "Nimbus Roman", "DejaVu Serif"});
-        QFont::insertSubstitutions("Gill Sans", {"Nimbus Sans", "DejaVu Sans"});
-        QFont::insertSubstitutions("Didot", {"P052", "Nimbus Roman", "DejaVu Serif"});
-    });
+namespace {
+
+// Each menu name, its kind and the installed designs closest to it, nearest first. The packages that
+// install them are in scripts/install-deps; DejaVu, always there, closes each list.
+struct TitleFace {
+    const char* name;
+    QFont::StyleHint kind;
+    std::vector<QString> lookalikes;
+};
+
+const std::vector<TitleFace>& titleFaces() {
+    static const std::vector<TitleFace> faces{
+        {"Helvetica Neue", QFont::SansSerif, {"Nimbus Sans", "DejaVu Sans"}},
+        // Avenir's even, open humanist-geometric shapes.
+        {"Avenir Next", QFont::SansSerif, {"Lato", "DejaVu Sans"}},
+        // Geometric, with Futura's single-storey a.
+        {"Futura", QFont::SansSerif, {"BetecknaGS", "URW Gothic", "DejaVu Sans"}},
+        // A sturdy transitional serif with a large x-height.
+        {"Georgia", QFont::Serif, {"C059", "DejaVu Serif"}},
+        {"Gill Sans", QFont::SansSerif, {"Gillius ADF", "DejaVu Sans"}},
+        // High-contrast Didone.
+        {"Didot", QFont::Serif, {"GFS Didot", "P052", "DejaVu Serif"}},
+    };
+    return faces;
+}
+
+} // namespace
+
+const std::vector<std::string>& TitleFonts::names() {
+    static const std::vector<std::string> all = [] {
+        std::vector<std::string> n;
+        for (const TitleFace& face : titleFaces())
+            n.emplace_back(face.name);
+        return n;
+    }();
+    return all;
+}
+
+QString TitleFonts::family(const std::string& name) {
+    const QString asked = QString::fromStdString(name);
+    // Asks the database rather than matching its list of names: families installed by more than one
+    // foundry are listed as "Name [foundry]".
+    if (!asked.isEmpty() && QFontDatabase::hasFamily(asked)) return asked;
+    for (const TitleFace& face : titleFaces()) {
+        if (name != face.name) continue;
+        for (const QString& lookalike : face.lookalikes)
+            if (QFontDatabase::hasFamily(lookalike)) return lookalike;
+    }
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+}
+
+QFont TitleFonts::font(const std::string& name) {
+    QFont font(family(name));
+    // Should even the stand-in go missing, the font matcher keeps to the same kind.
+    for (const TitleFace& face : titleFaces())
+        if (name == face.name) font.setStyleHint(face.kind);
+    return font;
 }
 
 namespace {
-
-// Asks the database rather than matching its list of names: families installed by more than one
-// foundry are listed as "Name [foundry]".
-bool fontExists(const QString& family) {
-    if (QFontDatabase::hasFamily(family)) return true;
-    for (const QString& sub : QFont::substitutes(family))
-        if (QFontDatabase::hasFamily(sub)) return true;
-    return false;
-}
 
 Qt::Alignment horizontal(TitleAlignment a) {
     switch (a) {
@@ -117,8 +153,6 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return std::nullopt;
     const std::int64_t w = roundToInt64(W), h = roundToInt64(H);
     if (w < 2 || h < 2 || w > 16384 || h > 16384) return std::nullopt;
-    installFontSubstitutes();
-
     QImage canvas(static_cast<int>(w), static_cast<int>(h), QImage::Format_RGBA8888_Premultiplied);
     if (canvas.isNull()) return std::nullopt;
     canvas.fill(Qt::transparent);
@@ -126,8 +160,7 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
     canvas.setDotsPerMeterX(2835);
     canvas.setDotsPerMeterY(2835);
 
-    const QString family = QString::fromStdString(style.fontName);
-    QFont font = fontExists(family) ? QFont(family) : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QFont font = TitleFonts::font(style.fontName);
     if (style.fontSize > 0 && std::isfinite(style.fontSize)) font.setPointSizeF(style.fontSize);
     const QColor color = fromHex(style.colorHex);
 

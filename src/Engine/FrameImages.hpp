@@ -6,6 +6,9 @@
 #include <string>
 
 #include <QColor>
+#include <QFont>
+#include <QString>
+#include <vector>
 
 #include "Model/Parameters.hpp"
 #include "Platform/Foundation/BoundedCache.hpp"
@@ -42,8 +45,20 @@ std::string cacheKey(const TitleStyle& style, double width, double height);
 std::optional<imaging::Bitmap> image(const TitleStyle& style, double width, double height);
 // Runs `image` on the GUI thread, waiting for it when called from another thread.
 std::optional<imaging::Bitmap> imageOnGuiThread(const TitleStyle& style, double width, double height);
-// Installed look-alikes for the title fonts offered in the inspector, so that none draws as boxes.
-void installFontSubstitutes();
 } // namespace TitleRasterizer
+
+// The title fonts: the names the inspector offers and projects store, and the installed family each
+// is drawn with. Where a family is not installed (few of them are on Linux), the closest installed
+// design of the same kind stands in, sans for sans and serif for serif, in the monitor and in exports
+// alike. GUI thread only.
+namespace TitleFonts {
+// In the menu's order.
+const std::vector<std::string>& names();
+// The family a title stored with `name` is drawn in: the family itself where it is installed, else
+// its look-alike; a name outside the menu that is not installed draws in the system's sans family.
+QString family(const std::string& name);
+// The font for `name`, before its size is set.
+QFont font(const std::string& name);
+} // namespace TitleFonts
 
 } // namespace osterveil

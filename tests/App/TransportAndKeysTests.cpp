@@ -269,11 +269,19 @@ TEST_F(Transport, KeyMapRunsTheCommandsOfItsKeys) {
     EXPECT_FALSE(model.snapping());
 }
 
-TEST(KeyCatcher, OffersKeysOnlyWhenNothingTypesThem) {
-    EXPECT_TRUE(keyCatcherOffers(true, KeyFocus::other));
-    EXPECT_FALSE(keyCatcherOffers(false, KeyFocus::other));
-    for (KeyFocus f : {KeyFocus::textField, KeyFocus::textView, KeyFocus::slider, KeyFocus::spinBox})
-        EXPECT_FALSE(keyCatcherOffers(true, f));
+TEST(KeyCatcher, OffersKeysOnlyWhenNothingTypesThemAndLeavesASliderItsMovingKeys) {
+    EXPECT_TRUE(keyCatcherOffers(true, KeyFocus::other, Qt::Key_Left));
+    EXPECT_FALSE(keyCatcherOffers(false, KeyFocus::other, Qt::Key_Space));
+    for (KeyFocus f : {KeyFocus::textField, KeyFocus::textView, KeyFocus::spinBox})
+        for (int key : {Qt::Key_Space, Qt::Key_I, Qt::Key_Left})
+            EXPECT_FALSE(keyCatcherOffers(true, f, key));
+    for (int key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown,
+                    Qt::Key_Home, Qt::Key_End})
+        EXPECT_FALSE(keyCatcherOffers(true, KeyFocus::slider, key)) << key;
+    for (int key : {Qt::Key_Space, Qt::Key_J, Qt::Key_K, Qt::Key_L, Qt::Key_I, Qt::Key_O, Qt::Key_Backslash,
+                    Qt::Key_Delete, Qt::Key_Escape})
+        EXPECT_TRUE(keyCatcherOffers(true, KeyFocus::slider, key)) << key;
+    EXPECT_FALSE(keyCatcherOffers(false, KeyFocus::slider, Qt::Key_Space));
 }
 
 TEST_F(Transport, ALostSoundDeviceIsToldInTheStatusLine) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
@@ -200,4 +202,40 @@ TEST(TitleRasterizer, LineBreaksWrappingAndLongWords) {
     EXPECT_GE(box.left, 51);
     EXPECT_LE(box.right, 640 - 51);
     EXPECT_EQ(inkedRows(*word).size(), 2u);
+}
+
+// Few of the font menu's families exist on Linux: each name draws in its closest installed design of
+// the same kind (the packages scripts/install-deps installs), and the title picture, which the monitor
+// and exports both show, is the one drawn in that design.
+TEST(TitleFonts, EachMenuNameDrawsInTheClosestInstalledDesignOfItsKind) {
+    enginetest::ensureGuiApplication();
+    const std::vector<std::pair<std::string, QString>> lookalikes{
+        {"Helvetica Neue", "Nimbus Sans"}, {"Avenir Next", "Lato"}, {"Futura", "BetecknaGS"},
+        {"Georgia", "C059"},                {"Gill Sans", "Gillius ADF"}, {"Didot", "GFS Didot"}};
+    std::vector<std::string> menu;
+    for (const auto& [name, family] : lookalikes)
+        menu.push_back(name);
+    EXPECT_EQ(TitleFonts::names(), menu);
+
+    const auto picture = [](const std::string& font) {
+        TitleStyle s;
+        s.text = "Rag Quiet Afternoon";
+        s.fontName = font;
+        s.fontSize = 72;
+        const auto image = TitleRasterizer::image(s, 640, 360);
+        EXPECT_TRUE(image.has_value()) << font;
+        if (image) save(*image, "title-fonts/" + font + ".png");
+        return image ? std::vector<std::uint8_t>(image->pixels(), image->pixels() + image->bytesPerRow() * 360)
+                     : std::vector<std::uint8_t>();
+    };
+    for (const auto& [name, family] : lookalikes) {
+        // Where the family itself is installed, it is used as it is.
+        if (QFontDatabase::hasFamily(QString::fromStdString(name))) continue;
+        EXPECT_EQ(TitleFonts::family(name), family) << name;
+        EXPECT_TRUE(QFontInfo(TitleFonts::font(name)).family().startsWith(family)) << name;
+        EXPECT_EQ(picture(name), picture(family.toStdString())) << name;
+    }
+    // A stored name outside the menu that is not installed draws in the system's sans family.
+    EXPECT_EQ(TitleFonts::family("No Such Family Anywhere"),
+              QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
 }

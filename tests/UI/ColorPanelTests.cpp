@@ -11,6 +11,7 @@
 #include "UI/Color/WheelsSection.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/SliderRow.hpp"
+#include <QFontMetrics>
 #include "UI/Common/Theme.hpp"
 
 using namespace osterveil;
@@ -158,6 +159,37 @@ TEST_F(ColorPanelTest, EveryKeyPressAndWheelStepIsOneUndoStep) {
     EXPECT_EQ(tint->valueText(), "12.3");
     panel.setLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(tint->valueText(), "12,3");
+}
+
+// Each Creative and HSL control writes its own field under its own undo name.
+TEST_F(ColorPanelTest, CreativeAndHSLControlsWriteTheirFieldsUnderTheirOwnNames) {
+    openAll();
+    change([&](Project& p) {
+        p.sequence.updateClip(clip, [](TimelineClip& c) {
+            c.grade.lumetri.lutPath = "/looks/Teal Orange.cube";
+            c.grade.lumetri.lutBookmark = std::vector<std::uint8_t>{1, 2, 3};
+            c.grade.lumetri.lutIntensity = 0.5;
+        });
+    });
+    settle();
+    QTest::mouseClick(child<QAbstractButton>("clearLUT"), Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(grade().lumetri.lutPath.empty());
+    EXPECT_FALSE(grade().lumetri.lutBookmark.has_value());
+    drag(row("Creative", "Intensity")->slider(), 30);
+    drag(row("Creative", "Faded Film")->slider(), 30);
+    drag(row("HSL", "Hue Shift")->slider(), 30);
+    drag(row("HSL", "Saturation")->slider(), 30);
+    drag(row("HSL", "Luminance")->slider(), 30);
+    const LumetriPanel& l = grade().lumetri;
+    EXPECT_GT(l.lutIntensity, 0.5);
+    EXPECT_GT(l.fadedFilm, 0);
+    EXPECT_GT(l.hsl.hueShift, 0);
+    EXPECT_GT(l.hsl.saturation, 0);
+    EXPECT_GT(l.hsl.luminance, 0);
+    EXPECT_EQ(grade().saturation.value, 1);
+    EXPECT_EQ(steps(), (std::vector<QString>{"Clear LUT", "LUT Intensity", "Faded Film", "HSL Shift",
+                                             "HSL Saturation", "HSL Luminance"}));
 }
 
 TEST_F(ColorPanelTest, BypassIsOneStepThatShowsTheBannerAndDisablesNothing) {
@@ -333,4 +365,18 @@ TEST_F(ColorPanelTest, PictureWithEveryGroupOpen) {
     const QImage picture = host.grab().toImage();
     EXPECT_TRUE(picture.save(dir + "/color-panel.png"));
     EXPECT_GT(picture.height(), 600);
+
+    // What the picture shows: the bypass note, every group open under its header, and a LUT name too
+    // long for the row cut short before the buttons rather than under them.
+    EXPECT_TRUE(shown->findChild<QLabel*>(QStringLiteral("bypassBanner"))->isVisible());
+    for (const QString& title : ColorPanel::groupTitles)
+        EXPECT_TRUE(shown->group(title)->content()->isVisible()) << title.toStdString();
+    auto* lut = shown->findChild<ElidedLabel*>(QStringLiteral("lutName"));
+    auto* load = shown->findChild<QWidget*>(QStringLiteral("loadLUT"));
+    EXPECT_LT(lut->geometry().right(), load->geometry().left());
+    EXPECT_TRUE(QFontMetrics(lut->font())
+                    .elidedText(lut->text(), Qt::ElideRight, lut->width())
+                    .endsWith(QChar(0x2026)));
+    EXPECT_TRUE(load->isVisible());
+    EXPECT_TRUE(shown->findChild<QWidget*>(QStringLiteral("clearLUT"))->isVisible());
 }

@@ -85,7 +85,7 @@ TEST_F(InspectorTest, ShowsTheEmptyStateTheHeaderAndTheSectionsEachClipHas) {
     select({titleClip});
     for (const char* name : {"Compositing", "colorPanel", "Audio", "Speed", "Transitions", "Title"})
         EXPECT_TRUE(shown(name)) << name;
-    EXPECT_EQ(child<QLabel>("clipName")->text(), "Title");
+    EXPECT_EQ(child<WrappingLabel>("clipName")->text(), "Title");
     EXPECT_EQ(child<QLabel>("clipTiming")->text(), QString("00:00:04:00  \u00b7  3.00s"));
     EXPECT_EQ(view.findChild<ColorPanel*>()->clip(), titleClip);
 
@@ -304,4 +304,76 @@ TEST_F(InspectorTest, ASizeDragIsOneStepWithinTheSizeRange) {
     EXPECT_EQ(current(titleClip).title->fontSize, 18);
     EXPECT_EQ(size->valueText(), "18.00");
     EXPECT_EQ(steps(), (std::vector<QString>{"Title Size", "Title Size"}));
+}
+
+// Each control writes its own field of the inspected clip under its own undo name.
+TEST_F(InspectorTest, EachControlWritesItsFieldUnderItsOwnUndoName) {
+    change([&](Project& p) {
+        p.sequence.updateClip(clip, [](TimelineClip& c) { c.timeRemap.keyframes = {{0, 0}, {1, 1}}; });
+    });
+    select({clip});
+    drag(child<SliderRow>("Opacity")->slider(), -100);
+    EXPECT_LT(current(clip).opacity.value, 1);
+    EXPECT_EQ(current(clip).volumeDB.value, 0);
+    drag(child<SliderRow>("Volume dB")->slider(), -100);
+    EXPECT_LT(current(clip).volumeDB.value, 0);
+    child<QCheckBox>("frameBlending")->click();
+    settle();
+    EXPECT_TRUE(current(clip).timeRemap.frameBlending);
+    child<TextButton>("clearRamp")->click();
+    settle();
+    EXPECT_TRUE(current(clip).timeRemap.keyframes.empty());
+    EXPECT_EQ(current(clip).timeRemap.speed, 1);
+    emit child<QComboBox>("OutgoingKind")->activated(2);
+    settle();
+    EXPECT_EQ(current(clip).outgoing.kind, TransitionKind::fade);
+    EXPECT_EQ(current(clip).incoming.kind, TransitionKind::none);
+    drag(child<QWidget>("Outgoing")->findChild<SliderRow*>("Duration")->slider(), 60);
+    EXPECT_GT(current(clip).outgoing.duration, 0.5);
+    EXPECT_EQ(current(clip).outgoing.kind, TransitionKind::fade);
+    EXPECT_EQ(steps(), (std::vector<QString>{"Opacity", "Volume", "Frame Blending", "Clear Remap",
+                                             "Outgoing Transition", "Transition Duration"}));
+
+    select({titleClip});
+    emit child<QComboBox>("titleFont")->activated(4);
+    emit child<QComboBox>("titleAlign")->activated(2);
+    emit child<QComboBox>("titleVertical")->activated(0);
+    settle();
+    const TitleStyle title = *current(titleClip).title;
+    EXPECT_EQ(title.fontName, "Gill Sans");
+    EXPECT_EQ(title.alignment, TitleAlignment::right);
+    EXPECT_EQ(title.vertical, TitleVertical::top);
+    const std::vector<QString> names = steps();
+    ASSERT_EQ(names.size(), 9u);
+    EXPECT_EQ(std::vector<QString>(names.end() - 3, names.end()),
+              (std::vector<QString>{"Title Font", "Title Alignment", "Title Position"}));
+}
+
+// A clip name that is one long word breaks inside the word over the header's two lines and ends in
+// "…", instead of running past the panel's edge.
+TEST_F(InspectorTest, AClipNameOfOneLongWordBreaksInsideItAndEndsInAnEllipsis) {
+    change([&](Project& p) {
+        p.sequence.updateClip(clip, [](TimelineClip& c) { c.name = "A001_C014_0412RX_" + std::string(80, 'W'); });
+    });
+    select({clip});
+    auto* name = child<WrappingLabel>("clipName");
+    const QStringList lines = name->lines(name->width());
+    ASSERT_EQ(lines.size(), 2);
+    const QFontMetrics metrics(name->font());
+    for (const QString& line : lines)
+        EXPECT_LE(metrics.horizontalAdvance(line), name->width()) << line.toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026)));
+    EXPECT_EQ(name->height(), 2 * metrics.lineSpacing());
+    EXPECT_LE(name->geometry().right(), view.viewport()->width() - 14);
+    settle();
+    EXPECT_GE(child<QWidget>("clipTiming")->y(), name->geometry().bottom());
+    QDir().mkpath(OSTERVEIL_TEST_OUTPUT_DIR);
+    QWidget* header = child<QWidget>("clipHeader");
+    EXPECT_TRUE(view.grab(QRect(header->mapTo(&view, QPoint(-14, -14)), header->size() + QSize(28, 28)))
+                    .save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/inspector-long-name.png")));
+    // A short name takes one line.
+    change([&](Project& p) { p.sequence.updateClip(clip, [](TimelineClip& c) { c.name = "Interview A"; }); });
+    settle();
+    EXPECT_EQ(name->lines(name->width()), QStringList{"Interview A"});
+    EXPECT_EQ(name->height(), metrics.lineSpacing());
 }

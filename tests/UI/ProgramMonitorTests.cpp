@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <QSlider>
 #include <QToolButton>
 
 #include "App/EditorModel.hpp"
 #include "App/MediaPlayerControl.hpp"
 #include "App/ProjectDocument.hpp"
 #include "FakePlayer.hpp"
+#include "Engine/CompositionBuilder.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
 #include "Model/Timecode.hpp"
@@ -33,19 +35,35 @@ QToolButton* findByToolTip(const QWidget& root, const QString& help) {
     return nullptr;
 }
 
+// The program monitor's model over a document, with a stand-in program player.
+struct ProgramModel {
+    explicit ProgramModel(Project project) {
+        icons::useSystemTheme();
+        document.setProject(std::move(project));
+        model.followDocument(&document);
+    }
+    // The first preview of the document is built and installed, which seeks the player on its own.
+    bool firstPreviewIn() {
+        return testsupport::waitUntil(
+            [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); });
+    }
+
+    ProjectDocument document;
+    FakePlayer* player = new FakePlayer;
+    EditorModel model{std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>()};
+};
+
 } // namespace
 
 // On a new, empty sequence the picture gives way to the message, the building mark follows the model,
 // and with the source focused the shuttle reads "Stopped" until a program button takes the focus back.
 // The loop toggle's glyph is dim while looping is off and in the accent colour while it is on.
 TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
-    icons::useSystemTheme();
-    ProjectDocument document;
-    document.setProject(ProjectDocument::newProject());
-    auto* player = new FakePlayer;
-    EditorModel model(std::unique_ptr<PlayerControl>(player), std::make_unique<FakePlayer>());
-    model.followDocument(&document);
-    QCoreApplication::processEvents();
+    ProgramModel program(ProjectDocument::newProject());
+    // The building mark is the model's to show until the first preview is in: the checks start after.
+    ASSERT_TRUE(program.firstPreviewIn());
+    EditorModel& model = program.model;
+    FakePlayer* player = program.player;
 
     ProgramMonitor monitor(model, nullptr);
     monitor.resize(640, 420);
@@ -64,10 +82,6 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(monitor.buildingLabel()->isHidden());
 
-    // The first preview is installed (and the player sought to the playhead) once its build is done: let
-    // it come first.
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return player->itemChanges > 0 && !model.rebuilds().isPending() && !model.isBuilding(); }));
     player->seeks.clear();
     model.focusMonitor(EditorModel::MonitorFocus::source);
     QCoreApplication::processEvents();
@@ -88,6 +102,48 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     QCoreApplication::processEvents();
     ASSERT_TRUE(model.loopPlayback());
     EXPECT_EQ(testsupport::ink(loop), Theme::accent.rgb());
+}
+
+// Go to end puts the playhead and the player exactly at the sequence's end, from the program monitor;
+// the volume slider sets the program volume in the model and in the player, and the speaker follows it.
+TEST(ProgramMonitor, GoToEndAndTheVolumeSliderReachTheModelAndThePlayer) {
+    Project project = ProjectDocument::newProject();
+    TimelineClip c;
+    c.id = Uuid::make();
+    c.duration = 7.5;
+    project.sequence.tracks.mut(0).clips.push_back(c);
+    ProgramModel program(project);
+    ASSERT_TRUE(program.firstPreviewIn());
+    EditorModel& model = program.model;
+    FakePlayer* player = program.player;
+    ProgramMonitor monitor(model, nullptr);
+    monitor.show();
+    model.focusMonitor(EditorModel::MonitorFocus::source);
+    player->seeks.clear();
+
+    findByToolTip(monitor, "Go to the end of the sequence")->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.monitorFocus(), EditorModel::MonitorFocus::program);
+    EXPECT_EQ(model.currentTime(), 7.5);
+    ASSERT_EQ(player->seeks.size(), 1u);
+    EXPECT_EQ(player->seeks[0].time, CompositionBuilder::mediaTime(7.5));
+    EXPECT_EQ(player->seeks[0].toleranceBefore, media::Time::zero());
+
+    QSlider* volume = nullptr;
+    for (QSlider* s : monitor.findChildren<QSlider*>())
+        if (s->toolTip() == "Program volume. Clip volume is in Effect Controls.") volume = s;
+    ASSERT_NE(volume, nullptr);
+    volume->setValue(250);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(model.playerVolume(), 0.25);
+    EXPECT_FLOAT_EQ(player->volume(), 0.25f);
+    volume->setValue(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.playerVolume(), 0);
+    EXPECT_EQ(player->volume(), 0);
+    model.setPlayerVolume(0.6);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(volume->value(), 600);
 }
 
 // A counting clip on V1 played by the real player for about a second: the timecode moves on by about

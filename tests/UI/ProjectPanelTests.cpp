@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
+#include <set>
 
 #include "../App/EditorCommandSupport.hpp"
 #include "MediaFixtures.hpp"
@@ -238,9 +239,33 @@ TEST_F(ProjectPanelTest, PicturesOfBothViews) {
     const QString dir = QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR);
     QDir().mkpath(dir);
     EXPECT_TRUE(panel.grab().save(dir + "/bin-list.png"));
+    // The list: the selected movie's row tinted, the others not; each row's name written; the offline
+    // sound's symbol in the warning colour.
+    const QColor tint = QColor::fromRgbF(Theme::panel.redF() * 0.72 + Theme::accent.redF() * 0.28,
+                                         Theme::panel.greenF() * 0.72 + Theme::accent.greenF() * 0.28,
+                                         Theme::panel.blueF() * 0.72 + Theme::accent.blueF() * 0.28);
+    QImage list = shot();
+    EXPECT_GT(pixelsNear(list, view().itemRect(0), tint), 200);
+    EXPECT_EQ(pixelsNear(list, view().itemRect(1), tint), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GT(pixelsNear(list, view().itemRect(i), Theme::text), 10) << i;
+    EXPECT_GT(pixelsNear(list, view().itemRect(2), Theme::danger), 2);
+    EXPECT_EQ(pixelsNear(list, view().itemRect(1), Theme::danger), 0);
+
     model.setProjectShowsIcons(true);
     settle();
     EXPECT_TRUE(panel.grab().save(dir + "/bin-icons.png"));
+    // The icons: the movie's cell shows its thumbnail's colours, the still's (with none yet) does not.
+    const QImage icons = shot();
+    const auto colours = [&](const QRect& cell) {
+        std::set<QRgb> seen;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                seen.insert(icons.pixel(x, y));
+        return seen.size();
+    };
+    EXPECT_GT(colours(view().itemRect(0)), 4 * colours(view().itemRect(1)));
+    EXPECT_GT(pixelsNear(icons, view().itemRect(0), Theme::accent), 20);
 }
 
 } // namespace

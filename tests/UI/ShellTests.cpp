@@ -350,3 +350,74 @@ TEST_F(Shell, ScreenshotOfTheEditorWindowOnX) {
     QDir().mkpath(OSTERVEIL_TEST_OUTPUT_DIR);
     EXPECT_TRUE(shot.save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/editor-window.png")));
 }
+
+// The menu record of a window: Zoom Out takes a fifth off, slip, slide and roll move one frame (with
+// Shift on the keys, five), and Insert and Overwrite hand the focus to the program monitor first.
+TEST_F(Shell, TheMenuRecordZoomsByAFifthMovesOneFrameAndPlacesFromTheProgramMonitor) {
+    EditorWindow& w = window(controller.newDocument());
+    activate(w);
+    Project p = w.document().project();
+    const MediaItem media{.id = Uuid::make(), .name = "A001.mov", .kind = MediaKind::video, .duration = 60,
+                          .nominalFrameRate = 24};
+    p.media.push_back(media);
+    std::vector<Uuid> ids;
+    for (int i = 0; i < 3; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = media.id;
+        c.start = 4.0 * i;
+        c.duration = 4;
+        c.inPoint = 10.0 * (i + 1);
+        p.sequence.tracks.mut(0).clips.push_back(c);
+        ids.push_back(c.id);
+    }
+    w.document().setProject(p);
+    settle();
+    EditorModel& model = w.model();
+    const auto clip = [&](int i) { return *w.document().project().sequence.clip(ids[static_cast<std::size_t>(i)]); };
+    const double frame = 1.0 / 24;
+
+    model.setPixelsPerSecond(100);
+    w.actions().zoomOut();
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 80);
+
+    model.selectOnly(ids[1]);
+    w.actions().slipRight();
+    EXPECT_NEAR(clip(1).inPoint, 20 + frame, 1e-9);
+    w.actions().slideLeft();
+    EXPECT_NEAR(clip(1).start, 4 - frame, 1e-9);
+    EXPECT_NEAR(clip(0).duration, 4 - frame, 1e-9);
+    w.actions().slideRight();
+    EXPECT_NEAR(clip(1).start, 4, 1e-9);
+    w.actions().rollLeft();
+    EXPECT_NEAR(clip(1).duration, 4 - frame, 1e-9);
+    EXPECT_NEAR(clip(2).start, 8 - frame, 1e-9);
+    w.actions().rollRight();
+    w.actions().slipLeft();
+    EXPECT_NEAR(clip(1).inPoint, 20, 1e-9);
+    EXPECT_NEAR(clip(2).start, 8, 1e-9);
+
+    w.centralWidget()->setFocus();
+    QTest::keyClick(w.windowHandle(), Qt::Key_Left, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_NEAR(clip(1).inPoint, 20 - 5 * frame, 1e-9);
+    QTest::keyClick(w.windowHandle(), Qt::Key_Down, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_NEAR(clip(1).start, 4 + 5 * frame, 1e-9);
+    EXPECT_NEAR(clip(2).start, 8 + 5 * frame, 1e-9);
+    QTest::keyClick(w.windowHandle(), Qt::Key_BraceLeft, Qt::ShiftModifier);
+    EXPECT_NEAR(clip(1).start + clip(1).duration, 8, 1e-9);
+    EXPECT_NEAR(clip(2).start, 8, 1e-9);
+    settle();
+    EXPECT_EQ(w.document().undoStack()->undoText(), "Roll");
+
+    // Insert and Overwrite place the source's span at the playhead from the program monitor.
+    for (auto [place, name] : {std::pair{&EditorActions::insert, "Insert"}, {&EditorActions::overwrite, "Overwrite"}}) {
+        model.openInSource(media.id);
+        model.focusMonitor(EditorModel::MonitorFocus::source);
+        settle();
+        const int before = w.document().undoStack()->count();
+        (w.actions().*place)();
+        settle();
+        EXPECT_EQ(model.monitorFocus(), EditorModel::MonitorFocus::program) << name;
+        EXPECT_EQ(w.document().undoStack()->count(), before + 1) << name;
+    }
+}

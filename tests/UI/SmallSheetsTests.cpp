@@ -111,7 +111,16 @@ TEST_F(SequenceSettingsTest, SizesAreEvenFrom16To8192AndApplyIsOneStep) {
         EXPECT_EQ(document.undoStack()->text(i), "Sequence Settings");
     const auto before = document.undoStack()->count();
     auto sheet = makeSheet();
-    EXPECT_EQ(field(*sheet, "Width")->text(), QLocale().toString(8192)) << "reopened with the stored value";
+    // Sizes are plain digits in every locale, never "8,192"; digits grouped the locale's way still read.
+    EXPECT_EQ(field(*sheet, "Width")->text(), "8192") << "reopened with the stored value";
+    {
+        sheets::IntegerField german(QStringLiteral("Width"));
+        german.setLocale(QLocale(QLocale::German, QLocale::Germany));
+        german.setValue(1920);
+        EXPECT_EQ(german.text(), "1920");
+        EXPECT_EQ(german.read(QStringLiteral("1.920")), 1920);
+        EXPECT_EQ(german.read(QStringLiteral("19x")), std::nullopt);
+    }
     retype(field(*sheet, "Width"), "1921");
     findByText(*sheet, "Apply")->click();
     EXPECT_EQ(document.undoStack()->count(), before + 1);
@@ -202,7 +211,7 @@ TEST(ShortcutsSheet, TheTwentySixRowsInOrderAndReturnCloses) {
         {"Ctrl+T", "Add a title at the playhead"},
         {"+  \u2212  \\", "Zoom the timeline, or fit it"},
         {"Alt+drag", "Move a clip without its linked pair"},
-        {"Pinch or Alt+scroll", "Zoom the timeline under the pointer"},
+        {"Pinch or Ctrl+scroll", "Zoom the timeline under the pointer"},
     };
     ShortcutsSheet sheet;
     sheet.show();
@@ -227,4 +236,48 @@ TEST(ShortcutsSheet, TheTwentySixRowsInOrderAndReturnCloses) {
     QTest::keyClick(&sheet, Qt::Key_Return);
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
+}
+
+// The arrow keys are drawn about as tall as the capitals beside them, and each row's keys and action
+// stand on one baseline even when the sans face's proportions differ from the key face's.
+TEST(ShortcutsSheet, ArrowsAreLetterSizedAndEachRowSitsOnOneBaseline) {
+    const QFont font = QApplication::font();
+    QFont serif(QStringLiteral("C059"));
+    serif.setPixelSize(13);
+    QApplication::setFont(serif);
+    {
+        ShortcutsSheet sheet;
+        sheet.show();
+        QCoreApplication::processEvents();
+        const QImage picture = sheet.grab().toImage();
+        // The first and last rows holding ink inside a label.
+        const auto inkRows = [&](const QWidget* label) {
+            const QRect r(label->mapTo(&sheet, QPoint(0, 0)), label->size());
+            const int paper = qGray(picture.pixel(r.topLeft()));
+            int first = -1, last = -1;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    if (std::abs(qGray(picture.pixel(x, y)) - paper) > 40) {
+                        if (first < 0) first = y;
+                        last = y;
+                        break;
+                    }
+            return std::pair{first, last};
+        };
+        const QList<QLabel*> labels = sheet.findChildren<QLabel*>();
+        ASSERT_EQ(labels.size(), 1 + 2 * 26);
+        const auto row = [&](int i) { return std::pair{labels[1 + 2 * i], labels[2 + 2 * i]}; };
+        // "Alt+X" beside "Clear in and out on the focused monitor": no letter of either goes below the
+        // baseline, so their ink ends on the same row.
+        const auto [altX, clear] = row(14);
+        ASSERT_EQ(altX->text(), "Alt+X");
+        EXPECT_NEAR(inkRows(altX).second, inkRows(clear).second, 1);
+        const auto [arrows, step] = row(2);
+        ASSERT_EQ(arrows->text(), QString::fromUtf8("← →"));
+        const auto [arrowTop, arrowBottom] = inkRows(arrows);
+        const auto [capitalTop, capitalBottom] = inkRows(altX);
+        EXPECT_GE(arrowBottom - arrowTop, (capitalBottom - capitalTop) * 7 / 10);
+        EXPECT_LE(arrowBottom, inkRows(step).second + 1);
+    }
+    QApplication::setFont(font);
 }

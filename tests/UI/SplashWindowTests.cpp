@@ -109,3 +109,16 @@ TEST_F(SplashTest, WithoutADocumentWindowItLeavesAfterSixSeconds) {
     at(106.1);
     EXPECT_TRUE(closes());
 }
+
+// The version line reads the version the program was built as, not the fallback.
+TEST(SplashArtwork, TheVersionLineIsTheBuildsVersion) {
+    const QPalette palette = QApplication::palette();
+    const QFont font = QApplication::font();
+    {
+        KestwaterApp app(*qobject_cast<QApplication*>(qApp));
+        EXPECT_EQ(QCoreApplication::applicationVersion(), QStringLiteral(OSTERVEIL_VERSION));
+        EXPECT_EQ(SplashArtwork::versionText(), QStringLiteral("Version " OSTERVEIL_VERSION));
+    }
+    QApplication::setPalette(palette);
+    QApplication::setFont(font);
+}

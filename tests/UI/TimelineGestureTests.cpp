@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QNativeGestureEvent>
+#include <QWheelEvent>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -15,6 +18,7 @@
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
+#include "UI/Timeline/TimelineGeometry.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 #include "UI/Timeline/TimelineScrollView.hpp"
 
@@ -49,9 +53,9 @@ struct TimelineGestures : testsupport::CommandFixture {
     void press(int x, int y, Qt::KeyboardModifiers keys = {}) {
         QTest::mousePress(canvas, Qt::LeftButton, keys, QPoint(x, y));
     }
-    void drag(int x, int y) {
+    void drag(int x, int y, Qt::KeyboardModifiers keys = {}) {
         QMouseEvent move(QEvent::MouseMove, QPointF(x, y), canvas->mapToGlobal(QPointF(x, y)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+                         Qt::LeftButton, keys);
         QCoreApplication::sendEvent(canvas, &move);
     }
     void release(int x, int y) {
@@ -71,6 +75,13 @@ struct TimelineGestures : testsupport::CommandFixture {
         QTest::mouseClick(canvas, Qt::RightButton, {}, QPoint(x, y));
         const auto menus = canvas->findChildren<QMenu*>();
         return menus.isEmpty() ? nullptr : menus.last();
+    }
+    // Wheel notches at a point of `target`: up (away from the user) when positive.
+    void wheel(QWidget* target, QPoint at, int notches, Qt::KeyboardModifiers keys = {}) {
+        QWheelEvent event(at, target->mapToGlobal(at), {}, QPoint(0, 120 * notches), Qt::NoButton, keys,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        settle();
     }
     bool drop(int x, int y, QMimeData* data) {
         QDropEvent event(QPointF(x, y), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
@@ -310,7 +321,7 @@ TEST_F(TimelineGestures, HeaderControlsGiveTheirUndoNamesAndZoomStaysWithinLimit
     EXPECT_EQ(TimelinePanel::qualityName(0.485), "Quarter");
     EXPECT_EQ(TimelinePanel::qualityName(0.995), "Full");
     EXPECT_EQ(TimelinePanel::qualityName(0.5), "Half");
-    EXPECT_EQ(model.timelineViewport(), panel->timeline()->width());
+    EXPECT_EQ(model.timelineViewport(), panel->timeline()->viewport()->width());
 }
 
 TEST_F(TimelineGestures, PanelPicture) {
@@ -339,4 +350,150 @@ TEST_F(TimelineGestures, PanelPicture) {
     panel->timeline()->verticalScrollBar()->setValue(40);
     EXPECT_EQ(panel->timeline()->verticalScrollBar()->value(), 40);
     EXPECT_EQ(rowTop(), lanesTop + 32 - 40);
+}
+
+// Six tracks in a short panel: the lanes scroll under a ruler that stays at the top, a vertical scroll
+// bar shows, and each header row stays beside its lane to the pixel, down to the last lane.
+TEST_F(TimelineGestures, TracksThatDoNotFitScrollUnderAFixedRulerWithTheirHeadersBesideThem) {
+    put(V1, 1, 2);
+    show();
+    panel->resize(1000, 260);
+    settle();
+    QScrollBar* lanes = panel->timeline()->verticalScrollBar();
+    EXPECT_TRUE(lanes->isVisible());
+    ASSERT_GT(lanes->maximum(), 0);
+
+    wheel(canvas, QPoint(500, 150), -1);
+    EXPECT_GT(lanes->value(), 0);
+    const QImage shown = canvas->grab().toImage();
+    EXPECT_EQ(shown.pixel(2, 20), Theme::nsRuler.rgb());
+    EXPECT_EQ(shown.pixel(2, 31), Theme::nsLine.rgb());
+    // A press on the ruler scrubs, whatever lies scrolled under it.
+    press(300, 10);
+    EXPECT_EQ(canvas->drag()->kind, TimelineDocumentView::Drag::Kind::scrub);
+    release(300, 10);
+
+    const auto rowTop = [&](std::size_t i) { return row(i).widget->mapTo(panel.get(), QPoint(0, 0)).y(); };
+    const auto laneTop = [&](std::size_t i) {
+        const QPointF top = canvas->widgetPoint({0, TimelineGeometry::laneTop(static_cast<int>(i))});
+        return canvas->mapTo(panel.get(), top.toPoint()).y();
+    };
+    for (int value : {lanes->value(), lanes->maximum()}) {
+        lanes->setValue(value);
+        for (std::size_t i = 0; i < panel->rows().size(); ++i)
+            EXPECT_EQ(rowTop(i), laneTop(i)) << "row " << i << " scrolled " << value;
+    }
+    // The last lane ends at the bottom of the visible lanes, its header with it.
+    EXPECT_EQ(laneTop(5) + 56, canvas->mapTo(panel.get(), QPoint(0, canvas->height())).y());
+
+    QDir().mkpath(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR));
+    EXPECT_TRUE(panel->grab().save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/timeline-panel-scrolled.png")));
+    // Zoom to Fit fits the lanes' width, beside the scroll bar.
+    EXPECT_EQ(model.timelineViewport(), canvas->width());
+
+    // The wheel over the headers (which the rows' buttons pass on to the column) scrolls the lanes too.
+    QWidget* column = row(2).widget->parentWidget()->parentWidget();
+    wheel(column, row(2).widget->mapTo(column, QPoint(70, 20)), 10);
+    EXPECT_EQ(lanes->value(), 0);
+    EXPECT_EQ(rowTop(0), laneTop(0));
+}
+
+// The column shows a row for each track and no other, as soon as the tracks change.
+TEST_F(TimelineGestures, TheHeaderRowsAreTheTracksAtOnce) {
+    show();
+    const auto shownRows = [&] {
+        int shown = 0;
+        for (const TimelinePanel::TrackRow& r : panel->rows())
+            shown += r.widget->isVisible();
+        int all = 0;
+        for (QWidget* w : row(0).widget->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            all += w->isVisible();
+        EXPECT_EQ(all, shown);
+        return all;
+    };
+    EXPECT_EQ(shownRows(), 6);
+    panel->addTrackButton()->menu()->actions().at(0)->trigger();
+    settle();
+    EXPECT_EQ(shownRows(), 7);
+    undo().undo();
+    settle();
+    EXPECT_EQ(shownRows(), 6);
+    ASSERT_EQ(panel->rows().size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(row(i).id, project().sequence.displayTracks()[i].id);
+}
+
+// Ctrl+wheel (Linux editors' zoom), Alt+wheel and a pinch zoom about the pointer through the editor;
+// Shift+wheel scrolls sideways; Zoom to Fit shows the sequence from its start.
+TEST_F(TimelineGestures, WheelZoomsAboutThePointerScrollsSidewaysAndFitShowsTheStart) {
+    put(V1, 0, 60);
+    show();
+    panel->timeline()->setOrigin({1000, 0});
+    const QPoint pointer(300, 100);
+    wheel(canvas, pointer, 1, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 108);
+    EXPECT_NEAR((panel->timeline()->origin().x() + 300) / 108, 13, 1.0 / 108);
+    wheel(canvas, pointer, -1, Qt::AltModifier);
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 108 * 0.92);
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, pointer,
+                              pointer, canvas->mapToGlobal(QPointF(pointer)), 0.25, {});
+    QApplication::sendEvent(canvas, &pinch);
+    settle();
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), 108 * 0.92 * 1.25);
+
+    const QPointF before = panel->timeline()->origin();
+    const double zoom = model.pixelsPerSecond();
+    wheel(canvas, pointer, -1, Qt::ShiftModifier);
+    EXPECT_GT(panel->timeline()->origin().x(), before.x());
+    EXPECT_EQ(panel->timeline()->origin().y(), before.y());
+    EXPECT_EQ(model.pixelsPerSecond(), zoom);
+
+    panel->timeline()->setOrigin({800, 0});
+    panel->fitButton()->click();
+    settle();
+    EXPECT_EQ(panel->timeline()->origin().x(), 0);
+    EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), model.timelineViewport() / 62.0);
+}
+
+// Alt while dragging leaves the linked partner where it is; a trim grip is the 8 points inside each end
+// of a clip; a drag within 28 points of a side scrolls the view 16 points that way.
+TEST_F(TimelineGestures, AltDragUnlinksTrimGripsAreEightPointsAndDragsNearASideScroll) {
+    const Uuid group = Uuid::make();
+    const Uuid picture = put(V1, 1, 2, group), sound = put(A1, 1, 2, group);
+    const Uuid wide = put(V2, 5, 2); // x 500 … 700
+    put(V3, 0, 60);
+    show();
+    press(200, laneV1);
+    drag(250, laneV1, Qt::AltModifier);
+    release(250, laneV1);
+    EXPECT_DOUBLE_EQ(clip(picture)->start, 1.5);
+    EXPECT_DOUBLE_EQ(clip(sound)->start, 1);
+    press(250, laneV1);
+    drag(300, laneV1);
+    release(300, laneV1);
+    EXPECT_DOUBLE_EQ(clip(picture)->start, 2);
+    EXPECT_DOUBLE_EQ(clip(sound)->start, 1.5);
+
+    const int laneV2 = 116;
+    press(507, laneV2);
+    drag(557, laneV2);
+    release(557, laneV2);
+    EXPECT_DOUBLE_EQ(clip(wide)->start, 5.5);
+    EXPECT_DOUBLE_EQ(clip(wide)->duration, 1.5);
+    press(559, laneV2);
+    drag(609, laneV2);
+    release(609, laneV2);
+    EXPECT_DOUBLE_EQ(clip(wide)->start, 6);
+    EXPECT_DOUBLE_EQ(clip(wide)->duration, 1.5);
+    EXPECT_EQ(steps(), (std::vector<QString>{"Move", "Move", "Trim", "Move"}));
+
+    const int right = canvas->width();
+    press(100, laneV3);
+    drag(right - 20, laneV3);
+    EXPECT_EQ(panel->timeline()->origin().x(), 16);
+    drag(right - 40, laneV3);
+    EXPECT_EQ(panel->timeline()->origin().x(), 16);
+    drag(20, laneV3);
+    EXPECT_EQ(panel->timeline()->origin().x(), 0);
+    release(20, laneV3);
 }

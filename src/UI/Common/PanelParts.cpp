@@ -1,7 +1,10 @@
 #include "UI/Common/PanelParts.hpp"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
+#include <algorithm>
 
 #include "UI/Common/Theme.hpp"
 
@@ -96,6 +99,86 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     p.setPen(color_);
     const QString shown = QFontMetrics(font()).elidedText(text_, Qt::ElideRight, width());
     p.drawText(rect(), Qt::AlignLeading | Qt::AlignVCenter, shown);
+}
+
+// ----- WrappingLabel -------------------------------------------------------------------------------------
+
+WrappingLabel::WrappingLabel(int maxLines, QWidget* parent)
+    : QWidget(parent), maxLines_(std::max(1, maxLines)), color_(Theme::text) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    fitHeight();
+}
+
+void WrappingLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    fitHeight();
+    update();
+}
+
+void WrappingLabel::fitHeight() {
+    const int count = std::max<int>(1, static_cast<int>(lines(width()).size()));
+    const int height = count * QFontMetrics(font()).lineSpacing();
+    if (minimumHeight() != height || maximumHeight() != height) setFixedHeight(height);
+}
+
+void WrappingLabel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitHeight();
+}
+
+void WrappingLabel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) fitHeight();
+}
+
+void WrappingLabel::setColor(const QColor& color) {
+    if (color == color_) return;
+    color_ = color;
+    update();
+}
+
+QStringList WrappingLabel::lines(int width) const {
+    QStringList shown;
+    if (text_.isEmpty() || width <= 0) return shown;
+    QTextLayout layout(text_, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (shown.size() == maxLines_ - 1) {
+            // The last line takes the rest of the text, cut with "…" where it runs out of room.
+            const QString rest = text_.mid(line.textStart()).simplified();
+            shown << QFontMetrics(font()).elidedText(rest, Qt::ElideRight, width);
+            break;
+        }
+        shown << text_.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return shown;
+}
+
+QSize WrappingLabel::sizeHint() const {
+    return {std::max(1, QFontMetrics(font()).horizontalAdvance(text_)), height()};
+}
+
+QSize WrappingLabel::minimumSizeHint() const {
+    return {0, height()};
+}
+
+void WrappingLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(color_);
+    p.setFont(font());
+    const int spacing = QFontMetrics(font()).lineSpacing();
+    int top = 0;
+    for (const QString& line : lines(width())) {
+        p.drawText(QRect(0, top, width(), spacing), Qt::AlignLeading | Qt::AlignVCenter | Qt::TextSingleLine,
+                   line);
+        top += spacing;
+    }
 }
 
 // ----- TextButton ----------------------------------------------------------------------------------------

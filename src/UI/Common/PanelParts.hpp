@@ -45,6 +45,35 @@ class ElidedLabel : public QWidget {
     QColor color_;
 };
 
+// Plain text over at most `maxLines` lines: words wrap at spaces, a word wider than the label breaks
+// inside it, and text that still does not fit ends in "…". It takes the width its layout gives it and
+// is as tall as its lines at that width.
+class WrappingLabel : public QWidget {
+    Q_OBJECT
+  public:
+    explicit WrappingLabel(int maxLines, QWidget* parent = nullptr);
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+    void setColor(const QColor& color);
+    // The lines as drawn at a width, the last one elided where the text goes on past it.
+    QStringList lines(int width) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void fitHeight();
+
+    int maxLines_;
+    QString text_;
+    QColor color_;
+};
+
 // A borderless button: its title in one colour, dimmed while pressed, with no frame or fill.
 class TextButton : public QAbstractButton {
     Q_OBJECT

@@ -43,7 +43,8 @@ QSize PanelTab::sizeHint() const {
 
 void PanelTab::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (highlighted_) p.fillRect(rect(), Theme::panelRaised);
+    // The bar's hairline runs under every tab, the highlighted one too.
+    if (highlighted_) p.fillRect(rect().adjusted(0, 0, 0, -1), Theme::panelRaised);
     p.setPen(highlighted_ ? Theme::text : Theme::textDim);
     p.setFont(font());
     p.drawText(rect(), Qt::AlignCenter, text());

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "App/EditorModel.hpp"
+#include "Engine/FrameImages.hpp"
 #include "Model/Numeric.hpp"
 #include "Model/TransitionPlanner.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -16,10 +17,6 @@
 namespace osterveil {
 
 namespace {
-
-const QStringList kFontNames{QStringLiteral("Helvetica Neue"), QStringLiteral("Avenir Next"),
-                             QStringLiteral("Futura"),         QStringLiteral("Georgia"),
-                             QStringLiteral("Gill Sans"),      QStringLiteral("Didot")};
 
 QComboBox* addPicker(QVBoxLayout* into, const QString& title, const QStringList& options,
                      const QString& name) {
@@ -42,6 +39,16 @@ QComboBox* addPicker(QVBoxLayout* into, const QString& title, const QStringList&
 }
 
 } // namespace
+
+const QStringList& InspectorView::titleFontNames() {
+    static const QStringList names = [] {
+        QStringList all;
+        for (const std::string& name : TitleFonts::names())
+            all << QString::fromStdString(name);
+        return all;
+    }();
+    return names;
+}
 
 // ----- Speed ---------------------------------------------------------------------------------------------
 
@@ -276,10 +283,10 @@ void InspectorView::makeTitle() {
     connect(titleText_, &TitleTextEdit::submitted, this, &InspectorView::commitTyping);
     connect(titleText_, &TitleTextEdit::focusLost, this, &InspectorView::commitTyping);
 
-    font_ = addPicker(s.layout, tr("Font"), kFontNames, QStringLiteral("titleFont"));
+    font_ = addPicker(s.layout, tr("Font"), titleFontNames(), QStringLiteral("titleFont"));
     connect(font_, &QComboBox::activated, this, [this](int index) {
-        if (index < 0 || index >= kFontNames.size()) return;
-        const std::string name = kFontNames[index].toStdString();
+        if (index < 0 || index >= titleFontNames().size()) return;
+        const std::string name = titleFontNames()[index].toStdString();
         updateTitle(QStringLiteral("Title Font"), [&](TitleStyle& t) { t.fontName = name; });
     });
 

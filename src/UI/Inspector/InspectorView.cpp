@@ -22,10 +22,6 @@ namespace {
 
 constexpr SliderRowMetrics kRowMetrics{.labelWidth = 86, .spacing = 8, .decimals = 2, .valueWidth = 44};
 
-const QStringList kFonts{QStringLiteral("Helvetica Neue"), QStringLiteral("Avenir Next"),
-                         QStringLiteral("Futura"),         QStringLiteral("Georgia"),
-                         QStringLiteral("Gill Sans"),      QStringLiteral("Didot")};
-
 // The direction a remap plays: a negative speed and the reverse flag each flip it.
 double signedSpeed(const TimeRemap& r) {
     return r.reversed ? -r.speed : r.speed;
@@ -166,12 +162,13 @@ void InspectorView::makeHeader() {
     auto* stack = new QVBoxLayout(header_);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(6);
-    name_ = makeText({}, header_, 14, QFont::DemiBold, Theme::text);
+    // Two lines at most: a name that is one long word breaks inside it, and a longer one ends in "…".
+    name_ = new WrappingLabel(2, header_);
+    QFont nameFont = name_->font();
+    nameFont.setPixelSize(14);
+    nameFont.setWeight(QFont::DemiBold);
+    name_->setFont(nameFont);
     name_->setObjectName(QStringLiteral("clipName"));
-    name_->setWordWrap(true);
-    // Two lines at most; a longer name is cut at the second line.
-    name_->setMaximumHeight(2 * name_->fontMetrics().lineSpacing());
-    name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     timing_ = makeText({}, header_, 11, QFont::Normal, Theme::textDim);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(11);
@@ -284,7 +281,7 @@ void InspectorView::showClip(const TimelineClip& clip, const Sequence& sequence)
         const QString text = QString::fromStdString(style.text);
         // Only a different text is written, so that the cursor stays where the user types.
         if (titleText_->toPlainText() != text) titleText_->setPlainText(text);
-        const int fontIndex = int(kFonts.indexOf(QString::fromStdString(style.fontName)));
+        const int fontIndex = int(titleFontNames().indexOf(QString::fromStdString(style.fontName)));
         setPicker(font_, fontIndex);
         size_->setValue(style.fontSize);
         setPicker(align_, int(style.alignment));

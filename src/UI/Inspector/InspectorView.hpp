@@ -19,6 +19,7 @@ class ColorPanel;
 class EditorModel;
 class SliderRow;
 class TextButton;
+class WrappingLabel;
 
 // The title's text field: several lines that grow with the text. Return commits what was typed
 // (Shift+Return starts a new line); so does leaving the field.
@@ -68,6 +69,8 @@ class InspectorView : public QScrollArea {
     // The kinds offered by the transition pickers, in order, and the gain curve each one stores.
     static const std::vector<TransitionKind>& transitionKinds();
     static TransitionCurve curveFor(TransitionKind kind);
+    // The title font menu, in order: the names projects store.
+    static const QStringList& titleFontNames();
 
   private:
     using ClipChange = std::function<void(TimelineClip&)>;
@@ -116,7 +119,7 @@ class InspectorView : public QScrollArea {
 
     QWidget* empty_ = nullptr;
     QWidget* header_ = nullptr;
-    QLabel* name_ = nullptr;
+    WrappingLabel* name_ = nullptr;
     QLabel* timing_ = nullptr;
     QLabel* multiple_ = nullptr;
 

@@ -54,6 +54,8 @@ struct PictureWell {
 inline PictureWell pictureWell(QWidget* parent, QObject* watcher, media::Player* player) {
     auto* area = new QWidget(parent);
     fill(area, Theme::well);
+    // A click on the picture takes the keyboard from a slider, so the arrows step frames again.
+    area->setFocusPolicy(Qt::ClickFocus);
     area->installEventFilter(watcher);
     auto* layers = new QGridLayout(area);
     layers->setContentsMargins(0, 0, 0, 0);

@@ -12,6 +12,7 @@
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
 #include "UI/Common/Icons.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Common/PanelTabBar.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/TimecodeWell.hpp"
@@ -45,11 +46,13 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     timecode_ = new TimecodeWell(QString(), true, header);
     headerRow->addWidget(timecode_);
     headerRow->addStretch(1);
-    name_ = new QLabel(header);
+    // A file name is shown as it is, never read as markup, and ends in "…" where the row runs out.
+    name_ = new ElidedLabel(header);
     QFont nameFont = name_->font();
     nameFont.setPixelSize(11);
     name_->setFont(nameFont);
-    colour(name_, Theme::textDim);
+    name_->setColor(Theme::textDim);
+    name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     headerRow->addWidget(name_);
     column->addWidget(header);
 

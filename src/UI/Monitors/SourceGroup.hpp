@@ -12,6 +12,7 @@
 namespace osterveil {
 
 class EditorModel;
+class ElidedLabel;
 class PanelTabBar;
 class TimecodeWell;
 class VideoView;
@@ -28,6 +29,7 @@ class SourceMonitor : public QWidget {
     QLabel* emptyLabel() const { return empty_; }
     QToolButton* insertButton() const { return insert_; }
     QToolButton* overwriteButton() const { return overwrite_; }
+    ElidedLabel* nameLabel() const { return name_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -41,7 +43,7 @@ class SourceMonitor : public QWidget {
 
     EditorModel& model_;
     TimecodeWell* timecode_ = nullptr;
-    QLabel* name_ = nullptr;
+    ElidedLabel* name_ = nullptr;
     QWidget* picture_ = nullptr;
     QLabel* still_ = nullptr;
     QLabel* empty_ = nullptr;

@@ -87,16 +87,24 @@ IntegerField::IntegerField(const QString& placeholder, QWidget* parent) : QLineE
     setPlaceholderText(placeholder);
     setAccessibleName(placeholder);
     connect(this, &QLineEdit::textEdited, this, [this](const QString& text) {
-        bool ok = false;
-        const qlonglong value = locale().toLongLong(text.trimmed(), &ok);
-        if (ok) emit valueEdited(value);
+        if (const auto value = read(text)) emit valueEdited(*value);
     });
 }
 
-void IntegerField::setValue(std::int64_t value) {
+std::optional<std::int64_t> IntegerField::read(const QString& text) const {
     bool ok = false;
-    if (locale().toLongLong(text().trimmed(), &ok) == value && ok) return;
-    setText(locale().toString(static_cast<qlonglong>(value)));
+    const QString trimmed = text.trimmed();
+    qlonglong value = QLocale::c().toLongLong(trimmed, &ok);
+    // Digits grouped the locale's way are still the number the user meant.
+    if (!ok) value = locale().toLongLong(trimmed, &ok);
+    if (!ok) return std::nullopt;
+    return value;
+}
+
+void IntegerField::setValue(std::int64_t value) {
+    if (read(text()) == value) return;
+    // A frame size is a plain number: "1920", never "1,920" or "1.920".
+    setText(QString::number(static_cast<qlonglong>(value)));
 }
 
 } // namespace osterveil::sheets

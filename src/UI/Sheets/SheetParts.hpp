@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstdint>
+#include <optional>
 
 namespace osterveil::sheets {
 
@@ -28,15 +29,17 @@ QHBoxLayout* makeButtonRow(std::initializer_list<QPushButton*> buttons);
 // A text-only button, as the presets are drawn.
 void makeBorderless(QPushButton* button);
 
-// A field holding a whole number, shown and read in the user's locale. It takes any integer, so the
-// sheet can say what is wrong with one; a text that does not read as an integer leaves the value as
-// it was. Setting the value leaves the text alone while it already reads as that value, so a refresh
-// never rewrites what the user is typing.
+// A field holding a whole number, shown as plain digits in every locale and read with or without the
+// locale's digit grouping. It takes any integer, so the sheet can say what is wrong with one; a text
+// that does not read as an integer leaves the value as it was. Setting the value leaves the text alone
+// while it already reads as that value, so a refresh never rewrites what the user is typing.
 class IntegerField : public QLineEdit {
     Q_OBJECT
   public:
     explicit IntegerField(const QString& placeholder, QWidget* parent = nullptr);
     void setValue(std::int64_t value);
+    // The number a text reads as, if any.
+    std::optional<std::int64_t> read(const QString& text) const;
 
   signals:
     // The user typed a text that reads as this number.

@@ -20,7 +20,9 @@
 
 #include "App/DocumentController.hpp"
 #include "Model/Timecode.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
+#include "UI/Common/WheelGuard.hpp"
 #include "UI/Shell/KestwaterCommands.hpp"
 #include "UI/Shell/KeyCatcher.hpp"
 
@@ -51,39 +53,23 @@ QWidget* textTarget(QWidget* focus) {
     return nullptr;
 }
 
+// A pane never narrower than its rows need, so that no control is drawn squeezed or over another.
+void keepMinimumWidth(QWidget* pane, int width) {
+    pane->setMinimumWidth(std::max(width, pane->minimumSizeHint().width()));
+}
+
 void zoomBy(EditorModel& model, double factor) {
     model.setPixelsPerSecond(std::min(std::max(model.pixelsPerSecond() * factor, 4.0), 500.0));
 }
 
 } // namespace
 
-void StatusLineLabel::setFullText(const QString& text) {
-    if (text == full_ && !this->text().isEmpty()) return;
-    full_ = text;
-    setToolTip(text);
-    elide();
-}
-
-QSize StatusLineLabel::minimumSizeHint() const {
-    // Any width will do: the text gives way.
-    return {0, QLabel::minimumSizeHint().height()};
-}
-
-void StatusLineLabel::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    elide();
-}
-
-void StatusLineLabel::elide() {
-    QString line = full_;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    setText(fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, width())));
-}
-
 EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent)
     : QMainWindow(parent), document_(&document), controller_(controller),
       model_(new EditorModel(panes::makeProgramPlayer(), panes::makeSourcePlayer(), this)) {
     setObjectName(QStringLiteral("EditorWindow"));
+    // Before any pane is made, so that every control of the window is polished under it.
+    WheelGuard::install();
     resize(defaultSize);
     model_->setDesktopServices(std::make_shared<QtDesktopServices>(this));
     buildLayout();
@@ -105,7 +91,11 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     refreshFromModel();
 }
 
-EditorWindow::~EditorWindow() = default;
+EditorWindow::~EditorWindow() {
+    // The panes go after this object has stopped being an editor window; the focus leaving them must
+    // not reach its slots.
+    disconnect(qApp, nullptr, this, nullptr);
+}
 
 void EditorWindow::buildLayout() {
     auto* central = new QWidget(this);
@@ -126,9 +116,9 @@ void EditorWindow::buildLayout() {
     top->setChildrenCollapsible(false);
     top->setMinimumHeight(topMinHeight);
     QWidget* source = panes::makeSourceGroup(*model_, top);
-    source->setMinimumWidth(sourceMinWidth);
+    keepMinimumWidth(source, sourceMinWidth);
     QWidget* program = panes::makeProgramMonitor(*model_, top);
-    program->setMinimumWidth(programMinWidth);
+    keepMinimumWidth(program, programMinWidth);
     top->addWidget(source);
     top->addWidget(program);
     top->setStretchFactor(1, 1);
@@ -139,7 +129,7 @@ void EditorWindow::buildLayout() {
     bottom->setChildrenCollapsible(false);
     bottom->setMinimumHeight(bottomMinHeight);
     QWidget* bin = panes::makeProjectPanel(*model_, bottom);
-    bin->setMinimumWidth(binMinWidth);
+    keepMinimumWidth(bin, binMinWidth);
     auto* timelineRow = new QWidget(bottom);
     auto* row = new QHBoxLayout(timelineRow);
     row->setContentsMargins(0, 0, 0, 0);
@@ -153,7 +143,7 @@ void EditorWindow::buildLayout() {
     rule->setPalette(rulePalette);
     row->addWidget(rule);
     QWidget* timeline = panes::makeTimelinePanel(*model_, timelineRow);
-    timeline->setMinimumWidth(timelineMinWidth);
+    keepMinimumWidth(timeline, timelineMinWidth);
     row->addWidget(timeline, 1);
     bottom->addWidget(bin);
     bottom->addWidget(timelineRow);
@@ -182,12 +172,12 @@ QWidget* EditorWindow::buildStatusBar() {
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(12, 5, 12, 5);
 
-    statusLabel_ = new StatusLineLabel(bar);
+    statusLabel_ = new ElidedLabel(bar);
     QFont statusFont = statusLabel_->font();
     statusFont.setPixelSize(11);
     statusFont.setWeight(QFont::Normal);
     statusLabel_->setFont(statusFont);
-    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusLabel_->setColor(Theme::textDim);
     row->addWidget(statusLabel_, 1);
 
     timecodeLabel_ = new QLabel(bar);
@@ -357,7 +347,9 @@ void EditorWindow::changeEvent(QEvent* event) {
 }
 
 void EditorWindow::refreshFromModel() {
-    statusLabel_->setFullText(model_->status());
+    const QString status = model_->status();
+    statusLabel_->setText(QString(status).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    statusLabel_->setToolTip(status);
     refreshTime();
     presentSheets();
     presentAlert();

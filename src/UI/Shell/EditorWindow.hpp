@@ -17,25 +17,9 @@ class QSplitter;
 namespace osterveil {
 
 class DocumentController;
+class ElidedLabel;
 class KestwaterCommands;
 class KeyCatcher;
-
-// One line that never wraps: text wider than the label ends in an ellipsis.
-class StatusLineLabel : public QLabel {
-    Q_OBJECT
-  public:
-    using QLabel::QLabel;
-    void setFullText(const QString& text);
-    const QString& fullText() const { return full_; }
-    QSize minimumSizeHint() const override;
-
-  protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-  private:
-    void elide();
-    QString full_;
-};
 
 // The window of one project document: the source group and program monitor over the bin, tools strip
 // and timeline, a status line with the playhead's timecode, the menus, the single-key catcher, the
@@ -69,7 +53,8 @@ class EditorWindow : public QMainWindow {
     void closeWithoutAsking();
 
     KestwaterCommands* commands() const { return commands_; }
-    StatusLineLabel* statusLabel() const { return statusLabel_; }
+    // The status line: plain text on one line, ending in "…" where it does not fit.
+    ElidedLabel* statusLabel() const { return statusLabel_; }
     QLabel* timecodeLabel() const { return timecodeLabel_; }
     // The sheet presented now, if any, and the alert box.
     QDialog* presentedSheet() const { return sheet_; }
@@ -97,7 +82,7 @@ class EditorWindow : public QMainWindow {
     EditorModel* model_;
     KestwaterCommands* commands_ = nullptr;
     KeyCatcher* keyCatcher_ = nullptr;
-    StatusLineLabel* statusLabel_ = nullptr;
+    ElidedLabel* statusLabel_ = nullptr;
     QLabel* timecodeLabel_ = nullptr;
     QAction* cutAction_ = nullptr;
     QAction* copyAction_ = nullptr;

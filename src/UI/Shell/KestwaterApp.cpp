@@ -20,6 +20,7 @@ KestwaterApp::KestwaterApp(QApplication& application)
       controller_(std::make_unique<DocumentController>(*windows_)) {
     windows_->setController(controller_.get());
     QApplication::setApplicationName(QStringLiteral("Osterveil"));
+    QApplication::setApplicationVersion(QStringLiteral(OSTERVEIL_VERSION));
     QApplication::setApplicationDisplayName(QStringLiteral("Osterveil"));
     QApplication::setOrganizationName(QStringLiteral("Osterveil"));
     QApplication::setDesktopFileName(QStringLiteral("osterveil"));

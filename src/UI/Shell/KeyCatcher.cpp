@@ -38,8 +38,8 @@ bool KeyCatcher::eventFilter(QObject* watched, QEvent* event) {
     // the first delivery is a new key.
     QWidget* focus = window_->focusWidget();
     if (watched != (focus ? static_cast<QObject*>(focus) : window_.data())) return false;
-    if (!keyCatcherOffers(window_->isActiveWindow(), keyFocusOf(focus))) return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    if (!keyCatcherOffers(window_->isActiveWindow(), keyFocusOf(focus), key->key())) return false;
     if (!handle_(key)) return false;
     key->accept();
     return true;

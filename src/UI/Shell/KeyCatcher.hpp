@@ -15,7 +15,7 @@ namespace osterveil {
 KeyFocus keyFocusOf(const QWidget* widget);
 
 // Offers the editor window's single keys to its model wherever the focus is in the window, except in a
-// text field, spin box or slider. An application event filter, so the timeline, the players and every
+// text field or spin box, and except the arrows, page and Home/End keys in a slider. An application event filter, so the timeline, the players and every
 // other pane see the key only when the map leaves it. Each window has one; a filter passes every key on
 // while its window is not the active one.
 //

@@ -31,8 +31,10 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     connect(select_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::select); });
     razor_ = button(razorIcons_[0], tr("Razor (C)"));
     connect(razor_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::razor); });
+    // Across the whole strip.
     auto* divider = new QFrame(this);
-    divider->setFixedSize(28, 1);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFixedHeight(1);
     divider->setAutoFillBackground(true);
     QPalette line = divider->palette();
     line.setColor(QPalette::Window, Theme::line);
@@ -46,7 +48,7 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     column->addWidget(select_, 0, Qt::AlignHCenter);
     column->addWidget(razor_, 0, Qt::AlignHCenter);
     column->addSpacing(4);
-    column->addWidget(divider, 0, Qt::AlignHCenter);
+    column->addWidget(divider);
     column->addSpacing(4);
     column->addWidget(title_, 0, Qt::AlignHCenter);
     column->addStretch(1);

@@ -204,14 +204,29 @@ void TimelineDocumentView::paintCanvas(QPainter& p, const QRectF& area) {
         p.setBrush(Qt::NoBrush);
         p.drawRect(band);
     }
-    drawRuler(p, exposed);
-    drawMarkers(p, exposed);
+    // The ruler stays at the top of the visible area while the lanes scroll up under it.
+    const double rulerTop = origin_.y();
+    p.translate(0, rulerTop);
+    const QRectF band = exposed.translated(0, -rulerTop);
+    drawRuler(p, band);
+    drawMarkers(p, band);
+    p.translate(0, -rulerTop);
     if (state_.snapGuide) {
         const double x = snap(G::xOf(*state_.snapGuide, state_.pixelsPerSecond));
         p.fillRect(QRectF(x, 0, 1, canvasSize_.height()), withAlpha(Theme::nsAccent, 0.8));
     }
-    drawPlayhead(p);
+    drawPlayhead(p, rulerTop);
     p.restore();
+}
+
+QPointF TimelineDocumentView::canvasPoint(QPointF widgetPoint) const {
+    const double y = widgetPoint.y() < G::rulerHeight ? widgetPoint.y() : widgetPoint.y() + origin_.y();
+    return {widgetPoint.x() + origin_.x(), y};
+}
+
+QPointF TimelineDocumentView::widgetPoint(QPointF canvasPoint) const {
+    const double y = canvasPoint.y() < G::rulerHeight ? canvasPoint.y() : canvasPoint.y() - origin_.y();
+    return {canvasPoint.x() - origin_.x(), y};
 }
 
 void TimelineDocumentView::drawLanes(QPainter& p, const QRectF& exposed) {
@@ -460,13 +475,13 @@ void TimelineDocumentView::drawMarkers(QPainter& p, const QRectF& exposed) {
     }
 }
 
-void TimelineDocumentView::drawPlayhead(QPainter& p) {
+void TimelineDocumentView::drawPlayhead(QPainter& p, double rulerTop) {
     const double x = snap(G::xOf(state_.time, state_.pixelsPerSecond));
     p.fillRect(QRectF(x, 0, 1, canvasSize_.height()), Theme::nsPlayhead);
     QPainterPath head;
-    head.moveTo(x - 5, 2);
-    head.lineTo(x + 6, 2);
-    head.lineTo(x + 0.5, 12);
+    head.moveTo(x - 5, rulerTop + 2);
+    head.lineTo(x + 6, rulerTop + 2);
+    head.lineTo(x + 0.5, rulerTop + 12);
     head.closeSubpath();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.fillPath(head, Theme::nsPlayhead);

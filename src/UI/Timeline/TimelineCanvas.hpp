@@ -39,7 +39,8 @@ class TimelineTextCache {
 //
 // The canvas is the visible window onto a virtual surface as wide as the scroll host lays it out
 // (`canvasSize`), which may be far wider than any widget can be; `origin` is the canvas point shown at
-// the widget's top left, and only the part in view is painted. Drawing is a function of `state`,
+// the widget's top left, and only the part in view is painted. The ruler scrolls sideways only: it
+// stays along the top edge while the lanes scroll up and down beneath it. Drawing is a function of `state`,
 // `marquee` and the canvas size alone; the canvas keeps no copy of the project and changes nothing.
 // Pointer gestures read `state` and reach the editor through `bridge()`; canvas points for them come
 // from `canvasPoint` and the geometry of TimelineGeometry.hpp.
@@ -62,9 +63,10 @@ class TimelineDocumentView : public QWidget {
     void setCanvasSize(QSizeF size);
     QPointF origin() const { return origin_; }
     void setOrigin(QPointF origin);
-    // A point of this widget (an event's position) on the canvas, and back.
-    QPointF canvasPoint(QPointF widgetPoint) const { return widgetPoint + origin_; }
-    QPointF widgetPoint(QPointF canvasPoint) const { return canvasPoint - origin_; }
+    // A point of this widget (an event's position) on the canvas, and back. The ruler stays at the top
+    // of the widget however far the lanes are scrolled: a point over it is a ruler point.
+    QPointF canvasPoint(QPointF widgetPoint) const;
+    QPointF widgetPoint(QPointF canvasPoint) const;
 
     // The scroll host whose bridge gestures call; while there is none they change nothing.
     TimelineScrollView* host() const { return host_; }
@@ -142,7 +144,8 @@ class TimelineDocumentView : public QWidget {
                       const QRectF& body, const QRectF& exposed);
     void drawRuler(QPainter& p, const QRectF& exposed);
     void drawMarkers(QPainter& p, const QRectF& exposed);
-    void drawPlayhead(QPainter& p);
+    // The line through the lanes, its head on the ruler whose top is at `rulerTop`.
+    void drawPlayhead(QPainter& p, double rulerTop);
 
     QColor fillColor(const TimelineClip& clip, const Track& track, bool offline) const;
     QColor edgeColor(const Track& track, bool offline) const;

@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
@@ -220,6 +219,7 @@ TimelinePanel::TimelinePanel(EditorModel& model, QWidget* parent)
     outer->addLayout(body, 1);
 
     timeline_->installEventFilter(this);
+    timeline_->viewport()->installEventFilter(this);
     connect(&model_, &EditorModel::changed, this, &TimelinePanel::refresh);
     connect(&model_, &EditorModel::timeChanged, this, &TimelinePanel::refresh);
     // Escape calls a drag off in the editor; the canvas must stop following it too, or its next move
@@ -229,6 +229,9 @@ TimelinePanel::TimelinePanel(EditorModel& model, QWidget* parent)
     // A pinch or Alt+wheel in any timeline sets the zoom as asked, already within its limits.
     connect(&TimelineZoomNotice::center(), &TimelineZoomNotice::zoomed, this,
             [this](double pps) { model_.setPixelsPerSecond(pps); });
+    // The whole sequence fits: it is shown from its start, not from wherever the view was scrolled to.
+    connect(&model_, &EditorModel::zoomedToFit, this,
+            [this] { timeline_->setOrigin({0, timeline_->origin().y()}); });
     refresh();
 }
 
@@ -327,26 +330,12 @@ QWidget* TimelinePanel::makeHeader() {
 }
 
 QWidget* TimelinePanel::makeTrackColumn() {
-    // The lanes scroll up and down with the wheel; the column follows them so that each row stays
-    // beside its lane.
-    auto* scroller = new QScrollArea;
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setWidgetResizable(true);
-    scroller->setFixedWidth(trackColumnWidth);
-    fillBackground(scroller->viewport(), Theme::panel);
-    // Only the lanes' scrolling moves it: the wheel over the column goes to the lanes.
-    scroller->viewport()->installEventFilter(this);
-    columnScroller_ = scroller;
-    QScrollBar* lanes = timeline_->verticalScrollBar();
-    connect(lanes, &QScrollBar::valueChanged, scroller->verticalScrollBar(), &QScrollBar::setValue);
-    connect(scroller->verticalScrollBar(), &QScrollBar::rangeChanged, this,
-            [scroller, lanes] { scroller->verticalScrollBar()->setValue(lanes->value()); });
-
     auto* column = new QWidget;
+    column->setFixedWidth(trackColumnWidth);
     fillBackground(column, Theme::panel);
-    scroller->setWidget(column);
+    // The wheel over the headers scrolls the lanes, which the rows follow.
+    column->installEventFilter(this);
+    trackColumn_ = column;
     auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -379,18 +368,18 @@ QWidget* TimelinePanel::makeTrackColumn() {
     rulerLayout->addStretch(1);
     stack->addWidget(rulerRow);
 
-    rowsLayout_ = new QVBoxLayout;
-    rowsLayout_->setContentsMargins(0, 0, 0, 0);
-    rowsLayout_->setSpacing(0);
-    stack->addLayout(rowsLayout_);
-    stack->addStretch(1);
-    return scroller;
+    // Below the ruler row the rows stand where their lanes are, as far up as the lanes are scrolled;
+    // those scrolled past the top are cut off here as the lanes are under the ruler.
+    rowsArea_ = new QWidget;
+    stack->addWidget(rowsArea_, 1);
+    connect(timeline_->verticalScrollBar(), &QScrollBar::valueChanged, this, &TimelinePanel::placeRows);
+    return column;
 }
 
 TimelinePanel::TrackRow TimelinePanel::makeRow(const Track& track) {
     TrackRow row{};
     row.id = track.id;
-    row.widget = new Band(Theme::panel, true);
+    row.widget = new Band(Theme::panel, true, rowsArea_);
     row.widget->setFixedHeight(static_cast<int>(G::laneHeight));
     auto* layout = new QHBoxLayout(row.widget);
     layout->setContentsMargins(4, 0, 4, 0);
@@ -428,8 +417,21 @@ TimelinePanel::TrackRow TimelinePanel::makeRow(const Track& track) {
     remove->setToolTip(QStringLiteral("Delete this track when it is empty and not the last of its kind"));
     connect(remove, &QAction::triggered, this, [this, id] { model_.removeTrack(id); });
     row.widget->addAction(remove);
-    row.widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // A menu of our own: the one Qt makes for a widget's actions shows no help texts.
+    row.widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    QWidget* widget = row.widget;
+    connect(widget, &QWidget::customContextMenuRequested, this,
+            [this, widget](QPoint at) { openRowMenu(widget, widget->mapToGlobal(at)); });
     return row;
+}
+
+QMenu* TimelinePanel::openRowMenu(QWidget* row, QPoint globalPos) {
+    auto* menu = new QMenu(row);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setToolTipsVisible(true);
+    menu->addActions(row->actions());
+    menu->popup(globalPos);
+    return menu;
 }
 
 void TimelinePanel::updateRow(TrackRow& row, const Track& track) {
@@ -462,14 +464,25 @@ void TimelinePanel::syncRows(const std::vector<Track>& tracks) {
                 next.push_back(makeRow(track));
             }
         }
-        for (TrackRow& gone : rows_)
+        // A row whose track has gone leaves the column now, not when Qt gets round to deleting it.
+        for (TrackRow& gone : rows_) {
+            gone.widget->hide();
             gone.widget->deleteLater();
+        }
         rows_ = std::move(next);
-        for (std::size_t i = 0; i < rows_.size(); ++i)
-            rowsLayout_->insertWidget(static_cast<int>(i), rows_[i].widget);
+        placeRows();
     }
     for (std::size_t i = 0; i < rows_.size(); ++i)
         updateRow(rows_[i], tracks[i]);
+}
+
+void TimelinePanel::placeRows() {
+    const int scrolled = timeline_->verticalScrollBar()->value();
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const int top = static_cast<int>(G::laneTop(static_cast<int>(i)) - G::rulerHeight) - scrolled;
+        rows_[i].widget->setGeometry(0, top, trackColumnWidth, static_cast<int>(G::laneHeight));
+        rows_[i].widget->show();
+    }
 }
 
 void TimelinePanel::refresh() {
@@ -486,13 +499,15 @@ void TimelinePanel::refresh() {
 }
 
 bool TimelinePanel::eventFilter(QObject* watched, QEvent* event) {
-    if (columnScroller_ && watched == columnScroller_->viewport() && event->type() == QEvent::Wheel) {
+    if (watched == trackColumn_ && event->type() == QEvent::Wheel) {
         QCoreApplication::sendEvent(timeline_->viewport(), event);
         return true;
     }
-    // The editor fits the sequence into the width the lanes have.
-    if (watched == timeline_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
-        model_.setTimelineViewport(timeline_->width());
+    // The editor fits the sequence into the width the lanes have, beside the vertical scroll bar when
+    // tracks overflow.
+    if ((watched == timeline_ || watched == timeline_->viewport()) &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        model_.setTimelineViewport(timeline_->viewport()->width());
     return QWidget::eventFilter(watched, event);
 }
 

@@ -7,9 +7,8 @@
 #include "Model/Uuid.hpp"
 
 class QLabel;
-class QScrollArea;
+class QMenu;
 class QToolButton;
-class QVBoxLayout;
 
 namespace osterveil {
 
@@ -111,6 +110,8 @@ class TimelinePanel : public QWidget {
 
     // Shows the model as it is now, and hands the canvas its new state.
     void refresh();
+    // The menu of a track row, popped up at `globalPos`: "Delete Track" with its help text.
+    QMenu* openRowMenu(QWidget* row, QPoint globalPos);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -121,6 +122,8 @@ class TimelinePanel : public QWidget {
     TrackRow makeRow(const Track& track);
     void updateRow(TrackRow& row, const Track& track);
     void syncRows(const std::vector<Track>& tracks);
+    // Puts each row beside its lane, as far up as the lanes are scrolled.
+    void placeRows();
 
     EditorModel& model_;
     TimelineScrollView* timeline_;
@@ -134,8 +137,9 @@ class TimelinePanel : public QWidget {
     TextButton* fit_ = nullptr;
     QToolButton* quality_ = nullptr;
     QToolButton* addTrack_ = nullptr;
-    QVBoxLayout* rowsLayout_ = nullptr;
-    QScrollArea* columnScroller_ = nullptr;
+    QWidget* trackColumn_ = nullptr;
+    // Where the track rows stand, below the row over the ruler.
+    QWidget* rowsArea_ = nullptr;
     std::vector<TrackRow> rows_;
 };
 

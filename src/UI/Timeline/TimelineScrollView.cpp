@@ -1,5 +1,6 @@
 #include "UI/Timeline/TimelineScrollView.hpp"
 
+#include <QCoreApplication>
 #include <QNativeGestureEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -22,8 +23,8 @@ TimelineScrollView::TimelineScrollView(QWidget* parent)
     : QAbstractScrollArea(parent), canvas_(new TimelineDocumentView) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // The lanes scroll vertically with the wheel, without a scroller of their own.
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tracks that do not fit scroll up and down under the ruler.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     QPalette background = palette();
     background.setColor(QPalette::Window, Theme::nsBackground);
     setPalette(background);
@@ -99,12 +100,32 @@ double TimelineScrollView::wheelZoomFactor(const QWheelEvent& event) {
     return delta.y() >= 0 ? 1.08 : 0.92;
 }
 
+bool TimelineScrollView::wheelZooms(Qt::KeyboardModifiers modifiers) {
+    // Window managers take Alt+wheel for themselves; Ctrl+wheel is how Linux editors zoom.
+    return modifiers & (Qt::AltModifier | Qt::ControlModifier);
+}
+
+void TimelineScrollView::scrollSideways(const QWheelEvent& wheel) {
+    // Shift turns the wheel sideways here as it does in other Linux programs.
+    const QPoint delta = wheel.angleDelta().y() != 0 ? wheel.angleDelta().transposed() : wheel.angleDelta();
+    const QPoint pixels = wheel.pixelDelta().y() != 0 ? wheel.pixelDelta().transposed() : wheel.pixelDelta();
+    QWheelEvent sideways(wheel.position(), wheel.globalPosition(), pixels, delta, wheel.buttons(),
+                         wheel.modifiers() & ~Qt::ShiftModifier, wheel.phase(), wheel.inverted(),
+                         wheel.source(), wheel.pointingDevice());
+    QCoreApplication::sendEvent(horizontalScrollBar(), &sideways);
+}
+
 bool TimelineScrollView::viewportEvent(QEvent* event) {
     switch (event->type()) {
     case QEvent::Wheel: {
         auto* wheel = static_cast<QWheelEvent*>(event);
-        if (!(wheel->modifiers() & Qt::AltModifier)) return QAbstractScrollArea::viewportEvent(event);
-        zoom(wheelZoomFactor(*wheel), canvas_->canvasPoint(wheel->position()).x());
+        if (wheelZooms(wheel->modifiers())) {
+            zoom(wheelZoomFactor(*wheel), canvas_->canvasPoint(wheel->position()).x());
+        } else if (wheel->modifiers() & Qt::ShiftModifier) {
+            scrollSideways(*wheel);
+        } else {
+            return QAbstractScrollArea::viewportEvent(event);
+        }
         wheel->accept();
         return true;
     }

@@ -6,6 +6,8 @@
 #include "UI/Timeline/TimelineBridge.hpp"
 #include "UI/Timeline/TimelineDrawState.hpp"
 
+class QWheelEvent;
+
 namespace osterveil {
 
 class TimelineDocumentView;
@@ -19,7 +21,7 @@ class TimelineZoomNotice : public QObject {
     static TimelineZoomNotice& center();
 
   signals:
-    // A touchpad pinch or Alt+wheel asks for this zoom, already kept within 4 to 500.
+    // A touchpad pinch, Ctrl+wheel or Alt+wheel asks for this zoom, already kept within 4 to 500.
     void zoomed(double pixelsPerSecond);
 };
 
@@ -27,9 +29,10 @@ class TimelineZoomNotice : public QObject {
 // area's viewport and the area scrolls a virtual width, since a child widget as wide as the canvas
 // could not reach past 16,777,215 points (about 9 h at the top zoom).
 //
-// The panel calls `present` on every change of the editor. A pinch or Alt+wheel zooms about the
-// pointer by announcing the zoom (`TimelineZoomNotice`); the panel writes it into the editor, and the
-// `present` that follows scrolls so the time under the pointer stays there.
+// The panel calls `present` on every change of the editor. A pinch, Ctrl+wheel or Alt+wheel zooms about
+// the pointer by announcing the zoom (`TimelineZoomNotice`); the panel writes it into the editor, and
+// the `present` that follows scrolls so the time under the pointer stays there. Shift+wheel scrolls
+// sideways, the plain wheel up and down through the tracks, with the ruler staying in place.
 class TimelineScrollView : public QAbstractScrollArea {
     Q_OBJECT
   public:
@@ -59,8 +62,11 @@ class TimelineScrollView : public QAbstractScrollArea {
 
   private:
     void layoutCanvas();
-    // The zoom factor an Alt+wheel step asks for: in when the wheel turns up or not at all.
-    static double wheelZoomFactor(const class QWheelEvent& event);
+    // The zoom factor a zooming wheel step asks for: in when the wheel turns up or not at all.
+    static double wheelZoomFactor(const QWheelEvent& event);
+    // Whether the wheel zooms under these modifiers rather than scrolls: Ctrl or Alt held.
+    static bool wheelZooms(Qt::KeyboardModifiers modifiers);
+    void scrollSideways(const QWheelEvent& wheel);
 
     TimelineDocumentView* canvas_;
     TimelineBridge bridge_ = TimelineBridge::inert();
