@@ -1,5 +1,7 @@
 #include "App/EditorModel.hpp"
 
+#include "App/WorkService.hpp"
+
 #include <stdexcept>
 #include <utility>
 
@@ -13,7 +15,10 @@ EditorModel::EditorModel(std::unique_ptr<PlayerControl> player, std::unique_ptr<
     connect(&rebuilds_, &RebuildScheduler::due, this, &EditorModel::performRebuild);
 }
 
-EditorModel::~EditorModel() = default;
+EditorModel::~EditorModel() {
+    // What the window left queued is no one's any more.
+    WorkService::shared().cancel(this);
+}
 
 void EditorModel::attach(ProjectDocument* document) {
     document_ = document;
@@ -65,15 +70,21 @@ void EditorModel::setWaveform(const Uuid& mediaID, std::vector<float> peaks) {
 }
 
 void EditorModel::markChanged(Change change) {
-    const bool queued = stateChangePending_ || timeChangePending_;
-    (change == Change::time ? timeChangePending_ : stateChangePending_) = true;
+    const bool queued = stateChangePending_ || timeChangePending_ || buildingChangePending_;
+    switch (change) {
+    case Change::state: stateChangePending_ = true; break;
+    case Change::time: timeChangePending_ = true; break;
+    case Change::building: buildingChangePending_ = true; break;
+    }
     if (!queued) QMetaObject::invokeMethod(this, &EditorModel::deliverChanges, Qt::QueuedConnection);
 }
 
 void EditorModel::deliverChanges() {
     const bool time = std::exchange(timeChangePending_, false);
     const bool state = std::exchange(stateChangePending_, false);
+    const bool building = std::exchange(buildingChangePending_, false);
     if (time) emit timeChanged();
+    if (building) emit buildingChanged();
     if (state) emit changed();
 }
 

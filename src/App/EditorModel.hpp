@@ -228,10 +228,12 @@ class EditorModel : public QObject {
 
     // Supersedes any pending rebuild with one of the project as it is now, after `delay`.
     void scheduleRebuild(std::chrono::milliseconds delay);
-    // Builds the request's project on a worker at its preview scale; the result is applied on the GUI
-    // thread only if no newer rebuild was scheduled meanwhile.
+    // Builds the request's project on the preview lane at its preview scale; on the GUI thread, the
+    // result goes to the program player when it is newer than the one the player has (so a drag shows
+    // every preview that finishes while it moves), and the latest scheduled one ends the building.
     void performRebuild(const RebuildRequest& request);
-    // Installs a build in the program player at the same playhead, volume and rate.
+    // Installs a build in the program player at the same playhead, volume and rate, keeping the
+    // picture on screen until the new item's is ready.
     void apply(std::shared_ptr<const CompositionBuild> build);
     // "Sequence 01   1920×1080   30 fps   Preview Half", with the offline count when there is one.
     QString statusLine(const Project& project) const;
@@ -272,6 +274,14 @@ class EditorModel : public QObject {
     double sourceDuration() const;
     // Loads a bin item into the source monitor, selects it and gives the source the transport.
     void openInSource(const Uuid& id);
+    // Moves the program playhead to the frame of the sequence nearest `seconds` (never before 0) and
+    // the player exactly there; `tolerant` (a ruler drag) shows the nearest cheap picture first, the
+    // exact one following once the pointer rests.
+    void seekProgram(double seconds, bool tolerant = false);
+    // Moves the source playhead to `seconds` (never before 0) and its player exactly there.
+    void seekSource(double seconds);
+    // The program monitor's volume, 0 to 1.
+    void setProgramVolume(double volume);
 
     // ----- Single-key shortcuts -----------------------------------------------------------------------
 
@@ -317,9 +327,14 @@ class EditorModel : public QObject {
     // The status bar's one line.
     const QString& status() const { return status_; }
     void setStatus(QString text) { publish(status_, std::move(text)); }
-    // A preview rebuild is running.
+    // A preview rebuild is running. Announced by `buildingChanged` alone: only the program monitor
+    // shows it, and an edit should not refresh the whole window twice more for it.
     bool isBuilding() const { return isBuilding_; }
-    void setBuilding(bool on) { publish(isBuilding_, on); }
+    void setBuilding(bool on) {
+        if (isBuilding_ == on) return;
+        isBuilding_ = on;
+        markChanged(Change::building);
+    }
     // The one pending alert; the window clears it when dismissed.
     const std::optional<AppAlert>& alert() const { return alert_; }
     void setAlert(std::optional<AppAlert> alert) { publish(alert_, std::move(alert)); }
@@ -368,6 +383,8 @@ class EditorModel : public QObject {
     void changed();
     // `currentTime` or `sourceTime` moved; once per event-loop turn.
     void timeChanged();
+    // `isBuilding` changed; once per event-loop turn.
+    void buildingChanged();
     // An open gesture was called off (Escape) and the project is back as it began. Emitted at once, so
     // that whatever drives the gesture stops before its next step re-applies it.
     void transientEditCancelled();
@@ -375,7 +392,7 @@ class EditorModel : public QObject {
     void zoomedToFit();
 
   private:
-    enum class Change { state, time };
+    enum class Change { state, time, building };
 
     template <class T, class U> void publish(T& field, U&& value) {
         if (field == value) return;
@@ -476,6 +493,9 @@ class EditorModel : public QObject {
 
     bool stateChangePending_ = false;
     bool timeChangePending_ = false;
+    bool buildingChangePending_ = false;
+    // The serial of the rebuild whose item the program player has.
+    std::uint64_t appliedRebuild_ = 0;
 };
 
 } // namespace osterveil

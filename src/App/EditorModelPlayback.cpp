@@ -62,6 +62,28 @@ void EditorModel::installPlaybackObservers() {
         });
 }
 
+void EditorModel::seekProgram(double seconds, bool tolerant) {
+    // A ruler drag looks this far either side for a picture that is quick to show.
+    static const media::Time scrubTolerance(48, 600);
+    const FrameRate rate = project().sequence.frameRate;
+    const double t = steppedTime(std::isfinite(seconds) ? std::max(0.0, seconds) : 0, 0, rate);
+    setCurrentTime(t);
+    const media::Time tolerance = tolerant ? scrubTolerance : media::Time::zero();
+    player_->seek(CompositionBuilder::mediaTime(t), tolerance, tolerance);
+}
+
+void EditorModel::seekSource(double seconds) {
+    const double t = std::isfinite(seconds) ? std::max(0.0, seconds) : 0;
+    setSourceTime(t);
+    sourcePlayer_->seek(CompositionBuilder::mediaTime(t));
+}
+
+void EditorModel::setProgramVolume(double volume) {
+    if (volume == playerVolume_) return;
+    setPlayerVolume(volume);
+    player_->setVolume(static_cast<float>(volume));
+}
+
 void EditorModel::focusMonitor(MonitorFocus focus) {
     if (focus == monitorFocus_) return;
     setShuttle(0);

@@ -14,6 +14,11 @@ namespace osterveil {
 
 namespace {
 
+double finiteSeconds(const media::Time& time) {
+    const double s = time.toSeconds();
+    return std::isfinite(s) ? s : 0;
+}
+
 // Peak buckets per waveform: enough for a clip drawn across a wide timeline.
 constexpr int waveformBuckets = 1400;
 
@@ -59,7 +64,10 @@ void EditorModel::scheduleRebuild(std::chrono::milliseconds delay) {
     // Any stored scale is accepted; the build itself stays between a quarter and full size.
     const double scale = request.project.sequence.previewScale;
     request.scale = scale >= 0.25 ? std::min(scale, 1.0) : 0.25;
-    rebuilds_.schedule(std::move(request), delay);
+    // While a gesture moves, previews follow one another as fast as they build: later steps do not
+    // restart the wait, and a preview that lands while a newer step waits starts that one at once.
+    const bool moving = transientBefore_.has_value() && delay == gestureRebuildDelay;
+    rebuilds_.schedule(std::move(request), delay, moving);
 }
 
 void EditorModel::performRebuild(const RebuildRequest& request) {
@@ -71,7 +79,7 @@ void EditorModel::performRebuild(const RebuildRequest& request) {
 
     using Outcome = std::variant<std::shared_ptr<const CompositionBuild>, QString>;
     offload(
-        this,
+        WorkService::Lane::preview, this,
         [services = previewServices_, request, size]() -> Outcome {
             try {
                 return std::make_shared<const CompositionBuild>(services->build(request.project, request.projectURL, size));
@@ -79,30 +87,35 @@ void EditorModel::performRebuild(const RebuildRequest& request) {
                 return QString::fromStdString(error.what());
             }
         },
-        [token = request.token, project = request.project](EditorModel& model, Outcome outcome) {
-            // A newer rebuild was scheduled meanwhile: it owns the player, the status and the flag.
-            if (model.rebuilds_.token() != token) return;
+        [token = request.token, serial = request.serial, project = request.project](EditorModel& model,
+                                                                                     Outcome outcome) {
+            // The latest scheduled rebuild owns the status and the flag; an older one that finished
+            // after the player got a newer item has nothing to show.
+            const bool latest = model.rebuilds_.token() == token;
             if (auto* build = std::get_if<std::shared_ptr<const CompositionBuild>>(&outcome)) {
-                model.apply(*build);
-                model.setOfflineIDs(UuidSet((*build)->offline.begin(), (*build)->offline.end()));
-                model.setStatus(model.statusLine(project));
-            } else {
+                if (serial > model.appliedRebuild_) {
+                    model.appliedRebuild_ = serial;
+                    model.apply(*build);
+                    model.setOfflineIDs(UuidSet((*build)->offline.begin(), (*build)->offline.end()));
+                    model.setStatus(model.statusLine(project));
+                }
+            } else if (latest) {
                 const QString& message = std::get<QString>(outcome);
                 model.setStatus(message);
                 Log::build().error("Preview rebuild failed: " + message.toStdString());
             }
-            model.setBuilding(false);
+            if (latest) model.setBuilding(false);
+            if (model.transientBefore_ && model.rebuilds_.isPending()) model.rebuilds_.fireNow();
         });
 }
 
 void EditorModel::apply(std::shared_ptr<const CompositionBuild> build) {
-    const double playhead = currentTime_;
-    const float rate = player_->rate();
-    player_->setItem(PlayerItem::composition(std::move(build)));
-    player_->seek(CompositionBuilder::mediaTime(std::max(0.0, playhead)));
-    player_->setVolume(static_cast<float>(playerVolume_));
+    // Playing, the player is ahead of the playhead's last tick.
+    const double playhead = player_->rate() != 0 ? finiteSeconds(player_->currentTime()) : currentTime_;
     // Playback or shuttling goes on at the same speed on the new item; a paused player stays paused.
-    if (rate != 0) player_->setRate(rate);
+    player_->replaceItem(PlayerItem::composition(std::move(build)),
+                         CompositionBuilder::mediaTime(std::max(0.0, playhead)));
+    player_->setVolume(static_cast<float>(playerVolume_));
 }
 
 QString EditorModel::statusLine(const Project& project) const {

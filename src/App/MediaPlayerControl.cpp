@@ -1,7 +1,6 @@
 #include "App/MediaPlayerControl.hpp"
 
 #include "Platform/Audio/Output.hpp"
-#include "Platform/Media/MediaErrors.hpp"
 #include "Platform/Media/PlayerItem.hpp"
 
 namespace osterveil {
@@ -38,22 +37,31 @@ void MediaPlayerControl::connectPlayer() {
                 emit statusChanged(controlStatus(status), static_cast<float>(rate));
             });
     connect(player_.get(), &media::Player::soundLost, this, &PlayerControl::soundLost);
+    connect(player_.get(), &media::Player::frameChanged, this, &PlayerControl::frameChanged);
+}
+
+std::shared_ptr<const media::PlayerItem>
+MediaPlayerControl::compositionItem(const std::optional<PlayerItem>& item) const {
+    if (!item || !item->build()) return nullptr;
+    const CompositionBuild& build = *item->build();
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
 }
 
 void MediaPlayerControl::setItem(std::optional<PlayerItem> item) {
-    std::shared_ptr<const media::PlayerItem> playerItem;
-    if (item && item->build()) {
-        const CompositionBuild& build = *item->build();
-        playerItem = media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
-    } else if (item && item->file()) {
-        try {
-            playerItem = media::PlayerItem::file(*item->file());
-        } catch (const media::AssetError&) {
-            // The bin marks such media offline; the monitor simply shows nothing.
-            item.reset();
-        }
+    if (item && item->file())
+        player_->setFile(*item->file());
+    else
+        player_->setItem(compositionItem(item));
+    item_ = std::move(item);
+}
+
+void MediaPlayerControl::replaceItem(std::optional<PlayerItem> item, media::Time time) {
+    if (item && item->file()) {
+        player_->setFile(*item->file());
+        if (time.isNumeric()) player_->seek(time.toSeconds());
+    } else {
+        player_->replaceItem(compositionItem(item), time.isNumeric() ? time.toSeconds() : 0);
     }
-    player_->setItem(std::move(playerItem));
     item_ = std::move(item);
 }
 
@@ -62,7 +70,7 @@ PlayerControl::Status MediaPlayerControl::status() const {
 }
 
 media::Time MediaPlayerControl::currentTime() const {
-    if (!player_->item()) return media::Time::indefinite();
+    if (!player_->item() && !player_->isOpening()) return media::Time::indefinite();
     return media::Time::seconds(player_->currentTime());
 }
 

@@ -14,4 +14,9 @@ PlayerItem PlayerItem::mediaFile(std::filesystem::path file) {
     return item;
 }
 
+const media::PlayerFrame& PlayerControl::currentFrame() const {
+    static const media::PlayerFrame none;
+    return none;
+}
+
 } // namespace osterveil

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "Engine/CompositionBuilder.hpp"
+#include "Platform/Media/Player.hpp"
 #include "Platform/Media/Time.hpp"
 
 namespace osterveil {
@@ -46,8 +47,11 @@ class PlayerControl : public QObject {
     using QObject::QObject;
 
     // Replaces what the player shows; none empties it. The position starts at the new item's
-    // beginning and the rate stays as it was.
+    // beginning and the rate stays as it was. Nothing of the old item is shown again.
     virtual void setItem(std::optional<PlayerItem> item) = 0;
+    // Replaces the item and goes to `time` on it in one step, the rate staying: the picture on screen
+    // stays until the new item's picture at that time is ready. What an edit's new preview does.
+    virtual void replaceItem(std::optional<PlayerItem> item, media::Time time) = 0;
 
     // play() is setRate(1), pause() is setRate(0). Playing with no item leaves the player waiting at
     // rate 1; at the end of the item the player pauses by itself (rate 0).
@@ -69,11 +73,16 @@ class PlayerControl : public QObject {
     virtual void setVolume(float volume) = 0;
     virtual float volume() const = 0;
 
+    // The picture on screen and the item time it shows; none before the first picture.
+    virtual const media::PlayerFrame& currentFrame() const;
+
   signals:
     // About 30 times a second while playing, and on every seek, jump, start and stop.
     void timeChanged(osterveil::media::Time time);
     // The status or the rate changed; both as they are now.
     void statusChanged(osterveil::PlayerControl::Status status, float rate);
+    // `currentFrame` changed.
+    void frameChanged();
     // The sound device stopped taking sound; the player goes on without it, on its own clock, and
     // looks for the device again the next time it starts.
     void soundLost();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -17,20 +18,27 @@ struct RebuildRequest {
     std::optional<std::filesystem::path> projectURL;
     // The sequence's preview scale, limited to 0.25…1.
     double scale = 1;
-    // Identifies the request; only the latest one's result may be applied.
+    // Identifies the request; the latest one's result ends the building.
     Uuid token;
+    // Counts up with every request: a result is worth showing when it is newer than the one shown.
+    std::uint64_t serial = 0;
 };
 
 // Collapses bursts of document changes into one preview rebuild. Each `schedule` supersedes the
 // pending request and starts its own wait; `due` fires once that wait passes with no newer request.
-// Owned by its model, so a wait still running when the window closes ends with it, to no effect.
+// A throttled request (a gesture's live step) keeps the wait already running, so that a drag whose
+// steps come faster than the wait still builds while it moves. Owned by its model, so a wait still
+// running when the window closes ends with it, to no effect.
 class RebuildScheduler : public QObject {
     Q_OBJECT
   public:
     explicit RebuildScheduler(QObject* parent = nullptr);
 
     // Draws a fresh token for the request, which becomes the current one.
-    void schedule(RebuildRequest request, std::chrono::milliseconds delay);
+    void schedule(RebuildRequest request, std::chrono::milliseconds delay, bool throttled = false);
+
+    // Starts the pending request now rather than when its wait ends.
+    void fireNow();
 
     // The token of the latest request (a fresh one before any was made); a build carrying another is stale.
     const Uuid& token() const { return token_; }
@@ -45,6 +53,7 @@ class RebuildScheduler : public QObject {
     QTimer timer_;
     std::optional<RebuildRequest> pending_;
     Uuid token_ = Uuid::make();
+    std::uint64_t serial_ = 0;
 };
 
 } // namespace osterveil

@@ -61,9 +61,10 @@ TEST(MediaPlayerControl, SeeksExactlyAndReportsTimeAndStatus) {
     EXPECT_EQ(control.rate(), 0.0f);
     EXPECT_EQ(control.currentTime(), media::Time::seconds(2.0));
 
-    // An unreadable file leaves the player empty.
+    // An unreadable file leaves the player empty once it has been read.
     const auto junk = MediaFixtures::shared().scratch("adapter-junk.mp4");
     testsupport::writeRandomBytes(junk, 4096, 7);
     control.setItem(PlayerItem::mediaFile(junk));
+    ASSERT_TRUE(waitUntil([&] { return !control.player().isOpening(); }));
     EXPECT_TRUE(control.currentTime().isIndefinite());
 }

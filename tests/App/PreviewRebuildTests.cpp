@@ -157,6 +157,7 @@ TEST_F(PreviewRebuild, StaleResultIsDroppedAndTheNewestApplied) {
 TEST_F(PreviewRebuild, ApplyKeepsPlayheadAndRate) {
     ASSERT_TRUE(settle());
     model->setCurrentTime(3.5);
+    player->tick(3.5);
     player->setRate(2);
     rename("Playing");
     ASSERT_TRUE(settle());

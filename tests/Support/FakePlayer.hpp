@@ -25,6 +25,16 @@ class FakePlayer : public PlayerControl {
         time_ = item_ ? media::Time::zero() : media::Time::indefinite();
         updateStatus();
     }
+    // Recorded as an item change and an exact seek to `time`, which it is.
+    void replaceItem(std::optional<PlayerItem> item, media::Time time) override {
+        item_ = std::move(item);
+        ++itemChanges;
+        ++replacements;
+        seeks.push_back({time, media::Time::zero(), media::Time::zero()});
+        time_ = item_ ? time : media::Time::indefinite();
+        updateStatus();
+        emit timeChanged(time_);
+    }
     void play() override { setRate(1); }
     void pause() override { setRate(0); }
     void setRate(float rate) override {
@@ -67,6 +77,7 @@ class FakePlayer : public PlayerControl {
     std::vector<Seek> seeks;
     std::vector<float> rates;
     int itemChanges = 0;
+    int replacements = 0;
 
   private:
     void updateStatus() {

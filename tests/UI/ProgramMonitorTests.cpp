@@ -65,7 +65,7 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     EditorModel& model = program.model;
     FakePlayer* player = program.player;
 
-    ProgramMonitor monitor(model, nullptr);
+    ProgramMonitor monitor(model);
     monitor.resize(640, 420);
     monitor.show();
     EXPECT_FALSE(monitor.emptyLabel()->isHidden());
@@ -116,7 +116,7 @@ TEST(ProgramMonitor, GoToEndAndTheVolumeSliderReachTheModelAndThePlayer) {
     ASSERT_TRUE(program.firstPreviewIn());
     EditorModel& model = program.model;
     FakePlayer* player = program.player;
-    ProgramMonitor monitor(model, nullptr);
+    ProgramMonitor monitor(model);
     monitor.show();
     model.focusMonitor(EditorModel::MonitorFocus::source);
     player->seeks.clear();
@@ -166,7 +166,7 @@ TEST(ProgramMonitor, PlayingASequenceAdvancesTheTimecodeAndPaintsItsFrames) {
     const media::Player& player = program->player();
     ASSERT_TRUE(QTest::qWaitFor([&] { return player.item() && player.item()->duration() > 0; }, 60000));
 
-    ProgramMonitor monitor(model, &program->player());
+    ProgramMonitor monitor(model);
     monitor.resize(640, 460);
     monitor.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !player.currentFrame().picture.isNull(); }, 60000));
@@ -196,7 +196,7 @@ TEST(ProgramMonitor, PlayingASequenceAdvancesTheTimecodeAndPaintsItsFrames) {
     EXPECT_LE(frame, 60);
 
     // The same clip opened in the source monitor, marked, a second and a quarter in.
-    SourceGroup group(model, &source->player());
+    SourceGroup group(model);
     group.resize(640, 460);
     group.show();
     model.openInSource(item.id);

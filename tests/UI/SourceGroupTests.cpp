@@ -31,7 +31,7 @@ TEST(SourceMonitor, TimecodeAtTheItemsRateAndPlacementOnlyWithAnItem) {
     EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     model.followDocument(&document);
     icons::useSystemTheme();
-    SourceGroup group(model, nullptr);
+    SourceGroup group(model);
     group.resize(640, 460);
     group.show();
     QCoreApplication::processEvents();
@@ -68,7 +68,7 @@ TEST(SourceMonitor, InsertAndOverwritePlaceTheMarkedSpan) {
     document.setProject(p);
     EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     model.followDocument(&document);
-    SourceGroup group(model, nullptr);
+    SourceGroup group(model);
     group.show();
     model.setSourceMediaID(shot.id);
     model.setSourceIn(2.0);
@@ -105,7 +105,7 @@ TEST(SourceMonitor, AStillShowsItsThumbnailFittedToThePicture) {
     document.setProject(p);
     EditorModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     model.followDocument(&document);
-    SourceGroup group(model, nullptr);
+    SourceGroup group(model);
     group.resize(480, 400);
     group.show();
     model.openInSource(still.id);

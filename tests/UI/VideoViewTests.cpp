@@ -5,7 +5,7 @@
 
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
-#include "Platform/Media/Player.hpp"
+#include "App/MediaPlayerControl.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Monitors/VideoView.hpp"
 
@@ -17,15 +17,16 @@ namespace {
 TEST(VideoView, PaintsThePlayersFrameFittedOnTheWellAndLetsClicksThrough) {
     const auto path = MediaFixtures::shared().scratch("view-counting.mp4");
     testsupport::writeMovie(path, {.frames = 24, .countingFrames = true}); // 320 × 180
-    media::Player player(audio::Output::createNull());
-    player.setItem(media::PlayerItem::file(path));
-    player.seek(23.0 / 24 + 0.01); // frame 23: bars 0000010111
+    MediaPlayerControl control(audio::Output::createNull());
+    control.setItem(PlayerItem::mediaFile(path));
+    static_cast<PlayerControl&>(control).seek(media::Time::seconds(23.0 / 24 + 0.01)); // frame 23: bars 0000010111
+    const media::Player& player = control.player();
 
     QWidget behind;
     behind.resize(400, 400);
     VideoView view(&behind);
     view.setGeometry(0, 0, 400, 400);
-    view.setPlayer(&player);
+    view.setPlayer(&control);
     QElapsedTimer timer;
     timer.start();
     // The item's first picture may go up before the seek's own: wait for the one at the seek.

@@ -26,10 +26,17 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &Player::tick);
-    renderer_ = std::make_unique<detail::PlayerRenderer>(*output_, [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { wake(); }, Qt::QueuedConnection);
-    });
+    renderer_ = std::make_unique<detail::PlayerRenderer>(
+        *output_,
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { wake(); }, Qt::QueuedConnection);
+        },
+        [this](std::uint64_t opening, std::shared_ptr<const PlayerItem> item) {
+            QMetaObject::invokeMethod(
+                this, [this, opening, item = std::move(item)] { fileOpened(opening, item); },
+                Qt::QueuedConnection);
+        });
 }
 
 Player::~Player() {
@@ -50,6 +57,14 @@ double Player::clockTime() const {
     return clamped(time_ + elapsed);
 }
 
+double Player::frameStart(double seconds) const {
+    if (!item_) return seconds;
+    const Time& frame = item_->frameDuration();
+    if (frame.value() <= 0 || frame.timescale() <= 0) return seconds;
+    const double k = std::floor(seconds * frame.timescale() / double(frame.value()) + 1e-6);
+    return clamped(k * double(frame.value()) / frame.timescale());
+}
+
 double Player::currentTime() const {
     return clockTime();
 }
@@ -58,12 +73,17 @@ std::int64_t Player::droppedFrames() const {
     return dropped_ + renderer_->skippedFrames();
 }
 
-void Player::restart(Reading reading, double toleranceBefore, double toleranceAfter) {
+void Player::restart(Reading reading, double toleranceBefore, double toleranceAfter, bool keepsPicture) {
     output_->stop();
     running_ = false;
     detail::PlayerRequest r;
     r.generation = ++generation_;
     r.item = item_;
+    if (!item_ && opening_ != 0) {
+        r.file = file_;
+        r.opening = opening_;
+    }
+    r.keepsPicture = keepsPicture;
     r.time = time_;
     if (item_ && reading == Reading::playback) {
         r.mode = detail::PlayerRequest::Mode::play;
@@ -84,11 +104,49 @@ void Player::restart(Reading reading, double toleranceBefore, double toleranceAf
 
 void Player::setItem(std::shared_ptr<const PlayerItem> item) {
     item_ = std::move(item);
+    opening_ = 0;
+    file_.clear();
     time_ = 0;
     restart(rate_ != 0 ? Reading::playback : Reading::picture);
     frame_ = PlayerFrame{};
     emit frameChanged();
     if (rate_ != 0 && (!item_ || status_ != Status::playing)) setStatus(Status::waitingToPlay);
+    emit timeChanged(time_);
+}
+
+void Player::replaceItem(std::shared_ptr<const PlayerItem> item, double seconds) {
+    item_ = std::move(item);
+    opening_ = 0;
+    file_.clear();
+    time_ = clamped(seconds);
+    restart(rate_ != 0 ? Reading::playback : Reading::picture, 0, 0, true);
+    if (rate_ != 0 && !item_) setStatus(Status::waitingToPlay);
+    emit timeChanged(time_);
+}
+
+void Player::setFile(std::filesystem::path file) {
+    item_.reset();
+    file_ = std::move(file);
+    static std::uint64_t openings = 0;
+    opening_ = ++openings;
+    time_ = 0;
+    restart(Reading::nothing);
+    frame_ = PlayerFrame{};
+    emit frameChanged();
+    if (rate_ != 0) setStatus(Status::waitingToPlay);
+    emit timeChanged(time_);
+}
+
+void Player::fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item) {
+    // A newer item or file came meanwhile.
+    if (opening != opening_ || item_) return;
+    item_ = std::move(item);
+    opening_ = 0;
+    file_.clear();
+    // Seeks made while it was read stand, within the item.
+    time_ = clamped(time_);
+    restart(rate_ != 0 ? Reading::playback : Reading::picture);
+    emit itemChanged();
     emit timeChanged(time_);
 }
 
@@ -104,9 +162,14 @@ void Player::setRate(double rate) {
     rate = std::isfinite(rate) ? std::clamp(rate, -maximumRate, maximumRate) : 0.0;
     if (rate == rate_) return;
     time_ = clockTime();
+    const double before = rate_;
     rate_ = rate;
     if (rate == 0) {
-        restart(Reading::nothing);
+        // Stopped, the playhead stands on the picture it was showing: the start of its frame, and that
+        // very picture on screen (the one up may be a frame or more behind the clock).
+        if (before != 0) time_ = frameStart(time_);
+        const bool shown = frame_.time == time_ && !frame_.picture.isNull();
+        restart(before != 0 && !shown ? Reading::picture : Reading::nothing);
         setStatus(Status::paused);
     } else {
         restart(Reading::playback);

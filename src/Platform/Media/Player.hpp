@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 
 #include <QObject>
@@ -49,7 +50,17 @@ class Player : public QObject {
     // Replaces the item (none: nothing to play) and goes to its start; nothing of the old item is
     // shown again. The rate stays.
     void setItem(std::shared_ptr<const PlayerItem> item);
+    // Replaces the item and goes to `seconds` on it in one step, the rate staying, as an edit's new
+    // preview does: the picture on screen stays until the new item's picture at that time is ready,
+    // and the decoders of sources the new item still reads carry over with the pictures they hold.
+    void replaceItem(std::shared_ptr<const PlayerItem> item, double seconds);
+    // As `setItem` with the file's item, the file being read on the player's reading thread: until it
+    // is, the player has no item, and seeks and rates wait for it. A file that cannot be read leaves
+    // the player without one. `itemChanged` tells when it came.
+    void setFile(std::filesystem::path file);
     const std::shared_ptr<const PlayerItem>& item() const { return item_; }
+    // A file given to `setFile` is being read.
+    bool isOpening() const { return opening_ != 0; }
 
     // Rate 1 and 0. Without an item, playing waits at rate 1 until one comes.
     void play();
@@ -85,16 +96,21 @@ class Player : public QObject {
     void frameChanged();
     // The sound device stopped taking sound; playing goes on, silent, on the clock.
     void soundLost();
+    // A file given to `setFile` was read (or found unreadable); `item` tells which.
+    void itemChanged();
 
   private:
     enum class Reading { nothing, picture, playback };
-    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0);
+    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0, bool keepsPicture = false);
+    void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
     void finish(double at);
     void present(PixelBuffer picture, double time);
     void setStatus(Status status);
     double clockTime() const;
+    // The start of the item's frame that `seconds` falls in.
+    double frameStart(double seconds) const;
     double clamped(double seconds) const;
 
     std::unique_ptr<audio::Output> output_;
@@ -102,6 +118,9 @@ class Player : public QObject {
     QTimer timer_;
 
     std::shared_ptr<const PlayerItem> item_;
+    // The file being read for `setFile`, and which reading it is.
+    std::filesystem::path file_;
+    std::uint64_t opening_ = 0;
     double rate_ = 0;
     Status status_ = Status::paused;
     double volume_ = 1;

@@ -237,12 +237,23 @@ class FileSource : public FrameSource {
 // during a dissolve) and handed to the item's compositor.
 class CompositionSource : public FrameSource {
   public:
-    explicit CompositionSource(const PlayerItem& item)
+    // Takes over `before`'s decoders, with the pictures they hold: an edit's new item reads mostly the
+    // same sources, and decoding the playhead's picture again would cost most of the edit's wait.
+    // Decoders of sources the new item does not read close with `before`.
+    CompositionSource(const PlayerItem& item, std::unique_ptr<FrameSource> before)
         : composition_(item.audioComposition()), video_(*item.videoComposition()),
           compositor_(video_.makeCompositor()),
           pool_(std::make_shared<PixelBufferPool>(std::max(1, int(video_.renderSize.width)),
                                                   std::max(1, int(video_.renderSize.height)),
-                                                  PlayerRenderer::queueCapacity + kComposing + 4)) {}
+                                                  PlayerRenderer::queueCapacity + kComposing + 4)) {
+        auto* previous = dynamic_cast<CompositionSource*>(before.get());
+        if (!previous) return;
+        direction_ = previous->direction_;
+        for (const auto& track : composition_->tracks())
+            for (const auto& segment : track.segments())
+                if (segment.source)
+                    if (auto d = previous->decoders_.extract(segment.source.get())) decoders_.insert(std::move(d));
+    }
 
     ~CompositionSource() override {
         if (compositor_) compositor_->cancelAllPendingRequests();
@@ -266,8 +277,7 @@ class CompositionSource : public FrameSource {
                 const CompositionTrack* track = composition_->track(id);
                 const auto position = track ? track->sourcePosition(t) : std::nullopt;
                 if (!position) continue;
-                auto& decoder =
-                    decoders_[{position->track->assetPath.string(), position->track->streamIndex}];
+                auto& decoder = decoders_[position->track.get()];
                 if (!decoder) {
                     decoder = std::make_unique<SourceDecoder>(position->track);
                     decoder->setDirection(direction_);
@@ -336,13 +346,15 @@ class CompositionSource : public FrameSource {
     VideoComposition video_;
     std::shared_ptr<VideoCompositor> compositor_;
     std::shared_ptr<PixelBufferPool> pool_;
-    std::map<std::pair<std::string, int>, std::unique_ptr<SourceDecoder>> decoders_;
+    // By stream: assets are shared while their files do not change, so one that changed gets a decoder
+    // of its own.
+    std::map<const AssetTrack*, std::unique_ptr<SourceDecoder>> decoders_;
     std::vector<std::pair<SourceDecoder*, Time>> used_;
     int direction_ = 0;
 };
 
-std::unique_ptr<FrameSource> makeSource(const PlayerItem& item) {
-    if (item.videoComposition()) return std::make_unique<CompositionSource>(item);
+std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before) {
+    if (item.videoComposition()) return std::make_unique<CompositionSource>(item, std::move(before));
     if (item.videoTrack()) return std::make_unique<FileSource>(item);
     return nullptr;
 }
@@ -385,6 +397,7 @@ class Varispeed {
 struct PlayerRenderer::Impl {
     audio::Output& output;
     std::function<void()> wake;
+    Opened opened;
 
     std::mutex mutex;
     std::condition_variable renderChanged;
@@ -401,7 +414,8 @@ struct PlayerRenderer::Impl {
     std::thread renderThread;
     std::thread soundThread;
 
-    explicit Impl(audio::Output& o, std::function<void()> w) : output(o), wake(std::move(w)) {}
+    Impl(audio::Output& o, std::function<void()> w, Opened op)
+        : output(o), wake(std::move(w)), opened(std::move(op)) {}
 
     // Under the lock.
     void wakeUp() {
@@ -414,9 +428,10 @@ struct PlayerRenderer::Impl {
         std::lock_guard lock(mutex);
         if (f.generation != current.generation) {
             // Seeks coming faster than pictures: the picture of a superseded one still goes up, so
-            // scrubbing shows the nearest picture there is rather than none until the pointer rests.
+            // scrubbing shows the nearest picture there is rather than none until the pointer rests;
+            // likewise an edit's preview that a newer one replaced while it was composed.
             if (from.mode != PlayerRequest::Mode::still || current.mode != PlayerRequest::Mode::still ||
-                from.item != current.item)
+                (from.item != current.item && !current.keepsPicture))
                 return;
             f.generation = current.generation;
         }
@@ -434,7 +449,7 @@ void PlayerRenderer::Impl::render() {
         std::future<PixelBuffer> picture;
         bool end = false;
     };
-    std::uint64_t handled = 0;
+    std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
     std::shared_ptr<const PlayerItem> item;
     std::unique_ptr<FrameSource> source;
@@ -504,11 +519,24 @@ void PlayerRenderer::Impl::render() {
             handled = fresh.generation;
             lock.unlock();
             inflight.clear(); // waits for pictures still composing for the old request
+            if (!fresh.item && fresh.opening != 0) {
+                // A file to open: read here, never on the GUI thread. Until the player asks again with
+                // the item, there is nothing to read.
+                if (fresh.opening != opening) {
+                    opening = fresh.opening;
+                    std::shared_ptr<const PlayerItem> file;
+                    try {
+                        file = PlayerItem::file(fresh.file);
+                    } catch (const std::exception&) {
+                    }
+                    if (opened) opened(opening, std::move(file));
+                }
+                fresh.mode = PlayerRequest::Mode::idle;
+            }
             if (fresh.item != item) {
-                source.reset();
                 item = fresh.item;
                 try {
-                    if (item) source = makeSource(*item);
+                    source = item ? makeSource(*item, std::move(source)) : nullptr;
                 } catch (const std::exception&) {
                     source.reset(); // an unreadable picture stream: the item plays without picture
                 }
@@ -724,8 +752,8 @@ void PlayerRenderer::Impl::feedSound() {
     }
 }
 
-PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake)
-    : impl_(std::make_unique<Impl>(output, std::move(wake))) {
+PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened)
+    : impl_(std::make_unique<Impl>(output, std::move(wake), std::move(opened))) {
     impl_->renderThread = std::thread([this] { impl_->render(); });
     impl_->soundThread = std::thread([this] { impl_->feedSound(); });
 }

@@ -3,6 +3,7 @@
 // The reading side of `Player`; not part of the media layer's interface.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +27,12 @@ struct PlayerRequest {
     };
     std::uint64_t generation = 0;
     std::shared_ptr<const PlayerItem> item;
+    // Without an item: the file to open on the reading thread, and which opening of it this is. The
+    // item comes back through `opened`; the player then asks again with it.
+    std::filesystem::path file;
+    std::uint64_t opening = 0;
+    // The pictures of the item this one replaces may still go up until its own first picture does.
+    bool keepsPicture = false;
     Mode mode = Mode::idle;
     double time = 0;
     double rate = 0;
@@ -49,8 +56,10 @@ class PlayerRenderer {
     static constexpr std::size_t queueCapacity = 8;
 
     // `wake` is called from the reading threads when a picture is queued while no one polls (at most
-    // once until `takeDue` or `ready` runs).
-    PlayerRenderer(audio::Output& output, std::function<void()> wake);
+    // once until `takeDue` or `ready` runs); `opened` from the reading thread with each file opened for
+    // a request (none when it cannot be read).
+    using Opened = std::function<void(std::uint64_t opening, std::shared_ptr<const PlayerItem> item)>;
+    PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened);
     ~PlayerRenderer();
     PlayerRenderer(const PlayerRenderer&) = delete;
     PlayerRenderer& operator=(const PlayerRenderer&) = delete;

@@ -51,7 +51,7 @@ struct PictureWell {
     VideoView* view;
 };
 
-inline PictureWell pictureWell(QWidget* parent, QObject* watcher, media::Player* player) {
+inline PictureWell pictureWell(QWidget* parent, QObject* watcher, PlayerControl& player) {
     auto* area = new QWidget(parent);
     fill(area, Theme::well);
     // A click on the picture takes the keyboard from a slider, so the arrows step frames again.
@@ -60,7 +60,7 @@ inline PictureWell pictureWell(QWidget* parent, QObject* watcher, media::Player*
     auto* layers = new QGridLayout(area);
     layers->setContentsMargins(0, 0, 0, 0);
     auto* view = new VideoView(area);
-    view->setPlayer(player);
+    view->setPlayer(&player);
     layers->addWidget(view, 0, 0);
     return {area, layers, view};
 }

@@ -36,7 +36,7 @@ QLabel* smallLabel(int pixels, QFont::Weight weight, bool monospaced, QWidget* p
 
 } // namespace
 
-ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidget* parent)
+ProgramMonitor::ProgramMonitor(EditorModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("Program"));
     playIcon_ = icons::symbol(QStringLiteral("media-playback-start-symbolic"), Theme::text,
@@ -77,7 +77,7 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     headerRow->addWidget(rate_);
     column->addWidget(header);
 
-    const monitorstyle::PictureWell well = monitorstyle::pictureWell(this, this, player);
+    const monitorstyle::PictureWell well = monitorstyle::pictureWell(this, this, model.player());
     picture_ = well.area;
     view_ = well.view;
     QGridLayout* layers = well.layers;
@@ -98,8 +98,7 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
                                    QStyle::SP_MediaSkipBackward, tr("Go to the start of the sequence"));
     connect(start, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
-        model_.setCurrentTime(0);
-        model_.player().seek(media::Time::zero());
+        model_.seekProgram(0);
     });
     QToolButton* back = transport(QStringLiteral("media-seek-backward-symbolic"),
                                   QStyle::SP_MediaSeekBackward, tr("Step back one frame"));
@@ -125,9 +124,7 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
                                  tr("Go to the end of the sequence"));
     connect(end, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::program);
-        const double d = std::max(model_.project().sequence.duration(), 0.0);
-        model_.setCurrentTime(d);
-        model_.player().seek(CompositionBuilder::mediaTime(d));
+        model_.seekProgram(std::max(model_.project().sequence.duration(), 0.0));
     });
     for (QToolButton* b : {start, back, play_, forward, end})
         row->addWidget(b);
@@ -147,17 +144,13 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, media::Player* player, QWidge
     volume_->setRange(0, 1000);
     volume_->setFixedWidth(72);
     volume_->setToolTip(tr("Program volume. Clip volume is in Effect Controls."));
-    connect(volume_, &QSlider::valueChanged, this, [this](int value) {
-        const double volume = value / 1000.0;
-        if (volume == model_.playerVolume()) return;
-        model_.setPlayerVolume(volume);
-        model_.player().setVolume(static_cast<float>(volume));
-    });
+    connect(volume_, &QSlider::valueChanged, this, [this](int value) { model_.setProgramVolume(value / 1000.0); });
     row->addWidget(volume_);
     column->addWidget(bar);
 
     connect(&model_, &EditorModel::changed, this, &ProgramMonitor::refresh);
     connect(&model_, &EditorModel::timeChanged, this, &ProgramMonitor::refresh);
+    connect(&model_, &EditorModel::buildingChanged, this, &ProgramMonitor::refresh);
     refresh();
 }
 

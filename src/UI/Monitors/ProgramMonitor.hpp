@@ -7,7 +7,6 @@
 #include <QToolButton>
 #include <QWidget>
 
-#include "Platform/Media/Player.hpp"
 
 namespace osterveil {
 
@@ -21,8 +20,8 @@ class VideoView;
 class ProgramMonitor : public QWidget {
     Q_OBJECT
   public:
-    // `player` is the program player's pictures; none shows the well alone.
-    ProgramMonitor(EditorModel& model, media::Player* player, QWidget* parent = nullptr);
+    // Shows the model's program player.
+    explicit ProgramMonitor(EditorModel& model, QWidget* parent = nullptr);
 
     TimecodeWell* timecode() const { return timecode_; }
     QLabel* buildingLabel() const { return building_; }

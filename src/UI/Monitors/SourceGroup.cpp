@@ -29,7 +29,7 @@ using monitorstyle::fill;
 
 } // namespace
 
-SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget* parent)
+SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
     playIcon_ = icons::symbol(QStringLiteral("media-playback-start-symbolic"), Theme::text,
                               QStyle::SP_MediaPlay, style());
@@ -56,7 +56,7 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     headerRow->addWidget(name_);
     column->addWidget(header);
 
-    const monitorstyle::PictureWell well = monitorstyle::pictureWell(this, this, player);
+    const monitorstyle::PictureWell well = monitorstyle::pictureWell(this, this, model.sourcePlayer());
     picture_ = well.area;
     view_ = well.view;
     QGridLayout* layers = well.layers;
@@ -87,10 +87,7 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     row->setSpacing(8);
     QToolButton* start = transport(QStringLiteral("media-skip-backward-symbolic"),
                                    QStyle::SP_MediaSkipBackward, tr("Go to the start of the source"));
-    connect(start, &QToolButton::clicked, this, [this] {
-        model_.setSourceTime(0);
-        model_.sourcePlayer().seek(media::Time::zero());
-    });
+    connect(start, &QToolButton::clicked, this, [this] { model_.seekSource(0); });
     QToolButton* back = transport(QStringLiteral("media-seek-backward-symbolic"),
                                   QStyle::SP_MediaSeekBackward, tr("Step back one source frame"));
     connect(back, &QToolButton::clicked, this, [this] { model_.stepSource(-1); });
@@ -106,12 +103,7 @@ SourceMonitor::SourceMonitor(EditorModel& model, media::Player* player, QWidget*
     connect(forward, &QToolButton::clicked, this, [this] { model_.stepSource(1); });
     QToolButton* end = transport(QStringLiteral("media-skip-forward-symbolic"), QStyle::SP_MediaSkipForward,
                                  tr("Go to the end of the source"));
-    connect(end, &QToolButton::clicked, this, [this] {
-        double t = model_.sourceDuration();
-        if (!(t >= 0)) t = 0;
-        model_.setSourceTime(t);
-        model_.sourcePlayer().seek(CompositionBuilder::mediaTime(t));
-    });
+    connect(end, &QToolButton::clicked, this, [this] { model_.seekSource(model_.sourceDuration()); });
     for (QToolButton* b : {start, back, play_, forward, end})
         row->addWidget(b);
     auto* divider = new QFrame(bar);
@@ -226,7 +218,7 @@ void SourceMonitor::refresh() {
     overwrite_->setEnabled(loaded);
 }
 
-SourceGroup::SourceGroup(EditorModel& model, media::Player* player, QWidget* parent) : QWidget(parent) {
+SourceGroup::SourceGroup(EditorModel& model, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Source"));
     fill(this, Theme::panel);
     auto* column = new QVBoxLayout(this);
@@ -235,7 +227,7 @@ SourceGroup::SourceGroup(EditorModel& model, media::Player* player, QWidget* par
     tabs_ = new PanelTabBar({tr("Source"), tr("Effect Controls")}, 0, this);
     column->addWidget(tabs_);
     pages_ = new QStackedWidget(this);
-    monitor_ = new SourceMonitor(model, player, pages_);
+    monitor_ = new SourceMonitor(model, pages_);
     pages_->addWidget(monitor_);
     pages_->addWidget(new InspectorView(model, pages_));
     column->addWidget(pages_, 1);

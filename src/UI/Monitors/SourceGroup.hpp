@@ -7,7 +7,6 @@
 #include <QToolButton>
 #include <QWidget>
 
-#include "Platform/Media/Player.hpp"
 
 namespace osterveil {
 
@@ -22,8 +21,8 @@ class VideoView;
 class SourceMonitor : public QWidget {
     Q_OBJECT
   public:
-    // `player` is the source player's pictures; none shows the well alone.
-    SourceMonitor(EditorModel& model, media::Player* player, QWidget* parent = nullptr);
+    // Shows the model's source player.
+    explicit SourceMonitor(EditorModel& model, QWidget* parent = nullptr);
 
     TimecodeWell* timecode() const { return timecode_; }
     QLabel* emptyLabel() const { return empty_; }
@@ -64,7 +63,7 @@ class SourceMonitor : public QWidget {
 class SourceGroup : public QWidget {
     Q_OBJECT
   public:
-    SourceGroup(EditorModel& model, media::Player* player, QWidget* parent = nullptr);
+    explicit SourceGroup(EditorModel& model, QWidget* parent = nullptr);
 
     SourceMonitor* monitor() const { return monitor_; }
     QStackedWidget* pages() const { return pages_; }

@@ -3,7 +3,6 @@
 #include <QImage>
 #include <QPainter>
 
-#include "Platform/Media/Player.hpp"
 #include "UI/Common/Theme.hpp"
 
 namespace osterveil {
@@ -13,11 +12,11 @@ VideoView::VideoView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void VideoView::setPlayer(media::Player* player) {
+void VideoView::setPlayer(PlayerControl* player) {
     if (player == player_) return;
     disconnect(connection_);
     player_ = player;
-    if (player_) connection_ = connect(player_, &media::Player::frameChanged, this, &VideoView::takeFrame);
+    if (player_) connection_ = connect(player_, &PlayerControl::frameChanged, this, &VideoView::takeFrame);
     takeFrame();
 }
 

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "Platform/Media/Player.hpp"
+#include "App/PlayerControl.hpp"
 
 namespace osterveil {
 
@@ -16,8 +16,8 @@ class VideoView : public QWidget {
     explicit VideoView(QWidget* parent = nullptr);
 
     // Follows `player`'s frames from now on; none shows the well alone.
-    void setPlayer(media::Player* player);
-    media::Player* player() const { return player_; }
+    void setPlayer(PlayerControl* player);
+    PlayerControl* player() const { return player_; }
 
     // Where a picture of `picture` size lies in `bounds`: as large as fits, centred.
     static QRectF pictureRect(const QSizeF& picture, const QRectF& bounds);
@@ -28,7 +28,7 @@ class VideoView : public QWidget {
   private:
     void takeFrame();
 
-    QPointer<media::Player> player_;
+    QPointer<PlayerControl> player_;
     QMetaObject::Connection connection_;
     media::PixelBuffer picture_;
 };

@@ -16,13 +16,11 @@ namespace osterveil {
 namespace panes {
 
 QWidget* makeSourceGroup(EditorModel& model, QWidget* parent) {
-    auto* control = dynamic_cast<MediaPlayerControl*>(&model.sourcePlayer());
-    return new SourceGroup(model, control ? &control->player() : nullptr, parent);
+    return new SourceGroup(model, parent);
 }
 
 QWidget* makeProgramMonitor(EditorModel& model, QWidget* parent) {
-    auto* control = dynamic_cast<MediaPlayerControl*>(&model.player());
-    return new ProgramMonitor(model, control ? &control->player() : nullptr, parent);
+    return new ProgramMonitor(model, parent);
 }
 
 QWidget* makeProjectPanel(EditorModel& model, QWidget* parent) {

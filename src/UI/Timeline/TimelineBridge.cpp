@@ -16,7 +16,6 @@ double notBeforeZero(double time) {
 }
 
 // Scrubbing lands on any cheap frame within this of the time asked for.
-const media::Time scrubTolerance(48, 600);
 
 } // namespace
 
@@ -54,11 +53,7 @@ TimelineBridge TimelineBridge::to(EditorModel& editor) {
         if (model) model->cancelTransientEdit();
     };
     bridge.seek = [model](double time, bool precise) {
-        if (!model) return;
-        const double t = notBeforeZero(time);
-        model->setCurrentTime(t);
-        const media::Time tolerance = precise ? media::Time::zero() : scrubTolerance;
-        model->player().seek(CompositionBuilder::mediaTime(t), tolerance, tolerance);
+        if (model) model->seekProgram(notBeforeZero(time), !precise);
     };
     bridge.beginScrub = [model] {
         if (model) model->setScrubbing(true);
@@ -66,9 +61,7 @@ TimelineBridge TimelineBridge::to(EditorModel& editor) {
     bridge.endScrub = [model] {
         if (!model) return;
         model->setScrubbing(false);
-        const double t = notBeforeZero(model->currentTime());
-        model->setCurrentTime(t);
-        model->player().seek(CompositionBuilder::mediaTime(t), media::Time::zero(), media::Time::zero());
+        model->seekProgram(notBeforeZero(model->currentTime()));
     };
     bridge.select = [model](const UuidSet& ids, bool additive) {
         if (!model) return;

@@ -1,0 +1,138 @@
+#include "App/WorkService.hpp"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <atomic>
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "Platform/Foundation/Cores.hpp"
+
+namespace osterveil {
+
+class WorkService::Pool {
+  public:
+    Pool(const char* name, int threads, bool newestOnly, bool lowPriority) : newestOnly_(newestOnly) {
+        for (int i = 0; i < threads; ++i)
+            threads_.emplace_back([this, name, lowPriority] {
+                pthread_setname_np(pthread_self(), name);
+                // Below the GUI and the players: pictures of the bin wait for them, never the reverse.
+                if (lowPriority) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+                work();
+            });
+    }
+
+    ~Pool() { stop(); }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            stopping_ = true;
+            queue_.clear();
+        }
+        wake_.notify_all();
+        for (auto& t : threads_)
+            if (t.joinable()) t.join();
+    }
+
+    void run(const void* key, Job job) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            if (newestOnly_)
+                std::erase_if(queue_, [key](const Queued& q) { return q.key == key; });
+            queue_.push_back({key, std::move(job)});
+        }
+        wake_.notify_one();
+    }
+
+    void cancel(const void* key) {
+        std::lock_guard lock(mutex_);
+        std::erase_if(queue_, [key](const Queued& q) { return q.key == key; });
+    }
+
+    std::size_t waiting() const {
+        std::lock_guard lock(mutex_);
+        return queue_.size();
+    }
+
+  private:
+    struct Queued {
+        const void* key;
+        Job job;
+    };
+
+    void work() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (stopping_) return;
+                job = std::move(queue_.front().job);
+                queue_.pop_front();
+            }
+            job();
+        }
+    }
+
+    const bool newestOnly_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Queued> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+WorkService& WorkService::shared() {
+    static WorkService* service = [] {
+        auto* s = new WorkService(std::clamp(usableCores() / 2, 1, 4));
+        // Running jobs end before the process's statics go (the caches they use among them); what is
+        // still queued is dropped.
+        qAddPostRoutine([] { WorkService::shared().shutdown(); });
+        return s;
+    }();
+    return *service;
+}
+
+WorkService::WorkService(int pictureThreads)
+    : preview_(std::make_unique<Pool>("preview", 1, true, false)),
+      pictures_(std::make_unique<Pool>("pictures", std::max(1, pictureThreads), false, true)),
+      exports_(std::make_unique<Pool>("export", 2, false, false)) {}
+
+WorkService::~WorkService() {
+    shutdown();
+}
+
+void WorkService::shutdown() {
+    for (Pool* p : {preview_.get(), pictures_.get(), exports_.get()})
+        p->stop();
+}
+
+WorkService::Pool& WorkService::pool(Lane lane) const {
+    switch (lane) {
+    case Lane::preview: return *preview_;
+    case Lane::pictures: return *pictures_;
+    case Lane::exports: return *exports_;
+    }
+    return *pictures_;
+}
+
+void WorkService::run(Lane lane, const void* key, Job job) {
+    pool(lane).run(key, std::move(job));
+}
+
+void WorkService::cancel(const void* key) {
+    for (Pool* p : {preview_.get(), pictures_.get(), exports_.get()})
+        p->cancel(key);
+}
+
+std::size_t WorkService::waiting(Lane lane) const {
+    return pool(lane).waiting();
+}
+
+} // namespace osterveil
