@@ -255,3 +255,51 @@ TEST_F(PreviewRebuild, ThumbnailsAndWaveformsLoadOncePerItem) {
     EXPECT_EQ(recorder->waveforms.load(), 2);
     EXPECT_EQ(recorder->thumbnails.load(), 2);
 }
+
+// Pictures of 40 new items are held on their workers; an edit's preview still builds, and lands with
+// one refresh of the window and one request to the player.
+TEST_F(PreviewRebuild, APreviewNeverWaitsBehindPicturesOfMedia) {
+    ASSERT_TRUE(settle());
+    auto pictures = std::make_shared<BuildGate>();
+    pictures->close();
+    EditorModel::PreviewServices services = EditorModel::defaultPreviewServices();
+    services.build = [recorder = recorder](const Project& project, const std::optional<std::filesystem::path>&,
+                                           media::Size) {
+        std::lock_guard lock(recorder->mutex);
+        recorder->built.push_back(project);
+        CompositionBuild build;
+        build.composition = std::make_shared<media::Composition>();
+        return build;
+    };
+    services.thumbnail = [pictures](const MediaItem&, const std::optional<std::filesystem::path>&) {
+        pictures->pass();
+        return std::optional<QImage>();
+    };
+    services.peaks = [pictures](const MediaItem&, const std::optional<std::filesystem::path>&) {
+        pictures->pass();
+        return std::vector<float>();
+    };
+    model->setPreviewServices(std::move(services));
+    Project p = document.project();
+    for (int i = 0; i < 40; ++i)
+        p.media.push_back(mediaItem("clip" + std::to_string(i) + ".mov", MediaKind::video, true));
+    const int before = builds();
+    document.setProject(p);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return builds() > before && !model->isBuilding() && !model->rebuilds().isPending(); }, 20000));
+    QCoreApplication::processEvents();
+
+    int refreshes = 0;
+    QObject::connect(model.get(), &EditorModel::changed, [&] { ++refreshes; });
+    const int replaced = player->replacements, items = player->itemChanges;
+    const auto seeks = player->seeks.size();
+    rename("Edited");
+    const bool landed = QTest::qWaitFor([&] { return model->status().startsWith("Edited"); }, 20000);
+    pictures->release();
+    ASSERT_TRUE(landed);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refreshes, 2); // the edit, and the status line that names the sequence anew
+    EXPECT_EQ(player->replacements, replaced + 1);
+    EXPECT_EQ(player->itemChanges, items + 1);
+    EXPECT_EQ(player->seeks.size(), seeks + 1);
+}
