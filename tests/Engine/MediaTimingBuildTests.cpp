@@ -11,7 +11,9 @@ extern "C" {
 #include "Engine/SequenceExporter.hpp"
 #include "EngineTestSupport.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
+#include "Platform/Media/VideoDecoder.hpp"
 #include "ToneWav.hpp"
 
 using namespace osterveil;
@@ -91,7 +93,63 @@ std::int64_t videoPackets(const fs::path& p) {
     return n;
 }
 
+// When a movie shows its first bright picture and plays its loudest sound, in seconds.
+struct FlashAndBeep {
+    double flash = -1;
+    double beep = -1;
+};
+
+FlashAndBeep flashAndBeep(const fs::path& movie) {
+    const auto asset = media::Asset::load(movie);
+    FlashAndBeep out;
+    media::VideoDecoder video(asset->tracks(media::MediaType::video).at(0));
+    while (auto frame = video.nextFrame())
+        if (frame->planes[0][0] > 128) {
+            out.flash = frame->presentationTime.toSeconds();
+            break;
+        }
+    media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::vector<float> all;
+    while (auto b = sound.next()) {
+        if (all.empty()) all.resize(std::size_t(std::max<std::int64_t>(b->presentationTime.converted(kRate).value(), 0)) * 2);
+        all.insert(all.end(), b->samples.begin(), b->samples.end());
+    }
+    out.beep = double(loudestFrame(all, 0, std::int64_t(all.size()) / 2)) / kRate;
+    return out;
+}
+
 } // namespace
+
+TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
+    // Three seconds at 24 fps, one white picture at 1.5 s and a click at the same instant, with each
+    // sound coding a camcorder or broadcaster puts in a transport stream; the sound's priming starts
+    // its stream before the first picture.
+    for (const auto& [codec, name] : {std::pair{ts::AudioCodec::aac, "aac"}, std::pair{ts::AudioCodec::ac3, "ac3"},
+                                      std::pair{ts::AudioCodec::mp2, "mp2"}}) {
+        const fs::path source = MediaFixtures::shared().scratch(std::string("lip-sync-") + name + ".m2ts");
+        ts::writeMovie(source, {.container = "mpegts",
+                                .width = 160,
+                                .height = 90,
+                                .frames = 72,
+                                .audio = codec,
+                                .audioSeconds = 3.0,
+                                .luma = [](std::int64_t f) { return f == 36 ? 235 : 16; },
+                                .sound = [](std::int64_t i) { return i == 72000 ? 0.9f : 0.0f; }});
+        // The content's length, not that of its last picture's start or of the sound's priming.
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 3.0, 0.001) << name;
+
+        Doc doc;
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, 3);
+        doc.clip(3, m, 0, 3);
+        const fs::path out = MediaFixtures::shared().scratch(std::string("lip-sync-") + name + ".mp4");
+        doc.exportTo(out);
+        const FlashAndBeep got = flashAndBeep(out);
+        EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
+        EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
+    }
+}
 
 TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {
     const fs::path mp3 = MediaFixtures::shared().path(Fixture::clickMp3);

@@ -18,6 +18,9 @@ enum class AudioCodec {
     aac,
     pcm16,
     mp3,
+    // As camcorders and broadcast transport streams carry them.
+    ac3,
+    mp2,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
     muLaw,
     aLaw,
