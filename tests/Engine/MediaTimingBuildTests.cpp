@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <random>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -149,6 +151,44 @@ TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
         EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
         EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
     }
+}
+
+TEST(MediaTimingBuild, SoundDamagedBeyondFullScaleExportsSilenceInItsPlace) {
+    enginetest::LogCapture log("media");
+    // Two seconds of tone at a quarter of full scale in float samples, 500 bytes of it flipped
+    // between 1.0 and 1.1 s: the decoder reads whatever the bits say, values up to 10³⁸ and NaN.
+    const fs::path whole = MediaFixtures::shared().scratch("float-tone.wav");
+    ts::writeToneWav(whole, 440, 2.0, 0.25f);
+    std::ifstream in(whole, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::size_t> within(44 + 8 * 48000, 44 + 8 * 52800 - 1);
+    for (int i = 0; i < 500; ++i) bytes[within(random)] ^= char(0xFF);
+    const fs::path damaged = MediaFixtures::shared().scratch("flipped-float-tone.wav");
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+
+    Doc doc;
+    doc.clip(3, doc.media(damaged, MediaKind::audio, 2), 0, 2);
+    const auto mixed = doc.mixed();
+    const fs::path out = MediaFixtures::shared().scratch("flipped-float-tone.mp4");
+    doc.exportTo(out);
+    const std::vector<float> exported = [&] {
+        media::AudioDecoder decoder(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate, 2);
+        std::vector<float> s(std::size_t(4 * kRate));
+        decoder.read(0, 2 * kRate, s.data());
+        return s;
+    }();
+    for (const auto* sound : {&mixed, &exported}) {
+        float peak = 0;
+        for (float v : *sound) peak = std::max(peak, std::isnan(v) ? INFINITY : std::abs(v));
+        EXPECT_LT(peak, 0.5f);
+        // The tone on either side of the damage plays as it was.
+        EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate / 2, kRate / 2 + 200)]), 0.25f, 0.02f);
+        EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate * 3 / 2, kRate * 3 / 2 + 200)]), 0.25f, 0.02f);
+    }
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
+        return l.find("flipped-float-tone.wav") != std::string::npos;
+    }));
 }
 
 TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {

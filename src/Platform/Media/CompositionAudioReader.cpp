@@ -149,6 +149,9 @@ std::optional<MixedAudio> CompositionAudioReader::next() {
         if (t.silent) continue;
         for (std::size_t k = 0; k < out.samples.size(); ++k) out.samples[k] += t.sum[k];
     }
+    // What leaves the mixer goes to an encoder or a sound device as it is: held at full scale there
+    // is where every one of them would clip it, and nothing louder, or not a number, gets through.
+    for (float& v : out.samples) v = std::isnan(v) ? 0.0f : std::clamp(v, -1.0f, 1.0f);
     return out;
 }
 

@@ -19,8 +19,8 @@ struct MixedAudio {
 };
 
 // Reads the sound of every audio track of a composition mixed into one 48 kHz stereo stream: each
-// stretch of source decoded and converted, its track's volume ramps applied, all tracks summed
-// without clipping. Edits are placed on the 48 kHz clock by rounding their composition times, so
+// stretch of source decoded and converted, its track's volume ramps applied, all tracks summed, and
+// the sum held within full scale (±1), the range every encoder and sound device takes. Edits are placed on the 48 kHz clock by rounding their composition times, so
 // two stretches that meet share the frame where they meet: no frame is dropped or doubled there.
 // Tracks are mixed in parallel, each with its decoders reading forward.
 class CompositionAudioReader {
