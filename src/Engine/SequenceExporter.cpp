@@ -232,8 +232,7 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     if (request.useMarkedRange) {
         if (auto marked = request.project.sequence.markedRange()) {
             const media::Time start = CompositionBuilder::mediaTime(marked->start);
-            // Nothing is read past what the build laid: an out point beyond it, or a sequence length
-            // that trusted a file's header, has no sources there.
+            // Nothing is read past what the build laid: an out point beyond it has nothing there.
             const media::Time end = std::max(start, std::min(CompositionBuilder::mediaTime(marked->end),
                                                              CompositionBuilder::mediaTime(build.duration)));
             range = media::TimeRange::fromStartEnd(start, end);

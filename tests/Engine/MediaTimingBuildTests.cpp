@@ -15,6 +15,7 @@ extern "C" {
 #include "MediaFixtures.hpp"
 #include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
+#include "Platform/Media/CompositionVideoReader.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
 #include "ToneWav.hpp"
 
@@ -213,31 +214,48 @@ TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {
     EXPECT_LT(worst, 1e-4);
 }
 
-TEST(MediaTimingBuild, ClipsEndWhereTheirMediaRunsOut) {
-    // A project saved when the file's header claimed ten billion seconds.
+TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequenceEnds) {
+    // A one-second movie cut in at 0.5 s for a second: its picture and sound run out halfway.
     Doc doc;
-    const Uuid movie =
-        doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1e10);
-    doc.clip(0, movie, 0, 1e10);
-    doc.clip(3, movie, 0, 1e10);
-    const CompositionBuild b =
-        CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
-    ASSERT_NEAR(b.duration, 1.0, 1.0 / 24);
-    EXPECT_NEAR(b.videoComposition->instructions.back()->timeRange().end().toSeconds(), 1.0, 1.0 / 24);
+    const Uuid movie = doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1);
+    doc.clip(0, movie, 0, 1, 0.5);
+    doc.clip(3, movie, 0, 1, 0.5);
+    const CompositionBuild b = CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
+    EXPECT_EQ(b.duration, 1.0);
+    // Any time inside the sequence renders.
+    media::CompositionVideoReader late(b.composition, *b.videoComposition,
+                                       media::TimeRange(media::Time(3, 4), media::Time(1, 24)));
+    EXPECT_NO_THROW(EXPECT_TRUE(late.next()));
+
+    const fs::path out = MediaFixtures::shared().scratch("past-the-media.mp4");
+    doc.exportTo(out);
+    EXPECT_EQ(videoPackets(out), 24);
+    const auto asset = media::Asset::load(out);
+    media::VideoDecoder video(asset->tracks(media::MediaType::video).at(0));
+    auto brightest = [](const media::VideoFrame& f) {
+        int most = 0;
+        for (int y = 0; y < f.height; ++y)
+            for (int x = 0; x < f.width; ++x) most = std::max<int>(most, f.planes[0][y * f.bytesPerRow[0] + x]);
+        return most;
+    };
+    EXPECT_GT(brightest(*video.frameAt(media::Time(1, 4))), 100);
+    EXPECT_LE(brightest(*video.frameAt(media::Time(3, 4))), 20);
+    media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::vector<float> s(std::size_t(2 * kRate));
+    sound.read(0, kRate, s.data());
+    EXPECT_NEAR(std::abs(s[2 * std::size_t(loudestFrame(s, kRate / 10, kRate * 4 / 10))]), 0.25f, 0.03f);
+    EXPECT_LT(std::abs(s[2 * std::size_t(loudestFrame(s, kRate * 11 / 20, kRate))]), 0.01f);
 
     // Slowed to half speed the same media lasts two seconds; within a frame the clip's own end stands.
     TimelineClip slow = doc.project.sequence.tracks[0].clips[0];
     slow.start = 5;
+    slow.inPoint = 0;
+    slow.duration = 1e10;
     slow.timeRemap.speed = 0.5;
     EXPECT_NEAR(CB::reachedEnd(slow, 1.0, 1.0 / 24), 7.0, 1e-9);
     slow.duration = 1.02;
     slow.timeRemap.speed = 1;
     EXPECT_EQ(CB::reachedEnd(slow, 1.0, 1.0 / 24), 6.02);
-
-    // The export stops with the media, also with a marked range that runs to the sequence's claimed end.
-    const fs::path out = MediaFixtures::shared().scratch("bounded.mp4");
-    doc.exportTo(out, true);
-    EXPECT_EQ(videoPackets(out), 24);
 }
 
 TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
