@@ -271,7 +271,8 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         if (hasPicture)
             reader.emplace(build.composition, *build.videoComposition, range, composing, writer.encoderPixelFormat());
         std::optional<media::CompositionAudioReader> audio;
-        if (withSound) audio.emplace(build.composition, build.audioMix, range);
+        // A source cut short while it is read fails the export rather than leave silence in the movie.
+        if (withSound) audio.emplace(build.composition, build.audioMix, range, 4800, true);
         {
             std::lock_guard lock(mutex_);
             reader_ = reader ? &*reader : nullptr;

@@ -706,6 +706,48 @@ TEST(Exporter, UndecodableSourcesFailTheExportByName) {
     EXPECT_EQ(inspect(still.outputURL).frames, 12);
 }
 
+// A source cut to a tenth of its bytes when the export is 30 % through, on V1 or only on A1: the
+// export fails naming it, rather than hold its last picture or go silent, and the old movie stays.
+TEST(Exporter, ASourceCutShortDuringTheExportFailsItByName) {
+    const fs::path whole = MediaFixtures::shared().scratch("six-seconds.mp4");
+    testsupport::writeMovie(whole, {.width = 160, .height = 90, .frames = 144, .audio = testsupport::AudioCodec::aac,
+                                    .audioSeconds = 6});
+    for (const bool picture : {true, false}) {
+        const fs::path folder = freshFolder(picture ? "cut-picture" : "cut-sound");
+        const fs::path source = folder / (picture ? "cut-picture.mp4" : "cut-sound.mp4");
+        fs::copy_file(whole, source);
+        ExportRequest r = requestOf(picture ? source : whole, 6, ExportCodec::h264, folder / "movie.mp4");
+        r.project.media.mut(0).duration = 6;
+        if (!picture) {
+            // The picture of an intact copy drives the export; the sound comes from the one cut short.
+            MediaItem sound = r.project.media[0];
+            sound.id = Uuid::make();
+            sound.path = source.string();
+            r.project.media.push_back(sound);
+            TimelineClip c = r.project.sequence.tracks[0].clips[0];
+            c.id = Uuid::make();
+            c.mediaID = sound.id;
+            r.project.sequence.tracks.mut(3).clips.push_back(c);
+        }
+        { std::ofstream(r.outputURL) << "the user's old movie"; }
+        bool cut = false;
+        try {
+            SequenceExporter().exportMovie(r, [&](double p) {
+                if (p < 0.3 || std::exchange(cut, true)) return;
+                testsupport::writeTruncatedCopy(source, source, 0.1); // in place, under the open decoders
+            });
+            ADD_FAILURE() << "the export reported success";
+        } catch (const ExportError& e) {
+            EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+            EXPECT_EQ(std::string(e.what()), source.filename().string() +
+                                                 " ended before the part of it the sequence uses: the file was cut short.");
+        }
+        EXPECT_TRUE(cut);
+        EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+        EXPECT_EQ(filesIn(folder), (std::vector<std::string>{source.filename().string(), "movie.mp4"}));
+    }
+}
+
 TEST(Exporter, ClipsAtSpeedZeroHoldAFrameThroughBuildAndExport) {
     // The inspector's speed slider can write 0, or values next to it, in either direction.
     for (const TimeRemap& remap : {TimeRemap{.speed = 0}, TimeRemap{.speed = -0.0, .reversed = true},

@@ -92,6 +92,8 @@ struct AudioDecoder::Impl {
     bool endOfStream = false;
     bool flushed = false;
     int seeks = 0;
+    std::int64_t readFrom = 0; // where decoding last started
+    std::int64_t ranOutAt = 0; // where the data ended, once `endOfStream`
 
     ~Impl() {
         swr_free(&swr);
@@ -238,6 +240,7 @@ struct AudioDecoder::Impl {
                 if (!flushed) drainResampler();
                 flushed = true;
                 endOfStream = true;
+                ranOutAt = positioned ? fifoEnd() : readFrom;
                 return false;
             case detail::Received::damaged:
                 conceal();
@@ -274,6 +277,7 @@ struct AudioDecoder::Impl {
         expectedPts = AV_NOPTS_VALUE;
         endOfStream = false;
         flushed = false;
+        readFrom = first;
     }
 };
 
@@ -314,6 +318,14 @@ int AudioDecoder::sampleRate() const { return impl_->outRate; }
 int AudioDecoder::channels() const { return impl_->outChannels; }
 const AssetTrack& AudioDecoder::track() const { return *impl_->track; }
 int AudioDecoder::seekCount() const { return impl_->seeks; }
+
+bool AudioDecoder::ranOutBefore(std::int64_t frame) const {
+    const Impl& m = *impl_;
+    if (!m.endOfStream || !(m.ranOutAt < frame) || !m.track->timeRange.end().isNumeric()) return false;
+    // Priming and padding move a whole file's end by a few coded frames at most.
+    const std::int64_t end = m.track->timeRange.end().converted(m.outRate).value();
+    return m.ranOutAt + m.outRate / 10 < end;
+}
 
 void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
     Impl& m = *impl_;

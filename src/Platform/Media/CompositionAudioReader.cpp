@@ -33,6 +33,14 @@ struct TrackMix {
     std::map<std::pair<std::filesystem::path, int>, std::unique_ptr<AudioDecoder>> decoders;
     std::vector<float> sum, source, gains;
     bool silent = true;
+    bool sourcesMustLast = false;
+
+    // Reads source frames [first, first + count), failing when the data ends before `needed`.
+    void read(AudioDecoder& dec, std::int64_t first, std::int64_t count, std::int64_t needed) {
+        dec.read(first, count, source.data());
+        if (sourcesMustLast && dec.ranOutBefore(needed))
+            throw AudioDecodeError(cutShortMessage(dec.track().assetPath));
+    }
 
     AudioDecoder& decoder(const std::shared_ptr<const AssetTrack>& track) {
         const auto key = std::make_pair(track->assetPath, track->streamIndex);
@@ -60,7 +68,7 @@ struct TrackMix {
             const float* g = gains.data() + (a - c0);
             if (p->step == 1.0) {
                 source.resize(std::size_t(b - a) * kChannels);
-                dec.read(p->sourceBegin + (a - p->begin), b - a, source.data());
+                read(dec, p->sourceBegin + (a - p->begin), b - a, p->sourceBegin + (b - p->begin));
                 for (std::int64_t k = 0; k < b - a; ++k)
                     for (int c = 0; c < kChannels; ++c) out[k * kChannels + c] += source[k * kChannels + c] * g[k];
             } else {
@@ -69,7 +77,7 @@ struct TrackMix {
                 const std::int64_t s0 = p->sourceBegin + static_cast<std::int64_t>(std::floor(startPos));
                 const std::int64_t s1 = p->sourceBegin + static_cast<std::int64_t>(std::ceil(double(b - p->begin) * p->step)) + 2;
                 source.resize(std::size_t(s1 - s0) * kChannels);
-                dec.read(s0, s1 - s0, source.data());
+                read(dec, s0, s1 - s0, s1 - 2);
                 for (std::int64_t k = 0; k < b - a; ++k) {
                     const double pos = double(a + k - p->begin) * p->step - double(s0 - p->sourceBegin);
                     const std::int64_t i = std::clamp<std::int64_t>(static_cast<std::int64_t>(pos), 0, s1 - s0 - 2);
@@ -96,7 +104,7 @@ struct CompositionAudioReader::Impl {
 
 CompositionAudioReader::CompositionAudioReader(std::shared_ptr<const Composition> composition,
                                                std::optional<AudioMix> mix, std::optional<TimeRange> range,
-                                               std::int64_t framesPerBuffer)
+                                               std::int64_t framesPerBuffer, bool sourcesMustLast)
     : impl_(std::make_unique<Impl>()) {
     Impl& m = *impl_;
     m.composition = std::move(composition);
@@ -106,6 +114,7 @@ CompositionAudioReader::CompositionAudioReader(std::shared_ptr<const Composition
     if (m.composition) {
         for (const CompositionTrack* t : m.composition->tracks(MediaType::audio)) {
             TrackMix tm;
+            tm.sourcesMustLast = sourcesMustLast;
             if (m.mix) tm.input = m.mix->input(t->trackID());
             for (const auto& s : t->segments()) {
                 if (s.isEmpty() || !s.target.duration.isNumeric()) continue;

@@ -29,9 +29,12 @@ class CompositionAudioReader {
     static constexpr int channels = 2;
 
     // `range` defaults to 0 up to the end of the longest audio track; `framesPerBuffer` sets how
-    // much each `next` returns (the last may be shorter).
+    // much each `next` returns (the last may be shorter). A source whose data ends before a stretch
+    // taken from it (a file cut short after it was opened) plays silence there, or, with
+    // `sourcesMustLast`, fails `next` naming the file.
     CompositionAudioReader(std::shared_ptr<const Composition> composition, std::optional<AudioMix> mix,
-                           std::optional<TimeRange> range = std::nullopt, std::int64_t framesPerBuffer = 4800);
+                           std::optional<TimeRange> range = std::nullopt, std::int64_t framesPerBuffer = 4800,
+                           bool sourcesMustLast = false);
     ~CompositionAudioReader();
     CompositionAudioReader(const CompositionAudioReader&) = delete;
     CompositionAudioReader& operator=(const CompositionAudioReader&) = delete;

@@ -91,8 +91,9 @@ struct CompositionVideoReader::Impl {
     }
 
     // A source's thread: opens the decoder, then decodes each planned time while there is room. A
-    // source that gives no picture stops with the reason, naming its file: drawing nothing in its
-    // place would pass black off as the picture.
+    // source that gives no picture, or whose data ends before a time planned for it, stops with the
+    // reason, naming its file: drawing nothing or an old picture in its place would pass it off as
+    // the picture.
     void decode(Source& source) {
         std::unique_ptr<VideoDecoder> decoder;
         std::string why;
@@ -124,6 +125,11 @@ struct CompositionVideoReader::Impl {
                 frame = nullptr;
             } catch (const std::exception& e) { // the file gone or unreadable, memory run out
                 why = e.what();
+                continue;
+            }
+            // A file cut short while it is read would hold its last picture for the rest.
+            if (decoder->ranOutBefore(time)) {
+                why = cutShortMessage(source.track->assetPath);
                 continue;
             }
             if (!frame) {

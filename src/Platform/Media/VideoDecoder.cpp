@@ -1,5 +1,6 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 
@@ -224,6 +225,18 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
 VideoDecoder::~VideoDecoder() = default;
 
 const AssetTrack& VideoDecoder::track() const { return *impl_->track; }
+
+bool VideoDecoder::ranOutBefore(const Time& time) const {
+    const Impl& m = *impl_;
+    if (!m.endOfStream || !(time < m.track->timeRange.end())) return false;
+    // No packet with a time since the last seek: none at all when no picture came either.
+    if (m.lastRead == AV_NOPTS_VALUE) return !m.current;
+    // The last packet of a whole file is decoded a few frames before it is shown, and its last
+    // pictures may be damaged and held over: that much is no shortfall.
+    const double rate = m.track->nominalFrameRate;
+    const double slack = std::max(0.25, rate > 0 ? 6 / rate : 0.0);
+    return (time - m.timeOf(m.lastRead)).toSeconds() > slack;
+}
 int VideoDecoder::seekCount() const { return impl_->seeks; }
 
 std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
