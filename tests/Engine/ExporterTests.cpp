@@ -685,6 +685,19 @@ TEST(Exporter, UndecodableSourcesFailTheExportByName) {
     movie.project.media.mut(0).path = withoutPictures(Fixture::h264Movie, "zeroed.mp4").string();
     expectFailure(movie, "zeroed.mp4 could not be decoded.");
 
+    // Sound whose header claims 9,473 channels, in a project from before such files were refused.
+    ExportRequest sound = requestFor(1, ExportCodec::h264, "undecodable-sound.mp4");
+    MediaItem channels = sound.project.media[0];
+    channels.id = Uuid::make();
+    channels.kind = MediaKind::audio;
+    channels.path = MediaFixtures::shared().path(Fixture::manyChannelsWav).string();
+    sound.project.media.push_back(channels);
+    TimelineClip heard = sound.project.sequence.tracks[0].clips[0];
+    heard.id = Uuid::make();
+    heard.mediaID = channels.id;
+    sound.project.sequence.tracks.mut(3).clips.push_back(heard);
+    expectFailure(sound, "channels.wav: The sound decoder could not be started.");
+
     ExportRequest still = requestFor(1, ExportCodec::h264, "undecodable-still.mp4");
     testsupport::writeTruncatedCopy(MediaFixtures::shared().path(Fixture::pngStill), MediaFixtures::shared().scratch("cut.png"), 0.9);
     MediaItem& picture = still.project.media.mut(0);

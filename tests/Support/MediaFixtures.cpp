@@ -490,6 +490,15 @@ fs::path MediaFixtures::path(Fixture fixture) {
                                .luma = [](std::int64_t f) { return f == kFlashAt * 25 / 48000 ? 235 : 16; },
                                .sound = [](std::int64_t i) { return i == kFlashAt ? 0.9f : 0.0f; }});
         break;
+    case Fixture::manyChannelsWav: {
+        writeMovie(p = directory_ / "channels.wav",
+                   MovieRecipe{.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16});
+        std::fstream f(p, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(22); // the format chunk's channel count
+        const char channels[2] = {char(9473 & 0xFF), char(9473 >> 8)};
+        f.write(channels, 2);
+        break;
+    }
     }
     written_.emplace(fixture, p);
     return p;

@@ -37,7 +37,11 @@ struct TrackMix {
 
     // Reads source frames [first, first + count), failing when the data ends before `needed`.
     void read(AudioDecoder& dec, std::int64_t first, std::int64_t count, std::int64_t needed) {
-        dec.read(first, count, source.data());
+        try {
+            dec.read(first, count, source.data());
+        } catch (const Error& e) {
+            throw AudioDecodeError(sourceMessage(dec.track().assetPath, e.what()));
+        }
         if (sourcesMustLast && dec.ranOutBefore(needed))
             throw AudioDecodeError(cutShortMessage(dec.track().assetPath));
     }
@@ -47,7 +51,11 @@ struct TrackMix {
         auto it = decoders.find(key);
         if (it != decoders.end()) return *it->second;
         if (decoders.size() >= kDecodersPerTrack) decoders.clear();
-        return *decoders.emplace(key, std::make_unique<AudioDecoder>(track, kRate, kChannels)).first->second;
+        try {
+            return *decoders.emplace(key, std::make_unique<AudioDecoder>(track, kRate, kChannels)).first->second;
+        } catch (const Error& e) {
+            throw AudioDecodeError(sourceMessage(track->assetPath, e.what()));
+        }
     }
 
     void mix(std::int64_t c0, std::int64_t c1) {

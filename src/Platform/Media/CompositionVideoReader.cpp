@@ -100,7 +100,7 @@ struct CompositionVideoReader::Impl {
         try {
             decoder = std::make_unique<VideoDecoder>(source.track);
         } catch (const std::exception& e) {
-            why = source.track->assetPath.filename().string() + ": " + e.what();
+            why = sourceMessage(source.track->assetPath, e.what());
         }
         for (;;) {
             Time time;
@@ -124,7 +124,7 @@ struct CompositionVideoReader::Impl {
             } catch (const DecodeError&) {
                 frame = nullptr;
             } catch (const std::exception& e) { // the file gone or unreadable, memory run out
-                why = e.what();
+                why = sourceMessage(source.track->assetPath, e.what());
                 continue;
             }
             // A file cut short while it is read would hold its last picture for the rest.

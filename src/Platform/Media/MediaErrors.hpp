@@ -41,6 +41,11 @@ class AssetError : public Error {
     std::filesystem::path path_;
 };
 
+// A source's error as the user reads it: the file's name, then what went wrong.
+inline std::string sourceMessage(const std::filesystem::path& file, const std::string& message) {
+    return file.filename().string() + ": " + message;
+}
+
 // The message for a source whose pictures cannot be decoded, naming its file.
 inline std::string undecodableMessage(const std::filesystem::path& file) {
     return file.filename().string() + " could not be decoded.";
