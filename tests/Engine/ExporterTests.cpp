@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -19,6 +20,7 @@ extern "C" {
 
 #include "Engine/PlateStore.hpp"
 #include "Engine/SequenceExporter.hpp"
+#include "Platform/Foundation/Background.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AssetWriter.hpp"
@@ -223,6 +225,13 @@ TEST(Exporter, CancellingKeepsTheOldFile) {
             EXPECT_STREQ(e.what(), "Export was cancelled.");
         }
         canceller.join();
+        EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+        EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
+        // The frames in hand were abandoned, not finished; once they have wound down in the
+        // background, nothing has come back.
+        std::promise<void> quiet;
+        finishInBackground([&] { quiet.set_value(); });
+        quiet.get_future().wait();
         EXPECT_EQ(contents(r.outputURL), "the user's old movie");
         EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
     }
