@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "Platform/Foundation/Log.hpp"
+
 namespace osterveil {
 
 namespace {
@@ -77,7 +79,11 @@ ProjectDocument::ProjectDocument(Project project, std::optional<std::filesystem:
 }
 
 std::unique_ptr<ProjectDocument> ProjectDocument::open(const std::filesystem::path& file) {
-    return std::make_unique<ProjectDocument>(read(file), file);
+    Project project = read(file);
+    if (project.boundTimes())
+        Log("project").error("Times and lengths beyond a day in " + file.filename().string() +
+                             " were held at a day: no media runs that long.");
+    return std::make_unique<ProjectDocument>(std::move(project), file);
 }
 
 void ProjectDocument::setProject(Project project) {

@@ -65,7 +65,8 @@ class ProjectDocument : public QObject {
 
     explicit ProjectDocument(Project project = newProject(),
                              std::optional<std::filesystem::path> fileURL = {}, QObject* parent = nullptr);
-    // A document read from `file`, which becomes its file URL. Throws as `read`.
+    // A document read from `file`, which becomes its file URL, with times and lengths beyond a day held
+    // there (`Project::boundTimes`, logged). Throws as `read`.
     static std::unique_ptr<ProjectDocument> open(const std::filesystem::path& file);
 
     const Project& project() const { return project_; }

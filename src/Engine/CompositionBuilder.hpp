@@ -98,14 +98,11 @@ media::Time mediaTime(double seconds);
 // before the track begins moves up to it without shortening the stretch, the track's end cuts it.
 media::TimeRange clampedRange(double start, double duration, const media::AssetTrack& track);
 
-// Where a clip's media runs out on the timeline: a clip laid past the real length of its media (a
-// project saved while the file's header claimed more than its data holds) ends with its last slice of
-// media. A clip whose media reaches its end, or falls short of it by less than a frame, keeps its end.
+// Where a clip's media runs out on the timeline: a clip laid past the real length of its media ends
+// its picture with its last slice of media; the sequence keeps its length, and what lies below (or
+// black) shows for the rest. A clip whose media reaches its end, or falls short of it by less than a
+// frame, keeps its end.
 double reachedEnd(const TimelineClip& clip, double mediaLength, double frame);
-// The sequence's length with every clip of found video or sound media ended where its media runs
-// out (`reachedEnd`); stills, titles and offline clips keep their own ends. No build lays, plays or
-// exports beyond it.
-double reachedDuration(const Project& project, const ResolvedMedia& resolved, double frame);
 
 // Lays a speed-changed clip on `into`, slice by slice: empty time up to each slice, its source
 // inserted and scaled to its length on the sequence; a reversed slice as one-frame pieces in

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <unordered_map>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
@@ -151,36 +149,6 @@ double reachedEnd(const TimelineClip& clip, double mediaLength, double frame) {
         reached = std::max(reached, slice.timelineStart + share * slice.timelineDuration);
     }
     return reached + frame < end ? reached : end;
-}
-
-double reachedDuration(const Project& project, const ResolvedMedia& resolved, double frame) {
-    std::unordered_map<Uuid, const MediaItem*> items;
-    for (const MediaItem& item : project.media)
-        items.try_emplace(item.id, &item);
-    // Seconds of each media file in use that can be read; NaN for anything else.
-    std::unordered_map<Uuid, double> lengths;
-    auto lengthOf = [&](const Uuid& id) {
-        auto [known, fresh] = lengths.try_emplace(id, std::numeric_limits<double>::quiet_NaN());
-        if (!fresh) return known->second;
-        const auto item = items.find(id);
-        const auto url = resolved.find(id);
-        if (item == items.end() || item->second->kind == MediaKind::image || url == resolved.end())
-            return known->second;
-        try {
-            known->second = media::Asset::open(url->second)->duration().toSeconds();
-        } catch (const media::Error&) {
-            // Never laid; the clip keeps its place in the sequence's length, as offline media does.
-        }
-        return known->second;
-    };
-    double end = 0;
-    for (const Track& track : project.sequence.tracks)
-        for (const TimelineClip& clip : track.clips) {
-            const double length = clip.mediaID && !clip.isTitle() ? lengthOf(*clip.mediaID)
-                                                                  : std::numeric_limits<double>::quiet_NaN();
-            end = std::max(end, reachedEnd(clip, length, frame));
-        }
-    return end;
 }
 
 void insertRemapped(const TimelineClip& clip, const std::shared_ptr<const media::AssetTrack>& source,

@@ -312,7 +312,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         for (const auto& c : t.clips)
             if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
     }
-    const double sequenceEnd = reachedDuration(project, resolved, frame);
+    const double sequenceEnd = sequence.duration();
     if (needsPlate) plate = installPlate(composition, std::max(sequenceEnd, frame), plates);
 
     auto images = std::make_shared<ImageSet>();

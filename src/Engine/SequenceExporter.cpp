@@ -4,15 +4,20 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
 #include "Model/Numeric.hpp"
+#include "Platform/Foundation/Background.hpp"
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/CompositionVideoReader.hpp"
@@ -93,12 +98,6 @@ media::AudioSettings SequenceExporter::audioSettings(ExportCodec codec) {
     return s;
 }
 
-void SequenceExporter::cancel() {
-    cancelled_ = true;
-    std::lock_guard lock(mutex_);
-    if (reader_) reader_->cancel(); // only signals
-}
-
 void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) {
     exportMovie(request, progress, PlateStore::shared());
 }
@@ -177,9 +176,8 @@ public:
         throw ExportError::failed("Another export is writing “" + shown + "” at the moment.");
     }
     ~PartialFile() {
-        if (fd_ < 0) return;
-        if (!moved_) ::unlink(path_.c_str()); // while still locked, so it cannot be another export's
-        ::close(fd_);
+        discard();
+        if (fd_ >= 0) ::close(fd_);
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -197,16 +195,125 @@ public:
         std::error_code ec;
         fs::rename(path_, target, ec);
         if (ec) throw ExportError::failed("The movie could not be saved at its place: " + ec.message() + ".");
-        moved_ = true;
+        settled_ = true;
+    }
+
+    // Removes the file unless it was moved into place; a writer still holding it open writes on
+    // into nothing. Called by the export's own thread only.
+    void discard() {
+        if (fd_ < 0 || std::exchange(settled_, true)) return;
+        ::unlink(path_.c_str()); // while still locked, so it cannot be another export's
     }
 
 private:
     fs::path path_;
     int fd_ = -1;
-    bool moved_ = false;
+    bool settled_ = false; // moved into place or removed
 };
 
 } // namespace
+
+// The reading, composing and encoding of one export, done on a thread of its own, and what that
+// thread shares with the export's caller. A cancelled export reports at once and leaves the thread
+// to wind down: it holds everything it uses, never calls back once the caller has returned, and
+// only appends to a file the caller has already removed.
+struct SequenceExporter::Encoding {
+    std::atomic<bool> stop{false};
+    std::mutex mutex; // guards `reader`, `done`, `error`
+    std::condition_variable changed;
+    media::CompositionVideoReader* reader = nullptr; // while it reads, for `cancel`
+    bool done = false;
+    std::exception_ptr error;
+    // Guards calls of `progress` and `abandoned`; apart from `mutex` so that a progress callback
+    // may wait for a cancel.
+    std::mutex progressMutex;
+    std::function<void(double)> progress;
+    bool abandoned = false;
+
+    std::function<void()> startWriteBack; // of the file being written
+    std::optional<media::AssetWriter> writer;
+    std::optional<media::CompositionVideoReader> video;
+    std::optional<media::CompositionAudioReader> audio;
+    double origin = 0, span = 1;
+
+    void cancel() {
+        std::lock_guard lock(mutex);
+        stop = true;
+        if (reader) reader->cancel(); // only signals
+        changed.notify_all();
+    }
+
+    void report(double p) {
+        std::lock_guard lock(progressMutex);
+        if (progress && !abandoned) progress(p);
+    }
+
+    void checkCancelled() const {
+        if (stop) throw ExportError::cancelled();
+    }
+
+    // Pumps every frame and all the sound into the writer and finishes the file.
+    void run();
+};
+
+void SequenceExporter::Encoding::run() {
+    // Sound is appended up to each picture's time, so the file's streams stay interleaved.
+    std::optional<media::Time> audioTime; // the end of the sound appended so far
+    bool soundDone = !audio;
+    auto appendSoundUpTo = [&](std::optional<media::Time> until) {
+        while (!soundDone && (!until || !audioTime || *audioTime < *until)) {
+            checkCancelled();
+            std::optional<media::MixedAudio> block;
+            try {
+                block = audio->next();
+            } catch (const media::Error& e) {
+                throw ExportError::failed(e.what());
+            }
+            if (!block) {
+                soundDone = true;
+                break;
+            }
+            writer->appendAudio(block->samples.data(), block->frameCount(), block->presentationTime);
+            audioTime = block->presentationTime + media::Time(block->frameCount(), media::CompositionAudioReader::sampleRate);
+        }
+    };
+
+    // About 8 MB of ProRes 422 HQ at 1080p.
+    constexpr int kWriteBackFrames = 12;
+    int written = 0;
+    while (video) {
+        checkCancelled();
+        std::optional<media::ComposedFrame> frame;
+        try {
+            frame = video->next();
+        } catch (const media::Error& e) {
+            checkCancelled();
+            // A reader that fails fails the export: the movie would otherwise end early and look complete.
+            throw ExportError::failed(e.what());
+        }
+        if (!frame) break;
+        appendSoundUpTo(frame->time);
+        writer->appendVideo(frame->picture, frame->time);
+        if (++written % kWriteBackFrames == 0) startWriteBack();
+        const double p = (frame->time.toSeconds() - origin) / span;
+        report(std::isnan(p) ? 0 : std::clamp(p, 0.0, 1.0));
+    }
+    // The reader's decoders and pictures are let go while the encoders finish the last frames.
+    {
+        std::lock_guard lock(mutex);
+        reader = nullptr;
+    }
+    video.reset();
+    appendSoundUpTo(std::nullopt);
+    checkCancelled();
+    writer->finishWriting();
+}
+
+void SequenceExporter::cancel() {
+    cancelled_ = true;
+    std::lock_guard lock(mutex_);
+    if (encoding_) encoding_->cancel(); // only signals
+}
 
 void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress,
                                    PlateStore& plates) {
@@ -220,38 +327,40 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     const auto [width, height] = exportSize(request.width, request.height);
     refuseSourceTarget(request);
     // Written beside the target and moved into place only when complete.
-    PartialFile partial(request.outputURL);
+    auto partial = std::make_shared<PartialFile>(request.outputURL);
 
     const CompositionBuild build =
         CompositionBuilder::build(request.project, request.projectURL,
                                   media::Size{double(width), double(height)}, request.frameRate, plates);
     if (isCancelled()) throw ExportError::cancelled();
 
+    auto encoding = std::make_shared<Encoding>();
+    encoding->startWriteBack = [partial] { partial->startWriteBack(); };
+    encoding->progress = progress;
+    Encoding& e = *encoding;
     std::optional<media::TimeRange> range;
-    double origin = 0, span = std::max(0.01, build.duration);
+    e.span = std::max(0.01, build.duration);
     if (request.useMarkedRange) {
         if (auto marked = request.project.sequence.markedRange()) {
             const media::Time start = CompositionBuilder::mediaTime(marked->start);
-            // Nothing is read past what the build laid: an out point beyond it, or a sequence length
-            // that trusted a file's header, has no sources there.
+            // Nothing is read past what the build laid: an out point beyond it has nothing there.
             const media::Time end = std::max(start, std::min(CompositionBuilder::mediaTime(marked->end),
                                                              CompositionBuilder::mediaTime(build.duration)));
             range = media::TimeRange::fromStartEnd(start, end);
-            origin = start.toSeconds();
-            span = (end - start).toSeconds();
+            e.origin = start.toSeconds();
+            e.span = (end - start).toSeconds();
         }
     }
     for (const UndecodableStill& still : build.undecodable)
-        if (!range || (still.start < origin + span && still.end > origin))
+        if (!range || (still.start < e.origin + e.span && still.end > e.origin))
             throw ExportError::failed(media::undecodableMessage(still.file));
     const bool hasPicture = build.videoComposition.has_value();
     const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
     if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
 
-    std::optional<media::Time> audioTime; // the end of the sound appended so far
     try {
         // Destroyed unfinished when the export stops early: the encoder is abandoned, not drained.
-        media::AssetWriter writer(partial.path(), ExportCodecs::fileType(request.codec));
+        media::AssetWriter& writer = e.writer.emplace(partial->path(), ExportCodecs::fileType(request.codec));
         if (hasPicture) {
             const media::VideoSettings settings = videoSettings(request, width, height);
             if (!writer.canAddVideoInput(settings)) throw ExportError::failed("Could not open the video encoder.");
@@ -263,88 +372,79 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         if (withSound) writer.addAudioInput(sound);
         if (!hasPicture && !withSound) throw ExportError::nothingToExport();
 
-        std::optional<media::CompositionVideoReader> reader;
         // Composed straight into the encoder's samples: a detour through 8-bit R'G'B' would cost a
         // conversion and leave rounding noise that the encoder spends bits and time on. Each frame
         // is composed on all cores already, so half as many frames at once as cores keep the encoders
         // fed; more would only hold more pictures and contend with the encoders for the cores.
         const int composing = std::max(2, usableCores() / 2);
         if (hasPicture)
-            reader.emplace(build.composition, *build.videoComposition, range, composing, writer.encoderPixelFormat());
-        std::optional<media::CompositionAudioReader> audio;
-        if (withSound) audio.emplace(build.composition, build.audioMix, range);
-        {
-            std::lock_guard lock(mutex_);
-            reader_ = reader ? &*reader : nullptr;
-        }
-        struct Forget {
-            SequenceExporter& e;
-            ~Forget() {
-                std::lock_guard lock(e.mutex_);
-                e.reader_ = nullptr;
-            }
-        } forget{*this};
-        if (isCancelled()) throw ExportError::cancelled();
-
+            e.video.emplace(build.composition, *build.videoComposition, range, composing, writer.encoderPixelFormat());
+        // A source cut short while it is read fails the export rather than leave silence in the movie.
+        if (withSound) e.audio.emplace(build.composition, build.audioMix, range, 4800, true);
+        // The file is opened here, before the encoding thread starts, so that nothing creates it
+        // again once a cancelled export has removed it.
         writer.startWriting();
         writer.startSession(range ? range->start : media::Time::zero());
-
-        // Sound is appended up to each picture's time, so the file's streams stay interleaved.
-        bool soundDone = !audio;
-        auto appendSoundUpTo = [&](std::optional<media::Time> until) {
-            while (!soundDone && (!until || !audioTime || *audioTime < *until)) {
-                if (isCancelled()) throw ExportError::cancelled();
-                std::optional<media::MixedAudio> block;
-                try {
-                    block = audio->next();
-                } catch (const media::Error& e) {
-                    throw ExportError::failed(e.what());
-                }
-                if (!block) {
-                    soundDone = true;
-                    break;
-                }
-                writer.appendAudio(block->samples.data(), block->frameCount(), block->presentationTime);
-                audioTime = block->presentationTime + media::Time(block->frameCount(), media::CompositionAudioReader::sampleRate);
-            }
-        };
-
-        // About 8 MB of ProRes 422 HQ at 1080p.
-        constexpr int kWriteBackFrames = 12;
-        int written = 0;
-        while (reader) {
-            if (isCancelled()) throw ExportError::cancelled();
-            std::optional<media::ComposedFrame> frame;
-            try {
-                frame = reader->next();
-            } catch (const media::Error& e) {
-                if (isCancelled()) throw ExportError::cancelled();
-                // A reader that fails fails the export: the movie would otherwise end early and look complete.
-                throw ExportError::failed(e.what());
-            }
-            if (!frame) break;
-            appendSoundUpTo(frame->time);
-            writer.appendVideo(frame->picture, frame->time);
-            if (++written % kWriteBackFrames == 0) partial.startWriteBack();
-            if (progress) {
-                const double p = (frame->time.toSeconds() - origin) / span;
-                progress(std::isnan(p) ? 0 : std::clamp(p, 0.0, 1.0));
-            }
-        }
-        // The reader's decoders and pictures are let go while the encoders finish the last frames.
-        {
-            std::lock_guard lock(mutex_);
-            reader_ = nullptr;
-        }
-        reader.reset();
-        appendSoundUpTo(std::nullopt);
-        if (isCancelled()) throw ExportError::cancelled();
-        writer.finishWriting();
-    } catch (const media::WriterError& e) {
-        throw ExportError::failed(e.what());
+    } catch (const media::WriterError& error) {
+        throw ExportError::failed(error.what());
     }
+    e.reader = e.video ? &*e.video : nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        encoding_ = encoding;
+    }
+    struct Forget {
+        SequenceExporter& exporter;
+        ~Forget() {
+            std::lock_guard lock(exporter.mutex_);
+            exporter.encoding_.reset();
+        }
+    } forget{*this};
+    // A cancel that came while the export was set up.
+    if (isCancelled()) encoding->cancel();
+
+    std::thread worker([encoding] {
+        pthread_setname_np(pthread_self(), "ov-export");
+        std::exception_ptr error;
+        try {
+            encoding->run();
+        } catch (const media::WriterError& failure) {
+            error = std::make_exception_ptr(ExportError::failed(failure.what()));
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Readers and writer go here, on this thread: an abandoned export's caller does not wait.
+        {
+            std::lock_guard lock(encoding->mutex);
+            encoding->reader = nullptr;
+        }
+        encoding->video.reset();
+        encoding->audio.reset();
+        encoding->writer.reset();
+        std::lock_guard lock(encoding->mutex);
+        encoding->error = error;
+        encoding->done = true;
+        encoding->changed.notify_all();
+    });
+    {
+        std::unique_lock lock(e.mutex);
+        e.changed.wait(lock, [&] { return e.done || e.stop; });
+        if (!e.done) {
+            // Cancelled: the file goes now, the thread winds down on its own.
+            lock.unlock();
+            {
+                std::lock_guard quiet(e.progressMutex);
+                e.abandoned = true;
+            }
+            partial->discard();
+            finishInBackground([thread = std::make_shared<std::thread>(std::move(worker))] { thread->join(); });
+            throw ExportError::cancelled();
+        }
+    }
+    worker.join();
     if (isCancelled()) throw ExportError::cancelled();
-    partial.moveTo(request.outputURL);
+    if (e.error) std::rethrow_exception(e.error);
+    partial->moveTo(request.outputURL);
     if (progress) progress(1.0);
 }
 

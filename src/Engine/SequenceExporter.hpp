@@ -14,9 +14,6 @@
 
 namespace osterveil {
 
-namespace media {
-class CompositionVideoReader;
-}
 class PlateStore;
 
 enum class ExportCodec { proRes422, proRes422HQ, proRes4444, h264, hevc };
@@ -80,9 +77,10 @@ public:
     void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress);
     // The same with an explicit plate store (tests keep theirs apart from the user's cache).
     void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress, PlateStore& plates);
-    // Only signals, and returns at once. The export in progress stops at its next frame without
-    // draining its encoder and throws `ExportError::cancelled()`; when none is in progress, the next
-    // one to start does so before writing anything.
+    // Only signals, and returns at once. The export in progress throws `ExportError::cancelled()` with
+    // its file removed as soon as it sees the signal: at once while it encodes, leaving the frames in
+    // hand to be dropped in the background; after the composition is built while it builds. When none
+    // is in progress, the next one to start does so before writing anything.
     void cancel();
 
     // The export size: each side at least 16, then even; sides above 8192 are refused.
@@ -92,11 +90,12 @@ public:
     static media::AudioSettings audioSettings(ExportCodec codec);
 
 private:
+    struct Encoding;
     bool isCancelled() const { return cancelled_.load(); }
 
     std::atomic<bool> cancelled_{false};
-    std::mutex mutex_; // guards `reader_`
-    media::CompositionVideoReader* reader_ = nullptr;
+    std::mutex mutex_; // guards `encoding_`
+    std::shared_ptr<Encoding> encoding_; // of the export in progress, once it encodes
 };
 
 } // namespace osterveil

@@ -32,14 +32,14 @@ Image KestwaterCompositor::oriented(const Image& image, const StoredTransform& t
     const imaging::Affine up{t.a, -t.b, -t.c, t.d, t.tx, -t.ty};
     const Image out = image.transformed(up);
     const imaging::Rect e = out.extent();
-    if (e.isInfinite() || e.isEmpty() || !(e.width() > 1) || !(e.height() > 1)) return image;
+    if (e.isInfinite() || e.isEmpty()) return image;
     if (std::abs(e.x()) < 0.5 && std::abs(e.y()) < 0.5) return out;
     return out.translated(-e.x(), -e.y());
 }
 
 Image KestwaterCompositor::fit(const Image& image, media::Size size) {
     const imaging::Rect e = image.extent();
-    if (e.isInfinite() || !(e.width() > 1) || !(e.height() > 1) || !(size.width > 1) || !(size.height > 1)) return image;
+    if (e.isInfinite() || e.isEmpty() || !(size.width > 0) || !(size.height > 0)) return image;
     const double k = std::min(size.width / e.width(), size.height / e.height());
     const Image scaled = image.scaled(k, k);
     const imaging::Rect e2 = scaled.extent();

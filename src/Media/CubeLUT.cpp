@@ -239,9 +239,9 @@ CubeLUTDomain lattice(const Domain& d) {
     return out;
 }
 
-// A 1D table over another domain: the table as a shaper, then a two-point cube whose corners are the
-// smallest and largest value of each curve, reached through the map of that range onto 0...1, so the
-// cube gives back what the shaper gave it.
+// A 1D table over another domain, or longer than a cube side: the table as a shaper, then a two-point
+// cube whose corners are the smallest and largest value of each curve, reached through the map of
+// that range onto 0...1, so the cube gives back what the shaper gave it.
 CubeLUTResult shaperOnly(std::span<const float> samples, long long size, const Domain& domain) {
     CubeLUTResult out;
     out.shaperSize = static_cast<int>(size);
@@ -316,7 +316,9 @@ CubeLUTResult CubeLUT::parse(std::string_view text) {
         if (s < 2 || triples < s) throw CubeLUTError::unreadable();
         const Domain domain = st.range1D ? rangeDomain(*st.range1D) : fileDomain(st);
         if (!domain.isUsable()) throw CubeLUTError::unreadable();
-        if (domain.isUnit()) return expand1D(samples, s);
+        // A table short enough to be a cube side is one exactly; a longer one would be resampled
+        // onto 32 points, so it is carried as written, as a shaper.
+        if (domain.isUnit() && s <= kMaxExpanded1DSize) return expand1D(samples, s);
         if (s > kMaxShaperSize) throw CubeLUTError::unreadable();
         return shaperOnly(samples, s, domain);
     }

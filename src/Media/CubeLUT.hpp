@@ -54,13 +54,13 @@ struct CubeLUTResult {
 // Reads the text of a .cube file (IRIDAS/Adobe and Resolve dialects) into the stages the colour cube
 // applies, using the file's own lattices as written.
 //
-// A 3D table is passed through value for value; a 1D table over 0...1 becomes a cube of min(size, 32)
-// points per side that reproduces its three curves. An input domain other than 0...1 (DOMAIN_MIN /
+// A 3D table is passed through value for value; a 1D table over 0...1 of at most 32 entries becomes a
+// cube of that many points per side that reproduces its three curves. An input domain other than 0...1 (DOMAIN_MIN /
 // DOMAIN_MAX, LUT_3D_INPUT_RANGE, LUT_1D_INPUT_RANGE) is kept as a per-channel scale and offset in
 // front of its table, and a 1D shaper before a 3D table as its own stage, so that nothing is resampled:
 // x → shaper (linear, inputs clamped to its domain) → cube (trilinear, inputs clamped to its domain).
-// A 1D table over another domain is such a shaper in front of a two-point cube that passes its
-// output range through. Malformed lines are skipped; only the final checks throw. Pure function,
+// A longer 1D table, or one over another domain, is such a shaper in front of a two-point cube that
+// passes its output range through. Malformed lines are skipped; only the final checks throw. Pure function,
 // safe on any thread.
 namespace CubeLUT {
 CubeLUTResult parse(std::string_view text);

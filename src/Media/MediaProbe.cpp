@@ -10,6 +10,7 @@
 
 #include "Platform/Foundation/RegularFile.hpp"
 #include "Platform/Media/Asset.hpp"
+#include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
 #include "Platform/Stills/StillReader.hpp"
 
@@ -55,6 +56,18 @@ bool firstPictureDecodes(const std::shared_ptr<const media::AssetTrack>& track) 
     }
 }
 
+// Whether a sound stream's decoder starts and its first stretch decodes, converted as the mix
+// takes it. A stream with no sound in it at all passes: it plays as silence, as it is.
+bool firstSoundDecodes(const std::shared_ptr<const media::AssetTrack>& track) {
+    try {
+        media::AudioDecoder decoder(track, 48000, 2);
+        decoder.next();
+        return true;
+    } catch (const media::Error&) {
+        return false;
+    }
+}
+
 std::int64_t roundedExtent(double v) {
     v = std::fabs(v);
     // llround rounds halves away from zero; an impossible size is no size.
@@ -88,8 +101,10 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     auto pictures = asset->tracks(media::MediaType::video);
     auto sounds = asset->tracks(media::MediaType::audio);
     if (pictures.empty() && sounds.empty()) throw MediaError::unsupported(fileName);
-    // A movie whose picture never decodes would only ever show black.
+    // A movie whose picture never decodes would only ever show black; sound that does not decode
+    // would play silence and fail every export that uses it.
     if (!pictures.empty() && !firstPictureDecodes(pictures.front())) throw MediaError::unsupported(fileName);
+    if (!sounds.empty() && !firstSoundDecodes(sounds.front())) throw MediaError::unsupported(fileName);
 
     MediaItem item;
     item.id = Uuid::make();

@@ -160,6 +160,59 @@ std::optional<MediaItem> Project::mediaItem(Uuid id) const {
     return std::nullopt;
 }
 
+namespace {
+
+// Sets `value` to at most `limit`; whether it changed.
+bool atMost(double& value, double limit) {
+    if (!(value > limit)) return false;
+    value = limit;
+    return true;
+}
+
+bool boundSequenceTimes(Sequence& sequence) {
+    constexpr double day = Project::longestTime;
+    bool changed = false;
+    for (std::size_t t = 0; t < sequence.tracks.size(); ++t)
+        for (std::size_t c = 0; c < sequence.tracks[t].clips.size(); ++c) {
+            TimelineClip clip = sequence.tracks[t].clips[c];
+            bool bounded = atMost(clip.start, day);
+            bounded = atMost(clip.inPoint, day) || bounded;
+            bounded = atMost(clip.duration, day - clip.start) || bounded;
+            if (!bounded) continue;
+            sequence.tracks.mut(t).clips.mut(c) = std::move(clip);
+            changed = true;
+        }
+    for (std::optional<double>* point : {&sequence.inPoint, &sequence.outPoint})
+        if (*point) changed = atMost(**point, day) || changed;
+    for (std::size_t m = 0; m < sequence.markers.size(); ++m) {
+        SequenceMarker marker = sequence.markers[m];
+        const bool bounded = atMost(marker.time, day);
+        if (!(atMost(marker.duration, day - marker.time) || bounded)) continue;
+        sequence.markers.mut(m) = std::move(marker);
+        changed = true;
+    }
+    return changed;
+}
+
+} // namespace
+
+bool Project::boundTimes() {
+    bool changed = boundSequenceTimes(sequence);
+    for (std::size_t n = 0; n < nests.size(); ++n) {
+        Sequence nested = nests[n].sequence;
+        if (boundSequenceTimes(nested)) {
+            nests.mut(n).sequence = std::move(nested);
+            changed = true;
+        }
+    }
+    for (std::size_t m = 0; m < media.size(); ++m) {
+        if (!(media[m].duration > longestTime)) continue;
+        media.mut(m).duration = longestTime;
+        changed = true;
+    }
+    return changed;
+}
+
 std::optional<std::filesystem::path>
 MediaItem::resolveURL(const std::optional<std::filesystem::path>& projectURL) const {
     namespace fs = std::filesystem;

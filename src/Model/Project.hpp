@@ -187,6 +187,14 @@ struct Project {
 
     std::optional<MediaItem> mediaItem(Uuid id) const;
 
+    // The latest time a project holds, in seconds: a day, where the sequence's timecode comes round.
+    static constexpr double longestTime = 86400;
+    // Holds every stored time and length within `longestTime`: clips (start, in point, and end),
+    // media lengths, in and out points and markers, of the sequence and of every nest. A project
+    // saved while a file's header claimed years of media would otherwise play and export for that
+    // long. Returns whether anything changed.
+    bool boundTimes();
+
     // Reads a project file. Throws `DecodingError` when the bytes are not a project of this format,
     // `ProjectError` when they are but of a version this program does not open.
     static Project decode(std::string_view data);

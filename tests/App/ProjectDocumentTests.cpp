@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "App/ProjectDocument.hpp"
+#include "Platform/Foundation/Log.hpp"
 
 using namespace osterveil;
 
@@ -77,6 +78,58 @@ TEST_F(ProjectFiles, ReadFailuresMapToTheUsersErrors) {
     EXPECT_EQ(older->project(), p);
     EXPECT_EQ(older->fileURL(), path("reel.kestwater"));
     EXPECT_FALSE(older->isModified());
+}
+
+TEST_F(ProjectFiles, OpeningHoldsTimesBeyondADayThereAndLeavesLongSequencesAlone) {
+    // Saved while a file's header claimed ten billion seconds: the media, the clips laid from it, a
+    // marker and the out point at its end, in the sequence and in a nest.
+    Project p = ProjectDocument::newProject();
+    MediaItem movie;
+    movie.id = Uuid::make();
+    movie.duration = 80000;
+    p.media.push_back(movie);
+    auto clip = [&](double start, double in, double duration) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = movie.id;
+        c.start = start;
+        c.inPoint = in;
+        c.duration = duration;
+        return c;
+    };
+    // A twenty-hour sequence holds nothing absurd.
+    p.sequence.tracks.mut(0).clips.push_back(clip(2, 5, 72000));
+    const Project ordinary = p;
+    p.media.mut(0).duration = 1e10;
+    p.sequence.tracks.mut(3).clips.push_back(clip(60, 1e10 - 60, 1e10));
+    p.sequence.outPoint = 1e10;
+    p.sequence.markers.push_back(SequenceMarker{Uuid::make(), 1e10, "End", 0});
+    NestedSequence nest{Uuid::make(), "Nest", Sequence::makeNew()};
+    nest.sequence.tracks.mut(0).clips.push_back(clip(0, 0, 1e10));
+    p.nests.push_back(nest);
+
+    std::vector<std::string> logged;
+    const Log::Sink previous = Log::setSink([&](Log::Level, const std::string&, const std::string& m) { logged.push_back(m); });
+    const auto opened = ProjectDocument::open(file("years.osterveil", p.encode()));
+    const auto plain = ProjectDocument::open(file("day.osterveil", ordinary.encode()));
+    Log::setSink(previous);
+
+    const Project& q = opened->project();
+    EXPECT_EQ(q.media[0].duration, 86400);
+    EXPECT_EQ(q.sequence.duration(), 86400);
+    const TimelineClip& bounded = q.sequence.tracks[3].clips[0];
+    EXPECT_EQ(bounded.start, 60);
+    EXPECT_EQ(bounded.inPoint, 86400);
+    EXPECT_EQ(bounded.duration, 86400 - 60);
+    EXPECT_EQ(q.sequence.outPoint, 86400);
+    EXPECT_EQ(q.sequence.markers[0].time, 86400);
+    EXPECT_EQ(q.nests[0].sequence.duration(), 86400);
+    EXPECT_EQ(q.sequence.tracks[0].clips[0], p.sequence.tracks[0].clips[0]);
+    EXPECT_FALSE(opened->isModified());
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("years.osterveil"), std::string::npos);
+
+    EXPECT_EQ(plain->project(), ordinary);
 }
 
 TEST_F(ProjectFiles, SavingWritesTheWholeFileTheSameEachTimeAndMarksTheDocumentClean) {

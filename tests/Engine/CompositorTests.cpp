@@ -441,3 +441,42 @@ TEST(CompositionReader, FrameBlendedClipDissolvesByItsWeight) {
     }
     EXPECT_NEAR(frames[16], (src[32] + src[33]) / 2, 2);
 }
+
+// The smallest pictures the formats allow fill the frame like any other: a one-pixel still for the
+// first second, a one-pixel movie for the next, through the build and the reader.
+TEST(CompositionReader, OnePixelPicturesFillTheFrame) {
+    const fs::path still = MediaFixtures::shared().scratch("one-pixel.png");
+    testsupport::writePng(still, 1, 1); // red 0, green 0, blue 96
+    const fs::path movie = MediaFixtures::shared().scratch("one-pixel.mp4");
+    testsupport::writeMovie(movie, {.video = testsupport::VideoCodec::mpeg4, .width = 1, .height = 1,
+                                    .luma = [](std::int64_t) { return 180; }});
+    Project p;
+    p.sequence = Sequence::makeNew();
+    for (const auto& [path, kind] : {std::pair{still, MediaKind::image}, std::pair{movie, MediaKind::video}}) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = kind;
+        m.path = path.string();
+        m.duration = 1;
+        p.media.push_back(m);
+        TimelineClip clip;
+        clip.id = Uuid::make();
+        clip.mediaID = m.id;
+        clip.start = double(p.sequence.tracks[0].clips.size());
+        clip.duration = 1;
+        p.sequence.tracks.mut(0).clips.push_back(clip);
+    }
+    const auto build = CB::build(p, std::nullopt, {320, 180}, p.sequence.frameRate);
+    media::CompositionVideoReader reader(build.composition, *build.videoComposition);
+    for (int k = 0; auto frame = reader.next(); ++k) {
+        if (k % 24) continue;
+        // Fitted into the middle of 320×180: a 180×180 square, black bands beside it.
+        for (const auto& [x, y] : {std::pair{160, 90}, std::pair{80, 10}, std::pair{240, 170}}) {
+            const std::uint8_t* px = frame->picture.row(y) + 4 * x;
+            if (k == 0) EXPECT_EQ((std::array<int, 3>{px[2], px[1], px[0]}), (std::array<int, 3>{0, 0, 96})) << x;
+            else EXPECT_NEAR(px[1], (180 - 16) * 255 / 219, 3) << x << ", " << y;
+        }
+        const std::uint8_t* band = frame->picture.row(90) + 4 * 40;
+        EXPECT_EQ(band[0] + band[1] + band[2], 0);
+    }
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -19,6 +20,7 @@ extern "C" {
 
 #include "Engine/PlateStore.hpp"
 #include "Engine/SequenceExporter.hpp"
+#include "Platform/Foundation/Background.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AssetWriter.hpp"
@@ -223,6 +225,13 @@ TEST(Exporter, CancellingKeepsTheOldFile) {
             EXPECT_STREQ(e.what(), "Export was cancelled.");
         }
         canceller.join();
+        EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+        EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
+        // The frames in hand were abandoned, not finished; once they have wound down in the
+        // background, nothing has come back.
+        std::promise<void> quiet;
+        finishInBackground([&] { quiet.set_value(); });
+        quiet.get_future().wait();
         EXPECT_EQ(contents(r.outputURL), "the user's old movie");
         EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
     }
@@ -685,6 +694,19 @@ TEST(Exporter, UndecodableSourcesFailTheExportByName) {
     movie.project.media.mut(0).path = withoutPictures(Fixture::h264Movie, "zeroed.mp4").string();
     expectFailure(movie, "zeroed.mp4 could not be decoded.");
 
+    // Sound whose header claims 9,473 channels, in a project from before such files were refused.
+    ExportRequest sound = requestFor(1, ExportCodec::h264, "undecodable-sound.mp4");
+    MediaItem channels = sound.project.media[0];
+    channels.id = Uuid::make();
+    channels.kind = MediaKind::audio;
+    channels.path = MediaFixtures::shared().path(Fixture::manyChannelsWav).string();
+    sound.project.media.push_back(channels);
+    TimelineClip heard = sound.project.sequence.tracks[0].clips[0];
+    heard.id = Uuid::make();
+    heard.mediaID = channels.id;
+    sound.project.sequence.tracks.mut(3).clips.push_back(heard);
+    expectFailure(sound, "channels.wav: The sound decoder could not be started.");
+
     ExportRequest still = requestFor(1, ExportCodec::h264, "undecodable-still.mp4");
     testsupport::writeTruncatedCopy(MediaFixtures::shared().path(Fixture::pngStill), MediaFixtures::shared().scratch("cut.png"), 0.9);
     MediaItem& picture = still.project.media.mut(0);
@@ -704,6 +726,48 @@ TEST(Exporter, UndecodableSourcesFailTheExportByName) {
     still.project.sequence.outPoint = 1.75;
     SequenceExporter().exportMovie(still, nullptr);
     EXPECT_EQ(inspect(still.outputURL).frames, 12);
+}
+
+// A source cut to a tenth of its bytes when the export is 30 % through, on V1 or only on A1: the
+// export fails naming it, rather than hold its last picture or go silent, and the old movie stays.
+TEST(Exporter, ASourceCutShortDuringTheExportFailsItByName) {
+    const fs::path whole = MediaFixtures::shared().scratch("six-seconds.mp4");
+    testsupport::writeMovie(whole, {.width = 160, .height = 90, .frames = 144, .audio = testsupport::AudioCodec::aac,
+                                    .audioSeconds = 6});
+    for (const bool picture : {true, false}) {
+        const fs::path folder = freshFolder(picture ? "cut-picture" : "cut-sound");
+        const fs::path source = folder / (picture ? "cut-picture.mp4" : "cut-sound.mp4");
+        fs::copy_file(whole, source);
+        ExportRequest r = requestOf(picture ? source : whole, 6, ExportCodec::h264, folder / "movie.mp4");
+        r.project.media.mut(0).duration = 6;
+        if (!picture) {
+            // The picture of an intact copy drives the export; the sound comes from the one cut short.
+            MediaItem sound = r.project.media[0];
+            sound.id = Uuid::make();
+            sound.path = source.string();
+            r.project.media.push_back(sound);
+            TimelineClip c = r.project.sequence.tracks[0].clips[0];
+            c.id = Uuid::make();
+            c.mediaID = sound.id;
+            r.project.sequence.tracks.mut(3).clips.push_back(c);
+        }
+        { std::ofstream(r.outputURL) << "the user's old movie"; }
+        bool cut = false;
+        try {
+            SequenceExporter().exportMovie(r, [&](double p) {
+                if (p < 0.3 || std::exchange(cut, true)) return;
+                testsupport::writeTruncatedCopy(source, source, 0.1); // in place, under the open decoders
+            });
+            ADD_FAILURE() << "the export reported success";
+        } catch (const ExportError& e) {
+            EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+            EXPECT_EQ(std::string(e.what()), source.filename().string() +
+                                                 " ended before the part of it the sequence uses: the file was cut short.");
+        }
+        EXPECT_TRUE(cut);
+        EXPECT_EQ(contents(r.outputURL), "the user's old movie");
+        EXPECT_EQ(filesIn(folder), (std::vector<std::string>{source.filename().string(), "movie.mp4"}));
+    }
 }
 
 TEST(Exporter, ClipsAtSpeedZeroHoldAFrameThroughBuildAndExport) {

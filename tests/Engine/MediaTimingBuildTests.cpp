@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <random>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -11,7 +13,10 @@ extern "C" {
 #include "Engine/SequenceExporter.hpp"
 #include "EngineTestSupport.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
+#include "Platform/Media/CompositionVideoReader.hpp"
+#include "Platform/Media/VideoDecoder.hpp"
 #include "ToneWav.hpp"
 
 using namespace osterveil;
@@ -91,7 +96,101 @@ std::int64_t videoPackets(const fs::path& p) {
     return n;
 }
 
+// When a movie shows its first bright picture and plays its loudest sound, in seconds.
+struct FlashAndBeep {
+    double flash = -1;
+    double beep = -1;
+};
+
+FlashAndBeep flashAndBeep(const fs::path& movie) {
+    const auto asset = media::Asset::load(movie);
+    FlashAndBeep out;
+    media::VideoDecoder video(asset->tracks(media::MediaType::video).at(0));
+    while (auto frame = video.nextFrame())
+        if (frame->planes[0][0] > 128) {
+            out.flash = frame->presentationTime.toSeconds();
+            break;
+        }
+    media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::vector<float> all;
+    while (auto b = sound.next()) {
+        if (all.empty()) all.resize(std::size_t(std::max<std::int64_t>(b->presentationTime.converted(kRate).value(), 0)) * 2);
+        all.insert(all.end(), b->samples.begin(), b->samples.end());
+    }
+    out.beep = double(loudestFrame(all, 0, std::int64_t(all.size()) / 2)) / kRate;
+    return out;
+}
+
 } // namespace
+
+TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
+    // Three seconds at 24 fps, one white picture at 1.5 s and a click at the same instant, with each
+    // sound coding a camcorder or broadcaster puts in a transport stream; the sound's priming starts
+    // its stream before the first picture.
+    for (const auto& [codec, name] : {std::pair{ts::AudioCodec::aac, "aac"}, std::pair{ts::AudioCodec::ac3, "ac3"},
+                                      std::pair{ts::AudioCodec::mp2, "mp2"}}) {
+        const fs::path source = MediaFixtures::shared().scratch(std::string("lip-sync-") + name + ".m2ts");
+        ts::writeMovie(source, {.container = "mpegts",
+                                .width = 160,
+                                .height = 90,
+                                .frames = 72,
+                                .audio = codec,
+                                .audioSeconds = 3.0,
+                                .luma = [](std::int64_t f) { return f == 36 ? 235 : 16; },
+                                .sound = [](std::int64_t i) { return i == 72000 ? 0.9f : 0.0f; }});
+        // The content's length, not that of its last picture's start or of the sound's priming.
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 3.0, 0.001) << name;
+
+        Doc doc;
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, 3);
+        doc.clip(3, m, 0, 3);
+        const fs::path out = MediaFixtures::shared().scratch(std::string("lip-sync-") + name + ".mp4");
+        doc.exportTo(out);
+        const FlashAndBeep got = flashAndBeep(out);
+        EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
+        EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
+    }
+}
+
+TEST(MediaTimingBuild, SoundDamagedBeyondFullScaleExportsSilenceInItsPlace) {
+    enginetest::LogCapture log("media");
+    // Two seconds of tone at a quarter of full scale in float samples, 500 bytes of it flipped
+    // between 1.0 and 1.1 s: the decoder reads whatever the bits say, values up to 10³⁸ and NaN.
+    const fs::path whole = MediaFixtures::shared().scratch("float-tone.wav");
+    ts::writeToneWav(whole, 440, 2.0, 0.25f);
+    std::ifstream in(whole, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::size_t> within(44 + 8 * 48000, 44 + 8 * 52800 - 1);
+    for (int i = 0; i < 500; ++i) bytes[within(random)] ^= char(0xFF);
+    const fs::path damaged = MediaFixtures::shared().scratch("flipped-float-tone.wav");
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+
+    Doc doc;
+    doc.clip(3, doc.media(damaged, MediaKind::audio, 2), 0, 2);
+    const auto mixed = doc.mixed();
+    const fs::path out = MediaFixtures::shared().scratch("flipped-float-tone.mp4");
+    doc.exportTo(out);
+    const std::vector<float> exported = [&] {
+        media::AudioDecoder decoder(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate, 2);
+        std::vector<float> s(std::size_t(4 * kRate));
+        decoder.read(0, 2 * kRate, s.data());
+        return s;
+    }();
+    for (const auto* sound : {&mixed, &exported}) {
+        float peak = 0;
+        for (float v : *sound) peak = std::max(peak, std::isnan(v) ? INFINITY : std::abs(v));
+        EXPECT_LT(peak, 0.5f);
+        // The tone on either side of the damage plays as it was.
+        EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate / 2, kRate / 2 + 200)]), 0.25f, 0.02f);
+        EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate * 3 / 2, kRate * 3 / 2 + 200)]), 0.25f, 0.02f);
+    }
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
+        return l.find("flipped-float-tone.wav") != std::string::npos;
+    }));
+}
 
 TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {
     const fs::path mp3 = MediaFixtures::shared().path(Fixture::clickMp3);
@@ -115,31 +214,48 @@ TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {
     EXPECT_LT(worst, 1e-4);
 }
 
-TEST(MediaTimingBuild, ClipsEndWhereTheirMediaRunsOut) {
-    // A project saved when the file's header claimed ten billion seconds.
+TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequenceEnds) {
+    // A one-second movie cut in at 0.5 s for a second: its picture and sound run out halfway.
     Doc doc;
-    const Uuid movie =
-        doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1e10);
-    doc.clip(0, movie, 0, 1e10);
-    doc.clip(3, movie, 0, 1e10);
-    const CompositionBuild b =
-        CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
-    ASSERT_NEAR(b.duration, 1.0, 1.0 / 24);
-    EXPECT_NEAR(b.videoComposition->instructions.back()->timeRange().end().toSeconds(), 1.0, 1.0 / 24);
+    const Uuid movie = doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1);
+    doc.clip(0, movie, 0, 1, 0.5);
+    doc.clip(3, movie, 0, 1, 0.5);
+    const CompositionBuild b = CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
+    EXPECT_EQ(b.duration, 1.0);
+    // Any time inside the sequence renders.
+    media::CompositionVideoReader late(b.composition, *b.videoComposition,
+                                       media::TimeRange(media::Time(3, 4), media::Time(1, 24)));
+    EXPECT_NO_THROW(EXPECT_TRUE(late.next()));
+
+    const fs::path out = MediaFixtures::shared().scratch("past-the-media.mp4");
+    doc.exportTo(out);
+    EXPECT_EQ(videoPackets(out), 24);
+    const auto asset = media::Asset::load(out);
+    media::VideoDecoder video(asset->tracks(media::MediaType::video).at(0));
+    auto brightest = [](const media::VideoFrame& f) {
+        int most = 0;
+        for (int y = 0; y < f.height; ++y)
+            for (int x = 0; x < f.width; ++x) most = std::max<int>(most, f.planes[0][y * f.bytesPerRow[0] + x]);
+        return most;
+    };
+    EXPECT_GT(brightest(*video.frameAt(media::Time(1, 4))), 100);
+    EXPECT_LE(brightest(*video.frameAt(media::Time(3, 4))), 20);
+    media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::vector<float> s(std::size_t(2 * kRate));
+    sound.read(0, kRate, s.data());
+    EXPECT_NEAR(std::abs(s[2 * std::size_t(loudestFrame(s, kRate / 10, kRate * 4 / 10))]), 0.25f, 0.03f);
+    EXPECT_LT(std::abs(s[2 * std::size_t(loudestFrame(s, kRate * 11 / 20, kRate))]), 0.01f);
 
     // Slowed to half speed the same media lasts two seconds; within a frame the clip's own end stands.
     TimelineClip slow = doc.project.sequence.tracks[0].clips[0];
     slow.start = 5;
+    slow.inPoint = 0;
+    slow.duration = 1e10;
     slow.timeRemap.speed = 0.5;
     EXPECT_NEAR(CB::reachedEnd(slow, 1.0, 1.0 / 24), 7.0, 1e-9);
     slow.duration = 1.02;
     slow.timeRemap.speed = 1;
     EXPECT_EQ(CB::reachedEnd(slow, 1.0, 1.0 / 24), 6.02);
-
-    // The export stops with the media, also with a marked range that runs to the sequence's claimed end.
-    const fs::path out = MediaFixtures::shared().scratch("bounded.mp4");
-    doc.exportTo(out, true);
-    EXPECT_EQ(videoPackets(out), 24);
 }
 
 TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {

@@ -118,7 +118,12 @@ TEST(CubeLUT, OneDimensionalTables) {
         }
         return t;
     };
-    EXPECT_EQ(CubeLUT::parse(identity1D(1024)).dimension, 32);
+    // A table longer than a cube side is carried as written, a shaper before a cube that passes it on.
+    const auto long1D = CubeLUT::parse(identity1D(1024));
+    EXPECT_EQ(long1D.dimension, 2);
+    ASSERT_EQ(long1D.shaperSize, 1024);
+    EXPECT_EQ(long1D.shaper[3 * 512], std::stof(std::to_string(512.0 / 1023)));
+    EXPECT_TRUE(long1D.shaperDomain.isUnit());
     const auto seventeen = CubeLUT::parse(identity1D(17));
     ASSERT_EQ(seventeen.dimension, 17);
     for (int b = 0; b < 17; b += 5)
@@ -134,7 +139,7 @@ TEST(CubeLUT, OneDimensionalTables) {
     EXPECT_EQ(errorOf("LUT_1D_SIZE 9223372036854775807\n0 0 0\n1 1 1\n"), K::unreadable);
     // A 3D size that is not a number falls through to the 1D table.
     EXPECT_EQ(CubeLUT::parse("LUT_3D_SIZE x\nLUT_1D_SIZE 2\n0 0 0\n1 1 1\n").dimension, 2);
-    // Each channel follows its own curve, interpolated between table entries (1024 -> 32 points).
+    // Each channel follows its own curve.
     std::string ramp = "LUT_1D_SIZE 3\n0 1 0\n0.5 0.5 0.25\n1 0 1\n";
     const auto r = CubeLUT::parse(ramp);
     EXPECT_EQ(entry(r, 1, 2, 0), (std::array<float, 3>{0.5f, 0, 0}));

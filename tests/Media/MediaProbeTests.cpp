@@ -138,6 +138,8 @@ TEST(MediaProbe, FilesThatDoNotDecodeAreRefused) {
     EXPECT_EQ(refused(cut(Fixture::jpegWithOrientation, "cut.jpg", 0.9)), "cut.jpg");
     EXPECT_EQ(refused(cut(Fixture::pngStill, "signature.png", 8.0 / double(fs::file_size(fixture(Fixture::pngStill))))),
               "signature.png");
+    // Sound whose header claims 9,473 channels: the demuxer takes it, no decoder can.
+    EXPECT_EQ(refused(fixture(Fixture::manyChannelsWav)), "channels.wav");
 
     const fs::path damaged = fs::path(OSTERVEIL_TESTDATA) / "damaged";
     if (!fs::is_directory(damaged)) GTEST_SKIP() << "shared test data not found at " << damaged;

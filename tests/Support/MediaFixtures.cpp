@@ -253,21 +253,26 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.end = recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
-        bool pcm = recipe.audio != AudioCodec::aac && recipe.audio != AudioCodec::mp3;
-        const char* encoder = recipe.audio == AudioCodec::aac ? "aac" : recipe.audio == AudioCodec::mp3 ? "libmp3lame" : "pcm_s16le";
+        const char* encoder = "pcm_s16le";
+        AVSampleFormat sampleFormat = AV_SAMPLE_FMT_S16;
+        bool compressed = true;
         switch (recipe.audio) {
-        case AudioCodec::muLaw: encoder = "pcm_mulaw"; break;
-        case AudioCodec::aLaw: encoder = "pcm_alaw"; break;
-        case AudioCodec::adpcmMS: encoder = "adpcm_ms"; break;
-        case AudioCodec::adpcmIMA: encoder = "adpcm_ima_wav"; break;
-        default: break;
+        case AudioCodec::aac: encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::muLaw: encoder = "pcm_mulaw", compressed = false; break;
+        case AudioCodec::aLaw: encoder = "pcm_alaw", compressed = false; break;
+        case AudioCodec::adpcmMS: encoder = "adpcm_ms", compressed = false; break;
+        case AudioCodec::adpcmIMA: encoder = "adpcm_ima_wav", sampleFormat = AV_SAMPLE_FMT_S16P, compressed = false; break;
+        default: compressed = false; break;
         }
         audio.codec = openEncoder(encoder, [&](AVCodecContext& c) {
-            c.sample_fmt = !pcm ? AV_SAMPLE_FMT_FLTP : recipe.audio == AudioCodec::adpcmIMA ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_S16;
+            c.sample_fmt = sampleFormat;
             c.sample_rate = recipe.sampleRate;
             av_channel_layout_default(&c.ch_layout, recipe.channels);
             c.time_base = AVRational{1, recipe.sampleRate};
-            c.bit_rate = pcm ? 0 : 128000;
+            c.bit_rate = compressed ? 128000 : 0;
             if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         });
         audio.stream = require(avformat_new_stream(out.oc, nullptr), "audio stream");
@@ -485,6 +490,15 @@ fs::path MediaFixtures::path(Fixture fixture) {
                                .luma = [](std::int64_t f) { return f == kFlashAt * 25 / 48000 ? 235 : 16; },
                                .sound = [](std::int64_t i) { return i == kFlashAt ? 0.9f : 0.0f; }});
         break;
+    case Fixture::manyChannelsWav: {
+        writeMovie(p = directory_ / "channels.wav",
+                   MovieRecipe{.container = "wav", .video = VideoCodec::none, .audio = AudioCodec::pcm16});
+        std::fstream f(p, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(22); // the format chunk's channel count
+        const char channels[2] = {char(9473 & 0xFF), char(9473 >> 8)};
+        f.write(channels, 2);
+        break;
+    }
     }
     written_.emplace(fixture, p);
     return p;

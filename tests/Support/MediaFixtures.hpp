@@ -18,6 +18,9 @@ enum class AudioCodec {
     aac,
     pcm16,
     mp3,
+    // As camcorders and broadcast transport streams carry them.
+    ac3,
+    mp2,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
     muLaw,
     aLaw,
@@ -84,6 +87,7 @@ enum class Fixture {
                           // click of 0.9 every half second from 0.5 s
     flashTransportStream, // MPEG-TS starting near 1.4 s, H.264 320×180 at 25 fps (black, one white
                           // frame at 2 s) and stereo AAC 48 kHz (silence, one click at 2 s), 5 s
+    manyChannelsWav,      // `wavAudio` whose header claims 9,473 channels: read, never decoded
 };
 
 // Where the clicks and flashes of the timing fixtures are, in frames of their 48 kHz sound.

@@ -318,11 +318,19 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, Time>& mea
     }
 }
 
-// Moves every track onto the asset's timeline, whose 0 is the earliest start of any track.
+// Moves every track onto the asset's timeline, whose 0 is the first picture of a file that has
+// pictures, else the earliest start of its sound. Sound that starts before the first picture (the
+// priming of AAC, AC-3 and MP2 in a transport stream, which leads the pictures by 5 to 21 ms) counts
+// like an MP3's encoder delay: it lies before 0 and is never played, so that the pictures stay on the
+// output frame grid and the sound keeps its place against them.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks) {
     std::optional<Time> origin;
+    const bool anyPicture = std::any_of(tracks.begin(), tracks.end(), [](const AssetTrack& t) {
+        return t.mediaType == MediaType::video && t.timeRange.start.isNumeric();
+    });
     for (const AssetTrack& t : tracks)
-        if (t.timeRange.start.isNumeric() && (!origin || t.timeRange.start < *origin))
+        if (t.timeRange.start.isNumeric() && (!anyPicture || t.mediaType == MediaType::video) &&
+            (!origin || t.timeRange.start < *origin))
             origin = t.timeRange.start;
     for (AssetTrack& t : tracks) {
         t.timeOrigin = origin.value_or(Time::zero());

@@ -22,6 +22,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "Platform/Foundation/Background.hpp"
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/PictureConversion.hpp"
@@ -67,56 +68,6 @@ AVRational rateOf(double fps) {
     }
     return av_d2q(fps, 1 << 20);
 }
-
-// Shuts down the encoders of writers that stopped before finishing. Closing an H.264 or HEVC encoder
-// waits for the frames its threads are still encoding (half a second and more at 1080p), which a
-// cancelled export must not wait for. One thread, started on first use and joined at exit.
-class EncoderCloser {
-public:
-    static EncoderCloser& shared() {
-        static EncoderCloser closer;
-        return closer;
-    }
-
-    void close(AVCodecContext* codec) {
-        if (!codec) return;
-        std::lock_guard lock(mutex_);
-        queue_.push_back(codec);
-        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-        wake_.notify_one();
-    }
-
-    ~EncoderCloser() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-            wake_.notify_one();
-        }
-        if (thread_.joinable()) thread_.join();
-    }
-
-private:
-    EncoderCloser() = default;
-
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            AVCodecContext* codec = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            avcodec_free_context(&codec);
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<AVCodecContext*> queue_;
-    bool stopping_ = false;
-    std::thread thread_;
-};
 
 } // namespace
 
@@ -206,9 +157,11 @@ struct AssetWriter::Impl {
         if (format && writing && !finished && format->pb) avio_closep(&format->pb);
         av_frame_free(&audioFrame);
         av_packet_free(&packet);
-        // A writer left unfinished does not wait for its encoder's threads; a finished one has
-        // drained them already.
-        if (!finished) EncoderCloser::shared().close(std::exchange(codec, nullptr));
+        // A writer left unfinished does not wait for its encoder's threads (closing an H.264 or HEVC
+        // encoder waits for the frames they are still encoding, half a second and more at 1080p); a
+        // finished one has drained them already.
+        if (!finished && codec)
+            finishInBackground([codec = std::exchange(codec, nullptr)]() mutable { avcodec_free_context(&codec); });
         avcodec_free_context(&codec);
         avcodec_free_context(&audioCodec);
         if (format && !(format->oformat->flags & AVFMT_NOFILE) && format->pb) avio_closep(&format->pb);

@@ -28,6 +28,34 @@ constexpr double kForwardDecodeLimit = 2.0;
 constexpr double kPreroll = 0.2;
 // The longest stretch of lost sound filled with silence; a time jump beyond it is not a lost packet.
 constexpr int kLongestConcealment = 60;
+// Decoded samples beyond this many times full scale (+24 dBFS) come from damaged data that the
+// decoder took for sound: a burst of them could harm speakers and ears.
+constexpr double kAbsurdLevel = 16.0;
+
+template <typename T> bool holdsAbsurdSamples(const std::uint8_t* data, std::size_t count) {
+    const T* v = reinterpret_cast<const T*>(data);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!(std::abs(v[i]) <= T(kAbsurdLevel))) return true; // NaN fails the comparison too
+    return false;
+}
+
+// Whether a decoded frame holds samples no sound can have: not finite, or far beyond full scale.
+// Only floating-point samples can; integer ones end at full scale.
+bool isAbsurd(const AVFrame& f) {
+    const auto format = static_cast<AVSampleFormat>(f.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int planes = planar ? f.ch_layout.nb_channels : 1;
+    const std::size_t perPlane = std::size_t(f.nb_samples) * std::size_t(planar ? 1 : f.ch_layout.nb_channels);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) return false;
+    for (int p = 0; p < planes; ++p) {
+        const std::uint8_t* data = f.extended_data[p];
+        if (packed == AV_SAMPLE_FMT_FLT ? holdsAbsurdSamples<float>(data, perPlane)
+                                        : holdsAbsurdSamples<double>(data, perPlane))
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -64,6 +92,8 @@ struct AudioDecoder::Impl {
     bool endOfStream = false;
     bool flushed = false;
     int seeks = 0;
+    std::int64_t readFrom = 0; // where decoding last started
+    std::int64_t ranOutAt = 0; // where the data ended, once `endOfStream`
 
     ~Impl() {
         swr_free(&swr);
@@ -137,7 +167,12 @@ struct AudioDecoder::Impl {
         expectedPts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                             : pts + av_rescale_q(f->nb_samples, AVRational{1, f->sample_rate},
                                                                  stream->time_base);
-        convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+        if (isAbsurd(*f)) {
+            reportDamage();
+            convertSilence(f, f->nb_samples);
+        } else {
+            convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+        }
     }
 
     void convert(const std::uint8_t** data, int samples) {
@@ -184,10 +219,13 @@ struct AudioDecoder::Impl {
         }
     }
 
+    void reportDamage() const {
+        logNotice("Damaged sound data in " + track->assetPath.filename().string() + " was replaced by silence.");
+    }
+
     void conceal() {
         ++lost;
-        logNotice("Damaged sound data in " + track->assetPath.filename().string() +
-                  " was replaced by silence.");
+        reportDamage();
     }
 
     // Decodes one more frame into the fifo; false at the end of the stream.
@@ -202,6 +240,7 @@ struct AudioDecoder::Impl {
                 if (!flushed) drainResampler();
                 flushed = true;
                 endOfStream = true;
+                ranOutAt = positioned ? fifoEnd() : readFrom;
                 return false;
             case detail::Received::damaged:
                 conceal();
@@ -238,6 +277,7 @@ struct AudioDecoder::Impl {
         expectedPts = AV_NOPTS_VALUE;
         endOfStream = false;
         flushed = false;
+        readFrom = first;
     }
 };
 
@@ -278,6 +318,14 @@ int AudioDecoder::sampleRate() const { return impl_->outRate; }
 int AudioDecoder::channels() const { return impl_->outChannels; }
 const AssetTrack& AudioDecoder::track() const { return *impl_->track; }
 int AudioDecoder::seekCount() const { return impl_->seeks; }
+
+bool AudioDecoder::ranOutBefore(std::int64_t frame) const {
+    const Impl& m = *impl_;
+    if (!m.endOfStream || !(m.ranOutAt < frame) || !m.track->timeRange.end().isNumeric()) return false;
+    // Priming and padding move a whole file's end by a few coded frames at most.
+    const std::int64_t end = m.track->timeRange.end().converted(m.outRate).value();
+    return m.ranOutAt + m.outRate / 10 < end;
+}
 
 void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
     Impl& m = *impl_;

@@ -56,6 +56,10 @@ class AudioDecoder {
     // `AudioDecodeError`.
     std::optional<AudioBuffer> next();
 
+    // Whether the stream's data ran out before frame `frame` though the track reaches on past where it
+    // ran out: the file was cut short after it was opened, and `read` gave silence in its place.
+    bool ranOutBefore(std::int64_t frame) const;
+
     // How many seeks reading made (tests tell sequential reading from jumping by it).
     int seekCount() const;
 

@@ -33,13 +33,29 @@ struct TrackMix {
     std::map<std::pair<std::filesystem::path, int>, std::unique_ptr<AudioDecoder>> decoders;
     std::vector<float> sum, source, gains;
     bool silent = true;
+    bool sourcesMustLast = false;
+
+    // Reads source frames [first, first + count), failing when the data ends before `needed`.
+    void read(AudioDecoder& dec, std::int64_t first, std::int64_t count, std::int64_t needed) {
+        try {
+            dec.read(first, count, source.data());
+        } catch (const Error& e) {
+            throw AudioDecodeError(sourceMessage(dec.track().assetPath, e.what()));
+        }
+        if (sourcesMustLast && dec.ranOutBefore(needed))
+            throw AudioDecodeError(cutShortMessage(dec.track().assetPath));
+    }
 
     AudioDecoder& decoder(const std::shared_ptr<const AssetTrack>& track) {
         const auto key = std::make_pair(track->assetPath, track->streamIndex);
         auto it = decoders.find(key);
         if (it != decoders.end()) return *it->second;
         if (decoders.size() >= kDecodersPerTrack) decoders.clear();
-        return *decoders.emplace(key, std::make_unique<AudioDecoder>(track, kRate, kChannels)).first->second;
+        try {
+            return *decoders.emplace(key, std::make_unique<AudioDecoder>(track, kRate, kChannels)).first->second;
+        } catch (const Error& e) {
+            throw AudioDecodeError(sourceMessage(track->assetPath, e.what()));
+        }
     }
 
     void mix(std::int64_t c0, std::int64_t c1) {
@@ -60,7 +76,7 @@ struct TrackMix {
             const float* g = gains.data() + (a - c0);
             if (p->step == 1.0) {
                 source.resize(std::size_t(b - a) * kChannels);
-                dec.read(p->sourceBegin + (a - p->begin), b - a, source.data());
+                read(dec, p->sourceBegin + (a - p->begin), b - a, p->sourceBegin + (b - p->begin));
                 for (std::int64_t k = 0; k < b - a; ++k)
                     for (int c = 0; c < kChannels; ++c) out[k * kChannels + c] += source[k * kChannels + c] * g[k];
             } else {
@@ -69,7 +85,7 @@ struct TrackMix {
                 const std::int64_t s0 = p->sourceBegin + static_cast<std::int64_t>(std::floor(startPos));
                 const std::int64_t s1 = p->sourceBegin + static_cast<std::int64_t>(std::ceil(double(b - p->begin) * p->step)) + 2;
                 source.resize(std::size_t(s1 - s0) * kChannels);
-                dec.read(s0, s1 - s0, source.data());
+                read(dec, s0, s1 - s0, s1 - 2);
                 for (std::int64_t k = 0; k < b - a; ++k) {
                     const double pos = double(a + k - p->begin) * p->step - double(s0 - p->sourceBegin);
                     const std::int64_t i = std::clamp<std::int64_t>(static_cast<std::int64_t>(pos), 0, s1 - s0 - 2);
@@ -96,7 +112,7 @@ struct CompositionAudioReader::Impl {
 
 CompositionAudioReader::CompositionAudioReader(std::shared_ptr<const Composition> composition,
                                                std::optional<AudioMix> mix, std::optional<TimeRange> range,
-                                               std::int64_t framesPerBuffer)
+                                               std::int64_t framesPerBuffer, bool sourcesMustLast)
     : impl_(std::make_unique<Impl>()) {
     Impl& m = *impl_;
     m.composition = std::move(composition);
@@ -106,6 +122,7 @@ CompositionAudioReader::CompositionAudioReader(std::shared_ptr<const Composition
     if (m.composition) {
         for (const CompositionTrack* t : m.composition->tracks(MediaType::audio)) {
             TrackMix tm;
+            tm.sourcesMustLast = sourcesMustLast;
             if (m.mix) tm.input = m.mix->input(t->trackID());
             for (const auto& s : t->segments()) {
                 if (s.isEmpty() || !s.target.duration.isNumeric()) continue;
@@ -149,6 +166,9 @@ std::optional<MixedAudio> CompositionAudioReader::next() {
         if (t.silent) continue;
         for (std::size_t k = 0; k < out.samples.size(); ++k) out.samples[k] += t.sum[k];
     }
+    // What leaves the mixer goes to an encoder or a sound device as it is: held at full scale there
+    // is where every one of them would clip it, and nothing louder, or not a number, gets through.
+    for (float& v : out.samples) v = std::isnan(v) ? 0.0f : std::clamp(v, -1.0f, 1.0f);
     return out;
 }
 

@@ -91,15 +91,16 @@ struct CompositionVideoReader::Impl {
     }
 
     // A source's thread: opens the decoder, then decodes each planned time while there is room. A
-    // source that gives no picture stops with the reason, naming its file: drawing nothing in its
-    // place would pass black off as the picture.
+    // source that gives no picture, or whose data ends before a time planned for it, stops with the
+    // reason, naming its file: drawing nothing or an old picture in its place would pass it off as
+    // the picture.
     void decode(Source& source) {
         std::unique_ptr<VideoDecoder> decoder;
         std::string why;
         try {
             decoder = std::make_unique<VideoDecoder>(source.track);
         } catch (const std::exception& e) {
-            why = source.track->assetPath.filename().string() + ": " + e.what();
+            why = sourceMessage(source.track->assetPath, e.what());
         }
         for (;;) {
             Time time;
@@ -123,7 +124,12 @@ struct CompositionVideoReader::Impl {
             } catch (const DecodeError&) {
                 frame = nullptr;
             } catch (const std::exception& e) { // the file gone or unreadable, memory run out
-                why = e.what();
+                why = sourceMessage(source.track->assetPath, e.what());
+                continue;
+            }
+            // A file cut short while it is read would hold its last picture for the rest.
+            if (decoder->ranOutBefore(time)) {
+                why = cutShortMessage(source.track->assetPath);
                 continue;
             }
             if (!frame) {

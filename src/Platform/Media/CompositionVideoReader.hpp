@@ -29,8 +29,9 @@ public:
     CompositionVideoReader(const CompositionVideoReader&) = delete;
     CompositionVideoReader& operator=(const CompositionVideoReader&) = delete;
 
-    // The next frame, or none after the last. Throws `Error` when decoding or composing failed, and
-    // `Error` ("Reading was cancelled.") after `cancel`.
+    // The next frame, or none after the last. Throws `Error` when decoding or composing failed, or a
+    // source's data ended before a time the composition shows it (naming the file), and `Error`
+    // ("Reading was cancelled.") after `cancel`.
     std::optional<ComposedFrame> next();
     // Stops reading; frames in progress are dropped. Returns at once, from any thread: the reader's
     // threads end on their own and are joined when the reader is destroyed.

@@ -41,9 +41,20 @@ class AssetError : public Error {
     std::filesystem::path path_;
 };
 
+// A source's error as the user reads it: the file's name, then what went wrong.
+inline std::string sourceMessage(const std::filesystem::path& file, const std::string& message) {
+    return file.filename().string() + ": " + message;
+}
+
 // The message for a source whose pictures cannot be decoded, naming its file.
 inline std::string undecodableMessage(const std::filesystem::path& file) {
     return file.filename().string() + " could not be decoded.";
+}
+
+// The message for a source whose data ends before the part of it a composition takes: the file was
+// cut short (or replaced by a shorter one) after it was opened.
+inline std::string cutShortMessage(const std::filesystem::path& file) {
+    return file.filename().string() + " ended before the part of it the sequence uses: the file was cut short.";
 }
 
 // An edit that a composition track cannot make (a range outside its source, a media type mismatch…).

@@ -1,5 +1,6 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 
@@ -54,6 +55,8 @@ struct VideoDecoder::Impl {
     std::set<std::int64_t> readSince; // presentation ticks of packets read, from the latest picture on
     std::set<std::int64_t> mayBeGone; // ticks of packets that went in discardable, not yet passed
     std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
+    std::int64_t readEnd = AV_NOPTS_VALUE;  // the latest end of a picture read since the last seek
+    std::int64_t frameTicks = 0;            // one frame at the nominal rate, for packets without a length
     int errorsInARow = 0;
 
     ~Impl() {
@@ -137,6 +140,8 @@ struct VideoDecoder::Impl {
         if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
+        const std::int64_t end = p.pts + (p.duration > 0 ? p.duration : frameTicks);
+        if (readEnd == AV_NOPTS_VALUE || end > readEnd) readEnd = end;
         auto later = readSince.upper_bound(p.pts);
         const bool replaced = target && later != readSince.end() && timeOf(*later) <= *target &&
                               !(keepFrom && timeOf(p.pts) >= *keepFrom);
@@ -160,6 +165,7 @@ struct VideoDecoder::Impl {
         readSince.clear();
         mayBeGone.clear();
         lastRead = AV_NOPTS_VALUE;
+        readEnd = AV_NOPTS_VALUE;
         keepFrom = keep;
         current.reset();
         pending.reset();
@@ -216,6 +222,8 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
     m.codec->pkt_timebase = m.stream->time_base;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(m.stream->codecpar->codec_id);
     m.intraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    if (m.track->nominalFrameRate > 0)
+        m.frameTicks = av_rescale_q(1, av_d2q(1 / m.track->nominalFrameRate, 1 << 20), m.stream->time_base);
     m.codec->thread_count = 0;
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
@@ -224,6 +232,18 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
 VideoDecoder::~VideoDecoder() = default;
 
 const AssetTrack& VideoDecoder::track() const { return *impl_->track; }
+
+bool VideoDecoder::ranOutBefore(const Time& time) const {
+    const Impl& m = *impl_;
+    if (!m.endOfStream || !(time < m.track->timeRange.end())) return false;
+    // No picture with a time read since the last seek: none at all when none came either.
+    if (m.readEnd == AV_NOPTS_VALUE) return !m.current;
+    // The last pictures of a whole file may be damaged and held over: that much is no shortfall.
+    const double rate = m.track->nominalFrameRate;
+    const double slack = std::max(0.25, rate > 0 ? 6 / rate : 0.0);
+    return (time - m.timeOf(m.readEnd)).toSeconds() > slack;
+}
+
 int VideoDecoder::seekCount() const { return impl_->seeks; }
 
 std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {

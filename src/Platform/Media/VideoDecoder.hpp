@@ -81,6 +81,10 @@ public:
     // not count as following one another.
     void setSkipsUnneededPictures(bool on);
 
+    // Whether the stream's data ran out before `time` though the track reaches past it: the file was
+    // cut short after it was opened, and the picture `frameAt(time)` gave is an older one held.
+    bool ranOutBefore(const Time& time) const;
+
     const AssetTrack& track() const;
     // How many seeks the decoder made (to tell reading forward from jumping in tests and benchmarks).
     int seekCount() const;

@@ -151,6 +151,20 @@ std::string long1DWithDomainsFile() {
     return t;
 }
 
+// A 1D table over 0…1 of `size` entries, each channel its own curve of the entry's input.
+std::string unit1DFile(int size, double (*r)(double), double (*g)(double), double (*b)(double)) {
+    std::string t = "LUT_1D_SIZE " + std::to_string(size) + "\n";
+    for (int k = 0; k < size; ++k) {
+        const double u = double(k) / (size - 1);
+        t += number(r(u)) + ' ' + number(g(u)) + ' ' + number(b(u)) + '\n';
+    }
+    return t;
+}
+
+double logCurve(double u) { return std::log10(1 + 1000 * u) / 3; }
+double fourthPower(double u) { return u * u * u * u; }
+double srgbDecode(double u) { return u <= 0.04045 ? u / 12.92 : std::pow((u + 0.055) / 1.055, 2.4); }
+
 } // namespace
 
 // Tables from other programs applied to pictures, through the reader and the colour cube together.
@@ -187,12 +201,18 @@ TEST(LUTApplication, RealTablesGradeAsTheyShould) {
     EXPECT_NEAR(srgb.at(0, 0).b, 0.214f, 0.07f);
 }
 
-// A table with a shaper or a domain other than 0…1 grades as the file defines it: at 1,000 seeded
-// inputs, some beyond the domains, the result is the file's own lattice evaluated as written.
-TEST(LUTApplication, ShapersAndDomainsFollowTheFilesOwnDefinition) {
-    std::vector<std::pair<std::string, std::string>> files = {{"LogC shaper", logCShaperFile()},
-                                                              {"shaper with domains", shaperWithDomainsFile()},
-                                                              {"long 1D with domains", long1DWithDomainsFile()}};
+// A table with a shaper, a domain other than 0…1, or a 1D table of any length grades as the file
+// defines it: at 1,000 seeded inputs, some beyond the domains, the result is the file's own lattice
+// evaluated as written.
+TEST(LUTApplication, ShapersDomainsAndLong1DTablesFollowTheFilesOwnDefinition) {
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"LogC shaper", logCShaperFile()},
+        {"shaper with domains", shaperWithDomainsFile()},
+        {"long 1D with domains", long1DWithDomainsFile()},
+        {"4096-entry log curve", unit1DFile(4096, logCurve, logCurve, logCurve)},
+        {"4096-entry x⁴", unit1DFile(4096, fourthPower, fourthPower, fourthPower)},
+        {"1024-entry sRGB", unit1DFile(1024, srgbDecode, srgbDecode, srgbDecode)},
+        {"65,536 entries, a curve a channel", unit1DFile(65536, logCurve, fourthPower, srgbDecode)}};
     if (std::filesystem::is_directory(cubeDir())) {
         files.emplace_back("eotf_sRGB_3D8_domain", readCube(cubeDir() / "colour__eotf_sRGB_3D8_domain.cube"));
         files.emplace_back("iridas_1d", readCube(cubeDir() / "ocio__iridas_1d.cube"));

@@ -138,7 +138,7 @@ TEST(CompositionAudio, AbuttingEditsMeetWithoutAClick) {
     EXPECT_LT(worst, allowed);
 }
 
-TEST(CompositionAudio, RampsScaleAndTracksSumWithoutClipping) {
+TEST(CompositionAudio, RampsScaleAndTracksSumUpToFullScale) {
     const auto loud = MediaFixtures::shared().scratch("dc.wav");
     ts::writeFloatWav(loud, 48000, 2, 48000, [](std::int64_t, int c) { return c == 0 ? 0.75f : -0.75f; });
     auto c = std::make_shared<Composition>();
@@ -155,7 +155,7 @@ TEST(CompositionAudio, RampsScaleAndTracksSumWithoutClipping) {
     ASSERT_EQ(s.size(), 36000u * 2);
     EXPECT_EQ(s[(12000 - 1) * 2], 0.0f);             // silence before the edit
     EXPECT_FLOAT_EQ(s[12000 * 2], 0.75f);             // the ramp starts at 0
-    EXPECT_NEAR(s[24000 * 2], 0.75f * 1.5f, 1e-4);    // halfway up
-    EXPECT_NEAR(s[35999 * 2], 1.5f, 1e-3);            // over 1: left for the output to deal with
-    EXPECT_NEAR(s[35999 * 2 + 1], -1.5f, 1e-3);
+    EXPECT_NEAR(s[18000 * 2], 0.75f * 1.25f, 1e-4);   // a quarter of the way up
+    EXPECT_EQ(s[35999 * 2], 1.0f);                    // 1.5: held at full scale
+    EXPECT_EQ(s[35999 * 2 + 1], -1.0f);
 }
