@@ -72,6 +72,7 @@ std::string ProjectDocument::contents(const Project& project) {
 ProjectDocument::ProjectDocument(Project project, std::optional<std::filesystem::path> fileURL,
                                  QObject* parent)
     : QObject(parent), project_(std::move(project)), announced_(project_), fileURL_(std::move(fileURL)) {
+    undoStack_.setUndoLimit(undoLimit);
     connect(&undoStack_, &QUndoStack::cleanChanged, this,
             [this](bool clean) { emit modifiedChanged(!clean); });
 }

@@ -46,6 +46,10 @@ class ProjectDocument : public QObject {
     static constexpr std::string_view fileExtension = "osterveil";
     static constexpr std::string_view olderFileExtension = "kestwater";
     static constexpr std::string_view mimeType = "application/x-osterveil+json";
+    // Undo steps a document keeps; the oldest goes when one more is recorded. A step holds the project
+    // on either side of its edit, and the two share what the edit left alone, but a long session of
+    // edits to a large project would otherwise hold hundreds of megabytes.
+    static constexpr int undoLimit = 300;
     static QStringList readableExtensions();
     static QStringList writableExtensions();
 
