@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace osterveil {
 
@@ -22,10 +25,25 @@ DocumentError DocumentError::fileReadCorruptFile(const std::filesystem::path& fi
             .toStdString());
 }
 
-DocumentError DocumentError::fileWriteFailed(const std::filesystem::path& file, const QString& reason) {
-    return DocumentError(Kind::fileWriteFailed, QStringLiteral("The document “%1” could not be saved. %2")
-                                                    .arg(displayName(file), reason)
-                                                    .toStdString());
+DocumentError DocumentError::fileWriteFailed(const QString& reason) {
+    return DocumentError(Kind::fileWriteFailed, reason.toStdString());
+}
+
+QString DocumentError::writeFailure(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("The disk is full.");
+    case EROFS:
+        return QStringLiteral("The disk is read-only.");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("You don\u2019t have permission to save it there.");
+    case 0:
+        return QStringLiteral("The file could not be written.");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+    }
 }
 
 QStringList ProjectDocument::readableExtensions() {
@@ -95,18 +113,31 @@ void ProjectDocument::announceChange() {
     emit projectChanged();
 }
 
-void ProjectDocument::save(const std::filesystem::path& file) {
-    const std::string bytes = contents(project_);
+void ProjectDocument::write(const std::string& bytes, const std::filesystem::path& file) {
     QSaveFile out(QString::fromStdString(file.string()));
-    if (!out.open(QIODevice::WriteOnly)) throw DocumentError::fileWriteFailed(file, out.errorString());
-    // The bytes are flushed here and checked: a write that fails in the flush at commit (a full disk)
-    // is not reported by the commit, which would put a cut-short file in place of the old one.
-    if (out.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !out.flush()) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
-        throw DocumentError::fileWriteFailed(file, reason);
+    errno = 0;
+    if (!out.open(QIODevice::WriteOnly)) throw DocumentError::fileWriteFailed(DocumentError::writeFailure(errno));
+    // Written here rather than through the device, so that a failure keeps the system's reason: a full
+    // disk would otherwise read "Unknown error" by the time the device reports it.
+    const char* at = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(out.handle(), at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            out.cancelWriting();
+            throw DocumentError::fileWriteFailed(DocumentError::writeFailure(error));
+        }
+        at += n;
+        left -= std::size_t(n);
     }
-    if (!out.commit()) throw DocumentError::fileWriteFailed(file, out.errorString());
+    errno = 0;
+    if (!out.commit()) throw DocumentError::fileWriteFailed(DocumentError::writeFailure(errno));
+}
+
+void ProjectDocument::save(const std::filesystem::path& file) {
+    write(contents(project_), file);
     undoStack_.setClean();
     if (fileURL_ != file) {
         fileURL_ = file;

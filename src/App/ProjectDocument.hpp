@@ -21,7 +21,10 @@ class DocumentError : public std::runtime_error {
     enum class Kind { fileReadCorruptFile, fileWriteFailed };
 
     static DocumentError fileReadCorruptFile(const std::filesystem::path& file);
-    static DocumentError fileWriteFailed(const std::filesystem::path& file, const QString& reason);
+    // A save that failed, told by its cause alone ("The disk is full."): the caller names the document.
+    static DocumentError fileWriteFailed(const QString& reason);
+    // The cause of a failed write, from the system's error number.
+    static QString writeFailure(int error);
 
     Kind kind() const { return kind_; }
 
@@ -82,6 +85,9 @@ class ProjectDocument : public QObject {
     // is no longer modified. On failure nothing changes and the old file stays as it was. Throws the
     // model's `EncodingError`, or `DocumentError::fileWriteFailed`.
     void save(const std::filesystem::path& file);
+    // Writes `bytes` as the whole file at `file`, atomically: the old file stays as it was unless all of
+    // them reached the disk. Throws `DocumentError::fileWriteFailed`. Safe on any thread.
+    static void write(const std::string& bytes, const std::filesystem::path& file);
 
     QUndoStack* undoStack() { return &undoStack_; }
     bool isModified() const { return !undoStack_.isClean(); }

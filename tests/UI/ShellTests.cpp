@@ -328,8 +328,10 @@ TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
     EXPECT_TRUE(d.isModified());
     EXPECT_TRUE(window(d).isWindowModified());
     ASSERT_EQ(windows.errors.size(), 1);
-    EXPECT_TRUE(windows.errors[0].startsWith("The document “Cut.osterveil” could not be saved."))
+    EXPECT_TRUE(windows.errors[0].startsWith("The document “Cut.osterveil” could not be saved.\n"))
         << windows.errors[0].toStdString();
+    // The cause follows; the sentence is not said twice.
+    EXPECT_EQ(windows.errors[0].count("could not be saved"), 1) << windows.errors[0].toStdString();
     // Nothing but the project is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
