@@ -105,6 +105,11 @@ class EditorModel : public QObject {
     // build their new project themselves.
     void registerUndo(const Project& snapshot, const QString& name);
     bool isTransientEditOpen() const { return transientBefore_.has_value(); }
+    // The window's Undo and Redo. A gesture still open is called off first, as Escape calls it off
+    // (`transientEditCancelled`): committing it would record a step that drops every step Redo could
+    // bring back, and the gesture's own steps are no part of the history yet.
+    void undo();
+    void redo();
 
     // Edits of the timeline panel's menus.
     void setPreviewScale(double scale);

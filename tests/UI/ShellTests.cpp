@@ -282,6 +282,26 @@ TEST_F(Shell, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {
     EXPECT_TRUE(controller.documents().empty());
 }
 
+// Ctrl+Z reaches the history through the model, which first calls off a gesture still open.
+TEST_F(Shell, CtrlZDuringAGestureCallsItOffBeforeUndoing) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    activate(w);
+    const Uuid c = placeClip(w);
+    const Project placed = d.project();
+    w.model().addTitle();
+    settle();
+
+    w.model().beginTransientEdit();
+    w.model().liveClip(c, [](TimelineClip& clip) { clip.start = 5; });
+    QTest::keyClick(w.windowHandle(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(w.model().isTransientEditOpen());
+    EXPECT_EQ(d.project(), placed);
+    EXPECT_EQ(d.undoStack()->redoText(), "Add Title");
+    QTest::keyClick(w.windowHandle(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(d.undoStack()->index(), 1);
+}
+
 TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     const fs::path bad = path("notes.osterveil");
     std::ofstream(bad) << "not a project";

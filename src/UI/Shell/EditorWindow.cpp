@@ -227,6 +227,11 @@ void EditorWindow::buildMenus() {
     undo->setShortcut(ctrl(Qt::Key_Z));
     QAction* redo = stack->createRedoAction(edit, QStringLiteral("Redo"));
     redo->setShortcut(ctrl(Qt::Key_Z, Qt::ShiftModifier));
+    // Through the model, which calls off a gesture still open before the history moves.
+    disconnect(undo, &QAction::triggered, stack, &QUndoStack::undo);
+    disconnect(redo, &QAction::triggered, stack, &QUndoStack::redo);
+    connect(undo, &QAction::triggered, model_, &EditorModel::undo);
+    connect(redo, &QAction::triggered, model_, &EditorModel::redo);
     edit->addAction(undo);
     edit->addAction(redo);
     edit->addSeparator();
