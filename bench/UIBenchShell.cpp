@@ -149,7 +149,14 @@ void BM_OpenLongProjectToDrawnWindow(benchmark::State& state) {
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        ProjectDocument* d = p.app.documents().openFile(file);
+        ProjectDocument* d = nullptr;
+        bool opened = false;
+        p.app.documents().openFile(file, [&](ProjectDocument* document) {
+            d = document;
+            opened = true;
+        });
+        while (!opened)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!d) {
             state.SkipWithError("the project did not open");
             return;

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <fstream>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "App/ProjectDocument.hpp"
 
@@ -146,4 +148,29 @@ TEST_F(ProjectFiles, ASaveOntoAFullDiskSaysTheDiskIsFullAndKeepsTheOldFile) {
     EXPECT_TRUE(document.isModified());
     // Nothing is left behind on the disk.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk), std::filesystem::directory_iterator()), 1);
+}
+
+// A file far larger than any project is refused before it is read: a 4 GB file (sparse, so it costs
+// no disk) in a process that may not hold even one gigabyte.
+TEST_F(ProjectFiles, AHugeFileIsRefusedWithoutReadingIt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#else
+    const auto huge = path("x.osterveil");
+    std::filesystem::resize_file(file("x.osterveil", "{"), std::uintmax_t(4) << 30);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto readWithLittleMemory = [&huge] {
+        rlimit limit{rlim_t(768) << 20, rlim_t(768) << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        try {
+            ProjectDocument::read(huge);
+        } catch (const ProjectError& e) {
+            _exit(e == ProjectError::corrupt() ? 0 : 2);
+        } catch (...) {
+            _exit(3);
+        }
+        _exit(4);
+    };
+    EXPECT_EXIT(readWithLittleMemory(), ::testing::ExitedWithCode(0), "");
+#endif
 }

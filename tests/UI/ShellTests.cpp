@@ -42,7 +42,14 @@ class ScriptedWindows : public DocumentWindows {
         errors.push_back(title + "\n" + message);
     }
 
+    ChangedFileChoice askAboutChangedFile(const ProjectDocument&, const QString& name) override {
+        askedAboutChange.push_back(name);
+        return changedAnswer;
+    }
+
     SaveChoice answer = SaveChoice::cancel;
+    ChangedFileChoice changedAnswer = ChangedFileChoice::cancel;
+    QStringList askedAboutChange;
     std::optional<fs::path> saveLocation;
     QStringList asked;
     QStringList errors;
@@ -91,6 +98,23 @@ struct Shell : ::testing::Test {
         w.model().selectOnly(c.id);
         settle();
         return c.id;
+    }
+    // Opens a file as the user would and waits for the outcome.
+    ProjectDocument* open(const fs::path& file) {
+        bool finished = false;
+        ProjectDocument* opened = nullptr;
+        controller.openFile(file, [&](ProjectDocument* d) {
+            opened = d;
+            finished = true;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+        return opened;
+    }
+    // Saves as Ctrl+S does and waits for the write to end.
+    bool save(ProjectDocument& d) {
+        const bool started = controller.save(d);
+        d.waitForSaves();
+        return started;
     }
     static std::size_t clipCount(const EditorWindow& w) {
         return w.document().project().sequence.tracks[0].clips.size();
@@ -243,7 +267,7 @@ TEST_F(Shell, OpenEditSaveCloseAndReopenRoundTripsTheProject) {
 
     // The first save asks where; the extension is added.
     windows.saveLocation = path("Cut");
-    ASSERT_TRUE(controller.save(d));
+    ASSERT_TRUE(save(d));
     const fs::path file = path("Cut.osterveil");
     EXPECT_FALSE(w.isWindowModified());
     EXPECT_EQ(w.windowTitle(), "Cut.osterveil[*]");
@@ -254,11 +278,11 @@ TEST_F(Shell, OpenEditSaveCloseAndReopenRoundTripsTheProject) {
     EXPECT_TRUE(controller.documents().empty());
     EXPECT_TRUE(windows.asked.isEmpty());
 
-    ProjectDocument* reopened = controller.openFile(file);
+    ProjectDocument* reopened = open(file);
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(reopened->project(), edited);
-    EXPECT_EQ(controller.openFile(file), reopened); // the same file is the same window
-    ASSERT_TRUE(controller.save(*reopened));
+    EXPECT_EQ(open(file), reopened); // the same file is the same window
+    ASSERT_TRUE(save(*reopened));
     EXPECT_EQ(bytes(file), saved);
     EXPECT_TRUE(windows.errors.isEmpty());
 }
@@ -305,7 +329,7 @@ TEST_F(Shell, CtrlZDuringAGestureCallsItOffBeforeUndoing) {
 TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     const fs::path bad = path("notes.osterveil");
     std::ofstream(bad) << "not a project";
-    EXPECT_EQ(controller.openFile(bad), nullptr);
+    EXPECT_EQ(open(bad), nullptr);
     EXPECT_TRUE(controller.documents().empty());
     ASSERT_EQ(windows.errors.size(), 1);
     EXPECT_EQ(
@@ -314,6 +338,7 @@ TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
 
     // At launch, a program whose files all failed still opens with a window.
     controller.openAtLaunch({QString::fromStdString(bad.string())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.documents().empty(); }, 20000));
     ASSERT_EQ(controller.documents().size(), 1u);
     EXPECT_FALSE(controller.documents()[0]->fileURL());
 }
@@ -323,7 +348,7 @@ TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
     const fs::path folder = path("locked");
     fs::create_directory(folder);
     windows.saveLocation = folder / "Cut.osterveil";
-    ASSERT_TRUE(controller.save(d));
+    ASSERT_TRUE(save(d));
     const std::string before = bytes(*windows.saveLocation);
     window(d).model().addTitle();
     settle();
@@ -339,11 +364,11 @@ TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
         small.rlim_cur = 64;
         setrlimit(RLIMIT_FSIZE, &small);
     }
-    const bool saved = controller.save(d);
+    const bool started = save(d);
     if (root) setrlimit(RLIMIT_FSIZE, &old);
     fs::permissions(folder, fs::perms::owner_all);
 
-    EXPECT_FALSE(saved);
+    EXPECT_TRUE(started);
     EXPECT_EQ(bytes(*windows.saveLocation), before);
     EXPECT_TRUE(d.isModified());
     EXPECT_TRUE(window(d).isWindowModified());
@@ -354,6 +379,106 @@ TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
     EXPECT_EQ(windows.errors[0].count("could not be saved"), 1) << windows.errors[0].toStdString();
     // Nothing but the project is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// Saving over a file that another program replaced since it was opened asks first; each answer keeps
+// the other program's version unless the user chose to write over it.
+TEST_F(Shell, SavingOverAFileChangedElsewhereAsksFirst) {
+    const fs::path file = path("Shared.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    ProjectDocument* d = open(file);
+    ASSERT_NE(d, nullptr);
+    window(*d).model().addTitle();
+    settle();
+    // Unchanged on disk: no question.
+    ASSERT_TRUE(save(*d));
+    EXPECT_TRUE(windows.askedAboutChange.isEmpty());
+
+    // Another program writes its version the way editors do: a new file renamed over the old.
+    Project theirs = ProjectDocument::newProject();
+    theirs.name = "Theirs";
+    const fs::path written = path("elsewhere.tmp");
+    std::ofstream(written, std::ios::binary) << ProjectDocument::contents(theirs);
+    fs::rename(written, file);
+    const std::string their = bytes(file);
+    window(*d).model().addTitle();
+    settle();
+
+    windows.changedAnswer = ChangedFileChoice::cancel;
+    EXPECT_FALSE(save(*d));
+    EXPECT_EQ(windows.askedAboutChange, QStringList{"Shared.osterveil"});
+    EXPECT_EQ(bytes(file), their);
+    EXPECT_TRUE(d->isModified());
+
+    windows.changedAnswer = ChangedFileChoice::saveAs;
+    windows.saveLocation = path("Mine.osterveil");
+    ASSERT_TRUE(save(*d));
+    EXPECT_EQ(bytes(file), their);
+    EXPECT_EQ(ProjectDocument::read(path("Mine.osterveil")), d->project());
+    EXPECT_EQ(d->fileURL(), path("Mine.osterveil"));
+
+    // Changed in place, same file: asked again; this time written over.
+    std::ofstream(*d->fileURL(), std::ios::binary | std::ios::app) << "\n";
+    window(*d).model().addTitle();
+    settle();
+    windows.changedAnswer = ChangedFileChoice::overwrite;
+    ASSERT_TRUE(save(*d));
+    EXPECT_EQ(windows.askedAboutChange.size(), 3);
+    EXPECT_EQ(ProjectDocument::read(*d->fileURL()), d->project());
+    EXPECT_FALSE(d->isModified());
+    EXPECT_TRUE(windows.errors.isEmpty());
+}
+
+// Saving writes on a worker from the project as it was when asked: the window stays editable, a second
+// save waits for the first, and quitting waits for a save on its way.
+TEST_F(Shell, SavesRunBesideTheWindowOneAfterAnotherAndQuittingWaitsForThem) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    windows.saveLocation = path("Busy.osterveil");
+    const Project first = d.project();
+    ASSERT_TRUE(controller.save(d));
+    EXPECT_TRUE(d.isSaving());
+    // Edited while the write runs.
+    w.model().addTitle();
+    const Project second = d.project();
+    ASSERT_TRUE(controller.save(d));
+    d.waitForSaves();
+    EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), second);
+    EXPECT_FALSE(d.isModified());
+
+    // Edited after the save was asked for: written as it was asked, and the window still modified.
+    ASSERT_TRUE(controller.save(d));
+    w.model().addTitle();
+    d.waitForSaves();
+    EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), second);
+    EXPECT_TRUE(d.isModified());
+    EXPECT_NE(d.project(), first);
+
+    // Quit right after Save: the write finishes and nothing is asked.
+    w.model().addTitle();
+    const Project last = d.project();
+    ASSERT_TRUE(controller.save(d));
+    EXPECT_TRUE(controller.quit());
+    EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), last);
+    EXPECT_TRUE(windows.asked.isEmpty());
+    settle();
+    EXPECT_TRUE(controller.documents().empty());
+}
+
+// A project is read on a worker: Open returns at once, and the window comes once the file is read.
+TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollows) {
+    Project p = ProjectDocument::newProject();
+    p.name = "Later";
+    const fs::path file = path("Later.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(p);
+    bool finished = false;
+    controller.openFile(file, [&](ProjectDocument*) { finished = true; });
+    EXPECT_TRUE(controller.isOpening());
+    EXPECT_TRUE(controller.documents().empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+    ASSERT_EQ(controller.documents().size(), 1u);
+    EXPECT_EQ(controller.documents()[0]->project(), p);
+    EXPECT_FALSE(controller.isOpening());
 }
 
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.
