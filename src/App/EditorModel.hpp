@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QImage>
 #include <QMetaObject>
 #include <QObject>
@@ -441,6 +442,10 @@ class EditorModel : public QObject {
     void addMediaFiles(std::vector<std::filesystem::path> files, std::function<void()> done);
     // Drops the item's thumbnail and waveform, so that the next project change loads them again.
     void forgetPictures(const Uuid& mediaID);
+    // Watches the files of the project's media, so that one changed or replaced on disk while the
+    // project is open is looked at again by a fresh preview (which marks it offline if it no longer
+    // is the item's media).
+    void watchMediaFiles();
 
     // Published state, with the values of a new window.
     double currentTime_ = 0;
@@ -492,6 +497,10 @@ class EditorModel : public QObject {
     UuidSet thumbInFlight_;
     UuidSet waveInFlight_;
     std::shared_ptr<DesktopServices> desktop_;
+    // The media files watched, and the media list and project file they were worked out from.
+    QFileSystemWatcher* mediaWatcher_ = nullptr;
+    CowVector<MediaItem> watchedMedia_;
+    std::optional<std::filesystem::path> watchedProjectURL_;
     // The document `followDocument` listens to.
     QMetaObject::Connection followProject_;
     QMetaObject::Connection followFileURL_;

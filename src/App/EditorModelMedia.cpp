@@ -1,6 +1,7 @@
 // Media in the bin: import of files and Premiere XML, removal, relinking, reveal, and a clip's LUT.
 
 #include <QFile>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <exception>
@@ -401,6 +402,33 @@ void EditorModel::chooseLUT(const Uuid& clipID) {
             clip.grade.lumetri.lutBookmark.reset();
         });
     });
+}
+
+void EditorModel::watchMediaFiles() {
+    const Project current = project();
+    if (mediaWatcher_ && current.media == watchedMedia_ && projectURL_ == watchedProjectURL_) return;
+    watchedMedia_ = current.media;
+    watchedProjectURL_ = projectURL_;
+    if (!mediaWatcher_) {
+        mediaWatcher_ = new QFileSystemWatcher(this);
+        connect(mediaWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString& file) {
+            // A file replaced by another (renamed over it) drops out of the watch: watch the new one.
+            if (QFile::exists(file)) mediaWatcher_->addPath(file);
+            scheduleRebuild(editRebuildDelay);
+        });
+    }
+    QSet<QString> wanted;
+    for (const MediaItem& item : current.media)
+        if (const auto file = item.resolveURL(projectURL_)) wanted.insert(QFile::decodeName(file->c_str()));
+    const QStringList watchedList = mediaWatcher_->files();
+    const QSet<QString> watched(watchedList.begin(), watchedList.end());
+    QStringList gone, added;
+    for (const QString& file : watched)
+        if (!wanted.contains(file)) gone << file;
+    for (const QString& file : wanted)
+        if (!watched.contains(file)) added << file;
+    if (!gone.isEmpty()) mediaWatcher_->removePaths(gone);
+    if (!added.isEmpty()) mediaWatcher_->addPaths(added);
 }
 
 void EditorModel::forgetPictures(const Uuid& mediaID) {
