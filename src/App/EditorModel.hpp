@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -212,6 +214,16 @@ class EditorModel : public QObject {
     // the files exist) in one step "Import Premiere XML", then shows the report. A file that cannot be
     // read or parsed leaves everything as it was and raises an alert.
     void importPremiereXML(const std::filesystem::path& file, std::function<void()> done = {});
+    // How far a Premiere XML import has got, shared with the worker that reads and probes.
+    struct ImportProgress {
+        std::atomic<int> probed{0};
+        std::atomic<int> files{0};
+        std::atomic<bool> cancelled{false};
+    };
+    // An import runs: its progress is in `status` and `cancelImport` stops it.
+    bool isImporting() const { return importProgress_ != nullptr; }
+    // Stops the running import before it changes anything; the status says so.
+    void cancelImport();
     // Shows the report modally when there is anything to tell; with offline media it offers to match
     // them in a folder.
     void presentPremiereReport(const PremiereReport& report);
@@ -497,6 +509,9 @@ class EditorModel : public QObject {
     UuidSet thumbInFlight_;
     UuidSet waveInFlight_;
     std::shared_ptr<DesktopServices> desktop_;
+    // The running Premiere XML import's progress, and the timer that shows it.
+    std::shared_ptr<ImportProgress> importProgress_;
+    QTimer* importTimer_ = nullptr;
     // The media files watched, and the media list and project file they were worked out from.
     QFileSystemWatcher* mediaWatcher_ = nullptr;
     CowVector<MediaItem> watchedMedia_;

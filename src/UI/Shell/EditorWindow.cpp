@@ -180,6 +180,15 @@ QWidget* EditorWindow::buildStatusBar() {
     statusLabel_->setColor(Theme::textDim);
     row->addWidget(statusLabel_, 1);
 
+    cancelImport_ = new QPushButton(QStringLiteral("Cancel"), bar);
+    cancelImport_->setObjectName(QStringLiteral("cancelImport"));
+    cancelImport_->setFlat(true);
+    cancelImport_->setFont(statusFont);
+    cancelImport_->setToolTip(QStringLiteral("Stop the import; the project stays as it was."));
+    cancelImport_->setVisible(false);
+    connect(cancelImport_, &QPushButton::clicked, model_, &EditorModel::cancelImport);
+    row->addWidget(cancelImport_, 0, Qt::AlignRight);
+
     timecodeLabel_ = new QLabel(bar);
     QFont timecodeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     timecodeFont.setPixelSize(11);
@@ -355,6 +364,7 @@ void EditorWindow::refreshFromModel() {
     const QString status = model_->status();
     statusLabel_->setText(QString(status).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     statusLabel_->setToolTip(status);
+    cancelImport_->setVisible(model_->isImporting());
     refreshTime();
     presentSheets();
     presentAlert();
