@@ -481,6 +481,32 @@ TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollows) {
     EXPECT_FALSE(controller.isOpening());
 }
 
+// An import of a Premiere XML shows its progress in the status bar with a button that stops it.
+TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    const fs::path xml = path("cut.xml");
+    std::ofstream(xml) << "<xmeml version=\"4\"><sequence><name>Cut</name><rate><timebase>25</timebase></rate>"
+                          "<media><video><track/></video></media></sequence></xmeml>";
+    settle();
+    const Project before = d.project();
+    EXPECT_FALSE(w.cancelImportButton()->isVisible());
+    bool finished = false;
+    w.model().importPremiereXML(xml, [&] { finished = true; });
+    // Only the model's own news, not the import's outcome, which may already be on its way.
+    QCoreApplication::sendPostedEvents(&w.model(), QEvent::MetaCall);
+    ASSERT_TRUE(w.cancelImportButton()->isVisible());
+    EXPECT_TRUE(w.statusLabel()->toolTip().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D")));
+    QDir().mkpath(OSTERVEIL_TEST_OUTPUT_DIR);
+    w.findChild<QWidget*>("statusBar")->grab().save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/status-importing.png"));
+    QTest::mouseClick(w.cancelImportButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+    settle();
+    EXPECT_FALSE(w.cancelImportButton()->isVisible());
+    EXPECT_EQ(w.model().status(), QStringLiteral("Import of \u201Ccut.xml\u201D cancelled."));
+    EXPECT_EQ(d.project(), before);
+}
+
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.
 TEST_F(Shell, ScreenshotOfTheEditorWindowOnX) {
     if (QGuiApplication::platformName() != "xcb")

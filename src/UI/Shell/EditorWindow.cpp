@@ -184,6 +184,9 @@ QWidget* EditorWindow::buildStatusBar() {
     cancelImport_->setObjectName(QStringLiteral("cancelImport"));
     cancelImport_->setFlat(true);
     cancelImport_->setFont(statusFont);
+    QPalette cancelPalette = cancelImport_->palette();
+    cancelPalette.setColor(QPalette::ButtonText, Theme::accent);
+    cancelImport_->setPalette(cancelPalette);
     cancelImport_->setToolTip(QStringLiteral("Stop the import; the project stays as it was."));
     cancelImport_->setVisible(false);
     connect(cancelImport_, &QPushButton::clicked, model_, &EditorModel::cancelImport);
