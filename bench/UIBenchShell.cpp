@@ -116,33 +116,45 @@ void BM_NewWindowToFirstPaint(benchmark::State& state) {
 }
 BENCHMARK(BM_NewWindowToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
+// `clips` clips on six tracks over 200 media items; `graded`, each with keyframed opacity and level
+// and a grade, as a finished cut's clips are (20,000 of them make about 100 MB of project file).
+Project longProject(int clips, bool graded) {
+    Project p = ProjectDocument::newProject();
+    for (int m = 0; m < 200; ++m) {
+        MediaItem item;
+        item.id = Uuid::make();
+        item.name = "A001_C" + std::to_string(m) + ".mov";
+        item.path = "/footage/" + item.name;
+        item.duration = 60;
+        item.width = 1920;
+        item.height = 1080;
+        item.hasVideo = true;
+        p.media.push_back(item);
+    }
+    for (int i = 0; i < clips; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media[std::size_t(i % 200)].id;
+        c.name = p.media[std::size_t(i % 200)].name;
+        c.start = (i / 6) * 2.0;
+        c.duration = 2.0;
+        c.inPoint = 1.0;
+        if (graded) {
+            c.opacity.keyframes = {{0, 0}, {0.5, 1}};
+            c.volumeDB.keyframes = {{0, -6}, {1.5, 0}};
+            c.grade.exposure.value = 0.1 * (i % 7);
+        }
+        p.sequence.tracks.mut(std::size_t(i % 6)).clips.push_back(c);
+    }
+    return p;
+}
+
 // A saved project of 10,000 clips on six tracks over 200 media items, opened from its file to its
 // window drawn.
 void BM_OpenLongProjectToDrawnWindow(benchmark::State& state) {
     static QTemporaryDir dir;
     static const std::filesystem::path file = [] {
-        Project p = ProjectDocument::newProject();
-        for (int m = 0; m < 200; ++m) {
-            MediaItem item;
-            item.id = Uuid::make();
-            item.name = "A001_C" + std::to_string(m) + ".mov";
-            item.path = "/footage/" + item.name;
-            item.duration = 60;
-            item.width = 1920;
-            item.height = 1080;
-            item.hasVideo = true;
-            p.media.push_back(item);
-        }
-        for (int i = 0; i < 10000; ++i) {
-            TimelineClip c;
-            c.id = Uuid::make();
-            c.mediaID = p.media[std::size_t(i % 200)].id;
-            c.name = p.media[std::size_t(i % 200)].name;
-            c.start = (i / 6) * 2.0;
-            c.duration = 2.0;
-            c.inPoint = 1.0;
-            p.sequence.tracks.mut(std::size_t(i % 6)).clips.push_back(c);
-        }
+        const Project p = longProject(10000, false);
         const std::filesystem::path f = std::filesystem::path(dir.path().toStdString()) / "long.osterveil";
         std::ofstream(f, std::ios::binary) << ProjectDocument::contents(p);
         return f;
@@ -192,41 +204,10 @@ template <class Running> double longestStallMs(Running running) {
     return double(longest) / 1e6;
 }
 
-// 20,000 clips on six tracks over 200 media items, each clip with keyframed opacity and level and a
-// grade: about 100 MB of project file.
-Project twentyThousandClips() {
-    Project p = ProjectDocument::newProject();
-    for (int m = 0; m < 200; ++m) {
-        MediaItem item;
-        item.id = Uuid::make();
-        item.name = "A001_C" + std::to_string(m) + ".mov";
-        item.path = "/footage/" + item.name;
-        item.duration = 60;
-        item.width = 1920;
-        item.height = 1080;
-        item.hasVideo = true;
-        p.media.push_back(item);
-    }
-    for (int i = 0; i < 20000; ++i) {
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = p.media[std::size_t(i % 200)].id;
-        c.name = p.media[std::size_t(i % 200)].name;
-        c.start = (i / 6) * 2.0;
-        c.duration = 2.0;
-        c.inPoint = 1.0;
-        c.opacity.keyframes = {{0, 0}, {0.5, 1}};
-        c.volumeDB.keyframes = {{0, -6}, {1.5, 0}};
-        c.grade.exposure.value = 0.1 * (i % 7);
-        p.sequence.tracks.mut(std::size_t(i % 6)).clips.push_back(c);
-    }
-    return p;
-}
-
 struct LongProjectFile {
     QTemporaryDir dir;
     std::filesystem::path file = std::filesystem::path(dir.path().toStdString()) / "long-20000.osterveil";
-    LongProjectFile() { ProjectDocument::write(ProjectDocument::contents(twentyThousandClips()), file); }
+    LongProjectFile() { ProjectDocument::write(ProjectDocument::contents(longProject(20000, true)), file); }
 };
 
 LongProjectFile& longProjectFile() {
@@ -239,7 +220,7 @@ LongProjectFile& longProjectFile() {
 void BM_SaveTwentyThousandClips(benchmark::State& state) {
     Program& p = program();
     ProjectDocument& d = p.app.documents().newDocument();
-    d.setProject(twentyThousandClips());
+    d.setProject(longProject(20000, true));
     const std::filesystem::path target = longProjectFile().dir.path().toStdString() + "/saved.osterveil";
     double stall = 0;
     for (auto _ : state) {

@@ -79,11 +79,19 @@ Project ProjectDocument::decode(std::string_view contents) {
     }
 }
 
+namespace {
+
+FileStamp stampOf(const struct stat& info) {
+    return FileStamp{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+                     std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
 std::optional<FileStamp> FileStamp::of(const std::filesystem::path& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) return std::nullopt;
-    return FileStamp{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
-                     std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    return stampOf(info);
 }
 
 ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& file,
@@ -98,8 +106,7 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw DocumentError::fileReadCorruptFile(file);
     if (std::uintmax_t(info.st_size) > largestFile) throw ProjectError::corrupt();
-    const FileStamp stamp{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
-                          std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    const FileStamp stamp = stampOf(info);
 
     // Reading is the first fifth of the way, decoding the rest.
     std::string bytes(std::size_t(info.st_size), '\0');
