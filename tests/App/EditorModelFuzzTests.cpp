@@ -22,8 +22,9 @@ using namespace osterveil;
 
 namespace {
 
-// Found by earlier runs; run first, every time.
-constexpr unsigned regressions[] = {1, 2, 3};
+// Seeds that once failed, run first every time. 111 nests one partner of a linked pair, whose link
+// then joins the sequence and the nest (as nesting leaves it).
+constexpr unsigned regressions[] = {111};
 
 class Session {
   public:
