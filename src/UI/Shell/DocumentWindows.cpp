@@ -137,7 +137,6 @@ void DocumentWindows::showOpening(const QString& fileName, double fraction) {
     if (!dialog) {
         dialog = new QProgressDialog(QStringLiteral("Opening “%1”…").arg(fileName), QString(), 0, 1000);
         dialog->setWindowTitle(QStringLiteral("Osterveil"));
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setAutoReset(false);
         dialog->setAutoClose(false);
         // Only an open that takes a while shows the window.
@@ -150,7 +149,10 @@ void DocumentWindows::showOpening(const QString& fileName, double fraction) {
 void DocumentWindows::finishOpening(const QString& fileName) {
     const auto it = opening_.find(fileName);
     if (it == opening_.end()) return;
-    if (it->second) it->second->close();
+    if (it->second) {
+        it->second->hide();
+        it->second->deleteLater();
+    }
     opening_.erase(it);
 }
 
