@@ -4,14 +4,16 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <limits>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 #include "Project.hpp"
 
@@ -836,11 +838,35 @@ private:
     std::string_view s_;
 };
 
-// Runs `body(i)` for every i below `count` on all cores; the first exception thrown is rethrown.
+// Runs `body(i)` for every i below `count`, on every core when there are enough to share; the first
+// exception thrown is rethrown here once all have stopped.
 template <class Body> void forEachInParallel(std::size_t count, Body body) {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 64), [&](const tbb::blocked_range<std::size_t>& r) {
-        for (std::size_t i = r.begin(); i != r.end(); ++i) body(i);
-    });
+    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), count / 256 + 1);
+    if (workers <= 1) {
+        for (std::size_t i = 0; i < count; ++i) body(i);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;
+    std::mutex lock;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < count && !failed; i = next++) {
+            try {
+                body(i);
+            } catch (...) {
+                const std::lock_guard guard(lock);
+                if (!failure) failure = std::current_exception();
+                failed = true;
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+        work();
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 json parseElement(std::string_view text) {
