@@ -488,6 +488,8 @@ TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
     const fs::path xml = path("cut.xml");
     std::ofstream(xml) << "<xmeml version=\"4\"><sequence><name>Cut</name><rate><timebase>25</timebase></rate>"
                           "<media><video><track/></video></media></sequence></xmeml>";
+    // The first preview's status line lands before the import's.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.model().rebuilds().isPending() && !w.model().isBuilding(); }, 20000));
     settle();
     const Project before = d.project();
     EXPECT_FALSE(w.cancelImportButton()->isVisible());
