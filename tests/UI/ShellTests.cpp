@@ -17,6 +17,7 @@
 
 #include "App/MediaPlayerControl.hpp"
 #include "App/DocumentController.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/KestwaterApp.hpp"
