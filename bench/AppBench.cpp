@@ -3,11 +3,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <fstream>
+#include <QTemporaryDir>
 
 #include "App/EditorModel.hpp"
 #include "Engine/PlateStore.hpp"
 #include "Media/ThumbnailService.hpp"
 #include "FakePlayer.hpp"
+#include "Platform/Media/Asset.hpp"
 #include "MediaFixtures.hpp"
 
 using namespace osterveil;
@@ -164,6 +167,45 @@ void BM_HundredThumbnails(benchmark::State& state) {
     state.counters["peak concurrency"] = peak.load();
 }
 BENCHMARK(BM_HundredThumbnails)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// A Premiere XML of 10,000 clip items (about 5 MB) whose files name 50 movies, imported into an open
+// window: from the call to the merged project. Once, cold: the probes are remembered afterwards.
+void BM_ImportPremiereXML10000ItemsOf50Files(benchmark::State& state) {
+    static QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const std::filesystem::path source = testsupport::MediaFixtures::shared().path(testsupport::Fixture::h264MovieWithSound);
+    std::vector<std::filesystem::path> files;
+    for (int f = 0; f < 50; ++f) {
+        files.push_back(folder / ("A001_C" + std::to_string(f) + ".mp4"));
+        std::filesystem::copy_file(source, files.back(), std::filesystem::copy_options::overwrite_existing);
+    }
+    std::string clips;
+    for (int i = 0; i < 10000; ++i) {
+        const std::string n = std::to_string(i);
+        clips += "<clipitem id=\"clipitem-" + n + "\"><name>" + files[std::size_t(i % 50)].filename().string() +
+                 "</name><start>" + std::to_string(i * 25) + "</start><end>" + std::to_string(i * 25 + 25) +
+                 "</end><in>0</in><out>25</out><file id=\"file-" + n + "\"><name>" +
+                 files[std::size_t(i % 50)].filename().string() + "</name><pathurl>file://localhost" +
+                 files[std::size_t(i % 50)].string() + "</pathurl><media><video/><audio/></media></file></clipitem>";
+    }
+    const std::filesystem::path xml = folder / "long.xml";
+    std::ofstream(xml) << "<?xml version=\"1.0\"?><xmeml version=\"4\"><sequence><name>Long</name><rate>"
+                          "<timebase>25</timebase></rate><media><video><track>"
+                       << clips << "</track></video></media></sequence></xmeml>";
+    media::Asset::purgeCache();
+    for (auto _ : state) {
+        ProjectDocument document;
+        EditorModel model{std::make_unique<testsupport::FakePlayer>(), std::make_unique<testsupport::FakePlayer>()};
+        model.attach(&document);
+        bool done = false;
+        model.importPremiereXML(xml, [&] { done = true; });
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (document.project().media.size() != 10000) state.SkipWithError("the import did not bring 10,000 items");
+    }
+    state.counters["XML MB"] = double(std::filesystem::file_size(xml)) / 1e6;
+}
+BENCHMARK(BM_ImportPremiereXML10000ItemsOf50Files)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // 2,000 clips: 1,000 two-second pictures on V1 with a gap after each, their linked sound on A1, and
 // one clip alone on V3 to drag across them.

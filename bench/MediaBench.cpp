@@ -45,6 +45,22 @@ void BM_ProbeHundredFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_ProbeHundredFiles)->Unit(benchmark::kMillisecond);
 
+// A 20000×20000 PNG of about a megabyte: judged from its header.
+void BM_ProbeHugeStill(benchmark::State& state) {
+    static const fs::path huge = [] {
+        const fs::path p = MediaFixtures::shared().scratch("huge-20000.png");
+        testsupport::writeBlankPng(p, 20000, 20000);
+        return p;
+    }();
+    for (auto _ : state) {
+        try {
+            benchmark::DoNotOptimize(MediaProbe::makeItem(huge, std::nullopt));
+        } catch (const MediaError&) {
+        }
+    }
+}
+BENCHMARK(BM_ProbeHugeStill)->Unit(benchmark::kMillisecond);
+
 void BM_LoadAssetUncached(benchmark::State& state) {
     fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);
     for (auto _ : state)

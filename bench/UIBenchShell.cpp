@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <QWidget>
 #include <chrono>
 #include <fstream>
@@ -114,33 +116,45 @@ void BM_NewWindowToFirstPaint(benchmark::State& state) {
 }
 BENCHMARK(BM_NewWindowToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
+// `clips` clips on six tracks over 200 media items; `graded`, each with keyframed opacity and level
+// and a grade, as a finished cut's clips are (20,000 of them make about 100 MB of project file).
+Project longProject(int clips, bool graded) {
+    Project p = ProjectDocument::newProject();
+    for (int m = 0; m < 200; ++m) {
+        MediaItem item;
+        item.id = Uuid::make();
+        item.name = "A001_C" + std::to_string(m) + ".mov";
+        item.path = "/footage/" + item.name;
+        item.duration = 60;
+        item.width = 1920;
+        item.height = 1080;
+        item.hasVideo = true;
+        p.media.push_back(item);
+    }
+    for (int i = 0; i < clips; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media[std::size_t(i % 200)].id;
+        c.name = p.media[std::size_t(i % 200)].name;
+        c.start = (i / 6) * 2.0;
+        c.duration = 2.0;
+        c.inPoint = 1.0;
+        if (graded) {
+            c.opacity.keyframes = {{0, 0}, {0.5, 1}};
+            c.volumeDB.keyframes = {{0, -6}, {1.5, 0}};
+            c.grade.exposure.value = 0.1 * (i % 7);
+        }
+        p.sequence.tracks.mut(std::size_t(i % 6)).clips.push_back(c);
+    }
+    return p;
+}
+
 // A saved project of 10,000 clips on six tracks over 200 media items, opened from its file to its
 // window drawn.
 void BM_OpenLongProjectToDrawnWindow(benchmark::State& state) {
     static QTemporaryDir dir;
     static const std::filesystem::path file = [] {
-        Project p = ProjectDocument::newProject();
-        for (int m = 0; m < 200; ++m) {
-            MediaItem item;
-            item.id = Uuid::make();
-            item.name = "A001_C" + std::to_string(m) + ".mov";
-            item.path = "/footage/" + item.name;
-            item.duration = 60;
-            item.width = 1920;
-            item.height = 1080;
-            item.hasVideo = true;
-            p.media.push_back(item);
-        }
-        for (int i = 0; i < 10000; ++i) {
-            TimelineClip c;
-            c.id = Uuid::make();
-            c.mediaID = p.media[std::size_t(i % 200)].id;
-            c.name = p.media[std::size_t(i % 200)].name;
-            c.start = (i / 6) * 2.0;
-            c.duration = 2.0;
-            c.inPoint = 1.0;
-            p.sequence.tracks.mut(std::size_t(i % 6)).clips.push_back(c);
-        }
+        const Project p = longProject(10000, false);
         const std::filesystem::path f = std::filesystem::path(dir.path().toStdString()) / "long.osterveil";
         std::ofstream(f, std::ios::binary) << ProjectDocument::contents(p);
         return f;
@@ -149,7 +163,14 @@ void BM_OpenLongProjectToDrawnWindow(benchmark::State& state) {
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        ProjectDocument* d = p.app.documents().openFile(file);
+        ProjectDocument* d = nullptr;
+        bool opened = false;
+        p.app.documents().openFile(file, [&](ProjectDocument* document) {
+            d = document;
+            opened = true;
+        });
+        while (!opened)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!d) {
             state.SkipWithError("the project did not open");
             return;
@@ -162,5 +183,87 @@ void BM_OpenLongProjectToDrawnWindow(benchmark::State& state) {
     state.counters["file MB"] = double(std::filesystem::file_size(file)) / 1e6;
 }
 BENCHMARK(BM_OpenLongProjectToDrawnWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The longest the GUI thread went without turning its event loop, while `running` holds: a timer
+// due every millisecond notes the widest gap between its turns.
+template <class Running> double longestStallMs(Running running) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed(), longest = 0;
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    beat.start(1);
+    while (running())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    longest = std::max(longest, clock.nsecsElapsed() - last);
+    return double(longest) / 1e6;
+}
+
+struct LongProjectFile {
+    QTemporaryDir dir;
+    std::filesystem::path file = std::filesystem::path(dir.path().toStdString()) / "long-20000.osterveil";
+    LongProjectFile() { ProjectDocument::write(ProjectDocument::contents(longProject(20000, true)), file); }
+};
+
+LongProjectFile& longProjectFile() {
+    static LongProjectFile f;
+    return f;
+}
+
+// Ctrl+S on a window holding the 20,000-clip project: the save's whole time, and the longest the
+// window went unanswered meanwhile.
+void BM_SaveTwentyThousandClips(benchmark::State& state) {
+    Program& p = program();
+    ProjectDocument& d = p.app.documents().newDocument();
+    d.setProject(longProject(20000, true));
+    const std::filesystem::path target = longProjectFile().dir.path().toStdString() + "/saved.osterveil";
+    double stall = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        bool started = false;
+        stall = std::max(stall, longestStallMs([&] {
+                             if (!started) {
+                                 started = true;
+                                 d.saveInBackground(target, {});
+                             }
+                             return d.isSaving();
+                         }));
+        state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
+    }
+    state.counters["GUI stall ms"] = stall;
+    state.counters["file MB"] = double(std::filesystem::file_size(target)) / 1e6;
+    p.closeAll();
+}
+BENCHMARK(BM_SaveTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// File > Open of the 20,000-clip project, up to its window shown: the open's whole time, and the
+// longest the program went unanswered meanwhile (reading is on a worker; making the window is not).
+void BM_OpenTwentyThousandClips(benchmark::State& state) {
+    Program& p = program();
+    const std::filesystem::path file = longProjectFile().file;
+    double stall = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        bool asked = false, opened = false;
+        stall = std::max(stall, longestStallMs([&] {
+                             if (!asked) {
+                                 asked = true;
+                                 p.app.documents().openFile(file, [&](ProjectDocument*) { opened = true; });
+                             }
+                             return !opened;
+                         }));
+        state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
+        p.closeAll();
+    }
+    state.counters["GUI stall ms"] = stall;
+}
+BENCHMARK(BM_OpenTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace

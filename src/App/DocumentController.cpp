@@ -1,6 +1,11 @@
 #include "App/DocumentController.hpp"
+#include "App/Offload.hpp"
 
 #include <QFileInfo>
+#include <QPointer>
+#include <QTimer>
+#include <atomic>
+#include <memory>
 #include <algorithm>
 #include <set>
 
@@ -46,38 +51,98 @@ void DocumentController::open() {
         openFile(file);
 }
 
-ProjectDocument* DocumentController::openFile(const std::filesystem::path& file) {
+void DocumentController::openFile(const std::filesystem::path& file, std::function<void(ProjectDocument*)> done) {
     for (const Entry& e : entries_) {
         if (e.document->fileURL() && sameFile(*e.document->fileURL(), file)) {
             host_.showDocument(*e.document);
-            return e.document.get();
+            if (done) done(e.document.get());
+            return;
         }
     }
-    std::unique_ptr<ProjectDocument> document;
-    try {
-        document = ProjectDocument::open(std::filesystem::absolute(file));
-    } catch (const ProjectError& error) {
-        host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(fileName(file)),
-                        QString::fromStdString(error.errorDescription()));
-        return nullptr;
-    } catch (const DocumentError& error) {
-        host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(fileName(file)),
-                        QString::fromUtf8(error.what()));
-        return nullptr;
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    if (error) absolute = file;
+    for (const std::filesystem::path& other : opening_) {
+        // Already on its way: one window is enough.
+        if (sameFile(other, absolute)) {
+            if (done) done(nullptr);
+            return;
+        }
     }
-    return &adopt(std::move(document));
+    opening_.push_back(absolute);
+    const QString name = fileName(file);
+    host_.showOpening(name, 0);
+
+    // The reader reports from its threads; the window hears it a few times a second.
+    auto progress = std::make_shared<std::atomic<double>>(0.0);
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, name, progress] { host_.showOpening(name, progress->load()); });
+    poll->start(100);
+
+    struct Outcome {
+        std::optional<ProjectDocument::Reading> reading;
+        QString failure;
+    };
+    offload(
+        this,
+        [absolute, progress]() -> Outcome {
+            try {
+                return {ProjectDocument::readFile(absolute, [progress](double f) { progress->store(f); }), {}};
+            } catch (const ProjectError& error) {
+                return {std::nullopt, QString::fromStdString(error.errorDescription())};
+            } catch (const DocumentError& error) {
+                return {std::nullopt, QString::fromUtf8(error.what())};
+            } catch (const std::bad_alloc&) {
+                return {std::nullopt, QStringLiteral("There is not enough memory to open it.")};
+            }
+        },
+        [absolute, name, poll, done = std::move(done)](DocumentController& controller, Outcome outcome) {
+            delete poll;
+            std::erase(controller.opening_, absolute);
+            controller.host_.finishOpening(name);
+            if (!outcome.reading) {
+                controller.host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(name),
+                                           outcome.failure);
+                if (done) done(nullptr);
+                return;
+            }
+            ProjectDocument& opened =
+                controller.adopt(std::make_unique<ProjectDocument>(std::move(*outcome.reading), absolute));
+            if (done) done(&opened);
+        });
 }
 
 void DocumentController::openAtLaunch(const QStringList& arguments) {
-    bool opened = false;
-    for (const QString& argument : arguments)
-        opened = openFile(argument.toStdString()) != nullptr || opened;
-    if (!opened) newDocument();
+    if (arguments.isEmpty()) {
+        newDocument();
+        return;
+    }
+    struct Launch {
+        qsizetype left = 0;
+        bool opened = false;
+    };
+    auto launch = std::make_shared<Launch>(Launch{arguments.size(), false});
+    for (const QString& argument : arguments) {
+        openFile(argument.toStdString(), [this, launch](ProjectDocument* document) {
+            launch->opened = launch->opened || document;
+            if (--launch->left == 0 && !launch->opened) newDocument();
+        });
+    }
 }
 
 bool DocumentController::save(ProjectDocument& document) {
     const auto& file = document.fileURL();
     if (!file || !isWritableType(*file)) return saveAs(document);
+    if (document.changedOnDisk()) {
+        switch (host_.askAboutChangedFile(document, displayName(document))) {
+        case ChangedFileChoice::overwrite:
+            break;
+        case ChangedFileChoice::saveAs:
+            return saveAs(document);
+        case ChangedFileChoice::cancel:
+            return false;
+        }
+    }
     return write(document, *file);
 }
 
@@ -92,28 +157,33 @@ bool DocumentController::saveAs(ProjectDocument& document) {
 }
 
 bool DocumentController::write(ProjectDocument& document, const std::filesystem::path& file) {
-    const QString before = displayName(document);
-    try {
-        document.save(file);
-    } catch (const DocumentError& error) {
-        host_.showError(QStringLiteral("The document “%1” could not be saved.").arg(fileName(file)),
-                        QString::fromUtf8(error.what()));
-        return false;
-    } catch (const EncodingError& error) {
-        host_.showError(QStringLiteral("The document “%1” could not be saved.").arg(fileName(file)),
-                        QString::fromUtf8(error.what()));
-        return false;
-    }
-    if (Entry* e = entry(document)) e->untitledNumber = 0;
-    if (displayName(document) != before) emit displayNameChanged(&document);
+    QPointer<ProjectDocument> target(&document);
+    document.saveInBackground(file, [this, target, file](const QString& failure) {
+        if (!failure.isEmpty()) {
+            host_.showError(QStringLiteral("The document “%1” could not be saved.").arg(fileName(file)), failure);
+            return;
+        }
+        if (!target) return;
+        if (Entry* e = entry(*target)) e->untitledNumber = 0;
+        emit displayNameChanged(target.data());
+    });
     return true;
 }
 
+bool DocumentController::saveAndWait(ProjectDocument& document) {
+    if (!save(document)) return false;
+    document.waitForSaves();
+    return !document.isModified();
+}
+
 bool DocumentController::confirmClose(ProjectDocument& document) {
+    // A save on its way ends first: closing must not cut it short, and its outcome decides whether
+    // anything is left unsaved.
+    document.waitForSaves();
     if (!document.isModified()) return true;
     switch (host_.askToSave(document, displayName(document))) {
     case SaveChoice::save:
-        return save(document);
+        return saveAndWait(document);
     case SaveChoice::dontSave:
         return true;
     case SaveChoice::cancel:

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -14,6 +15,10 @@ namespace osterveil {
 
 // The answer to "Do you want to save the changes…?" when a modified document is about to close.
 enum class SaveChoice { save, dontSave, cancel };
+
+// The answer when the file a document is about to be saved over was replaced or changed by another
+// program since it was opened or last saved.
+enum class ChangedFileChoice { overwrite, saveAs, cancel };
 
 // What the document machinery needs from the windows side: a window per document, and the panels and
 // alerts it shows. The program's windows implement it; tests answer the questions themselves.
@@ -34,6 +39,11 @@ class DocumentHost {
     virtual std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
                                                                     const QString& suggestedName) = 0;
     virtual void showError(const QString& title, const QString& message) = 0;
+    // Whether to write over a file another program has replaced or changed, or save under another name.
+    virtual ChangedFileChoice askAboutChangedFile(const ProjectDocument& document, const QString& displayName) = 0;
+    // An open under way: how far it has got (0…1); `finished` once it has ended either way.
+    virtual void showOpening(const QString& fileName, double fraction) = 0;
+    virtual void finishOpening(const QString& fileName) = 0;
 };
 
 // The open documents of the program: New, Open, Save, Save As, Close and Quit, and the files named at
@@ -49,15 +59,20 @@ class DocumentController : public QObject {
     ProjectDocument& newDocument();
     // Asks for files and opens each.
     void open();
-    // Opens a project file in a window, or shows the window that has it already. A file that cannot be
-    // read is reported and opens nothing: none is returned.
-    ProjectDocument* openFile(const std::filesystem::path& file);
+    // Opens a project file in a window, or shows the window that has it already. The file is read on a
+    // worker while the host shows how far it has got; `done` follows with the document, or with none
+    // when the file could not be read, which is reported and opens nothing.
+    void openFile(const std::filesystem::path& file, std::function<void(ProjectDocument*)> done = {});
+    // Opens are running.
+    bool isOpening() const { return !opening_.empty(); }
     // The files named on the command line; a new document when none of them opened, so the program
     // always starts with a window.
     void openAtLaunch(const QStringList& arguments);
 
-    // Writes the document to its file; an untitled one, or one of the older read-only type, asks where
-    // first. False when cancelled or when writing failed (which is reported; the old file stays as it was).
+    // Starts writing the document to its file on a worker; an untitled one, or one of the older
+    // read-only type, asks where first, and a file another program replaced or changed since asks
+    // whether to write over it. False when cancelled. A write that fails is reported when it ends, and
+    // the old file stays as it was.
     bool save(ProjectDocument& document);
     bool saveAs(ProjectDocument& document);
 
@@ -88,9 +103,13 @@ class DocumentController : public QObject {
     const Entry* entry(const ProjectDocument& document) const;
     ProjectDocument& adopt(std::unique_ptr<ProjectDocument> document);
     bool write(ProjectDocument& document, const std::filesystem::path& file);
+    // Saves and waits for the outcome: true when the document reached its file.
+    bool saveAndWait(ProjectDocument& document);
 
     DocumentHost& host_;
     std::vector<Entry> entries_;
+    // Files being read, by absolute path.
+    std::vector<std::filesystem::path> opening_;
 };
 
 } // namespace osterveil

@@ -32,6 +32,7 @@ void EditorModel::projectDidChange() {
     // A gesture's live steps arrive many times a second; waiting longer then costs one build per pause.
     scheduleRebuild(transientBefore_ ? gestureRebuildDelay : editRebuildDelay);
     loadAuxiliary();
+    watchMediaFiles();
     markChanged(Change::state);
 }
 

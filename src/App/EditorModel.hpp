@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QImage>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -105,6 +108,11 @@ class EditorModel : public QObject {
     // build their new project themselves.
     void registerUndo(const Project& snapshot, const QString& name);
     bool isTransientEditOpen() const { return transientBefore_.has_value(); }
+    // The window's Undo and Redo. A gesture still open is called off first, as Escape calls it off
+    // (`transientEditCancelled`): committing it would record a step that drops every step Redo could
+    // bring back, and the gesture's own steps are no part of the history yet.
+    void undo();
+    void redo();
 
     // Edits of the timeline panel's menus.
     void setPreviewScale(double scale);
@@ -206,6 +214,16 @@ class EditorModel : public QObject {
     // the files exist) in one step "Import Premiere XML", then shows the report. A file that cannot be
     // read or parsed leaves everything as it was and raises an alert.
     void importPremiereXML(const std::filesystem::path& file, std::function<void()> done = {});
+    // How far a Premiere XML import has got, shared with the worker that reads and probes.
+    struct ImportProgress {
+        std::atomic<int> probed{0};
+        std::atomic<int> files{0};
+        std::atomic<bool> cancelled{false};
+    };
+    // An import runs: its progress is in `status` and `cancelImport` stops it.
+    bool isImporting() const { return importProgress_ != nullptr; }
+    // Stops the running import before it changes anything; the status says so.
+    void cancelImport();
     // Shows the report modally when there is anything to tell; with offline media it offers to match
     // them in a folder.
     void presentPremiereReport(const PremiereReport& report);
@@ -436,6 +454,10 @@ class EditorModel : public QObject {
     void addMediaFiles(std::vector<std::filesystem::path> files, std::function<void()> done);
     // Drops the item's thumbnail and waveform, so that the next project change loads them again.
     void forgetPictures(const Uuid& mediaID);
+    // Watches the files of the project's media, so that one changed or replaced on disk while the
+    // project is open is looked at again by a fresh preview (which marks it offline if it no longer
+    // is the item's media).
+    void watchMediaFiles();
 
     // Published state, with the values of a new window.
     double currentTime_ = 0;
@@ -487,6 +509,13 @@ class EditorModel : public QObject {
     UuidSet thumbInFlight_;
     UuidSet waveInFlight_;
     std::shared_ptr<DesktopServices> desktop_;
+    // The running Premiere XML import's progress, and the timer that shows it.
+    std::shared_ptr<ImportProgress> importProgress_;
+    QTimer* importTimer_ = nullptr;
+    // The media files watched, and the media list and project file they were worked out from.
+    QFileSystemWatcher* mediaWatcher_ = nullptr;
+    CowVector<MediaItem> watchedMedia_;
+    std::optional<std::filesystem::path> watchedProjectURL_;
     // The document `followDocument` listens to.
     QMetaObject::Connection followProject_;
     QMetaObject::Connection followFileURL_;

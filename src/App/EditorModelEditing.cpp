@@ -90,6 +90,16 @@ void EditorModel::cancelTransientEdit() {
     emit transientEditCancelled();
 }
 
+void EditorModel::undo() {
+    cancelTransientEdit();
+    if (document_) document_->undoStack()->undo();
+}
+
+void EditorModel::redo() {
+    cancelTransientEdit();
+    if (document_) document_->undoStack()->redo();
+}
+
 void EditorModel::registerUndo(const Project& snapshot, const QString& name) {
     Project current = project();
     if (snapshot == current) return;

@@ -1,6 +1,7 @@
 // Media in the bin: import of files and Premiere XML, removal, relinking, reveal, and a clip's LUT.
 
 #include <QFile>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <exception>
@@ -12,6 +13,11 @@
 #include "App/Offload.hpp"
 #include "Media/MediaProbe.hpp"
 #include "Media/PremiereXML.hpp"
+
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unordered_map>
 
 namespace osterveil {
 
@@ -63,7 +69,47 @@ struct XMLImport {
     UuidSet offline;
 };
 
-XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& projectURL) {
+// Probes of files whose size and modification time have not changed since: a Premiere sequence
+// names the same few files from thousands of clip items, and an import of it again names them again.
+class ProbeCache {
+  public:
+    static ProbeCache& shared() {
+        static ProbeCache cache;
+        return cache;
+    }
+
+    Probe probe(const fs::path& file, const std::optional<fs::path>& projectURL) {
+        std::error_code error;
+        const fs::path absolute = fs::absolute(file, error).lexically_normal();
+        struct stat info {};
+        if (error || ::stat(absolute.c_str(), &info) != 0) return osterveil::probe(file, projectURL);
+        const std::string key = absolute.string() + '\n' + std::to_string(info.st_size) + '\n' +
+                                std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec) +
+                                '\n' + (projectURL ? projectURL->string() : std::string());
+        {
+            const std::lock_guard guard(lock_);
+            if (const auto found = items_.find(key); found != items_.end()) {
+                MediaItem item = found->second;
+                item.id = Uuid::make();
+                return {std::move(item), {}};
+            }
+        }
+        Probe probed = osterveil::probe(file, projectURL);
+        if (probed.item) {
+            const std::lock_guard guard(lock_);
+            if (items_.size() >= 4096) items_.clear();
+            items_.insert_or_assign(key, *probed.item);
+        }
+        return probed;
+    }
+
+  private:
+    std::mutex lock_;
+    std::unordered_map<std::string, MediaItem> items_;
+};
+
+XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& projectURL,
+                          EditorModel::ImportProgress& progress) {
     XMLImport out;
     const QString name = QFile::decodeName(file.filename().c_str());
     QFile input(QFile::decodeName(file.c_str()));
@@ -86,19 +132,51 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
         return out;
     }
     out.media = out.result.project.media.toVector();
-    for (MediaItem& item : out.media) {
-        if (item.path.empty() || !fileExists(item.path)) continue;
-        Probe probed = probe(item.path, projectURL);
-        if (probed.item) {
-            // The clips refer to the file's id; everything else is what the file is now.
-            MediaItem fresh = std::move(*probed.item);
-            fresh.id = item.id;
-            if (fresh.path.empty()) fresh.path = item.path;
-            item = std::move(fresh);
-        } else {
-            // A file the probe rejects stays as the XML describes it, unannounced. Bookmarks cannot be
-            // made here, so it has none.
-            item.bookmark.reset();
+
+    // Each file once, however many items name it, on several workers.
+    std::vector<std::string> paths;
+    std::unordered_map<std::string, std::vector<std::size_t>> itemsOf;
+    for (std::size_t i = 0; i < out.media.size(); ++i) {
+        const std::string& path = out.media[i].path;
+        if (path.empty()) continue;
+        auto [slot, fresh] = itemsOf.try_emplace(path);
+        if (fresh) paths.push_back(path);
+        slot->second.push_back(i);
+    }
+    progress.files = static_cast<int>(paths.size());
+    std::vector<std::optional<Probe>> probes(paths.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t k = next++; k < paths.size() && !progress.cancelled; k = next++) {
+            if (fileExists(paths[k])) probes[k] = ProbeCache::shared().probe(paths[k], projectURL);
+            ++progress.probed;
+        }
+    };
+    {
+        // Probing waits on the disk as much as it decodes: a worker per core at most.
+        const std::size_t count = std::min<std::size_t>(paths.size(), std::max(2u, std::thread::hardware_concurrency()));
+        std::vector<std::jthread> workers;
+        for (std::size_t w = 1; w < count; ++w)
+            workers.emplace_back(work);
+        work();
+    }
+    if (progress.cancelled) return out;
+
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        if (!probes[k]) continue;
+        for (std::size_t i : itemsOf[paths[k]]) {
+            MediaItem& item = out.media[i];
+            if (probes[k]->item) {
+                // The clips refer to the file's id; everything else is what the file is now.
+                MediaItem fresh = *probes[k]->item;
+                fresh.id = item.id;
+                if (fresh.path.empty()) fresh.path = item.path;
+                item = std::move(fresh);
+            } else {
+                // A file the probe rejects stays as the XML describes it, unannounced. Bookmarks cannot
+                // be made here, so it has none.
+                item.bookmark.reset();
+            }
         }
     }
     for (const MediaItem& item : out.media)
@@ -225,9 +303,37 @@ void EditorModel::importPremiereXML() {
 }
 
 void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> done) {
+    auto progress = std::make_shared<ImportProgress>();
+    importProgress_ = progress;
+    const QString name = QFile::decodeName(file.filename().c_str());
+    const auto showProgress = [this, progress, name] {
+        const int files = progress->files, probed = progress->probed;
+        setStatus(files > 0 ? QStringLiteral("Importing \u201C%1\u201D: %2 of %3 files probed\u2026")
+                                  .arg(name)
+                                  .arg(probed)
+                                  .arg(files)
+                            : QStringLiteral("Importing \u201C%1\u201D\u2026").arg(name));
+    };
+    showProgress();
+    if (!importTimer_) importTimer_ = new QTimer(this);
+    importTimer_->disconnect();
+    connect(importTimer_, &QTimer::timeout, this, showProgress);
+    importTimer_->start(100);
+    markChanged(Change::state);
+
     offload(
-        this, [file, url = projectURL_] { return readPremiereXML(file, url); },
-        [done = std::move(done)](EditorModel& model, XMLImport import) {
+        this, [file, url = projectURL_, progress] { return readPremiereXML(file, url, *progress); },
+        [done = std::move(done), progress, name](EditorModel& model, XMLImport import) {
+            if (model.importProgress_ == progress) {
+                model.importProgress_.reset();
+                model.importTimer_->stop();
+                model.markChanged(Change::state);
+            }
+            if (progress->cancelled) {
+                model.setStatus(QStringLiteral("Import of \u201C%1\u201D cancelled.").arg(name));
+                if (done) done();
+                return;
+            }
             if (!import.error.isEmpty()) {
                 model.setAlert(AppAlert::make(QStringLiteral("Could not import Premiere XML"), import.error));
                 if (done) done();
@@ -254,6 +360,10 @@ void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> 
             model.presentPremiereReport(report);
             if (self && done) done();
         });
+}
+
+void EditorModel::cancelImport() {
+    if (importProgress_) importProgress_->cancelled = true;
 }
 
 void EditorModel::presentPremiereReport(const PremiereReport& report) {
@@ -401,6 +511,33 @@ void EditorModel::chooseLUT(const Uuid& clipID) {
             clip.grade.lumetri.lutBookmark.reset();
         });
     });
+}
+
+void EditorModel::watchMediaFiles() {
+    const Project current = project();
+    if (mediaWatcher_ && current.media == watchedMedia_ && projectURL_ == watchedProjectURL_) return;
+    watchedMedia_ = current.media;
+    watchedProjectURL_ = projectURL_;
+    if (!mediaWatcher_) {
+        mediaWatcher_ = new QFileSystemWatcher(this);
+        connect(mediaWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString& file) {
+            // A file replaced by another (renamed over it) drops out of the watch: watch the new one.
+            if (QFile::exists(file)) mediaWatcher_->addPath(file);
+            scheduleRebuild(editRebuildDelay);
+        });
+    }
+    QSet<QString> wanted;
+    for (const MediaItem& item : current.media)
+        if (const auto file = item.resolveURL(projectURL_)) wanted.insert(QFile::decodeName(file->c_str()));
+    const QStringList watchedList = mediaWatcher_->files();
+    const QSet<QString> watched(watchedList.begin(), watchedList.end());
+    QStringList gone, added;
+    for (const QString& file : watched)
+        if (!wanted.contains(file)) gone << file;
+    for (const QString& file : wanted)
+        if (!watched.contains(file)) added << file;
+    if (!gone.isEmpty()) mediaWatcher_->removePaths(gone);
+    if (!added.isEmpty()) mediaWatcher_->addPaths(added);
 }
 
 void EditorModel::forgetPictures(const Uuid& mediaID) {

@@ -40,7 +40,9 @@ SourceSpan EditorModel::sourceSpan(const MediaItem& item) const {
         a = sourceIn_.value_or(0);
         b = sourceOut_.value_or(length);
     }
-    const double start = std::min(length, std::max(0.0, std::min(a, b)));
+    // An In at the very end would place a clip wholly past its media: a span starts at most one frame
+    // before the end.
+    const double start = std::min(std::max(0.0, length - frame), std::max(0.0, std::min(a, b)));
     const double end = std::min(length, std::max(start, std::max(a, b)));
     return {start, std::max(frame, end - start)};
 }

@@ -2,7 +2,16 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QEventLoop>
+#include <QPointer>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "App/Offload.hpp"
 
 #include "Platform/Foundation/Log.hpp"
 
@@ -24,10 +33,25 @@ DocumentError DocumentError::fileReadCorruptFile(const std::filesystem::path& fi
             .toStdString());
 }
 
-DocumentError DocumentError::fileWriteFailed(const std::filesystem::path& file, const QString& reason) {
-    return DocumentError(Kind::fileWriteFailed, QStringLiteral("The document “%1” could not be saved. %2")
-                                                    .arg(displayName(file), reason)
-                                                    .toStdString());
+DocumentError DocumentError::fileWriteFailed(const QString& reason) {
+    return DocumentError(Kind::fileWriteFailed, reason.toStdString());
+}
+
+QString DocumentError::writeFailure(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("The disk is full.");
+    case EROFS:
+        return QStringLiteral("The disk is read-only.");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("You don\u2019t have permission to save it there.");
+    case 0:
+        return QStringLiteral("The file could not be written.");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+    }
 }
 
 QStringList ProjectDocument::readableExtensions() {
@@ -57,14 +81,66 @@ Project ProjectDocument::decode(std::string_view contents) {
     }
 }
 
-Project ProjectDocument::read(const std::filesystem::path& file) {
-    const QString name = QString::fromStdString(file.string());
-    if (!QFileInfo(name).isFile()) throw DocumentError::fileReadCorruptFile(file);
-    QFile f(name);
-    if (!f.open(QIODevice::ReadOnly)) throw DocumentError::fileReadCorruptFile(file);
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) throw DocumentError::fileReadCorruptFile(file);
-    return decode(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+namespace {
+
+FileStamp stampOf(const struct stat& info) {
+    return FileStamp{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+                     std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileStamp> FileStamp::of(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
+    return stampOf(info);
+}
+
+ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& file,
+                                                   const std::function<void(double)>& progress) {
+    // Opened without blocking (a FIFO would wait for a writer) and judged by what was opened.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw DocumentError::fileReadCorruptFile(file);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw DocumentError::fileReadCorruptFile(file);
+    if (std::uintmax_t(info.st_size) > largestFile) throw ProjectError::corrupt();
+    const FileStamp stamp = stampOf(info);
+
+    // Reading is the first fifth of the way, decoding the rest.
+    std::string bytes(std::size_t(info.st_size), '\0');
+    std::size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) {
+            // Grown since it was measured: as much as the limit allows.
+            if (bytes.size() > largestFile) throw ProjectError::corrupt();
+            bytes.resize(bytes.size() + 65536);
+        }
+        const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t(8) << 20);
+        const ssize_t n = ::read(fd, bytes.data() + done, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw DocumentError::fileReadCorruptFile(file);
+        if (n == 0) break;
+        done += std::size_t(n);
+        if (progress && !bytes.empty()) progress(0.2 * double(std::min(done, bytes.size())) / double(bytes.size()));
+    }
+    bytes.resize(done);
+    try {
+        Project project = Project::decode(bytes, [&progress](double f) {
+            if (progress) progress(0.2 + 0.8 * f);
+        });
+        if (project.boundTimes())
+            Log("project").error("Times and lengths beyond a day in " + file.filename().string() +
+                                 " were held at a day: no media runs that long.");
+        return {std::move(project), stamp};
+    } catch (const DecodingError&) {
+        // A newer file's version is worth telling the user; every other way of not being a project
+        // reads the same to them.
+        throw ProjectError::corrupt();
+    }
 }
 
 std::string ProjectDocument::contents(const Project& project) {
@@ -74,16 +150,18 @@ std::string ProjectDocument::contents(const Project& project) {
 ProjectDocument::ProjectDocument(Project project, std::optional<std::filesystem::path> fileURL,
                                  QObject* parent)
     : QObject(parent), project_(std::move(project)), announced_(project_), fileURL_(std::move(fileURL)) {
+    undoStack_.setUndoLimit(undoLimit);
     connect(&undoStack_, &QUndoStack::cleanChanged, this,
             [this](bool clean) { emit modifiedChanged(!clean); });
 }
 
+ProjectDocument::ProjectDocument(Reading reading, const std::filesystem::path& file, QObject* parent)
+    : ProjectDocument(std::move(reading.project), file, parent) {
+    diskStamp_ = reading.stamp;
+}
+
 std::unique_ptr<ProjectDocument> ProjectDocument::open(const std::filesystem::path& file) {
-    Project project = read(file);
-    if (project.boundTimes())
-        Log("project").error("Times and lengths beyond a day in " + file.filename().string() +
-                             " were held at a day: no media runs that long.");
-    return std::make_unique<ProjectDocument>(std::move(project), file);
+    return std::make_unique<ProjectDocument>(readFile(file), file);
 }
 
 void ProjectDocument::setProject(Project project) {
@@ -100,23 +178,100 @@ void ProjectDocument::announceChange() {
     emit projectChanged();
 }
 
-void ProjectDocument::save(const std::filesystem::path& file) {
-    const std::string bytes = contents(project_);
+FileStamp ProjectDocument::write(const std::string& bytes, const std::filesystem::path& file) {
     QSaveFile out(QString::fromStdString(file.string()));
-    if (!out.open(QIODevice::WriteOnly)) throw DocumentError::fileWriteFailed(file, out.errorString());
-    // The bytes are flushed here and checked: a write that fails in the flush at commit (a full disk)
-    // is not reported by the commit, which would put a cut-short file in place of the old one.
-    if (out.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !out.flush()) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
-        throw DocumentError::fileWriteFailed(file, reason);
+    errno = 0;
+    if (!out.open(QIODevice::WriteOnly)) throw DocumentError::fileWriteFailed(DocumentError::writeFailure(errno));
+    // Written here rather than through the device, so that a failure keeps the system's reason: a full
+    // disk would otherwise read "Unknown error" by the time the device reports it.
+    const char* at = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(out.handle(), at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            out.cancelWriting();
+            throw DocumentError::fileWriteFailed(DocumentError::writeFailure(error));
+        }
+        at += n;
+        left -= std::size_t(n);
     }
-    if (!out.commit()) throw DocumentError::fileWriteFailed(file, out.errorString());
-    undoStack_.setClean();
+    errno = 0;
+    if (!out.commit()) throw DocumentError::fileWriteFailed(DocumentError::writeFailure(errno));
+    if (auto stamp = FileStamp::of(file)) return *stamp;
+    return {};
+}
+
+void ProjectDocument::save(const std::filesystem::path& file) {
+    const Project snapshot = project_;
+    saved(file, snapshot, write(contents(snapshot), file));
+}
+
+void ProjectDocument::saved(const std::filesystem::path& file, const Project& snapshot, const FileStamp& stamp) {
+    diskStamp_ = stamp;
+    // Edited while the save ran: what is on disk is not what the window holds.
+    if (project_ == snapshot)
+        undoStack_.setClean();
+    else
+        undoStack_.resetClean();
     if (fileURL_ != file) {
         fileURL_ = file;
         emit fileURLChanged();
     }
+}
+
+void ProjectDocument::saveInBackground(const std::filesystem::path& file,
+                                       std::function<void(const QString&)> done) {
+    pendingSaves_.push_back({file, project_, std::move(done)});
+    if (!saving_) startNextSave();
+}
+
+void ProjectDocument::startNextSave() {
+    if (pendingSaves_.empty()) {
+        saving_ = false;
+        emit savesFinished();
+        return;
+    }
+    saving_ = true;
+    SaveJob job = std::move(pendingSaves_.front());
+    pendingSaves_.pop_front();
+    struct Outcome {
+        std::optional<FileStamp> stamp;
+        QString failure;
+    };
+    const std::filesystem::path file = job.file;
+    const Project snapshot = job.snapshot;
+    offload(
+        this,
+        [file, snapshot]() -> Outcome {
+            try {
+                return {write(contents(snapshot), file), {}};
+            } catch (const DocumentError& error) {
+                return {std::nullopt, QString::fromUtf8(error.what())};
+            } catch (const EncodingError& error) {
+                return {std::nullopt, QString::fromUtf8(error.what())};
+            }
+        },
+        [job = std::move(job)](ProjectDocument& document, Outcome outcome) {
+            if (outcome.stamp) document.saved(job.file, job.snapshot, *outcome.stamp);
+            QPointer<ProjectDocument> self(&document);
+            if (job.done) job.done(outcome.failure);
+            if (self) self->startNextSave();
+        });
+}
+
+void ProjectDocument::waitForSaves() {
+    if (!saving_) return;
+    QEventLoop loop;
+    connect(this, &ProjectDocument::savesFinished, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool ProjectDocument::changedOnDisk() const {
+    if (!fileURL_ || !diskStamp_) return false;
+    const std::optional<FileStamp> now = FileStamp::of(*fileURL_);
+    return now && *now != *diskStamp_;
 }
 
 } // namespace osterveil

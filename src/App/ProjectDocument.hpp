@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QStringList>
 #include <QUndoStack>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -21,13 +24,29 @@ class DocumentError : public std::runtime_error {
     enum class Kind { fileReadCorruptFile, fileWriteFailed };
 
     static DocumentError fileReadCorruptFile(const std::filesystem::path& file);
-    static DocumentError fileWriteFailed(const std::filesystem::path& file, const QString& reason);
+    // A save that failed, told by its cause alone ("The disk is full."): the caller names the document.
+    static DocumentError fileWriteFailed(const QString& reason);
+    // The cause of a failed write, from the system's error number.
+    static QString writeFailure(int error);
 
     Kind kind() const { return kind_; }
 
   private:
     DocumentError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
     Kind kind_;
+};
+
+// What tells one state of a file from another: which file it is (a file replaced by another has a
+// new identity) and its size and modification time as the file system keeps them.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds
+    bool operator==(const FileStamp&) const = default;
+
+    // The stamp of what is at `file` now; none when nothing is, or it cannot be looked at.
+    static std::optional<FileStamp> of(const std::filesystem::path& file);
 };
 
 // One open project: the value every window edit reads and replaces whole, the file it belongs to, and
@@ -46,6 +65,10 @@ class ProjectDocument : public QObject {
     static constexpr std::string_view fileExtension = "osterveil";
     static constexpr std::string_view olderFileExtension = "kestwater";
     static constexpr std::string_view mimeType = "application/x-osterveil+json";
+    // Undo steps a document keeps; the oldest goes when one more is recorded. A step holds the project
+    // on either side of its edit, and the two share what the edit left alone, but a long session of
+    // edits to a large project would otherwise hold hundreds of megabytes.
+    static constexpr int undoLimit = 300;
     static QStringList readableExtensions();
     static QStringList writableExtensions();
 
@@ -53,20 +76,33 @@ class ProjectDocument : public QObject {
     // Every call draws new identifiers.
     static Project newProject();
 
+    // The largest file taken for a project. Projects of tens of thousands of clips run to a few
+    // hundred megabytes; anything larger is refused before a byte of it is read.
+    static constexpr std::uintmax_t largestFile = std::uintmax_t(1) << 30;
+
     // The project in a file's bytes, unchanged. Throws `ProjectError`: `newerFile` as the model reports
     // it, `corrupt` for bytes that are not a project (empty, not JSON, wrong shape).
     static Project decode(std::string_view contents);
+    // A file read, and its stamp as it was read.
+    struct Reading {
+        Project project;
+        FileStamp stamp;
+    };
     // Reads a file. Throws `DocumentError::fileReadCorruptFile` when the path is no readable regular
-    // file, else as `decode`.
-    static Project read(const std::filesystem::path& file);
+    // file, `ProjectError::corrupt` at once for one beyond `largestFile`, else as `decode`. `progress`
+    // hears how far it has got (0…1), from any thread. Safe on any thread.
+    static Reading readFile(const std::filesystem::path& file,
+                            const std::function<void(double)>& progress = {});
+    static Project read(const std::filesystem::path& file) { return readFile(file).project; }
     // The bytes of a project file: pretty-printed JSON with sorted keys, the same for the same project.
     // Throws the model's `EncodingError`.
     static std::string contents(const Project& project);
 
     explicit ProjectDocument(Project project = newProject(),
                              std::optional<std::filesystem::path> fileURL = {}, QObject* parent = nullptr);
-    // A document read from `file`, which becomes its file URL, with times and lengths beyond a day held
-    // there (`Project::boundTimes`, logged). Throws as `read`.
+    // A document of a file read, which becomes its file URL.
+    explicit ProjectDocument(Reading reading, const std::filesystem::path& file, QObject* parent = nullptr);
+    // A document read from `file`, which becomes its file URL. Throws as `read`.
     static std::unique_ptr<ProjectDocument> open(const std::filesystem::path& file);
 
     const Project& project() const { return project_; }
@@ -75,29 +111,61 @@ class ProjectDocument : public QObject {
     // Absent while the document has never been saved.
     const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
 
-    // Writes the whole file atomically at `file`; on success that becomes the file URL and the document
-    // is no longer modified. On failure nothing changes and the old file stays as it was. Throws the
-    // model's `EncodingError`, or `DocumentError::fileWriteFailed`.
+    // Writes the whole file atomically at `file`, here and now; on success that becomes the file URL
+    // and the document is no longer modified. On failure nothing changes and the old file stays as it
+    // was. Throws the model's `EncodingError`, or `DocumentError::fileWriteFailed`.
     void save(const std::filesystem::path& file);
+    // Writes the bytes of a project as the whole file at `file`, atomically: the old file stays as it
+    // was unless all of them reached the disk. The stamp of the file written. Throws
+    // `DocumentError::fileWriteFailed`. Safe on any thread.
+    static FileStamp write(const std::string& bytes, const std::filesystem::path& file);
+
+    // Saves the project as it is now on a worker, the document staying editable meanwhile; a save
+    // asked for while another runs waits for it. On success `file` becomes the file URL, and the
+    // document is no longer modified unless it was edited meanwhile. `done` follows on this thread
+    // with the failure's cause, or an empty text; never once the document has gone.
+    void saveInBackground(const std::filesystem::path& file, std::function<void(const QString& failure)> done);
+    bool isSaving() const { return saving_; }
+    // Returns once no save runs, the events of the program going on meanwhile.
+    void waitForSaves();
+
+    // The file as this document last read or wrote it; none before either.
+    const std::optional<FileStamp>& diskStamp() const { return diskStamp_; }
+    // Another program replaced or changed the document's file since: writing would lose its version.
+    // A file that has gone is no loss.
+    bool changedOnDisk() const;
 
     QUndoStack* undoStack() { return &undoStack_; }
     bool isModified() const { return !undoStack_.isClean(); }
 
   signals:
+    // No save runs any longer.
+    void savesFinished();
     // Deferred and coalesced, as told above.
     void projectChanged();
     void fileURLChanged();
     void modifiedChanged(bool modified);
 
   private:
+    struct SaveJob {
+        std::filesystem::path file;
+        Project snapshot;
+        std::function<void(const QString&)> done;
+    };
     void announceChange();
+    void startNextSave();
+    // `snapshot` reached `file`, which now has `stamp`.
+    void saved(const std::filesystem::path& file, const Project& snapshot, const FileStamp& stamp);
 
     Project project_;
     // The value `projectChanged` last told about.
     Project announced_;
     bool announcementQueued_ = false;
     std::optional<std::filesystem::path> fileURL_;
+    std::optional<FileStamp> diskStamp_;
     QUndoStack undoStack_;
+    std::deque<SaveJob> pendingSaves_;
+    bool saving_ = false;
 };
 
 } // namespace osterveil

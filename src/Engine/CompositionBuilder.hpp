@@ -34,14 +34,17 @@ struct UndecodableStill {
 };
 
 // A project made playable: the composition, how its picture is drawn (absent when nothing is
-// visible), its length, and the media whose files could not be found.
+// visible), its length, and the media whose files could not be found or used.
 struct CompositionBuild {
     std::shared_ptr<media::Composition> composition;
     std::optional<media::VideoComposition> videoComposition;
     // The volumes of the audio tracks; absent when no audio track was laid.
     std::optional<media::AudioMix> audioMix;
     double duration = 0;
+    // Media whose files are missing, or are there but no longer the media (unreadable, replaced):
+    // their clips are not laid. With each, why, as a sentence naming its file.
     std::vector<Uuid> offline;
+    std::vector<std::string> offlineProblems;
     // Stills of the picture whose files were found but could not be decoded: left out and logged; an
     // export that covers one fails rather than show black in its place.
     std::vector<UndecodableStill> undecodable;

@@ -9,6 +9,7 @@
 #include "Engine/Log.hpp"
 #include "Engine/PlateStore.hpp"
 #include "Engine/VideoCompositor.hpp"
+#include "Media/MediaCheck.hpp"
 #include "Model/Nesting.hpp"
 #include "Model/Numeric.hpp"
 
@@ -291,8 +292,14 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     CompositionBuild result;
     ResolvedMedia resolved;
     for (const auto& item : project.media) {
-        if (auto url = item.resolveURL(projectURL)) resolved.insert_or_assign(item.id, *url);
-        else result.offline.push_back(item.id);
+        const auto url = item.resolveURL(projectURL);
+        const auto problem = url ? MediaCheck::problem(item, *url) : MediaCheck::missing(item);
+        if (!problem) {
+            resolved.insert_or_assign(item.id, *url);
+        } else {
+            result.offline.push_back(item.id);
+            result.offlineProblems.push_back(*problem);
+        }
     }
     result.composition = std::make_shared<media::Composition>();
     media::Composition& composition = *result.composition;

@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <thread>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -16,6 +18,7 @@
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
+#include "Model/Nesting.hpp"
 #include "Model/Numeric.hpp"
 #include "Platform/Foundation/Background.hpp"
 #include "Platform/Foundation/Cores.hpp"
@@ -211,6 +214,36 @@ private:
     bool settled_ = false; // moved into place or removed
 };
 
+// Why the export cannot be made as the sequence shows it: the first clip it covers (between `from`
+// and `to`, seconds) whose media is offline, told by its problem; none when every clip
+// it needs is there. A clip the mix or the picture leaves out (disabled, a hidden, muted or
+// un-soloed track) needs nothing.
+std::optional<std::string> offlineNeeded(const Project& project, const CompositionBuild& build, double from,
+                                         double to) {
+    if (build.offline.empty()) return std::nullopt;
+    std::unordered_map<Uuid, const std::string*> problems;
+    for (std::size_t i = 0; i < build.offline.size() && i < build.offlineProblems.size(); ++i)
+        problems.try_emplace(build.offline[i], &build.offlineProblems[i]);
+    const Sequence flat = Nesting::flatten(project.sequence, project.nests, 0);
+    const auto soloed = [&](TrackRole role) {
+        return std::any_of(flat.tracks.begin(), flat.tracks.end(),
+                           [role](const Track& t) { return t.role == role && t.isSolo; });
+    };
+    const bool videoSolo = soloed(TrackRole::video), audioSolo = soloed(TrackRole::audio);
+    for (const Track& track : flat.tracks) {
+        const bool solo = track.role == TrackRole::video ? videoSolo : audioSolo;
+        if (track.isHidden || track.isMuted || (solo && !track.isSolo)) continue;
+        for (const TimelineClip& clip : track.clips) {
+            if (!clip.isEnabled || !clip.mediaID) continue;
+            const auto problem = problems.find(*clip.mediaID);
+            if (problem == problems.end()) continue;
+            if (!(clip.start < to && clip.start + clip.duration > from)) continue;
+            return *problem->second;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 // The reading, composing and encoding of one export, done on a thread of its own, and what that
@@ -354,6 +387,11 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     for (const UndecodableStill& still : build.undecodable)
         if (!range || (still.start < e.origin + e.span && still.end > e.origin))
             throw ExportError::failed(media::undecodableMessage(still.file));
+    // A movie without a clip's media would look complete and not be.
+    const double everything = std::numeric_limits<double>::infinity();
+    if (const auto problem = offlineNeeded(request.project, build, range ? e.origin : -everything,
+                                           range ? e.origin + e.span : everything))
+        throw ExportError::failed(*problem);
     const bool hasPicture = build.videoComposition.has_value();
     const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
     if (!hasPicture && !hasSound) throw ExportError::nothingToExport();

@@ -1,8 +1,17 @@
 // The project file: strict typed reading and writing of every record over nlohmann-json.
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <limits>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -619,7 +628,262 @@ struct Writer {
 
 } // namespace
 
-Project Project::decode(std::string_view data) {
+// ---------------------------------------------------------------------------------------------
+// Whole files, element by element
+//
+// A long project is mostly its clips (and, after a large import, its media items): tens of
+// thousands of small objects in a few arrays. Reading the file as one JSON document holds the
+// text, a document tree several times its size and the project at once, and reads on one core.
+// Instead the text is scanned once for where each element of those arrays lies, the rest (the
+// skeleton) is read as before, and the elements are read on their own, on every core. Writing
+// does the reverse: each element is written on its own, and the skeleton with the element texts
+// spliced in where its arrays stand. Both give exactly what reading or writing the whole
+// document would; a text the scan does not understand is read as a whole document.
+
+namespace {
+
+struct Span {
+    std::size_t begin = 0, end = 0;
+};
+
+// Where each clip of a track comes from: `sequence` is -1 for the project's own sequence, else
+// the index of its nest.
+struct TrackElements {
+    long sequence = -1;
+    std::size_t track = 0;
+    Span array; // the array's interior, between its brackets
+    std::vector<Span> elements;
+};
+
+struct Layout {
+    Span mediaArray;
+    bool hasMedia = false;
+    std::vector<Span> media;
+    std::vector<TrackElements> tracks;
+};
+
+constexpr std::size_t npos = std::string_view::npos;
+
+class Scanner {
+public:
+    explicit Scanner(std::string_view text) : s_(text) {}
+
+    std::optional<Layout> scan() {
+        Layout layout;
+        std::size_t i = ws(0);
+        bool sawMedia = false, sawSequence = false, sawNests = false;
+        const bool ok = object(i, [&](std::string_view key, std::size_t& at) {
+            if (key == "media") {
+                if (std::exchange(sawMedia, true)) return false;
+                layout.hasMedia = true;
+                return array(at, layout.mediaArray, &layout.media);
+            }
+            if (key == "sequence") {
+                if (std::exchange(sawSequence, true)) return false;
+                return sequence(at, -1, layout);
+            }
+            if (key == "nests") {
+                if (std::exchange(sawNests, true)) return false;
+                long index = 0;
+                Span interior;
+                return elements(at, interior, [&](std::size_t& e) {
+                    bool sawNestSequence = false;
+                    const bool read = object(e, [&](std::string_view k, std::size_t& v) {
+                        if (k != "sequence") return skip(v);
+                        if (std::exchange(sawNestSequence, true)) return false;
+                        return sequence(v, index, layout);
+                    });
+                    ++index;
+                    return read;
+                });
+            }
+            return skip(at);
+        });
+        if (!ok) return std::nullopt;
+        return layout;
+    }
+
+private:
+    std::size_t ws(std::size_t i) const {
+        while (i < s_.size() && (s_[i] == ' ' || s_[i] == '\n' || s_[i] == '\r' || s_[i] == '\t')) ++i;
+        return i;
+    }
+
+    // The index after the string starting at `i`; npos when there is none.
+    std::size_t string(std::size_t i) const {
+        if (i >= s_.size() || s_[i] != '"') return npos;
+        for (++i; i < s_.size(); ++i) {
+            if (s_[i] == '\\') ++i;
+            else if (s_[i] == '"') return i + 1;
+        }
+        return npos;
+    }
+
+    // Moves `i` past one value of any kind, without reading it; nesting is counted, not recursed.
+    bool skip(std::size_t& i) const {
+        i = ws(i);
+        if (i >= s_.size()) return false;
+        if (s_[i] == '"') {
+            i = string(i);
+            return i != npos;
+        }
+        if (s_[i] != '{' && s_[i] != '[') {
+            while (i < s_.size() && !std::strchr(",]} \n\r\t", s_[i])) ++i;
+            return true;
+        }
+        std::size_t depth = 0;
+        while (i < s_.size()) {
+            const char c = s_[i];
+            if (c == '"') {
+                i = string(i);
+                if (i == npos) return false;
+                continue;
+            }
+            if (c == '{' || c == '[') ++depth;
+            else if (c == '}' || c == ']') {
+                if (--depth == 0) {
+                    ++i;
+                    return true;
+                }
+            }
+            ++i;
+        }
+        return false;
+    }
+
+    // An object at `i`: `member(key, at)` moves `at` past each member's value. Keys written with
+    // escapes are not compared here; such a text is read as a whole document.
+    template <class Member> bool object(std::size_t& i, Member member) const {
+        i = ws(i);
+        if (i >= s_.size() || s_[i] != '{') return false;
+        i = ws(i + 1);
+        if (i < s_.size() && s_[i] == '}') {
+            ++i;
+            return true;
+        }
+        for (;;) {
+            const std::size_t end = string(i);
+            if (end == npos) return false;
+            const std::string_view key = s_.substr(i + 1, end - i - 2);
+            if (key.find('\\') != npos) return false;
+            i = ws(end);
+            if (i >= s_.size() || s_[i] != ':') return false;
+            ++i;
+            if (!member(key, i)) return false;
+            i = ws(i);
+            if (i >= s_.size()) return false;
+            if (s_[i] == '}') {
+                ++i;
+                return true;
+            }
+            if (s_[i] != ',') return false;
+            i = ws(i + 1);
+        }
+    }
+
+    // An array at `i`, each element handed to `element(at)`, which moves `at` past it.
+    template <class Element> bool elements(std::size_t& i, Span& interior, Element element) const {
+        i = ws(i);
+        if (i >= s_.size() || s_[i] != '[') return false;
+        interior.begin = ++i;
+        i = ws(i);
+        if (i < s_.size() && s_[i] == ']') {
+            interior.end = i++;
+            return true;
+        }
+        for (;;) {
+            i = ws(i);
+            if (!element(i)) return false;
+            i = ws(i);
+            if (i >= s_.size()) return false;
+            if (s_[i] == ']') {
+                interior.end = i++;
+                return true;
+            }
+            if (s_[i] != ',') return false;
+            ++i;
+        }
+    }
+
+    bool array(std::size_t& i, Span& interior, std::vector<Span>* spans) const {
+        return elements(i, interior, [&](std::size_t& e) {
+            const std::size_t begin = e;
+            if (!skip(e)) return false;
+            if (spans) spans->push_back({begin, e});
+            return true;
+        });
+    }
+
+    bool sequence(std::size_t& i, long index, Layout& layout) const {
+        bool sawTracks = false;
+        return object(i, [&](std::string_view key, std::size_t& at) {
+            if (key != "tracks") return skip(at);
+            if (std::exchange(sawTracks, true)) return false;
+            std::size_t track = 0;
+            Span interior;
+            return elements(at, interior, [&](std::size_t& e) {
+                TrackElements found{index, track++, {}, {}};
+                bool sawClips = false;
+                const bool read = object(e, [&](std::string_view k, std::size_t& v) {
+                    if (k != "clips") return skip(v);
+                    if (std::exchange(sawClips, true)) return false;
+                    return array(v, found.array, &found.elements);
+                });
+                if (read && sawClips) layout.tracks.push_back(std::move(found));
+                return read;
+            });
+        });
+    }
+
+    std::string_view s_;
+};
+
+// Runs `body(i)` for every i below `count`, on every core when there are enough to share; the first
+// exception thrown is rethrown here once all have stopped.
+template <class Body> void forEachInParallel(std::size_t count, Body body) {
+    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), count / 256 + 1);
+    if (workers <= 1) {
+        for (std::size_t i = 0; i < count; ++i) body(i);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;
+    std::mutex lock;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < count && !failed; i = next++) {
+            try {
+                body(i);
+            } catch (...) {
+                const std::lock_guard guard(lock);
+                if (!failure) failure = std::current_exception();
+                failed = true;
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+        work();
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+json parseElement(std::string_view text) {
+    try {
+        return json::parse(text.begin(), text.end());
+    } catch (const json::exception& e) {
+        throw DecodingError(std::string("not a JSON text: ") + e.what());
+    }
+}
+
+Project checkedVersion(Project p) {
+    if (p.fileVersion > 1) throw ProjectError::newerFile(p.fileVersion);
+    if (p.fileVersion < 1) throw ProjectError::corrupt();
+    return p;
+}
+
+Project decodeWhole(std::string_view data) {
     json doc;
     try {
         doc = json::parse(data.begin(), data.end());
@@ -627,22 +891,231 @@ Project Project::decode(std::string_view data) {
         throw DecodingError(std::string("not a JSON text: ") + e.what());
     }
     if (!doc.is_object()) throw DecodingError("the top level is not an object");
-    Project p = readProject(doc);
-    if (p.fileVersion > 1) throw ProjectError::newerFile(p.fileVersion);
-    if (p.fileVersion < 1) throw ProjectError::corrupt();
-    return p;
+    return checkedVersion(readProject(doc));
 }
 
-std::string Project::encode() const {
-    const json doc = Writer{}.project(*this);
+Sequence& sequenceAt(Project& p, long index) {
+    return index < 0 ? p.sequence : p.nests.mut(static_cast<std::size_t>(index)).sequence;
+}
+
+} // namespace
+
+Project Project::decode(std::string_view data, const std::function<void(double)>& progress) {
+    const std::optional<Layout> layout = Scanner(data).scan();
+    if (!layout) return decodeWhole(data);
+
+    // The skeleton: the text with the arrays' interiors left out.
+    std::vector<Span> holes;
+    if (layout->hasMedia) holes.push_back(layout->mediaArray);
+    for (const TrackElements& t : layout->tracks) holes.push_back(t.array);
+    std::sort(holes.begin(), holes.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    std::string skeleton;
+    std::size_t from = 0;
+    for (const Span& hole : holes) {
+        skeleton.append(data.substr(from, hole.begin - from));
+        from = hole.end;
+    }
+    skeleton.append(data.substr(from));
+
+    json doc;
     try {
-        std::string out = doc.dump(2);
-        out.push_back('\n');
-        return out;
+        doc = json::parse(skeleton);
+    } catch (const json::exception& e) {
+        throw DecodingError(std::string("not a JSON text: ") + e.what());
+    }
+    skeleton = std::string();
+    if (!doc.is_object()) throw DecodingError("the top level is not an object");
+    Project p = readProject(doc);
+    doc = json();
+
+    // Every element, wherever it goes.
+    struct Job {
+        Span text;
+        long sequence = 0; // -2 for a media item
+        std::size_t track = 0, index = 0;
+    };
+    std::vector<Job> jobs;
+    for (std::size_t i = 0; i < layout->media.size(); ++i) jobs.push_back({layout->media[i], -2, 0, i});
+    std::vector<std::vector<TimelineClip>*> clipLists;
+    std::vector<std::vector<TimelineClip>> clips(layout->tracks.size());
+    for (std::size_t t = 0; t < layout->tracks.size(); ++t) {
+        const TrackElements& found = layout->tracks[t];
+        if (found.sequence >= static_cast<long>(p.nests.size()) ||
+            found.track >= sequenceAt(p, found.sequence).tracks.size())
+            return decodeWhole(data);
+        clips[t].resize(found.elements.size());
+        for (std::size_t i = 0; i < found.elements.size(); ++i) jobs.push_back({found.elements[i], found.sequence, t, i});
+    }
+    std::vector<MediaItem> media(layout->media.size());
+
+    std::atomic<std::size_t> done{0};
+    const std::size_t step = std::max<std::size_t>(1, jobs.size() / 100);
+    forEachInParallel(jobs.size(), [&](std::size_t k) {
+        const Job& job = jobs[k];
+        const json element = parseElement(data.substr(job.text.begin, job.text.end - job.text.begin));
+        const Path root;
+        if (job.sequence == -2) {
+            const Path list = root / "media";
+            media[job.index] = readMedia(element, list[job.index]);
+        } else {
+            const Path sequence = job.sequence < 0 ? root / "sequence" : root / "nests";
+            const Path nest = sequence[static_cast<std::size_t>(std::max(0L, job.sequence))];
+            const Path in = job.sequence < 0 ? sequence : nest / "sequence";
+            const Path tracks = in / "tracks";
+            const Path track = tracks[layout->tracks[job.track].track];
+            const Path list = track / "clips";
+            clips[job.track][job.index] = readClip(element, list[job.index]);
+        }
+        if (progress && (done.fetch_add(1) + 1) % step == 0)
+            progress(double(done.load()) / double(jobs.size()));
+    });
+
+    if (progress) progress(1.0);
+    if (layout->hasMedia) p.media = media;
+    for (std::size_t t = 0; t < layout->tracks.size(); ++t) {
+        const TrackElements& found = layout->tracks[t];
+        sequenceAt(p, found.sequence).tracks.mut(found.track).clips = clips[t];
+    }
+    return checkedVersion(std::move(p));
+}
+
+Project Project::decode(std::string_view data) {
+    return decode(data, {});
+}
+
+namespace {
+
+// The pretty-printed text of an element, as it reads `depth` spaces in.
+void appendIndented(std::string& out, const std::string& text, std::size_t depth) {
+    std::size_t from = 0;
+    for (std::size_t nl = text.find('\n'); nl != npos; nl = text.find('\n', from)) {
+        out.append(text, from, nl + 1 - from);
+        out.append(depth, ' ');
+        from = nl + 1;
+    }
+    out.append(text, from);
+}
+
+// An array of element texts as the pretty printer writes it at `depth`.
+void appendArray(std::string& out, const std::vector<std::string>& texts, std::size_t depth) {
+    if (texts.empty()) {
+        out += "[]";
+        return;
+    }
+    out += "[\n";
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        out.append(depth + 2, ' ');
+        appendIndented(out, texts[i], depth + 2);
+        out += i + 1 < texts.size() ? ",\n" : "\n";
+    }
+    out.append(depth, ' ');
+    out += ']';
+}
+
+std::string dumped(const json& j) {
+    try {
+        return j.dump(2);
     } catch (const json::exception&) {
         // Names and paths are written as UTF-8; a byte sequence that is not UTF-8 has no JSON form.
         throw EncodingError("The project holds text that is not valid UTF-8.");
     }
+}
+
+} // namespace
+
+std::string Project::encode() const {
+    const Writer writer;
+    const Path root;
+    // Every clip and media item on its own, on every core.
+    struct Piece {
+        long sequence = 0; // -2 for a media item
+        std::size_t track = 0, index = 0;
+    };
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < media.size(); ++i) pieces.push_back({-2, 0, i});
+    const auto sequenceOf = [this](long index) -> const Sequence& {
+        return index < 0 ? sequence : nests[static_cast<std::size_t>(index)].sequence;
+    };
+    std::vector<std::pair<long, std::size_t>> tracks; // (sequence, track) in slot order
+    for (long n = -1; n < static_cast<long>(nests.size()); ++n)
+        for (std::size_t t = 0; t < sequenceOf(n).tracks.size(); ++t) {
+            for (std::size_t i = 0; i < sequenceOf(n).tracks[t].clips.size(); ++i)
+                pieces.push_back({static_cast<long>(tracks.size()), t, i});
+            tracks.emplace_back(n, t);
+        }
+    std::vector<std::string> mediaTexts(media.size());
+    std::vector<std::vector<std::string>> clipTexts(tracks.size());
+    for (std::size_t slot = 0; slot < tracks.size(); ++slot)
+        clipTexts[slot].resize(sequenceOf(tracks[slot].first).tracks[tracks[slot].second].clips.size());
+    forEachInParallel(pieces.size(), [&](std::size_t k) {
+        const Piece& piece = pieces[k];
+        if (piece.sequence == -2) {
+            const Path list = root / "media";
+            mediaTexts[piece.index] = dumped(writer.media(media[piece.index], list[piece.index]));
+            return;
+        }
+        const auto [n, t] = tracks[static_cast<std::size_t>(piece.sequence)];
+        const Path owner = n < 0 ? root / "sequence" : root / "nests";
+        const Path nest = owner[static_cast<std::size_t>(std::max(0L, n))];
+        const Path in = n < 0 ? owner : nest / "sequence";
+        const Path trackList = in / "tracks";
+        const Path track = trackList[t];
+        const Path list = track / "clips";
+        clipTexts[static_cast<std::size_t>(piece.sequence)][piece.index] =
+            dumped(writer.clip(sequenceOf(n).tracks[t].clips[piece.index], list[piece.index]));
+    });
+
+    // The skeleton, each array standing as a marker string that no project text can be: a string
+    // value never holds an unescaped quote, so `"clips": "#` is found only where a marker stands.
+    Project bare = *this;
+    bare.media = {};
+    for (long n = -1; n < static_cast<long>(nests.size()); ++n) {
+        Sequence& s = n < 0 ? bare.sequence : bare.nests.mut(static_cast<std::size_t>(n)).sequence;
+        for (std::size_t t = 0; t < s.tracks.size(); ++t) s.tracks.mut(t).clips = {};
+    }
+    json doc = writer.project(bare);
+    doc["media"] = "#media";
+    std::size_t slot = 0;
+    const auto mark = [&slot](json& sequenceJSON) {
+        for (json& track : sequenceJSON["tracks"]) track["clips"] = "#" + std::to_string(slot++);
+    };
+    mark(doc["sequence"]);
+    for (json& nest : doc["nests"]) mark(nest["sequence"]);
+    const std::string skeleton = dumped(doc);
+
+    std::size_t size = skeleton.size() + 1;
+    for (const std::string& t : mediaTexts) size += t.size() + 64;
+    for (const auto& list : clipTexts)
+        for (const std::string& t : list) size += t.size() + t.size() / 8 + 64;
+    std::string out;
+    out.reserve(size);
+    std::size_t from = 0;
+    const std::string_view text(skeleton);
+    for (;;) {
+        const std::size_t clipsAt = text.find("\"clips\": \"#", from);
+        const std::size_t mediaAt = text.find("\"media\": \"#media\"", from);
+        const std::size_t at = std::min(clipsAt, mediaAt);
+        if (at == npos) break;
+        const std::size_t lineStart = text.rfind('\n', at) + 1;
+        const std::size_t depth = at - lineStart;
+        if (at == mediaAt) {
+            out.append(text.substr(from, at - from));
+            out += "\"media\": ";
+            appendArray(out, mediaTexts, depth);
+            from = at + std::string_view("\"media\": \"#media\"").size();
+        } else {
+            const std::size_t number = at + std::string_view("\"clips\": \"#").size();
+            const std::size_t close = text.find('"', number);
+            const std::size_t index = std::stoul(std::string(text.substr(number, close - number)));
+            out.append(text.substr(from, at - from));
+            out += "\"clips\": ";
+            appendArray(out, clipTexts[index], depth);
+            from = close + 1;
+        }
+    }
+    out.append(text.substr(from));
+    out.push_back('\n');
+    return out;
 }
 
 } // namespace osterveil

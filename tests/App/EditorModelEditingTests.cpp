@@ -195,3 +195,23 @@ TEST_F(EditorModelEditing, AnUnattachedModelChangesAndRecordsNothing) {
     EXPECT_EQ(loose.project().name, "Untitled");
     EXPECT_EQ(loose.project().sequence.tracks.size(), 6u);
 }
+
+TEST_F(EditorModelEditing, TheHistoryKeepsTheLatestStepsUpToItsLimit) {
+    const int extra = 40;
+    std::vector<Project> after;
+    for (int i = 1; i <= ProjectDocument::undoLimit + extra; ++i) {
+        model.edit("Move", [&](Project& p) {
+            p.sequence.updateClip(clipID, [&](TimelineClip& c) { c.start = i; });
+        });
+        after.push_back(document.project());
+    }
+    EXPECT_EQ(undo().count(), ProjectDocument::undoLimit);
+    while (undo().canUndo())
+        undo().undo();
+    // Back to where the oldest kept step began, and no further.
+    EXPECT_EQ(document.project(), after[std::size_t(extra - 1)]);
+    EXPECT_TRUE(document.isModified());
+    while (undo().canRedo())
+        undo().redo();
+    EXPECT_EQ(document.project(), after.back());
+}

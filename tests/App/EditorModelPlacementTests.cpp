@@ -1,4 +1,6 @@
 #include "EditorCommandSupport.hpp"
+#include "Media/MediaProbe.hpp"
+#include "MediaFixtures.hpp"
 
 using namespace osterveil;
 using EditorModelPlacement = testsupport::CommandFixture;
@@ -110,4 +112,25 @@ TEST_F(EditorModelPlacement, PlacingDuringAGestureCommitsTheGestureFirst) {
     undo().undo();
     undo().undo();
     EXPECT_EQ(project(), start);
+}
+
+TEST_F(EditorModelPlacement, AnInMarkedAtTheVeryEndOfASourceStillPlacesMedia) {
+    // A real one-second movie at 24 fps.
+    MediaItem movie = MediaProbe::makeItem(
+        testsupport::MediaFixtures::shared().path(testsupport::Fixture::h264Movie), std::nullopt);
+    start.media.push_back(movie);
+    open();
+    model.openInSource(movie.id);
+    ASSERT_TRUE(model.handleKey({Qt::Key_End, {}, {}}));
+    ASSERT_TRUE(model.handleKey({Qt::Key_I, {}, QStringLiteral("i")}));
+    ASSERT_EQ(model.sourceIn(), movie.duration);
+    model.focusMonitor(EditorModel::MonitorFocus::program);
+    model.overwriteMediaAtPlayhead(movie.id);
+
+    ASSERT_EQ(project().sequence.tracks[V1].clips.size(), 1u);
+    const TimelineClip& placed = project().sequence.tracks[V1].clips[0];
+    // One frame, the last of the media.
+    EXPECT_DOUBLE_EQ(placed.duration, 1.0 / 24);
+    EXPECT_DOUBLE_EQ(placed.inPoint, movie.duration - 1.0 / 24);
+    EXPECT_LE(placed.inPoint + placed.duration, movie.duration + 1e-9);
 }

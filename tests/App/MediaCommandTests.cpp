@@ -2,6 +2,8 @@
 #include <QTest>
 #include <QThreadPool>
 #include <fstream>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "App/MediaFiles.hpp"
 #include "EditorCommandSupport.hpp"
@@ -73,6 +75,42 @@ std::string premiereXML(const fs::path& present) {
         .arg(QString::fromStdString(present.string()))
         .toStdString();
 }
+
+// One sequence "Many" whose `items` clip items each carry a `<file>` of their own, naming the files
+// in turn.
+std::string manyItemsXML(const std::vector<fs::path>& files, int items) {
+    std::string clips;
+    for (int i = 0; i < items; ++i) {
+        const std::string n = std::to_string(i);
+        clips += "<clipitem id=\"c" + n + "\"><start>" + std::to_string(i * 10) + "</start><end>" +
+                 std::to_string(i * 10 + 10) + "</end><in>0</in><out>10</out><file id=\"f" + n +
+                 "\"><pathurl>file://" + files[std::size_t(i) % files.size()].string() +
+                 "</pathurl><media><video/></media></file></clipitem>";
+    }
+    return "<xmeml version=\"4\"><sequence><name>Many</name><rate><timebase>25</timebase></rate><media><video>"
+           "<track>" + clips + "</track></video></media></sequence></xmeml>";
+}
+
+// Counts the times files are opened while it lives.
+class OpenCounter {
+  public:
+    explicit OpenCounter(const std::vector<fs::path>& files) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        for (const fs::path& file : files)
+            inotify_add_watch(fd_, file.c_str(), IN_OPEN);
+    }
+    ~OpenCounter() { ::close(fd_); }
+    int opens() {
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+                ++count_;
+        return count_;
+    }
+
+  private:
+    int fd_;
+    int count_ = 0;
+};
 
 } // namespace
 
@@ -339,4 +377,43 @@ TEST_F(MediaCommands, AChosenLUTReplacesTheTableKeepsItsIntensityAndSkipsADelete
     desktop->choose({"/luts/other.cube"});
     EXPECT_EQ(project(), deleted);
     EXPECT_EQ(steps().back(), "Delete");
+}
+
+// Thousands of clip items naming a few files probe each file once, not once per item.
+TEST_F(MediaCommands, PremiereXMLProbesEachFileOnceHoweverManyItemsNameIt) {
+    const std::vector<fs::path> files{copy(Fixture::h264Movie, "a.mp4"), copy(Fixture::proresMovie, "b.mov")};
+    const fs::path xml = write("many.xml", manyItemsXML(files, 400));
+    open();
+    OpenCounter counter(files);
+    run([&](auto done) { model.importPremiereXML(xml, done); });
+    EXPECT_EQ(model.status(), "Imported Many from Premiere XML.");
+    ASSERT_EQ(project().media.size(), 400u);
+    int prores = 0;
+    for (const MediaItem& item : project().media) {
+        const bool second = item.path == files[1].string();
+        prores += second;
+        EXPECT_EQ(item.codec, second ? "ProRes 422 HQ" : "H.264") << item.path;
+    }
+    EXPECT_EQ(prores, 200);
+    // A probe opens its file a few times; four hundred would open them hundreds of times.
+    EXPECT_LT(counter.opens(), 40);
+}
+
+// An import shows its progress in the status line while it runs, and can be called off: the project
+// stays as it was.
+TEST_F(MediaCommands, APremiereXMLImportShowsItsProgressAndCanBeCancelled) {
+    const std::vector<fs::path> files{copy(Fixture::h264Movie, "a.mp4")};
+    const fs::path xml = write("cut.xml", manyItemsXML(files, 50));
+    open();
+    const Project before = project();
+    bool finished = false;
+    model.importPremiereXML(xml, [&] { finished = true; });
+    EXPECT_TRUE(model.isImporting());
+    EXPECT_TRUE(model.status().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D"))) << model.status().toStdString();
+    model.cancelImport();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+    EXPECT_FALSE(model.isImporting());
+    EXPECT_EQ(model.status(), QStringLiteral("Import of \u201Ccut.xml\u201D cancelled."));
+    EXPECT_EQ(project(), before);
+    EXPECT_EQ(undo().count(), 0);
 }

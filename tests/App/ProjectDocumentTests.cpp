@@ -4,6 +4,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <fstream>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "App/ProjectDocument.hpp"
 #include "Platform/Foundation/Log.hpp"
@@ -158,4 +161,69 @@ TEST_F(ProjectFiles, SavingWritesTheWholeFileTheSameEachTimeAndMarksTheDocumentC
     EXPECT_THROW(document.save(path("no-such-folder") / "cut.osterveil"), DocumentError);
     EXPECT_TRUE(document.isModified());
     EXPECT_EQ(document.fileURL(), target);
+}
+
+TEST_F(ProjectFiles, ASaveOntoAFullDiskSaysTheDiskIsFullAndKeepsTheOldFile) {
+    // A small disk of its own: a memory file system of 64 KB.
+    const auto disk = path("small");
+    std::filesystem::create_directory(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { ::umount(at.c_str()); }
+    } unmount{disk};
+
+    Project p = ProjectDocument::newProject();
+    ProjectDocument document(p);
+    const auto target = disk / "p.osterveil";
+    document.save(target);
+    const std::string before = bytes(target);
+
+    // Far more than fits.
+    for (int i = 0; i < 400; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.start = i;
+        c.duration = 1;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    document.setProject(p);
+    document.undoStack()->push(new QUndoCommand("Add"));
+    try {
+        document.save(target);
+        ADD_FAILURE() << "saved onto a full disk";
+    } catch (const DocumentError& e) {
+        EXPECT_EQ(e.kind(), DocumentError::Kind::fileWriteFailed);
+        EXPECT_EQ(std::string(e.what()), "The disk is full.");
+    }
+    EXPECT_EQ(bytes(target), before);
+    EXPECT_TRUE(document.isModified());
+    // Nothing is left behind on the disk.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk), std::filesystem::directory_iterator()), 1);
+}
+
+// A file far larger than any project is refused before it is read: a 4 GB file (sparse, so it costs
+// no disk) in a process that may not hold even one gigabyte.
+TEST_F(ProjectFiles, AHugeFileIsRefusedWithoutReadingIt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#else
+    const auto huge = path("x.osterveil");
+    std::filesystem::resize_file(file("x.osterveil", "{"), std::uintmax_t(4) << 30);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto readWithLittleMemory = [&huge] {
+        rlimit limit{rlim_t(768) << 20, rlim_t(768) << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        try {
+            ProjectDocument::read(huge);
+        } catch (const ProjectError& e) {
+            _exit(e == ProjectError::corrupt() ? 0 : 2);
+        } catch (...) {
+            _exit(3);
+        }
+        _exit(4);
+    };
+    EXPECT_EXIT(readWithLittleMemory(), ::testing::ExitedWithCode(0), "");
+#endif
 }

@@ -499,6 +499,8 @@ TEST_F(EndToEnd, ImportCutGradeTitleUndoSaveReopenAndExport) {
         const Project finished = project();
         windows.saveLocation = saved;
         key(Qt::Key_S, Qt::ControlModifier);
+        // Written on a worker; the window stays usable meanwhile.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->document().isSaving(); }, 20000));
         ASSERT_TRUE(fs::exists(saved));
         EXPECT_FALSE(w->isWindowModified());
         EXPECT_EQ(w->windowTitle(), "Harbour cut.osterveil[*]");
@@ -506,13 +508,20 @@ TEST_F(EndToEnd, ImportCutGradeTitleUndoSaveReopenAndExport) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return controller.documents().empty(); }, 10000));
         w = nullptr;
 
-        ProjectDocument* reopened = controller.openFile(saved);
+        ProjectDocument* reopened = nullptr;
+        bool opened = false;
+        controller.openFile(saved, [&](ProjectDocument* d) {
+            reopened = d;
+            opened = true;
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return opened; }, 20000));
         ASSERT_NE(reopened, nullptr);
         ASSERT_NO_FATAL_FAILURE(take(*reopened));
         EXPECT_EQ(project(), finished);
         const fs::path copy = fs::path(folder.path().toStdString()) / "Copy.osterveil";
         windows.saveLocation = copy;
         key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->document().isSaving(); }, 20000));
         ASSERT_TRUE(fs::exists(copy));
         EXPECT_EQ(bytes(copy), bytes(saved));
     }

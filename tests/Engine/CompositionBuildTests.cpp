@@ -223,12 +223,13 @@ TEST(CompositionBuild, StillsAreCachedByPathAndHeldByTheBuild) {
     const RenderLayer& l = instructions(first)[0]->layers().at(0);
     EXPECT_EQ(l.kind, RenderKind::still);
     EXPECT_EQ(l.imageKey, "still:" + png.string());
-    // A second build, even at another size, takes the picture from the cache: the file is not read.
+    // A second build, even at another size, takes the picture from the cache: the file is not read
+    // (only its header is looked at, for whether it still is a picture).
     fs::remove(png);
     doc.project.media.mut(0).path = png.string();
     doc.project.sequence.width = 640;
     Doc again = doc;
-    { std::ofstream(png) << "no longer a picture"; }
+    testsupport::writePng(png, 64, 36);
     const auto second = again.build();
     EXPECT_EQ(second.images->at("still:" + png.string()).width(), 320);
     fs::remove(png);
@@ -256,8 +257,15 @@ TEST(CompositionBuild, UnreadableAndSoundOnlyFiles) {
     doc.clip(1, 0, 1, doc.media(Fixture::wavAudio, MediaKind::video, 1)).name = "Sound";
     enginetest::LogCapture log;
     const auto b = doc.build();
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].rfind("Skipped video segment Broken: ", 0), 0u);
+    // Neither is the media it stands for: both are offline, each with why, and nothing is laid.
+    ASSERT_EQ(b.offline.size(), 2u);
+    ASSERT_EQ(b.offlineProblems.size(), 2u);
+    EXPECT_EQ(b.offlineProblems[0], junk.filename().string() + " could not be decoded.");
+    EXPECT_EQ(b.offlineProblems[1].rfind(MediaFixtures::shared().path(Fixture::wavAudio).filename().string() +
+                                             " has changed since it was imported.",
+                                         0),
+              0u);
+    EXPECT_TRUE(log.lines.empty());
     EXPECT_FALSE(b.videoComposition);
     fs::remove(junk);
 }
@@ -347,14 +355,15 @@ TEST(CompositionBuild, StillsThatCannotBeReadAreReportedNotWaitedFor) {
         FAIL() << "the build waited on a FIFO";
     }
     const CompositionBuild b = building.get();
-    ASSERT_EQ(b.undecodable.size(), 3u);
-    EXPECT_EQ(b.undecodable[0].file, fifo);
-    EXPECT_EQ(b.undecodable[1].file, cut);
-    EXPECT_EQ(b.undecodable[1].start, 1);
-    EXPECT_EQ(b.undecodable[1].end, 2);
-    EXPECT_EQ(b.undecodable[2].file, huge);
+    // A FIFO is no file of media at all: offline, named.
+    ASSERT_EQ(b.offline.size(), 1u);
+    EXPECT_EQ(b.offlineProblems[0], fifo.filename().string() + " could not be decoded.");
+    ASSERT_EQ(b.undecodable.size(), 2u);
+    EXPECT_EQ(b.undecodable[0].file, cut);
+    EXPECT_EQ(b.undecodable[0].start, 1);
+    EXPECT_EQ(b.undecodable[0].end, 2);
+    EXPECT_EQ(b.undecodable[1].file, huge);
     EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             "Skipped video segment Pipe: " + fifo.filename().string() + " could not be decoded.",
                              "Skipped video segment Cut: " + cut.filename().string() + " could not be decoded.",
                              "Skipped video segment Huge: " + huge.filename().string() + " could not be decoded."}));
     const auto ins = instructions(b);

@@ -700,6 +700,9 @@ TEST(Exporter, UndecodableSourcesFailTheExportByName) {
     channels.id = Uuid::make();
     channels.kind = MediaKind::audio;
     channels.path = MediaFixtures::shared().path(Fixture::manyChannelsWav).string();
+    // As its header describes it, so that it is the item's media still.
+    channels.duration = media::Asset::open(channels.path)->duration().toSeconds();
+    channels.hasVideo = false;
     sound.project.media.push_back(channels);
     TimelineClip heard = sound.project.sequence.tracks[0].clips[0];
     heard.id = Uuid::make();

@@ -370,3 +370,16 @@ TEST(MediaProbe, ProbesFromSeveralThreadsAtOnce) {
         EXPECT_EQ(r, expected[i % std::size(files)]);
     }
 }
+
+// A picture far beyond what a reader may allocate is refused from its header, without decoding its
+// 400 million pixels first (seconds; bench_media times it).
+TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
+    const fs::path huge = MediaFixtures::shared().scratch("huge.png");
+    testsupport::writeBlankPng(huge, 20000, 20000);
+    try {
+        MediaProbe::makeItem(huge, std::nullopt);
+        ADD_FAILURE() << "a 20000×20000 still was imported";
+    } catch (const MediaError& e) {
+        EXPECT_EQ(e.fileName(), "huge.png");
+    }
+}

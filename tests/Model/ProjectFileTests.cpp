@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -351,4 +352,58 @@ TEST(ProjectFile, KeepsExactDoublesAndFileVersion) {
     EXPECT_EQ(c.start, 0.1 + 0.2);
     EXPECT_EQ(c.duration, 1e-300);
     EXPECT_EQ(back.fileVersion, 1);
+}
+
+// Clips and media items are written and read each on its own, on several threads; the file is the
+// one the whole document would make, byte for byte, and reads back equal.
+TEST(ProjectFile, ElementWiseWritingIsTheWholeDocumentsPrettyPrint) {
+    Project p = fullProject();
+    // Texts that look like the writer's own markers, and names in other scripts.
+    p.name = R"(Cut "clips": "#0" and "media": "#media")";
+    for (int i = 0; i < 300; ++i) {
+        TimelineClip c = p.sequence.tracks[0].clips[0];
+        c.id = id(100 + i % 100);
+        c.name = i % 2 ? "\"clips\": \"#1\"" : "Ünïcödé 片段 " + std::to_string(i);
+        c.start = 10 + i;
+        p.sequence.tracks.mut(static_cast<std::size_t>(i % 3)).clips.push_back(c);
+        MediaItem m = p.media[0];
+        m.name = "\"media\": \"#media\"";
+        p.media.push_back(m);
+    }
+    Sequence inner = p.sequence;
+    inner.name = "Inner 2";
+    p.nests.push_back(NestedSequence{id(8), "Nest 02", inner});
+    p.nests.push_back(NestedSequence{id(9), "Empty", Sequence{}});
+
+    const std::string text = p.encode();
+    EXPECT_EQ(text, json::parse(text).dump(2) + "\n");
+    EXPECT_EQ(Project::decode(text), p);
+    // A document read as one tree (another writer's spacing) is the same project.
+    EXPECT_EQ(Project::decode(json::parse(text).dump()), p);
+
+    double reported = 0;
+    std::mutex lock;
+    Project::decode(text, [&](double fraction) {
+        std::lock_guard guard(lock);
+        reported = std::max(reported, fraction);
+    });
+    EXPECT_DOUBLE_EQ(reported, 1.0);
+}
+
+// Texts the scan does not take apart are read as one document, with that document's rules: the last
+// of two equal keys counts, and a key written with escapes is the same key.
+TEST(ProjectFile, DuplicateAndEscapedKeysReadAsTheWholeDocumentReadsThem) {
+    const Project sample = Project::decode(minimalFile());
+    std::string doubled = minimalFile();
+    const std::string clipsKey = "\"clips\": [";
+    doubled.insert(doubled.find(clipsKey), "\"clips\": [], ");
+    EXPECT_EQ(Project::decode(doubled), sample);
+
+    std::string emptiedLast = minimalFile();
+    emptiedLast.insert(emptiedLast.rfind("]}]}}") + 1, ", \"clips\": []");
+    EXPECT_TRUE(Project::decode(emptiedLast).sequence.tracks[0].clips.empty());
+
+    std::string escaped = minimalFile();
+    escaped.replace(escaped.find(clipsKey), clipsKey.size(), "\"cl\\u0069ps\": [");
+    EXPECT_EQ(Project::decode(escaped), sample);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <unistd.h>
+#include <zlib.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -352,6 +353,50 @@ int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrd
 
 void writePng(const fs::path& path, int width, int height) {
     writeBytes(path, encodeStill("png", AV_PIX_FMT_RGB24, width, height));
+}
+
+void writeBlankPng(const fs::path& path, int width, int height) {
+    std::ofstream out(path, std::ios::binary);
+    const auto u32 = [](std::vector<std::uint8_t>& v, std::uint32_t x) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            v.push_back(static_cast<std::uint8_t>(x >> shift));
+    };
+    const auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {
+        std::vector<std::uint8_t> bytes;
+        u32(bytes, static_cast<std::uint32_t>(data.size()));
+        bytes.insert(bytes.end(), type, type + 4);
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        u32(bytes, static_cast<std::uint32_t>(crc32(0, bytes.data() + 4, static_cast<uInt>(bytes.size() - 4))));
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    };
+    out.write("\x89PNG\r\n\x1a\n", 8);
+    std::vector<std::uint8_t> header;
+    u32(header, static_cast<std::uint32_t>(width));
+    u32(header, static_cast<std::uint32_t>(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, no filter method, not interlaced
+    chunk("IHDR", header);
+
+    z_stream z{};
+    if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("deflateInit failed");
+    const std::vector<std::uint8_t> row(std::size_t(width) * 3 + 1, 0); // filter byte 0 and black pixels
+    std::vector<std::uint8_t> buffer(1 << 20);
+    const auto pump = [&](int flush) {
+        do {
+            z.next_out = buffer.data();
+            z.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&z, flush);
+            const std::size_t made = buffer.size() - z.avail_out;
+            if (made > 0) chunk("IDAT", std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + std::ptrdiff_t(made)));
+        } while (z.avail_out == 0);
+    };
+    for (int y = 0; y < height; ++y) {
+        z.next_in = const_cast<Bytef*>(row.data());
+        z.avail_in = static_cast<uInt>(row.size());
+        pump(Z_NO_FLUSH);
+    }
+    pump(Z_FINISH);
+    deflateEnd(&z);
+    chunk("IEND", {});
 }
 
 void writeJpeg(const fs::path& path, int width, int height, std::optional<int> exifOrientation) {

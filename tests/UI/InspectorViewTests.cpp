@@ -142,6 +142,36 @@ TEST_F(InspectorTest, ReverseFlipsTheDirectionTheClipPlaysInOneStepEach) {
     }
 }
 
+// Undo pressed while a slider is held calls the drag off, undoes the step before it, and the rest of
+// the drag records nothing: undoing later never brings back what the user undid.
+TEST_F(InspectorTest, UndoDuringASliderDragCallsTheDragOffAndKeepsTheHistory) {
+    select({clip});
+    model.updateClip(clip, "Opacity", [](TimelineClip& c) { c.opacity.value = 0.5; });
+    const Project halfway = project();
+    model.updateClip(clip, "Volume", [](TimelineClip& c) { c.volumeDB.value = -6; });
+    const Project quieter = project();
+    settle();
+
+    DoubleSlider* opacity = child<SliderRow>("Opacity")->slider();
+    const QPoint from = opacity->thumbRect().center();
+    QTest::mousePress(opacity, Qt::LeftButton, {}, from);
+    QTest::mouseMove(opacity, from + QPoint(-40, 0));
+    settle();
+    EXPECT_NE(current(clip).opacity.value, 0.5);
+    model.undo();
+    settle();
+    EXPECT_EQ(project(), halfway);
+    QTest::mouseMove(opacity, from + QPoint(-80, 0));
+    settle();
+    QTest::mouseRelease(opacity, Qt::LeftButton, {}, from + QPoint(-80, 0));
+    settle();
+    EXPECT_EQ(project(), halfway);
+    EXPECT_EQ(steps(), (std::vector<QString>{"Opacity", "Volume"}));
+    EXPECT_EQ(undo().index(), 1);
+    model.redo();
+    EXPECT_EQ(project(), quieter);
+}
+
 TEST_F(InspectorTest, ASpeedDragOnARampedClipDropsTheRampInOneStepThatUndoRestores) {
     change([&](Project& p) {
         p.sequence.updateClip(clip, [](TimelineClip& c) {

@@ -17,6 +17,7 @@
 
 #include "App/MediaPlayerControl.hpp"
 #include "App/DocumentController.hpp"
+#include "UI/Common/PanelParts.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/KestwaterApp.hpp"
@@ -42,7 +43,14 @@ class ScriptedWindows : public DocumentWindows {
         errors.push_back(title + "\n" + message);
     }
 
+    ChangedFileChoice askAboutChangedFile(const ProjectDocument&, const QString& name) override {
+        askedAboutChange.push_back(name);
+        return changedAnswer;
+    }
+
     SaveChoice answer = SaveChoice::cancel;
+    ChangedFileChoice changedAnswer = ChangedFileChoice::cancel;
+    QStringList askedAboutChange;
     std::optional<fs::path> saveLocation;
     QStringList asked;
     QStringList errors;
@@ -91,6 +99,23 @@ struct Shell : ::testing::Test {
         w.model().selectOnly(c.id);
         settle();
         return c.id;
+    }
+    // Opens a file as the user would and waits for the outcome.
+    ProjectDocument* open(const fs::path& file) {
+        bool finished = false;
+        ProjectDocument* opened = nullptr;
+        controller.openFile(file, [&](ProjectDocument* d) {
+            opened = d;
+            finished = true;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+        return opened;
+    }
+    // Saves as Ctrl+S does and waits for the write to end.
+    bool save(ProjectDocument& d) {
+        const bool started = controller.save(d);
+        d.waitForSaves();
+        return started;
     }
     static std::size_t clipCount(const EditorWindow& w) {
         return w.document().project().sequence.tracks[0].clips.size();
@@ -243,7 +268,7 @@ TEST_F(Shell, OpenEditSaveCloseAndReopenRoundTripsTheProject) {
 
     // The first save asks where; the extension is added.
     windows.saveLocation = path("Cut");
-    ASSERT_TRUE(controller.save(d));
+    ASSERT_TRUE(save(d));
     const fs::path file = path("Cut.osterveil");
     EXPECT_FALSE(w.isWindowModified());
     EXPECT_EQ(w.windowTitle(), "Cut.osterveil[*]");
@@ -254,11 +279,11 @@ TEST_F(Shell, OpenEditSaveCloseAndReopenRoundTripsTheProject) {
     EXPECT_TRUE(controller.documents().empty());
     EXPECT_TRUE(windows.asked.isEmpty());
 
-    ProjectDocument* reopened = controller.openFile(file);
+    ProjectDocument* reopened = open(file);
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(reopened->project(), edited);
-    EXPECT_EQ(controller.openFile(file), reopened); // the same file is the same window
-    ASSERT_TRUE(controller.save(*reopened));
+    EXPECT_EQ(open(file), reopened); // the same file is the same window
+    ASSERT_TRUE(save(*reopened));
     EXPECT_EQ(bytes(file), saved);
     EXPECT_TRUE(windows.errors.isEmpty());
 }
@@ -282,10 +307,30 @@ TEST_F(Shell, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {
     EXPECT_TRUE(controller.documents().empty());
 }
 
+// Ctrl+Z reaches the history through the model, which first calls off a gesture still open.
+TEST_F(Shell, CtrlZDuringAGestureCallsItOffBeforeUndoing) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    activate(w);
+    const Uuid c = placeClip(w);
+    const Project placed = d.project();
+    w.model().addTitle();
+    settle();
+
+    w.model().beginTransientEdit();
+    w.model().liveClip(c, [](TimelineClip& clip) { clip.start = 5; });
+    QTest::keyClick(w.windowHandle(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(w.model().isTransientEditOpen());
+    EXPECT_EQ(d.project(), placed);
+    EXPECT_EQ(d.undoStack()->redoText(), "Add Title");
+    QTest::keyClick(w.windowHandle(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(d.undoStack()->index(), 1);
+}
+
 TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     const fs::path bad = path("notes.osterveil");
     std::ofstream(bad) << "not a project";
-    EXPECT_EQ(controller.openFile(bad), nullptr);
+    EXPECT_EQ(open(bad), nullptr);
     EXPECT_TRUE(controller.documents().empty());
     ASSERT_EQ(windows.errors.size(), 1);
     EXPECT_EQ(
@@ -294,6 +339,7 @@ TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
 
     // At launch, a program whose files all failed still opens with a window.
     controller.openAtLaunch({QString::fromStdString(bad.string())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.documents().empty(); }, 20000));
     ASSERT_EQ(controller.documents().size(), 1u);
     EXPECT_FALSE(controller.documents()[0]->fileURL());
 }
@@ -303,7 +349,7 @@ TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
     const fs::path folder = path("locked");
     fs::create_directory(folder);
     windows.saveLocation = folder / "Cut.osterveil";
-    ASSERT_TRUE(controller.save(d));
+    ASSERT_TRUE(save(d));
     const std::string before = bytes(*windows.saveLocation);
     window(d).model().addTitle();
     settle();
@@ -319,19 +365,149 @@ TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
         small.rlim_cur = 64;
         setrlimit(RLIMIT_FSIZE, &small);
     }
-    const bool saved = controller.save(d);
+    const bool started = save(d);
     if (root) setrlimit(RLIMIT_FSIZE, &old);
     fs::permissions(folder, fs::perms::owner_all);
 
-    EXPECT_FALSE(saved);
+    EXPECT_TRUE(started);
     EXPECT_EQ(bytes(*windows.saveLocation), before);
     EXPECT_TRUE(d.isModified());
     EXPECT_TRUE(window(d).isWindowModified());
     ASSERT_EQ(windows.errors.size(), 1);
-    EXPECT_TRUE(windows.errors[0].startsWith("The document “Cut.osterveil” could not be saved."))
+    EXPECT_TRUE(windows.errors[0].startsWith("The document “Cut.osterveil” could not be saved.\n"))
         << windows.errors[0].toStdString();
+    // The cause follows; the sentence is not said twice.
+    EXPECT_EQ(windows.errors[0].count("could not be saved"), 1) << windows.errors[0].toStdString();
     // Nothing but the project is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// Saving over a file that another program replaced since it was opened asks first; each answer keeps
+// the other program's version unless the user chose to write over it.
+TEST_F(Shell, SavingOverAFileChangedElsewhereAsksFirst) {
+    const fs::path file = path("Shared.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    ProjectDocument* d = open(file);
+    ASSERT_NE(d, nullptr);
+    window(*d).model().addTitle();
+    settle();
+    // Unchanged on disk: no question.
+    ASSERT_TRUE(save(*d));
+    EXPECT_TRUE(windows.askedAboutChange.isEmpty());
+
+    // Another program writes its version the way editors do: a new file renamed over the old.
+    Project theirs = ProjectDocument::newProject();
+    theirs.name = "Theirs";
+    const fs::path written = path("elsewhere.tmp");
+    std::ofstream(written, std::ios::binary) << ProjectDocument::contents(theirs);
+    fs::rename(written, file);
+    const std::string their = bytes(file);
+    window(*d).model().addTitle();
+    settle();
+
+    windows.changedAnswer = ChangedFileChoice::cancel;
+    EXPECT_FALSE(save(*d));
+    EXPECT_EQ(windows.askedAboutChange, QStringList{"Shared.osterveil"});
+    EXPECT_EQ(bytes(file), their);
+    EXPECT_TRUE(d->isModified());
+
+    windows.changedAnswer = ChangedFileChoice::saveAs;
+    windows.saveLocation = path("Mine.osterveil");
+    ASSERT_TRUE(save(*d));
+    EXPECT_EQ(bytes(file), their);
+    EXPECT_EQ(ProjectDocument::read(path("Mine.osterveil")), d->project());
+    EXPECT_EQ(d->fileURL(), path("Mine.osterveil"));
+
+    // Changed in place, same file: asked again; this time written over.
+    std::ofstream(*d->fileURL(), std::ios::binary | std::ios::app) << "\n";
+    window(*d).model().addTitle();
+    settle();
+    windows.changedAnswer = ChangedFileChoice::overwrite;
+    ASSERT_TRUE(save(*d));
+    EXPECT_EQ(windows.askedAboutChange.size(), 3);
+    EXPECT_EQ(ProjectDocument::read(*d->fileURL()), d->project());
+    EXPECT_FALSE(d->isModified());
+    EXPECT_TRUE(windows.errors.isEmpty());
+}
+
+// Saving writes on a worker from the project as it was when asked: the window stays editable, a second
+// save waits for the first, and quitting waits for a save on its way.
+TEST_F(Shell, SavesRunBesideTheWindowOneAfterAnotherAndQuittingWaitsForThem) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    windows.saveLocation = path("Busy.osterveil");
+    const Project first = d.project();
+    ASSERT_TRUE(controller.save(d));
+    EXPECT_TRUE(d.isSaving());
+    // Edited while the write runs.
+    w.model().addTitle();
+    const Project second = d.project();
+    ASSERT_TRUE(controller.save(d));
+    d.waitForSaves();
+    EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), second);
+    EXPECT_FALSE(d.isModified());
+
+    // Edited after the save was asked for: written as it was asked, and the window still modified.
+    ASSERT_TRUE(controller.save(d));
+    w.model().addTitle();
+    d.waitForSaves();
+    EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), second);
+    EXPECT_TRUE(d.isModified());
+    EXPECT_NE(d.project(), first);
+
+    // Quit right after Save: the write finishes and nothing is asked.
+    w.model().addTitle();
+    const Project last = d.project();
+    ASSERT_TRUE(controller.save(d));
+    EXPECT_TRUE(controller.quit());
+    EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), last);
+    EXPECT_TRUE(windows.asked.isEmpty());
+    settle();
+    EXPECT_TRUE(controller.documents().empty());
+}
+
+// A project is read on a worker: Open returns at once, and the window comes once the file is read.
+TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollows) {
+    Project p = ProjectDocument::newProject();
+    p.name = "Later";
+    const fs::path file = path("Later.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(p);
+    bool finished = false;
+    controller.openFile(file, [&](ProjectDocument*) { finished = true; });
+    EXPECT_TRUE(controller.isOpening());
+    EXPECT_TRUE(controller.documents().empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+    ASSERT_EQ(controller.documents().size(), 1u);
+    EXPECT_EQ(controller.documents()[0]->project(), p);
+    EXPECT_FALSE(controller.isOpening());
+}
+
+// An import of a Premiere XML shows its progress in the status bar with a button that stops it.
+TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    const fs::path xml = path("cut.xml");
+    std::ofstream(xml) << "<xmeml version=\"4\"><sequence><name>Cut</name><rate><timebase>25</timebase></rate>"
+                          "<media><video><track/></video></media></sequence></xmeml>";
+    // The first preview's status line lands before the import's.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.model().rebuilds().isPending() && !w.model().isBuilding(); }, 20000));
+    settle();
+    const Project before = d.project();
+    EXPECT_FALSE(w.cancelImportButton()->isVisible());
+    bool finished = false;
+    w.model().importPremiereXML(xml, [&] { finished = true; });
+    // Only the model's own news, not the import's outcome, which may already be on its way.
+    QCoreApplication::sendPostedEvents(&w.model(), QEvent::MetaCall);
+    ASSERT_TRUE(w.cancelImportButton()->isVisible());
+    EXPECT_TRUE(w.statusLabel()->toolTip().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D")));
+    QDir().mkpath(OSTERVEIL_TEST_OUTPUT_DIR);
+    w.findChild<QWidget*>("statusBar")->grab().save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/status-importing.png"));
+    QTest::mouseClick(w.cancelImportButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
+    settle();
+    EXPECT_FALSE(w.cancelImportButton()->isVisible());
+    EXPECT_EQ(w.model().status(), QStringLiteral("Import of \u201Ccut.xml\u201D cancelled."));
+    EXPECT_EQ(d.project(), before);
 }
 
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.

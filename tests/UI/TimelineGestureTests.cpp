@@ -219,6 +219,34 @@ TEST_F(TimelineGestures, EscapeMidDragEndsTheDragForGood) {
     EXPECT_FALSE(model.isTransientEditOpen());
 }
 
+// Undo in the middle of a drag calls the drag off as Escape does, then undoes the step before it; the
+// rest of the drag changes nothing, and the undone step stays there for Redo.
+TEST_F(TimelineGestures, UndoMidDragCallsTheDragOffAndTheHistoryKeepsEveryStep) {
+    const Uuid c = put(V1, 1, 2);
+    show();
+    const Project before = project();
+    model.setCurrentTime(6);
+    model.addTitle();
+    const Project titled = project();
+    settle();
+
+    press(200, laneV1);
+    drag(300, laneV1);
+    EXPECT_DOUBLE_EQ(clip(c)->start, 2);
+    model.undo();
+    EXPECT_EQ(project(), before);
+    drag(400, laneV1);
+    release(400, laneV1);
+    EXPECT_EQ(project(), before);
+    EXPECT_FALSE(model.isTransientEditOpen());
+    EXPECT_EQ(undo().count(), 1);
+    EXPECT_EQ(undo().redoText(), "Add Title");
+    model.redo();
+    EXPECT_EQ(project(), titled);
+    model.undo();
+    EXPECT_EQ(project(), before);
+}
+
 TEST_F(TimelineGestures, ContextMenuOffersRevealOnlyForMediaAndSplitsWhereOpened) {
     const Uuid media = addMedia(MediaKind::video, 10);
     const Uuid shot = put(V1, 1, 2);

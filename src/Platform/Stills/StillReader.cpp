@@ -35,6 +35,16 @@ bool jpegIsComplete(const QByteArray& bytes) {
     return false;
 }
 
+// Whether decoding a picture of the header's size would need more than a reader may allocate. Only the
+// JPEG reader shrinks a picture while decoding it; any other decodes every pixel first, which for a
+// picture this size takes seconds before the allocation limit stops it (or, scaled, a scaled copy
+// arrives). Judged from the header, the answer is at once.
+bool beyondAllocationLimit(QSize stored, const QByteArray& format) {
+    if (!stored.isValid() || format == "jpeg") return false;
+    const double bytes = double(stored.width()) * double(stored.height()) * 4;
+    return bytes > double(allocationLimitMB) * 1024 * 1024;
+}
+
 struct Reading {
     QBuffer buffer;
     QImageReader reader;
@@ -64,6 +74,7 @@ std::optional<Still> decode(const QByteArray& bytes, int maxPixel) {
         r.reader.setAutoTransform(true);
         if (!r.reader.canRead()) return std::nullopt;
         stored = r.reader.size();
+        if (beyondAllocationLimit(stored, r.reader.format())) return std::nullopt;
         if (stored.isValid() && maxPixel > 0 && std::max(stored.width(), stored.height()) > maxPixel) {
             // Orientation may swap the sides; the longer one is what is bounded either way.
             QSize scaled = stored;

@@ -167,6 +167,7 @@ SliderRow* ColorPanel::slider(CollapsibleSection* group, const QString& label, d
             // when something else closed the gesture already.
             model_.commitTransientEdit(undoName);
     });
+    connect(&model_, &EditorModel::transientEditCancelled, row, &SliderRow::callOff);
     connect(row, &SliderRow::changed, this, std::move(change));
     rows_.push_back({row, std::move(shown)});
     return row;

@@ -40,8 +40,13 @@ SliderRow::SliderRow(const QString& label, double minimum, double maximum, const
     row->addWidget(slider_, 1);
     row->addWidget(valueText_);
 
-    connect(slider_, &DoubleSlider::editingChanged, this, &SliderRow::editing);
-    connect(slider_, &DoubleSlider::valueEdited, this, &SliderRow::changed);
+    connect(slider_, &DoubleSlider::editingChanged, this, [this](bool on) {
+        if (on) calledOff_ = false;
+        emit editing(on);
+    });
+    connect(slider_, &DoubleSlider::valueEdited, this, [this](double value) {
+        if (!calledOff_) emit changed(value);
+    });
     updateText();
 }
 
@@ -49,6 +54,10 @@ void SliderRow::setValue(double value) {
     value_ = value;
     slider_->setShownValue(value);
     updateText();
+}
+
+void SliderRow::callOff() {
+    if (slider_->isEditing()) calledOff_ = true;
 }
 
 QString SliderRow::format(double value, int decimals, const QLocale& locale) {

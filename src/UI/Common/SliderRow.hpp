@@ -39,6 +39,10 @@ class SliderRow : public QWidget {
     // sign on zero.
     static QString format(double value, int decimals, const QLocale& locale);
 
+    // The gesture under way was called off elsewhere (Escape, Undo): the rest of the drag changes
+    // nothing, or it would carry on from the project as the cancel left it and record that as a step.
+    void callOff();
+
   signals:
     // True when the user starts moving the slider, false when they stop.
     void editing(bool on);
@@ -55,6 +59,7 @@ class SliderRow : public QWidget {
     DoubleSlider* slider_;
     QLabel* valueText_;
     double value_ = 0;
+    bool calledOff_ = false;
 };
 
 } // namespace osterveil

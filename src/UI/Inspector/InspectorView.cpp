@@ -152,6 +152,7 @@ SliderRow* InspectorView::slider(QVBoxLayout* into, const QString& label, double
             model_.commitTransientEdit(undoName);
         }
     });
+    connect(&model_, &EditorModel::transientEditCancelled, row, &SliderRow::callOff);
     connect(row, &SliderRow::changed, this, std::move(change));
     return row;
 }

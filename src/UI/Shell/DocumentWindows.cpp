@@ -1,6 +1,7 @@
 #include "UI/Shell/DocumentWindows.hpp"
 
 #include <QApplication>
+#include <algorithm>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -111,6 +112,48 @@ void DocumentWindows::showError(const QString& title, const QString& message) {
     box.setInformativeText(message);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
+}
+
+ChangedFileChoice DocumentWindows::askAboutChangedFile(const ProjectDocument& document, const QString& displayName) {
+    QMessageBox box(window(document));
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(displayName);
+    box.setText(QStringLiteral("The file “%1” has been changed by another application.").arg(displayName));
+    box.setInformativeText(
+        QStringLiteral("Saving will replace the other version. Do you want to save yours under another name?"));
+    QPushButton* saveAs = box.addButton(QStringLiteral("Save As…"), QMessageBox::AcceptRole);
+    QPushButton* overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(saveAs);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == saveAs) return ChangedFileChoice::saveAs;
+    if (box.clickedButton() == overwrite) return ChangedFileChoice::overwrite;
+    return ChangedFileChoice::cancel;
+}
+
+void DocumentWindows::showOpening(const QString& fileName, double fraction) {
+    QPointer<QProgressDialog>& dialog = opening_[fileName];
+    if (!dialog) {
+        dialog = new QProgressDialog(QStringLiteral("Opening “%1”…").arg(fileName), QString(), 0, 1000);
+        dialog->setWindowTitle(QStringLiteral("Osterveil"));
+        dialog->setAutoReset(false);
+        dialog->setAutoClose(false);
+        // Only an open that takes a while shows the window.
+        dialog->setMinimumDuration(400);
+        dialog->setValue(0);
+    }
+    dialog->setValue(std::clamp(int(fraction * 1000), 0, 999));
+}
+
+void DocumentWindows::finishOpening(const QString& fileName) {
+    const auto it = opening_.find(fileName);
+    if (it == opening_.end()) return;
+    if (it->second) {
+        it->second->hide();
+        it->second->deleteLater();
+    }
+    opening_.erase(it);
 }
 
 } // namespace osterveil

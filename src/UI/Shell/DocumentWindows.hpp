@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QProgressDialog>
 #include <map>
 
 #include "App/DocumentController.hpp"
@@ -11,7 +12,8 @@ namespace osterveil {
 class EditorWindow;
 
 // The program's side of the document machinery: an `EditorWindow` per document at the default size,
-// file panels for Open and Save As, the Save / Don't Save / Cancel question and error alerts.
+// file panels for Open and Save As, the Save / Don't Save / Cancel question, the question before writing
+// over a file changed elsewhere, the progress of an open and error alerts.
 class DocumentWindows : public QObject, public DocumentHost {
     Q_OBJECT
   public:
@@ -31,9 +33,14 @@ class DocumentWindows : public QObject, public DocumentHost {
     std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
                                                             const QString& suggestedName) override;
     void showError(const QString& title, const QString& message) override;
+    ChangedFileChoice askAboutChangedFile(const ProjectDocument& document, const QString& displayName) override;
+    // A progress window per file, shown once an open has taken a moment.
+    void showOpening(const QString& fileName, double fraction) override;
+    void finishOpening(const QString& fileName) override;
 
   private:
     QPointer<DocumentController> controller_;
+    std::map<QString, QPointer<QProgressDialog>> opening_;
     std::map<const ProjectDocument*, QPointer<EditorWindow>> windows_;
 };
 

@@ -180,6 +180,18 @@ QWidget* EditorWindow::buildStatusBar() {
     statusLabel_->setColor(Theme::textDim);
     row->addWidget(statusLabel_, 1);
 
+    cancelImport_ = new QPushButton(QStringLiteral("Cancel"), bar);
+    cancelImport_->setObjectName(QStringLiteral("cancelImport"));
+    cancelImport_->setFlat(true);
+    cancelImport_->setFont(statusFont);
+    QPalette cancelPalette = cancelImport_->palette();
+    cancelPalette.setColor(QPalette::ButtonText, Theme::accent);
+    cancelImport_->setPalette(cancelPalette);
+    cancelImport_->setToolTip(QStringLiteral("Stop the import; the project stays as it was."));
+    cancelImport_->setVisible(false);
+    connect(cancelImport_, &QPushButton::clicked, model_, &EditorModel::cancelImport);
+    row->addWidget(cancelImport_, 0, Qt::AlignRight);
+
     timecodeLabel_ = new QLabel(bar);
     QFont timecodeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     timecodeFont.setPixelSize(11);
@@ -227,6 +239,11 @@ void EditorWindow::buildMenus() {
     undo->setShortcut(ctrl(Qt::Key_Z));
     QAction* redo = stack->createRedoAction(edit, QStringLiteral("Redo"));
     redo->setShortcut(ctrl(Qt::Key_Z, Qt::ShiftModifier));
+    // Through the model, which calls off a gesture still open before the history moves.
+    disconnect(undo, &QAction::triggered, stack, &QUndoStack::undo);
+    disconnect(redo, &QAction::triggered, stack, &QUndoStack::redo);
+    connect(undo, &QAction::triggered, model_, &EditorModel::undo);
+    connect(redo, &QAction::triggered, model_, &EditorModel::redo);
     edit->addAction(undo);
     edit->addAction(redo);
     edit->addSeparator();
@@ -350,6 +367,7 @@ void EditorWindow::refreshFromModel() {
     const QString status = model_->status();
     statusLabel_->setText(QString(status).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     statusLabel_->setToolTip(status);
+    cancelImport_->setVisible(model_->isImporting());
     refreshTime();
     presentSheets();
     presentAlert();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -56,6 +57,8 @@ class EditorWindow : public QMainWindow {
     // The status line: plain text on one line, ending in "…" where it does not fit.
     ElidedLabel* statusLabel() const { return statusLabel_; }
     QLabel* timecodeLabel() const { return timecodeLabel_; }
+    // Shown beside the status line while an import runs; stops it.
+    QPushButton* cancelImportButton() const { return cancelImport_; }
     // The sheet presented now, if any, and the alert box.
     QDialog* presentedSheet() const { return sheet_; }
     QMessageBox* alertBox() const { return alertBox_; }
@@ -84,6 +87,7 @@ class EditorWindow : public QMainWindow {
     KeyCatcher* keyCatcher_ = nullptr;
     ElidedLabel* statusLabel_ = nullptr;
     QLabel* timecodeLabel_ = nullptr;
+    QPushButton* cancelImport_ = nullptr;
     QAction* cutAction_ = nullptr;
     QAction* copyAction_ = nullptr;
     QAction* pasteAction_ = nullptr;

@@ -1,0 +1,114 @@
+#include "Media/MediaCheck.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <unordered_map>
+
+#include <QImageReader>
+#include <sys/stat.h>
+
+#include "Platform/Media/Asset.hpp"
+#include "Platform/Media/MediaErrors.hpp"
+
+namespace osterveil::MediaCheck {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A file differs from the item's record by this much in length before it counts as another
+// recording: lengths worked out by different versions of the readers, or written by the header
+// and by the data, differ by a frame or two.
+double lengthTolerance(double recorded) {
+    return std::max(0.5, 0.02 * recorded);
+}
+
+std::optional<std::string> changed(const fs::path& file) {
+    return file.filename().string() + " has changed since it was imported. Relink it to use it again.";
+}
+
+std::optional<std::string> look(const MediaItem& item, const fs::path& file) {
+    const std::optional<std::string> unreadable = media::undecodableMessage(file);
+    if (item.kind == MediaKind::image) {
+        QImageReader reader(QString::fromStdString(file.string()));
+        reader.setDecideFormatFromContent(true);
+        if (!reader.canRead() || !reader.size().isValid()) return unreadable;
+        return std::nullopt;
+    }
+    std::shared_ptr<const media::Asset> asset;
+    try {
+        asset = media::Asset::open(file);
+    } catch (const media::Error&) {
+        return unreadable;
+    }
+    const bool pictures = !asset->tracks(media::MediaType::video).empty();
+    const bool sound = !asset->tracks(media::MediaType::audio).empty();
+    if (!pictures && !sound) return unreadable;
+    // What the probe would call it now.
+    if ((item.kind == MediaKind::video) != pictures) return changed(file);
+    if (item.hasAudio && !sound) return changed(file);
+    const double length = asset->duration().toSeconds();
+    if (item.duration > 0 && std::isfinite(length) && std::fabs(length - item.duration) > lengthTolerance(item.duration))
+        return changed(file);
+    return std::nullopt;
+}
+
+struct Key {
+    std::string path;
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, modified = 0;
+    MediaKind kind = MediaKind::video;
+    double duration = 0;
+    bool hasAudio = false;
+    bool operator==(const Key&) const = default;
+};
+
+struct KeyHash {
+    std::size_t operator()(const Key& k) const noexcept {
+        std::size_t h = std::hash<std::string>()(k.path);
+        for (std::uint64_t v : {k.device, k.inode, std::uint64_t(k.size), std::uint64_t(k.modified),
+                                std::uint64_t(k.kind), std::uint64_t(k.hasAudio),
+                                std::uint64_t(std::hash<double>()(k.duration))})
+            h ^= std::hash<std::uint64_t>()(v) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        return h;
+    }
+};
+
+std::mutex lock;
+std::unordered_map<Key, std::optional<std::string>, KeyHash> verdicts;
+// Far more files than a project holds; past it the record starts again.
+constexpr std::size_t kRemembered = 8192;
+
+} // namespace
+
+std::optional<std::string> problem(const MediaItem& item, const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return missing(item);
+    // A folder, a FIFO or a device is no media file, whatever it is called.
+    if (!S_ISREG(info.st_mode)) return media::undecodableMessage(file);
+    const Key key{file.string(),
+                  std::uint64_t(info.st_dev),
+                  std::uint64_t(info.st_ino),
+                  std::int64_t(info.st_size),
+                  std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                  item.kind,
+                  item.duration,
+                  item.hasAudio};
+    {
+        const std::lock_guard guard(lock);
+        if (const auto found = verdicts.find(key); found != verdicts.end()) return found->second;
+    }
+    std::optional<std::string> verdict = look(item, file);
+    const std::lock_guard guard(lock);
+    if (verdicts.size() >= kRemembered) verdicts.clear();
+    verdicts.insert_or_assign(key, verdict);
+    return verdict;
+}
+
+std::string missing(const MediaItem& item) {
+    const std::string name = fs::path(item.path).filename().string();
+    return (name.empty() ? item.name : name) + " could not be found. Relink it to use it again.";
+}
+
+} // namespace osterveil::MediaCheck
