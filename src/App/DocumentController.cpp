@@ -84,7 +84,7 @@ void DocumentController::openFile(const std::filesystem::path& file, std::functi
         QString failure;
     };
     offload(
-        this,
+        WorkService::Lane::documents, this,
         [absolute, progress]() -> Outcome {
             try {
                 return {ProjectDocument::readFile(absolute, [progress](double f) { progress->store(f); }), {}};

@@ -243,7 +243,7 @@ void ProjectDocument::startNextSave() {
     const std::filesystem::path file = job.file;
     const Project snapshot = job.snapshot;
     offload(
-        this,
+        WorkService::Lane::documents, this,
         [file, snapshot]() -> Outcome {
             try {
                 return {write(contents(snapshot), file), {}};

@@ -102,6 +102,7 @@ WorkService& WorkService::shared() {
 WorkService::WorkService(int pictureThreads)
     : preview_(std::make_unique<Pool>("preview", 1, true, false)),
       pictures_(std::make_unique<Pool>("pictures", std::max(1, pictureThreads), false, true)),
+      documents_(std::make_unique<Pool>("documents", 2, false, false)),
       exports_(std::make_unique<Pool>("export", 2, false, false)) {}
 
 WorkService::~WorkService() {
@@ -109,7 +110,7 @@ WorkService::~WorkService() {
 }
 
 void WorkService::shutdown() {
-    for (Pool* p : {preview_.get(), pictures_.get(), exports_.get()})
+    for (Pool* p : {preview_.get(), pictures_.get(), documents_.get(), exports_.get()})
         p->stop();
 }
 
@@ -117,6 +118,7 @@ WorkService::Pool& WorkService::pool(Lane lane) const {
     switch (lane) {
     case Lane::preview: return *preview_;
     case Lane::pictures: return *pictures_;
+    case Lane::documents: return *documents_;
     case Lane::exports: return *exports_;
     }
     return *pictures_;
@@ -127,7 +129,7 @@ void WorkService::run(Lane lane, const void* key, Job job) {
 }
 
 void WorkService::cancel(const void* key) {
-    for (Pool* p : {preview_.get(), pictures_.get(), exports_.get()})
+    for (Pool* p : {preview_.get(), pictures_.get(), documents_.get(), exports_.get()})
         p->cancel(key);
 }
 

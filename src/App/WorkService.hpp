@@ -17,18 +17,19 @@ namespace osterveil {
 //   GUI thread            the windows, EditorModel and every edit; never waits on the others.
 //   preview lane          one thread: the program monitor's rebuilds, the newest first (this service).
 //   pictures lane         a few low-priority threads: thumbnails, waveforms, probing files (this service).
+//   documents lane        two threads: saving and opening projects (this service).
 //   export lane           one thread per running export's control (this service); the exporter reads,
 //                         composes and encodes on threads of its own (SequenceExporter, AssetWriter).
 //   each player           a reading thread and a sound-feeding thread (media::Player), and the sound
 //                         output's PulseAudio main loop (audio::Output).
 //   shared by all         oneTBB's workers for row-parallel pictures, FFmpeg's codec threads.
 //
-// A preview never waits behind pictures: the lanes have threads of their own. Jobs carry the key of
+// A preview, a save or an export never waits behind pictures: the lanes have threads of their own. Jobs carry the key of
 // the document they serve, so closing it drops what it left queued. The service lives as long as the
 // process; its threads end when it does.
 class WorkService {
   public:
-    enum class Lane { preview, pictures, exports };
+    enum class Lane { preview, pictures, documents, exports };
 
     using Job = std::function<void()>;
 
@@ -54,7 +55,7 @@ class WorkService {
 
   private:
     class Pool;
-    std::unique_ptr<Pool> preview_, pictures_, exports_;
+    std::unique_ptr<Pool> preview_, pictures_, documents_, exports_;
     Pool& pool(Lane lane) const;
 };
 
