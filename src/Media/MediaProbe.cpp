@@ -49,7 +49,7 @@ bool isStill(const fs::path& file) {
 // Whether the first picture of a stream decodes.
 bool firstPictureDecodes(const std::shared_ptr<const media::AssetTrack>& track) {
     try {
-        media::VideoDecoder decoder(track);
+        media::VideoDecoder decoder(track, 1);
         return decoder.frameAt(media::Time::zero()) != nullptr;
     } catch (const media::Error&) {
         return false;

@@ -21,8 +21,10 @@ bool isAxisAligned(const AffineTransform& t) {
 
 } // namespace
 
+// One picture at a time, several generators side by side (a bin's thumbnails): frame threads would each
+// hold pictures of their own and decode nothing sooner.
 ImageGenerator::ImageGenerator(std::shared_ptr<const AssetTrack> videoTrack)
-    : decoder_(std::make_unique<VideoDecoder>(std::move(videoTrack))) {}
+    : decoder_(std::make_unique<VideoDecoder>(std::move(videoTrack), 1)) {}
 
 ImageGenerator::~ImageGenerator() = default;
 

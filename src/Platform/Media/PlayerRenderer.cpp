@@ -9,10 +9,12 @@
 #include <future>
 #include <limits>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <thread>
 
 #include "Platform/Audio/Output.hpp"
+#include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/ImageGenerator.hpp"
 #include "Platform/Media/VideoCompositor.hpp"
@@ -35,6 +37,14 @@ constexpr std::size_t kCacheBytes = std::size_t(256) << 20;
 constexpr std::size_t kForwardCache = 24;
 // Reverse play decodes the group of pictures before the cached run once the run reaches back less than this.
 constexpr double kPrefetchReach = 1.5;
+// The codec threads of each decoder the player keeps: enough to decode ahead of the clock on their own,
+// few enough that a sequence cut from many files does not hold a picture per thread per file.
+int decoderThreads() {
+    static const int threads = std::clamp(usableCores() / 2, 2, 4);
+    return threads;
+}
+// A source not read within this much item time of where reading is closes, with its pictures.
+constexpr double kSourceReach = 10;
 // Sound is read in pieces of this many frames.
 constexpr std::int64_t kSoundChunk = 1024;
 
@@ -60,7 +70,7 @@ PixelBuffer blackPicture(int width, int height) {
 class SourceDecoder {
   public:
     explicit SourceDecoder(std::shared_ptr<const AssetTrack> track)
-        : decoder_(track), start_(track->timeRange.start) {
+        : decoder_(track, decoderThreads()), start_(track->timeRange.start) {
         decoder_.setFrameObserver(
             [this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
     }
@@ -252,7 +262,11 @@ class CompositionSource : public FrameSource {
         for (const auto& track : composition_->tracks())
             for (const auto& segment : track.segments())
                 if (segment.source)
-                    if (auto d = previous->decoders_.extract(segment.source.get())) decoders_.insert(std::move(d));
+                    if (auto d = previous->decoders_.extract(segment.source.get())) {
+                        if (auto use = previous->lastUse_.find(d.mapped().get()); use != previous->lastUse_.end())
+                            lastUse_.insert(*use);
+                        decoders_.insert(std::move(d));
+                    }
     }
 
     ~CompositionSource() override {
@@ -289,8 +303,16 @@ class CompositionSource : public FrameSource {
                 jobs.push_back({id, decoder.get(), position->time,
                                 std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
                 used_.emplace_back(decoder.get(), position->time);
+                lastUse_[decoder.get()] = t.toSeconds();
             }
         }
+        // Sources far from where reading is close; they open again when reading comes back.
+        std::erase_if(decoders_, [&](const auto& entry) {
+            const auto use = lastUse_.find(entry.second.get());
+            if (use != lastUse_.end() && std::abs(use->second - t.toSeconds()) <= kSourceReach) return false;
+            if (use != lastUse_.end()) lastUse_.erase(use);
+            return true;
+        });
         // Streams of one file share a decoder and decode in turn; different ones decode at once.
         std::map<SourceDecoder*, std::vector<Job*>> byDecoder;
         for (auto& j : jobs)
@@ -349,6 +371,8 @@ class CompositionSource : public FrameSource {
     // By stream: assets are shared while their files do not change, so one that changed gets a decoder
     // of its own.
     std::map<const AssetTrack*, std::unique_ptr<SourceDecoder>> decoders_;
+    // The item time each decoder was last read at.
+    std::unordered_map<const SourceDecoder*, double> lastUse_;
     std::vector<std::pair<SourceDecoder*, Time>> used_;
     int direction_ = 0;
 };

@@ -204,7 +204,7 @@ struct VideoDecoder::Impl {
     }
 };
 
-VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std::make_unique<Impl>()) {
+VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads) : impl_(std::make_unique<Impl>()) {
     routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
@@ -224,7 +224,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track) : impl_(std:
     m.intraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     if (m.track->nominalFrameRate > 0)
         m.frameTicks = av_rescale_q(1, av_d2q(1 / m.track->nominalFrameRate, 1 << 20), m.stream->time_base);
-    m.codec->thread_count = 0;
+    m.codec->thread_count = std::max(0, threads);
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
 }

@@ -52,7 +52,9 @@ struct VideoFrame {
 class VideoDecoder {
 public:
     // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.
-    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track);
+    // `threads` bounds the codec's own threads (0: as many as it likes); each frame thread holds
+    // pictures of its own, so a player that keeps many decoders open bounds them.
+    explicit VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads = 0);
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;

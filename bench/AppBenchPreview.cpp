@@ -1,0 +1,182 @@
+// What an edit costs before its picture is on screen, with the real program player: on a 2,000-clip
+// sequence of six 1080p files (edit to picture, median and p90, and the editor's resident memory idle
+// after opening and after 20 edits), and on a small sequence while the pictures of 120 media items are
+// still being made (edit to the preview in the player).
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <fstream>
+#include <thread>
+
+#include "App/EditorModel.hpp"
+#include "App/MediaPlayerControl.hpp"
+#include "Engine/PlateStore.hpp"
+#include "FakePlayer.hpp"
+#include "MediaFixtures.hpp"
+#include "Platform/Audio/Output.hpp"
+
+using namespace osterveil;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class Done> bool runUntil(Done done, double seconds = 60) {
+    QElapsedTimer limit;
+    limit.start();
+    while (!done()) {
+        if (limit.elapsed() > seconds * 1000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+    return 0;
+}
+
+double percentile(std::vector<double> v, double q) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
+}
+
+EditorModel::PreviewServices servicesWithPlate() {
+    static PlateStore plates(testsupport::MediaFixtures::shared().directory() / "plate");
+    auto services = EditorModel::defaultPreviewServices();
+    services.build = [](const Project& project, const std::optional<fs::path>& url, media::Size size) {
+        return CompositionBuilder::build(project, url, size, project.sequence.frameRate, plates);
+    };
+    return services;
+}
+
+// Six 1080p files of four seconds, written once per run; 2,000 one-second clips cut from them over
+// three video tracks, a dissolve at every fourth, the sound of the first file on A1.
+Project twoThousandClips() {
+    using testsupport::MediaFixtures;
+    Project p = ProjectDocument::newProject();
+    for (int f = 0; f < 6; ++f) {
+        const fs::path file = MediaFixtures::shared().scratch("busy-" + std::to_string(f) + ".mp4");
+        if (!fs::exists(file))
+            testsupport::writeMovie(file, {.width = 1920, .height = 1080, .frames = 96,
+                                           .audio = testsupport::AudioCodec::aac, .audioSeconds = 4,
+                                           .keyFrameInterval = 24});
+        MediaItem m{.id = Uuid::make(), .name = file.filename().string(), .kind = MediaKind::video,
+                    .path = file.string()};
+        m.duration = 4;
+        m.width = 1920;
+        m.height = 1080;
+        m.nominalFrameRate = 24;
+        m.hasVideo = m.hasAudio = true;
+        p.media.push_back(m);
+    }
+    for (int i = 0; i < 2000; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media[std::size_t(i % 6)].id;
+        c.name = p.media[std::size_t(i % 6)].name;
+        c.start = (i / 3) * 1.0;
+        c.duration = 1.0;
+        c.inPoint = double(i % 3);
+        if (i % 4 == 0) c.outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+        p.sequence.tracks.mut(std::size_t(i % 3)).clips.push_back(c);
+        if (i % 3 == 0) {
+            c.id = Uuid::make();
+            c.outgoing = {};
+            p.sequence.tracks.mut(3).clips.push_back(c);
+        }
+    }
+    return p;
+}
+
+// An edit of a clip away from the playhead, from the edit to the new item's first picture presented;
+// the resident memory idle once the project is open and its first picture up, and after 20 edits.
+void BM_EditToPictureOn2000Clips(benchmark::State& state) {
+    ProjectDocument document(twoThousandClips());
+    auto* program = new MediaPlayerControl(audio::Output::createNull());
+    EditorModel model{std::unique_ptr<PlayerControl>(program),
+                      std::make_unique<MediaPlayerControl>(audio::Output::createNull())};
+    model.setPreviewServices(servicesWithPlate());
+    model.followDocument(&document);
+    const media::Player& player = program->player();
+    model.seekProgram(100.5);
+    if (!runUntil([&] { return player.item() && !player.currentFrame().picture.isNull() && !model.isBuilding(); })) {
+        state.SkipWithError("the first picture never came");
+        return;
+    }
+    runUntil([] { return false; }, 1.0); // pictures and waveforms of the bin settle
+    const double idle = residentMegabytes();
+
+    const Uuid far = document.project().sequence.tracks[0].clips[600].id;
+    std::vector<double> latencies;
+    int blanks = 0;
+    QObject::connect(program, &PlayerControl::frameChanged, [&] {
+        if (program->currentFrame().picture.isNull()) ++blanks;
+    });
+    double opacity = 1;
+    for (auto _ : state) {
+        const auto item = player.item();
+        const std::int64_t presented = player.presentedFrames();
+        opacity -= 0.01;
+        QElapsedTimer clock;
+        clock.start();
+        model.edit("Opacity", [&](Project& p) { p.sequence.updateClip(far, [&](TimelineClip& c) { c.opacity.value = opacity; }); });
+        runUntil([&] { return player.item() != item && player.presentedFrames() > presented; });
+        latencies.push_back(double(clock.nsecsElapsed()) / 1e6);
+        state.SetIterationTime(latencies.back() / 1e3);
+    }
+    runUntil([&] { return !model.isBuilding(); });
+    state.counters["median_ms"] = percentile(latencies, 0.5);
+    state.counters["p90_ms"] = percentile(latencies, 0.9);
+    state.counters["blank_frames"] = blanks;
+    state.counters["idle_MB"] = idle;
+    state.counters["after_edits_MB"] = residentMegabytes();
+}
+BENCHMARK(BM_EditToPictureOn2000Clips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// Edit to the preview in the player while 120 media items' thumbnails and waveforms wait for their
+// workers (each a 40 ms stand-in, as reading a movie's first picture takes).
+void BM_PreviewBehind120PictureJobs(benchmark::State& state) {
+    Project p = ProjectDocument::newProject();
+    for (int i = 0; i < 120; ++i) {
+        MediaItem m{.id = Uuid::make(), .name = "clip" + std::to_string(i) + ".mov", .kind = MediaKind::video};
+        m.hasVideo = m.hasAudio = true;
+        p.media.push_back(m);
+    }
+    auto services = servicesWithPlate();
+    services.thumbnail = [](const MediaItem&, const std::optional<fs::path>&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return std::optional<QImage>();
+    };
+    services.peaks = [](const MediaItem&, const std::optional<fs::path>&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return std::vector<float>();
+    };
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        ProjectDocument document(p);
+        auto* player = new testsupport::FakePlayer;
+        EditorModel model{std::unique_ptr<PlayerControl>(player), std::make_unique<testsupport::FakePlayer>()};
+        model.setPreviewServices(services);
+        // Opening the project starts every item's pictures; an edit comes at once.
+        model.followDocument(&document);
+        runUntil([&] { return player->replacements > 0; });
+        const int before = player->replacements;
+        QElapsedTimer clock;
+        clock.start();
+        model.edit("Rename", [](Project& q) { q.sequence.name = "Edited"; });
+        runUntil([&] { return player->replacements > before; });
+        latencies.push_back(double(clock.nsecsElapsed()) / 1e6);
+        state.SetIterationTime(latencies.back() / 1e3);
+    }
+    state.counters["median_ms"] = percentile(latencies, 0.5);
+    state.counters["max_ms"] = percentile(latencies, 1);
+}
+BENCHMARK(BM_PreviewBehind120PictureJobs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+} // namespace
