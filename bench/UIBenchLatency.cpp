@@ -6,12 +6,15 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+#include <cmath>
 #include <algorithm>
 #include <filesystem>
 #include <vector>
 
 #include "App/MediaPlayerControl.hpp"
 #include "MediaFixtures.hpp"
+#include "App/EditorModel.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "UI/Color/ColorPanel.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -83,7 +86,8 @@ class PresentationWatch : public QObject {
 // A four-second 1080p H.264 clip on V1 of a 1080p sequence previewed at half size, in a real editor
 // window, shown and active, its first preview built and its first picture on screen.
 struct PlayingWindow {
-    PlayingWindow() {
+    // `twoTracks`: the same clip again on V2 at half opacity, so every picture is composed of two.
+    explicit PlayingWindow(bool twoTracks = false) {
         using namespace testsupport;
         const auto movie = MediaFixtures::shared().scratch("hd-4s.mp4");
         if (!std::filesystem::exists(movie))
@@ -104,6 +108,13 @@ struct PlayingWindow {
         c.name = m.name;
         c.duration = 4;
         p.sequence.tracks.mut(0).clips.push_back(c);
+        if (twoTracks) {
+            c.id = Uuid::make();
+            c.opacity.value = 0.5;
+            c.inPoint = 1;
+            c.duration = 3;
+            p.sequence.tracks.mut(1).clips.push_back(c);
+        }
         document.setProject(p);
         window = std::make_unique<EditorWindow>(document, nullptr);
         window->show();
@@ -250,5 +261,147 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
     latencies.report(state, *w.player);
 }
 BENCHMARK(BM_SliderReleaseToUpdatedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// The longest gap between ticks of a 1 ms timer while `during` runs until `done`: how long the GUI
+// thread was kept from its events.
+template <class During, class Done> double longestStallMs(During during, Done done) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed(), longest = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start(1);
+    QCoreApplication::processEvents();
+    last = clock.nsecsElapsed();
+    during();
+    longest = std::max(longest, clock.nsecsElapsed() - last);
+    while (!done() && clock.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    return double(longest) / 1e6;
+}
+
+// An edit of the picture under the playhead on a two-track 1080p sequence at preview 0.5: from the edit
+// to its picture painted, and how many times the monitor showed no picture meanwhile.
+void BM_EditToUpdatedPicture(benchmark::State& state) {
+    PlayingWindow w(true);
+    if (!w.ready || !w.restAt(1.5)) {
+        state.SkipWithError("the window never showed its first picture");
+        return;
+    }
+    EditorModel& model = w.window->model();
+    int blanks = 0;
+    QObject::connect(w.player, &media::Player::frameChanged, [&] {
+        if (w.player->currentFrame().picture.isNull()) ++blanks;
+    });
+    Latencies latencies;
+    double opacity = 1;
+    for (auto _ : state) {
+        if (!w.restAt(1.5)) {
+            state.SkipWithError("the player did not come to rest");
+            return;
+        }
+        const auto before = w.player->item();
+        opacity = opacity > 0.6 ? opacity - 0.05 : 1;
+        w.watch->arm([&] { return w.player->item() != before; });
+        model.updateClip(w.clipID, "Opacity", [&](TimelineClip& c) { c.opacity.value = opacity; });
+        if (!w.watch->wait()) {
+            state.SkipWithError("no picture followed the edit");
+            return;
+        }
+        latencies.record(state, *w.watch);
+    }
+    latencies.report(state, *w.player);
+    state.counters["p95 ms"] = latencies.screen.empty()
+                                   ? 0
+                                   : latencies.screen[std::min(latencies.screen.size() - 1,
+                                                               std::size_t(0.95 * double(latencies.screen.size() - 1) + 0.5))];
+    state.counters["blank frames"] = blanks;
+}
+BENCHMARK(BM_EditToUpdatedPicture)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// Dragging Exposure for two seconds, the pointer moving every 16 ms: pictures the program monitor put
+// up a second, and how many times it showed none.
+void BM_PicturesWhileDraggingExposure(benchmark::State& state) {
+    PlayingWindow w(true);
+    if (!w.ready || !w.restAt(1.5)) {
+        state.SkipWithError("the window never showed its first picture");
+        return;
+    }
+    EditorModel& model = w.window->model();
+    model.selectOnly(w.clipID);
+    auto* source = w.window->findChild<SourceGroup*>();
+    for (auto* tab : source->findChildren<PanelTab*>())
+        if (tab->text().compare("Effect Controls", Qt::CaseInsensitive) == 0) QTest::mouseClick(tab, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    auto* panel = source->findChild<ColorPanel*>();
+    DoubleSlider* exposure = panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
+    if (!exposure || !exposure->isVisible()) {
+        state.SkipWithError("no visible Exposure slider");
+        return;
+    }
+    int pictures = 0, blanks = 0;
+    QObject::connect(w.player, &media::Player::frameChanged, [&] {
+        (w.player->currentFrame().picture.isNull() ? blanks : pictures) += 1;
+    });
+    for (auto _ : state) {
+        pictures = blanks = 0;
+        const QPoint grip = exposure->thumbRect().center();
+        QTest::mousePress(exposure, Qt::LeftButton, {}, grip);
+        QElapsedTimer clock;
+        clock.start();
+        for (int step = 0; clock.elapsed() < 2000; ++step) {
+            QTest::mouseMove(exposure, grip + QPoint(int(20 * std::sin(step / 10.0)), 0));
+            const qint64 next = qint64(step + 1) * 16;
+            while (clock.elapsed() < next)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        QTest::mouseRelease(exposure, Qt::LeftButton, {}, grip);
+        state.counters["pictures per s"] = double(pictures) / seconds;
+        state.counters["blank frames"] = blanks;
+        model.cancelTransientEdit();
+        w.restAt(1.5);
+    }
+}
+BENCHMARK(BM_PicturesWhileDraggingExposure)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// Opening a transport stream in the source monitor, its file unread so far (as after opening a
+// project): the longest the GUI thread was kept from its events until the picture came.
+void BM_OpenTransportStreamInSource(benchmark::State& state) {
+    PlayingWindow w;
+    if (!w.ready) {
+        state.SkipWithError("the window never showed its first picture");
+        return;
+    }
+    using namespace testsupport;
+    EditorModel& model = w.window->model();
+    auto& source = static_cast<MediaPlayerControl&>(model.sourcePlayer()).player();
+    std::vector<double> stalls;
+    int n = 0;
+    for (auto _ : state) {
+        // A fresh file each time, so nothing of it is cached.
+        const auto file = MediaFixtures::shared().scratch("source-" + std::to_string(n++) + ".mts");
+        writeMovie(file, {.container = "mpegts", .width = 1920, .height = 1080, .frames = 48,
+                          .audio = AudioCodec::aac, .audioSeconds = 2});
+        MediaItem m{.id = Uuid::make(), .name = file.filename().string(), .kind = MediaKind::video, .path = file.string()};
+        m.duration = 2;
+        m.hasVideo = m.hasAudio = true;
+        model.edit("Import Media", [&](Project& p) { p.media.push_back(m); });
+        PlayingWindow::waitFor([&] { return !model.isBuilding() && !model.rebuilds().isPending(); });
+        const double stall = longestStallMs([&] { model.openInSource(m.id); },
+                                            [&] { return !source.currentFrame().picture.isNull(); });
+        stalls.push_back(stall);
+        state.SetIterationTime(stall / 1e3);
+    }
+    std::sort(stalls.begin(), stalls.end());
+    state.counters["median stall ms"] = stalls[stalls.size() / 2];
+    state.counters["max stall ms"] = stalls.back();
+}
+BENCHMARK(BM_OpenTransportStreamInSource)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 } // namespace

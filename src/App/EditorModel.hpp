@@ -525,6 +525,8 @@ class EditorModel : public QObject {
     bool buildingChangePending_ = false;
     // The serial of the rebuild whose item the program player has.
     std::uint64_t appliedRebuild_ = 0;
+    // A preview of the open gesture has reached the player.
+    bool gesturePreviewShown_ = false;
 };
 
 } // namespace osterveil

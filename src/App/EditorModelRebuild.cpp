@@ -64,10 +64,13 @@ void EditorModel::scheduleRebuild(std::chrono::milliseconds delay) {
     // Any stored scale is accepted; the build itself stays between a quarter and full size.
     const double scale = request.project.sequence.previewScale;
     request.scale = scale >= 0.25 ? std::min(scale, 1.0) : 0.25;
-    // While a gesture moves, previews follow one another as fast as they build: later steps do not
-    // restart the wait, and a preview that lands while a newer step waits starts that one at once.
+    // While a gesture moves, previews follow one another as fast as they build: the first waits as
+    // usual and later steps do not restart that wait; once one has landed, a step builds at once when
+    // none is building, else as soon as the one building lands.
     const bool moving = transientBefore_.has_value() && delay == gestureRebuildDelay;
-    rebuilds_.schedule(std::move(request), delay, moving);
+    if (!transientBefore_) gesturePreviewShown_ = false;
+    const bool now = moving && gesturePreviewShown_ && !isBuilding_;
+    rebuilds_.schedule(std::move(request), now ? std::chrono::milliseconds(0) : delay, moving);
 }
 
 void EditorModel::performRebuild(const RebuildRequest& request) {
@@ -95,6 +98,7 @@ void EditorModel::performRebuild(const RebuildRequest& request) {
             if (auto* build = std::get_if<std::shared_ptr<const CompositionBuild>>(&outcome)) {
                 if (serial > model.appliedRebuild_) {
                     model.appliedRebuild_ = serial;
+                    if (model.transientBefore_) model.gesturePreviewShown_ = true;
                     model.apply(*build);
                     model.setOfflineIDs(UuidSet((*build)->offline.begin(), (*build)->offline.end()));
                     model.setStatus(model.statusLine(project));
