@@ -109,7 +109,10 @@ bool DocumentController::write(ProjectDocument& document, const std::filesystem:
     return true;
 }
 
-bool DocumentController::confirmClose(ProjectDocument& document) {
+bool DocumentController::confirmClose(ProjectDocument& document, bool exporting) {
+    // The export first: keeping it settles the matter without a word about saving.
+    if (exporting && host_.askToCancelExport(document, displayName(document)) == ExportChoice::keepExporting)
+        return false;
     if (!document.isModified()) return true;
     switch (host_.askToSave(document, displayName(document))) {
     case SaveChoice::save:

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <map>
+#include <memory>
 
 #include "App/DocumentController.hpp"
 
@@ -11,7 +13,8 @@ namespace osterveil {
 class EditorWindow;
 
 // The program's side of the document machinery: an `EditorWindow` per document at the default size,
-// file panels for Open and Save As, the Save / Don't Save / Cancel question and error alerts.
+// file panels for Open and Save As, the Cancel Export / Keep Exporting and Save / Don't Save / Cancel
+// questions and error alerts.
 class DocumentWindows : public QObject, public DocumentHost {
     Q_OBJECT
   public:
@@ -27,10 +30,15 @@ class DocumentWindows : public QObject, public DocumentHost {
     void showDocument(ProjectDocument& document) override;
     bool closeDocument(ProjectDocument& document) override;
     SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) override;
+    ExportChoice askToCancelExport(const ProjectDocument& document, const QString& displayName) override;
     std::vector<std::filesystem::path> chooseFilesToOpen() override;
     std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
                                                             const QString& suggestedName) override;
     void showError(const QString& title, const QString& message) override;
+
+    // The question `askToCancelExport` runs, not yet shown: "Keep Exporting" is the default and what
+    // Escape presses; "Cancel Export" has the destructive role.
+    static std::unique_ptr<QMessageBox> exportQuestion(QWidget* parent, const QString& displayName);
 
   private:
     QPointer<DocumentController> controller_;
