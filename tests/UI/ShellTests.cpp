@@ -306,12 +306,7 @@ TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeeps
     Project p = d.project();
     p.sequence.width = 320;
     p.sequence.height = 180;
-    MediaItem m{.id = Uuid::make(), .name = "clip", .kind = MediaKind::video, .duration = 1};
-    m.path = MediaFixtures::shared().path(Fixture::h264Movie).string();
-    m.width = 320;
-    m.height = 180;
-    m.nominalFrameRate = 24;
-    m.hasVideo = true;
+    const MediaItem m = testsupport::fixtureMovieItem();
     p.media.push_back(m);
     for (int i = 0; i < 300; ++i) {
         TimelineClip c;
