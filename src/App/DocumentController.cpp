@@ -176,7 +176,10 @@ bool DocumentController::saveAndWait(ProjectDocument& document) {
     return !document.isModified();
 }
 
-bool DocumentController::confirmClose(ProjectDocument& document) {
+bool DocumentController::confirmClose(ProjectDocument& document, bool exporting) {
+    // The export first: keeping it settles the matter without a word about saving.
+    if (exporting && host_.askToCancelExport(document, displayName(document)) == ExportChoice::keepExporting)
+        return false;
     // A save on its way ends first: closing must not cut it short, and its outcome decides whether
     // anything is left unsaved.
     document.waitForSaves();

@@ -15,6 +15,8 @@ namespace osterveil {
 
 // The answer to "Do you want to save the changes…?" when a modified document is about to close.
 enum class SaveChoice { save, dontSave, cancel };
+// The answer to "An export is in progress…" when a window whose export is still running is about to close.
+enum class ExportChoice { cancelExport, keepExporting };
 
 // The answer when the file a document is about to be saved over was replaced or changed by another
 // program since it was opened or last saved.
@@ -28,11 +30,12 @@ class DocumentHost {
 
     // Shows the document's window, making one the first time.
     virtual void showDocument(ProjectDocument& document) = 0;
-    // Closes the document's window as the user would, which asks about unsaved changes
-    // (`DocumentController::confirmClose`). False when the window stays open.
+    // Closes the document's window as the user would, which asks about a running export and unsaved
+    // changes (`DocumentController::confirmClose`). False when the window stays open.
     virtual bool closeDocument(ProjectDocument& document) = 0;
 
     virtual SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) = 0;
+    virtual ExportChoice askToCancelExport(const ProjectDocument& document, const QString& displayName) = 0;
     // The project files the user picked to open; none when cancelled.
     virtual std::vector<std::filesystem::path> chooseFilesToOpen() = 0;
     // Where to save a document first saved under `suggestedName`; none when cancelled.
@@ -76,14 +79,15 @@ class DocumentController : public QObject {
     bool save(ProjectDocument& document);
     bool saveAs(ProjectDocument& document);
 
-    // The question before a document's window closes: true when it may close (saved, unchanged, or the
-    // user chose not to save), false when it stays.
-    bool confirmClose(ProjectDocument& document);
+    // The questions before a document's window closes: while an export started in it runs, whether to
+    // cancel that export; then, when modified, whether to save. True when the window may close (the
+    // window then cancels its export); false when it stays, its export and document as they were.
+    bool confirmClose(ProjectDocument& document, bool exporting = false);
     // Closes the document's window (asking as above).
     bool close(ProjectDocument& document);
     // The window has closed: the document goes.
     void discard(ProjectDocument& document);
-    // Closes every window, asking for each modified one; stops at the first the user keeps.
+    // Closes every window, asking for each exporting or modified one; stops at the first the user keeps.
     bool quit();
 
     // The window title's name: the file name, or "Untitled", "Untitled 2", … while never saved.

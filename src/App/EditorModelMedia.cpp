@@ -184,6 +184,13 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
     return out;
 }
 
+// A relink says the files behind the media changed, which the project need not show: an item relinked
+// to its file put back where it was is equal by value, so no document change would rebuild the preview
+// (which finds what is offline) or load the item's pictures again. The model is told all the same.
+void relinked(EditorModel& model, const Project& before) {
+    if (model.project() == before) model.projectDidChange();
+}
+
 // One offline item found in a folder, and what its file turned out to be.
 struct FolderMatch {
     Uuid id;
@@ -459,6 +466,8 @@ void EditorModel::relinkOffline(const fs::path& folder, std::function<void()> do
                     model.forgetPictures(replacement.first);
                 model.setStatus(counted("Relinked", replacements.size()));
             }
+            // Also when nothing matched: an item shown offline may be back in place by now.
+            relinked(model, current);
             if (done) done();
         });
 }
@@ -476,11 +485,13 @@ void EditorModel::replaceMedia(const Uuid& mediaID, const fs::path& file) {
             MediaItem item = std::move(*probed.item);
             item.id = mediaID;
             const QString name = QString::fromStdString(item.name);
+            const Project before = model.project();
             model.edit(QStringLiteral("Relink Media"), [&](Project& p) {
                 MediaEdits::replaceMedia(p, {{mediaID, item}});
             });
             model.forgetPictures(mediaID);
             model.setStatus(QStringLiteral("Relinked ") + name + QLatin1Char('.'));
+            relinked(model, before);
         });
 }
 

@@ -1,8 +1,9 @@
 #include "App/ExportJob.hpp"
 
+#include "App/WorkService.hpp"
+
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -60,8 +61,8 @@ bool ExportJob::start(ExportRequest request) {
                 },
                 Qt::QueuedConnection);
     };
-    QThreadPool::globalInstance()->start([post, exporter = exporter_, request = std::move(request),
-                                          fileName] {
+    WorkService::shared().run(WorkService::Lane::exports, this, [post, exporter = exporter_, request = std::move(request),
+                                                             fileName] {
         std::optional<QString> error;
         try {
             exporter->exportMovie(request,

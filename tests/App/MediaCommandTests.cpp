@@ -305,6 +305,40 @@ TEST_F(MediaCommands, LocatingOneFileRelinksItButNeverAnItemRemovedMeanwhile) {
     EXPECT_EQ(model.status(), "");
 }
 
+// The file put back where it was: relinking to it changes nothing in the project, yet the preview must
+// find it again and the bin show its picture, with no other edit to set that off.
+TEST_F(MediaCommands, RelinkingToTheFileBackAtItsPathBringsItOnlineAtOnce) {
+    const fs::path movie = copy(Fixture::h264Movie, "take.mp4");
+    const fs::path away = root() / "elsewhere.mp4";
+    CommandFixture::open(); // with the document hook, so the real preview follows the project
+    run([&](auto done) { model.ingest({movie}, done); });
+    const Uuid id = project().media.at(0).id;
+    model.overwriteMediaAtPlayhead(id);
+    const auto settled = [&] { return !model.rebuilds().isPending() && !model.isBuilding(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settled() && model.thumbnails().contains(id); }, 20000));
+    ASSERT_TRUE(model.offlineIDs().empty());
+
+    fs::rename(movie, away);
+    model.addVideoTrack();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settled() && model.offlineIDs().contains(id); }, 20000));
+    fs::rename(away, movie);
+    const Project before = project();
+    const int items = player->itemChanges;
+
+    QStringList said;
+    QObject listening;
+    QObject::connect(&model, &EditorModel::changed, &listening, [&] { said << model.status(); });
+    desktop->answers = {0};
+    model.relink(id);
+    desktop->choose({movie});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settled() && model.offlineIDs().empty(); }, 20000));
+    EXPECT_TRUE(said.contains("Relinked take.")) << said.join(" | ").toStdString();
+    EXPECT_EQ(project(), before); // the same item at the same path
+    EXPECT_GT(player->itemChanges, items);
+    ASSERT_TRUE(player->item().has_value());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.thumbnails().contains(id); }, 20000));
+}
+
 TEST_F(MediaCommands, RemovingMediaTakesItsClipsEverywhereInOneStepAndPrunesTheSelection) {
     const Uuid gone = addMedia(MediaKind::video, 10);
     const Uuid other = addMedia(MediaKind::video, 10);

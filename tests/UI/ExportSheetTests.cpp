@@ -102,12 +102,7 @@ struct ExportSheetTest : SheetFixture {
     // A one-second 320×180 H.264 source, placed whole on V1 for `seconds`.
     Project withClip(double seconds = 1) {
         Project p = ProjectDocument::newProject();
-        MediaItem m{.id = Uuid::make(), .name = "clip", .kind = MediaKind::video, .duration = 1};
-        m.path = MediaFixtures::shared().path(Fixture::h264Movie).string();
-        m.width = 320;
-        m.height = 180;
-        m.nominalFrameRate = 24;
-        m.hasVideo = true;
+        const MediaItem m = fixtureMovieItem();
         p.media.push_back(m);
         TimelineClip c;
         c.id = Uuid::make();

@@ -18,6 +18,7 @@
 
 #include "App/EditorModel.hpp"
 #include "FakePlayer.hpp"
+#include "MediaFixtures.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/KestwaterApp.hpp"
 
@@ -80,6 +81,17 @@ inline QImage writePicture(QWidget& widget, const std::string& name, const QRect
     QApplication::setPalette(palette);
     QApplication::setFont(font);
     return picture;
+}
+
+// The one-second 320×180 H.264 fixture as a bin item.
+inline MediaItem fixtureMovieItem() {
+    MediaItem m{.id = Uuid::make(), .name = "clip", .kind = MediaKind::video, .duration = 1};
+    m.path = MediaFixtures::shared().path(Fixture::h264Movie).string();
+    m.width = 320;
+    m.height = 180;
+    m.nominalFrameRate = 24;
+    m.hasVideo = true;
+    return m;
 }
 
 // The colour a button's glyph is drawn in: that of its most opaque pixel.

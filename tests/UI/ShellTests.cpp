@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include "App/MediaPlayerControl.hpp"
+#include "MediaFixtures.hpp"
+#include "SheetTestSupport.hpp"
 #include "App/DocumentController.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -24,6 +27,10 @@
 #include "UI/Shell/KestwaterCommands.hpp"
 
 using namespace osterveil;
+using osterveil::testsupport::Fixture;
+using osterveil::testsupport::MediaFixtures;
+using osterveil::testsupport::findByText;
+using osterveil::testsupport::writePicture;
 namespace fs = std::filesystem;
 
 namespace {
@@ -47,11 +54,17 @@ class ScriptedWindows : public DocumentWindows {
         askedAboutChange.push_back(name);
         return changedAnswer;
     }
+    ExportChoice askToCancelExport(const ProjectDocument&, const QString& name) override {
+        asked.push_back("export: " + name);
+        return exportAnswer;
+    }
 
     SaveChoice answer = SaveChoice::cancel;
     ChangedFileChoice changedAnswer = ChangedFileChoice::cancel;
     QStringList askedAboutChange;
+    ExportChoice exportAnswer = ExportChoice::keepExporting;
     std::optional<fs::path> saveLocation;
+    // The documents asked about, in order; the export question's are marked.
     QStringList asked;
     QStringList errors;
 };
@@ -325,6 +338,88 @@ TEST_F(Shell, CtrlZDuringAGestureCallsItOffBeforeUndoing) {
     EXPECT_EQ(d.undoStack()->redoText(), "Add Title");
     QTest::keyClick(w.windowHandle(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(d.undoStack()->index(), 1);
+}
+
+TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeepsEverything) {
+    // An old movie where the new one goes, and a sequence long enough to be still exporting when asked.
+    const fs::path target = path("Cut.mov");
+    fs::copy_file(MediaFixtures::shared().path(Fixture::proresMovie), target);
+    const std::string oldMovie = bytes(target);
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    Project p = d.project();
+    p.sequence.width = 320;
+    p.sequence.height = 180;
+    const MediaItem m = testsupport::fixtureMovieItem();
+    p.media.push_back(m);
+    for (int i = 0; i < 300; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = i;
+        c.duration = 1;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    d.setProject(p);
+    w.model().addVideoTrack(); // and unsaved
+    settle();
+
+    w.setExportServices({.savePanel = [&](QWidget*, const ExportSheet::SaveRequest&,
+                                          const ExportSheet::Answer& answer) { answer(target); }});
+    w.model().setShowExport(true);
+    settle();
+    auto* sheet = qobject_cast<ExportSheet*>(w.presentedSheet());
+    ASSERT_NE(sheet, nullptr);
+    sheet->chooseDestination();
+    QPointer<const ExportJob> job(&sheet->job());
+    QString ended;
+    QObject listening; // the window goes before the export ends
+    QObject::connect(job, &ExportJob::changed, &listening,
+                     [&] { ended = job->errorMessage().value_or(QString()); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job->progress() > 0; }, 60000));
+    const auto untouched = [&] {
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(w.presentedSheet(), sheet);
+        EXPECT_TRUE(job->isRunning());
+        EXPECT_TRUE(job->phase().startsWith("Encoding")) << job->phase().toStdString();
+        EXPECT_EQ(controller.documents().size(), 1u);
+    };
+
+    // Keep Exporting: nothing more is asked, and the window and its export go on.
+    windows.exportAnswer = ExportChoice::keepExporting;
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(windows.asked, QStringList{"export: Untitled"});
+    untouched();
+
+    // The export question comes first; nothing is cancelled until every answer lets the window go.
+    windows.exportAnswer = ExportChoice::cancelExport;
+    windows.answer = SaveChoice::cancel;
+    EXPECT_FALSE(controller.quit());
+    EXPECT_EQ(windows.asked, (QStringList{"export: Untitled", "export: Untitled", "Untitled"}));
+    untouched();
+
+    // Cancel Export and Don't Save: the program may end; the export stops at once, leaving no part of
+    // the new movie and the old one as it was.
+    windows.answer = SaveChoice::dontSave;
+    EXPECT_TRUE(controller.quit());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job.isNull(); }, 60000));
+    EXPECT_TRUE(controller.documents().empty());
+    EXPECT_EQ(ended, "Export was cancelled.");
+    EXPECT_TRUE(bytes(target) == oldMovie) << "the old movie was replaced";
+    for (const auto& entry : fs::directory_iterator(path("")))
+        EXPECT_EQ(entry.path(), target) << "left behind: " << entry.path();
+
+    // What the program asks in their place.
+    const std::unique_ptr<QMessageBox> question = DocumentWindows::exportQuestion(nullptr, "Cut.osterveil");
+    EXPECT_EQ(question->text(), "An export is in progress in “Cut.osterveil”. Do you want to cancel it?");
+    ASSERT_EQ(question->buttons().size(), 2);
+    QAbstractButton* cancel = findByText(*question, "Cancel Export");
+    QAbstractButton* keep = findByText(*question, "Keep Exporting");
+    EXPECT_EQ(question->buttonRole(cancel), QMessageBox::DestructiveRole);
+    EXPECT_EQ(static_cast<QAbstractButton*>(question->defaultButton()), keep);
+    EXPECT_EQ(question->escapeButton(), keep);
+    question->show();
+    writePicture(*question, "shell/export-question.png");
 }
 
 TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {

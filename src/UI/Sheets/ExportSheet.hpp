@@ -84,6 +84,7 @@ class ExportSheet : public QDialog {
 
     const ExportDraft& draft() const { return draft_; }
     const ExportJob& job() const { return *job_; }
+    ExportJob& job() { return *job_; }
     // "ProRes 422 HQ  1920×1080  23.976 fps  Whole sequence  .mov"
     QString summary() const;
     // The sequence's size and rate while matching, else the draft's.

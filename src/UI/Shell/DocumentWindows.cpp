@@ -79,6 +79,27 @@ SaveChoice DocumentWindows::askToSave(const ProjectDocument& document, const QSt
     return SaveChoice::cancel;
 }
 
+std::unique_ptr<QMessageBox> DocumentWindows::exportQuestion(QWidget* parent, const QString& displayName) {
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(displayName);
+    box->setText(QStringLiteral("An export is in progress in “%1”. Do you want to cancel it?").arg(displayName));
+    box->setInformativeText(
+        QStringLiteral("Cancelling deletes the unfinished movie and leaves any earlier file of that name as it was."));
+    box->addButton(QStringLiteral("Cancel Export"), QMessageBox::DestructiveRole);
+    QPushButton* keep = box->addButton(QStringLiteral("Keep Exporting"), QMessageBox::RejectRole);
+    box->setDefaultButton(keep);
+    box->setEscapeButton(keep);
+    return box;
+}
+
+ExportChoice DocumentWindows::askToCancelExport(const ProjectDocument& document, const QString& displayName) {
+    const std::unique_ptr<QMessageBox> box = exportQuestion(window(document), displayName);
+    box->exec();
+    return box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole ? ExportChoice::cancelExport
+                                                                                  : ExportChoice::keepExporting;
+}
+
 std::vector<std::filesystem::path> DocumentWindows::chooseFilesToOpen() {
     const QString filter = QStringLiteral("Osterveil projects (%1)")
                                .arg(extensionPatterns(ProjectDocument::readableExtensions()));

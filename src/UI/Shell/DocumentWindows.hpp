@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QProgressDialog>
 #include <map>
+#include <memory>
 
 #include "App/DocumentController.hpp"
 
@@ -12,8 +14,9 @@ namespace osterveil {
 class EditorWindow;
 
 // The program's side of the document machinery: an `EditorWindow` per document at the default size,
-// file panels for Open and Save As, the Save / Don't Save / Cancel question, the question before writing
-// over a file changed elsewhere, the progress of an open and error alerts.
+// file panels for Open and Save As, the Cancel Export / Keep Exporting and Save / Don't Save / Cancel
+// questions, the question before writing over a file changed elsewhere, the progress of an open and
+// error alerts.
 class DocumentWindows : public QObject, public DocumentHost {
     Q_OBJECT
   public:
@@ -29,6 +32,7 @@ class DocumentWindows : public QObject, public DocumentHost {
     void showDocument(ProjectDocument& document) override;
     bool closeDocument(ProjectDocument& document) override;
     SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) override;
+    ExportChoice askToCancelExport(const ProjectDocument& document, const QString& displayName) override;
     std::vector<std::filesystem::path> chooseFilesToOpen() override;
     std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
                                                             const QString& suggestedName) override;
@@ -37,6 +41,10 @@ class DocumentWindows : public QObject, public DocumentHost {
     // A progress window per file, shown once an open has taken a moment.
     void showOpening(const QString& fileName, double fraction) override;
     void finishOpening(const QString& fileName) override;
+
+    // The question `askToCancelExport` runs, not yet shown: "Keep Exporting" is the default and what
+    // Escape presses; "Cancel Export" has the destructive role.
+    static std::unique_ptr<QMessageBox> exportQuestion(QWidget* parent, const QString& displayName);
 
   private:
     QPointer<DocumentController> controller_;

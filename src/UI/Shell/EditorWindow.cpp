@@ -344,13 +344,22 @@ void EditorWindow::closeWithoutAsking() {
     closeConfirmed_ = true;
 }
 
+bool EditorWindow::isExporting() const {
+    return std::any_of(exports_.begin(), exports_.end(),
+                       [](const QPointer<ExportJob>& job) { return job && job->isRunning(); });
+}
+
 void EditorWindow::closeEvent(QCloseEvent* event) {
-    if (!closeConfirmed_ && controller_ && !controller_->confirmClose(*document_)) {
+    if (!closeConfirmed_ && controller_ && !controller_->confirmClose(*document_, isExporting())) {
         event->ignore();
         return;
     }
     closeConfirmed_ = true;
     event->accept();
+    // An export left running would keep the program alive with no window to show it; cancelled, it
+    // stops at its next frame and takes its unfinished file with it.
+    for (const QPointer<ExportJob>& job : exports_)
+        if (job) job->cancel();
     // From here on no key reaches the model, and the document goes with the window.
     delete keyCatcher_;
     keyCatcher_ = nullptr;
@@ -402,6 +411,8 @@ void EditorWindow::presentSheets() {
     if (model_->showExport()) {
         sheetKind_ = Sheet::exportMedia;
         sheet = panes::makeExportSheet(*model_, this, exportServices_);
+        std::erase_if(exports_, [](const QPointer<ExportJob>& job) { return job.isNull(); });
+        if (auto* exportSheet = qobject_cast<ExportSheet*>(sheet)) exports_.emplace_back(&exportSheet->job());
     } else if (model_->showSequenceSettings()) {
         sheetKind_ = Sheet::sequenceSettings;
         sheet = panes::makeSequenceSettingsSheet(*model_, this);

@@ -52,6 +52,9 @@ class EditorWindow : public QMainWindow {
     void setDisplayName(const QString& name);
     // Lets the next close go ahead without asking (the document's question was answered already).
     void closeWithoutAsking();
+    // An export started in this window is still writing its movie, whether or not its sheet is open.
+    // Closing the window asks first, and cancels it.
+    bool isExporting() const;
 
     KestwaterCommands* commands() const { return commands_; }
     // The status line: plain text on one line, ending in "…" where it does not fit.
@@ -97,6 +100,9 @@ class EditorWindow : public QMainWindow {
     Sheet sheetKind_ = Sheet::none;
     QPointer<QMessageBox> alertBox_;
     ExportSheet::Services exportServices_;
+    // The jobs of the export sheets presented here; each goes once its export has ended and its sheet
+    // has closed.
+    std::vector<QPointer<ExportJob>> exports_;
     std::optional<Uuid> shownAlert_;
     bool closeConfirmed_ = false;
 };
