@@ -58,6 +58,13 @@ struct WindowFixture : ::testing::Test {
             QCoreApplication::processEvents();
     }
     EditorModel& model() { return window->model(); }
+    // The first preview is in the player, which has reported its time: nothing moves the playhead now.
+    bool previewSettled() {
+        const bool settled = QTest::qWaitFor(
+            [&] { return !model().isBuilding() && !model().rebuilds().isPending(); }, 60000);
+        settle();
+        return settled;
+    }
     template <class T> T* find(const char* name = nullptr) {
         return name ? window->findChild<T*>(QString::fromLatin1(name)) : window->findChild<T*>();
     }
@@ -329,6 +336,7 @@ TEST_F(EditorWindowLook, TabHairlineToolsDividerAndTheTrackMenusHelp) {
 // The status bar's timecode follows the playhead at the sequence's rate, and an alert the user
 // dismisses is cleared from the model.
 TEST_F(EditorWindowLook, TheStatusTimecodeFollowsThePlayheadAndADismissedAlertIsCleared) {
+    ASSERT_TRUE(previewSettled());
     model().setCurrentTime(3723.5);
     settle();
     EXPECT_EQ(window->timecodeLabel()->text(), "01:02:03:12");
