@@ -50,6 +50,8 @@ constexpr std::int64_t kSoundChunk = 1024;
 
 // The end of an item counts as reached this close to it.
 constexpr double kEndSlack = 0.002;
+// A picture on screen for less than this when reverse play starts is passed over.
+constexpr double kReverseSlack = 0.0001;
 
 const Time kTick(1, Time::modelTimescale);
 const Time kForever(86400, 1);
@@ -78,6 +80,7 @@ class SourceDecoder {
     // Which way reading goes: 0 for single pictures, 1 playing forward, -1 in reverse. Playing forward
     // keeps only a second or so, enough to start again where it stopped without a seek.
     void setDirection(int direction) {
+        startingBack_ = direction < 0 && (direction_ >= 0 || startingBack_);
         direction_ = direction;
         // Reverse play needs every picture of a group, decoded in a row.
         decoder_.setSkipsUnneededPictures(direction >= 0);
@@ -86,7 +89,13 @@ class SourceDecoder {
 
     std::shared_ptr<const VideoFrame> frame(const Time& t, const Time& before, const Time& after) {
         focus_ = t;
-        if (auto hit = cached(t, before, after)) return hit;
+        if (auto hit = cached(t, before, after)) {
+            if (startingBack_) completeRun(t);
+            startingBack_ = false;
+            return hit;
+        }
+        startingBack_ = false;
+        goal_.reset(); // the decoder moves away: a prefetch under way starts again
         return decoder_.frameNear(t, before, after);
     }
 
@@ -128,6 +137,22 @@ class SourceDecoder {
         std::shared_ptr<const VideoFrame> frame;
         std::optional<Time> next;
     };
+
+    // Reverse play starting on a cached picture: the pictures before it were read forward, some of
+    // them skipped on the way to a seek. Those missing from its run are decoded now, in a row, before
+    // the first picture goes up and the clock starts, rather than one late picture at a time after.
+    void completeRun(const Time& t) {
+        auto it = covering(t);
+        if (it == cache_.end()) return;
+        while (it != cache_.begin()) {
+            auto before = std::prev(it);
+            if (!before->second.next || *before->second.next != it->first) break;
+            it = before;
+        }
+        if (it->first <= start_) return;
+        goal_.reset();
+        decoder_.frameAt(it->first - kTick);
+    }
 
     std::map<Time, Entry>::iterator covering(const Time& t) {
         auto it = cache_.upper_bound(t);
@@ -189,6 +214,7 @@ class SourceDecoder {
     Time focus_;
     std::optional<Time> goal_;
     std::optional<Time> stuckAt_;
+    bool startingBack_ = false;
 };
 
 // What reading one picture needs: the decoding is done on the reading thread; `finish` (composing or
@@ -648,7 +674,15 @@ void PlayerRenderer::Impl::render() {
             if (job.end) {
                 ended = true;
             } else {
-                const Time t = first ? pictureTime(job.time) : frameTime(next);
+                Time t = first ? pictureTime(job.time) : frameTime(next);
+                std::int64_t k = first ? frameIndex(job.time) : next;
+                if (first && direction < 0 && frames > 0) {
+                    // Going back, a picture leaves the screen at its start: from the start of one (or
+                    // a hair past it) the one before is the first to show.
+                    k = std::min(frames - 1, frameIndex(std::max(0.0, job.due - kReverseSlack)));
+                    t = frameTime(k);
+                    job.time = t.toSeconds();
+                }
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
                     job.picture =
@@ -664,7 +698,7 @@ void PlayerRenderer::Impl::render() {
                     black.set_value(source->black());
                     job.picture = black.get_future();
                 }
-                next = (first ? frameIndex(job.time) : next) + direction * stride;
+                next = k + direction * stride;
             }
             first = false;
             prefetching = direction < 0;

@@ -29,6 +29,8 @@ constexpr double kKeyFrameJump = 0.5;
 // A request at most this far before the picture on screen is a step back: its seek decodes every
 // picture this far before it, so that the next steps back find them among those observed.
 constexpr double kStepBackReach = 0.5;
+// The first step back when a seek lands past the time asked for: more than pictures are reordered by.
+constexpr double kReorderStepBack = 0.25;
 
 } // namespace
 
@@ -267,7 +269,7 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     m.decodeUpTo(time);
     // A seek can land after the target (key frames that lie): go further back until it does not.
     Time back = time;
-    double step = 1.0;
+    double step = kReorderStepBack;
     while (m.current && time < m.current->presentationTime && back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
@@ -310,6 +312,18 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, cons
                        (lo - m.current->presentationTime).toSeconds() <= kTolerantForwardLimit;
     if (!ahead) m.seekTo(hi);
     m.decodeUpTo(lo);
+    // Seeks find key frames by decoding time, which runs ahead of presentation where pictures are
+    // reordered: a seek just before a key frame's picture lands on that key frame. Stepping back a
+    // little finds the one before, rather than decoding all the way to the time.
+    Time back = hi;
+    double step = kReorderStepBack;
+    while (!ahead && m.current && m.current->presentationTime > hi && back > m.track->timeRange.start &&
+           m.seeks < 1000) {
+        back = back - Time::seconds(step);
+        step *= 2;
+        m.seekTo(back);
+        m.decodeUpTo(lo);
+    }
     if (m.current && m.current->presentationTime > hi && m.current->presentationTime > m.track->timeRange.start)
         return frameAt(time); // the seek overshot: fall back to the exact search
     return m.current;

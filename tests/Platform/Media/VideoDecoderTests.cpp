@@ -91,8 +91,10 @@ TEST(VideoDecoder, DescribesThePicture) {
 
 namespace {
 
-// 24 frames of H.264 with B-frames, frame i at `when(i)`, its grey ramp moving 8 steps a frame.
-std::shared_ptr<const AssetTrack> bFrameClip(const std::string& name, const std::function<Time(int)>& when) {
+// 24 frames of H.264 with B-frames, frame i at `when(i)`, its grey ramp moving 8 steps a frame; a key
+// frame at least every `keyFrameInterval` frames when given.
+std::shared_ptr<const AssetTrack> bFrameClip(const std::string& name, const std::function<Time(int)>& when,
+                                             int keyFrameInterval = 0) {
     const auto path = MediaFixtures::shared().scratch(name);
     AssetWriter writer(path, FileType::mpeg4);
     VideoSettings s;
@@ -100,6 +102,7 @@ std::shared_ptr<const AssetTrack> bFrameClip(const std::string& name, const std:
     s.width = 320;
     s.height = 180;
     s.expectedFrameRate = 24;
+    s.maxKeyFrameInterval = keyFrameInterval;
     writer.addVideoInput(s);
     writer.startWriting();
     writer.startSession(Time::zero());
@@ -158,6 +161,24 @@ TEST(VideoDecoder, ReordersBFrames) {
     for (int i = 11; i <= 21; ++i) {
         ASSERT_TRUE(at != observed.end() && ++at != observed.end()) << i;
         EXPECT_EQ(*at, std::pair(i, true));
+    }
+}
+
+// Seeks find key frames by decoding time, which runs ahead of presentation where pictures are
+// reordered. A tolerant request just before a key frame's picture (as reverse play makes to read the
+// group of pictures before one it holds) starts from the key frame before, instead of decoding every
+// picture up to the time.
+TEST(VideoDecoder, TolerantRequestJustBeforeAKeyFrameStartsFromTheOneBefore) {
+    const auto track = bFrameClip("bframes-keys.mp4", frameTime, 8);
+    VideoDecoder decoder(track);
+    decoder.frameAt(midFrame(20));
+    const auto f = decoder.frameNear(frameTime(16) - Time(1, Time::modelTimescale), Time(1, 1), Time::zero());
+    ASSERT_TRUE(f);
+    EXPECT_EQ(rampIndex(*f), 8);
+    // Exact requests there still find their picture, decoding from the key frame before.
+    for (int i : {15, 7}) {
+        decoder.frameAt(midFrame(20));
+        EXPECT_EQ(rampIndex(*decoder.frameAt(frameTime(i + 1) - Time(1, Time::modelTimescale))), i) << i;
     }
 }
 
