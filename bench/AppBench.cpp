@@ -2,7 +2,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <QTemporaryDir>
 
@@ -274,10 +278,78 @@ void BM_LiveDragStepAndChangeHook(benchmark::State& state) {
 }
 BENCHMARK(BM_LiveDragStepAndChangeHook)->Unit(benchmark::kMillisecond);
 
+// Typing into a title of a UHD sequence, one letter per rebuild: the GUI thread's longest stall (the
+// longest gap between ticks of a timer due every millisecond) from each keystroke to its preview
+// applied, and that keystroke-to-preview time. Argument: the preview scale in percent.
+void BM_TypeTitleAtUHD(benchmark::State& state) {
+    ProjectDocument document(ProjectDocument::newProject());
+    auto* player = new testsupport::FakePlayer;
+    EditorModel model{std::unique_ptr<PlayerControl>(player), std::make_unique<testsupport::FakePlayer>()};
+    model.setPreviewServices(servicesWithPlate());
+    model.followDocument(&document);
+    Project p = document.project();
+    p.sequence.width = 3840;
+    p.sequence.height = 2160;
+    p.sequence.previewScale = double(state.range(0)) / 100;
+    TimelineClip title;
+    title.id = Uuid::make();
+    title.duration = 5;
+    title.title = TitleStyle{};
+    title.title->text = "";
+    p.sequence.tracks.mut(0).clips.push_back(title);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    ticks.setInterval(1);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    // Words of their own in each run, so that no picture comes from the cache of an earlier one.
+    static int runs = 0;
+    const std::string take = "Take " + std::to_string(++runs) + ": ";
+    const std::string caption = "Osterveil at first light, seen from the harbour wall";
+    std::size_t typed = 0;
+    std::vector<double> stalls, latencies;
+    const auto type = [&] {
+        ++typed;
+        p.sequence.updateClip(title.id, [&](TimelineClip& c) {
+            c.title->text = take + caption.substr(0, 1 + (typed - 1) % caption.size()) + std::to_string(typed / caption.size());
+        });
+        longest = 0;
+        last = clock.nsecsElapsed();
+        const qint64 start = last;
+        ticks.start();
+        document.setProject(p);
+        const int before = player->itemChanges;
+        while (player->itemChanges == before) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        ticks.stop();
+        stalls.push_back(double(longest) / 1e6);
+        latencies.push_back(double(clock.nsecsElapsed() - start) / 1e6);
+    };
+    type(); // opens the plate and the fonts
+    stalls.clear();
+    latencies.clear();
+    for (auto _ : state)
+        type();
+    std::sort(stalls.begin(), stalls.end());
+    std::sort(latencies.begin(), latencies.end());
+    state.counters["stall_max_ms"] = stalls.back();
+    state.counters["stall_median_ms"] = stalls[stalls.size() / 2];
+    state.counters["preview_median_ms"] = latencies[latencies.size() / 2];
+}
+BENCHMARK(BM_TypeTitleAtUHD)->Arg(50)->Arg(100)->ArgName("scale")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(30);
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // Titles are set in type with fonts, which only a GUI application has; no display is needed.
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

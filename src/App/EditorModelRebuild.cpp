@@ -5,7 +5,6 @@
 
 #include "App/EditorModel.hpp"
 #include "App/Offload.hpp"
-#include "Engine/FrameImages.hpp"
 #include "Engine/Log.hpp"
 #include "Media/ThumbnailService.hpp"
 #include "Media/WaveformService.hpp"
@@ -21,21 +20,6 @@ double finiteSeconds(const media::Time& time) {
 
 // Peak buckets per waveform: enough for a clip drawn across a wide timeline.
 constexpr int waveformBuckets = 1400;
-
-// Titles are set in type on the GUI thread, which the build would otherwise have to wait for from its
-// worker: draw them here first so the build finds them in the picture cache.
-void rasterizeTitles(const Project& project) {
-    const media::Size size{static_cast<double>(project.sequence.width), static_cast<double>(project.sequence.height)};
-    const auto visit = [&](const Sequence& sequence) {
-        for (const auto& track : sequence.tracks) {
-            if (track.role != TrackRole::video || track.isHidden) continue;
-            for (const auto& clip : track.clips)
-                if (clip.title && clip.isEnabled) CompositionBuilder::cacheImage(RenderKind::title, clip, std::nullopt, size);
-        }
-    };
-    visit(project.sequence);
-    for (const auto& nest : project.nests) visit(nest.sequence);
-}
 
 } // namespace
 
@@ -78,7 +62,6 @@ void EditorModel::performRebuild(const RebuildRequest& request) {
     const Sequence& sequence = request.project.sequence;
     // Unrounded: an odd sequence size may give a fractional render size, as the compositor expects.
     const media::Size size{sequence.width * request.scale, sequence.height * request.scale};
-    rasterizeTitles(request.project);
 
     using Outcome = std::variant<std::shared_ptr<const CompositionBuild>, QString>;
     offload(

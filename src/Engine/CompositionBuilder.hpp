@@ -71,23 +71,25 @@ std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips, const Pr
 
 // Lays one video track's segments on the composition and returns their render layers. Never throws:
 // a segment that fails is logged and left out. `images` receives the pictures of stills and titles,
-// `undecodable` the stills that could not be decoded.
+// `undecodable` the stills that could not be decoded; titles are drawn at `titleScale` times the
+// sequence's size.
 std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, const std::vector<TimelineClip>& clips,
                                      const Uuid& trackID, std::int64_t zOrder, const Project& project,
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
                                      ImageSet* images = nullptr,
-                                     std::vector<UndecodableStill>* undecodable = nullptr);
+                                     std::vector<UndecodableStill>* undecodable = nullptr, double titleScale = 1);
 // Lays every audio track's sound on the composition, one composition track per lane, and returns one
 // mix input per composition track carrying its volume ramps (silent for muted, hidden and un-soloed
 // tracks), in track order and lane order. Never throws: a segment that fails is logged and left out.
 std::vector<media::AudioMixInputParameters> insertAudio(const Project& project, const ResolvedMedia& resolved,
                                                         media::Composition& composition);
 
-// Makes sure a still's or title's picture is in the frame-image cache and returns its key.
+// Makes sure a still's or title's picture is in the frame-image cache and returns its key. A title is
+// laid out on the sequence's frame and drawn at `titleScale` times its size, on the calling thread.
 std::optional<std::string> cacheImage(RenderKind kind, const TimelineClip& clip,
                                       const std::optional<std::filesystem::path>& url, media::Size sequenceSize,
-                                      ImageSet* images = nullptr);
+                                      ImageSet* images = nullptr, double titleScale = 1);
 
 // Cuts the timeline into windows at every layer boundary, one instruction per window.
 media::VideoComposition makeVideoComposition(const std::vector<RenderLayer>& layers,

@@ -89,7 +89,7 @@ std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips, const Pr
 
 std::optional<std::string> cacheImage(RenderKind kind, const TimelineClip& clip,
                                       const std::optional<std::filesystem::path>& url, media::Size sequenceSize,
-                                      ImageSet* images) {
+                                      ImageSet* images, double titleScale) {
     auto keep = [&](const std::string& key, const std::shared_ptr<const ImageBox>& box) {
         if (images && box) images->insert_or_assign(key, box->image);
     };
@@ -112,12 +112,13 @@ std::optional<std::string> cacheImage(RenderKind kind, const TimelineClip& clip,
     }
     case RenderKind::title: {
         if (!clip.title) return std::nullopt;
-        const std::string key = TitleRasterizer::cacheKey(*clip.title, sequenceSize.width, sequenceSize.height);
+        const std::string key =
+            TitleRasterizer::cacheKey(*clip.title, sequenceSize.width, sequenceSize.height, titleScale);
         if (auto hit = FrameImages::cache().object(key)) {
             keep(key, *hit);
             return key;
         }
-        if (auto picture = TitleRasterizer::imageOnGuiThread(*clip.title, sequenceSize.width, sequenceSize.height)) {
+        if (auto picture = TitleRasterizer::image(*clip.title, sequenceSize.width, sequenceSize.height, titleScale)) {
             auto box = std::make_shared<const ImageBox>(*picture);
             FrameImages::cache().setObject(key, box);
             keep(key, box);
@@ -132,7 +133,8 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                                      const Uuid& trackID, std::int64_t zOrder, const Project& project,
                                      const ResolvedMedia& resolved, media::Composition& composition,
                                      std::optional<std::int32_t> plateTrackID, media::Size sequenceSize,
-                                     ImageSet* images, std::vector<UndecodableStill>* undecodable) {
+                                     ImageSet* images, std::vector<UndecodableStill>* undecodable,
+                                     double titleScale) {
     std::vector<RenderLayer> layers;
     if (timings.empty()) return layers;
     std::unordered_map<Uuid, const TimelineClip*> index;
@@ -220,7 +222,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
             layer.sourceTrackID = *plateTrackID;
         }
 
-        layer.imageKey = cacheImage(kind, clip, url, sequenceSize, images);
+        layer.imageKey = cacheImage(kind, clip, url, sequenceSize, images, titleScale);
         if (kind == RenderKind::still && url && layer.imageKey &&
             !(images ? images->count(*layer.imageKey) > 0 : FrameImages::cache().object(*layer.imageKey).has_value())) {
             logSkipped(clip, media::undecodableMessage(*url));
@@ -325,6 +327,12 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     auto images = std::make_shared<ImageSet>();
     std::vector<RenderLayer> layers;
     const media::Size sequenceSize{static_cast<double>(sequence.width), static_cast<double>(sequence.height)};
+    const media::Size size{static_cast<double>(w & ~std::int64_t(1)), static_cast<double>(h & ~std::int64_t(1))};
+    // Titles are drawn at the size the compositor shows the sequence's frame in, so a smaller preview
+    // sets fewer pixels in type.
+    const double titleScale = sequenceSize.width > 0 && sequenceSize.height > 0
+                                  ? std::min(size.width / sequenceSize.width, size.height / sequenceSize.height)
+                                  : 1;
     for (std::size_t i = 0; i < sequence.tracks.size(); ++i) {
         const Track& t = sequence.tracks[i];
         if (!inPicture(t)) continue;
@@ -332,7 +340,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
         if (clips.empty()) continue;
         const auto timings = plan(clips, project, frame);
         auto made = insertVideo(timings, clips, t.id, static_cast<std::int64_t>(i), project, resolved, composition,
-                                plate, sequenceSize, images.get(), &result.undecodable);
+                                plate, sequenceSize, images.get(), &result.undecodable, titleScale);
         layers.insert(layers.end(), std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
     }
 
@@ -353,7 +361,6 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     if (!inputs.empty()) result.audioMix = media::AudioMix{std::move(inputs)};
 
     if (!layers.empty()) {
-        const media::Size size{static_cast<double>(w & ~std::int64_t(1)), static_cast<double>(h & ~std::int64_t(1))};
         const double length = std::max(result.duration, frameRate.frameDuration());
         result.videoComposition = makeVideoComposition(layers, plate, size, frameRate, length);
         result.videoComposition->makeCompositor = KestwaterCompositor::factory(images, sequenceSize);

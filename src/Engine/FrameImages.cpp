@@ -8,12 +8,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QTextLayout>
-#include <QThread>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 #include "Model/EnumText.hpp"
-#include "Model/Numeric.hpp"
 #include "Platform/Stills/StillReader.hpp"
 
 namespace osterveil {
@@ -64,15 +64,41 @@ QColor fromHex(const std::string& hex) {
                   static_cast<int>(bits & 0xFF));
 }
 
-std::string TitleRasterizer::cacheKey(const TitleStyle& style, double width, double height) {
+namespace {
+
+// Larger sides than this are refused: no render comes near them.
+constexpr double kLargestCanvas = 16384;
+
+// The pixels a title of a `width` × `height` frame is drawn on at `scale`, each side rounded half away
+// from zero; none when it is not a usable size.
+std::optional<std::pair<int, int>> canvasSize(double width, double height, double scale) {
+    const double w = std::round(width * scale), h = std::round(height * scale);
+    if (!std::isfinite(w) || !std::isfinite(h) || w < 2 || h < 2 || w > kLargestCanvas || h > kLargestCanvas)
+        return std::nullopt;
+    return std::pair{static_cast<int>(w), static_cast<int>(h)};
+}
+
+// Whether the canvas at `scale` is the frame itself, so the title is drawn unscaled.
+bool drawnAtFrameSize(double width, double height, double scale) {
+    return scale == 1 || canvasSize(width, height, scale) == canvasSize(width, height, 1);
+}
+
+} // namespace
+
+std::string TitleRasterizer::cacheKey(const TitleStyle& style, double width, double height, double scale) {
     char size[64];
     auto res = std::to_chars(size, size + sizeof size, style.fontSize);
     std::string fontSize(size, res.ptr);
     if (fontSize.find_first_of(".en") == std::string::npos) fontSize += ".0";
     auto whole = [](double v) { return std::to_string(static_cast<std::int64_t>(std::trunc(v))); };
-    return "title:" + style.text + "|" + style.fontName + "|" + fontSize + "|" + style.colorHex + "|" +
-           std::string(enumName(style.alignment)) + "|" + std::string(enumName(style.vertical)) + "|" + whole(width) +
-           "x" + whole(height);
+    std::string key = "title:" + style.text + "|" + style.fontName + "|" + fontSize + "|" + style.colorHex + "|" +
+                      std::string(enumName(style.alignment)) + "|" + std::string(enumName(style.vertical)) + "|" +
+                      whole(width) + "x" + whole(height);
+    if (!drawnAtFrameSize(width, height, scale)) {
+        const auto canvas = canvasSize(width, height, scale);
+        key += canvas ? "@" + std::to_string(canvas->first) + "x" + std::to_string(canvas->second) : "@none";
+    }
+    return key;
 }
 
 namespace {
@@ -147,13 +173,13 @@ Qt::Alignment horizontal(TitleAlignment a) {
 
 } // namespace
 
-std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, double W, double H) {
-    if (!std::isfinite(W) || !std::isfinite(H)) return std::nullopt;
+std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, double W, double H, double scale) {
+    if (!std::isfinite(W) || !std::isfinite(H) || !(scale > 0)) return std::nullopt;
     // Fonts exist only in a GUI application.
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return std::nullopt;
-    const std::int64_t w = roundToInt64(W), h = roundToInt64(H);
-    if (w < 2 || h < 2 || w > 16384 || h > 16384) return std::nullopt;
-    QImage canvas(static_cast<int>(w), static_cast<int>(h), QImage::Format_RGBA8888_Premultiplied);
+    const auto size = canvasSize(W, H, scale);
+    if (!size) return std::nullopt;
+    QImage canvas(size->first, size->second, QImage::Format_RGBA8888_Premultiplied);
     if (canvas.isNull()) return std::nullopt;
     canvas.fill(Qt::transparent);
     // 72 dots per inch, so that a point of the title's size is one pixel of the frame.
@@ -162,6 +188,8 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
 
     QFont font = TitleFonts::font(style.fontName);
     if (style.fontSize > 0 && std::isfinite(style.fontSize)) font.setPointSizeF(style.fontSize);
+    // Outlines as designed: hinting would fit the strokes to the pixels of each size differently.
+    font.setHintingPreference(QFont::PreferNoHinting);
     const QColor color = fromHex(style.colorHex);
 
     QTextOption option(horizontal(style.alignment));
@@ -202,6 +230,8 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
     const double top = H - (y + boxHeight); // in the canvas's y-down coordinates
 
     QPainter painter(&canvas);
+    // Laid out on the frame and drawn scaled, so that every size breaks and places the lines alike.
+    if (!drawnAtFrameSize(W, H, scale)) painter.scale(size->first / W, size->second / H);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(color);
@@ -213,15 +243,6 @@ std::optional<imaging::Bitmap> TitleRasterizer::image(const TitleStyle& style, d
     }
     painter.end();
     return toBitmap(canvas);
-}
-
-std::optional<imaging::Bitmap> TitleRasterizer::imageOnGuiThread(const TitleStyle& style, double width, double height) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) return image(style, width, height);
-    std::optional<imaging::Bitmap> result;
-    QMetaObject::invokeMethod(
-        app, [&] { result = image(style, width, height); }, Qt::BlockingQueuedConnection);
-    return result;
 }
 
 } // namespace osterveil

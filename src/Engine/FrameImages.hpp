@@ -37,20 +37,21 @@ std::optional<imaging::Bitmap> image(const std::filesystem::path& path, int maxP
 // An opaque colour from six hexadecimal digits, optionally after "#"; opaque white otherwise.
 QColor fromHex(const std::string& hex);
 
+// Titles are set in type on whichever thread builds: fonts work on any thread of a GUI application.
 namespace TitleRasterizer {
-// Every input that changes the picture: text, font, size, colour, alignment, placement, canvas.
-std::string cacheKey(const TitleStyle& style, double width, double height);
-// The title drawn on a transparent canvas of the given size; none when it is smaller than 2×2.
-// Must run on the application's GUI thread (fonts).
-std::optional<imaging::Bitmap> image(const TitleStyle& style, double width, double height);
-// Runs `image` on the GUI thread, waiting for it when called from another thread.
-std::optional<imaging::Bitmap> imageOnGuiThread(const TitleStyle& style, double width, double height);
+// Every input that changes the picture: text, font, size, colour, alignment, placement, the frame,
+// and the canvas where it is drawn smaller or larger than the frame.
+std::string cacheKey(const TitleStyle& style, double width, double height, double scale = 1);
+// The title laid out on a frame of the given size and drawn on a transparent canvas `scale` times
+// that size (rounded), so that a picture drawn for a smaller render has the same lines, breaks and
+// placement, only fewer pixels. None when the canvas is smaller than 2×2.
+std::optional<imaging::Bitmap> image(const TitleStyle& style, double width, double height, double scale = 1);
 } // namespace TitleRasterizer
 
 // The title fonts: the names the inspector offers and projects store, and the installed family each
 // is drawn with. Where a family is not installed (few of them are on Linux), the closest installed
 // design of the same kind stands in, sans for sans and serif for serif, in the monitor and in exports
-// alike. GUI thread only.
+// alike. Any thread.
 namespace TitleFonts {
 // In the menu's order.
 const std::vector<std::string>& names();

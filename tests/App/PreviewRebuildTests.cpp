@@ -3,12 +3,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 
 #include "App/EditorModel.hpp"
+#include "Engine/PlateStore.hpp"
 #include "FakePlayer.hpp"
+#include "MediaFixtures.hpp"
 
 using namespace osterveil;
 using testsupport::FakePlayer;
@@ -305,4 +308,61 @@ TEST_F(PreviewRebuild, APreviewNeverWaitsBehindPicturesOfMedia) {
     EXPECT_EQ(player->replacements, replaced + 1);
     EXPECT_EQ(player->itemChanges, items + 1);
     EXPECT_EQ(player->seeks.size(), seeks + 1);
+}
+
+// Typing in a title of a UHD sequence: each keystroke's rebuild sets the title in type on its worker,
+// and the GUI thread goes on turning its event loop all the while, as a timer ticking every
+// millisecond shows by the longest gap between its ticks.
+TEST_F(PreviewRebuild, TypingATitleAtUHDNeverStallsTheGuiThread) {
+    static PlateStore plates(testsupport::MediaFixtures::shared().directory() / "plate");
+    auto services = EditorModel::defaultPreviewServices();
+    services.build = [](const Project& project, const std::optional<std::filesystem::path>& url, media::Size size) {
+        return CompositionBuilder::build(project, url, size, project.sequence.frameRate, plates);
+    };
+    model->setPreviewServices(std::move(services));
+    Project p = document.project();
+    p.sequence.width = 3840;
+    p.sequence.height = 2160;
+    p.sequence.previewScale = 1;
+    TimelineClip title;
+    title.id = Uuid::make();
+    title.name = "Title";
+    title.duration = 5;
+    title.title = TitleStyle{};
+    p.sequence.tracks.mut(0).clips.push_back(title);
+    document.setProject(p);
+    ASSERT_TRUE(settle(60000));
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    ticks.setInterval(1);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    // A caption, its last words typed one letter at a time.
+    const std::string typed = "Osterveil, seen from the harbour wall at first light: the fishing boats come in "
+                              "one by one, the gulls follow them, and the town wakes to the sound of the bell "
+                              "from the old church on the hill. " +
+                              std::to_string(QCoreApplication::applicationPid());
+    for (std::size_t n = typed.size() - 2; n <= typed.size(); ++n) {
+        last = clock.elapsed();
+        ticks.start();
+        p.sequence.updateClip(title.id, [&](TimelineClip& c) { c.title->text = typed.substr(0, n); });
+        document.setProject(p);
+        // As `settle`, but turning the event loop without pausing between turns.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        while (model->isBuilding() || model->rebuilds().isPending()) {
+            ASSERT_LT(clock.elapsed(), 120000);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        ticks.stop();
+    }
+    // Within a frame of the monitor (16 ms), with room for a busy machine.
+    EXPECT_LT(longest, 30);
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QImage>
+
 #include <fcntl.h>
 #include <fstream>
 #include <future>
@@ -9,6 +12,7 @@
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/FrameImages.hpp"
 #include "Engine/PlateStore.hpp"
+#include "Platform/Media/VideoCompositor.hpp"
 #include "EngineTestSupport.hpp"
 #include "MediaFixtures.hpp"
 
@@ -233,6 +237,118 @@ TEST(CompositionBuild, StillsAreCachedByPathAndHeldByTheBuild) {
     const auto second = again.build();
     EXPECT_EQ(second.images->at("still:" + png.string()).width(), 320);
     fs::remove(png);
+}
+
+namespace {
+
+// One frame of a build's picture, composed as the player would.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> bgra;
+    int at(int x, int y, int channel) const { return bgra[(std::size_t(y) * width + x) * 4 + channel]; }
+    void save(const std::string& name) const {
+        const fs::path out = fs::path(OSTERVEIL_TEST_OUTPUT_DIR) / name;
+        fs::create_directories(out.parent_path());
+        QImage(bgra.data(), width, height, QImage::Format_RGB32).save(QString::fromStdString(out.string()));
+    }
+};
+
+Picture compose(const CompositionBuild& b, double t) {
+    const media::VideoComposition& vc = *b.videoComposition;
+    const int w = int(vc.renderSize.width), h = int(vc.renderSize.height);
+    std::shared_ptr<const media::CompositionInstruction> instruction;
+    for (const auto& i : vc.instructions)
+        if (i.get() == vc.instruction(sec(t))) instruction = i;
+    media::CompositionRequest request(sec(t), instruction, {}, std::make_shared<media::PixelBufferPool>(w, h));
+    vc.makeCompositor()->startRequest(request);
+    Picture p{w, h, {}};
+    if (request.status() != media::CompositionRequest::Status::composed) return p;
+    for (int y = 0; y < h; ++y)
+        p.bgra.insert(p.bgra.end(), request.result().row(y), request.result().row(y) + 4 * w);
+    return p;
+}
+
+} // namespace
+
+// A half-size preview sets its titles in type at half size, a quarter of the pixels, with the lines,
+// breaks and placement of the full-size picture scaled down.
+TEST(CompositionBuild, TitlesAreDrawnAtTheRenderSizeAndLookTheSame) {
+    enginetest::ensureGuiApplication();
+    Doc doc;
+    TitleStyle& style = *doc.title(1, 0, 2).title;
+    style.text = "A title long enough to wrap onto a second line of its box";
+    style.fontSize = 80;
+    style.alignment = TitleAlignment::left;
+    style.vertical = TitleVertical::top;
+    const auto full = doc.build({1920, 1080});
+    const auto half = doc.build({960, 540});
+    const auto key = [](const CompositionBuild& b) { return *instructions(b)[0]->layers().at(0).imageKey; };
+    EXPECT_EQ(key(full), TitleRasterizer::cacheKey(style, 1920, 1080));
+    EXPECT_EQ(full.images->at(key(full)).width(), 1920);
+    EXPECT_EQ(half.images->at(key(half)).width(), 960);
+    EXPECT_EQ(half.images->at(key(half)).height(), 540);
+
+    const Picture big = compose(full, 1), small = compose(half, 1);
+    ASSERT_EQ(small.width, 960);
+    ASSERT_EQ(big.width, 1920);
+    big.save("title-scale/full.png");
+    small.save("title-scale/half.png");
+    // Both pictures seen in blocks of 4×4 pixels of the half-size frame, and as a whole: the same ink,
+    // centred alike, and as bright in each block, wherever a line or a word lies. Within a block the
+    // edges of glyphs fall a little differently.
+    double worst = 0, inkA = 0, inkB = 0, xA = 0, xB = 0, yA = 0, yB = 0;
+    int inked = 0;
+    for (int by = 0; by < 540 / 4; ++by)
+        for (int bx = 0; bx < 960 / 4; ++bx) {
+            double a = 0, b = 0;
+            for (int y = 4 * by; y < 4 * by + 4; ++y)
+                for (int x = 4 * bx; x < 4 * bx + 4; ++x) {
+                    const double va = small.at(x, y, 1);
+                    double vb = 0;
+                    for (int dy = 0; dy < 2; ++dy)
+                        for (int dx = 0; dx < 2; ++dx)
+                            vb += big.at(2 * x + dx, 2 * y + dy, 1) / 4.0;
+                    a += va / 16;
+                    b += vb / 16;
+                    inkA += va, inkB += vb, xA += x * va, xB += x * vb, yA += y * va, yB += y * vb;
+                }
+            inked += a > 64;
+            worst = std::max(worst, std::abs(a - b));
+        }
+    EXPECT_GT(inked, 200); // two lines of text to compare
+    EXPECT_LT(worst, 40);
+    EXPECT_NEAR(inkA / inkB, 1, 0.02);
+    EXPECT_NEAR(xA / inkA, xB / inkB, 0.5);
+    EXPECT_NEAR(yA / inkA, yB / inkB, 0.5);
+}
+
+// A build sets its titles in type on its own thread and never waits for the GUI thread, which may be
+// busy, blocked, or past the end of its event loop when the application quits. Several builds do so
+// at once, each looking up its own font.
+TEST(CompositionBuild, TitlesAreDrawnOnTheBuildingThread) {
+    enginetest::ensureGuiApplication();
+    std::vector<std::future<CompositionBuild>> builds;
+    for (const std::string& font : TitleFonts::names()) {
+        Doc doc;
+        TitleStyle& style = *doc.title(1, 0, 2).title;
+        style.text = "Drawn on the building thread";
+        style.fontName = font;
+        builds.push_back(std::async(std::launch::async, [doc]() mutable { return doc.build({640, 360}); }));
+    }
+    // No event loop runs here while the builds work.
+    bool finished = true;
+    for (auto& b : builds)
+        finished = b.wait_for(std::chrono::seconds(30)) == std::future_status::ready && finished;
+    // Builds left waiting for the GUI thread are let go, so that the test ends either way.
+    for (auto& b : builds)
+        while (b.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            QCoreApplication::processEvents();
+    EXPECT_TRUE(finished);
+    for (auto& b : builds) {
+        const CompositionBuild built = b.get();
+        ASSERT_EQ(built.images->size(), 1u);
+        EXPECT_EQ(built.images->begin()->second.width(), 640);
+    }
 }
 
 // More pictures than the shared cache keeps: the build holds each one it uses.
