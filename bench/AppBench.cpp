@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "FakePlayer.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "MediaFixtures.hpp"
+#include "StallMeter.hpp"
 
 using namespace osterveil;
 
@@ -298,17 +298,9 @@ void BM_TypeTitleAtUHD(benchmark::State& state) {
     title.title->text = "";
     p.sequence.tracks.mut(0).clips.push_back(title);
 
+    testsupport::StallMeter meter;
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, longest = 0;
-    QTimer ticks;
-    ticks.setTimerType(Qt::PreciseTimer);
-    ticks.setInterval(1);
-    QObject::connect(&ticks, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
     // Words of their own in each run, so that no picture comes from the cache of an earlier one.
     static int runs = 0;
     const std::string take = "Take " + std::to_string(++runs) + ": ";
@@ -320,15 +312,13 @@ void BM_TypeTitleAtUHD(benchmark::State& state) {
         p.sequence.updateClip(title.id, [&](TimelineClip& c) {
             c.title->text = take + caption.substr(0, 1 + (typed - 1) % caption.size()) + std::to_string(typed / caption.size());
         });
-        longest = 0;
-        last = clock.nsecsElapsed();
-        const qint64 start = last;
-        ticks.start();
+        const qint64 start = clock.nsecsElapsed();
+        meter.start();
         document.setProject(p);
         const int before = player->itemChanges;
         while (player->itemChanges == before) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        ticks.stop();
-        stalls.push_back(double(longest) / 1e6);
+        meter.stop();
+        stalls.push_back(meter.longestMilliseconds());
         latencies.push_back(double(clock.nsecsElapsed() - start) / 1e6);
     };
     type(); // opens the plate and the fonts
