@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 #include <cmath>
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include "App/MediaPlayerControl.hpp"
 #include "MediaFixtures.hpp"
+#include "StallMeter.hpp"
 #include "App/EditorModel.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "UI/Color/ColorPanel.hpp"
@@ -262,27 +262,18 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_SliderReleaseToUpdatedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
-// The longest gap between ticks of a 1 ms timer while `during` runs until `done`: how long the GUI
-// thread was kept from its events.
+// The longest the GUI thread was kept from its events while `during` runs until `done`.
 template <class During, class Done> double longestStallMs(During during, Done done) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed(), longest = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    tick.start(1);
+    testsupport::StallMeter meter;
+    meter.start();
     QCoreApplication::processEvents();
-    last = clock.nsecsElapsed();
     during();
-    longest = std::max(longest, clock.nsecsElapsed() - last);
-    while (!done() && clock.elapsed() < 20000)
+    QElapsedTimer limit;
+    limit.start();
+    while (!done() && limit.elapsed() < 20000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    return double(longest) / 1e6;
+    meter.stop();
+    return meter.longestMilliseconds();
 }
 
 // An edit of the picture under the playhead on a two-track 1080p sequence at preview 0.5: from the edit
