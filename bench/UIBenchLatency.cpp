@@ -147,6 +147,18 @@ struct PlayingWindow {
         });
     }
 
+    // The clip selected and the Effect Controls tab shown: its Exposure slider, when it is visible.
+    DoubleSlider* exposureSlider() {
+        window->model().selectOnly(clipID);
+        auto* source = window->findChild<SourceGroup*>();
+        for (auto* tab : source->findChildren<PanelTab*>())
+            if (tab->text().compare("Effect Controls", Qt::CaseInsensitive) == 0) QTest::mouseClick(tab, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        auto* panel = source->findChild<ColorPanel*>();
+        DoubleSlider* slider = panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
+        return slider && slider->isVisible() ? slider : nullptr;
+    }
+
     Uuid clipID = Uuid::make();
     ProjectDocument document;
     std::unique_ptr<EditorWindow> window;
@@ -224,17 +236,8 @@ void BM_SliderReleaseToUpdatedFrame(benchmark::State& state) {
         state.SkipWithError("the window never showed its first picture");
         return;
     }
-    EditorModel& model = w.window->model();
-    model.selectOnly(w.clipID);
-    auto* source = w.window->findChild<SourceGroup*>();
-    for (auto* tab : source->findChildren<PanelTab*>())
-        if (tab->text().compare("Effect Controls", Qt::CaseInsensitive) == 0)
-            QTest::mouseClick(tab, Qt::LeftButton);
-    QCoreApplication::processEvents();
-    auto* panel = source->findChild<ColorPanel*>();
-    DoubleSlider* exposure =
-        panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
-    if (!exposure || !exposure->isVisible()) {
+    DoubleSlider* exposure = w.exposureSlider();
+    if (!exposure) {
         state.SkipWithError("no visible Exposure slider");
         return;
     }
@@ -324,14 +327,8 @@ void BM_PicturesWhileDraggingExposure(benchmark::State& state) {
         return;
     }
     EditorModel& model = w.window->model();
-    model.selectOnly(w.clipID);
-    auto* source = w.window->findChild<SourceGroup*>();
-    for (auto* tab : source->findChildren<PanelTab*>())
-        if (tab->text().compare("Effect Controls", Qt::CaseInsensitive) == 0) QTest::mouseClick(tab, Qt::LeftButton);
-    QCoreApplication::processEvents();
-    auto* panel = source->findChild<ColorPanel*>();
-    DoubleSlider* exposure = panel ? panel->group("Basic")->findChild<SliderRow*>("Exposure")->slider() : nullptr;
-    if (!exposure || !exposure->isVisible()) {
+    DoubleSlider* exposure = w.exposureSlider();
+    if (!exposure) {
         state.SkipWithError("no visible Exposure slider");
         return;
     }
