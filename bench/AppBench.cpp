@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "App/EditorModel.hpp"
+#include "BenchProjects.hpp"
 #include "Engine/PlateStore.hpp"
 #include "Media/ThumbnailService.hpp"
 #include "FakePlayer.hpp"
@@ -211,29 +212,10 @@ void BM_ImportPremiereXML10000ItemsOf50Files(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportPremiereXML10000ItemsOf50Files)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
-// 2,000 clips: 1,000 two-second pictures on V1 with a gap after each, their linked sound on A1, and
-// one clip alone on V3 to drag across them.
+// The 2,000-clip sequence with one clip to drag across it.
 struct DragEditor {
     DragEditor() {
-        Project p = ProjectDocument::newProject();
-        for (int i = 0; i < 1000; ++i) {
-            TimelineClip c;
-            c.mediaID = Uuid::make();
-            c.name = "A001_C" + std::to_string(i) + "_0715XY.mov";
-            c.start = i * 3.0;
-            c.duration = 2.0;
-            c.linkGroup = Uuid::make();
-            c.id = Uuid::make();
-            p.sequence.tracks.mut(0).clips.push_back(c);
-            c.id = Uuid::make();
-            p.sequence.tracks.mut(3).clips.push_back(c);
-        }
-        TimelineClip dragged;
-        dragged.id = draggedID;
-        dragged.start = 1.0;
-        dragged.duration = 2.0;
-        p.sequence.tracks.mut(2).clips.push_back(dragged);
-        document.setProject(p);
+        document.setProject(bench::dragAcross2000Clips(draggedID));
         model.followDocument(&document);
         QCoreApplication::processEvents();
     }

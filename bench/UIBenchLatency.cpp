@@ -15,6 +15,7 @@
 #include "MediaFixtures.hpp"
 #include "StallMeter.hpp"
 #include "App/EditorModel.hpp"
+#include "BenchProjects.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "UI/Color/ColorPanel.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -396,36 +397,18 @@ BENCHMARK(BM_OpenTransportStreamInSource)->UseManualTime()->Unit(benchmark::kMil
 // 16 ms for a second: the longest time the GUI thread was kept from its events (a 1 ms timer's longest
 // gap), and the longest single step from the model's move to the window's refresh after it.
 void BM_WindowDragStepOn2000Clips(benchmark::State& state) {
-    Project p = ProjectDocument::newProject();
-    for (int i = 0; i < 1000; ++i) {
-        TimelineClip c;
-        c.mediaID = Uuid::make();
-        c.name = "A001_C" + std::to_string(i) + "_0715XY.mov";
-        c.start = i * 3.0;
-        c.duration = 2.0;
-        c.linkGroup = Uuid::make();
-        c.id = Uuid::make();
-        p.sequence.tracks.mut(0).clips.push_back(c);
-        c.id = Uuid::make();
-        p.sequence.tracks.mut(3).clips.push_back(c);
-    }
-    TimelineClip dragged;
-    dragged.id = Uuid::make();
-    dragged.start = 1.0;
-    dragged.duration = 2.0;
-    p.sequence.tracks.mut(2).clips.push_back(dragged);
-    ProjectDocument document(p);
+    const Uuid dragged = Uuid::make();
+    ProjectDocument document(bench::dragAcross2000Clips(dragged));
     EditorWindow window(document, nullptr);
     window.show();
     window.activateWindow();
     EditorModel& model = window.model();
-    model.selectOnly(dragged.id);
+    model.selectOnly(dragged);
     const auto idle = [&] { return !model.isBuilding() && !model.rebuilds().isPending(); };
     if (!QTest::qWaitForWindowExposed(&window) || !PlayingWindow::waitFor(idle)) {
         state.SkipWithError("the window never settled");
         return;
     }
-    std::vector<double> stalls, steps;
     // Widgets painted, which is what each refresh of a pane costs on screen.
     struct Paints : QObject {
         int n = 0;
@@ -435,17 +418,8 @@ void BM_WindowDragStepOn2000Clips(benchmark::State& state) {
         }
     } paints;
     qApp->installEventFilter(&paints);
+    std::vector<double> stalls, steps;
     for (auto _ : state) {
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = clock.nsecsElapsed(), longest = 0;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            longest = std::max(longest, now - last);
-            last = now;
-        });
         int step = 0;
         double longestStep = 0;
         QTimer pointer;
@@ -454,27 +428,22 @@ void BM_WindowDragStepOn2000Clips(benchmark::State& state) {
             if (++step > 60) return pointer.stop();
             QElapsedTimer one;
             one.start();
-            model.previewMove(dragged.id, step * (50.0 / 60), std::nullopt, false);
+            model.previewMove(dragged, step * (50.0 / 60), std::nullopt, false);
             QCoreApplication::processEvents(); // the model's notices and the panes' refresh
             longestStep = std::max(longestStep, double(one.nsecsElapsed()) / 1e6);
         });
-        tick.start(1);
-        pointer.start(16);
-        last = clock.nsecsElapsed();
-        PlayingWindow::waitFor([&] { return step > 60; });
-        tick.stop();
+        stalls.push_back(longestStallMs([&] { pointer.start(16); }, [&] { return step > 60; }));
+        steps.push_back(longestStep);
         model.cancelTransientEdit();
         PlayingWindow::waitFor(idle);
-        stalls.push_back(double(longest) / 1e6);
-        steps.push_back(longestStep);
     }
+    qApp->removeEventFilter(&paints);
     std::sort(stalls.begin(), stalls.end());
     std::sort(steps.begin(), steps.end());
     state.counters["median longest stall ms"] = stalls[stalls.size() / 2];
     state.counters["max stall ms"] = stalls.back();
     state.counters["median longest step ms"] = steps[steps.size() / 2];
     state.counters["paints per step"] = paints.n / (60.0 * double(state.iterations()));
-    qApp->removeEventFilter(&paints);
 }
 BENCHMARK(BM_WindowDragStepOn2000Clips)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
