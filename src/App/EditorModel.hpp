@@ -301,11 +301,27 @@ class EditorModel : public QObject {
     // The program monitor's volume, 0 to 1.
     void setProgramVolume(double volume);
 
-    // ----- Single-key shortcuts -----------------------------------------------------------------------
+    // ----- Keys and menus ------------------------------------------------------------------------------
+    //
+    // The commands each key and menu item runs are in the command table (EditorCommands); these are the
+    // ones only keys and menus call. Defined in EditorModelKeys.cpp.
 
     // Runs the command of a single-key shortcut; true when the key is one (also when its command then
     // had nothing to do). Keys held with Ctrl or Meta are left to the menus.
     bool handleKey(const KeyPress& press);
+    // Move the focused monitor's playhead, and its player exactly there: to the start or the end, to
+    // the In mark (the start when there is none) or the Out mark (the end when there is none).
+    void goToStart();
+    void goToEnd();
+    void goToIn();
+    void goToOut();
+    // Places the source monitor's item at the program playhead from the program monitor; nothing when
+    // the source monitor shows nothing.
+    void insertSource();
+    void overwriteSource();
+    // One zoom step in or out, within the zoom limits.
+    void zoomIn();
+    void zoomOut();
 
     // ----- Published state ---------------------------------------------------------------------------
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "App/EditorCommands.hpp"
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Nesting.hpp"
@@ -58,14 +60,15 @@ void EditorModel::selectAll() {
 void EditorModel::liftDelete() {
     if (selectedClipIDs_.empty()) return;
     const UuidSet ids = asSet(selectedClipIDs_);
-    edit(QStringLiteral("Delete"), [&](Project& p) { TimelineEditing::liftDelete(p.sequence, ids); });
+    edit(EditorCommands::name(Command::liftDelete),
+         [&](Project& p) { TimelineEditing::liftDelete(p.sequence, ids); });
     setSelectedClipIDs({});
 }
 
 void EditorModel::rippleDelete() {
     if (selectedClipIDs_.empty()) return;
     const UuidSet ids = asSet(selectedClipIDs_);
-    edit(QStringLiteral("Ripple Delete"),
+    edit(EditorCommands::name(Command::rippleDelete),
          [&](Project& p) { TimelineEditing::rippleDelete(p.sequence, ids); });
     setSelectedClipIDs({});
 }
@@ -77,7 +80,7 @@ void EditorModel::splitAtPlayhead() {
         setStatus(QStringLiteral("No track is targeted."));
         return;
     }
-    edit(QStringLiteral("Split"), [this](Project& p) {
+    edit(EditorCommands::name(Command::split), [this](Project& p) {
         const auto& all = p.sequence.tracks;
         if (std::all_of(all.begin(), all.end(), [](const Track& t) { return t.isTargeted; })) {
             TimelineEditing::split(p.sequence, currentTime_);
@@ -97,32 +100,33 @@ void EditorModel::splitAtPlayhead() {
 
 void EditorModel::split(const Uuid& clipID, double time) {
     if (!project().sequence.clip(clipID)) return;
-    edit(QStringLiteral("Split"),
+    edit(EditorCommands::name(Command::split),
          [&](Project& p) { TimelineEditing::split(p.sequence, time, UuidSet{clipID}); });
 }
 
 void EditorModel::linkSelected() {
     if (selectedClipIDs_.size() < 2) return;
     const UuidSet ids = asSet(selectedClipIDs_);
-    edit(QStringLiteral("Link"), [&](Project& p) { TimelineEditing::link(p.sequence, ids); });
+    edit(EditorCommands::name(Command::link), [&](Project& p) { TimelineEditing::link(p.sequence, ids); });
 }
 
 void EditorModel::unlinkSelected() {
     if (selectedClipIDs_.empty()) return;
     const UuidSet ids = asSet(selectedClipIDs_);
-    edit(QStringLiteral("Unlink"), [&](Project& p) { TimelineEditing::unlink(p.sequence, ids); });
+    edit(EditorCommands::name(Command::unlink),
+         [&](Project& p) { TimelineEditing::unlink(p.sequence, ids); });
 }
 
 // ----- Marks and markers -----------------------------------------------------------------------------------
 
 void EditorModel::markSequenceIn() {
     const double t = TimelineEditing::snap(currentTime_, project().sequence.frameRate);
-    edit(QStringLiteral("Mark In"), [t](Project& p) { p.sequence.inPoint = t; });
+    edit(EditorCommands::name(Command::markIn), [t](Project& p) { p.sequence.inPoint = t; });
 }
 
 void EditorModel::markSequenceOut() {
     const double t = TimelineEditing::snap(currentTime_, project().sequence.frameRate);
-    edit(QStringLiteral("Mark Out"), [t](Project& p) { p.sequence.outPoint = t; });
+    edit(EditorCommands::name(Command::markOut), [t](Project& p) { p.sequence.outPoint = t; });
 }
 
 namespace {
@@ -154,7 +158,7 @@ void EditorModel::clearMarks() {
         setSourceOut(std::nullopt);
         return;
     }
-    edit(QStringLiteral("Clear In and Out"), [](Project& p) {
+    edit(EditorCommands::name(Command::clearMarks), [](Project& p) {
         p.sequence.inPoint.reset();
         p.sequence.outPoint.reset();
     });
@@ -163,12 +167,11 @@ void EditorModel::clearMarks() {
 void EditorModel::toggleMarker() {
     const FrameRate rate = project().sequence.frameRate;
     const double t = TimelineEditing::snap(currentTime_, rate);
-    const double f = TimelineEditing::frameDuration(rate);
-    edit(QStringLiteral("Marker"), [&](Project& p) {
+    const double half = EditorMeasures::halfFrame(rate);
+    edit(EditorCommands::name(Command::toggleMarker), [&](Project& p) {
         auto& markers = p.sequence.markers;
-        const auto near = std::find_if(markers.begin(), markers.end(), [&](const SequenceMarker& m) {
-            return std::abs(m.time - t) < 0.5 * f;
-        });
+        const auto near = std::find_if(markers.begin(), markers.end(),
+                                       [&](const SequenceMarker& m) { return std::abs(m.time - t) < half; });
         if (near != markers.end()) {
             markers.erase(static_cast<std::size_t>(near - markers.begin()));
             return;
@@ -183,7 +186,7 @@ void EditorModel::toggleMarker() {
 
 void EditorModel::goToMarker(bool forward) {
     const Sequence sequence = project().sequence;
-    const double h = 0.5 * TimelineEditing::frameDuration(sequence.frameRate);
+    const double h = EditorMeasures::halfFrame(sequence.frameRate);
     std::vector<SequenceMarker> sorted(sequence.markers.begin(), sequence.markers.end());
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const SequenceMarker& a, const SequenceMarker& b) { return a.time < b.time; });
@@ -218,7 +221,7 @@ void EditorModel::rippleTrimToPlayhead(bool next) {
         return;
     }
     const double now = currentTime_;
-    edit(next ? QStringLiteral("Ripple Trim Next") : QStringLiteral("Ripple Trim Previous"), [&](Project& p) {
+    edit(EditorCommands::name(next ? Command::rippleNext : Command::ripplePrevious), [&](Project& p) {
         if (p.sequence.tracks.empty()) return;
         const FrameRate rate = p.sequence.frameRate;
         const double t = TimelineEditing::snap(std::max(0.0, now), rate);
@@ -240,7 +243,7 @@ void EditorModel::slipSelection(int frames) {
     const Project now = project();
     if (!id || !now.sequence.clip(*id)) return;
     const double delta = frames * TimelineEditing::frameDuration(now.sequence.frameRate);
-    edit(QStringLiteral("Slip"),
+    edit(EditorCommands::name(Command::slipLeft),
          [&](Project& p) { TimelineEditing::slip(p.sequence, *id, delta, sourceLengths(p), false); });
 }
 
@@ -249,7 +252,7 @@ void EditorModel::slideSelection(int frames) {
     const Project now = project();
     if (!id || !now.sequence.clip(*id)) return;
     const double delta = frames * TimelineEditing::frameDuration(now.sequence.frameRate);
-    edit(QStringLiteral("Slide"),
+    edit(EditorCommands::name(Command::slideLeft),
          [&](Project& p) { TimelineEditing::slide(p.sequence, *id, delta, sourceLengths(p), false); });
 }
 
@@ -261,7 +264,7 @@ void EditorModel::rollSelection(int frames) {
         return;
     }
     const double delta = frames * TimelineEditing::frameDuration(now.sequence.frameRate);
-    edit(QStringLiteral("Roll"), [&](Project& p) {
+    edit(EditorCommands::name(Command::rollLeft), [&](Project& p) {
         TimelineEditing::roll(p.sequence, pair->first, pair->second, delta, sourceLengths(p));
     });
 }
@@ -281,7 +284,7 @@ void EditorModel::nestSelection() {
     if (ids.empty()) return;
 
     UuidSet nestClips;
-    edit(QStringLiteral("Nest"), [&](Project& p) { nestClips = Nesting::makeNest(p, ids); });
+    edit(EditorCommands::name(Command::nest), [&](Project& p) { nestClips = Nesting::makeNest(p, ids); });
     if (nestClips.empty()) {
         setStatus(QStringLiteral("Those clips are on a locked track."));
         return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "App/EditorCommands.hpp"
 #include "App/EditorModel.hpp"
 
 namespace osterveil {
@@ -16,7 +17,7 @@ void EditorModel::commitPlacement(const Uuid& mediaID, double time, const std::o
     // Through `edit`, so a gesture still open is committed first: cancelling it later must not take the
     // placed clips away from under their undo step.
     TimelineEditing::InsertResult result;
-    edit(insert ? QStringLiteral("Insert") : QStringLiteral("Overwrite"), [&](Project& p) {
+    edit(EditorCommands::name(insert ? Command::insertSource : Command::overwriteSource), [&](Project& p) {
         result = insert ? TimelineEditing::rippleInsert(p.sequence, *item, time, trackID, true, span)
                         : TimelineEditing::overwrite(p.sequence, *item, time, trackID, true, span);
     });
@@ -76,7 +77,7 @@ void EditorModel::overwriteMediaAtPlayhead(const Uuid& mediaID) {
 
 void EditorModel::addTitle() {
     std::optional<Uuid> title;
-    edit(QStringLiteral("Add Title"),
+    edit(EditorCommands::name(Command::addTitle),
          [&](Project& p) { title = TimelineEditing::insertTitle(p.sequence, currentTime_, std::nullopt); });
     if (!title) {
         setStatus(QStringLiteral("No open space for a title on the video tracks."));

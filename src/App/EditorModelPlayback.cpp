@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "Model/Numeric.hpp"
 
@@ -140,7 +141,7 @@ void EditorModel::stepSource(int frames) {
 
 void EditorModel::jumpToEdit(bool forward) {
     const Sequence sequence = project().sequence;
-    const double half = 0.5 * sequence.frameRate.frameDuration();
+    const double half = EditorMeasures::halfFrame(sequence.frameRate);
     std::vector<double> edges;
     for (const auto& track : sequence.tracks)
         for (const auto& clip : track.clips) {
@@ -169,8 +170,8 @@ void EditorModel::loopIfNeeded(double time) {
     const double in = std::max(0.0, sequence.inPoint.value_or(0));
     // Marks set the wrong way round or a frame apart leave no room to play: looping would pin the
     // playhead at In, seeking on every tick. Play on as if the loop were off.
-    if (!(in < out - 0.02)) return;
-    if (time < out - 0.02) return;
+    if (!(in < out - EditorMeasures::loopMargin)) return;
+    if (time < out - EditorMeasures::loopMargin) return;
     setCurrentTime(in);
     player_->seek(CompositionBuilder::mediaTime(in));
     if (shuttle_ < 0) return;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <variant>
 
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "App/Offload.hpp"
 #include "Engine/Log.hpp"
@@ -107,12 +108,10 @@ void EditorModel::apply(std::shared_ptr<const CompositionBuild> build) {
 
 QString EditorModel::statusLine(const Project& project) const {
     const Sequence& sequence = project.sequence;
-    const double scale = sequence.previewScale;
-    const char* quality = scale >= 0.99 ? "Full" : scale >= 0.49 ? "Half" : "Quarter";
-    QString line = QString::fromStdString(sequence.name) + QStringLiteral("   ") + QString::number(sequence.width) +
-                   QChar(0x00D7) + QString::number(sequence.height) + QStringLiteral("   ") +
-                   QString::fromStdString(sequence.frameRate.label()) + QStringLiteral("   Preview ") +
-                   QLatin1String(quality);
+    QString line = QString::fromStdString(sequence.name) + QStringLiteral("   ") +
+                   QString::number(sequence.width) + QChar(0x00D7) + QString::number(sequence.height) +
+                   QStringLiteral("   ") + QString::fromStdString(sequence.frameRate.label()) +
+                   QStringLiteral("   Preview ") + EditorMeasures::previewQualityName(sequence.previewScale);
     if (!offlineIDs_.empty())
         line += QStringLiteral("  ") + QChar(0x00B7) + QStringLiteral("  ") + QString::number(offlineIDs_.size()) +
                 QStringLiteral(" offline");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 
 namespace osterveil {
@@ -58,7 +59,7 @@ void EditorModel::updateClip(const Uuid& id, const QString& name,
 void EditorModel::zoomToFit() {
     const double length = std::max(8.0, project().sequence.duration() + 2.0);
     const double width = std::max(timelineViewport_, 320.0);
-    setPixelsPerSecond(std::clamp(width / length, 4.0, 500.0));
+    setPixelsPerSecond(EditorMeasures::zoomed(width / length, 1));
     emit zoomedToFit();
 }
 

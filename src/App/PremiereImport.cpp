@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "App/EditorMeasures.hpp"
+
 namespace osterveil {
 
 namespace {
@@ -112,7 +114,7 @@ void addImportedMedia(Project& project, const std::vector<MediaItem>& items) {
     for (const MediaItem& item : items)
         project.media.push_back(item);
     Sequence& sequence = project.sequence;
-    if (sequence.duration() > 0.0001) return;
+    if (sequence.duration() > EditorMeasures::emptyLength) return;
     if (std::any_of(sequence.tracks.begin(), sequence.tracks.end(),
                     [](const Track& track) { return !track.clips.empty(); }))
         return;

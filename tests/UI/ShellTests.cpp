@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,11 +17,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "App/DocumentController.hpp"
+#include "App/EditorCommands.hpp"
 #include "App/MediaPlayerControl.hpp"
 #include "MediaFixtures.hpp"
 #include "SheetTestSupport.hpp"
-#include "App/DocumentController.hpp"
 #include "UI/Common/PanelParts.hpp"
+#include "UI/Sheets/ShortcutsSheet.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/KestwaterApp.hpp"
@@ -170,6 +173,69 @@ TEST(Menus, WithNoEditorWindowEveryProgramItemIsDisabled) {
     EXPECT_EQ(commands.item("Ripple Delete")->shortcuts().size(), 2);
     EXPECT_TRUE(commands.item("Zoom In")->shortcuts().contains(QKeySequence("Ctrl+=")));
     EXPECT_TRUE(commands.item("Premiere XML…")->shortcut().isEmpty());
+}
+
+// Each command's keys as the key map decides them, as its menu item carries them and as the shortcuts
+// sheet writes them: one command, the same keys, everywhere.
+TEST(Menus, TheKeyMapTheMenusAndTheShortcutsSheetAgreeOnEveryCommand) {
+    ShortcutsSheet sheet;
+    const QList<QLabel*> labels = sheet.findChildren<QLabel*>();
+    const auto& rows = EditorCommands::shortcutRows();
+    ASSERT_EQ(labels.size(), 1 + 2 * qsizetype(rows.size()));
+    const auto keysOfRow = [&](std::size_t r) { return labels[qsizetype(1 + 2 * r)]->text(); };
+    const auto textOfRow = [&](std::size_t r) { return labels[qsizetype(2 + 2 * r)]->text(); };
+
+    // Menus over a record whose every member notes the command it was made for.
+    QMenuBar bar;
+    QMenu* file = bar.addMenu("File");
+    std::optional<Command> ran;
+    EditorActions record;
+    for (const CommandSpec& c : EditorCommands::all())
+        if (c.action) record.*(c.action) = [&ran, command = c.command] { ran = command; };
+    KestwaterCommands menus(&bar, file, nullptr, [&] { return std::optional(record); });
+
+    for (const CommandSpec& c : EditorCommands::all()) {
+        SCOPED_TRACE(c.name.toStdString());
+        for (const KeyBinding& k : c.keys) {
+            const QChar typed(k.character);
+            const KeyPress press{k.key ? k.key : int(typed.toUpper().unicode()), k.held,
+                                 k.key ? QString()
+                                       : QString(k.held & Qt::ShiftModifier ? typed.toUpper() : typed)};
+            const auto found = EditorCommands::match(press);
+            ASSERT_TRUE(found.has_value());
+            EXPECT_EQ(found->command, c.command);
+        }
+        if (!c.menuTitle.isEmpty()) {
+            QAction* item = menus.item(c.menuTitle);
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ(item->shortcuts(), c.menuKeys);
+            ran.reset();
+            item->trigger();
+            EXPECT_EQ(ran, c.command);
+        }
+        const QString key = EditorCommands::keyText(c.command);
+        if (key.isEmpty()) continue;
+        // A row that lists several keys may write their shared modifier once: "Alt+← →".
+        const qsizetype cut = key.size() > 1 ? key.lastIndexOf(QLatin1Char('+'), key.size() - 2) : -1;
+        const QString modifiers = key.left(cut + 1), bare = key.mid(cut + 1);
+        bool shown = false;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const auto& listed = rows[r].commands;
+            const auto& named = rows[r].mentioned;
+            if (std::find(listed.begin(), listed.end(), c.command) != listed.end()) {
+                EXPECT_TRUE(keysOfRow(r).contains(bare) && keysOfRow(r).contains(modifiers))
+                    << keysOfRow(r).toStdString() << " for " << key.toStdString();
+                shown = true;
+            }
+            if (std::find(named.begin(), named.end(), c.command) != named.end()) {
+                EXPECT_TRUE(textOfRow(r).contains(key)) << textOfRow(r).toStdString();
+                shown = true;
+            }
+        }
+        // The card's rows are fixed: Escape (calls a gesture off) and Ctrl+A are the keys it leaves out.
+        EXPECT_TRUE(shown || c.command == Command::cancelGesture || c.command == Command::selectAll)
+            << key.toStdString();
+    }
 }
 
 TEST_F(Shell, AMenuCommandReachesOnlyTheFocusedWindow) {

@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "../App/EditorCommandSupport.hpp"
+#include "App/EditorMeasures.hpp"
 #include "MediaFixtures.hpp"
 #include "UI/Common/DoubleSlider.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -346,9 +347,9 @@ TEST_F(TimelineGestures, HeaderControlsGiveTheirUndoNamesAndZoomStaysWithinLimit
     model.setPixelsPerSecond(4.5);
     panel->zoomOutButton()->click();
     EXPECT_EQ(model.pixelsPerSecond(), 4);
-    EXPECT_EQ(TimelinePanel::qualityName(0.485), "Quarter");
-    EXPECT_EQ(TimelinePanel::qualityName(0.995), "Full");
-    EXPECT_EQ(TimelinePanel::qualityName(0.5), "Half");
+    EXPECT_EQ(EditorMeasures::previewQualityName(0.485), "Quarter");
+    EXPECT_EQ(EditorMeasures::previewQualityName(0.995), "Full");
+    EXPECT_EQ(EditorMeasures::previewQualityName(0.5), "Half");
     EXPECT_EQ(model.timelineViewport(), panel->timeline()->viewport()->width());
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "Engine/FrameImages.hpp"
 #include "Model/Numeric.hpp"
@@ -112,7 +113,7 @@ QString InspectorView::rampSummary(const TimeRemap& remap) {
     QStringList segments;
     for (std::size_t i = 0; i + 1 < std::min<std::size_t>(keys.size(), 4); ++i) {
         const double dt = keys[i + 1].when - keys[i].when;
-        if (!(dt > 0.0001)) continue;
+        if (!(dt > EditorMeasures::emptyLength)) continue;
         const double percent = roundHalfAway((keys[i + 1].source - keys[i].source) / dt * 100);
         segments << QString::number(static_cast<long long>(percent)) + QLatin1Char('%');
     }
@@ -227,7 +228,7 @@ std::optional<QString> InspectorView::dissolveNote(const Project& project, const
 
     const double requested = TransitionPlanner::requestedOverlap(p, c);
     const double gap = c.start - (p.start + p.duration);
-    const bool touches = gap <= std::max(f, 0.0001);
+    const bool touches = gap <= std::max(f, EditorMeasures::emptyLength);
     double achieved = 0;
     if (touches && requested > 0) {
         auto mediaOf = [&](const TimelineClip& x) -> const MediaItem* {

@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "App/EditorCommands.hpp"
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
@@ -107,7 +109,7 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, QWidget* parent)
         model_.step(-1);
     });
     play_ = transport(QStringLiteral("media-playback-start-symbolic"), QStyle::SP_MediaPlay,
-                      tr("Play or pause the sequence (Space)"));
+                      EditorCommands::withKey(tr("Play or pause the sequence"), Command::playPause));
     // The default size: this button has no font of its own.
     play_->setIconSize({16, 16});
     connect(play_, &QToolButton::clicked, this, [this] {
@@ -174,7 +176,7 @@ void ProgramMonitor::refresh() {
     timecode_->setText(QString::fromStdString(Timecode::string(model_.currentTime(), sequence.frameRate)));
     building_->setVisible(model_.isBuilding());
     rate_->setText(QString::fromStdString(sequence.frameRate.label()));
-    empty_->setVisible(duration <= 0.0001);
+    empty_->setVisible(duration <= EditorMeasures::emptyLength);
     view_->setVisible(duration > 0);
     const bool playing = model_.isPlaying() && programFocused;
     const QIcon& playIcon = playing ? pauseIcon_ : playIcon_;

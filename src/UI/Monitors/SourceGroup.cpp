@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "App/EditorCommands.hpp"
 #include "App/EditorModel.hpp"
 #include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
@@ -110,32 +111,24 @@ SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent)
     divider->setFixedSize(1, 14);
     fill(divider, Theme::line);
     row->addWidget(divider);
-    in_ = textButton(tr("In"), tr("Mark source in (I)"));
+    in_ = textButton(tr("In"), EditorCommands::withKey(tr("Mark source in"), Command::markIn));
     connect(in_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::source);
         model_.markIn();
     });
-    out_ = textButton(tr("Out"), tr("Mark source out (O)"));
+    out_ = textButton(tr("Out"), EditorCommands::withKey(tr("Mark source out"), Command::markOut));
     connect(out_, &QToolButton::clicked, this, [this] {
         model_.focusMonitor(EditorModel::MonitorFocus::source);
         model_.markOut();
     });
-    insert_ = textButton(tr("Insert"), tr("Insert the source in/out at the playhead and ripple (,)"));
+    insert_ = textButton(tr("Insert"), EditorCommands::tooltip(Command::insertSource));
     colour(insert_, Theme::accent);
-    connect(insert_, &QToolButton::clicked, this, [this] {
-        const auto id = model_.sourceMediaID();
-        if (!id) return;
-        model_.focusMonitor(EditorModel::MonitorFocus::program);
-        model_.insertMediaAtPlayhead(*id);
-    });
-    overwrite_ = textButton(tr("Overwrite"), tr("Overwrite the targeted track at the playhead (.)"));
+    connect(insert_, &QToolButton::clicked, this,
+            [this] { EditorCommands::run(Command::insertSource, model_); });
+    overwrite_ = textButton(tr("Overwrite"), EditorCommands::tooltip(Command::overwriteSource));
     colour(overwrite_, Theme::text);
-    connect(overwrite_, &QToolButton::clicked, this, [this] {
-        const auto id = model_.sourceMediaID();
-        if (!id) return;
-        model_.focusMonitor(EditorModel::MonitorFocus::program);
-        model_.overwriteMediaAtPlayhead(*id);
-    });
+    connect(overwrite_, &QToolButton::clicked, this,
+            [this] { EditorCommands::run(Command::overwriteSource, model_); });
     for (QToolButton* b : {in_, out_, insert_, overwrite_})
         row->addWidget(b);
     row->addStretch(1);
@@ -210,7 +203,8 @@ void SourceMonitor::refresh() {
     const bool playing = model_.sourcePlaying();
     const QIcon& playIcon = playing ? pauseIcon_ : playIcon_;
     if (play_->icon().cacheKey() != playIcon.cacheKey()) play_->setIcon(playIcon);
-    play_->setToolTip(playing ? tr("Pause the source (Space)") : tr("Play the source (Space)"));
+    play_->setToolTip(EditorCommands::withKey(playing ? tr("Pause the source") : tr("Play the source"),
+                                              Command::playPause));
     colour(in_, model_.sourceIn() ? Theme::accent : Theme::textDim);
     colour(out_, model_.sourceOut() ? Theme::accent : Theme::textDim);
     const bool loaded = model_.sourceMediaID().has_value();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "App/EditorCommands.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Sheets/SheetParts.hpp"
 
@@ -102,39 +103,6 @@ class KeyLabel : public QLabel {
 
 } // namespace
 
-const std::vector<ShortcutsSheet::Row>& ShortcutsSheet::rows() {
-    static const std::vector<Row> table{
-        {QStringLiteral("Space"), QStringLiteral("Play or pause")},
-        {QStringLiteral("J  K  L"),
-         QStringLiteral("Reverse, stop, forward. Repeat J or L to go 2×, 4×, 8×.")},
-        {QStringLiteral("← →"), QStringLiteral("Step one frame. Shift steps five.")},
-        {QStringLiteral("↑ ↓"), QStringLiteral("Previous or next edit")},
-        {QStringLiteral("Home / End"), QStringLiteral("Start or end of the focused monitor")},
-        {QStringLiteral("I / O"), QStringLiteral("Mark in and out on the focused monitor")},
-        {QStringLiteral("Shift+I / Shift+O"), QStringLiteral("Go to in / out on the focused monitor")},
-        {QStringLiteral(","), QStringLiteral("Insert source in/out at the playhead and ripple")},
-        {QStringLiteral("."), QStringLiteral("Overwrite the targeted track at the playhead")},
-        {QStringLiteral("Q / W"), QStringLiteral("Ripple trim the previous or next edit to the playhead")},
-        {QStringLiteral("Alt+← →"), QStringLiteral("Slip the selection one frame. Shift slips five.")},
-        {QStringLiteral("Alt+↑ ↓"), QStringLiteral("Slide the selection one frame. Shift slides five.")},
-        {QStringLiteral("[ ]"), QStringLiteral("Roll the selected cut one frame. Shift rolls five.")},
-        {QStringLiteral("M"), QStringLiteral("Add or remove a marker. Shift+M next, Alt+M previous.")},
-        {QStringLiteral("Alt+X"), QStringLiteral("Clear in and out on the focused monitor")},
-        {QStringLiteral("V / C"), QStringLiteral("Selection tool, razor")},
-        {QStringLiteral("S"), QStringLiteral("Toggle snapping")},
-        {QStringLiteral("Ctrl+K"), QStringLiteral("Split targeted tracks at the playhead")},
-        {QStringLiteral("Backspace"), QStringLiteral("Lift delete, leaving a gap")},
-        {QStringLiteral("Shift+Backspace"), QStringLiteral("Ripple delete on the affected tracks")},
-        {QStringLiteral("Ctrl+I"), QStringLiteral("Import")},
-        {QStringLiteral("Ctrl+M"), QStringLiteral("Export")},
-        {QStringLiteral("Ctrl+T"), QStringLiteral("Add a title at the playhead")},
-        {QStringLiteral("+  −  \\"), QStringLiteral("Zoom the timeline, or fit it")},
-        {QStringLiteral("Alt+drag"), QStringLiteral("Move a clip without its linked pair")},
-        {QStringLiteral("Pinch or Ctrl+scroll"), QStringLiteral("Zoom the timeline under the pointer")},
-    };
-    return table;
-}
-
 ShortcutsSheet::ShortcutsSheet(QWidget* parent) : QDialog(parent) {
     QVBoxLayout* column = sheets::makeColumn(*this, sheetWidth, 12, tr("Keyboard"));
     setWindowTitle(tr("Keyboard Shortcuts"));
@@ -154,7 +122,7 @@ ShortcutsSheet::ShortcutsSheet(QWidget* parent) : QDialog(parent) {
     table->setColumnStretch(1, 1);
     int line = 0;
     const int actionAscent = QFontMetrics(actionFont).ascent();
-    for (const Row& row : rows()) {
+    for (const EditorCommands::ShortcutRow& row : EditorCommands::shortcutRows()) {
         auto* keys = new KeyLabel(row.keys, keyFont, content);
         keys->setFixedWidth(keyColumnWidth);
         auto* action = sheets::makeNote(row.action, content);

@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "App/DocumentController.hpp"
+#include "App/EditorCommands.hpp"
 #include "Model/Timecode.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
@@ -56,10 +57,6 @@ QWidget* textTarget(QWidget* focus) {
 // A pane never narrower than its rows need, so that no control is drawn squeezed or over another.
 void keepMinimumWidth(QWidget* pane, int width) {
     pane->setMinimumWidth(std::max(width, pane->minimumSizeHint().width()));
-}
-
-void zoomBy(EditorModel& model, double factor) {
-    model.setPixelsPerSecond(std::min(std::max(model.pixelsPerSecond() * factor, 4.0), 500.0));
 }
 
 } // namespace
@@ -278,53 +275,8 @@ void EditorWindow::refreshEditMenu() {
 }
 
 EditorActions EditorWindow::actions() const {
-    const QPointer<EditorModel> m = model_;
     // Each closure reaches the model as it is when the item runs; a closed window's does nothing.
-    const auto on = [m](auto body) {
-        return [m, body] {
-            if (m) body(*m);
-        };
-    };
-    const auto placeSource = [](EditorModel& model, bool overwrite) {
-        const auto id = model.sourceMediaID();
-        if (!id) return;
-        model.focusMonitor(EditorModel::MonitorFocus::program);
-        if (overwrite)
-            model.overwriteMediaAtPlayhead(*id);
-        else
-            model.insertMediaAtPlayhead(*id);
-    };
-    EditorActions a;
-    a.importMedia = on([](EditorModel& model) { model.importMedia(); });
-    a.importPremiereXML = on([](EditorModel& model) { model.importPremiereXML(); });
-    a.exportMedia = on([](EditorModel& model) { model.setShowExport(true); });
-    a.split = on([](EditorModel& model) { model.splitAtPlayhead(); });
-    a.liftDelete = on([](EditorModel& model) { model.liftDelete(); });
-    a.rippleDelete = on([](EditorModel& model) { model.rippleDelete(); });
-    a.addTitle = on([](EditorModel& model) { model.addTitle(); });
-    a.sequenceSettings = on([](EditorModel& model) { model.setShowSequenceSettings(true); });
-    a.zoomIn = on([](EditorModel& model) { zoomBy(model, 1.25); });
-    a.zoomOut = on([](EditorModel& model) { zoomBy(model, 0.8); });
-    a.zoomFit = on([](EditorModel& model) { model.zoomToFit(); });
-    a.link = on([](EditorModel& model) { model.linkSelected(); });
-    a.unlink = on([](EditorModel& model) { model.unlinkSelected(); });
-    a.shortcuts = on([](EditorModel& model) { model.setShowShortcuts(true); });
-    a.selectAll = on([](EditorModel& model) { model.selectAll(); });
-    a.insert = on([placeSource](EditorModel& model) { placeSource(model, false); });
-    a.overwrite = on([placeSource](EditorModel& model) { placeSource(model, true); });
-    a.ripplePrevious = on([](EditorModel& model) { model.rippleTrimToPlayhead(false); });
-    a.rippleNext = on([](EditorModel& model) { model.rippleTrimToPlayhead(true); });
-    a.addMarker = on([](EditorModel& model) { model.toggleMarker(); });
-    a.nextMarker = on([](EditorModel& model) { model.goToMarker(true); });
-    a.previousMarker = on([](EditorModel& model) { model.goToMarker(false); });
-    a.nest = on([](EditorModel& model) { model.nestSelection(); });
-    a.slipLeft = on([](EditorModel& model) { model.slipSelection(-1); });
-    a.slipRight = on([](EditorModel& model) { model.slipSelection(1); });
-    a.slideLeft = on([](EditorModel& model) { model.slideSelection(-1); });
-    a.slideRight = on([](EditorModel& model) { model.slideSelection(1); });
-    a.rollLeft = on([](EditorModel& model) { model.rollSelection(-1); });
-    a.rollRight = on([](EditorModel& model) { model.rollSelection(1); });
-    return a;
+    return EditorCommands::actions(QPointer<EditorModel>(model_));
 }
 
 EditorWindow* EditorWindow::focused() {

@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "App/EditorActions.hpp"
 #include "App/EditorModel.hpp"
-#include "UI/Shell/EditorActions.hpp"
 #include "UI/Shell/EditorPanes.hpp"
 
 class QSplitter;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "UI/Shell/EditorActions.hpp"
+#include "App/EditorActions.hpp"
 
 class QAction;
 class QMenu;
@@ -18,9 +18,8 @@ namespace osterveil {
 // reader yields at that moment (the focused editor window's) and nothing else; while the reader yields
 // none every item is disabled, the "Import" submenu as a whole.
 //
-// Keys are Ctrl for Command. "Lift Delete" answers to both Backspace and Delete, "Ripple Delete" to
-// either with Shift, and "Zoom In" to Ctrl+= as well as Ctrl++. A text field that has the focus keeps
-// Backspace and Delete for itself (it claims them before any menu key).
+// The items, their order, titles and keys are the command table's (EditorCommands). A text field that
+// has the focus keeps Backspace and Delete for itself (it claims them before any menu key).
 class KestwaterCommands : public QObject {
     Q_OBJECT
   public:

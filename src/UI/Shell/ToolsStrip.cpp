@@ -4,6 +4,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "App/EditorCommands.hpp"
 #include "App/EditorModel.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
@@ -27,10 +28,11 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
         razorIcons_[chosen] =
             icons::symbol(QStringLiteral("edit-cut-symbolic"), c, QStyle::SP_DialogResetButton, style());
     }
-    select_ = button(selectIcons_[0], tr("Selection (V)"));
-    connect(select_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::select); });
-    razor_ = button(razorIcons_[0], tr("Razor (C)"));
-    connect(razor_, &QToolButton::clicked, this, [this] { model_.setTool(EditTool::razor); });
+    select_ = button(selectIcons_[0], EditorCommands::tooltip(Command::selectionTool));
+    connect(select_, &QToolButton::clicked, this,
+            [this] { EditorCommands::run(Command::selectionTool, model_); });
+    razor_ = button(razorIcons_[0], EditorCommands::tooltip(Command::razorTool));
+    connect(razor_, &QToolButton::clicked, this, [this] { EditorCommands::run(Command::razorTool, model_); });
     // Across the whole strip.
     auto* divider = new QFrame(this);
     divider->setObjectName(QStringLiteral("divider"));
@@ -39,10 +41,9 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     QPalette line = divider->palette();
     line.setColor(QPalette::Window, Theme::line);
     divider->setPalette(line);
-    // The shortcut as this platform writes it.
     title_ = button(icons::symbol(QStringLiteral("format-text-plaintext-symbolic"), Theme::text,
                                   QStyle::SP_FileIcon, style()),
-                    tr("Add a title at the playhead (Ctrl+T)"));
+                    EditorCommands::tooltip(Command::addTitle));
     connect(title_, &QToolButton::clicked, this, [this] { model_.addTitle(); });
 
     column->addWidget(select_, 0, Qt::AlignHCenter);

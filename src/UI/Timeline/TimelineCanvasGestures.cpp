@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <cmath>
 
+#include "App/EditorCommands.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
 #include "UI/Timeline/TimelineGeometry.hpp"
 #include "UI/Timeline/TimelineScrollView.hpp"
@@ -132,7 +133,7 @@ void TimelineDocumentView::dragged(QPointF point, Qt::KeyboardModifiers modifier
     if (!drag_) return;
     const TimelineBridge& editor = bridge();
     const double pps = state_.pixelsPerSecond;
-    const bool unlink = modifiers & Qt::AltModifier;
+    const bool unlink = modifiers & EditorCommands::unlinkDragModifier;
     switch (drag_->kind) {
     case Drag::Kind::move: {
         const auto track = trackAt(point);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "App/EditorMeasures.hpp"
+
 namespace osterveil::TimelineGeometry {
 
 namespace {
@@ -85,7 +87,7 @@ QSizeF canvasSize(double canvasDuration, double pixelsPerSecond, int trackCount,
 std::optional<ZoomStep> zoomAbout(double pixelsPerSecond, double factor, double documentX,
                                   double visibleOriginX) {
     const double old = pixelsPerSecond;
-    const double next = std::clamp(old * factor, minimumPixelsPerSecond, maximumPixelsPerSecond);
+    const double next = EditorMeasures::zoomed(old, factor);
     // Also refuses a factor or zoom that is not a number.
     if (!(std::abs(next - old) > 0.01)) return std::nullopt;
     const double t = std::max(documentX / std::max(old, 0.001), 0.0);

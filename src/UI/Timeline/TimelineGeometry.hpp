@@ -22,8 +22,6 @@ namespace osterveil::TimelineGeometry {
 
 constexpr double rulerHeight = 32;
 constexpr double laneHeight = 56;
-constexpr double minimumPixelsPerSecond = 4;
-constexpr double maximumPixelsPerSecond = 500;
 // Room after the canvas duration, and the narrowest canvas.
 constexpr double canvasTrailingRoom = 120;
 constexpr double minimumCanvasWidth = 400;
@@ -75,7 +73,8 @@ QSizeF canvasSize(double canvasDuration, double pixelsPerSecond, int trackCount,
 //   after   |---- v ----|                       origin O' = t·new − v, so t·new is again v from the left
 //           O'          t·new
 //
-// None when the zoom would not change by more than 0.01 (also at either limit).
+// Kept within the editor's zoom limits; none when the zoom would not change by more than 0.01 (also at
+// either limit).
 struct ZoomStep {
     double pixelsPerSecond;
     // Canvas x the view scrolls to once the new zoom is in place; may be below 0.

@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "App/EditorCommands.hpp"
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "Model/Timecode.hpp"
 #include "UI/Common/DoubleSlider.hpp"
@@ -235,16 +237,6 @@ TimelinePanel::TimelinePanel(EditorModel& model, QWidget* parent)
     refresh();
 }
 
-double TimelinePanel::zoomed(double pixelsPerSecond, double factor) {
-    return std::min(std::max(pixelsPerSecond * factor, G::minimumPixelsPerSecond), G::maximumPixelsPerSecond);
-}
-
-QString TimelinePanel::qualityName(double previewScale) {
-    if (previewScale >= 0.99) return QStringLiteral("Full");
-    if (previewScale >= 0.49) return QStringLiteral("Half");
-    return QStringLiteral("Quarter");
-}
-
 QWidget* TimelinePanel::makeHeader() {
     auto* bar = new Band(Theme::background, true);
     auto* row = new QHBoxLayout(bar);
@@ -260,44 +252,53 @@ QWidget* TimelinePanel::makeHeader() {
     timecode_ = new TimecodeWell(QString(), false);
     row->addWidget(timecode_);
 
-    snapping_ = new GlyphButton(GlyphButton::Glyph::magnet, {18, 18}, QStringLiteral("Snapping (S)"));
-    connect(snapping_, &QAbstractButton::clicked, this, [this] { model_.setSnapping(!model_.snapping()); });
+    snapping_ = new GlyphButton(GlyphButton::Glyph::magnet, {18, 18},
+                                EditorCommands::tooltip(Command::toggleSnapping));
+    connect(snapping_, &QAbstractButton::clicked, this,
+            [this] { EditorCommands::run(Command::toggleSnapping, model_); });
     row->addWidget(snapping_);
 
     const QFont buttonFont = smallFont(font(), 10, QFont::DemiBold);
-    in_ = new TextButton(QStringLiteral("In"), Theme::textDim,
-                         QStringLiteral("Mark sequence in (I, while the Program monitor is focused)"));
+    // The key marks the sequence only while the program monitor has the transport.
+    const QString programFocused = QStringLiteral(", while the Program monitor is focused");
+    in_ = new TextButton(
+        QStringLiteral("In"), Theme::textDim,
+        EditorCommands::withKey(QStringLiteral("Mark sequence in"), Command::markIn, programFocused));
     in_->setFont(buttonFont);
     connect(in_, &QAbstractButton::clicked, this, [this] { model_.markSequenceIn(); });
     row->addWidget(in_);
-    out_ = new TextButton(QStringLiteral("Out"), Theme::textDim,
-                          QStringLiteral("Mark sequence out (O, while the Program monitor is focused)"));
+    out_ = new TextButton(
+        QStringLiteral("Out"), Theme::textDim,
+        EditorCommands::withKey(QStringLiteral("Mark sequence out"), Command::markOut, programFocused));
     out_->setFont(buttonFont);
     connect(out_, &QAbstractButton::clicked, this, [this] { model_.markSequenceOut(); });
     row->addWidget(out_);
 
     row->addStretch(1);
 
-    zoomOut_ = new GlyphButton(GlyphButton::Glyph::zoomOut, {18, 18}, QStringLiteral("Zoom out"));
+    zoomOut_ =
+        new GlyphButton(GlyphButton::Glyph::zoomOut, {18, 18}, EditorCommands::spec(Command::zoomOut).help);
     connect(zoomOut_, &QAbstractButton::clicked, this,
-            [this] { model_.setPixelsPerSecond(zoomed(model_.pixelsPerSecond(), 0.8)); });
+            [this] { EditorCommands::run(Command::zoomOut, model_); });
     row->addWidget(zoomOut_);
-    zoomSlider_ = new DoubleSlider(G::minimumPixelsPerSecond, G::maximumPixelsPerSecond);
+    zoomSlider_ =
+        new DoubleSlider(EditorMeasures::minimumPixelsPerSecond, EditorMeasures::maximumPixelsPerSecond);
     zoomSlider_->setOrientation(Qt::Horizontal);
     zoomSlider_->setFixedWidth(100);
     zoomSlider_->setToolTip(QStringLiteral("Timeline zoom"));
     connect(zoomSlider_, &DoubleSlider::valueEdited, this,
             [this](double pps) { model_.setPixelsPerSecond(pps); });
     row->addWidget(zoomSlider_);
-    zoomIn_ = new GlyphButton(GlyphButton::Glyph::zoomIn, {18, 18}, QStringLiteral("Zoom in"));
+    zoomIn_ =
+        new GlyphButton(GlyphButton::Glyph::zoomIn, {18, 18}, EditorCommands::spec(Command::zoomIn).help);
     connect(zoomIn_, &QAbstractButton::clicked, this,
-            [this] { model_.setPixelsPerSecond(zoomed(model_.pixelsPerSecond(), 1.25)); });
+            [this] { EditorCommands::run(Command::zoomIn, model_); });
     row->addWidget(zoomIn_);
 
-    fit_ =
-        new TextButton(QStringLiteral("Fit"), Theme::text, QStringLiteral("Zoom the timeline to fit (\\)"));
+    fit_ = new TextButton(QStringLiteral("Fit"), Theme::text, EditorCommands::tooltip(Command::zoomToFit));
     fit_->setFont(buttonFont);
-    connect(fit_, &QAbstractButton::clicked, this, [this] { model_.zoomToFit(); });
+    connect(fit_, &QAbstractButton::clicked, this,
+            [this] { EditorCommands::run(Command::zoomToFit, model_); });
     row->addWidget(fit_);
 
     quality_ = new QToolButton;
@@ -311,14 +312,7 @@ QWidget* TimelinePanel::makeHeader() {
     quality_->setToolTip(QStringLiteral("Preview quality. Export ignores this and renders full size."));
     auto* qualities = new QMenu(quality_);
     qualities->setToolTipsVisible(true);
-    const struct {
-        const char* name;
-        double scale;
-        const char* help;
-    } choices[] = {{"Full", 1.0, "Preview at full sequence size"},
-                   {"Half", 0.5, "Preview at half sequence size"},
-                   {"Quarter", 0.25, "Preview at quarter sequence size"}};
-    for (const auto& choice : choices) {
+    for (const auto& choice : EditorMeasures::previewQualities) {
         QAction* action = qualities->addAction(QString::fromLatin1(choice.name));
         action->setToolTip(QString::fromLatin1(choice.help));
         const double scale = choice.scale;
@@ -493,7 +487,7 @@ void TimelinePanel::refresh() {
     in_->setColor(sequence.inPoint ? Theme::accent : Theme::textDim);
     out_->setColor(sequence.outPoint ? Theme::accent : Theme::textDim);
     zoomSlider_->setShownValue(model_.pixelsPerSecond());
-    quality_->setText(qualityName(sequence.previewScale));
+    quality_->setText(EditorMeasures::previewQualityName(sequence.previewScale));
     syncRows(sequence.displayTracks());
     timeline_->present(TimelineDrawState::of(model_), TimelineBridge::to(model_));
 }

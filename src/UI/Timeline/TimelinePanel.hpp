@@ -103,11 +103,6 @@ class TimelinePanel : public QWidget {
     QToolButton* addTrackButton() const { return addTrack_; }
     TimecodeWell* timecode() const { return timecode_; }
 
-    // The quality name a preview scale reads as.
-    static QString qualityName(double previewScale);
-    // A zoom button's result: the zoom times `factor`, kept within 4 to 500.
-    static double zoomed(double pixelsPerSecond, double factor);
-
     // Shows the model as it is now, and hands the canvas its new state.
     void refresh();
     // The menu of a track row, popped up at `globalPos`: "Delete Track" with its help text.

@@ -6,6 +6,7 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "App/EditorCommands.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
 #include "UI/Timeline/TimelineGeometry.hpp"
@@ -101,8 +102,9 @@ double TimelineScrollView::wheelZoomFactor(const QWheelEvent& event) {
 }
 
 bool TimelineScrollView::wheelZooms(Qt::KeyboardModifiers modifiers) {
-    // Window managers take Alt+wheel for themselves; Ctrl+wheel is how Linux editors zoom.
-    return modifiers & (Qt::AltModifier | Qt::ControlModifier);
+    // Window managers take Alt+wheel for themselves; Ctrl+wheel is how Linux editors zoom, and the
+    // one the shortcuts sheet names.
+    return modifiers & (Qt::AltModifier | EditorCommands::zoomScrollModifier);
 }
 
 void TimelineScrollView::scrollSideways(const QWheelEvent& wheel) {
