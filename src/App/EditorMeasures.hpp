@@ -3,6 +3,7 @@
 #include <QString>
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "Model/FrameRate.hpp"
 
@@ -19,6 +20,9 @@ constexpr double zoomStep = 1.25;
 inline double zoomed(double pixelsPerSecond, double factor) {
     return std::clamp(pixelsPerSecond * factor, minimumPixelsPerSecond, maximumPixelsPerSecond);
 }
+
+// The largest frame side the exporter writes, and so the largest a sequence may have.
+constexpr std::int64_t maximumFrameSide = 8192;
 
 // A length at or below this is no length: an empty sequence, a ramp segment of no time.
 constexpr double emptyLength = 0.0001;

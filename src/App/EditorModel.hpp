@@ -177,7 +177,8 @@ class EditorModel : public QObject {
     void previewMove(const Uuid& draggedID, double delta, const std::optional<Uuid>& destinationTrackID,
                      bool unlink);
     void previewTrim(const Uuid& clipID, TrimEdge edge, double delta, bool unlink);
-    void liveClip(const Uuid& id, const std::function<void(TimelineClip&)>& body);
+    // A live change of one clip; refused (see the clip settings below) when the clip has gone.
+    EditResult liveClip(const Uuid& id, const std::function<void(TimelineClip&)>& body);
 
     // Track headers and clip panels.
     void removeTrack(const Uuid& id);
@@ -187,9 +188,50 @@ class EditorModel : public QObject {
     void toggleSolo(const Uuid& trackID);
     void toggleTarget(const Uuid& trackID);
     // The committed counterpart of `liveClip`, one undo step under `name`.
-    void updateClip(const Uuid& id, const QString& name, const std::function<void(TimelineClip&)>& body);
+    EditResult updateClip(const Uuid& id, const QString& name,
+                          const std::function<void(TimelineClip&)>& body);
     // Fits the whole sequence (and two seconds more) into the timeline's visible width.
     void zoomToFit();
+
+    // ----- Clip and sequence settings -------------------------------------------------------------------
+    //
+    // The clip inspector's and the sequence settings sheet's edits. A committed one is one undo step
+    // under its own name; a live one is a step of a gesture the caller ends with `commitTransientEdit`
+    // (a slider's drag, typing ended by Return). Each addresses its clip by id: one that has gone, or a
+    // title setting of a clip without a title, is refused, and the reason goes to `status` (`liveClip`
+    // and `updateClip` refuse such a clip without a word). Defined in EditorModelClips.cpp.
+
+    // Chooses an edge's transition with the gain curve its kind plays with; a new kind on an edge of no
+    // length gets half a second. An incoming cross dissolve goes to the clip's linked partners too, in
+    // the same step.
+    EditResult setTransition(const Uuid& clipID, ClipEdge edge, TransitionKind kind);
+    EditResult liveTransitionDuration(const Uuid& clipID, ClipEdge edge, double seconds);
+    // The constant speed in percent, negative backwards; a ramp goes.
+    EditResult liveSpeed(const Uuid& clipID, double percent);
+    EditResult setReversed(const Uuid& clipID, bool on);
+    EditResult setFrameBlending(const Uuid& clipID, bool on);
+    // Removes an imported speed ramp and keeps the constant speed and direction.
+    EditResult clearSpeedRamp(const Uuid& clipID);
+    // The title's text also names the clip, "Title" while the text is empty (also a clip that has lost
+    // its title).
+    EditResult liveTitleText(const Uuid& clipID, const std::string& text);
+    // Stored as typed; the renderer draws white where it cannot read it.
+    EditResult liveTitleColor(const Uuid& clipID, const std::string& hex);
+    EditResult liveTitleSize(const Uuid& clipID, double points);
+    EditResult setTitleFont(const Uuid& clipID, const std::string& family);
+    EditResult setTitleAlignment(const Uuid& clipID, TitleAlignment alignment);
+    EditResult setTitleVertical(const Uuid& clipID, TitleVertical vertical);
+    // Writes a draft to the sequence in one step "Sequence Settings": the name unless empty, each side
+    // at least 16 and at most the largest frame side, even; clips keep their times.
+    EditResult applySequenceSettings(const SequenceSettingsDraft& draft);
+    // The side a typed value becomes.
+    static std::int64_t appliedSide(std::int64_t typed);
+    // The primary clip's source when it has a picture, whose size and rate the sequence can be matched to.
+    std::optional<MediaItem> pictureSourceOfSelection() const;
+    // "Imported ramp: 100% → 50%": the first three segments of an imported speed ramp.
+    static QString rampSummary(const TimeRemap& remap);
+    // The warning shown when the clip's incoming cross dissolve will be noticeably shorter than asked.
+    static std::optional<QString> dissolveNote(const Project& project, const TimelineClip& clip);
 
     // ----- Media commands ----------------------------------------------------------------------------
     //
@@ -459,6 +501,13 @@ class EditorModel : public QObject {
     std::vector<double> snapPoints(const Project& project, const UuidSet& excluding) const;
     // The track a playhead placement of the item goes to, or none after saying why in `status`.
     std::optional<Uuid> targetedTrackID(const Uuid& mediaID);
+
+    // Clip settings. A refused result's reason goes to `status`.
+    EditResult announced(EditResult result);
+    // One clip's change, committed under `name` or else live; refused, saying nothing, when the clip has
+    // gone or, with `needsTitle`, has no title.
+    EditResult changeClip(const Uuid& clipID, const std::optional<QString>& name, bool needsTitle,
+                          const std::function<void(TimelineClip&)>& body);
 
     // Media commands.
     void locateFile(const Uuid& mediaID);

@@ -39,11 +39,6 @@ void EditorModel::previewTrim(const Uuid& clipID, TrimEdge edge, double delta, b
     writeProject(std::move(next));
 }
 
-void EditorModel::liveClip(const Uuid& id, const std::function<void(TimelineClip&)>& body) {
-    if (!project().sequence.clip(id)) return;
-    live([&](Project& p) { p.sequence.updateClip(id, body); });
-}
-
 std::vector<double> EditorModel::snapPoints(const Project& project, const UuidSet& excluding) const {
     const Sequence& sequence = project.sequence;
     std::vector<double> points{0.0, currentTime_};

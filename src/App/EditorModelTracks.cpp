@@ -1,4 +1,4 @@
-// The track headers' switches and removal, committed clip changes, and zoom to fit.
+// The track headers' switches and removal, and zoom to fit.
 
 #include <algorithm>
 
@@ -47,13 +47,6 @@ void EditorModel::toggleSolo(const Uuid& trackID) {
 
 void EditorModel::toggleTarget(const Uuid& trackID) {
     edit(QStringLiteral("Track Target"), flip(trackID, &Track::isTargeted));
-}
-
-void EditorModel::updateClip(const Uuid& id, const QString& name,
-                             const std::function<void(TimelineClip&)>& body) {
-    // A clip an undo took away since the panel showed it: no edit, so no open gesture is committed either.
-    if (!project().sequence.clip(id)) return;
-    edit(name, [&](Project& p) { p.sequence.updateClip(id, body); });
 }
 
 void EditorModel::zoomToFit() {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <string>
 
 #include "Model/EnumText.hpp"
+#include "Model/Project.hpp"
 #include "Model/Uuid.hpp"
 
 namespace osterveil {
@@ -27,6 +30,44 @@ struct AppAlert {
         return {Uuid::make(), std::move(title), std::move(message)};
     }
     bool operator==(const AppAlert&) const = default;
+};
+
+// A clip's two transitions: at its head and at its tail.
+enum class ClipEdge { incoming, outgoing };
+
+// What a named edit of the editor did: applied (also when it found nothing to change), or refused,
+// leaving the project as it was, for the reason the status line then shows.
+struct EditResult {
+    bool applied = true;
+    QString reason;
+
+    static EditResult done() { return {}; }
+    static EditResult refused(QString why) { return {false, std::move(why)}; }
+    explicit operator bool() const { return applied; }
+    bool operator==(const EditResult&) const = default;
+};
+
+// The sequence settings under edit, taken from the sequence when the sheet opens; any numbers, until
+// they are applied.
+struct SequenceSettingsDraft {
+    std::string name;
+    std::int64_t width = 1920;
+    std::int64_t height = 1080;
+    FrameRate rate;
+
+    static SequenceSettingsDraft from(const Sequence& sequence) {
+        return {sequence.name, sequence.width, sequence.height, sequence.frameRate};
+    }
+    // The draft with a source's picture size and, where the source has a real picture rate, the preset
+    // nearest it.
+    SequenceSettingsDraft matching(const MediaItem& source) const {
+        SequenceSettingsDraft matched = *this;
+        matched.width = source.width;
+        matched.height = source.height;
+        if (source.nominalFrameRate > 1.0) matched.rate = FrameRate::closest(source.nominalFrameRate);
+        return matched;
+    }
+    bool operator==(const SequenceSettingsDraft&) const = default;
 };
 
 } // namespace osterveil

@@ -50,8 +50,6 @@ constexpr double kUnbounded = std::numeric_limits<double>::infinity();
 
 bool isRamp(const TimeRemap& r) { return r.keyframes.size() >= 2 && r.windowEnd > r.windowStart + 0.0001; }
 
-double signedSpeed(const TimeRemap& r) { return r.reversed ? -r.speed : r.speed; }
-
 std::pair<double, double> keySourceRange(const TimeRemap& r) {
     double lo = kUnbounded, hi = -kUnbounded;
     for (const auto& k : r.keyframes) {
@@ -84,7 +82,7 @@ SourceRoom sourceRoom(const TimelineClip& c, double sd, TrackRole role) {
         const bool inside = lo >= 0 && (!known || hi <= sd);
         return inside ? SourceRoom{kUnbounded, kUnbounded} : SourceRoom{0, 0};
     }
-    const double s = signedSpeed(r);
+    const double s = r.signedSpeed();
     const double a = std::abs(s);
     if (a == 0) return {kUnbounded, kUnbounded}; // a held frame consumes no source
     const double top = known ? (sd - c.inPoint - a * c.duration) / a : kUnbounded;
@@ -100,7 +98,7 @@ SlipRoom slipRoom(const TimelineClip& c, double sd, TrackRole role) {
         const auto [lo, hi] = keySourceRange(r);
         return {-lo, sd - hi};
     }
-    return {-c.inPoint, sd - c.inPoint - std::abs(signedSpeed(r)) * c.duration};
+    return {-c.inPoint, sd - c.inPoint - std::abs(r.signedSpeed()) * c.duration};
 }
 
 void shiftSource(TimelineClip& c, double d, TrackRole role) {

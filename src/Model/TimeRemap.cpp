@@ -19,10 +19,8 @@ std::vector<TimeRemapKeyframe> sortedKeys(const std::vector<TimeRemapKeyframe>& 
     return sorted;
 }
 
-double signedSpeed(const TimeRemap& r) { return r.reversed ? -r.speed : r.speed; }
-
 RemapSlice constantSpeedSlice(const TimeRemap& r, const TimelineClip& clip, double frame) {
-    const double s = signedSpeed(r);
+    const double s = r.signedSpeed();
     return RemapSlice{clip.start, atLeast(clip.duration, frame), atLeast(clip.inPoint, 0),
                       atLeast(std::abs(s) * clip.duration, frame), s < 0};
 }
@@ -41,7 +39,7 @@ bool TimeRemap::isIdentity() const {
 }
 
 double TimeRemap::sourceTime(double t) const {
-    auto linear = [&] { return windowStart + (t - windowStart) * signedSpeed(*this); };
+    auto linear = [&] { return windowStart + (t - windowStart) * signedSpeed(); };
     if (keyframes.size() < 2) return linear();
     const auto keys = sortedKeys(keyframes);
     if (keys.front().when >= t) return keys.front().source;
@@ -55,6 +53,18 @@ double TimeRemap::sourceTime(double t) const {
         }
     }
     return linear();
+}
+
+void TimeRemap::setSignedSpeed(double signed_) {
+    speed = std::abs(signed_);
+    reversed = signed_ < 0;
+    keyframes = {};
+}
+
+void TimeRemap::setReversed(bool on) {
+    reversed = on;
+    speed = std::abs(speed);
+    keyframes = {};
 }
 
 namespace TimeRemapMath {
@@ -72,7 +82,7 @@ PieceTiming piece(const TimelineClip& clip, double offset, double length) {
         }
         return {clip.inPoint + offset, window};
     }
-    const double s = signedSpeed(r);
+    const double s = r.signedSpeed();
     if (s < 0) return {clip.inPoint + std::abs(s) * (clip.duration - (offset + length)), r};
     return {clip.inPoint + s * offset, r};
 }

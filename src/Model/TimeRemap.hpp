@@ -37,6 +37,14 @@ struct TimeRemap {
     bool isIdentity() const;
     // The media time the curve plays at `when` time t.
     double sourceTime(double atWhen) const;
+
+    // The constant speed it plays at, negative backwards: a negative `speed` and `reversed` each flip it.
+    double signedSpeed() const { return reversed ? -speed : speed; }
+    // Plays at a constant speed, negative backwards. The direction is kept in `reversed` alone (a
+    // negative speed and the flag would cancel each other out); a ramp goes.
+    void setSignedSpeed(double signed_);
+    // Plays backwards or forwards at the same speed; a ramp goes.
+    void setReversed(bool on);
 };
 
 inline const TimeRemap TimeRemap::identity{};

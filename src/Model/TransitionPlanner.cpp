@@ -38,6 +38,40 @@ double requestedOverlap(const TimelineClip& left, const TimelineClip& right) {
     return std::max(0.0, overlap);
 }
 
+double dissolveSide(const TimelineClip& left, const HandleInfo& leftHandles, const TimelineClip& right,
+                    const HandleInfo& rightHandles, double overlap) {
+    return std::min(
+        {overlap * 0.5, leftHandles.after, rightHandles.before, left.duration * 0.5, right.duration * 0.5});
+}
+
+std::optional<DissolveLength> incomingDissolve(const Project& project, const TimelineClip& clip) {
+    if (clip.incoming.kind != TransitionKind::crossDissolve) return std::nullopt;
+    const std::optional<Track> track = project.sequence.trackContaining(clip.id);
+    if (!track) return std::nullopt;
+    const std::vector<TimelineClip> clips = track->sortedClips();
+    const auto at =
+        std::find_if(clips.begin(), clips.end(), [&](const TimelineClip& c) { return c.id == clip.id; });
+    if (at == clips.begin() || at == clips.end()) return std::nullopt;
+    const FrameRate& rate = project.sequence.frameRate;
+    const double frame =
+        rate.numerator != 0 ? double(rate.denominator) / double(rate.numerator) : rate.frameDuration();
+    const TimelineClip& before = *(at - 1);
+
+    DissolveLength length{requestedOverlap(before, clip), 0};
+    const double gap = clip.start - (before.start + before.duration);
+    const bool touches = gap <= std::max(frame, 0.0001);
+    if (touches && length.requested > 0) {
+        const auto mediaOf = [&](const TimelineClip& c) -> std::optional<MediaItem> {
+            return c.mediaID ? project.mediaItem(*c.mediaID) : std::nullopt;
+        };
+        const std::optional<MediaItem> beforeMedia = mediaOf(before), clipMedia = mediaOf(clip);
+        const double side = dissolveSide(before, handles(before, beforeMedia ? &*beforeMedia : nullptr), clip,
+                                         handles(clip, clipMedia ? &*clipMedia : nullptr), length.requested);
+        length.achieved = side >= frame * 0.25 ? 2 * side : 0;
+    }
+    return length;
+}
+
 std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips,
                                 const std::function<HandleInfo(const TimelineClip&)>& handlesOf, double frame) {
     std::vector<TimelineClip> c = clips;
@@ -58,7 +92,7 @@ std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips,
         if (!(overlap > 0)) continue;
         const HandleInfo lh = handlesOf(l);
         const HandleInfo rh = handlesOf(r);
-        const double side = std::min({overlap * 0.5, lh.after, rh.before, l.duration * 0.5, r.duration * 0.5});
+        const double side = dissolveSide(l, lh, r, rh, overlap);
         if (side < 0.25 * frame) continue;
         const double cut = r.start;
         const ClosedRange dissolve{cut - side, cut + side};

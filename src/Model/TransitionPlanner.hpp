@@ -37,6 +37,19 @@ namespace TransitionPlanner {
 HandleInfo handles(const TimelineClip& clip, const MediaItem* media);
 // The dissolve length the cut from `left` to `right` asks for; never negative.
 double requestedOverlap(const TimelineClip& left, const TimelineClip& right);
+// Half the dissolve centred on the cut from `left` to `right` that asks for `overlap`: as much as both
+// clips' lengths and their unused media on either side of the cut allow.
+double dissolveSide(const TimelineClip& left, const HandleInfo& leftHandles, const TimelineClip& right,
+                    const HandleInfo& rightHandles, double overlap);
+// A clip's incoming cross dissolve as asked for, and as long as the cut before it on its track lets it
+// be: 0 when the clips do not touch (a gap of more than a frame) or the dissolve would be shorter than
+// half a frame. None when the clip's incoming transition is no cross dissolve, or no clip of its track
+// comes before it.
+struct DissolveLength {
+    double requested = 0;
+    double achieved = 0;
+};
+std::optional<DissolveLength> incomingDissolve(const Project& project, const TimelineClip& clip);
 // Plans one track's clips (in any order) into segments in start order, with dissolves centred on cuts.
 std::vector<SegmentTiming> plan(const std::vector<TimelineClip>& clips,
                                 const std::function<HandleInfo(const TimelineClip&)>& handles, double frame);

@@ -103,7 +103,7 @@ TEST(InspectorRampSummary, SummarisesTheFirstThreeSegmentsOfTheSortedRamp) {
     auto summary = [](std::vector<TimeRemapKeyframe> keys) {
         TimeRemap r;
         r.keyframes = CowArray<TimeRemapKeyframe>(keys);
-        return InspectorView::rampSummary(r);
+        return EditorModel::rampSummary(r);
     };
     EXPECT_EQ(summary({}), "Imported speed ramp.");
     EXPECT_EQ(summary({{0, 0}, {1, 1}, {2, 1.5}}), QString("Imported ramp: 100% \u2192 50%"));
@@ -217,7 +217,7 @@ TEST_F(InspectorTest, TheDissolveNoteReportsAShortDissolveBeyondTheTolerance) {
         Project changed = project();
         edit(changed);
         const Uuid id = c;
-        return InspectorView::dissolveNote(changed, *changed.sequence.clip(id));
+        return EditorModel::dissolveNote(changed, *changed.sequence.clip(id));
     };
     // 0.99 s of 1.00 s is within the tolerance.
     EXPECT_FALSE(note([](Project& pr) { pr.media.mut(0).duration = 2.495; }));

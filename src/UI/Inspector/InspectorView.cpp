@@ -22,11 +22,6 @@ namespace {
 
 constexpr SliderRowMetrics kRowMetrics{.labelWidth = 86, .spacing = 8, .decimals = 2, .valueWidth = 44};
 
-// The direction a remap plays: a negative speed and the reverse flag each flip it.
-double signedSpeed(const TimeRemap& r) {
-    return r.reversed ? -r.speed : r.speed;
-}
-
 QLabel* makeText(const QString& text, QWidget* parent, int pixels, QFont::Weight weight,
                  const QColor& color) {
     auto* label = new QLabel(text, parent);
@@ -186,26 +181,31 @@ void InspectorView::makeHeader() {
 void InspectorView::makeCompositing() {
     const Section s = makeSection(QStringLiteral("Compositing"));
     compositing_ = s.widget;
-    opacity_ = slider(s.layout, QStringLiteral("Opacity"), 0, 1, QStringLiteral("Opacity"),
-                      [this](double v) { liveClip([v](TimelineClip& c) { c.opacity.value = v; }); });
+    opacity_ = slider(s.layout, QStringLiteral("Opacity"), 0, 1, QStringLiteral("Opacity"), [this](double v) {
+        live([&](const Uuid& id) { model_.liveClip(id, [v](TimelineClip& c) { c.opacity.value = v; }); });
+    });
 }
 
 void InspectorView::makeAudio() {
     const Section s = makeSection(QStringLiteral("Audio"));
     audio_ = s.widget;
-    volume_ = slider(s.layout, QStringLiteral("Volume dB"), -60, 12, QStringLiteral("Volume"),
-                     [this](double v) { liveClip([v](TimelineClip& c) { c.volumeDB.value = v; }); });
+    volume_ =
+        slider(s.layout, QStringLiteral("Volume dB"), -60, 12, QStringLiteral("Volume"), [this](double v) {
+            live(
+                [&](const Uuid& id) { model_.liveClip(id, [v](TimelineClip& c) { c.volumeDB.value = v; }); });
+        });
     s.layout->addWidget(makeCaption(tr("0 dB is unity. Linked picture and sound keep their own levels."),
                                     audio_, Theme::textDim));
 }
 
-void InspectorView::liveClip(const ClipChange& change) {
-    if (clipID_) model_.liveClip(*clipID_, change);
+void InspectorView::live(const ClipCommand& step) {
+    if (clipID_) step(*clipID_);
 }
 
-void InspectorView::updateClip(const QString& name, const ClipChange& change) {
+void InspectorView::commit(const ClipCommand& command) {
+    // Typing still open is a step of its own, before this one.
     commitTyping();
-    if (clipID_) model_.updateClip(*clipID_, name, change);
+    if (clipID_) command(*clipID_);
     // The control shows what the model now holds, including when the edit did not apply.
     refresh();
 }
@@ -255,23 +255,22 @@ void InspectorView::showClip(const TimelineClip& clip, const Sequence& sequence)
     speed_->setVisible(onVideo);
 
     const TimeRemap& remap = clip.timeRemap;
-    speedRow_->setValue(signedSpeed(remap) * 100);
-    reverse_->setChecked(signedSpeed(remap) < 0);
+    speedRow_->setValue(remap.signedSpeed() * 100);
+    reverse_->setChecked(remap.signedSpeed() < 0);
     frameBlending_->setChecked(remap.frameBlending);
     const bool ramp = remap.keyframes.size() >= 2;
     ramp_->setVisible(ramp);
     clearRamp_->setVisible(ramp);
-    if (ramp) ramp_->setText(rampSummary(remap));
+    if (ramp) ramp_->setText(EditorModel::rampSummary(remap));
 
     for (auto [block, edge] :
          {std::pair{&incoming_, &clip.incoming}, std::pair{&outgoing_, &clip.outgoing}}) {
-        block->shown = *edge;
         const auto& kinds = transitionKinds();
         setPicker(block->picker, int(std::find(kinds.begin(), kinds.end(), edge->kind) - kinds.begin()));
         block->duration->setVisible(edge->kind != TransitionKind::none);
         block->duration->setValue(edge->duration);
     }
-    const std::optional<QString> note = dissolveNote(model_.project(), clip);
+    const std::optional<QString> note = EditorModel::dissolveNote(model_.project(), clip);
     dissolve_->setVisible(note.has_value());
     if (note) dissolve_->setText(*note);
 

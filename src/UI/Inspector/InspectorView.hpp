@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "App/EditorTypes.hpp"
 #include "Model/Project.hpp"
 
 namespace osterveil {
@@ -62,18 +63,13 @@ class InspectorView : public QScrollArea {
     // The clip shown, none while the empty state is.
     const std::optional<Uuid>& clip() const { return clipID_; }
 
-    // One line describing an imported speed ramp: "Imported ramp: 100% → 50%".
-    static QString rampSummary(const TimeRemap& remap);
-    // The warning shown when an incoming cross dissolve will be shorter than asked, or none.
-    static std::optional<QString> dissolveNote(const Project& project, const TimelineClip& clip);
-    // The kinds offered by the transition pickers, in order, and the gain curve each one stores.
+    // The kinds offered by the transition pickers, in order.
     static const std::vector<TransitionKind>& transitionKinds();
-    static TransitionCurve curveFor(TransitionKind kind);
     // The title font menu, in order: the names projects store.
     static const QStringList& titleFontNames();
 
   private:
-    using ClipChange = std::function<void(TimelineClip&)>;
+    using ClipCommand = std::function<void(const Uuid&)>;
 
     struct Section {
         QWidget* widget;
@@ -94,17 +90,14 @@ class InspectorView : public QScrollArea {
         QString label;
         QComboBox* picker = nullptr;
         SliderRow* duration = nullptr;
-        // The edge as last shown: a duration drag writes its kind and curve.
-        ClipTransition shown;
+        ClipEdge edge = ClipEdge::incoming;
     };
     void makeTransitionBlock(QVBoxLayout* into, TransitionBlock& block);
     void chooseTransition(TransitionBlock& block, int index);
 
-    void liveClip(const ClipChange& change);
-    void updateClip(const QString& name, const ClipChange& change);
-    // Live edits of the title style; nothing when the clip has no title.
-    void liveTitle(const std::function<void(TitleStyle&)>& change);
-    void updateTitle(const QString& name, const std::function<void(TitleStyle&)>& change);
+    // A live step of the model's on the shown clip (nothing while none is), and a committed edit.
+    void live(const ClipCommand& step);
+    void commit(const ClipCommand& command);
     // Ends the text field's open edit as one undo step under its name; nothing when none is open.
     void commitTyping();
     void showClip(const TimelineClip& clip, const Sequence& sequence);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "UI/Sheets/SheetParts.hpp"
 
@@ -106,7 +107,7 @@ QString extension(ExportCodec codec) {
 
 std::optional<QString> sizeProblem(std::int64_t width, std::int64_t height) {
     const auto fits = [](std::int64_t side) {
-        return side >= 16 && side <= sheets::maximumFrameSide && side % 2 == 0;
+        return side >= 16 && side <= EditorMeasures::maximumFrameSide && side % 2 == 0;
     };
     const bool widthFits = fits(width), heightFits = fits(height);
     if (widthFits && heightFits) return std::nullopt;

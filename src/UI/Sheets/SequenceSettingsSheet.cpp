@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
 #include "UI/Sheets/SheetParts.hpp"
 
@@ -25,15 +26,6 @@ QString sizeText(std::int64_t width, std::int64_t height) {
 }
 
 } // namespace
-
-SequenceSettingsDraft SequenceSettingsDraft::from(const Sequence& sequence) {
-    return {sequence.name, sequence.width, sequence.height, sequence.frameRate};
-}
-
-std::int64_t SequenceSettingsSheet::appliedSide(std::int64_t typed) {
-    const std::int64_t side = typed < 17 ? 16 : std::min(typed, sheets::maximumFrameSide);
-    return side & ~std::int64_t(1);
-}
 
 SequenceSettingsSheet::SequenceSettingsSheet(EditorModel& model, QWidget* parent)
     : QDialog(parent), model_(model), draft_(SequenceSettingsDraft::from(model.project().sequence)) {
@@ -100,12 +92,7 @@ SequenceSettingsSheet::SequenceSettingsSheet(EditorModel& model, QWidget* parent
 
     matchButton_ = sheets::makeButton(QString(), tr("Match the sequence to the selected clip"), content);
     connect(matchButton_, &QPushButton::clicked, this, [this] {
-        const std::optional<MediaItem> source = matchSource();
-        if (!source) return;
-        draft_.width = source->width;
-        draft_.height = source->height;
-        // A source without a usable rate (stills, unknown) keeps the sequence's.
-        if (source->nominalFrameRate > 1.0) draft_.rate = FrameRate::closest(source->nominalFrameRate);
+        if (const std::optional<MediaItem> source = matchSource()) draft_ = draft_.matching(*source);
         refresh();
     });
     auto* matchRow = new QHBoxLayout;
@@ -132,33 +119,18 @@ SequenceSettingsSheet::SequenceSettingsSheet(EditorModel& model, QWidget* parent
 }
 
 std::optional<MediaItem> SequenceSettingsSheet::matchSource() const {
-    const std::optional<Uuid> clipID = model_.primaryClipID();
-    if (!clipID) return std::nullopt;
-    const Project project = model_.project();
-    const std::optional<TimelineClip> clip = project.sequence.clip(*clipID);
-    if (!clip || !clip->mediaID) return std::nullopt;
-    std::optional<MediaItem> item = project.mediaItem(*clip->mediaID);
-    // Only a source with a picture has a size to match.
-    if (!item || item->width <= 0) return std::nullopt;
-    return item;
+    return model_.pictureSourceOfSelection();
 }
 
 void SequenceSettingsSheet::apply() {
-    const SequenceSettingsDraft draft = draft_;
-    model_.edit(tr("Sequence Settings"), [draft](Project& project) {
-        Sequence& sequence = project.sequence;
-        if (!draft.name.empty()) sequence.name = draft.name;
-        sequence.width = appliedSide(draft.width);
-        sequence.height = appliedSide(draft.height);
-        sequence.frameRate = draft.rate;
-    });
+    model_.applySequenceSettings(draft_);
 }
 
 void SequenceSettingsSheet::refresh() {
     widthField_->setValue(draft_.width);
     heightField_->setValue(draft_.height);
-    sizeNote_->setVisible(draft_.width > sheets::maximumFrameSide ||
-                          draft_.height > sheets::maximumFrameSide);
+    sizeNote_->setVisible(draft_.width > EditorMeasures::maximumFrameSide ||
+                          draft_.height > EditorMeasures::maximumFrameSide);
     const auto& presets = FrameRate::presets();
     const auto rate = std::find(presets.begin(), presets.end(), draft_.rate);
     ratePicker_->setCurrentIndex(rate == presets.end() ? -1 : static_cast<int>(rate - presets.begin()));

@@ -10,9 +10,6 @@
 
 namespace osterveil::sheets {
 
-// The largest frame side the exporter writes, and so the largest a sequence may have.
-constexpr std::int64_t maximumFrameSide = 8192;
-
 // What every sheet shares: a window-modal dialog of a fixed width whose content is one leading-aligned
 // column with 20 pixels of padding, opened by a 16-pixel semibold title and closed by a row of trailing
 // buttons. The height follows the content.
