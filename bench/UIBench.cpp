@@ -8,6 +8,7 @@
 #include <random>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
 #include "UI/Timeline/TimelineScrollView.hpp"
@@ -67,11 +68,11 @@ struct BusyTimeline {
             gradient.setColorAt(1, QColor(30, 40, 60));
             painter.fillRect(image.rect(), gradient);
             painter.end();
-            model.setThumbnail(media[i], image);
-            model.setWaveform(media[i], peaks);
+            EditorModelTestAccess{model}.setThumbnail(media[i], image);
+            EditorModelTestAccess{model}.setWaveform(media[i], peaks);
         }
         model.setSelectedClipIDs(selected);
-        model.setCurrentTime(500);
+        EditorModelTestAccess{model}.setCurrentTime(500);
         model.setTimelineViewport(1600);
         QCoreApplication::processEvents();
 

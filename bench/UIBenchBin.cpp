@@ -4,6 +4,7 @@
 
 #include "App/EditorModel.hpp"
 #include "App/ProjectDocument.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 #include "UI/Bin/MediaBinView.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
@@ -51,7 +52,7 @@ void BM_BinRefreshAfterThumbnail(benchmark::State& state) {
     for (auto _ : state) {
         thumb.fill(QColor::fromHsv(hue, 160, 160));
         hue = (hue + 37) % 360;
-        bin.model.setThumbnail(id, thumb);
+        EditorModelTestAccess{bin.model}.setThumbnail(id, thumb);
         QCoreApplication::processEvents();
         view.viewport()->repaint();
     }

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "Engine/PlateStore.hpp"
 #include "FakePlayer.hpp"
 #include "MediaFixtures.hpp"
@@ -68,7 +69,7 @@ struct GradedClip {
         };
         model.setPreviewServices(services);
         model.followDocument(&document);
-        model.setCurrentTime(1.0 + afterKeyFrame / 24.0);
+        EditorModelTestAccess{model}.setCurrentTime(1.0 + afterKeyFrame / 24.0);
         panel.setClip(clipID);
         panel.resize(300, 700);
         panel.show();

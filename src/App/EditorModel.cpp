@@ -25,7 +25,13 @@ void EditorModel::attach(ProjectDocument* document) {
     projectURL_ = document ? document->fileURL() : std::nullopt;
     // The observers install at the first attach and stay for the model's life.
     if (!timeObserver_) installPlaybackObservers();
-    player_->setVolume(static_cast<float>(playerVolume_));
+    syncVolume();
+}
+
+void EditorModel::syncVolume() {
+    // Asked again only when it differs: an edit should cost the player one request, its new item.
+    const auto volume = static_cast<float>(transport_.playerVolume);
+    if (player_->volume() != volume) player_->setVolume(volume);
 }
 
 void EditorModel::projectDidChange() {
@@ -33,7 +39,7 @@ void EditorModel::projectDidChange() {
     scheduleRebuild(transientBefore_ ? gestureRebuildDelay : editRebuildDelay);
     loadAuxiliary();
     watchMediaFiles();
-    markChanged(Change::state);
+    markChanged(Part::project);
 }
 
 void EditorModel::followDocument(ProjectDocument* document) {
@@ -56,37 +62,32 @@ Project EditorModel::project() const {
 }
 
 std::optional<Uuid> EditorModel::primaryClipID() const {
-    if (selectedClipIDs_.empty()) return std::nullopt;
-    return selectedClipIDs_.back();
+    if (timeline_.selectedClipIDs.empty()) return std::nullopt;
+    return timeline_.selectedClipIDs.back();
 }
 
 void EditorModel::setThumbnail(const Uuid& mediaID, QImage image) {
-    thumbnails_.insert_or_assign(mediaID, std::move(image));
-    markChanged(Change::state);
+    pictures_.thumbnails.insert_or_assign(mediaID, std::move(image));
+    markChanged(Part::pictures);
 }
 
 void EditorModel::setWaveform(const Uuid& mediaID, std::vector<float> peaks) {
-    waveforms_.insert_or_assign(mediaID, std::move(peaks));
-    markChanged(Change::state);
+    pictures_.waveforms.insert_or_assign(mediaID, std::move(peaks));
+    markChanged(Part::pictures);
 }
 
-void EditorModel::markChanged(Change change) {
-    const bool queued = stateChangePending_ || timeChangePending_ || buildingChangePending_;
-    switch (change) {
-    case Change::state: stateChangePending_ = true; break;
-    case Change::time: timeChangePending_ = true; break;
-    case Change::building: buildingChangePending_ = true; break;
-    }
-    if (!queued) QMetaObject::invokeMethod(this, &EditorModel::deliverChanges, Qt::QueuedConnection);
+void EditorModel::markChanged(Parts parts) {
+    if (!pendingChanges_) QMetaObject::invokeMethod(this, &EditorModel::deliverChanges, Qt::QueuedConnection);
+    pendingChanges_ |= parts;
 }
 
 void EditorModel::deliverChanges() {
-    const bool time = std::exchange(timeChangePending_, false);
-    const bool state = std::exchange(stateChangePending_, false);
-    const bool building = std::exchange(buildingChangePending_, false);
-    if (time) emit timeChanged();
-    if (building) emit buildingChanged();
-    if (state) emit changed();
+    const Parts parts = std::exchange(pendingChanges_, {});
+    emit partsChanged(parts);
+    if (parts & (Part::programTime | Part::sourceTime)) emit timeChanged();
+    if (parts & Part::building) emit buildingChanged();
+    if (parts & (Part::project | Part::timelineView | Part::transport | Part::pictures | Part::window))
+        emit changed();
 }
 
 } // namespace osterveil

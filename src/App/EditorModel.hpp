@@ -37,14 +37,14 @@ namespace osterveil {
 // and writes every changed project back whole (`edit`, `live` and the transient-edit bracket); it
 // keeps no copy of its own beyond the snapshot of an open gesture.
 //
-// Published state is plain members behind getters. Writing one that changes its value emits
-// `changed()` once, deferred to the end of the event-loop turn however many were written; the two
-// playheads, which move 30 times a second, emit only `timeChanged()`, likewise coalesced. Everything
+// Published state is four plain values behind getters (see "Published state" below), each announced
+// on its own once per event-loop turn, so that a view refreshes only for what it shows. Everything
 // runs on the GUI thread; work sent elsewhere comes back with a queued call before it touches state.
 //
 // The methods live in one file per area: EditorModel.cpp (state and lifecycle), EditorModelEditing.cpp
 // (the edit and undo protocol and the edits it names), EditorModelRebuild.cpp (the preview),
-// EditorModelPlayback.cpp (the players).
+// EditorModelPlayback.cpp (the players), EditorModelKeys.cpp (what only keys and menus run),
+// EditorModelClips.cpp (the inspector's and sheets' edits), and the timeline and media commands' files.
 class EditorModel : public QObject {
     Q_OBJECT
   public:
@@ -366,96 +366,154 @@ class EditorModel : public QObject {
     void zoomOut();
 
     // ----- Published state ---------------------------------------------------------------------------
+    //
+    // Four parts, each a plain value: what the timeline shows of the window (tool, selection, zoom…), the
+    // transport of both monitors, the pictures of media, and the window's own (status line, alert,
+    // sheets, panel options). A change is announced by `partsChanged` once per event-loop turn, with
+    // every part that changed in that turn; a view follows the parts it shows (`follow`). The project
+    // is the document's, not the model's, but its changes are announced the same way, and the two
+    // playheads and the building flag, which change often, are parts of their own within the transport.
+    // Values only the model writes (what the players, the workers and the commands report) have no
+    // public setter.
 
-    // Program playhead on the sequence, seconds.
-    double currentTime() const { return currentTime_; }
-    void setCurrentTime(double seconds) { publishTime(currentTime_, seconds); }
-    // The program player is playing.
-    bool isPlaying() const { return isPlaying_; }
-    void setPlaying(bool on) { publish(isPlaying_, on); }
-    // Shuttle speed of the focused monitor: 0, or ±1, ±2, ±4, ±8.
-    int shuttle() const { return shuttle_; }
-    void setShuttle(int speed) { publish(shuttle_, speed); }
-    MonitorFocus monitorFocus() const { return monitorFocus_; }
-    void setMonitorFocus(MonitorFocus focus) { publish(monitorFocus_, focus); }
-    EditTool tool() const { return tool_; }
-    void setTool(EditTool tool) { publish(tool_, tool); }
-    // Clip and edge drags snap to edit points.
-    bool snapping() const { return snapping_; }
-    void setSnapping(bool on) { publish(snapping_, on); }
-    // The program loops between the sequence's In and Out points.
-    bool loopPlayback() const { return loopPlayback_; }
-    void setLoopPlayback(bool on) { publish(loopPlayback_, on); }
-    // In the order selected; the last is the primary clip.
-    const std::vector<Uuid>& selectedClipIDs() const { return selectedClipIDs_; }
-    void setSelectedClipIDs(std::vector<Uuid> ids) { publish(selectedClipIDs_, std::move(ids)); }
-    // Timeline zoom: points per second of sequence time.
-    double pixelsPerSecond() const { return pixelsPerSecond_; }
-    void setPixelsPerSecond(double pps) { publish(pixelsPerSecond_, pps); }
-    // Per media item id. An entry goes only when its item is relinked, so that it loads from the new file.
-    const std::unordered_map<Uuid, QImage>& thumbnails() const { return thumbnails_; }
-    void setThumbnail(const Uuid& mediaID, QImage image);
-    const std::unordered_map<Uuid, std::vector<float>>& waveforms() const { return waveforms_; }
-    void setWaveform(const Uuid& mediaID, std::vector<float> peaks);
-    // Media whose files were missing at the last applied rebuild.
-    const UuidSet& offlineIDs() const { return offlineIDs_; }
-    void setOfflineIDs(UuidSet ids) { publish(offlineIDs_, std::move(ids)); }
-    // The status bar's one line.
-    const QString& status() const { return status_; }
-    void setStatus(QString text) { publish(status_, std::move(text)); }
-    // A preview rebuild is running. Announced by `buildingChanged` alone: only the program monitor
-    // shows it, and an edit should not refresh the whole window twice more for it.
-    bool isBuilding() const { return isBuilding_; }
-    void setBuilding(bool on) {
-        if (isBuilding_ == on) return;
-        isBuilding_ = on;
-        markChanged(Change::building);
+    enum class Part : unsigned {
+        project = 1u << 0,
+        timelineView = 1u << 1,
+        transport = 1u << 2,
+        programTime = 1u << 3,
+        sourceTime = 1u << 4,
+        building = 1u << 5,
+        pictures = 1u << 6,
+        window = 1u << 7,
+    };
+    Q_DECLARE_FLAGS(Parts, Part)
+
+    struct TimelineView {
+        EditTool tool = EditTool::select;
+        // Clip and edge drags snap to edit points.
+        bool snapping = true;
+        // In the order selected; the last is the primary clip.
+        std::vector<Uuid> selectedClipIDs;
+        // Points per second of sequence time.
+        double pixelsPerSecond = 52;
+        // Sequence time of the snap guide drawn during a drag; cleared whenever a gesture ends.
+        std::optional<double> snapGuide;
+        // The user is dragging the playhead in the ruler; the player's clock does not move it meanwhile.
+        bool isScrubbing = false;
+        // Visible width of the timeline in points, kept current by the timeline panel.
+        double timelineViewport = 900;
+    };
+    struct Transport {
+        // Program playhead on the sequence, seconds.
+        double currentTime = 0;
+        bool isPlaying = false;
+        // Of the focused monitor: 0, or ±1, ±2, ±4, ±8.
+        int shuttle = 0;
+        MonitorFocus monitorFocus = MonitorFocus::program;
+        // The program loops between the sequence's In and Out points.
+        bool loopPlayback = false;
+        // Program player volume, 0 to 1.
+        double playerVolume = 1.0;
+        // A preview rebuild is running.
+        bool isBuilding = false;
+        // The bin item in the source monitor, its playhead, its marks and whether it plays.
+        std::optional<Uuid> sourceMediaID;
+        double sourceTime = 0;
+        std::optional<double> sourceIn;
+        std::optional<double> sourceOut;
+        bool sourcePlaying = false;
+    };
+    struct MediaPictures {
+        // Per media item id. An entry goes only when its item is relinked, so that it loads from the new
+        // file.
+        std::unordered_map<Uuid, QImage> thumbnails;
+        std::unordered_map<Uuid, std::vector<float>> waveforms;
+        // Media whose files were missing at the last applied rebuild.
+        UuidSet offlineIDs;
+    };
+    struct WindowState {
+        // The status bar's one line.
+        QString status = QStringLiteral("Import a clip to start.");
+        // The one pending alert; the window clears it when dismissed.
+        std::optional<AppAlert> alert;
+        // Which sheet is presented.
+        bool showExport = false;
+        bool showSequenceSettings = false;
+        bool showShortcuts = false;
+        // The highlighted item of the project bin, and whether the bin shows icons instead of a list.
+        std::optional<Uuid> selectedMediaID;
+        bool projectShowsIcons = false;
+        // Titles of the colour panel's expanded groups.
+        std::set<QString> openColorSections{QStringLiteral("Basic")};
+    };
+
+    const TimelineView& timelineView() const { return timeline_; }
+    const Transport& transport() const { return transport_; }
+    const MediaPictures& pictures() const { return pictures_; }
+    const WindowState& window() const { return window_; }
+
+    // Calls `refresh` on `receiver` at the end of every event-loop turn in which one of `parts` changed,
+    // once however many did.
+    template <class Receiver> void follow(Parts parts, Receiver* receiver, void (Receiver::*refresh)()) {
+        connect(this, &EditorModel::partsChanged, receiver, [parts, receiver, refresh](Parts changed) {
+            if (changed & parts) (receiver->*refresh)();
+        });
     }
-    // The one pending alert; the window clears it when dismissed.
-    const std::optional<AppAlert>& alert() const { return alert_; }
-    void setAlert(std::optional<AppAlert> alert) { publish(alert_, std::move(alert)); }
-    // Which sheet is presented.
-    bool showExport() const { return showExport_; }
-    void setShowExport(bool on) { publish(showExport_, on); }
-    bool showSequenceSettings() const { return showSequenceSettings_; }
-    void setShowSequenceSettings(bool on) { publish(showSequenceSettings_, on); }
-    bool showShortcuts() const { return showShortcuts_; }
-    void setShowShortcuts(bool on) { publish(showShortcuts_, on); }
-    // Sequence time of the snap guide drawn during a drag; cleared whenever a gesture ends.
-    const std::optional<double>& snapGuide() const { return snapGuide_; }
-    void setSnapGuide(std::optional<double> time) { publish(snapGuide_, time); }
-    // Program player volume, 0 to 1.
-    double playerVolume() const { return playerVolume_; }
-    void setPlayerVolume(double volume) { publish(playerVolume_, volume); }
-    // The user is dragging the playhead in the ruler; the player's clock does not move it meanwhile.
-    bool isScrubbing() const { return isScrubbing_; }
-    void setScrubbing(bool on) { publish(isScrubbing_, on); }
-    // Visible width of the timeline in points, kept current by the timeline panel.
-    double timelineViewport() const { return timelineViewport_; }
-    void setTimelineViewport(double width) { publish(timelineViewport_, width); }
-    // The highlighted item of the project bin.
-    const std::optional<Uuid>& selectedMediaID() const { return selectedMediaID_; }
-    void setSelectedMediaID(std::optional<Uuid> id) { publish(selectedMediaID_, id); }
-    // The media item loaded in the source monitor, its playhead and its marks.
-    const std::optional<Uuid>& sourceMediaID() const { return sourceMediaID_; }
-    void setSourceMediaID(std::optional<Uuid> id) { publish(sourceMediaID_, id); }
-    double sourceTime() const { return sourceTime_; }
-    void setSourceTime(double seconds) { publishTime(sourceTime_, seconds); }
-    const std::optional<double>& sourceIn() const { return sourceIn_; }
-    void setSourceIn(std::optional<double> time) { publish(sourceIn_, time); }
-    const std::optional<double>& sourceOut() const { return sourceOut_; }
-    void setSourceOut(std::optional<double> time) { publish(sourceOut_, time); }
-    bool sourcePlaying() const { return sourcePlaying_; }
-    void setSourcePlaying(bool on) { publish(sourcePlaying_, on); }
-    // The project bin shows an icon grid instead of a list.
-    bool projectShowsIcons() const { return projectShowsIcons_; }
-    void setProjectShowsIcons(bool on) { publish(projectShowsIcons_, on); }
-    // Titles of the colour panel's expanded groups.
-    const std::set<QString>& openColorSections() const { return openColorSections_; }
-    void setOpenColorSections(std::set<QString> titles) { publish(openColorSections_, std::move(titles)); }
+
+    // Each value by itself, as the views and the commands read and set it.
+    double currentTime() const { return transport_.currentTime; }
+    bool isPlaying() const { return transport_.isPlaying; }
+    int shuttle() const { return transport_.shuttle; }
+    MonitorFocus monitorFocus() const { return transport_.monitorFocus; }
+    EditTool tool() const { return timeline_.tool; }
+    void setTool(EditTool tool) { publish(Part::timelineView, timeline_.tool, tool); }
+    bool snapping() const { return timeline_.snapping; }
+    void setSnapping(bool on) { publish(Part::timelineView, timeline_.snapping, on); }
+    bool loopPlayback() const { return transport_.loopPlayback; }
+    void setLoopPlayback(bool on) { publish(Part::transport, transport_.loopPlayback, on); }
+    const std::vector<Uuid>& selectedClipIDs() const { return timeline_.selectedClipIDs; }
+    void setSelectedClipIDs(std::vector<Uuid> ids) {
+        publish(Part::timelineView, timeline_.selectedClipIDs, std::move(ids));
+    }
+    double pixelsPerSecond() const { return timeline_.pixelsPerSecond; }
+    void setPixelsPerSecond(double pps) { publish(Part::timelineView, timeline_.pixelsPerSecond, pps); }
+    const std::unordered_map<Uuid, QImage>& thumbnails() const { return pictures_.thumbnails; }
+    const std::unordered_map<Uuid, std::vector<float>>& waveforms() const { return pictures_.waveforms; }
+    const UuidSet& offlineIDs() const { return pictures_.offlineIDs; }
+    const QString& status() const { return window_.status; }
+    bool isBuilding() const { return transport_.isBuilding; }
+    const std::optional<AppAlert>& alert() const { return window_.alert; }
+    void setAlert(std::optional<AppAlert> alert) { publish(Part::window, window_.alert, std::move(alert)); }
+    bool showExport() const { return window_.showExport; }
+    void setShowExport(bool on) { publish(Part::window, window_.showExport, on); }
+    bool showSequenceSettings() const { return window_.showSequenceSettings; }
+    void setShowSequenceSettings(bool on) { publish(Part::window, window_.showSequenceSettings, on); }
+    bool showShortcuts() const { return window_.showShortcuts; }
+    void setShowShortcuts(bool on) { publish(Part::window, window_.showShortcuts, on); }
+    const std::optional<double>& snapGuide() const { return timeline_.snapGuide; }
+    double playerVolume() const { return transport_.playerVolume; }
+    bool isScrubbing() const { return timeline_.isScrubbing; }
+    void setScrubbing(bool on) { publish(Part::timelineView, timeline_.isScrubbing, on); }
+    double timelineViewport() const { return timeline_.timelineViewport; }
+    void setTimelineViewport(double width) { publish(Part::timelineView, timeline_.timelineViewport, width); }
+    const std::optional<Uuid>& selectedMediaID() const { return window_.selectedMediaID; }
+    void setSelectedMediaID(std::optional<Uuid> id) { publish(Part::window, window_.selectedMediaID, id); }
+    const std::optional<Uuid>& sourceMediaID() const { return transport_.sourceMediaID; }
+    double sourceTime() const { return transport_.sourceTime; }
+    const std::optional<double>& sourceIn() const { return transport_.sourceIn; }
+    const std::optional<double>& sourceOut() const { return transport_.sourceOut; }
+    bool sourcePlaying() const { return transport_.sourcePlaying; }
+    bool projectShowsIcons() const { return window_.projectShowsIcons; }
+    void setProjectShowsIcons(bool on) { publish(Part::window, window_.projectShowsIcons, on); }
+    const std::set<QString>& openColorSections() const { return window_.openColorSections; }
+    void setOpenColorSections(std::set<QString> titles) {
+        publish(Part::window, window_.openColorSections, std::move(titles));
+    }
 
   signals:
-    // Some published value or the project changed; once per event-loop turn.
+    // The parts that changed in this event-loop turn; once per turn.
+    void partsChanged(osterveil::EditorModel::Parts parts);
+    // The same, for a listener that follows everything but the playheads and the building flag.
     void changed();
     // `currentTime` or `sourceTime` moved; once per event-loop turn.
     void timeChanged();
@@ -468,21 +526,37 @@ class EditorModel : public QObject {
     void zoomedToFit();
 
   private:
-    enum class Change { state, time, building };
+    // Tests set what a player, a worker or a command would have reported.
+    friend struct EditorModelTestAccess;
 
-    template <class T, class U> void publish(T& field, U&& value) {
+    template <class T, class U> void publish(Part part, T& field, U&& value) {
         if (field == value) return;
         field = std::forward<U>(value);
-        markChanged(Change::state);
+        markChanged(part);
     }
-    void publishTime(double& field, double value) {
-        if (field == value) return;
-        field = value;
-        markChanged(Change::time);
-    }
-    void markChanged(Change change);
+    void markChanged(Parts parts);
     void deliverChanges();
 
+    // The values only the model writes.
+    void setCurrentTime(double seconds) { publish(Part::programTime, transport_.currentTime, seconds); }
+    void setPlaying(bool on) { publish(Part::transport, transport_.isPlaying, on); }
+    void setShuttle(int speed) { publish(Part::transport, transport_.shuttle, speed); }
+    void setMonitorFocus(MonitorFocus focus) { publish(Part::transport, transport_.monitorFocus, focus); }
+    void setPlayerVolume(double volume) { publish(Part::transport, transport_.playerVolume, volume); }
+    void setBuilding(bool on) { publish(Part::building, transport_.isBuilding, on); }
+    void setSourceMediaID(std::optional<Uuid> id) { publish(Part::transport, transport_.sourceMediaID, id); }
+    void setSourceTime(double seconds) { publish(Part::sourceTime, transport_.sourceTime, seconds); }
+    void setSourceIn(std::optional<double> time) { publish(Part::transport, transport_.sourceIn, time); }
+    void setSourceOut(std::optional<double> time) { publish(Part::transport, transport_.sourceOut, time); }
+    void setSourcePlaying(bool on) { publish(Part::transport, transport_.sourcePlaying, on); }
+    void setSnapGuide(std::optional<double> time) { publish(Part::timelineView, timeline_.snapGuide, time); }
+    void setThumbnail(const Uuid& mediaID, QImage image);
+    void setWaveform(const Uuid& mediaID, std::vector<float> peaks);
+    void setOfflineIDs(UuidSet ids) { publish(Part::pictures, pictures_.offlineIDs, std::move(ids)); }
+    void setStatus(QString text) { publish(Part::window, window_.status, std::move(text)); }
+
+    // The program player's volume set to `playerVolume`.
+    void syncVolume();
     // Writes a whole project into the attached document; nothing without one.
     void writeProject(Project project);
     // Pushes one step that restores `before` on undo and `after` on redo.
@@ -493,7 +567,9 @@ class EditorModel : public QObject {
     void loopIfNeeded(double time);
     // Sets the focused monitor's playhead and seeks its player there exactly.
     void seekFocused(double seconds);
-    PlayerControl& focusedPlayer() const { return monitorFocus_ == MonitorFocus::source ? *sourcePlayer_ : *player_; }
+    PlayerControl& focusedPlayer() const {
+        return transport_.monitorFocus == MonitorFocus::source ? *sourcePlayer_ : *player_;
+    }
 
     // Timeline commands.
     // Candidate times for a drag to snap to: 0, the playhead, the sequence marks, markers, and the edges
@@ -525,36 +601,10 @@ class EditorModel : public QObject {
     void watchMediaFiles();
 
     // Published state, with the values of a new window.
-    double currentTime_ = 0;
-    bool isPlaying_ = false;
-    int shuttle_ = 0;
-    MonitorFocus monitorFocus_ = MonitorFocus::program;
-    EditTool tool_ = EditTool::select;
-    bool snapping_ = true;
-    bool loopPlayback_ = false;
-    std::vector<Uuid> selectedClipIDs_;
-    double pixelsPerSecond_ = 52;
-    std::unordered_map<Uuid, QImage> thumbnails_;
-    std::unordered_map<Uuid, std::vector<float>> waveforms_;
-    UuidSet offlineIDs_;
-    QString status_ = QStringLiteral("Import a clip to start.");
-    bool isBuilding_ = false;
-    std::optional<AppAlert> alert_;
-    bool showExport_ = false;
-    bool showSequenceSettings_ = false;
-    bool showShortcuts_ = false;
-    std::optional<double> snapGuide_;
-    double playerVolume_ = 1.0;
-    bool isScrubbing_ = false;
-    double timelineViewport_ = 900;
-    std::optional<Uuid> selectedMediaID_;
-    std::optional<Uuid> sourceMediaID_;
-    double sourceTime_ = 0;
-    std::optional<double> sourceIn_;
-    std::optional<double> sourceOut_;
-    bool sourcePlaying_ = false;
-    bool projectShowsIcons_ = false;
-    std::set<QString> openColorSections_{QStringLiteral("Basic")};
+    TimelineView timeline_;
+    Transport transport_;
+    MediaPictures pictures_;
+    WindowState window_;
 
     // The model's own.
     std::unique_ptr<PlayerControl> player_;
@@ -585,13 +635,14 @@ class EditorModel : public QObject {
     QMetaObject::Connection followProject_;
     QMetaObject::Connection followFileURL_;
 
-    bool stateChangePending_ = false;
-    bool timeChangePending_ = false;
-    bool buildingChangePending_ = false;
+    // The parts changed since the last announcement.
+    Parts pendingChanges_;
     // The serial of the rebuild whose item the program player has.
     std::uint64_t appliedRebuild_ = 0;
     // A preview of the open gesture has reached the player.
     bool gesturePreviewShown_ = false;
 };
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(EditorModel::Parts)
 
 } // namespace osterveil

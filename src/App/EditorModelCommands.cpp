@@ -32,7 +32,7 @@ void EditorModel::select(const UuidSet& ids, bool additive) {
         setSelectedClipIDs(std::vector<Uuid>(ids.begin(), ids.end()));
         return;
     }
-    std::vector<Uuid> next = selectedClipIDs_;
+    std::vector<Uuid> next = timeline_.selectedClipIDs;
     for (const Uuid& id : ids) {
         const auto at = std::find(next.begin(), next.end(), id);
         if (at != next.end())
@@ -58,16 +58,16 @@ void EditorModel::selectAll() {
 // ----- Edits of the selection ----------------------------------------------------------------------------
 
 void EditorModel::liftDelete() {
-    if (selectedClipIDs_.empty()) return;
-    const UuidSet ids = asSet(selectedClipIDs_);
+    if (timeline_.selectedClipIDs.empty()) return;
+    const UuidSet ids = asSet(timeline_.selectedClipIDs);
     edit(EditorCommands::name(Command::liftDelete),
          [&](Project& p) { TimelineEditing::liftDelete(p.sequence, ids); });
     setSelectedClipIDs({});
 }
 
 void EditorModel::rippleDelete() {
-    if (selectedClipIDs_.empty()) return;
-    const UuidSet ids = asSet(selectedClipIDs_);
+    if (timeline_.selectedClipIDs.empty()) return;
+    const UuidSet ids = asSet(timeline_.selectedClipIDs);
     edit(EditorCommands::name(Command::rippleDelete),
          [&](Project& p) { TimelineEditing::rippleDelete(p.sequence, ids); });
     setSelectedClipIDs({});
@@ -83,7 +83,7 @@ void EditorModel::splitAtPlayhead() {
     edit(EditorCommands::name(Command::split), [this](Project& p) {
         const auto& all = p.sequence.tracks;
         if (std::all_of(all.begin(), all.end(), [](const Track& t) { return t.isTargeted; })) {
-            TimelineEditing::split(p.sequence, currentTime_);
+            TimelineEditing::split(p.sequence, transport_.currentTime);
             return;
         }
         UuidSet onTargets;
@@ -94,7 +94,7 @@ void EditorModel::splitAtPlayhead() {
         // An empty restriction would mean "every track" to the operation: targeted tracks without clips
         // have nothing to cut.
         if (onTargets.empty()) return;
-        TimelineEditing::split(p.sequence, currentTime_, onTargets);
+        TimelineEditing::split(p.sequence, transport_.currentTime, onTargets);
     });
 }
 
@@ -105,14 +105,14 @@ void EditorModel::split(const Uuid& clipID, double time) {
 }
 
 void EditorModel::linkSelected() {
-    if (selectedClipIDs_.size() < 2) return;
-    const UuidSet ids = asSet(selectedClipIDs_);
+    if (timeline_.selectedClipIDs.size() < 2) return;
+    const UuidSet ids = asSet(timeline_.selectedClipIDs);
     edit(EditorCommands::name(Command::link), [&](Project& p) { TimelineEditing::link(p.sequence, ids); });
 }
 
 void EditorModel::unlinkSelected() {
-    if (selectedClipIDs_.empty()) return;
-    const UuidSet ids = asSet(selectedClipIDs_);
+    if (timeline_.selectedClipIDs.empty()) return;
+    const UuidSet ids = asSet(timeline_.selectedClipIDs);
     edit(EditorCommands::name(Command::unlink),
          [&](Project& p) { TimelineEditing::unlink(p.sequence, ids); });
 }
@@ -120,12 +120,12 @@ void EditorModel::unlinkSelected() {
 // ----- Marks and markers -----------------------------------------------------------------------------------
 
 void EditorModel::markSequenceIn() {
-    const double t = TimelineEditing::snap(currentTime_, project().sequence.frameRate);
+    const double t = TimelineEditing::snap(transport_.currentTime, project().sequence.frameRate);
     edit(EditorCommands::name(Command::markIn), [t](Project& p) { p.sequence.inPoint = t; });
 }
 
 void EditorModel::markSequenceOut() {
-    const double t = TimelineEditing::snap(currentTime_, project().sequence.frameRate);
+    const double t = TimelineEditing::snap(transport_.currentTime, project().sequence.frameRate);
     edit(EditorCommands::name(Command::markOut), [t](Project& p) { p.sequence.outPoint = t; });
 }
 
@@ -143,17 +143,19 @@ FrameRate sourceRate(const Project& project, const std::optional<Uuid>& sourceMe
 } // namespace
 
 void EditorModel::markIn() {
-    if (monitorFocus_ != MonitorFocus::source) return markSequenceIn();
-    setSourceIn(TimelineEditing::snap(sourceTime_, sourceRate(project(), sourceMediaID_)));
+    if (transport_.monitorFocus != MonitorFocus::source) return markSequenceIn();
+    setSourceIn(
+        TimelineEditing::snap(transport_.sourceTime, sourceRate(project(), transport_.sourceMediaID)));
 }
 
 void EditorModel::markOut() {
-    if (monitorFocus_ != MonitorFocus::source) return markSequenceOut();
-    setSourceOut(TimelineEditing::snap(sourceTime_, sourceRate(project(), sourceMediaID_)));
+    if (transport_.monitorFocus != MonitorFocus::source) return markSequenceOut();
+    setSourceOut(
+        TimelineEditing::snap(transport_.sourceTime, sourceRate(project(), transport_.sourceMediaID)));
 }
 
 void EditorModel::clearMarks() {
-    if (monitorFocus_ == MonitorFocus::source) {
+    if (transport_.monitorFocus == MonitorFocus::source) {
         setSourceIn(std::nullopt);
         setSourceOut(std::nullopt);
         return;
@@ -166,7 +168,7 @@ void EditorModel::clearMarks() {
 
 void EditorModel::toggleMarker() {
     const FrameRate rate = project().sequence.frameRate;
-    const double t = TimelineEditing::snap(currentTime_, rate);
+    const double t = TimelineEditing::snap(transport_.currentTime, rate);
     const double half = EditorMeasures::halfFrame(rate);
     edit(EditorCommands::name(Command::toggleMarker), [&](Project& p) {
         auto& markers = p.sequence.markers;
@@ -192,12 +194,13 @@ void EditorModel::goToMarker(bool forward) {
                      [](const SequenceMarker& a, const SequenceMarker& b) { return a.time < b.time; });
     std::optional<double> target;
     if (forward) {
-        const auto next = std::find_if(sorted.begin(), sorted.end(),
-                                       [&](const SequenceMarker& m) { return m.time > currentTime_ + h; });
+        const auto next = std::find_if(sorted.begin(), sorted.end(), [&](const SequenceMarker& m) {
+            return m.time > transport_.currentTime + h;
+        });
         if (next != sorted.end()) target = next->time;
     } else {
         const auto previous = std::find_if(sorted.rbegin(), sorted.rend(), [&](const SequenceMarker& m) {
-            return m.time < currentTime_ - h;
+            return m.time < transport_.currentTime - h;
         });
         if (previous != sorted.rend()) target = previous->time;
     }
@@ -220,7 +223,7 @@ void EditorModel::rippleTrimToPlayhead(bool next) {
         setStatus(QStringLiteral("No track is targeted."));
         return;
     }
-    const double now = currentTime_;
+    const double now = transport_.currentTime;
     edit(EditorCommands::name(next ? Command::rippleNext : Command::ripplePrevious), [&](Project& p) {
         if (p.sequence.tracks.empty()) return;
         const FrameRate rate = p.sequence.frameRate;
@@ -258,7 +261,7 @@ void EditorModel::slideSelection(int frames) {
 
 void EditorModel::rollSelection(int frames) {
     const Project now = project();
-    const auto pair = TimelineEditing::rollPair(now.sequence, asSet(selectedClipIDs_));
+    const auto pair = TimelineEditing::rollPair(now.sequence, asSet(timeline_.selectedClipIDs));
     if (!pair) {
         setStatus(QStringLiteral("Select a clip that touches the next one, or both sides of a cut."));
         return;
@@ -272,14 +275,14 @@ void EditorModel::rollSelection(int frames) {
 // ----- Nesting -------------------------------------------------------------------------------------------
 
 void EditorModel::nestSelection() {
-    if (selectedClipIDs_.empty()) {
+    if (timeline_.selectedClipIDs.empty()) {
         setStatus(QStringLiteral("Select the clips to nest."));
         return;
     }
     // Ids an undo has taken off the timeline since they were selected are no part of the nest.
     const Sequence sequence = project().sequence;
     UuidSet ids;
-    for (const Uuid& id : selectedClipIDs_)
+    for (const Uuid& id : timeline_.selectedClipIDs)
         if (sequence.clip(id)) ids.insert(id);
     if (ids.empty()) return;
 

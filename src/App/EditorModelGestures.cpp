@@ -13,11 +13,11 @@ void EditorModel::previewMove(const Uuid& draggedID, double delta,
     if (!base.sequence.clip(draggedID)) return;
     if (!transientBefore_) transientBefore_ = base;
 
-    const UuidSet selected(selectedClipIDs_.begin(), selectedClipIDs_.end());
+    const UuidSet selected(timeline_.selectedClipIDs.begin(), timeline_.selectedClipIDs.end());
     const UuidSet moving = selected.count(draggedID) ? selected : UuidSet{draggedID};
     const UuidSet excluded = unlink ? moving : TimelineEditing::expandLinks(base.sequence, moving);
     // Eight points on screen at the current zoom; none turns snapping off.
-    const double threshold = snapping_ ? 8.0 / pixelsPerSecond_ : 0.0;
+    const double threshold = timeline_.snapping ? 8.0 / timeline_.pixelsPerSecond : 0.0;
 
     Project next = base;
     const TimelineEditing::MoveResult result =
@@ -41,7 +41,7 @@ void EditorModel::previewTrim(const Uuid& clipID, TrimEdge edge, double delta, b
 
 std::vector<double> EditorModel::snapPoints(const Project& project, const UuidSet& excluding) const {
     const Sequence& sequence = project.sequence;
-    std::vector<double> points{0.0, currentTime_};
+    std::vector<double> points{0.0, transport_.currentTime};
     if (sequence.inPoint) points.push_back(*sequence.inPoint);
     if (sequence.outPoint) points.push_back(*sequence.outPoint);
     for (const SequenceMarker& marker : sequence.markers) {

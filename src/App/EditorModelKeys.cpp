@@ -17,7 +17,7 @@ bool EditorModel::handleKey(const KeyPress& press) {
 }
 
 void EditorModel::seekFocused(double seconds) {
-    if (monitorFocus_ == MonitorFocus::source) {
+    if (transport_.monitorFocus == MonitorFocus::source) {
         setSourceTime(seconds);
         sourcePlayer_->seek(CompositionBuilder::mediaTime(seconds));
     } else {
@@ -31,42 +31,43 @@ void EditorModel::goToStart() {
 }
 
 void EditorModel::goToEnd() {
-    const bool source = monitorFocus_ == MonitorFocus::source;
+    const bool source = transport_.monitorFocus == MonitorFocus::source;
     seekFocused(std::max(0.0, source ? sourceDuration() : project().sequence.duration()));
 }
 
 void EditorModel::goToIn() {
-    const bool source = monitorFocus_ == MonitorFocus::source;
-    seekFocused(std::max(0.0, source ? sourceIn_.value_or(0) : project().sequence.inPoint.value_or(0)));
+    const bool source = transport_.monitorFocus == MonitorFocus::source;
+    seekFocused(
+        std::max(0.0, source ? transport_.sourceIn.value_or(0) : project().sequence.inPoint.value_or(0)));
 }
 
 void EditorModel::goToOut() {
-    const bool source = monitorFocus_ == MonitorFocus::source;
+    const bool source = transport_.monitorFocus == MonitorFocus::source;
     const Sequence sequence = project().sequence;
-    seekFocused(std::max(0.0, source ? sourceOut_.value_or(sourceDuration())
+    seekFocused(std::max(0.0, source ? transport_.sourceOut.value_or(sourceDuration())
                                      : sequence.outPoint.value_or(sequence.duration())));
 }
 
 void EditorModel::insertSource() {
-    const auto id = sourceMediaID_;
+    const auto id = transport_.sourceMediaID;
     if (!id) return;
     focusMonitor(MonitorFocus::program);
     insertMediaAtPlayhead(*id);
 }
 
 void EditorModel::overwriteSource() {
-    const auto id = sourceMediaID_;
+    const auto id = transport_.sourceMediaID;
     if (!id) return;
     focusMonitor(MonitorFocus::program);
     overwriteMediaAtPlayhead(*id);
 }
 
 void EditorModel::zoomIn() {
-    setPixelsPerSecond(EditorMeasures::zoomed(pixelsPerSecond_, EditorMeasures::zoomStep));
+    setPixelsPerSecond(EditorMeasures::zoomed(timeline_.pixelsPerSecond, EditorMeasures::zoomStep));
 }
 
 void EditorModel::zoomOut() {
-    setPixelsPerSecond(EditorMeasures::zoomed(pixelsPerSecond_, 1 / EditorMeasures::zoomStep));
+    setPixelsPerSecond(EditorMeasures::zoomed(timeline_.pixelsPerSecond, 1 / EditorMeasures::zoomStep));
 }
 
 } // namespace osterveil

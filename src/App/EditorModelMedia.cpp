@@ -326,7 +326,7 @@ void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> 
     importTimer_->disconnect();
     connect(importTimer_, &QTimer::timeout, this, showProgress);
     importTimer_->start(100);
-    markChanged(Change::state);
+    markChanged(Part::window);
 
     offload(
         this, [file, url = projectURL_, progress] { return readPremiereXML(file, url, *progress); },
@@ -334,7 +334,7 @@ void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> 
             if (model.importProgress_ == progress) {
                 model.importProgress_.reset();
                 model.importTimer_->stop();
-                model.markChanged(Change::state);
+                model.markChanged(Part::window);
             }
             if (progress->cancelled) {
                 model.setStatus(QStringLiteral("Import of \u201C%1\u201D cancelled.").arg(name));
@@ -393,7 +393,7 @@ void EditorModel::removeMedia(const Uuid& id) {
     edit(QStringLiteral("Remove Media"), [&](Project& p) { MediaEdits::removeMedia(p, id); });
     const Sequence sequence = project().sequence;
     std::vector<Uuid> kept;
-    std::copy_if(selectedClipIDs_.begin(), selectedClipIDs_.end(), std::back_inserter(kept),
+    std::copy_if(timeline_.selectedClipIDs.begin(), timeline_.selectedClipIDs.end(), std::back_inserter(kept),
                  [&](const Uuid& clipID) { return sequence.clip(clipID).has_value(); });
     setSelectedClipIDs(std::move(kept));
 }
@@ -552,9 +552,9 @@ void EditorModel::watchMediaFiles() {
 }
 
 void EditorModel::forgetPictures(const Uuid& mediaID) {
-    const bool thumbnail = thumbnails_.erase(mediaID) > 0;
-    const bool waveform = waveforms_.erase(mediaID) > 0;
-    if (thumbnail || waveform) markChanged(Change::state);
+    const bool thumbnail = pictures_.thumbnails.erase(mediaID) > 0;
+    const bool waveform = pictures_.waveforms.erase(mediaID) > 0;
+    if (thumbnail || waveform) markChanged(Part::pictures);
 }
 
 } // namespace osterveil

@@ -37,9 +37,9 @@ SourceSpan EditorModel::sourceSpan(const MediaItem& item) const {
                               ? TimelineEditing::snap(5.0, rate)
                               : item.duration;
     double a = 0, b = length;
-    if (sourceMediaID_ == item.id) {
-        a = sourceIn_.value_or(0);
-        b = sourceOut_.value_or(length);
+    if (transport_.sourceMediaID == item.id) {
+        a = transport_.sourceIn.value_or(0);
+        b = transport_.sourceOut.value_or(length);
     }
     // An In at the very end would place a clip wholly past its media: a span starts at most one frame
     // before the end.
@@ -67,18 +67,19 @@ std::optional<Uuid> EditorModel::targetedTrackID(const Uuid& mediaID) {
 
 void EditorModel::insertMediaAtPlayhead(const Uuid& mediaID) {
     if (const auto track = targetedTrackID(mediaID))
-        commitPlacement(mediaID, currentTime_, track, TimelinePlacement::insert);
+        commitPlacement(mediaID, transport_.currentTime, track, TimelinePlacement::insert);
 }
 
 void EditorModel::overwriteMediaAtPlayhead(const Uuid& mediaID) {
     if (const auto track = targetedTrackID(mediaID))
-        commitPlacement(mediaID, currentTime_, track, TimelinePlacement::overwrite);
+        commitPlacement(mediaID, transport_.currentTime, track, TimelinePlacement::overwrite);
 }
 
 void EditorModel::addTitle() {
     std::optional<Uuid> title;
-    edit(EditorCommands::name(Command::addTitle),
-         [&](Project& p) { title = TimelineEditing::insertTitle(p.sequence, currentTime_, std::nullopt); });
+    edit(EditorCommands::name(Command::addTitle), [&](Project& p) {
+        title = TimelineEditing::insertTitle(p.sequence, transport_.currentTime, std::nullopt);
+    });
     if (!title) {
         setStatus(QStringLiteral("No open space for a title on the video tracks."));
         return;

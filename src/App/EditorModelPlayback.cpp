@@ -33,7 +33,7 @@ void EditorModel::installPlaybackObservers() {
     timeObserver_ = connect(
         player_.get(), &PlayerControl::timeChanged, this,
         [this](const media::Time& time) {
-            if (!isScrubbing_) setCurrentTime(finiteSeconds(time));
+            if (!timeline_.isScrubbing) setCurrentTime(finiteSeconds(time));
             loopIfNeeded(time.toSeconds());
         },
         Qt::QueuedConnection);
@@ -43,7 +43,7 @@ void EditorModel::installPlaybackObservers() {
             const bool playing = status == PlayerControl::Status::playing;
             setPlaying(playing);
             // The player stopped by itself (the end of its item): the shuttle stops with it.
-            if (monitorFocus_ == MonitorFocus::program && !playing && rate == 0) setShuttle(0);
+            if (transport_.monitorFocus == MonitorFocus::program && !playing && rate == 0) setShuttle(0);
         },
         Qt::QueuedConnection);
     sourceTimeObserver_ = connect(
@@ -54,7 +54,7 @@ void EditorModel::installPlaybackObservers() {
         [this](PlayerControl::Status status, float rate) {
             const bool playing = status == PlayerControl::Status::playing;
             setSourcePlaying(playing);
-            if (monitorFocus_ == MonitorFocus::source && !playing && rate == 0) setShuttle(0);
+            if (transport_.monitorFocus == MonitorFocus::source && !playing && rate == 0) setShuttle(0);
         },
         Qt::QueuedConnection);
     for (PlayerControl* p : {player_.get(), sourcePlayer_.get()})
@@ -80,13 +80,13 @@ void EditorModel::seekSource(double seconds) {
 }
 
 void EditorModel::setProgramVolume(double volume) {
-    if (volume == playerVolume_) return;
+    if (volume == transport_.playerVolume) return;
     setPlayerVolume(volume);
     player_->setVolume(static_cast<float>(volume));
 }
 
 void EditorModel::focusMonitor(MonitorFocus focus) {
-    if (focus == monitorFocus_) return;
+    if (focus == transport_.monitorFocus) return;
     setShuttle(0);
     (focus == MonitorFocus::source ? *player_ : *sourcePlayer_).pause();
     setMonitorFocus(focus);
@@ -94,7 +94,7 @@ void EditorModel::focusMonitor(MonitorFocus focus) {
 
 void EditorModel::togglePlayback() {
     PlayerControl& focused = focusedPlayer();
-    if (focused.status() != PlayerControl::Status::playing && shuttle_ == 0) {
+    if (focused.status() != PlayerControl::Status::playing && transport_.shuttle == 0) {
         setShuttle(1);
         focused.play();
     } else {
@@ -104,13 +104,13 @@ void EditorModel::togglePlayback() {
 }
 
 void EditorModel::shuttleForward() {
-    setShuttle(shuttle_ >= 1 ? std::min(8, 2 * shuttle_) : 1);
-    focusedPlayer().setRate(static_cast<float>(shuttle_));
+    setShuttle(transport_.shuttle >= 1 ? std::min(8, 2 * transport_.shuttle) : 1);
+    focusedPlayer().setRate(static_cast<float>(transport_.shuttle));
 }
 
 void EditorModel::shuttleReverse() {
-    setShuttle(shuttle_ < 0 ? std::max(-8, 2 * shuttle_) : -1);
-    focusedPlayer().setRate(static_cast<float>(shuttle_));
+    setShuttle(transport_.shuttle < 0 ? std::max(-8, 2 * transport_.shuttle) : -1);
+    focusedPlayer().setRate(static_cast<float>(transport_.shuttle));
 }
 
 void EditorModel::shuttleStop() {
@@ -119,13 +119,13 @@ void EditorModel::shuttleStop() {
 }
 
 void EditorModel::step(int frames) {
-    const MonitorFocus focus = monitorFocus_;
+    const MonitorFocus focus = transport_.monitorFocus;
     shuttleStop();
     if (focus == MonitorFocus::source) {
         stepSource(frames);
         return;
     }
-    const double target = steppedTime(currentTime_, frames, project().sequence.frameRate);
+    const double target = steppedTime(transport_.currentTime, frames, project().sequence.frameRate);
     setCurrentTime(target);
     player_->seek(CompositionBuilder::mediaTime(target));
 }
@@ -134,7 +134,7 @@ void EditorModel::stepSource(int frames) {
     const auto item = sourceItem();
     const FrameRate rate = item && item->nominalFrameRate > 1.0 ? FrameRate::closest(item->nominalFrameRate)
                                                                  : project().sequence.frameRate;
-    const double target = steppedTime(sourceTime_, frames, rate);
+    const double target = steppedTime(transport_.sourceTime, frames, rate);
     setSourceTime(target);
     sourcePlayer_->seek(CompositionBuilder::mediaTime(target));
 }
@@ -151,10 +151,10 @@ void EditorModel::jumpToEdit(bool forward) {
     std::stable_sort(edges.begin(), edges.end());
     double point = forward ? sequence.duration() : 0;
     if (forward) {
-        const auto it = std::upper_bound(edges.begin(), edges.end(), currentTime_ + half);
+        const auto it = std::upper_bound(edges.begin(), edges.end(), transport_.currentTime + half);
         if (it != edges.end()) point = *it;
     } else {
-        const auto it = std::lower_bound(edges.begin(), edges.end(), currentTime_ - half);
+        const auto it = std::lower_bound(edges.begin(), edges.end(), transport_.currentTime - half);
         if (it != edges.begin()) point = *std::prev(it);
     }
     const double target = std::max(0.0, point);
@@ -163,7 +163,7 @@ void EditorModel::jumpToEdit(bool forward) {
 }
 
 void EditorModel::loopIfNeeded(double time) {
-    if (!loopPlayback_) return;
+    if (!transport_.loopPlayback) return;
     const Sequence sequence = project().sequence;
     if (!sequence.outPoint) return;
     const double out = *sequence.outPoint;
@@ -174,20 +174,20 @@ void EditorModel::loopIfNeeded(double time) {
     if (time < out - EditorMeasures::loopMargin) return;
     setCurrentTime(in);
     player_->seek(CompositionBuilder::mediaTime(in));
-    if (shuttle_ < 0) return;
-    player_->setRate(shuttle_ == 0 ? 1.0f : static_cast<float>(shuttle_));
+    if (transport_.shuttle < 0) return;
+    player_->setRate(transport_.shuttle == 0 ? 1.0f : static_cast<float>(transport_.shuttle));
 }
 
 QString EditorModel::shuttleLabel() const {
-    if (shuttle_ != 0) return QString::number(shuttle_) + QChar(0x00D7);
-    return isPlaying_ ? QStringLiteral("Play") : QStringLiteral("Stopped");
+    if (transport_.shuttle != 0) return QString::number(transport_.shuttle) + QChar(0x00D7);
+    return transport_.isPlaying ? QStringLiteral("Play") : QStringLiteral("Stopped");
 }
 
 std::optional<MediaItem> EditorModel::sourceItem() const {
-    if (!sourceMediaID_) return std::nullopt;
+    if (!transport_.sourceMediaID) return std::nullopt;
     const Project current = project();
     for (const auto& item : current.media)
-        if (item.id == *sourceMediaID_) return item;
+        if (item.id == *transport_.sourceMediaID) return item;
     return std::nullopt;
 }
 

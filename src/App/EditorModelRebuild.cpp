@@ -54,7 +54,7 @@ void EditorModel::scheduleRebuild(std::chrono::milliseconds delay) {
     // none is building, else as soon as the one building lands.
     const bool moving = transientBefore_.has_value() && delay == gestureRebuildDelay;
     if (!transientBefore_) gesturePreviewShown_ = false;
-    const bool now = moving && gesturePreviewShown_ && !isBuilding_;
+    const bool now = moving && gesturePreviewShown_ && !transport_.isBuilding;
     rebuilds_.schedule(std::move(request), now ? std::chrono::milliseconds(0) : delay, moving);
 }
 
@@ -99,11 +99,12 @@ void EditorModel::performRebuild(const RebuildRequest& request) {
 
 void EditorModel::apply(std::shared_ptr<const CompositionBuild> build) {
     // Playing, the player is ahead of the playhead's last tick.
-    const double playhead = player_->rate() != 0 ? finiteSeconds(player_->currentTime()) : currentTime_;
+    const double playhead =
+        player_->rate() != 0 ? finiteSeconds(player_->currentTime()) : transport_.currentTime;
     // Playback or shuttling goes on at the same speed on the new item; a paused player stays paused.
     player_->replaceItem(PlayerItem::composition(std::move(build)),
                          CompositionBuilder::mediaTime(std::max(0.0, playhead)));
-    player_->setVolume(static_cast<float>(playerVolume_));
+    syncVolume();
 }
 
 QString EditorModel::statusLine(const Project& project) const {
@@ -112,9 +113,9 @@ QString EditorModel::statusLine(const Project& project) const {
                    QString::number(sequence.width) + QChar(0x00D7) + QString::number(sequence.height) +
                    QStringLiteral("   ") + QString::fromStdString(sequence.frameRate.label()) +
                    QStringLiteral("   Preview ") + EditorMeasures::previewQualityName(sequence.previewScale);
-    if (!offlineIDs_.empty())
-        line += QStringLiteral("  ") + QChar(0x00B7) + QStringLiteral("  ") + QString::number(offlineIDs_.size()) +
-                QStringLiteral(" offline");
+    if (!pictures_.offlineIDs.empty())
+        line += QStringLiteral("  ") + QChar(0x00B7) + QStringLiteral("  ") +
+                QString::number(pictures_.offlineIDs.size()) + QStringLiteral(" offline");
     return line;
 }
 
@@ -123,7 +124,8 @@ void EditorModel::loadAuxiliary() {
     const std::optional<std::filesystem::path> url = projectURL_;
     for (const MediaItem& item : current.media) {
         const Uuid id = item.id;
-        if (item.kind != MediaKind::audio && !thumbnails_.contains(id) && !thumbInFlight_.contains(id)) {
+        if (item.kind != MediaKind::audio && !pictures_.thumbnails.contains(id) &&
+            !thumbInFlight_.contains(id)) {
             thumbInFlight_.insert(id);
             offload(
                 this, [services = previewServices_, item, url] { return services->thumbnail(item, url); },
@@ -132,7 +134,7 @@ void EditorModel::loadAuxiliary() {
                     model.thumbInFlight_.erase(id);
                 });
         }
-        if (item.hasAudio && !waveforms_.contains(id) && !waveInFlight_.contains(id)) {
+        if (item.hasAudio && !pictures_.waveforms.contains(id) && !waveInFlight_.contains(id)) {
             waveInFlight_.insert(id);
             offload(
                 this, [services = previewServices_, item, url] { return services->peaks(item, url); },

@@ -51,7 +51,7 @@ void EditorModel::toggleTarget(const Uuid& trackID) {
 
 void EditorModel::zoomToFit() {
     const double length = std::max(8.0, project().sequence.duration() + 2.0);
-    const double width = std::max(timelineViewport_, 320.0);
+    const double width = std::max(timeline_.timelineViewport, 320.0);
     setPixelsPerSecond(EditorMeasures::zoomed(width / length, 1));
     emit zoomedToFit();
 }

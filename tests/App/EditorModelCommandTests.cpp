@@ -1,4 +1,5 @@
 #include "EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 
 using namespace osterveil;
 using EditorModelCommands = testsupport::CommandFixture;
@@ -9,7 +10,7 @@ TEST_F(EditorModelCommands, SplitAtThePlayheadCutsOnlyOnTargetedTracks) {
     for (std::size_t t : {V2, V3, A1, A2, A3})
         track(t).isTargeted = false;
     open();
-    model.setCurrentTime(1.01); // the cut falls on the frame: 1.0
+    EditorModelTestAccess{model}.setCurrentTime(1.01); // the cut falls on the frame: 1.0
 
     model.splitAtPlayhead();
     Project expected = start;
@@ -40,7 +41,7 @@ TEST_F(EditorModelCommands, SplitAtThePlayheadCutsOnlyOnTargetedTracks) {
 TEST_F(EditorModelCommands, MarkersToggleWithinHalfAFrameAndTakeTheirNumberFromTheCount) {
     open();
     const auto toggleAt = [&](double t) {
-        model.setCurrentTime(t);
+        EditorModelTestAccess{model}.setCurrentTime(t);
         model.toggleMarker();
     };
     toggleAt(10.0);
@@ -73,7 +74,7 @@ TEST_F(EditorModelCommands, CommandsOnAClipThatIsGoneDoNothing) {
         if (c.id != kept) gone = c.id;
     model.setSelectedClipIDs({gone});
     undo().undo();
-    model.setStatus("Ready.");
+    EditorModelTestAccess{model}.setStatus("Ready.");
 
     model.split(gone, 1.0);
     model.slipSelection(3);

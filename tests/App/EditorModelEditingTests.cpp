@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 
 using namespace osterveil;
@@ -81,7 +82,7 @@ TEST_F(EditorModelEditing, AGestureIsOneStepOnCommitAndNoneOnCancel) {
     for (int i = 1; i <= 10; ++i)
         moveClip(0.5 * i);
     model.beginTransientEdit(); // a second begin keeps the first snapshot
-    model.setSnapGuide(5.0);
+    EditorModelTestAccess{model}.setSnapGuide(5.0);
     EXPECT_EQ(clipStart(), 5.0); // each live step is in the document at once
     model.commitTransientEdit("Move");
     EXPECT_FALSE(model.snapGuide());
@@ -119,8 +120,8 @@ TEST_F(EditorModelEditing, AGestureIsOneStepOnCommitAndNoneOnCancel) {
 TEST_F(EditorModelEditing, UndoRestoresTheProjectOnly) {
     model.setSelectedClipIDs({clipID});
     model.edit("Delete", [&](Project& p) { p.sequence.tracks.mut(0).clips.clear(); });
-    model.setCurrentTime(3.5);
-    model.setSourceIn(1.0);
+    EditorModelTestAccess{model}.setCurrentTime(3.5);
+    EditorModelTestAccess{model}.setSourceIn(1.0);
     undo().undo();
     EXPECT_TRUE(document.project().sequence.clip(clipID));
     undo().redo();

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 
 using namespace osterveil;
@@ -72,11 +73,11 @@ class Session {
         case 2:
         case 3: {
             const MediaItem& m = p.media[std::size_t(integer(0, int(p.media.size()) - 1))];
-            model_.setCurrentTime(frames(0, 400));
+            EditorModelTestAccess{model_}.setCurrentTime(frames(0, 400));
             if (integer(0, 1)) {
                 model_.openInSource(m.id);
-                if (integer(0, 1)) model_.setSourceIn(frames(-24, 240));
-                if (integer(0, 1)) model_.setSourceOut(frames(-24, 240));
+                if (integer(0, 1)) EditorModelTestAccess{model_}.setSourceIn(frames(-24, 240));
+                if (integer(0, 1)) EditorModelTestAccess{model_}.setSourceOut(frames(-24, 240));
                 model_.focusMonitor(EditorModel::MonitorFocus::program);
             }
             what << (pick == 2 ? "insert " : "overwrite ") << m.name << " at " << model_.currentTime();
@@ -84,10 +85,18 @@ class Session {
             else model_.overwriteMediaAtPlayhead(m.id);
             break;
         }
-        case 4: model_.setCurrentTime(frames(0, 400)); what << "title"; model_.addTitle(); break;
+        case 4:
+            EditorModelTestAccess{model_}.setCurrentTime(frames(0, 400));
+            what << "title";
+            model_.addTitle();
+            break;
         case 5: what << "lift"; model_.liftDelete(); break;
         case 6: what << "ripple delete"; model_.rippleDelete(); break;
-        case 7: model_.setCurrentTime(frames(0, 400)); what << "split at " << model_.currentTime(); model_.splitAtPlayhead(); break;
+        case 7:
+            EditorModelTestAccess{model_}.setCurrentTime(frames(0, 400));
+            what << "split at " << model_.currentTime();
+            model_.splitAtPlayhead();
+            break;
         case 8: {
             const auto id = anyClip();
             const double at = frames(0, 400);
@@ -98,14 +107,18 @@ class Session {
         case 9: what << "link"; model_.linkSelected(); break;
         case 10: what << "unlink"; model_.unlinkSelected(); break;
         case 11:
-            model_.setCurrentTime(frames(0, 400));
+            EditorModelTestAccess{model_}.setCurrentTime(frames(0, 400));
             what << "marks";
             if (integer(0, 1)) model_.markSequenceIn();
             else model_.markSequenceOut();
             break;
-        case 12: model_.setCurrentTime(frames(0, 400)); what << "marker"; model_.toggleMarker(); break;
+        case 12:
+            EditorModelTestAccess{model_}.setCurrentTime(frames(0, 400));
+            what << "marker";
+            model_.toggleMarker();
+            break;
         case 13:
-            model_.setCurrentTime(frames(0, 400));
+            EditorModelTestAccess{model_}.setCurrentTime(frames(0, 400));
             what << "ripple trim to playhead";
             model_.rippleTrimToPlayhead(integer(0, 1) == 1);
             break;

@@ -1,4 +1,5 @@
 #include "EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 
 using namespace osterveil;
 
@@ -40,7 +41,7 @@ TEST_F(EditorModelGestures, DragsSnapWithinEightPointsOfOtherEditPointsButNeverT
     put(V2, 6, 1);
     start.sequence.markers.push_back({Uuid::make(), 20, "Marker 1", 3});
     open();
-    model.setCurrentTime(30);
+    EditorModelTestAccess{model}.setCurrentTime(30);
     const auto drag = [&](double delta, bool unlink = false) {
         model.previewMove(a, delta, std::nullopt, unlink);
         return startOf(a);

@@ -1,4 +1,5 @@
 #include "EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
 
@@ -13,14 +14,14 @@ TEST_F(EditorModelPlacement, TheSourceSpanIsTheSourceMonitorsMarkedPartOfThatIte
     const auto span = [&](const Uuid& id) { return model.sourceSpan(*project().mediaItem(id)); };
 
     EXPECT_EQ(span(still), (SourceSpan{0, 5}));
-    model.setSourceMediaID(movie);
-    model.setSourceIn(4.0);
-    model.setSourceOut(2.0); // In after Out: swapped
+    EditorModelTestAccess{model}.setSourceMediaID(movie);
+    EditorModelTestAccess{model}.setSourceIn(4.0);
+    EditorModelTestAccess{model}.setSourceOut(2.0); // In after Out: swapped
     EXPECT_EQ(span(movie), (SourceSpan{2, 2}));
     EXPECT_EQ(span(other), (SourceSpan{0, 6})); // another item's marks count for nothing
-    model.setSourceOut(15.0);                   // beyond the end: pulled back
+    EditorModelTestAccess{model}.setSourceOut(15.0); // beyond the end: pulled back
     EXPECT_EQ(span(movie), (SourceSpan{4, 6}));
-    model.setSourceOut(4.0); // nothing between: one frame
+    EditorModelTestAccess{model}.setSourceOut(4.0); // nothing between: one frame
     EXPECT_EQ(span(movie), (SourceSpan{4, 1.0 / 24}));
 
     // At 29.97 fps a still lasts 150 frames of 1001/30000 s.
@@ -38,7 +39,7 @@ TEST_F(EditorModelPlacement, PlayheadPlacementsTakeTheTargetedUnlockedTrackAndSe
     for (std::size_t t : {A1, A2, A3})
         track(t).isLocked = true;
     open();
-    model.setCurrentTime(2.0);
+    EditorModelTestAccess{model}.setCurrentTime(2.0);
 
     model.insertMediaAtPlayhead(sound);
     EXPECT_EQ(model.status(), "No unlocked audio track is targeted.");

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 
 using namespace osterveil;
@@ -58,7 +59,7 @@ TEST_F(EditorModelState, NewModelStartsFromTheWindowDefaults) {
 TEST_F(EditorModelState, AttachingAgainRefreshesTheDocumentButInstallsObserversOnce) {
     ProjectDocument first;
     ProjectDocument second(ProjectDocument::newProject(), std::filesystem::path("/tmp/cut.osterveil"));
-    model.setPlayerVolume(0.35);
+    EditorModelTestAccess{model}.setPlayerVolume(0.35);
     model.attach(&first);
     model.attach(&second);
     EXPECT_EQ(player->timeObservers(), 1);
@@ -85,14 +86,14 @@ TEST_F(EditorModelState, AttachingAgainRefreshesTheDocumentButInstallsObserversO
     // A player that stops by itself stops the shuttle of the monitor that has the focus, only.
     player->setItem(PlayerItem::mediaFile("/tmp/a.mov"));
     player->setRate(2);
-    model.setShuttle(2);
+    EditorModelTestAccess{model}.setShuttle(2);
     drain();
     EXPECT_TRUE(model.isPlaying());
     player->reachEnd();
     drain();
     EXPECT_FALSE(model.isPlaying());
     EXPECT_EQ(model.shuttle(), 0);
-    model.setShuttle(4);
+    EditorModelTestAccess{model}.setShuttle(4);
     source->setItem(PlayerItem::mediaFile("/tmp/b.mov"));
     source->play();
     source->reachEnd();
@@ -105,15 +106,15 @@ TEST_F(EditorModelState, ChangesAreAnnouncedOncePerTurnAndTimeApart) {
     QSignalSpy time(&model, &EditorModel::timeChanged);
     model.setTool(EditTool::razor);
     model.setPixelsPerSecond(120);
-    model.setStatus("Split 2 clips.");
+    EditorModelTestAccess{model}.setStatus("Split 2 clips.");
     model.setTool(EditTool::razor); // the same value again is no change
     EXPECT_EQ(changed.count(), 0);
     drain();
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(time.count(), 0);
 
-    model.setCurrentTime(1);
-    model.setCurrentTime(2);
+    EditorModelTestAccess{model}.setCurrentTime(1);
+    EditorModelTestAccess{model}.setCurrentTime(2);
     drain();
     EXPECT_EQ(time.count(), 1);
     EXPECT_EQ(changed.count(), 1);

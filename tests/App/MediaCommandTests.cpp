@@ -7,6 +7,7 @@
 
 #include "App/MediaFiles.hpp"
 #include "EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakeDesktop.hpp"
 #include "MediaFixtures.hpp"
 
@@ -177,7 +178,7 @@ TEST_F(MediaCommands, PremiereXMLReplacesTheTracksKeepsTheBinAndReportsWhatIsOff
     start.sequence.markers.push_back({.id = Uuid::make(), .time = 1});
     open();
     const Project before = project();
-    model.setCurrentTime(3);
+    EditorModelTestAccess{model}.setCurrentTime(3);
     model.setSelectedClipIDs({before.sequence.tracks[V1].clips[0].id});
     desktop->answers = {-1};
 
@@ -295,7 +296,7 @@ TEST_F(MediaCommands, LocatingOneFileRelinksItButNeverAnItemRemovedMeanwhile) {
 
     // Removed while its file is probed: no step, and no word of a relink.
     undo().undo();
-    model.setStatus("");
+    EditorModelTestAccess{model}.setStatus("");
     locate();
     model.removeMedia(item.id);
     const Project removed = project();

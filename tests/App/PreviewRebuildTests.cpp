@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "Engine/PlateStore.hpp"
 #include "FakePlayer.hpp"
 #include "MediaFixtures.hpp"
@@ -159,7 +160,7 @@ TEST_F(PreviewRebuild, StaleResultIsDroppedAndTheNewestApplied) {
 
 TEST_F(PreviewRebuild, ApplyKeepsPlayheadAndRate) {
     ASSERT_TRUE(settle());
-    model->setCurrentTime(3.5);
+    EditorModelTestAccess{*model}.setCurrentTime(3.5);
     player->tick(3.5);
     player->setRate(2);
     rename("Playing");
@@ -171,7 +172,7 @@ TEST_F(PreviewRebuild, ApplyKeepsPlayheadAndRate) {
 
     // Paused stays paused, and a playhead before 0 starts the new item at 0.
     player->setRate(0);
-    model->setCurrentTime(-1);
+    EditorModelTestAccess{*model}.setCurrentTime(-1);
     const auto ratesBefore = player->rates.size();
     rename("Paused");
     ASSERT_TRUE(settle());

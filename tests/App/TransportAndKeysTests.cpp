@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 
 using namespace osterveil;
 using testsupport::CommandFixture;
@@ -31,7 +32,7 @@ TEST_F(Transport, ShuttleSpeedsDoubleAndReverse) {
     }
     EXPECT_EQ(speeds, (std::vector<int>{1, 2, 4, 8, 8}));
     EXPECT_EQ(player->rate(), 8);
-    model.setShuttle(4);
+    EditorModelTestAccess{model}.setShuttle(4);
     model.shuttleReverse();
     EXPECT_EQ(model.shuttle(), -1);
     for (int i = 0; i < 4; ++i)
@@ -62,16 +63,16 @@ TEST_F(Transport, ShuttleSpeedsDoubleAndReverse) {
     model.togglePlayback();
     QCoreApplication::processEvents();
     EXPECT_EQ(model.shuttleLabel().toStdString(), "1×");
-    model.setShuttle(0);
+    EditorModelTestAccess{model}.setShuttle(0);
     QCoreApplication::processEvents();
     EXPECT_EQ(model.shuttleLabel().toStdString(), "Play");
-    model.setShuttle(2);
+    EditorModelTestAccess{model}.setShuttle(2);
     player->reachEnd();
     QCoreApplication::processEvents();
     EXPECT_FALSE(model.isPlaying());
     EXPECT_EQ(model.shuttle(), 0);
     model.focusMonitor(EditorModel::MonitorFocus::source);
-    model.setShuttle(2);
+    EditorModelTestAccess{model}.setShuttle(2);
     player->play();
     player->reachEnd();
     QCoreApplication::processEvents();
@@ -82,17 +83,17 @@ TEST_F(Transport, FrameStepsLandOnTheGridOfTheFocusedMonitor) {
     start.sequence.frameRate = {24000, 1001};
     const Uuid clip = addMedia(MediaKind::video, 10, 25);
     open();
-    model.setCurrentTime(1.0);
+    EditorModelTestAccess{model}.setCurrentTime(1.0);
     model.step(1);
     EXPECT_DOUBLE_EQ(model.currentTime(), 25 * 1001.0 / 24000);
     EXPECT_DOUBLE_EQ(lastSeek(), model.currentTime());
-    model.setCurrentTime(0);
+    EditorModelTestAccess{model}.setCurrentTime(0);
     model.step(-1);
     EXPECT_EQ(model.currentTime(), 0);
 
     // The source monitor steps at its item's own rate.
     model.openInSource(clip);
-    model.setSourceTime(1.0);
+    EditorModelTestAccess{model}.setSourceTime(1.0);
     model.shuttleForward();
     model.step(2);
     EXPECT_EQ(model.shuttle(), 0);
@@ -104,13 +105,13 @@ TEST_F(Transport, JumpsGoToClipEdgesWithHalfAFrameOfSlack) {
     put(V1, 0, 5);
     put(A1, 5, 4);
     open();
-    model.setCurrentTime(5.0);
+    EditorModelTestAccess{model}.setCurrentTime(5.0);
     model.jumpToEdit(true);
     EXPECT_EQ(model.currentTime(), 9);
-    model.setCurrentTime(5.0);
+    EditorModelTestAccess{model}.setCurrentTime(5.0);
     model.jumpToEdit(false);
     EXPECT_EQ(model.currentTime(), 0);
-    model.setCurrentTime(5.0 - 0.4 / 24);
+    EditorModelTestAccess{model}.setCurrentTime(5.0 - 0.4 / 24);
     model.jumpToEdit(true);
     EXPECT_EQ(model.currentTime(), 9);
     model.jumpToEdit(true); // nothing ahead: the sequence's end
@@ -127,13 +128,13 @@ TEST_F(Transport, LoopingReturnsToInAndKeepsTheShuttle) {
     EXPECT_EQ(model.currentTime(), 2);
     EXPECT_EQ(lastSeek(), 2);
     EXPECT_EQ(player->rate(), 1);
-    model.setShuttle(2);
+    EditorModelTestAccess{model}.setShuttle(2);
     tick(9.99);
     EXPECT_EQ(player->rate(), 2);
 
     // While scrubbing the playhead stays with the pointer, but looping still happens.
     model.setScrubbing(true);
-    model.setCurrentTime(7);
+    EditorModelTestAccess{model}.setCurrentTime(7);
     const auto seeks = player->seeks.size();
     tick(9.99);
     EXPECT_EQ(player->seeks.size(), seeks + 1);
@@ -207,7 +208,7 @@ TEST_F(Transport, KeyMapRunsTheCommandsOfItsKeys) {
     EXPECT_EQ(model.shuttle(), 0);
 
     // Shift steps five frames; Alt slips and slides the selection.
-    model.setCurrentTime(1);
+    EditorModelTestAccess{model}.setCurrentTime(1);
     EXPECT_TRUE(key(Qt::Key_Left, Qt::ShiftModifier));
     EXPECT_DOUBLE_EQ(model.currentTime(), 19 / 24.0);
     model.selectOnly(b);
@@ -225,7 +226,7 @@ TEST_F(Transport, KeyMapRunsTheCommandsOfItsKeys) {
     EXPECT_EQ(lastSeek(), 1);
 
     // Shift+M next, Alt+M previous, Alt+Shift+M next.
-    model.setCurrentTime(7);
+    EditorModelTestAccess{model}.setCurrentTime(7);
     EXPECT_TRUE(key(Qt::Key_M, Qt::ShiftModifier));
     EXPECT_EQ(model.currentTime(), 10);
     EXPECT_TRUE(key(Qt::Key_M, Qt::AltModifier));
@@ -287,7 +288,7 @@ TEST(KeyCatcher, OffersKeysOnlyWhenNothingTypesThemAndLeavesASliderItsMovingKeys
 TEST_F(Transport, ALostSoundDeviceIsToldInTheStatusLine) {
     open();
     for (FakePlayer* p : {player, &source()}) {
-        model.setStatus(QString());
+        EditorModelTestAccess{model}.setStatus(QString());
         emit p->soundLost();
         EXPECT_EQ(model.status().toStdString(), "The sound device stopped responding. Playing on without sound.");
     }

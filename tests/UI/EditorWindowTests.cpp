@@ -16,6 +16,7 @@
 
 #include "App/EditorModel.hpp"
 #include "App/MediaPlayerControl.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Common/DoubleSlider.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -218,7 +219,7 @@ TEST_F(EditorWindowInput, AFocusedSliderLeavesTheWindowItsSingleKeys) {
     EXPECT_EQ(model().shuttle(), 1);
     key(Qt::Key_K);
     EXPECT_EQ(model().shuttle(), 0);
-    model().setCurrentTime(0.5);
+    EditorModelTestAccess{model()}.setCurrentTime(0.5);
     key(Qt::Key_I);
     EXPECT_EQ(document.project().sequence.inPoint, 0.5);
 
@@ -281,7 +282,7 @@ TEST_F(EditorWindowLook, NamesAndTheStatusLineArePlainText) {
     document.setProject(p);
     settle();
     model().openInSource(take.id);
-    model().setStatus(QStringLiteral("Imported <b>take</b>"));
+    EditorModelTestAccess{model()}.setStatus(QStringLiteral("Imported <b>take</b>"));
     settle();
 
     SourceMonitor* monitor = find<SourceGroup>()->monitor();
@@ -337,7 +338,7 @@ TEST_F(EditorWindowLook, TabHairlineToolsDividerAndTheTrackMenusHelp) {
 // dismisses is cleared from the model.
 TEST_F(EditorWindowLook, TheStatusTimecodeFollowsThePlayheadAndADismissedAlertIsCleared) {
     ASSERT_TRUE(previewSettled());
-    model().setCurrentTime(3723.5);
+    EditorModelTestAccess{model()}.setCurrentTime(3723.5);
     settle();
     EXPECT_EQ(window->timecodeLabel()->text(), "01:02:03:12");
 

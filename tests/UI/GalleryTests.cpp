@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "App/MediaPlayerControl.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
@@ -81,7 +82,7 @@ struct GalleryProject {
         // A new sequence's tracks: V1, V2, V3, A1, A2, A3.
         const auto track = [&](std::size_t i) { return p.sequence.tracks[i].id; };
 
-        model.setCurrentTime(0.5);
+        EditorModelTestAccess{model}.setCurrentTime(0.5);
         model.addTitle();
         place(p.media[0].id, 0, track(0), 0, 3);
         place(p.media[1].id, 3, track(0), 0.5, 3.5);
@@ -99,21 +100,21 @@ struct GalleryProject {
             c.incoming.kind = TransitionKind::crossDissolve;
             c.incoming.duration = 1;
         });
-        model.setCurrentTime(2);
+        EditorModelTestAccess{model}.setCurrentTime(2);
         model.toggleMarker();
         model.openInSource(p.media[0].id);
-        model.setSourceIn(0.5);
+        EditorModelTestAccess{model}.setSourceIn(0.5);
         model.stepSource(24);
         model.focusMonitor(EditorModel::MonitorFocus::program);
-        model.setCurrentTime(3.25);
+        EditorModelTestAccess{model}.setCurrentTime(3.25);
         model.selectOnly(graded);
     }
 
     // The item's span from `in` to `out` through the source monitor's marks.
     void place(const Uuid& media, double at, const Uuid& track, double in, double out) {
         model.openInSource(media);
-        model.setSourceIn(in);
-        model.setSourceOut(out);
+        EditorModelTestAccess{model}.setSourceIn(in);
+        EditorModelTestAccess{model}.setSourceOut(out);
         model.commitPlacement(media, at, track, TimelinePlacement::overwrite);
     }
 

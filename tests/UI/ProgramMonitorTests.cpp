@@ -8,8 +8,9 @@
 #include "App/EditorModel.hpp"
 #include "App/MediaPlayerControl.hpp"
 #include "App/ProjectDocument.hpp"
-#include "FakePlayer.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "Engine/CompositionBuilder.hpp"
+#include "FakePlayer.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
 #include "Model/Timecode.hpp"
@@ -74,11 +75,11 @@ TEST(ProgramMonitor, ShowsTheEmptySequenceTheBuildingMarkAndTakesTheFocus) {
     testsupport::writePicture(monitor, "program-monitor-empty.png");
 
     EXPECT_TRUE(monitor.buildingLabel()->isHidden());
-    model.setBuilding(true);
+    EditorModelTestAccess{model}.setBuilding(true);
     QCoreApplication::processEvents();
     EXPECT_FALSE(monitor.buildingLabel()->isHidden());
     EXPECT_EQ(monitor.buildingLabel()->text(), "BUILDING");
-    model.setBuilding(false);
+    EditorModelTestAccess{model}.setBuilding(false);
     QCoreApplication::processEvents();
     EXPECT_TRUE(monitor.buildingLabel()->isHidden());
 
@@ -141,7 +142,7 @@ TEST(ProgramMonitor, GoToEndAndTheVolumeSliderReachTheModelAndThePlayer) {
     QCoreApplication::processEvents();
     EXPECT_EQ(model.playerVolume(), 0);
     EXPECT_EQ(player->volume(), 0);
-    model.setPlayerVolume(0.6);
+    EditorModelTestAccess{model}.setPlayerVolume(0.6);
     QCoreApplication::processEvents();
     EXPECT_EQ(volume->value(), 600);
 }
@@ -201,7 +202,7 @@ TEST(ProgramMonitor, PlayingASequenceAdvancesTheTimecodeAndPaintsItsFrames) {
     group.show();
     model.openInSource(item.id);
     model.stepSource(30);
-    model.setSourceIn(1.0);
+    EditorModelTestAccess{model}.setSourceIn(1.0);
     const media::PlayerFrame& sourceFrame = source->player().currentFrame();
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return !sourceFrame.picture.isNull() && sourceFrame.time > 1.0; }, 60000));

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "../App/EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "UI/Bin/MediaBinView.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
@@ -173,7 +174,7 @@ TEST_F(ProjectPanelTest, ClicksSelectDoubleClicksOpenAndTheSelectionSurvivesTheV
 }
 
 TEST_F(ProjectPanelTest, OfflineItemsShowTheirMarkInBothViews) {
-    model.setOfflineIDs({movie});
+    EditorModelTestAccess{model}.setOfflineIDs({movie});
     settle();
     // List: the kind symbol of the offline row alone is in the danger colour.
     auto symbolBox = [&](std::size_t i) {
@@ -232,8 +233,8 @@ TEST_F(ProjectPanelTest, PicturesOfBothViews) {
     for (int y = 0; y < thumb.height(); ++y)
         for (int x = 0; x < thumb.width(); ++x)
             thumb.setPixelColor(x, y, QColor::fromHsv((x * 300 / 480), 150, 80 + y * 150 / 270));
-    model.setThumbnail(movie, thumb);
-    model.setOfflineIDs({sound});
+    EditorModelTestAccess{model}.setThumbnail(movie, thumb);
+    EditorModelTestAccess{model}.setOfflineIDs({sound});
     model.setSelectedMediaID(movie);
     settle();
     const QString dir = QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR);

@@ -20,6 +20,7 @@
 #include "App/DocumentController.hpp"
 #include "App/EditorCommands.hpp"
 #include "App/MediaPlayerControl.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -678,8 +679,8 @@ TEST_F(Shell, ScreenshotOfTheEditorWindowOnX) {
     KestwaterApp::applyLook(*qApp);
     EditorWindow& w = window(controller.newDocument());
     placeClip(w);
-    w.model().setStatus("Sequence 01   1920×1080   24 fps   Preview Half");
-    w.model().setCurrentTime(3723.5);
+    EditorModelTestAccess{w.model()}.setStatus("Sequence 01   1920×1080   24 fps   Preview Half");
+    EditorModelTestAccess{w.model()}.setCurrentTime(3723.5);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QTest::qWait(300);
     const QImage shot = w.screen()->grabWindow(w.winId()).toImage();

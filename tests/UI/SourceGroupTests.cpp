@@ -6,6 +6,7 @@
 
 #include "App/EditorModel.hpp"
 #include "App/ProjectDocument.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 #include "Model/Timecode.hpp"
 #include "SheetTestSupport.hpp"
@@ -44,15 +45,15 @@ TEST(SourceMonitor, TimecodeAtTheItemsRateAndPlacementOnlyWithAnItem) {
     EXPECT_FALSE(monitor.overwriteButton()->isEnabled());
 
     const double t = 2.5;
-    model.setSourceMediaID(slow.id);
-    model.setSourceTime(t);
+    EditorModelTestAccess{model}.setSourceMediaID(slow.id);
+    EditorModelTestAccess{model}.setSourceTime(t);
     QCoreApplication::processEvents();
     EXPECT_EQ(monitor.timecode()->text().toStdString(), Timecode::string(t, FrameRate::closest(1.5)));
     EXPECT_TRUE(monitor.emptyLabel()->isHidden());
     EXPECT_TRUE(monitor.insertButton()->isEnabled());
     EXPECT_TRUE(monitor.overwriteButton()->isEnabled());
 
-    model.setSourceMediaID(unknown.id);
+    EditorModelTestAccess{model}.setSourceMediaID(unknown.id);
     QCoreApplication::processEvents();
     EXPECT_EQ(monitor.timecode()->text().toStdString(), Timecode::string(t, sequenceRate));
 }
@@ -70,9 +71,9 @@ TEST(SourceMonitor, InsertAndOverwritePlaceTheMarkedSpan) {
     model.followDocument(&document);
     SourceGroup group(model);
     group.show();
-    model.setSourceMediaID(shot.id);
-    model.setSourceIn(2.0);
-    model.setSourceOut(5.0);
+    EditorModelTestAccess{model}.setSourceMediaID(shot.id);
+    EditorModelTestAccess{model}.setSourceIn(2.0);
+    EditorModelTestAccess{model}.setSourceOut(5.0);
     QCoreApplication::processEvents();
     SourceMonitor& monitor = *group.monitor();
 
@@ -85,7 +86,7 @@ TEST(SourceMonitor, InsertAndOverwritePlaceTheMarkedSpan) {
     EXPECT_DOUBLE_EQ(v1[0].inPoint, 2.0);
     EXPECT_DOUBLE_EQ(v1[0].duration, 3.0);
 
-    model.setCurrentTime(1.0);
+    EditorModelTestAccess{model}.setCurrentTime(1.0);
     monitor.overwriteButton()->click();
     ASSERT_EQ(document.undoStack()->count(), 2);
     EXPECT_EQ(document.undoStack()->text(1).toStdString(), "Overwrite");
@@ -117,7 +118,7 @@ TEST(SourceMonitor, AStillShowsItsThumbnailFittedToThePicture) {
     const QColor red(200, 40, 40);
     QImage thumbnail(320, 180, QImage::Format_RGB32);
     thumbnail.fill(red);
-    model.setThumbnail(still.id, thumbnail);
+    EditorModelTestAccess{model}.setThumbnail(still.id, thumbnail);
     for (QSize size : {QSize(480, 400), QSize(900, 420), QSize(420, 250)}) {
         group.resize(size);
         QCoreApplication::processEvents();

@@ -4,6 +4,7 @@
 #include <QUndoStack>
 
 #include "App/EditorModel.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 #include "UI/Timeline/TimelineBridge.hpp"
 #include "UI/Timeline/TimelineDrawState.hpp"
@@ -55,7 +56,7 @@ struct Editor {
 TEST(TimelineDrawState, IsTheEditorsStateWithTracksInDisplayOrderAndRoomPastTheEnd) {
     Editor e;
     e.model->setSelectedClipIDs({e.clip});
-    e.model->setCurrentTime(200);
+    EditorModelTestAccess{*e.model}.setCurrentTime(200);
     e.model->setPixelsPerSecond(80);
     const TimelineDrawState state = TimelineDrawState::of(*e.model);
     ASSERT_EQ(state.tracks.size(), 6u);
@@ -69,7 +70,7 @@ TEST(TimelineDrawState, IsTheEditorsStateWithTracksInDisplayOrderAndRoomPastTheE
     EXPECT_EQ(state.mediaDurations.at(e.media), 10);
     EXPECT_EQ(state.markers.size(), 1u);
     EXPECT_EQ(state.canvasDuration, 204);
-    e.model->setCurrentTime(0);
+    EditorModelTestAccess{*e.model}.setCurrentTime(0);
     EXPECT_EQ(TimelineDrawState::of(*e.model).canvasDuration, 60);
 }
 

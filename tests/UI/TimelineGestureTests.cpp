@@ -14,6 +14,7 @@
 
 #include "../App/EditorCommandSupport.hpp"
 #include "App/EditorMeasures.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "UI/Common/DoubleSlider.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -226,7 +227,7 @@ TEST_F(TimelineGestures, UndoMidDragCallsTheDragOffAndTheHistoryKeepsEveryStep) 
     const Uuid c = put(V1, 1, 2);
     show();
     const Project before = project();
-    model.setCurrentTime(6);
+    EditorModelTestAccess{model}.setCurrentTime(6);
     model.addTitle();
     const Project titled = project();
     settle();
@@ -365,7 +366,7 @@ TEST_F(TimelineGestures, PanelPicture) {
     track(V3).isTargeted = false;
     start.sequence.inPoint = 1;
     show();
-    model.setCurrentTime(2);
+    EditorModelTestAccess{model}.setCurrentTime(2);
     settle();
     const QImage picture = panel->grab().toImage();
     QDir().mkpath(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR));

@@ -102,7 +102,8 @@ ProjectPanel::ProjectPanel(EditorModel& model, QWidget* parent) : QWidget(parent
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(at);
     });
-    connect(&model_, &EditorModel::changed, this, &ProjectPanel::refresh);
+    using Part = EditorModel::Part;
+    model_.follow(Part::project | Part::pictures | Part::window, this, &ProjectPanel::refresh);
     refresh();
 }
 

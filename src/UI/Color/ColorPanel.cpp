@@ -55,7 +55,7 @@ ColorPanel::ColorPanel(EditorModel& model, QWidget* parent) : QWidget(parent), m
     });
     stack->addWidget(reset_, 0, Qt::AlignLeading);
 
-    connect(&model_, &EditorModel::changed, this, &ColorPanel::refresh);
+    model_.follow(EditorModel::Part::project | EditorModel::Part::window, this, &ColorPanel::refresh);
     refresh();
 }
 

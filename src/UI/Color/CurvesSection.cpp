@@ -170,7 +170,7 @@ CurvesSection::CurvesSection(EditorModel& model, QWidget* parent) : QWidget(pare
     hint->setObjectName(QStringLiteral("curvesHint"));
     stack->addWidget(hint);
 
-    connect(&model_, &EditorModel::changed, this, &CurvesSection::refresh);
+    model_.follow(EditorModel::Part::project, this, &CurvesSection::refresh);
 }
 
 QWidget* CurvesSection::curveRow(const QString& title, const QColor& tint) {

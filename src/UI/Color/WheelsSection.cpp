@@ -167,7 +167,7 @@ WheelsSection::WheelsSection(EditorModel& model, QWidget* parent) : QWidget(pare
     hint->setObjectName(QStringLiteral("wheelsHint"));
     stack->addWidget(hint);
 
-    connect(&model_, &EditorModel::changed, this, &WheelsSection::refresh);
+    model_.follow(EditorModel::Part::project, this, &WheelsSection::refresh);
 }
 
 QWidget* WheelsSection::wheelColumn(const QString& title, ColorWheel LumetriPanel::*field) {

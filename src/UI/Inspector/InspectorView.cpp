@@ -115,7 +115,8 @@ InspectorView::InspectorView(EditorModel& model, QWidget* parent) : QScrollArea(
     makeTransitions();
     makeTitle();
 
-    connect(&model_, &EditorModel::changed, this, &InspectorView::refresh);
+    model_.follow(EditorModel::Part::project | EditorModel::Part::timelineView, this,
+                  &InspectorView::refresh);
     refresh();
 }
 

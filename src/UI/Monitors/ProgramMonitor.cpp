@@ -150,9 +150,9 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, QWidget* parent)
     row->addWidget(volume_);
     column->addWidget(bar);
 
-    connect(&model_, &EditorModel::changed, this, &ProgramMonitor::refresh);
-    connect(&model_, &EditorModel::timeChanged, this, &ProgramMonitor::refresh);
-    connect(&model_, &EditorModel::buildingChanged, this, &ProgramMonitor::refresh);
+    using Part = EditorModel::Part;
+    model_.follow(Part::project | Part::transport | Part::programTime | Part::building, this,
+                  &ProgramMonitor::refresh);
     refresh();
 }
 

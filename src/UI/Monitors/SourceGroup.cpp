@@ -134,8 +134,9 @@ SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent)
     row->addStretch(1);
     column->addWidget(bar);
 
-    connect(&model_, &EditorModel::changed, this, &SourceMonitor::refresh);
-    connect(&model_, &EditorModel::timeChanged, this, &SourceMonitor::refresh);
+    using Part = EditorModel::Part;
+    model_.follow(Part::project | Part::transport | Part::sourceTime | Part::pictures, this,
+                  &SourceMonitor::refresh);
     refresh();
 }
 

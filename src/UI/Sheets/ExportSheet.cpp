@@ -148,7 +148,7 @@ ExportSheet::ExportSheet(EditorModel& model, QWidget* parent, Services services)
     column->addWidget(form_);
     column->addWidget(result_);
 
-    connect(&model_, &EditorModel::changed, this, &ExportSheet::refresh);
+    model_.follow(EditorModel::Part::project, this, &ExportSheet::refresh);
     connect(job_, &ExportJob::changed, this, &ExportSheet::refresh);
     refresh();
 }

@@ -114,7 +114,9 @@ SequenceSettingsSheet::SequenceSettingsSheet(EditorModel& model, QWidget* parent
     });
     column->addLayout(sheets::makeButtonRow({cancel, applyButton}));
 
-    connect(&model_, &EditorModel::changed, this, &SequenceSettingsSheet::refresh);
+    // The Match button follows the selected clip.
+    model_.follow(EditorModel::Part::project | EditorModel::Part::timelineView, this,
+                  &SequenceSettingsSheet::refresh);
     refresh();
 }
 

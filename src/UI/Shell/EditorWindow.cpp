@@ -63,7 +63,7 @@ void keepMinimumWidth(QWidget* pane, int width) {
 
 EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent)
     : QMainWindow(parent), document_(&document), controller_(controller),
-      model_(new EditorModel(panes::makeProgramPlayer(), panes::makeSourcePlayer(), this)) {
+      model_(std::make_unique<EditorModel>(panes::makeProgramPlayer(), panes::makeSourcePlayer())) {
     setObjectName(QStringLiteral("EditorWindow"));
     // Before any pane is made, so that every control of the window is polished under it.
     WheelGuard::install();
@@ -80,18 +80,25 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     setWindowModified(document.isModified());
     connect(&document, &ProjectDocument::modifiedChanged, this, &QWidget::setWindowModified);
 
-    connect(model_, &EditorModel::changed, this, &EditorWindow::refreshFromModel);
-    connect(model_, &EditorModel::timeChanged, this, &EditorWindow::refreshTime);
+    model_->follow(EditorModel::Part::window, this, &EditorWindow::refreshFromModel);
+    model_->follow(EditorModel::Part::programTime | EditorModel::Part::project, this,
+                   &EditorWindow::refreshTime);
     // The document hook: attach and projectDidChange now, and after every change of the document's
     // project or file from here on.
     model_->followDocument(&document);
     refreshFromModel();
+    refreshTime();
 }
 
 EditorWindow::~EditorWindow() {
-    // The panes go after this object has stopped being an editor window; the focus leaving them must
-    // not reach its slots.
+    // The focus leaving the panes must not reach this window's slots once it has stopped being one.
     disconnect(qApp, nullptr, this, nullptr);
+    // In the order the class comment gives.
+    delete keyCatcher_;
+    delete sheet_.data();
+    delete alertBox_.data();
+    delete takeCentralWidget();
+    model_.reset();
 }
 
 void EditorWindow::buildLayout() {
@@ -186,7 +193,7 @@ QWidget* EditorWindow::buildStatusBar() {
     cancelImport_->setPalette(cancelPalette);
     cancelImport_->setToolTip(QStringLiteral("Stop the import; the project stays as it was."));
     cancelImport_->setVisible(false);
-    connect(cancelImport_, &QPushButton::clicked, model_, &EditorModel::cancelImport);
+    connect(cancelImport_, &QPushButton::clicked, model_.get(), &EditorModel::cancelImport);
     row->addWidget(cancelImport_, 0, Qt::AlignRight);
 
     timecodeLabel_ = new QLabel(bar);
@@ -239,8 +246,8 @@ void EditorWindow::buildMenus() {
     // Through the model, which calls off a gesture still open before the history moves.
     disconnect(undo, &QAction::triggered, stack, &QUndoStack::undo);
     disconnect(redo, &QAction::triggered, stack, &QUndoStack::redo);
-    connect(undo, &QAction::triggered, model_, &EditorModel::undo);
-    connect(redo, &QAction::triggered, model_, &EditorModel::redo);
+    connect(undo, &QAction::triggered, model_.get(), &EditorModel::undo);
+    connect(redo, &QAction::triggered, model_.get(), &EditorModel::redo);
     edit->addAction(undo);
     edit->addAction(redo);
     edit->addSeparator();
@@ -276,7 +283,7 @@ void EditorWindow::refreshEditMenu() {
 
 EditorActions EditorWindow::actions() const {
     // Each closure reaches the model as it is when the item runs; a closed window's does nothing.
-    return EditorCommands::actions(QPointer<EditorModel>(model_));
+    return EditorCommands::actions(QPointer<EditorModel>(model_.get()));
 }
 
 EditorWindow* EditorWindow::focused() {
@@ -329,7 +336,6 @@ void EditorWindow::refreshFromModel() {
     statusLabel_->setText(QString(status).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     statusLabel_->setToolTip(status);
     cancelImport_->setVisible(model_->isImporting());
-    refreshTime();
     presentSheets();
     presentAlert();
 }

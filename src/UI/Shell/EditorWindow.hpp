@@ -2,10 +2,11 @@
 
 #include <QDialog>
 #include <QLabel>
-#include <QPushButton>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,12 @@ class KeyCatcher;
 //
 // It is also the document's one hook into the model: the model follows the document from the start,
 // learning of every change of its project and file.
+//
+// Teardown goes from what reads the model to the model itself, so that nothing outlives what it reads:
+// the key catcher (no key reaches the model any more), an open sheet and the alert, the central widget
+// with every pane, and then the model with its players and the work it queued. The menus' record reads
+// the model through a guarded pointer; the document belongs to the document controller and outlives
+// the window.
 class EditorWindow : public QMainWindow {
     Q_OBJECT
   public:
@@ -85,7 +92,8 @@ class EditorWindow : public QMainWindow {
 
     ProjectDocument* document_;
     QPointer<DocumentController> controller_;
-    EditorModel* model_;
+    // Held here rather than as a child, so that it goes after the panes, not before them.
+    std::unique_ptr<EditorModel> model_;
     KestwaterCommands* commands_ = nullptr;
     KeyCatcher* keyCatcher_ = nullptr;
     ElidedLabel* statusLabel_ = nullptr;

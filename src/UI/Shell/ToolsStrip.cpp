@@ -54,7 +54,7 @@ ToolsStrip::ToolsStrip(EditorModel& model, QWidget* parent) : QWidget(parent), m
     column->addWidget(title_, 0, Qt::AlignHCenter);
     column->addStretch(1);
 
-    connect(&model_, &EditorModel::changed, this, &ToolsStrip::refresh);
+    model_.follow(EditorModel::Part::timelineView, this, &ToolsStrip::refresh);
     refresh();
 }
 

@@ -7,18 +7,20 @@ namespace osterveil {
 TimelineDrawState TimelineDrawState::of(const EditorModel& model) {
     const Project project = model.project();
     const Sequence& sequence = project.sequence;
+    const EditorModel::TimelineView& view = model.timelineView();
+    const EditorModel::MediaPictures& pictures = model.pictures();
     TimelineDrawState state;
     state.tracks = sequence.displayTracks();
     state.time = model.currentTime();
-    state.pixelsPerSecond = model.pixelsPerSecond();
-    state.selected = UuidSet(model.selectedClipIDs().begin(), model.selectedClipIDs().end());
-    state.tool = model.tool();
+    state.pixelsPerSecond = view.pixelsPerSecond;
+    state.selected = UuidSet(view.selectedClipIDs.begin(), view.selectedClipIDs.end());
+    state.tool = view.tool;
     state.inPoint = sequence.inPoint;
     state.outPoint = sequence.outPoint;
-    state.snapGuide = model.snapGuide();
-    state.waveforms = model.waveforms();
-    state.thumbnails = model.thumbnails();
-    state.offline = model.offlineIDs();
+    state.snapGuide = view.snapGuide;
+    state.waveforms = pictures.waveforms;
+    state.thumbnails = pictures.thumbnails;
+    state.offline = pictures.offlineIDs;
     // A hand-edited file may repeat a media id: the first item keeps it.
     for (const MediaItem& item : project.media) {
         state.mediaKinds.emplace(item.id, item.kind);

@@ -222,8 +222,9 @@ TimelinePanel::TimelinePanel(EditorModel& model, QWidget* parent)
 
     timeline_->installEventFilter(this);
     timeline_->viewport()->installEventFilter(this);
-    connect(&model_, &EditorModel::changed, this, &TimelinePanel::refresh);
-    connect(&model_, &EditorModel::timeChanged, this, &TimelinePanel::refresh);
+    using Part = EditorModel::Part;
+    model_.follow(Part::project | Part::timelineView | Part::transport | Part::programTime | Part::pictures,
+                  this, &TimelinePanel::refresh);
     // Escape calls a drag off in the editor; the canvas must stop following it too, or its next move
     // would apply the drag again to the restored project and the release record it.
     connect(&model_, &EditorModel::transientEditCancelled, timeline_->canvas(),

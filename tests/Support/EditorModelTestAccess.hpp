@@ -1,0 +1,29 @@
+#pragma once
+
+#include "App/EditorModel.hpp"
+
+namespace osterveil {
+
+// Sets what only the model writes, as a player, a worker or a command would have reported it, so that
+// a test can start from any state: `EditorModelTestAccess(model).setCurrentTime(2)`.
+struct EditorModelTestAccess {
+    EditorModel& model;
+
+    void setCurrentTime(double seconds) { model.setCurrentTime(seconds); }
+    void setShuttle(int speed) { model.setShuttle(speed); }
+    void setPlayerVolume(double volume) { model.setPlayerVolume(volume); }
+    void setBuilding(bool on) { model.setBuilding(on); }
+    void setSourceMediaID(std::optional<Uuid> id) { model.setSourceMediaID(id); }
+    void setSourceTime(double seconds) { model.setSourceTime(seconds); }
+    void setSourceIn(std::optional<double> time) { model.setSourceIn(time); }
+    void setSourceOut(std::optional<double> time) { model.setSourceOut(time); }
+    void setSnapGuide(std::optional<double> time) { model.setSnapGuide(time); }
+    void setThumbnail(const Uuid& mediaID, QImage image) { model.setThumbnail(mediaID, std::move(image)); }
+    void setWaveform(const Uuid& mediaID, std::vector<float> peaks) {
+        model.setWaveform(mediaID, std::move(peaks));
+    }
+    void setOfflineIDs(UuidSet ids) { model.setOfflineIDs(std::move(ids)); }
+    void setStatus(QString text) { model.setStatus(std::move(text)); }
+};
+
+} // namespace osterveil
