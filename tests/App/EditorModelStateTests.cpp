@@ -123,3 +123,35 @@ TEST_F(EditorModelState, ChangesAreAnnouncedOncePerTurnAndTimeApart) {
     drain();
     EXPECT_EQ(changed.count(), 1);
 }
+
+// Each turn names the parts that changed in it, so that a view refreshes only for the parts it shows:
+// a zoom is the timeline's, a status line the window's, a project change the project's alone.
+TEST_F(EditorModelState, EachTurnNamesThePartsThatChangedInIt) {
+    using Part = EditorModel::Part;
+    // Queued calls only: no timer fires, so no preview rebuild joins in.
+    const auto turn = [] {
+        for (int i = 0; i < 2; ++i)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    };
+    ProjectDocument document;
+    model.followDocument(&document);
+    turn();
+    std::vector<EditorModel::Parts> turns;
+    QObject::connect(&model, &EditorModel::partsChanged,
+                     [&](EditorModel::Parts parts) { turns.push_back(parts); });
+
+    model.setPixelsPerSecond(120);
+    model.setSelectedClipIDs({Uuid::make()});
+    EditorModelTestAccess{model}.setStatus("Ready.");
+    turn();
+    model.edit("Rename", [](Project& p) { p.sequence.name = "Renamed"; });
+    turn();
+    EditorModelTestAccess{model}.setCurrentTime(2);
+    EditorModelTestAccess{model}.setSourceTime(1);
+    model.setLoopPlayback(true);
+    turn();
+    ASSERT_EQ(turns.size(), 3u);
+    EXPECT_EQ(turns[0], Part::timelineView | Part::window);
+    EXPECT_EQ(turns[1], EditorModel::Parts(Part::project));
+    EXPECT_EQ(turns[2], Part::programTime | Part::sourceTime | Part::transport);
+}
