@@ -22,8 +22,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# A sanitizer build reads the leak suppressions: what system libraries keep for the life of the process.
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_DIR) && $(if $(SANITIZE),LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt) \
+		ctest --output-on-failure -j $(JOBS)
 
 run: build
 	$(BUILD_DIR)/src/UI/osterveil
