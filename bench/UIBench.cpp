@@ -81,8 +81,13 @@ struct BusyTimeline {
         QObject::connect(&TimelineZoomNotice::center(), &TimelineZoomNotice::zoomed, &model,
                          [this](double pps) { model.setPixelsPerSecond(pps); });
     }
-    // What the timeline panel does on every change of the model.
-    void present() { view.present(TimelineDrawState::of(model), TimelineBridge::to(model)); }
+    // What the timeline panel does on every change of the model. The items have no files, which would
+    // show every clip offline: they are drawn as the online clips of an editor's cut.
+    void present() {
+        TimelineDrawState drawn = TimelineDrawState::of(model);
+        drawn.offline.clear();
+        view.present(std::move(drawn), TimelineBridge::to(model));
+    }
 
     ProjectDocument document;
     EditorModel model{std::make_unique<testsupport::FakePlayer>(),

@@ -214,6 +214,80 @@ TEST(TimelineCanvas, ADamagedRateAndAClipFarPastTheEndStillDrawAndStayBounded) {
     EXPECT_LT(distance(image.pixelColor(450, int(G::laneTop(0) + 40)), Theme::nsVideo), 4);
 }
 
+// Zoomed out to the limit (4 points per second), clips a few points wide: hundreds of them were
+// each painted with a squeezed picture, a waveform and a label no one could read.
+TEST(TimelineCanvas, ClipsAFewPointsWideArePlainRectanglesInTheirColoursAndKeepTheirSelection) {
+    Fixture f; // the pictures, waveforms and offline item of the look above
+    const Uuid interview = f.state.tracks[2].clips[0].mediaID.value();
+    const Uuid missing = f.offlineClip.mediaID.value();
+    TimelineDrawState state = f.state;
+    state.pixelsPerSecond = 4;
+    state.inPoint = state.outPoint = std::nullopt;
+    state.snapGuide = std::nullopt;
+    state.markers.clear();
+    state.time = 0;
+    auto v1 = Track::make(TrackRole::video, "V1"), a1 = Track::make(TrackRole::audio, "A1");
+    // Cuts of 1 to 6 s on both tracks, every third selected, as a long sequence zoomed out shows them.
+    std::vector<Uuid> selected;
+    double at = 0;
+    for (int i = 0; i < 40; ++i) {
+        const double length = 1 + (i * 7 % 11) / 2.0;
+        TimelineClip picture = clipAt(at, length, "Interview.mov", interview);
+        TimelineClip sound = clipAt(at, length, "Interview.mov", interview);
+        if (i % 3 == 0) selected.push_back(picture.id);
+        if (i % 4 == 1) picture.incoming.kind = TransitionKind::crossDissolve;
+        v1.clips.push_back(picture);
+        a1.clips.push_back(sound);
+        at += length;
+    }
+    // Two seconds of each kind at 4 points per second, an 8-point frame and a 6-point body, each
+    // further from the others than a label reaches.
+    TimelineClip narrowSelected = clipAt(at + 60, 2, "Interview.mov", interview);
+    TimelineClip narrowSound = clipAt(at + 60, 2, "Interview.mov", interview);
+    TimelineClip narrowOffline = clipAt(at + 90, 2, "Missing.mov", missing);
+    TimelineClip tooNarrow = clipAt(at + 120, 0.75, "Interview.mov", interview); // a 3-point frame
+    TimelineClip wide = clipAt(at + 150, 20, "Interview.mov", interview);
+    for (const TimelineClip& c : {narrowSelected, narrowOffline, tooNarrow, wide})
+        v1.clips.push_back(c);
+    a1.clips.push_back(narrowSound);
+    selected.push_back(narrowSelected.id);
+    state.tracks = {v1, a1};
+    state.selected = UuidSet(selected.begin(), selected.end());
+    state.canvasDuration = TimelineDrawState::canvasDurationFor(at + 170, 0);
+
+    TimelineScrollView view;
+    view.resize(1440, 160);
+    view.present(state, TimelineBridge::inert());
+    const QImage image = render(view);
+    save(image, QStringLiteral("timeline-zoomed-out.png"));
+
+    const auto bodyLeft = [&](const TimelineClip& c) { return int(std::lround(c.start * 4)) + 1; };
+    const int v1Middle = int(G::laneTop(0) + 28), a1Middle = int(G::laneTop(1) + 28);
+    // The selected clip: its outline over both sides of its edges, its body plain video blue between.
+    const int s = bodyLeft(narrowSelected);
+    EXPECT_LT(distance(image.pixelColor(s, v1Middle), blend(Theme::nsSelection, 0.75, Theme::nsVideo)), 8);
+    EXPECT_LT(distance(image.pixelColor(s - 1, v1Middle), blend(Theme::nsSelection, 0.75, Theme::nsLane)), 8);
+    EXPECT_LT(distance(image.pixelColor(s + 5, v1Middle), blend(Theme::nsSelection, 0.75, Theme::nsVideo)), 8);
+    for (int x = s + 1; x <= s + 4; ++x) {
+        EXPECT_LT(distance(image.pixelColor(x, v1Middle), Theme::nsVideo), 4) << x;
+        EXPECT_LT(distance(image.pixelColor(x, int(G::laneTop(0) + 5)), Theme::nsVideoEdge), 4) << x;
+    }
+    // The sound under it: audio green with its edge stripe, no waveform.
+    for (int x = s; x <= s + 5; ++x) {
+        EXPECT_LT(distance(image.pixelColor(x, a1Middle), Theme::nsAudio), 4) << x;
+        EXPECT_LT(distance(image.pixelColor(x, int(G::laneTop(1) + 5)), Theme::nsAudioEdge), 4) << x;
+    }
+    // The offline clip: its shade of danger red throughout, without a hatch; a 3-point clip is not drawn.
+    const int o = bodyLeft(narrowOffline);
+    for (int x = o; x <= o + 5; ++x)
+        for (int y = int(G::laneTop(0) + 8); y < int(G::laneTop(0) + 52); y += 4)
+            EXPECT_LT(distance(image.pixelColor(x, y), blend(Theme::nsDanger, 0.55, Theme::nsLane)), 6) << x << "," << y;
+    for (int x = bodyLeft(tooNarrow) - 1; x < bodyLeft(tooNarrow) + 3; ++x)
+        EXPECT_LT(distance(image.pixelColor(x, v1Middle), Theme::nsLane), 4) << x;
+    // A clip wide enough still shows its picture.
+    EXPECT_GT(distance(image.pixelColor(bodyLeft(wide) + 20, v1Middle), Theme::nsVideo), 40);
+}
+
 TEST(TimelineScrollView, SizesTheCanvasZoomsAboutThePointerAndFollowsThePlayhead) {
     TimelineScrollView view;
     view.resize(1000, 300);

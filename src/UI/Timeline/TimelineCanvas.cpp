@@ -87,6 +87,13 @@ double startKey(double start) {
     return std::isnan(start) ? -INFINITY : start;
 }
 
+// A clip frame this wide or narrower is not drawn, though it can still be hit.
+constexpr double hiddenClipWidth = 3;
+// A frame narrower than this is drawn plain: its body a square-cornered rectangle in its fill and edge
+// colours, with its selection, but no picture, waveform, label or offline hatch, none of which would
+// show more than a few columns at that width. Zoomed out, hundreds of clips are that narrow at once.
+constexpr double plainClipWidth = 16;
+
 // What lies outside the exposed range by more than this is not painted: a frame's 2-point floor, the
 // dissolve dot 3 points left of a body and the offline hatch up to 10 points past it.
 constexpr double overhang = 16;
@@ -283,8 +290,8 @@ void TimelineDocumentView::drawClips(QPainter& p, const QRectF& exposed) {
 void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const Track& track, int lane,
                                     const QRectF& exposed) {
     const QRectF frame = G::clipFrame(clip, lane, state_.pixelsPerSecond);
-    // A clip 3 points wide or less is not drawn, though it can still be hit.
-    if (G::clipBody(frame).width() <= 1) return;
+    if (frame.width() <= hiddenClipWidth) return;
+    const bool plain = frame.width() < plainClipWidth;
     const QRectF body = G::clipBody(
         QRectF(QPointF(snap(frame.left()), frame.top()), QPointF(snap(frame.right()), frame.bottom())));
     const bool offline = clip.mediaID && state_.offline.contains(*clip.mediaID);
@@ -298,11 +305,17 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
         const QRectF shown(left, body.top(), right - left, body.height());
         QColor fill = fillColor(clip, track, offline);
         if (!clip.isEnabled) fill.setAlphaF(0.35f);
-        fillRounded(p, shown, fill);
-        fillTopStripe(p, shown, std::min(shown.height(), 3.0), edgeColor(track, offline));
+        const double stripe = std::min(shown.height(), 3.0);
+        if (plain) {
+            p.fillRect(QRectF(shown.left(), shown.top() + stripe, shown.width(), shown.height() - stripe), fill);
+            p.fillRect(QRectF(shown.left(), shown.top(), shown.width(), stripe), edgeColor(track, offline));
+        } else {
+            fillRounded(p, shown, fill);
+            fillTopStripe(p, shown, stripe, edgeColor(track, offline));
+        }
         if (state_.selected.contains(clip.id)) strokeOutline(p, shown, Theme::nsSelection);
 
-        if (offline) {
+        if (offline && !plain) {
             // Segments every 8 points from the body's left edge, not clipped to the body.
             QPainterPath hatch;
             const double skip = std::max(0.0, std::floor((left - 10 - body.left()) / 8));
@@ -315,7 +328,7 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
             p.setRenderHint(QPainter::Antialiasing, false);
         }
 
-        if (clip.mediaID) {
+        if (clip.mediaID && !plain) {
             const auto peaks = audio ? state_.waveforms.find(*clip.mediaID) : state_.waveforms.end();
             if (peaks != state_.waveforms.end() && !peaks->second.empty()) {
                 drawWaveform(p, clip, peaks->second, body, exposed);
@@ -333,7 +346,7 @@ void TimelineDocumentView::drawClip(QPainter& p, const TimelineClip& clip, const
     const bool besideThumbnail = !audio && clip.mediaID && state_.thumbnails.contains(*clip.mediaID);
     const double labelLeft = body.left() + (besideThumbnail ? 78 : 8);
     const double labelReach = index_.empty() ? 0 : index_[static_cast<std::size_t>(lane)].labelReach;
-    if (labelLeft < exposed.right() && labelLeft + labelReach > exposed.left()) {
+    if (!plain && labelLeft < exposed.right() && labelLeft + labelReach > exposed.left()) {
         QString label = QString::fromStdString(clip.name);
         if (offline) label += QStringLiteral("  offline");
         p.setPen(Theme::nsText);
@@ -392,7 +405,7 @@ void TimelineDocumentView::drawWaveform(QPainter& p, const TimelineClip& clip,
     const int first = static_cast<int>(std::clamp(inViewFirst, double(range->first), double(range->end)));
     const int end = static_cast<int>(std::clamp(inViewEnd, double(range->first), double(range->end)));
 
-    std::vector<QRectF> lines;
+    std::vector<QRect> lines;
     const double mid = body.center().y();
     const double scale = body.height() * 0.7;
     double column = NAN;
@@ -401,12 +414,15 @@ void TimelineDocumentView::drawWaveform(QPainter& p, const TimelineClip& clip,
         const double h = loudest * scale;
         // Silence draws nothing, not a row of dots.
         if (std::isnan(column) || h < 0.5) return;
-        lines.emplace_back(column, snap(mid - h / 2), 1,
-                           std::max(1.0, snap(mid + h / 2) - snap(mid - h / 2)));
+        const int top = static_cast<int>(snap(mid - h / 2));
+        lines.emplace_back(static_cast<int>(column), top, 1,
+                           std::max(1, static_cast<int>(snap(mid + h / 2)) - top));
     };
     for (int i = first; i < end; ++i) {
         const double x = xAt0 + (i + 0.5) * secondsPerPeak * pointsPerSecond;
         if (x < body.left() || x > body.right()) continue;
+        // A slice of a long file may stand far outside the view, past what a pixel index holds.
+        if (x < std::floor(left) || x >= std::floor(right) + 1) continue;
         const float value = peaks[static_cast<std::size_t>(i)];
         const float peak = std::isnan(value) ? 0.0f : std::clamp(value, 0.0f, 1.0f);
         const double at = std::floor(x);
@@ -419,7 +435,8 @@ void TimelineDocumentView::drawWaveform(QPainter& p, const TimelineClip& clip,
     }
     flush();
     if (lines.empty()) return;
-    // Each line a one-pixel rectangle: filled as plain spans.
+    // Each line a one-pixel rectangle on whole pixels, which the raster engine fills as plain spans;
+    // given in floating point it would run each through its scan converter.
     p.setPen(Qt::NoPen);
     p.setBrush(withAlpha(Theme::nsText, 0.55));
     p.drawRects(lines.data(), static_cast<int>(lines.size()));
