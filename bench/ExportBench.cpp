@@ -2,9 +2,10 @@
 // H.264 clips with sound, a one-second cross dissolve of picture and sound, and a basic grade
 // (exposure +0.2, saturation 1.2), to each codec. One case per codec runs our export and the ffmpeg
 // tool's as whole processes, in turn, three times each, and reports the medians of their wall times,
-// the ratio, each side's peak memory and how close ffmpeg's picture comes to ours. `Stages/…` times
-// the stages of our export one at a time. The ffmpeg runs are skipped when the tool is not
-// installed (`apt-get install ffmpeg`). To run on two cores, use a cpuset, not `taskset`: x265 sets its
+// the ratio, each side's peak memory and how close ffmpeg's picture comes to ours: over the movie, at
+// its lowest frame, and which side that frame's fault is, judged against a reference render that
+// neither export made (`compare`). `Stages/…` times the stages of our export one at a time. The
+// ffmpeg runs are skipped when the tool is not installed (`apt-get install ffmpeg`). To run on two cores, use a cpuset, not `taskset`: x265 sets its
 // threads' affinity to every core of the machine, so under `taskset` an HEVC export, ours or ffmpeg's,
 // still uses them all. As root, with the cgroup v1 cpuset hierarchy:
 //   mkdir /sys/fs/cgroup/cpuset/two; echo 0-1 > /sys/fs/cgroup/cpuset/two/cpuset.cpus
@@ -175,7 +176,8 @@ std::string number(double v) {
 // The dissolve's output is stamped afresh from its frame count: FFmpeg 5.1's xfade skips a time
 // stamp in the second half of the transition, which the muxer would fill with a repeated frame,
 // leaving every later frame a frame late (26 dB from ours instead of 48).
-std::vector<std::string> ffmpegJob(ExportCodec codec, const fs::path& out) {
+// A source picture in 16-bit RGB, graded.
+std::string gradedRGB() {
     const double k = std::exp2(kExposure), s = kSaturation, l[3] = {0.2126, 0.7152, 0.0722};
     const char* names[3] = {"r", "g", "b"};
     std::string mixer = "colorchannelmixer=";
@@ -184,11 +186,21 @@ std::vector<std::string> ffmpegJob(ExportCodec codec, const fs::path& out) {
             const double v = k * ((row == col ? s : 0) + (1 - s) * l[col]);
             mixer += std::string(row + col ? ":" : "") + names[row] + names[col] + "=" + number(v);
         }
-    const std::string toRGB = "scale=in_color_matrix=bt709:in_range=tv:flags=bicubic+accurate_rnd,format=gbrp16le," + mixer;
+    return "scale=in_color_matrix=bt709:in_range=tv:flags=bicubic+accurate_rnd,format=gbrp16le," + mixer;
+}
+
+// RGB back to the codec's pixels.
+std::string codecYUV(ExportCodec codec) {
     const bool proRes = ExportCodecs::isProRes(codec);
     const std::string pixels = codec == ExportCodec::proRes4444 ? "yuva444p10le" : proRes ? "yuv422p10le" : "yuv420p";
-    const std::string toYUV = "scale=out_color_matrix=bt709:out_range=tv:flags=bicubic+accurate_rnd,format=" + pixels +
-                              ",setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709:range=tv";
+    return "scale=out_color_matrix=bt709:out_range=tv:flags=bicubic+accurate_rnd,format=" + pixels +
+           ",setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709:range=tv";
+}
+
+std::vector<std::string> ffmpegJob(ExportCodec codec, const fs::path& out) {
+    const std::string toRGB = gradedRGB();
+    const bool proRes = ExportCodecs::isProRes(codec);
+    const std::string toYUV = codecYUV(codec);
     const std::string graph = "[0:v]trim=0:5.5,setpts=PTS-STARTPTS," + toRGB + "[a];[1:v]trim=0:5.5,setpts=PTS-STARTPTS," +
                               toRGB + "[b];[a][b]xfade=transition=fade:duration=1:offset=4.5,setpts=N/24/TB," + toYUV +
                               "[v];[0:a]atrim=0:5.5,asetpts=PTS-STARTPTS[x];[1:a]atrim=0:5.5,asetpts=PTS-STARTPTS[y];"
@@ -256,20 +268,86 @@ double median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// Peak signal to noise of ffmpeg's picture against ours, over the luma of every frame.
-double psnr(const fs::path& ours, const fs::path& theirs) {
-    const fs::path log = folder() / "psnr.txt";
-    const std::string command = "ffmpeg -nostdin -v info -i '" + ours.string() + "' -i '" + theirs.string() +
-                                "' -lavfi '[0:v][1:v]psnr' -f null - 2> '" + log.string() + "'";
-    if (std::system(command.c_str()) != 0) return 0;
-    FILE* f = std::fopen(log.c_str(), "r");
-    if (!f) return 0;
+// The dissolve, centred on the cut at 5 s: the movie's frames from 4.5 s for one second.
+constexpr int kDissolveFirstFrame = 108, kDissolveFrames = 24, kMovieFrames = 240;
+
+// The luma PSNR of each frame, in order, from a psnr filter's stats file ("inf" for equal frames).
+std::vector<double> framePsnr(const fs::path& stats) {
+    std::vector<double> values;
+    FILE* f = std::fopen(stats.c_str(), "r");
+    if (!f) return values;
     char line[1024];
-    double value = 0;
     while (std::fgets(line, sizeof line, f))
-        if (const char* y = std::strstr(line, "y:")) value = std::atof(y + 2);
+        if (const char* y = std::strstr(line, "psnr_y:")) values.push_back(std::strtod(y + 7, nullptr));
     std::fclose(f);
-    return value;
+    return values;
+}
+
+// How our movie and ffmpeg's compare, in luma PSNR: with each other (over the whole movie as the
+// psnr filter averages it, and the lowest frame), and each against a reference that neither export
+// made. The reference is the sources graded in 16-bit RGB as ffmpeg's job does, cut and dissolved
+// frame by frame with blend (the second clip weighs k/24 on the dissolve's frame k, worked out from
+// the frame's time: blend counts its frames from 1) instead of xfade, converted to the codec's pixels
+// and never encoded. Every lossy encoder stays some way from it, ours and ffmpeg's alike; a frame one
+// export got wrong stands far lower on that export's side.
+struct Comparison {
+    bool ok = false;
+    double mean = 0;
+    double lowest = 0;
+    int lowFrame = 0;
+    std::vector<double> ours, theirs; // against the reference, by frame
+};
+
+Comparison compare(ExportCodec codec, const fs::path& ours, const fs::path& theirs) {
+    const fs::path log = folder() / "psnr.txt", pair = folder() / "psnr-pair.txt",
+                   oursStats = folder() / "psnr-ours.txt", theirStats = folder() / "psnr-ffmpeg.txt";
+    const std::string rgb = gradedRGB(), first = std::to_string(kDissolveFirstFrame),
+                      length = std::to_string(kDissolveFrames);
+    const std::string graph =
+        "[2:v]setpts=PTS-STARTPTS," + rgb + ",split[a0][a1];[a0]trim=end_frame=" + first + "[ahead];" +
+        "[a1]trim=start_frame=" + first + ":end_frame=" + std::to_string(kDissolveFirstFrame + kDissolveFrames) +
+        ",setpts=PTS-STARTPTS[atail];" + "[3:v]setpts=PTS-STARTPTS," + rgb + ",split[b0][b1];[b0]trim=end_frame=" +
+        length + ",setpts=PTS-STARTPTS[bhead];[b1]trim=start_frame=" + length + ",setpts=PTS-STARTPTS[brest];" +
+        "[atail][bhead]blend=all_expr='A*(1-T*24/" + length + ")+B*T*24/" + length + "'[mix];" +
+        "[ahead][mix][brest]concat=n=3:v=1:a=0," + codecYUV(codec) + ",setpts=N/24/TB,split[r0][r1];" +
+        "[0:v]setpts=N/24/TB,split[o0][o1];[1:v]setpts=N/24/TB,split[f0][f1];" +
+        "[o0][f0]psnr@pair=stats_file='" + pair.string() + "'[x];[o1][r0]psnr=stats_file='" + oursStats.string() +
+        "'[y];[f1][r1]psnr=stats_file='" + theirStats.string() + "'[z]";
+    const std::string command = "ffmpeg -nostdin -v info -i '" + ours.string() + "' -i '" + theirs.string() + "' -i '" +
+                                clip(0).string() + "' -i '" + clip(1).string() + "' -filter_complex \"" + graph +
+                                "\" -map '[x]' -f null - -map '[y]' -f null - -map '[z]' -f null - 2> '" +
+                                log.string() + "'";
+    Comparison c;
+    if (std::system(command.c_str()) != 0) return c;
+    FILE* f = std::fopen(log.c_str(), "r");
+    if (!f) return c;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f))
+        if (std::strstr(line, "[psnr@pair"))
+            if (const char* y = std::strstr(line, " y:")) c.mean = std::atof(y + 3);
+    std::fclose(f);
+    const std::vector<double> each = framePsnr(pair);
+    c.ours = framePsnr(oursStats);
+    c.theirs = framePsnr(theirStats);
+    c.ok = each.size() == std::size_t(kMovieFrames) && c.ours.size() == each.size() && c.theirs.size() == each.size();
+    if (!c.ok) return c;
+    const auto low = std::min_element(each.begin(), each.end());
+    c.lowest = *low;
+    c.lowFrame = static_cast<int>(low - each.begin());
+    return c;
+}
+
+// Where a frame of the movie lies, and whose picture is the further from the reference there: within
+// 3 dB of each other, neither export stands out.
+std::string lowFrameLabel(const Comparison& c) {
+    const int n = c.lowFrame;
+    std::string where = "frame " + std::to_string(n) + ", ";
+    if (n < kDissolveFirstFrame) where += "before the dissolve";
+    else if (n >= kDissolveFirstFrame + kDissolveFrames) where += "after the dissolve";
+    else where += "dissolve " + std::to_string(n - kDissolveFirstFrame + 1) + "/" + std::to_string(kDissolveFrames);
+    const double ours = c.ours[std::size_t(n)], theirs = c.theirs[std::size_t(n)];
+    const char* whose = std::abs(ours - theirs) < 3 ? "both" : ours < theirs ? "ours" : "ffmpeg's";
+    return "lowest " + where + ": " + whose;
 }
 
 void exportAgainstFfmpeg(benchmark::State& state, ExportCodec codec) {
@@ -302,7 +380,19 @@ void exportAgainstFfmpeg(benchmark::State& state, ExportCodec codec) {
     state.counters["ratio"] = median(ratios);
     state.counters["ours_peak_MB"] = median(ourPeaks);
     state.counters["ffmpeg_peak_MB"] = median(peerPeaks);
-    state.counters["ffmpeg_psnr_dB"] = psnr(folder() / (std::string("ours") + extension(codec)), theirs);
+    const Comparison c = compare(codec, folder() / (std::string("ours") + extension(codec)), theirs);
+    if (!c.ok) {
+        state.SkipWithError("the pictures could not be compared");
+        return;
+    }
+    state.counters["ffmpeg_psnr_dB"] = c.mean;
+    state.counters["ffmpeg_psnr_min_dB"] = c.lowest;
+    state.counters["low_frame"] = c.lowFrame;
+    state.counters["ours_ref_dB"] = c.ours[std::size_t(c.lowFrame)];
+    state.counters["ffmpeg_ref_dB"] = c.theirs[std::size_t(c.lowFrame)];
+    state.counters["ours_ref_min_dB"] = *std::min_element(c.ours.begin(), c.ours.end());
+    state.counters["ffmpeg_ref_min_dB"] = *std::min_element(c.theirs.begin(), c.theirs.end());
+    state.SetLabel(lowFrameLabel(c));
 }
 
 // The stages of our export on their own, in frames per second: decoding the sources, composing
