@@ -1,11 +1,15 @@
 // The player as the editor uses it: playing a 10 s 1080p two-clip sequence with a one-second dissolve
 // and a basic grade (frames dropped, how late pictures go up, peak memory), exact seeks on 1080p H.264
 // with a key frame every 2 s (request to picture), and scrubbing with tolerant seeks at 30 requests a
-// second (pictures shown a second). Run the half-size playback pinned to two cores:
+// second (pictures shown a second), and exact seeks along a 2,000-clip sequence cut from many sources
+// (resident memory after them and at rest, and their latency). Run the half-size playback pinned to two
+// cores, and each seeking case in a process of its own (resident memory is the whole process's):
 //   taskset -c 0,1 bench/bench_player --benchmark_filter=Play/scale:50
+//   bench/bench_player --benchmark_filter=SeeksAcrossSources/sources:24
 // Sound goes to the null output, so no device is needed.
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -25,6 +30,7 @@
 #include "Platform/Media/AssetWriter.hpp"
 #include "Platform/Media/Player.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
+#include "MediaFixtures.hpp"
 #include "PulseServer.hpp"
 #include "ToneWav.hpp"
 
@@ -151,6 +157,15 @@ double peakMegabytes() {
 
 void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// The process's resident memory now, in MB.
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+    return 0;
 }
 
 // Plays the whole sequence from the start at rate 1.
@@ -333,6 +348,85 @@ void BM_Reverse(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Reverse)->Arg(0)->Arg(1)->ArgName("sequence")->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// 2,000 one-second clips over three video tracks, a dissolve at every fourth, cut in turn from `sources`
+// 1080p files of 4 s with a key frame every second (written once), built at 1920 × 1080.
+std::shared_ptr<const media::PlayerItem> manySources(int sources) {
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    for (int f = 0; f < sources; ++f) {
+        const fs::path file = folder() / ("source-" + std::to_string(f) + ".mp4");
+        if (!fs::exists(file)) {
+            const fs::path partial = folder() / ("source-" + std::to_string(f) + ".part.mp4");
+            testsupport::writeMovie(partial, {.width = 1920, .height = 1080, .frames = 96, .keyFrameInterval = 24});
+            fs::rename(partial, file);
+        }
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = file.string();
+        m.duration = 4;
+        p.media.push_back(m);
+    }
+    for (int i = 0; i < 2000; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media[std::size_t(i % sources)].id;
+        c.start = (i / 3) * 1.0;
+        c.duration = 1.0;
+        c.inPoint = double(i % 3);
+        if (i % 4 == 0) c.outgoing = {TransitionKind::crossDissolve, 0.25, TransitionCurve::linear};
+        p.sequence.tracks.mut(std::size_t(i % 3)).clips.push_back(c);
+    }
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {1920, 1080}, p.sequence.frameRate, plates);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// 100 exact seeks while paused, about 11 s apart along the sequence (wrapping at its end), each waiting
+// for its picture: resident memory before, after the seeks and two seconds later at rest, and the
+// request-to-picture latency.
+void BM_SeeksAcrossSources(benchmark::State& state) {
+    const auto item = manySources(int(state.range(0)));
+    const double apart = double(state.range(1)) / 100;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        state.counters["start_MB"] = residentMegabytes();
+        std::vector<double> latencies;
+        const double span = item->duration() - 1;
+        for (int i = 0; i < 100; ++i) {
+            const double t = std::fmod(0.5 + apart * i, span);
+            QElapsedTimer timer;
+            timer.start();
+            player.seek(t);
+            runUntil([&] { return player.currentFrame().time == t && !player.currentFrame().picture.isNull(); }, 30);
+            latencies.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        state.counters["after_seeks_MB"] = residentMegabytes();
+        state.counters["held_MB"] = double(player.heldPictureBytes()) / (1 << 20);
+        state.counters["decoders"] = player.openDecoders();
+        runUntil([] { return false; }, 2);
+        state.counters["idle_MB"] = residentMegabytes();
+        malloc_trim(0);
+        state.counters["trimmed_MB"] = residentMegabytes();
+        state.counters["median_ms"] = percentile(latencies, 0.5);
+        state.counters["p90_ms"] = percentile(latencies, 0.9);
+    }
+}
+BENCHMARK(BM_SeeksAcrossSources)
+    ->Args({24, 1104})
+    ->Args({100, 1104})
+    ->Args({24, 304})
+    ->Args({100, 304})
+    ->ArgNames({"sources", "apart"})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 } // namespace
 

@@ -73,6 +73,18 @@ std::int64_t Player::droppedFrames() const {
     return dropped_ + renderer_->skippedFrames();
 }
 
+void Player::setPictureBudget(std::size_t bytes) {
+    renderer_->setPictureBudget(bytes);
+}
+
+std::size_t Player::heldPictureBytes() const {
+    return renderer_->heldPictureBytes();
+}
+
+int Player::openDecoders() const {
+    return renderer_->openDecoders();
+}
+
 void Player::restart(Reading reading, double toleranceBefore, double toleranceAfter, bool keepsPicture) {
     output_->stop();
     running_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -87,6 +88,14 @@ class Player : public QObject {
     std::int64_t presentedFrames() const { return presented_; }
     std::int64_t droppedFrames() const;
     const audio::Output& output() const { return *output_; }
+
+    // The memory for decoded pictures over all the sources the player reads: those kept for stepping,
+    // reverse play and seeks nearby, and those the decoders hold. Beyond it, the decoders of sources the
+    // picture on screen does not need close, least recently read first. 512 MiB unless set.
+    void setPictureBudget(std::size_t bytes);
+    // What the open decoders hold by that measure, and how many are open, as of the latest picture read.
+    std::size_t heldPictureBytes() const;
+    int openDecoders() const;
 
   signals:
     // About 30 times a second while playing, and on every seek, start and stop.

@@ -13,6 +13,10 @@
 #include <mutex>
 #include <thread>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
@@ -30,8 +34,11 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kComposing = 3;
 // After a tolerant seek, the exact picture follows once no newer seek came for this long.
 constexpr auto kRefineAfter = std::chrono::milliseconds(150);
-// Decoded pictures a source keeps for reverse play and stepping back, by memory.
+// Decoded pictures one source keeps for reverse play and stepping back, by memory, when the player's
+// budget leaves it that much.
 constexpr std::size_t kCacheBytes = std::size_t(256) << 20;
+// Pictures a source keeps whatever its share of the budget: reverse play needs some to run on.
+constexpr std::size_t kFewestCached = 16;
 // Playing forward keeps this many, so a pause, a rate change or a short seek back starts again without a
 // seek.
 constexpr std::size_t kForwardCache = 24;
@@ -45,6 +52,9 @@ int decoderThreads() {
 }
 // A source not read within this much item time of where reading is closes, with its pictures.
 constexpr double kSourceReach = 10;
+// Once reading rests this long after it let memory go, the heap's free pages go back to the system:
+// the C library keeps the pictures' freed blocks for reuse otherwise.
+constexpr auto kGiveBackAfter = std::chrono::seconds(1);
 // Sound is read in pieces of this many frames.
 constexpr std::int64_t kSoundChunk = 1024;
 
@@ -66,16 +76,39 @@ PixelBuffer blackPicture(int width, int height) {
     return p;
 }
 
+// The memory the decoders of one player may hold, shared by all of its sources, and what they hold.
+// The budget is written on the GUI thread; the rest only on the reading thread.
+struct PictureBudget {
+    std::atomic<std::size_t> bytes{PlayerRenderer::defaultPictureBudget};
+    std::atomic<std::size_t> held{0};
+    std::atomic<int> decoders{0};
+    // Decoders closed since the heap last gave its free pages back.
+    bool released = false;
+};
+
 // A picture stream's decoder with the pictures it passed through kept for going backwards: each
 // remembers where the next decoded picture began, so a cached picture is known to be on screen over
 // [its time, the next one's).
 class SourceDecoder {
   public:
-    explicit SourceDecoder(std::shared_ptr<const AssetTrack> track)
-        : decoder_(track, decoderThreads()), start_(track->timeRange.start) {
+    // `allowance`: the memory its kept pictures and its codec's own may take (see `setAllowance`).
+    SourceDecoder(std::shared_ptr<const AssetTrack> track, std::size_t allowance)
+        : decoder_(track, decoderThreads()), start_(track->timeRange.start), allowance_(allowance) {
         decoder_.setFrameObserver(
             [this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
     }
+
+    // A smaller allowance drops the pictures farthest from where reading is at once.
+    void setAllowance(std::size_t bytes) {
+        allowance_ = bytes;
+        if (pictureBytes_ == 0) return;
+        capacity_ = capacityFor(bytes);
+        trim();
+    }
+
+    // The memory its pictures take at most: the most it kept since it opened (pictures it lets go go
+    // back to its codec's pool, not to the system, until it closes) and those its codec threads hold.
+    std::size_t footprint() const { return (peak_ + codecPictures()) * pictureBytes_; }
 
     // Which way reading goes: 0 for single pictures, 1 playing forward, -1 in reverse. Playing forward
     // keeps only a second or so, enough to start again where it stopped without a seek.
@@ -179,11 +212,21 @@ class SourceDecoder {
         }
         cache_[pts].frame = f;
         last_ = pts;
-        if (capacity_ == 0) {
-            const std::size_t bytes = std::size_t(f->width) * f->height * (f->bitDepth > 8 ? 2 : 1) * 2;
-            capacity_ = std::clamp<std::size_t>(kCacheBytes / std::max<std::size_t>(bytes, 1), 16, 256);
+        if (pictureBytes_ == 0) {
+            pictureBytes_ = std::max<std::size_t>(
+                std::size_t(f->width) * std::size_t(f->height) * (f->bitDepth > 8 ? 2 : 1) * 2, 1);
+            capacity_ = capacityFor(allowance_);
         }
         trim();
+        peak_ = std::max(peak_, cache_.size());
+    }
+
+    static std::size_t codecPictures() { return std::size_t(decoderThreads()) + 1; }
+
+    std::size_t capacityFor(std::size_t allowance) const {
+        const std::size_t own = codecPictures() * pictureBytes_;
+        const std::size_t kept = std::min(kCacheBytes, allowance > own ? allowance - own : 0);
+        return std::clamp<std::size_t>(kept / pictureBytes_, kFewestCached, 256);
     }
 
     void trim() {
@@ -209,7 +252,10 @@ class SourceDecoder {
     Time start_;
     std::map<Time, Entry> cache_;
     std::optional<Time> last_;
+    std::size_t allowance_;
+    std::size_t pictureBytes_ = 0; // known from the first picture
     std::size_t capacity_ = 0;
+    std::size_t peak_ = 0;
     int direction_ = 0;
     Time focus_;
     std::optional<Time> goal_;
@@ -237,18 +283,22 @@ class FrameSource {
 // A file's picture stream, turned upright and scaled to fit.
 class FileSource : public FrameSource {
   public:
-    explicit FileSource(const PlayerItem& item)
-        : decoder_(item.videoTrack()), transform_(item.videoTrack()->preferredTransform),
+    FileSource(const PlayerItem& item, PictureBudget& budget)
+        : budget_(budget), decoder_(item.videoTrack(), budget.bytes), transform_(item.videoTrack()->preferredTransform),
           maximum_(item.maximumSize()) {
         const Size natural = item.videoTrack()->naturalSize;
         size_ = natural;
         if (maximum_.width > 0 && natural.width > 0)
             size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
+        budget_.held = 0;
+        budget_.decoders = 1;
     }
 
     Prepared prepare(const Time& t, const Time& before, const Time& after) override {
         last_ = t;
+        decoder_.setAllowance(budget_.bytes);
         auto frame = decoder_.frame(t, before, after);
+        budget_.held = decoder_.footprint();
         Prepared p;
         p.exact = before <= Time::zero() && after <= Time::zero();
         p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
@@ -258,10 +308,15 @@ class FileSource : public FrameSource {
         return p;
     }
     void setDirection(int direction) override { decoder_.setDirection(direction); }
-    bool prefetch() override { return last_ && decoder_.prefetch(*last_); }
+    bool prefetch() override {
+        const bool worked = last_ && decoder_.prefetch(*last_);
+        budget_.held = decoder_.footprint();
+        return worked;
+    }
     PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
 
   private:
+    PictureBudget& budget_;
     SourceDecoder decoder_;
     AffineTransform transform_;
     Size maximum_;
@@ -276,23 +331,27 @@ class CompositionSource : public FrameSource {
     // Takes over `before`'s decoders, with the pictures they hold: an edit's new item reads mostly the
     // same sources, and decoding the playhead's picture again would cost most of the edit's wait.
     // Decoders of sources the new item does not read close with `before`.
-    CompositionSource(const PlayerItem& item, std::unique_ptr<FrameSource> before)
-        : composition_(item.audioComposition()), video_(*item.videoComposition()),
+    CompositionSource(const PlayerItem& item, std::unique_ptr<FrameSource> before, PictureBudget& budget)
+        : budget_(budget), composition_(item.audioComposition()), video_(*item.videoComposition()),
           compositor_(video_.makeCompositor()),
           pool_(std::make_shared<PixelBufferPool>(std::max(1, int(video_.renderSize.width)),
                                                   std::max(1, int(video_.renderSize.height)),
                                                   PlayerRenderer::queueCapacity + kComposing + 4)) {
         auto* previous = dynamic_cast<CompositionSource*>(before.get());
-        if (!previous) return;
-        direction_ = previous->direction_;
-        for (const auto& track : composition_->tracks())
-            for (const auto& segment : track.segments())
-                if (segment.source)
-                    if (auto d = previous->decoders_.extract(segment.source.get())) {
-                        if (auto use = previous->lastUse_.find(d.mapped().get()); use != previous->lastUse_.end())
-                            lastUse_.insert(*use);
-                        decoders_.insert(std::move(d));
-                    }
+        if (previous) {
+            direction_ = previous->direction_;
+            reads_ = previous->reads_;
+            for (const auto& track : composition_->tracks())
+                for (const auto& segment : track.segments())
+                    if (segment.source)
+                        if (auto d = previous->decoders_.extract(segment.source.get())) {
+                            if (auto use = previous->lastUse_.find(d.mapped().get()); use != previous->lastUse_.end())
+                                lastUse_.insert(*use);
+                            decoders_.insert(std::move(d));
+                        }
+            if (!previous->decoders_.empty()) budget_.released = true;
+        }
+        account();
     }
 
     ~CompositionSource() override {
@@ -319,7 +378,7 @@ class CompositionSource : public FrameSource {
                 if (!position) continue;
                 auto& decoder = decoders_[position->track.get()];
                 if (!decoder) {
-                    decoder = std::make_unique<SourceDecoder>(position->track);
+                    decoder = std::make_unique<SourceDecoder>(position->track, budget_.bytes);
                     decoder->setDirection(direction_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
@@ -329,16 +388,16 @@ class CompositionSource : public FrameSource {
                 jobs.push_back({id, decoder.get(), position->time,
                                 std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
                 used_.emplace_back(decoder.get(), position->time);
-                lastUse_[decoder.get()] = t.toSeconds();
+                lastUse_[decoder.get()] = {t.toSeconds(), reads_};
             }
         }
+        ++reads_;
         // Sources far from where reading is close; they open again when reading comes back.
-        std::erase_if(decoders_, [&](const auto& entry) {
-            const auto use = lastUse_.find(entry.second.get());
-            if (use != lastUse_.end() && std::abs(use->second - t.toSeconds()) <= kSourceReach) return false;
-            if (use != lastUse_.end()) lastUse_.erase(use);
-            return true;
+        close([&](const SourceDecoder* d) {
+            const auto use = lastUse_.find(d);
+            return use == lastUse_.end() || std::abs(use->second.time - t.toSeconds()) > kSourceReach;
         });
+        shareBudget();
         // Streams of one file share a decoder and decode in turn; different ones decode at once.
         std::map<SourceDecoder*, std::vector<Job*>> byDecoder;
         for (auto& j : jobs)
@@ -357,6 +416,7 @@ class CompositionSource : public FrameSource {
             for (auto& r : running)
                 r.get();
         }
+        keepWithinBudget();
         std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
         for (auto& j : jobs)
             if (j.frame) sources.emplace(j.trackID, std::move(j.frame));
@@ -384,12 +444,67 @@ class CompositionSource : public FrameSource {
         bool worked = false;
         for (auto& [decoder, time] : used_)
             worked = decoder->prefetch(time) || worked;
+        keepWithinBudget();
         return worked;
     }
 
     PixelBuffer black() const override { return blackPicture(pool_->width(), pool_->height()); }
 
   private:
+    struct Use {
+        double time = 0;       // the item time it was last read at
+        std::uint64_t read = 0; // and on which reading
+    };
+
+    template <class Predicate> void close(Predicate closes) {
+        std::erase_if(decoders_, [&](const auto& entry) {
+            if (!closes(entry.second.get())) return false;
+            lastUse_.erase(entry.second.get());
+            budget_.released = true;
+            return true;
+        });
+    }
+
+    // The decoders the latest picture reads share the budget, each as far as one source may keep.
+    void shareBudget() {
+        if (used_.empty()) return;
+        std::vector<SourceDecoder*> readers;
+        for (const auto& [d, time] : used_)
+            if (std::find(readers.begin(), readers.end(), d) == readers.end()) readers.push_back(d);
+        for (SourceDecoder* d : readers)
+            d->setAllowance(budget_.bytes / readers.size());
+    }
+
+    // Over the budget, the sources the latest picture does not read close, least recently read first.
+    void keepWithinBudget() {
+        std::size_t held = 0;
+        std::vector<std::pair<std::uint64_t, const SourceDecoder*>> idle;
+        for (const auto& [track, d] : decoders_) {
+            held += d->footprint();
+            const bool reading = std::any_of(used_.begin(), used_.end(), [&](const auto& u) { return u.first == d.get(); });
+            if (!reading) idle.emplace_back(lastUse_[d.get()].read, d.get());
+        }
+        std::sort(idle.begin(), idle.end());
+        std::size_t closing = 0;
+        while (held > budget_.bytes && closing < idle.size())
+            held -= idle[closing++].second->footprint();
+        idle.resize(closing);
+        if (!idle.empty())
+            close([&](const SourceDecoder* d) {
+                return std::any_of(idle.begin(), idle.end(), [&](const auto& i) { return i.second == d; });
+            });
+        account();
+    }
+
+    void account() {
+        std::size_t held = 0;
+        for (const auto& [track, d] : decoders_)
+            held += d->footprint();
+        budget_.held = held;
+        budget_.decoders = int(decoders_.size());
+    }
+
+    PictureBudget& budget_;
     std::shared_ptr<const Composition> composition_;
     VideoComposition video_;
     std::shared_ptr<VideoCompositor> compositor_;
@@ -397,16 +512,26 @@ class CompositionSource : public FrameSource {
     // By stream: assets are shared while their files do not change, so one that changed gets a decoder
     // of its own.
     std::map<const AssetTrack*, std::unique_ptr<SourceDecoder>> decoders_;
-    // The item time each decoder was last read at.
-    std::unordered_map<const SourceDecoder*, double> lastUse_;
+    std::unordered_map<const SourceDecoder*, Use> lastUse_;
+    std::uint64_t reads_ = 0;
+    // The decoders the latest picture read, with the source time each read.
     std::vector<std::pair<SourceDecoder*, Time>> used_;
     int direction_ = 0;
 };
 
-std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before) {
-    if (item.videoComposition()) return std::make_unique<CompositionSource>(item, std::move(before));
-    if (item.videoTrack()) return std::make_unique<FileSource>(item);
+std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
+                                        PictureBudget& budget) {
+    if (item.videoComposition()) return std::make_unique<CompositionSource>(item, std::move(before), budget);
+    if (before) budget.released = true;
+    if (item.videoTrack()) return std::make_unique<FileSource>(item, budget);
     return nullptr;
+}
+
+// Gives the pages of the heap's free blocks back to the system.
+void giveBackFreePages() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 // Plays sound faster or slower the way tape does: the pitch follows the rate.
@@ -460,6 +585,7 @@ struct PlayerRenderer::Impl {
     bool wakePending = false;
     std::atomic<double> clock{std::numeric_limits<double>::quiet_NaN()};
     std::atomic<std::int64_t> skipped{0};
+    PictureBudget budget;
 
     std::thread renderThread;
     std::thread soundThread;
@@ -561,6 +687,16 @@ void PlayerRenderer::Impl::render() {
                     prefetching)
                     break;
             }
+            if (budget.released) {
+                if (renderChanged.wait_for(lock, kGiveBackAfter) == std::cv_status::timeout && !stopping &&
+                    current.generation == handled) {
+                    budget.released = false;
+                    lock.unlock();
+                    giveBackFreePages();
+                    lock.lock();
+                }
+                continue;
+            }
             renderChanged.wait(lock);
         }
 
@@ -586,9 +722,14 @@ void PlayerRenderer::Impl::render() {
             if (fresh.item != item) {
                 item = fresh.item;
                 try {
-                    source = item ? makeSource(*item, std::move(source)) : nullptr;
+                    source = item ? makeSource(*item, std::move(source), budget) : nullptr;
                 } catch (const std::exception&) {
                     source.reset(); // an unreadable picture stream: the item plays without picture
+                }
+                if (!source) {
+                    budget.released = true;
+                    budget.held = 0;
+                    budget.decoders = 0;
                 }
             }
             r = fresh;
@@ -881,6 +1022,18 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
 
 std::int64_t PlayerRenderer::skippedFrames() const {
     return impl_->skipped.load();
+}
+
+void PlayerRenderer::setPictureBudget(std::size_t bytes) {
+    impl_->budget.bytes = bytes;
+}
+
+std::size_t PlayerRenderer::heldPictureBytes() const {
+    return impl_->budget.held;
+}
+
+int PlayerRenderer::openDecoders() const {
+    return impl_->budget.decoders;
 }
 
 } // namespace osterveil::media::detail

@@ -2,6 +2,7 @@
 
 // The reading side of `Player`; not part of the media layer's interface.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -54,6 +55,7 @@ struct QueuedFrame {
 class PlayerRenderer {
   public:
     static constexpr std::size_t queueCapacity = 8;
+    static constexpr std::size_t defaultPictureBudget = std::size_t(512) << 20;
 
     // `wake` is called from the reading threads when a picture is queued while no one polls (at most
     // once until `takeDue` or `ready` runs); `opened` from the reading thread with each file opened for
@@ -77,6 +79,10 @@ class PlayerRenderer {
                                        std::int64_t& passed);
     // Pictures the reading thread skipped because they would have been late.
     std::int64_t skippedFrames() const;
+    // See `Player`.
+    void setPictureBudget(std::size_t bytes);
+    std::size_t heldPictureBytes() const;
+    int openDecoders() const;
 
   private:
     struct Impl;

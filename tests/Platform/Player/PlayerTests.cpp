@@ -342,6 +342,71 @@ TEST(Player, ReplacingTheItemOrDestroyingThePlayerWhilePlayingIsClean) {
     player.reset();
 }
 
+// Forty 1 s clips on V1 cut in turn from eight copies of the counting movie (each a source of its own),
+// clip k from second k % 3 of its copy, built at 320 × 180.
+std::shared_ptr<const PlayerItem> eightSourceItem() {
+    static PlateStore plates(MediaFixtures::shared().directory() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    for (int f = 0; f < 8; ++f) {
+        const auto copy = MediaFixtures::shared().scratch("source-" + std::to_string(f) + ".mp4");
+        std::filesystem::copy_file(countingMovie(), copy, std::filesystem::copy_options::overwrite_existing);
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.path = copy.string();
+        m.duration = 4;
+        m.hasVideo = true;
+        p.media.push_back(m);
+    }
+    for (int k = 0; k < 40; ++k) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media[std::size_t(k % 8)].id;
+        c.start = k;
+        c.inPoint = k % 3;
+        c.duration = 1;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
+    return PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+TEST(Player, DecodedPicturesOfManySourcesStayWithinOneBudgetAndSeeksStayExact) {
+    const auto item = eightSourceItem();
+    Player player(audio::Output::createNull());
+    // About four sources' pictures after a seek into the middle of a group of pictures.
+    constexpr std::size_t budget = std::size_t(4) << 20;
+    player.setPictureBudget(budget);
+    player.setItem(item);
+    int mostOpen = 0;
+    // Seeks 1.7 s apart keep every source within a few seconds of the last ones read, twice round.
+    for (int i = 0; i < 46; ++i) {
+        const double t = double((3 + 17 * i) % 395) / 10;
+        player.seek(t);
+        ASSERT_TRUE(waitUntil(
+            [&] { return player.currentFrame().time == t && !player.currentFrame().picture.isNull(); }));
+        const double k = std::floor(t);
+        EXPECT_EQ(shownIndex(player), int(std::floor((std::fmod(k, 3) + t - k) * 24 + 1e-9))) << t;
+        EXPECT_GT(player.heldPictureBytes(), 0u) << t;
+        EXPECT_LE(player.heldPictureBytes(), budget) << t;
+        mostOpen = std::max(mostOpen, player.openDecoders());
+    }
+    EXPECT_GE(mostOpen, 1);
+    EXPECT_LT(mostOpen, 8);
+    // A frame back is the frame before, from what the open decoder kept.
+    const double t = player.currentTime() - kFrame;
+    const int before = shownIndex(player);
+    player.seek(t);
+    ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == t; }));
+    EXPECT_EQ(shownIndex(player), before - 1);
+    // Taking the item away closes every decoder.
+    player.setItem(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return player.openDecoders() == 0; }));
+    EXPECT_EQ(player.heldPictureBytes(), 0u);
+}
+
 } // namespace
 
 namespace {
