@@ -52,9 +52,10 @@ int decoderThreads() {
 }
 // A source not read within this much item time of where reading is closes, with its pictures.
 constexpr double kSourceReach = 10;
-// Once reading rests this long after it let memory go, the heap's free pages go back to the system:
-// the C library keeps the pictures' freed blocks for reuse otherwise.
-constexpr auto kGiveBackAfter = std::chrono::seconds(1);
+// Once reading rests this long after it let memory go, the heap's free pages go back to the system (the
+// C library keeps the pictures' freed blocks for reuse otherwise). Not sooner: the next decoder would
+// fault those pages in again, which costs a seek about 10 ms at 1080p.
+constexpr auto kGiveBackAfter = std::chrono::seconds(10);
 // Sound is read in pieces of this many frames.
 constexpr std::int64_t kSoundChunk = 1024;
 
@@ -77,7 +78,7 @@ PixelBuffer blackPicture(int width, int height) {
 }
 
 // The memory the decoders of one player may hold, shared by all of its sources, and what they hold.
-// The budget is written on the GUI thread; the rest only on the reading thread.
+// The budget is written on the GUI thread, the rest on the reading thread.
 struct PictureBudget {
     std::atomic<std::size_t> bytes{PlayerRenderer::defaultPictureBudget};
     std::atomic<std::size_t> held{0};
@@ -284,8 +285,8 @@ class FrameSource {
 class FileSource : public FrameSource {
   public:
     FileSource(const PlayerItem& item, PictureBudget& budget)
-        : budget_(budget), decoder_(item.videoTrack(), budget.bytes), transform_(item.videoTrack()->preferredTransform),
-          maximum_(item.maximumSize()) {
+        : budget_(budget), decoder_(item.videoTrack(), budget.bytes),
+          transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
         const Size natural = item.videoTrack()->naturalSize;
         size_ = natural;
         if (maximum_.width > 0 && natural.width > 0)
@@ -345,7 +346,8 @@ class CompositionSource : public FrameSource {
                 for (const auto& segment : track.segments())
                     if (segment.source)
                         if (auto d = previous->decoders_.extract(segment.source.get())) {
-                            if (auto use = previous->lastUse_.find(d.mapped().get()); use != previous->lastUse_.end())
+                            if (auto use = previous->lastUse_.find(d.mapped().get());
+                                use != previous->lastUse_.end())
                                 lastUse_.insert(*use);
                             decoders_.insert(std::move(d));
                         }
@@ -452,7 +454,7 @@ class CompositionSource : public FrameSource {
 
   private:
     struct Use {
-        double time = 0;       // the item time it was last read at
+        double time = 0;        // the item time it was last read at
         std::uint64_t read = 0; // and on which reading
     };
 
@@ -481,7 +483,8 @@ class CompositionSource : public FrameSource {
         std::vector<std::pair<std::uint64_t, const SourceDecoder*>> idle;
         for (const auto& [track, d] : decoders_) {
             held += d->footprint();
-            const bool reading = std::any_of(used_.begin(), used_.end(), [&](const auto& u) { return u.first == d.get(); });
+            const bool reading =
+                std::any_of(used_.begin(), used_.end(), [&](const auto& u) { return u.first == d.get(); });
             if (!reading) idle.emplace_back(lastUse_[d.get()].read, d.get());
         }
         std::sort(idle.begin(), idle.end());
