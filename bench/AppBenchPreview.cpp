@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -17,6 +16,7 @@
 #include "FakePlayer.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
+#include "ProcessMemory.hpp"
 
 using namespace osterveil;
 namespace fs = std::filesystem;
@@ -31,14 +31,6 @@ template <class Done> bool runUntil(Done done, double seconds = 60) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     }
     return true;
-}
-
-double residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
-    return 0;
 }
 
 double percentile(std::vector<double> v, double q) {
@@ -147,7 +139,7 @@ void BM_EditToPictureOn2000Clips(benchmark::State& state) {
         return;
     }
     runUntil([] { return false; }, 1.0); // pictures and waveforms of the bin settle
-    const double idle = residentMegabytes();
+    const double idle = testsupport::residentMegabytes();
 
     // Each announcement once, and the parts it named (a view refreshes for the parts it follows).
     std::map<std::string, int> notices;
@@ -194,7 +186,7 @@ void BM_EditToPictureOn2000Clips(benchmark::State& state) {
     state.counters["p90_ms"] = percentile(latencies, 0.9);
     state.counters["blank_frames"] = blanks;
     state.counters["idle_MB"] = idle;
-    state.counters["after_edits_MB"] = residentMegabytes();
+    state.counters["after_edits_MB"] = testsupport::residentMegabytes();
 }
 BENCHMARK(BM_EditToPictureOn2000Clips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 

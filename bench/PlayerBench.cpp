@@ -30,6 +30,7 @@
 #include "Platform/Media/AssetWriter.hpp"
 #include "Platform/Media/Player.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
+#include "ProcessMemory.hpp"
 #include "PulseServer.hpp"
 #include "ToneWav.hpp"
 
@@ -145,26 +146,9 @@ double percentile(std::vector<double> v, double q) {
     return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
 }
 
-// The process's peak resident memory since the last reset, in MB.
-double peakMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024;
-    return 0;
-}
 
 void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-// The process's resident memory now, in MB.
-double residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
-    return 0;
 }
 
 // Plays the whole sequence from the start at rate 1.
@@ -190,7 +174,7 @@ void BM_Play(benchmark::State& state) {
         state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
         state.counters["shown"] = double(shown);
         state.counters["late_ms"] = shown ? 1000 * lateness / double(shown) : 0;
-        state.counters["peak_MB"] = peakMegabytes();
+        state.counters["peak_MB"] = testsupport::peakResidentMegabytes();
     }
 }
 BENCHMARK(BM_Play)
@@ -343,7 +327,7 @@ void BM_Reverse(benchmark::State& state) {
         runUntil([&] { return player.currentTime() < 5; }, 20);
         state.counters["shown"] = double(player.presentedFrames() - shownBefore);
         state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
-        state.counters["peak_MB"] = peakMegabytes();
+        state.counters["peak_MB"] = testsupport::peakResidentMegabytes();
     }
 }
 BENCHMARK(BM_Reverse)->Arg(0)->Arg(1)->ArgName("sequence")->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
@@ -397,7 +381,7 @@ void BM_SeeksAcrossSources(benchmark::State& state) {
         media::Player player(audio::Output::createNull());
         player.setItem(item);
         runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
-        state.counters["start_MB"] = residentMegabytes();
+        state.counters["start_MB"] = testsupport::residentMegabytes();
         std::vector<double> latencies;
         const double span = item->duration() - 1;
         for (int i = 0; i < 100; ++i) {
@@ -410,11 +394,11 @@ void BM_SeeksAcrossSources(benchmark::State& state) {
                 30);
             latencies.push_back(double(timer.nsecsElapsed()) / 1e6);
         }
-        state.counters["after_seeks_MB"] = residentMegabytes();
+        state.counters["after_seeks_MB"] = testsupport::residentMegabytes();
         state.counters["held_MB"] = double(player.heldPictureBytes()) / (1 << 20);
         state.counters["decoders"] = player.openDecoders();
         runUntil([] { return false; }, 11); // the player gives free pages back after resting 10 s
-        state.counters["idle_MB"] = residentMegabytes();
+        state.counters["idle_MB"] = testsupport::residentMegabytes();
         state.counters["median_ms"] = percentile(latencies, 0.5);
         state.counters["p90_ms"] = percentile(latencies, 0.9);
     }
