@@ -28,13 +28,13 @@ using Run = std::function<void(EditorModel&, int)>;
 
 // The table. Single keys follow the editor's key map; menu keys are Ctrl where other platforms have
 // Command, and the delete items answer to Backspace and Delete alike.
-std::vector<CommandSpec> makeTable() {
+std::vector<CommandDefinition> makeTable() {
     using EA = EditorActions;
     using M = EditorModel;
     const auto steps = [](void (M::*command)(int), int sign) -> Run {
         return [command, sign](M& m, int frames) { (m.*command)(sign * frames); };
     };
-    std::vector<CommandSpec> t{
+    std::vector<CommandDefinition> t{
         {.command = Command::playPause,
          .name = "Play or Pause",
          .keys = {key(Qt::Key_Space)},
@@ -362,7 +362,7 @@ struct RowSpec {
 
 QString rowKeys(const RowSpec& row) {
     const auto first = [](Command c) -> const KeyBinding* {
-        const auto& keys = EditorCommands::spec(c).keys;
+        const auto& keys = EditorCommands::definition(c).keys;
         return keys.empty() ? nullptr : &keys.front();
     };
     const QString joiner = QString::fromUtf8(row.joiner);
@@ -376,7 +376,7 @@ QString rowKeys(const RowSpec& row) {
 }
 
 QString rowText(const RowSpec& row) {
-    if (!row.text) return EditorCommands::spec(row.commands.front()).help;
+    if (!row.text) return EditorCommands::definition(row.commands.front()).help;
     QString text = QString::fromUtf8(row.text);
     std::vector<Command> named = row.commands;
     named.insert(named.end(), row.mentioned.begin(), row.mentioned.end());
@@ -437,36 +437,36 @@ std::vector<EditorCommands::ShortcutRow> makeRows() {
 
 namespace EditorCommands {
 
-const std::vector<CommandSpec>& all() {
-    static const std::vector<CommandSpec> table = makeTable();
+const std::vector<CommandDefinition>& all() {
+    static const std::vector<CommandDefinition> table = makeTable();
     return table;
 }
 
-const CommandSpec& spec(Command command) {
+const CommandDefinition& definition(Command command) {
     return all().at(static_cast<std::size_t>(command));
 }
 
 const QString& name(Command command) {
-    return spec(command).name;
+    return definition(command).name;
 }
 
 void run(Command command, EditorModel& model, int frames) {
-    spec(command).run(model, frames);
+    definition(command).run(model, frames);
 }
 
 std::optional<KeyMatch> match(const KeyPress& press) {
     if (press.modifiers & (Qt::ControlModifier | Qt::MetaModifier)) return std::nullopt;
     const int frames = press.modifiers & Qt::ShiftModifier ? 5 : 1;
-    const auto found = [&](const CommandSpec& c) {
+    const auto found = [&](const CommandDefinition& c) {
         return KeyMatch{c.command, c.fiveWithShift ? frames : 1};
     };
     // Keys decided by what they are come first, whatever character the layout gives them.
-    for (const CommandSpec& c : all())
+    for (const CommandDefinition& c : all())
         for (const KeyBinding& k : c.keys)
             if (k.key != 0 && k.key == press.key && modifiersFit(k, press.modifiers)) return found(c);
     const QString typed = characterOf(press);
     if (typed.size() != 1) return std::nullopt;
-    for (const CommandSpec& c : all())
+    for (const CommandDefinition& c : all())
         for (const KeyBinding& k : c.keys)
             if (k.key == 0 && k.character == typed.front().unicode() && modifiersFit(k, press.modifiers))
                 return found(c);
@@ -474,7 +474,7 @@ std::optional<KeyMatch> match(const KeyPress& press) {
 }
 
 QString keyText(Command command) {
-    const CommandSpec& c = spec(command);
+    const CommandDefinition& c = definition(command);
     if (!c.keys.empty()) return modifierText(c.keys.front().held) + bareKeyText(c.keys.front());
     if (!c.menuKeys.isEmpty()) return c.menuKeys.front().toString(QKeySequence::PortableText);
     return {};
@@ -485,7 +485,7 @@ QString withKey(const QString& help, Command command, const QString& qualifier) 
 }
 
 QString tooltip(Command command) {
-    return withKey(spec(command).help, command);
+    return withKey(definition(command).help, command);
 }
 
 const std::vector<MenuEntry>& menuLayout() {
@@ -515,7 +515,7 @@ const std::vector<MenuEntry>& menuLayout() {
 
 EditorActions actions(const QPointer<EditorModel>& model) {
     EditorActions record;
-    for (const CommandSpec& c : all())
+    for (const CommandDefinition& c : all())
         if (c.action)
             record.*(c.action) = [model, command = c.command] {
                 if (model) run(command, *model);

@@ -86,7 +86,7 @@ struct KeyBinding {
     const char* shown = nullptr;
 };
 
-struct CommandSpec {
+struct CommandDefinition {
     Command command;
     // The name of the undo step the command records, or for one that records none, what it does.
     QString name;
@@ -107,8 +107,8 @@ struct CommandSpec {
 namespace EditorCommands {
 
 // In the order of `Command`.
-const std::vector<CommandSpec>& all();
-const CommandSpec& spec(Command command);
+const std::vector<CommandDefinition>& all();
+const CommandDefinition& definition(Command command);
 const QString& name(Command command);
 void run(Command command, EditorModel& model, int frames = 1);
 

@@ -191,11 +191,11 @@ TEST(Menus, TheKeyMapTheMenusAndTheShortcutsSheetAgreeOnEveryCommand) {
     QMenu* file = bar.addMenu("File");
     std::optional<Command> ran;
     EditorActions record;
-    for (const CommandSpec& c : EditorCommands::all())
+    for (const CommandDefinition& c : EditorCommands::all())
         if (c.action) record.*(c.action) = [&ran, command = c.command] { ran = command; };
     KestwaterCommands menus(&bar, file, nullptr, [&] { return std::optional(record); });
 
-    for (const CommandSpec& c : EditorCommands::all()) {
+    for (const CommandDefinition& c : EditorCommands::all()) {
         SCOPED_TRACE(c.name.toStdString());
         for (const KeyBinding& k : c.keys) {
             const QChar typed(k.character);

@@ -290,8 +290,8 @@ struct Output::Impl {
     }
 
     void openStream() {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(sampleRate), std::uint8_t(channels)};
-        stream = pa_stream_new(context, "Playback", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, std::uint32_t(sampleRate), std::uint8_t(channels)};
+        stream = pa_stream_new(context, "Playback", &format, nullptr);
         if (!stream) return lost();
         pa_stream_set_state_callback(stream, &Impl::streamChanged, this);
         pa_stream_set_write_callback(stream, &Impl::serverAsks, this);

@@ -40,7 +40,7 @@ KestwaterCommands::KestwaterCommands(QMenuBar* bar, QMenu* fileMenu, QAction* be
             menu->addSeparator();
             continue;
         }
-        const CommandSpec& command = EditorCommands::spec(*entry.command);
+        const CommandDefinition& command = EditorCommands::definition(*entry.command);
         QAction* action = add(menu, command.menuTitle, command.action);
         action->setShortcuts(command.menuKeys);
         // The File menu's own items stand before its document items.

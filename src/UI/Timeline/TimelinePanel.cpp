@@ -278,7 +278,7 @@ QWidget* TimelinePanel::makeHeader() {
     row->addStretch(1);
 
     zoomOut_ =
-        new GlyphButton(GlyphButton::Glyph::zoomOut, {18, 18}, EditorCommands::spec(Command::zoomOut).help);
+        new GlyphButton(GlyphButton::Glyph::zoomOut, {18, 18}, EditorCommands::definition(Command::zoomOut).help);
     connect(zoomOut_, &QAbstractButton::clicked, this,
             [this] { EditorCommands::run(Command::zoomOut, model_); });
     row->addWidget(zoomOut_);
@@ -291,7 +291,7 @@ QWidget* TimelinePanel::makeHeader() {
             [this](double pps) { model_.setPixelsPerSecond(pps); });
     row->addWidget(zoomSlider_);
     zoomIn_ =
-        new GlyphButton(GlyphButton::Glyph::zoomIn, {18, 18}, EditorCommands::spec(Command::zoomIn).help);
+        new GlyphButton(GlyphButton::Glyph::zoomIn, {18, 18}, EditorCommands::definition(Command::zoomIn).help);
     connect(zoomIn_, &QAbstractButton::clicked, this,
             [this] { EditorCommands::run(Command::zoomIn, model_); });
     row->addWidget(zoomIn_);
