@@ -353,14 +353,14 @@ QString bareKeyText(const KeyBinding& binding) {
 // text, in which %1, %2… stand for the keys of those commands and then of `mentioned`. A row of one
 // command without a text shows the command's help. Keys joined by a single space that share their
 // modifiers write them once: "Alt+← →".
-struct RowSpec {
+struct SheetRow {
     std::vector<Command> commands;
     const char* joiner;
     const char* text;
     std::vector<Command> mentioned = {};
 };
 
-QString rowKeys(const RowSpec& row) {
+QString rowKeys(const SheetRow& row) {
     const auto first = [](Command c) -> const KeyBinding* {
         const auto& keys = EditorCommands::definition(c).keys;
         return keys.empty() ? nullptr : &keys.front();
@@ -375,7 +375,7 @@ QString rowKeys(const RowSpec& row) {
     return (shared ? modifierText(first(row.commands.front())->held) : QString()) + keys.join(joiner);
 }
 
-QString rowText(const RowSpec& row) {
+QString rowText(const SheetRow& row) {
     if (!row.text) return EditorCommands::definition(row.commands.front()).help;
     QString text = QString::fromUtf8(row.text);
     std::vector<Command> named = row.commands;
@@ -387,7 +387,7 @@ QString rowText(const RowSpec& row) {
 
 std::vector<EditorCommands::ShortcutRow> makeRows() {
     using C = Command;
-    const std::vector<RowSpec> rows{
+    const std::vector<SheetRow> rows{
         {{C::playPause}, "", "Play or pause"},
         {{C::shuttleReverse, C::shuttleStop, C::shuttleForward},
          "  ",
@@ -419,7 +419,7 @@ std::vector<EditorCommands::ShortcutRow> makeRows() {
         {{C::zoomIn, C::zoomOut, C::zoomToFit}, "  ", "Zoom the timeline, or fit it"},
     };
     std::vector<EditorCommands::ShortcutRow> made;
-    for (const RowSpec& row : rows)
+    for (const SheetRow& row : rows)
         made.push_back({rowKeys(row), rowText(row), row.commands, row.mentioned});
     made.push_back({modifierText(EditorCommands::unlinkDragModifier) + QStringLiteral("drag"),
                     QStringLiteral("Move a clip without its linked pair"),
