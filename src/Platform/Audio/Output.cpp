@@ -301,14 +301,13 @@ struct Output::Impl {
             }
             if (handOver) takeOver(played, written);
             if (wake) {
-                // From the start (or the last sound taken) on, the clock runs as if it had been heard.
+                // The clock runs on from what was heard, first through what the server was given.
                 listen();
                 backlog = unplayed();
                 waking = true;
-                lastTick = begun ? now : uncorkedAt;
+                lastTick = now;
                 owed = 0;
                 given = 0;
-                advance();
             }
         }
         if (wake) {

@@ -9,9 +9,9 @@
 #include <future>
 #include <limits>
 #include <map>
-#include <unordered_map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -627,7 +627,12 @@ void PlayerRenderer::Impl::render() {
         double due = 0, time = 0;
         std::future<PixelBuffer> picture;
         bool end = false;
+        Clock::time_point started = Clock::now();
+        bool timed = false; // the first of a request decodes from a key frame and says little
     };
+    // How long a picture has lately taken from its start to the queue, in seconds: on a busy machine
+    // reading aims that far ahead of the clock, so what it reads is still on time when done.
+    double lead = 0;
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
     std::shared_ptr<const PlayerItem> item;
@@ -799,7 +804,7 @@ void PlayerRenderer::Impl::render() {
                     return direction > 0 ? double(k) * fd : double(k + 1) * fd;
                 };
                 // Behind the clock: skip what could only be late.
-                const double now = clock.load();
+                const double now = clock.load() + direction * lead * std::abs(r.rate);
                 if (std::isfinite(now)) {
                     while (direction > 0 ? (dueOf(next) < now && next + stride < frames)
                                          : (dueOf(next) > now && next - stride >= 0)) {
@@ -844,6 +849,7 @@ void PlayerRenderer::Impl::render() {
                 }
                 next = k + direction * stride;
             }
+            job.timed = !first && !job.end;
             first = false;
             prefetching = direction < 0;
             inflight.push_back(std::move(job));
@@ -853,6 +859,11 @@ void PlayerRenderer::Impl::render() {
             inflight.pop_front();
             QueuedFrame f{handled, job.due, job.time, {}, job.end};
             if (job.picture.valid()) f.picture = job.picture.get();
+            if (job.timed) {
+                // Quick to rise, slow to fall: one slow picture is enough to read further ahead.
+                const double took = std::chrono::duration<double>(Clock::now() - job.started).count();
+                lead = took > lead ? took : 0.9 * lead + 0.1 * took;
+            }
             push(std::move(f), r);
         } else if (prefetching && source) {
             try {
@@ -996,7 +1007,7 @@ bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
-                                                   int direction, std::int64_t& passed) {
+                                                   int direction, double tolerance, std::int64_t& passed) {
     std::optional<QueuedFrame> newest;
     passed = 0;
     {
@@ -1018,6 +1029,11 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
             q.pop_front();
             if (newest->end) break;
         }
+    }
+    // A picture later than that would be off its sound: it is passed over too.
+    if (newest && !newest->end && now && direction * (*now - newest->due) > tolerance) {
+        ++passed;
+        newest.reset();
     }
     impl_->renderChanged.notify_all();
     return newest;
