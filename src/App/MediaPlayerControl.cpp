@@ -9,9 +9,12 @@ namespace {
 
 PlayerControl::Status controlStatus(media::Player::Status status) {
     switch (status) {
-    case media::Player::Status::paused: return PlayerControl::Status::paused;
-    case media::Player::Status::waitingToPlay: return PlayerControl::Status::waiting;
-    case media::Player::Status::playing: return PlayerControl::Status::playing;
+    case media::Player::Status::paused:
+        return PlayerControl::Status::paused;
+    case media::Player::Status::waitingToPlay:
+        return PlayerControl::Status::waiting;
+    case media::Player::Status::playing:
+        return PlayerControl::Status::playing;
     }
     return PlayerControl::Status::paused;
 }
@@ -31,12 +34,14 @@ MediaPlayerControl::MediaPlayerControl(std::unique_ptr<audio::Output> output, QO
 MediaPlayerControl::~MediaPlayerControl() = default;
 
 void MediaPlayerControl::connectPlayer() {
-    connect(player_.get(), &media::Player::timeChanged, this, [this](double seconds) { emit timeChanged(media::Time::seconds(seconds)); });
+    connect(player_.get(), &media::Player::timeChanged, this,
+            [this](double seconds) { emit timeChanged(media::Time::seconds(seconds)); });
     connect(player_.get(), &media::Player::statusChanged, this,
             [this](media::Player::Status status, double rate) {
                 emit statusChanged(controlStatus(status), static_cast<float>(rate));
             });
     connect(player_.get(), &media::Player::soundLost, this, &PlayerControl::soundLost);
+    connect(player_.get(), &media::Player::soundRestored, this, &PlayerControl::soundRestored);
     connect(player_.get(), &media::Player::frameChanged, this, &PlayerControl::frameChanged);
 }
 

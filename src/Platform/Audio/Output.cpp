@@ -25,11 +25,12 @@ constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // The server asks for more in pieces of a tenth.
 constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
-// A server that leaves a question unanswered this long while playing has stalled, and is let go. The
-// time is counted in this thread's own ticks as well, so that a moment in which this thread could not
-// run (and read the answer waiting for it) is not taken for the server's silence.
-constexpr auto kSilentServerLimit = std::chrono::milliseconds(450);
-constexpr int kSilentServerTicks = 15;
+// A server that leaves a question unanswered this long while playing has stalled, and is let go: a busy
+// one answers well within it, one stopped for 0.6 s does not. The time is counted in this thread's own
+// ticks as well, so that a moment in which this thread could not run (and read the answer waiting for
+// it) is not taken for the server's silence.
+constexpr auto kSilentServerLimit = std::chrono::milliseconds(540);
+constexpr int kSilentServerTicks = 20;
 // A device that answers but takes no sound while some waits: after this long from a start (or this long
 // without taking any during play) it is waking, and the clock runs on without it until it takes sound;
 // after the longest it is let go, which leaves room for a device that wakes slowly (a wireless headset).
@@ -594,6 +595,13 @@ Output::Kind Output::kind() const {
 std::uint64_t Output::deviceLosses() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->losses;
+}
+
+bool Output::playsOnDevice() const {
+    Impl& m = *impl_;
+    std::lock_guard lock(m.mutex);
+    m.listen();
+    return m.toDevice && !m.waking && m.heard > m.heardAtAdoption;
 }
 
 std::size_t Output::write(const float* samples, std::size_t frames) {

@@ -253,7 +253,11 @@ void Player::tick() {
     const double now = clockTime();
     if (const std::uint64_t losses = output_->deviceLosses(); losses != soundLosses_) {
         soundLosses_ = losses;
+        soundMissing_ = true;
         emit soundLost();
+    } else if (soundMissing_ && output_->playsOnDevice()) {
+        soundMissing_ = false;
+        emit soundRestored();
     }
     renderer_->setClock(now);
     std::int64_t passed = 0;

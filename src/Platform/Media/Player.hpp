@@ -105,12 +105,15 @@ class Player : public QObject {
     void frameChanged();
     // The sound device stopped taking sound; playing goes on, silent, on the clock.
     void soundLost();
+    // After `soundLost`, a device plays the sound again.
+    void soundRestored();
     // A file given to `setFile` was read (or found unreadable); `item` tells which.
     void itemChanged();
 
   private:
     enum class Reading { nothing, picture, playback };
-    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0, bool keepsPicture = false);
+    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0,
+                 bool keepsPicture = false);
     void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
@@ -146,6 +149,7 @@ class Player : public QObject {
     std::int64_t presented_ = 0;
     std::int64_t dropped_ = 0;
     std::uint64_t soundLosses_ = 0;
+    bool soundMissing_ = false;
 };
 
 } // namespace osterveil::media
