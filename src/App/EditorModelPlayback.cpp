@@ -20,8 +20,7 @@ double finiteSeconds(const media::Time& time) {
 double steppedTime(double time, int frames, const FrameRate& rate) {
     const double n = rate.numerator, d = rate.denominator;
     const double index = roundHalfAway(time * n / d);
-    if (!std::isfinite(index) || std::abs(index) > 9.0e15)
-        return std::isfinite(time) ? std::max(0.0, time) : 0;
+    if (!std::isfinite(index) || std::abs(index) > 9.0e15) return std::isfinite(time) ? std::max(0.0, time) : 0;
     const double target = std::max(0.0, index + frames) * d / n;
     return std::isfinite(target) && target > 0 ? target : 0;
 }
@@ -138,7 +137,7 @@ void EditorModel::step(int frames) {
 void EditorModel::stepSource(int frames) {
     const auto item = sourceItem();
     const FrameRate rate = item && item->nominalFrameRate > 1.0 ? FrameRate::closest(item->nominalFrameRate)
-                                                                : project().sequence.frameRate;
+                                                                 : project().sequence.frameRate;
     const double target = steppedTime(transport_.sourceTime, frames, rate);
     setSourceTime(target);
     sourcePlayer_->seek(CompositionBuilder::mediaTime(target));

@@ -9,12 +9,9 @@ namespace {
 
 PlayerControl::Status controlStatus(media::Player::Status status) {
     switch (status) {
-    case media::Player::Status::paused:
-        return PlayerControl::Status::paused;
-    case media::Player::Status::waitingToPlay:
-        return PlayerControl::Status::waiting;
-    case media::Player::Status::playing:
-        return PlayerControl::Status::playing;
+    case media::Player::Status::paused: return PlayerControl::Status::paused;
+    case media::Player::Status::waitingToPlay: return PlayerControl::Status::waiting;
+    case media::Player::Status::playing: return PlayerControl::Status::playing;
     }
     return PlayerControl::Status::paused;
 }
@@ -34,8 +31,7 @@ MediaPlayerControl::MediaPlayerControl(std::unique_ptr<audio::Output> output, QO
 MediaPlayerControl::~MediaPlayerControl() = default;
 
 void MediaPlayerControl::connectPlayer() {
-    connect(player_.get(), &media::Player::timeChanged, this,
-            [this](double seconds) { emit timeChanged(media::Time::seconds(seconds)); });
+    connect(player_.get(), &media::Player::timeChanged, this, [this](double seconds) { emit timeChanged(media::Time::seconds(seconds)); });
     connect(player_.get(), &media::Player::statusChanged, this,
             [this](media::Player::Status status, double rate) {
                 emit statusChanged(controlStatus(status), static_cast<float>(rate));

@@ -112,8 +112,7 @@ class Player : public QObject {
 
   private:
     enum class Reading { nothing, picture, playback };
-    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0,
-                 bool keepsPicture = false);
+    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0, bool keepsPicture = false);
     void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
