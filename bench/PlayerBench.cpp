@@ -6,7 +6,12 @@
 // cores, and each seeking case in a process of its own (resident memory is the whole process's):
 //   taskset -c 0,1 bench/bench_player --benchmark_filter=Play/scale:50
 //   bench/bench_player --benchmark_filter=SeeksAcrossSources/sources:24/apart:1104
-// Sound goes to the null output, so no device is needed.
+// Sound goes to the null output, so no device is needed, except in the cases played through a sound
+// server (a private PulseAudio, or the one OSTERVEIL_PULSE_SERVER names, with a sink called "null"):
+// PlayWithSound, FreshStarts and WakingDevice. Run them on two cores, at rest and with a busy desktop's
+// load on the same two cores:
+//   for i in $(seq 8); do taskset -c 0,1 sh -c 'while :; do :; done' & done
+//   taskset -c 0,1 bench/bench_player --benchmark_filter='PlayWithSound|FreshStarts|WakingDevice'
 
 #include <benchmark/benchmark.h>
 

@@ -263,8 +263,9 @@ void Player::tick() {
     std::int64_t passed = 0;
     // A picture goes up within a frame of its sound, or not at all.
     const double tolerance = item_->frameDuration().toSeconds() * std::abs(rate_);
-    if (auto f = renderer_->takeDue(generation_, now, direction, tolerance, passed)) {
-        dropped_ += passed;
+    auto f = renderer_->takeDue(generation_, now, direction, tolerance, passed);
+    dropped_ += passed;
+    if (f) {
         if (f->end) {
             finish(f->due);
             return;
