@@ -523,9 +523,10 @@ TEST(PlayerOnASoundServer, KeepsAServerBusyForAMomentAndGoesOnSilentWhenItStalls
     const auto device = [&] { return player.output().kind() == audio::Output::Kind::device; };
     ASSERT_TRUE(waitUntil(device, 20000));
     player.setItem(PlayerItem::file(countingMovie()));
-    // Plays from `from` until the device answers, as a user presses play again after a failure.
+    // Plays from `from` until the device answers, as a user presses play again after a failure, and
+    // then from `from` again, so that there is time left to play.
     const auto playUntilTheDeviceAnswers = [&](double from) {
-        return waitUntil(
+        const bool found = waitUntil(
             [&] {
                 player.seek(from);
                 player.play();
@@ -534,6 +535,8 @@ TEST(PlayerOnASoundServer, KeepsAServerBusyForAMomentAndGoesOnSilentWhenItStalls
                 return found;
             },
             20000);
+        player.seek(from);
+        return found;
     };
     // Time runs on by half a second.
     const auto runsOn = [&] {
