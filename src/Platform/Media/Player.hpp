@@ -34,7 +34,8 @@ struct PlayerFrame {
 //
 // Rates run from −8 to 8. Forward up to 2 plays sound, its pitch following the rate; faster and
 // backwards are silent, and fast rates show fewer pictures while time still runs at the rate.
-// A picture that is late is dropped unless it is the first after a seek.
+// A picture more than a frame late is dropped unless it is the first after a seek, so every picture on
+// screen is within a frame of its sound; on a busy machine reading aims ahead by what pictures lately took.
 class Player : public QObject {
     Q_OBJECT
   public:
