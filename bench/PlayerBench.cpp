@@ -347,9 +347,10 @@ BENCHMARK(BM_FreshStarts)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2
 
 // A device that answers but takes no sound (the null sink suspended, as a device that wakes slowly)
 // when play is pressed, woken after `wake` ms: the longest time the picture stood still while playing
-// (from the press on), the longest time the clock stood still and its largest step beyond the time that
-// passed (sampled every 5 ms), sound devices given up for lost, and how much sound the sink played (its
-// monitor records nothing while it sleeps, so the recording's times say nothing here).
+// (from the press on, over the first 3 s), the longest time the clock stood still, its largest step
+// beyond the time that passed once the device was woken (sampled every 5 ms), sound devices given up for
+// lost, and how much sound the sink played (its monitor records nothing while it sleeps, so the
+// recording's times say nothing here).
 void BM_WakingDevice(benchmark::State& state) {
     using Steady = std::chrono::steady_clock;
     testsupport::PulseServer server;
@@ -387,16 +388,21 @@ void BM_WakingDevice(benchmark::State& state) {
         presented.emplace_back(player.currentTime(), pressed);
         clock.emplace_back(player.currentTime(), pressed);
         runUntil([&] { return false; }, wake);
-        if (std::system("pactl suspend-sink null 0") != 0) state.SkipWithError("cannot wake the sink");
+        // Woken from a program of its own, so this thread goes on presenting meanwhile.
+        const std::size_t woken = clock.size();
+        testsupport::Spawned waking({"pactl", "suspend-sink", "null", "0"}, {}, false);
         runUntil([&] { return player.rate() == 0; }, 30);
         const Heard heard(recorder.finish(), recorder.origin());
         sampler.stop();
         double stall = 0, clockStall = 0, jump = 0;
-        for (std::size_t i = 1; i < presented.size(); ++i)
+        // Over the first 3 s: the dissolve from 4 s on opens the second source, which on a busy machine
+        // stalls the picture whatever the sound does.
+        for (std::size_t i = 1; i < presented.size() && presented[i - 1].first < 3; ++i)
             stall = std::max(stall, millisecondsBetween(presented[i - 1].second, presented[i].second));
         for (std::size_t i = 1, still = 0; i < clock.size(); ++i) {
-            jump = std::max(jump, 1000 * (clock[i].first - clock[i - 1].first) -
-                                      millisecondsBetween(clock[i - 1].second, clock[i].second));
+            if (i > woken)
+                jump = std::max(jump, 1000 * (clock[i].first - clock[i - 1].first) -
+                                          millisecondsBetween(clock[i - 1].second, clock[i].second));
             if (clock[i].first != clock[still].first)
                 still = i;
             else

@@ -302,13 +302,15 @@ struct Output::Impl {
             }
             if (handOver) takeOver(played, written);
             if (wake) {
-                // The clock runs on from what was heard, first through what the server was given.
+                // The clock runs on from what was heard, first through what the server was given; at a
+                // start, as if heard from the start on, so the picture moves as soon as it would have.
                 listen();
                 backlog = unplayed();
                 waking = true;
-                lastTick = now;
+                lastTick = begun ? now : uncorkedAt;
                 owed = 0;
                 given = 0;
+                advance();
             }
         }
         if (wake) {

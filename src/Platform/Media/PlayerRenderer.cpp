@@ -630,9 +630,11 @@ void PlayerRenderer::Impl::render() {
         Clock::time_point started = Clock::now();
         bool timed = false; // the first of a request decodes from a key frame and says little
     };
-    // How long a picture has lately taken from its start to the queue, in seconds: on a busy machine
-    // reading aims that far ahead of the clock, so what it reads is still on time when done.
+    // How long a picture has lately taken from its start to the queue, in seconds (the middle of the
+    // last few, so one slow picture does not send reading far ahead): on a busy machine reading aims
+    // that far ahead of the clock, so what it reads is still on time when done.
     double lead = 0;
+    std::deque<double> took;
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
     std::shared_ptr<const PlayerItem> item;
@@ -860,9 +862,12 @@ void PlayerRenderer::Impl::render() {
             QueuedFrame f{handled, job.due, job.time, {}, job.end};
             if (job.picture.valid()) f.picture = job.picture.get();
             if (job.timed) {
-                // Quick to rise, slow to fall: one slow picture is enough to read further ahead.
-                const double took = std::chrono::duration<double>(Clock::now() - job.started).count();
-                lead = took > lead ? took : 0.9 * lead + 0.1 * took;
+                took.push_back(std::chrono::duration<double>(Clock::now() - job.started).count());
+                if (took.size() > 7) took.pop_front();
+                std::vector<double> sorted(took.begin(), took.end());
+                const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
+                std::nth_element(sorted.begin(), middle, sorted.end());
+                lead = *middle;
             }
             push(std::move(f), r);
         } else if (prefetching && source) {
