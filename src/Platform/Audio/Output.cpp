@@ -25,6 +25,8 @@ constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // The server asks for more in pieces of a tenth.
 constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
+// Silence that carries out what a server holds back once the ring runs dry: longer than its period.
+constexpr std::size_t kPaddingFrames = Output::sampleRate / 25;
 // A server that leaves a question unanswered this long while playing has stalled, and is let go: a busy
 // one answers well within it, one stopped for 0.6 s does not. The time is counted in this thread's own
 // ticks as well, so that a moment in which this thread could not run (and read the answer waiting for
@@ -227,7 +229,7 @@ struct Output::Impl {
         if (!t || t->playing || t->read_index_corrupt || t->write_index_corrupt ||
             t->write_index <= t->read_index || t->write_index == paddedAt || !ringIsEmpty())
             return;
-        writeSilence(kServerBufferBytes / kFrameBytes);
+        writeSilence(kPaddingFrames);
         paddedAt = pa_stream_get_timing_info(stream)->write_index;
     }
 
