@@ -122,7 +122,7 @@ std::optional<Still> decode(QIODevice& device, int maxPixel) {
         }
         QImage image;
         {
-            // Only the JPEG reader never holds the whole picture.
+            // Only the JPEG reader is sure never to hold the whole picture.
             const auto turn = turnToDecode(reader.format() == "jpeg" ? 0 : wholeBytes);
             image = reader.read();
         }

@@ -10,10 +10,10 @@
 
 namespace osterveil::stills {
 
-// The most pixels a still may have; a larger one is refused from its header. Every reader but JPEG's
-// holds the whole picture while decoding it, and a picture of more than 8 bytes a pixel (floating point)
-// is held to fewer, so that what it holds stays within `allocationLimitMB`. The JPEG reader shrinks a
-// picture while decoding it and is held only to that limit, which it meets at the size asked for.
+// The most pixels a still may have; a larger one is refused from its header. Most readers hold the
+// whole picture while decoding it, so a picture of more than 8 bytes a pixel (floating point) is held to
+// fewer, to stay within `allocationLimitMB`. JPEG pictures are held only to that limit: their reader
+// shrinks a picture while decoding it, to the size asked for.
 inline constexpr std::int64_t mostPixels = 250'000'000;
 // The largest picture a reader may allocate while decoding, in megabytes: the largest still at 8 bytes
 // a pixel (16 bits a channel).
