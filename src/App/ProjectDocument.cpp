@@ -7,6 +7,8 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +98,26 @@ std::optional<FileStamp> FileStamp::of(const std::filesystem::path& file) {
     return stampOf(info);
 }
 
+namespace {
+
+// Whether a file can hold a project, from its first byte that is not blank: a project is a JSON object,
+// which may follow a byte-order mark and white space. Reads only as far as that byte, from the start.
+bool mayBeProject(int fd) {
+    char buffer[65536];
+    bool atStart = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false; // blank to its end, or unreadable: the decoder would say the same
+        std::string_view text(buffer, std::size_t(n));
+        if (std::exchange(atStart, false) && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+        const std::size_t first = text.find_first_not_of(" \t\r\n");
+        if (first != std::string_view::npos) return text[first] == '{';
+    }
+}
+
+} // namespace
+
 ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& file,
                                                    const std::function<void(double)>& progress) {
     // Opened without blocking (a FIFO would wait for a writer) and judged by what was opened.
@@ -107,7 +129,10 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     } closer{fd};
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw DocumentError::fileReadCorruptFile(file);
-    if (std::uintmax_t(info.st_size) > largestFile) throw ProjectError::corrupt();
+    // Whatever its size, a file that cannot be a project is told so before it is read whole.
+    if (!mayBeProject(fd)) throw ProjectError::corrupt();
+    if (std::uintmax_t(info.st_size) > largestFile) throw ProjectError::tooLarge();
+    if (::lseek(fd, 0, SEEK_SET) != 0) throw DocumentError::fileReadCorruptFile(file);
     const FileStamp stamp = stampOf(info);
 
     // Reading is the first fifth of the way, decoding the rest.
@@ -116,7 +141,7 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     for (;;) {
         if (done == bytes.size()) {
             // Grown since it was measured: as much as the limit allows.
-            if (bytes.size() > largestFile) throw ProjectError::corrupt();
+            if (bytes.size() > largestFile) throw ProjectError::tooLarge();
             bytes.resize(bytes.size() + 65536);
         }
         const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t(8) << 20);

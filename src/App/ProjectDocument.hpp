@@ -77,7 +77,7 @@ class ProjectDocument : public QObject {
     static Project newProject();
 
     // The largest file taken for a project. Projects of tens of thousands of clips run to a few
-    // hundred megabytes; anything larger is refused before a byte of it is read.
+    // hundred megabytes; anything larger is refused before more than its start is read.
     static constexpr std::uintmax_t largestFile = std::uintmax_t(1) << 30;
 
     // The project in a file's bytes, unchanged. Throws `ProjectError`: `newerFile` as the model reports
@@ -89,7 +89,9 @@ class ProjectDocument : public QObject {
         FileStamp stamp;
     };
     // Reads a file. Throws `DocumentError::fileReadCorruptFile` when the path is no readable regular
-    // file, `ProjectError::corrupt` at once for one beyond `largestFile`, else as `decode`. `progress`
+    // file; at once, having read only as far as its first byte that is not blank, `ProjectError::corrupt`
+    // for one that does not start like a project and `ProjectError::tooLarge` for one beyond
+    // `largestFile`; else as `decode`. `progress`
     // hears how far it has got (0…1), from any thread. Safe on any thread.
     static Reading readFile(const std::filesystem::path& file,
                             const std::function<void(double)>& progress = {});

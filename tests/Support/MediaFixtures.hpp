@@ -63,8 +63,9 @@ int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrd
 void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);
 void writePng(const std::filesystem::path& path, int width, int height);
 // A black RGB PNG of any size, written a row at a time: a picture of 20000×20000 takes little memory
-// to write and about a megabyte on disk.
-void writeBlankPng(const std::filesystem::path& path, int width, int height);
+// to write and about a megabyte on disk. With `rows`, the file ends after that many rows: a header
+// claiming a size that its data never fills.
+void writeBlankPng(const std::filesystem::path& path, int width, int height, std::optional<int> rows = {});
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
