@@ -251,7 +251,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.frame->width = recipe.width;
         video.frame->height = recipe.height;
         check(av_frame_get_buffer(video.frame.get(), 0), "video buffer");
-        video.end = recipe.frames;
+        video.next = recipe.pictureDelay;
+        video.end = recipe.pictureDelay + recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
         const char* encoder = "pcm_s16le";
@@ -321,11 +322,12 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
             check(av_frame_make_writable(lane.frame.get()), "writable frame");
             lane.frame->pts = lane.next;
             if (pickVideo) {
+                const std::int64_t index = lane.next - recipe.pictureDelay;
                 if (recipe.countingFrames)
-                    paintCount(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                    paintCount(*lane.frame, static_cast<int>(index), recipe.video == VideoCodec::proresHQ);
                 else
-                    paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
-                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(lane.next));
+                    paintVideo(*lane.frame, static_cast<int>(index), recipe.video == VideoCodec::proresHQ);
+                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(index));
                 lane.next += 1;
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
