@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <future>
+#include <limits>
 #include <list>
 #include <map>
 #include <mutex>
@@ -264,14 +265,15 @@ struct StreamEnd {
 // file. Otherwise it stops once every stream in `settle` has had no packet for 10 s of the others'
 // times, and reports only those: the streams of an interleaved file lie within a second or two of
 // each other, so one silent that long has ended. None when the position cannot be reached or reading
-// gives up.
+// gives up. With `continuous`, a packet more than a second after the one before it in its stream
+// carries a damaged time, and is passed over.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
-                                                 const std::set<int>& settle, const Deadline& deadline) {
+                                                 const std::set<int>& settle, bool continuous,
+                                                 const Deadline& deadline) {
     const AVStream& reference = *ctx.streams[seekStream];
-    const Time at = from.converted(Time::modelTimescale, Rounding::towardNegativeInfinity);
     const std::int64_t target =
-        av_rescale_q(at.value(), AVRational{1, Time::modelTimescale}, reference.time_base);
+        av_rescale_q(from.value(), AVRational{1, from.timescale()}, reference.time_base);
     if (av_seek_frame(&ctx, seekStream, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
 
     const Time settled = Time(10, 1);
@@ -298,8 +300,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         if (counted) {
             const AVStream& st = *ctx.streams[index];
             std::int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            if (start == AV_NOPTS_VALUE && previousEnd.count(index)) start = previousEnd[index];
-            if (start != AV_NOPTS_VALUE) {
+            const auto previous = previousEnd.find(index);
+            if (start == AV_NOPTS_VALUE && previous != previousEnd.end()) start = previous->second;
+            const bool jumped = continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
+                                start - previous->second > av_rescale_q(1, AVRational{1, 1}, st.time_base);
+            if (start != AV_NOPTS_VALUE && !jumped) {
                 const std::int64_t length =
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
                 const std::int64_t end = start + length;
@@ -340,7 +345,7 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
         if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
             latest = &t;
     if (!latest) return {};
-    auto ends = readEnds(ctx, tracks, latest->streamIndex, latest->timeRange.end(), {}, deadline);
+    auto ends = readEnds(ctx, tracks, latest->streamIndex, latest->timeRange.end(), {}, estimated, deadline);
     if (!ends) return {};
     if (!estimated) return *ends;
     int readings = 0;
@@ -350,7 +355,7 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
             continue;
         ++readings;
         if (auto more = readEnds(ctx, tracks, t.streamIndex, t.timeRange.end() - Time(1, 1), {t.streamIndex},
-                                 deadline))
+                                 true, deadline))
             ends->merge(*more);
     }
     return *ends;
@@ -365,9 +370,11 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         dataEnd = std::max(dataEnd, data.end);
     for (AssetTrack& t : tracks) {
         auto it = measured.find(t.streamIndex);
-        if (estimated && it != measured.end()) {
-            t.timeRange =
-                TimeRange::fromStartEnd(t.timeRange.start, std::max(it->second.end, t.timeRange.start));
+        if (estimated && it != measured.end() && t.timeRange.duration.isNumeric()) {
+            // What the estimate misses is what the parsers still held, a packet or two; a damaged time
+            // far beyond it is no end.
+            const Time end = std::min(it->second.end, t.timeRange.end() + Time(1, 1));
+            t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }
         // A stream with no packet after the seek ended before it, so no later than the data.
@@ -440,13 +447,14 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
         const Time padding = coded + coded;
         if (firstSound && *firstPicture - *firstSound > std::max(picture, padding)) {
             origin = *firstSound;
-            if (picture > Time::zero()) {
-                // Whole pictures from the first one back to the sound's start.
-                const Time lead = *firstPicture - *firstSound;
-                const __int128 whole = __int128(lead.value()) * picture.timescale() /
-                                       (__int128(lead.timescale()) * picture.value());
-                origin = *firstPicture - Time(std::int64_t(whole) * picture.value(), picture.timescale());
-            }
+            // Whole pictures from the first one back to the sound's start.
+            const Time lead = *firstPicture - *firstSound;
+            const __int128 whole = picture > Time::zero() ? __int128(lead.value()) * picture.timescale() /
+                                                                (__int128(lead.timescale()) * picture.value())
+                                                          : 0;
+            const __int128 back = whole * picture.value();
+            if (whole > 0 && back <= std::numeric_limits<std::int64_t>::max())
+                origin = *firstPicture - Time(std::int64_t(back), picture.timescale());
         }
         if (soundEnd && end && *soundEnd - *end > padding) end = soundEnd;
     }
