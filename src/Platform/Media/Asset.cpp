@@ -302,8 +302,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
             std::int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             const auto previous = previousEnd.find(index);
             if (start == AV_NOPTS_VALUE && previous != previousEnd.end()) start = previous->second;
-            const bool jumped = continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
-                                start - previous->second > av_rescale_q(1, AVRational{1, 1}, st.time_base);
+            const bool jumped =
+                continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
+                __int128(start) - previous->second > av_rescale_q(1, AVRational{1, 1}, st.time_base);
             if (start != AV_NOPTS_VALUE && !jumped) {
                 const std::int64_t length =
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
