@@ -162,7 +162,8 @@ TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
 }
 
 TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {
-    // Two seconds of pictures at 25 fps. A tone runs to the last picture, or, in the second file, stops
+    // Two seconds of pictures at 25 fps, reordered as x264 codes them by default, so that the picture
+    // shown last is not the last packet. A tone runs to the last picture, or, in the second file, stops
     // half a second before it; the demuxer's estimates of where each sound ends fall short of its
     // last packets by up to about 0.1 s.
     struct Case {
@@ -179,7 +180,9 @@ TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture)
                                 .framesPerSecond = 25,
                                 .frames = 50,
                                 .audio = c.codec,
-                                .audioSeconds = c.soundSeconds});
+                                .audioSeconds = c.soundSeconds,
+                                .keyFrameInterval = 30,
+                                .reorderedPictures = 3});
         // The length of the content, as the probe gives it: the pictures', without the sound's padding.
         const double length = media::Asset::load(source)->duration().toSeconds();
         EXPECT_NEAR(length, 2.0, 0.001) << c.name;

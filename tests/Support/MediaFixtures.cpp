@@ -237,6 +237,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.time_base = AVRational{1, recipe.framesPerSecond};
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
+                if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);

@@ -253,20 +253,34 @@ std::int64_t assumedPacketDuration(const AVStream& st) {
     return 0;
 }
 
+// How far back from a time a stream is read so that every packet shown after it is seen, when reading
+// cannot start at a key frame: a transport stream is searched by packet times, and the search lands
+// on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
+// pictures before it is shown (the deepest reordering of H.264 and HEVC), so the one shown last can
+// lie well before the last packet. At least a second, more than a parser holds back at the end.
+Time readingReach(const AVStream& st) {
+    const Time second(1, 1);
+    if (st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+        for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
+            if (r.num > 0 && r.den > 0)
+                return std::max(second, Time::fraction(__int128(17) * r.den, r.num, Time::modelTimescale));
+    return second;
+}
+
 // Where a stream's data ends, and the length of the packet that ends it.
 struct StreamEnd {
     Time end;
     Time lastPacket;
 };
 
-// Seeks `seekStream` to the key frame at or before `from` and reads on: the end of the latest packet of
-// each stream of `tracks` that had one. A packet without a time follows the one before it, so streams
-// that only count frames are measured by counting. With `settle` empty, reading goes to the end of the
-// file. Otherwise it stops once every stream in `settle` has had no packet for 10 s of the others'
-// times, and reports only those: the streams of an interleaved file lie within a second or two of
-// each other, so one silent that long has ended. None when the position cannot be reached or reading
-// gives up. With `continuous`, a packet more than a second after the one before it in its stream
-// carries a damaged time, and is passed over.
+// Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
+// packet at or before it) and reads on: the end of the latest packet of each stream of `tracks` that
+// had one. A packet without a time follows the one before it, so streams that only count frames are
+// measured by counting. With `settle` empty, reading goes to the end of the file. Otherwise it stops once
+// every stream in `settle` has had no packet for 10 s of the others' times, and reports only those: the
+// streams of an interleaved file lie within a second or two of each other, so one silent that long has ended.
+// None when the position cannot be reached or reading gives up. With `continuous`, a packet more than the
+// stream's reading reach after the one before it in its stream carries a damaged time, and is passed over.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
@@ -302,9 +316,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
             std::int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             const auto previous = previousEnd.find(index);
             if (start == AV_NOPTS_VALUE && previous != previousEnd.end()) start = previous->second;
+            const Time reach = readingReach(st);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
-                __int128(start) - previous->second > av_rescale_q(1, AVRational{1, 1}, st.time_base);
+                __int128(start) - previous->second >
+                    av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base);
             if (start != AV_NOPTS_VALUE && !jumped) {
                 const std::int64_t length =
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
@@ -336,9 +352,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
 // the latest declared end. A header can declare any length (a 24 KB AVI claims 317 years); the
 // packets cannot. When the lengths are only estimated (a transport stream's, from the last packets
-// the demuxer happened to finish), a stream that ended before that key frame is read again from
-// shortly before its own estimated end. None when the end cannot be reached quickly, or the file
-// cannot be read there: the declared lengths then stand.
+// the demuxer happened to finish), reading starts a reading reach before that end, and a stream that
+// ended before that is read again from a reach before its own estimated end. None when the end cannot be
+// reached quickly, or the file cannot be read there: the declared lengths then stand.
 std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                       bool estimated, const Deadline& deadline) {
     const AssetTrack* latest = nullptr;
@@ -346,7 +362,11 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
         if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
             latest = &t;
     if (!latest) return {};
-    auto ends = readEnds(ctx, tracks, latest->streamIndex, latest->timeRange.end(), {}, estimated, deadline);
+    const auto before = [&](const AssetTrack& t) {
+        return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
+    };
+    auto ends = readEnds(ctx, tracks, latest->streamIndex,
+                         estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
     if (!ends) return {};
     if (!estimated) return *ends;
     int readings = 0;
@@ -355,8 +375,7 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
             readings == maximumExtraReadings)
             continue;
         ++readings;
-        if (auto more = readEnds(ctx, tracks, t.streamIndex, t.timeRange.end() - Time(1, 1), {t.streamIndex},
-                                 true, deadline))
+        if (auto more = readEnds(ctx, tracks, t.streamIndex, before(t), {t.streamIndex}, true, deadline))
             ends->merge(*more);
     }
     return *ends;
