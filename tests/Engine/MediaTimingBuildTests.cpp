@@ -126,17 +126,24 @@ FlashAndBeep flashAndBeep(const fs::path& movie) {
 TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
     // Three seconds at 24 fps, one white picture at 1.5 s and a click at the same instant, with each
     // sound coding a camcorder or broadcaster puts in a transport stream; the sound's priming starts
-    // its stream before the first picture.
-    for (const auto& [codec, name] : {std::pair{ts::AudioCodec::aac, "aac"}, std::pair{ts::AudioCodec::ac3, "ac3"},
-                                      std::pair{ts::AudioCodec::mp2, "mp2"}}) {
+    // its stream before the first picture. At 60 fps AAC's priming lasts longer than a picture.
+    struct Case {
+        ts::AudioCodec codec;
+        const char* name;
+        int fps;
+    };
+    for (const auto& [codec, name, fps] :
+         {Case{ts::AudioCodec::aac, "aac", 24}, Case{ts::AudioCodec::ac3, "ac3", 24},
+          Case{ts::AudioCodec::mp2, "mp2", 24}, Case{ts::AudioCodec::aac, "aac60", 60}}) {
         const fs::path source = MediaFixtures::shared().scratch(std::string("lip-sync-") + name + ".m2ts");
         ts::writeMovie(source, {.container = "mpegts",
                                 .width = 160,
                                 .height = 90,
-                                .frames = 72,
+                                .framesPerSecond = fps,
+                                .frames = 3 * fps,
                                 .audio = codec,
                                 .audioSeconds = 3.0,
-                                .luma = [](std::int64_t f) { return f == 36 ? 235 : 16; },
+                                .luma = [fps](std::int64_t f) { return f == 3 * fps / 2 ? 235 : 16; },
                                 .sound = [](std::int64_t i) { return i == 72000 ? 0.9f : 0.0f; }});
         // The content's length, not that of its last picture's start or of the sound's priming.
         const double length = media::Asset::load(source)->duration().toSeconds();
@@ -152,6 +159,102 @@ TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
         EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
         EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
     }
+}
+
+TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {
+    // Two seconds of pictures at 25 fps, reordered as x264 codes them by default, so that the picture
+    // shown last is not the last packet. A tone runs to the last picture, or, in the second file, stops
+    // half a second before it; the demuxer's estimates of where each sound ends fall short of its
+    // last packets by up to about 0.1 s.
+    struct Case {
+        const char* name;
+        ts::AudioCodec codec;
+        double soundSeconds;
+    };
+    for (const Case c : {Case{"tone-to-the-end.m2ts", ts::AudioCodec::aac, 2.0},
+                         Case{"tone-ends-early.mts", ts::AudioCodec::mp2, 1.5}}) {
+        const fs::path source = MediaFixtures::shared().scratch(c.name);
+        ts::writeMovie(source, {.container = "mpegts",
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 50,
+                                .audio = c.codec,
+                                .audioSeconds = c.soundSeconds,
+                                .keyFrameInterval = 30,
+                                .reorderedPictures = 3});
+        // The length of the content, as the probe gives it: the pictures', without the sound's padding.
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 2.0, 0.001) << c.name;
+
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        const auto lastSound = [](const std::vector<float>& stereo) {
+            std::int64_t last = -1;
+            for (std::size_t i = 0; i < stereo.size(); i += 2)
+                if (std::abs(stereo[i]) > 0.01f) last = std::int64_t(i / 2);
+            return last;
+        };
+        // The player's mix and the exported movie both sound to the tone's end, within one coded frame.
+        const std::int64_t toneEnd = std::llround(c.soundSeconds * kRate);
+        EXPECT_NEAR(double(lastSound(doc.mixed())), double(toneEnd), 1152) << c.name;
+
+        const fs::path out = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = out;
+        r.width = 160;
+        r.height = 90;
+        r.frameRate = FrameRate{25, 1};
+        SequenceExporter().exportMovie(r, nullptr);
+        EXPECT_EQ(videoPackets(out), 50) << c.name;
+        media::AudioDecoder exported(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate,
+                                     2);
+        std::vector<float> sound;
+        while (auto b = exported.next())
+            sound.insert(sound.end(), b->samples.begin(), b->samples.end());
+        EXPECT_NEAR(double(lastSound(sound)), double(toneEnd), 1152) << c.name;
+    }
+}
+
+TEST(MediaTimingBuild, SoundAContainerPlacesBeforeThePicturesPlaysAndExports) {
+    // An MP4 whose edit list starts its pictures half a second after its sound: a soft click in that
+    // lead-in at 0.25 s, and a loud one with a white picture at 1 s.
+    const fs::path source = MediaFixtures::shared().scratch("lead-in.mp4");
+    ts::writeMovie(source,
+                   {.width = 160,
+                    .height = 90,
+                    .frames = 24,
+                    .audio = ts::AudioCodec::aac,
+                    .audioSeconds = 1.5,
+                    .pictureDelay = 12,
+                    .luma = [](std::int64_t f) { return f == 12 ? 235 : 16; },
+                    .sound = [](std::int64_t i) { return i == 12000   ? 0.5f
+                                                         : i == 48000 ? 0.9f
+                                                                      : 0.0f; }});
+    const double length = media::Asset::load(source)->duration().toSeconds();
+    EXPECT_NEAR(length, 1.5, 0.001);
+
+    Doc doc;
+    const Uuid m = doc.media(source, MediaKind::video, length);
+    doc.clip(0, m, 0, length);
+    doc.clip(3, m, 0, length);
+    const auto mixed = doc.mixed();
+    EXPECT_NEAR(double(loudestFrame(mixed, 0, kRate / 2)), kRate / 4.0, kRate / 1000);
+    const fs::path out = MediaFixtures::shared().scratch("lead-in-out.mp4");
+    doc.exportTo(out);
+    const FlashAndBeep got = flashAndBeep(out);
+    EXPECT_NEAR(got.flash, 1.0, 0.001);
+    EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002);
+    media::AudioDecoder exported(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::vector<float> lead(std::size_t{kRate});
+    exported.read(0, kRate / 2, lead.data());
+    const std::int64_t click = loudestFrame(lead, 0, kRate / 2);
+    EXPECT_NEAR(double(click), kRate / 4.0, kRate / 1000);
+    EXPECT_GT(std::abs(lead[std::size_t(2 * click)]), 0.3f);
 }
 
 TEST(MediaTimingBuild, SoundDamagedBeyondFullScaleExportsSilenceInItsPlace) {

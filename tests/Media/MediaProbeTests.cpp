@@ -111,6 +111,17 @@ TEST(MediaProbe, LengthsComeFromTheContent) {
     // An MP3's encoder delay and a transport stream's 1.4 s start are not part of their lengths.
     EXPECT_NEAR(probe(fixture(Fixture::clickMp3)).duration, 3.0, 0.002);
     EXPECT_NEAR(probe(fixture(Fixture::flashTransportStream)).duration, 5.0, 0.04);
+    // A transport stream whose sound outlasts its pictures ends with its last sound packet (AAC pads
+    // its last frame), not where the demuxer's estimate of the sound's length ends.
+    const fs::path longSound = scratch("long-sound.ts");
+    testsupport::writeMovie(longSound, {.container = "mpegts",
+                                        .width = 160,
+                                        .height = 90,
+                                        .audio = testsupport::AudioCodec::aac,
+                                        .audioSeconds = 1.5});
+    const double soundLength = probe(longSound).duration;
+    EXPECT_GE(soundLength, 1.5);
+    EXPECT_LE(soundLength, 1.5 + 2048.0 / 48000);
 
     if (!fs::is_directory(damagedFile("")))
         GTEST_SKIP() << "shared test data not found at " << damagedFile("");

@@ -237,6 +237,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.time_base = AVRational{1, recipe.framesPerSecond};
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
+                if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);
@@ -251,7 +252,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.frame->width = recipe.width;
         video.frame->height = recipe.height;
         check(av_frame_get_buffer(video.frame.get(), 0), "video buffer");
-        video.end = recipe.frames;
+        video.next = recipe.pictureDelay;
+        video.end = recipe.pictureDelay + recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
         const char* encoder = "pcm_s16le";
@@ -321,11 +323,12 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
             check(av_frame_make_writable(lane.frame.get()), "writable frame");
             lane.frame->pts = lane.next;
             if (pickVideo) {
+                const std::int64_t index = lane.next - recipe.pictureDelay;
                 if (recipe.countingFrames)
-                    paintCount(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                    paintCount(*lane.frame, static_cast<int>(index), recipe.video == VideoCodec::proresHQ);
                 else
-                    paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
-                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(lane.next));
+                    paintVideo(*lane.frame, static_cast<int>(index), recipe.video == VideoCodec::proresHQ);
+                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(index));
                 lane.next += 1;
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(

@@ -50,6 +50,12 @@ struct MovieRecipe {
     bool countingFrames = false;
     // Frames from one key frame to the next.
     int keyFrameInterval = 12;
+    // At most this many pictures in a row coded after the one that follows them (B-frames; x264 puts
+    // them in a pyramid), so that the packets come in another order than the pictures they show.
+    int reorderedPictures = 0;
+    // Frames by which the first picture follows the start of the sound: an MP4 or QuickTime movie gets
+    // an edit list with that much empty time before its pictures.
+    int pictureDelay = 0;
     // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
