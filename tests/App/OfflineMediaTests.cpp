@@ -124,5 +124,5 @@ TEST_F(OfflineMedia, ADeviceAFIFOOrAFolderIsNoMediaFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return settled() && !model.offlineIDs().empty(); }, 20000));
     EXPECT_EQ(model.offlineIDs(), (UuidSet{zero, pipe, inFolder}));
     EXPECT_TRUE(model.status().endsWith(QStringLiteral("3 offline"))) << model.status().toStdString();
-    EXPECT_EQ(exportFailure(), "zero could not be decoded.");
+    EXPECT_EQ(exportFailure(), "zero, pipe.mov and folder.mov could not be decoded.");
 }

@@ -376,10 +376,11 @@ TEST(CompositionBuild, UnreadableAndSoundOnlyFiles) {
     // Neither is the media it stands for: both are offline, each with why, and nothing is laid.
     ASSERT_EQ(b.offline.size(), 2u);
     ASSERT_EQ(b.offlineProblems.size(), 2u);
-    EXPECT_EQ(b.offlineProblems[0], junk.filename().string() + " could not be decoded.");
-    EXPECT_EQ(b.offlineProblems[1].rfind(MediaFixtures::shared().path(Fixture::wavAudio).filename().string() +
-                                             " has changed since it was imported.",
-                                         0),
+    EXPECT_EQ(b.offlineProblems[0].text(), junk.filename().string() + " could not be decoded.");
+    EXPECT_EQ(b.offlineProblems[1].text().rfind(
+                  MediaFixtures::shared().path(Fixture::wavAudio).filename().string() +
+                      " has changed since it was imported.",
+                  0),
               0u);
     EXPECT_TRUE(log.lines.empty());
     EXPECT_FALSE(b.videoComposition);
@@ -472,7 +473,7 @@ TEST(CompositionBuild, StillsThatCannotBeReadAreReportedNotWaitedFor) {
     const CompositionBuild b = building.get();
     // A FIFO is no file of media at all: offline, named.
     ASSERT_EQ(b.offline.size(), 1u);
-    EXPECT_EQ(b.offlineProblems[0], fifo.filename().string() + " could not be decoded.");
+    EXPECT_EQ(b.offlineProblems[0].text(), fifo.filename().string() + " could not be decoded.");
     ASSERT_EQ(b.undecodable.size(), 2u);
     EXPECT_EQ(b.undecodable[0].file, cut);
     EXPECT_EQ(b.undecodable[0].start, 1);

@@ -349,6 +349,31 @@ TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequ
     EXPECT_NEAR(std::abs(s[2 * std::size_t(loudestFrame(s, kRate / 10, kRate * 4 / 10))]), 0.25f, 0.03f);
     EXPECT_LT(std::abs(s[2 * std::size_t(loudestFrame(s, kRate * 11 / 20, kRate))]), 0.01f);
 
+    // Wholly past it (cut in at 2 s of the one-second movie), and a WAV of one second alone on A1
+    // as a clip of 2.5 s: each as long as its sequence, black and silent past the media.
+    auto soundSeconds = [](const std::shared_ptr<const media::Asset>& a) {
+        const auto sound = a->tracks(media::MediaType::audio);
+        return sound.empty() ? 0.0 : sound[0]->timeRange.duration.toSeconds();
+    };
+    Doc gone;
+    const Uuid whole =
+        gone.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1);
+    gone.clip(0, whole, 0, 1, 2);
+    gone.clip(3, whole, 0, 1, 2);
+    const fs::path goneOut = MediaFixtures::shared().scratch("wholly-past-the-media.mp4");
+    gone.exportTo(goneOut);
+    EXPECT_EQ(videoPackets(goneOut), 24);
+    const auto goneAsset = media::Asset::load(goneOut);
+    EXPECT_NEAR(soundSeconds(goneAsset), 1.0, 0.03);
+    if (const auto picture = goneAsset->tracks(media::MediaType::video); !picture.empty()) {
+        EXPECT_LE(brightest(*media::VideoDecoder(picture[0]).frameAt(media::Time(1, 2))), 20);
+    }
+    Doc alone;
+    alone.clip(3, alone.media(MediaFixtures::shared().path(Fixture::wavAudio), MediaKind::audio, 1), 0, 2.5);
+    const fs::path aloneOut = MediaFixtures::shared().scratch("sound-past-the-media.mp4");
+    alone.exportTo(aloneOut);
+    EXPECT_NEAR(soundSeconds(media::Asset::load(aloneOut)), 2.5, 0.03);
+
     // Slowed to half speed the same media lasts two seconds; within a frame the clip's own end stands.
     TimelineClip slow = doc.project.sequence.tracks[0].clips[0];
     slow.start = 5;
