@@ -49,6 +49,9 @@ QString DocumentError::writeFailure(int error) {
     case EACCES:
     case EPERM:
         return QStringLiteral("You don\u2019t have permission to save it there.");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("The folder it goes in is no longer there.");
     case 0:
         return QStringLiteral("The file could not be written.");
     default:
@@ -178,6 +181,14 @@ ProjectDocument::ProjectDocument(Project project, std::optional<std::filesystem:
     undoStack_.setUndoLimit(undoLimit);
     connect(&undoStack_, &QUndoStack::cleanChanged, this,
             [this](bool clean) { emit modifiedChanged(!clean); });
+    // The stack keeps its clean mark at one index, set only where it stands: a save that landed after
+    // further edits marks its step once the history comes back to it.
+    connect(&undoStack_, &QUndoStack::indexChanged, this, [this] {
+        if (savedAway_ && project_ == *savedAway_) {
+            savedAway_.reset();
+            undoStack_.setClean();
+        }
+    });
 }
 
 ProjectDocument::ProjectDocument(Reading reading, const std::filesystem::path& file, QObject* parent)
@@ -235,11 +246,14 @@ void ProjectDocument::save(const std::filesystem::path& file) {
 
 void ProjectDocument::saved(const std::filesystem::path& file, const Project& snapshot, const FileStamp& stamp) {
     diskStamp_ = stamp;
-    // Edited while the save ran: what is on disk is not what the window holds.
-    if (project_ == snapshot)
+    savedAway_.reset();
+    if (project_ == snapshot) {
         undoStack_.setClean();
-    else
+    } else {
+        // Edited while the save ran: what is on disk is a step behind (or ahead) of what the window holds.
         undoStack_.resetClean();
+        savedAway_ = snapshot;
+    }
     if (fileURL_ != file) {
         fileURL_ = file;
         emit fileURLChanged();
@@ -261,6 +275,7 @@ void ProjectDocument::startNextSave() {
     saving_ = true;
     SaveJob job = std::move(pendingSaves_.front());
     pendingSaves_.pop_front();
+    savingTo_ = job.file;
     struct Outcome {
         std::optional<FileStamp> stamp;
         QString failure;
@@ -269,9 +284,9 @@ void ProjectDocument::startNextSave() {
     const Project snapshot = job.snapshot;
     offload(
         WorkService::Lane::documents, this,
-        [file, snapshot]() -> Outcome {
+        [file, snapshot, writer = writer_]() -> Outcome {
             try {
-                return {write(contents(snapshot), file), {}};
+                return {writer(contents(snapshot), file), {}};
             } catch (const DocumentError& error) {
                 return {std::nullopt, QString::fromUtf8(error.what())};
             } catch (const EncodingError& error) {
@@ -291,6 +306,12 @@ void ProjectDocument::waitForSaves() {
     QEventLoop loop;
     connect(this, &ProjectDocument::savesFinished, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+std::optional<std::filesystem::path> ProjectDocument::saveTarget() const {
+    if (!pendingSaves_.empty()) return pendingSaves_.back().file;
+    if (saving_) return savingTo_;
+    return fileURL_;
 }
 
 bool ProjectDocument::changedOnDisk() const {

@@ -112,6 +112,9 @@ class ProjectDocument : public QObject {
 
     // Absent while the document has never been saved.
     const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
+    // Where a save asked for now belongs: the file of the newest save still on its way (a Save As not
+    // yet written), else the file URL.
+    std::optional<std::filesystem::path> saveTarget() const;
 
     // Writes the whole file atomically at `file`, here and now; on success that becomes the file URL
     // and the document is no longer modified. On failure nothing changes and the old file stays as it
@@ -121,11 +124,15 @@ class ProjectDocument : public QObject {
     // was unless all of them reached the disk. The stamp of the file written. Throws
     // `DocumentError::fileWriteFailed`. Safe on any thread.
     static FileStamp write(const std::string& bytes, const std::filesystem::path& file);
+    // What a save on a worker writes the file with: `write` unless replaced (tests hold a save back).
+    using FileWriter = std::function<FileStamp(const std::string& bytes, const std::filesystem::path& file)>;
+    void setFileWriter(FileWriter writer) { writer_ = std::move(writer); }
 
     // Saves the project as it is now on a worker, the document staying editable meanwhile; a save
-    // asked for while another runs waits for it. On success `file` becomes the file URL, and the
-    // document is no longer modified unless it was edited meanwhile. `done` follows on this thread
-    // with the failure's cause, or an empty text; never once the document has gone.
+    // asked for while another runs waits for it. On success `file` becomes the file URL, and the step
+    // of the history that holds what was written is the clean one: edited meanwhile, the document
+    // stays modified until undone back to it. `done` follows on this thread with the failure's cause,
+    // or an empty text; never once the document has gone.
     void saveInBackground(const std::filesystem::path& file, std::function<void(const QString& failure)> done);
     bool isSaving() const { return saving_; }
     // Returns once no save runs, the events of the program going on meanwhile.
@@ -168,6 +175,10 @@ class ProjectDocument : public QObject {
     QUndoStack undoStack_;
     std::deque<SaveJob> pendingSaves_;
     bool saving_ = false;
+    std::filesystem::path savingTo_;
+    // What a save wrote while the project had moved on: the history becomes clean where it holds this.
+    std::optional<Project> savedAway_;
+    FileWriter writer_ = &ProjectDocument::write;
 };
 
 } // namespace osterveil

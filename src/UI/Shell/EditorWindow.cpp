@@ -231,7 +231,8 @@ void EditorWindow::buildMenus() {
     saveAs->setShortcut(ctrl(Qt::Key_S, Qt::ShiftModifier));
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), this, [this] {
-        if (controller_ && controller_->quit()) QApplication::quit();
+        // The program ends once every window has closed (`quitFinished`), which may wait for a save.
+        if (controller_) controller_->quit();
     });
     quit->setShortcut(ctrl(Qt::Key_Q));
     for (QAction* a : {newItem, openItem, save, saveAs, quit})
