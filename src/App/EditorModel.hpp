@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <unordered_map>
 #include <vector>
 
@@ -266,6 +267,8 @@ class EditorModel : public QObject {
     bool isImporting() const { return importProgress_ != nullptr; }
     // Stops the running import before it changes anything; the status says so.
     void cancelImport();
+    // The cancel token of the work the window runs off the GUI thread: the model's going stops it.
+    std::stop_token workToken() const { return work_.get_token(); }
     // Shows the report modally when there is anything to tell; with offline media it offers to match
     // them in a folder.
     void presentPremiereReport(const PremiereReport& report);
@@ -607,6 +610,8 @@ class EditorModel : public QObject {
     WindowState window_;
 
     // The model's own.
+    // The owner's side of every job the model queues on the work service.
+    std::stop_source work_;
     std::unique_ptr<PlayerControl> player_;
     std::unique_ptr<PlayerControl> sourcePlayer_;
     QPointer<ProjectDocument> document_;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -126,6 +127,8 @@ class ProjectDocument : public QObject {
     // with the failure's cause, or an empty text; never once the document has gone.
     void saveInBackground(const std::filesystem::path& file, std::function<void(const QString& failure)> done);
     bool isSaving() const { return saving_; }
+    // The cancel token of the document's saves, which is never used: a save once started is finished.
+    std::stop_token workToken() const { return work_.get_token(); }
     // Returns once no save runs, the events of the program going on meanwhile.
     void waitForSaves();
 
@@ -166,6 +169,7 @@ class ProjectDocument : public QObject {
     QUndoStack undoStack_;
     std::deque<SaveJob> pendingSaves_;
     bool saving_ = false;
+    std::stop_source work_;
 };
 
 } // namespace osterveil
