@@ -541,10 +541,21 @@ void EditorModel::watchMediaFiles() {
     watchedProjectURL_ = projectURL_;
     if (!mediaWatcher_) {
         mediaWatcher_ = new QFileSystemWatcher(this);
+        mediaSettle_ = new QTimer(this);
+        mediaSettle_->setSingleShot(true);
+        mediaSettle_->setInterval(mediaSettleDelay);
+        connect(mediaSettle_, &QTimer::timeout, this, &EditorModel::settleChangedMedia);
         connect(mediaWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString& file) {
             // A file replaced by another (renamed over it) drops out of the watch: watch the new one.
             if (QFile::exists(file)) mediaWatcher_->addPath(file);
-            scheduleRebuild(editRebuildDelay);
+            // Each write of a file being written comes here: it is looked at once it has been still.
+            // A late notice of a write the preview has seen already changes nothing.
+            std::optional<FileStamp> stamp = FileStamp::of(QFile::encodeName(file).toStdString());
+            const auto seen = settledMedia_.find(file);
+            if (!changingMedia_.contains(file) && seen != settledMedia_.end() && seen->second == stamp)
+                return;
+            changingMedia_.insert_or_assign(file, std::move(stamp));
+            mediaSettle_->start();
         });
     }
     QSet<QString> wanted;
@@ -559,6 +570,28 @@ void EditorModel::watchMediaFiles() {
         if (!watched.contains(file)) added << file;
     if (!gone.isEmpty()) mediaWatcher_->removePaths(gone);
     if (!added.isEmpty()) mediaWatcher_->addPaths(added);
+}
+
+void EditorModel::settleChangedMedia() {
+    bool still = true;
+    for (auto& [file, stamp] : changingMedia_) {
+        // Written to without a word from the watcher (it coalesces), or renamed over: not settled yet.
+        std::optional<FileStamp> now = FileStamp::of(QFile::encodeName(file).toStdString());
+        if (now != stamp) {
+            stamp = std::move(now);
+            still = false;
+        }
+    }
+    if (!still) {
+        mediaSettle_->start();
+        return;
+    }
+    if (changingMedia_.empty()) return;
+    settledMedia_.merge(changingMedia_);
+    for (auto& [file, stamp] : changingMedia_)
+        settledMedia_.insert_or_assign(file, std::move(stamp));
+    changingMedia_.clear();
+    scheduleRebuild(editRebuildDelay);
 }
 
 void EditorModel::forgetPictures(const Uuid& mediaID) {
