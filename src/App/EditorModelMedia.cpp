@@ -587,7 +587,6 @@ void EditorModel::settleChangedMedia() {
         return;
     }
     if (changingMedia_.empty()) return;
-    settledMedia_.merge(changingMedia_);
     for (auto& [file, stamp] : changingMedia_)
         settledMedia_.insert_or_assign(file, std::move(stamp));
     changingMedia_.clear();
