@@ -40,7 +40,9 @@ bool isWritableType(const std::filesystem::path& file) {
 
 DocumentController::DocumentController(DocumentHost& host, QObject* parent) : QObject(parent), host_(host) {}
 
-DocumentController::~DocumentController() = default;
+DocumentController::~DocumentController() {
+    WorkService::shared().cancel(work_);
+}
 
 ProjectDocument& DocumentController::newDocument() {
     return adopt(std::make_unique<ProjectDocument>());

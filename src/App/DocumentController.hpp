@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 #include "App/ProjectDocument.hpp"
@@ -100,6 +101,8 @@ class DocumentController : public QObject {
     // The window title's name: the file name, or "Untitled", "Untitled 2", … while never saved.
     QString displayName(const ProjectDocument& document) const;
     std::vector<ProjectDocument*> documents() const;
+    // The cancel token of the opens under way; they are not delivered once the controller has gone.
+    std::stop_token workToken() const { return work_.get_token(); }
 
   signals:
     // A document's display name changed (its first save, a Save As).
@@ -138,6 +141,7 @@ class DocumentController : public QObject {
     Quit quit_ = Quit::none;
     // Files being read, by absolute path.
     std::vector<std::filesystem::path> opening_;
+    std::stop_source work_;
 };
 
 } // namespace osterveil

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -135,6 +136,8 @@ class ProjectDocument : public QObject {
     // or an empty text; never once the document has gone.
     void saveInBackground(const std::filesystem::path& file, std::function<void(const QString& failure)> done);
     bool isSaving() const { return saving_; }
+    // The cancel token of the document's saves, which is never used: a save once started is finished.
+    std::stop_token workToken() const { return work_.get_token(); }
     // Returns once no save runs, the events of the program going on meanwhile.
     void waitForSaves();
 
@@ -179,6 +182,7 @@ class ProjectDocument : public QObject {
     // What a save wrote while the project had moved on: the history becomes clean where it holds this.
     std::optional<Project> savedAway_;
     FileWriter writer_ = &ProjectDocument::write;
+    std::stop_source work_;
 };
 
 } // namespace osterveil

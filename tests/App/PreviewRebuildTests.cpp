@@ -224,7 +224,10 @@ TEST_F(PreviewRebuild, ModelClosedDuringBuildIsSafe) {
     gate->close();
     rename("Closing");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->isBuilding(); }, 2000));
+    // The window's going tells whatever still runs for it to stop.
+    const std::stop_token work = model->workToken();
     model.reset();
+    EXPECT_TRUE(work.stop_requested());
     gate->release();
     QTest::qWait(50); // the result arrives for a model that is gone
     EXPECT_GE(builds(), 1);

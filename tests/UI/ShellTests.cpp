@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
@@ -180,6 +182,35 @@ struct Shell : ::testing::Test {
     }
     static std::size_t clipCount(const EditorWindow& w) {
         return w.document().project().sequence.tracks[0].clips.size();
+    }
+    // Five minutes of a small movie in the window's document, exported from its sheet to `target`: the
+    // sheet once the export has reported progress, still far from its end; none if it did not start.
+    ExportSheet* startLongExport(EditorWindow& w, const fs::path& target) {
+        Project p = w.document().project();
+        p.sequence.width = 320;
+        p.sequence.height = 180;
+        const MediaItem m = testsupport::fixtureMovieItem();
+        p.media.push_back(m);
+        for (int i = 0; i < 300; ++i) {
+            TimelineClip c;
+            c.id = Uuid::make();
+            c.mediaID = m.id;
+            c.start = i;
+            c.duration = 1;
+            p.sequence.tracks.mut(0).clips.push_back(c);
+        }
+        w.document().setProject(p);
+        settle();
+        w.setExportServices({.savePanel = [target](QWidget*, const ExportSheet::SaveRequest&,
+                                                   const ExportSheet::Answer& answer) { answer(target); }});
+        w.model().setShowExport(true);
+        settle();
+        auto* sheet = qobject_cast<ExportSheet*>(w.presentedSheet());
+        if (!sheet) return nullptr;
+        sheet->chooseDestination();
+        const QPointer<const ExportJob> job(&sheet->job());
+        if (!QTest::qWaitFor([&] { return job && job->progress() > 0; }, 60000)) return nullptr;
+        return sheet;
     }
 
     QTemporaryDir dir;
@@ -458,36 +489,14 @@ TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeeps
     const std::string oldMovie = bytes(target);
     ProjectDocument& d = controller.newDocument();
     EditorWindow& w = window(d);
-    Project p = d.project();
-    p.sequence.width = 320;
-    p.sequence.height = 180;
-    const MediaItem m = testsupport::fixtureMovieItem();
-    p.media.push_back(m);
-    for (int i = 0; i < 300; ++i) {
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = m.id;
-        c.start = i;
-        c.duration = 1;
-        p.sequence.tracks.mut(0).clips.push_back(c);
-    }
-    d.setProject(p);
     w.model().addVideoTrack(); // and unsaved
-    settle();
-
-    w.setExportServices({.savePanel = [&](QWidget*, const ExportSheet::SaveRequest&,
-                                          const ExportSheet::Answer& answer) { answer(target); }});
-    w.model().setShowExport(true);
-    settle();
-    auto* sheet = qobject_cast<ExportSheet*>(w.presentedSheet());
+    ExportSheet* sheet = startLongExport(w, target);
     ASSERT_NE(sheet, nullptr);
-    sheet->chooseDestination();
     QPointer<const ExportJob> job(&sheet->job());
     QString ended;
     QObject listening; // the window goes before the export ends
     QObject::connect(job, &ExportJob::changed, &listening,
                      [&] { ended = job->errorMessage().value_or(QString()); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return job->progress() > 0; }, 60000));
     const auto untouched = [&] {
         EXPECT_TRUE(w.isVisible());
         EXPECT_EQ(w.presentedSheet(), sheet);
@@ -531,6 +540,47 @@ TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeeps
     EXPECT_EQ(question->escapeButton(), keep);
     question->show();
     writePicture(*question, "shell/export-question.png");
+}
+
+TEST_F(Shell, TheExportWindowStaysUpWhileItsExportRunsAndTheEditorStillClosesAndQuitsAskingFirst) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    QPointer<ExportSheet> sheet = startLongExport(w, path("Cut.mov"));
+    ASSERT_NE(sheet, nullptr);
+    QPointer<const ExportJob> job(&sheet->job());
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+
+    // Its own ✕ and Escape leave it up: the export would run on unseen and end without a word.
+    sheet->windowHandle()->close();
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
+    settle();
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    EXPECT_TRUE(job->isRunning());
+
+    // The editor stands still behind it, yet no modal window stands between the editor and the window
+    // manager, which would drop the close its ✕ asks for.
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    EXPECT_FALSE(w.centralWidget()->isEnabled());
+    EXPECT_FALSE(w.commands()->item("Zoom In")->isEnabled());
+
+    // Ctrl+Q from the export window and the editor's ✕ ask the export question; keeping the export
+    // leaves everything as it was.
+    windows.exportAnswer = ExportChoice::keepExporting;
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(windows.asked, QStringList{"export: Untitled"});
+    w.windowHandle()->close();
+    EXPECT_EQ(windows.asked, (QStringList{"export: Untitled", "export: Untitled"}));
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    EXPECT_TRUE(job->isRunning());
+
+    // Cancelling it lets the window go, and the export with it.
+    windows.exportAnswer = ExportChoice::cancelExport;
+    w.windowHandle()->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job.isNull(); }, 60000));
+    EXPECT_TRUE(controller.documents().empty());
+    EXPECT_FALSE(fs::exists(path("Cut.mov")));
 }
 
 TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
