@@ -50,8 +50,9 @@ struct MonitorPictures : ::testing::Test {
         });
         // The clip's thumbnail too: its picture job may queue behind work an earlier test left running,
         // and a refresh for it must not be taken for one of the edit's.
-        ASSERT_TRUE(waitUntil(
-            [&] { return shownIndex() >= 0 && !model.isBuilding() && model.thumbnails().contains(item.id); }));
+        ASSERT_TRUE(waitUntil([&] {
+            return shownIndex() >= 0 && !model.isBuilding() && model.thumbnails().contains(item.id);
+        }));
     }
 
     const media::Player& player() const { return program->player(); }
