@@ -549,6 +549,8 @@ void exportAgainstFfmpeg(benchmark::State& state, ExportCodec codec) {
     state.counters["ffmpeg_ref_dB"] = c.theirs[std::size_t(c.lowFrame)];
     state.counters["ours_ref_min_dB"] = *std::min_element(c.ours.begin(), c.ours.end());
     state.counters["ffmpeg_ref_min_dB"] = *std::min_element(c.theirs.begin(), c.theirs.end());
+    state.counters["ours_ref_median_dB"] = median(c.ours);
+    state.counters["ffmpeg_ref_median_dB"] = median(c.theirs);
     state.SetLabel(lowFrameLabel(c));
 }
 
