@@ -224,6 +224,8 @@ class EditorModel : public QObject {
     EditResult liveTitleColor(const Uuid& clipID, const std::string& hex);
     EditResult liveTitleSize(const Uuid& clipID, double points);
     EditResult setTitleFont(const Uuid& clipID, const std::string& family);
+    // The fonts a title can be set in, in the menu's order.
+    static const std::vector<std::string>& titleFontNames();
     EditResult setTitleAlignment(const Uuid& clipID, TitleAlignment alignment);
     EditResult setTitleVertical(const Uuid& clipID, TitleVertical vertical);
     // Writes a draft to the sequence in one step "Sequence Settings": the name unless empty, each side
