@@ -1,12 +1,14 @@
 // What an edit costs before its picture is on screen, with the real program player: on a 2,000-clip
 // sequence of six 1080p files (edit to picture, median and p90, and the editor's resident memory idle
 // after opening and after 20 edits), and on a small sequence while the pictures of 120 media items are
-// still being made (edit to the preview in the player).
+// still being made (edit to the preview in the player); and how many previews a media file being
+// written makes.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -229,5 +231,55 @@ void BM_PreviewBehind120PictureJobs(benchmark::State& state) {
     state.counters["max_ms"] = percentile(latencies, 1);
 }
 BENCHMARK(BM_PreviewBehind120PictureJobs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A media file on the timeline written to 60 times over 3 s, as a copy, a recording or a render into
+// it does: how many previews were rebuilt from the first write until the file had settled and the
+// preview after it had landed. The target is at most 2.
+void BM_MediaFileWrittenSixtyTimesInThreeSeconds(benchmark::State& state) {
+    using testsupport::MediaFixtures;
+    const std::filesystem::path file = MediaFixtures::shared().scratch("growing.mp4");
+    for (auto _ : state) {
+        std::filesystem::copy_file(MediaFixtures::shared().path(testsupport::Fixture::h264Movie), file,
+                                   std::filesystem::copy_options::overwrite_existing);
+        Project p = ProjectDocument::newProject();
+        MediaItem m;
+        m.id = Uuid::make();
+        m.name = "growing.mp4";
+        m.kind = MediaKind::video;
+        m.path = file.string();
+        m.duration = 1;
+        m.hasVideo = true;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.duration = 1;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+        ProjectDocument document(p);
+        auto* player = new testsupport::FakePlayer;
+        EditorModel model{std::unique_ptr<PlayerControl>(player),
+                          std::make_unique<testsupport::FakePlayer>()};
+        model.setPreviewServices(servicesWithPlate());
+        model.followDocument(&document);
+        const auto quiet = [&] { return !model.rebuilds().isPending() && !model.isBuilding(); };
+        runUntil([&] { return player->replacements > 0 && quiet(); });
+        const int before = player->replacements;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 1; i <= 60; ++i) {
+            std::ofstream(file, std::ios::binary | std::ios::app) << std::string(65536, '\0');
+            runUntil([&] { return clock.elapsed() >= i * 50; });
+        }
+        // Settled a second after the last write; the preview after it lands soon after.
+        runUntil([&] { return player->replacements > before && quiet(); }, 10);
+        runUntil([] { return false; }, 1.5);
+        state.counters["rebuilds"] = player->replacements - before;
+        state.SetIterationTime(double(clock.nsecsElapsed()) * 1e-9);
+    }
+}
+BENCHMARK(BM_MediaFileWrittenSixtyTimesInThreeSeconds)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 } // namespace

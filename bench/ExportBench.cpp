@@ -13,8 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -22,7 +22,9 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <numbers>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -32,7 +34,9 @@
 #include <unistd.h>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "Engine/CompositionBuilder.hpp"
@@ -271,25 +275,174 @@ double median(std::vector<double> v) {
 // The dissolve, centred on the cut at 5 s: the movie's frames from 4.5 s for one second.
 constexpr int kDissolveFirstFrame = 108, kDissolveFrames = 24, kMovieFrames = 240;
 
-// The luma PSNR of each frame, in order, from a psnr filter's stats file ("inf" for equal frames).
-std::vector<double> framePsnr(const fs::path& stats) {
-    std::vector<double> values;
-    FILE* f = std::fopen(stats.c_str(), "r");
-    if (!f) return values;
-    char line[1024];
-    while (std::fgets(line, sizeof line, f))
-        if (const char* y = std::strstr(line, "psnr_y:")) values.push_back(std::strtod(y + 7, nullptr));
-    std::fclose(f);
-    return values;
+// A movie's pictures in order as its first video stream decodes them, nothing converted.
+class PictureStream {
+  public:
+    explicit PictureStream(const fs::path& file) {
+        if (avformat_open_input(&format_, file.c_str(), nullptr, nullptr) < 0) return;
+        const AVCodec* decoder = nullptr;
+        if (avformat_find_stream_info(format_, nullptr) < 0) return;
+        index_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+        if (index_ < 0 || !decoder) return;
+        codec_ = avcodec_alloc_context3(decoder);
+        if (!codec_) return;
+        codec_->thread_count = 0;
+        if (avcodec_parameters_to_context(codec_, format_->streams[index_]->codecpar) < 0 ||
+            avcodec_open2(codec_, decoder, nullptr) < 0) {
+            avcodec_free_context(&codec_);
+            return;
+        }
+        packet_ = av_packet_alloc();
+        frame_ = av_frame_alloc();
+    }
+    ~PictureStream() {
+        av_frame_free(&frame_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&codec_);
+        avformat_close_input(&format_);
+    }
+    PictureStream(const PictureStream&) = delete;
+    PictureStream& operator=(const PictureStream&) = delete;
+
+    // The next picture, valid until the next call; null at the end or on an error.
+    const AVFrame* next() {
+        if (!codec_ || !frame_ || !packet_) return nullptr;
+        av_frame_unref(frame_);
+        for (;;) {
+            const int received = avcodec_receive_frame(codec_, frame_);
+            if (received == 0) return frame_;
+            if (received != AVERROR(EAGAIN) || draining_) return nullptr;
+            if (av_read_frame(format_, packet_) < 0) {
+                avcodec_send_packet(codec_, nullptr);
+                draining_ = true;
+                continue;
+            }
+            if (packet_->stream_index == index_) avcodec_send_packet(codec_, packet_);
+            av_packet_unref(packet_);
+        }
+    }
+
+  private:
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* codec_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int index_ = -1;
+    bool draining_ = false;
+};
+
+// A planar Y'CbCr picture of 8 to 16 bits, limited range.
+struct Planes {
+    const AVFrame* frame = nullptr;
+    int depth = 8;
+    int chromaShiftX = 0, chromaShiftY = 0;
+
+    static std::optional<Planes> of(const AVFrame* f) {
+        const AVPixFmtDescriptor* d = f ? av_pix_fmt_desc_get(AVPixelFormat(f->format)) : nullptr;
+        if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || !(d->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+            d->nb_components < 3 || d->comp[0].depth > 16 || (d->flags & AV_PIX_FMT_FLAG_BE))
+            return std::nullopt;
+        return Planes{f, d->comp[0].depth, d->log2_chroma_w, d->log2_chroma_h};
+    }
+    int sample(int plane, int x, int y) const {
+        const std::uint8_t* row = frame->data[plane] + std::ptrdiff_t(y) * frame->linesize[plane];
+        return depth > 8 ? reinterpret_cast<const std::uint16_t*>(row)[x] : row[x];
+    }
+    double lumaOffset() const { return 16.0 * (1 << (depth - 8)); }
+    double lumaRange() const { return 219.0 * (1 << (depth - 8)); }
+    double peak() const { return double((1 << depth) - 1); }
+};
+
+// The reference picture's luma: a source picture (or two, mixed in R'G'B' with `weight` on the second)
+// turned into R'G'B' in 0…1 with the BT.709 matrix, chroma read bilinearly (co-sited across, centred
+// down), graded with the same matrix as ffmpeg's job, and its BT.709 luma taken, in doubles, one value
+// a pixel in 0…1. Nothing here goes through either export's conversions.
+std::vector<float> referenceLuma(const Planes& a, const Planes* b, double weight) {
+    const int width = a.frame->width, height = a.frame->height;
+    const double k = std::exp2(kExposure), sat = kSaturation, l[3] = {0.2126, 0.7152, 0.0722};
+    double grade[3][3];
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col)
+            grade[row][col] = k * ((row == col ? sat : 0) + (1 - sat) * l[col]);
+    std::vector<float> luma(std::size_t(width) * std::size_t(height));
+    const auto graded = [&](const Planes& p, int x, int y, double rgb[3]) {
+        const double scale = 1 << (p.depth - 8);
+        const int cw = (width + (1 << p.chromaShiftX) - 1) >> p.chromaShiftX;
+        const int ch = (height + (1 << p.chromaShiftY) - 1) >> p.chromaShiftY;
+        const double cx = double(x) / (1 << p.chromaShiftX);
+        const double cy = p.chromaShiftY ? (y + 0.5) / (1 << p.chromaShiftY) - 0.5 : y;
+        const int x0 = std::clamp(int(std::floor(cx)), 0, cw - 1), x1 = std::min(x0 + 1, cw - 1);
+        const int y0 = std::clamp(int(std::floor(cy)), 0, ch - 1), y1 = std::min(y0 + 1, ch - 1);
+        const double fx = std::clamp(cx - x0, 0.0, 1.0), fy = std::clamp(cy - y0, 0.0, 1.0);
+        const auto chroma = [&](int plane) {
+            const double top = p.sample(plane, x0, y0) * (1 - fx) + p.sample(plane, x1, y0) * fx;
+            const double bottom = p.sample(plane, x0, y1) * (1 - fx) + p.sample(plane, x1, y1) * fx;
+            return ((top * (1 - fy) + bottom * fy) - 128 * scale) / (224 * scale);
+        };
+        const double yy = (p.sample(0, x, y) - 16 * scale) / (219 * scale), cb = chroma(1), cr = chroma(2);
+        const double source[3] = {std::clamp(yy + 1.5748 * cr, 0.0, 1.0),
+                                  std::clamp(yy - 0.187324 * cb - 0.468124 * cr, 0.0, 1.0),
+                                  std::clamp(yy + 1.8556 * cb, 0.0, 1.0)};
+        for (int row = 0; row < 3; ++row)
+            rgb[row] = std::clamp(
+                grade[row][0] * source[0] + grade[row][1] * source[1] + grade[row][2] * source[2], 0.0, 1.0);
+    };
+    const auto rows = [&](int from, int to) {
+        for (int y = from; y < to; ++y)
+            for (int x = 0; x < width; ++x) {
+                double first[3], second[3] = {0, 0, 0};
+                graded(a, x, y, first);
+                if (b) graded(*b, x, y, second);
+                double value = 0;
+                for (int c = 0; c < 3; ++c)
+                    value += l[c] * (b ? first[c] * (1 - weight) + second[c] * weight : first[c]);
+                luma[std::size_t(y) * std::size_t(width) + std::size_t(x)] = float(value);
+            }
+    };
+    const int bands = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::future<void>> work;
+    for (int i = 0; i < bands; ++i)
+        work.push_back(std::async(std::launch::async, rows, height * i / bands, height * (i + 1) / bands));
+    for (auto& w : work)
+        w.get();
+    return luma;
 }
 
-// How our movie and ffmpeg's compare, in luma PSNR: with each other (over the whole movie as the
-// psnr filter averages it, and the lowest frame), and each against a reference that neither export
-// made. The reference is the sources graded in 16-bit RGB as ffmpeg's job does, cut and dissolved
-// frame by frame with blend (the second clip weighs k/24 on the dissolve's frame k, worked out from
-// the frame's time: blend counts its frames from 1) instead of xfade, converted to the codec's pixels
-// and never encoded. Every lossy encoder stays some way from it, ours and ffmpeg's alike; a frame one
-// export got wrong stands far lower on that export's side.
+// The squared luma error of a decoded picture against the reference (in that picture's own codes) or
+// against another picture.
+double squaredError(const Planes& p, const std::vector<float>& reference) {
+    double sum = 0;
+    const double offset = p.lumaOffset(), range = p.lumaRange();
+    for (int y = 0; y < p.frame->height; ++y)
+        for (int x = 0; x < p.frame->width; ++x) {
+            const double code = std::round(
+                offset + range * reference[std::size_t(y) * std::size_t(p.frame->width) + std::size_t(x)]);
+            const double e = p.sample(0, x, y) - code;
+            sum += e * e;
+        }
+    return sum / (double(p.frame->width) * p.frame->height);
+}
+
+double squaredError(const Planes& p, const Planes& q) {
+    double sum = 0;
+    for (int y = 0; y < p.frame->height; ++y)
+        for (int x = 0; x < p.frame->width; ++x) {
+            const double e = p.sample(0, x, y) - q.sample(0, x, y);
+            sum += e * e;
+        }
+    return sum / (double(p.frame->width) * p.frame->height);
+}
+
+double psnr(double squared, double peak) {
+    return squared == 0 ? std::numeric_limits<double>::infinity() : 10 * std::log10(peak * peak / squared);
+}
+
+// How our movie and ffmpeg's compare, in luma PSNR: with each other (over the whole movie from the mean
+// squared error, as ffmpeg's psnr filter averages, and the lowest frame), and each against a reference
+// that neither export made (`referenceLuma`): the sources decoded, cut and dissolved frame by frame in
+// floating point (the second clip weighs k/24 on the dissolve's frame k) and never encoded. Every lossy
+// encoder stays some way from it, ours and ffmpeg's alike; a frame one export got wrong stands far lower
+// on that export's side.
 struct Comparison {
     bool ok = false;
     double mean = 0;
@@ -298,39 +451,43 @@ struct Comparison {
     std::vector<double> ours, theirs; // against the reference, by frame
 };
 
-Comparison compare(ExportCodec codec, const fs::path& ours, const fs::path& theirs) {
-    const fs::path log = folder() / "psnr.txt", pair = folder() / "psnr-pair.txt",
-                   oursStats = folder() / "psnr-ours.txt", theirStats = folder() / "psnr-ffmpeg.txt";
-    const std::string rgb = gradedRGB(), first = std::to_string(kDissolveFirstFrame),
-                      length = std::to_string(kDissolveFrames);
-    const std::string graph =
-        "[2:v]setpts=PTS-STARTPTS," + rgb + ",split[a0][a1];[a0]trim=end_frame=" + first + "[ahead];" +
-        "[a1]trim=start_frame=" + first + ":end_frame=" + std::to_string(kDissolveFirstFrame + kDissolveFrames) +
-        ",setpts=PTS-STARTPTS[atail];" + "[3:v]setpts=PTS-STARTPTS," + rgb + ",split[b0][b1];[b0]trim=end_frame=" +
-        length + ",setpts=PTS-STARTPTS[bhead];[b1]trim=start_frame=" + length + ",setpts=PTS-STARTPTS[brest];" +
-        "[atail][bhead]blend=all_expr='A*(1-T*24/" + length + ")+B*T*24/" + length + "'[mix];" +
-        "[ahead][mix][brest]concat=n=3:v=1:a=0," + codecYUV(codec) + ",setpts=N/24/TB,split[r0][r1];" +
-        "[0:v]setpts=N/24/TB,split[o0][o1];[1:v]setpts=N/24/TB,split[f0][f1];" +
-        "[o0][f0]psnr@pair=stats_file='" + pair.string() + "'[x];[o1][r0]psnr=stats_file='" + oursStats.string() +
-        "'[y];[f1][r1]psnr=stats_file='" + theirStats.string() + "'[z]";
-    const std::string command = "ffmpeg -nostdin -v info -i '" + ours.string() + "' -i '" + theirs.string() + "' -i '" +
-                                clip(0).string() + "' -i '" + clip(1).string() + "' -filter_complex \"" + graph +
-                                "\" -map '[x]' -f null - -map '[y]' -f null - -map '[z]' -f null - 2> '" +
-                                log.string() + "'";
+Comparison compare(ExportCodec, const fs::path& ours, const fs::path& theirs) {
+    PictureStream oursStream(ours), theirStream(theirs), first(clip(0)), second(clip(1));
     Comparison c;
-    if (std::system(command.c_str()) != 0) return c;
-    FILE* f = std::fopen(log.c_str(), "r");
-    if (!f) return c;
-    char line[1024];
-    while (std::fgets(line, sizeof line, f))
-        if (std::strstr(line, "[psnr@pair"))
-            if (const char* y = std::strstr(line, " y:")) c.mean = std::atof(y + 3);
-    std::fclose(f);
-    const std::vector<double> each = framePsnr(pair);
-    c.ours = framePsnr(oursStats);
-    c.theirs = framePsnr(theirStats);
-    c.ok = each.size() == std::size_t(kMovieFrames) && c.ours.size() == each.size() && c.theirs.size() == each.size();
-    if (!c.ok) return c;
+    std::vector<double> each;
+    double pairSquared = 0;
+    double peak = 0;
+    const AVFrame* a = nullptr;
+    const AVFrame* b = nullptr;
+    for (int n = 0; n < kMovieFrames; ++n) {
+        // The first clip plays its frames 0… up to the dissolve's end, the second from its frame 0 at
+        // the dissolve's start.
+        if (n < kDissolveFirstFrame + kDissolveFrames) a = first.next();
+        if (n >= kDissolveFirstFrame) b = second.next();
+        const auto o = Planes::of(oursStream.next()), t = Planes::of(theirStream.next());
+        const bool mixing = n >= kDissolveFirstFrame && n < kDissolveFirstFrame + kDissolveFrames;
+        const auto pa = n < kDissolveFirstFrame + kDissolveFrames ? Planes::of(a) : std::nullopt;
+        const auto pb = n >= kDissolveFirstFrame ? Planes::of(b) : std::nullopt;
+        if (!o || !t || (mixing && (!pa || !pb)) || (!mixing && !pa && !pb)) return c;
+        const Planes& base = pa ? *pa : *pb;
+        if (o->frame->width != base.frame->width || o->frame->height != base.frame->height ||
+            t->frame->width != base.frame->width || t->frame->height != base.frame->height ||
+            o->depth != t->depth)
+            return c;
+        const std::vector<float> reference =
+            mixing ? referenceLuma(*pa, &*pb, double(n - kDissolveFirstFrame) / kDissolveFrames)
+                   : referenceLuma(base, nullptr, 0);
+        peak = o->peak();
+        c.ours.push_back(psnr(squaredError(*o, reference), peak));
+        c.theirs.push_back(psnr(squaredError(*t, reference), peak));
+        const double pair = squaredError(*o, *t);
+        pairSquared += pair;
+        each.push_back(psnr(pair, peak));
+    }
+    // Neither movie may run on past the cut.
+    if (oursStream.next() || theirStream.next()) return c;
+    c.ok = true;
+    c.mean = psnr(pairSquared / kMovieFrames, peak);
     const auto low = std::min_element(each.begin(), each.end());
     c.lowest = *low;
     c.lowFrame = static_cast<int>(low - each.begin());
@@ -392,6 +549,8 @@ void exportAgainstFfmpeg(benchmark::State& state, ExportCodec codec) {
     state.counters["ffmpeg_ref_dB"] = c.theirs[std::size_t(c.lowFrame)];
     state.counters["ours_ref_min_dB"] = *std::min_element(c.ours.begin(), c.ours.end());
     state.counters["ffmpeg_ref_min_dB"] = *std::min_element(c.theirs.begin(), c.theirs.end());
+    state.counters["ours_ref_median_dB"] = median(c.ours);
+    state.counters["ffmpeg_ref_median_dB"] = median(c.theirs);
     state.SetLabel(lowFrameLabel(c));
 }
 

@@ -101,18 +101,28 @@ BusyTimeline& busy() {
     return *timeline;
 }
 
-// One full repaint of a 1920 × 1080 viewport in the middle of the sequence, at the zoom given in
-// points per second (52 is a new window's, 4 and 500 the limits of the zoom controls; at 1 the whole
-// sequence is in view, most clips a few points wide).
+// One full repaint of a 1920 × 1080 viewport, at the zoom given in points per second: 52 is a new
+// window's, 4 and 500 the limits of the zoom controls, each shown from 480 s on; at 1 the whole sequence
+// (about 1,190 s) is in view from its start, most clips a few points wide. Reports the share of the
+// sequence's clips in view.
 void BM_TimelineFullRepaint(benchmark::State& state) {
     BusyTimeline& t = busy();
-    t.model.setPixelsPerSecond(double(state.range(0)));
+    const double pps = double(state.range(0));
+    t.model.setPixelsPerSecond(pps);
     QCoreApplication::processEvents();
     t.present();
-    t.view.setOrigin({480.0 * double(state.range(0)), 0});
+    t.view.setOrigin({pps <= 1 ? 0 : 480.0 * pps, 0});
     QWidget* canvas = t.view.viewport();
+    const double from = t.view.origin().x() / pps, to = (t.view.origin().x() + canvas->width()) / pps;
+    std::size_t clips = 0, inView = 0;
+    for (const Track& track : t.model.project().sequence.tracks)
+        for (const TimelineClip& c : track.clips) {
+            ++clips;
+            if (c.start < to && c.start + c.duration > from) ++inView;
+        }
     for (auto _ : state)
         canvas->repaint();
+    state.counters["clips in view %"] = clips ? 100.0 * double(inView) / double(clips) : 0;
 }
 BENCHMARK(BM_TimelineFullRepaint)->Arg(1)->Arg(4)->Arg(52)->Arg(500)->Unit(benchmark::kMillisecond);
 

@@ -89,15 +89,21 @@ class PresentationWatch : public QObject {
 // window, shown and active, its first preview built and its first picture on screen.
 struct PlayingWindow {
     // `twoTracks`: the same clip again on V2 at half opacity, so every picture is composed of two.
-    explicit PlayingWindow(bool twoTracks = false) {
+    // `keyFrameInterval`: frames from one key frame of the clip to the next.
+    explicit PlayingWindow(bool twoTracks = false, int keyFrameInterval = 12) {
         using namespace testsupport;
-        const auto movie = MediaFixtures::shared().scratch("hd-4s.mp4");
+        const std::string name =
+            keyFrameInterval == 12 ? "hd-4s.mp4" : "hd-4s-gop" + std::to_string(keyFrameInterval) + ".mp4";
+        const auto movie = MediaFixtures::shared().scratch(name);
         if (!std::filesystem::exists(movie))
-            writeMovie(movie, {.width = 1920, .height = 1080, .framesPerSecond = 24, .frames = 96});
+            writeMovie(movie, {.width = 1920,
+                               .height = 1080,
+                               .framesPerSecond = 24,
+                               .frames = 96,
+                               .keyFrameInterval = keyFrameInterval});
         Project p = ProjectDocument::newProject();
         p.sequence.previewScale = 0.5;
-        MediaItem m{
-            .id = Uuid::make(), .name = "hd-4s.mp4", .kind = MediaKind::video, .path = movie.string()};
+        MediaItem m{.id = Uuid::make(), .name = name, .kind = MediaKind::video, .path = movie.string()};
         m.duration = 4;
         m.width = 1920;
         m.height = 1080;
@@ -282,9 +288,11 @@ template <class During, class Done> double longestStallMs(During during, Done do
 }
 
 // An edit of the picture under the playhead on a two-track 1080p sequence at preview 0.5: from the edit
-// to its picture painted, and how many times the monitor showed no picture meanwhile.
+// to its picture painted, and how many times the monitor showed no picture meanwhile. The clips have a
+// key frame every 1 or 2 s (the argument), as cameras write them, and the playhead at 1.5 s reads
+// both between key frames: V1 at 1.5 s of its source, V2 at 2.5 s, 12 or more frames past a key frame.
 void BM_EditToUpdatedPicture(benchmark::State& state) {
-    PlayingWindow w(true);
+    PlayingWindow w(true, 24 * int(state.range(0)));
     if (!w.ready || !w.restAt(1.5)) {
         state.SkipWithError("the window never showed its first picture");
         return;
@@ -318,7 +326,13 @@ void BM_EditToUpdatedPicture(benchmark::State& state) {
                                                                std::size_t(0.95 * double(latencies.screen.size() - 1) + 0.5))];
     state.counters["blank frames"] = blanks;
 }
-BENCHMARK(BM_EditToUpdatedPicture)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+BENCHMARK(BM_EditToUpdatedPicture)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("gop_s")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
 
 // Dragging Exposure for two seconds, the pointer moving every 16 ms: pictures the program monitor put
 // up a second, and how many times it showed none.

@@ -40,7 +40,9 @@ bool isWritableType(const std::filesystem::path& file) {
 
 DocumentController::DocumentController(DocumentHost& host, QObject* parent) : QObject(parent), host_(host) {}
 
-DocumentController::~DocumentController() = default;
+DocumentController::~DocumentController() {
+    WorkService::shared().cancel(work_);
+}
 
 ProjectDocument& DocumentController::newDocument() {
     return adopt(std::make_unique<ProjectDocument>());
@@ -100,6 +102,11 @@ void DocumentController::openFile(const std::filesystem::path& file, std::functi
             delete poll;
             std::erase(controller.opening_, absolute);
             controller.host_.finishOpening(name);
+            // The user is quitting: nothing opens any more.
+            if (controller.quit_ != Quit::none) {
+                if (done) done(nullptr);
+                return;
+            }
             if (!outcome.reading) {
                 controller.host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(name),
                                            outcome.failure);
@@ -125,15 +132,16 @@ void DocumentController::openAtLaunch(const QStringList& arguments) {
     for (const QString& argument : arguments) {
         openFile(argument.toStdString(), [this, launch](ProjectDocument* document) {
             launch->opened = launch->opened || document;
-            if (--launch->left == 0 && !launch->opened) newDocument();
+            if (--launch->left == 0 && !launch->opened && quit_ == Quit::none) newDocument();
         });
     }
 }
 
 bool DocumentController::save(ProjectDocument& document) {
-    const auto& file = document.fileURL();
+    const auto file = document.saveTarget();
     if (!file || !isWritableType(*file)) return saveAs(document);
-    if (document.changedOnDisk()) {
+    // A Save As on its way: that file is ours, being written.
+    if (file == document.fileURL() && document.changedOnDisk()) {
         switch (host_.askAboutChangedFile(document, displayName(document))) {
         case ChangedFileChoice::overwrite:
             break;
@@ -159,40 +167,73 @@ bool DocumentController::saveAs(ProjectDocument& document) {
 bool DocumentController::write(ProjectDocument& document, const std::filesystem::path& file) {
     QPointer<ProjectDocument> target(&document);
     document.saveInBackground(file, [this, target, file](const QString& failure) {
+        Entry* e = target ? entry(*target) : nullptr;
+        if (e) e->lastSaveFailed = !failure.isEmpty();
         if (!failure.isEmpty()) {
             host_.showError(QStringLiteral("The document “%1” could not be saved.").arg(fileName(file)), failure);
             return;
         }
         if (!target) return;
-        if (Entry* e = entry(*target)) e->untitledNumber = 0;
+        if (e) e->untitledNumber = 0;
         emit displayNameChanged(target.data());
     });
     return true;
 }
 
-bool DocumentController::saveAndWait(ProjectDocument& document) {
-    if (!save(document)) return false;
-    document.waitForSaves();
-    return !document.isModified();
-}
-
 bool DocumentController::confirmClose(ProjectDocument& document, bool exporting) {
+    Entry* e = entry(document);
+    if (e && std::exchange(e->closeAnswered, false)) return true;
+    // Closing already: it goes once its save has landed.
+    if (e && e->closeAfterSaves) return false;
     // The export first: keeping it settles the matter without a word about saving.
-    if (exporting && host_.askToCancelExport(document, displayName(document)) == ExportChoice::keepExporting)
+    if (exporting && !(e && e->exportAnswered) &&
+        host_.askToCancelExport(document, displayName(document)) == ExportChoice::keepExporting)
         return false;
+    if (!document.isSaving()) {
+        if (!document.isModified()) return true;
+        switch (host_.askToSave(document, displayName(document))) {
+        case SaveChoice::save:
+            if (!save(document)) return false;
+            break;
+        case SaveChoice::dontSave:
+            return true;
+        case SaveChoice::cancel:
+            return false;
+        }
+    }
     // A save on its way ends first: closing must not cut it short, and its outcome decides whether
-    // anything is left unsaved.
-    document.waitForSaves();
-    if (!document.isModified()) return true;
-    switch (host_.askToSave(document, displayName(document))) {
-    case SaveChoice::save:
-        return saveAndWait(document);
-    case SaveChoice::dontSave:
-        return true;
-    case SaveChoice::cancel:
-        break;
+    // anything is left unsaved. The window stays until it lands (`savesLanded`), with no loop of its
+    // own waiting in here. The questions may have let other work in: the entry is looked up again.
+    if (Entry* waiting = entry(document)) {
+        waiting->closeAfterSaves = true;
+        waiting->exportAnswered = exporting;
     }
     return false;
+}
+
+void DocumentController::savesLanded(ProjectDocument& document) {
+    Entry* e = entry(document);
+    if (!e || !e->closeAfterSaves) return;
+    e->closeAfterSaves = false;
+    bool closed = false;
+    if (document.isModified() && e->lastSaveFailed) {
+        // The alert has said why; the window stays with its edits.
+        e->exportAnswered = false;
+    } else {
+        // Saved, the window goes without a word; edited since the save was asked for, it asks again.
+        e->closeAnswered = !document.isModified();
+        closed = host_.closeDocument(document);
+        if (Entry* stays = closed ? nullptr : entry(document); stays && !stays->closeAfterSaves) {
+            stays->exportAnswered = false;
+            stays->closeAnswered = false;
+        }
+    }
+    if (quit_ != Quit::waiting) return;
+    if (closed) {
+        resumeQuit();
+    } else if (const Entry* stays = entry(document); !stays || !stays->closeAfterSaves) {
+        quit_ = Quit::none;
+    }
 }
 
 bool DocumentController::close(ProjectDocument& document) {
@@ -203,15 +244,42 @@ void DocumentController::discard(ProjectDocument& document) {
     const auto it = std::find_if(entries_.begin(), entries_.end(),
                                  [&](const Entry& e) { return e.document.get() == &document; });
     if (it == entries_.end()) return;
+    // A quit held by this window's save goes on without it.
+    const bool heldQuit = it->closeAfterSaves && quit_ == Quit::waiting;
     // The window and its model may still be unwinding from the close that got us here.
     it->document.release()->deleteLater();
     entries_.erase(it);
+    if (heldQuit) resumeQuit();
 }
 
 bool DocumentController::quit() {
+    // One under way goes on by itself.
+    if (quit_ == Quit::waiting) return false;
+    quit_ = Quit::waiting;
+    return continueQuit();
+}
+
+void DocumentController::resumeQuit() {
+    // Once the close that got us here has unwound.
+    QMetaObject::invokeMethod(this, &DocumentController::continueHeldQuit, Qt::QueuedConnection);
+}
+
+void DocumentController::continueHeldQuit() {
+    if (quit_ == Quit::waiting) continueQuit();
+}
+
+bool DocumentController::continueQuit() {
     for (ProjectDocument* document : documents()) {
-        if (!host_.closeDocument(*document)) return false;
+        // Gone while an earlier window's questions were up.
+        if (!entry(*document)) continue;
+        if (host_.closeDocument(*document)) continue;
+        // Kept by the user, the quit ends here; closing once its save lands, it holds the quit.
+        const Entry* e = entry(*document);
+        if (!e || !e->closeAfterSaves) quit_ = Quit::none;
+        return false;
     }
+    quit_ = Quit::finished;
+    emit quitFinished();
     return true;
 }
 
@@ -254,6 +322,7 @@ ProjectDocument& DocumentController::adopt(std::unique_ptr<ProjectDocument> docu
             ++e.untitledNumber;
     }
     ProjectDocument& adopted = *e.document;
+    connect(&adopted, &ProjectDocument::savesFinished, this, [this, &adopted] { savesLanded(adopted); });
     entries_.push_back(std::move(e));
     host_.showDocument(adopted);
     return adopted;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 #include "App/ProjectDocument.hpp"
@@ -74,46 +75,73 @@ class DocumentController : public QObject {
 
     // Starts writing the document to its file on a worker; an untitled one, or one of the older
     // read-only type, asks where first, and a file another program replaced or changed since asks
-    // whether to write over it. False when cancelled. A write that fails is reported when it ends, and
-    // the old file stays as it was.
+    // whether to write over it. After a Save As the file is the new one, whether or not that write has
+    // landed. False when cancelled. A write that fails is reported when it ends, and the old file stays
+    // as it was.
     bool save(ProjectDocument& document);
     bool saveAs(ProjectDocument& document);
 
     // The questions before a document's window closes: while an export started in it runs, whether to
     // cancel that export; then, when modified, whether to save. True when the window may close (the
     // window then cancels its export); false when it stays, its export and document as they were.
+    // While a save is written (one on its way, or the one just chosen) the window stays for now and
+    // closes once the save has landed, through the host; a save that fails keeps it open. Asked again
+    // meanwhile, it says false and asks nothing.
     bool confirmClose(ProjectDocument& document, bool exporting = false);
     // Closes the document's window (asking as above).
     bool close(ProjectDocument& document);
     // The window has closed: the document goes.
     void discard(ProjectDocument& document);
     // Closes every window, asking for each exporting or modified one; stops at the first the user keeps.
+    // True when all have closed now. One that closes once its save lands holds the quit, which goes on
+    // from there; `quitFinished` follows once every window has closed. From the start of a quit, an
+    // open that lands opens no window.
     bool quit();
 
     // The window title's name: the file name, or "Untitled", "Untitled 2", … while never saved.
     QString displayName(const ProjectDocument& document) const;
     std::vector<ProjectDocument*> documents() const;
+    // The cancel token of the opens under way; they are not delivered once the controller has gone.
+    std::stop_token workToken() const { return work_.get_token(); }
 
   signals:
     // A document's display name changed (its first save, a Save As).
     void displayNameChanged(osterveil::ProjectDocument* document);
+    // A quit has closed every window: the program may end.
+    void quitFinished();
 
   private:
     struct Entry {
         std::unique_ptr<ProjectDocument> document;
         int untitledNumber = 0;
+        // Its window closes once the saves on their way have landed.
+        bool closeAfterSaves = false;
+        // The question about its export was answered for the close under way.
+        bool exportAnswered = false;
+        // The next close goes ahead without asking: what was asked has been answered and saved.
+        bool closeAnswered = false;
+        bool lastSaveFailed = false;
     };
+    enum class Quit { none, waiting, finished };
+
     Entry* entry(const ProjectDocument& document);
     const Entry* entry(const ProjectDocument& document) const;
     ProjectDocument& adopt(std::unique_ptr<ProjectDocument> document);
     bool write(ProjectDocument& document, const std::filesystem::path& file);
-    // Saves and waits for the outcome: true when the document reached its file.
-    bool saveAndWait(ProjectDocument& document);
+    // The document's saves have landed: a close waiting for them goes on.
+    void savesLanded(ProjectDocument& document);
+    // Closes the windows left, one after another; false while one stays or holds the quit.
+    bool continueQuit();
+    // A window that held the quit has gone: the quit goes on.
+    void resumeQuit();
+    void continueHeldQuit();
 
     DocumentHost& host_;
     std::vector<Entry> entries_;
+    Quit quit_ = Quit::none;
     // Files being read, by absolute path.
     std::vector<std::filesystem::path> opening_;
+    std::stop_source work_;
 };
 
 } // namespace osterveil

@@ -16,8 +16,8 @@ EditorModel::EditorModel(std::unique_ptr<PlayerControl> player, std::unique_ptr<
 }
 
 EditorModel::~EditorModel() {
-    // What the window left queued is no one's any more.
-    WorkService::shared().cancel(this);
+    // What the window left queued is no one's any more, and what runs for it stops at its next step.
+    WorkService::shared().cancel(work_);
 }
 
 void EditorModel::attach(ProjectDocument* document) {

@@ -11,9 +11,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <unordered_map>
 #include <vector>
 
@@ -57,6 +59,9 @@ class EditorModel : public QObject {
     // steps arrive many times a second.
     static constexpr std::chrono::milliseconds editRebuildDelay{40};
     static constexpr std::chrono::milliseconds gestureRebuildDelay{160};
+    // How long a changed media file must keep its size and modification time before it is looked at
+    // again: one being copied, recorded or rendered into changes many times a second.
+    static constexpr std::chrono::milliseconds mediaSettleDelay{1000};
 
     // The model owns its program and source players; the window hands it real ones, tests stand-ins.
     EditorModel(std::unique_ptr<PlayerControl> player, std::unique_ptr<PlayerControl> sourcePlayer,
@@ -219,6 +224,8 @@ class EditorModel : public QObject {
     EditResult liveTitleColor(const Uuid& clipID, const std::string& hex);
     EditResult liveTitleSize(const Uuid& clipID, double points);
     EditResult setTitleFont(const Uuid& clipID, const std::string& family);
+    // The fonts a title can be set in, in the menu's order.
+    static const std::vector<std::string>& titleFontNames();
     EditResult setTitleAlignment(const Uuid& clipID, TitleAlignment alignment);
     EditResult setTitleVertical(const Uuid& clipID, TitleVertical vertical);
     // Writes a draft to the sequence in one step "Sequence Settings": the name unless empty, each side
@@ -266,6 +273,8 @@ class EditorModel : public QObject {
     bool isImporting() const { return importProgress_ != nullptr; }
     // Stops the running import before it changes anything; the status says so.
     void cancelImport();
+    // The cancel token of the work the window runs off the GUI thread: the model's going stops it.
+    std::stop_token workToken() const { return work_.get_token(); }
     // Shows the report modally when there is anything to tell; with offline media it offers to match
     // them in a folder.
     void presentPremiereReport(const PremiereReport& report);
@@ -599,6 +608,9 @@ class EditorModel : public QObject {
     // project is open is looked at again by a fresh preview (which marks it offline if it no longer
     // is the item's media).
     void watchMediaFiles();
+    // The changed media files have been looked at since their last change: those still as they were
+    // are settled, and once all are the preview is rebuilt; any that changed again are waited for.
+    void settleChangedMedia();
 
     // Published state, with the values of a new window.
     TimelineView timeline_;
@@ -607,6 +619,8 @@ class EditorModel : public QObject {
     WindowState window_;
 
     // The model's own.
+    // The owner's side of every job the model queues on the work service.
+    std::stop_source work_;
     std::unique_ptr<PlayerControl> player_;
     std::unique_ptr<PlayerControl> sourcePlayer_;
     QPointer<ProjectDocument> document_;
@@ -631,6 +645,11 @@ class EditorModel : public QObject {
     QFileSystemWatcher* mediaWatcher_ = nullptr;
     CowVector<MediaItem> watchedMedia_;
     std::optional<std::filesystem::path> watchedProjectURL_;
+    // The media files changed since the preview last looked, each as it was at its latest change, and
+    // the wait for them to settle; those that settled, as the preview looked at them.
+    std::map<QString, std::optional<FileStamp>> changingMedia_;
+    std::map<QString, std::optional<FileStamp>> settledMedia_;
+    QTimer* mediaSettle_ = nullptr;
     // The document `followDocument` listens to.
     QMetaObject::Connection followProject_;
     QMetaObject::Connection followFileURL_;

@@ -6,6 +6,7 @@
 
 #include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
+#include "Engine/FrameImages.hpp"
 #include "Model/Numeric.hpp"
 #include "Model/TransitionPlanner.hpp"
 
@@ -155,6 +156,10 @@ EditResult EditorModel::liveTitleColor(const Uuid& clipID, const std::string& he
 EditResult EditorModel::liveTitleSize(const Uuid& clipID, double points) {
     return announced(
         changeClip(clipID, std::nullopt, true, [&](TimelineClip& c) { c.title->fontSize = points; }));
+}
+
+const std::vector<std::string>& EditorModel::titleFontNames() {
+    return TitleFonts::names();
 }
 
 EditResult EditorModel::setTitleFont(const Uuid& clipID, const std::string& family) {

@@ -109,7 +109,7 @@ class ProbeCache {
 };
 
 XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& projectURL,
-                          EditorModel::ImportProgress& progress) {
+                          EditorModel::ImportProgress& progress, const std::stop_token& stop) {
     XMLImport out;
     const QString name = QFile::decodeName(file.filename().c_str());
     QFile input(QFile::decodeName(file.c_str()));
@@ -131,6 +131,7 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
         out.error = QString::fromStdString(parseError.errorDescription());
         return out;
     }
+    if (stop.stop_requested()) return out;
     out.media = out.result.project.media.toVector();
 
     // Each file once, however many items name it, on several workers.
@@ -146,8 +147,9 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
     progress.files = static_cast<int>(paths.size());
     std::vector<std::optional<Probe>> probes(paths.size());
     std::atomic<std::size_t> next{0};
+    const auto stopped = [&] { return progress.cancelled || stop.stop_requested(); };
     const auto work = [&] {
-        for (std::size_t k = next++; k < paths.size() && !progress.cancelled; k = next++) {
+        for (std::size_t k = next++; k < paths.size() && !stopped(); k = next++) {
             if (fileExists(paths[k])) probes[k] = ProbeCache::shared().probe(paths[k], projectURL);
             ++progress.probed;
         }
@@ -160,7 +162,7 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
             workers.emplace_back(work);
         work();
     }
-    if (progress.cancelled) return out;
+    if (stopped()) return out;
 
     for (std::size_t k = 0; k < paths.size(); ++k) {
         if (!probes[k]) continue;
@@ -200,8 +202,9 @@ struct FolderMatch {
 };
 
 std::vector<FolderMatch> matchInFolder(const fs::path& folder, const Project& project,
-                                       const std::optional<fs::path>& projectURL) {
-    const MediaFiles::Index index = MediaFiles::mediaIndex(folder);
+                                       const std::optional<fs::path>& projectURL,
+                                       const std::stop_token& stop) {
+    const MediaFiles::Index index = MediaFiles::mediaIndex(folder, stop);
     std::vector<FolderMatch> matches;
     if (index.empty()) return matches;
     for (const MediaItem& item : project.media) {
@@ -210,6 +213,7 @@ std::vector<FolderMatch> matchInFolder(const fs::path& folder, const Project& pr
         if (auto file = MediaFiles::match(item, index)) matches.push_back({item.id, *file});
     }
     for (FolderMatch& match : matches) {
+        if (stop.stop_requested()) return {};
         Probe probed = probe(match.file, projectURL);
         if (probed.item) {
             probed.item->id = match.id;
@@ -272,10 +276,11 @@ void EditorModel::addMediaFiles(std::vector<fs::path> files, std::function<void(
     };
     offload(
         this,
-        [files = std::move(files), url = projectURL_] {
-            // One file after another, in the order given.
+        [files = std::move(files), url = projectURL_](const std::stop_token& stop) {
+            // One file after another, in the order given, while the window is there to take them.
             Outcome outcome;
             for (const fs::path& file : files) {
+                if (stop.stop_requested()) break;
                 Probe probed = probe(file, url);
                 if (probed.item)
                     outcome.items.push_back(std::move(*probed.item));
@@ -329,7 +334,10 @@ void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> 
     markChanged(Part::window);
 
     offload(
-        this, [file, url = projectURL_, progress] { return readPremiereXML(file, url, *progress); },
+        this,
+        [file, url = projectURL_, progress](const std::stop_token& stop) {
+            return readPremiereXML(file, url, *progress, stop);
+        },
         [done = std::move(done), progress, name](EditorModel& model, XMLImport import) {
             if (model.importProgress_ == progress) {
                 model.importProgress_.reset();
@@ -438,7 +446,9 @@ void EditorModel::locateFolder() {
 void EditorModel::relinkOffline(const fs::path& folder, std::function<void()> done) {
     offload(
         this,
-        [folder, current = project(), url = projectURL_] { return matchInFolder(folder, current, url); },
+        [folder, current = project(), url = projectURL_](const std::stop_token& stop) {
+            return matchInFolder(folder, current, url, stop);
+        },
         [done = std::move(done)](EditorModel& model, std::vector<FolderMatch> matches) {
             const Project current = model.project();
             std::vector<std::pair<Uuid, MediaItem>> replacements;
@@ -531,10 +541,21 @@ void EditorModel::watchMediaFiles() {
     watchedProjectURL_ = projectURL_;
     if (!mediaWatcher_) {
         mediaWatcher_ = new QFileSystemWatcher(this);
+        mediaSettle_ = new QTimer(this);
+        mediaSettle_->setSingleShot(true);
+        mediaSettle_->setInterval(mediaSettleDelay);
+        connect(mediaSettle_, &QTimer::timeout, this, &EditorModel::settleChangedMedia);
         connect(mediaWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString& file) {
             // A file replaced by another (renamed over it) drops out of the watch: watch the new one.
             if (QFile::exists(file)) mediaWatcher_->addPath(file);
-            scheduleRebuild(editRebuildDelay);
+            // Each write of a file being written comes here: it is looked at once it has been still.
+            // A late notice of a write the preview has seen already changes nothing.
+            std::optional<FileStamp> stamp = FileStamp::of(QFile::encodeName(file).toStdString());
+            const auto seen = settledMedia_.find(file);
+            if (!changingMedia_.contains(file) && seen != settledMedia_.end() && seen->second == stamp)
+                return;
+            changingMedia_.insert_or_assign(file, std::move(stamp));
+            mediaSettle_->start();
         });
     }
     QSet<QString> wanted;
@@ -549,6 +570,27 @@ void EditorModel::watchMediaFiles() {
         if (!watched.contains(file)) added << file;
     if (!gone.isEmpty()) mediaWatcher_->removePaths(gone);
     if (!added.isEmpty()) mediaWatcher_->addPaths(added);
+}
+
+void EditorModel::settleChangedMedia() {
+    bool still = true;
+    for (auto& [file, stamp] : changingMedia_) {
+        // Written to without a word from the watcher (it coalesces), or renamed over: not settled yet.
+        std::optional<FileStamp> now = FileStamp::of(QFile::encodeName(file).toStdString());
+        if (now != stamp) {
+            stamp = std::move(now);
+            still = false;
+        }
+    }
+    if (!still) {
+        mediaSettle_->start();
+        return;
+    }
+    if (changingMedia_.empty()) return;
+    for (auto& [file, stamp] : changingMedia_)
+        settledMedia_.insert_or_assign(file, std::move(stamp));
+    changingMedia_.clear();
+    scheduleRebuild(editRebuildDelay);
 }
 
 void EditorModel::forgetPictures(const Uuid& mediaID) {

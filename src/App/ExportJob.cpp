@@ -61,8 +61,9 @@ bool ExportJob::start(ExportRequest request) {
                 },
                 Qt::QueuedConnection);
     };
-    WorkService::shared().run(WorkService::Lane::exports, this, [post, exporter = exporter_, request = std::move(request),
-                                                             fileName] {
+    // No owner's token: the export stops through its exporter, which the sheet and a closing window cancel.
+    WorkService::shared().run(WorkService::Lane::exports, {}, [post, exporter = exporter_, request = std::move(request),
+                                                           fileName](const std::stop_token&) {
         std::optional<QString> error;
         try {
             exporter->exportMovie(request,

@@ -42,12 +42,12 @@ bool isHidden(const fs::path& path) {
     return !name.empty() && name.front() == '.';
 }
 
-// One folder's entries in byte order of their names; as many as could be read.
-std::vector<fs::directory_entry> listing(const fs::path& folder) {
+// One folder's entries in byte order of their names; as many as could be read before a stop.
+std::vector<fs::directory_entry> listing(const fs::path& folder, const std::stop_token& stop) {
     std::vector<fs::directory_entry> entries;
     std::error_code error;
     fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error))
+    for (; !error && it != fs::directory_iterator() && !stop.stop_requested(); it.increment(error))
         entries.push_back(*it);
     std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
         return a.path().filename().native() < b.path().filename().native();
@@ -108,7 +108,7 @@ std::optional<fs::path> Index::find(const std::string& key, MediaKind kind) cons
     return found->second.front();
 }
 
-Index mediaIndex(const fs::path& folder) {
+Index mediaIndex(const fs::path& folder, const std::stop_token& stop) {
     Index result;
     // Depth first: a folder's contents come where the folder stands among its siblings.
     struct Level {
@@ -116,8 +116,10 @@ Index mediaIndex(const fs::path& folder) {
         std::size_t next = 0;
     };
     std::vector<Level> stack;
-    stack.push_back({listing(folder)});
+    stack.push_back({listing(folder, stop)});
     while (!stack.empty()) {
+        // A tree can hold hundreds of thousands of entries: its owner may have gone meanwhile.
+        if (stop.stop_requested()) return {};
         Level& level = stack.back();
         if (level.next == level.entries.size()) {
             stack.pop_back();
@@ -128,7 +130,7 @@ Index mediaIndex(const fs::path& folder) {
         std::error_code error;
         const bool link = entry.is_symlink(error);
         if (!link && entry.is_directory(error)) {
-            stack.push_back({listing(entry.path())});
+            stack.push_back({listing(entry.path(), stop)});
             continue;
         }
         if (!entry.is_regular_file(error)) continue;

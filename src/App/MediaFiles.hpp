@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -44,8 +45,8 @@ struct Index {
 // Walks `folder` and every folder below it, depth first, each folder's entries in byte order of their
 // names. Regular files (and links to them) are entered; names starting with a dot are skipped, files and
 // folders alike; links to folders are never followed; folders that cannot be read are passed over. An
-// unreadable `folder` gives an empty index.
-Index mediaIndex(const std::filesystem::path& folder);
+// unreadable `folder` gives an empty index, and so does a walk stopped through `stop`.
+Index mediaIndex(const std::filesystem::path& folder, const std::stop_token& stop = {});
 
 // Where an offline item's file is in `index`: by the file name of its path, then that name without its
 // extension, then its display name, each compared in lower case. Within the first key that has files, one

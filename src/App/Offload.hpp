@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <stop_token>
+#include <type_traits>
 #include <utility>
 
 #include "App/WorkService.hpp"
@@ -10,23 +12,32 @@
 namespace osterveil {
 
 // Runs `work` on a lane of the work service and hands its result to `deliver(owner, result)` on the GUI
-// thread, unless the owner has gone by then. The worker never touches the owner, so a window may close
-// while work is in flight; what it left queued is dropped when it goes (`WorkService::cancel` with the
-// owner). `work` must not throw: an exception has nowhere to go on a worker.
+// thread, unless the owner has gone by then. The job is the owner's: `owner->workToken()` is its cancel
+// token, which `work` may take as its argument to stop early, returning whatever it has (it is then not
+// delivered). The worker never touches the owner, so a window may close while work is in flight; the
+// owner cancels what it left when it goes. `work` must not throw: an exception has nowhere to go on a
+// worker.
 template <class Owner, class Work, class Deliver>
 void offload(WorkService::Lane lane, Owner* owner, Work work, Deliver deliver) {
     QPointer<Owner> self(owner);
-    WorkService::shared().run(lane, owner, [self, work = std::move(work), deliver = std::move(deliver)]() mutable {
-        auto result = work();
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return;
-        QMetaObject::invokeMethod(
-            app,
-            [self, deliver = std::move(deliver), result = std::move(result)]() mutable {
-                if (self) deliver(*self, std::move(result));
-            },
-            Qt::QueuedConnection);
-    });
+    WorkService::shared().run(
+        lane, owner->workToken(),
+        [self, work = std::move(work), deliver = std::move(deliver)](const std::stop_token& stop) mutable {
+            auto result = [&] {
+                if constexpr (std::is_invocable_v<Work&, const std::stop_token&>)
+                    return work(stop);
+                else
+                    return work();
+            }();
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app || stop.stop_requested()) return;
+            QMetaObject::invokeMethod(
+                app,
+                [self, deliver = std::move(deliver), result = std::move(result)]() mutable {
+                    if (self) deliver(*self, std::move(result));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 // Pictures of media, probing and parsing files: the low-priority lane.

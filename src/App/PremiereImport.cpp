@@ -92,12 +92,13 @@ void mergePremiereImport(Project& project, const std::vector<MediaItem>& media, 
 
 std::size_t replaceMedia(Project& project, const std::vector<std::pair<Uuid, MediaItem>>& replacements) {
     std::size_t replaced = 0;
-    for (const auto& [id, item] : replacements) {
+    for (const auto& replacement : replacements) {
+        const Uuid& id = replacement.first;
         const auto& media = project.media;
         const auto found =
             std::find_if(media.begin(), media.end(), [&id](const MediaItem& m) { return m.id == id; });
         if (found == media.end()) continue;
-        project.media.mut(static_cast<std::size_t>(found - media.begin())) = item;
+        project.media.mut(static_cast<std::size_t>(found - media.begin())) = replacement.second;
         ++replaced;
     }
     return replaced;

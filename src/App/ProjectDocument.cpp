@@ -7,6 +7,8 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,9 @@ QString DocumentError::writeFailure(int error) {
     case EACCES:
     case EPERM:
         return QStringLiteral("You don\u2019t have permission to save it there.");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("The folder it goes in is no longer there.");
     case 0:
         return QStringLiteral("The file could not be written.");
     default:
@@ -96,6 +101,26 @@ std::optional<FileStamp> FileStamp::of(const std::filesystem::path& file) {
     return stampOf(info);
 }
 
+namespace {
+
+// Whether a file can hold a project, from its first byte that is not blank: a project is a JSON object,
+// which may follow a byte-order mark and white space. Reads only as far as that byte, from the start.
+bool mayBeProject(int fd) {
+    char buffer[65536];
+    bool atStart = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false; // blank to its end, or unreadable: the decoder would say the same
+        std::string_view text(buffer, std::size_t(n));
+        if (std::exchange(atStart, false) && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+        const std::size_t first = text.find_first_not_of(" \t\r\n");
+        if (first != std::string_view::npos) return text[first] == '{';
+    }
+}
+
+} // namespace
+
 ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& file,
                                                    const std::function<void(double)>& progress) {
     // Opened without blocking (a FIFO would wait for a writer) and judged by what was opened.
@@ -107,7 +132,10 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     } closer{fd};
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw DocumentError::fileReadCorruptFile(file);
-    if (std::uintmax_t(info.st_size) > largestFile) throw ProjectError::corrupt();
+    // Whatever its size, a file that cannot be a project is told so before it is read whole.
+    if (!mayBeProject(fd)) throw ProjectError::corrupt();
+    if (std::uintmax_t(info.st_size) > largestFile) throw ProjectError::tooLarge();
+    if (::lseek(fd, 0, SEEK_SET) != 0) throw DocumentError::fileReadCorruptFile(file);
     const FileStamp stamp = stampOf(info);
 
     // Reading is the first fifth of the way, decoding the rest.
@@ -116,7 +144,7 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     for (;;) {
         if (done == bytes.size()) {
             // Grown since it was measured: as much as the limit allows.
-            if (bytes.size() > largestFile) throw ProjectError::corrupt();
+            if (bytes.size() > largestFile) throw ProjectError::tooLarge();
             bytes.resize(bytes.size() + 65536);
         }
         const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t(8) << 20);
@@ -153,6 +181,14 @@ ProjectDocument::ProjectDocument(Project project, std::optional<std::filesystem:
     undoStack_.setUndoLimit(undoLimit);
     connect(&undoStack_, &QUndoStack::cleanChanged, this,
             [this](bool clean) { emit modifiedChanged(!clean); });
+    // The stack keeps its clean mark at one index, set only where it stands: a save that landed after
+    // further edits marks its step once the history comes back to it.
+    connect(&undoStack_, &QUndoStack::indexChanged, this, [this] {
+        if (savedAway_ && project_ == *savedAway_) {
+            savedAway_.reset();
+            undoStack_.setClean();
+        }
+    });
 }
 
 ProjectDocument::ProjectDocument(Reading reading, const std::filesystem::path& file, QObject* parent)
@@ -210,11 +246,14 @@ void ProjectDocument::save(const std::filesystem::path& file) {
 
 void ProjectDocument::saved(const std::filesystem::path& file, const Project& snapshot, const FileStamp& stamp) {
     diskStamp_ = stamp;
-    // Edited while the save ran: what is on disk is not what the window holds.
-    if (project_ == snapshot)
+    savedAway_.reset();
+    if (project_ == snapshot) {
         undoStack_.setClean();
-    else
+    } else {
+        // Edited while the save ran: what is on disk is a step behind (or ahead) of what the window holds.
         undoStack_.resetClean();
+        savedAway_ = snapshot;
+    }
     if (fileURL_ != file) {
         fileURL_ = file;
         emit fileURLChanged();
@@ -236,6 +275,7 @@ void ProjectDocument::startNextSave() {
     saving_ = true;
     SaveJob job = std::move(pendingSaves_.front());
     pendingSaves_.pop_front();
+    savingTo_ = job.file;
     struct Outcome {
         std::optional<FileStamp> stamp;
         QString failure;
@@ -244,9 +284,9 @@ void ProjectDocument::startNextSave() {
     const Project snapshot = job.snapshot;
     offload(
         WorkService::Lane::documents, this,
-        [file, snapshot]() -> Outcome {
+        [file, snapshot, writer = writer_]() -> Outcome {
             try {
-                return {write(contents(snapshot), file), {}};
+                return {writer(contents(snapshot), file), {}};
             } catch (const DocumentError& error) {
                 return {std::nullopt, QString::fromUtf8(error.what())};
             } catch (const EncodingError& error) {
@@ -266,6 +306,12 @@ void ProjectDocument::waitForSaves() {
     QEventLoop loop;
     connect(this, &ProjectDocument::savesFinished, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+std::optional<std::filesystem::path> ProjectDocument::saveTarget() const {
+    if (!pendingSaves_.empty()) return pendingSaves_.back().file;
+    if (saving_) return savingTo_;
+    return fileURL_;
 }
 
 bool ProjectDocument::changedOnDisk() const {

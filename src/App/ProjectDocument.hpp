@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -77,7 +78,7 @@ class ProjectDocument : public QObject {
     static Project newProject();
 
     // The largest file taken for a project. Projects of tens of thousands of clips run to a few
-    // hundred megabytes; anything larger is refused before a byte of it is read.
+    // hundred megabytes; anything larger is refused before more than its start is read.
     static constexpr std::uintmax_t largestFile = std::uintmax_t(1) << 30;
 
     // The project in a file's bytes, unchanged. Throws `ProjectError`: `newerFile` as the model reports
@@ -89,7 +90,9 @@ class ProjectDocument : public QObject {
         FileStamp stamp;
     };
     // Reads a file. Throws `DocumentError::fileReadCorruptFile` when the path is no readable regular
-    // file, `ProjectError::corrupt` at once for one beyond `largestFile`, else as `decode`. `progress`
+    // file; at once, having read only as far as its first byte that is not blank, `ProjectError::corrupt`
+    // for one that does not start like a project and `ProjectError::tooLarge` for one beyond
+    // `largestFile`; else as `decode`. `progress`
     // hears how far it has got (0…1), from any thread. Safe on any thread.
     static Reading readFile(const std::filesystem::path& file,
                             const std::function<void(double)>& progress = {});
@@ -110,6 +113,9 @@ class ProjectDocument : public QObject {
 
     // Absent while the document has never been saved.
     const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
+    // Where a save asked for now belongs: the file of the newest save still on its way (a Save As not
+    // yet written), else the file URL.
+    std::optional<std::filesystem::path> saveTarget() const;
 
     // Writes the whole file atomically at `file`, here and now; on success that becomes the file URL
     // and the document is no longer modified. On failure nothing changes and the old file stays as it
@@ -119,13 +125,19 @@ class ProjectDocument : public QObject {
     // was unless all of them reached the disk. The stamp of the file written. Throws
     // `DocumentError::fileWriteFailed`. Safe on any thread.
     static FileStamp write(const std::string& bytes, const std::filesystem::path& file);
+    // What a save on a worker writes the file with: `write` unless replaced (tests hold a save back).
+    using FileWriter = std::function<FileStamp(const std::string& bytes, const std::filesystem::path& file)>;
+    void setFileWriter(FileWriter writer) { writer_ = std::move(writer); }
 
     // Saves the project as it is now on a worker, the document staying editable meanwhile; a save
-    // asked for while another runs waits for it. On success `file` becomes the file URL, and the
-    // document is no longer modified unless it was edited meanwhile. `done` follows on this thread
-    // with the failure's cause, or an empty text; never once the document has gone.
+    // asked for while another runs waits for it. On success `file` becomes the file URL, and the step
+    // of the history that holds what was written is the clean one: edited meanwhile, the document
+    // stays modified until undone back to it. `done` follows on this thread with the failure's cause,
+    // or an empty text; never once the document has gone.
     void saveInBackground(const std::filesystem::path& file, std::function<void(const QString& failure)> done);
     bool isSaving() const { return saving_; }
+    // The cancel token of the document's saves, which is never used: a save once started is finished.
+    std::stop_token workToken() const { return work_.get_token(); }
     // Returns once no save runs, the events of the program going on meanwhile.
     void waitForSaves();
 
@@ -166,6 +178,11 @@ class ProjectDocument : public QObject {
     QUndoStack undoStack_;
     std::deque<SaveJob> pendingSaves_;
     bool saving_ = false;
+    std::filesystem::path savingTo_;
+    // What a save wrote while the project had moved on: the history becomes clean where it holds this.
+    std::optional<Project> savedAway_;
+    FileWriter writer_ = &ProjectDocument::write;
+    std::stop_source work_;
 };
 
 } // namespace osterveil

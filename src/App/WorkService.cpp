@@ -39,20 +39,30 @@ class WorkService::Pool {
             if (t.joinable()) t.join();
     }
 
-    void run(const void* key, Job job) {
+    void run(std::stop_token owner, Job job) {
         {
             std::lock_guard lock(mutex_);
-            if (stopping_) return;
-            if (newestOnly_)
-                std::erase_if(queue_, [key](const Queued& q) { return q.key == key; });
-            queue_.push_back({key, std::move(job)});
+            if (stopping_ || owner.stop_requested()) return;
+            if (newestOnly_) std::erase_if(queue_, [&owner](const Queued& q) { return q.owner == owner; });
+            queue_.push_back({std::move(owner), std::move(job)});
         }
         wake_.notify_one();
     }
 
-    void cancel(const void* key) {
-        std::lock_guard lock(mutex_);
-        std::erase_if(queue_, [key](const Queued& q) { return q.key == key; });
+    void cancel(const std::stop_token& owner) {
+        std::deque<Queued> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = queue_.begin(); it != queue_.end();) {
+                if (it->owner == owner) {
+                    dropped.push_back(std::move(*it));
+                    it = queue_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        // What the dropped jobs hold is released here, outside the lock.
     }
 
     std::size_t waiting() const {
@@ -60,23 +70,33 @@ class WorkService::Pool {
         return queue_.size();
     }
 
+    std::size_t running() const {
+        std::lock_guard lock(mutex_);
+        return running_;
+    }
+
   private:
     struct Queued {
-        const void* key;
+        std::stop_token owner;
         Job job;
     };
 
     void work() {
         for (;;) {
-            Job job;
+            Queued next;
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
                 if (stopping_) return;
-                job = std::move(queue_.front().job);
+                next = std::move(queue_.front());
                 queue_.pop_front();
+                ++running_;
             }
-            job();
+            // An owner cancelled since it queued this: dropped, as if it had gone with the queue.
+            if (!next.owner.stop_requested()) next.job(next.owner);
+            next = {};
+            std::lock_guard lock(mutex_);
+            --running_;
         }
     }
 
@@ -84,6 +104,7 @@ class WorkService::Pool {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Queued> queue_;
+    std::size_t running_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
@@ -124,17 +145,23 @@ WorkService::Pool& WorkService::pool(Lane lane) const {
     return *pictures_;
 }
 
-void WorkService::run(Lane lane, const void* key, Job job) {
-    pool(lane).run(key, std::move(job));
+void WorkService::run(Lane lane, std::stop_token owner, Job job) {
+    pool(lane).run(std::move(owner), std::move(job));
 }
 
-void WorkService::cancel(const void* key) {
+void WorkService::cancel(std::stop_source owner) {
+    owner.request_stop();
+    const std::stop_token token = owner.get_token();
     for (Pool* p : {preview_.get(), pictures_.get(), documents_.get(), exports_.get()})
-        p->cancel(key);
+        p->cancel(token);
 }
 
 std::size_t WorkService::waiting(Lane lane) const {
     return pool(lane).waiting();
+}
+
+std::size_t WorkService::running(Lane lane) const {
+    return pool(lane).running();
 }
 
 } // namespace osterveil

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,14 +25,20 @@ namespace osterveil {
 //                         output's PulseAudio main loop (audio::Output).
 //   shared by all         oneTBB's workers for row-parallel pictures, FFmpeg's codec threads.
 //
-// A preview, a save or an export never waits behind pictures: the lanes have threads of their own. Jobs carry the key of
-// the document they serve, so closing it drops what it left queued. The service lives as long as the
-// process; its threads end when it does.
+// A preview, a save or an export never waits behind pictures: the lanes have threads of their own.
+//
+// Every job belongs to an owner (a window's model, a document, the opens of the document controller)
+// that holds the job's cancel token as a `std::stop_source`; the job is handed the matching
+// `std::stop_token`. An export has none: it stops through its exporter. Cancelling
+// the owner drops what it left queued and tells its running jobs to stop: the long ones (a folder
+// walk, probing many files, an import) look at the token at their natural steps, so a closed window
+// leaves nothing that keeps the program alive. Saves never look: a save is worth waiting for. The
+// service lives as long as the process; its threads end when it does.
 class WorkService {
   public:
     enum class Lane { preview, pictures, documents, exports };
 
-    using Job = std::function<void()>;
+    using Job = std::function<void(const std::stop_token& stop)>;
 
     // The process's service.
     static WorkService& shared();
@@ -41,16 +48,18 @@ class WorkService {
     WorkService(const WorkService&) = delete;
     WorkService& operator=(const WorkService&) = delete;
 
-    // Queues `job` on `lane` for the document `key` (any stable address; null for none). On the
-    // preview lane a job replaces the one of the same key still waiting: only the newest preview of a
-    // document is worth building.
-    void run(Lane lane, const void* key, Job job);
-    // Drops every job of `key` not yet started, on every lane.
-    void cancel(const void* key);
+    // Queues `job` on `lane` for the owner whose token `owner` is. On the preview lane a job replaces
+    // the one of the same owner still waiting: only the newest preview of a window is worth building.
+    // A job whose owner was cancelled before it started never runs.
+    void run(Lane lane, std::stop_token owner, Job job);
+    // Tells the owner's running jobs to stop and drops those not yet started, on every lane.
+    void cancel(std::stop_source owner);
     // Jobs waiting on a lane, not counting those running.
     std::size_t waiting(Lane lane) const;
+    // Jobs running on a lane now.
+    std::size_t running(Lane lane) const;
     // Waits for the running jobs and drops the rest; later jobs are dropped too. The shared service
-    // shuts down as the application object goes.
+    // shuts down as the application object goes, after the windows have cancelled their work.
     void shutdown();
 
   private:

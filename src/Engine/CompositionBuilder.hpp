@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Engine/RenderLayer.hpp"
+#include "Media/MediaCheck.hpp"
 #include "Model/Project.hpp"
 #include "Model/TransitionPlanner.hpp"
 #include "Platform/Imaging/Bitmap.hpp"
@@ -42,9 +43,9 @@ struct CompositionBuild {
     std::optional<media::AudioMix> audioMix;
     double duration = 0;
     // Media whose files are missing, or are there but no longer the media (unreadable, replaced):
-    // their clips are not laid. With each, why, as a sentence naming its file.
+    // their clips are not laid. With each, why.
     std::vector<Uuid> offline;
-    std::vector<std::string> offlineProblems;
+    std::vector<MediaCheck::Problem> offlineProblems;
     // Stills of the picture whose files were found but could not be decoded: left out and logged; an
     // export that covers one fails rather than show black in its place.
     std::vector<UndecodableStill> undecodable;

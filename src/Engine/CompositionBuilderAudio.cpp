@@ -85,8 +85,14 @@ std::vector<media::AudioMixInputParameters> insertAudio(const Project& project, 
             try {
                 // Sound always plays at its own speed: a speed change stretches only the picture.
                 const TimeRange range = clampedRange(g.sourceStart, g.sourceDuration, *source);
+                if (range.duration > Time::zero())
+                    into->insertTimeRange(range, source, mediaTime(g.timelineStart));
+                // Past the end of its media a segment is silence, as long as it lasts: the sequence
+                // keeps its length also where nothing else sounds.
+                const Time laid = into->timeRange().end(),
+                           end = mediaTime(g.timelineStart + g.timelineDuration);
+                if (end > laid) into->insertEmptyTimeRange(TimeRange::fromStartEnd(laid, end));
                 if (range.duration <= Time::zero()) continue;
-                into->insertTimeRange(range, source, mediaTime(g.timelineStart));
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());
                 continue;

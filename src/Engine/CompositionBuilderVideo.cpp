@@ -185,12 +185,20 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 logSkipped(clip, e.what());
                 continue;
             }
+            const TimeRange range = clip.timeRemap.isIdentity()
+                                        ? clampedRange(segment.sourceStart, segment.sourceDuration, *source)
+                                        : TimeRange();
+            if (clip.timeRemap.isIdentity() && range.duration <= Time::zero()) {
+                // Wholly past its media: like a clip partly past it, it ends where its media does, at
+                // once; the layer draws nothing, and the sequence still shows black for its length.
+                layer.segmentEnd = layer.segmentStart;
+                layers.push_back(std::move(layer));
+                continue;
+            }
             media::CompositionTrack* track = laneTrack(lanes, segment.lane, composition);
             if (!track) continue;
             try {
                 if (clip.timeRemap.isIdentity()) {
-                    const TimeRange range = clampedRange(segment.sourceStart, segment.sourceDuration, *source);
-                    if (range.duration <= Time::zero()) continue;
                     const Time at = mediaTime(segment.timelineStart);
                     const Time end = track->timeRange().end();
                     if (at > end) track->insertEmptyTimeRange(TimeRange::fromStartEnd(end, at));

@@ -22,6 +22,7 @@
 #include "Model/Numeric.hpp"
 #include "Platform/Foundation/Background.hpp"
 #include "Platform/Foundation/Cores.hpp"
+#include "Platform/Media/Asset.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/CompositionVideoReader.hpp"
 
@@ -165,8 +166,8 @@ public:
                 break;
             }
             if (errno != EEXIST)
-                throw ExportError::failed("The movie cannot be written beside “" + shown + "”: " +
-                                          std::strerror(errno) + ".");
+                throw ExportError::failed("Could not start writing the file. “" + shown +
+                                          "” cannot be made in its folder: " + std::strerror(errno) + ".");
             // Something is there: the file of an export still running (locked), or one left behind.
             const int old = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
             const bool held = old >= 0 && ::flock(old, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -214,14 +215,14 @@ private:
     bool settled_ = false; // moved into place or removed
 };
 
-// Why the export cannot be made as the sequence shows it: the first clip it covers (between `from`
-// and `to`, seconds) whose media is offline, told by its problem; none when every clip
-// it needs is there. A clip the mix or the picture leaves out (disabled, a hidden, muted or
-// un-soloed track) needs nothing.
+// Why the export cannot be made as the sequence shows it: the problems of the media whose clips it
+// covers (between `from` and `to`, seconds) that are offline, in the order the sequence first needs
+// them; none when every clip it needs is there. A clip the mix or the picture leaves out (disabled, a
+// hidden, muted or un-soloed track) needs nothing.
 std::optional<std::string> offlineNeeded(const Project& project, const CompositionBuild& build, double from,
                                          double to) {
     if (build.offline.empty()) return std::nullopt;
-    std::unordered_map<Uuid, const std::string*> problems;
+    std::unordered_map<Uuid, const MediaCheck::Problem*> problems;
     for (std::size_t i = 0; i < build.offline.size() && i < build.offlineProblems.size(); ++i)
         problems.try_emplace(build.offline[i], &build.offlineProblems[i]);
     const Sequence flat = Nesting::flatten(project.sequence, project.nests, 0);
@@ -230,6 +231,7 @@ std::optional<std::string> offlineNeeded(const Project& project, const Compositi
                            [role](const Track& t) { return t.role == role && t.isSolo; });
     };
     const bool videoSolo = soloed(TrackRole::video), audioSolo = soloed(TrackRole::audio);
+    std::unordered_map<const MediaCheck::Problem*, double> needed; // each with when it is first needed
     for (const Track& track : flat.tracks) {
         const bool solo = track.role == TrackRole::video ? videoSolo : audioSolo;
         if (track.isHidden || track.isMuted || (solo && !track.isSolo)) continue;
@@ -238,9 +240,50 @@ std::optional<std::string> offlineNeeded(const Project& project, const Compositi
             const auto problem = problems.find(*clip.mediaID);
             if (problem == problems.end()) continue;
             if (!(clip.start < to && clip.start + clip.duration > from)) continue;
-            return *problem->second;
+            const double at = std::max(clip.start, from);
+            auto [first, added] = needed.try_emplace(problem->second, at);
+            if (!added) first->second = std::min(first->second, at);
         }
     }
+    if (needed.empty()) return std::nullopt;
+    std::vector<std::pair<double, const MediaCheck::Problem*>> order;
+    for (const auto& [problem, at] : needed)
+        order.emplace_back(at, problem);
+    // Problems are laid out in media order, so a tie keeps the bin's order.
+    std::sort(order.begin(), order.end());
+    std::vector<MediaCheck::Problem> told;
+    for (const auto& entry : order)
+        told.push_back(*entry.second);
+    return MediaCheck::describe(told);
+}
+
+// What a finished movie lacks of the picture and sound it was to hold (each absent when it was to hold
+// none), as a sentence; none when it holds them. Read back from the file itself, so that whatever
+// went wrong on the way, an empty or cut-short movie is never taken for the export.
+std::optional<std::string> flawOf(const fs::path& file, std::optional<double> pictureSeconds,
+                                  std::optional<double> soundSeconds) {
+    std::shared_ptr<const media::Asset> movie;
+    try {
+        movie = media::Asset::load(file);
+    } catch (const media::Error&) {
+        return "The written movie cannot be read back.";
+    }
+    // Encoders round a stream's end to their own blocks; anything shorter than this lost content.
+    constexpr double kSlack = 0.05;
+    const auto check = [&](media::MediaType type, double seconds, const char* none,
+                           const char* early) -> std::optional<std::string> {
+        const auto tracks = movie->tracks(type);
+        if (tracks.empty() || !(tracks.front()->timeRange.duration > media::Time::zero())) return none;
+        if (tracks.front()->timeRange.duration.toSeconds() < seconds - kSlack) return early;
+        return std::nullopt;
+    };
+    if (pictureSeconds)
+        if (auto flaw = check(media::MediaType::video, *pictureSeconds, "The written movie has no picture.",
+                              "The written movie's picture ends early."))
+            return flaw;
+    if (soundSeconds)
+        return check(media::MediaType::audio, *soundSeconds, "The written movie has no sound.",
+                     "The written movie's sound ends early.");
     return std::nullopt;
 }
 
@@ -268,6 +311,16 @@ struct SequenceExporter::Encoding {
     std::optional<media::CompositionVideoReader> video;
     std::optional<media::CompositionAudioReader> audio;
     double origin = 0, span = 1;
+    // The names of the files the composition reads, so that a reading failure of one of them is
+    // told as its own.
+    std::vector<std::string> sources;
+
+    bool namesSource(const std::string& message) const {
+        return std::any_of(sources.begin(), sources.end(), [&](const std::string& name) {
+            return message.size() > name.size() && message.compare(0, name.size(), name) == 0 &&
+                   (message[name.size()] == ' ' || message[name.size()] == ':');
+        });
+    }
 
     void cancel() {
         std::lock_guard lock(mutex);
@@ -306,7 +359,12 @@ void SequenceExporter::Encoding::run() {
                 soundDone = true;
                 break;
             }
-            writer->appendAudio(block->samples.data(), block->frameCount(), block->presentationTime);
+            try {
+                writer->appendAudio(block->samples.data(), block->frameCount(), block->presentationTime);
+            } catch (const media::WriterError& e) {
+                if (e.kind() != media::WriterError::Kind::encoder) throw;
+                throw ExportError::failed(std::string("The audio encoder rejected a buffer. ") + e.what());
+            }
             audioTime = block->presentationTime + media::Time(block->frameCount(), media::CompositionAudioReader::sampleRate);
         }
     };
@@ -322,11 +380,17 @@ void SequenceExporter::Encoding::run() {
         } catch (const media::Error& e) {
             checkCancelled();
             // A reader that fails fails the export: the movie would otherwise end early and look complete.
-            throw ExportError::failed(e.what());
+            if (namesSource(e.what())) throw ExportError::failed(e.what());
+            throw ExportError::failed(std::string("Could not read the composited picture. ") + e.what());
         }
         if (!frame) break;
         appendSoundUpTo(frame->time);
-        writer->appendVideo(frame->picture, frame->time);
+        try {
+            writer->appendVideo(frame->picture, frame->time);
+        } catch (const media::WriterError& e) {
+            if (e.kind() != media::WriterError::Kind::encoder) throw;
+            throw ExportError::failed(std::string("The video encoder rejected a frame. ") + e.what());
+        }
         if (++written % kWriteBackFrames == 0) startWriteBack();
         const double p = (frame->time.toSeconds() - origin) / span;
         report(std::isnan(p) ? 0 : std::clamp(p, 0.0, 1.0));
@@ -395,10 +459,19 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     const bool hasPicture = build.videoComposition.has_value();
     const bool hasSound = !build.composition->tracks(media::MediaType::audio).empty();
     if (!hasPicture && !hasSound) throw ExportError::nothingToExport();
+    // A marked range that begins at or past the sequence's end holds nothing.
+    if (range && !(range->duration > media::Time::zero())) throw ExportError::nothingToExport();
 
+    // Destroyed unfinished when the export stops early: the encoder is abandoned, not drained.
+    media::AssetWriter& writer = [&]() -> media::AssetWriter& {
+        try {
+            return e.writer.emplace(partial->path(), ExportCodecs::fileType(request.codec));
+        } catch (const media::WriterError& error) {
+            throw ExportError::failed(std::string("Could not start writing the file. ") + error.what());
+        }
+    }();
+    bool withSound = false;
     try {
-        // Destroyed unfinished when the export stops early: the encoder is abandoned, not drained.
-        media::AssetWriter& writer = e.writer.emplace(partial->path(), ExportCodecs::fileType(request.codec));
         if (hasPicture) {
             const media::VideoSettings settings = videoSettings(request, width, height);
             if (!writer.canAddVideoInput(settings)) throw ExportError::failed("Could not open the video encoder.");
@@ -406,25 +479,45 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         }
         // Both sides are decided before either starts, so a side that cannot be written is never read.
         const media::AudioSettings sound = audioSettings(request.codec);
-        const bool withSound = hasSound && writer.canAddAudioInput(sound);
+        withSound = hasSound && writer.canAddAudioInput(sound);
         if (withSound) writer.addAudioInput(sound);
-        if (!hasPicture && !withSound) throw ExportError::nothingToExport();
+    } catch (const media::WriterError& error) {
+        throw ExportError::failed(error.what());
+    }
+    if (!hasPicture && !withSound) throw ExportError::nothingToExport();
 
-        // Composed straight into the encoder's samples: a detour through 8-bit R'G'B' would cost a
-        // conversion and leave rounding noise that the encoder spends bits and time on. Each frame
-        // is composed on all cores already, so half as many frames at once as cores keep the encoders
-        // fed; more would only hold more pictures and contend with the encoders for the cores.
-        const int composing = std::max(2, usableCores() / 2);
+    // Composed straight into the encoder's samples: a detour through 8-bit R'G'B' would cost a
+    // conversion and leave rounding noise that the encoder spends bits and time on. Each frame is
+    // composed on all cores already, so half as many frames at once as cores keep the encoders fed;
+    // more would only hold more pictures and contend with the encoders for the cores.
+    const int composing = std::max(2, usableCores() / 2);
+    try {
         if (hasPicture)
             e.video.emplace(build.composition, *build.videoComposition, range, composing, writer.encoderPixelFormat());
         // A source cut short while it is read fails the export rather than leave silence in the movie.
         if (withSound) e.audio.emplace(build.composition, build.audioMix, range, 4800, true);
+    } catch (const media::Error& error) {
+        throw ExportError::failed(std::string("Could not start reading the sequence. ") + error.what());
+    } catch (const std::exception&) { // threads that cannot be started, memory that runs out
+        throw ExportError::failed("Could not start reading the sequence.");
+    }
+    for (const media::CompositionTrack& track : build.composition->tracks())
+        for (const media::CompositionSegment& segment : track.segments())
+            if (segment.source) e.sources.push_back(segment.source->assetPath.filename().string());
+    std::sort(e.sources.begin(), e.sources.end());
+    e.sources.erase(std::unique(e.sources.begin(), e.sources.end()), e.sources.end());
+    // What the finished file has to hold: every stream begun here, as long as its reader reads.
+    std::optional<double> pictureSeconds, soundSeconds;
+    if (e.video)
+        pictureSeconds = double(e.video->frameCount()) * build.videoComposition->frameDuration.toSeconds();
+    if (e.audio) soundSeconds = double(e.audio->frameCount()) / media::CompositionAudioReader::sampleRate;
+    try {
         // The file is opened here, before the encoding thread starts, so that nothing creates it
         // again once a cancelled export has removed it.
         writer.startWriting();
         writer.startSession(range ? range->start : media::Time::zero());
     } catch (const media::WriterError& error) {
-        throw ExportError::failed(error.what());
+        throw ExportError::failed(std::string("Could not start writing the file. ") + error.what());
     }
     e.reader = e.video ? &*e.video : nullptr;
     {
@@ -482,6 +575,8 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     worker.join();
     if (isCancelled()) throw ExportError::cancelled();
     if (e.error) std::rethrow_exception(e.error);
+    if (const auto flaw = flawOf(partial->path(), pictureSeconds, soundSeconds))
+        throw ExportError::failed(*flaw);
     partial->moveTo(request.outputURL);
     if (progress) progress(1.0);
 }

@@ -24,12 +24,12 @@ double lengthTolerance(double recorded) {
     return std::max(0.5, 0.02 * recorded);
 }
 
-std::optional<std::string> changed(const fs::path& file) {
-    return file.filename().string() + " has changed since it was imported. Relink it to use it again.";
+Problem changed(const fs::path& file) {
+    return {Problem::Kind::changed, file.filename().string()};
 }
 
-std::optional<std::string> look(const MediaItem& item, const fs::path& file) {
-    const std::optional<std::string> unreadable = media::undecodableMessage(file);
+std::optional<Problem> look(const MediaItem& item, const fs::path& file) {
+    const Problem unreadable{Problem::Kind::undecodable, file.filename().string()};
     if (item.kind == MediaKind::image) {
         QImageReader reader(QString::fromStdString(file.string()));
         reader.setDecideFormatFromContent(true);
@@ -76,17 +76,17 @@ struct KeyHash {
 };
 
 std::mutex lock;
-std::unordered_map<Key, std::optional<std::string>, KeyHash> verdicts;
+std::unordered_map<Key, std::optional<Problem>, KeyHash> verdicts;
 // Far more files than a project holds; past it the record starts again.
 constexpr std::size_t kRemembered = 8192;
 
 } // namespace
 
-std::optional<std::string> problem(const MediaItem& item, const fs::path& file) {
+std::optional<Problem> problem(const MediaItem& item, const fs::path& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) return missing(item);
     // A folder, a FIFO or a device is no media file, whatever it is called.
-    if (!S_ISREG(info.st_mode)) return media::undecodableMessage(file);
+    if (!S_ISREG(info.st_mode)) return Problem{Problem::Kind::undecodable, file.filename().string()};
     const Key key{file.string(),
                   std::uint64_t(info.st_dev),
                   std::uint64_t(info.st_ino),
@@ -99,16 +99,68 @@ std::optional<std::string> problem(const MediaItem& item, const fs::path& file) 
         const std::lock_guard guard(lock);
         if (const auto found = verdicts.find(key); found != verdicts.end()) return found->second;
     }
-    std::optional<std::string> verdict = look(item, file);
+    std::optional<Problem> verdict = look(item, file);
     const std::lock_guard guard(lock);
     if (verdicts.size() >= kRemembered) verdicts.clear();
     verdicts.insert_or_assign(key, verdict);
     return verdict;
 }
 
-std::string missing(const MediaItem& item) {
+Problem missing(const MediaItem& item) {
     const std::string name = fs::path(item.path).filename().string();
-    return (name.empty() ? item.name : name) + " could not be found. Relink it to use it again.";
+    return {Problem::Kind::missing, name.empty() ? item.name : name};
+}
+
+namespace {
+
+// Files named in one sentence at most; the rest are counted.
+constexpr std::size_t kNamed = 3;
+
+// What is said of files with one kind of problem, for one file and for several.
+std::string said(Problem::Kind kind, bool several) {
+    switch (kind) {
+    case Problem::Kind::missing:
+        return several ? " could not be found. Relink them to use them again."
+                       : " could not be found. Relink it to use it again.";
+    case Problem::Kind::changed:
+        return several ? " have changed since they were imported. Relink them to use them again."
+                       : " has changed since it was imported. Relink it to use it again.";
+    case Problem::Kind::undecodable:
+        return " could not be decoded.";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string Problem::text() const {
+    return file + said(kind, false);
+}
+
+std::string describe(const std::vector<Problem>& problems) {
+    std::vector<std::pair<Problem::Kind, std::vector<std::string>>> groups;
+    for (const Problem& p : problems) {
+        auto group =
+            std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == p.kind; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {p.kind, {}});
+        if (std::find(group->second.begin(), group->second.end(), p.file) == group->second.end())
+            group->second.push_back(p.file);
+    }
+    std::string out;
+    for (const auto& [kind, files] : groups) {
+        if (!out.empty()) out += ' ';
+        if (files.size() == 1) {
+            out += Problem{kind, files.front()}.text();
+            continue;
+        }
+        const std::size_t named = files.size() > kNamed ? kNamed : files.size() - 1;
+        for (std::size_t i = 0; i < named; ++i)
+            out += (i > 0 ? ", " : "") + files[i];
+        out += " and ";
+        out += files.size() > kNamed ? std::to_string(files.size() - kNamed) + " more" : files.back();
+        out += said(kind, true);
+    }
+    return out;
 }
 
 } // namespace osterveil::MediaCheck

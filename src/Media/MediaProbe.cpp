@@ -18,11 +18,24 @@ namespace osterveil {
 
 namespace fs = std::filesystem;
 
-MediaError::MediaError(Kind kind, std::string fileName)
-    : kind_(kind), fileName_(std::move(fileName)),
-      description_(fileName_ + " is not a video, audio, or still Osterveil can import.") {}
-
 namespace {
+
+std::string describe(MediaError::Kind kind, const std::string& name, std::int64_t figure) {
+    const std::string n = std::to_string(figure);
+    switch (kind) {
+    case MediaError::Kind::pictureTooLarge:
+        return name + " is too large a picture: Osterveil imports stills of up to " + n + " megapixels.";
+    case MediaError::Kind::tooManyChannels:
+        return name + " has " + n + " sound channels: Osterveil imports sound of up to " +
+               std::to_string(MediaProbe::mostSoundChannels) + " channels.";
+    case MediaError::Kind::unsupportedSampleRate:
+        return name + " has sound sampled at " + n + " Hz: Osterveil imports sound sampled at up to " +
+               std::to_string(media::highestSampleRate / 1000) + " kHz.";
+    case MediaError::Kind::unsupported:
+        break;
+    }
+    return name + " is not a video, audio, or still Osterveil can import.";
+}
 
 bool isImageType(const QMimeType& type) {
     if (type.name().startsWith(QLatin1String("image/"))) return true;
@@ -80,6 +93,10 @@ StoredTransform stored(const media::AffineTransform& t) {
 
 } // namespace
 
+MediaError::MediaError(Kind kind, std::string fileName, std::int64_t figure)
+    : kind_(kind), fileName_(std::move(fileName)), figure_(figure),
+      description_(describe(kind_, fileName_, figure_)) {}
+
 MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::path>& projectURL) {
     // Items keep absolute paths; bookmarks and security scopes have no counterpart on this platform.
     fs::path file = fs::absolute(path).lexically_normal();
@@ -101,10 +118,18 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     auto pictures = asset->tracks(media::MediaType::video);
     auto sounds = asset->tracks(media::MediaType::audio);
     if (pictures.empty() && sounds.empty()) throw MediaError::unsupported(fileName);
+    // Before anything is decoded: the resampler for a rate like this would take seconds to build.
+    if (!sounds.empty() && sounds.front()->sampleRate > media::highestSampleRate)
+        throw MediaError::unsupportedSampleRate(fileName, sounds.front()->sampleRate);
     // A movie whose picture never decodes would only ever show black; sound that does not decode
     // would play silence and fail every export that uses it.
     if (!pictures.empty() && !firstPictureDecodes(pictures.front())) throw MediaError::unsupported(fileName);
-    if (!sounds.empty() && !firstSoundDecodes(sounds.front())) throw MediaError::unsupported(fileName);
+    if (!sounds.empty() && !firstSoundDecodes(sounds.front())) {
+        // Beyond the standard layouts the mix cannot tell where each channel belongs.
+        if (sounds.front()->channelCount > mostSoundChannels)
+            throw MediaError::tooManyChannels(fileName, sounds.front()->channelCount);
+        throw MediaError::unsupported(fileName);
+    }
 
     MediaItem item;
     item.id = Uuid::make();
@@ -139,7 +164,11 @@ MediaItem MediaProbe::imageItem(const fs::path& path, std::string name, std::opt
     // Decoded once here: a still that cannot be drawn is of no use in the project, and the build
     // would otherwise find that out only as a black picture.
     const auto still = stills::load(path, kProbeSide);
-    if (!still) throw MediaError::unsupported(path.filename().string());
+    if (!still) {
+        if (const auto megapixels = stills::megapixelLimitExceeded(path))
+            throw MediaError::pictureTooLarge(path.filename().string(), *megapixels);
+        throw MediaError::unsupported(path.filename().string());
+    }
     const QSize size = still->storedSize.isValid() ? still->storedSize : still->image.size();
     std::int64_t width = size.width() > 0 ? size.width() : 0;
     std::int64_t height = size.height() > 0 ? size.height() : 0;

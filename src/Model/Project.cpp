@@ -10,6 +10,8 @@ std::string describe(ProjectError::Kind kind, std::int64_t version) {
     switch (kind) {
     case ProjectError::Kind::newerFile:
         return "This project was saved by a newer Osterveil (file version " + std::to_string(version) + ").";
+    case ProjectError::Kind::tooLarge:
+        return "This project is too large to open: Osterveil opens project files of up to 1 GB.";
     case ProjectError::Kind::corrupt:
         break;
     }

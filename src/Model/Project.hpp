@@ -219,10 +219,12 @@ public:
 // The errors of reading a project file that the reader reports itself (after a complete decode).
 class ProjectError : public std::exception {
 public:
-    enum class Kind { newerFile, corrupt };
+    enum class Kind { newerFile, corrupt, tooLarge };
 
     static ProjectError newerFile(std::int64_t fileVersion) { return ProjectError(Kind::newerFile, fileVersion); }
     static ProjectError corrupt() { return ProjectError(Kind::corrupt, 0); }
+    // A file that starts like a project but is larger than any this program opens.
+    static ProjectError tooLarge() { return ProjectError(Kind::tooLarge, 0); }
 
     Kind kind() const { return kind_; }
     // The file's version, for `newerFile`.

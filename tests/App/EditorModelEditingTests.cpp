@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "App/EditorModel.hpp"
+#include "BuildGate.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "FakePlayer.hpp"
 
@@ -37,6 +39,10 @@ struct EditingFixture : ::testing::Test {
             [&](Project& p) { p.sequence.updateClip(clipID, [&](TimelineClip& c) { c.start = start; }); });
     }
     QUndoStack& undo() { return *document.undoStack(); }
+    // Waits for the preview rebuilds scheduled so far to land.
+    bool settled() {
+        return QTest::qWaitFor([&] { return !model.rebuilds().isPending() && !model.isBuilding(); }, 20000);
+    }
 
     const Uuid clipID = Uuid::make();
     ProjectDocument document;
@@ -146,7 +152,21 @@ TEST_F(EditorModelEditing, UndoRestoresTheProjectOnly) {
     EXPECT_FALSE(undo().canRedo());
 }
 
+// Previews land only when the gate lets them, since whether one has landed decides a gesture's wait.
 TEST_F(EditorModelEditing, TheChangeHookIsDeferredCoalescedAndWaitsLongerDuringAGesture) {
+    auto gate = std::make_shared<testsupport::BuildGate>();
+    const testsupport::OpenAtExit opened{gate};
+    EditorModel::PreviewServices services = EditorModel::defaultPreviewServices();
+    services.build = [gate](const Project&, const std::optional<std::filesystem::path>&, media::Size) {
+        gate->pass();
+        CompositionBuild build;
+        build.composition = std::make_shared<media::Composition>();
+        return build;
+    };
+    model.setPreviewServices(std::move(services));
+    ASSERT_TRUE(settled()); // the fixture's own preview
+    gate->close();
+
     QSignalSpy hook(&document, &ProjectDocument::projectChanged);
     moveClip(1);
     moveClip(2);
@@ -186,6 +206,16 @@ TEST_F(EditorModelEditing, TheChangeHookIsDeferredCoalescedAndWaitsLongerDuringA
     model.cancelTransientEdit();
     drain();
     EXPECT_EQ(hook.count(), announced);
+
+    // Once a preview of the gesture has landed, each later step builds at once.
+    moveClip(10);
+    drain();
+    EXPECT_EQ(model.rebuilds().pendingDelay(), EditorModel::gestureRebuildDelay);
+    gate->release();
+    ASSERT_TRUE(settled());
+    moveClip(11);
+    drain();
+    EXPECT_EQ(model.rebuilds().pendingDelay(), 0ms);
 }
 
 TEST_F(EditorModelEditing, AnUnattachedModelChangesAndRecordsNothing) {

@@ -277,6 +277,12 @@ TEST_F(MediaCommands, FolderRelinkMatchesOfflineItemsByNameAcrossTheTree) {
     run([&](auto done) { model.relinkOffline(root() / "a", done); });
     EXPECT_EQ(model.status(), "No file names in that folder matched the offline media.");
     EXPECT_EQ(steps().size(), 1u);
+
+    // A walk whose window has closed goes no further: it has found nothing.
+    std::stop_source closed;
+    closed.request_stop();
+    EXPECT_FALSE(MediaFiles::mediaIndex(root()).empty());
+    EXPECT_TRUE(MediaFiles::mediaIndex(root(), closed.get_token()).empty());
 }
 
 TEST_F(MediaCommands, LocatingOneFileRelinksItButNeverAnItemRemovedMeanwhile) {

@@ -4,9 +4,11 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 #include <sys/stat.h>
 
 #include "EditorCommandSupport.hpp"
+#include "EditorModelTestAccess.hpp"
 #include "Engine/SequenceExporter.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
@@ -112,6 +114,41 @@ TEST_F(OfflineMedia, AMovieOverwrittenOrReplacedWhileOpenGoesOfflineAndStopsTheE
     EXPECT_FALSE(fs::exists(root() / "range.mp4"));
 }
 
+TEST_F(OfflineMedia, AMediaFileBeingWrittenIsLookedAtAgainOnlyOnceItHasSettled) {
+    const fs::path growing = movie("growing.mp4", 2);
+    const QString name = QString::fromStdString(growing.string());
+    place(growing, 0);
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    EditorModelTestAccess access{model};
+    access.holdMediaSettle();
+    const int before = player->replacements;
+    // Appends as a copy or a recording makes them; each one's notice lands before the next write.
+    const auto append = [&] {
+        std::ofstream(growing, std::ios::binary | std::ios::app) << std::string(4096, '\0');
+        return FileStamp::of(growing);
+    };
+    const auto noticed = [&](const std::optional<FileStamp>& stamp) {
+        return QTest::qWaitFor([&] { return access.changedStamp(name) == stamp && settled(); }, 20000);
+    };
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(noticed(append()));
+    EXPECT_EQ(player->replacements, before) << "rebuilt while the file was being written";
+
+    // Written again just before the wait ends, its notice not in yet: still not settled.
+    const std::optional<FileStamp> last = append();
+    access.settleMedia();
+    ASSERT_TRUE(noticed(last));
+    EXPECT_EQ(player->replacements, before);
+
+    // Still since its last write: one preview looks at it.
+    access.settleMedia();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->replacements > before && settled(); }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(player->replacements, before + 1);
+    EXPECT_FALSE(access.changedStamp(name).has_value());
+}
+
 TEST_F(OfflineMedia, ADeviceAFIFOOrAFolderIsNoMediaFile) {
     const fs::path fifo = root() / "pipe.mov";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -124,5 +161,5 @@ TEST_F(OfflineMedia, ADeviceAFIFOOrAFolderIsNoMediaFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return settled() && !model.offlineIDs().empty(); }, 20000));
     EXPECT_EQ(model.offlineIDs(), (UuidSet{zero, pipe, inFolder}));
     EXPECT_TRUE(model.status().endsWith(QStringLiteral("3 offline"))) << model.status().toStdString();
-    EXPECT_EQ(exportFailure(), "zero could not be decoded.");
+    EXPECT_EQ(exportFailure(), "zero, pipe.mov and folder.mov could not be decoded.");
 }

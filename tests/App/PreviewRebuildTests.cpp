@@ -2,38 +2,25 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "App/EditorModel.hpp"
+#include "BuildGate.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "Engine/PlateStore.hpp"
 #include "FakePlayer.hpp"
 #include "MediaFixtures.hpp"
-#include "StallMeter.hpp"
 
 using namespace osterveil;
+using testsupport::BuildGate;
 using testsupport::FakePlayer;
 
 namespace {
-
-// A build that the test can hold on its worker, to finish it after newer rebuilds were scheduled.
-struct BuildGate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = true;
-    void close() { std::lock_guard lock(mutex); open = false; }
-    void release() {
-        { std::lock_guard lock(mutex); open = true; }
-        cv.notify_all();
-    }
-    void pass() {
-        std::unique_lock lock(mutex);
-        cv.wait(lock, [&] { return open; });
-    }
-};
 
 struct Recorder {
     std::mutex mutex;
@@ -224,7 +211,10 @@ TEST_F(PreviewRebuild, ModelClosedDuringBuildIsSafe) {
     gate->close();
     rename("Closing");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->isBuilding(); }, 2000));
+    // The window's going tells whatever still runs for it to stop.
+    const std::stop_token work = model->workToken();
     model.reset();
+    EXPECT_TRUE(work.stop_requested());
     gate->release();
     QTest::qWait(50); // the result arrives for a model that is gone
     EXPECT_GE(builds(), 1);
@@ -311,16 +301,20 @@ TEST_F(PreviewRebuild, APreviewNeverWaitsBehindPicturesOfMedia) {
     EXPECT_EQ(player->seeks.size(), seeks + 1);
 }
 
-// Typing in a title of a UHD sequence: each keystroke's rebuild sets the title in type on its worker,
-// and the GUI thread goes on turning its event loop all the while, as a timer ticking every
-// millisecond shows by the longest gap between its ticks.
-TEST_F(PreviewRebuild, TypingATitleAtUHDNeverStallsTheGuiThread) {
+// Typing in a title of a UHD sequence: each keystroke's rebuild sets the title in type on its worker.
+// With that work held there, every keystroke still reaches the document and the model while the GUI
+// thread turns its event loop; let go, the preview that lands has the last letter typed. How long the
+// GUI thread goes without turning is a benchmark figure (BM_TypeTitleAtUHD).
+TEST_F(PreviewRebuild, TypingATitleAtUHDNeverWaitsOnItsBuild) {
     static PlateStore plates(testsupport::MediaFixtures::shared().directory() / "plate");
     auto services = EditorModel::defaultPreviewServices();
-    services.build = [](const Project& project, const std::optional<std::filesystem::path>& url, media::Size size) {
+    services.build = [gate = gate](const Project& project, const std::optional<std::filesystem::path>& url,
+                                   media::Size size) {
+        gate->pass();
         return CompositionBuilder::build(project, url, size, project.sequence.frameRate, plates);
     };
     model->setPreviewServices(std::move(services));
+    const testsupport::OpenAtExit opened{gate};
     Project p = document.project();
     p.sequence.width = 3840;
     p.sequence.height = 2160;
@@ -334,29 +328,49 @@ TEST_F(PreviewRebuild, TypingATitleAtUHDNeverStallsTheGuiThread) {
     document.setProject(p);
     ASSERT_TRUE(settle(60000));
 
-    testsupport::StallMeter stalls;
     // A caption, its last words typed one letter at a time.
     const std::string typed = "Osterveil, seen from the harbour wall at first light: the fishing boats come in "
                               "one by one, the gulls follow them, and the town wakes to the sound of the bell "
                               "from the old church on the hill. " +
                               std::to_string(QCoreApplication::applicationPid());
-    double longest = 0;
-    for (std::size_t n = typed.size() - 2; n <= typed.size(); ++n) {
-        stalls.start();
-        p.sequence.updateClip(title.id, [&](TimelineClip& c) { c.title->text = typed.substr(0, n); });
+    const auto type = [&](std::size_t letters) {
+        p.sequence.updateClip(title.id, [&](TimelineClip& c) { c.title->text = typed.substr(0, letters); });
         document.setProject(p);
-        // As `settle`, but turning the event loop without pausing between turns.
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QElapsedTimer waited;
-        waited.start();
-        while (model->isBuilding() || model->rebuilds().isPending()) {
-            ASSERT_LT(waited.elapsed(), 120000);
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        stalls.stop();
-        longest = std::max(longest, stalls.longestMilliseconds());
+    };
+    // Were the GUI thread to wait on the held build, the gate opens after a while: a failure, not a hang.
+    std::atomic<bool> forced{false};
+    std::jthread watchdog([&](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock lock(mutex);
+        wake.wait_for(lock, stop, std::chrono::seconds(60), [] { return false; });
+        if (stop.stop_requested()) return;
+        forced = true;
+        gate->release();
+    });
+
+    gate->close();
+    type(typed.size() - 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isBuilding(); }, 60000));
+    QSignalSpy announced(&document, &ProjectDocument::projectChanged);
+    const int itemChanges = player->itemChanges;
+    for (std::size_t n = typed.size() - 2; n <= typed.size(); ++n) {
+        const Uuid token = model->rebuilds().token();
+        type(n);
+        // The model takes the keystroke up on a later turn of the loop and asks for a newer preview.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->rebuilds().token() != token; }, 60000));
+        EXPECT_TRUE(model->isBuilding());
+        EXPECT_EQ(player->itemChanges, itemChanges);
     }
-    // Within a frame of the monitor (16 ms), with room for a busy machine.
-    EXPECT_LT(longest, 30);
+    EXPECT_EQ(announced.count(), 3);
+    EXPECT_FALSE(forced);
+
+    gate->release();
+    ASSERT_TRUE(settle(120000));
+    EXPECT_GT(player->itemChanges, itemChanges);
+    ASSERT_TRUE(player->item() && player->item()->build() && player->item()->build()->images);
+    const ImageSet& pictures = *player->item()->build()->images;
+    const std::string finalKey = "title:" + typed + "|";
+    EXPECT_TRUE(std::any_of(pictures.begin(), pictures.end(),
+                            [&](const auto& picture) { return picture.first.starts_with(finalKey); }));
 }

@@ -203,27 +203,33 @@ TEST_F(ProjectFiles, ASaveOntoAFullDiskSaysTheDiskIsFullAndKeepsTheOldFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk), std::filesystem::directory_iterator()), 1);
 }
 
-// A file far larger than any project is refused before it is read: a 4 GB file (sparse, so it costs
-// no disk) in a process that may not hold even one gigabyte.
-TEST_F(ProjectFiles, AHugeFileIsRefusedWithoutReadingIt) {
+// A file is judged by its start and its size before it is read whole, in a process that may not hold
+// even one gigabyte (the files are sparse, so they cost no disk): one as large as a project may be but
+// starting like a picture is no project, and one beyond that size starting like a project is too large.
+TEST_F(ProjectFiles, AHugeFileIsJudgedWithoutReadingIt) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
 #else
-    const auto huge = path("x.osterveil");
-    std::filesystem::resize_file(file("x.osterveil", "{"), std::uintmax_t(4) << 30);
+    const auto picture = file("picture.osterveil", " \r\n\x89PNG\r\n");
+    std::filesystem::resize_file(picture, ProjectDocument::largestFile);
+    const auto huge = file("x.osterveil", "\xEF\xBB\xBF\n{");
+    std::filesystem::resize_file(huge, std::uintmax_t(4) << 30);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto readWithLittleMemory = [&huge] {
+    const auto readWithLittleMemory = [](const std::filesystem::path& file, const ProjectError& expected) {
         rlimit limit{rlim_t(768) << 20, rlim_t(768) << 20};
         setrlimit(RLIMIT_AS, &limit);
         try {
-            ProjectDocument::read(huge);
+            ProjectDocument::read(file);
         } catch (const ProjectError& e) {
-            _exit(e == ProjectError::corrupt() ? 0 : 2);
+            _exit(e == expected ? 0 : 2);
         } catch (...) {
             _exit(3);
         }
         _exit(4);
     };
-    EXPECT_EXIT(readWithLittleMemory(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(readWithLittleMemory(picture, ProjectError::corrupt()), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(readWithLittleMemory(huge, ProjectError::tooLarge()), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ProjectError::tooLarge().errorDescription(),
+              "This project is too large to open: Osterveil opens project files of up to 1 GB.");
 #endif
 }

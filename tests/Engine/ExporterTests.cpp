@@ -367,6 +367,101 @@ TEST(Exporter, KilledExportsLeaveNothingBehind) {
     EXPECT_EQ(filesIn(folder), std::vector<std::string>{"killed.mp4"});
 }
 
+// No export is reported done whose movie lacks what it was to hold: a marked range that lies past the
+// sequence's end (its clips rippled away after the marks were set) has nothing to export, and a movie
+// that something else cut short while it was written is read back and refused. The old file stays.
+TEST(Exporter, AMovieMissingWhatItWasToHoldIsNeverReportedDone) {
+    const fs::path folder = freshFolder("checked");
+    const auto failure = [&](const ExportRequest& r, const std::function<void(double)>& progress) {
+        { std::ofstream(r.outputURL) << "the user's old movie"; }
+        std::string message = "the export reported success";
+        try {
+            SequenceExporter().exportMovie(r, progress);
+        } catch (const ExportError& e) {
+            message = e.what();
+        }
+        EXPECT_TRUE(contents(r.outputURL) == "the user's old movie");
+        EXPECT_EQ(filesIn(folder), std::vector<std::string>{r.outputURL.filename().string()});
+        fs::remove(r.outputURL);
+        return message;
+    };
+    ExportRequest past = requestFor(1, ExportCodec::h264, "unused");
+    past.outputURL = folder / "past.mp4";
+    past.useMarkedRange = true;
+    past.project.sequence.inPoint = 2;
+    past.project.sequence.outPoint = 3;
+    EXPECT_EQ(failure(past, nullptr), "The sequence has nothing to export.");
+
+    ExportRequest cut = requestFor(1, ExportCodec::h264, "unused");
+    cut.outputURL = folder / "cut.mp4";
+    bool done = false;
+    EXPECT_EQ(failure(cut,
+                      [&](double p) {
+                          if (p < 0.5 || std::exchange(done, true)) return;
+                          for (const auto& f : fs::directory_iterator(folder))
+                              if (f.path().extension() == ".partial") fs::resize_file(f.path(), 0);
+                      }),
+              "The written movie cannot be read back.");
+    EXPECT_TRUE(done);
+}
+
+// An export that needs files that are gone names each, a few of them and the rest counted, the ones
+// that are gone together and the ones that are there but unreadable apart.
+TEST(Exporter, NamesEveryFileItMisses) {
+    const fs::path folder = freshFolder("missing");
+    ExportRequest r = requestFor(1, ExportCodec::h264, "unused");
+    r.outputURL = folder / "out.mp4";
+    const MediaItem first = r.project.media[0];
+    const TimelineClip clip = r.project.sequence.tracks[0].clips[0];
+    r.project.media.clear();
+    r.project.sequence.tracks.mut(0).clips.clear();
+    const auto add = [&](const fs::path& file, double at) {
+        MediaItem m = first;
+        m.id = Uuid::make();
+        m.path = file.string();
+        r.project.media.push_back(m);
+        TimelineClip c = clip;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = at;
+        r.project.sequence.tracks.mut(0).clips.push_back(c);
+    };
+    const auto failure = [&] {
+        try {
+            SequenceExporter().exportMovie(r, nullptr);
+        } catch (const ExportError& e) {
+            return std::string(e.what());
+        }
+        return std::string("the export reported success");
+    };
+    // In the order the sequence needs them, not the bin's.
+    add(folder / "c.mp4", 2);
+    add(folder / "a.mp4", 0);
+    add(folder / "b.mp4", 1);
+    EXPECT_EQ(failure(), "a.mp4, b.mp4 and c.mp4 could not be found. Relink them to use them again.");
+    add(folder / "d.mp4", 3);
+    add(folder / "e.mp4", 4);
+    testsupport::writeRandomBytes(folder / "junk.mp4", 4096, 3);
+    add(folder / "junk.mp4", 5);
+    EXPECT_EQ(failure(), "a.mp4, b.mp4, c.mp4 and 2 more could not be found. Relink them to use them again. "
+                         "junk.mp4 could not be decoded.");
+    EXPECT_FALSE(fs::exists(r.outputURL));
+}
+
+// An export whose file cannot be made says that writing could not start, and why.
+TEST(Exporter, AFileThatCannotBeMadeIsToldAsWritingThatCouldNotStart) {
+    ExportRequest r = requestFor(0.5, ExportCodec::h264, "unused");
+    r.outputURL = freshFolder("unmade") / "gone" / "movie.mp4";
+    try {
+        SequenceExporter().exportMovie(r, nullptr);
+        FAIL() << "the export reported success";
+    } catch (const ExportError& e) {
+        EXPECT_EQ(e.kind(), ExportError::Kind::failed);
+        EXPECT_EQ(std::string(e.what()), "Could not start writing the file. “movie.mp4” cannot be made in "
+                                         "its folder: No such file or directory.");
+    }
+}
+
 #include <cmath>
 
 extern "C" {

@@ -126,17 +126,24 @@ FlashAndBeep flashAndBeep(const fs::path& movie) {
 TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
     // Three seconds at 24 fps, one white picture at 1.5 s and a click at the same instant, with each
     // sound coding a camcorder or broadcaster puts in a transport stream; the sound's priming starts
-    // its stream before the first picture.
-    for (const auto& [codec, name] : {std::pair{ts::AudioCodec::aac, "aac"}, std::pair{ts::AudioCodec::ac3, "ac3"},
-                                      std::pair{ts::AudioCodec::mp2, "mp2"}}) {
+    // its stream before the first picture. At 60 fps AAC's priming lasts longer than a picture.
+    struct Case {
+        ts::AudioCodec codec;
+        const char* name;
+        int fps;
+    };
+    for (const auto& [codec, name, fps] :
+         {Case{ts::AudioCodec::aac, "aac", 24}, Case{ts::AudioCodec::ac3, "ac3", 24},
+          Case{ts::AudioCodec::mp2, "mp2", 24}, Case{ts::AudioCodec::aac, "aac60", 60}}) {
         const fs::path source = MediaFixtures::shared().scratch(std::string("lip-sync-") + name + ".m2ts");
         ts::writeMovie(source, {.container = "mpegts",
                                 .width = 160,
                                 .height = 90,
-                                .frames = 72,
+                                .framesPerSecond = fps,
+                                .frames = 3 * fps,
                                 .audio = codec,
                                 .audioSeconds = 3.0,
-                                .luma = [](std::int64_t f) { return f == 36 ? 235 : 16; },
+                                .luma = [fps](std::int64_t f) { return f == 3 * fps / 2 ? 235 : 16; },
                                 .sound = [](std::int64_t i) { return i == 72000 ? 0.9f : 0.0f; }});
         // The content's length, not that of its last picture's start or of the sound's priming.
         const double length = media::Asset::load(source)->duration().toSeconds();
@@ -152,6 +159,102 @@ TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
         EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
         EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
     }
+}
+
+TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {
+    // Two seconds of pictures at 25 fps, reordered as x264 codes them by default, so that the picture
+    // shown last is not the last packet. A tone runs to the last picture, or, in the second file, stops
+    // half a second before it; the demuxer's estimates of where each sound ends fall short of its
+    // last packets by up to about 0.1 s.
+    struct Case {
+        const char* name;
+        ts::AudioCodec codec;
+        double soundSeconds;
+    };
+    for (const Case c : {Case{"tone-to-the-end.m2ts", ts::AudioCodec::aac, 2.0},
+                         Case{"tone-ends-early.mts", ts::AudioCodec::mp2, 1.5}}) {
+        const fs::path source = MediaFixtures::shared().scratch(c.name);
+        ts::writeMovie(source, {.container = "mpegts",
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 50,
+                                .audio = c.codec,
+                                .audioSeconds = c.soundSeconds,
+                                .keyFrameInterval = 30,
+                                .reorderedPictures = 3});
+        // The length of the content, as the probe gives it: the pictures', without the sound's padding.
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 2.0, 0.001) << c.name;
+
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        const auto lastSound = [](const std::vector<float>& stereo) {
+            std::int64_t last = -1;
+            for (std::size_t i = 0; i < stereo.size(); i += 2)
+                if (std::abs(stereo[i]) > 0.01f) last = std::int64_t(i / 2);
+            return last;
+        };
+        // The player's mix and the exported movie both sound to the tone's end, within one coded frame.
+        const std::int64_t toneEnd = std::llround(c.soundSeconds * kRate);
+        EXPECT_NEAR(double(lastSound(doc.mixed())), double(toneEnd), 1152) << c.name;
+
+        const fs::path out = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = out;
+        r.width = 160;
+        r.height = 90;
+        r.frameRate = FrameRate{25, 1};
+        SequenceExporter().exportMovie(r, nullptr);
+        EXPECT_EQ(videoPackets(out), 50) << c.name;
+        media::AudioDecoder exported(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate,
+                                     2);
+        std::vector<float> sound;
+        while (auto b = exported.next())
+            sound.insert(sound.end(), b->samples.begin(), b->samples.end());
+        EXPECT_NEAR(double(lastSound(sound)), double(toneEnd), 1152) << c.name;
+    }
+}
+
+TEST(MediaTimingBuild, SoundAContainerPlacesBeforeThePicturesPlaysAndExports) {
+    // An MP4 whose edit list starts its pictures half a second after its sound: a soft click in that
+    // lead-in at 0.25 s, and a loud one with a white picture at 1 s.
+    const fs::path source = MediaFixtures::shared().scratch("lead-in.mp4");
+    ts::writeMovie(source,
+                   {.width = 160,
+                    .height = 90,
+                    .frames = 24,
+                    .audio = ts::AudioCodec::aac,
+                    .audioSeconds = 1.5,
+                    .pictureDelay = 12,
+                    .luma = [](std::int64_t f) { return f == 12 ? 235 : 16; },
+                    .sound = [](std::int64_t i) { return i == 12000   ? 0.5f
+                                                         : i == 48000 ? 0.9f
+                                                                      : 0.0f; }});
+    const double length = media::Asset::load(source)->duration().toSeconds();
+    EXPECT_NEAR(length, 1.5, 0.001);
+
+    Doc doc;
+    const Uuid m = doc.media(source, MediaKind::video, length);
+    doc.clip(0, m, 0, length);
+    doc.clip(3, m, 0, length);
+    const auto mixed = doc.mixed();
+    EXPECT_NEAR(double(loudestFrame(mixed, 0, kRate / 2)), kRate / 4.0, kRate / 1000);
+    const fs::path out = MediaFixtures::shared().scratch("lead-in-out.mp4");
+    doc.exportTo(out);
+    const FlashAndBeep got = flashAndBeep(out);
+    EXPECT_NEAR(got.flash, 1.0, 0.001);
+    EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002);
+    media::AudioDecoder exported(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::vector<float> lead(std::size_t{kRate});
+    exported.read(0, kRate / 2, lead.data());
+    const std::int64_t click = loudestFrame(lead, 0, kRate / 2);
+    EXPECT_NEAR(double(click), kRate / 4.0, kRate / 1000);
+    EXPECT_GT(std::abs(lead[std::size_t(2 * click)]), 0.3f);
 }
 
 TEST(MediaTimingBuild, SoundDamagedBeyondFullScaleExportsSilenceInItsPlace) {
@@ -245,6 +348,31 @@ TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequ
     sound.read(0, kRate, s.data());
     EXPECT_NEAR(std::abs(s[2 * std::size_t(loudestFrame(s, kRate / 10, kRate * 4 / 10))]), 0.25f, 0.03f);
     EXPECT_LT(std::abs(s[2 * std::size_t(loudestFrame(s, kRate * 11 / 20, kRate))]), 0.01f);
+
+    // Wholly past it (cut in at 2 s of the one-second movie), and a WAV of one second alone on A1
+    // as a clip of 2.5 s: each as long as its sequence, black and silent past the media.
+    auto soundSeconds = [](const std::shared_ptr<const media::Asset>& a) {
+        const auto sound = a->tracks(media::MediaType::audio);
+        return sound.empty() ? 0.0 : sound[0]->timeRange.duration.toSeconds();
+    };
+    Doc gone;
+    const Uuid whole =
+        gone.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1);
+    gone.clip(0, whole, 0, 1, 2);
+    gone.clip(3, whole, 0, 1, 2);
+    const fs::path goneOut = MediaFixtures::shared().scratch("wholly-past-the-media.mp4");
+    gone.exportTo(goneOut);
+    EXPECT_EQ(videoPackets(goneOut), 24);
+    const auto goneAsset = media::Asset::load(goneOut);
+    EXPECT_NEAR(soundSeconds(goneAsset), 1.0, 0.03);
+    if (const auto picture = goneAsset->tracks(media::MediaType::video); !picture.empty()) {
+        EXPECT_LE(brightest(*media::VideoDecoder(picture[0]).frameAt(media::Time(1, 2))), 20);
+    }
+    Doc alone;
+    alone.clip(3, alone.media(MediaFixtures::shared().path(Fixture::wavAudio), MediaKind::audio, 1), 0, 2.5);
+    const fs::path aloneOut = MediaFixtures::shared().scratch("sound-past-the-media.mp4");
+    alone.exportTo(aloneOut);
+    EXPECT_NEAR(soundSeconds(media::Asset::load(aloneOut)), 2.5, 0.03);
 
     // Slowed to half speed the same media lasts two seconds; within a frame the clip's own end stands.
     TimelineClip slow = doc.project.sequence.tracks[0].clips[0];

@@ -14,7 +14,7 @@ using namespace osterveil;
 namespace {
 
 std::filesystem::path testdataDir() {
-    return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / "shared" / "testdata" / "cube";
+    return std::filesystem::path(OSTERVEIL_TESTDATA) / "cube";
 }
 
 std::string readFile(const std::filesystem::path& p) {

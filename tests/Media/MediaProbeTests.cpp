@@ -111,6 +111,17 @@ TEST(MediaProbe, LengthsComeFromTheContent) {
     // An MP3's encoder delay and a transport stream's 1.4 s start are not part of their lengths.
     EXPECT_NEAR(probe(fixture(Fixture::clickMp3)).duration, 3.0, 0.002);
     EXPECT_NEAR(probe(fixture(Fixture::flashTransportStream)).duration, 5.0, 0.04);
+    // A transport stream whose sound outlasts its pictures ends with its last sound packet (AAC pads
+    // its last frame), not where the demuxer's estimate of the sound's length ends.
+    const fs::path longSound = scratch("long-sound.ts");
+    testsupport::writeMovie(longSound, {.container = "mpegts",
+                                        .width = 160,
+                                        .height = 90,
+                                        .audio = testsupport::AudioCodec::aac,
+                                        .audioSeconds = 1.5});
+    const double soundLength = probe(longSound).duration;
+    EXPECT_GE(soundLength, 1.5);
+    EXPECT_LE(soundLength, 1.5 + 2048.0 / 48000);
 
     if (!fs::is_directory(damagedFile("")))
         GTEST_SKIP() << "shared test data not found at " << damagedFile("");
@@ -371,15 +382,63 @@ TEST(MediaProbe, ProbesFromSeveralThreadsAtOnce) {
     }
 }
 
-// A picture far beyond what a reader may allocate is refused from its header, without decoding its
-// 400 million pixels first (seconds; bench_media times it).
+// A camera's 100-megapixel still imports with its size (the probe decodes it, scaled, to be sure it draws).
+TEST(MediaProbe, AHundredMegapixelStillImports) {
+    const fs::path camera = scratch("camera.png");
+    testsupport::writeBlankPng(camera, 11648, 8736);
+    const MediaItem item = probe(camera);
+    EXPECT_EQ(item.kind, MediaKind::image);
+    EXPECT_EQ(item.codec, "Still 11648\u00D78736");
+}
+
+// A picture beyond what is imported is refused for its size, from its header, without decoding its
+// 400 million pixels first (seconds; bench_media times it): the header is all the file holds.
 TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
     const fs::path huge = MediaFixtures::shared().scratch("huge.png");
-    testsupport::writeBlankPng(huge, 20000, 20000);
-    try {
-        MediaProbe::makeItem(huge, std::nullopt);
-        ADD_FAILURE() << "a 20000×20000 still was imported";
-    } catch (const MediaError& e) {
-        EXPECT_EQ(e.fileName(), "huge.png");
+    testsupport::writeBlankPng(huge, 20000, 20000, 1);
+    const auto error = probeError(huge);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), MediaError::Kind::pictureTooLarge);
+    EXPECT_EQ(error->errorDescription(),
+              "huge.png is too large a picture: Osterveil imports stills of up to 250 megapixels.");
+}
+
+TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {
+    const fs::path wav = scratch("desk.wav");
+    testsupport::writeMovie(wav, {.container = "wav",
+                                  .video = testsupport::VideoCodec::none,
+                                  .audio = testsupport::AudioCodec::pcm16,
+                                  .channels = 32,
+                                  .audioSeconds = 0.1});
+    const auto error = probeError(wav);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->errorDescription(),
+              "desk.wav has 32 sound channels: Osterveil imports sound of up to 8 channels.");
+}
+
+// A sample rate no recording uses is refused from the header, before a resampler is built for it
+// (seconds for one of hundreds of megahertz).
+TEST(MediaProbe, AnImpossibleSampleRateIsRefusedAtOnce) {
+    const fs::path wav = scratch("rate.wav");
+    testsupport::writeMovie(wav, {.container = "wav",
+                                  .video = testsupport::VideoCodec::none,
+                                  .audio = testsupport::AudioCodec::adpcmMS,
+                                  .channels = 1,
+                                  .audioSeconds = 0.05});
+    {
+        std::fstream f(wav, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(24); // the format chunk's sample rate, little-endian
+        const std::uint32_t rate = 692002624;
+        const char bytes[4] = {char(rate & 0xFF), char(rate >> 8 & 0xFF), char(rate >> 16 & 0xFF),
+                               char(rate >> 24)};
+        f.write(bytes, 4);
     }
+    const auto error = probeError(wav);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(
+        error->errorDescription(),
+        "rate.wav has sound sampled at 692002624 Hz: Osterveil imports sound sampled at up to 768 kHz.");
+    // Nor does a build or a waveform that meets the file in a project start on it.
+    const auto sound = media::Asset::open(wav)->tracks(media::MediaType::audio).at(0);
+    EXPECT_THROW(media::AudioDecoder(sound, 48000, 2), media::AudioDecodeError);
 }

@@ -24,6 +24,17 @@ struct EditorModelTestAccess {
     }
     void setOfflineIDs(UuidSet ids) { model.setOfflineIDs(std::move(ids)); }
     void setStatus(QString text) { model.setStatus(std::move(text)); }
+
+    // The wait for changed media files to settle, which the test ends itself with `settleMedia`, as the
+    // wait would once it had passed. The files are watched from the document's first change on.
+    void holdMediaSettle() { model.mediaSettle_->setInterval(std::chrono::hours(1)); }
+    void settleMedia() { model.settleChangedMedia(); }
+    // The changed file as the model last saw it, once its change was announced.
+    std::optional<std::optional<FileStamp>> changedStamp(const QString& file) const {
+        const auto found = model.changingMedia_.find(file);
+        if (found == model.changingMedia_.end()) return std::nullopt;
+        return found->second;
+    }
 };
 
 } // namespace osterveil

@@ -237,6 +237,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.time_base = AVRational{1, recipe.framesPerSecond};
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
+                if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);
@@ -251,7 +252,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         video.frame->width = recipe.width;
         video.frame->height = recipe.height;
         check(av_frame_get_buffer(video.frame.get(), 0), "video buffer");
-        video.end = recipe.frames;
+        video.next = recipe.pictureDelay;
+        video.end = recipe.pictureDelay + recipe.frames;
     }
     if (recipe.audio != AudioCodec::none) {
         const char* encoder = "pcm_s16le";
@@ -321,11 +323,12 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
             check(av_frame_make_writable(lane.frame.get()), "writable frame");
             lane.frame->pts = lane.next;
             if (pickVideo) {
+                const std::int64_t index = lane.next - recipe.pictureDelay;
                 if (recipe.countingFrames)
-                    paintCount(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
+                    paintCount(*lane.frame, static_cast<int>(index), recipe.video == VideoCodec::proresHQ);
                 else
-                    paintVideo(*lane.frame, static_cast<int>(lane.next), recipe.video == VideoCodec::proresHQ);
-                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(lane.next));
+                    paintVideo(*lane.frame, static_cast<int>(index), recipe.video == VideoCodec::proresHQ);
+                if (recipe.luma) paintLuma(*lane.frame, recipe.luma(index));
                 lane.next += 1;
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
@@ -355,7 +358,7 @@ void writePng(const fs::path& path, int width, int height) {
     writeBytes(path, encodeStill("png", AV_PIX_FMT_RGB24, width, height));
 }
 
-void writeBlankPng(const fs::path& path, int width, int height) {
+void writeBlankPng(const fs::path& path, int width, int height, std::optional<int> rows) {
     std::ofstream out(path, std::ios::binary);
     const auto u32 = [](std::vector<std::uint8_t>& v, std::uint32_t x) {
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -377,7 +380,8 @@ void writeBlankPng(const fs::path& path, int width, int height) {
     chunk("IHDR", header);
 
     z_stream z{};
-    if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("deflateInit failed");
+    // Runs of one byte are all there is to find: twice as fast as looking for more, as small.
+    if (deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) throw std::runtime_error("deflateInit failed");
     const std::vector<std::uint8_t> row(std::size_t(width) * 3 + 1, 0); // filter byte 0 and black pixels
     std::vector<std::uint8_t> buffer(1 << 20);
     const auto pump = [&](int flush) {
@@ -389,10 +393,15 @@ void writeBlankPng(const fs::path& path, int width, int height) {
             if (made > 0) chunk("IDAT", std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + std::ptrdiff_t(made)));
         } while (z.avail_out == 0);
     };
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < rows.value_or(height); ++y) {
         z.next_in = const_cast<Bytef*>(row.data());
         z.avail_in = static_cast<uInt>(row.size());
         pump(Z_NO_FLUSH);
+    }
+    if (rows && *rows < height) {
+        pump(Z_SYNC_FLUSH);
+        deflateEnd(&z);
+        return;
     }
     pump(Z_FINISH);
     deflateEnd(&z);

@@ -50,6 +50,12 @@ struct MovieRecipe {
     bool countingFrames = false;
     // Frames from one key frame to the next.
     int keyFrameInterval = 12;
+    // At most this many pictures in a row coded after the one that follows them (B-frames; x264 puts
+    // them in a pyramid), so that the packets come in another order than the pictures they show.
+    int reorderedPictures = 0;
+    // Frames by which the first picture follows the start of the sound: an MP4 or QuickTime movie gets
+    // an edit list with that much empty time before its pictures.
+    int pictureDelay = 0;
     // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
@@ -63,8 +69,9 @@ int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrd
 void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);
 void writePng(const std::filesystem::path& path, int width, int height);
 // A black RGB PNG of any size, written a row at a time: a picture of 20000×20000 takes little memory
-// to write and about a megabyte on disk.
-void writeBlankPng(const std::filesystem::path& path, int width, int height);
+// to write and about a megabyte on disk. With `rows`, the file ends after that many rows: a header
+// claiming a size that its data never fills.
+void writeBlankPng(const std::filesystem::path& path, int width, int height, std::optional<int> rows = {});
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);

@@ -48,7 +48,11 @@ struct MonitorPictures : ::testing::Test {
             if (model.player().currentFrame().picture.isNull()) ++blanks;
             ++pictures;
         });
-        ASSERT_TRUE(waitUntil([&] { return shownIndex() >= 0 && !model.isBuilding(); }));
+        // The clip's thumbnail too: its picture job may queue behind work an earlier test left running,
+        // and a refresh for it must not be taken for one of the edit's.
+        ASSERT_TRUE(waitUntil([&] {
+            return shownIndex() >= 0 && !model.isBuilding() && model.thumbnails().contains(item.id);
+        }));
     }
 
     const media::Player& player() const { return program->player(); }

@@ -2,18 +2,24 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
+#include <mutex>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -52,6 +58,8 @@ class ScriptedWindows : public DocumentWindows {
     }
     void showError(const QString& title, const QString& message) override {
         errors.push_back(title + "\n" + message);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QProgressDialog*>(w)) ++panelsUnderAlerts;
     }
 
     ChangedFileChoice askAboutChangedFile(const ProjectDocument&, const QString& name) override {
@@ -71,6 +79,44 @@ class ScriptedWindows : public DocumentWindows {
     // The documents asked about, in order; the export question's are marked.
     QStringList asked;
     QStringList errors;
+    // "Opening…" panels still there when an alert came.
+    int panelsUnderAlerts = 0;
+};
+
+// Holds a document's saves on their worker until released, and counts them.
+class HeldSaves {
+  public:
+    explicit HeldSaves(ProjectDocument& d) {
+        d.setFileWriter([gate = gate_](const std::string& bytes, const fs::path& file) {
+            {
+                std::unique_lock lock(gate->mutex);
+                ++gate->writes;
+                gate->open.wait(lock, [&] { return gate->released; });
+            }
+            return ProjectDocument::write(bytes, file);
+        });
+    }
+    ~HeldSaves() { release(); }
+    void release() {
+        {
+            std::lock_guard lock(gate_->mutex);
+            gate_->released = true;
+        }
+        gate_->open.notify_all();
+    }
+    int writes() const {
+        std::lock_guard lock(gate_->mutex);
+        return gate_->writes;
+    }
+
+  private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable open;
+        bool released = false;
+        int writes = 0;
+    };
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
 
 struct Shell : ::testing::Test {
@@ -136,6 +182,35 @@ struct Shell : ::testing::Test {
     }
     static std::size_t clipCount(const EditorWindow& w) {
         return w.document().project().sequence.tracks[0].clips.size();
+    }
+    // Five minutes of a small movie in the window's document, exported from its sheet to `target`: the
+    // sheet once the export has reported progress, still far from its end; none if it did not start.
+    ExportSheet* startLongExport(EditorWindow& w, const fs::path& target) {
+        Project p = w.document().project();
+        p.sequence.width = 320;
+        p.sequence.height = 180;
+        const MediaItem m = testsupport::fixtureMovieItem();
+        p.media.push_back(m);
+        for (int i = 0; i < 300; ++i) {
+            TimelineClip c;
+            c.id = Uuid::make();
+            c.mediaID = m.id;
+            c.start = i;
+            c.duration = 1;
+            p.sequence.tracks.mut(0).clips.push_back(c);
+        }
+        w.document().setProject(p);
+        settle();
+        w.setExportServices({.savePanel = [target](QWidget*, const ExportSheet::SaveRequest&,
+                                                   const ExportSheet::Answer& answer) { answer(target); }});
+        w.model().setShowExport(true);
+        settle();
+        auto* sheet = qobject_cast<ExportSheet*>(w.presentedSheet());
+        if (!sheet) return nullptr;
+        sheet->chooseDestination();
+        const QPointer<const ExportJob> job(&sheet->job());
+        if (!QTest::qWaitFor([&] { return job && job->progress() > 0; }, 60000)) return nullptr;
+        return sheet;
     }
 
     QTemporaryDir dir;
@@ -414,36 +489,14 @@ TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeeps
     const std::string oldMovie = bytes(target);
     ProjectDocument& d = controller.newDocument();
     EditorWindow& w = window(d);
-    Project p = d.project();
-    p.sequence.width = 320;
-    p.sequence.height = 180;
-    const MediaItem m = testsupport::fixtureMovieItem();
-    p.media.push_back(m);
-    for (int i = 0; i < 300; ++i) {
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = m.id;
-        c.start = i;
-        c.duration = 1;
-        p.sequence.tracks.mut(0).clips.push_back(c);
-    }
-    d.setProject(p);
     w.model().addVideoTrack(); // and unsaved
-    settle();
-
-    w.setExportServices({.savePanel = [&](QWidget*, const ExportSheet::SaveRequest&,
-                                          const ExportSheet::Answer& answer) { answer(target); }});
-    w.model().setShowExport(true);
-    settle();
-    auto* sheet = qobject_cast<ExportSheet*>(w.presentedSheet());
+    ExportSheet* sheet = startLongExport(w, target);
     ASSERT_NE(sheet, nullptr);
-    sheet->chooseDestination();
     QPointer<const ExportJob> job(&sheet->job());
     QString ended;
     QObject listening; // the window goes before the export ends
     QObject::connect(job, &ExportJob::changed, &listening,
                      [&] { ended = job->errorMessage().value_or(QString()); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return job->progress() > 0; }, 60000));
     const auto untouched = [&] {
         EXPECT_TRUE(w.isVisible());
         EXPECT_EQ(w.presentedSheet(), sheet);
@@ -489,6 +542,47 @@ TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeeps
     writePicture(*question, "shell/export-question.png");
 }
 
+TEST_F(Shell, TheExportWindowStaysUpWhileItsExportRunsAndTheEditorStillClosesAndQuitsAskingFirst) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    QPointer<ExportSheet> sheet = startLongExport(w, path("Cut.mov"));
+    ASSERT_NE(sheet, nullptr);
+    QPointer<const ExportJob> job(&sheet->job());
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+
+    // Its own ✕ and Escape leave it up: the export would run on unseen and end without a word.
+    sheet->windowHandle()->close();
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
+    settle();
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    EXPECT_TRUE(job->isRunning());
+
+    // The editor stands still behind it, yet no modal window stands between the editor and the window
+    // manager, which would drop the close its ✕ asks for.
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    EXPECT_FALSE(w.centralWidget()->isEnabled());
+    EXPECT_FALSE(w.commands()->item("Zoom In")->isEnabled());
+
+    // Ctrl+Q from the export window and the editor's ✕ ask the export question; keeping the export
+    // leaves everything as it was.
+    windows.exportAnswer = ExportChoice::keepExporting;
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(windows.asked, QStringList{"export: Untitled"});
+    w.windowHandle()->close();
+    EXPECT_EQ(windows.asked, (QStringList{"export: Untitled", "export: Untitled"}));
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    EXPECT_TRUE(job->isRunning());
+
+    // Cancelling it lets the window go, and the export with it.
+    windows.exportAnswer = ExportChoice::cancelExport;
+    w.windowHandle()->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job.isNull(); }, 60000));
+    EXPECT_TRUE(controller.documents().empty());
+    EXPECT_FALSE(fs::exists(path("Cut.mov")));
+}
+
 TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     const fs::path bad = path("notes.osterveil");
     std::ofstream(bad) << "not a project";
@@ -498,6 +592,8 @@ TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     EXPECT_EQ(
         windows.errors[0],
         "The document “notes.osterveil” could not be opened.\nThis file is not a Pellmar Studio project.");
+    // The "Opening…" panel went before the alert came, so nothing can cover it.
+    EXPECT_EQ(windows.panelsUnderAlerts, 0);
 
     // At launch, a program whose files all failed still opens with a window.
     controller.openAtLaunch({QString::fromStdString(bad.string())});
@@ -617,15 +713,153 @@ TEST_F(Shell, SavesRunBesideTheWindowOneAfterAnotherAndQuittingWaitsForThem) {
     EXPECT_TRUE(d.isModified());
     EXPECT_NE(d.project(), first);
 
-    // Quit right after Save: the write finishes and nothing is asked.
+    // Quit right after Save: the window closes once the write has landed, and nothing is asked.
     w.model().addTitle();
     const Project last = d.project();
     ASSERT_TRUE(controller.save(d));
-    EXPECT_TRUE(controller.quit());
+    controller.quit();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.documents().empty(); }, 20000));
     EXPECT_EQ(ProjectDocument::read(path("Busy.osterveil")), last);
     EXPECT_TRUE(windows.asked.isEmpty());
+}
+
+// A save chosen after Save As goes to the new file even while the Save As is still being written: the
+// old file keeps what it held, and the window ends up named for the new one.
+TEST_F(Shell, ASaveAfterSaveAsGoesToTheNewFileBeforeTheSaveAsHasLanded) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    windows.saveLocation = path("v1.osterveil");
+    ASSERT_TRUE(save(d));
+    const std::string v1 = bytes(path("v1.osterveil"));
+
+    windows.saveLocation = path("v2.osterveil");
+    ASSERT_TRUE(controller.saveAs(d));
+    // Nothing has landed before these: the landing needs the event loop.
+    w.model().addTitle();
+    ASSERT_TRUE(controller.save(d));
+    d.waitForSaves();
     settle();
+    EXPECT_EQ(bytes(path("v1.osterveil")), v1);
+    EXPECT_EQ(ProjectDocument::read(path("v2.osterveil")), d.project());
+    EXPECT_EQ(d.fileURL(), path("v2.osterveil"));
+    EXPECT_EQ(w.windowTitle(), "v2.osterveil[*]");
+    EXPECT_FALSE(w.isWindowModified());
+    EXPECT_TRUE(windows.askedAboutChange.isEmpty());
+    EXPECT_TRUE(windows.errors.isEmpty());
+}
+
+// A save that lands after further edits makes the step it wrote the clean one: undoing back to it
+// leaves nothing to save.
+TEST_F(Shell, UndoingBackToWhatASaveWroteLeavesNothingToSave) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    windows.saveLocation = path("Cut.osterveil");
+    w.model().addTitle();
+    ASSERT_TRUE(controller.save(d));
+    w.model().addTitle(); // while the save is written
+    d.waitForSaves();
+    settle();
+    EXPECT_TRUE(w.isWindowModified());
+
+    w.model().undo();
+    EXPECT_EQ(ProjectDocument::read(path("Cut.osterveil")), d.project());
+    EXPECT_FALSE(w.isWindowModified());
+    w.model().redo();
+    EXPECT_TRUE(w.isWindowModified());
+    w.model().undo();
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(windows.asked.isEmpty());
+}
+
+// A save chosen at Close or at Quit that fails keeps the window and its edits, and says why. The file's
+// folder goes after the file was chosen: a write that fails for every user, root included.
+TEST_F(Shell, ASaveThatFailsAtCloseOrQuitKeepsTheWindowAndItsEdits) {
+    const fs::path folder = path("Reel");
+    fs::create_directory(folder);
+    windows.saveLocation = folder / "Cut.osterveil";
+    ProjectDocument& d = controller.newDocument();
+    QPointer<EditorWindow> w = &window(d);
+    ASSERT_TRUE(save(d));
+    w->model().addTitle();
+    settle();
+    const Project edited = d.project();
+    fs::remove_all(folder);
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+    windows.answer = SaveChoice::save;
+
+    const auto stays = [&](qsizetype failures) {
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return windows.errors.size() == failures && !d.isSaving(); }, 20000));
+        settle();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(controller.documents().size(), 1u);
+        ASSERT_FALSE(w.isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(d.project(), edited);
+        EXPECT_TRUE(w->isWindowModified());
+        EXPECT_EQ(
+            windows.errors.back(),
+            "The document “Cut.osterveil” could not be saved.\nThe folder it goes in is no longer there.");
+        EXPECT_EQ(quits, 0);
+    };
+    w->close();
+    ASSERT_NO_FATAL_FAILURE(stays(1));
+    controller.quit();
+    ASSERT_NO_FATAL_FAILURE(stays(2));
+    EXPECT_EQ(windows.asked, (QStringList{"Cut.osterveil", "Cut.osterveil"}));
+
+    // That quit is over: the next one asks again, and Don't Save lets the program end.
+    windows.answer = SaveChoice::dontSave;
+    EXPECT_TRUE(controller.quit());
+    EXPECT_EQ(quits, 1);
+}
+
+// Close and Save while the save is written: the window closes once it has landed. Closing again and
+// quitting meanwhile ask nothing and write nothing more; the quit goes on to the next window once the
+// first has closed, and an open that lands during the quit adds no window.
+TEST_F(Shell, ClosingTwiceAndQuittingDuringASaveClosesOnceAndSavesOnce) {
+    windows.saveLocation = path("Cut.osterveil");
+    ProjectDocument& d = controller.newDocument();
+    QPointer<EditorWindow> w = &window(d);
+    ASSERT_TRUE(save(d));
+    w->model().addTitle();
+    settle();
+    const Project edited = d.project();
+    controller.newDocument();
+    const fs::path other = path("Other.osterveil");
+    std::ofstream(other, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+    HeldSaves held(d);
+
+    windows.answer = SaveChoice::save;
+    bool closedAgain = true, quitAtOnce = true, quitAgain = true;
+    std::optional<ProjectDocument*> opened;
+    QTimer::singleShot(0, [&] {
+        // Posted first, so that it also comes where a close would wait for the save in a loop of its own.
+        QTimer::singleShot(0, [&] { held.release(); });
+        closedAgain = w->close();
+        quitAtOnce = controller.quit();
+        quitAgain = controller.quit();
+        controller.openFile(other, [&](ProjectDocument* o) { opened = o; });
+    });
+    EXPECT_FALSE(w->close());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quits > 0 && opened; }, 20000));
+    settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    EXPECT_FALSE(closedAgain);
+    EXPECT_FALSE(quitAtOnce);
+    EXPECT_FALSE(quitAgain);
+    EXPECT_EQ(held.writes(), 1);
+    EXPECT_EQ(windows.asked, QStringList{"Cut.osterveil"});
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(*opened, nullptr);
     EXPECT_TRUE(controller.documents().empty());
+    EXPECT_TRUE(w.isNull());
+    EXPECT_EQ(ProjectDocument::read(path("Cut.osterveil")), edited);
+    EXPECT_TRUE(windows.errors.isEmpty());
 }
 
 // A project is read on a worker: Open returns at once, and the window comes once the file is read.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +22,9 @@ public:
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
+
+    // Hands the descriptor over, closed no longer here.
+    int release() { return std::exchange(fd_, -1); }
 
     // The size of what was opened when it is a regular file.
     std::optional<std::uintmax_t> regularSize() const {
@@ -68,6 +72,11 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path, st
     auto bytes = file.read(maxBytes + 1, *size);
     if (!bytes || bytes->size() > maxBytes) return std::nullopt;
     return bytes;
+}
+
+int openRegularFile(const std::filesystem::path& path) {
+    Descriptor file(path);
+    return file.regularSize() ? file.release() : -1;
 }
 
 std::optional<std::string> readRegularFileHead(const std::filesystem::path& path, std::size_t count) {

@@ -19,6 +19,9 @@ bool isRegularFile(const std::filesystem::path& path);
 // file and for one that cannot be read.
 std::optional<std::string> readRegularFile(const std::filesystem::path& path, std::uintmax_t maxBytes);
 
+// A descriptor for reading the regular file at `path`, which the caller closes; -1 for anything else.
+int openRegularFile(const std::filesystem::path& path);
+
 // The first `count` bytes of a regular file (fewer when it is shorter); none like `readRegularFile`.
 std::optional<std::string> readRegularFileHead(const std::filesystem::path& path, std::size_t count);
 

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstring>
 #include <future>
+#include <limits>
 #include <list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 
 #include <sys/stat.h>
@@ -231,6 +233,8 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
 
 // Packets read at most while looking for a file's real end.
 constexpr int maximumPacketsAtTheEnd = 20000;
+// Streams whose estimated ends are read again, each from shortly before its own end.
+constexpr int maximumExtraReadings = 4;
 
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -249,94 +253,237 @@ std::int64_t assumedPacketDuration(const AVStream& st) {
     return 0;
 }
 
-// Where each stream's data really ends: the end of its last packet, read from the key frame before
-// the latest declared end. A header can declare any length (a 24 KB AVI claims 317 years); the
-// packets cannot. A packet without a time follows the one before it, so streams that only count
-// frames are measured by counting. None when the end cannot be reached quickly, or the file cannot
-// be read there: the declared lengths then stand.
-std::map<int, Time> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
-                                 const Deadline& deadline) {
-    const AssetTrack* latest = nullptr;
-    for (const auto& t : tracks)
-        if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
-            latest = &t;
-    if (!latest) return {};
-    const AVStream& reference = *ctx.streams[latest->streamIndex];
-    const Time declaredEnd = latest->timeRange.end();
-    const std::int64_t target =
-        av_rescale_q(declaredEnd.value(), AVRational{1, declaredEnd.timescale()}, reference.time_base);
-    if (av_seek_frame(&ctx, latest->streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) return {};
+// How far back from a time a stream is read so that every packet shown after it is seen, when reading
+// cannot start at a key frame: a transport stream is searched by packet times, and the search lands
+// on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
+// pictures before it is shown (the deepest reordering of H.264 and HEVC), so the one shown last can
+// lie well before the last packet. At least a second, more than a parser holds back at the end.
+Time readingReach(const AVStream& st) {
+    const Time second(1, 1);
+    if (st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+        for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
+            if (r.num > 0 && r.den > 0)
+                return std::max(second, Time::fraction(__int128(17) * r.den, r.num, Time::modelTimescale));
+    return second;
+}
 
+// Where a stream's data ends, and the length of the packet that ends it.
+struct StreamEnd {
+    Time end;
+    Time lastPacket;
+};
+
+// Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
+// packet at or before it) and reads on: the end of the latest packet of each stream of `tracks` that
+// had one. A packet without a time follows the one before it, so streams that only count frames are
+// measured by counting. With `settle` empty, reading goes to the end of the file. Otherwise it stops once
+// every stream in `settle` has had no packet for 10 s of the others' times, and reports only those: the
+// streams of an interleaved file lie within a second or two of each other, so one silent that long has ended.
+// None when the position cannot be reached or reading gives up. With `continuous`, a packet more than the
+// stream's reading reach after the one before it in its stream carries a damaged time, and is passed over.
+std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
+                                                 int seekStream, const Time& from,
+                                                 const std::set<int>& settle, bool continuous,
+                                                 const Deadline& deadline) {
+    const AVStream& reference = *ctx.streams[seekStream];
+    const std::int64_t target =
+        av_rescale_q(from.value(), AVRational{1, from.timescale()}, reference.time_base);
+    if (av_seek_frame(&ctx, seekStream, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
+
+    const Time settled = Time(10, 1);
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    if (!packet) return {};
-    std::map<int, std::int64_t> latestEnd, previousEnd;
+    if (!packet) return std::nullopt;
+    std::map<int, std::int64_t> previousEnd;
+    std::map<int, std::pair<std::int64_t, std::int64_t>> latest; // end and length of the latest packet
+    std::map<int, Time> silentSince;
+    for (int s : settle)
+        silentSince.emplace(s, from);
     for (int read = 0;; ++read) {
-        if (read >= maximumPacketsAtTheEnd) return {};
+        if (read >= maximumPacketsAtTheEnd) return std::nullopt;
         const int rc = av_read_frame(&ctx, packet.get());
         if (rc < 0) {
             // The end of the file, or of what can be read of it, is the end of its data.
-            if (rc == AVERROR_EXIT || deadline.passed() || rc == AVERROR(ENOMEM)) return {};
+            if (rc == AVERROR_EXIT || deadline.passed() || rc == AVERROR(ENOMEM)) return std::nullopt;
             break;
         }
         const int index = packet->stream_index;
         const bool counted = std::any_of(tracks.begin(), tracks.end(),
                                          [&](const AssetTrack& t) { return t.streamIndex == index; }) &&
                              !(packet->flags & AV_PKT_FLAG_DISCARD);
+        bool allSettled = false;
         if (counted) {
             const AVStream& st = *ctx.streams[index];
-            std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            if (at == AV_NOPTS_VALUE && previousEnd.count(index)) at = previousEnd[index];
-            if (at != AV_NOPTS_VALUE) {
-                const std::int64_t end =
-                    at + (packet->duration > 0 ? packet->duration : assumedPacketDuration(st));
+            std::int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const auto previous = previousEnd.find(index);
+            if (start == AV_NOPTS_VALUE && previous != previousEnd.end()) start = previous->second;
+            const Time reach = readingReach(st);
+            const bool jumped =
+                continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
+                __int128(start) - previous->second >
+                    av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base);
+            if (start != AV_NOPTS_VALUE && !jumped) {
+                const std::int64_t length =
+                    packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
+                const std::int64_t end = start + length;
                 previousEnd[index] = end;
-                auto [it, fresh] = latestEnd.try_emplace(index, end);
-                if (!fresh) it->second = std::max(it->second, end);
+                auto [it, fresh] = latest.try_emplace(index, end, length);
+                if (!fresh && end > it->second.first) it->second = {end, length};
+                if (!settle.empty()) {
+                    const Time now = ticksToTime(start, st.time_base);
+                    if (auto s = silentSince.find(index); s != silentSince.end())
+                        s->second = std::max(s->second, ticksToTime(end, st.time_base));
+                    allSettled = std::all_of(silentSince.begin(), silentSince.end(),
+                                             [&](const auto& s) { return now > s.second + settled; });
+                }
             }
         }
         av_packet_unref(packet.get());
+        if (allSettled) break;
     }
-    std::map<int, Time> out;
-    for (const auto& [index, end] : latestEnd)
-        out.emplace(index, ticksToTime(end, ctx.streams[index]->time_base));
+    std::map<int, StreamEnd> out;
+    for (const auto& [index, packet] : latest) {
+        const AVRational base = ctx.streams[index]->time_base;
+        if (settle.empty() || settle.count(index))
+            out.emplace(index, StreamEnd{ticksToTime(packet.first, base), ticksToTime(packet.second, base)});
+    }
     return out;
 }
 
+// Where each stream's data really ends: the end of its last packet, read from the key frame before
+// the latest declared end. A header can declare any length (a 24 KB AVI claims 317 years); the
+// packets cannot. When the lengths are only estimated (a transport stream's, from the last packets
+// the demuxer happened to finish), reading starts a reading reach before that end, and a stream that
+// ended before that is read again from a reach before its own estimated end. None when the end cannot be
+// reached quickly, or the file cannot be read there: the declared lengths then stand.
+std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
+                                      bool estimated, const Deadline& deadline) {
+    const AssetTrack* latest = nullptr;
+    for (const auto& t : tracks)
+        if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
+            latest = &t;
+    if (!latest) return {};
+    const auto before = [&](const AssetTrack& t) {
+        return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
+    };
+    auto ends = readEnds(ctx, tracks, latest->streamIndex,
+                         estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
+    if (!ends) return {};
+    if (!estimated) return *ends;
+    int readings = 0;
+    for (const auto& t : tracks) {
+        if (ends->count(t.streamIndex) || !t.timeRange.duration.isNumeric() ||
+            readings == maximumExtraReadings)
+            continue;
+        ++readings;
+        if (auto more = readEnds(ctx, tracks, t.streamIndex, before(t), {t.streamIndex}, true, deadline))
+            ends->merge(*more);
+    }
+    return *ends;
+}
+
 // Shortens every declared length that the data contradicts (by more than packet times rounded to
-// a coarse time base can).
-void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, Time>& measured) {
+// a coarse time base can); an estimated length becomes what the data says, longer or shorter.
+void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>& measured, bool estimated) {
     if (measured.empty()) return;
-    Time dataEnd = measured.begin()->second;
-    for (const auto& [index, end] : measured)
-        dataEnd = std::max(dataEnd, end);
+    Time dataEnd = measured.begin()->second.end;
+    for (const auto& [index, data] : measured)
+        dataEnd = std::max(dataEnd, data.end);
     for (AssetTrack& t : tracks) {
         auto it = measured.find(t.streamIndex);
+        if (estimated && it != measured.end() && t.timeRange.duration.isNumeric()) {
+            // What the estimate misses is what the parsers still held, a packet or two; a damaged time
+            // far beyond it is no end.
+            const Time end = std::min(it->second.end, t.timeRange.end() + Time(1, 1));
+            t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
+            continue;
+        }
         // A stream with no packet after the seek ended before it, so no later than the data.
-        const Time end = std::max(it != measured.end() ? it->second : dataEnd, t.timeRange.start);
+        const Time end = std::max(it != measured.end() ? it->second.end : dataEnd, t.timeRange.start);
         if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end())
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
     }
 }
 
-// Moves every track onto the asset's timeline, whose 0 is the first picture of a file that has
-// pictures, else the earliest start of its sound. Sound that starts before the first picture (the
-// priming of AAC, AC-3 and MP2 in a transport stream, which leads the pictures by 5 to 21 ms) counts
-// like an MP3's encoder delay: it lies before 0 and is never played, so that the pictures stay on the
-// output frame grid and the sound keeps its place against them.
-void placeOnAssetTimeline(std::vector<AssetTrack>& tracks) {
-    std::optional<Time> origin;
-    const bool anyPicture = std::any_of(tracks.begin(), tracks.end(), [](const AssetTrack& t) {
-        return t.mediaType == MediaType::video && t.timeRange.start.isNumeric();
-    });
-    for (const AssetTrack& t : tracks)
-        if (t.timeRange.start.isNumeric() && (!anyPicture || t.mediaType == MediaType::video) &&
-            (!origin || t.timeRange.start < *origin))
-            origin = t.timeRange.start;
+// What the asset's timeline needs of a stream beyond its track: the length of one of its pictures, or
+// of one coded frame of its sound (as the coding states it, or as its last packet lasts); zero when
+// neither the file nor the data says.
+struct StreamFrames {
+    Time picture;
+    Time sound;
+};
+
+StreamFrames streamFrames(const AVStream& st, const std::map<int, StreamEnd>& measured) {
+    StreamFrames f;
+    const AVCodecParameters& p = *st.codecpar;
+    if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
+        for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
+            if (r.num > 0 && r.den > 0) {
+                f.picture = Time::fraction(r.den, r.num, Time::modelTimescale);
+                break;
+            }
+        return f;
+    }
+    if (p.frame_size > 1 && p.sample_rate > 0) f.sound = Time(p.frame_size, p.sample_rate);
+    if (auto it = measured.find(st.index); it != measured.end())
+        f.sound = std::max(f.sound, it->second.lastPacket);
+    return f;
+}
+
+// Sets the asset's timeline on the file's clock: its 0 and its end, and moves every track onto it.
+// A file with pictures spans its pictures. Sound that leads them by less than one picture, or than two
+// of the sound's coded frames if they are longer, is the coder's priming (AAC, AC-3 and MP2 in a
+// transport stream lead the pictures by 5 to 21 ms), and sound that outlasts them by less than two
+// coded frames is the padding of its last frame: both lie outside the timeline and are never played,
+// so the pictures stay on the output frame grid and the sound keeps its place against them. Sound
+// that reaches farther is content a container placed there on purpose (an edit list's lead-in, a
+// recording whose sound starts before its first key frame): the timeline takes it in, starting a
+// whole number of pictures before the first one, so that the pictures still fall on the frames of
+// their own rate. A file without pictures spans its sound.
+void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
+    std::optional<Time> firstPicture, firstSound, picturesEnd, soundEnd;
+    Time picture = Time::zero(), coded = Time::zero();
+    const auto later = [](std::optional<Time>& v, const Time& t) {
+        if (t.isNumeric() && (!v || t > *v)) v = t;
+    };
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const AssetTrack& t = tracks[i];
+        if (!t.timeRange.start.isNumeric()) continue;
+        if (t.mediaType == MediaType::video) {
+            if (!firstPicture || t.timeRange.start < *firstPicture) {
+                firstPicture = t.timeRange.start;
+                picture = frames[i].picture;
+            }
+            later(picturesEnd, t.timeRange.end());
+        } else {
+            if (!firstSound || t.timeRange.start < *firstSound) firstSound = t.timeRange.start;
+            coded = std::max(coded, frames[i].sound);
+            later(soundEnd, t.timeRange.end());
+        }
+    }
+
+    Time origin = firstPicture.value_or(firstSound.value_or(Time::zero()));
+    std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
+    if (firstPicture) {
+        const Time padding = coded + coded;
+        if (firstSound && *firstPicture - *firstSound > std::max(picture, padding)) {
+            origin = *firstSound;
+            // Whole pictures from the first one back to the sound's start.
+            const Time lead = *firstPicture - *firstSound;
+            const __int128 whole = picture > Time::zero() ? __int128(lead.value()) * picture.timescale() /
+                                                                (__int128(lead.timescale()) * picture.value())
+                                                          : 0;
+            const __int128 back = whole * picture.value();
+            if (whole > 0 && back <= std::numeric_limits<std::int64_t>::max())
+                origin = *firstPicture - Time(std::int64_t(back), picture.timescale());
+        }
+        if (soundEnd && end && *soundEnd - *end > padding) end = soundEnd;
+    }
     for (AssetTrack& t : tracks) {
-        t.timeOrigin = origin.value_or(Time::zero());
-        const Time end = t.timeRange.end();
-        t.timeRange = TimeRange(Time::zero(), end.isNumeric() ? std::max(end - t.timeOrigin, Time::zero())
-                                                              : Time::indefinite());
+        t.timeOrigin = origin;
+        Time trackEnd = t.timeRange.end();
+        if (trackEnd.isNumeric() && end) trackEnd = std::min(trackEnd, *end);
+        t.timeRange = TimeRange(Time::zero(), trackEnd.isNumeric() ? std::max(trackEnd - origin, Time::zero())
+                                                                   : Time::indefinite());
     }
 }
 
@@ -366,10 +513,15 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 
     if (ctx->probe_score < minimumProbeScore) throw AssetError(AssetError::Kind::unsupportedFormat, path);
+    // A transport or program stream states no lengths: the demuxer estimates them from the packets it
+    // finished near the end, and misses those still in its parsers. (Without the stream search the
+    // lengths are the header's.)
+    bool estimated = false;
     if (!detail::headerIsComplete(*ctx)) {
         rc = avformat_find_stream_info(ctx.get(), nullptr);
         if (deadline.passed()) throw AssetError(AssetError::Kind::timedOut, path);
         if (rc < 0) throw AssetError(AssetError::Kind::damaged, path);
+        estimated = ctx->duration_estimation_method == AVFMT_DURATION_FROM_PTS;
     }
 
     std::string formatName = ctx->iformat && ctx->iformat->name ? ctx->iformat->name : "";
@@ -379,8 +531,12 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily))
             found.push_back(std::move(*track));
-    boundByData(found, measuredEnds(*ctx, found, deadline));
-    placeOnAssetTimeline(found);
+    const auto measured = measuredEnds(*ctx, found, estimated, deadline);
+    boundByData(found, measured, estimated);
+    std::vector<StreamFrames> frames;
+    for (const AssetTrack& t : found)
+        frames.push_back(streamFrames(*ctx->streams[t.streamIndex], measured));
+    placeOnAssetTimeline(found, frames);
 
     std::vector<std::shared_ptr<const AssetTrack>> tracks;
     Time duration = Time::zero();

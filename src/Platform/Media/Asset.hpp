@@ -47,13 +47,15 @@ struct AssetTrack {
     std::filesystem::path assetPath;
     MediaType mediaType = MediaType::video;
     // Where the stream's media lies on the asset's timeline, exactly: from the asset's start (0) to
-    // the stream's end. A stream that begins later than another starts with empty time (its first
-    // picture, or silence), so that every stream of a file keeps its place beside the others.
+    // the stream's end, or the asset's if that comes first. A stream that begins later than another
+    // starts with empty time (its first picture, or silence), so that every stream of a file keeps its
+    // place beside the others.
     TimeRange timeRange;
     // The stream time (seconds on the file's own clock) that is the asset's 0, the same for every
-    // track of one asset: the earliest start of its picture and sound. A transport stream that
-    // starts at 1.4 s, or an MP3 whose encoder delay the decoder drops, begins at 0 all the same.
-    // Decoders give and take times on the asset's timeline.
+    // track of one asset: its first picture, or, where the file places sound farther before it than
+    // a coder's priming reaches, a whole number of pictures earlier; the start of its sound when it
+    // has no pictures. A transport stream that starts at 1.4 s, or an MP3 whose encoder delay the
+    // decoder drops, begins at 0 all the same. Decoders give and take times on the asset's timeline.
     Time timeOrigin;
     // The stream's own time base as a timescale (ticks per second) when it is a whole number.
     std::int32_t naturalTimescale = 0;
@@ -97,9 +99,11 @@ class Asset {
     const std::filesystem::path& path() const { return path_; }
     // The demuxer that read the file ("mov,mp4,m4a,3gp,3g2,mj2", "wav", "matroska,webm"…).
     const std::string& formatName() const { return formatName_; }
-    // The end of the latest track on the asset's timeline; indefinite when neither the streams nor
-    // the file give a length. A length the file declares is checked against its last packets: a
-    // header cannot make a file longer than its data.
+    // The end of the latest track on the asset's timeline: where its pictures end, or its sound when
+    // that outlasts them by more than the padding of its last coded frames; indefinite when neither
+    // the streams nor the file give a length. A length the file declares is checked against its last
+    // packets (a header cannot make a file longer than its data); one the demuxer only estimated
+    // (a transport stream's) is replaced by theirs.
     Time duration() const { return duration_; }
 
     // Picture and sound streams in file order; cover art and other streams are left out.

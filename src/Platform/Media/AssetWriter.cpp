@@ -80,6 +80,7 @@ struct AssetWriter::Impl {
         AVFrame* frame = nullptr;      // converted, for the shared encoder
         std::vector<AVPacket*> packets; // encoded on the worker
         std::string error;
+        bool encoderRefused = false; // `error` is the encoder's
         bool done = false;
 
         VideoJob() = default;
@@ -168,9 +169,9 @@ struct AssetWriter::Impl {
         avformat_free_context(format);
     }
 
-    [[noreturn]] void fail(const std::string& what) {
+    [[noreturn]] void fail(const std::string& what, WriterError::Kind kind = WriterError::Kind::other) {
         failed = true;
-        throw WriterError(what);
+        throw WriterError(what, kind);
     }
 
     // Workers finish the picture in hand (one frame's work at most) and leave.
@@ -298,6 +299,7 @@ struct AssetWriter::Impl {
                 queued.pop_front();
             }
             std::string error;
+            bool refused = false;
             AVFrame* f = nullptr;
             try {
                 if (job->picture.format() != PixelFormat::bgra8) {
@@ -319,6 +321,7 @@ struct AssetWriter::Impl {
                     }
                     if (r != AVERROR(EAGAIN)) error = "The movie could not be encoded (" + averror(r) + ").";
                     else if (job->packets.empty()) error = "The encoder held a picture back.";
+                    refused = !error.empty();
                     giveBack(f);
                 }
             } catch (const WriterError& e) {
@@ -328,6 +331,7 @@ struct AssetWriter::Impl {
             job->picture = PixelBuffer();
             job->frame = f; // null when encoded here or when it failed
             job->error = std::move(error);
+            job->encoderRefused = refused;
             job->done = true;
             --unfinished;
             jobsChanged.notify_all();
@@ -357,12 +361,14 @@ struct AssetWriter::Impl {
             inFlight.pop_front();
         }
         jobsChanged.notify_all();
-        if (!job->error.empty()) fail(job->error);
+        if (!job->error.empty())
+            fail(job->error, job->encoderRefused ? WriterError::Kind::encoder : WriterError::Kind::other);
         for (AVPacket* p : job->packets) writeVideoPacket(p);
         if (job->frame) {
             const int r = avcodec_send_frame(codec, job->frame);
             giveBack(job->frame);
-            if (r < 0) fail("The movie could not be encoded (" + averror(r) + ").");
+            if (r < 0)
+                fail("The movie could not be encoded (" + averror(r) + ").", WriterError::Kind::encoder);
             drain();
         }
         return true;
@@ -388,7 +394,8 @@ struct AssetWriter::Impl {
         for (;;) {
             const int r = avcodec_receive_packet(codec, packet);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-            if (r < 0) fail("The movie could not be encoded (" + averror(r) + ").");
+            if (r < 0)
+                fail("The movie could not be encoded (" + averror(r) + ").", WriterError::Kind::encoder);
             writeVideoPacket(packet);
         }
     }
@@ -397,7 +404,8 @@ struct AssetWriter::Impl {
         for (;;) {
             const int r = avcodec_receive_packet(audioCodec, packet);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-            if (r < 0) fail("The sound could not be encoded (" + averror(r) + ").");
+            if (r < 0)
+                fail("The sound could not be encoded (" + averror(r) + ").", WriterError::Kind::encoder);
             av_packet_rescale_ts(packet, audioCodec->time_base, audioStream->time_base);
             packet->stream_index = audioStream->index;
             const int w = av_interleaved_write_frame(format, packet);
@@ -428,7 +436,7 @@ struct AssetWriter::Impl {
         audioEncoded += frames;
         pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(frames) * ch);
         const int r = avcodec_send_frame(audioCodec, audioFrame);
-        if (r < 0) fail("The sound could not be encoded (" + averror(r) + ").");
+        if (r < 0) fail("The sound could not be encoded (" + averror(r) + ").", WriterError::Kind::encoder);
         drainAudio();
     }
 

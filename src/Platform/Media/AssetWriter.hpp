@@ -11,10 +11,17 @@
 
 namespace osterveil::media {
 
-// A movie could not be written; `what()` says why in words a user can read.
+// A movie could not be written; `what()` says why in words a user can read. Its kind tells an
+// encoder that refused the picture or sound it was given from every other failure (the file, the
+// settings, memory, times).
 class WriterError : public Error {
 public:
-    using Error::Error;
+  enum class Kind { other, encoder };
+  explicit WriterError(const std::string& what, Kind kind = Kind::other) : Error(what), kind_(kind) {}
+  Kind kind() const { return kind_; }
+
+private:
+  Kind kind_;
 };
 
 enum class FileType { quickTimeMovie, mpeg4 };

@@ -141,7 +141,7 @@ struct AudioDecoder::Impl {
 
     void append(const AVFrame* f) {
         if (f->nb_samples <= 0) return;
-        if (f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0)
+        if (f->sample_rate <= 0 || f->sample_rate > highestSampleRate || f->ch_layout.nb_channels <= 0)
             throw AudioDecodeError("The sound could not be decoded.");
         if (!swr || f->sample_rate != swrRate || f->format != swrFormat ||
             f->ch_layout.nb_channels != swrLayout.nb_channels)
@@ -306,6 +306,8 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
 
     const int nativeChannels = m.codec->ch_layout.nb_channels;
     if (m.codec->sample_rate <= 0 || nativeChannels <= 0) throw AudioDecodeError("The sound's format is unknown.");
+    if (m.codec->sample_rate > highestSampleRate)
+        throw AudioDecodeError("The sound's sample rate is too high to decode.");
     m.outRate = sampleRate > 0 ? sampleRate : m.codec->sample_rate;
     m.outChannels = channels > 0 ? channels : nativeChannels;
     m.convChannels = nativeChannels == 1 ? 1 : m.outChannels;

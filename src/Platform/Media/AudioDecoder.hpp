@@ -17,6 +17,10 @@ class AudioDecodeError : public Error {
     using Error::Error;
 };
 
+// The fastest sample rate decoded. No recording uses more, and converting from a rate a damaged or
+// hostile header claims (hundreds of megahertz) would take seconds before the first sample.
+inline constexpr int highestSampleRate = 768000;
+
 // Decoded sound as 32-bit float samples, channels interleaved.
 struct AudioBuffer {
     Time presentationTime; // of the first frame, on the asset's timeline
@@ -37,7 +41,7 @@ struct AudioBuffer {
 class AudioDecoder {
   public:
     // Throws `AssetError` when the file cannot be opened, `AudioDecodeError` when the stream is not
-    // sound or has no decoder.
+    // sound, has no decoder or is sampled faster than `highestSampleRate`.
     explicit AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRate = 0, int channels = 0);
     ~AudioDecoder();
     AudioDecoder(const AudioDecoder&) = delete;

@@ -481,7 +481,8 @@ class CompositionSource : public FrameSource {
     void keepWithinBudget() {
         std::size_t held = 0;
         std::vector<std::pair<std::uint64_t, const SourceDecoder*>> idle;
-        for (const auto& [track, d] : decoders_) {
+        for (const auto& entry : decoders_) {
+            const auto& d = entry.second;
             held += d->footprint();
             const bool reading =
                 std::any_of(used_.begin(), used_.end(), [&](const auto& u) { return u.first == d.get(); });

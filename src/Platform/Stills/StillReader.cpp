@@ -1,8 +1,12 @@
 #include "Platform/Stills/StillReader.hpp"
 
 #include <algorithm>
+#include <mutex>
+
+#include <unistd.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 
 #include "Platform/Foundation/RegularFile.hpp"
@@ -11,89 +15,163 @@ namespace osterveil::stills {
 
 namespace {
 
+// A device's bytes by position, read a block at a time; 0 past its end and once reading fails.
+class Bytes {
+  public:
+    explicit Bytes(QIODevice& device) : device_(device), size_(device.size()) {}
+    qint64 size() const { return size_; }
+    int operator[](qint64 i) {
+        if (i < 0 || i >= size_ || failed_) return 0;
+        if (i < start_ || i >= start_ + block_.size()) {
+            start_ = i - i % kBlock;
+            block_ = device_.seek(start_) ? device_.read(kBlock) : QByteArray();
+            failed_ = i >= start_ + block_.size();
+            if (failed_) return 0;
+        }
+        return static_cast<unsigned char>(block_[i - start_]);
+    }
+
+  private:
+    static constexpr qint64 kBlock = 64 * 1024;
+    QIODevice& device_;
+    qint64 size_;
+    qint64 start_ = 0;
+    QByteArray block_;
+    bool failed_ = false;
+};
+
 // Qt's JPEG reader fills a file cut short with grey and reports success; a complete JPEG ends its
 // entropy-coded data with an end-of-image marker (FF D9 cannot occur inside that data), so look for
 // one after the first start-of-scan.
-bool jpegIsComplete(const QByteArray& bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const qsizetype n = bytes.size();
+bool jpegIsComplete(Bytes& p) {
+    const qint64 n = p.size();
     if (n < 4 || p[0] != 0xFF || p[1] != 0xD8) return true; // not a JPEG: other readers report their own damage
-    qsizetype i = 2;
+    qint64 i = 2;
     for (;;) {
         while (i < n && p[i] != 0xFF) ++i; // tolerate stray bytes between segments, as readers do
         while (i < n && p[i] == 0xFF) ++i;
         if (i >= n) return false;
-        const unsigned char marker = p[i++];
+        const int marker = p[i++];
         if (marker == 0xD9) return true;
         if (marker == 0xDA) break;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue; // no length
         if (i + 2 > n) return false;
-        i += (qsizetype(p[i]) << 8 | p[i + 1]);
+        i += (qint64(p[i]) << 8 | p[i + 1]);
     }
-    for (qsizetype j = n - 2; j >= i; --j)
+    for (qint64 j = n - 2; j >= i; --j)
         if (p[j] == 0xFF && p[j + 1] == 0xD9) return true;
     return false;
 }
 
-// Whether decoding a picture of the header's size would need more than a reader may allocate. Only the
-// JPEG reader shrinks a picture while decoding it; any other decodes every pixel first, which for a
-// picture this size takes seconds before the allocation limit stops it (or, scaled, a scaled copy
-// arrives). Judged from the header, the answer is at once.
-bool beyondAllocationLimit(QSize stored, const QByteArray& format) {
-    if (!stored.isValid() || format == "jpeg") return false;
-    const double bytes = double(stored.width()) * double(stored.height()) * 4;
-    return bytes > double(allocationLimitMB) * 1024 * 1024;
+void prepare(QImageReader& reader) {
+    // One limit for the whole process, set before the first reader reads.
+    static std::once_flag limit;
+    std::call_once(limit, [] { QImageReader::setAllocationLimit(allocationLimitMB); });
+    // The content decides; a file name, if any, plays no part.
+    reader.setDecideFormatFromContent(true);
 }
 
-struct Reading {
-    QBuffer buffer;
-    QImageReader reader;
-    explicit Reading(const QByteArray& bytes) : buffer() {
-        buffer.setData(bytes);
-        buffer.open(QIODevice::ReadOnly);
-        reader.setDevice(&buffer);
-        reader.setAllocationLimit(allocationLimitMB);
-        // The content decides; a file name, if any, plays no part.
-        reader.setDecideFormatFromContent(true);
-    }
-};
-
-} // namespace
-
-std::optional<QByteArray> readFile(const std::filesystem::path& path) {
-    auto bytes = readRegularFile(path, maxFileBytes);
-    if (!bytes) return std::nullopt;
-    return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
+std::int64_t bytesPerPixel(QImage::Format format) {
+    if (format == QImage::Format_Invalid) return 4; // the reader does not say: the usual 32 bits
+    return std::max(1, QImage::toPixelFormat(format).bitsPerPixel() / 8);
 }
 
-std::optional<Still> decode(const QByteArray& bytes, int maxPixel) {
-    if (bytes.isEmpty() || !jpegIsComplete(bytes)) return std::nullopt;
-    QSize stored;
+// When the picture has more pixels than are decoded at its depth, the most that are. Judged from the
+// header, the answer comes at once, where decoding would take seconds before the allocation limit
+// stopped it (or, scaled, a scaled copy arrived).
+std::optional<std::int64_t> pixelLimitExceeded(QImageReader& reader) {
+    const QSize stored = reader.size();
+    if (!stored.isValid() || reader.format() == "jpeg") return std::nullopt;
+    const std::int64_t limit =
+        std::min(mostPixels, (std::int64_t(allocationLimitMB) << 20) / bytesPerPixel(reader.imageFormat()));
+    if (std::int64_t(stored.width()) * stored.height() <= limit) return std::nullopt;
+    return limit;
+}
+
+// Decodes that may hold more than this take turns: the few large stills an import, its thumbnails
+// and a build decode side by side would otherwise hold gigabytes at once.
+constexpr std::int64_t kLargeDecodeBytes = std::int64_t(256) << 20;
+
+std::unique_lock<std::mutex> turnToDecode(std::int64_t bytes) {
+    static std::mutex large;
+    return bytes > kLargeDecodeBytes ? std::unique_lock(large) : std::unique_lock<std::mutex>();
+}
+
+std::optional<Still> decode(QIODevice& device, int maxPixel) {
     {
-        Reading r(bytes);
-        r.reader.setAutoTransform(true);
-        if (!r.reader.canRead()) return std::nullopt;
-        stored = r.reader.size();
-        if (beyondAllocationLimit(stored, r.reader.format())) return std::nullopt;
+        Bytes bytes(device);
+        if (bytes.size() <= 0 || !jpegIsComplete(bytes)) return std::nullopt;
+    }
+    QSize stored;
+    std::int64_t wholeBytes = 0;
+    {
+        device.seek(0);
+        QImageReader reader(&device);
+        prepare(reader);
+        reader.setAutoTransform(true);
+        if (!reader.canRead()) return std::nullopt;
+        stored = reader.size();
+        if (pixelLimitExceeded(reader)) return std::nullopt;
+        if (stored.isValid())
+            wholeBytes = std::int64_t(stored.width()) * stored.height() * bytesPerPixel(reader.imageFormat());
         if (stored.isValid() && maxPixel > 0 && std::max(stored.width(), stored.height()) > maxPixel) {
             // Orientation may swap the sides; the longer one is what is bounded either way.
             QSize scaled = stored;
             scaled.scale(maxPixel, maxPixel, Qt::KeepAspectRatio);
-            r.reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
+            reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
         }
-        QImage image = r.reader.read();
+        QImage image;
+        {
+            // Only the JPEG reader is sure never to hold the whole picture.
+            const auto turn = turnToDecode(reader.format() == "jpeg" ? 0 : wholeBytes);
+            image = reader.read();
+        }
         if (!image.isNull()) return Still{std::move(image), stored};
     }
-    Reading plain(bytes);
-    QImage image = plain.reader.read();
+    device.seek(0);
+    QImageReader plain(&device);
+    prepare(plain);
+    QImage image;
+    {
+        const auto turn = turnToDecode(wholeBytes);
+        image = plain.read();
+    }
     if (image.isNull()) return std::nullopt;
     return Still{std::move(image), stored};
 }
 
+bool openRegular(const std::filesystem::path& path, QFile& file) {
+    const int fd = openRegularFile(path);
+    if (fd < 0) return false;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
+    ::close(fd);
+    return false;
+}
+
+} // namespace
+
+std::optional<Still> decode(const QByteArray& bytes, int maxPixel) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return decode(buffer, maxPixel);
+}
+
 std::optional<Still> load(const std::filesystem::path& path, int maxPixel) {
-    const auto bytes = readFile(path);
-    if (!bytes) return std::nullopt;
-    return decode(*bytes, maxPixel);
+    QFile file;
+    if (!openRegular(path, file)) return std::nullopt;
+    return decode(file, maxPixel);
+}
+
+std::optional<std::int64_t> megapixelLimitExceeded(const std::filesystem::path& path) {
+    QFile file;
+    if (!openRegular(path, file)) return std::nullopt;
+    QImageReader reader(&file);
+    prepare(reader);
+    if (!reader.canRead()) return std::nullopt;
+    const auto limit = pixelLimitExceeded(reader);
+    if (!limit) return std::nullopt;
+    return *limit / 1'000'000;
 }
 
 } // namespace osterveil::stills

@@ -10,14 +10,14 @@
 
 namespace osterveil::stills {
 
-// The largest still file that is read; it is read whole, into memory.
-inline constexpr std::uintmax_t maxFileBytes = std::uintmax_t(256) << 20;
-// The largest picture a reader may allocate while decoding, in megabytes (64 megapixels of RGBA).
-inline constexpr int allocationLimitMB = 256;
-
-// The bytes of a still file, when it is a regular file of at most `maxFileBytes`: a FIFO or a device
-// named by a project would otherwise block the reader (and everything waiting on it) for good.
-std::optional<QByteArray> readFile(const std::filesystem::path& path);
+// The most pixels a still may have; a larger one is refused from its header. Most readers hold the
+// whole picture while decoding it, so a picture of more than 8 bytes a pixel (floating point) is held to
+// fewer, to stay within `allocationLimitMB`. JPEG pictures are held only to that limit: their reader
+// shrinks a picture while decoding it, to the size asked for.
+inline constexpr std::int64_t mostPixels = 250'000'000;
+// The largest picture a reader may allocate while decoding, in megabytes: the largest still at 8 bytes
+// a pixel (16 bits a channel).
+inline constexpr int allocationLimitMB = int((mostPixels * 8 + (std::int64_t(1) << 20) - 1) >> 20);
 
 struct Still {
     QImage image;
@@ -29,10 +29,15 @@ struct Still {
 // Decodes the still in `bytes`, its format found from the content: turned upright by its orientation
 // tag and scaled so that its longer side is at most `maxPixel` (0: as stored); when that fails, the
 // picture as stored, unscaled and not turned. None when nothing decodes completely: bytes of no
-// readable format, a file cut short or damaged, a picture beyond the allocation limit.
+// readable format, a file cut short or damaged, a picture beyond `mostPixels` or the allocation limit.
 std::optional<Still> decode(const QByteArray& bytes, int maxPixel);
 
-// `decode` of the file's bytes; none also for anything `readFile` refuses.
+// `decode` of the file's content, read from the file as the reader needs it; none also for anything
+// but a regular file (a FIFO or a device named by a project would block the reader for good).
 std::optional<Still> load(const std::filesystem::path& path, int maxPixel);
+
+// When the file's header shows a picture that `decode` refuses for its size alone: the most pixels a
+// picture of its depth may have, in whole megapixels. None for any other file.
+std::optional<std::int64_t> megapixelLimitExceeded(const std::filesystem::path& path);
 
 } // namespace osterveil::stills

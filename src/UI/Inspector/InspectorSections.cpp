@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "App/EditorModel.hpp"
-#include "Engine/FrameImages.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/SliderRow.hpp"
 #include "UI/Common/Theme.hpp"
@@ -41,7 +40,7 @@ QComboBox* addPicker(QVBoxLayout* into, const QString& title, const QStringList&
 const QStringList& InspectorView::titleFontNames() {
     static const QStringList names = [] {
         QStringList all;
-        for (const std::string& name : TitleFonts::names())
+        for (const std::string& name : EditorModel::titleFontNames())
             all << QString::fromStdString(name);
         return all;
     }();

@@ -11,7 +11,6 @@
 #include "App/EditorCommands.hpp"
 #include "App/EditorMeasures.hpp"
 #include "App/EditorModel.hpp"
-#include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/PanelTabBar.hpp"

@@ -10,7 +10,6 @@
 
 #include "App/EditorCommands.hpp"
 #include "App/EditorModel.hpp"
-#include "Engine/CompositionBuilder.hpp"
 #include "Model/Timecode.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/PanelParts.hpp"

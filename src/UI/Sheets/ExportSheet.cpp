@@ -1,6 +1,7 @@
 #include "UI/Sheets/ExportSheet.hpp"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -388,6 +389,15 @@ void ExportSheet::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void ExportSheet::closeEvent(QCloseEvent* event) {
+    // Closed, it would leave the export running unseen, to end without a word.
+    if (job_->isRunning()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void ExportSheet::refresh() {

@@ -170,10 +170,9 @@ void DocumentWindows::showOpening(const QString& fileName, double fraction) {
 void DocumentWindows::finishOpening(const QString& fileName) {
     const auto it = opening_.find(fileName);
     if (it == opening_.end()) return;
-    if (it->second) {
-        it->second->hide();
-        it->second->deleteLater();
-    }
+    // Gone now, not later: an alert about the open may follow at once in a loop of its own, where a
+    // later delete would wait for the alert while the panel's own timer brought it back over it.
+    delete it->second.data();
     opening_.erase(it);
 }
 

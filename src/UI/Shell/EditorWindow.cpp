@@ -73,6 +73,8 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     buildMenus();
 
     keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {
+        // Behind the export sheet, which leaves the window active, the editor stands still.
+        if (sheet_) return false;
         return model_->handleKey({event->key(), event->modifiers(), event->text()});
     });
 
@@ -231,13 +233,16 @@ void EditorWindow::buildMenus() {
     saveAs->setShortcut(ctrl(Qt::Key_S, Qt::ShiftModifier));
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), this, [this] {
-        if (controller_ && controller_->quit()) QApplication::quit();
+        // The program ends once every window has closed (`quitFinished`), which may wait for a save.
+        if (controller_) controller_->quit();
     });
     quit->setShortcut(ctrl(Qt::Key_Q));
+    quitAction_ = quit;
     for (QAction* a : {newItem, openItem, save, saveAs, quit})
         a->setEnabled(controller_ != nullptr);
 
     QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
+    editMenu_ = edit;
     QUndoStack* stack = document_->undoStack();
     QAction* undo = stack->createUndoAction(edit, QStringLiteral("Undo"));
     undo->setShortcut(ctrl(Qt::Key_Z));
@@ -269,7 +274,7 @@ void EditorWindow::buildMenus() {
     commands_ = new KestwaterCommands(
         bar, file, documentItems,
         [this]() -> std::optional<EditorActions> {
-            if (focused() != this) return std::nullopt;
+            if (focused() != this || sheet_) return std::nullopt;
             return actions();
         },
         this);
@@ -381,12 +386,18 @@ void EditorWindow::presentSheets() {
     if (!sheet) return;
     sheet_ = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowModality(Qt::WindowModal);
+    // The export sheet is not modal: a modal one makes the window manager's close of the editor go
+    // unheard, and an export running is what that close must ask about. The editor stands still behind
+    // it instead, and Quit reaches the program from it.
+    const bool modal = sheetKind_ != Sheet::exportMedia;
+    setEditorEnabled(modal);
+    if (!modal) sheet->addAction(quitAction_);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         const Sheet kind = sheetKind_;
         if (sheet_ == sheet) {
             sheet_ = nullptr;
             sheetKind_ = Sheet::none;
+            setEditorEnabled(true);
         }
         // Closing the sheet writes the flag back; another sheet asked for meanwhile comes up next.
         if (kind == Sheet::exportMedia) model_->setShowExport(false);
@@ -394,7 +405,19 @@ void EditorWindow::presentSheets() {
         if (kind == Sheet::shortcuts) model_->setShowShortcuts(false);
         refreshFromModel();
     });
-    sheet->open();
+    if (modal) {
+        sheet->setWindowModality(Qt::WindowModal);
+        sheet->open();
+    } else {
+        sheet->setWindowModality(Qt::NonModal);
+        sheet->show();
+    }
+}
+
+void EditorWindow::setEditorEnabled(bool enabled) {
+    if (QWidget* panes = centralWidget()) panes->setEnabled(enabled);
+    editMenu_->setEnabled(enabled);
+    commands_->refresh();
 }
 
 void EditorWindow::presentAlert() {

@@ -89,6 +89,8 @@ class EditorWindow : public QMainWindow {
     void presentSheets();
     void presentAlert();
     void refreshEditMenu();
+    // The panes, the Edit menu and the program's commands; off while the export sheet is up.
+    void setEditorEnabled(bool enabled);
 
     ProjectDocument* document_;
     QPointer<DocumentController> controller_;
@@ -102,6 +104,8 @@ class EditorWindow : public QMainWindow {
     QAction* cutAction_ = nullptr;
     QAction* copyAction_ = nullptr;
     QAction* pasteAction_ = nullptr;
+    QMenu* editMenu_ = nullptr;
+    QAction* quitAction_ = nullptr;
     QPointer<QDialog> sheet_;
     // Which flag the presented sheet answers to.
     enum class Sheet { none, exportMedia, sequenceSettings, shortcuts };

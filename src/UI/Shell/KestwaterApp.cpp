@@ -19,6 +19,7 @@ KestwaterApp::KestwaterApp(QApplication& application)
     : windows_(std::make_unique<DocumentWindows>()),
       controller_(std::make_unique<DocumentController>(*windows_)) {
     windows_->setController(controller_.get());
+    connect(controller_.get(), &DocumentController::quitFinished, &application, &QCoreApplication::quit);
     QApplication::setApplicationName(QStringLiteral("Osterveil"));
     QApplication::setApplicationVersion(QStringLiteral(OSTERVEIL_VERSION));
     QApplication::setApplicationDisplayName(QStringLiteral("Osterveil"));

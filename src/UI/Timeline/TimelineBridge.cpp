@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "App/EditorModel.hpp"
-#include "Engine/CompositionBuilder.hpp"
 
 namespace osterveil {
 

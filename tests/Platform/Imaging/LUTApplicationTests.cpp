@@ -16,7 +16,7 @@ using namespace imaging_test;
 namespace {
 
 std::filesystem::path cubeDir() {
-    return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / ".." / "shared" / "testdata" / "cube";
+    return std::filesystem::path(OSTERVEIL_TESTDATA) / "cube";
 }
 
 std::string readCube(const std::filesystem::path& path) {

@@ -1,0 +1,159 @@
+// The work service's promises on their own: only the newest preview of an owner is built, cancelling an
+// owner drops its queued jobs and stops its running one, and shutting down drops what is queued while it
+// lets what runs finish.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "App/WorkService.hpp"
+
+using namespace osterveil;
+using Lane = WorkService::Lane;
+using namespace std::chrono_literals;
+
+namespace {
+
+// What the jobs did, in order; the test waits on it for the event it expects.
+struct Journal {
+    std::mutex mutex;
+    std::condition_variable_any changed;
+    std::vector<std::string> lines;
+    bool open = false;
+
+    void add(std::string line) {
+        {
+            std::lock_guard lock(mutex);
+            lines.push_back(std::move(line));
+        }
+        changed.notify_all();
+    }
+    // Holds the calling job until `release`, or until its owner is cancelled when `stop` is given.
+    void hold(const std::stop_token& stop = {}) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, stop, [this] { return open; });
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        changed.notify_all();
+    }
+    // The wait is bounded only so that a broken promise fails instead of hanging.
+    bool waitFor(const std::function<bool(const std::vector<std::string>&)>& done) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 60s, [&] { return done(lines); });
+    }
+    bool waitForLine(const std::string& line) {
+        return waitFor([&](const auto& all) { return std::find(all.begin(), all.end(), line) != all.end(); });
+    }
+    std::vector<std::string> all() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+};
+
+// Lets every held job go when a test ends, also a failed one, before its service waits for them.
+struct ReleasedAtEnd {
+    Journal& journal;
+    ~ReleasedAtEnd() { journal.release(); }
+};
+
+bool waitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 60000; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return done();
+}
+
+bool idle(const WorkService& service, Lane lane) {
+    return service.waiting(lane) == 0 && service.running(lane) == 0;
+}
+
+using Lines = std::vector<std::string>;
+
+} // namespace
+
+TEST(WorkService, ThePreviewLaneBuildsOnlyTheNewestPreviewOfEachOwner) {
+    Journal journal;
+    WorkService service(1);
+    const ReleasedAtEnd releasing{journal};
+    std::stop_source busy, first, second;
+    // The lane's one thread is busy while the two windows ask for previews.
+    service.run(Lane::preview, busy.get_token(), [&](const std::stop_token&) {
+        journal.add("busy");
+        journal.hold();
+    });
+    ASSERT_TRUE(journal.waitForLine("busy"));
+    for (const char* name : {"first 1", "first 2", "first 3"})
+        service.run(Lane::preview, first.get_token(),
+                    [&, name](const std::stop_token&) { journal.add(name); });
+    service.run(Lane::preview, second.get_token(), [&](const std::stop_token&) { journal.add("second 1"); });
+    EXPECT_EQ(service.waiting(Lane::preview), 2u);
+
+    journal.release();
+    ASSERT_TRUE(waitUntil([&] { return idle(service, Lane::preview); }));
+    EXPECT_EQ(journal.all(), (Lines{"busy", "first 3", "second 1"}));
+}
+
+TEST(WorkService, CancellingAnOwnerDropsItsQueuedJobsAndStopsItsRunningOne) {
+    Journal journal;
+    WorkService service(1);
+    const ReleasedAtEnd releasing{journal};
+    std::stop_source closing, staying;
+    // A long job with no end of its own, such as a walk through a vast folder: it ends when told to.
+    service.run(Lane::pictures, closing.get_token(), [&](const std::stop_token& stop) {
+        journal.add("walk started");
+        journal.hold(stop);
+        journal.add(stop.stop_requested() ? "walk stopped" : "walk ended");
+    });
+    ASSERT_TRUE(journal.waitForLine("walk started"));
+    service.run(Lane::pictures, closing.get_token(),
+                [&](const std::stop_token&) { journal.add("closing 2"); });
+    service.run(Lane::pictures, staying.get_token(), [&](const std::stop_token&) { journal.add("staying"); });
+
+    service.cancel(closing);
+    ASSERT_TRUE(journal.waitForLine("staying"));
+    // Asked for after the owner went: never runs.
+    service.run(Lane::pictures, closing.get_token(),
+                [&](const std::stop_token&) { journal.add("closing 3"); });
+    ASSERT_TRUE(waitUntil([&] { return idle(service, Lane::pictures); }));
+    EXPECT_EQ(journal.all(), (Lines{"walk started", "walk stopped", "staying"}));
+    EXPECT_FALSE(staying.stop_requested());
+}
+
+TEST(WorkService, ShutdownLetsTheRunningJobsFinishAndDropsTheQueuedOnes) {
+    Journal journal;
+    WorkService service(1);
+    const ReleasedAtEnd releasing{journal};
+    std::stop_source owner, other;
+    // Like a save, it does not look at its token: shutting down must not cut it short.
+    service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) {
+        journal.add("running");
+        journal.hold();
+        journal.add("finished");
+    });
+    ASSERT_TRUE(journal.waitForLine("running"));
+    service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) { journal.add("queued"); });
+    service.run(Lane::pictures, other.get_token(), [&](const std::stop_token&) { journal.add("other's"); });
+    EXPECT_EQ(service.waiting(Lane::pictures), 2u);
+
+    std::jthread quitting([&] { service.shutdown(); });
+    ASSERT_TRUE(waitUntil([&] { return service.waiting(Lane::pictures) == 0; }));
+    journal.release();
+    quitting.join();
+    // Returned only once the running job had finished; nothing queued ran, nor anything asked for later.
+    EXPECT_EQ(journal.all(), (Lines{"running", "finished"}));
+    service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) { journal.add("later"); });
+    EXPECT_EQ(service.waiting(Lane::pictures), 0u);
+    EXPECT_EQ(journal.all(), (Lines{"running", "finished"}));
+}
