@@ -6,7 +6,12 @@
 // cores, and each seeking case in a process of its own (resident memory is the whole process's):
 //   taskset -c 0,1 bench/bench_player --benchmark_filter=Play/scale:50
 //   bench/bench_player --benchmark_filter=SeeksAcrossSources/sources:24/apart:1104
-// Sound goes to the null output, so no device is needed.
+// Sound goes to the null output, so no device is needed, except in the cases played through a sound
+// server (a private PulseAudio, or the one OSTERVEIL_PULSE_SERVER names, with a sink called "null"):
+// PlayWithSound, FreshStarts and WakingDevice. Run them on two cores, at rest and with a busy desktop's
+// load on the same two cores:
+//   for i in $(seq 8); do taskset -c 0,1 sh -c 'while :; do :; done' & done
+//   taskset -c 0,1 bench/bench_player --benchmark_filter='PlayWithSound|FreshStarts|WakingDevice'
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +25,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -52,6 +58,9 @@ const fs::path& folder() {
     }();
     return dir;
 }
+
+// The level of the tone under the clicks.
+constexpr float kBed = 0.1f;
 
 // A moving 1080p pattern with a key frame every 2 s, written once.
 fs::path clip(const std::string& name, int fps, double seconds, int shade) {
@@ -89,7 +98,7 @@ fs::path clip(const std::string& name, int fps, double seconds, int shade) {
 }
 
 // Two 5 s clips meeting in a one-second dissolve, both graded, at `fps`; with `clicks`, a sound on A1
-// that clicks every half second.
+// that clicks every half second over a quiet unbroken tone, so a break in the sound shows as silence.
 std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale, bool clicks = false) {
     static PlateStore plates(folder() / "plate");
     Project p;
@@ -121,8 +130,9 @@ std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale, bool cl
         m.hasAudio = true;
         m.path = (folder() / "clicks.wav").string();
         m.duration = 10;
-        testsupport::writeFloatWav(m.path, 48000, 2, 480000,
-                                   [](std::int64_t i, int) { return i % 24000 < 48 ? 0.9f : 0.0f; });
+        testsupport::writeFloatWav(m.path, 48000, 2, 480000, [](std::int64_t i, int) {
+            return i % 24000 < 48 ? 0.9f : kBed * float(std::sin(i * 2 * M_PI * 440 / 48000));
+        });
         p.media.push_back(m);
         TimelineClip c;
         c.id = Uuid::make();
@@ -150,7 +160,6 @@ double percentile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
 }
-
 
 void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
@@ -191,10 +200,56 @@ BENCHMARK(BM_Play)
     ->UseRealTime()
     ->Iterations(1);
 
+// What a recording of the null sink's monitor tells of a play: where the sound began, its breaks (silence
+// of 2 ms or more inside the tone) and each click, as steady-clock times.
+struct Heard {
+    std::optional<std::chrono::steady_clock::time_point> first;
+    std::vector<double> breaksMs;
+    std::vector<std::chrono::steady_clock::time_point> clicks;
+    double seconds = 0; // from the first sound to the last
+
+    Heard(const std::vector<float>& left, std::chrono::steady_clock::time_point origin) {
+        const auto at = [&](std::size_t i) {
+            return origin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(double(i) / 48000));
+        };
+        std::size_t begin = left.size(), end = 0;
+        for (std::size_t i = 0; i < left.size(); ++i)
+            if (std::abs(left[i]) > kBed / 2) {
+                begin = std::min(begin, i);
+                end = i;
+            }
+        if (begin >= end) return;
+        first = at(begin);
+        seconds = double(end - begin) / 48000;
+        std::size_t quiet = 0;
+        for (std::size_t i = begin; i <= end; ++i) {
+            if (std::abs(left[i]) < kBed / 50) {
+                ++quiet;
+                continue;
+            }
+            if (quiet >= 96) breaksMs.push_back(double(quiet) / 48);
+            quiet = 0;
+        }
+        for (std::size_t i = begin + 1; i <= end; ++i)
+            if (left[i] > 0.45f && left[i - 1] <= 0.45f) clicks.push_back(at(i));
+    }
+
+    double longestBreakMs() const {
+        return breaksMs.empty() ? 0 : *std::max_element(breaksMs.begin(), breaksMs.end());
+    }
+};
+
+double millisecondsBetween(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
 // The same sequence with its click track, played through a sound server: pictures dropped, how far each
-// presented picture lies from the sound clock, how far each click as the server played it (recorded from
-// the null sink's monitor) lies from its picture going up, and the time from play to the first sound the
-// server reports played.
+// presented picture lies from the sound clock (and how many lie more than a frame off), how far each
+// picture going up lies from its sound as the server played it (recorded from the null sink's monitor,
+// placed by the clicks), and how many lie more than a frame off; breaks in the sound, sound devices given
+// up for lost, and the time from play to the first sound the server reports played and to the first
+// sound recorded; all over the three runs (counts summed, the worst of the maxima).
 void BM_PlayWithSound(benchmark::State& state) {
     using Steady = std::chrono::steady_clock;
     testsupport::PulseServer server;
@@ -203,13 +258,15 @@ void BM_PlayWithSound(benchmark::State& state) {
         return;
     }
     const auto item = sequence(24, 0.5, true);
+    // Over all the runs.
+    std::vector<double> offsets, pictureOffsets, breaksMs, toSound, toHeard;
+    double dropped = 0, shown = 0, clicks = 0, losses = 0;
     for (auto _ : state) {
         testsupport::SinkRecorder recorder;
         media::Player player(audio::Output::create());
         runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
         player.setItem(item);
         runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
-        std::vector<double> offsets;
         std::vector<std::pair<double, Steady::time_point>> presented;
         QObject::connect(&player, &media::Player::frameChanged, [&] {
             if (player.rate() == 0 || player.currentFrame().picture.isNull()) return;
@@ -218,37 +275,158 @@ void BM_PlayWithSound(benchmark::State& state) {
         });
         const std::int64_t droppedBefore = player.droppedFrames();
         const std::int64_t heardBefore = player.output().position();
+        const std::uint64_t lossesBefore = player.output().deviceLosses();
         const Steady::time_point pressed = Steady::now();
         player.play();
         runUntil([&] { return player.output().position() > heardBefore; }, 10);
-        const double firstSound = std::chrono::duration<double, std::milli>(Steady::now() - pressed).count();
+        toSound.push_back(millisecondsBetween(pressed, Steady::now()));
         runUntil([&] { return player.rate() == 0; }, 30);
-        const std::vector<float> heard = recorder.finish();
-        // Each recorded click against the nearest picture of a half second going up.
-        std::vector<Steady::time_point> halves;
-        for (const auto& [time, at] : presented)
-            if (std::abs(time * 2 - std::round(time * 2)) < 1e-6) halves.push_back(at);
-        std::vector<double> clickOffsets;
-        for (std::size_t i = 1; i < heard.size() && !halves.empty(); ++i) {
-            if (heard[i] <= 0.45f || heard[i - 1] > 0.45f) continue;
-            const auto at = recorder.origin() + std::chrono::duration_cast<Steady::duration>(
-                                                    std::chrono::duration<double>(double(i) / 48000));
-            double nearest = 1e9;
-            for (const auto& shown : halves)
-                nearest = std::min(nearest, std::abs(std::chrono::duration<double, std::milli>(shown - at).count()));
-            clickOffsets.push_back(nearest);
+        const Heard heard(recorder.finish(), recorder.origin());
+        // Each shown picture against its sound: the sound of item time t was heard t − c after the
+        // recorded click of item time c before it (the first sound standing for time 0).
+        std::vector<std::pair<double, Steady::time_point>> marks;
+        if (heard.first) marks.emplace_back(0.0, *heard.first);
+        for (const auto& click : heard.clicks)
+            marks.emplace_back(std::round(2 * millisecondsBetween(*heard.first, click) / 1000) / 2, click);
+        for (const auto& [time, at] : presented) {
+            const auto mark =
+                std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
+            if (mark == marks.rend()) continue;
+            pictureOffsets.push_back(
+                std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first)));
         }
-        state.counters["dropped"] = double(player.droppedFrames() - droppedBefore);
-        state.counters["shown"] = double(presented.size());
-        state.counters["clock_offset_median_ms"] = percentile(offsets, 0.5);
-        state.counters["clock_offset_max_ms"] = percentile(offsets, 1);
-        state.counters["click_offset_median_ms"] = percentile(clickOffsets, 0.5);
-        state.counters["click_offset_max_ms"] = percentile(clickOffsets, 1);
-        state.counters["clicks"] = double(clickOffsets.size());
-        state.counters["play_to_sound_ms"] = firstSound;
+        dropped += double(player.droppedFrames() - droppedBefore);
+        shown += double(presented.size());
+        clicks += double(heard.clicks.size());
+        breaksMs.insert(breaksMs.end(), heard.breaksMs.begin(), heard.breaksMs.end());
+        losses += double(player.output().deviceLosses() - lossesBefore);
+        toHeard.push_back(heard.first ? millisecondsBetween(pressed, *heard.first) : 1e9);
     }
+    const auto overAFrame = [](const std::vector<double>& ms) {
+        return double(std::count_if(ms.begin(), ms.end(), [](double m) { return m > 1000.0 / 24; }));
+    };
+    state.counters["dropped"] = dropped;
+    state.counters["shown"] = shown;
+    state.counters["clock_offset_median_ms"] = percentile(offsets, 0.5);
+    state.counters["clock_offset_max_ms"] = percentile(offsets, 1);
+    state.counters["clock_over_a_frame"] = overAFrame(offsets);
+    state.counters["picture_offset_median_ms"] = percentile(pictureOffsets, 0.5);
+    state.counters["picture_offset_max_ms"] = percentile(pictureOffsets, 1);
+    state.counters["pictures_over_a_frame"] = overAFrame(pictureOffsets);
+    state.counters["clicks"] = clicks;
+    state.counters["breaks"] = double(breaksMs.size());
+    state.counters["longest_break_ms"] = percentile(breaksMs, 1);
+    state.counters["losses"] = losses;
+    state.counters["play_to_sound_max_ms"] = percentile(toSound, 1);
+    state.counters["play_to_heard_max_ms"] = percentile(toHeard, 1);
 }
 BENCHMARK(BM_PlayWithSound)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// Twenty fresh players, each made, given the sequence and played for 2 s, as twenty freshly started
+// editors: how many gave a healthy server up for lost (target 0, also on a busy machine).
+void BM_FreshStarts(benchmark::State& state) {
+    testsupport::PulseServer server;
+    if (!server.running()) {
+        state.SkipWithError("pulseaudio is not installed");
+        return;
+    }
+    const auto item = sequence(24, 0.5, true);
+    double losses = 0, silent = 0;
+    for (auto _ : state) {
+        media::Player player(audio::Output::create());
+        runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+        player.setItem(item);
+        player.play();
+        const std::int64_t heardBefore = player.output().position();
+        runUntil([&] { return player.currentTime() >= 2; }, 30);
+        losses += double(player.output().deviceLosses());
+        silent +=
+            player.output().kind() == audio::Output::Kind::device && player.output().position() > heardBefore
+                ? 0
+                : 1;
+    }
+    state.counters["losses"] = losses;
+    state.counters["not_on_the_device"] = silent;
+}
+BENCHMARK(BM_FreshStarts)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(20);
+
+// A device that answers but takes no sound (the null sink suspended, as a device that wakes slowly)
+// when play is pressed, woken after `wake` ms: the longest time the picture stood still while playing
+// (from the press on, over the first 3 s), the longest time the clock stood still, its largest step
+// beyond the time that passed once the device was woken (sampled every 5 ms), sound devices given up for
+// lost, and how much sound the sink played (its monitor records nothing while it sleeps, so the
+// recording's times say nothing here).
+void BM_WakingDevice(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    testsupport::PulseServer server;
+    if (!server.running()) {
+        state.SkipWithError("pulseaudio is not installed");
+        return;
+    }
+    const auto item = sequence(24, 0.5, true);
+    const double wake = double(state.range(0)) / 1000;
+    for (auto _ : state) {
+        testsupport::SinkRecorder recorder;
+        media::Player player(audio::Output::create());
+        runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
+        if (std::system("pactl suspend-sink null 1") != 0) {
+            state.SkipWithError("cannot suspend the sink");
+            return;
+        }
+        std::vector<std::pair<double, Steady::time_point>> presented;
+        QObject::connect(&player, &media::Player::frameChanged, [&] {
+            if (player.rate() == 0 || player.currentFrame().picture.isNull()) return;
+            presented.emplace_back(player.currentTime(), Steady::now());
+        });
+        std::vector<std::pair<double, Steady::time_point>> clock;
+        QTimer sampler;
+        sampler.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (player.rate() != 0) clock.emplace_back(player.currentTime(), Steady::now());
+        });
+        const std::uint64_t lossesBefore = player.output().deviceLosses();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        sampler.start(5);
+        presented.emplace_back(player.currentTime(), pressed);
+        clock.emplace_back(player.currentTime(), pressed);
+        runUntil([&] { return false; }, wake);
+        // Woken from a program of its own, so this thread goes on presenting meanwhile.
+        const std::size_t woken = clock.size();
+        testsupport::Spawned waking({"pactl", "suspend-sink", "null", "0"}, {}, false);
+        runUntil([&] { return player.rate() == 0; }, 30);
+        const Heard heard(recorder.finish(), recorder.origin());
+        sampler.stop();
+        double stall = 0, clockStall = 0, jump = 0;
+        // Over the first 3 s: the dissolve from 4 s on opens the second source, which on a busy machine
+        // stalls the picture whatever the sound does.
+        for (std::size_t i = 1; i < presented.size() && presented[i - 1].first < 3; ++i)
+            stall = std::max(stall, millisecondsBetween(presented[i - 1].second, presented[i].second));
+        for (std::size_t i = 1, still = 0; i < clock.size(); ++i) {
+            if (i > woken)
+                jump = std::max(jump, 1000 * (clock[i].first - clock[i - 1].first) -
+                                          millisecondsBetween(clock[i - 1].second, clock[i].second));
+            if (clock[i].first != clock[still].first)
+                still = i;
+            else
+                clockStall = std::max(clockStall, millisecondsBetween(clock[still].second, clock[i].second));
+        }
+        state.counters["picture_stall_ms"] = stall;
+        state.counters["clock_stall_ms"] = clockStall;
+        state.counters["clock_jump_ms"] = jump;
+        state.counters["losses"] = double(player.output().deviceLosses() - lossesBefore);
+        state.counters["heard_s"] = heard.seconds;
+    }
+}
+BENCHMARK(BM_WakingDevice)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->ArgName("wake_ms")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // The floor under an exact seek: FFmpeg alone opening the file, seeking to the key frame at or before
 // `seconds` and decoding forward to the picture shown then, with its own threading as ours has and
@@ -396,7 +574,13 @@ void BM_Reverse(benchmark::State& state) {
         state.counters["peak_MB"] = testsupport::peakResidentMegabytes();
     }
 }
-BENCHMARK(BM_Reverse)->Arg(0)->Arg(1)->ArgName("sequence")->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_Reverse)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("sequence")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // 2,000 one-second clips over three video tracks, a dissolve at every fourth, cut in turn from `sources`
 // 1080p files of 4 s with a key frame every second (written once), built at 1920 × 1080.

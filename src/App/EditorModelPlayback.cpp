@@ -57,10 +57,14 @@ void EditorModel::installPlaybackObservers() {
             if (transport_.monitorFocus == MonitorFocus::source && !playing && rate == 0) setShuttle(0);
         },
         Qt::QueuedConnection);
-    for (PlayerControl* p : {player_.get(), sourcePlayer_.get()})
-        connect(p, &PlayerControl::soundLost, this, [this] {
-            setStatus(QStringLiteral("The sound device stopped responding. Playing on without sound."));
+    static const QString soundLostText =
+        QStringLiteral("The sound device stopped responding. Playing on without sound.");
+    for (PlayerControl* p : {player_.get(), sourcePlayer_.get()}) {
+        connect(p, &PlayerControl::soundLost, this, [this] { setStatus(soundLostText); });
+        connect(p, &PlayerControl::soundRestored, this, [this] {
+            if (window_.status == soundLostText) setStatus(QString());
         });
+    }
 }
 
 void EditorModel::seekProgram(double seconds, bool tolerant) {

@@ -37,6 +37,7 @@ void MediaPlayerControl::connectPlayer() {
                 emit statusChanged(controlStatus(status), static_cast<float>(rate));
             });
     connect(player_.get(), &media::Player::soundLost, this, &PlayerControl::soundLost);
+    connect(player_.get(), &media::Player::soundRestored, this, &PlayerControl::soundRestored);
     connect(player_.get(), &media::Player::frameChanged, this, &PlayerControl::frameChanged);
 }
 

@@ -86,6 +86,8 @@ class PlayerControl : public QObject {
     // The sound device stopped taking sound; the player goes on without it, on its own clock, and
     // looks for the device again the next time it starts.
     void soundLost();
+    // After a loss, a device plays the sound again.
+    void soundRestored();
 };
 
 } // namespace osterveil

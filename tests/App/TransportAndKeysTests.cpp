@@ -285,11 +285,17 @@ TEST(KeyCatcher, OffersKeysOnlyWhenNothingTypesThemAndLeavesASliderItsMovingKeys
     EXPECT_FALSE(keyCatcherOffers(false, KeyFocus::slider, Qt::Key_Space));
 }
 
-TEST_F(Transport, ALostSoundDeviceIsToldInTheStatusLine) {
+TEST_F(Transport, ALostSoundDeviceIsToldInTheStatusLineUntilSoundPlaysAgain) {
     open();
     for (FakePlayer* p : {player, &source()}) {
         EditorModelTestAccess{model}.setStatus(QString());
         emit p->soundLost();
         EXPECT_EQ(model.status().toStdString(), "The sound device stopped responding. Playing on without sound.");
+        emit p->soundRestored();
+        EXPECT_EQ(model.status(), QString());
     }
+    // Sound coming back leaves any other message where it is.
+    EditorModelTestAccess{model}.setStatus(QStringLiteral("Preview rebuild failed"));
+    emit player->soundRestored();
+    EXPECT_EQ(model.status(), QStringLiteral("Preview rebuild failed"));
 }

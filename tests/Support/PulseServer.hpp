@@ -70,6 +70,7 @@ class Spawned {
     Spawned& operator=(const Spawned&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     int output() const { return output_; }
     bool exited() {
         if (pid_ <= 0) return true;
@@ -112,6 +113,11 @@ class SinkRecorder {
     std::vector<float> finish() {
         parec_.end(SIGTERM);
         if (reader_.joinable()) reader_.join();
+        return left();
+    }
+
+    // The left channel recorded so far.
+    std::vector<float> left() const {
         std::lock_guard lock(mutex_);
         std::vector<float> left(samples_.size() / 2);
         for (std::size_t i = 0; i < left.size(); ++i)
@@ -234,6 +240,17 @@ class PulseServer {
     }
     void resume() {
         if (daemon_) daemon_->signal(SIGCONT);
+    }
+    // Stops it for `milliseconds` from a program of its own, so that the pause lasts that long whatever
+    // this process is doing; the program has exited once the daemon goes on.
+    std::unique_ptr<Spawned> pauseFor(int milliseconds) {
+        if (!daemon_ || !daemon_->started()) return nullptr;
+        const std::string pid = std::to_string(daemon_->pid());
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", milliseconds / 1000.0);
+        return std::make_unique<Spawned>(
+            std::vector<std::string>{"sh", "-c", "kill -STOP " + pid + "; sleep " + seconds + "; kill -CONT " + pid},
+            std::vector<std::string>{}, false);
     }
 
     // Streams playing into the sink.

@@ -1,6 +1,7 @@
 #include "Platform/Audio/Output.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -18,13 +19,25 @@ namespace {
 // that nothing stale lingers.
 constexpr std::size_t kRingFrames = 16384;
 constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
-// What the server holds for us, and so the sound's latency; it asks for more in pieces of a tenth.
-constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 25) * kFrameBytes;
+// What the server holds for us: a fifth of a second rides over the moments a busy desktop keeps this
+// process off the processor (40 ms broke up under load). The clock is what was heard, so it costs no
+// picture sync; the first sound of a start still plays at once, as the buffer is full before it.
+// The server asks for more in pieces of a tenth.
+constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
-// A server that does not answer for this long while playing has stalled, and is let go; one that answers
-// but takes no sound while some waits is let go after the longer time, which leaves room for a device
-// that wakes slowly (a wireless headset).
-constexpr auto kSilentServerLimit = std::chrono::milliseconds(400);
+// Silence that carries out what a server holds back once the ring runs dry: longer than its period.
+constexpr std::size_t kPaddingFrames = Output::sampleRate / 25;
+// A server that leaves a question unanswered this long while playing has stalled, and is let go: a busy
+// one answers well within it, one stopped for 0.6 s does not. The time is counted in this thread's own
+// ticks as well, so that a moment in which this thread could not run (and read the answer waiting for
+// it) is not taken for the server's silence.
+constexpr auto kSilentServerLimit = std::chrono::milliseconds(540);
+constexpr int kSilentServerTicks = 20;
+// A device that answers but takes no sound while some waits: after this long from a start (or this long
+// without taking any during play) it is waking, and the clock runs on without it until it takes sound;
+// after the longest it is let go, which leaves room for a device that wakes slowly (a wireless headset).
+constexpr auto kWakeWait = std::chrono::milliseconds(70);
+constexpr auto kStuckWait = std::chrono::milliseconds(250);
 constexpr auto kIdleDeviceLimit = std::chrono::seconds(3);
 // A server that is missing is looked for again on the next start or stop, at most this often.
 constexpr auto kRetryInterval = std::chrono::seconds(1);
@@ -56,8 +69,10 @@ void release(pa_operation* operation) {
 } // namespace
 
 // Two locks: the server side (context, stream) is touched only under the main loop's lock, whose
-// callbacks run with it held; the ring and the counts are under `mutex`. The loop's lock is always
-// taken first, so `mutex` is never held while waiting for it.
+// callbacks run with it held, on the loop's own thread; the ring, the counts and what the server last
+// told are under `mutex`. The loop's lock is always taken first, so `mutex` is never held while
+// waiting for it. The position and the feeding take only `mutex`: the loop's thread hands the server
+// its sound when asked, and decides alone when a server is lost.
 struct Output::Impl {
     mutable std::mutex mutex;
     std::vector<float> ring = std::vector<float>(kRingFrames * channels);
@@ -69,6 +84,9 @@ struct Output::Impl {
     bool toDevice = false;
     // A stream that is connected and may be taken into use at the next start.
     bool deviceReady = false;
+    // The device in use takes no sound yet: the clock runs on meanwhile, and the server is given silence
+    // until it plays.
+    bool waking = false;
     std::uint64_t losses = 0;
     // Frames heard: counted by the clock, or while the server takes them, its played time since it was
     // taken into use on top of what was heard before.
@@ -85,6 +103,14 @@ struct Output::Impl {
     // played yet is consumed by the clock before the ring, so the position still reaches every frame.
     std::int64_t given = 0;
     std::int64_t backlog = 0;
+    // What the server last told: the frames of the stream played by `toldAt`, whether they run on with
+    // time since, and up to what they can.
+    std::optional<Clock::time_point> toldAt;
+    double toldPlayed = 0;
+    bool toldRuns = false;
+    double toldCap = 0;
+    // The feeding thread found the server waiting for sound the ring did not have.
+    std::atomic<bool> serverHungry = false;
 
     // Under the main loop's lock.
     pa_threaded_mainloop* loop = nullptr;
@@ -93,12 +119,17 @@ struct Output::Impl {
     pa_time_event* ticker = nullptr;
     Clock::time_point lastAttempt;
     std::vector<float> scratch;
-    // The stream plays (is not corked), since when, and when the server last told how far it had played.
+    // The stream plays (is not corked) and since when; whether it has read any sound since, how far,
+    // and when it last read more.
     bool uncorked = false;
     Clock::time_point uncorkedAt;
-    std::optional<Clock::time_point> toldAt;
+    bool begun = false;
+    std::int64_t readIndex = -1;
+    Clock::time_point lastReadAt;
+    int quietAnswers = 0;
     bool asking = false;
     Clock::time_point askedAt;
+    int ticksAsking = 0;
     std::int64_t paddedAt = -1; // the write index after the last padding
 
     // Frames taken into `out` (volume applied, kept within full scale), at most `frames`. Under `mutex`.
@@ -122,10 +153,12 @@ struct Output::Impl {
 
     std::int64_t queued() const { return backlog + std::int64_t(count); }
 
+    bool clockRuns() const { return running && (!toDevice || waking); }
+
     // The clock consumes in real time; time that finds the ring empty is silence and lost. Under `mutex`.
     void advance() {
         const auto now = Clock::now();
-        if (running && !toDevice) {
+        if (clockRuns()) {
             const double due = std::chrono::duration<double>(now - lastTick).count() * sampleRate + owed;
             const double whole = std::floor(due);
             owed = due - whole;
@@ -138,44 +171,51 @@ struct Output::Impl {
         lastTick = now;
     }
 
+    // Heard by now, from what the server last told. Under `mutex`.
+    void listen() {
+        if (!toDevice || waking || !toldAt) return;
+        double played = toldPlayed;
+        if (toldRuns)
+            played = std::min(
+                toldCap, played + std::chrono::duration<double>(Clock::now() - *toldAt).count() * sampleRate);
+        heard = std::max(heard, heardAtAdoption + std::int64_t(std::floor(played)) - streamAtAdoption);
+    }
+
+    // What the server was given and has not played, which the clock must play out in its place. Under
+    // `mutex`.
+    std::int64_t unplayed() const {
+        return std::clamp<std::int64_t>(given - (heard - heardAtAdoption), 0, given);
+    }
+
     // The server is gone or stalled: the clock takes over from what was heard. Under `mutex`.
     void loseDevice() {
         if (toDevice) {
+            listen();
             advance();
             ++losses;
+            if (!waking) backlog = unplayed();
             toDevice = false;
-            backlog = std::max<std::int64_t>(0, given - (heard - heardAtAdoption));
+            waking = false;
             lastTick = Clock::now();
             owed = 0;
         }
         deviceReady = false;
+        toldAt.reset();
+    }
+
+    // The server takes the sound from now on; `played` is its stream's played time. Under `mutex`.
+    void adopt(std::int64_t played) {
+        toDevice = true;
+        waking = false;
+        heardAtAdoption = heard;
+        streamAtAdoption = played;
+        given = backlog;
+        lastTaken = Clock::now();
     }
 
     // --- Server side: everything below runs under the main loop's lock. ---
 
     bool streamReady() const { return stream && pa_stream_get_state(stream) == PA_STREAM_READY; }
-
-    // Frames of the stream played out by now: where the server's reading stood when it last told,
-    // less what its sink still held, and, while playing, the time since, up to what it has been given.
-    // None before it has told.
-    std::optional<std::int64_t> streamFrames() const {
-        if (!streamReady() || !toldAt) return std::nullopt;
-        const pa_timing_info* t = pa_stream_get_timing_info(stream);
-        if (!t || t->read_index_corrupt) return std::nullopt;
-        const double read = double(t->read_index) / kFrameBytes;
-        double played = read - double(t->sink_usec) * sampleRate / 1e6;
-        // Run dry and stopped, the server has played what it will play (some hold back less than a
-        // period until more comes, which the tail's padding carries out): the sound's end is heard.
-        if (uncorked && !t->playing && !t->write_index_corrupt && ringIsEmpty())
-            return std::int64_t(t->write_index / kFrameBytes);
-        // What was told before the stream last started says nothing of the time since.
-        if (uncorked && *toldAt >= uncorkedAt) {
-            played += std::chrono::duration<double>(Clock::now() - *toldAt).count() * sampleRate;
-            const double given = t->playing && !t->write_index_corrupt ? double(t->write_index) / kFrameBytes : read;
-            played = std::min(played, given);
-        }
-        return std::int64_t(std::max(0.0, std::floor(played)));
-    }
 
     bool ringIsEmpty() const {
         std::lock_guard lock(mutex);
@@ -186,12 +226,16 @@ struct Output::Impl {
     // dry, until more comes; silence after it carries it out.
     void padTail() {
         const pa_timing_info* t = streamReady() ? pa_stream_get_timing_info(stream) : nullptr;
-        if (!t || t->playing || t->read_index_corrupt || t->write_index_corrupt || t->write_index <= t->read_index ||
-            t->write_index == paddedAt || !ringIsEmpty())
+        if (!t || t->playing || t->read_index_corrupt || t->write_index_corrupt ||
+            t->write_index <= t->read_index || t->write_index == paddedAt || !ringIsEmpty())
             return;
-        scratch.assign(kServerBufferBytes / sizeof(float), 0.0f);
-        pa_stream_write(stream, scratch.data(), kServerBufferBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        writeSilence(kPaddingFrames);
         paddedAt = pa_stream_get_timing_info(stream)->write_index;
+    }
+
+    void writeSilence(std::size_t frames) {
+        scratch.assign(frames * channels, 0.0f);
+        pa_stream_write(stream, scratch.data(), frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
     }
 
     void askForTiming() {
@@ -199,6 +243,7 @@ struct Output::Impl {
         if (pa_operation* o = pa_stream_update_timing_info(stream, &Impl::told, this)) {
             asking = true;
             askedAt = Clock::now();
+            ticksAsking = 0;
             pa_operation_unref(o);
         }
     }
@@ -206,32 +251,157 @@ struct Output::Impl {
     static void told(pa_stream*, int success, void* userdata) {
         auto* m = static_cast<Impl*>(userdata);
         m->asking = false;
-        if (success) m->toldAt = Clock::now();
+        if (success) m->heed();
     }
+
+    // What the server told: the clock's reading, whether a waking device now plays or the device in use
+    // stopped taking sound.
+    void heed() {
+        const pa_timing_info* t = streamReady() ? pa_stream_get_timing_info(stream) : nullptr;
+        if (!t || t->read_index_corrupt) return;
+        const auto now = Clock::now();
+        const std::int64_t read = t->read_index / std::int64_t(kFrameBytes);
+        const bool writeKnown = !t->write_index_corrupt;
+        const std::int64_t written = writeKnown ? t->write_index / std::int64_t(kFrameBytes) : read;
+        // Played by now: what it read less what its sink still holds; negative while the first sound is
+        // on its way.
+        const double played = double(read) - double(t->sink_usec) * sampleRate / 1e6;
+        const bool moved = readIndex >= 0 && read > readIndex;
+        readIndex = read;
+        const bool sinceStart = uncorked && askedAt >= uncorkedAt;
+        if (moved && uncorked) {
+            begun = true;
+            lastReadAt = now;
+            quietAnswers = 0;
+        } else if (sinceStart) {
+            ++quietAnswers;
+        }
+        const bool holds = writeKnown && written > read;
+        bool wake = false, handOver = false;
+        {
+            std::lock_guard lock(mutex);
+            toldAt = now;
+            toldCap = double(written);
+            // Run dry and stopped, the server has played what it will play (some hold back less than a
+            // period until more comes, which the tail's padding carries out): the sound's end is heard.
+            if (uncorked && !t->playing && writeKnown && count == 0) {
+                toldPlayed = double(written);
+                toldRuns = false;
+            } else {
+                toldPlayed = std::max(0.0, played);
+                // What was told before the stream last started says nothing of the time since.
+                toldRuns = uncorked && askedAt >= uncorkedAt;
+                if (!t->playing) toldCap = double(read);
+            }
+            // Several answers in a row, not one that a server resuming from a pause gave before its
+            // device caught up.
+            if (toDevice && running && sinceStart) {
+                if (waking)
+                    handOver = moved && writeKnown;
+                else
+                    wake = holds && count > 0 && quietAnswers >= 3 &&
+                           now - (begun ? lastReadAt : uncorkedAt) >= (begun ? kStuckWait : kWakeWait);
+            }
+            if (handOver) takeOver(played, written);
+            if (wake) {
+                // The clock runs on from what was heard, first through what the server was given; at a
+                // start, as if heard from the start on, so the picture moves as soon as it would have.
+                listen();
+                backlog = unplayed();
+                waking = true;
+                lastTick = begun ? now : uncorkedAt;
+                owed = 0;
+                given = 0;
+                advance();
+            }
+        }
+        if (wake) {
+            // What it holds would be stale by the time it plays: silence stands in for it.
+            begun = false;
+            release(pa_stream_flush(stream, nullptr, nullptr));
+            pump();
+        }
+        if (handOver) {
+            begun = true;
+            pump();
+        }
+    }
+
+    // The waking device plays: from the silence it holds on, it plays the ring where the clock has got
+    // to, so the position runs on without a jump. `played` and `written` are its stream's. Under `mutex`.
+    void takeOver(double played, std::int64_t written) {
+        advance();
+        // The clock is at `heard`; the server will have played out what it holds at `written`, the
+        // frames between being silence: those the clock still owes, then the ring's.
+        const std::int64_t ahead = std::max<std::int64_t>(0, written - std::int64_t(std::floor(played)));
+        const std::int64_t owedFrames = backlog;
+        std::int64_t start = written;
+        if (ahead >= owedFrames)
+            drop(std::min<std::size_t>(count, std::size_t(ahead - owedFrames)));
+        else
+            start += owedFrames - ahead; // silence still to be written, before the ring
+        backlog = 0;
+        waking = false;
+        heardAtAdoption = heard + (start - std::int64_t(std::floor(played)));
+        streamAtAdoption = start;
+        given = 0;
+        lastTaken = Clock::now();
+        pendingSilence = std::size_t(start - written);
+    }
+    std::size_t pendingSilence = 0;
 
     static void timingTick(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* userdata) {
         auto* m = static_cast<Impl*>(userdata);
         if (m->uncorked) {
+            if (m->asking) ++m->ticksAsking;
+            if (m->stalled()) {
+                m->lost();
+                m->disconnect(); // a stalled server that wakes later must not play what it held then
+                return;
+            }
             m->askForTiming();
             m->padTail();
         }
         pa_context_rttime_restart(m->context, e, pa_rtclock_now() + kTimingIntervalMicroseconds);
     }
 
-    // Hands the server as much of the ring as it asks for.
+    // The server has left a question unanswered too long, or has taken no sound for the longest time
+    // while some waits.
+    bool stalled() const {
+        const auto now = Clock::now();
+        if (asking && now - askedAt > kSilentServerLimit && ticksAsking >= kSilentServerTicks) return true;
+        std::lock_guard lock(mutex);
+        return toDevice && running && count > 0 && now - lastTaken > kIdleDeviceLimit;
+    }
+
+    // Hands the server as much of the ring as it asks for; silence while the device wakes.
     void pump() {
         if (!streamReady()) return;
-        const std::size_t bytes = pa_stream_writable_size(stream);
+        std::size_t bytes = pa_stream_writable_size(stream);
         if (bytes == std::size_t(-1) || bytes < kFrameBytes) return;
+        if (pendingSilence > 0) {
+            const std::size_t n = std::min(pendingSilence, bytes / kFrameBytes);
+            writeSilence(n);
+            pendingSilence -= n;
+            bytes -= n * kFrameBytes;
+            if (bytes < kFrameBytes) return;
+        }
         std::size_t n = 0;
+        bool silence = false;
         {
             std::lock_guard lock(mutex);
             if (!toDevice) return;
-            scratch.resize(bytes / kFrameBytes * channels);
-            n = take(scratch.data(), bytes / kFrameBytes);
-            given += std::int64_t(n);
-            if (n > 0 || count == 0) lastTaken = Clock::now();
+            if (waking) {
+                silence = true;
+            } else {
+                scratch.resize(bytes / kFrameBytes * channels);
+                n = take(scratch.data(), bytes / kFrameBytes);
+                given += std::int64_t(n);
+                if (n > 0 || count == 0) lastTaken = Clock::now();
+                serverHungry = n < bytes / kFrameBytes;
+            }
         }
+        if (silence) writeSilence(bytes / kFrameBytes);
         if (n > 0) pa_stream_write(stream, scratch.data(), n * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
     }
 
@@ -239,8 +409,19 @@ struct Output::Impl {
         if (!streamReady()) return;
         release(pa_stream_cork(stream, corked ? 1 : 0, nullptr, nullptr));
         uncorked = !corked;
+        {
+            std::lock_guard lock(mutex);
+            if (toldAt) {
+                // Where it stood when it stopped is where it stands; a start runs on from the next answer.
+                listen();
+                toldPlayed = double(heard - heardAtAdoption + streamAtAdoption);
+                toldRuns = false;
+            }
+        }
         if (uncorked) {
             uncorkedAt = Clock::now();
+            begun = false;
+            quietAnswers = 0;
             askForTiming();
         }
     }
@@ -251,8 +432,13 @@ struct Output::Impl {
             ticker = nullptr;
         }
         uncorked = false;
-        toldAt.reset();
         asking = false;
+        readIndex = -1;
+        pendingSilence = 0;
+        {
+            std::lock_guard lock(mutex);
+            toldAt.reset();
+        }
         if (stream) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_write_callback(stream, nullptr, nullptr);
@@ -283,7 +469,8 @@ struct Output::Impl {
         if (!loop) return;
         if (context) {
             const pa_context_state_t c = pa_context_get_state(context);
-            if (PA_CONTEXT_IS_GOOD(c) && (c != PA_CONTEXT_READY || (stream && PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))))
+            if (PA_CONTEXT_IS_GOOD(c) &&
+                (c != PA_CONTEXT_READY || (stream && PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))))
                 return;
         }
         if (Clock::now() - lastAttempt >= kRetryInterval) connect();
@@ -312,8 +499,8 @@ struct Output::Impl {
         loseDevice();
     }
 
-    // A server that answers while the clock plays takes over at once: the position holds while its
-    // buffer fills, then runs on from what the clock had heard.
+    // A server that answers while the clock plays takes over as a device that wakes: the clock runs on
+    // until the server plays, then the server plays from where the clock has got to.
     void becameReady() {
         bool takeOver = false;
         {
@@ -322,6 +509,8 @@ struct Output::Impl {
             if (running && !toDevice) {
                 advance();
                 adopt(0);
+                waking = true;
+                given = 0;
                 takeOver = true;
             }
         }
@@ -329,15 +518,6 @@ struct Output::Impl {
             pump();
             cork(false);
         }
-    }
-
-    // The server takes the sound from now on; `played` is its stream's played time. Under `mutex`.
-    void adopt(std::int64_t played) {
-        toDevice = true;
-        heardAtAdoption = heard;
-        streamAtAdoption = played;
-        given = backlog;
-        lastTaken = Clock::now();
     }
 
     static void contextChanged(pa_context* c, void* userdata) {
@@ -421,6 +601,13 @@ std::uint64_t Output::deviceLosses() const {
     return impl_->losses;
 }
 
+bool Output::playsOnDevice() const {
+    Impl& m = *impl_;
+    std::lock_guard lock(m.mutex);
+    m.listen();
+    return m.toDevice && !m.waking && m.heard > m.heardAtAdoption;
+}
+
 std::size_t Output::write(const float* samples, std::size_t frames) {
     Impl& m = *impl_;
     std::size_t n = 0;
@@ -438,7 +625,8 @@ std::size_t Output::write(const float* samples, std::size_t frames) {
         }
         m.count += n;
     }
-    if (m.loop) {
+    // The server asked for more than there was: it is handed the rest now rather than at its next ask.
+    if (m.loop && n > 0 && m.serverHungry.exchange(false)) {
         LoopLock lock(m.loop);
         m.pump();
     }
@@ -454,32 +642,33 @@ std::size_t Output::space() const {
 void Output::clear() {
     Impl& m = *impl_;
     LoopLock loopLock(m.loop);
-    bool toDevice = false;
+    bool flush = false;
     {
         std::lock_guard lock(m.mutex);
+        m.listen();
         m.advance();
         m.readAt = 0;
         m.count = 0;
         m.backlog = 0;
-        // What the server held is dropped with it: it will not be heard.
-        m.given = m.heard - m.heardAtAdoption;
-        toDevice = m.toDevice;
+        // What the server held is dropped with it: it will not be heard. A waking device keeps its
+        // silence, by which it tells when it plays.
+        flush = m.toDevice && !m.waking;
+        if (flush) m.given = m.heard - m.heardAtAdoption;
     }
     // What the server holds and has not played goes too.
-    if (toDevice && m.streamReady()) release(pa_stream_flush(m.stream, nullptr, nullptr));
+    if (flush && m.streamReady()) release(pa_stream_flush(m.stream, nullptr, nullptr));
 }
 
 void Output::start() {
     Impl& m = *impl_;
     LoopLock loopLock(m.loop);
     m.retryIfMissing();
-    const std::optional<std::int64_t> played = m.streamFrames();
     bool toDevice = false;
     {
         std::lock_guard lock(m.mutex);
         if (m.running) return;
         m.advance();
-        if (!m.toDevice && m.deviceReady) m.adopt(played.value_or(0));
+        if (!m.toDevice && m.deviceReady) m.adopt(m.toldAt ? std::int64_t(std::floor(m.toldPlayed)) : 0);
         m.running = true;
         m.owed = 0;
         m.lastTaken = Clock::now();
@@ -497,6 +686,7 @@ void Output::stop() {
     bool toDevice = false;
     {
         std::lock_guard lock(m.mutex);
+        m.listen();
         m.advance();
         m.running = false;
         toDevice = m.toDevice;
@@ -522,27 +712,10 @@ float Output::volume() const {
 
 std::int64_t Output::position() const {
     Impl& m = *impl_;
-    LoopLock loopLock(m.loop);
-    const std::optional<std::int64_t> played = m.streamFrames();
-    bool stalled = false;
-    std::int64_t position = 0;
-    {
-        std::lock_guard lock(m.mutex);
-        m.advance();
-        if (m.toDevice && played)
-            m.heard = std::max(m.heard, m.heardAtAdoption + *played - m.streamAtAdoption);
-        const auto now = Clock::now();
-        if (m.toDevice && m.running &&
-            ((m.asking && now - m.askedAt > kSilentServerLimit) ||
-             (m.count > 0 && now - m.lastTaken > kIdleDeviceLimit))) {
-            m.loseDevice();
-            stalled = true;
-        }
-        position = m.reported = std::max(m.reported, m.heard);
-    }
-    // A stalled server that wakes later must not play what it held then.
-    if (stalled) m.disconnect();
-    return position;
+    std::lock_guard lock(m.mutex);
+    m.listen();
+    m.advance();
+    return m.reported = std::max(m.reported, m.heard);
 }
 
 } // namespace osterveil::audio

@@ -16,8 +16,14 @@ namespace osterveil::audio {
 // taking sound while playing, the output goes on on the clock in silence, with its position running on
 // from where the sound stopped. The next start looks for the server again.
 //
+// A device that answers but takes no sound (asleep, or waking slowly) leaves the clock running on
+// without it; once it plays, it plays from where the clock has got to, and the position runs on without
+// a jump. One that takes none for seconds, or leaves the server's answers missing for half a second, is
+// let go.
+//
 // Feeding (write, space, clear) may come from one other thread; control (start, stop, volume,
-// position) comes from the thread that made the output.
+// position) comes from the thread that made the output. None of them waits on the server: the output's
+// own thread talks to it.
 class Output {
   public:
     static constexpr int sampleRate = 48000;
@@ -38,6 +44,8 @@ class Output {
     Kind kind() const;
     // How many times a device in use stopped taking sound and the clock took over.
     std::uint64_t deviceLosses() const;
+    // The device in use has played sound since it was taken into use (or since it last woke).
+    bool playsOnDevice() const;
 
     // Copies up to `frames` interleaved frames into the ring and returns how many it took; never waits.
     virtual std::size_t write(const float* samples, std::size_t frames);

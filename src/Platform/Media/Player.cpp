@@ -226,7 +226,7 @@ void Player::wake() {
     }
     // Paused: the picture of the latest seek (and later its exact refinement) goes up as it comes.
     std::int64_t passed = 0;
-    if (auto f = renderer_->takeDue(generation_, std::nullopt, 1, passed); f && !f->end)
+    if (auto f = renderer_->takeDue(generation_, std::nullopt, 1, 0, passed); f && !f->end)
         present(std::move(f->picture), f->time);
 }
 
@@ -253,12 +253,19 @@ void Player::tick() {
     const double now = clockTime();
     if (const std::uint64_t losses = output_->deviceLosses(); losses != soundLosses_) {
         soundLosses_ = losses;
+        soundMissing_ = true;
         emit soundLost();
+    } else if (soundMissing_ && output_->playsOnDevice()) {
+        soundMissing_ = false;
+        emit soundRestored();
     }
     renderer_->setClock(now);
     std::int64_t passed = 0;
-    if (auto f = renderer_->takeDue(generation_, now, direction, passed)) {
-        dropped_ += passed;
+    // A picture goes up within a frame of its sound, or not at all.
+    const double tolerance = item_->frameDuration().toSeconds() * std::abs(rate_);
+    auto f = renderer_->takeDue(generation_, now, direction, tolerance, passed);
+    dropped_ += passed;
+    if (f) {
         if (f->end) {
             finish(f->due);
             return;

@@ -34,7 +34,8 @@ struct PlayerFrame {
 //
 // Rates run from −8 to 8. Forward up to 2 plays sound, its pitch following the rate; faster and
 // backwards are silent, and fast rates show fewer pictures while time still runs at the rate.
-// A picture that is late is dropped unless it is the first after a seek.
+// A picture more than a frame late is dropped unless it is the first after a seek, so every picture on
+// screen is within a frame of its sound; on a busy machine reading aims ahead by what pictures lately took.
 class Player : public QObject {
     Q_OBJECT
   public:
@@ -105,6 +106,8 @@ class Player : public QObject {
     void frameChanged();
     // The sound device stopped taking sound; playing goes on, silent, on the clock.
     void soundLost();
+    // After `soundLost`, a device plays the sound again.
+    void soundRestored();
     // A file given to `setFile` was read (or found unreadable); `item` tells which.
     void itemChanged();
 
@@ -146,6 +149,7 @@ class Player : public QObject {
     std::int64_t presented_ = 0;
     std::int64_t dropped_ = 0;
     std::uint64_t soundLosses_ = 0;
+    bool soundMissing_ = false;
 };
 
 } // namespace osterveil::media

@@ -9,9 +9,9 @@
 #include <future>
 #include <limits>
 #include <map>
-#include <unordered_map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -628,7 +628,14 @@ void PlayerRenderer::Impl::render() {
         double due = 0, time = 0;
         std::future<PixelBuffer> picture;
         bool end = false;
+        Clock::time_point started = Clock::now();
+        bool timed = false; // the first of a request decodes from a key frame and says little
     };
+    // How long a picture has lately taken from its start to the queue, in seconds (the middle of the
+    // last few, so one slow picture does not send reading far ahead): on a busy machine reading aims
+    // that far ahead of the clock, so what it reads is still on time when done.
+    double lead = 0;
+    std::deque<double> took;
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
     std::shared_ptr<const PlayerItem> item;
@@ -800,7 +807,7 @@ void PlayerRenderer::Impl::render() {
                     return direction > 0 ? double(k) * fd : double(k + 1) * fd;
                 };
                 // Behind the clock: skip what could only be late.
-                const double now = clock.load();
+                const double now = clock.load() + direction * lead * std::abs(r.rate);
                 if (std::isfinite(now)) {
                     while (direction > 0 ? (dueOf(next) < now && next + stride < frames)
                                          : (dueOf(next) > now && next - stride >= 0)) {
@@ -845,6 +852,7 @@ void PlayerRenderer::Impl::render() {
                 }
                 next = k + direction * stride;
             }
+            job.timed = !first && !job.end;
             first = false;
             prefetching = direction < 0;
             inflight.push_back(std::move(job));
@@ -854,6 +862,14 @@ void PlayerRenderer::Impl::render() {
             inflight.pop_front();
             QueuedFrame f{handled, job.due, job.time, {}, job.end};
             if (job.picture.valid()) f.picture = job.picture.get();
+            if (job.timed) {
+                took.push_back(std::chrono::duration<double>(Clock::now() - job.started).count());
+                if (took.size() > 7) took.pop_front();
+                std::vector<double> sorted(took.begin(), took.end());
+                const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
+                std::nth_element(sorted.begin(), middle, sorted.end());
+                lead = *middle;
+            }
             push(std::move(f), r);
         } else if (prefetching && source) {
             try {
@@ -997,7 +1013,7 @@ bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
-                                                   int direction, std::int64_t& passed) {
+                                                   int direction, double tolerance, std::int64_t& passed) {
     std::optional<QueuedFrame> newest;
     passed = 0;
     {
@@ -1019,6 +1035,11 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
             q.pop_front();
             if (newest->end) break;
         }
+    }
+    // A picture later than that would be off its sound: it is passed over too.
+    if (newest && !newest->end && now && direction * (*now - newest->due) > tolerance) {
+        ++passed;
+        newest.reset();
     }
     impl_->renderChanged.notify_all();
     return newest;

@@ -74,9 +74,10 @@ class PlayerRenderer {
     // `withSound` tells whether sound plays (and so is the clock).
     bool ready(std::uint64_t generation, bool& withSound);
     // Takes the pictures of `generation` due at `now` (every one queued when none) and returns the
-    // newest; `passed` counts the others. `direction` is the sign of the rate (due times fall in reverse).
+    // newest, unless it is more than `tolerance` late; `passed` counts the others. `direction` is the
+    // sign of the rate (due times fall in reverse).
     std::optional<QueuedFrame> takeDue(std::uint64_t generation, std::optional<double> now, int direction,
-                                       std::int64_t& passed);
+                                       double tolerance, std::int64_t& passed);
     // Pictures the reading thread skipped because they would have been late.
     std::int64_t skippedFrames() const;
     // See `Player`.

@@ -45,27 +45,34 @@ TEST(SoundOutput, PlaysThroughTheSoundServerAndCountsWhatWasHeard) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return out->kind() == Output::Kind::device; }, 20000));
 
     const auto samples = tone(2);
+    const std::int64_t total = std::int64_t(samples.size() / 2);
     const std::int64_t before = out->position();
     const std::size_t queued = out->write(samples.data(), samples.size() / 2);
     out->start();
     ASSERT_TRUE(feed(*out, samples, queued));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return out->position() - before >= 2 * kRate - 2400; }, 20000));
-    QTest::qWait(200); // the device's buffer empties; the position must not run on past the sound
-    EXPECT_NEAR(double(out->position() - before) / kRate, 2.0, 0.05);
+    // The position reaches the end of the sound once it has been heard, and stays there.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return out->position() - before >= total; }, 20000));
+    EXPECT_EQ(out->position() - before, total);
     EXPECT_EQ(out->deviceLosses(), 0u);
 
     // The server played the tone as it was written: as long, and as loud.
+    std::size_t first = 0, last = 0;
+    const auto toneEnds = [&](const std::vector<float>& heard) {
+        first = heard.size();
+        last = 0;
+        for (std::size_t i = 0; i < heard.size(); ++i)
+            if (std::abs(heard[i]) > 0.05f) {
+                first = std::min(first, i);
+                last = i;
+            }
+        return first < last && heard.size() > last + kRate / 10;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toneEnds(recorder.left()); }, 20000));
     const std::vector<float> heard = recorder.finish();
-    std::size_t first = heard.size(), last = 0;
+    ASSERT_TRUE(toneEnds(heard));
     double sum = 0;
-    for (std::size_t i = 0; i < heard.size(); ++i) {
+    for (std::size_t i = first; i <= last; ++i)
         sum += double(heard[i]) * heard[i];
-        if (std::abs(heard[i]) > 0.05f) {
-            first = std::min(first, i);
-            last = i;
-        }
-    }
-    ASSERT_LT(first, last);
     EXPECT_NEAR(double(last - first) / kRate, 2.0, 0.05);
     EXPECT_NEAR(std::sqrt(sum / double(last - first)), 0.5 / std::sqrt(2.0), 0.01);
 }
