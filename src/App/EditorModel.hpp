@@ -266,7 +266,8 @@ class EditorModel : public QObject {
     struct ImportProgress {
         std::atomic<int> probed{0};
         std::atomic<int> files{0};
-        std::atomic<bool> cancelled{false};
+        // The status bar's Cancel.
+        std::stop_source cancelled;
     };
     // An import runs: its progress is in `status` and `cancelImport` stops it.
     bool isImporting() const { return importProgress_ != nullptr; }
