@@ -3,7 +3,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <stop_token>
 #include <string>
+#include <thread>
 
 #include "Media/PremiereXML.hpp"
 
@@ -68,5 +73,70 @@ void BM_ParsePremiereXML5000Clips(benchmark::State& state) {
     state.counters["MB"] = static_cast<double>(xml.size()) / 1e6;
 }
 BENCHMARK(BM_ParsePremiereXML5000Clips)->Unit(benchmark::kMillisecond);
+
+// What a closed window's import cannot cut short: the XML parse, one call, up to the importer's first
+// stop point, for 5,000, 50,000 and 500,000 clip items (3 MB to 300 MB; the import takes files to
+// 512 MB).
+void BM_PremiereXMLParseBeforeItsFirstStopPoint(benchmark::State& state) {
+    const std::string xml = generatedSequence(static_cast<int>(state.range(0)) / 2);
+    std::stop_source closed;
+    closed.request_stop();
+    for (auto _ : state) {
+        try {
+            osterveil::PremiereXML::parse(xml, closed.get_token());
+            state.SkipWithError("the import did not stop");
+        } catch (const osterveil::PremiereXMLError& error) {
+            if (error.kind() != osterveil::PremiereXMLError::Kind::stopped)
+                state.SkipWithError("not an import");
+        }
+    }
+    state.counters["MB"] = static_cast<double>(xml.size()) / 1e6;
+}
+// From a stop asked for part way through an import to its end, for 50,000 and 500,000 clip items (30 and
+// 300 MB): the second argument is when, in tenths of the whole import's time.
+void BM_PremiereXMLImportStoppedPartWay(benchmark::State& state) {
+    struct Sized {
+        std::string xml;
+        double whole = 0;
+    };
+    static std::map<std::int64_t, Sized> sizes;
+    Sized& sized = sizes[state.range(0)];
+    if (sized.xml.empty()) {
+        sized.xml = generatedSequence(static_cast<int>(state.range(0)) / 2);
+        const auto start = std::chrono::steady_clock::now();
+        osterveil::PremiereXML::parse(sized.xml);
+        sized.whole = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const auto at = std::chrono::duration<double>(sized.whole * double(state.range(1)) / 10);
+    for (auto _ : state) {
+        std::stop_source closing;
+        std::chrono::steady_clock::time_point asked, ended;
+        std::jthread import([&] {
+            try {
+                osterveil::PremiereXML::parse(sized.xml, closing.get_token());
+            } catch (const osterveil::PremiereXMLError&) {
+            }
+            ended = std::chrono::steady_clock::now();
+        });
+        std::this_thread::sleep_for(at);
+        asked = std::chrono::steady_clock::now();
+        closing.request_stop();
+        import.join();
+        state.SetIterationTime(std::max(0.0, std::chrono::duration<double>(ended - asked).count()));
+    }
+    state.counters["whole_s"] = sized.whole;
+}
+BENCHMARK(BM_PremiereXMLImportStoppedPartWay)
+    ->ArgsProduct({{50000, 500000}, {1, 3, 5, 7, 9}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+BENCHMARK(BM_PremiereXMLParseBeforeItsFirstStopPoint)
+    ->Arg(5000)
+    ->Arg(50000)
+    ->Arg(500000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 } // namespace

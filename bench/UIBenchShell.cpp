@@ -1,5 +1,6 @@
 // The program's windows: how long from launch to the first painted editor window, and from opening a
-// long project to its window drawn. Runs offscreen unless QT_QPA_PLATFORM says otherwise.
+// long project to its window drawn; how soon the program's work ends once its windows have. Runs
+// offscreen unless QT_QPA_PLATFORM says otherwise.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -9,12 +10,18 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <thread>
+#include <unistd.h>
 
 #include "App/DocumentController.hpp"
 #include "App/MediaFiles.hpp"
 #include "App/WorkService.hpp"
+#include "Media/WaveformService.hpp"
+#include "MediaFixtures.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/KestwaterApp.hpp"
@@ -325,5 +332,122 @@ void BM_OpenTwentyThousandClips(benchmark::State& state) {
     state.counters["GUI stall ms"] = stall;
 }
 BENCHMARK(BM_OpenTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+bool workDone() {
+    const WorkService& work = WorkService::shared();
+    for (auto lane : {WorkService::Lane::preview, WorkService::Lane::pictures, WorkService::Lane::documents})
+        if (work.waiting(lane) > 0 || work.running(lane) > 0) return false;
+    return true;
+}
+
+// Whether this process has `file` open.
+bool isOpen(const std::filesystem::path& file) {
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        std::error_code unreadable;
+        if (std::filesystem::read_symlink(fd.path(), unreadable) == file) return true;
+    }
+    return false;
+}
+
+// From the last window's close, while the waveform of two hours of sound (16-bit stereo WAV, 1.4 GB,
+// made sparse once, dropped from the page cache each time) is drawn, to the end of every job of the work
+// service. The target is under 0.5 s; the whole waveform, for scale, is the counter.
+void BM_LastWindowClosedDuringAWaveformOfTwoHoursToWorkDone(benchmark::State& state) {
+    static const std::filesystem::path sound = [] {
+        const std::filesystem::path file = testsupport::MediaFixtures::shared().scratch("two-hours.wav");
+        testsupport::writeSparseWav(file, 2 * 3600);
+        return file;
+    }();
+    MediaItem item;
+    item.id = Uuid::make();
+    item.name = "two-hours.wav";
+    item.kind = MediaKind::audio;
+    item.path = sound.string();
+    item.duration = 2 * 3600;
+    item.hasAudio = true;
+    // Read from the disk each time, as a file not read lately is, not from the page cache.
+    const auto uncached = [] {
+        const int fd = ::open(sound.c_str(), O_RDONLY | O_CLOEXEC);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    };
+    static const double whole = [&] {
+        uncached();
+        QElapsedTimer timer;
+        timer.start();
+        benchmark::DoNotOptimize(WaveformService::peaks(item, std::nullopt, 1400));
+        return double(timer.nsecsElapsed()) * 1e-9;
+    }();
+    Program& p = program();
+    for (auto _ : state) {
+        uncached();
+        Project project = ProjectDocument::newProject();
+        project.media.push_back(item);
+        ProjectDocument& d = p.app.documents().newDocument();
+        d.setProject(project);
+        // Its waveform is under way once its file is being read.
+        while (!isOpen(sound))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        QThread::msleep(200);
+
+        QElapsedTimer timer;
+        timer.start();
+        p.closeAll();
+        while (!workDone())
+            std::this_thread::yield();
+        state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
+    }
+    state.counters["whole waveform s"] = whole;
+}
+BENCHMARK(BM_LastWindowClosedDuringAWaveformOfTwoHoursToWorkDone)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+// The program ending (its application object going, as after the last window has closed or Quit)
+// while a project of 20,000 or 100,000 graded clips (about 100 and 500 MB) opens, to the end of every
+// job of the work service. The second argument is when, in tenths of the open's whole time (reading
+// is the first fifth or less, decoding the rest). The target is under 0.5 s.
+void BM_ProgramEndingDuringAnOpenToWorkDone(benchmark::State& state) {
+    struct Sized {
+        QTemporaryDir dir;
+        std::filesystem::path file;
+        double whole = 0;
+    };
+    static std::map<std::int64_t, Sized> sizes;
+    Sized& sized = sizes[state.range(0)];
+    if (sized.file.empty()) {
+        sized.file = std::filesystem::path(sized.dir.path().toStdString()) / "long.osterveil";
+        ProjectDocument::write(ProjectDocument::contents(longProject(int(state.range(0)), true)), sized.file);
+        QElapsedTimer timer;
+        timer.start();
+        benchmark::DoNotOptimize(ProjectDocument::readFile(sized.file));
+        sized.whole = double(timer.nsecsElapsed()) * 1e-9;
+    }
+    const auto at = std::chrono::duration<double>(sized.whole * double(state.range(1)) / 10);
+    for (auto _ : state) {
+        auto program = std::make_unique<KestwaterApp>(*qApp);
+        program->documents().openFile(sized.file);
+        while (WorkService::shared().running(WorkService::Lane::documents) == 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(at);
+
+        QElapsedTimer timer;
+        timer.start();
+        program.reset();
+        while (!workDone())
+            std::this_thread::yield();
+        state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    state.counters["whole open s"] = sized.whole;
+    state.counters["file MB"] = double(std::filesystem::file_size(sized.file)) / 1e6;
+}
+BENCHMARK(BM_ProgramEndingDuringAnOpenToWorkDone)
+    ->ArgsProduct({{20000, 100000}, {1, 5, 9}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 } // namespace

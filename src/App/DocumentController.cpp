@@ -87,9 +87,11 @@ void DocumentController::openFile(const std::filesystem::path& file, std::functi
     };
     offload(
         WorkService::Lane::documents, this,
-        [absolute, progress]() -> Outcome {
+        [absolute, progress](const std::stop_token& stop) -> Outcome {
             try {
-                return {ProjectDocument::readFile(absolute, [progress](double f) { progress->store(f); }), {}};
+                return {ProjectDocument::readFile(
+                            absolute, [progress](double f) { progress->store(f); }, stop),
+                        {}};
             } catch (const ProjectError& error) {
                 return {std::nullopt, QString::fromStdString(error.errorDescription())};
             } catch (const DocumentError& error) {

@@ -26,6 +26,7 @@
 #include "App/PremiereImport.hpp"
 #include "App/ProjectDocument.hpp"
 #include "App/RebuildScheduler.hpp"
+#include "App/WorkService.hpp"
 #include "Model/Project.hpp"
 #include "Model/TimelineEditing.hpp"
 
@@ -267,7 +268,8 @@ class EditorModel : public QObject {
     struct ImportProgress {
         std::atomic<int> probed{0};
         std::atomic<int> files{0};
-        std::atomic<bool> cancelled{false};
+        // The status bar's Cancel.
+        std::stop_source cancelled;
     };
     // An import runs: its progress is in `status` and `cancelImport` stops it.
     bool isImporting() const { return importProgress_ != nullptr; }
@@ -310,11 +312,13 @@ class EditorModel : public QObject {
     void loadAuxiliary();
 
     // What the preview and the pictures of media are made with. Each runs on a worker thread and
-    // must be safe there; tests put stand-ins here.
+    // must be safe there; tests put stand-ins here. The pictures stop when the window closes.
     struct PreviewServices {
         std::function<CompositionBuild(const Project&, const std::optional<std::filesystem::path>&, media::Size)> build;
-        std::function<std::optional<QImage>(const MediaItem&, const std::optional<std::filesystem::path>&)> thumbnail;
-        std::function<std::vector<float>(const MediaItem&, const std::optional<std::filesystem::path>&)> peaks;
+        StoppableCall<std::optional<QImage>(const MediaItem&, const std::optional<std::filesystem::path>&)>
+            thumbnail;
+        StoppableCall<std::vector<float>(const MediaItem&, const std::optional<std::filesystem::path>&)>
+            peaks;
     };
     static PreviewServices defaultPreviewServices();
     void setPreviewServices(PreviewServices services);

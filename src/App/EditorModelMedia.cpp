@@ -123,15 +123,20 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
                     QStringLiteral("\u201D is too large to be Premiere XML.");
         return out;
     }
+    // Stopped by the status bar's Cancel or by the window's going.
+    std::stop_source stopping;
+    const std::stop_callback cancelled(progress.cancelled.get_token(), [&] { stopping.request_stop(); });
+    const std::stop_callback closed(stop, [&] { stopping.request_stop(); });
+    const auto stopped = [&] { return stopping.stop_requested(); };
     const QByteArray data = input.readAll();
     try {
-        out.result =
-            PremiereXML::parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+        out.result = PremiereXML::parse(
+            std::string_view(data.constData(), static_cast<std::size_t>(data.size())), stopping.get_token());
     } catch (const PremiereXMLError& parseError) {
-        out.error = QString::fromStdString(parseError.errorDescription());
+        if (parseError.kind() != PremiereXMLError::Kind::stopped)
+            out.error = QString::fromStdString(parseError.errorDescription());
         return out;
     }
-    if (stop.stop_requested()) return out;
     out.media = out.result.project.media.toVector();
 
     // Each file once, however many items name it, on several workers.
@@ -147,7 +152,6 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
     progress.files = static_cast<int>(paths.size());
     std::vector<std::optional<Probe>> probes(paths.size());
     std::atomic<std::size_t> next{0};
-    const auto stopped = [&] { return progress.cancelled || stop.stop_requested(); };
     const auto work = [&] {
         for (std::size_t k = next++; k < paths.size() && !stopped(); k = next++) {
             if (fileExists(paths[k])) probes[k] = ProbeCache::shared().probe(paths[k], projectURL);
@@ -344,7 +348,7 @@ void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> 
                 model.importTimer_->stop();
                 model.markChanged(Part::window);
             }
-            if (progress->cancelled) {
+            if (progress->cancelled.stop_requested()) {
                 model.setStatus(QStringLiteral("Import of \u201C%1\u201D cancelled.").arg(name));
                 if (done) done();
                 return;
@@ -378,7 +382,7 @@ void EditorModel::importPremiereXML(const fs::path& file, std::function<void()> 
 }
 
 void EditorModel::cancelImport() {
-    if (importProgress_) importProgress_->cancelled = true;
+    if (importProgress_) importProgress_->cancelled.request_stop();
 }
 
 void EditorModel::presentPremiereReport(const PremiereReport& report) {

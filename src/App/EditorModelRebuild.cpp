@@ -29,11 +29,11 @@ EditorModel::PreviewServices EditorModel::defaultPreviewServices() {
     services.build = [](const Project& project, const std::optional<std::filesystem::path>& url, media::Size size) {
         return CompositionBuilder::build(project, url, size, project.sequence.frameRate);
     };
-    services.thumbnail = [](const MediaItem& item, const std::optional<std::filesystem::path>& url) {
-        return ThumbnailService::image(item, url);
-    };
-    services.peaks = [](const MediaItem& item, const std::optional<std::filesystem::path>& url) {
-        return WaveformService::peaks(item, url, waveformBuckets);
+    services.thumbnail = [](const MediaItem& item, const std::optional<std::filesystem::path>& url,
+                            const std::stop_token& stop) { return ThumbnailService::image(item, url, stop); };
+    services.peaks = [](const MediaItem& item, const std::optional<std::filesystem::path>& url,
+                        const std::stop_token& stop) {
+        return WaveformService::peaks(item, url, waveformBuckets, stop);
     };
     return services;
 }
@@ -128,7 +128,10 @@ void EditorModel::loadAuxiliary() {
             !thumbInFlight_.contains(id)) {
             thumbInFlight_.insert(id);
             offload(
-                this, [services = previewServices_, item, url] { return services->thumbnail(item, url); },
+                this,
+                [services = previewServices_, item, url](const std::stop_token& stop) {
+                    return services->thumbnail(item, url, stop);
+                },
                 [id](EditorModel& model, std::optional<QImage> image) {
                     if (image) model.setThumbnail(id, std::move(*image));
                     model.thumbInFlight_.erase(id);
@@ -137,7 +140,10 @@ void EditorModel::loadAuxiliary() {
         if (item.hasAudio && !pictures_.waveforms.contains(id) && !waveInFlight_.contains(id)) {
             waveInFlight_.insert(id);
             offload(
-                this, [services = previewServices_, item, url] { return services->peaks(item, url); },
+                this,
+                [services = previewServices_, item, url](const std::stop_token& stop) {
+                    return services->peaks(item, url, stop);
+                },
                 [id](EditorModel& model, std::vector<float> peaks) {
                     // An empty outline means the sound could not be read: ask again at the next change.
                     if (!peaks.empty()) model.setWaveform(id, std::move(peaks));

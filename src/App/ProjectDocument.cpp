@@ -35,6 +35,10 @@ DocumentError DocumentError::fileReadCorruptFile(const std::filesystem::path& fi
             .toStdString());
 }
 
+DocumentError DocumentError::readStopped() {
+    return DocumentError(Kind::readStopped, "The file was not read to its end.");
+}
+
 DocumentError DocumentError::fileWriteFailed(const QString& reason) {
     return DocumentError(Kind::fileWriteFailed, reason.toStdString());
 }
@@ -122,7 +126,11 @@ bool mayBeProject(int fd) {
 } // namespace
 
 ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& file,
-                                                   const std::function<void(double)>& progress) {
+                                                   const std::function<void(double)>& progress,
+                                                   const std::stop_token& stop) {
+    const auto stopPoint = [&stop] {
+        if (stop.stop_requested()) throw DocumentError::readStopped();
+    };
     // Opened without blocking (a FIFO would wait for a writer) and judged by what was opened.
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw DocumentError::fileReadCorruptFile(file);
@@ -142,6 +150,7 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     std::string bytes(std::size_t(info.st_size), '\0');
     std::size_t done = 0;
     for (;;) {
+        stopPoint();
         if (done == bytes.size()) {
             // Grown since it was measured: as much as the limit allows.
             if (bytes.size() > largestFile) throw ProjectError::tooLarge();
@@ -157,7 +166,9 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     }
     bytes.resize(done);
     try {
-        Project project = Project::decode(bytes, [&progress](double f) {
+        // The decoder's workers hear of it at their next report; what one throws ends them all.
+        Project project = Project::decode(bytes, [&progress, &stopPoint](double f) {
+            stopPoint();
             if (progress) progress(0.2 + 0.8 * f);
         });
         if (project.boundTimes())

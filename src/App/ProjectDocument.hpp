@@ -22,9 +22,11 @@ namespace osterveil {
 // or a save that did not reach the disk. Bad contents are `ProjectError`s instead.
 class DocumentError : public std::runtime_error {
   public:
-    enum class Kind { fileReadCorruptFile, fileWriteFailed };
+    enum class Kind { fileReadCorruptFile, fileWriteFailed, readStopped };
 
     static DocumentError fileReadCorruptFile(const std::filesystem::path& file);
+    // A read whose reader has gone: nobody is told.
+    static DocumentError readStopped();
     // A save that failed, told by its cause alone ("The disk is full."): the caller names the document.
     static DocumentError fileWriteFailed(const QString& reason);
     // The cause of a failed write, from the system's error number.
@@ -93,9 +95,12 @@ class ProjectDocument : public QObject {
     // file; at once, having read only as far as its first byte that is not blank, `ProjectError::corrupt`
     // for one that does not start like a project and `ProjectError::tooLarge` for one beyond
     // `largestFile`; else as `decode`. `progress`
-    // hears how far it has got (0…1), from any thread. Safe on any thread.
+    // hears how far it has got (0…1), from any thread. Safe on any thread. A file of a gigabyte takes
+    // seconds: `stop` is looked at for every chunk read and every hundredth of the decoding, and throws
+    // `DocumentError::readStopped` once it is.
     static Reading readFile(const std::filesystem::path& file,
-                            const std::function<void(double)>& progress = {});
+                            const std::function<void(double)>& progress = {},
+                            const std::stop_token& stop = {});
     static Project read(const std::filesystem::path& file) { return readFile(file).project; }
     // The bytes of a project file: pretty-printed JSON with sorted keys, the same for the same project.
     // Throws the model's `EncodingError`.

@@ -9,6 +9,8 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace osterveil {
@@ -66,6 +68,29 @@ class WorkService {
     class Pool;
     std::unique_ptr<Pool> preview_, pictures_, documents_, exports_;
     Pool& pool(Lane lane) const;
+};
+
+template <class Signature> class StoppableCall;
+
+// A call a job makes that can take long (a waveform of hours of sound) and is handed the job's cancel
+// token; what takes a moment may be given without one, as stand-ins in tests are.
+template <class Result, class... Args> class StoppableCall<Result(Args...)> {
+  public:
+    StoppableCall() = default;
+    template <class F>
+        requires std::is_invocable_r_v<Result, F&, Args..., const std::stop_token&>
+    StoppableCall(F f) : call_(std::move(f)) {}
+    template <class F>
+        requires(!std::is_invocable_r_v<Result, F&, Args..., const std::stop_token&> &&
+                 std::is_invocable_r_v<Result, F&, Args...>)
+    StoppableCall(F f)
+        : call_([f = std::move(f)](Args... args, const std::stop_token&) mutable { return f(args...); }) {}
+
+    Result operator()(Args... args, const std::stop_token& stop) const { return call_(args..., stop); }
+    explicit operator bool() const { return bool(call_); }
+
+  private:
+    std::function<Result(Args..., const std::stop_token&)> call_;
 };
 
 } // namespace osterveil

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "PremiereXMLInternal.hpp"
 
@@ -10,6 +11,10 @@ namespace osterveil {
 PremiereXMLError PremiereXMLError::notASequence() {
     return PremiereXMLError(Kind::notASequence, "This file is not a Final Cut Pro XML sequence. Premiere writes one "
                                                 "from File > Export > Final Cut Pro XML.");
+}
+
+PremiereXMLError PremiereXMLError::stopped() {
+    return PremiereXMLError(Kind::stopped, "The import was stopped.");
 }
 
 PremiereXMLError PremiereXMLError::malformed(std::string_view parserMessage, std::ptrdiff_t offset) {
@@ -86,8 +91,11 @@ std::optional<Channel> explodedChannel(Element track) {
 } // namespace
 } // namespace premiere_xml
 
-PremiereXMLResult PremiereXML::parse(std::string_view data) {
+PremiereXMLResult PremiereXML::parse(std::string_view data, const std::stop_token& stop) {
     using namespace premiere_xml;
+    const auto stopPoint = [&stop] {
+        if (stop.stop_requested()) throw PremiereXMLError::stopped();
+    };
 
     pugi::xml_document doc;
     // Whitespace text is kept so that an element's string value is its full text. Document type
@@ -99,12 +107,14 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
     if (!loaded) throw PremiereXMLError::malformed(loaded.description(), loaded.offset);
     const Element root = doc.document_element();
     if (!root) throw PremiereXMLError::notASequence();
+    stopPoint();
 
-    const std::vector<Element> sequences = descendants(root, "sequence");
+    const std::vector<Element> sequences = descendants(root, "sequence", stop);
     if (sequences.empty()) throw PremiereXMLError::notASequence();
     const Element sequence = sequences.front();
 
     ImportState state;
+    state.stop = stop;
     if (const pugi::xml_attribute version = root.attribute("version")) {
         const std::string v = validUTF8(version.value());
         if (v != "4" && v != "5") state.notes.push_back("XML version " + v + " was read as Final Cut Pro XML.");
@@ -126,7 +136,8 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
         state.notes.push_back("The frame size " + std::to_string(rawSize.width) + "×" + std::to_string(rawSize.height) +
                               " was limited to " + std::to_string(width) + "×" + std::to_string(height) + ".");
 
-    const FileTable files = fileRecords(root, sequenceRate);
+    const FileTable files = fileRecords(root, sequenceRate, stop);
+    stopPoint();
 
     const Element media = sequence.child("media");
     if (!media) throw PremiereXMLError::notASequence();
@@ -161,20 +172,27 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
         state.notes.push_back("Merged " + counted(mergedChannels, "audio channel track", "audio channel tracks") +
                               " into the stereo or surround tracks they belong to.");
 
-    for (std::size_t i = 0; i < videoTracks.size(); ++i)
+    for (std::size_t i = 0; i < videoTracks.size(); ++i) {
+        stopPoint();
         resolveOverlaps(videoTracks[i].clips, frame, "V" + std::to_string(i + 1), state.notes);
-    for (std::size_t i = 0; i < audioTracks.size(); ++i)
+    }
+    for (std::size_t i = 0; i < audioTracks.size(); ++i) {
+        stopPoint();
         resolveOverlaps(audioTracks[i].clips, frame, "A" + std::to_string(i + 1), state.notes);
+    }
 
     // Links to items that were not imported (channel copies, nested or unreadable items) would leave a
     // clip alone in its group; a group is kept only where it joins two imported clips.
-    std::unordered_map<std::string, Uuid> groups = linkGroups(state.links);
+    stopPoint();
+    std::unordered_map<std::string, Uuid> groups = linkGroups(state.links, stop);
     {
         std::unordered_map<Uuid, int> members;
         for (const auto* list : {&videoTracks, &audioTracks})
-            for (const TrackParse& t : *list)
+            for (const TrackParse& t : *list) {
+                stopPoint();
                 for (const ParsedClip& c : t.clips)
                     if (auto it = groups.find(c.xmlID); it != groups.end()) ++members[it->second];
+            }
         std::erase_if(groups, [&](const auto& entry) { return members[entry.second] < 2; });
     }
 
@@ -187,6 +205,7 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
     std::vector<MediaItem> items;
     items.reserve(files.size());
     for (const auto& [id, record] : files) {
+        stopPoint();
         items.push_back(mediaItem(record, sequenceRate));
         mediaByFile.emplace(id, items.back().id);
     }
@@ -201,16 +220,19 @@ PremiereXMLResult PremiereXML::parse(std::string_view data) {
     std::vector<Track> tracks;
     const auto addTracks = [&](const std::vector<TrackParse>& parses, TrackRole role, const char* prefix) {
         for (std::size_t i = 0; i < parses.size(); ++i) {
+            stopPoint();
             Track t = Track::make(role, prefix + std::to_string(i + 1));
             (role == TrackRole::video ? t.isHidden : t.isMuted) = !parses[i].enabled;
             t.isLocked = parses[i].locked;
             std::vector<TimelineClip> trackClips;
             trackClips.reserve(parses[i].clips.size());
             for (const ParsedClip& c : parses[i].clips) {
+                stopPoint();
                 trackClips.push_back(makeClip(c, role, mediaByFile, groups));
                 if (!c.enabled) ++result.disabledClipCount;
             }
-            t.clips = CowVector<TimelineClip>(trackClips);
+            t.clips = CowVector<TimelineClip>(std::make_move_iterator(trackClips.begin()),
+                                              std::make_move_iterator(trackClips.end()));
             tracks.push_back(std::move(t));
         }
     };

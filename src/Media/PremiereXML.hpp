@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <stop_token>
 #include <string_view>
 #include <vector>
 
@@ -28,9 +29,11 @@ public:
     enum class Kind {
         notASequence, // well-formed XML without a sequence (or a sequence without media)
         malformed,    // not well-formed XML
+        stopped,      // the caller's stop token asked for it: nobody waits for the result any more
     };
 
     static PremiereXMLError notASequence();
+    static PremiereXMLError stopped();
     // `parserMessage` is the XML parser's description; `offset` the byte where it stopped.
     static PremiereXMLError malformed(std::string_view parserMessage, std::ptrdiff_t offset);
 
@@ -54,8 +57,10 @@ private:
 namespace PremiereXML {
 
 // The file's bytes: UTF-8 (with or without a byte-order mark), UTF-16 in either byte order, or Latin-1
-// when the XML declaration says so.
-PremiereXMLResult parse(std::string_view data);
+// when the XML declaration says so. `stop` is looked at once the bytes are parsed (in one call, which
+// cannot be cut) and then as the document is walked and for every track and clip item read; once it
+// is, `PremiereXMLError::stopped` is thrown.
+PremiereXMLResult parse(std::string_view data, const std::stop_token& stop = {});
 
 // A `pathurl` as a POSIX path: "file://localhost" or "file://" removed (any letter case), then
 // percent-decoded; an escape that does not decode to UTF-8 text leaves the text undecoded.

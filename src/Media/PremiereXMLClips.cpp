@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "PremiereXML.hpp"
 #include "PremiereXMLInternal.hpp"
 
 namespace osterveil::premiere_xml {
@@ -173,6 +174,7 @@ TrackParse clips(Element track, TrackRole role, const XMLRate& sequenceRate, Fra
 
     TrackParse out;
     for (std::size_t i = 0; i < items.size(); ++i) {
+        if (state.stop.stop_requested()) throw PremiereXMLError::stopped();
         if (items[i].transition) continue;
         const ParsedTransition* before =
             i > 0 && items[i - 1].transition ? &transitions[*items[i - 1].transition] : nullptr;

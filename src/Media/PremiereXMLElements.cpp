@@ -161,10 +161,11 @@ std::vector<Element> elementChildren(Element e) {
     return out;
 }
 
-std::vector<Element> descendants(Element e, const char* name) {
+std::vector<Element> descendants(Element e, const char* name, const std::stop_token& stop) {
     std::vector<Element> out;
     pugi::xml_node n = e.first_child();
-    while (n && n != e) {
+    for (std::size_t visited = 1; n && n != e; ++visited) {
+        if (visited % 65536 == 0 && stop.stop_requested()) throw PremiereXMLError::stopped();
         if (n.type() == pugi::node_element && std::string_view(n.name()) == name) out.push_back(n);
         if (n.first_child()) {
             n = n.first_child();
@@ -206,9 +207,10 @@ std::string FileRecord::codecLabel() const {
     return ext;
 }
 
-FileTable fileRecords(Element root, const XMLRate& fallbackRate) {
+FileTable fileRecords(Element root, const XMLRate& fallbackRate, const std::stop_token& stop) {
     FileTable table;
-    for (const Element file : descendants(root, "file")) {
+    for (const Element file : descendants(root, "file", stop)) {
+        if (stop.stop_requested()) throw PremiereXMLError::stopped();
         const pugi::xml_attribute idAttr = file.attribute("id");
         if (!idAttr) continue;
         const std::string id = validUTF8(idAttr.value());
@@ -290,18 +292,22 @@ void UnionFind::unite(const std::string& x, const std::string& y) {
     if (a != b) parent_[a] = b;
 }
 
-std::unordered_map<std::string, std::vector<std::string>> UnionFind::groups() {
+std::unordered_map<std::string, std::vector<std::string>> UnionFind::groups(const std::stop_token& stop) {
     std::vector<std::string> ids;
     ids.reserve(parent_.size());
     for (const auto& [id, parent] : parent_) ids.push_back(id);
     std::unordered_map<std::string, std::vector<std::string>> out;
-    for (const std::string& id : ids) out[find(id)].push_back(id);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (i % 4096 == 4095 && stop.stop_requested()) throw PremiereXMLError::stopped();
+        out[find(ids[i])].push_back(ids[i]);
+    }
     return out;
 }
 
-std::unordered_map<std::string, Uuid> linkGroups(UnionFind& links) {
+std::unordered_map<std::string, Uuid> linkGroups(UnionFind& links, const std::stop_token& stop) {
     std::unordered_map<std::string, Uuid> out;
-    for (const auto& [root, members] : links.groups()) {
+    for (const auto& [root, members] : links.groups(stop)) {
+        if (stop.stop_requested()) throw PremiereXMLError::stopped();
         if (members.size() < 2) continue;
         const Uuid group = Uuid::make();
         for (const std::string& m : members) out[m] = group;

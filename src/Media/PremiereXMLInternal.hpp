@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -51,7 +52,9 @@ bool xmlBool(const std::optional<std::string>& s, bool fallback);
 
 std::vector<Element> elementChildren(Element e);
 // Pre-order, depth first, the element itself excluded. Iterative: nesting depth is the file's to choose.
-std::vector<Element> descendants(Element e, const char* name);
+// A document of hundreds of megabytes takes a while: `stop` is looked at as the walk goes, and throws
+// `PremiereXMLError::stopped` once it is.
+std::vector<Element> descendants(Element e, const char* name, const std::stop_token& stop = {});
 
 // ---- Rates and files
 
@@ -87,7 +90,7 @@ struct FileRecord {
 using FileTable = std::map<std::string, FileRecord>;
 
 // Every `file` element of the document, merged by id (a file is defined once and referenced later).
-FileTable fileRecords(Element root, const XMLRate& fallbackRate);
+FileTable fileRecords(Element root, const XMLRate& fallbackRate, const std::stop_token& stop = {});
 MediaItem mediaItem(const FileRecord& record, const XMLRate& sequenceRate);
 
 // ---- Clips, links and transitions
@@ -135,15 +138,16 @@ public:
     void add(const std::string& x);
     std::string find(const std::string& x);
     void unite(const std::string& x, const std::string& y);
-    // Root to members; path compression keeps this linear however the unions were chained.
-    std::unordered_map<std::string, std::vector<std::string>> groups();
+    // Root to members; path compression keeps this linear however the unions were chained. Throws
+    // `PremiereXMLError::stopped` once `stop` is.
+    std::unordered_map<std::string, std::vector<std::string>> groups(const std::stop_token& stop = {});
 
 private:
     std::unordered_map<std::string, std::string> parent_;
 };
 
 // One shared id for every group of two or more linked clip items.
-std::unordered_map<std::string, Uuid> linkGroups(UnionFind& links);
+std::unordered_map<std::string, Uuid> linkGroups(UnionFind& links, const std::stop_token& stop = {});
 
 // The state of one import that the per-track parses add to.
 struct ImportState {
@@ -153,6 +157,7 @@ struct ImportState {
     int unreadableClips = 0; // clip items dropped because their file or timing could not be used
     int generatorItems = 0;  // titles, mattes and other generated media, which have no file to import
     int sequenceRateClips = 0; // clip items read at the sequence's rate because their own did not fit them
+    std::stop_token stop;      // looked at for every clip item
 };
 
 struct FrameSize {

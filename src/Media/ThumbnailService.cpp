@@ -22,9 +22,10 @@ std::optional<QImage> still(const std::filesystem::path& path) {
     return img;
 }
 
-std::optional<QImage> videoFrame(const std::filesystem::path& path, double seconds) {
+std::optional<QImage> videoFrame(const std::filesystem::path& path, double seconds,
+                                 const std::stop_token& stop) {
     const auto tracks = media::Asset::open(path)->tracks(media::MediaType::video);
-    if (tracks.empty()) return std::nullopt;
+    if (tracks.empty() || stop.stop_requested()) return std::nullopt;
     media::ImageGenerator generator(tracks.front());
     generator.setAppliesPreferredTransform(true);
     generator.setMaximumSize({480, 270});
@@ -39,7 +40,8 @@ std::optional<QImage> videoFrame(const std::filesystem::path& path, double secon
 
 double time(const MediaItem& item) { return item.duration > 0.5 ? std::min(0.1 * item.duration, 1.0) : 0.0; }
 
-std::optional<QImage> image(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL) {
+std::optional<QImage> image(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL,
+                            const std::stop_token& stop) {
     const auto url = item.resolveURL(projectURL);
     if (!url) return std::nullopt;
     switch (item.kind) {
@@ -47,7 +49,7 @@ std::optional<QImage> image(const MediaItem& item, const std::optional<std::file
     case MediaKind::image: return still(*url);
     case MediaKind::video:
         try {
-            return videoFrame(*url, time(item));
+            return videoFrame(*url, time(item), stop);
         } catch (const media::Error&) {
             return std::nullopt; // an unreadable movie shows no picture
         }

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 
 #include "Model/Project.hpp"
 
@@ -13,7 +14,10 @@ namespace osterveil {
 // Never throws: whatever cannot be shown gives no picture. Safe from several threads.
 namespace ThumbnailService {
 
-std::optional<QImage> image(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL);
+// A video is opened, then decoded from the key frame before the picture: `stop` is looked at between
+// the two, and a stopped call gives no picture.
+std::optional<QImage> image(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL,
+                            const std::stop_token& stop = {});
 
 // Where a video's thumbnail is taken: a tenth of the item's stored duration, at most 1 s, and the
 // first frame for items of 0.5 s or less.

@@ -28,7 +28,8 @@ void accumulate(std::vector<float>& peaks, const float* samples, std::int64_t sa
     }
 }
 
-std::vector<float> peaks(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL, int buckets) {
+std::vector<float> peaks(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL,
+                         int buckets, const std::stop_token& stop) {
     if (!item.hasAudio) return {};
     const auto url = item.resolveURL(projectURL);
     if (!url) return {};
@@ -41,9 +42,11 @@ std::vector<float> peaks(const MediaItem& item, const std::optional<std::filesys
         if (sound.empty()) return {};
         media::AudioDecoder decoder(sound.front());
         try {
-            while (auto b = decoder.next())
+            while (auto b = decoder.next()) {
+                if (stop.stop_requested()) return {};
                 accumulate(out, b->samples.data(), std::int64_t(b->samples.size()), b->channels, b->sampleRate,
                            b->presentationTime.toSeconds(), duration);
+            }
         } catch (const media::Error&) {
             // Damage part way: the peaks read so far still outline the sound.
         }

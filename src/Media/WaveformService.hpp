@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 #include "Model/Project.hpp"
@@ -15,8 +16,10 @@ namespace osterveil {
 namespace WaveformService {
 
 // max(8, buckets) values in 0…1: each the largest magnitude among the frames looked at (every 16th,
-// all channels) in its slice; 0 where none was looked at.
-std::vector<float> peaks(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL, int buckets);
+// all channels) in its slice; 0 where none was looked at. A file of hours decodes for seconds: `stop`
+// is looked at before each decoded stretch, and a stopped outline is empty.
+std::vector<float> peaks(const MediaItem& item, const std::optional<std::filesystem::path>& projectURL,
+                         int buckets, const std::stop_token& stop = {});
 
 // Folds one stretch of interleaved samples starting at `startSeconds` into `peaks`, the file being
 // `duration` seconds long. Frames whose slice cannot be worked out (a rate of 0, times that are not

@@ -198,7 +198,8 @@ struct Project {
     // Reads a project file. Throws `DecodingError` when the bytes are not a project of this format,
     // `ProjectError` when they are but of a version this program does not open.
     static Project decode(std::string_view data);
-    // The same, telling how far it has got (0…1) from the threads that read it.
+    // The same, telling how far it has got (0…1) from the threads that read it, about a hundred
+    // times; what `progress` throws ends the decoding and passes on to the caller.
     static Project decode(std::string_view data, const std::function<void(double)>& progress);
     // Writes the project file; throws `EncodingError` when the value cannot be written (a non-finite number).
     std::string encode() const;

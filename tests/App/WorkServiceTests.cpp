@@ -1,6 +1,6 @@
 // The work service's promises on their own: only the newest preview of an owner is built, cancelling an
-// owner drops its queued jobs and stops its running one, and shutting down drops what is queued while it
-// lets what runs finish.
+// owner drops its queued jobs and stops its running one (a real long one too), and shutting down drops
+// what is queued while it lets what runs finish.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "App/WorkService.hpp"
+#include "Media/WaveformService.hpp"
+#include "MediaFixtures.hpp"
 
 using namespace osterveil;
 using Lane = WorkService::Lane;
@@ -75,6 +77,16 @@ bool waitUntil(const std::function<bool()>& done) {
     return done();
 }
 
+// Whether this process has `file` open.
+bool isOpen(const std::filesystem::path& file) {
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        std::error_code unreadable;
+        if (std::filesystem::read_symlink(fd.path(), unreadable) == file) return true;
+    }
+    return false;
+}
+
 bool idle(const WorkService& service, Lane lane) {
     return service.waiting(lane) == 0 && service.running(lane) == 0;
 }
@@ -129,6 +141,24 @@ TEST(WorkService, CancellingAnOwnerDropsItsQueuedJobsAndStopsItsRunningOne) {
     ASSERT_TRUE(waitUntil([&] { return idle(service, Lane::pictures); }));
     EXPECT_EQ(journal.all(), (Lines{"walk started", "walk stopped", "staying"}));
     EXPECT_FALSE(staying.stop_requested());
+
+    // A real one: the outline of two hours of sound, which decodes for seconds, stops once it is
+    // under way and gives up what it had.
+    const std::filesystem::path sound = testsupport::MediaFixtures::shared().scratch("two-hours.wav");
+    testsupport::writeSparseWav(sound, 2 * 3600);
+    MediaItem item;
+    item.kind = MediaKind::audio;
+    item.path = sound.string();
+    item.hasAudio = true;
+    std::stop_source window;
+    service.run(Lane::pictures, window.get_token(), [&](const std::stop_token& stop) {
+        journal.add(WaveformService::peaks(item, std::nullopt, 1400, stop).empty() ? "outline stopped"
+                                                                                   : "outline drawn");
+    });
+    ASSERT_TRUE(waitUntil([&] { return isOpen(sound); }));
+    service.cancel(window);
+    ASSERT_TRUE(journal.waitFor([](const Lines& all) { return all.size() == 4; }));
+    EXPECT_EQ(journal.all().back(), "outline stopped");
 }
 
 TEST(WorkService, ShutdownLetsTheRunningJobsFinishAndDropsTheQueuedOnes) {

@@ -434,6 +434,32 @@ void writeRandomBytes(const fs::path& path, std::size_t size, std::uint32_t seed
     writeBytes(path, bytes);
 }
 
+void writeSparseWav(const fs::path& path, double seconds) {
+    constexpr std::uint32_t rate = 48000, channels = 2, bytesPerFrame = 2 * channels;
+    const auto data = static_cast<std::uint32_t>(std::llround(seconds * rate) * bytesPerFrame);
+    std::vector<std::uint8_t> header;
+    const auto text = [&](const char* four) { header.insert(header.end(), four, four + 4); };
+    const auto number = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    text("RIFF");
+    number(36 + data, 4);
+    text("WAVE");
+    text("fmt ");
+    number(16, 4);
+    number(1, 2); // PCM
+    number(channels, 2);
+    number(rate, 4);
+    number(rate * bytesPerFrame, 4);
+    number(bytesPerFrame, 2);
+    number(16, 2);
+    text("data");
+    number(data, 4);
+    writeBytes(path, header);
+    fs::resize_file(path, header.size() + data);
+}
+
 void writeTruncatedCopy(const fs::path& source, const fs::path& path, double keep) {
     std::ifstream in(source, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -75,6 +75,9 @@ void writeBlankPng(const std::filesystem::path& path, int width, int height, std
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
+// `seconds` of silence as a 16-bit stereo 48 kHz WAV whose samples are a hole in the file: two hours
+// take 1.4 GB of file and almost no disk.
+void writeSparseWav(const std::filesystem::path& path, double seconds);
 // The first `keep` fraction of `source`'s bytes.
 void writeTruncatedCopy(const std::filesystem::path& source, const std::filesystem::path& path, double keep);
 // A copy of `source` whose packet number `packet` of stream `streamIndex` (from the end when negative:

@@ -542,9 +542,38 @@ TEST_F(Shell, ClosingOrQuittingDuringAnExportAsksFirstAndCancelsItCleanlyOrKeeps
     writePicture(*question, "shell/export-question.png");
 }
 
-TEST_F(Shell, TheExportWindowStaysUpWhileItsExportRunsAndTheEditorStillClosesAndQuitsAskingFirst) {
+TEST_F(Shell, SheetsLeaveTheEditorsCloseAndQuitTheirQuestionsAndTheExportWindowStaysWhileItsExportRuns) {
     ProjectDocument& d = controller.newDocument();
     EditorWindow& w = window(d);
+    w.model().addVideoTrack();
+    const Project edited = d.project();
+
+    // With the sequence settings up, a name typed and not applied, no modal window stands between the
+    // editor and the window manager, which would drop the close its ✕ asks for; the editor stands still
+    // behind the sheet.
+    w.model().setShowSequenceSettings(true);
+    settle();
+    QPointer<QDialog> settings = w.presentedSheet();
+    ASSERT_NE(settings, nullptr);
+    settings->findChild<QLineEdit*>()->setText("Draft");
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    EXPECT_FALSE(w.centralWidget()->isEnabled());
+    EXPECT_FALSE(w.commands()->item("Zoom In")->isEnabled());
+    // Ctrl+Q from the sheet and the editor's ✕ ask about the unsaved edits as they do without it;
+    // Cancel keeps the window, the sheet and the project as they were.
+    windows.answer = SaveChoice::cancel;
+    QTest::keyClick(settings->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+    w.windowHandle()->close();
+    EXPECT_EQ(windows.asked, (QStringList{"Untitled", "Untitled"}));
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_TRUE(settings && settings->isVisible());
+    EXPECT_EQ(d.project(), edited);
+    settings->reject();
+    settle();
+    EXPECT_TRUE(w.centralWidget()->isEnabled());
+    EXPECT_EQ(d.project(), edited);
+    windows.asked.clear();
+
     QPointer<ExportSheet> sheet = startLongExport(w, path("Cut.mov"));
     ASSERT_NE(sheet, nullptr);
     QPointer<const ExportJob> job(&sheet->job());
@@ -577,6 +606,7 @@ TEST_F(Shell, TheExportWindowStaysUpWhileItsExportRunsAndTheEditorStillClosesAnd
 
     // Cancelling it lets the window go, and the export with it.
     windows.exportAnswer = ExportChoice::cancelExport;
+    windows.answer = SaveChoice::dontSave;
     w.windowHandle()->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return job.isNull(); }, 60000));
     EXPECT_TRUE(controller.documents().empty());

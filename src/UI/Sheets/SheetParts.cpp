@@ -28,7 +28,6 @@ QLabel* makeCaption(const QString& text, const QColor& colour, QWidget* parent) 
 
 QVBoxLayout* makeColumn(QDialog& sheet, int width, int spacing, const QString& title) {
     sheet.setWindowTitle(title);
-    sheet.setWindowModality(Qt::WindowModal);
     // The content has the fixed width and the sheet takes its size, so wrapped notes set the height.
     auto* outer = new QVBoxLayout(&sheet);
     outer->setContentsMargins(0, 0, 0, 0);

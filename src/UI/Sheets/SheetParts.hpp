@@ -10,9 +10,9 @@
 
 namespace osterveil::sheets {
 
-// What every sheet shares: a window-modal dialog of a fixed width whose content is one leading-aligned
-// column with 20 pixels of padding, opened by a 16-pixel semibold title and closed by a row of trailing
-// buttons. The height follows the content.
+// What every sheet shares: a dialog of a fixed width (the window that presents it decides how) whose
+// content is one leading-aligned column with 20 pixels of padding, opened by a 16-pixel semibold title
+// and closed by a row of trailing buttons. The height follows the content.
 QVBoxLayout* makeColumn(QDialog& sheet, int width, int spacing, const QString& title);
 // A caption in the sheet's secondary colour, 11 pixels, wrapping as far as it needs.
 QLabel* makeNote(const QString& text, QWidget* parent);

@@ -73,7 +73,7 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     buildMenus();
 
     keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {
-        // Behind the export sheet, which leaves the window active, the editor stands still.
+        // Behind a sheet, which leaves the window active, the editor stands still.
         if (sheet_) return false;
         return model_->handleKey({event->key(), event->modifiers(), event->text()});
     });
@@ -386,12 +386,12 @@ void EditorWindow::presentSheets() {
     if (!sheet) return;
     sheet_ = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    // The export sheet is not modal: a modal one makes the window manager's close of the editor go
-    // unheard, and an export running is what that close must ask about. The editor stands still behind
-    // it instead, and Quit reaches the program from it.
-    const bool modal = sheetKind_ != Sheet::exportMedia;
-    setEditorEnabled(modal);
-    if (!modal) sheet->addAction(quitAction_);
+    // No sheet is modal: a modal one makes the window manager's close of the editor go unheard, and
+    // that close must ask what it asks without one (about an export running, about unsaved edits). The
+    // editor stands still behind the sheet instead, and Quit reaches the program from it. A sheet that
+    // goes with its window loses nothing: its draft reaches the project only through its button.
+    setEditorEnabled(false);
+    sheet->addAction(quitAction_);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         const Sheet kind = sheetKind_;
         if (sheet_ == sheet) {
@@ -405,13 +405,8 @@ void EditorWindow::presentSheets() {
         if (kind == Sheet::shortcuts) model_->setShowShortcuts(false);
         refreshFromModel();
     });
-    if (modal) {
-        sheet->setWindowModality(Qt::WindowModal);
-        sheet->open();
-    } else {
-        sheet->setWindowModality(Qt::NonModal);
-        sheet->show();
-    }
+    sheet->setWindowModality(Qt::NonModal);
+    sheet->show();
 }
 
 void EditorWindow::setEditorEnabled(bool enabled) {

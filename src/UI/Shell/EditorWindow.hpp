@@ -89,7 +89,7 @@ class EditorWindow : public QMainWindow {
     void presentSheets();
     void presentAlert();
     void refreshEditMenu();
-    // The panes, the Edit menu and the program's commands; off while the export sheet is up.
+    // The panes, the Edit menu and the program's commands; off while a sheet is up.
     void setEditorEnabled(bool enabled);
 
     ProjectDocument* document_;
