@@ -22,6 +22,7 @@
 #include "App/WorkService.hpp"
 #include "Media/WaveformService.hpp"
 #include "MediaFixtures.hpp"
+#include "ProcessFiles.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/KestwaterApp.hpp"
@@ -340,16 +341,6 @@ bool workDone() {
     return true;
 }
 
-// Whether this process has `file` open.
-bool isOpen(const std::filesystem::path& file) {
-    std::error_code error;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-        std::error_code unreadable;
-        if (std::filesystem::read_symlink(fd.path(), unreadable) == file) return true;
-    }
-    return false;
-}
-
 // From the last window's close, while the waveform of two hours of sound (16-bit stereo WAV, 1.4 GB,
 // made sparse once, dropped from the page cache each time) is drawn, to the end of every job of the work
 // service. The target is under 0.5 s; the whole waveform, for scale, is the counter.
@@ -387,7 +378,7 @@ void BM_LastWindowClosedDuringAWaveformOfTwoHoursToWorkDone(benchmark::State& st
         ProjectDocument& d = p.app.documents().newDocument();
         d.setProject(project);
         // Its waveform is under way once its file is being read.
-        while (!isOpen(sound))
+        while (!testsupport::isOpen(sound))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         QThread::msleep(200);
 

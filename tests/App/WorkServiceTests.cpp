@@ -16,6 +16,7 @@
 #include "App/WorkService.hpp"
 #include "Media/WaveformService.hpp"
 #include "MediaFixtures.hpp"
+#include "ProcessFiles.hpp"
 
 using namespace osterveil;
 using Lane = WorkService::Lane;
@@ -75,16 +76,6 @@ bool waitUntil(const std::function<bool()>& done) {
         std::this_thread::sleep_for(1ms);
     }
     return done();
-}
-
-// Whether this process has `file` open.
-bool isOpen(const std::filesystem::path& file) {
-    std::error_code error;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-        std::error_code unreadable;
-        if (std::filesystem::read_symlink(fd.path(), unreadable) == file) return true;
-    }
-    return false;
 }
 
 bool idle(const WorkService& service, Lane lane) {
@@ -155,7 +146,7 @@ TEST(WorkService, CancellingAnOwnerDropsItsQueuedJobsAndStopsItsRunningOne) {
         journal.add(WaveformService::peaks(item, std::nullopt, 1400, stop).empty() ? "outline stopped"
                                                                                    : "outline drawn");
     });
-    ASSERT_TRUE(waitUntil([&] { return isOpen(sound); }));
+    ASSERT_TRUE(waitUntil([&] { return testsupport::isOpen(sound); }));
     service.cancel(window);
     ASSERT_TRUE(journal.waitFor([](const Lines& all) { return all.size() == 4; }));
     EXPECT_EQ(journal.all().back(), "outline stopped");
