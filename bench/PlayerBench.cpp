@@ -146,13 +146,18 @@ std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale, bool cl
     return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
 }
 
-// Runs the event loop until `done` or `seconds` pass.
+// Runs the event loop until `done` or `seconds` pass, looking every millisecond. The loop sleeps between
+// events as the editor's does: one that spun would take a core's share from the player's threads on a
+// busy machine.
 template <class Done> void runUntil(Done done, double seconds) {
     QElapsedTimer timer;
     timer.start();
     QEventLoop loop;
+    QTimer look;
+    look.setTimerType(Qt::PreciseTimer);
+    look.start(1);
     while (!done() && timer.elapsed() < seconds * 1000)
-        loop.processEvents(QEventLoop::WaitForMoreEvents, 5);
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 double percentile(std::vector<double> v, double q) {

@@ -36,7 +36,7 @@ constexpr int kSilentServerTicks = 20;
 // A device that answers but takes no sound while some waits: after this long from a start (or this long
 // without taking any during play) it is waking, and the clock runs on without it until it takes sound;
 // after the longest it is let go, which leaves room for a device that wakes slowly (a wireless headset).
-constexpr auto kWakeWait = std::chrono::milliseconds(70);
+constexpr auto kWakeWait = std::chrono::milliseconds(50);
 constexpr auto kStuckWait = std::chrono::milliseconds(250);
 constexpr auto kIdleDeviceLimit = std::chrono::seconds(3);
 // A server that is missing is looked for again on the next start or stop, at most this often.

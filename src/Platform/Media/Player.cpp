@@ -15,6 +15,9 @@ using Clock = std::chrono::steady_clock;
 // The presentation timer: well under a frame, so a picture goes up within a few milliseconds of its time.
 constexpr int kTickMilliseconds = 4;
 constexpr auto kTimeSignalInterval = std::chrono::microseconds(1'000'000 / 30);
+// How late by the clock a picture may still go up, in frames: short of a whole one, as the clock can
+// be a few milliseconds off the sound the server plays, and a picture must stay within a frame of it.
+constexpr double kLateShare = 0.75;
 
 } // namespace
 
@@ -100,6 +103,9 @@ void Player::restart(Reading reading, double toleranceBefore, double toleranceAf
     if (item_ && reading == Reading::playback) {
         r.mode = detail::PlayerRequest::Mode::play;
         r.rate = rate_;
+        // The picture on screen is not read again: sound starts with the next picture, or without it
+        // after a moment, as on a busy machine reading it is most of the time from Space to sound.
+        r.pictureShown = rate_ > 0 && frameExact_ && !frame_.picture.isNull() && frame_.time == time_;
     } else if (item_ && reading == Reading::picture) {
         r.mode = detail::PlayerRequest::Mode::still;
         // No tolerance reaches beyond the item; NaN means none.
@@ -115,6 +121,7 @@ void Player::restart(Reading reading, double toleranceBefore, double toleranceAf
 }
 
 void Player::setItem(std::shared_ptr<const PlayerItem> item) {
+    frameExact_ = false;
     item_ = std::move(item);
     opening_ = 0;
     file_.clear();
@@ -130,6 +137,7 @@ void Player::replaceItem(std::shared_ptr<const PlayerItem> item, double seconds)
     item_ = std::move(item);
     opening_ = 0;
     file_.clear();
+    frameExact_ = false; // the picture up may be one the edit changed
     time_ = clamped(seconds);
     restart(rate_ != 0 ? Reading::playback : Reading::picture, 0, 0, true);
     if (rate_ != 0 && !item_) setStatus(Status::waitingToPlay);
@@ -137,6 +145,7 @@ void Player::replaceItem(std::shared_ptr<const PlayerItem> item, double seconds)
 }
 
 void Player::setFile(std::filesystem::path file) {
+    frameExact_ = false;
     item_.reset();
     file_ = std::move(file);
     static std::uint64_t openings = 0;
@@ -213,8 +222,9 @@ void Player::setStatus(Status status) {
     emit statusChanged(status_, rate_);
 }
 
-void Player::present(PixelBuffer picture, double time) {
+void Player::present(PixelBuffer picture, double time, bool exact) {
     frame_ = PlayerFrame{std::move(picture), time};
+    frameExact_ = exact;
     ++presented_;
     emit frameChanged();
 }
@@ -227,7 +237,7 @@ void Player::wake() {
     // Paused: the picture of the latest seek (and later its exact refinement) goes up as it comes.
     std::int64_t passed = 0;
     if (auto f = renderer_->takeDue(generation_, std::nullopt, 1, 0, passed); f && !f->end)
-        present(std::move(f->picture), f->time);
+        present(std::move(f->picture), f->time, f->exact);
 }
 
 void Player::tick() {
@@ -262,7 +272,7 @@ void Player::tick() {
     renderer_->setClock(now);
     std::int64_t passed = 0;
     // A picture goes up within a frame of its sound, or not at all.
-    const double tolerance = item_->frameDuration().toSeconds() * std::abs(rate_);
+    const double tolerance = kLateShare * item_->frameDuration().toSeconds() * std::abs(rate_);
     auto f = renderer_->takeDue(generation_, now, direction, tolerance, passed);
     dropped_ += passed;
     if (f) {

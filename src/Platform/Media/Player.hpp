@@ -118,7 +118,7 @@ class Player : public QObject {
     void tick();
     void wake();
     void finish(double at);
-    void present(PixelBuffer picture, double time);
+    void present(PixelBuffer picture, double time, bool exact = true);
     void setStatus(Status status);
     double clockTime() const;
     // The start of the item's frame that `seconds` falls in.
@@ -146,6 +146,8 @@ class Player : public QObject {
     std::chrono::steady_clock::time_point lastTimeSignal_;
 
     PlayerFrame frame_;
+    // `frame_` is the current item's exact picture at its time.
+    bool frameExact_ = false;
     std::int64_t presented_ = 0;
     std::int64_t dropped_ = 0;
     std::uint64_t soundLosses_ = 0;

@@ -59,6 +59,11 @@ constexpr auto kGiveBackAfter = std::chrono::seconds(10);
 // Sound is read in pieces of this many frames.
 constexpr std::int64_t kSoundChunk = 1024;
 
+// A play that starts on the picture already on screen waits this long at most for the next one before
+// its clock and sound start: long enough that the next is on time where it can be, short enough that a
+// busy machine still sounds a press at once.
+constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
+
 // The end of an item counts as reached this close to it.
 constexpr double kEndSlack = 0.002;
 // A picture on screen for less than this when reverse play starts is passed over.
@@ -582,6 +587,7 @@ struct PlayerRenderer::Impl {
     std::condition_variable renderChanged;
     std::condition_variable soundChanged;
     PlayerRequest current;
+    Clock::time_point requestedAt;
     std::deque<QueuedFrame> queue;
     std::uint64_t soundReady = 0; // the generation whose sound is queued (or needs none)
     bool soundPlays = false;      // and whether it has any
@@ -628,14 +634,7 @@ void PlayerRenderer::Impl::render() {
         double due = 0, time = 0;
         std::future<PixelBuffer> picture;
         bool end = false;
-        Clock::time_point started = Clock::now();
-        bool timed = false; // the first of a request decodes from a key frame and says little
     };
-    // How long a picture has lately taken from its start to the queue, in seconds (the middle of the
-    // last few, so one slow picture does not send reading far ahead): on a busy machine reading aims
-    // that far ahead of the clock, so what it reads is still on time when done.
-    double lead = 0;
-    std::deque<double> took;
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
     std::shared_ptr<const PlayerItem> item;
@@ -775,6 +774,7 @@ void PlayerRenderer::Impl::render() {
                 f.picture = readNow(pictureTime(r.time), Time::seconds(std::max(0.0, r.toleranceBefore)),
                                     Time::seconds(std::max(0.0, r.toleranceAfter)), exact);
                 if (!exact) {
+                    f.exact = false;
                     refine = true;
                     refineAt = Clock::now() + kRefineAfter;
                 }
@@ -798,16 +798,21 @@ void PlayerRenderer::Impl::render() {
                 // Nothing to show: only the end, when the clock gets there.
                 job.end = true;
                 job.due = direction > 0 ? duration : 0;
-            } else if (first) {
+            } else if (first && !(r.pictureShown && direction > 0)) {
                 job.due = job.time = std::clamp(r.time, 0.0, duration);
                 if ((direction > 0 && job.due >= duration) || (direction < 0 && job.due <= 0)) job.end = true;
             } else {
+                if (first) {
+                    // The picture at the start is on screen: reading begins at the next.
+                    next = frameIndex(std::clamp(r.time, 0.0, duration)) + stride;
+                    first = false;
+                }
                 const double fd = item->frameDuration().toSeconds();
                 const auto dueOf = [&](std::int64_t k) {
                     return direction > 0 ? double(k) * fd : double(k + 1) * fd;
                 };
                 // Behind the clock: skip what could only be late.
-                const double now = clock.load() + direction * lead * std::abs(r.rate);
+                const double now = clock.load();
                 if (std::isfinite(now)) {
                     while (direction > 0 ? (dueOf(next) < now && next + stride < frames)
                                          : (dueOf(next) > now && next - stride >= 0)) {
@@ -852,7 +857,6 @@ void PlayerRenderer::Impl::render() {
                 }
                 next = k + direction * stride;
             }
-            job.timed = !first && !job.end;
             first = false;
             prefetching = direction < 0;
             inflight.push_back(std::move(job));
@@ -862,14 +866,6 @@ void PlayerRenderer::Impl::render() {
             inflight.pop_front();
             QueuedFrame f{handled, job.due, job.time, {}, job.end};
             if (job.picture.valid()) f.picture = job.picture.get();
-            if (job.timed) {
-                took.push_back(std::chrono::duration<double>(Clock::now() - job.started).count());
-                if (took.size() > 7) took.pop_front();
-                std::vector<double> sorted(took.begin(), took.end());
-                const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
-                std::nth_element(sorted.begin(), middle, sorted.end());
-                lead = *middle;
-            }
             push(std::move(f), r);
         } else if (prefetching && source) {
             try {
@@ -992,6 +988,7 @@ void PlayerRenderer::request(PlayerRequest request) {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->current = std::move(request);
+        impl_->requestedAt = Clock::now();
         std::erase_if(impl_->queue,
                       [&](const QueuedFrame& f) { return f.generation != impl_->current.generation; });
     }
@@ -1008,8 +1005,10 @@ bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
     std::lock_guard lock(impl_->mutex);
     impl_->wakePending = false;
     withSound = impl_->soundPlays;
-    return impl_->soundReady == generation && !impl_->queue.empty() &&
-           impl_->queue.front().generation == generation;
+    const bool picture = !impl_->queue.empty() && impl_->queue.front().generation == generation;
+    const bool shown = impl_->current.generation == generation && impl_->current.pictureShown &&
+                       Clock::now() - impl_->requestedAt >= kNextPictureWait;
+    return impl_->soundReady == generation && (picture || shown);
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,

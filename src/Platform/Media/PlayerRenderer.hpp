@@ -34,6 +34,9 @@ struct PlayerRequest {
     std::uint64_t opening = 0;
     // The pictures of the item this one replaces may still go up until its own first picture does.
     bool keepsPicture = false;
+    // Playing forward: the exact picture at `time` is on screen already, so reading begins at the next
+    // one, and the clock waits for that only a moment.
+    bool pictureShown = false;
     Mode mode = Mode::idle;
     double time = 0;
     double rate = 0;
@@ -48,6 +51,7 @@ struct QueuedFrame {
     double time = 0; // item time it shows
     PixelBuffer picture;
     bool end = false;
+    bool exact = true; // false for a still read within tolerances, refined later
 };
 
 // One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that

@@ -174,10 +174,10 @@ TEST(Player, PlaysTwoSecondsOnTheSoundClockPresentingEveryFrame) {
     ASSERT_TRUE(waitUntil([&] { return player.currentTime() >= 2.5; }));
     player.pause();
     if (!kRealTime) return;
-    // Every picture went up in order, within a frame of the clock, or was counted as dropped (a busy
-    // machine may leave some too late to show).
+    // The picture at the start was up already and stays; every later one went up in order, within a
+    // frame of the clock, or was counted as dropped (a busy machine may leave some too late to show).
     ASSERT_FALSE(shown.indices.empty());
-    EXPECT_EQ(shown.indices.front(), 12);
+    EXPECT_GE(shown.indices.front(), 13);
     for (std::size_t i = 0; i < shown.indices.size(); ++i) {
         if (i > 0) {
             EXPECT_GT(shown.indices[i], shown.indices[i - 1]) << i;
@@ -185,7 +185,7 @@ TEST(Player, PlaysTwoSecondsOnTheSoundClockPresentingEveryFrame) {
         EXPECT_GE(shown.clock[i], shown.times[i]) << i;
         EXPECT_LE(shown.clock[i], shown.times[i] + kFrame + 0.002) << i;
     }
-    const int missing = shown.indices.back() - 12 + 1 - int(shown.indices.size());
+    const int missing = shown.indices.back() - 13 + 1 - int(shown.indices.size());
     EXPECT_GE(player.droppedFrames() - droppedBefore, missing);
 }
 
