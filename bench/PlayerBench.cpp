@@ -205,6 +205,17 @@ BENCHMARK(BM_Play)
     ->UseRealTime()
     ->Iterations(1);
 
+bool skippedWithoutServer(benchmark::State& state, const testsupport::PulseServer& server) {
+    if (server.running()) return false;
+    state.SkipWithError("pulseaudio is not installed");
+    return true;
+}
+
+// Until the player's output has found the server.
+void waitForTheDevice(media::Player& player) {
+    runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+}
+
 // What a recording of the null sink's monitor tells of a play: where the sound began, its breaks (silence
 // of 2 ms or more inside the tone) and each click, as steady-clock times.
 struct Heard {
@@ -258,10 +269,7 @@ double millisecondsBetween(std::chrono::steady_clock::time_point a, std::chrono:
 void BM_PlayWithSound(benchmark::State& state) {
     using Steady = std::chrono::steady_clock;
     testsupport::PulseServer server;
-    if (!server.running()) {
-        state.SkipWithError("pulseaudio is not installed");
-        return;
-    }
+    if (skippedWithoutServer(state, server)) return;
     const auto item = sequence(24, 0.5, true);
     // Over all the runs.
     std::vector<double> offsets, pictureOffsets, breaksMs, toSound, toHeard;
@@ -269,7 +277,7 @@ void BM_PlayWithSound(benchmark::State& state) {
     for (auto _ : state) {
         testsupport::SinkRecorder recorder;
         media::Player player(audio::Output::create());
-        runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+        waitForTheDevice(player);
         player.setItem(item);
         runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
         std::vector<std::pair<double, Steady::time_point>> presented;
@@ -331,15 +339,12 @@ BENCHMARK(BM_PlayWithSound)->Unit(benchmark::kSecond)->UseRealTime()->Iterations
 // editors: how many gave a healthy server up for lost (target 0, also on a busy machine).
 void BM_FreshStarts(benchmark::State& state) {
     testsupport::PulseServer server;
-    if (!server.running()) {
-        state.SkipWithError("pulseaudio is not installed");
-        return;
-    }
+    if (skippedWithoutServer(state, server)) return;
     const auto item = sequence(24, 0.5, true);
     double losses = 0, silent = 0;
     for (auto _ : state) {
         media::Player player(audio::Output::create());
-        runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+        waitForTheDevice(player);
         player.setItem(item);
         player.play();
         const std::int64_t heardBefore = player.output().position();
@@ -364,16 +369,13 @@ BENCHMARK(BM_FreshStarts)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2
 void BM_WakingDevice(benchmark::State& state) {
     using Steady = std::chrono::steady_clock;
     testsupport::PulseServer server;
-    if (!server.running()) {
-        state.SkipWithError("pulseaudio is not installed");
-        return;
-    }
+    if (skippedWithoutServer(state, server)) return;
     const auto item = sequence(24, 0.5, true);
     const double wake = double(state.range(0)) / 1000;
     for (auto _ : state) {
         testsupport::SinkRecorder recorder;
         media::Player player(audio::Output::create());
-        runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
+        waitForTheDevice(player);
         player.setItem(item);
         runUntil([&] { return !player.currentFrame().picture.isNull(); }, 10);
         if (std::system("pactl suspend-sink null 1") != 0) {
