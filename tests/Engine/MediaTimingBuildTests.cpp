@@ -121,6 +121,50 @@ FlashAndBeep flashAndBeep(const fs::path& movie) {
     return out;
 }
 
+// Two seconds of counting pictures at 24 fps with a tone, written once.
+const fs::path& countingMovie() {
+    static const fs::path path = [] {
+        const fs::path p = MediaFixtures::shared().scratch("counting-48.mp4");
+        ts::writeMovie(p, {.width = 160,
+                           .height = 90,
+                           .frames = 48,
+                           .audio = ts::AudioCodec::aac,
+                           .audioSeconds = 2,
+                           .countingFrames = true});
+        return p;
+    }();
+    return path;
+}
+
+// The index each picture of a movie shows, in order, read from the counting bars of its luma; black
+// reads as 0.
+std::vector<int> countedPictures(const fs::path& movie) {
+    media::VideoDecoder video(media::Asset::load(movie)->tracks(media::MediaType::video).at(0));
+    std::vector<int> out;
+    while (auto f = video.nextFrame()) {
+        EXPECT_EQ(f->bitDepth, 8);
+        int index = 0;
+        for (int b = 0; b < 10; ++b)
+            index = index * 2 +
+                    (f->planes[0][(f->height / 2) * f->bytesPerRow[0] + (2 * b + 1) * f->width / 20] > 128);
+        out.push_back(index);
+    }
+    return out;
+}
+
+// The index every picture of a sequence of counting clips shows once exported at its own rate.
+std::vector<int> exportCounted(const Doc& doc, const std::string& name) {
+    const fs::path out = MediaFixtures::shared().scratch(name);
+    ExportRequest r;
+    r.project = doc.project;
+    r.outputURL = out;
+    r.width = 160;
+    r.height = 90;
+    r.frameRate = doc.project.sequence.frameRate;
+    SequenceExporter().exportMovie(r, nullptr);
+    return countedPictures(out);
+}
+
 } // namespace
 
 TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
@@ -409,4 +453,62 @@ TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
     Doc sound;
     sound.clip(3, sound.media(cut, MediaKind::audio, 0.25), 0, 0.25);
     EXPECT_NO_THROW(sound.exportTo(MediaFixtures::shared().scratch("cut-tone-out.mp4")));
+}
+
+TEST(MediaTimingBuild, SpeedChangesPastTheMediaPlayAtTheirSpeedThenBlack) {
+    // Each clip of two seconds of media at 24 fps plays source frame in + speed × k at its picture k,
+    // and black (read as 0) once that passes the media's last frame.
+    struct Case {
+        double start, duration, in, speed;
+    };
+    const std::vector<Case> cases{{0, 2, 0, 2}, {2, 2, 0, 1.5}, {4, 1, 1, 2}, {5, 1.5, 1.5, 0.5}};
+    Doc doc;
+    const Uuid m = doc.media(countingMovie(), MediaKind::video, 2);
+    std::vector<int> expected;
+    for (const Case& c : cases) {
+        doc.clip(0, m, c.start, c.duration, c.in).timeRemap.speed = c.speed;
+        for (int k = 0; k < std::lround(c.duration * 24); ++k) {
+            const int source = int(std::floor(c.in * 24 + c.speed * k + 1e-9));
+            expected.push_back(source < 48 ? source : 0);
+        }
+    }
+    EXPECT_EQ(exportCounted(doc, "speed-past-the-media.mp4"), expected);
+}
+
+TEST(MediaTimingBuild, ReversedClipsShowEveryPictureTheirTimeAsksFor) {
+    // Backwards, each frame shows the picture a forward clip over the same stretch shows there: the
+    // one at the source time the frame has come back down to by its end. So the first frame shows
+    // the stretch's last picture, and the last its in point's. Matroska stores times in whole
+    // milliseconds, so most of its pictures sit a third of a millisecond off the 24 fps grid.
+    const fs::path mkv = MediaFixtures::shared().scratch("counting-48.mkv");
+    ts::writeMovie(
+        mkv, {.container = "matroska", .width = 160, .height = 90, .frames = 48, .countingFrames = true});
+    struct Case {
+        fs::path file;
+        double start, duration, in, speed;
+        FrameRate rate;
+    };
+    for (const auto& [file, start, duration, in, speed, rate] :
+         {Case{countingMovie(), 0, 1, 1, 1, FrameRate{24, 1}},
+          Case{countingMovie(), 0.5, 0.5, 0.5, 2, FrameRate{24, 1}},
+          Case{countingMovie(), 0, 1.5, 0.25, 1, FrameRate{25, 1}},
+          Case{mkv, 0, 1.5, 0.25, 1, FrameRate{24, 1}}, Case{mkv, 0, 1.5, 0.25, 1, FrameRate{30000, 1001}}}) {
+        Doc doc;
+        doc.project.sequence.frameRate = rate;
+        const Uuid m = doc.media(file, MediaKind::video, 2);
+        doc.project.media.mut(0).hasAudio = file != mkv;
+        TimelineClip& c = doc.clip(0, m, start, duration, in);
+        c.timeRemap.speed = speed;
+        c.timeRemap.reversed = true;
+        const double frame = rate.frameDuration(), end = in + speed * duration;
+        std::vector<int> expected;
+        for (int k = 0; k < int(std::ceil((start + duration) / frame - 1e-9)); ++k) {
+            const double t = k * frame - start;
+            expected.push_back(
+                t < 0 ? 0 : int(std::floor((end - speed * std::min(t + frame, duration)) * 24 + 1e-6)));
+        }
+        EXPECT_EQ(exportCounted(doc, "reversed.mp4"), expected)
+            << file.filename() << " from " << in << " at " << speed << "x, " << rate.numerator << "/"
+            << rate.denominator;
+    }
 }
