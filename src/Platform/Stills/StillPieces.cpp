@@ -1,4 +1,5 @@
 #include "Platform/Stills/StillPieces.hpp"
+#include "Platform/Stills/StillReader.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -95,6 +96,11 @@ class Shrinker {
     std::vector<float> sums_;
     int current_ = -1;
 };
+
+// Whether a picture of this size is one that is read at all: a header may claim anything.
+bool isReadable(std::int64_t width, std::int64_t height) {
+    return width > 0 && height > 0 && width * height <= mostPixels;
+}
 
 QSize targetSize(std::int64_t width, std::int64_t height, int maxPixel) {
     QSize size{int(width), int(height)};
@@ -199,8 +205,7 @@ std::optional<QImage> readPng(QIODevice& device, int maxPixel) {
     if (!reader.png || !reader.info) return std::nullopt;
     png_set_read_fn(reader.png, &device, pngRead);
     PngShape shape;
-    if (!readPngHeader(reader.png, reader.info, shape) || shape.width == 0 || shape.height == 0)
-        return std::nullopt;
+    if (!readPngHeader(reader.png, reader.info, shape) || !isReadable(shape.width, shape.height)) return std::nullopt;
     std::vector<std::uint16_t> row(shape.rowBytes / 2 + 4);
     std::vector<float> rgba(std::size_t(shape.width) * 4);
     Shrinker shrinker(shape.width, shape.height, targetSize(shape.width, shape.height, maxPixel),
@@ -269,8 +274,8 @@ std::optional<TiffPlan> planTiff(TIFF* tiff) {
     if (!TIFFRGBAImageOK(tiff, message)) return std::nullopt;
     TiffPlan plan;
     std::uint16_t planes = PLANARCONFIG_CONTIG, samples = 1;
-    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &plan.width) ||
-        !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &plan.height) || plan.width == 0 || plan.height == 0)
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &plan.width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &plan.height) ||
+        plan.width == 0 || plan.height == 0)
         return std::nullopt;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
@@ -293,7 +298,7 @@ std::optional<QImage> readTiff(QIODevice& device, int maxPixel) {
     const Tiff tiff = openTiff(device);
     if (!tiff) return std::nullopt;
     const auto plan = planTiff(tiff.get());
-    if (!plan) return std::nullopt;
+    if (!plan || !isReadable(plan->width, plan->height)) return std::nullopt;
     char message[1024];
     TIFFRGBAImage image;
     if (!TIFFRGBAImageBegin(&image, tiff.get(), 1, message)) return std::nullopt;
