@@ -403,6 +403,13 @@ TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
     EXPECT_EQ(error->kind(), MediaError::Kind::pictureTooLarge);
     EXPECT_EQ(error->errorDescription(),
               "huge.png is too large a picture: Osterveil imports stills of up to 250 megapixels.");
+    // A TIFF whose picture is one compressed strip is decoded whole, and so held to fewer pixels.
+    const fs::path strip = MediaFixtures::shared().scratch("one-strip.tif");
+    testsupport::writeHollowTiff(strip, 10000, 8000);
+    const auto whole = probeError(strip);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->errorDescription(),
+              "one-strip.tif is too large a picture: Osterveil imports stills of up to 67 megapixels.");
 }
 
 TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {

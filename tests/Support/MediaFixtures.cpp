@@ -457,6 +457,23 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
     }
 }
 
+void writeHollowTiff(const fs::path& path, int width, int height) {
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
+        if (t) TIFFClose(t);
+    });
+    if (!tiff) throw std::runtime_error("fixture: cannot write " + path.string());
+    TIFF* t = tiff.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(8));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+    std::uint8_t junk[16] = {};
+    if (TIFFWriteRawStrip(t, 0, junk, sizeof junk) < 0) throw std::runtime_error("fixture: strip not written");
+}
+
 void writeBlankPng(const fs::path& path, int width, int height, std::optional<int> rows, int bits,
                    int channels) {
     std::ofstream out(path, std::ios::binary);

@@ -90,6 +90,9 @@ struct TiffRecipe {
 // A deflate-compressed RGB or RGBA TIFF.
 void writeTiff(const std::filesystem::path& path, int width, int height, const TiffRecipe& recipe,
                const StillColour& colour);
+// An 8-bit RGB TIFF whose header claims a picture of this size in one deflate-compressed strip, and
+// whose data is a few bytes: to be judged from its header.
+void writeHollowTiff(const std::filesystem::path& path, int width, int height);
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
