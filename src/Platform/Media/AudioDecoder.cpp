@@ -59,11 +59,12 @@ bool isAbsurd(const AVFrame& f) {
 }
 
 // Where each channel of `layout` goes in a stereo mix, as the resampler takes it: the gain of every
-// channel into the left, then into the right. Every channel is heard, for the editor has no way to send one
-// elsewhere: the horizontal channels by the standard down-mix (centre and surrounds 3 dB down), the height
-// and bottom channels with their horizontal counterparts at the surround level, the LFE like the centre. A
-// layout that places nothing (a multitrack recorder's WAV without a channel mask) has its channels spread
-// evenly from left to right at equal power, the first at the left, as a stereo pair is at two.
+// channel into the left, then into the right. Every channel is heard, for the editor has no way to send
+// one elsewhere: the horizontal channels by the standard down-mix (centre and surrounds 3 dB down), the
+// height and bottom channels with their horizontal counterparts at the surround level, the LFE like the
+// centre. A layout that sets no channel at a speaker (a multitrack recorder's WAV without a channel mask,
+// an ambisonic sound field) has its channels spread evenly from left to right at equal power, the first
+// at the left, as a stereo pair is at two.
 std::vector<double> stereoMix(const AVChannelLayout& layout) {
     const int n = layout.nb_channels;
     std::vector<double> gains(std::size_t(n) * 2, 0.0);
