@@ -366,6 +366,12 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     }
 
     auto inputs = insertAudio(project, resolved, composition);
+    // The sound runs as long as the picture, silent where nothing sounds: a sequence that ends in a
+    // title, a still, or a clip the mix leaves out still has sound to its end.
+    const Time end = mediaTime(result.duration);
+    for (const media::CompositionTrack* sound : composition.tracks(media::MediaType::audio))
+        if (const Time laid = sound->timeRange().end(); laid < end)
+            composition.track(sound->trackID())->insertEmptyTimeRange(TimeRange::fromStartEnd(laid, end));
     if (!inputs.empty()) result.audioMix = media::AudioMix{std::move(inputs)};
 
     if (!layers.empty()) {

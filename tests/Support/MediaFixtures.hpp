@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -68,10 +69,30 @@ int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrd
 // Each writer throws std::runtime_error when the library refuses.
 void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);
 void writePng(const std::filesystem::path& path, int width, int height);
-// A black RGB PNG of any size, written a row at a time: a picture of 20000×20000 takes little memory
+// A black PNG of any size, written a row at a time: a picture of 20000×20000 takes little memory
 // to write and about a megabyte on disk. With `rows`, the file ends after that many rows: a header
-// claiming a size that its data never fills.
-void writeBlankPng(const std::filesystem::path& path, int width, int height, std::optional<int> rows = {});
+// claiming a size that its data never fills. 8-bit RGB unless told other bits (8 or 16) and channels
+// (1 grey, 2 grey and alpha, 3 RGB, 4 RGBA).
+void writeBlankPng(const std::filesystem::path& path, int width, int height, std::optional<int> rows = {},
+                   int bits = 8, int channels = 3);
+// The colour of a still's pixel: red, green, blue and alpha from 0 to 1, alpha not premultiplied.
+using StillColour = std::function<std::array<double, 4>(int x, int y)>;
+// A 16-bit PNG of grey (the colour's red) or of RGBA, Adam7-interlaced when asked.
+void writeDeepPng(const std::filesystem::path& path, int width, int height, bool grey, bool interlaced,
+                  const StillColour& colour);
+struct TiffRecipe {
+    int bits = 8;          // 8 or 16 a sample
+    bool alpha = false;    // unassociated, as most writers store it
+    int rowsPerStrip = 16; // 0: the whole picture in one strip
+    int tileSide = 0;      // when set, tiles of this side (a multiple of 16) instead of strips
+    int orientation = 1;   // the TIFF orientation tag
+};
+// A deflate-compressed RGB or RGBA TIFF.
+void writeTiff(const std::filesystem::path& path, int width, int height, const TiffRecipe& recipe,
+               const StillColour& colour);
+// An 8-bit RGB TIFF whose header claims a picture of this size in one deflate-compressed strip, and
+// whose data is a few bytes: to be judged from its header.
+void writeHollowTiff(const std::filesystem::path& path, int width, int height);
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);

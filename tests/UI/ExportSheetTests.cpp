@@ -28,9 +28,12 @@ namespace {
 // An exporter that runs until the test ends it, reporting the progress the test hands it.
 class HeldExporter : public MovieExporter {
   public:
-    enum class End { success, cancelled, empty };
+    enum class End { success, cancelled, empty, unchecked };
+    static constexpr const char* uncheckedNote = "The written movie is saved, but it could not be read back "
+                                                 "to check it. Reading the file took too long.";
 
-    void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) override {
+    std::optional<std::string> exportMovie(const ExportRequest& request,
+                                           const std::function<void(double)>& progress) override {
         std::unique_lock lock(mutex_);
         requests.push_back(request);
         report_ = progress;
@@ -39,6 +42,8 @@ class HeldExporter : public MovieExporter {
         report_ = nullptr;
         if (end == End::cancelled) throw ExportError::cancelled();
         if (end == End::empty) throw ExportError::nothingToExport();
+        if (end == End::unchecked) return uncheckedNote;
+        return std::nullopt;
     }
     void cancel() override { ++cancels; }
 
@@ -301,6 +306,21 @@ TEST_F(ExportSheetTest, CancellingHoldsItsPhaseUntilTheExportStops) {
     // The form does not come back; Return now closes.
     QTest::keyClick(sheet.get(), Qt::Key_Return);
     EXPECT_FALSE(sheet->isVisible());
+}
+
+// A movie whose read-back could not run is exported all the same, and the sheet says it is unchecked.
+TEST_F(ExportSheetTest, AMovieKeptUncheckedIsExportedAndSaysSo) {
+    open(withClip());
+    auto sheet = makeSheet();
+    findByText(*sheet, "Export…")->click();
+    panels.answers.at(0)(MediaFixtures::shared().scratch("unchecked.mov"));
+    exporter->report(0.5);
+    exporter->end(HeldExporter::End::unchecked);
+    ASSERT_TRUE(waitUntil([&] { return !sheet->job().isRunning(); }));
+    EXPECT_TRUE(sheet->job().finished());
+    EXPECT_EQ(sheet->job().phase(), "Exported unchecked.mov");
+    EXPECT_FALSE(sheet->job().errorMessage());
+    EXPECT_TRUE(findByText<QLabel>(*sheet, HeldExporter::uncheckedNote)->isVisible());
 }
 
 TEST_F(ExportSheetTest, OneExportPerSheetEvenWhenClosedMidway) {

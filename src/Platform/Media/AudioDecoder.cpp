@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -55,6 +56,76 @@ bool isAbsurd(const AVFrame& f) {
             return true;
     }
     return false;
+}
+
+// Where each channel of `layout` goes in a stereo mix, as the resampler takes it: the gain of every
+// channel into the left, then into the right. Every channel is heard, for the editor has no way to send
+// one elsewhere: the horizontal channels by the standard down-mix (centre and surrounds 3 dB down), the
+// height and bottom channels with their horizontal counterparts at the surround level, the LFE like the
+// centre. A layout that sets no channel at a speaker (a multitrack recorder's WAV without a channel mask,
+// an ambisonic sound field) has its channels spread evenly from left to right at equal power, the first
+// at the left, as a stereo pair is at two.
+std::vector<double> stereoMix(const AVChannelLayout& layout) {
+    const int n = layout.nb_channels;
+    std::vector<double> gains(std::size_t(n) * 2, 0.0);
+    const bool placed = layout.order == AV_CHANNEL_ORDER_NATIVE || layout.order == AV_CHANNEL_ORDER_CUSTOM;
+    if (!placed) {
+        const double level = std::sqrt(2.0 / n);
+        for (int c = 0; c < n; ++c) {
+            const double angle = n > 1 ? M_PI_2 * c / (n - 1) : M_PI_4;
+            gains[std::size_t(c)] = level * std::cos(angle);
+            gains[std::size_t(n + c)] = level * std::sin(angle);
+        }
+        return gains;
+    }
+    constexpr double k = M_SQRT1_2;
+    for (int c = 0; c < n; ++c) {
+        double left = k, right = k; // a channel of no known place: the middle
+        switch (av_channel_layout_channel_from_index(&layout, unsigned(c))) {
+        case AV_CHAN_FRONT_LEFT:
+        case AV_CHAN_FRONT_LEFT_OF_CENTER:
+        case AV_CHAN_WIDE_LEFT:
+        case AV_CHAN_STEREO_LEFT:
+            left = 1, right = 0;
+            break;
+        case AV_CHAN_FRONT_RIGHT:
+        case AV_CHAN_FRONT_RIGHT_OF_CENTER:
+        case AV_CHAN_WIDE_RIGHT:
+        case AV_CHAN_STEREO_RIGHT:
+            left = 0, right = 1;
+            break;
+        case AV_CHAN_BACK_LEFT:
+        case AV_CHAN_SIDE_LEFT:
+        case AV_CHAN_SURROUND_DIRECT_LEFT:
+        case AV_CHAN_TOP_FRONT_LEFT:
+        case AV_CHAN_TOP_BACK_LEFT:
+        case AV_CHAN_TOP_SIDE_LEFT:
+        case AV_CHAN_BOTTOM_FRONT_LEFT:
+            left = k, right = 0;
+            break;
+        case AV_CHAN_BACK_RIGHT:
+        case AV_CHAN_SIDE_RIGHT:
+        case AV_CHAN_SURROUND_DIRECT_RIGHT:
+        case AV_CHAN_TOP_FRONT_RIGHT:
+        case AV_CHAN_TOP_BACK_RIGHT:
+        case AV_CHAN_TOP_SIDE_RIGHT:
+        case AV_CHAN_BOTTOM_FRONT_RIGHT:
+            left = 0, right = k;
+            break;
+        case AV_CHAN_BACK_CENTER:
+        case AV_CHAN_TOP_CENTER:
+        case AV_CHAN_TOP_FRONT_CENTER:
+        case AV_CHAN_TOP_BACK_CENTER:
+        case AV_CHAN_BOTTOM_FRONT_CENTER:
+            left = k * k, right = k * k;
+            break;
+        default:
+            break; // the centre, the LFE
+        }
+        gains[std::size_t(c)] = left;
+        gains[std::size_t(n + c)] = right;
+    }
+    return gains;
 }
 
 } // namespace
@@ -111,18 +182,24 @@ struct AudioDecoder::Impl {
         swr_free(&swr);
         av_channel_layout_uninit(&swrLayout);
         AVChannelLayout in{};
-        if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&f->ch_layout) == 0)
+        if (av_channel_layout_check(&f->ch_layout) == 0)
             av_channel_layout_default(&in, f->ch_layout.nb_channels);
         else if (av_channel_layout_copy(&in, &f->ch_layout) < 0)
             throw AudioDecodeError("Not enough memory to decode the sound.");
         AVChannelLayout out{};
         av_channel_layout_default(&out, convChannels);
-        const int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_FLT, outRate, &in,
-                                          static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        // The resampler's own down-mix leaves out the channels it has no rule for (heights, the LFE,
+        // and every channel of a layout that places none); stereo has a matrix of its own.
+        const bool ownMix =
+            convChannels == 2 && in.nb_channels >= 2 && av_channel_layout_compare(&in, &stereo) != 0;
+        int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_FLT, outRate, &in,
+                                    static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&out);
         swrLayout = in;
         swrRate = f->sample_rate;
         swrFormat = f->format;
+        if (r >= 0 && swr && ownMix) r = swr_set_matrix(swr, stereoMix(in).data(), in.nb_channels);
         if (r < 0 || !swr || swr_init(swr) < 0) throw AudioDecodeError("The sound's format cannot be converted.");
     }
 
