@@ -145,6 +145,9 @@ class HeldSaves {
 struct Shell : ::testing::Test {
     Shell() { windows.setController(&controller); }
     ~Shell() override {
+        // No export is left waiting for an end that never comes.
+        for (const auto& exporter : heldExporters)
+            exporter->end(HeldExporter::End::success);
         for (ProjectDocument* d : controller.documents()) {
             if (EditorWindow* w = windows.window(*d)) {
                 w->closeWithoutAsking();
@@ -217,8 +220,9 @@ struct Shell : ::testing::Test {
         return nullptr;
     }
     // Exports from the window's sheet through `exporter`, which runs until the test ends it.
-    static ExportSheet* startHeldExport(EditorWindow& w, std::shared_ptr<HeldExporter> exporter,
-                                        const fs::path& target) {
+    ExportSheet* startHeldExport(EditorWindow& w, std::shared_ptr<HeldExporter> exporter,
+                                 const fs::path& target) {
+        heldExporters.push_back(exporter);
         placeClip(w);
         w.setExportServices({.savePanel = [target](QWidget*, const ExportSheet::SaveRequest&,
                                                    const ExportSheet::Answer& answer) { answer(target); },
@@ -266,6 +270,7 @@ struct Shell : ::testing::Test {
     QTemporaryDir dir;
     ScriptedWindows windows;
     DocumentController controller{windows};
+    std::vector<std::shared_ptr<HeldExporter>> heldExporters;
 };
 
 } // namespace
@@ -1062,7 +1067,6 @@ TEST_F(Shell, TheExportQuestionHoldsAgainstOtherClosesAndGoesWhenTheExportEnds) 
     ASSERT_TRUE(sheet);
     EXPECT_TRUE(sheet->job().finished());
     EXPECT_EQ(exporter->cancels, 0);
-    exporter->end(HeldExporter::End::success); // should the question have stayed
 }
 
 // An open that lands while a quit waits for a save opens once that quit is abandoned, here by Cancel at
