@@ -1,6 +1,5 @@
 #include "App/MediaFileWatch.hpp"
 
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <vector>
@@ -40,6 +39,11 @@ MediaFileWatch::MediaFileWatch(std::chrono::milliseconds settleDelay, QObject* p
     connect(&timer_, &QTimer::timeout, this, &MediaFileWatch::settleDue);
     connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &MediaFileWatch::noticed);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &MediaFileWatch::noticed);
+    mounts_.setFileName(QStringLiteral("/proc/self/mountinfo"));
+    if (mounts_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        mountsNotifier_ = std::make_unique<QSocketNotifier>(mounts_.handle(), QSocketNotifier::Exception);
+        connect(mountsNotifier_.get(), &QSocketNotifier::activated, this, &MediaFileWatch::mountsChanged);
+    }
 }
 
 void MediaFileWatch::watch(const QSet<QString>& paths) {
@@ -125,6 +129,17 @@ void MediaFileWatch::folderChanged(const QString& folder) {
     rewatch(folder, found->second, true);
     // Looking moves a path to another folder when its own has gone or come back: a copy is walked.
     const std::set<QString> paths = found->second.paths;
+    for (const QString& path : paths)
+        if (follow(path)) changed(path);
+}
+
+void MediaFileWatch::mountsChanged() {
+    // A folder with a drive mounted over it, or taken off it, is another folder at the same path.
+    for (auto& [folder, watching] : folders_)
+        rewatch(folder, watching, false);
+    std::vector<QString> paths;
+    for (const auto& entry : paths_)
+        paths.push_back(entry.first);
     for (const QString& path : paths)
         if (follow(path)) changed(path);
 }

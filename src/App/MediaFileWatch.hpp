@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QFile>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -23,7 +26,8 @@ namespace osterveil {
 //
 // A watch on a file ends with that file, which a deletion or a rename over it ends: a path is watched
 // as the file now at it, and its folder (or the nearest one above that exists) too, whose notices tell
-// when a file comes, goes or is replaced there.
+// when a file comes, goes or is replaced there. A drive mounted over a watched folder sends no notice
+// there: every path is looked at again when the system's mounts change.
 class MediaFileWatch : public QObject {
     Q_OBJECT
   public:
@@ -66,6 +70,7 @@ class MediaFileWatch : public QObject {
     bool follow(const QString& path, bool again = false);
     bool rewatch(const QString& path, Watched& watched, bool again);
     void folderChanged(const QString& folder);
+    void mountsChanged();
     void moveToFolder(const QString& path, const QString& folder);
     void leaveFolder(const QString& path, const QString& folder);
     void forget(const QString& path);
@@ -75,6 +80,9 @@ class MediaFileWatch : public QObject {
     const std::chrono::milliseconds settleDelay_;
     Clock clock_;
     QFileSystemWatcher watcher_;
+    // The system's mount table, which tells of its changes as urgent data.
+    QFile mounts_;
+    std::unique_ptr<QSocketNotifier> mountsNotifier_;
     QTimer timer_;
     std::map<QString, Watched> paths_;
     std::map<QString, Watched> folders_;
