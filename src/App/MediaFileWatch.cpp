@@ -108,8 +108,11 @@ void MediaFileWatch::noticed(const QString& path) {
 bool MediaFileWatch::follow(const QString& path, bool again) {
     const auto found = paths_.find(path);
     if (found == paths_.end()) return false;
-    const bool moved = rewatch(path, found->second, again);
-    moveToFolder(path, folderOf(path));
+    Watched& watched = found->second;
+    const bool moved = rewatch(path, watched, again);
+    // A file that is there is in its own folder; the walk up is for one that is not.
+    if (watched.parent.isEmpty()) watched.parent = QFileInfo(path).absolutePath();
+    moveToFolder(path, watched.as ? watched.parent : folderOf(path));
     return moved;
 }
 
@@ -119,7 +122,7 @@ bool MediaFileWatch::rewatch(const QString& path, Watched& watched, bool again) 
     if (!moved && !again) return false;
     // A file deleted or renamed over while something holds it open keeps the watch until it is closed.
     if (watched.as) watcher_.removePath(path);
-    if (now) watcher_.addPath(path);
+    watched.watching = now && watcher_.addPath(path);
     watched.as = std::move(now);
     return moved;
 }
@@ -127,9 +130,12 @@ bool MediaFileWatch::rewatch(const QString& path, Watched& watched, bool again) 
 void MediaFileWatch::folderChanged(const QString& folder) {
     const auto found = folders_.find(folder);
     rewatch(folder, found->second, true);
-    // Looking moves a path to another folder when its own has gone or come back: a copy is walked.
-    const std::set<QString> paths = found->second.paths;
-    for (const QString& path : paths)
+    // A file that is there and watched tells of its own going or replacement; the folder tells of
+    // the others coming. Looking may move a path to another folder, so they are gathered first.
+    std::vector<QString> unwatched;
+    for (const QString& path : found->second.paths)
+        if (const Watched& watched = paths_.at(path); !watched.watching) unwatched.push_back(path);
+    for (const QString& path : unwatched)
         if (follow(path)) changed(path);
 }
 

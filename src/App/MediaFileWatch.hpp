@@ -25,9 +25,10 @@ namespace osterveil {
 // reported once, when it is still. Each path waits for itself; one being written holds back no other.
 //
 // A watch on a file ends with that file, which a deletion or a rename over it ends: a path is watched
-// as the file now at it, and its folder (or the nearest one above that exists) too, whose notices tell
-// when a file comes, goes or is replaced there. A drive mounted over a watched folder sends no notice
-// there: every path is looked at again when the system's mounts change.
+// as the file now at it, and made again at each of its notices; and its folder (or the nearest one
+// above that exists) too, whose notices tell when a file comes to a path that has none. A drive
+// mounted over a watched folder sends no notice there: every path is looked at again when the system's
+// mounts change.
 class MediaFileWatch : public QObject {
     Q_OBJECT
   public:
@@ -53,10 +54,12 @@ class MediaFileWatch : public QObject {
 
   private:
     struct Watched {
-        // The file or folder the watcher watches at the path; none while nothing is there.
+        // What is at the path, as last looked at (none: nothing), and whether the watcher watches it.
         std::optional<FileStamp> as;
-        // The folder watched for it (a path) or the paths it is watched for (a folder).
+        bool watching = false;
+        // The folder watched for it and its own folder (a path), or the paths it is watched for (a folder).
         QString folder;
+        QString parent;
         std::set<QString> paths;
     };
     struct Change {
