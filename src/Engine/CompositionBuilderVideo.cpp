@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/FrameImages.hpp"
@@ -324,11 +325,14 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     const double frame = sequence.frameRate.frameDuration();
     std::optional<std::int32_t> plate;
     bool needsPlate = false;
-    for (const auto& t : sequence.tracks) {
-        if (!inPicture(t)) continue;
-        for (const auto& c : t.clips)
-            if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
-    }
+    // A clip whose media is offline keeps its place: the preview still runs to the sequence's end, so a
+    // playhead there stays where it is, on the clip's picture again once its file is back.
+    const std::unordered_set<Uuid> offline(result.offline.begin(), result.offline.end());
+    for (const auto& t : sequence.tracks)
+        for (const auto& c : t.clips) {
+            const bool shown = c.isTitle() || (c.mediaID && resolved.count(*c.mediaID));
+            if ((shown && inPicture(t)) || (c.mediaID && offline.count(*c.mediaID))) needsPlate = true;
+        }
     const double sequenceEnd = sequence.duration();
     if (needsPlate) plate = installPlate(composition, std::max(sequenceEnd, frame), plates);
 
