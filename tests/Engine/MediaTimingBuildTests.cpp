@@ -121,6 +121,36 @@ FlashAndBeep flashAndBeep(const fs::path& movie) {
     return out;
 }
 
+// What an exported movie shows and sounds: the index each counting picture shows, with its time,
+// and when each click sounds (seconds).
+struct CountedMovie {
+    std::vector<std::pair<double, int>> pictures;
+    std::vector<double> clicks;
+};
+
+CountedMovie countedMovie(const fs::path& movie) {
+    CountedMovie out;
+    const auto asset = media::Asset::load(movie);
+    media::VideoDecoder video(asset->tracks(media::MediaType::video).at(0));
+    while (auto f = video.nextFrame()) {
+        int index = 0;
+        for (int bar = 0; bar < 10; ++bar)
+            index = index * 2 +
+                    (f->planes[0][(f->height / 2) * f->bytesPerRow[0] + (2 * bar + 1) * f->width / 20] > 128);
+        out.pictures.emplace_back(f->presentationTime.toSeconds(), index);
+    }
+    media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::int64_t at = -1, lastLoud = -kRate;
+    while (auto b = sound.next()) {
+        if (at < 0) at = b->presentationTime.converted(kRate).value();
+        for (std::size_t i = 0; i < b->samples.size(); i += 2, ++at) {
+            if (std::abs(b->samples[i]) < 0.3f) continue;
+            if (at - lastLoud > kRate / 10) out.clicks.push_back(double(at) / kRate);
+            lastLoud = at;
+        }
+    }
+    return out;
+}
 } // namespace
 
 TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
@@ -158,6 +188,78 @@ TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
         const FlashAndBeep got = flashAndBeep(out);
         EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
         EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
+    }
+}
+
+TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAnyInPoint) {
+    // Six seconds of counting pictures at 25 fps with a click every ten pictures' time. Transport
+    // streams: one whose sound starts half a second before a single group of pictures (a short
+    // screen recording as x264 codes it), cut in at its start, and one with a key frame every second,
+    // cut in within its last second. A search by packet time lands between key frames. Program
+    // streams as video CDs and DVDs write them, cut in past the first two seconds.
+    struct Case {
+        const char* name;
+        const char* container;
+        ts::VideoCodec video;
+        ts::AudioCodec audio;
+        int keyFrameInterval;
+        int pictureDelay;
+        double in;
+    };
+    for (const Case c :
+         {Case{"sound-first.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 250, 12, 0},
+          Case{"last-group.m2ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25, 0, 5.2},
+          Case{"vcd.mpg", "mpeg", ts::VideoCodec::mpeg1, ts::AudioCodec::mp2, 12, 0, 2.08},
+          Case{"dvd.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::ac3, 12, 0, 3.2}}) {
+        const fs::path source = MediaFixtures::shared().scratch(c.name);
+        ts::writeMovie(source,
+                       {.container = c.container,
+                        .video = c.video,
+                        .framesPerSecond = 25,
+                        .frames = 150,
+                        .audio = c.audio,
+                        .audioSeconds = 6 + c.pictureDelay / 25.0,
+                        .countingFrames = true,
+                        .keyFrameInterval = c.keyFrameInterval,
+                        .reorderedPictures = c.video == ts::VideoCodec::h264 ? 3 : 0,
+                        .pictureDelay = c.pictureDelay,
+                        .sound = [](std::int64_t i) { return i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 6 + c.pictureDelay / 25.0, 0.021) << c.name;
+
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, length - c.in, c.in);
+        doc.clip(3, m, 0, length - c.in, c.in);
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
+        r.width = 320;
+        r.height = 180;
+        r.frameRate = FrameRate{25, 1};
+        ASSERT_NO_THROW(SequenceExporter().exportMovie(r, nullptr)) << c.name;
+
+        // Every picture from the in point on, each on its own frame.
+        const CountedMovie got = countedMovie(r.outputURL);
+        const int first = int(std::lround(c.in * 25)) - c.pictureDelay;
+        int expected = std::max(first, 0);
+        for (const auto& [time, index] : got.pictures) {
+            if (time < -first / 25.0 - 0.001) continue; // the lead before the first picture
+            EXPECT_EQ(index, expected) << c.name << " at " << time;
+            ++expected;
+        }
+        EXPECT_EQ(expected, 150) << c.name;
+        // Each click with the picture recorded with it: click n comes with picture 10·n − delay.
+        ASSERT_FALSE(got.clicks.empty()) << c.name;
+        for (double click : got.clicks) {
+            const int picture = int(std::lround((click + c.in) * 2.5)) * 10 - c.pictureDelay;
+            if (picture < 0) continue; // a click before the pictures start
+            const auto shown = std::find_if(got.pictures.begin(), got.pictures.end(),
+                                            [&](const auto& p) { return p.second == picture; });
+            ASSERT_NE(shown, got.pictures.end()) << c.name << " click at " << click;
+            EXPECT_NEAR(click - shown->first, 0.0, 0.002) << c.name << " click at " << click;
+        }
     }
 }
 

@@ -222,13 +222,15 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
 
     Lane video, audio;
     if (recipe.video != VideoCodec::none) {
-        bool prores = recipe.video == VideoCodec::proresHQ;
+        const bool prores = recipe.video == VideoCodec::proresHQ;
+        const bool x264 = recipe.video == VideoCodec::h264;
         AVDictionary* opts = nullptr;
-        if (recipe.video != VideoCodec::mpeg4)
-            av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
+        if (prores || x264) av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
             prores                              ? "prores_ks"
             : recipe.video == VideoCodec::mpeg4 ? "mpeg4"
+            : recipe.video == VideoCodec::mpeg1 ? "mpeg1video"
+            : recipe.video == VideoCodec::mpeg2 ? "mpeg2video"
                                                 : "libx264",
             [&](AVCodecContext& c) {
                 c.width = recipe.width;
@@ -238,6 +240,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
                 if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
+                // Enough for the counting bars to stay black and white.
+                if (recipe.video == VideoCodec::mpeg1 || recipe.video == VideoCodec::mpeg2)
+                    c.bit_rate = 2000000;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);

@@ -12,7 +12,8 @@
 // checked in or on the ffmpeg command-line tool.
 namespace osterveil::testsupport {
 
-enum class VideoCodec { none, h264, proresHQ, mpeg4 };
+// MPEG-1 and MPEG-2 pictures as video CDs and DVDs carry them in program streams ("mpeg", "vob").
+enum class VideoCodec { none, h264, proresHQ, mpeg4, mpeg1, mpeg2 };
 enum class AudioCodec {
     none,
     aac,
@@ -30,7 +31,8 @@ enum class AudioCodec {
 
 struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav", "mp3", "mpegts" (whose streams start
-    // near 1.4 s, as the ffmpeg tool and camcorders write them), "h264" or "m4v" (raw streams).
+    // near 1.4 s, as the ffmpeg tool and camcorders write them), "mpeg" or "vob" (program streams),
+    // "h264" or "m4v" (raw streams).
     std::string container = "mp4";
     VideoCodec video = VideoCodec::h264;
     int width = 320;

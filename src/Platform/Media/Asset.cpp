@@ -275,12 +275,13 @@ struct StreamEnd {
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
 // packet at or before it) and reads on: the end of the latest packet of each stream of `tracks` that
-// had one. A packet without a time follows the one before it, so streams that only count frames are
-// measured by counting. With `settle` empty, reading goes to the end of the file. Otherwise it stops once
-// every stream in `settle` has had no packet for 10 s of the others' times, and reports only those: the
-// streams of an interleaved file lie within a second or two of each other, so one silent that long has ended.
-// None when the position cannot be reached or reading gives up. With `continuous`, a packet more than the
-// stream's reading reach after the one before it in its stream carries a damaged time, and is passed over.
+// had one. A packet without a presentation time follows the one before it, so streams that only count
+// frames, or time only some of them (MPEG-1 and -2 pictures in a program stream), are measured by counting.
+// With `settle` empty, reading goes to the end of the file. Otherwise it stops once every stream in `settle`
+// has had no packet for 10 s of the others' times, and reports only those: the streams of an interleaved file
+// lie within a second or two of each other, so one silent that long has ended. None when the position cannot
+// be reached or reading gives up. With `continuous`, a packet more than the stream's reading reach after the
+// one before it in its stream carries a damaged time, and is passed over.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
@@ -313,9 +314,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         bool allSettled = false;
         if (counted) {
             const AVStream& st = *ctx.streams[index];
-            std::int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
-            if (start == AV_NOPTS_VALUE && previous != previousEnd.end()) start = previous->second;
+            std::int64_t start = packet->pts;
+            if (start == AV_NOPTS_VALUE)
+                start = previous != previousEnd.end() ? previous->second : packet->dts;
             const Time reach = readingReach(st);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
