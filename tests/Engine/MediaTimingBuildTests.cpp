@@ -196,7 +196,8 @@ TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAny
     // streams: one whose sound starts half a second before a single group of pictures (a short
     // screen recording as x264 codes it), cut in at its start, and one with a key frame every second,
     // cut in within its last second. A search by packet time lands between key frames. Program
-    // streams as video CDs and DVDs write them, cut in past the first two seconds.
+    // streams as video CDs and DVDs write them, cut in past the first two seconds. An in point a
+    // millisecond before a picture (as a second into 29.97 fps footage is) shows that picture.
     struct Case {
         const char* name;
         const char* container;
@@ -210,7 +211,8 @@ TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAny
          {Case{"sound-first.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 250, 12, 0},
           Case{"last-group.m2ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25, 0, 5.2},
           Case{"vcd.mpg", "mpeg", ts::VideoCodec::mpeg1, ts::AudioCodec::mp2, 12, 0, 2.08},
-          Case{"dvd.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::ac3, 12, 0, 3.2}}) {
+          Case{"dvd.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::ac3, 12, 0, 3.2},
+          Case{"hair-before.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::ac3, 25, 0, 0.999}}) {
         const fs::path source = MediaFixtures::shared().scratch(c.name);
         ts::writeMovie(source,
                        {.container = c.container,
@@ -230,8 +232,10 @@ TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAny
         Doc doc;
         doc.project.sequence.frameRate = FrameRate{25, 1};
         const Uuid m = doc.media(source, MediaKind::video, length);
-        doc.clip(0, m, 0, length - c.in, c.in);
-        doc.clip(3, m, 0, length - c.in, c.in);
+        // To the last whole frame of the source.
+        const double duration = std::floor((length - c.in) * 25 + 1e-6) / 25;
+        doc.clip(0, m, 0, duration, c.in);
+        doc.clip(3, m, 0, duration, c.in);
         ExportRequest r;
         r.project = doc.project;
         r.outputURL = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
@@ -260,6 +264,137 @@ TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAny
             ASSERT_NE(shown, got.pictures.end()) << c.name << " click at " << click;
             EXPECT_NEAR(click - shown->first, 0.0, 0.002) << c.name << " click at " << click;
         }
+    }
+}
+
+TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlone) {
+    // Three seconds of counting pictures at 25 fps with AAC clicks every ten pictures' time, the
+    // sound starting with the pictures (its priming alone before them) or 200 ms before them:
+    // Matroska by its packet times, MP4 by its edit list. Each plays on the frames of its pictures,
+    // with its sound.
+    for (const char* container : {"matroska", "mp4"})
+        for (int delay : {0, 5}) {
+            const std::string name = std::string("placed-") + container + "-" + std::to_string(delay);
+            const fs::path source =
+                MediaFixtures::shared().scratch(name + (std::string(container) == "mp4" ? ".mp4" : ".mkv"));
+            ts::writeMovie(source,
+                           {.container = container,
+                            .framesPerSecond = 25,
+                            .frames = 75,
+                            .audio = ts::AudioCodec::aac,
+                            .audioSeconds = 3 + delay / 25.0,
+                            .countingFrames = true,
+                            .reorderedPictures = 2,
+                            .pictureDelay = delay,
+                            .sound = [](std::int64_t i) { return i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
+            const double length = media::Asset::load(source)->duration().toSeconds();
+            EXPECT_NEAR(length, 3 + delay / 25.0, 0.0011) << name;
+            Doc doc;
+            doc.project.sequence.frameRate = FrameRate{25, 1};
+            const Uuid m = doc.media(source, MediaKind::video, length);
+            doc.clip(0, m, 0, length);
+            doc.clip(3, m, 0, length);
+            ExportRequest r;
+            r.project = doc.project;
+            r.outputURL = MediaFixtures::shared().scratch(name + "-out.mp4");
+            r.width = 320;
+            r.height = 180;
+            r.frameRate = FrameRate{25, 1};
+            SequenceExporter().exportMovie(r, nullptr);
+            const CountedMovie got = countedMovie(r.outputURL);
+            EXPECT_EQ(got.pictures.size(), std::size_t(75 + delay)) << name;
+            for (const auto& [time, index] : got.pictures) {
+                if (time < delay / 25.0 - 0.001) continue; // the lead before the first picture
+                EXPECT_EQ(index, std::lround(time * 25) - delay) << name << " at " << time;
+            }
+            // Click n sounds 0.4·n s into the sound, with picture 10·n − delay.
+            ASSERT_GE(got.clicks.size(), 7u) << name;
+            for (double click : got.clicks)
+                EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
+        }
+
+    // Lossless and PCM sound that outlasts the pictures is all heard, however short its tail and
+    // however long its coded frames: a tenth of a second of FLAC in Matroska, 30 ms of PCM in a movie.
+    struct Tail {
+        const char* name;
+        const char* container;
+        ts::AudioCodec codec;
+        double seconds;
+    };
+    for (const Tail t : {Tail{"flac-tail.mkv", "matroska", ts::AudioCodec::flac, 0.1},
+                         Tail{"pcm-tail.mov", "mov", ts::AudioCodec::pcm16, 0.03}}) {
+        const fs::path source = MediaFixtures::shared().scratch(t.name);
+        ts::writeMovie(source, {.container = t.container,
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 25,
+                                .audio = t.codec,
+                                .audioSeconds = 1 + t.seconds});
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 1 + t.seconds, 0.0011) << t.name;
+        Doc doc;
+        doc.clip(3, doc.media(source, MediaKind::video, length), 0, length);
+        const auto mixed = doc.mixed();
+        std::int64_t last = 0;
+        for (std::size_t i = 0; i < mixed.size(); i += 2)
+            if (std::abs(mixed[i]) > 0.01f) last = std::int64_t(i / 2);
+        EXPECT_NEAR(double(last) / kRate, 1 + t.seconds, 0.002) << t.name;
+    }
+}
+
+TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole) {
+    // Four seconds of counting pictures followed, byte for byte, by half a second of another
+    // recording whose times lie 2.5 s before the first one's end, or 30 s after it. A search for a
+    // time near the end of the first lands in the second: the length stays within a second of the
+    // demuxer's estimate, every picture of the first recording is exported, and none of the second,
+    // which has no place after it.
+    const fs::path first = MediaFixtures::shared().scratch("first-recording.ts");
+    ts::writeMovie(first, {.container = "mpegts",
+                           .width = 160,
+                           .height = 90,
+                           .framesPerSecond = 25,
+                           .frames = 100,
+                           .audio = ts::AudioCodec::aac,
+                           .audioSeconds = 4,
+                           .countingFrames = true,
+                           .keyFrameInterval = 25});
+    for (const double shift : {-2.5, 30.0}) {
+        const fs::path second = MediaFixtures::shared().scratch("second-recording.ts");
+        ts::writeMovie(second, {.container = "mpegts",
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 12,
+                                .audio = ts::AudioCodec::aac,
+                                .audioSeconds = 0.5,
+                                .keyFrameInterval = 25,
+                                .timeShift = 4 + shift});
+        const fs::path joined =
+            MediaFixtures::shared().scratch("joined" + std::to_string(int(shift)) + ".ts");
+        {
+            std::ofstream out(joined, std::ios::binary);
+            for (const fs::path& part : {first, second})
+                out << std::ifstream(part, std::ios::binary).rdbuf();
+        }
+        const double length = media::Asset::load(joined)->duration().toSeconds();
+        EXPECT_NEAR(length, 4.0, 0.05) << shift;
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(joined, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = MediaFixtures::shared().scratch("joined-out.mp4");
+        r.width = 160;
+        r.height = 90;
+        r.frameRate = FrameRate{25, 1};
+        SequenceExporter().exportMovie(r, nullptr);
+        const CountedMovie got = countedMovie(r.outputURL);
+        ASSERT_EQ(got.pictures.size(), 100u) << shift;
+        for (std::size_t k = 0; k < got.pictures.size(); ++k)
+            EXPECT_EQ(got.pictures[k].second, int(k)) << shift;
     }
 }
 

@@ -269,6 +269,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::flac:
+            encoder = "flac", compressed = false;
+            break;
         case AudioCodec::muLaw: encoder = "pcm_mulaw", compressed = false; break;
         case AudioCodec::aLaw: encoder = "pcm_alaw", compressed = false; break;
         case AudioCodec::adpcmMS: encoder = "adpcm_ms", compressed = false; break;
@@ -310,6 +313,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
 
     // What the ffmpeg tool asks of the transport stream muxer: every time moves 1.4 s later.
     if (recipe.container == "mpegts") out.oc->max_delay = 700000;
+    out.oc->output_ts_offset = std::llround(recipe.timeShift * AV_TIME_BASE);
     check(avio_open(&out.oc->pb, path.c_str(), AVIO_FLAG_WRITE), "open output");
     check(avformat_write_header(out.oc, nullptr), "header");
     Packet pkt(require(av_packet_alloc(), "packet"));

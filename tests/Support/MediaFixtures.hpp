@@ -22,6 +22,8 @@ enum class AudioCodec {
     // As camcorders and broadcast transport streams carry them.
     ac3,
     mp2,
+    // Lossless, in frames of 4,608 samples (96 ms at 48 kHz).
+    flac,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
     muLaw,
     aLaw,
@@ -58,6 +60,9 @@ struct MovieRecipe {
     // Frames by which the first picture follows the start of the sound: an MP4 or QuickTime movie gets
     // an edit list with that much empty time before its pictures.
     int pictureDelay = 0;
+    // Transport streams: every time this many seconds later still, as a recording that follows
+    // another in one file carries its own times.
+    double timeShift = 0;
     // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.

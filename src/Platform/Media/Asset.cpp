@@ -281,7 +281,9 @@ struct StreamEnd {
 // has had no packet for 10 s of the others' times, and reports only those: the streams of an interleaved file
 // lie within a second or two of each other, so one silent that long has ended. None when the position cannot
 // be reached or reading gives up. With `continuous`, a packet more than the stream's reading reach after the
-// one before it in its stream carries a damaged time, and is passed over, and so are all after it.
+// one before it in its stream carries a damaged time, and is passed over, and so are all after it; so is
+// the first of a stream more than that and a second after the latest of the others, as the streams of an
+// interleaved file keep within a second of each other.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
@@ -296,6 +298,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     if (!packet) return std::nullopt;
     std::map<int, std::int64_t> previousEnd;
     std::map<int, std::int64_t> latest, reached;
+    std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
     for (int s : settle)
         silentSince.emplace(s, from);
@@ -321,9 +324,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 start = previous != previousEnd.end() ? previous->second : packet->dts;
             const Time reach = readingReach(st);
             const bool jumped =
-                continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
-                __int128(start) - previous->second >
-                    av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base);
+                continuous && start != AV_NOPTS_VALUE &&
+                (previous != previousEnd.end()
+                     ? __int128(start) - previous->second >
+                           av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base)
+                     : fileNow && ticksToTime(start, st.time_base) > *fileNow + reach + Time(1, 1));
             if (start != AV_NOPTS_VALUE) {
                 auto [seen, first] = reached.try_emplace(index, start);
                 if (!first) seen->second = std::max(seen->second, start);
@@ -333,6 +338,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
+                const Time endTime = ticksToTime(end, st.time_base);
+                if (!fileNow || endTime > *fileNow) fileNow = endTime;
                 auto [it, fresh] = latest.try_emplace(index, end);
                 if (!fresh) it->second = std::max(it->second, end);
                 if (!settle.empty()) {

@@ -389,12 +389,11 @@ class CompositionSource : public FrameSource {
                     decoder->setDirection(direction_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
-                const Time lo = std::max(position->time - before, position->sourceRange.start);
-                const Time hi = std::max(
-                    position->time, std::min(position->time + after, position->sourceRange.end() - kTick));
-                jobs.push_back({id, decoder.get(), position->time,
-                                std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
-                used_.emplace_back(decoder.get(), position->time);
+                const Time at = pictureTime(*position);
+                const Time lo = std::max(at - before, position->sourceRange.start);
+                const Time hi = std::max(at, std::min(at + after, position->sourceRange.end() - kTick));
+                jobs.push_back({id, decoder.get(), at, std::max(at - lo, Time::zero()), hi - at, nullptr});
+                used_.emplace_back(decoder.get(), at);
                 lastUse_[decoder.get()] = {t.toSeconds(), reads_};
             }
         }
