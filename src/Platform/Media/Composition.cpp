@@ -156,10 +156,13 @@ void CompositionTrack::scaleTimeRange(const TimeRange& range, Time duration) {
     mergeEmptyTime(first == 0 ? 0 : first - 1, keptEnd);
 }
 
-Time pictureTime(const SourcePosition& position) {
-    const double rate = position.track ? position.track->nominalFrameRate : 0;
+Time pictureTolerance(double frameRate) {
     const Time most(5, 1000);
-    const Time tolerance = rate > 0 ? std::min(most, Time::seconds(1 / (8 * rate))) : Time(1, 1000);
+    return frameRate > 0 ? std::min(most, Time::seconds(1 / (8 * frameRate))) : Time(1, 1000);
+}
+
+Time pictureTime(const SourcePosition& position) {
+    const Time tolerance = pictureTolerance(position.track ? position.track->nominalFrameRate : 0);
     const Time last = position.sourceRange.end() - Time(1, Time::modelTimescale);
     return std::max(position.time, std::min(position.time + tolerance, last));
 }

@@ -32,11 +32,13 @@ struct SourcePosition {
     TimeRange sourceRange;
 };
 
-// The time to ask a source's decoder for to show `position`: its picture is the last one due at or
-// before it. A picture due a hair after the time (content on a frame grid whose times a container
-// rounded, or that a 90 kHz clock puts a tick late, or an in point a millisecond before a picture of a
-// 29.97 fps source) counts as due: an eighth of a source picture, at most 5 ms, well under a frame,
-// within the source the segment plays.
+// How far after a time a picture may be due and still be the one shown at it: content on a frame grid
+// whose times a container rounded, or a 90 kHz clock put a tick late, and an in point a millisecond
+// before a picture of 29.97 fps footage, land on their frame. An eighth of a picture of `frameRate`
+// (0: unknown), at most 5 ms: well under a frame.
+Time pictureTolerance(double frameRate);
+// The time to ask a source's decoder for to show `position`, whose picture is the last one due at or
+// before it: the position and its tolerance, within the source the segment plays.
 Time pictureTime(const SourcePosition& position);
 
 // A track of a composition: an edit list laid back to back from time 0. Edits throw
