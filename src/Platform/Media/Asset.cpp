@@ -282,8 +282,8 @@ struct StreamEnd {
 // lie within a second or two of each other, so one silent that long has ended. None when the position cannot
 // be reached or reading gives up. With `continuous`, a packet more than the stream's reading reach after the
 // one before it in its stream carries a damaged time, and is passed over, and so are all after it; so is
-// the first of a stream more than that and a second after the latest of the others, as the streams of an
-// interleaved file keep within a second of each other.
+// a stream's first packet when it lies that far and a second more past the latest packet taken of any
+// stream.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
@@ -502,7 +502,7 @@ StreamFrames streamFrames(const AVStream& st) {
             if (priming == 0) priming = c.priming;
             if (frame == 0) frame = c.frame;
         }
-    // HE-AAC codes its priming at half its output rate.
+    // HE-AAC's core runs at half its output rate: its priming lasts twice as many output samples.
     if ((p.codec_id == AV_CODEC_ID_AAC || p.codec_id == AV_CODEC_ID_AAC_LATM) &&
         (p.profile == FF_PROFILE_AAC_HE || p.profile == FF_PROFILE_AAC_HE_V2) && p.initial_padding <= 0)
         priming *= 2;
