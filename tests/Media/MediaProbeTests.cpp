@@ -274,6 +274,17 @@ TEST(MediaProbe, MoviesWithAndWithoutSound) {
     MediaItem mkv = probe(fixture(Fixture::matroskaMovie));
     EXPECT_EQ(mkv.codec, "H.264");
     EXPECT_TRUE(mkv.hasAudio);
+
+    // A DVD's program stream, MPEG-2 pictures with AC-3 sound: its streams come with its packets.
+    const fs::path vob = MediaFixtures::shared().scratch("dvd.vob");
+    testsupport::writeMovie(
+        vob,
+        {.container = "vob", .video = testsupport::VideoCodec::mpeg2, .audio = testsupport::AudioCodec::ac3});
+    MediaItem dvd = probe(vob);
+    EXPECT_EQ(dvd.kind, MediaKind::video);
+    EXPECT_TRUE(dvd.hasAudio);
+    EXPECT_EQ(dvd.width, 320);
+    EXPECT_NEAR(dvd.duration, 1.0, 0.021);
 }
 
 TEST(MediaProbe, SoundOnlyFiles) {

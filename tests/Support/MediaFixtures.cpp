@@ -224,13 +224,15 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
 
     Lane video, audio;
     if (recipe.video != VideoCodec::none) {
-        bool prores = recipe.video == VideoCodec::proresHQ;
+        const bool prores = recipe.video == VideoCodec::proresHQ;
+        const bool x264 = recipe.video == VideoCodec::h264;
         AVDictionary* opts = nullptr;
-        if (recipe.video != VideoCodec::mpeg4)
-            av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
+        if (prores || x264) av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
             prores                              ? "prores_ks"
             : recipe.video == VideoCodec::mpeg4 ? "mpeg4"
+            : recipe.video == VideoCodec::mpeg1 ? "mpeg1video"
+            : recipe.video == VideoCodec::mpeg2 ? "mpeg2video"
                                                 : "libx264",
             [&](AVCodecContext& c) {
                 c.width = recipe.width;
@@ -240,6 +242,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
                 if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
+                // Enough for the counting bars to stay black and white.
+                if (recipe.video == VideoCodec::mpeg1 || recipe.video == VideoCodec::mpeg2)
+                    c.bit_rate = 2000000;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);
@@ -266,6 +271,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::flac:
+            encoder = "flac", compressed = false;
+            break;
         case AudioCodec::muLaw: encoder = "pcm_mulaw", compressed = false; break;
         case AudioCodec::aLaw: encoder = "pcm_alaw", compressed = false; break;
         case AudioCodec::adpcmMS: encoder = "adpcm_ms", compressed = false; break;
@@ -307,6 +315,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
 
     // What the ffmpeg tool asks of the transport stream muxer: every time moves 1.4 s later.
     if (recipe.container == "mpegts") out.oc->max_delay = 700000;
+    out.oc->output_ts_offset = std::llround(recipe.timeShift * AV_TIME_BASE);
     check(avio_open(&out.oc->pb, path.c_str(), AVIO_FLAG_WRITE), "open output");
     check(avformat_write_header(out.oc, nullptr), "header");
     Packet pkt(require(av_packet_alloc(), "packet"));

@@ -13,7 +13,8 @@
 // checked in or on the ffmpeg command-line tool.
 namespace osterveil::testsupport {
 
-enum class VideoCodec { none, h264, proresHQ, mpeg4 };
+// MPEG-1 and MPEG-2 pictures as video CDs and DVDs carry them in program streams ("mpeg", "vob").
+enum class VideoCodec { none, h264, proresHQ, mpeg4, mpeg1, mpeg2 };
 enum class AudioCodec {
     none,
     aac,
@@ -22,6 +23,8 @@ enum class AudioCodec {
     // As camcorders and broadcast transport streams carry them.
     ac3,
     mp2,
+    // Lossless, in frames of 4,608 samples (96 ms at 48 kHz).
+    flac,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
     muLaw,
     aLaw,
@@ -31,7 +34,8 @@ enum class AudioCodec {
 
 struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav", "mp3", "mpegts" (whose streams start
-    // near 1.4 s, as the ffmpeg tool and camcorders write them), "h264" or "m4v" (raw streams).
+    // near 1.4 s, as the ffmpeg tool and camcorders write them), "mpeg" or "vob" (program streams),
+    // "h264" or "m4v" (raw streams).
     std::string container = "mp4";
     VideoCodec video = VideoCodec::h264;
     int width = 320;
@@ -57,6 +61,9 @@ struct MovieRecipe {
     // Frames by which the first picture follows the start of the sound: an MP4 or QuickTime movie gets
     // an edit list with that much empty time before its pictures.
     int pictureDelay = 0;
+    // Transport streams: every time this many seconds later still, as a recording that follows
+    // another in one file carries its own times.
+    double timeShift = 0;
     // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.

@@ -159,6 +159,13 @@ struct AudioDecoder::Impl {
     std::vector<float> scratch;
     std::int64_t fifoStart = 0;
     bool positioned = false; // fifoStart is known
+    // A seek in a program or transport stream can land inside a coded frame that began in a packet not
+    // read: the parser gives the piece that remains its packet's time, and the frames after it times
+    // counted on from there, all a frame late, until the next packet with a time of its own that comes
+    // with its position in the file. That one sets the place once more.
+    bool byPacketTime = false;
+    bool placedAgain = true;
+    std::int64_t placedFrom = -1; // the file position of the packet that placed the fifo
     bool started = false;
     bool endOfStream = false;
     bool flushed = false;
@@ -226,12 +233,17 @@ struct AudioDecoder::Impl {
         const std::int64_t pts =
             f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         if (!positioned) {
-            if (pts != AV_NOPTS_VALUE)
-                fifoStart =
-                    av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
-                                     static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
-                    origin;
+            if (pts != AV_NOPTS_VALUE) fifoStart = place(pts);
             positioned = true;
+            placedAgain = !byPacketTime;
+            placedFrom = f->pkt_pos;
+        } else if (!placedAgain && pts != AV_NOPTS_VALUE && f->pkt_pos >= 0 && f->pkt_pos != placedFrom &&
+                   lost == 0) {
+            placedAgain = true;
+            const std::int64_t queued = swr ? swr_get_delay(swr, outRate) : 0;
+            const std::int64_t late = place(pts) - (fifoEnd() + queued);
+            const std::int64_t frame = av_rescale(f->nb_samples, outRate, f->sample_rate);
+            if (late != 0 && std::abs(late) <= 2 * frame) fifoStart += late;
         } else if (lost > 0) {
             // What the damaged packets held plays as silence, so the sound after them keeps its time.
             std::int64_t gap = std::int64_t(lost) * lastFrameSamples;
@@ -250,6 +262,13 @@ struct AudioDecoder::Impl {
         } else {
             convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
         }
+    }
+
+    // Where a stream time falls on the fifo's clock.
+    std::int64_t place(std::int64_t pts) const {
+        return av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
+                                static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
+               origin;
     }
 
     void convert(const std::uint8_t** data, int samples) {
@@ -350,6 +369,7 @@ struct AudioDecoder::Impl {
         swr_free(&swr);
         fifo.clear();
         positioned = false;
+        placedAgain = true;
         lost = 0;
         expectedPts = AV_NOPTS_VALUE;
         endOfStream = false;
@@ -389,6 +409,7 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.outChannels = channels > 0 ? channels : nativeChannels;
     m.convChannels = nativeChannels == 1 ? 1 : m.outChannels;
     m.origin = m.track->timeOrigin.converted(m.outRate).value();
+    m.byPacketTime = detail::seeksByPacketTime(*m.format);
 }
 
 AudioDecoder::~AudioDecoder() = default;

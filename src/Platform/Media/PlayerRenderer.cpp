@@ -290,7 +290,7 @@ class FrameSource {
 class FileSource : public FrameSource {
   public:
     FileSource(const PlayerItem& item, PictureBudget& budget)
-        : budget_(budget), decoder_(item.videoTrack(), budget.bytes),
+        : budget_(budget), decoder_(item.videoTrack(), budget.bytes), track_(item.videoTrack()),
           transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
         const Size natural = item.videoTrack()->naturalSize;
         size_ = natural;
@@ -300,7 +300,11 @@ class FileSource : public FrameSource {
         budget_.decoders = 1;
     }
 
-    Prepared prepare(const Time& t, const Time& before, const Time& after) override {
+    Prepared prepare(const Time& time, const Time& before, const Time& after) override {
+        // A picture due a hair after the time is the one shown, as in a composition.
+        const Time end = track_->timeRange.end();
+        Time t = time + pictureTolerance(track_->nominalFrameRate);
+        if (end.isNumeric()) t = std::max(time, std::min(t, end - kTick));
         last_ = t;
         decoder_.setAllowance(budget_.bytes);
         auto frame = decoder_.frame(t, before, after);
@@ -324,6 +328,7 @@ class FileSource : public FrameSource {
   private:
     PictureBudget& budget_;
     SourceDecoder decoder_;
+    std::shared_ptr<const AssetTrack> track_;
     AffineTransform transform_;
     Size maximum_;
     Size size_;
@@ -389,12 +394,11 @@ class CompositionSource : public FrameSource {
                     decoder->setDirection(direction_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
-                const Time lo = std::max(position->time - before, position->sourceRange.start);
-                const Time hi = std::max(
-                    position->time, std::min(position->time + after, position->sourceRange.end() - kTick));
-                jobs.push_back({id, decoder.get(), position->time,
-                                std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
-                used_.emplace_back(decoder.get(), position->time);
+                const Time at = pictureTime(*position);
+                const Time lo = std::max(at - before, position->sourceRange.start);
+                const Time hi = std::max(at, std::min(at + after, position->sourceRange.end() - kTick));
+                jobs.push_back({id, decoder.get(), at, std::max(at - lo, Time::zero()), hi - at, nullptr});
+                used_.emplace_back(decoder.get(), at);
                 lastUse_[decoder.get()] = {t.toSeconds(), reads_};
             }
         }

@@ -49,6 +49,13 @@ struct VideoDecoder::Impl {
     bool afterSeek = true;
     bool skipping = true;
     bool intraOnly = false; // every picture stands alone: nothing to skip
+    // A seek lands on whatever packet comes last before the time (see `seeksByPacketTime`): packets are
+    // passed over until a key frame, which may lie after the time asked for, or nowhere before the end.
+    bool byPacketTime = false;
+    bool awaitingKey = false;
+    // The latest picture given since the last seek: a picture timed before it follows a jump back in
+    // the file's times (recordings joined end to end), and has no place on the track.
+    std::optional<std::int64_t> latestPicture;
     // While decoding towards `target`, a picture no other depends on is left undecoded when a packet
     // already read is presented after it and still by the target: that one (or a later one) replaces
     // it on screen before the target.
@@ -79,12 +86,10 @@ struct VideoDecoder::Impl {
                   " was skipped; the last good picture stays on screen in its place.");
     }
 
-    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded) {
+    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded, std::int64_t pts) {
         auto out = std::make_shared<VideoFrame>();
-        AVFrame* f = decoded;
-        const std::int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         out->presentationTime = pts == AV_NOPTS_VALUE ? Time::zero() : timeOf(pts);
-        pictures.describe(f, *out);
+        pictures.describe(decoded, *out);
         return out;
     }
 
@@ -100,9 +105,19 @@ struct VideoDecoder::Impl {
         for (;;) {
             switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
             case detail::Received::frame: {
-                auto out = wrap(frame);
-                const std::int64_t pts =
-                    frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                                       ? frame->best_effort_timestamp
+                                       : frame->pts;
+                // A picture without a time (the last of an MPEG-1 or -2 stream that times only some of
+                // its packets) follows the one before it.
+                if (pts == AV_NOPTS_VALUE && latestPicture && frameTicks > 0)
+                    pts = *latestPicture + frameTicks;
+                if (pts != AV_NOPTS_VALUE && latestPicture && pts < *latestPicture) {
+                    av_frame_unref(frame);
+                    continue;
+                }
+                if (pts != AV_NOPTS_VALUE) latestPicture = pts;
+                auto out = wrap(frame, pts);
                 // A picture left undecoded between the last one and this one leaves a gap.
                 bool gap = !mayBeGone.empty() && (pts == AV_NOPTS_VALUE || *mayBeGone.begin() < pts);
                 if (pts != AV_NOPTS_VALUE) {
@@ -138,7 +153,11 @@ struct VideoDecoder::Impl {
         }
     }
 
-    AVDiscard discardFor(const AVPacket& p) {
+    std::optional<AVDiscard> discardFor(const AVPacket& p) {
+        if (awaitingKey) {
+            if (!(p.flags & AV_PKT_FLAG_KEY)) return std::nullopt;
+            awaitingKey = false;
+        }
         if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
@@ -162,6 +181,9 @@ struct VideoDecoder::Impl {
             av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
                          AVRational{1, Time::modelTimescale}, tb);
         detail::seekNear(format, stream->index, ts);
+        // From the file's start decoding begins with its first packet, whatever it is.
+        awaitingKey = byPacketTime && target > track->timeRange.start;
+        latestPicture.reset();
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
         readSince.clear();
@@ -178,6 +200,7 @@ struct VideoDecoder::Impl {
     // Whether the file's index has a key frame at or before `time`, not read yet and at least
     // `kKeyFrameJump` after `from`.
     bool keyFrameAhead(const Time& time, const Time& from) const {
+        if (byPacketTime) return false; // its index holds no key frames
         const std::int64_t ts =
             av_rescale_q_rnd((time + track->timeOrigin)
                                  .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
@@ -224,6 +247,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     m.codec->pkt_timebase = m.stream->time_base;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(m.stream->codecpar->codec_id);
     m.intraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    m.byPacketTime = detail::seeksByPacketTime(*m.format);
     if (m.track->nominalFrameRate > 0)
         m.frameTicks = av_rescale_q(1, av_d2q(1 / m.track->nominalFrameRate, 1 << 20), m.stream->time_base);
     m.codec->thread_count = std::max(0, threads);
@@ -267,10 +291,12 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
         m.seekTo(time, stepBack ? std::optional(time - Time::seconds(kStepBackReach)) : std::nullopt);
     }
     m.decodeUpTo(time);
-    // A seek can land after the target (key frames that lie): go further back until it does not.
+    // A seek can land after the target (key frames that lie, or the first key frame after a packet
+    // time), or, by packet time, where no key frame follows: go further back until it does not.
     Time back = time;
     double step = kReorderStepBack;
-    while (m.current && time < m.current->presentationTime && back > m.track->timeRange.start && m.seeks < 1000) {
+    while ((m.current ? time < m.current->presentationTime : m.byPacketTime && m.seeks > 0) &&
+           back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
         m.seekTo(back, m.keepFrom);
@@ -317,8 +343,8 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, cons
     // little finds the one before, rather than decoding all the way to the time.
     Time back = hi;
     double step = kReorderStepBack;
-    while (!ahead && m.current && m.current->presentationTime > hi && back > m.track->timeRange.start &&
-           m.seeks < 1000) {
+    while (!ahead && (m.current ? m.current->presentationTime > hi : m.byPacketTime) &&
+           back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
         m.seekTo(back);
