@@ -6,6 +6,9 @@
 // cores, and each seeking case in a process of its own (resident memory is the whole process's):
 //   taskset -c 0,1 bench/bench_player --benchmark_filter=Play/scale:50
 //   bench/bench_player --benchmark_filter=SeeksAcrossSources/sources:24/apart:1104
+// Footage heavier than the machine (4K camera clips, written by the ffmpeg tool): SlowerThanTheFootage on
+// one core, HeavyClipInALightSequence on two cores with eight busy loops on them:
+//   taskset -c 7 bench/bench_player --benchmark_filter=SlowerThanTheFootage
 // Sound goes to the null output, so no device is needed, except in the cases played through a sound
 // server (a private PulseAudio, or the one OSTERVEIL_PULSE_SERVER names, with a sink called "null"):
 // PlayWithSound, FreshStarts and WakingDevice. Run them on two cores, at rest and with a busy desktop's
