@@ -1,6 +1,7 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -24,8 +25,9 @@ constexpr double kForwardDecodeLimit = 2.0;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
 // A request nearer than `kForwardDecodeLimit` still seeks when a key frame before it lies this far
-// beyond what has been read: decoding from there skips what lies between.
-constexpr double kKeyFrameJump = 0.5;
+// beyond what has been read: decoding from there skips what lies between, which costs more than the
+// seek from a few pictures on (a player that falls behind the clock jumps to a key frame ahead).
+constexpr double kKeyFrameJump = 0.1;
 // A request at most this far before the picture on screen is a step back: its seek decodes every
 // picture this far before it, so that the next steps back find them among those observed.
 constexpr double kStepBackReach = 0.5;
@@ -67,11 +69,17 @@ struct VideoDecoder::Impl {
     std::int64_t readEnd = AV_NOPTS_VALUE;  // the latest end of a picture read since the last seek
     std::int64_t frameTicks = 0;            // one frame at the nominal rate, for packets without a length
     int errorsInARow = 0;
+    // For `keyFrameAfter`: a reading of the file of its own, and when key frames are shown, by when they
+    // are decoded.
+    AVFormatContext* keyReader = nullptr;
+    bool keyReaderFailed = false;
+    std::map<std::int64_t, std::int64_t> keysShown;
 
     ~Impl() {
         av_packet_free(&packet);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
+        avformat_close_input(&keyReader);
     }
 
     // A stream time as a time on the asset's timeline.
@@ -271,6 +279,42 @@ bool VideoDecoder::ranOutBefore(const Time& time) const {
 }
 
 int VideoDecoder::seekCount() const { return impl_->seeks; }
+
+std::optional<Time> VideoDecoder::keyFrameAfter(const Time& time) {
+    Impl& m = *impl_;
+    const std::int64_t ts =
+        av_rescale_q_rnd((time + m.track->timeOrigin)
+                             .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
+                             .value(),
+                         AVRational{1, Time::modelTimescale}, m.stream->time_base, AV_ROUND_DOWN) +
+        1;
+    const AVIndexEntry* key = avformat_index_get_entry_from_timestamp(m.stream, ts, 0);
+    if (!key) return std::nullopt;
+    const std::int64_t decoded = key->timestamp;
+    if (auto known = m.keysShown.find(decoded); known != m.keysShown.end()) return m.timeOf(known->second);
+    if (!m.keyReader && !m.keyReaderFailed) {
+        m.keyReaderFailed = detail::openInput(m.keyReader, m.track->assetPath) < 0 ||
+                            m.keyReader->nb_streams <= unsigned(m.track->streamIndex);
+    }
+    if (m.keyReaderFailed) return std::nullopt;
+    std::optional<std::int64_t> shown;
+    if (av_seek_frame(m.keyReader, m.track->streamIndex, decoded, AVSEEK_FLAG_BACKWARD) >= 0) {
+        AVPacket* packet = av_packet_alloc();
+        // The key frame's packet is among the first read after the seek.
+        for (int read = 0; packet && read < 64 && av_read_frame(m.keyReader, packet) >= 0; ++read) {
+            const bool found = packet->stream_index == m.track->streamIndex &&
+                               (packet->flags & AV_PKT_FLAG_KEY) && packet->dts != AV_NOPTS_VALUE &&
+                               packet->dts >= decoded;
+            if (found) shown = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            av_packet_unref(packet);
+            if (found) break;
+        }
+        av_packet_free(&packet);
+    }
+    if (!shown) return std::nullopt;
+    m.keysShown[decoded] = *shown;
+    return m.timeOf(*shown);
+}
 
 std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     Impl& m = *impl_;
