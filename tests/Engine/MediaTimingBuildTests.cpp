@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -196,6 +198,54 @@ CountedMovie countedMovie(const fs::path& movie) {
         }
     }
     return out;
+}
+
+// Where each packet of a transport stream that starts a PES packet begins in the file, and its time.
+struct PesStart {
+    int stream;
+    std::int64_t at;
+    double seconds;
+};
+std::vector<PesStart> pesStarts(const fs::path& p) {
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, p.c_str(), nullptr, nullptr) < 0) return {};
+    avformat_find_stream_info(fmt, nullptr);
+    std::vector<PesStart> out;
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->pos >= 0 && pkt->pts != AV_NOPTS_VALUE)
+            out.push_back({pkt->stream_index, pkt->pos,
+                           double(pkt->pts) * av_q2d(fmt->streams[pkt->stream_index]->time_base)});
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return out;
+}
+
+// A copy of a transport stream whose PES packet starting in the packet at byte `at` carries times
+// `shift` seconds later, as a damaged header would.
+void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t at, double shift) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t pes = std::size_t(at) + 4;
+    if (b[std::size_t(at) + 3] & 0x20) pes += 1 + b[std::size_t(at) + 4]; // past the adaptation field
+    ASSERT_TRUE(b[pes] == 0 && b[pes + 1] == 0 && b[pes + 2] == 1) << at;
+    const int flags = b[pes + 7] >> 6; // 2: a presentation time, 3: and a decoding time
+    ASSERT_GE(flags, 2) << at;
+    for (int k = 0; k < (flags == 3 ? 2 : 1); ++k) {
+        std::uint8_t* t = &b[pes + 9 + 5 * std::size_t(k)];
+        std::int64_t v = std::int64_t(t[0] >> 1 & 7) << 30 | std::int64_t(t[1]) << 22 |
+                         std::int64_t(t[2] >> 1) << 15 | std::int64_t(t[3]) << 7 | t[4] >> 1;
+        v = (v + std::llround(shift * 90000)) & ((std::int64_t(1) << 33) - 1);
+        t[0] = std::uint8_t((t[0] & 0xF1) | (v >> 30 & 7) << 1);
+        t[1] = std::uint8_t(v >> 22);
+        t[2] = std::uint8_t((v >> 15 & 0x7F) << 1 | 1);
+        t[3] = std::uint8_t(v >> 7);
+        t[4] = std::uint8_t((v & 0x7F) << 1 | 1);
+    }
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 } // namespace
 
@@ -443,6 +493,39 @@ TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole)
         for (std::size_t k = 0; k < got.pictures.size(); ++k)
             EXPECT_EQ(got.pictures[k].second, int(k)) << shift;
     }
+}
+
+TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeNearItsEndKeepsItsLength) {
+    // Four seconds of pictures and sound, one of whose packets in the last second and a half carries a
+    // time 3 s or 100 s late: the demuxer's estimate of the end takes in the first and not the second,
+    // and the search for a time near the end may land after it or start reading at it. Either way
+    // the item stays within a second of its recording.
+    const fs::path source = MediaFixtures::shared().scratch("retimed-source.ts");
+    ts::writeMovie(source, {.container = "mpegts",
+                            .width = 160,
+                            .height = 90,
+                            .framesPerSecond = 25,
+                            .frames = 100,
+                            .audio = ts::AudioCodec::aac,
+                            .audioSeconds = 4,
+                            .keyFrameInterval = 25});
+    const std::vector<PesStart> starts = pesStarts(source);
+    double last = 0;
+    for (const PesStart& s : starts)
+        last = std::max(last, s.seconds);
+    const fs::path damaged = MediaFixtures::shared().scratch("retimed.ts");
+    int tried = 0;
+    for (const PesStart& s : starts) {
+        if (s.seconds < last - 1.5) continue;
+        for (const double shift : {3.0, 100.0}) {
+            writeRetimedCopy(source, damaged, s.at, shift);
+            const double length = media::Asset::load(damaged)->duration().toSeconds();
+            EXPECT_GE(length, 3.9) << "stream " << s.stream << " at " << s.seconds << " s, " << shift;
+            EXPECT_LE(length, 5.01) << "stream " << s.stream << " at " << s.seconds << " s, " << shift;
+            ++tried;
+        }
+    }
+    EXPECT_GT(tried, 40);
 }
 
 TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {

@@ -235,6 +235,8 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
 constexpr int maximumPacketsAtTheEnd = 20000;
 // Streams whose estimated ends are read again, each from shortly before its own end.
 constexpr int maximumExtraReadings = 4;
+// The bytes at the end of a file the demuxer estimates its streams' lengths from.
+constexpr std::int64_t estimateBytes = 250'000;
 
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -274,24 +276,28 @@ struct StreamEnd {
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
-// packet at or before it) and reads on: the end of the latest packet of each stream of `tracks` that
-// had one. A packet without a presentation time follows the one before it, so streams that only count
-// frames, or time only some of them (MPEG-1 and -2 pictures in a program stream), are measured by counting.
-// With `settle` empty, reading goes to the end of the file. Otherwise it stops once every stream in `settle`
-// has had no packet for 10 s of the others' times, and reports only those: the streams of an interleaved file
-// lie within a second or two of each other, so one silent that long has ended. None when the position cannot
-// be reached or reading gives up. With `continuous`, a packet more than the stream's reading reach after the
-// one before it in its stream carries a damaged time, and is passed over, and so are all after it; so is
-// a stream's first packet when it lies that far and a second more past the latest packet taken of any
-// stream.
+// packet at or before it), or to the byte `fromByte` when one is given, and reads on: the end of the
+// latest packet of each stream of `tracks` that had one. A packet without a presentation time follows the one
+// before it, so streams that only count frames, or time only some of them (MPEG-1 and -2 pictures in a
+// program stream), are measured by counting. With `settle` empty, reading goes to the end of the file.
+// Otherwise it stops once every stream in `settle` has had no packet for 10 s of the others' times, and
+// reports only those: the streams of an interleaved file lie within a second or two of each other, so one
+// silent that long has ended. None when the position cannot be reached or reading gives up. With
+// `continuous`, a packet more than the stream's reading reach after the one before it in its stream carries a
+// damaged time, and is passed over, and so are all after it; so is a stream's first packet when it lies that
+// far and a second more past the latest packet taken of any stream.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
-                                                 const Deadline& deadline) {
-    const AVStream& reference = *ctx.streams[seekStream];
-    const std::int64_t target =
-        av_rescale_q(from.value(), AVRational{1, from.timescale()}, reference.time_base);
-    if (av_seek_frame(&ctx, seekStream, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
+                                                 const Deadline& deadline, std::int64_t fromByte = -1) {
+    if (fromByte >= 0) {
+        if (av_seek_frame(&ctx, -1, fromByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+    } else {
+        const AVStream& reference = *ctx.streams[seekStream];
+        const std::int64_t target =
+            av_rescale_q(from.value(), AVRational{1, from.timescale()}, reference.time_base);
+        if (av_seek_frame(&ctx, seekStream, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
+    }
 
     const Time settled = Time(10, 1);
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
@@ -430,6 +436,24 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
         if (auto more = readEnds(ctx, tracks, t.streamIndex, before(t), {t.streamIndex}, true, deadline))
             ends->merge(*more);
     }
+    // A search that never came near a stream's estimated end landed after the packets that gave it:
+    // times that go back (recordings joined end to end, the later one timed earlier), or one damaged
+    // time ahead of the rest. The bytes the estimate was read from tell which: read in order, the
+    // first recording's end is kept and the damaged time passed over.
+    std::set<int> astray;
+    for (const auto& t : tracks)
+        if (const auto it = ends->find(t.streamIndex); it != ends->end() &&
+                                                       t.timeRange.duration.isNumeric() &&
+                                                       it->second.reached + Time(1, 1) < t.timeRange.end())
+            astray.insert(t.streamIndex);
+    const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
+    if (!astray.empty() && size > 0)
+        if (auto tail = readEnds(ctx, tracks, latest->streamIndex, Time::zero(), {}, true, deadline,
+                                 std::max<std::int64_t>(0, size - estimateBytes)))
+            for (int index : astray)
+                if (const auto it = tail->find(index);
+                    it != tail->end() && it->second.reached > ends->at(index).reached)
+                    ends->insert_or_assign(index, it->second);
     return *ends;
 }
 
@@ -444,9 +468,8 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         auto it = measured.find(t.streamIndex);
         if (estimated && it != measured.end() && t.timeRange.duration.isNumeric()) {
             // What the estimate misses is what the parsers still held, a packet or two; a damaged time
-            // far beyond it is no end. Reading that never came near the estimate was sent elsewhere by
-            // times that go back (recordings joined end to end, the later one timed earlier): the
-            // search for a time lands after the part that holds it, and the estimate stands.
+            // far beyond it is no end. Reading that never came near the estimate, even through the bytes
+            // the estimate was read from, leaves the estimate standing.
             const Time estimate = t.timeRange.end();
             Time end = std::min(it->second.end, estimate + Time(1, 1));
             if (it->second.reached + Time(1, 1) < estimate) end = estimate;
