@@ -25,7 +25,7 @@
 #include "ProcessFiles.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
-#include "UI/Shell/KestwaterApp.hpp"
+#include "UI/Shell/EditorApplication.hpp"
 
 using namespace osterveil;
 
@@ -56,7 +56,7 @@ class FirstPaint : public QObject {
 
 struct Program {
     Program() : app(*qApp) {}
-    KestwaterApp app;
+    EditorApplication app;
 
     void closeAll() {
         for (ProjectDocument* d : app.documents().documents()) {
@@ -418,7 +418,7 @@ void BM_ProgramEndingDuringAnOpenToWorkDone(benchmark::State& state) {
     }
     const auto at = std::chrono::duration<double>(sized.whole * double(state.range(1)) / 10);
     for (auto _ : state) {
-        auto program = std::make_unique<KestwaterApp>(*qApp);
+        auto program = std::make_unique<EditorApplication>(*qApp);
         program->documents().openFile(sized.file);
         while (WorkService::shared().running(WorkService::Lane::documents) == 0)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);

@@ -9,7 +9,7 @@
 #include "Engine/FrameImages.hpp"
 #include "Engine/Log.hpp"
 #include "Engine/PlateStore.hpp"
-#include "Engine/VideoCompositor.hpp"
+#include "Engine/SequenceCompositor.hpp"
 #include "Media/MediaCheck.hpp"
 #include "Model/Nesting.hpp"
 #include "Model/Numeric.hpp"
@@ -381,7 +381,7 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     if (!layers.empty()) {
         const double length = std::max(result.duration, frameRate.frameDuration());
         result.videoComposition = makeVideoComposition(layers, plate, size, frameRate, length);
-        result.videoComposition->makeCompositor = KestwaterCompositor::factory(images, sequenceSize);
+        result.videoComposition->makeCompositor = SequenceCompositor::factory(images, sequenceSize);
     }
     result.images = std::move(images);
     return result;

@@ -15,7 +15,7 @@ std::string describe(ProjectError::Kind kind, std::int64_t version) {
     case ProjectError::Kind::corrupt:
         break;
     }
-    return "This file is not a Pellmar Studio project.";
+    return "This file is not an Osterveil project.";
 }
 
 } // namespace

@@ -42,7 +42,7 @@ extern "C" {
 #include "UI/Monitors/VideoView.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
-#include "UI/Shell/KestwaterApp.hpp"
+#include "UI/Shell/EditorApplication.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
 #include "UI/Timeline/TimelineGeometry.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
@@ -246,7 +246,7 @@ struct EndToEnd : ::testing::Test {
 TEST_F(EndToEnd, ImportCutGradeTitleUndoSaveReopenAndExport) {
     if (QGuiApplication::platformName() != "xcb")
         GTEST_SKIP() << "needs an X server: run under xvfb-run with QT_QPA_PLATFORM=xcb";
-    KestwaterApp::applyLook(*qApp);
+    EditorApplication::applyLook(*qApp);
 
     // Three short clips: a grey movie with a tone, a sound, a still.
     auto& fixtures = testsupport::MediaFixtures::shared();

@@ -5,7 +5,7 @@
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
-#include "Engine/VideoCompositor.hpp"
+#include "Engine/SequenceCompositor.hpp"
 #include "EngineTestSupport.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Imaging/Context.hpp"
@@ -49,7 +49,7 @@ struct Frame {
 };
 
 // Runs one request through a compositor and returns the frame.
-Frame render(KestwaterCompositor& c, std::vector<RenderLayer> layers, double t, int w = 64, int h = 36,
+Frame render(SequenceCompositor& c, std::vector<RenderLayer> layers, double t, int w = 64, int h = 36,
              media::CompositionRequest::Status* status = nullptr) {
     auto instruction = std::make_shared<CompositeInstruction>(
         media::TimeRange(Time::zero(), Time(10, 1)), std::move(layers), std::nullopt);
@@ -69,7 +69,7 @@ TEST(Compositor, EmptyInstructionIsBlackAndTracksStackByOrder) {
     auto images = std::make_shared<ImageSet>();
     (*images)["red"] = solid(64, 36, 255, 0, 0);
     (*images)["narrow blue"] = solid(16, 36, 0, 0, 255);
-    KestwaterCompositor c(images);
+    SequenceCompositor c(images);
     const Frame black = render(c, {}, 0);
     EXPECT_EQ(black.at(10, 10), (std::array<int, 3>{0, 0, 0}));
 
@@ -91,7 +91,7 @@ TEST(Compositor, LayersOfOneTrackDissolveByWeight) {
     auto images = std::make_shared<ImageSet>();
     (*images)["red"] = solid(64, 36, 255, 0, 0);
     (*images)["blue"] = solid(64, 36, 0, 0, 255);
-    KestwaterCompositor c(images);
+    SequenceCompositor c(images);
     const Uuid track = Uuid::make();
     auto weighted = [&](double a, double b) {
         RenderLayer first = stillLayer("red", 1, track), second = stillLayer("blue", 1, track);
@@ -122,36 +122,36 @@ TEST(Compositor, LayersOfOneTrackDissolveByWeight) {
 TEST(Compositor, FadeAndDissolveWindows) {
     RenderLayer l;
     l.fadeIn = ClosedRange{10, 11};
-    EXPECT_EQ(KestwaterCompositor::windowWeight(l, 10), 0);
-    EXPECT_EQ(KestwaterCompositor::windowWeight(l, 10.5), 0.5);
-    EXPECT_EQ(KestwaterCompositor::windowWeight(l, 11), 1);
+    EXPECT_EQ(SequenceCompositor::windowWeight(l, 10), 0);
+    EXPECT_EQ(SequenceCompositor::windowWeight(l, 10.5), 0.5);
+    EXPECT_EQ(SequenceCompositor::windowWeight(l, 11), 1);
     RenderLayer d;
     d.dissolveIn = ClosedRange{10, 11};
-    EXPECT_EQ(KestwaterCompositor::windowWeight(d, 10.5), 0.5);
+    EXPECT_EQ(SequenceCompositor::windowWeight(d, 10.5), 0.5);
     RenderLayer zeroDissolve, zeroFade;
     zeroDissolve.dissolveIn = ClosedRange{10, 10};
     zeroFade.fadeIn = ClosedRange{10, 10};
-    EXPECT_EQ(KestwaterCompositor::windowWeight(zeroDissolve, 10), 0);
-    EXPECT_EQ(KestwaterCompositor::windowWeight(zeroDissolve, 10.01), 1);
-    EXPECT_EQ(KestwaterCompositor::windowWeight(zeroFade, 10), 1);
+    EXPECT_EQ(SequenceCompositor::windowWeight(zeroDissolve, 10), 0);
+    EXPECT_EQ(SequenceCompositor::windowWeight(zeroDissolve, 10.01), 1);
+    EXPECT_EQ(SequenceCompositor::windowWeight(zeroFade, 10), 1);
     RenderLayer out;
     out.fadeOut = ClosedRange{4, 6};
     out.dissolveOut = ClosedRange{5, 7};
-    EXPECT_DOUBLE_EQ(KestwaterCompositor::windowWeight(out, 5.5), 0.25 * 0.75);
+    EXPECT_DOUBLE_EQ(SequenceCompositor::windowWeight(out, 5.5), 0.25 * 0.75);
 }
 
 TEST(Compositor, MotionThresholdsAndScaledPositions) {
     auto images = std::make_shared<ImageSet>();
     (*images)["red"] = solid(64, 36, 255, 0, 0);
     // Below the thresholds nothing moves: the picture fills the frame edge to edge.
-    KestwaterCompositor c(images);
+    SequenceCompositor c(images);
     RenderLayer still = stillLayer("red", 1);
     still.motion = ClipMotion{1.00005, 0, 0.4, -0.4};
     EXPECT_EQ(render(c, {still}, 0).at(0, 0)[0], 255);
     still.motion = ClipMotion{1, 0, 0.5, 0};
     EXPECT_LT(render(c, {still}, 0).at(0, 0)[0], 255); // half a pixel over: the left edge uncovers
     // Positions are pixels of the sequence frame: at half the size a move of 20 is 10 pixels.
-    KestwaterCompositor half(images, media::Size{128, 72});
+    SequenceCompositor half(images, media::Size{128, 72});
     still.motion = ClipMotion{1, 0, 20, 0};
     const Frame moved = render(half, {still}, 0);
     EXPECT_EQ(moved.at(9, 18)[0], 0);
@@ -196,7 +196,7 @@ TEST(Compositor, AnotherAspectKeepsTheLayout) {
     auto images = std::make_shared<ImageSet>();
     (*images)["red"] = solid(108, 192, 255, 0, 0);
     (*images)["blue"] = solid(160, 90, 0, 0, 255);
-    KestwaterCompositor c(images, media::Size{108, 192});
+    SequenceCompositor c(images, media::Size{108, 192});
     RenderLayer background = stillLayer("red", 1), inset = stillLayer("blue", 2);
     inset.motion = ClipMotion{0.3, 0, 20, -40};
 
@@ -224,7 +224,7 @@ TEST(Compositor, AnotherAspectKeepsTheLayout) {
 TEST(Compositor, VignetteFollowsTheWholeMovedPicture) {
     auto images = std::make_shared<ImageSet>();
     (*images)["white"] = solid(64, 36, 255, 255, 255);
-    KestwaterCompositor c(images);
+    SequenceCompositor c(images);
     RenderLayer still = stillLayer("white", 1);
     still.grade.lumetri.vignette = 1;
     still.grade.lumetri.vignetteRadius = 0.6;
@@ -240,7 +240,7 @@ TEST(Compositor, VignetteFollowsTheWholeMovedPicture) {
 TEST(Compositor, CancellationDuringARender) {
     auto images = std::make_shared<ImageSet>();
     (*images)["big"] = solid(64, 36, 200, 100, 50);
-    KestwaterCompositor c(images);
+    SequenceCompositor c(images);
     RenderLayer heavy = stillLayer("big", 1);
     heavy.grade.lumetri.sharpen = 1;
     heavy.grade.lumetri.vignette = 1;

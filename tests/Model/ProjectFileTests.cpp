@@ -238,7 +238,7 @@ TEST(ProjectFile, VersionIsCheckedOnlyAfterAFullDecode) {
             FAIL() << "version " << v << " accepted";
         } catch (const ProjectError& e) {
             EXPECT_EQ(e.kind(), ProjectError::Kind::corrupt);
-            EXPECT_EQ(e.errorDescription(), "This file is not a Pellmar Studio project.");
+            EXPECT_EQ(e.errorDescription(), "This file is not an Osterveil project.");
         }
     }
     EXPECT_THROW(decodeEdited([](json& d) { d.erase("fileVersion"); }), DecodingError);

@@ -140,7 +140,7 @@ TEST(ProjectRecords, ErrorMessages) {
 
     const ProjectError corrupt = ProjectError::corrupt();
     EXPECT_EQ(corrupt.kind(), ProjectError::Kind::corrupt);
-    EXPECT_EQ(corrupt.errorDescription(), "This file is not a Pellmar Studio project.");
+    EXPECT_EQ(corrupt.errorDescription(), "This file is not an Osterveil project.");
 }
 
 TEST(ProjectRecords, CopiesShareClipStorageUntilWritten) {

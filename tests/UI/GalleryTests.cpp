@@ -141,7 +141,7 @@ void pictureOfNextAlert(const std::string& name, std::shared_ptr<bool> taken) {
 
 // The application's look from before the window is made, as the program has it, and back afterwards.
 struct ProgramLook {
-    ProgramLook() { KestwaterApp::applyLook(*qApp); }
+    ProgramLook() { EditorApplication::applyLook(*qApp); }
     ~ProgramLook() {
         QApplication::setPalette(palette);
         QApplication::setFont(font);

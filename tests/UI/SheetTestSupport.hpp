@@ -26,7 +26,7 @@
 #include "FakePlayer.hpp"
 #include "MediaFixtures.hpp"
 #include "UI/Common/Theme.hpp"
-#include "UI/Shell/KestwaterApp.hpp"
+#include "UI/Shell/EditorApplication.hpp"
 
 // Texts read as text in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -125,7 +125,7 @@ template <class Widget = QAbstractButton> Widget* findByText(const QWidget& root
 inline QImage writePicture(QWidget& widget, const std::string& name, const QRect& region = QRect()) {
     const QPalette palette = QApplication::palette();
     const QFont font = QApplication::font();
-    KestwaterApp::applyLook(*qApp);
+    EditorApplication::applyLook(*qApp);
     // The new font lays every widget out again, level by level.
     for (int i = 0; i < 5; ++i) {
         QCoreApplication::processEvents();

@@ -34,8 +34,8 @@
 #include "UI/Sheets/ShortcutsSheet.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorWindow.hpp"
-#include "UI/Shell/KestwaterApp.hpp"
-#include "UI/Shell/KestwaterCommands.hpp"
+#include "UI/Shell/EditorApplication.hpp"
+#include "UI/Shell/MenuCommands.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::findByText;
@@ -278,7 +278,7 @@ struct Shell : ::testing::Test {
 TEST(Menus, WithNoEditorWindowEveryProgramItemIsDisabled) {
     QMenuBar bar;
     QMenu* file = bar.addMenu("File");
-    KestwaterCommands commands(&bar, file, nullptr, &EditorWindow::focusedActions);
+    MenuCommands commands(&bar, file, nullptr, &EditorWindow::focusedActions);
     ASSERT_EQ(EditorWindow::focused(), nullptr);
     ASSERT_EQ(commands.governedItems().size(), 28u); // Export, 2 + 23 + 1, and the Import submenu
     for (QAction* a : commands.governedItems())
@@ -323,7 +323,7 @@ TEST(Menus, TheKeyMapTheMenusAndTheShortcutsSheetAgreeOnEveryCommand) {
     EditorActions record;
     for (const CommandDefinition& c : EditorCommands::all())
         if (c.action) record.*(c.action) = [&ran, command = c.command] { ran = command; };
-    KestwaterCommands menus(&bar, file, nullptr, [&] { return std::optional(record); });
+    MenuCommands menus(&bar, file, nullptr, [&] { return std::optional(record); });
 
     for (const CommandDefinition& c : EditorCommands::all()) {
         SCOPED_TRACE(c.name.toStdString());
@@ -676,7 +676,7 @@ TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     ASSERT_EQ(windows.errors.size(), 1);
     EXPECT_EQ(
         windows.errors[0],
-        "The document “notes.osterveil” could not be opened.\nThis file is not a Pellmar Studio project.");
+        "The document “notes.osterveil” could not be opened.\nThis file is not an Osterveil project.");
     // The "Opening…" panel went before the alert came, so nothing can cover it.
     EXPECT_EQ(windows.panelsUnderAlerts, 0);
 
@@ -1217,7 +1217,7 @@ TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
 TEST_F(Shell, ScreenshotOfTheEditorWindowOnX) {
     if (QGuiApplication::platformName() != "xcb")
         GTEST_SKIP() << "needs an X server: run under xvfb-run with QT_QPA_PLATFORM=xcb";
-    KestwaterApp::applyLook(*qApp);
+    EditorApplication::applyLook(*qApp);
     EditorWindow& w = window(controller.newDocument());
     placeClip(w);
     EditorModelTestAccess{w.model()}.setStatus("Sequence 01   1920×1080   24 fps   Preview Half");

@@ -115,7 +115,7 @@ TEST(SplashArtwork, TheVersionLineIsTheBuildsVersion) {
     const QPalette palette = QApplication::palette();
     const QFont font = QApplication::font();
     {
-        KestwaterApp app(*qobject_cast<QApplication*>(qApp));
+        EditorApplication app(*qobject_cast<QApplication*>(qApp));
         EXPECT_EQ(QCoreApplication::applicationVersion(), QStringLiteral(OSTERVEIL_VERSION));
         EXPECT_EQ(SplashArtwork::versionText(), QStringLiteral("Version " OSTERVEIL_VERSION));
     }

@@ -57,9 +57,8 @@ std::optional<QString> replacedSource(const std::filesystem::path& target, const
 
 // The export sheet: the movie's format, size, rate and range, then where to write it, then the export's
 // progress and outcome. It never edits the project; the export takes a copy of it as it is when the file
-// is chosen. One sheet runs at most one export. While it runs the sheet offers no way out, its title
-// bar's close button included; if the sheet goes away all the same (its window closes) the export goes
-// on to its end.
+// is chosen. One sheet runs at most one export. While it runs the sheet offers no way out but Cancel
+// Export, its title bar's close button included; closing its editor window cancels the export.
 class ExportSheet : public QDialog {
     Q_OBJECT
   public:

@@ -25,7 +25,7 @@
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/WheelGuard.hpp"
-#include "UI/Shell/KestwaterCommands.hpp"
+#include "UI/Shell/MenuCommands.hpp"
 #include "UI/Shell/KeyCatcher.hpp"
 
 namespace osterveil {
@@ -272,7 +272,7 @@ void EditorWindow::buildMenus() {
     connect(qApp, &QApplication::focusChanged, this, &EditorWindow::refreshEditMenu);
     refreshEditMenu();
 
-    commands_ = new KestwaterCommands(
+    commands_ = new MenuCommands(
         bar, file, documentItems,
         [this]() -> std::optional<EditorActions> {
             if (focused() != this || sheet_) return std::nullopt;

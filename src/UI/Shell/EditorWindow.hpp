@@ -20,7 +20,7 @@ namespace osterveil {
 
 class DocumentController;
 class ElidedLabel;
-class KestwaterCommands;
+class MenuCommands;
 class KeyCatcher;
 
 // The window of one project document: the source group and program monitor over the bin, tools strip
@@ -63,7 +63,7 @@ class EditorWindow : public QMainWindow {
     // Closing the window asks first, and cancels it.
     bool isExporting() const;
 
-    KestwaterCommands* commands() const { return commands_; }
+    MenuCommands* commands() const { return commands_; }
     // The status line: plain text on one line, ending in "…" where it does not fit.
     ElidedLabel* statusLabel() const { return statusLabel_; }
     QLabel* timecodeLabel() const { return timecodeLabel_; }
@@ -101,7 +101,7 @@ class EditorWindow : public QMainWindow {
     QPointer<DocumentController> controller_;
     // Held here rather than as a child, so that it goes after the panes, not before them.
     std::unique_ptr<EditorModel> model_;
-    KestwaterCommands* commands_ = nullptr;
+    MenuCommands* commands_ = nullptr;
     KeyCatcher* keyCatcher_ = nullptr;
     ElidedLabel* statusLabel_ = nullptr;
     QLabel* timecodeLabel_ = nullptr;

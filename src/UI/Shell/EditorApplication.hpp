@@ -14,11 +14,11 @@ class DocumentWindows;
 // The program: one window per open project document, with the editor's look, and the launch steps.
 // Quitting and closing windows go through the documents (each modified one asks first); closing the
 // last window ends the program.
-class KestwaterApp : public QObject {
+class EditorApplication : public QObject {
     Q_OBJECT
   public:
-    explicit KestwaterApp(QApplication& application);
-    ~KestwaterApp() override;
+    explicit EditorApplication(QApplication& application);
+    ~EditorApplication() override;
 
     // Opens the files named (one new "Untitled" document when none opened), brings the program to the
     // front, and runs until the last window closes or Quit. Returns the event loop's exit code.

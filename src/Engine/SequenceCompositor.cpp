@@ -1,4 +1,4 @@
-#include "Engine/VideoCompositor.hpp"
+#include "Engine/SequenceCompositor.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,22 +11,22 @@ namespace osterveil {
 
 using imaging::Image;
 
-KestwaterCompositor::KestwaterCompositor(std::shared_ptr<const ImageSet> images, media::Size sequenceSize)
+SequenceCompositor::SequenceCompositor(std::shared_ptr<const ImageSet> images, media::Size sequenceSize)
     : images_(std::move(images)), sequenceSize_(sequenceSize) {}
 
 std::function<std::shared_ptr<media::VideoCompositor>()>
-KestwaterCompositor::factory(std::shared_ptr<const ImageSet> images, media::Size sequenceSize) {
+SequenceCompositor::factory(std::shared_ptr<const ImageSet> images, media::Size sequenceSize) {
     return [images = std::move(images), sequenceSize] {
-        return std::make_shared<KestwaterCompositor>(images, sequenceSize);
+        return std::make_shared<SequenceCompositor>(images, sequenceSize);
     };
 }
 
-void KestwaterCompositor::cancelAllPendingRequests() {
+void SequenceCompositor::cancelAllPendingRequests() {
     std::lock_guard lock(gate_);
     ++generation_;
 }
 
-Image KestwaterCompositor::oriented(const Image& image, const StoredTransform& t) {
+Image SequenceCompositor::oriented(const Image& image, const StoredTransform& t) {
     // Files store the transform for y-down pictures; the same turn in y-up coordinates mirrors the
     // off-diagonal terms (the translation is replaced below anyway).
     const imaging::Affine up{t.a, -t.b, -t.c, t.d, t.tx, -t.ty};
@@ -37,7 +37,7 @@ Image KestwaterCompositor::oriented(const Image& image, const StoredTransform& t
     return out.translated(-e.x(), -e.y());
 }
 
-Image KestwaterCompositor::fit(const Image& image, media::Size size) {
+Image SequenceCompositor::fit(const Image& image, media::Size size) {
     const imaging::Rect e = image.extent();
     if (e.isInfinite() || e.isEmpty() || !(size.width > 0) || !(size.height > 0)) return image;
     const double k = std::min(size.width / e.width(), size.height / e.height());
@@ -47,7 +47,7 @@ Image KestwaterCompositor::fit(const Image& image, media::Size size) {
         .cropped(imaging::Rect::make(0, 0, size.width, size.height));
 }
 
-imaging::Affine KestwaterCompositor::motionTransform(const ClipMotion& motion, media::Size size) {
+imaging::Affine SequenceCompositor::motionTransform(const ClipMotion& motion, media::Size size) {
     const double angle = -motion.rotation * std::numbers::pi / 180;
     return imaging::Affine::translation(-size.width * 0.5, -size.height * 0.5)
         .then(imaging::Affine::scale(motion.scale, motion.scale))
@@ -56,12 +56,12 @@ imaging::Affine KestwaterCompositor::motionTransform(const ClipMotion& motion, m
                                            size.height * 0.5 + motion.positionY));
 }
 
-Image KestwaterCompositor::applyMotion(const Image& image, const ClipMotion& motion, media::Size size) {
+Image SequenceCompositor::applyMotion(const Image& image, const ClipMotion& motion, media::Size size) {
     return image.transformed(motionTransform(motion, size))
         .cropped(imaging::Rect::make(0, 0, size.width, size.height));
 }
 
-double KestwaterCompositor::windowWeight(const RenderLayer& l, double t) {
+double SequenceCompositor::windowWeight(const RenderLayer& l, double t) {
     double w = 1;
     if (l.fadeIn) {
         const double lo = l.fadeIn->lowerBound, hi = l.fadeIn->upperBound, len = hi - lo;
@@ -84,7 +84,7 @@ double KestwaterCompositor::windowWeight(const RenderLayer& l, double t) {
     return w;
 }
 
-Image KestwaterCompositor::combine(const std::vector<std::pair<Image, double>>& items) const {
+Image SequenceCompositor::combine(const std::vector<std::pair<Image, double>>& items) const {
     std::vector<std::pair<Image, double>> kept;
     for (const auto& item : items)
         if (item.second > 0.0001) kept.push_back(item);
@@ -97,7 +97,7 @@ Image KestwaterCompositor::combine(const std::vector<std::pair<Image, double>>& 
     return out;
 }
 
-std::optional<Image> KestwaterCompositor::picture(const RenderLayer& layer,
+std::optional<Image> SequenceCompositor::picture(const RenderLayer& layer,
                                                   const media::CompositionRequest& request) const {
     if (layer.kind == RenderKind::video) {
         const auto frame = request.sourceFrame(layer.sourceTrackID);
@@ -125,7 +125,7 @@ imaging::Rect carried(const imaging::Rect& r, const imaging::Affine& m, double s
 
 } // namespace
 
-Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
+Image SequenceCompositor::compose(const media::CompositionRequest& request) {
     const auto* instruction = dynamic_cast<const CompositeInstruction*>(request.instruction());
     const media::Size size = request.renderSize();
     const double t = request.compositionTime().toSeconds();
@@ -201,7 +201,7 @@ Image KestwaterCompositor::compose(const media::CompositionRequest& request) {
     return canvas.cropped(imaging::Rect::make(0, 0, size.width, size.height));
 }
 
-void KestwaterCompositor::startRequest(media::CompositionRequest& request) {
+void SequenceCompositor::startRequest(media::CompositionRequest& request) {
     std::int64_t g0;
     {
         std::lock_guard lock(gate_);

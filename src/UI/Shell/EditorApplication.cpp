@@ -1,4 +1,4 @@
-#include "UI/Shell/KestwaterApp.hpp"
+#include "UI/Shell/EditorApplication.hpp"
 
 #include <QApplication>
 #include <QFont>
@@ -15,7 +15,7 @@
 
 namespace osterveil {
 
-KestwaterApp::KestwaterApp(QApplication& application)
+EditorApplication::EditorApplication(QApplication& application)
     : windows_(std::make_unique<DocumentWindows>()),
       controller_(std::make_unique<DocumentController>(*windows_)) {
     windows_->setController(controller_.get());
@@ -28,21 +28,21 @@ KestwaterApp::KestwaterApp(QApplication& application)
     applyLook(application);
 }
 
-KestwaterApp::~KestwaterApp() = default;
+EditorApplication::~EditorApplication() = default;
 
-int KestwaterApp::run(const QStringList& files) {
+int EditorApplication::run(const QStringList& files) {
     applicationWillFinishLaunching();
     controller_->openAtLaunch(files);
     applicationDidFinishLaunching();
     return QApplication::exec();
 }
 
-void KestwaterApp::applicationWillFinishLaunching() {
+void EditorApplication::applicationWillFinishLaunching() {
     // An ordinary windowed program: closing its last window ends it.
     QApplication::setQuitOnLastWindowClosed(true);
 }
 
-void KestwaterApp::applicationDidFinishLaunching() {
+void EditorApplication::applicationDidFinishLaunching() {
     // To the front, even when another program has the focus.
     const auto documents = controller_->documents();
     if (!documents.empty()) {
@@ -55,7 +55,7 @@ void KestwaterApp::applicationDidFinishLaunching() {
     SplashPresenter::shared().presentIfNeeded();
 }
 
-void KestwaterApp::applyLook(QApplication& application) {
+void EditorApplication::applyLook(QApplication& application) {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(fusion);
     icons::useSystemTheme();
 

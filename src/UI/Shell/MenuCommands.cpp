@@ -1,4 +1,4 @@
-#include "UI/Shell/KestwaterCommands.hpp"
+#include "UI/Shell/MenuCommands.hpp"
 
 #include <QAction>
 #include <QMenu>
@@ -8,7 +8,7 @@
 
 namespace osterveil {
 
-KestwaterCommands::KestwaterCommands(QMenuBar* bar, QMenu* fileMenu, QAction* before, Reader reader,
+MenuCommands::MenuCommands(QMenuBar* bar, QMenu* fileMenu, QAction* before, Reader reader,
                                      QObject* parent)
     : QObject(parent), reader_(std::move(reader)) {
     using Menu = EditorCommands::Menu;
@@ -48,11 +48,11 @@ KestwaterCommands::KestwaterCommands(QMenuBar* bar, QMenu* fileMenu, QAction* be
     }
 
     for (QMenu* menu : {fileMenu, importMenu_, sequenceMenu_, timelineMenu_, helpMenu_})
-        connect(menu, &QMenu::aboutToShow, this, &KestwaterCommands::refresh);
+        connect(menu, &QMenu::aboutToShow, this, &MenuCommands::refresh);
     refresh();
 }
 
-QAction* KestwaterCommands::add(QMenu* menu, const QString& title,
+QAction* MenuCommands::add(QMenu* menu, const QString& title,
                                 EditorActions::Action EditorActions::*member) {
     auto* action = new QAction(title, menu);
     // The record is read again when the item runs: the window that had the focus when the menu opened
@@ -66,14 +66,14 @@ QAction* KestwaterCommands::add(QMenu* menu, const QString& title,
     return action;
 }
 
-void KestwaterCommands::refresh() {
+void MenuCommands::refresh() {
     const bool available = reader_().has_value();
     for (QAction* action : all_)
         action->setEnabled(available);
     importMenu_->menuAction()->setEnabled(available);
 }
 
-QAction* KestwaterCommands::item(const QString& title) const {
+QAction* MenuCommands::item(const QString& title) const {
     for (QAction* action : all_)
         if (action->text() == title) return action;
     return nullptr;

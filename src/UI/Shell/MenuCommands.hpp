@@ -20,14 +20,14 @@ namespace osterveil {
 //
 // The items, their order, titles and keys are the command table's (EditorCommands). A text field that
 // has the focus keeps Backspace and Delete for itself (it claims them before any menu key).
-class KestwaterCommands : public QObject {
+class MenuCommands : public QObject {
     Q_OBJECT
   public:
     using Reader = std::function<std::optional<EditorActions>()>;
 
     // Adds the File items to `fileMenu` before `before` (at its end when none), the "Sequence" and
     // "Timeline" menus at the end of `bar`, and a Help menu after them.
-    KestwaterCommands(QMenuBar* bar, QMenu* fileMenu, QAction* before, Reader reader,
+    MenuCommands(QMenuBar* bar, QMenu* fileMenu, QAction* before, Reader reader,
                       QObject* parent = nullptr);
 
     // Applies the enabling rule now; the menus also apply it each time they open.

@@ -20,12 +20,12 @@ namespace osterveil {
 // over black — video frames turned upright, fitted, moved, graded and weighted by opacity, fades and
 // dissolves — and renders the result into the request's BGRA buffer. Frames are composed
 // concurrently on the reader's threads; the only shared mutable state is the cancellation counter.
-class KestwaterCompositor : public media::VideoCompositor {
+class SequenceCompositor : public media::VideoCompositor {
 public:
     // `images` holds the build's still and title pictures; the shared cache is consulted after it.
     // `sequenceSize` is the frame layers are laid out in, positions measured in its pixels; it maps
     // into each render frame whole, centred (0 × 0: the render size).
-    explicit KestwaterCompositor(std::shared_ptr<const ImageSet> images = nullptr,
+    explicit SequenceCompositor(std::shared_ptr<const ImageSet> images = nullptr,
                                  media::Size sequenceSize = {0, 0});
 
     void startRequest(media::CompositionRequest& request) override;
