@@ -24,8 +24,8 @@
 #include "MediaFixtures.hpp"
 #include "ProcessFiles.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
-#include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/EditorApplication.hpp"
+#include "UI/Shell/EditorWindow.hpp"
 
 using namespace osterveil;
 

@@ -26,9 +26,11 @@ extern "C" {
 #include "App/MediaPlayerControl.hpp"
 #include "FakeDesktop.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Audio/Output.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/ImageGenerator.hpp"
+#include "PulseServer.hpp"
 #include "UI/Bin/MediaBinView.hpp"
 #include "UI/Bin/ProjectPanel.hpp"
 #include "UI/Color/ColorPanel.hpp"
@@ -41,14 +43,12 @@ extern "C" {
 #include "UI/Monitors/ProgramMonitor.hpp"
 #include "UI/Monitors/VideoView.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
-#include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/EditorApplication.hpp"
+#include "UI/Shell/EditorWindow.hpp"
 #include "UI/Timeline/TimelineCanvas.hpp"
 #include "UI/Timeline/TimelineGeometry.hpp"
 #include "UI/Timeline/TimelinePanel.hpp"
 #include "UI/Timeline/TimelineScrollView.hpp"
-#include "Platform/Audio/Output.hpp"
-#include "PulseServer.hpp"
 
 // Texts read as text in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) {

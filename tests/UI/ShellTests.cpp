@@ -33,8 +33,8 @@
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
-#include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/EditorApplication.hpp"
+#include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/MenuCommands.hpp"
 
 using namespace osterveil;

@@ -25,8 +25,8 @@
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Common/WheelGuard.hpp"
-#include "UI/Shell/MenuCommands.hpp"
 #include "UI/Shell/KeyCatcher.hpp"
+#include "UI/Shell/MenuCommands.hpp"
 
 namespace osterveil {
 
