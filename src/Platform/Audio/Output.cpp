@@ -490,7 +490,11 @@ struct Output::Impl {
         attributes.prebuf = kFrameBytes;
         attributes.minreq = kRequestBytes;
         attributes.fragsize = std::uint32_t(-1);
-        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        // The server keeps the whole buffer for us, and asks the sink for a latency of one request only:
+        // what the sink holds is what a start waits for before it is heard, while what the server holds
+        // is what rides over a busy moment. Asked to fit the buffer to the sink instead, it gives the
+        // sink half of it and the first sound of every start comes that much later.
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
         if (pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) lost();
     }
 
