@@ -21,8 +21,8 @@ constexpr std::size_t kRingFrames = 16384;
 constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // What the server holds for us: a fifth of a second rides over the moments a busy desktop keeps this
 // process off the processor (40 ms broke up under load). The clock is what was heard, so it costs no
-// picture sync; the first sound of a start still plays at once, as the buffer is full before it.
-// The server asks for more in pieces of a tenth.
+// picture sync; the first sound of a start waits only for the sink's latency, which is asked to be one
+// request long. The server asks for more in pieces of a tenth.
 constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
 // Silence that carries out what a server holds back once the ring runs dry: longer than its period.
