@@ -20,11 +20,11 @@ namespace osterveil::testsupport {
 // which is what a sink that plays late hides. The sink's own account is sound: each time the server
 // tells how far the monitor has recorded, it also tells how much of that the sink still holds unplayed,
 // and so which sample plays at that moment (PipeWire's service tells none for its null sink, which plays
-// a period as it processes it). The listener asks every tenth of a second, which does not
-// change the sink's period. It reads pieces as long as the period the player asks of the sink, so the
-// sink runs at the period the player alone would give it: a shorter piece shortens it, and on PipeWire a
-// longer one holds the graph at that period while the player is paused, which its next start then waits
-// to change. It does not keep a sink from falling idle. 48 kHz stereo float; the left channel is kept.
+// a period as it processes it). The listener asks every tenth of a second, which does not change the
+// sink's period. It reads pieces as long as the period the player asks of the sink, so the sink runs at
+// the period the player alone would give it: a shorter piece shortens it, and on PipeWire a longer one
+// holds the graph at that period while the player is paused, which its next start then waits to change.
+// It does not keep a sink from falling idle. 48 kHz stereo float; the left channel is kept.
 class SinkListener {
   public:
     using Steady = std::chrono::steady_clock;
