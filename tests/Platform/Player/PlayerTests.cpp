@@ -107,12 +107,12 @@ double playFor(Player& player, double rate, int milliseconds) {
     return played;
 }
 
-// Pictures put on screen while playing: the item time each shows, the clock it went up on (the
+// Pictures put on screen: the item time each shows, the clock it went up on while playing (the
 // player's, not the clock when this runs, which a busy machine may run later), and the index it shows.
 struct Shown {
     explicit Shown(Player& player) {
         QObject::connect(&player, &Player::frameChanged, &player, [this, &player] {
-            if (player.currentFrame().picture.isNull() || std::isnan(player.currentFrame().clock)) return;
+            if (player.currentFrame().picture.isNull()) return;
             times.push_back(player.currentFrame().time);
             clock.push_back(player.currentFrame().clock);
             indices.push_back(shownIndex(player));
