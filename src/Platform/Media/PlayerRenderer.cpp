@@ -950,8 +950,12 @@ void PlayerRenderer::Impl::render() {
                     const auto stretchOf = [&](std::int64_t k) {
                         return source->stretchAt(frameTime(std::clamp<std::int64_t>(k, 0, frames - 1)));
                     };
-                    // What reading a picture takes now, on the clock, while pictures come late.
-                    const double lead = direction > 0 && pace.behind ? pace.latency * rate : 0;
+                    // What reading a picture takes now, on the clock, while pictures come late, or
+                    // while only the first of the stretch has been read (which may take seconds).
+                    const double lead =
+                        direction > 0 && (pace.behind || (pace.lastRead && pace.perDecoded == 0))
+                            ? pace.readTime() * rate
+                            : 0;
                     // Skip what could only be late, and while pictures come late, what would be by the
                     // time it is read, within the stretch they came from (the next may read faster).
                     std::int64_t to = next;
