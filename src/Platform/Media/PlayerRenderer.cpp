@@ -988,21 +988,13 @@ void PlayerRenderer::Impl::render() {
                                 if (at >= reach || (!keys.empty() && at <= keys.back())) break;
                                 if (double(at - from) * fd >= kKeyFrameReach) keys.push_back(at);
                             }
-                            const double keyCost = pace.keyDecoded > 0 ? pace.keyDecoded : pace.firstDecoded;
-                            for (std::int64_t m = next; m < reach; m += stride) {
-                                std::int64_t start = from;
-                                double cost = 0;
-                                for (const std::int64_t at : keys)
-                                    if (at <= m) {
-                                        start = at;
-                                        cost = keyCost;
-                                    }
-                                cost += double(m - start) * pace.perDecoded + pace.finishing;
-                                if (now + cost * rate <= dueOf(m)) {
-                                    aimed = m;
-                                    aimedAtKey = start != from;
-                                    break;
-                                }
+                            const ReadingCosts costs{
+                                pace.perDecoded, pace.keyDecoded > 0 ? pace.keyDecoded : pace.firstDecoded,
+                                pace.finishing};
+                            if (const auto a =
+                                    aimPicture(from, next, reach, stride, keys, costs, now, rate, fd)) {
+                                aimed = a->picture;
+                                aimedAtKey = a->fromKeyFrame;
                             }
                         }
                         if (stretchEnd > next && dueOf(stretchEnd) < now + pace.readTime() * rate) {
@@ -1243,6 +1235,23 @@ PictureChoice choosePicture(std::span<const double> dues, double now, int direct
     if (due == 0) return {};
     const double late = direction * (now - dues[due - 1]);
     return {due - 1, late <= kLateShare * frame || (stillFor >= kStillLimit && late <= kMostLate)};
+}
+
+std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std::int64_t reach,
+                                       std::int64_t stride, std::span<const std::int64_t> keys,
+                                       const ReadingCosts& costs, double now, double rate, double frame) {
+    for (std::int64_t m = next; m < reach; m += std::max<std::int64_t>(1, stride)) {
+        std::int64_t start = from;
+        double cost = 0;
+        for (const std::int64_t at : keys)
+            if (at <= m) {
+                start = at;
+                cost = costs.keyFrame;
+            }
+        cost += double(m - start) * costs.perFrame + costs.finishing;
+        if (now + cost * rate <= double(m) * frame) return AimedPicture{m, start != from};
+    }
+    return std::nullopt;
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,

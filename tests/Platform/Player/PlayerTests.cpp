@@ -171,6 +171,25 @@ TEST(Player, TheNewestPictureDueGoesUpOnTimeOrOnceThePictureHasStoodStill) {
     EXPECT_EQ(choose({1.2, 1.1}, 1.0, -1, kStillLimit), Choice(1, true));
 }
 
+// Where reading aims at 60 fps with key frames at 1 s and 2 s: on a machine that decodes slower than
+// the pictures play, at a key frame it can still have ready by its time, and nothing before it; on one a
+// little slow, at the first picture it catches up with by decoding on; on a fast one, at the next.
+TEST(Player, ReadingAimsAtTheFirstPictureItCanHaveReadyByItsTime) {
+    using detail::aimPicture;
+    const std::vector<std::int64_t> keys = {60, 120};
+    const auto aim = [&](std::int64_t from, double now, detail::ReadingCosts costs,
+                         std::int64_t reach = 240) {
+        const auto a = aimPicture(from, from + 1, reach, 1, keys, costs, now, 1, 1.0 / 60);
+        return a ? std::pair(a->picture, a->fromKeyFrame) : std::pair(std::int64_t(-1), false);
+    };
+    const detail::ReadingCosts slow{0.045, 0.4, 0.1};
+    EXPECT_EQ(aim(3, 0.2, slow), std::pair(std::int64_t(60), true));
+    EXPECT_EQ(aim(3, 0.7, slow), std::pair(std::int64_t(120), true));
+    EXPECT_EQ(aim(3, 0.7, slow, 100), std::pair(std::int64_t(-1), false));
+    EXPECT_EQ(aim(29, 0.5, {0.01, 0.4, 0.05}), std::pair(std::int64_t(39), false));
+    EXPECT_EQ(aim(12, 0.2, {0.005, 0.02, 0.01}), std::pair(std::int64_t(13), false));
+}
+
 TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
     for (const auto& item : {PlayerItem::file(countingMovie()), programItem()}) {
         Player player(audio::Output::createNull());
