@@ -192,6 +192,11 @@ struct AudioDecoder::Impl {
     bool byPacketTime = false;
     bool placedAgain = true;
     std::int64_t placedFrom = -1; // the file position of the packet that placed the fifo
+    // The time that placed the fifo may be a damaged one, far from the sound's: the next two frames with
+    // times of their own tell. When both lie as far from where they were due, they are right and the
+    // fifo moves.
+    int placeChecks = 0;
+    std::int64_t placeDoubt = 0; // how far the first frame after the placing one lay from its due place
     bool started = false;
     bool endOfStream = false;
     bool flushed = false;
@@ -260,11 +265,25 @@ struct AudioDecoder::Impl {
             makeResampler(f);
         const std::int64_t pts =
             f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        // Frames a parser cut from the placing packet carry times counted on from its time.
+        if (positioned && placeChecks > 0 && pts != AV_NOPTS_VALUE && lost == 0 && f->pkt_pos >= 0 &&
+            f->pkt_pos != placedFrom) {
+            const std::int64_t queued = swr ? swr_get_delay(swr, outRate) : 0;
+            const std::int64_t late = place(pts) - (fifoEnd() + queued);
+            if (placeChecks == 2 && std::abs(late) > outRate) {
+                placeDoubt = late;
+                placeChecks = 1;
+            } else {
+                if (placeChecks == 1 && std::abs(late - placeDoubt) <= outRate / 10) fifoStart += late;
+                placeChecks = 0;
+            }
+        }
         if (!positioned) {
             if (pts != AV_NOPTS_VALUE) fifoStart = place(pts);
             positioned = true;
             placedAgain = !byPacketTime;
             placedFrom = f->pkt_pos;
+            placeChecks = pts != AV_NOPTS_VALUE ? 2 : 0;
         } else if (!placedAgain && pts != AV_NOPTS_VALUE && f->pkt_pos >= 0 && f->pkt_pos != placedFrom &&
                    lost == 0) {
             placedAgain = true;
@@ -414,7 +433,7 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::audio)
         throw AudioDecodeError("There is no sound to decode.");
-    if (detail::openInput(m.format, m.track->assetPath) < 0)
+    if (detail::openInput(m.format, m.track->assetPath, m.track->clockWrap) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
     if (!detail::prepareToDecode(*m.format, m.track->streamIndex))
         throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
@@ -486,7 +505,7 @@ void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
     }
     if (seek) m.seekTo(first);
     m.started = true;
-    while (!m.endOfStream && (!m.positioned || m.fifoEnd() < end))
+    while (!m.endOfStream && (!m.positioned || m.placeChecks > 0 || m.fifoEnd() < end))
         m.decodeMore();
 
     const int ch = m.outChannels;
@@ -509,7 +528,7 @@ void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
 std::optional<AudioBuffer> AudioDecoder::next() {
     Impl& m = *impl_;
     m.started = true;
-    while (m.fifo.empty() && !m.endOfStream)
+    while ((m.fifo.empty() || m.placeChecks > 0) && !m.endOfStream)
         m.decodeMore();
     if (m.fifo.empty()) return std::nullopt;
     AudioBuffer b;

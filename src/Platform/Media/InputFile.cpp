@@ -23,7 +23,8 @@ struct DictionaryGuard {
 
 } // namespace
 
-int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
+int openInput(AVFormatContext*& context, const std::filesystem::path& path,
+              const std::optional<ClockWrap>& wrap) {
     if (!isRegularFile(path)) {
         avformat_free_context(context);
         context = nullptr;
@@ -35,7 +36,15 @@ int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
     av_dict_set(&opts.dict, "probesize", "5000000", 0);
     av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
     const std::string url = "file:" + path.string();
-    return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
+    const int rc = avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
+    // Each stream of a program takes its program's wrap when its first packet comes.
+    if (rc >= 0 && wrap)
+        for (unsigned i = 0; i < context->nb_programs; ++i) {
+            context->programs[i]->pts_wrap_reference = wrap->reference;
+            context->programs[i]->pts_wrap_behavior =
+                wrap->later ? AV_PTS_WRAP_ADD_OFFSET : AV_PTS_WRAP_SUB_OFFSET;
+        }
+    return rc;
 }
 
 bool headerIsComplete(const AVFormatContext& context, int index) {
