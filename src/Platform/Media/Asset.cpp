@@ -412,7 +412,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // One damaged time is no start, earlier or later: a time counts only when the packets read next in the
 // file, of any stream, hold one near it (or none follow). A stream is searched until it has had that many
 // packets, or, when it has few (a short second sound, a sparse track), until the others' times have moved
-// on a reading reach and a second past its first; a stream no item reads (not the first picture or sound)
+// on a reading reach and a second past its last; a stream no item reads (not the first picture or sound)
 // that has had no packet by then is not waited for. Otherwise reading gives up with the file; the header's
 // word, a start at 0, or the demuxer's, then stands.
 void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
@@ -420,11 +420,16 @@ void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
     constexpr int packetsEach = 20;
     // Packets read next in the file that may confirm a time.
     constexpr std::size_t confirming = 8;
+    // Packets of the others read since a stream's last one before it counts as sparse (also by time, so
+    // that one damaged time cannot end its search).
+    constexpr int quiet = 50;
     struct Search {
         Time reach;        // how far a time may lie from its neighbours
         bool used = false; // the first picture or sound, which an item reads
         int packets = 0;
-        std::optional<Time> first, previous;
+        int lastAt = 0; // the count of packets read at its last one
+        bool finished = false;
+        std::optional<Time> latest; // its last packet's time
     };
     std::map<int, Search> starts;
     bool pictureUsed = false, soundUsed = false;
@@ -439,30 +444,35 @@ void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
     // Every time read of the streams searched, in file order.
     std::vector<std::pair<int, Time>> read;
     std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
-    const auto done = [&](const Search& s) {
-        if (s.packets >= packetsEach) return true;
-        if (!fileNow) return false;
-        return s.first ? *fileNow > *s.first + s.reach : !s.used && *fileNow > read.front().second + s.reach;
+    int count = 0;
+    const auto finish = [&](Search& s) {
+        if (s.packets >= packetsEach) s.finished = true;
+        if (s.finished || !fileNow || count - s.lastAt < quiet) return s.finished;
+        s.finished =
+            s.latest ? *fileNow > *s.latest + s.reach : !s.used && *fileNow > read.front().second + s.reach;
+        return s.finished;
     };
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     if (!packet) return;
-    for (int count = 0; count < maximumPacketsAtTheEnd && !deadline.passed(); ++count) {
+    for (; count < maximumPacketsAtTheEnd && !deadline.passed(); ++count) {
         if (av_read_frame(&ctx, packet.get()) < 0) break;
         const auto it = starts.find(packet->stream_index);
         const std::int64_t ticks = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (it != starts.end() && ticks != AV_NOPTS_VALUE && !done(it->second)) {
+        if (it != starts.end() && ticks != AV_NOPTS_VALUE) {
             Search& s = it->second;
             const Time t = ticksToTime(ticks, ctx.streams[packet->stream_index]->time_base);
-            if (s.previous && t > *s.previous - s.reach && t < *s.previous + s.reach &&
-                (!fileNow || t > *fileNow))
+            if (s.latest && t > *s.latest - s.reach && t < *s.latest + s.reach && (!fileNow || t > *fileNow))
                 fileNow = t;
-            s.previous = t;
-            if (!s.first) s.first = t;
-            ++s.packets;
-            read.emplace_back(packet->stream_index, t);
+            const bool searched = !finish(s);
+            s.latest = t;
+            if (searched) {
+                s.lastAt = count;
+                ++s.packets;
+                read.emplace_back(packet->stream_index, t);
+            }
         }
         av_packet_unref(packet.get());
-        if (std::all_of(starts.begin(), starts.end(), [&](const auto& s) { return done(s.second); })) break;
+        if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
     std::map<int, Time> earliest;
     for (std::size_t i = 0; i < read.size(); ++i) {
