@@ -8,6 +8,7 @@
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/Composition.hpp"
+#include "Platform/Stills/StillReader.hpp"
 #include "ProcessMemory.hpp"
 
 extern "C" {
@@ -94,6 +95,32 @@ void BM_ImportDeepStill(benchmark::State& state) {
     fs::remove(p);
 }
 BENCHMARK(BM_ImportDeepStill)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A 250 MP 16-bit grey PNG stored interlaced (Adam7), whose passes each reach across the whole picture:
+// imported (argument 0), and read for sequences whose longer side is the argument. peak_MB as above.
+void BM_ReadInterlacedDeepStill(benchmark::State& state) {
+    static const fs::path p = [] {
+        const fs::path out = MediaFixtures::shared().scratch("deep-interlaced.png");
+        testsupport::writeDeepPng(out, 15811, 15811, true, true, [](int x, int y) -> std::array<double, 4> {
+            return {(x + y) % 7 / 7.0, 0, 0, 1};
+        });
+        return out;
+    }();
+    for (auto _ : state) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        if (state.range(0) == 0)
+            benchmark::DoNotOptimize(MediaProbe::makeItem(p, std::nullopt));
+        else
+            benchmark::DoNotOptimize(stills::load(p, int(state.range(0))));
+        state.counters["peak_MB"] = testsupport::peakResidentMegabytes();
+    }
+}
+BENCHMARK(BM_ReadInterlacedDeepStill)
+    ->Arg(0)
+    ->Arg(3840)
+    ->Arg(8192)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LoadAssetUncached(benchmark::State& state) {
     fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);
