@@ -414,8 +414,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // packets, or, when it has few (a short second sound, a sparse track), until the others' times have moved
 // on a reading reach and a second past its last; a stream no item reads (not the first picture or sound)
 // that has had no packet by then is not waited for. Otherwise reading gives up with the file; the header's
-// word, a start at 0, or the demuxer's, then stands.
-void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
+// word, a start at 0, or the demuxer's, then stands. Whether a stream's first packet carried a damaged time.
+bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
                 const Deadline& deadline) {
     constexpr int packetsEach = 20;
     // Packets read next in the file that may confirm a time.
@@ -440,20 +440,25 @@ void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
             starts.emplace(t.streamIndex, Search{readingReach(st) + Time(1, 1), !used});
         used = true;
     }
-    if (starts.empty()) return;
-    // Every time read of the streams searched, in file order.
-    std::vector<std::pair<int, Time>> read;
+    if (starts.empty()) return false;
+    // Every time read of the streams searched, in file order, and where in the file its packet began.
+    struct Read {
+        int stream;
+        Time at;
+        std::int64_t position;
+    };
+    std::vector<Read> read;
     std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
     int count = 0;
     const auto finish = [&](Search& s) {
         if (s.packets >= packetsEach) s.finished = true;
         if (s.finished || !fileNow || count - s.lastAt < quiet) return s.finished;
         s.finished =
-            s.latest ? *fileNow > *s.latest + s.reach : !s.used && *fileNow > read.front().second + s.reach;
+            s.latest ? *fileNow > *s.latest + s.reach : !s.used && *fileNow > read.front().at + s.reach;
         return s.finished;
     };
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    if (!packet) return;
+    if (!packet) return false;
     for (; count < maximumPacketsAtTheEnd && !deadline.passed(); ++count) {
         if (av_read_frame(&ctx, packet.get()) < 0) break;
         const auto it = starts.find(packet->stream_index);
@@ -468,19 +473,28 @@ void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
             if (searched) {
                 s.lastAt = count;
                 ++s.packets;
-                read.emplace_back(packet->stream_index, t);
+                read.push_back({packet->stream_index, t, packet->pos});
             }
         }
         av_packet_unref(packet.get());
         if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
     std::map<int, Time> earliest;
+    std::set<int> seen;
+    bool damagedFirst = false;
     for (std::size_t i = 0; i < read.size(); ++i) {
-        const auto& [index, t] = read[i];
+        const auto& [index, t, position] = read[i];
         const Time reach = starts.at(index).reach;
-        bool confirmed = i + 1 == read.size();
-        for (std::size_t j = i + 1; j < std::min(read.size(), i + 1 + confirming) && !confirmed; ++j)
-            confirmed = read[j].second > t - reach && read[j].second < t + reach;
+        // A parser that cuts one packet into several counts their times on from its first's, and leaves
+        // out their place in the file: those bear out nothing of the same stream.
+        bool confirmed = true;
+        for (std::size_t j = i + 1, looked = 0; j < read.size() && looked < confirming; ++j) {
+            if (read[j].stream == index && read[j].position < 0) continue;
+            confirmed = read[j].at > t - reach && read[j].at < t + reach;
+            if (confirmed) break;
+            ++looked;
+        }
+        if (seen.insert(index).second && !confirmed) damagedFirst = true;
         if (!confirmed) continue;
         if (auto [e, fresh] = earliest.try_emplace(index, t); !fresh) e->second = std::min(e->second, t);
     }
@@ -508,6 +522,7 @@ void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
         t.timeRange = end.isNumeric() ? TimeRange::fromStartEnd(start, std::max(end, start))
                                       : TimeRange(start, Time::indefinite());
     }
+    return damagedFirst;
 }
 
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
@@ -700,38 +715,6 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
     }
 }
 
-// The clock wrap the demuxer reads stream `index`'s times by, if any.
-std::optional<ClockWrap> wrapOf(const AVFormatContext& ctx, int index) {
-    const AVProgram* program =
-        av_find_program_from_stream(const_cast<AVFormatContext*>(&ctx), nullptr, index);
-    if (!program || program->pts_wrap_reference == AV_NOPTS_VALUE) return std::nullopt;
-    return ClockWrap{program->pts_wrap_reference, program->pts_wrap_behavior != AV_PTS_WRAP_SUB_OFFSET};
-}
-
-// The clock wrap the demuxer would have taken from the earliest start of `tracks` that the packets
-// around it bear out, when the one it took (from the first packet it met) reads that start otherwise.
-std::optional<ClockWrap> wrapOfStarts(const AVFormatContext& ctx, const std::vector<AssetTrack>& tracks) {
-    const AssetTrack* first = nullptr;
-    for (const AssetTrack& t : tracks)
-        if (t.timeRange.start.isNumeric() && (!first || t.timeRange.start < first->timeRange.start))
-            first = &t;
-    if (!first || !wrapOf(ctx, first->streamIndex)) return std::nullopt;
-    const AVStream& st = *ctx.streams[first->streamIndex];
-    if (st.pts_wrap_bits <= 3 || st.pts_wrap_bits >= 63) return std::nullopt;
-    // As the demuxer reckons: the reference a minute before the first time, whose turn is added to the
-    // times below it unless the first lies in the clock's last minute.
-    const std::int64_t turn = std::int64_t(1) << st.pts_wrap_bits;
-    const std::int64_t minute = av_rescale(60, st.time_base.den, st.time_base.num);
-    const Time start = first->timeRange.start;
-    const std::int64_t read = av_rescale_q(start.value(), AVRational{1, start.timescale()}, st.time_base);
-    const std::int64_t raw = read & (turn - 1);
-    const ClockWrap wanted{raw - minute, raw < turn - (turn >> 3) || raw < turn - minute};
-    const std::int64_t wantedRead = wanted.later ? (raw < wanted.reference ? raw + turn : raw)
-                                                 : (raw >= wanted.reference ? raw - turn : raw);
-    if (wantedRead == read) return std::nullopt;
-    return wanted;
-}
-
 AssetError::Kind openFailureKind(int code) {
     if (code == AVERROR_EXIT) return AssetError::Kind::timedOut;
     if (code == AVERROR(ENOENT) || code == AVERROR(EACCES) || code == AVERROR(EPERM) ||
@@ -744,13 +727,12 @@ AssetError::Kind openFailureKind(int code) {
 
 namespace {
 
-std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
-                                       const std::optional<ClockWrap>& wrap) {
+std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline, bool rawClock) {
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) throw AssetError(AssetError::Kind::cannotOpen, path);
     raw->interrupt_callback = AVIOInterruptCB{interruptAtDeadline, &deadline};
 
-    int rc = detail::openInput(raw, path, wrap);
+    int rc = detail::openInput(raw, path, rawClock);
     if (rc < 0) throw AssetError(deadline.passed() ? AssetError::Kind::timedOut : openFailureKind(rc), path);
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 
@@ -773,12 +755,13 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily))
             found.push_back(std::move(*track));
-    findStarts(*ctx, found, estimated, deadline);
-    // Read once more, by the wrap its first packets call for, when the demuxer took one from a damaged time.
-    if (!wrap)
-        if (const auto better = wrapOfStarts(*ctx, found)) return readAsset(path, deadline, better);
+    // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
+    // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
+    // is read again, as every reader of it then reads it, by its times as stored.
+    if (findStarts(*ctx, found, estimated, deadline) && estimated && !rawClock)
+        return readAsset(path, deadline, true);
     for (AssetTrack& t : found)
-        t.clockWrap = wrapOf(*ctx, t.streamIndex);
+        t.rawClock = rawClock;
     const auto measured = measuredEnds(*ctx, found, estimated, deadline);
     boundByData(found, measured, estimated);
     std::vector<StreamFrames> frames;
@@ -811,7 +794,7 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     routeLibraryLog();
 
     Deadline deadline{std::chrono::steady_clock::now() + options.timeLimit};
-    return readAsset(path, deadline, std::nullopt);
+    return readAsset(path, deadline, false);
 }
 
 namespace {

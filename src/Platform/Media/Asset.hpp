@@ -38,15 +38,6 @@ constexpr std::uint32_t fourCharCode(const char (&text)[5]) {
            std::uint32_t(std::uint8_t(text[2])) << 8 | std::uint32_t(std::uint8_t(text[3]));
 }
 
-// How a file's packet times that pass its clock's wrap (a transport stream's 33 bits, 26.5 hours) are
-// read: those below `reference` a whole turn later (`later`), or those from it on a turn earlier. The
-// demuxer takes it from the first packet it meets, so that readers of one stream alone, or a damaged
-// first time, would read the times otherwise; every reader of the file takes the asset's.
-struct ClockWrap {
-    std::int64_t reference = 0;
-    bool later = true;
-};
-
 // One picture or sound stream of a media file. A plain value: what a reader needs to find the
 // stream again is its file and stream index.
 struct AssetTrack {
@@ -66,8 +57,10 @@ struct AssetTrack {
     // has no pictures. A transport stream that starts at 1.4 s, or an MP3 whose encoder delay the
     // decoder drops, begins at 0 all the same. Decoders give and take times on the asset's timeline.
     Time timeOrigin;
-    // The file's clock wrap, where its container has one.
-    std::optional<ClockWrap> clockWrap;
+    // The file's packet times are read as stored, without the demuxer's mending of a clock that wraps (a
+    // transport stream's 33 bits, 26.5 hours), which it reckons from the first packet it meets: a damaged
+    // first time would have every reader of the file read the times after it otherwise.
+    bool rawClock = false;
     // The stream's own time base as a timescale (ticks per second) when it is a whole number.
     std::int32_t naturalTimescale = 0;
 

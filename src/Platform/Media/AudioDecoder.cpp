@@ -433,7 +433,7 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::audio)
         throw AudioDecodeError("There is no sound to decode.");
-    if (detail::openInput(m.format, m.track->assetPath, m.track->clockWrap) < 0)
+    if (detail::openInput(m.format, m.track->assetPath, m.track->rawClock) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
     if (!detail::prepareToDecode(*m.format, m.track->streamIndex))
         throw AssetError(AssetError::Kind::damaged, m.track->assetPath);

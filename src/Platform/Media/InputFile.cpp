@@ -23,8 +23,7 @@ struct DictionaryGuard {
 
 } // namespace
 
-int openInput(AVFormatContext*& context, const std::filesystem::path& path,
-              const std::optional<ClockWrap>& wrap) {
+int openInput(AVFormatContext*& context, const std::filesystem::path& path, bool rawClock) {
     if (!isRegularFile(path)) {
         avformat_free_context(context);
         context = nullptr;
@@ -36,15 +35,8 @@ int openInput(AVFormatContext*& context, const std::filesystem::path& path,
     av_dict_set(&opts.dict, "probesize", "5000000", 0);
     av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
     const std::string url = "file:" + path.string();
-    const int rc = avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
-    // Each stream of a program takes its program's wrap when its first packet comes.
-    if (rc >= 0 && wrap)
-        for (unsigned i = 0; i < context->nb_programs; ++i) {
-            context->programs[i]->pts_wrap_reference = wrap->reference;
-            context->programs[i]->pts_wrap_behavior =
-                wrap->later ? AV_PTS_WRAP_ADD_OFFSET : AV_PTS_WRAP_SUB_OFFSET;
-        }
-    return rc;
+    if (rawClock) av_dict_set(&opts.dict, "correct_ts_overflow", "0", 0);
+    return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
 }
 
 bool headerIsComplete(const AVFormatContext& context, int index) {
