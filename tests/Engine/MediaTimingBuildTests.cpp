@@ -529,9 +529,9 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeNearItsEndKeepsItsLengt
 }
 
 TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeAtItsStartKeepsItsLengthAndSound) {
-    // The first packets of four seconds of pictures and a tone, one at a time carrying a time from an
-    // hour later to a minute earlier: the demuxer takes the first time it meets for the stream's start,
-    // and reckons the clock's wrap from it, so that the times after it may all be read a turn of the
+    // The first packets of four seconds of pictures and a tone, one at a time carrying a time from 3 s
+    // to 14 hours later or a minute earlier: the demuxer takes the first time it meets for the stream's
+    // start, and reckons the clock's wrap from it, so that the times after it may all be read a turn of the
     // clock (26.5 hours) later, and a decoder that reads the sound alone reads them otherwise. The item
     // keeps its length, and its sound plays where it was recorded.
     const fs::path source = MediaFixtures::shared().scratch("retimed-first-source.ts");
