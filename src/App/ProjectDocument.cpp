@@ -156,7 +156,7 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
             if (bytes.size() > largestFile) throw ProjectError::tooLarge();
             bytes.resize(bytes.size() + 65536);
         }
-        const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t(8) << 20);
+        const std::size_t chunk = std::min(bytes.size() - done, readPiece);
         const ssize_t n = ::read(fd, bytes.data() + done, chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw DocumentError::fileReadCorruptFile(file);

@@ -233,3 +233,38 @@ TEST_F(ProjectFiles, AHugeFileIsJudgedWithoutReadingIt) {
               "This project is too large to open: Osterveil opens project files of up to 1 GB.");
 #endif
 }
+
+TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
+    // A few megabytes: several of the pieces the file is read in.
+    Project p = ProjectDocument::newProject();
+    for (int i = 0; i < 600; ++i) {
+        TimelineClip c{.id = Uuid::make(),
+                       .name = "A001_C" + std::to_string(i) + ".mov",
+                       .start = 2.0 * i,
+                       .duration = 2};
+        c.opacity.keyframes = {{0, 0}, {0.5, 1}};
+        c.grade.exposure.keyframes = {{0, 0}, {1, 0.5}};
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    const std::filesystem::path long_ = file("long.osterveil", ProjectDocument::contents(p));
+    ASSERT_GT(std::filesystem::file_size(long_), 3 * ProjectDocument::readPiece);
+
+    // The program ends as the first piece comes in.
+    std::stop_source ending;
+    double furthest = 0;
+    try {
+        ProjectDocument::readFile(
+            long_,
+            [&](double f) {
+                furthest = std::max(furthest, f);
+                ending.request_stop();
+            },
+            ending.get_token());
+        ADD_FAILURE() << "read to its end";
+    } catch (const DocumentError& error) {
+        EXPECT_EQ(error.kind(), DocumentError::Kind::readStopped);
+    }
+    // Reading is the first fifth of the way.
+    EXPECT_GT(furthest, 0);
+    EXPECT_LT(furthest, 0.2);
+}

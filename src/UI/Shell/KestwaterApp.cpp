@@ -5,8 +5,11 @@
 #include <QFontDatabase>
 #include <QPalette>
 #include <QStyleFactory>
+#include <cstdio>
+#include <cstdlib>
 
 #include "App/DocumentController.hpp"
+#include "App/WorkService.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -35,6 +38,13 @@ int KestwaterApp::run(const QStringList& files) {
     controller_->openAtLaunch(files);
     applicationDidFinishLaunching();
     return QApplication::exec();
+}
+
+int KestwaterApp::finish(int status) {
+    if (WorkService::shared().finish()) return status;
+    // What still runs may use the statics that returning from `main` would tear down.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 void KestwaterApp::applicationWillFinishLaunching() {
