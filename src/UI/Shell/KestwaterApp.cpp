@@ -5,11 +5,10 @@
 #include <QFontDatabase>
 #include <QPalette>
 #include <QStyleFactory>
-#include <cstdio>
-#include <cstdlib>
 
 #include "App/DocumentController.hpp"
 #include "App/WorkService.hpp"
+#include "Platform/Foundation/ProcessEnd.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -43,8 +42,7 @@ int KestwaterApp::run(const QStringList& files) {
 int KestwaterApp::finish(int status) {
     if (WorkService::shared().finish()) return status;
     // What still runs may use the statics that returning from `main` would tear down.
-    std::fflush(nullptr);
-    std::_Exit(status);
+    endProcessNow(status);
 }
 
 void KestwaterApp::applicationWillFinishLaunching() {
