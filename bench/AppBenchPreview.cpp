@@ -1,8 +1,9 @@
 // What an edit costs before its picture is on screen, with the real program player: on a 2,000-clip
 // sequence of six 1080p files (edit to picture, median and p90, and the editor's resident memory idle
 // after opening and after 20 edits), and on a small sequence while the pictures of 120 media items are
-// still being made (edit to the preview in the player); and how many previews a media file being
-// written makes.
+// still being made (edit to the preview in the player); how many previews a media file being written
+// makes; and how soon a media file deleted and put back, or deleted while another is being written, is
+// seen.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -281,5 +282,97 @@ BENCHMARK(BM_MediaFileWrittenSixtyTimesInThreeSeconds)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// A model over `files`, each a one-second clip on its own video track, with stand-in players and the
+// real preview build; ready once its first preview has landed.
+struct WatchingModel {
+    explicit WatchingModel(const std::vector<fs::path>& files) {
+        Project p = ProjectDocument::newProject();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            MediaItem m;
+            m.id = Uuid::make();
+            m.name = files[i].filename().string();
+            m.kind = MediaKind::video;
+            m.path = files[i].string();
+            m.duration = 1;
+            m.hasVideo = true;
+            p.media.push_back(m);
+            TimelineClip c;
+            c.id = Uuid::make();
+            c.mediaID = m.id;
+            c.duration = 1;
+            p.sequence.tracks.mut(i).clips.push_back(c);
+            ids.push_back(m.id);
+        }
+        document.setProject(p);
+        model.setPreviewServices(servicesWithPlate());
+        model.followDocument(&document);
+        runUntil([&] { return player->replacements > 0 && quiet(); });
+    }
+    bool quiet() const { return !model.rebuilds().isPending() && !model.isBuilding(); }
+    bool offline(std::size_t i) const { return model.offlineIDs().contains(ids[i]); }
+
+    ProjectDocument document;
+    testsupport::FakePlayer* player = new testsupport::FakePlayer;
+    EditorModel model{std::unique_ptr<PlayerControl>(player), std::make_unique<testsupport::FakePlayer>()};
+    std::vector<Uuid> ids;
+};
+
+// A media file deleted while the player holds it open, then copied back a second later, as a drive
+// unplugged and plugged in again: seconds from the copy until the preview shows the clip online (10
+// when it never does). The target is about 1 (the settle wait, then one preview).
+void BM_DeletedMediaFileCopiedBackIsOnlineAgain(benchmark::State& state) {
+    using testsupport::MediaFixtures;
+    const fs::path source = MediaFixtures::shared().path(testsupport::Fixture::h264Movie);
+    const fs::path file = MediaFixtures::shared().scratch("unplugged.mp4");
+    for (auto _ : state) {
+        fs::copy_file(source, file, fs::copy_options::overwrite_existing);
+        WatchingModel w({file});
+        {
+            std::ifstream reader(file, std::ios::binary);
+            fs::remove(file);
+            runUntil([&] { return w.offline(0) && w.quiet(); }, 10);
+        }
+        // Put back a moment later, once every hold on the deleted file has let go.
+        runUntil([] { return false; }, 1);
+        QElapsedTimer clock;
+        clock.start();
+        fs::copy_file(source, file);
+        runUntil([&] { return !w.offline(0) && w.quiet(); }, 10);
+        state.SetIterationTime(double(clock.nsecsElapsed()) * 1e-9);
+    }
+}
+BENCHMARK(BM_DeletedMediaFileCopiedBackIsOnlineAgain)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// One media file appended to every 50 ms for up to 6 s, as a recording into it does, while another,
+// on the next track, is deleted at the start: seconds until the preview shows the deleted one offline.
+// The target is about 1, as with no write going on.
+void BM_DeletedMediaFileSeenWhileAnotherIsWritten(benchmark::State& state) {
+    using testsupport::MediaFixtures;
+    const fs::path source = MediaFixtures::shared().path(testsupport::Fixture::h264Movie);
+    const fs::path recording = MediaFixtures::shared().scratch("recording.mp4");
+    const fs::path deleted = MediaFixtures::shared().scratch("deleted.mp4");
+    for (auto _ : state) {
+        fs::copy_file(source, recording, fs::copy_options::overwrite_existing);
+        fs::copy_file(source, deleted, fs::copy_options::overwrite_existing);
+        WatchingModel w({recording, deleted});
+        QElapsedTimer clock;
+        clock.start();
+        fs::remove(deleted);
+        for (int i = 1; i <= 120 && !w.offline(1); ++i) {
+            std::ofstream(recording, std::ios::binary | std::ios::app) << std::string(65536, '\0');
+            runUntil([&] { return w.offline(1) || clock.elapsed() >= i * 50; });
+        }
+        runUntil([&] { return w.offline(1); }, 10);
+        state.SetIterationTime(double(clock.nsecsElapsed()) * 1e-9);
+    }
+}
+BENCHMARK(BM_DeletedMediaFileSeenWhileAnotherIsWritten)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 } // namespace

@@ -1,3 +1,4 @@
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "MediaFixtures.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/Composition.hpp"
+#include "ProcessMemory.hpp"
 
 using namespace osterveil;
 namespace fs = std::filesystem;
@@ -60,6 +62,34 @@ void BM_ProbeHugeStill(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ProbeHugeStill)->Unit(benchmark::kMillisecond);
+
+// The import of the largest stills whose readers would hold them whole at their depth: a 250 MP
+// 16-bit grey PNG, a 125 MP 16-bit RGBA PNG, a 250 MP 8-bit RGB TIFF in strips. peak_MB is the
+// process's peak resident memory over the import, from a peak reset just before it (the files are
+// written before that, a row at a time).
+void BM_ImportDeepStill(benchmark::State& state) {
+    const fs::path p = MediaFixtures::shared().scratch("deep-" + std::to_string(state.range(0)));
+    switch (state.range(0)) {
+    case 0:
+        testsupport::writeBlankPng(p, 15811, 15811, {}, 16, 1);
+        break;
+    case 1:
+        testsupport::writeBlankPng(p, 12500, 10000, {}, 16, 4);
+        break;
+    default:
+        testsupport::writeTiff(p, 15811, 15811, {.bits = 8, .rowsPerStrip = 16},
+                               [](int x, int y) -> std::array<double, 4> {
+                                   return {x / 15811.0, y / 15811.0, 0.4, 1};
+                               });
+    }
+    for (auto _ : state) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        benchmark::DoNotOptimize(MediaProbe::makeItem(p, std::nullopt));
+        state.counters["peak_MB"] = testsupport::peakResidentMegabytes();
+    }
+    fs::remove(p);
+}
+BENCHMARK(BM_ImportDeepStill)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_LoadAssetUncached(benchmark::State& state) {
     fs::path file = MediaFixtures::shared().path(Fixture::h264MovieWithSound);

@@ -6,6 +6,9 @@
 // cores, and each seeking case in a process of its own (resident memory is the whole process's):
 //   taskset -c 0,1 bench/bench_player --benchmark_filter=Play/scale:50
 //   bench/bench_player --benchmark_filter=SeeksAcrossSources/sources:24/apart:1104
+// Footage heavier than the machine (4K camera clips, written by the ffmpeg tool): SlowerThanTheFootage on
+// one core, HeavyClipInALightSequence on two cores with eight busy loops on them:
+//   taskset -c 7 bench/bench_player --benchmark_filter=SlowerThanTheFootage
 // Sound goes to the null output, so no device is needed, except in the cases played through a sound
 // server (a private PulseAudio, or the one OSTERVEIL_PULSE_SERVER names, with a sink called "null"):
 // PlayWithSound, FreshStarts and WakingDevice. Run them on two cores, at rest and with a busy desktop's
@@ -146,6 +149,32 @@ std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale, bool cl
     return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
 }
 
+// A camera's clip, written once by the ffmpeg tool: a moving test picture under sensor noise, which
+// leaves the encoder few pictures to predict from others and makes decoding as costly as a camera's own,
+// at about a camera's bit rate with a key frame every `keySeconds` and none elsewhere, as cameras write
+// them. None when ffmpeg is not installed.
+std::optional<fs::path> cameraClip(const std::string& name, bool hevc, int width, int height, int fps,
+                                   double seconds, double keySeconds, int megabits) {
+    const fs::path path = folder() / (name + ".mp4");
+    if (fs::exists(path)) return path;
+    if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) return std::nullopt;
+    const fs::path partial = folder() / (name + ".part.mp4");
+    const int key = int(keySeconds * fps);
+    const std::string codec =
+        hevc ? "-c:v libx265 -tag:v hvc1 -x265-params log-level=error:keyint=" + std::to_string(key) +
+                   ":min-keyint=" + std::to_string(key) + ":scenecut=0"
+             : "-c:v libx264 -profile:v high -g " + std::to_string(key) + " -x264-params scenecut=0";
+    const std::string command =
+        "ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
+        std::to_string(height) + ":rate=" + std::to_string(fps) + ":duration=" + std::to_string(seconds) +
+        " -vf noise=alls=12:allf=t -pix_fmt yuv420p -preset medium " + codec + " -b:v " +
+        std::to_string(megabits) + "M -maxrate " + std::to_string(megabits) + "M -bufsize " +
+        std::to_string(megabits) + "M " + partial.string();
+    if (std::system(command.c_str()) != 0) return std::nullopt;
+    fs::rename(partial, path);
+    return path;
+}
+
 // Runs the event loop until `done` or `seconds` pass, looking every millisecond. The loop sleeps between
 // events as the editor's does: one that spun would take a core's share from the player's threads on a
 // busy machine.
@@ -158,6 +187,10 @@ template <class Done> void runUntil(Done done, double seconds) {
     look.start(1);
     while (!done() && timer.elapsed() < seconds * 1000)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+double millisecondsBetween(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
 double percentile(std::vector<double> v, double q) {
@@ -204,6 +237,211 @@ BENCHMARK(BM_Play)
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
+
+// The pictures a play from where the player stands to the end put up: each one's item time, the clock
+// then and when it went up; and when the clock started and the play ended.
+struct PlayRecord {
+    using Steady = std::chrono::steady_clock;
+    struct Up {
+        double time, clock;
+        Steady::time_point at;
+    };
+    std::vector<Up> ups;
+    Steady::time_point started, ended;
+    std::int64_t dropped = 0;
+
+    explicit PlayRecord(media::Player& player) {
+        QObject context;
+        QObject::connect(&player, &media::Player::frameChanged, &context, [&] {
+            if (player.rate() == 0 || player.currentFrame().picture.isNull()) return;
+            ups.push_back({player.currentFrame().time, player.currentTime(), Steady::now()});
+        });
+        QObject::connect(&player, &media::Player::statusChanged, &context, [&](media::Player::Status s) {
+            if (s == media::Player::Status::playing) started = Steady::now();
+        });
+        const std::int64_t droppedBefore = player.droppedFrames();
+        started = Steady::now();
+        player.play();
+        runUntil([&] { return player.rate() == 0; }, 120);
+        ended = Steady::now();
+        dropped = player.droppedFrames() - droppedBefore;
+    }
+
+    // While the clock ran through item times [from, to): the longest time the picture stood still,
+    // and of the pictures of those times, how many went up, how many more than `frame` off the clock
+    // (the sound heard), and the most one was off.
+    struct Stretch {
+        double stillMs = 0, offsetMaxMs = 0;
+        std::int64_t shown = 0, offAFrame = 0;
+    };
+    Stretch over(double from, double to, double frame) const {
+        Stretch s;
+        double clock = ups.empty() ? 0 : std::min(ups.front().clock, ups.front().time);
+        Steady::time_point at = started;
+        const auto still = [&](double untilClock, Steady::time_point until) {
+            if (clock < to && untilClock >= from)
+                s.stillMs = std::max(s.stillMs, millisecondsBetween(at, until));
+            clock = untilClock;
+            at = until;
+        };
+        for (const Up& u : ups) {
+            still(u.clock, u.at);
+            if (u.time < from || u.time >= to) continue;
+            ++s.shown;
+            const double off = std::abs(u.clock - u.time);
+            s.offsetMaxMs = std::max(s.offsetMaxMs, 1000 * off);
+            if (off > frame) ++s.offAFrame;
+        }
+        still(1e9, ended);
+        return s;
+    }
+
+    // Pictures of the item's frames in [from, to) (frame `frame` long) that did not go up within a frame
+    // of the clock.
+    std::int64_t missed(double from, double to, double frame) const {
+        std::int64_t missed = 0;
+        for (std::int64_t k = std::int64_t(std::ceil(from / frame - 1e-6)); double(k) * frame < to - 1e-6;
+             ++k)
+            missed += std::none_of(ups.begin(), ups.end(), [&](const Up& u) {
+                return std::abs(u.time - double(k) * frame) < 1e-6 && std::abs(u.clock - u.time) <= frame;
+            });
+        return missed;
+    }
+};
+
+// Footage heavier than the machine: a 4 s 4K H.264 camera clip at `fps` (100 Mbit/s, a key frame a
+// second) played in the source monitor from the start, through the null output (its clock is the sound
+// heard, as a device's is). Run it on one core (taskset -c 7) to have a machine that decodes it at about
+// half its speed. Over three plays: the longest time the picture stood still while playing (target at
+// most 250 ms), pictures shown a second (at least 8), how many went up more than a frame off the clock,
+// the most one was off, and pictures passed over.
+void BM_SlowerThanTheFootage(benchmark::State& state) {
+    const int fps = int(state.range(0));
+    const auto file = cameraClip("camera-4k" + std::to_string(fps), false, 3840, 2160, fps, 4, 1, 100);
+    if (!file) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const auto item = media::PlayerItem::file(*file);
+    double still = 0, perSecond = 1e9, offsetMax = 0, offAFrame = 0, dropped = 0;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        const PlayRecord play(player);
+        const auto all = play.over(0, 1e9, 1.0 / fps);
+        still = std::max(still, all.stillMs);
+        perSecond = std::min(perSecond, double(all.shown) /
+                                            std::chrono::duration<double>(play.ended - play.started).count());
+        offsetMax = std::max(offsetMax, all.offsetMaxMs);
+        offAFrame += double(all.offAFrame);
+        dropped += double(play.dropped);
+    }
+    state.counters["still_max_ms"] = still;
+    state.counters["shown_per_s_min"] = perSecond;
+    state.counters["off_a_frame"] = offAFrame;
+    state.counters["offset_max_ms"] = offsetMax;
+    state.counters["dropped"] = dropped;
+}
+BENCHMARK(BM_SlowerThanTheFootage)
+    ->Arg(60)
+    ->Arg(30)
+    ->ArgName("fps")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// A heavy clip inside a light sequence: a 1080p24 sequence previewed at half size, 3 s of a light 1080p
+// clip, then 3.1 s of a 4K30 HEVC camera clip (50 Mbit/s, a key frame a second), then 3 s of another
+// light clip, with the click track on A1, played from the start through the null output. Run it on two
+// cores with eight busy loops on them. Over three plays: over the heavy clip, the longest still, the
+// fewest pictures shown a second, how many went up more than a frame off the clock and the most one
+// was off; over the light clips, the pictures that did not go up within a frame of the clock (target 0),
+// and the longest still.
+void BM_HeavyClipInALightSequence(benchmark::State& state) {
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    struct Piece {
+        fs::path file;
+        double start, in, duration, length;
+        int width, height;
+    };
+    const auto heavy = cameraClip("camera-4k30-hevc", true, 3840, 2160, 30, 3.1, 1, 50);
+    if (!heavy) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const std::vector<Piece> pieces = {
+        {clip("clip0-24", 24, 5.5, 0), 0, 0, 3, 5.5, 1920, 1080},
+        {*heavy, 3, 0, 3.1, 3.1, 3840, 2160},
+        {clip("clip1-24", 24, 5.5, 90), 6.1, 0.5, 3, 5.5, 1920, 1080},
+    };
+    for (const Piece& piece : pieces) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = piece.file.string();
+        m.duration = piece.length;
+        m.width = piece.width;
+        m.height = piece.height;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = piece.start;
+        c.inPoint = piece.in;
+        c.duration = piece.duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::audio;
+        m.hasAudio = true;
+        m.path = (folder() / "clicks.wav").string();
+        m.duration = 10;
+        testsupport::writeFloatWav(m.path, 48000, 2, 480000, [](std::int64_t i, int) {
+            return i % 24000 < 48 ? 0.9f : kBed * float(std::sin(i * 2 * M_PI * 440 / 48000));
+        });
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.duration = 9.1;
+        p.sequence.tracks.mut(3).clips.push_back(c);
+    }
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    const auto item =
+        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    constexpr double frame = 1.0 / 24;
+    double heavyStill = 0, heavyPerSecond = 1e9, heavyOff = 0, offsetMax = 0, lightMissed = 0, lightStill = 0;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        const PlayRecord play(player);
+        const auto heavy = play.over(3, 6.1, frame);
+        heavyStill = std::max(heavyStill, heavy.stillMs);
+        heavyPerSecond = std::min(heavyPerSecond, double(heavy.shown) / 3.1);
+        heavyOff += double(heavy.offAFrame);
+        offsetMax = std::max(offsetMax, play.over(0, 1e9, frame).offsetMaxMs);
+        // The first picture was on screen before the play.
+        lightMissed += double(play.missed(frame, 3, frame) + play.missed(6.1, 9.1, frame));
+        lightStill =
+            std::max({lightStill, play.over(0, 3, frame).stillMs, play.over(6.1, 9.1, frame).stillMs});
+    }
+    state.counters["heavy_still_max_ms"] = heavyStill;
+    state.counters["heavy_shown_per_s_min"] = heavyPerSecond;
+    state.counters["heavy_off_a_frame"] = heavyOff;
+    state.counters["offset_max_ms"] = offsetMax;
+    state.counters["light_missed"] = lightMissed;
+    state.counters["light_still_max_ms"] = lightStill;
+}
+BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
 bool skippedWithoutServer(benchmark::State& state, const testsupport::PulseServer& server) {
     if (server.running()) return false;
@@ -256,16 +494,14 @@ struct Heard {
     }
 };
 
-double millisecondsBetween(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
 // The same sequence with its click track, played through a sound server: pictures dropped, how far each
 // presented picture lies from the sound clock (and how many lie more than a frame off), how far each
 // picture going up lies from its sound as the server played it (recorded from the null sink's monitor,
 // placed by the clicks), and how many lie more than a frame off; breaks in the sound, sound devices given
 // up for lost, and the time from play to the first sound the server reports played and to the first
-// sound recorded; all over the three runs (counts summed, the worst of the maxima). The recorder reads in
+// sound recorded; all over the three runs (counts summed, the worst of the maxima). Over all the pictures
+// the play had to show, not only those it did: how many did not go up within a frame of their sound
+// (passed over or late), and the longest time the picture stood still. The recorder reads in
 // pieces of 5 ms, which holds a PipeWire graph to a period of 5.3 ms: a period the server misses on a busy
 // machine shows as a break of that length, whichever program plays.
 void BM_PlayWithSound(benchmark::State& state) {
@@ -275,7 +511,7 @@ void BM_PlayWithSound(benchmark::State& state) {
     const auto item = sequence(24, 0.5, true);
     // Over all the runs.
     std::vector<double> offsets, pictureOffsets, breaksMs, toSound, toHeard;
-    double dropped = 0, shown = 0, clicks = 0, losses = 0;
+    double dropped = 0, shown = 0, clicks = 0, losses = 0, pictures = 0, notOnSound = 0, stillMs = 0;
     for (auto _ : state) {
         testsupport::SinkRecorder recorder;
         media::Player player(audio::Output::create());
@@ -303,13 +539,24 @@ void BM_PlayWithSound(benchmark::State& state) {
         if (heard.first) marks.emplace_back(0.0, *heard.first);
         for (const auto& click : heard.clicks)
             marks.emplace_back(std::round(2 * millisecondsBetween(*heard.first, click) / 1000) / 2, click);
+        std::vector<double> onSound;
         for (const auto& [time, at] : presented) {
             const auto mark =
                 std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
             if (mark == marks.rend()) continue;
             pictureOffsets.push_back(
                 std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first)));
+            if (pictureOffsets.back() <= 1000.0 / 24) onSound.push_back(time);
         }
+        // Every picture after the one on screen at the start.
+        const int due = int(std::lround(item->duration() * 24)) - 1;
+        pictures += due;
+        for (int k = 1; k <= due; ++k)
+            notOnSound += std::none_of(onSound.begin(), onSound.end(),
+                                       [&](double t) { return std::abs(t - k / 24.0) < 1e-6; });
+        for (std::size_t i = 0; i < presented.size(); ++i)
+            stillMs = std::max(
+                stillMs, millisecondsBetween(i ? presented[i - 1].second : pressed, presented[i].second));
         dropped += double(player.droppedFrames() - droppedBefore);
         shown += double(presented.size());
         clicks += double(heard.clicks.size());
@@ -322,6 +569,9 @@ void BM_PlayWithSound(benchmark::State& state) {
     };
     state.counters["dropped"] = dropped;
     state.counters["shown"] = shown;
+    state.counters["pictures"] = pictures;
+    state.counters["not_on_sound_of_all"] = notOnSound;
+    state.counters["still_max_ms"] = stillMs;
     state.counters["clock_offset_median_ms"] = percentile(offsets, 0.5);
     state.counters["clock_offset_max_ms"] = percentile(offsets, 1);
     state.counters["clock_over_a_frame"] = overAFrame(offsets);

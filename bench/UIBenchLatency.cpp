@@ -5,10 +5,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QStandardPaths>
 #include <QTest>
-#include <cmath>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "App/EditorModel.hpp"
@@ -17,6 +21,8 @@
 #include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
+#include "PulseServer.hpp"
+#include "SinkListener.hpp"
 #include "StallMeter.hpp"
 #include "UI/Color/ColorPanel.hpp"
 #include "UI/Common/PanelParts.hpp"
@@ -62,6 +68,7 @@ class PresentationWatch : public QObject {
         armed_ = false;
         return painted_;
     }
+    bool painted() const { return painted_; }
     // The first picture of any kind the player presented after the start, and the first one taken.
     double toAnyFrameMs() const { return toAnyFrame_; }
     double toFrameMs() const { return toFrame_; }
@@ -90,16 +97,20 @@ class PresentationWatch : public QObject {
 struct PlayingWindow {
     // `twoTracks`: the same clip again on V2 at half opacity, so every picture is composed of two.
     // `keyFrameInterval`: frames from one key frame of the clip to the next.
-    explicit PlayingWindow(bool twoTracks = false, int keyFrameInterval = 12) {
+    // `withSound`: the clip has a tone, on A1 too.
+    explicit PlayingWindow(bool twoTracks = false, int keyFrameInterval = 12, bool withSound = false) {
         using namespace testsupport;
         const std::string name =
-            keyFrameInterval == 12 ? "hd-4s.mp4" : "hd-4s-gop" + std::to_string(keyFrameInterval) + ".mp4";
+            (keyFrameInterval == 12 ? "hd-4s" : "hd-4s-gop" + std::to_string(keyFrameInterval)) +
+            (withSound ? "-tone.mp4" : ".mp4");
         const auto movie = MediaFixtures::shared().scratch(name);
         if (!std::filesystem::exists(movie))
             writeMovie(movie, {.width = 1920,
                                .height = 1080,
                                .framesPerSecond = 24,
                                .frames = 96,
+                               .audio = withSound ? AudioCodec::aac : AudioCodec::none,
+                               .audioSeconds = 4,
                                .keyFrameInterval = keyFrameInterval});
         Project p = ProjectDocument::newProject();
         p.sequence.previewScale = 0.5;
@@ -109,6 +120,7 @@ struct PlayingWindow {
         m.height = 1080;
         m.nominalFrameRate = 24;
         m.hasVideo = true;
+        m.hasAudio = withSound;
         p.media.push_back(m);
         TimelineClip c;
         c.id = clipID;
@@ -116,6 +128,11 @@ struct PlayingWindow {
         c.name = m.name;
         c.duration = 4;
         p.sequence.tracks.mut(0).clips.push_back(c);
+        if (withSound) {
+            TimelineClip sound = c;
+            sound.id = Uuid::make();
+            p.sequence.tracks.mut(3).clips.push_back(sound);
+        }
         if (twoTracks) {
             c.id = Uuid::make();
             c.opacity.value = 0.5;
@@ -234,6 +251,158 @@ void BM_SpaceToFirstPresentedFrame(benchmark::State& state) {
     latencies.report(state, *w.player);
 }
 BENCHMARK(BM_SpaceToFirstPresentedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// When the next Space key press comes to the application, by the X server's clock (its key events carry
+// the server's time in milliseconds, read from the same monotonic clock as the steady clock), and when
+// it arrived.
+class SpaceWatch : public QObject {
+  public:
+    using Steady = std::chrono::steady_clock;
+    SpaceWatch() { qApp->installEventFilter(this); }
+    ~SpaceWatch() override { qApp->removeEventFilter(this); }
+    void arm() {
+        pressed_.reset();
+        arrived_.reset();
+    }
+    std::optional<Steady::time_point> pressed() const { return pressed_; }
+    std::optional<Steady::time_point> arrived() const { return arrived_; }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || arrived_) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Space) return false;
+        arrived_ = Steady::now();
+        // The server's milliseconds wrap at 32 bits: how long ago the key went down.
+        const auto nowMs = std::uint32_t(
+            std::chrono::duration_cast<std::chrono::milliseconds>(arrived_->time_since_epoch()).count());
+        const std::uint32_t ago = nowMs - std::uint32_t(key->timestamp());
+        pressed_ = ago < 10000 ? *arrived_ - std::chrono::milliseconds(ago) : *arrived_;
+        return false;
+    }
+
+  private:
+    std::optional<Steady::time_point> pressed_, arrived_;
+};
+
+// Space on a desktop as a user presses it: the key from the X server (xdotool, through XTEST) into the
+// editor's real window, the program player's sound to a sound server whose null sink nothing holds to a
+// short period (a private PulseAudio, or the server OSTERVEIL_PULSE_SERVER names, with a sink "null"),
+// as on a desktop where nothing records it. From the key going down: the first new picture painted on
+// the monitor, the first sound heard by then at the sink (`SinkListener`, which leaves the sink's period
+// as the player asks it), and the first sound the player's clock counts as heard; and the key's way
+// into the application. Run it under Xvfb with Openbox, QT_QPA_PLATFORM=xcb, the X server, the sound
+// server and the benchmark on the editor's cores:
+//   QT_QPA_PLATFORM=xcb DISPLAY=:62 taskset -c 6,7 bench/bench_ui --benchmark_filter=SpaceOnTheDesktop
+// Argument 1 keeps the old figure beside it: the same with a recorder reading the sink in 5 ms pieces
+// (`SinkRecorder`), which holds the sink to that period, and its own dating of the first sound. The
+// listener dates a sound no later than it was heard, within a period of the sink (its pieces come a
+// period at a time); where the short recorder holds PipeWire to 5 ms it may drop pieces, and its dates
+// are no longer sure.
+void BM_SpaceOnTheDesktop(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    const bool shortPieces = state.range(0) == 1;
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        state.SkipWithError("not on an X display (QT_QPA_PLATFORM=xcb)");
+        return;
+    }
+    if (QStandardPaths::findExecutable("xdotool").isEmpty()) {
+        state.SkipWithError("xdotool is not installed");
+        return;
+    }
+    testsupport::PulseServer server(false);
+    if (!server.running()) {
+        state.SkipWithError("no sound server");
+        return;
+    }
+    PlayingWindow w(false, 12, true);
+    if (!w.ready ||
+        !PlayingWindow::waitFor([&] { return w.player->output().kind() == audio::Output::Kind::device; })) {
+        state.SkipWithError("the window never showed its first picture or found the sound server");
+        return;
+    }
+    testsupport::SinkListener listener;
+    std::unique_ptr<testsupport::SinkRecorder> recorder;
+    if (shortPieces) recorder = std::make_unique<testsupport::SinkRecorder>();
+    if (!listener.started() || (recorder && !recorder->started())) {
+        state.SkipWithError("cannot record the sink");
+        return;
+    }
+    SpaceWatch keys;
+    std::vector<double> toPicture, toHeard, toCounted, toApplication, toRecorded;
+    const auto ms = [](Steady::time_point a, Steady::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
+    for (auto _ : state) {
+        if (!w.restAt(1.0)) {
+            state.SkipWithError("the player did not come to rest");
+            return;
+        }
+        // The sound of the last play dies away.
+        const Steady::time_point rest = Steady::now();
+        PlayingWindow::waitFor([&] { return Steady::now() - rest > std::chrono::milliseconds(400); });
+        const std::size_t from = listener.size();
+        const std::size_t recordedFrom = recorder ? recorder->left().size() : 0;
+        const std::int64_t heardBefore = w.player->output().position();
+        std::optional<Steady::time_point> counted;
+        keys.arm();
+        w.watch->arm([&] { return w.player->currentFrame().time > 1.0 + 1e-3; });
+        const Steady::time_point armed = Steady::now();
+        testsupport::Spawned press({"xdotool", "key", "space"}, {}, false);
+        const bool done = PlayingWindow::waitFor([&] {
+            if (!counted && w.player->output().position() > heardBefore) counted = Steady::now();
+            return w.watch->painted() && counted && listener.firstAbove(0.05f, from);
+        });
+        if (!done || !keys.pressed()) {
+            state.SkipWithError("no picture or sound followed the key");
+            return;
+        }
+        const Steady::time_point pressed = *keys.pressed();
+        const auto heard = listener.heardBy(*listener.firstAbove(0.05f, from));
+        toPicture.push_back(ms(pressed, armed) + w.watch->toScreenMs());
+        toHeard.push_back(ms(pressed, *heard));
+        toCounted.push_back(ms(pressed, *counted));
+        toApplication.push_back(ms(pressed, *keys.arrived()));
+        if (recorder) {
+            const std::vector<float> left = recorder->left();
+            for (std::size_t i = recordedFrom; i < left.size(); ++i)
+                if (std::abs(left[i]) > 0.05f) {
+                    const auto at =
+                        recorder->origin() + std::chrono::duration_cast<Steady::duration>(
+                                                 std::chrono::duration<double>(double(i) / 48000));
+                    toRecorded.push_back(ms(pressed, at));
+                    break;
+                }
+        }
+        state.SetIterationTime(toPicture.back() / 1e3);
+    }
+    w.restAt(0);
+    const auto at = [](std::vector<double> v, double q) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
+    };
+    state.counters["picture_median_ms"] = at(toPicture, 0.5);
+    state.counters["picture_max_ms"] = at(toPicture, 1);
+    state.counters["heard_median_ms"] = at(toHeard, 0.5);
+    state.counters["heard_max_ms"] = at(toHeard, 1);
+    state.counters["clock_median_ms"] = at(toCounted, 0.5);
+    state.counters["clock_max_ms"] = at(toCounted, 1);
+    state.counters["key_to_app_max_ms"] = at(toApplication, 1);
+    // The first press after the player found the server: a null sink nothing has played into yet may
+    // still be in its idle period of seconds.
+    state.counters["heard_first_ms"] = toHeard.empty() ? 0 : toHeard.front();
+    if (recorder) {
+        state.counters["recorded_median_ms"] = at(toRecorded, 0.5);
+        state.counters["recorded_max_ms"] = at(toRecorded, 1);
+    }
+}
+BENCHMARK(BM_SpaceOnTheDesktop)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("short_pieces")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(12);
 
 // From the mouse release that ends a drag of the colour panel's Exposure slider to the regraded picture
 // painted by the program monitor at preview scale 0.5: the gesture's commit, the immediate rebuild on a

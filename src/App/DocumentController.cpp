@@ -81,10 +81,7 @@ void DocumentController::openFile(const std::filesystem::path& file, std::functi
     connect(poll, &QTimer::timeout, this, [this, name, progress] { host_.showOpening(name, progress->load()); });
     poll->start(100);
 
-    struct Outcome {
-        std::optional<ProjectDocument::Reading> reading;
-        QString failure;
-    };
+    using Outcome = OpenOutcome;
     offload(
         WorkService::Lane::documents, this,
         [absolute, progress](const std::stop_token& stop) -> Outcome {
@@ -104,21 +101,37 @@ void DocumentController::openFile(const std::filesystem::path& file, std::functi
             delete poll;
             std::erase(controller.opening_, absolute);
             controller.host_.finishOpening(name);
-            // The user is quitting: nothing opens any more.
-            if (controller.quit_ != Quit::none) {
-                if (done) done(nullptr);
-                return;
-            }
-            if (!outcome.reading) {
-                controller.host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(name),
-                                           outcome.failure);
-                if (done) done(nullptr);
-                return;
-            }
-            ProjectDocument& opened =
-                controller.adopt(std::make_unique<ProjectDocument>(std::move(*outcome.reading), absolute));
-            if (done) done(&opened);
+            controller.landOpen({absolute, std::move(outcome), done});
         });
+}
+
+void DocumentController::landOpen(HeldOpen open) {
+    // The user is quitting: the window waits to see whether the program ends.
+    if (quit_ == Quit::waiting) {
+        heldOpens_.push_back(std::move(open));
+        return;
+    }
+    if (quit_ == Quit::finished) {
+        if (open.done) open.done(nullptr);
+        return;
+    }
+    if (!open.outcome.reading) {
+        host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(fileName(open.file)),
+                        open.outcome.failure);
+        if (open.done) open.done(nullptr);
+        return;
+    }
+    // Two reads of one file held by a quit: one window is enough.
+    for (const Entry& e : entries_) {
+        if (e.document->fileURL() && sameFile(*e.document->fileURL(), open.file)) {
+            host_.showDocument(*e.document);
+            if (open.done) open.done(e.document.get());
+            return;
+        }
+    }
+    ProjectDocument& opened =
+        adopt(std::make_unique<ProjectDocument>(std::move(*open.outcome.reading), open.file));
+    if (open.done) open.done(&opened);
 }
 
 void DocumentController::openAtLaunch(const QStringList& arguments) {
@@ -184,9 +197,27 @@ bool DocumentController::write(ProjectDocument& document, const std::filesystem:
 
 bool DocumentController::confirmClose(ProjectDocument& document, bool exporting) {
     Entry* e = entry(document);
+    // Its questions are up: their answer decides, and nothing more is asked.
+    if (e && e->asking) return false;
     if (e && std::exchange(e->closeAnswered, false)) return true;
     // Closing already: it goes once its save has landed.
     if (e && e->closeAfterSaves) return false;
+    if (e) e->asking = true;
+    const bool closes = askBeforeClose(document, exporting);
+    // The questions let other work in: the entry is looked up again.
+    Entry* asked = entry(document);
+    if (!asked) return closes;
+    asked->asking = false;
+    // A quit that came meanwhile goes on once the window has gone (`discard`), or once its save has
+    // landed; kept, the window ends it.
+    if (!closes && !asked->closeAfterSaves && std::exchange(asked->holdsQuit, false) &&
+        quit_ == Quit::waiting)
+        abandonQuit();
+    return closes;
+}
+
+bool DocumentController::askBeforeClose(ProjectDocument& document, bool exporting) {
+    const Entry* e = entry(document);
     // The export first: keeping it settles the matter without a word about saving.
     if (exporting && !(e && e->exportAnswered) &&
         host_.askToCancelExport(document, displayName(document)) == ExportChoice::keepExporting)
@@ -234,7 +265,7 @@ void DocumentController::savesLanded(ProjectDocument& document) {
     if (closed) {
         resumeQuit();
     } else if (const Entry* stays = entry(document); !stays || !stays->closeAfterSaves) {
-        quit_ = Quit::none;
+        abandonQuit();
     }
 }
 
@@ -246,8 +277,8 @@ void DocumentController::discard(ProjectDocument& document) {
     const auto it = std::find_if(entries_.begin(), entries_.end(),
                                  [&](const Entry& e) { return e.document.get() == &document; });
     if (it == entries_.end()) return;
-    // A quit held by this window's save goes on without it.
-    const bool heldQuit = it->closeAfterSaves && quit_ == Quit::waiting;
+    // A quit held by this window's save or questions goes on without it.
+    const bool heldQuit = (it->closeAfterSaves || it->holdsQuit) && quit_ == Quit::waiting;
     // The window and its model may still be unwinding from the close that got us here.
     it->document.release()->deleteLater();
     entries_.erase(it);
@@ -270,17 +301,39 @@ void DocumentController::continueHeldQuit() {
     if (quit_ == Quit::waiting) continueQuit();
 }
 
+void DocumentController::abandonQuit() {
+    quit_ = Quit::none;
+    if (!heldOpens_.empty())
+        QMetaObject::invokeMethod(this, &DocumentController::openHeld, Qt::QueuedConnection);
+}
+
+void DocumentController::openHeld() {
+    // Held again should another quit have begun meanwhile.
+    for (HeldOpen& open : std::exchange(heldOpens_, {}))
+        landOpen(std::move(open));
+}
+
 bool DocumentController::continueQuit() {
+    // A window's questions are up: their answer comes first, and the quit goes on from there.
+    for (Entry& e : entries_) {
+        if (e.asking) {
+            e.holdsQuit = true;
+            return false;
+        }
+    }
     for (ProjectDocument* document : documents()) {
         // Gone while an earlier window's questions were up.
         if (!entry(*document)) continue;
         if (host_.closeDocument(*document)) continue;
-        // Kept by the user, the quit ends here; closing once its save lands, it holds the quit.
         const Entry* e = entry(*document);
-        if (!e || !e->closeAfterSaves) quit_ = Quit::none;
+        // Kept by the user, the quit ends here; closing once its save lands, it holds the quit.
+        if (!e || !e->closeAfterSaves) abandonQuit();
         return false;
     }
     quit_ = Quit::finished;
+    // Nothing held opens: the program ends.
+    for (HeldOpen& open : std::exchange(heldOpens_, {}))
+        if (open.done) open.done(nullptr);
     emit quitFinished();
     return true;
 }

@@ -16,8 +16,9 @@ namespace osterveil {
 
 // The answer to "Do you want to save the changes…?" when a modified document is about to close.
 enum class SaveChoice { save, dontSave, cancel };
-// The answer to "An export is in progress…" when a window whose export is still running is about to close.
-enum class ExportChoice { cancelExport, keepExporting };
+// The answer to "An export is in progress…" when a window whose export is still running is about to close;
+// `ended` when the export ended while asked, leaving nothing to cancel.
+enum class ExportChoice { cancelExport, keepExporting, ended };
 
 // The answer when the file a document is about to be saved over was replaced or changed by another
 // program since it was opened or last saved.
@@ -36,6 +37,7 @@ class DocumentHost {
     virtual bool closeDocument(ProjectDocument& document) = 0;
 
     virtual SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) = 0;
+    // Asked only while the document's window exports; the question goes by itself once the export ends.
     virtual ExportChoice askToCancelExport(const ProjectDocument& document, const QString& displayName) = 0;
     // The project files the user picked to open; none when cancelled.
     virtual std::vector<std::filesystem::path> chooseFilesToOpen() = 0;
@@ -65,7 +67,8 @@ class DocumentController : public QObject {
     void open();
     // Opens a project file in a window, or shows the window that has it already. The file is read on a
     // worker while the host shows how far it has got; `done` follows with the document, or with none
-    // when the file could not be read, which is reported and opens nothing.
+    // when the file could not be read, which is reported and opens nothing. One read during a quit
+    // waits for the quit's end: it opens if the quit is given up, and nothing if the program ends.
     void openFile(const std::filesystem::path& file, std::function<void(ProjectDocument*)> done = {});
     // Opens are running.
     bool isOpening() const { return !opening_.empty(); }
@@ -86,7 +89,8 @@ class DocumentController : public QObject {
     // window then cancels its export); false when it stays, its export and document as they were.
     // While a save is written (one on its way, or the one just chosen) the window stays for now and
     // closes once the save has landed, through the host; a save that fails keeps it open. Asked again
-    // meanwhile, it says false and asks nothing.
+    // meanwhile, or while its questions are up, it says false and asks nothing: no close ends the
+    // document without the answer.
     bool confirmClose(ProjectDocument& document, bool exporting = false);
     // Closes the document's window (asking as above).
     bool close(ProjectDocument& document);
@@ -94,8 +98,8 @@ class DocumentController : public QObject {
     void discard(ProjectDocument& document);
     // Closes every window, asking for each exporting or modified one; stops at the first the user keeps.
     // True when all have closed now. One that closes once its save lands holds the quit, which goes on
-    // from there; `quitFinished` follows once every window has closed. From the start of a quit, an
-    // open that lands opens no window.
+    // from there, and so does a window whose close's questions are up when the quit comes: its answer
+    // comes first. `quitFinished` follows once every window has closed.
     bool quit();
 
     // The window title's name: the file name, or "Untitled", "Untitled 2", … while never saved.
@@ -121,13 +125,29 @@ class DocumentController : public QObject {
         // The next close goes ahead without asking: what was asked has been answered and saved.
         bool closeAnswered = false;
         bool lastSaveFailed = false;
+        // Its close's questions are up, in a loop of their own.
+        bool asking = false;
+        // A quit came while they were up and waits for the answer.
+        bool holdsQuit = false;
     };
     enum class Quit { none, waiting, finished };
+    struct OpenOutcome {
+        std::optional<ProjectDocument::Reading> reading;
+        QString failure;
+    };
+    // An open that landed during a quit, until the quit ends.
+    struct HeldOpen {
+        std::filesystem::path file;
+        OpenOutcome outcome;
+        std::function<void(ProjectDocument*)> done;
+    };
 
     Entry* entry(const ProjectDocument& document);
     const Entry* entry(const ProjectDocument& document) const;
     ProjectDocument& adopt(std::unique_ptr<ProjectDocument> document);
     bool write(ProjectDocument& document, const std::filesystem::path& file);
+    // The questions of `confirmClose`, and the wait for a save on its way.
+    bool askBeforeClose(ProjectDocument& document, bool exporting);
     // The document's saves have landed: a close waiting for them goes on.
     void savesLanded(ProjectDocument& document);
     // Closes the windows left, one after another; false while one stays or holds the quit.
@@ -135,12 +155,18 @@ class DocumentController : public QObject {
     // A window that held the quit has gone: the quit goes on.
     void resumeQuit();
     void continueHeldQuit();
+    // The user kept a window: the quit is over, and the opens it held go ahead.
+    void abandonQuit();
+    void openHeld();
+    // A read has ended: its window, its error, or, during a quit, a wait for the quit's end.
+    void landOpen(HeldOpen open);
 
     DocumentHost& host_;
     std::vector<Entry> entries_;
     Quit quit_ = Quit::none;
     // Files being read, by absolute path.
     std::vector<std::filesystem::path> opening_;
+    std::vector<HeldOpen> heldOpens_;
     std::stop_source work_;
 };
 

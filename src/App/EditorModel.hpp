@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QImage>
 #include <QMetaObject>
 #include <QObject>
@@ -22,6 +21,7 @@
 #include "App/DesktopServices.hpp"
 #include "App/EditorTypes.hpp"
 #include "App/KeyPress.hpp"
+#include "App/MediaFileWatch.hpp"
 #include "App/PlayerControl.hpp"
 #include "App/PremiereImport.hpp"
 #include "App/ProjectDocument.hpp"
@@ -608,13 +608,10 @@ class EditorModel : public QObject {
     void addMediaFiles(std::vector<std::filesystem::path> files, std::function<void()> done);
     // Drops the item's thumbnail and waveform, so that the next project change loads them again.
     void forgetPictures(const Uuid& mediaID);
-    // Watches the files of the project's media, so that one changed or replaced on disk while the
-    // project is open is looked at again by a fresh preview (which marks it offline if it no longer
-    // is the item's media).
+    // Watches where the project's media files are found, so that one changed, replaced, deleted or put
+    // back while the project is open is looked at again by a fresh preview once it has settled (which
+    // marks it offline if it no longer is the item's media, and online when it is again).
     void watchMediaFiles();
-    // The changed media files have been looked at since their last change: those still as they were
-    // are settled, and once all are the preview is rebuilt; any that changed again are waited for.
-    void settleChangedMedia();
 
     // Published state, with the values of a new window.
     TimelineView timeline_;
@@ -645,15 +642,10 @@ class EditorModel : public QObject {
     // The running Premiere XML import's progress, and the timer that shows it.
     std::shared_ptr<ImportProgress> importProgress_;
     QTimer* importTimer_ = nullptr;
-    // The media files watched, and the media list and project file they were worked out from.
-    QFileSystemWatcher* mediaWatcher_ = nullptr;
+    // The watch on the media files, and the media list and project file its paths were worked out from.
+    MediaFileWatch* mediaWatch_ = nullptr;
     CowVector<MediaItem> watchedMedia_;
     std::optional<std::filesystem::path> watchedProjectURL_;
-    // The media files changed since the preview last looked, each as it was at its latest change, and
-    // the wait for them to settle; those that settled, as the preview looked at them.
-    std::map<QString, std::optional<FileStamp>> changingMedia_;
-    std::map<QString, std::optional<FileStamp>> settledMedia_;
-    QTimer* mediaSettle_ = nullptr;
     // The document `followDocument` listens to.
     QMetaObject::Connection followProject_;
     QMetaObject::Connection followFileURL_;

@@ -563,61 +563,19 @@ void EditorModel::chooseLUT(const Uuid& clipID) {
 
 void EditorModel::watchMediaFiles() {
     const Project current = project();
-    if (mediaWatcher_ && current.media == watchedMedia_ && projectURL_ == watchedProjectURL_) return;
+    if (mediaWatch_ && current.media == watchedMedia_ && projectURL_ == watchedProjectURL_) return;
     watchedMedia_ = current.media;
     watchedProjectURL_ = projectURL_;
-    if (!mediaWatcher_) {
-        mediaWatcher_ = new QFileSystemWatcher(this);
-        mediaSettle_ = new QTimer(this);
-        mediaSettle_->setSingleShot(true);
-        mediaSettle_->setInterval(mediaSettleDelay);
-        connect(mediaSettle_, &QTimer::timeout, this, &EditorModel::settleChangedMedia);
-        connect(mediaWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString& file) {
-            // A file replaced by another (renamed over it) drops out of the watch: watch the new one.
-            if (QFile::exists(file)) mediaWatcher_->addPath(file);
-            // Each write of a file being written comes here: it is looked at once it has been still.
-            // A late notice of a write the preview has seen already changes nothing.
-            std::optional<FileStamp> stamp = FileStamp::of(QFile::encodeName(file).toStdString());
-            const auto seen = settledMedia_.find(file);
-            if (!changingMedia_.contains(file) && seen != settledMedia_.end() && seen->second == stamp)
-                return;
-            changingMedia_.insert_or_assign(file, std::move(stamp));
-            mediaSettle_->start();
-        });
+    if (!mediaWatch_) {
+        mediaWatch_ = new MediaFileWatch(mediaSettleDelay, this);
+        connect(mediaWatch_, &MediaFileWatch::settled, this, [this] { scheduleRebuild(editRebuildDelay); });
     }
-    QSet<QString> wanted;
+    // Every place an item's file is looked for, there or not: one that has gone may come back.
+    QSet<QString> paths;
     for (const MediaItem& item : current.media)
-        if (const auto file = item.resolveURL(projectURL_)) wanted.insert(QFile::decodeName(file->c_str()));
-    const QStringList watchedList = mediaWatcher_->files();
-    const QSet<QString> watched(watchedList.begin(), watchedList.end());
-    QStringList gone, added;
-    for (const QString& file : watched)
-        if (!wanted.contains(file)) gone << file;
-    for (const QString& file : wanted)
-        if (!watched.contains(file)) added << file;
-    if (!gone.isEmpty()) mediaWatcher_->removePaths(gone);
-    if (!added.isEmpty()) mediaWatcher_->addPaths(added);
-}
-
-void EditorModel::settleChangedMedia() {
-    bool still = true;
-    for (auto& [file, stamp] : changingMedia_) {
-        // Written to without a word from the watcher (it coalesces), or renamed over: not settled yet.
-        std::optional<FileStamp> now = FileStamp::of(QFile::encodeName(file).toStdString());
-        if (now != stamp) {
-            stamp = std::move(now);
-            still = false;
-        }
-    }
-    if (!still) {
-        mediaSettle_->start();
-        return;
-    }
-    if (changingMedia_.empty()) return;
-    for (auto& [file, stamp] : changingMedia_)
-        settledMedia_.insert_or_assign(file, std::move(stamp));
-    changingMedia_.clear();
-    scheduleRebuild(editRebuildDelay);
+        for (const fs::path& place : item.lookupPaths(projectURL_))
+            paths.insert(QFile::decodeName(place.c_str()));
+    mediaWatch_->watch(paths);
 }
 
 void EditorModel::forgetPictures(const Uuid& mediaID) {

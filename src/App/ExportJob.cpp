@@ -14,8 +14,9 @@ namespace {
 
 class EngineExporter : public MovieExporter {
   public:
-    void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) override {
-        exporter_.exportMovie(request, progress);
+    std::optional<std::string> exportMovie(const ExportRequest& request,
+                                           const std::function<void(double)>& progress) override {
+        return exporter_.exportMovie(request, progress);
     }
     void cancel() override { exporter_.cancel(); }
 
@@ -44,6 +45,7 @@ bool ExportJob::start(ExportRequest request) {
     isRunning_ = true;
     finished_ = false;
     errorMessage_.reset();
+    note_.reset();
     progress_ = 0;
     cancelling_ = false;
     emit changed();
@@ -62,19 +64,21 @@ bool ExportJob::start(ExportRequest request) {
                 Qt::QueuedConnection);
     };
     // No owner's token: the export stops through its exporter, which the sheet and a closing window cancel.
-    WorkService::shared().run(WorkService::Lane::exports, {}, [post, exporter = exporter_, request = std::move(request),
-                                                           fileName](const std::stop_token&) {
-        std::optional<QString> error;
-        try {
-            exporter->exportMovie(request,
-                                  [&post](double p) { post([p](ExportJob& job) { job.applyProgress(p); }); });
-        } catch (const std::exception& e) {
-            error = QString::fromUtf8(e.what());
-        } catch (...) {
-            error = tr("Export failed.");
-        }
-        post([error, fileName](ExportJob& job) { job.end(error, fileName); });
-    });
+    WorkService::shared().run(
+        WorkService::Lane::exports, {},
+        [post, exporter = exporter_, request = std::move(request), fileName](const std::stop_token&) {
+            std::optional<QString> error, note;
+            try {
+                if (const auto told = exporter->exportMovie(
+                        request, [&post](double p) { post([p](ExportJob& job) { job.applyProgress(p); }); }))
+                    note = QString::fromStdString(*told);
+            } catch (const std::exception& e) {
+                error = QString::fromUtf8(e.what());
+            } catch (...) {
+                error = tr("Export failed.");
+            }
+            post([error, note, fileName](ExportJob& job) { job.end(error, note, fileName); });
+        });
     return true;
 }
 
@@ -98,7 +102,8 @@ void ExportJob::applyProgress(double p) {
     emit changed();
 }
 
-void ExportJob::end(std::optional<QString> error, const QString& fileName) {
+void ExportJob::end(std::optional<QString> error, std::optional<QString> note, const QString& fileName) {
+    note_ = std::move(note);
     if (error) {
         errorMessage_ = std::move(error);
         phase_ = tr("Export stopped");

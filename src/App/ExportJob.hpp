@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "Engine/SequenceExporter.hpp"
 
@@ -17,8 +18,10 @@ namespace osterveil {
 class MovieExporter {
   public:
     virtual ~MovieExporter() = default;
-    // Returns when the movie is complete; throws when it is not. `progress` may be called from any thread.
-    virtual void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) = 0;
+    // Returns when the movie is complete, with a note for the user when it was kept unchecked; throws
+    // when it is not complete. `progress` may be called from any thread.
+    virtual std::optional<std::string> exportMovie(const ExportRequest& request,
+                                                   const std::function<void(double)>& progress) = 0;
     virtual void cancel() = 0;
 
     static std::shared_ptr<MovieExporter> makeDefault();
@@ -46,6 +49,8 @@ class ExportJob : public QObject {
     bool finished() const { return finished_; }
     // Why the last export ended without a movie.
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
+    // What the user should know of the movie the last export wrote (that it could not be checked).
+    const std::optional<QString>& note() const { return note_; }
 
     // Starts exporting and returns at once; refused (false, nothing changes) while an export runs.
     bool start(ExportRequest request);
@@ -64,13 +69,14 @@ class ExportJob : public QObject {
 
   private:
     void applyProgress(double p);
-    void end(std::optional<QString> error, const QString& fileName);
+    void end(std::optional<QString> error, std::optional<QString> note, const QString& fileName);
 
     double progress_ = 0;
     QString phase_;
     bool isRunning_ = false;
     bool finished_ = false;
     std::optional<QString> errorMessage_;
+    std::optional<QString> note_;
     bool cancelling_ = false;
     bool released_ = false;
     std::shared_ptr<MovieExporter> exporter_;

@@ -93,6 +93,10 @@ DocumentError DocumentError::fileReadCorruptFile(const std::filesystem::path& fi
             .toStdString());
 }
 
+DocumentError DocumentError::fileReadNoSuchFile() {
+    return DocumentError(Kind::fileReadNoSuchFile, "This file cannot be found.");
+}
+
 DocumentError DocumentError::readStopped() {
     return DocumentError(Kind::readStopped, "The file was not read to its end.");
 }
@@ -191,6 +195,7 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     };
     // Opened without blocking (a FIFO would wait for a writer) and judged by what was opened.
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) throw DocumentError::fileReadNoSuchFile();
     if (fd < 0) throw DocumentError::fileReadCorruptFile(file);
     struct Closer {
         int fd;

@@ -23,9 +23,11 @@ namespace osterveil {
 // or a save that did not reach the disk. Bad contents are `ProjectError`s instead.
 class DocumentError : public std::runtime_error {
   public:
-    enum class Kind { fileReadCorruptFile, fileWriteFailed, readStopped };
+    enum class Kind { fileReadCorruptFile, fileReadNoSuchFile, fileWriteFailed, readStopped };
 
     static DocumentError fileReadCorruptFile(const std::filesystem::path& file);
+    // Nothing is at the path, or a folder on the way to it is not there.
+    static DocumentError fileReadNoSuchFile();
     // A read whose reader has gone: nobody is told.
     static DocumentError readStopped();
     // A save that failed, told by its cause alone ("The disk is full."): the caller names the document.

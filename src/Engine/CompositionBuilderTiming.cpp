@@ -61,6 +61,16 @@ namespace {
 
 constexpr double kInstant = 0.00005;
 
+// Where to read the picture on screen at source time `time`: the middle of that picture on the
+// track's frame grid, so that pictures a hair off their grid, and a decoder's tolerance about them,
+// still give that one. Without a known frame rate, `time` itself.
+double pictureAt(double time, const media::AssetTrack& source) {
+    const double rate = source.nominalFrameRate;
+    if (!(rate > 0) || !std::isfinite(rate)) return time;
+    // Rounding in the arithmetic that led to `time` does not move it off a picture's start.
+    return (std::floor(time * rate + 1e-6) + 0.5) / rate;
+}
+
 // Lays one straight piece of a remapped clip at its own timeline start, after empty time up to it.
 void laySlice(const RemapSlice& slice, const std::shared_ptr<const media::AssetTrack>& source,
               media::CompositionTrack& into, double frame, double sourceShift) {
@@ -72,26 +82,38 @@ void laySlice(const RemapSlice& slice, const std::shared_ptr<const media::AssetT
         const TimeRange range = clampedRange(slice.sourceStart + sourceShift, slice.sourceDuration, *source);
         if (range.duration <= Time::zero()) return;
         into.insertTimeRange(range, source, at);
-        const Time target = mediaTime(slice.timelineDuration);
+        // The source the media has for the slice plays at the slice's speed; where it runs out, so
+        // does the stretch, and what follows stays empty.
+        const Time target =
+            slice.sourceDuration > 0
+                ? mediaTime(range.duration.toSeconds() * (slice.timelineDuration / slice.sourceDuration))
+                : mediaTime(slice.timelineDuration);
         if (range.duration != target && target > Time::zero())
             into.scaleTimeRange(TimeRange(at, range.duration), target);
         return;
     }
 
-    const double step = std::max(frame, 0.001);
-    const double n = std::max<double>(1.0, static_cast<double>(roundToInt64(slice.sourceDuration / step)));
-    const double pieceSource = slice.sourceDuration / n;
-    const Time pieceTarget = mediaTime(slice.timelineDuration / n);
-    double pieceEnd = slice.sourceStart + sourceShift + slice.sourceDuration;
-    for (double i = 0; i < n; ++i, pieceEnd -= pieceSource) {
-        const TimeRange range = clampedRange(std::max(pieceEnd - pieceSource, 0.0), pieceSource, *source);
-        if (range.duration > Time::zero()) {
-            into.insertTimeRange(range, source, at);
-            if (range.duration != pieceTarget && pieceTarget > Time::zero())
-                into.scaleTimeRange(TimeRange(at, range.duration), pieceTarget);
+    // Backwards: one piece per frame of the sequence, on its grid, each holding one picture: the one
+    // a forward clip over the same stretch shows there, so the two show the same pictures in turn.
+    const Time step = mediaTime(std::max(frame, 0.001));
+    const Time end = mediaTime(slice.timelineStart + slice.timelineDuration);
+    if (!(step > Time::zero()) || !(end > at) || !(slice.timelineDuration > 0)) return;
+    const double rate = slice.sourceDuration / slice.timelineDuration;
+    const double top = slice.sourceStart + sourceShift + slice.sourceDuration;
+    const TimeRange media = source->timeRange;
+    const Time tick(1, Time::modelTimescale);
+    while (at < end) {
+        Time next(((at.value() / step.value()) + 1) * step.value(), Time::modelTimescale);
+        if (next > end) next = end;
+        // The source the piece has come back down to by its end.
+        const double reached = top - rate * (next.toSeconds() - slice.timelineStart);
+        const Time shown = mediaTime(pictureAt(reached, *source));
+        // A picture beyond the media leaves its time empty, so the rest still plays when it should.
+        if (shown >= media.start && shown + tick <= media.end()) {
+            into.insertTimeRange(TimeRange(shown, tick), source, at);
+            into.scaleTimeRange(TimeRange(at, tick), next - at);
         }
-        // A piece beyond the media leaves its time empty, so the rest still plays when it should.
-        at = at + pieceTarget;
+        at = next;
     }
 }
 
@@ -186,7 +208,8 @@ void insertRemapped(const TimelineClip& clip, double windowStart, double windowE
     }
 }
 
-std::optional<std::int32_t> installPlate(media::Composition& composition, double duration, PlateStore& store) {
+std::optional<std::int32_t> installPlate(media::Composition& composition, double duration,
+                                         PlateStore& store) {
     const auto plate = plateTrack(store);
     if (!plate) return std::nullopt;
     media::CompositionTrack* track = composition.addTrack(media::MediaType::video, 0);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/FrameImages.hpp"
@@ -324,11 +325,14 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     const double frame = sequence.frameRate.frameDuration();
     std::optional<std::int32_t> plate;
     bool needsPlate = false;
-    for (const auto& t : sequence.tracks) {
-        if (!inPicture(t)) continue;
-        for (const auto& c : t.clips)
-            if (c.isTitle() || (c.mediaID && resolved.count(*c.mediaID))) needsPlate = true;
-    }
+    // A clip whose media is offline keeps its place: the preview still runs to the sequence's end, so a
+    // playhead there stays where it is, on the clip's picture again once its file is back.
+    const std::unordered_set<Uuid> offline(result.offline.begin(), result.offline.end());
+    for (const auto& t : sequence.tracks)
+        for (const auto& c : t.clips) {
+            const bool shown = c.isTitle() || (c.mediaID && resolved.count(*c.mediaID));
+            if ((shown && inPicture(t)) || (c.mediaID && offline.count(*c.mediaID))) needsPlate = true;
+        }
     const double sequenceEnd = sequence.duration();
     if (needsPlate) plate = installPlate(composition, std::max(sequenceEnd, frame), plates);
 
@@ -366,6 +370,12 @@ CompositionBuild build(const Project& original, const std::optional<std::filesys
     }
 
     auto inputs = insertAudio(project, resolved, composition);
+    // The sound runs as long as the picture, silent where nothing sounds: a sequence that ends in a
+    // title, a still, or a clip the mix leaves out still has sound to its end.
+    const Time end = mediaTime(result.duration);
+    for (const media::CompositionTrack* sound : composition.tracks(media::MediaType::audio))
+        if (const Time laid = sound->timeRange().end(); laid < end)
+            composition.track(sound->trackID())->insertEmptyTimeRange(TimeRange::fromStartEnd(laid, end));
     if (!inputs.empty()) result.audioMix = media::AudioMix{std::move(inputs)};
 
     if (!layers.empty()) {

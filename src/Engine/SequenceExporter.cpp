@@ -102,8 +102,9 @@ media::AudioSettings SequenceExporter::audioSettings(ExportCodec codec) {
     return s;
 }
 
-void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) {
-    exportMovie(request, progress, PlateStore::shared());
+std::optional<std::string> SequenceExporter::exportMovie(const ExportRequest& request,
+                                                         const std::function<void(double)>& progress) {
+    return exportMovie(request, progress, PlateStore::shared());
 }
 
 namespace {
@@ -257,37 +258,48 @@ std::optional<std::string> offlineNeeded(const Project& project, const Compositi
     return MediaCheck::describe(told);
 }
 
-// What a finished movie lacks of the picture and sound it was to hold (each absent when it was to hold
-// none), as a sentence; none when it holds them. Read back from the file itself, so that whatever
-// went wrong on the way, an empty or cut-short movie is never taken for the export.
-std::optional<std::string> flawOf(const fs::path& file, std::optional<double> pictureSeconds,
-                                  std::optional<double> soundSeconds) {
-    std::shared_ptr<const media::Asset> movie;
+} // namespace
+
+// Read back from the file itself, so that whatever went wrong on the way, an empty or cut-short movie
+// is never taken for the export; and compared with what the export was to hold, not with what the
+// composition happened to lay, so that a stream the composition made too short shows too.
+SequenceExporter::ReadBack SequenceExporter::readBack(const fs::path& movie,
+                                                      std::optional<double> pictureSeconds,
+                                                      std::optional<double> soundSeconds,
+                                                      std::chrono::milliseconds timeLimit) {
+    std::shared_ptr<const media::Asset> written;
     try {
-        movie = media::Asset::load(file);
+        written = media::Asset::load(movie, media::AssetOptions{timeLimit});
+    } catch (const media::AssetError& e) {
+        // A file that could not be read (a slow or failing disk) says nothing about the movie, and
+        // hours of encoding are not thrown away for a check that did not run.
+        if (e.kind() == media::AssetError::Kind::cannotOpen || e.kind() == media::AssetError::Kind::timedOut)
+            return {ReadBack::Result::unchecked,
+                    std::string("The written movie is saved, but it could not be read back to check it. ") +
+                        e.what()};
+        return {ReadBack::Result::flawed, "The written movie cannot be read back."};
     } catch (const media::Error&) {
-        return "The written movie cannot be read back.";
+        return {ReadBack::Result::flawed, "The written movie cannot be read back."};
     }
     // Encoders round a stream's end to their own blocks; anything shorter than this lost content.
     constexpr double kSlack = 0.05;
     const auto check = [&](media::MediaType type, double seconds, const char* none,
                            const char* early) -> std::optional<std::string> {
-        const auto tracks = movie->tracks(type);
+        const auto tracks = written->tracks(type);
         if (tracks.empty() || !(tracks.front()->timeRange.duration > media::Time::zero())) return none;
         if (tracks.front()->timeRange.duration.toSeconds() < seconds - kSlack) return early;
         return std::nullopt;
     };
+    std::optional<std::string> flaw;
     if (pictureSeconds)
-        if (auto flaw = check(media::MediaType::video, *pictureSeconds, "The written movie has no picture.",
-                              "The written movie's picture ends early."))
-            return flaw;
-    if (soundSeconds)
-        return check(media::MediaType::audio, *soundSeconds, "The written movie has no sound.",
+        flaw = check(media::MediaType::video, *pictureSeconds, "The written movie has no picture.",
+                     "The written movie's picture ends early.");
+    if (!flaw && soundSeconds)
+        flaw = check(media::MediaType::audio, *soundSeconds, "The written movie has no sound.",
                      "The written movie's sound ends early.");
-    return std::nullopt;
+    if (flaw) return {ReadBack::Result::flawed, *flaw};
+    return {};
 }
-
-} // namespace
 
 // The reading, composing and encoding of one export, done on a thread of its own, and what that
 // thread shares with the export's caller. A cancelled export reports at once and leaves the thread
@@ -412,8 +424,9 @@ void SequenceExporter::cancel() {
     if (encoding_) encoding_->cancel(); // only signals
 }
 
-void SequenceExporter::exportMovie(const ExportRequest& request, const std::function<void(double)>& progress,
-                                   PlateStore& plates) {
+std::optional<std::string> SequenceExporter::exportMovie(const ExportRequest& request,
+                                                         const std::function<void(double)>& progress,
+                                                         PlateStore& plates) {
     // A cancel is honoured by the export running when it comes or, when none is, by the next one to
     // start; the export that honoured it, or ran past it, clears it when it ends.
     struct ClearCancel {
@@ -495,7 +508,12 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
         if (hasPicture)
             e.video.emplace(build.composition, *build.videoComposition, range, composing, writer.encoderPixelFormat());
         // A source cut short while it is read fails the export rather than leave silence in the movie.
-        if (withSound) e.audio.emplace(build.composition, build.audioMix, range, 4800, true);
+        // The sound is read for as long as the picture, whatever the sound tracks reach.
+        if (withSound)
+            e.audio.emplace(build.composition, build.audioMix,
+                            range.value_or(media::TimeRange(media::Time::zero(),
+                                                            CompositionBuilder::mediaTime(build.duration))),
+                            4800, true);
     } catch (const media::Error& error) {
         throw ExportError::failed(std::string("Could not start reading the sequence. ") + error.what());
     } catch (const std::exception&) { // threads that cannot be started, memory that runs out
@@ -506,11 +524,12 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
             if (segment.source) e.sources.push_back(segment.source->assetPath.filename().string());
     std::sort(e.sources.begin(), e.sources.end());
     e.sources.erase(std::unique(e.sources.begin(), e.sources.end()), e.sources.end());
-    // What the finished file has to hold: every stream begun here, as long as its reader reads.
+    // What the finished file has to hold: every stream begun here, the picture every frame its reader
+    // reads, the sound the whole export's length.
     std::optional<double> pictureSeconds, soundSeconds;
     if (e.video)
         pictureSeconds = double(e.video->frameCount()) * build.videoComposition->frameDuration.toSeconds();
-    if (e.audio) soundSeconds = double(e.audio->frameCount()) / media::CompositionAudioReader::sampleRate;
+    if (e.audio) soundSeconds = range ? range->duration.toSeconds() : build.duration;
     try {
         // The file is opened here, before the encoding thread starts, so that nothing creates it
         // again once a cancelled export has removed it.
@@ -575,10 +594,12 @@ void SequenceExporter::exportMovie(const ExportRequest& request, const std::func
     worker.join();
     if (isCancelled()) throw ExportError::cancelled();
     if (e.error) std::rethrow_exception(e.error);
-    if (const auto flaw = flawOf(partial->path(), pictureSeconds, soundSeconds))
-        throw ExportError::failed(*flaw);
+    const ReadBack check = readBack(partial->path(), pictureSeconds, soundSeconds, readBackLimit_);
+    if (check.result == ReadBack::Result::flawed) throw ExportError::failed(check.message);
     partial->moveTo(request.outputURL);
     if (progress) progress(1.0);
+    if (check.result == ReadBack::Result::unchecked) return check.message;
+    return std::nullopt;
 }
 
 } // namespace osterveil

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "Model/EnumText.hpp"
 #include "Model/Project.hpp"
@@ -73,10 +75,15 @@ public:
 
     // Writes the movie; progress goes from 0 to 1 (called from the export's thread). Throws
     // `ExportError`, or the build's errors unchanged. A target that is one of the files the project
-    // reads (followed through links) is refused before anything is written.
-    void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress);
+    // reads (followed through links) is refused before anything is written. The finished movie is
+    // read back before it takes its place, and one found lacking what it was to hold fails the export;
+    // one that could not be read back is kept, and the returned note tells the user so (none when the
+    // movie was checked).
+    std::optional<std::string> exportMovie(const ExportRequest& request,
+                                           const std::function<void(double)>& progress);
     // The same with an explicit plate store (tests keep theirs apart from the user's cache).
-    void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress, PlateStore& plates);
+    std::optional<std::string> exportMovie(const ExportRequest& request,
+                                           const std::function<void(double)>& progress, PlateStore& plates);
     // Only signals, and returns at once. The export in progress throws `ExportError::cancelled()` with
     // its file removed as soon as it sees the signal: at once while it encodes, leaving the frames in
     // hand to be dropped in the background; after the composition is built while it builds. When none
@@ -89,13 +96,30 @@ public:
     // AAC at 320 kbit/s for MPEG-4, 24-bit linear PCM for QuickTime; 48 kHz stereo.
     static media::AudioSettings audioSettings(ExportCodec codec);
 
-private:
+    // What reading a finished movie back found.
+    struct ReadBack {
+        enum class Result { holds, flawed, unchecked };
+        Result result = Result::holds;
+        // For `flawed` what is wrong with the movie, for `unchecked` that it could not be read and why.
+        std::string message;
+    };
+    // Whether `movie` holds a picture of `pictureSeconds` and sound of `soundSeconds` (each only when
+    // given), up to the rounding of the encoders. A file that cannot be opened, or not within
+    // `timeLimit`, is unchecked; bytes that open but are no movie are a flaw.
+    static ReadBack readBack(const std::filesystem::path& movie, std::optional<double> pictureSeconds,
+                             std::optional<double> soundSeconds,
+                             std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
+    // How long the read-back of a finished movie may take before the movie is kept unchecked.
+    void setReadBackLimit(std::chrono::milliseconds limit) { readBackLimit_ = limit; }
+
+  private:
     struct Encoding;
     bool isCancelled() const { return cancelled_.load(); }
 
     std::atomic<bool> cancelled_{false};
     std::mutex mutex_; // guards `encoding_`
     std::shared_ptr<Encoding> encoding_; // of the export in progress, once it encodes
+    std::chrono::milliseconds readBackLimit_{std::chrono::seconds(10)};
 };
 
 } // namespace osterveil

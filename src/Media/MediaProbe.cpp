@@ -118,18 +118,16 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     auto pictures = asset->tracks(media::MediaType::video);
     auto sounds = asset->tracks(media::MediaType::audio);
     if (pictures.empty() && sounds.empty()) throw MediaError::unsupported(fileName);
-    // Before anything is decoded: the resampler for a rate like this would take seconds to build.
+    // Before anything is decoded: the resampler for a rate like this would take seconds to build, and
+    // the mix takes no more channels than this.
     if (!sounds.empty() && sounds.front()->sampleRate > media::highestSampleRate)
         throw MediaError::unsupportedSampleRate(fileName, sounds.front()->sampleRate);
+    if (!sounds.empty() && sounds.front()->channelCount > mostSoundChannels)
+        throw MediaError::tooManyChannels(fileName, sounds.front()->channelCount);
     // A movie whose picture never decodes would only ever show black; sound that does not decode
     // would play silence and fail every export that uses it.
     if (!pictures.empty() && !firstPictureDecodes(pictures.front())) throw MediaError::unsupported(fileName);
-    if (!sounds.empty() && !firstSoundDecodes(sounds.front())) {
-        // Beyond the standard layouts the mix cannot tell where each channel belongs.
-        if (sounds.front()->channelCount > mostSoundChannels)
-            throw MediaError::tooManyChannels(fileName, sounds.front()->channelCount);
-        throw MediaError::unsupported(fileName);
-    }
+    if (!sounds.empty() && !firstSoundDecodes(sounds.front())) throw MediaError::unsupported(fileName);
 
     MediaItem item;
     item.id = Uuid::make();

@@ -70,8 +70,8 @@ struct MediaProbe {
     static MediaItem makeItem(const std::filesystem::path& path,
                               const std::optional<std::filesystem::path>& projectURL);
 
-    // The most sound channels that every file's layout can be mixed from.
-    static constexpr int mostSoundChannels = 8;
+    // The most sound channels the mix takes (every one of them is heard in it).
+    static constexpr int mostSoundChannels = 64;
 
     // A readable name for a four-character format code (first character in the most significant byte).
     static std::string codecName(std::uint32_t code);

@@ -215,21 +215,25 @@ bool Project::boundTimes() {
     return changed;
 }
 
-std::optional<std::filesystem::path>
-MediaItem::resolveURL(const std::optional<std::filesystem::path>& projectURL) const {
-    namespace fs = std::filesystem;
-    auto exists = [](const fs::path& p) {
-        std::error_code ec;
-        return !p.empty() && fs::exists(p, ec);
-    };
+std::vector<std::filesystem::path>
+MediaItem::lookupPaths(const std::optional<std::filesystem::path>& projectURL) const {
+    std::vector<std::filesystem::path> places;
     if (relativePath && projectURL) {
         // Appended as a component even when it starts with a slash, never taken as an absolute path.
         std::string rel = *relativePath;
         rel.erase(0, rel.find_first_not_of('/'));
-        fs::path candidate = projectURL->parent_path() / rel;
-        if (!rel.empty() && exists(candidate)) return candidate;
+        if (!rel.empty()) places.push_back(projectURL->parent_path() / rel);
     }
-    if (exists(path)) return fs::path(path);
+    if (!path.empty()) places.emplace_back(path);
+    return places;
+}
+
+std::optional<std::filesystem::path>
+MediaItem::resolveURL(const std::optional<std::filesystem::path>& projectURL) const {
+    for (std::filesystem::path& place : lookupPaths(projectURL)) {
+        std::error_code ec;
+        if (std::filesystem::exists(place, ec)) return std::move(place);
+    }
     return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Base64.hpp"
 #include "CowVector.hpp"
@@ -165,6 +166,9 @@ struct MediaItem {
     // Where the file is now: next to the project by `relativePath`, else at `path`; none when neither exists.
     // Bookmarks are kept for the file's sake but cannot be resolved on this platform.
     std::optional<std::filesystem::path> resolveURL(const std::optional<std::filesystem::path>& projectURL) const;
+    // The places `resolveURL` looks, in its order, whether a file is there or not.
+    std::vector<std::filesystem::path>
+    lookupPaths(const std::optional<std::filesystem::path>& projectURL) const;
 };
 
 struct NestedSequence {

@@ -7,11 +7,13 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "App/MediaPlayerControl.hpp"
 #include "EditorCommandSupport.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "Engine/SequenceExporter.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Audio/Output.hpp"
 
 using namespace osterveil;
 using testsupport::Fixture;
@@ -56,6 +58,12 @@ struct OfflineMedia : testsupport::CommandFixture {
         c.duration = 2;
         track(V1).clips.push_back(c);
         return item.id;
+    }
+    // The model saw `file` change to `stamp` (none: gone) and waits for it to settle.
+    static bool waitsAs(const EditorModelTestAccess& access, const QString& file,
+                        const std::optional<FileStamp>& stamp) {
+        const auto changed = access.changedStamp(file);
+        return changed && *changed == stamp;
     }
     bool settled() { return !model.rebuilds().isPending() && !model.isBuilding(); }
     // The message an export of the whole sequence fails with; empty when it succeeds.
@@ -147,6 +155,129 @@ TEST_F(OfflineMedia, AMediaFileBeingWrittenIsLookedAtAgainOnlyOnceItHasSettled) 
     QCoreApplication::processEvents();
     EXPECT_EQ(player->replacements, before + 1);
     EXPECT_FALSE(access.changedStamp(name).has_value());
+}
+
+TEST_F(OfflineMedia, AChangedMediaFileSettlesOnItsOwnWhileAnotherIsStillBeingWritten) {
+    const fs::path a = movie("a.mp4", 2);
+    const fs::path b = movie("b.mp4", 2);
+    const QString aName = QString::fromStdString(a.string());
+    const QString bName = QString::fromStdString(b.string());
+    place(a, 0);
+    const Uuid second = place(b, 2);
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    EditorModelTestAccess access{model};
+    access.holdMediaSettle();
+    const auto noticed = [&](const QString& name, const std::optional<FileStamp>& stamp) {
+        return QTest::qWaitFor([&] { return waitsAs(access, name, stamp) && settled(); }, 20000);
+    };
+    const int before = player->replacements;
+
+    fs::remove(b);
+    ASSERT_TRUE(noticed(bName, std::nullopt));
+    // Half a wait later a is written to, as a recording goes on.
+    access.passMediaTime(EditorModel::mediaSettleDelay / 2);
+    std::ofstream(a, std::ios::binary | std::ios::app) << std::string(4096, '\0');
+    ASSERT_TRUE(noticed(aName, FileStamp::of(a)));
+    EXPECT_EQ(player->replacements, before);
+
+    // b has been still for a whole wait, a for half of one: the preview looks at b, a waits on.
+    access.passMediaTime(EditorModel::mediaSettleDelay / 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.offlineIDs().contains(second) && settled(); }, 20000))
+        << "b was held back by a";
+    EXPECT_EQ(player->replacements, before + 1);
+    EXPECT_TRUE(waitsAs(access, aName, FileStamp::of(a)));
+    EXPECT_FALSE(access.changedStamp(bName).has_value());
+
+    access.passMediaTime(EditorModel::mediaSettleDelay / 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->replacements == before + 2 && settled(); }, 20000));
+    EXPECT_FALSE(access.changedStamp(aName).has_value());
+}
+
+TEST_F(OfflineMedia, AMediaFileDeletedAndPutBackOrRenamedOverIsWatchedAgain) {
+    const fs::path clip = movie("clip.mp4", 2);
+    const fs::path kept = root() / "kept.mp4";
+    fs::copy_file(clip, kept);
+    const QString name = QString::fromStdString(clip.string());
+    const Uuid id = place(clip, 0);
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    ASSERT_TRUE(model.offlineIDs().empty());
+    EditorModelTestAccess access{model};
+    access.holdMediaSettle();
+    const auto noticed = [&](const std::optional<FileStamp>& stamp) {
+        return QTest::qWaitFor([&] { return waitsAs(access, name, stamp) && settled(); }, 20000);
+    };
+    const auto looked = [&](bool offline) {
+        access.settleMedia();
+        return QTest::qWaitFor([&] { return model.offlineIDs().contains(id) == offline && settled(); },
+                               20000);
+    };
+    // Held open, as a player reading it holds it: its deletion ends no watch by itself.
+    std::ifstream reader(clip, std::ios::binary);
+
+    // Unplugged and plugged back: deleted, then copied back.
+    fs::remove(clip);
+    ASSERT_TRUE(noticed(std::nullopt));
+    ASSERT_TRUE(looked(true));
+    fs::copy_file(kept, clip);
+    ASSERT_TRUE(noticed(FileStamp::of(clip))) << "the file put back was not seen";
+    ASSERT_TRUE(looked(false));
+    fs::resize_file(clip, 0);
+    ASSERT_TRUE(noticed(FileStamp::of(clip))) << "a change to the file put back was not seen";
+    ASSERT_TRUE(looked(true));
+
+    // Replaced by a copy renamed over it, as editors and copy tools save, while the old one is open.
+    std::ifstream emptyReader(clip, std::ios::binary);
+    fs::copy_file(kept, root() / "incoming.mp4");
+    fs::rename(root() / "incoming.mp4", clip);
+    ASSERT_TRUE(noticed(FileStamp::of(clip)));
+    ASSERT_TRUE(looked(false));
+    fs::resize_file(clip, 0);
+    ASSERT_TRUE(noticed(FileStamp::of(clip))) << "a change to the file renamed over it was not seen";
+    ASSERT_TRUE(looked(true));
+}
+
+// The program monitor of a model with a real player, over one counting clip.
+TEST_F(OfflineMedia, TheOnlyClipGoingOfflineKeepsThePlayheadAndItsFrameShowsWhenItIsBack) {
+    const fs::path clip = root() / "only.mp4";
+    testsupport::writeMovie(clip, {.frames = 48, .countingFrames = true});
+    const fs::path kept = root() / "kept.mp4";
+    fs::copy_file(clip, kept);
+    const QString name = QString::fromStdString(clip.string());
+    const Uuid id = place(clip, 0);
+    EditorModel monitor{std::make_unique<MediaPlayerControl>(audio::Output::createNull()),
+                        std::make_unique<testsupport::FakePlayer>()};
+    document.setProject(start);
+    monitor.followDocument(&document);
+    const auto shown = [&] {
+        const media::PixelBuffer& p = monitor.player().currentFrame().picture;
+        return p.isNull() ? -1
+                          : testsupport::countedFrameIndex(p.data(), p.width(), p.height(),
+                                                           std::ptrdiff_t(p.bytesPerRow()));
+    };
+    const auto quiet = [&] { return !monitor.rebuilds().isPending() && !monitor.isBuilding(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quiet() && shown() >= 0; }, 20000));
+    monitor.seekProgram(1.5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown() == 36; }, 20000));
+    EditorModelTestAccess access{monitor};
+    access.holdMediaSettle();
+
+    fs::remove(clip);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitsAs(access, name, std::nullopt); }, 20000));
+    access.settleMedia();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor.offlineIDs().contains(id) && quiet(); }, 20000));
+    // The player's report of where the new preview put it has come in.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(monitor.currentTime(), 1.5);
+
+    fs::copy_file(kept, clip);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitsAs(access, name, FileStamp::of(clip)); }, 20000));
+    access.settleMedia();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return monitor.offlineIDs().empty() && quiet() && shown() == 36; }, 20000))
+        << "shows frame " << shown();
+    EXPECT_EQ(monitor.currentTime(), 1.5);
 }
 
 TEST_F(OfflineMedia, ADeviceAFIFOOrAFolderIsNoMediaFile) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "App/ProjectDocument.hpp"
@@ -60,17 +61,24 @@ TEST_F(ProjectFiles, ReadFailuresMapToTheUsersErrors) {
     EXPECT_EQ(newer, ProjectError::newerFile(2));
     EXPECT_EQ(newer.errorDescription(), "This project was saved by a newer Osterveil (file version 2).");
 
-    // A folder, or a path with nothing there, is no file to read.
+    // A folder is no file to read; a path with nothing there, or under a file, is not found.
     std::filesystem::create_directory(path("folder.osterveil"));
-    for (const char* name : {"folder.osterveil", "missing.osterveil"}) {
+    const std::string folderText =
+        "The file “folder.osterveil” could not be opened because it is not in the right format.";
+    const std::string missingText = "This file cannot be found.";
+    for (const auto& [name, kind, text] :
+         {std::tuple{path("folder.osterveil"), DocumentError::Kind::fileReadCorruptFile, folderText},
+          {path("missing.osterveil"), DocumentError::Kind::fileReadNoSuchFile, missingText},
+          {path("folder.osterveil") / "gone" / "x.osterveil", DocumentError::Kind::fileReadNoSuchFile,
+           missingText},
+          {file("plain.osterveil", "{}") / "x.osterveil", DocumentError::Kind::fileReadNoSuchFile,
+           missingText}}) {
         try {
-            ProjectDocument::read(path(name));
+            ProjectDocument::read(name);
             ADD_FAILURE() << name << " was read";
         } catch (const DocumentError& e) {
-            EXPECT_EQ(e.kind(), DocumentError::Kind::fileReadCorruptFile);
-            EXPECT_EQ(std::string(e.what()),
-                      std::string("The file “") + name +
-                          "” could not be opened because it is not in the right format.");
+            EXPECT_EQ(e.kind(), kind) << name;
+            EXPECT_EQ(std::string(e.what()), text) << name;
         }
     }
 

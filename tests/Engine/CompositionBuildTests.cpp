@@ -142,8 +142,13 @@ TEST(CompositionBuild, EmptyAndPlateOnlyProjects) {
 
     Doc missing;
     const Uuid gone = missing.media("/no/such/file.mov", MediaKind::video, 3);
+    missing.clip(3, 1, 3, gone);
     const auto o = missing.build();
     EXPECT_EQ(o.offline, std::vector<Uuid>{gone});
+    // Its clip keeps its place, on a track of sound too: the plate runs to the clip's end.
+    ASSERT_EQ(o.composition->tracks().size(), 1u);
+    EXPECT_NEAR(o.composition->duration().toSeconds(), 4, 1e-6);
+    EXPECT_FALSE(o.videoComposition);
 }
 
 TEST(CompositionBuild, TitleOnAPlateAndRenderSizes) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <fstream>
 #include <future>
@@ -20,8 +21,9 @@ extern "C" {
 
 #include "Engine/PlateStore.hpp"
 #include "Engine/SequenceExporter.hpp"
-#include "Platform/Foundation/Background.hpp"
+#include "EngineTestSupport.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Foundation/Background.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AssetWriter.hpp"
 
@@ -405,6 +407,82 @@ TEST(Exporter, AMovieMissingWhatItWasToHoldIsNeverReportedDone) {
     EXPECT_TRUE(done);
 }
 
+namespace {
+
+// A movie of `pictureSeconds` of 24 fps picture and `soundSeconds` of a tone, either none at 0.
+fs::path craftedMovie(const std::string& name, double pictureSeconds, double soundSeconds) {
+    const fs::path p = MediaFixtures::shared().scratch(name);
+    media::AssetWriter writer(p, media::FileType::mpeg4);
+    media::VideoSettings picture;
+    picture.width = 64;
+    picture.height = 64;
+    picture.expectedFrameRate = 24;
+    if (pictureSeconds > 0) writer.addVideoInput(picture);
+    if (soundSeconds > 0) writer.addAudioInput(media::AudioSettings{});
+    writer.startWriting();
+    writer.startSession(media::Time::zero());
+    const media::PixelBuffer frame = media::PixelBuffer::make(64, 64);
+    for (int i = 0; i < std::lround(pictureSeconds * 24); ++i)
+        writer.appendVideo(frame, media::Time(i, 24));
+    const auto frames = static_cast<std::int64_t>(std::llround(soundSeconds * 48000));
+    std::vector<float> tone(std::size_t(frames) * 2);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.25f * float(std::sin(double(i / 2) * 0.05));
+    if (frames > 0) writer.appendAudio(tone.data(), frames, media::Time::zero());
+    writer.finishWriting();
+    return p;
+}
+
+} // namespace
+
+// The read-back judges a movie by what it holds against what the export was to hold.
+TEST(Exporter, TheReadBackFindsWhatAMovieLacks) {
+    using Result = SequenceExporter::ReadBack::Result;
+    const auto flaw = [](const fs::path& movie, std::optional<double> picture, std::optional<double> sound) {
+        const auto found = SequenceExporter::readBack(movie, picture, sound);
+        return found.result == Result::flawed
+                   ? found.message
+                   : std::string(found.result == Result::holds ? "holds" : "unchecked");
+    };
+    const fs::path picture = craftedMovie("picture-only.mp4", 1, 0),
+                   sound = craftedMovie("sound-only.mp4", 0, 1), both = craftedMovie("both.mp4", 1, 1);
+    EXPECT_EQ(flaw(both, 1, 1), "holds");
+    EXPECT_EQ(flaw(picture, 1, std::nullopt), "holds");
+    EXPECT_EQ(flaw(picture, 1.1, std::nullopt), "The written movie's picture ends early.");
+    EXPECT_EQ(flaw(picture, 1, 1), "The written movie has no sound.");
+    EXPECT_EQ(flaw(sound, std::nullopt, 1), "holds");
+    EXPECT_EQ(flaw(sound, std::nullopt, 1.1), "The written movie's sound ends early.");
+    EXPECT_EQ(flaw(sound, 1, 1), "The written movie has no picture.");
+    EXPECT_EQ(flaw(both, 1, 1.1), "The written movie's sound ends early.");
+    const fs::path junk = MediaFixtures::shared().scratch("junk-movie.mp4");
+    testsupport::writeRandomBytes(junk, 4096, 5);
+    EXPECT_EQ(flaw(junk, 1, 1), "The written movie cannot be read back.");
+    // A read that cannot be made in time says nothing about the movie.
+    const auto late = SequenceExporter::readBack(both, 1, 1, std::chrono::milliseconds(0));
+    EXPECT_EQ(late.result, Result::unchecked);
+    EXPECT_EQ(late.message,
+              "The written movie is saved, but it could not be read back to check it. Reading the "
+              "file took too long.");
+}
+
+// A finished movie that cannot be read back in time (a slow network disk) is kept, and the export
+// says it is unchecked; it replaces the old file as a checked one would.
+TEST(Exporter, AMovieThatCannotBeReadBackIsKeptUnchecked) {
+    const fs::path folder = freshFolder("unchecked");
+    ExportRequest r = requestFor(1, ExportCodec::h264, "unused");
+    r.outputURL = folder / "slow.mp4";
+    { std::ofstream(r.outputURL) << "the user's old movie"; }
+    SequenceExporter exporter;
+    exporter.setReadBackLimit(std::chrono::milliseconds(0));
+    std::optional<std::string> note;
+    EXPECT_NO_THROW(note = exporter.exportMovie(r, nullptr));
+    EXPECT_EQ(note,
+              "The written movie is saved, but it could not be read back to check it. Reading the file took "
+              "too long.");
+    EXPECT_EQ(inspect(r.outputURL).frames, 24);
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{"slow.mp4"});
+}
+
 // An export that needs files that are gone names each, a few of them and the rest counted, the ones
 // that are gone together and the ones that are there but unreadable apart.
 TEST(Exporter, NamesEveryFileItMisses) {
@@ -617,6 +695,45 @@ TEST(Exporter, SoundGoesWithThePicture) {
     EXPECT_EQ(s.video, AV_CODEC_ID_NONE);
     EXPECT_EQ(s.audio, AV_CODEC_ID_AAC);
     EXPECT_EQ(progress, std::vector<double>{1.0});
+}
+
+// The sound of a movie runs as long as its picture, silent after the last clip that sounds, whatever
+// ends the sequence: a title, a still, a disabled clip or a clip on a hidden track.
+TEST(Exporter, TheSoundRunsToThePicturesEnd) {
+    enginetest::ensureGuiApplication();
+    for (const std::string ending : {"title", "still", "disabled", "hidden"}) {
+        ExportRequest r = requestFor(1, ExportCodec::h264, "ends-in-" + ending + ".mp4");
+        r.project.media.mut(0).path = MediaFixtures::shared().path(Fixture::h264MovieWithSound).string();
+        r.project.media.mut(0).hasAudio = true;
+        TimelineClip sound = r.project.sequence.tracks[0].clips[0];
+        sound.id = Uuid::make();
+        r.project.sequence.tracks.mut(3).clips.push_back(sound);
+        TimelineClip last = r.project.sequence.tracks[0].clips[0];
+        last.id = Uuid::make();
+        last.start = 1;
+        std::size_t track = 0;
+        if (ending == "title") {
+            last.mediaID.reset();
+            last.title = TitleStyle{};
+        } else if (ending == "still") {
+            MediaItem still;
+            still.id = Uuid::make();
+            still.kind = MediaKind::image;
+            still.path = MediaFixtures::shared().path(Fixture::pngStill).string();
+            r.project.media.push_back(still);
+            last.mediaID = still.id;
+        } else if (ending == "disabled") {
+            last.isEnabled = false;
+        } else {
+            track = 1;
+            r.project.sequence.tracks.mut(1).isHidden = true;
+        }
+        r.project.sequence.tracks.mut(track).clips.push_back(last);
+        SequenceExporter().exportMovie(r, nullptr);
+        const Streams s = streamsOf(r.outputURL);
+        EXPECT_NEAR(s.videoSeconds, 2, 0.05) << ending;
+        EXPECT_NEAR(s.audioSeconds, s.videoSeconds, 0.05) << ending;
+    }
 }
 
 // A source that can no longer be read in the middle of an export fails it: no truncated movie is

@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -114,13 +116,137 @@ FlashAndBeep flashAndBeep(const fs::path& movie) {
     media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
     std::vector<float> all;
     while (auto b = sound.next()) {
-        if (all.empty()) all.resize(std::size_t(std::max<std::int64_t>(b->presentationTime.converted(kRate).value(), 0)) * 2);
+        if (all.empty())
+            all.resize(std::size_t(std::max<std::int64_t>(b->presentationTime.converted(kRate).value(), 0)) *
+                       2);
         all.insert(all.end(), b->samples.begin(), b->samples.end());
     }
     out.beep = double(loudestFrame(all, 0, std::int64_t(all.size()) / 2)) / kRate;
     return out;
 }
 
+// The index a counting picture shows, read from the bars across the middle of its luma; black reads as 0.
+template <class Frame> int countedIndex(const Frame& f) {
+    int index = 0;
+    for (int bar = 0; bar < 10; ++bar)
+        index =
+            index * 2 + (f.planes[0][(f.height / 2) * f.bytesPerRow[0] + (2 * bar + 1) * f.width / 20] > 128);
+    return index;
+}
+
+// Two seconds of counting pictures at 24 fps with a tone, written once.
+const fs::path& countingMovie() {
+    static const fs::path path = [] {
+        const fs::path p = MediaFixtures::shared().scratch("counting-48.mp4");
+        ts::writeMovie(p, {.width = 160,
+                           .height = 90,
+                           .frames = 48,
+                           .audio = ts::AudioCodec::aac,
+                           .audioSeconds = 2,
+                           .countingFrames = true});
+        return p;
+    }();
+    return path;
+}
+
+// The index each picture of a movie shows, in order.
+std::vector<int> countedPictures(const fs::path& movie) {
+    media::VideoDecoder video(media::Asset::load(movie)->tracks(media::MediaType::video).at(0));
+    std::vector<int> out;
+    while (auto f = video.nextFrame()) {
+        EXPECT_EQ(f->bitDepth, 8);
+        out.push_back(countedIndex(*f));
+    }
+    return out;
+}
+
+// The index every picture of a sequence of counting clips shows once exported at its own rate.
+std::vector<int> exportCounted(const Doc& doc, const std::string& name) {
+    const fs::path out = MediaFixtures::shared().scratch(name);
+    ExportRequest r;
+    r.project = doc.project;
+    r.outputURL = out;
+    r.width = 160;
+    r.height = 90;
+    r.frameRate = doc.project.sequence.frameRate;
+    SequenceExporter().exportMovie(r, nullptr);
+    return countedPictures(out);
+}
+
+// What an exported movie shows and sounds: the index each counting picture shows, with its time,
+// and when each click sounds (seconds).
+struct CountedMovie {
+    std::vector<std::pair<double, int>> pictures;
+    std::vector<double> clicks;
+};
+
+CountedMovie countedMovie(const fs::path& movie) {
+    CountedMovie out;
+    const auto asset = media::Asset::load(movie);
+    media::VideoDecoder video(asset->tracks(media::MediaType::video).at(0));
+    while (auto f = video.nextFrame()) {
+        out.pictures.emplace_back(f->presentationTime.toSeconds(), countedIndex(*f));
+    }
+    media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+    std::int64_t at = -1, lastLoud = -kRate;
+    while (auto b = sound.next()) {
+        if (at < 0) at = b->presentationTime.converted(kRate).value();
+        for (std::size_t i = 0; i < b->samples.size(); i += 2, ++at) {
+            if (std::abs(b->samples[i]) < 0.3f) continue;
+            if (at - lastLoud > kRate / 10) out.clicks.push_back(double(at) / kRate);
+            lastLoud = at;
+        }
+    }
+    return out;
+}
+
+// Where each packet of a transport stream that starts a PES packet begins in the file, and its time.
+struct PesStart {
+    int stream;
+    std::int64_t at;
+    double seconds;
+};
+std::vector<PesStart> pesStarts(const fs::path& p) {
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, p.c_str(), nullptr, nullptr) < 0) return {};
+    avformat_find_stream_info(fmt, nullptr);
+    std::vector<PesStart> out;
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->pos >= 0 && pkt->pts != AV_NOPTS_VALUE)
+            out.push_back({pkt->stream_index, pkt->pos,
+                           double(pkt->pts) * av_q2d(fmt->streams[pkt->stream_index]->time_base)});
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return out;
+}
+
+// A copy of a transport stream whose PES packet starting in the packet at byte `at` carries times
+// `shift` seconds later, as a damaged header would.
+void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t at, double shift) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t pes = std::size_t(at) + 4;
+    if (b[std::size_t(at) + 3] & 0x20) pes += 1 + b[std::size_t(at) + 4]; // past the adaptation field
+    ASSERT_TRUE(b[pes] == 0 && b[pes + 1] == 0 && b[pes + 2] == 1) << at;
+    const int flags = b[pes + 7] >> 6; // 2: a presentation time, 3: and a decoding time
+    ASSERT_GE(flags, 2) << at;
+    for (int k = 0; k < (flags == 3 ? 2 : 1); ++k) {
+        std::uint8_t* t = &b[pes + 9 + 5 * std::size_t(k)];
+        std::int64_t v = std::int64_t(t[0] >> 1 & 7) << 30 | std::int64_t(t[1]) << 22 |
+                         std::int64_t(t[2] >> 1) << 15 | std::int64_t(t[3]) << 7 | t[4] >> 1;
+        v = (v + std::llround(shift * 90000)) & ((std::int64_t(1) << 33) - 1);
+        t[0] = std::uint8_t((t[0] & 0xF1) | (v >> 30 & 7) << 1);
+        t[1] = std::uint8_t(v >> 22);
+        t[2] = std::uint8_t((v >> 15 & 0x7F) << 1 | 1);
+        t[3] = std::uint8_t(v >> 7);
+        t[4] = std::uint8_t((v & 0x7F) << 1 | 1);
+    }
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
 } // namespace
 
 TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
@@ -159,6 +285,247 @@ TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
         EXPECT_NEAR(got.flash, 1.5, 0.001) << name;
         EXPECT_NEAR(got.beep - got.flash, 0.0, 0.002) << name;
     }
+}
+
+TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAnyInPoint) {
+    // Six seconds of counting pictures at 25 fps with a click every ten pictures' time. Transport
+    // streams: one whose sound starts half a second before a single group of pictures (a short
+    // screen recording as x264 codes it), cut in at its start, and one with a key frame every second,
+    // cut in within its last second. A search by packet time lands between key frames. Program
+    // streams as video CDs and DVDs write them, cut in past the first two seconds. An in point a
+    // millisecond before a picture (as a second into 29.97 fps footage is) shows that picture.
+    struct Case {
+        const char* name;
+        const char* container;
+        ts::VideoCodec video;
+        ts::AudioCodec audio;
+        int keyFrameInterval;
+        int pictureDelay;
+        double in;
+    };
+    for (const Case c :
+         {Case{"sound-first.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 250, 12, 0},
+          Case{"last-group.m2ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25, 0, 5.2},
+          Case{"vcd.mpg", "mpeg", ts::VideoCodec::mpeg1, ts::AudioCodec::mp2, 12, 0, 2.08},
+          Case{"dvd.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::ac3, 12, 0, 3.2},
+          Case{"hair-before.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::ac3, 25, 0, 0.999}}) {
+        const fs::path source = MediaFixtures::shared().scratch(c.name);
+        ts::writeMovie(source,
+                       {.container = c.container,
+                        .video = c.video,
+                        .framesPerSecond = 25,
+                        .frames = 150,
+                        .audio = c.audio,
+                        .audioSeconds = 6 + c.pictureDelay / 25.0,
+                        .countingFrames = true,
+                        .keyFrameInterval = c.keyFrameInterval,
+                        .reorderedPictures = c.video == ts::VideoCodec::h264 ? 3 : 0,
+                        .pictureDelay = c.pictureDelay,
+                        .sound = [](std::int64_t i) { return i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 6 + c.pictureDelay / 25.0, 0.021) << c.name;
+
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        // To the last whole frame of the source.
+        const double duration = std::floor((length - c.in) * 25 + 1e-6) / 25;
+        doc.clip(0, m, 0, duration, c.in);
+        doc.clip(3, m, 0, duration, c.in);
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
+        r.width = 320;
+        r.height = 180;
+        r.frameRate = FrameRate{25, 1};
+        ASSERT_NO_THROW(SequenceExporter().exportMovie(r, nullptr)) << c.name;
+
+        // Every picture from the in point on, each on its own frame.
+        const CountedMovie got = countedMovie(r.outputURL);
+        const int first = int(std::lround(c.in * 25)) - c.pictureDelay;
+        int expected = std::max(first, 0);
+        for (const auto& [time, index] : got.pictures) {
+            if (time < -first / 25.0 - 0.001) continue; // the lead before the first picture
+            EXPECT_EQ(index, expected) << c.name << " at " << time;
+            ++expected;
+        }
+        EXPECT_EQ(expected, 150) << c.name;
+        // Each click with the picture recorded with it: click n comes with picture 10·n − delay.
+        ASSERT_FALSE(got.clicks.empty()) << c.name;
+        for (double click : got.clicks) {
+            const int picture = int(std::lround((click + c.in) * 2.5)) * 10 - c.pictureDelay;
+            if (picture < 0) continue; // a click before the pictures start
+            const auto shown = std::find_if(got.pictures.begin(), got.pictures.end(),
+                                            [&](const auto& p) { return p.second == picture; });
+            ASSERT_NE(shown, got.pictures.end()) << c.name << " click at " << click;
+            EXPECT_NEAR(click - shown->first, 0.0, 0.002) << c.name << " click at " << click;
+        }
+    }
+}
+
+TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlone) {
+    // Three seconds of counting pictures at 25 fps with AAC clicks every ten pictures' time, the
+    // sound starting with the pictures (its priming alone before them) or 200 ms before them:
+    // Matroska by its packet times, MP4 by its edit list. Each plays on the frames of its pictures,
+    // with its sound.
+    for (const char* container : {"matroska", "mp4"})
+        for (int delay : {0, 5}) {
+            const std::string name = std::string("placed-") + container + "-" + std::to_string(delay);
+            const fs::path source =
+                MediaFixtures::shared().scratch(name + (std::string(container) == "mp4" ? ".mp4" : ".mkv"));
+            ts::writeMovie(source,
+                           {.container = container,
+                            .framesPerSecond = 25,
+                            .frames = 75,
+                            .audio = ts::AudioCodec::aac,
+                            .audioSeconds = 3 + delay / 25.0,
+                            .countingFrames = true,
+                            .reorderedPictures = 2,
+                            .pictureDelay = delay,
+                            .sound = [](std::int64_t i) { return i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
+            const double length = media::Asset::load(source)->duration().toSeconds();
+            EXPECT_NEAR(length, 3 + delay / 25.0, 0.0011) << name;
+            Doc doc;
+            doc.project.sequence.frameRate = FrameRate{25, 1};
+            const Uuid m = doc.media(source, MediaKind::video, length);
+            doc.clip(0, m, 0, length);
+            doc.clip(3, m, 0, length);
+            ExportRequest r;
+            r.project = doc.project;
+            r.outputURL = MediaFixtures::shared().scratch(name + "-out.mp4");
+            r.width = 320;
+            r.height = 180;
+            r.frameRate = FrameRate{25, 1};
+            SequenceExporter().exportMovie(r, nullptr);
+            const CountedMovie got = countedMovie(r.outputURL);
+            EXPECT_EQ(got.pictures.size(), std::size_t(75 + delay)) << name;
+            for (const auto& [time, index] : got.pictures) {
+                if (time < delay / 25.0 - 0.001) continue; // the lead before the first picture
+                EXPECT_EQ(index, std::lround(time * 25) - delay) << name << " at " << time;
+            }
+            // Click n sounds 0.4·n s into the sound, with picture 10·n − delay.
+            ASSERT_GE(got.clicks.size(), 7u) << name;
+            for (double click : got.clicks)
+                EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
+        }
+
+    // Lossless and PCM sound that outlasts the pictures is all heard, however short its tail and
+    // however long its coded frames: FLAC in Matroska for less than two of its 96 ms frames, PCM in a
+    // movie for 24 ms.
+    struct Tail {
+        const char* name;
+        const char* container;
+        ts::AudioCodec codec;
+        double seconds;
+    };
+    for (const Tail t : {Tail{"flac-tail.mkv", "matroska", ts::AudioCodec::flac, 0.152},
+                         Tail{"pcm-tail.mov", "mov", ts::AudioCodec::pcm16, 0.024}}) {
+        const fs::path source = MediaFixtures::shared().scratch(t.name);
+        ts::writeMovie(source, {.container = t.container,
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 25,
+                                .audio = t.codec,
+                                .audioSeconds = 1 + t.seconds});
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 1 + t.seconds, 0.0011) << t.name;
+        Doc doc;
+        doc.clip(3, doc.media(source, MediaKind::video, length), 0, length);
+        const auto mixed = doc.mixed();
+        std::int64_t last = 0;
+        for (std::size_t i = 0; i < mixed.size(); i += 2)
+            if (std::abs(mixed[i]) > 0.01f) last = std::int64_t(i / 2);
+        EXPECT_NEAR(double(last) / kRate, 1 + t.seconds, 0.002) << t.name;
+    }
+}
+
+TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole) {
+    // Four seconds of counting pictures followed, byte for byte, by half a second of another
+    // recording whose times lie 2.5 s before the first one's end, or 30 s after it. A search for a
+    // time near the end of the first lands in the second: the length stays within a second of the
+    // demuxer's estimate, every picture of the first recording is exported, and none of the second,
+    // which has no place after it.
+    const fs::path first = MediaFixtures::shared().scratch("first-recording.ts");
+    ts::writeMovie(first, {.container = "mpegts",
+                           .width = 160,
+                           .height = 90,
+                           .framesPerSecond = 25,
+                           .frames = 100,
+                           .audio = ts::AudioCodec::aac,
+                           .audioSeconds = 4,
+                           .countingFrames = true,
+                           .keyFrameInterval = 25});
+    for (const double shift : {-2.5, 30.0}) {
+        const fs::path second = MediaFixtures::shared().scratch("second-recording.ts");
+        ts::writeMovie(second, {.container = "mpegts",
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 12,
+                                .audio = ts::AudioCodec::aac,
+                                .audioSeconds = 0.5,
+                                .keyFrameInterval = 25,
+                                .timeShift = 4 + shift});
+        const fs::path joined =
+            MediaFixtures::shared().scratch("joined" + std::to_string(int(shift)) + ".ts");
+        {
+            std::ofstream out(joined, std::ios::binary);
+            for (const fs::path& part : {first, second})
+                out << std::ifstream(part, std::ios::binary).rdbuf();
+        }
+        const double length = media::Asset::load(joined)->duration().toSeconds();
+        EXPECT_NEAR(length, 4.0, 0.05) << shift;
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(joined, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = MediaFixtures::shared().scratch("joined-out.mp4");
+        r.width = 160;
+        r.height = 90;
+        r.frameRate = FrameRate{25, 1};
+        SequenceExporter().exportMovie(r, nullptr);
+        const CountedMovie got = countedMovie(r.outputURL);
+        ASSERT_EQ(got.pictures.size(), 100u) << shift;
+        for (std::size_t k = 0; k < got.pictures.size(); ++k)
+            EXPECT_EQ(got.pictures[k].second, int(k)) << shift;
+    }
+}
+
+TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeNearItsEndKeepsItsLength) {
+    // Four seconds of pictures and sound, one of whose packets in the last second and a half carries a
+    // time 3 s or 100 s late: the demuxer's estimate of the end takes in the first and not the second,
+    // and the search for a time near the end may land after it or start reading at it. Either way
+    // the item stays within a second of its recording.
+    const fs::path source = MediaFixtures::shared().scratch("retimed-source.ts");
+    ts::writeMovie(source, {.container = "mpegts",
+                            .width = 160,
+                            .height = 90,
+                            .framesPerSecond = 25,
+                            .frames = 100,
+                            .audio = ts::AudioCodec::aac,
+                            .audioSeconds = 4,
+                            .keyFrameInterval = 25});
+    const std::vector<PesStart> starts = pesStarts(source);
+    double last = 0;
+    for (const PesStart& s : starts)
+        last = std::max(last, s.seconds);
+    const fs::path damaged = MediaFixtures::shared().scratch("retimed.ts");
+    int tried = 0;
+    for (const PesStart& s : starts) {
+        if (s.seconds < last - 1.5) continue;
+        for (const double shift : {3.0, 100.0}) {
+            writeRetimedCopy(source, damaged, s.at, shift);
+            const double length = media::Asset::load(damaged)->duration().toSeconds();
+            EXPECT_GE(length, 3.9) << "stream " << s.stream << " at " << s.seconds << " s, " << shift;
+            EXPECT_LE(length, 5.01) << "stream " << s.stream << " at " << s.seconds << " s, " << shift;
+            ++tried;
+        }
+    }
+    EXPECT_GT(tried, 40);
 }
 
 TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {
@@ -267,7 +634,8 @@ TEST(MediaTimingBuild, SoundDamagedBeyondFullScaleExportsSilenceInItsPlace) {
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::mt19937 random(7);
     std::uniform_int_distribution<std::size_t> within(44 + 8 * 48000, 44 + 8 * 52800 - 1);
-    for (int i = 0; i < 500; ++i) bytes[within(random)] ^= char(0xFF);
+    for (int i = 0; i < 500; ++i)
+        bytes[within(random)] ^= char(0xFF);
     const fs::path damaged = MediaFixtures::shared().scratch("flipped-float-tone.wav");
     std::ofstream(damaged, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 
@@ -284,11 +652,13 @@ TEST(MediaTimingBuild, SoundDamagedBeyondFullScaleExportsSilenceInItsPlace) {
     }();
     for (const auto* sound : {&mixed, &exported}) {
         float peak = 0;
-        for (float v : *sound) peak = std::max(peak, std::isnan(v) ? INFINITY : std::abs(v));
+        for (float v : *sound)
+            peak = std::max(peak, std::isnan(v) ? INFINITY : std::abs(v));
         EXPECT_LT(peak, 0.5f);
         // The tone on either side of the damage plays as it was.
         EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate / 2, kRate / 2 + 200)]), 0.25f, 0.02f);
-        EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate * 3 / 2, kRate * 3 / 2 + 200)]), 0.25f, 0.02f);
+        EXPECT_NEAR(std::abs((*sound)[2 * loudestFrame(*sound, kRate * 3 / 2, kRate * 3 / 2 + 200)]), 0.25f,
+                    0.02f);
     }
     EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
         return l.find("flipped-float-tone.wav") != std::string::npos;
@@ -320,10 +690,12 @@ TEST(MediaTimingBuild, Mp3CutsHearTheirClicksOnTimeAndSplitsAreSeamless) {
 TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequenceEnds) {
     // A one-second movie cut in at 0.5 s for a second: its picture and sound run out halfway.
     Doc doc;
-    const Uuid movie = doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1);
+    const Uuid movie =
+        doc.media(MediaFixtures::shared().path(Fixture::h264MovieWithSound), MediaKind::video, 1);
     doc.clip(0, movie, 0, 1, 0.5);
     doc.clip(3, movie, 0, 1, 0.5);
-    const CompositionBuild b = CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
+    const CompositionBuild b =
+        CB::build(doc.project, std::nullopt, {320, 180}, doc.project.sequence.frameRate);
     EXPECT_EQ(b.duration, 1.0);
     // Any time inside the sequence renders.
     media::CompositionVideoReader late(b.composition, *b.videoComposition,
@@ -338,7 +710,8 @@ TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequ
     auto brightest = [](const media::VideoFrame& f) {
         int most = 0;
         for (int y = 0; y < f.height; ++y)
-            for (int x = 0; x < f.width; ++x) most = std::max<int>(most, f.planes[0][y * f.bytesPerRow[0] + x]);
+            for (int x = 0; x < f.width; ++x)
+                most = std::max<int>(most, f.planes[0][y * f.bytesPerRow[0] + x]);
         return most;
     };
     EXPECT_GT(brightest(*video.frameAt(media::Time(1, 4))), 100);
@@ -398,8 +771,9 @@ TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
     EXPECT_NO_THROW(movie.exportTo(MediaFixtures::shared().scratch("damaged-aac-out.mp4")));
     EXPECT_EQ(videoPackets(MediaFixtures::shared().scratch("damaged-aac-out.mp4")), 24);
     // The library's own error lines come too; ours names the file.
-    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(),
-                            [](const std::string& l) { return l.find("damaged-aac.mp4") != std::string::npos; }));
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
+        return l.find("damaged-aac.mp4") != std::string::npos;
+    }));
 
     // PCM cut in the middle of a sample frame.
     const fs::path whole = MediaFixtures::shared().scratch("whole-tone.wav");
@@ -409,4 +783,62 @@ TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
     Doc sound;
     sound.clip(3, sound.media(cut, MediaKind::audio, 0.25), 0, 0.25);
     EXPECT_NO_THROW(sound.exportTo(MediaFixtures::shared().scratch("cut-tone-out.mp4")));
+}
+
+TEST(MediaTimingBuild, SpeedChangesPastTheMediaPlayAtTheirSpeedThenBlack) {
+    // Each clip of two seconds of media at 24 fps plays source frame in + speed × k at its picture k,
+    // and black (read as 0) once that passes the media's last frame.
+    struct Case {
+        double start, duration, in, speed;
+    };
+    const std::vector<Case> cases{{0, 2, 0, 2}, {2, 2, 0, 1.5}, {4, 1, 1, 2}, {5, 1.5, 1.5, 0.5}};
+    Doc doc;
+    const Uuid m = doc.media(countingMovie(), MediaKind::video, 2);
+    std::vector<int> expected;
+    for (const Case& c : cases) {
+        doc.clip(0, m, c.start, c.duration, c.in).timeRemap.speed = c.speed;
+        for (int k = 0; k < std::lround(c.duration * 24); ++k) {
+            const int source = int(std::floor(c.in * 24 + c.speed * k + 1e-9));
+            expected.push_back(source < 48 ? source : 0);
+        }
+    }
+    EXPECT_EQ(exportCounted(doc, "speed-past-the-media.mp4"), expected);
+}
+
+TEST(MediaTimingBuild, ReversedClipsShowEveryPictureTheirTimeAsksFor) {
+    // Backwards, each frame shows the picture a forward clip over the same stretch shows there: the
+    // one at the source time the frame has come back down to by its end. So the first frame shows
+    // the stretch's last picture, and the last its in point's. Matroska stores times in whole
+    // milliseconds, so most of its pictures sit a third of a millisecond off the 24 fps grid.
+    const fs::path mkv = MediaFixtures::shared().scratch("counting-48.mkv");
+    ts::writeMovie(
+        mkv, {.container = "matroska", .width = 160, .height = 90, .frames = 48, .countingFrames = true});
+    struct Case {
+        fs::path file;
+        double start, duration, in, speed;
+        FrameRate rate;
+    };
+    for (const auto& [file, start, duration, in, speed, rate] :
+         {Case{countingMovie(), 0, 1, 1, 1, FrameRate{24, 1}},
+          Case{countingMovie(), 0.5, 0.5, 0.5, 2, FrameRate{24, 1}},
+          Case{countingMovie(), 0, 1.5, 0.25, 1, FrameRate{25, 1}},
+          Case{mkv, 0, 1.5, 0.25, 1, FrameRate{24, 1}}, Case{mkv, 0, 1.5, 0.25, 1, FrameRate{30000, 1001}}}) {
+        Doc doc;
+        doc.project.sequence.frameRate = rate;
+        const Uuid m = doc.media(file, MediaKind::video, 2);
+        doc.project.media.mut(0).hasAudio = file != mkv;
+        TimelineClip& c = doc.clip(0, m, start, duration, in);
+        c.timeRemap.speed = speed;
+        c.timeRemap.reversed = true;
+        const double frame = rate.frameDuration(), end = in + speed * duration;
+        std::vector<int> expected;
+        for (int k = 0; k < int(std::ceil((start + duration) / frame - 1e-9)); ++k) {
+            const double t = k * frame - start;
+            expected.push_back(
+                t < 0 ? 0 : int(std::floor((end - speed * std::min(t + frame, duration)) * 24 + 1e-6)));
+        }
+        EXPECT_EQ(exportCounted(doc, "reversed.mp4"), expected)
+            << file.filename() << " from " << in << " at " << speed << "x, " << rate.numerator << "/"
+            << rate.denominator;
+    }
 }

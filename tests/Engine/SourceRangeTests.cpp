@@ -62,8 +62,10 @@ TEST(InsertRemapped, ReversedClipPlaysOneFrameAtATimeFromTheEnd) {
     media::CompositionTrack track(1, media::MediaType::video);
     CB::insertRemapped(clipAt(0, 1, 2, TimeRemap{1, true}), source, track, 1.0 / 24, 0);
     ASSERT_EQ(track.segments().size(), 24u);
-    EXPECT_EQ(track.segments()[0].sourceRange, TimeRange(Time(2 * 120000 + 23 * 5000, 120000), Time(5000, 120000)));
-    EXPECT_EQ(track.segments()[23].sourceRange, TimeRange(sec(2), Time(5000, 120000)));
+    // Each frame holds the one source instant it shows, from the stretch's last frame to its first.
+    const Time tick(1, 120000);
+    EXPECT_EQ(track.segments()[0].sourceRange, TimeRange(Time(2 * 120000 + 23 * 5000, 120000), tick));
+    EXPECT_EQ(track.segments()[23].sourceRange, TimeRange(sec(2), tick));
     EXPECT_EQ(track.segments()[5].target, TimeRange(Time(5 * 5000, 120000), Time(5000, 120000)));
     EXPECT_EQ(track.timeRange().end(), sec(1));
 

@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <filesystem>
 
@@ -166,6 +167,71 @@ TEST(StillImageLoader, ScalesAndTurnsUpright) {
     EXPECT_EQ(turned->height(), 320);
     EXPECT_FALSE(StillImageLoader::image(fx.path(Fixture::wavAudio), 100));
     EXPECT_FALSE(StillImageLoader::image("/no/such/file.png", 100));
+}
+
+// 16-bit PNG (interlaced or not) and TIFF (in strips or tiles) are shrunk as they are read, never held
+// whole at their depth: with Qt's readers allowed 1 MB, each of these pictures (2 to 4 MB whole) still
+// loads, turned and coloured as Qt's readers show it whole.
+TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
+    namespace fs = std::filesystem;
+    // Quadrants of red, green, blue and half-transparent white.
+    const testsupport::StillColour quadrants = [](int x, int y) -> std::array<double, 4> {
+        const bool right = x >= 320, low = y >= 240;
+        if (right && low) return {1, 1, 1, 0.5};
+        return {double(!right && !low), double(right && !low), double(low), 1};
+    };
+    auto& fx = MediaFixtures::shared();
+    const std::vector<fs::path> stills = [&] {
+        std::vector<fs::path> made;
+        for (bool interlaced : {false, true}) {
+            made.push_back(fx.scratch(interlaced ? "deep-adam7.png" : "deep.png"));
+            testsupport::writeDeepPng(made.back(), 640, 480, false, interlaced, quadrants);
+        }
+        made.push_back(fx.scratch("deep-grey.png"));
+        testsupport::writeDeepPng(made.back(), 640, 480, true, true, quadrants);
+        made.push_back(fx.scratch("strips.tif"));
+        testsupport::writeTiff(made.back(), 640, 480, {.bits = 8, .alpha = true, .rowsPerStrip = 7},
+                               quadrants);
+        made.push_back(fx.scratch("tiles-turned.tif"));
+        testsupport::writeTiff(made.back(), 640, 480,
+                               {.bits = 16, .alpha = true, .tileSide = 64, .orientation = 6}, quadrants);
+        return made;
+    }();
+    // Qt's reading of the whole picture, premultiplied as the loader's, at a point given in eighths.
+    const auto shown = [](const fs::path& file, int eighthX, int eighthY) {
+        QImageReader reader(QString::fromStdString(file.string()));
+        reader.setAutoTransform(true);
+        const QImage whole = reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        const uchar* p = whole.constScanLine(whole.height() * eighthY / 8) + whole.width() * eighthX / 8 * 4;
+        return std::array<int, 4>{p[0], p[1], p[2], p[3]};
+    };
+    ASSERT_TRUE(
+        StillImageLoader::image(fx.path(Fixture::pngStill), 64)); // the readers' limit is set on first use
+    std::vector<std::array<std::array<int, 4>, 4>> expected;
+    for (const fs::path& file : stills) {
+        expected.emplace_back();
+        for (int q = 0; q < 4; ++q)
+            expected.back()[std::size_t(q)] = shown(file, 2 + q % 2 * 4, 2 + q / 2 * 4);
+    }
+    struct Limit {
+        int before = QImageReader::allocationLimit();
+        Limit() { QImageReader::setAllocationLimit(1); }
+        ~Limit() { QImageReader::setAllocationLimit(before); }
+    } limit;
+    for (std::size_t i = 0; i < stills.size(); ++i) {
+        const auto loaded = StillImageLoader::image(stills[i], 64);
+        ASSERT_TRUE(loaded) << stills[i].filename();
+        const bool turned = i == stills.size() - 1;
+        EXPECT_EQ(loaded->width(), turned ? 48 : 64) << stills[i].filename();
+        EXPECT_EQ(loaded->height(), turned ? 64 : 48) << stills[i].filename();
+        for (int q = 0; q < 4; ++q) {
+            const int x = loaded->width() * (2 + q % 2 * 4) / 8, y = loaded->height() * (2 + q / 2 * 4) / 8;
+            const std::uint8_t* p = loaded->pixels() + y * loaded->bytesPerRow() + x * 4;
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(p[c], expected[i][std::size_t(q)][std::size_t(c)], 2)
+                    << stills[i].filename() << " quadrant " << q << " channel " << c;
+        }
+    }
 }
 
 // Typed line breaks start new lines a full line spacing apart; a word wider than the box breaks

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <fstream>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/MediaErrors.hpp"
+#include "ToneWav.hpp"
 
 using namespace osterveil;
 using testsupport::Fixture;
@@ -272,6 +274,17 @@ TEST(MediaProbe, MoviesWithAndWithoutSound) {
     MediaItem mkv = probe(fixture(Fixture::matroskaMovie));
     EXPECT_EQ(mkv.codec, "H.264");
     EXPECT_TRUE(mkv.hasAudio);
+
+    // A DVD's program stream, MPEG-2 pictures with AC-3 sound: its streams come with its packets.
+    const fs::path vob = MediaFixtures::shared().scratch("dvd.vob");
+    testsupport::writeMovie(
+        vob,
+        {.container = "vob", .video = testsupport::VideoCodec::mpeg2, .audio = testsupport::AudioCodec::ac3});
+    MediaItem dvd = probe(vob);
+    EXPECT_EQ(dvd.kind, MediaKind::video);
+    EXPECT_TRUE(dvd.hasAudio);
+    EXPECT_EQ(dvd.width, 320);
+    EXPECT_NEAR(dvd.duration, 1.0, 0.021);
 }
 
 TEST(MediaProbe, SoundOnlyFiles) {
@@ -401,6 +414,13 @@ TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
     EXPECT_EQ(error->kind(), MediaError::Kind::pictureTooLarge);
     EXPECT_EQ(error->errorDescription(),
               "huge.png is too large a picture: Osterveil imports stills of up to 250 megapixels.");
+    // A TIFF whose picture is one compressed strip is decoded whole, and so held to fewer pixels.
+    const fs::path strip = MediaFixtures::shared().scratch("one-strip.tif");
+    testsupport::writeHollowTiff(strip, 10000, 8000);
+    const auto whole = probeError(strip);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->errorDescription(),
+              "one-strip.tif is too large a picture: Osterveil imports stills of up to 67 megapixels.");
 }
 
 TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {
@@ -408,12 +428,42 @@ TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {
     testsupport::writeMovie(wav, {.container = "wav",
                                   .video = testsupport::VideoCodec::none,
                                   .audio = testsupport::AudioCodec::pcm16,
-                                  .channels = 32,
+                                  .channels = 65,
                                   .audioSeconds = 0.1});
     const auto error = probeError(wav);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->errorDescription(),
-              "desk.wav has 32 sound channels: Osterveil imports sound of up to 8 channels.");
+              "desk.wav has 65 sound channels: Osterveil imports sound of up to 64 channels.");
+}
+
+// Every channel of an imported file is heard in the mix: a multitrack recorder's WAV whose channels
+// have no places, and a 7.1.4 file with its four height channels. Channel c sounds alone from c × 50 ms.
+TEST(MediaProbe, EveryChannelOfAnImportedFileIsHeardInTheMix) {
+    constexpr std::int64_t burst = 2400;
+    constexpr std::uint32_t layout714 = 0x2D63F; // FL FR FC LFE BL BR SL SR TFL TFR TBL TBR
+    for (auto [channels, mask] : {std::pair<int, std::uint32_t>{16, 0}, {9, 0}, {64, 0}, {12, layout714}}) {
+        const std::string name = "channels-" + std::to_string(channels) + ".wav";
+        testsupport::writeFloatWav(
+            scratch(name), 48000, channels, burst * channels,
+            [](std::int64_t i, int c) {
+                return i / burst == c ? 0.5f * float(std::sin(double(i) * 0.2)) : 0.0f;
+            },
+            mask);
+        const MediaItem item = probe(scratch(name));
+        EXPECT_EQ(item.kind, MediaKind::audio) << name;
+        media::AudioDecoder mix(media::Asset::load(scratch(name))->tracks(media::MediaType::audio).at(0),
+                                48000, 2);
+        std::vector<float> heard(std::size_t(burst * channels) * 2);
+        mix.read(0, burst * channels, heard.data());
+        for (int c = 0; c < channels; ++c) {
+            double power = 0;
+            for (std::int64_t i = c * burst + 200; i < (c + 1) * burst - 200; ++i)
+                power += double(heard[std::size_t(i) * 2]) * heard[std::size_t(i) * 2] +
+                         double(heard[std::size_t(i) * 2 + 1]) * heard[std::size_t(i) * 2 + 1];
+            EXPECT_GT(std::sqrt(power / double(burst - 400)), 0.03)
+                << name << ": channel " << c + 1 << " is not heard";
+        }
+    }
 }
 
 // A sample rate no recording uses is refused from the header, before a resampler is built for it

@@ -25,15 +25,23 @@ struct EditorModelTestAccess {
     void setOfflineIDs(UuidSet ids) { model.setOfflineIDs(std::move(ids)); }
     void setStatus(QString text) { model.setStatus(std::move(text)); }
 
-    // The wait for changed media files to settle, which the test ends itself with `settleMedia`, as the
-    // wait would once it had passed. The files are watched from the document's first change on.
-    void holdMediaSettle() { model.mediaSettle_->setInterval(std::chrono::hours(1)); }
-    void settleMedia() { model.settleChangedMedia(); }
-    // The changed file as the model last saw it, once its change was announced.
+    // The wait for changed media files to settle runs on a clock that stands still from this call on,
+    // and that the test moves itself (`passMediaTime`, `settleMedia`). The files are watched from the
+    // document's first change on.
+    void holdMediaSettle() { holdMediaClock(model.mediaWatch_->now()); }
+    // The clock moves on by `time`, and whatever has been still that long by then settles.
+    void passMediaTime(std::chrono::milliseconds time) {
+        holdMediaClock(model.mediaWatch_->now() + time);
+        model.mediaWatch_->settleDue();
+    }
+    // The whole wait passes.
+    void settleMedia() { passMediaTime(EditorModel::mediaSettleDelay); }
+    // The changed file as the model last saw it, once its change was announced, while it waits.
     std::optional<std::optional<FileStamp>> changedStamp(const QString& file) const {
-        const auto found = model.changingMedia_.find(file);
-        if (found == model.changingMedia_.end()) return std::nullopt;
-        return found->second;
+        return model.mediaWatch_->changing(file);
+    }
+    void holdMediaClock(std::chrono::steady_clock::time_point at) {
+        model.mediaWatch_->setClock([at] { return at; });
     }
 };
 

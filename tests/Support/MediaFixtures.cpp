@@ -1,5 +1,6 @@
 #include "MediaFixtures.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include <tiffio.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -222,13 +224,15 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
 
     Lane video, audio;
     if (recipe.video != VideoCodec::none) {
-        bool prores = recipe.video == VideoCodec::proresHQ;
+        const bool prores = recipe.video == VideoCodec::proresHQ;
+        const bool x264 = recipe.video == VideoCodec::h264;
         AVDictionary* opts = nullptr;
-        if (recipe.video != VideoCodec::mpeg4)
-            av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
+        if (prores || x264) av_dict_set(&opts, prores ? "profile" : "preset", prores ? "hq" : "ultrafast", 0);
         video.codec = openEncoder(
             prores                              ? "prores_ks"
             : recipe.video == VideoCodec::mpeg4 ? "mpeg4"
+            : recipe.video == VideoCodec::mpeg1 ? "mpeg1video"
+            : recipe.video == VideoCodec::mpeg2 ? "mpeg2video"
                                                 : "libx264",
             [&](AVCodecContext& c) {
                 c.width = recipe.width;
@@ -238,6 +242,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
                 if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
+                // Enough for the counting bars to stay black and white.
+                if (recipe.video == VideoCodec::mpeg1 || recipe.video == VideoCodec::mpeg2)
+                    c.bit_rate = 2000000;
                 if (globalHeader) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             },
             &opts);
@@ -264,6 +271,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::flac:
+            encoder = "flac", compressed = false;
+            break;
         case AudioCodec::muLaw: encoder = "pcm_mulaw", compressed = false; break;
         case AudioCodec::aLaw: encoder = "pcm_alaw", compressed = false; break;
         case AudioCodec::adpcmMS: encoder = "adpcm_ms", compressed = false; break;
@@ -305,6 +315,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
 
     // What the ffmpeg tool asks of the transport stream muxer: every time moves 1.4 s later.
     if (recipe.container == "mpegts") out.oc->max_delay = 700000;
+    out.oc->output_ts_offset = std::llround(recipe.timeShift * AV_TIME_BASE);
     check(avio_open(&out.oc->pb, path.c_str(), AVIO_FLAG_WRITE), "open output");
     check(avformat_write_header(out.oc, nullptr), "header");
     Packet pkt(require(av_packet_alloc(), "packet"));
@@ -358,7 +369,122 @@ void writePng(const fs::path& path, int width, int height) {
     writeBytes(path, encodeStill("png", AV_PIX_FMT_RGB24, width, height));
 }
 
-void writeBlankPng(const fs::path& path, int width, int height, std::optional<int> rows) {
+void writeDeepPng(const fs::path& path, int width, int height, bool grey, bool interlaced,
+                  const StillColour& colour) {
+    const AVPixelFormat format = grey ? AV_PIX_FMT_GRAY16BE : AV_PIX_FMT_RGBA64BE;
+    CodecContext ctx = openEncoder("png", [&](AVCodecContext& c) {
+        c.width = width;
+        c.height = height;
+        c.pix_fmt = format;
+        c.time_base = AVRational{1, 25};
+        if (interlaced) c.flags |= AV_CODEC_FLAG_INTERLACED_DCT; // the PNG encoder's Adam7
+    });
+    Frame f(require(av_frame_alloc(), "frame"));
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    check(av_frame_get_buffer(f.get(), 0), "frame buffer");
+    const int samples = grey ? 1 : 4;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const auto rgba = colour(x, y);
+            for (int c = 0; c < samples; ++c) {
+                const auto v = static_cast<std::uint16_t>(
+                    std::lround(std::clamp(rgba[std::size_t(c)], 0.0, 1.0) * 65535));
+                std::uint8_t* p = f->data[0] + y * f->linesize[0] + (x * samples + c) * 2;
+                p[0] = static_cast<std::uint8_t>(v >> 8);
+                p[1] = static_cast<std::uint8_t>(v & 0xFF);
+            }
+        }
+    check(avcodec_send_frame(ctx.get(), f.get()), "send still");
+    check(avcodec_send_frame(ctx.get(), nullptr), "flush still");
+    Packet pkt(require(av_packet_alloc(), "packet"));
+    check(avcodec_receive_packet(ctx.get(), pkt.get()), "receive still");
+    writeBytes(path, std::vector<std::uint8_t>(pkt->data, pkt->data + pkt->size));
+}
+
+void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& recipe,
+               const StillColour& colour) {
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
+        if (t) TIFFClose(t);
+    });
+    if (!tiff) throw std::runtime_error("fixture: cannot write " + path.string());
+    TIFF* t = tiff.get();
+    const int samples = recipe.alpha ? 4 : 3;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(recipe.bits));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(samples));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, std::uint16_t(recipe.orientation));
+    if (recipe.alpha) {
+        const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    const auto sample = [&](int x, int y, int c) {
+        const double v = std::clamp(colour(x, y)[std::size_t(c)], 0.0, 1.0);
+        return recipe.bits == 16 ? std::lround(v * 65535) : std::lround(v * 255);
+    };
+    const std::size_t bytes = std::size_t(recipe.bits / 8);
+    const auto put = [&](std::vector<std::uint8_t>& into, std::size_t at, long v) {
+        if (bytes == 2) {
+            const auto w = static_cast<std::uint16_t>(v);
+            std::memcpy(into.data() + at, &w, 2);
+        } else {
+            into[at] = static_cast<std::uint8_t>(v);
+        }
+    };
+    if (recipe.tileSide > 0) {
+        const int side = recipe.tileSide;
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, std::uint32_t(side));
+        TIFFSetField(t, TIFFTAG_TILELENGTH, std::uint32_t(side));
+        std::vector<std::uint8_t> tile(std::size_t(side) * side * samples * bytes);
+        for (int ty = 0; ty < height; ty += side)
+            for (int tx = 0; tx < width; tx += side) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (int y = ty; y < std::min(height, ty + side); ++y)
+                    for (int x = tx; x < std::min(width, tx + side); ++x)
+                        for (int c = 0; c < samples; ++c)
+                            put(tile, ((std::size_t(y - ty) * side + (x - tx)) * samples + c) * bytes,
+                                sample(x, y, c));
+                if (TIFFWriteTile(t, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0) < 0)
+                    throw std::runtime_error("fixture: tile not written");
+            }
+        return;
+    }
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP,
+                 std::uint32_t(recipe.rowsPerStrip > 0 ? recipe.rowsPerStrip : height));
+    std::vector<std::uint8_t> row(std::size_t(width) * samples * bytes);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < samples; ++c)
+                put(row, (std::size_t(x) * samples + c) * bytes, sample(x, y, c));
+        if (TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) < 0)
+            throw std::runtime_error("fixture: row not written");
+    }
+}
+
+void writeHollowTiff(const fs::path& path, int width, int height) {
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
+        if (t) TIFFClose(t);
+    });
+    if (!tiff) throw std::runtime_error("fixture: cannot write " + path.string());
+    TIFF* t = tiff.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(8));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+    std::uint8_t junk[16] = {};
+    if (TIFFWriteRawStrip(t, 0, junk, sizeof junk) < 0) throw std::runtime_error("fixture: strip not written");
+}
+
+void writeBlankPng(const fs::path& path, int width, int height, std::optional<int> rows, int bits,
+                   int channels) {
     std::ofstream out(path, std::ios::binary);
     const auto u32 = [](std::vector<std::uint8_t>& v, std::uint32_t x) {
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -376,13 +502,16 @@ void writeBlankPng(const fs::path& path, int width, int height, std::optional<in
     std::vector<std::uint8_t> header;
     u32(header, static_cast<std::uint32_t>(width));
     u32(header, static_cast<std::uint32_t>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, no filter method, not interlaced
+    const std::uint8_t colourType = channels == 1 ? 0 : channels == 2 ? 4 : channels == 3 ? 2 : 6;
+    // Deflate, no filter method, not interlaced.
+    header.insert(header.end(), {static_cast<std::uint8_t>(bits), colourType, 0, 0, 0});
     chunk("IHDR", header);
 
     z_stream z{};
     // Runs of one byte are all there is to find: twice as fast as looking for more, as small.
     if (deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) throw std::runtime_error("deflateInit failed");
-    const std::vector<std::uint8_t> row(std::size_t(width) * 3 + 1, 0); // filter byte 0 and black pixels
+    // Filter byte 0 and black (and transparent) pixels.
+    const std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(channels * bits / 8) + 1, 0);
     std::vector<std::uint8_t> buffer(1 << 20);
     const auto pump = [&](int flush) {
         do {

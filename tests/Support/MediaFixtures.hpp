@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,7 +13,8 @@
 // checked in or on the ffmpeg command-line tool.
 namespace osterveil::testsupport {
 
-enum class VideoCodec { none, h264, proresHQ, mpeg4 };
+// MPEG-1 and MPEG-2 pictures as video CDs and DVDs carry them in program streams ("mpeg", "vob").
+enum class VideoCodec { none, h264, proresHQ, mpeg4, mpeg1, mpeg2 };
 enum class AudioCodec {
     none,
     aac,
@@ -21,6 +23,8 @@ enum class AudioCodec {
     // As camcorders and broadcast transport streams carry them.
     ac3,
     mp2,
+    // Lossless, in frames of 4,608 samples (96 ms at 48 kHz).
+    flac,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
     muLaw,
     aLaw,
@@ -30,7 +34,8 @@ enum class AudioCodec {
 
 struct MovieRecipe {
     // A libavformat muxer name: "mp4", "mov", "matroska", "wav", "mp3", "mpegts" (whose streams start
-    // near 1.4 s, as the ffmpeg tool and camcorders write them), "h264" or "m4v" (raw streams).
+    // near 1.4 s, as the ffmpeg tool and camcorders write them), "mpeg" or "vob" (program streams),
+    // "h264" or "m4v" (raw streams).
     std::string container = "mp4";
     VideoCodec video = VideoCodec::h264;
     int width = 320;
@@ -56,6 +61,9 @@ struct MovieRecipe {
     // Frames by which the first picture follows the start of the sound: an MP4 or QuickTime movie gets
     // an edit list with that much empty time before its pictures.
     int pictureDelay = 0;
+    // Transport streams: every time this many seconds later still, as a recording that follows
+    // another in one file carries its own times.
+    double timeShift = 0;
     // When set, the luma of every pixel of frame n (chroma neutral), instead of the moving ramp.
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
@@ -68,10 +76,30 @@ int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrd
 // Each writer throws std::runtime_error when the library refuses.
 void writeMovie(const std::filesystem::path& path, const MovieRecipe& recipe);
 void writePng(const std::filesystem::path& path, int width, int height);
-// A black RGB PNG of any size, written a row at a time: a picture of 20000×20000 takes little memory
+// A black PNG of any size, written a row at a time: a picture of 20000×20000 takes little memory
 // to write and about a megabyte on disk. With `rows`, the file ends after that many rows: a header
-// claiming a size that its data never fills.
-void writeBlankPng(const std::filesystem::path& path, int width, int height, std::optional<int> rows = {});
+// claiming a size that its data never fills. 8-bit RGB unless told other bits (8 or 16) and channels
+// (1 grey, 2 grey and alpha, 3 RGB, 4 RGBA).
+void writeBlankPng(const std::filesystem::path& path, int width, int height, std::optional<int> rows = {},
+                   int bits = 8, int channels = 3);
+// The colour of a still's pixel: red, green, blue and alpha from 0 to 1, alpha not premultiplied.
+using StillColour = std::function<std::array<double, 4>(int x, int y)>;
+// A 16-bit PNG of grey (the colour's red) or of RGBA, Adam7-interlaced when asked.
+void writeDeepPng(const std::filesystem::path& path, int width, int height, bool grey, bool interlaced,
+                  const StillColour& colour);
+struct TiffRecipe {
+    int bits = 8;          // 8 or 16 a sample
+    bool alpha = false;    // unassociated, as most writers store it
+    int rowsPerStrip = 16; // 0: the whole picture in one strip
+    int tileSide = 0;      // when set, tiles of this side (a multiple of 16) instead of strips
+    int orientation = 1;   // the TIFF orientation tag
+};
+// A deflate-compressed RGB or RGBA TIFF.
+void writeTiff(const std::filesystem::path& path, int width, int height, const TiffRecipe& recipe,
+               const StillColour& colour);
+// An 8-bit RGB TIFF whose header claims a picture of this size in one deflate-compressed strip, and
+// whose data is a few bytes: to be judged from its header.
+void writeHollowTiff(const std::filesystem::path& path, int width, int height);
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);

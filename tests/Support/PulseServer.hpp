@@ -171,7 +171,9 @@ class SinkRecorder {
 // PulseAudio service, say); the tests that stall or kill the server then skip.
 class PulseServer {
   public:
-    PulseServer() {
+    // `keepsSinkBusy`: a stream of silence plays into the sink all along (see below), and holds it to a
+    // period of 5 ms; without it the sink's period is what its players ask for, as on a desktop.
+    explicit PulseServer(bool keepsSinkBusy = true) {
         if (const QByteArray other = qgetenv("OSTERVEIL_PULSE_SERVER"); !other.isEmpty()) {
             socket_ = other.toStdString();
             qputenv("PULSE_SERVER", other);
@@ -200,6 +202,7 @@ class PulseServer {
         }
         if (!running_) return;
         qputenv("PULSE_SERVER", QByteArray::fromStdString("unix:" + socket_));
+        if (!keepsSinkBusy) return;
         // An idle null sink renders in blocks of seconds, so a stream would wait that long to start;
         // a stream of silence keeps it rendering in short blocks, as a real device plays.
         keeper_ = std::make_unique<Spawned>(

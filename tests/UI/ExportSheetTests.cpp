@@ -25,53 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An exporter that runs until the test ends it, reporting the progress the test hands it.
-class HeldExporter : public MovieExporter {
-  public:
-    enum class End { success, cancelled, empty };
-
-    void exportMovie(const ExportRequest& request, const std::function<void(double)>& progress) override {
-        std::unique_lock lock(mutex_);
-        requests.push_back(request);
-        report_ = progress;
-        ended_.wait(lock, [&] { return end_.has_value(); });
-        const End end = *std::exchange(end_, std::nullopt);
-        report_ = nullptr;
-        if (end == End::cancelled) throw ExportError::cancelled();
-        if (end == End::empty) throw ExportError::nothingToExport();
-    }
-    void cancel() override { ++cancels; }
-
-    // Reports as the exporter's thread would, once an export has begun.
-    void report(double p) {
-        ASSERT_TRUE(waitUntil([&] { return running(); }));
-        std::lock_guard lock(mutex_);
-        report_(p);
-    }
-    void end(End end) {
-        std::lock_guard lock(mutex_);
-        end_ = end;
-        ended_.notify_all();
-    }
-    bool running() {
-        std::lock_guard lock(mutex_);
-        return report_ != nullptr;
-    }
-    std::size_t runs() {
-        std::lock_guard lock(mutex_);
-        return requests.size();
-    }
-
-    std::vector<ExportRequest> requests;
-    std::atomic<int> cancels{0};
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    std::function<void(double)> report_;
-    std::optional<End> end_;
-};
-
 // Save panels that stay open until the test answers them.
 struct SavePanels {
     std::vector<ExportSheet::SaveRequest> requests;
@@ -301,6 +254,21 @@ TEST_F(ExportSheetTest, CancellingHoldsItsPhaseUntilTheExportStops) {
     // The form does not come back; Return now closes.
     QTest::keyClick(sheet.get(), Qt::Key_Return);
     EXPECT_FALSE(sheet->isVisible());
+}
+
+// A movie whose read-back could not run is exported all the same, and the sheet says it is unchecked.
+TEST_F(ExportSheetTest, AMovieKeptUncheckedIsExportedAndSaysSo) {
+    open(withClip());
+    auto sheet = makeSheet();
+    findByText(*sheet, "Export…")->click();
+    panels.answers.at(0)(MediaFixtures::shared().scratch("unchecked.mov"));
+    exporter->report(0.5);
+    exporter->end(HeldExporter::End::unchecked);
+    ASSERT_TRUE(waitUntil([&] { return !sheet->job().isRunning(); }));
+    EXPECT_TRUE(sheet->job().finished());
+    EXPECT_EQ(sheet->job().phase(), "Exported unchecked.mov");
+    EXPECT_FALSE(sheet->job().errorMessage());
+    EXPECT_TRUE(findByText<QLabel>(*sheet, HeldExporter::uncheckedNote)->isVisible());
 }
 
 TEST_F(ExportSheetTest, OneExportPerSheetEvenWhenClosedMidway) {

@@ -3,20 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QIcon>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QPalette>
 #include <QThread>
 #include <QWidget>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "App/EditorModel.hpp"
+#include "App/ExportJob.hpp"
 #include "FakePlayer.hpp"
 #include "MediaFixtures.hpp"
 #include "UI/Common/Theme.hpp"
@@ -41,6 +47,58 @@ template <class Predicate> bool waitUntil(Predicate done) {
     }
     return true;
 }
+
+// An exporter that runs until the test ends it, reporting the progress the test hands it.
+class HeldExporter : public MovieExporter {
+  public:
+    enum class End { success, cancelled, empty, unchecked };
+    static constexpr const char* uncheckedNote = "The written movie is saved, but it could not be read back "
+                                                 "to check it. Reading the file took too long.";
+
+    std::optional<std::string> exportMovie(const ExportRequest& request,
+                                           const std::function<void(double)>& progress) override {
+        std::unique_lock lock(mutex_);
+        requests.push_back(request);
+        report_ = progress;
+        ended_.wait(lock, [&] { return end_.has_value(); });
+        const End end = *std::exchange(end_, std::nullopt);
+        report_ = nullptr;
+        if (end == End::cancelled) throw ExportError::cancelled();
+        if (end == End::empty) throw ExportError::nothingToExport();
+        if (end == End::unchecked) return uncheckedNote;
+        return std::nullopt;
+    }
+    void cancel() override { ++cancels; }
+
+    // Reports as the exporter's thread would, once an export has begun.
+    void report(double p) {
+        ASSERT_TRUE(waitUntil([&] { return running(); }));
+        std::lock_guard lock(mutex_);
+        report_(p);
+    }
+    void end(End end) {
+        std::lock_guard lock(mutex_);
+        end_ = end;
+        ended_.notify_all();
+    }
+    bool running() {
+        std::lock_guard lock(mutex_);
+        return report_ != nullptr;
+    }
+    std::size_t runs() {
+        std::lock_guard lock(mutex_);
+        return requests.size();
+    }
+
+    std::vector<ExportRequest> requests;
+    std::atomic<int> cancels{0};
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::function<void(double)> report_;
+    std::optional<End> end_;
+};
 
 // The window's model over an in-memory document, with stand-in players.
 struct SheetFixture : ::testing::Test {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
@@ -42,9 +43,10 @@
 #include "UI/Shell/KestwaterCommands.hpp"
 
 using namespace osterveil;
-using osterveil::testsupport::Fixture;
-using osterveil::testsupport::MediaFixtures;
 using osterveil::testsupport::findByText;
+using osterveil::testsupport::Fixture;
+using osterveil::testsupport::HeldExporter;
+using osterveil::testsupport::MediaFixtures;
 using osterveil::testsupport::writePicture;
 namespace fs = std::filesystem;
 
@@ -53,9 +55,13 @@ namespace {
 // The real windows, with the user's answers to the panels and questions given by the test.
 class ScriptedWindows : public DocumentWindows {
   public:
-    SaveChoice askToSave(const ProjectDocument&, const QString& name) override {
+    SaveChoice askToSave(const ProjectDocument& d, const QString& name) override {
         asked.push_back(name);
-        return answer;
+        if (!whileAsked) return answer;
+        answerOnScreen(answer == SaveChoice::save       ? QMessageBox::AcceptRole
+                       : answer == SaveChoice::dontSave ? QMessageBox::DestructiveRole
+                                                        : QMessageBox::RejectRole);
+        return DocumentWindows::askToSave(d, name);
     }
     std::vector<fs::path> chooseFilesToOpen() override { return {}; }
     std::optional<fs::path> chooseSaveLocation(const ProjectDocument&, const QString&) override {
@@ -71,9 +77,24 @@ class ScriptedWindows : public DocumentWindows {
         askedAboutChange.push_back(name);
         return changedAnswer;
     }
-    ExportChoice askToCancelExport(const ProjectDocument&, const QString& name) override {
+    ExportChoice askToCancelExport(const ProjectDocument& d, const QString& name) override {
         asked.push_back("export: " + name);
-        return exportAnswer;
+        if (!whileAsked) return exportAnswer;
+        answerOnScreen(exportAnswer == ExportChoice::cancelExport ? QMessageBox::DestructiveRole
+                                                                  : QMessageBox::RejectRole);
+        return DocumentWindows::askToCancelExport(d, name);
+    }
+    // The program's own question is up in a loop of its own: `whileAsked` runs once with it on screen,
+    // and then the scripted answer is clicked, if the question is still there.
+    void answerOnScreen(QMessageBox::ButtonRole role) {
+        QTimer::singleShot(0, this, [role, during = std::exchange(whileAsked, nullptr)] {
+            const QPointer<QMessageBox> box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            EXPECT_NE(box, nullptr) << "no question on screen";
+            during();
+            if (!box || !box->isVisible()) return;
+            for (QAbstractButton* button : box->buttons())
+                if (box->buttonRole(button) == role) return button->click();
+        });
     }
 
     SaveChoice answer = SaveChoice::cancel;
@@ -81,6 +102,8 @@ class ScriptedWindows : public DocumentWindows {
     QStringList askedAboutChange;
     ExportChoice exportAnswer = ExportChoice::keepExporting;
     std::optional<fs::path> saveLocation;
+    // Set, the next question is the real one (see `answerOnScreen`).
+    std::function<void()> whileAsked;
     // The documents asked about, in order; the export question's are marked.
     QStringList asked;
     QStringList errors;
@@ -127,6 +150,9 @@ class HeldSaves {
 struct Shell : ::testing::Test {
     Shell() { windows.setController(&controller); }
     ~Shell() override {
+        // No export is left waiting for an end that never comes.
+        for (const auto& exporter : heldExporters)
+            exporter->end(HeldExporter::End::success);
         for (ProjectDocument* d : controller.documents()) {
             if (EditorWindow* w = windows.window(*d)) {
                 w->closeWithoutAsking();
@@ -185,6 +211,34 @@ struct Shell : ::testing::Test {
         d.waitForSaves();
         return started;
     }
+    // The window manager's close of a window, its title bar's ✕, handed straight to the window: even
+    // where Qt would drop it because a modal question is up.
+    static bool closeFromWindowManager(QWidget& w) {
+        QCloseEvent close;
+        QCoreApplication::sendEvent(w.windowHandle(), &close);
+        return close.isAccepted();
+    }
+    static QAction* fileItem(EditorWindow& w, const QString& text) {
+        for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
+            if (a->text() == text) return a;
+        ADD_FAILURE() << "no File item " << text.toStdString();
+        return nullptr;
+    }
+    // Exports from the window's sheet through `exporter`, which runs until the test ends it.
+    ExportSheet* startHeldExport(EditorWindow& w, std::shared_ptr<HeldExporter> exporter,
+                                 const fs::path& target) {
+        heldExporters.push_back(exporter);
+        placeClip(w);
+        w.setExportServices({.savePanel = [target](QWidget*, const ExportSheet::SaveRequest&,
+                                                   const ExportSheet::Answer& answer) { answer(target); },
+                             .exporter = [exporter] { return exporter; }});
+        w.model().setShowExport(true);
+        settle();
+        auto* sheet = qobject_cast<ExportSheet*>(w.presentedSheet());
+        if (!sheet) return nullptr;
+        sheet->chooseDestination();
+        return sheet->job().isRunning() ? sheet : nullptr;
+    }
     static std::size_t clipCount(const EditorWindow& w) {
         return w.document().project().sequence.tracks[0].clips.size();
     }
@@ -221,6 +275,7 @@ struct Shell : ::testing::Test {
     QTemporaryDir dir;
     ScriptedWindows windows;
     DocumentController controller{windows};
+    std::vector<std::shared_ptr<HeldExporter>> heldExporters;
 };
 
 } // namespace
@@ -630,11 +685,15 @@ TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     // The "Opening…" panel went before the alert came, so nothing can cover it.
     EXPECT_EQ(windows.panelsUnderAlerts, 0);
 
-    // At launch, a program whose files all failed still opens with a window.
-    controller.openAtLaunch({QString::fromStdString(bad.string())});
+    // At launch, a program whose files all failed still opens with a window; one not there is not found.
+    controller.openAtLaunch({QString::fromStdString(bad.string()), "/nonexistent/x.osterveil"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.documents().empty(); }, 20000));
     ASSERT_EQ(controller.documents().size(), 1u);
     EXPECT_FALSE(controller.documents()[0]->fileURL());
+    ASSERT_EQ(windows.errors.size(), 3);
+    EXPECT_TRUE(windows.errors.contains(
+        "The document “x.osterveil” could not be opened.\nThis file cannot be found."))
+        << windows.errors.join(" | ").toStdString();
 }
 
 TEST_F(Shell, ASaveThatFailsLeavesTheOldFileAndSaysSo) {
@@ -895,6 +954,224 @@ TEST_F(Shell, ClosingTwiceAndQuittingDuringASaveClosesOnceAndSavesOnce) {
     EXPECT_TRUE(w.isNull());
     EXPECT_EQ(ProjectDocument::read(path("Cut.osterveil")), edited);
     EXPECT_TRUE(windows.errors.isEmpty());
+}
+
+// While a close asks its question, no other close ends the document without the answer: not the
+// window manager's, not Close or Quit again, not another window's Quit, whichever way the first came.
+// A quit that comes meanwhile waits for the answer and goes on from there.
+TEST_F(Shell, WhileACloseAsksNoOtherCloseEndsTheDocumentWithoutItsAnswer) {
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+    using Entry = std::function<void(EditorWindow & asking, EditorWindow & other)>;
+    const std::vector<std::pair<std::string, Entry>> firsts{
+        {"✕", [](EditorWindow& a, EditorWindow&) { closeFromWindowManager(a); }},
+        {"Ctrl+W", [](EditorWindow& a,
+                      EditorWindow&) { QTest::keyClick(a.windowHandle(), Qt::Key_W, Qt::ControlModifier); }},
+        {"Ctrl+Q", [](EditorWindow& a,
+                      EditorWindow&) { QTest::keyClick(a.windowHandle(), Qt::Key_Q, Qt::ControlModifier); }},
+    };
+    const std::vector<std::pair<std::string, Entry>> seconds{
+        {"✕", [](EditorWindow& a, EditorWindow&) { EXPECT_FALSE(closeFromWindowManager(a)); }},
+        {"Close", [](EditorWindow& a, EditorWindow&) { fileItem(a, "Close")->trigger(); }},
+        {"Quit", [](EditorWindow& a, EditorWindow&) { fileItem(a, "Quit")->trigger(); }},
+        {"the other window's Quit", [](EditorWindow&, EditorWindow& b) { fileItem(b, "Quit")->trigger(); }},
+        {"the close's own check",
+         [&](EditorWindow& a, EditorWindow&) { EXPECT_FALSE(controller.confirmClose(a.document())); }},
+    };
+    const auto closeBoth = [&](const QPointer<EditorWindow>& a, const QPointer<EditorWindow>& b) {
+        for (EditorWindow* w : {a.data(), b.data()}) {
+            if (!w) continue;
+            w->closeWithoutAsking();
+            w->close();
+        }
+        settle();
+    };
+    for (const auto& [firstName, first] : firsts) {
+        for (const auto& [secondName, second] : seconds) {
+            SCOPED_TRACE(firstName + ", then " + secondName + " while asked");
+            ProjectDocument& d = controller.newDocument();
+            QPointer<EditorWindow> a = &window(d);
+            a->model().addTitle();
+            settle();
+            const Project edited = d.project();
+            QPointer<EditorWindow> b = &window(controller.newDocument());
+            activate(*a);
+            windows.asked.clear();
+            windows.answer = SaveChoice::cancel;
+            windows.whileAsked = [&, second = second] { second(*a, *b); };
+
+            first(*a, *b);
+            settle();
+            EXPECT_EQ(windows.asked, QStringList{controller.displayName(d)});
+            EXPECT_EQ(quits, 0);
+            EXPECT_TRUE(a && b) << "a window has gone";
+            if (a && b) {
+                EXPECT_TRUE(a->isVisible());
+                EXPECT_NE(a->windowHandle()->handle(), nullptr);
+                EXPECT_TRUE(b->isVisible());
+                EXPECT_EQ(controller.documents().size(), 2u);
+                EXPECT_EQ(d.project(), edited);
+                EXPECT_TRUE(d.isModified());
+            }
+            closeBoth(a, b);
+        }
+    }
+
+    // Answered, the close goes, and the quit that came meanwhile goes on from there.
+    ProjectDocument& d = controller.newDocument();
+    QPointer<EditorWindow> a = &window(d);
+    a->model().addTitle();
+    QPointer<EditorWindow> b = &window(controller.newDocument());
+    settle();
+    windows.answer = SaveChoice::dontSave;
+    windows.whileAsked = [&] { fileItem(*b, "Quit")->trigger(); };
+    closeFromWindowManager(*a);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quits == 1; }, 20000));
+    EXPECT_TRUE(controller.documents().empty());
+}
+
+// The export question stands against the window manager's close as the save question does, and goes
+// once the export has ended: there is nothing left to cancel, and the close goes on to what it asks next.
+TEST_F(Shell, TheExportQuestionHoldsAgainstOtherClosesAndGoesWhenTheExportEnds) {
+    auto exporter = std::make_shared<HeldExporter>();
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    w.model().addTitle();
+    QPointer<ExportSheet> sheet = startHeldExport(w, exporter, path("Cut.mov"));
+    ASSERT_NE(sheet, nullptr);
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+
+    // Ctrl+Q, the export question, then ✕; Keep Exporting keeps it all.
+    windows.exportAnswer = ExportChoice::keepExporting;
+    windows.whileAsked = [&] { EXPECT_FALSE(closeFromWindowManager(w)); };
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(windows.asked, QStringList{"export: Untitled"});
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_NE(w.windowHandle()->handle(), nullptr);
+    ASSERT_TRUE(sheet && sheet->job().isRunning());
+    EXPECT_EQ(exporter->cancels, 0);
+    EXPECT_EQ(quits, 0);
+
+    // The export ends while the editor's ✕ asks: the question goes by itself, and the unsaved edit is
+    // asked about.
+    windows.answer = SaveChoice::cancel;
+    windows.whileAsked = [&] {
+        const QPointer<QWidget> question = QApplication::activeModalWidget();
+        exporter->end(HeldExporter::End::success);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !question || !question->isVisible(); }, 20000))
+            << "the question outlived the export";
+    };
+    EXPECT_FALSE(closeFromWindowManager(w));
+    settle();
+    EXPECT_EQ(windows.asked, (QStringList{"export: Untitled", "export: Untitled", "Untitled"}));
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->job().finished());
+    EXPECT_EQ(exporter->cancels, 0);
+}
+
+// An open that lands while a quit waits for a save opens once that quit is abandoned, here by Cancel at
+// the next window's question.
+TEST_F(Shell, AnOpenDuringAHeldQuitOpensOnceThatQuitIsAbandoned) {
+    windows.saveLocation = path("Cut.osterveil");
+    ProjectDocument& d = controller.newDocument();
+    window(d).model().addTitle();
+    ProjectDocument& later = controller.newDocument();
+    window(later).model().addTitle();
+    settle();
+    const fs::path other = path("Other.osterveil");
+    std::ofstream(other, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    HeldSaves held(d);
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+
+    // Save for the first window, which holds the quit while it is written.
+    windows.answer = SaveChoice::save;
+    EXPECT_FALSE(controller.quit());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.writes() == 1; }, 20000));
+    std::optional<ProjectDocument*> opened;
+    controller.openFile(other, [&](ProjectDocument* o) { opened = o; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.isOpening(); }, 20000));
+    settle();
+    EXPECT_FALSE(opened) << "told before the quit was over";
+
+    // The save lands, the first window goes, and the second window's Cancel ends the quit.
+    windows.answer = SaveChoice::cancel;
+    held.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened.has_value(); }, 20000));
+    ASSERT_NE(*opened, nullptr);
+    EXPECT_EQ((*opened)->fileURL(), other);
+    EXPECT_NE(windows.window(**opened), nullptr);
+    EXPECT_EQ(windows.asked, (QStringList{"Untitled", "Untitled 2"}));
+    EXPECT_EQ(controller.documents().size(), 2u);
+    EXPECT_EQ(quits, 0);
+}
+
+// A close that waits for its save asks again when the save lands if the window was edited meanwhile.
+TEST_F(Shell, AnEditWhileACloseWaitsForItsSaveIsAskedAboutWhenTheSaveLands) {
+    windows.saveLocation = path("Cut.osterveil");
+    ProjectDocument& d = controller.newDocument();
+    QPointer<EditorWindow> w = &window(d);
+    w->model().addTitle();
+    settle();
+    HeldSaves held(d);
+    windows.answer = SaveChoice::save;
+    EXPECT_FALSE(w->close());
+    w->model().addTitle();
+    const Project edited = d.project();
+    windows.answer = SaveChoice::cancel;
+    held.release();
+    d.waitForSaves();
+    settle();
+    EXPECT_EQ(windows.asked, (QStringList{"Untitled", "Cut.osterveil"}));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(d.isModified());
+    EXPECT_EQ(d.project(), edited);
+}
+
+// A click on the editor behind its sheet activates the editor; the sheet takes the focus back, so that
+// Escape reaches it, and while the editor is active no single key reaches it.
+TEST_F(Shell, TheSheetTakesTheKeysBackWhenItsEditorIsActivatedAndTheEditorTakesNone) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    activate(w);
+    const auto pressM = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_M, Qt::NoModifier, "m");
+        QCoreApplication::sendEvent(w.focusWidget() ? w.focusWidget() : static_cast<QWidget*>(&w), &press);
+    };
+    w.model().setShowShortcuts(true);
+    settle();
+    const QPointer<QDialog> sheet = w.presentedSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+
+    // The window manager activates the editor, as a click on it does; the sheet takes it back.
+    bool editorActivated = false;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &w,
+                     [&](QWindow* focus) { editorActivated = editorActivated || focus == w.windowHandle(); });
+    w.activateWindow();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return editorActivated && QApplication::activeWindow() == sheet; }, 20000));
+
+    // Active all the same, the editor takes no single key while its sheet is up.
+    QApplication::setActiveWindow(&w);
+    ASSERT_EQ(QApplication::activeWindow(), &w);
+    pressM();
+    EXPECT_TRUE(d.project().sequence.markers.empty());
+
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.model().showShortcuts(); }, 20000));
+    EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
+
+    // The same key with the sheet gone is the editor's.
+    activate(w);
+    pressM();
+    EXPECT_EQ(d.project().sequence.markers.size(), 1u);
 }
 
 // A project is read on a worker: Open returns at once, and the window comes once the file is read.

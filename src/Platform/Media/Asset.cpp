@@ -235,6 +235,8 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
 constexpr int maximumPacketsAtTheEnd = 20000;
 // Streams whose estimated ends are read again, each from shortly before its own end.
 constexpr int maximumExtraReadings = 4;
+// The bytes at the end of a file the demuxer estimates its streams' lengths from.
+constexpr std::int64_t estimateBytes = 250'000;
 
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -267,34 +269,42 @@ Time readingReach(const AVStream& st) {
     return second;
 }
 
-// Where a stream's data ends, and the length of the packet that ends it.
+// Where a stream's data ends, and the latest time any of its packets read carried, passed over or not.
 struct StreamEnd {
     Time end;
-    Time lastPacket;
+    Time reached;
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
-// packet at or before it) and reads on: the end of the latest packet of each stream of `tracks` that
-// had one. A packet without a time follows the one before it, so streams that only count frames are
-// measured by counting. With `settle` empty, reading goes to the end of the file. Otherwise it stops once
-// every stream in `settle` has had no packet for 10 s of the others' times, and reports only those: the
-// streams of an interleaved file lie within a second or two of each other, so one silent that long has ended.
-// None when the position cannot be reached or reading gives up. With `continuous`, a packet more than the
-// stream's reading reach after the one before it in its stream carries a damaged time, and is passed over.
+// packet at or before it), or to the byte `fromByte` when one is given, and reads on: the end of the
+// latest packet of each stream of `tracks` that had one. A packet without a presentation time follows the one
+// before it, so streams that only count frames, or time only some of them (MPEG-1 and -2 pictures in a
+// program stream), are measured by counting. With `settle` empty, reading goes to the end of the file.
+// Otherwise it stops once every stream in `settle` has had no packet for 10 s of the others' times, and
+// reports only those: the streams of an interleaved file lie within a second or two of each other, so one
+// silent that long has ended. None when the position cannot be reached or reading gives up. With
+// `continuous`, a packet more than the stream's reading reach after the one before it in its stream carries a
+// damaged time, and is passed over, and so are all after it; so is a stream's first packet when it lies that
+// far and a second more past the latest packet taken of any stream.
 std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
-                                                 const Deadline& deadline) {
-    const AVStream& reference = *ctx.streams[seekStream];
-    const std::int64_t target =
-        av_rescale_q(from.value(), AVRational{1, from.timescale()}, reference.time_base);
-    if (av_seek_frame(&ctx, seekStream, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
+                                                 const Deadline& deadline, std::int64_t fromByte = -1) {
+    if (fromByte >= 0) {
+        if (av_seek_frame(&ctx, -1, fromByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+    } else {
+        const AVStream& reference = *ctx.streams[seekStream];
+        const std::int64_t target =
+            av_rescale_q(from.value(), AVRational{1, from.timescale()}, reference.time_base);
+        if (av_seek_frame(&ctx, seekStream, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
+    }
 
     const Time settled = Time(10, 1);
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     if (!packet) return std::nullopt;
     std::map<int, std::int64_t> previousEnd;
-    std::map<int, std::pair<std::int64_t, std::int64_t>> latest; // end and length of the latest packet
+    std::map<int, std::int64_t> latest, reached;
+    std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
     for (int s : settle)
         silentSince.emplace(s, from);
@@ -313,21 +323,31 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         bool allSettled = false;
         if (counted) {
             const AVStream& st = *ctx.streams[index];
-            std::int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
-            if (start == AV_NOPTS_VALUE && previous != previousEnd.end()) start = previous->second;
+            std::int64_t start = packet->pts;
+            if (start == AV_NOPTS_VALUE)
+                start = previous != previousEnd.end() ? previous->second : packet->dts;
             const Time reach = readingReach(st);
             const bool jumped =
-                continuous && start != AV_NOPTS_VALUE && previous != previousEnd.end() &&
-                __int128(start) - previous->second >
-                    av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base);
+                continuous && start != AV_NOPTS_VALUE &&
+                (previous != previousEnd.end()
+                     ? __int128(start) - previous->second >
+                           av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base)
+                     : fileNow && ticksToTime(start, st.time_base) > *fileNow + reach + Time(1, 1));
+            if (start != AV_NOPTS_VALUE) {
+                auto [seen, first] = reached.try_emplace(index, start);
+                if (!first) seen->second = std::max(seen->second, start);
+            }
             if (start != AV_NOPTS_VALUE && !jumped) {
                 const std::int64_t length =
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
-                auto [it, fresh] = latest.try_emplace(index, end, length);
-                if (!fresh && end > it->second.first) it->second = {end, length};
+                const Time endTime = ticksToTime(end, st.time_base);
+                if (!fileNow || endTime > *fileNow) fileNow = endTime;
+                auto [it, fresh] = latest.try_emplace(index, end);
+                if (!fresh) it->second = std::max(it->second, end);
                 if (!settle.empty()) {
                     const Time now = ticksToTime(start, st.time_base);
                     if (auto s = silentSince.find(index); s != silentSince.end())
@@ -341,12 +361,50 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         if (allSettled) break;
     }
     std::map<int, StreamEnd> out;
-    for (const auto& [index, packet] : latest) {
+    for (const auto& [index, end] : latest) {
         const AVRational base = ctx.streams[index]->time_base;
         if (settle.empty() || settle.count(index))
-            out.emplace(index, StreamEnd{ticksToTime(packet.first, base), ticksToTime(packet.second, base)});
+            out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base)});
     }
     return out;
+}
+
+// The start of each stream whose header leaves it out (Matroska's), as FFmpeg's stream search would
+// find it: the earliest presentation time among its first packets, which reach past any reordering.
+// Reading stops once every such stream has had that many packets, or gives up; the header's word, a
+// start at 0, then stands.
+void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, const Deadline& deadline) {
+    constexpr int packetsEach = 20;
+    std::map<int, std::pair<std::int64_t, int>> starts; // earliest time and packets seen, by stream
+    for (const AssetTrack& t : tracks)
+        if (ctx.streams[t.streamIndex]->start_time == AV_NOPTS_VALUE)
+            starts.emplace(t.streamIndex, std::pair{AV_NOPTS_VALUE, 0});
+    if (starts.empty()) return;
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (!packet) return;
+    for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
+        if (av_read_frame(&ctx, packet.get()) < 0) break;
+        if (auto it = starts.find(packet->stream_index);
+            it != starts.end() && it->second.second < packetsEach) {
+            const std::int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            if (t != AV_NOPTS_VALUE && (it->second.first == AV_NOPTS_VALUE || t < it->second.first))
+                it->second.first = t;
+            ++it->second.second;
+        }
+        av_packet_unref(packet.get());
+        if (std::all_of(starts.begin(), starts.end(),
+                        [](const auto& s) { return s.second.second >= packetsEach; }))
+            break;
+    }
+    for (AssetTrack& t : tracks) {
+        auto it = starts.find(t.streamIndex);
+        if (it == starts.end() || it->second.first == AV_NOPTS_VALUE) continue;
+        const Time start = ticksToTime(it->second.first, ctx.streams[t.streamIndex]->time_base);
+        // The length the header gives runs from the file's start.
+        const Time end = t.timeRange.end();
+        t.timeRange = end.isNumeric() ? TimeRange::fromStartEnd(start, std::max(end, start))
+                                      : TimeRange(start, Time::indefinite());
+    }
 }
 
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
@@ -378,6 +436,24 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
         if (auto more = readEnds(ctx, tracks, t.streamIndex, before(t), {t.streamIndex}, true, deadline))
             ends->merge(*more);
     }
+    // A search that never came near a stream's estimated end landed after the packets that gave it:
+    // times that go back (recordings joined end to end, the later one timed earlier), or one damaged
+    // time ahead of the rest. The bytes the estimate was read from tell which: read in order, the
+    // first recording's end is kept and the damaged time passed over.
+    std::set<int> astray;
+    for (const auto& t : tracks)
+        if (const auto it = ends->find(t.streamIndex); it != ends->end() &&
+                                                       t.timeRange.duration.isNumeric() &&
+                                                       it->second.reached + Time(1, 1) < t.timeRange.end())
+            astray.insert(t.streamIndex);
+    const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
+    if (!astray.empty() && size > 0)
+        if (auto tail = readEnds(ctx, tracks, latest->streamIndex, Time::zero(), {}, true, deadline,
+                                 std::max<std::int64_t>(0, size - estimateBytes)))
+            for (int index : astray)
+                if (const auto it = tail->find(index);
+                    it != tail->end() && it->second.reached > ends->at(index).reached)
+                    ends->insert_or_assign(index, it->second);
     return *ends;
 }
 
@@ -392,8 +468,11 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         auto it = measured.find(t.streamIndex);
         if (estimated && it != measured.end() && t.timeRange.duration.isNumeric()) {
             // What the estimate misses is what the parsers still held, a packet or two; a damaged time
-            // far beyond it is no end.
-            const Time end = std::min(it->second.end, t.timeRange.end() + Time(1, 1));
+            // far beyond it is no end. Reading that never came near the estimate, even through the bytes
+            // the estimate was read from, leaves the estimate standing.
+            const Time estimate = t.timeRange.end();
+            Time end = std::min(it->second.end, estimate + Time(1, 1));
+            if (it->second.reached + Time(1, 1) < estimate) end = estimate;
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }
@@ -405,14 +484,28 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
 }
 
 // What the asset's timeline needs of a stream beyond its track: the length of one of its pictures, or
-// of one coded frame of its sound (as the coding states it, or as its last packet lasts); zero when
-// neither the file nor the data says.
+// how much of its sound its coding adds before and after what was recorded; zero when the file does
+// not say.
 struct StreamFrames {
     Time picture;
-    Time sound;
+    Time priming;
+    Time padding;
 };
 
-StreamFrames streamFrames(const AVStream& st, const std::map<int, StreamEnd>& measured) {
+// A coder's own delay and frame in samples, for codings whose encoders start with one; the figures of
+// the encoders that write them (FFmpeg's, LAME's, libopus's).
+struct Coding {
+    AVCodecID codec;
+    int priming;
+    int frame;
+};
+constexpr Coding knownCodings[] = {
+    {AV_CODEC_ID_AAC, 1024, 1024}, {AV_CODEC_ID_AAC_LATM, 1024, 1024}, {AV_CODEC_ID_MP3, 1105, 1152},
+    {AV_CODEC_ID_MP2, 481, 1152},  {AV_CODEC_ID_AC3, 256, 1536},       {AV_CODEC_ID_EAC3, 256, 1536},
+    {AV_CODEC_ID_OPUS, 312, 960},
+};
+
+StreamFrames streamFrames(const AVStream& st) {
     StreamFrames f;
     const AVCodecParameters& p = *st.codecpar;
     if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -423,25 +516,40 @@ StreamFrames streamFrames(const AVStream& st, const std::map<int, StreamEnd>& me
             }
         return f;
     }
-    if (p.frame_size > 1 && p.sample_rate > 0) f.sound = Time(p.frame_size, p.sample_rate);
-    if (auto it = measured.find(st.index); it != measured.end())
-        f.sound = std::max(f.sound, it->second.lastPacket);
+    // Lossless and PCM codings add nothing: every sample they hold was recorded.
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(p.codec_id);
+    if (p.sample_rate <= 0 || !descriptor || !(descriptor->props & AV_CODEC_PROP_LOSSY)) return f;
+    int priming = std::max(p.initial_padding, 0), frame = std::max(p.frame_size, 0);
+    for (const Coding& c : knownCodings)
+        if (c.codec == p.codec_id) {
+            if (priming == 0) priming = c.priming;
+            if (frame == 0) frame = c.frame;
+        }
+    // HE-AAC's core runs at half its output rate: its priming lasts twice as many output samples.
+    if ((p.codec_id == AV_CODEC_ID_AAC || p.codec_id == AV_CODEC_ID_AAC_LATM) &&
+        (p.profile == FF_PROFILE_AAC_HE || p.profile == FF_PROFILE_AAC_HE_V2) && p.initial_padding <= 0)
+        priming *= 2;
+    // What follows the recording: the priming it was pushed back by, and the rest of its last frame;
+    // a file that states its padding is taken at its word.
+    const int padding = p.trailing_padding > 0 ? priming + p.trailing_padding : priming + frame;
+    f.priming = Time(priming, p.sample_rate);
+    f.padding = Time(padding, p.sample_rate);
     return f;
 }
 
 // Sets the asset's timeline on the file's clock: its 0 and its end, and moves every track onto it.
-// A file with pictures spans its pictures. Sound that leads them by less than one picture, or than two
-// of the sound's coded frames if they are longer, is the coder's priming (AAC, AC-3 and MP2 in a
-// transport stream lead the pictures by 5 to 21 ms), and sound that outlasts them by less than two
-// coded frames is the padding of its last frame: both lie outside the timeline and are never played,
-// so the pictures stay on the output frame grid and the sound keeps its place against them. Sound
-// that reaches farther is content a container placed there on purpose (an edit list's lead-in, a
-// recording whose sound starts before its first key frame): the timeline takes it in, starting a
-// whole number of pictures before the first one, so that the pictures still fall on the frames of
-// their own rate. A file without pictures spans its sound.
+// A file with pictures spans its pictures. Sound that leads them by less than one picture, or than
+// its coder's priming (AAC, AC-3 and MP2 in a transport stream lead the pictures by 5 to 21 ms), and
+// sound that outlasts them by less than its coder's padding lie outside the timeline and are never
+// played, so the pictures stay on the output frame grid and the sound keeps its place against them.
+// Lossless and PCM sound has no padding: all of it is content. Sound that reaches farther is content a
+// container placed there on purpose (an edit list's lead-in, a recording whose sound starts before its
+// first key frame): the timeline takes it in, starting a whole number of pictures before the first
+// one, so that the pictures still fall on the frames of their own rate. A file without pictures spans
+// its sound. The rule is the same for every container.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
     std::optional<Time> firstPicture, firstSound, picturesEnd, soundEnd;
-    Time picture = Time::zero(), coded = Time::zero();
+    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero();
     const auto later = [](std::optional<Time>& v, const Time& t) {
         if (t.isNumeric() && (!v || t > *v)) v = t;
     };
@@ -456,16 +564,18 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             later(picturesEnd, t.timeRange.end());
         } else {
             if (!firstSound || t.timeRange.start < *firstSound) firstSound = t.timeRange.start;
-            coded = std::max(coded, frames[i].sound);
+            priming = std::max(priming, frames[i].priming);
+            padding = std::max(padding, frames[i].padding);
             later(soundEnd, t.timeRange.end());
         }
     }
 
+    // Times a container rounds to the millisecond (Matroska) are no longer than they say.
+    const Time rounding(1, 1000);
     Time origin = firstPicture.value_or(firstSound.value_or(Time::zero()));
     std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
     if (firstPicture) {
-        const Time padding = coded + coded;
-        if (firstSound && *firstPicture - *firstSound > std::max(picture, padding)) {
+        if (firstSound && *firstPicture - *firstSound > std::max(picture, priming + rounding)) {
             origin = *firstSound;
             // Whole pictures from the first one back to the sound's start.
             const Time lead = *firstPicture - *firstSound;
@@ -476,7 +586,7 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             if (whole > 0 && back <= std::numeric_limits<std::int64_t>::max())
                 origin = *firstPicture - Time(std::int64_t(back), picture.timescale());
         }
-        if (soundEnd && end && *soundEnd - *end > padding) end = soundEnd;
+        if (soundEnd && end && *soundEnd - *end > padding + rounding) end = soundEnd;
     }
     for (AssetTrack& t : tracks) {
         t.timeOrigin = origin;
@@ -531,11 +641,12 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily))
             found.push_back(std::move(*track));
+    findStarts(*ctx, found, deadline);
     const auto measured = measuredEnds(*ctx, found, estimated, deadline);
     boundByData(found, measured, estimated);
     std::vector<StreamFrames> frames;
     for (const AssetTrack& t : found)
-        frames.push_back(streamFrames(*ctx->streams[t.streamIndex], measured));
+        frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));
     placeOnAssetTimeline(found, frames);
 
     std::vector<std::shared_ptr<const AssetTrack>> tracks;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -57,6 +58,76 @@ bool isAbsurd(const AVFrame& f) {
     return false;
 }
 
+// Where each channel of `layout` goes in a stereo mix, as the resampler takes it: the gain of every
+// channel into the left, then into the right. Every channel is heard, for the editor has no way to send
+// one elsewhere: the horizontal channels by the standard down-mix (centre and surrounds 3 dB down), the
+// height and bottom channels with their horizontal counterparts at the surround level, the LFE like the
+// centre. A layout that sets no channel at a speaker (a multitrack recorder's WAV without a channel mask,
+// an ambisonic sound field) has its channels spread evenly from left to right at equal power, the first
+// at the left, as a stereo pair is at two.
+std::vector<double> stereoMix(const AVChannelLayout& layout) {
+    const int n = layout.nb_channels;
+    std::vector<double> gains(std::size_t(n) * 2, 0.0);
+    const bool placed = layout.order == AV_CHANNEL_ORDER_NATIVE || layout.order == AV_CHANNEL_ORDER_CUSTOM;
+    if (!placed) {
+        const double level = std::sqrt(2.0 / n);
+        for (int c = 0; c < n; ++c) {
+            const double angle = n > 1 ? M_PI_2 * c / (n - 1) : M_PI_4;
+            gains[std::size_t(c)] = level * std::cos(angle);
+            gains[std::size_t(n + c)] = level * std::sin(angle);
+        }
+        return gains;
+    }
+    constexpr double k = M_SQRT1_2;
+    for (int c = 0; c < n; ++c) {
+        double left = k, right = k; // a channel of no known place: the middle
+        switch (av_channel_layout_channel_from_index(&layout, unsigned(c))) {
+        case AV_CHAN_FRONT_LEFT:
+        case AV_CHAN_FRONT_LEFT_OF_CENTER:
+        case AV_CHAN_WIDE_LEFT:
+        case AV_CHAN_STEREO_LEFT:
+            left = 1, right = 0;
+            break;
+        case AV_CHAN_FRONT_RIGHT:
+        case AV_CHAN_FRONT_RIGHT_OF_CENTER:
+        case AV_CHAN_WIDE_RIGHT:
+        case AV_CHAN_STEREO_RIGHT:
+            left = 0, right = 1;
+            break;
+        case AV_CHAN_BACK_LEFT:
+        case AV_CHAN_SIDE_LEFT:
+        case AV_CHAN_SURROUND_DIRECT_LEFT:
+        case AV_CHAN_TOP_FRONT_LEFT:
+        case AV_CHAN_TOP_BACK_LEFT:
+        case AV_CHAN_TOP_SIDE_LEFT:
+        case AV_CHAN_BOTTOM_FRONT_LEFT:
+            left = k, right = 0;
+            break;
+        case AV_CHAN_BACK_RIGHT:
+        case AV_CHAN_SIDE_RIGHT:
+        case AV_CHAN_SURROUND_DIRECT_RIGHT:
+        case AV_CHAN_TOP_FRONT_RIGHT:
+        case AV_CHAN_TOP_BACK_RIGHT:
+        case AV_CHAN_TOP_SIDE_RIGHT:
+        case AV_CHAN_BOTTOM_FRONT_RIGHT:
+            left = 0, right = k;
+            break;
+        case AV_CHAN_BACK_CENTER:
+        case AV_CHAN_TOP_CENTER:
+        case AV_CHAN_TOP_FRONT_CENTER:
+        case AV_CHAN_TOP_BACK_CENTER:
+        case AV_CHAN_BOTTOM_FRONT_CENTER:
+            left = k * k, right = k * k;
+            break;
+        default:
+            break; // the centre, the LFE
+        }
+        gains[std::size_t(c)] = left;
+        gains[std::size_t(n + c)] = right;
+    }
+    return gains;
+}
+
 } // namespace
 
 struct AudioDecoder::Impl {
@@ -88,6 +159,13 @@ struct AudioDecoder::Impl {
     std::vector<float> scratch;
     std::int64_t fifoStart = 0;
     bool positioned = false; // fifoStart is known
+    // A seek in a program or transport stream can land inside a coded frame that began in a packet not
+    // read: the parser gives the piece that remains its packet's time, and the frames after it times
+    // counted on from there, all a frame late, until the next packet with a time of its own that comes
+    // with its position in the file. That one sets the place once more.
+    bool byPacketTime = false;
+    bool placedAgain = true;
+    std::int64_t placedFrom = -1; // the file position of the packet that placed the fifo
     bool started = false;
     bool endOfStream = false;
     bool flushed = false;
@@ -111,18 +189,24 @@ struct AudioDecoder::Impl {
         swr_free(&swr);
         av_channel_layout_uninit(&swrLayout);
         AVChannelLayout in{};
-        if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&f->ch_layout) == 0)
+        if (av_channel_layout_check(&f->ch_layout) == 0)
             av_channel_layout_default(&in, f->ch_layout.nb_channels);
         else if (av_channel_layout_copy(&in, &f->ch_layout) < 0)
             throw AudioDecodeError("Not enough memory to decode the sound.");
         AVChannelLayout out{};
         av_channel_layout_default(&out, convChannels);
-        const int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_FLT, outRate, &in,
-                                          static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        // The resampler's own down-mix leaves out the channels it has no rule for (heights, the LFE,
+        // and every channel of a layout that places none); stereo has a matrix of its own.
+        const bool ownMix =
+            convChannels == 2 && in.nb_channels >= 2 && av_channel_layout_compare(&in, &stereo) != 0;
+        int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_FLT, outRate, &in,
+                                    static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&out);
         swrLayout = in;
         swrRate = f->sample_rate;
         swrFormat = f->format;
+        if (r >= 0 && swr && ownMix) r = swr_set_matrix(swr, stereoMix(in).data(), in.nb_channels);
         if (r < 0 || !swr || swr_init(swr) < 0) throw AudioDecodeError("The sound's format cannot be converted.");
     }
 
@@ -149,12 +233,17 @@ struct AudioDecoder::Impl {
         const std::int64_t pts =
             f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         if (!positioned) {
-            if (pts != AV_NOPTS_VALUE)
-                fifoStart =
-                    av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
-                                     static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
-                    origin;
+            if (pts != AV_NOPTS_VALUE) fifoStart = place(pts);
             positioned = true;
+            placedAgain = !byPacketTime;
+            placedFrom = f->pkt_pos;
+        } else if (!placedAgain && pts != AV_NOPTS_VALUE && f->pkt_pos >= 0 && f->pkt_pos != placedFrom &&
+                   lost == 0) {
+            placedAgain = true;
+            const std::int64_t queued = swr ? swr_get_delay(swr, outRate) : 0;
+            const std::int64_t late = place(pts) - (fifoEnd() + queued);
+            const std::int64_t frame = av_rescale(f->nb_samples, outRate, f->sample_rate);
+            if (late != 0 && std::abs(late) <= 2 * frame) fifoStart += late;
         } else if (lost > 0) {
             // What the damaged packets held plays as silence, so the sound after them keeps its time.
             std::int64_t gap = std::int64_t(lost) * lastFrameSamples;
@@ -173,6 +262,13 @@ struct AudioDecoder::Impl {
         } else {
             convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
         }
+    }
+
+    // Where a stream time falls on the fifo's clock.
+    std::int64_t place(std::int64_t pts) const {
+        return av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
+                                static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
+               origin;
     }
 
     void convert(const std::uint8_t** data, int samples) {
@@ -273,6 +369,7 @@ struct AudioDecoder::Impl {
         swr_free(&swr);
         fifo.clear();
         positioned = false;
+        placedAgain = true;
         lost = 0;
         expectedPts = AV_NOPTS_VALUE;
         endOfStream = false;
@@ -312,6 +409,7 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.outChannels = channels > 0 ? channels : nativeChannels;
     m.convChannels = nativeChannels == 1 ? 1 : m.outChannels;
     m.origin = m.track->timeOrigin.converted(m.outRate).value();
+    m.byPacketTime = detail::seeksByPacketTime(*m.format);
 }
 
 AudioDecoder::~AudioDecoder() = default;

@@ -156,6 +156,17 @@ void CompositionTrack::scaleTimeRange(const TimeRange& range, Time duration) {
     mergeEmptyTime(first == 0 ? 0 : first - 1, keptEnd);
 }
 
+Time pictureTolerance(double frameRate) {
+    const Time most(5, 1000);
+    return frameRate > 0 ? std::min(most, Time::seconds(1 / (8 * frameRate))) : Time(1, 1000);
+}
+
+Time pictureTime(const SourcePosition& position) {
+    const Time tolerance = pictureTolerance(position.track ? position.track->nominalFrameRate : 0);
+    const Time last = position.sourceRange.end() - Time(1, Time::modelTimescale);
+    return std::max(position.time, std::min(position.time + tolerance, last));
+}
+
 std::optional<SourcePosition> CompositionTrack::sourcePosition(Time time) const {
     if (!time.isNumeric() || time < Time::zero() || time >= end()) return std::nullopt;
     auto it = std::upper_bound(segments_.begin(), segments_.end(), time,

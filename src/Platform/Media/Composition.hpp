@@ -32,6 +32,15 @@ struct SourcePosition {
     TimeRange sourceRange;
 };
 
+// How far after a time a picture may be due and still be the one shown at it: content on a frame grid
+// whose times a container rounded, or a 90 kHz clock put a tick late, and an in point a millisecond
+// before a picture of 29.97 fps footage, land on their frame. An eighth of a picture of `frameRate`
+// (0: unknown), at most 5 ms: well under a frame.
+Time pictureTolerance(double frameRate);
+// The time to ask a source's decoder for to show `position`, whose picture is the last one due at or
+// before it: the position and its tolerance, within the source the segment plays.
+Time pictureTime(const SourcePosition& position);
+
 // A track of a composition: an edit list laid back to back from time 0. Edits throw
 // `CompositionError` for arguments they cannot honour and leave the track unchanged then.
 class CompositionTrack {

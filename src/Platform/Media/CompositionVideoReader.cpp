@@ -165,7 +165,7 @@ struct CompositionVideoReader::Impl {
                     decode(*s);
                 });
             }
-            source->planned.push_back(position->time);
+            source->planned.push_back(pictureTime(*position));
             source->lastFrame = k;
             p.sources.emplace_back(id, source);
         }

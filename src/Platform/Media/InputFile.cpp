@@ -59,10 +59,22 @@ bool headerIsComplete(const AVFormatContext& context, int index) {
 }
 
 bool prepareToDecode(AVFormatContext& context, int index) {
+    // A program stream has no header: its streams come into being as their packets are read, so the
+    // file is probed whole, as the asset did, before one of them can be chosen.
+    const bool probed = index >= static_cast<int>(context.nb_streams) &&
+                        (context.ctx_flags & AVFMTCTX_NOHEADER) &&
+                        avformat_find_stream_info(&context, nullptr) >= 0;
     if (index < 0 || index >= static_cast<int>(context.nb_streams)) return false;
     for (unsigned i = 0; i < context.nb_streams; ++i)
         if (static_cast<int>(i) != index) context.streams[i]->discard = AVDISCARD_ALL;
-    return headerIsComplete(context, index) || avformat_find_stream_info(&context, nullptr) >= 0;
+    return probed || headerIsComplete(context, index) || avformat_find_stream_info(&context, nullptr) >= 0;
+}
+
+bool seeksByPacketTime(const AVFormatContext& context) {
+    // Transport and program streams: no index and no seek of their own, only a search over the
+    // packets' times that stops at whatever packet comes last before the time.
+    const int flags = context.iformat ? context.iformat->flags : 0;
+    return (flags & AVFMT_TS_DISCONT) && !(flags & AVFMT_GENERIC_INDEX);
 }
 
 } // namespace osterveil::media::detail

@@ -31,4 +31,9 @@ bool headerIsComplete(const AVFormatContext& context, int index = -1);
 // `index` is not a stream of `context` or the file cannot be read.
 bool prepareToDecode(AVFormatContext& context, int index);
 
+// Whether a seek in `context` lands on the last packet before the time asked for, of whatever kind,
+// rather than on a key frame (transport and program streams). The index such a demuxer builds while
+// it searches holds the packets it met there, whatever their kind, as key frames.
+bool seeksByPacketTime(const AVFormatContext& context);
+
 } // namespace osterveil::media::detail

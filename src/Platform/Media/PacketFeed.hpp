@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 
 extern "C" {
@@ -22,7 +23,7 @@ enum class Feed {
 // Hands the decoder the next packet of `streamIndex`, or the end of the stream when the file has no
 // more. A damaged packet is taken all the same: the decoder goes on with the next one, and the
 // caller conceals what it lost. When given, `discardFor` chooses for each packet which of its
-// pictures the decoder may leave undecoded.
+// pictures the decoder may leave undecoded, or, returning none, that the packet is passed over.
 template <class Discard = std::nullptr_t>
 inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex,
                            Discard&& discardFor = nullptr) {
@@ -35,7 +36,14 @@ inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPac
             av_packet_unref(packet);
             continue;
         }
-        if constexpr (!std::is_null_pointer_v<std::decay_t<Discard>>) codec->skip_frame = discardFor(*packet);
+        if constexpr (!std::is_null_pointer_v<std::decay_t<Discard>>) {
+            const std::optional<AVDiscard> discard = discardFor(*packet);
+            if (!discard) {
+                av_packet_unref(packet);
+                continue;
+            }
+            codec->skip_frame = *discard;
+        }
         const int s = avcodec_send_packet(codec, packet);
         av_packet_unref(packet);
         if (s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_EOF) return Feed::fed;

@@ -15,9 +15,6 @@ using Clock = std::chrono::steady_clock;
 // The presentation timer: well under a frame, so a picture goes up within a few milliseconds of its time.
 constexpr int kTickMilliseconds = 4;
 constexpr auto kTimeSignalInterval = std::chrono::microseconds(1'000'000 / 30);
-// How late by the clock a picture may still go up, in frames: short of a whole one, as the clock can
-// be a few milliseconds off the sound the server plays, and a picture must stay within a frame of it.
-constexpr double kLateShare = 0.75;
 
 } // namespace
 
@@ -236,7 +233,7 @@ void Player::wake() {
     }
     // Paused: the picture of the latest seek (and later its exact refinement) goes up as it comes.
     std::int64_t passed = 0;
-    if (auto f = renderer_->takeDue(generation_, std::nullopt, 1, 0, passed); f && !f->end)
+    if (auto f = renderer_->takeDue(generation_, std::nullopt, 1, 0, 0, passed); f && !f->end)
         present(std::move(f->picture), f->time, f->exact);
 }
 
@@ -258,6 +255,7 @@ void Player::tick() {
             output_->start();
         }
         lastTimeSignal_ = Clock::now();
+        shownAt_ = time_;
         if (status_ != Status::playing) setStatus(Status::playing);
     }
     const double now = clockTime();
@@ -271,15 +269,17 @@ void Player::tick() {
     }
     renderer_->setClock(now);
     std::int64_t passed = 0;
-    // A picture goes up within a frame of its sound, or not at all.
-    const double tolerance = kLateShare * item_->frameDuration().toSeconds() * std::abs(rate_);
-    auto f = renderer_->takeDue(generation_, now, direction, tolerance, passed);
+    // A picture goes up within a frame of its sound, or once the one on screen has stood still too long.
+    const double frame = item_->frameDuration().toSeconds() * std::abs(rate_);
+    const double stillFor = direction * (now - shownAt_) / std::abs(rate_);
+    auto f = renderer_->takeDue(generation_, now, direction, frame, stillFor, passed);
     dropped_ += passed;
     if (f) {
         if (f->end) {
             finish(f->due);
             return;
         }
+        shownAt_ = now;
         present(std::move(f->picture), f->time);
     }
     if (Clock::now() - lastTimeSignal_ >= kTimeSignalInterval) {

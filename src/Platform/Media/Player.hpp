@@ -35,7 +35,12 @@ struct PlayerFrame {
 // Rates run from −8 to 8. Forward up to 2 plays sound, its pitch following the rate; faster and
 // backwards are silent, and fast rates show fewer pictures while time still runs at the rate.
 // A picture more than a frame late is dropped unless it is the first after a seek, so every picture on
-// screen is within a frame of its sound; on a busy machine reading aims ahead by what pictures lately took.
+// screen is within a frame of its sound; but once the picture has stood still a tenth of a second, the
+// newest late one goes up (if it is less than a second late), so that a machine slower than the footage
+// still moves its picture. While pictures come late, reading aims ahead by what a picture takes to read,
+// decodes at most a tenth of a second of skipped pictures at a time, and jumps to the next key frame (or
+// the next clip) once that is due by the time it would be read: a stream that decodes slower than it
+// plays falls at most a group of pictures behind its sound.
 class Player : public QObject {
     Q_OBJECT
   public:
@@ -141,6 +146,8 @@ class Player : public QObject {
     double time_ = 0;
     bool running_ = false;
     bool soundClock_ = false;
+    // The clock when the picture on screen went up while playing (or the play started).
+    double shownAt_ = 0;
     std::chrono::steady_clock::time_point anchorWall_;
     std::int64_t anchorSound_ = 0;
     std::chrono::steady_clock::time_point lastTimeSignal_;

@@ -64,6 +64,20 @@ constexpr std::int64_t kSoundChunk = 1024;
 // busy machine still sounds a press at once.
 constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 
+// How late by the clock a picture may still go up, in frames: short of a whole one, as the clock can
+// be a few milliseconds off the sound the server plays, and a picture must stay within a frame of it.
+constexpr double kLateShare = 0.75;
+// A picture later than that still goes up once the one on screen has stood this long (seconds of play):
+// on a machine slower than the footage a moving picture a little behind its sound is better than a
+// still one. Short enough that such a machine still shows ten pictures a second.
+constexpr double kStillLimit = 0.1;
+// But none later than this (seconds of item time): reading that falls behind the clock comes back to it
+// at a key frame, so as a rule no picture is later than a group of pictures; one later than a second
+// says nothing of its sound.
+constexpr double kMostLate = 1.0;
+// Reading that skips pictures to catch up skips at most this much decoding at a time (seconds).
+constexpr double kSkipBudget = 0.1;
+
 // The end of an item counts as reached this close to it.
 constexpr double kEndSlack = 0.002;
 // A picture on screen for less than this when reverse play starts is passed over.
@@ -137,6 +151,8 @@ class SourceDecoder {
         goal_.reset(); // the decoder moves away: a prefetch under way starts again
         return decoder_.frameNear(t, before, after);
     }
+
+    std::optional<Time> keyFrameAfter(const Time& t) { return decoder_.keyFrameAfter(t); }
 
     // One step of decoding the group of pictures before the cached run that holds `t`; false when
     // there is nothing to do.
@@ -276,6 +292,8 @@ struct Prepared {
     bool exact = true;
 };
 
+using Stretch = std::pair<const void*, std::int64_t>;
+
 class FrameSource {
   public:
     virtual ~FrameSource() = default;
@@ -284,13 +302,21 @@ class FrameSource {
     // One step of reading ahead backwards from the last prepared picture; false when there is none.
     virtual bool prefetch() = 0;
     virtual PixelBuffer black() const = 0;
+    // What tells apart the stretches of the item whose pictures are read alike: from the same segment
+    // of one source, or under one instruction that reads several.
+    virtual Stretch stretchAt(const Time& t) const = 0;
+    // Where the stretch of `t` ends, if the item goes on after it.
+    virtual std::optional<Time> stretchEnd(const Time& t) const = 0;
+    // When the next key frame after `t` of the one source the stretch of `t` reads is on screen, if
+    // it is known and within the stretch.
+    virtual std::optional<Time> keyFrameAfter(const Time& t) = 0;
 };
 
 // A file's picture stream, turned upright and scaled to fit.
 class FileSource : public FrameSource {
   public:
     FileSource(const PlayerItem& item, PictureBudget& budget)
-        : budget_(budget), decoder_(item.videoTrack(), budget.bytes),
+        : budget_(budget), decoder_(item.videoTrack(), budget.bytes), track_(item.videoTrack()),
           transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
         const Size natural = item.videoTrack()->naturalSize;
         size_ = natural;
@@ -300,7 +326,11 @@ class FileSource : public FrameSource {
         budget_.decoders = 1;
     }
 
-    Prepared prepare(const Time& t, const Time& before, const Time& after) override {
+    Prepared prepare(const Time& time, const Time& before, const Time& after) override {
+        // A picture due a hair after the time is the one shown, as in a composition.
+        const Time end = track_->timeRange.end();
+        Time t = time + pictureTolerance(track_->nominalFrameRate);
+        if (end.isNumeric()) t = std::max(time, std::min(t, end - kTick));
         last_ = t;
         decoder_.setAllowance(budget_.bytes);
         auto frame = decoder_.frame(t, before, after);
@@ -320,10 +350,14 @@ class FileSource : public FrameSource {
         return worked;
     }
     PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
+    Stretch stretchAt(const Time&) const override { return {this, 0}; }
+    std::optional<Time> stretchEnd(const Time&) const override { return std::nullopt; }
+    std::optional<Time> keyFrameAfter(const Time& t) override { return decoder_.keyFrameAfter(t); }
 
   private:
     PictureBudget& budget_;
     SourceDecoder decoder_;
+    std::shared_ptr<const AssetTrack> track_;
     AffineTransform transform_;
     Size maximum_;
     Size size_;
@@ -389,12 +423,11 @@ class CompositionSource : public FrameSource {
                     decoder->setDirection(direction_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
-                const Time lo = std::max(position->time - before, position->sourceRange.start);
-                const Time hi = std::max(
-                    position->time, std::min(position->time + after, position->sourceRange.end() - kTick));
-                jobs.push_back({id, decoder.get(), position->time,
-                                std::max(position->time - lo, Time::zero()), hi - position->time, nullptr});
-                used_.emplace_back(decoder.get(), position->time);
+                const Time at = pictureTime(*position);
+                const Time lo = std::max(at - before, position->sourceRange.start);
+                const Time hi = std::max(at, std::min(at + after, position->sourceRange.end() - kTick));
+                jobs.push_back({id, decoder.get(), at, std::max(at - lo, Time::zero()), hi - at, nullptr});
+                used_.emplace_back(decoder.get(), at);
                 lastUse_[decoder.get()] = {t.toSeconds(), reads_};
             }
         }
@@ -456,6 +489,50 @@ class CompositionSource : public FrameSource {
     }
 
     PixelBuffer black() const override { return blackPicture(pool_->width(), pool_->height()); }
+    Stretch stretchAt(const Time& t) const override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        if (!instruction) return {};
+        const auto ids = instruction->decodedSourceTrackIDs();
+        if (ids.size() != 1) return {instruction, 0};
+        const CompositionTrack* track = composition_->track(ids.front());
+        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        if (!position) return {instruction, 0};
+        return {
+            position->track.get(),
+            position->target.start.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value()};
+    }
+
+    std::optional<Time> stretchEnd(const Time& t) const override {
+        // Instructions may split a stretch (where what is drawn under a clip changes): the stretch ends
+        // where the reading changes.
+        const Stretch stretch = stretchAt(t);
+        std::optional<Time> end;
+        for (const CompositionInstruction* i = video_.instruction(t);
+             i && stretchAt(i->timeRange().start) == stretch; i = video_.instruction(i->timeRange().end())) {
+            if (end && i->timeRange().end() <= *end) break;
+            end = i->timeRange().end();
+        }
+        return end;
+    }
+
+    std::optional<Time> keyFrameAfter(const Time& t) override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
+        if (ids.size() != 1) return std::nullopt;
+        const CompositionTrack* track = composition_->track(ids.front());
+        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        if (!position || position->sourceRange.duration <= Time::zero()) return std::nullopt;
+        const auto decoder = decoders_.find(position->track.get());
+        if (decoder == decoders_.end()) return std::nullopt;
+        const auto key = decoder->second->keyFrameAfter(position->time);
+        if (!key || *key >= position->sourceRange.end()) return std::nullopt;
+        // Placed on the item; a speed change is even over its segment.
+        const double share =
+            (*key - position->sourceRange.start).toSeconds() / position->sourceRange.duration.toSeconds();
+        const Time at = position->target.start + Time::seconds(share * position->target.duration.toSeconds());
+        if (at >= position->target.end()) return std::nullopt;
+        return at;
+    }
 
   private:
     struct Use {
@@ -634,6 +711,9 @@ void PlayerRenderer::Impl::render() {
         double due = 0, time = 0;
         std::future<PixelBuffer> picture;
         bool end = false;
+        Stretch stretch;
+        std::int64_t index = 0;
+        Clock::time_point started;
     };
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
@@ -644,6 +724,19 @@ void PlayerRenderer::Impl::render() {
     std::int64_t next = 0, stride = 1, frames = 0;
     int direction = 1;
     bool first = true, ended = false, prefetching = false;
+    // How reading of one stretch keeps up with the clock: whether its latest picture came after its
+    // time; what decoding took a frame of progress; and how long a picture took from the start of its
+    // reading to the queue (wall seconds).
+    struct Pace {
+        Stretch stretch;
+        bool behind = false;
+        double perDecoded = 0, latency = 0;
+        // What decoding the first picture took, until a picture's whole time is known.
+        double firstDecoded = 0;
+        std::optional<std::int64_t> lastRead;
+        int pictures = 0;
+        double readTime() const { return latency > 0 ? latency : firstDecoded; }
+    } pace;
     // Still: the picture is owed; a tolerant one is refined later.
     bool stillOwed = false;
     bool refine = false;
@@ -755,6 +848,7 @@ void PlayerRenderer::Impl::render() {
                 first = true;
                 ended = false;
                 prefetching = false;
+                pace = Pace{};
                 if (item) next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
             }
             if (source) source->setDirection(r.mode == PlayerRequest::Mode::play ? direction : 0);
@@ -786,12 +880,39 @@ void PlayerRenderer::Impl::render() {
             continue;
         }
 
-        // Playing: start pictures while there is room, then queue the oldest once it is done.
-        while (!ended && inflight.size() < kComposing) {
-            {
-                std::lock_guard guard(mutex);
-                if (queue.size() + inflight.size() >= queueCapacity) break;
+        // Playing: queue the pictures composed, oldest first, as soon as they are (not once the ones
+        // started after them are decoded); then start the next while there is room, or else wait for
+        // the oldest.
+        const auto queueOldest = [&] {
+            InFlight job = std::move(inflight.front());
+            inflight.pop_front();
+            QueuedFrame f{handled, job.due, job.time, {}, job.end};
+            if (job.picture.valid()) f.picture = job.picture.get();
+            if (const double now = clock.load(); std::isfinite(now) && !job.end) {
+                const auto wall = Clock::now();
+                const bool late = direction * (now - job.due) > 0;
+                if (job.stretch == pace.stretch) {
+                    if (++pace.pictures > 1) {
+                        const double sample = std::chrono::duration<double>(wall - job.started).count();
+                        pace.latency = pace.latency > 0 ? 0.7 * pace.latency + 0.3 * sample : sample;
+                    }
+                    pace.behind = late;
+                }
             }
+            push(std::move(f), r);
+        };
+        const auto composed = [](const InFlight& j) {
+            return !j.picture.valid() ||
+                   j.picture.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        };
+        while (!inflight.empty() && composed(inflight.front()))
+            queueOldest();
+        bool room = false;
+        if (!ended && inflight.size() < kComposing) {
+            std::lock_guard guard(mutex);
+            room = queue.size() + inflight.size() < queueCapacity;
+        }
+        if (room) {
             InFlight job;
             const double duration = item ? item->duration() : 0;
             if (first && !source) {
@@ -811,14 +932,46 @@ void PlayerRenderer::Impl::render() {
                 const auto dueOf = [&](std::int64_t k) {
                     return direction > 0 ? double(k) * fd : double(k + 1) * fd;
                 };
-                // Behind the clock: skip what could only be late.
                 const double now = clock.load();
                 if (std::isfinite(now)) {
-                    while (direction > 0 ? (dueOf(next) < now && next + stride < frames)
-                                         : (dueOf(next) > now && next - stride >= 0)) {
-                        next += direction * stride;
-                        skipped += 1;
+                    const double rate = std::abs(r.rate);
+                    const auto stretchOf = [&](std::int64_t k) {
+                        return source->stretchAt(frameTime(std::clamp<std::int64_t>(k, 0, frames - 1)));
+                    };
+                    // What reading a picture takes now, on the clock, while pictures come late.
+                    const double lead = direction > 0 && pace.behind ? pace.latency * rate : 0;
+                    // Skip what could only be late, and while pictures come late, what would be by the
+                    // time it is read, within the stretch they came from (the next may read faster).
+                    std::int64_t to = next;
+                    while ((direction > 0 ? to + stride < frames : to - stride >= 0) &&
+                           (direction * (dueOf(to) - now) < 0 ||
+                            (direction * (dueOf(to) - now) < lead && stretchOf(to) == pace.stretch)))
+                        to += direction * stride;
+                    if (direction > 0) {
+                        const auto frameAt = [&](const Time& t) {
+                            return std::int64_t(std::ceil(t.toSeconds() / fd - 1e-6));
+                        };
+                        const auto end = source->stretchEnd(frameTime(next));
+                        const std::int64_t stretchEnd = end ? std::min(frames, frameAt(*end)) : frames;
+                        const auto key = source->keyFrameAfter(frameTime(next));
+                        const std::int64_t k = key ? frameAt(*key) : frames;
+                        if (stretchEnd > next && dueOf(stretchEnd) < now + pace.readTime() * rate) {
+                            // What is left of the stretch would be read after it has ended.
+                            to = stretchEnd;
+                        } else if (k > next && k < stretchEnd && (k <= to || dueOf(k) < now + lead)) {
+                            // Skipped pictures are decoded all the same, from the key frame before them:
+                            // reading jumps to a key frame ahead once that is due by the time it would be
+                            // read, or lies within the skip.
+                            to = k;
+                        } else if (pace.perDecoded > 0) {
+                            // At most a tenth of a second of decoding at a time, so that a picture comes
+                            // meanwhile. A stream that decodes slower than it plays so shows a moving
+                            // picture, and never falls further behind than a group of pictures.
+                            to = std::min(to, next + std::int64_t(kSkipBudget / pace.perDecoded));
+                        }
                     }
+                    skipped += std::abs(to - next) / stride;
+                    next = to;
                 }
                 if (next >= frames || next < 0) {
                     job.end = true;
@@ -840,8 +993,27 @@ void PlayerRenderer::Impl::render() {
                     t = frameTime(k);
                     job.time = t.toSeconds();
                 }
+                job.stretch = source->stretchAt(t);
+                job.index = k;
+                // The first picture of a stretch may take long to read: those before it are queued first.
+                if (!inflight.empty() && inflight.back().stretch != job.stretch)
+                    while (!inflight.empty())
+                        queueOldest();
+                job.started = Clock::now();
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
+                    // What decoding took, a frame of progress: the first picture of a stretch opens and
+                    // seeks, and says little.
+                    if (job.stretch != pace.stretch) pace = Pace{job.stretch};
+                    if (!pace.lastRead)
+                        pace.firstDecoded = std::chrono::duration<double>(Clock::now() - job.started).count();
+                    if (pace.lastRead && k != *pace.lastRead) {
+                        const double sample =
+                            std::chrono::duration<double>(Clock::now() - job.started).count() /
+                            double(std::abs(k - *pace.lastRead));
+                        pace.perDecoded = pace.perDecoded > 0 ? 0.7 * pace.perDecoded + 0.3 * sample : sample;
+                    }
+                    pace.lastRead = k;
                     job.picture =
                         std::async(std::launch::async, [finish = std::move(p.finish), src = source.get()] {
                             try {
@@ -860,13 +1032,8 @@ void PlayerRenderer::Impl::render() {
             first = false;
             prefetching = direction < 0;
             inflight.push_back(std::move(job));
-        }
-        if (!inflight.empty()) {
-            InFlight job = std::move(inflight.front());
-            inflight.pop_front();
-            QueuedFrame f{handled, job.due, job.time, {}, job.end};
-            if (job.picture.valid()) f.picture = job.picture.get();
-            push(std::move(f), r);
+        } else if (!inflight.empty()) {
+            queueOldest();
         } else if (prefetching && source) {
             try {
                 prefetching = source->prefetch();
@@ -1011,37 +1178,58 @@ bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
     return impl_->soundReady == generation && (picture || shown);
 }
 
+PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
+                            double stillFor) {
+    const auto isDue = [&](double due) { return direction >= 0 ? due <= now : due >= now; };
+    std::size_t due = 0;
+    while (due < dues.size() && isDue(dues[due]))
+        ++due;
+    if (due == 0) return {};
+    const double late = direction * (now - dues[due - 1]);
+    return {due - 1, late <= kLateShare * frame || (stillFor >= kStillLimit && late <= kMostLate)};
+}
+
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
-                                                   int direction, double tolerance, std::int64_t& passed) {
-    std::optional<QueuedFrame> newest;
+                                                   int direction, double frame, double stillFor,
+                                                   std::int64_t& passed) {
+    std::optional<QueuedFrame> taken;
     passed = 0;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->wakePending = false;
         auto& q = impl_->queue;
-        while (!q.empty()) {
-            QueuedFrame& f = q.front();
-            if (f.generation != generation) {
-                q.pop_front();
-                continue;
-            }
-            // The end is due a little early: a sound clock can fall short of it by a few samples.
-            const double slack = f.end ? kEndSlack : 0;
-            if (now && (direction >= 0 ? f.due > *now + slack : f.due < *now - slack)) break;
-            if (f.end && newest) break; // the last picture goes on screen first
-            if (newest) ++passed;
-            newest = std::move(f);
+        while (!q.empty() && q.front().generation != generation)
             q.pop_front();
-            if (newest->end) break;
+        // The pictures before the end, if it is queued.
+        std::size_t pictures = 0;
+        while (pictures < q.size() && !q[pictures].end && q[pictures].generation == generation)
+            ++pictures;
+        const bool endQueued = pictures < q.size() && q[pictures].end && q[pictures].generation == generation;
+        PictureChoice choice;
+        if (!now) {
+            choice = {pictures > 0 ? pictures - 1 : 0, pictures > 0};
+        } else {
+            std::vector<double> dues(pictures);
+            for (std::size_t i = 0; i < pictures; ++i)
+                dues[i] = q[i].due;
+            choice = choosePicture(dues, *now, direction, frame, stillFor);
+        }
+        // The end is due a little early: a sound clock can fall short of it by a few samples.
+        const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + kEndSlack
+                                                                  : q[pictures].due >= *now - kEndSlack));
+        // At the end a late picture waits no longer.
+        if (!choice.shows && endDue && choice.passed + 1 == pictures) ++choice.passed;
+        for (std::size_t i = 0; i < choice.passed; ++i)
+            q.pop_front();
+        passed = std::int64_t(choice.passed);
+        if (choice.shows || (endDue && choice.passed == pictures)) {
+            // The last picture goes on screen before the end is taken.
+            taken = std::move(q.front());
+            q.pop_front();
         }
     }
-    // A picture later than that would be off its sound: it is passed over too.
-    if (newest && !newest->end && now && direction * (*now - newest->due) > tolerance) {
-        ++passed;
-        newest.reset();
-    }
     impl_->renderChanged.notify_all();
-    return newest;
+    return taken;
 }
 
 std::int64_t PlayerRenderer::skippedFrames() const {

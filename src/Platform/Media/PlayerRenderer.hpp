@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "Platform/Media/PixelBuffer.hpp"
 #include "Platform/Media/PlayerItem.hpp"
@@ -54,6 +55,19 @@ struct QueuedFrame {
     bool exact = true; // false for a still read within tolerances, refined later
 };
 
+// What goes up from the pictures queued for a play, in queue order (their due times rising, falling
+// in reverse), at clock time `now`: the newest picture due by then, the older ones passed over. One more
+// than ¾ of a `frame` (in clock seconds) late would be off its sound: it waits for a newer one, and goes
+// up only once the picture on screen has stood still for a tenth of a second of play (`stillFor`), so
+// that a machine slower than the footage still moves its picture; unless it is more than a second late,
+// so far off its sound that it says nothing of it.
+struct PictureChoice {
+    std::size_t passed = 0; // the first pictures, passed over
+    bool shows = false;     // the one after them goes up
+};
+PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
+                            double stillFor);
+
 // One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that
 // feeds the sound output, both following the latest request.
 class PlayerRenderer {
@@ -77,11 +91,11 @@ class PlayerRenderer {
     // Whether the first picture (or the end) of `generation` is queued and its sound is ready;
     // `withSound` tells whether sound plays (and so is the clock).
     bool ready(std::uint64_t generation, bool& withSound);
-    // Takes the pictures of `generation` due at `now` (every one queued when none) and returns the
-    // newest, unless it is more than `tolerance` late; `passed` counts the others. `direction` is the
-    // sign of the rate (due times fall in reverse).
+    // Takes the pictures of `generation` due at `now` (every one queued when none) as `choosePicture`
+    // picks, and returns the one that goes up, or the end; `passed` counts those passed over.
+    // `direction` is the sign of the rate.
     std::optional<QueuedFrame> takeDue(std::uint64_t generation, std::optional<double> now, int direction,
-                                       double tolerance, std::int64_t& passed);
+                                       double frame, double stillFor, std::int64_t& passed);
     // Pictures the reading thread skipped because they would have been late.
     std::int64_t skippedFrames() const;
     // See `Player`.

@@ -1,6 +1,7 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -24,8 +25,9 @@ constexpr double kForwardDecodeLimit = 2.0;
 // A tolerant request this far ahead of the picture on screen decodes on rather than seeking.
 constexpr double kTolerantForwardLimit = 0.5;
 // A request nearer than `kForwardDecodeLimit` still seeks when a key frame before it lies this far
-// beyond what has been read: decoding from there skips what lies between.
-constexpr double kKeyFrameJump = 0.5;
+// beyond what has been read: decoding from there skips what lies between, which costs more than the
+// seek from a few pictures on (a player that falls behind the clock jumps to a key frame ahead).
+constexpr double kKeyFrameJump = 0.1;
 // A request at most this far before the picture on screen is a step back: its seek decodes every
 // picture this far before it, so that the next steps back find them among those observed.
 constexpr double kStepBackReach = 0.5;
@@ -49,6 +51,13 @@ struct VideoDecoder::Impl {
     bool afterSeek = true;
     bool skipping = true;
     bool intraOnly = false; // every picture stands alone: nothing to skip
+    // A seek lands on whatever packet comes last before the time (see `seeksByPacketTime`): packets are
+    // passed over until a key frame, which may lie after the time asked for, or nowhere before the end.
+    bool byPacketTime = false;
+    bool awaitingKey = false;
+    // The latest picture given since the last seek: a picture timed before it follows a jump back in
+    // the file's times (recordings joined end to end), and has no place on the track.
+    std::optional<std::int64_t> latestPicture;
     // While decoding towards `target`, a picture no other depends on is left undecoded when a packet
     // already read is presented after it and still by the target: that one (or a later one) replaces
     // it on screen before the target.
@@ -60,11 +69,17 @@ struct VideoDecoder::Impl {
     std::int64_t readEnd = AV_NOPTS_VALUE;  // the latest end of a picture read since the last seek
     std::int64_t frameTicks = 0;            // one frame at the nominal rate, for packets without a length
     int errorsInARow = 0;
+    // For `keyFrameAfter`: a reading of the file of its own, and when key frames are shown, by when they
+    // are decoded.
+    AVFormatContext* keyReader = nullptr;
+    bool keyReaderFailed = false;
+    std::map<std::int64_t, std::int64_t> keysShown;
 
     ~Impl() {
         av_packet_free(&packet);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
+        avformat_close_input(&keyReader);
     }
 
     // A stream time as a time on the asset's timeline.
@@ -79,12 +94,10 @@ struct VideoDecoder::Impl {
                   " was skipped; the last good picture stays on screen in its place.");
     }
 
-    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded) {
+    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded, std::int64_t pts) {
         auto out = std::make_shared<VideoFrame>();
-        AVFrame* f = decoded;
-        const std::int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         out->presentationTime = pts == AV_NOPTS_VALUE ? Time::zero() : timeOf(pts);
-        pictures.describe(f, *out);
+        pictures.describe(decoded, *out);
         return out;
     }
 
@@ -100,9 +113,19 @@ struct VideoDecoder::Impl {
         for (;;) {
             switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
             case detail::Received::frame: {
-                auto out = wrap(frame);
-                const std::int64_t pts =
-                    frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                                       ? frame->best_effort_timestamp
+                                       : frame->pts;
+                // A picture without a time (the last of an MPEG-1 or -2 stream that times only some of
+                // its packets) follows the one before it.
+                if (pts == AV_NOPTS_VALUE && latestPicture && frameTicks > 0)
+                    pts = *latestPicture + frameTicks;
+                if (pts != AV_NOPTS_VALUE && latestPicture && pts < *latestPicture) {
+                    av_frame_unref(frame);
+                    continue;
+                }
+                if (pts != AV_NOPTS_VALUE) latestPicture = pts;
+                auto out = wrap(frame, pts);
                 // A picture left undecoded between the last one and this one leaves a gap.
                 bool gap = !mayBeGone.empty() && (pts == AV_NOPTS_VALUE || *mayBeGone.begin() < pts);
                 if (pts != AV_NOPTS_VALUE) {
@@ -138,7 +161,11 @@ struct VideoDecoder::Impl {
         }
     }
 
-    AVDiscard discardFor(const AVPacket& p) {
+    std::optional<AVDiscard> discardFor(const AVPacket& p) {
+        if (awaitingKey) {
+            if (!(p.flags & AV_PKT_FLAG_KEY)) return std::nullopt;
+            awaitingKey = false;
+        }
         if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
@@ -162,6 +189,9 @@ struct VideoDecoder::Impl {
             av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
                          AVRational{1, Time::modelTimescale}, tb);
         detail::seekNear(format, stream->index, ts);
+        // From the file's start decoding begins with its first packet, whatever it is.
+        awaitingKey = byPacketTime && target > track->timeRange.start;
+        latestPicture.reset();
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
         readSince.clear();
@@ -178,6 +208,7 @@ struct VideoDecoder::Impl {
     // Whether the file's index has a key frame at or before `time`, not read yet and at least
     // `kKeyFrameJump` after `from`.
     bool keyFrameAhead(const Time& time, const Time& from) const {
+        if (byPacketTime) return false; // its index holds no key frames
         const std::int64_t ts =
             av_rescale_q_rnd((time + track->timeOrigin)
                                  .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
@@ -224,6 +255,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     m.codec->pkt_timebase = m.stream->time_base;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(m.stream->codecpar->codec_id);
     m.intraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    m.byPacketTime = detail::seeksByPacketTime(*m.format);
     if (m.track->nominalFrameRate > 0)
         m.frameTicks = av_rescale_q(1, av_d2q(1 / m.track->nominalFrameRate, 1 << 20), m.stream->time_base);
     m.codec->thread_count = std::max(0, threads);
@@ -248,6 +280,42 @@ bool VideoDecoder::ranOutBefore(const Time& time) const {
 
 int VideoDecoder::seekCount() const { return impl_->seeks; }
 
+std::optional<Time> VideoDecoder::keyFrameAfter(const Time& time) {
+    Impl& m = *impl_;
+    const std::int64_t ts =
+        av_rescale_q_rnd((time + m.track->timeOrigin)
+                             .converted(Time::modelTimescale, Rounding::towardNegativeInfinity)
+                             .value(),
+                         AVRational{1, Time::modelTimescale}, m.stream->time_base, AV_ROUND_DOWN) +
+        1;
+    const AVIndexEntry* key = avformat_index_get_entry_from_timestamp(m.stream, ts, 0);
+    if (!key) return std::nullopt;
+    const std::int64_t decoded = key->timestamp;
+    if (auto known = m.keysShown.find(decoded); known != m.keysShown.end()) return m.timeOf(known->second);
+    if (!m.keyReader && !m.keyReaderFailed) {
+        m.keyReaderFailed = detail::openInput(m.keyReader, m.track->assetPath) < 0 ||
+                            m.keyReader->nb_streams <= unsigned(m.track->streamIndex);
+    }
+    if (m.keyReaderFailed) return std::nullopt;
+    std::optional<std::int64_t> shown;
+    if (av_seek_frame(m.keyReader, m.track->streamIndex, decoded, AVSEEK_FLAG_BACKWARD) >= 0) {
+        AVPacket* packet = av_packet_alloc();
+        // The key frame's packet is among the first read after the seek.
+        for (int read = 0; packet && read < 64 && av_read_frame(m.keyReader, packet) >= 0; ++read) {
+            const bool found = packet->stream_index == m.track->streamIndex &&
+                               (packet->flags & AV_PKT_FLAG_KEY) && packet->dts != AV_NOPTS_VALUE &&
+                               packet->dts >= decoded;
+            if (found) shown = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            av_packet_unref(packet);
+            if (found) break;
+        }
+        av_packet_free(&packet);
+    }
+    if (!shown) return std::nullopt;
+    m.keysShown[decoded] = *shown;
+    return m.timeOf(*shown);
+}
+
 std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     Impl& m = *impl_;
     // Still on screen: nothing to decode.
@@ -267,10 +335,12 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
         m.seekTo(time, stepBack ? std::optional(time - Time::seconds(kStepBackReach)) : std::nullopt);
     }
     m.decodeUpTo(time);
-    // A seek can land after the target (key frames that lie): go further back until it does not.
+    // A seek can land after the target (key frames that lie, or the first key frame after a packet
+    // time), or, by packet time, where no key frame follows: go further back until it does not.
     Time back = time;
     double step = kReorderStepBack;
-    while (m.current && time < m.current->presentationTime && back > m.track->timeRange.start && m.seeks < 1000) {
+    while ((m.current ? time < m.current->presentationTime : m.byPacketTime && m.seeks > 0) &&
+           back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
         m.seekTo(back, m.keepFrom);
@@ -317,8 +387,8 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, cons
     // little finds the one before, rather than decoding all the way to the time.
     Time back = hi;
     double step = kReorderStepBack;
-    while (!ahead && m.current && m.current->presentationTime > hi && back > m.track->timeRange.start &&
-           m.seeks < 1000) {
+    while (!ahead && (m.current ? m.current->presentationTime > hi : m.byPacketTime) &&
+           back > m.track->timeRange.start && m.seeks < 1000) {
         back = back - Time::seconds(step);
         step *= 2;
         m.seekTo(back);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "Platform/Imaging/YUVFrame.hpp"
 #include "Platform/Media/Asset.hpp"
@@ -82,6 +83,11 @@ public:
     // before it, for caches to serve the next steps. Pictures decoded around gaps left this way do
     // not count as following one another.
     void setSkipsUnneededPictures(bool on);
+
+    // When the first key frame after `time` is on screen, if the file's index has one. The index tells
+    // when key frames are decoded; the first time one is asked for, its packet is read (from a reading
+    // of the file of its own, which leaves decoding where it is) to tell when it is shown.
+    std::optional<Time> keyFrameAfter(const Time& time);
 
     // Whether the stream's data ran out before `time` though the track reaches past it: the file was
     // cut short after it was opened, and the picture `frameAt(time)` gave is an older one held.

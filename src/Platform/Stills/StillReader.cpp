@@ -8,12 +8,17 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QTransform>
 
 #include "Platform/Foundation/RegularFile.hpp"
+#include "Platform/Stills/StillPieces.hpp"
 
 namespace osterveil::stills {
 
 namespace {
+
+using detail::readInPieces;
+using detail::readsInPieces;
 
 // A device's bytes by position, read a block at a time; 0 past its end and once reading fails.
 class Bytes {
@@ -76,21 +81,50 @@ std::int64_t bytesPerPixel(QImage::Format format) {
     return std::max(1, QImage::toPixelFormat(format).bitsPerPixel() / 8);
 }
 
-// When the picture has more pixels than are decoded at its depth, the most that are. Judged from the
-// header, the answer comes at once, where decoding would take seconds before the allocation limit
-// stopped it (or, scaled, a scaled copy arrived).
-std::optional<std::int64_t> pixelLimitExceeded(QImageReader& reader) {
-    const QSize stored = reader.size();
-    if (!stored.isValid() || reader.format() == "jpeg") return std::nullopt;
-    const std::int64_t limit =
-        std::min(mostPixels, (std::int64_t(allocationLimitMB) << 20) / bytesPerPixel(reader.imageFormat()));
-    if (std::int64_t(stored.width()) * stored.height() <= limit) return std::nullopt;
-    return limit;
-}
-
 // Decodes that may hold more than this take turns: the few large stills an import, its thumbnails
 // and a build decode side by side would otherwise hold gigabytes at once.
 constexpr std::int64_t kLargeDecodeBytes = std::int64_t(256) << 20;
+
+// When the picture has more pixels than are decoded at its depth, the most that are. Judged from the
+// header, the answer comes at once, where decoding would take seconds before the allocation limit
+// stopped it (or, scaled, a scaled copy arrived). A still read in pieces is never held whole; a TIFF
+// that cannot be (its data in one large strip, or samples libtiff does not convert) is decoded whole,
+// and only as large as a decode that takes its turn.
+struct Header {
+    QByteArray format;
+    QSize stored;
+    QImage::Format imageFormat = QImage::Format_Invalid;
+    QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone;
+    bool inPieces = false;
+};
+
+// What the reader tells from the header, and whether the picture is read in pieces; none when no
+// reader takes the bytes.
+std::optional<Header> readHeader(QIODevice& device) {
+    Header header;
+    {
+        device.seek(0);
+        QImageReader reader(&device);
+        prepare(reader);
+        if (!reader.canRead()) return std::nullopt;
+        header.format = reader.format();
+        header.stored = reader.size();
+        header.imageFormat = reader.imageFormat();
+        header.turn = reader.transformation();
+    }
+    header.inPieces = readsInPieces(device, header.format);
+    return header;
+}
+
+std::optional<std::int64_t> pixelLimitExceeded(const Header& header) {
+    if (!header.stored.isValid() || header.format == "jpeg") return std::nullopt;
+    const std::int64_t whole =
+        header.format == "tiff" ? kLargeDecodeBytes : std::int64_t(allocationLimitMB) << 20;
+    const std::int64_t limit =
+        header.inPieces ? mostPixels : std::min(mostPixels, whole / bytesPerPixel(header.imageFormat));
+    if (std::int64_t(header.stored.width()) * header.stored.height() <= limit) return std::nullopt;
+    return limit;
+}
 
 std::unique_lock<std::mutex> turnToDecode(std::int64_t bytes) {
     static std::mutex large;
@@ -102,7 +136,20 @@ std::optional<Still> decode(QIODevice& device, int maxPixel) {
         Bytes bytes(device);
         if (bytes.size() <= 0 || !jpegIsComplete(bytes)) return std::nullopt;
     }
-    QSize stored;
+    const auto header = readHeader(device);
+    if (!header || pixelLimitExceeded(*header)) return std::nullopt;
+    const QSize stored = header->stored;
+    if (header->inPieces) {
+        auto image = readInPieces(device, header->format, maxPixel);
+        if (!image) return std::nullopt;
+        // Turned as Qt's readers turn a picture by its orientation.
+        const auto turn = header->turn;
+        *image = image->mirrored(turn & QImageIOHandler::TransformationMirror,
+                                 turn & QImageIOHandler::TransformationFlip);
+        if (turn & QImageIOHandler::TransformationRotate90)
+            *image = image->transformed(QTransform().rotate(90));
+        return Still{std::move(*image), stored};
+    }
     std::int64_t wholeBytes = 0;
     {
         device.seek(0);
@@ -110,8 +157,6 @@ std::optional<Still> decode(QIODevice& device, int maxPixel) {
         prepare(reader);
         reader.setAutoTransform(true);
         if (!reader.canRead()) return std::nullopt;
-        stored = reader.size();
-        if (pixelLimitExceeded(reader)) return std::nullopt;
         if (stored.isValid())
             wholeBytes = std::int64_t(stored.width()) * stored.height() * bytesPerPixel(reader.imageFormat());
         if (stored.isValid() && maxPixel > 0 && std::max(stored.width(), stored.height()) > maxPixel) {
@@ -166,10 +211,9 @@ std::optional<Still> load(const std::filesystem::path& path, int maxPixel) {
 std::optional<std::int64_t> megapixelLimitExceeded(const std::filesystem::path& path) {
     QFile file;
     if (!openRegular(path, file)) return std::nullopt;
-    QImageReader reader(&file);
-    prepare(reader);
-    if (!reader.canRead()) return std::nullopt;
-    const auto limit = pixelLimitExceeded(reader);
+    const auto header = readHeader(file);
+    if (!header) return std::nullopt;
+    const auto limit = pixelLimitExceeded(*header);
     if (!limit) return std::nullopt;
     return *limit / 1'000'000;
 }

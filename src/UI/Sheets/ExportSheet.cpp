@@ -425,8 +425,10 @@ void ExportSheet::refresh() {
     }
     progressBar_->setValue(static_cast<int>(std::lround(job_->progress() * progressSteps)));
     phase_->setText(job_->phase());
-    error_->setText(job_->errorMessage().value_or(QString()));
-    error_->setVisible(job_->errorMessage().has_value());
+    // A movie kept unchecked is told in the same place as a failure.
+    const std::optional<QString>& told = job_->errorMessage() ? job_->errorMessage() : job_->note();
+    error_->setText(told.value_or(QString()));
+    error_->setVisible(told.has_value());
     cancelExportButton_->setVisible(job_->isRunning());
     closeButton_->setVisible(!job_->isRunning());
     closeButton_->setDefault(!job_->isRunning());

@@ -94,8 +94,21 @@ std::unique_ptr<QMessageBox> DocumentWindows::exportQuestion(QWidget* parent, co
 }
 
 ExportChoice DocumentWindows::askToCancelExport(const ProjectDocument& document, const QString& displayName) {
-    const std::unique_ptr<QMessageBox> box = exportQuestion(window(document), displayName);
+    EditorWindow* w = window(document);
+    if (w && !w->isExporting()) return ExportChoice::ended;
+    const std::unique_ptr<QMessageBox> box = exportQuestion(w, displayName);
+    // An export that ends while asked leaves nothing to cancel: the question goes with it.
+    bool ended = false;
+    if (w) {
+        QMessageBox* question = box.get();
+        connect(w, &EditorWindow::exportingChanged, question, [w, question, &ended] {
+            if (w->isExporting()) return;
+            ended = true;
+            question->done(QMessageBox::Cancel);
+        });
+    }
     box->exec();
+    if (ended) return ExportChoice::ended;
     return box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole ? ExportChoice::cancelExport
                                                                                   : ExportChoice::keepExporting;
 }

@@ -16,6 +16,7 @@
 #include <QTextEdit>
 #include <QUndoStack>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "App/DocumentController.hpp"
@@ -314,9 +315,25 @@ bool EditorWindow::isExporting() const {
 }
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
-    if (!closeConfirmed_ && controller_ && !controller_->confirmClose(*document_, isExporting())) {
+    // Sent straight here while this close's questions are up: they have the say.
+    if (askingToClose_) {
         event->ignore();
         return;
+    }
+    if (!closeConfirmed_ && controller_) {
+        // While the questions are up Qt counts this window as closing, and takes any other close of it
+        // (the window manager's ✕ after Ctrl+Q, say) as done without coming here: the window would go
+        // with its document unanswered. Such a close is refused on the way in.
+        const QPointer<QWindow> handle = windowHandle();
+        if (handle) handle->installEventFilter(this);
+        askingToClose_ = true;
+        const bool confirmed = controller_->confirmClose(*document_, isExporting());
+        askingToClose_ = false;
+        if (handle) handle->removeEventFilter(this);
+        if (!confirmed) {
+            event->ignore();
+            return;
+        }
     }
     closeConfirmed_ = true;
     event->accept();
@@ -333,7 +350,22 @@ void EditorWindow::closeEvent(QCloseEvent* event) {
 
 void EditorWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && commands_) commands_->refresh();
+    if (event->type() != QEvent::ActivationChange) return;
+    if (commands_) commands_->refresh();
+    // A click on the editor behind its sheet activates the editor, where the sheet's keys (Escape,
+    // Return) would go unheard: the sheet takes the focus back.
+    if (sheet_ && sheet_->isVisible() && isActiveWindow()) {
+        sheet_->raise();
+        sheet_->activateWindow();
+    }
+}
+
+bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (askingToClose_ && event->type() == QEvent::Close && watched == windowHandle()) {
+        event->ignore();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void EditorWindow::refreshFromModel() {
@@ -375,7 +407,10 @@ void EditorWindow::presentSheets() {
         sheetKind_ = Sheet::exportMedia;
         sheet = panes::makeExportSheet(*model_, this, exportServices_);
         std::erase_if(exports_, [](const QPointer<ExportJob>& job) { return job.isNull(); });
-        if (auto* exportSheet = qobject_cast<ExportSheet*>(sheet)) exports_.emplace_back(&exportSheet->job());
+        if (auto* exportSheet = qobject_cast<ExportSheet*>(sheet)) {
+            exports_.emplace_back(&exportSheet->job());
+            connect(&exportSheet->job(), &ExportJob::changed, this, &EditorWindow::exportingChanged);
+        }
     } else if (model_->showSequenceSettings()) {
         sheetKind_ = Sheet::sequenceSettings;
         sheet = panes::makeSequenceSettingsSheet(*model_, this);

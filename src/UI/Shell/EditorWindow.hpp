@@ -76,9 +76,14 @@ class EditorWindow : public QMainWindow {
     // empty members take the real save panel and exporter.
     void setExportServices(ExportSheet::Services services) { exportServices_ = std::move(services); }
 
+  signals:
+    // An export started here moved on or ended: `isExporting` may have changed.
+    void exportingChanged();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void buildLayout();
@@ -117,6 +122,8 @@ class EditorWindow : public QMainWindow {
     std::vector<QPointer<ExportJob>> exports_;
     std::optional<Uuid> shownAlert_;
     bool closeConfirmed_ = false;
+    // The close handler's questions are up.
+    bool askingToClose_ = false;
 };
 
 } // namespace osterveil

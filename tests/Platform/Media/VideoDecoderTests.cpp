@@ -182,6 +182,20 @@ TEST(VideoDecoder, TolerantRequestJustBeforeAKeyFrameStartsFromTheOneBefore) {
     }
 }
 
+// Where a player that falls behind the clock jumps to: the next key frame's picture, by when it is shown
+// (its decoding time, which the index holds, comes earlier where pictures are reordered, and a request
+// there would find the picture before it, of the group of pictures before).
+TEST(VideoDecoder, TheNextKeyFrameIsWhereItsPictureIsShown) {
+    VideoDecoder decoder(bFrameClip("bframes-keys.mp4", frameTime, 8));
+    EXPECT_EQ(rampIndex(*decoder.frameAt(midFrame(3))), 3);
+    const auto key = decoder.keyFrameAfter(midFrame(3));
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->toSeconds(), frameTime(8).toSeconds());
+    EXPECT_EQ(rampIndex(*decoder.frameAt(*key)), 8);
+    EXPECT_EQ(decoder.keyFrameAfter(*key)->toSeconds(), frameTime(16).toSeconds());
+    EXPECT_FALSE(decoder.keyFrameAfter(frameTime(16)));
+}
+
 // A picture that stays up for over a second (frame 8, a B-frame nothing refers to, before a gap) is
 // the one shown anywhere in that second, however the decoder got there.
 TEST(VideoDecoder, APictureHeldLongIsShownThroughout) {

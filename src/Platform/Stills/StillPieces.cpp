@@ -1,0 +1,357 @@
+#include "Platform/Stills/StillPieces.hpp"
+#include "Platform/Stills/StillReader.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QSysInfo>
+
+#include <png.h>
+#include <tiffio.h>
+
+namespace osterveil::stills::detail {
+
+namespace {
+
+// What a piece may take: a strip or row of tiles with its picture converted, or a row of a PNG.
+constexpr std::int64_t kPieceBytes = std::int64_t(32) << 20;
+
+// Averages a picture that arrives a run of pixels at a time down to its target size: every source
+// pixel falls into exactly one target pixel, which is the mean of its premultiplied pixels, so that
+// transparent pixels lend no colour. Rows in order are summed one target row at a time; rows in any
+// order (the passes of an interlaced PNG) into a sum of the whole target.
+class Shrinker {
+  public:
+    Shrinker(std::int64_t width, std::int64_t height, QSize target, bool anyOrder)
+        : width_(width), height_(height), target_(target), anyOrder_(anyOrder),
+          image_(target, QImage::Format_RGBA8888_Premultiplied) {
+        columns_ = starts(width, target.width());
+        rows_ = starts(height, target.height());
+        sums_.assign(std::size_t(target.width()) * 4 * (anyOrder ? std::size_t(target.height()) : 1), 0.0f);
+    }
+
+    bool isValid() const { return !image_.isNull(); }
+
+    // `count` premultiplied RGBA pixels (0 to 1) of source row `y`, at columns x0, x0 + step, ….
+    void add(std::int64_t y, std::int64_t x0, std::int64_t step, std::int64_t count, const float* rgba) {
+        const int row = int(y * target_.height() / height_);
+        if (!anyOrder_ && row != current_) {
+            if (current_ >= 0) flush(current_);
+            std::fill(sums_.begin(), sums_.end(), 0.0f);
+            current_ = row;
+        }
+        float* sums = sums_.data() + (anyOrder_ ? std::size_t(row) * target_.width() * 4 : 0);
+        int column = int(x0 * target_.width() / width_);
+        std::int64_t x = x0;
+        for (std::int64_t i = 0; i < count; ++i, x += step) {
+            while (x >= columns_[std::size_t(column) + 1])
+                ++column;
+            float* sum = sums + std::size_t(column) * 4;
+            for (int c = 0; c < 4; ++c)
+                sum[c] += rgba[i * 4 + c];
+        }
+    }
+
+    QImage finish() {
+        if (anyOrder_) {
+            for (int row = 0; row < target_.height(); ++row)
+                flush(row);
+        } else if (current_ >= 0) {
+            flush(current_);
+        }
+        return image_;
+    }
+
+  private:
+    // The first source pixel of each target pixel, and the source's end.
+    static std::vector<std::int64_t> starts(std::int64_t source, int target) {
+        std::vector<std::int64_t> out(std::size_t(target) + 1);
+        for (int t = 0; t <= target; ++t)
+            out[std::size_t(t)] = (std::int64_t(t) * source + target - 1) / target;
+        return out;
+    }
+
+    void flush(int row) {
+        const float* sums = sums_.data() + (anyOrder_ ? std::size_t(row) * target_.width() * 4 : 0);
+        const double rows = double(rows_[std::size_t(row) + 1] - rows_[std::size_t(row)]);
+        uchar* out = image_.scanLine(row);
+        for (int column = 0; column < target_.width(); ++column) {
+            const double n = rows * double(columns_[std::size_t(column) + 1] - columns_[std::size_t(column)]);
+            for (int c = 0; c < 4; ++c)
+                out[column * 4 + c] =
+                    uchar(std::clamp(std::lround(sums[column * 4 + c] / n * 255), 0L, 255L));
+        }
+    }
+
+    std::int64_t width_, height_;
+    QSize target_;
+    bool anyOrder_;
+    QImage image_;
+    std::vector<std::int64_t> columns_, rows_;
+    std::vector<float> sums_;
+    int current_ = -1;
+};
+
+// Whether a picture of this size is one that is read at all: a header may claim anything.
+bool isReadable(std::int64_t width, std::int64_t height) {
+    return width > 0 && height > 0 && width * height <= mostPixels;
+}
+
+QSize targetSize(std::int64_t width, std::int64_t height, int maxPixel) {
+    QSize size{int(width), int(height)};
+    if (maxPixel > 0 && std::max(width, height) > maxPixel)
+        size.scale(maxPixel, maxPixel, Qt::KeepAspectRatio);
+    return size.expandedTo(QSize(1, 1));
+}
+
+// PNG, through libpng: rows are read one by one, each pass of an interlaced picture as its own rows.
+
+struct PngShape {
+    png_uint_32 width = 0, height = 0;
+    bool interlaced = false;
+    std::size_t rowBytes = 0;
+};
+
+void pngRead(png_structp png, png_bytep data, std::size_t length) {
+    auto* device = static_cast<QIODevice*>(png_get_io_ptr(png));
+    if (device->read(reinterpret_cast<char*>(data), qint64(length)) != qint64(length))
+        png_error(png, "cut short");
+}
+
+[[noreturn]] void pngFailed(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+void pngWarned(png_structp, png_const_charp) {}
+
+// The header read, and every picture set to be delivered as 16-bit RGBA. Nothing with a destructor
+// lives in this function or the next, so that libpng's longjmp out of a failure skips none.
+bool readPngHeader(png_structp png, png_infop info, PngShape& shape) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_info(png, info);
+    png_set_expand(png); // palette, low-depth grey and a transparent colour: full colour with alpha
+    png_set_expand_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+    if (QSysInfo::ByteOrder == QSysInfo::LittleEndian) png_set_swap(png);
+    png_read_update_info(png, info);
+    if (png_get_channels(png, info) != 4 || png_get_bit_depth(png, info) != 16) return false;
+    shape.width = png_get_image_width(png, info);
+    shape.height = png_get_image_height(png, info);
+    shape.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+    shape.rowBytes = png_get_rowbytes(png, info);
+    return true;
+}
+
+// Apart from the function that sets the jump, so that none of its variables changes after it.
+[[gnu::noinline]] void readPngPasses(png_structp png, const PngShape& shape, std::uint16_t* row, float* rgba,
+                                     Shrinker& shrinker) {
+    for (int pass = 0; pass < (shape.interlaced ? 7 : 1); ++pass) {
+        const png_uint_32 columns = shape.interlaced ? PNG_PASS_COLS(shape.width, pass) : shape.width;
+        const png_uint_32 rows = shape.interlaced ? PNG_PASS_ROWS(shape.height, pass) : shape.height;
+        if (columns == 0 || rows == 0) continue; // a pass with no pixels has no rows in the file
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
+            for (png_uint_32 x = 0; x < columns; ++x) {
+                const float a = row[x * 4 + 3] / 65535.0f;
+                for (int c = 0; c < 3; ++c)
+                    rgba[x * 4 + c] = row[x * 4 + c] / 65535.0f * a;
+                rgba[x * 4 + 3] = a;
+            }
+            if (shape.interlaced)
+                shrinker.add(PNG_ROW_FROM_PASS_ROW(r, pass), PNG_COL_FROM_PASS_COL(0, pass),
+                             std::int64_t(1) << PNG_PASS_COL_SHIFT(pass), columns, rgba);
+            else
+                shrinker.add(r, 0, 1, columns, rgba);
+        }
+    }
+}
+
+bool readPngRows(png_structp png, const PngShape& shape, std::uint16_t* row, float* rgba,
+                 Shrinker& shrinker) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    readPngPasses(png, shape, row, rgba, shrinker);
+    png_read_end(png, nullptr);
+    return true;
+}
+
+struct PngReader {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PngReader() {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFailed, pngWarned);
+        if (png) info = png_create_info_struct(png);
+    }
+    ~PngReader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+// The PNG's bit depth and width from its header; none when the bytes are no PNG.
+std::optional<std::pair<int, std::int64_t>> pngDepthAndWidth(QIODevice& device) {
+    if (!device.seek(0)) return std::nullopt;
+    const QByteArray head = device.read(33);
+    if (head.size() < 33 || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR")
+        return std::nullopt;
+    const auto byte = [&](int i) { return std::int64_t(static_cast<unsigned char>(head[i])); };
+    return std::pair{int(byte(24)), byte(16) << 24 | byte(17) << 16 | byte(18) << 8 | byte(19)};
+}
+
+std::optional<QImage> readPng(QIODevice& device, int maxPixel) {
+    if (!device.seek(0)) return std::nullopt;
+    PngReader reader;
+    if (!reader.png || !reader.info) return std::nullopt;
+    png_set_read_fn(reader.png, &device, pngRead);
+    PngShape shape;
+    if (!readPngHeader(reader.png, reader.info, shape) || !isReadable(shape.width, shape.height)) return std::nullopt;
+    std::vector<std::uint16_t> row(shape.rowBytes / 2 + 4);
+    std::vector<float> rgba(std::size_t(shape.width) * 4);
+    Shrinker shrinker(shape.width, shape.height, targetSize(shape.width, shape.height, maxPixel),
+                      shape.interlaced);
+    if (!shrinker.isValid() || !readPngRows(reader.png, shape, row.data(), rgba.data(), shrinker))
+        return std::nullopt;
+    return shrinker.finish();
+}
+
+// TIFF, through libtiff: a strip, or a row of tiles, at a time, each converted to RGBA by libtiff.
+
+tmsize_t tiffRead(thandle_t device, void* data, tmsize_t size) {
+    return static_cast<QIODevice*>(device)->read(static_cast<char*>(data), size);
+}
+tmsize_t tiffWrite(thandle_t, void*, tmsize_t) {
+    return 0;
+}
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
+    auto* device = static_cast<QIODevice*>(handle);
+    const qint64 base = whence == SEEK_CUR ? device->pos() : whence == SEEK_END ? device->size() : 0;
+    const qint64 to = base + qint64(offset);
+    return device->seek(to) ? toff_t(to) : toff_t(-1);
+}
+int tiffClose(thandle_t) {
+    return 0;
+}
+toff_t tiffSize(thandle_t device) {
+    return toff_t(static_cast<QIODevice*>(device)->size());
+}
+int tiffMap(thandle_t, void**, toff_t*) {
+    return 0;
+}
+void tiffUnmap(thandle_t, void*, toff_t) {}
+int tiffQuiet(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using Tiff = std::unique_ptr<TIFF, TiffCloser>;
+
+Tiff openTiff(QIODevice& device) {
+    if (!device.seek(0)) return nullptr;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return nullptr;
+    // Nothing a header claims gets more memory than a piece may take.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, kPieceBytes);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffQuiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffQuiet, nullptr);
+    Tiff tiff(TIFFClientOpenExt("still", "rm", &device, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
+                                tiffMap, tiffUnmap, options));
+    TIFFOpenOptionsFree(options);
+    return tiff;
+}
+
+struct TiffPlan {
+    std::uint32_t width = 0, height = 0;
+    std::uint32_t rows = 0; // per piece: a strip's, or a row of tiles'
+};
+
+// How the picture is read a piece at a time; none when libtiff cannot convert it or a piece would
+// take more than a piece may.
+std::optional<TiffPlan> planTiff(TIFF* tiff) {
+    char message[1024];
+    if (!TIFFRGBAImageOK(tiff, message)) return std::nullopt;
+    TiffPlan plan;
+    std::uint16_t planes = PLANARCONFIG_CONTIG, samples = 1;
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &plan.width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &plan.height) ||
+        plan.width == 0 || plan.height == 0)
+        return std::nullopt;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    std::uint64_t decoded = 0;
+    if (TIFFIsTiled(tiff)) {
+        if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &plan.rows)) return std::nullopt;
+        decoded = TIFFTileSize64(tiff);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &plan.rows);
+        decoded = TIFFStripSize64(tiff);
+    }
+    plan.rows = std::clamp<std::uint32_t>(plan.rows, 1, plan.height);
+    if (planes == PLANARCONFIG_SEPARATE) decoded *= samples;
+    const std::uint64_t converted = std::uint64_t(plan.width) * plan.rows * 4;
+    if (decoded == 0 || decoded + converted > std::uint64_t(kPieceBytes)) return std::nullopt;
+    return plan;
+}
+
+std::optional<QImage> readTiff(QIODevice& device, int maxPixel) {
+    const Tiff tiff = openTiff(device);
+    if (!tiff) return std::nullopt;
+    const auto plan = planTiff(tiff.get());
+    if (!plan || !isReadable(plan->width, plan->height)) return std::nullopt;
+    char message[1024];
+    TIFFRGBAImage image;
+    if (!TIFFRGBAImageBegin(&image, tiff.get(), 1, message)) return std::nullopt;
+    struct End {
+        TIFFRGBAImage& image;
+        ~End() { TIFFRGBAImageEnd(&image); }
+    } end{image};
+    // Rows as stored, the first at the top: the file's orientation is applied with Qt's reading of it.
+    image.orientation = ORIENTATION_TOPLEFT;
+    image.req_orientation = ORIENTATION_TOPLEFT;
+    Shrinker shrinker(plan->width, plan->height, targetSize(plan->width, plan->height, maxPixel), false);
+    if (!shrinker.isValid()) return std::nullopt;
+    std::vector<std::uint32_t> piece(std::size_t(plan->width) * plan->rows);
+    std::vector<float> rgba(std::size_t(plan->width) * 4);
+    for (std::uint32_t y = 0; y < plan->height; y += plan->rows) {
+        const std::uint32_t rows = std::min(plan->rows, plan->height - y);
+        image.row_offset = int(y);
+        image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image, piece.data(), plan->width, rows)) return std::nullopt;
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            const std::uint32_t* pixels = piece.data() + std::size_t(r) * plan->width;
+            for (std::uint32_t x = 0; x < plan->width; ++x) {
+                // Premultiplied already: libtiff associates an unassociated alpha as it converts.
+                rgba[x * 4 + 0] = float(TIFFGetR(pixels[x])) / 255;
+                rgba[x * 4 + 1] = float(TIFFGetG(pixels[x])) / 255;
+                rgba[x * 4 + 2] = float(TIFFGetB(pixels[x])) / 255;
+                rgba[x * 4 + 3] = float(TIFFGetA(pixels[x])) / 255;
+            }
+            shrinker.add(y + r, 0, 1, plan->width, rgba.data());
+        }
+    }
+    return shrinker.finish();
+}
+
+} // namespace
+
+bool readsInPieces(QIODevice& device, const QByteArray& format) {
+    if (format == "png") {
+        const auto header = pngDepthAndWidth(device);
+        // A row, and its pixels as they are summed, within a piece.
+        return header && header->first == 16 && header->second * 24 <= kPieceBytes;
+    }
+    if (format == "tiff") {
+        const Tiff tiff = openTiff(device);
+        return tiff && planTiff(tiff.get());
+    }
+    return false;
+}
+
+std::optional<QImage> readInPieces(QIODevice& device, const QByteArray& format, int maxPixel) {
+    if (format == "png") return readPng(device, maxPixel);
+    if (format == "tiff") return readTiff(device, maxPixel);
+    return std::nullopt;
+}
+
+} // namespace osterveil::stills::detail
