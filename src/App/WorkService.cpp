@@ -19,8 +19,12 @@ class WorkService::Pool {
         for (int i = 0; i < threads; ++i)
             threads_.emplace_back([this, name, lowPriority] {
                 pthread_setname_np(pthread_self(), name);
-                // Below the GUI and the players: pictures of the bin wait for them, never the reverse.
-                if (lowPriority) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+                // Below the GUI and the players, whatever priority the program was started at: pictures
+                // of the bin wait for them, never the reverse.
+                if (lowPriority) {
+                    const auto self = static_cast<id_t>(gettid());
+                    setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + 10));
+                }
                 work();
             });
     }

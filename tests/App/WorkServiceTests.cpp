@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "App/WorkService.hpp"
 #include "Media/WaveformService.hpp"
 #include "MediaFixtures.hpp"
@@ -221,4 +224,31 @@ TEST(WorkService, FinishingWaitsForTheSavesAndNotForTheWorkOfOwnersThatHaveGone)
     EXPECT_EQ(std::count(linesAtEnd.begin(), linesAtEnd.end(), "parsed"), 0);
     EXPECT_EQ(std::count(linesAtEnd.begin(), linesAtEnd.end(), "queued"), 0);
     EXPECT_EQ(service.running(Lane::pictures), 1u);
+}
+
+// Pictures are made below the priority of the program that asks for them, even of one started below
+// normal priority: the program's end tells its low-priority work apart by it.
+TEST(WorkService, PicturesRunBelowThePriorityOfTheProgramAndDocumentsAtIt) {
+    int program = 0, documents = 0, pictures = 0;
+    std::thread([&] {
+        const auto self = id_t(gettid());
+        // A program started with `nice -n 12`, where the lane's old fixed 10 would have been above it.
+        setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + 12));
+        program = getpriority(PRIO_PROCESS, self);
+        WorkService service(1);
+        Journal journal;
+        const std::stop_source owner;
+        service.run(Lane::documents, owner.get_token(), [&](const std::stop_token&) {
+            documents = getpriority(PRIO_PROCESS, id_t(gettid()));
+            journal.add("documents");
+        });
+        service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) {
+            pictures = getpriority(PRIO_PROCESS, id_t(gettid()));
+            journal.add("pictures");
+        });
+        EXPECT_TRUE(journal.waitFor([](const auto& all) { return all.size() == 2; }));
+    }).join();
+    if (program >= 19) GTEST_SKIP() << "the tests run at the lowest priority already";
+    EXPECT_EQ(documents, program);
+    EXPECT_GT(pictures, program);
 }

@@ -21,18 +21,22 @@ void endThisThread(int) {
     ::syscall(SYS_exit, 0);
 }
 
-// The other threads of the process that run below normal priority.
-std::vector<pid_t> threadsBelowNormalPriority() {
+// The other threads of the process that run below the calling thread's priority (the program may have
+// been started below normal priority as a whole).
+std::vector<pid_t> threadsBelowThisOnesPriority() {
     std::vector<pid_t> found;
     DIR* tasks = ::opendir("/proc/self/task");
     if (!tasks) return found;
     const pid_t self = ::gettid();
+    errno = 0;
+    const int own = ::getpriority(PRIO_PROCESS, id_t(self));
+    if (errno != 0) return found;
     while (const dirent* entry = ::readdir(tasks)) {
         const pid_t tid = pid_t(std::atoi(entry->d_name));
         if (tid <= 0 || tid == self) continue;
         errno = 0;
         const int nice = ::getpriority(PRIO_PROCESS, id_t(tid));
-        if (errno == 0 && nice > 0) found.push_back(tid);
+        if (errno == 0 && nice > own) found.push_back(tid);
     }
     ::closedir(tasks);
     return found;
@@ -48,7 +52,7 @@ void endProcessNow(int status) {
     std::fflush(nullptr);
     // Found before any is told: a thread ended while it held a lock (the heap's, a stream's) leaves it
     // held, so from here on this thread makes only system calls.
-    std::vector<pid_t> ending = threadsBelowNormalPriority();
+    std::vector<pid_t> ending = threadsBelowThisOnesPriority();
     struct sigaction action {};
     action.sa_handler = endThisThread;
     sigemptyset(&action.sa_mask);
