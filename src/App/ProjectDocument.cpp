@@ -210,7 +210,8 @@ ProjectDocument::Reading ProjectDocument::readFile(const std::filesystem::path& 
     const FileStamp stamp = stampOf(info);
 
     // Reading is the first fifth of the way, decoding the rest.
-    LargeBuffer bytes(std::size_t(info.st_size));
+    // A byte more than it measured, so that its end is found without making room for more.
+    LargeBuffer bytes(std::size_t(info.st_size) + 1);
     std::size_t done = 0;
     for (;;) {
         stopPoint();

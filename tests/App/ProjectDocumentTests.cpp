@@ -242,8 +242,10 @@ TEST_F(ProjectFiles, AHugeFileIsJudgedWithoutReadingIt) {
 #endif
 }
 
-TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
-    // A few megabytes: several of the pieces the file is read in.
+namespace {
+
+// A few megabytes: several of the pieces a file is read in.
+Project longProject() {
     Project p = ProjectDocument::newProject();
     for (int i = 0; i < 600; ++i) {
         TimelineClip c{.id = Uuid::make(),
@@ -254,7 +256,13 @@ TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
         c.grade.exposure.keyframes = {{0, 0}, {1, 0.5}};
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
-    const std::filesystem::path long_ = file("long.osterveil", ProjectDocument::contents(p));
+    return p;
+}
+
+} // namespace
+
+TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
+    const std::filesystem::path long_ = file("long.osterveil", ProjectDocument::contents(longProject()));
     ASSERT_GT(std::filesystem::file_size(long_), 3 * ProjectDocument::readPiece);
 
     // The program ends as the first piece comes in.
@@ -275,4 +283,20 @@ TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
     // Reading is the first fifth of the way.
     EXPECT_GT(furthest, 0);
     EXPECT_LT(furthest, 0.2);
+}
+
+// A file still being written when it is opened: what is added while it is read is read too, past the
+// room made for the size it had.
+TEST_F(ProjectFiles, AFileThatGrowsWhileItIsReadIsReadToItsNewEnd) {
+    const Project p = longProject();
+    const std::filesystem::path growing = file("growing.osterveil", ProjectDocument::contents(p));
+    bool grown = false;
+    const ProjectDocument::Reading reading = ProjectDocument::readFile(growing, [&](double) {
+        // Blank space after the object, as a writer adds at its end: several megabytes of it.
+        if (!std::exchange(grown, true))
+            std::ofstream(growing, std::ios::binary | std::ios::app)
+                << std::string(3 * ProjectDocument::readPiece, ' ');
+    });
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(reading.project, p);
 }
