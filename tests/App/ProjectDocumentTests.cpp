@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <atomic>
 #include <fstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -290,10 +291,11 @@ TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
 TEST_F(ProjectFiles, AFileThatGrowsWhileItIsReadIsReadToItsNewEnd) {
     const Project p = longProject();
     const std::filesystem::path growing = file("growing.osterveil", ProjectDocument::contents(p));
-    bool grown = false;
+    // Told from the decoder's threads too.
+    std::atomic<bool> grown = false;
     const ProjectDocument::Reading reading = ProjectDocument::readFile(growing, [&](double) {
         // Blank space after the object, as a writer adds at its end: several megabytes of it.
-        if (!std::exchange(grown, true))
+        if (!grown.exchange(true))
             std::ofstream(growing, std::ios::binary | std::ios::app)
                 << std::string(3 * ProjectDocument::readPiece, ' ');
     });
