@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <random>
+#include <string_view>
 
 #include "App/EditorModel.hpp"
 #include "EditorModelTestAccess.hpp"
@@ -148,7 +149,12 @@ BENCHMARK(BM_TimelineZoomStepAndRepaint)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
+// UIBenchShell: the program itself, run as a child of the benchmark that times its end.
+int programEndingDuringAJob(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "--program-ending")
+        return programEndingDuringAJob(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "App/Offload.hpp"
 #include "Media/MediaProbe.hpp"
 #include "Media/PremiereXML.hpp"
+#include "Platform/Foundation/LargeBuffer.hpp"
 
 #include <mutex>
 #include <sys/stat.h>
@@ -28,6 +30,8 @@ namespace {
 // Premiere exports run to tens of megabytes; a file far beyond that is not one, and parsing it would
 // only exhaust memory.
 constexpr qint64 largestXMLFile = qint64(512) << 20;
+// A file is read this much at a time, the import's stop token looked at between pieces.
+constexpr std::size_t readPiece = std::size_t(1) << 20;
 
 struct Probe {
     std::optional<MediaItem> item;
@@ -128,10 +132,29 @@ XMLImport readPremiereXML(const fs::path& file, const std::optional<fs::path>& p
     const std::stop_callback cancelled(progress.cancelled.get_token(), [&] { stopping.request_stop(); });
     const std::stop_callback closed(stop, [&] { stopping.request_stop(); });
     const auto stopped = [&] { return stopping.stop_requested(); };
-    const QByteArray data = input.readAll();
+    // A piece at a time, as a file on a slow disk may take a while.
+    LargeBuffer data;
     try {
-        out.result = PremiereXML::parse(
-            std::string_view(data.constData(), static_cast<std::size_t>(data.size())), stopping.get_token());
+        data.resize(static_cast<std::size_t>(input.size()));
+    } catch (const std::bad_alloc&) {
+        out.error =
+            QStringLiteral("There is not enough memory to import \u201C") + name + QStringLiteral("\u201D.");
+        return out;
+    }
+    std::size_t done = 0;
+    while (done < data.size()) {
+        if (stopped()) return out;
+        const qint64 n = input.read(data.data() + done, qint64(std::min(data.size() - done, readPiece)));
+        if (n < 0) {
+            out.error = QStringLiteral("The file \u201C") + name + QStringLiteral("\u201D couldn't be read.");
+            return out;
+        }
+        if (n == 0) break;
+        done += std::size_t(n);
+    }
+    data.resize(done);
+    try {
+        out.result = PremiereXML::parse(data.view(), stopping.get_token());
     } catch (const PremiereXMLError& parseError) {
         if (parseError.kind() != PremiereXMLError::Kind::stopped)
             out.error = QString::fromStdString(parseError.errorDescription());

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QUndoStack>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -84,6 +85,8 @@ class ProjectDocument : public QObject {
     // The largest file taken for a project. Projects of tens of thousands of clips run to a few
     // hundred megabytes; anything larger is refused before more than its start is read.
     static constexpr std::uintmax_t largestFile = std::uintmax_t(1) << 30;
+    // A file is read this much at a time, its stop token looked at between pieces.
+    static constexpr std::size_t readPiece = std::size_t(1) << 20;
 
     // The project in a file's bytes, unchanged. Throws `ProjectError`: `newerFile` as the model reports
     // it, `corrupt` for bytes that are not a project (empty, not JSON, wrong shape).

@@ -19,8 +19,12 @@ class WorkService::Pool {
         for (int i = 0; i < threads; ++i)
             threads_.emplace_back([this, name, lowPriority] {
                 pthread_setname_np(pthread_self(), name);
-                // Below the GUI and the players: pictures of the bin wait for them, never the reverse.
-                if (lowPriority) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+                // Below the GUI and the players, whatever priority the program was started at: pictures
+                // of the bin wait for them, never the reverse.
+                if (lowPriority) {
+                    const auto self = static_cast<id_t>(gettid());
+                    setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + 10));
+                }
                 work();
             });
     }
@@ -28,15 +32,30 @@ class WorkService::Pool {
     ~Pool() { stop(); }
 
     void stop() {
+        std::deque<Queued> dropped;
         {
             std::lock_guard lock(mutex_);
-            if (stopping_) return;
             stopping_ = true;
-            queue_.clear();
+            dropped.swap(queue_);
         }
         wake_.notify_all();
-        for (auto& t : threads_)
-            if (t.joinable()) t.join();
+        join();
+    }
+
+    bool finish() {
+        std::deque<Queued> dropped;
+        std::unique_lock lock(mutex_);
+        stopping_ = true;
+        dropped.swap(queue_);
+        wake_.notify_all();
+        ended_.wait(lock, [this] {
+            return std::all_of(running_.begin(), running_.end(),
+                               [](const std::stop_token* owner) { return owner->stop_requested(); });
+        });
+        const bool idle = running_.empty();
+        lock.unlock();
+        if (idle) join();
+        return idle;
     }
 
     void run(std::stop_token owner, Job job) {
@@ -62,6 +81,8 @@ class WorkService::Pool {
                 }
             }
         }
+        // An ending process waits no longer for the owner's running jobs.
+        ended_.notify_all();
         // What the dropped jobs hold is released here, outside the lock.
     }
 
@@ -72,7 +93,7 @@ class WorkService::Pool {
 
     std::size_t running() const {
         std::lock_guard lock(mutex_);
-        return running_;
+        return running_.size();
     }
 
   private:
@@ -90,21 +111,32 @@ class WorkService::Pool {
                 if (stopping_) return;
                 next = std::move(queue_.front());
                 queue_.pop_front();
-                ++running_;
+                running_.push_back(&next.owner);
             }
             // An owner cancelled since it queued this: dropped, as if it had gone with the queue.
             if (!next.owner.stop_requested()) next.job(next.owner);
-            next = {};
-            std::lock_guard lock(mutex_);
-            --running_;
+            next.job = {};
+            {
+                std::lock_guard lock(mutex_);
+                std::erase(running_, &next.owner);
+            }
+            ended_.notify_all();
         }
+    }
+
+    void join() {
+        for (auto& t : threads_)
+            if (t.joinable()) t.join();
     }
 
     const bool newestOnly_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    // A job has ended, or an owner was cancelled.
+    std::condition_variable ended_;
     std::deque<Queued> queue_;
-    std::size_t running_ = 0;
+    // The owners of the jobs running now.
+    std::vector<const std::stop_token*> running_;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
@@ -133,6 +165,13 @@ WorkService::~WorkService() {
 void WorkService::shutdown() {
     for (Pool* p : {preview_.get(), pictures_.get(), documents_.get(), exports_.get()})
         p->stop();
+}
+
+bool WorkService::finish() {
+    bool idle = true;
+    for (Pool* p : {preview_.get(), pictures_.get(), documents_.get(), exports_.get()})
+        idle = p->finish() && idle;
+    return idle;
 }
 
 WorkService::Pool& WorkService::pool(Lane lane) const {

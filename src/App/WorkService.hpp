@@ -33,9 +33,9 @@ namespace osterveil {
 // that holds the job's cancel token as a `std::stop_source`; the job is handed the matching
 // `std::stop_token`. An export has none: it stops through its exporter. Cancelling
 // the owner drops what it left queued and tells its running jobs to stop: the long ones (a folder
-// walk, probing many files, an import) look at the token at their natural steps, so a closed window
-// leaves nothing that keeps the program alive. Saves never look: a save is worth waiting for. The
-// service lives as long as the process; its threads end when it does.
+// walk, probing many files, an import) look at the token at their natural steps. Saves never look: a
+// save is worth waiting for. The program's end waits for the jobs whose owners still want them (saves,
+// an export's end) and for no other (`finish`). The service lives as long as the process.
 class WorkService {
   public:
     enum class Lane { preview, pictures, documents, exports };
@@ -63,6 +63,12 @@ class WorkService {
     // Waits for the running jobs and drops the rest; later jobs are dropped too. The shared service
     // shuts down as the application object goes, after the windows have cancelled their work.
     void shutdown();
+    // The process is ending: drops what is queued and what comes later, and waits for the running jobs
+    // whose owners still want them (a save, an export's end). Those of owners cancelled through
+    // `cancel` are not waited for: nobody takes their result, and one may be deep in a read or a parse
+    // that looks at its token only now and then. True when no job runs any more; else the caller ends
+    // the process without tearing down what those jobs may still use.
+    bool finish();
 
   private:
     class Pool;

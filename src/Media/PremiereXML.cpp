@@ -2,8 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
 #include <iterator>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
+#include "Platform/Foundation/LargeBuffer.hpp"
 #include "PremiereXMLInternal.hpp"
 
 namespace osterveil {
@@ -24,6 +31,62 @@ PremiereXMLError PremiereXMLError::malformed(std::string_view parserMessage, std
 
 namespace premiere_xml {
 namespace {
+
+// Where a parse's document lives: large blocks that its nodes and its copy of the bytes are laid in
+// one after another, given back whole when the document goes, where millions of nodes freed one by one
+// took seconds. The parse stops as soon as its next page of nodes would be laid: the token is asked
+// there, and the parser gives up as it would for want of memory.
+class DocumentArena {
+  public:
+    explicit DocumentArena(std::stop_token stop)
+        : stop_(std::move(stop)), outer_(std::exchange(current, this)) {}
+    ~DocumentArena() { current = outer_; }
+    DocumentArena(const DocumentArena&) = delete;
+    DocumentArena& operator=(const DocumentArena&) = delete;
+
+    bool stopped() const { return stop_.stop_requested(); }
+
+    // pugixml's allocation functions, for the whole process: a parse on this thread lays its document
+    // in its arena, and everything else goes to the heap.
+    static void* allocate(std::size_t size) {
+        if (!current) return std::malloc(size);
+        if (current->stopped()) return nullptr;
+        try {
+            return current->lay(size);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    static void deallocate(void* p) {
+        if (current && current->holds(p)) return;
+        std::free(p);
+    }
+
+  private:
+    static constexpr std::size_t blockSize = std::size_t(64) << 20;
+
+    void* lay(std::size_t size) {
+        size = (size + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
+        if (blocks_.empty() || used_ + size > blocks_.back().size()) {
+            blocks_.emplace_back(std::max(size, blockSize));
+            used_ = 0;
+        }
+        void* p = blocks_.back().data() + used_;
+        used_ += size;
+        return p;
+    }
+    bool holds(const void* p) const {
+        return std::any_of(blocks_.begin(), blocks_.end(), [p](const LargeBuffer& b) { return b.holds(p); });
+    }
+
+    static thread_local DocumentArena* current;
+    std::stop_token stop_;
+    DocumentArena* outer_;
+    std::vector<LargeBuffer> blocks_;
+    std::size_t used_ = 0;
+};
+
+thread_local DocumentArena* DocumentArena::current = nullptr;
 
 // Larger frames than any camera or display makes; the renderer sizes buffers from these.
 constexpr std::int64_t maxFrameSide = 16384;
@@ -97,12 +160,19 @@ PremiereXMLResult PremiereXML::parse(std::string_view data, const std::stop_toke
         if (stop.stop_requested()) throw PremiereXMLError::stopped();
     };
 
+    static std::once_flag arenas;
+    std::call_once(arenas, [] {
+        pugi::set_memory_management_functions(DocumentArena::allocate, DocumentArena::deallocate);
+    });
+    // Made before the document and gone after it.
+    const DocumentArena arena(stop);
     pugi::xml_document doc;
     // Whitespace text is kept so that an element's string value is its full text. Document type
     // declarations are skipped and entities other than the five predefined ones stay unexpanded:
     // nothing outside the bytes is ever read.
     const pugi::xml_parse_result loaded =
         doc.load_buffer(data.data(), data.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_auto);
+    if (arena.stopped()) throw PremiereXMLError::stopped();
     if (loaded.status == pugi::status_no_document_element) throw PremiereXMLError::notASequence();
     if (!loaded) throw PremiereXMLError::malformed(loaded.description(), loaded.offset);
     const Element root = doc.document_element();

@@ -57,9 +57,9 @@ private:
 namespace PremiereXML {
 
 // The file's bytes: UTF-8 (with or without a byte-order mark), UTF-16 in either byte order, or Latin-1
-// when the XML declaration says so. `stop` is looked at once the bytes are parsed (in one call, which
-// cannot be cut) and then as the document is walked and for every track and clip item read; once it
-// is, `PremiereXMLError::stopped` is thrown.
+// when the XML declaration says so. `stop` is looked at for every page of nodes the parser lays down,
+// then as the document is walked and for every track and clip item read; once it is,
+// `PremiereXMLError::stopped` is thrown.
 PremiereXMLResult parse(std::string_view data, const std::stop_token& stop = {});
 
 // A `pathurl` as a POSIX path: "file://localhost" or "file://" removed (any letter case), then

@@ -1,15 +1,24 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
+#include <algorithm>
+#include <condition_variable>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <set>
 #include <sys/inotify.h>
+#include <thread>
 #include <unistd.h>
 
 #include "App/MediaFiles.hpp"
+#include "App/WorkService.hpp"
 #include "EditorCommandSupport.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "FakeDesktop.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Foundation/Log.hpp"
 
 using namespace osterveil;
 using testsupport::Fixture;
@@ -112,6 +121,95 @@ class OpenCounter {
     int fd_;
     int count_ = 0;
 };
+
+// Folders opened while it lives, as the kernel tells them: each watched folder's own opening, and the
+// names of the files opened in it.
+class OpenedInFolders {
+  public:
+    OpenedInFolders() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenedInFolders() { ::close(fd_); }
+    int watch(const fs::path& folder) { return inotify_add_watch(fd_, folder.c_str(), IN_OPEN); }
+    // Waits for `done`, as the events come; false if they stop coming for a minute.
+    bool waitFor(const std::function<bool()>& done) {
+        for (read(); !done(); read()) {
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, 60000) <= 0) return false;
+        }
+        return true;
+    }
+    bool folderOpened(int folder) {
+        read();
+        return opened_.contains({folder, {}});
+    }
+    // The files opened in the folder.
+    std::size_t filesOpened(int folder) {
+        read();
+        return std::count_if(opened_.begin(), opened_.end(),
+                             [&](const auto& o) { return o.first == folder && !o.second.empty(); });
+    }
+
+  private:
+    void read() {
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                opened_.insert({event->wd, event->len > 0 ? std::string(event->name) : std::string()});
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+    }
+
+    int fd_;
+    std::set<std::pair<int, std::string>> opened_;
+};
+
+// Every line of the program's log held on the thread that writes it, from the first, until released.
+class HeldLog {
+  public:
+    HeldLog() {
+        previous_ = Log::setSink([gate = gate_](Log::Level, const std::string&, const std::string&) {
+            std::unique_lock lock(gate->mutex);
+            gate->held = true;
+            gate->changed.notify_all();
+            gate->changed.wait(lock, [&] { return gate->released; });
+        });
+    }
+    ~HeldLog() {
+        release();
+        Log::setSink(previous_);
+    }
+    bool waitUntilHeld() {
+        std::unique_lock lock(gate_->mutex);
+        return gate_->changed.wait_for(lock, std::chrono::minutes(1), [&] { return gate_->held; });
+    }
+    void release() {
+        {
+            std::lock_guard lock(gate_->mutex);
+            gate_->released = true;
+        }
+        gate_->changed.notify_all();
+    }
+
+  private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool held = false, released = false;
+    };
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+    Log::Sink previous_;
+};
+
+std::unique_ptr<EditorModel> window() {
+    return std::make_unique<EditorModel>(std::make_unique<testsupport::FakePlayer>(),
+                                         std::make_unique<testsupport::FakePlayer>());
+}
+
+bool picturesLaneIdle() {
+    const WorkService& work = WorkService::shared();
+    return work.waiting(WorkService::Lane::pictures) == 0 && work.running(WorkService::Lane::pictures) == 0;
+}
 
 } // namespace
 
@@ -457,4 +555,69 @@ TEST_F(MediaCommands, APremiereXMLImportShowsItsProgressAndCanBeCancelled) {
     EXPECT_EQ(model.status(), QStringLiteral("Import of \u201Ccut.xml\u201D cancelled."));
     EXPECT_EQ(project(), before);
     EXPECT_EQ(undo().count(), 0);
+}
+
+// A window closed while its Locate Folder walk runs: the walk ends at its next entry, and never opens
+// the folder it would have come to last.
+TEST_F(MediaCommands, AClosedWindowsFolderWalkGoesNoFurther) {
+    // 300 links to a file through 38 more, each naming the next by a path that steps into one folder
+    // and out again 800 times: the walk follows each link to see whether it is a file, which takes it
+    // milliseconds a link.
+    const fs::path chain = root() / "chain";
+    fs::create_directories(chain / "in");
+    std::ofstream(chain / "shot.mov");
+    std::string steps = chain.string();
+    while (steps.size() < 3990)
+        steps += "/in/..";
+    constexpr int links = 38;
+    for (int i = 0; i < links; ++i)
+        fs::create_symlink(steps + "/" + (i + 1 < links ? "c" + std::to_string(i + 1) : "shot.mov"),
+                           chain / ("c" + std::to_string(i)));
+    // Once the links lead nowhere, the test's folder goes at once.
+    struct Unlinked {
+        fs::path link;
+        ~Unlinked() {
+            std::error_code error;
+            fs::remove(link, error);
+        }
+    } unlinking{chain / "c0"};
+    const fs::path walked = root() / "walked";
+    fs::create_directories(walked / "zz");
+    for (int i = 0; i < 300; ++i)
+        fs::create_symlink(chain / "c0", walked / ("link" + std::to_string(1000 + i) + ".mov"));
+    ASSERT_TRUE(fs::is_regular_file(walked / "link1000.mov"));
+
+    OpenedInFolders opened;
+    const int first = opened.watch(walked), last = opened.watch(walked / "zz");
+    auto closing = window();
+    closing->relinkOffline(walked);
+    ASSERT_TRUE(opened.waitFor([&] { return opened.folderOpened(first); }));
+    closing.reset();
+    ASSERT_TRUE(QTest::qWaitFor(picturesLaneIdle, 120000));
+    EXPECT_FALSE(opened.folderOpened(last));
+}
+
+// A window closed while its Premiere XML import probes the files the XML names: the probes under way
+// end, and no other file is opened.
+TEST_F(MediaCommands, AClosedWindowsPremiereImportProbesNoFurther) {
+    // Movies without their index, which the media library reports: its report holds the probe there.
+    using namespace std::string_literals;
+    const std::string damaged = "\0\0\0\024ftypqt  \0\0\0\0qt  \0\0\0\010free"s + std::string(2000, '\0');
+    const int files = 2 * int(std::max(2u, std::thread::hardware_concurrency())) + 2;
+    std::vector<fs::path> movies;
+    for (int i = 0; i < files; ++i)
+        movies.push_back(write("damaged/" + std::to_string(i) + ".mov", damaged));
+    const fs::path xml = write("cut.xml", manyItemsXML(movies, files));
+
+    OpenedInFolders opened;
+    const int folder = opened.watch(root() / "damaged");
+    HeldLog log;
+    auto closing = window();
+    closing->importPremiereXML(xml);
+    ASSERT_TRUE(log.waitUntilHeld());
+    closing.reset();
+    log.release();
+    ASSERT_TRUE(QTest::qWaitFor(picturesLaneIdle, 120000));
+    EXPECT_GT(opened.filesOpened(folder), 0u);
+    EXPECT_LT(opened.filesOpened(folder), std::size_t(files) / 2);
 }

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <atomic>
 #include <fstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -240,4 +241,64 @@ TEST_F(ProjectFiles, AHugeFileIsJudgedWithoutReadingIt) {
     EXPECT_EQ(ProjectError::tooLarge().errorDescription(),
               "This project is too large to open: Osterveil opens project files of up to 1 GB.");
 #endif
+}
+
+namespace {
+
+// A few megabytes: several of the pieces a file is read in.
+Project longProject() {
+    Project p = ProjectDocument::newProject();
+    for (int i = 0; i < 600; ++i) {
+        TimelineClip c{.id = Uuid::make(),
+                       .name = "A001_C" + std::to_string(i) + ".mov",
+                       .start = 2.0 * i,
+                       .duration = 2};
+        c.opacity.keyframes = {{0, 0}, {0.5, 1}};
+        c.grade.exposure.keyframes = {{0, 0}, {1, 0.5}};
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    return p;
+}
+
+} // namespace
+
+TEST_F(ProjectFiles, AnOpenStopsPartWayThroughReadingItsFileOnceAskedTo) {
+    const std::filesystem::path long_ = file("long.osterveil", ProjectDocument::contents(longProject()));
+    ASSERT_GT(std::filesystem::file_size(long_), 3 * ProjectDocument::readPiece);
+
+    // The program ends as the first piece comes in.
+    std::stop_source ending;
+    double furthest = 0;
+    try {
+        ProjectDocument::readFile(
+            long_,
+            [&](double f) {
+                furthest = std::max(furthest, f);
+                ending.request_stop();
+            },
+            ending.get_token());
+        ADD_FAILURE() << "read to its end";
+    } catch (const DocumentError& error) {
+        EXPECT_EQ(error.kind(), DocumentError::Kind::readStopped);
+    }
+    // Reading is the first fifth of the way.
+    EXPECT_GT(furthest, 0);
+    EXPECT_LT(furthest, 0.2);
+}
+
+// A file still being written when it is opened: what is added while it is read is read too, past the
+// room made for the size it had.
+TEST_F(ProjectFiles, AFileThatGrowsWhileItIsReadIsReadToItsNewEnd) {
+    const Project p = longProject();
+    const std::filesystem::path growing = file("growing.osterveil", ProjectDocument::contents(p));
+    // Told from the decoder's threads too.
+    std::atomic<bool> grown = false;
+    const ProjectDocument::Reading reading = ProjectDocument::readFile(growing, [&](double) {
+        // Blank space after the object, as a writer adds at its end: several megabytes of it.
+        if (!grown.exchange(true))
+            std::ofstream(growing, std::ios::binary | std::ios::app)
+                << std::string(3 * ProjectDocument::readPiece, ' ');
+    });
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(reading.project, p);
 }

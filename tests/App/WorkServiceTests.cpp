@@ -1,10 +1,11 @@
 // The work service's promises on their own: only the newest preview of an owner is built, cancelling an
-// owner drops its queued jobs and stops its running one (a real long one too), and shutting down drops
-// what is queued while it lets what runs finish.
+// owner drops its queued jobs and stops its running one (a real long one too), shutting down drops
+// what is queued while it lets what runs finish, and the process's end waits for saves alone.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -12,6 +13,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "App/WorkService.hpp"
 #include "Media/WaveformService.hpp"
@@ -177,4 +181,74 @@ TEST(WorkService, ShutdownLetsTheRunningJobsFinishAndDropsTheQueuedOnes) {
     service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) { journal.add("later"); });
     EXPECT_EQ(service.waiting(Lane::pictures), 0u);
     EXPECT_EQ(journal.all(), (Lines{"running", "finished"}));
+}
+
+TEST(WorkService, FinishingWaitsForTheSavesAndNotForTheWorkOfOwnersThatHaveGone) {
+    Journal journal, parse;
+    WorkService service(1);
+    const ReleasedAtEnd releasing{journal}, releasingParse{parse};
+    std::stop_source document, window;
+    // A save: its owner never stops it, and it never looks.
+    service.run(Lane::documents, document.get_token(), [&](const std::stop_token&) {
+        journal.add("saving");
+        journal.hold();
+        journal.add("saved");
+    });
+    // A closed window's parse, deep in a call that looks at no token.
+    service.run(Lane::pictures, window.get_token(), [&](const std::stop_token&) {
+        journal.add("parsing");
+        parse.hold();
+        journal.add("parsed");
+    });
+    ASSERT_TRUE(journal.waitFor([](const Lines& all) { return all.size() == 2; }));
+    service.run(Lane::pictures, document.get_token(), [&](const std::stop_token&) { journal.add("queued"); });
+    service.cancel(window);
+
+    std::atomic<bool> ended = false;
+    bool idle = true;
+    Lines linesAtEnd;
+    std::jthread ending([&] {
+        idle = service.finish();
+        linesAtEnd = journal.all();
+        ended = true;
+    });
+    // Lets the parse go before the end is waited for, also after a failed assertion.
+    const ReleasedAtEnd releasingFirst{parse};
+    // Under way once it has dropped what was queued; the save holds it.
+    ASSERT_TRUE(waitUntil([&] { return service.waiting(Lane::pictures) == 0; }));
+    journal.release();
+    ASSERT_TRUE(waitUntil([&] { return ended.load(); }));
+    ending.join();
+    EXPECT_FALSE(idle);
+    EXPECT_EQ(std::count(linesAtEnd.begin(), linesAtEnd.end(), "saved"), 1);
+    EXPECT_EQ(std::count(linesAtEnd.begin(), linesAtEnd.end(), "parsed"), 0);
+    EXPECT_EQ(std::count(linesAtEnd.begin(), linesAtEnd.end(), "queued"), 0);
+    EXPECT_EQ(service.running(Lane::pictures), 1u);
+}
+
+// Pictures are made below the priority of the program that asks for them, even of one started below
+// normal priority: the program's end tells its low-priority work apart by it.
+TEST(WorkService, PicturesRunBelowThePriorityOfTheProgramAndDocumentsAtIt) {
+    int program = 0, documents = 0, pictures = 0;
+    std::thread([&] {
+        const auto self = id_t(gettid());
+        // A program started with `nice -n 12`, where the lane's old fixed 10 would have been above it.
+        setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + 12));
+        program = getpriority(PRIO_PROCESS, self);
+        WorkService service(1);
+        Journal journal;
+        const std::stop_source owner;
+        service.run(Lane::documents, owner.get_token(), [&](const std::stop_token&) {
+            documents = getpriority(PRIO_PROCESS, id_t(gettid()));
+            journal.add("documents");
+        });
+        service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) {
+            pictures = getpriority(PRIO_PROCESS, id_t(gettid()));
+            journal.add("pictures");
+        });
+        EXPECT_TRUE(journal.waitFor([](const auto& all) { return all.size() == 2; }));
+    }).join();
+    if (program >= 19) GTEST_SKIP() << "the tests run at the lowest priority already";
+    EXPECT_EQ(documents, program);
+    EXPECT_GT(pictures, program);
 }

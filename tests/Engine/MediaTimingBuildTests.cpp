@@ -517,7 +517,7 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeNearItsEndKeepsItsLengt
     int tried = 0;
     for (const PesStart& s : starts) {
         if (s.seconds < last - 1.5) continue;
-        for (const double shift : {3.0, 100.0}) {
+        for (const double shift : {3.0, 100.0, -50.0, 50000.0}) {
             writeRetimedCopy(source, damaged, s.at, shift);
             const double length = media::Asset::load(damaged)->duration().toSeconds();
             EXPECT_GE(length, 3.9) << "stream " << s.stream << " at " << s.seconds << " s, " << shift;
@@ -526,6 +526,52 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeNearItsEndKeepsItsLengt
         }
     }
     EXPECT_GT(tried, 40);
+}
+
+TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeAtItsStartKeepsItsLengthAndSound) {
+    // The first packets of four seconds of pictures and a tone, one at a time carrying a time from 3 s
+    // to 14 hours later or a minute earlier: the demuxer takes the first time it meets for the stream's
+    // start, and reckons the clock's wrap from it, so that the times after it may all be read a turn of the
+    // clock (26.5 hours) later, and a decoder that reads the sound alone reads them otherwise. The item
+    // keeps its length, and its sound plays where it was recorded.
+    const fs::path source = MediaFixtures::shared().scratch("retimed-first-source.ts");
+    ts::writeMovie(source, {.container = "mpegts",
+                            .width = 160,
+                            .height = 90,
+                            .framesPerSecond = 25,
+                            .frames = 100,
+                            .audio = ts::AudioCodec::aac,
+                            .audioSeconds = 4,
+                            .keyFrameInterval = 25});
+    const std::vector<PesStart> starts = pesStarts(source);
+    double first = 1e9;
+    for (const PesStart& s : starts)
+        first = std::min(first, s.seconds);
+    const fs::path damaged = MediaFixtures::shared().scratch("retimed-first.ts");
+    int tried = 0;
+    for (const PesStart& s : starts) {
+        if (s.seconds > first + 0.1) continue;
+        for (const double shift : {3.0, 100.0, 3600.0, 50000.0, -50.0}) {
+            const std::string what = "stream " + std::to_string(s.stream) + " at " +
+                                     std::to_string(s.seconds) + " s, " + std::to_string(shift);
+            writeRetimedCopy(source, damaged, s.at, shift);
+            const auto asset = media::Asset::load(damaged);
+            const double length = asset->duration().toSeconds();
+            EXPECT_GE(length, 3.9) << what;
+            EXPECT_LE(length, 4.1) << what;
+            media::AudioDecoder sound(asset->tracks(media::MediaType::audio).at(0), kRate, 2);
+            for (const double at : {0.1, 2.0, 3.8}) {
+                std::vector<float> tone(std::size_t(kRate / 10) * 2);
+                sound.read(std::int64_t(at * kRate), kRate / 10, tone.data());
+                float peak = 0;
+                for (float v : tone)
+                    peak = std::max(peak, std::abs(v));
+                EXPECT_GT(peak, 0.1f) << what << ": silent at " << at << " s";
+            }
+            ++tried;
+        }
+    }
+    EXPECT_GE(tried, 10);
 }
 
 TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
+#include <stop_token>
 #include <string>
+#include <thread>
 
 #include "Media/PremiereXML.hpp"
 #include "Media/PremiereXMLInternal.hpp"
@@ -605,4 +608,52 @@ TEST(PremiereXMLUntrusted, DeepNestingLongChainsAndHugeNumbers) {
     std::string nested = "<xmeml><sequence><media><video><track>";
     for (int i = 0; i < 50000; ++i) nested += "<clipitem><sequence><media><video><track>";
     EXPECT_EQ(errorOf(nested).kind(), PremiereXMLError::Kind::malformed);
+}
+
+// Parses on several threads at once, one of them told to stop while it runs: that one ends with
+// `stopped` or whole, the others are whole, and the same bytes parse whole again afterwards.
+TEST(PremiereXMLUntrusted, AParseStoppedWhileOthersRunLeavesThemAndTheNextWhole) {
+    const auto sequenceOf = [](int clips) {
+        Doc d;
+        std::string items;
+        for (int i = 0; i < clips; ++i)
+            items +=
+                clip("c" + std::to_string(i), std::to_string(i * 10), std::to_string(i * 10 + 10), "0", "10");
+        d.video = track(items);
+        return d.str();
+    };
+    const std::string big = sequenceOf(20000), small = sequenceOf(300);
+    const auto clipCount = [](const PremiereXMLResult& r) { return clipsOn(r, "V1").size(); };
+
+    std::atomic<bool> done = false;
+    std::atomic<int> stopped = 0, wrong = 0;
+    std::vector<std::jthread> others;
+    for (int t = 0; t < 2; ++t)
+        others.emplace_back([&] {
+            while (!done)
+                if (clipCount(PremiereXML::parse(small)) != 300u) ++wrong;
+        });
+    // The first is told before it starts; the others as they start, wherever that finds them.
+    for (int round = 0; round < 10; ++round) {
+        std::stop_source stop;
+        if (round == 0) stop.request_stop();
+        std::atomic<bool> started = false;
+        std::jthread stopping([&] {
+            started.wait(false);
+            stop.request_stop();
+        });
+        try {
+            started = true;
+            started.notify_one();
+            if (clipCount(PremiereXML::parse(big, stop.get_token())) != 20000u) ++wrong;
+        } catch (const PremiereXMLError& error) {
+            EXPECT_EQ(error.kind(), PremiereXMLError::Kind::stopped);
+            ++stopped;
+        }
+    }
+    done = true;
+    others.clear();
+    EXPECT_GT(stopped, 0);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(clipCount(PremiereXML::parse(big)), 20000u);
 }

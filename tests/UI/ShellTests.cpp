@@ -19,14 +19,19 @@
 #include <QWindow>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <semaphore>
+#include <stop_token>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 #include "App/DocumentController.hpp"
 #include "App/EditorCommands.hpp"
 #include "App/MediaPlayerControl.hpp"
+#include "App/WorkService.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "SheetTestSupport.hpp"
@@ -1211,6 +1216,36 @@ TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
     EXPECT_FALSE(w.cancelImportButton()->isVisible());
     EXPECT_EQ(w.model().status(), QStringLiteral("Import of \u201Ccut.xml\u201D cancelled."));
     EXPECT_EQ(d.project(), before);
+}
+
+// The program ends as `main` ends it once its last window has closed, while a job of that window still
+// runs that looks at no token (a read from a disk that does not answer): the process does not wait for
+// it.
+TEST_F(Shell, TheProcessEndsOnceItsLastWindowHasClosedWithoutWaitingForWorkNobodyTakes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            int status = 1;
+            {
+                EditorApplication app(*qApp);
+                QTimer::singleShot(0, &app, [&app] {
+                    EditorWindow* w = app.windows().window(*app.documents().documents().front());
+                    WorkService::shared().run(WorkService::Lane::pictures, w->model().workToken(),
+                                              [](const std::stop_token&) {
+                                                  std::binary_semaphore never(0);
+                                                  // Still waited for after a minute: the end is held.
+                                                  if (!never.try_acquire_for(std::chrono::minutes(1)))
+                                                      std::_Exit(7);
+                                              });
+                    while (WorkService::shared().running(WorkService::Lane::pictures) == 0)
+                        std::this_thread::yield();
+                    w->close();
+                });
+                status = app.run({});
+            }
+            std::exit(EditorApplication::finish(status));
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.

@@ -21,8 +21,8 @@ constexpr std::size_t kRingFrames = 16384;
 constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // What the server holds for us: a fifth of a second rides over the moments a busy desktop keeps this
 // process off the processor (40 ms broke up under load). The clock is what was heard, so it costs no
-// picture sync; the first sound of a start still plays at once, as the buffer is full before it.
-// The server asks for more in pieces of a tenth.
+// picture sync; the first sound of a start waits only for the sink's latency, which is asked to be one
+// request long. The server asks for more in pieces of a tenth.
 constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
 // Silence that carries out what a server holds back once the ring runs dry: longer than its period.
@@ -490,7 +490,11 @@ struct Output::Impl {
         attributes.prebuf = kFrameBytes;
         attributes.minreq = kRequestBytes;
         attributes.fragsize = std::uint32_t(-1);
-        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        // The server keeps the whole buffer for us, and asks the sink for a latency of one request only:
+        // what the sink holds is what a start waits for before it is heard, while what the server holds
+        // is what rides over a busy moment. Asked to fit the buffer to the sink instead, it gives the
+        // sink half of it and the first sound of every start comes that much later.
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
         if (pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) lost();
     }
 

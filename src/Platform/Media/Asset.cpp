@@ -308,6 +308,26 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::map<int, Time> silentSince;
     for (int s : settle)
         silentSince.emplace(s, from);
+    // A stream's first packet taken counts once the next one with a time lies within its reading
+    // reach of it, before or after: one damaged time, where reading starts, is no end.
+    std::map<int, std::pair<std::int64_t, std::int64_t>> onTrial; // its start and end
+    std::set<int> tried;
+    // Takes a packet of stream `index` from `start` to `end`; whether every stream settled has settled.
+    const auto take = [&](int index, std::int64_t start, std::int64_t end) {
+        const AVRational base = ctx.streams[index]->time_base;
+        auto [seen, first] = reached.try_emplace(index, start);
+        if (!first) seen->second = std::max(seen->second, start);
+        const Time endTime = ticksToTime(end, base);
+        if (!fileNow || endTime > *fileNow) fileNow = endTime;
+        auto [it, fresh] = latest.try_emplace(index, end);
+        if (!fresh) it->second = std::max(it->second, end);
+        if (settle.empty()) return false;
+        const Time now = ticksToTime(start, base);
+        if (auto s = silentSince.find(index); s != silentSince.end())
+            s->second = std::max(s->second, endTime);
+        return std::all_of(silentSince.begin(), silentSince.end(),
+                           [&](const auto& s) { return now > s.second + settled; });
+    };
     for (int read = 0;; ++read) {
         if (read >= maximumPacketsAtTheEnd) return std::nullopt;
         const int rc = av_read_frame(&ctx, packet.get());
@@ -323,19 +343,40 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         bool allSettled = false;
         if (counted) {
             const AVStream& st = *ctx.streams[index];
+            const Time reach = readingReach(st);
+            const std::int64_t reachTicks =
+                av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base);
+            std::int64_t start = packet->pts;
+            if (start == AV_NOPTS_VALUE) {
+                const auto previous = previousEnd.find(index);
+                start = previous != previousEnd.end() ? previous->second : packet->dts;
+            }
+            if (continuous && start != AV_NOPTS_VALUE)
+                if (const auto trial = onTrial.find(index); trial != onTrial.end()) {
+                    const auto [firstStart, firstEnd] = trial->second;
+                    onTrial.erase(trial);
+                    // Of two that disagree, the one far past the others' times is the damaged one (or the
+                    // start of a recording joined on); without that word, the first.
+                    const auto plausible = [&](std::int64_t t) {
+                        return fileNow && ticksToTime(t, st.time_base) <= *fileNow + reach + Time(1, 1);
+                    };
+                    if ((start - firstStart <= reachTicks && firstStart - start <= reachTicks) ||
+                        (plausible(firstStart) && !plausible(start))) {
+                        tried.insert(index);
+                        allSettled = take(index, firstStart, firstEnd);
+                    } else {
+                        previousEnd.erase(index);
+                    }
+                }
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
-            std::int64_t start = packet->pts;
-            if (start == AV_NOPTS_VALUE)
-                start = previous != previousEnd.end() ? previous->second : packet->dts;
-            const Time reach = readingReach(st);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
-                     ? __int128(start) - previous->second >
-                           av_rescale_q(reach.value(), AVRational{1, reach.timescale()}, st.time_base)
+                     ? __int128(start) - previous->second > reachTicks
                      : fileNow && ticksToTime(start, st.time_base) > *fileNow + reach + Time(1, 1));
-            if (start != AV_NOPTS_VALUE) {
+            const bool onItsOwn = continuous && !tried.count(index);
+            if (start != AV_NOPTS_VALUE && !onItsOwn) {
                 auto [seen, first] = reached.try_emplace(index, start);
                 if (!first) seen->second = std::max(seen->second, start);
             }
@@ -344,22 +385,18 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
-                const Time endTime = ticksToTime(end, st.time_base);
-                if (!fileNow || endTime > *fileNow) fileNow = endTime;
-                auto [it, fresh] = latest.try_emplace(index, end);
-                if (!fresh) it->second = std::max(it->second, end);
-                if (!settle.empty()) {
-                    const Time now = ticksToTime(start, st.time_base);
-                    if (auto s = silentSince.find(index); s != silentSince.end())
-                        s->second = std::max(s->second, ticksToTime(end, st.time_base));
-                    allSettled = std::all_of(silentSince.begin(), silentSince.end(),
-                                             [&](const auto& s) { return now > s.second + settled; });
-                }
+                if (onItsOwn)
+                    onTrial[index] = {start, end};
+                else if (take(index, start, end))
+                    allSettled = true;
             }
         }
         av_packet_unref(packet.get());
         if (allSettled) break;
     }
+    // A stream's only packet has nothing to contradict it.
+    for (const auto& [index, trial] : onTrial)
+        take(index, trial.first, trial.second);
     std::map<int, StreamEnd> out;
     for (const auto& [index, end] : latest) {
         const AVRational base = ctx.streams[index]->time_base;
@@ -369,42 +406,123 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     return out;
 }
 
-// The start of each stream whose header leaves it out (Matroska's), as FFmpeg's stream search would
-// find it: the earliest presentation time among its first packets, which reach past any reordering.
-// Reading stops once every such stream has had that many packets, or gives up; the header's word, a
-// start at 0, then stands.
-void findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, const Deadline& deadline) {
+// The start of each stream whose header leaves it out (Matroska's), or whose start the demuxer took from
+// the first packet it met (`fromPackets`: a transport or program stream's), found as FFmpeg's stream
+// search would: the earliest presentation time among its first packets, which reach past any reordering.
+// One damaged time is no start, earlier or later: a time counts only when the packets read next in the
+// file, of any stream, hold one near it (or none follow). A stream is searched until it has had that many
+// packets, or, when it has few (a short second sound, a sparse track), until the others' times have moved
+// on a reading reach and a second past its last; a stream no item reads (not the first picture or sound)
+// that has had no packet by then is not waited for. Otherwise reading gives up with the file; the header's
+// word, a start at 0, or the demuxer's, then stands. Whether a stream's first packet carried a damaged time.
+bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
+                const Deadline& deadline) {
     constexpr int packetsEach = 20;
-    std::map<int, std::pair<std::int64_t, int>> starts; // earliest time and packets seen, by stream
-    for (const AssetTrack& t : tracks)
-        if (ctx.streams[t.streamIndex]->start_time == AV_NOPTS_VALUE)
-            starts.emplace(t.streamIndex, std::pair{AV_NOPTS_VALUE, 0});
-    if (starts.empty()) return;
+    // Packets read next in the file that may confirm a time.
+    constexpr std::size_t confirming = 8;
+    // Packets of the others read since a stream's last one before it counts as sparse (also by time, so
+    // that one damaged time cannot end its search).
+    constexpr int quiet = 50;
+    struct Search {
+        Time reach;        // how far a time may lie from its neighbours
+        bool used = false; // the first picture or sound, which an item reads
+        int packets = 0;
+        int lastAt = 0; // the count of packets read at its last one
+        bool finished = false;
+        std::optional<Time> latest; // its last packet's time
+    };
+    std::map<int, Search> starts;
+    bool pictureUsed = false, soundUsed = false;
+    for (const AssetTrack& t : tracks) {
+        const AVStream& st = *ctx.streams[t.streamIndex];
+        bool& used = t.mediaType == MediaType::video ? pictureUsed : soundUsed;
+        if (fromPackets || st.start_time == AV_NOPTS_VALUE)
+            starts.emplace(t.streamIndex, Search{readingReach(st) + Time(1, 1), !used});
+        used = true;
+    }
+    if (starts.empty()) return false;
+    // Every time read of the streams searched, in file order, and where in the file its packet began.
+    struct Read {
+        int stream;
+        Time at;
+        std::int64_t position;
+    };
+    std::vector<Read> read;
+    std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
+    int count = 0;
+    const auto finish = [&](Search& s) {
+        if (s.packets >= packetsEach) s.finished = true;
+        if (s.finished || !fileNow || count - s.lastAt < quiet) return s.finished;
+        s.finished =
+            s.latest ? *fileNow > *s.latest + s.reach : !s.used && *fileNow > read.front().at + s.reach;
+        return s.finished;
+    };
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    if (!packet) return;
-    for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
+    if (!packet) return false;
+    for (; count < maximumPacketsAtTheEnd && !deadline.passed(); ++count) {
         if (av_read_frame(&ctx, packet.get()) < 0) break;
-        if (auto it = starts.find(packet->stream_index);
-            it != starts.end() && it->second.second < packetsEach) {
-            const std::int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            if (t != AV_NOPTS_VALUE && (it->second.first == AV_NOPTS_VALUE || t < it->second.first))
-                it->second.first = t;
-            ++it->second.second;
+        const auto it = starts.find(packet->stream_index);
+        const std::int64_t ticks = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (it != starts.end() && ticks != AV_NOPTS_VALUE) {
+            Search& s = it->second;
+            const Time t = ticksToTime(ticks, ctx.streams[packet->stream_index]->time_base);
+            if (s.latest && t > *s.latest - s.reach && t < *s.latest + s.reach && (!fileNow || t > *fileNow))
+                fileNow = t;
+            const bool searched = !finish(s);
+            s.latest = t;
+            if (searched) {
+                s.lastAt = count;
+                ++s.packets;
+                read.push_back({packet->stream_index, t, packet->pos});
+            }
         }
         av_packet_unref(packet.get());
-        if (std::all_of(starts.begin(), starts.end(),
-                        [](const auto& s) { return s.second.second >= packetsEach; }))
-            break;
+        if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
+    }
+    std::map<int, Time> earliest;
+    std::set<int> seen;
+    bool damagedFirst = false;
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        const auto& [index, t, position] = read[i];
+        const Time reach = starts.at(index).reach;
+        // A parser that cuts one packet into several counts their times on from its first's, and leaves
+        // out their place in the file: those bear out nothing of the same stream.
+        bool confirmed = true;
+        for (std::size_t j = i + 1, looked = 0; j < read.size() && looked < confirming; ++j) {
+            if (read[j].stream == index && read[j].position < 0) continue;
+            confirmed = read[j].at > t - reach && read[j].at < t + reach;
+            if (confirmed) break;
+            ++looked;
+        }
+        if (seen.insert(index).second && !confirmed) damagedFirst = true;
+        if (!confirmed) continue;
+        if (auto [e, fresh] = earliest.try_emplace(index, t); !fresh) e->second = std::min(e->second, t);
+    }
+    // The demuxer estimates a stream's length from its start: one it took from a damaged time leaves the
+    // end in doubt, and the other streams' estimate stands for it.
+    std::set<int> doubtful;
+    std::optional<Time> othersEnd;
+    for (const AssetTrack& t : tracks) {
+        const auto it = earliest.find(t.streamIndex);
+        const Time start = t.timeRange.start;
+        if (fromPackets && it != earliest.end() && start.isNumeric() &&
+            (start > it->second + starts.at(t.streamIndex).reach ||
+             start < it->second - starts.at(t.streamIndex).reach))
+            doubtful.insert(t.streamIndex);
+        else if (const Time end = t.timeRange.end(); end.isNumeric() && (!othersEnd || end > *othersEnd))
+            othersEnd = end;
     }
     for (AssetTrack& t : tracks) {
-        auto it = starts.find(t.streamIndex);
-        if (it == starts.end() || it->second.first == AV_NOPTS_VALUE) continue;
-        const Time start = ticksToTime(it->second.first, ctx.streams[t.streamIndex]->time_base);
-        // The length the header gives runs from the file's start.
-        const Time end = t.timeRange.end();
+        auto it = earliest.find(t.streamIndex);
+        if (it == earliest.end()) continue;
+        const Time start = it->second;
+        // The length the header gives runs from the file's start, an estimated one to the stream's end.
+        Time end = t.timeRange.end();
+        if (doubtful.count(t.streamIndex) && othersEnd) end = *othersEnd;
         t.timeRange = end.isNumeric() ? TimeRange::fromStartEnd(start, std::max(end, start))
                                       : TimeRange(start, Time::indefinite());
     }
+    return damagedFirst;
 }
 
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
@@ -607,18 +725,14 @@ AssetError::Kind openFailureKind(int code) {
 
 } // namespace
 
-std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOptions& options) {
-    // Only regular files: a FIFO or a device would block or never end.
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) throw AssetError(AssetError::Kind::cannotOpen, path);
-    routeLibraryLog();
+namespace {
 
-    Deadline deadline{std::chrono::steady_clock::now() + options.timeLimit};
+std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline, bool rawClock) {
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) throw AssetError(AssetError::Kind::cannotOpen, path);
     raw->interrupt_callback = AVIOInterruptCB{interruptAtDeadline, &deadline};
 
-    int rc = detail::openInput(raw, path);
+    int rc = detail::openInput(raw, path, rawClock);
     if (rc < 0) throw AssetError(deadline.passed() ? AssetError::Kind::timedOut : openFailureKind(rc), path);
     std::unique_ptr<AVFormatContext, InputCloser> ctx(raw);
 
@@ -641,7 +755,13 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         if (auto track = makeTrack(*ctx, *ctx->streams[i], path, quickTimeFamily))
             found.push_back(std::move(*track));
-    findStarts(*ctx, found, deadline);
+    // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
+    // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
+    // is read again, as every reader of it then reads it, by its times as stored.
+    if (findStarts(*ctx, found, estimated, deadline) && estimated && !rawClock)
+        return readAsset(path, deadline, true);
+    for (AssetTrack& t : found)
+        t.rawClock = rawClock;
     const auto measured = measuredEnds(*ctx, found, estimated, deadline);
     boundByData(found, measured, estimated);
     std::vector<StreamFrames> frames;
@@ -663,6 +783,18 @@ std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOption
         duration = ctx->duration != AV_NOPTS_VALUE && ctx->duration >= 0 ? Time(ctx->duration, AV_TIME_BASE)
                                                                          : Time::indefinite();
     return std::make_shared<const Asset>(path, std::move(formatName), duration, std::move(tracks));
+}
+
+} // namespace
+
+std::shared_ptr<const Asset> Asset::load(const fs::path& path, const AssetOptions& options) {
+    // Only regular files: a FIFO or a device would block or never end.
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) throw AssetError(AssetError::Kind::cannotOpen, path);
+    routeLibraryLog();
+
+    Deadline deadline{std::chrono::steady_clock::now() + options.timeLimit};
+    return readAsset(path, deadline, false);
 }
 
 namespace {

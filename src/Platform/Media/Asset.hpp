@@ -57,6 +57,11 @@ struct AssetTrack {
     // has no pictures. A transport stream that starts at 1.4 s, or an MP3 whose encoder delay the
     // decoder drops, begins at 0 all the same. Decoders give and take times on the asset's timeline.
     Time timeOrigin;
+    // The file's packet times are read as stored, without the demuxer's mending of a clock that wraps (a
+    // transport stream's 33 bits, 26.5 hours), which it reckons from the first packet it meets. Set only
+    // where a first time is damaged, which would have the times after it read a turn away, and each
+    // reader of one stream read them otherwise; a recording that runs through the wrap then ends there.
+    bool rawClock = false;
     // The stream's own time base as a timescale (ticks per second) when it is a whole number.
     std::int32_t naturalTimescale = 0;
 

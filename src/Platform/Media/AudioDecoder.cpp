@@ -32,6 +32,9 @@ constexpr int kLongestConcealment = 60;
 // Decoded samples beyond this many times full scale (+24 dBFS) come from damaged data that the
 // decoder took for sound: a burst of them could harm speakers and ears.
 constexpr double kAbsurdLevel = 16.0;
+// The LFE's gain into each side of a stereo mix (-10 dB): heard, below the channels that carry the
+// programme.
+constexpr double lfeLevel = 0.31622776601683794;
 
 template <typename T> bool holdsAbsurdSamples(const std::uint8_t* data, std::size_t count) {
     const T* v = reinterpret_cast<const T*>(data);
@@ -46,7 +49,8 @@ bool isAbsurd(const AVFrame& f) {
     const auto format = static_cast<AVSampleFormat>(f.format);
     const bool planar = av_sample_fmt_is_planar(format);
     const int planes = planar ? f.ch_layout.nb_channels : 1;
-    const std::size_t perPlane = std::size_t(f.nb_samples) * std::size_t(planar ? 1 : f.ch_layout.nb_channels);
+    const std::size_t perPlane =
+        std::size_t(f.nb_samples) * std::size_t(planar ? 1 : f.ch_layout.nb_channels);
     const AVSampleFormat packed = av_get_packed_sample_fmt(format);
     if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) return false;
     for (int p = 0; p < planes; ++p) {
@@ -58,13 +62,31 @@ bool isAbsurd(const AVFrame& f) {
     return false;
 }
 
+// Scales stereo-mix gains (all into the left, then all into the right) so that neither side's add up to
+// more than one, by one factor for both sides to keep the balance. Rounding in a stereo pair's is no sum.
+std::vector<double> withinFullScale(std::vector<double> gains) {
+    const std::size_t n = gains.size() / 2;
+    double left = 0, right = 0;
+    for (std::size_t c = 0; c < n; ++c) {
+        left += std::abs(gains[c]);
+        right += std::abs(gains[n + c]);
+    }
+    const double sum = std::max(left, right);
+    if (sum > 1 + 1e-9)
+        for (double& g : gains)
+            g /= sum;
+    return gains;
+}
+
 // Where each channel of `layout` goes in a stereo mix, as the resampler takes it: the gain of every
 // channel into the left, then into the right. Every channel is heard, for the editor has no way to send
 // one elsewhere: the horizontal channels by the standard down-mix (centre and surrounds 3 dB down), the
-// height and bottom channels with their horizontal counterparts at the surround level, the LFE like the
-// centre. A layout that sets no channel at a speaker (a multitrack recorder's WAV without a channel mask,
+// height and bottom channels with their horizontal counterparts at the surround level, the LFE 10 dB
+// down. A layout that sets no channel at a speaker (a multitrack recorder's WAV without a channel mask,
 // an ambisonic sound field) has its channels spread evenly from left to right at equal power, the first
-// at the left, as a stereo pair is at two.
+// at the left, as a stereo pair is at two. Then, as down-mixers do, the gains are scaled so that neither
+// side's add up to more than one: full scale in every channel at once is full scale in the mix, not a
+// clipped sum several times over. Stereo keeps its gains of one.
 std::vector<double> stereoMix(const AVChannelLayout& layout) {
     const int n = layout.nb_channels;
     std::vector<double> gains(std::size_t(n) * 2, 0.0);
@@ -76,7 +98,7 @@ std::vector<double> stereoMix(const AVChannelLayout& layout) {
             gains[std::size_t(c)] = level * std::cos(angle);
             gains[std::size_t(n + c)] = level * std::sin(angle);
         }
-        return gains;
+        return withinFullScale(std::move(gains));
     }
     constexpr double k = M_SQRT1_2;
     for (int c = 0; c < n; ++c) {
@@ -119,13 +141,17 @@ std::vector<double> stereoMix(const AVChannelLayout& layout) {
         case AV_CHAN_BOTTOM_FRONT_CENTER:
             left = k * k, right = k * k;
             break;
+        case AV_CHAN_LOW_FREQUENCY:
+        case AV_CHAN_LOW_FREQUENCY_2:
+            left = right = lfeLevel;
+            break;
         default:
-            break; // the centre, the LFE
+            break; // the centre
         }
         gains[std::size_t(c)] = left;
         gains[std::size_t(n + c)] = right;
     }
-    return gains;
+    return withinFullScale(std::move(gains));
 }
 
 } // namespace
@@ -145,7 +171,7 @@ struct AudioDecoder::Impl {
 
     int outRate = 0;
     int outChannels = 0;
-    int convChannels = 0; // what the resampler produces: 1 for mono input, spread afterwards
+    int convChannels = 0;    // what the resampler produces: 1 for mono input, spread afterwards
     std::int64_t origin = 0; // the asset's 0 on the output clock of the stream's time
 
     // Damaged packets since the last decoded frame, and where that frame's successor should start
@@ -166,6 +192,11 @@ struct AudioDecoder::Impl {
     bool byPacketTime = false;
     bool placedAgain = true;
     std::int64_t placedFrom = -1; // the file position of the packet that placed the fifo
+    // The time that placed the fifo may be a damaged one, far from the sound's: the next two frames with
+    // times of their own tell. When both lie as far from where they were due, they are right and the
+    // fifo moves.
+    int placeChecks = 0;
+    std::int64_t placeDoubt = 0; // how far the first frame after the placing one lay from its due place
     bool started = false;
     bool endOfStream = false;
     bool flushed = false;
@@ -207,7 +238,8 @@ struct AudioDecoder::Impl {
         swrRate = f->sample_rate;
         swrFormat = f->format;
         if (r >= 0 && swr && ownMix) r = swr_set_matrix(swr, stereoMix(in).data(), in.nb_channels);
-        if (r < 0 || !swr || swr_init(swr) < 0) throw AudioDecodeError("The sound's format cannot be converted.");
+        if (r < 0 || !swr || swr_init(swr) < 0)
+            throw AudioDecodeError("The sound's format cannot be converted.");
     }
 
     void push(const float* data, int frames) {
@@ -219,7 +251,8 @@ struct AudioDecoder::Impl {
             std::memcpy(dst, data, std::size_t(frames) * outChannels * sizeof(float));
         } else {
             for (int i = 0; i < frames; ++i)
-                for (int c = 0; c < outChannels; ++c) dst[i * outChannels + c] = data[i];
+                for (int c = 0; c < outChannels; ++c)
+                    dst[i * outChannels + c] = data[i];
         }
     }
 
@@ -232,11 +265,25 @@ struct AudioDecoder::Impl {
             makeResampler(f);
         const std::int64_t pts =
             f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        // Frames a parser cut from the placing packet carry times counted on from its time.
+        if (positioned && placeChecks > 0 && pts != AV_NOPTS_VALUE && lost == 0 && f->pkt_pos >= 0 &&
+            f->pkt_pos != placedFrom) {
+            const std::int64_t queued = swr ? swr_get_delay(swr, outRate) : 0;
+            const std::int64_t late = place(pts) - (fifoEnd() + queued);
+            if (placeChecks == 2 && std::abs(late) > outRate) {
+                placeDoubt = late;
+                placeChecks = 1;
+            } else {
+                if (placeChecks == 1 && std::abs(late - placeDoubt) <= outRate / 10) fifoStart += late;
+                placeChecks = 0;
+            }
+        }
         if (!positioned) {
             if (pts != AV_NOPTS_VALUE) fifoStart = place(pts);
             positioned = true;
             placedAgain = !byPacketTime;
             placedFrom = f->pkt_pos;
+            placeChecks = pts != AV_NOPTS_VALUE ? 2 : 0;
         } else if (!placedAgain && pts != AV_NOPTS_VALUE && f->pkt_pos >= 0 && f->pkt_pos != placedFrom &&
                    lost == 0) {
             placedAgain = true;
@@ -316,7 +363,8 @@ struct AudioDecoder::Impl {
     }
 
     void reportDamage() const {
-        logNotice("Damaged sound data in " + track->assetPath.filename().string() + " was replaced by silence.");
+        logNotice("Damaged sound data in " + track->assetPath.filename().string() +
+                  " was replaced by silence.");
     }
 
     void conceal() {
@@ -383,12 +431,15 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     routeLibraryLog();
     Impl& m = *impl_;
     m.track = std::move(track);
-    if (!m.track || m.track->mediaType != MediaType::audio) throw AudioDecodeError("There is no sound to decode.");
-    if (detail::openInput(m.format, m.track->assetPath) < 0)
+    if (!m.track || m.track->mediaType != MediaType::audio)
+        throw AudioDecodeError("There is no sound to decode.");
+    if (detail::openInput(m.format, m.track->assetPath, m.track->rawClock) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
-    if (!detail::prepareToDecode(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
+    if (!detail::prepareToDecode(*m.format, m.track->streamIndex))
+        throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
     m.stream = m.format->streams[m.track->streamIndex];
-    if (m.stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) throw AudioDecodeError("There is no sound to decode.");
+    if (m.stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+        throw AudioDecodeError("There is no sound to decode.");
     const AVCodec* dec = avcodec_find_decoder(m.stream->codecpar->codec_id);
     if (!dec) throw AudioDecodeError("There is no decoder for this sound format.");
     m.codec = avcodec_alloc_context3(dec);
@@ -399,10 +450,12 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
         throw AudioDecodeError("The sound decoder could not be started.");
     // With the stream's time base the decoder moves frame times past the priming it drops.
     m.codec->pkt_timebase = m.stream->time_base;
-    if (avcodec_open2(m.codec, dec, nullptr) < 0) throw AudioDecodeError("The sound decoder could not be started.");
+    if (avcodec_open2(m.codec, dec, nullptr) < 0)
+        throw AudioDecodeError("The sound decoder could not be started.");
 
     const int nativeChannels = m.codec->ch_layout.nb_channels;
-    if (m.codec->sample_rate <= 0 || nativeChannels <= 0) throw AudioDecodeError("The sound's format is unknown.");
+    if (m.codec->sample_rate <= 0 || nativeChannels <= 0)
+        throw AudioDecodeError("The sound's format is unknown.");
     if (m.codec->sample_rate > highestSampleRate)
         throw AudioDecodeError("The sound's sample rate is too high to decode.");
     m.outRate = sampleRate > 0 ? sampleRate : m.codec->sample_rate;
@@ -414,10 +467,18 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
 
 AudioDecoder::~AudioDecoder() = default;
 
-int AudioDecoder::sampleRate() const { return impl_->outRate; }
-int AudioDecoder::channels() const { return impl_->outChannels; }
-const AssetTrack& AudioDecoder::track() const { return *impl_->track; }
-int AudioDecoder::seekCount() const { return impl_->seeks; }
+int AudioDecoder::sampleRate() const {
+    return impl_->outRate;
+}
+int AudioDecoder::channels() const {
+    return impl_->outChannels;
+}
+const AssetTrack& AudioDecoder::track() const {
+    return *impl_->track;
+}
+int AudioDecoder::seekCount() const {
+    return impl_->seeks;
+}
 
 bool AudioDecoder::ranOutBefore(std::int64_t frame) const {
     const Impl& m = *impl_;
@@ -444,7 +505,8 @@ void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
     }
     if (seek) m.seekTo(first);
     m.started = true;
-    while (!m.endOfStream && (!m.positioned || m.fifoEnd() < end)) m.decodeMore();
+    while (!m.endOfStream && (!m.positioned || m.placeChecks > 0 || m.fifoEnd() < end))
+        m.decodeMore();
 
     const int ch = m.outChannels;
     const std::int64_t from = std::clamp(m.fifoStart, first, end);
@@ -466,7 +528,8 @@ void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
 std::optional<AudioBuffer> AudioDecoder::next() {
     Impl& m = *impl_;
     m.started = true;
-    while (m.fifo.empty() && !m.endOfStream) m.decodeMore();
+    while ((m.fifo.empty() || m.placeChecks > 0) && !m.endOfStream)
+        m.decodeMore();
     if (m.fifo.empty()) return std::nullopt;
     AudioBuffer b;
     b.presentationTime = Time(m.fifoStart, m.outRate);

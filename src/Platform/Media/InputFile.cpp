@@ -23,7 +23,7 @@ struct DictionaryGuard {
 
 } // namespace
 
-int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
+int openInput(AVFormatContext*& context, const std::filesystem::path& path, bool rawClock) {
     if (!isRegularFile(path)) {
         avformat_free_context(context);
         context = nullptr;
@@ -35,6 +35,7 @@ int openInput(AVFormatContext*& context, const std::filesystem::path& path) {
     av_dict_set(&opts.dict, "probesize", "5000000", 0);
     av_dict_set(&opts.dict, "analyzeduration", "5000000", 0);
     const std::string url = "file:" + path.string();
+    if (rawClock) av_dict_set(&opts.dict, "correct_ts_overflow", "0", 0);
     return avformat_open_input(&context, url.c_str(), nullptr, &opts.dict);
 }
 

@@ -16,8 +16,9 @@ namespace osterveil::media::detail {
 // containers of movies and sound (an image sequence, or a playlist that opens further files or URLs,
 // is not media for an editor, and with a free choice a file could read as one of them to a decoder
 // after reading as sound to the asset). `context` may come allocated, carrying an interrupt callback;
-// it is freed on failure, as by `avformat_open_input`, whose result is returned.
-int openInput(AVFormatContext*& context, const std::filesystem::path& path);
+// it is freed on failure, as by `avformat_open_input`, whose result is returned. With `rawClock`, packet
+// times are read as stored (see `AssetTrack::rawClock`).
+int openInput(AVFormatContext*& context, const std::filesystem::path& path, bool rawClock = false);
 
 // Whether the container's header already says everything a track needs, so that no packet has to be
 // read or decoded (for PCM sound FFmpeg would otherwise decode up to five seconds of it): for every

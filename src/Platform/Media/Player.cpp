@@ -219,8 +219,8 @@ void Player::setStatus(Status status) {
     emit statusChanged(status_, rate_);
 }
 
-void Player::present(PixelBuffer picture, double time, bool exact) {
-    frame_ = PlayerFrame{std::move(picture), time};
+void Player::present(PixelBuffer picture, double time, bool exact, double clock) {
+    frame_ = PlayerFrame{std::move(picture), time, clock};
     frameExact_ = exact;
     ++presented_;
     emit frameChanged();
@@ -280,7 +280,7 @@ void Player::tick() {
             return;
         }
         shownAt_ = now;
-        present(std::move(f->picture), f->time);
+        present(std::move(f->picture), f->time, true, now);
     }
     if (Clock::now() - lastTimeSignal_ >= kTimeSignalInterval) {
         lastTimeSignal_ = Clock::now();

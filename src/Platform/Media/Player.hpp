@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 #include <QObject>
@@ -26,6 +27,8 @@ class PlayerRenderer;
 struct PlayerFrame {
     PixelBuffer picture; // BGRA, premultiplied; null before the first picture of an item
     double time = 0;
+    // The clock when it went up while playing, by which it was judged on time; NaN otherwise.
+    double clock = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Plays one item at a time: pictures read ahead on a thread of its own and shown at their times on the
@@ -37,10 +40,14 @@ struct PlayerFrame {
 // A picture more than a frame late is dropped unless it is the first after a seek, so every picture on
 // screen is within a frame of its sound; but once the picture has stood still a tenth of a second, the
 // newest late one goes up (if it is less than a second late), so that a machine slower than the footage
-// still moves its picture. While pictures come late, reading aims ahead by what a picture takes to read,
-// decodes at most a tenth of a second of skipped pictures at a time, and jumps to the next key frame (or
-// the next clip) once that is due by the time it would be read: a stream that decodes slower than it
-// plays falls at most a group of pictures behind its sound.
+// still moves its picture; such late ones are few, as reading prefers skipping ahead to falling behind.
+// Once what reading a stretch of the item takes is known (before, it passes over the pictures due
+// sooner than its first picture took), reading aims at the first picture it can have ready by its time
+// at that pace, decoding on from the last one read or from a key frame ahead: on a machine slower than
+// the footage the pictures that go up are on their sound, a run of them after each key frame. Where
+// none within four seconds can be, it decodes at most a tenth of a second of skipped pictures at a time,
+// and jumps to the next key frame (or the next clip) once that is due by the time it would be read: such
+// a stream falls at most a group of pictures behind its sound.
 class Player : public QObject {
     Q_OBJECT
   public:
@@ -118,12 +125,14 @@ class Player : public QObject {
 
   private:
     enum class Reading { nothing, picture, playback };
-    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0, bool keepsPicture = false);
+    void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0,
+                 bool keepsPicture = false);
     void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
     void finish(double at);
-    void present(PixelBuffer picture, double time, bool exact = true);
+    void present(PixelBuffer picture, double time, bool exact = true,
+                 double clock = std::numeric_limits<double>::quiet_NaN());
     void setStatus(Status status);
     double clockTime() const;
     // The start of the item's frame that `seconds` falls in.

@@ -77,6 +77,11 @@ constexpr double kStillLimit = 0.1;
 constexpr double kMostLate = 1.0;
 // Reading that skips pictures to catch up skips at most this much decoding at a time (seconds).
 constexpr double kSkipBudget = 0.1;
+// How far ahead (seconds of item time) reading looks for a picture it can have ready by its time.
+constexpr double kAimReach = 4.0;
+// Decoders jump to a key frame at least this far (seconds) beyond the last picture read, rather than
+// decoding on to it.
+constexpr double kKeyFrameReach = 0.1;
 
 // The end of an item counts as reached this close to it.
 constexpr double kEndSlack = 0.002;
@@ -714,6 +719,7 @@ void PlayerRenderer::Impl::render() {
         Stretch stretch;
         std::int64_t index = 0;
         Clock::time_point started;
+        double decoded = 0; // wall seconds its decoding took
     };
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
@@ -733,6 +739,9 @@ void PlayerRenderer::Impl::render() {
         double perDecoded = 0, latency = 0;
         // What decoding the first picture took, until a picture's whole time is known.
         double firstDecoded = 0;
+        // What decoding took when reading jumped to a key frame, and what a picture takes from decoded
+        // to queued (composing, and waiting for those composed before it).
+        double keyDecoded = 0, finishing = 0;
         std::optional<std::int64_t> lastRead;
         int pictures = 0;
         double readTime() const { return latency > 0 ? latency : firstDecoded; }
@@ -892,10 +901,11 @@ void PlayerRenderer::Impl::render() {
                 const auto wall = Clock::now();
                 const bool late = direction * (now - job.due) > 0;
                 if (job.stretch == pace.stretch) {
-                    if (++pace.pictures > 1) {
-                        const double sample = std::chrono::duration<double>(wall - job.started).count();
+                    const double sample = std::chrono::duration<double>(wall - job.started).count();
+                    const double finishing = std::max(0.0, sample - job.decoded);
+                    pace.finishing = pace.finishing > 0 ? 0.7 * pace.finishing + 0.3 * finishing : finishing;
+                    if (++pace.pictures > 1)
                         pace.latency = pace.latency > 0 ? 0.7 * pace.latency + 0.3 * sample : sample;
-                    }
                     pace.behind = late;
                 }
             }
@@ -914,6 +924,8 @@ void PlayerRenderer::Impl::render() {
         }
         if (room) {
             InFlight job;
+            // Reading jumps to a key frame ahead for this picture.
+            bool jumping = false;
             const double duration = item ? item->duration() : 0;
             if (first && !source) {
                 // Nothing to show: only the end, when the clock gets there.
@@ -938,8 +950,12 @@ void PlayerRenderer::Impl::render() {
                     const auto stretchOf = [&](std::int64_t k) {
                         return source->stretchAt(frameTime(std::clamp<std::int64_t>(k, 0, frames - 1)));
                     };
-                    // What reading a picture takes now, on the clock, while pictures come late.
-                    const double lead = direction > 0 && pace.behind ? pace.latency * rate : 0;
+                    // What reading a picture takes now, on the clock, while pictures come late, or
+                    // while only the first of the stretch has been read (which may take seconds).
+                    const double lead =
+                        direction > 0 && (pace.behind || (pace.lastRead && pace.perDecoded == 0))
+                            ? pace.readTime() * rate
+                            : 0;
                     // Skip what could only be late, and while pictures come late, what would be by the
                     // time it is read, within the stretch they came from (the next may read faster).
                     std::int64_t to = next;
@@ -955,14 +971,44 @@ void PlayerRenderer::Impl::render() {
                         const std::int64_t stretchEnd = end ? std::min(frames, frameAt(*end)) : frames;
                         const auto key = source->keyFrameAfter(frameTime(next));
                         const std::int64_t k = key ? frameAt(*key) : frames;
+                        // Once what reading takes here is known: the first picture from the next on
+                        // that would be queued by its time, decoding on from the last one read or from
+                        // a key frame the decoder jumps to on the way, then composed.
+                        std::optional<std::int64_t> aimed;
+                        bool aimedAtKey = false;
+                        if (pace.lastRead && pace.perDecoded > 0 && pace.pictures > 0 &&
+                            stretchOf(next) == pace.stretch) {
+                            const std::int64_t from = *pace.lastRead;
+                            const std::int64_t reach =
+                                std::min(stretchEnd, next + std::int64_t(std::ceil(kAimReach / fd)));
+                            std::vector<std::int64_t> keys;
+                            for (auto t = source->keyFrameAfter(frameTime(from)); t && keys.size() < 16;
+                                 t = source->keyFrameAfter(*t)) {
+                                const std::int64_t at = frameAt(*t);
+                                if (at >= reach || (!keys.empty() && at <= keys.back())) break;
+                                if (double(at - from) * fd >= kKeyFrameReach) keys.push_back(at);
+                            }
+                            const ReadingCosts costs{
+                                pace.perDecoded, pace.keyDecoded > 0 ? pace.keyDecoded : pace.firstDecoded,
+                                pace.finishing};
+                            if (const auto a =
+                                    aimPicture(from, next, reach, stride, keys, costs, now, rate, fd)) {
+                                aimed = a->picture;
+                                aimedAtKey = a->fromKeyFrame;
+                            }
+                        }
                         if (stretchEnd > next && dueOf(stretchEnd) < now + pace.readTime() * rate) {
                             // What is left of the stretch would be read after it has ended.
                             to = stretchEnd;
+                        } else if (aimed) {
+                            to = *aimed;
+                            jumping = aimedAtKey;
                         } else if (k > next && k < stretchEnd && (k <= to || dueOf(k) < now + lead)) {
                             // Skipped pictures are decoded all the same, from the key frame before them:
                             // reading jumps to a key frame ahead once that is due by the time it would be
                             // read, or lies within the skip.
                             to = k;
+                            jumping = true;
                         } else if (pace.perDecoded > 0) {
                             // At most a tenth of a second of decoding at a time, so that a picture comes
                             // meanwhile. A stream that decodes slower than it plays so shows a moving
@@ -1005,12 +1051,14 @@ void PlayerRenderer::Impl::render() {
                     // What decoding took, a frame of progress: the first picture of a stretch opens and
                     // seeks, and says little.
                     if (job.stretch != pace.stretch) pace = Pace{job.stretch};
-                    if (!pace.lastRead)
-                        pace.firstDecoded = std::chrono::duration<double>(Clock::now() - job.started).count();
-                    if (pace.lastRead && k != *pace.lastRead) {
-                        const double sample =
-                            std::chrono::duration<double>(Clock::now() - job.started).count() /
-                            double(std::abs(k - *pace.lastRead));
+                    job.decoded = std::chrono::duration<double>(Clock::now() - job.started).count();
+                    if (!pace.lastRead) {
+                        pace.firstDecoded = job.decoded;
+                    } else if (jumping) {
+                        pace.keyDecoded =
+                            pace.keyDecoded > 0 ? 0.7 * pace.keyDecoded + 0.3 * job.decoded : job.decoded;
+                    } else if (k != *pace.lastRead) {
+                        const double sample = job.decoded / double(std::abs(k - *pace.lastRead));
                         pace.perDecoded = pace.perDecoded > 0 ? 0.7 * pace.perDecoded + 0.3 * sample : sample;
                     }
                     pace.lastRead = k;
@@ -1187,6 +1235,23 @@ PictureChoice choosePicture(std::span<const double> dues, double now, int direct
     if (due == 0) return {};
     const double late = direction * (now - dues[due - 1]);
     return {due - 1, late <= kLateShare * frame || (stillFor >= kStillLimit && late <= kMostLate)};
+}
+
+std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std::int64_t reach,
+                                       std::int64_t stride, std::span<const std::int64_t> keys,
+                                       const ReadingCosts& costs, double now, double rate, double frame) {
+    for (std::int64_t m = next; m < reach; m += std::max<std::int64_t>(1, stride)) {
+        std::int64_t start = from;
+        double cost = 0;
+        for (const std::int64_t at : keys)
+            if (at <= m) {
+                start = at;
+                cost = costs.keyFrame;
+            }
+        cost += double(m - start) * costs.perFrame + costs.finishing;
+        if (now + cost * rate <= double(m) * frame) return AimedPicture{m, start != from};
+    }
+    return std::nullopt;
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,

@@ -68,6 +68,26 @@ struct PictureChoice {
 PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
                             double stillFor);
 
+// What reading pictures forward takes lately, in wall seconds: decoding on by one frame, decoding from a
+// key frame the decoder jumps to, and composing a picture once decoded (with the wait behind those
+// composed before it).
+struct ReadingCosts {
+    double perFrame = 0;
+    double keyFrame = 0;
+    double finishing = 0;
+};
+struct AimedPicture {
+    std::int64_t picture = 0;
+    bool fromKeyFrame = false; // the decoder jumps to a key frame on the way
+};
+// The first picture from `next` on (stepping by `stride`, short of `reach`; frame k due at k · `frame` on
+// the clock) that reading, starting at clock time `now` at `rate` from picture `from` last read, would
+// have queued by its time at those costs, decoding on or from the latest of `keys` (key frames the
+// decoder jumps to, rising) at or before it; none if none would.
+std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std::int64_t reach,
+                                       std::int64_t stride, std::span<const std::int64_t> keys,
+                                       const ReadingCosts& costs, double now, double rate, double frame);
+
 // One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that
 // feeds the sound output, both following the latest request.
 class PlayerRenderer {

@@ -242,7 +242,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     Impl& m = *impl_;
     m.track = std::move(track);
     if (!m.track || m.track->mediaType != MediaType::video) throw DecodeError("There is no picture stream to decode.");
-    if (detail::openInput(m.format, m.track->assetPath) < 0)
+    if (detail::openInput(m.format, m.track->assetPath, m.track->rawClock) < 0)
         throw AssetError(AssetError::Kind::cannotOpen, m.track->assetPath);
     if (!detail::prepareToDecode(*m.format, m.track->streamIndex)) throw AssetError(AssetError::Kind::damaged, m.track->assetPath);
     m.stream = m.format->streams[m.track->streamIndex];
@@ -293,7 +293,7 @@ std::optional<Time> VideoDecoder::keyFrameAfter(const Time& time) {
     const std::int64_t decoded = key->timestamp;
     if (auto known = m.keysShown.find(decoded); known != m.keysShown.end()) return m.timeOf(known->second);
     if (!m.keyReader && !m.keyReaderFailed) {
-        m.keyReaderFailed = detail::openInput(m.keyReader, m.track->assetPath) < 0 ||
+        m.keyReaderFailed = detail::openInput(m.keyReader, m.track->assetPath, m.track->rawClock) < 0 ||
                             m.keyReader->nb_streams <= unsigned(m.track->streamIndex);
     }
     if (m.keyReaderFailed) return std::nullopt;

@@ -20,6 +20,9 @@ namespace {
 
 // What a piece may take: a strip or row of tiles with its picture converted, or a row of a PNG.
 constexpr std::int64_t kPieceBytes = std::int64_t(32) << 20;
+// The most target pixels summed in any order (16 bytes each): the passes of an interlaced PNG reach
+// across the whole picture. Up to 4K pictures exactly; larger ones are averaged to this and scaled up.
+constexpr std::int64_t kAnyOrderPixels = 10'000'000;
 
 // Averages a picture that arrives a run of pixels at a time down to its target size: every source
 // pixel falls into exactly one target pixel, which is the mean of its premultiplied pixels, so that
@@ -205,14 +208,22 @@ std::optional<QImage> readPng(QIODevice& device, int maxPixel) {
     if (!reader.png || !reader.info) return std::nullopt;
     png_set_read_fn(reader.png, &device, pngRead);
     PngShape shape;
-    if (!readPngHeader(reader.png, reader.info, shape) || !isReadable(shape.width, shape.height)) return std::nullopt;
+    if (!readPngHeader(reader.png, reader.info, shape) || !isReadable(shape.width, shape.height))
+        return std::nullopt;
     std::vector<std::uint16_t> row(shape.rowBytes / 2 + 4);
     std::vector<float> rgba(std::size_t(shape.width) * 4);
-    Shrinker shrinker(shape.width, shape.height, targetSize(shape.width, shape.height, maxPixel),
-                      shape.interlaced);
+    const QSize target = targetSize(shape.width, shape.height, maxPixel);
+    QSize summed = target;
+    if (shape.interlaced && std::int64_t(target.width()) * target.height() > kAnyOrderPixels) {
+        const double shrink = std::sqrt(double(kAnyOrderPixels) / (double(target.width()) * target.height()));
+        summed = QSize(int(target.width() * shrink), int(target.height() * shrink)).expandedTo(QSize(1, 1));
+    }
+    Shrinker shrinker(shape.width, shape.height, summed, shape.interlaced);
     if (!shrinker.isValid() || !readPngRows(reader.png, shape, row.data(), rgba.data(), shrinker))
         return std::nullopt;
-    return shrinker.finish();
+    QImage image = shrinker.finish();
+    if (summed != target) image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
 }
 
 // TIFF, through libtiff: a strip, or a row of tiles, at a time, each converted to RGBA by libtiff.
@@ -274,8 +285,8 @@ std::optional<TiffPlan> planTiff(TIFF* tiff) {
     if (!TIFFRGBAImageOK(tiff, message)) return std::nullopt;
     TiffPlan plan;
     std::uint16_t planes = PLANARCONFIG_CONTIG, samples = 1;
-    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &plan.width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &plan.height) ||
-        plan.width == 0 || plan.height == 0)
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &plan.width) ||
+        !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &plan.height) || plan.width == 0 || plan.height == 0)
         return std::nullopt;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);

@@ -7,6 +7,8 @@
 #include <QStyleFactory>
 
 #include "App/DocumentController.hpp"
+#include "App/WorkService.hpp"
+#include "Platform/Foundation/ProcessEnd.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -35,6 +37,12 @@ int EditorApplication::run(const QStringList& files) {
     controller_->openAtLaunch(files);
     applicationDidFinishLaunching();
     return QApplication::exec();
+}
+
+int EditorApplication::finish(int status) {
+    if (WorkService::shared().finish()) return status;
+    // What still runs may use the statics that returning from `main` would tear down.
+    endProcessNow(status);
 }
 
 void EditorApplication::applicationWillFinishLaunching() {

@@ -23,6 +23,10 @@ class EditorApplication : public QObject {
     // Opens the files named (one new "Untitled" document when none opened), brings the program to the
     // front, and runs until the last window closes or Quit. Returns the event loop's exit code.
     int run(const QStringList& files);
+    // The end of the process, once the program has gone: the saves on their way land, and nothing else
+    // is waited for (an import or an open its window left, told to stop, may be deep in a parse).
+    // Returns `status` when no work runs any more; else the process ends here, with `status`.
+    static int finish(int status);
 
     // The launch steps, apart for tests: before the first window, and once the windows are up.
     void applicationWillFinishLaunching();

@@ -4,7 +4,12 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    osterveil::EditorApplication app(application);
-    // Qt has taken its own options out; what is left are project files to open.
-    return app.run(QApplication::arguments().mid(1));
+    int status = 0;
+    {
+        osterveil::EditorApplication app(application);
+        // Qt has taken its own options out; what is left are project files to open.
+        status = app.run(QApplication::arguments().mid(1));
+    }
+    // The windows have gone, and with them every claim on the work they left.
+    return osterveil::EditorApplication::finish(status);
 }

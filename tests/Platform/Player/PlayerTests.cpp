@@ -107,13 +107,14 @@ double playFor(Player& player, double rate, int milliseconds) {
     return played;
 }
 
-// Pictures put on screen: the item time each shows, the clock as it went up, and the index it shows.
+// Pictures put on screen: the item time each shows, the clock it went up on while playing (the
+// player's, not the clock when this runs, which a busy machine may run later), and the index it shows.
 struct Shown {
     explicit Shown(Player& player) {
         QObject::connect(&player, &Player::frameChanged, &player, [this, &player] {
             if (player.currentFrame().picture.isNull()) return;
             times.push_back(player.currentFrame().time);
-            clock.push_back(player.currentTime());
+            clock.push_back(player.currentFrame().clock);
             indices.push_back(shownIndex(player));
         });
     }
@@ -168,6 +169,25 @@ TEST(Player, TheNewestPictureDueGoesUpOnTimeOrOnceThePictureHasStoodStill) {
     EXPECT_EQ(choose({1.1, 1.06, 1.02, 0.98}, 1.0, -1), Choice(2, true));
     EXPECT_EQ(choose({1.2, 1.1}, 1.0, -1), Choice(1, false));
     EXPECT_EQ(choose({1.2, 1.1}, 1.0, -1, kStillLimit), Choice(1, true));
+}
+
+// Where reading aims at 60 fps with key frames at 1 s and 2 s: on a machine that decodes slower than
+// the pictures play, at a key frame it can still have ready by its time, and nothing before it; on one a
+// little slow, at the first picture it catches up with by decoding on; on a fast one, at the next.
+TEST(Player, ReadingAimsAtTheFirstPictureItCanHaveReadyByItsTime) {
+    using detail::aimPicture;
+    const std::vector<std::int64_t> keys = {60, 120};
+    const auto aim = [&](std::int64_t from, double now, detail::ReadingCosts costs,
+                         std::int64_t reach = 240) {
+        const auto a = aimPicture(from, from + 1, reach, 1, keys, costs, now, 1, 1.0 / 60);
+        return a ? std::pair(a->picture, a->fromKeyFrame) : std::pair(std::int64_t(-1), false);
+    };
+    const detail::ReadingCosts slow{0.045, 0.4, 0.1};
+    EXPECT_EQ(aim(3, 0.2, slow), std::pair(std::int64_t(60), true));
+    EXPECT_EQ(aim(3, 0.7, slow), std::pair(std::int64_t(120), true));
+    EXPECT_EQ(aim(3, 0.7, slow, 100), std::pair(std::int64_t(-1), false));
+    EXPECT_EQ(aim(29, 0.5, {0.01, 0.4, 0.05}), std::pair(std::int64_t(39), false));
+    EXPECT_EQ(aim(12, 0.2, {0.005, 0.02, 0.01}), std::pair(std::int64_t(13), false));
 }
 
 TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
@@ -472,6 +492,9 @@ namespace {
 using testsupport::PulseServer;
 using testsupport::SinkRecorder;
 
+// The level of the quiet tone under the clicks, so that a break in the sound shows as silence.
+constexpr float kBed = 0.1f;
+
 // 3 s of counting frames at 24 fps whose sound clicks in the middle of every second, as the sequence's
 // picture on V1 and its sound on A1, built at 320 × 180.
 std::shared_ptr<const PlayerItem> clickingSequence() {
@@ -483,7 +506,12 @@ std::shared_ptr<const PlayerItem> clickingSequence() {
                                     .audio = testsupport::AudioCodec::pcm16,
                                     .audioSeconds = 3,
                                     .countingFrames = true,
-                                    .sound = [](std::int64_t n) { return n % 48000 / 48 == 500 ? 0.9f : 0.0f; }});
+                                    .sound = [](std::int64_t n) {
+                                        return n % 48000 / 48 == 500
+                                                   ? 0.9f
+                                                   : kBed *
+                                                         float(std::sin(double(n) * 2 * M_PI * 440 / 48000));
+                                    }});
         return p;
     }();
     Project p;
@@ -507,6 +535,21 @@ std::shared_ptr<const PlayerItem> clickingSequence() {
     return PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
 }
 
+// The recorded frames in [from, to) that fall in breaks of the sound under the clicks: silences of 2 ms
+// or more.
+std::size_t brokenFrames(const std::vector<float>& heard, std::size_t from, std::size_t to) {
+    std::size_t broken = 0, quiet = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        if (std::abs(heard[i]) < kBed / 50) {
+            ++quiet;
+            continue;
+        }
+        if (quiet >= 96) broken += quiet;
+        quiet = 0;
+    }
+    return broken;
+}
+
 // The recorded clicks (a rise above half of full scale, at least 0.2 s after the one before), as frame
 // indices of the recording.
 std::vector<std::size_t> clicksIn(const std::vector<float>& heard) {
@@ -527,24 +570,32 @@ TEST(PlayerOnASoundServer, PlaysTheWholeSoundUnbrokenWithEveryPictureOnItsSound)
         SCOPED_TRACE(rate);
         SinkRecorder recorder;
         ASSERT_TRUE(recorder.started());
+        // A recorder that has not reached the server yet would miss the first sound.
+        ASSERT_TRUE(waitUntil([&] { return !recorder.left().empty(); }, 20000));
         player.seek(0);
         ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 0 && player.currentFrame().time == 0; }));
         Shown presented(player);
         player.setRate(rate);
         ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::playing; }));
         ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+        // The sound played reaches the recorder after the server played it, later on a busy machine.
+        waitUntil([&] { return clicksIn(recorder.left()).size() >= 3; }, 20000);
         const std::vector<float> heard = recorder.finish();
         QObject::disconnect(&player, &Player::frameChanged, nullptr, nullptr);
         EXPECT_DOUBLE_EQ(player.currentTime(), 3.0);
         EXPECT_EQ(player.output().deviceLosses(), 0u);
 
         // The sound went out whole at the rate: its clicks, half a second into each second, lie a
-        // second of sound apart (half at double speed). A machine too busy to run this process for a
-        // fifth of a second may break it for a moment: such breaks are the benchmark's to count.
+        // second of sound apart (half at double speed). A machine too busy to run this process or the
+        // server for a moment may break it with silence: such breaks are the benchmark's to count, and
+        // are not sound.
         const std::vector<std::size_t> clicks = clicksIn(heard);
         ASSERT_EQ(clicks.size(), 3u);
         for (std::size_t k = 1; k < clicks.size(); ++k)
-            EXPECT_NEAR(double(clicks[k] - clicks[k - 1]) / 48000, 1 / rate, 0.01) << k;
+            EXPECT_NEAR(double(clicks[k] - clicks[k - 1] - brokenFrames(heard, clicks[k - 1], clicks[k])) /
+                            48000,
+                        1 / rate, 0.01)
+                << k;
 
         // Pictures went up in order, each once its time had come on the sound clock and no later than
         // a frame of sound after (a late one is passed over).
