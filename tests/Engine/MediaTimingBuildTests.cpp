@@ -247,6 +247,21 @@ void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
+
+// Four seconds of 25 fps pictures and AAC sound in a transport stream, a key frame a second.
+fs::path fourSecondTransportStream(const std::string& name) {
+    const fs::path source = MediaFixtures::shared().scratch(name);
+    ts::writeMovie(source, {.container = "mpegts",
+                            .width = 160,
+                            .height = 90,
+                            .framesPerSecond = 25,
+                            .frames = 100,
+                            .audio = ts::AudioCodec::aac,
+                            .audioSeconds = 4,
+                            .keyFrameInterval = 25});
+    return source;
+}
+
 } // namespace
 
 TEST(MediaTimingBuild, TransportStreamsExportInLipSync) {
@@ -500,15 +515,7 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeNearItsEndKeepsItsLengt
     // time 3 s or 100 s late: the demuxer's estimate of the end takes in the first and not the second,
     // and the search for a time near the end may land after it or start reading at it. Either way
     // the item stays within a second of its recording.
-    const fs::path source = MediaFixtures::shared().scratch("retimed-source.ts");
-    ts::writeMovie(source, {.container = "mpegts",
-                            .width = 160,
-                            .height = 90,
-                            .framesPerSecond = 25,
-                            .frames = 100,
-                            .audio = ts::AudioCodec::aac,
-                            .audioSeconds = 4,
-                            .keyFrameInterval = 25});
+    const fs::path source = fourSecondTransportStream("retimed-source.ts");
     const std::vector<PesStart> starts = pesStarts(source);
     double last = 0;
     for (const PesStart& s : starts)
@@ -534,15 +541,7 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeAtItsStartKeepsItsLengt
     // start, and reckons the clock's wrap from it, so that the times after it may all be read a turn of the
     // clock (26.5 hours) later, and a decoder that reads the sound alone reads them otherwise. The item
     // keeps its length, and its sound plays where it was recorded.
-    const fs::path source = MediaFixtures::shared().scratch("retimed-first-source.ts");
-    ts::writeMovie(source, {.container = "mpegts",
-                            .width = 160,
-                            .height = 90,
-                            .framesPerSecond = 25,
-                            .frames = 100,
-                            .audio = ts::AudioCodec::aac,
-                            .audioSeconds = 4,
-                            .keyFrameInterval = 25});
+    const fs::path source = fourSecondTransportStream("retimed-first-source.ts");
     const std::vector<PesStart> starts = pesStarts(source);
     double first = 1e9;
     for (const PesStart& s : starts)
