@@ -65,6 +65,25 @@ const fs::path& folder() {
 // The level of the tone under the clicks.
 constexpr float kBed = 0.1f;
 
+// Ten seconds of clicks twice a second over a quiet tone, on the fourth track for `duration` seconds.
+void addClicks(Project& p, double duration) {
+    MediaItem m;
+    m.id = Uuid::make();
+    m.kind = MediaKind::audio;
+    m.hasAudio = true;
+    m.path = (folder() / "clicks.wav").string();
+    m.duration = 10;
+    testsupport::writeFloatWav(m.path, 48000, 2, 480000, [](std::int64_t i, int) {
+        return i % 24000 < 48 ? 0.9f : kBed * float(std::sin(i * 2 * M_PI * 440 / 48000));
+    });
+    p.media.push_back(m);
+    TimelineClip c;
+    c.id = Uuid::make();
+    c.mediaID = m.id;
+    c.duration = duration;
+    p.sequence.tracks.mut(3).clips.push_back(c);
+}
+
 // A moving 1080p pattern with a key frame every 2 s, written once.
 fs::path clip(const std::string& name, int fps, double seconds, int shade) {
     const fs::path path = folder() / (name + ".mp4");
@@ -126,23 +145,7 @@ std::shared_ptr<const media::PlayerItem> sequence(int fps, double scale, bool cl
         if (n == 0) c.outgoing = {TransitionKind::crossDissolve, 1.0, TransitionCurve::linear};
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
-    if (clicks) {
-        MediaItem m;
-        m.id = Uuid::make();
-        m.kind = MediaKind::audio;
-        m.hasAudio = true;
-        m.path = (folder() / "clicks.wav").string();
-        m.duration = 10;
-        testsupport::writeFloatWav(m.path, 48000, 2, 480000, [](std::int64_t i, int) {
-            return i % 24000 < 48 ? 0.9f : kBed * float(std::sin(i * 2 * M_PI * 440 / 48000));
-        });
-        p.media.push_back(m);
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = m.id;
-        c.duration = 10;
-        p.sequence.tracks.mut(3).clips.push_back(c);
-    }
+    if (clicks) addClicks(p, 10);
     const media::Size size{1920 * scale, 1080 * scale};
     const CompositionBuild build =
         CompositionBuilder::build(p, std::nullopt, size, p.sequence.frameRate, plates);
@@ -396,23 +399,7 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
         c.duration = piece.duration;
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
-    {
-        MediaItem m;
-        m.id = Uuid::make();
-        m.kind = MediaKind::audio;
-        m.hasAudio = true;
-        m.path = (folder() / "clicks.wav").string();
-        m.duration = 10;
-        testsupport::writeFloatWav(m.path, 48000, 2, 480000, [](std::int64_t i, int) {
-            return i % 24000 < 48 ? 0.9f : kBed * float(std::sin(i * 2 * M_PI * 440 / 48000));
-        });
-        p.media.push_back(m);
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = m.id;
-        c.duration = 9.1;
-        p.sequence.tracks.mut(3).clips.push_back(c);
-    }
+    addClicks(p, 9.1);
     const CompositionBuild build =
         CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
     const auto item =
