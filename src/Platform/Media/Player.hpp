@@ -37,17 +37,17 @@ struct PlayerFrame {
 //
 // Rates run from −8 to 8. Forward up to 2 plays sound, its pitch following the rate; faster and
 // backwards are silent, and fast rates show fewer pictures while time still runs at the rate.
-// A picture more than a frame late is dropped unless it is the first after a seek, so every picture on
-// screen is within a frame of its sound; but once the picture has stood still a tenth of a second, the
-// newest late one goes up (if it is less than a second late), so that a machine slower than the footage
-// still moves its picture; such late ones are few, as reading prefers skipping ahead to falling behind.
-// Once what reading a stretch of the item takes is known (before, it passes over the pictures due
-// sooner than its first picture took), reading aims at the first picture it can have ready by its time
-// at that pace, decoding on from the last one read or from a key frame ahead: on a machine slower than
-// the footage the pictures that go up are on their sound, a run of them after each key frame. Where
-// none within four seconds can be, it decodes at most a tenth of a second of skipped pictures at a time,
-// and jumps to the next key frame (or the next clip) once that is due by the time it would be read: such
-// a stream falls at most a group of pictures behind its sound.
+// A picture more than three quarters of a frame late is dropped unless it is the first after a seek, so
+// every picture on screen is within a frame of its sound; but once the picture has stood still a tenth of a
+// second, the newest late one goes up (if it is less than a second late), so that a machine slower than the
+// footage still moves its picture; such late ones are few, as reading prefers skipping ahead to falling
+// behind. Once what reading a stretch of the item takes is known (before, it passes over the pictures due
+// sooner than its first picture took), reading aims at the first picture it can have ready by its time at
+// that pace, decoding on from the last one read or from a key frame ahead: on a machine slower than the
+// footage the pictures that go up are on their sound, a run of them after each key frame. Where none within
+// four seconds can be, it decodes at most a tenth of a second of skipped pictures at a time, and jumps to
+// the next key frame (or the next clip) once that is due by the time it would be read: such a stream falls
+// at most a group of pictures behind its sound.
 class Player : public QObject {
     Q_OBJECT
   public:
