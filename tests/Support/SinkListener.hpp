@@ -41,8 +41,8 @@ class SinkListener {
                 pa_threaded_mainloop_wait(loop_);
         }
         if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
-            const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
-            stream_ = pa_stream_new(context_, "sink listener", &spec, nullptr);
+            const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, 48000, 2};
+            stream_ = pa_stream_new(context_, "sink listener", &format, nullptr);
             pa_stream_set_state_callback(stream_, &SinkListener::streamChanged, this);
             pa_stream_set_read_callback(stream_, &SinkListener::readable, this);
             pa_buffer_attr attr{};

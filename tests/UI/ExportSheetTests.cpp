@@ -269,6 +269,7 @@ TEST_F(ExportSheetTest, AMovieKeptUncheckedIsExportedAndSaysSo) {
     EXPECT_EQ(sheet->job().phase(), "Exported unchecked.mov");
     EXPECT_FALSE(sheet->job().errorMessage());
     EXPECT_TRUE(findByText<QLabel>(*sheet, HeldExporter::uncheckedNote)->isVisible());
+    writePicture(*sheet, "export-sheet-unchecked.png");
 }
 
 TEST_F(ExportSheetTest, OneExportPerSheetEvenWhenClosedMidway) {
