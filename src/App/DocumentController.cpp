@@ -4,9 +4,9 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <memory>
-#include <algorithm>
 #include <set>
 
 namespace osterveil {
@@ -41,6 +41,10 @@ bool isWritableType(const std::filesystem::path& file) {
 DocumentController::DocumentController(DocumentHost& host, QObject* parent) : QObject(parent), host_(host) {}
 
 DocumentController::~DocumentController() {
+    stopWork();
+}
+
+void DocumentController::stopWork() {
     WorkService::shared().cancel(work_);
 }
 
@@ -53,7 +57,8 @@ void DocumentController::open() {
         openFile(file);
 }
 
-void DocumentController::openFile(const std::filesystem::path& file, std::function<void(ProjectDocument*)> done) {
+void DocumentController::openFile(const std::filesystem::path& file,
+                                  std::function<void(ProjectDocument*)> done) {
     for (const Entry& e : entries_) {
         if (e.document->fileURL() && sameFile(*e.document->fileURL(), file)) {
             host_.showDocument(*e.document);
@@ -78,7 +83,8 @@ void DocumentController::openFile(const std::filesystem::path& file, std::functi
     // The reader reports from its threads; the window hears it a few times a second.
     auto progress = std::make_shared<std::atomic<double>>(0.0);
     auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, name, progress] { host_.showOpening(name, progress->load()); });
+    connect(poll, &QTimer::timeout, this,
+            [this, name, progress] { host_.showOpening(name, progress->load()); });
     poll->start(100);
 
     using Outcome = OpenOutcome;
@@ -185,7 +191,8 @@ bool DocumentController::write(ProjectDocument& document, const std::filesystem:
         Entry* e = target ? entry(*target) : nullptr;
         if (e) e->lastSaveFailed = !failure.isEmpty();
         if (!failure.isEmpty()) {
-            host_.showError(QStringLiteral("The document “%1” could not be saved.").arg(fileName(file)), failure);
+            host_.showError(QStringLiteral("The document “%1” could not be saved.").arg(fileName(file)),
+                            failure);
             return;
         }
         if (!target) return;

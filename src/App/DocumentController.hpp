@@ -107,6 +107,8 @@ class DocumentController : public QObject {
     std::vector<ProjectDocument*> documents() const;
     // The cancel token of the opens under way; they are not delivered once the controller has gone.
     std::stop_token workToken() const { return work_.get_token(); }
+    // Stops the opens under way at their next step; none is delivered after.
+    void stopWork();
 
   signals:
     // A document's display name changed (its first save, a Save As).

@@ -16,7 +16,11 @@ EditorModel::EditorModel(std::unique_ptr<PlayerControl> player, std::unique_ptr<
 }
 
 EditorModel::~EditorModel() {
-    // What the window left queued is no one's any more, and what runs for it stops at its next step.
+    // What the window left queued is no one's any more.
+    stopWork();
+}
+
+void EditorModel::stopWork() {
     WorkService::shared().cancel(work_);
 }
 

@@ -277,6 +277,8 @@ class EditorModel : public QObject {
     void cancelImport();
     // The cancel token of the work the window runs off the GUI thread: the model's going stops it.
     std::stop_token workToken() const { return work_.get_token(); }
+    // Drops what the window has queued and stops what runs for it at its next step, as its going does.
+    void stopWork();
     // Shows the report modally when there is anything to tell; with offline media it offers to match
     // them in a folder.
     void presentPremiereReport(const PremiereReport& report);

@@ -679,9 +679,8 @@ TEST_F(Shell, AFileThatCannotBeReadShowsWhyAndOpensNoWindow) {
     EXPECT_EQ(open(bad), nullptr);
     EXPECT_TRUE(controller.documents().empty());
     ASSERT_EQ(windows.errors.size(), 1);
-    EXPECT_EQ(
-        windows.errors[0],
-        "The document “notes.osterveil” could not be opened.\nThis file is not an Osterveil project.");
+    EXPECT_EQ(windows.errors[0],
+              "The document “notes.osterveil” could not be opened.\nThis file is not an Osterveil project.");
     // The "Opening…" panel went before the alert came, so nothing can cover it.
     EXPECT_EQ(windows.panelsUnderAlerts, 0);
 
@@ -1195,10 +1194,12 @@ TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
     ProjectDocument& d = controller.newDocument();
     EditorWindow& w = window(d);
     const fs::path xml = path("cut.xml");
-    std::ofstream(xml) << "<xmeml version=\"4\"><sequence><name>Cut</name><rate><timebase>25</timebase></rate>"
-                          "<media><video><track/></video></media></sequence></xmeml>";
+    std::ofstream(xml)
+        << "<xmeml version=\"4\"><sequence><name>Cut</name><rate><timebase>25</timebase></rate>"
+           "<media><video><track/></video></media></sequence></xmeml>";
     // The first preview's status line lands before the import's.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.model().rebuilds().isPending() && !w.model().isBuilding(); }, 20000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !w.model().rebuilds().isPending() && !w.model().isBuilding(); }, 20000));
     settle();
     const Project before = d.project();
     EXPECT_FALSE(w.cancelImportButton()->isVisible());
@@ -1209,7 +1210,9 @@ TEST_F(Shell, AnImportShowsItsProgressAndACancelButtonInTheStatusBar) {
     ASSERT_TRUE(w.cancelImportButton()->isVisible());
     EXPECT_TRUE(w.statusLabel()->toolTip().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D")));
     QDir().mkpath(OSTERVEIL_TEST_OUTPUT_DIR);
-    w.findChild<QWidget*>("statusBar")->grab().save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/status-importing.png"));
+    w.findChild<QWidget*>("statusBar")
+        ->grab()
+        .save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/status-importing.png"));
     QTest::mouseClick(w.cancelImportButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
     settle();
@@ -1230,14 +1233,17 @@ TEST_F(Shell, TheProcessEndsOnceItsLastWindowHasClosedWithoutWaitingForWorkNobod
                 EditorApplication app(*qApp);
                 QTimer::singleShot(0, &app, [&app] {
                     EditorWindow* w = app.windows().window(*app.documents().documents().front());
-                    WorkService::shared().run(WorkService::Lane::pictures, w->model().workToken(),
-                                              [](const std::stop_token&) {
-                                                  std::binary_semaphore never(0);
-                                                  // Still waited for after a minute: the end is held.
-                                                  if (!never.try_acquire_for(std::chrono::minutes(1)))
-                                                      std::_Exit(7);
-                                              });
-                    while (WorkService::shared().running(WorkService::Lane::pictures) == 0)
+                    const auto deaf = [](const std::stop_token&) {
+                        std::binary_semaphore never(0);
+                        // Still waited for after a minute: the end is held.
+                        if (!never.try_acquire_for(std::chrono::minutes(1))) std::_Exit(7);
+                    };
+                    // The window's own work, and an open under way that the window never shows.
+                    WorkService::shared().run(WorkService::Lane::pictures, w->model().workToken(), deaf);
+                    WorkService::shared().run(WorkService::Lane::documents, app.documents().workToken(),
+                                              deaf);
+                    while (WorkService::shared().running(WorkService::Lane::pictures) == 0 ||
+                           WorkService::shared().running(WorkService::Lane::documents) == 0)
                         std::this_thread::yield();
                     w->close();
                 });
@@ -1271,7 +1277,10 @@ TEST_F(Shell, TheMenuRecordZoomsByAFifthMovesOneFrameAndPlacesFromTheProgramMoni
     EditorWindow& w = window(controller.newDocument());
     activate(w);
     Project p = w.document().project();
-    const MediaItem media{.id = Uuid::make(), .name = "A001.mov", .kind = MediaKind::video, .duration = 60,
+    const MediaItem media{.id = Uuid::make(),
+                          .name = "A001.mov",
+                          .kind = MediaKind::video,
+                          .duration = 60,
                           .nominalFrameRate = 24};
     p.media.push_back(media);
     std::vector<Uuid> ids;
@@ -1288,7 +1297,9 @@ TEST_F(Shell, TheMenuRecordZoomsByAFifthMovesOneFrameAndPlacesFromTheProgramMoni
     w.document().setProject(p);
     settle();
     EditorModel& model = w.model();
-    const auto clip = [&](int i) { return *w.document().project().sequence.clip(ids[static_cast<std::size_t>(i)]); };
+    const auto clip = [&](int i) {
+        return *w.document().project().sequence.clip(ids[static_cast<std::size_t>(i)]);
+    };
     const double frame = 1.0 / 24;
 
     model.setPixelsPerSecond(100);
@@ -1324,7 +1335,8 @@ TEST_F(Shell, TheMenuRecordZoomsByAFifthMovesOneFrameAndPlacesFromTheProgramMoni
     EXPECT_EQ(w.document().undoStack()->undoText(), "Roll");
 
     // Insert and Overwrite place the source's span at the playhead from the program monitor.
-    for (auto [place, name] : {std::pair{&EditorActions::insert, "Insert"}, {&EditorActions::overwrite, "Overwrite"}}) {
+    for (auto [place, name] :
+         {std::pair{&EditorActions::insert, "Insert"}, {&EditorActions::overwrite, "Overwrite"}}) {
         model.openInSource(media.id);
         model.focusMonitor(EditorModel::MonitorFocus::source);
         settle();

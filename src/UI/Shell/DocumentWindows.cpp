@@ -1,12 +1,12 @@
 #include "UI/Shell/DocumentWindows.hpp"
 
 #include <QApplication>
-#include <algorithm>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <algorithm>
 
 #include "UI/Shell/EditorWindow.hpp"
 
@@ -37,6 +37,11 @@ void DocumentWindows::setController(DocumentController* controller) {
 EditorWindow* DocumentWindows::window(const ProjectDocument& document) const {
     const auto it = windows_.find(&document);
     return it == windows_.end() ? nullptr : it->second.data();
+}
+
+void DocumentWindows::stopWork() {
+    for (const auto& [document, w] : windows_)
+        if (w) w->model().stopWork();
 }
 
 void DocumentWindows::showDocument(ProjectDocument& document) {
@@ -83,9 +88,10 @@ std::unique_ptr<QMessageBox> DocumentWindows::exportQuestion(QWidget* parent, co
     auto box = std::make_unique<QMessageBox>(parent);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(displayName);
-    box->setText(QStringLiteral("An export is in progress in “%1”. Do you want to cancel it?").arg(displayName));
-    box->setInformativeText(
-        QStringLiteral("Cancelling deletes the unfinished movie and leaves any earlier file of that name as it was."));
+    box->setText(
+        QStringLiteral("An export is in progress in “%1”. Do you want to cancel it?").arg(displayName));
+    box->setInformativeText(QStringLiteral(
+        "Cancelling deletes the unfinished movie and leaves any earlier file of that name as it was."));
     box->addButton(QStringLiteral("Cancel Export"), QMessageBox::DestructiveRole);
     QPushButton* keep = box->addButton(QStringLiteral("Keep Exporting"), QMessageBox::RejectRole);
     box->setDefaultButton(keep);
@@ -109,8 +115,9 @@ ExportChoice DocumentWindows::askToCancelExport(const ProjectDocument& document,
     }
     box->exec();
     if (ended) return ExportChoice::ended;
-    return box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole ? ExportChoice::cancelExport
-                                                                                  : ExportChoice::keepExporting;
+    return box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole
+               ? ExportChoice::cancelExport
+               : ExportChoice::keepExporting;
 }
 
 std::vector<std::filesystem::path> DocumentWindows::chooseFilesToOpen() {
@@ -148,13 +155,14 @@ void DocumentWindows::showError(const QString& title, const QString& message) {
     box.exec();
 }
 
-ChangedFileChoice DocumentWindows::askAboutChangedFile(const ProjectDocument& document, const QString& displayName) {
+ChangedFileChoice DocumentWindows::askAboutChangedFile(const ProjectDocument& document,
+                                                       const QString& displayName) {
     QMessageBox box(window(document));
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(displayName);
     box.setText(QStringLiteral("The file “%1” has been changed by another application.").arg(displayName));
-    box.setInformativeText(
-        QStringLiteral("Saving will replace the other version. Do you want to save yours under another name?"));
+    box.setInformativeText(QStringLiteral(
+        "Saving will replace the other version. Do you want to save yours under another name?"));
     QPushButton* saveAs = box.addButton(QStringLiteral("Save As…"), QMessageBox::AcceptRole);
     QPushButton* overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);

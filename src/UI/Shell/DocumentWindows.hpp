@@ -28,6 +28,8 @@ class DocumentWindows : public QObject, public DocumentHost {
     DocumentController* controller() const { return controller_; }
 
     EditorWindow* window(const ProjectDocument& document) const;
+    // Stops the work of every window, those closed and not yet gone among them.
+    void stopWork();
 
     void showDocument(ProjectDocument& document) override;
     bool closeDocument(ProjectDocument& document) override;

@@ -36,7 +36,18 @@ int EditorApplication::run(const QStringList& files) {
     applicationWillFinishLaunching();
     controller_->openAtLaunch(files);
     applicationDidFinishLaunching();
+    // Before the loop hands back: what it would free after is the windows' own (a large project's,
+    // graded clip by clip), which nobody needs once the process ends.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &EditorApplication::endAtQuit);
     return QApplication::exec();
+}
+
+void EditorApplication::endAtQuit() {
+    // Every window has had its answer: what they and the opens left runs for nobody.
+    controller_->stopWork();
+    windows_->stopWork();
+    // The loop ends only by a quit, whose code is 0.
+    endProcessNow(finish(0));
 }
 
 int EditorApplication::finish(int status) {

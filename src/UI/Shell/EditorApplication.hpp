@@ -21,7 +21,8 @@ class EditorApplication : public QObject {
     ~EditorApplication() override;
 
     // Opens the files named (one new "Untitled" document when none opened), brings the program to the
-    // front, and runs until the last window closes or Quit. Returns the event loop's exit code.
+    // front, and runs until the last window closes or Quit; there the process ends, once the saves on
+    // their way have landed. Returns only when the event loop could not run (its exit code).
     int run(const QStringList& files);
     // The end of the process, once the program has gone: the saves on their way land, and nothing else
     // is waited for (an import or an open its window left, told to stop, may be deep in a parse).
@@ -39,6 +40,8 @@ class EditorApplication : public QObject {
     static void applyLook(QApplication& application);
 
   private:
+    [[noreturn]] void endAtQuit();
+
     std::unique_ptr<DocumentWindows> windows_;
     std::unique_ptr<DocumentController> controller_;
 };

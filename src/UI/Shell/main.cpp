@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
         // Qt has taken its own options out; what is left are project files to open.
         status = app.run(QApplication::arguments().mid(1));
     }
-    // The windows have gone, and with them every claim on the work they left.
+    // A quit ends the process inside `run`; here only when its loop could not run.
     return osterveil::EditorApplication::finish(status);
 }
