@@ -299,7 +299,7 @@ FileStamp ProjectDocument::write(const std::string& bytes, const std::filesystem
     const char* at = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(out.handle(), at, left);
+        const ssize_t n = ::write(out.handle(), at, std::min(left, writePiece));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             const int error = n < 0 ? errno : ENOSPC;

@@ -87,6 +87,11 @@ class ProjectDocument : public QObject {
     static constexpr std::uintmax_t largestFile = std::uintmax_t(1) << 30;
     // A file is read this much at a time, its stop token looked at between pieces.
     static constexpr std::size_t readPiece = std::size_t(1) << 20;
+    // A file is written this much at a time. A kernel that preempts no system call keeps a thread woken
+    // meanwhile waiting until the write returns, and may charge it that wait as its own running time: on
+    // busy cores the window's thread, so charged for a megabyte's write, went unanswered for tens of
+    // milliseconds.
+    static constexpr std::size_t writePiece = std::size_t(1) << 16;
 
     // The project in a file's bytes, unchanged. Throws `ProjectError`: `newerFile` as the model reports
     // it, `corrupt` for bytes that are not a project (empty, not JSON, wrong shape).

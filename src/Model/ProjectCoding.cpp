@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -838,35 +841,100 @@ private:
     std::string_view s_;
 };
 
+// The threads that help `forEachInParallel`, made at its first use and kept for the process's life.
+// Starting a crowd of new threads for every save would put them ahead of the window's thread on a
+// busy machine, whose scheduler runs a new thread before one that wakes: tens of milliseconds of a
+// window that does not answer.
+class Helpers {
+  public:
+    static Helpers& shared() {
+        // Never destroyed: a process may end while they work.
+        static Helpers* helpers = new Helpers(std::max(1u, std::thread::hardware_concurrency()) - 1);
+        return *helpers;
+    }
+
+    std::size_t size() const { return size_; }
+
+    void post(std::function<void()> task) {
+        {
+            const std::lock_guard guard(lock_);
+            tasks_.push_back(std::move(task));
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    explicit Helpers(std::size_t size) : size_(size) {
+        for (std::size_t i = 0; i < size; ++i)
+            std::thread([this] {
+                for (;;) {
+                    std::function<void()> task;
+                    {
+                        std::unique_lock guard(lock_);
+                        wake_.wait(guard, [this] { return !tasks_.empty(); });
+                        task = std::move(tasks_.front());
+                        tasks_.pop_front();
+                    }
+                    task();
+                }
+            }).detach();
+    }
+
+    const std::size_t size_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+};
+
 // Runs `body(i)` for every i below `count`, on every core when there are enough to share; the first
-// exception thrown is rethrown here once all have stopped.
+// exception thrown is rethrown here once all have stopped. Safe from several threads at once: they
+// share the helpers.
 template <class Body> void forEachInParallel(std::size_t count, Body body) {
-    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), count / 256 + 1);
+    Helpers& helpers = Helpers::shared();
+    const std::size_t workers = std::min(helpers.size() + 1, count / 256 + 1);
     if (workers <= 1) {
-        for (std::size_t i = 0; i < count; ++i) body(i);
+        for (std::size_t i = 0; i < count; ++i)
+            body(i);
         return;
     }
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr failure;
-    std::mutex lock;
-    const auto work = [&] {
-        for (std::size_t i = next++; i < count && !failed; i = next++) {
-            try {
-                body(i);
-            } catch (...) {
-                const std::lock_guard guard(lock);
-                if (!failure) failure = std::current_exception();
-                failed = true;
+    // A helper that comes late finds nothing left and touches nothing but this: `body` is called only
+    // for an index taken while some remain, and this thread returns once every index is finished.
+    struct Shared {
+        std::size_t count = 0;
+        std::function<void(std::size_t)> body;
+        std::atomic<std::size_t> next{0}, finished{0};
+        std::atomic<bool> failed{false};
+        std::exception_ptr failure;
+        std::mutex lock;
+        std::condition_variable allFinished;
+    };
+    const auto shared = std::make_shared<Shared>();
+    shared->count = count;
+    shared->body = [&body](std::size_t i) { body(i); };
+    const auto work = [shared] {
+        Shared& s = *shared;
+        for (std::size_t i = s.next++; i < s.count; i = s.next++) {
+            if (!s.failed) {
+                try {
+                    s.body(i);
+                } catch (...) {
+                    const std::lock_guard guard(s.lock);
+                    if (!s.failure) s.failure = std::current_exception();
+                    s.failed = true;
+                }
+            }
+            if (s.finished.fetch_add(1) + 1 == s.count) {
+                const std::lock_guard guard(s.lock);
+                s.allFinished.notify_all();
             }
         }
     };
-    {
-        std::vector<std::jthread> threads;
-        for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
-        work();
-    }
-    if (failure) std::rethrow_exception(failure);
+    for (std::size_t w = 1; w < workers; ++w)
+        helpers.post(work);
+    work();
+    std::unique_lock guard(shared->lock);
+    shared->allFinished.wait(guard, [&] { return shared->finished == count; });
+    if (shared->failure) std::rethrow_exception(shared->failure);
 }
 
 json parseElement(std::string_view text) {

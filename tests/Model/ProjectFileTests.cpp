@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -388,6 +391,46 @@ TEST(ProjectFile, ElementWiseWritingIsTheWholeDocumentsPrettyPrint) {
         reported = std::max(reported, fraction);
     });
     EXPECT_DOUBLE_EQ(reported, 1.0);
+}
+
+// Files read and written on several threads at once, one read failing far into its clips: each gets
+// its own whole result, and the failure stays its own.
+TEST(ProjectFile, ReadsAndWritesAtOnceEachGetTheirOwnResult) {
+    Project p = fullProject();
+    for (int i = 0; i < 3000; ++i) {
+        TimelineClip c = p.sequence.tracks[0].clips[0];
+        c.id = id(i % 250);
+        c.name = "Shot " + std::to_string(i);
+        c.start = 10 + i;
+        p.sequence.tracks.mut(static_cast<std::size_t>(i % 3)).clips.push_back(c);
+    }
+    const std::string text = p.encode();
+    std::string broken = text;
+    const std::string name = "\"Shot 2500\"";
+    broken.replace(broken.find(name), name.size(), "2500");
+
+    std::atomic<int> whole = 0, refused = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round) {
+                if (t == 0) {
+                    try {
+                        Project::decode(broken);
+                    } catch (const DecodingError&) {
+                        ++refused;
+                    }
+                } else if (t == 1) {
+                    whole += p.encode() == text;
+                } else {
+                    whole += Project::decode(text) == p;
+                }
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(whole, 9);
 }
 
 // Texts the scan does not take apart are read as one document, with that document's rules: the last
