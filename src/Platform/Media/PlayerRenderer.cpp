@@ -79,10 +79,9 @@ constexpr double kMostLate = 1.0;
 constexpr double kSkipBudget = 0.1;
 // How far ahead (seconds of item time) reading looks for a picture it can have ready by its time.
 constexpr double kAimReach = 4.0;
-// A stream whose decoding takes longer than this share of the time its pictures play cannot show them all...
+// A stream whose decoding takes this much longer than its pictures play is behind, however far ahead
+// reading may be just after a jump to a key frame.
 constexpr double kSlowShare = 1.5;
-// ...and reads one picture in this much item time (seconds, at rate 1): enough for a moving picture.
-constexpr double kSparse = 1.0 / 12;
 // The first picture of the next stretch is read ahead once it is due within this much (seconds of play),
 // and in any case once due within the lesser.
 constexpr double kWarmReach = 4.0;
@@ -1199,11 +1198,11 @@ void PlayerRenderer::Impl::render() {
                 job.started = Clock::now();
                 const double fd = item->frameDuration().toSeconds();
                 const double rate = std::abs(r.rate);
-                // This stretch decodes slower than it plays: every picture cannot be had.
-                const bool slow = direction > 0 && !first && job.stretch == pace.stretch &&
-                                  pace.perDecoded * rate > kSlowShare * fd;
-                source->setCatchingUp(direction > 0 && job.stretch == pace.stretch &&
-                                      (pace.behind || slow || skipping || jumping));
+                // Reading behind the clock (or passing over pictures to get back to it) in this stretch
+                // decodes without the loop filter.
+                source->setCatchingUp(
+                    direction > 0 && !first && job.stretch == pace.stretch &&
+                    (pace.behind || pace.perDecoded * rate > kSlowShare * fd || skipping || jumping));
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
                     // What decoding took, a frame of progress: the first picture of a stretch opens and
@@ -1235,11 +1234,7 @@ void PlayerRenderer::Impl::render() {
                     black.set_value(source->black());
                     job.picture = black.get_future();
                 }
-                // Where not every picture can be had, those passed over are neither decoded (but for
-                // those others are predicted from) nor composed: the time goes to the ones shown.
-                next =
-                    k + direction * (slow ? std::max<std::int64_t>(stride, std::llround(kSparse * rate / fd))
-                                          : stride);
+                next = k + direction * stride;
                 warmAt = -1;
                 if (direction > 0 && next < frames) {
                     if (const auto end = source->stretchEnd(frameTime(next))) {
