@@ -373,7 +373,7 @@ class FileSource : public FrameSource {
         auto frame = decoder_.frame(t, before, after);
         budget_.held = decoder_.footprint();
         Prepared p;
-        p.exact = before <= Time::zero() && after <= Time::zero();
+        p.exact = before <= Time::zero() && after <= Time::zero() && !(frame && frame->approximate);
         p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
             return frame ? pictureFromFrame(*frame, transform, maximum)
                          : blackPicture(int(size.width), int(size.height));
@@ -526,12 +526,16 @@ class CompositionSource : public FrameSource {
         }
         keepWithinBudget();
         std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
+        bool approximate = false;
         for (auto& j : jobs)
-            if (j.frame) sources.emplace(j.trackID, std::move(j.frame));
+            if (j.frame) {
+                approximate = approximate || j.frame->approximate;
+                sources.emplace(j.trackID, std::move(j.frame));
+            }
         auto request =
             std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool_);
         Prepared p;
-        p.exact = before <= Time::zero() && after <= Time::zero();
+        p.exact = before <= Time::zero() && after <= Time::zero() && !approximate;
         p.finish = [request, compositor = compositor_] {
             if (request->instruction()) compositor->startRequest(*request);
             if (request->status() == CompositionRequest::Status::composed && !request->result().isNull())
@@ -843,6 +847,7 @@ void PlayerRenderer::Impl::render() {
         std::int64_t index = 0;
         Clock::time_point started;
         double decoded = 0; // wall seconds its decoding took
+        bool exact = true;  // not decoded while catching up
     };
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
@@ -1021,7 +1026,7 @@ void PlayerRenderer::Impl::render() {
         const auto queueOldest = [&] {
             InFlight job = std::move(inflight.front());
             inflight.pop_front();
-            QueuedFrame f{handled, job.due, job.time, {}, job.end};
+            QueuedFrame f{handled, job.due, job.time, {}, job.end, job.exact};
             if (job.picture.valid()) f.picture = job.picture.get();
             if (const double now = clock.load(); std::isfinite(now) && !job.end) {
                 const auto wall = Clock::now();
@@ -1205,6 +1210,7 @@ void PlayerRenderer::Impl::render() {
                     (pace.behind || pace.perDecoded * rate > kSlowShare * fd || skipping || jumping));
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
+                    job.exact = p.exact;
                     // What decoding took, a frame of progress: the first picture of a stretch opens and
                     // seeks, and says little.
                     if (job.stretch != pace.stretch) pace = Pace{job.stretch};
