@@ -420,11 +420,12 @@ class CompositionSource : public FrameSource {
             direction_ = previous->direction_;
             catchingUp_ = previous->catchingUp_;
             reads_ = previous->reads_;
+            // Sources still opening come along whatever the new item reads, rather than be waited for
+            // here; those it does not read close later with the others it does not.
+            warming_ = std::move(previous->warming_);
             for (const auto& track : composition_->tracks())
                 for (const auto& segment : track.segments())
                     if (segment.source) {
-                        if (auto w = previous->warming_.extract(segment.source.get()))
-                            warming_.insert(std::move(w));
                         if (auto d = previous->decoders_.extract(segment.source.get())) {
                             if (auto use = previous->lastUse_.find(d.mapped().get());
                                 use != previous->lastUse_.end())
