@@ -184,9 +184,10 @@ void Player::setRate(double rate) {
     rate_ = rate;
     if (rate == 0) {
         // Stopped, the playhead stands on the picture it was showing: the start of its frame, and that
-        // very picture on screen (the one up may be a frame or more behind the clock).
+        // very picture on screen (the one up may be a frame or more behind the clock), read again if it
+        // was decoded while catching up.
         if (before != 0) time_ = frameStart(time_);
-        const bool shown = frame_.time == time_ && !frame_.picture.isNull();
+        const bool shown = frame_.time == time_ && !frame_.picture.isNull() && frameExact_;
         restart(before != 0 && !shown ? Reading::picture : Reading::nothing);
         setStatus(Status::paused);
     } else {
@@ -280,7 +281,7 @@ void Player::tick() {
             return;
         }
         shownAt_ = now;
-        present(std::move(f->picture), f->time, true, now);
+        present(std::move(f->picture), f->time, f->exact, now);
     }
     if (Clock::now() - lastTimeSignal_ >= kTimeSignalInterval) {
         lastTimeSignal_ = Clock::now();

@@ -47,7 +47,10 @@ struct PlayerFrame {
 // footage the pictures that go up are on their sound, a run of them after each key frame. Where none within
 // four seconds can be, it decodes at most a tenth of a second of skipped pictures at a time, and jumps to
 // the next key frame (or the next clip) once that is due by the time it would be read: such a stream falls
-// at most a group of pictures behind its sound.
+// at most a group of pictures behind its sound. While behind, pictures are decoded without the loop filter
+// (a little blockier, up to a seventh sooner); a paused picture, a seek's and an export's never are. The
+// first picture of the next clip of a sequence is read ahead, beside the clip before, so that a clip
+// heavier than the machine neither starts late nor delays the one after it.
 class Player : public QObject {
     Q_OBJECT
   public:

@@ -79,6 +79,13 @@ constexpr double kMostLate = 1.0;
 constexpr double kSkipBudget = 0.1;
 // How far ahead (seconds of item time) reading looks for a picture it can have ready by its time.
 constexpr double kAimReach = 4.0;
+// A stream whose decoding takes this much longer than its pictures play is behind, however far ahead
+// reading may be just after a jump to a key frame.
+constexpr double kSlowShare = 1.5;
+// The first picture of the next stretch is read ahead once it is due within this much (seconds of play),
+// and in any case once due within the lesser.
+constexpr double kWarmReach = 4.0;
+constexpr double kWarmLead = 1.5;
 // Decoders jump to a key frame at least this far (seconds) beyond the last picture read, rather than
 // decoding on to it.
 constexpr double kKeyFrameReach = 0.1;
@@ -142,7 +149,15 @@ class SourceDecoder {
         direction_ = direction;
         // Reverse play needs every picture of a group, decoded in a row.
         decoder_.setSkipsUnneededPictures(direction >= 0);
+        catchingUp_ = catchingUp_ && direction > 0;
+        decode();
         trim();
+    }
+
+    // Playing forward behind the clock: pictures a little rougher, sooner (see `VideoDecoder::Decoding`).
+    void setCatchingUp(bool on) {
+        catchingUp_ = on && direction_ > 0;
+        decode();
     }
 
     std::shared_ptr<const VideoFrame> frame(const Time& t, const Time& before, const Time& after) {
@@ -214,6 +229,11 @@ class SourceDecoder {
         decoder_.frameAt(it->first - kTick);
     }
 
+    void decode() {
+        using D = VideoDecoder::Decoding;
+        decoder_.setDecoding(catchingUp_ ? D::catchingUp : direction_ != 0 ? D::playback : D::exact);
+    }
+
     std::map<Time, Entry>::iterator covering(const Time& t) {
         auto it = cache_.upper_bound(t);
         if (it == cache_.begin()) return cache_.end();
@@ -222,13 +242,17 @@ class SourceDecoder {
     }
 
     std::shared_ptr<const VideoFrame> cached(const Time& t, const Time& before, const Time& after) {
+        // A picture decoded while catching up serves playback only.
+        const auto usable = [&](const std::shared_ptr<const VideoFrame>& f) {
+            return direction_ != 0 || !f->approximate ? f : nullptr;
+        };
         auto it = covering(t);
-        if (it != cache_.end()) return it->second.frame;
+        if (it != cache_.end()) return usable(it->second.frame);
         if (before <= Time::zero() && after <= Time::zero()) return nullptr;
         auto in = cache_.lower_bound(t - before);
-        if (in != cache_.end() && in->first <= t + after) return in->second.frame;
+        if (in != cache_.end() && in->first <= t + after) return usable(in->second.frame);
         it = covering(t - before);
-        return it != cache_.end() ? it->second.frame : nullptr;
+        return it != cache_.end() ? usable(it->second.frame) : nullptr;
     }
 
     void keep(const std::shared_ptr<const VideoFrame>& f, bool follows) {
@@ -288,6 +312,7 @@ class SourceDecoder {
     std::optional<Time> goal_;
     std::optional<Time> stuckAt_;
     bool startingBack_ = false;
+    bool catchingUp_ = false;
 };
 
 // What reading one picture needs: the decoding is done on the reading thread; `finish` (composing or
@@ -304,6 +329,8 @@ class FrameSource {
     virtual ~FrameSource() = default;
     virtual Prepared prepare(const Time& t, const Time& before, const Time& after) = 0;
     virtual void setDirection(int direction) = 0;
+    // Reading is behind the clock while playing forward.
+    virtual void setCatchingUp(bool on) = 0;
     // One step of reading ahead backwards from the last prepared picture; false when there is none.
     virtual bool prefetch() = 0;
     virtual PixelBuffer black() const = 0;
@@ -315,6 +342,11 @@ class FrameSource {
     // When the next key frame after `t` of the one source the stretch of `t` reads is on screen, if
     // it is known and within the stretch.
     virtual std::optional<Time> keyFrameAfter(const Time& t) = 0;
+    // Decodes the picture at `t`, the first of a stretch to come, so that reading finds it ready there.
+    virtual void warm(const Time&) {}
+    // What reading ahead the first picture of the stretch of `t` took, when it was (wall seconds; else 0):
+    // about what a jump to a key frame takes there.
+    virtual double openingCost(const Time&) const { return 0; }
 };
 
 // A file's picture stream, turned upright and scaled to fit.
@@ -341,7 +373,7 @@ class FileSource : public FrameSource {
         auto frame = decoder_.frame(t, before, after);
         budget_.held = decoder_.footprint();
         Prepared p;
-        p.exact = before <= Time::zero() && after <= Time::zero();
+        p.exact = before <= Time::zero() && after <= Time::zero() && !(frame && frame->approximate);
         p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
             return frame ? pictureFromFrame(*frame, transform, maximum)
                          : blackPicture(int(size.width), int(size.height));
@@ -349,6 +381,7 @@ class FileSource : public FrameSource {
         return p;
     }
     void setDirection(int direction) override { decoder_.setDirection(direction); }
+    void setCatchingUp(bool on) override { decoder_.setCatchingUp(on); }
     bool prefetch() override {
         const bool worked = last_ && decoder_.prefetch(*last_);
         budget_.held = decoder_.footprint();
@@ -385,16 +418,21 @@ class CompositionSource : public FrameSource {
         auto* previous = dynamic_cast<CompositionSource*>(before.get());
         if (previous) {
             direction_ = previous->direction_;
+            catchingUp_ = previous->catchingUp_;
             reads_ = previous->reads_;
+            // Sources still opening come along whatever the new item reads, rather than be waited for
+            // here; those it does not read close later with the others it does not.
+            warming_ = std::move(previous->warming_);
             for (const auto& track : composition_->tracks())
                 for (const auto& segment : track.segments())
-                    if (segment.source)
+                    if (segment.source) {
                         if (auto d = previous->decoders_.extract(segment.source.get())) {
                             if (auto use = previous->lastUse_.find(d.mapped().get());
                                 use != previous->lastUse_.end())
                                 lastUse_.insert(*use);
                             decoders_.insert(std::move(d));
                         }
+                    }
             if (!previous->decoders_.empty()) budget_.released = true;
         }
         account();
@@ -404,7 +442,32 @@ class CompositionSource : public FrameSource {
         if (compositor_) compositor_->cancelAllPendingRequests();
     }
 
+    // Decoders read ahead join the others once ready, or at once when `waiting` (a picture needs them).
+    void adoptWarmed(bool waiting) {
+        for (auto it = warming_.begin(); it != warming_.end();) {
+            if (!waiting && it->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                ++it;
+                continue;
+            }
+            try {
+                Warmed w = it->second.get();
+                auto& decoder = w.decoder;
+                opening_[it->first] = w.seconds;
+                decoder->setCatchingUp(catchingUp_);
+                decoder->setDirection(direction_);
+                lastUse_[decoder.get()] = {lastTime_, reads_};
+                decoders_[it->first] = std::move(decoder);
+            } catch (const std::exception&) {
+                // opened again when read, failing there as it would have
+            }
+            it = warming_.erase(it);
+        }
+    }
+
     Prepared prepare(const Time& t, const Time& before, const Time& after) override {
+        lastTime_ = t.toSeconds();
+        adoptWarmed(!warming_.empty() && std::any_of(warming_.begin(), warming_.end(),
+                                                     [&](const auto& w) { return readsAt(t, w.first); }));
         std::shared_ptr<const CompositionInstruction> instruction;
         if (const CompositionInstruction* found = video_.instruction(t))
             for (const auto& i : video_.instructions)
@@ -426,6 +489,7 @@ class CompositionSource : public FrameSource {
                 if (!decoder) {
                     decoder = std::make_unique<SourceDecoder>(position->track, budget_.bytes);
                     decoder->setDirection(direction_);
+                    decoder->setCatchingUp(catchingUp_);
                 }
                 // Tolerance stays within the stretch of source the segment plays.
                 const Time at = pictureTime(*position);
@@ -463,12 +527,16 @@ class CompositionSource : public FrameSource {
         }
         keepWithinBudget();
         std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
+        bool approximate = false;
         for (auto& j : jobs)
-            if (j.frame) sources.emplace(j.trackID, std::move(j.frame));
+            if (j.frame) {
+                approximate = approximate || j.frame->approximate;
+                sources.emplace(j.trackID, std::move(j.frame));
+            }
         auto request =
             std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool_);
         Prepared p;
-        p.exact = before <= Time::zero() && after <= Time::zero();
+        p.exact = before <= Time::zero() && after <= Time::zero() && !approximate;
         p.finish = [request, compositor = compositor_] {
             if (request->instruction()) compositor->startRequest(*request);
             if (request->status() == CompositionRequest::Status::composed && !request->result().isNull())
@@ -481,8 +549,16 @@ class CompositionSource : public FrameSource {
 
     void setDirection(int direction) override {
         direction_ = direction;
+        catchingUp_ = catchingUp_ && direction > 0;
         for (auto& [key, d] : decoders_)
             d->setDirection(direction);
+    }
+
+    void setCatchingUp(bool on) override {
+        if (on == catchingUp_) return;
+        catchingUp_ = on;
+        for (auto& [key, d] : decoders_)
+            d->setCatchingUp(on);
     }
 
     bool prefetch() override {
@@ -520,6 +596,36 @@ class CompositionSource : public FrameSource {
         return end;
     }
 
+    // Sources not open yet open and decode on a thread of their own, beside the reading of the stretch
+    // before (which may itself be behind): they join the others when they are read, or once ready.
+    void warm(const Time& t) override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        if (!instruction) return;
+        for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
+            const CompositionTrack* track = composition_->track(id);
+            const auto position = track ? track->sourcePosition(t) : std::nullopt;
+            if (!position || decoders_.count(position->track.get()) || warming_.count(position->track.get()))
+                continue;
+            warming_[position->track.get()] = std::async(
+                std::launch::async, [source = position->track, at = pictureTime(*position),
+                                     allowance = std::size_t(budget_.bytes), direction = direction_] {
+                    const auto started = Clock::now();
+                    Warmed w{std::make_unique<SourceDecoder>(source, allowance), 0};
+                    w.decoder->setDirection(direction);
+                    w.decoder->frame(at, Time::zero(), Time::zero());
+                    w.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+                    return w;
+                });
+        }
+    }
+
+    double openingCost(const Time& t) const override {
+        double cost = 0;
+        for (const auto& [source, seconds] : opening_)
+            if (readsAt(t, source)) cost = std::max(cost, seconds);
+        return cost;
+    }
+
     std::optional<Time> keyFrameAfter(const Time& t) override {
         const CompositionInstruction* instruction = video_.instruction(t);
         const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
@@ -540,6 +646,18 @@ class CompositionSource : public FrameSource {
     }
 
   private:
+    // Whether the picture at `t` reads that source.
+    bool readsAt(const Time& t, const AssetTrack* source) const {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        if (!instruction) return false;
+        for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
+            const CompositionTrack* track = composition_->track(id);
+            const auto position = track ? track->sourcePosition(t) : std::nullopt;
+            if (position && position->track.get() == source) return true;
+        }
+        return false;
+    }
+
     struct Use {
         double time = 0;        // the item time it was last read at
         std::uint64_t read = 0; // and on which reading
@@ -608,6 +726,16 @@ class CompositionSource : public FrameSource {
     // The decoders the latest picture read, with the source time each read.
     std::vector<std::pair<SourceDecoder*, Time>> used_;
     int direction_ = 0;
+    bool catchingUp_ = false;
+    // Sources being opened and read ahead, what that took (wall seconds), and the item time of the latest
+    // picture read.
+    struct Warmed {
+        std::unique_ptr<SourceDecoder> decoder;
+        double seconds;
+    };
+    std::map<const AssetTrack*, std::future<Warmed>> warming_;
+    std::map<const AssetTrack*, double> opening_;
+    double lastTime_ = 0;
 };
 
 std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
@@ -720,6 +848,7 @@ void PlayerRenderer::Impl::render() {
         std::int64_t index = 0;
         Clock::time_point started;
         double decoded = 0; // wall seconds its decoding took
+        bool exact = true;  // not decoded while catching up
     };
     std::uint64_t handled = 0, opening = 0;
     PlayerRequest r;
@@ -730,6 +859,8 @@ void PlayerRenderer::Impl::render() {
     std::int64_t next = 0, stride = 1, frames = 0;
     int direction = 1;
     bool first = true, ended = false, prefetching = false;
+    // The first picture of the stretch to come, to read ahead, and the last one read ahead (−1: none).
+    std::int64_t warmAt = -1, warmed = -1;
     // How reading of one stretch keeps up with the clock: whether its latest picture came after its
     // time; what decoding took a frame of progress; and how long a picture took from the start of its
     // reading to the queue (wall seconds).
@@ -796,7 +927,7 @@ void PlayerRenderer::Impl::render() {
                 }
             } else if (r.mode == PlayerRequest::Mode::play) {
                 if (!inflight.empty() || (!ended && queue.size() + inflight.size() < queueCapacity) ||
-                    prefetching)
+                    prefetching || warmAt >= 0)
                     break;
             }
             if (budget.released) {
@@ -857,6 +988,7 @@ void PlayerRenderer::Impl::render() {
                 first = true;
                 ended = false;
                 prefetching = false;
+                warmAt = warmed = -1;
                 pace = Pace{};
                 if (item) next = frameIndex(std::clamp(r.time, 0.0, item->duration()));
             }
@@ -895,7 +1027,7 @@ void PlayerRenderer::Impl::render() {
         const auto queueOldest = [&] {
             InFlight job = std::move(inflight.front());
             inflight.pop_front();
-            QueuedFrame f{handled, job.due, job.time, {}, job.end};
+            QueuedFrame f{handled, job.due, job.time, {}, job.end, job.exact};
             if (job.picture.valid()) f.picture = job.picture.get();
             if (const double now = clock.load(); std::isfinite(now) && !job.end) {
                 const auto wall = Clock::now();
@@ -922,10 +1054,28 @@ void PlayerRenderer::Impl::render() {
             std::lock_guard guard(mutex);
             room = queue.size() + inflight.size() < queueCapacity;
         }
-        if (room) {
+        // The first picture of the next stretch may take long (a decoder to open, a key frame far
+        // before it): it is read ahead beside this one's, so that it neither starts late nor waits for a
+        // stretch that cannot keep up. Not before reading here is ahead (the queue full), as it takes
+        // its share of the machine, unless it is due soon.
+        bool warmNow = false;
+        if (warmAt >= 0) {
+            const double now = clock.load();
+            warmNow =
+                !room || (std::isfinite(now) && double(warmAt) * item->frameDuration().toSeconds() - now <
+                                                    kWarmLead * std::abs(r.rate));
+        }
+        if (warmNow) {
+            warmed = warmAt;
+            warmAt = -1;
+            try {
+                source->warm(frameTime(warmed));
+            } catch (const std::exception&) {
+            }
+        } else if (room) {
             InFlight job;
-            // Reading jumps to a key frame ahead for this picture.
-            bool jumping = false;
+            // Reading jumps to a key frame ahead for this picture, or passes over pictures to it.
+            bool jumping = false, skipping = false;
             const double duration = item ? item->duration() : 0;
             if (first && !source) {
                 // Nothing to show: only the end, when the clock gets there.
@@ -997,7 +1147,12 @@ void PlayerRenderer::Impl::render() {
                                 aimedAtKey = a->fromKeyFrame;
                             }
                         }
-                        if (stretchEnd > next && dueOf(stretchEnd) < now + pace.readTime() * rate) {
+                        // What reading the next picture may take: where the stretch is behind, as long as a
+                        // jump to a key frame.
+                        const double reading = pace.behind || pace.perDecoded * rate > kSlowShare * fd
+                                                   ? std::max(pace.readTime(), pace.keyDecoded)
+                                                   : pace.readTime();
+                        if (stretchEnd > next && dueOf(stretchEnd) < now + reading * rate) {
                             // What is left of the stretch would be read after it has ended.
                             to = stretchEnd;
                         } else if (aimed) {
@@ -1017,6 +1172,7 @@ void PlayerRenderer::Impl::render() {
                         }
                     }
                     skipped += std::abs(to - next) / stride;
+                    skipping = to != next;
                     next = to;
                 }
                 if (next >= frames || next < 0) {
@@ -1046,14 +1202,24 @@ void PlayerRenderer::Impl::render() {
                     while (!inflight.empty())
                         queueOldest();
                 job.started = Clock::now();
+                const double fd = item->frameDuration().toSeconds();
+                const double rate = std::abs(r.rate);
+                // Reading behind the clock (or passing over pictures to get back to it) in this stretch
+                // decodes without the loop filter.
+                source->setCatchingUp(
+                    direction > 0 && !first && job.stretch == pace.stretch &&
+                    (pace.behind || pace.perDecoded * rate > kSlowShare * fd || skipping || jumping));
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
+                    job.exact = p.exact;
                     // What decoding took, a frame of progress: the first picture of a stretch opens and
                     // seeks, and says little.
                     if (job.stretch != pace.stretch) pace = Pace{job.stretch};
                     job.decoded = std::chrono::duration<double>(Clock::now() - job.started).count();
                     if (!pace.lastRead) {
-                        pace.firstDecoded = job.decoded;
+                        // Read ahead: what that took.
+                        pace.firstDecoded = std::max(job.decoded, source->openingCost(t));
+                        if (job.decoded < pace.firstDecoded) pace.keyDecoded = pace.firstDecoded;
                     } else if (jumping) {
                         pace.keyDecoded =
                             pace.keyDecoded > 0 ? 0.7 * pace.keyDecoded + 0.3 * job.decoded : job.decoded;
@@ -1076,6 +1242,16 @@ void PlayerRenderer::Impl::render() {
                     job.picture = black.get_future();
                 }
                 next = k + direction * stride;
+                warmAt = -1;
+                if (direction > 0 && next < frames) {
+                    if (const auto end = source->stretchEnd(frameTime(next))) {
+                        const auto at = std::int64_t(std::ceil(end->toSeconds() / fd - 1e-6));
+                        const double now = clock.load();
+                        const double from = std::isfinite(now) ? now : job.time;
+                        if (at < frames && at != warmed && double(at) * fd - from < kWarmReach * rate)
+                            warmAt = at;
+                    }
+                }
             }
             first = false;
             prefetching = direction < 0;

@@ -52,7 +52,8 @@ struct QueuedFrame {
     double time = 0; // item time it shows
     PixelBuffer picture;
     bool end = false;
-    bool exact = true; // false for a still read within tolerances, refined later
+    bool exact = true; // false for a still read within tolerances, refined later, or one decoded
+                       // while playing caught up
 };
 
 // What goes up from the pictures queued for a play, in queue order (their due times rising, falling

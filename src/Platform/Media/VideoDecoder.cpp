@@ -65,6 +65,12 @@ struct VideoDecoder::Impl {
     std::optional<Time> keepFrom;     // from here on every picture is decoded, until the next seek
     std::set<std::int64_t> readSince; // presentation ticks of packets read, from the latest picture on
     std::set<std::int64_t> mayBeGone; // ticks of packets that went in discardable, not yet passed
+    Decoding decoding = Decoding::exact;
+    // Since the latest seek, a picture went in without the loop filter: the pictures of the packets read
+    // since (ticks in `rough`, not yet passed) are approximate. Not only up to the next key frame: the
+    // pictures an open group of pictures puts before its key frame refer to those before it.
+    bool drifting = false;
+    std::set<std::int64_t> rough;
     std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
     std::int64_t readEnd = AV_NOPTS_VALUE;  // the latest end of a picture read since the last seek
     std::int64_t frameTicks = 0;            // one frame at the nominal rate, for packets without a length
@@ -94,9 +100,10 @@ struct VideoDecoder::Impl {
                   " was skipped; the last good picture stays on screen in its place.");
     }
 
-    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded, std::int64_t pts) {
+    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded, std::int64_t pts, bool approximate) {
         auto out = std::make_shared<VideoFrame>();
         out->presentationTime = pts == AV_NOPTS_VALUE ? Time::zero() : timeOf(pts);
+        out->approximate = approximate;
         pictures.describe(decoded, *out);
         return out;
     }
@@ -125,7 +132,9 @@ struct VideoDecoder::Impl {
                     continue;
                 }
                 if (pts != AV_NOPTS_VALUE) latestPicture = pts;
-                auto out = wrap(frame, pts);
+                const bool approximate = pts != AV_NOPTS_VALUE && rough.count(pts);
+                if (pts != AV_NOPTS_VALUE) rough.erase(rough.begin(), rough.upper_bound(pts));
+                auto out = wrap(frame, pts, approximate);
                 // A picture left undecoded between the last one and this one leaves a gap.
                 bool gap = !mayBeGone.empty() && (pts == AV_NOPTS_VALUE || *mayBeGone.begin() < pts);
                 if (pts != AV_NOPTS_VALUE) {
@@ -168,7 +177,11 @@ struct VideoDecoder::Impl {
         }
         if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
+        const bool catchingUp = decoding == Decoding::catchingUp;
+        drifting = drifting || catchingUp;
+        codec->skip_loop_filter = catchingUp ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
+        if (drifting) rough.insert(p.pts);
         const std::int64_t end = p.pts + (p.duration > 0 ? p.duration : frameTicks);
         if (readEnd == AV_NOPTS_VALUE || end > readEnd) readEnd = end;
         auto later = readSince.upper_bound(p.pts);
@@ -196,6 +209,8 @@ struct VideoDecoder::Impl {
         codec->skip_frame = AVDISCARD_DEFAULT;
         readSince.clear();
         mayBeGone.clear();
+        drifting = false;
+        rough.clear();
         lastRead = AV_NOPTS_VALUE;
         readEnd = AV_NOPTS_VALUE;
         keepFrom = keep;
@@ -319,7 +334,9 @@ std::optional<Time> VideoDecoder::keyFrameAfter(const Time& time) {
 std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
     Impl& m = *impl_;
     // Still on screen: nothing to decode.
-    if (m.current && m.current->presentationTime <= time && m.pending && m.pending->presentationTime > time)
+    const bool rough = m.decoding == Decoding::exact && m.current && m.current->approximate;
+    if (m.current && m.current->presentationTime <= time && m.pending && m.pending->presentationTime > time &&
+        !rough)
         return m.current;
     const Time current = m.current ? m.current->presentationTime : Time::zero();
     const bool behind = m.current && time < current;
@@ -330,11 +347,16 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
         if ((time - m.track->timeRange.start).toSeconds() > kForwardDecodeLimit ||
             m.keyFrameAhead(time, m.track->timeRange.start))
             m.seekTo(time);
-    } else if (behind || farAhead) {
+    } else if (behind || farAhead || rough) {
+        // An approximate picture asked for exactly is decoded again from its key frame.
         const bool stepBack = behind && (current - time).toSeconds() <= kStepBackReach;
         m.seekTo(time, stepBack ? std::optional(time - Time::seconds(kStepBackReach)) : std::nullopt);
     }
     m.decodeUpTo(time);
+    if (m.decoding == Decoding::exact && m.current && m.current->approximate) {
+        m.seekTo(time);
+        m.decodeUpTo(time);
+    }
     // A seek can land after the target (key frames that lie, or the first key frame after a packet
     // time), or, by packet time, where no key frame follows: go further back until it does not.
     Time back = time;
@@ -354,6 +376,10 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameAt(const Time& time) {
 namespace osterveil::media {
 
 void VideoDecoder::setFrameObserver(FrameObserver observer) { impl_->observer = std::move(observer); }
+
+void VideoDecoder::setDecoding(Decoding decoding) {
+    impl_->decoding = decoding;
+}
 
 void VideoDecoder::setSkipsUnneededPictures(bool on) {
     impl_->skipping = on;
@@ -376,9 +402,11 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, cons
     if (before <= Time::zero() && after <= Time::zero()) return frameAt(time);
     Impl& m = *impl_;
     const Time lo = time - std::max(before, Time::zero()), hi = time + std::max(after, Time::zero());
-    if (m.current && m.current->presentationTime <= hi && (!m.pending || m.pending->presentationTime > lo))
+    const bool rough = m.decoding == Decoding::exact && m.current && m.current->approximate;
+    if (m.current && m.current->presentationTime <= hi && (!m.pending || m.pending->presentationTime > lo) &&
+        !rough)
         return m.current;
-    const bool ahead = m.current && m.current->presentationTime < lo &&
+    const bool ahead = !rough && m.current && m.current->presentationTime < lo &&
                        (lo - m.current->presentationTime).toSeconds() <= kTolerantForwardLimit;
     if (!ahead) m.seekTo(hi);
     m.decodeUpTo(lo);
@@ -396,6 +424,7 @@ std::shared_ptr<const VideoFrame> VideoDecoder::frameNear(const Time& time, cons
     }
     if (m.current && m.current->presentationTime > hi && m.current->presentationTime > m.track->timeRange.start)
         return frameAt(time); // the seek overshot: fall back to the exact search
+    if (m.decoding == Decoding::exact && m.current && m.current->approximate) return frameAt(time);
     return m.current;
 }
 

@@ -44,6 +44,9 @@ struct VideoFrame {
     std::ptrdiff_t bytesPerRow[4] = {0, 0, 0, 0};
     std::shared_ptr<const void> keepAlive;
     Time presentationTime; // on the asset's timeline
+    // Decoded while catching up, or predicted from a picture that was: a little off what the stream
+    // holds (see `VideoDecoder::Decoding`).
+    bool approximate = false;
 };
 
 // Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
@@ -83,6 +86,15 @@ public:
     // before it, for caches to serve the next steps. Pictures decoded around gaps left this way do
     // not count as following one another.
     void setSkipsUnneededPictures(bool on);
+
+    // How pictures are decoded. `exact` (the default): as the stream says. `catchingUp`, for playback
+    // that fell behind its clock: without the loop filter (H.264's and HEVC's deblocking, HEVC's sample
+    // offsets), up to a seventh less work (H.264; a twelfth for HEVC) for slightly blockier pictures;
+    // pictures predicted from those carry the difference, and all decoded up to the next seek are marked
+    // `approximate`. `playback`: as `exact`, but such pictures are handed out as they are. Under `exact`
+    // none is: the picture asked for is decoded again from the key frame before it.
+    enum class Decoding { exact, playback, catchingUp };
+    void setDecoding(Decoding decoding);
 
     // When the first key frame after `time` is on screen, if the file's index has one. The index tells
     // when key frames are decoded; the first time one is asked for, its packet is read (from a reading

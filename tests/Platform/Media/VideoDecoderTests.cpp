@@ -206,6 +206,71 @@ TEST(VideoDecoder, APictureHeldLongIsShownThroughout) {
     EXPECT_EQ(rampIndex(*decoder.frameAt(Time::seconds(1.4))), 9);
 }
 
+// Playback that falls behind skips the loop filter, which shows in a blocky low-rate stream; an exact
+// request afterwards (a paused seek, an export) gets the stream's own picture, though the pictures it is
+// predicted from were decoded without the filter.
+TEST(VideoDecoder, CatchingUpNeverReachesAnExactPicture) {
+    const auto path = MediaFixtures::shared().scratch("blocky.mp4");
+    {
+        AssetWriter writer(path, FileType::mpeg4);
+        VideoSettings s;
+        s.width = 320;
+        s.height = 180;
+        s.expectedFrameRate = 24;
+        s.maxKeyFrameInterval = 24;
+        s.averageBitRate = 60'000;
+        writer.addVideoInput(s);
+        writer.startWriting();
+        writer.startSession(Time::zero());
+        std::mt19937 noise(7);
+        for (int i = 0; i < 24; ++i) {
+            PixelBuffer p = PixelBuffer::make(320, 180);
+            for (int y = 0; y < 180; ++y)
+                for (int x = 0; x < 320; ++x) {
+                    std::uint8_t* px = p.row(y) + 4 * x;
+                    px[0] = px[1] = px[2] =
+                        static_cast<std::uint8_t>((x * 3 + y + 6 * i + int(noise() % 40)) & 0xFF);
+                    px[3] = 255;
+                }
+            writer.appendVideo(p, frameTime(i));
+        }
+        writer.finishWriting();
+    }
+    const auto track = Asset::open(path)->tracks(MediaType::video).front();
+    const auto samePicture = [](const VideoFrame& a, const VideoFrame& b) {
+        for (int plane = 0; plane < 3; ++plane) {
+            const int w = plane == 0 ? a.width : (a.width + 1) / 2,
+                      h = plane == 0 ? a.height : (a.height + 1) / 2;
+            for (int y = 0; y < h; ++y)
+                if (!std::equal(a.planes[plane] + y * a.bytesPerRow[plane],
+                                a.planes[plane] + y * a.bytesPerRow[plane] + w,
+                                b.planes[plane] + y * b.bytesPerRow[plane]))
+                    return false;
+        }
+        return true;
+    };
+    VideoDecoder reference(track), decoder(track);
+    decoder.setDecoding(VideoDecoder::Decoding::catchingUp);
+    int differing = 0;
+    for (int i = 0; i < 12; ++i) {
+        const auto rough = decoder.frameAt(midFrame(i));
+        ASSERT_TRUE(rough);
+        EXPECT_TRUE(rough->approximate) << i;
+        differing += !samePicture(*rough, *reference.frameAt(midFrame(i)));
+    }
+    EXPECT_GT(differing, 6);
+    // Under playback the pictures predicted from those are taken as they come; exactly, never.
+    decoder.setDecoding(VideoDecoder::Decoding::playback);
+    EXPECT_TRUE(decoder.frameAt(midFrame(12))->approximate);
+    decoder.setDecoding(VideoDecoder::Decoding::exact);
+    for (int i : {13, 12, 20}) {
+        const auto exact = decoder.frameAt(midFrame(i));
+        ASSERT_TRUE(exact);
+        EXPECT_FALSE(exact->approximate) << i;
+        EXPECT_TRUE(samePicture(*exact, *reference.frameAt(midFrame(i)))) << i;
+    }
+}
+
 // Decoders open a file as the asset did: a file swapped since for a FIFO is refused rather than
 // waited on for good, and one swapped for a container the asset would not read (here a PNG, which
 // FFmpeg's image demuxers would happily show as the movie's picture) is refused too.
