@@ -32,6 +32,7 @@ class DocumentWindows : public QObject, public DocumentHost {
     void stopWork();
 
     void showDocument(ProjectDocument& document) override;
+    void showDocumentInSteps(ProjectDocument& document, std::function<void()> shown) override;
     bool closeDocument(ProjectDocument& document) override;
     SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) override;
     ExportChoice askToCancelExport(const ProjectDocument& document, const QString& displayName) override;
@@ -49,6 +50,10 @@ class DocumentWindows : public QObject, public DocumentHost {
     static std::unique_ptr<QMessageBox> exportQuestion(QWidget* parent, const QString& displayName);
 
   private:
+    EditorWindow* enlist(ProjectDocument& document, EditorWindow* w);
+    void cascade(EditorWindow* w);
+    void present(EditorWindow* w);
+
     QPointer<DocumentController> controller_;
     std::map<QString, QPointer<QProgressDialog>> opening_;
     std::map<const ProjectDocument*, QPointer<EditorWindow>> windows_;
