@@ -50,7 +50,8 @@ class DocumentHost {
                                                                     const QString& suggestedName) = 0;
     virtual void showError(const QString& title, const QString& message) = 0;
     // Whether to write over a file another program has replaced or changed, or save under another name.
-    virtual ChangedFileChoice askAboutChangedFile(const ProjectDocument& document, const QString& displayName) = 0;
+    virtual ChangedFileChoice askAboutChangedFile(const ProjectDocument& document,
+                                                  const QString& displayName) = 0;
     // An open under way: how far it has got (0…1); `finished` once it has ended either way.
     virtual void showOpening(const QString& fileName, double fraction) = 0;
     virtual void finishOpening(const QString& fileName) = 0;

@@ -1212,6 +1212,9 @@ TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollowsMadeAPaneAtATime) {
     EditorWindow& stepped = window(*opened);
     EXPECT_TRUE(stepped.isBuilt());
     EXPECT_TRUE(stepped.isVisible());
+    // Every pane held back from the first paint has been let go.
+    for (QWidget* part : stepped.findChildren<QWidget*>())
+        EXPECT_TRUE(part->updatesEnabled()) << part->metaObject()->className();
 
     // Its parts, in their order, and the sizes its splits start from.
     EditorWindow atOnce(*opened, &controller);

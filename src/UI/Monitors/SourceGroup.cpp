@@ -29,8 +29,7 @@ using monitorstyle::fill;
 
 } // namespace
 
-SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent)
-    : QWidget(parent), model_(model) {
+SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     playIcon_ = icons::symbol(QStringLiteral("media-playback-start-symbolic"), Theme::text,
                               QStyle::SP_MediaPlay, style());
     pauseIcon_ = icons::symbol(QStringLiteral("media-playback-pause-symbolic"), Theme::text,

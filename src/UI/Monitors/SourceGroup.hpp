@@ -7,7 +7,6 @@
 #include <QToolButton>
 #include <QWidget>
 
-
 namespace osterveil {
 
 class EditorModel;

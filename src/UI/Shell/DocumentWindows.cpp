@@ -58,8 +58,7 @@ void DocumentWindows::showDocumentInSteps(ProjectDocument& document, std::functi
     EditorWindow* w = enlist(document, EditorWindow::makeInSteps(document, controller_));
     connect(w, &EditorWindow::built, this, [this, w, shown = std::move(shown)] {
         cascade(w);
-        present(w);
-        shown();
+        w->showInSteps(shown);
     });
 }
 

@@ -40,7 +40,8 @@ class DocumentWindows : public QObject, public DocumentHost {
     std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
                                                             const QString& suggestedName) override;
     void showError(const QString& title, const QString& message) override;
-    ChangedFileChoice askAboutChangedFile(const ProjectDocument& document, const QString& displayName) override;
+    ChangedFileChoice askAboutChangedFile(const ProjectDocument& document,
+                                          const QString& displayName) override;
     // A progress window per file, shown once an open has taken a moment.
     void showOpening(const QString& fileName, double fraction) override;
     void finishOpening(const QString& fileName) override;

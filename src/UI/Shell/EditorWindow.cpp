@@ -69,7 +69,8 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
         buildStep();
 }
 
-EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent, InSteps)
+EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent,
+                           InSteps)
     : QMainWindow(parent), document_(&document), controller_(controller),
       model_(std::make_unique<EditorModel>(panes::makeProgramPlayer(), panes::makeSourcePlayer())) {
     setObjectName(QStringLiteral("EditorWindow"));
@@ -109,6 +110,33 @@ EditorWindow::~EditorWindow() {
     model_.reset();
 }
 
+void EditorWindow::showInSteps(std::function<void()> whole) {
+    // Drawn a pane per turn as well: the first paint of the whole window takes several steps' time.
+    std::deque<QPointer<QWidget>> held;
+    for (const QPointer<QWidget>& pane : panes_) {
+        if (pane && pane->updatesEnabled()) {
+            pane->setUpdatesEnabled(false);
+            held.push_back(pane);
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+    auto* drawer = new QTimer(this);
+    connect(drawer, &QTimer::timeout, this,
+            [drawer, held = std::move(held), whole = std::move(whole)]() mutable {
+                // A pane let go paints in the next turn, before this timer's next tick.
+                if (held.empty()) {
+                    delete drawer;
+                    whole();
+                    return;
+                }
+                if (held.front()) held.front()->setUpdatesEnabled(true);
+                held.pop_front();
+            });
+    drawer->start(0);
+}
+
 void EditorWindow::buildStep() {
     const std::function<void()> step = std::move(steps_.front());
     steps_.pop_front();
@@ -144,15 +172,17 @@ void EditorWindow::planSteps() {
 
     const auto source = std::make_shared<QWidget*>();
     steps_.push_back([this, top, source] { *source = panes::makeSourceGroup(*model_, top); });
-    steps_.push_back([top, source] {
+    steps_.push_back([this, top, source] {
         panes::addEffectControls(*source);
         keepMinimumWidth(*source, sourceMinWidth);
         top->addWidget(*source);
+        panes_.emplace_back(*source);
     });
     steps_.push_back([this, top] {
         QWidget* program = panes::makeProgramMonitor(*model_, top);
         keepMinimumWidth(program, programMinWidth);
         top->addWidget(program);
+        panes_.emplace_back(program);
         top->setStretchFactor(1, 1);
         top->setSizes({sourceIdealWidth, defaultSize.width() - sourceIdealWidth});
     });
@@ -160,13 +190,15 @@ void EditorWindow::planSteps() {
         QWidget* bin = panes::makeProjectPanel(*model_, bottom);
         keepMinimumWidth(bin, binMinWidth);
         bottom->addWidget(bin);
+        panes_.emplace_back(bin);
     });
     steps_.push_back([this, bottom] {
         auto* timelineRow = new QWidget(bottom);
         auto* row = new QHBoxLayout(timelineRow);
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(0);
-        row->addWidget(panes::makeToolsStrip(*model_, timelineRow));
+        QWidget* tools = panes::makeToolsStrip(*model_, timelineRow);
+        row->addWidget(tools);
         auto* rule = new QWidget(timelineRow);
         rule->setFixedWidth(1);
         rule->setAutoFillBackground(true);
@@ -178,6 +210,10 @@ void EditorWindow::planSteps() {
         keepMinimumWidth(timeline, timelineMinWidth);
         row->addWidget(timeline, 1);
         bottom->addWidget(timelineRow);
+        panes_.emplace_back(tools);
+        // The timeline takes the longest to draw: a part of it at a time.
+        for (QWidget* part : timeline->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            panes_.emplace_back(part);
         bottom->setStretchFactor(1, 1);
         bottom->setSizes({binIdealWidth, defaultSize.width() - binIdealWidth});
     });

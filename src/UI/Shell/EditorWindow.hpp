@@ -34,7 +34,8 @@ class KeyCatcher;
 // learning of every change of its project and file.
 //
 // A window is made in steps, a pane or two each: all at once by the constructor, or a step per turn of
-// the event loop (`makeInSteps`) for a project just opened, whose window is shown once it is whole.
+// the event loop (`makeInSteps`) for a project just opened, whose window is shown once it is whole and
+// then drawn a pane per turn (`showInSteps`).
 //
 // Teardown goes from what reads the model to the model itself, so that nothing outlives what it reads:
 // the key catcher (no key reaches the model any more), an open sheet and the alert, the central widget
@@ -55,6 +56,9 @@ class EditorWindow : public QMainWindow {
 
     // Whole: its panes, its menus and the model following the document.
     bool isBuilt() const { return steps_.empty(); }
+    // Shows, raises and activates the window, drawing its panes one per turn of the event loop;
+    // `whole` follows once every pane has been drawn.
+    void showInSteps(std::function<void()> whole);
 
     EditorModel& model() const { return *model_; }
     ProjectDocument& document() const { return *document_; }
@@ -116,6 +120,8 @@ class EditorWindow : public QMainWindow {
     QPointer<DocumentController> controller_;
     // What is left to make.
     std::deque<std::function<void()>> steps_;
+    // The panes and the timeline's parts, each drawn in a turn of its own by `showInSteps`.
+    std::vector<QPointer<QWidget>> panes_;
     bool settled_ = false;
     // Held here rather than as a child, so that it goes after the panes, not before them.
     std::unique_ptr<EditorModel> model_;
