@@ -49,7 +49,9 @@ void DocumentController::stopWork() {
 }
 
 ProjectDocument& DocumentController::newDocument() {
-    return adopt(std::make_unique<ProjectDocument>());
+    ProjectDocument& document = enlist(std::make_unique<ProjectDocument>());
+    host_.showDocument(document);
+    return document;
 }
 
 void DocumentController::open() {
@@ -136,8 +138,14 @@ void DocumentController::landOpen(HeldOpen open) {
         }
     }
     ProjectDocument& opened =
-        adopt(std::make_unique<ProjectDocument>(std::move(*open.outcome.reading), open.file));
-    if (open.done) open.done(&opened);
+        enlist(std::make_unique<ProjectDocument>(std::move(*open.outcome.reading), open.file));
+    entry(opened)->whenShown = std::move(open.done);
+    host_.showDocumentInSteps(opened, [this, &opened] { windowShown(opened); });
+}
+
+void DocumentController::windowShown(ProjectDocument& document) {
+    Entry* e = entry(document);
+    if (e && e->whenShown) std::exchange(e->whenShown, {})(&document);
 }
 
 void DocumentController::openAtLaunch(const QStringList& arguments) {
@@ -286,9 +294,12 @@ void DocumentController::discard(ProjectDocument& document) {
     if (it == entries_.end()) return;
     // A quit held by this window's save or questions goes on without it.
     const bool heldQuit = (it->closeAfterSaves || it->holdsQuit) && quit_ == Quit::waiting;
+    std::function<void(ProjectDocument*)> whenShown = std::move(it->whenShown);
     // The window and its model may still be unwinding from the close that got us here.
     it->document.release()->deleteLater();
     entries_.erase(it);
+    // Closed before it was up: the open came to nothing.
+    if (whenShown) whenShown(nullptr);
     if (heldQuit) resumeQuit();
 }
 
@@ -372,7 +383,7 @@ const DocumentController::Entry* DocumentController::entry(const ProjectDocument
     return nullptr;
 }
 
-ProjectDocument& DocumentController::adopt(std::unique_ptr<ProjectDocument> document) {
+ProjectDocument& DocumentController::enlist(std::unique_ptr<ProjectDocument> document) {
     Entry e{std::move(document)};
     if (!e.document->fileURL()) {
         // The lowest number no open untitled document has, as "Untitled", "Untitled 2", …
@@ -386,7 +397,6 @@ ProjectDocument& DocumentController::adopt(std::unique_ptr<ProjectDocument> docu
     ProjectDocument& adopted = *e.document;
     connect(&adopted, &ProjectDocument::savesFinished, this, [this, &adopted] { savesLanded(adopted); });
     entries_.push_back(std::move(e));
-    host_.showDocument(adopted);
     return adopted;
 }
 

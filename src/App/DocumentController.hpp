@@ -32,6 +32,10 @@ class DocumentHost {
 
     // Shows the document's window, making one the first time.
     virtual void showDocument(ProjectDocument& document) = 0;
+    // Makes the window of a document just read a pane per turn of the event loop, so that the program
+    // keeps answering while a large project's window is made, and shows it; `shown` follows then, and
+    // not if the window is closed first.
+    virtual void showDocumentInSteps(ProjectDocument& document, std::function<void()> shown) = 0;
     // Closes the document's window as the user would, which asks about a running export and unsaved
     // changes (`DocumentController::confirmClose`). False when the window stays open.
     virtual bool closeDocument(ProjectDocument& document) = 0;
@@ -46,7 +50,8 @@ class DocumentHost {
                                                                     const QString& suggestedName) = 0;
     virtual void showError(const QString& title, const QString& message) = 0;
     // Whether to write over a file another program has replaced or changed, or save under another name.
-    virtual ChangedFileChoice askAboutChangedFile(const ProjectDocument& document, const QString& displayName) = 0;
+    virtual ChangedFileChoice askAboutChangedFile(const ProjectDocument& document,
+                                                  const QString& displayName) = 0;
     // An open under way: how far it has got (0…1); `finished` once it has ended either way.
     virtual void showOpening(const QString& fileName, double fraction) = 0;
     virtual void finishOpening(const QString& fileName) = 0;
@@ -131,6 +136,8 @@ class DocumentController : public QObject {
         bool asking = false;
         // A quit came while they were up and waits for the answer.
         bool holdsQuit = false;
+        // Told once its window is up, or with none if the window goes first.
+        std::function<void(ProjectDocument*)> whenShown;
     };
     enum class Quit { none, waiting, finished };
     struct OpenOutcome {
@@ -146,7 +153,9 @@ class DocumentController : public QObject {
 
     Entry* entry(const ProjectDocument& document);
     const Entry* entry(const ProjectDocument& document) const;
-    ProjectDocument& adopt(std::unique_ptr<ProjectDocument> document);
+    // Takes the document in, without a window.
+    ProjectDocument& enlist(std::unique_ptr<ProjectDocument> document);
+    void windowShown(ProjectDocument& document);
     bool write(ProjectDocument& document, const std::filesystem::path& file);
     // The questions of `confirmClose`, and the wait for a save on its way.
     bool askBeforeClose(ProjectDocument& document, bool exporting);

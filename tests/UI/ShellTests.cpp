@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -1174,19 +1175,93 @@ TEST_F(Shell, TheSheetTakesTheKeysBackWhenItsEditorIsActivatedAndTheEditorTakesN
 }
 
 // A project is read on a worker: Open returns at once, and the window comes once the file is read.
-TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollows) {
+// The window is made a pane per turn of the event loop, shown only once whole, and comes out as a
+// window made at once would.
+TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollowsMadeAPaneAtATime) {
     Project p = ProjectDocument::newProject();
     p.name = "Later";
     const fs::path file = path("Later.osterveil");
     std::ofstream(file, std::ios::binary) << ProjectDocument::contents(p);
-    bool finished = false;
-    controller.openFile(file, [&](ProjectDocument*) { finished = true; });
+    ProjectDocument* opened = nullptr;
+    bool finished = false, shownBeforeWhole = false;
+    int turnsWhileMade = 0;
+    controller.openFile(file, [&](ProjectDocument* d) {
+        opened = d;
+        finished = true;
+    });
     EXPECT_TRUE(controller.isOpening());
     EXPECT_TRUE(controller.documents().empty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
-    ASSERT_EQ(controller.documents().size(), 1u);
-    EXPECT_EQ(controller.documents()[0]->project(), p);
+    QElapsedTimer clock;
+    clock.start();
+    // A turn at a time: a wait with a time limit runs turns for as long as they keep coming.
+    while (!finished && clock.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        for (ProjectDocument* d : controller.documents()) {
+            if (EditorWindow* w = windows.window(*d); w && !w->isBuilt()) {
+                ++turnsWhileMade;
+                shownBeforeWhole = shownBeforeWhole || w->isVisible();
+            }
+        }
+    }
+    ASSERT_TRUE(finished);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->project(), p);
     EXPECT_FALSE(controller.isOpening());
+    EXPECT_GE(turnsWhileMade, 3);
+    EXPECT_FALSE(shownBeforeWhole);
+    EditorWindow& stepped = window(*opened);
+    EXPECT_TRUE(stepped.isBuilt());
+    EXPECT_TRUE(stepped.isVisible());
+    // Every pane held back from the first paint has been let go.
+    for (QWidget* part : stepped.findChildren<QWidget*>())
+        EXPECT_TRUE(part->updatesEnabled()) << part->metaObject()->className();
+
+    // Its parts, in their order, and the sizes its splits start from.
+    EditorWindow atOnce(*opened, &controller);
+    atOnce.move(stepped.pos());
+    atOnce.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&atOnce));
+    const auto outline = [](QWidget& w) {
+        QStringList parts;
+        for (QObject* o : w.findChildren<QObject*>()) {
+            if (!o->isWidgetType()) continue;
+            auto* widget = static_cast<QWidget*>(o);
+            parts << QStringLiteral("%1 %2 in %3 %4 %5")
+                         .arg(o->metaObject()->className(), o->objectName(),
+                              o->parent()->metaObject()->className())
+                         .arg(widget->isVisibleTo(&w))
+                         .arg(QDebug::toString(widget->geometry()));
+        }
+        return parts;
+    };
+    EXPECT_EQ(outline(stepped), outline(atOnce));
+}
+
+// A quit that comes while an opened project's window is being made closes it as it is: the open ends
+// with nothing, and neither the window nor the document is left.
+TEST_F(Shell, AQuitWhileAnOpenedWindowIsMadeEndsTheOpenWithNothing) {
+    const fs::path file = path("Made.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    std::optional<ProjectDocument*> opened;
+    controller.openFile(file, [&](ProjectDocument* d) { opened = d; });
+    QPointer<EditorWindow> made;
+    QElapsedTimer clock;
+    clock.start();
+    while (!made && !opened && clock.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (!controller.documents().empty()) made = windows.window(*controller.documents()[0]);
+    }
+    ASSERT_TRUE(made);
+    ASSERT_FALSE(made->isBuilt());
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+    EXPECT_TRUE(controller.quit());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quits > 0 && opened; }, 20000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(*opened, nullptr);
+    EXPECT_TRUE(controller.documents().empty());
+    EXPECT_TRUE(made.isNull());
+    EXPECT_TRUE(windows.errors.isEmpty());
 }
 
 // An import of a Premiere XML shows its progress in the status bar with a button that stops it.

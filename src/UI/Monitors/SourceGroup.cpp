@@ -29,8 +29,7 @@ using monitorstyle::fill;
 
 } // namespace
 
-SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent)
-    : QWidget(parent), model_(model) {
+SourceMonitor::SourceMonitor(EditorModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     playIcon_ = icons::symbol(QStringLiteral("media-playback-start-symbolic"), Theme::text,
                               QStyle::SP_MediaPlay, style());
     pauseIcon_ = icons::symbol(QStringLiteral("media-playback-pause-symbolic"), Theme::text,
@@ -212,7 +211,7 @@ void SourceMonitor::refresh() {
     overwrite_->setEnabled(loaded);
 }
 
-SourceGroup::SourceGroup(EditorModel& model, QWidget* parent) : QWidget(parent) {
+SourceGroup::SourceGroup(EditorModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("Source"));
     fill(this, Theme::panel);
     auto* column = new QVBoxLayout(this);
@@ -223,12 +222,15 @@ SourceGroup::SourceGroup(EditorModel& model, QWidget* parent) : QWidget(parent) 
     pages_ = new QStackedWidget(this);
     monitor_ = new SourceMonitor(model, pages_);
     pages_->addWidget(monitor_);
-    pages_->addWidget(new InspectorView(model, pages_));
     column->addWidget(pages_, 1);
     connect(tabs_, &PanelTabBar::tabSelected, this, [this](int position) {
         tabs_->setActive(position);
         pages_->setCurrentIndex(position == 0 ? 0 : 1);
     });
+}
+
+void SourceGroup::addEffectControls() {
+    if (pages_->count() == 1) pages_->addWidget(new InspectorView(model_, pages_));
 }
 
 } // namespace osterveil

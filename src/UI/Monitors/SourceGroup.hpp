@@ -7,7 +7,6 @@
 #include <QToolButton>
 #include <QWidget>
 
-
 namespace osterveil {
 
 class EditorModel;
@@ -63,12 +62,16 @@ class SourceMonitor : public QWidget {
 class SourceGroup : public QWidget {
     Q_OBJECT
   public:
+    // Made with the source monitor only, for a window made a pane at a time: `addEffectControls`
+    // makes the other page.
     explicit SourceGroup(EditorModel& model, QWidget* parent = nullptr);
+    void addEffectControls();
 
     SourceMonitor* monitor() const { return monitor_; }
     QStackedWidget* pages() const { return pages_; }
 
   private:
+    EditorModel& model_;
     PanelTabBar* tabs_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     SourceMonitor* monitor_ = nullptr;

@@ -47,13 +47,34 @@ void DocumentWindows::stopWork() {
 void DocumentWindows::showDocument(ProjectDocument& document) {
     EditorWindow* w = window(document);
     if (!w) {
-        w = new EditorWindow(document, controller_);
-        w->setAttribute(Qt::WA_DeleteOnClose);
-        windows_[&document] = w;
-        connect(w, &QObject::destroyed, this, [this, key = &document] { windows_.erase(key); });
-        // A new window cascades from the one that has the focus.
-        if (EditorWindow* from = EditorWindow::focused()) w->move(from->pos() + QPoint(24, 24));
+        w = enlist(document, new EditorWindow(document, controller_));
+        cascade(w);
     }
+    // One still being made comes up once it is whole.
+    if (w->isBuilt()) present(w);
+}
+
+void DocumentWindows::showDocumentInSteps(ProjectDocument& document, std::function<void()> shown) {
+    EditorWindow* w = enlist(document, EditorWindow::makeInSteps(document, controller_));
+    connect(w, &EditorWindow::built, this, [this, w, shown = std::move(shown)] {
+        cascade(w);
+        w->showInSteps(shown);
+    });
+}
+
+EditorWindow* DocumentWindows::enlist(ProjectDocument& document, EditorWindow* w) {
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    windows_[&document] = w;
+    connect(w, &QObject::destroyed, this, [this, key = &document] { windows_.erase(key); });
+    return w;
+}
+
+void DocumentWindows::cascade(EditorWindow* w) {
+    // A new window cascades from the one that has the focus.
+    if (EditorWindow* from = EditorWindow::focused()) w->move(from->pos() + QPoint(24, 24));
+}
+
+void DocumentWindows::present(EditorWindow* w) {
     w->show();
     w->raise();
     w->activateWindow();

@@ -32,6 +32,7 @@ class DocumentWindows : public QObject, public DocumentHost {
     void stopWork();
 
     void showDocument(ProjectDocument& document) override;
+    void showDocumentInSteps(ProjectDocument& document, std::function<void()> shown) override;
     bool closeDocument(ProjectDocument& document) override;
     SaveChoice askToSave(const ProjectDocument& document, const QString& displayName) override;
     ExportChoice askToCancelExport(const ProjectDocument& document, const QString& displayName) override;
@@ -39,7 +40,8 @@ class DocumentWindows : public QObject, public DocumentHost {
     std::optional<std::filesystem::path> chooseSaveLocation(const ProjectDocument& document,
                                                             const QString& suggestedName) override;
     void showError(const QString& title, const QString& message) override;
-    ChangedFileChoice askAboutChangedFile(const ProjectDocument& document, const QString& displayName) override;
+    ChangedFileChoice askAboutChangedFile(const ProjectDocument& document,
+                                          const QString& displayName) override;
     // A progress window per file, shown once an open has taken a moment.
     void showOpening(const QString& fileName, double fraction) override;
     void finishOpening(const QString& fileName) override;
@@ -49,6 +51,10 @@ class DocumentWindows : public QObject, public DocumentHost {
     static std::unique_ptr<QMessageBox> exportQuestion(QWidget* parent, const QString& displayName);
 
   private:
+    EditorWindow* enlist(ProjectDocument& document, EditorWindow* w);
+    void cascade(EditorWindow* w);
+    void present(EditorWindow* w);
+
     QPointer<DocumentController> controller_;
     std::map<QString, QPointer<QProgressDialog>> opening_;
     std::map<const ProjectDocument*, QPointer<EditorWindow>> windows_;

@@ -19,6 +19,10 @@ QWidget* makeSourceGroup(EditorModel& model, QWidget* parent) {
     return new SourceGroup(model, parent);
 }
 
+void addEffectControls(QWidget* sourceGroup) {
+    if (auto* group = qobject_cast<SourceGroup*>(sourceGroup)) group->addEffectControls();
+}
+
 QWidget* makeProgramMonitor(EditorModel& model, QWidget* parent) {
     return new ProgramMonitor(model, parent);
 }

@@ -15,7 +15,9 @@ class EditorModel;
 // a part is swapped in one place.
 namespace panes {
 
+// The source group comes without its Effect Controls page, which `addEffectControls` makes.
 QWidget* makeSourceGroup(EditorModel& model, QWidget* parent);
+void addEffectControls(QWidget* sourceGroup);
 QWidget* makeProgramMonitor(EditorModel& model, QWidget* parent);
 QWidget* makeProjectPanel(EditorModel& model, QWidget* parent);
 QWidget* makeToolsStrip(EditorModel& model, QWidget* parent);

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTextEdit>
+#include <QTimer>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -63,6 +64,13 @@ void keepMinimumWidth(QWidget* pane, int width) {
 } // namespace
 
 EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent)
+    : EditorWindow(document, controller, parent, InSteps{}) {
+    while (!isBuilt())
+        buildStep();
+}
+
+EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent,
+                           InSteps)
     : QMainWindow(parent), document_(&document), controller_(controller),
       model_(std::make_unique<EditorModel>(panes::makeProgramPlayer(), panes::makeSourcePlayer())) {
     setObjectName(QStringLiteral("EditorWindow"));
@@ -70,27 +78,25 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
     WheelGuard::install();
     resize(defaultSize);
     model_->setDesktopServices(std::make_shared<QtDesktopServices>(this));
-    buildLayout();
-    buildMenus();
+    planSteps();
+}
 
-    keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {
-        // Behind a sheet, which leaves the window active, the editor stands still.
-        if (sheet_) return false;
-        return model_->handleKey({event->key(), event->modifiers(), event->text()});
+EditorWindow* EditorWindow::makeInSteps(ProjectDocument& document, DocumentController* controller) {
+    auto* w = new EditorWindow(document, controller, nullptr, InSteps{});
+    auto* stepper = new QTimer(w);
+    connect(stepper, &QTimer::timeout, w, [w, stepper] {
+        if (!w->isBuilt()) {
+            w->buildStep();
+            return;
+        }
+        // What the last step set off (the panes' layouts, answers from the workers) goes in a turn
+        // of its own, and so does what follows `built` (showing the window), a step's time or more.
+        if (!std::exchange(w->settled_, true)) return;
+        delete stepper;
+        emit w->built();
     });
-
-    setDisplayName(controller ? controller->displayName(document) : QStringLiteral("Untitled"));
-    setWindowModified(document.isModified());
-    connect(&document, &ProjectDocument::modifiedChanged, this, &QWidget::setWindowModified);
-
-    model_->follow(EditorModel::Part::window, this, &EditorWindow::refreshFromModel);
-    model_->follow(EditorModel::Part::programTime | EditorModel::Part::project, this,
-                   &EditorWindow::refreshTime);
-    // The document hook: attach and projectDidChange now, and after every change of the document's
-    // project or file from here on.
-    model_->followDocument(&document);
-    refreshFromModel();
-    refreshTime();
+    stepper->start(0);
+    return w;
 }
 
 EditorWindow::~EditorWindow() {
@@ -104,7 +110,42 @@ EditorWindow::~EditorWindow() {
     model_.reset();
 }
 
-void EditorWindow::buildLayout() {
+void EditorWindow::showInSteps(std::function<void()> whole) {
+    // Drawn a pane per turn as well: the first paint of the whole window takes several steps' time.
+    std::deque<QPointer<QWidget>> held;
+    for (const QPointer<QWidget>& pane : panes_) {
+        if (pane && pane->updatesEnabled()) {
+            pane->setUpdatesEnabled(false);
+            held.push_back(pane);
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+    auto* drawer = new QTimer(this);
+    connect(drawer, &QTimer::timeout, this,
+            [drawer, held = std::move(held), whole = std::move(whole)]() mutable {
+                // A pane let go paints in the next turn, before this timer's next tick.
+                if (held.empty()) {
+                    delete drawer;
+                    whole();
+                    return;
+                }
+                if (held.front()) held.front()->setUpdatesEnabled(true);
+                held.pop_front();
+            });
+    drawer->start(0);
+}
+
+void EditorWindow::buildStep() {
+    const std::function<void()> step = std::move(steps_.front());
+    steps_.pop_front();
+    step();
+}
+
+// Each step makes a pane or two (a couple of milliseconds at most), in the order a window made at once
+// would, so that the widgets, their tab order and the sizes come out the same either way.
+void EditorWindow::planSteps() {
     auto* central = new QWidget(this);
     central->setAutoFillBackground(true);
     QPalette palette = central->palette();
@@ -122,50 +163,90 @@ void EditorWindow::buildLayout() {
     top->setObjectName(QStringLiteral("top"));
     top->setChildrenCollapsible(false);
     top->setMinimumHeight(topMinHeight);
-    QWidget* source = panes::makeSourceGroup(*model_, top);
-    keepMinimumWidth(source, sourceMinWidth);
-    QWidget* program = panes::makeProgramMonitor(*model_, top);
-    keepMinimumWidth(program, programMinWidth);
-    top->addWidget(source);
-    top->addWidget(program);
-    top->setStretchFactor(1, 1);
-    top->setSizes({sourceIdealWidth, defaultSize.width() - sourceIdealWidth});
 
     auto* bottom = new QSplitter(Qt::Horizontal, rows);
     bottom->setObjectName(QStringLiteral("bottom"));
     bottom->setChildrenCollapsible(false);
     bottom->setMinimumHeight(bottomMinHeight);
-    QWidget* bin = panes::makeProjectPanel(*model_, bottom);
-    keepMinimumWidth(bin, binMinWidth);
-    auto* timelineRow = new QWidget(bottom);
-    auto* row = new QHBoxLayout(timelineRow);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    row->addWidget(panes::makeToolsStrip(*model_, timelineRow));
-    auto* rule = new QWidget(timelineRow);
-    rule->setFixedWidth(1);
-    rule->setAutoFillBackground(true);
-    QPalette rulePalette = rule->palette();
-    rulePalette.setColor(QPalette::Window, Theme::line);
-    rule->setPalette(rulePalette);
-    row->addWidget(rule);
-    QWidget* timeline = panes::makeTimelinePanel(*model_, timelineRow);
-    keepMinimumWidth(timeline, timelineMinWidth);
-    row->addWidget(timeline, 1);
-    bottom->addWidget(bin);
-    bottom->addWidget(timelineRow);
-    bottom->setStretchFactor(1, 1);
-    bottom->setSizes({binIdealWidth, defaultSize.width() - binIdealWidth});
-
-    rows->addWidget(top);
-    rows->addWidget(bottom);
-    rows->setStretchFactor(0, 1);
-    rows->setStretchFactor(1, 1);
-    rows->setSizes({470, 400});
-
-    column->addWidget(rows, 1);
-    column->addWidget(buildStatusBar());
     setCentralWidget(central);
+
+    const auto source = std::make_shared<QWidget*>();
+    steps_.push_back([this, top, source] { *source = panes::makeSourceGroup(*model_, top); });
+    steps_.push_back([this, top, source] {
+        panes::addEffectControls(*source);
+        keepMinimumWidth(*source, sourceMinWidth);
+        top->addWidget(*source);
+        panes_.emplace_back(*source);
+    });
+    steps_.push_back([this, top] {
+        QWidget* program = panes::makeProgramMonitor(*model_, top);
+        keepMinimumWidth(program, programMinWidth);
+        top->addWidget(program);
+        panes_.emplace_back(program);
+        top->setStretchFactor(1, 1);
+        top->setSizes({sourceIdealWidth, defaultSize.width() - sourceIdealWidth});
+    });
+    steps_.push_back([this, bottom] {
+        QWidget* bin = panes::makeProjectPanel(*model_, bottom);
+        keepMinimumWidth(bin, binMinWidth);
+        bottom->addWidget(bin);
+        panes_.emplace_back(bin);
+    });
+    steps_.push_back([this, bottom] {
+        auto* timelineRow = new QWidget(bottom);
+        auto* row = new QHBoxLayout(timelineRow);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
+        QWidget* tools = panes::makeToolsStrip(*model_, timelineRow);
+        row->addWidget(tools);
+        auto* rule = new QWidget(timelineRow);
+        rule->setFixedWidth(1);
+        rule->setAutoFillBackground(true);
+        QPalette rulePalette = rule->palette();
+        rulePalette.setColor(QPalette::Window, Theme::line);
+        rule->setPalette(rulePalette);
+        row->addWidget(rule);
+        QWidget* timeline = panes::makeTimelinePanel(*model_, timelineRow);
+        keepMinimumWidth(timeline, timelineMinWidth);
+        row->addWidget(timeline, 1);
+        bottom->addWidget(timelineRow);
+        panes_.emplace_back(tools);
+        // The timeline takes the longest to draw: a part of it at a time.
+        for (QWidget* part : timeline->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            panes_.emplace_back(part);
+        bottom->setStretchFactor(1, 1);
+        bottom->setSizes({binIdealWidth, defaultSize.width() - binIdealWidth});
+    });
+    steps_.push_back([this, column, rows, top, bottom] {
+        rows->addWidget(top);
+        rows->addWidget(bottom);
+        rows->setStretchFactor(0, 1);
+        rows->setStretchFactor(1, 1);
+        rows->setSizes({470, 400});
+        column->addWidget(rows, 1);
+        column->addWidget(buildStatusBar());
+        buildMenus();
+    });
+    steps_.push_back([this] {
+        keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {
+            // Behind a sheet, which leaves the window active, the editor stands still.
+            if (sheet_) return false;
+            return model_->handleKey({event->key(), event->modifiers(), event->text()});
+        });
+
+        setDisplayName(controller_ ? controller_->displayName(*document_) : QStringLiteral("Untitled"));
+        setWindowModified(document_->isModified());
+        connect(document_, &ProjectDocument::modifiedChanged, this, &QWidget::setWindowModified);
+
+        model_->follow(EditorModel::Part::window, this, &EditorWindow::refreshFromModel);
+        model_->follow(EditorModel::Part::programTime | EditorModel::Part::project, this,
+                       &EditorWindow::refreshTime);
+        // The document hook: attach and projectDidChange now, and after every change of the document's
+        // project or file from here on.
+        model_->followDocument(document_);
+        refreshFromModel();
+        refreshTime();
+    });
 }
 
 QWidget* EditorWindow::buildStatusBar() {

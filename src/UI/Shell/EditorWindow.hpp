@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -31,6 +33,10 @@ class KeyCatcher;
 // It is also the document's one hook into the model: the model follows the document from the start,
 // learning of every change of its project and file.
 //
+// A window is made in steps, a pane or two each: all at once by the constructor, or a step per turn of
+// the event loop (`makeInSteps`) for a project just opened, whose window is shown once it is whole and
+// then drawn a pane per turn (`showInSteps`).
+//
 // Teardown goes from what reads the model to the model itself, so that nothing outlives what it reads:
 // the key catcher (no key reaches the model any more), an open sheet and the alert, the central widget
 // with every pane, and then the model with its players and the work it queued. The menus' record reads
@@ -43,7 +49,16 @@ class EditorWindow : public QMainWindow {
 
     // `controller` runs the File menu's document items; without one they are disabled.
     EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent = nullptr);
+    // A window made a pane per turn of the event loop, so that the program keeps answering while it is
+    // made on a busy machine; `built` follows once it is whole. It is not shown.
+    static EditorWindow* makeInSteps(ProjectDocument& document, DocumentController* controller);
     ~EditorWindow() override;
+
+    // Whole: its panes, its menus and the model following the document.
+    bool isBuilt() const { return steps_.empty(); }
+    // Shows, raises and activates the window, drawing its panes one per turn of the event loop;
+    // `whole` follows once every pane has been drawn.
+    void showInSteps(std::function<void()> whole);
 
     EditorModel& model() const { return *model_; }
     ProjectDocument& document() const { return *document_; }
@@ -77,6 +92,7 @@ class EditorWindow : public QMainWindow {
     void setExportServices(ExportSheet::Services services) { exportServices_ = std::move(services); }
 
   signals:
+    void built();
     // An export started here moved on or ended: `isExporting` may have changed.
     void exportingChanged();
 
@@ -86,7 +102,10 @@ class EditorWindow : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void buildLayout();
+    struct InSteps {};
+    EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent, InSteps);
+    void planSteps();
+    void buildStep();
     void buildMenus();
     QWidget* buildStatusBar();
     void refreshFromModel();
@@ -99,6 +118,11 @@ class EditorWindow : public QMainWindow {
 
     ProjectDocument* document_;
     QPointer<DocumentController> controller_;
+    // What is left to make.
+    std::deque<std::function<void()>> steps_;
+    // The panes and the timeline's parts, each drawn in a turn of its own by `showInSteps`.
+    std::vector<QPointer<QWidget>> panes_;
+    bool settled_ = false;
     // Held here rather than as a child, so that it goes after the panes, not before them.
     std::unique_ptr<EditorModel> model_;
     MenuCommands* commands_ = nullptr;
