@@ -108,22 +108,25 @@ void DocumentController::openFile(const std::filesystem::path& file,
         [absolute, name, poll, done = std::move(done)](DocumentController& controller, Outcome outcome) {
             delete poll;
             std::erase(controller.opening_, absolute);
-            controller.host_.finishOpening(name);
             controller.landOpen({absolute, std::move(outcome), done});
         });
 }
 
 void DocumentController::landOpen(HeldOpen open) {
+    const QString name = fileName(open.file);
     // The user is quitting: the window waits to see whether the program ends.
     if (quit_ == Quit::waiting) {
+        host_.finishOpening(name);
         heldOpens_.push_back(std::move(open));
         return;
     }
     if (quit_ == Quit::finished) {
+        host_.finishOpening(name);
         if (open.done) open.done(nullptr);
         return;
     }
     if (!open.outcome.reading) {
+        host_.finishOpening(name);
         host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(fileName(open.file)),
                         open.outcome.failure);
         if (open.done) open.done(nullptr);
@@ -132,6 +135,7 @@ void DocumentController::landOpen(HeldOpen open) {
     // Two reads of one file held by a quit: one window is enough.
     for (const Entry& e : entries_) {
         if (e.document->fileURL() && sameFile(*e.document->fileURL(), open.file)) {
+            host_.finishOpening(name);
             host_.showDocument(*e.document);
             if (open.done) open.done(e.document.get());
             return;
@@ -139,7 +143,11 @@ void DocumentController::landOpen(HeldOpen open) {
     }
     ProjectDocument& opened =
         enlist(std::make_unique<ProjectDocument>(std::move(*open.outcome.reading), open.file));
-    entry(opened)->whenShown = std::move(open.done);
+    // The "Opening…" panel, if up, stays until the window is: something shows all along.
+    entry(opened)->whenShown = [this, name, done = std::move(open.done)](ProjectDocument* document) {
+        host_.finishOpening(name);
+        if (done) done(document);
+    };
     host_.showDocumentInSteps(opened, [this, &opened] { windowShown(opened); });
 }
 

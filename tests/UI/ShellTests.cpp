@@ -1183,8 +1183,13 @@ TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollowsMadeAPaneAtATime) {
     const fs::path file = path("Later.osterveil");
     std::ofstream(file, std::ios::binary) << ProjectDocument::contents(p);
     ProjectDocument* opened = nullptr;
-    bool finished = false, shownBeforeWhole = false;
+    bool finished = false, shownBeforeWhole = false, panelGoneBeforeWindow = false;
     int turnsWhileMade = 0;
+    const auto openingPanel = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QProgressDialog*>(w)) return true;
+        return false;
+    };
     controller.openFile(file, [&](ProjectDocument* d) {
         opened = d;
         finished = true;
@@ -1200,6 +1205,7 @@ TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollowsMadeAPaneAtATime) {
             if (EditorWindow* w = windows.window(*d); w && !w->isBuilt()) {
                 ++turnsWhileMade;
                 shownBeforeWhole = shownBeforeWhole || w->isVisible();
+                panelGoneBeforeWindow = panelGoneBeforeWindow || !openingPanel();
             }
         }
     }
@@ -1209,6 +1215,9 @@ TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollowsMadeAPaneAtATime) {
     EXPECT_FALSE(controller.isOpening());
     EXPECT_GE(turnsWhileMade, 3);
     EXPECT_FALSE(shownBeforeWhole);
+    // The "Opening…" panel stays until the window is up, and no longer.
+    EXPECT_FALSE(panelGoneBeforeWindow);
+    EXPECT_FALSE(openingPanel());
     EditorWindow& stepped = window(*opened);
     EXPECT_TRUE(stepped.isBuilt());
     EXPECT_TRUE(stepped.isVisible());
