@@ -127,7 +127,7 @@ void DocumentController::landOpen(HeldOpen open) {
     }
     if (!open.outcome.reading) {
         host_.finishOpening(name);
-        host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(fileName(open.file)),
+        host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(name),
                         open.outcome.failure);
         if (open.done) open.done(nullptr);
         return;
