@@ -41,8 +41,9 @@ void EditorModel::syncVolume() {
 void EditorModel::projectDidChange() {
     // A gesture's live steps arrive many times a second; waiting longer then costs one build per pause.
     scheduleRebuild(transientBefore_ ? gestureRebuildDelay : editRebuildDelay);
-    loadAuxiliary();
-    watchMediaFiles();
+    // Looked at in the turn after the views show the change: on a long project the requests for the
+    // pictures and the watch on the files cost as much as that refresh.
+    auxiliaryDue_ = true;
     markChanged(Part::project);
 }
 
@@ -92,6 +93,14 @@ void EditorModel::deliverChanges() {
     if (parts & Part::building) emit buildingChanged();
     if (parts & (Part::project | Part::timelineView | Part::transport | Part::pictures | Part::window))
         emit changed();
+    if (std::exchange(auxiliaryDue_, false))
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                loadAuxiliary();
+                watchMediaFiles();
+            },
+            Qt::QueuedConnection);
 }
 
 } // namespace osterveil

@@ -19,14 +19,19 @@ bool sameFile(const std::optional<FileStamp>& a, const std::optional<FileStamp>&
 }
 
 // The folder of `path`, or the nearest one above it that exists: a whole folder may go and come back
-// (a drive unplugged and plugged in again).
-QString folderOf(const QString& path) {
-    QString folder = QFileInfo(path).absolutePath();
+// (a drive unplugged and plugged in again). `known` keeps the answers of one pass over many paths,
+// which mostly share a few folders.
+QString folderOf(const QString& path, QHash<QString, QString>* known) {
+    const QString parent = QFileInfo(path).absolutePath();
+    if (known)
+        if (const auto found = known->constFind(parent); found != known->cend()) return *found;
+    QString folder = parent;
     while (!QFileInfo(folder).isDir()) {
         const QString up = QFileInfo(folder).absolutePath();
         if (up == folder) break;
         folder = up;
     }
+    if (known) known->insert(parent, folder);
     return folder;
 }
 
@@ -52,10 +57,11 @@ void MediaFileWatch::watch(const QSet<QString>& paths) {
         if (!paths.contains(entry.first)) gone.push_back(entry.first);
     for (const QString& path : gone)
         forget(path);
+    QHash<QString, QString> folders;
     for (const QString& path : paths)
         if (!paths_.contains(path)) {
             paths_.try_emplace(path);
-            follow(path);
+            follow(path, false, &folders);
         }
     arm();
 }
@@ -105,14 +111,14 @@ void MediaFileWatch::noticed(const QString& path) {
     if (folders_.contains(path)) folderChanged(path);
 }
 
-bool MediaFileWatch::follow(const QString& path, bool again) {
+bool MediaFileWatch::follow(const QString& path, bool again, QHash<QString, QString>* folders) {
     const auto found = paths_.find(path);
     if (found == paths_.end()) return false;
     Watched& watched = found->second;
     const bool moved = rewatch(path, watched, again);
     // A file that is there is in its own folder; the walk up is for one that is not.
     if (watched.parent.isEmpty()) watched.parent = QFileInfo(path).absolutePath();
-    moveToFolder(path, watched.as ? watched.parent : folderOf(path));
+    moveToFolder(path, watched.as ? watched.parent : folderOf(path, folders));
     return moved;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileSystemWatcher>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QSocketNotifier>
@@ -69,8 +70,8 @@ class MediaFileWatch : public QObject {
 
     void noticed(const QString& path);
     // Points the watch on `path` and on its folder at what is there now, making it again when `again`;
-    // true when that is not the file it watched.
-    bool follow(const QString& path, bool again = false);
+    // true when that is not the file it watched. `folders`: the folders already looked for in this pass.
+    bool follow(const QString& path, bool again = false, QHash<QString, QString>* folders = nullptr);
     bool rewatch(const QString& path, Watched& watched, bool again);
     void folderChanged(const QString& folder);
     void mountsChanged();

@@ -485,6 +485,37 @@ TEST_F(TimelineGestures, WheelZoomsAboutThePointerScrollsSidewaysAndFitShowsTheS
     EXPECT_DOUBLE_EQ(model.pixelsPerSecond(), model.timelineViewport() / 62.0);
 }
 
+// A change of the view alone keeps the canvas's clips and their index; one of the project, even in the
+// same turn as a view change, brings the new clips, and they are hit where they are drawn.
+TEST_F(TimelineGestures, TheCanvasKeepsItsClipsUntilTheProjectChanges) {
+    put(V1, 1, 1);
+    show();
+    // V1 is the third lane down.
+    const auto clipsOnV1 = [&] { return canvas->state().tracks.at(2).clips.size(); };
+    model.setPixelsPerSecond(50);
+    settle();
+    EXPECT_EQ(clipsOnV1(), 1u);
+
+    Uuid added;
+    change([&](Project& p) {
+        TimelineClip c;
+        c.id = added = Uuid::make();
+        c.start = 4;
+        c.duration = 1;
+        p.sequence.tracks.mut(V1).clips.push_back(c);
+    });
+    model.setPixelsPerSecond(100);
+    settle();
+    ASSERT_EQ(clipsOnV1(), 2u);
+    click(450, laneV1);
+    EXPECT_EQ(selection(), std::vector<Uuid>{added});
+    EXPECT_EQ(clipsOnV1(), 2u);
+
+    change([&](Project& p) { p.sequence.tracks.mut(V1).clips.clear(); });
+    settle();
+    EXPECT_EQ(clipsOnV1(), 0u);
+}
+
 // Alt while dragging leaves the linked partner where it is; a trim grip is the 8 points inside each end
 // of a clip; a drag within 28 points of a side scrolls the view 16 points that way.
 TEST_F(TimelineGestures, AltDragUnlinksTrimGripsAreEightPointsAndDragsNearASideScroll) {

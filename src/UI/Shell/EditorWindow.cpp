@@ -1,6 +1,7 @@
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/QtDesktopServices.hpp"
 
+#include <QAbstractScrollArea>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
@@ -61,6 +62,25 @@ void keepMinimumWidth(QWidget* pane, int width) {
     pane->setMinimumWidth(std::max(width, pane->minimumSizeHint().width()));
 }
 
+// Calls `step` once per turn of the event loop, as long as it returns true and `owner` lives. Each turn's
+// timer starts once the step is done, so a timer that came due meanwhile (a player's, say) goes first.
+// (Steps posted as events would hold the timers back: the event loop lets them wait while any are posted.)
+void inTurns(QObject* owner, std::function<bool()> step) {
+    auto* turn = new QTimer(owner);
+    turn->setSingleShot(true);
+    QObject::connect(turn, &QTimer::timeout, owner, [turn, step = std::move(step)] {
+        // The last step may close the window, and the timer with it.
+        const QPointer<QTimer> self = turn;
+        const bool more = step();
+        if (!self) return;
+        if (more)
+            self->start(0);
+        else
+            self->deleteLater();
+    });
+    turn->start(0);
+}
+
 } // namespace
 
 EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent)
@@ -83,19 +103,18 @@ EditorWindow::EditorWindow(ProjectDocument& document, DocumentController* contro
 
 EditorWindow* EditorWindow::makeInSteps(ProjectDocument& document, DocumentController* controller) {
     auto* w = new EditorWindow(document, controller, nullptr, InSteps{});
-    auto* stepper = new QTimer(w);
-    connect(stepper, &QTimer::timeout, w, [w, stepper] {
+    inTurns(w, [w] {
         if (!w->isBuilt()) {
             w->buildStep();
-            return;
+            return true;
         }
-        // What the last step set off (the panes' layouts, answers from the workers) goes in a turn
-        // of its own, and so does what follows `built` (showing the window), a step's time or more.
-        if (!std::exchange(w->settled_, true)) return;
-        delete stepper;
+        // What the last step set off goes in turns of its own (the panes' first look at the project,
+        // then the requests for the pictures of its media and the watch on their files), and so does
+        // what follows `built` (showing the window), a step's time or more.
+        if (w->settlingTurns_-- > 0) return true;
         emit w->built();
+        return false;
     });
-    stepper->start(0);
     return w;
 }
 
@@ -122,19 +141,35 @@ void EditorWindow::showInSteps(std::function<void()> whole) {
     show();
     raise();
     activateWindow();
-    auto* drawer = new QTimer(this);
-    connect(drawer, &QTimer::timeout, this,
-            [drawer, held = std::move(held), whole = std::move(whole)]() mutable {
-                // A pane let go paints in the next turn, before this timer's next tick.
-                if (held.empty()) {
-                    delete drawer;
-                    whole();
-                    return;
-                }
-                if (held.front()) held.front()->setUpdatesEnabled(true);
-                held.pop_front();
-            });
-    drawer->start(0);
+    inTurns(this, [held = std::move(held), whole = std::move(whole)]() mutable {
+        // A pane let go paints in the next turn, before this one's next step.
+        if (held.empty()) {
+            whole();
+            return false;
+        }
+        if (held.front()) held.front()->setUpdatesEnabled(true);
+        held.pop_front();
+        return true;
+    });
+}
+
+void EditorWindow::drawnInParts(QWidget* pane) {
+    // The bin and the timeline take the longest to draw: a part at a time, a scrolled view apart from
+    // its scroll bars, and a part of many controls (the track headers) a child at a time.
+    constexpr qsizetype manyControls = 20;
+    for (QWidget* part : pane->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        auto* area = qobject_cast<QAbstractScrollArea*>(part);
+        if (!area) area = part->findChild<QAbstractScrollArea*>();
+        if (area) {
+            for (QWidget* piece : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                panes_.emplace_back(piece);
+        } else if (part->findChildren<QWidget*>().size() > manyControls) {
+            for (QWidget* piece : part->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                panes_.emplace_back(piece);
+        } else {
+            panes_.emplace_back(part);
+        }
+    }
 }
 
 void EditorWindow::buildStep() {
@@ -190,7 +225,7 @@ void EditorWindow::planSteps() {
         QWidget* bin = panes::makeProjectPanel(*model_, bottom);
         keepMinimumWidth(bin, binMinWidth);
         bottom->addWidget(bin);
-        panes_.emplace_back(bin);
+        drawnInParts(bin);
     });
     steps_.push_back([this, bottom] {
         auto* timelineRow = new QWidget(bottom);
@@ -211,9 +246,7 @@ void EditorWindow::planSteps() {
         row->addWidget(timeline, 1);
         bottom->addWidget(timelineRow);
         panes_.emplace_back(tools);
-        // The timeline takes the longest to draw: a part of it at a time.
-        for (QWidget* part : timeline->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            panes_.emplace_back(part);
+        drawnInParts(timeline);
         bottom->setStretchFactor(1, 1);
         bottom->setSizes({binIdealWidth, defaultSize.width() - binIdealWidth});
     });
@@ -224,8 +257,11 @@ void EditorWindow::planSteps() {
         rows->setStretchFactor(1, 1);
         rows->setSizes({470, 400});
         column->addWidget(rows, 1);
-        column->addWidget(buildStatusBar());
+        QWidget* status = buildStatusBar();
+        column->addWidget(status);
         buildMenus();
+        panes_.emplace_back(status);
+        panes_.emplace_back(menuBar());
     });
     steps_.push_back([this] {
         keyCatcher_ = new KeyCatcher(this, [this](QKeyEvent* event) {

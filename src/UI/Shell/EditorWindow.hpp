@@ -105,6 +105,8 @@ class EditorWindow : public QMainWindow {
     struct InSteps {};
     EditorWindow(ProjectDocument& document, DocumentController* controller, QWidget* parent, InSteps);
     void planSteps();
+    // Adds the parts of `pane` to those drawn a turn apart.
+    void drawnInParts(QWidget* pane);
     void buildStep();
     void buildMenus();
     QWidget* buildStatusBar();
@@ -120,9 +122,11 @@ class EditorWindow : public QMainWindow {
     QPointer<DocumentController> controller_;
     // What is left to make.
     std::deque<std::function<void()>> steps_;
-    // The panes and the timeline's parts, each drawn in a turn of its own by `showInSteps`.
+    // The panes, the parts of the bin and the timeline, the status line and the menus, each drawn in a
+    // turn of its own by `showInSteps`.
     std::vector<QPointer<QWidget>> panes_;
-    bool settled_ = false;
+    // Turns left between the last step and `built`.
+    int settlingTurns_ = 2;
     // Held here rather than as a child, so that it goes after the panes, not before them.
     std::unique_ptr<EditorModel> model_;
     MenuCommands* commands_ = nullptr;

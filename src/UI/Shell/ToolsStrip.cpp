@@ -76,11 +76,13 @@ void ToolsStrip::refresh() {
     for (QToolButton* b : {select_, razor_}) {
         const bool on = b == toolButton(model_.tool());
         b->setIcon((b == razor_ ? razorIcons_ : selectIcons_)[on ? 1 : 0]);
-        // A raised square behind the chosen tool.
-        b->setStyleSheet(
+        // A raised square behind the chosen tool. Set only when it changes: a style sheet restyles the
+        // button, and the view changes with every zoom and selection.
+        const QString sheet =
             on ? QStringLiteral("QToolButton { background: %1; border: none; border-radius: 3px; }")
                      .arg(QColor(Theme::panelRaised).name())
-               : QString());
+               : QString();
+        if (b->styleSheet() != sheet) b->setStyleSheet(sheet);
     }
 }
 

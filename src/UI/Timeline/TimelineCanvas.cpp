@@ -136,13 +136,19 @@ const TimelineBridge& TimelineDocumentView::bridge() const {
     return host_ ? host_->bridge() : none;
 }
 
-void TimelineDocumentView::setState(TimelineDrawState state) {
+void TimelineDocumentView::setState(TimelineDrawState state, bool sameProject) {
+    if (sameProject) {
+        state.tracks = std::move(state_.tracks);
+        state.mediaKinds = std::move(state_.mediaKinds);
+        state.mediaDurations = std::move(state_.mediaDurations);
+    }
     state_ = std::move(state);
     std::erase_if(scaledThumbnails_, [&](const auto& entry) {
         const auto image = state_.thumbnails.find(entry.first);
         return image == state_.thumbnails.end() || image->second.cacheKey() != entry.second.source;
     });
-    indexTracks();
+    // Sorting every lane is the longest part of a change on a long sequence.
+    if (!sameProject) indexTracks();
 }
 
 void TimelineDocumentView::setMarquee(std::optional<QRectF> rect) {
@@ -169,8 +175,12 @@ void TimelineDocumentView::indexTracks() {
         ix.order.resize(clips.size());
         for (std::size_t i = 0; i < clips.size(); ++i)
             ix.order[i] = static_cast<int>(i);
-        std::stable_sort(ix.order.begin(), ix.order.end(),
-                         [&](int a, int b) { return startKey(clips[a].start) < startKey(clips[b].start); });
+        const auto earlier = [&](int a, int b) {
+            return startKey(clips[a].start) < startKey(clips[b].start);
+        };
+        // A lane's clips are mostly in order already, and a sort of thousands is the cost of a change.
+        if (!std::is_sorted(ix.order.begin(), ix.order.end(), earlier))
+            std::stable_sort(ix.order.begin(), ix.order.end(), earlier);
         ix.reach.resize(clips.size());
         double reach = 0;
         std::size_t longestName = 0;

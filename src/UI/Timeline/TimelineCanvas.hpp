@@ -51,8 +51,9 @@ class TimelineDocumentView : public QWidget {
     ~TimelineDocumentView() override;
 
     const TimelineDrawState& state() const { return state_; }
-    // Replaces the whole snapshot; the scroll host asks for the repaint.
-    void setState(TimelineDrawState state);
+    // Replaces the whole snapshot; the scroll host asks for the repaint. With `sameProject`, `state` is
+    // a `viewOf`, and the tracks, the media and their index stay as they are.
+    void setState(TimelineDrawState state, bool sameProject = false);
 
     // The rubber band of a marquee selection, in canvas points; none at rest.
     const std::optional<QRectF>& marquee() const { return marquee_; }

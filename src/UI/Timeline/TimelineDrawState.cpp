@@ -4,13 +4,15 @@
 
 namespace osterveil {
 
-TimelineDrawState TimelineDrawState::of(const EditorModel& model) {
+namespace {
+
+TimelineDrawState snapshot(const EditorModel& model, bool withProject) {
     const Project project = model.project();
     const Sequence& sequence = project.sequence;
     const EditorModel::TimelineView& view = model.timelineView();
     const EditorModel::MediaPictures& pictures = model.pictures();
     TimelineDrawState state;
-    state.tracks = sequence.displayTracks();
+    if (withProject) state.tracks = sequence.displayTracks();
     state.time = model.currentTime();
     state.pixelsPerSecond = view.pixelsPerSecond;
     state.selected = UuidSet(view.selectedClipIDs.begin(), view.selectedClipIDs.end());
@@ -22,15 +24,27 @@ TimelineDrawState TimelineDrawState::of(const EditorModel& model) {
     state.thumbnails = pictures.thumbnails;
     state.offline = pictures.offlineIDs;
     // A hand-edited file may repeat a media id: the first item keeps it.
-    for (const MediaItem& item : project.media) {
-        state.mediaKinds.emplace(item.id, item.kind);
-        state.mediaDurations.emplace(item.id, item.duration);
+    if (withProject) {
+        for (const MediaItem& item : project.media) {
+            state.mediaKinds.emplace(item.id, item.kind);
+            state.mediaDurations.emplace(item.id, item.duration);
+        }
     }
     state.frameRate = sequence.frameRate;
-    state.canvasDuration = canvasDurationFor(sequence.duration(), model.currentTime());
+    state.canvasDuration = TimelineDrawState::canvasDurationFor(sequence.duration(), model.currentTime());
     state.isPlaying = model.isPlaying();
     state.markers = sequence.markers.toVector();
     return state;
+}
+
+} // namespace
+
+TimelineDrawState TimelineDrawState::of(const EditorModel& model) {
+    return snapshot(model, true);
+}
+
+TimelineDrawState TimelineDrawState::viewOf(const EditorModel& model) {
+    return snapshot(model, false);
 }
 
 double TimelineDrawState::canvasDurationFor(double sequenceDuration, double currentTime) {

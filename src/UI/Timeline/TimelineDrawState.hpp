@@ -45,6 +45,9 @@ struct TimelineDrawState {
 
     // The snapshot of the editor as it is now.
     static TimelineDrawState of(const EditorModel& model);
+    // The same without the tracks and the media, left empty: for a change that left the project as it
+    // was (a zoom, a selection, the playhead), whose canvas keeps the ones it has.
+    static TimelineDrawState viewOf(const EditorModel& model);
     // At least 12 s past the last clip, 4 s past the playhead, and never less than a minute.
     static double canvasDurationFor(double sequenceDuration, double currentTime);
 };

@@ -223,8 +223,11 @@ TimelinePanel::TimelinePanel(EditorModel& model, QWidget* parent)
     timeline_->installEventFilter(this);
     timeline_->viewport()->installEventFilter(this);
     using Part = EditorModel::Part;
-    model_.follow(Part::project | Part::timelineView | Part::transport | Part::programTime | Part::pictures,
-                  this, &TimelinePanel::refresh);
+    const EditorModel::Parts shown =
+        Part::project | Part::timelineView | Part::transport | Part::programTime | Part::pictures;
+    connect(&model_, &EditorModel::partsChanged, this, [this, shown](EditorModel::Parts changed) {
+        if (changed & shown) refresh(changed.testFlag(Part::project));
+    });
     // Escape calls a drag off in the editor; the canvas must stop following it too, or its next move
     // would apply the drag again to the restored project and the release record it.
     connect(&model_, &EditorModel::transientEditCancelled, timeline_->canvas(),
@@ -481,6 +484,10 @@ void TimelinePanel::placeRows() {
 }
 
 void TimelinePanel::refresh() {
+    refresh(true);
+}
+
+void TimelinePanel::refresh(bool projectChanged) {
     const Project project = model_.project();
     const Sequence& sequence = project.sequence;
     timecode_->setText(QString::fromStdString(Timecode::string(model_.currentTime(), sequence.frameRate)));
@@ -489,8 +496,13 @@ void TimelinePanel::refresh() {
     out_->setColor(sequence.outPoint ? Theme::accent : Theme::textDim);
     zoomSlider_->setShownValue(model_.pixelsPerSecond());
     quality_->setText(EditorMeasures::previewQualityName(sequence.previewScale));
-    syncRows(sequence.displayTracks());
-    timeline_->present(TimelineDrawState::of(model_), TimelineBridge::to(model_));
+    if (!projectChanged) {
+        timeline_->present(TimelineDrawState::viewOf(model_), TimelineBridge::to(model_), true);
+        return;
+    }
+    TimelineDrawState state = TimelineDrawState::of(model_);
+    syncRows(state.tracks);
+    timeline_->present(std::move(state), TimelineBridge::to(model_));
 }
 
 bool TimelinePanel::eventFilter(QObject* watched, QEvent* event) {

@@ -112,6 +112,8 @@ class TimelinePanel : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The rows and the canvas's tracks follow the project only when it changed.
+    void refresh(bool projectChanged);
     QWidget* makeHeader();
     QWidget* makeTrackColumn();
     TrackRow makeRow(const Track& track);

@@ -48,10 +48,10 @@ void TimelineScrollView::setOrigin(QPointF origin) {
     verticalScrollBar()->setValue(toValue(origin.y()));
 }
 
-void TimelineScrollView::present(TimelineDrawState state, TimelineBridge bridge) {
+void TimelineScrollView::present(TimelineDrawState state, TimelineBridge bridge, bool sameProject) {
     bridge_ = std::move(bridge);
     const double oldZoom = canvas_->state().pixelsPerSecond;
-    canvas_->setState(std::move(state));
+    canvas_->setState(std::move(state), sameProject);
     const TimelineDrawState& now = canvas_->state();
     layoutCanvas();
 

@@ -42,8 +42,9 @@ class TimelineScrollView : public QAbstractScrollArea {
     const TimelineBridge& bridge() const { return bridge_; }
 
     // Takes the editor's new state and bridge: sizes the canvas, applies the scroll position a pointer
-    // zoom left for it, keeps the playhead in sight while playing, and repaints.
-    void present(TimelineDrawState state, TimelineBridge bridge);
+    // zoom left for it, keeps the playhead in sight while playing, and repaints. `sameProject` as for
+    // `TimelineDocumentView::setState`.
+    void present(TimelineDrawState state, TimelineBridge bridge, bool sameProject = false);
 
     // Zooms by `factor` about canvas x `documentX`, from the zoom the canvas shows now. Nothing at a
     // limit or for a change of 0.01 or less.
