@@ -376,7 +376,10 @@ void BM_PlayheadStepOnTwentyThousandClips(benchmark::State& state) {
     }
     p.closeAll();
 }
-BENCHMARK(BM_PlayheadStepOnTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_PlayheadStepOnTwentyThousandClips)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
 
 // File > Open of the 20,000-clip project, up to its window's first paint: the open's whole time, and
 // the longest the program went unanswered meanwhile (the file is read on a worker; the window is made

@@ -497,7 +497,8 @@ void TimelinePanel::refresh(bool projectChanged) {
     zoomSlider_->setShownValue(model_.pixelsPerSecond());
     quality_->setText(EditorMeasures::previewQualityName(sequence.previewScale));
     if (!projectChanged) {
-        timeline_->present(TimelineDrawState::viewOf(model_, sequenceDuration_), TimelineBridge::to(model_), true);
+        timeline_->present(TimelineDrawState::viewOf(model_, sequenceDuration_), TimelineBridge::to(model_),
+                           true);
         return;
     }
     TimelineDrawState state = TimelineDrawState::of(model_);
