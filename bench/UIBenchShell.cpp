@@ -350,6 +350,37 @@ void BM_SaveTwentyThousandClips(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// A step of the playhead on the 20,000-clip project's window, as each frame of playback makes one: the
+// GUI thread's time for the views to follow it and for the window to be painted.
+void BM_PlayheadStepOnTwentyThousandClips(benchmark::State& state) {
+    Program& p = program();
+    ProjectDocument& d = p.app.documents().newDocument();
+    EditorWindow* w = p.app.windows().window(d);
+    d.setProject(longProject(20000, true));
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < 1000) {
+        if (w->model().rebuilds().isPending() || w->model().isBuilding()) quiet.restart();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    double t = 10;
+    for (auto _ : state) {
+        t += 1.0 / 25;
+        QElapsedTimer timer;
+        timer.start();
+        w->model().seekProgram(t);
+        // Its views' refresh, then their paint.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
+    }
+    p.closeAll();
+}
+BENCHMARK(BM_PlayheadStepOnTwentyThousandClips)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
+
 // File > Open of the 20,000-clip project, up to its window's first paint: the open's whole time, and
 // the longest the program went unanswered meanwhile (the file is read on a worker; the window is made
 // on the GUI thread, a pane at a time, then shown and painted).

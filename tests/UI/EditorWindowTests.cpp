@@ -200,6 +200,29 @@ TEST_F(EditorWindowInput, TheWheelScrollsTheInspectorOverItsControlsUntilOneIsFo
     EXPECT_EQ(scroll->value(), held);
 }
 
+// The inspector's controls are made when the first clip is selected, long after the panes that follow
+// them: Tab still goes from the source panel's controls through the inspector's, then on to the
+// program monitor's.
+TEST_F(EditorWindowInput, TheInspectorsControlsTakeTheirPlaceInTheTabOrder) {
+    InspectorView* inspector = openInspector();
+    auto* source = find<SourceGroup>();
+    auto* program = find<ProgramMonitor>();
+    ASSERT_TRUE(source && program);
+    std::vector<QWidget*> chain;
+    for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+    const auto inInspector = [&](QWidget* w) { return inspector->widget()->isAncestorOf(w); };
+    const auto first = std::find_if(chain.begin(), chain.end(), inInspector);
+    ASSERT_NE(first, chain.end());
+    ASSERT_NE(first, chain.begin());
+    const auto end = std::find_if_not(first, chain.end(), inInspector);
+    EXPECT_EQ(std::count_if(end, chain.end(), inInspector), 0);
+    EXPECT_GT(end - first, 20);
+    EXPECT_TRUE(source->isAncestorOf(*(first - 1))) << (*(first - 1))->metaObject()->className();
+    ASSERT_NE(end, chain.end());
+    EXPECT_TRUE(program->isAncestorOf(*end)) << (*end)->metaObject()->className();
+}
+
 // Clicking the program volume or the timeline zoom leaves the single keys working: the slider keeps
 // only the keys it moves with, and a click on the picture takes even those back.
 TEST_F(EditorWindowInput, AFocusedSliderLeavesTheWindowItsSingleKeys) {

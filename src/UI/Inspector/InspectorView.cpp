@@ -105,19 +105,41 @@ InspectorView::InspectorView(EditorModel& model, QWidget* parent) : QScrollArea(
     empty_->setObjectName(QStringLiteral("emptyState"));
     stack->addWidget(empty_);
 
+    model_.follow(EditorModel::Part::project | EditorModel::Part::timelineView, this,
+                  &InspectorView::refresh);
+    refresh();
+}
+
+void InspectorView::makeSections() {
+    // The focus chain's place of the view's controls: made now, they would otherwise come after every
+    // pane made since the view.
+    QWidget* before = this;
+    for (QWidget* w = nextInFocusChain(); w != this && isAncestorOf(w); w = w->nextInFocusChain())
+        before = w;
+    // Only a widget that takes focus has a place in the order (the view may hold only its empty state).
+    while (before->focusPolicy() == Qt::NoFocus && before != window())
+        before = before->previousInFocusChain();
+    const QList<QWidget*> made = widget()->findChildren<QWidget*>();
+
     makeHeader();
     makeCompositing();
-    color_ = new ColorPanel(model_, content);
+    color_ = new ColorPanel(model_, widget());
     color_->setObjectName(QStringLiteral("colorPanel"));
-    stack->addWidget(color_);
+    widget()->layout()->addWidget(color_);
     makeAudio();
     makeSpeed();
     makeTransitions();
     makeTitle();
 
-    model_.follow(EditorModel::Part::project | EditorModel::Part::timelineView, this,
-                  &InspectorView::refresh);
-    refresh();
+    // Made last, they sit at the chain's end: each goes back after the one before it, in their order.
+    std::vector<QWidget*> controls;
+    for (QWidget* w = window()->nextInFocusChain(); w != window(); w = w->nextInFocusChain())
+        if (widget()->isAncestorOf(w) && !made.contains(w) && (w->focusPolicy() & Qt::TabFocus))
+            controls.push_back(w);
+    for (QWidget* w : controls) {
+        setTabOrder(before, w);
+        before = w;
+    }
 }
 
 InspectorView::Section InspectorView::makeSection(const QString& title) {
@@ -226,6 +248,12 @@ void InspectorView::refresh() {
 
     const bool haveClip = clip.has_value();
     empty_->setVisible(!haveClip);
+    // The clip's controls are made for the first clip shown: a window opens with none selected, and
+    // making them is most of the time the view takes.
+    if (!header_) {
+        if (!haveClip) return;
+        makeSections();
+    }
     for (QWidget* w : {header_, compositing_, audio_, transitions_})
         w->setVisible(haveClip);
     if (!haveClip) {

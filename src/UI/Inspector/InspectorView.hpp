@@ -75,6 +75,8 @@ class InspectorView : public QScrollArea {
         QWidget* widget;
         QVBoxLayout* layout;
     };
+    // The header and the sections, made hidden.
+    void makeSections();
     Section makeSection(const QString& title);
     // An inspector slider row whose drag is one undo step `undoName`; `change` writes each value live.
     SliderRow* slider(QVBoxLayout* into, const QString& label, double minimum, double maximum,

@@ -150,8 +150,12 @@ ProgramMonitor::ProgramMonitor(EditorModel& model, QWidget* parent)
     column->addWidget(bar);
 
     using Part = EditorModel::Part;
-    model_.follow(Part::project | Part::transport | Part::programTime | Part::building, this,
-                  &ProgramMonitor::refresh);
+    const EditorModel::Parts shown = Part::project | Part::transport | Part::programTime | Part::building;
+    connect(&model_, &EditorModel::partsChanged, this, [this, shown](EditorModel::Parts changed) {
+        if (changed & Part::project) sequenceDuration_ = model_.project().sequence.duration();
+        if (changed & shown) refresh();
+    });
+    sequenceDuration_ = model_.project().sequence.duration();
     refresh();
 }
 
@@ -170,7 +174,7 @@ bool ProgramMonitor::eventFilter(QObject* watched, QEvent* event) {
 
 void ProgramMonitor::refresh() {
     const Sequence sequence = model_.project().sequence;
-    const double duration = sequence.duration();
+    const double duration = sequenceDuration_;
     const bool programFocused = model_.monitorFocus() == EditorModel::MonitorFocus::program;
     timecode_->setText(QString::fromStdString(Timecode::string(model_.currentTime(), sequence.frameRate)));
     building_->setVisible(model_.isBuilding());

@@ -48,6 +48,9 @@ class ProgramMonitor : public QWidget {
     QToolButton* loop_ = nullptr;
     QLabel* speaker_ = nullptr;
     QSlider* volume_ = nullptr;
+    // Where the project's last clip ends, seconds: found when the project changes, not at every tick
+    // of the playhead, which refresh runs with.
+    double sequenceDuration_ = 0;
     // Made once: refresh runs with every tick of the playhead.
     QIcon playIcon_, pauseIcon_, loopOnIcon_, loopOffIcon_;
     QPixmap mutedPixmap_, soundPixmap_;

@@ -6,7 +6,8 @@ namespace osterveil {
 
 namespace {
 
-TimelineDrawState snapshot(const EditorModel& model, bool withProject) {
+TimelineDrawState snapshot(const EditorModel& model, std::optional<double> sequenceDuration) {
+    const bool withProject = !sequenceDuration;
     const Project project = model.project();
     const Sequence& sequence = project.sequence;
     const EditorModel::TimelineView& view = model.timelineView();
@@ -31,7 +32,8 @@ TimelineDrawState snapshot(const EditorModel& model, bool withProject) {
         }
     }
     state.frameRate = sequence.frameRate;
-    state.canvasDuration = TimelineDrawState::canvasDurationFor(sequence.duration(), model.currentTime());
+    state.sequenceDuration = sequenceDuration ? *sequenceDuration : sequence.duration();
+    state.canvasDuration = TimelineDrawState::canvasDurationFor(state.sequenceDuration, model.currentTime());
     state.isPlaying = model.isPlaying();
     state.markers = sequence.markers.toVector();
     return state;
@@ -40,11 +42,11 @@ TimelineDrawState snapshot(const EditorModel& model, bool withProject) {
 } // namespace
 
 TimelineDrawState TimelineDrawState::of(const EditorModel& model) {
-    return snapshot(model, true);
+    return snapshot(model, std::nullopt);
 }
 
-TimelineDrawState TimelineDrawState::viewOf(const EditorModel& model) {
-    return snapshot(model, false);
+TimelineDrawState TimelineDrawState::viewOf(const EditorModel& model, double sequenceDuration) {
+    return snapshot(model, sequenceDuration);
 }
 
 double TimelineDrawState::canvasDurationFor(double sequenceDuration, double currentTime) {

@@ -38,7 +38,8 @@ struct TimelineDrawState {
     // that the clip plays.
     std::unordered_map<Uuid, double> mediaDurations;
     FrameRate frameRate{24, 1};
-    // The length of time the canvas lays out, seconds.
+    // Where the last clip ends, and the length of time the canvas lays out, seconds.
+    double sequenceDuration = 0;
     double canvasDuration = 60;
     bool isPlaying = false;
     std::vector<SequenceMarker> markers;
@@ -46,8 +47,9 @@ struct TimelineDrawState {
     // The snapshot of the editor as it is now.
     static TimelineDrawState of(const EditorModel& model);
     // The same without the tracks and the media, left empty: for a change that left the project as it
-    // was (a zoom, a selection, the playhead), whose canvas keeps the ones it has.
-    static TimelineDrawState viewOf(const EditorModel& model);
+    // was (a zoom, a selection, the playhead), whose canvas keeps the ones it has. The sequence's
+    // duration is the one shown: finding it again walks every clip, at every tick of the playhead.
+    static TimelineDrawState viewOf(const EditorModel& model, double sequenceDuration);
     // At least 12 s past the last clip, 4 s past the playhead, and never less than a minute.
     static double canvasDurationFor(double sequenceDuration, double currentTime);
 };

@@ -497,10 +497,12 @@ void TimelinePanel::refresh(bool projectChanged) {
     zoomSlider_->setShownValue(model_.pixelsPerSecond());
     quality_->setText(EditorMeasures::previewQualityName(sequence.previewScale));
     if (!projectChanged) {
-        timeline_->present(TimelineDrawState::viewOf(model_), TimelineBridge::to(model_), true);
+        timeline_->present(TimelineDrawState::viewOf(model_, sequenceDuration_), TimelineBridge::to(model_),
+                           true);
         return;
     }
     TimelineDrawState state = TimelineDrawState::of(model_);
+    sequenceDuration_ = state.sequenceDuration;
     syncRows(state.tracks);
     timeline_->present(std::move(state), TimelineBridge::to(model_));
 }
