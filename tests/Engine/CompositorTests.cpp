@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <atomic>
 #include <thread>
 
 #include "Engine/CompositionBuilder.hpp"
@@ -247,9 +248,17 @@ TEST(Compositor, CancellationDuringARender) {
     bool sawCancel = false;
     for (int attempt = 0; attempt < 5 && !sawCancel; ++attempt) {
         media::CompositionRequest::Status status = media::CompositionRequest::Status::pending;
-        std::thread renderThread([&] { render(c, {heavy}, 0, 3840, 2160, &status); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        c.cancelAllPendingRequests();
+        std::atomic<bool> done{false};
+        std::thread renderThread([&] {
+            render(c, {heavy}, 0, 3840, 2160, &status);
+            done = true;
+        });
+        // Cancelled again and again until the render returns: on a busy machine it may start late, and
+        // a cancellation before its start is not one during it.
+        while (!done) {
+            c.cancelAllPendingRequests();
+            std::this_thread::yield();
+        }
         renderThread.join();
         sawCancel = status == media::CompositionRequest::Status::cancelled;
     }

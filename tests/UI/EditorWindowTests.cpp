@@ -305,7 +305,6 @@ TEST_F(EditorWindowLook, NamesAndTheStatusLineArePlainText) {
     document.setProject(p);
     settle();
     model().openInSource(take.id);
-    EditorModelTestAccess{model()}.setStatus(QStringLiteral("Imported <b>take</b>"));
     settle();
 
     SourceMonitor* monitor = find<SourceGroup>()->monitor();
@@ -321,6 +320,10 @@ TEST_F(EditorWindowLook, NamesAndTheStatusLineArePlainText) {
     settle();
     EXPECT_EQ(find<SourceGroup>()->minimumSizeHint().width(), paneMinimum);
 
+    // Once the preview has been built: a build that lands shows the sequence's line instead.
+    ASSERT_TRUE(previewSettled());
+    EditorModelTestAccess{model()}.setStatus(QStringLiteral("Imported <b>take</b>"));
+    settle();
     ElidedLabel* status = window->statusLabel();
     EXPECT_EQ(status->text(), "Imported <b>take</b>");
     const QImage line = status->grab().toImage();
