@@ -119,7 +119,6 @@ void InspectorView::makeSections() {
     // Only a widget that takes focus has a place in the order (the view may hold only its empty state).
     while (before->focusPolicy() == Qt::NoFocus && before != window())
         before = before->previousInFocusChain();
-    const QList<QWidget*> made = widget()->findChildren<QWidget*>();
 
     makeHeader();
     makeCompositing();
@@ -134,7 +133,7 @@ void InspectorView::makeSections() {
     // Made last, they sit at the chain's end: each goes back after the one before it, in their order.
     std::vector<QWidget*> controls;
     for (QWidget* w = window()->nextInFocusChain(); w != window(); w = w->nextInFocusChain())
-        if (widget()->isAncestorOf(w) && !made.contains(w) && (w->focusPolicy() & Qt::TabFocus))
+        if (widget()->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus))
             controls.push_back(w);
     for (QWidget* w : controls) {
         setTabOrder(before, w);

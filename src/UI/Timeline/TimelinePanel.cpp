@@ -497,12 +497,12 @@ void TimelinePanel::refresh(bool projectChanged) {
     zoomSlider_->setShownValue(model_.pixelsPerSecond());
     quality_->setText(EditorMeasures::previewQualityName(sequence.previewScale));
     if (!projectChanged) {
-        timeline_->present(TimelineDrawState::viewOf(model_, sequenceDuration_), TimelineBridge::to(model_),
-                           true);
+        // The sequence's length is the one the canvas shows: the project is as it was.
+        const double duration = timeline_->canvas()->state().sequenceDuration;
+        timeline_->present(TimelineDrawState::viewOf(model_, duration), TimelineBridge::to(model_), true);
         return;
     }
     TimelineDrawState state = TimelineDrawState::of(model_);
-    sequenceDuration_ = state.sequenceDuration;
     syncRows(state.tracks);
     timeline_->present(std::move(state), TimelineBridge::to(model_));
 }

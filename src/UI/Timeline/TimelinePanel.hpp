@@ -137,8 +137,6 @@ class TimelinePanel : public QWidget {
     QWidget* trackColumn_ = nullptr;
     // Where the track rows stand, below the row over the ruler.
     QWidget* rowsArea_ = nullptr;
-    // Where the shown project's last clip ends, seconds.
-    double sequenceDuration_ = 0;
     std::vector<TrackRow> rows_;
 };
 
