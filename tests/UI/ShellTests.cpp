@@ -35,6 +35,7 @@
 #include "App/WorkService.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
+#include "Platform/Foundation/Cores.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
@@ -1340,6 +1341,23 @@ TEST_F(Shell, TheProcessEndsOnceItsLastWindowHasClosedWithoutWaitingForWorkNobod
                 status = app.run({});
             }
             std::exit(EditorApplication::finish(status));
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// The window's thread is let in soon whenever it wakes, so the window answers while the program's own
+// workers keep every core busy; the threads it starts are those workers, and keep the usual turns.
+TEST_F(Shell, TheWindowsThreadTakesShortTurnsAndTheThreadsItStartsTheUsualOnes) {
+    const std::chrono::nanoseconds usual = turnLength();
+    if (usual == std::chrono::nanoseconds::zero()) GTEST_SKIP() << "this kernel does not tell a thread's turn";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            EditorApplication app(*qApp);
+            std::chrono::nanoseconds started{};
+            std::thread([&started] { started = turnLength(); }).join();
+            const std::chrono::nanoseconds own = turnLength();
+            std::exit(own > std::chrono::nanoseconds::zero() && own < usual && started == usual ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

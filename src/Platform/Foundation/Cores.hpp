@@ -1,9 +1,24 @@
 #pragma once
 
+#include <chrono>
+
 namespace osterveil {
 
 // The processors this process may run on (its affinity mask, as `taskset` sets it), at least 1. Work
 // sized from the machine's count instead would crowd a process confined to a few cores.
 int usableCores();
+
+} // namespace osterveil
+
+namespace osterveil {
+
+// Asks the scheduler to let the calling thread in soon whenever it wakes, in short turns: for the
+// window's thread, so that it answers while the program's own workers keep every core busy. Its share
+// of the processor is unchanged. A kernel without such turns (before Linux 6.12) ignores the request.
+void askForShortTurns();
+
+// How long the calling thread may run before others waiting for its processor are let in, as the kernel
+// tells it; zero where it does not.
+std::chrono::nanoseconds turnLength();
 
 } // namespace osterveil

@@ -8,6 +8,7 @@
 
 #include "App/DocumentController.hpp"
 #include "App/WorkService.hpp"
+#include "Platform/Foundation/Cores.hpp"
 #include "Platform/Foundation/ProcessEnd.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
@@ -28,6 +29,7 @@ EditorApplication::EditorApplication(QApplication& application)
     QApplication::setOrganizationName(QStringLiteral("Osterveil"));
     QApplication::setDesktopFileName(QStringLiteral("osterveil"));
     applyLook(application);
+    askForShortTurns();
 }
 
 EditorApplication::~EditorApplication() = default;
