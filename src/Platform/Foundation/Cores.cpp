@@ -42,7 +42,9 @@ void askForShortTurns() {
     SchedulingAttributes attr{};
     if (!readAttributes(attr) || attr.policy != SCHED_OTHER) return;
     // Half a millisecond: a turn of the event loop is mostly shorter, the default several times longer.
-    // Threads it starts take the usual turns: they are the work it must answer beside.
+    // Threads it starts take the usual turns: they are the work it must answer beside. Qt's drawing
+    // threads are among them, though the window waits on them: given its short turns too, they let it in
+    // later, not sooner.
     attr.size = sizeof attr;
     attr.flags = resetOnFork;
     attr.runtime = 500'000;

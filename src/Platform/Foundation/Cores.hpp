@@ -8,10 +8,6 @@ namespace osterveil {
 // sized from the machine's count instead would crowd a process confined to a few cores.
 int usableCores();
 
-} // namespace osterveil
-
-namespace osterveil {
-
 // Asks the scheduler to let the calling thread in soon whenever it wakes, in short turns: for the
 // window's thread, so that it answers while the program's own workers keep every core busy. Its share
 // of the processor is unchanged. A kernel without such turns (before Linux 6.12) ignores the request.
