@@ -242,6 +242,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
                 if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
+                c.sample_aspect_ratio = AVRational{recipe.sampleAspect.first, recipe.sampleAspect.second};
                 // Enough for the counting bars to stay black and white.
                 if (recipe.video == VideoCodec::mpeg1 || recipe.video == VideoCodec::mpeg2)
                     c.bit_rate = 2000000;
@@ -253,6 +254,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         check(avcodec_parameters_from_context(video.stream->codecpar, video.codec.get()), "video parameters");
         video.stream->time_base = video.codec->time_base;
         video.stream->avg_frame_rate = video.codec->framerate;
+        video.stream->sample_aspect_ratio = video.codec->sample_aspect_ratio;
         if (recipe.portrait) setPortraitMatrix(video.stream, recipe.height);
         video.frame.reset(require(av_frame_alloc(), "frame"));
         video.frame->format = video.codec->pix_fmt;
@@ -658,6 +660,14 @@ fs::path MediaFixtures::path(Fixture fixture) {
         break;
     case Fixture::portraitMovie:
         writeMovie(p = directory_ / "portrait.mov", MovieRecipe{.container = "mov", .portrait = true});
+        break;
+    case Fixture::anamorphicMovie:
+        writeMovie(p = directory_ / "anamorphic.mp4", MovieRecipe{.width = 180,
+                                                                  .height = 144,
+                                                                  .framesPerSecond = 25,
+                                                                  .frames = 25,
+                                                                  .sampleAspect = {64, 45},
+                                                                  .luma = [](std::int64_t) { return 235; }});
         break;
     case Fixture::matroskaMovie:
         writeMovie(p = directory_ / "h264-pcm.mkv",
