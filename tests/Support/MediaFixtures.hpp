@@ -92,7 +92,8 @@ using StillColour = std::function<std::array<double, 4>(int x, int y)>;
 void writeDeepPng(const std::filesystem::path& path, int width, int height, bool grey, bool interlaced,
                   const StillColour& colour);
 struct TiffRecipe {
-    int bits = 8;          // 8 or 16 a sample
+    int bits = 8;          // 8 or 16 a sample; 16 or 32 when floating
+    bool floating = false; // IEEE floating-point samples, as HDR and compositing tools write
     bool alpha = false;    // unassociated, as most writers store it
     int rowsPerStrip = 16; // 0: the whole picture in one strip
     int tileSide = 0;      // when set, tiles of this side (a multiple of 16) instead of strips
@@ -103,7 +104,8 @@ void writeTiff(const std::filesystem::path& path, int width, int height, const T
                const StillColour& colour);
 // An 8-bit RGB TIFF whose header claims a picture of this size in one deflate-compressed strip, and
 // whose data is a few bytes: to be judged from its header.
-void writeHollowTiff(const std::filesystem::path& path, int width, int height);
+// Floating: 32-bit floating-point samples, in strips of 16 rows with a few bytes each.
+void writeHollowTiff(const std::filesystem::path& path, int width, int height, bool floating = false);
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
