@@ -245,8 +245,8 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
 }
 
 // What libtiff says of a damaged TIFF reaches the program's log, one line for the file however often
-// it is read (import, thumbnail, preview), and nothing of it the terminal.
-TEST(StillImageLoader, ATiffsComplaintsReachTheLogOnceAndNeverTheTerminal) {
+// it is read (import, thumbnail, preview), and never standard error of its own accord.
+TEST(StillImageLoader, ATiffsComplaintsReachTheLogOnceAndNotStandardError) {
     const std::filesystem::path file = MediaFixtures::shared().scratch("unknown-tag.tif");
     testsupport::writeTiff(file, 64, 48, {}, [](int, int) {
         return std::array<double, 4>{0.2, 0.5, 0.8, 1};
