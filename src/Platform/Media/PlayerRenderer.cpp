@@ -355,10 +355,10 @@ class FileSource : public FrameSource {
     FileSource(const PlayerItem& item, PictureBudget& budget)
         : budget_(budget), decoder_(item.videoTrack(), budget.bytes), track_(item.videoTrack()),
           transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
-        const Size natural = item.videoTrack()->naturalSize;
-        size_ = natural;
-        if (maximum_.width > 0 && natural.width > 0)
-            size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
+        // Black of the pictures' own shape, so that the view keeps its fit when it stands in for one.
+        const AssetTrack& track = *item.videoTrack();
+        if (track.naturalSize.width > 0 && track.naturalSize.height > 0)
+            size_ = shownPictureSize(track.naturalSize, transform_, track.pixelAspect, maximum_);
         budget_.held = 0;
         budget_.decoders = 1;
     }
@@ -374,8 +374,9 @@ class FileSource : public FrameSource {
         budget_.held = decoder_.footprint();
         Prepared p;
         p.exact = before <= Time::zero() && after <= Time::zero() && !(frame && frame->approximate);
-        p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
-            return frame ? pictureFromFrame(*frame, transform, maximum)
+        p.finish = [frame, transform = transform_, pixelAspect = track_->pixelAspect, maximum = maximum_,
+                    size = size_] {
+            return frame ? pictureFromFrame(*frame, transform, pixelAspect, maximum)
                          : blackPicture(int(size.width), int(size.height));
         };
         return p;

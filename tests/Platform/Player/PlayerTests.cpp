@@ -224,6 +224,18 @@ TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
     }
 }
 
+// A file played alone (the source monitor) gives its pictures the shape they are shown in: stored
+// 180×144 with pixels 64:45 wide, 256×144.
+TEST(Player, AFileShowsAnamorphicPicturesAtTheirShape) {
+    Player player(audio::Output::createNull());
+    player.setItem(PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::anamorphicMovie)));
+    player.seek(0.5);
+    ASSERT_TRUE(waitUntil(
+        [&] { return player.currentFrame().time == 0.5 && !player.currentFrame().picture.isNull(); }));
+    EXPECT_EQ(player.currentFrame().picture.width(), 256);
+    EXPECT_EQ(player.currentFrame().picture.height(), 144);
+}
+
 TEST(Player, PlaysTwoSecondsOnTheSoundClockPresentingEveryFrame) {
     Player player(audio::Output::createNull());
     ASSERT_EQ(player.output().kind(), audio::Output::Kind::null);
