@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <future>
 #include <random>
@@ -269,6 +271,19 @@ TEST(VideoDecoder, CatchingUpNeverReachesAnExactPicture) {
         EXPECT_FALSE(exact->approximate) << i;
         EXPECT_TRUE(samePicture(*exact, *reference.frameAt(midFrame(i)))) << i;
     }
+    // Catching up that begins while the pictures it hands out were read before it (a codec of four
+    // threads holds three more): the picture on screen is exact, those decoded on from it are not, and
+    // an exact request that reaches them, as a pause after catching up asks, decodes them again.
+    VideoDecoder paused(track, 4);
+    paused.setDecoding(VideoDecoder::Decoding::playback);
+    ASSERT_FALSE(paused.frameAt(midFrame(0))->approximate);
+    paused.setDecoding(VideoDecoder::Decoding::catchingUp);
+    ASSERT_FALSE(paused.frameAt(midFrame(1))->approximate);
+    paused.setDecoding(VideoDecoder::Decoding::exact);
+    const auto exact = paused.frameAt(midFrame(8));
+    ASSERT_TRUE(exact);
+    EXPECT_FALSE(exact->approximate);
+    EXPECT_TRUE(samePicture(*exact, *reference.frameAt(midFrame(8))));
 }
 
 // Decoders open a file as the asset did: a file swapped since for a FIFO is refused rather than
