@@ -286,6 +286,49 @@ TEST(VideoDecoder, CatchingUpNeverReachesAnExactPicture) {
     EXPECT_TRUE(samePicture(*exact, *reference.frameAt(midFrame(8))));
 }
 
+// A program stream that times only some of its packets, as camcorders and DVDs write them: the pictures
+// of packets without a time decoded while catching up are approximate like the others, and one asked
+// for exactly is decoded again.
+TEST(VideoDecoder, PicturesOfPacketsWithoutATimeDecodedWhileCatchingUpAreApproximate) {
+    const auto path = MediaFixtures::shared().scratch("half-timed.vob");
+    osterveil::testsupport::writeMovie(path, {.container = "vob",
+                                              .video = osterveil::testsupport::VideoCodec::mpeg2,
+                                              .frames = 48,
+                                              .keyFrameInterval = 12,
+                                              .reorderedPictures = 2});
+    // Every other picture's PES header loses its times (its PTS_DTS_flags cleared).
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    int timed = 0, cleared = 0;
+    for (std::size_t at = bytes.find(std::string("\0\0\1\xE0", 4));
+         at != std::string::npos && at + 8 < bytes.size();
+         at = bytes.find(std::string("\0\0\1\xE0", 4), at + 4))
+        if ((std::uint8_t(bytes[at + 6]) & 0xC0) == 0x80 && (std::uint8_t(bytes[at + 7]) & 0xC0) &&
+            ++timed % 2 == 0) {
+            bytes[at + 7] = char(std::uint8_t(bytes[at + 7]) & 0x3F);
+            ++cleared;
+        }
+    ASSERT_GE(cleared, 5);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+
+    const auto track = Asset::load(path)->tracks(MediaType::video).front();
+    for (int i = 0; i < 24; ++i) {
+        VideoDecoder decoder(track);
+        decoder.setDecoding(VideoDecoder::Decoding::catchingUp);
+        const auto rough = decoder.frameAt(midFrame(i));
+        ASSERT_TRUE(rough);
+        EXPECT_TRUE(rough->approximate) << i;
+        decoder.setDecoding(VideoDecoder::Decoding::exact);
+        const auto exact = decoder.frameAt(midFrame(i));
+        ASSERT_TRUE(exact);
+        EXPECT_FALSE(exact->approximate) << i;
+        EXPECT_GT(decoder.seekCount(), 0) << i;
+    }
+}
+
 // Decoders open a file as the asset did: a file swapped since for a FIFO is refused rather than
 // waited on for good, and one swapped for a container the asset would not read (here a PNG, which
 // FFmpeg's image demuxers would happily show as the movie's picture) is refused too.
