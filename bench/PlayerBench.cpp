@@ -31,6 +31,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -429,6 +430,86 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
     state.counters["light_still_max_ms"] = lightStill;
 }
 BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// A player leaving a read-ahead: a 1080p24 sequence previewed at half size, 2 s of a light 1080p clip,
+// then 4 s of the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second) whose first picture is read
+// ahead from early in the light one, played from the start through the null output; 300 to 1,200 ms into
+// the play (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a
+// file item of its own (argument 1). The time the destruction takes on the calling thread, or from the new
+// item to its first picture (target: at most 50 ms either way, beyond what that picture takes in a player
+// that reads nothing else: argument 2), the longest of the runs and their median.
+void BM_LeavingAReadAhead(benchmark::State& state) {
+    static PlateStore plates(folder() / "plate");
+    const bool replaces = state.range(0) == 1;
+    const auto heavy = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
+    if (!heavy) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const fs::path light = clip("clip0-24", 24, 5.5, 0);
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    for (const auto& [file, start, duration, length] :
+         {std::tuple(light, 0.0, 2.0, 5.5), std::tuple(*heavy, 2.0, 4.0, 4.0)}) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = file.string();
+        m.duration = length;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = start;
+        c.duration = duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    const CompositionBuild build = CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    const auto item = media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    const auto file = media::PlayerItem::file(light);
+    std::vector<double> waits;
+    int run = 0;
+    for (auto _ : state) {
+        auto player = std::make_unique<media::Player>(audio::Output::createNull());
+        if (state.range(0) == 2) {
+            // The floor: the light clip's first picture in a player that reads nothing else.
+            QElapsedTimer timer;
+            timer.start();
+            player->play();
+            player->setItem(file);
+            runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+            waits.push_back(double(timer.nsecsElapsed()) / 1e6);
+            continue;
+        }
+        player->setItem(item);
+        runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+        player->play();
+        runUntil([&] { return player->status() == media::Player::Status::playing; }, 30);
+        const double into = 0.3 + 0.1 * (run++ % 10);
+        runUntil([&] { return false; }, into);
+        QElapsedTimer timer;
+        timer.start();
+        if (replaces) {
+            player->setItem(file);
+            runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+        } else {
+            player.reset();
+        }
+        waits.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    state.counters["wait_max_ms"] = percentile(waits, 1);
+    state.counters["wait_median_ms"] = percentile(waits, 0.5);
+}
+BENCHMARK(BM_LeavingAReadAhead)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("new_item")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(10);
 
 bool skippedWithoutServer(benchmark::State& state, const testsupport::PulseServer& server) {
     if (server.running()) return false;

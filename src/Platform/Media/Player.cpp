@@ -41,7 +41,7 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
 
 Player::~Player() {
     timer_.stop();
-    renderer_.reset(); // joins the reading threads before the output goes
+    renderer_.reset(); // stops feeding the output before it goes
 }
 
 double Player::clamped(double seconds) const {

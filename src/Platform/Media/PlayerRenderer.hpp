@@ -94,7 +94,8 @@ class PlayerRenderer {
 
   private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    // Shared with the reading thread, which may outlive the renderer by a picture.
+    std::shared_ptr<Impl> impl_;
 };
 
 } // namespace osterveil::media::detail
