@@ -466,8 +466,10 @@ void BM_LeavingAReadAhead(benchmark::State& state) {
         c.duration = duration;
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
-    const CompositionBuild build = CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
-    const auto item = media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    const auto item =
+        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
     const auto file = media::PlayerItem::file(light);
     std::vector<double> waits;
     int run = 0;
@@ -510,6 +512,76 @@ BENCHMARK(BM_LeavingAReadAhead)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(10);
+
+// Play pressed a second after a stop inside heavy footage: a 1080p24 sequence previewed at half size, 1 s
+// of a light 1080p clip then 3 s of the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second, three
+// B-frames), the click track on A1, through the null output (its clock is the sound heard). Played from
+// 0.5 s, stopped 0.8 s into the heavy clip, played again 1 s later: the time from the press to the first
+// sound (target: at most 100 ms, whatever the picture is doing) and to the first new picture, over five
+// runs (the longest and the median).
+void BM_SpaceAfterAStop(benchmark::State& state) {
+    static PlateStore plates(folder() / "plate");
+    using Steady = std::chrono::steady_clock;
+    const auto heavy = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
+    if (!heavy) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    for (const auto& [file, start, duration, length] :
+         {std::tuple(clip("clip0-24", 24, 5.5, 0), 0.0, 1.0, 5.5), std::tuple(*heavy, 1.0, 3.0, 4.0)}) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = file.string();
+        m.duration = length;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = start;
+        c.duration = duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    addClicks(p, 4);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    const auto item =
+        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    std::vector<double> toSound, toPicture;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        player.seek(0.5);
+        runUntil([&] { return player.currentFrame().time == 0.5; }, 30);
+        player.play();
+        runUntil([&] { return player.currentTime() >= 1.8 || player.rate() == 0; }, 30);
+        player.pause();
+        runUntil([] { return false; }, 1.0);
+        std::optional<Steady::time_point> picture;
+        QObject context;
+        QObject::connect(&player, &media::Player::frameChanged, &context, [&] {
+            if (!picture && player.rate() != 0 && !player.currentFrame().picture.isNull())
+                picture = Steady::now();
+        });
+        const std::int64_t heard = player.output().position();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        runUntil([&] { return player.output().position() > heard; }, 30);
+        toSound.push_back(millisecondsBetween(pressed, Steady::now()));
+        runUntil([&] { return picture.has_value(); }, 30);
+        toPicture.push_back(picture ? millisecondsBetween(pressed, *picture) : 30000);
+        player.pause();
+    }
+    state.counters["to_sound_max_ms"] = percentile(toSound, 1);
+    state.counters["to_sound_median_ms"] = percentile(toSound, 0.5);
+    state.counters["to_picture_max_ms"] = percentile(toPicture, 1);
+    state.counters["to_picture_median_ms"] = percentile(toPicture, 0.5);
+}
+BENCHMARK(BM_SpaceAfterAStop)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(5);
 
 bool skippedWithoutServer(benchmark::State& state, const testsupport::PulseServer& server) {
     if (server.running()) return false;

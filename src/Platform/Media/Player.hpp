@@ -129,7 +129,7 @@ class Player : public QObject {
   private:
     enum class Reading { nothing, picture, playback };
     void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0,
-                 bool keepsPicture = false);
+                 bool keepsPicture = false, bool pressed = false);
     void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
@@ -160,6 +160,9 @@ class Player : public QObject {
     bool soundClock_ = false;
     // The clock when the picture on screen went up while playing (or the play started).
     double shownAt_ = 0;
+    // A play pressed while the picture at its start was not on screen: its first picture goes up however
+    // late it comes, as the clock may have started without it.
+    bool firstOwed_ = false;
     std::chrono::steady_clock::time_point anchorWall_;
     std::int64_t anchorSound_ = 0;
     std::chrono::steady_clock::time_point lastTimeSignal_;

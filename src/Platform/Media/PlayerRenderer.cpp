@@ -37,9 +37,10 @@ constexpr auto kRefineAfter = std::chrono::milliseconds(150);
 // fault those pages in again, which costs a seek about 10 ms at 1080p.
 constexpr auto kGiveBackAfter = std::chrono::seconds(10);
 
-// A play that starts on the picture already on screen waits this long at most for the next one before
-// its clock and sound start: long enough that the next is on time where it can be, short enough that a
-// busy machine still sounds a press at once.
+// A play that starts on the picture already on screen, or from a press of play, waits this long at most
+// for its next picture before its clock and sound start: long enough that the picture is on time where it
+// can be, short enough that a busy machine still sounds a press at once. The picture joins the sound once
+// read, as a late one goes up after the picture on screen has stood still a moment.
 constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 
 // The end of an item counts as reached this close to it.
@@ -556,14 +557,15 @@ bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
     impl_->wakePending = false;
     withSound = impl_->soundPlays;
     const bool picture = !impl_->queue.empty() && impl_->queue.front().generation == generation;
-    const bool shown = impl_->current.generation == generation && impl_->current.pictureShown &&
+    const bool shown = impl_->current.generation == generation &&
+                       (impl_->current.pictureShown || impl_->current.pressed) &&
                        Clock::now() - impl_->requestedAt >= kNextPictureWait;
     return impl_->soundReady == generation && (picture || shown);
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
                                                    int direction, double frame, double stillFor,
-                                                   std::int64_t& passed) {
+                                                   std::int64_t& passed, bool first) {
     std::optional<QueuedFrame> taken;
     passed = 0;
     {
@@ -584,7 +586,7 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
             std::vector<double> dues(pictures);
             for (std::size_t i = 0; i < pictures; ++i)
                 dues[i] = q[i].due;
-            choice = choosePicture(dues, *now, direction, frame, stillFor);
+            choice = choosePicture(dues, *now, direction, frame, stillFor, first);
         }
         // The end is due a little early: a sound clock can fall short of it by a few samples.
         const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + kEndSlack

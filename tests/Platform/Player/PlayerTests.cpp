@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <random>
 
@@ -16,6 +17,7 @@
 #include "Platform/Media/PlayerDecoders.hpp"
 #include "Platform/Media/PlayerRenderer.hpp"
 #include "Platform/Media/PlayerSound.hpp"
+#include "Platform/Media/VideoCompositor.hpp"
 #include "PulseServer.hpp"
 
 using namespace osterveil;
@@ -149,8 +151,9 @@ class RecordingOutput : public audio::Output {
 // a second.
 TEST(Player, TheNewestPictureDueGoesUpOnTimeOrOnceThePictureHasStoodStill) {
     const double late = 0.75 * kFrame;
-    const auto choose = [&](std::vector<double> dues, double now, int direction = 1, double stillFor = 0) {
-        const detail::PictureChoice c = detail::choosePicture(dues, now, direction, kFrame, stillFor);
+    const auto choose = [&](std::vector<double> dues, double now, int direction = 1, double stillFor = 0,
+                            bool first = false) {
+        const detail::PictureChoice c = detail::choosePicture(dues, now, direction, kFrame, stillFor, first);
         return std::make_pair(c.passed, c.shows);
     };
     using Choice = std::pair<std::size_t, bool>;
@@ -167,6 +170,8 @@ TEST(Player, TheNewestPictureDueGoesUpOnTimeOrOnceThePictureHasStoodStill) {
     EXPECT_EQ(choose({0.8, 0.85, 0.9}, 1.0, 1, kStillLimit), Choice(2, true));
     // But not one so late it says nothing of its sound.
     EXPECT_EQ(choose({1.5, 1.9}, 3.0, 1, 1.0), Choice(1, false));
+    // Unless it is the first of a play whose clock started without it.
+    EXPECT_EQ(choose({1.5, 1.9}, 3.0, 1, 0, true), Choice(1, true));
     // In reverse, due times fall and a picture is due once the clock has come down to it.
     EXPECT_EQ(choose({1.1, 1.06, 1.02, 0.98}, 1.0, -1), Choice(2, true));
     EXPECT_EQ(choose({1.2, 1.1}, 1.0, -1), Choice(1, false));
@@ -752,6 +757,70 @@ std::vector<std::size_t> clicksIn(const std::vector<float>& heard) {
         if (heard[i] > 0.45f && heard[i - 1] <= 0.45f && (clicks.empty() || i > clicks.back() + 9600))
             clicks.push_back(i);
     return clicks;
+}
+
+// Holds every picture composed while it is closed, as a machine far slower than the footage would.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool closed = false;
+};
+
+class GatedCompositor : public VideoCompositor {
+  public:
+    GatedCompositor(std::shared_ptr<VideoCompositor> inner, std::shared_ptr<Gate> gate)
+        : inner_(std::move(inner)), gate_(std::move(gate)) {}
+    void startRequest(CompositionRequest& request) override {
+        {
+            std::unique_lock lock(gate_->mutex);
+            gate_->opened.wait(lock, [&] { return !gate_->closed; });
+        }
+        inner_->startRequest(request);
+    }
+    void cancelAllPendingRequests() override { inner_->cancelAllPendingRequests(); }
+
+  private:
+    std::shared_ptr<VideoCompositor> inner_;
+    std::shared_ptr<Gate> gate_;
+};
+
+// Play pressed after a stop while the picture at the stop is still being read (footage far heavier than
+// the machine): the sound starts at once, and the picture joins it once read.
+TEST(Player, PlayAfterAStopSoundsWhileThePictureAtTheStopIsStillBeingRead) {
+    const auto item = clickingSequence();
+    auto gate = std::make_shared<Gate>();
+    VideoComposition video = *item->videoComposition();
+    video.makeCompositor = [make = video.makeCompositor, gate] {
+        return std::make_shared<GatedCompositor>(make(), gate);
+    };
+    const auto close = [&](bool closed) {
+        std::lock_guard lock(gate->mutex);
+        gate->closed = closed;
+        gate->opened.notify_all();
+    };
+    struct Opens {
+        std::function<void()> open;
+        ~Opens() { open(); }
+    } opens{[&] { close(false); }};
+    Player player(audio::Output::createNull());
+    player.setItem(PlayerItem::composition(item->audioComposition(), video, item->audioMix()));
+    player.play();
+    ASSERT_TRUE(
+        waitUntil([&] { return player.currentTime() > 0.5 && !player.currentFrame().picture.isNull(); }));
+    // The picture on screen falls behind the clock; the one at the stop, and every one after, is held.
+    close(true);
+    ASSERT_TRUE(waitUntil([&] { return player.currentTime() > player.currentFrame().time + 0.2; }));
+    player.pause();
+    const double stop = player.currentTime();
+    const std::int64_t heard = player.output().position();
+    player.play();
+    EXPECT_TRUE(waitUntil([&] { return player.output().position() > heard; }, 20000));
+    EXPECT_EQ(player.status(), Player::Status::playing);
+    // Once read, the picture at the stop goes up, and the others follow.
+    Shown shown(player);
+    close(false);
+    ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time > stop; }));
+    EXPECT_DOUBLE_EQ(shown.times.front(), stop);
 }
 
 TEST(PlayerOnASoundServer, PlaysTheWholeSoundUnbrokenWithEveryPictureOnItsSound) {
