@@ -431,27 +431,19 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
 }
 BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
-// A player leaving a read-ahead: a 1080p24 sequence previewed at half size, 2 s of a light 1080p clip,
-// then 4 s of the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second) whose first picture is read
-// ahead from early in the light one, played from the start through the null output; 300 to 1,200 ms into
-// the play (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a
-// file item of its own (argument 1). The time the destruction takes on the calling thread, or from the new
-// item to its first picture (target: at most 50 ms either way, beyond what that picture takes in a player
-// that reads nothing else: argument 2), the longest of the runs and their median.
-void BM_LeavingAReadAhead(benchmark::State& state) {
+// A 1080p24 sequence previewed at half size: `light` seconds of a light 1080p clip, then `heavy` seconds of
+// the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second, three B-frames), and with `clicks` the click
+// track on A1. None when ffmpeg is not installed.
+std::shared_ptr<const media::PlayerItem> lightThenHeavy(double light, double heavy, bool clicks) {
     static PlateStore plates(folder() / "plate");
-    const bool replaces = state.range(0) == 1;
-    const auto heavy = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
-    if (!heavy) {
-        state.SkipWithError("ffmpeg is not installed");
-        return;
-    }
-    const fs::path light = clip("clip0-24", 24, 5.5, 0);
+    const auto camera = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
+    if (!camera) return nullptr;
     Project p;
     p.sequence = Sequence::makeNew();
     p.sequence.frameRate = FrameRate{24, 1};
     for (const auto& [file, start, duration, length] :
-         {std::tuple(light, 0.0, 2.0, 5.5), std::tuple(*heavy, 2.0, 4.0, 4.0)}) {
+         {std::tuple(clip("clip0-24", 24, 5.5, 0), 0.0, light, 5.5),
+          std::tuple(*camera, light, heavy, 4.0)}) {
         MediaItem m;
         m.id = Uuid::make();
         m.kind = MediaKind::video;
@@ -466,10 +458,26 @@ void BM_LeavingAReadAhead(benchmark::State& state) {
         c.duration = duration;
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
+    if (clicks) addClicks(p, light + heavy);
     const CompositionBuild build =
         CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
-    const auto item =
-        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// A player leaving a read-ahead: `lightThenHeavy` with 2 s of the light clip, whose reading reads the heavy
+// clip's first picture ahead, played from the start through the null output; 300 to 1,200 ms into the play
+// (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a file item of
+// its own (argument 1). The time the destruction takes on the calling thread, or from the new item to its
+// first picture (target: at most 50 ms either way, beyond what that picture takes in a player that reads
+// nothing else: argument 2), the longest of the runs and their median.
+void BM_LeavingAReadAhead(benchmark::State& state) {
+    const bool replaces = state.range(0) == 1;
+    const auto item = lightThenHeavy(2, 4, false);
+    if (!item) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const fs::path light = clip("clip0-24", 24, 5.5, 0);
     const auto file = media::PlayerItem::file(light);
     std::vector<double> waits;
     int run = 0;
@@ -513,44 +521,18 @@ BENCHMARK(BM_LeavingAReadAhead)
     ->UseRealTime()
     ->Iterations(10);
 
-// Play pressed a second after a stop inside heavy footage: a 1080p24 sequence previewed at half size, 1 s
-// of a light 1080p clip then 3 s of the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second, three
-// B-frames), the click track on A1, through the null output (its clock is the sound heard). Played from
-// 0.5 s, stopped 0.8 s into the heavy clip, played again 1 s later: the time from the press to the first
-// sound (target: at most 100 ms, whatever the picture is doing) and to the first new picture, over five
-// runs (the longest and the median).
+// Play pressed a second after a stop inside heavy footage: `lightThenHeavy` with 1 s of the light clip and
+// the click track, through the null output (its clock is the sound heard), played from 0.5 s, stopped
+// 0.8 s into the heavy clip and played again 1 s later. The time from the press to the first sound (target:
+// at most 100 ms, whatever the picture is doing) and to the first new picture, over five runs (the longest
+// and the median).
 void BM_SpaceAfterAStop(benchmark::State& state) {
-    static PlateStore plates(folder() / "plate");
     using Steady = std::chrono::steady_clock;
-    const auto heavy = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
-    if (!heavy) {
+    const auto item = lightThenHeavy(1, 3, true);
+    if (!item) {
         state.SkipWithError("ffmpeg is not installed");
         return;
     }
-    Project p;
-    p.sequence = Sequence::makeNew();
-    p.sequence.frameRate = FrameRate{24, 1};
-    for (const auto& [file, start, duration, length] :
-         {std::tuple(clip("clip0-24", 24, 5.5, 0), 0.0, 1.0, 5.5), std::tuple(*heavy, 1.0, 3.0, 4.0)}) {
-        MediaItem m;
-        m.id = Uuid::make();
-        m.kind = MediaKind::video;
-        m.hasVideo = true;
-        m.path = file.string();
-        m.duration = length;
-        p.media.push_back(m);
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = m.id;
-        c.start = start;
-        c.duration = duration;
-        p.sequence.tracks.mut(0).clips.push_back(c);
-    }
-    addClicks(p, 4);
-    const CompositionBuild build =
-        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
-    const auto item =
-        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
     std::vector<double> toSound, toPicture;
     for (auto _ : state) {
         media::Player player(audio::Output::createNull());
