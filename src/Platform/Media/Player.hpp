@@ -79,7 +79,9 @@ class Player : public QObject {
     // A file given to `setFile` is being read.
     bool isOpening() const { return opening_ != 0; }
 
-    // Rate 1 and 0. Without an item, playing waits at rate 1 until one comes.
+    // Rate 1 and 0. Without an item, playing waits at rate 1 until one comes. Started while stopped, the
+    // sound and the clock wait for the first picture a moment at most, whatever reading is doing; that
+    // picture goes up however late it comes.
     void play();
     void pause();
     // −8 to 8 (beyond is held there); 0 pauses.
