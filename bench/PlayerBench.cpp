@@ -31,6 +31,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -429,6 +430,140 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
     state.counters["light_still_max_ms"] = lightStill;
 }
 BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// A 1080p24 sequence previewed at half size: `light` seconds of a light 1080p clip, then `heavy` seconds of
+// the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second, three B-frames), and with `clicks` the click
+// track on A1. None when ffmpeg is not installed.
+std::shared_ptr<const media::PlayerItem> lightThenHeavy(double light, double heavy, bool clicks) {
+    static PlateStore plates(folder() / "plate");
+    const auto camera = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
+    if (!camera) return nullptr;
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    for (const auto& [file, start, duration, length] :
+         {std::tuple(clip("clip0-24", 24, 5.5, 0), 0.0, light, 5.5),
+          std::tuple(*camera, light, heavy, 4.0)}) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = file.string();
+        m.duration = length;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = start;
+        c.duration = duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    if (clicks) addClicks(p, light + heavy);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// A player leaving a read-ahead: `lightThenHeavy` with 2 s of the light clip, whose reading reads the heavy
+// clip's first picture ahead, played from the start through the null output; 300 to 1,200 ms into the play
+// (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a file item of
+// its own (argument 1). The time the destruction takes on the calling thread, or from the new item to its
+// first picture (target: at most 50 ms either way, beyond what that picture takes in a player that reads
+// nothing else: argument 2), the longest of the runs and their median.
+void BM_LeavingAReadAhead(benchmark::State& state) {
+    const bool replaces = state.range(0) == 1;
+    const auto item = lightThenHeavy(2, 4, false);
+    if (!item) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const fs::path light = clip("clip0-24", 24, 5.5, 0);
+    const auto file = media::PlayerItem::file(light);
+    std::vector<double> waits;
+    int run = 0;
+    for (auto _ : state) {
+        auto player = std::make_unique<media::Player>(audio::Output::createNull());
+        if (state.range(0) == 2) {
+            // The floor: the light clip's first picture in a player that reads nothing else.
+            QElapsedTimer timer;
+            timer.start();
+            player->play();
+            player->setItem(file);
+            runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+            waits.push_back(double(timer.nsecsElapsed()) / 1e6);
+            continue;
+        }
+        player->setItem(item);
+        runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+        player->play();
+        runUntil([&] { return player->status() == media::Player::Status::playing; }, 30);
+        const double into = 0.3 + 0.1 * (run++ % 10);
+        runUntil([&] { return false; }, into);
+        QElapsedTimer timer;
+        timer.start();
+        if (replaces) {
+            player->setItem(file);
+            runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+        } else {
+            player.reset();
+        }
+        waits.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    state.counters["wait_max_ms"] = percentile(waits, 1);
+    state.counters["wait_median_ms"] = percentile(waits, 0.5);
+}
+BENCHMARK(BM_LeavingAReadAhead)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("new_item")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(10);
+
+// Play pressed a second after a stop inside heavy footage: `lightThenHeavy` with 1 s of the light clip and
+// the click track, through the null output (its clock is the sound heard), played from 0.5 s, stopped
+// 0.8 s into the heavy clip and played again 1 s later. The time from the press to the first sound (target:
+// at most 100 ms, whatever the picture is doing) and to the first new picture, over five runs (the longest
+// and the median).
+void BM_SpaceAfterAStop(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    const auto item = lightThenHeavy(1, 3, true);
+    if (!item) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    std::vector<double> toSound, toPicture;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        player.seek(0.5);
+        runUntil([&] { return player.currentFrame().time == 0.5; }, 30);
+        player.play();
+        runUntil([&] { return player.currentTime() >= 1.8 || player.rate() == 0; }, 30);
+        player.pause();
+        runUntil([] { return false; }, 1.0);
+        std::optional<Steady::time_point> picture;
+        QObject context;
+        QObject::connect(&player, &media::Player::frameChanged, &context, [&] {
+            if (!picture && player.rate() != 0 && !player.currentFrame().picture.isNull())
+                picture = Steady::now();
+        });
+        const std::int64_t heard = player.output().position();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        runUntil([&] { return player.output().position() > heard; }, 30);
+        toSound.push_back(millisecondsBetween(pressed, Steady::now()));
+        runUntil([&] { return picture.has_value(); }, 30);
+        toPicture.push_back(picture ? millisecondsBetween(pressed, *picture) : 30000);
+        player.pause();
+    }
+    state.counters["to_sound_max_ms"] = percentile(toSound, 1);
+    state.counters["to_sound_median_ms"] = percentile(toSound, 0.5);
+    state.counters["to_picture_max_ms"] = percentile(toPicture, 1);
+    state.counters["to_picture_median_ms"] = percentile(toPicture, 0.5);
+}
+BENCHMARK(BM_SpaceAfterAStop)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(5);
 
 bool skippedWithoutServer(benchmark::State& state, const testsupport::PulseServer& server) {
     if (server.running()) return false;
