@@ -27,15 +27,16 @@ constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
 // Silence that carries out what a server holds back once the ring runs dry: longer than its period.
 constexpr std::size_t kPaddingFrames = Output::sampleRate / 25;
-// A server that leaves a question unanswered this long while playing has stalled, and is let go: a busy
-// one answers well within it, one stopped for 0.6 s does not. The time is counted in this thread's own
-// ticks as well, so that a moment in which this thread could not run (and read the answer waiting for
-// it) is not taken for the server's silence.
+// A server that leaves a question unanswered this long while playing has stalled, and is let go until it
+// plays again: a busy one answers well within it, one stopped for 0.6 s does not. The time is counted in
+// this thread's own ticks as well, so that a moment in which this thread could not run (and read the
+// answer waiting for it) is not taken for the server's silence.
 constexpr auto kSilentServerLimit = std::chrono::milliseconds(540);
 constexpr int kSilentServerTicks = 20;
 // A device that answers but takes no sound while some waits: after this long from a start (or this long
 // without taking any during play) it is waking, and the clock runs on without it until it takes sound;
-// after the longest it is let go, which leaves room for a device that wakes slowly (a wireless headset).
+// after the longest it is let go (and so reported) until it plays, which leaves room for a device that
+// wakes slowly (a wireless headset).
 constexpr auto kWakeWait = std::chrono::milliseconds(50);
 constexpr auto kStuckWait = std::chrono::milliseconds(250);
 constexpr auto kIdleDeviceLimit = std::chrono::seconds(3);
@@ -87,6 +88,9 @@ struct Output::Impl {
     // The device in use takes no sound yet: the clock runs on meanwhile, and the server is given silence
     // until it plays.
     bool waking = false;
+    // The server stalled while in use, and counts as lost until it plays again, which it is waited for
+    // as a waking device.
+    bool letGo = false;
     std::uint64_t losses = 0;
     // Frames heard: counted by the clock, or while the server takes them, its played time since it was
     // taken into use on top of what was heard before.
@@ -199,6 +203,7 @@ struct Output::Impl {
             lastTick = Clock::now();
             owed = 0;
         }
+        letGo = false;
         deviceReady = false;
         toldAt.reset();
     }
@@ -207,6 +212,7 @@ struct Output::Impl {
     void adopt(std::int64_t played) {
         toDevice = true;
         waking = false;
+        letGo = false;
         heardAtAdoption = heard;
         streamAtAdoption = played;
         given = backlog;
@@ -303,28 +309,49 @@ struct Output::Impl {
                            now - (begun ? lastReadAt : uncorkedAt) >= (begun ? kStuckWait : kWakeWait);
             }
             if (handOver) takeOver(played, written);
-            if (wake) {
-                // The clock runs on from what was heard, first through what the server was given; at a
-                // start, as if heard from the start on, so the picture moves as soon as it would have.
-                listen();
-                backlog = unplayed();
-                waking = true;
-                lastTick = begun ? now : uncorkedAt;
-                owed = 0;
-                given = 0;
-                advance();
-            }
+            // At a start, the clock runs on as if heard from the start on, so the picture moves as soon as
+            // it would have.
+            if (wake) runOnTheClock(begun ? now : uncorkedAt);
         }
-        if (wake) {
-            // What it holds would be stale by the time it plays: silence stands in for it.
-            begun = false;
-            release(pa_stream_flush(stream, nullptr, nullptr));
-            pump();
-        }
+        if (wake) waitForSound();
         if (handOver) {
             begun = true;
             pump();
         }
+    }
+
+    // The device in use takes no sound: the clock runs on from what was heard, from `since`, first through
+    // what the server was given. Under `mutex`.
+    void runOnTheClock(Clock::time_point since) {
+        listen();
+        backlog = unplayed();
+        waking = true;
+        lastTick = since;
+        owed = 0;
+        given = 0;
+        advance();
+    }
+
+    // What the server holds would be stale by the time it plays: silence stands in for it until it plays.
+    void waitForSound() {
+        begun = false;
+        release(pa_stream_flush(stream, nullptr, nullptr));
+        pump();
+    }
+
+    // The server in use stalled: it is reported lost, and the clock runs on in its place, while the stream
+    // stays open and the server is waited for as a waking device, so that the play sounds again once it
+    // plays. A server that leaves the output for good closes the stream, and is looked for at the next
+    // start.
+    void letServerGo() {
+        {
+            std::lock_guard lock(mutex);
+            ++losses;
+            letGo = true;
+            if (!toDevice || waking) return;
+            runOnTheClock(Clock::now());
+        }
+        waitForSound();
     }
 
     // The waking device plays: from the silence it holds on, it plays the ring where the clock has got
@@ -342,6 +369,7 @@ struct Output::Impl {
             start += owedFrames - ahead; // silence still to be written, before the ring
         backlog = 0;
         waking = false;
+        letGo = false;
         heardAtAdoption = heard + (start - std::int64_t(std::floor(played)));
         streamAtAdoption = start;
         given = 0;
@@ -354,11 +382,7 @@ struct Output::Impl {
         auto* m = static_cast<Impl*>(userdata);
         if (m->uncorked) {
             if (m->asking) ++m->ticksAsking;
-            if (m->stalled()) {
-                m->lost();
-                m->disconnect(); // a stalled server that wakes later must not play what it held then
-                return;
-            }
+            if (m->stalled()) m->letServerGo();
             m->askForTiming();
             m->padTail();
         }
@@ -369,8 +393,9 @@ struct Output::Impl {
     // while some waits.
     bool stalled() const {
         const auto now = Clock::now();
-        if (asking && now - askedAt > kSilentServerLimit && ticksAsking >= kSilentServerTicks) return true;
         std::lock_guard lock(mutex);
+        if (letGo) return false;
+        if (asking && now - askedAt > kSilentServerLimit && ticksAsking >= kSilentServerTicks) return true;
         return toDevice && running && count > 0 && now - lastTaken > kIdleDeviceLimit;
     }
 
@@ -597,7 +622,7 @@ std::unique_ptr<Output> Output::create() {
 
 Output::Kind Output::kind() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->toDevice || impl_->deviceReady ? Kind::device : Kind::null;
+    return (impl_->toDevice || impl_->deviceReady) && !impl_->letGo ? Kind::device : Kind::null;
 }
 
 std::uint64_t Output::deviceLosses() const {
