@@ -25,7 +25,8 @@ constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // request long. The server asks for more in pieces of a tenth.
 constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
-// Silence that carries out what a server holds back once the ring runs dry: longer than its period.
+// Silence after the end of the sound, which carries out what a server holds back once the ring runs dry:
+// longer than its period.
 constexpr std::size_t kPaddingFrames = Output::sampleRate / 25;
 // A server that leaves a question unanswered this long while playing has stalled, and is let go until it
 // plays again: a busy one answers well within it, one stopped for 0.6 s does not. The time is counted in
@@ -115,6 +116,9 @@ struct Output::Impl {
     double toldCap = 0;
     // The feeding thread found the server waiting for sound the ring did not have.
     std::atomic<bool> serverHungry = false;
+    // No more sound comes until the ring is cleared; and whether silence has gone after its end.
+    bool ended = false;
+    bool padded = false;
 
     // Under the main loop's lock.
     pa_threaded_mainloop* loop = nullptr;
@@ -134,7 +138,8 @@ struct Output::Impl {
     bool asking = false;
     Clock::time_point askedAt;
     int ticksAsking = 0;
-    std::int64_t paddedAt = -1; // the write index after the last padding
+    // The write index (frames) at the end of the sound, before the silence after it; -1 while not there.
+    std::int64_t soundEndsAt = -1;
 
     // Frames taken into `out` (volume applied, kept within full scale), at most `frames`. Under `mutex`.
     std::size_t take(float* out, std::size_t frames) {
@@ -223,20 +228,13 @@ struct Output::Impl {
 
     bool streamReady() const { return stream && pa_stream_get_state(stream) == PA_STREAM_READY; }
 
-    bool ringIsEmpty() const {
-        std::lock_guard lock(mutex);
-        return count == 0;
-    }
-
     // Some servers (PipeWire's) leave a remainder shorter than their period unplayed once the ring runs
-    // dry, until more comes; silence after it carries it out.
-    void padTail() {
-        const pa_timing_info* t = streamReady() ? pa_stream_get_timing_info(stream) : nullptr;
-        if (!t || t->playing || t->read_index_corrupt || t->write_index_corrupt ||
-            t->write_index <= t->read_index || t->write_index == paddedAt || !ringIsEmpty())
-            return;
+    // dry, until more comes: the end of the sound goes with silence behind it, which carries it out. Only
+    // the end: silence after a ring that ran dry while sound still comes would break it further.
+    void padEnd() {
+        const pa_timing_info* t = pa_stream_get_timing_info(stream);
+        soundEndsAt = t && !t->write_index_corrupt ? t->write_index / std::int64_t(kFrameBytes) : -1;
         writeSilence(kPaddingFrames);
-        paddedAt = pa_stream_get_timing_info(stream)->write_index;
     }
 
     void writeSilence(std::size_t frames) {
@@ -291,7 +289,8 @@ struct Output::Impl {
             // Run dry and stopped, the server has played what it will play (some hold back less than a
             // period until more comes, which the tail's padding carries out): the sound's end is heard.
             if (uncorked && !t->playing && writeKnown && count == 0) {
-                toldPlayed = double(written);
+                // Of the silence after the end, what it holds back will never be heard.
+                toldPlayed = double(padded && soundEndsAt >= 0 ? std::min(written, soundEndsAt) : written);
                 toldRuns = false;
             } else {
                 toldPlayed = std::max(0.0, played);
@@ -384,7 +383,6 @@ struct Output::Impl {
             if (m->asking) ++m->ticksAsking;
             if (m->stalled()) m->letServerGo();
             m->askForTiming();
-            m->padTail();
         }
         pa_context_rttime_restart(m->context, e, pa_rtclock_now() + kTimingIntervalMicroseconds);
     }
@@ -412,7 +410,7 @@ struct Output::Impl {
             if (bytes < kFrameBytes) return;
         }
         std::size_t n = 0;
-        bool silence = false;
+        bool silence = false, pad = false;
         {
             std::lock_guard lock(mutex);
             if (!toDevice) return;
@@ -424,10 +422,13 @@ struct Output::Impl {
                 given += std::int64_t(n);
                 if (n > 0 || count == 0) lastTaken = Clock::now();
                 serverHungry = n < bytes / kFrameBytes;
+                pad = ended && !padded && count == 0;
+                padded = padded || pad;
             }
         }
         if (silence) writeSilence(bytes / kFrameBytes);
         if (n > 0) pa_stream_write(stream, scratch.data(), n * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        if (pad) padEnd();
     }
 
     void cork(bool corked) {
@@ -644,6 +645,7 @@ std::size_t Output::write(const float* samples, std::size_t frames) {
         std::lock_guard lock(m.mutex);
         m.advance();
         if (m.count == 0) m.lastTaken = Clock::now();
+        m.ended = m.padded = false;
         n = std::min(frames, kRingFrames - m.count);
         std::size_t at = (m.readAt + m.count) % kRingFrames;
         for (std::size_t i = 0; i < n;) {
@@ -660,6 +662,20 @@ std::size_t Output::write(const float* samples, std::size_t frames) {
         m.pump();
     }
     return n;
+}
+
+void Output::endOfSound() {
+    Impl& m = *impl_;
+    LoopLock loopLock(m.loop);
+    bool pad = false;
+    {
+        std::lock_guard lock(m.mutex);
+        m.ended = true;
+        // The server has had the last of it already.
+        pad = m.toDevice && !m.waking && !m.padded && m.count == 0;
+        m.padded = m.padded || pad;
+    }
+    if (pad && m.streamReady()) m.padEnd();
 }
 
 std::size_t Output::space() const {
@@ -679,6 +695,7 @@ void Output::clear() {
         m.readAt = 0;
         m.count = 0;
         m.backlog = 0;
+        m.ended = m.padded = false;
         // What the server held is dropped with it: it will not be heard. A waking device keeps its
         // silence, by which it tells when it plays.
         flush = m.toDevice && !m.waking;

@@ -50,6 +50,9 @@ class Output {
 
     // Copies up to `frames` interleaved frames into the ring and returns how many it took; never waits.
     virtual std::size_t write(const float* samples, std::size_t frames);
+    // What has been written is the whole sound until the next clear or write: a server that holds back
+    // the last of it plays it out.
+    void endOfSound();
     // Frames the ring can take now.
     std::size_t space() const;
     // Drops what is queued and not yet heard.
