@@ -959,6 +959,39 @@ TEST(PlayerOnASoundServer, KeepsAServerBusyForAMomentAndGoesOnSilentWhenItStalls
     EXPECT_EQ(lost, 2);
 }
 
+// A server starved of the processor may stop for longer than the output waits for it: the play goes on
+// silent, and its sound comes back within the same play once the server plays again.
+TEST(PlayerOnASoundServer, TakesAStalledServerBackWithinThePlay) {
+    PulseServer server;
+    if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
+    if (server.external()) GTEST_SKIP() << "the server is not the test's to stop";
+    Player player(audio::Output::create());
+    int lost = 0, restored = 0;
+    QObject::connect(&player, &Player::soundLost, [&] { ++lost; });
+    QObject::connect(&player, &Player::soundRestored, [&] { ++restored; });
+    ASSERT_TRUE(waitUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20000));
+    player.setItem(clickingSequence());
+    ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 0; }));
+    SinkRecorder recorder;
+    ASSERT_TRUE(recorder.started());
+    ASSERT_TRUE(waitUntil([&] { return !recorder.left().empty(); }, 20000));
+
+    // Stopped after the first click, for longer than the output waits for an answer.
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.6; }));
+    const auto pause = server.pauseFor(900);
+    ASSERT_TRUE(pause && pause->started());
+    ASSERT_TRUE(waitUntil([&] { return lost == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    ASSERT_TRUE(waitUntil([&] { return pause->exited(); }));
+    EXPECT_EQ(restored, 1);
+    EXPECT_TRUE(player.output().playsOnDevice());
+    EXPECT_EQ(player.output().kind(), audio::Output::Kind::device);
+    // The last second's click was heard, after the first.
+    waitUntil([&] { return clicksIn(recorder.left()).size() >= 2; }, 5000);
+    EXPECT_GE(clicksIn(recorder.finish()).size(), 2u);
+}
+
 TEST(PlayerOnASoundServer, RunsOnTheClockWhileTheDeviceWakesThenPlaysFromWhereTheClockGot) {
     PulseServer server;
     if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
