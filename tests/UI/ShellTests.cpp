@@ -43,6 +43,7 @@
 #include "UI/Shell/EditorApplication.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/MenuCommands.hpp"
+#include "UI/Shell/SplashWindow.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::findByText;
@@ -1452,6 +1453,54 @@ TEST_F(Shell, TheOpeningPanelTakesQuitAndItsCloseAndEscapeCancelTheOpen) {
     settle();
     EXPECT_TRUE(controller.documents().empty());
     EXPECT_TRUE(windows.errors.isEmpty()) << windows.errors.join(" | ").toStdString();
+}
+
+// A file named at launch that cannot be opened: its alert comes with the start-up splash gone, so that
+// nothing covers it, and its OK leaves the program a new window. As at launch, the files are opened
+// first and the splash comes next; the read has failed by then, and showing the splash runs the events
+// waiting, the alert among them.
+TEST_F(Shell, TheAlertOfAFailedOpenAtLaunchComesWithTheSplashGone) {
+    DocumentWindows shown;
+    DocumentController launch(shown);
+    shown.setController(&launch);
+    SplashPresenter splash;
+    const auto splashShown = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<SplashView*>(w) && w->isVisible()) return true;
+        return false;
+    };
+    QString alert;
+    bool splashUp = true;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        answer.stop();
+        alert = box->text() + "\n" + box->informativeText();
+        splashUp = splashShown();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answer.start(10);
+    launch.openAtLaunch({"/nonexistent/x.osterveil"});
+    QElapsedTimer read;
+    read.start();
+    while (WorkService::shared().running(WorkService::Lane::documents) +
+               WorkService::shared().waiting(WorkService::Lane::documents) >
+           0)
+        ASSERT_LT(read.elapsed(), 20000);
+    qunsetenv("OSTERVEIL_NO_SPLASH");
+    splash.presentIfNeeded();
+    qputenv("OSTERVEIL_NO_SPLASH", "1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !launch.documents().empty(); }, 20000));
+    EXPECT_EQ(alert, "The document “x.osterveil” could not be opened.\nThis file cannot be found.");
+    EXPECT_FALSE(splashUp) << "the splash was over the alert";
+    EXPECT_FALSE(splashShown());
+    EXPECT_FALSE(launch.documents()[0]->fileURL());
+    for (ProjectDocument* d : launch.documents())
+        if (EditorWindow* w = shown.window(*d)) {
+            w->closeWithoutAsking();
+            w->close();
+        }
 }
 
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped. The program
