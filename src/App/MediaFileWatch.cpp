@@ -32,14 +32,15 @@ bool sameFile(const std::optional<FileStamp>& a, const std::optional<FileStamp>&
     return a->device == b->device && a->inode == b->inode;
 }
 
-// One spelling per path: absolute, with no "." or ".." in it and no separator at its end.
+// A path as the watch keeps it: absolute, with no separator at its end. A ".." in it stays, since only
+// the system knows where it leads past a link.
 std::string keyOf(const std::string& path) {
     std::filesystem::path p(path);
     if (p.is_relative()) {
         std::error_code error;
         p = std::filesystem::absolute(p, error);
     }
-    std::string key = p.lexically_normal().string();
+    std::string key = p.string();
     while (key.size() > 1 && key.back() == '/')
         key.pop_back();
     return key;
