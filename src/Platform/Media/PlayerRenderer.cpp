@@ -43,8 +43,6 @@ constexpr auto kGiveBackAfter = std::chrono::seconds(10);
 // read, as a late one goes up after the picture on screen has stood still a moment.
 constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 
-// The end of an item counts as reached this close to it.
-constexpr double kEndSlack = 0.002;
 // A picture on screen for less than this when reverse play starts is passed over.
 constexpr double kReverseSlack = 0.0001;
 
@@ -588,9 +586,9 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
                 dues[i] = q[i].due;
             choice = choosePicture(dues, *now, direction, frame, stillFor, first);
         }
-        // The end is due a little early: a sound clock can fall short of it by a few samples.
-        const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + kEndSlack
-                                                                  : q[pictures].due >= *now - kEndSlack));
+        // The end is due a little early.
+        const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + endSlack
+                                                                  : q[pictures].due >= *now - endSlack));
         // At the end a late picture waits no longer.
         if (!choice.shows && endDue && choice.passed + 1 == pictures) ++choice.passed;
         for (std::size_t i = 0; i < choice.passed; ++i)

@@ -796,38 +796,66 @@ class GatedCompositor : public VideoCompositor {
     std::shared_ptr<Gate> gate_;
 };
 
-// Play pressed while the picture where it starts is still being read, as after a stop inside footage far
-// heavier than the machine: the sound starts at once, and that picture joins it once read.
-TEST(Player, PlayPressedWhileThePictureWhereItStartsIsBeingReadSoundsAtOnce) {
-    const auto item = clickingSequence();
-    auto gate = std::make_shared<Gate>();
-    VideoComposition video = *item->videoComposition();
-    video.makeCompositor = [make = video.makeCompositor, gate] {
-        return std::make_shared<GatedCompositor>(make(), gate);
-    };
-    const auto close = [&](bool closed) {
+// The clicking sequence with its pictures held while the gate is closed; open again once this goes.
+struct GatedSequence {
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::shared_ptr<const PlayerItem> item;
+
+    GatedSequence() {
+        const auto plain = clickingSequence();
+        VideoComposition video = *plain->videoComposition();
+        video.makeCompositor = [make = video.makeCompositor, gate = gate] {
+            return std::make_shared<GatedCompositor>(make(), gate);
+        };
+        item = PlayerItem::composition(plain->audioComposition(), video, plain->audioMix());
+    }
+    ~GatedSequence() { close(false); }
+    GatedSequence(const GatedSequence&) = delete;
+    GatedSequence& operator=(const GatedSequence&) = delete;
+
+    void close(bool closed) {
         std::lock_guard lock(gate->mutex);
         gate->closed = closed;
         gate->opened.notify_all();
-    };
-    struct Opens {
-        std::function<void()> open;
-        ~Opens() { open(); }
-    } opens{[&] { close(false); }};
+    }
+};
+
+// Play pressed while the picture where it starts is still being read, as after a stop inside footage far
+// heavier than the machine: the sound starts at once, and that picture joins it once read.
+TEST(Player, PlayPressedWhileThePictureWhereItStartsIsBeingReadSoundsAtOnce) {
+    GatedSequence gated;
     Player player(audio::Output::createNull());
-    player.setItem(PlayerItem::composition(item->audioComposition(), video, item->audioMix()));
+    player.setItem(gated.item);
     player.seek(0.5);
     ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == 0.5; }));
-    close(true);
+    gated.close(true);
     player.seek(1);
     const std::int64_t heard = player.output().position();
     player.play();
     EXPECT_TRUE(waitUntil([&] { return player.output().position() > heard; }));
     EXPECT_EQ(player.status(), Player::Status::playing);
     Shown shown(player);
-    close(false);
+    gated.close(false);
     ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time > 1; }));
     EXPECT_EQ(shown.times.front(), 1);
+}
+
+// The sound reaching the end stops the play while reading is held up far behind it, as in footage far
+// heavier than the machine; the picture at the end goes up once read.
+TEST(Player, APlayStopsWhenItsSoundEndsWhateverReadingIsDoing) {
+    GatedSequence gated;
+    Player player(audio::Output::createNull());
+    player.setItem(gated.item);
+    player.seek(2);
+    ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == 2; }));
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 2.1; }));
+    gated.close(true);
+    EXPECT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }, 30000));
+    EXPECT_EQ(player.currentTime(), 3);
+    gated.close(false);
+    EXPECT_TRUE(waitUntil([&] { return shownIndex(player) == 71; }));
+    EXPECT_EQ(player.status(), Player::Status::paused);
 }
 
 TEST(PlayerOnASoundServer, PlaysTheWholeSoundUnbrokenWithEveryPictureOnItsSound) {
