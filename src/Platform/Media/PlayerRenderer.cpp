@@ -207,13 +207,16 @@ void PlayerRenderer::Impl::render() {
     const auto pictureTime = [&](double seconds) {
         return frames > 0 ? std::min(Time::seconds(seconds), frameTime(frames - 1)) : Time::seconds(seconds);
     };
-    // Reads one picture now; a failure shows black rather than stopping playback.
+    // Reads one picture now; a failure shows black rather than stopping playback. One given up for a
+    // newer request is none.
     const auto readNow = [&](const Time& t, const Time& before, const Time& after,
                              bool& exact) -> PixelBuffer {
         try {
             Prepared p = source->prepare(t, before, after);
             exact = p.exact;
             return p.finish();
+        } catch (const ReadingSuperseded&) {
+            return {};
         } catch (const std::exception&) {
             exact = true;
             return source->black();
@@ -285,6 +288,12 @@ void PlayerRenderer::Impl::render() {
                 } catch (const std::exception&) {
                     source.reset(); // an unreadable picture stream: the item plays without picture
                 }
+                // What it reads ahead is waited for only while nothing newer is asked.
+                if (source)
+                    source->abandonWhen([this, &handled] {
+                        std::lock_guard guard(mutex);
+                        return stopping || current.generation != handled;
+                    });
                 if (!source) {
                     budget.released = true;
                     budget.held = 0;
@@ -333,7 +342,7 @@ void PlayerRenderer::Impl::render() {
                 refine = false;
                 f.picture = readNow(pictureTime(r.time), Time::zero(), Time::zero(), exact);
             }
-            push(std::move(f), r);
+            if (!f.picture.isNull()) push(std::move(f), r);
             continue;
         }
 
