@@ -756,10 +756,11 @@ void BM_SoundAroundAHeavyClip(benchmark::State& state) {
     waitForTheDevice(player);
     player.setItem(item);
     runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
-    // A null sink nothing has played into yet may still be in an idle period of seconds, which a device
-    // does not have: a moment's play ends it.
+    // A null sink nothing has played into yet may still be in an idle period of seconds (PulseAudio's
+    // renders silence that far ahead, and plays the first sound after it), which a device does not have:
+    // a play until the sink plays it ends it.
     player.play();
-    runUntil([&] { return player.currentTime() > 0.3; }, 30);
+    runUntil([&] { return player.currentTime() > 0.3 && player.output().playsOnDevice(); }, 30);
     player.pause();
     double silent = 0, breaks = 0, longestBreak = 0, losses = 0, toHeard = 0, heardMin = 1e9;
     const double from = double(state.range(0)) / 1000;

@@ -12,6 +12,9 @@
 #include <string>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -47,26 +50,33 @@ constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 constexpr double kReverseSlack = 0.0001;
 
 // A picture composed (or converted) on a thread of its own, beside the decoding of the next. Let go before
-// it is done, it ends on its own and its thread is joined in the background: a new request, or the end of
-// the player, waits for no picture of the old one.
+// it is done, it ends on its own at the lowest priority and its thread is joined in the background: a new
+// request, or the end of the player, waits for no picture of the old one, nor shares the machine with it.
 class Composing {
   public:
     Composing() = default;
     // A failure to compose shows black, of `size`, rather than stopping playback.
-    Composing(std::function<PixelBuffer()> finish, Size size) {
+    Composing(std::function<PixelBuffer()> finish, Size size) : running_(std::make_shared<Running>()) {
         std::promise<PixelBuffer> promise;
         future_ = promise.get_future();
-        thread_ = std::thread([promise = std::move(promise), finish = std::move(finish), size]() mutable {
-            try {
-                try {
-                    promise.set_value(finish());
-                } catch (const std::exception&) {
-                    promise.set_value(blackPicture(int(size.width), int(size.height)));
+        thread_ = std::thread(
+            [promise = std::move(promise), finish = std::move(finish), size, running = running_]() mutable {
+                {
+                    std::lock_guard lock(running->mutex);
+                    running->thread = gettid();
                 }
-            } catch (...) {
-                promise.set_exception(std::current_exception());
-            }
-        });
+                try {
+                    try {
+                        promise.set_value(finish());
+                    } catch (const std::exception&) {
+                        promise.set_value(blackPicture(int(size.width), int(size.height)));
+                    }
+                } catch (...) {
+                    promise.set_exception(std::current_exception());
+                }
+                std::lock_guard lock(running->mutex);
+                running->done = true;
+            });
     }
     explicit Composing(PixelBuffer picture) {
         std::promise<PixelBuffer> promise;
@@ -78,6 +88,7 @@ class Composing {
         letGo();
         future_ = std::move(other.future_);
         thread_ = std::move(other.thread_);
+        running_ = std::move(other.running_);
         return *this;
     }
     ~Composing() { letGo(); }
@@ -94,13 +105,24 @@ class Composing {
 
   private:
     void letGo() {
-        if (thread_.joinable())
-            finishInBackground(
-                [thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
+        if (!thread_.joinable()) return;
+        {
+            // Not once it is done: its id may be another thread's by then.
+            std::lock_guard lock(running_->mutex);
+            if (running_->thread > 0 && !running_->done)
+                setpriority(PRIO_PROCESS, id_t(running_->thread), 19);
+        }
+        finishInBackground([thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
     }
 
+    struct Running {
+        std::mutex mutex;
+        pid_t thread = 0;
+        bool done = false;
+    };
     std::future<PixelBuffer> future_;
     std::thread thread_;
+    std::shared_ptr<Running> running_;
 };
 
 // Gives the pages of the heap's free blocks back to the system.
