@@ -490,7 +490,8 @@ std::shared_ptr<const media::PlayerItem> lightThenHeavy(double light, double hea
 // (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a file item of
 // its own (argument 1). The time the destruction takes on the calling thread, or from the new item to its
 // first picture (target: at most 50 ms either way, beyond what that picture takes in a player that reads
-// nothing else: argument 2), the longest of the runs and their median.
+// nothing else: argument 2), the longest of the runs and their median. Run it on one core and on two:
+//   taskset -c 7 bench/bench_player --benchmark_filter=LeavingAReadAhead
 void BM_LeavingAReadAhead(benchmark::State& state) {
     const bool replaces = state.range(0) == 1;
     const auto item = lightThenHeavy(2, 4, false);
