@@ -27,7 +27,7 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &Player::tick);
     renderer_ = std::make_unique<detail::PlayerRenderer>(
-        output_,
+        *output_,
         [this] {
             QMetaObject::invokeMethod(
                 this, [this] { wake(); }, Qt::QueuedConnection);
@@ -41,9 +41,7 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
 
 Player::~Player() {
     timer_.stop();
-    // Silent at once, whatever the sound thread, which ends on its own, is still reading.
-    output_->stop();
-    renderer_.reset();
+    renderer_.reset(); // stops feeding the output before it goes
 }
 
 double Player::clamped(double seconds) const {

@@ -145,8 +145,7 @@ class Player : public QObject {
     double frameStart(double seconds) const;
     double clamped(double seconds) const;
 
-    // Shared with the sound thread, which may outlive the player by a piece of sound it reads.
-    std::shared_ptr<audio::Output> output_;
+    std::unique_ptr<audio::Output> output_;
     std::unique_ptr<detail::PlayerRenderer> renderer_;
     QTimer timer_;
 

@@ -135,7 +135,7 @@ void giveBackFreePages() {
 } // namespace
 
 struct PlayerRenderer::Impl {
-    std::shared_ptr<audio::Output> output;
+    audio::Output& output;
     std::function<void()> wake;
     Opened opened;
 
@@ -158,8 +158,8 @@ struct PlayerRenderer::Impl {
     // The reading thread's name, which the threads it starts share.
     std::string readerName;
 
-    Impl(std::shared_ptr<audio::Output> o, std::function<void()> w, Opened op)
-        : output(std::move(o)), wake(std::move(w)), opened(std::move(op)) {}
+    Impl(audio::Output& o, std::function<void()> w, Opened op)
+        : output(o), wake(std::move(w)), opened(std::move(op)) {}
 
     // Under the lock.
     void wakeUp() {
@@ -500,7 +500,7 @@ void PlayerRenderer::Impl::render() {
 
 void PlayerRenderer::Impl::feedSound() {
     std::uint64_t handled = 0;
-    SoundFeed feed(*output);
+    SoundFeed feed(output);
     bool plays = false;
     for (;;) {
         PlayerRequest fresh;
@@ -532,9 +532,8 @@ void PlayerRenderer::Impl::feedSound() {
     }
 }
 
-PlayerRenderer::PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake,
-                               Opened opened)
-    : impl_(std::make_shared<Impl>(std::move(output), std::move(wake), std::move(opened))) {
+PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened)
+    : impl_(std::make_shared<Impl>(output, std::move(wake), std::move(opened))) {
     impl_->renderThread = std::thread([impl = impl_] {
         {
             std::lock_guard lock(impl->mutex);
@@ -556,13 +555,13 @@ PlayerRenderer::~PlayerRenderer() {
     }
     impl_->renderChanged.notify_all();
     impl_->soundChanged.notify_all();
-    // The reading thread may be decoding a picture that takes long (a key frame of 4K footage, a decoder
-    // opening), and the sound thread reading sound from a share that does not answer: each ends on its
-    // own, with what it needs (the output too), the reading thread below everything else, and is joined
-    // in the background.
+    // The sound thread feeds the output, which goes with the player. The reading thread may be decoding
+    // a picture that takes long (a key frame of 4K footage, a decoder opening): it ends on its own, with
+    // what it needs, below everything else, and is joined in the background.
+    impl_->soundThread.join();
     if (!reader.empty()) lowerThreadsNamed(reader);
-    for (std::thread* thread : {&impl_->soundThread, &impl_->renderThread})
-        finishInBackground([thread = std::make_shared<std::thread>(std::move(*thread))] { thread->join(); });
+    finishInBackground(
+        [thread = std::make_shared<std::thread>(std::move(impl_->renderThread))] { thread->join(); });
 }
 
 void PlayerRenderer::request(PlayerRequest request) {

@@ -74,7 +74,7 @@ class PlayerRenderer {
     // once until `takeDue` or `ready` runs); `opened` from the reading thread with each file opened for
     // a request (none when it cannot be read).
     using Opened = std::function<void(std::uint64_t opening, std::shared_ptr<const PlayerItem> item)>;
-    PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake, Opened opened);
+    PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened);
     ~PlayerRenderer();
     PlayerRenderer(const PlayerRenderer&) = delete;
     PlayerRenderer& operator=(const PlayerRenderer&) = delete;

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <random>
-#include <thread>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
@@ -63,7 +62,6 @@ const std::filesystem::path& countingMovie() {
 struct Cut {
     std::filesystem::path file;
     double start, inPoint, duration;
-    std::size_t track = 0; // 3: A1, its sound
 };
 std::shared_ptr<const PlayerItem> countingSequence(const std::vector<Cut>& cuts) {
     static PlateStore plates(MediaFixtures::shared().directory() / "plate");
@@ -78,7 +76,6 @@ std::shared_ptr<const PlayerItem> countingSequence(const std::vector<Cut>& cuts)
             m.path = cut.file.string();
             m.duration = 4;
             m.hasVideo = true;
-            m.hasAudio = cut.track >= 3;
             p.media.push_back(m);
         }
         TimelineClip c;
@@ -87,7 +84,7 @@ std::shared_ptr<const PlayerItem> countingSequence(const std::vector<Cut>& cuts)
         c.start = cut.start;
         c.inPoint = cut.inPoint;
         c.duration = cut.duration;
-        p.sequence.tracks.mut(cut.track).clips.push_back(c);
+        p.sequence.tracks.mut(0).clips.push_back(c);
     }
     const CompositionBuild build =
         CompositionBuilder::build(p, std::nullopt, {320, 180}, p.sequence.frameRate, plates);
@@ -669,42 +666,6 @@ TEST(Player, ANewItemWaitsForNothingTheOneBeforeReadsAhead) {
     player.setItem(file);
     EXPECT_TRUE(waitUntil([&] { return shownIndex(player) == 0; }, 30000));
     EXPECT_FALSE(share.lookedInByAnswered());
-}
-
-// A player goes at once while its sound is being read from a share that does not answer. Should it wait,
-// the share is cut off after a while, so that the test ends.
-TEST(Player, GoesAtOnceWhileItsSoundIsReadFromAShareThatDoesNotAnswer) {
-    const auto folder = MediaFixtures::shared().scratch("unanswered-sound");
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(countingMovie(), folder / "sound.mp4",
-                               std::filesystem::copy_options::overwrite_existing);
-    const auto item = countingSequence({{countingMovie(), 0, 0, 2}, {folder / "sound.mp4", 0, 0, 2, 3}});
-    auto share = std::make_unique<testsupport::HungShare>(folder, pid_t(gettid()));
-    if (!share->mounted()) GTEST_SKIP() << "mounting a file system needs root and /dev/fuse";
-    auto player = std::make_unique<Player>(audio::Output::createNull());
-    player->setItem(item);
-    player->play();
-    ASSERT_TRUE(waitUntil([&] { return !share->waiting().empty(); }, 20000));
-    std::mutex mutex;
-    std::condition_variable gone;
-    bool done = false, cut = false;
-    std::thread cutter([&] {
-        std::unique_lock lock(mutex);
-        if (gone.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) return;
-        cut = true;
-        share.reset();
-    });
-    player.reset();
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-    }
-    gone.notify_all();
-    cutter.join();
-    EXPECT_FALSE(cut) << "the player waited for the share";
-    if (share) {
-        EXPECT_FALSE(share->lookedInByAnswered());
-    }
 }
 
 // Forty 1 s clips on V1 cut in turn from eight copies of the counting movie (each a source of its own),
