@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -223,13 +224,16 @@ std::vector<PesStart> pesStarts(const fs::path& p) {
     return out;
 }
 
-// A copy of a transport stream whose PES packet starting in the packet at byte `at` carries times
-// `shift` seconds later, as a damaged header would.
+// A copy of a transport or program stream whose PES packet starting at byte `at` (in a transport
+// stream, in the packet there) carries times `shift` seconds later, as a damaged header would.
 void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t at, double shift) {
     std::ifstream in(source, std::ios::binary);
     std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t pes = std::size_t(at) + 4;
-    if (b[std::size_t(at) + 3] & 0x20) pes += 1 + b[std::size_t(at) + 4]; // past the adaptation field
+    std::size_t pes = std::size_t(at);
+    if (b[pes] == 0x47) {
+        pes += 4;
+        if (b[std::size_t(at) + 3] & 0x20) pes += 1 + b[std::size_t(at) + 4]; // past the adaptation field
+    }
     ASSERT_TRUE(b[pes] == 0 && b[pes + 1] == 0 && b[pes + 2] == 1) << at;
     const int flags = b[pes + 7] >> 6; // 2: a presentation time, 3: and a decoding time
     ASSERT_GE(flags, 2) << at;
@@ -571,6 +575,98 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeAtItsStartKeepsItsLengt
         }
     }
     EXPECT_GE(tried, 10);
+}
+
+TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
+    // Three seconds of counting pictures at 25 fps with a click every ten pictures' time from the tenth, as
+    // camcorders and broadcasters record them: H.264 and AAC in a transport stream, MPEG-2 and MP2 in one,
+    // and in a DVD's program stream. One PES header's time is rewritten: the first picture's 50,000 s later
+    // or an hour earlier, a middle one's 0.2 s, 1 s or 50,000 s later, or the first picture's and the first
+    // sound's both 50,000 s later. ffmpeg decodes every picture of each in order; the item keeps its
+    // length and exports every picture on its own frame, with its sound in time.
+    struct Source {
+        const char* name;
+        const char* container;
+        ts::VideoCodec video;
+        ts::AudioCodec audio;
+        int keyFrameInterval;
+    };
+    for (const Source c :
+         {Source{"damaged-time.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25},
+          Source{"damaged-time-m2v.ts", "mpegts", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2, 12},
+          Source{"damaged-time.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2, 12}}) {
+        const fs::path source = MediaFixtures::shared().scratch(std::string("source-") + c.name);
+        ts::writeMovie(source, {.container = c.container,
+                                .video = c.video,
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 75,
+                                .audio = c.audio,
+                                .audioSeconds = 3,
+                                .countingFrames = true,
+                                .keyFrameInterval = c.keyFrameInterval,
+                                .reorderedPictures = c.video == ts::VideoCodec::h264 ? 3 : 0,
+                                .sound = [](std::int64_t i) {
+                                    return i > 0 && i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f;
+                                }});
+        const auto asset = media::Asset::load(source);
+        const int pictures = asset->tracks(media::MediaType::video).at(0)->streamIndex;
+        std::optional<PesStart> firstPicture, middlePicture, firstSound;
+        for (const PesStart& s : pesStarts(source)) {
+            std::optional<PesStart>& first = s.stream == pictures ? firstPicture : firstSound;
+            if (!first) first = s;
+            if (s.stream == pictures && !middlePicture && s.seconds > firstPicture->seconds + 1.5)
+                middlePicture = s;
+        }
+        ASSERT_TRUE(firstPicture && middlePicture && firstSound) << c.name;
+        struct Damage {
+            std::vector<std::pair<PesStart, double>> shifts;
+            std::string what;
+        };
+        for (const Damage& d :
+             {Damage{{{*firstPicture, 50000}}, "first picture +50,000 s"},
+              Damage{{{*firstPicture, -3600}}, "first picture -1 h"},
+              Damage{{{*middlePicture, 0.2}}, "middle picture +0.2 s"},
+              Damage{{{*middlePicture, 1}}, "middle picture +1 s"},
+              Damage{{{*middlePicture, 50000}}, "middle picture +50,000 s"},
+              Damage{{{*firstPicture, 50000}, {*firstSound, 50000}}, "first picture and sound"}}) {
+            const std::string what = std::string(c.name) + ", " + d.what;
+            const fs::path damaged = MediaFixtures::shared().scratch(c.name);
+            fs::copy_file(source, damaged, fs::copy_options::overwrite_existing);
+            for (const auto& [pes, shift] : d.shifts)
+                writeRetimedCopy(damaged, damaged, pes.at, shift);
+            const double length = media::Asset::load(damaged)->duration().toSeconds();
+            EXPECT_NEAR(length, 3.0, 0.05) << what;
+            Doc doc;
+            doc.project.sequence.frameRate = FrameRate{25, 1};
+            const Uuid m = doc.media(damaged, MediaKind::video, 3);
+            doc.clip(0, m, 0, 3);
+            doc.clip(3, m, 0, 3);
+            ExportRequest r;
+            r.project = doc.project;
+            r.outputURL = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
+            r.width = 160;
+            r.height = 90;
+            r.frameRate = FrameRate{25, 1};
+            try {
+                SequenceExporter().exportMovie(r, nullptr);
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << what << ": " << e.what();
+                continue;
+            }
+            const CountedMovie got = countedMovie(r.outputURL);
+            std::vector<int> shown, expected;
+            for (const auto& [time, index] : got.pictures)
+                shown.push_back(index);
+            for (int k = 0; k < 75; ++k)
+                expected.push_back(k);
+            EXPECT_EQ(shown, expected) << what;
+            EXPECT_EQ(got.clicks.size(), 7u) << what;
+            for (double click : got.clicks)
+                EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << what;
+        }
+    }
 }
 
 TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {

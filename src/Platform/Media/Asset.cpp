@@ -312,6 +312,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     // reach of it, before or after: one damaged time, where reading starts, is no end.
     std::map<int, std::pair<std::int64_t, std::int64_t>> onTrial; // its start and end
     std::set<int> tried;
+    // Of each stream, how many packets have been counted on from its latest with a time of its own.
+    std::map<int, int> counting;
     // Takes a packet of stream `index` from `start` to `end`; whether every stream settled has settled.
     const auto take = [&](int index, std::int64_t start, std::int64_t end) {
         const AVRational base = ctx.streams[index]->time_base;
@@ -351,7 +353,10 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 const auto previous = previousEnd.find(index);
                 start = previous != previousEnd.end() ? previous->second : packet->dts;
             }
-            if (continuous && start != AV_NOPTS_VALUE)
+            // Only a time of the packet's own bears out or contradicts one on trial: those the demuxer
+            // counts on from it agree with it whatever it is.
+            const bool own = packet->pts != AV_NOPTS_VALUE;
+            if (continuous && own)
                 if (const auto trial = onTrial.find(index); trial != onTrial.end()) {
                     const auto [firstStart, firstEnd] = trial->second;
                     onTrial.erase(trial);
@@ -360,7 +365,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                     const auto plausible = [&](std::int64_t t) {
                         return fileNow && ticksToTime(t, st.time_base) <= *fileNow + reach + Time(1, 1);
                     };
-                    if ((start - firstStart <= reachTicks && firstStart - start <= reachTicks) ||
+                    // Packets counted on from it that run past the next time of the stream's own were
+                    // counted from a damaged one.
+                    const bool overrun =
+                        counting[index] > 0 && start < firstEnd - assumedPacketDuration(st) / 2;
+                    if ((start - firstStart <= reachTicks && firstStart - start <= reachTicks && !overrun) ||
                         (plausible(firstStart) && !plausible(start))) {
                         tried.insert(index);
                         allSettled = take(index, firstStart, firstEnd);
@@ -370,6 +379,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 }
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
+            counting[index] = own ? 0 : counting[index] + 1;
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
@@ -385,7 +395,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                     packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
-                if (onItsOwn)
+                if (onItsOwn && !own && onTrial.count(index))
+                    onTrial[index].second = end;
+                else if (onItsOwn)
                     onTrial[index] = {start, end};
                 else if (take(index, start, end))
                     allSettled = true;
@@ -414,9 +426,14 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // packets, or, when it has few (a short second sound, a sparse track), until the others' times have moved
 // on a reading reach and a second past its last; a stream no item reads (not the first picture or sound)
 // that has had no packet by then is not waited for. Otherwise reading gives up with the file; the header's
-// word, a start at 0, or the demuxer's, then stands. Whether a stream's first packet carried a damaged time.
-bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
-                const Deadline& deadline) {
+// word, a start at 0, or the demuxer's, then stands. A stream whose first time is damaged starts where
+// the times after it put its first packet.
+struct Starts {
+    bool damaged = false;      // a stream's first packet carried a damaged time
+    std::int64_t goodFrom = 0; // where in the file every stream has had a time that counts
+};
+Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
+                  const Deadline& deadline) {
     constexpr int packetsEach = 20;
     // Packets read next in the file that may confirm a time.
     constexpr std::size_t confirming = 8;
@@ -440,13 +457,16 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
             starts.emplace(t.streamIndex, Search{readingReach(st) + Time(1, 1), !used});
         used = true;
     }
-    if (starts.empty()) return false;
+    if (starts.empty()) return {};
     // Every time read of the streams searched, in file order, and where in the file its packet began.
     struct Read {
         int stream;
         Time at;
         std::int64_t position;
+        int index;   // of the packet among its stream's, timed or not
+        Time length; // the packet's, or one picture's when it does not say
     };
+    std::map<int, int> packetsOf;
     std::vector<Read> read;
     std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
     int count = 0;
@@ -458,11 +478,16 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
         return s.finished;
     };
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    if (!packet) return false;
+    if (!packet) return {};
     for (; count < maximumPacketsAtTheEnd && !deadline.passed(); ++count) {
         if (av_read_frame(&ctx, packet.get()) < 0) break;
         const auto it = starts.find(packet->stream_index);
-        const std::int64_t ticks = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int index = it != starts.end() ? packetsOf[packet->stream_index]++ : 0;
+        // A program stream times some packets; the demuxer counts the others on from the one before,
+        // which may be a damaged one.
+        const std::int64_t ticks = packet->pts != AV_NOPTS_VALUE ? packet->pts
+                                   : fromPackets                 ? AV_NOPTS_VALUE
+                                                                 : packet->dts;
         if (it != starts.end() && ticks != AV_NOPTS_VALUE) {
             Search& s = it->second;
             const Time t = ticksToTime(ticks, ctx.streams[packet->stream_index]->time_base);
@@ -473,31 +498,49 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
             if (searched) {
                 s.lastAt = count;
                 ++s.packets;
-                read.push_back({packet->stream_index, t, packet->pos});
+                const AVStream& st = *ctx.streams[packet->stream_index];
+                read.push_back({packet->stream_index, t, packet->pos, index,
+                                packet->duration > 0 ? ticksToTime(packet->duration, st.time_base)
+                                                     : ticksToTime(assumedPacketDuration(st), st.time_base)});
             }
         }
         av_packet_unref(packet.get());
         if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
     std::map<int, Time> earliest;
-    std::set<int> seen;
-    bool damagedFirst = false;
+    std::set<int> seen, damaged;
+    // Of each stream whose first time is damaged, its first packet's time as the next good one puts it,
+    // that many packets before it, and the length of its first packet.
+    std::map<int, std::pair<Time, Time>> counted;
+    std::int64_t goodFrom = 0;
     for (std::size_t i = 0; i < read.size(); ++i) {
-        const auto& [index, t, position] = read[i];
+        const auto& [index, t, position, packetIndex, length] = read[i];
         const Time reach = starts.at(index).reach;
         // A parser that cuts one packet into several counts their times on from its first's, and leaves
-        // out their place in the file: those bear out nothing of the same stream.
-        bool confirmed = true;
-        for (std::size_t j = i + 1, looked = 0; j < read.size() && looked < confirming; ++j) {
-            if (read[j].stream == index && read[j].position < 0) continue;
-            confirmed = read[j].at > t - reach && read[j].at < t + reach;
-            if (confirmed) break;
-            ++looked;
+        // out their place in the file: those bear out nothing. Most of those read next have to bear it
+        // out: the first packets of every stream may be damaged alike.
+        int near = 0, far = 0;
+        for (std::size_t j = i + 1; j < read.size() && near + far < int(confirming); ++j) {
+            if (read[j].position < 0) continue;
+            ++(read[j].at > t - reach && read[j].at < t + reach ? near : far);
         }
-        if (seen.insert(index).second && !confirmed) damagedFirst = true;
+        const bool confirmed = near >= far;
+        if (seen.insert(index).second && !confirmed) {
+            damaged.insert(index);
+            counted.emplace(index, std::pair(Time::indefinite(), length));
+        }
         if (!confirmed) continue;
+        if (!earliest.count(index)) goodFrom = std::max(goodFrom, position);
+        if (const auto c = counted.find(index); c != counted.end() && c->second.first.isIndefinite())
+            c->second.first = t - Time(length.value() * packetIndex, length.timescale());
         if (auto [e, fresh] = earliest.try_emplace(index, t); !fresh) e->second = std::min(e->second, t);
     }
+    // The picture or sound whose time is damaged came first: before the earliest of the rest, and as
+    // far before the next one as the packets between them last (pictures reordered put the next one
+    // later than that).
+    for (const auto& [index, first] : counted)
+        if (const auto e = earliest.find(index); e != earliest.end())
+            e->second = std::min(first.first, e->second - first.second);
     // The demuxer estimates a stream's length from its start: one it took from a damaged time leaves the
     // end in doubt, and the other streams' estimate stands for it.
     std::set<int> doubtful;
@@ -518,11 +561,12 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
         const Time start = it->second;
         // The length the header gives runs from the file's start, an estimated one to the stream's end.
         Time end = t.timeRange.end();
-        if (doubtful.count(t.streamIndex) && othersEnd) end = *othersEnd;
+        // With every estimate in doubt, the data's end is read from the file's last bytes.
+        if (doubtful.count(t.streamIndex)) end = othersEnd.value_or(Time::indefinite());
         t.timeRange = end.isNumeric() ? TimeRange::fromStartEnd(start, std::max(end, start))
                                       : TimeRange(start, Time::indefinite());
     }
-    return damagedFirst;
+    return {!damaged.empty(), goodFrom};
 }
 
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
@@ -532,12 +576,20 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
 // ended before that is read again from a reach before its own estimated end. None when the end cannot be
 // reached quickly, or the file cannot be read there: the declared lengths then stand.
 std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
-                                      bool estimated, const Deadline& deadline) {
+                                      bool estimated, const Deadline& deadline, std::int64_t goodFrom = 0) {
     const AssetTrack* latest = nullptr;
     for (const auto& t : tracks)
         if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
             latest = &t;
-    if (!latest) return {};
+    const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
+    if (!latest) {
+        // No length stands, not even an estimate (every stream's start was damaged): the last bytes
+        // tell where each stream ends, read from past the damaged times.
+        if (!estimated || size <= 0) return {};
+        auto tail = readEnds(ctx, tracks, tracks.front().streamIndex, Time::zero(), {}, true, deadline,
+                             std::max(goodFrom, size - estimateBytes));
+        return tail ? *tail : std::map<int, StreamEnd>{};
+    }
     const auto before = [&](const AssetTrack& t) {
         return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
     };
@@ -564,7 +616,6 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
                                                        t.timeRange.duration.isNumeric() &&
                                                        it->second.reached + Time(1, 1) < t.timeRange.end())
             astray.insert(t.streamIndex);
-    const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
     if (!astray.empty() && size > 0)
         if (auto tail = readEnds(ctx, tracks, latest->streamIndex, Time::zero(), {}, true, deadline,
                                  std::max<std::int64_t>(0, size - estimateBytes)))
@@ -586,10 +637,15 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         auto it = measured.find(t.streamIndex);
         if (estimated && it != measured.end() && t.timeRange.duration.isNumeric()) {
             // What the estimate misses is what the parsers still held, a packet or two; a damaged time
-            // far beyond it is no end. Reading that never came near the estimate, even through the bytes
-            // the estimate was read from, leaves the estimate standing.
+            // far beyond it, or beyond where the other streams' data ends, is no end (an estimate the
+            // demuxer took from a damaged time may fall short of the data that all streams agree on).
+            // Reading that never came near the estimate, even through the bytes the estimate was read
+            // from, leaves the estimate standing.
             const Time estimate = t.timeRange.end();
-            Time end = std::min(it->second.end, estimate + Time(1, 1));
+            std::optional<Time> others;
+            for (const auto& [index, data] : measured)
+                if (index != t.streamIndex && (!others || data.end > *others)) others = data.end;
+            Time end = std::min(it->second.end, std::max(estimate, others.value_or(estimate)) + Time(1, 1));
             if (it->second.reached + Time(1, 1) < estimate) end = estimate;
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
@@ -758,11 +814,11 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
     // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
     // is read again, as every reader of it then reads it, by its times as stored.
-    if (findStarts(*ctx, found, estimated, deadline) && estimated && !rawClock)
-        return readAsset(path, deadline, true);
+    const Starts starts = findStarts(*ctx, found, estimated, deadline);
+    if (starts.damaged && estimated && !rawClock) return readAsset(path, deadline, true);
     for (AssetTrack& t : found)
         t.rawClock = rawClock;
-    const auto measured = measuredEnds(*ctx, found, estimated, deadline);
+    const auto measured = measuredEnds(*ctx, found, estimated, deadline, starts.goodFrom);
     boundByData(found, measured, estimated);
     std::vector<StreamFrames> frames;
     for (const AssetTrack& t : found)
