@@ -269,10 +269,31 @@ Time readingReach(const AVStream& st) {
     return second;
 }
 
+// Whether a packet of a picture stream coded with start codes begins with none: the tail of a picture whose
+// start lay before where reading began, which a program stream's parser hands on with the time of the
+// picture after it.
+bool pictureTail(const AVStream& st, const AVPacket& p) {
+    switch (st.codecpar->codec_id) {
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+        break;
+    default:
+        return false;
+    }
+    const bool startCode = p.size >= 4 && p.data[0] == 0 && p.data[1] == 0 &&
+                           (p.data[2] == 1 || (p.data[2] == 0 && p.data[3] == 1));
+    return !startCode;
+}
+
 // Where a stream's data ends, and the latest time any of its packets read carried, passed over or not.
 struct StreamEnd {
     Time end;
     Time reached;
+    bool timed = false;     // a packet read after the first had a time of its own, not one counted on
+    Time longest;           // the longest packet's length
+    bool countedOn = false; // some of its packets had no time of their own, and were counted on to
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
@@ -303,7 +324,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     if (!packet) return std::nullopt;
     std::map<int, std::int64_t> previousEnd;
-    std::map<int, std::int64_t> latest, reached;
+    std::map<int, std::int64_t> latest, reached, longest;
+    std::set<int> timed;
     std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
     for (int s : settle)
@@ -314,6 +336,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::set<int> tried;
     // Of each stream, how many packets have been counted on from its latest with a time of its own.
     std::map<int, int> counting;
+    std::set<int> countedOn;
     // Takes a packet of stream `index` from `start` to `end`; whether every stream settled has settled.
     const auto take = [&](int index, std::int64_t start, std::int64_t end) {
         const AVRational base = ctx.streams[index]->time_base;
@@ -322,6 +345,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         const Time endTime = ticksToTime(end, base);
         if (!fileNow || endTime > *fileNow) fileNow = endTime;
         auto [it, fresh] = latest.try_emplace(index, end);
+        longest[index] = std::max(longest[index], end - start);
         if (!fresh) it->second = std::max(it->second, end);
         if (settle.empty()) return false;
         const Time now = ticksToTime(start, base);
@@ -339,9 +363,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
             break;
         }
         const int index = packet->stream_index;
-        const bool counted = std::any_of(tracks.begin(), tracks.end(),
-                                         [&](const AssetTrack& t) { return t.streamIndex == index; }) &&
-                             !(packet->flags & AV_PKT_FLAG_DISCARD);
+        const bool counted =
+            std::any_of(tracks.begin(), tracks.end(),
+                        [&](const AssetTrack& t) { return t.streamIndex == index; }) &&
+            !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+            !(continuous && !previousEnd.count(index) && pictureTail(*ctx.streams[index], *packet));
         bool allSettled = false;
         if (counted) {
             const AVStream& st = *ctx.streams[index];
@@ -380,6 +406,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
             counting[index] = own ? 0 : counting[index] + 1;
+            if (!own) countedOn.insert(index);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
@@ -391,8 +418,16 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 if (!first) seen->second = std::max(seen->second, start);
             }
             if (start != AV_NOPTS_VALUE && !jumped) {
-                const std::int64_t length =
-                    packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
+                // The first packet after a seek may be the tail of a picture whose start went unread,
+                // carrying the time of the one that follows it.
+                if (own && previous != previousEnd.end()) timed.insert(index);
+                // A picture lasts at least one at its stream's rate: a program stream's parser may give
+                // an MPEG-2 picture half that.
+                const std::int64_t assumed = assumedPacketDuration(st);
+                const std::int64_t length = st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+                                                ? std::max(packet->duration, assumed)
+                                            : packet->duration > 0 ? packet->duration
+                                                                   : assumed;
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
                 if (onItsOwn && !own && onTrial.count(index))
@@ -413,7 +448,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     for (const auto& [index, end] : latest) {
         const AVRational base = ctx.streams[index]->time_base;
         if (settle.empty() || settle.count(index))
-            out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base)});
+            out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base),
+                                         timed.count(index) > 0, ticksToTime(longest[index], base),
+                                         countedOn.count(index) > 0});
     }
     return out;
 }
@@ -569,6 +606,67 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
     return {!damaged.empty(), goodFrom};
 }
 
+// Of a picture stream that times only some of its pictures (a program stream's), where its pictures end
+// as a decoder shows them, read from byte `fromByte` on: the last picture with a time of its own and one
+// picture's time for each shown after it. Counting packets would not do where pictures are reordered
+// (MPEG-2 with B-pictures, H.264): the last packets are not the last pictures. Reading starts earlier,
+// down to `earliest`, when the last time came before a key frame to decode from. None when nothing
+// with a time of its own decodes.
+std::optional<Time> shownPicturesEnd(AVFormatContext& ctx, int index, std::int64_t fromByte,
+                                     std::int64_t earliest, const Deadline& deadline) {
+    const AVStream& st = *ctx.streams[index];
+    const std::int64_t picture = assumedPacketDuration(st);
+    const AVCodec* decoder = avcodec_find_decoder(st.codecpar->codec_id);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
+                                                       [](AVFrame* f) { av_frame_free(&f); });
+    if (!decoder || picture <= 0 || !packet || !frame) return std::nullopt;
+    for (int attempt = 0; attempt < 4 && !deadline.passed(); ++attempt) {
+        if (av_seek_frame(&ctx, -1, fromByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+        struct Codec {
+            AVCodecContext* c;
+            ~Codec() { avcodec_free_context(&c); }
+        } codec{avcodec_alloc_context3(decoder)};
+        if (!codec.c || avcodec_parameters_to_context(codec.c, st.codecpar) < 0) return std::nullopt;
+        codec.c->pkt_timebase = st.time_base;
+        codec.c->thread_count = 1;
+        if (avcodec_open2(codec.c, decoder, nullptr) < 0) return std::nullopt;
+        std::optional<std::int64_t> last;
+        std::int64_t after = 0;
+        const auto receive = [&] {
+            while (avcodec_receive_frame(codec.c, frame.get()) == 0) {
+                if (frame->pts != AV_NOPTS_VALUE) {
+                    last = frame->pts;
+                    after = 0;
+                } else if (last) {
+                    ++after;
+                }
+                av_frame_unref(frame.get());
+            }
+        };
+        // Decoding starts at a key frame: what comes before it refers to pictures not read.
+        bool keyed = false, timedBeforeKey = false;
+        for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
+            if (av_read_frame(&ctx, packet.get()) < 0) break;
+            if (packet->stream_index == index) {
+                keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY);
+                timedBeforeKey = timedBeforeKey || (!keyed && packet->pts != AV_NOPTS_VALUE);
+                if (keyed) {
+                    avcodec_send_packet(codec.c, packet.get());
+                    receive();
+                }
+            }
+            av_packet_unref(packet.get());
+        }
+        avcodec_send_packet(codec.c, nullptr);
+        receive();
+        if (last) return ticksToTime(*last + (after + 1) * picture, st.time_base);
+        if (!timedBeforeKey || fromByte <= earliest) return std::nullopt;
+        fromByte = std::max(earliest, fromByte - estimateBytes);
+    }
+    return std::nullopt;
+}
+
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
 // the latest declared end. A header can declare any length (a 24 KB AVI claims 317 years); the
 // packets cannot. When the lengths are only estimated (a transport stream's, from the last packets
@@ -582,19 +680,22 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
         if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
             latest = &t;
     const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
-    if (!latest) {
-        // No length stands, not even an estimate (every stream's start was damaged): the last bytes
-        // tell where each stream ends, read from past the damaged times.
-        if (!estimated || size <= 0) return {};
-        auto tail = readEnds(ctx, tracks, tracks.front().streamIndex, Time::zero(), {}, true, deadline,
-                             std::max(goodFrom, size - estimateBytes));
-        return tail ? *tail : std::map<int, StreamEnd>{};
-    }
+    // The last bytes, read from past any damaged first times, tell where each stream ends.
+    const auto tailEnds = [&]() -> std::optional<std::map<int, StreamEnd>> {
+        if (size <= 0) return std::nullopt;
+        return readEnds(ctx, tracks, tracks.front().streamIndex, Time::zero(), {}, true, deadline,
+                        std::max(goodFrom, size - estimateBytes));
+    };
+    // No length stands, not even an estimate (every stream's start was damaged).
+    if (!latest)
+        return estimated ? tailEnds().value_or(std::map<int, StreamEnd>{}) : std::map<int, StreamEnd>{};
     const auto before = [&](const AssetTrack& t) {
         return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
     };
     auto ends = readEnds(ctx, tracks, latest->streamIndex,
                          estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
+    // A search by packet times in a program stream that times few of them can fail altogether.
+    if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
     if (!estimated) return *ends;
     int readings = 0;
@@ -608,21 +709,28 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     }
     // A search that never came near a stream's estimated end landed after the packets that gave it:
     // times that go back (recordings joined end to end, the later one timed earlier), or one damaged
-    // time ahead of the rest. The bytes the estimate was read from tell which: read in order, the
-    // first recording's end is kept and the damaged time passed over.
+    // time ahead of the rest. So did one that met only packets timed by counting on from a time the
+    // demuxer made up after the seek (a program stream that times few of its pictures). The bytes the
+    // estimate was read from tell: read in order, the first recording's end is kept, the damaged time
+    // passed over, and the pictures counted from the last time they carry.
     std::set<int> astray;
     for (const auto& t : tracks)
-        if (const auto it = ends->find(t.streamIndex); it != ends->end() &&
-                                                       t.timeRange.duration.isNumeric() &&
-                                                       it->second.reached + Time(1, 1) < t.timeRange.end())
+        if (const auto it = ends->find(t.streamIndex);
+            t.timeRange.duration.isNumeric() &&
+            (it == ends->end() || it->second.reached + Time(1, 1) < t.timeRange.end() || !it->second.timed))
             astray.insert(t.streamIndex);
-    if (!astray.empty() && size > 0)
-        if (auto tail = readEnds(ctx, tracks, latest->streamIndex, Time::zero(), {}, true, deadline,
-                                 std::max<std::int64_t>(0, size - estimateBytes)))
+    if (!astray.empty())
+        if (auto tail = tailEnds())
             for (int index : astray)
                 if (const auto it = tail->find(index);
-                    it != tail->end() && it->second.reached > ends->at(index).reached)
+                    it != tail->end() &&
+                    (!ends->count(index) || it->second.reached > ends->at(index).reached))
                     ends->insert_or_assign(index, it->second);
+    for (auto& [index, end] : *ends)
+        if (end.countedOn && ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
+            if (const auto shown = shownPicturesEnd(ctx, index, std::max(goodFrom, size - estimateBytes),
+                                                    goodFrom, deadline))
+                end.end = *shown;
     return *ends;
 }
 
@@ -664,6 +772,9 @@ struct StreamFrames {
     Time picture;
     Time priming;
     Time padding;
+    // How far the times of its packets may lie from its sound: up to a packet where a program stream
+    // times each packet of PCM sound by the first whole frame in it.
+    Time timing;
 };
 
 // A coder's own delay and frame in samples, for codings whose encoders start with one; the figures of
@@ -723,7 +834,7 @@ StreamFrames streamFrames(const AVStream& st) {
 // its sound. The rule is the same for every container.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
     std::optional<Time> firstPicture, firstSound, picturesEnd, soundEnd;
-    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero();
+    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero(), timing = Time::zero();
     const auto later = [](std::optional<Time>& v, const Time& t) {
         if (t.isNumeric() && (!v || t > *v)) v = t;
     };
@@ -740,6 +851,7 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             if (!firstSound || t.timeRange.start < *firstSound) firstSound = t.timeRange.start;
             priming = std::max(priming, frames[i].priming);
             padding = std::max(padding, frames[i].padding);
+            timing = std::max(timing, frames[i].timing);
             later(soundEnd, t.timeRange.end());
         }
     }
@@ -760,7 +872,7 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             if (whole > 0 && back <= std::numeric_limits<std::int64_t>::max())
                 origin = *firstPicture - Time(std::int64_t(back), picture.timescale());
         }
-        if (soundEnd && end && *soundEnd - *end > padding + rounding) end = soundEnd;
+        if (soundEnd && end && *soundEnd - *end > padding + std::max(rounding, timing)) end = soundEnd;
     }
     for (AssetTrack& t : tracks) {
         t.timeOrigin = origin;
@@ -821,8 +933,12 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     const auto measured = measuredEnds(*ctx, found, estimated, deadline, starts.goodFrom);
     boundByData(found, measured, estimated);
     std::vector<StreamFrames> frames;
-    for (const AssetTrack& t : found)
+    for (const AssetTrack& t : found) {
         frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));
+        if (const auto m = measured.find(t.streamIndex);
+            estimated && t.mediaType == MediaType::audio && m != measured.end())
+            frames.back().timing = m->second.longest;
+    }
     placeOnAssetTimeline(found, frames);
 
     std::vector<std::shared_ptr<const AssetTrack>> tracks;

@@ -37,7 +37,7 @@ constexpr double kStepBackReach = 0.5;
 constexpr double kReorderStepBack = 0.25;
 // Pictures decoded ahead at most to judge a picture's time by those after it: more than a program
 // stream leaves untimed between those it times.
-constexpr std::size_t kLookAhead = 40;
+constexpr std::size_t kLookAhead = 48;
 
 } // namespace
 
@@ -64,7 +64,8 @@ struct VideoDecoder::Impl {
     // judged by those of its neighbours (see `placed`).
     struct Decoded {
         std::shared_ptr<VideoFrame> frame;
-        std::int64_t pts = AV_NOPTS_VALUE;
+        std::int64_t pts = AV_NOPTS_VALUE;     // its own
+        std::int64_t counted = AV_NOPTS_VALUE; // the demuxer's, counted on from an earlier one
     };
     std::deque<Decoded> ahead;
     bool drained = false; // the codec gave its last picture
@@ -134,7 +135,7 @@ struct VideoDecoder::Impl {
                 // its decoding time (AVI).
                 const std::int64_t own =
                     frame->pts != AV_NOPTS_VALUE || byPacketTime ? frame->pts : frame->best_effort_timestamp;
-                Decoded d{std::make_shared<VideoFrame>(), own};
+                Decoded d{std::make_shared<VideoFrame>(), own, frame->best_effort_timestamp};
                 pictures.describe(frame, *d.frame);
                 ahead.push_back(std::move(d));
                 return true;
@@ -184,11 +185,11 @@ struct VideoDecoder::Impl {
         return pts != AV_NOPTS_VALUE && pts >= trackStart - reachTicks && pts <= trackEnd + reachTicks;
     }
 
-    // Whether `b`, the `n`th picture after `a`, leaves room for those between them, no farther than a
-    // reach a picture.
+    // Whether `b`, the `n`th picture after `a`, lies at least those pictures' time after it (within half
+    // a picture), and no farther than a reach a picture.
     bool roomFor(std::int64_t a, std::int64_t b, int n = 1) const {
         const std::int64_t apart = b - a;
-        return apart > 0 && apart >= (n - 1) * frameTicks && apart <= n * reachTicks;
+        return apart > 0 && apart >= n * frameTicks - frameTicks / 2 && apart <= n * reachTicks;
     }
 
     // Whether `b` lies where the frame rate puts the `n`th picture after `a`, within half a picture.
@@ -210,8 +211,21 @@ struct VideoDecoder::Impl {
         const std::int64_t step = std::max<std::int64_t>(frameTicks, 1);
         if (!credible(t)) {
             if (before) return *before + step;
-            const auto next = follower(1);
-            return next ? next->pts - next->apart * step : trackStart;
+            // After a seek: counted back from the next picture with a time (the first of the next few
+            // that the one after it bears out: a program stream's parser may give the picture before a
+            // packet's first the packet's time), or from the track's end when none follows; else the
+            // time the demuxer counted on to it, made up after the seek.
+            const std::int64_t counted = ahead.front().counted;
+            if (const auto next = follower(1)) {
+                for (int n = 1; n <= 2; ++n) {
+                    const auto f = follower(n), g = follower(n + 1);
+                    if (f && g && onTime(f->pts, g->pts, g->apart - f->apart))
+                        return f->pts - f->apart * step;
+                }
+                return next->pts - next->apart * step;
+            }
+            if (drained) return trackEnd - std::int64_t(ahead.size()) * step;
+            return credible(counted) ? counted : trackStart;
         }
         if (before && onTime(*before, t, 1)) return t;
         const auto first = follower(1);
@@ -230,8 +244,9 @@ struct VideoDecoder::Impl {
             if (t < *before) return std::nullopt;
             return t;
         }
-        // After a seek: a picture timed after those that follow it, which bear out each other.
-        if (borneOutAfter() || t < first->pts) return t;
+        // After a seek: a picture timed too late for those that follow it, which bear out each other
+        // (one timed too early may come before pictures lost).
+        if (borneOutAfter() || first->pts - t >= first->apart * frameTicks - frameTicks / 2) return t;
         if (const auto second = follower(2);
             second && onTime(first->pts, second->pts, second->apart - first->apart))
             return first->pts - first->apart * step;
@@ -392,12 +407,17 @@ const AssetTrack& VideoDecoder::track() const { return *impl_->track; }
 bool VideoDecoder::ranOutBefore(const Time& time) const {
     const Impl& m = *impl_;
     if (!m.endOfStream || !(time < m.track->timeRange.end())) return false;
+    // What was read reaches as far as the latest packet's time, or the latest picture's where the packets
+    // time only some of them (a program stream's).
+    std::int64_t reached = m.readEnd;
+    if (m.latestPicture && (reached == AV_NOPTS_VALUE || *m.latestPicture + m.frameTicks > reached))
+        reached = *m.latestPicture + m.frameTicks;
     // No picture with a time read since the last seek: none at all when none came either.
-    if (m.readEnd == AV_NOPTS_VALUE) return !m.current;
+    if (reached == AV_NOPTS_VALUE) return !m.current;
     // The last pictures of a whole file may be damaged and held over: that much is no shortfall.
     const double rate = m.track->nominalFrameRate;
     const double slack = std::max(0.25, rate > 0 ? 6 / rate : 0.0);
-    return (time - m.timeOf(m.readEnd)).toSeconds() > slack;
+    return (time - m.timeOf(reached)).toSeconds() > slack;
 }
 
 int VideoDecoder::seekCount() const { return impl_->seeks; }
