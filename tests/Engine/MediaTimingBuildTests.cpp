@@ -988,6 +988,70 @@ TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequ
     EXPECT_EQ(CB::reachedEnd(slow, 1.0, 1.0 / 24), 6.02);
 }
 
+TEST(MediaTimingBuild, ATransportStreamWithADropoutExportsWhole) {
+    // Three seconds of counting pictures at 25 fps with a click every ten pictures' time from the tenth,
+    // as a DVB recording carries them; a tenth or a quarter of its packets are lost mid-file, as in a
+    // reception dropout (a few tenths of a second). The item keeps its length and exports whole: every
+    // picture before the dropout on its frame, those from a key frame after it on on theirs, and every
+    // click that was not lost in its place.
+    const fs::path source = MediaFixtures::shared().scratch("dropout-source.ts");
+    ts::writeMovie(source,
+                   {.container = "mpegts",
+                    .width = 160,
+                    .height = 90,
+                    .framesPerSecond = 25,
+                    .frames = 75,
+                    .audio = ts::AudioCodec::aac,
+                    .audioSeconds = 3,
+                    .countingFrames = true,
+                    .keyFrameInterval = 12,
+                    .reorderedPictures = 3,
+                    .sound = [](std::int64_t i) { return i > 0 && i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
+    std::ifstream in(source, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t packets = bytes.size() / 188, middle = packets / 2 * 188;
+    for (const std::size_t lost : {packets / 10, packets / 4}) {
+        const std::string name = "dropout-" + std::to_string(lost) + ".ts";
+        const fs::path damaged = MediaFixtures::shared().scratch(name);
+        {
+            std::ofstream out(damaged, std::ios::binary);
+            out.write(bytes.data(), std::streamsize(middle));
+            out.write(bytes.data() + middle + 188 * lost,
+                      std::streamsize(bytes.size() - middle - 188 * lost));
+        }
+        EXPECT_NEAR(media::Asset::load(damaged)->duration().toSeconds(), 3.0, 0.05) << name;
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{25, 1};
+        const Uuid m = doc.media(damaged, MediaKind::video, 3);
+        doc.clip(0, m, 0, 3);
+        doc.clip(3, m, 0, 3);
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = MediaFixtures::shared().scratch(name + ".mp4");
+        r.width = 160;
+        r.height = 90;
+        r.frameRate = FrameRate{25, 1};
+        try {
+            SequenceExporter().exportMovie(r, nullptr);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << name << ": " << e.what();
+            continue;
+        }
+        const CountedMovie got = countedMovie(r.outputURL);
+        ASSERT_EQ(got.pictures.size(), 75u) << name;
+        int first = 0;
+        while (first < 75 && got.pictures[std::size_t(first)].second == first)
+            ++first;
+        EXPECT_GT(first, 20) << name;
+        for (int k = 63; k < 75; ++k)
+            EXPECT_EQ(got.pictures[std::size_t(k)].second, k) << name;
+        ASSERT_GE(got.clicks.size(), 3u) << name;
+        for (double click : got.clicks)
+            EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
+        EXPECT_NEAR(got.clicks.back(), 2.8, 0.002) << name;
+    }
+}
+
 TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
     enginetest::LogCapture log("media");
     // An AAC packet the decoder refuses with its own error code.
