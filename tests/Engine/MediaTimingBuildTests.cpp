@@ -1102,24 +1102,45 @@ TEST(MediaTimingBuild, ReversedClipsShowEveryPictureTheirTimeAsksFor) {
     // Backwards, each frame shows the picture a forward clip over the same stretch shows there: the
     // one at the source time the frame has come back down to by its end. So the first frame shows
     // the stretch's last picture, and the last its in point's. Matroska stores times in whole
-    // milliseconds, so most of its pictures sit a third of a millisecond off the 24 fps grid.
+    // milliseconds, so most of its pictures sit a third of a millisecond off the 24 fps grid. A
+    // transport stream at 25 fps, with a key frame a second or only one, is searched by packet time:
+    // its first second is read from its start, not from a key frame past the time asked for.
     const fs::path mkv = MediaFixtures::shared().scratch("counting-48.mkv");
     ts::writeMovie(
         mkv, {.container = "matroska", .width = 160, .height = 90, .frames = 48, .countingFrames = true});
+    std::vector<fs::path> transport;
+    for (const int keyFrameInterval : {25, 250}) {
+        transport.push_back(
+            MediaFixtures::shared().scratch("counting-" + std::to_string(keyFrameInterval) + ".ts"));
+        ts::writeMovie(transport.back(), {.container = "mpegts",
+                                          .width = 160,
+                                          .height = 90,
+                                          .framesPerSecond = 25,
+                                          .frames = 50,
+                                          .countingFrames = true,
+                                          .keyFrameInterval = keyFrameInterval,
+                                          .reorderedPictures = 3});
+    }
     struct Case {
         fs::path file;
         double start, duration, in, speed;
         FrameRate rate;
+        int sourceRate = 24;
     };
-    for (const auto& [file, start, duration, in, speed, rate] :
-         {Case{countingMovie(), 0, 1, 1, 1, FrameRate{24, 1}},
-          Case{countingMovie(), 0.5, 0.5, 0.5, 2, FrameRate{24, 1}},
-          Case{countingMovie(), 0, 1.5, 0.25, 1, FrameRate{25, 1}},
-          Case{mkv, 0, 1.5, 0.25, 1, FrameRate{24, 1}}, Case{mkv, 0, 1.5, 0.25, 1, FrameRate{30000, 1001}}}) {
+    std::vector<Case> cases{Case{countingMovie(), 0, 1, 1, 1, FrameRate{24, 1}},
+                            Case{countingMovie(), 0.5, 0.5, 0.5, 2, FrameRate{24, 1}},
+                            Case{countingMovie(), 0, 1.5, 0.25, 1, FrameRate{25, 1}},
+                            Case{mkv, 0, 1.5, 0.25, 1, FrameRate{24, 1}},
+                            Case{mkv, 0, 1.5, 0.25, 1, FrameRate{30000, 1001}}};
+    for (const fs::path& file : transport)
+        for (const FrameRate rate :
+             {FrameRate{25, 1}, FrameRate{30000, 1001}, FrameRate{60000, 1001}, FrameRate{24000, 1001}})
+            cases.push_back(Case{file, 0, 2, 0, 1, rate, 25});
+    for (const auto& [file, start, duration, in, speed, rate, sourceRate] : cases) {
         Doc doc;
         doc.project.sequence.frameRate = rate;
         const Uuid m = doc.media(file, MediaKind::video, 2);
-        doc.project.media.mut(0).hasAudio = file != mkv;
+        doc.project.media.mut(0).hasAudio = file == countingMovie();
         TimelineClip& c = doc.clip(0, m, start, duration, in);
         c.timeRemap.speed = speed;
         c.timeRemap.reversed = true;
@@ -1128,7 +1149,8 @@ TEST(MediaTimingBuild, ReversedClipsShowEveryPictureTheirTimeAsksFor) {
         for (int k = 0; k < int(std::ceil((start + duration) / frame - 1e-9)); ++k) {
             const double t = k * frame - start;
             expected.push_back(
-                t < 0 ? 0 : int(std::floor((end - speed * std::min(t + frame, duration)) * 24 + 1e-6)));
+                t < 0 ? 0
+                      : int(std::floor((end - speed * std::min(t + frame, duration)) * sourceRate + 1e-6)));
         }
         EXPECT_EQ(exportCounted(doc, "reversed.mp4"), expected)
             << file.filename() << " from " << in << " at " << speed << "x, " << rate.numerator << "/"

@@ -312,9 +312,12 @@ struct VideoDecoder::Impl {
         const std::int64_t ts =
             av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
                          AVRational{1, Time::modelTimescale}, tb);
-        detail::seekNear(format, stream->index, ts);
-        // From the file's start decoding begins with its first packet, whatever it is.
+        // From the file's start decoding begins with its first packet, whatever it is. A search by packet
+        // time for a time at or before the first may land anywhere near it, past the first key frame too:
+        // such a file is read from its first byte.
         awaitingKey = byPacketTime && target > track->timeRange.start;
+        if (!(byPacketTime && !awaitingKey && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0))
+            detail::seekNear(format, stream->index, ts);
         latestPicture.reset();
         ahead.clear();
         drained = false;
