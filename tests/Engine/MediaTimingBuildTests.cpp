@@ -383,20 +383,27 @@ TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAny
 }
 
 TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlone) {
-    // Three seconds of counting pictures at 25 fps with AAC clicks every ten pictures' time, the
+    // Three seconds of counting pictures at 25 fps with AAC or Opus clicks every ten pictures' time, the
     // sound starting with the pictures (its priming alone before them) or 200 ms before them:
-    // Matroska by its packet times, MP4 by its edit list. Each plays on the frames of its pictures,
-    // with its sound.
-    for (const char* container : {"matroska", "mp4"})
+    // Matroska by its packet times (and, for Opus, the codec delay its demuxer takes off them), MP4 by
+    // its edit list. Each plays on the frames of its pictures, with its sound.
+    struct Sound {
+        const char* container;
+        ts::AudioCodec codec;
+    };
+    for (const auto& [container, codec] :
+         {Sound{"matroska", ts::AudioCodec::aac}, Sound{"mp4", ts::AudioCodec::aac},
+          Sound{"matroska", ts::AudioCodec::opus}})
         for (int delay : {0, 5}) {
-            const std::string name = std::string("placed-") + container + "-" + std::to_string(delay);
+            const std::string name = std::string("placed-") + container + "-" + std::to_string(delay) +
+                                     (codec == ts::AudioCodec::opus ? "-opus" : "");
             const fs::path source =
                 MediaFixtures::shared().scratch(name + (std::string(container) == "mp4" ? ".mp4" : ".mkv"));
             ts::writeMovie(source,
                            {.container = container,
                             .framesPerSecond = 25,
                             .frames = 75,
-                            .audio = ts::AudioCodec::aac,
+                            .audio = codec,
                             .audioSeconds = 3 + delay / 25.0,
                             .countingFrames = true,
                             .reorderedPictures = 2,
@@ -427,6 +434,36 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
             for (double click : got.clicks)
                 EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
         }
+
+    // Six seconds of AC-3 or E-AC-3 in Matroska at 29.97 fps, whose last coded frame outlasts the pictures by
+    // less than its fill: the file's length is not the pictures'.
+    for (const auto codec : {ts::AudioCodec::ac3, ts::AudioCodec::eac3}) {
+        const std::string name = codec == ts::AudioCodec::ac3 ? "ntsc-ac3.mkv" : "ntsc-eac3.mkv";
+        const fs::path source = MediaFixtures::shared().scratch(name);
+        ts::writeMovie(source, {.container = "matroska",
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 30,
+                                .frames = 180,
+                                .audio = codec,
+                                .audioSeconds = 6.006,
+                                .ntsc = true});
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 6.006, 0.0011) << name;
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{30000, 1001};
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        ExportRequest r;
+        r.project = doc.project;
+        r.outputURL = MediaFixtures::shared().scratch(name + ".mp4");
+        r.width = 160;
+        r.height = 90;
+        r.frameRate = FrameRate{30000, 1001};
+        SequenceExporter().exportMovie(r, nullptr);
+        EXPECT_EQ(videoPackets(r.outputURL), 180) << name;
+    }
 
     // Lossless and PCM sound that outlasts the pictures is all heard, however short its tail and
     // however long its coded frames: FLAC in Matroska for less than two of its 96 ms frames, PCM in a

@@ -271,7 +271,13 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::aac: encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::eac3:
+            encoder = "eac3", sampleFormat = AV_SAMPLE_FMT_FLTP;
+            break;
         case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::opus:
+            encoder = "libopus";
+            break;
         case AudioCodec::lpcm:
             encoder = "pcm_s16be", compressed = false;
             break;

@@ -22,9 +22,12 @@ enum class AudioCodec {
     mp3,
     // As camcorders and broadcast transport streams carry them.
     ac3,
+    eac3,
     mp2,
     // 16-bit big-endian PCM, as DVDs carry it.
     lpcm,
+    // As WebM and Matroska carry it, with its 312 samples of pre-skip.
+    opus,
     // Lossless, in frames of 4,608 samples (96 ms at 48 kHz).
     flac,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.

@@ -736,7 +736,8 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
 
 // Shortens every declared length that the data contradicts (by more than packet times rounded to
 // a coarse time base can); an estimated length becomes what the data says, longer or shorter.
-void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>& measured, bool estimated) {
+void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>& measured, bool estimated,
+                 const AVFormatContext& ctx) {
     if (measured.empty()) return;
     Time dataEnd = measured.begin()->second.end;
     for (const auto& [index, data] : measured)
@@ -758,9 +759,13 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }
-        // A stream with no packet after the seek ended before it, so no later than the data.
+        // A stream with no packet after the seek ended before it, so no later than the data. A stream
+        // whose header gives no length of its own (Matroska's) was given the file's, which its last
+        // packets tell apart from its own.
         const Time end = std::max(it != measured.end() ? it->second.end : dataEnd, t.timeRange.start);
-        if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end())
+        const bool fileLength =
+            it != measured.end() && ctx.streams[t.streamIndex]->duration == AV_NOPTS_VALUE;
+        if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end() || fileLength)
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
     }
 }
@@ -931,7 +936,10 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     for (AssetTrack& t : found)
         t.rawClock = rawClock;
     const auto measured = measuredEnds(*ctx, found, estimated, deadline, starts.goodFrom);
-    boundByData(found, measured, estimated);
+    boundByData(found, measured, estimated, *ctx);
+    for (AssetTrack& t : found)
+        if (const int delay = detail::delayTakenOffTimes(*ctx, t.streamIndex); delay > 0 && t.sampleRate > 0)
+            t.timeRange = TimeRange(t.timeRange.start + Time(delay, t.sampleRate), t.timeRange.duration);
     std::vector<StreamFrames> frames;
     for (const AssetTrack& t : found) {
         frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));

@@ -464,7 +464,9 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.outRate = sampleRate > 0 ? sampleRate : m.codec->sample_rate;
     m.outChannels = channels > 0 ? channels : nativeChannels;
     m.convChannels = nativeChannels == 1 ? 1 : m.outChannels;
-    m.origin = m.track->timeOrigin.converted(m.outRate).value();
+    m.origin =
+        m.track->timeOrigin.converted(m.outRate).value() -
+        av_rescale(detail::delayTakenOffTimes(*m.format, m.stream->index), m.outRate, m.codec->sample_rate);
     m.byPacketTime = detail::seeksByPacketTime(*m.format);
 }
 
