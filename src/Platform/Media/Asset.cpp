@@ -311,8 +311,15 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
                                                  const Deadline& deadline, std::int64_t fromByte = -1) {
-    if (fromByte >= 0) {
-        if (av_seek_frame(&ctx, -1, fromByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+    // A search by packet times for a time at or before a stream's first may land anywhere near it, past
+    // its first packets too: such reading starts at the first byte.
+    const bool fromStart =
+        continuous && fromByte < 0 && std::any_of(tracks.begin(), tracks.end(), [&](const AssetTrack& t) {
+            return t.streamIndex == seekStream && t.timeRange.start.isNumeric() && from <= t.timeRange.start;
+        });
+    if (fromByte >= 0 || fromStart) {
+        if (av_seek_frame(&ctx, -1, std::max<std::int64_t>(fromByte, 0), AVSEEK_FLAG_BYTE) < 0)
+            return std::nullopt;
     } else {
         const AVStream& reference = *ctx.streams[seekStream];
         const std::int64_t target =
@@ -467,7 +474,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // the times after it put its first packet.
 struct Starts {
     bool damaged = false;      // a stream's first packet carried a damaged time
-    std::int64_t goodFrom = 0; // where in the file every stream has had a time that counts
+    std::int64_t goodFrom =
+        0; // where in the file every stream whose first time is damaged has had a good one
 };
 Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
                   const Deadline& deadline) {
@@ -567,7 +575,7 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
             counted.emplace(index, std::pair(Time::indefinite(), length));
         }
         if (!confirmed) continue;
-        if (!earliest.count(index)) goodFrom = std::max(goodFrom, position);
+        if (!earliest.count(index) && damaged.count(index)) goodFrom = std::max(goodFrom, position);
         if (const auto c = counted.find(index); c != counted.end() && c->second.first.isIndefinite())
             c->second.first = t - Time(length.value() * packetIndex, length.timescale());
         if (auto [e, fresh] = earliest.try_emplace(index, t); !fresh) e->second = std::min(e->second, t);
