@@ -467,15 +467,18 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
 
     // Lossless and PCM sound that outlasts the pictures is all heard, however short its tail and
     // however long its coded frames: FLAC in Matroska for less than two of its 96 ms frames, PCM in a
-    // movie for 24 ms.
+    // movie for 24 ms. So is such sound that starts one picture before the pictures.
     struct Tail {
         const char* name;
         const char* container;
         ts::AudioCodec codec;
         double seconds;
+        int lead = 0; // pictures
     };
     for (const Tail t : {Tail{"flac-tail.mkv", "matroska", ts::AudioCodec::flac, 0.152},
-                         Tail{"pcm-tail.mov", "mov", ts::AudioCodec::pcm16, 0.024}}) {
+                         Tail{"pcm-tail.mov", "mov", ts::AudioCodec::pcm16, 0.024},
+                         Tail{"flac-lead.mkv", "matroska", ts::AudioCodec::flac, 0, 1},
+                         Tail{"pcm-lead.mov", "mov", ts::AudioCodec::pcm16, 0, 1}}) {
         const fs::path source = MediaFixtures::shared().scratch(t.name);
         ts::writeMovie(source, {.container = t.container,
                                 .width = 160,
@@ -483,16 +486,21 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                                 .framesPerSecond = 25,
                                 .frames = 25,
                                 .audio = t.codec,
-                                .audioSeconds = 1 + t.seconds});
+                                .audioSeconds = 1 + t.seconds + t.lead / 25.0,
+                                .pictureDelay = t.lead});
         const double length = media::Asset::load(source)->duration().toSeconds();
-        EXPECT_NEAR(length, 1 + t.seconds, 0.0011) << t.name;
+        EXPECT_NEAR(length, 1 + t.seconds + t.lead / 25.0, 0.0011) << t.name;
         Doc doc;
         doc.clip(3, doc.media(source, MediaKind::video, length), 0, length);
         const auto mixed = doc.mixed();
-        std::int64_t last = 0;
+        std::int64_t first = -1, last = 0;
         for (std::size_t i = 0; i < mixed.size(); i += 2)
-            if (std::abs(mixed[i]) > 0.01f) last = std::int64_t(i / 2);
-        EXPECT_NEAR(double(last) / kRate, 1 + t.seconds, 0.002) << t.name;
+            if (std::abs(mixed[i]) > 0.01f) {
+                last = std::int64_t(i / 2);
+                if (first < 0) first = last;
+            }
+        EXPECT_LT(double(first) / kRate, 0.002) << t.name;
+        EXPECT_NEAR(double(last) / kRate, 1 + t.seconds + t.lead / 25.0, 0.002) << t.name;
     }
 }
 

@@ -840,7 +840,9 @@ StreamFrames streamFrames(const AVStream& st) {
 // its coder's priming (AAC, AC-3 and MP2 in a transport stream lead the pictures by 5 to 21 ms), and
 // sound that outlasts them by less than its coder's padding lie outside the timeline and are never
 // played, so the pictures stay on the output frame grid and the sound keeps its place against them.
-// Lossless and PCM sound has no padding: all of it is content. Sound that reaches farther is content a
+// Lossless and PCM sound has no padding: all of it is content, but for a tail shorter than one of its
+// packets in a transport or program stream, whose packet times may lie by that much. Sound that reaches
+// farther (a lead of one picture or more) is content a
 // container placed there on purpose (an edit list's lead-in, a recording whose sound starts before its
 // first key frame): the timeline takes it in, starting a whole number of pictures before the first
 // one, so that the pictures still fall on the frames of their own rate. A file without pictures spans
@@ -874,10 +876,11 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
     Time origin = firstPicture.value_or(firstSound.value_or(Time::zero()));
     std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
     if (firstPicture) {
-        if (firstSound && *firstPicture - *firstSound > std::max(picture, priming + rounding)) {
+        if (firstSound && *firstPicture - *firstSound + rounding >= picture &&
+            *firstPicture - *firstSound > priming + rounding) {
             origin = *firstSound;
             // Whole pictures from the first one back to the sound's start.
-            const Time lead = *firstPicture - *firstSound;
+            const Time lead = *firstPicture - *firstSound + rounding;
             const __int128 whole = picture > Time::zero() ? __int128(lead.value()) * picture.timescale() /
                                                                 (__int128(lead.timescale()) * picture.value())
                                                           : 0;
