@@ -65,6 +65,15 @@ struct Doc {
             all.insert(all.end(), chunk->samples.begin(), chunk->samples.end());
         return all;
     }
+    // All of `source`, `length` seconds long, on V1 and A1 of a sequence at `rate`.
+    static Doc whole(const fs::path& source, double length, FrameRate rate) {
+        Doc doc;
+        doc.project.sequence.frameRate = rate;
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        return doc;
+    }
     void exportTo(const fs::path& out, bool markedRange = false) const {
         ExportRequest r;
         r.project = project;
@@ -161,17 +170,21 @@ std::vector<int> countedPictures(const fs::path& movie) {
     return out;
 }
 
-// The index every picture of a sequence of counting clips shows once exported at its own rate.
-std::vector<int> exportCounted(const Doc& doc, const std::string& name) {
-    const fs::path out = MediaFixtures::shared().scratch(name);
+// Exports a sequence whole at 160 × 90 and its own frame rate, to the scratch file `name`.
+fs::path exportSmall(const Doc& doc, const std::string& name) {
     ExportRequest r;
     r.project = doc.project;
-    r.outputURL = out;
+    r.outputURL = MediaFixtures::shared().scratch(name);
     r.width = 160;
     r.height = 90;
     r.frameRate = doc.project.sequence.frameRate;
     SequenceExporter().exportMovie(r, nullptr);
-    return countedPictures(out);
+    return r.outputURL;
+}
+
+// The index every picture of a sequence of counting clips shows once exported at its own rate.
+std::vector<int> exportCounted(const Doc& doc, const std::string& name) {
+    return countedPictures(exportSmall(doc, name));
 }
 
 // What an exported movie shows and sounds: the index each counting picture shows, with its time,
@@ -251,6 +264,19 @@ void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
+
+// How a camcorder, broadcaster or disc records pictures and sound, for the tests of their timing.
+struct Flavour {
+    const char* name;
+    const char* container;
+    ts::VideoCodec video;
+    ts::AudioCodec audio;
+    int framesPerSecond = 25;
+    bool ntsc = false;
+    int keyFrameInterval = 12;
+    int reorderedPictures = 0;
+    int sampleRate = 48000;
+};
 
 // Four seconds of 25 fps pictures and AAC sound in a transport stream, a key frame a second.
 fs::path fourSecondTransportStream(const std::string& name) {
@@ -411,11 +437,7 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                             .sound = [](std::int64_t i) { return i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
             const double length = media::Asset::load(source)->duration().toSeconds();
             EXPECT_NEAR(length, 3 + delay / 25.0, 0.0011) << name;
-            Doc doc;
-            doc.project.sequence.frameRate = FrameRate{25, 1};
-            const Uuid m = doc.media(source, MediaKind::video, length);
-            doc.clip(0, m, 0, length);
-            doc.clip(3, m, 0, length);
+            const Doc doc = Doc::whole(source, length, FrameRate{25, 1});
             ExportRequest r;
             r.project = doc.project;
             r.outputURL = MediaFixtures::shared().scratch(name + "-out.mp4");
@@ -450,19 +472,8 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                                 .ntsc = true});
         const double length = media::Asset::load(source)->duration().toSeconds();
         EXPECT_NEAR(length, 6.006, 0.0011) << name;
-        Doc doc;
-        doc.project.sequence.frameRate = FrameRate{30000, 1001};
-        const Uuid m = doc.media(source, MediaKind::video, length);
-        doc.clip(0, m, 0, length);
-        doc.clip(3, m, 0, length);
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = MediaFixtures::shared().scratch(name + ".mp4");
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = FrameRate{30000, 1001};
-        SequenceExporter().exportMovie(r, nullptr);
-        EXPECT_EQ(videoPackets(r.outputURL), 180) << name;
+        const Doc doc = Doc::whole(source, length, FrameRate{30000, 1001});
+        EXPECT_EQ(videoPackets(exportSmall(doc, name + ".mp4")), 180) << name;
     }
 
     // Lossless and PCM sound that outlasts the pictures is all heard, however short its tail and
@@ -540,19 +551,8 @@ TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole)
         }
         const double length = media::Asset::load(joined)->duration().toSeconds();
         EXPECT_NEAR(length, 4.0, 0.05) << shift;
-        Doc doc;
-        doc.project.sequence.frameRate = FrameRate{25, 1};
-        const Uuid m = doc.media(joined, MediaKind::video, length);
-        doc.clip(0, m, 0, length);
-        doc.clip(3, m, 0, length);
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = MediaFixtures::shared().scratch("joined-out.mp4");
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = FrameRate{25, 1};
-        SequenceExporter().exportMovie(r, nullptr);
-        const CountedMovie got = countedMovie(r.outputURL);
+        const Doc doc = Doc::whole(joined, length, FrameRate{25, 1});
+        const CountedMovie got = countedMovie(exportSmall(doc, "joined-out.mp4"));
         ASSERT_EQ(got.pictures.size(), 100u) << shift;
         for (std::size_t k = 0; k < got.pictures.size(); ++k)
             EXPECT_EQ(got.pictures[k].second, int(k)) << shift;
@@ -629,17 +629,10 @@ TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
     // or an hour earlier, a middle one's 0.2 s, 1 s or 50,000 s later, or the first picture's and the first
     // sound's both 50,000 s later. ffmpeg decodes every picture of each in order; the item keeps its
     // length and exports every picture on its own frame, with its sound in time.
-    struct Source {
-        const char* name;
-        const char* container;
-        ts::VideoCodec video;
-        ts::AudioCodec audio;
-        int keyFrameInterval;
-    };
-    for (const Source c :
-         {Source{"damaged-time.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25},
-          Source{"damaged-time-m2v.ts", "mpegts", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2, 12},
-          Source{"damaged-time.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2, 12}}) {
+    for (const Flavour c :
+         {Flavour{"damaged-time.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25, false, 25, 3},
+          Flavour{"damaged-time-m2v.ts", "mpegts", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2},
+          Flavour{"damaged-time.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2}}) {
         const fs::path source = MediaFixtures::shared().scratch(std::string("source-") + c.name);
         ts::writeMovie(source, {.container = c.container,
                                 .video = c.video,
@@ -651,7 +644,7 @@ TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
                                 .audioSeconds = 3,
                                 .countingFrames = true,
                                 .keyFrameInterval = c.keyFrameInterval,
-                                .reorderedPictures = c.video == ts::VideoCodec::h264 ? 3 : 0,
+                                .reorderedPictures = c.reorderedPictures,
                                 .sound = [](std::int64_t i) {
                                     return i > 0 && i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f;
                                 }});
@@ -683,24 +676,15 @@ TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
                 writeRetimedCopy(damaged, damaged, pes.at, shift);
             const double length = media::Asset::load(damaged)->duration().toSeconds();
             EXPECT_NEAR(length, 3.0, 0.05) << what;
-            Doc doc;
-            doc.project.sequence.frameRate = FrameRate{25, 1};
-            const Uuid m = doc.media(damaged, MediaKind::video, 3);
-            doc.clip(0, m, 0, 3);
-            doc.clip(3, m, 0, 3);
-            ExportRequest r;
-            r.project = doc.project;
-            r.outputURL = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
-            r.width = 160;
-            r.height = 90;
-            r.frameRate = FrameRate{25, 1};
+            const Doc doc = Doc::whole(damaged, 3, FrameRate{25, 1});
+            fs::path out;
             try {
-                SequenceExporter().exportMovie(r, nullptr);
+                out = exportSmall(doc, std::string(c.name) + ".mp4");
             } catch (const std::exception& e) {
                 ADD_FAILURE() << what << ": " << e.what();
                 continue;
             }
-            const CountedMovie got = countedMovie(r.outputURL);
+            const CountedMovie got = countedMovie(out);
             std::vector<int> shown, expected;
             for (const auto& [time, index] : got.pictures)
                 shown.push_back(index);
@@ -721,17 +705,6 @@ TEST(MediaTimingBuild, ProgramStreamsOfEveryFlavourShowEveryPictureOnceAndSoundT
     // by the same clip reversed shows every picture once each way, the last included and no black, and
     // sounds to the clip's end. (MPEG-2 with B-pictures is not reversed: after a seek FFmpeg's demuxer
     // times its pictures a few early, as its own tools show.)
-    struct Flavour {
-        const char* name;
-        const char* container;
-        ts::VideoCodec video;
-        ts::AudioCodec audio;
-        int framesPerSecond = 25;
-        bool ntsc = false;
-        int keyFrameInterval = 12;
-        int reorderedPictures = 0;
-        int sampleRate = 48000;
-    };
     using V = ts::VideoCodec;
     using A = ts::AudioCodec;
     for (const Flavour& f :
@@ -773,19 +746,14 @@ TEST(MediaTimingBuild, ProgramStreamsOfEveryFlavourShowEveryPictureOnceAndSoundT
         doc.clip(0, m, 0, length);
         if (reversed) doc.clip(0, m, length, length).timeRemap.reversed = true;
         doc.clip(3, m, 0, length);
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = MediaFixtures::shared().scratch(std::string(f.name) + ".mp4");
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = rate;
+        fs::path out;
         try {
-            SequenceExporter().exportMovie(r, nullptr);
+            out = exportSmall(doc, std::string(f.name) + ".mp4");
         } catch (const std::exception& e) {
             ADD_FAILURE() << f.name << ": " << e.what();
             continue;
         }
-        const CountedMovie got = countedMovie(r.outputURL);
+        const CountedMovie got = countedMovie(out);
         std::vector<int> shown, expected;
         for (const auto& [time, index] : got.pictures)
             shown.push_back(index);
@@ -796,7 +764,7 @@ TEST(MediaTimingBuild, ProgramStreamsOfEveryFlavourShowEveryPictureOnceAndSoundT
         ASSERT_EQ(got.clicks.size(), std::size_t(frames / 10 - (frames % 10 == 0))) << f.name;
         for (std::size_t n = 0; n < got.clicks.size(); ++n)
             EXPECT_NEAR(got.clicks[n], double(n + 1) * clickEvery / f.sampleRate, 0.002) << f.name;
-        media::AudioDecoder sound(media::Asset::load(r.outputURL)->tracks(media::MediaType::audio).at(0));
+        media::AudioDecoder sound(media::Asset::load(out)->tracks(media::MediaType::audio).at(0));
         EXPECT_NEAR(sound.track().timeRange.duration.toSeconds(), (reversed ? 2 : 1) * length, 0.03)
             << f.name;
     }
@@ -828,11 +796,7 @@ TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture)
         const double length = media::Asset::load(source)->duration().toSeconds();
         EXPECT_NEAR(length, 2.0, 0.001) << c.name;
 
-        Doc doc;
-        doc.project.sequence.frameRate = FrameRate{25, 1};
-        const Uuid m = doc.media(source, MediaKind::video, length);
-        doc.clip(0, m, 0, length);
-        doc.clip(3, m, 0, length);
+        const Doc doc = Doc::whole(source, length, FrameRate{25, 1});
         const auto lastSound = [](const std::vector<float>& stereo) {
             std::int64_t last = -1;
             for (std::size_t i = 0; i < stereo.size(); i += 2)
@@ -843,14 +807,7 @@ TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture)
         const std::int64_t toneEnd = std::llround(c.soundSeconds * kRate);
         EXPECT_NEAR(double(lastSound(doc.mixed())), double(toneEnd), 1152) << c.name;
 
-        const fs::path out = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = out;
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = FrameRate{25, 1};
-        SequenceExporter().exportMovie(r, nullptr);
+        const fs::path out = exportSmall(doc, std::string(c.name) + ".mp4");
         EXPECT_EQ(videoPackets(out), 50) << c.name;
         media::AudioDecoder exported(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate,
                                      2);
@@ -1065,24 +1022,15 @@ TEST(MediaTimingBuild, ATransportStreamWithADropoutExportsWhole) {
                       std::streamsize(bytes.size() - middle - 188 * lost));
         }
         EXPECT_NEAR(media::Asset::load(damaged)->duration().toSeconds(), 3.0, 0.05) << name;
-        Doc doc;
-        doc.project.sequence.frameRate = FrameRate{25, 1};
-        const Uuid m = doc.media(damaged, MediaKind::video, 3);
-        doc.clip(0, m, 0, 3);
-        doc.clip(3, m, 0, 3);
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = MediaFixtures::shared().scratch(name + ".mp4");
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = FrameRate{25, 1};
+        const Doc doc = Doc::whole(damaged, 3, FrameRate{25, 1});
+        fs::path out;
         try {
-            SequenceExporter().exportMovie(r, nullptr);
+            out = exportSmall(doc, name + ".mp4");
         } catch (const std::exception& e) {
             ADD_FAILURE() << name << ": " << e.what();
             continue;
         }
-        const CountedMovie got = countedMovie(r.outputURL);
+        const CountedMovie got = countedMovie(out);
         ASSERT_EQ(got.pictures.size(), 75u) << name;
         int first = 0;
         while (first < 75 && got.pictures[std::size_t(first)].second == first)
