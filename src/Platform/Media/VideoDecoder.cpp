@@ -66,6 +66,7 @@ struct VideoDecoder::Impl {
         std::shared_ptr<VideoFrame> frame;
         std::int64_t pts = AV_NOPTS_VALUE;     // its own
         std::int64_t counted = AV_NOPTS_VALUE; // the demuxer's, counted on from an earlier one
+        bool untimed = false;                  // the codec gave it no time
     };
     std::deque<Decoded> ahead;
     bool drained = false; // the codec gave its last picture
@@ -88,6 +89,9 @@ struct VideoDecoder::Impl {
     // pictures an open group of pictures puts before its key frame refer to those before it.
     bool drifting = false;
     std::set<std::int64_t> rough;
+    // A packet without a time went in while drifting: the pictures without a time of their own are
+    // approximate too, until the next seek.
+    bool roughUntimed = false;
     std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
     std::int64_t readEnd = AV_NOPTS_VALUE;  // the latest end of a picture read since the last seek
     std::int64_t frameTicks = 0;            // one frame at the nominal rate, for packets without a length
@@ -135,7 +139,8 @@ struct VideoDecoder::Impl {
                 // its decoding time (AVI).
                 const std::int64_t own =
                     frame->pts != AV_NOPTS_VALUE || byPacketTime ? frame->pts : frame->best_effort_timestamp;
-                Decoded d{std::make_shared<VideoFrame>(), own, frame->best_effort_timestamp};
+                Decoded d{std::make_shared<VideoFrame>(), own, frame->best_effort_timestamp,
+                          frame->pts == AV_NOPTS_VALUE};
                 pictures.describe(frame, *d.frame);
                 ahead.push_back(std::move(d));
                 return true;
@@ -268,7 +273,7 @@ struct VideoDecoder::Impl {
             const std::int64_t pts = *at;
             auto& out = d.frame;
             out->presentationTime = timeOf(pts);
-            out->approximate = rough.count(d.pts) || rough.count(pts);
+            out->approximate = (d.untimed && roughUntimed) || rough.count(d.pts) || rough.count(pts);
             rough.erase(rough.begin(), rough.upper_bound(pts));
             // A picture left undecoded between the last one and this one leaves a gap.
             const bool gap = !mayBeGone.empty() && *mayBeGone.begin() < pts;
@@ -291,6 +296,7 @@ struct VideoDecoder::Impl {
         const bool catchingUp = decoding == Decoding::catchingUp;
         drifting = drifting || catchingUp;
         codec->skip_loop_filter = catchingUp ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+        roughUntimed = roughUntimed || (drifting && p.pts == AV_NOPTS_VALUE);
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
         if (drifting) rough.insert(p.pts);
         const std::int64_t end = p.pts + (p.duration > 0 ? p.duration : frameTicks);
@@ -327,6 +333,7 @@ struct VideoDecoder::Impl {
         mayBeGone.clear();
         drifting = false;
         rough.clear();
+        roughUntimed = false;
         lastRead = AV_NOPTS_VALUE;
         readEnd = AV_NOPTS_VALUE;
         keepFrom = keep;
