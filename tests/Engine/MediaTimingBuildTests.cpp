@@ -457,6 +457,18 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                 EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
         }
 
+    // Opus in Matroska that outlasts the pictures ends where its sound does, its last frame's padding
+    // left out.
+    const fs::path opusTail = MediaFixtures::shared().scratch("opus-tail.mkv");
+    ts::writeMovie(opusTail, {.container = "matroska",
+                              .width = 160,
+                              .height = 90,
+                              .framesPerSecond = 25,
+                              .frames = 25,
+                              .audio = ts::AudioCodec::opus,
+                              .audioSeconds = 1.5});
+    EXPECT_NEAR(media::Asset::load(opusTail)->duration().toSeconds(), 1.5, 0.0011);
+
     // Six seconds of AC-3 or E-AC-3 in Matroska at 29.97 fps, whose last coded frame outlasts the pictures by
     // less than its fill: the file's length is not the pictures'.
     for (const auto codec : {ts::AudioCodec::ac3, ts::AudioCodec::eac3}) {

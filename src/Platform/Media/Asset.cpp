@@ -266,6 +266,17 @@ std::int64_t assumedPacketDuration(const AVStream& st) {
     return 0;
 }
 
+// The padding a container marks at the end of a coded frame of sound (Opus in Matroska, MP3 with its
+// encoder's header), in the stream's ticks: no sound of the recording's.
+std::int64_t paddingAtTheEnd(const AVStream& st, const AVPacket& packet) {
+    std::size_t size = 0;
+    const std::uint8_t* skip = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!skip || size < 8 || st.codecpar->sample_rate <= 0) return 0;
+    const std::int64_t samples = std::int64_t(skip[4]) | std::int64_t(skip[5]) << 8 |
+                                 std::int64_t(skip[6]) << 16 | std::int64_t(skip[7]) << 24;
+    return av_rescale_q(samples, AVRational{1, st.codecpar->sample_rate}, st.time_base);
+}
+
 // How far back from a time a stream is read so that every packet shown after it is seen, when reading
 // cannot start at a key frame: a transport stream is searched by packet times, and the search lands
 // on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
@@ -442,10 +453,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 // A picture lasts at least one at its stream's rate: a program stream's parser may give
                 // an MPEG-2 picture half that.
                 const std::int64_t assumed = assumedPacketDuration(st);
-                const std::int64_t length = st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO
-                                                ? std::max(packet->duration, assumed)
-                                            : packet->duration > 0 ? packet->duration
-                                                                   : assumed;
+                const std::int64_t length =
+                    st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? std::max(packet->duration, assumed)
+                    : packet->duration > 0
+                        ? std::max<std::int64_t>(packet->duration - paddingAtTheEnd(st, *packet), 0)
+                        : assumed;
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
                 if (onItsOwn && !own && onTrial.count(index))
@@ -484,7 +496,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // word, a start at 0, or the demuxer's, then stands. A stream whose first time is damaged starts where
 // the times after it put its first packet.
 struct Starts {
-    bool damaged = false;      // a stream's first packet carried a damaged time
+    bool damaged = false; // a stream's first packet carried a damaged time
     std::int64_t goodFrom =
         0; // where in the file every stream whose first time is damaged has had a good one
 };
