@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 
 #include "Platform/Media/PixelBuffer.hpp"
 #include "Platform/Media/PlayerItem.hpp"
+#include "Platform/Media/PlayerPacing.hpp"
 
 namespace osterveil::audio {
 class Output;
@@ -38,6 +38,9 @@ struct PlayerRequest {
     // Playing forward: the exact picture at `time` is on screen already, so reading begins at the next
     // one, and the clock waits for that only a moment.
     bool pictureShown = false;
+    // A play pressed while stopped: the clock and the sound wait for its first picture only a moment,
+    // whatever reading is doing (it may be deep in a picture of footage heavier than the machine).
+    bool pressed = false;
     Mode mode = Mode::idle;
     double time = 0;
     double rate = 0;
@@ -56,41 +59,9 @@ struct QueuedFrame {
                        // while playing caught up
 };
 
-// What goes up from the pictures queued for a play, in queue order (their due times rising, falling
-// in reverse), at clock time `now`: the newest picture due by then, the older ones passed over. One more
-// than ¾ of a `frame` (in clock seconds) late would be off its sound: it waits for a newer one, and goes
-// up only once the picture on screen has stood still for a tenth of a second of play (`stillFor`), so
-// that a machine slower than the footage still moves its picture; unless it is more than a second late,
-// so far off its sound that it says nothing of it.
-struct PictureChoice {
-    std::size_t passed = 0; // the first pictures, passed over
-    bool shows = false;     // the one after them goes up
-};
-PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
-                            double stillFor);
-
-// What reading pictures forward takes lately, in wall seconds: decoding on by one frame, decoding from a
-// key frame the decoder jumps to, and composing a picture once decoded (with the wait behind those
-// composed before it).
-struct ReadingCosts {
-    double perFrame = 0;
-    double keyFrame = 0;
-    double finishing = 0;
-};
-struct AimedPicture {
-    std::int64_t picture = 0;
-    bool fromKeyFrame = false; // the decoder jumps to a key frame on the way
-};
-// The first picture from `next` on (stepping by `stride`, short of `reach`; frame k due at k · `frame` on
-// the clock) that reading, starting at clock time `now` at `rate` from picture `from` last read, would
-// have queued by its time at those costs, decoding on or from the latest of `keys` (key frames the
-// decoder jumps to, rising) at or before it; none if none would.
-std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std::int64_t reach,
-                                       std::int64_t stride, std::span<const std::int64_t> keys,
-                                       const ReadingCosts& costs, double now, double rate, double frame);
-
 // One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that
-// feeds the sound output, both following the latest request.
+// feeds the sound output, both following the latest request. What they read and when follows the
+// rules of `PlayerPacing.hpp` and `SoundFeed`; the decoders and their memory, `SourceDecoders`.
 class PlayerRenderer {
   public:
     static constexpr std::size_t queueCapacity = 8;
@@ -116,7 +87,8 @@ class PlayerRenderer {
     // picks, and returns the one that goes up, or the end; `passed` counts those passed over.
     // `direction` is the sign of the rate.
     std::optional<QueuedFrame> takeDue(std::uint64_t generation, std::optional<double> now, int direction,
-                                       double frame, double stillFor, std::int64_t& passed);
+                                       double frame, double stillFor, std::int64_t& passed,
+                                       bool first = false);
     // Pictures the reading thread skipped because they would have been late.
     std::int64_t skippedFrames() const;
     // See `Player`.
@@ -126,7 +98,8 @@ class PlayerRenderer {
 
   private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    // Shared with the reading thread, which may outlive the renderer by a picture.
+    std::shared_ptr<Impl> impl_;
 };
 
 } // namespace osterveil::media::detail
