@@ -36,6 +36,7 @@
 #include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Foundation/Cores.hpp"
+#include "Platform/Foundation/WindowTurn.hpp"
 #include "SheetTestSupport.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
@@ -1394,6 +1395,59 @@ TEST_F(Shell, TheWindowsThreadTakesShortTurnsAndTheThreadsItStartsTheUsualOnes) 
             const std::chrono::nanoseconds own = turnLength();
             // Ended at once: what the window started may still run, and is nobody's to wait for here.
             std::_Exit(own > std::chrono::nanoseconds::zero() && own < usual && started == usual ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// A save's and an open's workers wait while a turn of the window's loop runs long, so that the turn has
+// the processors they leave, and go on once the loop waits again: the save lands whole, the open too.
+TEST_F(Shell, TheWorkersOfASaveAndAnOpenWaitForALongTurnOfTheWindow) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            EditorApplication app(*qApp);
+            Project p = ProjectDocument::newProject();
+            for (int i = 0; i < 20000; ++i) {
+                TimelineClip c;
+                c.id = Uuid::make();
+                c.name = "A" + std::to_string(i) + ".mov";
+                c.start = i;
+                c.duration = 1;
+                p.sequence.tracks.mut(std::size_t(i % 2)).clips.push_back(c);
+            }
+            const fs::path file = path("Long.osterveil");
+            ProjectDocument d(p);
+            // Turns of 40 ms each, until one has seen a worker wait for it or `running` no longer holds.
+            const auto waitedFor = [](auto running) {
+                bool waited = false;
+                while (running() && !waited) {
+                    QTimer::singleShot(0, [&] {
+                        QElapsedTimer turn;
+                        turn.start();
+                        while (turn.elapsed() < 40 && !waited)
+                            waited = WindowTurn::waiting() > 0;
+                    });
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                }
+                return waited;
+            };
+            bool saved = false;
+            d.saveInBackground(file, [&](const QString& failure) { saved = failure.isEmpty(); });
+            const bool saveWaited = waitedFor([&] { return d.isSaving(); });
+            const bool saveLanded = QTest::qWaitFor([&] { return saved; }, 120000);
+            ProjectDocument* opened = nullptr;
+            bool finished = false;
+            app.documents().openFile(file, [&](ProjectDocument* o) {
+                opened = o;
+                finished = true;
+            });
+            const bool openWaited = waitedFor([&] { return !finished; });
+            const bool openLanded =
+                QTest::qWaitFor([&] { return finished; }, 120000) && opened && opened->project() == p;
+            std::fprintf(stderr, "save waited %d landed %d, open waited %d landed %d\n", saveWaited,
+                         saveLanded, openWaited, openLanded);
+            // Ended at once: the windows and workers left are nobody's to wait for here.
+            std::_Exit(saveWaited && saveLanded && openWaited && openLanded ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
