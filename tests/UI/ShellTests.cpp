@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <semaphore>
 #include <stop_token>
@@ -38,6 +39,7 @@
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Foundation/WindowTurn.hpp"
 #include "SheetTestSupport.hpp"
+#include "UI/Bin/MediaBinView.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -45,6 +47,8 @@
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/MenuCommands.hpp"
 #include "UI/Shell/SplashWindow.hpp"
+#include "UI/Timeline/TimelineCanvas.hpp"
+#include "UI/Timeline/TimelineScrollView.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::findByText;
@@ -1450,6 +1454,59 @@ TEST_F(Shell, TheWorkersOfASaveAndAnOpenWaitForALongTurnOfTheWindow) {
             std::_Exit(saveWaited && saveLanded && openWaited && openLanded ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// An edit of a clip redraws the timeline and leaves the project bin alone, which shows nothing of it; a
+// change to the media redraws the bin.
+TEST_F(Shell, AnEditOfAClipRedrawsTheTimelineAndNotTheProjectBin) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    Project p = d.project();
+    MediaItem m = testsupport::fixtureMovieItem();
+    p.media.push_back(m);
+    TimelineClip c;
+    c.id = Uuid::make();
+    c.mediaID = m.id;
+    c.duration = 4;
+    p.sequence.tracks.mut(0).clips.push_back(c);
+    d.setProject(p);
+    auto* bin = w.findChild<MediaBinView*>();
+    auto* timeline = w.findChild<TimelineDocumentView*>();
+    ASSERT_TRUE(bin && timeline);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // Paints of the bin's rows and of the timeline.
+    struct Paints : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++counts[watched];
+            return false;
+        }
+        std::map<QObject*, int> counts;
+    } paints;
+    bin->viewport()->installEventFilter(&paints);
+    timeline->installEventFilter(&paints);
+    // The item's picture and sound outline in, which the bin does show.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return w.model().thumbnails().contains(m.id) &&
+                   (!m.hasAudio || w.model().waveforms().contains(m.id));
+        },
+        20000));
+    bin->viewport()->update();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[bin->viewport()] > 0; }, 20000));
+    settle();
+    paints.counts.clear();
+    w.model().edit("Opacity", [&](Project& project) {
+        project.sequence.updateClip(c.id, [](TimelineClip& clip) { clip.opacity.value = 0.5; });
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[timeline] > 0; }, 20000));
+    settle();
+    EXPECT_EQ(paints.counts[bin->viewport()], 0);
+
+    Project renamed = d.project();
+    renamed.media.mut(0).name = "Renamed.mov";
+    d.setProject(renamed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.counts[bin->viewport()] > 0; }, 20000));
 }
 
 // The "Opening…" panel of a project being read takes Quit, as the editor's sheets do, and its close and
