@@ -1461,14 +1461,10 @@ TEST_F(Shell, TheWorkersOfASaveAndAnOpenWaitForALongTurnOfTheWindow) {
 TEST_F(Shell, AnEditOfAClipRedrawsTheTimelineAndNotTheProjectBin) {
     ProjectDocument& d = controller.newDocument();
     EditorWindow& w = window(d);
+    const Uuid clip = placeClip(w);
     Project p = d.project();
-    MediaItem m = testsupport::fixtureMovieItem();
+    const MediaItem m = testsupport::fixtureMovieItem();
     p.media.push_back(m);
-    TimelineClip c;
-    c.id = Uuid::make();
-    c.mediaID = m.id;
-    c.duration = 4;
-    p.sequence.tracks.mut(0).clips.push_back(c);
     d.setProject(p);
     auto* bin = w.findChild<MediaBinView*>();
     auto* timeline = w.findChild<TimelineDocumentView*>();
@@ -1497,7 +1493,7 @@ TEST_F(Shell, AnEditOfAClipRedrawsTheTimelineAndNotTheProjectBin) {
     settle();
     paints.counts.clear();
     w.model().edit("Opacity", [&](Project& project) {
-        project.sequence.updateClip(c.id, [](TimelineClip& clip) { clip.opacity.value = 0.5; });
+        project.sequence.updateClip(clip, [](TimelineClip& c) { c.opacity.value = 0.5; });
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[timeline] > 0; }, 20000));
     settle();
