@@ -1,0 +1,140 @@
+// Footage heavier than the machine (4K camera clips, written by the ffmpeg tool): SlowerThanTheFootage on
+// one core, HeavyClipInALightSequence on two cores with eight busy loops on them:
+//   taskset -c 7 bench/bench_player --benchmark_filter=SlowerThanTheFootage
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Platform/Audio/Output.hpp"
+#include "Platform/Media/Player.hpp"
+#include "PlayerBenchSupport.hpp"
+
+using namespace osterveil;
+using namespace osterveil::bench;
+
+namespace {
+
+// Footage heavier than the machine: a 4 s 4K H.264 camera clip at `fps` (100 Mbit/s, a key frame a
+// second) played in the source monitor from the start, through the null output (its clock is the sound
+// heard, as a device's is). Run it on one core (taskset -c 7) to have a machine that decodes it at about
+// half its speed. Over three plays: the longest time the picture stood still while playing (target at
+// most 250 ms), pictures shown a second (at least 8), how many went up more than a frame off the clock,
+// the most one was off, and pictures passed over.
+void BM_SlowerThanTheFootage(benchmark::State& state) {
+    const int fps = int(state.range(0));
+    const auto file = cameraClip("camera-4k" + std::to_string(fps), false, 3840, 2160, fps, 4, 1, 100);
+    if (!file) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const auto item = media::PlayerItem::file(*file);
+    double still = 0, perSecond = 1e9, offsetMax = 0, offAFrame = 0, dropped = 0;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        const PlayRecord play(player);
+        const auto all = play.over(0, 1e9, 1.0 / fps);
+        still = std::max(still, all.stillMs);
+        perSecond = std::min(perSecond, double(all.shown) /
+                                            std::chrono::duration<double>(play.ended - play.started).count());
+        offsetMax = std::max(offsetMax, all.offsetMaxMs);
+        offAFrame += double(all.offAFrame);
+        dropped += double(play.dropped);
+    }
+    state.counters["still_max_ms"] = still;
+    state.counters["shown_per_s_min"] = perSecond;
+    state.counters["off_a_frame"] = offAFrame;
+    state.counters["offset_max_ms"] = offsetMax;
+    state.counters["dropped"] = dropped;
+}
+BENCHMARK(BM_SlowerThanTheFootage)
+    ->Arg(60)
+    ->Arg(30)
+    ->ArgName("fps")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// A heavy clip inside a light sequence: a 1080p24 sequence previewed at half size, 3 s of a light 1080p
+// clip, then 3.1 s of a 4K30 HEVC camera clip (50 Mbit/s, a key frame a second), then 3 s of another
+// light clip, with the click track on A1, played from the start through the null output. Run it on two
+// cores with eight busy loops on them. Over three plays: over the heavy clip, the longest still, the
+// fewest pictures shown a second, how many went up more than a frame off the clock and the most one
+// was off; over the light clips, the pictures that did not go up within a frame of the clock (target 0),
+// and the longest still.
+void BM_HeavyClipInALightSequence(benchmark::State& state) {
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    struct Piece {
+        fs::path file;
+        double start, in, duration, length;
+        int width, height;
+    };
+    const auto heavy = cameraClip("camera-4k30-hevc", true, 3840, 2160, 30, 3.1, 1, 50);
+    if (!heavy) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const std::vector<Piece> pieces = {
+        {clip("clip0-24", 24, 5.5, 0), 0, 0, 3, 5.5, 1920, 1080},
+        {*heavy, 3, 0, 3.1, 3.1, 3840, 2160},
+        {clip("clip1-24", 24, 5.5, 90), 6.1, 0.5, 3, 5.5, 1920, 1080},
+    };
+    for (const Piece& piece : pieces) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = piece.file.string();
+        m.duration = piece.length;
+        m.width = piece.width;
+        m.height = piece.height;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = piece.start;
+        c.inPoint = piece.in;
+        c.duration = piece.duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    addClicks(p, 9.1);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    const auto item =
+        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    constexpr double frame = 1.0 / 24;
+    double heavyStill = 0, heavyPerSecond = 1e9, heavyOff = 0, offsetMax = 0, lightMissed = 0, lightStill = 0;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        const PlayRecord play(player);
+        const auto heavy = play.over(3, 6.1, frame);
+        heavyStill = std::max(heavyStill, heavy.stillMs);
+        heavyPerSecond = std::min(heavyPerSecond, double(heavy.shown) / 3.1);
+        heavyOff += double(heavy.offAFrame);
+        offsetMax = std::max(offsetMax, play.over(0, 1e9, frame).offsetMaxMs);
+        // The first picture was on screen before the play.
+        lightMissed += double(play.missed(frame, 3, frame) + play.missed(6.1, 9.1, frame));
+        lightStill =
+            std::max({lightStill, play.over(0, 3, frame).stillMs, play.over(6.1, 9.1, frame).stillMs});
+    }
+    state.counters["heavy_still_max_ms"] = heavyStill;
+    state.counters["heavy_shown_per_s_min"] = heavyPerSecond;
+    state.counters["heavy_off_a_frame"] = heavyOff;
+    state.counters["offset_max_ms"] = offsetMax;
+    state.counters["light_missed"] = lightMissed;
+    state.counters["light_still_max_ms"] = lightStill;
+}
+BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+} // namespace
