@@ -1,6 +1,6 @@
-// Footage heavier than the machine (4K camera clips, written by the ffmpeg tool): SlowerThanTheFootage on
-// one core, HeavyClipInALightSequence on two cores with eight busy loops on them:
-//   taskset -c 7 bench/bench_player --benchmark_filter=SlowerThanTheFootage
+// Footage heavier than the machine (4K camera clips, written by the ffmpeg tool): SlowerThanTheFootage and
+// HeavyClipInTheEditor on one core, HeavyClipInALightSequence on two cores with eight busy loops on them:
+//   taskset -c 7 bench/bench_player --benchmark_filter='SlowerThanTheFootage|HeavyClipInTheEditor'
 
 #include <benchmark/benchmark.h>
 
@@ -10,6 +10,7 @@
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
+#include "Media/MediaProbe.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/Player.hpp"
 #include "PlayerBenchSupport.hpp"
@@ -136,5 +137,98 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
     state.counters["light_still_max_ms"] = lightStill;
 }
 BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// A camera clip as the editor plays it, beside the same file played alone. The sequence is a new
+// project's (1080p24, previewed at half size) with its media probed as the editor imports them and built
+// by the composition builder at the preview size: 3 s of a light 1080p clip, the whole camera clip, 3 s
+// of another light clip, with the click track on A1. Each run plays the file alone from the start (as
+// SlowerThanTheFootage does) and then the sequence, both through the null output, so that the two meet
+// the same machine. Argument 0: SlowerThanTheFootage's 4K60 H.264 clip (4 s, 100 Mbit/s, a key frame a
+// second, 3 B-frames); 1: HeavyClipInALightSequence's 4K30 HEVC clip (3.1 s, 50 Mbit/s). Run it on one
+// core:
+//   taskset -c 7 bench/bench_player --benchmark_filter=HeavyClipInTheEditor
+// Over three runs, for the file alone and for the clip in the sequence: the longest still while the
+// clock ran through the clip, the fewest of its pictures shown a second, and how many went up more than
+// a frame (of the item) off the clock; the ratios of the sequence's to the file's (target: pictures a
+// second at least 0.8, longest still at most 1.2); the most a picture of the sequence was off, and the
+// pictures of its light clips that did not go up within a frame of the clock.
+void BM_HeavyClipInTheEditor(benchmark::State& state) {
+    const bool hevc = state.range(0) == 1;
+    const int fps = hevc ? 30 : 60;
+    const double length = hevc ? 3.1 : 4;
+    const auto camera = hevc ? cameraClip("camera-4k30-hevc", true, 3840, 2160, 30, length, 1, 50)
+                             : cameraClip("camera-4k60", false, 3840, 2160, 60, length, 1, 100);
+    if (!camera) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    const double light = 3, heavyEnd = light + length, end = heavyEnd + light;
+    const std::vector<std::pair<fs::path, double>> pieces = {
+        {clip("clip0-24", 24, 5.5, 0), 0}, {*camera, light}, {clip("clip1-24", 24, 5.5, 90), heavyEnd}};
+    for (const auto& [file, start] : pieces) {
+        p.media.push_back(MediaProbe::makeItem(file, std::nullopt));
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media.back().id;
+        c.start = start;
+        c.duration = file == *camera ? length : light;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    addClicks(p, end);
+    const Sequence& s = p.sequence;
+    const CompositionBuild build = CompositionBuilder::build(
+        p, std::nullopt, {s.width * s.previewScale, s.height * s.previewScale}, s.frameRate, plates);
+    const auto sequence =
+        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    const auto alone = media::PlayerItem::file(*camera);
+    const double frame = double(s.frameRate.denominator) / s.frameRate.numerator;
+    struct Figures {
+        double stillMs = 0, perSecond = 1e9, offAFrame = 0;
+        void add(const PlayRecord::Stretch& over, double seconds) {
+            stillMs = std::max(stillMs, over.stillMs);
+            perSecond = std::min(perSecond, double(over.shown) / seconds);
+            offAFrame += double(over.offAFrame);
+        }
+    } file, edited;
+    double offsetMax = 0, lightMissed = 0;
+    for (auto _ : state) {
+        {
+            media::Player player(audio::Output::createNull());
+            player.setItem(alone);
+            runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+            const PlayRecord play(player);
+            file.add(play.over(0, 1e9, 1.0 / fps),
+                     std::chrono::duration<double>(play.ended - play.started).count());
+        }
+        media::Player player(audio::Output::createNull());
+        player.setItem(sequence);
+        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        const PlayRecord play(player);
+        edited.add(play.over(light, heavyEnd, frame), length);
+        offsetMax = std::max(offsetMax, play.over(light, heavyEnd, frame).offsetMaxMs);
+        // The first picture was on screen before the play.
+        lightMissed += double(play.missed(frame, light, frame) + play.missed(heavyEnd, end, frame));
+    }
+    state.counters["alone_still_max_ms"] = file.stillMs;
+    state.counters["alone_shown_per_s_min"] = file.perSecond;
+    state.counters["alone_off_a_frame"] = file.offAFrame;
+    state.counters["still_max_ms"] = edited.stillMs;
+    state.counters["shown_per_s_min"] = edited.perSecond;
+    state.counters["off_a_frame"] = edited.offAFrame;
+    state.counters["still_ratio"] = edited.stillMs / std::max(1.0, file.stillMs);
+    state.counters["shown_ratio"] = edited.perSecond / std::max(0.01, file.perSecond);
+    state.counters["offset_max_ms"] = offsetMax;
+    state.counters["light_missed"] = lightMissed;
+}
+BENCHMARK(BM_HeavyClipInTheEditor)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("hevc")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 } // namespace

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Model/Project.hpp"
 #include "Platform/Media/AssetWriter.hpp"
 #include "Platform/Media/Player.hpp"
@@ -26,6 +28,8 @@ namespace osterveil::bench {
 
 namespace fs = std::filesystem;
 
+// Shared by the benchmark programs of every build on the machine: a file is written under a name of its
+// writer's own and then renamed, so that programs writing it at once do not write into each other's.
 inline const fs::path& folder() {
     static const fs::path dir = [] {
         fs::path d = fs::temp_directory_path() / "osterveil-player-bench";
@@ -61,7 +65,7 @@ inline void addClicks(Project& p, double duration) {
 inline fs::path clip(const std::string& name, int fps, double seconds, int shade) {
     const fs::path path = folder() / (name + ".mp4");
     if (fs::exists(path)) return path;
-    const fs::path partial = folder() / (name + ".part.mp4");
+    const fs::path partial = folder() / (name + ".part" + std::to_string(getpid()) + ".mp4");
     media::AssetWriter writer(partial, media::FileType::mpeg4);
     media::VideoSettings s;
     s.width = 1920;
@@ -101,7 +105,7 @@ inline std::optional<fs::path> cameraClip(const std::string& name, bool hevc, in
     const fs::path path = folder() / (name + ".mp4");
     if (fs::exists(path)) return path;
     if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) return std::nullopt;
-    const fs::path partial = folder() / (name + ".part.mp4");
+    const fs::path partial = folder() / (name + ".part" + std::to_string(getpid()) + ".mp4");
     const int key = int(keySeconds * fps);
     const std::string codec =
         hevc ? "-c:v libx265 -tag:v hvc1 -x265-params log-level=error:keyint=" + std::to_string(key) +
