@@ -139,6 +139,23 @@ TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
     expectColor(render(Image::fromYUV(f), {0, 0, w, h}).at(3, 1), {0.8f, 0.3f, 0.1f, 1}, 0.003f);
 }
 
+namespace {
+
+// Shrunk beyond a half, a picture is reduced by areas before it is resampled: the same as shrinking it
+// converted, whether its codes are averaged (an affine conversion) or its colours (a tone curve,
+// alpha), and also at its edges, where a block reaches past the picture.
+void expectShrinksAsConverted(const Image& img, const Image& converted) {
+    for (const double s : {0.25, 0.2, 0.45}) {
+        const Affine shrink = Affine::scale(s, s).then(Affine::translation(0.3, 0.6));
+        EXPECT_LT(maxDifference(render(img.transformed(shrink), {0, 0, 5, 4}),
+                                render(converted.transformed(shrink), {0, 0, 5, 4})),
+                  1e-5f)
+            << s;
+    }
+}
+
+} // namespace
+
 TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
     // A frame with detail in every plane; a whole-pixel move goes through the sampler, which must place
     // luma and chroma exactly where the direct conversion does, and convert colour spaces the same way.
@@ -182,6 +199,7 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         const Rendered q = render(converted.transformed(turn), {0, 0, h, w});
         EXPECT_LT(maxDifference(r, q), 1e-5f);
         expectColor(r.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
+        expectShrinksAsConverted(img, converted);
         // Half a pixel across: the same as blending the converted neighbours, premultiplied, where the
         // conversion is affine (the tone curve is not: there the codes are interpolated).
         if (c.hdr) continue;
@@ -189,7 +207,25 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         const Rendered halfConverted = render(converted.translated(0.5, 0), {0, 0, w, h});
         EXPECT_LT(maxDifference(half, halfConverted), 1e-5f);
     }
+    // P010-like: 10-bit codes in the high bits, Cb and Cr interleaved, an odd width.
+    const int pw = 9, ph = 6, cw = (pw + 1) / 2;
+    std::vector<std::uint16_t> luma(pw * ph), chroma(2 * cw * ph / 2);
+    for (std::size_t i = 0; i < luma.size(); ++i) luma[i] = static_cast<std::uint16_t>((64 + (i * 97) % 800) << 6);
+    for (std::size_t i = 0; i < chroma.size(); ++i) chroma[i] = static_cast<std::uint16_t>((200 + (i * 61) % 600) << 6);
+    YUVFrame p;
+    p.width = pw;
+    p.height = ph;
+    p.bitDepth = 10;
+    p.msbAligned = true;
+    p.chromaLayout = ChromaLayout::interleaved;
+    p.planes[0] = luma.data();
+    p.planes[1] = chroma.data();
+    p.bytesPerRow[0] = pw * 2;
+    p.bytesPerRow[1] = cw * 4;
+    const Image deep = Image::fromYUV(p);
+    expectShrinksAsConverted(deep, Image::fromFloatPixels(pw, ph, Context().renderFloat(deep, {0, 0, pw, ph})));
 }
+
 
 TEST(YUVConversion, RejectsUnreadableDescriptions) {
     const std::vector<std::uint8_t> y(16), c(4);
