@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 
 #include "Platform/Media/PixelBuffer.hpp"
 #include "Platform/Media/PlayerItem.hpp"
+#include "Platform/Media/PlayerPacing.hpp"
 
 namespace osterveil::audio {
 class Output;
@@ -56,41 +56,9 @@ struct QueuedFrame {
                        // while playing caught up
 };
 
-// What goes up from the pictures queued for a play, in queue order (their due times rising, falling
-// in reverse), at clock time `now`: the newest picture due by then, the older ones passed over. One more
-// than ¾ of a `frame` (in clock seconds) late would be off its sound: it waits for a newer one, and goes
-// up only once the picture on screen has stood still for a tenth of a second of play (`stillFor`), so
-// that a machine slower than the footage still moves its picture; unless it is more than a second late,
-// so far off its sound that it says nothing of it.
-struct PictureChoice {
-    std::size_t passed = 0; // the first pictures, passed over
-    bool shows = false;     // the one after them goes up
-};
-PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
-                            double stillFor);
-
-// What reading pictures forward takes lately, in wall seconds: decoding on by one frame, decoding from a
-// key frame the decoder jumps to, and composing a picture once decoded (with the wait behind those
-// composed before it).
-struct ReadingCosts {
-    double perFrame = 0;
-    double keyFrame = 0;
-    double finishing = 0;
-};
-struct AimedPicture {
-    std::int64_t picture = 0;
-    bool fromKeyFrame = false; // the decoder jumps to a key frame on the way
-};
-// The first picture from `next` on (stepping by `stride`, short of `reach`; frame k due at k · `frame` on
-// the clock) that reading, starting at clock time `now` at `rate` from picture `from` last read, would
-// have queued by its time at those costs, decoding on or from the latest of `keys` (key frames the
-// decoder jumps to, rising) at or before it; none if none would.
-std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std::int64_t reach,
-                                       std::int64_t stride, std::span<const std::int64_t> keys,
-                                       const ReadingCosts& costs, double now, double rate, double frame);
-
 // One read-ahead thread that owns the picture readers and keeps a few pictures queued, and one that
-// feeds the sound output, both following the latest request.
+// feeds the sound output, both following the latest request. What they read and when follows the
+// rules of `PlayerPacing.hpp` and `SoundFeed`; the decoders and their memory, `SourceDecoders`.
 class PlayerRenderer {
   public:
     static constexpr std::size_t queueCapacity = 8;

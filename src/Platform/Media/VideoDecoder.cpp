@@ -71,6 +71,9 @@ struct VideoDecoder::Impl {
     // pictures an open group of pictures puts before its key frame refer to those before it.
     bool drifting = false;
     std::set<std::int64_t> rough;
+    // A packet without a time went in while drifting: the pictures without a time of their own are
+    // approximate too, until the next seek.
+    bool roughUntimed = false;
     std::int64_t lastRead = AV_NOPTS_VALUE; // decoding time of the latest packet read, else its presentation
     std::int64_t readEnd = AV_NOPTS_VALUE;  // the latest end of a picture read since the last seek
     std::int64_t frameTicks = 0;            // one frame at the nominal rate, for packets without a length
@@ -132,7 +135,8 @@ struct VideoDecoder::Impl {
                     continue;
                 }
                 if (pts != AV_NOPTS_VALUE) latestPicture = pts;
-                const bool approximate = pts != AV_NOPTS_VALUE && rough.count(pts);
+                const bool approximate = (frame->pts == AV_NOPTS_VALUE && roughUntimed) ||
+                                         (pts != AV_NOPTS_VALUE && rough.count(pts));
                 if (pts != AV_NOPTS_VALUE) rough.erase(rough.begin(), rough.upper_bound(pts));
                 auto out = wrap(frame, pts, approximate);
                 // A picture left undecoded between the last one and this one leaves a gap.
@@ -180,6 +184,7 @@ struct VideoDecoder::Impl {
         const bool catchingUp = decoding == Decoding::catchingUp;
         drifting = drifting || catchingUp;
         codec->skip_loop_filter = catchingUp ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+        roughUntimed = roughUntimed || (drifting && p.pts == AV_NOPTS_VALUE);
         if (p.pts == AV_NOPTS_VALUE) return AVDISCARD_DEFAULT;
         if (drifting) rough.insert(p.pts);
         const std::int64_t end = p.pts + (p.duration > 0 ? p.duration : frameTicks);
@@ -211,6 +216,7 @@ struct VideoDecoder::Impl {
         mayBeGone.clear();
         drifting = false;
         rough.clear();
+        roughUntimed = false;
         lastRead = AV_NOPTS_VALUE;
         readEnd = AV_NOPTS_VALUE;
         keepFrom = keep;

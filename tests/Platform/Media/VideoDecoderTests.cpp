@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <future>
 #include <random>
@@ -268,6 +270,62 @@ TEST(VideoDecoder, CatchingUpNeverReachesAnExactPicture) {
         ASSERT_TRUE(exact);
         EXPECT_FALSE(exact->approximate) << i;
         EXPECT_TRUE(samePicture(*exact, *reference.frameAt(midFrame(i)))) << i;
+    }
+    // Catching up that begins while the pictures it hands out were read before it (a codec of four
+    // threads holds three more): the picture on screen is exact, those decoded on from it are not, and
+    // an exact request that reaches them, as a pause after catching up asks, decodes them again.
+    VideoDecoder paused(track, 4);
+    paused.setDecoding(VideoDecoder::Decoding::playback);
+    ASSERT_FALSE(paused.frameAt(midFrame(0))->approximate);
+    paused.setDecoding(VideoDecoder::Decoding::catchingUp);
+    ASSERT_FALSE(paused.frameAt(midFrame(1))->approximate);
+    paused.setDecoding(VideoDecoder::Decoding::exact);
+    const auto exact = paused.frameAt(midFrame(8));
+    ASSERT_TRUE(exact);
+    EXPECT_FALSE(exact->approximate);
+    EXPECT_TRUE(samePicture(*exact, *reference.frameAt(midFrame(8))));
+}
+
+// A program stream that times only some of its packets, as camcorders and DVDs write them: the pictures
+// of packets without a time decoded while catching up are approximate like the others, and one asked
+// for exactly is decoded again.
+TEST(VideoDecoder, PicturesOfPacketsWithoutATimeDecodedWhileCatchingUpAreApproximate) {
+    const auto path = MediaFixtures::shared().scratch("half-timed.vob");
+    osterveil::testsupport::writeMovie(path, {.container = "vob",
+                                              .video = osterveil::testsupport::VideoCodec::mpeg2,
+                                              .frames = 48,
+                                              .keyFrameInterval = 12,
+                                              .reorderedPictures = 2});
+    // Every other picture's PES header loses its times (its PTS_DTS_flags cleared).
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    int timed = 0, cleared = 0;
+    for (std::size_t at = bytes.find(std::string("\0\0\1\xE0", 4));
+         at != std::string::npos && at + 8 < bytes.size();
+         at = bytes.find(std::string("\0\0\1\xE0", 4), at + 4))
+        if ((std::uint8_t(bytes[at + 6]) & 0xC0) == 0x80 && (std::uint8_t(bytes[at + 7]) & 0xC0) &&
+            ++timed % 2 == 0) {
+            bytes[at + 7] = char(std::uint8_t(bytes[at + 7]) & 0x3F);
+            ++cleared;
+        }
+    ASSERT_GE(cleared, 5);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+
+    const auto track = Asset::load(path)->tracks(MediaType::video).front();
+    for (int i = 0; i < 24; ++i) {
+        VideoDecoder decoder(track);
+        decoder.setDecoding(VideoDecoder::Decoding::catchingUp);
+        const auto rough = decoder.frameAt(midFrame(i));
+        ASSERT_TRUE(rough);
+        EXPECT_TRUE(rough->approximate) << i;
+        decoder.setDecoding(VideoDecoder::Decoding::exact);
+        const auto exact = decoder.frameAt(midFrame(i));
+        ASSERT_TRUE(exact);
+        EXPECT_FALSE(exact->approximate) << i;
+        EXPECT_GT(decoder.seekCount(), 0) << i;
     }
 }
 

@@ -13,7 +13,9 @@
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/Player.hpp"
+#include "Platform/Media/PlayerDecoders.hpp"
 #include "Platform/Media/PlayerRenderer.hpp"
+#include "Platform/Media/PlayerSound.hpp"
 #include "PulseServer.hpp"
 
 using namespace osterveil;
@@ -190,6 +192,112 @@ TEST(Player, ReadingAimsAtTheFirstPictureItCanHaveReadyByItsTime) {
     EXPECT_EQ(aim(12, 0.2, {0.005, 0.02, 0.01}), std::pair(std::int64_t(13), false));
 }
 
+// An item of 60 fps pictures in two stretches, the second from 3 s on, with key frames every second.
+class TwoStretches : public detail::StretchMap {
+  public:
+    detail::Stretch stretchAt(const Time& t) const override { return {this, t < Time(3, 1) ? 0 : 1}; }
+    std::optional<Time> stretchEnd(const Time& t) const override {
+        return t < Time(3, 1) ? std::optional(Time(3, 1)) : std::nullopt;
+    }
+    std::optional<Time> keyFrameAfter(const Time& t) override {
+        const Time key(std::int64_t(std::floor(t.toSeconds())) + 1, 1);
+        return key < (t < Time(3, 1) ? Time(3, 1) : Time(6, 1)) ? std::optional(key) : std::nullopt;
+    }
+};
+
+// What reading learns of its pace: the first picture of a stretch counts what reading it ahead took, and
+// then decoding on by a frame, a jump to a key frame, and the time to the queue follow their samples; a
+// new stretch starts afresh.
+TEST(Player, ReadingLearnsItsPaceInEachStretch) {
+    detail::ReadingPace pace;
+    const detail::Stretch one{nullptr, 1}, two{nullptr, 2};
+    pace.decoded(one, 10, 0.05, 0.3, false);
+    EXPECT_EQ(pace.stretch, one);
+    EXPECT_DOUBLE_EQ(pace.firstDecoded, 0.3);
+    EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.3);
+    EXPECT_DOUBLE_EQ(pace.readTime(), 0.3);
+    pace.decoded(one, 13, 0.06, 0, false);
+    EXPECT_NEAR(pace.perDecoded, 0.02, 1e-12);
+    pace.decoded(one, 60, 0.2, 0, true);
+    EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.7 * 0.3 + 0.3 * 0.2);
+    EXPECT_NEAR(pace.perDecoded, 0.02, 1e-12);
+    pace.queued(two, 1, 0.5, true); // another stretch's picture says nothing of this one
+    EXPECT_FALSE(pace.behind);
+    pace.queued(one, 0.1, 0.06, true);
+    pace.queued(one, 0.2, 0.06, false);
+    EXPECT_DOUBLE_EQ(pace.latency, 0.2);
+    EXPECT_NEAR(pace.finishing, 0.7 * 0.04 + 0.3 * 0.14, 1e-12);
+    EXPECT_FALSE(pace.behind);
+    EXPECT_DOUBLE_EQ(pace.readTime(), 0.2);
+    EXPECT_TRUE(pace.slow(1, 0.02 / 1.5 - 0.001));
+    pace.decoded(two, 200, 0.01, 0, false);
+    EXPECT_EQ(pace.lastRead, std::optional<std::int64_t>(200));
+    EXPECT_EQ(pace.perDecoded, 0);
+    EXPECT_EQ(pace.pictures, 0);
+}
+
+// What reading reads next at 60 fps, and when it decodes roughly to catch up.
+TEST(Player, ReadingPassesOverWhatWouldBeLateAndCatchesUpAtKeyFrames) {
+    TwoStretches map;
+    const Time frame(1, 60);
+    const detail::Stretch first = map.stretchAt(Time::zero());
+    const auto read = [&](const detail::ReadingPace& pace, std::int64_t next, double now, int direction = 1) {
+        const auto r = detail::pictureToRead(map, pace, next, 1, direction, 360, frame, now, 1);
+        return std::pair(r.picture, r.jumping);
+    };
+    // Knowing nothing of the pace: only what is late already is passed over, forward or back.
+    EXPECT_EQ(read({}, 10, 0.5), std::pair(std::int64_t(30), false));
+    EXPECT_EQ(read({}, 10, 0.1), std::pair(std::int64_t(10), false));
+    EXPECT_EQ(read({}, 100, 1.0, -1), std::pair(std::int64_t(59), false));
+    // Decoding a little slower than the pictures play: at most a tenth of a second of skipped decoding
+    // at a time, beyond what is late, unless what it aims at can be had by its time.
+    detail::ReadingPace slow{first};
+    slow.behind = true;
+    slow.perDecoded = 0.02;
+    slow.latency = 0.05;
+    slow.lastRead = 9;
+    EXPECT_EQ(read(slow, 10, 0.3), std::pair(std::int64_t(15), false));
+    // A key frame among the pictures passed over is where reading goes on from.
+    EXPECT_EQ(read(slow, 50, 0.97), std::pair(std::int64_t(60), true));
+    slow.pictures = 2;
+    slow.keyDecoded = 0.1;
+    EXPECT_EQ(read(slow, 10, 0.3), std::pair(std::int64_t(60), true));
+    // What is left of a stretch that would be read after it ended is passed over.
+    EXPECT_EQ(read(slow, 170, 2.92), std::pair(std::int64_t(180), false));
+    // Reading decodes roughly only playing forward on in a stretch that is behind, slow, or passed over.
+    using detail::decodesRoughly;
+    EXPECT_TRUE(decodesRoughly(slow, first, false, 1, 1, 1.0 / 60, false));
+    EXPECT_FALSE(decodesRoughly(slow, first, true, 1, 1, 1.0 / 60, false));
+    EXPECT_FALSE(decodesRoughly(slow, first, false, -1, 1, 1.0 / 60, false));
+    EXPECT_FALSE(decodesRoughly(slow, map.stretchAt(Time(4, 1)), false, 1, 1, 1.0 / 60, false));
+    detail::ReadingPace keepingUp{first};
+    keepingUp.perDecoded = 0.01;
+    EXPECT_FALSE(decodesRoughly(keepingUp, first, false, 1, 1, 1.0 / 60, false));
+    EXPECT_TRUE(decodesRoughly(keepingUp, first, false, 1, 1, 1.0 / 60, true));
+    EXPECT_TRUE(decodesRoughly(keepingUp, first, false, 1, 3, 1.0 / 60, false));
+}
+
+// The first picture of the next stretch (at 3 s) is read ahead once due within 4 s of play, and then at
+// once when reading is ahead or it is due within 1.5 s.
+TEST(Player, TheNextStretchsFirstPictureIsReadAheadWhenDueWithinReach) {
+    TwoStretches map;
+    const Time frame(1, 60);
+    const auto warm = [&](std::int64_t next, double from, double rate = 1, std::int64_t warmed = -1,
+                          int direction = 1) {
+        return detail::pictureToWarm(map, next, direction, 360, frame, from, rate, warmed).value_or(-1);
+    };
+    EXPECT_EQ(warm(31, 0.5), 180);
+    EXPECT_EQ(warm(31, 0.5, 0.5), -1);
+    EXPECT_EQ(warm(31, 0.5, 1, 180), -1);
+    EXPECT_EQ(warm(31, 0.5, 1, -1, -1), -1);
+    EXPECT_EQ(warm(200, 3.3), -1);
+    using detail::warmsNow;
+    EXPECT_FALSE(warmsNow(180, 1.0 / 60, 1.0, 1, true));
+    EXPECT_TRUE(warmsNow(180, 1.0 / 60, 1.0, 1, false));
+    EXPECT_TRUE(warmsNow(180, 1.0 / 60, 1.6, 1, true));
+    EXPECT_FALSE(warmsNow(180, 1.0 / 60, std::numeric_limits<double>::quiet_NaN(), 1, true));
+}
+
 TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
     for (const auto& item : {PlayerItem::file(countingMovie()), programItem()}) {
         Player player(audio::Output::createNull());
@@ -323,6 +431,92 @@ TEST(Player, SoundHandedToTheOutputIsTheMixedSound) {
     }
     EXPECT_GT(loudest, 0.1);
     EXPECT_LT(worst, 1e-6);
+}
+
+// Takes every sample at once and keeps them.
+class KeepingOutput : public audio::Output {
+  public:
+    KeepingOutput() : Output(Kind::null) {}
+    std::size_t write(const float* samples, std::size_t frames) override {
+        kept.insert(kept.end(), samples, samples + frames * channels);
+        return frames;
+    }
+    std::vector<float> kept;
+};
+
+// The sound fed for a play is the item's mix from its time, at rate 1 as it is and at rate 2 at twice the
+// pitch (every other frame); faster, backwards, stopped or from the end there is none.
+TEST(Player, TheSoundFeedWritesTheMixUpToTwiceAsFastAndNoneBeyond) {
+    const auto item = PlayerItem::file(countingMovie());
+    CompositionAudioReader reader(item->audioComposition(), item->audioMix());
+    std::vector<float> mixed;
+    while (auto piece = reader.next())
+        mixed.insert(mixed.end(), piece->samples.begin(), piece->samples.end());
+    KeepingOutput output;
+    detail::SoundFeed feed(output);
+    for (const double rate : {1.0, 2.0}) {
+        output.kept.clear();
+        ASSERT_TRUE(feed.start(item, 0, rate)) << rate;
+        while (feed.fill()) {
+        }
+        const std::size_t frames = output.kept.size() / 2;
+        EXPECT_NEAR(double(frames), double(mixed.size() / 2) / rate, 2) << rate;
+        double worst = 0;
+        for (std::size_t i = 0; i + 1 < frames; ++i)
+            for (std::size_t c = 0; c < 2; ++c)
+                worst = std::max(worst, double(std::abs(output.kept[2 * i + c] -
+                                                        mixed[2 * std::size_t(double(i) * rate) + c])));
+        EXPECT_LT(worst, 1e-6) << rate;
+    }
+    for (const double rate : {2.5, -1.0, 0.0}) {
+        EXPECT_FALSE(feed.start(item, 0, rate)) << rate;
+        EXPECT_FALSE(feed.fill()) << rate;
+    }
+    EXPECT_FALSE(feed.start(item, item->duration(), 1));
+    EXPECT_FALSE(
+        feed.start(PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::pngStill)), 0, 1));
+}
+
+// Decoders of four sources, read in turn at item times 0 to 3 by a composition's reading, then of a fifth
+// with the budget lowered to what two and a half hold: the idle ones close, least recently read first;
+// one read 11 s of item time before where reading is closes too; a new item takes over those it reads.
+TEST(Player, SourceDecodersKeepWithinTheBudgetClosingIdleAndFarOnesFirst) {
+    std::vector<std::shared_ptr<const AssetTrack>> sources;
+    for (int f = 0; f < 5; ++f) {
+        const auto copy = MediaFixtures::shared().scratch("budget-" + std::to_string(f) + ".mp4");
+        std::filesystem::copy_file(countingMovie(), copy, std::filesystem::copy_options::overwrite_existing);
+        sources.push_back(PlayerItem::file(copy)->videoTrack());
+    }
+    detail::PictureBudget budget;
+    detail::SourceDecoders decoders(budget);
+    const auto read = [&](int source, double time) {
+        decoders.begin();
+        detail::SourceDecoder& d = decoders.read(sources[std::size_t(source)], Time::zero(), time, 0, false);
+        decoders.end(time);
+        ASSERT_NE(d.frame(Time::zero(), Time::zero(), Time::zero()), nullptr);
+        decoders.keepWithinBudget();
+    };
+    for (int f = 0; f < 4; ++f)
+        read(f, f);
+    EXPECT_EQ(budget.decoders, 4);
+    budget.bytes = budget.held * 5 / 8;
+    read(4, 4);
+    const auto open = [&] {
+        std::vector<int> open;
+        for (int f = 0; f < 5; ++f)
+            if (decoders.find(sources[std::size_t(f)].get())) open.push_back(f);
+        return open;
+    };
+    EXPECT_EQ(open(), (std::vector<int>{3, 4}));
+    EXPECT_LE(budget.held, budget.bytes);
+    read(3, 15);
+    EXPECT_EQ(open(), (std::vector<int>{3}));
+    EXPECT_EQ(budget.decoders, 1);
+    detail::SourceDecoder* kept = decoders.find(sources[3].get());
+    detail::SourceDecoders next(budget);
+    next.takeOver(decoders, {sources[0].get(), sources[3].get()});
+    EXPECT_EQ(next.find(sources[3].get()), kept);
+    EXPECT_EQ(decoders.find(sources[3].get()), nullptr);
 }
 
 TEST(Player, StatusAndTimeSignals) {

@@ -1,0 +1,350 @@
+#include "Platform/Media/PlayerSources.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <map>
+#include <unordered_map>
+#include <vector>
+
+#include "Platform/Media/ImageGenerator.hpp"
+#include "Platform/Media/PlayerRenderer.hpp"
+#include "Platform/Media/VideoCompositor.hpp"
+
+namespace osterveil::media::detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const Time kTick(1, Time::modelTimescale);
+
+// A file's picture stream, turned upright and scaled to fit.
+class FileSource : public FrameSource {
+  public:
+    FileSource(const PlayerItem& item, PictureBudget& budget)
+        : budget_(budget), decoder_(item.videoTrack(), budget.bytes), track_(item.videoTrack()),
+          transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
+        const Size natural = item.videoTrack()->naturalSize;
+        size_ = natural;
+        if (maximum_.width > 0 && natural.width > 0)
+            size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
+        budget_.held = 0;
+        budget_.decoders = 1;
+    }
+
+    Prepared prepare(const Time& time, const Time& before, const Time& after) override {
+        // A picture due a hair after the time is the one shown, as in a composition.
+        const Time end = track_->timeRange.end();
+        Time t = time + pictureTolerance(track_->nominalFrameRate);
+        if (end.isNumeric()) t = std::max(time, std::min(t, end - kTick));
+        last_ = t;
+        decoder_.setAllowance(budget_.bytes);
+        auto frame = decoder_.frame(t, before, after);
+        budget_.held = decoder_.footprint();
+        Prepared p;
+        p.exact = before <= Time::zero() && after <= Time::zero() && !(frame && frame->approximate);
+        p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
+            return frame ? pictureFromFrame(*frame, transform, maximum)
+                         : blackPicture(int(size.width), int(size.height));
+        };
+        return p;
+    }
+    void setDirection(int direction) override { decoder_.setDirection(direction); }
+    void setCatchingUp(bool on) override { decoder_.setCatchingUp(on); }
+    bool prefetch() override {
+        const bool worked = last_ && decoder_.prefetch(*last_);
+        budget_.held = decoder_.footprint();
+        return worked;
+    }
+    PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
+    Stretch stretchAt(const Time&) const override { return {this, 0}; }
+    std::optional<Time> stretchEnd(const Time&) const override { return std::nullopt; }
+    std::optional<Time> keyFrameAfter(const Time& t) override { return decoder_.keyFrameAfter(t); }
+
+  private:
+    PictureBudget& budget_;
+    SourceDecoder decoder_;
+    std::shared_ptr<const AssetTrack> track_;
+    AffineTransform transform_;
+    Size maximum_;
+    Size size_;
+    std::optional<Time> last_;
+};
+
+// A composition's picture: the sources each instruction needs, decoded (several streams at once
+// during a dissolve) and handed to the item's compositor.
+class CompositionSource : public FrameSource {
+  public:
+    // Takes over `before`'s decoders, with the pictures they hold: an edit's new item reads mostly the
+    // same sources, and decoding the playhead's picture again would cost most of the edit's wait.
+    // Decoders of sources the new item does not read close with `before`.
+    CompositionSource(const PlayerItem& item, std::unique_ptr<FrameSource> before, PictureBudget& budget)
+        : budget_(budget), composition_(item.audioComposition()), video_(*item.videoComposition()),
+          compositor_(video_.makeCompositor()),
+          pool_(std::make_shared<PixelBufferPool>(std::max(1, int(video_.renderSize.width)),
+                                                  std::max(1, int(video_.renderSize.height)),
+                                                  PlayerRenderer::queueCapacity + composingPictures + 4)),
+          decoders_(budget) {
+        auto* previous = dynamic_cast<CompositionSource*>(before.get());
+        if (previous) {
+            direction_ = previous->direction_;
+            catchingUp_ = previous->catchingUp_;
+            // Sources still opening come along whatever the new item reads, rather than be waited for
+            // here; those it does not read close later with the others it does not.
+            warming_ = std::move(previous->warming_);
+            std::vector<const AssetTrack*> sources;
+            for (const auto& track : composition_->tracks())
+                for (const auto& segment : track.segments())
+                    if (segment.source) sources.push_back(segment.source.get());
+            decoders_.takeOver(previous->decoders_, sources);
+        }
+        decoders_.account();
+    }
+
+    ~CompositionSource() override {
+        if (compositor_) compositor_->cancelAllPendingRequests();
+    }
+
+    // Decoders read ahead join the others once ready, or at once when `waiting` (a picture needs them).
+    void adoptWarmed(bool waiting) {
+        for (auto it = warming_.begin(); it != warming_.end();) {
+            if (!waiting && it->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                ++it;
+                continue;
+            }
+            try {
+                Warmed w = it->second.get();
+                auto& decoder = w.decoder;
+                opening_[it->first] = w.seconds;
+                decoder->setCatchingUp(catchingUp_);
+                decoder->setDirection(direction_);
+                decoders_.add(it->first, std::move(decoder), lastTime_);
+            } catch (const std::exception&) {
+                // opened again when read, failing there as it would have
+            }
+            it = warming_.erase(it);
+        }
+    }
+
+    Prepared prepare(const Time& t, const Time& before, const Time& after) override {
+        lastTime_ = t.toSeconds();
+        adoptWarmed(!warming_.empty() && std::any_of(warming_.begin(), warming_.end(),
+                                                     [&](const auto& w) { return readsAt(t, w.first); }));
+        std::shared_ptr<const CompositionInstruction> instruction;
+        if (const CompositionInstruction* found = video_.instruction(t))
+            for (const auto& i : video_.instructions)
+                if (i.get() == found) instruction = i;
+        struct Job {
+            std::int32_t trackID;
+            SourceDecoder* decoder;
+            Time time, before, after;
+            std::shared_ptr<const VideoFrame> frame;
+        };
+        std::vector<Job> jobs;
+        decoders_.begin();
+        if (instruction) {
+            for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
+                const CompositionTrack* track = composition_->track(id);
+                const auto position = track ? track->sourcePosition(t) : std::nullopt;
+                if (!position) continue;
+                // Tolerance stays within the stretch of source the segment plays.
+                const Time at = pictureTime(*position);
+                const Time lo = std::max(at - before, position->sourceRange.start);
+                const Time hi = std::max(at, std::min(at + after, position->sourceRange.end() - kTick));
+                SourceDecoder& decoder =
+                    decoders_.read(position->track, at, t.toSeconds(), direction_, catchingUp_);
+                jobs.push_back({id, &decoder, at, std::max(at - lo, Time::zero()), hi - at, nullptr});
+            }
+        }
+        decoders_.end(t.toSeconds());
+        // Streams of one file share a decoder and decode in turn; different ones decode at once.
+        std::map<SourceDecoder*, std::vector<Job*>> byDecoder;
+        for (auto& j : jobs)
+            byDecoder[j.decoder].push_back(&j);
+        auto decode = [](const std::vector<Job*>& mine) {
+            for (Job* j : mine)
+                j->frame = j->decoder->frame(j->time, j->before, j->after);
+        };
+        if (byDecoder.size() <= 1) {
+            for (auto& [d, mine] : byDecoder)
+                decode(mine);
+        } else {
+            std::vector<std::future<void>> running;
+            for (auto& [d, mine] : byDecoder)
+                running.push_back(std::async(std::launch::async, decode, mine));
+            for (auto& r : running)
+                r.get();
+        }
+        decoders_.keepWithinBudget();
+        std::unordered_map<std::int32_t, std::shared_ptr<const VideoFrame>> sources;
+        bool approximate = false;
+        for (auto& j : jobs)
+            if (j.frame) {
+                approximate = approximate || j.frame->approximate;
+                sources.emplace(j.trackID, std::move(j.frame));
+            }
+        auto request =
+            std::make_shared<CompositionRequest>(t, std::move(instruction), std::move(sources), pool_);
+        Prepared p;
+        p.exact = before <= Time::zero() && after <= Time::zero() && !approximate;
+        p.finish = [request, compositor = compositor_] {
+            if (request->instruction()) compositor->startRequest(*request);
+            if (request->status() == CompositionRequest::Status::composed && !request->result().isNull())
+                return request->result();
+            const Size size = request->renderSize();
+            return blackPicture(int(size.width), int(size.height));
+        };
+        return p;
+    }
+
+    void setDirection(int direction) override {
+        direction_ = direction;
+        catchingUp_ = catchingUp_ && direction > 0;
+        decoders_.forEach([&](SourceDecoder& d) { d.setDirection(direction); });
+    }
+
+    void setCatchingUp(bool on) override {
+        if (on == catchingUp_) return;
+        catchingUp_ = on;
+        decoders_.forEach([&](SourceDecoder& d) { d.setCatchingUp(on); });
+    }
+
+    bool prefetch() override {
+        bool worked = false;
+        for (auto& [decoder, time] : decoders_.used())
+            worked = decoder->prefetch(time) || worked;
+        decoders_.keepWithinBudget();
+        return worked;
+    }
+
+    PixelBuffer black() const override { return blackPicture(pool_->width(), pool_->height()); }
+    Stretch stretchAt(const Time& t) const override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        if (!instruction) return {};
+        const auto ids = instruction->decodedSourceTrackIDs();
+        if (ids.size() != 1) return {instruction, 0};
+        const CompositionTrack* track = composition_->track(ids.front());
+        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        if (!position) return {instruction, 0};
+        return {
+            position->track.get(),
+            position->target.start.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value()};
+    }
+
+    std::optional<Time> stretchEnd(const Time& t) const override {
+        // Instructions may split a stretch (where what is drawn under a clip changes): the stretch ends
+        // where the reading changes.
+        const Stretch stretch = stretchAt(t);
+        std::optional<Time> end;
+        for (const CompositionInstruction* i = video_.instruction(t);
+             i && stretchAt(i->timeRange().start) == stretch; i = video_.instruction(i->timeRange().end())) {
+            if (end && i->timeRange().end() <= *end) break;
+            end = i->timeRange().end();
+        }
+        return end;
+    }
+
+    // Sources not open yet open and decode on a thread of their own, beside the reading of the stretch
+    // before (which may itself be behind): they join the others when they are read, or once ready.
+    void warm(const Time& t) override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        if (!instruction) return;
+        for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
+            const CompositionTrack* track = composition_->track(id);
+            const auto position = track ? track->sourcePosition(t) : std::nullopt;
+            if (!position || decoders_.contains(position->track.get()) ||
+                warming_.count(position->track.get()))
+                continue;
+            warming_[position->track.get()] = std::async(
+                std::launch::async, [source = position->track, at = pictureTime(*position),
+                                     allowance = std::size_t(budget_.bytes), direction = direction_] {
+                    const auto started = Clock::now();
+                    Warmed w{std::make_unique<SourceDecoder>(source, allowance), 0};
+                    w.decoder->setDirection(direction);
+                    w.decoder->frame(at, Time::zero(), Time::zero());
+                    w.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+                    return w;
+                });
+        }
+    }
+
+    double openingCost(const Time& t) const override {
+        double cost = 0;
+        for (const auto& [source, seconds] : opening_)
+            if (readsAt(t, source)) cost = std::max(cost, seconds);
+        return cost;
+    }
+
+    std::optional<Time> keyFrameAfter(const Time& t) override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
+        if (ids.size() != 1) return std::nullopt;
+        const CompositionTrack* track = composition_->track(ids.front());
+        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        if (!position || position->sourceRange.duration <= Time::zero()) return std::nullopt;
+        SourceDecoder* decoder = decoders_.find(position->track.get());
+        if (!decoder) return std::nullopt;
+        const auto key = decoder->keyFrameAfter(position->time);
+        if (!key || *key >= position->sourceRange.end()) return std::nullopt;
+        // Placed on the item; a speed change is even over its segment.
+        const double share =
+            (*key - position->sourceRange.start).toSeconds() / position->sourceRange.duration.toSeconds();
+        const Time at = position->target.start + Time::seconds(share * position->target.duration.toSeconds());
+        if (at >= position->target.end()) return std::nullopt;
+        return at;
+    }
+
+  private:
+    // Whether the picture at `t` reads that source.
+    bool readsAt(const Time& t, const AssetTrack* source) const {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        if (!instruction) return false;
+        for (std::int32_t id : instruction->decodedSourceTrackIDs()) {
+            const CompositionTrack* track = composition_->track(id);
+            const auto position = track ? track->sourcePosition(t) : std::nullopt;
+            if (position && position->track.get() == source) return true;
+        }
+        return false;
+    }
+
+    PictureBudget& budget_;
+    std::shared_ptr<const Composition> composition_;
+    VideoComposition video_;
+    std::shared_ptr<VideoCompositor> compositor_;
+    std::shared_ptr<PixelBufferPool> pool_;
+    SourceDecoders decoders_;
+    int direction_ = 0;
+    bool catchingUp_ = false;
+    // Sources being opened and read ahead, what that took (wall seconds), and the item time of the latest
+    // picture read.
+    struct Warmed {
+        std::unique_ptr<SourceDecoder> decoder;
+        double seconds;
+    };
+    std::map<const AssetTrack*, std::future<Warmed>> warming_;
+    std::map<const AssetTrack*, double> opening_;
+    double lastTime_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
+                                        PictureBudget& budget) {
+    if (item.videoComposition()) return std::make_unique<CompositionSource>(item, std::move(before), budget);
+    if (before) budget.released = true;
+    if (item.videoTrack()) return std::make_unique<FileSource>(item, budget);
+    return nullptr;
+}
+
+PixelBuffer blackPicture(int width, int height) {
+    PixelBuffer p = PixelBuffer::make(std::max(1, width), std::max(1, height));
+    for (int y = 0; y < p.height(); ++y) {
+        std::uint8_t* row = p.row(y);
+        for (int x = 0; x < p.width(); ++x)
+            row[4 * x + 3] = 255;
+    }
+    return p;
+}
+
+} // namespace osterveil::media::detail

@@ -1,0 +1,51 @@
+#pragma once
+
+// What the player reads pictures from: a file's picture stream or a composition's; not part of the
+// media layer's interface.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+#include "Platform/Media/PixelBuffer.hpp"
+#include "Platform/Media/PlayerDecoders.hpp"
+#include "Platform/Media/PlayerItem.hpp"
+#include "Platform/Media/PlayerPacing.hpp"
+
+namespace osterveil::media::detail {
+
+// Pictures composed at once while playing: decoding the next overlaps composing the last.
+inline constexpr std::size_t composingPictures = 3;
+
+PixelBuffer blackPicture(int width, int height);
+
+// What reading one picture needs: the decoding is done on the reading thread; `finish` (composing or
+// converting) may run elsewhere.
+struct Prepared {
+    std::function<PixelBuffer()> finish;
+    bool exact = true;
+};
+
+// An item's picture as the reading thread reads it; used from that thread alone.
+class FrameSource : public StretchMap {
+  public:
+    virtual Prepared prepare(const Time& t, const Time& before, const Time& after) = 0;
+    virtual void setDirection(int direction) = 0;
+    // Reading is behind the clock while playing forward.
+    virtual void setCatchingUp(bool on) = 0;
+    // One step of reading ahead backwards from the last prepared picture; false when there is none.
+    virtual bool prefetch() = 0;
+    virtual PixelBuffer black() const = 0;
+    // Decodes the picture at `t`, the first of a stretch to come, so that reading finds it ready there.
+    virtual void warm(const Time&) {}
+    // What reading ahead the first picture of the stretch of `t` took, when it was (wall seconds; else 0):
+    // about what a jump to a key frame takes there.
+    virtual double openingCost(const Time&) const { return 0; }
+};
+
+// The source of `item`'s picture, none when it has none; a composition's takes over `before`'s decoders
+// of the sources it reads.
+std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
+                                        PictureBudget& budget);
+
+} // namespace osterveil::media::detail
