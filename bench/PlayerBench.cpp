@@ -29,6 +29,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -45,6 +46,7 @@ extern "C" {
 #include "PlayerBenchSupport.hpp"
 #include "ProcessMemory.hpp"
 #include "PulseServer.hpp"
+#include "SinkListener.hpp"
 
 using namespace osterveil;
 using namespace osterveil::bench;
@@ -128,6 +130,140 @@ BENCHMARK(BM_Play)
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
+
+// A 1080p24 sequence previewed at half size: `light` seconds of a light 1080p clip, then `heavy` seconds of
+// the 4K60 H.264 camera clip (100 Mbit/s, a key frame a second, three B-frames), and with `clicks` the click
+// track on A1. None when ffmpeg is not installed.
+std::shared_ptr<const media::PlayerItem> lightThenHeavy(double light, double heavy, bool clicks) {
+    static PlateStore plates(folder() / "plate");
+    const auto camera = cameraClip("camera-4k60", false, 3840, 2160, 60, 4, 1, 100);
+    if (!camera) return nullptr;
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    for (const auto& [file, start, duration, length] :
+         {std::tuple(clip("clip0-24", 24, 5.5, 0), 0.0, light, 5.5),
+          std::tuple(*camera, light, heavy, 4.0)}) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = file.string();
+        m.duration = length;
+        p.media.push_back(m);
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = m.id;
+        c.start = start;
+        c.duration = duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    if (clicks) addClicks(p, light + heavy);
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// A player leaving a read-ahead: `lightThenHeavy` with 2 s of the light clip, whose reading reads the heavy
+// clip's first picture ahead, played from the start through the null output; 300 to 1,200 ms into the play
+// (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a file item of
+// its own (argument 1). The time the destruction takes on the calling thread, or from the new item to its
+// first picture (target: at most 50 ms either way, beyond what that picture takes in a player that reads
+// nothing else: argument 2), the longest of the runs and their median.
+void BM_LeavingAReadAhead(benchmark::State& state) {
+    const bool replaces = state.range(0) == 1;
+    const auto item = lightThenHeavy(2, 4, false);
+    if (!item) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const fs::path light = clip("clip0-24", 24, 5.5, 0);
+    const auto file = media::PlayerItem::file(light);
+    std::vector<double> waits;
+    int run = 0;
+    for (auto _ : state) {
+        auto player = std::make_unique<media::Player>(audio::Output::createNull());
+        if (state.range(0) == 2) {
+            // The floor: the light clip's first picture in a player that reads nothing else.
+            QElapsedTimer timer;
+            timer.start();
+            player->play();
+            player->setItem(file);
+            runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+            waits.push_back(double(timer.nsecsElapsed()) / 1e6);
+            continue;
+        }
+        player->setItem(item);
+        runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+        player->play();
+        runUntil([&] { return player->status() == media::Player::Status::playing; }, 30);
+        const double into = 0.3 + 0.1 * (run++ % 10);
+        runUntil([&] { return false; }, into);
+        QElapsedTimer timer;
+        timer.start();
+        if (replaces) {
+            player->setItem(file);
+            runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+        } else {
+            player.reset();
+        }
+        waits.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    state.counters["wait_max_ms"] = percentile(waits, 1);
+    state.counters["wait_median_ms"] = percentile(waits, 0.5);
+}
+BENCHMARK(BM_LeavingAReadAhead)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("new_item")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(10);
+
+// Play pressed a second after a stop inside heavy footage: `lightThenHeavy` with 1 s of the light clip and
+// the click track, through the null output (its clock is the sound heard), played from 0.5 s, stopped
+// 0.8 s into the heavy clip and played again 1 s later. The time from the press to the first sound (target:
+// at most 100 ms, whatever the picture is doing) and to the first new picture, over five runs (the longest
+// and the median).
+void BM_SpaceAfterAStop(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    const auto item = lightThenHeavy(1, 3, true);
+    if (!item) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    std::vector<double> toSound, toPicture;
+    for (auto _ : state) {
+        media::Player player(audio::Output::createNull());
+        player.setItem(item);
+        player.seek(0.5);
+        runUntil([&] { return player.currentFrame().time == 0.5; }, 30);
+        player.play();
+        runUntil([&] { return player.currentTime() >= 1.8 || player.rate() == 0; }, 30);
+        player.pause();
+        runUntil([] { return false; }, 1.0);
+        std::optional<Steady::time_point> picture;
+        QObject context;
+        QObject::connect(&player, &media::Player::frameChanged, &context, [&] {
+            if (!picture && player.rate() != 0 && !player.currentFrame().picture.isNull())
+                picture = Steady::now();
+        });
+        const std::int64_t heard = player.output().position();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        runUntil([&] { return player.output().position() > heard; }, 30);
+        toSound.push_back(millisecondsBetween(pressed, Steady::now()));
+        runUntil([&] { return picture.has_value(); }, 30);
+        toPicture.push_back(picture ? millisecondsBetween(pressed, *picture) : 30000);
+        player.pause();
+    }
+    state.counters["to_sound_max_ms"] = percentile(toSound, 1);
+    state.counters["to_sound_median_ms"] = percentile(toSound, 0.5);
+    state.counters["to_picture_max_ms"] = percentile(toPicture, 1);
+    state.counters["to_picture_median_ms"] = percentile(toPicture, 0.5);
+}
+BENCHMARK(BM_SpaceAfterAStop)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(5);
 
 bool skippedWithoutServer(benchmark::State& state, const testsupport::PulseServer& server) {
     if (server.running()) return false;
@@ -272,6 +408,92 @@ void BM_PlayWithSound(benchmark::State& state) {
     state.counters["play_to_heard_max_ms"] = percentile(toHeard, 1);
 }
 BENCHMARK(BM_PlayWithSound)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// Sound around footage heavier than the machine, as the editor plays it: a 1080p24 sequence previewed at
+// half size, 3 s of a light 1080p clip, 4 s of the 4K60 H.264 camera clip (100 Mbit/s, a key frame a
+// second) with its sound on A2, 3 s of another light clip, the click track under all of it. One player
+// plays it ten times through a sound server, as Space does, from the start or from inside the heavy clip
+// (`from_ms`), a fresh listener on the sink's monitor each time; with `stall_ms`, the private server is
+// stopped that long half a second into each play, as a server starved of the processor may be. The
+// listener reads pieces of the player's own request, so the sink keeps the period the player gives it (a
+// recorder in 5 ms pieces would hold PipeWire to that period, which a busy machine misses whoever plays).
+// Run it on two cores with eight busy loops on them, the sound server too. Over the runs: the plays whose
+// sound stopped before their end and did not come back (`gone_silent`, target 0), the breaks (silence of
+// 2 ms or more inside the sound heard, target 0 without a stall) and the longest, sound devices given up
+// for lost, and the longest wait from play to the first sound arriving at the listener.
+void BM_SoundAroundAHeavyClip(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    testsupport::PulseServer server(false);
+    if (skippedWithoutServer(state, server)) return;
+    const auto heavy = cameraClip("camera-4k60-sound", false, 3840, 2160, 60, 4, 1, 100, true);
+    if (!heavy) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    const auto item = lightAroundHeavy({*heavy, 4, true}, 10);
+    media::Player player(audio::Output::create());
+    waitForTheDevice(player);
+    player.setItem(item);
+    runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+    // A null sink nothing has played into yet may still be in an idle period of seconds, which a device
+    // does not have: a moment's play ends it.
+    player.play();
+    runUntil([&] { return player.currentTime() > 0.3; }, 30);
+    player.pause();
+    double silent = 0, breaks = 0, longestBreak = 0, losses = 0, toHeard = 0, heardMin = 1e9;
+    const double from = double(state.range(0)) / 1000;
+    const int stall = int(state.range(1));
+    if (stall > 0 && server.external()) {
+        state.SkipWithError("the server is not the bench's to stop");
+        return;
+    }
+    for (auto _ : state) {
+        player.seek(from);
+        runUntil(
+            [&] { return player.currentFrame().time == from && !player.currentFrame().picture.isNull(); },
+            30);
+        // A sink that idles (PipeWire's suspends) sends its monitor nothing until the play wakes it.
+        testsupport::SinkListener listener("null.monitor", 960);
+        if (!listener.started()) {
+            state.SkipWithError("cannot listen to the sink");
+            return;
+        }
+        const std::uint64_t lossesBefore = player.output().deviceLosses();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        std::unique_ptr<testsupport::Spawned> pause;
+        if (stall > 0) {
+            runUntil([&] { return player.currentTime() > from + 0.5; }, 30);
+            pause = server.pauseFor(stall);
+        }
+        runUntil([&] { return player.rate() == 0; }, 60);
+        // What the server still held when the clock reached the end arrives a moment later.
+        const std::size_t end = listener.size();
+        runUntil([&] { return listener.size() > end + 48000; }, 3);
+        const auto origin = listener.arrivedBy(0);
+        const Heard heard(listener.samples(0), origin.value_or(pressed));
+        if (!heard.first || heard.seconds < item->duration() - from - 0.25) ++silent;
+        breaks += double(heard.breaksMs.size());
+        longestBreak = std::max(longestBreak, heard.longestBreakMs());
+        losses += double(player.output().deviceLosses() - lossesBefore);
+        if (heard.first) toHeard = std::max(toHeard, millisecondsBetween(pressed, *heard.first));
+        heardMin = std::min(heardMin, heard.seconds);
+    }
+    state.counters["gone_silent"] = silent;
+    state.counters["breaks"] = breaks;
+    state.counters["longest_break_ms"] = longestBreak;
+    state.counters["losses"] = losses;
+    state.counters["heard_s_min"] = heardMin;
+    state.counters["play_to_heard_max_ms"] = toHeard;
+}
+BENCHMARK(BM_SoundAroundAHeavyClip)
+    ->Args({0, 0})
+    ->Args({4000, 0})
+    ->Args({0, 700})
+    ->ArgNames({"from_ms", "stall_ms"})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(10);
 
 // Twenty fresh players, each made, given the sequence and played for 2 s, as twenty freshly started
 // editors: how many gave a healthy server up for lost (target 0, also on a busy machine).

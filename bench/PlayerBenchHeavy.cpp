@@ -10,7 +10,6 @@
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
-#include "Media/MediaProbe.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/Player.hpp"
 #include "PlayerBenchSupport.hpp"
@@ -70,48 +69,12 @@ BENCHMARK(BM_SlowerThanTheFootage)
 // was off; over the light clips, the pictures that did not go up within a frame of the clock (target 0),
 // and the longest still.
 void BM_HeavyClipInALightSequence(benchmark::State& state) {
-    static PlateStore plates(folder() / "plate");
-    Project p;
-    p.sequence = Sequence::makeNew();
-    p.sequence.frameRate = FrameRate{24, 1};
-    struct Piece {
-        fs::path file;
-        double start, in, duration, length;
-        int width, height;
-    };
     const auto heavy = cameraClip("camera-4k30-hevc", true, 3840, 2160, 30, 3.1, 1, 50);
     if (!heavy) {
         state.SkipWithError("ffmpeg is not installed");
         return;
     }
-    const std::vector<Piece> pieces = {
-        {clip("clip0-24", 24, 5.5, 0), 0, 0, 3, 5.5, 1920, 1080},
-        {*heavy, 3, 0, 3.1, 3.1, 3840, 2160},
-        {clip("clip1-24", 24, 5.5, 90), 6.1, 0.5, 3, 5.5, 1920, 1080},
-    };
-    for (const Piece& piece : pieces) {
-        MediaItem m;
-        m.id = Uuid::make();
-        m.kind = MediaKind::video;
-        m.hasVideo = true;
-        m.path = piece.file.string();
-        m.duration = piece.length;
-        m.width = piece.width;
-        m.height = piece.height;
-        p.media.push_back(m);
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = m.id;
-        c.start = piece.start;
-        c.inPoint = piece.in;
-        c.duration = piece.duration;
-        p.sequence.tracks.mut(0).clips.push_back(c);
-    }
-    addClicks(p, 9.1);
-    const CompositionBuild build =
-        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
-    const auto item =
-        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    const auto item = lightAroundHeavy({*heavy, 3.1, false}, 9.1);
     constexpr double frame = 1.0 / 24;
     double heavyStill = 0, heavyPerSecond = 1e9, heavyOff = 0, offsetMax = 0, lightMissed = 0, lightStill = 0;
     for (auto _ : state) {
@@ -138,10 +101,8 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
 }
 BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
-// A camera clip as the editor plays it, beside the same file played alone. The sequence is a new
-// project's (1080p24, previewed at half size) with its media probed as the editor imports them and built
-// by the composition builder at the preview size: 3 s of a light 1080p clip, the whole camera clip, 3 s
-// of another light clip, with the click track on A1. Each run plays the file alone from the start (as
+// A camera clip as the editor plays it, beside the same file played alone: `lightAroundHeavy` with the
+// whole camera clip and the click track throughout. Each run plays the file alone from the start (as
 // SlowerThanTheFootage does) and then the sequence, both through the null output, so that the two meet
 // the same machine. Argument 0: SlowerThanTheFootage's 4K60 H.264 clip (4 s, 100 Mbit/s, a key frame a
 // second, 3 B-frames); 1: HeavyClipInALightSequence's 4K30 HEVC clip (3.1 s, 50 Mbit/s). Run it on one
@@ -162,29 +123,9 @@ void BM_HeavyClipInTheEditor(benchmark::State& state) {
         state.SkipWithError("ffmpeg is not installed");
         return;
     }
-    static PlateStore plates(folder() / "plate");
-    Project p;
-    p.sequence = Sequence::makeNew();
-    const double light = 3, heavyEnd = light + length, end = heavyEnd + light;
-    const std::vector<std::pair<fs::path, double>> pieces = {
-        {clip("clip0-24", 24, 5.5, 0), 0}, {*camera, light}, {clip("clip1-24", 24, 5.5, 90), heavyEnd}};
-    for (const auto& [file, start] : pieces) {
-        p.media.push_back(MediaProbe::makeItem(file, std::nullopt));
-        TimelineClip c;
-        c.id = Uuid::make();
-        c.mediaID = p.media.back().id;
-        c.start = start;
-        c.duration = file == *camera ? length : light;
-        p.sequence.tracks.mut(0).clips.push_back(c);
-    }
-    addClicks(p, end);
-    const Sequence& s = p.sequence;
-    const CompositionBuild build = CompositionBuilder::build(
-        p, std::nullopt, {s.width * s.previewScale, s.height * s.previewScale}, s.frameRate, plates);
-    const auto sequence =
-        media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+    const double light = 3, heavyEnd = light + length, end = heavyEnd + light, frame = 1.0 / 24;
+    const auto sequence = lightAroundHeavy({*camera, length, false}, end);
     const auto alone = media::PlayerItem::file(*camera);
-    const double frame = double(s.frameRate.denominator) / s.frameRate.numerator;
     struct Figures {
         double stillMs = 0, perSecond = 1e9, offAFrame = 0;
         void add(const PlayRecord::Stretch& over, double seconds) {

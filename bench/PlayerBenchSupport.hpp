@@ -19,6 +19,9 @@
 
 #include <unistd.h>
 
+#include "Engine/CompositionBuilder.hpp"
+#include "Engine/PlateStore.hpp"
+#include "Media/MediaProbe.hpp"
 #include "Model/Project.hpp"
 #include "Platform/Media/AssetWriter.hpp"
 #include "Platform/Media/Player.hpp"
@@ -99,9 +102,10 @@ inline fs::path clip(const std::string& name, int fps, double seconds, int shade
 // A camera's clip, written once by the ffmpeg tool: a moving test picture under sensor noise, which
 // leaves the encoder few pictures to predict from others and makes decoding as costly as a camera's own,
 // at about a camera's bit rate with a key frame every `keySeconds` and none elsewhere, as cameras write
-// them. None when ffmpeg is not installed.
+// them; with `sound`, a steady tone as well, as a camera records. None when ffmpeg is not installed.
 inline std::optional<fs::path> cameraClip(const std::string& name, bool hevc, int width, int height, int fps,
-                                          double seconds, double keySeconds, int megabits) {
+                                          double seconds, double keySeconds, int megabits,
+                                          bool sound = false) {
     const fs::path path = folder() / (name + ".mp4");
     if (fs::exists(path)) return path;
     if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) return std::nullopt;
@@ -114,6 +118,9 @@ inline std::optional<fs::path> cameraClip(const std::string& name, bool hevc, in
     const std::string command =
         "ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
         std::to_string(height) + ":rate=" + std::to_string(fps) + ":duration=" + std::to_string(seconds) +
+        (sound ? " -f lavfi -i sine=frequency=220:sample_rate=48000:duration=" + std::to_string(seconds) +
+                     " -c:a aac -b:a 192k"
+               : std::string()) +
         " -vf noise=alls=12:allf=t -pix_fmt yuv420p -preset medium " + codec + " -b:v " +
         std::to_string(megabits) + "M -maxrate " + std::to_string(megabits) + "M -bufsize " +
         std::to_string(megabits) + "M " + partial.string();
@@ -212,4 +219,46 @@ struct PlayRecord {
     }
 };
 
+// A 1080p24 sequence as the editor builds it, previewed at a new sequence's scale (half size), its media
+// probed as they are imported: 3 s of a light 1080p clip, `heavy` (4K, played whole; its sound, if it has
+// one, on A2 under it), 3 s of another light clip, and the click track on A1 for `clicks` seconds.
+struct HeavyClip {
+    fs::path file;
+    double seconds;
+    bool sound;
+};
+inline std::shared_ptr<const media::PlayerItem> lightAroundHeavy(const HeavyClip& heavy, double clicks) {
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    struct Piece {
+        fs::path file;
+        double start, in, duration;
+        bool sound;
+    };
+    const std::vector<Piece> pieces = {
+        {clip("clip0-24", 24, 5.5, 0), 0, 0, 3, false},
+        {heavy.file, 3, 0, heavy.seconds, heavy.sound},
+        {clip("clip1-24", 24, 5.5, 90), 3 + heavy.seconds, 0.5, 3, false},
+    };
+    for (const Piece& piece : pieces) {
+        p.media.push_back(MediaProbe::makeItem(piece.file, std::nullopt));
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media.back().id;
+        c.start = piece.start;
+        c.inPoint = piece.in;
+        c.duration = piece.duration;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+        if (piece.sound) {
+            c.id = Uuid::make();
+            p.sequence.tracks.mut(4).clips.push_back(c);
+        }
+    }
+    addClicks(p, clicks);
+    const Sequence& s = p.sequence;
+    const CompositionBuild build = CompositionBuilder::build(
+        p, std::nullopt, {s.width * s.previewScale, s.height * s.previewScale}, s.frameRate, plates);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
 } // namespace osterveil::bench

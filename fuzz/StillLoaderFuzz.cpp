@@ -12,11 +12,14 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include "Platform/Foundation/Log.hpp"
 #include "Platform/Stills/StillReader.hpp"
 
-// Qt's readers warn about every damaged file; keep that off the terminal.
+// Qt's readers warn about every damaged file, and libtiff's words on it go to the program's log; keep
+// both off the terminal.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    osterveil::Log::setSink([](osterveil::Log::Level, const std::string&, const std::string&) {});
     return 0;
 }
 

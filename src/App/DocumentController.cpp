@@ -71,31 +71,34 @@ void DocumentController::openFile(const std::filesystem::path& file,
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(file, error);
     if (error) absolute = file;
-    for (const std::filesystem::path& other : opening_) {
+    for (const Opening& other : opening_) {
         // Already on its way: one window is enough.
-        if (sameFile(other, absolute)) {
+        if (sameFile(other.file, absolute)) {
             if (done) done(nullptr);
             return;
         }
     }
-    opening_.push_back(absolute);
-    const QString name = fileName(file);
-    host_.showOpening(name, 0);
+    host_.showOpening(absolute, 0);
 
     // The reader reports from its threads; the window hears it a few times a second.
     auto progress = std::make_shared<std::atomic<double>>(0.0);
     auto* poll = new QTimer(this);
     connect(poll, &QTimer::timeout, this,
-            [this, name, progress] { host_.showOpening(name, progress->load()); });
+            [this, absolute, progress] { host_.showOpening(absolute, progress->load()); });
     poll->start(100);
+    const std::stop_source stop;
+    opening_.push_back({absolute, stop, poll, std::move(done)});
 
     using Outcome = OpenOutcome;
     offload(
         WorkService::Lane::documents, this,
-        [absolute, progress](const std::stop_token& stop) -> Outcome {
+        [absolute, progress, stop](const std::stop_token& all) -> Outcome {
+            // Given up by itself, or with every other job of the controller.
+            std::stop_source read = stop;
+            const std::stop_callback withAll(all, [read]() mutable { read.request_stop(); });
             try {
                 return {ProjectDocument::readFile(
-                            absolute, [progress](double f) { progress->store(f); }, stop),
+                            absolute, [progress](double f) { progress->store(f); }, read.get_token()),
                         {}};
             } catch (const ProjectError& error) {
                 return {std::nullopt, QString::fromStdString(error.errorDescription())};
@@ -105,28 +108,59 @@ void DocumentController::openFile(const std::filesystem::path& file,
                 return {std::nullopt, QStringLiteral("There is not enough memory to open it.")};
             }
         },
-        [absolute, name, poll, done = std::move(done)](DocumentController& controller, Outcome outcome) {
-            delete poll;
-            std::erase(controller.opening_, absolute);
-            controller.landOpen({absolute, std::move(outcome), done});
+        [stop](DocumentController& controller, Outcome outcome) {
+            auto& opening = controller.opening_;
+            const auto it = std::find_if(opening.begin(), opening.end(),
+                                         [&stop](const Opening& o) { return o.stop == stop; });
+            // Given up meanwhile.
+            if (it == opening.end()) return;
+            Opening read = std::move(*it);
+            opening.erase(it);
+            delete read.poll;
+            controller.landOpen({read.file, std::move(outcome), std::move(read.done)});
         });
+}
+
+void DocumentController::cancelOpen(const std::filesystem::path& file) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    if (error) absolute = file;
+    // Still being read: the read stops at its next step, and its outcome is let be.
+    const auto reading =
+        std::find_if(opening_.begin(), opening_.end(), [&](const Opening& o) { return o.file == absolute; });
+    if (reading != opening_.end()) return dropOpening(reading);
+    // Read, its window still being made: the window goes, and the open with it (`discard`).
+    for (const Entry& e : entries_)
+        if (e.whenShown && e.document->fileURL() == absolute) {
+            host_.closeDocument(*e.document);
+            return;
+        }
+}
+
+void DocumentController::dropOpening(std::vector<Opening>::iterator opening) {
+    Opening dropped = std::move(*opening);
+    opening_.erase(opening);
+    dropped.stop.request_stop();
+    delete dropped.poll;
+    host_.finishOpening(dropped.file);
+    if (dropped.done) dropped.done(nullptr);
 }
 
 void DocumentController::landOpen(HeldOpen open) {
     const QString name = fileName(open.file);
     // The user is quitting: the window waits to see whether the program ends.
     if (quit_ == Quit::waiting) {
-        host_.finishOpening(name);
+        host_.finishOpening(open.file);
         heldOpens_.push_back(std::move(open));
         return;
     }
     if (quit_ == Quit::finished) {
-        host_.finishOpening(name);
+        host_.finishOpening(open.file);
         if (open.done) open.done(nullptr);
         return;
     }
     if (!open.outcome.reading) {
-        host_.finishOpening(name);
+        host_.finishOpening(open.file);
         host_.showError(QStringLiteral("The document “%1” could not be opened.").arg(name),
                         open.outcome.failure);
         if (open.done) open.done(nullptr);
@@ -135,7 +169,7 @@ void DocumentController::landOpen(HeldOpen open) {
     // Two reads of one file held by a quit: one window is enough.
     for (const Entry& e : entries_) {
         if (e.document->fileURL() && sameFile(*e.document->fileURL(), open.file)) {
-            host_.finishOpening(name);
+            host_.finishOpening(open.file);
             host_.showDocument(*e.document);
             if (open.done) open.done(e.document.get());
             return;
@@ -144,8 +178,9 @@ void DocumentController::landOpen(HeldOpen open) {
     ProjectDocument& opened =
         enlist(std::make_unique<ProjectDocument>(std::move(*open.outcome.reading), open.file));
     // The "Opening…" panel, if up, stays until the window is: something shows all along.
-    entry(opened)->whenShown = [this, name, done = std::move(open.done)](ProjectDocument* document) {
-        host_.finishOpening(name);
+    entry(opened)->whenShown = [this, file = open.file,
+                                done = std::move(open.done)](ProjectDocument* document) {
+        host_.finishOpening(file);
         if (done) done(document);
     };
     host_.showDocumentInSteps(opened, [this, &opened] { windowShown(opened); });
@@ -357,9 +392,11 @@ bool DocumentController::continueQuit() {
         return false;
     }
     quit_ = Quit::finished;
-    // Nothing held opens: the program ends.
+    // Nothing held or still read opens: the program ends.
     for (HeldOpen& open : std::exchange(heldOpens_, {}))
         if (open.done) open.done(nullptr);
+    while (!opening_.empty())
+        dropOpening(opening_.begin());
     emit quitFinished();
     return true;
 }

@@ -12,6 +12,8 @@
 
 #include "App/ProjectDocument.hpp"
 
+class QTimer;
+
 namespace osterveil {
 
 // The answer to "Do you want to save the changes…?" when a modified document is about to close.
@@ -52,9 +54,10 @@ class DocumentHost {
     // Whether to write over a file another program has replaced or changed, or save under another name.
     virtual ChangedFileChoice askAboutChangedFile(const ProjectDocument& document,
                                                   const QString& displayName) = 0;
-    // An open under way: how far it has got (0…1); `finished` once it has ended either way.
-    virtual void showOpening(const QString& fileName, double fraction) = 0;
-    virtual void finishOpening(const QString& fileName) = 0;
+    // An open of `file` under way: how far it has got (0…1); `finished` once it has ended either way.
+    // What shows it may cancel the open (`DocumentController::cancelOpen`).
+    virtual void showOpening(const std::filesystem::path& file, double fraction) = 0;
+    virtual void finishOpening(const std::filesystem::path& file) = 0;
 };
 
 // The open documents of the program: New, Open, Save, Save As, Close and Quit, and the files named at
@@ -77,6 +80,9 @@ class DocumentController : public QObject {
     void openFile(const std::filesystem::path& file, std::function<void(ProjectDocument*)> done = {});
     // Opens are running.
     bool isOpening() const { return !opening_.empty(); }
+    // Gives up the open of `file` (as `openFile` was handed it, or its absolute path) while it is read or
+    // its window is made: nothing of it lands, and its `done` follows with none.
+    void cancelOpen(const std::filesystem::path& file);
     // The files named on the command line; a new document when none of them opened, so the program
     // always starts with a window.
     void openAtLaunch(const QStringList& arguments);
@@ -104,7 +110,8 @@ class DocumentController : public QObject {
     // Closes every window, asking for each exporting or modified one; stops at the first the user keeps.
     // True when all have closed now. One that closes once its save lands holds the quit, which goes on
     // from there, and so does a window whose close's questions are up when the quit comes: its answer
-    // comes first. `quitFinished` follows once every window has closed.
+    // comes first. Once every window has closed the opens under way end with nothing, and
+    // `quitFinished` follows.
     bool quit();
 
     // The window title's name: the file name, or "Untitled", "Untitled 2", … while never saved.
@@ -144,6 +151,13 @@ class DocumentController : public QObject {
         std::optional<ProjectDocument::Reading> reading;
         QString failure;
     };
+    // A file being read: its read stops when `stop` does.
+    struct Opening {
+        std::filesystem::path file;
+        std::stop_source stop;
+        QTimer* poll = nullptr;
+        std::function<void(ProjectDocument*)> done;
+    };
     // An open that landed during a quit, until the quit ends.
     struct HeldOpen {
         std::filesystem::path file;
@@ -171,12 +185,14 @@ class DocumentController : public QObject {
     void openHeld();
     // A read has ended: its window, its error, or, during a quit, a wait for the quit's end.
     void landOpen(HeldOpen open);
+    // The read of an open is given up: its panel goes, and its `done` hears none.
+    void dropOpening(std::vector<Opening>::iterator opening);
 
     DocumentHost& host_;
     std::vector<Entry> entries_;
     Quit quit_ = Quit::none;
     // Files being read, by absolute path.
-    std::vector<std::filesystem::path> opening_;
+    std::vector<Opening> opening_;
     std::vector<HeldOpen> heldOpens_;
     std::stop_source work_;
 };

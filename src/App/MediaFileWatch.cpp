@@ -1,16 +1,30 @@
 #include "App/MediaFileWatch.hpp"
 
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <pthread.h>
+#include <set>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
 #include <vector>
+
+#include "Platform/Foundation/FileNotices.hpp"
 
 namespace osterveil {
 
 namespace {
 
-std::optional<FileStamp> stampOf(const QString& path) {
-    return FileStamp::of(QFile::encodeName(path).toStdString());
-}
+using TimePoint = std::chrono::steady_clock::time_point;
 
 // The same file or folder, whatever its size and time; or nothing at both.
 bool sameFile(const std::optional<FileStamp>& a, const std::optional<FileStamp>& b) {
@@ -18,194 +32,405 @@ bool sameFile(const std::optional<FileStamp>& a, const std::optional<FileStamp>&
     return a->device == b->device && a->inode == b->inode;
 }
 
-// The folder of `path`, or the nearest one above it that exists: a whole folder may go and come back
-// (a drive unplugged and plugged in again). `known` keeps the answers of one pass over many paths,
-// which mostly share a few folders.
-QString folderOf(const QString& path, QHash<QString, QString>* known) {
-    const QString parent = QFileInfo(path).absolutePath();
-    if (known)
-        if (const auto found = known->constFind(parent); found != known->cend()) return *found;
-    QString folder = parent;
-    while (!QFileInfo(folder).isDir()) {
-        const QString up = QFileInfo(folder).absolutePath();
-        if (up == folder) break;
-        folder = up;
+// A path as the watch keeps it: absolute, with no separator at its end. A ".." in it stays, since only
+// the system knows where it leads past a link.
+std::string keyOf(const std::string& path) {
+    std::filesystem::path p(path);
+    if (p.is_relative()) {
+        std::error_code error;
+        p = std::filesystem::absolute(p, error);
     }
-    if (known) known->insert(parent, folder);
-    return folder;
+    std::string key = p.string();
+    while (key.size() > 1 && key.back() == '/')
+        key.pop_back();
+    return key;
+}
+
+// The folders on the way to `key`, from the root down to its own.
+std::vector<std::string> foldersOf(const std::string& key) {
+    std::vector<std::string> folders{"/"};
+    for (std::size_t slash = key.find('/', 1); slash != std::string::npos; slash = key.find('/', slash + 1))
+        folders.push_back(key.substr(0, slash));
+    return folders;
+}
+
+std::string within(const std::string& folder, const std::string& name) {
+    return folder == "/" ? folder + name : folder + '/' + name;
 }
 
 } // namespace
 
-MediaFileWatch::MediaFileWatch(std::chrono::milliseconds settleDelay, QObject* parent)
-    : QObject(parent), settleDelay_(settleDelay), clock_([] { return std::chrono::steady_clock::now(); }) {
-    timer_.setSingleShot(true);
-    timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &MediaFileWatch::settleDue);
-    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &MediaFileWatch::noticed);
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &MediaFileWatch::noticed);
-    mounts_.setFileName(QStringLiteral("/proc/self/mountinfo"));
-    if (mounts_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        mountsNotifier_ = std::make_unique<QSocketNotifier>(mounts_.handle(), QSocketNotifier::Exception);
-        connect(mountsNotifier_.get(), &QSocketNotifier::activated, this, &MediaFileWatch::mountsChanged);
+// What the window's side and the watch's thread share; the thread holds it as long as it runs.
+struct MediaFileWatch::Shared {
+    struct Change {
+        std::optional<FileStamp> stamp;
+        TimePoint due;
+    };
+
+    Shared() : wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Shared() {
+        if (wake >= 0) ::close(wake);
     }
+    TimePoint now() {
+        Clock current;
+        {
+            std::lock_guard lock(mutex);
+            current = clock;
+        }
+        return current();
+    }
+    void poke() {
+        const std::uint64_t one = 1;
+        (void)!::write(wake, &one, sizeof one);
+    }
+
+    std::mutex mutex;
+    // Under `mutex`: what the window hands over, and what it reads back.
+    Clock clock = [] { return std::chrono::steady_clock::now(); };
+    QPointer<MediaFileWatch> owner;
+    bool stopped = false;
+    bool lookNow = false;
+    std::optional<std::vector<std::string>> paths;
+    std::vector<std::function<void()>> jobs;
+    // The paths changed since they were last reported, each as it was at its latest change. Written only
+    // by the watch's thread, under `mutex`.
+    std::map<std::string, Change> changing;
+    // Written to wake the watch's thread.
+    const int wake;
+};
+
+// The watch's thread. Each path is watched as the file now at it, and so is every folder on the way
+// to it: a file's watch tells of its content changing and its going, a folder's of an entry on the way
+// to a path coming, going or renamed, whichever folder it is. Any such notice looks again at the paths
+// it may concern, and a path is watched as what is at it then. A drive mounted over a folder sends no
+// notice: every path is looked at again when the system's mounts change.
+class MediaFileWatch::Looker {
+  public:
+    Looker(std::shared_ptr<Shared> shared, std::chrono::milliseconds settleDelay)
+        : shared_(std::move(shared)), settleDelay_(settleDelay),
+          mounts_(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)) {}
+    ~Looker() {
+        if (mounts_ >= 0) ::close(mounts_);
+    }
+    Looker(const Looker&) = delete;
+    Looker& operator=(const Looker&) = delete;
+
+    void run() {
+        pthread_setname_np(pthread_self(), "media watch");
+        for (;;) {
+            std::optional<std::vector<std::string>> paths;
+            std::vector<std::function<void()>> jobs;
+            bool asked = false;
+            {
+                std::lock_guard lock(shared_->mutex);
+                if (shared_->stopped) return;
+                paths = std::exchange(shared_->paths, std::nullopt);
+                jobs.swap(shared_->jobs);
+                asked = std::exchange(shared_->lookNow, false);
+            }
+            if (paths) watch(*paths);
+            for (const auto& job : jobs)
+                job();
+            const std::optional<TimePoint> due = earliestDue();
+            if (asked || (due && *due <= shared_->now())) settleDue();
+            wait();
+        }
+    }
+
+  private:
+    struct Place {
+        // What is at the path, as last looked at (none: nothing), and the watch on it.
+        std::optional<FileStamp> as;
+        int watch = -1;
+    };
+    struct Folder {
+        int watch = -1;
+        // The paths it is on the way to.
+        int paths = 0;
+    };
+    using Keys = std::unordered_map<int, std::vector<std::string>>;
+
+    // Until a notice, a mount, a word from the window or the earliest settle comes.
+    void wait() {
+        int timeout = -1;
+        if (const std::optional<TimePoint> due = earliestDue()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - shared_->now()).count();
+            timeout = int(std::clamp<decltype(left)>(left, 0, INT_MAX));
+        }
+        pollfd fds[3] = {
+            {shared_->wake, POLLIN, 0}, {notices_.descriptor(), POLLIN, 0}, {mounts_, POLLPRI, 0}};
+        if (::poll(fds, 3, timeout) <= 0) return;
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t count;
+            (void)!::read(shared_->wake, &count, sizeof count);
+        }
+        if (fds[1].revents & POLLIN) noticed(notices_.take());
+        // A folder with a drive mounted over it, or taken off it, is another folder at the same path.
+        if (fds[2].revents & (POLLPRI | POLLERR)) lookAgain(allPaths(), {});
+    }
+
+    void watch(const std::vector<std::string>& given) {
+        std::set<std::string> wanted;
+        for (const std::string& path : given)
+            wanted.insert(keyOf(path));
+        std::vector<std::string> gone;
+        for (const auto& entry : places_)
+            if (!wanted.contains(entry.first)) gone.push_back(entry.first);
+        for (const std::string& key : gone)
+            forget(key);
+        std::set<std::string> looked;
+        for (const std::string& key : wanted) {
+            if (!places_.try_emplace(key).second) continue;
+            for (const std::string& folder : foldersOf(key))
+                ++folders_[folder].paths;
+            follow(key, looked);
+        }
+    }
+
+    void forget(const std::string& key) {
+        const auto found = places_.find(key);
+        bind(placesOn_, key, found->second.watch, -1);
+        places_.erase(found);
+        for (const std::string& folder : foldersOf(key)) {
+            const auto f = folders_.find(folder);
+            if (--f->second.paths > 0) continue;
+            bind(foldersOn_, folder, f->second.watch, -1);
+            folders_.erase(f);
+        }
+        settled_.erase(key);
+        std::lock_guard lock(shared_->mutex);
+        shared_->changing.erase(key);
+    }
+
+    void noticed(const std::vector<FileNotices::Notice>& notices) {
+        // The paths a file's own notice is about, which have changed whatever is at them now; and the
+        // entries of folders that changed, at and below which the paths are looked at again.
+        std::set<std::string> files;
+        std::set<std::string> entries;
+        bool lost = false;
+        for (const FileNotices::Notice& notice : notices) {
+            if (notice.watch < 0) {
+                lost = true;
+                continue;
+            }
+            if (const auto on = foldersOn_.find(notice.watch); on != foldersOn_.end())
+                for (const std::string& folder : on->second)
+                    entries.insert(notice.self ? folder : within(folder, notice.name));
+            if (const auto on = placesOn_.find(notice.watch); on != placesOn_.end() && notice.self)
+                files.insert(on->second.begin(), on->second.end());
+            // Ended by the kernel: what was watched with it is looked at again, and watched afresh.
+            if (notice.ended) {
+                unbindEnded(placesOn_, notice.watch,
+                            [this](const std::string& key) { places_.at(key).watch = -1; });
+                unbindEnded(foldersOn_, notice.watch,
+                            [this](const std::string& key) { folders_.at(key).watch = -1; });
+            }
+        }
+        if (lost) return lookAgain(allPaths(), files);
+        std::set<std::string> paths = files;
+        for (const std::string& entry : entries)
+            for (auto it = places_.lower_bound(entry); it != places_.end() && it->first.starts_with(entry);
+                 ++it)
+                if (entry == "/" || it->first.size() == entry.size() || it->first[entry.size()] == '/')
+                    paths.insert(it->first);
+        lookAgain(paths, files);
+    }
+
+    template <class Clear> void unbindEnded(Keys& on, int watch, Clear clear) {
+        const auto found = on.find(watch);
+        if (found == on.end()) return;
+        for (const std::string& key : found->second)
+            clear(key);
+        on.erase(found);
+    }
+
+    std::set<std::string> allPaths() const {
+        std::set<std::string> all;
+        for (const auto& entry : places_)
+            all.insert(entry.first);
+        return all;
+    }
+
+    // Follows each path to what is at it now; those that are no longer the file they were, and those
+    // among `changedFiles`, have changed.
+    void lookAgain(const std::set<std::string>& paths, const std::set<std::string>& changedFiles) {
+        std::set<std::string> looked;
+        for (const std::string& key : paths)
+            if (follow(key, looked) || changedFiles.contains(key)) changed(key);
+    }
+
+    // Points the watches on `key` and on the folders on its way at what is there now; true when that is
+    // not the file it watched. `looked`: the folders already looked at in this pass.
+    bool follow(const std::string& key, std::set<std::string>& looked) {
+        // The folders first, then the file: whatever comes after a watch is made sends its notice.
+        for (const std::string& folder : foldersOf(key))
+            if (looked.insert(folder).second)
+                bind(foldersOn_, folder, folders_.at(folder).watch,
+                     notices_.watch(folder, FileNotices::Kind::folder));
+        Place& place = places_.at(key);
+        const int watch = notices_.watch(key, FileNotices::Kind::file);
+        std::optional<FileStamp> now = FileStamp::of(key);
+        // Another watch is another file, even one with the inode number of a file deleted just before.
+        const bool moved = !sameFile(now, place.as) || (watch >= 0 && watch != place.watch);
+        bind(placesOn_, key, place.watch, watch);
+        place.as = std::move(now);
+        return moved;
+    }
+
+    // `key`, watched with `current`, is watched with `watch` from now on; a watch nothing needs any more
+    // is taken off.
+    void bind(Keys& on, const std::string& key, int& current, int watch) {
+        if (current == watch) return;
+        if (const int old = std::exchange(current, watch); old >= 0) {
+            const auto found = on.find(old);
+            if (found != on.end()) {
+                std::erase(found->second, key);
+                if (found->second.empty()) on.erase(found);
+            }
+            if (!placesOn_.contains(old) && !foldersOn_.contains(old)) notices_.unwatch(old);
+        }
+        if (watch >= 0) on[watch].push_back(key);
+    }
+
+    void changed(const std::string& key) {
+        std::optional<FileStamp> stamp = FileStamp::of(key);
+        // A late notice of a change already seen, or already reported, changes nothing.
+        if (const auto waiting = shared_->changing.find(key); waiting != shared_->changing.end()) {
+            if (waiting->second.stamp == stamp) return;
+        } else if (const auto reported = settled_.find(key);
+                   reported != settled_.end() && reported->second == stamp) {
+            return;
+        }
+        const TimePoint due = shared_->now() + settleDelay_;
+        std::lock_guard lock(shared_->mutex);
+        shared_->changing.insert_or_assign(key, Shared::Change{std::move(stamp), due});
+    }
+
+    std::optional<TimePoint> earliestDue() const {
+        const auto& changing = shared_->changing;
+        const auto first =
+            std::min_element(changing.begin(), changing.end(),
+                             [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
+        if (first == changing.end()) return std::nullopt;
+        return first->second.due;
+    }
+
+    // Reports the changed paths whose delay has passed and that are still as they were at their last
+    // change; any changed since then wait again.
+    void settleDue() {
+        const TimePoint now = shared_->now();
+        std::vector<std::string> due;
+        for (const auto& [key, change] : shared_->changing)
+            if (change.due <= now) due.push_back(key);
+        bool any = false;
+        for (const std::string& key : due) {
+            std::optional<FileStamp> stamp = FileStamp::of(key);
+            const std::optional<FileStamp> before = shared_->changing.at(key).stamp;
+            if (stamp != before) {
+                // Written to without a notice (they come together), or replaced: it waits again.
+                if (!sameFile(stamp, before)) {
+                    std::set<std::string> looked;
+                    follow(key, looked);
+                }
+                std::lock_guard lock(shared_->mutex);
+                shared_->changing.insert_or_assign(key, Shared::Change{std::move(stamp), now + settleDelay_});
+                continue;
+            }
+            settled_.insert_or_assign(key, std::move(stamp));
+            std::lock_guard lock(shared_->mutex);
+            shared_->changing.erase(key);
+            any = true;
+        }
+        if (any) report();
+    }
+
+    void report() {
+        std::lock_guard lock(shared_->mutex);
+        QCoreApplication* app = QCoreApplication::instance();
+        if (shared_->stopped || !app) return;
+        QMetaObject::invokeMethod(
+            app,
+            [owner = shared_->owner] {
+                if (owner) emit owner->settled();
+            },
+            Qt::QueuedConnection);
+    }
+
+    const std::shared_ptr<Shared> shared_;
+    const std::chrono::milliseconds settleDelay_;
+    FileNotices notices_;
+    // The system's mount table, which tells of its changes as urgent data.
+    const int mounts_;
+    std::map<std::string, Place> places_;
+    std::map<std::string, Folder> folders_;
+    // The paths and the folders on each watch.
+    Keys placesOn_;
+    Keys foldersOn_;
+    // The reported paths, as they were then, so that a late notice of a change already reported is let be.
+    std::map<std::string, std::optional<FileStamp>> settled_;
+};
+
+MediaFileWatch::MediaFileWatch(std::chrono::milliseconds settleDelay, QObject* parent)
+    : QObject(parent), shared_(std::make_shared<Shared>()) {
+    shared_->owner = this;
+    // Not joined: it may be held by a file system that does not answer, and ends once it is let go.
+    std::thread([shared = shared_, settleDelay] { Looker(shared, settleDelay).run(); }).detach();
+}
+
+MediaFileWatch::~MediaFileWatch() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->stopped = true;
+    }
+    shared_->poke();
 }
 
 void MediaFileWatch::watch(const QSet<QString>& paths) {
-    std::vector<QString> gone;
-    for (const auto& entry : paths_)
-        if (!paths.contains(entry.first)) gone.push_back(entry.first);
-    for (const QString& path : gone)
-        forget(path);
-    QHash<QString, QString> folders;
+    std::vector<std::string> given;
+    given.reserve(std::size_t(paths.size()));
     for (const QString& path : paths)
-        if (!paths_.contains(path)) {
-            paths_.try_emplace(path);
-            follow(path, false, &folders);
-        }
-    arm();
+        given.push_back(QFile::encodeName(path).toStdString());
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->paths = std::move(given);
+    }
+    shared_->poke();
 }
 
 void MediaFileWatch::setClock(Clock clock) {
-    clock_ = std::move(clock);
-    arm();
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->clock = std::move(clock);
+    }
+    shared_->poke();
+}
+
+std::chrono::steady_clock::time_point MediaFileWatch::now() const {
+    return shared_->now();
 }
 
 void MediaFileWatch::settleDue() {
-    const auto now = clock_();
-    bool any = false;
-    for (auto it = changing_.begin(); it != changing_.end();) {
-        if (it->second.due > now) {
-            ++it;
-            continue;
-        }
-        std::optional<FileStamp> stamp = stampOf(it->first);
-        if (stamp != it->second.stamp) {
-            // Written to without a notice (they come together), or replaced: it waits again.
-            if (!sameFile(stamp, it->second.stamp)) follow(it->first);
-            it->second = Change{std::move(stamp), now + settleDelay_};
-            ++it;
-            continue;
-        }
-        settled_.insert_or_assign(it->first, std::move(it->second.stamp));
-        it = changing_.erase(it);
-        any = true;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->lookNow = true;
     }
-    arm();
-    if (any) emit settled();
+    shared_->poke();
 }
 
 std::optional<std::optional<FileStamp>> MediaFileWatch::changing(const QString& path) const {
-    const auto found = changing_.find(path);
-    if (found == changing_.end()) return std::nullopt;
+    const std::string key = keyOf(QFile::encodeName(path).toStdString());
+    std::lock_guard lock(shared_->mutex);
+    const auto found = shared_->changing.find(key);
+    if (found == shared_->changing.end()) return std::nullopt;
     return found->second.stamp;
 }
 
-void MediaFileWatch::noticed(const QString& path) {
-    if (paths_.contains(path)) {
-        // The notice may be the watch's last (the file was deleted, or another renamed over it), and a
-        // file put back at once may reuse the inode number: the watch is made again, on what is there.
-        follow(path, true);
-        changed(path);
+void MediaFileWatch::beside(std::function<void()> job) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->jobs.push_back(std::move(job));
     }
-    if (folders_.contains(path)) folderChanged(path);
-}
-
-bool MediaFileWatch::follow(const QString& path, bool again, QHash<QString, QString>* folders) {
-    const auto found = paths_.find(path);
-    if (found == paths_.end()) return false;
-    Watched& watched = found->second;
-    const bool moved = rewatch(path, watched, again);
-    // A file that is there is in its own folder; the walk up is for one that is not.
-    if (watched.parent.isEmpty()) watched.parent = QFileInfo(path).absolutePath();
-    moveToFolder(path, watched.as ? watched.parent : folderOf(path, folders));
-    return moved;
-}
-
-bool MediaFileWatch::rewatch(const QString& path, Watched& watched, bool again) {
-    std::optional<FileStamp> now = stampOf(path);
-    const bool moved = !sameFile(now, watched.as);
-    if (!moved && !again) return false;
-    // A file deleted or renamed over while something holds it open keeps the watch until it is closed.
-    if (watched.as) watcher_.removePath(path);
-    watched.watching = now && watcher_.addPath(path);
-    watched.as = std::move(now);
-    return moved;
-}
-
-void MediaFileWatch::folderChanged(const QString& folder) {
-    const auto found = folders_.find(folder);
-    rewatch(folder, found->second, true);
-    // A file that is there and watched tells of its own going or replacement; the folder tells of
-    // the others coming. Looking may move a path to another folder, so they are gathered first.
-    std::vector<QString> unwatched;
-    for (const QString& path : found->second.paths)
-        if (const Watched& watched = paths_.at(path); !watched.watching) unwatched.push_back(path);
-    for (const QString& path : unwatched)
-        if (follow(path)) changed(path);
-}
-
-void MediaFileWatch::mountsChanged() {
-    // A folder with a drive mounted over it, or taken off it, is another folder at the same path.
-    for (auto& [folder, watching] : folders_)
-        rewatch(folder, watching, false);
-    std::vector<QString> paths;
-    for (const auto& entry : paths_)
-        paths.push_back(entry.first);
-    for (const QString& path : paths)
-        if (follow(path)) changed(path);
-}
-
-void MediaFileWatch::moveToFolder(const QString& path, const QString& folder) {
-    Watched& watched = paths_.at(path);
-    if (watched.folder == folder) return;
-    if (!watched.folder.isEmpty()) leaveFolder(path, watched.folder);
-    watched.folder = folder;
-    Watched& watching = folders_[folder];
-    if (watching.paths.empty()) rewatch(folder, watching, true);
-    watching.paths.insert(path);
-}
-
-void MediaFileWatch::leaveFolder(const QString& path, const QString& folder) {
-    const auto found = folders_.find(folder);
-    if (found == folders_.end()) return;
-    found->second.paths.erase(path);
-    if (!found->second.paths.empty()) return;
-    if (found->second.as) watcher_.removePath(folder);
-    folders_.erase(found);
-}
-
-void MediaFileWatch::forget(const QString& path) {
-    const auto found = paths_.find(path);
-    if (found == paths_.end()) return;
-    if (found->second.as) watcher_.removePath(path);
-    leaveFolder(path, found->second.folder);
-    paths_.erase(found);
-    changing_.erase(path);
-    settled_.erase(path);
-}
-
-void MediaFileWatch::changed(const QString& path) {
-    std::optional<FileStamp> stamp = stampOf(path);
-    // A late notice of a change already reported changes nothing.
-    if (!changing_.contains(path)) {
-        const auto reported = settled_.find(path);
-        if (reported != settled_.end() && reported->second == stamp) return;
-    }
-    changing_.insert_or_assign(path, Change{std::move(stamp), clock_() + settleDelay_});
-    arm();
-}
-
-void MediaFileWatch::arm() {
-    if (changing_.empty()) {
-        timer_.stop();
-        return;
-    }
-    const auto first = std::min_element(changing_.begin(), changing_.end(), [](const auto& a, const auto& b) {
-        return a.second.due < b.second.due;
-    });
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(first->second.due - clock_());
-    timer_.start(std::max(wait, std::chrono::milliseconds(0)));
+    shared_->poke();
 }
 
 } // namespace osterveil

@@ -181,6 +181,7 @@ std::vector<RenderLayer> insertVideo(const std::vector<SegmentTiming>& timings, 
                 const auto video = asset->tracks(media::MediaType::video);
                 if (video.empty()) continue; // a file of sound only has no picture to lay
                 source = video.front();
+                layer.pixelAspect = source->pixelAspect;
                 layer.segmentEnd = reachedSegmentEnd(segment, clip, asset->duration().toSeconds(), frame);
             } catch (const media::Error& e) {
                 logSkipped(clip, e.what());

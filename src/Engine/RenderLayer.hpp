@@ -29,6 +29,9 @@ struct RenderLayer {
     std::optional<ClosedRange> dissolveIn;
     std::optional<ClosedRange> dissolveOut;
     StoredTransform transform;        // the media's display transform (y-down), video frames only
+    // Video frames: how many times wider than tall a stored pixel is shown (the file's sample aspect),
+    // applied before `transform`. Read from the file, not the project: a project stores none.
+    double pixelAspect = 1;
     ClipMotion motion;
     double segmentStart = 0;
     double segmentEnd = 0;

@@ -102,7 +102,10 @@ std::optional<Image> SequenceCompositor::picture(const RenderLayer& layer,
     if (layer.kind == RenderKind::video) {
         const auto frame = request.sourceFrame(layer.sourceTrackID);
         if (!frame) return std::nullopt;
-        return oriented(media::imageOf(*frame), layer.transform);
+        const Image stored = media::imageOf(*frame);
+        // Widened to the shape it is shown in first, so that it is fitted and moved at that shape.
+        return oriented(layer.pixelAspect == 1 ? stored : stored.scaled(layer.pixelAspect, 1),
+                        layer.transform);
     }
     if (!layer.imageKey) return std::nullopt;
     if (images_) {

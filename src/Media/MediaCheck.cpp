@@ -10,6 +10,7 @@
 
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/MediaErrors.hpp"
+#include "Platform/Stills/TiffMessages.hpp"
 
 namespace osterveil::MediaCheck {
 
@@ -31,6 +32,7 @@ Problem changed(const fs::path& file) {
 std::optional<Problem> look(const MediaItem& item, const fs::path& file) {
     const Problem unreadable{Problem::Kind::undecodable, file.filename().string()};
     if (item.kind == MediaKind::image) {
+        const stills::TiffMessages messages(file);
         QImageReader reader(QString::fromStdString(file.string()));
         reader.setDecideFormatFromContent(true);
         if (!reader.canRead() || !reader.size().isValid()) return unreadable;

@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -11,6 +12,7 @@
 #include "EditorCommandSupport.hpp"
 #include "EditorModelTestAccess.hpp"
 #include "Engine/SequenceExporter.hpp"
+#include "HungShare.hpp"
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
@@ -66,6 +68,13 @@ struct OfflineMedia : testsupport::CommandFixture {
         return changed && *changed == stamp;
     }
     bool settled() { return !model.rebuilds().isPending() && !model.isBuilding(); }
+    // The project is open, its first preview built, and its media files watched.
+    bool opened() {
+        open();
+        if (!QTest::qWaitFor([&] { return settled(); }, 20000)) return false;
+        EditorModelTestAccess{model}.mediaWatchCaughtUp();
+        return true;
+    }
     // The message an export of the whole sequence fails with; empty when it succeeds.
     std::string exportFailure() {
         SequenceExporter exporter;
@@ -88,8 +97,7 @@ TEST_F(OfflineMedia, AMovieOverwrittenOrReplacedWhileOpenGoesOfflineAndStopsTheE
     const fs::path b = movie("b.mp4", 3);
     const Uuid first = place(a, 0);
     const Uuid second = place(b, 3);
-    open();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    ASSERT_TRUE(opened());
     EXPECT_TRUE(model.offlineIDs().empty());
     EXPECT_EQ(exportFailure(), "");
 
@@ -126,8 +134,7 @@ TEST_F(OfflineMedia, AMediaFileBeingWrittenIsLookedAtAgainOnlyOnceItHasSettled) 
     const fs::path growing = movie("growing.mp4", 2);
     const QString name = QString::fromStdString(growing.string());
     place(growing, 0);
-    open();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    ASSERT_TRUE(opened());
     EditorModelTestAccess access{model};
     access.holdMediaSettle();
     const int before = player->replacements;
@@ -144,8 +151,11 @@ TEST_F(OfflineMedia, AMediaFileBeingWrittenIsLookedAtAgainOnlyOnceItHasSettled) 
     EXPECT_EQ(player->replacements, before) << "rebuilt while the file was being written";
 
     // Written again just before the wait ends, its notice not in yet: still not settled.
-    const std::optional<FileStamp> last = append();
-    access.settleMedia();
+    std::optional<FileStamp> last;
+    access.whileMediaWatchHeld([&] {
+        last = append();
+        access.settleMedia();
+    });
     ASSERT_TRUE(noticed(last));
     EXPECT_EQ(player->replacements, before);
 
@@ -164,8 +174,7 @@ TEST_F(OfflineMedia, AChangedMediaFileSettlesOnItsOwnWhileAnotherIsStillBeingWri
     const QString bName = QString::fromStdString(b.string());
     place(a, 0);
     const Uuid second = place(b, 2);
-    open();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    ASSERT_TRUE(opened());
     EditorModelTestAccess access{model};
     access.holdMediaSettle();
     const auto noticed = [&](const QString& name, const std::optional<FileStamp>& stamp) {
@@ -200,8 +209,7 @@ TEST_F(OfflineMedia, AMediaFileDeletedAndPutBackOrRenamedOverIsWatchedAgain) {
     fs::copy_file(clip, kept);
     const QString name = QString::fromStdString(clip.string());
     const Uuid id = place(clip, 0);
-    open();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return settled(); }, 20000));
+    ASSERT_TRUE(opened());
     ASSERT_TRUE(model.offlineIDs().empty());
     EditorModelTestAccess access{model};
     access.holdMediaSettle();
@@ -227,6 +235,18 @@ TEST_F(OfflineMedia, AMediaFileDeletedAndPutBackOrRenamedOverIsWatchedAgain) {
     ASSERT_TRUE(noticed(FileStamp::of(clip))) << "a change to the file put back was not seen";
     ASSERT_TRUE(looked(true));
 
+    // Deleted and put back before the watch has looked, the copy taking the inode number the deleted
+    // file had (as ext4 gives it): the watch on the deleted file has ended all the same.
+    access.whileMediaWatchHeld([&] {
+        fs::remove(clip);
+        fs::copy_file(kept, clip);
+    });
+    ASSERT_TRUE(noticed(FileStamp::of(clip)));
+    ASSERT_TRUE(looked(false));
+    fs::resize_file(clip, 0);
+    ASSERT_TRUE(noticed(FileStamp::of(clip))) << "a change to the file put back at once was not seen";
+    ASSERT_TRUE(looked(true));
+
     // Replaced by a copy renamed over it, as editors and copy tools save, while the old one is open.
     std::ifstream emptyReader(clip, std::ios::binary);
     fs::copy_file(kept, root() / "incoming.mp4");
@@ -236,6 +256,58 @@ TEST_F(OfflineMedia, AMediaFileDeletedAndPutBackOrRenamedOverIsWatchedAgain) {
     fs::resize_file(clip, 0);
     ASSERT_TRUE(noticed(FileStamp::of(clip))) << "a change to the file renamed over it was not seen";
     ASSERT_TRUE(looked(true));
+}
+
+// While a recording is written into one file, the folder of another is renamed away, a new folder is
+// made with a copy at the old path, that copy is cut short, and the first folder is put back: each
+// change is seen on the real clock, not held back by the file being written, and the file then at the
+// path is the one watched.
+TEST_F(OfflineMedia, AMediaFolderRenamedAwayOrBackIsSeenWhileAnotherFileIsWritten) {
+    fs::create_directory(root() / "media");
+    const fs::path clip = movie("media/clip.mp4", 2);
+    const fs::path kept = root() / "kept.mp4";
+    fs::copy_file(clip, kept);
+    const fs::path recording = movie("recording.mp4", 2);
+    const Uuid id = place(clip, 0);
+    place(recording, 2);
+    ASSERT_TRUE(opened());
+    ASSERT_TRUE(model.offlineIDs().empty());
+    // A write every tenth of a second, each long before the one before has settled.
+    QTimer writer;
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        std::ofstream(recording, std::ios::binary | std::ios::app) << std::string(4096, '\0');
+    });
+    writer.start(100);
+    const auto seen = [&](bool offline) {
+        return QTest::qWaitFor([&] { return model.offlineIDs().contains(id) == offline && settled(); },
+                               20000);
+    };
+
+    fs::rename(root() / "media", root() / "media.away");
+    ASSERT_TRUE(seen(true)) << "the folder renamed away was not seen";
+    fs::create_directory(root() / "media");
+    fs::copy_file(kept, clip);
+    ASSERT_TRUE(seen(false)) << "the copy in the new folder was not seen";
+    fs::resize_file(clip, 0);
+    ASSERT_TRUE(seen(true)) << "the copy cut short was not seen";
+    fs::remove_all(root() / "media");
+    fs::rename(root() / "media.away", root() / "media");
+    ASSERT_TRUE(seen(false)) << "the folder put back was not seen";
+    fs::resize_file(clip, 0);
+    ASSERT_TRUE(seen(true)) << "the file of the folder put back is not watched";
+}
+
+// A network share mounted over a media folder whose server does not answer: the window goes on, and
+// only the watch waits on the share.
+TEST_F(OfflineMedia, AShareThatDoesNotAnswerMountedOverAMediaFolderHoldsNoWindow) {
+    fs::create_directory(root() / "media");
+    place(movie("media/clip.mp4", 2), 0);
+    ASSERT_TRUE(opened());
+    testsupport::HungShare share(root() / "media", pid_t(gettid()));
+    if (!share.mounted()) GTEST_SKIP() << "mounting a file system needs root and /dev/fuse";
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !share.waiting().empty() || share.lookedInByAnswered(); }, 20000));
+    EXPECT_FALSE(share.lookedInByAnswered()) << "the window's thread looked into the share";
 }
 
 // The program monitor of a model with a real player, over one counting clip.
@@ -261,6 +333,7 @@ TEST_F(OfflineMedia, TheOnlyClipGoingOfflineKeepsThePlayheadAndItsFrameShowsWhen
     monitor.seekProgram(1.5);
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown() == 36; }, 20000));
     EditorModelTestAccess access{monitor};
+    access.mediaWatchCaughtUp();
     access.holdMediaSettle();
 
     fs::remove(clip);

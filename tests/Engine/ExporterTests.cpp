@@ -634,6 +634,46 @@ TEST(Exporter, MiddleFrameMatchesTheComposedFrame) {
     EXPECT_GE(psnr(decodedFrame(h264.outputURL, 12, 320, 180), expected), 32);
 }
 
+// Anamorphic pictures are fitted and scaled at the shape they are shown in, not as stored: a 16:9 PAL
+// DVD's picture (pixels 64:45 wide, here at a quarter of its size) fills a 16:9 export, from MP4 (the
+// shape in the container and the stream) and from a DVD's program stream (in the MPEG-2 stream alone);
+// halved by the clip's motion, it fills half of it.
+TEST(Exporter, AnamorphicPicturesTakeTheShapeTheyAreShownIn) {
+    const fs::path vob = MediaFixtures::shared().scratch("anamorphic.vob");
+    testsupport::writeMovie(vob, {.container = "vob",
+                                  .video = testsupport::VideoCodec::mpeg2,
+                                  .width = 180,
+                                  .height = 144,
+                                  .framesPerSecond = 25,
+                                  .frames = 25,
+                                  .sampleAspect = {64, 45},
+                                  .luma = [](std::int64_t) { return 235; }});
+    for (const fs::path& source : {MediaFixtures::shared().path(Fixture::anamorphicMovie), vob}) {
+        for (const double scale : {1.0, 0.5}) {
+            const std::string name = source.stem().string() + source.extension().string().substr(1) +
+                                     (scale == 1 ? "-whole.mov" : "-half.mov");
+            ExportRequest r =
+                requestOf(source, 0.25, ExportCodec::proRes422, MediaFixtures::shared().scratch(name));
+            r.width = 640;
+            r.height = 360;
+            r.project.sequence.tracks.mut(0).clips.mut(0).motion.scale = scale;
+            SequenceExporter().exportMovie(r, nullptr);
+            const std::vector<std::uint8_t> frame = decodedFrame(r.outputURL, 3, 640, 360);
+            ASSERT_EQ(frame.size(), 640u * 360 * 4) << name;
+            const auto lit = [&](int x, int y) {
+                return frame[(std::size_t(y) * 640 + std::size_t(x)) * 4 + 1] > 128;
+            };
+            int columns = 0, rows = 0;
+            for (int x = 0; x < 640; ++x)
+                columns += lit(x, 180);
+            for (int y = 0; y < 360; ++y)
+                rows += lit(320, y);
+            EXPECT_NEAR(columns, 640 * scale, 2) << name;
+            EXPECT_NEAR(rows, 360 * scale, 2) << name;
+        }
+    }
+}
+
 namespace {
 
 struct Streams {

@@ -7,6 +7,10 @@
 #include <QImageReader>
 #include <QPainter>
 #include <filesystem>
+#include <fstream>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "Engine/FrameImages.hpp"
 #include "EngineTestSupport.hpp"
@@ -169,9 +173,9 @@ TEST(StillImageLoader, ScalesAndTurnsUpright) {
     EXPECT_FALSE(StillImageLoader::image("/no/such/file.png", 100));
 }
 
-// 16-bit PNG (interlaced or not) and TIFF (in strips or tiles) are shrunk as they are read, never held
-// whole at their depth: with Qt's readers allowed 1 MB, each of these pictures (2 to 4 MB whole) still
-// loads, turned and coloured as Qt's readers show it whole.
+// 16-bit PNG (interlaced or not) and TIFF (in strips or tiles, floating point too) are shrunk as they
+// are read, never held whole at their depth: with Qt's readers allowed 1 MB, each of these pictures
+// (2 to 5 MB whole) still loads, turned and coloured as Qt's readers show it whole.
 TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
     namespace fs = std::filesystem;
     // Quadrants of red, green, blue and half-transparent white.
@@ -191,6 +195,12 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
         testsupport::writeDeepPng(made.back(), 640, 480, true, true, quadrants);
         made.push_back(fx.scratch("strips.tif"));
         testsupport::writeTiff(made.back(), 640, 480, {.bits = 8, .alpha = true, .rowsPerStrip = 7},
+                               quadrants);
+        made.push_back(fx.scratch("float-strips.tif"));
+        testsupport::writeTiff(made.back(), 640, 480,
+                               {.bits = 32, .floating = true, .alpha = true, .rowsPerStrip = 5}, quadrants);
+        made.push_back(fx.scratch("half-tiles.tif"));
+        testsupport::writeTiff(made.back(), 640, 480, {.bits = 16, .floating = true, .tileSide = 48},
                                quadrants);
         made.push_back(fx.scratch("tiles-turned.tif"));
         testsupport::writeTiff(made.back(), 640, 480,
@@ -232,6 +242,54 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
                     << stills[i].filename() << " quadrant " << q << " channel " << c;
         }
     }
+}
+
+// What libtiff says of a damaged TIFF reaches the program's log, one line for the file however often
+// it is read (import, thumbnail, preview), and never standard error of its own accord.
+TEST(StillImageLoader, ATiffsComplaintsReachTheLogOnceAndNotStandardError) {
+    const std::filesystem::path file = MediaFixtures::shared().scratch("unknown-tag.tif");
+    testsupport::writeTiff(file, 64, 48, {}, [](int, int) {
+        return std::array<double, 4>{0.2, 0.5, 0.8, 1};
+    });
+    // The orientation tag (274) given a number nobody knows, out of order: libtiff warns at every
+    // opening, and Qt's reader and the loader open the file several times for each reading.
+    std::fstream bytes(file, std::ios::in | std::ios::out | std::ios::binary);
+    const auto read = [&](std::streamoff at, int size) {
+        std::uint32_t v = 0;
+        bytes.seekg(at);
+        bytes.read(reinterpret_cast<char*>(&v), size);
+        return v;
+    };
+    const std::uint32_t directory = read(4, 4);
+    bool renamed = false;
+    for (std::uint32_t i = 0; i < read(directory, 2); ++i) {
+        const std::streamoff entry = directory + 2 + 12 * i;
+        if (read(entry, 2) != 274) continue;
+        const std::uint16_t unknown = 65000;
+        bytes.seekp(entry);
+        bytes.write(reinterpret_cast<const char*>(&unknown), 2);
+        renamed = true;
+    }
+    bytes.close();
+    ASSERT_TRUE(renamed);
+
+    enginetest::LogCapture log("media");
+    std::fflush(stderr);
+    const std::filesystem::path printed = MediaFixtures::shared().scratch("unknown-tag.stderr");
+    const int terminal = dup(STDERR_FILENO);
+    const int capture = open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(capture, STDERR_FILENO);
+    close(capture);
+    const bool loaded = StillImageLoader::image(file, 64) && StillImageLoader::image(file, 480) &&
+                        StillImageLoader::image(file, 1920);
+    std::fflush(stderr);
+    dup2(terminal, STDERR_FILENO);
+    close(terminal);
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(std::filesystem::file_size(printed), 0u);
+    ASSERT_EQ(log.lines.size(), 1u);
+    // The file, then what libtiff said of it (where, and what).
+    EXPECT_EQ(log.lines[0].rfind(file.string() + ": TIFF", 0), 0u) << log.lines[0];
 }
 
 // Typed line breaks start new lines a full line spacing apart; a word wider than the box breaks

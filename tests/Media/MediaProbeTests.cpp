@@ -429,6 +429,20 @@ TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->errorDescription(),
               "one-strip.tif is too large a picture: Osterveil imports stills of up to 67 megapixels.");
+    // Floating-point samples in strips are read a strip at a time too, so held only to what a picture
+    // of 16 bytes a pixel may have: this one is not refused for its size, but for its missing data.
+    const fs::path floating = MediaFixtures::shared().scratch("float-strips.tif");
+    testsupport::writeHollowTiff(floating, 5000, 4000, true);
+    const auto hollow = probeError(floating);
+    ASSERT_TRUE(hollow);
+    EXPECT_EQ(hollow->kind(), MediaError::Kind::unsupported);
+    const fs::path larger = MediaFixtures::shared().scratch("larger-float-strips.tif");
+    testsupport::writeHollowTiff(larger, 12000, 10500, true);
+    const auto refused = probeError(larger);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->errorDescription(),
+              "larger-float-strips.tif is too large a picture: Osterveil imports "
+              "stills of up to 125 megapixels.");
 }
 
 TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {

@@ -42,6 +42,11 @@ TEST(Thumbnails, VideoFramesFitAndStandUpright) {
         item(MediaFixtures::shared().path(Fixture::portraitMovie), MediaKind::video), std::nullopt);
     ASSERT_TRUE(portrait);
     EXPECT_EQ(portrait->size(), QSize(152, 270));
+    // Stored 180×144 with pixels 64:45 wide, shown 16:9.
+    const auto anamorphic = ThumbnailService::image(
+        item(MediaFixtures::shared().path(Fixture::anamorphicMovie), MediaKind::video), std::nullopt);
+    ASSERT_TRUE(anamorphic);
+    EXPECT_EQ(anamorphic->size(), QSize(256, 144));
 }
 
 TEST(Thumbnails, TimesFollowTheStoredDuration) {

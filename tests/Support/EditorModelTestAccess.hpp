@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <semaphore>
+
 #include "App/EditorModel.hpp"
 
 namespace osterveil {
@@ -42,6 +45,25 @@ struct EditorModelTestAccess {
     }
     void holdMediaClock(std::chrono::steady_clock::time_point at) {
         model.mediaWatch_->setClock([at] { return at; });
+    }
+    // Once the watch of the media files has looked at every file the model has handed to it so far.
+    void mediaWatchCaughtUp() {
+        whileMediaWatchHeld([] {});
+    }
+    // Runs `change` while the watch of the media files stands still: it hears of the change only after.
+    template <class Change> void whileMediaWatchHeld(Change change) {
+        // The watch's thread may still be on its way out of the gate once this has returned.
+        struct Gate {
+            std::binary_semaphore held{0}, go{0};
+        };
+        const auto gate = std::make_shared<Gate>();
+        model.mediaWatch_->beside([gate] {
+            gate->held.release();
+            gate->go.acquire();
+        });
+        gate->held.acquire();
+        change();
+        gate->go.release();
     }
 };
 

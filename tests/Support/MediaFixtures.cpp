@@ -242,6 +242,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.framerate = AVRational{recipe.framesPerSecond, 1};
                 c.gop_size = recipe.keyFrameInterval;
                 if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
+                c.sample_aspect_ratio = AVRational{recipe.sampleAspect.first, recipe.sampleAspect.second};
                 // Enough for the counting bars to stay black and white.
                 if (recipe.video == VideoCodec::mpeg1 || recipe.video == VideoCodec::mpeg2)
                     c.bit_rate = 2000000;
@@ -253,6 +254,7 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         check(avcodec_parameters_from_context(video.stream->codecpar, video.codec.get()), "video parameters");
         video.stream->time_base = video.codec->time_base;
         video.stream->avg_frame_rate = video.codec->framerate;
+        video.stream->sample_aspect_ratio = video.codec->sample_aspect_ratio;
         if (recipe.portrait) setPortraitMatrix(video.stream, recipe.height);
         video.frame.reset(require(av_frame_alloc(), "frame"));
         video.frame->format = video.codec->pix_fmt;
@@ -403,6 +405,19 @@ void writeDeepPng(const fs::path& path, int width, int height, bool grey, bool i
     writeBytes(path, std::vector<std::uint8_t>(pkt->data, pkt->data + pkt->size));
 }
 
+namespace {
+
+// A value from 0 to 1 as a half-precision float's bits (rounded down).
+std::uint16_t halfOf(float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    const int exponent = int(bits >> 23 & 0xFF) - 127 + 15;
+    if (v <= 0 || exponent <= 0) return 0;
+    return std::uint16_t(exponent << 10 | (bits >> 13 & 0x3FF));
+}
+
+} // namespace
+
 void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& recipe,
                const StillColour& colour) {
     std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
@@ -419,17 +434,28 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(t, TIFFTAG_ORIENTATION, std::uint16_t(recipe.orientation));
+    if (recipe.floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     if (recipe.alpha) {
         const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
-    const auto sample = [&](int x, int y, int c) {
+    const auto sample = [&](int x, int y, int c) -> long {
         const double v = std::clamp(colour(x, y)[std::size_t(c)], 0.0, 1.0);
+        if (recipe.floating) {
+            if (recipe.bits == 16) return halfOf(float(v));
+            const float f = float(v);
+            std::uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            return long(bits);
+        }
         return recipe.bits == 16 ? std::lround(v * 65535) : std::lround(v * 255);
     };
     const std::size_t bytes = std::size_t(recipe.bits / 8);
     const auto put = [&](std::vector<std::uint8_t>& into, std::size_t at, long v) {
-        if (bytes == 2) {
+        if (bytes == 4) {
+            const auto w = static_cast<std::uint32_t>(v);
+            std::memcpy(into.data() + at, &w, 4);
+        } else if (bytes == 2) {
             const auto w = static_cast<std::uint16_t>(v);
             std::memcpy(into.data() + at, &w, 2);
         } else {
@@ -466,7 +492,7 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
     }
 }
 
-void writeHollowTiff(const fs::path& path, int width, int height) {
+void writeHollowTiff(const fs::path& path, int width, int height, bool floating) {
     std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
         if (t) TIFFClose(t);
     });
@@ -474,13 +500,17 @@ void writeHollowTiff(const fs::path& path, int width, int height) {
     TIFF* t = tiff.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(8));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(floating ? 32 : 8));
+    if (floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+    const int rows = floating ? 16 : height;
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows));
     std::uint8_t junk[16] = {};
-    if (TIFFWriteRawStrip(t, 0, junk, sizeof junk) < 0) throw std::runtime_error("fixture: strip not written");
+    for (int strip = 0; strip < (height + rows - 1) / rows; ++strip)
+        if (TIFFWriteRawStrip(t, std::uint32_t(strip), junk, sizeof junk) < 0)
+            throw std::runtime_error("fixture: strip not written");
 }
 
 void writeBlankPng(const fs::path& path, int width, int height, std::optional<int> rows, int bits,
@@ -658,6 +688,14 @@ fs::path MediaFixtures::path(Fixture fixture) {
         break;
     case Fixture::portraitMovie:
         writeMovie(p = directory_ / "portrait.mov", MovieRecipe{.container = "mov", .portrait = true});
+        break;
+    case Fixture::anamorphicMovie:
+        writeMovie(p = directory_ / "anamorphic.mp4", MovieRecipe{.width = 180,
+                                                                  .height = 144,
+                                                                  .framesPerSecond = 25,
+                                                                  .frames = 25,
+                                                                  .sampleAspect = {64, 45},
+                                                                  .luma = [](std::int64_t) { return 235; }});
         break;
     case Fixture::matroskaMovie:
         writeMovie(p = directory_ / "h264-pcm.mkv",

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 // Short real media files written with libavcodec at test time, so tests never depend on files
 // checked in or on the ffmpeg command-line tool.
@@ -48,6 +49,9 @@ struct MovieRecipe {
     double audioSeconds = 1.0;
     // Stores a QuickTime display matrix turning the picture 90° clockwise, as phones record portrait.
     bool portrait = false;
+    // The width and height of a pixel as shown, in the coded stream and the container (a 16:9 PAL DVD's
+    // 64:45); {0, 1}: not said, square.
+    std::pair<int, int> sampleAspect{0, 1};
     // Matroska only: a PNG attachment, which readers show as a cover-art picture stream.
     bool coverArt = false;
     // Each frame shows its index as ten bars across the picture, the most significant bit at the left:
@@ -88,7 +92,8 @@ using StillColour = std::function<std::array<double, 4>(int x, int y)>;
 void writeDeepPng(const std::filesystem::path& path, int width, int height, bool grey, bool interlaced,
                   const StillColour& colour);
 struct TiffRecipe {
-    int bits = 8;          // 8 or 16 a sample
+    int bits = 8;          // 8 or 16 a sample; 16 or 32 when floating
+    bool floating = false; // IEEE floating-point samples, as HDR and compositing tools write
     bool alpha = false;    // unassociated, as most writers store it
     int rowsPerStrip = 16; // 0: the whole picture in one strip
     int tileSide = 0;      // when set, tiles of this side (a multiple of 16) instead of strips
@@ -99,7 +104,8 @@ void writeTiff(const std::filesystem::path& path, int width, int height, const T
                const StillColour& colour);
 // An 8-bit RGB TIFF whose header claims a picture of this size in one deflate-compressed strip, and
 // whose data is a few bytes: to be judged from its header.
-void writeHollowTiff(const std::filesystem::path& path, int width, int height);
+// Floating: 32-bit floating-point samples, in strips of 16 rows with a few bytes each.
+void writeHollowTiff(const std::filesystem::path& path, int width, int height, bool floating = false);
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
@@ -119,6 +125,8 @@ enum class Fixture {
     proresMovie,          // QuickTime, ProRes 422 HQ 320×180, 24 fps, 1 s
     proresMovieWithSound, // the same with stereo 16-bit PCM
     portraitMovie,        // QuickTime, H.264 320×180 stored, displayed 180×320
+    anamorphicMovie,      // MP4, H.264 180×144 white pictures whose pixels are 64:45 (a 16:9 PAL DVD at
+                          // a quarter of its size), displayed 256×144; 25 fps, 1 s
     matroskaMovie,        // Matroska, H.264 with 16-bit PCM (no QuickTime codes)
     wavAudio,             // WAV, 16-bit PCM stereo 48 kHz, 1 s
     audioWithCoverArt,    // Matroska audio, 16-bit PCM, with a PNG cover picture

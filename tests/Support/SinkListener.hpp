@@ -91,6 +91,12 @@ class SinkListener {
         return left_.size();
     }
 
+    // The samples heard from `from` on.
+    std::vector<float> samples(std::size_t from) const {
+        std::lock_guard lock(mutex_);
+        return {left_.begin() + std::ptrdiff_t(std::min(from, left_.size())), left_.end()};
+    }
+
     // When sample `index` was heard, by the sink's account of what it still held unplayed; none before
     // the server has told it.
     std::optional<Steady::time_point> heardAt(std::size_t index) const {

@@ -43,6 +43,7 @@
 #include "UI/Shell/EditorApplication.hpp"
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/MenuCommands.hpp"
+#include "UI/Shell/SplashWindow.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::findByText;
@@ -148,6 +149,40 @@ class HeldSaves {
     };
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
+
+// Keeps every thread that reads projects busy until released, so that an open waits on its panel.
+class BusyReaders {
+  public:
+    // More jobs than the lane has threads: what is queued after them waits until they are let go.
+    static constexpr std::ptrdiff_t jobs = 16;
+
+    explicit BusyReaders(const std::stop_token& owner) {
+        for (int i = 0; i < jobs; ++i)
+            WorkService::shared().run(WorkService::Lane::documents, owner,
+                                      [gate = gate_](const std::stop_token&) { gate->acquire(); });
+    }
+    ~BusyReaders() { release(); }
+    void release() {
+        if (!std::exchange(released_, true)) gate_->release(jobs);
+    }
+
+  private:
+    std::shared_ptr<std::counting_semaphore<>> gate_ = std::make_shared<std::counting_semaphore<>>(0);
+    bool released_ = false;
+};
+
+// The "Opening…" panel on screen, once it has come up for an open.
+QPointer<QProgressDialog> openingPanel() {
+    QPointer<QProgressDialog> shown;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* panel = qobject_cast<QProgressDialog*>(w); panel && panel->isVisible()) shown = panel;
+            return !shown.isNull();
+        },
+        20000);
+    return shown;
+}
 
 struct Shell : ::testing::Test {
     Shell() { windows.setController(&controller); }
@@ -1359,6 +1394,141 @@ TEST_F(Shell, TheWindowsThreadTakesShortTurnsAndTheThreadsItStartsTheUsualOnes) 
             const std::chrono::nanoseconds own = turnLength();
             // Ended at once: what the window started may still run, and is nobody's to wait for here.
             std::_Exit(own > std::chrono::nanoseconds::zero() && own < usual && started == usual ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// The "Opening…" panel of a project being read takes Quit, as the editor's sheets do, and its close and
+// Escape cancel the open: the panel goes, and nothing of the open lands, then or later.
+TEST_F(Shell, TheOpeningPanelTakesQuitAndItsCloseAndEscapeCancelTheOpen) {
+    const fs::path file = path("Later.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    std::stop_source owner;
+    BusyReaders busy(owner.get_token());
+    std::optional<ProjectDocument*> opened;
+    const auto panel = [&] {
+        opened.reset();
+        controller.openFile(file, [&](ProjectDocument* d) { opened = d; });
+        QPointer<QProgressDialog> shown = openingPanel();
+        EXPECT_TRUE(shown && QTest::qWaitForWindowActive(shown));
+        return shown;
+    };
+    const auto cancelled = [&](const QPointer<QProgressDialog>& shown) {
+        return QTest::qWaitFor([&] { return opened.has_value() && shown.isNull(); }, 20000) &&
+               *opened == nullptr && !controller.isOpening();
+    };
+
+    QPointer<QProgressDialog> shown = panel();
+    ASSERT_NE(shown, nullptr);
+    QTest::keyClick(shown->windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(cancelled(shown)) << "Escape did not cancel the open";
+
+    shown = panel();
+    ASSERT_NE(shown, nullptr);
+    closeFromWindowManager(*shown);
+    EXPECT_TRUE(cancelled(shown)) << "the window manager's close did not cancel the open";
+
+    // Ctrl+Q asks about an edited window as from anywhere else; answered, the quit ends the open.
+    ProjectDocument& d = controller.newDocument();
+    window(d).model().addTitle();
+    settle();
+    int quits = 0;
+    QObject::connect(&controller, &DocumentController::quitFinished, [&] { ++quits; });
+    shown = panel();
+    ASSERT_NE(shown, nullptr);
+    windows.answer = SaveChoice::dontSave;
+    QTest::keyClick(shown->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(windows.asked, QStringList{"Untitled"});
+    EXPECT_TRUE(cancelled(shown)) << "the quit did not end the open";
+    EXPECT_EQ(quits, 1);
+
+    busy.release();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            return WorkService::shared().running(WorkService::Lane::documents) +
+                       WorkService::shared().waiting(WorkService::Lane::documents) ==
+                   0;
+        },
+        20000));
+    settle();
+    EXPECT_TRUE(controller.documents().empty());
+    EXPECT_TRUE(windows.errors.isEmpty()) << windows.errors.join(" | ").toStdString();
+}
+
+// A file named at launch that cannot be opened: its alert comes with the start-up splash gone, so that
+// nothing covers it, and its OK leaves the program a new window. As at launch, the files are opened
+// first and the splash comes next; the read has failed by then, and showing the splash runs the events
+// waiting, the alert among them.
+TEST_F(Shell, TheAlertOfAFailedOpenAtLaunchComesWithTheSplashGone) {
+    DocumentWindows shown;
+    DocumentController launch(shown);
+    shown.setController(&launch);
+    SplashPresenter splash;
+    const auto splashShown = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<SplashView*>(w) && w->isVisible()) return true;
+        return false;
+    };
+    QString alert;
+    bool splashUp = true;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        answer.stop();
+        alert = box->text() + "\n" + box->informativeText();
+        splashUp = splashShown();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answer.start(10);
+    launch.openAtLaunch({"/nonexistent/x.osterveil"});
+    QElapsedTimer read;
+    read.start();
+    while (WorkService::shared().running(WorkService::Lane::documents) +
+               WorkService::shared().waiting(WorkService::Lane::documents) >
+           0)
+        ASSERT_LT(read.elapsed(), 20000);
+    qunsetenv("OSTERVEIL_NO_SPLASH");
+    splash.presentIfNeeded();
+    qputenv("OSTERVEIL_NO_SPLASH", "1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !launch.documents().empty(); }, 20000));
+    EXPECT_EQ(alert, "The document “x.osterveil” could not be opened.\nThis file cannot be found.");
+    EXPECT_FALSE(splashUp) << "the splash was over the alert";
+    EXPECT_FALSE(splashShown());
+    EXPECT_FALSE(launch.documents()[0]->fileURL());
+    for (ProjectDocument* d : launch.documents())
+        if (EditorWindow* w = shown.window(*d)) {
+            w->closeWithoutAsking();
+            w->close();
+        }
+}
+
+// Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped. The program
+// starts with a project to open whose read does not end; Ctrl+Q with its panel active ends the program.
+TEST_F(Shell, QuitFromTheOpeningPanelOnX) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server: run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    const fs::path file = path("Later.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            EditorApplication app(*qApp);
+            BusyReaders busy(app.documents().workToken());
+            QTimer keys;
+            QObject::connect(&keys, &QTimer::timeout, [&] {
+                QProgressDialog* shown = nullptr;
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) shown = p;
+                if (!shown) return;
+                if (QGuiApplication::focusWindow() != shown->windowHandle()) return shown->activateWindow();
+                keys.stop();
+                QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Q, Qt::ControlModifier);
+            });
+            keys.start(50);
+            // The program still there a minute later: Ctrl+Q was not heard.
+            QTimer::singleShot(60000, [] { std::_Exit(3); });
+            std::_Exit(app.run({QString::fromStdString(file.string())}) + 4);
         },
         ::testing::ExitedWithCode(0), "");
 }

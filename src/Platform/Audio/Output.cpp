@@ -25,17 +25,19 @@ constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // request long. The server asks for more in pieces of a tenth.
 constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
 constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
-// Silence that carries out what a server holds back once the ring runs dry: longer than its period.
+// Silence after the end of the sound, which carries out what a server holds back once the ring runs dry:
+// longer than its period.
 constexpr std::size_t kPaddingFrames = Output::sampleRate / 25;
-// A server that leaves a question unanswered this long while playing has stalled, and is let go: a busy
-// one answers well within it, one stopped for 0.6 s does not. The time is counted in this thread's own
-// ticks as well, so that a moment in which this thread could not run (and read the answer waiting for
-// it) is not taken for the server's silence.
+// A server that leaves a question unanswered this long while playing has stalled, and is let go until it
+// plays again: a busy one answers well within it, one stopped for 0.6 s does not. The time is counted in
+// this thread's own ticks as well, so that a moment in which this thread could not run (and read the
+// answer waiting for it) is not taken for the server's silence.
 constexpr auto kSilentServerLimit = std::chrono::milliseconds(540);
 constexpr int kSilentServerTicks = 20;
 // A device that answers but takes no sound while some waits: after this long from a start (or this long
 // without taking any during play) it is waking, and the clock runs on without it until it takes sound;
-// after the longest it is let go, which leaves room for a device that wakes slowly (a wireless headset).
+// after the longest it is let go (and so reported) until it plays, which leaves room for a device that
+// wakes slowly (a wireless headset).
 constexpr auto kWakeWait = std::chrono::milliseconds(50);
 constexpr auto kStuckWait = std::chrono::milliseconds(250);
 constexpr auto kIdleDeviceLimit = std::chrono::seconds(3);
@@ -87,6 +89,9 @@ struct Output::Impl {
     // The device in use takes no sound yet: the clock runs on meanwhile, and the server is given silence
     // until it plays.
     bool waking = false;
+    // The server stalled while in use, and counts as lost until it plays again, which it is waited for
+    // as a waking device.
+    bool letGo = false;
     std::uint64_t losses = 0;
     // Frames heard: counted by the clock, or while the server takes them, its played time since it was
     // taken into use on top of what was heard before.
@@ -111,6 +116,9 @@ struct Output::Impl {
     double toldCap = 0;
     // The feeding thread found the server waiting for sound the ring did not have.
     std::atomic<bool> serverHungry = false;
+    // No more sound comes until the ring is cleared; and whether silence has gone after its end.
+    bool ended = false;
+    bool padded = false;
 
     // Under the main loop's lock.
     pa_threaded_mainloop* loop = nullptr;
@@ -130,7 +138,8 @@ struct Output::Impl {
     bool asking = false;
     Clock::time_point askedAt;
     int ticksAsking = 0;
-    std::int64_t paddedAt = -1; // the write index after the last padding
+    // The write index (frames) at the end of the sound, before the silence after it; -1 while not there.
+    std::int64_t soundEndsAt = -1;
 
     // Frames taken into `out` (volume applied, kept within full scale), at most `frames`. Under `mutex`.
     std::size_t take(float* out, std::size_t frames) {
@@ -199,6 +208,7 @@ struct Output::Impl {
             lastTick = Clock::now();
             owed = 0;
         }
+        letGo = false;
         deviceReady = false;
         toldAt.reset();
     }
@@ -207,6 +217,7 @@ struct Output::Impl {
     void adopt(std::int64_t played) {
         toDevice = true;
         waking = false;
+        letGo = false;
         heardAtAdoption = heard;
         streamAtAdoption = played;
         given = backlog;
@@ -217,20 +228,13 @@ struct Output::Impl {
 
     bool streamReady() const { return stream && pa_stream_get_state(stream) == PA_STREAM_READY; }
 
-    bool ringIsEmpty() const {
-        std::lock_guard lock(mutex);
-        return count == 0;
-    }
-
     // Some servers (PipeWire's) leave a remainder shorter than their period unplayed once the ring runs
-    // dry, until more comes; silence after it carries it out.
-    void padTail() {
-        const pa_timing_info* t = streamReady() ? pa_stream_get_timing_info(stream) : nullptr;
-        if (!t || t->playing || t->read_index_corrupt || t->write_index_corrupt ||
-            t->write_index <= t->read_index || t->write_index == paddedAt || !ringIsEmpty())
-            return;
+    // dry, until more comes: the end of the sound goes with silence behind it, which carries it out. Only
+    // the end: silence after a ring that ran dry while sound still comes would break it further.
+    void padEnd() {
+        const pa_timing_info* t = pa_stream_get_timing_info(stream);
+        soundEndsAt = t && !t->write_index_corrupt ? t->write_index / std::int64_t(kFrameBytes) : -1;
         writeSilence(kPaddingFrames);
-        paddedAt = pa_stream_get_timing_info(stream)->write_index;
     }
 
     void writeSilence(std::size_t frames) {
@@ -285,7 +289,8 @@ struct Output::Impl {
             // Run dry and stopped, the server has played what it will play (some hold back less than a
             // period until more comes, which the tail's padding carries out): the sound's end is heard.
             if (uncorked && !t->playing && writeKnown && count == 0) {
-                toldPlayed = double(written);
+                // Of the silence after the end, what it holds back will never be heard.
+                toldPlayed = double(padded && soundEndsAt >= 0 ? std::min(written, soundEndsAt) : written);
                 toldRuns = false;
             } else {
                 toldPlayed = std::max(0.0, played);
@@ -303,28 +308,49 @@ struct Output::Impl {
                            now - (begun ? lastReadAt : uncorkedAt) >= (begun ? kStuckWait : kWakeWait);
             }
             if (handOver) takeOver(played, written);
-            if (wake) {
-                // The clock runs on from what was heard, first through what the server was given; at a
-                // start, as if heard from the start on, so the picture moves as soon as it would have.
-                listen();
-                backlog = unplayed();
-                waking = true;
-                lastTick = begun ? now : uncorkedAt;
-                owed = 0;
-                given = 0;
-                advance();
-            }
+            // At a start, the clock runs on as if heard from the start on, so the picture moves as soon as
+            // it would have.
+            if (wake) runOnTheClock(begun ? now : uncorkedAt);
         }
-        if (wake) {
-            // What it holds would be stale by the time it plays: silence stands in for it.
-            begun = false;
-            release(pa_stream_flush(stream, nullptr, nullptr));
-            pump();
-        }
+        if (wake) waitForSound();
         if (handOver) {
             begun = true;
             pump();
         }
+    }
+
+    // The device in use takes no sound: the clock runs on from what was heard, from `since`, first through
+    // what the server was given. Under `mutex`.
+    void runOnTheClock(Clock::time_point since) {
+        listen();
+        backlog = unplayed();
+        waking = true;
+        lastTick = since;
+        owed = 0;
+        given = 0;
+        advance();
+    }
+
+    // What the server holds would be stale by the time it plays: silence stands in for it until it plays.
+    void waitForSound() {
+        begun = false;
+        release(pa_stream_flush(stream, nullptr, nullptr));
+        pump();
+    }
+
+    // The server in use stalled: it is reported lost, and the clock runs on in its place, while the stream
+    // stays open and the server is waited for as a waking device, so that the play sounds again once it
+    // plays. A server that leaves the output for good closes the stream, and is looked for at the next
+    // start.
+    void letServerGo() {
+        {
+            std::lock_guard lock(mutex);
+            ++losses;
+            letGo = true;
+            if (!toDevice || waking) return;
+            runOnTheClock(Clock::now());
+        }
+        waitForSound();
     }
 
     // The waking device plays: from the silence it holds on, it plays the ring where the clock has got
@@ -342,6 +368,7 @@ struct Output::Impl {
             start += owedFrames - ahead; // silence still to be written, before the ring
         backlog = 0;
         waking = false;
+        letGo = false;
         heardAtAdoption = heard + (start - std::int64_t(std::floor(played)));
         streamAtAdoption = start;
         given = 0;
@@ -354,13 +381,8 @@ struct Output::Impl {
         auto* m = static_cast<Impl*>(userdata);
         if (m->uncorked) {
             if (m->asking) ++m->ticksAsking;
-            if (m->stalled()) {
-                m->lost();
-                m->disconnect(); // a stalled server that wakes later must not play what it held then
-                return;
-            }
+            if (m->stalled()) m->letServerGo();
             m->askForTiming();
-            m->padTail();
         }
         pa_context_rttime_restart(m->context, e, pa_rtclock_now() + kTimingIntervalMicroseconds);
     }
@@ -369,8 +391,9 @@ struct Output::Impl {
     // while some waits.
     bool stalled() const {
         const auto now = Clock::now();
-        if (asking && now - askedAt > kSilentServerLimit && ticksAsking >= kSilentServerTicks) return true;
         std::lock_guard lock(mutex);
+        if (letGo) return false;
+        if (asking && now - askedAt > kSilentServerLimit && ticksAsking >= kSilentServerTicks) return true;
         return toDevice && running && count > 0 && now - lastTaken > kIdleDeviceLimit;
     }
 
@@ -387,7 +410,7 @@ struct Output::Impl {
             if (bytes < kFrameBytes) return;
         }
         std::size_t n = 0;
-        bool silence = false;
+        bool silence = false, pad = false;
         {
             std::lock_guard lock(mutex);
             if (!toDevice) return;
@@ -399,10 +422,13 @@ struct Output::Impl {
                 given += std::int64_t(n);
                 if (n > 0 || count == 0) lastTaken = Clock::now();
                 serverHungry = n < bytes / kFrameBytes;
+                pad = ended && !padded && count == 0;
+                padded = padded || pad;
             }
         }
         if (silence) writeSilence(bytes / kFrameBytes);
         if (n > 0) pa_stream_write(stream, scratch.data(), n * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        if (pad) padEnd();
     }
 
     void cork(bool corked) {
@@ -597,7 +623,7 @@ std::unique_ptr<Output> Output::create() {
 
 Output::Kind Output::kind() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->toDevice || impl_->deviceReady ? Kind::device : Kind::null;
+    return (impl_->toDevice || impl_->deviceReady) && !impl_->letGo ? Kind::device : Kind::null;
 }
 
 std::uint64_t Output::deviceLosses() const {
@@ -619,6 +645,7 @@ std::size_t Output::write(const float* samples, std::size_t frames) {
         std::lock_guard lock(m.mutex);
         m.advance();
         if (m.count == 0) m.lastTaken = Clock::now();
+        m.ended = m.padded = false;
         n = std::min(frames, kRingFrames - m.count);
         std::size_t at = (m.readAt + m.count) % kRingFrames;
         for (std::size_t i = 0; i < n;) {
@@ -635,6 +662,20 @@ std::size_t Output::write(const float* samples, std::size_t frames) {
         m.pump();
     }
     return n;
+}
+
+void Output::endOfSound() {
+    Impl& m = *impl_;
+    LoopLock loopLock(m.loop);
+    bool pad = false;
+    {
+        std::lock_guard lock(m.mutex);
+        m.ended = true;
+        // The server has had the last of it already.
+        pad = m.toDevice && !m.waking && !m.padded && m.count == 0;
+        m.padded = m.padded || pad;
+    }
+    if (pad && m.streamReady()) m.padEnd();
 }
 
 std::size_t Output::space() const {
@@ -654,6 +695,7 @@ void Output::clear() {
         m.readAt = 0;
         m.count = 0;
         m.backlog = 0;
+        m.ended = m.padded = false;
         // What the server held is dropped with it: it will not be heard. A waking device keeps its
         // silence, by which it tells when it plays.
         flush = m.toDevice && !m.waking;

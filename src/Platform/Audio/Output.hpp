@@ -14,12 +14,12 @@ namespace osterveil::audio {
 // A device output talks to the desktop's sound server (PulseAudio, or PipeWire's PulseAudio service)
 // without ever waiting on it: it connects in the background, and when the server goes away or stops
 // taking sound while playing, the output goes on on the clock in silence, with its position running on
-// from where the sound stopped. The next start looks for the server again.
+// from where the sound stopped. A server that went away is looked for again at the next start.
 //
 // A device that answers but takes no sound (asleep, or waking slowly) leaves the clock running on
 // without it; once it plays, it plays from where the clock has got to, and the position runs on without
 // a jump. One that takes none for seconds, or leaves the server's answers missing for half a second, is
-// let go.
+// let go (a loss) and waited for the same way: the sound comes back once it plays again.
 //
 // Feeding (write, space, clear) may come from one other thread; control (start, stop, volume,
 // position) comes from the thread that made the output. None of them waits on the server: the output's
@@ -40,15 +40,19 @@ class Output {
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // Device while the sound server takes the sound (or is ready to, once started), else null.
+    // Device while the sound server takes the sound (or is ready to, once started, or wakes), else null;
+    // null from a loss until the server plays again.
     Kind kind() const;
-    // How many times a device in use stopped taking sound and the clock took over.
+    // How many times a device in use stopped taking sound (or went away) and the clock took over.
     std::uint64_t deviceLosses() const;
     // The device in use has played sound since it was taken into use (or since it last woke).
     bool playsOnDevice() const;
 
     // Copies up to `frames` interleaved frames into the ring and returns how many it took; never waits.
     virtual std::size_t write(const float* samples, std::size_t frames);
+    // What has been written is the whole sound until the next clear or write: a server that holds back
+    // the last of it plays it out.
+    void endOfSound();
     // Frames the ring can take now.
     std::size_t space() const;
     // Drops what is queued and not yet heard.

@@ -1,10 +1,16 @@
 #include "Platform/Foundation/Cores.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
+#include <dirent.h>
+#include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -55,6 +61,27 @@ std::chrono::nanoseconds turnLength() {
     SchedulingAttributes attr{};
     if (!readAttributes(attr) || attr.policy != SCHED_OTHER) return {};
     return std::chrono::nanoseconds(attr.runtime);
+}
+
+std::string nameThreadUniquely(const char* prefix) {
+    static std::atomic<unsigned> taken{0};
+    // A thread's name holds 15 characters.
+    const std::string name = std::string(prefix).substr(0, 8) + "-" + std::to_string(++taken % 1000000);
+    pthread_setname_np(pthread_self(), name.c_str());
+    return name;
+}
+
+void lowerThreadsNamed(const std::string& name) {
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (!tasks) return;
+    while (const dirent* entry = ::readdir(tasks)) {
+        const int tid = std::atoi(entry->d_name);
+        if (tid <= 0) continue;
+        std::string comm;
+        std::getline(std::ifstream("/proc/self/task/" + std::string(entry->d_name) + "/comm"), comm);
+        if (comm == name) setpriority(PRIO_PROCESS, id_t(tid), 19);
+    }
+    ::closedir(tasks);
 }
 
 } // namespace osterveil

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace osterveil {
 
@@ -16,5 +17,13 @@ void askForShortTurns();
 // How long the calling thread may run before others waiting for its processor are let in, as the kernel
 // tells it; zero where it does not.
 std::chrono::nanoseconds turnLength();
+
+// Names the calling thread `prefix` (a few letters) and a number no other thread of the process took,
+// and returns the name. The threads it starts from then on (a codec's) take the name with them, so that
+// `lowerThreadsNamed` finds the whole group.
+std::string nameThreadUniquely(const char* prefix);
+// Puts every thread of the process named `name` at the lowest priority: work let go, which ends on its
+// own, takes only what the machine leaves over, and is among the first to end at a quit.
+void lowerThreadsNamed(const std::string& name);
 
 } // namespace osterveil

@@ -16,7 +16,8 @@ public:
 
     // Category "build": preview rebuild failures and skipped composition segments.
     static Log& build();
-    // Category "media": what the media libraries themselves report (errors only).
+    // Category "media": what the media libraries themselves report: FFmpeg's errors, and libtiff's
+    // first word on each file.
     static Log& media();
 
     void error(const std::string& message) const { write(Level::error, message); }

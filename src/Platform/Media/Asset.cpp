@@ -187,6 +187,16 @@ AffineTransform displayTransform(const AVStream& st) {
     return AffineTransform{fixed(m[0]), fixed(m[1]), fixed(m[3]), fixed(m[4]), fixed(m[6]), fixed(m[7])};
 }
 
+double pixelAspect(const AVFormatContext& ctx, const AVStream& st) {
+    // The container's word first (QuickTime's 'pasp'), else the coded stream's.
+    const AVRational r =
+        av_guess_sample_aspect_ratio(const_cast<AVFormatContext*>(&ctx), const_cast<AVStream*>(&st), nullptr);
+    if (r.num <= 0 || r.den <= 0) return 1;
+    const double aspect = av_q2d(r);
+    // No picture format stretches its pixels tenfold: a header that claims so is damaged.
+    return aspect >= 0.1 && aspect <= 10 ? aspect : 1;
+}
+
 double frameRate(const AVStream& st) {
     for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
         if (r.num > 0 && r.den > 0) return av_q2d(r);
@@ -221,6 +231,7 @@ std::optional<AssetTrack> makeTrack(const AVFormatContext& ctx, const AVStream& 
         t.naturalSize =
             Size{static_cast<double>(std::max(p.width, 0)), static_cast<double>(std::max(p.height, 0))};
         t.preferredTransform = displayTransform(st);
+        t.pixelAspect = pixelAspect(ctx, st);
         t.nominalFrameRate = frameRate(st);
         t.mediaSubtype = videoSubtype(p, quickTimeFamily);
     } else {

@@ -68,6 +68,11 @@ struct AssetTrack {
     // Video: the coded picture size and the display matrix.
     Size naturalSize;
     AffineTransform preferredTransform;
+    // The width of a stored pixel over its height on screen (the sample aspect): 64/45 for a 16:9 PAL
+    // DVD's 720 × 576, 4/3 for HDV's 1440 × 1080; 1 for square pixels, where the file does not say, and
+    // where it claims a shape no picture has. The stored picture is widened by it before the display
+    // matrix turns it.
+    double pixelAspect = 1;
     // Frames per second, 0 when the file does not say.
     double nominalFrameRate = 0;
 

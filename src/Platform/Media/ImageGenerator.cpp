@@ -31,24 +31,33 @@ ImageGenerator::~ImageGenerator() = default;
 PixelBuffer ImageGenerator::image(const Time& time) {
     const auto frame = decoder_->frameAt(time);
     if (!frame) throw DecodeError("The movie has no picture to show.");
-    return pictureFromFrame(*frame, applyTransform_ ? decoder_->track().preferredTransform : AffineTransform{},
-                            maximum_);
+    const AssetTrack& track = decoder_->track();
+    return pictureFromFrame(*frame, applyTransform_ ? track.preferredTransform : AffineTransform{},
+                            track.pixelAspect, maximum_);
 }
 
-PixelBuffer pictureFromFrame(const VideoFrame& f, const AffineTransform& transform, Size maximum) {
+Size shownPictureSize(Size stored, const AffineTransform& transform, double pixelAspect, Size maximum) {
+    const bool turned = isAxisAligned(transform) && transform.a == 0; // a quarter turn swaps the sides
+    const double wide = stored.width * (pixelAspect > 0 ? pixelAspect : 1);
+    const double dw = turned ? stored.height : wide, dh = turned ? wide : stored.height;
+    double scale = 1;
+    if (maximum.width > 0) scale = std::min(scale, maximum.width / dw);
+    if (maximum.height > 0) scale = std::min(scale, maximum.height / dh);
+    return {std::max(1.0, std::round(dw * scale)), std::max(1.0, std::round(dh * scale))};
+}
+
+PixelBuffer pictureFromFrame(const VideoFrame& f, const AffineTransform& transform, double pixelAspect,
+                             Size maximum) {
     const VideoFrame* frame = &f;
     if (frame->width <= 0 || frame->height <= 0) throw DecodeError("The movie has no picture to show.");
     AffineTransform t = transform;
     if (!isAxisAligned(t)) t = AffineTransform{};
-    const bool turned = t.a == 0; // a quarter turn swaps the sides
+    const bool turned = t.a == 0;
 
     // Fit the displayed picture, then scale in the stored orientation.
-    const double dw = turned ? frame->height : frame->width, dh = turned ? frame->width : frame->height;
-    double scale = 1;
-    if (maximum.width > 0) scale = std::min(scale, maximum.width / dw);
-    if (maximum.height > 0) scale = std::min(scale, maximum.height / dh);
-    const int outW = std::max(1, static_cast<int>(std::lround(dw * scale)));
-    const int outH = std::max(1, static_cast<int>(std::lround(dh * scale)));
+    const Size shown =
+        shownPictureSize({double(frame->width), double(frame->height)}, t, pixelAspect, maximum);
+    const int outW = static_cast<int>(shown.width), outH = static_cast<int>(shown.height);
     const int sw = turned ? outH : outW, sh = turned ? outW : outH;
 
     // Converted and scaled like the compositor does, so thumbnails show the colours the program does.

@@ -8,14 +8,20 @@
 
 namespace osterveil::media {
 
-// A decoded picture as BGRA: turned the way `transform` says when it only turns by quarter turns and
-// mirrors (else as stored), scaled down to fit `maximum` (0 in a side: no limit) keeping its shape,
-// never up, with the compositor's conversion. Throws `DecodeError`.
-PixelBuffer pictureFromFrame(const VideoFrame& frame, const AffineTransform& transform, Size maximum);
+// The size of what `pictureFromFrame` makes of a picture stored at `stored`.
+Size shownPictureSize(Size stored, const AffineTransform& transform, double pixelAspect, Size maximum);
 
-// Single pictures of a video stream, for thumbnails: the frame on screen near a time, turned the way
-// the display matrix says (portrait recordings come out upright) and scaled down to fit a maximum
-// size, keeping its shape. Not thread-safe: one user at a time.
+// A decoded picture as BGRA at the shape it is shown in: widened by `pixelAspect` (how many times wider
+// than tall a stored pixel is shown), turned the way `transform` says when it only turns by quarter
+// turns and mirrors (else as stored), scaled down to fit `maximum` (0 in a side: no limit) keeping that
+// shape, never up, with the compositor's conversion. Throws `DecodeError`.
+PixelBuffer pictureFromFrame(const VideoFrame& frame, const AffineTransform& transform, double pixelAspect,
+                             Size maximum);
+
+// Single pictures of a video stream, for thumbnails: the frame on screen near a time at the shape it is
+// shown in (anamorphic pictures widened), turned the way the display matrix says (portrait recordings
+// come out upright) and scaled down to fit a maximum size, keeping its shape. Not thread-safe: one
+// user at a time.
 class ImageGenerator {
   public:
     // Throws like `VideoDecoder`.

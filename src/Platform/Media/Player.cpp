@@ -41,7 +41,7 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
 
 Player::~Player() {
     timer_.stop();
-    renderer_.reset(); // joins the reading threads before the output goes
+    renderer_.reset(); // stops feeding the output before it goes
 }
 
 double Player::clamped(double seconds) const {
@@ -85,9 +85,11 @@ int Player::openDecoders() const {
     return renderer_->openDecoders();
 }
 
-void Player::restart(Reading reading, double toleranceBefore, double toleranceAfter, bool keepsPicture) {
+void Player::restart(Reading reading, double toleranceBefore, double toleranceAfter, bool keepsPicture,
+                     bool pressed) {
     output_->stop();
     running_ = false;
+    firstOwed_ = false;
     detail::PlayerRequest r;
     r.generation = ++generation_;
     r.item = item_;
@@ -103,6 +105,8 @@ void Player::restart(Reading reading, double toleranceBefore, double toleranceAf
         // The picture on screen is not read again: sound starts with the next picture, or without it
         // after a moment, as on a busy machine reading it is most of the time from Space to sound.
         r.pictureShown = rate_ > 0 && frameExact_ && !frame_.picture.isNull() && frame_.time == time_;
+        r.pressed = pressed;
+        firstOwed_ = pressed && !r.pictureShown;
     } else if (item_ && reading == Reading::picture) {
         r.mode = detail::PlayerRequest::Mode::still;
         // No tolerance reaches beyond the item; NaN means none.
@@ -191,7 +195,7 @@ void Player::setRate(double rate) {
         restart(before != 0 && !shown ? Reading::picture : Reading::nothing);
         setStatus(Status::paused);
     } else {
-        restart(Reading::playback);
+        restart(Reading::playback, 0, 0, false, before == 0);
         setStatus(item_ && status_ == Status::playing ? Status::playing : Status::waitingToPlay);
     }
     emit timeChanged(time_);
@@ -273,7 +277,7 @@ void Player::tick() {
     // A picture goes up within a frame of its sound, or once the one on screen has stood still too long.
     const double frame = item_->frameDuration().toSeconds() * std::abs(rate_);
     const double stillFor = direction * (now - shownAt_) / std::abs(rate_);
-    auto f = renderer_->takeDue(generation_, now, direction, frame, stillFor, passed);
+    auto f = renderer_->takeDue(generation_, now, direction, frame, stillFor, passed, firstOwed_);
     dropped_ += passed;
     if (f) {
         if (f->end) {
@@ -281,6 +285,7 @@ void Player::tick() {
             return;
         }
         shownAt_ = now;
+        firstOwed_ = false;
         present(std::move(f->picture), f->time, f->exact, now);
     }
     if (Clock::now() - lastTimeSignal_ >= kTimeSignalInterval) {

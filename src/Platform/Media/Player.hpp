@@ -79,7 +79,9 @@ class Player : public QObject {
     // A file given to `setFile` is being read.
     bool isOpening() const { return opening_ != 0; }
 
-    // Rate 1 and 0. Without an item, playing waits at rate 1 until one comes.
+    // Rate 1 and 0. Without an item, playing waits at rate 1 until one comes. Started while stopped, the
+    // sound and the clock wait for the first picture a moment at most, whatever reading is doing; that
+    // picture goes up however late it comes.
     void play();
     void pause();
     // −8 to 8 (beyond is held there); 0 pauses.
@@ -129,7 +131,7 @@ class Player : public QObject {
   private:
     enum class Reading { nothing, picture, playback };
     void restart(Reading reading, double toleranceBefore = 0, double toleranceAfter = 0,
-                 bool keepsPicture = false);
+                 bool keepsPicture = false, bool pressed = false);
     void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
@@ -160,6 +162,9 @@ class Player : public QObject {
     bool soundClock_ = false;
     // The clock when the picture on screen went up while playing (or the play started).
     double shownAt_ = 0;
+    // A play pressed while the picture at its start was not on screen: its first picture goes up however
+    // late it comes, as the clock may have started without it.
+    bool firstOwed_ = false;
     std::chrono::steady_clock::time_point anchorWall_;
     std::int64_t anchorSound_ = 0;
     std::chrono::steady_clock::time_point lastTimeSignal_;

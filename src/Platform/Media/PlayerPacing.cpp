@@ -49,14 +49,14 @@ std::int64_t frameFrom(const Time& t, double frame) {
 } // namespace
 
 PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
-                            double stillFor) {
+                            double stillFor, bool first) {
     const auto isDue = [&](double due) { return direction >= 0 ? due <= now : due >= now; };
     std::size_t due = 0;
     while (due < dues.size() && isDue(dues[due]))
         ++due;
     if (due == 0) return {};
     const double late = direction * (now - dues[due - 1]);
-    return {due - 1, late <= kLateShare * frame || (stillFor >= kStillLimit && late <= kMostLate)};
+    return {due - 1, first || late <= kLateShare * frame || (stillFor >= kStillLimit && late <= kMostLate)};
 }
 
 std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std::int64_t reach,

@@ -19,13 +19,14 @@ namespace osterveil::media::detail {
 // One more than ¾ of a `frame` (in clock seconds) late would be off its sound: it waits for a newer one,
 // and goes up only once the picture on screen has stood still for a tenth of a second of play
 // (`stillFor`), so that a machine slower than the footage still moves its picture; unless it is more than
-// a second late, so far off its sound that it says nothing of it.
+// a second late, so far off its sound that it says nothing of it. The `first` picture of a play whose
+// clock started without it (a press of play sounds at once) goes up however late.
 struct PictureChoice {
     std::size_t passed = 0; // the first pictures, passed over
     bool shows = false;     // the one after them goes up
 };
 PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
-                            double stillFor);
+                            double stillFor, bool first = false);
 
 // What reading pictures forward takes lately, in wall seconds: decoding on by one frame, decoding from a
 // key frame the decoder jumps to, and composing a picture once decoded (with the wait behind those

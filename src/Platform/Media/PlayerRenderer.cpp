@@ -9,6 +9,7 @@
 #include <future>
 #include <limits>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #ifdef __GLIBC__
@@ -16,6 +17,8 @@
 #endif
 
 #include "Platform/Audio/Output.hpp"
+#include "Platform/Foundation/Background.hpp"
+#include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/PlayerSound.hpp"
 #include "Platform/Media/PlayerSources.hpp"
 
@@ -34,15 +37,73 @@ constexpr auto kRefineAfter = std::chrono::milliseconds(150);
 // fault those pages in again, which costs a seek about 10 ms at 1080p.
 constexpr auto kGiveBackAfter = std::chrono::seconds(10);
 
-// A play that starts on the picture already on screen waits this long at most for the next one before
-// its clock and sound start: long enough that the next is on time where it can be, short enough that a
-// busy machine still sounds a press at once.
+// A play that starts on the picture already on screen, or from a press of play, waits this long at most
+// for its next picture before its clock and sound start: long enough that the picture is on time where it
+// can be, short enough that a busy machine still sounds a press at once. The picture joins the sound once
+// read, as a late one goes up after the picture on screen has stood still a moment.
 constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 
 // The end of an item counts as reached this close to it.
 constexpr double kEndSlack = 0.002;
 // A picture on screen for less than this when reverse play starts is passed over.
 constexpr double kReverseSlack = 0.0001;
+
+// A picture composed (or converted) on a thread of its own, beside the decoding of the next. Let go before
+// it is done, it ends on its own and its thread is joined in the background: a new request, or the end of
+// the player, waits for no picture of the old one.
+class Composing {
+  public:
+    Composing() = default;
+    // A failure to compose shows black, of `size`, rather than stopping playback.
+    Composing(std::function<PixelBuffer()> finish, Size size) {
+        std::promise<PixelBuffer> promise;
+        future_ = promise.get_future();
+        thread_ = std::thread([promise = std::move(promise), finish = std::move(finish), size]() mutable {
+            try {
+                try {
+                    promise.set_value(finish());
+                } catch (const std::exception&) {
+                    promise.set_value(blackPicture(int(size.width), int(size.height)));
+                }
+            } catch (...) {
+                promise.set_exception(std::current_exception());
+            }
+        });
+    }
+    explicit Composing(PixelBuffer picture) {
+        std::promise<PixelBuffer> promise;
+        future_ = promise.get_future();
+        promise.set_value(std::move(picture));
+    }
+    Composing(Composing&&) = default;
+    Composing& operator=(Composing&& other) {
+        letGo();
+        future_ = std::move(other.future_);
+        thread_ = std::move(other.thread_);
+        return *this;
+    }
+    ~Composing() { letGo(); }
+
+    bool valid() const { return future_.valid(); }
+    bool ready() const {
+        return !valid() || future_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+    PixelBuffer take() {
+        PixelBuffer picture = future_.get();
+        if (thread_.joinable()) thread_.join();
+        return picture;
+    }
+
+  private:
+    void letGo() {
+        if (thread_.joinable())
+            finishInBackground(
+                [thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
+    }
+
+    std::future<PixelBuffer> future_;
+    std::thread thread_;
+};
 
 // Gives the pages of the heap's free blocks back to the system.
 void giveBackFreePages() {
@@ -74,6 +135,8 @@ struct PlayerRenderer::Impl {
 
     std::thread renderThread;
     std::thread soundThread;
+    // The reading thread's name, which the threads it starts share.
+    std::string readerName;
 
     Impl(audio::Output& o, std::function<void()> w, Opened op)
         : output(o), wake(std::move(w)), opened(std::move(op)) {}
@@ -107,7 +170,7 @@ struct PlayerRenderer::Impl {
 void PlayerRenderer::Impl::render() {
     struct InFlight {
         double due = 0, time = 0;
-        std::future<PixelBuffer> picture;
+        Composing picture;
         bool end = false;
         Stretch stretch;
         std::int64_t index = 0;
@@ -197,7 +260,7 @@ void PlayerRenderer::Impl::render() {
             PlayerRequest fresh = current;
             handled = fresh.generation;
             lock.unlock();
-            inflight.clear(); // waits for pictures still composing for the old request
+            inflight.clear(); // pictures still composing for the old request end on their own
             if (!fresh.item && fresh.opening != 0) {
                 // A file to open: read here, never on the GUI thread. Until the player asks again with
                 // the item, there is nothing to read.
@@ -208,6 +271,8 @@ void PlayerRenderer::Impl::render() {
                         file = PlayerItem::file(fresh.file);
                     } catch (const std::exception&) {
                     }
+                    // Not once the player is gone.
+                    std::lock_guard guard(mutex);
                     if (opened) opened(opening, std::move(file));
                 }
                 fresh.mode = PlayerRequest::Mode::idle;
@@ -215,7 +280,10 @@ void PlayerRenderer::Impl::render() {
             if (fresh.item != item) {
                 item = fresh.item;
                 try {
-                    source = item ? makeSource(*item, std::move(source), budget) : nullptr;
+                    if (item)
+                        source = makeSource(*item, std::move(source), budget);
+                    else
+                        letGo(std::move(source));
                 } catch (const std::exception&) {
                     source.reset(); // an unreadable picture stream: the item plays without picture
                 }
@@ -278,7 +346,7 @@ void PlayerRenderer::Impl::render() {
             InFlight job = std::move(inflight.front());
             inflight.pop_front();
             QueuedFrame f{handled, job.due, job.time, {}, job.end, job.exact};
-            if (job.picture.valid()) f.picture = job.picture.get();
+            if (job.picture.valid()) f.picture = job.picture.take();
             if (const double now = clock.load(); std::isfinite(now) && !job.end) {
                 const auto wall = Clock::now();
                 const bool late = direction * (now - job.due) > 0;
@@ -287,11 +355,7 @@ void PlayerRenderer::Impl::render() {
             }
             push(std::move(f), r);
         };
-        const auto composed = [](const InFlight& j) {
-            return !j.picture.valid() ||
-                   j.picture.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        };
-        while (!inflight.empty() && composed(inflight.front()))
+        while (!inflight.empty() && inflight.front().picture.ready())
             queueOldest();
         bool room = false;
         if (!ended && inflight.size() < composingPictures) {
@@ -380,18 +444,9 @@ void PlayerRenderer::Impl::render() {
                     // What reading it ahead took counts for the first picture of a stretch.
                     const bool opens = job.stretch != pace.stretch || !pace.lastRead;
                     pace.decoded(job.stretch, k, job.decoded, opens ? source->openingCost(t) : 0, jumping);
-                    job.picture =
-                        std::async(std::launch::async, [finish = std::move(p.finish), src = source.get()] {
-                            try {
-                                return finish();
-                            } catch (const std::exception&) {
-                                return src->black();
-                            }
-                        });
+                    job.picture = Composing(std::move(p.finish), source->pictureSize());
                 } catch (const std::exception&) {
-                    std::promise<PixelBuffer> black;
-                    black.set_value(source->black());
-                    job.picture = black.get_future();
+                    job.picture = Composing(source->black());
                 }
                 next = k + direction * stride;
                 const double now = clock.load();
@@ -449,20 +504,35 @@ void PlayerRenderer::Impl::feedSound() {
 }
 
 PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened)
-    : impl_(std::make_unique<Impl>(output, std::move(wake), std::move(opened))) {
-    impl_->renderThread = std::thread([this] { impl_->render(); });
-    impl_->soundThread = std::thread([this] { impl_->feedSound(); });
+    : impl_(std::make_shared<Impl>(output, std::move(wake), std::move(opened))) {
+    impl_->renderThread = std::thread([impl = impl_] {
+        {
+            std::lock_guard lock(impl->mutex);
+            impl->readerName = nameThreadUniquely("ov-read");
+        }
+        impl->render();
+    });
+    impl_->soundThread = std::thread([impl = impl_] { impl->feedSound(); });
 }
 
 PlayerRenderer::~PlayerRenderer() {
+    std::string reader;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = true;
+        impl_->wake = nullptr;
+        impl_->opened = nullptr;
+        reader = impl_->readerName;
     }
     impl_->renderChanged.notify_all();
     impl_->soundChanged.notify_all();
-    impl_->renderThread.join();
+    // The sound thread feeds the output, which goes with the player. The reading thread may be decoding
+    // a picture that takes long (a key frame of 4K footage, a decoder opening): it ends on its own, with
+    // what it needs, below everything else, and is joined in the background.
     impl_->soundThread.join();
+    if (!reader.empty()) lowerThreadsNamed(reader);
+    finishInBackground(
+        [thread = std::make_shared<std::thread>(std::move(impl_->renderThread))] { thread->join(); });
 }
 
 void PlayerRenderer::request(PlayerRequest request) {
@@ -487,14 +557,15 @@ bool PlayerRenderer::ready(std::uint64_t generation, bool& withSound) {
     impl_->wakePending = false;
     withSound = impl_->soundPlays;
     const bool picture = !impl_->queue.empty() && impl_->queue.front().generation == generation;
-    const bool shown = impl_->current.generation == generation && impl_->current.pictureShown &&
+    const bool shown = impl_->current.generation == generation &&
+                       (impl_->current.pictureShown || impl_->current.pressed) &&
                        Clock::now() - impl_->requestedAt >= kNextPictureWait;
     return impl_->soundReady == generation && (picture || shown);
 }
 
 std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std::optional<double> now,
                                                    int direction, double frame, double stillFor,
-                                                   std::int64_t& passed) {
+                                                   std::int64_t& passed, bool first) {
     std::optional<QueuedFrame> taken;
     passed = 0;
     {
@@ -515,7 +586,7 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
             std::vector<double> dues(pictures);
             for (std::size_t i = 0; i < pictures; ++i)
                 dues[i] = q[i].due;
-            choice = choosePicture(dues, *now, direction, frame, stillFor);
+            choice = choosePicture(dues, *now, direction, frame, stillFor, first);
         }
         // The end is due a little early: a sound clock can fall short of it by a few samples.
         const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + kEndSlack

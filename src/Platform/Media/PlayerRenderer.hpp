@@ -38,6 +38,9 @@ struct PlayerRequest {
     // Playing forward: the exact picture at `time` is on screen already, so reading begins at the next
     // one, and the clock waits for that only a moment.
     bool pictureShown = false;
+    // A play pressed while stopped: the clock and the sound wait for its first picture only a moment,
+    // whatever reading is doing (it may be deep in a picture of footage heavier than the machine).
+    bool pressed = false;
     Mode mode = Mode::idle;
     double time = 0;
     double rate = 0;
@@ -84,7 +87,8 @@ class PlayerRenderer {
     // picks, and returns the one that goes up, or the end; `passed` counts those passed over.
     // `direction` is the sign of the rate.
     std::optional<QueuedFrame> takeDue(std::uint64_t generation, std::optional<double> now, int direction,
-                                       double frame, double stillFor, std::int64_t& passed);
+                                       double frame, double stillFor, std::int64_t& passed,
+                                       bool first = false);
     // Pictures the reading thread skipped because they would have been late.
     std::int64_t skippedFrames() const;
     // See `Player`.
@@ -94,7 +98,8 @@ class PlayerRenderer {
 
   private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    // Shared with the reading thread, which may outlive the renderer by a picture.
+    std::shared_ptr<Impl> impl_;
 };
 
 } // namespace osterveil::media::detail

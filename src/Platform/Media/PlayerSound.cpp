@@ -68,6 +68,7 @@ bool SoundFeed::fill() {
             constexpr int C = CompositionAudioReader::channels;
             if (pendingAt_ * C >= pending_.size()) {
                 if (left_ <= 0) {
+                    output_.endOfSound();
                     active_ = false;
                     break;
                 }

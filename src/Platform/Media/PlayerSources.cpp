@@ -1,12 +1,18 @@
 #include "Platform/Media/PlayerSources.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <map>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "Platform/Foundation/Background.hpp"
+#include "Platform/Foundation/Cores.hpp"
 #include "Platform/Media/ImageGenerator.hpp"
 #include "Platform/Media/PlayerRenderer.hpp"
 #include "Platform/Media/VideoCompositor.hpp"
@@ -19,16 +25,88 @@ using Clock = std::chrono::steady_clock;
 
 const Time kTick(1, Time::modelTimescale);
 
+// A source's decoder opened and its picture at `at` decoded on a thread of its own, beside the reading of
+// the stretch before. Whoever holds it waits for it only to use it: let go before it is done, it is
+// cancelled and ends on its own at the lowest priority, and its thread is joined in the background;
+// nothing that goes away (a player, an item) waits for a decoder's open and first picture, nor shares
+// the machine with it.
+class WarmSource {
+  public:
+    WarmSource(std::shared_ptr<const AssetTrack> source, const Time& at, std::size_t allowance, int direction)
+        : shared_(std::make_shared<Shared>()) {
+        thread_ = std::thread([shared = shared_, source = std::move(source), at, allowance, direction] {
+            const auto started = Clock::now();
+            {
+                std::lock_guard lock(shared->mutex);
+                shared->name = nameThreadUniquely("ov-warm");
+            }
+            std::unique_ptr<SourceDecoder> decoder;
+            try {
+                if (!shared->cancelled) decoder = std::make_unique<SourceDecoder>(source, allowance);
+                if (decoder) decoder->setDirection(direction);
+                if (!shared->cancelled && decoder) decoder->frame(at, Time::zero(), Time::zero());
+            } catch (const std::exception&) {
+                decoder.reset(); // opened again when read, failing there as it would have
+            }
+            std::lock_guard lock(shared->mutex);
+            shared->seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            if (!shared->cancelled) shared->decoder = std::move(decoder);
+            shared->done = true;
+        });
+    }
+
+    ~WarmSource() {
+        if (!thread_.joinable()) return;
+        std::string name;
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->cancelled = true;
+            name = shared_->name;
+        }
+        if (!name.empty()) lowerThreadsNamed(name);
+        finishInBackground([thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
+    }
+
+    WarmSource(const WarmSource&) = delete;
+    WarmSource& operator=(const WarmSource&) = delete;
+
+    bool ready() const {
+        std::lock_guard lock(shared_->mutex);
+        return shared_->done;
+    }
+
+    // Waits for it; the decoder, none when it could not be opened, and what opening and decoding took
+    // (wall seconds).
+    std::unique_ptr<SourceDecoder> take(double& seconds) {
+        if (thread_.joinable()) thread_.join();
+        std::lock_guard lock(shared_->mutex);
+        seconds = shared_->seconds;
+        return std::move(shared_->decoder);
+    }
+
+  private:
+    struct Shared {
+        mutable std::mutex mutex;
+        std::atomic<bool> cancelled{false};
+        std::string name; // of its thread and its codec's
+        bool done = false;
+        std::unique_ptr<SourceDecoder> decoder;
+        double seconds = 0;
+    };
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+};
+
 // A file's picture stream, turned upright and scaled to fit.
 class FileSource : public FrameSource {
   public:
     FileSource(const PlayerItem& item, PictureBudget& budget)
         : budget_(budget), decoder_(item.videoTrack(), budget.bytes), track_(item.videoTrack()),
           transform_(item.videoTrack()->preferredTransform), maximum_(item.maximumSize()) {
-        const Size natural = item.videoTrack()->naturalSize;
-        size_ = natural;
-        if (maximum_.width > 0 && natural.width > 0)
-            size_ = {std::min(natural.width, maximum_.width), std::min(natural.height, maximum_.height)};
+        // Black of the pictures' own shape, so that the view keeps its fit when it stands in for one.
+        const AssetTrack& track = *item.videoTrack();
+        if (track.naturalSize.width > 0 && track.naturalSize.height > 0)
+            size_ = shownPictureSize(track.naturalSize, transform_, track.pixelAspect, maximum_);
         budget_.held = 0;
         budget_.decoders = 1;
     }
@@ -44,8 +122,9 @@ class FileSource : public FrameSource {
         budget_.held = decoder_.footprint();
         Prepared p;
         p.exact = before <= Time::zero() && after <= Time::zero() && !(frame && frame->approximate);
-        p.finish = [frame, transform = transform_, maximum = maximum_, size = size_] {
-            return frame ? pictureFromFrame(*frame, transform, maximum)
+        p.finish = [frame, transform = transform_, pixelAspect = track_->pixelAspect, maximum = maximum_,
+                    size = size_] {
+            return frame ? pictureFromFrame(*frame, transform, pixelAspect, maximum)
                          : blackPicture(int(size.width), int(size.height));
         };
         return p;
@@ -57,7 +136,7 @@ class FileSource : public FrameSource {
         budget_.held = decoder_.footprint();
         return worked;
     }
-    PixelBuffer black() const override { return blackPicture(int(size_.width), int(size_.height)); }
+    Size pictureSize() const override { return size_; }
     Stretch stretchAt(const Time&) const override { return {this, 0}; }
     std::optional<Time> stretchEnd(const Time&) const override { return std::nullopt; }
     std::optional<Time> keyFrameAfter(const Time& t) override { return decoder_.keyFrameAfter(t); }
@@ -79,14 +158,14 @@ class CompositionSource : public FrameSource {
     // Takes over `before`'s decoders, with the pictures they hold: an edit's new item reads mostly the
     // same sources, and decoding the playhead's picture again would cost most of the edit's wait.
     // Decoders of sources the new item does not read close with `before`.
-    CompositionSource(const PlayerItem& item, std::unique_ptr<FrameSource> before, PictureBudget& budget)
+    CompositionSource(const PlayerItem& item, FrameSource* before, PictureBudget& budget)
         : budget_(budget), composition_(item.audioComposition()), video_(*item.videoComposition()),
           compositor_(video_.makeCompositor()),
           pool_(std::make_shared<PixelBufferPool>(std::max(1, int(video_.renderSize.width)),
                                                   std::max(1, int(video_.renderSize.height)),
                                                   PlayerRenderer::queueCapacity + composingPictures + 4)),
           decoders_(budget) {
-        auto* previous = dynamic_cast<CompositionSource*>(before.get());
+        auto* previous = dynamic_cast<CompositionSource*>(before);
         if (previous) {
             direction_ = previous->direction_;
             catchingUp_ = previous->catchingUp_;
@@ -109,19 +188,16 @@ class CompositionSource : public FrameSource {
     // Decoders read ahead join the others once ready, or at once when `waiting` (a picture needs them).
     void adoptWarmed(bool waiting) {
         for (auto it = warming_.begin(); it != warming_.end();) {
-            if (!waiting && it->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            if (!waiting && !it->second->ready()) {
                 ++it;
                 continue;
             }
-            try {
-                Warmed w = it->second.get();
-                auto& decoder = w.decoder;
-                opening_[it->first] = w.seconds;
+            double seconds = 0;
+            if (auto decoder = it->second->take(seconds)) {
+                opening_[it->first] = seconds;
                 decoder->setCatchingUp(catchingUp_);
                 decoder->setDirection(direction_);
                 decoders_.add(it->first, std::move(decoder), lastTime_);
-            } catch (const std::exception&) {
-                // opened again when read, failing there as it would have
             }
             it = warming_.erase(it);
         }
@@ -218,7 +294,7 @@ class CompositionSource : public FrameSource {
         return worked;
     }
 
-    PixelBuffer black() const override { return blackPicture(pool_->width(), pool_->height()); }
+    Size pictureSize() const override { return {double(pool_->width()), double(pool_->height())}; }
     Stretch stretchAt(const Time& t) const override {
         const CompositionInstruction* instruction = video_.instruction(t);
         if (!instruction) return {};
@@ -256,16 +332,8 @@ class CompositionSource : public FrameSource {
             if (!position || decoders_.contains(position->track.get()) ||
                 warming_.count(position->track.get()))
                 continue;
-            warming_[position->track.get()] = std::async(
-                std::launch::async, [source = position->track, at = pictureTime(*position),
-                                     allowance = std::size_t(budget_.bytes), direction = direction_] {
-                    const auto started = Clock::now();
-                    Warmed w{std::make_unique<SourceDecoder>(source, allowance), 0};
-                    w.decoder->setDirection(direction);
-                    w.decoder->frame(at, Time::zero(), Time::zero());
-                    w.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-                    return w;
-                });
+            warming_[position->track.get()] = std::make_unique<WarmSource>(
+                position->track, pictureTime(*position), std::size_t(budget_.bytes), direction_);
         }
     }
 
@@ -318,11 +386,7 @@ class CompositionSource : public FrameSource {
     bool catchingUp_ = false;
     // Sources being opened and read ahead, what that took (wall seconds), and the item time of the latest
     // picture read.
-    struct Warmed {
-        std::unique_ptr<SourceDecoder> decoder;
-        double seconds;
-    };
-    std::map<const AssetTrack*, std::future<Warmed>> warming_;
+    std::map<const AssetTrack*, std::unique_ptr<WarmSource>> warming_;
     std::map<const AssetTrack*, double> opening_;
     double lastTime_ = 0;
 };
@@ -331,10 +395,26 @@ class CompositionSource : public FrameSource {
 
 std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
                                         PictureBudget& budget) {
-    if (item.videoComposition()) return std::make_unique<CompositionSource>(item, std::move(before), budget);
-    if (before) budget.released = true;
-    if (item.videoTrack()) return std::make_unique<FileSource>(item, budget);
-    return nullptr;
+    std::unique_ptr<FrameSource> made;
+    try {
+        if (item.videoComposition()) {
+            made = std::make_unique<CompositionSource>(item, before.get(), budget);
+        } else {
+            if (before) budget.released = true;
+            if (item.videoTrack()) made = std::make_unique<FileSource>(item, budget);
+        }
+    } catch (...) {
+        letGo(std::move(before));
+        throw;
+    }
+    letGo(std::move(before));
+    return made;
+}
+
+void letGo(std::unique_ptr<FrameSource> source) {
+    if (source)
+        finishInBackground(
+            [source = std::shared_ptr<FrameSource>(std::move(source))]() mutable { source.reset(); });
 }
 
 PixelBuffer blackPicture(int width, int height) {

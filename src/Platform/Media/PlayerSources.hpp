@@ -35,7 +35,9 @@ class FrameSource : public StretchMap {
     virtual void setCatchingUp(bool on) = 0;
     // One step of reading ahead backwards from the last prepared picture; false when there is none.
     virtual bool prefetch() = 0;
-    virtual PixelBuffer black() const = 0;
+    // The size of its pictures, and a black one of that size.
+    virtual Size pictureSize() const = 0;
+    PixelBuffer black() const { return blackPicture(int(pictureSize().width), int(pictureSize().height)); }
     // Decodes the picture at `t`, the first of a stretch to come, so that reading finds it ready there.
     virtual void warm(const Time&) {}
     // What reading ahead the first picture of the stretch of `t` took, when it was (wall seconds; else 0):
@@ -44,8 +46,11 @@ class FrameSource : public StretchMap {
 };
 
 // The source of `item`'s picture, none when it has none; a composition's takes over `before`'s decoders
-// of the sources it reads.
+// of the sources it reads. What is left of `before` is let go.
 std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
                                         PictureBudget& budget);
+// Closes a source that is done with in the background: its decoders of large pictures take a while to
+// close, and a new item, or the end of a player, waits for none of it. It touches nothing but its own.
+void letGo(std::unique_ptr<FrameSource> source);
 
 } // namespace osterveil::media::detail

@@ -1,10 +1,12 @@
 #include "Platform/Stills/StillPieces.hpp"
 #include "Platform/Stills/StillReader.hpp"
+#include "Platform/Stills/TiffMessages.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -226,7 +228,8 @@ std::optional<QImage> readPng(QIODevice& device, int maxPixel) {
     return image;
 }
 
-// TIFF, through libtiff: a strip, or a row of tiles, at a time, each converted to RGBA by libtiff.
+// TIFF, through libtiff: a strip, or a row of tiles, at a time, each converted to RGBA by libtiff, or
+// here where its samples are floating point.
 
 tmsize_t tiffRead(thandle_t device, void* data, tmsize_t size) {
     return static_cast<QIODevice*>(device)->read(static_cast<char*>(data), size);
@@ -250,7 +253,12 @@ int tiffMap(thandle_t, void**, toff_t*) {
     return 0;
 }
 void tiffUnmap(thandle_t, void*, toff_t) {}
-int tiffQuiet(TIFF*, void*, const char*, const char*, va_list) {
+int tiffWarned(TIFF*, void*, const char* module, const char* format, va_list args) {
+    TiffMessages::report(false, module, format, args);
+    return 1;
+}
+int tiffFailed(TIFF*, void*, const char* module, const char* format, va_list args) {
+    TiffMessages::report(true, module, format, args);
     return 1;
 }
 
@@ -265,25 +273,70 @@ Tiff openTiff(QIODevice& device) {
     if (!options) return nullptr;
     // Nothing a header claims gets more memory than a piece may take.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, kPieceBytes);
-    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffQuiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffQuiet, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffFailed, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarned, nullptr);
     Tiff tiff(TIFFClientOpenExt("still", "rm", &device, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
                                 tiffMap, tiffUnmap, options));
     TIFFOpenOptionsFree(options);
     return tiff;
 }
 
-struct TiffPlan {
-    std::uint32_t width = 0, height = 0;
-    std::uint32_t rows = 0; // per piece: a strip's, or a row of tiles'
+// Floating-point samples, which libtiff does not convert to RGBA: RGB of 16 or 32 bits, with an alpha
+// when there is a fourth sample, interleaved; the pictures Qt's reader takes whole.
+struct FloatSamples {
+    std::uint16_t bits = 32;
+    std::uint16_t samples = 3;
+    bool associated = false; // the alpha premultiplied already
 };
 
-// How the picture is read a piece at a time; none when libtiff cannot convert it or a piece would
-// take more than a piece may.
+std::optional<FloatSamples> floatSamples(TIFF* tiff) {
+    std::uint16_t format = SAMPLEFORMAT_UINT, photometric = 0, planes = PLANARCONFIG_CONTIG;
+    FloatSamples f;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &f.bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &f.samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes);
+    if (format != SAMPLEFORMAT_IEEEFP || !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) ||
+        photometric != PHOTOMETRIC_RGB || planes != PLANARCONFIG_CONTIG || (f.bits != 16 && f.bits != 32) ||
+        (f.samples != 3 && f.samples != 4))
+        return std::nullopt;
+    std::uint16_t extras = 0;
+    std::uint16_t* kinds = nullptr;
+    if (f.samples == 4 && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && extras > 0 && kinds)
+        f.associated = kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+    return f;
+}
+
+float halfToFloat(std::uint16_t h) {
+    const std::uint32_t sign = std::uint32_t(h & 0x8000) << 16, exponent = h >> 10 & 0x1F,
+                        mantissa = h & 0x3FF;
+    if (exponent == 0) return (sign ? -1.0f : 1.0f) * float(mantissa) * (1.0f / 16777216); // subnormal
+    const std::uint32_t bits =
+        sign | (exponent == 31 ? 0xFFu : exponent + 112) << 23 | mantissa << 13; // 31: infinity, NaN
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// Within 0…1, not-a-number as 0.
+float unit(float v) {
+    return v > 0 ? (v < 1 ? v : 1.0f) : 0.0f;
+}
+
+struct TiffPlan {
+    std::uint32_t width = 0, height = 0;
+    std::uint32_t rows = 0;      // per piece: a strip's, or a row of tiles'
+    std::uint32_t tileWidth = 0; // 0: in strips
+    std::optional<FloatSamples> floating;
+};
+
+// How the picture is read a piece at a time; none when neither libtiff nor the reader here can
+// convert it, or a piece would take more than a piece may.
 std::optional<TiffPlan> planTiff(TIFF* tiff) {
-    char message[1024];
-    if (!TIFFRGBAImageOK(tiff, message)) return std::nullopt;
     TiffPlan plan;
+    plan.floating = floatSamples(tiff);
+    char message[1024];
+    if (!plan.floating && !TIFFRGBAImageOK(tiff, message)) return std::nullopt;
     std::uint16_t planes = PLANARCONFIG_CONTIG, samples = 1;
     if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &plan.width) ||
         !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &plan.height) || plan.width == 0 || plan.height == 0)
@@ -292,7 +345,9 @@ std::optional<TiffPlan> planTiff(TIFF* tiff) {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
     std::uint64_t decoded = 0;
     if (TIFFIsTiled(tiff)) {
-        if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &plan.rows)) return std::nullopt;
+        if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &plan.rows) ||
+            !TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &plan.tileWidth) || plan.tileWidth == 0)
+            return std::nullopt;
         decoded = TIFFTileSize64(tiff);
     } else {
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &plan.rows);
@@ -300,19 +355,19 @@ std::optional<TiffPlan> planTiff(TIFF* tiff) {
     }
     plan.rows = std::clamp<std::uint32_t>(plan.rows, 1, plan.height);
     if (planes == PLANARCONFIG_SEPARATE) decoded *= samples;
-    const std::uint64_t converted = std::uint64_t(plan.width) * plan.rows * 4;
-    if (decoded == 0 || decoded + converted > std::uint64_t(kPieceBytes)) return std::nullopt;
+    // Besides what libtiff decodes: its RGBA pixels, or a row of tiles of floating-point samples.
+    const std::uint64_t held =
+        plan.floating
+            ? (plan.tileWidth ? std::uint64_t(plan.width) * plan.rows * samples * plan.floating->bits / 8 : 0)
+            : std::uint64_t(plan.width) * plan.rows * 4;
+    if (decoded == 0 || decoded + held > std::uint64_t(kPieceBytes)) return std::nullopt;
     return plan;
 }
 
-std::optional<QImage> readTiff(QIODevice& device, int maxPixel) {
-    const Tiff tiff = openTiff(device);
-    if (!tiff) return std::nullopt;
-    const auto plan = planTiff(tiff.get());
-    if (!plan || !isReadable(plan->width, plan->height)) return std::nullopt;
+bool readConvertedTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
     char message[1024];
     TIFFRGBAImage image;
-    if (!TIFFRGBAImageBegin(&image, tiff.get(), 1, message)) return std::nullopt;
+    if (!TIFFRGBAImageBegin(&image, tiff, 1, message)) return false;
     struct End {
         TIFFRGBAImage& image;
         ~End() { TIFFRGBAImageEnd(&image); }
@@ -320,27 +375,90 @@ std::optional<QImage> readTiff(QIODevice& device, int maxPixel) {
     // Rows as stored, the first at the top: the file's orientation is applied with Qt's reading of it.
     image.orientation = ORIENTATION_TOPLEFT;
     image.req_orientation = ORIENTATION_TOPLEFT;
-    Shrinker shrinker(plan->width, plan->height, targetSize(plan->width, plan->height, maxPixel), false);
-    if (!shrinker.isValid()) return std::nullopt;
-    std::vector<std::uint32_t> piece(std::size_t(plan->width) * plan->rows);
-    std::vector<float> rgba(std::size_t(plan->width) * 4);
-    for (std::uint32_t y = 0; y < plan->height; y += plan->rows) {
-        const std::uint32_t rows = std::min(plan->rows, plan->height - y);
+    std::vector<std::uint32_t> piece(std::size_t(plan.width) * plan.rows);
+    std::vector<float> rgba(std::size_t(plan.width) * 4);
+    for (std::uint32_t y = 0; y < plan.height; y += plan.rows) {
+        const std::uint32_t rows = std::min(plan.rows, plan.height - y);
         image.row_offset = int(y);
         image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, piece.data(), plan->width, rows)) return std::nullopt;
+        if (!TIFFRGBAImageGet(&image, piece.data(), plan.width, rows)) return false;
         for (std::uint32_t r = 0; r < rows; ++r) {
-            const std::uint32_t* pixels = piece.data() + std::size_t(r) * plan->width;
-            for (std::uint32_t x = 0; x < plan->width; ++x) {
+            const std::uint32_t* pixels = piece.data() + std::size_t(r) * plan.width;
+            for (std::uint32_t x = 0; x < plan.width; ++x) {
                 // Premultiplied already: libtiff associates an unassociated alpha as it converts.
                 rgba[x * 4 + 0] = float(TIFFGetR(pixels[x])) / 255;
                 rgba[x * 4 + 1] = float(TIFFGetG(pixels[x])) / 255;
                 rgba[x * 4 + 2] = float(TIFFGetB(pixels[x])) / 255;
                 rgba[x * 4 + 3] = float(TIFFGetA(pixels[x])) / 255;
             }
-            shrinker.add(y + r, 0, 1, plan->width, rgba.data());
+            shrinker.add(y + r, 0, 1, plan.width, rgba.data());
         }
     }
+    return true;
+}
+
+// Samples as stored (libtiff decompresses them and puts them in the machine's byte order), each
+// held to 0…1 as Qt's reader shows them, an unassociated alpha associated.
+bool readFloatTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
+    const FloatSamples f = *plan.floating;
+    const std::size_t sampleBytes = f.bits / 8, pixelBytes = sampleBytes * f.samples;
+    const std::size_t rowBytes = std::size_t(plan.width) * pixelBytes;
+    std::vector<std::uint8_t> piece(rowBytes * plan.rows);
+    std::vector<std::uint8_t> tile(plan.tileWidth ? std::size_t(TIFFTileSize64(tiff)) : 0);
+    std::vector<float> rgba(std::size_t(plan.width) * 4);
+    const auto sample = [&](const std::uint8_t* p) {
+        if (f.bits == 16) {
+            std::uint16_t h;
+            std::memcpy(&h, p, 2);
+            return halfToFloat(h);
+        }
+        float v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    for (std::uint32_t y = 0; y < plan.height; y += plan.rows) {
+        const std::uint32_t rows = std::min(plan.rows, plan.height - y);
+        const auto wanted = tmsize_t(rowBytes * rows);
+        if (!plan.tileWidth) {
+            if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0), piece.data(), wanted) < wanted)
+                return false;
+        } else {
+            const std::size_t tileRowBytes = std::size_t(plan.tileWidth) * pixelBytes;
+            for (std::uint32_t x = 0; x < plan.width; x += plan.tileWidth) {
+                if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0), tile.data(),
+                                        tmsize_t(tile.size())) < 0)
+                    return false;
+                const std::size_t columns = std::min(plan.tileWidth, plan.width - x) * pixelBytes;
+                for (std::uint32_t r = 0; r < rows; ++r)
+                    std::memcpy(piece.data() + r * rowBytes + x * pixelBytes, tile.data() + r * tileRowBytes,
+                                columns);
+            }
+        }
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            const std::uint8_t* p = piece.data() + r * rowBytes;
+            for (std::uint32_t x = 0; x < plan.width; ++x, p += pixelBytes) {
+                const float a = f.samples == 4 ? unit(sample(p + 3 * sampleBytes)) : 1.0f;
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const float v = unit(sample(p + c * sampleBytes));
+                    rgba[x * 4 + c] = f.associated ? std::min(v, a) : v * a;
+                }
+                rgba[x * 4 + 3] = a;
+            }
+            shrinker.add(y + r, 0, 1, plan.width, rgba.data());
+        }
+    }
+    return true;
+}
+
+std::optional<QImage> readTiff(QIODevice& device, int maxPixel) {
+    const Tiff tiff = openTiff(device);
+    if (!tiff) return std::nullopt;
+    const auto plan = planTiff(tiff.get());
+    if (!plan || !isReadable(plan->width, plan->height)) return std::nullopt;
+    Shrinker shrinker(plan->width, plan->height, targetSize(plan->width, plan->height, maxPixel), false);
+    if (!shrinker.isValid()) return std::nullopt;
+    if (!(plan->floating ? readFloatTiff : readConvertedTiff)(tiff.get(), *plan, shrinker))
+        return std::nullopt;
     return shrinker.finish();
 }
 

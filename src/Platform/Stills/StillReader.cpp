@@ -12,6 +12,7 @@
 
 #include "Platform/Foundation/RegularFile.hpp"
 #include "Platform/Stills/StillPieces.hpp"
+#include "Platform/Stills/TiffMessages.hpp"
 
 namespace osterveil::stills {
 
@@ -87,9 +88,10 @@ constexpr std::int64_t kLargeDecodeBytes = std::int64_t(256) << 20;
 
 // When the picture has more pixels than are decoded at its depth, the most that are. Judged from the
 // header, the answer comes at once, where decoding would take seconds before the allocation limit
-// stopped it (or, scaled, a scaled copy arrived). A still read in pieces is never held whole; a TIFF
-// that cannot be (its data in one large strip, or samples libtiff does not convert) is decoded whole,
-// and only as large as a decode that takes its turn.
+// stopped it (or, scaled, a scaled copy arrived). A still read in pieces is never held whole, but is
+// held to the pixels it could have whole, so that the largest still of any depth takes about as long
+// to read; a TIFF that cannot be read in pieces (its data in one large strip) is decoded whole, and
+// only as large as a decode that takes its turn.
 struct Header {
     QByteArray format;
     QSize stored;
@@ -118,10 +120,10 @@ std::optional<Header> readHeader(QIODevice& device) {
 
 std::optional<std::int64_t> pixelLimitExceeded(const Header& header) {
     if (!header.stored.isValid() || header.format == "jpeg") return std::nullopt;
-    const std::int64_t whole =
-        header.format == "tiff" ? kLargeDecodeBytes : std::int64_t(allocationLimitMB) << 20;
-    const std::int64_t limit =
-        header.inPieces ? mostPixels : std::min(mostPixels, whole / bytesPerPixel(header.imageFormat));
+    const std::int64_t whole = header.format == "tiff" && !header.inPieces
+                                   ? kLargeDecodeBytes
+                                   : std::int64_t(allocationLimitMB) << 20;
+    const std::int64_t limit = std::min(mostPixels, whole / bytesPerPixel(header.imageFormat));
     if (std::int64_t(header.stored.width()) * header.stored.height() <= limit) return std::nullopt;
     return limit;
 }
@@ -196,6 +198,7 @@ bool openRegular(const std::filesystem::path& path, QFile& file) {
 } // namespace
 
 std::optional<Still> decode(const QByteArray& bytes, int maxPixel) {
+    const TiffMessages messages({});
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -203,12 +206,14 @@ std::optional<Still> decode(const QByteArray& bytes, int maxPixel) {
 }
 
 std::optional<Still> load(const std::filesystem::path& path, int maxPixel) {
+    const TiffMessages messages(path);
     QFile file;
     if (!openRegular(path, file)) return std::nullopt;
     return decode(file, maxPixel);
 }
 
 std::optional<std::int64_t> megapixelLimitExceeded(const std::filesystem::path& path) {
+    const TiffMessages messages(path);
     QFile file;
     if (!openRegular(path, file)) return std::nullopt;
     const auto header = readHeader(file);

@@ -11,11 +11,12 @@
 namespace osterveil::stills {
 
 // The most pixels a still may have; a larger one is refused from its header. Most readers hold the
-// whole picture while decoding it, so a picture of more than 8 bytes a pixel (floating point) is held to
-// fewer, to stay within `allocationLimitMB`. JPEG pictures are held only to that limit: their reader
-// shrinks a picture while decoding it, to the size asked for; so are 16-bit PNG and TIFF, read here a
-// row or a strip at a time and shrunk as they are read. A TIFF that cannot be read so (one large
-// compressed strip, floating-point samples) is decoded whole, and held to 256 MB of picture.
+// whole picture while decoding it, so a picture of more than 8 bytes a pixel (32-bit floating point)
+// is held to fewer, to stay within `allocationLimitMB`. JPEG pictures are held only to that limit:
+// their reader shrinks a picture while decoding it, to the size asked for. 16-bit PNG and TIFF (also
+// of floating-point samples) are read here a row or a strip at a time and shrunk as they are read,
+// and held to what they could have whole. A TIFF that cannot be read so (one large compressed strip)
+// is decoded whole, and held to 256 MB of picture.
 inline constexpr std::int64_t mostPixels = 250'000'000;
 // The largest picture a reader may allocate while decoding, in megabytes: the largest still at 8 bytes
 // a pixel (16 bits a channel).

@@ -1,6 +1,8 @@
 #include "UI/Shell/DocumentWindows.hpp"
 
+#include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -21,9 +23,34 @@ QString extensionPatterns(const QStringList& extensions) {
     return patterns.join(QLatin1Char(' '));
 }
 
+// The "Opening…" panel: its close and Escape ask for the open to be cancelled, and leave the panel
+// to go with the open, rather than hiding it while the open goes on unseen or to come back.
+class OpeningPanel : public QProgressDialog {
+  public:
+    OpeningPanel(const QString& text, std::function<void()> cancel)
+        : QProgressDialog(text, QString(), 0, 1000), cancel_(std::move(cancel)) {}
+
+    void reject() override { cancel_(); }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        cancel_();
+    }
+
+  private:
+    std::function<void()> cancel_;
+};
+
 } // namespace
 
-DocumentWindows::DocumentWindows(QObject* parent) : QObject(parent) {}
+DocumentWindows::DocumentWindows(QObject* parent) : QObject(parent) {
+    quitAction_ = new QAction(QStringLiteral("Quit"), this);
+    quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quitAction_, &QAction::triggered, this, [this] {
+        if (controller_) controller_->quit();
+    });
+}
 
 DocumentWindows::~DocumentWindows() = default;
 
@@ -195,11 +222,23 @@ ChangedFileChoice DocumentWindows::askAboutChangedFile(const ProjectDocument& do
     return ChangedFileChoice::cancel;
 }
 
-void DocumentWindows::showOpening(const QString& fileName, double fraction) {
-    QPointer<QProgressDialog>& dialog = opening_[fileName];
+void DocumentWindows::showOpening(const std::filesystem::path& file, double fraction) {
+    QPointer<QProgressDialog>& dialog = opening_[file];
     if (!dialog) {
-        dialog = new QProgressDialog(QStringLiteral("Opening “%1”…").arg(fileName), QString(), 0, 1000);
+        const QString name = QString::fromStdString(file.filename().string());
+        // Once the close or the key that asked for it has been handled: the panel goes with the open.
+        dialog = new OpeningPanel(QStringLiteral("Opening “%1”…").arg(name), [this, file] {
+            QMetaObject::invokeMethod(
+                this,
+                [this, file] {
+                    if (controller_) controller_->cancelOpen(file);
+                },
+                Qt::QueuedConnection);
+        });
         dialog->setWindowTitle(QStringLiteral("Osterveil"));
+        // Not a window whose closing ends the program: a cancelled open at launch leaves it a new window.
+        dialog->setAttribute(Qt::WA_QuitOnClose, false);
+        dialog->addAction(quitAction_);
         dialog->setAutoReset(false);
         dialog->setAutoClose(false);
         // Only an open that takes a while shows the window.
@@ -209,8 +248,8 @@ void DocumentWindows::showOpening(const QString& fileName, double fraction) {
     dialog->setValue(std::clamp(int(fraction * 1000), 0, 999));
 }
 
-void DocumentWindows::finishOpening(const QString& fileName) {
-    const auto it = opening_.find(fileName);
+void DocumentWindows::finishOpening(const std::filesystem::path& file) {
+    const auto it = opening_.find(file);
     if (it == opening_.end()) return;
     // Gone now, not later: an alert about the open may follow at once in a loop of its own, where a
     // later delete would wait for the alert while the panel's own timer brought it back over it.

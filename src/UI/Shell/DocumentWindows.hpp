@@ -9,6 +9,8 @@
 
 #include "App/DocumentController.hpp"
 
+class QAction;
+
 namespace osterveil {
 
 class EditorWindow;
@@ -42,9 +44,10 @@ class DocumentWindows : public QObject, public DocumentHost {
     void showError(const QString& title, const QString& message) override;
     ChangedFileChoice askAboutChangedFile(const ProjectDocument& document,
                                           const QString& displayName) override;
-    // A progress window per file, shown once an open has taken a moment.
-    void showOpening(const QString& fileName, double fraction) override;
-    void finishOpening(const QString& fileName) override;
+    // A progress panel per file, shown once an open has taken a moment. It takes Quit as the editor's
+    // sheets do, and its close and Escape cancel the open.
+    void showOpening(const std::filesystem::path& file, double fraction) override;
+    void finishOpening(const std::filesystem::path& file) override;
 
     // The question `askToCancelExport` runs, not yet shown: "Keep Exporting" is the default and what
     // Escape presses; "Cancel Export" has the destructive role.
@@ -56,7 +59,9 @@ class DocumentWindows : public QObject, public DocumentHost {
     void present(EditorWindow* w);
 
     QPointer<DocumentController> controller_;
-    std::map<QString, QPointer<QProgressDialog>> opening_;
+    std::map<std::filesystem::path, QPointer<QProgressDialog>> opening_;
+    // Quit, for the windows that are not an editor's.
+    QAction* quitAction_ = nullptr;
     std::map<const ProjectDocument*, QPointer<EditorWindow>> windows_;
 };
 

@@ -191,17 +191,43 @@ void SplashPresenter::presentIfNeeded() {
         view->move(area.center().x() - SplashView::width / 2, area.center().y() - SplashView::height / 2);
     }
     view->setWindowOpacity(0);
+    window_ = view;
+    // Every window shown from now on passes here first, before it is on screen; those shown while the
+    // splash comes up too, since showing it before the event loop runs runs the events waiting.
+    qApp->installEventFilter(this);
     view->show();
+    // An alert came up meanwhile, and the splash has gone already.
+    if (!window_) return;
     auto* fadeIn = new QPropertyAnimation(view, "windowOpacity", view);
     fadeIn->setDuration(fadeInMs);
     fadeIn->setEndValue(1.0);
     fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
-    window_ = view;
 
     ticker_ = new QTimer(this);
     ticker_->setInterval(1000 / 30);
     connect(ticker_, &QTimer::timeout, this, &SplashPresenter::tick);
     ticker_->start();
+}
+
+bool SplashPresenter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched != window_ && watched->isWidgetType()) {
+        const auto* shown = static_cast<QWidget*>(watched);
+        // Floating above everything, the splash would hide what the user must answer.
+        if (shown->isWindow() && shown->windowModality() != Qt::NonModal) dismissNow();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void SplashPresenter::dismissNow() {
+    qApp->removeEventFilter(this);
+    if (!window_) return;
+    // Fading out or not: its fade goes with it.
+    dismissed_ = true;
+    delete ticker_;
+    ticker_ = nullptr;
+    QWidget* splash = std::exchange(window_, nullptr);
+    splash->hide();
+    splash->deleteLater();
 }
 
 void SplashPresenter::tick() {
@@ -227,6 +253,7 @@ void SplashPresenter::fadeOut() {
     fade->setEndValue(0.0);
     QPointer<QWidget> front = documents.empty() ? nullptr : documents.front();
     connect(fade, &QPropertyAnimation::finished, this, [this, splash, front] {
+        qApp->removeEventFilter(this);
         splash->hide();
         splash->deleteLater();
         window_ = nullptr;

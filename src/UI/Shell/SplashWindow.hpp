@@ -64,7 +64,8 @@ class SplashView : public QWidget {
 // Shows the splash once per process at launch, unless OSTERVEIL_NO_SPLASH is set in the environment.
 // It stays at least 2.5 seconds, then fades out as soon as a document window is visible, or at the
 // latest after 6 seconds. It floats above the document windows without blocking them and takes no
-// input.
+// input. A modal window (an alert, a question, a file panel) is never under it: the splash goes at once
+// as one is shown.
 class SplashPresenter : public QObject {
     Q_OBJECT
   public:
@@ -93,7 +94,13 @@ class SplashPresenter : public QObject {
 
     static Clock steadyClock();
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    // Hides the splash at once, for good.
+    void dismissNow();
+
     Clock clock_;
     double started_;
     bool dismissed_ = false;

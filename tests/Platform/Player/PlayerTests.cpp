@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <random>
 
@@ -16,6 +17,7 @@
 #include "Platform/Media/PlayerDecoders.hpp"
 #include "Platform/Media/PlayerRenderer.hpp"
 #include "Platform/Media/PlayerSound.hpp"
+#include "Platform/Media/VideoCompositor.hpp"
 #include "PulseServer.hpp"
 
 using namespace osterveil;
@@ -149,8 +151,9 @@ class RecordingOutput : public audio::Output {
 // a second.
 TEST(Player, TheNewestPictureDueGoesUpOnTimeOrOnceThePictureHasStoodStill) {
     const double late = 0.75 * kFrame;
-    const auto choose = [&](std::vector<double> dues, double now, int direction = 1, double stillFor = 0) {
-        const detail::PictureChoice c = detail::choosePicture(dues, now, direction, kFrame, stillFor);
+    const auto choose = [&](std::vector<double> dues, double now, int direction = 1, double stillFor = 0,
+                            bool first = false) {
+        const detail::PictureChoice c = detail::choosePicture(dues, now, direction, kFrame, stillFor, first);
         return std::make_pair(c.passed, c.shows);
     };
     using Choice = std::pair<std::size_t, bool>;
@@ -167,6 +170,8 @@ TEST(Player, TheNewestPictureDueGoesUpOnTimeOrOnceThePictureHasStoodStill) {
     EXPECT_EQ(choose({0.8, 0.85, 0.9}, 1.0, 1, kStillLimit), Choice(2, true));
     // But not one so late it says nothing of its sound.
     EXPECT_EQ(choose({1.5, 1.9}, 3.0, 1, 1.0), Choice(1, false));
+    // Unless it is the first of a play whose clock started without it.
+    EXPECT_EQ(choose({1.5, 1.9}, 3.0, 1, 0, true), Choice(1, true));
     // In reverse, due times fall and a picture is due once the clock has come down to it.
     EXPECT_EQ(choose({1.1, 1.06, 1.02, 0.98}, 1.0, -1), Choice(2, true));
     EXPECT_EQ(choose({1.2, 1.1}, 1.0, -1), Choice(1, false));
@@ -357,6 +362,18 @@ TEST(Player, ExactSeeksShowTheFrameAtTheTimeAndTolerantOnesRefineToIt) {
         EXPECT_LE(shown.indices.front(), 66);
         EXPECT_EQ(player.status(), Player::Status::paused);
     }
+}
+
+// A file played alone (the source monitor) gives its pictures the shape they are shown in: stored
+// 180×144 with pixels 64:45 wide, 256×144.
+TEST(Player, AFileShowsAnamorphicPicturesAtTheirShape) {
+    Player player(audio::Output::createNull());
+    player.setItem(PlayerItem::file(MediaFixtures::shared().path(testsupport::Fixture::anamorphicMovie)));
+    player.seek(0.5);
+    ASSERT_TRUE(waitUntil(
+        [&] { return player.currentFrame().time == 0.5 && !player.currentFrame().picture.isNull(); }));
+    EXPECT_EQ(player.currentFrame().picture.width(), 256);
+    EXPECT_EQ(player.currentFrame().picture.height(), 144);
 }
 
 TEST(Player, PlaysTwoSecondsOnTheSoundClockPresentingEveryFrame) {
@@ -781,6 +798,65 @@ std::vector<std::size_t> clicksIn(const std::vector<float>& heard) {
     return clicks;
 }
 
+// Holds every picture composed while it is closed, as a machine far slower than the footage would.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool closed = false;
+};
+
+class GatedCompositor : public VideoCompositor {
+  public:
+    GatedCompositor(std::shared_ptr<VideoCompositor> inner, std::shared_ptr<Gate> gate)
+        : inner_(std::move(inner)), gate_(std::move(gate)) {}
+    void startRequest(CompositionRequest& request) override {
+        {
+            std::unique_lock lock(gate_->mutex);
+            gate_->opened.wait(lock, [&] { return !gate_->closed; });
+        }
+        inner_->startRequest(request);
+    }
+    void cancelAllPendingRequests() override { inner_->cancelAllPendingRequests(); }
+
+  private:
+    std::shared_ptr<VideoCompositor> inner_;
+    std::shared_ptr<Gate> gate_;
+};
+
+// Play pressed while the picture where it starts is still being read, as after a stop inside footage far
+// heavier than the machine: the sound starts at once, and that picture joins it once read.
+TEST(Player, PlayPressedWhileThePictureWhereItStartsIsBeingReadSoundsAtOnce) {
+    const auto item = clickingSequence();
+    auto gate = std::make_shared<Gate>();
+    VideoComposition video = *item->videoComposition();
+    video.makeCompositor = [make = video.makeCompositor, gate] {
+        return std::make_shared<GatedCompositor>(make(), gate);
+    };
+    const auto close = [&](bool closed) {
+        std::lock_guard lock(gate->mutex);
+        gate->closed = closed;
+        gate->opened.notify_all();
+    };
+    struct Opens {
+        std::function<void()> open;
+        ~Opens() { open(); }
+    } opens{[&] { close(false); }};
+    Player player(audio::Output::createNull());
+    player.setItem(PlayerItem::composition(item->audioComposition(), video, item->audioMix()));
+    player.seek(0.5);
+    ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time == 0.5; }));
+    close(true);
+    player.seek(1);
+    const std::int64_t heard = player.output().position();
+    player.play();
+    EXPECT_TRUE(waitUntil([&] { return player.output().position() > heard; }));
+    EXPECT_EQ(player.status(), Player::Status::playing);
+    Shown shown(player);
+    close(false);
+    ASSERT_TRUE(waitUntil([&] { return player.currentFrame().time > 1; }));
+    EXPECT_EQ(shown.times.front(), 1);
+}
+
 TEST(PlayerOnASoundServer, PlaysTheWholeSoundUnbrokenWithEveryPictureOnItsSound) {
     PulseServer server;
     if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
@@ -908,6 +984,39 @@ TEST(PlayerOnASoundServer, KeepsAServerBusyForAMomentAndGoesOnSilentWhenItStalls
         player.pause();
     }
     EXPECT_EQ(lost, 2);
+}
+
+// A server starved of the processor may stop for longer than the output waits for it: the play goes on
+// silent, and its sound comes back within the same play once the server plays again.
+TEST(PlayerOnASoundServer, TakesAStalledServerBackWithinThePlay) {
+    PulseServer server;
+    if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
+    if (server.external()) GTEST_SKIP() << "the server is not the test's to stop";
+    Player player(audio::Output::create());
+    int lost = 0, restored = 0;
+    QObject::connect(&player, &Player::soundLost, [&] { ++lost; });
+    QObject::connect(&player, &Player::soundRestored, [&] { ++restored; });
+    ASSERT_TRUE(waitUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20000));
+    player.setItem(clickingSequence());
+    ASSERT_TRUE(waitUntil([&] { return shownIndex(player) == 0; }));
+    SinkRecorder recorder;
+    ASSERT_TRUE(recorder.started());
+    ASSERT_TRUE(waitUntil([&] { return !recorder.left().empty(); }, 20000));
+
+    // Stopped after the first click, for longer than the output waits for an answer.
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.6; }));
+    const auto pause = server.pauseFor(900);
+    ASSERT_TRUE(pause && pause->started());
+    ASSERT_TRUE(waitUntil([&] { return lost == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return player.status() == Player::Status::paused; }));
+    ASSERT_TRUE(waitUntil([&] { return pause->exited(); }));
+    EXPECT_EQ(restored, 1);
+    EXPECT_TRUE(player.output().playsOnDevice());
+    EXPECT_EQ(player.output().kind(), audio::Output::Kind::device);
+    // The last second's click was heard, after the first.
+    waitUntil([&] { return clicksIn(recorder.left()).size() >= 2; }, 5000);
+    EXPECT_GE(clicksIn(recorder.finish()).size(), 2u);
 }
 
 TEST(PlayerOnASoundServer, RunsOnTheClockWhileTheDeviceWakesThenPlaysFromWhereTheClockGot) {
