@@ -64,6 +64,9 @@ struct Materialised {
     int width = 0, height = 0;
     int x = 0, y = 0;
     int fx = 1, fy = 1;
+
+    // One covering `region` reduced by `fx` × `fy`, its pixels unset.
+    static std::shared_ptr<Materialised> covering(const PixelRect& region, int fx, int fy);
 };
 
 class Node;

@@ -344,14 +344,7 @@ void YUVNode::eval(const Tile& t, const RenderPlan&) const {
 std::shared_ptr<const Materialised> reduceYUV(const YUVNode& n, const PixelRect& region, int fx, int fy) {
     // Alpha must be premultiplied, and a tone curve applied, before averaging.
     if (n.hasAlpha() || !n.toWorking.isIdentity() || region.isEmpty()) return nullptr;
-    auto m = std::make_shared<Materialised>();
-    m->x = region.x;
-    m->y = region.y;
-    m->fx = fx;
-    m->fy = fy;
-    m->width = (region.width + fx - 1) / fx;
-    m->height = (region.height + fy - 1) / fy;
-    m->rgba = std::make_unique_for_overwrite<float[]>(4 * static_cast<std::size_t>(m->width) * static_cast<std::size_t>(m->height));
+    const auto m = Materialised::covering(region, fx, fy);
     const bool interleaved = n.frame.chromaLayout == ChromaLayout::interleaved;
     const bool deep = n.frame.bitDepth > 8;
     forEachTile({0, 0, m->width, m->height}, [&](const PixelRect& out) {
