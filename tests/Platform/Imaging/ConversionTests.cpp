@@ -118,14 +118,11 @@ TEST(YUVConversion, ChromaSitingAndSubsampling) {
     for (int x = 0; x < 8; ++x) EXPECT_NEAR(t.at(x, 1).r, red(128 + 18 * std::min(x, 4)), 1e-5) << x;
 }
 
-TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
-    // P010-like: 10-bit values in the high bits, Cb/Cr interleaved; white and a colour.
-    const int w = 4, h = 2;
-    const auto code = encode(0.8, 0.3, 0.1, 0.2126, 0.0722, 10, true);
-    std::vector<std::uint16_t> luma(w * h, static_cast<std::uint16_t>(std::lround(code[0])) << 6);
-    std::vector<std::uint16_t> chroma;
-    for (int i = 0; i < 2; ++i) chroma.insert(chroma.end(), {static_cast<std::uint16_t>(std::lround(code[1]) << 6),
-                                                             static_cast<std::uint16_t>(std::lround(code[2]) << 6)});
+namespace {
+
+// P010-like: 10-bit codes in the high bits of 16, Cb and Cr interleaved in half-size rows.
+YUVFrame p010Of(int w, int h, const std::vector<std::uint16_t>& luma,
+                const std::vector<std::uint16_t>& chroma) {
     YUVFrame f;
     f.width = w;
     f.height = h;
@@ -135,8 +132,21 @@ TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
     f.planes[0] = luma.data();
     f.planes[1] = chroma.data();
     f.bytesPerRow[0] = w * 2;
-    f.bytesPerRow[1] = w * 2;
-    expectColor(render(Image::fromYUV(f), {0, 0, w, h}).at(3, 1), {0.8f, 0.3f, 0.1f, 1}, 0.003f);
+    f.bytesPerRow[1] = (w + 1) / 2 * 4;
+    return f;
+}
+
+} // namespace
+
+TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
+    // P010-like: 10-bit values in the high bits, Cb/Cr interleaved; white and a colour.
+    const int w = 4, h = 2;
+    const auto code = encode(0.8, 0.3, 0.1, 0.2126, 0.0722, 10, true);
+    std::vector<std::uint16_t> luma(w * h, static_cast<std::uint16_t>(std::lround(code[0])) << 6);
+    std::vector<std::uint16_t> chroma;
+    for (int i = 0; i < 2; ++i) chroma.insert(chroma.end(), {static_cast<std::uint16_t>(std::lround(code[1]) << 6),
+                                                             static_cast<std::uint16_t>(std::lround(code[2]) << 6)});
+    expectColor(render(Image::fromYUV(p010Of(w, h, luma, chroma)), {0, 0, w, h}).at(3, 1), {0.8f, 0.3f, 0.1f, 1}, 0.003f);
 }
 
 namespace {
@@ -212,20 +222,9 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
     std::vector<std::uint16_t> luma(pw * ph), chroma(2 * cw * ph / 2);
     for (std::size_t i = 0; i < luma.size(); ++i) luma[i] = static_cast<std::uint16_t>((64 + (i * 97) % 800) << 6);
     for (std::size_t i = 0; i < chroma.size(); ++i) chroma[i] = static_cast<std::uint16_t>((200 + (i * 61) % 600) << 6);
-    YUVFrame p;
-    p.width = pw;
-    p.height = ph;
-    p.bitDepth = 10;
-    p.msbAligned = true;
-    p.chromaLayout = ChromaLayout::interleaved;
-    p.planes[0] = luma.data();
-    p.planes[1] = chroma.data();
-    p.bytesPerRow[0] = pw * 2;
-    p.bytesPerRow[1] = cw * 4;
-    const Image deep = Image::fromYUV(p);
+    const Image deep = Image::fromYUV(p010Of(pw, ph, luma, chroma));
     expectShrinksAsConverted(deep, Image::fromFloatPixels(pw, ph, Context().renderFloat(deep, {0, 0, pw, ph})));
 }
-
 
 TEST(YUVConversion, RejectsUnreadableDescriptions) {
     const std::vector<std::uint8_t> y(16), c(4);
