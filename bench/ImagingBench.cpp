@@ -198,6 +198,37 @@ void BM_ExportComposeFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportComposeFrame)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// A 4K camera picture fitted whole into a smaller frame, on one thread, as the player draws heavy
+// footage: into the half-size preview of a 1080p sequence (960 × 540, a quarter of its size) or into a
+// 1080p frame (a half, as a file plays in the source monitor).
+void BM_UHDFitted(benchmark::State& state) {
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism, 1);
+    constexpr int w = 3840, h = 2160;
+    static const std::vector<std::uint8_t> planes = [] {
+        std::vector<std::uint8_t> p(w * h * 3 / 2);
+        for (std::size_t i = 0; i < p.size(); ++i) p[i] = static_cast<std::uint8_t>(16 + (i * 7 + i / w * 3) % 220);
+        return p;
+    }();
+    YUVFrame f;
+    f.width = w;
+    f.height = h;
+    f.planes[0] = planes.data();
+    f.planes[1] = planes.data() + w * h;
+    f.planes[2] = planes.data() + w * h * 5 / 4;
+    f.bytesPerRow[0] = w;
+    f.bytesPerRow[1] = f.bytesPerRow[2] = w / 2;
+    const int outW = static_cast<int>(state.range(0)), outH = outW * 9 / 16;
+    std::vector<std::uint8_t> out(4 * static_cast<std::size_t>(outW) * outH);
+    const Context ctx;
+    for (auto _ : state) {
+        const double k = static_cast<double>(outW) / w;
+        const Image img = Image::fromYUV(f).scaled(k, k).cropped(Rect::make(0, 0, outW, outH));
+        ctx.renderBGRA8(img, {0, 0, outW, outH}, out.data(), 4 * outW);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_UHDFitted)->ArgName("width")->Arg(960)->Arg(1920)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 const int registered = [] {
     for (const Case& c : cases()) {
         auto* b = benchmark::RegisterBenchmark(c.name, [&c](benchmark::State& s) {

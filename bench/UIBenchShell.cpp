@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -28,6 +29,7 @@
 #include "Media/WaveformService.hpp"
 #include "MediaFixtures.hpp"
 #include "ProcessFiles.hpp"
+#include "StallMeter.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
 #include "UI/Shell/EditorApplication.hpp"
 #include "UI/Shell/EditorWindow.hpp"
@@ -278,24 +280,46 @@ void BM_OpenLongProjectToDrawnWindow(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenLongProjectToDrawnWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// The longest the GUI thread went without turning its event loop, while `running` holds: a timer
-// due every millisecond notes the widest gap between its turns.
-template <class Running> double longestStallMs(Running running) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed(), longest = 0;
-    QTimer beat;
-    beat.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&beat, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
+// How long the GUI thread went without turning its event loop, over the runs of a benchmark: the widest
+// gap between the turns of a timer due every millisecond, and the most processor time the thread took
+// between two of them (its longest turn's own work). What the GUI thread was doing in every gap over
+// 35 ms goes to the error output, named by `what`.
+struct Unanswered {
+    explicit Unanswered(const char* what) : what(what) {}
+    // Turns the event loop while `running` holds.
+    template <class Running> double measure(Running running) {
+        testsupport::StallMeter meter(std::chrono::milliseconds(35));
+        meter.start();
+        while (running())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        meter.stop();
+        std::fprintf(stderr, "%s: unanswered at most %.1f ms, longest turn %.1f ms\n", what,
+                     meter.longestMilliseconds(), meter.busiestMilliseconds());
+        for (const std::string& gap : meter.stacks())
+            std::fprintf(stderr, "%s: %s", what, gap.c_str());
+        longest = std::max(longest, meter.longestMilliseconds());
+        busiest = std::max(busiest, meter.busiestMilliseconds());
+        return meter.longestMilliseconds();
+    }
+    void report(benchmark::State& state, const std::string& prefix = "") const {
+        state.counters[prefix + "GUI stall ms"] = longest;
+        state.counters[prefix + "GUI longest turn ms"] = busiest;
+    }
+    const char* what;
+    double longest = 0, busiest = 0;
+};
+
+// A save as Ctrl+S starts it, timed until it has landed, the window's turns measured meanwhile.
+void timeSave(benchmark::State& state, ProjectDocument& d, const std::filesystem::path& target,
+              Unanswered& saves) {
+    QElapsedTimer timer;
+    timer.start();
+    bool started = false;
+    saves.measure([&] {
+        if (!std::exchange(started, true)) d.saveInBackground(target, {});
+        return d.isSaving();
     });
-    beat.start(1);
-    while (running())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    longest = std::max(longest, clock.nsecsElapsed() - last);
-    return double(longest) / 1e6;
+    state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
 }
 
 struct LongProjectFile {
@@ -327,30 +351,51 @@ void BM_SaveTwentyThousandClips(benchmark::State& state) {
     }
     const std::filesystem::path target = longProjectFile().dir.path().toStdString() + "/saved.osterveil";
     bool firstAsked = false;
-    const double firstStall = longestStallMs([&] {
+    Unanswered first("first save"), saves("save after quiet");
+    first.measure([&] {
         if (!std::exchange(firstAsked, true)) d.saveInBackground(target, {});
         return busy();
     });
-    double stall = 0;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        bool started = false;
-        stall = std::max(stall, longestStallMs([&] {
-                             if (!started) {
-                                 started = true;
-                                 d.saveInBackground(target, {});
-                             }
-                             return d.isSaving();
-                         }));
-        state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
-    }
-    state.counters["GUI stall ms"] = stall;
-    state.counters["first save GUI stall ms"] = firstStall;
+    for (auto _ : state)
+        timeSave(state, d, target, saves);
+    saves.report(state);
+    first.report(state, "first save ");
     state.counters["file MB"] = double(std::filesystem::file_size(target)) / 1e6;
     p.closeAll();
 }
 BENCHMARK(BM_SaveTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Ctrl+S straight after a change, while the window follows it: the first save as a window on screen
+// takes the 20,000-clip project (its views following it, its preview building, the pictures of its
+// media asked for, their files watched), each later one just after an edit of a clip (its views and
+// its preview following). The save's whole time, and the longest the window went unanswered until the
+// save had landed.
+void BM_SaveTwentyThousandClipsAfterAnEdit(benchmark::State& state) {
+    Program& p = program();
+    ProjectDocument& d = p.app.documents().newDocument();
+    EditorWindow* window = p.app.windows().window(d);
+    EditorModel& model = window->model();
+    FirstPaint(window).wait();
+    const std::filesystem::path target = longProjectFile().dir.path().toStdString() + "/edited.osterveil";
+    d.setProject(longProject(20000, true));
+    const Uuid clip = d.project().sequence.tracks[0].clips[1000].id;
+    Unanswered saves("save after an edit");
+    double opacity = 1;
+    for (auto _ : state) {
+        if (opacity < 1)
+            model.edit("Opacity", [&](Project& project) {
+                project.sequence.updateClip(clip, [&](TimelineClip& c) { c.opacity.value = opacity; });
+            });
+        opacity -= 0.01;
+        timeSave(state, d, target, saves);
+    }
+    saves.report(state);
+    p.closeAll();
+}
+BENCHMARK(BM_SaveTwentyThousandClipsAfterAnEdit)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 // A step of the playhead on the 20,000-clip project's window, as each frame of playback makes one: the
 // GUI thread's time for the views to follow it and for the window to be painted.
@@ -393,7 +438,7 @@ void BM_OpenTwentyThousandClips(benchmark::State& state) {
     p.app.documents().newDocument();
     p.closeAll();
     const std::filesystem::path file = longProjectFile().file;
-    double stall = 0;
+    Unanswered opens("open");
     for (auto _ : state) {
         // The file is picked in a dialog first: the program has been at rest a while, done with what
         // came before (building the fixture, closing the last window, other benchmarks' windows).
@@ -410,17 +455,15 @@ void BM_OpenTwentyThousandClips(benchmark::State& state) {
         // The window may be painted before the open reports it (when it is drawn a pane at a time) or
         // after (when drawn at once).
         WindowPaints paints;
-        stall = std::max(stall, longestStallMs([&] {
-                             if (!asked) {
-                                 asked = true;
-                                 p.app.documents().openFile(file, [&](ProjectDocument* d) {
-                                     opened = d;
-                                     failed = !d;
-                                 });
-                             }
-                             // A turn returns once what it took on is done, the paint as well.
-                             return !failed && !(opened && paints.painted(p.app.windows().window(*opened)));
-                         }));
+        opens.measure([&] {
+            if (!std::exchange(asked, true))
+                p.app.documents().openFile(file, [&](ProjectDocument* d) {
+                    opened = d;
+                    failed = !d;
+                });
+            // A turn returns once what it took on is done, the paint as well.
+            return !failed && !(opened && paints.painted(p.app.windows().window(*opened)));
+        });
         if (failed) {
             state.SkipWithError("the project did not open");
             return;
@@ -428,7 +471,7 @@ void BM_OpenTwentyThousandClips(benchmark::State& state) {
         state.SetIterationTime(double(timer.nsecsElapsed()) * 1e-9);
         p.closeAll();
     }
-    state.counters["GUI stall ms"] = stall;
+    opens.report(state);
 }
 BENCHMARK(BM_OpenTwentyThousandClips)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 

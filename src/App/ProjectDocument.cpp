@@ -18,6 +18,7 @@
 
 #include "Platform/Foundation/LargeBuffer.hpp"
 #include "Platform/Foundation/Log.hpp"
+#include "Platform/Foundation/WindowTurn.hpp"
 
 namespace osterveil {
 
@@ -299,6 +300,7 @@ FileStamp ProjectDocument::write(const std::string& bytes, const std::filesystem
     const char* at = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
+        WindowTurn::giveWay();
         const ssize_t n = ::write(out.handle(), at, std::min(left, writePiece));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {

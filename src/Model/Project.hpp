@@ -209,6 +209,10 @@ struct Project {
     std::string encode() const;
 };
 
+// Called by every thread of a project's parallel encoding and decoding between its pieces: a place
+// where the program may hold that thread back a moment, for its window's turns. None by default.
+void setCodingPause(void (*pause)());
+
 // The file is not JSON of the project's shape. The message names the place for the log; users see
 // `ProjectError::corrupt()` instead.
 class DecodingError : public std::runtime_error {

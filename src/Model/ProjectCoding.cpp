@@ -886,6 +886,8 @@ class Helpers {
     std::deque<std::function<void()>> tasks_;
 };
 
+std::atomic<void (*)()> codingPause{nullptr};
+
 // Runs `body(i)` for every i below `count`, on every core when there are enough to share; the first
 // exception thrown is rethrown here once all have stopped. Safe from several threads at once: they
 // share the helpers.
@@ -914,6 +916,7 @@ template <class Body> void forEachInParallel(std::size_t count, Body body) {
     const auto work = [shared] {
         Shared& s = *shared;
         for (std::size_t i = s.next++; i < s.count; i = s.next++) {
+            if (const auto pause = codingPause.load(std::memory_order_relaxed)) pause();
             if (!s.failed) {
                 try {
                     s.body(i);
@@ -1090,6 +1093,10 @@ std::string dumped(const json& j) {
 }
 
 } // namespace
+
+void setCodingPause(void (*pause)()) {
+    codingPause.store(pause);
+}
 
 std::string Project::encode() const {
     const Writer writer;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -63,6 +64,15 @@ struct Doc {
         while (auto chunk = reader.next())
             all.insert(all.end(), chunk->samples.begin(), chunk->samples.end());
         return all;
+    }
+    // All of `source`, `length` seconds long, on V1 and A1 of a sequence at `rate`.
+    static Doc whole(const fs::path& source, double length, FrameRate rate) {
+        Doc doc;
+        doc.project.sequence.frameRate = rate;
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        doc.clip(0, m, 0, length);
+        doc.clip(3, m, 0, length);
+        return doc;
     }
     void exportTo(const fs::path& out, bool markedRange = false) const {
         ExportRequest r;
@@ -160,17 +170,21 @@ std::vector<int> countedPictures(const fs::path& movie) {
     return out;
 }
 
-// The index every picture of a sequence of counting clips shows once exported at its own rate.
-std::vector<int> exportCounted(const Doc& doc, const std::string& name) {
-    const fs::path out = MediaFixtures::shared().scratch(name);
+// Exports a sequence whole at 160 × 90 and its own frame rate, to the scratch file `name`.
+fs::path exportSmall(const Doc& doc, const std::string& name) {
     ExportRequest r;
     r.project = doc.project;
-    r.outputURL = out;
+    r.outputURL = MediaFixtures::shared().scratch(name);
     r.width = 160;
     r.height = 90;
     r.frameRate = doc.project.sequence.frameRate;
     SequenceExporter().exportMovie(r, nullptr);
-    return countedPictures(out);
+    return r.outputURL;
+}
+
+// The index every picture of a sequence of counting clips shows once exported at its own rate.
+std::vector<int> exportCounted(const Doc& doc, const std::string& name) {
+    return countedPictures(exportSmall(doc, name));
 }
 
 // What an exported movie shows and sounds: the index each counting picture shows, with its time,
@@ -223,13 +237,16 @@ std::vector<PesStart> pesStarts(const fs::path& p) {
     return out;
 }
 
-// A copy of a transport stream whose PES packet starting in the packet at byte `at` carries times
-// `shift` seconds later, as a damaged header would.
+// A copy of a transport or program stream whose PES packet starting at byte `at` (in a transport
+// stream, in the packet there) carries times `shift` seconds later, as a damaged header would.
 void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t at, double shift) {
     std::ifstream in(source, std::ios::binary);
     std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t pes = std::size_t(at) + 4;
-    if (b[std::size_t(at) + 3] & 0x20) pes += 1 + b[std::size_t(at) + 4]; // past the adaptation field
+    std::size_t pes = std::size_t(at);
+    if (b[pes] == 0x47) {
+        pes += 4;
+        if (b[std::size_t(at) + 3] & 0x20) pes += 1 + b[std::size_t(at) + 4]; // past the adaptation field
+    }
     ASSERT_TRUE(b[pes] == 0 && b[pes + 1] == 0 && b[pes + 2] == 1) << at;
     const int flags = b[pes + 7] >> 6; // 2: a presentation time, 3: and a decoding time
     ASSERT_GE(flags, 2) << at;
@@ -247,6 +264,19 @@ void writeRetimedCopy(const fs::path& source, const fs::path& path, std::int64_t
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
+
+// How a camcorder, broadcaster or disc records pictures and sound, for the tests of their timing.
+struct Flavour {
+    const char* name;
+    const char* container;
+    ts::VideoCodec video;
+    ts::AudioCodec audio;
+    int framesPerSecond = 25;
+    bool ntsc = false;
+    int keyFrameInterval = 12;
+    int reorderedPictures = 0;
+    int sampleRate = 48000;
+};
 
 // Four seconds of 25 fps pictures and AAC sound in a transport stream, a key frame a second.
 fs::path fourSecondTransportStream(const std::string& name) {
@@ -379,20 +409,27 @@ TEST(MediaTimingBuild, TransportAndProgramStreamsExportEveryPictureInSyncFromAny
 }
 
 TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlone) {
-    // Three seconds of counting pictures at 25 fps with AAC clicks every ten pictures' time, the
+    // Three seconds of counting pictures at 25 fps with AAC or Opus clicks every ten pictures' time, the
     // sound starting with the pictures (its priming alone before them) or 200 ms before them:
-    // Matroska by its packet times, MP4 by its edit list. Each plays on the frames of its pictures,
-    // with its sound.
-    for (const char* container : {"matroska", "mp4"})
+    // Matroska by its packet times (and, for Opus, the codec delay its demuxer takes off them), MP4 by
+    // its edit list. Each plays on the frames of its pictures, with its sound.
+    struct Sound {
+        const char* container;
+        ts::AudioCodec codec;
+    };
+    for (const auto& [container, codec] :
+         {Sound{"matroska", ts::AudioCodec::aac}, Sound{"mp4", ts::AudioCodec::aac},
+          Sound{"matroska", ts::AudioCodec::opus}})
         for (int delay : {0, 5}) {
-            const std::string name = std::string("placed-") + container + "-" + std::to_string(delay);
+            const std::string name = std::string("placed-") + container + "-" + std::to_string(delay) +
+                                     (codec == ts::AudioCodec::opus ? "-opus" : "");
             const fs::path source =
                 MediaFixtures::shared().scratch(name + (std::string(container) == "mp4" ? ".mp4" : ".mkv"));
             ts::writeMovie(source,
                            {.container = container,
                             .framesPerSecond = 25,
                             .frames = 75,
-                            .audio = ts::AudioCodec::aac,
+                            .audio = codec,
                             .audioSeconds = 3 + delay / 25.0,
                             .countingFrames = true,
                             .reorderedPictures = 2,
@@ -400,11 +437,7 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                             .sound = [](std::int64_t i) { return i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
             const double length = media::Asset::load(source)->duration().toSeconds();
             EXPECT_NEAR(length, 3 + delay / 25.0, 0.0011) << name;
-            Doc doc;
-            doc.project.sequence.frameRate = FrameRate{25, 1};
-            const Uuid m = doc.media(source, MediaKind::video, length);
-            doc.clip(0, m, 0, length);
-            doc.clip(3, m, 0, length);
+            const Doc doc = Doc::whole(source, length, FrameRate{25, 1});
             ExportRequest r;
             r.project = doc.project;
             r.outputURL = MediaFixtures::shared().scratch(name + "-out.mp4");
@@ -424,17 +457,51 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                 EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
         }
 
+    // Opus in Matroska that outlasts the pictures ends where its sound does, its last frame's padding
+    // left out.
+    const fs::path opusTail = MediaFixtures::shared().scratch("opus-tail.mkv");
+    ts::writeMovie(opusTail, {.container = "matroska",
+                              .width = 160,
+                              .height = 90,
+                              .framesPerSecond = 25,
+                              .frames = 25,
+                              .audio = ts::AudioCodec::opus,
+                              .audioSeconds = 1.5});
+    EXPECT_NEAR(media::Asset::load(opusTail)->duration().toSeconds(), 1.5, 0.0011);
+
+    // Six seconds of AC-3 or E-AC-3 in Matroska at 29.97 fps, whose last coded frame outlasts the pictures by
+    // less than its fill: the file's length is not the pictures'.
+    for (const auto codec : {ts::AudioCodec::ac3, ts::AudioCodec::eac3}) {
+        const std::string name = codec == ts::AudioCodec::ac3 ? "ntsc-ac3.mkv" : "ntsc-eac3.mkv";
+        const fs::path source = MediaFixtures::shared().scratch(name);
+        ts::writeMovie(source, {.container = "matroska",
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 30,
+                                .frames = 180,
+                                .audio = codec,
+                                .audioSeconds = 6.006,
+                                .ntsc = true});
+        const double length = media::Asset::load(source)->duration().toSeconds();
+        EXPECT_NEAR(length, 6.006, 0.0011) << name;
+        const Doc doc = Doc::whole(source, length, FrameRate{30000, 1001});
+        EXPECT_EQ(videoPackets(exportSmall(doc, name + ".mp4")), 180) << name;
+    }
+
     // Lossless and PCM sound that outlasts the pictures is all heard, however short its tail and
     // however long its coded frames: FLAC in Matroska for less than two of its 96 ms frames, PCM in a
-    // movie for 24 ms.
+    // movie for 24 ms. So is such sound that starts one picture before the pictures.
     struct Tail {
         const char* name;
         const char* container;
         ts::AudioCodec codec;
         double seconds;
+        int lead = 0; // pictures
     };
     for (const Tail t : {Tail{"flac-tail.mkv", "matroska", ts::AudioCodec::flac, 0.152},
-                         Tail{"pcm-tail.mov", "mov", ts::AudioCodec::pcm16, 0.024}}) {
+                         Tail{"pcm-tail.mov", "mov", ts::AudioCodec::pcm16, 0.024},
+                         Tail{"flac-lead.mkv", "matroska", ts::AudioCodec::flac, 0, 1},
+                         Tail{"pcm-lead.mov", "mov", ts::AudioCodec::pcm16, 0, 1}}) {
         const fs::path source = MediaFixtures::shared().scratch(t.name);
         ts::writeMovie(source, {.container = t.container,
                                 .width = 160,
@@ -442,16 +509,21 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
                                 .framesPerSecond = 25,
                                 .frames = 25,
                                 .audio = t.codec,
-                                .audioSeconds = 1 + t.seconds});
+                                .audioSeconds = 1 + t.seconds + t.lead / 25.0,
+                                .pictureDelay = t.lead});
         const double length = media::Asset::load(source)->duration().toSeconds();
-        EXPECT_NEAR(length, 1 + t.seconds, 0.0011) << t.name;
+        EXPECT_NEAR(length, 1 + t.seconds + t.lead / 25.0, 0.0011) << t.name;
         Doc doc;
         doc.clip(3, doc.media(source, MediaKind::video, length), 0, length);
         const auto mixed = doc.mixed();
-        std::int64_t last = 0;
+        std::int64_t first = -1, last = 0;
         for (std::size_t i = 0; i < mixed.size(); i += 2)
-            if (std::abs(mixed[i]) > 0.01f) last = std::int64_t(i / 2);
-        EXPECT_NEAR(double(last) / kRate, 1 + t.seconds, 0.002) << t.name;
+            if (std::abs(mixed[i]) > 0.01f) {
+                last = std::int64_t(i / 2);
+                if (first < 0) first = last;
+            }
+        EXPECT_LT(double(first) / kRate, 0.002) << t.name;
+        EXPECT_NEAR(double(last) / kRate, 1 + t.seconds + t.lead / 25.0, 0.002) << t.name;
     }
 }
 
@@ -491,19 +563,8 @@ TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole)
         }
         const double length = media::Asset::load(joined)->duration().toSeconds();
         EXPECT_NEAR(length, 4.0, 0.05) << shift;
-        Doc doc;
-        doc.project.sequence.frameRate = FrameRate{25, 1};
-        const Uuid m = doc.media(joined, MediaKind::video, length);
-        doc.clip(0, m, 0, length);
-        doc.clip(3, m, 0, length);
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = MediaFixtures::shared().scratch("joined-out.mp4");
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = FrameRate{25, 1};
-        SequenceExporter().exportMovie(r, nullptr);
-        const CountedMovie got = countedMovie(r.outputURL);
+        const Doc doc = Doc::whole(joined, length, FrameRate{25, 1});
+        const CountedMovie got = countedMovie(exportSmall(doc, "joined-out.mp4"));
         ASSERT_EQ(got.pictures.size(), 100u) << shift;
         for (std::size_t k = 0; k < got.pictures.size(); ++k)
             EXPECT_EQ(got.pictures[k].second, int(k)) << shift;
@@ -573,6 +634,154 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeAtItsStartKeepsItsLengt
     EXPECT_GE(tried, 10);
 }
 
+TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
+    // Three seconds of counting pictures at 25 fps with a click every ten pictures' time from the tenth, as
+    // camcorders and broadcasters record them: H.264 and AAC in a transport stream, MPEG-2 and MP2 in one,
+    // and in a DVD's program stream. One PES header's time is rewritten: the first picture's 50,000 s later
+    // or an hour earlier, a middle one's 0.2 s, 1 s or 50,000 s later, or the first picture's and the first
+    // sound's both 50,000 s later. ffmpeg decodes every picture of each in order; the item keeps its
+    // length and exports every picture on its own frame, with its sound in time.
+    for (const Flavour c :
+         {Flavour{"damaged-time.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25, false, 25, 3},
+          Flavour{"damaged-time-m2v.ts", "mpegts", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2},
+          Flavour{"damaged-time.vob", "vob", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2}}) {
+        const fs::path source = MediaFixtures::shared().scratch(std::string("source-") + c.name);
+        ts::writeMovie(source, {.container = c.container,
+                                .video = c.video,
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 25,
+                                .frames = 75,
+                                .audio = c.audio,
+                                .audioSeconds = 3,
+                                .countingFrames = true,
+                                .keyFrameInterval = c.keyFrameInterval,
+                                .reorderedPictures = c.reorderedPictures,
+                                .sound = [](std::int64_t i) {
+                                    return i > 0 && i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f;
+                                }});
+        const auto asset = media::Asset::load(source);
+        const int pictures = asset->tracks(media::MediaType::video).at(0)->streamIndex;
+        std::optional<PesStart> firstPicture, middlePicture, firstSound;
+        for (const PesStart& s : pesStarts(source)) {
+            std::optional<PesStart>& first = s.stream == pictures ? firstPicture : firstSound;
+            if (!first) first = s;
+            if (s.stream == pictures && !middlePicture && s.seconds > firstPicture->seconds + 1.5)
+                middlePicture = s;
+        }
+        ASSERT_TRUE(firstPicture && middlePicture && firstSound) << c.name;
+        struct Damage {
+            std::vector<std::pair<PesStart, double>> shifts;
+            std::string what;
+        };
+        for (const Damage& d :
+             {Damage{{{*firstPicture, 50000}}, "first picture +50,000 s"},
+              Damage{{{*firstPicture, -3600}}, "first picture -1 h"},
+              Damage{{{*middlePicture, 0.2}}, "middle picture +0.2 s"},
+              Damage{{{*middlePicture, 1}}, "middle picture +1 s"},
+              Damage{{{*middlePicture, 50000}}, "middle picture +50,000 s"},
+              Damage{{{*firstPicture, 50000}, {*firstSound, 50000}}, "first picture and sound"}}) {
+            const std::string what = std::string(c.name) + ", " + d.what;
+            const fs::path damaged = MediaFixtures::shared().scratch(c.name);
+            fs::copy_file(source, damaged, fs::copy_options::overwrite_existing);
+            for (const auto& [pes, shift] : d.shifts)
+                writeRetimedCopy(damaged, damaged, pes.at, shift);
+            const double length = media::Asset::load(damaged)->duration().toSeconds();
+            EXPECT_NEAR(length, 3.0, 0.05) << what;
+            const Doc doc = Doc::whole(damaged, 3, FrameRate{25, 1});
+            fs::path out;
+            try {
+                out = exportSmall(doc, std::string(c.name) + ".mp4");
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << what << ": " << e.what();
+                continue;
+            }
+            const CountedMovie got = countedMovie(out);
+            std::vector<int> shown, expected;
+            for (const auto& [time, index] : got.pictures)
+                shown.push_back(index);
+            for (int k = 0; k < 75; ++k)
+                expected.push_back(k);
+            EXPECT_EQ(shown, expected) << what;
+            EXPECT_EQ(got.clicks.size(), 7u) << what;
+            for (double click : got.clicks)
+                EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << what;
+        }
+    }
+}
+
+TEST(MediaTimingBuild, ProgramStreamsOfEveryFlavourShowEveryPictureOnceAndSoundToTheEnd) {
+    // Three seconds of counting pictures with a click every ten pictures' time from the tenth, written by
+    // each of FFmpeg's program-stream muxers as DVDs, video CDs and cameras carry them: most pictures
+    // have no time of their own, nor has the last. Each lasts its pictures' time; a clip of it followed
+    // by the same clip reversed shows every picture once each way, the last included and no black, and
+    // sounds to the clip's end. (MPEG-2 with B-pictures is not reversed: after a seek FFmpeg's demuxer
+    // times its pictures a few early, as its own tools show.)
+    using V = ts::VideoCodec;
+    using A = ts::AudioCodec;
+    for (const Flavour& f :
+         {Flavour{"ac3.vob", "vob", V::mpeg2, A::ac3}, Flavour{"mp2.vob", "vob", V::mpeg2, A::mp2},
+          Flavour{"lpcm.vob", "vob", V::mpeg2, A::lpcm},
+          Flavour{"ntsc.vob", "vob", V::mpeg2, A::ac3, 30, true, 15},
+          Flavour{"dvd.vob", "dvd", V::mpeg2, A::mp2},
+          Flavour{"b-frames.mpg", "mpeg", V::mpeg2, A::mp2, 25, false, 12, 2},
+          Flavour{"h264.mpg", "mpeg", V::h264, A::mp2, 25, false, 25, 3},
+          Flavour{"vcd.mpg", "vcd", V::mpeg1, A::mp2, 25, false, 12, 0, 44100},
+          Flavour{"svcd.mpg", "svcd", V::mpeg2, A::mp2, 25, false, 12, 0, 44100}}) {
+        const int frames = f.framesPerSecond * 3;
+        const double length = f.ntsc ? 3.003 : 3.0;
+        const std::int64_t clickEvery =
+            std::llround(f.sampleRate * 10 * (f.ntsc ? 1.001 : 1.0) / f.framesPerSecond);
+        const fs::path source = MediaFixtures::shared().scratch(std::string("flavour-") + f.name);
+        ts::writeMovie(
+            source,
+            {.container = f.container,
+             .video = f.video,
+             .width = 160,
+             .height = 90,
+             .framesPerSecond = f.framesPerSecond,
+             .frames = frames,
+             .audio = f.audio,
+             .sampleRate = f.sampleRate,
+             .audioSeconds = length,
+             .countingFrames = true,
+             .keyFrameInterval = f.keyFrameInterval,
+             .reorderedPictures = f.reorderedPictures,
+             .sound = [clickEvery](std::int64_t i) { return i > 0 && i % clickEvery == 0 ? 0.9f : 0.0f; },
+             .ntsc = f.ntsc});
+        EXPECT_NEAR(media::Asset::load(source)->duration().toSeconds(), length, 0.001) << f.name;
+        Doc doc;
+        const FrameRate rate{f.framesPerSecond * (f.ntsc ? 1000 : 1), f.ntsc ? 1001 : 1};
+        doc.project.sequence.frameRate = rate;
+        const Uuid m = doc.media(source, MediaKind::video, length);
+        const bool reversed = f.video != V::mpeg2 || f.reorderedPictures == 0;
+        doc.clip(0, m, 0, length);
+        if (reversed) doc.clip(0, m, length, length).timeRemap.reversed = true;
+        doc.clip(3, m, 0, length);
+        fs::path out;
+        try {
+            out = exportSmall(doc, std::string(f.name) + ".mp4");
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << f.name << ": " << e.what();
+            continue;
+        }
+        const CountedMovie got = countedMovie(out);
+        std::vector<int> shown, expected;
+        for (const auto& [time, index] : got.pictures)
+            shown.push_back(index);
+        for (int k = 0; k < (reversed ? 2 : 1) * frames; ++k)
+            expected.push_back(k < frames ? k : 2 * frames - 1 - k);
+        EXPECT_EQ(shown, expected) << f.name;
+        // Every click of the clip, each with its picture, the last two tenths of a second before its end.
+        ASSERT_EQ(got.clicks.size(), std::size_t(frames / 10 - (frames % 10 == 0))) << f.name;
+        for (std::size_t n = 0; n < got.clicks.size(); ++n)
+            EXPECT_NEAR(got.clicks[n], double(n + 1) * clickEvery / f.sampleRate, 0.002) << f.name;
+        media::AudioDecoder sound(media::Asset::load(out)->tracks(media::MediaType::audio).at(0));
+        EXPECT_NEAR(sound.track().timeRange.duration.toSeconds(), (reversed ? 2 : 1) * length, 0.03)
+            << f.name;
+    }
+}
+
 TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture) {
     // Two seconds of pictures at 25 fps, reordered as x264 codes them by default, so that the picture
     // shown last is not the last packet. A tone runs to the last picture, or, in the second file, stops
@@ -599,11 +808,7 @@ TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture)
         const double length = media::Asset::load(source)->duration().toSeconds();
         EXPECT_NEAR(length, 2.0, 0.001) << c.name;
 
-        Doc doc;
-        doc.project.sequence.frameRate = FrameRate{25, 1};
-        const Uuid m = doc.media(source, MediaKind::video, length);
-        doc.clip(0, m, 0, length);
-        doc.clip(3, m, 0, length);
+        const Doc doc = Doc::whole(source, length, FrameRate{25, 1});
         const auto lastSound = [](const std::vector<float>& stereo) {
             std::int64_t last = -1;
             for (std::size_t i = 0; i < stereo.size(); i += 2)
@@ -614,14 +819,7 @@ TEST(MediaTimingBuild, TransportStreamsPlayAndExportToTheirLastSampleAndPicture)
         const std::int64_t toneEnd = std::llround(c.soundSeconds * kRate);
         EXPECT_NEAR(double(lastSound(doc.mixed())), double(toneEnd), 1152) << c.name;
 
-        const fs::path out = MediaFixtures::shared().scratch(std::string(c.name) + ".mp4");
-        ExportRequest r;
-        r.project = doc.project;
-        r.outputURL = out;
-        r.width = 160;
-        r.height = 90;
-        r.frameRate = FrameRate{25, 1};
-        SequenceExporter().exportMovie(r, nullptr);
+        const fs::path out = exportSmall(doc, std::string(c.name) + ".mp4");
         EXPECT_EQ(videoPackets(out), 50) << c.name;
         media::AudioDecoder exported(media::Asset::load(out)->tracks(media::MediaType::audio).at(0), kRate,
                                      2);
@@ -804,6 +1002,61 @@ TEST(MediaTimingBuild, ClipsPastTheirMediaShowBlackAndAreSilentThereUntilTheSequ
     EXPECT_EQ(CB::reachedEnd(slow, 1.0, 1.0 / 24), 6.02);
 }
 
+TEST(MediaTimingBuild, ATransportStreamWithADropoutExportsWhole) {
+    // Three seconds of counting pictures at 25 fps with a click every ten pictures' time from the tenth,
+    // as a DVB recording carries them; a tenth or a quarter of its packets are lost mid-file, as in a
+    // reception dropout (a few tenths of a second). The item keeps its length and exports whole: every
+    // picture before the dropout on its frame, those from a key frame after it on on theirs, and every
+    // click that was not lost in its place.
+    const fs::path source = MediaFixtures::shared().scratch("dropout-source.ts");
+    ts::writeMovie(source,
+                   {.container = "mpegts",
+                    .width = 160,
+                    .height = 90,
+                    .framesPerSecond = 25,
+                    .frames = 75,
+                    .audio = ts::AudioCodec::aac,
+                    .audioSeconds = 3,
+                    .countingFrames = true,
+                    .keyFrameInterval = 12,
+                    .reorderedPictures = 3,
+                    .sound = [](std::int64_t i) { return i > 0 && i % (kRate * 2 / 5) == 0 ? 0.9f : 0.0f; }});
+    std::ifstream in(source, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t packets = bytes.size() / 188, middle = packets / 2 * 188;
+    for (const std::size_t lost : {packets / 10, packets / 4}) {
+        const std::string name = "dropout-" + std::to_string(lost) + ".ts";
+        const fs::path damaged = MediaFixtures::shared().scratch(name);
+        {
+            std::ofstream out(damaged, std::ios::binary);
+            out.write(bytes.data(), std::streamsize(middle));
+            out.write(bytes.data() + middle + 188 * lost,
+                      std::streamsize(bytes.size() - middle - 188 * lost));
+        }
+        EXPECT_NEAR(media::Asset::load(damaged)->duration().toSeconds(), 3.0, 0.05) << name;
+        const Doc doc = Doc::whole(damaged, 3, FrameRate{25, 1});
+        fs::path out;
+        try {
+            out = exportSmall(doc, name + ".mp4");
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << name << ": " << e.what();
+            continue;
+        }
+        const CountedMovie got = countedMovie(out);
+        ASSERT_EQ(got.pictures.size(), 75u) << name;
+        int first = 0;
+        while (first < 75 && got.pictures[std::size_t(first)].second == first)
+            ++first;
+        EXPECT_GT(first, 20) << name;
+        for (int k = 63; k < 75; ++k)
+            EXPECT_EQ(got.pictures[std::size_t(k)].second, k) << name;
+        ASSERT_GE(got.clicks.size(), 3u) << name;
+        for (double click : got.clicks)
+            EXPECT_NEAR(click, std::round(click * 2.5) / 2.5, 0.002) << name;
+        EXPECT_NEAR(got.clicks.back(), 2.8, 0.002) << name;
+    }
+}
+
 TEST(MediaTimingBuild, DamagedSoundExportsWithSilenceInItsPlace) {
     enginetest::LogCapture log("media");
     // An AAC packet the decoder refuses with its own error code.
@@ -854,24 +1107,45 @@ TEST(MediaTimingBuild, ReversedClipsShowEveryPictureTheirTimeAsksFor) {
     // Backwards, each frame shows the picture a forward clip over the same stretch shows there: the
     // one at the source time the frame has come back down to by its end. So the first frame shows
     // the stretch's last picture, and the last its in point's. Matroska stores times in whole
-    // milliseconds, so most of its pictures sit a third of a millisecond off the 24 fps grid.
+    // milliseconds, so most of its pictures sit a third of a millisecond off the 24 fps grid. A
+    // transport stream at 25 fps, with a key frame a second or only one, is searched by packet time:
+    // its first second is read from its start, not from a key frame past the time asked for.
     const fs::path mkv = MediaFixtures::shared().scratch("counting-48.mkv");
     ts::writeMovie(
         mkv, {.container = "matroska", .width = 160, .height = 90, .frames = 48, .countingFrames = true});
+    std::vector<fs::path> transport;
+    for (const int keyFrameInterval : {25, 250}) {
+        transport.push_back(
+            MediaFixtures::shared().scratch("counting-" + std::to_string(keyFrameInterval) + ".ts"));
+        ts::writeMovie(transport.back(), {.container = "mpegts",
+                                          .width = 160,
+                                          .height = 90,
+                                          .framesPerSecond = 25,
+                                          .frames = 50,
+                                          .countingFrames = true,
+                                          .keyFrameInterval = keyFrameInterval,
+                                          .reorderedPictures = 3});
+    }
     struct Case {
         fs::path file;
         double start, duration, in, speed;
         FrameRate rate;
+        int sourceRate = 24;
     };
-    for (const auto& [file, start, duration, in, speed, rate] :
-         {Case{countingMovie(), 0, 1, 1, 1, FrameRate{24, 1}},
-          Case{countingMovie(), 0.5, 0.5, 0.5, 2, FrameRate{24, 1}},
-          Case{countingMovie(), 0, 1.5, 0.25, 1, FrameRate{25, 1}},
-          Case{mkv, 0, 1.5, 0.25, 1, FrameRate{24, 1}}, Case{mkv, 0, 1.5, 0.25, 1, FrameRate{30000, 1001}}}) {
+    std::vector<Case> cases{Case{countingMovie(), 0, 1, 1, 1, FrameRate{24, 1}},
+                            Case{countingMovie(), 0.5, 0.5, 0.5, 2, FrameRate{24, 1}},
+                            Case{countingMovie(), 0, 1.5, 0.25, 1, FrameRate{25, 1}},
+                            Case{mkv, 0, 1.5, 0.25, 1, FrameRate{24, 1}},
+                            Case{mkv, 0, 1.5, 0.25, 1, FrameRate{30000, 1001}}};
+    for (const fs::path& file : transport)
+        for (const FrameRate rate :
+             {FrameRate{25, 1}, FrameRate{30000, 1001}, FrameRate{60000, 1001}, FrameRate{24000, 1001}})
+            cases.push_back(Case{file, 0, 2, 0, 1, rate, 25});
+    for (const auto& [file, start, duration, in, speed, rate, sourceRate] : cases) {
         Doc doc;
         doc.project.sequence.frameRate = rate;
         const Uuid m = doc.media(file, MediaKind::video, 2);
-        doc.project.media.mut(0).hasAudio = file != mkv;
+        doc.project.media.mut(0).hasAudio = file == countingMovie();
         TimelineClip& c = doc.clip(0, m, start, duration, in);
         c.timeRemap.speed = speed;
         c.timeRemap.reversed = true;
@@ -880,7 +1154,8 @@ TEST(MediaTimingBuild, ReversedClipsShowEveryPictureTheirTimeAsksFor) {
         for (int k = 0; k < int(std::ceil((start + duration) / frame - 1e-9)); ++k) {
             const double t = k * frame - start;
             expected.push_back(
-                t < 0 ? 0 : int(std::floor((end - speed * std::min(t + frame, duration)) * 24 + 1e-6)));
+                t < 0 ? 0
+                      : int(std::floor((end - speed * std::min(t + frame, duration)) * sourceRate + 1e-6)));
         }
         EXPECT_EQ(exportCounted(doc, "reversed.mp4"), expected)
             << file.filename() << " from " << in << " at " << speed << "x, " << rate.numerator << "/"

@@ -125,6 +125,28 @@ TEST(MediaProbe, LengthsComeFromTheContent) {
     const double soundLength = probe(longSound).duration;
     EXPECT_GE(soundLength, 1.5);
     EXPECT_LE(soundLength, 1.5 + 2048.0 / 48000);
+    // Transport streams of one MPEG-2 picture with MP2 as long, and of five H.264 pictures reordered
+    // with AC-3 as long: each lasts its pictures (the demuxer estimates both streams' ends from the sound).
+    struct Short {
+        const char* name;
+        testsupport::VideoCodec video;
+        testsupport::AudioCodec audio;
+        int frames;
+    };
+    for (const Short s :
+         {Short{"one-picture.ts", testsupport::VideoCodec::mpeg2, testsupport::AudioCodec::mp2, 1},
+          Short{"five-pictures.ts", testsupport::VideoCodec::h264, testsupport::AudioCodec::ac3, 5}}) {
+        testsupport::writeMovie(scratch(s.name), {.container = "mpegts",
+                                                  .video = s.video,
+                                                  .width = 320,
+                                                  .height = 240,
+                                                  .framesPerSecond = 25,
+                                                  .frames = s.frames,
+                                                  .audio = s.audio,
+                                                  .audioSeconds = s.frames / 25.0,
+                                                  .reorderedPictures = 3});
+        EXPECT_NEAR(probe(scratch(s.name)).duration, s.frames / 25.0, 0.002) << s.name;
+    }
 
     if (!fs::is_directory(damagedFile("")))
         GTEST_SKIP() << "shared test data not found at " << damagedFile("");
@@ -495,6 +517,16 @@ TEST(MediaProbe, EveryChannelOfAnImportedFileIsHeardInTheMix) {
             // A quarter of an even share of full scale: far above nothing, whatever the layout.
             EXPECT_GT(std::sqrt(power / double(burst - 400)), 0.25 / channels)
                 << name << ": channel " << c + 1 << " is not heard";
+        }
+        // The LFE (the fourth channel of both placed layouts) is heard 10 dB below the front left.
+        if (mask != 0) {
+            const auto left = [&](int c) {
+                double power = 0;
+                for (std::int64_t i = c * burst + 200; i < (c + 1) * burst - 200; ++i)
+                    power += double(heard[std::size_t(i) * 2]) * heard[std::size_t(i) * 2];
+                return std::sqrt(power);
+            };
+            EXPECT_NEAR(20 * std::log10(left(3) / left(0)), -10, 0.5) << name;
         }
     }
 }

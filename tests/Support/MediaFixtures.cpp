@@ -238,8 +238,9 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
                 c.width = recipe.width;
                 c.height = recipe.height;
                 c.pix_fmt = prores ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV420P;
-                c.time_base = AVRational{1, recipe.framesPerSecond};
-                c.framerate = AVRational{recipe.framesPerSecond, 1};
+                const int slowed = recipe.ntsc ? 1001 : 1;
+                c.time_base = AVRational{slowed, recipe.framesPerSecond * (recipe.ntsc ? 1000 : 1)};
+                c.framerate = AVRational{recipe.framesPerSecond * (recipe.ntsc ? 1000 : 1), slowed};
                 c.gop_size = recipe.keyFrameInterval;
                 if (recipe.reorderedPictures > 0) c.max_b_frames = recipe.reorderedPictures;
                 c.sample_aspect_ratio = AVRational{recipe.sampleAspect.first, recipe.sampleAspect.second};
@@ -272,7 +273,16 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::aac: encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::eac3:
+            encoder = "eac3", sampleFormat = AV_SAMPLE_FMT_FLTP;
+            break;
         case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::opus:
+            encoder = "libopus";
+            break;
+        case AudioCodec::lpcm:
+            encoder = "pcm_s16be", compressed = false;
+            break;
         case AudioCodec::flac:
             encoder = "flac", compressed = false;
             break;

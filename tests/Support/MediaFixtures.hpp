@@ -23,7 +23,12 @@ enum class AudioCodec {
     mp3,
     // As camcorders and broadcast transport streams carry them.
     ac3,
+    eac3,
     mp2,
+    // 16-bit big-endian PCM, as DVDs carry it.
+    lpcm,
+    // As WebM and Matroska carry it, with its 312 samples of pre-skip.
+    opus,
     // Lossless, in frames of 4,608 samples (96 ms at 48 kHz).
     flac,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
@@ -72,6 +77,8 @@ struct MovieRecipe {
     std::function<int(std::int64_t frame)> luma;
     // When set, the sample at frame n on every channel, instead of the 440 Hz tone.
     std::function<float(std::int64_t frame)> sound;
+    // The frame rate slowed by 1000/1001, as NTSC video runs (30 becomes 29.97).
+    bool ntsc = false;
 };
 
 // The index a counting frame shows, read from 8-bit BGRA pixels (rows top-down) of any size.

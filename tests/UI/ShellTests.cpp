@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <semaphore>
 #include <stop_token>
@@ -36,7 +37,9 @@
 #include "EditorModelTestAccess.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Foundation/Cores.hpp"
+#include "Platform/Foundation/WindowTurn.hpp"
 #include "SheetTestSupport.hpp"
+#include "UI/Bin/MediaBinView.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -44,6 +47,8 @@
 #include "UI/Shell/EditorWindow.hpp"
 #include "UI/Shell/MenuCommands.hpp"
 #include "UI/Shell/SplashWindow.hpp"
+#include "UI/Timeline/TimelineCanvas.hpp"
+#include "UI/Timeline/TimelineScrollView.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::findByText;
@@ -1396,6 +1401,108 @@ TEST_F(Shell, TheWindowsThreadTakesShortTurnsAndTheThreadsItStartsTheUsualOnes) 
             std::_Exit(own > std::chrono::nanoseconds::zero() && own < usual && started == usual ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// A save's and an open's workers wait while a turn of the window's loop runs long, so that the turn has
+// the processors they leave, and go on once the loop waits again: the save lands whole, the open too.
+TEST_F(Shell, TheWorkersOfASaveAndAnOpenWaitForALongTurnOfTheWindow) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            EditorApplication app(*qApp);
+            Project p = ProjectDocument::newProject();
+            for (int i = 0; i < 20000; ++i) {
+                TimelineClip c;
+                c.id = Uuid::make();
+                c.name = "A" + std::to_string(i) + ".mov";
+                c.start = i;
+                c.duration = 1;
+                p.sequence.tracks.mut(std::size_t(i % 2)).clips.push_back(c);
+            }
+            const fs::path file = path("Long.osterveil");
+            ProjectDocument d(p);
+            // Turns of 40 ms each, until one has seen a worker wait for it or `running` no longer holds.
+            const auto waitedFor = [](auto running) {
+                bool waited = false;
+                while (running() && !waited) {
+                    QTimer::singleShot(0, [&] {
+                        QElapsedTimer turn;
+                        turn.start();
+                        while (turn.elapsed() < 40 && !waited)
+                            waited = WindowTurn::waiting() > 0;
+                    });
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                }
+                return waited;
+            };
+            bool saved = false;
+            d.saveInBackground(file, [&](const QString& failure) { saved = failure.isEmpty(); });
+            const bool saveWaited = waitedFor([&] { return d.isSaving(); });
+            const bool saveLanded = QTest::qWaitFor([&] { return saved; }, 120000);
+            ProjectDocument* opened = nullptr;
+            bool finished = false;
+            app.documents().openFile(file, [&](ProjectDocument* o) {
+                opened = o;
+                finished = true;
+            });
+            const bool openWaited = waitedFor([&] { return !finished; });
+            const bool openLanded =
+                QTest::qWaitFor([&] { return finished; }, 120000) && opened && opened->project() == p;
+            std::fprintf(stderr, "save waited %d landed %d, open waited %d landed %d\n", saveWaited,
+                         saveLanded, openWaited, openLanded);
+            // Ended at once: the windows and workers left are nobody's to wait for here.
+            std::_Exit(saveWaited && saveLanded && openWaited && openLanded ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// An edit of a clip redraws the timeline and leaves the project bin alone, which shows nothing of it; a
+// change to the media redraws the bin.
+TEST_F(Shell, AnEditOfAClipRedrawsTheTimelineAndNotTheProjectBin) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    const Uuid clip = placeClip(w);
+    Project p = d.project();
+    const MediaItem m = testsupport::fixtureMovieItem();
+    p.media.push_back(m);
+    d.setProject(p);
+    auto* bin = w.findChild<MediaBinView*>();
+    auto* timeline = w.findChild<TimelineDocumentView*>();
+    ASSERT_TRUE(bin && timeline);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // Paints of the bin's rows and of the timeline.
+    struct Paints : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++counts[watched];
+            return false;
+        }
+        std::map<QObject*, int> counts;
+    } paints;
+    bin->viewport()->installEventFilter(&paints);
+    timeline->installEventFilter(&paints);
+    // The item's picture and sound outline in, which the bin does show.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return w.model().thumbnails().contains(m.id) &&
+                   (!m.hasAudio || w.model().waveforms().contains(m.id));
+        },
+        20000));
+    bin->viewport()->update();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[bin->viewport()] > 0; }, 20000));
+    settle();
+    paints.counts.clear();
+    w.model().edit("Opacity", [&](Project& project) {
+        project.sequence.updateClip(clip, [](TimelineClip& c) { c.opacity.value = 0.5; });
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[timeline] > 0; }, 20000));
+    settle();
+    EXPECT_EQ(paints.counts[bin->viewport()], 0);
+
+    Project renamed = d.project();
+    renamed.media.mut(0).name = "Renamed.mov";
+    d.setProject(renamed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.counts[bin->viewport()] > 0; }, 20000));
 }
 
 // The "Opening…" panel of a project being read takes Quit, as the editor's sheets do, and its close and

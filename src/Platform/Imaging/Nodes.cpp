@@ -115,8 +115,7 @@ const Materialised* RenderPlan::materialised(const Node* n) const {
     return it == buffers_.end() ? nullptr : it->second.get();
 }
 
-std::shared_ptr<const Materialised> materialise(const Node& n, const PixelRect& region, int fx, int fy,
-                                                const RenderPlan& plan) {
+std::shared_ptr<Materialised> Materialised::covering(const PixelRect& region, int fx, int fy) {
     auto m = std::make_shared<Materialised>();
     m->x = region.x;
     m->y = region.y;
@@ -124,7 +123,15 @@ std::shared_ptr<const Materialised> materialise(const Node& n, const PixelRect& 
     m->fy = fy;
     m->width = (region.width + fx - 1) / fx;
     m->height = (region.height + fy - 1) / fy;
-    m->rgba.resize(4 * static_cast<std::size_t>(m->width) * static_cast<std::size_t>(m->height));
+    m->rgba = std::make_unique_for_overwrite<float[]>(4 * static_cast<std::size_t>(m->width) * static_cast<std::size_t>(m->height));
+    return m;
+}
+
+std::shared_ptr<const Materialised> materialise(const Node& n, const PixelRect& region, int fx, int fy,
+                                                const RenderPlan& plan) {
+    if (n.kind() == NodeKind::yuv)
+        if (auto reduced = reduceYUV(static_cast<const YUVNode&>(n), region, fx, fy)) return reduced;
+    const auto m = Materialised::covering(region, fx, fy);
     const float norm = 1.0f / static_cast<float>(fx * fy);
     forEachTile({0, 0, m->width, m->height}, [&](const PixelRect& out) {
         const PixelRect src{region.x + out.x * fx, region.y + out.y * fy, out.width * fx, out.height * fy};
@@ -132,7 +139,7 @@ std::shared_ptr<const Materialised> materialise(const Node& n, const PixelRect& 
         const Tile& t = st.tile();
         n.eval(t, plan);
         for (int j = 0; j < out.height; ++j) {
-            float* dst = m->rgba.data() + 4 * (static_cast<std::size_t>(out.y + j) * static_cast<std::size_t>(m->width) + static_cast<std::size_t>(out.x));
+            float* dst = m->rgba.get() + 4 * (static_cast<std::size_t>(out.y + j) * static_cast<std::size_t>(m->width) + static_cast<std::size_t>(out.x));
             for (int c = 0; c < 4; ++c) {
                 for (int i = 0; i < out.width; ++i) {
                     float sum = 0;

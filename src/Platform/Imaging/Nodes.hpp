@@ -59,10 +59,14 @@ private:
 // sources reduced before shrinking): premultiplied RGBA, rows y-up; pixel (i, j) averages the source
 // pixels [x + i·fx, x + (i+1)·fx) × [y + j·fy, y + (j+1)·fy).
 struct Materialised {
-    std::vector<float> rgba;
+    std::unique_ptr<float[]> rgba; // 4 · width · height, left unset by the allocation
+
     int width = 0, height = 0;
     int x = 0, y = 0;
     int fx = 1, fy = 1;
+
+    // One covering `region` reduced by `fx` × `fy`, its pixels unset.
+    static std::shared_ptr<Materialised> covering(const PixelRect& region, int fx, int fy);
 };
 
 class Node;
@@ -270,6 +274,9 @@ NodePtr makeCrop(const NodePtr& in, const Rect& r);
 // Evaluates `n` over `region` (of its input pixel space), box-reducing by (fx, fy), in parallel.
 std::shared_ptr<const Materialised> materialise(const Node& n, const PixelRect& region, int fx, int fy,
                                                 const RenderPlan& plan);
+// `materialise` for a Y'CbCr source whose conversion is affine (no alpha, no tone curve): each block's
+// codes are summed and converted once, rather than every pixel converted. Null where it does not apply.
+std::shared_ptr<const Materialised> reduceYUV(const YUVNode& n, const PixelRect& region, int fx, int fy);
 // Runs `body(tile)` for tiles covering `r`, in parallel.
 void forEachTile(const PixelRect& r, const std::function<void(const PixelRect&)>& body);
 

@@ -274,7 +274,7 @@ void TransformNode::eval(const Tile& t, const RenderPlan& plan) const {
     if (!sampledDirectly) {
         const Materialised* m = plan.materialised(this);
         if (!m || m->width <= 0 || m->height <= 0) return t.clear();
-        const FloatSampler s{m->rgba.data(), 4 * static_cast<std::ptrdiff_t>(m->width), m->width, m->height};
+        const FloatSampler s{m->rgba.get(), 4 * static_cast<std::ptrdiff_t>(m->width), m->width, m->height};
         return resample(*this, t, s, toSamplerOf(inverse, m->x, m->y, m->fx, m->fy));
     }
     const Affine toSampler = toSamplerOf(inverse, 0, 0, 1, 1);

@@ -266,6 +266,17 @@ std::int64_t assumedPacketDuration(const AVStream& st) {
     return 0;
 }
 
+// The padding a container marks at the end of a coded frame of sound (Opus in Matroska, MP3 with its
+// encoder's header), in the stream's ticks: no sound of the recording's.
+std::int64_t paddingAtTheEnd(const AVStream& st, const AVPacket& packet) {
+    std::size_t size = 0;
+    const std::uint8_t* skip = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!skip || size < 8 || st.codecpar->sample_rate <= 0) return 0;
+    const std::int64_t samples = std::int64_t(skip[4]) | std::int64_t(skip[5]) << 8 |
+                                 std::int64_t(skip[6]) << 16 | std::int64_t(skip[7]) << 24;
+    return av_rescale_q(samples, AVRational{1, st.codecpar->sample_rate}, st.time_base);
+}
+
 // How far back from a time a stream is read so that every packet shown after it is seen, when reading
 // cannot start at a key frame: a transport stream is searched by packet times, and the search lands
 // on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
@@ -280,10 +291,31 @@ Time readingReach(const AVStream& st) {
     return second;
 }
 
+// Whether a packet of a picture stream coded with start codes begins with none: the tail of a picture whose
+// start lay before where reading began, which a program stream's parser hands on with the time of the
+// picture after it.
+bool pictureTail(const AVStream& st, const AVPacket& p) {
+    switch (st.codecpar->codec_id) {
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+        break;
+    default:
+        return false;
+    }
+    const bool startCode = p.size >= 4 && p.data[0] == 0 && p.data[1] == 0 &&
+                           (p.data[2] == 1 || (p.data[2] == 0 && p.data[3] == 1));
+    return !startCode;
+}
+
 // Where a stream's data ends, and the latest time any of its packets read carried, passed over or not.
 struct StreamEnd {
     Time end;
     Time reached;
+    bool timed = false;     // a packet read after the first had a time of its own, not one counted on
+    Time longest;           // the longest packet's length
+    bool countedOn = false; // some of its packets had no time of their own, and were counted on to
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
@@ -301,8 +333,15 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                                                  int seekStream, const Time& from,
                                                  const std::set<int>& settle, bool continuous,
                                                  const Deadline& deadline, std::int64_t fromByte = -1) {
-    if (fromByte >= 0) {
-        if (av_seek_frame(&ctx, -1, fromByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+    // A search by packet times for a time at or before a stream's first may land anywhere near it, past
+    // its first packets too: such reading starts at the first byte.
+    const bool fromStart =
+        continuous && fromByte < 0 && std::any_of(tracks.begin(), tracks.end(), [&](const AssetTrack& t) {
+            return t.streamIndex == seekStream && t.timeRange.start.isNumeric() && from <= t.timeRange.start;
+        });
+    if (fromByte >= 0 || fromStart) {
+        if (av_seek_frame(&ctx, -1, std::max<std::int64_t>(fromByte, 0), AVSEEK_FLAG_BYTE) < 0)
+            return std::nullopt;
     } else {
         const AVStream& reference = *ctx.streams[seekStream];
         const std::int64_t target =
@@ -314,7 +353,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     if (!packet) return std::nullopt;
     std::map<int, std::int64_t> previousEnd;
-    std::map<int, std::int64_t> latest, reached;
+    std::map<int, std::int64_t> latest, reached, longest;
+    std::set<int> timed;
     std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
     for (int s : settle)
@@ -323,6 +363,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     // reach of it, before or after: one damaged time, where reading starts, is no end.
     std::map<int, std::pair<std::int64_t, std::int64_t>> onTrial; // its start and end
     std::set<int> tried;
+    // Of each stream, how many packets have been counted on from its latest with a time of its own.
+    std::map<int, int> counting;
+    std::set<int> countedOn;
     // Takes a packet of stream `index` from `start` to `end`; whether every stream settled has settled.
     const auto take = [&](int index, std::int64_t start, std::int64_t end) {
         const AVRational base = ctx.streams[index]->time_base;
@@ -331,6 +374,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         const Time endTime = ticksToTime(end, base);
         if (!fileNow || endTime > *fileNow) fileNow = endTime;
         auto [it, fresh] = latest.try_emplace(index, end);
+        longest[index] = std::max(longest[index], end - start);
         if (!fresh) it->second = std::max(it->second, end);
         if (settle.empty()) return false;
         const Time now = ticksToTime(start, base);
@@ -348,9 +392,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
             break;
         }
         const int index = packet->stream_index;
-        const bool counted = std::any_of(tracks.begin(), tracks.end(),
-                                         [&](const AssetTrack& t) { return t.streamIndex == index; }) &&
-                             !(packet->flags & AV_PKT_FLAG_DISCARD);
+        const bool counted =
+            std::any_of(tracks.begin(), tracks.end(),
+                        [&](const AssetTrack& t) { return t.streamIndex == index; }) &&
+            !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+            !(continuous && !previousEnd.count(index) && pictureTail(*ctx.streams[index], *packet));
         bool allSettled = false;
         if (counted) {
             const AVStream& st = *ctx.streams[index];
@@ -362,7 +408,10 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 const auto previous = previousEnd.find(index);
                 start = previous != previousEnd.end() ? previous->second : packet->dts;
             }
-            if (continuous && start != AV_NOPTS_VALUE)
+            // Only a time of the packet's own bears out or contradicts one on trial: those the demuxer
+            // counts on from it agree with it whatever it is.
+            const bool own = packet->pts != AV_NOPTS_VALUE;
+            if (continuous && own)
                 if (const auto trial = onTrial.find(index); trial != onTrial.end()) {
                     const auto [firstStart, firstEnd] = trial->second;
                     onTrial.erase(trial);
@@ -371,7 +420,11 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                     const auto plausible = [&](std::int64_t t) {
                         return fileNow && ticksToTime(t, st.time_base) <= *fileNow + reach + Time(1, 1);
                     };
-                    if ((start - firstStart <= reachTicks && firstStart - start <= reachTicks) ||
+                    // Packets counted on from it that run past the next time of the stream's own were
+                    // counted from a damaged one.
+                    const bool overrun =
+                        counting[index] > 0 && start < firstEnd - assumedPacketDuration(st) / 2;
+                    if ((start - firstStart <= reachTicks && firstStart - start <= reachTicks && !overrun) ||
                         (plausible(firstStart) && !plausible(start))) {
                         tried.insert(index);
                         allSettled = take(index, firstStart, firstEnd);
@@ -381,6 +434,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 }
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
+            counting[index] = own ? 0 : counting[index] + 1;
+            if (!own) countedOn.insert(index);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
@@ -392,11 +447,22 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 if (!first) seen->second = std::max(seen->second, start);
             }
             if (start != AV_NOPTS_VALUE && !jumped) {
+                // The first packet after a seek may be the tail of a picture whose start went unread,
+                // carrying the time of the one that follows it.
+                if (own && previous != previousEnd.end()) timed.insert(index);
+                // A picture lasts at least one at its stream's rate: a program stream's parser may give
+                // an MPEG-2 picture half that.
+                const std::int64_t assumed = assumedPacketDuration(st);
                 const std::int64_t length =
-                    packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
+                    st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? std::max(packet->duration, assumed)
+                    : packet->duration > 0
+                        ? std::max<std::int64_t>(packet->duration - paddingAtTheEnd(st, *packet), 0)
+                        : assumed;
                 const std::int64_t end = start + length;
                 previousEnd[index] = end;
-                if (onItsOwn)
+                if (onItsOwn && !own && onTrial.count(index))
+                    onTrial[index].second = end;
+                else if (onItsOwn)
                     onTrial[index] = {start, end};
                 else if (take(index, start, end))
                     allSettled = true;
@@ -412,7 +478,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     for (const auto& [index, end] : latest) {
         const AVRational base = ctx.streams[index]->time_base;
         if (settle.empty() || settle.count(index))
-            out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base)});
+            out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base),
+                                         timed.count(index) > 0, ticksToTime(longest[index], base),
+                                         countedOn.count(index) > 0});
     }
     return out;
 }
@@ -425,9 +493,15 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
 // packets, or, when it has few (a short second sound, a sparse track), until the others' times have moved
 // on a reading reach and a second past its last; a stream no item reads (not the first picture or sound)
 // that has had no packet by then is not waited for. Otherwise reading gives up with the file; the header's
-// word, a start at 0, or the demuxer's, then stands. Whether a stream's first packet carried a damaged time.
-bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
-                const Deadline& deadline) {
+// word, a start at 0, or the demuxer's, then stands. A stream whose first time is damaged starts where
+// the times after it put its first packet.
+struct Starts {
+    bool damaged = false; // a stream's first packet carried a damaged time
+    std::int64_t goodFrom =
+        0; // where in the file every stream whose first time is damaged has had a good one
+};
+Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fromPackets,
+                  const Deadline& deadline) {
     constexpr int packetsEach = 20;
     // Packets read next in the file that may confirm a time.
     constexpr std::size_t confirming = 8;
@@ -451,13 +525,16 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
             starts.emplace(t.streamIndex, Search{readingReach(st) + Time(1, 1), !used});
         used = true;
     }
-    if (starts.empty()) return false;
+    if (starts.empty()) return {};
     // Every time read of the streams searched, in file order, and where in the file its packet began.
     struct Read {
         int stream;
         Time at;
         std::int64_t position;
+        int index;   // of the packet among its stream's, timed or not
+        Time length; // the packet's, or one picture's when it does not say
     };
+    std::map<int, int> packetsOf;
     std::vector<Read> read;
     std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
     int count = 0;
@@ -469,11 +546,16 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
         return s.finished;
     };
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    if (!packet) return false;
+    if (!packet) return {};
     for (; count < maximumPacketsAtTheEnd && !deadline.passed(); ++count) {
         if (av_read_frame(&ctx, packet.get()) < 0) break;
         const auto it = starts.find(packet->stream_index);
-        const std::int64_t ticks = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int index = it != starts.end() ? packetsOf[packet->stream_index]++ : 0;
+        // A program stream times some packets; the demuxer counts the others on from the one before,
+        // which may be a damaged one.
+        const std::int64_t ticks = packet->pts != AV_NOPTS_VALUE ? packet->pts
+                                   : fromPackets                 ? AV_NOPTS_VALUE
+                                                                 : packet->dts;
         if (it != starts.end() && ticks != AV_NOPTS_VALUE) {
             Search& s = it->second;
             const Time t = ticksToTime(ticks, ctx.streams[packet->stream_index]->time_base);
@@ -484,31 +566,49 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
             if (searched) {
                 s.lastAt = count;
                 ++s.packets;
-                read.push_back({packet->stream_index, t, packet->pos});
+                const AVStream& st = *ctx.streams[packet->stream_index];
+                read.push_back({packet->stream_index, t, packet->pos, index,
+                                packet->duration > 0 ? ticksToTime(packet->duration, st.time_base)
+                                                     : ticksToTime(assumedPacketDuration(st), st.time_base)});
             }
         }
         av_packet_unref(packet.get());
         if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
     std::map<int, Time> earliest;
-    std::set<int> seen;
-    bool damagedFirst = false;
+    std::set<int> seen, damaged;
+    // Of each stream whose first time is damaged, its first packet's time as the next good one puts it,
+    // that many packets before it, and the length of its first packet.
+    std::map<int, std::pair<Time, Time>> counted;
+    std::int64_t goodFrom = 0;
     for (std::size_t i = 0; i < read.size(); ++i) {
-        const auto& [index, t, position] = read[i];
+        const auto& [index, t, position, packetIndex, length] = read[i];
         const Time reach = starts.at(index).reach;
         // A parser that cuts one packet into several counts their times on from its first's, and leaves
-        // out their place in the file: those bear out nothing of the same stream.
-        bool confirmed = true;
-        for (std::size_t j = i + 1, looked = 0; j < read.size() && looked < confirming; ++j) {
-            if (read[j].stream == index && read[j].position < 0) continue;
-            confirmed = read[j].at > t - reach && read[j].at < t + reach;
-            if (confirmed) break;
-            ++looked;
+        // out their place in the file: those bear out nothing. Most of those read next have to bear it
+        // out: the first packets of every stream may be damaged alike.
+        int near = 0, far = 0;
+        for (std::size_t j = i + 1; j < read.size() && near + far < int(confirming); ++j) {
+            if (read[j].position < 0) continue;
+            ++(read[j].at > t - reach && read[j].at < t + reach ? near : far);
         }
-        if (seen.insert(index).second && !confirmed) damagedFirst = true;
+        const bool confirmed = near >= far;
+        if (seen.insert(index).second && !confirmed) {
+            damaged.insert(index);
+            counted.emplace(index, std::pair(Time::indefinite(), length));
+        }
         if (!confirmed) continue;
+        if (!earliest.count(index) && damaged.count(index)) goodFrom = std::max(goodFrom, position);
+        if (const auto c = counted.find(index); c != counted.end() && c->second.first.isIndefinite())
+            c->second.first = t - Time(length.value() * packetIndex, length.timescale());
         if (auto [e, fresh] = earliest.try_emplace(index, t); !fresh) e->second = std::min(e->second, t);
     }
+    // The picture or sound whose time is damaged came first: before the earliest of the rest, and as
+    // far before the next one as the packets between them last (pictures reordered put the next one
+    // later than that).
+    for (const auto& [index, first] : counted)
+        if (const auto e = earliest.find(index); e != earliest.end())
+            e->second = std::min(first.first, e->second - first.second);
     // The demuxer estimates a stream's length from its start: one it took from a damaged time leaves the
     // end in doubt, and the other streams' estimate stands for it.
     std::set<int> doubtful;
@@ -529,11 +629,73 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
         const Time start = it->second;
         // The length the header gives runs from the file's start, an estimated one to the stream's end.
         Time end = t.timeRange.end();
-        if (doubtful.count(t.streamIndex) && othersEnd) end = *othersEnd;
+        // With every estimate in doubt, the data's end is read from the file's last bytes.
+        if (doubtful.count(t.streamIndex)) end = othersEnd.value_or(Time::indefinite());
         t.timeRange = end.isNumeric() ? TimeRange::fromStartEnd(start, std::max(end, start))
                                       : TimeRange(start, Time::indefinite());
     }
-    return damagedFirst;
+    return {!damaged.empty(), goodFrom};
+}
+
+// Of a picture stream that times only some of its pictures (a program stream's), where its pictures end
+// as a decoder shows them, read from byte `fromByte` on: the last picture with a time of its own and one
+// picture's time for each shown after it. Counting packets would not do where pictures are reordered
+// (MPEG-2 with B-pictures, H.264): the last packets are not the last pictures. Reading starts earlier,
+// down to `earliest`, when the last time came before a key frame to decode from. None when nothing
+// with a time of its own decodes.
+std::optional<Time> shownPicturesEnd(AVFormatContext& ctx, int index, std::int64_t fromByte,
+                                     std::int64_t earliest, const Deadline& deadline) {
+    const AVStream& st = *ctx.streams[index];
+    const std::int64_t picture = assumedPacketDuration(st);
+    const AVCodec* decoder = avcodec_find_decoder(st.codecpar->codec_id);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
+                                                       [](AVFrame* f) { av_frame_free(&f); });
+    if (!decoder || picture <= 0 || !packet || !frame) return std::nullopt;
+    for (int attempt = 0; attempt < 4 && !deadline.passed(); ++attempt) {
+        if (av_seek_frame(&ctx, -1, fromByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+        struct Codec {
+            AVCodecContext* c;
+            ~Codec() { avcodec_free_context(&c); }
+        } codec{avcodec_alloc_context3(decoder)};
+        if (!codec.c || avcodec_parameters_to_context(codec.c, st.codecpar) < 0) return std::nullopt;
+        codec.c->pkt_timebase = st.time_base;
+        codec.c->thread_count = 1;
+        if (avcodec_open2(codec.c, decoder, nullptr) < 0) return std::nullopt;
+        std::optional<std::int64_t> last;
+        std::int64_t after = 0;
+        const auto receive = [&] {
+            while (avcodec_receive_frame(codec.c, frame.get()) == 0) {
+                if (frame->pts != AV_NOPTS_VALUE) {
+                    last = frame->pts;
+                    after = 0;
+                } else if (last) {
+                    ++after;
+                }
+                av_frame_unref(frame.get());
+            }
+        };
+        // Decoding starts at a key frame: what comes before it refers to pictures not read.
+        bool keyed = false, timedBeforeKey = false;
+        for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
+            if (av_read_frame(&ctx, packet.get()) < 0) break;
+            if (packet->stream_index == index) {
+                keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY);
+                timedBeforeKey = timedBeforeKey || (!keyed && packet->pts != AV_NOPTS_VALUE);
+                if (keyed) {
+                    avcodec_send_packet(codec.c, packet.get());
+                    receive();
+                }
+            }
+            av_packet_unref(packet.get());
+        }
+        avcodec_send_packet(codec.c, nullptr);
+        receive();
+        if (last) return ticksToTime(*last + (after + 1) * picture, st.time_base);
+        if (!timedBeforeKey || fromByte <= earliest) return std::nullopt;
+        fromByte = std::max(earliest, fromByte - estimateBytes);
+    }
+    return std::nullopt;
 }
 
 // Where each stream's data really ends: the end of its last packet, read from the key frame before
@@ -543,17 +705,28 @@ bool findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool from
 // ended before that is read again from a reach before its own estimated end. None when the end cannot be
 // reached quickly, or the file cannot be read there: the declared lengths then stand.
 std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
-                                      bool estimated, const Deadline& deadline) {
+                                      bool estimated, const Deadline& deadline, std::int64_t goodFrom = 0) {
     const AssetTrack* latest = nullptr;
     for (const auto& t : tracks)
         if (t.timeRange.duration.isNumeric() && (!latest || t.timeRange.end() > latest->timeRange.end()))
             latest = &t;
-    if (!latest) return {};
+    const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
+    // The last bytes, read from past any damaged first times, tell where each stream ends.
+    const auto tailEnds = [&]() -> std::optional<std::map<int, StreamEnd>> {
+        if (size <= 0) return std::nullopt;
+        return readEnds(ctx, tracks, tracks.front().streamIndex, Time::zero(), {}, true, deadline,
+                        std::max(goodFrom, size - estimateBytes));
+    };
+    // No length stands, not even an estimate (every stream's start was damaged).
+    if (!latest)
+        return estimated ? tailEnds().value_or(std::map<int, StreamEnd>{}) : std::map<int, StreamEnd>{};
     const auto before = [&](const AssetTrack& t) {
         return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
     };
     auto ends = readEnds(ctx, tracks, latest->streamIndex,
                          estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
+    // A search by packet times in a program stream that times few of them can fail altogether.
+    if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
     if (!estimated) return *ends;
     int readings = 0;
@@ -567,28 +740,35 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     }
     // A search that never came near a stream's estimated end landed after the packets that gave it:
     // times that go back (recordings joined end to end, the later one timed earlier), or one damaged
-    // time ahead of the rest. The bytes the estimate was read from tell which: read in order, the
-    // first recording's end is kept and the damaged time passed over.
+    // time ahead of the rest. So did one that met only packets timed by counting on from a time the
+    // demuxer made up after the seek (a program stream that times few of its pictures). The bytes the
+    // estimate was read from tell: read in order, the first recording's end is kept, the damaged time
+    // passed over, and the pictures counted from the last time they carry.
     std::set<int> astray;
     for (const auto& t : tracks)
-        if (const auto it = ends->find(t.streamIndex); it != ends->end() &&
-                                                       t.timeRange.duration.isNumeric() &&
-                                                       it->second.reached + Time(1, 1) < t.timeRange.end())
+        if (const auto it = ends->find(t.streamIndex);
+            t.timeRange.duration.isNumeric() &&
+            (it == ends->end() || it->second.reached + Time(1, 1) < t.timeRange.end() || !it->second.timed))
             astray.insert(t.streamIndex);
-    const std::int64_t size = ctx.pb ? avio_size(ctx.pb) : -1;
-    if (!astray.empty() && size > 0)
-        if (auto tail = readEnds(ctx, tracks, latest->streamIndex, Time::zero(), {}, true, deadline,
-                                 std::max<std::int64_t>(0, size - estimateBytes)))
+    if (!astray.empty())
+        if (auto tail = tailEnds())
             for (int index : astray)
                 if (const auto it = tail->find(index);
-                    it != tail->end() && it->second.reached > ends->at(index).reached)
+                    it != tail->end() &&
+                    (!ends->count(index) || it->second.reached > ends->at(index).reached))
                     ends->insert_or_assign(index, it->second);
+    for (auto& [index, end] : *ends)
+        if (end.countedOn && ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
+            if (const auto shown = shownPicturesEnd(ctx, index, std::max(goodFrom, size - estimateBytes),
+                                                    goodFrom, deadline))
+                end.end = *shown;
     return *ends;
 }
 
 // Shortens every declared length that the data contradicts (by more than packet times rounded to
 // a coarse time base can); an estimated length becomes what the data says, longer or shorter.
-void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>& measured, bool estimated) {
+void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>& measured, bool estimated,
+                 const AVFormatContext& ctx) {
     if (measured.empty()) return;
     Time dataEnd = measured.begin()->second.end;
     for (const auto& [index, data] : measured)
@@ -597,17 +777,26 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         auto it = measured.find(t.streamIndex);
         if (estimated && it != measured.end() && t.timeRange.duration.isNumeric()) {
             // What the estimate misses is what the parsers still held, a packet or two; a damaged time
-            // far beyond it is no end. Reading that never came near the estimate, even through the bytes
-            // the estimate was read from, leaves the estimate standing.
+            // far beyond it, or beyond where the other streams' data ends, is no end (an estimate the
+            // demuxer took from a damaged time may fall short of the data that all streams agree on).
+            // Reading that never came near the estimate, even through the bytes the estimate was read
+            // from, leaves the estimate standing.
             const Time estimate = t.timeRange.end();
-            Time end = std::min(it->second.end, estimate + Time(1, 1));
+            std::optional<Time> others;
+            for (const auto& [index, data] : measured)
+                if (index != t.streamIndex && (!others || data.end > *others)) others = data.end;
+            Time end = std::min(it->second.end, std::max(estimate, others.value_or(estimate)) + Time(1, 1));
             if (it->second.reached + Time(1, 1) < estimate) end = estimate;
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }
-        // A stream with no packet after the seek ended before it, so no later than the data.
+        // A stream with no packet after the seek ended before it, so no later than the data. A stream
+        // whose header gives no length of its own (Matroska's) was given the file's, which its last
+        // packets tell apart from its own.
         const Time end = std::max(it != measured.end() ? it->second.end : dataEnd, t.timeRange.start);
-        if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end())
+        const bool fileLength =
+            it != measured.end() && ctx.streams[t.streamIndex]->duration == AV_NOPTS_VALUE;
+        if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end() || fileLength)
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
     }
 }
@@ -619,6 +808,9 @@ struct StreamFrames {
     Time picture;
     Time priming;
     Time padding;
+    // How far the times of its packets may lie from its sound: up to a packet where a program stream
+    // times each packet of PCM sound by the first whole frame in it.
+    Time timing;
 };
 
 // A coder's own delay and frame in samples, for codings whose encoders start with one; the figures of
@@ -671,14 +863,16 @@ StreamFrames streamFrames(const AVStream& st) {
 // its coder's priming (AAC, AC-3 and MP2 in a transport stream lead the pictures by 5 to 21 ms), and
 // sound that outlasts them by less than its coder's padding lie outside the timeline and are never
 // played, so the pictures stay on the output frame grid and the sound keeps its place against them.
-// Lossless and PCM sound has no padding: all of it is content. Sound that reaches farther is content a
+// Lossless and PCM sound has no padding: all of it is content, but for a tail shorter than one of its
+// packets in a transport or program stream, whose packet times may lie by that much. Sound that reaches
+// farther (a lead of one picture or more) is content a
 // container placed there on purpose (an edit list's lead-in, a recording whose sound starts before its
 // first key frame): the timeline takes it in, starting a whole number of pictures before the first
 // one, so that the pictures still fall on the frames of their own rate. A file without pictures spans
 // its sound. The rule is the same for every container.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
     std::optional<Time> firstPicture, firstSound, picturesEnd, soundEnd;
-    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero();
+    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero(), timing = Time::zero();
     const auto later = [](std::optional<Time>& v, const Time& t) {
         if (t.isNumeric() && (!v || t > *v)) v = t;
     };
@@ -695,6 +889,7 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             if (!firstSound || t.timeRange.start < *firstSound) firstSound = t.timeRange.start;
             priming = std::max(priming, frames[i].priming);
             padding = std::max(padding, frames[i].padding);
+            timing = std::max(timing, frames[i].timing);
             later(soundEnd, t.timeRange.end());
         }
     }
@@ -704,10 +899,11 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
     Time origin = firstPicture.value_or(firstSound.value_or(Time::zero()));
     std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
     if (firstPicture) {
-        if (firstSound && *firstPicture - *firstSound > std::max(picture, priming + rounding)) {
+        if (firstSound && *firstPicture - *firstSound + rounding >= picture &&
+            *firstPicture - *firstSound > priming + rounding) {
             origin = *firstSound;
             // Whole pictures from the first one back to the sound's start.
-            const Time lead = *firstPicture - *firstSound;
+            const Time lead = *firstPicture - *firstSound + rounding;
             const __int128 whole = picture > Time::zero() ? __int128(lead.value()) * picture.timescale() /
                                                                 (__int128(lead.timescale()) * picture.value())
                                                           : 0;
@@ -715,7 +911,7 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             if (whole > 0 && back <= std::numeric_limits<std::int64_t>::max())
                 origin = *firstPicture - Time(std::int64_t(back), picture.timescale());
         }
-        if (soundEnd && end && *soundEnd - *end > padding + rounding) end = soundEnd;
+        if (soundEnd && end && *soundEnd - *end > padding + std::max(rounding, timing)) end = soundEnd;
     }
     for (AssetTrack& t : tracks) {
         t.timeOrigin = origin;
@@ -769,15 +965,22 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
     // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
     // is read again, as every reader of it then reads it, by its times as stored.
-    if (findStarts(*ctx, found, estimated, deadline) && estimated && !rawClock)
-        return readAsset(path, deadline, true);
+    const Starts starts = findStarts(*ctx, found, estimated, deadline);
+    if (starts.damaged && estimated && !rawClock) return readAsset(path, deadline, true);
     for (AssetTrack& t : found)
         t.rawClock = rawClock;
-    const auto measured = measuredEnds(*ctx, found, estimated, deadline);
-    boundByData(found, measured, estimated);
+    const auto measured = measuredEnds(*ctx, found, estimated, deadline, starts.goodFrom);
+    boundByData(found, measured, estimated, *ctx);
+    for (AssetTrack& t : found)
+        if (const int delay = detail::delayTakenOffTimes(*ctx, t.streamIndex); delay > 0 && t.sampleRate > 0)
+            t.timeRange = TimeRange(t.timeRange.start + Time(delay, t.sampleRate), t.timeRange.duration);
     std::vector<StreamFrames> frames;
-    for (const AssetTrack& t : found)
+    for (const AssetTrack& t : found) {
         frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));
+        if (const auto m = measured.find(t.streamIndex);
+            estimated && t.mediaType == MediaType::audio && m != measured.end())
+            frames.back().timing = m->second.longest;
+    }
     placeOnAssetTimeline(found, frames);
 
     std::vector<std::shared_ptr<const AssetTrack>> tracks;

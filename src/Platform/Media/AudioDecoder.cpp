@@ -291,12 +291,15 @@ struct AudioDecoder::Impl {
             const std::int64_t late = place(pts) - (fifoEnd() + queued);
             const std::int64_t frame = av_rescale(f->nb_samples, outRate, f->sample_rate);
             if (late != 0 && std::abs(late) <= 2 * frame) fifoStart += late;
-        } else if (lost > 0) {
-            // What the damaged packets held plays as silence, so the sound after them keeps its time.
+        } else {
+            // What the damaged packets held, or packets lost altogether (a reception dropout: the time
+            // jumps on by a frame or more), plays as silence, so the sound after them keeps its time.
             std::int64_t gap = std::int64_t(lost) * lastFrameSamples;
             if (pts != AV_NOPTS_VALUE && expectedPts != AV_NOPTS_VALUE)
                 gap = av_rescale_q(pts - expectedPts, stream->time_base, AVRational{1, f->sample_rate});
-            if (gap > 0 && gap <= std::int64_t(kLongestConcealment) * f->sample_rate) convertSilence(f, gap);
+            if ((lost > 0 || gap >= f->nb_samples) && gap > 0 &&
+                gap <= std::int64_t(kLongestConcealment) * f->sample_rate)
+                convertSilence(f, gap);
         }
         lost = 0;
         lastFrameSamples = f->nb_samples;
@@ -461,7 +464,9 @@ AudioDecoder::AudioDecoder(std::shared_ptr<const AssetTrack> track, int sampleRa
     m.outRate = sampleRate > 0 ? sampleRate : m.codec->sample_rate;
     m.outChannels = channels > 0 ? channels : nativeChannels;
     m.convChannels = nativeChannels == 1 ? 1 : m.outChannels;
-    m.origin = m.track->timeOrigin.converted(m.outRate).value();
+    m.origin =
+        m.track->timeOrigin.converted(m.outRate).value() -
+        av_rescale(detail::delayTakenOffTimes(*m.format, m.stream->index), m.outRate, m.codec->sample_rate);
     m.byPacketTime = detail::seeksByPacketTime(*m.format);
 }
 

@@ -1,7 +1,9 @@
 #include "Platform/Media/InputFile.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "Platform/Foundation/RegularFile.hpp"
 
@@ -69,6 +71,14 @@ bool prepareToDecode(AVFormatContext& context, int index) {
     for (unsigned i = 0; i < context.nb_streams; ++i)
         if (static_cast<int>(i) != index) context.streams[i]->discard = AVDISCARD_ALL;
     return probed || headerIsComplete(context, index) || avformat_find_stream_info(&context, nullptr) >= 0;
+}
+
+int delayTakenOffTimes(const AVFormatContext& context, int index) {
+    if (index < 0 || index >= static_cast<int>(context.nb_streams) || !context.iformat ||
+        std::string_view(context.iformat->name).find("matroska") == std::string_view::npos)
+        return 0;
+    const AVCodecParameters& p = *context.streams[index]->codecpar;
+    return p.codec_id == AV_CODEC_ID_OPUS ? std::max(p.initial_padding, 0) : 0;
 }
 
 bool seeksByPacketTime(const AVFormatContext& context) {

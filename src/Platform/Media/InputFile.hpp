@@ -32,6 +32,11 @@ bool headerIsComplete(const AVFormatContext& context, int index = -1);
 // `index` is not a stream of `context` or the file cannot be read.
 bool prepareToDecode(AVFormatContext& context, int index);
 
+// How many samples of stream `index` the demuxer took off its packets' times for the codec's own delay:
+// Matroska's demuxer does so for Opus (its pre-skip), as its muxer did not, so that the sound would play
+// early by that much; 0 for every other stream.
+int delayTakenOffTimes(const AVFormatContext& context, int index);
+
 // Whether a seek in `context` lands on the last packet before the time asked for, of whatever kind,
 // rather than on a key frame (transport and program streams). The index such a demuxer builds while
 // it searches holds the packets it met there, whatever their kind, as key frames.

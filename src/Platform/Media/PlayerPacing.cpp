@@ -30,6 +30,9 @@ constexpr double kSlowShare = 1.5;
 // and in any case once due within the lesser.
 constexpr double kWarmReach = 4.0;
 constexpr double kWarmLead = 1.5;
+// Until a jump to a key frame is timed, it counts as decoding on by this many frames: the key frame is
+// larger than most, and its picture waits for those behind it in decoding order.
+constexpr double kUntimedJump = 3;
 // Decoders jump to a key frame at least this far (seconds) beyond the last picture read, rather than
 // decoding on to it.
 constexpr double kKeyFrameReach = 0.1;
@@ -73,6 +76,12 @@ std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std
     return std::nullopt;
 }
 
+double ReadingPace::jumpCost() const {
+    if (keyDecoded > 0) return keyDecoded;
+    const double guess = std::max(firstDecoded, kUntimedJump * perDecoded);
+    return opening > 0 ? std::min(guess, opening) : guess;
+}
+
 bool ReadingPace::slow(double rate, double frame) const {
     return behind || perDecoded * rate > kSlowShare * frame;
 }
@@ -81,9 +90,10 @@ void ReadingPace::decoded(Stretch of, std::int64_t k, double seconds, double ope
     // The first picture of a stretch opens and seeks, and says little of decoding on.
     if (of != stretch) *this = ReadingPace{of};
     if (!lastRead) {
-        // Read ahead: what that took.
-        firstDecoded = std::max(seconds, openingCost);
-        if (seconds < firstDecoded) keyDecoded = firstDecoded;
+        // What reading it ahead took bounds a guess at a jump to a key frame (see `jumpCost`); it says
+        // nothing of reading on, which found it ready.
+        firstDecoded = seconds;
+        opening = openingCost;
     } else if (jumping) {
         keyDecoded = keyDecoded > 0 ? 0.7 * keyDecoded + 0.3 * seconds : seconds;
     } else if (k != *lastRead) {
@@ -130,7 +140,8 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
     // its time, decoding on from the last one read or from a key frame the decoder jumps to on the way,
     // then composed.
     std::optional<AimedPicture> aimed;
-    if (pace.lastRead && pace.perDecoded > 0 && pace.pictures > 0 && stretchOf(next) == pace.stretch) {
+    if (pace.behind && pace.lastRead && pace.perDecoded > 0 && pace.pictures > 0 &&
+        stretchOf(next) == pace.stretch) {
         const std::int64_t from = *pace.lastRead;
         const std::int64_t reach = std::min(stretchEnd, next + std::int64_t(std::ceil(kAimReach / fd)));
         std::vector<std::int64_t> keys;
@@ -140,13 +151,12 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
             if (at >= reach || (!keys.empty() && at <= keys.back())) break;
             if (double(at - from) * fd >= kKeyFrameReach) keys.push_back(at);
         }
-        const ReadingCosts costs{pace.perDecoded, pace.keyDecoded > 0 ? pace.keyDecoded : pace.firstDecoded,
-                                 pace.finishing};
+        const ReadingCosts costs{pace.perDecoded, pace.jumpCost(), pace.finishing};
         aimed = aimPicture(from, next, reach, stride, keys, costs, now, rate, fd);
     }
     // What reading the next picture may take: where the stretch is behind, as long as a jump to a key
     // frame.
-    const double reading = pace.slow(rate, fd) ? std::max(pace.readTime(), pace.keyDecoded) : pace.readTime();
+    const double reading = pace.slow(rate, fd) ? std::max(pace.readTime(), pace.jumpCost()) : pace.readTime();
     if (stretchEnd > next && dueOf(stretchEnd) < now + reading * rate) {
         // What is left of the stretch would be read after it has ended.
         to = stretchEnd;
@@ -158,9 +168,10 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
         // key frame ahead once that is due by the time it would be read, or lies within the skip.
         to = k;
         read.jumping = true;
-    } else if (pace.perDecoded > 0) {
-        // At most a tenth of a second of decoding at a time, so that a picture comes meanwhile.
-        to = std::min(to, next + std::int64_t(kSkipBudget / pace.perDecoded));
+    } else if (const double per = pace.perDecoded > 0 ? pace.perDecoded : pace.firstDecoded; per > 0) {
+        // At most a tenth of a second of decoding at a time, so that a picture comes meanwhile; until
+        // decoding on has been timed, a frame of it counts as long as the first picture took.
+        to = std::min(to, next + std::int64_t(kSkipBudget / per));
     }
     return read;
 }

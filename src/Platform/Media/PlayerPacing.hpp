@@ -77,15 +77,21 @@ struct ReadingPace {
     // What decoding took when reading jumped to a key frame, and what a picture takes from decoded to
     // queued (composing, and waiting for those composed before it).
     double keyDecoded = 0, finishing = 0;
+    // What reading the first picture ahead took, opening its decoder, beside the stretch before.
+    double opening = 0;
     std::optional<std::int64_t> lastRead;
     int pictures = 0;
 
     double readTime() const { return latency > 0 ? latency : firstDecoded; }
+    // What a jump to a key frame takes: as timed; until then a guess from decoding on, and no more than
+    // reading the first picture ahead took, which also opened the decoder (and, on a busy machine, may
+    // have had a small share of it).
+    double jumpCost() const;
     // Behind the clock, or decoding slower than the pictures play by a margin: what reading the next
     // picture takes may be a jump to a key frame.
     bool slow(double rate, double frame) const;
-    // Picture `k` of `stretch` was decoded in `seconds`, reading on, or `jumping` to a key frame; the first
-    // of a stretch takes at least `openingCost`, what reading it ahead took.
+    // Picture `k` of `stretch` was decoded in `seconds`, reading on, or `jumping` to a key frame; reading
+    // the first of a stretch ahead took `openingCost`.
     void decoded(Stretch of, std::int64_t k, double seconds, double openingCost, bool jumping);
     // A picture of `stretch` was queued `seconds` after its reading began, `decodedIn` of them decoding,
     // `late` or not by the clock.
@@ -95,11 +101,12 @@ struct ReadingPace {
 // What to read next, playing forward or back from picture `next` of `frames` (`frame` long) at clock time
 // `now` at `rate` (its size), stepping by `stride`. Pictures that could only be late are passed over, and
 // while pictures come late, those that would be by the time they are read, within the stretch they came
-// from. Playing forward, once what reading takes is known, reading aims at the first picture it can have
-// queued by its time (`aimPicture`); what is left of a stretch that would be read after it ended is passed
-// over; it jumps to a key frame ahead once that is due by the time it would be read or lies within the
-// skip; and it skips at most a tenth of a second of decoding at a time otherwise, so a stream that decodes
-// slower than it plays shows a moving picture and falls at most a group of pictures behind its sound.
+// from. Playing forward, once what reading takes is known and a picture has come late, reading aims at the
+// first picture it can have queued by its time (`aimPicture`); what is left of a stretch that would be read
+// after it ended is passed over; it jumps to a key frame ahead once that is due by the time it would be
+// read or lies within the skip; and it skips at most a tenth of a second of decoding at a time otherwise,
+// so a stream that decodes slower than it plays shows a moving picture and falls at most a group of
+// pictures behind its sound.
 struct NextPicture {
     std::int64_t picture = 0;
     bool jumping = false; // the decoder jumps to a key frame ahead for it

@@ -1,6 +1,8 @@
 #include "Platform/Media/VideoDecoder.hpp"
 
 #include <algorithm>
+#include <deque>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -33,6 +35,9 @@ constexpr double kKeyFrameJump = 0.1;
 constexpr double kStepBackReach = 0.5;
 // The first step back when a seek lands past the time asked for: more than pictures are reordered by.
 constexpr double kReorderStepBack = 0.25;
+// Pictures decoded ahead at most to judge a picture's time by those after it: more than a program
+// stream leaves untimed between those it times.
+constexpr std::size_t kLookAhead = 48;
 
 } // namespace
 
@@ -55,9 +60,22 @@ struct VideoDecoder::Impl {
     // passed over until a key frame, which may lie after the time asked for, or nowhere before the end.
     bool byPacketTime = false;
     bool awaitingKey = false;
-    // The latest picture given since the last seek: a picture timed before it follows a jump back in
-    // the file's times (recordings joined end to end), and has no place on the track.
+    // Pictures decoded and not yet given, with the times the stream gave them: a picture's time is
+    // judged by those of its neighbours (see `placed`).
+    struct Decoded {
+        std::shared_ptr<VideoFrame> frame;
+        std::int64_t pts = AV_NOPTS_VALUE;     // its own
+        std::int64_t counted = AV_NOPTS_VALUE; // the demuxer's, counted on from an earlier one
+        bool untimed = false;                  // the codec gave it no time
+    };
+    std::deque<Decoded> ahead;
+    bool drained = false; // the codec gave its last picture
+    // The time given to the latest picture since the last seek.
     std::optional<std::int64_t> latestPicture;
+    std::int64_t reachTicks = 0; // how far apart two pictures in a row may lie and still bear each other out
+    // Where the track lies on the stream's clock.
+    std::int64_t trackStart = 0;
+    std::int64_t trackEnd = std::numeric_limits<std::int64_t>::max() / 2;
     // While decoding towards `target`, a picture no other depends on is left undecoded when a packet
     // already read is presented after it and still by the target: that one (or a later one) replaces
     // it on screen before the target.
@@ -103,16 +121,9 @@ struct VideoDecoder::Impl {
                   " was skipped; the last good picture stays on screen in its place.");
     }
 
-    std::shared_ptr<const VideoFrame> wrap(AVFrame* decoded, std::int64_t pts, bool approximate) {
-        auto out = std::make_shared<VideoFrame>();
-        out->presentationTime = pts == AV_NOPTS_VALUE ? Time::zero() : timeOf(pts);
-        out->approximate = approximate;
-        pictures.describe(decoded, *out);
-        return out;
-    }
-
-    // The next decoded frame in presentation order, or none at the end of the stream.
-    std::shared_ptr<const VideoFrame> next() {
+    // Decodes one more picture into `ahead`; false when the stream has no more.
+    bool decodeAhead() {
+        if (drained) return false;
         AVFrame* frame = av_frame_alloc();
         if (!frame) throw DecodeError("Not enough memory to decode the picture.");
         struct Free {
@@ -123,35 +134,20 @@ struct VideoDecoder::Impl {
         for (;;) {
             switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
             case detail::Received::frame: {
-                std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
-                                       ? frame->best_effort_timestamp
-                                       : frame->pts;
-                // A picture without a time (the last of an MPEG-1 or -2 stream that times only some of
-                // its packets) follows the one before it.
-                if (pts == AV_NOPTS_VALUE && latestPicture && frameTicks > 0)
-                    pts = *latestPicture + frameTicks;
-                if (pts != AV_NOPTS_VALUE && latestPicture && pts < *latestPicture) {
-                    av_frame_unref(frame);
-                    continue;
-                }
-                if (pts != AV_NOPTS_VALUE) latestPicture = pts;
-                const bool approximate = (frame->pts == AV_NOPTS_VALUE && roughUntimed) ||
-                                         (pts != AV_NOPTS_VALUE && rough.count(pts));
-                if (pts != AV_NOPTS_VALUE) rough.erase(rough.begin(), rough.upper_bound(pts));
-                auto out = wrap(frame, pts, approximate);
-                // A picture left undecoded between the last one and this one leaves a gap.
-                bool gap = !mayBeGone.empty() && (pts == AV_NOPTS_VALUE || *mayBeGone.begin() < pts);
-                if (pts != AV_NOPTS_VALUE) {
-                    mayBeGone.erase(mayBeGone.begin(), mayBeGone.upper_bound(pts));
-                    readSince.erase(readSince.begin(), readSince.lower_bound(pts));
-                }
-                if (observer) observer(out, !afterSeek && !gap);
-                afterSeek = false;
-                return out;
+                // A transport or program stream times some pictures; the demuxer counts the others on
+                // from the one before, damaged or not. Other containers time every picture, if only by
+                // its decoding time (AVI).
+                const std::int64_t own =
+                    frame->pts != AV_NOPTS_VALUE || byPacketTime ? frame->pts : frame->best_effort_timestamp;
+                Decoded d{std::make_shared<VideoFrame>(), own, frame->best_effort_timestamp,
+                          frame->pts == AV_NOPTS_VALUE};
+                pictures.describe(frame, *d.frame);
+                ahead.push_back(std::move(d));
+                return true;
             }
             case detail::Received::endOfStream:
-                endOfStream = true;
-                return nullptr;
+                drained = true;
+                return false;
             case detail::Received::damaged:
                 conceal();
                 continue;
@@ -171,6 +167,122 @@ struct VideoDecoder::Impl {
             case detail::Feed::failed:
                 throw DecodeError("The picture can no longer be decoded.");
             }
+        }
+    }
+
+    // A later picture with a time of its own: its time and how many pictures after the first of
+    // `ahead` it comes.
+    struct Later {
+        std::int64_t pts;
+        int apart;
+    };
+    // The `n`th picture after the first of `ahead` (from 1) whose time is its own and within reach of
+    // the track, decoding on as far as a second or so of pictures; none at the end of the stream.
+    std::optional<Later> follower(int n) {
+        for (std::size_t i = 1;; ++i) {
+            if (i >= ahead.size() && (i > kLookAhead || !decodeAhead())) return std::nullopt;
+            if (credible(ahead[i].pts) && --n == 0) return Later{ahead[i].pts, int(i)};
+        }
+    }
+
+    // Whether a stream time lies within reach of the track: one beyond is no time of the recording's.
+    bool credible(std::int64_t pts) const {
+        return pts != AV_NOPTS_VALUE && pts >= trackStart - reachTicks && pts <= trackEnd + reachTicks;
+    }
+
+    // Whether `b`, the `n`th picture after `a`, lies at least those pictures' time after it (within half
+    // a picture), and no farther than a reach a picture.
+    bool roomFor(std::int64_t a, std::int64_t b, int n = 1) const {
+        const std::int64_t apart = b - a;
+        return apart > 0 && apart >= n * frameTicks - frameTicks / 2 && apart <= n * reachTicks;
+    }
+
+    // Whether `b` lies where the frame rate puts the `n`th picture after `a`, within half a picture.
+    bool onTime(std::int64_t a, std::int64_t b, int n) const {
+        return frameTicks > 0 && std::abs(b - (a + n * frameTicks)) <= frameTicks / 2;
+    }
+
+    // The time the first picture of `ahead` is given, or none when it has no place. A damaged header
+    // can time a picture anywhere: a time is believed when the pictures on either side bear it out.
+    // When they bear out each other instead, on time by the frame rate across it, it is placed between
+    // them, and left out only when there is no room. One that no neighbour bears out either way is a
+    // jump in the stream's own times (recordings joined end to end, pictures lost): believed, and a
+    // picture timed before the latest one given has no place after it. A picture without a time of its
+    // own (the pictures of a program stream between those it times, the last of an MPEG-2 stream), or
+    // with one far off the track, follows the one before it.
+    std::optional<std::int64_t> placed() {
+        const std::int64_t t = ahead.front().pts;
+        const std::optional<std::int64_t> before = latestPicture;
+        const std::int64_t step = std::max<std::int64_t>(frameTicks, 1);
+        if (!credible(t)) {
+            if (before) return *before + step;
+            // After a seek: counted back from the next picture with a time (the first of the next few
+            // that the one after it bears out: a program stream's parser may give the picture before a
+            // packet's first the packet's time), or from the track's end when none follows; else the
+            // time the demuxer counted on to it, made up after the seek.
+            const std::int64_t counted = ahead.front().counted;
+            if (const auto next = follower(1)) {
+                for (int n = 1; n <= 2; ++n) {
+                    const auto f = follower(n), g = follower(n + 1);
+                    if (f && g && onTime(f->pts, g->pts, g->apart - f->apart))
+                        return f->pts - f->apart * step;
+                }
+                return next->pts - next->apart * step;
+            }
+            if (drained) return trackEnd - std::int64_t(ahead.size()) * step;
+            return credible(counted) ? counted : trackStart;
+        }
+        if (before && onTime(*before, t, 1)) return t;
+        const auto first = follower(1);
+        // The last time of the stream has nothing after it to bear it out: the one before decides.
+        if (!first && drained && before && !roomFor(*before, t)) return *before + step;
+        const auto borneOutAfter = [&] {
+            if (!first || roomFor(t, first->pts, first->apart)) return true;
+            const auto second = follower(2);
+            return second && roomFor(t, second->pts, second->apart);
+        };
+        if (before) {
+            if (roomFor(*before, t) && borneOutAfter()) return t;
+            for (int n = 1; n <= 2; ++n)
+                if (const auto later = follower(n); later && onTime(*before, later->pts, later->apart + 1))
+                    return *before + step;
+            if (t < *before) return std::nullopt;
+            return t;
+        }
+        // After a seek: a picture timed too late for those that follow it, which bear out each other
+        // (one timed too early may come before pictures lost).
+        if (borneOutAfter() || first->pts - t >= first->apart * frameTicks - frameTicks / 2) return t;
+        if (const auto second = follower(2);
+            second && onTime(first->pts, second->pts, second->apart - first->apart))
+            return first->pts - first->apart * step;
+        return t;
+    }
+
+    // The next decoded frame in presentation order, or none at the end of the stream.
+    std::shared_ptr<const VideoFrame> next() {
+        for (;;) {
+            if (ahead.empty() && !decodeAhead()) {
+                endOfStream = true;
+                return nullptr;
+            }
+            const std::optional<std::int64_t> at = placed();
+            Decoded d = std::move(ahead.front());
+            ahead.pop_front();
+            if (!at) continue;
+            latestPicture = *at;
+            const std::int64_t pts = *at;
+            auto& out = d.frame;
+            out->presentationTime = timeOf(pts);
+            out->approximate = (d.untimed && roughUntimed) || rough.count(d.pts) || rough.count(pts);
+            rough.erase(rough.begin(), rough.upper_bound(pts));
+            // A picture left undecoded between the last one and this one leaves a gap.
+            const bool gap = !mayBeGone.empty() && *mayBeGone.begin() < pts;
+            mayBeGone.erase(mayBeGone.begin(), mayBeGone.upper_bound(pts));
+            readSince.erase(readSince.begin(), readSince.lower_bound(pts));
+            std::shared_ptr<const VideoFrame> given = std::move(out);
+            if (observer) observer(given, !afterSeek && !gap);
+            afterSeek = false;
+            return given;
         }
     }
 
@@ -206,10 +318,15 @@ struct VideoDecoder::Impl {
         const std::int64_t ts =
             av_rescale_q(streamTime.converted(Time::modelTimescale, Rounding::towardNegativeInfinity).value(),
                          AVRational{1, Time::modelTimescale}, tb);
-        detail::seekNear(format, stream->index, ts);
-        // From the file's start decoding begins with its first packet, whatever it is.
+        // From the file's start decoding begins with its first packet, whatever it is. A search by packet
+        // time for a time at or before the first may land anywhere near it, past the first key frame too:
+        // such a file is read from its first byte.
         awaitingKey = byPacketTime && target > track->timeRange.start;
+        if (!(byPacketTime && !awaitingKey && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0))
+            detail::seekNear(format, stream->index, ts);
         latestPicture.reset();
+        ahead.clear();
+        drained = false;
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
         readSince.clear();
@@ -279,6 +396,15 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     m.byPacketTime = detail::seeksByPacketTime(*m.format);
     if (m.track->nominalFrameRate > 0)
         m.frameTicks = av_rescale_q(1, av_d2q(1 / m.track->nominalFrameRate, 1 << 20), m.stream->time_base);
+    const auto ticks = [&m](const Time& t) {
+        return av_rescale_q((t + m.track->timeOrigin).converted(Time::modelTimescale).value(),
+                            AVRational{1, Time::modelTimescale}, m.stream->time_base);
+    };
+    m.trackStart = ticks(m.track->timeRange.start);
+    if (m.track->timeRange.end().isNumeric()) m.trackEnd = ticks(m.track->timeRange.end());
+    // Half a second, or four pictures when they come slower: wide enough for a group of pictures left
+    // undecoded or a few lost, and narrow enough that one time far from its neighbours is no neighbour.
+    m.reachTicks = std::max(av_rescale_q(1, AVRational{1, 2}, m.stream->time_base), 4 * m.frameTicks);
     m.codec->thread_count = std::max(0, threads);
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
@@ -291,12 +417,17 @@ const AssetTrack& VideoDecoder::track() const { return *impl_->track; }
 bool VideoDecoder::ranOutBefore(const Time& time) const {
     const Impl& m = *impl_;
     if (!m.endOfStream || !(time < m.track->timeRange.end())) return false;
+    // What was read reaches as far as the latest packet's time, or the latest picture's where the packets
+    // time only some of them (a program stream's).
+    std::int64_t reached = m.readEnd;
+    if (m.latestPicture && (reached == AV_NOPTS_VALUE || *m.latestPicture + m.frameTicks > reached))
+        reached = *m.latestPicture + m.frameTicks;
     // No picture with a time read since the last seek: none at all when none came either.
-    if (m.readEnd == AV_NOPTS_VALUE) return !m.current;
+    if (reached == AV_NOPTS_VALUE) return !m.current;
     // The last pictures of a whole file may be damaged and held over: that much is no shortfall.
     const double rate = m.track->nominalFrameRate;
     const double slack = std::max(0.25, rate > 0 ? 6 / rate : 0.0);
-    return (time - m.timeOf(m.readEnd)).toSeconds() > slack;
+    return (time - m.timeOf(reached)).toSeconds() > slack;
 }
 
 int VideoDecoder::seekCount() const { return impl_->seeks; }

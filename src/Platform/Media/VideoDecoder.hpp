@@ -52,7 +52,8 @@ struct VideoFrame {
 // Decodes one picture stream, frame-accurately, for requests that mostly move forward: it keeps its
 // decoder open and decodes on while times increase, and seeks (to the key frame before, then decodes
 // forward) only when a request goes back, jumps far ahead, or lies well past a key frame not yet
-// reached. Not thread-safe: one user at a time.
+// reached. A picture's time is judged by its neighbours': one a damaged header gave it is not believed,
+// and the picture is placed by them and the frame rate. Not thread-safe: one user at a time.
 class VideoDecoder {
 public:
     // Throws `AssetError` when the file cannot be opened, `DecodeError` when the stream has no decoder.

@@ -105,7 +105,13 @@ MediaBinView::MediaBinView(EditorModel& model, QWidget* parent) : QAbstractScrol
 }
 
 void MediaBinView::refresh() {
+    refreshItems();
+    viewport()->update();
+}
+
+void MediaBinView::refreshItems() {
     const Project project = model_.project();
+    if (project.media == items_ && project.sequence.frameRate == rate_) return;
     rate_ = project.sequence.frameRate;
     if (project.media != items_) {
         items_ = project.media;

@@ -32,6 +32,9 @@ class MediaBinView : public QAbstractScrollArea {
 
     // Takes the project's items and frame rate again and repaints.
     void refresh();
+    // The same, repainting only if the items or the frame rate changed: a change elsewhere in the
+    // project (a clip's) shows nothing here.
+    void refreshItems();
     void setLook(Look look);
     Look look() const { return look_; }
 

@@ -103,7 +103,9 @@ ProjectPanel::ProjectPanel(EditorModel& model, QWidget* parent) : QWidget(parent
         menu->popup(at);
     });
     using Part = EditorModel::Part;
-    model_.follow(Part::project | Part::pictures | Part::window, this, &ProjectPanel::refresh);
+    // Most changes of the project are a clip's, which the bin does not show.
+    model_.follow(Part::project, this, &ProjectPanel::refreshItems);
+    model_.follow(Part::pictures | Part::window, this, &ProjectPanel::refresh);
     refresh();
 }
 
@@ -162,6 +164,11 @@ void ProjectPanel::refresh() {
     toggle_->setToolTip(icons ? QStringLiteral("List view") : QStringLiteral("Icon view"));
     view_->setLook(icons ? MediaBinView::Look::icons : MediaBinView::Look::list);
     view_->refresh();
+    pages_->setCurrentWidget(view_->items().empty() ? empty_ : static_cast<QWidget*>(view_));
+}
+
+void ProjectPanel::refreshItems() {
+    view_->refreshItems();
     pages_->setCurrentWidget(view_->items().empty() ? empty_ : static_cast<QWidget*>(view_));
 }
 

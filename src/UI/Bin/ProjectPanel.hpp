@@ -55,6 +55,8 @@ class ProjectPanel : public QWidget {
     void setImporters(Importers importers) { importers_ = std::move(importers); }
     // Shows the model's items and options as they are now.
     void refresh();
+    // Shows the project's items as they are now, redrawing them only if they changed.
+    void refreshItems();
 
     // The clicked item's menu; every entry acts on that item (or, "Locate Folder…", on all offline ones).
     QMenu* itemMenu(const MediaItem& item, QWidget* parent);

@@ -1,5 +1,6 @@
 #include "UI/Shell/EditorApplication.hpp"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
@@ -8,8 +9,10 @@
 
 #include "App/DocumentController.hpp"
 #include "App/WorkService.hpp"
+#include "Model/Project.hpp"
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Foundation/ProcessEnd.hpp"
+#include "Platform/Foundation/WindowTurn.hpp"
 #include "UI/Common/Icons.hpp"
 #include "UI/Common/Theme.hpp"
 #include "UI/Shell/DocumentWindows.hpp"
@@ -30,9 +33,21 @@ EditorApplication::EditorApplication(QApplication& application)
     QApplication::setDesktopFileName(QStringLiteral("osterveil"));
     applyLook(application);
     askForShortTurns();
+    // The turns of the window's loop, which the workers of saves and opens give way to.
+    application.installEventFilter(this);
+    if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(application.thread()))
+        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &WindowTurn::end, Qt::DirectConnection);
+    setCodingPause(&WindowTurn::giveWay);
 }
 
-EditorApplication::~EditorApplication() = default;
+EditorApplication::~EditorApplication() {
+    WindowTurn::end();
+}
+
+bool EditorApplication::eventFilter(QObject* watched, QEvent* event) {
+    WindowTurn::begin();
+    return QObject::eventFilter(watched, event);
+}
 
 int EditorApplication::run(const QStringList& files) {
     applicationWillFinishLaunching();

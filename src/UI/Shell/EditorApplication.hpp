@@ -39,6 +39,10 @@ class EditorApplication : public QObject {
     // Fusion with the dark palette built from `Theme`, and the sans family the views are drawn in.
     static void applyLook(QApplication& application);
 
+  protected:
+    // Every event of the window's thread starts or goes on with a turn of its loop (`WindowTurn`).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     [[noreturn]] void endAtQuit();
 

@@ -118,14 +118,11 @@ TEST(YUVConversion, ChromaSitingAndSubsampling) {
     for (int x = 0; x < 8; ++x) EXPECT_NEAR(t.at(x, 1).r, red(128 + 18 * std::min(x, 4)), 1e-5) << x;
 }
 
-TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
-    // P010-like: 10-bit values in the high bits, Cb/Cr interleaved; white and a colour.
-    const int w = 4, h = 2;
-    const auto code = encode(0.8, 0.3, 0.1, 0.2126, 0.0722, 10, true);
-    std::vector<std::uint16_t> luma(w * h, static_cast<std::uint16_t>(std::lround(code[0])) << 6);
-    std::vector<std::uint16_t> chroma;
-    for (int i = 0; i < 2; ++i) chroma.insert(chroma.end(), {static_cast<std::uint16_t>(std::lround(code[1]) << 6),
-                                                             static_cast<std::uint16_t>(std::lround(code[2]) << 6)});
+namespace {
+
+// P010-like: 10-bit codes in the high bits of 16, Cb and Cr interleaved in half-size rows.
+YUVFrame p010Of(int w, int h, const std::vector<std::uint16_t>& luma,
+                const std::vector<std::uint16_t>& chroma) {
     YUVFrame f;
     f.width = w;
     f.height = h;
@@ -135,9 +132,39 @@ TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
     f.planes[0] = luma.data();
     f.planes[1] = chroma.data();
     f.bytesPerRow[0] = w * 2;
-    f.bytesPerRow[1] = w * 2;
-    expectColor(render(Image::fromYUV(f), {0, 0, w, h}).at(3, 1), {0.8f, 0.3f, 0.1f, 1}, 0.003f);
+    f.bytesPerRow[1] = (w + 1) / 2 * 4;
+    return f;
 }
+
+} // namespace
+
+TEST(YUVConversion, InterleavedAndHighBitAlignedChroma) {
+    // P010-like: 10-bit values in the high bits, Cb/Cr interleaved; white and a colour.
+    const int w = 4, h = 2;
+    const auto code = encode(0.8, 0.3, 0.1, 0.2126, 0.0722, 10, true);
+    std::vector<std::uint16_t> luma(w * h, static_cast<std::uint16_t>(std::lround(code[0])) << 6);
+    std::vector<std::uint16_t> chroma;
+    for (int i = 0; i < 2; ++i) chroma.insert(chroma.end(), {static_cast<std::uint16_t>(std::lround(code[1]) << 6),
+                                                             static_cast<std::uint16_t>(std::lround(code[2]) << 6)});
+    expectColor(render(Image::fromYUV(p010Of(w, h, luma, chroma)), {0, 0, w, h}).at(3, 1), {0.8f, 0.3f, 0.1f, 1}, 0.003f);
+}
+
+namespace {
+
+// Shrunk beyond a half, a picture is reduced by areas before it is resampled: the same as shrinking it
+// converted, whether its codes are averaged (an affine conversion) or its colours (a tone curve,
+// alpha), and also at its edges, where a block reaches past the picture.
+void expectShrinksAsConverted(const Image& img, const Image& converted) {
+    for (const double s : {0.25, 0.2, 0.45}) {
+        const Affine shrink = Affine::scale(s, s).then(Affine::translation(0.3, 0.6));
+        EXPECT_LT(maxDifference(render(img.transformed(shrink), {0, 0, 5, 4}),
+                                render(converted.transformed(shrink), {0, 0, 5, 4})),
+                  1e-5f)
+            << s;
+    }
+}
+
+} // namespace
 
 TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
     // A frame with detail in every plane; a whole-pixel move goes through the sampler, which must place
@@ -182,6 +209,7 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         const Rendered q = render(converted.transformed(turn), {0, 0, h, w});
         EXPECT_LT(maxDifference(r, q), 1e-5f);
         expectColor(r.at(h - 1 - 2, 5), direct.at(5, 2), 1e-5f);
+        expectShrinksAsConverted(img, converted);
         // Half a pixel across: the same as blending the converted neighbours, premultiplied, where the
         // conversion is affine (the tone curve is not: there the codes are interpolated).
         if (c.hdr) continue;
@@ -189,6 +217,13 @@ TEST(YUVConversion, ResamplingAgreesWithDirectConversion) {
         const Rendered halfConverted = render(converted.translated(0.5, 0), {0, 0, w, h});
         EXPECT_LT(maxDifference(half, halfConverted), 1e-5f);
     }
+    // P010-like: 10-bit codes in the high bits, Cb and Cr interleaved, an odd width.
+    const int pw = 9, ph = 6, cw = (pw + 1) / 2;
+    std::vector<std::uint16_t> luma(pw * ph), chroma(2 * cw * ph / 2);
+    for (std::size_t i = 0; i < luma.size(); ++i) luma[i] = static_cast<std::uint16_t>((64 + (i * 97) % 800) << 6);
+    for (std::size_t i = 0; i < chroma.size(); ++i) chroma[i] = static_cast<std::uint16_t>((200 + (i * 61) % 600) << 6);
+    const Image deep = Image::fromYUV(p010Of(pw, ph, luma, chroma));
+    expectShrinksAsConverted(deep, Image::fromFloatPixels(pw, ph, Context().renderFloat(deep, {0, 0, pw, ph})));
 }
 
 TEST(YUVConversion, RejectsUnreadableDescriptions) {

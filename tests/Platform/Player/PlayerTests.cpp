@@ -227,22 +227,29 @@ class TwoStretches : public detail::StretchMap {
     }
 };
 
-// What reading learns of its pace: the first picture of a stretch counts what reading it ahead took, and
-// then decoding on by a frame, a jump to a key frame, and the time to the queue follow their samples; a
-// new stretch starts afresh.
+// What reading learns of its pace: the first picture of a stretch, what its reading took here (not what
+// reading it ahead took, on a machine it shared with the stretch before), then decoding on by a frame, a
+// jump to a key frame, and the time to the queue follow their samples; a new stretch starts afresh. Until
+// a jump is timed, one is guessed as decoding on by three frames, but no longer than reading ahead took.
 TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     detail::ReadingPace pace;
     const detail::Stretch one{nullptr, 1}, two{nullptr, 2};
-    pace.decoded(one, 10, 0.05, 0.3, false);
+    pace.decoded(one, 10, 0.05, 1.4, false);
     EXPECT_EQ(pace.stretch, one);
-    EXPECT_DOUBLE_EQ(pace.firstDecoded, 0.3);
-    EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.3);
-    EXPECT_DOUBLE_EQ(pace.readTime(), 0.3);
-    pace.decoded(one, 13, 0.06, 0, false);
-    EXPECT_NEAR(pace.perDecoded, 0.02, 1e-12);
+    EXPECT_DOUBLE_EQ(pace.firstDecoded, 0.05);
+    EXPECT_DOUBLE_EQ(pace.readTime(), 0.05);
+    EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.05);
+    pace.decoded(one, 13, 0.6, 0, false);
+    EXPECT_NEAR(pace.perDecoded, 0.2, 1e-12);
+    EXPECT_NEAR(pace.jumpCost(), 0.6, 1e-12);
+    pace.opening = 0.3;
+    EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.3);
     pace.decoded(one, 60, 0.2, 0, true);
-    EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.7 * 0.3 + 0.3 * 0.2);
-    EXPECT_NEAR(pace.perDecoded, 0.02, 1e-12);
+    EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.2);
+    EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.2);
+    pace.decoded(one, 120, 0.3, 0, true);
+    EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.7 * 0.2 + 0.3 * 0.3);
+    pace.perDecoded = 0.02;
     pace.queued(two, 1, 0.5, true); // another stretch's picture says nothing of this one
     EXPECT_FALSE(pace.behind);
     pace.queued(one, 0.1, 0.06, true);
@@ -271,6 +278,18 @@ TEST(Player, ReadingPassesOverWhatWouldBeLateAndCatchesUpAtKeyFrames) {
     EXPECT_EQ(read({}, 10, 0.5), std::pair(std::int64_t(30), false));
     EXPECT_EQ(read({}, 10, 0.1), std::pair(std::int64_t(10), false));
     EXPECT_EQ(read({}, 100, 1.0, -1), std::pair(std::int64_t(59), false));
+    // The first picture of the second stretch was read ahead, at length on a busy machine: reading goes
+    // on from it, rather than passing over as much as that took.
+    const detail::Stretch second = map.stretchAt(Time(3, 1));
+    detail::ReadingPace readAhead;
+    readAhead.decoded(second, 180, 0, 1.4, false);
+    EXPECT_EQ(read(readAhead, 181, 2.9), std::pair(std::int64_t(181), false));
+    // The first picture here took half a second to read, and no key frame lies within what as long again
+    // would pass over: reading passes over at most a tenth of a second of decoding at a time, a frame of
+    // it counted as long as that picture took until decoding on is timed.
+    detail::ReadingPace slowFirst;
+    slowFirst.decoded(second, 180, 0.5, 0, false);
+    EXPECT_EQ(read(slowFirst, 181, 3.2), std::pair(std::int64_t(181), false));
     // Decoding a little slower than the pictures play: at most a tenth of a second of skipped decoding
     // at a time, beyond what is late, unless what it aims at can be had by its time.
     detail::ReadingPace slow{first};
@@ -284,6 +303,14 @@ TEST(Player, ReadingPassesOverWhatWouldBeLateAndCatchesUpAtKeyFrames) {
     slow.pictures = 2;
     slow.keyDecoded = 0.1;
     EXPECT_EQ(read(slow, 10, 0.3), std::pair(std::int64_t(60), true));
+    // Ahead of the clock, reading reads on however slowly it decodes: it catches up once a picture comes
+    // late.
+    detail::ReadingPace ahead = slow;
+    ahead.behind = false;
+    ahead.perDecoded = 0.03;
+    EXPECT_EQ(read(ahead, 10, 0.15), std::pair(std::int64_t(10), false));
+    ahead.behind = true;
+    EXPECT_EQ(read(ahead, 10, 0.15), std::pair(std::int64_t(60), true));
     // What is left of a stretch that would be read after it ended is passed over.
     EXPECT_EQ(read(slow, 170, 2.92), std::pair(std::int64_t(180), false));
     // Reading decodes roughly only playing forward on in a stretch that is behind, slow, or passed over.
