@@ -169,7 +169,8 @@ std::shared_ptr<const media::PlayerItem> lightThenHeavy(double light, double hea
 // (100 ms further each run), the player is destroyed (argument 0) or given the light clip as a file item of
 // its own (argument 1). The time the destruction takes on the calling thread, or from the new item to its
 // first picture (target: at most 50 ms either way, beyond what that picture takes in a player that reads
-// nothing else: argument 2), the longest of the runs and their median.
+// nothing else: argument 2), the longest of the runs and their median. Run it on one core and on two:
+//   taskset -c 7 bench/bench_player --benchmark_filter=LeavingAReadAhead
 void BM_LeavingAReadAhead(benchmark::State& state) {
     const bool replaces = state.range(0) == 1;
     const auto item = lightThenHeavy(2, 4, false);
@@ -435,10 +436,11 @@ void BM_SoundAroundAHeavyClip(benchmark::State& state) {
     waitForTheDevice(player);
     player.setItem(item);
     runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
-    // A null sink nothing has played into yet may still be in an idle period of seconds, which a device
-    // does not have: a moment's play ends it.
+    // A null sink nothing has played into yet may still be in an idle period of seconds (PulseAudio's
+    // renders silence that far ahead, and plays the first sound after it), which a device does not have:
+    // a play until the sink plays it ends it.
     player.play();
-    runUntil([&] { return player.currentTime() > 0.3; }, 30);
+    runUntil([&] { return player.currentTime() > 0.3 && player.output().playsOnDevice(); }, 30);
     player.pause();
     double silent = 0, breaks = 0, longestBreak = 0, losses = 0, toHeard = 0, heardMin = 1e9;
     const double from = double(state.range(0)) / 1000;

@@ -288,16 +288,27 @@ void Player::tick() {
         firstOwed_ = false;
         present(std::move(f->picture), f->time, f->exact, now);
     }
+    // The sound (or the clock) has reached the end before reading queued it, as reading may be deep in a
+    // picture of footage far heavier than the machine: the play stops there, with the picture at the end
+    // read if it is not the one up.
+    if (direction > 0 ? now >= item_->duration() - detail::PlayerRenderer::endSlack
+                      : now <= detail::PlayerRenderer::endSlack) {
+        const double end = direction > 0 ? item_->duration() : 0;
+        const double last =
+            direction > 0 ? frameStart(std::max(0.0, end - item_->frameDuration().toSeconds() / 2)) : 0;
+        finish(end, !(frameExact_ && !frame_.picture.isNull() && frame_.time == last));
+        return;
+    }
     if (Clock::now() - lastTimeSignal_ >= kTimeSignalInterval) {
         lastTimeSignal_ = Clock::now();
         emit timeChanged(now);
     }
 }
 
-void Player::finish(double at) {
+void Player::finish(double at, bool readsPicture) {
     time_ = clamped(at);
     rate_ = 0;
-    restart(Reading::nothing);
+    restart(readsPicture ? Reading::picture : Reading::nothing);
     setStatus(Status::paused);
     emit timeChanged(time_);
 }

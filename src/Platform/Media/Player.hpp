@@ -135,7 +135,8 @@ class Player : public QObject {
     void fileOpened(std::uint64_t opening, std::shared_ptr<const PlayerItem> item);
     void tick();
     void wake();
-    void finish(double at);
+    // Stopped at `at` by the end of a play; `readsPicture`: the picture there is read.
+    void finish(double at, bool readsPicture = false);
     void present(PixelBuffer picture, double time, bool exact = true,
                  double clock = std::numeric_limits<double>::quiet_NaN());
     void setStatus(Status status);

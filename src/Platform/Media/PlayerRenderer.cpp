@@ -12,6 +12,9 @@
 #include <string>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -43,32 +46,37 @@ constexpr auto kGiveBackAfter = std::chrono::seconds(10);
 // read, as a late one goes up after the picture on screen has stood still a moment.
 constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 
-// The end of an item counts as reached this close to it.
-constexpr double kEndSlack = 0.002;
 // A picture on screen for less than this when reverse play starts is passed over.
 constexpr double kReverseSlack = 0.0001;
 
 // A picture composed (or converted) on a thread of its own, beside the decoding of the next. Let go before
-// it is done, it ends on its own and its thread is joined in the background: a new request, or the end of
-// the player, waits for no picture of the old one.
+// it is done, it ends on its own at the lowest priority and its thread is joined in the background: a new
+// request, or the end of the player, waits for no picture of the old one, nor shares the machine with it.
 class Composing {
   public:
     Composing() = default;
     // A failure to compose shows black, of `size`, rather than stopping playback.
-    Composing(std::function<PixelBuffer()> finish, Size size) {
+    Composing(std::function<PixelBuffer()> finish, Size size) : running_(std::make_shared<Running>()) {
         std::promise<PixelBuffer> promise;
         future_ = promise.get_future();
-        thread_ = std::thread([promise = std::move(promise), finish = std::move(finish), size]() mutable {
-            try {
-                try {
-                    promise.set_value(finish());
-                } catch (const std::exception&) {
-                    promise.set_value(blackPicture(int(size.width), int(size.height)));
+        thread_ = std::thread(
+            [promise = std::move(promise), finish = std::move(finish), size, running = running_]() mutable {
+                {
+                    std::lock_guard lock(running->mutex);
+                    running->thread = gettid();
                 }
-            } catch (...) {
-                promise.set_exception(std::current_exception());
-            }
-        });
+                try {
+                    try {
+                        promise.set_value(finish());
+                    } catch (const std::exception&) {
+                        promise.set_value(blackPicture(int(size.width), int(size.height)));
+                    }
+                } catch (...) {
+                    promise.set_exception(std::current_exception());
+                }
+                std::lock_guard lock(running->mutex);
+                running->done = true;
+            });
     }
     explicit Composing(PixelBuffer picture) {
         std::promise<PixelBuffer> promise;
@@ -80,6 +88,7 @@ class Composing {
         letGo();
         future_ = std::move(other.future_);
         thread_ = std::move(other.thread_);
+        running_ = std::move(other.running_);
         return *this;
     }
     ~Composing() { letGo(); }
@@ -96,13 +105,24 @@ class Composing {
 
   private:
     void letGo() {
-        if (thread_.joinable())
-            finishInBackground(
-                [thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
+        if (!thread_.joinable()) return;
+        {
+            // Not once it is done: its id may be another thread's by then.
+            std::lock_guard lock(running_->mutex);
+            if (running_->thread > 0 && !running_->done)
+                setpriority(PRIO_PROCESS, id_t(running_->thread), 19);
+        }
+        finishInBackground([thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
     }
 
+    struct Running {
+        std::mutex mutex;
+        pid_t thread = 0;
+        bool done = false;
+    };
     std::future<PixelBuffer> future_;
     std::thread thread_;
+    std::shared_ptr<Running> running_;
 };
 
 // Gives the pages of the heap's free blocks back to the system.
@@ -209,13 +229,16 @@ void PlayerRenderer::Impl::render() {
     const auto pictureTime = [&](double seconds) {
         return frames > 0 ? std::min(Time::seconds(seconds), frameTime(frames - 1)) : Time::seconds(seconds);
     };
-    // Reads one picture now; a failure shows black rather than stopping playback.
+    // Reads one picture now; a failure shows black rather than stopping playback. One given up for a
+    // newer request is none.
     const auto readNow = [&](const Time& t, const Time& before, const Time& after,
                              bool& exact) -> PixelBuffer {
         try {
             Prepared p = source->prepare(t, before, after);
             exact = p.exact;
             return p.finish();
+        } catch (const ReadingSuperseded&) {
+            return {};
         } catch (const std::exception&) {
             exact = true;
             return source->black();
@@ -287,6 +310,12 @@ void PlayerRenderer::Impl::render() {
                 } catch (const std::exception&) {
                     source.reset(); // an unreadable picture stream: the item plays without picture
                 }
+                // What it reads ahead is waited for only while nothing newer is asked.
+                if (source)
+                    source->abandonWhen([this, &handled] {
+                        std::lock_guard guard(mutex);
+                        return stopping || current.generation != handled;
+                    });
                 if (!source) {
                     budget.released = true;
                     budget.held = 0;
@@ -335,7 +364,7 @@ void PlayerRenderer::Impl::render() {
                 refine = false;
                 f.picture = readNow(pictureTime(r.time), Time::zero(), Time::zero(), exact);
             }
-            push(std::move(f), r);
+            if (!f.picture.isNull()) push(std::move(f), r);
             continue;
         }
 
@@ -588,9 +617,9 @@ std::optional<QueuedFrame> PlayerRenderer::takeDue(std::uint64_t generation, std
                 dues[i] = q[i].due;
             choice = choosePicture(dues, *now, direction, frame, stillFor, first);
         }
-        // The end is due a little early: a sound clock can fall short of it by a few samples.
-        const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + kEndSlack
-                                                                  : q[pictures].due >= *now - kEndSlack));
+        // The end is due a little early.
+        const bool endDue = endQueued && (!now || (direction >= 0 ? q[pictures].due <= *now + endSlack
+                                                                  : q[pictures].due >= *now - endSlack));
         // At the end a late picture waits no longer.
         if (!choice.shows && endDue && choice.passed + 1 == pictures) ++choice.passed;
         for (std::size_t i = 0; i < choice.passed; ++i)

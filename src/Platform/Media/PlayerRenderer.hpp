@@ -66,6 +66,9 @@ class PlayerRenderer {
   public:
     static constexpr std::size_t queueCapacity = 8;
     static constexpr std::size_t defaultPictureBudget = std::size_t(512) << 20;
+    // The end of an item counts as reached this close to it: a sound clock can fall short of it by a few
+    // samples.
+    static constexpr double endSlack = 0.002;
 
     // `wake` is called from the reading threads when a picture is queued while no one polls (at most
     // once until `takeDue` or `ready` runs); `opened` from the reading thread with each file opened for

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <map>
 #include <mutex>
@@ -52,19 +53,26 @@ class WarmSource {
             shared->seconds = std::chrono::duration<double>(Clock::now() - started).count();
             if (!shared->cancelled) shared->decoder = std::move(decoder);
             shared->done = true;
+            shared->finished.notify_all();
         });
     }
 
     ~WarmSource() {
         if (!thread_.joinable()) return;
+        cancel();
+        finishInBackground([thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
+    }
+
+    // What it does from now on is not wanted: it stops where it can, below everything else.
+    void cancel() {
         std::string name;
         {
             std::lock_guard lock(shared_->mutex);
+            if (shared_->cancelled || shared_->done) return;
             shared_->cancelled = true;
             name = shared_->name;
         }
         if (!name.empty()) lowerThreadsNamed(name);
-        finishInBackground([thread = std::make_shared<std::thread>(std::move(thread_))] { thread->join(); });
     }
 
     WarmSource(const WarmSource&) = delete;
@@ -75,9 +83,17 @@ class WarmSource {
         return shared_->done;
     }
 
-    // Waits for it; the decoder, none when it could not be opened, and what opening and decoding took
-    // (wall seconds).
-    std::unique_ptr<SourceDecoder> take(double& seconds) {
+    // Waits for it, until `superseded` tells (asked every few milliseconds) that it is not wanted any
+    // more, which throws `ReadingSuperseded`; the decoder, none when it could not be opened, and what
+    // opening and decoding took (wall seconds).
+    std::unique_ptr<SourceDecoder> take(double& seconds, const std::function<bool()>& superseded) {
+        {
+            std::unique_lock lock(shared_->mutex);
+            while (!shared_->done) {
+                if (superseded()) throw ReadingSuperseded();
+                shared_->finished.wait_for(lock, std::chrono::milliseconds(5));
+            }
+        }
         if (thread_.joinable()) thread_.join();
         std::lock_guard lock(shared_->mutex);
         seconds = shared_->seconds;
@@ -87,6 +103,7 @@ class WarmSource {
   private:
     struct Shared {
         mutable std::mutex mutex;
+        std::condition_variable finished;
         std::atomic<bool> cancelled{false};
         std::string name; // of its thread and its codec's
         bool done = false;
@@ -193,7 +210,7 @@ class CompositionSource : public FrameSource {
                 continue;
             }
             double seconds = 0;
-            if (auto decoder = it->second->take(seconds)) {
+            if (auto decoder = it->second->take(seconds, [this] { return superseded(); })) {
                 opening_[it->first] = seconds;
                 decoder->setCatchingUp(catchingUp_);
                 decoder->setDirection(direction_);
@@ -337,6 +354,11 @@ class CompositionSource : public FrameSource {
         }
     }
 
+    void stopWarming() override {
+        for (auto& [source, warming] : warming_)
+            warming->cancel();
+    }
+
     double openingCost(const Time& t) const override {
         double cost = 0;
         for (const auto& [source, seconds] : opening_)
@@ -401,6 +423,9 @@ std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<
             made = std::make_unique<CompositionSource>(item, before.get(), budget);
         } else {
             if (before) budget.released = true;
+            // Before the file opens, so that nothing read ahead for the item before shares the machine
+            // with its first picture.
+            letGo(std::move(before));
             if (item.videoTrack()) made = std::make_unique<FileSource>(item, budget);
         }
     } catch (...) {
@@ -412,9 +437,11 @@ std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<
 }
 
 void letGo(std::unique_ptr<FrameSource> source) {
-    if (source)
-        finishInBackground(
-            [source = std::shared_ptr<FrameSource>(std::move(source))]() mutable { source.reset(); });
+    if (!source) return;
+    source->stopWarming();
+    source->abandonWhen(nullptr); // what it was read for may go before it does
+    finishInBackground(
+        [source = std::shared_ptr<FrameSource>(std::move(source))]() mutable { source.reset(); });
 }
 
 PixelBuffer blackPicture(int width, int height) {

@@ -4,6 +4,7 @@
 // media layer's interface.
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -18,6 +19,12 @@ namespace osterveil::media::detail {
 inline constexpr std::size_t composingPictures = 3;
 
 PixelBuffer blackPicture(int width, int height);
+
+// Thrown by a source that gave up waiting for what it reads ahead because reading was given something
+// else to do: the picture it was reading is not wanted any more.
+struct ReadingSuperseded : std::exception {
+    const char* what() const noexcept override { return "reading superseded"; }
+};
 
 // What reading one picture needs: the decoding is done on the reading thread; `finish` (composing or
 // converting) may run elsewhere.
@@ -40,9 +47,20 @@ class FrameSource : public StretchMap {
     PixelBuffer black() const { return blackPicture(int(pictureSize().width), int(pictureSize().height)); }
     // Decodes the picture at `t`, the first of a stretch to come, so that reading finds it ready there.
     virtual void warm(const Time&) {}
+    // Whatever of that is under way stops at once, below everything else, and ends on its own.
+    virtual void stopWarming() {}
+    // Reading that waits for what was read ahead gives it up, throwing `ReadingSuperseded`, once this
+    // tells that it is not wanted any more (asked from time to time while it waits).
+    void abandonWhen(std::function<bool()> superseded) { superseded_ = std::move(superseded); }
     // What reading ahead the first picture of the stretch of `t` took, when it was (wall seconds; else 0):
     // about what a jump to a key frame takes there.
     virtual double openingCost(const Time&) const { return 0; }
+
+  protected:
+    bool superseded() const { return superseded_ && superseded_(); }
+
+  private:
+    std::function<bool()> superseded_;
 };
 
 // The source of `item`'s picture, none when it has none; a composition's takes over `before`'s decoders
@@ -50,7 +68,8 @@ class FrameSource : public StretchMap {
 std::unique_ptr<FrameSource> makeSource(const PlayerItem& item, std::unique_ptr<FrameSource> before,
                                         PictureBudget& budget);
 // Closes a source that is done with in the background: its decoders of large pictures take a while to
-// close, and a new item, or the end of a player, waits for none of it. It touches nothing but its own.
+// close, and a new item, or the end of a player, waits for none of it, nor shares the machine with what
+// it reads ahead, which stops at once. It touches nothing but its own.
 void letGo(std::unique_ptr<FrameSource> source);
 
 } // namespace osterveil::media::detail
