@@ -93,10 +93,12 @@ void EditorModel::deliverChanges() {
     if (parts & Part::building) emit buildingChanged();
     if (parts & (Part::project | Part::timelineView | Part::transport | Part::pictures | Part::window))
         emit changed();
-    if (std::exchange(auxiliaryDue_, false))
+    // Due until the requests are made: a change that comes before then is served by the same turn.
+    if (auxiliaryDue_)
         QMetaObject::invokeMethod(
             this,
             [this] {
+                if (!std::exchange(auxiliaryDue_, false)) return;
                 loadAuxiliary();
                 watchMediaFiles();
             },

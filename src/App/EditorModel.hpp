@@ -644,7 +644,8 @@ class EditorModel : public QObject {
     // The running Premiere XML import's progress, and the timer that shows it.
     std::shared_ptr<ImportProgress> importProgress_;
     QTimer* importTimer_ = nullptr;
-    // The pictures of new media and the watch on their files are due once the views have the change.
+    // The pictures of new media and the watch on their files are due once the views have the change,
+    // until they are asked for.
     bool auxiliaryDue_ = false;
     // The watch on the media files, and the media list and project file its paths were worked out from.
     MediaFileWatch* mediaWatch_ = nullptr;

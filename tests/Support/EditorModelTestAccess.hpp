@@ -27,6 +27,10 @@ struct EditorModelTestAccess {
     }
     void setOfflineIDs(UuidSet ids) { model.setOfflineIDs(std::move(ids)); }
     void setStatus(QString text) { model.setStatus(std::move(text)); }
+    // No picture or outline of media is being asked for, nor due to be: every answer has come back.
+    bool picturesSettled() const {
+        return !model.auxiliaryDue_ && model.thumbInFlight_.empty() && model.waveInFlight_.empty();
+    }
 
     // The wait for changed media files to settle runs on a clock that stands still from this call on,
     // and that the test moves itself (`passMediaTime`, `settleMedia`). The files are watched from the
