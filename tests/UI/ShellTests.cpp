@@ -182,7 +182,8 @@ QPointer<QProgressDialog> openingPanel() {
     (void)QTest::qWaitFor(
         [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* panel = qobject_cast<QProgressDialog*>(w); panel && panel->isVisible()) shown = panel;
+                if (auto* panel = qobject_cast<QProgressDialog*>(w); panel && panel->isVisible())
+                    shown = panel;
             return !shown.isNull();
         },
         20000);
@@ -1389,7 +1390,8 @@ TEST_F(Shell, TheProcessEndsOnceItsLastWindowHasClosedWithoutWaitingForWorkNobod
 // workers keep every core busy; the threads it starts are those workers, and keep the usual turns.
 TEST_F(Shell, TheWindowsThreadTakesShortTurnsAndTheThreadsItStartsTheUsualOnes) {
     const std::chrono::nanoseconds usual = turnLength();
-    if (usual == std::chrono::nanoseconds::zero()) GTEST_SKIP() << "this kernel does not tell a thread's turn";
+    if (usual == std::chrono::nanoseconds::zero())
+        GTEST_SKIP() << "this kernel does not tell a thread's turn";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -1488,6 +1490,9 @@ TEST_F(Shell, AnEditOfAClipRedrawsTheTimelineAndNotTheProjectBin) {
                    (!m.hasAudio || w.model().waveforms().contains(m.id));
         },
         20000));
+    // Every build of the preview over, so what it publishes comes before the count starts.
+    const auto built = [&] { return !w.model().rebuilds().isPending() && !w.model().isBuilding(); };
+    ASSERT_TRUE(QTest::qWaitFor(built, 20000));
     bin->viewport()->update();
     ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[bin->viewport()] > 0; }, 20000));
     settle();
@@ -1496,6 +1501,8 @@ TEST_F(Shell, AnEditOfAClipRedrawsTheTimelineAndNotTheProjectBin) {
         project.sequence.updateClip(clip, [](TimelineClip& c) { c.opacity.value = 0.5; });
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return paints.counts[timeline] > 0; }, 20000));
+    // The edit's own build too: nothing it brings is the bin's.
+    ASSERT_TRUE(QTest::qWaitFor(built, 20000));
     settle();
     EXPECT_EQ(paints.counts[bin->viewport()], 0);
 
