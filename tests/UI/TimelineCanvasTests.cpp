@@ -4,11 +4,15 @@
 #include <QDir>
 #include <QLinearGradient>
 #include <QNativeGestureEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPointingDevice>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QWheelEvent>
+#include <functional>
 #include <cmath>
 
 #include "UI/Common/Theme.hpp"
@@ -345,4 +349,68 @@ TEST(TimelineScrollView, SizesTheCanvasZoomsAboutThePointerAndFollowsThePlayhead
     state.time += 1;
     view.present(state, TimelineBridge::inert());
     EXPECT_EQ(view.origin().x(), visible - 50 - 80); // still between the margins
+}
+
+// After an edit of a few clips only those clips are drawn again, and what the window shows then is
+// what a fresh drawing of the whole view shows; a change of anything else draws the whole view.
+TEST(TimelineScrollView, AnEditedClipIsDrawnAgainAloneAndTheWindowShowsAFreshDrawing) {
+    Fixture f;
+    TimelineScrollView view;
+    view.resize(1500, 400);
+    view.present(f.state, TimelineBridge::inert());
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+
+    struct Painted : QObject {
+        QRegion region;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) region += static_cast<QPaintEvent*>(e)->region();
+            return false;
+        }
+    } painted;
+    QWidget* canvas = view.canvas();
+    canvas->installEventFilter(&painted);
+    QTest::qWait(50);
+
+    TimelineDrawState state = f.state;
+    // Display lanes: 0 V3, 1 V2, 2 V1, 3 A1, 4 A2, 5 A3; each change writes only what it changes.
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool alone;
+    };
+    const std::vector<Step> steps = {
+        {"a clip disabled", [&] { state.tracks[2].clips.mut(0).isEnabled = false; }, true},
+        {"a clip renamed", [&] { state.tracks[1].clips.mut(1).name = "Titles"; }, true},
+        {"a clip moved along its lane", [&] { state.tracks[2].clips.mut(2).start = 14.5; }, true},
+        {"a clip's head trimmed", [&] { state.tracks[3].clips.mut(1).start = 6.2; }, true},
+        {"a clip's tail trimmed short of its label", [&] { state.tracks[3].clips.mut(1).duration = 0.5; }, true},
+        {"a clip renamed past its end", [&] { state.tracks[3].clips.mut(1).name = "Interview.mxf"; }, true},
+        {"a clip given a longer name than any on its lane",
+         [&] { state.tracks[0].clips.mut(1).name = "Nested Sequence 1, the long version"; }, false},
+        {"a clip added", [&] { state.tracks[5].clips.push_back(clipAt(3, 2, "Added.wav")); }, false},
+        {"the selection", [&] { state.selected = {state.tracks[1].clips[0].id}; }, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        painted.region = {};
+        view.present(state, TimelineBridge::inert());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !painted.region.isEmpty(); }, 5000));
+        const QRect drawn = painted.region.boundingRect();
+        if (step.alone) {
+            EXPECT_LT(drawn.width() * drawn.height(), canvas->width() * canvas->height() / 4) << drawn.width();
+            EXPECT_LE(drawn.height(), int(G::laneHeight));
+        } else {
+            EXPECT_EQ(drawn, canvas->rect());
+        }
+        const QImage shown = view.screen()->grabWindow(view.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage fresh = render(view);
+        ASSERT_EQ(shown.size(), fresh.size());
+        if (shown != fresh) {
+            save(shown, "timeline-edit-shown.png");
+            save(fresh, "timeline-edit-fresh.png");
+        }
+        EXPECT_TRUE(shown == fresh);
+    }
 }

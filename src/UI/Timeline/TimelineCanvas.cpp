@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "Model/Timecode.hpp"
 #include "UI/Common/Theme.hpp"
@@ -136,19 +137,71 @@ const TimelineBridge& TimelineDocumentView::bridge() const {
     return host_ ? host_->bridge() : none;
 }
 
-void TimelineDocumentView::setState(TimelineDrawState state, bool sameProject) {
+QRegion TimelineDocumentView::setState(TimelineDrawState state, bool sameProject) {
     if (sameProject) {
         state.tracks = std::move(state_.tracks);
         state.mediaKinds = std::move(state_.mediaKinds);
         state.mediaDurations = std::move(state_.mediaDurations);
     }
-    state_ = std::move(state);
+    TimelineDrawState was = std::exchange(state_, std::move(state));
     std::erase_if(scaledThumbnails_, [&](const auto& entry) {
         const auto image = state_.thumbnails.find(entry.first);
         return image == state_.thumbnails.end() || image->second.cacheKey() != entry.second.source;
     });
+    const QRegion whole(rect());
+    if (sameProject) return whole;
     // Sorting every lane is the longest part of a change on a long sequence.
-    if (!sameProject) indexTracks();
+    std::vector<TrackIndex> wasIndex = std::move(index_);
+    indexTracks();
+    const std::optional<QRegion> changed = changedClipsArea(was, wasIndex);
+    return changed ? changed->translated(-origin_.toPoint()) & whole : whole;
+}
+
+std::optional<QRegion> TimelineDocumentView::changedClipsArea(TimelineDrawState& was,
+                                                              const std::vector<TrackIndex>& wasIndex) {
+    // More than this and the whole view is drawn again: as quick, and far simpler a region.
+    constexpr int mostClips = 32;
+    const std::size_t lanes = state_.tracks.size();
+    if (was.tracks.size() != lanes || wasIndex.size() != lanes) return std::nullopt;
+    // Everything but the tracks alike, compared as one so that a field added later is never left out.
+    std::vector<Track> wasTracks = std::exchange(was.tracks, {});
+    std::vector<Track> tracks = std::exchange(state_.tracks, {});
+    const bool restAlike = was == state_;
+    was.tracks = std::move(wasTracks);
+    state_.tracks = std::move(tracks);
+    if (!restAlike) return std::nullopt;
+
+    QRegion area;
+    int changed = 0;
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+        const Track& a = was.tracks[lane];
+        const Track& b = state_.tracks[lane];
+        Track aAlone = a, bAlone = b;
+        aAlone.clips = {};
+        bAlone.clips = {};
+        if (aAlone != bAlone) return std::nullopt;
+        if (a.clips.sharesStorageWith(b.clips)) continue;
+        // A label reaches as far as the lane's longest name allows: a longer one moves every label's.
+        if (a.clips.size() != b.clips.size() || wasIndex[lane].labelReach != index_[lane].labelReach)
+            return std::nullopt;
+        const int l = static_cast<int>(lane);
+        for (std::size_t i = 0; i < b.clips.size(); ++i) {
+            if (a.clips.sharesElementWith(b.clips, i) || a.clips[i] == b.clips[i]) continue;
+            if (a.clips[i].id != b.clips[i].id || ++changed > mostClips) return std::nullopt;
+            const QRectF drawn = clipDrawingArea(a.clips[i], l, wasIndex[lane]) |
+                                 clipDrawingArea(b.clips[i], l, index_[lane]);
+            // A clip at a time beyond what a region can hold is left to the whole view's repaint.
+            if (!(std::abs(drawn.left()) < 1e9 && std::abs(drawn.right()) < 1e9)) return std::nullopt;
+            area += drawn.toAlignedRect();
+        }
+    }
+    return area;
+}
+
+QRectF TimelineDocumentView::clipDrawingArea(const TimelineClip& clip, int lane, const TrackIndex& index) const {
+    const QRectF frame = G::clipFrame(clip, lane, state_.pixelsPerSecond);
+    const double right = std::max(frame.right(), frame.left() + index.labelReach);
+    return {QPointF(frame.left() - overhang, frame.top()), QPointF(right + overhang, frame.bottom())};
 }
 
 void TimelineDocumentView::setMarquee(std::optional<QRectF> rect) {

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPointer>
+#include <QRegion>
 #include <QStaticText>
 #include <QWidget>
 #include <optional>
@@ -51,9 +52,10 @@ class TimelineDocumentView : public QWidget {
     ~TimelineDocumentView() override;
 
     const TimelineDrawState& state() const { return state_; }
-    // Replaces the whole snapshot; the scroll host asks for the repaint. With `sameProject`, `state` is
-    // a `viewOf`, and the tracks, the media and their index stay as they are.
-    void setState(TimelineDrawState state, bool sameProject = false);
+    // Replaces the whole snapshot and returns the part of the widget it draws otherwise, for the scroll
+    // host to repaint. With `sameProject`, `state` is a `viewOf`, and the tracks, the media and their
+    // index stay as they are.
+    QRegion setState(TimelineDrawState state, bool sameProject = false);
 
     // The rubber band of a marquee selection, in canvas points; none at rest.
     const std::optional<QRectF>& marquee() const { return marquee_; }
@@ -135,6 +137,12 @@ class TimelineDocumentView : public QWidget {
         double labelReach = 0;
     };
     void indexTracks();
+    // The canvas area where the clips of `was` and of the state now are drawn differently, when they
+    // are all that differ and only a few of them changed in place (an edit of a clip): drawing the rest
+    // again is most of a change's time on a long sequence. None otherwise.
+    std::optional<QRegion> changedClipsArea(TimelineDrawState& was, const std::vector<TrackIndex>& wasIndex);
+    // Where `clip` on `lane` draws: its frame, the dissolve dot left of it and the label right of it.
+    QRectF clipDrawingArea(const TimelineClip& clip, int lane, const TrackIndex& index) const;
 
     void drawLanes(QPainter& p, const QRectF& exposed);
     void drawWorkArea(QPainter& p, const QRectF& exposed);

@@ -44,6 +44,8 @@ struct TimelineDrawState {
     bool isPlaying = false;
     std::vector<SequenceMarker> markers;
 
+    bool operator==(const TimelineDrawState&) const = default;
+
     // The snapshot of the editor as it is now.
     static TimelineDrawState of(const EditorModel& model);
     // The same without the tracks and the media, left empty: for a change that left the project as it

@@ -51,9 +51,11 @@ void TimelineScrollView::setOrigin(QPointF origin) {
 void TimelineScrollView::present(TimelineDrawState state, TimelineBridge bridge, bool sameProject) {
     bridge_ = std::move(bridge);
     const double oldZoom = canvas_->state().pixelsPerSecond;
-    canvas_->setState(std::move(state), sameProject);
+    const QSizeF oldSize = canvas_->canvasSize();
+    QRegion changed = canvas_->setState(std::move(state), sameProject);
     const TimelineDrawState& now = canvas_->state();
     layoutCanvas();
+    if (canvas_->canvasSize() != oldSize) changed = canvas_->rect();
 
     // A change made elsewhere (the zoom controls, a key) has no pending origin and leaves the scroll
     // position alone; one that changed by too little keeps the origin for a later update.
@@ -67,7 +69,7 @@ void TimelineScrollView::present(TimelineDrawState state, TimelineBridge bridge,
         if (const auto left = G::followPlayhead(now.time, now.pixelsPerSecond, at.x(), viewport()->width()))
             setOrigin({*left, at.y()});
     }
-    canvas_->update();
+    canvas_->update(changed);
 }
 
 void TimelineScrollView::layoutCanvas() {
