@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <sched.h>
 
 #include "Project.hpp"
 
@@ -846,10 +847,18 @@ private:
 // busy machine, whose scheduler runs a new thread before one that wakes: tens of milliseconds of a
 // window that does not answer.
 class Helpers {
+    static std::size_t processors() {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+        return std::max(1u, std::thread::hardware_concurrency());
+    }
+
   public:
     static Helpers& shared() {
-        // Never destroyed: a process may end while they work.
-        static Helpers* helpers = new Helpers(std::max(1u, std::thread::hardware_concurrency()) - 1);
+        // Never destroyed: a process may end while they work. As many as the process's processors
+        // (what `taskset` or a container leaves it), not the machine's: more would only crowd them.
+        static Helpers* helpers = new Helpers(processors() - 1);
         return *helpers;
     }
 
