@@ -2,6 +2,8 @@
 
 #include "App/WorkService.hpp"
 
+#include <QTimer>
+
 #include <stdexcept>
 #include <utility>
 
@@ -93,16 +95,15 @@ void EditorModel::deliverChanges() {
     if (parts & Part::building) emit buildingChanged();
     if (parts & (Part::project | Part::timelineView | Part::transport | Part::pictures | Part::window))
         emit changed();
-    // Due until the requests are made: a change that comes before then is served by the same turn.
+    // Due until the requests are made: a change that comes before then is served by the same turn. A
+    // turn of its own, after the views have drawn the change: posted, it would run in the same stretch
+    // of the event loop as the refresh and the paint, before any timer.
     if (auxiliaryDue_)
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!std::exchange(auxiliaryDue_, false)) return;
-                loadAuxiliary();
-                watchMediaFiles();
-            },
-            Qt::QueuedConnection);
+        QTimer::singleShot(0, this, [this] {
+            if (!std::exchange(auxiliaryDue_, false)) return;
+            loadAuxiliary();
+            watchMediaFiles();
+        });
 }
 
 } // namespace osterveil

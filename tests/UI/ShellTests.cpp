@@ -25,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <semaphore>
+#include <set>
 #include <stop_token>
 #include <sys/resource.h>
 #include <thread>
@@ -1292,6 +1293,73 @@ TEST_F(Shell, OpeningReadsOnAWorkerAndTheWindowFollowsMadeAPaneAtATime) {
     ASSERT_EQ(made.size(), madeAtOnce.size());
     for (qsizetype i = 0; i < made.size(); ++i)
         EXPECT_EQ(made[i], madeAtOnce[i]);
+}
+
+// A window on screen that takes another project (its sequence another) changes every pane: it draws
+// them a pane per turn of the event loop, not in the turn that delivers the change, and ends showing
+// what a fresh drawing of it shows. An edit of the project it shows is drawn in the turn it comes.
+TEST_F(Shell, AnotherProjectIsDrawnAPanePerTurnAndAnEditAtOnce) {
+    ProjectDocument& d = controller.newDocument();
+    EditorWindow& w = window(d);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    auto* bin = w.findChild<MediaBinView*>();
+    auto* timeline = w.findChild<TimelineDocumentView*>();
+    ASSERT_TRUE(bin && timeline);
+    struct Paints : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) painted.insert(watched);
+            return false;
+        }
+        std::set<QObject*> painted;
+    } paints;
+    bin->viewport()->installEventFilter(&paints);
+    timeline->installEventFilter(&paints);
+    // What is posted, and what that posts, with no timer's turn between: the change's announcement, the
+    // views following it, and the paint they ask for.
+    const auto postedOnly = [] {
+        for (int i = 0; i < 8; ++i)
+            QCoreApplication::sendPostedEvents();
+    };
+    const auto allDrawing = [&] {
+        for (QWidget* part : w.findChildren<QWidget*>())
+            if (!part->updatesEnabled()) return false;
+        return true;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(allDrawing, 20000));
+    settle();
+
+    Project other = ProjectDocument::newProject();
+    const MediaItem m = testsupport::fixtureMovieItem();
+    other.media.push_back(m);
+    TimelineClip c;
+    c.id = Uuid::make();
+    c.mediaID = m.id;
+    c.name = m.name;
+    c.duration = 2;
+    other.sequence.tracks.mut(0).clips.push_back(c);
+    paints.painted.clear();
+    d.setProject(other);
+    postedOnly();
+    EXPECT_FALSE(paints.painted.contains(timeline));
+    EXPECT_FALSE(paints.painted.contains(bin->viewport()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allDrawing() && paints.painted.size() == 2; }, 20000));
+    settle();
+    postedOnly();
+    const QImage shown = w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (shown != fresh) {
+        shown.save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/another-project-shown.png"));
+        fresh.save(QStringLiteral(OSTERVEIL_TEST_OUTPUT_DIR "/another-project-fresh.png"));
+    }
+    EXPECT_TRUE(shown == fresh);
+
+    paints.painted.clear();
+    w.model().edit("Opacity", [&](Project& project) {
+        project.sequence.updateClip(c.id, [](TimelineClip& clip) { clip.opacity.value = 0.5; });
+    });
+    postedOnly();
+    EXPECT_TRUE(paints.painted.contains(timeline));
 }
 
 // A quit that comes while an opened project's window is being made closes it as it is: the open ends

@@ -131,6 +131,14 @@ EditorWindow::~EditorWindow() {
 
 void EditorWindow::showInSteps(std::function<void()> whole) {
     // Drawn a pane per turn as well: the first paint of the whole window takes several steps' time.
+    std::deque<QPointer<QWidget>> held = holdPanes();
+    show();
+    raise();
+    activateWindow();
+    drawInTurns(std::move(held), std::move(whole));
+}
+
+std::deque<QPointer<QWidget>> EditorWindow::holdPanes() {
     std::deque<QPointer<QWidget>> held;
     for (const QPointer<QWidget>& pane : panes_) {
         if (pane && pane->updatesEnabled()) {
@@ -138,13 +146,14 @@ void EditorWindow::showInSteps(std::function<void()> whole) {
             held.push_back(pane);
         }
     }
-    show();
-    raise();
-    activateWindow();
+    return held;
+}
+
+void EditorWindow::drawInTurns(std::deque<QPointer<QWidget>> held, std::function<void()> whole) {
     inTurns(this, [held = std::move(held), whole = std::move(whole)]() mutable {
         // A pane let go paints in the next turn, before this one's next step.
         if (held.empty()) {
-            whole();
+            if (whole) whole();
             return false;
         }
         if (held.front()) held.front()->setUpdatesEnabled(true);
@@ -280,6 +289,17 @@ void EditorWindow::planSteps() {
         // The document hook: attach and projectDidChange now, and after every change of the document's
         // project or file from here on.
         model_->followDocument(document_);
+        // Another project taken by the window on screen (its sequence another) changes every pane:
+        // they are drawn a pane per turn, as when the window first shows, so that it keeps answering.
+        // Let go only after the panes have followed the change, which the model delivers in a turn
+        // queued before this one.
+        shownSequence_ = document_->project().sequence.id;
+        connect(document_, &ProjectDocument::projectChanged, this, [this] {
+            const Uuid sequence = document_->project().sequence.id;
+            if (std::exchange(shownSequence_, sequence) == sequence || !isVisible()) return;
+            QMetaObject::invokeMethod(
+                this, [this, held = holdPanes()] { drawInTurns(held, {}); }, Qt::QueuedConnection);
+        });
         refreshFromModel();
         refreshTime();
     });

@@ -107,6 +107,10 @@ class EditorWindow : public QMainWindow {
     void planSteps();
     // Adds the parts of `pane` to those drawn a turn apart.
     void drawnInParts(QWidget* pane);
+    // Stops the panes that draw now from drawing, and returns them; `drawInTurns` lets them go a pane
+    // per turn of the event loop, then calls `whole`, if any.
+    std::deque<QPointer<QWidget>> holdPanes();
+    void drawInTurns(std::deque<QPointer<QWidget>> held, std::function<void()> whole);
     void buildStep();
     void buildMenus();
     QWidget* buildStatusBar();
@@ -125,6 +129,8 @@ class EditorWindow : public QMainWindow {
     // The panes, the parts of the bin and the timeline, the status line and the menus, each drawn in a
     // turn of its own by `showInSteps`.
     std::vector<QPointer<QWidget>> panes_;
+    // The sequence of the project the panes show, to tell another project from an edit.
+    Uuid shownSequence_;
     // Turns left between the last step and `built`.
     int settlingTurns_ = 2;
     // Held here rather than as a child, so that it goes after the panes, not before them.
