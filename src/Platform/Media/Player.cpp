@@ -27,7 +27,7 @@ Player::Player(std::unique_ptr<audio::Output> output, QObject* parent)
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &Player::tick);
     renderer_ = std::make_unique<detail::PlayerRenderer>(
-        *output_,
+        output_,
         [this] {
             QMetaObject::invokeMethod(
                 this, [this] { wake(); }, Qt::QueuedConnection);

@@ -145,7 +145,8 @@ class Player : public QObject {
     double frameStart(double seconds) const;
     double clamped(double seconds) const;
 
-    std::unique_ptr<audio::Output> output_;
+    // Shared with the renderer's sound thread, which may end after the player.
+    std::shared_ptr<audio::Output> output_;
     std::unique_ptr<detail::PlayerRenderer> renderer_;
     QTimer timer_;
 

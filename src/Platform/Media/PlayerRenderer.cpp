@@ -135,7 +135,8 @@ void giveBackFreePages() {
 } // namespace
 
 struct PlayerRenderer::Impl {
-    audio::Output& output;
+    // Held by the sound thread as well, which may outlive the renderer while it waits on a file.
+    std::shared_ptr<audio::Output> output;
     std::function<void()> wake;
     Opened opened;
 
@@ -148,6 +149,7 @@ struct PlayerRenderer::Impl {
     std::uint64_t soundReady = 0; // the generation whose sound is queued (or needs none)
     bool soundPlays = false;      // and whether it has any
     bool stopping = false;
+    bool soundEnded = false;
     bool wakePending = false;
     std::atomic<double> clock{std::numeric_limits<double>::quiet_NaN()};
     std::atomic<std::int64_t> skipped{0};
@@ -158,8 +160,8 @@ struct PlayerRenderer::Impl {
     // The reading thread's name, which the threads it starts share.
     std::string readerName;
 
-    Impl(audio::Output& o, std::function<void()> w, Opened op)
-        : output(o), wake(std::move(w)), opened(std::move(op)) {}
+    Impl(std::shared_ptr<audio::Output> o, std::function<void()> w, Opened op)
+        : output(std::move(o)), wake(std::move(w)), opened(std::move(op)) {}
 
     // Under the lock.
     void wakeUp() {
@@ -500,7 +502,7 @@ void PlayerRenderer::Impl::render() {
 
 void PlayerRenderer::Impl::feedSound() {
     std::uint64_t handled = 0;
-    SoundFeed feed(output);
+    SoundFeed feed(*output);
     bool plays = false;
     for (;;) {
         PlayerRequest fresh;
@@ -532,8 +534,9 @@ void PlayerRenderer::Impl::feedSound() {
     }
 }
 
-PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened)
-    : impl_(std::make_shared<Impl>(output, std::move(wake), std::move(opened))) {
+PlayerRenderer::PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake,
+                               Opened opened)
+    : impl_(std::make_shared<Impl>(std::move(output), std::move(wake), std::move(opened))) {
     impl_->renderThread = std::thread([impl = impl_] {
         {
             std::lock_guard lock(impl->mutex);
@@ -541,7 +544,12 @@ PlayerRenderer::PlayerRenderer(audio::Output& output, std::function<void()> wake
         }
         impl->render();
     });
-    impl_->soundThread = std::thread([impl = impl_] { impl->feedSound(); });
+    impl_->soundThread = std::thread([impl = impl_] {
+        impl->feedSound();
+        std::lock_guard lock(impl->mutex);
+        impl->soundEnded = true;
+        impl->soundChanged.notify_all();
+    });
 }
 
 PlayerRenderer::~PlayerRenderer() {
@@ -555,10 +563,23 @@ PlayerRenderer::~PlayerRenderer() {
     }
     impl_->renderChanged.notify_all();
     impl_->soundChanged.notify_all();
-    // The sound thread feeds the output, which goes with the player. The reading thread may be decoding
-    // a picture that takes long (a key frame of 4K footage, a decoder opening): it ends on its own, with
-    // what it needs, below everything else, and is joined in the background.
-    impl_->soundThread.join();
+    // The sound thread ends at once, and the output goes with the player, unless it is opening a file
+    // that does not answer (a share whose server has gone): then the output is silenced and left to
+    // the thread, which is joined in the background. The reading thread may be decoding a picture that
+    // takes long (a key frame of 4K footage, a decoder opening): it ends on its own, with what it needs,
+    // below everything else, and is joined in the background.
+    bool soundEnded = false;
+    {
+        std::unique_lock lock(impl_->mutex);
+        soundEnded = impl_->soundChanged.wait_for(lock, soundEndWait, [&] { return impl_->soundEnded; });
+    }
+    if (soundEnded) {
+        impl_->soundThread.join();
+    } else {
+        impl_->output->stop();
+        finishInBackground(
+            [thread = std::make_shared<std::thread>(std::move(impl_->soundThread))] { thread->join(); });
+    }
     if (!reader.empty()) lowerThreadsNamed(reader);
     finishInBackground(
         [thread = std::make_shared<std::thread>(std::move(impl_->renderThread))] { thread->join(); });

@@ -2,6 +2,7 @@
 
 // The reading side of `Player`; not part of the media layer's interface.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -69,12 +70,14 @@ class PlayerRenderer {
     // The end of an item counts as reached this close to it: a sound clock can fall short of it by a few
     // samples.
     static constexpr double endSlack = 0.002;
+    // How long the renderer's end waits for the sound thread, which ends at once unless a file holds it.
+    static constexpr std::chrono::milliseconds soundEndWait{50};
 
     // `wake` is called from the reading threads when a picture is queued while no one polls (at most
     // once until `takeDue` or `ready` runs); `opened` from the reading thread with each file opened for
     // a request (none when it cannot be read).
     using Opened = std::function<void(std::uint64_t opening, std::shared_ptr<const PlayerItem> item)>;
-    PlayerRenderer(audio::Output& output, std::function<void()> wake, Opened opened);
+    PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake, Opened opened);
     ~PlayerRenderer();
     PlayerRenderer(const PlayerRenderer&) = delete;
     PlayerRenderer& operator=(const PlayerRenderer&) = delete;

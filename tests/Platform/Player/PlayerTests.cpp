@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <thread>
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
@@ -710,6 +712,49 @@ TEST(Player, ANewItemWaitsForNothingTheOneBeforeReadsAhead) {
     player.setItem(file);
     EXPECT_TRUE(waitUntil([&] { return shownIndex(player) == 0; }, 30000));
     EXPECT_FALSE(share.lookedInByAnswered());
+}
+
+// A player whose sound is being read from a share that does not answer goes at once when it is
+// destroyed (as its window closes): its sound thread is left waiting in the share, silent, and joined
+// later, not waited for.
+TEST(Player, DestroyingAPlayerWhoseSoundWaitsOnAShareLeavesItWaiting) {
+    const auto folder = MediaFixtures::shared().scratch("unanswered-sound");
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(MediaFixtures::shared().path(testsupport::Fixture::wavAudio),
+                               folder / "sound.wav", std::filesystem::copy_options::overwrite_existing);
+    const auto item = PlayerItem::file(folder / "sound.wav");
+    ASSERT_TRUE(item->hasAudio());
+    std::optional<testsupport::HungShare> share(std::in_place, folder, pid_t(gettid()));
+    if (!share->mounted()) GTEST_SKIP() << "mounting a file system needs root and /dev/fuse";
+    auto player = std::make_unique<Player>(audio::Output::createNull());
+    player->setItem(item);
+    player->play();
+    // Its sound thread (a sound-only item has no pictures to read).
+    ASSERT_TRUE(waitUntil([&] { return !share->waiting().empty(); }, 20000));
+
+    // Should the end wait for the sound thread, the share is cut off a while later: the test fails
+    // rather than hangs.
+    std::mutex m;
+    std::condition_variable destroyed;
+    bool done = false, cutOff = false;
+    std::thread failsafe([&] {
+        std::unique_lock lock(m);
+        if (destroyed.wait_for(lock, std::chrono::seconds(20), [&] { return done; })) return;
+        cutOff = true;
+        share.reset();
+    });
+    player.reset();
+    {
+        std::lock_guard lock(m);
+        done = true;
+    }
+    destroyed.notify_all();
+    failsafe.join();
+    EXPECT_FALSE(cutOff) << "the player's end waited for its sound thread";
+    if (!cutOff) {
+        EXPECT_FALSE(share->waiting().empty());
+        EXPECT_FALSE(share->lookedInByAnswered());
+    }
 }
 
 // Forty 1 s clips on V1 cut in turn from eight copies of the counting movie (each a source of its own),
