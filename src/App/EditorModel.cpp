@@ -49,6 +49,18 @@ void EditorModel::projectDidChange() {
     markChanged(Part::project);
 }
 
+void EditorModel::lookAtMediaSoon() {
+    // Due until the requests are made: a change that comes before then is served by the same turn. A
+    // turn of its own, after the views have drawn any change: posted, it would run in the same stretch
+    // of the event loop as the refresh and the paint, before any timer.
+    auxiliaryDue_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!std::exchange(auxiliaryDue_, false)) return;
+        loadAuxiliary();
+        watchMediaFiles();
+    });
+}
+
 void EditorModel::followDocument(ProjectDocument* document) {
     disconnect(followProject_);
     disconnect(followFileURL_);
@@ -58,7 +70,14 @@ void EditorModel::followDocument(ProjectDocument* document) {
     };
     if (document) {
         followProject_ = connect(document, &ProjectDocument::projectChanged, this, hook);
-        followFileURL_ = connect(document, &ProjectDocument::fileURLChanged, this, hook);
+        // A new file name (a Save As) moves where media is looked for, not the project: the preview and
+        // the watch look again, and the views, with nothing new to draw, are left alone. On a long
+        // project their refresh would be the save's longest turn.
+        followFileURL_ = connect(document, &ProjectDocument::fileURLChanged, this, [this, document] {
+            attach(document);
+            scheduleRebuild(editRebuildDelay);
+            lookAtMediaSoon();
+        });
     }
     hook();
 }
@@ -95,15 +114,7 @@ void EditorModel::deliverChanges() {
     if (parts & Part::building) emit buildingChanged();
     if (parts & (Part::project | Part::timelineView | Part::transport | Part::pictures | Part::window))
         emit changed();
-    // Due until the requests are made: a change that comes before then is served by the same turn. A
-    // turn of its own, after the views have drawn the change: posted, it would run in the same stretch
-    // of the event loop as the refresh and the paint, before any timer.
-    if (auxiliaryDue_)
-        QTimer::singleShot(0, this, [this] {
-            if (!std::exchange(auxiliaryDue_, false)) return;
-            loadAuxiliary();
-            watchMediaFiles();
-        });
+    if (auxiliaryDue_) lookAtMediaSoon();
 }
 
 } // namespace osterveil

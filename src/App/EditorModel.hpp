@@ -80,7 +80,7 @@ class EditorModel : public QObject {
     // gesture is open).
     void projectDidChange();
     // The window's document hook: `attach` and `projectDidChange` now, and again after every change of
-    // the document's project or file URL.
+    // the document's project; after a change of its file URL, `attach` and a new look at the media.
     void followDocument(ProjectDocument* document);
 
     // The document's project; with none attached, a new default project, built afresh on every read.
@@ -312,6 +312,8 @@ class EditorModel : public QObject {
     QString statusLine(const Project& project) const;
     // Starts, once per item, the thumbnail and waveform of every media item that has neither yet.
     void loadAuxiliary();
+    // The media's pictures and the watch on its files, in a turn of their own after the views' refresh.
+    void lookAtMediaSoon();
 
     // What the preview and the pictures of media are made with. Each runs on a worker thread and
     // must be safe there; tests put stand-ins here. The pictures stop when the window closes.

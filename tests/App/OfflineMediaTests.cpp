@@ -297,6 +297,39 @@ TEST_F(OfflineMedia, AMediaFolderRenamedAwayOrBackIsSeenWhileAnotherFileIsWritte
     ASSERT_TRUE(seen(true)) << "the file of the folder put back is not watched";
 }
 
+// Saved into another folder, the project finds its media beside its new place and watches the file
+// there. The project itself has not changed, so the views are not drawn again: on a long project that
+// redraw is the save's longest turn.
+TEST_F(OfflineMedia, SavedIntoAnotherFolderTheProjectFindsAndWatchesItsMediaBesideItWithoutARedraw) {
+    fs::create_directories(root() / "here");
+    fs::create_directories(root() / "away" / "media");
+    const fs::path clip = movie("away/media/clip.mp4", 1);
+    const Uuid id = place(clip, 0);
+    start.media.mut(0).path = (root() / "gone" / "clip.mp4").string();
+    start.media.mut(0).relativePath = "media/clip.mp4";
+    open();
+    document.save(root() / "here" / "p.osterveil");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.offlineIDs().contains(id) && settled(); }, 20000));
+
+    EditorModel::Parts delivered;
+    QObject::connect(&model, &EditorModel::partsChanged, &model,
+                     [&](EditorModel::Parts parts) { delivered |= parts; });
+    document.save(root() / "away" / "p.osterveil");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.offlineIDs().contains(id) && settled(); }, 20000))
+        << "the media beside the project's new place was not found";
+    EXPECT_FALSE(delivered & EditorModel::Part::project) << "a new file name redrew the views";
+
+    EditorModelTestAccess access{model};
+    access.mediaWatchCaughtUp();
+    access.holdMediaSettle();
+    fs::remove(clip);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return waitsAs(access, QString::fromStdString(clip.string()), std::nullopt); }, 20000))
+        << "the file beside the project's new place is not watched";
+    access.settleMedia();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.offlineIDs().contains(id) && settled(); }, 20000));
+}
+
 // A network share mounted over a media folder whose server does not answer: the window goes on, and
 // only the watch waits on the share.
 TEST_F(OfflineMedia, AShareThatDoesNotAnswerMountedOverAMediaFolderHoldsNoWindow) {
