@@ -527,6 +527,40 @@ TEST(MediaTimingBuild, EveryContainerPlacesSoundBesideThePicturesByItsCodingAlon
     }
 }
 
+TEST(MediaTimingBuild, TransportStreamsAtNtscRatesLastTheirPicturesAndPlayEndToEnd) {
+    // A second of counting pictures at 59.94 fps in a transport stream: its 90 kHz clock rounds each
+    // picture's time, and the last one's length, by up to a tick. The item lasts its 60 pictures, and
+    // two clips of it end to end show every picture of each once.
+    for (const auto video : {ts::VideoCodec::h264, ts::VideoCodec::mpeg2}) {
+        const std::string name = video == ts::VideoCodec::h264 ? "ntsc60.ts" : "ntsc60-m2v.ts";
+        const fs::path source = MediaFixtures::shared().scratch(name);
+        ts::writeMovie(source, {.container = "mpegts",
+                                .video = video,
+                                .width = 160,
+                                .height = 90,
+                                .framesPerSecond = 60,
+                                .frames = 60,
+                                .audio = ts::AudioCodec::aac,
+                                .audioSeconds = 1.001,
+                                .countingFrames = true,
+                                .keyFrameInterval = 30,
+                                .ntsc = true});
+        const media::Time length = media::Asset::load(source)->duration();
+        EXPECT_EQ(length, media::Time(1001, 1000)) << name << ": " << length;
+        Doc doc;
+        doc.project.sequence.frameRate = FrameRate{60000, 1001};
+        const Uuid m = doc.media(source, MediaKind::video, length.toSeconds());
+        for (int k = 0; k < 2; ++k) {
+            doc.clip(0, m, k * length.toSeconds(), length.toSeconds());
+            doc.clip(3, m, k * length.toSeconds(), length.toSeconds());
+        }
+        std::vector<int> expected;
+        for (int k = 0; k < 120; ++k)
+            expected.push_back(k % 60);
+        EXPECT_EQ(exportCounted(doc, name + ".mp4"), expected) << name;
+    }
+}
+
 TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole) {
     // Four seconds of counting pictures followed, byte for byte, by half a second of another
     // recording whose times lie 2.5 s before the first one's end, or 30 s after it. A search for a

@@ -806,6 +806,7 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
 // not say.
 struct StreamFrames {
     Time picture;
+    Time tick; // one tick of its clock
     Time priming;
     Time padding;
     // How far the times of its packets may lie from its sound: up to a packet where a program stream
@@ -828,6 +829,7 @@ constexpr Coding knownCodings[] = {
 
 StreamFrames streamFrames(const AVStream& st) {
     StreamFrames f;
+    f.tick = ticksToTime(1, st.time_base);
     const AVCodecParameters& p = *st.codecpar;
     if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
         for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
@@ -913,9 +915,34 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
         }
         if (soundEnd && end && *soundEnd - *end > padding + std::max(rounding, timing)) end = soundEnd;
     }
-    for (AssetTrack& t : tracks) {
+    // Pictures on a frame grid end on it: a clock that rounds each time (a transport stream's 90 kHz for
+    // 1001/60000 s) leaves the last picture's end a tick or so off, which would make a frame more.
+    const auto onGrid = [&](Time t, const StreamFrames& f) {
+        if (!firstPicture || !t.isNumeric() || f.picture <= Time::zero()) return t;
+        const Time span = t - *firstPicture;
+        const __int128 scaled = __int128(span.value()) * f.picture.timescale();
+        const __int128 unit = __int128(span.timescale()) * f.picture.value();
+        const __int128 whole = (2 * scaled + unit) / (2 * unit);
+        if (whole <= 0 || whole * f.picture.value() > std::numeric_limits<std::int64_t>::max()) return t;
+        const Time grid =
+            *firstPicture + Time(std::int64_t(whole * f.picture.value()), f.picture.timescale());
+        const Time off = grid > t ? grid - t : t - grid;
+        const Time tolerance = std::min(
+            Time(2 * f.tick.value(), f.tick.timescale()),
+            Time::fraction(f.picture.value(), 8 * __int128(f.picture.timescale()), Time::modelTimescale));
+        return off <= tolerance ? grid : t;
+    };
+    if (firstPicture && end && end == picturesEnd)
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            if (tracks[i].mediaType == MediaType::video && tracks[i].timeRange.end() == *end) {
+                end = onGrid(*end, frames[i]);
+                break;
+            }
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        AssetTrack& t = tracks[i];
         t.timeOrigin = origin;
         Time trackEnd = t.timeRange.end();
+        if (t.mediaType == MediaType::video) trackEnd = onGrid(trackEnd, frames[i]);
         if (trackEnd.isNumeric() && end) trackEnd = std::min(trackEnd, *end);
         t.timeRange = TimeRange(Time::zero(), trackEnd.isNumeric() ? std::max(trackEnd - origin, Time::zero())
                                                                    : Time::indefinite());
