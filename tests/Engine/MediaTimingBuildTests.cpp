@@ -671,10 +671,12 @@ TEST(MediaTimingBuild, ATransportStreamWithOneDamagedTimeAtItsStartKeepsItsLengt
 TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
     // Three seconds of counting pictures at 25 fps with a click every ten pictures' time from the tenth, as
     // camcorders and broadcasters record them: H.264 and AAC in a transport stream, MPEG-2 and MP2 in one,
-    // and in a DVD's program stream. One PES header's time is rewritten: the first picture's 50,000 s later
-    // or an hour earlier, a middle one's 0.2 s, 1 s or 50,000 s later, or the first picture's and the first
-    // sound's both 50,000 s later. ffmpeg decodes every picture of each in order; the item keeps its
-    // length and exports every picture on its own frame, with its sound in time.
+    // and in a DVD's program stream. PES headers' times are rewritten: the first picture's 50,000 s later,
+    // an hour or 0.2 s earlier, a middle one's or three in a row 0.2 s, 1 s or 50,000 s later, the last
+    // one's 1 s or 50,000 s later or 0.2 s earlier, the first picture's and the first sound's both
+    // 50,000 s later, or every picture's but the first two and the last three to anything at all.
+    // ffmpeg decodes every picture of each in order; the item keeps its length and exports every
+    // picture on its own frame, with its sound in time.
     for (const Flavour c :
          {Flavour{"damaged-time.ts", "mpegts", ts::VideoCodec::h264, ts::AudioCodec::aac, 25, false, 25, 3},
           Flavour{"damaged-time-m2v.ts", "mpegts", ts::VideoCodec::mpeg2, ts::AudioCodec::mp2},
@@ -697,13 +699,30 @@ TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
         const auto asset = media::Asset::load(source);
         const int pictures = asset->tracks(media::MediaType::video).at(0)->streamIndex;
         std::optional<PesStart> firstPicture, middlePicture, firstSound;
+        std::vector<PesStart> everyPicture;
+        std::size_t middle = 0;
         for (const PesStart& s : pesStarts(source)) {
             std::optional<PesStart>& first = s.stream == pictures ? firstPicture : firstSound;
             if (!first) first = s;
-            if (s.stream == pictures && !middlePicture && s.seconds > firstPicture->seconds + 1.5)
+            if (s.stream == pictures && !middlePicture && s.seconds > firstPicture->seconds + 1.5) {
                 middlePicture = s;
+                middle = everyPicture.size();
+            }
+            if (s.stream == pictures) everyPicture.push_back(s);
         }
         ASSERT_TRUE(firstPicture && middlePicture && firstSound) << c.name;
+        const PesStart lastPicture = everyPicture.back();
+        // Runs where every picture is timed: in a program stream three would be most of its times.
+        const auto run = [&](double shift) {
+            std::vector<std::pair<PesStart, double>> shifts;
+            for (std::size_t k = middle; k < middle + 3 && everyPicture.size() > 20; ++k)
+                shifts.emplace_back(everyPicture.at(k), shift);
+            return shifts;
+        };
+        std::vector<std::pair<PesStart, double>> scrambled;
+        std::mt19937 random(83);
+        for (std::size_t k = 2; k + 3 < everyPicture.size(); ++k)
+            scrambled.emplace_back(everyPicture[k], double(random() % (std::uint64_t(1) << 32) * 2) / 90000);
         struct Damage {
             std::vector<std::pair<PesStart, double>> shifts;
             std::string what;
@@ -714,7 +733,16 @@ TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
               Damage{{{*middlePicture, 0.2}}, "middle picture +0.2 s"},
               Damage{{{*middlePicture, 1}}, "middle picture +1 s"},
               Damage{{{*middlePicture, 50000}}, "middle picture +50,000 s"},
+              Damage{run(0.2), "three middle pictures +0.2 s"},
+              Damage{run(1), "three middle pictures +1 s"},
+              Damage{run(50000), "three middle pictures +50,000 s"},
+              Damage{{{*firstPicture, -0.2}}, "first picture -0.2 s"},
+              Damage{{{lastPicture, 1}}, "last picture +1 s"},
+              Damage{{{lastPicture, 50000}}, "last picture +50,000 s"},
+              Damage{{{lastPicture, -0.2}}, "last picture -0.2 s"},
+              Damage{scrambled, "all but five pictures anywhere"},
               Damage{{{*firstPicture, 50000}, {*firstSound, 50000}}, "first picture and sound"}}) {
+            if (d.shifts.empty()) continue;
             const std::string what = std::string(c.name) + ", " + d.what;
             const fs::path damaged = MediaFixtures::shared().scratch(c.name);
             fs::copy_file(source, damaged, fs::copy_options::overwrite_existing);

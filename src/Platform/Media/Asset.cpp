@@ -21,6 +21,7 @@ extern "C" {
 
 #include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
+#include "Platform/Media/PictureTimes.hpp"
 
 namespace osterveil::media {
 
@@ -316,6 +317,7 @@ struct StreamEnd {
     bool timed = false;     // a packet read after the first had a time of its own, not one counted on
     Time longest;           // the longest packet's length
     bool countedOn = false; // some of its packets had no time of their own, and were counted on to
+    bool doubted = false;   // some of its packets' times were not believed, and were counted on to
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
@@ -357,6 +359,63 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::set<int> timed;
     std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
+    // Of the picture streams whose times a damaged header can give, the packets read and not yet judged
+    // (see `PictureTimes`); those judged, in order, with the time each carried when it was taken away.
+    // A time taken away is counted on to from the packet before, as one without a time of its own, and
+    // the time it carried still counts as reached.
+    using Held = std::unique_ptr<AVPacket, PacketFree>;
+    std::map<int, std::pair<detail::PictureTimes, std::deque<Held>>> judged;
+    if (continuous)
+        for (const AssetTrack& t : tracks)
+            if (detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]))
+                judged.try_emplace(t.streamIndex, detail::PictureTimes(*ctx.streams[t.streamIndex]),
+                                   std::deque<Held>{});
+    std::deque<std::pair<Held, std::int64_t>> judgedReady;
+    std::set<int> doubted;
+    std::int64_t carried = AV_NOPTS_VALUE; // of the packet in hand
+    const auto moveJudged = [&](detail::PictureTimes& times, std::deque<Held>& waiting, bool noMore) {
+        while (!waiting.empty() && times.decided(noMore)) {
+            Held p = std::move(waiting.front());
+            waiting.pop_front();
+            const std::int64_t time = p->pts;
+            if (times.pop() != AV_NOPTS_VALUE) {
+                judgedReady.emplace_back(std::move(p), AV_NOPTS_VALUE);
+                continue;
+            }
+            p->pts = p->dts = AV_NOPTS_VALUE;
+            judgedReady.emplace_back(std::move(p), time);
+        }
+    };
+    // The next packet, as `av_read_frame`, with the times of judged streams judged.
+    int endOfData = 0;
+    const auto readJudged = [&](AVPacket* into) {
+        for (;;) {
+            if (!judgedReady.empty()) {
+                av_packet_move_ref(into, judgedReady.front().first.get());
+                carried = judgedReady.front().second;
+                judgedReady.pop_front();
+                return 0;
+            }
+            if (endOfData < 0) return endOfData;
+            carried = AV_NOPTS_VALUE;
+            const int rc = av_read_frame(&ctx, into);
+            const auto j = rc < 0 ? judged.end() : judged.find(into->stream_index);
+            if (rc < 0) {
+                endOfData = rc;
+                for (auto& [index, waiting] : judged)
+                    moveJudged(waiting.first, waiting.second, true);
+            } else if (j == judged.end()) {
+                return rc;
+            } else if (Held p{av_packet_alloc()}) {
+                av_packet_move_ref(p.get(), into);
+                j->second.first.push(p->pts, p->duration);
+                j->second.second.push_back(std::move(p));
+                moveJudged(j->second.first, j->second.second, false);
+            } else {
+                return AVERROR(ENOMEM);
+            }
+        }
+    };
     for (int s : settle)
         silentSince.emplace(s, from);
     // A stream's first packet taken counts once the next one with a time lies within its reading
@@ -385,7 +444,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     };
     for (int read = 0;; ++read) {
         if (read >= maximumPacketsAtTheEnd) return std::nullopt;
-        const int rc = av_read_frame(&ctx, packet.get());
+        const int rc = readJudged(packet.get());
         if (rc < 0) {
             // The end of the file, or of what can be read of it, is the end of its data.
             if (rc == AVERROR_EXIT || deadline.passed() || rc == AVERROR(ENOMEM)) return std::nullopt;
@@ -435,7 +494,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
             counting[index] = own ? 0 : counting[index] + 1;
-            if (!own) countedOn.insert(index);
+            if (!own) (carried == AV_NOPTS_VALUE ? countedOn : doubted).insert(index);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
@@ -443,8 +502,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                      : fileNow && ticksToTime(start, st.time_base) > *fileNow + reach + Time(1, 1));
             const bool onItsOwn = continuous && !tried.count(index);
             if (start != AV_NOPTS_VALUE && !onItsOwn) {
-                auto [seen, first] = reached.try_emplace(index, start);
-                if (!first) seen->second = std::max(seen->second, start);
+                auto [seen, first] = reached.try_emplace(index, std::max(start, carried));
+                if (!first) seen->second = std::max(seen->second, std::max(start, carried));
             }
             if (start != AV_NOPTS_VALUE && !jumped) {
                 // The first packet after a seek may be the tail of a picture whose start went unread,
@@ -480,7 +539,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         if (settle.empty() || settle.count(index))
             out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base),
                                          timed.count(index) > 0, ticksToTime(longest[index], base),
-                                         countedOn.count(index) > 0});
+                                         countedOn.count(index) > 0, doubted.count(index) > 0});
     }
     return out;
 }
@@ -575,6 +634,37 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         av_packet_unref(packet.get());
         if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
+    // The times of a picture stream that a damaged header can give are judged as its decoders judge them
+    // (see `PictureTimes`), the packets between those read counted as pictures without a time.
+    std::set<std::size_t> notBelieved;
+    for (const auto& [stream, search] : starts) {
+        const AVStream& st = *ctx.streams[stream];
+        if (!detail::PictureTimes::judges(ctx, st)) continue;
+        const auto ticks = [&](const Time& t) {
+            return av_rescale_q(t.value(), AVRational{1, t.timescale()}, st.time_base);
+        };
+        detail::PictureTimes times(st);
+        std::deque<std::optional<std::size_t>> waiting;
+        const auto judge = [&](bool noMore) {
+            while (!waiting.empty() && times.decided(noMore)) {
+                if (times.pop() == AV_NOPTS_VALUE && waiting.front()) notBelieved.insert(*waiting.front());
+                waiting.pop_front();
+            }
+        };
+        int next = 0;
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            if (read[i].stream != stream) continue;
+            for (; next < read[i].index; ++next, judge(false)) {
+                times.push(AV_NOPTS_VALUE, 0);
+                waiting.emplace_back();
+            }
+            times.push(ticks(read[i].at), ticks(read[i].length));
+            waiting.emplace_back(i);
+            ++next;
+            judge(false);
+        }
+        judge(true);
+    }
     std::map<int, Time> earliest;
     std::set<int> seen, damaged;
     // Of each stream whose first time is damaged, its first packet's time as the next good one puts it,
@@ -583,6 +673,13 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
     std::int64_t goodFrom = 0;
     for (std::size_t i = 0; i < read.size(); ++i) {
         const auto& [index, t, position, packetIndex, length] = read[i];
+        if (notBelieved.count(i)) {
+            if (seen.insert(index).second) {
+                damaged.insert(index);
+                counted.emplace(index, std::pair(Time::indefinite(), length));
+            }
+            continue;
+        }
         const Time reach = starts.at(index).reach;
         // A parser that cuts one packet into several counts their times on from its first's, and leaves
         // out their place in the file: those bear out nothing. Most of those read next have to bear it
@@ -590,6 +687,7 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         int near = 0, far = 0;
         for (std::size_t j = i + 1; j < read.size() && near + far < int(confirming); ++j) {
             if (read[j].position < 0) continue;
+            if (notBelieved.count(j)) continue;
             ++(read[j].at > t - reach && read[j].at < t + reach ? near : far);
         }
         const bool confirmed = near >= far;
@@ -675,20 +773,39 @@ std::optional<Time> shownPicturesEnd(AVFormatContext& ctx, int index, std::int64
                 av_frame_unref(frame.get());
             }
         };
-        // Decoding starts at a key frame: what comes before it refers to pictures not read.
+        // Decoding starts at a key frame: what comes before it refers to pictures not read. Times are
+        // judged as a decoder of the stream judges them.
+        std::optional<detail::PictureTimes> times;
+        if (detail::PictureTimes::judges(ctx, st)) times.emplace(st);
+        std::deque<AVPacket*> waiting;
+        const auto decodeNext = [&] {
+            AVPacket* p = waiting.front();
+            waiting.pop_front();
+            if (times->pop() == AV_NOPTS_VALUE) p->pts = p->dts = AV_NOPTS_VALUE;
+            avcodec_send_packet(codec.c, p);
+            av_packet_free(&p);
+            receive();
+        };
         bool keyed = false, timedBeforeKey = false;
         for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
             if (av_read_frame(&ctx, packet.get()) < 0) break;
             if (packet->stream_index == index) {
                 keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY);
                 timedBeforeKey = timedBeforeKey || (!keyed && packet->pts != AV_NOPTS_VALUE);
-                if (keyed) {
+                if (keyed && !times) {
                     avcodec_send_packet(codec.c, packet.get());
                     receive();
+                } else if (AVPacket* p = keyed ? av_packet_clone(packet.get()) : nullptr) {
+                    times->push(p->pts, p->duration);
+                    waiting.push_back(p);
+                    while (!waiting.empty() && times->decided(false))
+                        decodeNext();
                 }
             }
             av_packet_unref(packet.get());
         }
+        while (!waiting.empty())
+            decodeNext();
         avcodec_send_packet(codec.c, nullptr);
         receive();
         if (last) return ticksToTime(*last + (after + 1) * picture, st.time_base);
@@ -729,6 +846,15 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
     if (!estimated) return *ends;
+    // A picture stream whose times are judged is read again from twice as far: an end that damaged times
+    // gave has good times before it to be judged by.
+    for (const auto& t : tracks)
+        if (ends->count(t.streamIndex) && detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]))
+            if (auto again = readEnds(ctx, tracks, t.streamIndex,
+                                      before(t) - readingReach(*ctx.streams[t.streamIndex]), {t.streamIndex},
+                                      true, deadline))
+                if (const auto it = again->find(t.streamIndex); it != again->end())
+                    ends->insert_or_assign(t.streamIndex, it->second);
     int readings = 0;
     for (const auto& t : tracks) {
         if (ends->count(t.streamIndex) || !t.timeRange.duration.isNumeric() ||
@@ -758,10 +884,17 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
                     (!ends->count(index) || it->second.reached > ends->at(index).reached))
                     ends->insert_or_assign(index, it->second);
     for (auto& [index, end] : *ends)
-        if (end.countedOn && ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
+        if ((end.countedOn || end.doubted) &&
+            ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
             if (const auto shown = shownPicturesEnd(ctx, index, std::max(goodFrom, size - estimateBytes),
                                                     goodFrom, deadline))
-                end.end = *shown;
+                // Where every picture is timed, one whose time was not believed was counted on in
+                // decoding order, up to a few pictures from where it is shown, which the pictures as
+                // decoded tell. Not beyond: the last bytes alone have few times before them to judge
+                // by, and a jump the reading passed over stays passed over.
+                if (end.countedOn || (*shown > end.end - readingReach(*ctx.streams[index]) &&
+                                      *shown < end.end + readingReach(*ctx.streams[index])))
+                    end.end = *shown;
     return *ends;
 }
 

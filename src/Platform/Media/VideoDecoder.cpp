@@ -12,6 +12,7 @@
 #include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
+#include "Platform/Media/PictureTimes.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,8 +37,11 @@ constexpr double kStepBackReach = 0.5;
 // The first step back when a seek lands past the time asked for: more than pictures are reordered by.
 constexpr double kReorderStepBack = 0.25;
 // Pictures decoded ahead at most to judge a picture's time by those after it: more than a program
-// stream leaves untimed between those it times.
+// stream leaves untimed between those it times. Fewer when they would take more than
+// `VideoDecoder::defaultLookAheadBytes` (or the bound the decoder's user sets).
 constexpr std::size_t kLookAhead = 48;
+// Packets read ahead at most, in bytes, to judge their times before they are decoded.
+constexpr std::size_t kPacketsAheadBytes = std::size_t(32) << 20;
 
 } // namespace
 
@@ -67,9 +71,18 @@ struct VideoDecoder::Impl {
         std::int64_t pts = AV_NOPTS_VALUE;     // its own
         std::int64_t counted = AV_NOPTS_VALUE; // the demuxer's, counted on from an earlier one
         bool untimed = false;                  // the codec gave it no time
+        std::size_t bytes = 0;                 // what its picture takes
     };
     std::deque<Decoded> ahead;
+    std::size_t aheadBytes = 0; // what the pictures of `ahead` take
+    std::size_t lookAheadBytes = VideoDecoder::defaultLookAheadBytes;
+    std::size_t mostAhead = 0; // the most pictures `ahead` held
     bool drained = false; // the codec gave its last picture
+    // Packets read and not yet decoded, while their times are judged (see `PictureTimes`).
+    std::optional<detail::PictureTimes> times;
+    std::deque<AVPacket*> waiting;
+    std::size_t waitingBytes = 0;
+    bool readAll = false; // the file has no more packets
     // The time given to the latest picture since the last seek.
     std::optional<std::int64_t> latestPicture;
     std::int64_t reachTicks = 0; // how far apart two pictures in a row may lie and still bear each other out
@@ -103,6 +116,7 @@ struct VideoDecoder::Impl {
     std::map<std::int64_t, std::int64_t> keysShown;
 
     ~Impl() {
+        dropWaiting();
         av_packet_free(&packet);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
@@ -114,6 +128,88 @@ struct VideoDecoder::Impl {
         const AVRational tb = stream->time_base;
         return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale) -
                track->timeOrigin;
+    }
+
+    void dropWaiting() {
+        for (AVPacket*& p : waiting)
+            av_packet_free(&p);
+        waiting.clear();
+        waitingBytes = 0;
+    }
+
+    // The next packet of the stream as read from the file, past those a seek by packet time must pass
+    // over; null at the end of the file.
+    AVPacket* readPacket() {
+        while (!readAll) {
+            if (av_read_frame(format, packet) < 0) {
+                readAll = true;
+                break;
+            }
+            const bool wanted =
+                packet->stream_index == stream->index && (!awaitingKey || (packet->flags & AV_PKT_FLAG_KEY));
+            if (!wanted) {
+                av_packet_unref(packet);
+                continue;
+            }
+            awaitingKey = false;
+            AVPacket* p = av_packet_alloc();
+            if (!p) throw DecodeError("Not enough memory to decode the picture.");
+            av_packet_move_ref(p, packet);
+            return p;
+        }
+        return nullptr;
+    }
+
+    // The next packet to decode, its time judged by those around it; null at the end of the stream.
+    AVPacket* nextPacket() {
+        if (!times) return readPacket();
+        while (waiting.empty() || !times->decided(readAll || waitingBytes > kPacketsAheadBytes)) {
+            AVPacket* p = readPacket();
+            if (!p && waiting.empty()) return nullptr;
+            if (!p) continue;
+            times->push(p->pts, p->duration);
+            waitingBytes += std::size_t(p->size);
+            waiting.push_back(p);
+        }
+        if (waiting.empty()) return nullptr;
+        AVPacket* p = waiting.front();
+        waiting.pop_front();
+        waitingBytes -= std::size_t(p->size);
+        const std::int64_t believed = times->pop();
+        if (believed == AV_NOPTS_VALUE) p->pts = p->dts = AV_NOPTS_VALUE;
+        return p;
+    }
+
+    // Hands the decoder the next packet, or the end of the stream. A damaged packet is taken all the
+    // same: the decoder goes on with the next one, and the caller conceals what it lost.
+    detail::Feed feedNext() {
+        AVPacket* p = nextPacket();
+        if (!p) {
+            avcodec_send_packet(codec, nullptr);
+            return detail::Feed::fed;
+        }
+        codec->skip_frame = discardFor(*p);
+        const int s = avcodec_send_packet(codec, p);
+        av_packet_free(&p);
+        if (s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_EOF) return detail::Feed::fed;
+        return s == AVERROR(ENOMEM) ? detail::Feed::failed : detail::Feed::damaged;
+    }
+
+    static std::size_t bytesOf(const AVFrame* f) {
+        std::size_t bytes = 0;
+        for (const AVBufferRef* b : f->buf)
+            if (b) bytes += b->size;
+        return bytes;
+    }
+
+    // Whether one more picture may be decoded ahead to judge the first one's time.
+    bool roomAhead() const {
+        return ahead.size() <= kLookAhead && (ahead.size() < 2 || aheadBytes < lookAheadBytes);
+    }
+
+    void popAhead() {
+        aheadBytes -= ahead.front().bytes;
+        ahead.pop_front();
     }
 
     void conceal() const {
@@ -140,9 +236,11 @@ struct VideoDecoder::Impl {
                 const std::int64_t own =
                     frame->pts != AV_NOPTS_VALUE || byPacketTime ? frame->pts : frame->best_effort_timestamp;
                 Decoded d{std::make_shared<VideoFrame>(), own, frame->best_effort_timestamp,
-                          frame->pts == AV_NOPTS_VALUE};
+                          frame->pts == AV_NOPTS_VALUE, bytesOf(frame)};
                 pictures.describe(frame, *d.frame);
+                aheadBytes += d.bytes;
                 ahead.push_back(std::move(d));
+                mostAhead = std::max(mostAhead, ahead.size());
                 return true;
             }
             case detail::Received::endOfStream:
@@ -157,8 +255,7 @@ struct VideoDecoder::Impl {
                 break;
             }
             errorsInARow = 0;
-            switch (detail::feedNextPacket(format, codec, packet, stream->index,
-                                           [this](const AVPacket& p) { return discardFor(p); })) {
+            switch (feedNext()) {
             case detail::Feed::fed:
                 break;
             case detail::Feed::damaged:
@@ -180,7 +277,7 @@ struct VideoDecoder::Impl {
     // the track, decoding on as far as a second or so of pictures; none at the end of the stream.
     std::optional<Later> follower(int n) {
         for (std::size_t i = 1;; ++i) {
-            if (i >= ahead.size() && (i > kLookAhead || !decodeAhead())) return std::nullopt;
+            if (i >= ahead.size() && (!roomAhead() || !decodeAhead())) return std::nullopt;
             if (credible(ahead[i].pts) && --n == 0) return Later{ahead[i].pts, int(i)};
         }
     }
@@ -200,6 +297,26 @@ struct VideoDecoder::Impl {
     // Whether `b` lies where the frame rate puts the `n`th picture after `a`, within half a picture.
     bool onTime(std::int64_t a, std::int64_t b, int n) const {
         return frameTicks > 0 && std::abs(b - (a + n * frameTicks)) <= frameTicks / 2;
+    }
+
+    // Whether two pictures in a row after the first of `ahead`, within half a second or so, lie on the
+    // frame grid where `before` and the pictures since put them (within a quarter of a picture): they
+    // end a run of times damaged by less than pictures are reordered by, which the packets' times
+    // could not tell from reordering. Not two in a row, nor so near, where pictures last one and a
+    // half frames every other one (film pulled down to 29.97 fps).
+    bool returnsToGrid(std::int64_t before) {
+        const std::int64_t step = std::max<std::int64_t>(frameTicks, 1);
+        const auto onGrid = [&](const Later& l) {
+            return std::abs(l.pts - (before + (l.apart + 1) * step)) <= step / 4;
+        };
+        const int reach = int(std::max<std::int64_t>(8, reachTicks / step));
+        for (int n = 1;; ++n) {
+            const auto a = follower(n);
+            if (!a || a->apart > reach) return false;
+            const auto b = follower(n + 1);
+            if (!b) return false;
+            if (onGrid(*a) && onGrid(*b)) return true;
+        }
     }
 
     // The time the first picture of `ahead` is given, or none when it has no place. A damaged header
@@ -242,6 +359,7 @@ struct VideoDecoder::Impl {
             return second && roomFor(t, second->pts, second->apart);
         };
         if (before) {
+            if (times && returnsToGrid(*before)) return *before + step;
             if (roomFor(*before, t) && borneOutAfter()) return t;
             for (int n = 1; n <= 2; ++n)
                 if (const auto later = follower(n); later && onTime(*before, later->pts, later->apart + 1))
@@ -267,7 +385,7 @@ struct VideoDecoder::Impl {
             }
             const std::optional<std::int64_t> at = placed();
             Decoded d = std::move(ahead.front());
-            ahead.pop_front();
+            popAhead();
             if (!at) continue;
             latestPicture = *at;
             const std::int64_t pts = *at;
@@ -286,11 +404,7 @@ struct VideoDecoder::Impl {
         }
     }
 
-    std::optional<AVDiscard> discardFor(const AVPacket& p) {
-        if (awaitingKey) {
-            if (!(p.flags & AV_PKT_FLAG_KEY)) return std::nullopt;
-            awaitingKey = false;
-        }
+    AVDiscard discardFor(const AVPacket& p) {
         if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         const bool catchingUp = decoding == Decoding::catchingUp;
@@ -326,6 +440,10 @@ struct VideoDecoder::Impl {
             detail::seekNear(format, stream->index, ts);
         latestPicture.reset();
         ahead.clear();
+        aheadBytes = 0;
+        dropWaiting();
+        readAll = false;
+        if (times) times->reset();
         drained = false;
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
@@ -405,6 +523,8 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     // Half a second, or four pictures when they come slower: wide enough for a group of pictures left
     // undecoded or a few lost, and narrow enough that one time far from its neighbours is no neighbour.
     m.reachTicks = std::max(av_rescale_q(1, AVRational{1, 2}, m.stream->time_base), 4 * m.frameTicks);
+    if (detail::PictureTimes::judges(*m.format, *m.stream))
+        m.times.emplace(*m.stream, m.trackStart - m.reachTicks, m.trackEnd + m.reachTicks);
     m.codec->thread_count = std::max(0, threads);
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
@@ -431,6 +551,10 @@ bool VideoDecoder::ranOutBefore(const Time& time) const {
 }
 
 int VideoDecoder::seekCount() const { return impl_->seeks; }
+
+void VideoDecoder::setLookAheadBytes(std::size_t bytes) { impl_->lookAheadBytes = bytes; }
+
+std::size_t VideoDecoder::mostPicturesAhead() const { return impl_->mostAhead; }
 
 std::optional<Time> VideoDecoder::keyFrameAfter(const Time& time) {
     Impl& m = *impl_;
