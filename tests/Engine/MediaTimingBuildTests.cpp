@@ -19,7 +19,9 @@ extern "C" {
 #include "Platform/Media/AudioDecoder.hpp"
 #include "Platform/Media/CompositionAudioReader.hpp"
 #include "Platform/Media/CompositionVideoReader.hpp"
+#include "Platform/Media/PlayerDecoders.hpp"
 #include "Platform/Media/VideoDecoder.hpp"
+#include "ProcessMemory.hpp"
 #include "ToneWav.hpp"
 
 using namespace osterveil;
@@ -559,6 +561,37 @@ TEST(MediaTimingBuild, TransportStreamsAtNtscRatesLastTheirPicturesAndPlayEndToE
             expected.push_back(k % 60);
         EXPECT_EQ(exportCounted(doc, name + ".mp4"), expected) << name;
     }
+}
+
+TEST(MediaTimingBuild, ASeekIntoDamagedTimesHoldsNoMorePicturesThanThePlayerCounts) {
+    // Six seconds of 720p counting pictures in a transport stream whose times from the first second to
+    // the fifth are 50,000 s late. A player's decoder scrubbing into them decodes pictures ahead of the
+    // one it shows to judge their times: the memory that takes is counted against the player's budget,
+    // and the picture shown is one the time asks for.
+    const fs::path source = MediaFixtures::shared().scratch("damaged-run-source.ts");
+    ts::writeMovie(source, {.container = "mpegts",
+                            .width = 1280,
+                            .height = 720,
+                            .framesPerSecond = 25,
+                            .frames = 150,
+                            .countingFrames = true,
+                            .keyFrameInterval = 25,
+                            .reorderedPictures = 3});
+    const fs::path damaged = MediaFixtures::shared().scratch("damaged-run.ts");
+    fs::copy_file(source, damaged, fs::copy_options::overwrite_existing);
+    int picture = 0;
+    for (const PesStart& s : pesStarts(source))
+        if (++picture > 25 && picture <= 125) writeRetimedCopy(damaged, damaged, s.at, 50000);
+    const auto track = media::Asset::load(damaged)->tracks(media::MediaType::video).at(0);
+    constexpr std::size_t allowance = std::size_t(16) << 20;
+    const double before = ts::residentMegabytes();
+    media::detail::SourceDecoder decoder(track, allowance);
+    const auto shown = decoder.frame(media::Time(7, 2), media::Time(1, 2), media::Time(1, 2));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_NEAR(countedIndex(*shown), 87, 13);
+    const double counted = double(decoder.footprint()) / (1 << 20);
+    // What the codec holds beside its pictures: its tables and the stream read.
+    EXPECT_LE(ts::residentMegabytes() - before, counted + 8);
 }
 
 TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole) {

@@ -913,13 +913,16 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
             // far beyond it, or beyond where the other streams' data ends, is no end (an estimate the
             // demuxer took from a damaged time may fall short of the data that all streams agree on).
             // Reading that never came near the estimate, even through the bytes the estimate was read
-            // from, leaves the estimate standing.
+            // from, leaves the estimate standing, unless the other streams' data ends far before it too
+            // (a damaged time of a run of them gave it, farther back than those bytes).
             const Time estimate = t.timeRange.end();
             std::optional<Time> others;
             for (const auto& [index, data] : measured)
                 if (index != t.streamIndex && (!others || data.end > *others)) others = data.end;
             Time end = std::min(it->second.end, std::max(estimate, others.value_or(estimate)) + Time(1, 1));
-            if (it->second.reached + Time(1, 1) < estimate) end = estimate;
+            const bool unborne = others && estimate > *others + readingReach(*ctx.streams[t.streamIndex]) &&
+                                 detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]);
+            if (it->second.reached + Time(1, 1) < estimate && !unborne) end = estimate;
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }

@@ -64,6 +64,7 @@ struct VideoDecoder::Impl {
     // passed over until a key frame, which may lie after the time asked for, or nowhere before the end.
     bool byPacketTime = false;
     bool awaitingKey = false;
+    bool fromStart = true; // decoding began at the start of the file
     // Pictures decoded and not yet given, with the times the stream gave them: a picture's time is
     // judged by those of its neighbours (see `placed`).
     struct Decoded {
@@ -336,7 +337,9 @@ struct VideoDecoder::Impl {
             // After a seek: counted back from the next picture with a time (the first of the next few
             // that the one after it bears out: a program stream's parser may give the picture before a
             // packet's first the packet's time), or from the track's end when none follows; else the
-            // time the demuxer counted on to it, made up after the seek.
+            // time the demuxer counted on to it, made up after the seek, or the track's start when
+            // reading began there. Otherwise it has no place yet: a seek into a run of damaged times
+            // longer than pictures are decoded ahead goes back further, to times that place it.
             const std::int64_t counted = ahead.front().counted;
             if (const auto next = follower(1)) {
                 for (int n = 1; n <= 2; ++n) {
@@ -347,7 +350,9 @@ struct VideoDecoder::Impl {
                 return next->pts - next->apart * step;
             }
             if (drained) return trackEnd - std::int64_t(ahead.size()) * step;
-            return credible(counted) ? counted : trackStart;
+            if (credible(counted)) return counted;
+            if (fromStart) return trackStart;
+            return std::nullopt;
         }
         if (before && onTime(*before, t, 1)) return t;
         const auto first = follower(1);
@@ -359,7 +364,10 @@ struct VideoDecoder::Impl {
             return second && roomFor(t, second->pts, second->apart);
         };
         if (before) {
-            if (times && returnsToGrid(*before)) return *before + step;
+            // Pictures left undecoded on the way to a time explain a gap.
+            const auto skipped = mayBeGone.upper_bound(*before);
+            const bool gap = skipped != mayBeGone.end() && *skipped < t;
+            if (times && !gap && returnsToGrid(*before)) return *before + step;
             if (roomFor(*before, t) && borneOutAfter()) return t;
             for (int n = 1; n <= 2; ++n)
                 if (const auto later = follower(n); later && onTime(*before, later->pts, later->apart + 1))
@@ -436,8 +444,8 @@ struct VideoDecoder::Impl {
         // time for a time at or before the first may land anywhere near it, past the first key frame too:
         // such a file is read from its first byte.
         awaitingKey = byPacketTime && target > track->timeRange.start;
-        if (!(byPacketTime && !awaitingKey && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0))
-            detail::seekNear(format, stream->index, ts);
+        fromStart = byPacketTime && !awaitingKey && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+        if (!fromStart) detail::seekNear(format, stream->index, ts);
         latestPicture.reset();
         ahead.clear();
         aheadBytes = 0;

@@ -110,7 +110,7 @@ public:
     // A picture's time is judged by those of the pictures after it, decoded ahead for that: as many as
     // take `bytes` at most (two at least), beside what the codec holds. Packets are read further ahead
     // than that, undecoded, to judge their times.
-    static constexpr std::size_t defaultLookAheadBytes = std::size_t(64) << 20;
+    static constexpr std::size_t defaultLookAheadBytes = std::size_t(32) << 20;
     void setLookAheadBytes(std::size_t bytes);
     // The most pictures held decoded ahead at once since the decoder opened (their memory goes back to
     // the codec's pool, not to the system, until it closes).
