@@ -590,8 +590,15 @@ TEST(MediaTimingBuild, ASeekIntoDamagedTimesHoldsNoMorePicturesThanThePlayerCoun
     ASSERT_NE(shown, nullptr);
     EXPECT_NEAR(countedIndex(*shown), 87, 13);
     const double counted = double(decoder.footprint()) / (1 << 20);
-    // What the codec holds beside its pictures: its tables and the stream read.
-    EXPECT_LE(ts::residentMegabytes() - before, counted + 8);
+    // What the codec holds beside its pictures: its tables and the stream read. A sanitizer keeps freed
+    // memory aside, resident: the measure holds without one.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool measured = false;
+#else
+    constexpr bool measured = true;
+#endif
+    EXPECT_TRUE(!measured || ts::residentMegabytes() - before <= counted + 8)
+        << ts::residentMegabytes() - before << " MB held, " << counted << " MB counted";
 }
 
 TEST(MediaTimingBuild, TransportStreamsJoinedEndToEndKeepTheFirstRecordingWhole) {
@@ -766,8 +773,7 @@ TEST(MediaTimingBuild, APictureWhoseTimeIsDamagedIsShownInItsPlace) {
               Damage{{{*middlePicture, 0.2}}, "middle picture +0.2 s"},
               Damage{{{*middlePicture, 1}}, "middle picture +1 s"},
               Damage{{{*middlePicture, 50000}}, "middle picture +50,000 s"},
-              Damage{run(0.2), "three middle pictures +0.2 s"},
-              Damage{run(1), "three middle pictures +1 s"},
+              Damage{run(0.2), "three middle pictures +0.2 s"}, Damage{run(1), "three middle pictures +1 s"},
               Damage{run(50000), "three middle pictures +50,000 s"},
               Damage{{{*firstPicture, -0.2}}, "first picture -0.2 s"},
               Damage{{{lastPicture, 1}}, "last picture +1 s"},
