@@ -181,19 +181,13 @@ struct VideoDecoder::Impl {
         return p;
     }
 
-    // Hands the decoder the next packet, or the end of the stream. A damaged packet is taken all the
-    // same: the decoder goes on with the next one, and the caller conceals what it lost.
+    // Hands the decoder the next packet, or the end of the stream (see `detail::sendPacket`).
     detail::Feed feedNext() {
         AVPacket* p = nextPacket();
-        if (!p) {
-            avcodec_send_packet(codec, nullptr);
-            return detail::Feed::fed;
-        }
-        codec->skip_frame = discardFor(*p);
-        const int s = avcodec_send_packet(codec, p);
+        if (p) codec->skip_frame = discardFor(*p);
+        const detail::Feed fed = detail::sendPacket(codec, p);
         av_packet_free(&p);
-        if (s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_EOF) return detail::Feed::fed;
-        return s == AVERROR(ENOMEM) ? detail::Feed::failed : detail::Feed::damaged;
+        return fed;
     }
 
     static std::size_t bytesOf(const AVFrame* f) {
