@@ -278,6 +278,34 @@ std::int64_t paddingAtTheEnd(const AVStream& st, const AVPacket& packet) {
     return av_rescale_q(samples, AVRational{1, st.codecpar->sample_rate}, st.time_base);
 }
 
+// Of each sound of a QuickTime movie, the samples its first packet read tells the decoder to skip: the part
+// of its coder's priming that the movie's edit list takes out of its times. The ffmpeg tool takes out all of
+// it; a movie whose sound starts after its start may keep the rest in the times, before the recording.
+std::map<int, std::int64_t> skippedAtTheStart(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
+                                              const Deadline& deadline) {
+    std::map<int, std::int64_t> skipped;
+    std::set<int> wanted;
+    for (const AssetTrack& t : tracks)
+        if (t.mediaType == MediaType::audio) wanted.insert(t.streamIndex);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (wanted.empty() || !packet) return skipped;
+    // The streams of a movie are interleaved by the second or so: the first of each comes early.
+    for (int read = 0; read < 1000 && !wanted.empty() && !deadline.passed(); ++read) {
+        if (av_read_frame(&ctx, packet.get()) < 0) break;
+        if (wanted.erase(packet->stream_index)) {
+            std::size_t size = 0;
+            const std::uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            skipped[packet->stream_index] =
+                skip && size >= 4 ? std::int64_t(skip[0]) | std::int64_t(skip[1]) << 8 |
+                                        std::int64_t(skip[2]) << 16 | std::int64_t(skip[3]) << 24
+                                  : 0;
+        }
+        av_packet_unref(packet.get());
+    }
+    avformat_seek_file(&ctx, -1, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+    return skipped;
+}
+
 // How far back from a time a stream is read so that every packet shown after it is seen, when reading
 // cannot start at a key frame: a transport stream is searched by packet times, and the search lands
 // on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
@@ -1041,6 +1069,9 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
     // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
     // is read again, as every reader of it then reads it, by its times as stored.
+    // Before any other reading: the first packet read of each stream carries what it skips.
+    const auto skipped =
+        quickTimeFamily ? skippedAtTheStart(*ctx, found, deadline) : std::map<int, std::int64_t>{};
     const Starts starts = findStarts(*ctx, found, estimated, deadline);
     if (starts.damaged && estimated && !rawClock) return readAsset(path, deadline, true);
     for (AssetTrack& t : found)
@@ -1053,7 +1084,13 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     std::vector<StreamFrames> frames;
     for (const AssetTrack& t : found) {
         frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));
-        if (!quickTimeFamily) frames.back().primingInTimes = frames.back().priming;
+        StreamFrames& f = frames.back();
+        if (!quickTimeFamily) {
+            f.primingInTimes = f.priming;
+        } else if (const auto s = skipped.find(t.streamIndex); s != skipped.end() && f.priming.isNumeric()) {
+            const Time taken(s->second, f.priming.timescale());
+            if (taken < f.priming) f.primingInTimes = f.priming - taken;
+        }
         if (const auto m = measured.find(t.streamIndex);
             estimated && t.mediaType == MediaType::audio && m != measured.end())
             frames.back().timing = m->second.longest;
