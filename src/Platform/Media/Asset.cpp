@@ -810,8 +810,9 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     const auto before = [&](const AssetTrack& t) {
         return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
     };
-    auto ends = readEnds(ctx, tracks, latest->streamIndex,
-                         estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
+    // From a reading reach before the end: a stream's last packet may start before where a search for its end
+    // lands (a cluster of Matroska's) and end after it, as FLAC's tenth of a second does.
+    auto ends = readEnds(ctx, tracks, latest->streamIndex, before(*latest), {}, estimated, deadline);
     // A search by packet times in a program stream that times few of them can fail altogether.
     if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
