@@ -960,8 +960,8 @@ StreamFrames streamFrames(const AVStream& st) {
 
 // Sets the asset's timeline on the file's clock: its 0 and its end, and moves every track onto it.
 // A file with pictures spans its pictures. Sound whose recording leads them by less than one picture (the
-// priming a transport stream's or Matroska's times hold counts for nothing: AAC, AC-3 and MP2 in a transport
-// stream lead the pictures by 5 to 21 ms with it), or that leads them by less than its coder's priming, and
+// priming that the times of most containers hold before it is no part of it: AAC, AC-3 and MP2 in a transport
+// stream lead the pictures by 5 to 21 ms with it alone), and
 // sound that outlasts them by less than its coder's padding lie outside the timeline and are never
 // played, so the pictures stay on the output frame grid and the sound keeps its place against them.
 // Lossless and PCM sound has no padding: all of it is content, but for a tail shorter than one of its
@@ -973,7 +973,7 @@ StreamFrames streamFrames(const AVStream& st) {
 // its sound. The rule is the same for every container.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
     std::optional<Time> firstPicture, firstSound, firstRecorded, picturesEnd, soundEnd;
-    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero(), timing = Time::zero();
+    Time picture = Time::zero(), padding = Time::zero(), timing = Time::zero();
     const auto later = [](std::optional<Time>& v, const Time& t) {
         if (t.isNumeric() && (!v || t > *v)) v = t;
     };
@@ -991,7 +991,6 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             if (const Time r = t.timeRange.start + frames[i].primingInTimes;
                 !firstRecorded || r < *firstRecorded)
                 firstRecorded = r;
-            priming = std::max(priming, frames[i].priming);
             padding = std::max(padding, frames[i].padding);
             timing = std::max(timing, frames[i].timing);
             later(soundEnd, t.timeRange.end());
@@ -1004,8 +1003,7 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
     std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
     if (firstPicture) {
         // The lead is the recording's: a priming the times hold is none of it.
-        if (firstSound && *firstPicture - *firstRecorded + rounding >= picture &&
-            *firstPicture - *firstSound > priming + rounding) {
+        if (firstSound && *firstPicture - *firstRecorded + rounding >= picture) {
             origin = *firstSound;
             // Whole pictures from the first one back to the recording's start.
             const Time lead = *firstPicture - *firstRecorded + rounding;
