@@ -195,8 +195,9 @@ struct AudioDecoder::Impl {
     // A transport or program stream times the frame that starts each of its packets; the demuxer counts the
     // others on from it, and gives them no place in the file. Only a time of a frame's own says anything.
     bool byPacketTime = false;
-    // Frames decoded and not yet placed: from one whose time lies off the count (or the first after a
-    // seek) until the times after it tell whether it is believed.
+    // Frames decoded and not yet placed: from one whose time lies off the count, or the first after a seek
+    // (which may land inside a coded frame that the parser then times by the packet after it), until the
+    // times after it tell where they go.
     struct Held {
         AVFrame* frame = nullptr;
         std::int64_t pts = AV_NOPTS_VALUE;
