@@ -22,6 +22,7 @@ extern "C" {
 #include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/PictureTimes.hpp"
+#include "Platform/Media/TimeJudge.hpp"
 
 namespace osterveil::media {
 
@@ -278,6 +279,34 @@ std::int64_t paddingAtTheEnd(const AVStream& st, const AVPacket& packet) {
     return av_rescale_q(samples, AVRational{1, st.codecpar->sample_rate}, st.time_base);
 }
 
+// Of each sound of a QuickTime movie, the samples its first packet read tells the decoder to skip: the part
+// of its coder's priming that the movie's edit list takes out of its times. The ffmpeg tool takes out all of
+// it; a movie whose sound starts after its start may keep the rest in the times, before the recording.
+std::map<int, std::int64_t> skippedAtTheStart(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
+                                              const Deadline& deadline) {
+    std::map<int, std::int64_t> skipped;
+    std::set<int> wanted;
+    for (const AssetTrack& t : tracks)
+        if (t.mediaType == MediaType::audio) wanted.insert(t.streamIndex);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (wanted.empty() || !packet) return skipped;
+    // The streams of a movie are interleaved by the second or so: the first of each comes early.
+    for (int read = 0; read < 1000 && !wanted.empty() && !deadline.passed(); ++read) {
+        if (av_read_frame(&ctx, packet.get()) < 0) break;
+        if (wanted.erase(packet->stream_index)) {
+            std::size_t size = 0;
+            const std::uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            skipped[packet->stream_index] =
+                skip && size >= 4 ? std::int64_t(skip[0]) | std::int64_t(skip[1]) << 8 |
+                                        std::int64_t(skip[2]) << 16 | std::int64_t(skip[3]) << 24
+                                  : 0;
+        }
+        av_packet_unref(packet.get());
+    }
+    avformat_seek_file(&ctx, -1, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+    return skipped;
+}
+
 // How far back from a time a stream is read so that every packet shown after it is seen, when reading
 // cannot start at a key frame: a transport stream is searched by packet times, and the search lands
 // on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
@@ -424,6 +453,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::set<int> tried;
     // Of each stream, how many packets have been counted on from its latest with a time of its own.
     std::map<int, int> counting;
+    // Of each sound whose latest time of its own lies off the count, where that time's line puts its next
+    // packet.
+    std::map<int, std::int64_t> soundTrial;
     std::set<int> countedOn;
     // Takes a packet of stream `index` from `start` to `end`; whether every stream settled has settled.
     const auto take = [&](int index, std::int64_t start, std::int64_t end) {
@@ -493,6 +525,30 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 }
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
+            // Sound counts its samples exactly: a time of its own off the count is believed once a later one
+            // lies on its line, as in decoding; until then, and where none does (the last time of a recording
+            // damaged), its packet follows the one before, as do those the demuxer counts on from it.
+            if (continuous && st.codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+                previous != previousEnd.end() && start != AV_NOPTS_VALUE) {
+                const std::int64_t length =
+                    packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
+                const std::int64_t tolerance =
+                    std::max(length / 2, av_rescale_q(2, AVRational{1, 1000}, st.time_base));
+                const std::int64_t off = start - previous->second;
+                const auto trial = soundTrial.find(index);
+                if (packet->pos < 0) {
+                    if (trial != soundTrial.end()) {
+                        trial->second += length;
+                        start = previous->second;
+                    }
+                } else if (off > tolerance && off <= reachTicks &&
+                           !(trial != soundTrial.end() && std::abs(start - trial->second) <= tolerance)) {
+                    soundTrial[index] = start + length;
+                    start = previous->second;
+                } else if (trial != soundTrial.end()) {
+                    soundTrial.erase(trial);
+                }
+            }
             counting[index] = own ? 0 : counting[index] + 1;
             if (!own) (carried == AV_NOPTS_VALUE ? countedOn : doubted).insert(index);
             const bool jumped =
@@ -571,7 +627,8 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         Time reach;        // how far a time may lie from its neighbours
         bool used = false; // the first picture or sound, which an item reads
         int packets = 0;
-        int lastAt = 0; // the count of packets read at its last one
+        int timesOfItsOwn = 0; // those a sound's first time is judged by need three
+        int lastAt = 0;        // the count of packets read at its last one
         bool finished = false;
         std::optional<Time> latest; // its last packet's time
     };
@@ -598,7 +655,7 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
     std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
     int count = 0;
     const auto finish = [&](Search& s) {
-        if (s.packets >= packetsEach) s.finished = true;
+        if (s.packets >= packetsEach && s.timesOfItsOwn >= 3) s.finished = true;
         if (s.finished || !fileNow || count - s.lastAt < quiet) return s.finished;
         s.finished =
             s.latest ? *fileNow > *s.latest + s.reach : !s.used && *fileNow > read.front().at + s.reach;
@@ -625,6 +682,9 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
             if (searched) {
                 s.lastAt = count;
                 ++s.packets;
+                const bool sound =
+                    ctx.streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+                if (!sound || packet->pos >= 0) ++s.timesOfItsOwn;
                 const AVStream& st = *ctx.streams[packet->stream_index];
                 read.push_back({packet->stream_index, t, packet->pos, index,
                                 packet->duration > 0 ? ticksToTime(packet->duration, st.time_base)
@@ -671,6 +731,27 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
     // that many packets before it, and the length of its first packet.
     std::map<int, std::pair<Time, Time>> counted;
     std::int64_t goodFrom = 0;
+    // What the times of a sound's own after its packet `i` say of that packet's, counting on by the packets'
+    // lengths (those the search left out as long as the first).
+    const auto soundJudged = [&](std::size_t i) {
+        const int stream = read[i].stream;
+        std::vector<detail::Timed> times{{read[i].at.converted(Time::modelTimescale).value(), 0}};
+        Time offset = read[i].length;
+        int next = read[i].index + 1;
+        for (std::size_t j = i + 1; j < read.size(); ++j) {
+            if (read[j].stream != stream) continue;
+            offset =
+                offset + Time(read[i].length.value() * (read[j].index - next), read[i].length.timescale());
+            if (read[j].position >= 0)
+                times.push_back({read[j].at.converted(Time::modelTimescale).value(),
+                                 offset.converted(Time::modelTimescale).value()});
+            offset = offset + read[j].length;
+            next = read[j].index + 1;
+        }
+        const std::int64_t tolerance = std::max(read[i].length.converted(Time::modelTimescale).value() / 2,
+                                                std::int64_t(Time::modelTimescale / 500));
+        return detail::judge(std::nullopt, times, tolerance);
+    };
     for (std::size_t i = 0; i < read.size(); ++i) {
         const auto& [index, t, position, packetIndex, length] = read[i];
         if (notBelieved.count(i)) {
@@ -690,7 +771,13 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
             if (notBelieved.count(j)) continue;
             ++(read[j].at > t - reach && read[j].at < t + reach ? near : far);
         }
-        const bool confirmed = near >= far;
+        bool confirmed = near >= far;
+        // Sound counts its samples exactly: a time of its own is judged by its stream's times after it, and
+        // those counted on from one say nothing.
+        if (ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (position < 0) continue;
+            if (const auto judged = soundJudged(i)) confirmed = judged->believed == 0;
+        }
         if (seen.insert(index).second && !confirmed) {
             damaged.insert(index);
             counted.emplace(index, std::pair(Time::indefinite(), length));
@@ -840,8 +927,9 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     const auto before = [&](const AssetTrack& t) {
         return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
     };
-    auto ends = readEnds(ctx, tracks, latest->streamIndex,
-                         estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
+    // From a reading reach before the end: a stream's last packet may start before where a search for its end
+    // lands (a cluster of Matroska's) and end after it, as FLAC's tenth of a second does.
+    auto ends = readEnds(ctx, tracks, latest->streamIndex, before(*latest), {}, estimated, deadline);
     // A search by packet times in a program stream that times few of them can fail altogether.
     if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
@@ -930,8 +1018,17 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         // whose header gives no length of its own (Matroska's) was given the file's, which its last
         // packets tell apart from its own.
         const Time end = std::max(it != measured.end() ? it->second.end : dataEnd, t.timeRange.start);
-        const bool fileLength =
-            it != measured.end() && ctx.streams[t.streamIndex]->duration == AV_NOPTS_VALUE;
+        const AVStream& st = *ctx.streams[t.streamIndex];
+        const bool fileLength = it != measured.end() && st.duration == AV_NOPTS_VALUE;
+        // Packet times rounded to the container's ticks, and lengths rounded down to them, put the end of
+        // lossless or PCM sound up to two ticks early; the file's length, where it lies within them, is
+        // where it ends (a lossy coding's last frame runs on past its sound: its packets tell).
+        const AVCodecDescriptor* coding = avcodec_descriptor_get(st.codecpar->codec_id);
+        const bool lossless =
+            t.mediaType == MediaType::audio && coding && !(coding->props & AV_CODEC_PROP_LOSSY);
+        if (fileLength && lossless && t.timeRange.end().isNumeric() && end < t.timeRange.end() &&
+            t.timeRange.end() <= end + ticksToTime(2, st.time_base))
+            continue;
         if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end() || fileLength)
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
     }
@@ -948,6 +1045,9 @@ struct StreamFrames {
     // How far the times of its packets may lie from its sound: up to a packet where a program stream
     // times each packet of PCM sound by the first whole frame in it.
     Time timing;
+    // Where its recording starts after its first time: the priming, in a container that leaves it in the
+    // times (all but QuickTime's, whose edit lists take it out).
+    Time primingInTimes;
 };
 
 // A coder's own delay and frame in samples, for codings whose encoders start with one; the figures of
@@ -997,8 +1097,9 @@ StreamFrames streamFrames(const AVStream& st) {
 }
 
 // Sets the asset's timeline on the file's clock: its 0 and its end, and moves every track onto it.
-// A file with pictures spans its pictures. Sound that leads them by less than one picture, or than
-// its coder's priming (AAC, AC-3 and MP2 in a transport stream lead the pictures by 5 to 21 ms), and
+// A file with pictures spans its pictures. Sound whose recording leads them by less than one picture (the
+// priming that the times of most containers hold before it is no part of it: AAC, AC-3 and MP2 in a transport
+// stream lead the pictures by 5 to 21 ms with it alone), and
 // sound that outlasts them by less than its coder's padding lie outside the timeline and are never
 // played, so the pictures stay on the output frame grid and the sound keeps its place against them.
 // Lossless and PCM sound has no padding: all of it is content, but for a tail shorter than one of its
@@ -1009,8 +1110,8 @@ StreamFrames streamFrames(const AVStream& st) {
 // one, so that the pictures still fall on the frames of their own rate. A file without pictures spans
 // its sound. The rule is the same for every container.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
-    std::optional<Time> firstPicture, firstSound, picturesEnd, soundEnd;
-    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero(), timing = Time::zero();
+    std::optional<Time> firstPicture, firstSound, firstRecorded, picturesEnd, soundEnd;
+    Time picture = Time::zero(), padding = Time::zero(), timing = Time::zero();
     const auto later = [](std::optional<Time>& v, const Time& t) {
         if (t.isNumeric() && (!v || t > *v)) v = t;
     };
@@ -1025,7 +1126,9 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             later(picturesEnd, t.timeRange.end());
         } else {
             if (!firstSound || t.timeRange.start < *firstSound) firstSound = t.timeRange.start;
-            priming = std::max(priming, frames[i].priming);
+            if (const Time r = t.timeRange.start + frames[i].primingInTimes;
+                !firstRecorded || r < *firstRecorded)
+                firstRecorded = r;
             padding = std::max(padding, frames[i].padding);
             timing = std::max(timing, frames[i].timing);
             later(soundEnd, t.timeRange.end());
@@ -1037,11 +1140,11 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
     Time origin = firstPicture.value_or(firstSound.value_or(Time::zero()));
     std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
     if (firstPicture) {
-        if (firstSound && *firstPicture - *firstSound + rounding >= picture &&
-            *firstPicture - *firstSound > priming + rounding) {
+        // The lead is the recording's: a priming the times hold is none of it.
+        if (firstSound && *firstPicture - *firstRecorded + rounding >= picture) {
             origin = *firstSound;
-            // Whole pictures from the first one back to the sound's start.
-            const Time lead = *firstPicture - *firstSound + rounding;
+            // Whole pictures from the first one back to the recording's start.
+            const Time lead = *firstPicture - *firstRecorded + rounding;
             const __int128 whole = picture > Time::zero() ? __int128(lead.value()) * picture.timescale() /
                                                                 (__int128(lead.timescale()) * picture.value())
                                                           : 0;
@@ -1128,6 +1231,9 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
     // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
     // is read again, as every reader of it then reads it, by its times as stored.
+    // Before any other reading: the first packet read of each stream carries what it skips.
+    const auto skipped =
+        quickTimeFamily ? skippedAtTheStart(*ctx, found, deadline) : std::map<int, std::int64_t>{};
     const Starts starts = findStarts(*ctx, found, estimated, deadline);
     if (starts.damaged && estimated && !rawClock) return readAsset(path, deadline, true);
     for (AssetTrack& t : found)
@@ -1140,6 +1246,13 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     std::vector<StreamFrames> frames;
     for (const AssetTrack& t : found) {
         frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));
+        StreamFrames& f = frames.back();
+        if (!quickTimeFamily) {
+            f.primingInTimes = f.priming;
+        } else if (const auto s = skipped.find(t.streamIndex); s != skipped.end() && f.priming.isNumeric()) {
+            const Time taken(s->second, f.priming.timescale());
+            if (taken < f.priming) f.primingInTimes = f.priming - taken;
+        }
         if (const auto m = measured.find(t.streamIndex);
             estimated && t.mediaType == MediaType::audio && m != measured.end())
             frames.back().timing = m->second.longest;
