@@ -21,6 +21,7 @@ extern "C" {
 
 #include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
+#include "Platform/Media/PictureTimes.hpp"
 #include "Platform/Media/TimeJudge.hpp"
 
 namespace osterveil::media {
@@ -345,6 +346,7 @@ struct StreamEnd {
     bool timed = false;     // a packet read after the first had a time of its own, not one counted on
     Time longest;           // the longest packet's length
     bool countedOn = false; // some of its packets had no time of their own, and were counted on to
+    bool doubted = false;   // some of its packets' times were not believed, and were counted on to
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
@@ -386,6 +388,63 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::set<int> timed;
     std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
+    // Of the picture streams whose times a damaged header can give, the packets read and not yet judged
+    // (see `PictureTimes`); those judged, in order, with the time each carried when it was taken away.
+    // A time taken away is counted on to from the packet before, as one without a time of its own, and
+    // the time it carried still counts as reached.
+    using Held = std::unique_ptr<AVPacket, PacketFree>;
+    std::map<int, std::pair<detail::PictureTimes, std::deque<Held>>> judged;
+    if (continuous)
+        for (const AssetTrack& t : tracks)
+            if (detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]))
+                judged.try_emplace(t.streamIndex, detail::PictureTimes(*ctx.streams[t.streamIndex]),
+                                   std::deque<Held>{});
+    std::deque<std::pair<Held, std::int64_t>> judgedReady;
+    std::set<int> doubted;
+    std::int64_t carried = AV_NOPTS_VALUE; // of the packet in hand
+    const auto moveJudged = [&](detail::PictureTimes& times, std::deque<Held>& waiting, bool noMore) {
+        while (!waiting.empty() && times.decided(noMore)) {
+            Held p = std::move(waiting.front());
+            waiting.pop_front();
+            const std::int64_t time = p->pts;
+            if (times.pop() != AV_NOPTS_VALUE) {
+                judgedReady.emplace_back(std::move(p), AV_NOPTS_VALUE);
+                continue;
+            }
+            p->pts = p->dts = AV_NOPTS_VALUE;
+            judgedReady.emplace_back(std::move(p), time);
+        }
+    };
+    // The next packet, as `av_read_frame`, with the times of judged streams judged.
+    int endOfData = 0;
+    const auto readJudged = [&](AVPacket* into) {
+        for (;;) {
+            if (!judgedReady.empty()) {
+                av_packet_move_ref(into, judgedReady.front().first.get());
+                carried = judgedReady.front().second;
+                judgedReady.pop_front();
+                return 0;
+            }
+            if (endOfData < 0) return endOfData;
+            carried = AV_NOPTS_VALUE;
+            const int rc = av_read_frame(&ctx, into);
+            const auto j = rc < 0 ? judged.end() : judged.find(into->stream_index);
+            if (rc < 0) {
+                endOfData = rc;
+                for (auto& [index, waiting] : judged)
+                    moveJudged(waiting.first, waiting.second, true);
+            } else if (j == judged.end()) {
+                return rc;
+            } else if (Held p{av_packet_alloc()}) {
+                av_packet_move_ref(p.get(), into);
+                j->second.first.push(p->pts, p->duration);
+                j->second.second.push_back(std::move(p));
+                moveJudged(j->second.first, j->second.second, false);
+            } else {
+                return AVERROR(ENOMEM);
+            }
+        }
+    };
     for (int s : settle)
         silentSince.emplace(s, from);
     // A stream's first packet taken counts once the next one with a time lies within its reading
@@ -417,7 +476,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     };
     for (int read = 0;; ++read) {
         if (read >= maximumPacketsAtTheEnd) return std::nullopt;
-        const int rc = av_read_frame(&ctx, packet.get());
+        const int rc = readJudged(packet.get());
         if (rc < 0) {
             // The end of the file, or of what can be read of it, is the end of its data.
             if (rc == AVERROR_EXIT || deadline.passed() || rc == AVERROR(ENOMEM)) return std::nullopt;
@@ -491,7 +550,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 }
             }
             counting[index] = own ? 0 : counting[index] + 1;
-            if (!own) countedOn.insert(index);
+            if (!own) (carried == AV_NOPTS_VALUE ? countedOn : doubted).insert(index);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
@@ -499,8 +558,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                      : fileNow && ticksToTime(start, st.time_base) > *fileNow + reach + Time(1, 1));
             const bool onItsOwn = continuous && !tried.count(index);
             if (start != AV_NOPTS_VALUE && !onItsOwn) {
-                auto [seen, first] = reached.try_emplace(index, start);
-                if (!first) seen->second = std::max(seen->second, start);
+                auto [seen, first] = reached.try_emplace(index, std::max(start, carried));
+                if (!first) seen->second = std::max(seen->second, std::max(start, carried));
             }
             if (start != AV_NOPTS_VALUE && !jumped) {
                 // The first packet after a seek may be the tail of a picture whose start went unread,
@@ -536,7 +595,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         if (settle.empty() || settle.count(index))
             out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base),
                                          timed.count(index) > 0, ticksToTime(longest[index], base),
-                                         countedOn.count(index) > 0});
+                                         countedOn.count(index) > 0, doubted.count(index) > 0});
     }
     return out;
 }
@@ -635,6 +694,37 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         av_packet_unref(packet.get());
         if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
+    // The times of a picture stream that a damaged header can give are judged as its decoders judge them
+    // (see `PictureTimes`), the packets between those read counted as pictures without a time.
+    std::set<std::size_t> notBelieved;
+    for (const auto& [stream, search] : starts) {
+        const AVStream& st = *ctx.streams[stream];
+        if (!detail::PictureTimes::judges(ctx, st)) continue;
+        const auto ticks = [&](const Time& t) {
+            return av_rescale_q(t.value(), AVRational{1, t.timescale()}, st.time_base);
+        };
+        detail::PictureTimes times(st);
+        std::deque<std::optional<std::size_t>> waiting;
+        const auto judge = [&](bool noMore) {
+            while (!waiting.empty() && times.decided(noMore)) {
+                if (times.pop() == AV_NOPTS_VALUE && waiting.front()) notBelieved.insert(*waiting.front());
+                waiting.pop_front();
+            }
+        };
+        int next = 0;
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            if (read[i].stream != stream) continue;
+            for (; next < read[i].index; ++next, judge(false)) {
+                times.push(AV_NOPTS_VALUE, 0);
+                waiting.emplace_back();
+            }
+            times.push(ticks(read[i].at), ticks(read[i].length));
+            waiting.emplace_back(i);
+            ++next;
+            judge(false);
+        }
+        judge(true);
+    }
     std::map<int, Time> earliest;
     std::set<int> seen, damaged;
     // Of each stream whose first time is damaged, its first packet's time as the next good one puts it,
@@ -664,6 +754,13 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
     };
     for (std::size_t i = 0; i < read.size(); ++i) {
         const auto& [index, t, position, packetIndex, length] = read[i];
+        if (notBelieved.count(i)) {
+            if (seen.insert(index).second) {
+                damaged.insert(index);
+                counted.emplace(index, std::pair(Time::indefinite(), length));
+            }
+            continue;
+        }
         const Time reach = starts.at(index).reach;
         // A parser that cuts one packet into several counts their times on from its first's, and leaves
         // out their place in the file: those bear out nothing. Most of those read next have to bear it
@@ -671,6 +768,7 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         int near = 0, far = 0;
         for (std::size_t j = i + 1; j < read.size() && near + far < int(confirming); ++j) {
             if (read[j].position < 0) continue;
+            if (notBelieved.count(j)) continue;
             ++(read[j].at > t - reach && read[j].at < t + reach ? near : far);
         }
         bool confirmed = near >= far;
@@ -762,20 +860,39 @@ std::optional<Time> shownPicturesEnd(AVFormatContext& ctx, int index, std::int64
                 av_frame_unref(frame.get());
             }
         };
-        // Decoding starts at a key frame: what comes before it refers to pictures not read.
+        // Decoding starts at a key frame: what comes before it refers to pictures not read. Times are
+        // judged as a decoder of the stream judges them.
+        std::optional<detail::PictureTimes> times;
+        if (detail::PictureTimes::judges(ctx, st)) times.emplace(st);
+        std::deque<AVPacket*> waiting;
+        const auto decodeNext = [&] {
+            AVPacket* p = waiting.front();
+            waiting.pop_front();
+            if (times->pop() == AV_NOPTS_VALUE) p->pts = p->dts = AV_NOPTS_VALUE;
+            avcodec_send_packet(codec.c, p);
+            av_packet_free(&p);
+            receive();
+        };
         bool keyed = false, timedBeforeKey = false;
         for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
             if (av_read_frame(&ctx, packet.get()) < 0) break;
             if (packet->stream_index == index) {
                 keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY);
                 timedBeforeKey = timedBeforeKey || (!keyed && packet->pts != AV_NOPTS_VALUE);
-                if (keyed) {
+                if (keyed && !times) {
                     avcodec_send_packet(codec.c, packet.get());
                     receive();
+                } else if (AVPacket* p = keyed ? av_packet_clone(packet.get()) : nullptr) {
+                    times->push(p->pts, p->duration);
+                    waiting.push_back(p);
+                    while (!waiting.empty() && times->decided(false))
+                        decodeNext();
                 }
             }
             av_packet_unref(packet.get());
         }
+        while (!waiting.empty())
+            decodeNext();
         avcodec_send_packet(codec.c, nullptr);
         receive();
         if (last) return ticksToTime(*last + (after + 1) * picture, st.time_base);
@@ -817,6 +934,15 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
     if (!estimated) return *ends;
+    // A picture stream whose times are judged is read again from twice as far: an end that damaged times
+    // gave has good times before it to be judged by.
+    for (const auto& t : tracks)
+        if (ends->count(t.streamIndex) && detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]))
+            if (auto again = readEnds(ctx, tracks, t.streamIndex,
+                                      before(t) - readingReach(*ctx.streams[t.streamIndex]), {t.streamIndex},
+                                      true, deadline))
+                if (const auto it = again->find(t.streamIndex); it != again->end())
+                    ends->insert_or_assign(t.streamIndex, it->second);
     int readings = 0;
     for (const auto& t : tracks) {
         if (ends->count(t.streamIndex) || !t.timeRange.duration.isNumeric() ||
@@ -846,10 +972,17 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
                     (!ends->count(index) || it->second.reached > ends->at(index).reached))
                     ends->insert_or_assign(index, it->second);
     for (auto& [index, end] : *ends)
-        if (end.countedOn && ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
+        if ((end.countedOn || end.doubted) &&
+            ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
             if (const auto shown = shownPicturesEnd(ctx, index, std::max(goodFrom, size - estimateBytes),
                                                     goodFrom, deadline))
-                end.end = *shown;
+                // Where every picture is timed, one whose time was not believed was counted on in
+                // decoding order, up to a few pictures from where it is shown, which the pictures as
+                // decoded tell. Not beyond: the last bytes alone have few times before them to judge
+                // by, and a jump the reading passed over stays passed over.
+                if (end.countedOn || (*shown > end.end - readingReach(*ctx.streams[index]) &&
+                                      *shown < end.end + readingReach(*ctx.streams[index])))
+                    end.end = *shown;
     return *ends;
 }
 
@@ -868,13 +1001,16 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
             // far beyond it, or beyond where the other streams' data ends, is no end (an estimate the
             // demuxer took from a damaged time may fall short of the data that all streams agree on).
             // Reading that never came near the estimate, even through the bytes the estimate was read
-            // from, leaves the estimate standing.
+            // from, leaves the estimate standing, unless the other streams' data ends far before it too
+            // (a damaged time of a run of them gave it, farther back than those bytes).
             const Time estimate = t.timeRange.end();
             std::optional<Time> others;
             for (const auto& [index, data] : measured)
                 if (index != t.streamIndex && (!others || data.end > *others)) others = data.end;
             Time end = std::min(it->second.end, std::max(estimate, others.value_or(estimate)) + Time(1, 1));
-            if (it->second.reached + Time(1, 1) < estimate) end = estimate;
+            const bool unborne = others && estimate > *others + readingReach(*ctx.streams[t.streamIndex]) &&
+                                 detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]);
+            if (it->second.reached + Time(1, 1) < estimate && !unborne) end = estimate;
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }
@@ -903,6 +1039,7 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
 // not say.
 struct StreamFrames {
     Time picture;
+    Time tick; // one tick of its clock
     Time priming;
     Time padding;
     // How far the times of its packets may lie from its sound: up to a packet where a program stream
@@ -928,6 +1065,7 @@ constexpr Coding knownCodings[] = {
 
 StreamFrames streamFrames(const AVStream& st) {
     StreamFrames f;
+    f.tick = ticksToTime(1, st.time_base);
     const AVCodecParameters& p = *st.codecpar;
     if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
         for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
@@ -1016,9 +1154,34 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
         }
         if (soundEnd && end && *soundEnd - *end > padding + std::max(rounding, timing)) end = soundEnd;
     }
-    for (AssetTrack& t : tracks) {
+    // Pictures on a frame grid end on it: a clock that rounds each time (a transport stream's 90 kHz for
+    // 1001/60000 s) leaves the last picture's end a tick or so off, which would make a frame more.
+    const auto onGrid = [&](Time t, const StreamFrames& f) {
+        if (!firstPicture || !t.isNumeric() || f.picture <= Time::zero()) return t;
+        const Time span = t - *firstPicture;
+        const __int128 scaled = __int128(span.value()) * f.picture.timescale();
+        const __int128 unit = __int128(span.timescale()) * f.picture.value();
+        const __int128 whole = (2 * scaled + unit) / (2 * unit);
+        if (whole <= 0 || whole * f.picture.value() > std::numeric_limits<std::int64_t>::max()) return t;
+        const Time grid =
+            *firstPicture + Time(std::int64_t(whole * f.picture.value()), f.picture.timescale());
+        const Time off = grid > t ? grid - t : t - grid;
+        const Time tolerance = std::min(
+            Time(2 * f.tick.value(), f.tick.timescale()),
+            Time::fraction(f.picture.value(), 8 * __int128(f.picture.timescale()), Time::modelTimescale));
+        return off <= tolerance ? grid : t;
+    };
+    if (firstPicture && end && end == picturesEnd)
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            if (tracks[i].mediaType == MediaType::video && tracks[i].timeRange.end() == *end) {
+                end = onGrid(*end, frames[i]);
+                break;
+            }
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        AssetTrack& t = tracks[i];
         t.timeOrigin = origin;
         Time trackEnd = t.timeRange.end();
+        if (t.mediaType == MediaType::video) trackEnd = onGrid(trackEnd, frames[i]);
         if (trackEnd.isNumeric() && end) trackEnd = std::min(trackEnd, *end);
         t.timeRange = TimeRange(Time::zero(), trackEnd.isNumeric() ? std::max(trackEnd - origin, Time::zero())
                                                                    : Time::indefinite());
