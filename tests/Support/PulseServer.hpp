@@ -162,6 +162,8 @@ class PulseServer {
     PulseServer& operator=(const PulseServer&) = delete;
 
     bool running() const { return running_; }
+    // The daemon's process; none for someone else's server.
+    pid_t pid() const { return daemon_ ? daemon_->pid() : -1; }
     // Someone else's server, which the tests may not stall or end.
     bool external() const { return external_; }
 
