@@ -279,6 +279,20 @@ void waitForTheDevice(media::Player& player) {
     runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
 }
 
+// A player of `item` through the server, its first picture up, played once until the sink plays it: a
+// null sink nothing has played into yet may still be in an idle period of seconds (PulseAudio's renders
+// silence that far ahead, and plays the first sound after it), which a device does not have.
+std::unique_ptr<media::Player> playerOnTheSink(std::shared_ptr<const media::PlayerItem> item) {
+    auto player = std::make_unique<media::Player>(audio::Output::create());
+    waitForTheDevice(*player);
+    player->setItem(std::move(item));
+    runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+    player->play();
+    runUntil([&] { return player->currentTime() > 0.3 && player->output().playsOnDevice(); }, 30);
+    player->pause();
+    return player;
+}
+
 // What a recording of the null sink's monitor tells of a play: where the sound began, its breaks (silence
 // of 2 ms or more inside the tone) and each click, as steady-clock times.
 struct Heard {
@@ -316,6 +330,26 @@ struct Heard {
 
     double longestBreakMs() const {
         return breaksMs.empty() ? 0 : *std::max_element(breaksMs.begin(), breaksMs.end());
+    }
+
+    // How far each picture (its item time, and when it went up) lay from its sound: the sound of item
+    // time t was heard t − c after the click of item time c before it (the first sound standing for time
+    // 0). None for a picture with no sound before it.
+    std::vector<std::optional<double>> offsetsMs(
+        const std::vector<std::pair<double, std::chrono::steady_clock::time_point>>& pictures) const {
+        std::vector<std::optional<double>> offsets(pictures.size());
+        if (!first) return offsets;
+        std::vector<std::pair<double, std::chrono::steady_clock::time_point>> marks{{0.0, *first}};
+        for (const auto& click : clicks)
+            marks.emplace_back(std::round(2 * millisecondsBetween(*first, click) / 1000) / 2, click);
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const auto& [time, at] = pictures[i];
+            const auto mark =
+                std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
+            if (mark != marks.rend())
+                offsets[i] = std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first));
+        }
+        return offsets;
     }
 };
 
@@ -358,20 +392,13 @@ void BM_PlayWithSound(benchmark::State& state) {
         toSound.push_back(millisecondsBetween(pressed, Steady::now()));
         runUntil([&] { return player.rate() == 0; }, 30);
         const Heard heard(recorder.finish(), recorder.origin());
-        // Each shown picture against its sound: the sound of item time t was heard t − c after the
-        // recorded click of item time c before it (the first sound standing for time 0).
-        std::vector<std::pair<double, Steady::time_point>> marks;
-        if (heard.first) marks.emplace_back(0.0, *heard.first);
-        for (const auto& click : heard.clicks)
-            marks.emplace_back(std::round(2 * millisecondsBetween(*heard.first, click) / 1000) / 2, click);
+        // Each shown picture against its sound.
+        const std::vector<std::optional<double>> offsetsNow = heard.offsetsMs(presented);
         std::vector<double> onSound;
-        for (const auto& [time, at] : presented) {
-            const auto mark =
-                std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
-            if (mark == marks.rend()) continue;
-            pictureOffsets.push_back(
-                std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first)));
-            if (pictureOffsets.back() <= 1000.0 / 24) onSound.push_back(time);
+        for (std::size_t i = 0; i < presented.size(); ++i) {
+            if (!offsetsNow[i]) continue;
+            pictureOffsets.push_back(*offsetsNow[i]);
+            if (*offsetsNow[i] <= 1000.0 / 24) onSound.push_back(presented[i].first);
         }
         // Every picture after the one on screen at the start.
         const int due = int(std::lround(item->duration() * 24)) - 1;
@@ -434,16 +461,8 @@ void BM_SoundAroundAHeavyClip(benchmark::State& state) {
         return;
     }
     const auto item = lightAroundHeavy({*heavy, 4, true}, 10);
-    media::Player player(audio::Output::create());
-    waitForTheDevice(player);
-    player.setItem(item);
-    runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
-    // A null sink nothing has played into yet may still be in an idle period of seconds (PulseAudio's
-    // renders silence that far ahead, and plays the first sound after it), which a device does not have:
-    // a play until the sink plays it ends it.
-    player.play();
-    runUntil([&] { return player.currentTime() > 0.3 && player.output().playsOnDevice(); }, 30);
-    player.pause();
+    const auto playing = playerOnTheSink(item);
+    media::Player& player = *playing;
     double silent = 0, breaks = 0, longestBreak = 0, losses = 0, toHeard = 0, heardMin = 1e9;
     const double from = double(state.range(0)) / 1000;
     const int stall = int(state.range(1));
@@ -557,9 +576,9 @@ std::unique_ptr<testsupport::Spawned> busyLoop(int core) {
 }
 
 // Sound while the sound server is starved of the processor: a private PulseAudio with its null sink
-// pinned to core `server_core`, which a busy loop keeps full, and (`starved` 1) eight busy loops on the
-// cores this benchmark runs on, the player's. The 30 s sequence (`longSequence`) played ten times from the
-// start, as Space does after a rest, a fresh listener on the sink's monitor each time. Over the plays: the
+// pinned to core `server_core` at normal priority, which a busy loop keeps full, and (`starved` 1) eight
+// busy loops on the cores this benchmark runs on, the player's. The 30 s sequence (`longSequence`) played
+// ten times from the start, as Space does after a rest, a fresh listener on the sink's monitor each time. Over the plays: the
 // breaks (silence of 2 ms or more inside the sound heard), the plays that had any and the longest; sound
 // devices given up for lost; how far the pictures that went up lay from their sound as the sink played it
 // (dated by the sink's own account, so a longer sink latency is not hidden) and how many lay more than a
@@ -581,22 +600,17 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
         state.SkipWithError("the server is not the bench's to pin");
         return;
     }
-    if (std::system(("taskset -a -p -c " + std::to_string(serverCore) + " " + std::to_string(server.pid()) +
-                     " > /dev/null")
+    // On its core, at the priority of the work beside it, as a desktop's server runs without real-time
+    // scheduling (a daemon started by root raises its own).
+    const std::string pid = std::to_string(server.pid());
+    if (std::system(("taskset -a -p -c " + std::to_string(serverCore) + " " + pid + " > /dev/null && " +
+                     "for t in /proc/" + pid + "/task/*; do renice -n 0 -p ${t##*/} > /dev/null; done")
                         .c_str()) != 0) {
         state.SkipWithError("cannot pin the server");
         return;
     }
-    const auto item = longSequence();
-    media::Player player(audio::Output::create());
-    waitForTheDevice(player);
-    player.setItem(item);
-    runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
-    // A null sink nothing has played into yet may still be in an idle period of seconds: a play until
-    // the sink plays it ends it.
-    player.play();
-    runUntil([&] { return player.currentTime() > 0.3 && player.output().playsOnDevice(); }, 30);
-    player.pause();
+    const auto playing = playerOnTheSink(longSequence());
+    media::Player& player = *playing;
     std::vector<std::unique_ptr<testsupport::Spawned>> loops;
     loops.push_back(busyLoop(serverCore));
     if (starved)
@@ -632,19 +646,8 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
         playsWithBreaks += heard.breaksMs.empty() ? 0 : 1;
         losses += double(player.output().deviceLosses() - lossesBefore);
         toHeard.push_back(heard.first ? millisecondsBetween(pressed, *heard.first) : 1e9);
-        // Each picture against its sound: the sound of item time t was heard t − c after the click of
-        // item time c before it (the first sound standing for time 0).
-        if (!heard.first) continue;
-        std::vector<std::pair<double, Steady::time_point>> marks{{0.0, *heard.first}};
-        for (const auto& click : heard.clicks)
-            marks.emplace_back(std::round(2 * millisecondsBetween(*heard.first, click) / 1000) / 2, click);
-        for (const auto& [time, at] : presented) {
-            const auto mark =
-                std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
-            if (mark != marks.rend())
-                pictureOffsets.push_back(
-                    std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first)));
-        }
+        for (const std::optional<double>& offset : heard.offsetsMs(presented))
+            if (offset) pictureOffsets.push_back(*offset);
     }
     loops.clear();
     state.counters["plays_with_breaks"] = playsWithBreaks;
