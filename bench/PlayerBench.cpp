@@ -601,10 +601,11 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
         return;
     }
     // On its core, at the priority of the work beside it, as a desktop's server runs without real-time
-    // scheduling (a daemon started by root raises its own).
+    // scheduling (a daemon started by root raises its own, and makes its sink's thread a real-time one).
     const std::string pid = std::to_string(server.pid());
     if (std::system(("taskset -a -p -c " + std::to_string(serverCore) + " " + pid + " > /dev/null && " +
-                     "for t in /proc/" + pid + "/task/*; do renice -n 0 -p ${t##*/} > /dev/null; done")
+                     "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; " +
+                     "done > /dev/null")
                         .c_str()) != 0) {
         state.SkipWithError("cannot pin the server");
         return;
