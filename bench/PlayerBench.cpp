@@ -576,8 +576,8 @@ std::unique_ptr<testsupport::Spawned> busyLoop(int core) {
 }
 
 // Sound while the sound server is starved of the processor: a private PulseAudio with its null sink
-// pinned to core `server_core` at normal priority, which a busy loop keeps full, and (`starved` 1) eight
-// busy loops on the cores this benchmark runs on, the player's. The 30 s sequence (`longSequence`) played
+// pinned to core `server_core` at normal priority, which a busy loop keeps full (-1: on the player's
+// cores), and (`starved` 1) eight busy loops on the cores this benchmark runs on, the player's. The 30 s sequence (`longSequence`) played
 // ten times from the start, as Space does after a rest, a fresh listener on the sink's monitor each time. Over the plays: the
 // breaks (silence of 2 ms or more inside the sound heard), the plays that had any and the longest; sound
 // devices given up for lost; how far the pictures that went up lay from their sound as the sink played it
@@ -594,6 +594,11 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
         state.SkipWithError("the server's core is one of the player's: pin the benchmark to others");
         return;
     }
+    // Beside the player, on its cores, or on a core of its own.
+    std::string serverCores;
+    for (const int c : cores)
+        serverCores += (serverCores.empty() ? "" : ",") + std::to_string(c);
+    if (serverCore >= 0) serverCores = std::to_string(serverCore);
     testsupport::PulseServer server(false);
     if (skippedWithoutServer(state, server)) return;
     if (server.external()) {
@@ -603,7 +608,7 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
     // On its core, at the priority of the work beside it, as a desktop's server runs without real-time
     // scheduling (a daemon started by root raises its own, and makes its sink's thread a real-time one).
     const std::string pid = std::to_string(server.pid());
-    if (std::system(("taskset -a -p -c " + std::to_string(serverCore) + " " + pid + " > /dev/null && " +
+    if (std::system(("taskset -a -p -c " + serverCores + " " + pid + " > /dev/null && " +
                      "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; " +
                      "done > /dev/null")
                         .c_str()) != 0) {
@@ -613,7 +618,7 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
     const auto playing = playerOnTheSink(longSequence());
     media::Player& player = *playing;
     std::vector<std::unique_ptr<testsupport::Spawned>> loops;
-    loops.push_back(busyLoop(serverCore));
+    if (serverCore >= 0) loops.push_back(busyLoop(serverCore));
     if (starved)
         for (int i = 0; i < 8; ++i)
             loops.push_back(busyLoop(cores[std::size_t(i) % cores.size()]));
@@ -665,6 +670,7 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
 BENCHMARK(BM_SoundWithTheServerStarved)
     ->Args({5, 1})
     ->Args({5, 0})
+    ->Args({-1, 1})
     ->ArgNames({"server_core", "starved"})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
