@@ -335,8 +335,8 @@ struct Heard {
     // How far each picture (its item time, and when it went up) lay from its sound: the sound of item
     // time t was heard t − c after the click of item time c before it (the first sound standing for time
     // 0). None for a picture with no sound before it.
-    std::vector<std::optional<double>> offsetsMs(
-        const std::vector<std::pair<double, std::chrono::steady_clock::time_point>>& pictures) const {
+    std::vector<std::optional<double>>
+    offsetsMs(const std::vector<std::pair<double, std::chrono::steady_clock::time_point>>& pictures) const {
         std::vector<std::optional<double>> offsets(pictures.size());
         if (!first) return offsets;
         std::vector<std::pair<double, std::chrono::steady_clock::time_point>> marks{{0.0, *first}};
@@ -577,13 +577,14 @@ std::unique_ptr<testsupport::Spawned> busyLoop(int core) {
 
 // Sound while the sound server is starved of the processor: a private PulseAudio with its null sink
 // pinned to core `server_core` at normal priority, which a busy loop keeps full (-1: on the player's
-// cores), and (`starved` 1) eight busy loops on the cores this benchmark runs on, the player's. The 30 s sequence (`longSequence`) played
-// ten times from the start, as Space does after a rest, a fresh listener on the sink's monitor each time. Over the plays: the
-// breaks (silence of 2 ms or more inside the sound heard), the plays that had any and the longest; sound
-// devices given up for lost; how far the pictures that went up lay from their sound as the sink played it
-// (dated by the sink's own account, so a longer sink latency is not hidden) and how many lay more than a
-// frame off; and the time from play to the first sound heard at the sink (median and longest), which at
-// rest (`starved` 0) is what Space takes to sound. Run it on two cores with the server on a third:
+// cores), and (`starved` 1) eight busy loops on the cores this benchmark runs on, the player's. The 30 s
+// sequence (`longSequence`) played ten times from the start, as Space does after a rest, a fresh listener on
+// the sink's monitor each time. Over the plays: the breaks (silence of 2 ms or more inside the sound heard),
+// the plays that had any and the longest; sound devices given up for lost; how far the pictures that went up
+// lay from their sound as the sink played it (dated by the sink's own account, so a longer sink latency is
+// not hidden) and how many lay more than a frame off; and the time from play to the first sound heard at the
+// sink (median and longest), which at rest (`starved` 0) is what Space takes to sound. Run it on two cores
+// with the server on a third:
 //   taskset -c 6,7 bench/bench_player --benchmark_filter=SoundWithTheServerStarved
 void BM_SoundWithTheServerStarved(benchmark::State& state) {
     using Steady = std::chrono::steady_clock;
@@ -608,10 +609,9 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
     // On its core, at the priority of the work beside it, as a desktop's server runs without real-time
     // scheduling (a daemon started by root raises its own, and makes its sink's thread a real-time one).
     const std::string pid = std::to_string(server.pid());
-    if (std::system(("taskset -a -p -c " + serverCores + " " + pid + " > /dev/null && " +
-                     "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; " +
-                     "done > /dev/null")
-                        .c_str()) != 0) {
+    const std::string pin = "taskset -a -p -c " + serverCores + " " + pid;
+    const std::string ordinary = "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; done";
+    if (std::system((pin + " && " + ordinary + " > /dev/null").c_str()) != 0) {
         state.SkipWithError("cannot pin the server");
         return;
     }
@@ -626,7 +626,8 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
     double playsWithBreaks = 0, losses = 0;
     for (auto _ : state) {
         player.seek(0);
-        runUntil([&] { return player.currentFrame().time == 0 && !player.currentFrame().picture.isNull(); }, 30);
+        runUntil([&] { return player.currentFrame().time == 0 && !player.currentFrame().picture.isNull(); },
+                 30);
         runUntil([] { return false; }, 0.5);
         testsupport::SinkListener listener("null.monitor", 960);
         if (!listener.started()) {

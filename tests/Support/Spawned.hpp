@@ -18,7 +18,8 @@ namespace osterveil::testsupport {
 // comes through a pipe. Ended by its pid.
 class Spawned {
   public:
-    Spawned(const std::vector<std::string>& arguments, const std::vector<std::string>& environment, bool readOutput) {
+    Spawned(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+            bool readOutput) {
         const QString program = QStandardPaths::findExecutable(QString::fromStdString(arguments.front()));
         if (program.isEmpty()) return;
         int fds[2] = {-1, -1};
@@ -39,14 +40,19 @@ class Spawned {
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        if (readOutput) posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        const bool spawned = posix_spawn(&pid_, argv.front(), &actions, nullptr, argv.data(), envp.data()) == 0;
+        if (readOutput)
+            posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        const bool spawned =
+            posix_spawn(&pid_, argv.front(), &actions, nullptr, argv.data(), envp.data()) == 0;
         posix_spawn_file_actions_destroy(&actions);
         if (readOutput) {
             ::close(fds[1]);
-            if (spawned) output_ = fds[0];
-            else ::close(fds[0]);
+            if (spawned)
+                output_ = fds[0];
+            else
+                ::close(fds[0]);
         }
         if (!spawned) pid_ = -1;
     }

@@ -13,8 +13,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -1741,8 +1741,7 @@ namespace {
         const QImage drawn = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QImage screen = QGuiApplication::primaryScreen()
                                   ->grabWindow(0, panel.mapToGlobal(QPoint()).x(),
-                                               panel.mapToGlobal(QPoint()).y(), panel.width(),
-                                               panel.height())
+                                               panel.mapToGlobal(QPoint()).y(), panel.width(), panel.height())
                                   .toImage()
                                   .convertToFormat(QImage::Format_RGB32);
         if (screen.size() != drawn.size()) return false;
@@ -1818,8 +1817,7 @@ TEST_F(Shell, TheOpeningPanelAtLaunchIsOnTheScreenAndACancelLeavesTheWindowClosa
     const fs::path file = path("Later.osterveil");
     std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(launchCancelAndClose(file),
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(launchCancelAndClose(file), ::testing::ExitedWithCode(0), "");
 }
 
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.
