@@ -610,7 +610,8 @@ void BM_SoundWithTheServerStarved(benchmark::State& state) {
     // scheduling (a daemon started by root raises its own, and makes its sink's thread a real-time one).
     const std::string pid = std::to_string(server.pid());
     const std::string pin = "taskset -a -p -c " + serverCores + " " + pid;
-    const std::string ordinary = "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; done";
+    const std::string ordinary =
+        "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; done";
     if (std::system((pin + " && " + ordinary + " > /dev/null").c_str()) != 0) {
         state.SkipWithError("cannot pin the server");
         return;
