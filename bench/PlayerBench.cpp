@@ -447,6 +447,8 @@ BENCHMARK(BM_PlayWithSound)->Unit(benchmark::kSecond)->UseRealTime()->Iterations
 // stopped that long half a second into each play, as a server starved of the processor may be. The
 // listener reads pieces of the player's own request, so the sink keeps the period the player gives it (a
 // recorder in 5 ms pieces would hold PipeWire to that period, which a busy machine misses whoever plays).
+// A stall of 300 ms is one the output waits out (target: no break once a play holds more than that), one
+// of 700 ms one it gives the server up for until it plays again.
 // Run it on two cores with eight busy loops on them, the sound server too. Over the runs: the plays whose
 // sound stopped before their end and did not come back (`gone_silent`, target 0), the breaks (silence of
 // 2 ms or more inside the sound heard, target 0 without a stall) and the longest, sound devices given up
@@ -512,6 +514,7 @@ void BM_SoundAroundAHeavyClip(benchmark::State& state) {
 BENCHMARK(BM_SoundAroundAHeavyClip)
     ->Args({0, 0})
     ->Args({4000, 0})
+    ->Args({0, 300})
     ->Args({0, 700})
     ->ArgNames({"from_ms", "stall_ms"})
     ->Unit(benchmark::kSecond)
