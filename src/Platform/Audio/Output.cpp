@@ -305,6 +305,11 @@ struct Output::Impl {
                 toldPlayed = std::max(0.0, played);
                 // What was told before the stream last started says nothing of the time since.
                 toldRuns = uncorked && askedAt >= uncorkedAt;
+                // Between answers the clock runs on no further than what a start holds: a server that
+                // holds more while playing and then stops answering (starved of the processor) must not
+                // take the pictures that much ahead of a sound that may have stopped with it.
+                toldCap = std::min(toldCap, toldPlayed + double(kStartBuffer.bytes + kStartBuffer.request) /
+                                                             double(kFrameBytes));
                 if (!t->playing) toldCap = double(read);
             }
             // Several answers in a row, not one that a server resuming from a pause gave before its
