@@ -31,6 +31,8 @@
 #include <string>
 #include <tuple>
 
+#include <sched.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -277,6 +279,20 @@ void waitForTheDevice(media::Player& player) {
     runUntil([&] { return player.output().kind() == audio::Output::Kind::device; }, 20);
 }
 
+// A player of `item` through the server, its first picture up, played once until the sink plays it: a
+// null sink nothing has played into yet may still be in an idle period of seconds (PulseAudio's renders
+// silence that far ahead, and plays the first sound after it), which a device does not have.
+std::unique_ptr<media::Player> playerOnTheSink(std::shared_ptr<const media::PlayerItem> item) {
+    auto player = std::make_unique<media::Player>(audio::Output::create());
+    waitForTheDevice(*player);
+    player->setItem(std::move(item));
+    runUntil([&] { return !player->currentFrame().picture.isNull(); }, 30);
+    player->play();
+    runUntil([&] { return player->currentTime() > 0.3 && player->output().playsOnDevice(); }, 30);
+    player->pause();
+    return player;
+}
+
 // What a recording of the null sink's monitor tells of a play: where the sound began, its breaks (silence
 // of 2 ms or more inside the tone) and each click, as steady-clock times.
 struct Heard {
@@ -314,6 +330,26 @@ struct Heard {
 
     double longestBreakMs() const {
         return breaksMs.empty() ? 0 : *std::max_element(breaksMs.begin(), breaksMs.end());
+    }
+
+    // How far each picture (its item time, and when it went up) lay from its sound: the sound of item
+    // time t was heard t − c after the click of item time c before it (the first sound standing for time
+    // 0). None for a picture with no sound before it.
+    std::vector<std::optional<double>>
+    offsetsMs(const std::vector<std::pair<double, std::chrono::steady_clock::time_point>>& pictures) const {
+        std::vector<std::optional<double>> offsets(pictures.size());
+        if (!first) return offsets;
+        std::vector<std::pair<double, std::chrono::steady_clock::time_point>> marks{{0.0, *first}};
+        for (const auto& click : clicks)
+            marks.emplace_back(std::round(2 * millisecondsBetween(*first, click) / 1000) / 2, click);
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const auto& [time, at] = pictures[i];
+            const auto mark =
+                std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
+            if (mark != marks.rend())
+                offsets[i] = std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first));
+        }
+        return offsets;
     }
 };
 
@@ -356,20 +392,13 @@ void BM_PlayWithSound(benchmark::State& state) {
         toSound.push_back(millisecondsBetween(pressed, Steady::now()));
         runUntil([&] { return player.rate() == 0; }, 30);
         const Heard heard(recorder.finish(), recorder.origin());
-        // Each shown picture against its sound: the sound of item time t was heard t − c after the
-        // recorded click of item time c before it (the first sound standing for time 0).
-        std::vector<std::pair<double, Steady::time_point>> marks;
-        if (heard.first) marks.emplace_back(0.0, *heard.first);
-        for (const auto& click : heard.clicks)
-            marks.emplace_back(std::round(2 * millisecondsBetween(*heard.first, click) / 1000) / 2, click);
+        // Each shown picture against its sound.
+        const std::vector<std::optional<double>> offsetsNow = heard.offsetsMs(presented);
         std::vector<double> onSound;
-        for (const auto& [time, at] : presented) {
-            const auto mark =
-                std::find_if(marks.rbegin(), marks.rend(), [&](const auto& m) { return m.first <= time; });
-            if (mark == marks.rend()) continue;
-            pictureOffsets.push_back(
-                std::abs(millisecondsBetween(mark->second, at) - 1000 * (time - mark->first)));
-            if (pictureOffsets.back() <= 1000.0 / 24) onSound.push_back(time);
+        for (std::size_t i = 0; i < presented.size(); ++i) {
+            if (!offsetsNow[i]) continue;
+            pictureOffsets.push_back(*offsetsNow[i]);
+            if (*offsetsNow[i] <= 1000.0 / 24) onSound.push_back(presented[i].first);
         }
         // Every picture after the one on screen at the start.
         const int due = int(std::lround(item->duration() * 24)) - 1;
@@ -418,6 +447,8 @@ BENCHMARK(BM_PlayWithSound)->Unit(benchmark::kSecond)->UseRealTime()->Iterations
 // stopped that long half a second into each play, as a server starved of the processor may be. The
 // listener reads pieces of the player's own request, so the sink keeps the period the player gives it (a
 // recorder in 5 ms pieces would hold PipeWire to that period, which a busy machine misses whoever plays).
+// A stall of 300 ms is one the output waits out (target: no break once a play holds more than that), one
+// of 700 ms one it gives the server up for until it plays again.
 // Run it on two cores with eight busy loops on them, the sound server too. Over the runs: the plays whose
 // sound stopped before their end and did not come back (`gone_silent`, target 0), the breaks (silence of
 // 2 ms or more inside the sound heard, target 0 without a stall) and the longest, sound devices given up
@@ -432,16 +463,8 @@ void BM_SoundAroundAHeavyClip(benchmark::State& state) {
         return;
     }
     const auto item = lightAroundHeavy({*heavy, 4, true}, 10);
-    media::Player player(audio::Output::create());
-    waitForTheDevice(player);
-    player.setItem(item);
-    runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
-    // A null sink nothing has played into yet may still be in an idle period of seconds (PulseAudio's
-    // renders silence that far ahead, and plays the first sound after it), which a device does not have:
-    // a play until the sink plays it ends it.
-    player.play();
-    runUntil([&] { return player.currentTime() > 0.3 && player.output().playsOnDevice(); }, 30);
-    player.pause();
+    const auto playing = playerOnTheSink(item);
+    media::Player& player = *playing;
     double silent = 0, breaks = 0, longestBreak = 0, losses = 0, toHeard = 0, heardMin = 1e9;
     const double from = double(state.range(0)) / 1000;
     const int stall = int(state.range(1));
@@ -491,8 +514,169 @@ void BM_SoundAroundAHeavyClip(benchmark::State& state) {
 BENCHMARK(BM_SoundAroundAHeavyClip)
     ->Args({0, 0})
     ->Args({4000, 0})
+    ->Args({0, 300})
     ->Args({0, 700})
     ->ArgNames({"from_ms", "stall_ms"})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(10);
+
+// 30 s of the two clips of `sequence` one after the other, at 24 fps previewed at half size, with the click
+// track under all of it.
+std::shared_ptr<const media::PlayerItem> longSequence() {
+    static PlateStore plates(folder() / "plate");
+    Project p;
+    p.sequence = Sequence::makeNew();
+    p.sequence.frameRate = FrameRate{24, 1};
+    for (int n = 0; n < 2; ++n) {
+        MediaItem m;
+        m.id = Uuid::make();
+        m.kind = MediaKind::video;
+        m.hasVideo = true;
+        m.path = clip("clip" + std::to_string(n) + "-24", 24, 5.5, n * 90).string();
+        m.duration = 5.5;
+        p.media.push_back(m);
+    }
+    Project clicks;
+    clicks.sequence = Sequence::makeNew();
+    addClicks(clicks, 10);
+    p.media.push_back(clicks.media[0]);
+    for (int k = 0; k < 6; ++k) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.mediaID = p.media[std::size_t(k % 2)].id;
+        c.start = k * 5.0;
+        c.duration = 5.0;
+        p.sequence.tracks.mut(0).clips.push_back(c);
+    }
+    for (int k = 0; k < 3; ++k) {
+        TimelineClip c = clicks.sequence.tracks[3].clips[0];
+        c.id = Uuid::make();
+        c.start = k * 10.0;
+        p.sequence.tracks.mut(3).clips.push_back(c);
+    }
+    const CompositionBuild build =
+        CompositionBuilder::build(p, std::nullopt, {960, 540}, p.sequence.frameRate, plates);
+    return media::PlayerItem::composition(build.composition, build.videoComposition, build.audioMix);
+}
+
+// The cores this process may run on.
+std::vector<int> ownCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> cores;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return cores;
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &set)) cores.push_back(c);
+    return cores;
+}
+
+// A loop that keeps `core` busy until it goes.
+std::unique_ptr<testsupport::Spawned> busyLoop(int core) {
+    return std::make_unique<testsupport::Spawned>(
+        std::vector<std::string>{"taskset", "-c", std::to_string(core), "sh", "-c", "while :; do :; done"},
+        std::vector<std::string>{}, false);
+}
+
+// Sound while the sound server is starved of the processor: a private PulseAudio with its null sink
+// pinned to core `server_core` at normal priority, which a busy loop keeps full (-1: on the player's
+// cores), and (`starved` 1) eight busy loops on the cores this benchmark runs on, the player's. The 30 s
+// sequence (`longSequence`) played ten times from the start, as Space does after a rest, a fresh listener on
+// the sink's monitor each time. Over the plays: the breaks (silence of 2 ms or more inside the sound heard),
+// the plays that had any and the longest; sound devices given up for lost; how far the pictures that went up
+// lay from their sound as the sink played it (dated by the sink's own account, so a longer sink latency is
+// not hidden) and how many lay more than a frame off; and the time from play to the first sound heard at the
+// sink (median and longest), which at rest (`starved` 0) is what Space takes to sound. Run it on two cores
+// with the server on a third:
+//   taskset -c 6,7 bench/bench_player --benchmark_filter=SoundWithTheServerStarved
+void BM_SoundWithTheServerStarved(benchmark::State& state) {
+    using Steady = std::chrono::steady_clock;
+    const int serverCore = int(state.range(0));
+    const bool starved = state.range(1) == 1;
+    const std::vector<int> cores = ownCores();
+    if (std::find(cores.begin(), cores.end(), serverCore) != cores.end()) {
+        state.SkipWithError("the server's core is one of the player's: pin the benchmark to others");
+        return;
+    }
+    // Beside the player, on its cores, or on a core of its own.
+    std::string serverCores;
+    for (const int c : cores)
+        serverCores += (serverCores.empty() ? "" : ",") + std::to_string(c);
+    if (serverCore >= 0) serverCores = std::to_string(serverCore);
+    testsupport::PulseServer server(false);
+    if (skippedWithoutServer(state, server)) return;
+    if (server.external()) {
+        state.SkipWithError("the server is not the bench's to pin");
+        return;
+    }
+    // On its core, at the priority of the work beside it, as a desktop's server runs without real-time
+    // scheduling (a daemon started by root raises its own, and makes its sink's thread a real-time one).
+    const std::string pid = std::to_string(server.pid());
+    const std::string pin = "taskset -a -p -c " + serverCores + " " + pid;
+    const std::string ordinary =
+        "for t in /proc/" + pid + "/task/*; do chrt -o -p 0 ${t##*/} && renice -n 0 -p ${t##*/}; done";
+    if (std::system((pin + " && " + ordinary + " > /dev/null").c_str()) != 0) {
+        state.SkipWithError("cannot pin the server");
+        return;
+    }
+    const auto playing = playerOnTheSink(longSequence());
+    media::Player& player = *playing;
+    std::vector<std::unique_ptr<testsupport::Spawned>> loops;
+    if (serverCore >= 0) loops.push_back(busyLoop(serverCore));
+    if (starved)
+        for (int i = 0; i < 8; ++i)
+            loops.push_back(busyLoop(cores[std::size_t(i) % cores.size()]));
+    std::vector<double> breaksMs, toHeard, pictureOffsets;
+    double playsWithBreaks = 0, losses = 0;
+    for (auto _ : state) {
+        player.seek(0);
+        runUntil([&] { return player.currentFrame().time == 0 && !player.currentFrame().picture.isNull(); },
+                 30);
+        runUntil([] { return false; }, 0.5);
+        testsupport::SinkListener listener("null.monitor", 960);
+        if (!listener.started()) {
+            state.SkipWithError("cannot listen to the sink");
+            return;
+        }
+        std::vector<std::pair<double, Steady::time_point>> presented;
+        QObject context;
+        QObject::connect(&player, &media::Player::frameChanged, &context, [&] {
+            if (player.rate() != 0 && !player.currentFrame().picture.isNull())
+                presented.emplace_back(player.currentFrame().time, Steady::now());
+        });
+        const std::uint64_t lossesBefore = player.output().deviceLosses();
+        const Steady::time_point pressed = Steady::now();
+        player.play();
+        runUntil([&] { return player.rate() == 0; }, 120);
+        // What the server still held when the clock reached the end arrives a moment later.
+        const std::size_t end = listener.size();
+        runUntil([&] { return listener.size() > end + 48000 && listener.toldSince(end); }, 5);
+        const auto origin = listener.heardAt(0);
+        const Heard heard(listener.samples(0), origin.value_or(pressed));
+        breaksMs.insert(breaksMs.end(), heard.breaksMs.begin(), heard.breaksMs.end());
+        playsWithBreaks += heard.breaksMs.empty() ? 0 : 1;
+        losses += double(player.output().deviceLosses() - lossesBefore);
+        toHeard.push_back(heard.first ? millisecondsBetween(pressed, *heard.first) : 1e9);
+        for (const std::optional<double>& offset : heard.offsetsMs(presented))
+            if (offset) pictureOffsets.push_back(*offset);
+    }
+    loops.clear();
+    state.counters["plays_with_breaks"] = playsWithBreaks;
+    state.counters["breaks"] = double(breaksMs.size());
+    state.counters["longest_break_ms"] = percentile(breaksMs, 1);
+    state.counters["losses"] = losses;
+    state.counters["picture_offset_median_ms"] = percentile(pictureOffsets, 0.5);
+    state.counters["picture_offset_max_ms"] = percentile(pictureOffsets, 1);
+    state.counters["pictures_over_a_frame"] = double(std::count_if(
+        pictureOffsets.begin(), pictureOffsets.end(), [](double m) { return m > 1000.0 / 24; }));
+    state.counters["play_to_heard_median_ms"] = percentile(toHeard, 0.5);
+    state.counters["play_to_heard_max_ms"] = percentile(toHeard, 1);
+}
+BENCHMARK(BM_SoundWithTheServerStarved)
+    ->Args({5, 1})
+    ->Args({5, 0})
+    ->Args({-1, 1})
+    ->ArgNames({"server_core", "starved"})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(10);

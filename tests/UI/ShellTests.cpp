@@ -14,10 +14,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
@@ -40,6 +42,7 @@
 #include "Platform/Foundation/Cores.hpp"
 #include "Platform/Foundation/WindowTurn.hpp"
 #include "SheetTestSupport.hpp"
+#include "Spawned.hpp"
 #include "UI/Bin/MediaBinView.hpp"
 #include "UI/Common/PanelParts.hpp"
 #include "UI/Sheets/ShortcutsSheet.hpp"
@@ -1713,6 +1716,108 @@ TEST_F(Shell, QuitFromTheOpeningPanelOnX) {
             std::_Exit(app.run({QString::fromStdString(file.string())}) + 4);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+// The program as `osterveil file` runs it, splash and all, with a read that waits: the "Opening…"
+// panel's Escape is pressed once the screen shows the panel, and the window manager closes the window
+// left. Ends the process: 0 when the program ended by that close, else a code and what went wrong.
+[[noreturn]] void launchCancelAndClose(const fs::path& file) {
+    qunsetenv("OSTERVEIL_NO_SPLASH");
+    EditorApplication app(*qApp);
+    BusyReaders busy(app.documents().workToken());
+    const auto fail = [](int code, const char* what) {
+        std::fprintf(stderr, "%s\n", what);
+        std::_Exit(code);
+    };
+    const auto splashUp = [] {
+        const QWidgetList all = QApplication::topLevelWidgets();
+        return std::any_of(all.begin(), all.end(),
+                           [](QWidget* w) { return qobject_cast<SplashView*>(w) && w->isVisible(); });
+    };
+    // The screen where the panel is, against the panel's own drawing.
+    const auto panelOnScreen = [](QWidget& panel) {
+        const QImage drawn = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage screen = QGuiApplication::primaryScreen()
+                                  ->grabWindow(0, panel.mapToGlobal(QPoint()).x(),
+                                               panel.mapToGlobal(QPoint()).y(), panel.width(), panel.height())
+                                  .toImage()
+                                  .convertToFormat(QImage::Format_RGB32);
+        if (screen.size() != drawn.size()) return false;
+        qsizetype same = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                same += drawn.pixel(x, y) == screen.pixel(x, y);
+        return same >= drawn.width() * drawn.height() * 9 / 10;
+    };
+    QPointer<QProgressDialog> panel;
+    enum class Step { panel, escape, editor, closed } step = Step::panel;
+    std::unique_ptr<testsupport::Spawned> tool;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        switch (step) {
+        case Step::panel:
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) panel = p;
+            if (!panel || !panel->windowHandle()->isExposed()) return;
+            if (!panelOnScreen(*panel)) {
+                if (splashUp()) fail(5, "the splash stands over the Opening panel");
+                return;
+            }
+            step = Step::escape;
+            return;
+        case Step::escape:
+            if (!panel) fail(6, "the panel went by itself");
+            // It has the keyboard: the key goes to it through the X server.
+            if (QGuiApplication::focusWindow() != panel->windowHandle()) return;
+            tool = std::make_unique<testsupport::Spawned>(
+                std::vector<std::string>{"xdotool", "key", "Escape"}, std::vector<std::string>{}, false);
+            step = Step::editor;
+            return;
+        case Step::editor:
+            if (splashUp()) fail(7, "the splash came back");
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* editor = qobject_cast<EditorWindow*>(w);
+                    editor && editor->isVisible() && editor->windowHandle()->isExposed()) {
+                    if (editor->document().fileURL()) fail(8, "the open was not cancelled");
+                    tool = std::make_unique<testsupport::Spawned>(
+                        std::vector<std::string>{"wmctrl", "-i", "-c",
+                                                 "0x" + QString::number(editor->winId(), 16).toStdString()},
+                        std::vector<std::string>{}, false);
+                    step = Step::closed;
+                }
+            return;
+        case Step::closed:
+            return;
+        }
+    });
+    look.start(20);
+    // The program still there a minute later: a step never came, or the close was not heard.
+    QTimer::singleShot(60000, [&] {
+        std::fprintf(stderr, "stuck at step %d\n", int(step));
+        std::_Exit(3);
+    });
+    std::_Exit(app.run({QString::fromStdString(file.string())}) + 4);
+}
+
+} // namespace
+
+// Runs under a real X server with Openbox as its window manager (ctest runs it through xvfb-run); offscreen
+// it is skipped. The program starts as a user starts it, splash and all, with a project to open whose read
+// waits: its "Opening…" panel shows on the screen with nothing over it, and the splash has gone for good.
+// Escape cancels the open, and the window manager's close of the new window left ends the program.
+TEST_F(Shell, TheOpeningPanelAtLaunchIsOnTheScreenAndACancelLeavesTheWindowClosableOnX) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server: run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    for (const char* tool : {"openbox", "wmctrl", "xdotool"})
+        if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
+    testsupport::Spawned openbox({"openbox"}, {}, false);
+    ASSERT_TRUE(QTest::qWaitFor([] { return std::system("wmctrl -m > /dev/null 2>&1") == 0; }, 20000));
+    const fs::path file = path("Later.osterveil");
+    std::ofstream(file, std::ios::binary) << ProjectDocument::contents(ProjectDocument::newProject());
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(launchCancelAndClose(file), ::testing::ExitedWithCode(0), "");
 }
 
 // Runs under a real X server (ctest runs it through xvfb-run); offscreen it is skipped.

@@ -19,15 +19,24 @@ namespace {
 // that nothing stale lingers.
 constexpr std::size_t kRingFrames = 16384;
 constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
-// What the server holds for us: a fifth of a second rides over the moments a busy desktop keeps this
-// process off the processor (40 ms broke up under load). The clock is what was heard, so it costs no
-// picture sync; the first sound of a start waits only for the sink's latency, which is asked to be one
-// request long. The server asks for more in pieces of a tenth.
-constexpr std::uint32_t kServerBufferBytes = std::uint32_t(Output::sampleRate / 5) * kFrameBytes;
-constexpr std::uint32_t kRequestBytes = kServerBufferBytes / 10;
+// What the server holds for us, and what it asks the sink to hold: the first sound of a start waits for
+// the sink's latency, and what the sink and the server hold rides over the moments a busy machine keeps
+// the server, or this process, off the processor. A start asks for little, so that it sounds at once: a
+// fifth of a second at the server, in requests of a fiftieth, the sink's latency being one request. Once
+// the play sounds it asks for more: the server holding half a second, the sink a tenth, which a server
+// kept off its processor for longer than a fiftieth no longer breaks. The clock is what the sink has
+// played, so the longer latency costs no picture sync.
+struct BufferSize {
+    std::uint32_t bytes;
+    std::uint32_t request;
+};
+constexpr BufferSize kStartBuffer{std::uint32_t(Output::sampleRate / 5) * kFrameBytes,
+                                  std::uint32_t(Output::sampleRate / 50) * kFrameBytes};
+constexpr BufferSize kPlayBuffer{std::uint32_t(Output::sampleRate / 2) * kFrameBytes,
+                                 std::uint32_t(Output::sampleRate / 10) * kFrameBytes};
 // Silence after the end of the sound, which carries out what a server holds back once the ring runs dry:
-// longer than its period.
-constexpr std::size_t kPaddingFrames = Output::sampleRate / 25;
+// longer than its period, which is the sink's latency at most.
+constexpr std::size_t kPaddingFrames = 2 * kPlayBuffer.request / kFrameBytes;
 // A server that leaves a question unanswered this long while playing has stalled, and is let go until it
 // plays again: a busy one answers well within it, one stopped for 0.6 s does not. The time is counted in
 // this thread's own ticks as well, so that a moment in which this thread could not run (and read the
@@ -281,7 +290,7 @@ struct Output::Impl {
             ++quietAnswers;
         }
         const bool holds = writeKnown && written > read;
-        bool wake = false, handOver = false;
+        bool wake = false, handOver = false, sounds = false;
         {
             std::lock_guard lock(mutex);
             toldAt = now;
@@ -296,6 +305,11 @@ struct Output::Impl {
                 toldPlayed = std::max(0.0, played);
                 // What was told before the stream last started says nothing of the time since.
                 toldRuns = uncorked && askedAt >= uncorkedAt;
+                // Between answers the clock runs on no further than what a start holds: a server that
+                // holds more while playing and then stops answering (starved of the processor) must not
+                // take the pictures that much ahead of a sound that may have stopped with it.
+                toldCap = std::min(toldCap, toldPlayed + double(kStartBuffer.bytes + kStartBuffer.request) /
+                                                             double(kFrameBytes));
                 if (!t->playing) toldCap = double(read);
             }
             // Several answers in a row, not one that a server resuming from a pause gave before its
@@ -311,7 +325,10 @@ struct Output::Impl {
             // At a start, the clock runs on as if heard from the start on, so the picture moves as soon as
             // it would have.
             if (wake) runOnTheClock(begun ? now : uncorkedAt);
+            sounds = moved && uncorked && toDevice && !waking;
         }
+        // The play sounds: it holds more from now on.
+        if (sounds) resize(kPlayBuffer);
         if (wake) waitForSound();
         if (handOver) {
             begun = true;
@@ -334,6 +351,8 @@ struct Output::Impl {
     // What the server holds would be stale by the time it plays: silence stands in for it until it plays.
     void waitForSound() {
         begun = false;
+        // The silence it is given meanwhile is as short as at a start, so the sound is back as soon.
+        resize(kStartBuffer);
         release(pa_stream_flush(stream, nullptr, nullptr));
         pump();
     }
@@ -434,6 +453,8 @@ struct Output::Impl {
     void cork(bool corked) {
         if (!streamReady()) return;
         release(pa_stream_cork(stream, corked ? 1 : 0, nullptr, nullptr));
+        // The next start sounds as soon as it can.
+        if (corked) resize(kStartBuffer);
         uncorked = !corked;
         {
             std::lock_guard lock(mutex);
@@ -508,14 +529,8 @@ struct Output::Impl {
         if (!stream) return lost();
         pa_stream_set_state_callback(stream, &Impl::streamChanged, this);
         pa_stream_set_write_callback(stream, &Impl::serverAsks, this);
-        pa_buffer_attr attributes{};
-        attributes.maxlength = std::uint32_t(-1);
-        attributes.tlength = kServerBufferBytes;
-        // Plays as soon as there is anything: the ring is full by the time the player starts, and a
-        // stretch shorter than the buffer at the very end of an item must still play.
-        attributes.prebuf = kFrameBytes;
-        attributes.minreq = kRequestBytes;
-        attributes.fragsize = std::uint32_t(-1);
+        const pa_buffer_attr attributes = bufferAttributes(kStartBuffer);
+        bufferSize = kStartBuffer;
         // The server keeps the whole buffer for us, and asks the sink for a latency of one request only:
         // what the sink holds is what a start waits for before it is heard, while what the server holds
         // is what rides over a busy moment. Asked to fit the buffer to the sink instead, it gives the
@@ -523,6 +538,28 @@ struct Output::Impl {
         const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
         if (pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) lost();
     }
+
+    static pa_buffer_attr bufferAttributes(BufferSize size) {
+        pa_buffer_attr attributes{};
+        attributes.maxlength = std::uint32_t(-1);
+        attributes.tlength = size.bytes;
+        // Plays as soon as there is anything: the ring is full by the time the player starts, and a
+        // stretch shorter than the buffer at the very end of an item must still play.
+        attributes.prebuf = kFrameBytes;
+        attributes.minreq = size.request;
+        attributes.fragsize = std::uint32_t(-1);
+        return attributes;
+    }
+
+    // The server and the sink hold `size` from now on; the server tells the sink's new latency in its
+    // answers, so the clock follows.
+    void resize(BufferSize size) {
+        if (!streamReady() || size.bytes == bufferSize.bytes) return;
+        bufferSize = size;
+        const pa_buffer_attr attributes = bufferAttributes(size);
+        release(pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr));
+    }
+    BufferSize bufferSize = kStartBuffer;
 
     void lost() {
         std::lock_guard lock(mutex);

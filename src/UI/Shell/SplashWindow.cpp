@@ -51,6 +51,14 @@ std::vector<QWidget*> documentWindows(const QWidget* splash, bool visibleOnly) {
     return windows;
 }
 
+// A window the user must see or answer: an alert, a question, a file panel, a sheet, a panel telling
+// how an open goes. Floating above everything, the splash would hide it.
+bool mustBeSeen(const QWidget* w) {
+    if (!w->isWindow()) return false;
+    const Qt::WindowType type = w->windowType();
+    return w->windowModality() != Qt::NonModal || type == Qt::Dialog || type == Qt::Sheet;
+}
+
 } // namespace
 
 void SplashModel::update(double elapsed, double duration) {
@@ -178,6 +186,12 @@ bool SplashPresenter::isTicking() const {
 void SplashPresenter::presentIfNeeded() {
     if (dismissed_ || window_) return;
     if (qEnvironmentVariableIsSet(suppressingVariable)) return;
+    // Up already: the splash would cover it, and it goes for such a window anyway.
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && mustBeSeen(w)) {
+            dismissed_ = true;
+            return;
+        }
     model_ = std::make_unique<SplashModel>();
     started_ = clock_();
 
@@ -196,7 +210,7 @@ void SplashPresenter::presentIfNeeded() {
     // splash comes up too, since showing it before the event loop runs runs the events waiting.
     qApp->installEventFilter(this);
     view->show();
-    // An alert came up meanwhile, and the splash has gone already.
+    // Such a window came up meanwhile, and the splash has gone already.
     if (!window_) return;
     auto* fadeIn = new QPropertyAnimation(view, "windowOpacity", view);
     fadeIn->setDuration(fadeInMs);
@@ -211,9 +225,7 @@ void SplashPresenter::presentIfNeeded() {
 
 bool SplashPresenter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && watched != window_ && watched->isWidgetType()) {
-        const auto* shown = static_cast<QWidget*>(watched);
-        // Floating above everything, the splash would hide what the user must answer.
-        if (shown->isWindow() && shown->windowModality() != Qt::NonModal) dismissNow();
+        if (mustBeSeen(static_cast<QWidget*>(watched))) dismissNow();
     }
     return QObject::eventFilter(watched, event);
 }

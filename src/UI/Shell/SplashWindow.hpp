@@ -64,8 +64,9 @@ class SplashView : public QWidget {
 // Shows the splash once per process at launch, unless OSTERVEIL_NO_SPLASH is set in the environment.
 // It stays at least 2.5 seconds, then fades out as soon as a document window is visible, or at the
 // latest after 6 seconds. It floats above the document windows without blocking them and takes no
-// input. A modal window (an alert, a question, a file panel) is never under it: the splash goes at once
-// as one is shown.
+// input. A window the user must see or answer (an alert, a question, a file panel, a sheet, the panel of
+// an open under way) is never under it: the splash goes at once as one is shown, and does not come up
+// over one.
 class SplashPresenter : public QObject {
     Q_OBJECT
   public:

