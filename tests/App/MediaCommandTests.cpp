@@ -97,8 +97,10 @@ std::string manyItemsXML(const std::vector<fs::path>& files, int items) {
                  "\"><pathurl>file://" + files[std::size_t(i) % files.size()].string() +
                  "</pathurl><media><video/></media></file></clipitem>";
     }
-    return "<xmeml version=\"4\"><sequence><name>Many</name><rate><timebase>25</timebase></rate><media><video>"
-           "<track>" + clips + "</track></video></media></sequence></xmeml>";
+    return "<xmeml "
+           "version=\"4\"><sequence><name>Many</name><rate><timebase>25</timebase></rate><media><video>"
+           "<track>" +
+           clips + "</track></video></media></sequence></xmeml>";
 }
 
 // Counts the times files are opened while it lives.
@@ -112,7 +114,8 @@ class OpenCounter {
     int opens() {
         alignas(inotify_event) char buffer[65536];
         for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;)
-            for (char* at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            for (char* at = buffer; at < buffer + n;
+                 at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
                 ++count_;
         return count_;
     }
@@ -238,7 +241,9 @@ TEST_F(MediaCommands, IngestImportsXMLFirstThenAddsEveryProbedFileInOneStepAndLi
 }
 
 TEST_F(MediaCommands, TheFirstLargeEnoughVideoFormatsAnEmptySequenceOnly) {
-    testsupport::MovieRecipe wide{.width = 640, .height = 360, .framesPerSecond = 25, .frames = 2};
+    // Stored 480 pixels wide, each shown a third wider: the sequence takes the shape it is shown in.
+    testsupport::MovieRecipe wide{
+        .width = 480, .height = 360, .framesPerSecond = 25, .frames = 2, .sampleAspect = {4, 3}};
     testsupport::MovieRecipe tiny{.width = 16, .height = 16, .frames = 2};
     testsupport::writeMovie(root() / "Wide.mp4", wide);
     testsupport::writeMovie(root() / "Tiny.mp4", tiny);
@@ -548,7 +553,8 @@ TEST_F(MediaCommands, APremiereXMLImportShowsItsProgressAndCanBeCancelled) {
     bool finished = false;
     model.importPremiereXML(xml, [&] { finished = true; });
     EXPECT_TRUE(model.isImporting());
-    EXPECT_TRUE(model.status().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D"))) << model.status().toStdString();
+    EXPECT_TRUE(model.status().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D")))
+        << model.status().toStdString();
     model.cancelImport();
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
     EXPECT_FALSE(model.isImporting());

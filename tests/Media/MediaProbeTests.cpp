@@ -276,6 +276,34 @@ TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
     EXPECT_EQ(item.codec, "H.264");
 }
 
+// Pictures whose pixels are not square report the size they are shown at, which a sequence made from
+// them takes: a 16:9 PAL DVD (720 × 576, pixels 64:45 wide), an HDV recording (1440 × 1080, 4:3), and
+// an MP4 saying its shape in the container and the stream.
+TEST(MediaProbe, AnamorphicRecordingsReportTheSizeTheyAreShownAt) {
+    const fs::path dvd = scratch("dvd-16x9.vob"), hdv = scratch("hdv.m2t");
+    testsupport::writeMovie(dvd, {.container = "vob",
+                                  .video = testsupport::VideoCodec::mpeg2,
+                                  .width = 720,
+                                  .height = 576,
+                                  .framesPerSecond = 25,
+                                  .frames = 2,
+                                  .sampleAspect = {64, 45}});
+    testsupport::writeMovie(hdv, {.container = "mpegts",
+                                  .video = testsupport::VideoCodec::mpeg2,
+                                  .width = 1440,
+                                  .height = 1080,
+                                  .framesPerSecond = 25,
+                                  .frames = 2,
+                                  .sampleAspect = {4, 3}});
+    const auto size = [](const fs::path& file) {
+        const MediaItem item = probe(file);
+        return std::pair{item.width, item.height};
+    };
+    EXPECT_EQ(size(dvd), (std::pair<std::int64_t, std::int64_t>{1024, 576}));
+    EXPECT_EQ(size(hdv), (std::pair<std::int64_t, std::int64_t>{1920, 1080}));
+    EXPECT_EQ(size(fixture(Fixture::anamorphicMovie)), (std::pair<std::int64_t, std::int64_t>{256, 144}));
+}
+
 TEST(MediaProbe, MoviesWithAndWithoutSound) {
     MediaItem silent = probe(fixture(Fixture::h264Movie));
     EXPECT_EQ(silent.kind, MediaKind::video);
