@@ -91,12 +91,14 @@ TEST(FromHex, ParsesSixDigitsOrGivesWhite) {
 TEST(TitleRasterizer, KeysHoldEveryInput) {
     TitleStyle s;
     s.vertical = TitleVertical::bottom;
-    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1920, 1080), "title:Title|Helvetica Neue|96.0|#F4F1EA|center|bottom|1920x1080");
+    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1920, 1080),
+              "title:Title|Helvetica Neue|96.0|#F4F1EA|center|bottom|1920x1080");
     TitleStyle lower = s;
     lower.colorHex = "#f4f1ea";
     EXPECT_NE(TitleRasterizer::cacheKey(lower, 1920, 1080), TitleRasterizer::cacheKey(s, 1920, 1080));
     s.fontSize = 72.5;
-    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1919.9, 1080.7), "title:Title|Helvetica Neue|72.5|#F4F1EA|center|bottom|1919x1080");
+    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1919.9, 1080.7),
+              "title:Title|Helvetica Neue|72.5|#F4F1EA|center|bottom|1919x1080");
 }
 
 TEST(TitleRasterizer, SizesAndEmptyText) {
@@ -175,7 +177,9 @@ TEST(StillImageLoader, ScalesAndTurnsUpright) {
 
 // 16-bit PNG (interlaced or not) and TIFF (in strips or tiles, floating point too) are shrunk as they
 // are read, never held whole at their depth: with Qt's readers allowed 1 MB, each of these pictures
-// (2 to 5 MB whole) still loads, turned and coloured as Qt's readers show it whole.
+// (2 to 5 MB whole) still loads, turned and coloured as Qt's readers show it whole. Floating-point
+// samples stored plane by plane, which Qt's reader takes for interleaved ones, show what the same
+// picture interleaved shows, or, where they cannot be read in pieces, are refused.
 TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
     namespace fs = std::filesystem;
     // Quadrants of red, green, blue and half-transparent white.
@@ -202,11 +206,25 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
         made.push_back(fx.scratch("half-tiles.tif"));
         testsupport::writeTiff(made.back(), 640, 480, {.bits = 16, .floating = true, .tileSide = 48},
                                quadrants);
+        made.push_back(fx.scratch("float-planes.tif"));
+        testsupport::writeTiff(
+            made.back(), 640, 480,
+            {.bits = 32, .floating = true, .alpha = true, .rowsPerStrip = 5, .planes = true}, quadrants);
+        made.push_back(fx.scratch("half-plane-tiles.tif"));
+        testsupport::writeTiff(made.back(), 640, 480,
+                               {.bits = 16, .floating = true, .tileSide = 48, .planes = true}, quadrants);
         made.push_back(fx.scratch("tiles-turned.tif"));
         testsupport::writeTiff(made.back(), 640, 480,
                                {.bits = 16, .alpha = true, .tileSide = 64, .orientation = 6}, quadrants);
         return made;
     }();
+    // What each shows as Qt's readers show it whole: itself, or its interleaved twin.
+    const auto shownAs = [&](const fs::path& file) {
+        const std::string name = file.filename().string();
+        if (name == "float-planes.tif") return fx.scratch("float-strips.tif");
+        if (name == "half-plane-tiles.tif") return fx.scratch("half-tiles.tif");
+        return file;
+    };
     // Qt's reading of the whole picture, premultiplied as the loader's, at a point given in eighths.
     const auto shown = [](const fs::path& file, int eighthX, int eighthY) {
         QImageReader reader(QString::fromStdString(file.string()));
@@ -221,8 +239,13 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
     for (const fs::path& file : stills) {
         expected.emplace_back();
         for (int q = 0; q < 4; ++q)
-            expected.back()[std::size_t(q)] = shown(file, 2 + q % 2 * 4, 2 + q / 2 * 4);
+            expected.back()[std::size_t(q)] = shown(shownAs(file), 2 + q % 2 * 4, 2 + q / 2 * 4);
     }
+    // Planes each in one strip too large to be read a piece at a time: refused, not misread whole.
+    const fs::path oneStrip = fx.scratch("float-planes-one-strip.tif");
+    testsupport::writeTiff(oneStrip, 3000, 2000,
+                           {.bits = 32, .floating = true, .rowsPerStrip = 0, .planes = true}, quadrants);
+    EXPECT_FALSE(StillImageLoader::image(oneStrip, 64));
     struct Limit {
         int before = QImageReader::allocationLimit();
         Limit() { QImageReader::setAllocationLimit(1); }
@@ -334,8 +357,9 @@ TEST(TitleRasterizer, LineBreaksWrappingAndLongWords) {
 TEST(TitleFonts, EachMenuNameDrawsInTheClosestInstalledDesignOfItsKind) {
     enginetest::ensureGuiApplication();
     const std::vector<std::pair<std::string, QString>> lookalikes{
-        {"Helvetica Neue", "Nimbus Sans"}, {"Avenir Next", "Lato"}, {"Futura", "BetecknaGS"},
-        {"Georgia", "C059"},                {"Gill Sans", "Gillius ADF"}, {"Didot", "GFS Didot"}};
+        {"Helvetica Neue", "Nimbus Sans"}, {"Avenir Next", "Lato"},
+        {"Futura", "BetecknaGS"},          {"Georgia", "C059"},
+        {"Gill Sans", "Gillius ADF"},      {"Didot", "GFS Didot"}};
     std::vector<std::string> menu;
     for (const auto& [name, family] : lookalikes)
         menu.push_back(name);
@@ -349,8 +373,9 @@ TEST(TitleFonts, EachMenuNameDrawsInTheClosestInstalledDesignOfItsKind) {
         const auto image = TitleRasterizer::image(s, 640, 360);
         EXPECT_TRUE(image.has_value()) << font;
         if (image) save(*image, "title-fonts/" + font + ".png");
-        return image ? std::vector<std::uint8_t>(image->pixels(), image->pixels() + image->bytesPerRow() * 360)
-                     : std::vector<std::uint8_t>();
+        return image
+                   ? std::vector<std::uint8_t>(image->pixels(), image->pixels() + image->bytesPerRow() * 360)
+                   : std::vector<std::uint8_t>();
     };
     for (const auto& [name, family] : lookalikes) {
         // Where the family itself is installed, it is used as it is.

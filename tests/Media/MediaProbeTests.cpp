@@ -479,20 +479,27 @@ TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->errorDescription(),
               "one-strip.tif is too large a picture: Osterveil imports stills of up to 67 megapixels.");
-    // Floating-point samples in strips are read a strip at a time too, so held only to what a picture
-    // of 16 bytes a pixel may have: this one is not refused for its size, but for its missing data.
-    const fs::path floating = MediaFixtures::shared().scratch("float-strips.tif");
-    testsupport::writeHollowTiff(floating, 5000, 4000, true);
-    const auto hollow = probeError(floating);
-    ASSERT_TRUE(hollow);
-    EXPECT_EQ(hollow->kind(), MediaError::Kind::unsupported);
-    const fs::path larger = MediaFixtures::shared().scratch("larger-float-strips.tif");
-    testsupport::writeHollowTiff(larger, 12000, 10500, true);
-    const auto refused = probeError(larger);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->errorDescription(),
-              "larger-float-strips.tif is too large a picture: Osterveil imports "
-              "stills of up to 125 megapixels.");
+    // Floating-point samples in strips, in planes or in large tiles are read a piece at a time too, so
+    // held only to what a picture of 16 bytes a pixel may have: 110 megapixels are not refused for their
+    // size, but for their missing data; 126 are, for their size.
+    for (const auto& [name, layout] :
+         {std::pair{"float-strips", testsupport::HollowTiff{.floating = true}},
+          {"float-planes", {.floating = true, .planes = true}},
+          {"float-tiles", {.floating = true, .tileSide = 512}},
+          {"float-plane-tiles", {.floating = true, .planes = true, .tileSide = 512}}}) {
+        const fs::path within = MediaFixtures::shared().scratch(std::string(name) + ".tif");
+        testsupport::writeHollowTiff(within, 11000, 10000, layout);
+        const auto hollow = probeError(within);
+        ASSERT_TRUE(hollow);
+        EXPECT_EQ(hollow->kind(), MediaError::Kind::unsupported) << name;
+        const fs::path larger = MediaFixtures::shared().scratch(std::string("larger-") + name + ".tif");
+        testsupport::writeHollowTiff(larger, 12000, 10500, layout);
+        const auto refused = probeError(larger);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->errorDescription(), "larger-" + std::string(name) +
+                                                   ".tif is too large a picture: Osterveil imports "
+                                                   "stills of up to 125 megapixels.");
+    }
 }
 
 TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {

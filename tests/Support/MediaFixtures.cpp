@@ -270,13 +270,21 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         AVSampleFormat sampleFormat = AV_SAMPLE_FMT_S16;
         bool compressed = true;
         switch (recipe.audio) {
-        case AudioCodec::aac: encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
-        case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
-        case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::aac:
+            encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP;
+            break;
+        case AudioCodec::mp3:
+            encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP;
+            break;
+        case AudioCodec::ac3:
+            encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP;
+            break;
         case AudioCodec::eac3:
             encoder = "eac3", sampleFormat = AV_SAMPLE_FMT_FLTP;
             break;
-        case AudioCodec::mp2: encoder = "mp2"; break;
+        case AudioCodec::mp2:
+            encoder = "mp2";
+            break;
         case AudioCodec::opus:
             encoder = "libopus";
             break;
@@ -286,11 +294,21 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::flac:
             encoder = "flac", compressed = false;
             break;
-        case AudioCodec::muLaw: encoder = "pcm_mulaw", compressed = false; break;
-        case AudioCodec::aLaw: encoder = "pcm_alaw", compressed = false; break;
-        case AudioCodec::adpcmMS: encoder = "adpcm_ms", compressed = false; break;
-        case AudioCodec::adpcmIMA: encoder = "adpcm_ima_wav", sampleFormat = AV_SAMPLE_FMT_S16P, compressed = false; break;
-        default: compressed = false; break;
+        case AudioCodec::muLaw:
+            encoder = "pcm_mulaw", compressed = false;
+            break;
+        case AudioCodec::aLaw:
+            encoder = "pcm_alaw", compressed = false;
+            break;
+        case AudioCodec::adpcmMS:
+            encoder = "adpcm_ms", compressed = false;
+            break;
+        case AudioCodec::adpcmIMA:
+            encoder = "adpcm_ima_wav", sampleFormat = AV_SAMPLE_FMT_S16P, compressed = false;
+            break;
+        default:
+            compressed = false;
+            break;
         }
         audio.codec = openEncoder(encoder, [&](AVCodecContext& c) {
             c.sample_fmt = sampleFormat;
@@ -441,7 +459,7 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(recipe.bits));
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(samples));
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, recipe.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(t, TIFFTAG_ORIENTATION, std::uint16_t(recipe.orientation));
     if (recipe.floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
@@ -472,37 +490,42 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
             into[at] = static_cast<std::uint8_t>(v);
         }
     };
+    // Interleaved, every sample of a pixel together; in planes, one sample at a time.
+    const int perPixel = recipe.planes ? 1 : samples;
     if (recipe.tileSide > 0) {
         const int side = recipe.tileSide;
         TIFFSetField(t, TIFFTAG_TILEWIDTH, std::uint32_t(side));
         TIFFSetField(t, TIFFTAG_TILELENGTH, std::uint32_t(side));
-        std::vector<std::uint8_t> tile(std::size_t(side) * side * samples * bytes);
-        for (int ty = 0; ty < height; ty += side)
-            for (int tx = 0; tx < width; tx += side) {
-                std::fill(tile.begin(), tile.end(), 0);
-                for (int y = ty; y < std::min(height, ty + side); ++y)
-                    for (int x = tx; x < std::min(width, tx + side); ++x)
-                        for (int c = 0; c < samples; ++c)
-                            put(tile, ((std::size_t(y - ty) * side + (x - tx)) * samples + c) * bytes,
-                                sample(x, y, c));
-                if (TIFFWriteTile(t, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0) < 0)
-                    throw std::runtime_error("fixture: tile not written");
-            }
+        std::vector<std::uint8_t> tile(std::size_t(side) * side * perPixel * bytes);
+        for (int plane = 0; plane < samples / perPixel; ++plane)
+            for (int ty = 0; ty < height; ty += side)
+                for (int tx = 0; tx < width; tx += side) {
+                    std::fill(tile.begin(), tile.end(), 0);
+                    for (int y = ty; y < std::min(height, ty + side); ++y)
+                        for (int x = tx; x < std::min(width, tx + side); ++x)
+                            for (int c = 0; c < perPixel; ++c)
+                                put(tile, ((std::size_t(y - ty) * side + (x - tx)) * perPixel + c) * bytes,
+                                    sample(x, y, plane + c));
+                    if (TIFFWriteTile(t, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0,
+                                      std::uint16_t(plane)) < 0)
+                        throw std::runtime_error("fixture: tile not written");
+                }
         return;
     }
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP,
                  std::uint32_t(recipe.rowsPerStrip > 0 ? recipe.rowsPerStrip : height));
-    std::vector<std::uint8_t> row(std::size_t(width) * samples * bytes);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < samples; ++c)
-                put(row, (std::size_t(x) * samples + c) * bytes, sample(x, y, c));
-        if (TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) < 0)
-            throw std::runtime_error("fixture: row not written");
-    }
+    std::vector<std::uint8_t> row(std::size_t(width) * perPixel * bytes);
+    for (int plane = 0; plane < samples / perPixel; ++plane)
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < perPixel; ++c)
+                    put(row, (std::size_t(x) * perPixel + c) * bytes, sample(x, y, plane + c));
+            if (TIFFWriteScanline(t, row.data(), std::uint32_t(y), std::uint16_t(plane)) < 0)
+                throw std::runtime_error("fixture: row not written");
+        }
 }
 
-void writeHollowTiff(const fs::path& path, int width, int height, bool floating) {
+void writeHollowTiff(const fs::path& path, int width, int height, const HollowTiff& layout) {
     std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
         if (t) TIFFClose(t);
     });
@@ -510,16 +533,25 @@ void writeHollowTiff(const fs::path& path, int width, int height, bool floating)
     TIFF* t = tiff.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(floating ? 32 : 8));
-    if (floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(layout.floating ? 32 : 8));
+    if (layout.floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, layout.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    const int rows = floating ? 16 : height;
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows));
     std::uint8_t junk[16] = {};
-    for (int strip = 0; strip < (height + rows - 1) / rows; ++strip)
-        if (TIFFWriteRawStrip(t, std::uint32_t(strip), junk, sizeof junk) < 0)
+    if (layout.tileSide > 0) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, std::uint32_t(layout.tileSide));
+        TIFFSetField(t, TIFFTAG_TILELENGTH, std::uint32_t(layout.tileSide));
+        for (std::uint32_t tile = 0; tile < TIFFNumberOfTiles(t); ++tile)
+            if (TIFFWriteRawTile(t, tile, junk, sizeof junk) < 0)
+                throw std::runtime_error("fixture: tile not written");
+        return;
+    }
+    const int rows = layout.floating ? 16 : height;
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows));
+    for (std::uint32_t strip = 0; strip < TIFFNumberOfStrips(t); ++strip)
+        if (TIFFWriteRawStrip(t, strip, junk, sizeof junk) < 0)
             throw std::runtime_error("fixture: strip not written");
 }
 
@@ -535,7 +567,8 @@ void writeBlankPng(const fs::path& path, int width, int height, std::optional<in
         u32(bytes, static_cast<std::uint32_t>(data.size()));
         bytes.insert(bytes.end(), type, type + 4);
         bytes.insert(bytes.end(), data.begin(), data.end());
-        u32(bytes, static_cast<std::uint32_t>(crc32(0, bytes.data() + 4, static_cast<uInt>(bytes.size() - 4))));
+        u32(bytes,
+            static_cast<std::uint32_t>(crc32(0, bytes.data() + 4, static_cast<uInt>(bytes.size() - 4))));
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     };
     out.write("\x89PNG\r\n\x1a\n", 8);
@@ -559,7 +592,9 @@ void writeBlankPng(const fs::path& path, int width, int height, std::optional<in
             z.avail_out = static_cast<uInt>(buffer.size());
             deflate(&z, flush);
             const std::size_t made = buffer.size() - z.avail_out;
-            if (made > 0) chunk("IDAT", std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + std::ptrdiff_t(made)));
+            if (made > 0)
+                chunk("IDAT",
+                      std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + std::ptrdiff_t(made)));
         } while (z.avail_out == 0);
     };
     for (int y = 0; y < rows.value_or(height); ++y) {
@@ -693,8 +728,9 @@ fs::path MediaFixtures::path(Fixture fixture) {
                    MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ});
         break;
     case Fixture::proresMovieWithSound:
-        writeMovie(p = directory_ / "prores-sound.mov",
-                   MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
+        writeMovie(
+            p = directory_ / "prores-sound.mov",
+            MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
         break;
     case Fixture::portraitMovie:
         writeMovie(p = directory_ / "portrait.mov", MovieRecipe{.container = "mov", .portrait = true});
@@ -717,9 +753,9 @@ fs::path MediaFixtures::path(Fixture fixture) {
         break;
     case Fixture::audioWithCoverArt:
         writeMovie(p = directory_ / "cover.mka", MovieRecipe{.container = "matroska",
-                                                           .video = VideoCodec::none,
-                                                           .audio = AudioCodec::pcm16,
-                                                           .coverArt = true});
+                                                             .video = VideoCodec::none,
+                                                             .audio = AudioCodec::pcm16,
+                                                             .coverArt = true});
         break;
     case Fixture::pngStill:
         writePng(p = directory_ / "still.png", 320, 180);

@@ -20,6 +20,7 @@ namespace {
 
 using detail::readInPieces;
 using detail::readsInPieces;
+using detail::readsRightWhole;
 
 // A device's bytes by position, read a block at a time; 0 past its end and once reading fails.
 class Bytes {
@@ -51,11 +52,14 @@ class Bytes {
 // one after the first start-of-scan.
 bool jpegIsComplete(Bytes& p) {
     const qint64 n = p.size();
-    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8) return true; // not a JPEG: other readers report their own damage
+    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8)
+        return true; // not a JPEG: other readers report their own damage
     qint64 i = 2;
     for (;;) {
-        while (i < n && p[i] != 0xFF) ++i; // tolerate stray bytes between segments, as readers do
-        while (i < n && p[i] == 0xFF) ++i;
+        while (i < n && p[i] != 0xFF)
+            ++i; // tolerate stray bytes between segments, as readers do
+        while (i < n && p[i] == 0xFF)
+            ++i;
         if (i >= n) return false;
         const int marker = p[i++];
         if (marker == 0xD9) return true;
@@ -98,6 +102,9 @@ struct Header {
     QImage::Format imageFormat = QImage::Format_Invalid;
     QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone;
     bool inPieces = false;
+    // Shown as stored when Qt's reader decodes it whole: where it is not, and it is not read in pieces,
+    // the still is refused, whatever its size.
+    bool rightWhole = true;
 };
 
 // What the reader tells from the header, and whether the picture is read in pieces; none when no
@@ -115,11 +122,12 @@ std::optional<Header> readHeader(QIODevice& device) {
         header.turn = reader.transformation();
     }
     header.inPieces = readsInPieces(device, header.format);
+    header.rightWhole = header.inPieces || readsRightWhole(device, header.format);
     return header;
 }
 
 std::optional<std::int64_t> pixelLimitExceeded(const Header& header) {
-    if (!header.stored.isValid() || header.format == "jpeg") return std::nullopt;
+    if (!header.stored.isValid() || header.format == "jpeg" || !header.rightWhole) return std::nullopt;
     const std::int64_t whole = header.format == "tiff" && !header.inPieces
                                    ? kLargeDecodeBytes
                                    : std::int64_t(allocationLimitMB) << 20;
@@ -139,7 +147,7 @@ std::optional<Still> decode(QIODevice& device, int maxPixel) {
         if (bytes.size() <= 0 || !jpegIsComplete(bytes)) return std::nullopt;
     }
     const auto header = readHeader(device);
-    if (!header || pixelLimitExceeded(*header)) return std::nullopt;
+    if (!header || !header->rightWhole || pixelLimitExceeded(*header)) return std::nullopt;
     const QSize stored = header->stored;
     if (header->inPieces) {
         auto image = readInPieces(device, header->format, maxPixel);
