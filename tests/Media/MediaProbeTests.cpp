@@ -280,28 +280,27 @@ TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
 // them takes: a 16:9 PAL DVD (720 × 576, pixels 64:45 wide), an HDV recording (1440 × 1080, 4:3), and
 // an MP4 saying its shape in the container and the stream.
 TEST(MediaProbe, AnamorphicRecordingsReportTheSizeTheyAreShownAt) {
-    const fs::path dvd = scratch("dvd-16x9.vob"), hdv = scratch("hdv.m2t");
-    testsupport::writeMovie(dvd, {.container = "vob",
-                                  .video = testsupport::VideoCodec::mpeg2,
-                                  .width = 720,
-                                  .height = 576,
-                                  .framesPerSecond = 25,
-                                  .frames = 2,
-                                  .sampleAspect = {64, 45}});
-    testsupport::writeMovie(hdv, {.container = "mpegts",
-                                  .video = testsupport::VideoCodec::mpeg2,
-                                  .width = 1440,
-                                  .height = 1080,
-                                  .framesPerSecond = 25,
-                                  .frames = 2,
-                                  .sampleAspect = {4, 3}});
-    const auto size = [](const fs::path& file) {
+    using Size = std::pair<std::int64_t, std::int64_t>;
+    const auto shown = [](const fs::path& file) {
         const MediaItem item = probe(file);
-        return std::pair{item.width, item.height};
+        return Size{item.width, item.height};
     };
-    EXPECT_EQ(size(dvd), (std::pair<std::int64_t, std::int64_t>{1024, 576}));
-    EXPECT_EQ(size(hdv), (std::pair<std::int64_t, std::int64_t>{1920, 1080}));
-    EXPECT_EQ(size(fixture(Fixture::anamorphicMovie)), (std::pair<std::int64_t, std::int64_t>{256, 144}));
+    // Two MPEG-2 pictures at 25 fps, stored at this size with pixels of this shape.
+    const auto mpeg2 = [&](const std::string& name, const std::string& container, int width, int height,
+                           std::pair<int, int> aspect) {
+        const fs::path file = scratch(name);
+        testsupport::writeMovie(file, {.container = container,
+                                       .video = testsupport::VideoCodec::mpeg2,
+                                       .width = width,
+                                       .height = height,
+                                       .framesPerSecond = 25,
+                                       .frames = 2,
+                                       .sampleAspect = aspect});
+        return shown(file);
+    };
+    EXPECT_EQ(mpeg2("dvd-16x9.vob", "vob", 720, 576, {64, 45}), (Size{1024, 576}));
+    EXPECT_EQ(mpeg2("hdv.m2t", "mpegts", 1440, 1080, {4, 3}), (Size{1920, 1080}));
+    EXPECT_EQ(shown(fixture(Fixture::anamorphicMovie)), (Size{256, 144}));
 }
 
 TEST(MediaProbe, MoviesWithAndWithoutSound) {
