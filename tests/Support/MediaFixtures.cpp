@@ -102,18 +102,31 @@ void paintVideo(AVFrame& f, int index, bool tenBit) {
     }
 }
 
+// Sample `i` of channel `c`, from -1 to 1, in whichever of the formats the encoders here take.
+void putSample(AVFrame& f, int i, int c, double v) {
+    const int channels = f.ch_layout.nb_channels;
+    switch (f.format) {
+    case AV_SAMPLE_FMT_FLTP:
+        reinterpret_cast<float*>(f.data[c])[i] = static_cast<float>(v);
+        break;
+    case AV_SAMPLE_FMT_S16P:
+        reinterpret_cast<std::int16_t*>(f.data[c])[i] = static_cast<std::int16_t>(std::lround(v * 32767));
+        break;
+    case AV_SAMPLE_FMT_S32:
+        reinterpret_cast<std::int32_t*>(f.data[0])[i * channels + c] =
+            static_cast<std::int32_t>(std::lround(v * 2147483392.0));
+        break;
+    default:
+        reinterpret_cast<std::int16_t*>(f.data[0])[i * channels + c] =
+            static_cast<std::int16_t>(std::lround(v * 32767));
+    }
+}
+
 void paintAudio(AVFrame& f, std::int64_t firstSample) {
     for (int i = 0; i < f.nb_samples; ++i) {
         double v = 0.25 * std::sin(2 * M_PI * 440.0 * double(firstSample + i) / f.sample_rate);
-        for (int c = 0; c < f.ch_layout.nb_channels; ++c) {
-            if (f.format == AV_SAMPLE_FMT_FLTP)
-                reinterpret_cast<float*>(f.data[c])[i] = static_cast<float>(v);
-            else if (f.format == AV_SAMPLE_FMT_S16P)
-                reinterpret_cast<std::int16_t*>(f.data[c])[i] = static_cast<std::int16_t>(v * 32767);
-            else
-                reinterpret_cast<std::int16_t*>(f.data[0])[i * f.ch_layout.nb_channels + c] =
-                    static_cast<std::int16_t>(v * 32767);
-        }
+        for (int c = 0; c < f.ch_layout.nb_channels; ++c)
+            putSample(f, i, c, v);
     }
 }
 
@@ -126,13 +139,8 @@ void paintLuma(AVFrame& f, int luma) {
 void paintSound(AVFrame& f, std::int64_t firstSample, const std::function<float(std::int64_t)>& sound) {
     for (int i = 0; i < f.nb_samples; ++i) {
         const float v = sound(firstSample + i);
-        for (int c = 0; c < f.ch_layout.nb_channels; ++c) {
-            if (f.format == AV_SAMPLE_FMT_FLTP)
-                reinterpret_cast<float*>(f.data[c])[i] = v;
-            else
-                reinterpret_cast<std::int16_t*>(f.data[0])[i * f.ch_layout.nb_channels + c] =
-                    static_cast<std::int16_t>(std::lround(v * 32767));
-        }
+        for (int c = 0; c < f.ch_layout.nb_channels; ++c)
+            putSample(f, i, c, v);
     }
 }
 
@@ -270,21 +278,13 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         AVSampleFormat sampleFormat = AV_SAMPLE_FMT_S16;
         bool compressed = true;
         switch (recipe.audio) {
-        case AudioCodec::aac:
-            encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP;
-            break;
-        case AudioCodec::mp3:
-            encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP;
-            break;
-        case AudioCodec::ac3:
-            encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP;
-            break;
+        case AudioCodec::aac: encoder = "aac", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::mp3: encoder = "libmp3lame", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
+        case AudioCodec::ac3: encoder = "ac3", sampleFormat = AV_SAMPLE_FMT_FLTP; break;
         case AudioCodec::eac3:
             encoder = "eac3", sampleFormat = AV_SAMPLE_FMT_FLTP;
             break;
-        case AudioCodec::mp2:
-            encoder = "mp2";
-            break;
+        case AudioCodec::mp2: encoder = "mp2"; break;
         case AudioCodec::opus:
             encoder = "libopus";
             break;
@@ -294,21 +294,17 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         case AudioCodec::flac:
             encoder = "flac", compressed = false;
             break;
-        case AudioCodec::muLaw:
-            encoder = "pcm_mulaw", compressed = false;
+        case AudioCodec::pcm24:
+            encoder = "pcm_s24le", sampleFormat = AV_SAMPLE_FMT_S32, compressed = false;
             break;
-        case AudioCodec::aLaw:
-            encoder = "pcm_alaw", compressed = false;
+        case AudioCodec::alac:
+            encoder = "alac", sampleFormat = AV_SAMPLE_FMT_S16P, compressed = false;
             break;
-        case AudioCodec::adpcmMS:
-            encoder = "adpcm_ms", compressed = false;
-            break;
-        case AudioCodec::adpcmIMA:
-            encoder = "adpcm_ima_wav", sampleFormat = AV_SAMPLE_FMT_S16P, compressed = false;
-            break;
-        default:
-            compressed = false;
-            break;
+        case AudioCodec::muLaw: encoder = "pcm_mulaw", compressed = false; break;
+        case AudioCodec::aLaw: encoder = "pcm_alaw", compressed = false; break;
+        case AudioCodec::adpcmMS: encoder = "adpcm_ms", compressed = false; break;
+        case AudioCodec::adpcmIMA: encoder = "adpcm_ima_wav", sampleFormat = AV_SAMPLE_FMT_S16P, compressed = false; break;
+        default: compressed = false; break;
         }
         audio.codec = openEncoder(encoder, [&](AVCodecContext& c) {
             c.sample_fmt = sampleFormat;
@@ -327,7 +323,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         check(av_channel_layout_copy(&audio.frame->ch_layout, &audio.codec->ch_layout), "layout");
         audio.frame->nb_samples = audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024;
         check(av_frame_get_buffer(audio.frame.get(), 0), "audio buffer");
-        audio.end = std::llround(recipe.audioSeconds * recipe.sampleRate);
+        audio.next = recipe.soundDelay;
+        audio.end = recipe.soundDelay + std::llround(recipe.audioSeconds * recipe.sampleRate);
     }
 
     if (recipe.coverArt) {
@@ -374,8 +371,8 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
             } else {
                 lane.frame->nb_samples = static_cast<int>(std::min<std::int64_t>(
                     lane.end - lane.next, audio.codec->frame_size > 0 ? audio.codec->frame_size : 1024));
-                paintAudio(*lane.frame, lane.next);
-                if (recipe.sound) paintSound(*lane.frame, lane.next, recipe.sound);
+                paintAudio(*lane.frame, lane.next - recipe.soundDelay);
+                if (recipe.sound) paintSound(*lane.frame, lane.next - recipe.soundDelay, recipe.sound);
                 lane.next += lane.frame->nb_samples;
             }
             check(avcodec_send_frame(lane.codec.get(), lane.frame.get()), "send frame");
@@ -383,6 +380,17 @@ void writeMovie(const fs::path& path, const MovieRecipe& recipe) {
         drain(out.oc, lane, pkt.get());
     }
     check(av_write_trailer(out.oc), "trailer");
+}
+
+fs::path movieKeptIn(const fs::path& folder, const std::string& name, const MovieRecipe& recipe) {
+    const fs::path path = folder / name;
+    if (fs::exists(path)) return path;
+    fs::create_directories(folder);
+    // The muxer takes some of its settings from the name's ending (M2TS from ".m2ts").
+    const fs::path part = folder / (name + "." + std::to_string(getpid()) + ".part" + path.extension().string());
+    writeMovie(part, recipe);
+    fs::rename(part, path);
+    return path;
 }
 
 int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow) {

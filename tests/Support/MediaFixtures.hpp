@@ -31,6 +31,9 @@ enum class AudioCodec {
     opus,
     // Lossless, in frames of 4,608 samples (96 ms at 48 kHz).
     flac,
+    // 24-bit little-endian PCM, as cameras and Matroska files carry it; Apple's lossless coding.
+    pcm24,
+    alac,
     // Companded and ADPCM codings, as WAV files of telephony, dictation and old games carry them.
     muLaw,
     aLaw,
@@ -70,6 +73,8 @@ struct MovieRecipe {
     // Frames by which the first picture follows the start of the sound: an MP4 or QuickTime movie gets
     // an edit list with that much empty time before its pictures.
     int pictureDelay = 0;
+    // Samples by which the sound follows the start: with `pictureDelay`, a lead of less than a picture.
+    int soundDelay = 0;
     // Transport streams: every time this many seconds later still, as a recording that follows
     // another in one file carries its own times.
     double timeShift = 0;
@@ -80,6 +85,12 @@ struct MovieRecipe {
     // The frame rate slowed by 1000/1001, as NTSC video runs (30 becomes 29.97).
     bool ntsc = false;
 };
+
+// A movie written once into `folder` as `name` and kept there for later runs (long recordings). It is
+// written beside its place and moved in, so that test processes running at once find it whole or not at all.
+// The name stands for the recipe: a changed recipe needs a new name.
+std::filesystem::path movieKeptIn(const std::filesystem::path& folder, const std::string& name,
+                                  const MovieRecipe& recipe);
 
 // The index a counting frame shows, read from 8-bit BGRA pixels (rows top-down) of any size.
 int countedFrameIndex(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow);

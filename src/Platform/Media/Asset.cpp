@@ -21,6 +21,8 @@ extern "C" {
 
 #include "Platform/Media/InputFile.hpp"
 #include "Platform/Media/LibraryLog.hpp"
+#include "Platform/Media/PictureTimes.hpp"
+#include "Platform/Media/TimeJudge.hpp"
 
 namespace osterveil::media {
 
@@ -277,6 +279,34 @@ std::int64_t paddingAtTheEnd(const AVStream& st, const AVPacket& packet) {
     return av_rescale_q(samples, AVRational{1, st.codecpar->sample_rate}, st.time_base);
 }
 
+// Of each sound of a QuickTime movie, the samples its first packet read tells the decoder to skip: the part
+// of its coder's priming that the movie's edit list takes out of its times. The ffmpeg tool takes out all of
+// it; a movie whose sound starts after its start may keep the rest in the times, before the recording.
+std::map<int, std::int64_t> skippedAtTheStart(AVFormatContext& ctx, const std::vector<AssetTrack>& tracks,
+                                              const Deadline& deadline) {
+    std::map<int, std::int64_t> skipped;
+    std::set<int> wanted;
+    for (const AssetTrack& t : tracks)
+        if (t.mediaType == MediaType::audio) wanted.insert(t.streamIndex);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (wanted.empty() || !packet) return skipped;
+    // The streams of a movie are interleaved by the second or so: the first of each comes early.
+    for (int read = 0; read < 1000 && !wanted.empty() && !deadline.passed(); ++read) {
+        if (av_read_frame(&ctx, packet.get()) < 0) break;
+        if (wanted.erase(packet->stream_index)) {
+            std::size_t size = 0;
+            const std::uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            skipped[packet->stream_index] =
+                skip && size >= 4 ? std::int64_t(skip[0]) | std::int64_t(skip[1]) << 8 |
+                                        std::int64_t(skip[2]) << 16 | std::int64_t(skip[3]) << 24
+                                  : 0;
+        }
+        av_packet_unref(packet.get());
+    }
+    avformat_seek_file(&ctx, -1, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+    return skipped;
+}
+
 // How far back from a time a stream is read so that every packet shown after it is seen, when reading
 // cannot start at a key frame: a transport stream is searched by packet times, and the search lands
 // on the last packet before the time asked for, whatever its kind. A picture is decoded up to 16
@@ -316,6 +346,7 @@ struct StreamEnd {
     bool timed = false;     // a packet read after the first had a time of its own, not one counted on
     Time longest;           // the longest packet's length
     bool countedOn = false; // some of its packets had no time of their own, and were counted on to
+    bool doubted = false;   // some of its packets' times were not believed, and were counted on to
 };
 
 // Seeks `seekStream` to the key frame at or before `from` (in a file searched by packet times, to the
@@ -357,6 +388,63 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::set<int> timed;
     std::optional<Time> fileNow; // the latest end of a packet taken, of any stream
     std::map<int, Time> silentSince;
+    // Of the picture streams whose times a damaged header can give, the packets read and not yet judged
+    // (see `PictureTimes`); those judged, in order, with the time each carried when it was taken away.
+    // A time taken away is counted on to from the packet before, as one without a time of its own, and
+    // the time it carried still counts as reached.
+    using Held = std::unique_ptr<AVPacket, PacketFree>;
+    std::map<int, std::pair<detail::PictureTimes, std::deque<Held>>> judged;
+    if (continuous)
+        for (const AssetTrack& t : tracks)
+            if (detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]))
+                judged.try_emplace(t.streamIndex, detail::PictureTimes(*ctx.streams[t.streamIndex]),
+                                   std::deque<Held>{});
+    std::deque<std::pair<Held, std::int64_t>> judgedReady;
+    std::set<int> doubted;
+    std::int64_t carried = AV_NOPTS_VALUE; // of the packet in hand
+    const auto moveJudged = [&](detail::PictureTimes& times, std::deque<Held>& waiting, bool noMore) {
+        while (!waiting.empty() && times.decided(noMore)) {
+            Held p = std::move(waiting.front());
+            waiting.pop_front();
+            const std::int64_t time = p->pts;
+            if (times.pop() != AV_NOPTS_VALUE) {
+                judgedReady.emplace_back(std::move(p), AV_NOPTS_VALUE);
+                continue;
+            }
+            p->pts = p->dts = AV_NOPTS_VALUE;
+            judgedReady.emplace_back(std::move(p), time);
+        }
+    };
+    // The next packet, as `av_read_frame`, with the times of judged streams judged.
+    int endOfData = 0;
+    const auto readJudged = [&](AVPacket* into) {
+        for (;;) {
+            if (!judgedReady.empty()) {
+                av_packet_move_ref(into, judgedReady.front().first.get());
+                carried = judgedReady.front().second;
+                judgedReady.pop_front();
+                return 0;
+            }
+            if (endOfData < 0) return endOfData;
+            carried = AV_NOPTS_VALUE;
+            const int rc = av_read_frame(&ctx, into);
+            const auto j = rc < 0 ? judged.end() : judged.find(into->stream_index);
+            if (rc < 0) {
+                endOfData = rc;
+                for (auto& [index, waiting] : judged)
+                    moveJudged(waiting.first, waiting.second, true);
+            } else if (j == judged.end()) {
+                return rc;
+            } else if (Held p{av_packet_alloc()}) {
+                av_packet_move_ref(p.get(), into);
+                j->second.first.push(p->pts, p->duration);
+                j->second.second.push_back(std::move(p));
+                moveJudged(j->second.first, j->second.second, false);
+            } else {
+                return AVERROR(ENOMEM);
+            }
+        }
+    };
     for (int s : settle)
         silentSince.emplace(s, from);
     // A stream's first packet taken counts once the next one with a time lies within its reading
@@ -365,6 +453,9 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     std::set<int> tried;
     // Of each stream, how many packets have been counted on from its latest with a time of its own.
     std::map<int, int> counting;
+    // Of each sound whose latest time of its own lies off the count, where that time's line puts its next
+    // packet.
+    std::map<int, std::int64_t> soundTrial;
     std::set<int> countedOn;
     // Takes a packet of stream `index` from `start` to `end`; whether every stream settled has settled.
     const auto take = [&](int index, std::int64_t start, std::int64_t end) {
@@ -385,7 +476,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
     };
     for (int read = 0;; ++read) {
         if (read >= maximumPacketsAtTheEnd) return std::nullopt;
-        const int rc = av_read_frame(&ctx, packet.get());
+        const int rc = readJudged(packet.get());
         if (rc < 0) {
             // The end of the file, or of what can be read of it, is the end of its data.
             if (rc == AVERROR_EXIT || deadline.passed() || rc == AVERROR(ENOMEM)) return std::nullopt;
@@ -434,8 +525,32 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                 }
             // A decoding time the demuxer made up after a seek can lie by half a picture or more.
             const auto previous = previousEnd.find(index);
+            // Sound counts its samples exactly: a time of its own off the count is believed once a later one
+            // lies on its line, as in decoding; until then, and where none does (the last time of a recording
+            // damaged), its packet follows the one before, as do those the demuxer counts on from it.
+            if (continuous && st.codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+                previous != previousEnd.end() && start != AV_NOPTS_VALUE) {
+                const std::int64_t length =
+                    packet->duration > 0 ? packet->duration : assumedPacketDuration(st);
+                const std::int64_t tolerance =
+                    std::max(length / 2, av_rescale_q(2, AVRational{1, 1000}, st.time_base));
+                const std::int64_t off = start - previous->second;
+                const auto trial = soundTrial.find(index);
+                if (packet->pos < 0) {
+                    if (trial != soundTrial.end()) {
+                        trial->second += length;
+                        start = previous->second;
+                    }
+                } else if (off > tolerance && off <= reachTicks &&
+                           !(trial != soundTrial.end() && std::abs(start - trial->second) <= tolerance)) {
+                    soundTrial[index] = start + length;
+                    start = previous->second;
+                } else if (trial != soundTrial.end()) {
+                    soundTrial.erase(trial);
+                }
+            }
             counting[index] = own ? 0 : counting[index] + 1;
-            if (!own) countedOn.insert(index);
+            if (!own) (carried == AV_NOPTS_VALUE ? countedOn : doubted).insert(index);
             const bool jumped =
                 continuous && start != AV_NOPTS_VALUE &&
                 (previous != previousEnd.end()
@@ -443,8 +558,8 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
                      : fileNow && ticksToTime(start, st.time_base) > *fileNow + reach + Time(1, 1));
             const bool onItsOwn = continuous && !tried.count(index);
             if (start != AV_NOPTS_VALUE && !onItsOwn) {
-                auto [seen, first] = reached.try_emplace(index, start);
-                if (!first) seen->second = std::max(seen->second, start);
+                auto [seen, first] = reached.try_emplace(index, std::max(start, carried));
+                if (!first) seen->second = std::max(seen->second, std::max(start, carried));
             }
             if (start != AV_NOPTS_VALUE && !jumped) {
                 // The first packet after a seek may be the tail of a picture whose start went unread,
@@ -480,7 +595,7 @@ std::optional<std::map<int, StreamEnd>> readEnds(AVFormatContext& ctx, const std
         if (settle.empty() || settle.count(index))
             out.emplace(index, StreamEnd{ticksToTime(end, base), ticksToTime(reached[index], base),
                                          timed.count(index) > 0, ticksToTime(longest[index], base),
-                                         countedOn.count(index) > 0});
+                                         countedOn.count(index) > 0, doubted.count(index) > 0});
     }
     return out;
 }
@@ -512,7 +627,8 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         Time reach;        // how far a time may lie from its neighbours
         bool used = false; // the first picture or sound, which an item reads
         int packets = 0;
-        int lastAt = 0; // the count of packets read at its last one
+        int timesOfItsOwn = 0; // those a sound's first time is judged by need three
+        int lastAt = 0;        // the count of packets read at its last one
         bool finished = false;
         std::optional<Time> latest; // its last packet's time
     };
@@ -539,7 +655,7 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
     std::optional<Time> fileNow; // the latest time that follows on from its stream's one before
     int count = 0;
     const auto finish = [&](Search& s) {
-        if (s.packets >= packetsEach) s.finished = true;
+        if (s.packets >= packetsEach && s.timesOfItsOwn >= 3) s.finished = true;
         if (s.finished || !fileNow || count - s.lastAt < quiet) return s.finished;
         s.finished =
             s.latest ? *fileNow > *s.latest + s.reach : !s.used && *fileNow > read.front().at + s.reach;
@@ -566,6 +682,9 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
             if (searched) {
                 s.lastAt = count;
                 ++s.packets;
+                const bool sound =
+                    ctx.streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+                if (!sound || packet->pos >= 0) ++s.timesOfItsOwn;
                 const AVStream& st = *ctx.streams[packet->stream_index];
                 read.push_back({packet->stream_index, t, packet->pos, index,
                                 packet->duration > 0 ? ticksToTime(packet->duration, st.time_base)
@@ -575,14 +694,73 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         av_packet_unref(packet.get());
         if (std::all_of(starts.begin(), starts.end(), [&](auto& s) { return finish(s.second); })) break;
     }
+    // The times of a picture stream that a damaged header can give are judged as its decoders judge them
+    // (see `PictureTimes`), the packets between those read counted as pictures without a time.
+    std::set<std::size_t> notBelieved;
+    for (const auto& [stream, search] : starts) {
+        const AVStream& st = *ctx.streams[stream];
+        if (!detail::PictureTimes::judges(ctx, st)) continue;
+        const auto ticks = [&](const Time& t) {
+            return av_rescale_q(t.value(), AVRational{1, t.timescale()}, st.time_base);
+        };
+        detail::PictureTimes times(st);
+        std::deque<std::optional<std::size_t>> waiting;
+        const auto judge = [&](bool noMore) {
+            while (!waiting.empty() && times.decided(noMore)) {
+                if (times.pop() == AV_NOPTS_VALUE && waiting.front()) notBelieved.insert(*waiting.front());
+                waiting.pop_front();
+            }
+        };
+        int next = 0;
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            if (read[i].stream != stream) continue;
+            for (; next < read[i].index; ++next, judge(false)) {
+                times.push(AV_NOPTS_VALUE, 0);
+                waiting.emplace_back();
+            }
+            times.push(ticks(read[i].at), ticks(read[i].length));
+            waiting.emplace_back(i);
+            ++next;
+            judge(false);
+        }
+        judge(true);
+    }
     std::map<int, Time> earliest;
     std::set<int> seen, damaged;
     // Of each stream whose first time is damaged, its first packet's time as the next good one puts it,
     // that many packets before it, and the length of its first packet.
     std::map<int, std::pair<Time, Time>> counted;
     std::int64_t goodFrom = 0;
+    // What the times of a sound's own after its packet `i` say of that packet's, counting on by the packets'
+    // lengths (those the search left out as long as the first).
+    const auto soundJudged = [&](std::size_t i) {
+        const int stream = read[i].stream;
+        std::vector<detail::Timed> times{{read[i].at.converted(Time::modelTimescale).value(), 0}};
+        Time offset = read[i].length;
+        int next = read[i].index + 1;
+        for (std::size_t j = i + 1; j < read.size(); ++j) {
+            if (read[j].stream != stream) continue;
+            offset =
+                offset + Time(read[i].length.value() * (read[j].index - next), read[i].length.timescale());
+            if (read[j].position >= 0)
+                times.push_back({read[j].at.converted(Time::modelTimescale).value(),
+                                 offset.converted(Time::modelTimescale).value()});
+            offset = offset + read[j].length;
+            next = read[j].index + 1;
+        }
+        const std::int64_t tolerance = std::max(read[i].length.converted(Time::modelTimescale).value() / 2,
+                                                std::int64_t(Time::modelTimescale / 500));
+        return detail::judge(std::nullopt, times, tolerance);
+    };
     for (std::size_t i = 0; i < read.size(); ++i) {
         const auto& [index, t, position, packetIndex, length] = read[i];
+        if (notBelieved.count(i)) {
+            if (seen.insert(index).second) {
+                damaged.insert(index);
+                counted.emplace(index, std::pair(Time::indefinite(), length));
+            }
+            continue;
+        }
         const Time reach = starts.at(index).reach;
         // A parser that cuts one packet into several counts their times on from its first's, and leaves
         // out their place in the file: those bear out nothing. Most of those read next have to bear it
@@ -590,9 +768,16 @@ Starts findStarts(AVFormatContext& ctx, std::vector<AssetTrack>& tracks, bool fr
         int near = 0, far = 0;
         for (std::size_t j = i + 1; j < read.size() && near + far < int(confirming); ++j) {
             if (read[j].position < 0) continue;
+            if (notBelieved.count(j)) continue;
             ++(read[j].at > t - reach && read[j].at < t + reach ? near : far);
         }
-        const bool confirmed = near >= far;
+        bool confirmed = near >= far;
+        // Sound counts its samples exactly: a time of its own is judged by its stream's times after it, and
+        // those counted on from one say nothing.
+        if (ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (position < 0) continue;
+            if (const auto judged = soundJudged(i)) confirmed = judged->believed == 0;
+        }
         if (seen.insert(index).second && !confirmed) {
             damaged.insert(index);
             counted.emplace(index, std::pair(Time::indefinite(), length));
@@ -675,20 +860,39 @@ std::optional<Time> shownPicturesEnd(AVFormatContext& ctx, int index, std::int64
                 av_frame_unref(frame.get());
             }
         };
-        // Decoding starts at a key frame: what comes before it refers to pictures not read.
+        // Decoding starts at a key frame: what comes before it refers to pictures not read. Times are
+        // judged as a decoder of the stream judges them.
+        std::optional<detail::PictureTimes> times;
+        if (detail::PictureTimes::judges(ctx, st)) times.emplace(st);
+        std::deque<AVPacket*> waiting;
+        const auto decodeNext = [&] {
+            AVPacket* p = waiting.front();
+            waiting.pop_front();
+            if (times->pop() == AV_NOPTS_VALUE) p->pts = p->dts = AV_NOPTS_VALUE;
+            avcodec_send_packet(codec.c, p);
+            av_packet_free(&p);
+            receive();
+        };
         bool keyed = false, timedBeforeKey = false;
         for (int read = 0; read < maximumPacketsAtTheEnd && !deadline.passed(); ++read) {
             if (av_read_frame(&ctx, packet.get()) < 0) break;
             if (packet->stream_index == index) {
                 keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY);
                 timedBeforeKey = timedBeforeKey || (!keyed && packet->pts != AV_NOPTS_VALUE);
-                if (keyed) {
+                if (keyed && !times) {
                     avcodec_send_packet(codec.c, packet.get());
                     receive();
+                } else if (AVPacket* p = keyed ? av_packet_clone(packet.get()) : nullptr) {
+                    times->push(p->pts, p->duration);
+                    waiting.push_back(p);
+                    while (!waiting.empty() && times->decided(false))
+                        decodeNext();
                 }
             }
             av_packet_unref(packet.get());
         }
+        while (!waiting.empty())
+            decodeNext();
         avcodec_send_packet(codec.c, nullptr);
         receive();
         if (last) return ticksToTime(*last + (after + 1) * picture, st.time_base);
@@ -723,12 +927,22 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
     const auto before = [&](const AssetTrack& t) {
         return std::max(t.timeRange.start, t.timeRange.end() - readingReach(*ctx.streams[t.streamIndex]));
     };
-    auto ends = readEnds(ctx, tracks, latest->streamIndex,
-                         estimated ? before(*latest) : latest->timeRange.end(), {}, estimated, deadline);
+    // From a reading reach before the end: a stream's last packet may start before where a search for its end
+    // lands (a cluster of Matroska's) and end after it, as FLAC's tenth of a second does.
+    auto ends = readEnds(ctx, tracks, latest->streamIndex, before(*latest), {}, estimated, deadline);
     // A search by packet times in a program stream that times few of them can fail altogether.
     if (!ends && estimated) ends = tailEnds();
     if (!ends) return {};
     if (!estimated) return *ends;
+    // A picture stream whose times are judged is read again from twice as far: an end that damaged times
+    // gave has good times before it to be judged by.
+    for (const auto& t : tracks)
+        if (ends->count(t.streamIndex) && detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]))
+            if (auto again = readEnds(ctx, tracks, t.streamIndex,
+                                      before(t) - readingReach(*ctx.streams[t.streamIndex]), {t.streamIndex},
+                                      true, deadline))
+                if (const auto it = again->find(t.streamIndex); it != again->end())
+                    ends->insert_or_assign(t.streamIndex, it->second);
     int readings = 0;
     for (const auto& t : tracks) {
         if (ends->count(t.streamIndex) || !t.timeRange.duration.isNumeric() ||
@@ -758,10 +972,17 @@ std::map<int, StreamEnd> measuredEnds(AVFormatContext& ctx, const std::vector<As
                     (!ends->count(index) || it->second.reached > ends->at(index).reached))
                     ends->insert_or_assign(index, it->second);
     for (auto& [index, end] : *ends)
-        if (end.countedOn && ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
+        if ((end.countedOn || end.doubted) &&
+            ctx.streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && size > 0)
             if (const auto shown = shownPicturesEnd(ctx, index, std::max(goodFrom, size - estimateBytes),
                                                     goodFrom, deadline))
-                end.end = *shown;
+                // Where every picture is timed, one whose time was not believed was counted on in
+                // decoding order, up to a few pictures from where it is shown, which the pictures as
+                // decoded tell. Not beyond: the last bytes alone have few times before them to judge
+                // by, and a jump the reading passed over stays passed over.
+                if (end.countedOn || (*shown > end.end - readingReach(*ctx.streams[index]) &&
+                                      *shown < end.end + readingReach(*ctx.streams[index])))
+                    end.end = *shown;
     return *ends;
 }
 
@@ -780,13 +1001,16 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
             // far beyond it, or beyond where the other streams' data ends, is no end (an estimate the
             // demuxer took from a damaged time may fall short of the data that all streams agree on).
             // Reading that never came near the estimate, even through the bytes the estimate was read
-            // from, leaves the estimate standing.
+            // from, leaves the estimate standing, unless the other streams' data ends far before it too
+            // (a damaged time of a run of them gave it, farther back than those bytes).
             const Time estimate = t.timeRange.end();
             std::optional<Time> others;
             for (const auto& [index, data] : measured)
                 if (index != t.streamIndex && (!others || data.end > *others)) others = data.end;
             Time end = std::min(it->second.end, std::max(estimate, others.value_or(estimate)) + Time(1, 1));
-            if (it->second.reached + Time(1, 1) < estimate) end = estimate;
+            const bool unborne = others && estimate > *others + readingReach(*ctx.streams[t.streamIndex]) &&
+                                 detail::PictureTimes::judges(ctx, *ctx.streams[t.streamIndex]);
+            if (it->second.reached + Time(1, 1) < estimate && !unborne) end = estimate;
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, std::max(end, t.timeRange.start));
             continue;
         }
@@ -794,8 +1018,17 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
         // whose header gives no length of its own (Matroska's) was given the file's, which its last
         // packets tell apart from its own.
         const Time end = std::max(it != measured.end() ? it->second.end : dataEnd, t.timeRange.start);
-        const bool fileLength =
-            it != measured.end() && ctx.streams[t.streamIndex]->duration == AV_NOPTS_VALUE;
+        const AVStream& st = *ctx.streams[t.streamIndex];
+        const bool fileLength = it != measured.end() && st.duration == AV_NOPTS_VALUE;
+        // Packet times rounded to the container's ticks, and lengths rounded down to them, put the end of
+        // lossless or PCM sound up to two ticks early; the file's length, where it lies within them, is
+        // where it ends (a lossy coding's last frame runs on past its sound: its packets tell).
+        const AVCodecDescriptor* coding = avcodec_descriptor_get(st.codecpar->codec_id);
+        const bool lossless =
+            t.mediaType == MediaType::audio && coding && !(coding->props & AV_CODEC_PROP_LOSSY);
+        if (fileLength && lossless && t.timeRange.end().isNumeric() && end < t.timeRange.end() &&
+            t.timeRange.end() <= end + ticksToTime(2, st.time_base))
+            continue;
         if (t.timeRange.duration.isIndefinite() || end + Time(1, 100) < t.timeRange.end() || fileLength)
             t.timeRange = TimeRange::fromStartEnd(t.timeRange.start, end);
     }
@@ -806,11 +1039,15 @@ void boundByData(std::vector<AssetTrack>& tracks, const std::map<int, StreamEnd>
 // not say.
 struct StreamFrames {
     Time picture;
+    Time tick; // one tick of its clock
     Time priming;
     Time padding;
     // How far the times of its packets may lie from its sound: up to a packet where a program stream
     // times each packet of PCM sound by the first whole frame in it.
     Time timing;
+    // Where its recording starts after its first time: the priming, in a container that leaves it in the
+    // times (all but QuickTime's, whose edit lists take it out).
+    Time primingInTimes;
 };
 
 // A coder's own delay and frame in samples, for codings whose encoders start with one; the figures of
@@ -828,6 +1065,7 @@ constexpr Coding knownCodings[] = {
 
 StreamFrames streamFrames(const AVStream& st) {
     StreamFrames f;
+    f.tick = ticksToTime(1, st.time_base);
     const AVCodecParameters& p = *st.codecpar;
     if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
         for (AVRational r : {st.avg_frame_rate, st.r_frame_rate})
@@ -859,8 +1097,9 @@ StreamFrames streamFrames(const AVStream& st) {
 }
 
 // Sets the asset's timeline on the file's clock: its 0 and its end, and moves every track onto it.
-// A file with pictures spans its pictures. Sound that leads them by less than one picture, or than
-// its coder's priming (AAC, AC-3 and MP2 in a transport stream lead the pictures by 5 to 21 ms), and
+// A file with pictures spans its pictures. Sound whose recording leads them by less than one picture (the
+// priming that the times of most containers hold before it is no part of it: AAC, AC-3 and MP2 in a transport
+// stream lead the pictures by 5 to 21 ms with it alone), and
 // sound that outlasts them by less than its coder's padding lie outside the timeline and are never
 // played, so the pictures stay on the output frame grid and the sound keeps its place against them.
 // Lossless and PCM sound has no padding: all of it is content, but for a tail shorter than one of its
@@ -871,8 +1110,8 @@ StreamFrames streamFrames(const AVStream& st) {
 // one, so that the pictures still fall on the frames of their own rate. A file without pictures spans
 // its sound. The rule is the same for every container.
 void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<StreamFrames>& frames) {
-    std::optional<Time> firstPicture, firstSound, picturesEnd, soundEnd;
-    Time picture = Time::zero(), priming = Time::zero(), padding = Time::zero(), timing = Time::zero();
+    std::optional<Time> firstPicture, firstSound, firstRecorded, picturesEnd, soundEnd;
+    Time picture = Time::zero(), padding = Time::zero(), timing = Time::zero();
     const auto later = [](std::optional<Time>& v, const Time& t) {
         if (t.isNumeric() && (!v || t > *v)) v = t;
     };
@@ -887,7 +1126,9 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
             later(picturesEnd, t.timeRange.end());
         } else {
             if (!firstSound || t.timeRange.start < *firstSound) firstSound = t.timeRange.start;
-            priming = std::max(priming, frames[i].priming);
+            if (const Time r = t.timeRange.start + frames[i].primingInTimes;
+                !firstRecorded || r < *firstRecorded)
+                firstRecorded = r;
             padding = std::max(padding, frames[i].padding);
             timing = std::max(timing, frames[i].timing);
             later(soundEnd, t.timeRange.end());
@@ -899,11 +1140,11 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
     Time origin = firstPicture.value_or(firstSound.value_or(Time::zero()));
     std::optional<Time> end = firstPicture ? picturesEnd : soundEnd;
     if (firstPicture) {
-        if (firstSound && *firstPicture - *firstSound + rounding >= picture &&
-            *firstPicture - *firstSound > priming + rounding) {
+        // The lead is the recording's: a priming the times hold is none of it.
+        if (firstSound && *firstPicture - *firstRecorded + rounding >= picture) {
             origin = *firstSound;
-            // Whole pictures from the first one back to the sound's start.
-            const Time lead = *firstPicture - *firstSound + rounding;
+            // Whole pictures from the first one back to the recording's start.
+            const Time lead = *firstPicture - *firstRecorded + rounding;
             const __int128 whole = picture > Time::zero() ? __int128(lead.value()) * picture.timescale() /
                                                                 (__int128(lead.timescale()) * picture.value())
                                                           : 0;
@@ -913,9 +1154,34 @@ void placeOnAssetTimeline(std::vector<AssetTrack>& tracks, const std::vector<Str
         }
         if (soundEnd && end && *soundEnd - *end > padding + std::max(rounding, timing)) end = soundEnd;
     }
-    for (AssetTrack& t : tracks) {
+    // Pictures on a frame grid end on it: a clock that rounds each time (a transport stream's 90 kHz for
+    // 1001/60000 s) leaves the last picture's end a tick or so off, which would make a frame more.
+    const auto onGrid = [&](Time t, const StreamFrames& f) {
+        if (!firstPicture || !t.isNumeric() || f.picture <= Time::zero()) return t;
+        const Time span = t - *firstPicture;
+        const __int128 scaled = __int128(span.value()) * f.picture.timescale();
+        const __int128 unit = __int128(span.timescale()) * f.picture.value();
+        const __int128 whole = (2 * scaled + unit) / (2 * unit);
+        if (whole <= 0 || whole * f.picture.value() > std::numeric_limits<std::int64_t>::max()) return t;
+        const Time grid =
+            *firstPicture + Time(std::int64_t(whole * f.picture.value()), f.picture.timescale());
+        const Time off = grid > t ? grid - t : t - grid;
+        const Time tolerance = std::min(
+            Time(2 * f.tick.value(), f.tick.timescale()),
+            Time::fraction(f.picture.value(), 8 * __int128(f.picture.timescale()), Time::modelTimescale));
+        return off <= tolerance ? grid : t;
+    };
+    if (firstPicture && end && end == picturesEnd)
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            if (tracks[i].mediaType == MediaType::video && tracks[i].timeRange.end() == *end) {
+                end = onGrid(*end, frames[i]);
+                break;
+            }
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        AssetTrack& t = tracks[i];
         t.timeOrigin = origin;
         Time trackEnd = t.timeRange.end();
+        if (t.mediaType == MediaType::video) trackEnd = onGrid(trackEnd, frames[i]);
         if (trackEnd.isNumeric() && end) trackEnd = std::min(trackEnd, *end);
         t.timeRange = TimeRange(Time::zero(), trackEnd.isNumeric() ? std::max(trackEnd - origin, Time::zero())
                                                                    : Time::indefinite());
@@ -965,6 +1231,9 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     // The demuxer mends a clock that wraps by the first packet it meets; a damaged one would have the
     // times after it read a turn away, and a reader of one stream alone read them otherwise. Such a file
     // is read again, as every reader of it then reads it, by its times as stored.
+    // Before any other reading: the first packet read of each stream carries what it skips.
+    const auto skipped =
+        quickTimeFamily ? skippedAtTheStart(*ctx, found, deadline) : std::map<int, std::int64_t>{};
     const Starts starts = findStarts(*ctx, found, estimated, deadline);
     if (starts.damaged && estimated && !rawClock) return readAsset(path, deadline, true);
     for (AssetTrack& t : found)
@@ -977,6 +1246,13 @@ std::shared_ptr<const Asset> readAsset(const fs::path& path, Deadline& deadline,
     std::vector<StreamFrames> frames;
     for (const AssetTrack& t : found) {
         frames.push_back(streamFrames(*ctx->streams[t.streamIndex]));
+        StreamFrames& f = frames.back();
+        if (!quickTimeFamily) {
+            f.primingInTimes = f.priming;
+        } else if (const auto s = skipped.find(t.streamIndex); s != skipped.end() && f.priming.isNumeric()) {
+            const Time taken(s->second, f.priming.timescale());
+            if (taken < f.priming) f.primingInTimes = f.priming - taken;
+        }
         if (const auto m = measured.find(t.streamIndex);
             estimated && t.mediaType == MediaType::audio && m != measured.end())
             frames.back().timing = m->second.longest;

@@ -4,10 +4,12 @@
 #include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
+#include "Platform/Media/TimeJudge.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 extern "C" {
@@ -29,6 +31,10 @@ constexpr double kForwardDecodeLimit = 2.0;
 constexpr double kPreroll = 0.2;
 // The longest stretch of lost sound filled with silence; a time jump beyond it is not a lost packet.
 constexpr int kLongestConcealment = 60;
+// Sound held at most while the times after a doubtful one are awaited: more than a transport or program
+// stream leaves untimed (0.7 s), and frames enough for the shortest coded ones.
+constexpr int kLongestHold = 2;
+constexpr std::size_t kMostHeld = 512;
 // Decoded samples beyond this many times full scale (+24 dBFS) come from damaged data that the
 // decoder took for sound: a burst of them could harm speakers and ears.
 constexpr double kAbsurdLevel = 16.0;
@@ -174,10 +180,9 @@ struct AudioDecoder::Impl {
     int convChannels = 0;    // what the resampler produces: 1 for mono input, spread afterwards
     std::int64_t origin = 0; // the asset's 0 on the output clock of the stream's time
 
-    // Damaged packets since the last decoded frame, and where that frame's successor should start
-    // (stream time base), so that what they held becomes silence of the right length.
+    // Damaged packets since the last decoded frame, which the next one follows after silence of their
+    // length, and the length of that frame.
     int lost = 0;
-    std::int64_t expectedPts = AV_NOPTS_VALUE;
     int lastFrameSamples = 0;
     int errorsInARow = 0;
 
@@ -185,18 +190,23 @@ struct AudioDecoder::Impl {
     std::vector<float> scratch;
     std::int64_t fifoStart = 0;
     bool positioned = false; // fifoStart is known
-    // A seek in a program or transport stream can land inside a coded frame that began in a packet not
-    // read: the parser gives the piece that remains its packet's time, and the frames after it times
-    // counted on from there, all a frame late, until the next packet with a time of its own that comes
-    // with its position in the file. That one sets the place once more.
+    // Where the count of samples from the last time believed puts the next frame (stream ticks).
+    std::int64_t due = AV_NOPTS_VALUE;
+    // A transport or program stream times the frame that starts each of its packets; the demuxer counts the
+    // others on from it, and gives them no place in the file. Only a time of a frame's own says anything.
     bool byPacketTime = false;
-    bool placedAgain = true;
-    std::int64_t placedFrom = -1; // the file position of the packet that placed the fifo
-    // The time that placed the fifo may be a damaged one, far from the sound's: the next two frames with
-    // times of their own tell. When both lie as far from where they were due, they are right and the
-    // fifo moves.
-    int placeChecks = 0;
-    std::int64_t placeDoubt = 0; // how far the first frame after the placing one lay from its due place
+    // Frames decoded and not yet placed: from one whose time lies off the count, or the first after a seek
+    // (which may land inside a coded frame that the parser then times by the packet after it), until the
+    // times after it tell where they go.
+    struct Held {
+        AVFrame* frame = nullptr;
+        std::int64_t pts = AV_NOPTS_VALUE;
+        bool own = false;
+        std::int64_t lostBefore = 0; // samples lost to damaged packets just before it, at its rate
+        std::int64_t offset = 0;     // ticks from the first held frame's start to its own
+    };
+    std::deque<Held> held;
+    std::int64_t heldEnd = 0; // ticks from the first held frame's start to the end of the last
     bool started = false;
     bool endOfStream = false;
     bool flushed = false;
@@ -205,6 +215,7 @@ struct AudioDecoder::Impl {
     std::int64_t ranOutAt = 0; // where the data ended, once `endOfStream`
 
     ~Impl() {
+        dropHeld();
         swr_free(&swr);
         av_channel_layout_uninit(&swrLayout);
         av_frame_free(&frame);
@@ -256,66 +267,131 @@ struct AudioDecoder::Impl {
         }
     }
 
-    void append(const AVFrame* f) {
+    std::int64_t ticks(std::int64_t samples, int rate) const {
+        return av_rescale_q(samples, AVRational{1, rate}, stream->time_base);
+    }
+
+    // Takes a decoded frame: placed at once where its time bears out the count, else held until the times
+    // after it tell where it goes.
+    void take(AVFrame* f) {
         if (f->nb_samples <= 0) return;
         if (f->sample_rate <= 0 || f->sample_rate > highestSampleRate || f->ch_layout.nb_channels <= 0)
             throw AudioDecodeError("The sound could not be decoded.");
-        if (!swr || f->sample_rate != swrRate || f->format != swrFormat ||
-            f->ch_layout.nb_channels != swrLayout.nb_channels)
-            makeResampler(f);
-        const std::int64_t pts =
-            f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-        // Frames a parser cut from the placing packet carry times counted on from its time.
-        if (positioned && placeChecks > 0 && pts != AV_NOPTS_VALUE && lost == 0 && f->pkt_pos >= 0 &&
-            f->pkt_pos != placedFrom) {
-            const std::int64_t queued = swr ? swr_get_delay(swr, outRate) : 0;
-            const std::int64_t late = place(pts) - (fifoEnd() + queued);
-            if (placeChecks == 2 && std::abs(late) > outRate) {
-                placeDoubt = late;
-                placeChecks = 1;
-            } else {
-                if (placeChecks == 1 && std::abs(late - placeDoubt) <= outRate / 10) fifoStart += late;
-                placeChecks = 0;
-            }
-        }
-        if (!positioned) {
-            if (pts != AV_NOPTS_VALUE) fifoStart = place(pts);
-            positioned = true;
-            placedAgain = !byPacketTime;
-            placedFrom = f->pkt_pos;
-            placeChecks = pts != AV_NOPTS_VALUE ? 2 : 0;
-        } else if (!placedAgain && pts != AV_NOPTS_VALUE && f->pkt_pos >= 0 && f->pkt_pos != placedFrom &&
-                   lost == 0) {
-            placedAgain = true;
-            const std::int64_t queued = swr ? swr_get_delay(swr, outRate) : 0;
-            const std::int64_t late = place(pts) - (fifoEnd() + queued);
-            const std::int64_t frame = av_rescale(f->nb_samples, outRate, f->sample_rate);
-            if (late != 0 && std::abs(late) <= 2 * frame) fifoStart += late;
-        } else {
-            // What the damaged packets held, or packets lost altogether (a reception dropout: the time
-            // jumps on by a frame or more), plays as silence, so the sound after them keeps its time.
-            std::int64_t gap = std::int64_t(lost) * lastFrameSamples;
-            if (pts != AV_NOPTS_VALUE && expectedPts != AV_NOPTS_VALUE)
-                gap = av_rescale_q(pts - expectedPts, stream->time_base, AVRational{1, f->sample_rate});
-            if ((lost > 0 || gap >= f->nb_samples) && gap > 0 &&
-                gap <= std::int64_t(kLongestConcealment) * f->sample_rate)
-                convertSilence(f, gap);
-        }
+        Held h;
+        h.pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        h.own = h.pts != AV_NOPTS_VALUE && (!byPacketTime || f->pkt_pos >= 0);
+        // Before the first frame placed, lost packets leave nothing to keep apart.
+        if (positioned || !held.empty())
+            h.lostBefore = std::int64_t(lost) * (lastFrameSamples ? lastFrameSamples : f->nb_samples);
         lost = 0;
         lastFrameSamples = f->nb_samples;
-        expectedPts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
-                                            : pts + av_rescale_q(f->nb_samples, AVRational{1, f->sample_rate},
-                                                                 stream->time_base);
-        if (isAbsurd(*f)) {
-            reportDamage();
-            convertSilence(f, f->nb_samples);
-        } else {
-            convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+        if (held.empty()) heldEnd = 0;
+        h.offset = heldEnd + ticks(h.lostBefore, f->sample_rate);
+        heldEnd = h.offset + ticks(f->nb_samples, f->sample_rate);
+        h.frame = av_frame_alloc();
+        if (!h.frame) throw AudioDecodeError("Not enough memory to decode the sound.");
+        av_frame_move_ref(h.frame, f);
+        held.push_back(h);
+        settle(false);
+    }
+
+    // How far a time may lie from where the count puts it and still bear it out: half a coded frame, as
+    // for pictures half a picture, and never less than a container's rounding of times.
+    std::int64_t tolerance(const Held& h) const {
+        return std::max(ticks(h.frame->nb_samples, h.frame->sample_rate) / 2, ticks(2, 1000));
+    }
+
+    // Places what the times held tell; with `finishing` (the end of the stream, or more held than a stream
+    // leaves untimed), what they do not tell too: a time nothing after it bears out is not believed.
+    void settle(bool finishing) {
+        while (!held.empty()) {
+            const Held& first = held.front();
+            // A stream that gave its first frames no time takes its first time as it comes.
+            if (positioned && due == AV_NOPTS_VALUE && first.own)
+                due = first.pts - ticks(first.lostBefore, first.frame->sample_rate);
+            // Where the count puts the first held frame.
+            const std::int64_t firstDue =
+                positioned ? due + ticks(first.lostBefore, first.frame->sample_rate) : AV_NOPTS_VALUE;
+            if (positioned && (!first.own || std::abs(first.pts - firstDue) <= tolerance(first))) {
+                place(1, false);
+                continue;
+            }
+            std::vector<detail::Timed> times;
+            std::vector<std::size_t> which;
+            for (std::size_t i = 0; i < held.size(); ++i)
+                if (held[i].own) {
+                    times.push_back({held[i].pts, held[i].offset - first.offset});
+                    which.push_back(i);
+                }
+            const auto judged =
+                detail::judge(positioned ? std::optional(firstDue) : std::nullopt, times, tolerance(first));
+            const bool tooMany = heldEnd - first.offset > ticks(kLongestHold, 1) || held.size() > kMostHeld;
+            if (!judged && !finishing && !tooMany) return;
+            if (!positioned) {
+                // The first two times that bear out each other place what is held; failing those, the first.
+                std::int64_t start = first.pts;
+                if (!times.empty()) {
+                    const detail::Timed& by = times[judged ? *judged->believed : 0];
+                    start = by.time - by.offset;
+                }
+                if (start != AV_NOPTS_VALUE) fifoStart = placeOf(start);
+                due = start;
+                positioned = true;
+                continue;
+            }
+            const std::size_t end = judged ? which[judged->decidedBy] : held.size();
+            const std::size_t jump = judged && judged->believed ? which[*judged->believed] : end;
+            place(jump, false);
+            place(end - jump, true);
         }
     }
 
+    // Places the first `count` held frames one after the other; with `believed`, the first where its own
+    // time puts it: after silence for the sound lost before it (a reception dropout: the time jumps on by a
+    // frame or more), or on its time where that goes back (the sound plays on).
+    void place(std::size_t count, bool believed) {
+        for (std::size_t n = 0; n < count; ++n) {
+            Held h = held.front();
+            held.pop_front();
+            AVFrame* f = h.frame;
+            struct Free {
+                AVFrame*& f;
+                ~Free() { av_frame_free(&f); }
+            } freeFrame{f};
+            if (!swr || f->sample_rate != swrRate || f->format != swrFormat ||
+                f->ch_layout.nb_channels != swrLayout.nb_channels)
+                makeResampler(f);
+            const bool timed = due != AV_NOPTS_VALUE;
+            if (h.lostBefore > 0) {
+                convertSilence(f, h.lostBefore);
+                if (timed) due += ticks(h.lostBefore, f->sample_rate);
+            }
+            if (n == 0 && believed) {
+                const std::int64_t gap =
+                    av_rescale_q(h.pts - due, stream->time_base, AVRational{1, f->sample_rate});
+                if (gap >= f->nb_samples && gap <= std::int64_t(kLongestConcealment) * f->sample_rate)
+                    convertSilence(f, gap);
+            }
+            if (h.own && (!timed || (believed && n == 0) || std::abs(h.pts - due) <= tolerance(h)))
+                due = h.pts;
+            if (due != AV_NOPTS_VALUE) due += ticks(f->nb_samples, f->sample_rate);
+            if (isAbsurd(*f)) {
+                reportDamage();
+                convertSilence(f, f->nb_samples);
+            } else {
+                convert(const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
+            }
+        }
+    }
+
+    void dropHeld() {
+        for (Held& h : held)
+            av_frame_free(&h.frame);
+        held.clear();
+    }
+
     // Where a stream time falls on the fifo's clock.
-    std::int64_t place(std::int64_t pts) const {
+    std::int64_t placeOf(std::int64_t pts) const {
         return av_rescale_q_rnd(pts, stream->time_base, AVRational{1, outRate},
                                 static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)) -
                origin;
@@ -380,10 +456,10 @@ struct AudioDecoder::Impl {
         for (;;) {
             switch (detail::classify(avcodec_receive_frame(codec, frame), errorsInARow)) {
             case detail::Received::frame:
-                append(frame);
-                av_frame_unref(frame);
+                take(frame);
                 return true;
             case detail::Received::endOfStream:
+                settle(true);
                 if (!flushed) drainResampler();
                 flushed = true;
                 endOfStream = true;
@@ -419,10 +495,10 @@ struct AudioDecoder::Impl {
         avcodec_flush_buffers(codec);
         swr_free(&swr);
         fifo.clear();
+        dropHeld();
         positioned = false;
-        placedAgain = true;
         lost = 0;
-        expectedPts = AV_NOPTS_VALUE;
+        due = AV_NOPTS_VALUE;
         endOfStream = false;
         flushed = false;
         readFrom = first;
@@ -510,7 +586,7 @@ void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
     }
     if (seek) m.seekTo(first);
     m.started = true;
-    while (!m.endOfStream && (!m.positioned || m.placeChecks > 0 || m.fifoEnd() < end))
+    while (!m.endOfStream && (!m.positioned || m.fifoEnd() < end))
         m.decodeMore();
 
     const int ch = m.outChannels;
@@ -533,7 +609,7 @@ void AudioDecoder::read(std::int64_t first, std::int64_t count, float* out) {
 std::optional<AudioBuffer> AudioDecoder::next() {
     Impl& m = *impl_;
     m.started = true;
-    while ((m.fifo.empty() || m.placeChecks > 0) && !m.endOfStream)
+    while (m.fifo.empty() && !m.endOfStream)
         m.decodeMore();
     if (m.fifo.empty()) return std::nullopt;
     AudioBuffer b;

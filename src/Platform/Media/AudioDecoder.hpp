@@ -36,7 +36,9 @@ struct AudioBuffer {
 // frame n plays at n / rate seconds on the asset's timeline: encoder priming before 0 and padding
 // after the stream's end never reach a reader that stays within the track's time range. One mono
 // channel fills every output channel; more channels than asked for are mixed down the way
-// libswresample does by default. A damaged packet becomes silence of its length, and is logged.
+// libswresample does by default. A damaged packet becomes silence of its length, and is logged. A time far
+// from where the times after it and the count of samples put it is not believed, and its sound is placed by
+// the count; only sound whose times jump on and stay there (packets lost) is parted by silence.
 // Not thread-safe: one user at a time.
 class AudioDecoder {
   public:

@@ -2,10 +2,7 @@
 
 // Shared by the media layer's decoders; not part of its interface.
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <type_traits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,34 +17,27 @@ enum class Feed {
     failed,  // the decoder can take nothing more
 };
 
+// Hands the decoder `packet`, or the end of the stream for none. A damaged packet is taken all the same:
+// the decoder goes on with the next one, and the caller conceals what it lost.
+inline Feed sendPacket(AVCodecContext* codec, const AVPacket* packet) {
+    const int s = avcodec_send_packet(codec, packet);
+    if (!packet || s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_EOF) return Feed::fed;
+    return s == AVERROR(ENOMEM) ? Feed::failed : Feed::damaged;
+}
+
 // Hands the decoder the next packet of `streamIndex`, or the end of the stream when the file has no
-// more. A damaged packet is taken all the same: the decoder goes on with the next one, and the
-// caller conceals what it lost. When given, `discardFor` chooses for each packet which of its
-// pictures the decoder may leave undecoded, or, returning none, that the packet is passed over.
-template <class Discard = std::nullptr_t>
-inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex,
-                           Discard&& discardFor = nullptr) {
+// more (see `sendPacket`).
+inline Feed feedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet,
+                           int streamIndex) {
     for (;;) {
-        if (av_read_frame(format, packet) < 0) {
-            avcodec_send_packet(codec, nullptr);
-            return Feed::fed;
-        }
+        if (av_read_frame(format, packet) < 0) return sendPacket(codec, nullptr);
         if (packet->stream_index != streamIndex) {
             av_packet_unref(packet);
             continue;
         }
-        if constexpr (!std::is_null_pointer_v<std::decay_t<Discard>>) {
-            const std::optional<AVDiscard> discard = discardFor(*packet);
-            if (!discard) {
-                av_packet_unref(packet);
-                continue;
-            }
-            codec->skip_frame = *discard;
-        }
-        const int s = avcodec_send_packet(codec, packet);
+        const Feed fed = sendPacket(codec, packet);
         av_packet_unref(packet);
-        if (s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_EOF) return Feed::fed;
-        return s == AVERROR(ENOMEM) ? Feed::failed : Feed::damaged;
+        return fed;
     }
 }
 

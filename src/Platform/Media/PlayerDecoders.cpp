@@ -21,6 +21,8 @@ constexpr std::size_t kForwardCache = 24;
 constexpr double kPrefetchReach = 1.5;
 // A source not read within this much item time of where reading is closes, with its pictures.
 constexpr double kSourceReach = 10;
+// The share of a source's allowance its decoder may hold decoded ahead to judge the pictures' times.
+constexpr std::size_t kLookAheadShare = 8;
 
 const Time kTick(1, Time::modelTimescale);
 const Time kForever(86400, 1);
@@ -34,12 +36,18 @@ int decoderThreads() {
 
 SourceDecoder::SourceDecoder(std::shared_ptr<const AssetTrack> track, std::size_t allowance)
     : decoder_(track, decoderThreads()), start_(track->timeRange.start), allowance_(allowance) {
+    decoder_.setLookAheadBytes(lookAheadFor(allowance));
     decoder_.setFrameObserver(
         [this](const std::shared_ptr<const VideoFrame>& f, bool follows) { keep(f, follows); });
 }
 
+std::size_t SourceDecoder::lookAheadFor(std::size_t allowance) {
+    return std::min(VideoDecoder::defaultLookAheadBytes, allowance / kLookAheadShare);
+}
+
 void SourceDecoder::setAllowance(std::size_t bytes) {
     allowance_ = bytes;
+    decoder_.setLookAheadBytes(lookAheadFor(bytes));
     if (pictureBytes_ == 0) return;
     capacity_ = capacityFor(bytes);
     trim();
@@ -164,7 +172,7 @@ void SourceDecoder::keep(const std::shared_ptr<const VideoFrame>& f, bool follow
 }
 
 std::size_t SourceDecoder::capacityFor(std::size_t allowance) const {
-    const std::size_t own = codecPictures() * pictureBytes_;
+    const std::size_t own = codecPictures() * pictureBytes_ + lookAheadFor(allowance);
     const std::size_t kept = std::min(kCacheBytes, allowance > own ? allowance - own : 0);
     return std::clamp<std::size_t>(kept / pictureBytes_, kFewestCached, 256);
 }

@@ -43,8 +43,11 @@ class SourceDecoder {
     // A smaller allowance drops the pictures farthest from where reading is at once.
     void setAllowance(std::size_t bytes);
     // The memory its pictures take at most: the most it kept since it opened (pictures it lets go go
-    // back to its codec's pool, not to the system, until it closes) and those its codec threads hold.
-    std::size_t footprint() const { return (peak_ + codecPictures()) * pictureBytes_; }
+    // back to its codec's pool, not to the system, until it closes), those its codec threads hold, and
+    // the most its decoder held decoded ahead to judge their times.
+    std::size_t footprint() const {
+        return (peak_ + codecPictures() + decoder_.mostPicturesAhead()) * pictureBytes_;
+    }
 
     // Which way reading goes: 0 for single pictures, 1 playing forward, -1 in reverse. Playing forward
     // keeps only a second or so, enough to start again where it stopped without a seek.
@@ -70,6 +73,7 @@ class SourceDecoder {
     std::shared_ptr<const VideoFrame> cached(const Time& t, const Time& before, const Time& after);
     void keep(const std::shared_ptr<const VideoFrame>& f, bool follows);
     static std::size_t codecPictures() { return std::size_t(decoderThreads()) + 1; }
+    static std::size_t lookAheadFor(std::size_t allowance);
     std::size_t capacityFor(std::size_t allowance) const;
     void trim();
 

@@ -12,6 +12,7 @@
 #include "Platform/Media/LibraryLog.hpp"
 #include "Platform/Media/MediaLog.hpp"
 #include "Platform/Media/PacketFeed.hpp"
+#include "Platform/Media/PictureTimes.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,8 +37,11 @@ constexpr double kStepBackReach = 0.5;
 // The first step back when a seek lands past the time asked for: more than pictures are reordered by.
 constexpr double kReorderStepBack = 0.25;
 // Pictures decoded ahead at most to judge a picture's time by those after it: more than a program
-// stream leaves untimed between those it times.
+// stream leaves untimed between those it times. Fewer when they would take more than
+// `VideoDecoder::defaultLookAheadBytes` (or the bound the decoder's user sets).
 constexpr std::size_t kLookAhead = 48;
+// Packets read ahead at most, in bytes, to judge their times before they are decoded.
+constexpr std::size_t kPacketsAheadBytes = std::size_t(32) << 20;
 
 } // namespace
 
@@ -60,6 +64,7 @@ struct VideoDecoder::Impl {
     // passed over until a key frame, which may lie after the time asked for, or nowhere before the end.
     bool byPacketTime = false;
     bool awaitingKey = false;
+    bool fromStart = true; // decoding began at the start of the file
     // Pictures decoded and not yet given, with the times the stream gave them: a picture's time is
     // judged by those of its neighbours (see `placed`).
     struct Decoded {
@@ -67,9 +72,18 @@ struct VideoDecoder::Impl {
         std::int64_t pts = AV_NOPTS_VALUE;     // its own
         std::int64_t counted = AV_NOPTS_VALUE; // the demuxer's, counted on from an earlier one
         bool untimed = false;                  // the codec gave it no time
+        std::size_t bytes = 0;                 // what its picture takes
     };
     std::deque<Decoded> ahead;
+    std::size_t aheadBytes = 0; // what the pictures of `ahead` take
+    std::size_t lookAheadBytes = VideoDecoder::defaultLookAheadBytes;
+    std::size_t mostAhead = 0; // the most pictures `ahead` held
     bool drained = false; // the codec gave its last picture
+    // Packets read and not yet decoded, while their times are judged (see `PictureTimes`).
+    std::optional<detail::PictureTimes> times;
+    std::deque<AVPacket*> waiting;
+    std::size_t waitingBytes = 0;
+    bool readAll = false; // the file has no more packets
     // The time given to the latest picture since the last seek.
     std::optional<std::int64_t> latestPicture;
     std::int64_t reachTicks = 0; // how far apart two pictures in a row may lie and still bear each other out
@@ -103,6 +117,7 @@ struct VideoDecoder::Impl {
     std::map<std::int64_t, std::int64_t> keysShown;
 
     ~Impl() {
+        dropWaiting();
         av_packet_free(&packet);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
@@ -114,6 +129,82 @@ struct VideoDecoder::Impl {
         const AVRational tb = stream->time_base;
         return Time::fraction(static_cast<__int128>(pts) * tb.num, tb.den, Time::modelTimescale) -
                track->timeOrigin;
+    }
+
+    void dropWaiting() {
+        for (AVPacket*& p : waiting)
+            av_packet_free(&p);
+        waiting.clear();
+        waitingBytes = 0;
+    }
+
+    // The next packet of the stream as read from the file, past those a seek by packet time must pass
+    // over; null at the end of the file.
+    AVPacket* readPacket() {
+        while (!readAll) {
+            if (av_read_frame(format, packet) < 0) {
+                readAll = true;
+                break;
+            }
+            const bool wanted =
+                packet->stream_index == stream->index && (!awaitingKey || (packet->flags & AV_PKT_FLAG_KEY));
+            if (!wanted) {
+                av_packet_unref(packet);
+                continue;
+            }
+            awaitingKey = false;
+            AVPacket* p = av_packet_alloc();
+            if (!p) throw DecodeError("Not enough memory to decode the picture.");
+            av_packet_move_ref(p, packet);
+            return p;
+        }
+        return nullptr;
+    }
+
+    // The next packet to decode, its time judged by those around it; null at the end of the stream.
+    AVPacket* nextPacket() {
+        if (!times) return readPacket();
+        while (waiting.empty() || !times->decided(readAll || waitingBytes > kPacketsAheadBytes)) {
+            AVPacket* p = readPacket();
+            if (!p && waiting.empty()) return nullptr;
+            if (!p) continue;
+            times->push(p->pts, p->duration);
+            waitingBytes += std::size_t(p->size);
+            waiting.push_back(p);
+        }
+        if (waiting.empty()) return nullptr;
+        AVPacket* p = waiting.front();
+        waiting.pop_front();
+        waitingBytes -= std::size_t(p->size);
+        const std::int64_t believed = times->pop();
+        if (believed == AV_NOPTS_VALUE) p->pts = p->dts = AV_NOPTS_VALUE;
+        return p;
+    }
+
+    // Hands the decoder the next packet, or the end of the stream (see `detail::sendPacket`).
+    detail::Feed feedNext() {
+        AVPacket* p = nextPacket();
+        if (p) codec->skip_frame = discardFor(*p);
+        const detail::Feed fed = detail::sendPacket(codec, p);
+        av_packet_free(&p);
+        return fed;
+    }
+
+    static std::size_t bytesOf(const AVFrame* f) {
+        std::size_t bytes = 0;
+        for (const AVBufferRef* b : f->buf)
+            if (b) bytes += b->size;
+        return bytes;
+    }
+
+    // Whether one more picture may be decoded ahead to judge the first one's time.
+    bool roomAhead() const {
+        return ahead.size() <= kLookAhead && (ahead.size() < 2 || aheadBytes < lookAheadBytes);
+    }
+
+    void popAhead() {
+        aheadBytes -= ahead.front().bytes;
+        ahead.pop_front();
     }
 
     void conceal() const {
@@ -140,9 +231,11 @@ struct VideoDecoder::Impl {
                 const std::int64_t own =
                     frame->pts != AV_NOPTS_VALUE || byPacketTime ? frame->pts : frame->best_effort_timestamp;
                 Decoded d{std::make_shared<VideoFrame>(), own, frame->best_effort_timestamp,
-                          frame->pts == AV_NOPTS_VALUE};
+                          frame->pts == AV_NOPTS_VALUE, bytesOf(frame)};
                 pictures.describe(frame, *d.frame);
+                aheadBytes += d.bytes;
                 ahead.push_back(std::move(d));
+                mostAhead = std::max(mostAhead, ahead.size());
                 return true;
             }
             case detail::Received::endOfStream:
@@ -157,8 +250,7 @@ struct VideoDecoder::Impl {
                 break;
             }
             errorsInARow = 0;
-            switch (detail::feedNextPacket(format, codec, packet, stream->index,
-                                           [this](const AVPacket& p) { return discardFor(p); })) {
+            switch (feedNext()) {
             case detail::Feed::fed:
                 break;
             case detail::Feed::damaged:
@@ -180,7 +272,7 @@ struct VideoDecoder::Impl {
     // the track, decoding on as far as a second or so of pictures; none at the end of the stream.
     std::optional<Later> follower(int n) {
         for (std::size_t i = 1;; ++i) {
-            if (i >= ahead.size() && (i > kLookAhead || !decodeAhead())) return std::nullopt;
+            if (i >= ahead.size() && (!roomAhead() || !decodeAhead())) return std::nullopt;
             if (credible(ahead[i].pts) && --n == 0) return Later{ahead[i].pts, int(i)};
         }
     }
@@ -202,6 +294,26 @@ struct VideoDecoder::Impl {
         return frameTicks > 0 && std::abs(b - (a + n * frameTicks)) <= frameTicks / 2;
     }
 
+    // Whether two pictures in a row after the first of `ahead`, within half a second or so, lie on the
+    // frame grid where `before` and the pictures since put them (within a quarter of a picture): they
+    // end a run of times damaged by less than pictures are reordered by, which the packets' times
+    // could not tell from reordering. Not two in a row, nor so near, where pictures last one and a
+    // half frames every other one (film pulled down to 29.97 fps).
+    bool returnsToGrid(std::int64_t before) {
+        const std::int64_t step = std::max<std::int64_t>(frameTicks, 1);
+        const auto onGrid = [&](const Later& l) {
+            return std::abs(l.pts - (before + (l.apart + 1) * step)) <= step / 4;
+        };
+        const int reach = int(std::max<std::int64_t>(8, reachTicks / step));
+        for (int n = 1;; ++n) {
+            const auto a = follower(n);
+            if (!a || a->apart > reach) return false;
+            const auto b = follower(n + 1);
+            if (!b) return false;
+            if (onGrid(*a) && onGrid(*b)) return true;
+        }
+    }
+
     // The time the first picture of `ahead` is given, or none when it has no place. A damaged header
     // can time a picture anywhere: a time is believed when the pictures on either side bear it out.
     // When they bear out each other instead, on time by the frame rate across it, it is placed between
@@ -219,7 +331,9 @@ struct VideoDecoder::Impl {
             // After a seek: counted back from the next picture with a time (the first of the next few
             // that the one after it bears out: a program stream's parser may give the picture before a
             // packet's first the packet's time), or from the track's end when none follows; else the
-            // time the demuxer counted on to it, made up after the seek.
+            // time the demuxer counted on to it, made up after the seek, or the track's start when
+            // reading began there. Otherwise it has no place yet: a seek into a run of damaged times
+            // longer than pictures are decoded ahead goes back further, to times that place it.
             const std::int64_t counted = ahead.front().counted;
             if (const auto next = follower(1)) {
                 for (int n = 1; n <= 2; ++n) {
@@ -230,7 +344,9 @@ struct VideoDecoder::Impl {
                 return next->pts - next->apart * step;
             }
             if (drained) return trackEnd - std::int64_t(ahead.size()) * step;
-            return credible(counted) ? counted : trackStart;
+            if (credible(counted)) return counted;
+            if (fromStart) return trackStart;
+            return std::nullopt;
         }
         if (before && onTime(*before, t, 1)) return t;
         const auto first = follower(1);
@@ -242,6 +358,10 @@ struct VideoDecoder::Impl {
             return second && roomFor(t, second->pts, second->apart);
         };
         if (before) {
+            // Pictures left undecoded on the way to a time explain a gap.
+            const auto skipped = mayBeGone.upper_bound(*before);
+            const bool gap = skipped != mayBeGone.end() && *skipped < t;
+            if (times && !gap && returnsToGrid(*before)) return *before + step;
             if (roomFor(*before, t) && borneOutAfter()) return t;
             for (int n = 1; n <= 2; ++n)
                 if (const auto later = follower(n); later && onTime(*before, later->pts, later->apart + 1))
@@ -267,7 +387,7 @@ struct VideoDecoder::Impl {
             }
             const std::optional<std::int64_t> at = placed();
             Decoded d = std::move(ahead.front());
-            ahead.pop_front();
+            popAhead();
             if (!at) continue;
             latestPicture = *at;
             const std::int64_t pts = *at;
@@ -286,11 +406,7 @@ struct VideoDecoder::Impl {
         }
     }
 
-    std::optional<AVDiscard> discardFor(const AVPacket& p) {
-        if (awaitingKey) {
-            if (!(p.flags & AV_PKT_FLAG_KEY)) return std::nullopt;
-            awaitingKey = false;
-        }
+    AVDiscard discardFor(const AVPacket& p) {
         if (p.dts != AV_NOPTS_VALUE || p.pts != AV_NOPTS_VALUE)
             lastRead = p.dts != AV_NOPTS_VALUE ? p.dts : p.pts;
         const bool catchingUp = decoding == Decoding::catchingUp;
@@ -322,10 +438,14 @@ struct VideoDecoder::Impl {
         // time for a time at or before the first may land anywhere near it, past the first key frame too:
         // such a file is read from its first byte.
         awaitingKey = byPacketTime && target > track->timeRange.start;
-        if (!(byPacketTime && !awaitingKey && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0))
-            detail::seekNear(format, stream->index, ts);
+        fromStart = byPacketTime && !awaitingKey && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+        if (!fromStart) detail::seekNear(format, stream->index, ts);
         latestPicture.reset();
         ahead.clear();
+        aheadBytes = 0;
+        dropWaiting();
+        readAll = false;
+        if (times) times->reset();
         drained = false;
         avcodec_flush_buffers(codec);
         codec->skip_frame = AVDISCARD_DEFAULT;
@@ -405,6 +525,8 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const AssetTrack> track, int threads)
     // Half a second, or four pictures when they come slower: wide enough for a group of pictures left
     // undecoded or a few lost, and narrow enough that one time far from its neighbours is no neighbour.
     m.reachTicks = std::max(av_rescale_q(1, AVRational{1, 2}, m.stream->time_base), 4 * m.frameTicks);
+    if (detail::PictureTimes::judges(*m.format, *m.stream))
+        m.times.emplace(*m.stream, m.trackStart - m.reachTicks, m.trackEnd + m.reachTicks);
     m.codec->thread_count = std::max(0, threads);
     m.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m.codec, dec, nullptr) < 0) throw DecodeError("The picture decoder could not be started.");
@@ -431,6 +553,10 @@ bool VideoDecoder::ranOutBefore(const Time& time) const {
 }
 
 int VideoDecoder::seekCount() const { return impl_->seeks; }
+
+void VideoDecoder::setLookAheadBytes(std::size_t bytes) { impl_->lookAheadBytes = bytes; }
+
+std::size_t VideoDecoder::mostPicturesAhead() const { return impl_->mostAhead; }
 
 std::optional<Time> VideoDecoder::keyFrameAfter(const Time& time) {
     Impl& m = *impl_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -105,6 +106,15 @@ public:
     // Whether the stream's data ran out before `time` though the track reaches past it: the file was
     // cut short after it was opened, and the picture `frameAt(time)` gave is an older one held.
     bool ranOutBefore(const Time& time) const;
+
+    // A picture's time is judged by those of the pictures after it, decoded ahead for that: as many as
+    // take `bytes` at most (two at least), beside what the codec holds. Packets are read further ahead
+    // than that, undecoded, to judge their times.
+    static constexpr std::size_t defaultLookAheadBytes = std::size_t(32) << 20;
+    void setLookAheadBytes(std::size_t bytes);
+    // The most pictures held decoded ahead at once since the decoder opened (their memory goes back to
+    // the codec's pool, not to the system, until it closes).
+    std::size_t mostPicturesAhead() const;
 
     const AssetTrack& track() const;
     // How many seeks the decoder made (to tell reading forward from jumping in tests and benchmarks).
