@@ -186,14 +186,10 @@ bool WorkService::finish() {
 
 WorkService::Pool& WorkService::pool(Lane lane) const {
     switch (lane) {
-    case Lane::preview:
-        return *preview_;
-    case Lane::pictures:
-        return *pictures_;
-    case Lane::documents:
-        return *documents_;
-    case Lane::exports:
-        return *exports_;
+    case Lane::preview: return *preview_;
+    case Lane::pictures: return *pictures_;
+    case Lane::documents: return *documents_;
+    case Lane::exports: return *exports_;
     }
     return *pictures_;
 }

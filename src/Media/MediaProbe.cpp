@@ -51,12 +51,10 @@ constexpr int kProbeSide = 480;
 // ".mp4", a movie as ".jpg") does not change; by its name only when the content says nothing known.
 bool isStill(const fs::path& file) {
     const QMimeDatabase db;
-    const QMimeType byName =
-        db.mimeTypeForFile(QFile::decodeName(file.c_str()), QMimeDatabase::MatchExtension);
+    const QMimeType byName = db.mimeTypeForFile(QFile::decodeName(file.c_str()), QMimeDatabase::MatchExtension);
     const auto head = readRegularFileHead(file, 64 * 1024);
     if (!head) return isImageType(byName);
-    const QMimeType byContent =
-        db.mimeTypeForData(QByteArray(head->data(), static_cast<qsizetype>(head->size())));
+    const QMimeType byContent = db.mimeTypeForData(QByteArray(head->data(), static_cast<qsizetype>(head->size())));
     if (byContent.isValid() && !byContent.isDefault()) return isImageType(byContent);
     return isImageType(byName);
 }
@@ -202,16 +200,25 @@ std::optional<std::string> MediaProbe::relativePath(const fs::path& path,
 
 std::string MediaProbe::codecName(std::uint32_t code) {
     static const std::array<std::pair<std::uint32_t, const char*>, 19> table{{
-        {fourCC("apch"), "ProRes 422 HQ"}, {fourCC("apcn"), "ProRes 422"},
-        {fourCC("apcs"), "ProRes 422 LT"}, {fourCC("apco"), "ProRes 422 Proxy"},
-        {fourCC("ap4h"), "ProRes 4444"},   {fourCC("ap4x"), "ProRes 4444 XQ"},
-        {fourCC("avc1"), "H.264"},         {fourCC("hvc1"), "HEVC"},
-        {fourCC("hev1"), "HEVC"},          {fourCC("jpeg"), "JPEG"},
-        {fourCC("lpcm"), "Linear PCM"},    {fourCC("aac "), "AAC"},
-        {fourCC("mp4a"), "AAC"},           {fourCC("alac"), "ALAC"},
-        {fourCC("ulaw"), "\u03BC-law"},    {fourCC("alaw"), "A-law"},
-        {fourCC("ima4"), "IMA 4:1"},       {0x6D730002, "MS ADPCM"}, // "ms" and the WAV format tag 0x0002
-        {0x6D730011, "IMA ADPCM"},                                   // "ms" and 0x0011
+        {fourCC("apch"), "ProRes 422 HQ"},
+        {fourCC("apcn"), "ProRes 422"},
+        {fourCC("apcs"), "ProRes 422 LT"},
+        {fourCC("apco"), "ProRes 422 Proxy"},
+        {fourCC("ap4h"), "ProRes 4444"},
+        {fourCC("ap4x"), "ProRes 4444 XQ"},
+        {fourCC("avc1"), "H.264"},
+        {fourCC("hvc1"), "HEVC"},
+        {fourCC("hev1"), "HEVC"},
+        {fourCC("jpeg"), "JPEG"},
+        {fourCC("lpcm"), "Linear PCM"},
+        {fourCC("aac "), "AAC"},
+        {fourCC("mp4a"), "AAC"},
+        {fourCC("alac"), "ALAC"},
+        {fourCC("ulaw"), "\u03BC-law"},
+        {fourCC("alaw"), "A-law"},
+        {fourCC("ima4"), "IMA 4:1"},
+        {0x6D730002, "MS ADPCM"}, // "ms" and the WAV format tag 0x0002
+        {0x6D730011, "IMA ADPCM"}, // "ms" and 0x0011
     }};
     for (const auto& [known, name] : table)
         if (known == code) return name;

@@ -8,10 +8,10 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <limits>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,7 +42,7 @@ struct Path {
         return text.empty() ? "the top level" : text;
     }
 
-  private:
+private:
     std::string render() const {
         if (!parent) return key ? key : "";
         std::string head = parent->render();
@@ -51,9 +51,7 @@ struct Path {
     }
 };
 
-[[noreturn]] void fail(const Path& at, const std::string& what) {
-    throw DecodingError(at.str() + ": " + what);
-}
+[[noreturn]] void fail(const Path& at, const std::string& what) { throw DecodingError(at.str() + ": " + what); }
 
 // ---------------------------------------------------------------------------------------------
 // Reading
@@ -78,21 +76,16 @@ const json& object(const json& j, const Path& at) {
 
 double toDouble(const json& j, const Path& at) {
     switch (j.type()) {
-    case json::value_t::number_float:
-        return j.get<double>();
-    case json::value_t::number_integer:
-        return static_cast<double>(j.get<std::int64_t>());
-    case json::value_t::number_unsigned:
-        return static_cast<double>(j.get<std::uint64_t>());
-    default:
-        fail(at, "expected a number");
+    case json::value_t::number_float: return j.get<double>();
+    case json::value_t::number_integer: return static_cast<double>(j.get<std::int64_t>());
+    case json::value_t::number_unsigned: return static_cast<double>(j.get<std::uint64_t>());
+    default: fail(at, "expected a number");
     }
 }
 
 std::int64_t toInt64(const json& j, const Path& at) {
     switch (j.type()) {
-    case json::value_t::number_integer:
-        return j.get<std::int64_t>();
+    case json::value_t::number_integer: return j.get<std::int64_t>();
     case json::value_t::number_unsigned: {
         auto v = j.get<std::uint64_t>();
         if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
@@ -106,8 +99,7 @@ std::int64_t toInt64(const json& j, const Path& at) {
         if (std::trunc(d) != d) fail(at, "expected a whole number");
         return static_cast<std::int64_t>(d);
     }
-    default:
-        fail(at, "expected an integer");
+    default: fail(at, "expected an integer");
     }
 }
 
@@ -154,8 +146,7 @@ template <class Fn> auto eachElement(const json& j, const Path& at, Fn fn) {
     using T = decltype(fn(j, at));
     std::vector<T> out;
     out.reserve(j.size());
-    for (std::size_t i = 0; i < j.size(); ++i)
-        out.push_back(fn(j[i], at[i]));
+    for (std::size_t i = 0; i < j.size(); ++i) out.push_back(fn(j[i], at[i]));
     return out;
 }
 
@@ -281,12 +272,9 @@ ClipTransition readTransition(const json& j, const Path& at) {
 
 TitleStyle readTitle(const json& j, const Path& at) {
     Obj o(j, at);
-    return TitleStyle{o.str("text"),
-                      o.str("fontName"),
-                      o.num("fontSize"),
-                      o.str("colorHex"),
-                      o.enumeration<TitleAlignment>("alignment"),
-                      o.enumeration<TitleVertical>("vertical")};
+    return TitleStyle{o.str("text"),     o.str("fontName"),
+                      o.num("fontSize"), o.str("colorHex"),
+                      o.enumeration<TitleAlignment>("alignment"), o.enumeration<TitleVertical>("vertical")};
 }
 
 ClipMotion readMotion(const json& j, const Path& at) {
@@ -301,9 +289,12 @@ TimeRemapKeyframe readRemapKeyframe(const json& j, const Path& at) {
 
 TimeRemap readRemap(const json& j, const Path& at) {
     Obj o(j, at);
-    return TimeRemap{o.num("speed"),          o.flag("reversed"),
-                     o.flag("frameBlending"), o.list("keyframes", readRemapKeyframe),
-                     o.num("windowStart"),    o.num("windowEnd")};
+    return TimeRemap{o.num("speed"),
+                     o.flag("reversed"),
+                     o.flag("frameBlending"),
+                     o.list("keyframes", readRemapKeyframe),
+                     o.num("windowStart"),
+                     o.num("windowEnd")};
 }
 
 TimelineClip readClip(const json& j, const Path& at) {
@@ -422,9 +413,7 @@ struct Writer {
         return v;
     }
 
-    json frameRate(const FrameRate& r) const {
-        return {{"numerator", r.numerator}, {"denominator", r.denominator}};
-    }
+    json frameRate(const FrameRate& r) const { return {{"numerator", r.numerator}, {"denominator", r.denominator}}; }
 
     json scalar(const ScalarParam& s, const Path& at) const {
         json keys = json::array();
@@ -508,9 +497,7 @@ struct Writer {
     }
 
     json transition(const ClipTransition& t, const Path& at) const {
-        return {{"kind", enumName(t.kind)},
-                {"duration", num(t.duration, at / "duration")},
-                {"curve", enumName(t.curve)}};
+        return {{"kind", enumName(t.kind)}, {"duration", num(t.duration, at / "duration")}, {"curve", enumName(t.curve)}};
     }
 
     json title(const TitleStyle& t, const Path& at) const {
@@ -566,18 +553,16 @@ struct Writer {
     json track(const Track& t, const Path& at) const {
         json clips = json::array();
         const Path cp = at / "clips";
-        for (std::size_t i = 0; i < t.clips.size(); ++i)
-            clips.push_back(clip(t.clips[i], cp[i]));
-        return {{"id", t.id.toString()},     {"role", enumName(t.role)}, {"name", t.name},
-                {"clips", std::move(clips)}, {"isMuted", t.isMuted},     {"isHidden", t.isHidden},
-                {"isLocked", t.isLocked},    {"isSolo", t.isSolo},       {"isTargeted", t.isTargeted}};
+        for (std::size_t i = 0; i < t.clips.size(); ++i) clips.push_back(clip(t.clips[i], cp[i]));
+        return {{"id", t.id.toString()},       {"role", enumName(t.role)},   {"name", t.name},
+                {"clips", std::move(clips)},   {"isMuted", t.isMuted},       {"isHidden", t.isHidden},
+                {"isLocked", t.isLocked},      {"isSolo", t.isSolo},         {"isTargeted", t.isTargeted}};
     }
 
     json sequence(const Sequence& s, const Path& at) const {
         json tracks = json::array();
         const Path tp = at / "tracks";
-        for (std::size_t i = 0; i < s.tracks.size(); ++i)
-            tracks.push_back(track(s.tracks[i], tp[i]));
+        for (std::size_t i = 0; i < s.tracks.size(); ++i) tracks.push_back(track(s.tracks[i], tp[i]));
         json markers = json::array();
         const Path mp = at / "markers";
         for (std::size_t i = 0; i < s.markers.size(); ++i) {
@@ -629,8 +614,7 @@ struct Writer {
         const Path at;
         json media_ = json::array();
         const Path mp = at / "media";
-        for (std::size_t i = 0; i < p.media.size(); ++i)
-            media_.push_back(media(p.media[i], mp[i]));
+        for (std::size_t i = 0; i < p.media.size(); ++i) media_.push_back(media(p.media[i], mp[i]));
         json nests = json::array();
         const Path np = at / "nests";
         for (std::size_t i = 0; i < p.nests.size(); ++i) {
@@ -686,7 +670,7 @@ struct Layout {
 constexpr std::size_t npos = std::string_view::npos;
 
 class Scanner {
-  public:
+public:
     explicit Scanner(std::string_view text) : s_(text) {}
 
     std::optional<Layout> scan() {
@@ -724,10 +708,9 @@ class Scanner {
         return layout;
     }
 
-  private:
+private:
     std::size_t ws(std::size_t i) const {
-        while (i < s_.size() && (s_[i] == ' ' || s_[i] == '\n' || s_[i] == '\r' || s_[i] == '\t'))
-            ++i;
+        while (i < s_.size() && (s_[i] == ' ' || s_[i] == '\n' || s_[i] == '\r' || s_[i] == '\t')) ++i;
         return i;
     }
 
@@ -735,10 +718,8 @@ class Scanner {
     std::size_t string(std::size_t i) const {
         if (i >= s_.size() || s_[i] != '"') return npos;
         for (++i; i < s_.size(); ++i) {
-            if (s_[i] == '\\')
-                ++i;
-            else if (s_[i] == '"')
-                return i + 1;
+            if (s_[i] == '\\') ++i;
+            else if (s_[i] == '"') return i + 1;
         }
         return npos;
     }
@@ -752,8 +733,7 @@ class Scanner {
             return i != npos;
         }
         if (s_[i] != '{' && s_[i] != '[') {
-            while (i < s_.size() && !std::strchr(",]} \n\r\t", s_[i]))
-                ++i;
+            while (i < s_.size() && !std::strchr(",]} \n\r\t", s_[i])) ++i;
             return true;
         }
         std::size_t depth = 0;
@@ -764,8 +744,7 @@ class Scanner {
                 if (i == npos) return false;
                 continue;
             }
-            if (c == '{' || c == '[')
-                ++depth;
+            if (c == '{' || c == '[') ++depth;
             else if (c == '}' || c == ']') {
                 if (--depth == 0) {
                     ++i;
@@ -1012,8 +991,7 @@ Project Project::decode(std::string_view data, const std::function<void(double)>
     // The skeleton: the text with the arrays' interiors left out.
     std::vector<Span> holes;
     if (layout->hasMedia) holes.push_back(layout->mediaArray);
-    for (const TrackElements& t : layout->tracks)
-        holes.push_back(t.array);
+    for (const TrackElements& t : layout->tracks) holes.push_back(t.array);
     std::sort(holes.begin(), holes.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
     std::string skeleton;
     std::size_t from = 0;
@@ -1041,8 +1019,7 @@ Project Project::decode(std::string_view data, const std::function<void(double)>
         std::size_t track = 0, index = 0;
     };
     std::vector<Job> jobs;
-    for (std::size_t i = 0; i < layout->media.size(); ++i)
-        jobs.push_back({layout->media[i], -2, 0, i});
+    for (std::size_t i = 0; i < layout->media.size(); ++i) jobs.push_back({layout->media[i], -2, 0, i});
     std::vector<std::vector<TimelineClip>*> clipLists;
     std::vector<std::vector<TimelineClip>> clips(layout->tracks.size());
     for (std::size_t t = 0; t < layout->tracks.size(); ++t) {
@@ -1051,8 +1028,7 @@ Project Project::decode(std::string_view data, const std::function<void(double)>
             found.track >= sequenceAt(p, found.sequence).tracks.size())
             return decodeWhole(data);
         clips[t].resize(found.elements.size());
-        for (std::size_t i = 0; i < found.elements.size(); ++i)
-            jobs.push_back({found.elements[i], found.sequence, t, i});
+        for (std::size_t i = 0; i < found.elements.size(); ++i) jobs.push_back({found.elements[i], found.sequence, t, i});
     }
     std::vector<MediaItem> media(layout->media.size());
 
@@ -1144,8 +1120,7 @@ std::string Project::encode() const {
         std::size_t track = 0, index = 0;
     };
     std::vector<Piece> pieces;
-    for (std::size_t i = 0; i < media.size(); ++i)
-        pieces.push_back({-2, 0, i});
+    for (std::size_t i = 0; i < media.size(); ++i) pieces.push_back({-2, 0, i});
     const auto sequenceOf = [this](long index) -> const Sequence& {
         return index < 0 ? sequence : nests[static_cast<std::size_t>(index)].sequence;
     };
@@ -1184,27 +1159,22 @@ std::string Project::encode() const {
     bare.media = {};
     for (long n = -1; n < static_cast<long>(nests.size()); ++n) {
         Sequence& s = n < 0 ? bare.sequence : bare.nests.mut(static_cast<std::size_t>(n)).sequence;
-        for (std::size_t t = 0; t < s.tracks.size(); ++t)
-            s.tracks.mut(t).clips = {};
+        for (std::size_t t = 0; t < s.tracks.size(); ++t) s.tracks.mut(t).clips = {};
     }
     json doc = writer.project(bare);
     doc["media"] = "#media";
     std::size_t slot = 0;
     const auto mark = [&slot](json& sequenceJSON) {
-        for (json& track : sequenceJSON["tracks"])
-            track["clips"] = "#" + std::to_string(slot++);
+        for (json& track : sequenceJSON["tracks"]) track["clips"] = "#" + std::to_string(slot++);
     };
     mark(doc["sequence"]);
-    for (json& nest : doc["nests"])
-        mark(nest["sequence"]);
+    for (json& nest : doc["nests"]) mark(nest["sequence"]);
     const std::string skeleton = dumped(doc);
 
     std::size_t size = skeleton.size() + 1;
-    for (const std::string& t : mediaTexts)
-        size += t.size() + 64;
+    for (const std::string& t : mediaTexts) size += t.size() + 64;
     for (const auto& list : clipTexts)
-        for (const std::string& t : list)
-            size += t.size() + t.size() / 8 + 64;
+        for (const std::string& t : list) size += t.size() + t.size() / 8 + 64;
     std::string out;
     out.reserve(size);
     std::size_t from = 0;

@@ -97,10 +97,8 @@ std::string manyItemsXML(const std::vector<fs::path>& files, int items) {
                  "\"><pathurl>file://" + files[std::size_t(i) % files.size()].string() +
                  "</pathurl><media><video/></media></file></clipitem>";
     }
-    return "<xmeml "
-           "version=\"4\"><sequence><name>Many</name><rate><timebase>25</timebase></rate><media><video>"
-           "<track>" +
-           clips + "</track></video></media></sequence></xmeml>";
+    return "<xmeml version=\"4\"><sequence><name>Many</name><rate><timebase>25</timebase></rate><media><video>"
+           "<track>" + clips + "</track></video></media></sequence></xmeml>";
 }
 
 // Counts the times files are opened while it lives.
@@ -114,8 +112,7 @@ class OpenCounter {
     int opens() {
         alignas(inotify_event) char buffer[65536];
         for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;)
-            for (char* at = buffer; at < buffer + n;
-                 at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            for (char* at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
                 ++count_;
         return count_;
     }
@@ -553,8 +550,7 @@ TEST_F(MediaCommands, APremiereXMLImportShowsItsProgressAndCanBeCancelled) {
     bool finished = false;
     model.importPremiereXML(xml, [&] { finished = true; });
     EXPECT_TRUE(model.isImporting());
-    EXPECT_TRUE(model.status().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D")))
-        << model.status().toStdString();
+    EXPECT_TRUE(model.status().startsWith(QStringLiteral("Importing \u201Ccut.xml\u201D"))) << model.status().toStdString();
     model.cancelImport();
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 20000));
     EXPECT_FALSE(model.isImporting());

@@ -91,14 +91,12 @@ TEST(FromHex, ParsesSixDigitsOrGivesWhite) {
 TEST(TitleRasterizer, KeysHoldEveryInput) {
     TitleStyle s;
     s.vertical = TitleVertical::bottom;
-    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1920, 1080),
-              "title:Title|Helvetica Neue|96.0|#F4F1EA|center|bottom|1920x1080");
+    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1920, 1080), "title:Title|Helvetica Neue|96.0|#F4F1EA|center|bottom|1920x1080");
     TitleStyle lower = s;
     lower.colorHex = "#f4f1ea";
     EXPECT_NE(TitleRasterizer::cacheKey(lower, 1920, 1080), TitleRasterizer::cacheKey(s, 1920, 1080));
     s.fontSize = 72.5;
-    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1919.9, 1080.7),
-              "title:Title|Helvetica Neue|72.5|#F4F1EA|center|bottom|1919x1080");
+    EXPECT_EQ(TitleRasterizer::cacheKey(s, 1919.9, 1080.7), "title:Title|Helvetica Neue|72.5|#F4F1EA|center|bottom|1919x1080");
 }
 
 TEST(TitleRasterizer, SizesAndEmptyText) {
@@ -357,9 +355,8 @@ TEST(TitleRasterizer, LineBreaksWrappingAndLongWords) {
 TEST(TitleFonts, EachMenuNameDrawsInTheClosestInstalledDesignOfItsKind) {
     enginetest::ensureGuiApplication();
     const std::vector<std::pair<std::string, QString>> lookalikes{
-        {"Helvetica Neue", "Nimbus Sans"}, {"Avenir Next", "Lato"},
-        {"Futura", "BetecknaGS"},          {"Georgia", "C059"},
-        {"Gill Sans", "Gillius ADF"},      {"Didot", "GFS Didot"}};
+        {"Helvetica Neue", "Nimbus Sans"}, {"Avenir Next", "Lato"}, {"Futura", "BetecknaGS"},
+        {"Georgia", "C059"},                {"Gill Sans", "Gillius ADF"}, {"Didot", "GFS Didot"}};
     std::vector<std::string> menu;
     for (const auto& [name, family] : lookalikes)
         menu.push_back(name);
@@ -373,9 +370,8 @@ TEST(TitleFonts, EachMenuNameDrawsInTheClosestInstalledDesignOfItsKind) {
         const auto image = TitleRasterizer::image(s, 640, 360);
         EXPECT_TRUE(image.has_value()) << font;
         if (image) save(*image, "title-fonts/" + font + ".png");
-        return image
-                   ? std::vector<std::uint8_t>(image->pixels(), image->pixels() + image->bytesPerRow() * 360)
-                   : std::vector<std::uint8_t>();
+        return image ? std::vector<std::uint8_t>(image->pixels(), image->pixels() + image->bytesPerRow() * 360)
+                     : std::vector<std::uint8_t>();
     };
     for (const auto& [name, family] : lookalikes) {
         // Where the family itself is installed, it is used as it is.

@@ -575,8 +575,7 @@ void writeBlankPng(const fs::path& path, int width, int height, std::optional<in
         u32(bytes, static_cast<std::uint32_t>(data.size()));
         bytes.insert(bytes.end(), type, type + 4);
         bytes.insert(bytes.end(), data.begin(), data.end());
-        u32(bytes,
-            static_cast<std::uint32_t>(crc32(0, bytes.data() + 4, static_cast<uInt>(bytes.size() - 4))));
+        u32(bytes, static_cast<std::uint32_t>(crc32(0, bytes.data() + 4, static_cast<uInt>(bytes.size() - 4))));
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     };
     out.write("\x89PNG\r\n\x1a\n", 8);
@@ -600,9 +599,7 @@ void writeBlankPng(const fs::path& path, int width, int height, std::optional<in
             z.avail_out = static_cast<uInt>(buffer.size());
             deflate(&z, flush);
             const std::size_t made = buffer.size() - z.avail_out;
-            if (made > 0)
-                chunk("IDAT",
-                      std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + std::ptrdiff_t(made)));
+            if (made > 0) chunk("IDAT", std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + std::ptrdiff_t(made)));
         } while (z.avail_out == 0);
     };
     for (int y = 0; y < rows.value_or(height); ++y) {
@@ -736,9 +733,8 @@ fs::path MediaFixtures::path(Fixture fixture) {
                    MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ});
         break;
     case Fixture::proresMovieWithSound:
-        writeMovie(
-            p = directory_ / "prores-sound.mov",
-            MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
+        writeMovie(p = directory_ / "prores-sound.mov",
+                   MovieRecipe{.container = "mov", .video = VideoCodec::proresHQ, .audio = AudioCodec::pcm16});
         break;
     case Fixture::portraitMovie:
         writeMovie(p = directory_ / "portrait.mov", MovieRecipe{.container = "mov", .portrait = true});
@@ -761,9 +757,9 @@ fs::path MediaFixtures::path(Fixture fixture) {
         break;
     case Fixture::audioWithCoverArt:
         writeMovie(p = directory_ / "cover.mka", MovieRecipe{.container = "matroska",
-                                                             .video = VideoCodec::none,
-                                                             .audio = AudioCodec::pcm16,
-                                                             .coverArt = true});
+                                                           .video = VideoCodec::none,
+                                                           .audio = AudioCodec::pcm16,
+                                                           .coverArt = true});
         break;
     case Fixture::pngStill:
         writePng(p = directory_ / "still.png", 320, 180);

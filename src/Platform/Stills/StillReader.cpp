@@ -52,14 +52,11 @@ class Bytes {
 // one after the first start-of-scan.
 bool jpegIsComplete(Bytes& p) {
     const qint64 n = p.size();
-    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8)
-        return true; // not a JPEG: other readers report their own damage
+    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8) return true; // not a JPEG: other readers report their own damage
     qint64 i = 2;
     for (;;) {
-        while (i < n && p[i] != 0xFF)
-            ++i; // tolerate stray bytes between segments, as readers do
-        while (i < n && p[i] == 0xFF)
-            ++i;
+        while (i < n && p[i] != 0xFF) ++i; // tolerate stray bytes between segments, as readers do
+        while (i < n && p[i] == 0xFF) ++i;
         if (i >= n) return false;
         const int marker = p[i++];
         if (marker == 0xD9) return true;
