@@ -239,6 +239,26 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
         for (int q = 0; q < 4; ++q)
             expected.back()[std::size_t(q)] = shown(shownAs(file), 2 + q % 2 * 4, 2 + q / 2 * 4);
     }
+    // Tiles too wide for a piece to hold their rows whole are read a band of their rows at a time, each
+    // row in its place, as Qt's reader shows the picture whole.
+    const fs::path wide = fx.scratch("wide-float-tiles.tif");
+    testsupport::writeTiff(wide, 12000, 300, {.bits = 32, .floating = true, .tileSide = 256},
+                           [](int x, int y) -> std::array<double, 4> {
+                               return {(y % 37) / 36.0, (x % 101) / 100.0, ((x + y) % 7) / 6.0, 1};
+                           });
+    const auto banded = StillImageLoader::image(wide, 12000);
+    const QImage reference = QImageReader(QString::fromStdString(wide.string()))
+                                 .read()
+                                 .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    ASSERT_TRUE(banded);
+    ASSERT_EQ(QSize(banded->width(), banded->height()), reference.size());
+    int misplaced = 0;
+    for (int y = 0; y < reference.height(); ++y)
+        for (int x = 0; x < reference.width(); ++x)
+            for (int c = 0; c < 4; ++c)
+                misplaced += std::abs(banded->pixels()[y * banded->bytesPerRow() + x * 4 + c] -
+                                      reference.constScanLine(y)[x * 4 + c]) > 2;
+    EXPECT_EQ(misplaced, 0);
     // Planes each in one strip too large to be read a piece at a time: refused, not misread whole.
     const fs::path oneStrip = fx.scratch("float-planes-one-strip.tif");
     testsupport::writeTiff(oneStrip, 3000, 2000,
