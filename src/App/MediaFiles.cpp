@@ -17,18 +17,25 @@ struct KindFilter {
     FileFilter filter;
 };
 
-// What the media layer reads: containers libavformat opens and stills the image readers decode.
+// What the media layer reads: the containers its demuxers open (QuickTime and MP4, Matroska, AVI, MXF,
+// DV, Flash, ASF, Ogg, IVF, MPEG program streams as DVDs and camcorders write them, transport streams as
+// broadcasts and HD camcorders do), the sound formats, and the stills the image readers decode.
 const std::array<KindFilter, 3>& kindFilters() {
     static const std::array<KindFilter, 3> filters{{
         {MediaKind::video,
          {QStringLiteral("Movies"),
-          {"mov", "mp4", "m4v", "mkv", "webm", "avi", "mxf", "mts", "m2ts", "mpg", "mpeg", "dv", "3gp", "ogv",
-           "flv", "wmv"}}},
+          {"mov", "mp4", "m4v", "mkv", "mk3d", "webm", "avi", "divx", "mxf", "mts", "m2ts", "m2t",
+           "ts",  "tp",  "trp", "tod", "mpg",  "mpeg", "mpe", "m2p",  "vob", "mod", "vro",  "dv",
+           "dif", "3gp", "3g2", "mj2", "ogv",  "ogm",  "flv", "f4v",  "wmv", "asf", "ivf"}}},
         {MediaKind::audio,
          {QStringLiteral("Audio"),
-          {"wav", "mp3", "aif", "aiff", "aifc", "m4a", "aac", "flac", "ogg", "oga", "opus", "caf", "wma"}}},
+          {"wav",  "bwf", "rf64", "w64", "mp3",  "mp2", "mpa", "m2a", "aif",  "aiff", "aifc",
+           "m4a",  "m4b", "aac",  "ac3", "eac3", "ec3", "dts", "thd", "flac", "ogg",  "oga",
+           "opus", "spx", "caf",  "wma", "amr",  "au",  "snd", "wv",  "ape",  "tta",  "mka"}}},
         {MediaKind::image,
-         {QStringLiteral("Stills"), {"png", "jpg", "jpeg", "tif", "tiff", "bmp", "gif", "webp"}}},
+         {QStringLiteral("Stills"),
+          {"png", "jpg", "jpeg", "jpe", "tif", "tiff", "bmp", "gif",  "webp", "tga", "ppm",
+           "pgm", "pbm", "pnm",  "xbm", "xpm", "ico",  "cur", "icns", "wbmp", "svg", "svgz"}}},
     }};
     return filters;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -15,13 +16,22 @@ namespace osterveil {
 
 class WorkService::Pool {
   public:
-    Pool(const char* name, int threads, bool newestOnly, bool lowPriority) : newestOnly_(newestOnly) {
+    // How the kernel is to run a lane's threads beside the GUI thread and the players.
+    enum class Turns { usual, bulk, low };
+
+    Pool(const char* name, int threads, bool newestOnly, Turns turns) : newestOnly_(newestOnly) {
         for (int i = 0; i < threads; ++i)
-            threads_.emplace_back([this, name, lowPriority] {
+            threads_.emplace_back([this, name, turns] {
                 pthread_setname_np(pthread_self(), name);
-                // Below the GUI and the players, whatever priority the program was started at: pictures
-                // of the bin wait for them, never the reverse.
-                if (lowPriority) {
+                if (turns == Turns::bulk) {
+                    // Long work in long turns, its waking never cutting into the window's turn; its share
+                    // of the processors is the usual one, so a save or an open on a busy machine takes no
+                    // longer for it.
+                    const sched_param none{};
+                    pthread_setschedparam(pthread_self(), SCHED_BATCH, &none);
+                } else if (turns == Turns::low) {
+                    // Below the GUI and the players, whatever priority the program was started at:
+                    // pictures of the bin wait for them, never the reverse.
                     const auto self = static_cast<id_t>(gettid());
                     setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + 10));
                 }
@@ -153,10 +163,10 @@ WorkService& WorkService::shared() {
 }
 
 WorkService::WorkService(int pictureThreads)
-    : preview_(std::make_unique<Pool>("preview", 1, true, false)),
-      pictures_(std::make_unique<Pool>("pictures", std::max(1, pictureThreads), false, true)),
-      documents_(std::make_unique<Pool>("documents", 2, false, false)),
-      exports_(std::make_unique<Pool>("export", 2, false, false)) {}
+    : preview_(std::make_unique<Pool>("preview", 1, true, Pool::Turns::usual)),
+      pictures_(std::make_unique<Pool>("pictures", std::max(1, pictureThreads), false, Pool::Turns::low)),
+      documents_(std::make_unique<Pool>("documents", 2, false, Pool::Turns::bulk)),
+      exports_(std::make_unique<Pool>("export", 2, false, Pool::Turns::usual)) {}
 
 WorkService::~WorkService() {
     shutdown();

@@ -20,7 +20,7 @@ namespace osterveil {
 //   GUI thread            the windows, EditorModel and every edit; never waits on the others.
 //   preview lane          one thread: the program monitor's rebuilds, the newest first (this service).
 //   pictures lane         a few low-priority threads: thumbnails, waveforms, probing files (this service).
-//   documents lane        two threads: saving and opening projects (this service).
+//   documents lane        two threads in bulk turns: saving and opening projects (this service).
 //   export lane           one thread per running export's control (this service); the exporter reads,
 //                         composes and encodes on threads of its own (SequenceExporter, AssetWriter).
 //   each player           a reading thread and a sound-feeding thread (media::Player), and the sound

@@ -139,8 +139,12 @@ MediaItem MediaProbe::makeItem(const fs::path& path, const std::optional<fs::pat
     item.hasAudio = !sounds.empty();
     if (!pictures.empty()) {
         const media::AssetTrack& picture = *pictures.front();
-        // A portrait recording stored sideways reports its upright size.
-        media::Size shown = media::applyToSize(picture.preferredTransform, picture.naturalSize);
+        // The size the picture is shown at: widened by its pixels' shape (a 16:9 DVD's 720 × 576 is
+        // 1024 × 576), then turned, so a portrait recording stored sideways reports its upright size. A
+        // sequence made from the item takes this shape, as the picture fills it.
+        const media::Size widened{picture.naturalSize.width * picture.pixelAspect,
+                                  picture.naturalSize.height};
+        media::Size shown = media::applyToSize(picture.preferredTransform, widened);
         item.kind = MediaKind::video;
         item.width = roundedExtent(shown.width);
         item.height = roundedExtent(shown.height);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <pthread.h>
 #include <sched.h>
 
 #include "Project.hpp"
@@ -847,19 +848,21 @@ private:
 // busy machine, whose scheduler runs a new thread before one that wakes: tens of milliseconds of a
 // window that does not answer.
 class Helpers {
-    static std::size_t processors() {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-        return std::max(1u, std::thread::hardware_concurrency());
-    }
-
   public:
     static Helpers& shared() {
-        // Never destroyed: a process may end while they work. As many as the process's processors
-        // (what `taskset` or a container leaves it), not the machine's: more would only crowd them.
-        static Helpers* helpers = new Helpers(processors() - 1);
+        // Never destroyed: a process may end while they work. As many as the machine's processors, also
+        // where the process may run on fewer: the scheduler shares a processor out thread by thread, and
+        // a coder held to two processors beside eight busy threads would take a fifth of them with two
+        // threads, half with eight. Those the processors cannot run at once wait their turn.
+        static Helpers* helpers = new Helpers(std::max(1u, std::thread::hardware_concurrency()) - 1);
         return *helpers;
+    }
+
+    // Bulk work: the kernel runs the thread in long turns, and never lets its waking cut into another
+    // thread's turn (the window's). Its share of the processors is the usual one.
+    static void workInBulk() {
+        const sched_param none{};
+        pthread_setschedparam(pthread_self(), SCHED_BATCH, &none);
     }
 
     std::size_t size() const { return size_; }
@@ -876,6 +879,7 @@ class Helpers {
     explicit Helpers(std::size_t size) : size_(size) {
         for (std::size_t i = 0; i < size; ++i)
             std::thread([this] {
+                workInBulk();
                 for (;;) {
                     std::function<void()> task;
                     {

@@ -238,7 +238,9 @@ TEST_F(MediaCommands, IngestImportsXMLFirstThenAddsEveryProbedFileInOneStepAndLi
 }
 
 TEST_F(MediaCommands, TheFirstLargeEnoughVideoFormatsAnEmptySequenceOnly) {
-    testsupport::MovieRecipe wide{.width = 640, .height = 360, .framesPerSecond = 25, .frames = 2};
+    // Stored 480 pixels wide, each shown a third wider: the sequence takes the shape it is shown in.
+    testsupport::MovieRecipe wide{
+        .width = 480, .height = 360, .framesPerSecond = 25, .frames = 2, .sampleAspect = {4, 3}};
     testsupport::MovieRecipe tiny{.width = 16, .height = 16, .frames = 2};
     testsupport::writeMovie(root() / "Wide.mp4", wide);
     testsupport::writeMovie(root() / "Tiny.mp4", tiny);

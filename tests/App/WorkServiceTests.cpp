@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <sched.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -227,9 +228,10 @@ TEST(WorkService, FinishingWaitsForTheSavesAndNotForTheWorkOfOwnersThatHaveGone)
 }
 
 // Pictures are made below the priority of the program that asks for them, even of one started below
-// normal priority: the program's end tells its low-priority work apart by it.
-TEST(WorkService, PicturesRunBelowThePriorityOfTheProgramAndDocumentsAtIt) {
-    int program = 0, documents = 0, pictures = 0;
+// normal priority: the program's end tells its low-priority work apart by it. Documents are saved and
+// opened at it, in the long turns of bulk work.
+TEST(WorkService, PicturesRunBelowThePriorityOfTheProgramAndDocumentsAtItInBulk) {
+    int program = 0, documents = 0, pictures = 0, documentsPolicy = -1;
     std::thread([&] {
         const auto self = id_t(gettid());
         // A program started with `nice -n 12`, where the lane's old fixed 10 would have been above it.
@@ -240,6 +242,7 @@ TEST(WorkService, PicturesRunBelowThePriorityOfTheProgramAndDocumentsAtIt) {
         const std::stop_source owner;
         service.run(Lane::documents, owner.get_token(), [&](const std::stop_token&) {
             documents = getpriority(PRIO_PROCESS, id_t(gettid()));
+            documentsPolicy = sched_getscheduler(0);
             journal.add("documents");
         });
         service.run(Lane::pictures, owner.get_token(), [&](const std::stop_token&) {
@@ -250,5 +253,6 @@ TEST(WorkService, PicturesRunBelowThePriorityOfTheProgramAndDocumentsAtIt) {
     }).join();
     if (program >= 19) GTEST_SKIP() << "the tests run at the lowest priority already";
     EXPECT_EQ(documents, program);
+    EXPECT_EQ(documentsPolicy, SCHED_BATCH);
     EXPECT_GT(pictures, program);
 }

@@ -175,7 +175,9 @@ TEST(StillImageLoader, ScalesAndTurnsUpright) {
 
 // 16-bit PNG (interlaced or not) and TIFF (in strips or tiles, floating point too) are shrunk as they
 // are read, never held whole at their depth: with Qt's readers allowed 1 MB, each of these pictures
-// (2 to 5 MB whole) still loads, turned and coloured as Qt's readers show it whole.
+// (2 to 5 MB whole) still loads, turned and coloured as Qt's readers show it whole. Floating-point
+// samples stored plane by plane, which Qt's reader takes for interleaved ones, show what the same
+// picture interleaved shows, or, where they cannot be read in pieces, are refused.
 TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
     namespace fs = std::filesystem;
     // Quadrants of red, green, blue and half-transparent white.
@@ -202,11 +204,25 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
         made.push_back(fx.scratch("half-tiles.tif"));
         testsupport::writeTiff(made.back(), 640, 480, {.bits = 16, .floating = true, .tileSide = 48},
                                quadrants);
+        made.push_back(fx.scratch("float-planes.tif"));
+        testsupport::writeTiff(
+            made.back(), 640, 480,
+            {.bits = 32, .floating = true, .alpha = true, .rowsPerStrip = 5, .planes = true}, quadrants);
+        made.push_back(fx.scratch("half-plane-tiles.tif"));
+        testsupport::writeTiff(made.back(), 640, 480,
+                               {.bits = 16, .floating = true, .tileSide = 48, .planes = true}, quadrants);
         made.push_back(fx.scratch("tiles-turned.tif"));
         testsupport::writeTiff(made.back(), 640, 480,
                                {.bits = 16, .alpha = true, .tileSide = 64, .orientation = 6}, quadrants);
         return made;
     }();
+    // What each shows as Qt's readers show it whole: itself, or its interleaved twin.
+    const auto shownAs = [&](const fs::path& file) {
+        const std::string name = file.filename().string();
+        if (name == "float-planes.tif") return fx.scratch("float-strips.tif");
+        if (name == "half-plane-tiles.tif") return fx.scratch("half-tiles.tif");
+        return file;
+    };
     // Qt's reading of the whole picture, premultiplied as the loader's, at a point given in eighths.
     const auto shown = [](const fs::path& file, int eighthX, int eighthY) {
         QImageReader reader(QString::fromStdString(file.string()));
@@ -221,8 +237,33 @@ TEST(StillImageLoader, DeepPngAndTiffAreShrunkAsTheyAreRead) {
     for (const fs::path& file : stills) {
         expected.emplace_back();
         for (int q = 0; q < 4; ++q)
-            expected.back()[std::size_t(q)] = shown(file, 2 + q % 2 * 4, 2 + q / 2 * 4);
+            expected.back()[std::size_t(q)] = shown(shownAs(file), 2 + q % 2 * 4, 2 + q / 2 * 4);
     }
+    // Tiles too wide for a piece to hold their rows whole are read a band of their rows at a time, each
+    // row in its place, as Qt's reader shows the picture whole.
+    const fs::path wide = fx.scratch("wide-float-tiles.tif");
+    testsupport::writeTiff(wide, 12000, 300, {.bits = 32, .floating = true, .tileSide = 256},
+                           [](int x, int y) -> std::array<double, 4> {
+                               return {(y % 37) / 36.0, (x % 101) / 100.0, ((x + y) % 7) / 6.0, 1};
+                           });
+    const auto banded = StillImageLoader::image(wide, 12000);
+    const QImage reference = QImageReader(QString::fromStdString(wide.string()))
+                                 .read()
+                                 .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    ASSERT_TRUE(banded);
+    ASSERT_EQ(QSize(banded->width(), banded->height()), reference.size());
+    int misplaced = 0;
+    for (int y = 0; y < reference.height(); ++y)
+        for (int x = 0; x < reference.width(); ++x)
+            for (int c = 0; c < 4; ++c)
+                misplaced += std::abs(banded->pixels()[y * banded->bytesPerRow() + x * 4 + c] -
+                                      reference.constScanLine(y)[x * 4 + c]) > 2;
+    EXPECT_EQ(misplaced, 0);
+    // Planes each in one strip too large to be read a piece at a time: refused, not misread whole.
+    const fs::path oneStrip = fx.scratch("float-planes-one-strip.tif");
+    testsupport::writeTiff(oneStrip, 3000, 2000,
+                           {.bits = 32, .floating = true, .rowsPerStrip = 0, .planes = true}, quadrants);
+    EXPECT_FALSE(StillImageLoader::image(oneStrip, 64));
     struct Limit {
         int before = QImageReader::allocationLimit();
         Limit() { QImageReader::setAllocationLimit(1); }

@@ -276,6 +276,33 @@ TEST(MediaProbe, PortraitRecordingReportsItsUprightSizeAndKeepsTheTransform) {
     EXPECT_EQ(item.codec, "H.264");
 }
 
+// Pictures whose pixels are not square report the size they are shown at, which a sequence made from
+// them takes: a 16:9 PAL DVD (720 × 576, pixels 64:45 wide), an HDV recording (1440 × 1080, 4:3), and
+// an MP4 saying its shape in the container and the stream.
+TEST(MediaProbe, AnamorphicRecordingsReportTheSizeTheyAreShownAt) {
+    using Size = std::pair<std::int64_t, std::int64_t>;
+    const auto shown = [](const fs::path& file) {
+        const MediaItem item = probe(file);
+        return Size{item.width, item.height};
+    };
+    // Two MPEG-2 pictures at 25 fps, stored at this size with pixels of this shape.
+    const auto mpeg2 = [&](const std::string& name, const std::string& container, int width, int height,
+                           std::pair<int, int> aspect) {
+        const fs::path file = scratch(name);
+        testsupport::writeMovie(file, {.container = container,
+                                       .video = testsupport::VideoCodec::mpeg2,
+                                       .width = width,
+                                       .height = height,
+                                       .framesPerSecond = 25,
+                                       .frames = 2,
+                                       .sampleAspect = aspect});
+        return shown(file);
+    };
+    EXPECT_EQ(mpeg2("dvd-16x9.vob", "vob", 720, 576, {64, 45}), (Size{1024, 576}));
+    EXPECT_EQ(mpeg2("hdv.m2t", "mpegts", 1440, 1080, {4, 3}), (Size{1920, 1080}));
+    EXPECT_EQ(shown(fixture(Fixture::anamorphicMovie)), (Size{256, 144}));
+}
+
 TEST(MediaProbe, MoviesWithAndWithoutSound) {
     MediaItem silent = probe(fixture(Fixture::h264Movie));
     EXPECT_EQ(silent.kind, MediaKind::video);
@@ -451,20 +478,27 @@ TEST(MediaProbe, AHugeStillIsJudgedFromItsHeaderAtOnce) {
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->errorDescription(),
               "one-strip.tif is too large a picture: Osterveil imports stills of up to 67 megapixels.");
-    // Floating-point samples in strips are read a strip at a time too, so held only to what a picture
-    // of 16 bytes a pixel may have: this one is not refused for its size, but for its missing data.
-    const fs::path floating = MediaFixtures::shared().scratch("float-strips.tif");
-    testsupport::writeHollowTiff(floating, 5000, 4000, true);
-    const auto hollow = probeError(floating);
-    ASSERT_TRUE(hollow);
-    EXPECT_EQ(hollow->kind(), MediaError::Kind::unsupported);
-    const fs::path larger = MediaFixtures::shared().scratch("larger-float-strips.tif");
-    testsupport::writeHollowTiff(larger, 12000, 10500, true);
-    const auto refused = probeError(larger);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->errorDescription(),
-              "larger-float-strips.tif is too large a picture: Osterveil imports "
-              "stills of up to 125 megapixels.");
+    // Floating-point samples in strips, in planes or in large tiles are read a piece at a time too, so
+    // held only to what a picture of 16 bytes a pixel may have: 110 megapixels are not refused for their
+    // size, but for their missing data; 126 are, for their size.
+    for (const auto& [name, layout] :
+         {std::pair{"float-strips", testsupport::HollowTiff{.floating = true}},
+          {"float-planes", {.floating = true, .planes = true}},
+          {"float-tiles", {.floating = true, .tileSide = 512}},
+          {"float-plane-tiles", {.floating = true, .planes = true, .tileSide = 512}}}) {
+        const fs::path within = MediaFixtures::shared().scratch(std::string(name) + ".tif");
+        testsupport::writeHollowTiff(within, 11000, 10000, layout);
+        const auto hollow = probeError(within);
+        ASSERT_TRUE(hollow);
+        EXPECT_EQ(hollow->kind(), MediaError::Kind::unsupported) << name;
+        const fs::path larger = MediaFixtures::shared().scratch(std::string("larger-") + name + ".tif");
+        testsupport::writeHollowTiff(larger, 12000, 10500, layout);
+        const auto refused = probeError(larger);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->errorDescription(), "larger-" + std::string(name) +
+                                                   ".tif is too large a picture: Osterveil imports "
+                                                   "stills of up to 125 megapixels.");
+    }
 }
 
 TEST(MediaProbe, SoundOfMoreChannelsThanTheMixTakesIsRefusedForThat) {

@@ -467,7 +467,7 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(recipe.bits));
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(samples));
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, recipe.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(t, TIFFTAG_ORIENTATION, std::uint16_t(recipe.orientation));
     if (recipe.floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
@@ -498,37 +498,42 @@ void writeTiff(const fs::path& path, int width, int height, const TiffRecipe& re
             into[at] = static_cast<std::uint8_t>(v);
         }
     };
+    // Interleaved, every sample of a pixel together; in planes, one sample at a time.
+    const int perPixel = recipe.planes ? 1 : samples;
     if (recipe.tileSide > 0) {
         const int side = recipe.tileSide;
         TIFFSetField(t, TIFFTAG_TILEWIDTH, std::uint32_t(side));
         TIFFSetField(t, TIFFTAG_TILELENGTH, std::uint32_t(side));
-        std::vector<std::uint8_t> tile(std::size_t(side) * side * samples * bytes);
-        for (int ty = 0; ty < height; ty += side)
-            for (int tx = 0; tx < width; tx += side) {
-                std::fill(tile.begin(), tile.end(), 0);
-                for (int y = ty; y < std::min(height, ty + side); ++y)
-                    for (int x = tx; x < std::min(width, tx + side); ++x)
-                        for (int c = 0; c < samples; ++c)
-                            put(tile, ((std::size_t(y - ty) * side + (x - tx)) * samples + c) * bytes,
-                                sample(x, y, c));
-                if (TIFFWriteTile(t, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0) < 0)
-                    throw std::runtime_error("fixture: tile not written");
-            }
+        std::vector<std::uint8_t> tile(std::size_t(side) * side * perPixel * bytes);
+        for (int plane = 0; plane < samples / perPixel; ++plane)
+            for (int ty = 0; ty < height; ty += side)
+                for (int tx = 0; tx < width; tx += side) {
+                    std::fill(tile.begin(), tile.end(), 0);
+                    for (int y = ty; y < std::min(height, ty + side); ++y)
+                        for (int x = tx; x < std::min(width, tx + side); ++x)
+                            for (int c = 0; c < perPixel; ++c)
+                                put(tile, ((std::size_t(y - ty) * side + (x - tx)) * perPixel + c) * bytes,
+                                    sample(x, y, plane + c));
+                    if (TIFFWriteTile(t, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0,
+                                      std::uint16_t(plane)) < 0)
+                        throw std::runtime_error("fixture: tile not written");
+                }
         return;
     }
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP,
                  std::uint32_t(recipe.rowsPerStrip > 0 ? recipe.rowsPerStrip : height));
-    std::vector<std::uint8_t> row(std::size_t(width) * samples * bytes);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < samples; ++c)
-                put(row, (std::size_t(x) * samples + c) * bytes, sample(x, y, c));
-        if (TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) < 0)
-            throw std::runtime_error("fixture: row not written");
-    }
+    std::vector<std::uint8_t> row(std::size_t(width) * perPixel * bytes);
+    for (int plane = 0; plane < samples / perPixel; ++plane)
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < perPixel; ++c)
+                    put(row, (std::size_t(x) * perPixel + c) * bytes, sample(x, y, plane + c));
+            if (TIFFWriteScanline(t, row.data(), std::uint32_t(y), std::uint16_t(plane)) < 0)
+                throw std::runtime_error("fixture: row not written");
+        }
 }
 
-void writeHollowTiff(const fs::path& path, int width, int height, bool floating) {
+void writeHollowTiff(const fs::path& path, int width, int height, const HollowTiff& layout) {
     std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "w"), [](TIFF* t) {
         if (t) TIFFClose(t);
     });
@@ -536,16 +541,25 @@ void writeHollowTiff(const fs::path& path, int width, int height, bool floating)
     TIFF* t = tiff.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(floating ? 32 : 8));
-    if (floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(layout.floating ? 32 : 8));
+    if (layout.floating) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, layout.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    const int rows = floating ? 16 : height;
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows));
     std::uint8_t junk[16] = {};
-    for (int strip = 0; strip < (height + rows - 1) / rows; ++strip)
-        if (TIFFWriteRawStrip(t, std::uint32_t(strip), junk, sizeof junk) < 0)
+    if (layout.tileSide > 0) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, std::uint32_t(layout.tileSide));
+        TIFFSetField(t, TIFFTAG_TILELENGTH, std::uint32_t(layout.tileSide));
+        for (std::uint32_t tile = 0; tile < TIFFNumberOfTiles(t); ++tile)
+            if (TIFFWriteRawTile(t, tile, junk, sizeof junk) < 0)
+                throw std::runtime_error("fixture: tile not written");
+        return;
+    }
+    const int rows = layout.floating ? 16 : height;
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows));
+    for (std::uint32_t strip = 0; strip < TIFFNumberOfStrips(t); ++strip)
+        if (TIFFWriteRawStrip(t, strip, junk, sizeof junk) < 0)
             throw std::runtime_error("fixture: strip not written");
 }
 

@@ -116,14 +116,20 @@ struct TiffRecipe {
     int rowsPerStrip = 16; // 0: the whole picture in one strip
     int tileSide = 0;      // when set, tiles of this side (a multiple of 16) instead of strips
     int orientation = 1;   // the TIFF orientation tag
+    bool planes = false;   // each sample stored apart, plane by plane, as scientific tools write
 };
 // A deflate-compressed RGB or RGBA TIFF.
 void writeTiff(const std::filesystem::path& path, int width, int height, const TiffRecipe& recipe,
                const StillColour& colour);
 // An 8-bit RGB TIFF whose header claims a picture of this size in one deflate-compressed strip, and
-// whose data is a few bytes: to be judged from its header.
-// Floating: 32-bit floating-point samples, in strips of 16 rows with a few bytes each.
-void writeHollowTiff(const std::filesystem::path& path, int width, int height, bool floating = false);
+// whose data is a few bytes: to be judged from its header. Floating: 32-bit floating-point samples, in
+// strips of 16 rows (or in tiles of `tileSide`), interleaved (or in planes), with a few bytes each.
+struct HollowTiff {
+    bool floating = false;
+    bool planes = false;
+    int tileSide = 0;
+};
+void writeHollowTiff(const std::filesystem::path& path, int width, int height, const HollowTiff& layout = {});
 // With an orientation, an EXIF block carrying it follows the start-of-image marker.
 void writeJpeg(const std::filesystem::path& path, int width, int height, std::optional<int> exifOrientation);
 void writeRandomBytes(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);

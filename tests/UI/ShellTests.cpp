@@ -26,12 +26,14 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sched.h>
 #include <semaphore>
 #include <set>
 #include <stop_token>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "App/DocumentController.hpp"
 #include "App/EditorCommands.hpp"
@@ -1476,57 +1478,96 @@ TEST_F(Shell, TheWindowsThreadTakesShortTurnsAndTheThreadsItStartsTheUsualOnes) 
         ::testing::ExitedWithCode(0), "");
 }
 
-// A save's and an open's workers wait while a turn of the window's loop runs long, so that the turn has
-// the processors they leave, and go on once the loop waits again: the save lands whole, the open too.
-TEST_F(Shell, TheWorkersOfASaveAndAnOpenWaitForALongTurnOfTheWindow) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            EditorApplication app(*qApp);
-            Project p = ProjectDocument::newProject();
-            for (int i = 0; i < 20000; ++i) {
-                TimelineClip c;
-                c.id = Uuid::make();
-                c.name = "A" + std::to_string(i) + ".mov";
-                c.start = i;
-                c.duration = 1;
-                p.sequence.tracks.mut(std::size_t(i % 2)).clips.push_back(c);
-            }
-            const fs::path file = path("Long.osterveil");
-            ProjectDocument d(p);
-            // Turns of 40 ms each, until one has seen a worker wait for it or `running` no longer holds.
-            const auto waitedFor = [](auto running) {
-                bool waited = false;
-                while (running() && !waited) {
-                    QTimer::singleShot(0, [&] {
-                        QElapsedTimer turn;
-                        turn.start();
-                        while (turn.elapsed() < 40 && !waited)
-                            waited = WindowTurn::waiting() > 0;
-                    });
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-                }
-                return waited;
-            };
-            bool saved = false;
-            d.saveInBackground(file, [&](const QString& failure) { saved = failure.isEmpty(); });
-            const bool saveWaited = waitedFor([&] { return d.isSaving(); });
-            const bool saveLanded = QTest::qWaitFor([&] { return saved; }, 120000);
-            ProjectDocument* opened = nullptr;
-            bool finished = false;
-            app.documents().openFile(file, [&](ProjectDocument* o) {
-                opened = o;
-                finished = true;
+namespace {
+
+// The save and the open of `TheWorkersOfASaveAndAnOpenGiveWay…`, in a process of their own: 0 when
+// every worker behaved.
+int giveWayToTheWindow(int windowsProcessor, int workersProcessor, const fs::path& file) {
+    const auto only = [](int cpu) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(cpu, &set);
+        return set;
+    };
+    // Threads started from now on take the processor the workers are to have.
+    const cpu_set_t theirs = only(workersProcessor), windows = only(windowsProcessor);
+    sched_setaffinity(0, sizeof theirs, &theirs);
+    EditorApplication app(*qApp);
+    WorkService::shared();
+    Project p = ProjectDocument::newProject();
+    for (int i = 0; i < 20000; ++i) {
+        TimelineClip c;
+        c.id = Uuid::make();
+        c.name = "A" + std::to_string(i) + ".mov";
+        c.start = i;
+        c.duration = 1;
+        p.sequence.tracks.mut(std::size_t(i % 2)).clips.push_back(c);
+    }
+    // The coder's helpers, started with it.
+    (void)ProjectDocument::contents(p);
+    sched_setaffinity(0, sizeof windows, &windows);
+
+    ProjectDocument d(p);
+    // Turns of 40 ms each, until one has seen a worker wait for it or `running` no longer holds.
+    const auto waitedFor = [](auto running) {
+        bool waited = false;
+        while (running() && !waited) {
+            QTimer::singleShot(0, [&] {
+                QElapsedTimer turn;
+                turn.start();
+                while (turn.elapsed() < 40 && !waited)
+                    waited = WindowTurn::waiting() > 0;
             });
-            const bool openWaited = waitedFor([&] { return !finished; });
-            const bool openLanded =
-                QTest::qWaitFor([&] { return finished; }, 120000) && opened && opened->project() == p;
-            std::fprintf(stderr, "save waited %d landed %d, open waited %d landed %d\n", saveWaited,
-                         saveLanded, openWaited, openLanded);
-            // Ended at once: the windows and workers left are nobody's to wait for here.
-            std::_Exit(saveWaited && saveLanded && openWaited && openLanded ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        return waited;
+    };
+    const auto save = [&] {
+        bool saved = false;
+        d.saveInBackground(file, [&](const QString& failure) { saved = failure.isEmpty(); });
+        const bool waited = waitedFor([&] { return d.isSaving(); });
+        return std::pair{waited, QTest::qWaitFor([&] { return saved; }, 120000)};
+    };
+    const auto [apartWaited, apartLanded] = save();
+
+    // Every thread on the window's processor: they compete for it.
+    for (const auto& task : fs::directory_iterator("/proc/self/task"))
+        sched_setaffinity(std::atoi(task.path().filename().c_str()), sizeof windows, &windows);
+    const auto [saveWaited, saveLanded] = save();
+    ProjectDocument* opened = nullptr;
+    bool finished = false;
+    app.documents().openFile(file, [&](ProjectDocument* o) {
+        opened = o;
+        finished = true;
+    });
+    const bool openWaited = waitedFor([&] { return !finished; });
+    const bool openLanded =
+        QTest::qWaitFor([&] { return finished; }, 120000) && opened && opened->project() == p;
+    std::fprintf(
+        stderr,
+        "apart: save waited %d landed %d; together: save waited %d landed %d, open waited %d landed %d\n",
+        apartWaited, apartLanded, saveWaited, saveLanded, openWaited, openLanded);
+    return !apartWaited && apartLanded && saveWaited && saveLanded && openWaited && openLanded ? 0 : 1;
+}
+
+} // namespace
+
+// A save's and an open's workers wait while a turn of the window's loop runs long and the window's
+// thread waits for the processor they run on, so that the turn has it, and go on once the loop waits
+// again: the save lands whole, the open too. Workers that have processors of their own go on through
+// the window's long turns: they take nothing from it.
+TEST_F(Shell, TheWorkersOfASaveAndAnOpenGiveWayToALongTurnOfTheWindowOnlyOnItsProcessor) {
+    cpu_set_t usable;
+    CPU_ZERO(&usable);
+    ASSERT_EQ(sched_getaffinity(0, sizeof usable, &usable), 0);
+    std::vector<int> processors;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &usable)) processors.push_back(cpu);
+    if (processors.size() < 2) GTEST_SKIP() << "the window and the workers need a processor each";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Ended at once: the windows and workers left are nobody's to wait for here.
+    EXPECT_EXIT(std::_Exit(giveWayToTheWindow(processors[0], processors[1], path("Long.osterveil"))),
+                ::testing::ExitedWithCode(0), "");
 }
 
 // An edit of a clip redraws the timeline and leaves the project bin alone, which shows nothing of it; a

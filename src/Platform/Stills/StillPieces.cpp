@@ -282,11 +282,13 @@ Tiff openTiff(QIODevice& device) {
 }
 
 // Floating-point samples, which libtiff does not convert to RGBA: RGB of 16 or 32 bits, with an alpha
-// when there is a fourth sample, interleaved; the pictures Qt's reader takes whole.
+// when there is a fourth sample, interleaved or each sample in a plane of its own; the pictures Qt's
+// reader takes whole when interleaved, and misreads in planes.
 struct FloatSamples {
     std::uint16_t bits = 32;
     std::uint16_t samples = 3;
     bool associated = false; // the alpha premultiplied already
+    bool planes = false;     // each sample stored apart
 };
 
 std::optional<FloatSamples> floatSamples(TIFF* tiff) {
@@ -297,9 +299,11 @@ std::optional<FloatSamples> floatSamples(TIFF* tiff) {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &f.samples);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes);
     if (format != SAMPLEFORMAT_IEEEFP || !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) ||
-        photometric != PHOTOMETRIC_RGB || planes != PLANARCONFIG_CONTIG || (f.bits != 16 && f.bits != 32) ||
-        (f.samples != 3 && f.samples != 4))
+        photometric != PHOTOMETRIC_RGB ||
+        (planes != PLANARCONFIG_CONTIG && planes != PLANARCONFIG_SEPARATE) ||
+        (f.bits != 16 && f.bits != 32) || (f.samples != 3 && f.samples != 4))
         return std::nullopt;
+    f.planes = planes == PLANARCONFIG_SEPARATE;
     std::uint16_t extras = 0;
     std::uint16_t* kinds = nullptr;
     if (f.samples == 4 && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && extras > 0 && kinds)
@@ -325,8 +329,10 @@ float unit(float v) {
 
 struct TiffPlan {
     std::uint32_t width = 0, height = 0;
-    std::uint32_t rows = 0;      // per piece: a strip's, or a row of tiles'
-    std::uint32_t tileWidth = 0; // 0: in strips
+    // Rows a piece: a strip's, or a band of a row of tiles, as many of its rows as a piece may hold
+    // (a tile is then decoded again for each band it reaches into).
+    std::uint32_t rows = 0;
+    std::uint32_t tileWidth = 0, tileLength = 0; // 0: in strips
     std::optional<FloatSamples> floating;
 };
 
@@ -343,25 +349,39 @@ std::optional<TiffPlan> planTiff(TIFF* tiff) {
         return std::nullopt;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    std::uint64_t decoded = 0;
+    const std::uint64_t apart = planes == PLANARCONFIG_SEPARATE ? samples : 1;
+    // Held besides what libtiff decodes, a row: its pixels converted to RGBA, or its floating-point
+    // samples gathered from a row of tiles.
+    const std::uint64_t rowHeld = plan.floating
+                                      ? std::uint64_t(plan.width) * samples * plan.floating->bits / 8
+                                      : std::uint64_t(plan.width) * 4;
     if (TIFFIsTiled(tiff)) {
-        if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &plan.rows) ||
-            !TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &plan.tileWidth) || plan.tileWidth == 0)
+        if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &plan.tileLength) ||
+            !TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &plan.tileWidth) || plan.tileWidth == 0 ||
+            plan.tileLength == 0)
             return std::nullopt;
-        decoded = TIFFTileSize64(tiff);
+        // libtiff decodes a tile in every plane at once; the reader here a plane at a time.
+        const std::uint64_t decoded = TIFFTileSize64(tiff) * (plan.floating ? 1 : apart);
+        if (decoded == 0 || decoded + rowHeld > std::uint64_t(kPieceBytes)) return std::nullopt;
+        plan.rows =
+            std::uint32_t(std::min<std::uint64_t>(plan.tileLength, (kPieceBytes - decoded) / rowHeld));
     } else {
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &plan.rows);
-        decoded = TIFFStripSize64(tiff);
+        plan.rows = std::clamp<std::uint32_t>(plan.rows, 1, plan.height);
+        // Floating-point samples are converted from the strips as they were decoded.
+        const std::uint64_t decoded = TIFFStripSize64(tiff) * apart;
+        const std::uint64_t held = plan.floating ? 0 : rowHeld * plan.rows;
+        if (decoded == 0 || decoded + held > std::uint64_t(kPieceBytes)) return std::nullopt;
     }
-    plan.rows = std::clamp<std::uint32_t>(plan.rows, 1, plan.height);
-    if (planes == PLANARCONFIG_SEPARATE) decoded *= samples;
-    // Besides what libtiff decodes: its RGBA pixels, or a row of tiles of floating-point samples.
-    const std::uint64_t held =
-        plan.floating
-            ? (plan.tileWidth ? std::uint64_t(plan.width) * plan.rows * samples * plan.floating->bits / 8 : 0)
-            : std::uint64_t(plan.width) * plan.rows * 4;
-    if (decoded == 0 || decoded + held > std::uint64_t(kPieceBytes)) return std::nullopt;
     return plan;
+}
+
+// Rows from `y` that one piece reads: what is left of a strip, or a band that stays within its row of
+// tiles.
+std::uint32_t pieceRows(const TiffPlan& plan, std::uint32_t y) {
+    std::uint32_t rows = std::min(plan.rows, plan.height - y);
+    if (plan.tileLength) rows = std::min(rows, plan.tileLength - y % plan.tileLength);
+    return rows;
 }
 
 bool readConvertedTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
@@ -377,8 +397,8 @@ bool readConvertedTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
     image.req_orientation = ORIENTATION_TOPLEFT;
     std::vector<std::uint32_t> piece(std::size_t(plan.width) * plan.rows);
     std::vector<float> rgba(std::size_t(plan.width) * 4);
-    for (std::uint32_t y = 0; y < plan.height; y += plan.rows) {
-        const std::uint32_t rows = std::min(plan.rows, plan.height - y);
+    for (std::uint32_t y = 0, rows = 0; y < plan.height; y += rows) {
+        rows = pieceRows(plan, y);
         image.row_offset = int(y);
         image.col_offset = 0;
         if (!TIFFRGBAImageGet(&image, piece.data(), plan.width, rows)) return false;
@@ -398,15 +418,19 @@ bool readConvertedTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
 }
 
 // Samples as stored (libtiff decompresses them and puts them in the machine's byte order), each
-// held to 0…1 as Qt's reader shows them, an unassociated alpha associated.
+// held to 0…1 as Qt's reader shows them, an unassociated alpha associated. A piece comes in one
+// buffer of interleaved samples, or one a plane.
 bool readFloatTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
     const FloatSamples f = *plan.floating;
-    const std::size_t sampleBytes = f.bits / 8, pixelBytes = sampleBytes * f.samples;
-    const std::size_t rowBytes = std::size_t(plan.width) * pixelBytes;
-    std::vector<std::uint8_t> piece(rowBytes * plan.rows);
+    const std::size_t sampleBytes = f.bits / 8, buffers = f.planes ? f.samples : 1,
+                      perPixel = f.planes ? 1 : f.samples;
+    const std::size_t rowBytes = std::size_t(plan.width) * perPixel * sampleBytes;
+    std::vector<std::vector<std::uint8_t>> piece(buffers, std::vector<std::uint8_t>(rowBytes * plan.rows));
     std::vector<std::uint8_t> tile(plan.tileWidth ? std::size_t(TIFFTileSize64(tiff)) : 0);
     std::vector<float> rgba(std::size_t(plan.width) * 4);
-    const auto sample = [&](const std::uint8_t* p) {
+    const auto sample = [&](std::uint32_t r, std::uint32_t x, std::size_t c) {
+        const std::uint8_t* p = piece[f.planes ? c : 0].data() + r * rowBytes +
+                                (std::size_t(x) * perPixel + (f.planes ? 0 : c)) * sampleBytes;
         if (f.bits == 16) {
             std::uint16_t h;
             std::memcpy(&h, p, 2);
@@ -416,30 +440,34 @@ bool readFloatTiff(TIFF* tiff, const TiffPlan& plan, Shrinker& shrinker) {
         std::memcpy(&v, p, 4);
         return v;
     };
-    for (std::uint32_t y = 0; y < plan.height; y += plan.rows) {
-        const std::uint32_t rows = std::min(plan.rows, plan.height - y);
-        const auto wanted = tmsize_t(rowBytes * rows);
-        if (!plan.tileWidth) {
-            if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0), piece.data(), wanted) < wanted)
-                return false;
-        } else {
-            const std::size_t tileRowBytes = std::size_t(plan.tileWidth) * pixelBytes;
+    for (std::uint32_t y = 0, rows = 0; y < plan.height; y += rows) {
+        rows = pieceRows(plan, y);
+        for (std::size_t b = 0; b < buffers; ++b) {
+            const auto plane = std::uint16_t(b);
+            if (!plan.tileWidth) {
+                const auto wanted = tmsize_t(rowBytes * rows);
+                if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, plane), piece[b].data(), wanted) <
+                    wanted)
+                    return false;
+                continue;
+            }
+            const std::size_t tileRowBytes = std::size_t(plan.tileWidth) * perPixel * sampleBytes;
+            const std::uint32_t within = y % plan.tileLength;
             for (std::uint32_t x = 0; x < plan.width; x += plan.tileWidth) {
-                if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0), tile.data(),
+                if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, plane), tile.data(),
                                         tmsize_t(tile.size())) < 0)
                     return false;
-                const std::size_t columns = std::min(plan.tileWidth, plan.width - x) * pixelBytes;
+                const std::size_t columns = std::min(plan.tileWidth, plan.width - x) * perPixel * sampleBytes;
                 for (std::uint32_t r = 0; r < rows; ++r)
-                    std::memcpy(piece.data() + r * rowBytes + x * pixelBytes, tile.data() + r * tileRowBytes,
-                                columns);
+                    std::memcpy(piece[b].data() + r * rowBytes + x * perPixel * sampleBytes,
+                                tile.data() + (within + r) * tileRowBytes, columns);
             }
         }
         for (std::uint32_t r = 0; r < rows; ++r) {
-            const std::uint8_t* p = piece.data() + r * rowBytes;
-            for (std::uint32_t x = 0; x < plan.width; ++x, p += pixelBytes) {
-                const float a = f.samples == 4 ? unit(sample(p + 3 * sampleBytes)) : 1.0f;
+            for (std::uint32_t x = 0; x < plan.width; ++x) {
+                const float a = f.samples == 4 ? unit(sample(r, x, 3)) : 1.0f;
                 for (std::size_t c = 0; c < 3; ++c) {
-                    const float v = unit(sample(p + c * sampleBytes));
+                    const float v = unit(sample(r, x, c));
                     rgba[x * 4 + c] = f.associated ? std::min(v, a) : v * a;
                 }
                 rgba[x * 4 + 3] = a;
@@ -475,6 +503,13 @@ bool readsInPieces(QIODevice& device, const QByteArray& format) {
         return tiff && planTiff(tiff.get());
     }
     return false;
+}
+
+bool readsRightWhole(QIODevice& device, const QByteArray& format) {
+    if (format != "tiff") return true;
+    const Tiff tiff = openTiff(device);
+    const auto f = tiff ? floatSamples(tiff.get()) : std::nullopt;
+    return !f || !f->planes;
 }
 
 std::optional<QImage> readInPieces(QIODevice& device, const QByteArray& format, int maxPixel) {

@@ -20,6 +20,7 @@ namespace {
 
 using detail::readInPieces;
 using detail::readsInPieces;
+using detail::readsRightWhole;
 
 // A device's bytes by position, read a block at a time; 0 past its end and once reading fails.
 class Bytes {
@@ -98,6 +99,9 @@ struct Header {
     QImage::Format imageFormat = QImage::Format_Invalid;
     QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone;
     bool inPieces = false;
+    // Shown as stored when Qt's reader decodes it whole: where it is not, and it is not read in pieces,
+    // the still is refused, whatever its size.
+    bool rightWhole = true;
 };
 
 // What the reader tells from the header, and whether the picture is read in pieces; none when no
@@ -115,11 +119,12 @@ std::optional<Header> readHeader(QIODevice& device) {
         header.turn = reader.transformation();
     }
     header.inPieces = readsInPieces(device, header.format);
+    header.rightWhole = header.inPieces || readsRightWhole(device, header.format);
     return header;
 }
 
 std::optional<std::int64_t> pixelLimitExceeded(const Header& header) {
-    if (!header.stored.isValid() || header.format == "jpeg") return std::nullopt;
+    if (!header.stored.isValid() || header.format == "jpeg" || !header.rightWhole) return std::nullopt;
     const std::int64_t whole = header.format == "tiff" && !header.inPieces
                                    ? kLargeDecodeBytes
                                    : std::int64_t(allocationLimitMB) << 20;
@@ -139,7 +144,7 @@ std::optional<Still> decode(QIODevice& device, int maxPixel) {
         if (bytes.size() <= 0 || !jpegIsComplete(bytes)) return std::nullopt;
     }
     const auto header = readHeader(device);
-    if (!header || pixelLimitExceeded(*header)) return std::nullopt;
+    if (!header || !header->rightWhole || pixelLimitExceeded(*header)) return std::nullopt;
     const QSize stored = header->stored;
     if (header->inPieces) {
         auto image = readInPieces(device, header->format, maxPixel);

@@ -5,8 +5,10 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
@@ -20,6 +22,26 @@ QString patterns(const QStringList& extensions) {
     for (const QString& extension : extensions)
         list << QStringLiteral("*.") + extension << QStringLiteral("*.") + extension.toUpper();
     return list.join(QLatin1Char(' '));
+}
+
+// The files named in the dialog's name field, as it reads them: one name, or several each in quotes;
+// relative ones in the folder shown.
+QStringList typedFiles(const QFileDialog& dialog) {
+    const auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!field) return {};
+    const QString text = field->text();
+    QStringList names;
+    if (!text.contains(QLatin1Char('"'))) {
+        names << text.trimmed();
+    } else {
+        const QStringList parts = text.split(QLatin1Char('"'));
+        for (qsizetype i = 1; i < parts.size(); i += 2)
+            names << parts[i];
+    }
+    QStringList files;
+    for (const QString& name : names)
+        if (!name.isEmpty()) files << QDir::cleanPath(dialog.directory().absoluteFilePath(name));
+    return files;
 }
 
 void openFolder(const std::filesystem::path& file) {
@@ -59,9 +81,20 @@ void QtDesktopServices::open(const OpenPanel& panel, Chosen chosen) {
         dialog->setOption(QFileDialog::HideNameFilterDetails);
         dialog->setNameFilters(nameFilters(panel.filters));
     }
-    QObject::connect(dialog, &QFileDialog::accepted, dialog, [dialog, chosen = std::move(chosen)] {
+    const bool several = panel.multipleSelection && panel.chooseFiles;
+    QObject::connect(dialog, &QFileDialog::accepted, dialog, [dialog, several, chosen = std::move(chosen)] {
+        QStringList selected = dialog->selectedFiles();
+        if (several) {
+            // Names typed in of a kind the filter hides are not selected in the list, and Qt's dialog
+            // leaves them out of several: they go with the rest, in the order typed, for the import to
+            // take or to name as skipped.
+            QStringList typed = typedFiles(*dialog);
+            for (const QString& file : selected)
+                if (!typed.contains(file)) typed << file;
+            if (typed.size() > selected.size()) selected = typed;
+        }
         std::vector<std::filesystem::path> files;
-        for (const QString& file : dialog->selectedFiles())
+        for (const QString& file : selected)
             files.emplace_back(QFile::encodeName(file).toStdString());
         if (!files.empty() && chosen) chosen(std::move(files));
     });
