@@ -697,9 +697,7 @@ void BM_CancelLatency(benchmark::State& state) {
         }
         const auto reported = std::chrono::steady_clock::now();
         leftovers = leftovers || !fs::is_empty(own);
-        std::promise<void> quiet;
-        finishInBackground([&] { quiet.set_value(); }); // after what the export left there
-        quiet.get_future().wait();
+        waitForBackgroundWork(); // what the export left there
         woundDownMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count();
         canceller.join();
         callMs += std::chrono::duration<double, std::milli>(returned - asked).count();

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -13,12 +15,14 @@
 #include <pthread.h>
 #include <set>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
 #include "Platform/Foundation/FileNotices.hpp"
+#include "Platform/Foundation/Log.hpp"
 
 namespace osterveil {
 
@@ -46,16 +50,78 @@ std::string keyOf(const std::string& path) {
     return key;
 }
 
-// The folders on the way to `key`, from the root down to its own.
-std::vector<std::string> foldersOf(const std::string& key) {
-    std::vector<std::string> folders{"/"};
-    for (std::size_t slash = key.find('/', 1); slash != std::string::npos; slash = key.find('/', slash + 1))
-        folders.push_back(key.substr(0, slash));
-    return folders;
-}
-
 std::string within(const std::string& folder, const std::string& name) {
     return folder == "/" ? folder + name : folder + '/' + name;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+// The paths the system passes through to reach `key`, as it resolves it: each folder on the way, and,
+// where one is a symbolic link, the link and then the paths on the way to where it points; the last is
+// the file's own path (or, past a link, the path it leads to).
+std::vector<std::string> wayTo(const std::string& key) {
+    // As many links as the system follows in one path.
+    constexpr int mostLinks = 40;
+    const auto partsOf = [](const std::string& path) {
+        std::deque<std::string> parts;
+        for (std::size_t from = 0; from < path.size();) {
+            std::size_t slash = path.find('/', from);
+            if (slash == std::string::npos) slash = path.size();
+            if (slash > from) parts.push_back(path.substr(from, slash - from));
+            from = slash + 1;
+        }
+        return parts;
+    };
+    std::vector<std::string> way{"/"};
+    std::deque<std::string> rest = partsOf(key);
+    std::string at = "/";
+    int links = 0;
+    while (!rest.empty()) {
+        const std::string part = std::move(rest.front());
+        rest.pop_front();
+        if (part == ".") continue;
+        if (part == "..") {
+            at = parentOf(at);
+            continue;
+        }
+        std::string next = within(at, part);
+        way.push_back(next);
+        struct stat link;
+        if (links < mostLinks && ::lstat(next.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            std::string target(PATH_MAX, '\0');
+            const ssize_t length = ::readlink(next.c_str(), target.data(), target.size());
+            if (length > 0) {
+                ++links;
+                target.resize(std::size_t(length));
+                std::deque<std::string> more = partsOf(target);
+                rest.insert(rest.begin(), more.begin(), more.end());
+                if (target.front() == '/') at = "/";
+                continue;
+            }
+        }
+        at = std::move(next);
+    }
+    return way;
+}
+
+// The folders whose entries lead along `way`.
+std::vector<std::string> foldersAlong(const std::vector<std::string>& way) {
+    std::set<std::string> folders;
+    for (const std::string& path : way)
+        if (path != "/") folders.insert(parentOf(path));
+    return {folders.begin(), folders.end()};
+}
+
+// Why a path cannot be watched, in words.
+std::string whyUnwatchable(int error) {
+    switch (error) {
+    case ENOSPC: return "the system's limit of watches is reached";
+    case EMFILE: return "the system's limit of file notice instances is reached";
+    default: return std::strerror(error);
+    }
 }
 
 } // namespace
@@ -68,6 +134,10 @@ struct MediaFileWatch::Shared {
     };
 
     Shared() : wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    bool isStopped() {
+        std::lock_guard lock(mutex);
+        return stopped;
+    }
     ~Shared() {
         if (wake >= 0) ::close(wake);
     }
@@ -97,17 +167,21 @@ struct MediaFileWatch::Shared {
     std::map<std::string, Change> changing;
     // Written to wake the watch's thread.
     const int wake;
+    // Used by the watch's thread; let go by the window's side as it goes, however long that thread is held.
+    FileNotices notices;
 };
 
 // The watch's thread. Each path is watched as the file now at it, and so is every folder on the way
-// to it: a file's watch tells of its content changing and its going, a folder's of an entry on the way
-// to a path coming, going or renamed, whichever folder it is. Any such notice looks again at the paths
-// it may concern, and a path is watched as what is at it then. A drive mounted over a folder sends no
-// notice: every path is looked at again when the system's mounts change.
+// to it, links followed: a file's watch tells of its content changing and its going, a folder's of an
+// entry on the way to a path coming, going or renamed, whichever folder it is. Any such notice looks
+// again at the paths it may concern, and a path is watched as what is at it then. A drive mounted over
+// a folder sends no notice: every path is looked at again when the system's mounts change. Notices
+// lost (the kernel's queue full) look at every path again; a path whose file or folders cannot be
+// watched is said in the log and looked at every `pollEvery`.
 class MediaFileWatch::Looker {
   public:
     Looker(std::shared_ptr<Shared> shared, std::chrono::milliseconds settleDelay)
-        : shared_(std::move(shared)), settleDelay_(settleDelay),
+        : shared_(std::move(shared)), settleDelay_(settleDelay), notices_(shared_->notices),
           mounts_(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)) {}
     ~Looker() {
         if (mounts_ >= 0) ::close(mounts_);
@@ -131,6 +205,10 @@ class MediaFileWatch::Looker {
             if (paths) watch(*paths);
             for (const auto& job : jobs)
                 job();
+            if (!polled_.empty() && std::chrono::steady_clock::now() >= nextPoll_) {
+                lookAgain(polled_, {});
+                nextPoll_ = std::chrono::steady_clock::now() + pollEvery;
+            }
             const std::optional<TimePoint> due = earliestDue();
             if (asked || (due && *due <= shared_->now())) settleDue();
             wait();
@@ -138,28 +216,40 @@ class MediaFileWatch::Looker {
     }
 
   private:
+    // How often a path that cannot be watched is looked at.
+    static constexpr std::chrono::seconds pollEvery{2};
+
     struct Place {
         // What is at the path, as last looked at (none: nothing), and the watch on it.
         std::optional<FileStamp> as;
         int watch = -1;
+        // As last followed: the paths on its way, and the folders watched for them.
+        std::vector<std::string> way;
+        std::vector<std::string> folders;
     };
     struct Folder {
         int watch = -1;
         // The paths it is on the way to.
         int paths = 0;
+        bool unwatchable = false;
     };
     using Keys = std::unordered_map<int, std::vector<std::string>>;
 
-    // Until a notice, a mount, a word from the window or the earliest settle comes.
+    // Until a notice, a mount, a word from the window, the earliest settle or the next poll comes.
     void wait() {
-        int timeout = -1;
-        if (const std::optional<TimePoint> due = earliestDue()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - shared_->now()).count();
-            timeout = int(std::clamp<decltype(left)>(left, 0, INT_MAX));
-        }
+        using std::chrono::milliseconds;
+        milliseconds timeout = milliseconds::max();
+        if (const std::optional<TimePoint> due = earliestDue())
+            timeout = std::chrono::ceil<milliseconds>(*due - shared_->now());
+        if (!polled_.empty())
+            timeout = std::min(timeout,
+                               std::chrono::ceil<milliseconds>(nextPoll_ - std::chrono::steady_clock::now()));
+        const int wait = timeout == milliseconds::max()
+                             ? -1
+                             : int(std::clamp<milliseconds::rep>(timeout.count(), 0, INT_MAX));
         pollfd fds[3] = {
             {shared_->wake, POLLIN, 0}, {notices_.descriptor(), POLLIN, 0}, {mounts_, POLLPRI, 0}};
-        if (::poll(fds, 3, timeout) <= 0) return;
+        if (::poll(fds, 3, wait) <= 0) return;
         if (fds[0].revents & POLLIN) {
             std::uint64_t count;
             (void)!::read(shared_->wake, &count, sizeof count);
@@ -179,24 +269,16 @@ class MediaFileWatch::Looker {
         for (const std::string& key : gone)
             forget(key);
         std::set<std::string> looked;
-        for (const std::string& key : wanted) {
-            if (!places_.try_emplace(key).second) continue;
-            for (const std::string& folder : foldersOf(key))
-                ++folders_[folder].paths;
-            follow(key, looked);
-        }
+        for (const std::string& key : wanted)
+            if (places_.try_emplace(key).second) follow(key, looked);
     }
 
     void forget(const std::string& key) {
         const auto found = places_.find(key);
         bind(placesOn_, key, found->second.watch, -1);
+        route(key, found->second, {}, {});
         places_.erase(found);
-        for (const std::string& folder : foldersOf(key)) {
-            const auto f = folders_.find(folder);
-            if (--f->second.paths > 0) continue;
-            bind(foldersOn_, folder, f->second.watch, -1);
-            folders_.erase(f);
-        }
+        polled_.erase(key);
         settled_.erase(key);
         std::lock_guard lock(shared_->mutex);
         shared_->changing.erase(key);
@@ -204,7 +286,7 @@ class MediaFileWatch::Looker {
 
     void noticed(const std::vector<FileNotices::Notice>& notices) {
         // The paths a file's own notice is about, which have changed whatever is at them now; and the
-        // entries of folders that changed, at and below which the paths are looked at again.
+        // entries of folders that changed, on whose way the paths are looked at again.
         std::set<std::string> files;
         std::set<std::string> entries;
         bool lost = false;
@@ -229,10 +311,8 @@ class MediaFileWatch::Looker {
         if (lost) return lookAgain(allPaths(), files);
         std::set<std::string> paths = files;
         for (const std::string& entry : entries)
-            for (auto it = places_.lower_bound(entry); it != places_.end() && it->first.starts_with(entry);
-                 ++it)
-                if (entry == "/" || it->first.size() == entry.size() || it->first[entry.size()] == '/')
-                    paths.insert(it->first);
+            if (const auto through = ways_.find(entry); through != ways_.end())
+                paths.insert(through->second.begin(), through->second.end());
         lookAgain(paths, files);
     }
 
@@ -251,8 +331,8 @@ class MediaFileWatch::Looker {
         return all;
     }
 
-    // Follows each path to what is at it now; those that are no longer the file they were, and those
-    // among `changedFiles`, have changed.
+    // Follows each path to what is at it now; those that are not as they were when last looked at, and
+    // those among `changedFiles`, have changed.
     void lookAgain(const std::set<std::string>& paths, const std::set<std::string>& changedFiles) {
         std::set<std::string> looked;
         for (const std::string& key : paths)
@@ -260,21 +340,75 @@ class MediaFileWatch::Looker {
     }
 
     // Points the watches on `key` and on the folders on its way at what is there now; true when that is
-    // not the file it watched. `looked`: the folders already looked at in this pass.
+    // not the file it watched, or not as it was. `looked`: the folders already looked at in this pass.
     bool follow(const std::string& key, std::set<std::string>& looked) {
-        // The folders first, then the file: whatever comes after a watch is made sends its notice.
-        for (const std::string& folder : foldersOf(key))
-            if (looked.insert(folder).second)
-                bind(foldersOn_, folder, folders_.at(folder).watch,
-                     notices_.watch(folder, FileNotices::Kind::folder));
         Place& place = places_.at(key);
-        const int watch = notices_.watch(key, FileNotices::Kind::file);
+        std::vector<std::string> way = wayTo(key);
+        std::vector<std::string> folders = foldersAlong(way);
+        route(key, place, std::move(way), std::move(folders));
+        // The folders first, then the file: whatever comes after a watch is made sends its notice.
+        bool unwatchable = false;
+        for (const std::string& name : place.folders) {
+            Folder& folder = folders_.at(name);
+            if (looked.insert(name).second) {
+                const FileNotices::Watched made = notices_.watch(name, FileNotices::Kind::folder);
+                bind(foldersOn_, name, folder.watch, made.watch);
+                folder.unwatchable = made.unwatchable();
+                said(name, made);
+            }
+            unwatchable = unwatchable || folder.unwatchable;
+        }
+        const FileNotices::Watched made = notices_.watch(key, FileNotices::Kind::file);
+        said(key, made);
+        if (unwatchable || made.unwatchable()) {
+            if (polled_.insert(key).second && polled_.size() == 1)
+                nextPoll_ = std::chrono::steady_clock::now() + pollEvery;
+        } else {
+            polled_.erase(key);
+        }
         std::optional<FileStamp> now = FileStamp::of(key);
         // Another watch is another file, even one with the inode number of a file deleted just before.
-        const bool moved = !sameFile(now, place.as) || (watch >= 0 && watch != place.watch);
-        bind(placesOn_, key, place.watch, watch);
+        const bool changed = now != place.as || (made.watch >= 0 && made.watch != place.watch);
+        bind(placesOn_, key, place.watch, made.watch);
         place.as = std::move(now);
-        return moved;
+        return changed;
+    }
+
+    // `key` goes along `way` from now on, through `folders`; a folder on the way to no path any more is
+    // no longer watched.
+    void route(const std::string& key, Place& place, std::vector<std::string> way,
+               std::vector<std::string> folders) {
+        if (way != place.way) {
+            for (const std::string& path : place.way) {
+                const auto through = ways_.find(path);
+                through->second.erase(key);
+                if (through->second.empty()) ways_.erase(through);
+            }
+            for (const std::string& path : way)
+                ways_[path].insert(key);
+            place.way = std::move(way);
+        }
+        if (folders == place.folders) return;
+        for (const std::string& name : folders)
+            ++folders_[name].paths;
+        for (const std::string& name : place.folders) {
+            const auto f = folders_.find(name);
+            if (--f->second.paths > 0) continue;
+            bind(foldersOn_, name, f->second.watch, -1);
+            folders_.erase(f);
+        }
+        place.folders = std::move(folders);
+    }
+
+    // A path that cannot be watched is said in the log once, until it can be again.
+    void said(const std::string& path, const FileNotices::Watched& made) {
+        if (!made.unwatchable()) {
+            unwatchable_.erase(path);
+            return;
+        }
+        if (!unwatchable_.insert(path).second || shared_->isStopped()) return;
+        Log::watch().error(path + " cannot be watched for changes (" + whyUnwatchable(made.error) +
+                           "): it is looked at every " + std::to_string(pollEvery.count()) + " s instead.");
     }
 
     // `key`, watched with `current`, is watched with `watch` from now on; a watch nothing needs any more
@@ -358,7 +492,7 @@ class MediaFileWatch::Looker {
 
     const std::shared_ptr<Shared> shared_;
     const std::chrono::milliseconds settleDelay_;
-    FileNotices notices_;
+    FileNotices& notices_;
     // The system's mount table, which tells of its changes as urgent data.
     const int mounts_;
     std::map<std::string, Place> places_;
@@ -366,6 +500,12 @@ class MediaFileWatch::Looker {
     // The paths and the folders on each watch.
     Keys placesOn_;
     Keys foldersOn_;
+    // The paths whose way goes through each path.
+    std::unordered_map<std::string, std::set<std::string>> ways_;
+    // The paths looked at every `pollEvery`, some watch they need not made; and what was said so.
+    std::set<std::string> polled_;
+    std::chrono::steady_clock::time_point nextPoll_;
+    std::set<std::string> unwatchable_;
     // The reported paths, as they were then, so that a late notice of a change already reported is let be.
     std::map<std::string, std::optional<FileStamp>> settled_;
 };
@@ -382,6 +522,8 @@ MediaFileWatch::~MediaFileWatch() {
         std::lock_guard lock(shared_->mutex);
         shared_->stopped = true;
     }
+    // Not kept by a thread that may be held for good.
+    shared_->notices.letGo();
     shared_->poke();
 }
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <fstream>
-#include <future>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -231,9 +230,7 @@ TEST(Exporter, CancellingKeepsTheOldFile) {
         EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
         // The frames in hand were abandoned, not finished; once they have wound down in the
         // background, nothing has come back.
-        std::promise<void> quiet;
-        finishInBackground([&] { quiet.set_value(); });
-        quiet.get_future().wait();
+        waitForBackgroundWork();
         EXPECT_EQ(contents(r.outputURL), "the user's old movie");
         EXPECT_EQ(filesIn(folder), std::vector<std::string>{"keep.mov"}) << enumName(codec);
     }

@@ -5,8 +5,16 @@
 namespace osterveil {
 
 // Work that whoever started it no longer waits for (closing an encoder whose threads are still busy,
-// joining the thread of a cancelled export), done on one shared thread in the order it was handed
-// over. The thread starts on first use and is joined at exit, so nothing handed over is cut short.
+// joining the thread of a cancelled export, or of a player whose read waits on a share that has stopped
+// answering), started in the order it was handed over on a few shared threads. Work that runs long
+// holds up none behind it: once the threads there are have all been at their work a while, another
+// takes over what waits, up to a bound.
+//
+// At the process's end what was handed over is finished first, except work that has been at it for
+// seconds already (a read of a share that does not answer), which is left to the end.
 void finishInBackground(std::function<void()> work);
+
+// Returns once everything handed over before it has ended.
+void waitForBackgroundWork();
 
 } // namespace osterveil

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -15,21 +16,31 @@ constexpr std::uint32_t folderEvents =
 
 } // namespace
 
-FileNotices::FileNotices() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+FileNotices::FileNotices() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), initError_(fd_ < 0 ? errno : 0) {}
 
 FileNotices::~FileNotices() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-int FileNotices::watch(const std::string& path, Kind kind) {
-    if (fd_ < 0) return -1;
+FileNotices::Watched FileNotices::watch(const std::string& path, Kind kind) {
+    if (fd_ < 0) return {-1, initError_};
     // Added to the kinds it is watched for already, since another path may lead to the same file.
-    return inotify_add_watch(fd_, path.c_str(),
-                             (kind == Kind::file ? fileEvents : folderEvents) | IN_MASK_ADD);
+    const int watch =
+        inotify_add_watch(fd_, path.c_str(), (kind == Kind::file ? fileEvents : folderEvents) | IN_MASK_ADD);
+    return {watch, watch < 0 ? errno : 0};
 }
 
 void FileNotices::unwatch(int watch) {
     if (fd_ >= 0 && watch >= 0) inotify_rm_watch(fd_, watch);
+}
+
+void FileNotices::letGo() {
+    if (fd_ < 0) return;
+    // Another file put in its place at once, so that the number never names what something else opens.
+    const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nothing < 0) return;
+    (void)::dup3(nothing, fd_, O_CLOEXEC);
+    ::close(nothing);
 }
 
 std::vector<FileNotices::Notice> FileNotices::take() {

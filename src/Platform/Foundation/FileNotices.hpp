@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,16 @@ class FileNotices {
         std::string name;
     };
 
+    // A watch made, or why none was.
+    struct Watched {
+        int watch = -1;
+        // When there is no watch: ENOENT or ENOTDIR when nothing is there; any other (ENOSPC at the
+        // user's limit of watches, EACCES, EMFILE when the kernel gave no instance) when what is there
+        // cannot be watched.
+        int error = 0;
+        bool unwatchable() const { return watch < 0 && error != ENOENT && error != ENOTDIR; }
+    };
+
     FileNotices();
     ~FileNotices();
     FileNotices(const FileNotices&) = delete;
@@ -36,15 +47,19 @@ class FileNotices {
     int descriptor() const { return fd_; }
     // Watches what is at `path` now (following links): a file for changes to its content and attributes
     // and its going; a folder for its entries coming, going, renamed or changed, and its own going. The
-    // same watch comes back for a file watched already, a kind added to what it was watched for; -1
-    // when nothing is there, or it cannot be watched.
-    int watch(const std::string& path, Kind kind);
+    // same watch comes back for a file watched already, a kind added to what it was watched for.
+    Watched watch(const std::string& path, Kind kind);
     void unwatch(int watch);
     // The notices that have come, without waiting.
     std::vector<Notice> take();
+    // Gives the kernel's instance and its watches back now, from any thread, while the thread that uses
+    // it may still be held elsewhere (by a share that does not answer): from then on there are no
+    // notices and no watches, and the descriptor stays readable, with nothing to read.
+    void letGo();
 
   private:
-    int fd_ = -1;
+    const int fd_;
+    const int initError_;
 };
 
 } // namespace osterveil

@@ -38,6 +38,11 @@ Log& Log::media() {
     return log;
 }
 
+Log& Log::watch() {
+    static Log log("watch");
+    return log;
+}
+
 Log::Sink Log::setSink(Sink sink) {
     std::lock_guard lock(sinkMutex());
     Sink previous = std::move(currentSink());

@@ -19,6 +19,9 @@ public:
     // Category "media": what the media libraries themselves report: FFmpeg's errors, and libtiff's
     // first word on each file.
     static Log& media();
+    // Category "watch": media files and folders that cannot be watched for changes, and are looked at
+    // every so often instead.
+    static Log& watch();
 
     void error(const std::string& message) const { write(Level::error, message); }
     void info(const std::string& message) const { write(Level::info, message); }
