@@ -6,8 +6,14 @@
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <linux/capability.h>
+#include <mutex>
+#include <semaphore>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include "App/MediaFileWatch.hpp"
 #include "App/MediaPlayerControl.hpp"
 #include "EditorCommandSupport.hpp"
 #include "EditorModelTestAccess.hpp"
@@ -16,6 +22,7 @@
 #include "Media/MediaProbe.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
+#include "Platform/Foundation/Log.hpp"
 
 using namespace osterveil;
 using testsupport::Fixture;
@@ -295,6 +302,141 @@ TEST_F(OfflineMedia, AMediaFolderRenamedAwayOrBackIsSeenWhileAnotherFileIsWritte
     ASSERT_TRUE(seen(false)) << "the folder put back was not seen";
     fs::resize_file(clip, 0);
     ASSERT_TRUE(seen(true)) << "the file of the folder put back is not watched";
+}
+
+// A folder renamed anywhere on the way to a clip is seen both ways: two folders above it, and, for a
+// clip reached through a symbolic link, the link's target and a folder above that.
+TEST_F(OfflineMedia, AFolderRenamedAnywhereOnTheWayToAClipLinksFollowedIsSeenBothWays) {
+    fs::create_directories(root() / "a" / "b");
+    fs::create_directories(root() / "real" / "media");
+    const Uuid deep = place(movie("a/b/clip.mp4", 1), 0);
+    movie("real/media/linked.mp4", 1);
+    fs::create_directory_symlink(root() / "real" / "media", root() / "link");
+    const Uuid linked = place(root() / "link" / "linked.mp4", 1);
+    ASSERT_TRUE(opened());
+    ASSERT_TRUE(model.offlineIDs().empty());
+    const auto seen = [&](const Uuid& id, bool offline) {
+        return QTest::qWaitFor([&] { return model.offlineIDs().contains(id) == offline && settled(); },
+                               20000);
+    };
+    const auto renamedAwayAndBack = [&](const fs::path& folder, const Uuid& id) {
+        fs::rename(folder, folder.string() + ".away");
+        EXPECT_TRUE(seen(id, true)) << folder << " renamed away was not seen";
+        fs::rename(folder.string() + ".away", folder);
+        EXPECT_TRUE(seen(id, false)) << folder << " renamed back was not seen";
+    };
+    renamedAwayAndBack(root() / "a", deep);
+    renamedAwayAndBack(root() / "real" / "media", linked);
+    renamedAwayAndBack(root() / "real", linked);
+}
+
+// Notices lost while the watch was held, the kernel's queue having filled, hide no change: a clip
+// written to after the queue filled is seen.
+TEST_F(OfflineMedia, AClipWrittenToAfterNoticesWereLostIsSeen) {
+    const fs::path clip = movie("clip.mp4", 1);
+    place(clip, 0);
+    ASSERT_TRUE(opened());
+    EditorModelTestAccess access{model};
+    access.holdMediaSettle();
+    int queued = 16384;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
+    std::optional<FileStamp> appended;
+    access.whileMediaWatchHeld([&] {
+        // Files made beside the clip, as a render or an unpack makes them: two notices a rename.
+        std::ofstream(root() / "frame.a");
+        for (int i = 0; i <= queued / 2; ++i)
+            fs::rename(root() / (i % 2 ? "frame.b" : "frame.a"), root() / (i % 2 ? "frame.a" : "frame.b"));
+        std::ofstream(clip, std::ios::binary | std::ios::app) << std::string(4096, '\0');
+        appended = FileStamp::of(clip);
+    });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return waitsAs(access, QString::fromStdString(clip.string()), appended); }, 20000));
+}
+
+namespace {
+
+// Root's reading and searching past permissions, taken from the calling thread, and from the threads
+// it starts, while this lives; nothing to take from a user without it.
+class WithoutPermissionOverride {
+  public:
+    WithoutPermissionOverride() {
+        if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        taken_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutPermissionOverride() {
+        if (taken_) ::syscall(SYS_capset, &header_, saved_);
+    }
+    WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+    WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+  private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool taken_ = false;
+};
+
+} // namespace
+
+// A clip whose file and folder the watch may not read cannot be watched: the log names both, and the
+// clip is looked at every so often instead, so that a change to it is still seen.
+TEST_F(OfflineMedia, AClipThatCannotBeWatchedIsNamedInTheLogAndStillSeenToChange) {
+    fs::create_directory(root() / "closed");
+    const fs::path clip = movie("closed/clip.mp4", 1);
+    std::mutex mutex;
+    std::vector<std::string> said;
+    const Log::Sink before = Log::setSink([&](Log::Level, const std::string& category, const std::string& line) {
+        std::lock_guard lock(mutex);
+        if (category == "watch") said.push_back(line);
+    });
+    const auto named = [&](const fs::path& path) {
+        std::lock_guard lock(mutex);
+        return std::any_of(said.begin(), said.end(),
+                           [&](const std::string& line) { return line.starts_with(path.string() + " "); });
+    };
+    // Written to, and passed through, but not read.
+    fs::permissions(clip, fs::perms::owner_write);
+    fs::permissions(root() / "closed", fs::perms::owner_write | fs::perms::owner_exec);
+    std::optional<MediaFileWatch> watch;
+    {
+        WithoutPermissionOverride asAUser;
+        watch.emplace(std::chrono::milliseconds(100));
+    }
+    bool changed = false;
+    QObject::connect(&*watch, &MediaFileWatch::settled, [&] { changed = true; });
+    watch->watch({QString::fromStdString(clip.string())});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return named(clip) && named(root() / "closed"); }, 20000));
+    std::ofstream(clip, std::ios::binary | std::ios::app) << std::string(4096, '\0');
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changed; }, 20000)) << "the clip's change was not seen";
+    watch.reset();
+    Log::setSink(before);
+    fs::permissions(root() / "closed", fs::perms::owner_all);
+}
+
+// A window closed while its watch is held (by a share that does not answer) gives the kernel's
+// instance of its watch back at once: a user has few of them.
+TEST_F(OfflineMedia, AWatchHeldAsItsWindowClosesGivesItsInstanceBack) {
+    const auto instances = [] {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            count += fs::read_symlink(entry.path(), error) == "anon_inode:inotify";
+        }
+        return count;
+    };
+    const int before = instances();
+    auto watch = std::make_unique<MediaFileWatch>(std::chrono::milliseconds(100));
+    EXPECT_EQ(instances(), before + 1);
+    std::binary_semaphore held{0}, go{0};
+    watch->beside([&] {
+        held.release();
+        go.acquire();
+    });
+    held.acquire();
+    watch.reset();
+    EXPECT_EQ(instances(), before);
+    go.release();
 }
 
 // Saved into another folder, the project finds its media beside its new place and watches the file
