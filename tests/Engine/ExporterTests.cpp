@@ -8,10 +8,6 @@
 #include <random>
 #include <thread>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern "C" {
@@ -25,6 +21,7 @@ extern "C" {
 #include "Platform/Foundation/Background.hpp"
 #include "Platform/Media/Asset.hpp"
 #include "Platform/Media/AssetWriter.hpp"
+#include "Spawned.hpp"
 
 using namespace osterveil;
 using osterveil::testsupport::Fixture;
@@ -324,34 +321,18 @@ TEST(Exporter, KilledExportsLeaveNothingBehind) {
     const fs::path folder = freshFolder("killed"), ready = MediaFixtures::shared().scratch("killed-ready");
     const fs::path target = folder / "killed.mp4";
     fs::remove(ready);
-    std::vector<std::string> strings = {
-        fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=ExporterChild.DISABLED_ExportUntilKilled",
-        "--gtest_also_run_disabled_tests",
-        "OSTERVEIL_KILLED_EXPORT_SOURCE=" + MediaFixtures::shared().path(Fixture::h264Movie).string(),
-        "OSTERVEIL_KILLED_EXPORT_TARGET=" + target.string(), "OSTERVEIL_KILLED_EXPORT_READY=" + ready.string()};
-    std::vector<char*> argv = {strings[0].data(), strings[1].data(), strings[2].data(), nullptr}, env;
-    for (char** e = environ; *e; ++e) env.push_back(*e);
-    for (std::size_t i = 3; i < strings.size(); ++i) env.push_back(strings[i].data());
-    env.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&quiet, 1, 2);
-    struct Child {
-        pid_t pid = 0;
-        ~Child() {
-            if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-        }
-    };
     ExportRequest r = requestFor(0.5, ExportCodec::h264, "unused");
     r.outputURL = target;
     {
-        Child child;
-        ASSERT_EQ(posix_spawn(&child.pid, argv[0], &quiet, nullptr, argv.data(), env.data()), 0);
-        posix_spawn_file_actions_destroy(&quiet);
+        testsupport::Spawned child(
+            {fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=ExporterChild.DISABLED_ExportUntilKilled",
+             "--gtest_also_run_disabled_tests"},
+            {"OSTERVEIL_KILLED_EXPORT_SOURCE=" + MediaFixtures::shared().path(Fixture::h264Movie).string(),
+             "OSTERVEIL_KILLED_EXPORT_TARGET=" + target.string(), "OSTERVEIL_KILLED_EXPORT_READY=" + ready.string()},
+            false);
+        ASSERT_TRUE(child.started());
         while (!fs::exists(ready)) {
-            if (waitpid(child.pid, nullptr, WNOHANG) == child.pid) child.pid = 0;
-            ASSERT_NE(child.pid, 0) << "the exporting child ended before its first frame";
+            ASSERT_FALSE(child.exited()) << "the exporting child ended before its first frame";
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         try {

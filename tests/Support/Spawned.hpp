@@ -5,25 +5,34 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace osterveil::testsupport {
 
-// A program run in the background (the sound server's tools, a window manager); its output, when read,
-// comes through a pipe. Ended by its pid.
+// A program run in the background (the sound server's tools, a window manager, a copy of the test
+// program); its output, when read, comes through a pipe.
+//
+// It ends with the test however the test ends. It runs in a process group of its own, which goes,
+// stopped or not, when this goes; and the system kills it when the thread that started it ends, as when
+// the test program aborts or crashes. It reads nothing and writes nowhere the test runner reads, so that
+// nothing it starts in turn holds the runner's pipes open.
 class Spawned {
   public:
     Spawned(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
             bool readOutput) {
-        const QString program = QStandardPaths::findExecutable(QString::fromStdString(arguments.front()));
+        const QString named = QString::fromStdString(arguments.front());
+        const QString program = named.contains('/') ? named : QStandardPaths::findExecutable(named);
         if (program.isEmpty()) return;
         int fds[2] = {-1, -1};
         if (readOutput && ::pipe2(fds, O_CLOEXEC) != 0) return;
+        // All made before the fork: the child of a process with threads may only make system calls.
         std::vector<std::string> args = arguments;
         args.front() = program.toStdString();
         std::vector<char*> argv;
@@ -38,26 +47,31 @@ class Spawned {
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (readOutput)
-            posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        else
-            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        const bool spawned =
-            posix_spawn(&pid_, argv.front(), &actions, nullptr, argv.data(), envp.data()) == 0;
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t parent = ::getpid();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) ::_exit(127);
+            const int nothing = ::open("/dev/null", O_RDWR);
+            ::dup2(nothing, 0);
+            ::dup2(readOutput ? fds[1] : nothing, 1);
+            ::dup2(nothing, 2);
+            ::execve(argv.front(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        if (pid_ > 0) ::setpgid(pid_, pid_); // whichever of the two comes first
         if (readOutput) {
             ::close(fds[1]);
-            if (spawned)
+            if (pid_ > 0)
                 output_ = fds[0];
             else
                 ::close(fds[0]);
         }
-        if (!spawned) pid_ = -1;
+        if (pid_ < 0) pid_ = -1;
     }
     ~Spawned() {
-        end(SIGTERM);
+        end(SIGKILL);
         if (output_ >= 0) ::close(output_);
     }
     Spawned(const Spawned&) = delete;
@@ -68,21 +82,39 @@ class Spawned {
     int output() const { return output_; }
     bool exited() {
         if (pid_ <= 0) return true;
-        if (::waitpid(pid_, nullptr, WNOHANG) != pid_) return false;
-        pid_ = -1;
+        siginfo_t info{};
+        if (::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid_)
+            return false;
+        reap();
         return true;
     }
     void signal(int signal) {
         if (pid_ > 0) ::kill(pid_, signal);
     }
+    // Sends `signal` to it and what it started, and waits for it to end; one that takes a signal other
+    // than SIGKILL and is still there after a while is killed.
     void end(int signal) {
         if (pid_ <= 0) return;
-        ::kill(pid_, signal);
+        ::kill(-pid_, signal);
+        // A stopped process takes any signal but SIGKILL only once it goes on.
+        ::kill(-pid_, SIGCONT);
+        if (signal != SIGKILL) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!exited() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (pid_ <= 0) return;
+        }
+        reap();
+    }
+
+  private:
+    // Whatever is left of its group goes with it, while its id still names the group.
+    void reap() {
+        ::kill(-pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
 
-  private:
     pid_t pid_ = -1;
     int output_ = -1;
 };

@@ -370,7 +370,9 @@ TEST(TimelineScrollView, AnEditedClipIsDrawnAgainAloneAndTheWindowShowsAFreshDra
     } painted;
     QWidget* canvas = view.canvas();
     canvas->installEventFilter(&painted);
-    QTest::qWait(50);
+    // A whole drawing first, so that none left from the showing comes among a change's.
+    canvas->update();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (QRegion(canvas->rect()) - painted.region).isEmpty(); }, 5000));
 
     TimelineDrawState state = f.state;
     // Display lanes: 0 V3, 1 V2, 2 V1, 3 A1, 4 A2, 5 A3; each change writes only what it changes.
