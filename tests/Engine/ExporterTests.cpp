@@ -347,6 +347,37 @@ TEST(Exporter, KilledExportsLeaveNothingBehind) {
     EXPECT_EQ(filesIn(folder), std::vector<std::string>{"killed.mp4"});
 }
 
+// The child half of the test below: work handed off that waits for good on a read nothing answers (as
+// a join of a thread reading a share that has gone), and after it work that ends.
+TEST(FinishingChild, DISABLED_EndsWithWorkLeftWaiting) {
+    const char* done = std::getenv("OSTERVEIL_FINISHED_MARK");
+    if (!done) GTEST_SKIP() << "runs only as the child of TheProgramEndsThoughWorkLeftWaitsForGood";
+    int never[2];
+    ASSERT_EQ(::pipe(never), 0);
+    finishInBackground([read = never[0]] {
+        char byte;
+        (void)!::read(read, &byte, 1);
+    });
+    finishInBackground([done = std::string(done)] { std::ofstream(done) << "done"; });
+}
+
+// A program whose handed-off work waits for good still ends, once the work behind it has been done.
+TEST(FinishInBackground, TheProgramEndsThoughWorkLeftWaitsForGood) {
+    const fs::path done = MediaFixtures::shared().scratch("finished-mark");
+    fs::remove(done);
+    testsupport::Spawned child({fs::read_symlink("/proc/self/exe").string(),
+                                "--gtest_filter=FinishingChild.DISABLED_EndsWithWorkLeftWaiting",
+                                "--gtest_also_run_disabled_tests"},
+                               {"OSTERVEIL_FINISHED_MARK=" + done.string()}, false);
+    ASSERT_TRUE(child.started());
+    // Should the end wait for good, the child is killed a while later: the test fails rather than hangs.
+    const auto failsafe = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!child.exited() && std::chrono::steady_clock::now() < failsafe)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(child.exited()) << "the program's end waited for work that never ends";
+    EXPECT_TRUE(fs::exists(done)) << "the work behind it was not done";
+}
+
 // No export is reported done whose movie lacks what it was to hold: a marked range that lies past the
 // sequence's end (its clips rippled away after the marks were set) has nothing to export, and a movie
 // that something else cut short while it was written is read back and refused. The old file stays.

@@ -138,6 +138,7 @@ class Finisher {
             queue_.pop_front();
             self.busy = true;
             self.since = Clock::now();
+            changed_.notify_all(); // the keeper times the next thread from here
             lock.unlock();
             job();
             job = nullptr; // what it holds goes here too, not under the lock
