@@ -40,6 +40,7 @@ extern "C" {
 
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
+#include "HungShare.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/AssetWriter.hpp"
@@ -1012,6 +1013,55 @@ BENCHMARK(BM_SeeksAcrossSources)
     ->Args({24, 304})
     ->Args({100, 304})
     ->ArgNames({"sources", "apart"})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// Twelve switches of a player between two 1080p files, each played for half a second, after another player
+// whose sound is read from a share that does not answer has been destroyed (argument 1), its sound thread
+// left waiting there; argument 0, the control: that sound on a local file. Resident memory before the
+// switches and after them (target: with the share within 10 % of the control). Needs root and /dev/fuse:
+//   taskset -c 4-7 bench/bench_player --benchmark_filter=SwitchesBesideAHungShare
+void BM_SwitchesBesideAHungShare(benchmark::State& state) {
+    const bool hung = state.range(0) == 1;
+    const fs::path shared = folder() / ("unanswered-" + std::to_string(getpid()));
+    fs::create_directories(shared);
+    testsupport::writeToneWav(shared / "sound.wav", 440, 30);
+    const std::vector<std::shared_ptr<const media::PlayerItem>> files = {
+        media::PlayerItem::file(clip("clip0-24", 24, 5.5, 0)), media::PlayerItem::file(clip("clip1-24", 24, 5.5, 1))};
+    for (auto _ : state) {
+        const auto sound = media::PlayerItem::file(shared / "sound.wav");
+        std::optional<testsupport::HungShare> share;
+        if (hung) {
+            share.emplace(shared, pid_t(gettid()));
+            if (!share->mounted()) {
+                state.SkipWithError("mounting a file system needs root and /dev/fuse");
+                break;
+            }
+        }
+        auto left = std::make_unique<media::Player>(audio::Output::createNull());
+        left->setItem(sound);
+        left->play();
+        runUntil([&] { return hung ? !share->waiting().empty() : left->currentTime() > 0.5; }, 30);
+        left.reset();
+        const double before = testsupport::residentMegabytes();
+        media::Player player(audio::Output::createNull());
+        for (int i = 0; i < 12; ++i) {
+            player.setItem(files[std::size_t(i % 2)]);
+            player.play();
+            runUntil([] { return false; }, 0.5);
+        }
+        player.pause();
+        runUntil([] { return false; }, 1);
+        state.counters["before_MB"] = before;
+        state.counters["after_MB"] = testsupport::residentMegabytes();
+    }
+    fs::remove_all(shared);
+}
+BENCHMARK(BM_SwitchesBesideAHungShare)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("hung")
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
