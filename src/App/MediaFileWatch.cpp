@@ -206,7 +206,7 @@ class MediaFileWatch::Looker {
             for (const auto& job : jobs)
                 job();
             if (!polled_.empty() && std::chrono::steady_clock::now() >= nextPoll_) {
-                lookAgain(polled_, {});
+                lookAgain(std::set<std::string>(polled_), {}); // a look may take a path off it
                 nextPoll_ = std::chrono::steady_clock::now() + pollEvery;
             }
             const std::optional<TimePoint> due = earliestDue();

@@ -305,29 +305,42 @@ TEST_F(OfflineMedia, AMediaFolderRenamedAwayOrBackIsSeenWhileAnotherFileIsWritte
 }
 
 // A folder renamed anywhere on the way to a clip is seen both ways: two folders above it, and, for a
-// clip reached through a symbolic link, the link's target and a folder above that.
+// clip reached through a symbolic link, the link's target and a folder above that; and so is the link
+// pointed elsewhere.
 TEST_F(OfflineMedia, AFolderRenamedAnywhereOnTheWayToAClipLinksFollowedIsSeenBothWays) {
     fs::create_directories(root() / "a" / "b");
     fs::create_directories(root() / "real" / "media");
-    const Uuid deep = place(movie("a/b/clip.mp4", 1), 0);
+    const fs::path deep = movie("a/b/clip.mp4", 1);
+    const Uuid deepID = place(deep, 0);
     movie("real/media/linked.mp4", 1);
-    fs::create_directory_symlink(root() / "real" / "media", root() / "link");
-    const Uuid linked = place(root() / "link" / "linked.mp4", 1);
+    fs::create_directory_symlink("real/media", root() / "link");
+    const fs::path linked = root() / "link" / "linked.mp4";
+    const Uuid linkedID = place(linked, 1);
     ASSERT_TRUE(opened());
     ASSERT_TRUE(model.offlineIDs().empty());
-    const auto seen = [&](const Uuid& id, bool offline) {
-        return QTest::qWaitFor([&] { return model.offlineIDs().contains(id) == offline && settled(); },
-                               20000);
+    EditorModelTestAccess access{model};
+    access.holdMediaSettle();
+    const auto seen = [&](const fs::path& clip, const Uuid& id) {
+        const std::optional<FileStamp> now = FileStamp::of(clip);
+        if (!QTest::qWaitFor([&] { return waitsAs(access, QString::fromStdString(clip.string()), now); }, 20000))
+            return false;
+        access.settleMedia();
+        return QTest::qWaitFor([&] { return model.offlineIDs().contains(id) == !now && settled(); }, 20000);
     };
-    const auto renamedAwayAndBack = [&](const fs::path& folder, const Uuid& id) {
+    const auto renamedAwayAndBack = [&](const fs::path& folder, const fs::path& clip, const Uuid& id) {
         fs::rename(folder, folder.string() + ".away");
-        EXPECT_TRUE(seen(id, true)) << folder << " renamed away was not seen";
+        EXPECT_TRUE(seen(clip, id)) << folder << " renamed away was not seen";
         fs::rename(folder.string() + ".away", folder);
-        EXPECT_TRUE(seen(id, false)) << folder << " renamed back was not seen";
+        EXPECT_TRUE(seen(clip, id)) << folder << " renamed back was not seen";
     };
-    renamedAwayAndBack(root() / "a", deep);
-    renamedAwayAndBack(root() / "real" / "media", linked);
-    renamedAwayAndBack(root() / "real", linked);
+    renamedAwayAndBack(root() / "a", deep, deepID);
+    renamedAwayAndBack(root() / "real" / "media", linked, linkedID);
+    renamedAwayAndBack(root() / "real", linked, linkedID);
+    // The link pointed at a folder without the clip, as `ln -sfn` does it.
+    fs::create_directory(root() / "empty");
+    fs::create_directory_symlink("empty", root() / "link.new");
+    fs::rename(root() / "link.new", root() / "link");
+    EXPECT_TRUE(seen(linked, linkedID)) << "the link pointed elsewhere was not seen";
 }
 
 // Notices lost while the watch was held, the kernel's queue having filled, hide no change: a clip
