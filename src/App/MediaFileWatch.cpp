@@ -60,8 +60,7 @@ std::string parentOf(const std::string& path) {
 }
 
 // The paths the system passes through to reach `key`, as it resolves it: each folder on the way, and,
-// where one is a symbolic link, the link and then the paths on the way to where it points; the last is
-// the file's own path (or, past a link, the path it leads to).
+// where one is a symbolic link, the link and then the paths on the way to where it points.
 std::vector<std::string> wayTo(const std::string& key) {
     // As many links as the system follows in one path.
     constexpr int mostLinks = 40;
@@ -344,6 +343,8 @@ class MediaFileWatch::Looker {
     bool follow(const std::string& key, std::set<std::string>& looked) {
         Place& place = places_.at(key);
         std::vector<std::string> way = wayTo(key);
+        std::sort(way.begin(), way.end());
+        way.erase(std::unique(way.begin(), way.end()), way.end());
         std::vector<std::string> folders = foldersAlong(way);
         route(key, place, std::move(way), std::move(folders));
         // The folders first, then the file: whatever comes after a watch is made sends its notice.
