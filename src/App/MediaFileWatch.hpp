@@ -20,7 +20,9 @@ namespace osterveil {
 // path waits for itself; one being written holds back no other.
 //
 // The watch looks at the files on a thread of its own, so that a path on a share that does not answer
-// holds that thread and never the window's; it is not waited for when it goes.
+// holds that thread and never the window's; it is not waited for when it goes, and what it has of the
+// kernel's goes at once. A path that cannot be watched (the user's limit of watches reached, no
+// permission to read it) is said in the log and looked at every 2 s instead.
 class MediaFileWatch : public QObject {
     Q_OBJECT
   public:

@@ -441,15 +441,19 @@ TEST_F(OfflineMedia, AWatchHeldAsItsWindowClosesGivesItsInstanceBack) {
     const int before = instances();
     auto watch = std::make_unique<MediaFileWatch>(std::chrono::milliseconds(100));
     EXPECT_EQ(instances(), before + 1);
-    std::binary_semaphore held{0}, go{0};
-    watch->beside([&] {
-        held.release();
-        go.acquire();
+    // The watch's thread may still be on its way out of the gate once the test has ended.
+    struct Gate {
+        std::binary_semaphore held{0}, go{0};
+    };
+    const auto gate = std::make_shared<Gate>();
+    watch->beside([gate] {
+        gate->held.release();
+        gate->go.acquire();
     });
-    held.acquire();
+    gate->held.acquire();
     watch.reset();
     EXPECT_EQ(instances(), before);
-    go.release();
+    gate->go.release();
 }
 
 // Saved into another folder, the project finds its media beside its new place and watches the file
