@@ -5,7 +5,8 @@
 // screen shows can be set against what the sink plays. Beside it, the same heavy files played alone by
 // the player on the same core, as `BM_SlowerThanTheFootage` plays its clip. Give it four cores or more;
 // the editor gets the first, the desktop and the recording the others:
-//   flock /work/locks/quiet-cores taskset -c 4-7 bench/bench_window
+//   taskset -c 4-7 bench/bench_window
+// OSTERVEIL_WINDOW_EDITOR names another build of the editor to start, to set two builds side by side.
 // Not part of `make test`: it takes a few minutes, and the fixtures a few more the first time.
 
 #include <benchmark/benchmark.h>
@@ -495,7 +496,9 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
     Over sum264, sumHevc, worst264{1e9, 0, 1e9, 0, 0}, worstHevc{1e9, 0, 1e9, 0, 0};
     int plays = 0;
     for (auto _ : state) {
-        testsupport::Spawned editor({"taskset", "-c", editorCore, OSTERVEIL_EDITOR, file->string()}, {}, false);
+        const char* other = getenv("OSTERVEIL_WINDOW_EDITOR");
+        testsupport::Spawned editor({"taskset", "-c", editorCore, other ? other : OSTERVEIL_EDITOR, file->string()}, {},
+                                    false);
         const std::string window = editorWindow(editor.pid());
         const std::optional<Band> band = window.empty() ? std::nullopt : settledBand(desktop.display);
         if (!band) {
