@@ -109,9 +109,9 @@ BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()
 // the sequence plays on the window's own path: its program player with the composition the editor builds,
 // the monitor and the timeline painting on the GUI thread, and the clips' pictures and sound outlines made
 // as the play starts. Each run plays the file alone from the start (as SlowerThanTheFootage does) and then
-// the sequence, the file through the null output, so that the two meet the same machine. Argument 0: SlowerThanTheFootage's 4K60 H.264 clip (4 s, 100 Mbit/s, a key frame a
-// second, 3 B-frames); 1: HeavyClipInALightSequence's 4K30 HEVC clip (3.1 s, 50 Mbit/s). Run it on one
-// core:
+// the sequence, the file through the null output, so that the two meet the same machine. Argument 0:
+// SlowerThanTheFootage's 4K60 H.264 clip (4 s, 100 Mbit/s, a key frame a second, 3 B-frames); 1:
+// HeavyClipInALightSequence's 4K30 HEVC clip (3.1 s, 50 Mbit/s). Run it on one core:
 //   taskset -c 7 bench/bench_player --benchmark_filter=HeavyClipInTheEditor
 // Over three runs, for the file alone and for the clip in the sequence: the longest still while the
 // clock ran through the clip, the fewest of its pictures shown a second, and how many went up more than

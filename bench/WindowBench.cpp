@@ -1,10 +1,11 @@
 // Heavy footage in the editor's real window, as a user meets it: the editor started with a project on a
 // desktop of its own (Xvfb with Openbox, a private PulseAudio with a null sink), its window maximised,
-// Space sent to it, and the picture read back from the screen. Each generated picture carries its
-// sequence time as a bar code across its top, and the sound a beep at every whole second, so what the
+// Space sent to it, and the picture read back from the screen. Each generated picture carries its file
+// and its time in it as a bar code across its top, and the sound a beep at every whole second, so what the
 // screen shows can be set against what the sink plays. Beside it, the same heavy files played alone by
 // the player on the same core, as `BM_SlowerThanTheFootage` plays its clip. Give it four cores or more;
-// the editor gets the first, the desktop and the recording the others:
+// the editor gets the first (pinned with taskset, as a user would pin it), the desktop and the recording
+// the others:
 //   taskset -c 4-7 bench/bench_window
 // OSTERVEIL_WINDOW_EDITOR names another build of the editor to start, to set two builds side by side.
 // Not part of `make test`: it takes a few minutes, and the fixtures a few more the first time.
@@ -67,8 +68,10 @@ struct Piece {
 // and a 6 s 4K30 HEVC clip (50 Mbit/s, a key frame a second).
 const std::vector<Piece>& pieces() {
     static const std::vector<Piece> all = {
-        {"window-light-a", 1920, 1080, 24, 3, false, false, 0}, {"window-h264", 3840, 2160, 60, 8, true, false, 1},
-        {"window-light-b", 1920, 1080, 24, 2, false, false, 2}, {"window-hevc", 3840, 2160, 30, 6, true, true, 3},
+        {"window-light-a", 1920, 1080, 24, 3, false, false, 0},
+        {"window-h264", 3840, 2160, 60, 8, true, false, 1},
+        {"window-light-b", 1920, 1080, 24, 2, false, false, 2},
+        {"window-hevc", 3840, 2160, 30, 6, true, true, 3},
         {"window-light-c", 1920, 1080, 24, 3, false, false, 4},
     };
     return all;
@@ -108,14 +111,13 @@ std::optional<fs::path> barCodedClip(const Piece& p) {
     const std::string code = "color=c=black:s=" + std::to_string(kCells) + "x1:r=" + rate + ":d=" + seconds +
                              ",format=gray,geq=lum='if(eq(X,0)+eq(X," + std::to_string(kCells - 1) +
                              "),255," + bits + ")',scale=" + std::to_string(p.width) + "x" +
-                             std::to_string(p.height / 8) +
-                             ":flags=neighbor,format=yuv420p[code]";
+                             std::to_string(p.height / 8) + ":flags=neighbor,format=yuv420p[code]";
     const std::string picture = "testsrc2=size=" + size + ":rate=" + rate + ":duration=" + seconds +
                                 (p.heavy ? ",noise=alls=12:allf=t" : "") + ",format=yuv420p[picture]";
     const std::string key = std::to_string(p.fps);
     const std::string codec =
-        p.hevc ? "-c:v libx265 -tag:v hvc1 -x265-params log-level=error:keyint=" + key + ":min-keyint=" + key +
-                     ":scenecut=0 -b:v 50M -maxrate 50M -bufsize 50M"
+        p.hevc ? "-c:v libx265 -tag:v hvc1 -x265-params log-level=error:keyint=" + key +
+                     ":min-keyint=" + key + ":scenecut=0 -b:v 50M -maxrate 50M -bufsize 50M"
         : p.heavy ? "-c:v libx264 -profile:v high -g " + key +
                         " -bf 3 -x264-params scenecut=0 -b:v 100M -maxrate 100M -bufsize 100M"
                   : "-c:v libx264 -profile:v high -g " + std::to_string(2 * p.fps) + " -b:v 20M";
@@ -243,7 +245,8 @@ std::optional<Band> findBand(Display* display) {
                 ++e;
             if (whiteRun >= 4 && std::abs(blackRun - 14 * whiteRun) <= 30 && e - c >= whiteRun - 2) {
                 const Band band{y + 2, double(a), double(c + whiteRun - a) / kCells};
-                if (readBand(shot, band, band.y) == 0 && (!found || band.cell > found->cell + 0.5)) found = band;
+                if (readBand(shot, band, band.y) == 0 && (!found || band.cell > found->cell + 0.5))
+                    found = band;
             }
             if (x == a) ++x;
         }
@@ -293,8 +296,8 @@ class ScreenReader {
         const int x = int(band_.x), width = int(band_.cell * kCells) + 1;
         auto next = Steady::now();
         while (!stopping_) {
-            XImage* row =
-                XGetImage(display, DefaultRootWindow(display), x, band_.y, unsigned(width), 1, AllPlanes, ZPixmap);
+            XImage* row = XGetImage(display, DefaultRootWindow(display), x, band_.y, unsigned(width), 1,
+                                    AllPlanes, ZPixmap);
             const auto at = Steady::now();
             int value = -1;
             if (row) {
@@ -337,7 +340,8 @@ class SoundTimes {
                         beeps_.empty()
                             ? 0
                             : beeps_.back().second +
-                                  std::round(std::chrono::duration<double>(*at - beeps_.back().first).count());
+                                  std::round(
+                                      std::chrono::duration<double>(*at - beeps_.back().first).count());
                     beeps_.push_back({*at, k});
                 }
             quiet = 0;
@@ -391,7 +395,8 @@ Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes&
         const Up& u = ups[i];
         // The time the picture before stood, while the sound was within the clip.
         if (i > 0 && ups[i - 1].sound < to && u.sound >= from)
-            o.stillMs = std::max(o.stillMs, std::chrono::duration<double, std::milli>(u.at - ups[i - 1].at).count());
+            o.stillMs =
+                std::max(o.stillMs, std::chrono::duration<double, std::milli>(u.at - ups[i - 1].at).count());
         if (u.time < from || u.time >= to) continue;
         ++o.shown;
         // Within a frame of the sound, give or take a reading.
@@ -401,8 +406,8 @@ Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes&
     }
     // The picture that stood when the sound left the clip.
     if (!ups.empty() && ups.back().sound < to && !readings.empty())
-        o.stillMs = std::max(o.stillMs,
-                             std::chrono::duration<double, std::milli>(readings.back().at - ups.back().at).count());
+        o.stillMs = std::max(
+            o.stillMs, std::chrono::duration<double, std::milli>(readings.back().at - ups.back().at).count());
     // A run: two pictures or more of a key frame's second.
     for (const int n : perKey)
         o.keysWithoutRun += n < 2;
@@ -457,7 +462,8 @@ std::string editorWindow(pid_t pid) {
                 std::istringstream words(line);
                 std::string window, desk, owner;
                 words >> window >> desk >> owner;
-                if (owner == std::to_string(pid) && line.find("window-lead") != std::string::npos) id = window;
+                if (owner == std::to_string(pid) && line.find("window-lead") != std::string::npos)
+                    id = window;
             }
             return !id.empty();
         },
@@ -468,6 +474,13 @@ std::string editorWindow(pid_t pid) {
     return id;
 }
 
+// Three plays from the start, each in a newly started editor, the light clip before the heavy ones `lead_s`
+// seconds long. For each heavy clip, while the sound ran through it: pictures put up a second (the mean
+// and the fewest of a play), the longest the picture stood still, the least share of its pictures that
+// went up within a frame of their sound, the key frames whose second had no run (fewer than two of its
+// pictures) over the three plays, and the most, over the plays, of the median of how far the pictures
+// were behind their sound. Each play is told on the standard error, with its pictures of each key
+// frame's second.
 void BM_HeavyFootageInTheWindow(benchmark::State& state) {
     for (const char* tool : {"Xvfb", "openbox", "wmctrl", "xdotool", "pulseaudio", "ffmpeg", "taskset"})
         if (QStandardPaths::findExecutable(tool).isEmpty()) {
@@ -497,8 +510,8 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
     int plays = 0;
     for (auto _ : state) {
         const char* other = getenv("OSTERVEIL_WINDOW_EDITOR");
-        testsupport::Spawned editor({"taskset", "-c", editorCore, other ? other : OSTERVEIL_EDITOR, file->string()}, {},
-                                    false);
+        testsupport::Spawned editor(
+            {"taskset", "-c", editorCore, other ? other : OSTERVEIL_EDITOR, file->string()}, {}, false);
         const std::string window = editorWindow(editor.pid());
         const std::optional<Band> band = window.empty() ? std::nullopt : settledBand(desktop.display);
         if (!band) {
@@ -516,11 +529,6 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const std::size_t from = listener.size();
         std::system(("xdotool windowactivate --sync " + window + " key space").c_str());
-        if (const char* shot = getenv("WINDOW_SHOT")) {
-            std::this_thread::sleep_for(std::chrono::seconds(5));
-            std::system(("ffmpeg -v error -y -f x11grab -video_size 1920x1080 -i " + desktop.display + " -frames:v 1 " + shot).c_str());
-            std::fprintf(stderr, "band at %d, %g, cell %g; latest %d\n", band->y, band->x, band->cell, reader.latest());
-        }
         // Until the last picture, or long past the sequence's end.
         const int lastValue = (4 << kTimeBits) + (pieces()[4].seconds * 24 - 1) * (kTicks / 24);
         waitFor([&] { return reader.latest() == lastValue; }, layout.end() + 20);
@@ -533,10 +541,12 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
             return;
         }
         ++plays;
-        const auto unreadable = std::count_if(readings.begin(), readings.end(), [](const auto& r) { return r.value < 0; });
-        std::fprintf(stderr, "play %d: %zu readings of the screen, %td unreadable\n", plays + 0, readings.size(),
-                     unreadable);
-        for (auto [piece, sum, worst] : {std::tuple{&h264, &sum264, &worst264}, std::tuple{&hevc, &sumHevc, &worstHevc}}) {
+        const auto unreadable =
+            std::count_if(readings.begin(), readings.end(), [](const auto& r) { return r.value < 0; });
+        std::fprintf(stderr, "play %d: %zu readings of the screen, %td unreadable\n", plays + 0,
+                     readings.size(), unreadable);
+        for (auto [piece, sum, worst] :
+             {std::tuple{&h264, &sum264, &worst264}, std::tuple{&hevc, &sumHevc, &worstHevc}}) {
             const double start = layout.start(piece->code);
             const Over o = judge(readings, sound, layout, start, start + piece->seconds);
             sum->shown += o.shown / piece->seconds;
@@ -546,8 +556,9 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
             worst->onSound = std::min(worst->onSound, o.onSound / std::max(1.0, o.shown));
             worst->keysWithoutRun += o.keysWithoutRun;
             worst->behindMedianMs = std::max(worst->behindMedianMs, o.behindMedianMs);
-            std::fprintf(stderr, "play %d, %s: %.2f pictures/s, longest still %.0f ms, %g of %g on their sound, "
-                                 "median %.0f ms behind, %g key frames without a run\n",
+            std::fprintf(stderr,
+                         "play %d, %s: %.2f pictures/s, longest still %.0f ms, %g of %g on their sound, "
+                         "median %.0f ms behind, %g key frames without a run\n",
                          plays, piece->name.c_str(), o.shown / piece->seconds, o.stillMs, o.onSound, o.shown,
                          o.behindMedianMs, o.keysWithoutRun);
             std::string keys;
@@ -557,7 +568,8 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
         }
     }
     pinTo(cores);
-    for (auto [prefix, sum, worst] : {std::tuple{"h264_", &sum264, &worst264}, std::tuple{"hevc_", &sumHevc, &worstHevc}}) {
+    for (auto [prefix, sum, worst] :
+         {std::tuple{"h264_", &sum264, &worst264}, std::tuple{"hevc_", &sumHevc, &worstHevc}}) {
         const std::string p = prefix;
         state.counters[p + "shown_per_s_mean"] = sum->shown / std::max(1, plays);
         state.counters[p + "shown_per_s_min"] = worst->shown;
@@ -567,7 +579,13 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
         state.counters[p + "behind_median_max_ms"] = worst->behindMedianMs;
     }
 }
-BENCHMARK(BM_HeavyFootageInTheWindow)->Arg(3)->Arg(1)->ArgName("lead_s")->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_HeavyFootageInTheWindow)
+    ->Arg(3)
+    ->Arg(1)
+    ->ArgName("lead_s")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 // The same heavy files played alone by the player through the null output on the editor's core (the
 // first of the program's), as `BM_SlowerThanTheFootage` plays its clip: the figures the window is held to.
@@ -589,7 +607,8 @@ void BM_TheWindowsHeavyFilesAlone(benchmark::State& state) {
         const PlayRecord play(player);
         const auto all = play.over(0, 1e9, 1.0 / piece.fps);
         still = std::max(still, all.stillMs);
-        perSecond = std::min(perSecond, double(all.shown) / std::chrono::duration<double>(play.ended - play.started).count());
+        perSecond = std::min(perSecond, double(all.shown) /
+                                            std::chrono::duration<double>(play.ended - play.started).count());
         offAFrame += double(all.offAFrame);
     }
     pinTo(cores);
@@ -597,7 +616,13 @@ void BM_TheWindowsHeavyFilesAlone(benchmark::State& state) {
     state.counters["shown_per_s_min"] = perSecond;
     state.counters["off_a_frame"] = offAFrame;
 }
-BENCHMARK(BM_TheWindowsHeavyFilesAlone)->Arg(0)->Arg(1)->ArgName("hevc")->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_TheWindowsHeavyFilesAlone)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("hevc")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 } // namespace
 

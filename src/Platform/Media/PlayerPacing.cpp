@@ -167,7 +167,7 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
         stretchOf(next) == pace.stretch && double(k - *pace.lastRead) * fd >= kKeyFrameReach &&
         now + (pace.perDecoded * double(std::max<std::int64_t>(1, next - *pace.lastRead)) +
                kJumpMargin * (pace.jumpCost() + pace.finishing)) *
-                  rate >
+                    rate >
             dueOf(k);
     // What reading the next picture may take: where the stretch is behind, as long as a jump to a key
     // frame.
