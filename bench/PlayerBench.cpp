@@ -16,6 +16,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -1069,7 +1071,8 @@ BENCHMARK(BM_SwitchesBesideAHungShare)
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The editor's window plays the heavy clip in `HeavyClipInTheEditor`.
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

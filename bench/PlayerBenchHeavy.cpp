@@ -8,11 +8,14 @@
 #include <chrono>
 #include <vector>
 
+#include "App/MediaPlayerControl.hpp"
+#include "App/ProjectDocument.hpp"
 #include "Engine/CompositionBuilder.hpp"
 #include "Engine/PlateStore.hpp"
 #include "Platform/Audio/Output.hpp"
 #include "Platform/Media/Player.hpp"
 #include "PlayerBenchSupport.hpp"
+#include "UI/Shell/EditorWindow.hpp"
 
 using namespace osterveil;
 using namespace osterveil::bench;
@@ -102,11 +105,13 @@ void BM_HeavyClipInALightSequence(benchmark::State& state) {
 BENCHMARK(BM_HeavyClipInALightSequence)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
 // A camera clip as the editor plays it, beside the same file played alone: `lightAroundHeavy` with the
-// whole camera clip and the click track throughout. Each run plays the file alone from the start (as
-// SlowerThanTheFootage does) and then the sequence, both through the null output, so that the two meet
-// the same machine. Argument 0: SlowerThanTheFootage's 4K60 H.264 clip (4 s, 100 Mbit/s, a key frame a
-// second, 3 B-frames); 1: HeavyClipInALightSequence's 4K30 HEVC clip (3.1 s, 50 Mbit/s). Run it on one
-// core:
+// whole camera clip and the click track throughout, opened in an editor window as a project is, so that
+// the sequence plays on the window's own path: its program player with the composition the editor builds,
+// the monitor and the timeline painting on the GUI thread, and the clips' pictures and sound outlines made
+// as the play starts. Each run plays the file alone from the start (as SlowerThanTheFootage does) and then
+// the sequence, the file through the null output, so that the two meet the same machine. Argument 0:
+// SlowerThanTheFootage's 4K60 H.264 clip (4 s, 100 Mbit/s, a key frame a second, 3 B-frames); 1:
+// HeavyClipInALightSequence's 4K30 HEVC clip (3.1 s, 50 Mbit/s). Run it on one core:
 //   taskset -c 7 bench/bench_player --benchmark_filter=HeavyClipInTheEditor
 // Over three runs, for the file alone and for the clip in the sequence: the longest still while the
 // clock ran through the clip, the fewest of its pictures shown a second, and how many went up more than
@@ -124,7 +129,7 @@ void BM_HeavyClipInTheEditor(benchmark::State& state) {
         return;
     }
     const double light = 3, heavyEnd = light + length, end = heavyEnd + light, frame = 1.0 / 24;
-    const auto sequence = lightAroundHeavy({*camera, length, false}, end);
+    const Project project = lightAroundHeavyProject({*camera, length, false}, end);
     const auto alone = media::PlayerItem::file(*camera);
     struct Figures {
         double stillMs = 0, perSecond = 1e9, offAFrame = 0;
@@ -144,9 +149,11 @@ void BM_HeavyClipInTheEditor(benchmark::State& state) {
             file.add(play.over(0, 1e9, 1.0 / fps),
                      std::chrono::duration<double>(play.ended - play.started).count());
         }
-        media::Player player(audio::Output::createNull());
-        player.setItem(sequence);
-        runUntil([&] { return !player.currentFrame().picture.isNull(); }, 30);
+        ProjectDocument document(project);
+        EditorWindow window(document, nullptr);
+        window.show();
+        media::Player& player = static_cast<MediaPlayerControl&>(window.model().player()).player();
+        runUntil([&] { return player.item() && !player.currentFrame().picture.isNull(); }, 30);
         const PlayRecord play(player);
         edited.add(play.over(light, heavyEnd, frame), length);
         offsetMax = std::max(offsetMax, play.over(light, heavyEnd, frame).offsetMaxMs);

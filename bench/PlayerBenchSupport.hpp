@@ -227,8 +227,7 @@ struct HeavyClip {
     double seconds;
     bool sound;
 };
-inline std::shared_ptr<const media::PlayerItem> lightAroundHeavy(const HeavyClip& heavy, double clicks) {
-    static PlateStore plates(folder() / "plate");
+inline Project lightAroundHeavyProject(const HeavyClip& heavy, double clicks) {
     Project p;
     p.sequence = Sequence::makeNew();
     struct Piece {
@@ -256,6 +255,11 @@ inline std::shared_ptr<const media::PlayerItem> lightAroundHeavy(const HeavyClip
         }
     }
     addClicks(p, clicks);
+    return p;
+}
+inline std::shared_ptr<const media::PlayerItem> lightAroundHeavy(const HeavyClip& heavy, double clicks) {
+    static PlateStore plates(folder() / "plate");
+    const Project p = lightAroundHeavyProject(heavy, clicks);
     const Sequence& s = p.sequence;
     const CompositionBuild build = CompositionBuilder::build(
         p, std::nullopt, {s.width * s.previewScale, s.height * s.previewScale}, s.frameRate, plates);

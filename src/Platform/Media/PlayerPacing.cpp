@@ -36,6 +36,11 @@ constexpr double kUntimedJump = 3;
 // Decoders jump to a key frame at least this far (seconds) beyond the last picture read, rather than
 // decoding on to it.
 constexpr double kKeyFrameReach = 0.1;
+// Reading on in a stretch slower than its pictures play leaves for the next key frame while this many
+// times what a jump and its composing take are left before that key frame is due: on a machine the window
+// shares, a jump's picture comes up to a third later than they say, and one that comes late loses the run
+// after it.
+constexpr double kJumpMargin = 1.5;
 
 Time frameTime(const Time& frame, std::int64_t k) {
     return Time(frame.value() * k, frame.timescale());
@@ -154,6 +159,16 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
         const ReadingCosts costs{pace.perDecoded, pace.jumpCost(), pace.finishing};
         aimed = aimPicture(from, next, reach, stride, keys, costs, now, rate, fd);
     }
+    // Reading on slower than the pictures play, ahead of the clock: it leaves for the next key frame
+    // while that can still be had by its time, rather than once it is due, so that each key frame starts
+    // a run on its sound.
+    const bool leavesInTime =
+        k > next && k < stretchEnd && pace.lastRead && pace.perDecoded > 0 && pace.slow(rate, fd) &&
+        stretchOf(next) == pace.stretch && double(k - *pace.lastRead) * fd >= kKeyFrameReach &&
+        now + (pace.perDecoded * double(std::max<std::int64_t>(1, next - *pace.lastRead)) +
+               kJumpMargin * (pace.jumpCost() + pace.finishing)) *
+                    rate >
+            dueOf(k);
     // What reading the next picture may take: where the stretch is behind, as long as a jump to a key
     // frame.
     const double reading = pace.slow(rate, fd) ? std::max(pace.readTime(), pace.jumpCost()) : pace.readTime();
@@ -163,9 +178,10 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
     } else if (aimed) {
         to = aimed->picture;
         read.jumping = aimed->fromKeyFrame;
-    } else if (k > next && k < stretchEnd && (k <= to || dueOf(k) < now + lead)) {
+    } else if (k > next && k < stretchEnd && (k <= to || dueOf(k) < now + lead || leavesInTime)) {
         // Skipped pictures are decoded all the same, from the key frame before them: reading jumps to a
-        // key frame ahead once that is due by the time it would be read, or lies within the skip.
+        // key frame ahead once that is due by the time it would be read, or lies within the skip, or
+        // reading on would have it late.
         to = k;
         read.jumping = true;
     } else if (const double per = pace.perDecoded > 0 ? pace.perDecoded : pace.firstDecoded; per > 0) {

@@ -326,6 +326,12 @@ TEST(Player, ReadingPassesOverWhatWouldBeLateAndCatchesUpAtKeyFrames) {
     EXPECT_EQ(read(ahead, 10, 0.15), std::pair(std::int64_t(10), false));
     ahead.behind = true;
     EXPECT_EQ(read(ahead, 10, 0.15), std::pair(std::int64_t(60), true));
+    // But it leaves for the next key frame while that can still be had by its time, with room to spare,
+    // rather than once it is due: a key frame reached late would lose the run after it.
+    ahead.behind = false;
+    ahead.lastRead = 49;
+    EXPECT_EQ(read(ahead, 50, 0.75), std::pair(std::int64_t(50), false));
+    EXPECT_EQ(read(ahead, 50, 0.85), std::pair(std::int64_t(60), true));
     // What is left of a stretch that would be read after it ended is passed over.
     EXPECT_EQ(read(slow, 170, 2.92), std::pair(std::int64_t(180), false));
     // Reading decodes roughly only playing forward on in a stretch that is behind, slow, or passed over.
