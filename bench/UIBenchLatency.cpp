@@ -315,6 +315,9 @@ class SpaceWatch : public QObject {
 //     PipeWire                                      71 (100)            32 (65)
 //     PulseAudio, eight busy loops on the cores     117 (172)           81 (108)
 //     PipeWire, eight busy loops on the cores       116 (159)           74 (160)
+// Then on two cores kept for it (a press's sound waited 15-41 ms there for its first picture), five runs:
+//   sink asked for one request (20 ms), PulseAudio  65 (96)             36 (53)
+//   sink asked for one request (10 ms), PulseAudio  63 (111)            27 (40)
 // Dated by arrival, PulseAudio's sound at 80 ms read 4-14 ms: the sink's latency was hidden. On PipeWire
 // the listener's pieces matter: read in pieces of 2,048 samples, which hold the graph at that period
 // while the player is paused, the 20 ms player heard 80-92 ms and painted 105-132 ms.

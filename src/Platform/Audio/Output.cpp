@@ -22,16 +22,18 @@ constexpr std::size_t kFrameBytes = Output::channels * sizeof(float);
 // What the server holds for us, and what it asks the sink to hold: the first sound of a start waits for
 // the sink's latency, and what the sink and the server hold rides over the moments a busy machine keeps
 // the server, or this process, off the processor. A start asks for little, so that it sounds at once: a
-// fifth of a second at the server, in requests of a fiftieth, the sink's latency being one request. Once
+// fifth of a second at the server, in requests of a hundredth, the sink's latency being one request,
+// which comes on top of the play's wait for its first picture (a fiftieth took a press past a twentieth
+// of a second). It lasts only until an answer tells that the sink reads, a timing interval or so. Once
 // the play sounds it asks for more: the server holding half a second, the sink a tenth, which a server
-// kept off its processor for longer than a fiftieth no longer breaks. The clock is what the sink has
+// kept off its processor for longer than a hundredth no longer breaks. The clock is what the sink has
 // played, so the longer latency costs no picture sync.
 struct BufferSize {
     std::uint32_t bytes;
     std::uint32_t request;
 };
 constexpr BufferSize kStartBuffer{std::uint32_t(Output::sampleRate / 5) * kFrameBytes,
-                                  std::uint32_t(Output::sampleRate / 50) * kFrameBytes};
+                                  std::uint32_t(Output::sampleRate / 100) * kFrameBytes};
 constexpr BufferSize kPlayBuffer{std::uint32_t(Output::sampleRate / 2) * kFrameBytes,
                                  std::uint32_t(Output::sampleRate / 10) * kFrameBytes};
 // Silence after the end of the sound, which carries out what a server holds back once the ring runs dry:

@@ -135,8 +135,6 @@ void giveBackFreePages() {
 } // namespace
 
 struct PlayerRenderer::Impl {
-    // Held by the sound thread as well, which may outlive the renderer while it waits on a file.
-    std::shared_ptr<audio::Output> output;
     std::function<void()> wake;
     Opened opened;
 
@@ -160,8 +158,7 @@ struct PlayerRenderer::Impl {
     // The reading thread's name, which the threads it starts share.
     std::string readerName;
 
-    Impl(std::shared_ptr<audio::Output> o, std::function<void()> w, Opened op)
-        : output(std::move(o)), wake(std::move(w)), opened(std::move(op)) {}
+    Impl(std::function<void()> w, Opened op) : wake(std::move(w)), opened(std::move(op)) {}
 
     // Under the lock.
     void wakeUp() {
@@ -186,7 +183,7 @@ struct PlayerRenderer::Impl {
     }
 
     void render();
-    void feedSound();
+    void feedSound(audio::Output& output);
 };
 
 void PlayerRenderer::Impl::render() {
@@ -500,9 +497,9 @@ void PlayerRenderer::Impl::render() {
     }
 }
 
-void PlayerRenderer::Impl::feedSound() {
+void PlayerRenderer::Impl::feedSound(audio::Output& output) {
     std::uint64_t handled = 0;
-    SoundFeed feed(*output);
+    SoundFeed feed(output);
     bool plays = false;
     for (;;) {
         PlayerRequest fresh;
@@ -536,7 +533,7 @@ void PlayerRenderer::Impl::feedSound() {
 
 PlayerRenderer::PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake,
                                Opened opened)
-    : impl_(std::make_shared<Impl>(std::move(output), std::move(wake), std::move(opened))) {
+    : impl_(std::make_shared<Impl>(std::move(wake), std::move(opened))), output_(std::move(output)) {
     impl_->renderThread = std::thread([impl = impl_] {
         {
             std::lock_guard lock(impl->mutex);
@@ -544,8 +541,11 @@ PlayerRenderer::PlayerRenderer(std::shared_ptr<audio::Output> output, std::funct
         }
         impl->render();
     });
-    impl_->soundThread = std::thread([impl = impl_] {
-        impl->feedSound();
+    // The output is the sound thread's and the player's, never the reading thread's: that one may be left
+    // below every other to end where it stands, and an output it held last would end there too, its lock
+    // held by a thread the process's end may stop at any moment.
+    impl_->soundThread = std::thread([impl = impl_, output = output_] {
+        impl->feedSound(*output);
         std::lock_guard lock(impl->mutex);
         impl->soundEnded = true;
         impl->soundChanged.notify_all();
@@ -576,7 +576,7 @@ PlayerRenderer::~PlayerRenderer() {
     if (soundEnded) {
         impl_->soundThread.join();
     } else {
-        impl_->output->stop();
+        output_->stop();
         finishInBackground(
             [thread = std::make_shared<std::thread>(std::move(impl_->soundThread))] { thread->join(); });
     }

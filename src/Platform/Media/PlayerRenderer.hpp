@@ -106,6 +106,8 @@ class PlayerRenderer {
     struct Impl;
     // Shared with the reading thread, which may outlive the renderer by a picture.
     std::shared_ptr<Impl> impl_;
+    // Shared with the sound thread, which may outlive the renderer while it waits on a file.
+    std::shared_ptr<audio::Output> output_;
 };
 
 } // namespace osterveil::media::detail
