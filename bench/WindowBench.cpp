@@ -373,19 +373,22 @@ struct Over {
     std::vector<int> perKey;
 };
 
-// The pictures that went up (a new bar code read), each with the sound's time then, over the clip.
+// The pictures that went up (a new bar code read), each with the sound's time then, over the clip. Only
+// the piece's own pictures count: a picture of another file is none of its, whatever time it carries.
 Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes& sound, const Layout& layout,
-           double from, double to) {
+           const Piece& piece) {
+    const double from = layout.start(piece.code), to = from + piece.seconds;
     struct Up {
         Steady::time_point at;
         double time, sound;
+        int code;
     };
     std::vector<Up> ups;
     int last = -2;
     for (const auto& r : readings) {
         if (r.value < 0 || r.value == last || r.at < sound.start()) continue;
         last = r.value;
-        ups.push_back({r.at, layout.time(r.value), sound.at(r.at)});
+        ups.push_back({r.at, layout.time(r.value), sound.at(r.at), r.value >> kTimeBits});
     }
     Over o;
     std::vector<double> behind;
@@ -397,7 +400,7 @@ Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes&
         if (i > 0 && ups[i - 1].sound < to && u.sound >= from)
             o.stillMs =
                 std::max(o.stillMs, std::chrono::duration<double, std::milli>(u.at - ups[i - 1].at).count());
-        if (u.time < from || u.time >= to) continue;
+        if (u.code != piece.code || u.time < from || u.time >= to) continue;
         ++o.shown;
         // Within a frame of the sound, give or take a reading.
         if (std::abs(u.sound - u.time) <= 1.0 / 24 + 0.005) ++o.onSound;
@@ -547,8 +550,7 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
                      readings.size(), unreadable);
         for (auto [piece, sum, worst] :
              {std::tuple{&h264, &sum264, &worst264}, std::tuple{&hevc, &sumHevc, &worstHevc}}) {
-            const double start = layout.start(piece->code);
-            const Over o = judge(readings, sound, layout, start, start + piece->seconds);
+            const Over o = judge(readings, sound, layout, *piece);
             sum->shown += o.shown / piece->seconds;
             sum->onSound += o.onSound;
             worst->shown = std::min(worst->shown, o.shown / piece->seconds);

@@ -23,6 +23,7 @@
 #include "Platform/Media/PlayerDecoders.hpp"
 #include "Platform/Media/PlayerRenderer.hpp"
 #include "Platform/Media/PlayerSound.hpp"
+#include "Platform/Media/PlayerSources.hpp"
 #include "Platform/Media/VideoCompositor.hpp"
 #include "PulseServer.hpp"
 
@@ -803,6 +804,110 @@ TEST(Player, ItsSoundOutputGoesWithThePlayerWhileItsReadingIsHeldUp) {
     player.reset();
     EXPECT_EQ(threadsNamed("sound output"), outputsBefore);
     share.reset();
+}
+
+// A picture source whose reading is held up twice: at half a second until the test opens a gate (so that
+// the clock gets ahead of reading), and at 1 s until let go, as a jump to a key frame of heavy footage or a
+// slow disk holds reading up. Its composing of the picture before 1 s waits until that reading has begun.
+class HeldUpSource : public detail::FrameSource {
+  public:
+    struct Hold {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool atGate = false, gateOpen = false, holding = false, letGo = false;
+        bool is(const bool& flag) {
+            std::lock_guard lock(mutex);
+            return flag;
+        }
+        void set(bool& flag) {
+            std::lock_guard lock(mutex);
+            flag = true;
+            changed.notify_all();
+        }
+        void waitFor(bool& flag) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return flag || letGo; });
+        }
+    };
+    static constexpr double gateAt = 0.5, heldAt = 1.0;
+    explicit HeldUpSource(std::shared_ptr<Hold> hold) : hold_(std::move(hold)) {}
+
+    detail::Prepared prepare(const Time& t, const Time&, const Time&) override {
+        const double at = t.toSeconds();
+        if (std::abs(at - gateAt) < 1e-6) {
+            hold_->set(hold_->atGate);
+            hold_->waitFor(hold_->gateOpen);
+        }
+        if (std::abs(at - heldAt) < 1e-6) {
+            hold_->set(hold_->holding);
+            hold_->waitFor(hold_->letGo);
+        }
+        const bool before = std::abs(at - (heldAt - kFrame)) < 1e-6;
+        return {[hold = hold_, before] {
+                    if (before) hold->waitFor(hold->holding);
+                    return detail::blackPicture(32, 18);
+                },
+                true};
+    }
+    void setDirection(int) override {}
+    void setCatchingUp(bool) override {}
+    bool prefetch() override { return false; }
+    Size pictureSize() const override { return {32, 18}; }
+    detail::Stretch stretchAt(const Time&) const override { return {this, 0}; }
+    std::optional<Time> stretchEnd(const Time&) const override { return std::nullopt; }
+    std::optional<Time> keyFrameAfter(const Time&) override { return std::nullopt; }
+
+  private:
+    std::shared_ptr<Hold> hold_;
+};
+
+// A picture composed while reading is held up on the next goes up at its time: it joins the queue once
+// composed, not once reading comes back.
+TEST(Player, APictureComposedGoesUpAtItsTimeWhileReadingTheNextIsHeldUp) {
+    const auto hold = std::make_shared<HeldUpSource::Hold>();
+    detail::PlayerRenderer renderer(audio::Output::createNull(), {}, {},
+                                    [&](const PlayerItem&, std::unique_ptr<detail::FrameSource>,
+                                        detail::PictureBudget&) { return std::make_unique<HeldUpSource>(hold); });
+    // Let go before the renderer goes, however the test ends.
+    const std::unique_ptr<HeldUpSource::Hold, void (*)(HeldUpSource::Hold*)> releasing(
+        hold.get(), [](HeldUpSource::Hold* h) { h->set(h->letGo); });
+    detail::PlayerRequest play;
+    play.generation = 1;
+    play.item = PlayerItem::file(countingMovie());
+    play.mode = detail::PlayerRequest::Mode::play;
+    play.rate = 1;
+    renderer.request(play);
+    bool withSound = false;
+    ASSERT_TRUE(waitUntil([&] { return renderer.ready(1, withSound); }, 20000));
+    double now = 0;
+    std::optional<double> shown;
+    const auto takeDue = [&](double until) {
+        now = std::min(now + kFrame / 4, until);
+        renderer.setClock(now);
+        std::int64_t passed = 0;
+        if (const auto f = renderer.takeDue(1, now, 1, kFrame, 0, passed, !shown)) shown = f->time;
+    };
+    // The clock runs on past the gate, then reading goes on and is held up at 1 s.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            takeDue(0.8);
+            return now == 0.8 && hold->is(hold->atGate);
+        },
+        20000));
+    hold->set(hold->gateOpen);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            takeDue(0.8);
+            return hold->is(hold->holding);
+        },
+        20000));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            takeDue(HeldUpSource::heldAt - kFrame + 0.001);
+            return shown && std::abs(*shown - (HeldUpSource::heldAt - kFrame)) < 1e-6;
+        },
+        5000))
+        << "the picture before the one held up stood at " << shown.value_or(-1);
 }
 
 // Forty 1 s clips on V1 cut in turn from eight copies of the counting movie (each a source of its own),
