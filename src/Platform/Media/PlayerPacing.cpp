@@ -30,9 +30,10 @@ constexpr double kSlowShare = 1.5;
 // and in any case once due within the lesser.
 constexpr double kWarmReach = 4.0;
 constexpr double kWarmLead = 1.5;
-// Until a jump to a key frame is timed, it counts as decoding on by this many frames: the key frame is
-// larger than most, and its picture waits for those behind it in decoding order.
-constexpr double kUntimedJump = 3;
+// Until a jump to a key frame is timed, it counts as decoding on by this many of the source's frames: the
+// key frame is several times larger than most (4K H.264 and HEVC key frames took what 5 to 7 others took),
+// and its picture waits for those behind it in decoding order.
+constexpr double kUntimedJump = 7;
 // Decoders jump to a key frame at least this far (seconds) beyond the last picture read, rather than
 // decoding on to it.
 constexpr double kKeyFrameReach = 0.1;
@@ -83,7 +84,7 @@ std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std
 
 double ReadingPace::jumpCost() const {
     if (keyDecoded > 0) return keyDecoded;
-    const double guess = std::max(firstDecoded, kUntimedJump * perDecoded);
+    const double guess = std::max(firstDecoded, kUntimedJump * perDecoded / std::max(1.0, sourceFrames));
     return opening > 0 ? std::min(guess, opening) : guess;
 }
 

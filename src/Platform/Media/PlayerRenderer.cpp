@@ -511,6 +511,7 @@ void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
                     // What reading it ahead took counts for the first picture of a stretch.
                     const bool opens = job.stretch != pace.stretch || !pace.lastRead;
                     pace.decoded(job.stretch, k, job.decoded, opens ? source->openingCost(t) : 0, jumping);
+                    if (opens) pace.sourceFrames = source->sourceFramesPerFrame(t, item->frameDuration());
                     const std::uint64_t serial = compose(job, false);
                     composers.emplace_back(std::move(p.finish), source->pictureSize(),
                                            [self, serial](PixelBuffer picture) {

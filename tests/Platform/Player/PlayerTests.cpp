@@ -247,7 +247,8 @@ class TwoStretches : public detail::StretchMap {
 // What reading learns of its pace: the first picture of a stretch, what its reading took here (not what
 // reading it ahead took, on a machine it shared with the stretch before), then decoding on by a frame, a
 // jump to a key frame, and the time to the queue follow their samples; a new stretch starts afresh. Until
-// a jump is timed, one is guessed as decoding on by three frames, but no longer than reading ahead took.
+// a jump is timed, one is guessed as decoding on by seven of the source's frames (of which a 60 fps source
+// in a 24 fps sequence decodes 2.5 a picture), but no longer than reading ahead took.
 TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     detail::ReadingPace pace;
     const detail::Stretch one{nullptr, 1}, two{nullptr, 2};
@@ -258,7 +259,9 @@ TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.05);
     pace.decoded(one, 13, 0.6, 0, false);
     EXPECT_NEAR(pace.perDecoded, 0.2, 1e-12);
-    EXPECT_NEAR(pace.jumpCost(), 0.6, 1e-12);
+    EXPECT_NEAR(pace.jumpCost(), 1.4, 1e-12);
+    pace.sourceFrames = 2.5;
+    EXPECT_NEAR(pace.jumpCost(), 0.56, 1e-12);
     pace.opening = 0.3;
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.3);
     pace.decoded(one, 60, 0.2, 0, true);
@@ -280,6 +283,11 @@ TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     EXPECT_EQ(pace.lastRead, std::optional<std::int64_t>(200));
     EXPECT_EQ(pace.perDecoded, 0);
     EXPECT_EQ(pace.pictures, 0);
+    // A sequence's source tells how many of its 24 fps pictures each of the item's takes.
+    detail::PictureBudget budget;
+    const auto source = detail::makeSource(*programItem(), nullptr, budget);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 1), Time(1, 24)), 1, 1e-9);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 1), Time(1, 10)), 2.4, 1e-9);
 }
 
 // What reading reads next at 60 fps, and when it decodes roughly to catch up.
