@@ -88,10 +88,14 @@ struct ReadingPace {
     int pictures = 0;
 
     double readTime() const { return latency > 0 ? latency : firstDecoded; }
-    // What a jump to a key frame takes: as timed; until then a guess from decoding on (by the source's
-    // frames, which may be more than the item's), and no more than reading the first picture ahead took,
-    // which also opened the decoder (and, on a busy machine, may have had a small share of it).
+    // What a jump to a key frame takes: as timed; until then the most it may take, guessed from decoding
+    // on (by the source's frames, which may be more than the item's) and the first picture's reading, and
+    // no more than reading the first picture ahead took, which also opened the decoder (and, on a busy
+    // machine, may have had a small share of it). Reading leaves a run for a key frame by this.
     double jumpCost() const;
+    // The same, but until timed the least it may take: reading behind aims at a key frame by this, as
+    // one reached a little late still starts a run, where passing over it loses a second.
+    double leastJumpCost() const;
     // Behind the clock, or decoding slower than the pictures play by a margin: what reading the next
     // picture takes may be a jump to a key frame.
     bool slow(double rate, double frame) const;

@@ -247,8 +247,9 @@ class TwoStretches : public detail::StretchMap {
 // What reading learns of its pace: the first picture of a stretch, what its reading took here (not what
 // reading it ahead took, on a machine it shared with the stretch before), then decoding on by a frame, a
 // jump to a key frame, and the time to the queue follow their samples; a new stretch starts afresh. Until
-// a jump is timed, one is guessed as decoding on by seven of the source's frames (of which a 60 fps source
-// in a 24 fps sequence decodes 2.5 a picture), but no longer than reading ahead took.
+// a jump is timed, it is guessed as decoding on by seven of the source's frames at most (of which a 60 fps
+// source in a 24 fps sequence decodes 2.5 a picture), and three at least, but no longer than reading ahead
+// took.
 TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     detail::ReadingPace pace;
     const detail::Stretch one{nullptr, 1}, two{nullptr, 2};
@@ -264,9 +265,11 @@ TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     EXPECT_NEAR(pace.jumpCost(), 0.56, 1e-12);
     pace.opening = 0.3;
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.3);
+    EXPECT_NEAR(pace.leastJumpCost(), 0.24, 1e-12);
     pace.decoded(one, 60, 0.2, 0, true);
     EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.2);
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.2);
+    EXPECT_DOUBLE_EQ(pace.leastJumpCost(), 0.2);
     pace.decoded(one, 120, 0.3, 0, true);
     EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.7 * 0.2 + 0.3 * 0.3);
     pace.perDecoded = 0.02;
@@ -326,6 +329,9 @@ TEST(Player, ReadingPassesOverWhatWouldBeLateAndCatchesUpAtKeyFrames) {
     // A key frame among the pictures passed over is where reading goes on from.
     EXPECT_EQ(read(slow, 50, 0.97), std::pair(std::int64_t(60), true));
     slow.pictures = 2;
+    // Until a jump is timed, reading behind aims at a key frame by the least it may take: one reached a
+    // little late still starts a run, where passing over it loses a second.
+    EXPECT_EQ(read(slow, 10, 0.9), std::pair(std::int64_t(60), true));
     slow.keyDecoded = 0.1;
     EXPECT_EQ(read(slow, 10, 0.3), std::pair(std::int64_t(60), true));
     // Ahead of the clock, reading reads on however slowly it decodes: it catches up once a picture comes
