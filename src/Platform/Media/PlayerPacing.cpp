@@ -177,7 +177,8 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
             dueOf(k);
     // What reading the next picture may take: where the stretch is behind, as long as a jump to a key
     // frame.
-    const double reading = pace.slow(rate, fd) ? std::max(pace.readTime(), pace.jumpCost()) : pace.readTime();
+    const double reading =
+        pace.slow(rate, fd) ? std::max(pace.readTime(), pace.leastJumpCost()) : pace.readTime();
     if (stretchEnd > next && dueOf(stretchEnd) < now + reading * rate) {
         // What is left of the stretch would be read after it has ended.
         to = stretchEnd;

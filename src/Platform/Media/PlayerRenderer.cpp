@@ -308,7 +308,7 @@ void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
                 if (!queued.empty() ||
                     (!ended && composing.size() < composingPictures &&
                      queue.size() + composing.size() < queueCapacity) ||
-                    prefetching || warmAt >= 0)
+                    (prefetching && composing.empty()) || warmAt >= 0)
                     break;
             }
             if (budget.released) {
@@ -424,15 +424,20 @@ void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
         }
         for (const Queued& q : reports)
             pace.queued(q.stretch, q.seconds, q.decoded, q.late);
-        std::erase_if(composers, [](Composing& c) {
-            if (!c.done()) return false;
-            c.join();
-            return true;
-        });
-        bool room = false;
-        if (!ended) {
+        for (auto c = composers.begin(); c != composers.end();) {
+            if (!c->done()) {
+                ++c;
+                continue;
+            }
+            c->join();
+            c = composers.erase(c);
+        }
+        bool room = false, composed = false;
+        {
             std::lock_guard guard(mutex);
-            room = composing.size() < composingPictures && queue.size() + composing.size() < queueCapacity;
+            composed = composing.empty();
+            room = !ended && composing.size() < composingPictures &&
+                   queue.size() + composing.size() < queueCapacity;
         }
         // The first picture of the next stretch may take long (a decoder to open, a key frame far
         // before it): it is read ahead beside this one's, so that it neither starts late nor waits for a
@@ -504,6 +509,7 @@ void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
                 const double rate = std::abs(r.rate);
                 source->setCatchingUp(
                     decodesRoughly(pace, job.stretch, first, direction, rate, fd, skipping || jumping));
+                std::optional<std::uint64_t> serial;
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
                     job.exact = p.exact;
@@ -512,13 +518,14 @@ void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
                     const bool opens = job.stretch != pace.stretch || !pace.lastRead;
                     pace.decoded(job.stretch, k, job.decoded, opens ? source->openingCost(t) : 0, jumping);
                     if (opens) pace.sourceFrames = source->sourceFramesPerFrame(t, item->frameDuration());
-                    const std::uint64_t serial = compose(job, false);
+                    serial = compose(job, false);
                     composers.emplace_back(std::move(p.finish), source->pictureSize(),
-                                           [self, serial](PixelBuffer picture) {
-                                               self->settle(serial, std::move(picture));
+                                           [self, at = *serial](PixelBuffer picture) {
+                                               self->settle(at, std::move(picture));
                                            });
                 } catch (const std::exception&) {
-                    settle(compose(job, false), source->black());
+                    // Its place, if it has one, is settled: the pictures after it wait for it.
+                    settle(serial ? *serial : compose(job, false), source->black());
                 }
                 next = k + direction * stride;
                 const double now = clock.load();
@@ -529,7 +536,9 @@ void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
             if (job.end) compose(job, true);
             first = false;
             prefetching = direction < 0;
-        } else if (prefetching && source) {
+        } else if (prefetching && composed && source) {
+            // Reading ahead backwards (a seek and a decode from a key frame) once the pictures in hand are
+            // composed and queued, not while they are.
             try {
                 prefetching = source->prefetch();
             } catch (const std::exception&) {
