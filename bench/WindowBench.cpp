@@ -369,23 +369,28 @@ class SoundTimes {
 // What the screen showed over one heavy clip, [from, to) of the sequence.
 struct Over {
     double shown = 0, stillMs = 0, onSound = 0, keysWithoutRun = 0, behindMedianMs = 0;
+    // Where the longest still was: the sound's time as it began.
+    double stillFrom = 0;
     // Pictures shown of each key frame's second.
     std::vector<int> perKey;
 };
 
-// The pictures that went up (a new bar code read), each with the sound's time then, over the clip.
+// The pictures that went up (a new bar code read), each with the sound's time then, over the clip. Only
+// the piece's own pictures count: a picture of another file is none of its, whatever time it carries.
 Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes& sound, const Layout& layout,
-           double from, double to) {
+           const Piece& piece) {
+    const double from = layout.start(piece.code), to = from + piece.seconds;
     struct Up {
         Steady::time_point at;
         double time, sound;
+        int code;
     };
     std::vector<Up> ups;
     int last = -2;
     for (const auto& r : readings) {
         if (r.value < 0 || r.value == last || r.at < sound.start()) continue;
         last = r.value;
-        ups.push_back({r.at, layout.time(r.value), sound.at(r.at)});
+        ups.push_back({r.at, layout.time(r.value), sound.at(r.at), r.value >> kTimeBits});
     }
     Over o;
     std::vector<double> behind;
@@ -394,10 +399,14 @@ Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes&
     for (std::size_t i = 0; i < ups.size(); ++i) {
         const Up& u = ups[i];
         // The time the picture before stood, while the sound was within the clip.
-        if (i > 0 && ups[i - 1].sound < to && u.sound >= from)
-            o.stillMs =
-                std::max(o.stillMs, std::chrono::duration<double, std::milli>(u.at - ups[i - 1].at).count());
-        if (u.time < from || u.time >= to) continue;
+        if (i > 0 && ups[i - 1].sound < to && u.sound >= from) {
+            if (const double ms = std::chrono::duration<double, std::milli>(u.at - ups[i - 1].at).count();
+                ms > o.stillMs) {
+                o.stillMs = ms;
+                o.stillFrom = ups[i - 1].sound - from;
+            }
+        }
+        if (u.code != piece.code || u.time < from || u.time >= to) continue;
         ++o.shown;
         // Within a frame of the sound, give or take a reading.
         if (std::abs(u.sound - u.time) <= 1.0 / 24 + 0.005) ++o.onSound;
@@ -405,9 +414,13 @@ Over judge(const std::vector<ScreenReader::Reading>& readings, const SoundTimes&
         ++perKey[std::size_t(u.time - from)];
     }
     // The picture that stood when the sound left the clip.
-    if (!ups.empty() && ups.back().sound < to && !readings.empty())
-        o.stillMs = std::max(
-            o.stillMs, std::chrono::duration<double, std::milli>(readings.back().at - ups.back().at).count());
+    if (!ups.empty() && ups.back().sound < to && !readings.empty()) {
+        if (const double ms = std::chrono::duration<double, std::milli>(readings.back().at - ups.back().at).count();
+            ms > o.stillMs) {
+            o.stillMs = ms;
+            o.stillFrom = ups.back().sound - from;
+        }
+    }
     // A run: two pictures or more of a key frame's second.
     for (const int n : perKey)
         o.keysWithoutRun += n < 2;
@@ -547,8 +560,7 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
                      readings.size(), unreadable);
         for (auto [piece, sum, worst] :
              {std::tuple{&h264, &sum264, &worst264}, std::tuple{&hevc, &sumHevc, &worstHevc}}) {
-            const double start = layout.start(piece->code);
-            const Over o = judge(readings, sound, layout, start, start + piece->seconds);
+            const Over o = judge(readings, sound, layout, *piece);
             sum->shown += o.shown / piece->seconds;
             sum->onSound += o.onSound;
             worst->shown = std::min(worst->shown, o.shown / piece->seconds);
@@ -557,9 +569,10 @@ void BM_HeavyFootageInTheWindow(benchmark::State& state) {
             worst->keysWithoutRun += o.keysWithoutRun;
             worst->behindMedianMs = std::max(worst->behindMedianMs, o.behindMedianMs);
             std::fprintf(stderr,
-                         "play %d, %s: %.2f pictures/s, longest still %.0f ms, %g of %g on their sound, "
-                         "median %.0f ms behind, %g key frames without a run\n",
-                         plays, piece->name.c_str(), o.shown / piece->seconds, o.stillMs, o.onSound, o.shown,
+                         "play %d, %s: %.2f pictures/s, longest still %.0f ms (from %.2f s into the clip), %g of "
+                         "%g on their sound, median %.0f ms behind, %g key frames without a run\n",
+                         plays, piece->name.c_str(), o.shown / piece->seconds, o.stillMs, o.stillFrom, o.onSound,
+                         o.shown,
                          o.behindMedianMs, o.keysWithoutRun);
             std::string keys;
             for (const int n : o.perKey)

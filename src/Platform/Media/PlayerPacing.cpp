@@ -30,9 +30,10 @@ constexpr double kSlowShare = 1.5;
 // and in any case once due within the lesser.
 constexpr double kWarmReach = 4.0;
 constexpr double kWarmLead = 1.5;
-// Until a jump to a key frame is timed, it counts as decoding on by this many frames: the key frame is
-// larger than most, and its picture waits for those behind it in decoding order.
-constexpr double kUntimedJump = 3;
+// Until a jump to a key frame is timed, it counts as decoding on by this many of the source's frames at
+// most, and at least: the key frame is several times larger than most, and its picture waits for those
+// behind it in decoding order (4K H.264 and HEVC jumps took what decoding on by 3 to 7 frames took).
+constexpr double kUntimedJump = 7, kLeastUntimedJump = 3;
 // Decoders jump to a key frame at least this far (seconds) beyond the last picture read, rather than
 // decoding on to it.
 constexpr double kKeyFrameReach = 0.1;
@@ -83,8 +84,13 @@ std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std
 
 double ReadingPace::jumpCost() const {
     if (keyDecoded > 0) return keyDecoded;
-    const double guess = std::max(firstDecoded, kUntimedJump * perDecoded);
+    const double guess = std::max(firstDecoded, kUntimedJump * perDecoded / std::max(1.0, sourceFrames));
     return opening > 0 ? std::min(guess, opening) : guess;
+}
+
+double ReadingPace::leastJumpCost() const {
+    if (keyDecoded > 0) return keyDecoded;
+    return std::min(jumpCost(), kLeastUntimedJump * perDecoded / std::max(1.0, sourceFrames));
 }
 
 bool ReadingPace::slow(double rate, double frame) const {
@@ -156,7 +162,7 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
             if (at >= reach || (!keys.empty() && at <= keys.back())) break;
             if (double(at - from) * fd >= kKeyFrameReach) keys.push_back(at);
         }
-        const ReadingCosts costs{pace.perDecoded, pace.jumpCost(), pace.finishing};
+        const ReadingCosts costs{pace.perDecoded, pace.leastJumpCost(), pace.finishing};
         aimed = aimPicture(from, next, reach, stride, keys, costs, now, rate, fd);
     }
     // Reading on slower than the pictures play, ahead of the clock: it leaves for the next key frame
@@ -171,7 +177,8 @@ NextPicture pictureToRead(StretchMap& map, const ReadingPace& pace, std::int64_t
             dueOf(k);
     // What reading the next picture may take: where the stretch is behind, as long as a jump to a key
     // frame.
-    const double reading = pace.slow(rate, fd) ? std::max(pace.readTime(), pace.jumpCost()) : pace.readTime();
+    const double reading =
+        pace.slow(rate, fd) ? std::max(pace.readTime(), pace.leastJumpCost()) : pace.readTime();
     if (stretchEnd > next && dueOf(stretchEnd) < now + reading * rate) {
         // What is left of the stretch would be read after it has ended.
         to = stretchEnd;

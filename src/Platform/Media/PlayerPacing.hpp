@@ -62,6 +62,9 @@ class StretchMap {
     // When the next key frame after `t` of the one source the stretch of `t` reads is on screen, if
     // it is known and within the stretch.
     virtual std::optional<Time> keyFrameAfter(const Time& t) = 0;
+    // How many pictures of the one source the stretch of `t` reads are decoded for each of the item's,
+    // `frame` long (a 60 fps source in a 24 fps sequence: 2.5); 1 when not known, or fewer.
+    virtual double sourceFramesPerFrame(const Time&, const Time&) const { return 1; }
 };
 
 // How reading of one stretch keeps up with the clock (wall seconds): whether its latest picture came
@@ -79,14 +82,20 @@ struct ReadingPace {
     double keyDecoded = 0, finishing = 0;
     // What reading the first picture ahead took, opening its decoder, beside the stretch before.
     double opening = 0;
+    // The source's pictures decoded for each of the item's (see `StretchMap::sourceFramesPerFrame`).
+    double sourceFrames = 1;
     std::optional<std::int64_t> lastRead;
     int pictures = 0;
 
     double readTime() const { return latency > 0 ? latency : firstDecoded; }
-    // What a jump to a key frame takes: as timed; until then a guess from decoding on, and no more than
-    // reading the first picture ahead took, which also opened the decoder (and, on a busy machine, may
-    // have had a small share of it).
+    // What a jump to a key frame takes: as timed; until then the most it may take, guessed from decoding
+    // on (by the source's frames, which may be more than the item's) and the first picture's reading, and
+    // no more than reading the first picture ahead took, which also opened the decoder (and, on a busy
+    // machine, may have had a small share of it). Reading leaves a run for a key frame by this.
     double jumpCost() const;
+    // The same, but until timed the least it may take: reading behind aims at a key frame by this, as
+    // one reached a little late still starts a run, where passing over it loses a second.
+    double leastJumpCost() const;
     // Behind the clock, or decoding slower than the pictures play by a margin: what reading the next
     // picture takes may be a jump to a key frame.
     bool slow(double rate, double frame) const;

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
-#include <future>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -49,59 +48,46 @@ constexpr auto kNextPictureWait = std::chrono::milliseconds(50);
 // A picture on screen for less than this when reverse play starts is passed over.
 constexpr double kReverseSlack = 0.0001;
 
-// A picture composed (or converted) on a thread of its own, beside the decoding of the next. Let go before
-// it is done, it ends on its own at the lowest priority and its thread is joined in the background: a new
-// request, or the end of the player, waits for no picture of the old one, nor shares the machine with it.
+// A picture composed (or converted) on a thread of its own, beside the decoding of the next, and handed
+// to `settle` as soon as it is done. Let go before it is done, it ends on its own at the lowest priority
+// and its thread is joined in the background: a new request, or the end of the player, waits for no
+// picture of the old one, nor shares the machine with it.
 class Composing {
   public:
-    Composing() = default;
     // A failure to compose shows black, of `size`, rather than stopping playback.
-    Composing(std::function<PixelBuffer()> finish, Size size) : running_(std::make_shared<Running>()) {
-        std::promise<PixelBuffer> promise;
-        future_ = promise.get_future();
-        thread_ = std::thread(
-            [promise = std::move(promise), finish = std::move(finish), size, running = running_]() mutable {
-                {
-                    std::lock_guard lock(running->mutex);
-                    running->thread = gettid();
-                }
-                try {
-                    try {
-                        promise.set_value(finish());
-                    } catch (const std::exception&) {
-                        promise.set_value(blackPicture(int(size.width), int(size.height)));
-                    }
-                } catch (...) {
-                    promise.set_exception(std::current_exception());
-                }
+    Composing(std::function<PixelBuffer()> finish, Size size, std::function<void(PixelBuffer)> settle)
+        : running_(std::make_shared<Running>()) {
+        thread_ = std::thread([finish = std::move(finish), settle = std::move(settle), size, running = running_] {
+            {
                 std::lock_guard lock(running->mutex);
-                running->done = true;
-            });
-    }
-    explicit Composing(PixelBuffer picture) {
-        std::promise<PixelBuffer> promise;
-        future_ = promise.get_future();
-        promise.set_value(std::move(picture));
+                running->thread = gettid();
+            }
+            PixelBuffer picture;
+            try {
+                picture = finish();
+            } catch (const std::exception&) {
+                picture = blackPicture(int(size.width), int(size.height));
+            }
+            settle(std::move(picture));
+            std::lock_guard lock(running->mutex);
+            running->done = true;
+        });
     }
     Composing(Composing&&) = default;
     Composing& operator=(Composing&& other) {
         letGo();
-        future_ = std::move(other.future_);
         thread_ = std::move(other.thread_);
         running_ = std::move(other.running_);
         return *this;
     }
     ~Composing() { letGo(); }
 
-    bool valid() const { return future_.valid(); }
-    bool ready() const {
-        return !valid() || future_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    // Its picture is settled: joining it waits for nothing.
+    bool done() const {
+        std::lock_guard lock(running_->mutex);
+        return running_->done;
     }
-    PixelBuffer take() {
-        PixelBuffer picture = future_.get();
-        if (thread_.joinable()) thread_.join();
-        return picture;
-    }
+    void join() { thread_.join(); }
 
   private:
     void letGo() {
@@ -120,7 +106,6 @@ class Composing {
         pid_t thread = 0;
         bool done = false;
     };
-    std::future<PixelBuffer> future_;
     std::thread thread_;
     std::shared_ptr<Running> running_;
 };
@@ -137,6 +122,7 @@ void giveBackFreePages() {
 struct PlayerRenderer::Impl {
     std::function<void()> wake;
     Opened opened;
+    SourceMaker makeSource;
 
     std::mutex mutex;
     std::condition_variable renderChanged;
@@ -153,12 +139,35 @@ struct PlayerRenderer::Impl {
     std::atomic<std::int64_t> skipped{0};
     PictureBudget budget;
 
+    // The pictures of a play being composed, in reading order. Each joins the queue once it and those
+    // before it are composed, whatever reading does by then: a jump to a key frame of heavy footage, or
+    // a slow disk, may hold reading for longer than a picture is on screen.
+    struct Composed {
+        std::uint64_t serial = 0;
+        QueuedFrame frame;
+        bool done = false;
+        int direction = 1;
+        Stretch stretch;
+        Clock::time_point started;
+        double decoded = 0; // wall seconds its decoding took
+    };
+    std::deque<Composed> composing;
+    std::uint64_t lastSerial = 0;
+    // What each picture took from the start of its reading to the queue, for the pace of reading.
+    struct Queued {
+        Stretch stretch;
+        double seconds = 0, decoded = 0;
+        bool late = false;
+    };
+    std::vector<Queued> queued;
+
     std::thread renderThread;
     std::thread soundThread;
     // The reading thread's name, which the threads it starts share.
     std::string readerName;
 
-    Impl(std::function<void()> w, Opened op) : wake(std::move(w)), opened(std::move(op)) {}
+    Impl(std::function<void()> w, Opened op, SourceMaker make)
+        : wake(std::move(w)), opened(std::move(op)), makeSource(make ? std::move(make) : detail::makeSource) {}
 
     // Under the lock.
     void wakeUp() {
@@ -182,17 +191,41 @@ struct PlayerRenderer::Impl {
         wakeUp();
     }
 
-    void render();
+    // Under the lock: the composed pictures at the front of `composing` join the queue.
+    void deliverComposed() {
+        bool any = false;
+        while (!composing.empty() && composing.front().done) {
+            Composed c = std::move(composing.front());
+            composing.pop_front();
+            if (c.frame.generation != current.generation) continue;
+            if (const double now = clock.load(); std::isfinite(now) && !c.frame.end)
+                queued.push_back({c.stretch, std::chrono::duration<double>(Clock::now() - c.started).count(),
+                                  c.decoded, c.direction * (now - c.frame.due) > 0});
+            queue.push_back(std::move(c.frame));
+            any = true;
+        }
+        if (any) wakeUp();
+        renderChanged.notify_all();
+    }
+    void settle(std::uint64_t serial, PixelBuffer picture) {
+        std::lock_guard lock(mutex);
+        const auto it = std::find_if(composing.begin(), composing.end(),
+                                     [&](const Composed& c) { return c.serial == serial; });
+        if (it == composing.end()) return; // composed for a request since replaced
+        it->frame.picture = std::move(picture);
+        it->done = true;
+        deliverComposed();
+    }
+
+    void render(const std::shared_ptr<Impl>& self);
     void feedSound(audio::Output& output);
 };
 
-void PlayerRenderer::Impl::render() {
+void PlayerRenderer::Impl::render(const std::shared_ptr<Impl>& self) {
     struct InFlight {
         double due = 0, time = 0;
-        Composing picture;
         bool end = false;
         Stretch stretch;
-        std::int64_t index = 0;
         Clock::time_point started;
         double decoded = 0; // wall seconds its decoding took
         bool exact = true;  // not decoded while catching up
@@ -201,7 +234,8 @@ void PlayerRenderer::Impl::render() {
     PlayerRequest r;
     std::shared_ptr<const PlayerItem> item;
     std::unique_ptr<FrameSource> source;
-    std::deque<InFlight> inflight;
+    // The threads composing the play's pictures (see `composing`).
+    std::deque<Composing> composers;
     // Playing: the next picture on the item's frame grid, stepping by `stride` in `direction`.
     std::int64_t next = 0, stride = 1, frames = 0;
     int direction = 1;
@@ -244,12 +278,22 @@ void PlayerRenderer::Impl::render() {
         }
     };
 
+    // Takes a place among the pictures composing for the play, in reading order; an end is done at once.
+    const auto compose = [&](const InFlight& job, bool done) {
+        std::lock_guard guard(mutex);
+        Composed c{++lastSerial, QueuedFrame{handled, job.due, job.time, {}, job.end, job.exact}, done,
+                   direction, job.stretch, job.started, job.decoded};
+        composing.push_back(std::move(c));
+        if (done) deliverComposed();
+        return lastSerial;
+    };
+
     for (;;) {
         std::unique_lock lock(mutex);
         for (;;) {
             if (stopping) {
                 lock.unlock();
-                inflight.clear();
+                composers.clear();
                 return;
             }
             if (current.generation != handled) break;
@@ -261,8 +305,10 @@ void PlayerRenderer::Impl::render() {
                     continue;
                 }
             } else if (r.mode == PlayerRequest::Mode::play) {
-                if (!inflight.empty() || (!ended && queue.size() + inflight.size() < queueCapacity) ||
-                    prefetching || warmAt >= 0)
+                if (!queued.empty() ||
+                    (!ended && composing.size() < composingPictures &&
+                     queue.size() + composing.size() < queueCapacity) ||
+                    (prefetching && composing.empty()) || warmAt >= 0)
                     break;
             }
             if (budget.released) {
@@ -281,8 +327,10 @@ void PlayerRenderer::Impl::render() {
         if (current.generation != handled) {
             PlayerRequest fresh = current;
             handled = fresh.generation;
+            composing.clear();
+            queued.clear();
             lock.unlock();
-            inflight.clear(); // pictures still composing for the old request end on their own
+            composers.clear(); // pictures still composing for the old request end on their own
             if (!fresh.item && fresh.opening != 0) {
                 // A file to open: read here, never on the GUI thread. Until the player asks again with
                 // the item, there is nothing to read.
@@ -367,28 +415,29 @@ void PlayerRenderer::Impl::render() {
             continue;
         }
 
-        // Playing: queue the pictures composed, oldest first, as soon as they are (not once the ones
-        // started after them are decoded); then start the next while there is room, or else wait for
-        // the oldest.
-        const auto queueOldest = [&] {
-            InFlight job = std::move(inflight.front());
-            inflight.pop_front();
-            QueuedFrame f{handled, job.due, job.time, {}, job.end, job.exact};
-            if (job.picture.valid()) f.picture = job.picture.take();
-            if (const double now = clock.load(); std::isfinite(now) && !job.end) {
-                const auto wall = Clock::now();
-                const bool late = direction * (now - job.due) > 0;
-                pace.queued(job.stretch, std::chrono::duration<double>(wall - job.started).count(),
-                            job.decoded, late);
-            }
-            push(std::move(f), r);
-        };
-        while (!inflight.empty() && inflight.front().picture.ready())
-            queueOldest();
-        bool room = false;
-        if (!ended && inflight.size() < composingPictures) {
+        // Playing: what the pictures composed took to the queue tells the pace; threads done with are
+        // joined; then the next picture is read while there is room.
+        std::vector<Queued> reports;
+        {
             std::lock_guard guard(mutex);
-            room = queue.size() + inflight.size() < queueCapacity;
+            reports.swap(queued);
+        }
+        for (const Queued& q : reports)
+            pace.queued(q.stretch, q.seconds, q.decoded, q.late);
+        for (auto c = composers.begin(); c != composers.end();) {
+            if (!c->done()) {
+                ++c;
+                continue;
+            }
+            c->join();
+            c = composers.erase(c);
+        }
+        bool room = false, composed = false;
+        {
+            std::lock_guard guard(mutex);
+            composed = composing.empty();
+            room = !ended && composing.size() < composingPictures &&
+                   queue.size() + composing.size() < queueCapacity;
         }
         // The first picture of the next stretch may take long (a decoder to open, a key frame far
         // before it): it is read ahead beside this one's, so that it neither starts late nor waits for a
@@ -455,16 +504,12 @@ void PlayerRenderer::Impl::render() {
                     job.time = t.toSeconds();
                 }
                 job.stretch = source->stretchAt(t);
-                job.index = k;
-                // The first picture of a stretch may take long to read: those before it are queued first.
-                if (!inflight.empty() && inflight.back().stretch != job.stretch)
-                    while (!inflight.empty())
-                        queueOldest();
                 job.started = Clock::now();
                 const double fd = item->frameDuration().toSeconds();
                 const double rate = std::abs(r.rate);
                 source->setCatchingUp(
                     decodesRoughly(pace, job.stretch, first, direction, rate, fd, skipping || jumping));
+                std::optional<std::uint64_t> serial;
                 try {
                     Prepared p = source->prepare(t, Time::zero(), Time::zero());
                     job.exact = p.exact;
@@ -472,9 +517,15 @@ void PlayerRenderer::Impl::render() {
                     // What reading it ahead took counts for the first picture of a stretch.
                     const bool opens = job.stretch != pace.stretch || !pace.lastRead;
                     pace.decoded(job.stretch, k, job.decoded, opens ? source->openingCost(t) : 0, jumping);
-                    job.picture = Composing(std::move(p.finish), source->pictureSize());
+                    if (opens) pace.sourceFrames = source->sourceFramesPerFrame(t, item->frameDuration());
+                    serial = compose(job, false);
+                    composers.emplace_back(std::move(p.finish), source->pictureSize(),
+                                           [self, at = *serial](PixelBuffer picture) {
+                                               self->settle(at, std::move(picture));
+                                           });
                 } catch (const std::exception&) {
-                    job.picture = Composing(source->black());
+                    // Its place, if it has one, is settled: the pictures after it wait for it.
+                    settle(serial ? *serial : compose(job, false), source->black());
                 }
                 next = k + direction * stride;
                 const double now = clock.load();
@@ -482,12 +533,12 @@ void PlayerRenderer::Impl::render() {
                                        std::isfinite(now) ? now : job.time, rate, warmed)
                              .value_or(-1);
             }
+            if (job.end) compose(job, true);
             first = false;
             prefetching = direction < 0;
-            inflight.push_back(std::move(job));
-        } else if (!inflight.empty()) {
-            queueOldest();
-        } else if (prefetching && source) {
+        } else if (prefetching && composed && source) {
+            // Reading ahead backwards (a seek and a decode from a key frame) once the pictures in hand are
+            // composed and queued, not while they are.
             try {
                 prefetching = source->prefetch();
             } catch (const std::exception&) {
@@ -532,14 +583,15 @@ void PlayerRenderer::Impl::feedSound(audio::Output& output) {
 }
 
 PlayerRenderer::PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake,
-                               Opened opened)
-    : impl_(std::make_shared<Impl>(std::move(wake), std::move(opened))), output_(std::move(output)) {
+                               Opened opened, SourceMaker makeSource)
+    : impl_(std::make_shared<Impl>(std::move(wake), std::move(opened), std::move(makeSource))),
+      output_(std::move(output)) {
     impl_->renderThread = std::thread([impl = impl_] {
         {
             std::lock_guard lock(impl->mutex);
             impl->readerName = nameThreadUniquely("ov-read");
         }
-        impl->render();
+        impl->render(impl);
     });
     // The output is the sound thread's and the player's, never the reading thread's: that one may be left
     // below every other to end where it stands, and an output it held last would end there too, its lock

@@ -20,6 +20,9 @@ class Output;
 
 namespace osterveil::media::detail {
 
+class FrameSource;
+struct PictureBudget;
+
 // What the player wants read. Every change carries a new generation; what was read for an older one
 // is dropped.
 struct PlayerRequest {
@@ -77,7 +80,11 @@ class PlayerRenderer {
     // once until `takeDue` or `ready` runs); `opened` from the reading thread with each file opened for
     // a request (none when it cannot be read).
     using Opened = std::function<void(std::uint64_t opening, std::shared_ptr<const PlayerItem> item)>;
-    PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake, Opened opened);
+    // What reads an item's pictures, taking over what it can of the source before (`makeSource`).
+    using SourceMaker = std::function<std::unique_ptr<FrameSource>(const PlayerItem&, std::unique_ptr<FrameSource>,
+                                                                   PictureBudget&)>;
+    PlayerRenderer(std::shared_ptr<audio::Output> output, std::function<void()> wake, Opened opened,
+                   SourceMaker makeSource = {});
     ~PlayerRenderer();
     PlayerRenderer(const PlayerRenderer&) = delete;
     PlayerRenderer& operator=(const PlayerRenderer&) = delete;

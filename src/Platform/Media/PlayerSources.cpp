@@ -385,6 +385,17 @@ class CompositionSource : public FrameSource {
         return at;
     }
 
+    double sourceFramesPerFrame(const Time& t, const Time& frame) const override {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
+        if (ids.size() != 1) return 1;
+        const CompositionTrack* track = composition_->track(ids.front());
+        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        if (!position || !position->track || position->target.duration <= Time::zero()) return 1;
+        const double speed = position->sourceRange.duration.toSeconds() / position->target.duration.toSeconds();
+        return std::max(1.0, position->track->nominalFrameRate * speed * frame.toSeconds());
+    }
+
   private:
     // Whether the picture at `t` reads that source.
     bool readsAt(const Time& t, const AssetTrack* source) const {

@@ -23,6 +23,7 @@
 #include "Platform/Media/PlayerDecoders.hpp"
 #include "Platform/Media/PlayerRenderer.hpp"
 #include "Platform/Media/PlayerSound.hpp"
+#include "Platform/Media/PlayerSources.hpp"
 #include "Platform/Media/VideoCompositor.hpp"
 #include "PulseServer.hpp"
 
@@ -246,7 +247,9 @@ class TwoStretches : public detail::StretchMap {
 // What reading learns of its pace: the first picture of a stretch, what its reading took here (not what
 // reading it ahead took, on a machine it shared with the stretch before), then decoding on by a frame, a
 // jump to a key frame, and the time to the queue follow their samples; a new stretch starts afresh. Until
-// a jump is timed, one is guessed as decoding on by three frames, but no longer than reading ahead took.
+// a jump is timed, it is guessed as decoding on by seven of the source's frames at most (of which a 60 fps
+// source in a 24 fps sequence decodes 2.5 a picture), and three at least, but no longer than reading ahead
+// took.
 TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     detail::ReadingPace pace;
     const detail::Stretch one{nullptr, 1}, two{nullptr, 2};
@@ -257,12 +260,16 @@ TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.05);
     pace.decoded(one, 13, 0.6, 0, false);
     EXPECT_NEAR(pace.perDecoded, 0.2, 1e-12);
-    EXPECT_NEAR(pace.jumpCost(), 0.6, 1e-12);
+    EXPECT_NEAR(pace.jumpCost(), 1.4, 1e-12);
+    pace.sourceFrames = 2.5;
+    EXPECT_NEAR(pace.jumpCost(), 0.56, 1e-12);
     pace.opening = 0.3;
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.3);
+    EXPECT_NEAR(pace.leastJumpCost(), 0.24, 1e-12);
     pace.decoded(one, 60, 0.2, 0, true);
     EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.2);
     EXPECT_DOUBLE_EQ(pace.jumpCost(), 0.2);
+    EXPECT_DOUBLE_EQ(pace.leastJumpCost(), 0.2);
     pace.decoded(one, 120, 0.3, 0, true);
     EXPECT_DOUBLE_EQ(pace.keyDecoded, 0.7 * 0.2 + 0.3 * 0.3);
     pace.perDecoded = 0.02;
@@ -279,6 +286,11 @@ TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     EXPECT_EQ(pace.lastRead, std::optional<std::int64_t>(200));
     EXPECT_EQ(pace.perDecoded, 0);
     EXPECT_EQ(pace.pictures, 0);
+    // A sequence's source tells how many of its 24 fps pictures each of the item's takes.
+    detail::PictureBudget budget;
+    const auto source = detail::makeSource(*programItem(), nullptr, budget);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 1), Time(1, 24)), 1, 1e-9);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 1), Time(1, 10)), 2.4, 1e-9);
 }
 
 // What reading reads next at 60 fps, and when it decodes roughly to catch up.
@@ -317,6 +329,9 @@ TEST(Player, ReadingPassesOverWhatWouldBeLateAndCatchesUpAtKeyFrames) {
     // A key frame among the pictures passed over is where reading goes on from.
     EXPECT_EQ(read(slow, 50, 0.97), std::pair(std::int64_t(60), true));
     slow.pictures = 2;
+    // Until a jump is timed, reading behind aims at a key frame by the least it may take: one reached a
+    // little late still starts a run, where passing over it loses a second.
+    EXPECT_EQ(read(slow, 10, 0.9), std::pair(std::int64_t(60), true));
     slow.keyDecoded = 0.1;
     EXPECT_EQ(read(slow, 10, 0.3), std::pair(std::int64_t(60), true));
     // Ahead of the clock, reading reads on however slowly it decodes: it catches up once a picture comes
@@ -803,6 +818,89 @@ TEST(Player, ItsSoundOutputGoesWithThePlayerWhileItsReadingIsHeldUp) {
     player.reset();
     EXPECT_EQ(threadsNamed("sound output"), outputsBefore);
     share.reset();
+}
+
+// A picture source whose reading of the picture at 1 s waits until let go, as a jump to a key frame of
+// heavy footage or a slow disk holds reading up, and whose composing of the picture before waits until
+// that reading has begun.
+class HeldUpSource : public detail::FrameSource {
+  public:
+    struct Hold {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool holding = false, letGo = false;
+        void set(bool& flag) {
+            std::lock_guard lock(mutex);
+            flag = true;
+            changed.notify_all();
+        }
+        void waitFor(bool& flag) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return flag || letGo; });
+        }
+    };
+    static constexpr double heldAt = 1.0;
+    explicit HeldUpSource(std::shared_ptr<Hold> hold) : hold_(std::move(hold)) {}
+
+    detail::Prepared prepare(const Time& t, const Time&, const Time&) override {
+        const double at = t.toSeconds();
+        if (std::abs(at - heldAt) < 1e-6) {
+            hold_->set(hold_->holding);
+            hold_->waitFor(hold_->letGo);
+        }
+        const bool before = std::abs(at - (heldAt - kFrame)) < 1e-6;
+        return {[hold = hold_, before] {
+                    if (before) hold->waitFor(hold->holding);
+                    return detail::blackPicture(32, 18);
+                },
+                true};
+    }
+    void setDirection(int) override {}
+    void setCatchingUp(bool) override {}
+    bool prefetch() override { return false; }
+    Size pictureSize() const override { return {32, 18}; }
+    detail::Stretch stretchAt(const Time&) const override { return {this, 0}; }
+    std::optional<Time> stretchEnd(const Time&) const override { return std::nullopt; }
+    std::optional<Time> keyFrameAfter(const Time&) override { return std::nullopt; }
+
+  private:
+    std::shared_ptr<Hold> hold_;
+};
+
+// A picture composed while reading is held up on the next goes up at its time: it joins the queue once
+// composed, not once reading comes back. (Its composing waits for reading to be held, so its going up
+// shows both.)
+TEST(Player, APictureComposedGoesUpAtItsTimeWhileReadingTheNextIsHeldUp) {
+    const auto hold = std::make_shared<HeldUpSource::Hold>();
+    detail::PlayerRenderer renderer(audio::Output::createNull(), {}, {},
+                                    [hold](const PlayerItem&, std::unique_ptr<detail::FrameSource>,
+                                           detail::PictureBudget&) { return std::make_unique<HeldUpSource>(hold); });
+    // Let go before the renderer goes, however the test ends.
+    const std::unique_ptr<HeldUpSource::Hold, void (*)(HeldUpSource::Hold*)> releasing(
+        hold.get(), [](HeldUpSource::Hold* h) { h->set(h->letGo); });
+    detail::PlayerRequest play;
+    play.generation = 1;
+    play.item = PlayerItem::file(countingMovie());
+    play.mode = detail::PlayerRequest::Mode::play;
+    play.rate = 1;
+    renderer.request(play);
+    bool withSound = false;
+    ASSERT_TRUE(waitUntil([&] { return renderer.ready(1, withSound); }, 20000));
+    // The clock runs no more than a frame past the picture on screen, so that reading, however it is
+    // scheduled, never falls behind and passes over what it is held on.
+    double now = 0;
+    std::optional<double> shown;
+    const double before = HeldUpSource::heldAt - kFrame;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            now = std::min({now + kFrame / 4, before + 0.001, shown.value_or(0) + kFrame + 1e-6});
+            renderer.setClock(now);
+            std::int64_t passed = 0;
+            if (const auto f = renderer.takeDue(1, now, 1, kFrame, 0, passed, !shown)) shown = f->time;
+            return shown && std::abs(*shown - before) < 1e-6;
+        },
+        20000))
+        << "the picture before the one held up stood at " << shown.value_or(-1);
 }
 
 // Forty 1 s clips on V1 cut in turn from eight copies of the counting movie (each a source of its own),
