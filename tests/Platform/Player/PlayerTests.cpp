@@ -68,6 +68,7 @@ const std::filesystem::path& countingMovie() {
 struct Cut {
     std::filesystem::path file;
     double start, inPoint, duration;
+    double speed = 1;
 };
 std::shared_ptr<const PlayerItem> countingSequence(const std::vector<Cut>& cuts) {
     static PlateStore plates(MediaFixtures::shared().directory() / "plate");
@@ -90,6 +91,7 @@ std::shared_ptr<const PlayerItem> countingSequence(const std::vector<Cut>& cuts)
         c.start = cut.start;
         c.inPoint = cut.inPoint;
         c.duration = cut.duration;
+        c.timeRemap.speed = cut.speed;
         p.sequence.tracks.mut(0).clips.push_back(c);
     }
     const CompositionBuild build =
@@ -286,11 +288,14 @@ TEST(Player, ReadingLearnsItsPaceInEachStretch) {
     EXPECT_EQ(pace.lastRead, std::optional<std::int64_t>(200));
     EXPECT_EQ(pace.perDecoded, 0);
     EXPECT_EQ(pace.pictures, 0);
-    // A sequence's source tells how many of its 24 fps pictures each of the item's takes.
+    // A sequence's source tells how many of its 24 fps pictures each of the item's takes, at the clip's
+    // speed.
     detail::PictureBudget budget;
-    const auto source = detail::makeSource(*programItem(), nullptr, budget);
-    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 1), Time(1, 24)), 1, 1e-9);
-    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 1), Time(1, 10)), 2.4, 1e-9);
+    const auto source = detail::makeSource(
+        *countingSequence({{countingMovie(), 0, 0, 1}, {countingMovie(), 1, 1, 1, 2}}), nullptr, budget);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 2), Time(1, 24)), 1, 1e-9);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(1, 2), Time(1, 10)), 2.4, 1e-9);
+    EXPECT_NEAR(source->sourceFramesPerFrame(Time(3, 2), Time(1, 24)), 2, 1e-9);
 }
 
 // What reading reads next at 60 fps, and when it decodes roughly to catch up.
