@@ -52,6 +52,11 @@ std::int64_t frameFrom(const Time& t, double frame) {
     return std::int64_t(std::ceil(t.toSeconds() / frame - 1e-6));
 }
 
+// What decoding on took for each of the source's frames.
+double perSourceFrame(const ReadingPace& pace) {
+    return pace.perDecoded / std::max(1.0, pace.sourceFrames);
+}
+
 } // namespace
 
 PictureChoice choosePicture(std::span<const double> dues, double now, int direction, double frame,
@@ -84,13 +89,13 @@ std::optional<AimedPicture> aimPicture(std::int64_t from, std::int64_t next, std
 
 double ReadingPace::jumpCost() const {
     if (keyDecoded > 0) return keyDecoded;
-    const double guess = std::max(firstDecoded, kUntimedJump * perDecoded / std::max(1.0, sourceFrames));
+    const double guess = std::max(firstDecoded, kUntimedJump * perSourceFrame(*this));
     return opening > 0 ? std::min(guess, opening) : guess;
 }
 
 double ReadingPace::leastJumpCost() const {
     if (keyDecoded > 0) return keyDecoded;
-    return std::min(jumpCost(), kLeastUntimedJump * perDecoded / std::max(1.0, sourceFrames));
+    return std::min(jumpCost(), kLeastUntimedJump * perSourceFrame(*this));
 }
 
 bool ReadingPace::slow(double rate, double frame) const {

@@ -367,11 +367,7 @@ class CompositionSource : public FrameSource {
     }
 
     std::optional<Time> keyFrameAfter(const Time& t) override {
-        const CompositionInstruction* instruction = video_.instruction(t);
-        const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
-        if (ids.size() != 1) return std::nullopt;
-        const CompositionTrack* track = composition_->track(ids.front());
-        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        const auto position = onlySourceAt(t);
         if (!position || position->sourceRange.duration <= Time::zero()) return std::nullopt;
         SourceDecoder* decoder = decoders_.find(position->track.get());
         if (!decoder) return std::nullopt;
@@ -386,17 +382,22 @@ class CompositionSource : public FrameSource {
     }
 
     double sourceFramesPerFrame(const Time& t, const Time& frame) const override {
-        const CompositionInstruction* instruction = video_.instruction(t);
-        const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
-        if (ids.size() != 1) return 1;
-        const CompositionTrack* track = composition_->track(ids.front());
-        const auto position = track ? track->sourcePosition(t) : std::nullopt;
+        const auto position = onlySourceAt(t);
         if (!position || !position->track || position->target.duration <= Time::zero()) return 1;
         const double speed = position->sourceRange.duration.toSeconds() / position->target.duration.toSeconds();
         return std::max(1.0, position->track->nominalFrameRate * speed * frame.toSeconds());
     }
 
   private:
+    // Where the picture at `t` reads its source, when it reads just one.
+    std::optional<SourcePosition> onlySourceAt(const Time& t) const {
+        const CompositionInstruction* instruction = video_.instruction(t);
+        const auto ids = instruction ? instruction->decodedSourceTrackIDs() : std::vector<std::int32_t>{};
+        if (ids.size() != 1) return std::nullopt;
+        const CompositionTrack* track = composition_->track(ids.front());
+        return track ? track->sourcePosition(t) : std::nullopt;
+    }
+
     // Whether the picture at `t` reads that source.
     bool readsAt(const Time& t, const AssetTrack* source) const {
         const CompositionInstruction* instruction = video_.instruction(t);
